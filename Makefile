@@ -1,0 +1,37 @@
+# The whole set-up: `make run` and `make test`. Both install what is missing first.
+JOBS ?= $(shell nproc)
+BUILD_TEST := build/test
+BUILD_REL := build/release
+
+.PHONY: all deps build run test bench format clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+$(BUILD_REL)/build.ninja:
+	cmake -S . -B $(BUILD_REL) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMRA_TESTS=OFF
+
+$(BUILD_TEST)/build.ninja:
+	cmake -S . -B $(BUILD_TEST) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLUMRA_SANITIZE=ON
+
+build: deps $(BUILD_REL)/build.ninja
+	cmake --build $(BUILD_REL) -j $(JOBS) --target lumra
+
+run: build
+	@scripts/run $(BUILD_REL)/lumra
+
+test: deps $(BUILD_TEST)/build.ninja
+	cmake --build $(BUILD_TEST) -j $(JOBS)
+	@scripts/test $(BUILD_TEST)
+
+bench: deps $(BUILD_REL)/build.ninja
+	cmake --build $(BUILD_REL) -j $(JOBS)
+	@for b in $(BUILD_REL)/bench/bench_*; do echo "== $$b"; QT_QPA_PLATFORM=offscreen $$b || exit 1; done
+
+format:
+	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build

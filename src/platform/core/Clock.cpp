@@ -1,0 +1,130 @@
+#include "platform/core/Clock.h"
+
+#include <QTimer>
+
+#include <algorithm>
+
+namespace lumra {
+
+namespace {
+
+Clock* g_shared = nullptr;
+
+class QtTimer final : public Timer {
+public:
+    QtTimer(std::chrono::milliseconds interval, bool repeating, std::function<void()> callback)
+    {
+        m_timer.setSingleShot(!repeating);
+        m_timer.setInterval(interval);
+        QObject::connect(&m_timer, &QTimer::timeout, [cb = std::move(callback)] { cb(); });
+        m_timer.start();
+    }
+    void stop() override { m_timer.stop(); }
+    bool isActive() const override { return m_timer.isActive(); }
+
+private:
+    QTimer m_timer;
+};
+
+} // namespace
+
+Clock& Clock::shared()
+{
+    static SystemClock system;
+    return g_shared ? *g_shared : system;
+}
+
+void Clock::setShared(Clock* clock) { g_shared = clock; }
+
+void Clock::after(std::chrono::milliseconds delay, QObject* context, std::function<void()> callback)
+{
+    // The timer owns itself until it fires; the guard drops the call when the context is gone.
+    auto holder = std::make_shared<std::unique_ptr<Timer>>();
+    QPointer<QObject> guard(context);
+    *holder = start(delay, false, [holder, guard, cb = std::move(callback)]() mutable {
+        auto keep = std::move(*holder);
+        if (guard)
+            cb();
+        Q_UNUSED(keep);
+    });
+}
+
+QDateTime SystemClock::now() const { return QDateTime::currentDateTimeUtc(); }
+
+std::unique_ptr<Timer> SystemClock::start(std::chrono::milliseconds interval, bool repeating,
+                                          std::function<void()> callback)
+{
+    return std::make_unique<QtTimer>(interval, repeating, std::move(callback));
+}
+
+struct ManualClock::Entry {
+    QDateTime due;
+    std::chrono::milliseconds interval;
+    bool repeating = false;
+    bool active = true;
+    quint64 sequence = 0;
+    std::function<void()> callback;
+};
+
+class ManualClock::ManualTimer final : public Timer {
+public:
+    explicit ManualTimer(std::shared_ptr<Entry> entry) : m_entry(std::move(entry)) { }
+    ~ManualTimer() override { stop(); }
+    void stop() override { m_entry->active = false; }
+    bool isActive() const override { return m_entry->active; }
+
+private:
+    std::shared_ptr<Entry> m_entry;
+};
+
+ManualClock::ManualClock(QDateTime start)
+    : m_now(std::move(start)), m_entries(std::make_shared<std::vector<std::shared_ptr<Entry>>>())
+{
+}
+
+ManualClock::~ManualClock() = default;
+
+std::unique_ptr<Timer> ManualClock::start(std::chrono::milliseconds interval, bool repeating,
+                                          std::function<void()> callback)
+{
+    auto entry = std::make_shared<Entry>();
+    entry->due = m_now.addMSecs(interval.count());
+    entry->interval = interval;
+    entry->repeating = repeating;
+    entry->sequence = m_sequence++;
+    entry->callback = std::move(callback);
+    m_entries->push_back(entry);
+    return std::make_unique<ManualTimer>(entry);
+}
+
+void ManualClock::advance(std::chrono::milliseconds by)
+{
+    const QDateTime target = m_now.addMSecs(by.count());
+    for (;;) {
+        auto& entries = *m_entries;
+        std::erase_if(entries, [](const auto& e) { return !e->active; });
+        auto next = std::min_element(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+            return a->due != b->due ? a->due < b->due : a->sequence < b->sequence;
+        });
+        if (next == entries.end() || (*next)->due > target)
+            break;
+        auto entry = *next;
+        m_now = entry->due;
+        if (entry->repeating) {
+            entry->due = entry->due.addMSecs(std::max<qint64>(1, entry->interval.count()));
+            entry->sequence = m_sequence++;
+        } else {
+            entry->active = false;
+        }
+        auto callback = entry->callback; // the callback may stop or replace its own timer
+        callback();
+    }
+    m_now = target;
+}
+
+int ManualClock::pendingTimers() const
+{
+    return int(std::count_if(m_entries->begin(), m_entries->end(), [](const auto& e) { return e->active; }));
+}
+
+} // namespace lumra

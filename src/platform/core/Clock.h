@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QDateTime>
+#include <QObject>
+#include <QPointer>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+namespace lumra {
+
+// A running timer; destroying the handle stops it.
+class Timer {
+public:
+    virtual ~Timer() = default;
+    virtual void stop() = 0;
+    virtual bool isActive() const = 0;
+};
+
+// Time and timers behind one interface so that every delay in Lumra can be driven by
+// tests without sleeping. All callbacks run on the thread that owns the clock (the main thread).
+class Clock {
+public:
+    virtual ~Clock() = default;
+
+    virtual QDateTime now() const = 0;
+    virtual std::unique_ptr<Timer> start(std::chrono::milliseconds interval, bool repeating,
+                                         std::function<void()> callback) = 0;
+
+    // Fire-and-forget one-shot: does nothing once `context` is gone.
+    void after(std::chrono::milliseconds delay, QObject* context, std::function<void()> callback);
+
+    // The real clock; tests install a ManualClock with setShared().
+    static Clock& shared();
+    static void setShared(Clock* clock); // nullptr restores the system clock
+};
+
+class SystemClock final : public Clock {
+public:
+    QDateTime now() const override;
+    std::unique_ptr<Timer> start(std::chrono::milliseconds interval, bool repeating,
+                                 std::function<void()> callback) override;
+};
+
+// In-memory clock for tests and benchmarks: time moves only when advance() is called,
+// and due timers fire in deadline order while it moves.
+class ManualClock final : public Clock {
+public:
+    explicit ManualClock(QDateTime start = QDateTime(QDate(2026, 3, 1), QTime(9, 0), Qt::UTC));
+    ~ManualClock() override;
+
+    QDateTime now() const override { return m_now; }
+    std::unique_ptr<Timer> start(std::chrono::milliseconds interval, bool repeating,
+                                 std::function<void()> callback) override;
+
+    void setNow(const QDateTime& now) { m_now = now; }
+    void advance(std::chrono::milliseconds by);
+    int pendingTimers() const;
+
+private:
+    struct Entry;
+    class ManualTimer;
+    QDateTime m_now;
+    std::shared_ptr<std::vector<std::shared_ptr<Entry>>> m_entries;
+    quint64 m_sequence = 0;
+};
+
+} // namespace lumra

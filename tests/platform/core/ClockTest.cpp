@@ -1,0 +1,70 @@
+#include "platform/core/Clock.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using namespace std::chrono_literals;
+using lumra::ManualClock;
+
+TEST(ManualClock, FiresDueTimersInDeadlineOrderAndMovesTimeToEachDeadline)
+{
+    ManualClock clock;
+    const QDateTime start = clock.now();
+    std::vector<std::pair<int, qint64>> fired;
+    auto late = clock.start(300ms, false, [&] { fired.emplace_back(2, start.msecsTo(clock.now())); });
+    auto early = clock.start(120ms, false, [&] { fired.emplace_back(1, start.msecsTo(clock.now())); });
+
+    clock.advance(100ms);
+    EXPECT_TRUE(fired.empty());
+    clock.advance(500ms);
+    ASSERT_EQ(fired.size(), 2u);
+    EXPECT_EQ(fired[0], std::make_pair(1, qint64(120)));
+    EXPECT_EQ(fired[1], std::make_pair(2, qint64(300)));
+    EXPECT_EQ(start.msecsTo(clock.now()), 600);
+}
+
+TEST(ManualClock, RepeatingTimerFiresOncePerIntervalUntilStopped)
+{
+    ManualClock clock;
+    int ticks = 0;
+    auto timer = clock.start(500ms, true, [&] { ++ticks; });
+    clock.advance(1600ms);
+    EXPECT_EQ(ticks, 3);
+    timer->stop();
+    clock.advance(5s);
+    EXPECT_EQ(ticks, 3);
+}
+
+TEST(ManualClock, DestroyingTheHandleCancelsTheTimer)
+{
+    ManualClock clock;
+    bool fired = false;
+    clock.start(10ms, false, [&] { fired = true; }); // handle dropped at once
+    clock.advance(1s);
+    EXPECT_FALSE(fired);
+}
+
+TEST(ManualClock, AfterIsDroppedWhenItsContextIsGone)
+{
+    ManualClock clock;
+    int calls = 0;
+    auto* context = new QObject;
+    clock.after(50ms, context, [&] { ++calls; });
+    QObject alive;
+    clock.after(50ms, &alive, [&] { calls += 10; });
+    delete context;
+    clock.advance(100ms);
+    EXPECT_EQ(calls, 10);
+    EXPECT_EQ(clock.pendingTimers(), 0);
+}
+
+TEST(ManualClock, TimerStartedFromACallbackFiresInTheSameAdvanceWhenDue)
+{
+    ManualClock clock;
+    std::unique_ptr<lumra::Timer> second;
+    bool secondFired = false;
+    auto first = clock.start(100ms, false, [&] { second = clock.start(100ms, false, [&] { secondFired = true; }); });
+    clock.advance(250ms);
+    EXPECT_TRUE(secondFired);
+}
