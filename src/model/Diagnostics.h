@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+namespace lumra {
+
+// The user-facing diagnostics log ("diagnostics.log" in the support folder). Records are written
+// only while diagnostics are enabled, appended on one serial worker thread, never contain clipboard
+// content, and have their control characters escaped.
+class Diagnostics {
+public:
+    enum class Level { debug, info, warn, error };
+
+    static Diagnostics& shared();
+
+    bool isEnabled() const;
+    void setEnabled(bool enabled);
+
+    // "[2025-03-01T09:15:42.318Z] [WARN] [Capture] message", queued for append.
+    void log(Level level, const QString& category, const QString& message);
+    void debug(const QString& category, const QString& message) { log(Level::debug, category, message); }
+    void info(const QString& category, const QString& message) { log(Level::info, category, message); }
+    void warn(const QString& category, const QString& message) { log(Level::warn, category, message); }
+    void error(const QString& category, const QString& message) { log(Level::error, category, message); }
+
+    void logDiagnosticInfo(int itemCount, bool cloudSyncEnabled);
+
+    // Synchronous on the log's worker: empty the file / read all of it.
+    void writeDiagnosticsLog();
+    std::optional<QString> readDiagnosticsLog();
+    // Waits until every queued record is written (tests, quit).
+    void flush();
+
+    QString logPath() const;
+    static QString appVersionText();
+    static QString osVersionText();
+    static QString hardwareModel();
+
+private:
+    Diagnostics();
+    ~Diagnostics();
+    struct Private;
+    Private* d;
+};
+
+} // namespace lumra
