@@ -4,6 +4,7 @@
 #include <QJsonValue>
 #include <QTextBoundaryFinder>
 
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <limits>
@@ -123,41 +124,60 @@ namespace {
 const QChar bullet(0x2022);
 const QString ellipsis(QChar(0x2026));
 
-// Grapheme clusters of `text`, counted up to `limit` (the count stops growing there).
-qsizetype graphemeCount(const QString& text, qsizetype limit = -1)
+bool isRegionalIndicatorAt(const QString& text, qsizetype i)
 {
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype count = 0;
-    while ((limit < 0 || count < limit) && finder.toNextBoundary() >= 0)
-        ++count;
-    return count;
+    // U+1F1E6 to U+1F1FF, as a surrogate pair.
+    return i >= 0 && i + 1 < text.size() && text[i].unicode() == 0xD83C && text[i + 1].unicode() >= 0xDDE6
+        && text[i + 1].unicode() <= 0xDDFF;
 }
 
-// The length in code units of the first `clusters` grapheme clusters of `text`.
-qsizetype lengthOfFirstGraphemes(const QString& text, qsizetype clusters)
+// User-perceived characters, one boundary at a time. Qt's finder breaks between the two
+// regional indicators of a flag; here a flag stays one character.
+class Graphemes {
+public:
+    explicit Graphemes(const QString& text) : m_text(text), m_finder(QTextBoundaryFinder::Grapheme, text) { }
+
+    // The next boundary, or -1 at the end of the text.
+    qsizetype next()
+    {
+        for (;;) {
+            const qsizetype boundary = m_finder.toNextBoundary();
+            if (boundary < 0 || !isRegionalIndicatorAt(m_text, boundary) || !isRegionalIndicatorAt(m_text, boundary - 2))
+                return boundary;
+            // Indicators pair up from the start of their run.
+            const qsizetype run = m_runEnd == boundary - 2 ? m_runLength + 1 : runEndingAt(boundary);
+            m_runEnd = boundary;
+            m_runLength = run;
+            if (run % 2 == 0)
+                return boundary;
+        }
+    }
+
+private:
+    qsizetype runEndingAt(qsizetype end) const
+    {
+        qsizetype length = 0;
+        while (isRegionalIndicatorAt(m_text, end - 2 * (length + 1)))
+            ++length;
+        return length;
+    }
+
+    const QString& m_text;
+    QTextBoundaryFinder m_finder;
+    qsizetype m_runEnd = -1;
+    qsizetype m_runLength = 0;
+};
+
+// Where the first `clusters` user-perceived characters of `text` end.
+qsizetype endOfFirstGraphemes(const QString& text, qsizetype clusters)
 {
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    Graphemes graphemes(text);
     qsizetype position = 0;
     for (qsizetype i = 0; i < clusters; ++i) {
-        const qsizetype next = finder.toNextBoundary();
+        const qsizetype next = graphemes.next();
         if (next < 0)
             break;
         position = next;
-    }
-    return position;
-}
-
-// Where the last `clusters` grapheme clusters of `text` begin.
-qsizetype startOfLastGraphemes(const QString& text, qsizetype clusters)
-{
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    finder.toEnd();
-    qsizetype position = text.size();
-    for (qsizetype i = 0; i < clusters; ++i) {
-        const qsizetype previous = finder.toPreviousBoundary();
-        if (previous < 0)
-            break;
-        position = previous;
     }
     return position;
 }
@@ -256,20 +276,33 @@ QString ClipboardItem::previewText() const
             + QStringLiteral(" more");
     }
 
-    if (graphemeCount(text, maxClusters + 1) > maxClusters)
-        text = text.left(lengthOfFirstGraphemes(text, maxClusters)) + ellipsis;
+    const qsizetype cut = endOfFirstGraphemes(text, maxClusters);
+    if (cut < text.size())
+        text = text.left(cut) + ellipsis;
     return text;
 }
 
 QString ClipboardItem::maskedDisplayText() const
 {
+    constexpr qsizetype maxKept = 5;
     const QString text = displayText();
-    const qsizetype n = graphemeCount(text);
+
+    // One pass: the first boundaries and, in a ring, the last ones.
+    std::array<qsizetype, maxKept + 1> head {};
+    std::array<qsizetype, maxKept + 1> tail {};
+    qsizetype n = 0;
+    Graphemes graphemes(text);
+    for (qsizetype boundary; (boundary = graphemes.next()) >= 0;) {
+        ++n;
+        if (n <= maxKept)
+            head[n] = boundary;
+        tail[n % tail.size()] = boundary;
+    }
+
     if (n < 3)
         return QString(n, bullet);
-    const qsizetype kept = n < 5 ? 1 : std::min<qsizetype>(n / 5, 5);
-    return text.left(lengthOfFirstGraphemes(text, kept)) + QString(n - 2 * kept, bullet)
-        + text.mid(startOfLastGraphemes(text, kept));
+    const qsizetype kept = n < 5 ? 1 : std::min(n / 5, maxKept);
+    return text.left(head[kept]) + QString(n - 2 * kept, bullet) + text.mid(tail[(n - kept) % tail.size()]);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -11,6 +11,8 @@
 
 using namespace lumra;
 
+static void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+
 namespace {
 
 QJsonObject minimalItem()
