@@ -537,13 +537,19 @@ private:
     QString m_error;
 };
 
-bool isObject(const QJsonValue& value, const char* what, QString* error)
+template <typename T, typename Fill>
+std::optional<T> decodeObject(const QJsonValue& value, const char* what, QString* error, Fill fill)
 {
-    if (value.isObject())
-        return true;
-    if (error)
-        *error = QStringLiteral("%1 is not a JSON object").arg(QLatin1String(what));
-    return false;
+    if (!value.isObject()) {
+        if (error)
+            *error = QStringLiteral("%1 is not a JSON object").arg(QLatin1String(what));
+        return std::nullopt;
+    }
+    const QJsonObject object = value.toObject();
+    Reader reader(object);
+    T result;
+    fill(reader, result);
+    return reader.finish(std::move(result), error);
 }
 
 } // namespace
@@ -608,73 +614,57 @@ QJsonObject encode(const IgnoredApp& app)
 
 std::optional<ClipboardItem> decodeItem(const QJsonValue& value, QString* error)
 {
-    if (!isObject(value, "item", error))
-        return std::nullopt;
-    const QJsonObject object = value.toObject();
-    Reader reader(object);
-    ClipboardItem item;
-    reader.required("id", item.id);
-    reader.required("contentType", item.contentType);
-    reader.optional("textContent", item.textContent);
-    reader.optional("rtfData", item.rtfData);
-    reader.optional("imageFileName", item.imageFileName);
-    reader.optional("fileURLStrings", item.fileURLStrings);
-    reader.optional("fileURLIsDirectory", item.fileURLIsDirectory);
-    reader.required("dateAdded", item.dateAdded);
-    reader.required("isPinned", item.isPinned);
-    reader.defaulted("isPinnedToTop", item.isPinnedToTop);
-    reader.defaulted("tags", item.tags);
-    reader.optional("comment", item.comment);
-    reader.optional("categoryId", item.categoryId);
-    reader.optional("shortcut", item.shortcut);
-    reader.defaulted("isSensitive", item.isSensitive);
-    reader.optional("sourceAppBundleId", item.sourceAppBundleId);
-    reader.optional("sourceAppName", item.sourceAppName);
-    reader.optional("ocrText", item.ocrText);
-    reader.optional("lastPastedDate", item.lastPastedDate);
-    reader.optional("firstCopiedDate", item.firstCopiedDate);
-    reader.defaulted("isTrashed", item.isTrashed);
-    reader.optional("trashedDate", item.trashedDate);
-    return reader.finish(std::move(item), error);
+    return decodeObject<ClipboardItem>(value, "item", error, [](Reader& reader, ClipboardItem& item) {
+        reader.required("id", item.id);
+        reader.required("contentType", item.contentType);
+        reader.optional("textContent", item.textContent);
+        reader.optional("rtfData", item.rtfData);
+        reader.optional("imageFileName", item.imageFileName);
+        reader.optional("fileURLStrings", item.fileURLStrings);
+        reader.optional("fileURLIsDirectory", item.fileURLIsDirectory);
+        reader.required("dateAdded", item.dateAdded);
+        reader.required("isPinned", item.isPinned);
+        reader.defaulted("isPinnedToTop", item.isPinnedToTop);
+        reader.defaulted("tags", item.tags);
+        reader.optional("comment", item.comment);
+        reader.optional("categoryId", item.categoryId);
+        reader.optional("shortcut", item.shortcut);
+        reader.defaulted("isSensitive", item.isSensitive);
+        reader.optional("sourceAppBundleId", item.sourceAppBundleId);
+        reader.optional("sourceAppName", item.sourceAppName);
+        reader.optional("ocrText", item.ocrText);
+        reader.optional("lastPastedDate", item.lastPastedDate);
+        reader.optional("firstCopiedDate", item.firstCopiedDate);
+        reader.defaulted("isTrashed", item.isTrashed);
+        reader.optional("trashedDate", item.trashedDate);
+    });
 }
 
 std::optional<ClipboardCategory> decodeCategory(const QJsonValue& value, QString* error)
 {
-    if (!isObject(value, "category", error))
-        return std::nullopt;
-    const QJsonObject object = value.toObject();
-    Reader reader(object);
-    ClipboardCategory category;
-    reader.required("id", category.id);
-    reader.required("name", category.name);
-    reader.required("iconName", category.iconName);
-    reader.defaulted("isHiddenFromFooter", category.isHiddenFromFooter);
-    reader.defaulted("sortOrder", category.sortOrder);
-    return reader.finish(std::move(category), error);
+    return decodeObject<ClipboardCategory>(value, "category", error, [](Reader& reader, ClipboardCategory& category) {
+        reader.required("id", category.id);
+        reader.required("name", category.name);
+        reader.required("iconName", category.iconName);
+        reader.defaulted("isHiddenFromFooter", category.isHiddenFromFooter);
+        reader.defaulted("sortOrder", category.sortOrder);
+    });
 }
 
 std::optional<ItemShortcut> decodeShortcut(const QJsonValue& value, QString* error)
 {
-    if (!isObject(value, "shortcut", error))
-        return std::nullopt;
-    const QJsonObject object = value.toObject();
-    Reader reader(object);
-    ItemShortcut shortcut;
-    reader.required("keyCode", shortcut.keyCode);
-    reader.required("modifiers", shortcut.modifiers);
-    return reader.finish(shortcut, error);
+    return decodeObject<ItemShortcut>(value, "shortcut", error, [](Reader& reader, ItemShortcut& shortcut) {
+        reader.required("keyCode", shortcut.keyCode);
+        reader.required("modifiers", shortcut.modifiers);
+    });
 }
 
 std::optional<IgnoredApp> decodeIgnoredApp(const QJsonValue& value, QString* error)
 {
-    if (!isObject(value, "ignored application", error))
-        return std::nullopt;
-    const QJsonObject object = value.toObject();
-    Reader reader(object);
-    IgnoredApp app;
-    reader.required("bundleIdentifier", app.bundleIdentifier);
-    reader.required("name", app.name);
-    return reader.finish(std::move(app), error);
+    return decodeObject<IgnoredApp>(value, "ignored application", error, [](Reader& reader, IgnoredApp& app) {
+        reader.required("bundleIdentifier", app.bundleIdentifier);
+        reader.required("name", app.name);
+    });
 }
 
 double secondsSinceReferenceDate(const QDateTime& date)
