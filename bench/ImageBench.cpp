@@ -1,4 +1,5 @@
 #include "platform/image/ImageDecoding.h"
+#include "platform/image/ScreenshotDetection.h"
 #include "platform/image/Thumbnails.h"
 
 #include "BenchSize.h"
@@ -51,6 +52,22 @@ void BM_DecodeReencodeHash(benchmark::State& state)
 }
 BENCHMARK(BM_DecodeReencodeHash)->Unit(benchmark::kMillisecond);
 
+void BM_Decode(benchmark::State& state)
+{
+    const QByteArray bytes = screenshotPng();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(decodeImage(bytes).value().width());
+}
+BENCHMARK(BM_Decode)->Unit(benchmark::kMillisecond);
+
+void BM_EncodePng(benchmark::State& state)
+{
+    const QImage image = decodeImage(screenshotPng()).value();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(encodePng(image).value().size());
+}
+BENCHMARK(BM_EncodePng)->Unit(benchmark::kMillisecond);
+
 void BM_Thumbnail(benchmark::State& state)
 {
     static const char* qualities[] = { "low", "normal", "high" };
@@ -69,5 +86,14 @@ void BM_ImageDimensions(benchmark::State& state)
         benchmark::DoNotOptimize(imageDimensions(bytes));
 }
 BENCHMARK(BM_ImageDimensions)->Unit(benchmark::kMicrosecond);
+
+// Runs on the main thread for every captured image.
+void BM_IsScreenshotImage(benchmark::State& state)
+{
+    const QByteArray bytes = screenshotPng();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(isScreenshotImage(bytes));
+}
+BENCHMARK(BM_IsScreenshotImage)->Unit(benchmark::kMicrosecond);
 
 } // namespace
