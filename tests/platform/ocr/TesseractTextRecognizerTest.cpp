@@ -6,6 +6,8 @@
 #include <QPainter>
 #include <QSignalSpy>
 
+#include <functional>
+
 using namespace lumra;
 
 namespace {
@@ -61,47 +63,45 @@ protected:
 
 } // namespace
 
-TEST_F(TesseractTextRecognizerTest, RecognisesRenderedTextFromAnImageAndFromPngBytes)
+TEST_F(TesseractTextRecognizerTest, RecognisesRenderedTextLineByLine)
 {
+    const QImage single = renderText({ QStringLiteral("Lumra 42 recognises text") });
+    const struct {
+        const char* name;
+        std::function<void(TextRecognizer&, const QUuid&)> request;
+        QString expected;
+    } cases[] = {
+        { "image", [&](TextRecognizer& r, const QUuid& id) { r.recognize(single, id); },
+          QStringLiteral("Lumra 42 recognises text") },
+        { "PNG bytes", [&](TextRecognizer& r, const QUuid& id) { r.recognize(png(single), id); },
+          QStringLiteral("Lumra 42 recognises text") },
+        { "two lines joined by one line feed",
+          [](TextRecognizer& r, const QUuid& id) {
+              r.recognize(renderText({ QStringLiteral("First line here"), QStringLiteral("Second line here") }), id);
+          },
+          QStringLiteral("First line here\nSecond line here") },
+        { "dark text on a transparent background",
+          [](TextRecognizer& r, const QUuid& id) {
+              r.recognize(renderText({ QStringLiteral("Clear glass") }, QImage::Format_ARGB32, Qt::transparent), id);
+          },
+          QStringLiteral("Clear glass") },
+    };
+
     TesseractTextRecognizer recognizer;
     QSignalSpy spy(&recognizer, &TextRecognizer::recognized);
-    const QUuid fromImage = QUuid::createUuid();
-    const QUuid fromBytes = QUuid::createUuid();
-    const QImage image = renderText({ QStringLiteral("Lumra 42 recognises text") });
+    std::vector<QUuid> ids;
+    for (const auto& c : cases) {
+        ids.push_back(QUuid::createUuid());
+        c.request(recognizer, ids.back());
+    }
 
-    recognizer.recognize(image, fromImage);
-    recognizer.recognize(png(image), fromBytes);
-
-    const auto answers = waitForAnswers(spy, 2);
-    ASSERT_EQ(answers.size(), 2u);
-    EXPECT_EQ(answers[0].id, fromImage);
-    EXPECT_EQ(answers[0].text, QStringLiteral("Lumra 42 recognises text"));
-    EXPECT_EQ(answers[1].id, fromBytes);
-    EXPECT_EQ(answers[1].text, QStringLiteral("Lumra 42 recognises text"));
-}
-
-TEST_F(TesseractTextRecognizerTest, JoinsLinesWithOneLineFeed)
-{
-    TesseractTextRecognizer recognizer;
-    QSignalSpy spy(&recognizer, &TextRecognizer::recognized);
-    recognizer.recognize(renderText({ QStringLiteral("First line here"), QStringLiteral("Second line here") }),
-                         QUuid::createUuid());
-
-    const auto answers = waitForAnswers(spy, 1);
-    ASSERT_EQ(answers.size(), 1u);
-    EXPECT_EQ(answers[0].text, QStringLiteral("First line here\nSecond line here"));
-}
-
-TEST_F(TesseractTextRecognizerTest, TextOnATransparentBackgroundIsRead)
-{
-    TesseractTextRecognizer recognizer;
-    QSignalSpy spy(&recognizer, &TextRecognizer::recognized);
-    recognizer.recognize(renderText({ QStringLiteral("Clear glass") }, QImage::Format_ARGB32, Qt::transparent),
-                         QUuid::createUuid());
-
-    const auto answers = waitForAnswers(spy, 1);
-    ASSERT_EQ(answers.size(), 1u);
-    EXPECT_EQ(answers[0].text, QStringLiteral("Clear glass"));
+    const auto answers = waitForAnswers(spy, int(std::size(cases)));
+    ASSERT_EQ(answers.size(), std::size(cases));
+    for (size_t i = 0; i < answers.size(); ++i) {
+        SCOPED_TRACE(cases[i].name);
+        EXPECT_EQ(answers[i].id, ids[i]);
+        EXPECT_EQ(answers[i].text, cases[i].expected);
+    }
 }
 
 TEST_F(TesseractTextRecognizerTest, BlankNullAndUnreadableImagesAreAnsweredWithNoText)
