@@ -1,0 +1,40 @@
+#pragma once
+
+#include "platform/ocr/TextRecognizer.h"
+
+#include <QThread>
+
+#include <atomic>
+#include <memory>
+
+namespace lumra {
+
+class TesseractWorker;
+
+// One long-lived Tesseract engine with English data on one worker thread; requests run
+// in the order they were made.
+class TesseractTextRecognizer final : public TextRecognizer {
+    Q_OBJECT
+public:
+    // `tessdataFolder` empty: found with findTessdataFolder().
+    explicit TesseractTextRecognizer(QObject* parent = nullptr, const QString& tessdataFolder = QString());
+    // Cancels the running request, drops queued ones and waits for the thread.
+    ~TesseractTextRecognizer() override;
+
+    void recognize(const QImage& image, const QUuid& id) override;
+    void recognize(const QByteArray& imageData, const QUuid& id) override;
+
+    // Images are scaled down to this long side first; recognition time grows with pixels.
+    static constexpr int maxRecognitionSide = 4096;
+
+    // $TESSDATA_PREFIX (or its "tessdata" subfolder), else Debian's folders; the first one
+    // holding "eng.traineddata". Empty when there is none.
+    static QString findTessdataFolder();
+
+private:
+    QThread m_thread;
+    TesseractWorker* m_worker = nullptr;
+    std::shared_ptr<std::atomic_bool> m_cancelled;
+};
+
+} // namespace lumra

@@ -1,0 +1,143 @@
+#include "platform/image/ImageDecoding.h"
+
+#include "ImageFixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <QRandomGenerator>
+
+using namespace lumra;
+using namespace lumra::image;
+using namespace lumra::test;
+
+TEST(ImageDecoding, RefusesAHeaderClaimingTenGigapixelsBeforeDecoding)
+{
+    const QByteArray bytes = pngHeaderClaiming(100000, 100000);
+
+    const auto header = readImageHeader(bytes);
+    ASSERT_FALSE(header.ok());
+    EXPECT_TRUE(header.error().contains(QLatin1String("too large"))) << header.error().toStdString();
+
+    const auto image = decodeImage(bytes);
+    ASSERT_FALSE(image.ok());
+    EXPECT_TRUE(image.error().contains(QLatin1String("100000"))) << image.error().toStdString();
+    EXPECT_FALSE(pngData(bytes).ok());
+}
+
+TEST(ImageDecoding, RefusesDataOverTheByteCap)
+{
+    const QByteArray bytes = encode(markedImage(64, 64), "bmp");
+    DecodeLimits limits;
+    limits.maxBytes = bytes.size() - 1;
+
+    const auto image = decodeImage(bytes, limits);
+    ASSERT_FALSE(image.ok());
+    EXPECT_TRUE(image.error().contains(QLatin1String("too large")));
+    EXPECT_TRUE(decodeImage(bytes).ok());
+}
+
+TEST(ImageDecoding, RefusesAnImageJustOverThePixelCap)
+{
+    const QByteArray bytes = encode(markedImage(100, 100), "png");
+    DecodeLimits limits;
+    limits.maxPixels = 100 * 100 - 1;
+    EXPECT_FALSE(decodeImage(bytes, limits).ok());
+    limits.maxPixels = 100 * 100;
+    EXPECT_TRUE(decodeImage(bytes, limits).ok());
+}
+
+TEST(ImageDecoding, BrokenDataGivesAnErrorNotACrash)
+{
+    const QByteArray png = encode(markedImage(300, 200), "png");
+    QByteArray noise(4096, '\0');
+    QRandomGenerator random(7);
+    random.fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+
+    const struct {
+        const char* name;
+        QByteArray bytes;
+    } cases[] = {
+        { "empty", QByteArray() },
+        { "noise", noise },
+        { "signature only", png.left(8) },
+        { "header only", png.left(33) },
+        { "truncated pixel data", png.left(png.size() / 2) },
+        { "zero width", pngHeaderClaiming(0, 10) },
+        { "png signature then noise", png.left(8) + noise },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto image = decodeImage(c.bytes);
+        EXPECT_FALSE(image.ok());
+        EXPECT_FALSE(image.error().isEmpty());
+        EXPECT_FALSE(pngData(c.bytes).ok());
+    }
+}
+
+TEST(ImageDecoding, TruncatedJpegNeverYieldsMorePixelsThanItsHeaderSays)
+{
+    const QByteArray jpeg = encode(markedImage(320, 240), "jpeg");
+    for (qsizetype length : { qsizetype(2), qsizetype(100), jpeg.size() / 3, jpeg.size() - 10 }) {
+        const auto image = decodeImage(jpeg.left(length));
+        if (image.ok())
+            EXPECT_EQ(image->size(), QSize(320, 240));
+    }
+}
+
+TEST(ImageDecoding, AppliesTheExifOrientation)
+{
+    // Orientation 6: the stored picture is shown turned 90° clockwise, so its red
+    // top-left corner ends up top-right.
+    const QByteArray jpeg = withExif(encode(markedImage(200, 100), "jpeg", 95), std::nullopt, 6);
+
+    const auto image = decodeImage(jpeg);
+    ASSERT_TRUE(image.ok()) << image.error().toStdString();
+    EXPECT_EQ(image->size(), QSize(100, 200));
+    EXPECT_TRUE(isReddish(image->pixel(95, 5)));
+    EXPECT_FALSE(isReddish(image->pixel(5, 5)));
+
+    // Dimensions are the stored ones, unrotated.
+    EXPECT_EQ(imageDimensions(jpeg), QSize(200, 100));
+
+    const auto png = pngData(jpeg);
+    ASSERT_TRUE(png.ok());
+    EXPECT_EQ(imageDimensions(*png), QSize(100, 200));
+}
+
+TEST(ImageDecoding, PngReencodingKeepsEveryPixelAndIsStable)
+{
+    QImage source = markedImage(120, 80).convertToFormat(QImage::Format_ARGB32);
+    source.setPixel(119, 79, qRgba(1, 2, 3, 4));
+    const QByteArray original = encode(source, "png");
+
+    const auto first = pngData(original);
+    const auto second = pngData(original);
+    ASSERT_TRUE(first.ok());
+    ASSERT_TRUE(second.ok());
+    EXPECT_EQ(*first, *second);
+    EXPECT_TRUE(first->startsWith("\x89PNG"));
+
+    const auto back = decodeImage(*first);
+    ASSERT_TRUE(back.ok());
+    EXPECT_EQ(back->convertToFormat(QImage::Format_ARGB32), source.convertToFormat(QImage::Format_ARGB32));
+}
+
+TEST(ImageDecoding, ImageFileNameIsTheFirstHalfOfTheSha256)
+{
+    EXPECT_EQ(sha256Hex("abc"), QStringLiteral("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
+    EXPECT_EQ(imageFileName("abc"), QStringLiteral("ba7816bf8f01cfea414140de5dae2223.png"));
+
+    const auto png = pngData(encode(markedImage(10, 10), "png"));
+    ASSERT_TRUE(png.ok());
+    const QString name = imageFileName(*png);
+    EXPECT_EQ(name.size(), 36);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^[0-9a-f]{32}\\.png$")).match(name).hasMatch());
+}
+
+TEST(ImageDecoding, DimensionsComeFromTheHeaderAlone)
+{
+    // Claims 5000 × 4000 but carries no decodable pixels.
+    EXPECT_EQ(imageDimensions(pngHeaderClaiming(5000, 4000)), QSize(5000, 4000));
+    EXPECT_EQ(imageDimensions(QByteArray("not an image")), std::nullopt);
+    EXPECT_EQ(imageDimensions(QByteArray()), std::nullopt);
+}
