@@ -289,9 +289,9 @@ bool UserDefaults::hasStoredValue(const QString& key) const
     return m_stored.contains(key);
 }
 
-std::optional<qint64> UserDefaults::readableInteger(const QString& key) const
+std::optional<qint64> UserDefaults::readableIntegerFrom(const QVariant& value)
 {
-    const QVariant v = object(key);
+    const QVariant v = normalized(value);
     switch (v.typeId()) {
     case QMetaType::Bool: return v.toBool() ? 1 : 0;
     case QMetaType::LongLong: return v.toLongLong();
@@ -324,9 +324,9 @@ double UserDefaults::doubleValue(const QString& key) const
     return 0.0;
 }
 
-bool UserDefaults::boolean(const QString& key) const
+bool UserDefaults::booleanFrom(const QVariant& value)
 {
-    const QVariant v = object(key);
+    const QVariant v = normalized(value);
     if (v.typeId() == QMetaType::Bool)
         return v.toBool();
     if (isNumber(v))
@@ -340,9 +340,9 @@ bool UserDefaults::boolean(const QString& key) const
     return false;
 }
 
-std::optional<QString> UserDefaults::string(const QString& key) const
+std::optional<QString> UserDefaults::stringFrom(const QVariant& value)
 {
-    const QVariant v = object(key);
+    const QVariant v = normalized(value);
     if (v.typeId() == QMetaType::QString)
         return v.toString();
     if (v.typeId() == QMetaType::LongLong)
@@ -376,7 +376,7 @@ std::optional<QVariantMap> UserDefaults::dictionary(const QString& key) const
     return v.typeId() == QMetaType::QVariantMap ? std::optional(v.toMap()) : std::nullopt;
 }
 
-std::optional<qint64> UserDefaults::losslessInteger(const QVariant& value)
+std::optional<qint64> UserDefaults::losslessIntegerFrom(const QVariant& value)
 {
     const QVariant v = normalized(value);
     if (v.typeId() == QMetaType::LongLong)
@@ -389,7 +389,7 @@ std::optional<qint64> UserDefaults::losslessInteger(const QVariant& value)
     return std::nullopt;
 }
 
-std::optional<double> UserDefaults::losslessDouble(const QVariant& value)
+std::optional<double> UserDefaults::losslessDoubleFrom(const QVariant& value)
 {
     const QVariant v = normalized(value);
     if (v.typeId() == QMetaType::Double)
@@ -403,7 +403,7 @@ std::optional<double> UserDefaults::losslessDouble(const QVariant& value)
     return std::nullopt;
 }
 
-std::optional<bool> UserDefaults::losslessBool(const QVariant& value)
+std::optional<bool> UserDefaults::losslessBoolFrom(const QVariant& value)
 {
     const QVariant v = normalized(value);
     if (v.typeId() == QMetaType::Bool)

@@ -49,10 +49,10 @@ public:
     // Numeric strings are read as numbers ("42" -> 42), booleans as 0/1.
     qint64 integer(const QString& key) const;
     double doubleValue(const QString& key) const;
-    bool boolean(const QString& key) const;
+    bool boolean(const QString& key) const { return booleanFrom(object(key)); }
     // Optional reads: nullopt when absent or of another kind.
-    std::optional<qint64> readableInteger(const QString& key) const; // what integer() reads, or nullopt
-    std::optional<QString> string(const QString& key) const; // strings, and numbers in text form
+    std::optional<qint64> readableInteger(const QString& key) const { return readableIntegerFrom(object(key)); }
+    std::optional<QString> string(const QString& key) const { return stringFrom(object(key)); } // also numbers as text
     std::optional<QByteArray> data(const QString& key) const;
     std::optional<QDateTime> date(const QString& key) const;
     std::optional<QVariantList> array(const QString& key) const;
@@ -60,12 +60,17 @@ public:
 
     // A number that converts without loss: integers and integral doubles for an integer, any number
     // for a double (integers only within 2^53), for a bool a bool or the numbers 0 and 1. Strings never.
-    static std::optional<qint64> losslessInteger(const QVariant& value);
-    static std::optional<double> losslessDouble(const QVariant& value);
-    static std::optional<bool> losslessBool(const QVariant& value);
-    std::optional<qint64> losslessInteger(const QString& key) const { return losslessInteger(object(key)); }
-    std::optional<double> losslessDouble(const QString& key) const { return losslessDouble(object(key)); }
-    std::optional<bool> losslessBool(const QString& key) const { return losslessBool(object(key)); }
+    std::optional<qint64> losslessInteger(const QString& key) const { return losslessIntegerFrom(object(key)); }
+    std::optional<double> losslessDouble(const QString& key) const { return losslessDoubleFrom(object(key)); }
+    std::optional<bool> losslessBool(const QString& key) const { return losslessBoolFrom(object(key)); }
+
+    // The same reads on a value from elsewhere (the cloud store, a settings file).
+    static std::optional<qint64> readableIntegerFrom(const QVariant& value);
+    static bool booleanFrom(const QVariant& value);
+    static std::optional<QString> stringFrom(const QVariant& value);
+    static std::optional<qint64> losslessIntegerFrom(const QVariant& value);
+    static std::optional<double> losslessDoubleFrom(const QVariant& value);
+    static std::optional<bool> losslessBoolFrom(const QVariant& value);
 
     // Setting an invalid QVariant removes the key. Ints become qlonglong, floats double,
     // string lists lists of strings; values of other kinds are refused (false).
