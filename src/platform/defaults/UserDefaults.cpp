@@ -352,29 +352,17 @@ std::optional<QString> UserDefaults::stringFrom(const QVariant& value)
     return std::nullopt;
 }
 
-std::optional<QByteArray> UserDefaults::data(const QString& key) const
+template <typename T>
+std::optional<T> UserDefaults::valueOfType(const QString& key) const
 {
     const QVariant v = object(key);
-    return v.typeId() == QMetaType::QByteArray ? std::optional(v.toByteArray()) : std::nullopt;
+    return v.typeId() == QMetaType::fromType<T>().id() ? std::optional(v.value<T>()) : std::nullopt;
 }
 
-std::optional<QDateTime> UserDefaults::date(const QString& key) const
-{
-    const QVariant v = object(key);
-    return v.typeId() == QMetaType::QDateTime ? std::optional(v.toDateTime()) : std::nullopt;
-}
-
-std::optional<QVariantList> UserDefaults::array(const QString& key) const
-{
-    const QVariant v = object(key);
-    return v.typeId() == QMetaType::QVariantList ? std::optional(v.toList()) : std::nullopt;
-}
-
-std::optional<QVariantMap> UserDefaults::dictionary(const QString& key) const
-{
-    const QVariant v = object(key);
-    return v.typeId() == QMetaType::QVariantMap ? std::optional(v.toMap()) : std::nullopt;
-}
+std::optional<QByteArray> UserDefaults::data(const QString& key) const { return valueOfType<QByteArray>(key); }
+std::optional<QDateTime> UserDefaults::date(const QString& key) const { return valueOfType<QDateTime>(key); }
+std::optional<QVariantList> UserDefaults::array(const QString& key) const { return valueOfType<QVariantList>(key); }
+std::optional<QVariantMap> UserDefaults::dictionary(const QString& key) const { return valueOfType<QVariantMap>(key); }
 
 std::optional<qint64> UserDefaults::losslessIntegerFrom(const QVariant& value)
 {

@@ -102,6 +102,8 @@ private:
     Status writeFile(const QVariantMap& values);
     void didChange(const QString& key);
     void scheduleFlush();
+    template <typename T>
+    std::optional<T> valueOfType(const QString& key) const;
 
     const QString m_filePath;
     Clock* const m_clock;

@@ -137,11 +137,13 @@ TEST(SettingsCatalogue, HoldsEverySettingWithItsTypeDefaultAndFallback)
         } else {
             EXPECT_FALSE(row.registered);
         }
-        if (want.fallback.isValid())
+        if (want.fallback.isValid()) {
             EXPECT_TRUE(sameVariant(settingValueToVariant(row.fallback), want.fallback));
+        }
         EXPECT_TRUE(isValidSettingValue(row, row.fallback));
-        if (row.registered)
+        if (row.registered) {
             EXPECT_TRUE(isValidSettingValue(row, *row.registered));
+        }
     }
     EXPECT_FALSE(settingForKey("autoCleanHours"));
 }
