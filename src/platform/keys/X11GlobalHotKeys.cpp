@@ -50,10 +50,6 @@ private:
     XErrorHandler m_previous;
 };
 
-// An auto-repeated press comes well within this of the previous one (server milliseconds);
-// a later press of the same key is a new one even when its release was never seen.
-constexpr quint32 kRepeatGap = 1000;
-
 } // namespace
 
 X11GlobalHotKeys::X11GlobalHotKeys(QObject* parent)
@@ -194,18 +190,14 @@ void X11GlobalHotKeys::handlePress(quint8 keycode, unsigned state, quint32 time)
     }
     if (!match)
         return;
-    const bool repeat = (keycode == m_heldKeycode && time - m_heldSince < kRepeatGap)
-        || (keycode == m_releasedKeycode && time == m_releasedAt);
-    m_heldKeycode = keycode;
-    m_heldSince = time;
+    // The server repeats a held key as a release and a press with the same timestamp.
+    const bool repeat = keycode == m_releasedKeycode && time == m_releasedAt;
     if (!repeat)
         dispatch(*match, time);
 }
 
 void X11GlobalHotKeys::handleRelease(quint8 keycode, quint32 time)
 {
-    if (keycode == m_heldKeycode)
-        m_heldKeycode = 0;
     m_releasedKeycode = keycode;
     m_releasedAt = time;
 }

@@ -45,9 +45,6 @@ private:
     unsigned m_lockMasks = 0;
     QList<Grab> m_grabs;
     bool m_renewPending = false;
-    // Auto-repeat arrives either as press/press/… or as release/press pairs with one timestamp.
-    quint8 m_heldKeycode = 0;
-    quint32 m_heldSince = 0;
     quint8 m_releasedKeycode = 0;
     quint32 m_releasedAt = 0;
 };
