@@ -6,7 +6,7 @@ namespace lumra {
 
 void FakeGlobalHotKeys::setTakenElsewhere(quint16 keyCode, quint64 modifiers, bool taken)
 {
-    const HotKey key{keyCode, KeyCodes::maskedModifierFlags(modifiers)};
+    const HotKey key { keyCode, KeyCodes::maskedModifierFlags(modifiers) };
     m_takenElsewhere.removeAll(key);
     if (taken)
         m_takenElsewhere.append(key);
@@ -14,7 +14,7 @@ void FakeGlobalHotKeys::setTakenElsewhere(quint16 keyCode, quint64 modifiers, bo
 
 bool FakeGlobalHotKeys::press(quint16 keyCode, quint64 modifiers, quint32 time)
 {
-    const HotKey key{keyCode, KeyCodes::maskedModifierFlags(modifiers)};
+    const HotKey key { keyCode, KeyCodes::maskedModifierFlags(modifiers) };
     return m_grabbed.contains(key) && dispatch(key, time);
 }
 

@@ -31,7 +31,7 @@ std::optional<GlobalHotKeys::HotKey> GlobalHotKeys::hotKey(quint32 id) const
 Status GlobalHotKeys::registerHotKey(quint32 id, quint16 keyCode, quint64 modifiers)
 {
     unregisterHotKey(id);
-    const HotKey key{keyCode, KeyCodes::maskedModifierFlags(modifiers)};
+    const HotKey key { keyCode, KeyCodes::maskedModifierFlags(modifiers) };
     if (!KeyCodes::keysymForKeyCode(keyCode))
         return Status::failure(failureMessage(key, QStringLiteral("the key is not supported.")));
     if (!KeyCodes::isValidShortcutModifiers(key.modifiers))

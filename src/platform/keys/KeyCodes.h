@@ -35,7 +35,10 @@ constexpr quint64 commandFlag = ItemShortcut::commandFlag;
 constexpr quint64 modifierFlagsMask = shiftFlag | controlFlag | optionFlag | commandFlag;
 
 // Drops Caps Lock, numeric-pad, function-key and device bits before storing or comparing.
-constexpr quint64 maskedModifierFlags(quint64 flags) { return flags & modifierFlagsMask; }
+constexpr quint64 maskedModifierFlags(quint64 flags)
+{
+    return flags & modifierFlagsMask;
+}
 
 // A global shortcut needs at least one of Ctrl, Alt or Super; Shift alone would steal typing.
 constexpr bool isValidShortcutModifiers(quint64 flags)
@@ -63,7 +66,7 @@ quint64 modifierFlagsFromQt(Qt::KeyboardModifiers modifiers);
 // The stored form of a key press in the shortcut recorder. `nativeVirtualKey` is the X keysym
 // Qt reports on xcb, used when the Qt key is not one of ours. Nothing for modifier keys alone,
 // keys outside the table and keypad keys other than Enter.
-std::optional<ItemShortcut> shortcutFromKeyEvent(int qtKey, Qt::KeyboardModifiers modifiers,
-                                                 quint32 nativeVirtualKey = 0);
+std::optional<ItemShortcut> shortcutFromKeyEvent(
+    int qtKey, Qt::KeyboardModifiers modifiers, quint32 nativeVirtualKey = 0);
 
 } // namespace lumra::KeyCodes

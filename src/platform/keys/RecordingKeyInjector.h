@@ -15,7 +15,7 @@ public:
     {
         if (!m_canPost)
             return Status::failure(KeyInjectorMessages::noXTest());
-        m_posted.append(ItemShortcut{9, ItemShortcut::commandFlag});
+        m_posted.append(ItemShortcut { 9, ItemShortcut::commandFlag });
         return {};
     }
 

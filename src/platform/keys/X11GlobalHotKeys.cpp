@@ -99,7 +99,7 @@ Status X11GlobalHotKeys::grab(const HotKey& key)
     if (mask & m_lockMasks)
         return Status::failure(failureMessage(key, QStringLiteral("a lock key shares its modifier.")));
 
-    const Grab grab{key, keycode, mask, m_lockMasks};
+    const Grab grab { key, keycode, mask, m_lockMasks };
     ErrorTrap trap(m_display);
     for (unsigned locks : lockVariants(grab.lockMasks))
         XGrabKey(m_display, keycode, mask | locks, m_root, True, GrabModeAsync, GrabModeAsync);
@@ -107,9 +107,9 @@ Status X11GlobalHotKeys::grab(const HotKey& key)
         ungrabVariants(grab); // drops the variants that did succeed
         trap.sync();
         qCDebug(lcHotKeys) << "grab of keycode" << keycode << "mask" << mask << "failed with X error" << error;
-        return Status::failure(failureMessage(key, error == BadAccess
-                                                       ? QStringLiteral("another application already uses it.")
-                                                       : QStringLiteral("the X server refused it.")));
+        return Status::failure(failureMessage(key,
+            error == BadAccess ? QStringLiteral("another application already uses it.")
+                               : QStringLiteral("the X server refused it.")));
     }
     m_grabs.append(grab);
     return {};
@@ -172,7 +172,8 @@ bool X11GlobalHotKeys::nativeEventFilter(const QByteArray& eventType, void* mess
     if (layoutChanged && !m_renewPending && !m_grabs.isEmpty()) {
         // Not from inside Qt's event dispatch: one renewal after the burst of notifications.
         m_renewPending = true;
-        QMetaObject::invokeMethod(this, [this] { renewGrabs(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { renewGrabs(); }, Qt::QueuedConnection);
     }
     // Qt still sees the key events, so its notion of the last user time stays current.
     return false;

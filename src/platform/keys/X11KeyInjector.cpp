@@ -19,7 +19,7 @@ namespace {
 
 std::vector<quint8> heldKeys(_XDisplay* display, const std::vector<quint8>& candidates)
 {
-    std::array<char, 32> keys{};
+    std::array<char, 32> keys {};
     XQueryKeymap(display, keys.data());
     std::vector<quint8> held;
     for (quint8 keycode : candidates) {

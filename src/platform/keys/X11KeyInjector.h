@@ -12,8 +12,8 @@ namespace lumra {
 // `releaseWait` for them to be let go and then releases the rest itself.
 class X11KeyInjector final : public KeyInjector {
 public:
-    explicit X11KeyInjector(_XDisplay* display = qtX11Display(),
-                            std::chrono::milliseconds releaseWait = std::chrono::milliseconds(500));
+    explicit X11KeyInjector(
+        _XDisplay* display = qtX11Display(), std::chrono::milliseconds releaseWait = std::chrono::milliseconds(500));
 
     bool canPost() const override { return m_display && m_hasXTest; }
     Status postPaste() override;

@@ -20,7 +20,7 @@ constexpr quint64 kCapsLock = 0x10000;
 class GlobalHotKeysTest : public ::testing::Test {
 protected:
     FakeGlobalHotKeys hotKeys;
-    QSignalSpy spy{&hotKeys, &lumra::GlobalHotKeys::activated};
+    QSignalSpy spy { &hotKeys, &lumra::GlobalHotKeys::activated };
 
     QList<quint32> firedIds() const
     {
@@ -42,14 +42,14 @@ TEST_F(GlobalHotKeysTest, PressOfARegisteredKeyReportsItsIdAndTime)
     EXPECT_TRUE(hotKeys.press(kV, kCtrl | kAlt | kCapsLock, 4343));
     EXPECT_FALSE(hotKeys.press(kV, kCtrl, 4444));
 
-    EXPECT_EQ(firedIds(), (QList<quint32>{200, 1}));
+    EXPECT_EQ(firedIds(), (QList<quint32> { 200, 1 }));
     EXPECT_EQ(hotKeys.lastActivationTime(), 4343u);
 }
 
 TEST_F(GlobalHotKeysTest, LockBitsAreIgnoredWhenRegistering)
 {
     ASSERT_TRUE(hotKeys.registerHotKey(1, kV, kCtrl | kAlt | kCapsLock | 0x200000).ok());
-    EXPECT_EQ(hotKeys.hotKey(1), (HotKey{kV, kCtrl | kAlt}));
+    EXPECT_EQ(hotKeys.hotKey(1), (HotKey { kV, kCtrl | kAlt }));
     EXPECT_TRUE(hotKeys.press(kV, kCtrl | kAlt));
 }
 
@@ -59,11 +59,11 @@ TEST_F(GlobalHotKeysTest, RefusesWhatCannotBeAGlobalShortcut)
         quint16 keyCode;
         quint64 modifiers;
     } refused[] = {
-        {kV, 0},                                    // would take every V typed
-        {kV, lumra::KeyCodes::shiftFlag},           // and every capital V
-        {kV, lumra::KeyCodes::shiftFlag | kCapsLock},
-        {10, kCtrl},                                // no such key on the US layout
-        {0xFFFF, kCtrl},
+        { kV, 0 }, // would take every V typed
+        { kV, lumra::KeyCodes::shiftFlag }, // and every capital V
+        { kV, lumra::KeyCodes::shiftFlag | kCapsLock },
+        { 10, kCtrl }, // no such key on the US layout
+        { 0xFFFF, kCtrl },
     };
     for (const auto& key : refused) {
         const lumra::Status status = hotKeys.registerHotKey(1, key.keyCode, key.modifiers);
@@ -83,7 +83,7 @@ TEST_F(GlobalHotKeysTest, FirstRegistrationOfACombinationStaysLive)
     EXPECT_FALSE(hotKeys.isRegistered(200));
     hotKeys.press(kOne, kCtrl);
     hotKeys.press(kTwo, kCtrl);
-    EXPECT_EQ(firedIds(), (QList<quint32>{1, 201}));
+    EXPECT_EQ(firedIds(), (QList<quint32> { 1, 201 }));
 }
 
 TEST_F(GlobalHotKeysTest, CombinationHeldByAnotherApplicationIsReported)
@@ -100,7 +100,7 @@ TEST_F(GlobalHotKeysTest, RegisteringAnIdAgainReplacesItsKey)
 {
     ASSERT_TRUE(hotKeys.registerHotKey(1, kV, kCtrl | kAlt).ok());
     ASSERT_TRUE(hotKeys.registerHotKey(1, kOne, kCtrl).ok());
-    EXPECT_EQ(hotKeys.grabbed(), (QList<HotKey>{{kOne, kCtrl}}));
+    EXPECT_EQ(hotKeys.grabbed(), (QList<HotKey> { { kOne, kCtrl } }));
     EXPECT_FALSE(hotKeys.press(kV, kCtrl | kAlt));
     // The old combination is free for another id.
     EXPECT_TRUE(hotKeys.registerHotKey(2, kV, kCtrl | kAlt).ok());
@@ -111,7 +111,7 @@ TEST_F(GlobalHotKeysTest, UnregisteringReleasesTheGrab)
     ASSERT_TRUE(hotKeys.registerHotKey(1, kV, kCtrl | kAlt).ok());
     ASSERT_TRUE(hotKeys.registerHotKey(100, kOne, kAlt).ok());
     hotKeys.unregisterHotKey(1);
-    EXPECT_EQ(hotKeys.grabbed(), (QList<HotKey>{{kOne, kAlt}}));
+    EXPECT_EQ(hotKeys.grabbed(), (QList<HotKey> { { kOne, kAlt } }));
     hotKeys.unregisterAll();
     EXPECT_TRUE(hotKeys.grabbed().isEmpty());
     EXPECT_TRUE(hotKeys.registeredIds().isEmpty());
@@ -136,7 +136,7 @@ TEST_F(GlobalHotKeysTest, SuspendingFreesTheKeysAndResumePutsThemBack)
     EXPECT_EQ(hotKeys.grabbed().size(), 3);
     hotKeys.press(kV, kCtrl | kAlt);
     hotKeys.press(kTwo, kCtrl);
-    EXPECT_EQ(firedIds(), (QList<quint32>{1, 201}));
+    EXPECT_EQ(firedIds(), (QList<quint32> { 1, 201 }));
 }
 
 TEST_F(GlobalHotKeysTest, KeyTakenWhileSuspendedIsDroppedOnResume)
@@ -149,7 +149,7 @@ TEST_F(GlobalHotKeysTest, KeyTakenWhileSuspendedIsDroppedOnResume)
     const lumra::Status status = hotKeys.resume();
     EXPECT_FALSE(status.ok());
     EXPECT_TRUE(status.error().startsWith("Could not register global shortcut"));
-    EXPECT_EQ(hotKeys.registeredIds(), (QList<quint32>{1}));
+    EXPECT_EQ(hotKeys.registeredIds(), (QList<quint32> { 1 }));
     EXPECT_TRUE(hotKeys.press(kV, kCtrl | kAlt));
 }
 

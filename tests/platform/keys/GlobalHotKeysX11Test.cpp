@@ -33,7 +33,10 @@ void xdotool(const QStringList& arguments)
 // Another X client, as another application on the desktop would be.
 class OtherClient {
 public:
-    OtherClient() : display(XOpenDisplay(nullptr)) { }
+    OtherClient()
+        : display(XOpenDisplay(nullptr))
+    {
+    }
     ~OtherClient()
     {
         if (display)
@@ -43,16 +46,19 @@ public:
     bool grab(KeySym keysym, unsigned mask)
     {
         s_error = 0;
-        XErrorHandler previous = XSetErrorHandler([](Display*, XErrorEvent* e) { s_error = e->error_code; return 0; });
-        XGrabKey(display, XKeysymToKeycode(display, keysym), mask, DefaultRootWindow(display), True,
-                 GrabModeAsync, GrabModeAsync);
+        XErrorHandler previous = XSetErrorHandler([](Display*, XErrorEvent* e) {
+            s_error = e->error_code;
+            return 0;
+        });
+        XGrabKey(display, XKeysymToKeycode(display, keysym), mask, DefaultRootWindow(display), True, GrabModeAsync,
+            GrabModeAsync);
         XSync(display, False);
         XSetErrorHandler(previous);
         return s_error == 0;
     }
     unsigned lockedModifiers()
     {
-        XkbStateRec state{};
+        XkbStateRec state {};
         XkbGetState(display, XkbUseCoreKbd, &state);
         return state.locked_mods;
     }
@@ -64,7 +70,11 @@ public:
 // Counts the raw presses of one X keycode that reach this process.
 class PressCounter : public QAbstractNativeEventFilter {
 public:
-    explicit PressCounter(int keycode) : m_keycode(keycode) { QCoreApplication::instance()->installNativeEventFilter(this); }
+    explicit PressCounter(int keycode)
+        : m_keycode(keycode)
+    {
+        QCoreApplication::instance()->installNativeEventFilter(this);
+    }
     bool nativeEventFilter(const QByteArray&, void* message, qintptr*) override
     {
         const auto* event = static_cast<const xcb_generic_event_t*>(message);
@@ -82,7 +92,7 @@ private:
 class GlobalHotKeysX11Test : public ::testing::Test {
 protected:
     X11GlobalHotKeys hotKeys;
-    QSignalSpy spy{&hotKeys, &lumra::GlobalHotKeys::activated};
+    QSignalSpy spy { &hotKeys, &lumra::GlobalHotKeys::activated };
 
     // Presses `keys`, then a sentinel hot key, and returns the ids fired before the sentinel:
     // X delivers in order, so once the sentinel is in, everything before it has been seen.
@@ -92,7 +102,7 @@ protected:
         EXPECT_TRUE(hotKeys.registerHotKey(sentinel, kB, kCtrlAlt).ok());
         spy.clear();
         xdotool(xdotoolArguments);
-        xdotool({"key", "ctrl+alt+b"});
+        xdotool({ "key", "ctrl+alt+b" });
         QList<quint32> ids;
         while (ids.isEmpty() || ids.last() != sentinel) {
             if (spy.isEmpty() && !spy.wait(5000)) {
@@ -117,17 +127,17 @@ TEST_F(GlobalHotKeysX11Test, RegisteredKeyFiresWhateverLockIsOn)
     const struct {
         const char* lockKey;
         unsigned expectedLock;
-    } locks[] = {{nullptr, 0}, {"Num_Lock", Mod2Mask}, {"Caps_Lock", LockMask}};
+    } locks[] = { { nullptr, 0 }, { "Num_Lock", Mod2Mask }, { "Caps_Lock", LockMask } };
     for (const auto& lock : locks) {
         SCOPED_TRACE(lock.lockKey ? lock.lockKey : "no lock");
         if (lock.lockKey) {
-            xdotool({"key", lock.lockKey});
+            xdotool({ "key", lock.lockKey });
             ASSERT_EQ(probe.lockedModifiers() & lock.expectedLock, lock.expectedLock);
         }
-        EXPECT_EQ(idsFiredBy({"key", "ctrl+alt+v"}), QList<quint32>{1});
+        EXPECT_EQ(idsFiredBy({ "key", "ctrl+alt+v" }), QList<quint32> { 1 });
         EXPECT_NE(hotKeys.lastActivationTime(), 0u);
         if (lock.lockKey)
-            xdotool({"key", lock.lockKey});
+            xdotool({ "key", lock.lockKey });
     }
     EXPECT_EQ(probe.lockedModifiers() & (Mod2Mask | LockMask), 0u);
 }
@@ -135,7 +145,7 @@ TEST_F(GlobalHotKeysX11Test, RegisteredKeyFiresWhateverLockIsOn)
 TEST_F(GlobalHotKeysX11Test, OtherModifiersDoNotFireTheKey)
 {
     ASSERT_TRUE(hotKeys.registerHotKey(1, kV, kCtrlAlt).ok());
-    EXPECT_TRUE(idsFiredBy({"key", "ctrl+v", "key", "ctrl+alt+shift+v"}).isEmpty());
+    EXPECT_TRUE(idsFiredBy({ "key", "ctrl+v", "key", "ctrl+alt+shift+v" }).isEmpty());
 }
 
 TEST_F(GlobalHotKeysX11Test, HoldingTheKeyDownFiresOnce)
@@ -148,15 +158,15 @@ TEST_F(GlobalHotKeysX11Test, HoldingTheKeyDownFiresOnce)
     XSync(other.display, False);
 
     PressCounter counter(XKeysymToKeycode(other.display, XK_v));
-    xdotool({"keydown", "ctrl+alt+v"});
+    xdotool({ "keydown", "ctrl+alt+v" });
     // Keep holding until the server has repeated the key a few times.
     ASSERT_TRUE(lumra::test::processEventsUntil([&] { return counter.presses >= 4; }));
-    xdotool({"keyup", "ctrl+alt+v"});
+    xdotool({ "keyup", "ctrl+alt+v" });
     XkbSetAutoRepeatRate(other.display, XkbUseCoreKbd, delay, interval);
     XSync(other.display, False);
 
     EXPECT_EQ(spy.size(), 1);
-    EXPECT_EQ(idsFiredBy({"key", "ctrl+alt+v"}), QList<quint32>{1});
+    EXPECT_EQ(idsFiredBy({ "key", "ctrl+alt+v" }), QList<quint32> { 1 });
 }
 
 TEST_F(GlobalHotKeysX11Test, KeyGrabbedByAnotherClientIsAFailure)
@@ -191,7 +201,7 @@ TEST_F(GlobalHotKeysX11Test, UnregisteredAndSuspendedKeysAreFreeForOthers)
         EXPECT_TRUE(other.grab(XK_v, ControlMask | Mod1Mask));
     }
     ASSERT_TRUE(hotKeys.resume().ok());
-    EXPECT_EQ(idsFiredBy({"key", "ctrl+alt+v"}), QList<quint32>{1});
+    EXPECT_EQ(idsFiredBy({ "key", "ctrl+alt+v" }), QList<quint32> { 1 });
 
     hotKeys.unregisterHotKey(1);
     OtherClient other;
@@ -202,13 +212,13 @@ TEST_F(GlobalHotKeysX11Test, GrabFollowsAKeyboardLayoutChange)
 {
     ASSERT_TRUE(hotKeys.registerHotKey(1, kV, kCtrlAlt).ok());
     // Dvorak puts V where the US layout has the full stop.
-    ASSERT_EQ(QProcess::execute("setxkbmap", {"-layout", "us", "-variant", "dvorak"}), 0);
+    ASSERT_EQ(QProcess::execute("setxkbmap", { "-layout", "us", "-variant", "dvorak" }), 0);
     QList<quint32> fired;
     for (int attempt = 0; attempt < 40 && fired.isEmpty(); ++attempt) {
-        xdotool({"key", "ctrl+alt+v"});
+        xdotool({ "key", "ctrl+alt+v" });
         if (spy.wait(250))
             fired << spy.takeFirst().at(0).toUInt();
     }
-    ASSERT_EQ(QProcess::execute("setxkbmap", {"-layout", "us"}), 0);
-    EXPECT_EQ(fired, QList<quint32>{1});
+    ASSERT_EQ(QProcess::execute("setxkbmap", { "-layout", "us" }), 0);
+    EXPECT_EQ(fired, QList<quint32> { 1 });
 }

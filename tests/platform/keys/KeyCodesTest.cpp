@@ -22,15 +22,31 @@ struct SpecialKey {
     int qtKey;
 };
 const SpecialKey kSpecialKeys[] = {
-    {36, XK_Return, Qt::Key_Return}, {48, XK_Tab, Qt::Key_Tab},     {51, XK_BackSpace, Qt::Key_Backspace},
-    {53, XK_Escape, Qt::Key_Escape}, {123, XK_Left, Qt::Key_Left},  {124, XK_Right, Qt::Key_Right},
-    {125, XK_Down, Qt::Key_Down},    {126, XK_Up, Qt::Key_Up},      {76, XK_KP_Enter, Qt::Key_Enter},
-    {115, XK_Home, Qt::Key_Home},    {119, XK_End, Qt::Key_End},    {116, XK_Prior, Qt::Key_PageUp},
-    {121, XK_Next, Qt::Key_PageDown}, {122, XK_F1, Qt::Key_F1},     {120, XK_F2, Qt::Key_F2},
-    {99, XK_F3, Qt::Key_F3},         {118, XK_F4, Qt::Key_F4},      {96, XK_F5, Qt::Key_F5},
-    {97, XK_F6, Qt::Key_F6},         {98, XK_F7, Qt::Key_F7},       {100, XK_F8, Qt::Key_F8},
-    {101, XK_F9, Qt::Key_F9},        {109, XK_F10, Qt::Key_F10},    {103, XK_F11, Qt::Key_F11},
-    {111, XK_F12, Qt::Key_F12},
+    { 36, XK_Return, Qt::Key_Return },
+    { 48, XK_Tab, Qt::Key_Tab },
+    { 51, XK_BackSpace, Qt::Key_Backspace },
+    { 53, XK_Escape, Qt::Key_Escape },
+    { 123, XK_Left, Qt::Key_Left },
+    { 124, XK_Right, Qt::Key_Right },
+    { 125, XK_Down, Qt::Key_Down },
+    { 126, XK_Up, Qt::Key_Up },
+    { 76, XK_KP_Enter, Qt::Key_Enter },
+    { 115, XK_Home, Qt::Key_Home },
+    { 119, XK_End, Qt::Key_End },
+    { 116, XK_Prior, Qt::Key_PageUp },
+    { 121, XK_Next, Qt::Key_PageDown },
+    { 122, XK_F1, Qt::Key_F1 },
+    { 120, XK_F2, Qt::Key_F2 },
+    { 99, XK_F3, Qt::Key_F3 },
+    { 118, XK_F4, Qt::Key_F4 },
+    { 96, XK_F5, Qt::Key_F5 },
+    { 97, XK_F6, Qt::Key_F6 },
+    { 98, XK_F7, Qt::Key_F7 },
+    { 100, XK_F8, Qt::Key_F8 },
+    { 101, XK_F9, Qt::Key_F9 },
+    { 109, XK_F10, Qt::Key_F10 },
+    { 103, XK_F11, Qt::Key_F11 },
+    { 111, XK_F12, Qt::Key_F12 },
 };
 
 } // namespace
@@ -78,8 +94,22 @@ TEST(KeyCodes, TableHasOneRowPerCodeAndSymbol)
 TEST(KeyCodes, ShiftedSymbolsNameTheKeyThatCarriesThem)
 {
     const std::pair<quint32, quint16> cases[] = {
-        {'V', 9}, {'A', 0}, {'!', 18}, {'@', 19}, {')', 29}, {'_', 27}, {'+', 24}, {'{', 33},
-        {'}', 30}, {'|', 42}, {':', 41}, {'"', 39}, {'<', 43}, {'>', 47}, {'?', 44}, {'~', 50},
+        { 'V', 9 },
+        { 'A', 0 },
+        { '!', 18 },
+        { '@', 19 },
+        { ')', 29 },
+        { '_', 27 },
+        { '+', 24 },
+        { '{', 33 },
+        { '}', 30 },
+        { '|', 42 },
+        { ':', 41 },
+        { '"', 39 },
+        { '<', 43 },
+        { '>', 47 },
+        { '?', 44 },
+        { '~', 50 },
     };
     for (const auto& [symbol, code] : cases) {
         EXPECT_EQ(KeyCodes::keyCodeForKeysym(symbol), std::optional<quint16>(code)) << char(symbol);
@@ -90,24 +120,24 @@ TEST(KeyCodes, ShiftedSymbolsNameTheKeyThatCarriesThem)
 
 TEST(KeyCodes, KeysOutsideTheTableHaveNoCode)
 {
-    for (quint16 code : {10, 52, 65, 83, 200, 0xFFFF})
+    for (quint16 code : { 10, 52, 65, 83, 200, 0xFFFF })
         EXPECT_FALSE(KeyCodes::keysymForKeyCode(code)) << code;
-    for (quint32 keysym : {quint32(XK_KP_1), quint32(XK_Shift_L), quint32(XK_Cyrillic_a), quint32(XK_F13)})
+    for (quint32 keysym : { quint32(XK_KP_1), quint32(XK_Shift_L), quint32(XK_Cyrillic_a), quint32(XK_F13) })
         EXPECT_FALSE(KeyCodes::keyCodeForKeysym(keysym)) << keysym;
-    for (int qtKey : {int(Qt::Key_Control), int(Qt::Key_Meta), int(Qt::Key_unknown), 0x0416})
+    for (int qtKey : { int(Qt::Key_Control), int(Qt::Key_Meta), int(Qt::Key_unknown), 0x0416 })
         EXPECT_FALSE(KeyCodes::keyCodeForQtKey(qtKey)) << qtKey;
 }
 
 TEST(KeyCodes, ModifierFlagsMapToX11MasksBothWays)
 {
     const std::pair<quint64, unsigned> cases[] = {
-        {0, 0},
-        {KeyCodes::commandFlag, X11Mask::control},
-        {KeyCodes::optionFlag, X11Mask::mod1},
-        {KeyCodes::controlFlag, X11Mask::mod4},
-        {KeyCodes::shiftFlag, X11Mask::shift},
-        {0x180000, X11Mask::control | X11Mask::mod1},
-        {KeyCodes::modifierFlagsMask, X11Mask::shift | X11Mask::control | X11Mask::mod1 | X11Mask::mod4},
+        { 0, 0 },
+        { KeyCodes::commandFlag, X11Mask::control },
+        { KeyCodes::optionFlag, X11Mask::mod1 },
+        { KeyCodes::controlFlag, X11Mask::mod4 },
+        { KeyCodes::shiftFlag, X11Mask::shift },
+        { 0x180000, X11Mask::control | X11Mask::mod1 },
+        { KeyCodes::modifierFlagsMask, X11Mask::shift | X11Mask::control | X11Mask::mod1 | X11Mask::mod4 },
     };
     for (const auto& [flags, mask] : cases) {
         EXPECT_EQ(KeyCodes::x11ModifierMask(flags), mask) << flags;
@@ -126,13 +156,13 @@ TEST(KeyCodes, LockKeypadAndDeviceBitsAreMaskedOff)
 TEST(KeyCodes, ShortcutNeedsCtrlAltOrSuper)
 {
     const std::pair<quint64, bool> cases[] = {
-        {0, false},
-        {KeyCodes::shiftFlag, false},
-        {KeyCodes::shiftFlag | 0x10000 | 0x200000, false},
-        {KeyCodes::commandFlag, true},
-        {KeyCodes::optionFlag, true},
-        {KeyCodes::controlFlag, true},
-        {KeyCodes::shiftFlag | KeyCodes::optionFlag, true},
+        { 0, false },
+        { KeyCodes::shiftFlag, false },
+        { KeyCodes::shiftFlag | 0x10000 | 0x200000, false },
+        { KeyCodes::commandFlag, true },
+        { KeyCodes::optionFlag, true },
+        { KeyCodes::controlFlag, true },
+        { KeyCodes::shiftFlag | KeyCodes::optionFlag, true },
     };
     for (const auto& [flags, valid] : cases)
         EXPECT_EQ(KeyCodes::isValidShortcutModifiers(flags), valid) << flags;
@@ -141,14 +171,15 @@ TEST(KeyCodes, ShortcutNeedsCtrlAltOrSuper)
 TEST(KeyCodes, KeyEventsBecomeStoredShortcuts)
 {
     using KeyCodes::shortcutFromKeyEvent;
-    EXPECT_EQ(shortcutFromKeyEvent(Qt::Key_V, Qt::ControlModifier | Qt::AltModifier), (ItemShortcut{9, 0x180000}));
+    EXPECT_EQ(shortcutFromKeyEvent(Qt::Key_V, Qt::ControlModifier | Qt::AltModifier), (ItemShortcut { 9, 0x180000 }));
     EXPECT_EQ(shortcutFromKeyEvent(Qt::Key_Exclam, Qt::MetaModifier | Qt::ShiftModifier),
-              (ItemShortcut{18, KeyCodes::controlFlag | KeyCodes::shiftFlag}));
-    EXPECT_EQ(shortcutFromKeyEvent(Qt::Key_F5, Qt::AltModifier), (ItemShortcut{96, KeyCodes::optionFlag}));
+        (ItemShortcut { 18, KeyCodes::controlFlag | KeyCodes::shiftFlag }));
+    EXPECT_EQ(shortcutFromKeyEvent(Qt::Key_F5, Qt::AltModifier), (ItemShortcut { 96, KeyCodes::optionFlag }));
     EXPECT_EQ(shortcutFromKeyEvent(Qt::Key_Enter, Qt::ControlModifier | Qt::KeypadModifier),
-              (ItemShortcut{76, KeyCodes::commandFlag}));
+        (ItemShortcut { 76, KeyCodes::commandFlag }));
     // A key Qt cannot name falls back to the keysym Qt reports as the native key.
-    EXPECT_EQ(shortcutFromKeyEvent(Qt::Key_unknown, Qt::ControlModifier, XK_v), (ItemShortcut{9, KeyCodes::commandFlag}));
+    EXPECT_EQ(
+        shortcutFromKeyEvent(Qt::Key_unknown, Qt::ControlModifier, XK_v), (ItemShortcut { 9, KeyCodes::commandFlag }));
 
     EXPECT_FALSE(shortcutFromKeyEvent(Qt::Key_Control, Qt::ControlModifier));
     EXPECT_FALSE(shortcutFromKeyEvent(Qt::Key_Alt, Qt::AltModifier | Qt::ControlModifier));

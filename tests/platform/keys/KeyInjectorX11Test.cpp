@@ -28,7 +28,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override
     {
         if (event->key() == Qt::Key_V)
-            chords.append({event->key(), event->modifiers()});
+            chords.append({ event->key(), event->modifiers() });
         QLineEdit::keyPressEvent(event);
     }
 };
@@ -70,7 +70,7 @@ TEST_F(KeyInjectorX11Test, PastesIntoTheFocusedWindow)
 
 TEST_F(KeyInjectorX11Test, ReleasesModifiersStillHeldFromTheHotKey)
 {
-    ASSERT_EQ(QProcess::execute("xdotool", {"keydown", "alt+super"}), 0);
+    ASSERT_EQ(QProcess::execute("xdotool", { "keydown", "alt+super" }), 0);
     lumra::X11KeyInjector injector(lumra::qtX11Display(), 0ms);
     ASSERT_TRUE(injector.postPaste().ok());
 
