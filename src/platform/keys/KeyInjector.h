@@ -1,0 +1,26 @@
+#pragma once
+
+#include "platform/core/Result.h"
+
+namespace lumra {
+
+// Sends the synthetic paste (Ctrl+V) to whichever window has the keyboard focus.
+class KeyInjector {
+public:
+    virtual ~KeyInjector() = default;
+
+    // Whether synthetic keys can be sent at all (on X11: the XTest extension is present).
+    virtual bool canPost() const = 0;
+    // Ctrl+V to the focused window, with no other modifier in effect. Fails, saying why, when
+    // nothing could be sent.
+    virtual Status postPaste() = 0;
+};
+
+namespace KeyInjectorMessages {
+inline QString noXTest()
+{
+    return QStringLiteral("Lumra cannot paste: the X server does not offer the XTest extension needed to send Ctrl+V.");
+}
+} // namespace KeyInjectorMessages
+
+} // namespace lumra
