@@ -397,7 +397,8 @@ Status ManagedObjectContext::saveStore(const PersistentStore* store, const std::
 {
     sql::Database* db = database(store);
     if (!db)
-        return Status::failure(QStringLiteral("the store %1 is not available").arg(store ? store->fileName() : QString()));
+        return Status::failure(store ? QStringLiteral("the store %1 is not available").arg(store->fileName())
+                                     : QStringLiteral("no history store could be opened"));
     sql::Transaction tx(*db);
     if (!tx.beginStatus())
         return tx.beginStatus();

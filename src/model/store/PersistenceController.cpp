@@ -65,7 +65,7 @@ PersistenceController::PersistenceController(bool iCloudEnabled, CloudContainer*
         m_localStore = m_cloudStore;
     m_viewContext = std::make_unique<store::ManagedObjectContext>(std::move(connections));
 
-    qCInfo(lcCloudKitSync) << "Sync enabled:" << iCloudEnabled;
+    qCDebug(lcCloudKitSync) << "Sync enabled:" << iCloudEnabled;
     Diagnostics::shared().info(QStringLiteral("Persistence"),
                                QStringLiteral("Store loaded (sync enabled: %1)").arg(iCloudEnabled ? "true" : "false"));
     if (!loadError.isEmpty())
