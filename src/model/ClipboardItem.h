@@ -105,8 +105,10 @@ std::optional<ClipboardCategory> decodeCategory(const QJsonValue& value, QString
 std::optional<ItemShortcut> decodeShortcut(const QJsonValue& value, QString* error = nullptr);
 std::optional<IgnoredApp> decodeIgnoredApp(const QJsonValue& value, QString* error = nullptr);
 
-// Seconds since 1 January 2001 00:00:00 UTC, the reference date of every stored date.
+// Seconds since 1 January 2001 00:00:00 UTC, the reference date of every stored date, to the
+// millisecond. An invalid date counts as the reference date itself.
 double secondsSinceReferenceDate(const QDateTime& date);
+// A UTC date, or an invalid one for a number that is not finite or lies outside years 1 to 9999.
 QDateTime dateFromReferenceSeconds(double seconds);
 QString uuidString(const QUuid& id); // canonical upper case, no braces
 } // namespace Json

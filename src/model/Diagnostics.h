@@ -15,6 +15,12 @@ public:
 
     static Diagnostics& shared();
 
+    // Tests make their own logger on a path of their choosing; the app uses shared().
+    explicit Diagnostics(QString logPath = {});
+    ~Diagnostics();
+    Diagnostics(const Diagnostics&) = delete;
+    Diagnostics& operator=(const Diagnostics&) = delete;
+
     bool isEnabled() const;
     void setEnabled(bool enabled);
 
@@ -39,8 +45,6 @@ public:
     static QString hardwareModel();
 
 private:
-    Diagnostics();
-    ~Diagnostics();
     struct Private;
     Private* d;
 };
