@@ -5,6 +5,9 @@
 
 #include <QLoggingCategory>
 
+#include <map>
+#include <string>
+
 namespace lumra {
 
 Q_LOGGING_CATEGORY(lcHistory, "lumra.history")
@@ -28,6 +31,8 @@ Result<QList<ClipboardItem>> HistoryReader::loadItems()
     const QString query = QStringLiteral("SELECT %1 FROM CDClipboardItem").arg(ManagedObjectContext::selectColumns(entity));
 
     QList<ClipboardItem> items;
+    if (Result<int> rows = context.count({}); rows)
+        items.reserve(*rows);
     bool anyDateMissing = false;
     for (const PersistentStore* store : context.stores()) {
         QString error;
@@ -35,7 +40,34 @@ Result<QList<ClipboardItem>> HistoryReader::loadItems()
         if (!st)
             return R::failure(error);
         // Read straight off the statement: at 100,000 rows, building row objects costs more than the conversion.
-        const auto value = [&](int attribute) { return columnOf[size_t(attribute)] < 0 ? sql::Value {} : st->value(columnOf[size_t(attribute)]); };
+        struct StatementRow final : detail::RowSource {
+            const sql::Statement& st;
+            const std::vector<int>& columnOf;
+            mutable std::map<std::string, QString, std::less<>> shared;
+            StatementRow(const sql::Statement& s, const std::vector<int>& c) : st(s), columnOf(c) { }
+            sql::Value value(int attribute) const override
+            {
+                const int column = columnOf[size_t(attribute)];
+                if (column < 0)
+                    return {};
+                // These repeat across the whole history: share one string instead of one per row.
+                if (attribute == ItemAttr::contentType || attribute == ItemAttr::sourceAppBundleId
+                    || attribute == ItemAttr::sourceAppName) {
+                    const std::optional<std::string_view> raw = st.textView(column);
+                    if (!raw)
+                        return st.value(column);
+                    auto it = shared.find(*raw);
+                    if (it == shared.end())
+                        it = shared.emplace(std::string(*raw), QString::fromUtf8(raw->data(), qsizetype(raw->size()))).first;
+                    return it->second;
+                }
+                return st.value(column);
+            }
+            std::optional<QUuid> uuid(int attribute) const override
+            {
+                return columnOf[size_t(attribute)] < 0 ? std::nullopt : st.uuid(columnOf[size_t(attribute)]);
+            }
+        } value(*st, columnOf);
         while (st->step()) {
             bool dateMissing = false;
             if (std::optional<ClipboardItem> item = detail::makeClipboardItem(value, &dateMissing)) {

@@ -61,10 +61,11 @@ sql::Value jsonText(const QJsonArray& array)
 
 QDateTime missingDateFallback() { return dateFromSeconds(0); }
 
-std::optional<ClipboardItem> detail::makeClipboardItem(const std::function<sql::Value(int)>& value, bool* dateWasMissing)
+std::optional<ClipboardItem> detail::makeClipboardItem(const RowSource& row, bool* dateWasMissing)
 {
     using namespace ItemAttr;
-    std::optional<QUuid> id = uuidFrom(value(ItemAttr::id));
+    const auto value = [&row](int attribute) { return row.value(attribute); };
+    std::optional<QUuid> id = row.uuid(ItemAttr::id);
     if (!id)
         return std::nullopt;
     ClipboardItem item;
@@ -92,7 +93,7 @@ std::optional<ClipboardItem> detail::makeClipboardItem(const std::function<sql::
     item.isPinned = boolFrom(value(isPinned)).value_or(false);
     item.isPinnedToTop = boolFrom(value(isPinnedToTop)).value_or(false);
     item.comment = stringFrom(value(comment));
-    item.categoryId = uuidFrom(value(categoryId));
+    item.categoryId = row.uuid(categoryId);
     item.isSensitive = boolFrom(value(isSensitive)).value_or(false);
     item.sourceAppBundleId = stringFrom(value(sourceAppBundleId));
     item.sourceAppName = stringFrom(value(sourceAppName));
@@ -114,7 +115,12 @@ std::optional<ClipboardItem> makeClipboardItem(const ManagedObject& row)
 {
     if (row.entity().kind != EntityKind::item)
         return std::nullopt;
-    return detail::makeClipboardItem([&row](int a) { return row.value(a); });
+    struct ObjectRow final : detail::RowSource {
+        const ManagedObject& object;
+        explicit ObjectRow(const ManagedObject& o) : object(o) { }
+        sql::Value value(int attribute) const override { return object.value(attribute); }
+    };
+    return detail::makeClipboardItem(ObjectRow(row));
 }
 
 std::optional<ClipboardCategory> makeClipboardCategory(const ManagedObject& row)

@@ -28,10 +28,15 @@ void sortCategories(QList<ClipboardCategory>& categories);
 QDateTime missingDateFallback();
 
 namespace detail {
-// The conversion over any row source giving an attribute's stored value; `dateWasMissing`
-// tells the caller to write the fallback date back.
-std::optional<ClipboardItem> makeClipboardItem(const std::function<sql::Value(int attribute)>& value,
-                                               bool* dateWasMissing = nullptr);
+// A row as the conversion sees it: the stored value of each attribute.
+class RowSource {
+public:
+    virtual ~RowSource() = default;
+    virtual sql::Value value(int attribute) const = 0;
+    virtual std::optional<QUuid> uuid(int attribute) const { return store::uuidFrom(value(attribute)); }
+};
+// `dateWasMissing` tells the caller to write the fallback date back.
+std::optional<ClipboardItem> makeClipboardItem(const RowSource& row, bool* dateWasMissing = nullptr);
 } // namespace detail
 
 } // namespace lumra

@@ -113,6 +113,26 @@ Value Statement::value(int column) const
     }
 }
 
+std::optional<std::string_view> Statement::textView(int column) const
+{
+    if (columnType(column) != SQLITE_TEXT)
+        return std::nullopt;
+    const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
+    return std::string_view(data, size_t(sqlite3_column_bytes(m_stmt, column)));
+}
+
+std::optional<QUuid> Statement::uuid(int column) const
+{
+    if (columnType(column) != SQLITE_TEXT)
+        return std::nullopt;
+    const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
+    const QLatin1String text(data, sqlite3_column_bytes(m_stmt, column));
+    const QUuid id = QUuid::fromString(text);
+    if (id.isNull() && text != QLatin1String("00000000-0000-0000-0000-000000000000"))
+        return std::nullopt;
+    return id;
+}
+
 Database::~Database() { close(); }
 
 Status Database::open(const QString& path, bool create)
@@ -137,7 +157,8 @@ Status Database::open(const QString& path, bool create)
     sqlite3_busy_timeout(m_db, 5000);
     sqlite3_extended_result_codes(m_db, 1);
     // Reading the schema is what notices a file that is not a database.
-    for (const char* pragma : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=FULL", "PRAGMA foreign_keys=ON"}) {
+    for (const char* pragma : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=FULL", "PRAGMA foreign_keys=ON",
+                               "PRAGMA cache_size=-32768", "PRAGMA mmap_size=268435456"}) {
         Statement* st = prepare(QString::fromLatin1(pragma));
         if (!st) {
             const QString err = lastError();

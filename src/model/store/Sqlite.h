@@ -4,8 +4,11 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QUuid>
 
 #include <memory>
+#include <optional>
+#include <string_view>
 #include <unordered_map>
 #include <variant>
 
@@ -47,6 +50,10 @@ public:
     QString text(int column) const;
     QByteArray blob(int column) const;
     Value value(int column) const;
+    // The UTF-8 bytes of a text column, valid until the next step; none for any other type.
+    std::optional<std::string_view> textView(int column) const;
+    // A UUID stored as text, read without a detour through QString; none for anything else.
+    std::optional<QUuid> uuid(int column) const;
 
 private:
     sqlite3_stmt* m_stmt;
