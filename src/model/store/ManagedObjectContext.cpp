@@ -59,6 +59,17 @@ QString tableName(const Entity& e) { return QString::fromLatin1(e.name); }
 
 std::optional<QUuid> rowId(const ManagedObject& o) { return uuidFrom(o.value(0)); }
 
+sql::Statement* prepareBound(sql::Database& db, const QString& text, const Predicate& predicate, QString* error)
+{
+    sql::Statement* st = db.prepare(text, error);
+    if (!st)
+        return nullptr;
+    int i = 1;
+    for (const sql::Value& v : predicate.bindings())
+        st->bind(i++, v);
+    return st;
+}
+
 } // namespace
 
 QString PersistentStore::fileName() const { return QFileInfo(path).fileName(); }
@@ -277,12 +288,9 @@ Result<QList<ManagedObjectPtr>> ManagedObjectContext::fetch(const FetchRequest& 
         if (request.affectedStore && c.store != request.affectedStore)
             continue;
         QString error;
-        sql::Statement* st = c.db->prepare(sqlText, &error);
+        sql::Statement* st = prepareBound(*c.db, sqlText, request.predicate, &error);
         if (!st)
             return R::failure(error);
-        int i = 1;
-        for (const sql::Value& v : request.predicate.bindings())
-            st->bind(i++, v);
         while (st->step()) {
             ManagedObjectPtr o = materialize(e, c.store, *st);
             if (!o->isDeleted())
@@ -327,12 +335,9 @@ Result<int> ManagedObjectContext::count(const FetchRequest& request)
         if (request.affectedStore && c.store != request.affectedStore)
             continue;
         QString error;
-        sql::Statement* st = c.db->prepare(sqlText, &error);
+        sql::Statement* st = prepareBound(*c.db, sqlText, request.predicate, &error);
         if (!st)
             return Result<int>::failure(error);
-        int i = 1;
-        for (const sql::Value& v : request.predicate.bindings())
-            st->bind(i++, v);
         if (!st->step())
             return Result<int>::failure(st->status().error());
         total += st->int64(0);
