@@ -1,0 +1,149 @@
+#include "model/store/HistoryReader.h"
+
+#include "model/Diagnostics.h"
+#include "model/store/ItemRows.h"
+
+#include <QLoggingCategory>
+
+#include <map>
+#include <string>
+
+namespace lumra {
+
+Q_LOGGING_CATEGORY(lcHistory, "lumra.history")
+
+using namespace store;
+
+HistoryReader::HistoryReader(PersistenceController& persistence, Classifiers classifiers)
+    : m_persistence(persistence), m_classifiers(std::move(classifiers))
+{
+}
+
+Result<QList<ClipboardItem>> HistoryReader::loadItems()
+{
+    using R = Result<QList<ClipboardItem>>;
+    ManagedObjectContext& context = m_persistence.viewContext();
+    const Entity& entity = itemEntity();
+    const std::vector<int>& columns = ManagedObjectContext::columnAttributes(entity);
+    std::vector<int> columnOf(size_t(entity.count()), -1);
+    for (size_t i = 0; i < columns.size(); ++i)
+        columnOf[size_t(columns[i])] = int(i) + 1;
+    const QString query = QStringLiteral("SELECT %1 FROM CDClipboardItem").arg(ManagedObjectContext::selectColumns(entity));
+
+    QList<ClipboardItem> items;
+    if (Result<int> rows = context.count({}); rows)
+        items.reserve(*rows);
+    bool anyDateMissing = false;
+    for (const PersistentStore* store : context.stores()) {
+        QString error;
+        sql::Statement* st = context.database(store)->prepare(query, &error);
+        if (!st)
+            return R::failure(error);
+        // Read straight off the statement: at 100,000 rows, building row objects costs more than the conversion.
+        struct StatementRow final : detail::RowSource {
+            const sql::Statement& st;
+            const std::vector<int>& columnOf;
+            mutable std::map<std::string, QString, std::less<>> shared;
+            StatementRow(const sql::Statement& s, const std::vector<int>& c) : st(s), columnOf(c) { }
+            sql::Value value(int attribute) const override
+            {
+                const int column = columnOf[size_t(attribute)];
+                if (column < 0)
+                    return {};
+                // These repeat across the whole history: share one string instead of one per row.
+                if (attribute == ItemAttr::contentType || attribute == ItemAttr::sourceAppBundleId
+                    || attribute == ItemAttr::sourceAppName) {
+                    const std::optional<std::string_view> raw = st.textView(column);
+                    if (!raw)
+                        return st.value(column);
+                    auto it = shared.find(*raw);
+                    if (it == shared.end())
+                        it = shared.emplace(std::string(*raw), QString::fromUtf8(raw->data(), qsizetype(raw->size()))).first;
+                    return it->second;
+                }
+                return st.value(column);
+            }
+            std::optional<QUuid> uuid(int attribute) const override
+            {
+                return columnOf[size_t(attribute)] < 0 ? std::nullopt : st.uuid(columnOf[size_t(attribute)]);
+            }
+        } value(*st, columnOf);
+        while (st->step()) {
+            bool dateMissing = false;
+            if (std::optional<ClipboardItem> item = detail::makeClipboardItem(value, &dateMissing)) {
+                items.append(std::move(*item));
+                anyDateMissing = anyDateMissing || dateMissing;
+            }
+        }
+        Status s = st->status();
+        st->reset();
+        if (!s)
+            return R::failure(s.error());
+    }
+    if (anyDateMissing)
+        writeBackMissingDates();
+    return items;
+}
+
+void HistoryReader::writeBackMissingDates()
+{
+    ManagedObjectContext& context = m_persistence.viewContext();
+    if (context.hasChanges())
+        return; // never save someone else's half-done edit; the next load tries again
+    FetchRequest request;
+    request.predicate = Predicate::isNull("dateAdded");
+    auto rows = context.fetch(request);
+    if (!rows)
+        return;
+    for (const ManagedObjectPtr& row : *rows)
+        if (std::optional<ClipboardItem> item = makeClipboardItem(*row))
+            row->set(ItemAttr::dateAdded, item->dateAdded);
+    if (Status s = m_persistence.save(); !s)
+        qCWarning(lcHistory) << "Could not store fallback dates:" << s.error();
+}
+
+Result<QList<ClipboardCategory>> HistoryReader::loadCategories()
+{
+    FetchRequest request;
+    request.entity = EntityKind::category;
+    auto rows = m_persistence.viewContext().fetch(request);
+    if (!rows)
+        return Result<QList<ClipboardCategory>>::failure(rows.error());
+    QList<ClipboardCategory> categories;
+    for (const ManagedObjectPtr& row : *rows)
+        if (std::optional<ClipboardCategory> category = makeClipboardCategory(*row))
+            categories << *category;
+    sortCategories(categories);
+    return categories;
+}
+
+ManagedObjectPtr HistoryReader::fetchManagedItem(const ClipboardItem& item)
+{
+    return m_persistence.viewContext().fetchById(EntityKind::item, item.id);
+}
+
+ManagedObjectPtr HistoryReader::fetchManagedCategory(const QUuid& id)
+{
+    return m_persistence.viewContext().fetchById(EntityKind::category, id);
+}
+
+std::optional<CaptureCategory> HistoryReader::captureCategory(const ManagedObject& row) const
+{
+    std::optional<ClipboardItem> item = makeClipboardItem(row);
+    if (!item)
+        return std::nullopt;
+    switch (item->contentType) {
+    case ClipboardContentType::text:
+        return m_classifiers.forText ? m_classifiers.forText(item->textContent.value_or(QString())) : CaptureCategory::text;
+    case ClipboardContentType::image:
+        if (!m_classifiers.forImageData)
+            return CaptureCategory::image;
+        return m_classifiers.forImageData(row.bytes(ItemAttr::imageData).value_or(QByteArray()), item->sourceAppBundleId);
+    case ClipboardContentType::file:
+        return m_classifiers.forFileURLs ? m_classifiers.forFileURLs(item->fileURLStrings.value_or(QStringList()))
+                                         : CaptureCategory::file;
+    }
+    return std::nullopt;
+}
+
+} // namespace lumra

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "model/ClipboardItem.h"
+#include "model/store/PersistenceController.h"
+#include "platform/core/Result.h"
+
+#include <functional>
+
+namespace lumra {
+
+// Reads the history out of the view context of a PersistenceController: whole lists for the
+// in-memory history, single rows for edits.
+class HistoryReader {
+public:
+    // The classifiers that place a stored row among the capture kinds. Any left empty answers
+    // from the stored content type alone (text, image, file).
+    struct Classifiers {
+        std::function<CaptureCategory(const QString& text)> forText;
+        std::function<CaptureCategory(const QByteArray& imageData, const std::optional<QString>& sourceAppBundleId)> forImageData;
+        std::function<CaptureCategory(const QStringList& fileURLs)> forFileURLs;
+    };
+
+    explicit HistoryReader(PersistenceController& persistence, Classifiers classifiers = {});
+
+    // Every item row (trashed ones included) in store order. A row without dateAdded gets its
+    // fallback date written back once, so it keeps its place at later loads.
+    Result<QList<ClipboardItem>> loadItems();
+    // Every category, sorted (sortCategories).
+    Result<QList<ClipboardCategory>> loadCategories();
+
+    store::ManagedObjectPtr fetchManagedItem(const ClipboardItem& item);
+    store::ManagedObjectPtr fetchManagedCategory(const QUuid& id);
+
+    // captureCategory(forManagedItem:): none for a row that gives no item.
+    std::optional<CaptureCategory> captureCategory(const store::ManagedObject& row) const;
+
+private:
+    void writeBackMissingDates();
+
+    PersistenceController& m_persistence;
+    Classifiers m_classifiers;
+};
+
+} // namespace lumra

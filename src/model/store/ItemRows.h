@@ -1,0 +1,42 @@
+#pragma once
+
+#include "model/ClipboardItem.h"
+#include "model/store/ManagedObjectContext.h"
+
+#include <QList>
+
+#include <functional>
+#include <optional>
+
+namespace lumra {
+
+// Conversions between store rows and values. Reading never touches image bytes or bookmarks.
+
+// The item of a CDClipboardItem row, or none when its `id` is missing or not a UUID. Every other
+// missing or unreadable attribute falls back (contentType text, no tags, no shortcut, ...).
+std::optional<ClipboardItem> makeClipboardItem(const store::ManagedObject& row);
+std::optional<ClipboardCategory> makeClipboardCategory(const store::ManagedObject& row);
+
+// Writes the whole item into the row; leaves imageData, fileBookmarksJSON and ocrText alone,
+// and neither chooses a store nor saves.
+void populateManagedItem(store::ManagedObject& row, const ClipboardItem& item);
+
+// By sortOrder, then by name in the user's locale, case-insensitively.
+void sortCategories(QList<ClipboardCategory>& categories);
+
+// The date shown for a row that has no dateAdded and no other date to go by.
+QDateTime missingDateFallback();
+
+namespace detail {
+// A row as the conversion sees it: the stored value of each attribute.
+class RowSource {
+public:
+    virtual ~RowSource() = default;
+    virtual sql::Value value(int attribute) const = 0;
+    virtual std::optional<QUuid> uuid(int attribute) const { return store::uuidFrom(value(attribute)); }
+};
+// `dateWasMissing` tells the caller to write the fallback date back.
+std::optional<ClipboardItem> makeClipboardItem(const RowSource& row, bool* dateWasMissing = nullptr);
+} // namespace detail
+
+} // namespace lumra

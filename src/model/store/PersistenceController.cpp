@@ -1,0 +1,234 @@
+#include "model/store/PersistenceController.h"
+
+#include "model/Diagnostics.h"
+#include "model/NotificationCenter.h"
+#include "platform/core/Clock.h"
+#include "platform/core/Folders.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLoggingCategory>
+
+namespace lumra {
+
+Q_LOGGING_CATEGORY(lcCloudKitSync, "lumra.CloudKitSync")
+
+using store::PersistentStore;
+
+namespace {
+const QString cloudFileName = QStringLiteral("Lumra.sqlite");
+const QString localFileName = QStringLiteral("LumraLocal.sqlite");
+
+// Moves an unusable store and its journal companions out of the way, never deleting them.
+Result<QString> keepAside(const QString& path)
+{
+    const QString stamp = Clock::shared().now().toUTC().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString aside = path + QStringLiteral(".unreadable-") + stamp;
+    for (int n = 2; QFileInfo::exists(aside) || QFileInfo(aside).isSymLink(); ++n)
+        aside = path + QStringLiteral(".unreadable-%1-%2").arg(stamp).arg(n);
+    if (!QFile::rename(path, aside))
+        return Result<QString>::failure(QStringLiteral("could not rename it"));
+    for (const QString& suffix : {QStringLiteral("-wal"), QStringLiteral("-shm")})
+        if (QFileInfo::exists(path + suffix))
+            QFile::rename(path + suffix, aside + suffix);
+    return aside;
+}
+} // namespace
+
+PersistenceController::PersistenceController(bool iCloudEnabled, CloudContainer* container, QString folder, QObject* parent)
+    : QObject(parent), m_iCloudEnabled(iCloudEnabled), m_folder(folder.isEmpty() ? Folders::supportFolder() : folder)
+{
+    qRegisterMetaType<store::ChangeSet>();
+    qRegisterMetaType<CloudSyncEvent>();
+    QDir().mkpath(m_folder);
+
+    m_stores.push_back(std::make_unique<PersistentStore>(
+        PersistentStore {m_folder + QLatin1Char('/') + cloudFileName, iCloudEnabled ? QStringLiteral("Cloud") : QString()}));
+    if (iCloudEnabled)
+        m_stores.push_back(std::make_unique<PersistentStore>(
+            PersistentStore {m_folder + QLatin1Char('/') + localFileName, QStringLiteral("Local")}));
+
+    std::vector<store::ManagedObjectContext::Connection> connections;
+    QString loadError;
+    for (const auto& s : m_stores) {
+        std::unique_ptr<sql::Database> db = loadStore(*s, &loadError);
+        if (!db)
+            continue;
+        if (s->fileName() == cloudFileName)
+            m_cloudStore = s.get();
+        else if (s->fileName() == localFileName)
+            m_localStore = s.get();
+        connections.push_back({s.get(), std::move(db)});
+    }
+    if (!iCloudEnabled)
+        m_localStore = m_cloudStore;
+    m_viewContext = std::make_unique<store::ManagedObjectContext>(std::move(connections));
+
+    qCDebug(lcCloudKitSync) << "Sync enabled:" << iCloudEnabled;
+    Diagnostics::shared().info(QStringLiteral("Persistence"),
+                               QStringLiteral("Store loaded (sync enabled: %1)").arg(iCloudEnabled ? "true" : "false"));
+    if (!loadError.isEmpty())
+        Diagnostics::shared().error(QStringLiteral("Persistence"), QStringLiteral("Store load failed: ") + loadError);
+
+    if (iCloudEnabled && container)
+        m_eventObserver = connect(container, &CloudContainer::eventChanged, this,
+                                  [](const CloudSyncEvent& event) { logSyncEvent(event); });
+}
+
+PersistenceController::~PersistenceController() = default;
+
+Result<std::unique_ptr<sql::Database>> PersistenceController::openStore(const PersistentStore& s)
+{
+    using R = Result<std::unique_ptr<sql::Database>>;
+    auto db = std::make_unique<sql::Database>();
+    if (Status st = db->open(s.path); !st)
+        return R::failure(st.error());
+    if (Status st = store::prepareSchema(*db); !st)
+        return R::failure(st.error());
+    return R(std::move(db));
+}
+
+std::unique_ptr<sql::Database> PersistenceController::loadStore(const PersistentStore& s, QString* loadError)
+{
+    auto opened = openStore(s);
+    if (opened)
+        return std::move(opened).value();
+
+    const QString reason = opened.error();
+    qCWarning(lcCloudKitSync) << "Store failed to load:" << s.fileName() << reason;
+    *loadError = s.fileName() + QStringLiteral(": ") + reason;
+    if (QFileInfo::exists(s.path)) {
+        Result<QString> aside = keepAside(s.path);
+        if (aside) {
+            auto fresh = openStore(s);
+            if (fresh) {
+                m_startupWarnings << tr("The history file “%1” could not be opened (%2). It was kept as “%3” "
+                                        "and a new, empty history was started.")
+                                         .arg(s.fileName(), reason, QFileInfo(aside.value()).fileName());
+                Diagnostics::shared().warn(QStringLiteral("Persistence"),
+                                           QStringLiteral("Kept unreadable store aside as ") + QFileInfo(aside.value()).fileName());
+                return std::move(fresh).value();
+            }
+            *loadError = s.fileName() + QStringLiteral(": ") + fresh.error();
+        } else {
+            *loadError += QStringLiteral("; ") + aside.error();
+        }
+    }
+    m_startupWarnings << tr("The history file “%1” could not be opened or created (%2). "
+                            "Nothing will be saved to it until this is fixed.")
+                             .arg(s.fileName(), *loadError);
+    return nullptr;
+}
+
+Status PersistenceController::save()
+{
+    if (!m_viewContext->hasChanges())
+        return {};
+    Status s = m_viewContext->save();
+    if (!s) {
+        qCWarning(lcCloudKitSync) << "Save error:" << s.error();
+        Diagnostics::shared().error(QStringLiteral("Persistence"), QStringLiteral("Save failed: ") + s.error());
+    }
+    return s;
+}
+
+std::unique_ptr<store::ManagedObjectContext> PersistenceController::newBackgroundContext()
+{
+    std::vector<store::ManagedObjectContext::Connection> connections;
+    for (const PersistentStore* s : m_viewContext->stores()) {
+        auto db = std::make_unique<sql::Database>();
+        if (db->open(s->path, false))
+            connections.push_back({s, std::move(db)});
+    }
+    auto context = std::make_unique<store::ManagedObjectContext>(std::move(connections));
+    QPointer<PersistenceController> self(this);
+    context->setDidSaveHandler([self](const store::ChangeSet& changes) {
+        QMetaObject::invokeMethod(self.data(), [self, changes] {
+            if (self) self->postBackgroundChanges(changes);
+        }, Qt::QueuedConnection);
+    });
+    return context;
+}
+
+void PersistenceController::postBackgroundChanges(const store::ChangeSet& changes)
+{
+    m_viewContext->refresh(changes);
+    emit remoteChange(changes);
+}
+
+QStringList PersistenceController::takeStartupWarnings()
+{
+    QStringList warnings;
+    warnings.swap(m_startupWarnings);
+    return warnings;
+}
+
+void PersistenceController::logSyncEvent(const CloudSyncEvent& event)
+{
+    QString label;
+    switch (event.type) {
+    case CloudSyncEvent::setup: label = QStringLiteral("SETUP"); break;
+    case CloudSyncEvent::import: label = QStringLiteral("IMPORT"); break;
+    case CloudSyncEvent::export_: label = QStringLiteral("EXPORT"); break;
+    default: label = QStringLiteral("UNKNOWN"); break;
+    }
+    const QString syncEngine = QStringLiteral("SyncEngine");
+    QString status;
+    if (!event.endDate) {
+        qCInfo(lcCloudKitSync, "%s started...", qPrintable(label));
+        Diagnostics::shared().debug(syncEngine, label + QStringLiteral(" started"));
+        status = QStringLiteral("🔄 ") + label + QStringLiteral(" in progress...");
+    } else if (event.error) {
+        qCCritical(lcCloudKitSync, "%s FAILED: %s", qPrintable(label), qPrintable(event.error->localizedDescription));
+        Diagnostics::shared().error(syncEngine, label + QStringLiteral(" FAILED: ") + event.error->localizedDescription);
+        status = QStringLiteral("❌ ") + label + QStringLiteral(" failed: ") + cloudKitErrorMessage(*event.error);
+    } else {
+        qCInfo(lcCloudKitSync, "%s succeeded", qPrintable(label));
+        Diagnostics::shared().info(syncEngine, label + QStringLiteral(" succeeded"));
+        status = QStringLiteral("✅ ") + label + QStringLiteral(" succeeded");
+    }
+    NotificationCenter::defaultCenter().post(Notifications::iCloudSyncStatusChanged, {{QStringLiteral("status"), status}});
+}
+
+QString PersistenceController::cloudKitErrorMessage(const CloudError& error)
+{
+    std::optional<int> code;
+    if (error.isCloudError)
+        code = error.code;
+    else if (error.underlying && error.underlying->isCloudError)
+        code = error.underlying->code;
+    if (code) {
+        using namespace CloudErrorCode;
+        switch (*code) {
+        case partialFailure: return QStringLiteral("Some records were rejected (schema may be out of date)");
+        case networkUnavailable:
+        case networkFailure: return QStringLiteral("No internet connection");
+        case badContainer:
+        case badDatabase: return QStringLiteral("Sync container is misconfigured");
+        case serviceUnavailable:
+        case serverResponseLost: return QStringLiteral("Sync is temporarily unavailable");
+        case requestRateLimited:
+        case zoneBusy: return QStringLiteral("Sync is busy — will retry automatically");
+        case notAuthenticated: return QStringLiteral("Choose a sync folder in Lumra Settings");
+        case permissionFailure: return QStringLiteral("Sync denied permission for this container");
+        case quotaExceeded: return QStringLiteral("Your sync storage is full");
+        default: break;
+        }
+    }
+    return error.localizedDescription;
+}
+
+void PersistenceController::isICloudAvailable(CloudContainer& container, std::function<void(bool)> completion)
+{
+    container.accountStatus([completion = std::move(completion)](Result<CloudAccountStatus> status) {
+        if (!status) {
+            qCCritical(lcCloudKitSync, "Sync account check failed: %s", qPrintable(status.error()));
+            completion(false);
+            return;
+        }
+        completion(*status == CloudAccountStatus::available);
+    });
+}
+
+} // namespace lumra

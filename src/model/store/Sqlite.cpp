@@ -1,0 +1,273 @@
+#include "model/store/Sqlite.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <sqlite3.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace lumra::sql {
+
+namespace {
+QString errorText(sqlite3* db, int code)
+{
+    const char* msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(code);
+    return QStringLiteral("%1 (%2)").arg(QString::fromUtf8(msg)).arg(code);
+}
+
+// SQLite creates its files with the umask's mode; create the main file 0600 first so the
+// history is never readable by others, and keep the -wal/-shm companions private the same way.
+void restrictMode(const QString& path)
+{
+    for (const QString& p : {path, path + QStringLiteral("-wal"), path + QStringLiteral("-shm")}) {
+        const QByteArray native = QFile::encodeName(p);
+        struct stat st;
+        if (::lstat(native.constData(), &st) == 0 && S_ISREG(st.st_mode))
+            ::chmod(native.constData(), S_IRUSR | S_IWUSR);
+    }
+}
+} // namespace
+
+Statement::~Statement() { sqlite3_finalize(m_stmt); }
+
+void Statement::bind(int index, const Value& value)
+{
+    std::visit([&](const auto& v) {
+        using T = std::decay_t<decltype(v)>;
+        if constexpr (std::is_same_v<T, std::monostate>) bindNull(index);
+        else bind(index, v);
+    }, value);
+}
+
+void Statement::bindNull(int index) { sqlite3_bind_null(m_stmt, index); }
+void Statement::bind(int index, qint64 value) { sqlite3_bind_int64(m_stmt, index, value); }
+void Statement::bind(int index, double value) { sqlite3_bind_double(m_stmt, index, value); }
+
+void Statement::bind(int index, const QString& value)
+{
+    const QByteArray utf8 = value.toUtf8();
+    sqlite3_bind_text(m_stmt, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+}
+
+void Statement::bind(int index, const QByteArray& value)
+{
+    // A null QByteArray would bind as SQL NULL; an empty blob must stay a blob.
+    sqlite3_bind_blob(m_stmt, index, value.isNull() ? "" : value.constData(), int(value.size()), SQLITE_TRANSIENT);
+}
+
+bool Statement::step()
+{
+    m_lastCode = sqlite3_step(m_stmt);
+    if (m_lastCode == SQLITE_ROW)
+        return true;
+    if (m_lastCode != SQLITE_DONE)
+        m_error = errorText(sqlite3_db_handle(m_stmt), m_lastCode);
+    return false;
+}
+
+Status Statement::status() const
+{
+    if (m_lastCode == SQLITE_ROW || m_lastCode == SQLITE_DONE || m_lastCode == 0)
+        return {};
+    return Status::failure(m_error);
+}
+
+void Statement::reset()
+{
+    sqlite3_reset(m_stmt);
+    sqlite3_clear_bindings(m_stmt);
+    m_lastCode = 0;
+    m_error.clear();
+}
+
+int Statement::columnCount() const { return sqlite3_column_count(m_stmt); }
+bool Statement::isNull(int column) const { return sqlite3_column_type(m_stmt, column) == SQLITE_NULL; }
+int Statement::columnType(int column) const { return sqlite3_column_type(m_stmt, column); }
+qint64 Statement::int64(int column) const { return sqlite3_column_int64(m_stmt, column); }
+double Statement::real(int column) const { return sqlite3_column_double(m_stmt, column); }
+
+QString Statement::text(int column) const
+{
+    const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
+    return QString::fromUtf8(data, sqlite3_column_bytes(m_stmt, column));
+}
+
+QByteArray Statement::blob(int column) const
+{
+    const void* data = sqlite3_column_blob(m_stmt, column);
+    const int size = sqlite3_column_bytes(m_stmt, column);
+    return size > 0 ? QByteArray(static_cast<const char*>(data), size) : QByteArray("");
+}
+
+Value Statement::value(int column) const
+{
+    switch (columnType(column)) {
+    case SQLITE_INTEGER: return int64(column);
+    case SQLITE_FLOAT: return real(column);
+    case SQLITE_TEXT: return text(column);
+    case SQLITE_BLOB: return blob(column);
+    default: return std::monostate {};
+    }
+}
+
+std::optional<std::string_view> Statement::textView(int column) const
+{
+    if (columnType(column) != SQLITE_TEXT)
+        return std::nullopt;
+    const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
+    return std::string_view(data, size_t(sqlite3_column_bytes(m_stmt, column)));
+}
+
+std::optional<QUuid> Statement::uuid(int column) const
+{
+    if (columnType(column) != SQLITE_TEXT)
+        return std::nullopt;
+    const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
+    const QLatin1String text(data, sqlite3_column_bytes(m_stmt, column));
+    const QUuid id = QUuid::fromString(text);
+    if (id.isNull() && text != QLatin1String("00000000-0000-0000-0000-000000000000"))
+        return std::nullopt;
+    return id;
+}
+
+Database::~Database() { close(); }
+
+Status Database::open(const QString& path, bool create)
+{
+    close();
+    const QByteArray native = QFile::encodeName(path);
+    if (create && !QFileInfo::exists(path)) {
+        const int fd = ::open(native.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd >= 0)
+            ::close(fd);
+    }
+    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
+    if (create)
+        flags |= SQLITE_OPEN_CREATE;
+    const int rc = sqlite3_open_v2(native.constData(), &m_db, flags, nullptr);
+    if (rc != SQLITE_OK) {
+        const QString err = errorText(m_db, rc);
+        close();
+        return Status::failure(err);
+    }
+    m_path = path;
+    sqlite3_busy_timeout(m_db, 5000);
+    sqlite3_extended_result_codes(m_db, 1);
+    // Reading the schema is what notices a file that is not a database.
+    for (const char* pragma : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=FULL", "PRAGMA foreign_keys=ON",
+                               "PRAGMA cache_size=-32768", "PRAGMA mmap_size=268435456"}) {
+        Statement* st = prepare(QString::fromLatin1(pragma));
+        if (!st) {
+            const QString err = lastError();
+            close();
+            return Status::failure(err);
+        }
+        while (st->step()) { }
+        if (Status s = st->status(); !s) {
+            close();
+            return s;
+        }
+        st->reset();
+    }
+    restrictMode(path);
+    return {};
+}
+
+Status Database::openInMemory()
+{
+    close();
+    const int rc = sqlite3_open_v2(":memory:", &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    if (rc != SQLITE_OK) {
+        const QString err = errorText(m_db, rc);
+        close();
+        return Status::failure(err);
+    }
+    m_path = QStringLiteral(":memory:");
+    return {};
+}
+
+void Database::close()
+{
+    m_cache.clear();
+    if (m_db) {
+        sqlite3_close_v2(m_db);
+        m_db = nullptr;
+    }
+}
+
+Status Database::exec(const QString& sql)
+{
+    if (!m_db)
+        return Status::failure(QStringLiteral("database not open"));
+    char* msg = nullptr;
+    const int rc = sqlite3_exec(m_db, sql.toUtf8().constData(), nullptr, nullptr, &msg);
+    if (rc != SQLITE_OK) {
+        QString err = QStringLiteral("%1 (%2)").arg(QString::fromUtf8(msg ? msg : sqlite3_errstr(rc))).arg(rc);
+        sqlite3_free(msg);
+        return Status::failure(err);
+    }
+    return {};
+}
+
+Statement* Database::prepare(const QString& sql, QString* error)
+{
+    if (!m_db) {
+        if (error) *error = QStringLiteral("database not open");
+        return nullptr;
+    }
+    std::string key = sql.toStdString();
+    if (auto it = m_cache.find(key); it != m_cache.end()) {
+        it->second->reset();
+        return it->second.get();
+    }
+    sqlite3_stmt* stmt = nullptr;
+    const int rc = sqlite3_prepare_v3(m_db, key.c_str(), int(key.size()), SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
+    if (rc != SQLITE_OK || !stmt) {
+        if (error) *error = errorText(m_db, rc);
+        sqlite3_finalize(stmt);
+        return nullptr;
+    }
+    auto* raw = new Statement(stmt);
+    m_cache.emplace(std::move(key), std::unique_ptr<Statement>(raw));
+    return raw;
+}
+
+Result<int> Database::userVersion()
+{
+    QString err;
+    Statement* st = prepare(QStringLiteral("PRAGMA user_version"), &err);
+    if (!st)
+        return Result<int>::failure(err);
+    if (!st->step())
+        return Result<int>::failure(st->status().error());
+    const int v = int(st->int64(0));
+    st->reset();
+    return v;
+}
+
+Status Database::setUserVersion(int version) { return exec(QStringLiteral("PRAGMA user_version=%1").arg(version)); }
+
+qint64 Database::lastInsertRowId() const { return m_db ? sqlite3_last_insert_rowid(m_db) : 0; }
+int Database::changes() const { return m_db ? sqlite3_changes(m_db) : 0; }
+QString Database::lastError() const { return m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("database not open"); }
+
+Status Database::begin() { return exec(QStringLiteral("BEGIN IMMEDIATE")); }
+
+Status Database::commit()
+{
+    Status s = exec(QStringLiteral("COMMIT"));
+    if (!s)
+        rollback();
+    return s;
+}
+
+void Database::rollback()
+{
+    if (m_db && !sqlite3_get_autocommit(m_db))
+        (void)exec(QStringLiteral("ROLLBACK"));
+}
+
+} // namespace lumra::sql

@@ -1,0 +1,122 @@
+#pragma once
+
+#include "platform/core/Result.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QUuid>
+
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <unordered_map>
+#include <variant>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace lumra::sql {
+
+// One SQLite value in its storage class; monostate is NULL.
+using Value = std::variant<std::monostate, qint64, double, QString, QByteArray>;
+
+inline bool isNull(const Value& v) { return std::holds_alternative<std::monostate>(v); }
+
+// A prepared statement owned by its Database's cache. Bindings are 1-based, columns 0-based.
+class Statement {
+public:
+    explicit Statement(sqlite3_stmt* stmt) : m_stmt(stmt) { }
+    ~Statement();
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    void bind(int index, const Value& value);
+    void bindNull(int index);
+    void bind(int index, qint64 value);
+    void bind(int index, double value);
+    void bind(int index, const QString& value);
+    void bind(int index, const QByteArray& value);
+
+    // True while a row is available; a failure ends the walk and is kept in error().
+    bool step();
+    Status status() const;
+    void reset();
+
+    int columnCount() const;
+    bool isNull(int column) const;
+    int columnType(int column) const; // SQLITE_INTEGER, SQLITE_FLOAT, SQLITE_TEXT, SQLITE_BLOB, SQLITE_NULL
+    qint64 int64(int column) const;
+    double real(int column) const;
+    QString text(int column) const;
+    QByteArray blob(int column) const;
+    Value value(int column) const;
+    // The UTF-8 bytes of a text column, valid until the next step; none for any other type.
+    std::optional<std::string_view> textView(int column) const;
+    // A UUID stored as text, read without a detour through QString; none for anything else.
+    std::optional<QUuid> uuid(int column) const;
+
+private:
+    sqlite3_stmt* m_stmt;
+    int m_lastCode = 0;
+    QString m_error;
+};
+
+class Database {
+public:
+    Database() = default;
+    ~Database();
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+
+    // Opens (creating when asked) with WAL, synchronous=FULL and a busy timeout. A new file is made 0600.
+    Status open(const QString& path, bool create = true);
+    // A private in-memory database (tests, scratch).
+    Status openInMemory();
+    void close();
+    bool isOpen() const { return m_db != nullptr; }
+    QString path() const { return m_path; }
+
+    Status exec(const QString& sql);
+    // A cached statement, reset and with its bindings cleared; null with `error` set when it does not compile.
+    Statement* prepare(const QString& sql, QString* error = nullptr);
+
+    Result<int> userVersion();
+    Status setUserVersion(int version);
+    qint64 lastInsertRowId() const;
+    int changes() const;
+    QString lastError() const;
+
+    Status begin();
+    Status commit();
+    void rollback();
+
+private:
+    sqlite3* m_db = nullptr;
+    QString m_path;
+    std::unordered_map<std::string, std::unique_ptr<Statement>> m_cache;
+};
+
+// Rolls back unless committed.
+class Transaction {
+public:
+    explicit Transaction(Database& db) : m_db(db) { m_status = db.begin(); m_open = m_status.ok(); }
+    ~Transaction() { if (m_open) m_db.rollback(); }
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+
+    const Status& beginStatus() const { return m_status; }
+    Status commit()
+    {
+        if (!m_open) return Status::failure(QStringLiteral("no open transaction"));
+        Status s = m_db.commit();
+        if (s.ok()) m_open = false;
+        return s;
+    }
+
+private:
+    Database& m_db;
+    Status m_status;
+    bool m_open = false;
+};
+
+} // namespace lumra::sql

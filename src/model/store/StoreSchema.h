@@ -1,0 +1,94 @@
+#pragma once
+
+#include "model/ClipboardItem.h"
+#include "model/store/Sqlite.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QStringView>
+#include <QUuid>
+
+#include <span>
+
+namespace lumra::store {
+
+enum class AttributeType { uuid, string, binary, date, boolean, int32, int64 };
+
+struct Attribute {
+    const char* name;
+    AttributeType type;
+    sql::Value defaultValue; // what a new row holds before anything is set
+};
+
+enum class EntityKind { item, category };
+
+struct Entity {
+    EntityKind kind;
+    const char* name;
+    std::span<const Attribute> attributes;
+
+    // -1 when the entity has no such attribute.
+    int indexOf(QStringView attribute) const;
+    const Attribute& attribute(int index) const { return attributes[size_t(index)]; }
+    int count() const { return int(attributes.size()); }
+};
+
+const Entity& itemEntity();     // CDClipboardItem, 25 attributes
+const Entity& categoryEntity(); // CDClipboardCategory, 5 attributes
+const Entity& entity(EntityKind kind);
+
+// Attribute positions, in the order of the model.
+namespace ItemAttr {
+enum : int {
+    id, contentType, textContent, rtfData, imageData, imageFileName, fileURLStringsJSON, fileURLIsDirectoryJSON,
+    fileBookmarksJSON, dateAdded, isPinned, isPinnedToTop, tagsJSON, comment, categoryId, shortcutKeyCode,
+    shortcutModifiers, isSensitive, sourceAppBundleId, sourceAppName, ocrText, lastPastedDate, firstCopiedDate,
+    isTrashed, trashedDate, count
+};
+}
+namespace CategoryAttr {
+enum : int { id, name, iconName, isHiddenFromFooter, sortOrder, count };
+}
+
+// Image bytes live in their own table so that listing the history never reads them.
+inline constexpr const char* imageTable = "CDClipboardItemImage";
+// Not an attribute: kept by the store layer for duplicate lookup of captured content.
+inline constexpr const char* contentKeyColumn = "contentKey";
+inline constexpr int schemaVersion = 1;
+
+// Creates the tables and indexes in an empty database, or checks an existing one.
+// Fails for a database of a newer schema or one that is not a Lumra store.
+Status prepareSchema(sql::Database& db);
+
+// The duplicate-lookup key: a digest of the text, the image name, or the sorted URL list.
+// Null when the row's content gives none.
+QString contentKey(const QString& contentType, const std::optional<QString>& text,
+                   const std::optional<QString>& imageFileName, const std::optional<QString>& fileURLStringsJSON);
+QString contentKeyForText(const QString& text);
+QString contentKeyForImage(const QString& imageFileName);
+QString contentKeyForFiles(QStringList urls);
+
+// How attribute values are stored: UUIDs as upper-case text, dates as seconds since
+// 1 January 2001 UTC, Booleans as 0/1.
+sql::Value toValue(const QUuid& id);
+sql::Value toValue(const QDateTime& date);
+sql::Value toValue(bool flag);
+sql::Value toValue(const QString& text);
+sql::Value toValue(const QByteArray& bytes);
+sql::Value toValue(qint64 number);
+inline sql::Value toValue(int number) { return qint64(number); }
+inline sql::Value toValue(const char* text) { return QString::fromUtf8(text); }
+template <typename T>
+sql::Value toValue(const std::optional<T>& v) { return v ? toValue(*v) : sql::Value {}; }
+
+std::optional<QUuid> uuidFrom(const sql::Value& v);
+std::optional<QDateTime> dateFrom(const sql::Value& v);
+std::optional<bool> boolFrom(const sql::Value& v);
+std::optional<QString> stringFrom(const sql::Value& v);
+std::optional<QByteArray> bytesFrom(const sql::Value& v);
+std::optional<qint64> integerFrom(const sql::Value& v);
+
+QDateTime dateFromSeconds(double secondsSinceReferenceDate);
+double secondsFromDate(const QDateTime& date);
+
+} // namespace lumra::store

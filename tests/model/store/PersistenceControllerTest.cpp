@@ -1,0 +1,305 @@
+#include "model/store/PersistenceController.h"
+
+#include "model/store/StoreTestSupport.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSignalSpy>
+
+#include <sys/stat.h>
+
+namespace lumra::test {
+namespace {
+
+using namespace store;
+
+ManagedObjectPtr insertText(PersistenceController& p, const QString& text, const PersistentStore* where = nullptr)
+{
+    ManagedObjectPtr row = p.viewContext().insert(EntityKind::item, where);
+    row->set(ItemAttr::id, QUuid::createUuid());
+    row->set(ItemAttr::textContent, text);
+    return row;
+}
+
+QStringList filesAside(const QString& folder)
+{
+    return QDir(folder).entryList({QStringLiteral("*.unreadable-*")}, QDir::Files);
+}
+
+using PersistenceControllerTest = StoreTest;
+
+TEST_F(PersistenceControllerTest, withoutSyncOneFileServesAsBothStores)
+{
+    PersistenceController p(false);
+    ASSERT_NE(p.cloudStore(), nullptr);
+    EXPECT_EQ(p.cloudStore(), p.localStore());
+    insertText(p, QStringLiteral("a"), p.localStore());
+    ASSERT_TRUE(p.save().ok());
+
+    EXPECT_TRUE(QFileInfo::exists(storePath("Lumra.sqlite")));
+    EXPECT_FALSE(QFileInfo::exists(storePath("LumraLocal.sqlite")));
+    struct stat st;
+    ASSERT_EQ(::stat(QFile::encodeName(storePath("Lumra.sqlite")).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_TRUE(p.takeStartupWarnings().isEmpty());
+}
+
+TEST_F(PersistenceControllerTest, withSyncRowsLandInTheFileOfTheirStore)
+{
+    {
+        PersistenceController p(true);
+        ASSERT_NE(p.cloudStore(), nullptr);
+        ASSERT_NE(p.localStore(), nullptr);
+        EXPECT_NE(p.cloudStore(), p.localStore());
+        EXPECT_EQ(p.cloudStore()->configuration, "Cloud");
+        EXPECT_EQ(p.localStore()->configuration, "Local");
+        insertText(p, QStringLiteral("synced"), p.cloudStore());
+        insertText(p, QStringLiteral("local 1"), p.localStore());
+        insertText(p, QStringLiteral("local 2"), p.localStore());
+        ManagedObjectPtr category = p.viewContext().insert(EntityKind::category, p.localStore());
+        category->set(CategoryAttr::id, QUuid::createUuid());
+        ASSERT_TRUE(p.save().ok());
+    }
+    auto cloud = rawStore(storePath("Lumra.sqlite"));
+    auto local = rawStore(storePath("LumraLocal.sqlite"));
+    EXPECT_EQ(scalar(*cloud, "SELECT count(*) FROM CDClipboardItem"), 1);
+    EXPECT_EQ(scalar(*local, "SELECT count(*) FROM CDClipboardItem"), 2);
+    EXPECT_EQ(scalar(*cloud, "SELECT count(*) FROM CDClipboardCategory"), 0);
+    EXPECT_EQ(scalar(*local, "SELECT count(*) FROM CDClipboardCategory"), 1);
+
+    // Reopened, one context sees both files.
+    PersistenceController again(true);
+    FetchRequest all;
+    all.sortDescriptors = {{"textContent", true}};
+    auto rows = again.viewContext().fetch(all);
+    ASSERT_TRUE(rows.ok());
+    ASSERT_EQ(rows->size(), 3);
+    EXPECT_EQ(rows->at(0)->string(ItemAttr::textContent), "local 1");
+    EXPECT_EQ(rows->at(2)->string(ItemAttr::textContent), "synced");
+    EXPECT_EQ(rows->at(2)->store(), again.cloudStore());
+}
+
+TEST_F(PersistenceControllerTest, newRowsReadBackTheModelDefaults)
+{
+    {
+        PersistenceController p(false);
+        p.viewContext().insert(EntityKind::item)->set(ItemAttr::id, QUuid::createUuid());
+        p.viewContext().insert(EntityKind::category)->set(CategoryAttr::id, QUuid::createUuid());
+        ASSERT_TRUE(p.save().ok());
+    }
+    PersistenceController p(false);
+    auto items = p.viewContext().fetch({});
+    ASSERT_TRUE(items.ok());
+    ASSERT_EQ(items->size(), 1);
+    const ManagedObject& item = *items->first();
+    EXPECT_EQ(item.string(ItemAttr::contentType), "text");
+    for (int flag : {ItemAttr::isPinned, ItemAttr::isPinnedToTop, ItemAttr::isSensitive, ItemAttr::isTrashed})
+        EXPECT_EQ(item.boolean(flag), false);
+    EXPECT_EQ(item.integer(ItemAttr::shortcutKeyCode), -1);
+    EXPECT_EQ(item.integer(ItemAttr::shortcutModifiers), 0);
+
+    FetchRequest categories;
+    categories.entity = EntityKind::category;
+    auto rows = p.viewContext().fetch(categories);
+    ASSERT_TRUE(rows.ok());
+    ASSERT_EQ(rows->size(), 1);
+    EXPECT_EQ(rows->first()->string(CategoryAttr::name), "");
+    EXPECT_EQ(rows->first()->string(CategoryAttr::iconName), "folder.fill");
+    EXPECT_EQ(rows->first()->boolean(CategoryAttr::isHiddenFromFooter), false);
+    EXPECT_EQ(rows->first()->integer(CategoryAttr::sortOrder), 0);
+}
+
+TEST_F(PersistenceControllerTest, predicatesBindValuesAndSortAndLimitAcrossBothStores)
+{
+    PersistenceController p(true);
+    const QDateTime t0 = QDateTime(QDate(2026, 1, 1), QTime(12, 0), Qt::UTC);
+    for (int i = 0; i < 6; ++i) {
+        ManagedObjectPtr row = insertText(p, QStringLiteral("item %1").arg(i), i % 2 ? p.cloudStore() : p.localStore());
+        row->set(ItemAttr::dateAdded, t0.addSecs(i * 60));
+        row->set(ItemAttr::isTrashed, i == 5);
+    }
+    insertText(p, QStringLiteral("x' OR 1=1 --"));
+    ASSERT_TRUE(p.save().ok());
+
+    FetchRequest newest;
+    newest.predicate = Predicate::eq("isTrashed", false) && Predicate::isNotNull("dateAdded");
+    newest.sortDescriptors = {{"dateAdded", false}};
+    newest.fetchLimit = 3;
+    auto rows = p.viewContext().fetch(newest);
+    ASSERT_TRUE(rows.ok());
+    QStringList texts;
+    for (const auto& r : *rows)
+        texts << r->string(ItemAttr::textContent).value_or("?");
+    EXPECT_EQ(texts, QStringList({"item 4", "item 3", "item 2"}));
+
+    FetchRequest older;
+    older.predicate = Predicate::lt("dateAdded", t0.addSecs(150));
+    EXPECT_EQ(p.viewContext().count(older).value(), 3);
+
+    FetchRequest hostile;
+    hostile.predicate = Predicate::eq("textContent", QStringLiteral("x' OR 1=1 --"));
+    EXPECT_EQ(p.viewContext().count(hostile).value(), 1);
+
+    FetchRequest unknown;
+    unknown.predicate = Predicate::eq("textContent; DROP TABLE CDClipboardItem", 1);
+    EXPECT_FALSE(p.viewContext().fetch(unknown).ok());
+    FetchRequest badSort;
+    badSort.sortDescriptors = {{"imageData", true}};
+    EXPECT_FALSE(p.viewContext().fetch(badSort).ok());
+}
+
+TEST_F(PersistenceControllerTest, duplicateLookupKeyFollowsTheContent)
+{
+    PersistenceController p(false);
+    ManagedObjectPtr text = insertText(p, QStringLiteral("hello"));
+    ManagedObjectPtr files = p.viewContext().insert(EntityKind::item);
+    files->set(ItemAttr::id, QUuid::createUuid());
+    files->set(ItemAttr::contentType, QStringLiteral("file"));
+    files->set(ItemAttr::fileURLStringsJSON, QStringLiteral(R"(["file:///b","file:///a"])"));
+    ASSERT_TRUE(p.save().ok());
+
+    auto countKey = [&](const QString& key) {
+        FetchRequest r;
+        r.predicate = Predicate::eq(contentKeyColumn, key) && Predicate::eq("isTrashed", false);
+        return p.viewContext().count(r).value();
+    };
+    EXPECT_EQ(countKey(contentKeyForText("hello")), 1);
+    EXPECT_EQ(countKey(contentKeyForFiles({"file:///a", "file:///b"})), 1);
+
+    text->set(ItemAttr::textContent, QStringLiteral("changed"));
+    ASSERT_TRUE(p.save().ok());
+    EXPECT_EQ(countKey(contentKeyForText("hello")), 0);
+    EXPECT_EQ(countKey(contentKeyForText("changed")), 1);
+}
+
+TEST_F(PersistenceControllerTest, imageBytesLiveApartAndGoWithTheirRow)
+{
+    const QByteArray png(4096, '\x89');
+    {
+        PersistenceController p(false);
+        ManagedObjectPtr row = insertText(p, QString());
+        row->set(ItemAttr::contentType, QStringLiteral("image"));
+        row->set(ItemAttr::imageData, png);
+        ASSERT_TRUE(p.save().ok());
+    }
+    auto raw = rawStore(storePath("Lumra.sqlite"));
+    EXPECT_EQ(scalar(*raw, "SELECT length(imageData) FROM CDClipboardItemImage"), png.size());
+
+    PersistenceController p(false);
+    auto rows = p.viewContext().fetch({});
+    ASSERT_EQ(rows->size(), 1);
+    EXPECT_EQ(rows->first()->bytes(ItemAttr::imageData), png);
+    p.viewContext().deleteObject(rows->first());
+    ASSERT_TRUE(p.save().ok());
+    EXPECT_EQ(scalar(*raw, "SELECT count(*) FROM CDClipboardItemImage"), 0);
+}
+
+TEST_F(PersistenceControllerTest, aFailedSaveLeavesNothingHalfWrittenAndSaysSo)
+{
+    PersistenceController p(false);
+    ManagedObjectPtr kept = insertText(p, QStringLiteral("before"));
+    ASSERT_TRUE(p.save().ok());
+
+    auto raw = rawStore(storePath("Lumra.sqlite"));
+    ASSERT_TRUE(raw->exec("CREATE TRIGGER refuse BEFORE INSERT ON CDClipboardItem "
+                          "WHEN NEW.textContent = 'poison' BEGIN SELECT RAISE(ABORT, 'disk says no'); END").ok());
+
+    kept->set(ItemAttr::textContent, QStringLiteral("after"));
+    ManagedObjectPtr fine = insertText(p, QStringLiteral("fine"));
+    ManagedObjectPtr poison = insertText(p, QStringLiteral("poison"));
+    Status s = p.save();
+    ASSERT_FALSE(s.ok());
+    EXPECT_TRUE(s.error().contains("disk says no"));
+
+    EXPECT_FALSE(p.viewContext().hasChanges());
+    EXPECT_EQ(kept->string(ItemAttr::textContent), "before");
+    EXPECT_EQ(scalar(*raw, "SELECT count(*) FROM CDClipboardItem"), 1);
+    EXPECT_EQ(scalar(*raw, "SELECT count(*) FROM CDClipboardItem WHERE textContent = 'before'"), 1);
+
+    // The context is usable again afterwards.
+    insertText(p, QStringLiteral("later"));
+    EXPECT_TRUE(p.save().ok());
+    EXPECT_EQ(scalar(*raw, "SELECT count(*) FROM CDClipboardItem"), 2);
+}
+
+TEST_F(PersistenceControllerTest, anUnreadableStoreIsKeptAsideAndAFreshOneOpens)
+{
+    QDir().mkpath(dataDir.supportFolder());
+    const QByteArray garbage = QByteArray("this is not a database ").repeated(300);
+    {
+        QFile f(storePath("Lumra.sqlite"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(garbage);
+    }
+    PersistenceController p(false);
+    ASSERT_NE(p.cloudStore(), nullptr);
+    const QStringList aside = filesAside(dataDir.supportFolder());
+    ASSERT_EQ(aside.size(), 1);
+    QFile kept(dataDir.supportFolder() + QLatin1Char('/') + aside.first());
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), garbage);
+
+    const QStringList warnings = p.takeStartupWarnings();
+    ASSERT_EQ(warnings.size(), 1);
+    EXPECT_TRUE(warnings.first().contains(aside.first()));
+    EXPECT_TRUE(p.takeStartupWarnings().isEmpty());
+
+    insertText(p, QStringLiteral("new life"));
+    EXPECT_TRUE(p.save().ok());
+}
+
+TEST_F(PersistenceControllerTest, aStoreFromANewerLumraIsKeptAsideNotOverwritten)
+{
+    QDir().mkpath(dataDir.supportFolder());
+    {
+        sql::Database db;
+        ASSERT_TRUE(db.open(storePath("LumraLocal.sqlite")).ok());
+        ASSERT_TRUE(db.exec("CREATE TABLE future (x)").ok());
+        ASSERT_TRUE(db.setUserVersion(99).ok());
+    }
+    PersistenceController p(true);
+    EXPECT_NE(p.localStore(), nullptr);
+    EXPECT_EQ(filesAside(dataDir.supportFolder()).size(), 1);
+    EXPECT_EQ(p.takeStartupWarnings().size(), 1);
+}
+
+TEST_F(PersistenceControllerTest, withNoStoreAtAllWritesAreRefused)
+{
+    const QString blocked = dataDir.root() + QStringLiteral("/not-a-folder");
+    {
+        QFile f(blocked);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    PersistenceController p(false, nullptr, blocked);
+    EXPECT_EQ(p.cloudStore(), nullptr);
+    EXPECT_FALSE(p.takeStartupWarnings().isEmpty());
+    insertText(p, QStringLiteral("nowhere to go"));
+    EXPECT_FALSE(p.save().ok());
+    EXPECT_FALSE(p.viewContext().hasChanges());
+}
+
+TEST_F(PersistenceControllerTest, backgroundSavesReachTheMainContextQueued)
+{
+    PersistenceController p(false);
+    ManagedObjectPtr row = insertText(p, QStringLiteral("original"));
+    const QUuid id = *row->uuid(ItemAttr::id);
+    ASSERT_TRUE(p.save().ok());
+
+    QSignalSpy spy(&p, &PersistenceController::remoteChange);
+    {
+        auto background = p.newBackgroundContext();
+        ManagedObjectPtr theirs = background->fetchById(EntityKind::item, id);
+        ASSERT_NE(theirs, nullptr);
+        theirs->set(ItemAttr::textContent, QStringLiteral("edited elsewhere"));
+        ASSERT_TRUE(background->save().ok());
+    }
+    EXPECT_EQ(spy.count(), 0); // delivered on the main thread's turn, not inside the save
+    deliverQueued();
+    ASSERT_EQ(spy.count(), 1);
+    const auto changes = spy.first().first().value<ChangeSet>();
+    EXPECT_EQ(changes.updated, QList<QUuid>({id}));
+    EXPECT_EQ(row->string(ItemAttr::textContent), "edited elsewhere");
+}
+
+} // namespace
+} // namespace lumra::test
