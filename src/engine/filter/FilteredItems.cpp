@@ -45,8 +45,8 @@ bool containedInOneField(QStringView folded, qint32 begin, qint32 end, std::span
                          QStringView query)
 {
     const QStringView region = folded.mid(begin, end - begin);
-    if (!query.contains(u' ')) return region.contains(query);
-    for (qsizetype at = region.indexOf(query); at >= 0; at = region.indexOf(query, at + 1)) {
+    if (!query.contains(u' ')) return findSubstring(region, query) >= 0;
+    for (qsizetype at = findSubstring(region, query); at >= 0; at = findSubstring(region, query, at + 1)) {
         const qsizetype first = begin + at;
         const auto crossing = std::lower_bound(separators.begin(), separators.end(), first);
         if (crossing == separators.end() || *crossing >= first + query.size()) return true;
@@ -78,7 +78,8 @@ void applySearch(const FilterIndex& index, const FilterState& state, QDeadlineTi
         // Terms hold no space, so a term found in the joined fields lies within one field.
         keepIf(indices, [&](qint32 i) {
             const QStringView region = searchedRegion(index.entry(i), tagsOnly);
-            return std::all_of(terms.begin(), terms.end(), [&](const QString& term) { return region.contains(term); });
+            return std::all_of(terms.begin(), terms.end(),
+                               [&](const QString& term) { return findSubstring(region, term) >= 0; });
         });
         break;
     }

@@ -2,7 +2,48 @@
 
 #include <QTextBoundaryFinder>
 
+#include <cstring>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace lumra {
+
+qsizetype findSubstring(QStringView haystack, QStringView needle, qsizetype from)
+{
+    const qsizetype n = needle.size();
+    const qsizetype lastStart = haystack.size() - n;
+    if (from < 0 || from > lastStart) return n == 0 && from == haystack.size() ? from : -1;
+    if (n <= 1) return n == 0 ? from : haystack.indexOf(needle.front(), from);
+    const char16_t* text = haystack.utf16();
+    const char16_t* word = needle.utf16();
+    const size_t middleBytes = size_t(n - 2) * sizeof(char16_t);
+    qsizetype i = from;
+#ifdef __SSE2__
+    // Compare the first and the last character of the needle at eight positions at once; only
+    // positions where both agree are compared in full.
+    const __m128i first = _mm_set1_epi16(short(word[0]));
+    const __m128i last = _mm_set1_epi16(short(word[n - 1]));
+    for (; i + 8 <= lastStart + 1; i += 8) {
+        const __m128i atFirst = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+        const __m128i atLast = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i + n - 1));
+        unsigned mask = unsigned(_mm_movemask_epi8(
+            _mm_and_si128(_mm_cmpeq_epi16(atFirst, first), _mm_cmpeq_epi16(atLast, last))));
+        while (mask) {
+            const int byte = __builtin_ctz(mask);
+            const qsizetype at = i + byte / 2;
+            if (std::memcmp(text + at + 1, word + 1, middleBytes) == 0) return at;
+            mask &= ~(3u << byte);
+        }
+    }
+#endif
+    for (; i <= lastStart; ++i) {
+        if (text[i] == word[0] && text[i + n - 1] == word[n - 1] && std::memcmp(text + i + 1, word + 1, middleBytes) == 0)
+            return i;
+    }
+    return -1;
+}
 
 QString foldForSearch(QStringView text)
 {
@@ -13,13 +54,34 @@ QString foldForSearch(QStringView text)
     return folded;
 }
 
+namespace {
+// Whether this code unit is a character of its own, never joined to a neighbour into one grapheme
+// cluster: not a surrogate, mark, format control (joiners, prepended signs), conjoining Hangul jamo
+// or one of the few letters that attach to the previous one.
+bool standsAlone(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u < 0x300) return true;
+    if (c.isSurrogate()) return false;
+    if ((u >= 0x1100 && u <= 0x11FF) || (u >= 0xA960 && u <= 0xA97F) || (u >= 0xD7B0 && u <= 0xD7FF)) return false;
+    if (u == 0x0E33 || u == 0x0EB3 || u == 0x0D4E) return false;
+    switch (c.category()) {
+    case QChar::Mark_NonSpacing:
+    case QChar::Mark_SpacingCombining:
+    case QChar::Mark_Enclosing:
+    case QChar::Other_Format:
+        return false;
+    default:
+        return true;
+    }
+}
+} // namespace
+
 bool hasOnlySingleUnitCharacters(QStringView folded)
 {
-    // Below U+0300 nothing combines with its neighbour, except a carriage return before a line feed.
     for (qsizetype i = 0; i < folded.size(); ++i) {
-        const char16_t c = folded[i].unicode();
-        if (c >= 0x300) return false;
-        if (c == u'\r' && i + 1 < folded.size() && folded[i + 1] == u'\n') return false;
+        if (!standsAlone(folded[i])) return false;
+        if (folded[i] == u'\r' && i + 1 < folded.size() && folded[i + 1] == u'\n') return false;
     }
     return true;
 }

@@ -7,9 +7,13 @@
 
 namespace lumra {
 
+// The first position at or after `from` where `needle` occurs, comparing code units exactly; -1 if none.
+// Equal to QStringView::indexOf, several times faster on long texts (two-character vector filter).
+qsizetype findSubstring(QStringView haystack, QStringView needle, qsizetype from = 0);
+
 // Search compares texts case-folded and in composed form (NFC): case is ignored, accents are not.
 QString foldForSearch(QStringView text);
-// No code unit of `folded` starts or extends a multi-unit character, so each unit is one character.
+// Every code unit of `folded` is a whole character (grapheme cluster) by itself.
 bool hasOnlySingleUnitCharacters(QStringView folded);
 
 // A fuzzy query prepared once per search: folded and split into characters (grapheme clusters).

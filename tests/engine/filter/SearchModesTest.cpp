@@ -136,3 +136,33 @@ TEST(SearchBudget, ExpiredDeadlineStopsRegexSearchAndSaysSo)
 }
 
 } // namespace
+
+namespace {
+
+TEST(FuzzyMatch, WholeCharactersInScriptsWithoutMarksAndWithThem)
+{
+    EXPECT_TRUE(fuzzyMatch(QString::fromUtf8("東京タワー"), QString::fromUtf8("東タ")));
+    EXPECT_FALSE(fuzzyMatch(QString::fromUtf8("東京タワー"), QString::fromUtf8("タ東")));
+    EXPECT_FALSE(fuzzyMatch(QString::fromUtf8("ทำ"), QString::fromUtf8("ท")));        // SARA AM joins its consonant
+    EXPECT_FALSE(fuzzyMatch(QString::fromUtf8("👨‍👩‍👧"), QString::fromUtf8("👨"))); // one family, not a man
+    EXPECT_TRUE(fuzzyMatch(QString::fromUtf8("a 👨‍👩‍👧 b"), QString::fromUtf8("a👨‍👩‍👧b")));
+}
+
+TEST(FindSubstring, AgreesWithQtAtEveryPositionAndLength)
+{
+    // Lengths and offsets around the eight-unit vector step, matches at the very end, near misses.
+    const QString text = QString::fromUtf8("abcabcabdabcabcabcXabcabcabcabcabdé東abcabcabcabcabcabd");
+    for (qsizetype start = 0; start < text.size(); ++start) {
+        for (qsizetype length = 0; start + length <= text.size() && length < 20; ++length) {
+            const QString needle = text.mid(start, length);
+            for (qsizetype from : {qsizetype(0), start / 2, start, start + 1, text.size()}) {
+                ASSERT_EQ(findSubstring(text, needle, from), QStringView(text).indexOf(needle, from))
+                    << needle.toStdString() << " from " << from;
+            }
+        }
+    }
+    EXPECT_EQ(findSubstring(u"ab", u"abc", 0), -1);
+    EXPECT_EQ(findSubstring(u"", u"", 0), 0);
+}
+
+} // namespace
