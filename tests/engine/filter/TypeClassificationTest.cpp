@@ -9,98 +9,91 @@ using namespace lumra::test;
 
 namespace {
 
-struct LinkCase {
+// A text and whether the test under study accepts it.
+struct TextCase {
     const char* text;
-    bool isLink;
+    bool accepted;
 };
 
-class LinkText : public testing::TestWithParam<LinkCase> { };
+void PrintTo(const TextCase& c, std::ostream* out) { *out << '"' << c.text << '"'; }
+
+class LinkText : public testing::TestWithParam<TextCase> { };
 
 TEST_P(LinkText, WholeTrimmedTextMustBeTheLink)
 {
-    EXPECT_EQ(isLinkText(QString::fromUtf8(GetParam().text)), GetParam().isLink) << GetParam().text;
+    EXPECT_EQ(isLinkText(QString::fromUtf8(GetParam().text)), GetParam().accepted) << GetParam().text;
 }
 
 INSTANTIATE_TEST_SUITE_P(Rules, LinkText, testing::Values(
-    LinkCase{"https://example.com/path?q=1#top", true},
-    LinkCase{"  \n https://example.com \n", true},
-    LinkCase{"ftp://files.example.org/pub", true},
-    LinkCase{"file:///home/user/notes.txt", true},
-    LinkCase{"www.example.com", true},
-    LinkCase{"www.example.com/docs", true},
-    LinkCase{"example.org", true},
-    LinkCase{"example.co.uk/a/b", true},
-    LinkCase{"bit.ly/3xyz", true},
-    LinkCase{"localhost.de:8080/x", true},
-    LinkCase{"bücher.de", true},
-    LinkCase{"https://en.wikipedia.org/wiki/Foo_(bar)", true},
-    LinkCase{"https://example.com and more", false},
-    LinkCase{"see https://example.com", false},
-    LinkCase{"example.org.", false},
-    LinkCase{"(https://example.com", false},
-    LinkCase{"https://example.com)", false},
-    LinkCase{"mailto:someone@example.com", false},
-    LinkCase{"MAILTO:someone@example.com", false},
-    LinkCase{"someone@example.com", false},
-    LinkCase{"http://", false},
-    LinkCase{"", false},
-    LinkCase{"   \n\t", false},
-    LinkCase{"README.md", false},
-    LinkCase{"setup.py", false},
-    LinkCase{"ClipboardItem.h", false},
-    LinkCase{"config.json", false},
-    LinkCase{"192.168.1.1", false},
-    LinkCase{"std::vector", false},
-    LinkCase{"just words", false}));
+    TextCase{"https://example.com/path?q=1#top", true},
+    TextCase{"  \n https://example.com \n", true},
+    TextCase{"ftp://files.example.org/pub", true},
+    TextCase{"file:///home/user/notes.txt", true},
+    TextCase{"www.example.com", true},
+    TextCase{"www.example.com/docs", true},
+    TextCase{"example.org", true},
+    TextCase{"example.co.uk/a/b", true},
+    TextCase{"bit.ly/3xyz", true},
+    TextCase{"localhost.de:8080/x", true},
+    TextCase{"bücher.de", true},
+    TextCase{"https://en.wikipedia.org/wiki/Foo_(bar)", true},
+    TextCase{"https://example.com and more", false},
+    TextCase{"see https://example.com", false},
+    TextCase{"example.org.", false},
+    TextCase{"(https://example.com", false},
+    TextCase{"https://example.com)", false},
+    TextCase{"mailto:someone@example.com", false},
+    TextCase{"MAILTO:someone@example.com", false},
+    TextCase{"someone@example.com", false},
+    TextCase{"http://", false},
+    TextCase{"", false},
+    TextCase{"   \n\t", false},
+    TextCase{"README.md", false},
+    TextCase{"setup.py", false},
+    TextCase{"ClipboardItem.h", false},
+    TextCase{"config.json", false},
+    TextCase{"192.168.1.1", false},
+    TextCase{"std::vector", false},
+    TextCase{"just words", false}));
 
-struct CommandCase {
-    const char* text;
-    bool isCommand;
-};
-
-class Command : public testing::TestWithParam<CommandCase> { };
+class Command : public testing::TestWithParam<TextCase> { };
 
 TEST_P(Command, FirstWordOfFirstLineAfterPromptAndSudo)
 {
-    EXPECT_EQ(looksLikeCommand(QString::fromUtf8(GetParam().text)), GetParam().isCommand) << GetParam().text;
+    EXPECT_EQ(looksLikeCommand(QString::fromUtf8(GetParam().text)), GetParam().accepted) << GetParam().text;
 }
 
 INSTANTIATE_TEST_SUITE_P(Words, Command, testing::Values(
-    CommandCase{"git status", true},
-    CommandCase{"$ git commit -m \"x\"", true},
-    CommandCase{"$ sudo git pull", true},
-    CommandCase{"%   sudo   apt-get install x", true},
-    CommandCase{"  sudo docker ps", true},
-    CommandCase{"Git status", false},
-    CommandCase{"/usr/bin/python3 script.py", true},
-    CommandCase{"///", false},
-    CommandCase{"ls\n", true},
-    CommandCase{"Please run this:\ngit status", false},
-    CommandCase{"$", false},
-    CommandCase{"sudo", true},
-    CommandCase{"sudoku", false},
-    CommandCase{"gitk", false},
-    CommandCase{"g++ -O2 main.cpp", true},
-    CommandCase{"", false}));
+    TextCase{"git status", true},
+    TextCase{"$ git commit -m \"x\"", true},
+    TextCase{"$ sudo git pull", true},
+    TextCase{"%   sudo   apt-get install x", true},
+    TextCase{"  sudo docker ps", true},
+    TextCase{"Git status", false},
+    TextCase{"/usr/bin/python3 script.py", true},
+    TextCase{"///", false},
+    TextCase{"ls\n", true},
+    TextCase{"Please run this:\ngit status", false},
+    TextCase{"$", false},
+    TextCase{"sudo", true},
+    TextCase{"sudoku", false},
+    TextCase{"gitk", false},
+    TextCase{"g++ -O2 main.cpp", true},
+    TextCase{"", false}));
 
-struct ColorCase {
-    const char* text;
-    bool isColor;
-};
-
-class Color : public testing::TestWithParam<ColorCase> { };
+class Color : public testing::TestWithParam<TextCase> { };
 
 TEST_P(Color, WholeTextIsOneColourValue)
 {
     const ClipboardItem item = textItem("c", QString::fromUtf8(GetParam().text));
-    EXPECT_EQ(matchesType(item, TypeFilterOption::colors), GetParam().isColor) << GetParam().text;
+    EXPECT_EQ(matchesType(item, TypeFilterOption::colors), GetParam().accepted) << GetParam().text;
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, Color, testing::Values(
-    ColorCase{"#abc", true}, ColorCase{"#ABCD", true}, ColorCase{"#a1b2c3", true}, ColorCase{"#a1b2c3d4", true},
-    ColorCase{"#abcde", false}, ColorCase{"#abcdefg", false}, ColorCase{"  rgb( 10, 20, 30 )  ", true},
-    ColorCase{"rgba(0 0 0 / 50%)", true}, ColorCase{"hsl(120, 50%, 50%)", true}, ColorCase{"#fff is white", false},
-    ColorCase{"rgb()", false}, ColorCase{"", false}));
+    TextCase{"#abc", true}, TextCase{"#ABCD", true}, TextCase{"#a1b2c3", true}, TextCase{"#a1b2c3d4", true},
+    TextCase{"#abcde", false}, TextCase{"#abcdefg", false}, TextCase{"  rgb( 10, 20, 30 )  ", true},
+    TextCase{"rgba(0 0 0 / 50%)", true}, TextCase{"hsl(120, 50%, 50%)", true}, TextCase{"#fff is white", false},
+    TextCase{"rgb()", false}, TextCase{"", false}));
 
 TEST(TypeOfText, EmailAloneIsEmailNotTextButEmailInSentenceIsBoth)
 {
