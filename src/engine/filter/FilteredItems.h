@@ -1,0 +1,57 @@
+#pragma once
+
+#include "engine/filter/FilterIndex.h"
+#include "engine/filter/FilterState.h"
+#include "model/ClipboardItem.h"
+
+#include <QDateTime>
+#include <QDeadlineTimer>
+#include <QList>
+
+#include <optional>
+#include <vector>
+
+namespace lumra {
+
+// Both ends inclusive.
+struct DateRange {
+    QDateTime start;
+    QDateTime end;
+    friend bool operator==(const DateRange&, const DateRange&) = default;
+};
+
+// The period of a date option, measured against `now` in the user's calendar.
+DateRange dateRange(DateFilterOption option, const QDateTime& customStart, const QDateTime& customEnd,
+                    const QDateTime& now, const CalendarSettings& calendar);
+std::optional<DateRange> dateFilterRange(const FilterState& state, const QDateTime& now, const CalendarSettings& calendar);
+std::optional<DateRange> excludedDateFilterRange(const FilterState& state, const QDateTime& now,
+                                                 const CalendarSettings& calendar);
+
+// The list the popup shows, as positions in the index's items.
+struct FilterResult {
+    quint64 revision = 0;
+    std::vector<qint32> indices;
+    // False when the search ran out of time and `indices` holds only what it had found by then.
+    bool complete = true;
+
+    // Same history revision and same items in the same order: observers need not be told.
+    bool sameAs(const FilterResult& other) const { return revision == other.revision && indices == other.indices; }
+    QList<ClipboardItem> items(const FilterIndex& index) const;
+};
+
+// Recomputes the filtered list from scratch: the recycle bin when showRecycleBin is set, else the
+// history in list order through the star, quick, pasted, category, date, type, application filters,
+// their exclusions and finally the search text. A search that passes `searchDeadline` stops between
+// two items with what it has found.
+FilterResult updateFilteredItems(const FilterIndex& index, const FilterState& state, const QDateTime& now,
+                                 const CalendarSettings& calendar,
+                                 QDeadlineTimer searchDeadline = QDeadlineTimer(QDeadlineTimer::Forever));
+
+// The same, over a plain list (builds a throw-away index).
+QList<ClipboardItem> filteredItems(const QList<ClipboardItem>& items, const FilterState& state, const QDateTime& now,
+                                   const CalendarSettings& calendar);
+
+// The trashed items, newest trash date first (date added where the trash date is missing).
+QList<ClipboardItem> trashedItems(const QList<ClipboardItem>& items);
+
+} // namespace lumra

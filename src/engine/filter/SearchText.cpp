@@ -1,0 +1,164 @@
+#include "engine/filter/SearchText.h"
+
+#include <QTextBoundaryFinder>
+
+#include <cstring>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+namespace lumra {
+
+qsizetype findSubstring(QStringView haystack, QStringView needle, qsizetype from)
+{
+    const qsizetype n = needle.size();
+    const qsizetype lastStart = haystack.size() - n;
+    if (from < 0 || from > lastStart) return n == 0 && from == haystack.size() ? from : -1;
+    if (n <= 1) return n == 0 ? from : haystack.indexOf(needle.front(), from);
+    const char16_t* text = haystack.utf16();
+    const char16_t* word = needle.utf16();
+    const size_t middleBytes = size_t(n - 2) * sizeof(char16_t);
+    qsizetype i = from;
+#ifdef __SSE2__
+    // Compare the first and the last character of the needle at eight positions at once; only
+    // positions where both agree are compared in full.
+    const __m128i first = _mm_set1_epi16(short(word[0]));
+    const __m128i last = _mm_set1_epi16(short(word[n - 1]));
+    for (; i + 8 <= lastStart + 1; i += 8) {
+        const __m128i atFirst = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+        const __m128i atLast = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i + n - 1));
+        unsigned mask = unsigned(_mm_movemask_epi8(
+            _mm_and_si128(_mm_cmpeq_epi16(atFirst, first), _mm_cmpeq_epi16(atLast, last))));
+        while (mask) {
+            const int byte = __builtin_ctz(mask);
+            const qsizetype at = i + byte / 2;
+            if (std::memcmp(text + at + 1, word + 1, middleBytes) == 0) return at;
+            mask &= ~(3u << byte);
+        }
+    }
+#endif
+    for (; i <= lastStart; ++i) {
+        if (text[i] == word[0] && text[i + n - 1] == word[n - 1] && std::memcmp(text + i + 1, word + 1, middleBytes) == 0)
+            return i;
+    }
+    return -1;
+}
+
+QString foldForSearch(QStringView text)
+{
+    QString folded = text.toString().toCaseFolded();
+    for (QChar c : folded) {
+        if (c.unicode() >= 0x300) return folded.normalized(QString::NormalizationForm_C);
+    }
+    return folded;
+}
+
+namespace {
+// Whether this code unit is a character of its own, never joined to a neighbour into one grapheme
+// cluster: not a surrogate, mark, format control (joiners, prepended signs), conjoining Hangul jamo
+// or one of the few letters that attach to the previous one.
+bool standsAlone(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u < 0x300) return true;
+    if (c.isSurrogate()) return false;
+    if ((u >= 0x1100 && u <= 0x11FF) || (u >= 0xA960 && u <= 0xA97F) || (u >= 0xD7B0 && u <= 0xD7FF)) return false;
+    if (u == 0x0E33 || u == 0x0EB3 || u == 0x0D4E) return false;
+    switch (c.category()) {
+    case QChar::Mark_NonSpacing:
+    case QChar::Mark_SpacingCombining:
+    case QChar::Mark_Enclosing:
+    case QChar::Other_Format:
+        return false;
+    default:
+        return true;
+    }
+}
+} // namespace
+
+bool hasOnlySingleUnitCharacters(QStringView folded)
+{
+    for (qsizetype i = 0; i < folded.size(); ++i) {
+        if (!standsAlone(folded[i])) return false;
+        if (folded[i] == u'\r' && i + 1 < folded.size() && folded[i + 1] == u'\n') return false;
+    }
+    return true;
+}
+
+namespace {
+QStringList characters(const QString& text)
+{
+    QStringList result;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype start = 0;
+    for (qsizetype end = finder.toNextBoundary(); end != -1; end = finder.toNextBoundary()) {
+        if (end > start) result.append(text.mid(start, end - start));
+        start = end;
+    }
+    return result;
+}
+} // namespace
+
+FuzzyQuery::FuzzyQuery(QStringView query) : m_folded(foldForSearch(query)), m_characters(characters(m_folded))
+{
+    for (const QString& character : m_characters) {
+        if (character.size() != 1) m_singleUnit = false;
+    }
+}
+
+bool FuzzyQuery::matches(QStringView folded, bool singleUnit) const
+{
+    if (folded.isEmpty()) return isEmpty();
+    if (isEmpty()) return true;
+    if (singleUnit) {
+        if (!m_singleUnit) return false; // a multi-unit character cannot occur in the text
+        qsizetype from = 0;
+        for (const QString& character : m_characters) {
+            from = folded.indexOf(character.front(), from);
+            if (from < 0) return false;
+            ++from;
+        }
+        return true;
+    }
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, folded);
+    qsizetype cursor = 0;
+    qsizetype start = 0;
+    for (qsizetype end = finder.toNextBoundary(); end != -1 && cursor < m_characters.size();
+         end = finder.toNextBoundary()) {
+        if (folded.mid(start, end - start) == m_characters[cursor]) ++cursor;
+        start = end;
+    }
+    return cursor == m_characters.size();
+}
+
+bool fuzzyMatch(const QString& text, const QString& query)
+{
+    const QString folded = foldForSearch(text);
+    return FuzzyQuery(query).matches(folded, hasOnlySingleUnitCharacters(folded));
+}
+
+bool SearchRegex::isRunawayPattern(const QString& pattern)
+{
+    // A group holding one atom repeated without bound, itself repeated without bound.
+    static const QRegularExpression nestedRepeat(QStringLiteral(
+        R"(\((?:\?:)?(?:\\.|\.|\[\^?\]?(?:\\.|[^\]\\])*\]|[^()\\|])(?:[+*]|\{\d+,\})[?+]?\)(?:[+*]|\{\d+,\}))"));
+    return pattern.contains(QLatin1String("(*LIMIT")) || nestedRepeat.match(pattern).hasMatch();
+}
+
+SearchRegex::SearchRegex(const QString& pattern)
+{
+    if (isRunawayPattern(pattern)) return;
+    m_regex.setPattern(QStringLiteral("(*LIMIT_MATCH=%1)(*LIMIT_DEPTH=%1)").arg(backtrackLimit) + pattern);
+    m_regex.setPatternOptions(QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
+    m_usable = m_regex.isValid();
+    if (m_usable) m_regex.optimize();
+}
+
+bool SearchRegex::matches(QStringView haystack) const
+{
+    // A run that hits the step limit reports no match, which is what a failed match means here.
+    return m_usable && m_regex.match(haystack).hasMatch();
+}
+
+} // namespace lumra

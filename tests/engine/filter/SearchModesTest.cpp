@@ -1,0 +1,168 @@
+#include "engine/filter/SearchText.h"
+
+#include "FilterTestItems.h"
+
+#include <gtest/gtest.h>
+
+using namespace lumra;
+using namespace lumra::test;
+
+namespace {
+
+QList<ClipboardItem> library()
+{
+    ClipboardItem tagged = textItem("tagged", "QUARTERLY figures");
+    tagged.tags = {"report", "finance team"};
+    ClipboardItem ocr = imageItem("ocr");
+    ocr.ocrText = QStringLiteral("Invoice number 42");
+    ClipboardItem file = fileItem("file", {"file:///home/u/My%20Summer%20Trip.png", "file:///home/u/notes/"});
+    ClipboardItem untagged = textItem("café", "Café au lait");
+    ClipboardItem spaces = textItem("spaces", "a   b");
+    ClipboardItem together = textItem("together", "reportquarterly");
+    ClipboardItem reversed = textItem("reversed", "cba");
+    ClipboardItem multiline = textItem("multiline", "first line\nsecond\tline");
+    return {tagged, ocr, file, untagged, spaces, together, reversed, multiline};
+}
+
+struct SearchCase {
+    const char* label;
+    const char* mode;
+    const char* query;
+    bool tagsOnly;
+    QStringList expected;
+};
+
+void PrintTo(const SearchCase& c, std::ostream* out) { *out << c.label; }
+
+class SearchModes : public testing::TestWithParam<SearchCase> { };
+
+TEST_P(SearchModes, FindExactlyTheseItems)
+{
+    const SearchCase& c = GetParam();
+    FilterState state;
+    state.searchMode = QString::fromUtf8(c.mode);
+    state.searchText = QString::fromUtf8(c.query);
+    state.searchTagsOnly = c.tagsOnly;
+    EXPECT_EQ(filteredNames(library(), state), c.expected);
+}
+
+const QStringList everyone{"tagged", "ocr", "file", "café", "spaces", "together", "reversed", "multiline"};
+
+INSTANTIATE_TEST_SUITE_P(Table, SearchModes, testing::Values(
+    SearchCase{"terms in different fields", "contains", "quarterly REPORT", false, {"tagged", "together"}},
+    SearchCase{"every term must be found", "contains", "quarterly missing", false, {}},
+    SearchCase{"case ignored", "contains", "invoice", false, {"ocr"}},
+    SearchCase{"accent kept", "contains", "cafe", false, {}},
+    SearchCase{"accent found in capitals", "contains", "CAFÉ", false, {"café"}},
+    SearchCase{"decomposed accent equals composed", "contains", "cafe\u0301", false, {"café"}},
+    SearchCase{"file name decoded", "contains", "summer trip", false, {"file"}},
+    SearchCase{"folder name", "contains", "notes", false, {"file"}},
+    SearchCase{"spaces only keep all", "contains", "   ", false, everyone},
+    SearchCase{"tab stays in term", "contains", "second\tline", false, {"multiline"}},
+    SearchCase{"unknown mode is contains", "Contains", "quarterly report", false, {"tagged", "together"}},
+    SearchCase{"empty mode is contains", "", "quarterly report", false, {"tagged", "together"}},
+    SearchCase{"tags only contains", "contains", "team", true, {"tagged"}},
+    SearchCase{"tags only ignores text", "contains", "quarterly", true, {}},
+    SearchCase{"tags only spaces keep untagged", "contains", " ", true, everyone},
+    SearchCase{"exact within one field", "exact", "finance team", false, {"tagged"}},
+    SearchCase{"exact does not span fields", "exact", "figures report", false, {}},
+    SearchCase{"exact three spaces", "exact", "   ", false, {"spaces"}},
+    SearchCase{"exact does not span tags", "exact", "report finance", true, {}},
+    SearchCase{"exact in a tag", "exact", "ance te", true, {"tagged"}},
+    SearchCase{"fuzzy in order", "fuzzy", "abc", false, {}},
+    SearchCase{"fuzzy gaps", "fuzzy", "qfig", false, {"tagged"}},
+    SearchCase{"fuzzy not reversed", "fuzzy", "cba", false, {"reversed"}},
+    SearchCase{"fuzzy space uses joining space", "fuzzy", "s r", false, {"tagged", "file"}},
+    SearchCase{"fuzzy tags only", "fuzzy", "rft", true, {"tagged"}},
+    SearchCase{"fuzzy accented character", "fuzzy", "cé", false, {"café"}},
+    SearchCase{"regex case ignored", "regex", "^quarterly\\s", false, {"tagged"}},
+    SearchCase{"regex invalid matches nothing", "regex", "(", false, {}},
+    SearchCase{"regex empty-capable matches all", "regex", "x*", false, everyone},
+    SearchCase{"regex anchored empty with tags only", "regex", "^$", true,
+               {"ocr", "file", "café", "spaces", "together", "reversed", "multiline"}},
+    SearchCase{"regex anchored empty never matches full haystack", "regex", "^$", false, {}},
+    SearchCase{"regex over file names and ocr", "regex", "trip\\.png|number \\d+", false, {"ocr", "file"}},
+    SearchCase{"regex raising the limit is refused", "regex", "(*LIMIT_MATCH=99999999)quarterly", false, {}},
+    SearchCase{"regex nested repeat refused", "regex", "(a+)+$", false, {}}));
+
+TEST(FuzzyMatch, EmptyTextMatchesOnlyEmptyQuery)
+{
+    EXPECT_TRUE(fuzzyMatch("", ""));
+    EXPECT_FALSE(fuzzyMatch("", "a"));
+    EXPECT_TRUE(fuzzyMatch("abc", ""));
+}
+
+TEST(FuzzyMatch, ComparesWholeCharactersNotCodeUnits)
+{
+    // A flag is two code points; its halves must not match a different flag's halves.
+    EXPECT_TRUE(fuzzyMatch(QString::fromUtf8("go 🇩🇪 now"), QString::fromUtf8("g🇩🇪n")));
+    EXPECT_FALSE(fuzzyMatch(QString::fromUtf8("🇩🇪"), QString::fromUtf8("🇩")));
+    EXPECT_FALSE(fuzzyMatch(QString::fromUtf8("e\u0301"), "e"));
+    EXPECT_FALSE(fuzzyMatch("a\r\nb", "\r"));
+    EXPECT_TRUE(fuzzyMatch("a\r\nb", "ab"));
+}
+
+TEST(SearchRegexGuard, RunawayBacktrackingEndsAsNoMatch)
+{
+    // Exponential on a mismatch; it must be cut off by the step limit rather than run for ages.
+    const SearchRegex regex("(a|aa)+$");
+    ASSERT_TRUE(regex.isUsable());
+    EXPECT_FALSE(regex.matches(QString(60, u'a') + u'!'));
+    EXPECT_TRUE(regex.matches(QStringLiteral("aaaa")));
+}
+
+TEST(SearchRegexGuard, RefusesOnlyNestedUnboundedRepeats)
+{
+    for (const char* runaway : {"(a+)+", "(a*)*", "(?:\\w+)*x", "(.*)+", "([a-z]+){2,}"})
+        EXPECT_TRUE(SearchRegex::isRunawayPattern(runaway)) << runaway;
+    for (const char* fine : {"(ab+)+", "(a+)", "a+b+", "(a|b)+", "(a{2})+", "(\\w+\\s)+"})
+        EXPECT_FALSE(SearchRegex::isRunawayPattern(fine)) << fine;
+}
+
+TEST(SearchBudget, ExpiredDeadlineStopsRegexSearchAndSaysSo)
+{
+    const auto index = FilterIndex::build(library(), 1);
+    FilterState state;
+    state.searchMode = "regex";
+    state.searchText = ".";
+    const FilterResult result = updateFilteredItems(*index, state, berlinTime(2024, 5, 15, 18, 0), berlinCalendar(),
+                                                    QDeadlineTimer(0));
+    EXPECT_FALSE(result.complete);
+    EXPECT_TRUE(result.indices.empty());
+
+    const FilterResult unbounded = updateFilteredItems(*index, state, berlinTime(2024, 5, 15, 18, 0), berlinCalendar());
+    EXPECT_TRUE(unbounded.complete);
+    EXPECT_EQ(unbounded.indices.size(), size_t(index->size()));
+}
+
+} // namespace
+
+namespace {
+
+TEST(FuzzyMatch, WholeCharactersInScriptsWithoutMarksAndWithThem)
+{
+    EXPECT_TRUE(fuzzyMatch(QString::fromUtf8("東京タワー"), QString::fromUtf8("東タ")));
+    EXPECT_FALSE(fuzzyMatch(QString::fromUtf8("東京タワー"), QString::fromUtf8("タ東")));
+    EXPECT_FALSE(fuzzyMatch(QString::fromUtf8("ทำ"), QString::fromUtf8("ท")));        // SARA AM joins its consonant
+    EXPECT_FALSE(fuzzyMatch(QString::fromUtf8("👨‍👩‍👧"), QString::fromUtf8("👨"))); // one family, not a man
+    EXPECT_TRUE(fuzzyMatch(QString::fromUtf8("a 👨‍👩‍👧 b"), QString::fromUtf8("a👨‍👩‍👧b")));
+}
+
+TEST(FindSubstring, AgreesWithQtAtEveryPositionAndLength)
+{
+    // Lengths and offsets around the eight-unit vector step, matches at the very end, near misses.
+    const QString text = QString::fromUtf8("abcabcabdabcabcabcXabcabcabcabcabdé東abcabcabcabcabcabd");
+    for (qsizetype start = 0; start < text.size(); ++start) {
+        for (qsizetype length = 0; start + length <= text.size() && length < 20; ++length) {
+            const QString needle = text.mid(start, length);
+            for (qsizetype from : {qsizetype(0), start / 2, start, start + 1, text.size()}) {
+                ASSERT_EQ(findSubstring(text, needle, from), QStringView(text).indexOf(needle, from))
+                    << needle.toStdString() << " from " << from;
+            }
+        }
+    }
+    EXPECT_EQ(findSubstring(u"ab", u"abc", 0), -1);
+    EXPECT_EQ(findSubstring(u"", u"", 0), 0);
+}
+
+} // namespace
