@@ -922,8 +922,6 @@ QTextList* RtfReader::listFor(const ParagraphState& p)
 
 void RtfReader::endParagraph(bool newBlock)
 {
-    if (m_states.empty())
-        return;
     flushText();
     QTextBlockFormat format;
     format.setAlignment(m_paragraph.alignment);

@@ -182,6 +182,7 @@ void RtfWriter::writeFragment(const QTextFragment& fragment)
 {
     const QTextCharFormat format = fragment.charFormat();
     m_body += '{';
+    const qsizetype start = m_body.size();
     const QStringList families = format.fontFamilies().toStringList();
     if (!families.isEmpty() && !families.first().isEmpty())
         m_body += "\\f" + QByteArray::number(fontIndex(families.first()));
@@ -207,7 +208,8 @@ void RtfWriter::writeFragment(const QTextFragment& fragment)
         const QByteArray index = QByteArray::number(colorIndex(format.background().color()));
         m_body += "\\highlight" + index + "\\cb" + index;
     }
-    m_body += ' ';
+    if (m_body.size() > start)
+        m_body += ' ';
     appendEscaped(m_body, fragment.text());
     m_body += '}';
 }
