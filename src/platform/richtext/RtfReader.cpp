@@ -909,7 +909,7 @@ QTextList* RtfReader::listFor(const ParagraphState& p)
         return nullptr;
     }
     QTextList*& list = m_openLists[{key, level}];
-    if (!list) {
+    if (!list || list->format().style() != style) {
         QTextListFormat format;
         format.setStyle(style);
         format.setIndent(level + 1);

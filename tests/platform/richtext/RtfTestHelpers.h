@@ -30,7 +30,7 @@ inline std::unique_ptr<QTextDocument> documentFromRtf(const QByteArray& rtf)
 // The character format in the middle of the first occurrence of text.
 inline QTextCharFormat formatOf(const QTextDocument& document, const QString& text)
 {
-    const QTextCursor found = document.find(text);
+    const QTextCursor found = document.find(text, 0, QTextDocument::FindCaseSensitively);
     EXPECT_FALSE(found.isNull()) << "text not found: " << text.toStdString();
     QTextCursor at(const_cast<QTextDocument*>(&document));
     at.setPosition(found.isNull() ? 0 : found.selectionStart() + 1);
@@ -39,7 +39,7 @@ inline QTextCharFormat formatOf(const QTextDocument& document, const QString& te
 
 inline QTextBlock blockOf(const QTextDocument& document, const QString& text)
 {
-    return document.find(text).block();
+    return document.find(text, 0, QTextDocument::FindCaseSensitively).block();
 }
 
 } // namespace lumra::test
