@@ -240,6 +240,14 @@ QString cleanText(const QString& text)
     return out;
 }
 
+// Font names and link targets: one line of text without tabs.
+QString cleanName(const QString& text)
+{
+    QString name = cleanText(text);
+    name.removeIf([](QChar c) { return c == u'\t' || c == QChar::LineSeparator; });
+    return name.trimmed();
+}
+
 class RtfReader {
 public:
     RtfReader(const QByteArray& input, QTextDocument* document)
@@ -289,6 +297,7 @@ private:
 
     std::vector<CharacterState> m_states;
     ParagraphState m_paragraph;
+    bool m_paragraphDeclared = false;
     bool m_starPending = false;
     int m_skipPending = 0;
 
@@ -352,8 +361,9 @@ bool RtfReader::read()
     }
     if (!failed()) {
         flushText();
-        // A closing paragraph mark leaves an empty last paragraph that takes no list or alignment.
-        if (!(m_cursor.block().length() == 1 && m_paragraphs > 1))
+        // A document that ends with a paragraph mark leaves an empty last paragraph; it takes
+        // the previous one's list or alignment only when it declares them itself.
+        if (m_cursor.block().length() > 1 || m_paragraphs == 1 || m_paragraphDeclared)
             endParagraph(false);
     }
     m_cursor.endEditBlock();
@@ -381,7 +391,7 @@ void RtfReader::closeGroup()
         return;
     const Destination closing = state().destination;
     if (closing == Destination::FontTable && !m_fontName.trimmed().isEmpty()) {
-        m_fonts[m_fontIndex].name = m_fontName.trimmed();
+        m_fonts[m_fontIndex].name = cleanName(m_fontName);
         m_fontName.clear();
     }
     m_states.pop_back();
@@ -548,7 +558,7 @@ void RtfReader::controlWord(std::string_view name, bool hasParameter, int parame
         if (!m_fields.empty()) {
             const QString target = hyperlinkTarget(m_fields.back().instruction);
             if (!target.isEmpty())
-                s.href = target;
+                s.href = cleanName(target);
         }
         return;
     default:
@@ -692,6 +702,7 @@ void RtfReader::controlWord(std::string_view name, bool hasParameter, int parame
         break;
     case Word::Pard:
         m_paragraph = ParagraphState();
+        m_paragraphDeclared = true;
         break;
     case Word::Par:
         endParagraph(true);
@@ -812,7 +823,7 @@ void RtfReader::routeText(const QString& text)
         for (QChar c : text) {
             if (c == u';') {
                 if (!m_fontName.trimmed().isEmpty())
-                    m_fonts[m_fontIndex].name = m_fontName.trimmed();
+                    m_fonts[m_fontIndex].name = cleanName(m_fontName);
                 m_fontName.clear();
             } else if (m_fontName.size() < 256 && (m_fonts.size() < kMaxTableEntries || m_fonts.count(m_fontIndex))) {
                 m_fontName.append(c);
@@ -935,6 +946,7 @@ void RtfReader::endParagraph(bool newBlock)
         return;
     }
     m_cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
+    m_paragraphDeclared = false;
 }
 
 // The target of a HYPERLINK field: its first argument, or "#anchor" for a \l switch.

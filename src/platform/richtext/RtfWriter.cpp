@@ -15,11 +15,13 @@ namespace {
 
 // Appends text as 7-bit RTF: specials escaped, everything beyond ASCII as \uN with a
 // one-byte fallback (\uc1) for readers without Unicode support.
-void appendEscaped(QByteArray& out, QStringView text)
+void appendEscaped(QByteArray& out, QStringView text, bool breaks = true)
 {
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char16_t c = text[i].unicode();
-        if (c == u'\\' || c == u'{' || c == u'}') {
+        if (!breaks && (c == u'\t' || c == QChar::LineSeparator)) {
+            continue;
+        } else if (c == u'\\' || c == u'{' || c == u'}') {
             out += '\\';
             out += char(c);
         } else if (c >= 0x20 && c < 0x7F) {
@@ -167,7 +169,7 @@ void RtfWriter::writeBlock(const QTextBlock& block)
                 m_body += "}}";
             if (!href.isEmpty()) {
                 m_body += "{\\field{\\*\\fldinst{HYPERLINK \"";
-                appendEscaped(m_body, QString(href).replace(u'"', QStringLiteral("%22")));
+                appendEscaped(m_body, QString(href).replace(u'"', QStringLiteral("%22")), false);
                 m_body += "\"}}{\\fldrslt ";
             }
             linkOpen = href;
@@ -219,7 +221,7 @@ QByteArray RtfWriter::header() const
     QByteArray out = "{\\rtf1\\ansi\\ansicpg1252\\deff0\\uc1\n{\\fonttbl";
     for (qsizetype i = 0; i < m_fonts.size(); ++i) {
         out += "{\\f" + QByteArray::number(i) + "\\fnil\\fcharset0 ";
-        appendEscaped(out, QString(m_fonts.at(i)).remove(u';'));
+        appendEscaped(out, QString(m_fonts.at(i)).remove(u';'), false);
         out += ";}";
     }
     out += "}\n{\\colortbl;";
