@@ -22,17 +22,21 @@ std::string signature(const QTextDocument& document)
         QString line = QStringLiteral("[%1]").arg(int(block.blockFormat().alignment() & Qt::AlignHorizontal_Mask));
         if (const QTextList* list = block.textList())
             line += QStringLiteral("list%1/%2 ").arg(int(list->format().style())).arg(list->format().indent());
+        QString previous;
         for (auto it = block.begin(); !it.atEnd(); ++it) {
             const QTextCharFormat f = it.fragment().charFormat();
             const auto brush = [](const QBrush& b) { return b.style() == Qt::NoBrush ? QString() : b.color().name(); };
-            line += QStringLiteral("<%1%2%3%4 %5 %6 %7 %8>")
-                        .arg(f.fontWeight() >= QFont::Bold ? "b" : "")
-                        .arg(f.fontItalic() ? "i" : "")
-                        .arg(f.fontUnderline() ? "u" : "")
-                        .arg(f.fontStrikeOut() ? "s" : "")
-                        .arg(f.fontPointSize())
-                        .arg(brush(f.foreground()), brush(f.background()), f.anchorHref())
-                + it.fragment().text();
+            const QString attributes = QStringLiteral("<%1%2%3%4 %5 %6 %7 %8>")
+                                           .arg(f.fontWeight() >= QFont::Bold ? "b" : "")
+                                           .arg(f.fontItalic() ? "i" : "")
+                                           .arg(f.fontUnderline() ? "u" : "")
+                                           .arg(f.fontStrikeOut() ? "s" : "")
+                                           .arg(f.fontPointSize())
+                                           .arg(brush(f.foreground()), brush(f.background()), f.anchorHref());
+            if (attributes != previous)
+                line += attributes;
+            line += it.fragment().text();
+            previous = attributes;
         }
         out.append(line);
     }
