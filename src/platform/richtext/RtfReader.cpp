@@ -1,7 +1,6 @@
 #include "platform/richtext/RtfCodec.h"
 
 #include <QColor>
-#include <QHash>
 #include <QLoggingCategory>
 #include <QStringDecoder>
 #include <QTextBlock>
@@ -218,6 +217,20 @@ QTextListFormat::Style styleForLevel(const ListLevel& level)
     }
 }
 
+// RTF syntax is ASCII whatever the C locale says about other bytes.
+bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+int hexValue(char c)
+{
+    if (isDigit(c))
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 // Text units from the input, cleaned of what QTextDocument would turn into structure.
 QString cleanText(const QString& text)
 {
@@ -406,13 +419,13 @@ void RtfReader::readControl()
     if (m_pos >= size)
         return;
     const char c = m_input.at(m_pos);
-    if (!std::isalpha(uchar(c))) {
+    if (!isLetter(c)) {
         ++m_pos;
         if (c == '\'') {
             int value = 0;
             int digits = 0;
-            while (digits < 2 && m_pos < size && std::isxdigit(uchar(m_input.at(m_pos)))) {
-                value = value * 16 + QByteArrayView("0123456789abcdef").indexOf(char(std::tolower(m_input.at(m_pos))));
+            while (digits < 2 && m_pos < size && hexValue(m_input.at(m_pos)) >= 0) {
+                value = value * 16 + hexValue(m_input.at(m_pos));
                 ++m_pos;
                 ++digits;
             }
@@ -424,17 +437,17 @@ void RtfReader::readControl()
         return;
     }
     const qsizetype start = m_pos;
-    while (m_pos < size && std::isalpha(uchar(m_input.at(m_pos))))
+    while (m_pos < size && isLetter(m_input.at(m_pos)))
         ++m_pos;
     const std::string_view word(m_input.constData() + start, size_t(std::min<qsizetype>(m_pos - start, 32)));
     bool hasParameter = false;
     bool negative = false;
     long long parameter = 0;
-    if (m_pos < size && m_input.at(m_pos) == '-' && m_pos + 1 < size && std::isdigit(uchar(m_input.at(m_pos + 1)))) {
+    if (m_pos < size && m_input.at(m_pos) == '-' && m_pos + 1 < size && isDigit(m_input.at(m_pos + 1))) {
         negative = true;
         ++m_pos;
     }
-    while (m_pos < size && std::isdigit(uchar(m_input.at(m_pos)))) {
+    while (m_pos < size && isDigit(m_input.at(m_pos))) {
         hasParameter = true;
         if (parameter < 1'000'000'000LL)
             parameter = parameter * 10 + (m_input.at(m_pos) - '0');

@@ -1,7 +1,6 @@
 #include "platform/richtext/RtfCodec.h"
 
 #include <QColor>
-#include <QHash>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextFragment>

@@ -147,12 +147,7 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase {"truncated document", R"({\rtf1 {\b bold te)", "bold te"},
         TextCase {"leading whitespace", "\n  {\\rtf1 a}", "a"},
         TextCase {"long parameter", R"({\rtf1\fs99999999999999999999 a\u99999999999999999999?b})", "ab"}),
-    [](const auto& info) {
-        std::string name = info.param.name;
-        std::replace(name.begin(), name.end(), ' ', '_');
-        std::replace(name.begin(), name.end(), ',', '_');
-        return name;
-    });
+    lumra::test::CaseName());
 
 TEST(RtfReader, ReadsLinksFromHyperlinkFields)
 {
@@ -213,11 +208,7 @@ INSTANTIATE_TEST_SUITE_P(
                     RefusedCase {"too large", "{\\rtf1 " + QByteArray(RichText::kMaxRtfBytes, 'a') + "}"},
                     RefusedCase {"too many characters",
                                  "{\\rtf1 " + QByteArray(RichText::kMaxDocumentCharacters + 1, 'a') + "}"}),
-    [](const auto& info) {
-        std::string name = info.param.name;
-        std::replace(name.begin(), name.end(), ' ', '_');
-        return name;
-    });
+    lumra::test::CaseName());
 
 TEST(RtfReaderLimits, AcceptsNestingUpToTheLimit)
 {

@@ -74,11 +74,7 @@ INSTANTIATE_TEST_SUITE_P(
                            return f.fontWeight() >= QFont::Bold && f.fontItalic() && f.fontPointSize() == 9.0
                                && f.foreground().color() == QColor(Qt::blue);
                        }}),
-    [](const auto& info) {
-        std::string name = info.param.name;
-        std::replace(name.begin(), name.end(), ' ', '_');
-        return name;
-    });
+    lumra::test::CaseName());
 
 TEST(RtfRoundTrip, KeepsParagraphAlignment)
 {
@@ -177,11 +173,7 @@ INSTANTIATE_TEST_SUITE_P(
                     TextCase {"escapes", QStringLiteral(u"a\\b{c}d \\par {\\rtf1}"), "a\\\\b\\{c\\}d \\\\par"},
                     TextCase {"control words in text", QStringLiteral(u"\\u233? \\'e9"), {}},
                     TextCase {"digits after unicode", QStringLiteral(u"é1 €2"), "\\u8364?2"}),
-    [](const auto& info) {
-        std::string name = info.param.name;
-        std::replace(name.begin(), name.end(), ' ', '_');
-        return name;
-    });
+    lumra::test::CaseName());
 
 TEST(RtfWriter, ReplacesALoneSurrogateInsteadOfWritingBrokenUtf16)
 {

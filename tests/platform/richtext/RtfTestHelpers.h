@@ -9,7 +9,9 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
+#include <algorithm>
 #include <memory>
+#include <string>
 
 namespace lumra::test {
 
@@ -41,5 +43,16 @@ inline QTextBlock blockOf(const QTextDocument& document, const QString& text)
 {
     return document.find(text, 0, QTextDocument::FindCaseSensitively).block();
 }
+
+// Parameterised test names from each case's description.
+struct CaseName {
+    template <typename Info>
+    std::string operator()(const Info& info) const
+    {
+        std::string name = info.param.name;
+        std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(uchar(c)); }, '_');
+        return name;
+    }
+};
 
 } // namespace lumra::test
