@@ -45,9 +45,16 @@ enum class Word {
     Plain, Fs, B, I, Ul, UlNone, Strike, Cf, Cb, V, Uc, U,
     // paragraphs
     Pard, Par, Line, Tab, Ql, Qc, Qr, Qj, Cell, Row,
-    // special characters
-    Bullet, Emdash, Endash, Lquote, Rquote, Ldblquote, Rdblquote, Emspace, Enspace,
+    Character, // one of characterTable()
 };
+
+const std::unordered_map<std::string_view, char16_t>& characterTable()
+{
+    static const std::unordered_map<std::string_view, char16_t> table {
+        {"bullet", 0x2022}, {"emdash", 0x2014}, {"endash", 0x2013}, {"lquote", 0x2018}, {"rquote", 0x2019},
+        {"ldblquote", 0x201C}, {"rdblquote", 0x201D}, {"emspace", 0x2003}, {"enspace", 0x2002}};
+    return table;
+}
 
 const std::unordered_map<std::string_view, Word>& wordTable()
 {
@@ -72,10 +79,9 @@ const std::unordered_map<std::string_view, Word>& wordTable()
             {"line", Word::Line}, {"tab", Word::Tab}, {"ql", Word::Ql}, {"qc", Word::Qc}, {"qr", Word::Qr},
             {"qj", Word::Qj}, {"cell", Word::Cell}, {"nestcell", Word::Cell}, {"row", Word::Row},
             {"nestrow", Word::Row},
-            {"bullet", Word::Bullet}, {"emdash", Word::Emdash}, {"endash", Word::Endash}, {"lquote", Word::Lquote},
-            {"rquote", Word::Rquote}, {"ldblquote", Word::Ldblquote}, {"rdblquote", Word::Rdblquote},
-            {"emspace", Word::Emspace}, {"enspace", Word::Enspace},
         };
+        for (const auto& [name, character] : characterTable())
+            t.emplace(name, Word::Character);
         // Every underline style reads as underline.
         for (std::string_view w : {"uld", "uldb", "ulw", "ulwave", "uldash", "uldashd", "uldashdd", "ulhwave",
                                    "ulldash", "ulth", "ulthd", "ulthdash", "ulthdashd", "ulthdashdd", "ulthldash",
@@ -742,32 +748,8 @@ void RtfReader::controlWord(std::string_view name, bool hasParameter, int parame
     case Word::Qj:
         m_paragraph.alignment = Qt::AlignJustify;
         break;
-    case Word::Bullet:
-        addText(QString(QChar(0x2022)));
-        break;
-    case Word::Emdash:
-        addText(QString(QChar(0x2014)));
-        break;
-    case Word::Endash:
-        addText(QString(QChar(0x2013)));
-        break;
-    case Word::Lquote:
-        addText(QString(QChar(0x2018)));
-        break;
-    case Word::Rquote:
-        addText(QString(QChar(0x2019)));
-        break;
-    case Word::Ldblquote:
-        addText(QString(QChar(0x201C)));
-        break;
-    case Word::Rdblquote:
-        addText(QString(QChar(0x201D)));
-        break;
-    case Word::Emspace:
-        addText(QString(QChar(0x2003)));
-        break;
-    case Word::Enspace:
-        addText(QString(QChar(0x2002)));
+    case Word::Character:
+        addText(QString(QChar(characterTable().at(name))));
         break;
     default:
         break;
