@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+class QTextDocument;
+
+// Lumra keeps rich text as standard RTF (readable by common word processors) while Linux
+// applications exchange it as HTML. This codec converts between RTF and QTextDocument.
+namespace lumra::RichText {
+
+// Limits that keep hostile or broken input from costing unbounded time or memory.
+inline constexpr qsizetype kMaxRtfBytes = 64 * 1024 * 1024;
+inline constexpr int kMaxGroupDepth = 256;
+inline constexpr qsizetype kMaxDocumentCharacters = 4'000'000;
+inline constexpr int kMaxParagraphs = 200'000;
+
+// Replaces the document's content with the RTF's. Input that is not RTF, exceeds a limit or
+// nests groups deeper than kMaxGroupDepth gives false and an empty document. A truncated
+// or slightly malformed RTF is read as far as it goes.
+bool readRtf(const QByteArray& rtf, QTextDocument* document);
+
+// The document as RTF 1 (ANSI, code page 1252, every other character as \uN).
+QByteArray writeRtf(const QTextDocument& document);
+
+QByteArray rtfFromHtml(const QString& html);
+std::optional<QString> htmlFromRtf(const QByteArray& rtf);
+std::optional<QString> plainTextFromRtf(const QByteArray& rtf);
+
+// The RTF with one more, unformatted, paragraph break at its end; none when it cannot be read.
+std::optional<QByteArray> rtfAppendingParagraph(const QByteArray& rtf);
+
+} // namespace lumra::RichText

@@ -1,0 +1,206 @@
+#include "platform/richtext/RtfCodec.h"
+
+#include "RtfTestHelpers.h"
+
+#include <QTextBlock>
+#include <QTextList>
+
+#include <random>
+
+namespace RichText = lumra::RichText;
+using lumra::test::richTextFixture;
+
+namespace {
+
+constexpr unsigned kSeed = 20240601;
+
+// What a reader would notice about each character: its text and the attributes the codec keeps.
+std::string signature(const QTextDocument& document)
+{
+    QStringList out;
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        QString line = QStringLiteral("[%1]").arg(int(block.blockFormat().alignment() & Qt::AlignHorizontal_Mask));
+        if (const QTextList* list = block.textList())
+            line += QStringLiteral("list%1/%2 ").arg(int(list->format().style())).arg(list->format().indent());
+        QString previous;
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextCharFormat f = it.fragment().charFormat();
+            const auto brush = [](const QBrush& b) { return b.style() == Qt::NoBrush ? QString() : b.color().name(); };
+            const QString attributes = QStringLiteral("<%1%2%3%4 %5 %6 %7 %8>")
+                                           .arg(f.fontWeight() >= QFont::Bold ? "b" : "")
+                                           .arg(f.fontItalic() ? "i" : "")
+                                           .arg(f.fontUnderline() ? "u" : "")
+                                           .arg(f.fontStrikeOut() ? "s" : "")
+                                           .arg(f.fontPointSize())
+                                           .arg(brush(f.foreground()), brush(f.background()), f.anchorHref());
+            if (attributes != previous)
+                line += attributes;
+            line += it.fragment().text();
+            previous = attributes;
+        }
+        out.append(line);
+    }
+    return out.join(u'\n').toStdString();
+}
+
+// Whatever the reader accepted, the writer must turn into RTF that reads back the same.
+void expectStableRewrite(const QTextDocument& document, const QByteArray& origin)
+{
+    const QByteArray rewritten = RichText::writeRtf(document);
+    QTextDocument again;
+    ASSERT_TRUE(RichText::readRtf(rewritten, &again)) << origin.toStdString();
+    EXPECT_EQ(signature(again), signature(document)) << origin.toStdString();
+}
+
+QByteArray mutate(QByteArray data, std::mt19937& rng)
+{
+    static const QByteArray tokens[] = {
+        "{", "}", "\\", "\\'", "\\'f", "\\*", "\\u", "\\u-", "\\u65535 ", "\\u-32768?", "\\uc9 ", "\\uc0 ",
+        "\\bin", "\\bin99999999 ", "\\bin3 {}{", "\\par ", "\\pard", "\\plain", "\\field", "{\\*\\fldinst HYPERLINK \"",
+        "{\\fldrslt ", "\\fonttbl", "{\\colortbl;", "\\cf9999", "\\f-1 ", "\\fs0", "\\fs-20", "\\ls1\\ilvl8 ",
+        "\\ls-5", "\\ilvl99", "{\\*\\listtable{\\list{\\listlevel\\levelnfc23{\\leveltext", "\\listid", "\\listoverride",
+        "\\ansicpg932 ", "\\ansicpg1 ", "\\fcharset128 ", "\\'82", "\\pn\\pnlvlblt", "\\pntext", "\\*\\pn", "\\v",
+        "\\line", "\\tab", "\\cell", "\\row", "\\~", "\\\n", "\\-", "\\ql\\qc\\qr\\qj", "\\b0\\i\\ul\\strike", "\0",
+        "\xff", "\\highlight2", "\\deff99 ", "99999999999999999999", "-", "?", ";", "\\lquote", "\\emdash"};
+    const int mutations = 1 + int(rng() % 4);
+    for (int m = 0; m < mutations && !data.isEmpty(); ++m) {
+        const qsizetype at = qsizetype(rng() % uint32_t(data.size()));
+        switch (rng() % 6) {
+        case 0:
+            data[at] = char(rng());
+            break;
+        case 1: {
+            const QByteArray& token = tokens[rng() % std::size(tokens)];
+            data.insert(at, token);
+            break;
+        }
+        case 2:
+            data.remove(at, qsizetype(rng() % 64));
+            break;
+        case 3:
+            if (data.size() < 64 * 1024)
+                data.insert(at, data.mid(at, qsizetype(rng() % 256)));
+            break;
+        case 4:
+            data.truncate(at);
+            break;
+        case 5:
+            data.insert(at, QByteArray(int(rng() % 8), rng() % 2 ? '{' : '}'));
+            break;
+        }
+    }
+    return data;
+}
+
+TEST(RtfFuzz, MutatedDocumentsAreReadOrRefusedAndReadOnesRewriteStably)
+{
+    QList<QByteArray> corpus;
+    for (const char* name : {"textedit.rtf", "word.rtf", "wordpad.rtf", "libreoffice.rtf"})
+        corpus.append(richTextFixture(QString::fromLatin1(name)));
+    corpus.append(RichText::rtfFromHtml(QStringLiteral(
+        u"<p align=center><b>Ti</b><i>tle</i> 😀 é</p><ul><li><a href=\"https://x.test\">link</a></li>"
+        u"<li><span style=\"color:#123456;background-color:#abcdef;font-size:20pt\">big</span></li></ul>"
+        u"<ol><li><s>one</s></li></ol>")));
+
+    std::mt19937 rng(kSeed);
+    int accepted = 0;
+    for (int i = 0; i < 600; ++i) {
+        const QByteArray input = mutate(corpus[int(rng() % corpus.size())], rng);
+        QTextDocument document;
+        if (RichText::readRtf(input, &document)) {
+            ++accepted;
+            expectStableRewrite(document, input);
+        } else {
+            EXPECT_TRUE(document.isEmpty());
+        }
+        if (HasFailure())
+            break;
+    }
+    EXPECT_GT(accepted, 300); // the mutations mostly leave readable documents: the property was exercised
+}
+
+TEST(RtfFuzz, RandomNestingTerminatesAndOnlyTheDepthLimitRefuses)
+{
+    // Each opener with the number of groups it leaves open.
+    static const std::pair<QByteArray, int> openers[] = {
+        {"{", 1}, {"{\\b ", 1}, {"{\\*\\unknown ", 1}, {"{\\field{\\*\\fldinst HYPERLINK \"u\"}{\\fldrslt ", 2},
+        {"{\\fonttbl", 1}, {"{\\pict\\bin1 {", 1}, {"{\\listtext ", 1}, {"{\\uc5\\u233 ", 1}};
+    std::mt19937 rng(kSeed + 1);
+    for (int i = 0; i < 200; ++i) {
+        QByteArray rtf = "{\\rtf1 ";
+        int depth = 1;
+        int deepest = 1;
+        const int steps = int(rng() % 2000);
+        for (int s = 0; s < steps; ++s) {
+            if (rng() % 3 && depth < 2 * RichText::kMaxGroupDepth) {
+                const auto& [opener, opened] = openers[rng() % std::size(openers)];
+                rtf += opener;
+                depth += opened;
+                deepest = std::max(deepest, depth);
+            } else if (depth > 1) {
+                rtf += "x}";
+                --depth;
+            }
+        }
+        QTextDocument document;
+        const bool read = RichText::readRtf(rtf, &document);
+        if (deepest > RichText::kMaxGroupDepth) {
+            EXPECT_FALSE(read) << "depth " << deepest;
+        } else {
+            EXPECT_TRUE(read) << "depth " << deepest;
+        }
+    }
+}
+
+TEST(RtfFuzz, RandomlyFormattedTextSurvivesWriteAndRead)
+{
+    static const char16_t alphabet[] = u"aZ09 \\{}\t;?\"'éß€ñ日本\u00A0\u2028\u2014\uFB01";
+    static const char16_t* const emoji[] = {u"😀", u"𝄞", u"🇫🇷"};
+    std::mt19937 rng(kSeed + 2);
+    for (int i = 0; i < 150; ++i) {
+        QTextDocument source;
+        QTextCursor cursor(&source);
+        const int runs = 1 + int(rng() % 12);
+        for (int r = 0; r < runs; ++r) {
+            QString text;
+            const int length = 1 + int(rng() % 12);
+            for (int c = 0; c < length; ++c) {
+                if (rng() % 10 == 0)
+                    text += QString::fromUtf16(emoji[rng() % std::size(emoji)]);
+                else
+                    text += QChar(alphabet[rng() % (std::size(alphabet) - 1)]);
+            }
+            QTextCharFormat format;
+            if (rng() % 2)
+                format.setFontWeight(QFont::Bold);
+            if (rng() % 3 == 0)
+                format.setFontItalic(true);
+            if (rng() % 4 == 0)
+                format.setFontUnderline(true);
+            if (rng() % 5 == 0)
+                format.setFontStrikeOut(true);
+            if (rng() % 3 == 0)
+                format.setFontPointSize(6 + int(rng() % 60) / 2.0);
+            if (rng() % 3 == 0)
+                format.setForeground(QColor::fromRgb(rng() & 0xFFFFFF));
+            if (rng() % 4 == 0)
+                format.setBackground(QColor::fromRgb(rng() & 0xFFFFFF));
+            if (rng() % 5 == 0) {
+                format.setAnchor(true);
+                format.setAnchorHref(QStringLiteral("https://x.test/%1{}\\ y").arg(rng() % 3));
+            }
+            cursor.insertText(text, format);
+            if (rng() % 4 == 0) {
+                QTextBlockFormat block;
+                block.setAlignment(rng() % 2 ? Qt::AlignHCenter : Qt::AlignRight);
+                cursor.insertBlock(block);
+            }
+        }
+        QTextDocument read;
+        ASSERT_TRUE(RichText::readRtf(RichText::writeRtf(source), &read));
+        ASSERT_EQ(read.toRawText(), source.toRawText());
+        ASSERT_EQ(signature(read), signature(source));
+    }
+}
+
+} // namespace
