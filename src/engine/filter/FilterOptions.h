@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/SettingOptions.h"
+
 #include <QList>
 #include <QString>
 
@@ -19,7 +21,6 @@ inline constexpr std::array allTypeFilterOptions{TypeFilterOption::text, TypeFil
     TypeFilterOption::links, TypeFilterOption::emails, TypeFilterOption::files, TypeFilterOption::folders,
     TypeFilterOption::colors, TypeFilterOption::commands};
 
-enum class SearchMode { contains, exact, fuzzy, regex };
 inline constexpr std::array allSearchModes{SearchMode::contains, SearchMode::exact, SearchMode::fuzzy, SearchMode::regex};
 
 QString toRawValue(DateFilterOption option);
