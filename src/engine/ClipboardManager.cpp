@@ -1,6 +1,25 @@
 #include "engine/ClipboardManager.h"
 
+#include "model/store/HistoryReader.h"
+#include "model/store/PersistenceController.h"
+#include "platform/cloud/CloudContainer.h"
+
 namespace lumra {
+
+namespace {
+
+ClipboardManagerServices withDefaults(ClipboardManagerServices services)
+{
+    if (!services.defaults)
+        services.defaults = &UserDefaults::standard();
+    if (!services.cloudKeyValueStore)
+        services.cloudKeyValueStore = &CloudKeyValueStore::defaultStore();
+    if (!services.clock)
+        services.clock = &Clock::shared();
+    return services;
+}
+
+} // namespace
 
 ClipboardManager::ClipboardManager(UserDefaults& defaults, CloudKeyValueStore* cloudStore, Clock& clock, QObject* parent)
     : QObject(parent)
@@ -8,10 +27,55 @@ ClipboardManager::ClipboardManager(UserDefaults& defaults, CloudKeyValueStore* c
     , m_cloudStore(cloudStore ? *cloudStore : CloudKeyValueStore::defaultStore())
     , m_clock(clock)
 {
+    m_services.defaults = &m_defaults;
+    m_services.cloudKeyValueStore = &m_cloudStore;
+    m_services.clock = &m_clock;
     readSettingsAtLaunch();
     startCloudSettingsMirror();
 }
 
+ClipboardManager::ClipboardManager(const ClipboardManagerServices& services, QObject* parent)
+    : QObject(parent)
+    , m_services(withDefaults(services))
+    , m_defaults(*m_services.defaults)
+    , m_cloudStore(*m_services.cloudKeyValueStore)
+    , m_clock(*m_services.clock)
+{
+    readSettingsAtLaunch();
+    startUp();
+}
+
 ClipboardManager::~ClipboardManager() = default;
+
+bool ClipboardManager::readCloudFlag() const
+{
+    // A fresh install has no value and starts with the synced store stack.
+    const QVariant stored = m_defaults.object(QStringLiteral("iCloudSyncEnabled"));
+    return stored.typeId() == QMetaType::Bool ? stored.toBool() : true;
+}
+
+void ClipboardManager::startUp()
+{
+    static NoSyncFolderContainer noFolder;
+    const bool cloud = readCloudFlag();
+    m_persistence = std::make_unique<PersistenceController>(
+        cloud, m_services.cloudContainer ? m_services.cloudContainer : &noFolder, m_services.storeFolder);
+    m_reader = std::make_unique<HistoryReader>(*m_persistence);
+    migrateLegacyStorage();
+    loadItems();
+    loadCategories();
+    applyRetention();
+    purgeExpiredTrash();
+    runAutoClean();
+    refreshFileBookmarksInBackground();
+    loadPinnedFilters();
+    applyPinnedFilters();
+    updateFilteredItems();
+    startMonitoring();
+    startAutoCleanTimer();
+    installObservers();
+    if (cloud)
+        startCloudSettingsMirror();
+}
 
 } // namespace lumra

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "engine/SettingOptions.h"
+#include "engine/filter/FilterOptions.h"
+#include "engine/filter/PinnedFilters.h"
 #include "engine/SettingsCatalogue.h"
 #include "model/ClipboardItem.h"
 #include "platform/cloud/CloudKeyValueStore.h"
@@ -14,9 +16,39 @@
 #include <QVariant>
 
 #include <array>
+#include <memory>
 #include <optional>
 
 namespace lumra {
+
+class CloudContainer;
+class HistoryReader;
+class KeyInjector;
+class Pasteboard;
+class PersistenceController;
+class SoundPlayer;
+class TextRecognizer;
+class Workspace;
+namespace store {
+class ManagedObject;
+using ManagedObjectPtr = std::shared_ptr<ManagedObject>;
+} // namespace store
+
+// What the engine needs of the desktop. The app passes the real backends; tests pass doubles.
+// Null members get the app default where one exists (a null pasteboard means no capture, a null
+// key injector no synthetic paste, a null recognizer no text recognition, a null sound player no sound).
+struct ClipboardManagerServices {
+    UserDefaults* defaults = nullptr;              // UserDefaults::standard()
+    CloudKeyValueStore* cloudKeyValueStore = nullptr; // CloudKeyValueStore::defaultStore()
+    Clock* clock = nullptr;                        // Clock::shared()
+    CloudContainer* cloudContainer = nullptr;      // no sync folder
+    QString storeFolder;                           // Folders::supportFolder()
+    Pasteboard* pasteboard = nullptr;
+    Workspace* workspace = nullptr;
+    KeyInjector* keyInjector = nullptr;
+    TextRecognizer* textRecognizer = nullptr;
+    SoundPlayer* soundPlayer = nullptr;
+};
 
 // The one main-thread state object every view uses: settings, and (in the files named per section)
 // history, capture, queries and editing.
@@ -25,8 +57,12 @@ class ClipboardManager : public QObject {
 public:
     // ===================================================================== Construction (ClipboardManager.cpp)
 
-    // Reads every setting from `defaults`; when cloud sync is on at launch, synchronises `cloudStore`
-    // and applies its external changes. `cloudStore` null means CloudKeyValueStore::defaultStore().
+    // The whole engine: settings, store, history, capture poll and housekeeping, in start-up order.
+    explicit ClipboardManager(const ClipboardManagerServices& services, QObject* parent = nullptr);
+
+    // Settings only (no store, no timers): reads every setting from `defaults`; when cloud sync is on
+    // at launch, synchronises `cloudStore` and applies its external changes. `cloudStore` null means
+    // CloudKeyValueStore::defaultStore().
     explicit ClipboardManager(UserDefaults& defaults = UserDefaults::standard(), CloudKeyValueStore* cloudStore = nullptr,
                               Clock& clock = Clock::shared(), QObject* parent = nullptr);
     ~ClipboardManager() override;
@@ -34,6 +70,9 @@ public:
     UserDefaults& userDefaults() const { return m_defaults; }
     CloudKeyValueStore& cloudStore() const { return m_cloudStore; }
     Clock& clock() const { return m_clock; }
+    const ClipboardManagerServices& services() const { return m_services; }
+    // Null in a settings-only manager.
+    PersistenceController* persistence() const { return m_persistence.get(); }
 
     // ===================================================================== Settings (ClipboardManagerSettings.cpp)
 
@@ -95,18 +134,58 @@ public:
     // that are readable, valid and different.
     void applyCloudSettings();
 
+    // ===================================================================== History (ClipboardManagerHistory.cpp)
+
+    const QList<ClipboardItem>& clipboardItems() const { return m_clipboardItems; }
+    // Stores the list (observers told only when it differs), then recomputes the filtered items.
+    void setClipboardItems(QList<ClipboardItem> items);
+    const QList<ClipboardCategory>& categories() const { return m_categories; }
+    void setCategories(QList<ClipboardCategory> categories);
+    // Bumped at every change of clipboardItems, so caches keyed by it stay honest.
+    quint64 historyRevision() const { return m_historyRevision; }
+
+    void loadItems();
+    void loadCategories();
+    store::ManagedObjectPtr fetchManagedItem(const QUuid& id);
+    store::ManagedObjectPtr fetchManagedCategory(const QUuid& id);
+    std::optional<CaptureCategory> captureCategory(const store::ManagedObject& row) const;
+    // Messages the app shows once it can (a store kept aside at start, …).
+    QStringList takeStartupWarnings();
+
+    // ===================================================================== Queries and filters (ClipboardManagerFilters.cpp)
+
+    // ===================================================================== Editing (ClipboardManagerEditing.cpp)
+
+    // ===================================================================== Housekeeping (ClipboardManagerHousekeeping.cpp)
+
+    // Deletes the oldest unstarred, unpinned rows beyond maxItems; run after every capture and import.
+    void enforceMaxItems();
+
+    // ===================================================================== Capture (ClipboardManagerCapture.cpp, ClipboardManagerLifecycle.cpp)
+
+    // ===================================================================== Paste (ClipboardManagerPaste.cpp)
+
+    // ===================================================================== Media and file access (ClipboardManagerMedia.cpp)
+
+    // ===================================================================== Sound and reminder (ClipboardManagerSound.cpp)
+
 signals:
     void settingChanged(lumra::Setting setting, const QString& key);
+    void clipboardItemsChanged();
+    void categoriesChanged();
+    void filteredItemsChanged();
+    // Capture, paste and editing signals go below, per section.
 
 protected:
     // ===================================================================== Setting side effects
     // Run after assignments of the settings that name them in the catalogue. The history, capture and
     // preview code provide the real work; tests override them to watch.
-    virtual void applyRetention() { }
-    virtual void purgeExpiredTrash() { }
-    virtual void startAutoCleanTimer() { }
+    virtual void applyRetention();      // ClipboardManagerHousekeeping.cpp
+    virtual void purgeExpiredTrash();   // ClipboardManagerHousekeeping.cpp
+    virtual void startAutoCleanTimer(); // ClipboardManagerLifecycle.cpp
     virtual void clearThumbnailCache() { }
-    virtual void updateFilteredItems() { }
+    virtual void updateFilteredItems(); // ClipboardManagerFilters.cpp
+    virtual void runAutoClean();        // ClipboardManagerHousekeeping.cpp
 
 private:
     // ===================================================================== Settings internals
@@ -116,6 +195,36 @@ private:
     std::optional<SettingValue> readStoredSetting(const SettingInfo& info) const;
     void runAfterWrite(const SettingInfo& info);
 
+    // ===================================================================== Start-up (ClipboardManager.cpp)
+    void startUp();
+    bool readCloudFlag() const;
+
+    // ===================================================================== History internals
+    QList<ClipboardItem> m_clipboardItems;
+    QList<ClipboardCategory> m_categories;
+    quint64 m_historyRevision = 0;
+    std::unique_ptr<PersistenceController> m_persistence;
+    std::unique_ptr<HistoryReader> m_reader;
+
+    // ===================================================================== Queries internals
+
+    // ===================================================================== Editing and housekeeping internals
+
+    // ===================================================================== Capture internals
+    void migrateLegacyStorage();        // ClipboardManagerHistory.cpp
+    void refreshFileBookmarksInBackground(); // ClipboardManagerMedia.cpp
+    void loadPinnedFilters();           // ClipboardManagerFilters.cpp
+    void applyPinnedFilters();          // ClipboardManagerFilters.cpp
+    void startMonitoring();             // ClipboardManagerCapture.cpp
+    void installObservers();            // ClipboardManagerLifecycle.cpp
+
+    // ===================================================================== Paste internals
+
+    // ===================================================================== Media internals
+
+    // ===================================================================== Sound internals
+
+    ClipboardManagerServices m_services;
     UserDefaults& m_defaults;
     CloudKeyValueStore& m_cloudStore;
     Clock& m_clock;

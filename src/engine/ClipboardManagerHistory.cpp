@@ -1,0 +1,89 @@
+#include "engine/ClipboardManager.h"
+
+#include "model/store/HistoryReader.h"
+#include "model/store/LegacyMigration.h"
+#include "model/store/PersistenceController.h"
+
+#include <QLoggingCategory>
+
+Q_LOGGING_CATEGORY(lcHistory, "lumra.history")
+
+namespace lumra {
+
+void ClipboardManager::setClipboardItems(QList<ClipboardItem> items)
+{
+    const bool changed = items != m_clipboardItems;
+    m_clipboardItems = std::move(items);
+    if (changed) {
+        ++m_historyRevision;
+        emit clipboardItemsChanged();
+    }
+    updateFilteredItems();
+}
+
+void ClipboardManager::setCategories(QList<ClipboardCategory> categories)
+{
+    if (categories == m_categories)
+        return;
+    m_categories = std::move(categories);
+    emit categoriesChanged();
+}
+
+void ClipboardManager::loadItems()
+{
+    if (!m_reader)
+        return;
+    auto items = m_reader->loadItems();
+    if (!items) {
+        qCWarning(lcHistory).noquote() << "Failed to fetch clipboard items:" << items.error();
+        return;
+    }
+    setClipboardItems(std::move(items).value());
+}
+
+void ClipboardManager::loadCategories()
+{
+    if (!m_reader)
+        return;
+    auto categories = m_reader->loadCategories();
+    if (!categories) {
+        qCWarning(lcHistory).noquote() << "Failed to fetch categories:" << categories.error();
+        return;
+    }
+    setCategories(std::move(categories).value());
+}
+
+store::ManagedObjectPtr ClipboardManager::fetchManagedItem(const QUuid& id)
+{
+    if (!m_persistence)
+        return nullptr;
+    return m_persistence->viewContext().fetchById(store::EntityKind::item, id);
+}
+
+store::ManagedObjectPtr ClipboardManager::fetchManagedCategory(const QUuid& id)
+{
+    return m_reader ? m_reader->fetchManagedCategory(id) : nullptr;
+}
+
+std::optional<CaptureCategory> ClipboardManager::captureCategory(const store::ManagedObject& row) const
+{
+    return m_reader ? m_reader->captureCategory(row) : std::nullopt;
+}
+
+QStringList ClipboardManager::takeStartupWarnings()
+{
+    return m_persistence ? m_persistence->takeStartupWarnings() : QStringList();
+}
+
+void ClipboardManager::migrateLegacyStorage()
+{
+    const QString key = legacyMigrationCompleteKey;
+    LegacyMigrationFlag flag {
+        [this, key] { return m_defaults.boolean(key); },
+        [this, key] { m_defaults.set(key, true); },
+    };
+    if (Status status = lumra::migrateLegacyStorage(*m_persistence, flag); !status)
+        qCWarning(lcHistory).noquote() << "Legacy history not migrated:" << status.error();
+}
+
+} // namespace lumra
