@@ -19,7 +19,7 @@ ReminderPopover::ReminderPopover(int count, QWidget* parent)
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_DeleteOnClose);
-    setFixedSize(size);
+    setFixedSize(bubbleSize);
     setCursor(Qt::PointingHandCursor);
 
     auto* icon = new QLabel(this);
@@ -69,7 +69,7 @@ QString ReminderPopover::messageText() const { return m_message->text(); }
 
 void ReminderPopover::showNear(const QRect& trayIcon, QPoint pointer)
 {
-    move(PopupPlacement::besideAnchor(trayIcon, size, pointer, PopupPlacement::currentScreens()));
+    move(PopupPlacement::besideAnchor(trayIcon, bubbleSize, pointer, PopupPlacement::currentScreens()));
     show();
     // Each bubble closes 10 s after its own showing, whatever other reminders did meanwhile.
     m_autoClose = Clock::shared().start(autoCloseDelay, false, [this] { close(); });

@@ -19,7 +19,7 @@ namespace lumra {
 class ReminderPopover : public QWidget {
     Q_OBJECT
 public:
-    static constexpr QSize size{260, 80};
+    static constexpr QSize bubbleSize{260, 80};
     static constexpr std::chrono::seconds autoCloseDelay{10};
 
     explicit ReminderPopover(int count, QWidget* parent = nullptr);

@@ -67,7 +67,7 @@ SettingsWindow::SettingsWindow(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint)
 {
     setWindowTitle(QStringLiteral("Lumra Settings"));
-    setFixedSize(size);
+    setFixedSize(windowSize);
 
     m_sidebar = new QListWidget(this);
     m_sidebar->setFixedWidth(150);

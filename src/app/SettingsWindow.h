@@ -26,7 +26,7 @@ QString settingsTabSymbol(SettingsTab tab);
 class SettingsWindow : public QWidget {
     Q_OBJECT
 public:
-    static constexpr QSize size{870, 609};
+    static constexpr QSize windowSize{870, 609};
 
     explicit SettingsWindow(QWidget* parent = nullptr);
 

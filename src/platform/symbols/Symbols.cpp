@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QPainter>
 #include <QPixmap>
+#include <QStandardPaths>
 
 namespace lumra::Symbols {
 
@@ -137,6 +138,19 @@ void ensureFallbackTheme()
     static const bool once = [] {
         if (QIcon::fallbackThemeName().isEmpty() || QIcon::fallbackThemeName() == QLatin1String("hicolor"))
             QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
+        // Some platform plugins (offscreen, minimal) search no system icon folders at all.
+        QStringList paths = QIcon::themeSearchPaths();
+        const QStringList dataDirs =
+            QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, QStringLiteral("icons"),
+                                      QStandardPaths::LocateDirectory);
+        for (const QString& dir : dataDirs) {
+            if (!paths.contains(dir))
+                paths.append(dir);
+        }
+        QIcon::setThemeSearchPaths(paths);
+        // Without a desktop theme Qt looks in no theme at all, not even the fallback.
+        if (QIcon::themeName().isEmpty())
+            QIcon::setThemeName(QIcon::fallbackThemeName());
         return true;
     }();
     Q_UNUSED(once);
