@@ -1,0 +1,99 @@
+#pragma once
+
+#include "platform/core/Clock.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+class QSizeGrip;
+class QVBoxLayout;
+
+namespace lumra {
+
+// The floating popup window that hosts the history view. It stays above other windows, keeps off
+// the taskbar, takes the keyboard when presented, and closes when it loses focus unless told not to:
+// while `preventClose` is set every close request is ignored; with `closesOnResignKey` off or the
+// keep-window-open setting on, losing focus leaves it open. A closed panel deletes itself.
+class PopupPanel : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr std::chrono::milliseconds resizeSettleDelay{400};
+
+    explicit PopupPanel(QSize contentSize, QWidget* parent = nullptr);
+    ~PopupPanel() override;
+
+    // The open panel, whichever road opened it; nullptr when there is none.
+    static PopupPanel* findOpen();
+
+    void setContentWidget(QWidget* content);
+    QWidget* contentWidget() const { return m_content; }
+
+    bool preventClose() const { return m_preventClose; }
+    void setPreventClose(bool prevent) { m_preventClose = prevent; }
+    bool closesOnResignKey() const { return m_closesOnResignKey; }
+    void setClosesOnResignKey(bool closes) { m_closesOnResignKey = closes; }
+
+    // The "keepWindowOpen" setting; read at every loss of focus. Off also hides the panel while
+    // Lumra is inactive when it stays open for another reason.
+    bool keepWindowOpen() const { return m_keepWindowOpen; }
+    void setKeepWindowOpen(bool keep) { m_keepWindowOpen = keep; }
+    bool hidesOnDeactivate() const { return !m_keepWindowOpen; }
+
+    // The "showTrafficLights" setting: window buttons and frame, or a frameless panel with a size grip.
+    bool showsWindowButtons() const { return m_showWindowButtons; }
+    void setShowWindowButtons(bool show);
+
+    // Run once after the panel really closed (not when a close was refused).
+    void setOnClose(std::function<void()> onClose) { m_onClose = std::move(onClose); }
+    // Told the content size once a resize by the user has settled, and at close when one is pending.
+    void setSizeSaver(std::function<void(QSize)> saver) { m_sizeSaver = std::move(saver); }
+    // Told the frame position when the panel closes.
+    void setPositionSaver(std::function<void(QPoint)> saver) { m_positionSaver = std::move(saver); }
+
+    // Shows the panel with its frame's top-left corner at `origin` and takes keyboard focus;
+    // `userTime` is the X server time of the event that asked for it (0 when unknown).
+    void present(QPoint origin, unsigned long userTime = 0);
+
+    bool isClosed() const { return m_closed; }
+
+signals:
+    void closed();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void applyWindowFlags();
+    bool closesOnFocusLoss() const { return !m_preventClose && m_closesOnResignKey && !m_keepWindowOpen; }
+    void resignedFocus();
+    void applicationStateChanged(Qt::ApplicationState state);
+    void saveSizeNow();
+    void finishClose();
+
+    QVBoxLayout* m_layout = nullptr;
+    QPointer<QWidget> m_content;
+    QSizeGrip* m_grip = nullptr;
+    bool m_preventClose = false;
+    bool m_closesOnResignKey = true;
+    bool m_keepWindowOpen = false;
+    bool m_showWindowButtons = true;
+    bool m_presented = false;
+    bool m_wasActive = false;
+    bool m_closing = false;
+    bool m_closed = false;
+    bool m_hiddenForDeactivation = false;
+    bool m_changingFlags = false;
+    std::function<void()> m_onClose;
+    std::function<void(QSize)> m_sizeSaver;
+    std::function<void(QPoint)> m_positionSaver;
+    std::unique_ptr<Timer> m_sizeTimer;
+};
+
+} // namespace lumra

@@ -1,0 +1,119 @@
+#include "app/SingleInstance.h"
+
+#include "platform/core/Folders.h"
+
+#include <QFile>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QLockFile>
+#include <QLoggingCategory>
+#include <QThread>
+
+#include <unistd.h>
+
+Q_LOGGING_CATEGORY(lcInstance, "lumra.instance")
+
+namespace lumra {
+
+namespace {
+constexpr int connectTimeoutMs = 1000;
+constexpr int handOverAttempts = 5;
+}
+
+SingleInstance::SingleInstance(QString folder, QObject* parent)
+    : QObject(parent)
+    , m_folder(std::move(folder))
+{
+}
+
+SingleInstance::~SingleInstance() = default;
+
+QString SingleInstance::serverName() { return QStringLiteral("lumra-%1.socket").arg(::getuid()); }
+
+Result<SingleInstance::Role> SingleInstance::claim()
+{
+    if (m_server)
+        return Role::primary;
+    if (m_folder.isEmpty()) {
+        auto folder = Folders::privateTempFolder();
+        if (!folder)
+            return Result<Role>::failure(folder.error());
+        m_folder = folder.value();
+    }
+
+    // The lock decides who is primary; the socket is only the way in. A lock left by a process that
+    // died is taken over by QLockFile, and a socket file it left behind is removed before listening.
+    auto lock = std::make_unique<QLockFile>(serverPath() + QStringLiteral(".lock"));
+    lock->setStaleLockTime(0);
+    if (lock->tryLock()) {
+        m_lock = std::move(lock);
+        if (Status s = listen(); !s) {
+            m_lock.reset();
+            return Result<Role>::failure(s.error());
+        }
+        return Role::primary;
+    }
+    if (lock->error() != QLockFile::LockFailedError)
+        return Result<Role>::failure(QStringLiteral("Could not create the lock %1").arg(serverPath()));
+
+    // The primary may be between taking the lock and listening.
+    for (int attempt = 0; attempt < handOverAttempts; ++attempt) {
+        if (handOver())
+            return Role::handedOver;
+        QThread::msleep(200);
+    }
+    return Result<Role>::failure(QStringLiteral("Lumra is already running but does not answer"));
+}
+
+Status SingleInstance::listen()
+{
+    const QString path = serverPath();
+    QLocalServer::removeServer(path);
+    if (QFile::exists(path) && !QFile::remove(path))
+        return Status::failure(QStringLiteral("Could not remove the stale socket %1").arg(path));
+
+    auto* server = new QLocalServer(this);
+    server->setSocketOptions(QLocalServer::UserAccessOption);
+    if (!server->listen(path)) {
+        const QString error = server->errorString();
+        delete server;
+        return Status::failure(QStringLiteral("Could not listen on %1: %2").arg(path, error));
+    }
+    connect(server, &QLocalServer::newConnection, this, [this, server] {
+        while (QLocalSocket* socket = server->nextPendingConnection()) {
+            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+            connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readMessages(socket); });
+            readMessages(socket);
+        }
+    });
+    m_server = server;
+    return {};
+}
+
+void SingleInstance::readMessages(QLocalSocket* socket)
+{
+    while (socket->canReadLine()) {
+        const QByteArray line = socket->readLine(256).trimmed();
+        if (line == openPopupMessage)
+            emit openPopupRequested();
+        else
+            qCWarning(lcInstance) << "Ignoring unknown instance message" << line.left(64);
+    }
+    // A client that sends more than a short command without a line end is not ours.
+    if (socket->bytesAvailable() > 256)
+        socket->abort();
+}
+
+bool SingleInstance::handOver()
+{
+    QLocalSocket socket;
+    socket.connectToServer(serverPath());
+    if (!socket.waitForConnected(connectTimeoutMs))
+        return false;
+    socket.write(openPopupMessage + '\n');
+    const bool written = socket.waitForBytesWritten(connectTimeoutMs) || socket.bytesToWrite() == 0;
+    socket.disconnectFromServer();
+    return written;
+}
+
+} // namespace lumra

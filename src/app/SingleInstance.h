@@ -1,0 +1,51 @@
+#pragma once
+
+#include "platform/core/Result.h"
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class QLocalServer;
+class QLocalSocket;
+class QLockFile;
+
+namespace lumra {
+
+// One Lumra per user session. The first process holds a lock file and listens on a local socket
+// in the private runtime folder; a later start hands over ("open-popup") and should exit.
+class SingleInstance : public QObject {
+    Q_OBJECT
+public:
+    enum class Role {
+        primary,    // this process runs Lumra
+        handedOver, // another one runs and was asked to open its popup
+    };
+
+    // `folder` holds the socket and its lock; empty means Folders::privateTempFolder().
+    explicit SingleInstance(QString folder = {}, QObject* parent = nullptr);
+    ~SingleInstance() override;
+
+    // Fails only when neither becoming the primary nor reaching it worked (folder unusable, a
+    // running Lumra that does not answer); the caller should then exit rather than run twice.
+    Result<Role> claim();
+
+    QString serverPath() const { return m_folder + QStringLiteral("/") + serverName(); }
+    static QString serverName();
+    static inline const QByteArray openPopupMessage = QByteArrayLiteral("open-popup");
+
+signals:
+    void openPopupRequested();
+
+private:
+    Status listen();
+    bool handOver();
+    void readMessages(QLocalSocket* socket);
+
+    QString m_folder;
+    std::unique_ptr<QLockFile> m_lock;
+    QLocalServer* m_server = nullptr;
+};
+
+} // namespace lumra

@@ -1,0 +1,204 @@
+#include "platform/symbols/Symbols.h"
+
+#include <QHash>
+#include <QPainter>
+#include <QPixmap>
+#include <QStandardPaths>
+
+namespace lumra::Symbols {
+
+namespace {
+
+// Symbol name -> freedesktop icon names. Each is tried as "<name>-symbolic" (monochrome, closest to
+// the stored symbols' look) and then as "<name>" for themes without symbolic icons.
+const QHash<QString, QStringList>& table()
+{
+    static const QHash<QString, QStringList> names = {
+        // Tray icon choices.
+        {"doc.on.clipboard.fill", {"edit-paste"}},
+        {"doc.on.clipboard", {"edit-paste"}},
+        {"clipboard.fill", {"edit-paste"}},
+        {"clipboard", {"edit-paste"}},
+        {"list.clipboard.fill", {"view-list-bullet", "edit-paste"}},
+        {"list.clipboard", {"view-list-bullet", "edit-paste"}},
+        {"scissors", {"edit-cut"}},
+        {"doc.on.doc.fill", {"edit-copy"}},
+        {"doc.on.doc", {"edit-copy"}},
+        {"square.on.square", {"view-dual", "edit-copy"}},
+        {"tray.fill", {"mail-inbox", "mail-unread"}},
+        {"archivebox.fill", {"package-x-generic"}},
+        // Category icons.
+        {"folder.fill", {"folder"}},
+        {"folder", {"folder"}},
+        {"doc.fill", {"text-x-generic", "x-office-document"}},
+        {"doc", {"text-x-generic", "x-office-document"}},
+        {"doc.text.fill", {"x-office-document", "text-x-generic"}},
+        {"doc.text", {"x-office-document", "text-x-generic"}},
+        {"bookmark.fill", {"user-bookmarks", "bookmark-new"}},
+        {"tag.fill", {"tag", "bookmark-new"}},
+        {"link", {"insert-link"}},
+        {"paperclip", {"mail-attachment"}},
+        {"globe", {"web-browser"}},
+        {"lock.fill", {"changes-prevent", "system-lock-screen"}},
+        {"pin.fill", {"view-pin"}},
+        {"pin", {"view-pin"}},
+        {"pin.slash", {"view-pin"}},
+        {"flag.fill", {"emoji-flags"}},
+        {"bell.fill", {"preferences-system-notifications", "alarm"}},
+        {"envelope.fill", {"mail-unread", "mail-message-new"}},
+        {"envelope", {"mail-unread", "mail-message-new"}},
+        {"message.fill", {"chat-message-new"}},
+        {"star.fill", {"starred"}},
+        {"star", {"non-starred"}},
+        {"star.slash", {"non-starred"}},
+        {"star.slash.fill", {"non-starred"}},
+        {"heart.fill", {"emote-love", "emblem-favorite"}},
+        {"bolt.fill", {"thunderbolt", "emblem-important"}},
+        {"flame.fill", {"emoji-activities"}},
+        {"leaf.fill", {"emoji-nature"}},
+        {"camera.fill", {"camera-photo"}},
+        {"paintbrush.fill", {"applications-graphics"}},
+        {"paintbrush", {"applications-graphics"}},
+        {"wrench.fill", {"applications-engineering", "preferences-other"}},
+        {"gear", {"emblem-system", "preferences-system"}},
+        {"gearshape.fill", {"emblem-system", "preferences-system"}},
+        {"cart.fill", {"emoji-objects"}},
+        {"gift.fill", {"emoji-objects"}},
+        {"lightbulb.fill", {"dialog-information"}},
+        {"lightbulb", {"dialog-information"}},
+        {"book.fill", {"accessories-dictionary"}},
+        {"graduationcap.fill", {"applications-science"}},
+        {"desktopcomputer", {"computer"}},
+        {"house.fill", {"user-home", "go-home"}},
+        {"car.fill", {"emoji-travel"}},
+        {"airplane", {"airplane-mode", "emoji-travel"}},
+        {"clock.fill", {"preferences-system-time", "alarm"}},
+        {"person.fill", {"avatar-default", "system-users"}},
+        {"music.note", {"emblem-music", "audio-x-generic"}},
+        // Filters, menus and settings pages.
+        {"photo", {"image-x-generic"}},
+        {"photo.fill", {"image-x-generic"}},
+        {"paintpalette", {"color-select"}},
+        {"paintpalette.fill", {"color-select"}},
+        {"apple.terminal", {"utilities-terminal"}},
+        {"apple.terminal.fill", {"utilities-terminal"}},
+        {"questionmark.bubble", {"help-browser", "help-contents"}},
+        {"info.circle", {"help-about", "dialog-information"}},
+        {"arrow.down.circle", {"software-update-available", "system-software-install"}},
+        {"arrow.forward.circle", {"go-next"}},
+        {"arrow.right.circle", {"go-next"}},
+        {"stethoscope", {"utilities-system-monitor", "dialog-question"}},
+        {"hand.raised", {"preferences-system-privacy", "security-high"}},
+        {"keyboard", {"input-keyboard"}},
+        {"slash.circle", {"utilities-terminal"}},
+        {"icloud", {"emblem-synchronizing"}},
+        {"checkmark.icloud", {"emblem-synchronizing"}},
+        {"exclamationmark.icloud", {"dialog-warning"}},
+        {"trash", {"user-trash"}},
+        {"trash.slash", {"user-trash"}},
+        {"externaldrive", {"drive-harddisk"}},
+        {"eye", {"view-reveal"}},
+        {"eye.slash", {"view-conceal"}},
+        {"xmark", {"window-close"}},
+        {"xmark.circle.fill", {"edit-clear", "window-close"}},
+        {"checkmark.circle.fill", {"emblem-ok", "emblem-default"}},
+        {"plus", {"list-add"}},
+        {"plus.circle", {"list-add"}},
+        {"minus", {"list-remove"}},
+        {"pencil", {"document-edit"}},
+        {"pencil.line", {"document-edit"}},
+        {"chevron.left", {"go-previous"}},
+        {"chevron.right", {"go-next"}},
+        {"arrow.uturn.backward", {"edit-undo"}},
+        {"arrow.up.right", {"send-to"}},
+        {"arrow.up.forward.app", {"window-new"}},
+        {"arrow.up.arrow.down", {"view-sort-descending"}},
+        {"text.bubble", {"insert-text"}},
+        {"text.bubble.fill", {"insert-text"}},
+        {"list.dash", {"view-list"}},
+        {"list.bullet.rectangle", {"view-list-bullet"}},
+        {"doc.zipper", {"package-x-generic"}},
+        {"doc.badge.plus", {"document-new"}},
+        {"app.dashed", {"application-x-executable"}},
+        {"hw.model", {"computer"}},
+        {"menubar.arrow.up.rectangle", {"view-more-horizontal"}},
+        {"sidebar.squares.right", {"sidebar-show-right"}},
+        {"play.circle", {"media-playback-start"}},
+        {"play.fill", {"media-playback-start"}},
+        {"pause.fill", {"media-playback-pause"}},
+        {"calendar.badge.clock", {"x-office-calendar"}},
+        {"calendar.badge.plus", {"appointment-new", "x-office-calendar"}},
+        {"sun.max", {"weather-clear", "display-brightness"}},
+    };
+    return names;
+}
+
+void ensureFallbackTheme()
+{
+    static const bool once = [] {
+        if (QIcon::fallbackThemeName().isEmpty() || QIcon::fallbackThemeName() == QLatin1String("hicolor"))
+            QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
+        // Some platform plugins (offscreen, minimal) search no system icon folders at all.
+        QStringList paths = QIcon::themeSearchPaths();
+        const QStringList dataDirs =
+            QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, QStringLiteral("icons"),
+                                      QStandardPaths::LocateDirectory);
+        for (const QString& dir : dataDirs) {
+            if (!paths.contains(dir))
+                paths.append(dir);
+        }
+        QIcon::setThemeSearchPaths(paths);
+        // Without a desktop theme Qt looks in no theme at all, not even the fallback.
+        if (QIcon::themeName().isEmpty())
+            QIcon::setThemeName(QIcon::fallbackThemeName());
+        return true;
+    }();
+    Q_UNUSED(once);
+}
+
+QIcon drawnIcon()
+{
+    // A plain document outline; used only when no theme is installed at all.
+    QPixmap pixmap(32, 32);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(0x5e, 0x5c, 0x64), 2.5));
+    painter.drawRoundedRect(QRectF(7, 4, 18, 24), 3, 3);
+    painter.drawLine(QPointF(11, 12), QPointF(21, 12));
+    painter.drawLine(QPointF(11, 17), QPointF(21, 17));
+    painter.drawLine(QPointF(11, 22), QPointF(18, 22));
+    return QIcon(pixmap);
+}
+
+QIcon fromTheme(const QStringList& names)
+{
+    ensureFallbackTheme();
+    for (const QString& name : names) {
+        for (const QString& candidate : {name + QStringLiteral("-symbolic"), name}) {
+            if (QIcon::hasThemeIcon(candidate))
+                return QIcon::fromTheme(candidate);
+        }
+    }
+    return {};
+}
+
+} // namespace
+
+QStringList themeNames(const QString& symbolName) { return table().value(symbolName); }
+
+bool isKnown(const QString& symbolName) { return table().contains(symbolName); }
+
+QIcon genericIcon()
+{
+    const QIcon themed = fromTheme({QStringLiteral("image-missing"), QStringLiteral("text-x-generic")});
+    return themed.isNull() ? drawnIcon() : themed;
+}
+
+QIcon icon(const QString& symbolName)
+{
+    const QIcon themed = fromTheme(themeNames(symbolName));
+    return themed.isNull() ? genericIcon() : themed;
+}
+
+} // namespace lumra::Symbols

@@ -1,0 +1,206 @@
+#include "app/PopupPanel.h"
+
+#include "ManualClockScope.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QPointer>
+
+namespace lumra {
+namespace {
+
+using namespace std::chrono_literals;
+
+class PopupPanelTest : public ::testing::Test {
+protected:
+    PopupPanelTest()
+    {
+        panel = new PopupPanel(QSize(400, 500));
+        panel->setOnClose([this] { ++closeRuns; });
+        other.setWindowTitle(QStringLiteral("another window"));
+    }
+    ~PopupPanelTest() override
+    {
+        delete panel.data();
+        QApplication::setActiveWindow(nullptr);
+    }
+
+    void presentAndFocus()
+    {
+        panel->present(QPoint(50, 60));
+        QApplication::setActiveWindow(panel);
+        ASSERT_TRUE(panel->isActiveWindow());
+    }
+    void focusElsewhere()
+    {
+        other.show();
+        QApplication::setActiveWindow(&other);
+    }
+    bool isOpen() const { return panel && panel->isVisible() && !panel->isClosed(); }
+
+    test::ManualClockScope clock;
+    QPointer<PopupPanel> panel;
+    QWidget other;
+    int closeRuns = 0;
+};
+
+TEST_F(PopupPanelTest, CloseIsIgnoredWhilePreventClose)
+{
+    presentAndFocus();
+    panel->setPreventClose(true);
+    EXPECT_FALSE(panel->close());
+    EXPECT_TRUE(isOpen());
+    EXPECT_EQ(closeRuns, 0);
+    EXPECT_EQ(PopupPanel::findOpen(), panel);
+
+    panel->setPreventClose(false);
+    EXPECT_TRUE(panel->close());
+    EXPECT_FALSE(isOpen());
+    EXPECT_EQ(closeRuns, 1);
+    EXPECT_EQ(PopupPanel::findOpen(), nullptr);
+}
+
+TEST_F(PopupPanelTest, OnCloseRunsOnceWhateverClosesIt)
+{
+    presentAndFocus();
+    panel->close();
+    panel->close();
+    EXPECT_EQ(closeRuns, 1);
+}
+
+TEST_F(PopupPanelTest, ClosingAPanelThatWasNeverShownStillReportsTheClose)
+{
+    panel->close();
+    EXPECT_EQ(closeRuns, 1);
+    EXPECT_EQ(PopupPanel::findOpen(), nullptr);
+}
+
+TEST_F(PopupPanelTest, LosingFocusClosesOnlyWhenNothingKeepsItOpen)
+{
+    struct Row {
+        const char* name;
+        bool preventClose, closesOnResignKey, keepWindowOpen, closes;
+    };
+    const Row rows[] = {
+        {"default", false, true, false, true},
+        {"prevent close", true, true, false, false},
+        {"closesOnResignKey off", false, false, false, false},
+        {"keep window open", false, true, true, false},
+    };
+    for (const Row& row : rows) {
+        delete panel.data();
+        panel = new PopupPanel(QSize(400, 500));
+        closeRuns = 0;
+        panel->setOnClose([this] { ++closeRuns; });
+        panel->setPreventClose(row.preventClose);
+        panel->setClosesOnResignKey(row.closesOnResignKey);
+        panel->setKeepWindowOpen(row.keepWindowOpen);
+
+        presentAndFocus();
+        focusElsewhere();
+        EXPECT_EQ(!isOpen(), row.closes) << row.name;
+        EXPECT_EQ(closeRuns, row.closes ? 1 : 0) << row.name;
+    }
+}
+
+TEST_F(PopupPanelTest, KeepWindowOpenIsReadAtTheMomentFocusIsLost)
+{
+    panel->setKeepWindowOpen(true);
+    presentAndFocus();
+    focusElsewhere();
+    ASSERT_TRUE(isOpen());
+
+    panel->setKeepWindowOpen(false);
+    QApplication::setActiveWindow(panel);
+    focusElsewhere();
+    EXPECT_FALSE(isOpen());
+}
+
+TEST_F(PopupPanelTest, ABackgroundPanelThatNeverHadFocusStaysOpen)
+{
+    panel->present(QPoint(0, 0));
+    focusElsewhere();
+    EXPECT_TRUE(isOpen());
+}
+
+TEST_F(PopupPanelTest, FindOpenSkipsClosedPanels)
+{
+    presentAndFocus();
+    auto* second = new PopupPanel(QSize(300, 300));
+    panel->close();
+    EXPECT_EQ(PopupPanel::findOpen(), second);
+    delete second;
+}
+
+TEST_F(PopupPanelTest, UserResizeIsSavedOnceItSettles)
+{
+    QList<QSize> saved;
+    panel->setSizeSaver([&](QSize size) { saved.append(size); });
+    presentAndFocus();
+    EXPECT_TRUE(saved.isEmpty()) << "opening is not a resize by the user";
+
+    panel->resize(420, 520);
+    clock.clock.advance(200ms);
+    panel->resize(450, 560);
+    clock.clock.advance(PopupPanel::resizeSettleDelay - 1ms);
+    EXPECT_TRUE(saved.isEmpty());
+    clock.clock.advance(1ms);
+    EXPECT_EQ(saved, QList<QSize>{QSize(450, 560)});
+}
+
+TEST_F(PopupPanelTest, PendingSizeAndPositionAreSavedAtClose)
+{
+    QList<QSize> sizes;
+    QList<QPoint> positions;
+    panel->setSizeSaver([&](QSize size) { sizes.append(size); });
+    panel->setPositionSaver([&](QPoint position) { positions.append(position); });
+    presentAndFocus();
+    panel->resize(500, 600);
+    panel->move(70, 80);
+    panel->close();
+    EXPECT_EQ(sizes, QList<QSize>{QSize(500, 600)});
+    EXPECT_EQ(positions, QList<QPoint>{QPoint(70, 80)});
+
+    clock.clock.advance(1s);
+    EXPECT_EQ(sizes.size(), 1) << "the debounced save does not fire again after the close";
+}
+
+TEST_F(PopupPanelTest, ARefusedCloseSavesNothing)
+{
+    QList<QPoint> positions;
+    panel->setPositionSaver([&](QPoint position) { positions.append(position); });
+    presentAndFocus();
+    panel->setPreventClose(true);
+    panel->close();
+    EXPECT_TRUE(positions.isEmpty());
+}
+
+TEST_F(PopupPanelTest, WindowButtonsSettingSwitchesTheFrameOfAnOpenPanel)
+{
+    presentAndFocus();
+    EXPECT_FALSE(panel->windowFlags().testFlag(Qt::FramelessWindowHint));
+
+    panel->setShowWindowButtons(false);
+    EXPECT_TRUE(panel->windowFlags().testFlag(Qt::FramelessWindowHint));
+    EXPECT_TRUE(panel->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    EXPECT_TRUE(isOpen());
+
+    panel->setShowWindowButtons(true);
+    EXPECT_TRUE(panel->windowFlags().testFlag(Qt::WindowCloseButtonHint));
+    EXPECT_TRUE(isOpen());
+    EXPECT_EQ(closeRuns, 0);
+}
+
+TEST_F(PopupPanelTest, ContentWidgetIsReplacedAndOwned)
+{
+    QPointer<QLabel> first = new QLabel(QStringLiteral("first"));
+    panel->setContentWidget(first);
+    EXPECT_EQ(first->window(), panel.data());
+    panel->setContentWidget(new QLabel(QStringLiteral("second")));
+    EXPECT_TRUE(first.isNull());
+}
+
+} // namespace
+} // namespace lumra
