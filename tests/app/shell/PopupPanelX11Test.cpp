@@ -10,9 +10,6 @@
 
 #include <vector>
 
-// Qt's D-Bus thread keeps libdbus's read buffer until exit; not a leak of ours.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libdbus-1.so\n"; }
-
 namespace lumra {
 namespace {
 
