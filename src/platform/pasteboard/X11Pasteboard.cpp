@@ -88,10 +88,10 @@ void X11Pasteboard::handleEvent(void* rawEvent)
     if (notify.selection != m_clipboardAtom)
         return;
     m_owner = notify.subtype == XFixesSetSelectionOwnerNotify ? notify.owner : 0;
-    if (m_expectOwnEvent && m_owner == m_ownWindow) {
-        m_expectOwnEvent = false;
+    const bool fromOurWrite = m_expectOwnEvent && m_owner == m_ownWindow;
+    m_expectOwnEvent = false;
+    if (fromOurWrite)
         return;
-    }
     ++m_changeCount;
     emitChangedLater();
 }
@@ -292,7 +292,6 @@ Result<qint64> X11Pasteboard::write(const QList<PasteboardRepresentation>& repre
     m_ownWindow = XGetSelectionOwner(display, m_clipboardAtom);
     m_expectOwnEvent = true;
     m_connection->dispatchPending();
-    m_expectOwnEvent = false;
     m_owner = m_ownWindow;
     m_unresponsiveAt = -1;
     return ++m_changeCount;
