@@ -152,7 +152,7 @@ const DesktopEntry* DesktopEntryIndex::matchWmClass(const QString& wmClass) cons
     };
     for (Matcher matches : matchers) {
         for (const QString& id : m_order) {
-            const DesktopEntry& candidate = m_entries[id];
+            const DesktopEntry& candidate = *m_entries.constFind(id);
             if (matches(candidate, wmClass))
                 return &candidate;
         }
