@@ -2,10 +2,7 @@
 
 #include "platform/x11/X11Connection.h"
 
-#include <QClipboard>
-#include <QGuiApplication>
 #include <QLoggingCategory>
-#include <QMimeData>
 
 #include <climits>
 #include <vector>
@@ -21,14 +18,7 @@ using namespace x11;
 namespace {
 
 constexpr qint64 maxTransferBytes = qint64(256) * 1024 * 1024;
-
-QClipboard* qtClipboard() { return QGuiApplication::clipboard(); }
-
-bool weOwnTheClipboard()
-{
-    QClipboard* clipboard = qtClipboard();
-    return clipboard && clipboard->ownsClipboard();
-}
+constexpr qsizetype chunkBytes = 128 * 1024; // larger data goes out incrementally
 
 } // namespace
 
@@ -54,6 +44,8 @@ X11Pasteboard::X11Pasteboard(std::unique_ptr<X11Connection> connection, int xfix
     m_clipboardAtom = m_connection->atom("CLIPBOARD");
     m_propertyAtom = m_connection->atom("LUMRA_SELECTION");
     replaceRequestor();
+    m_ownWindow = XCreateSimpleWindow(display, m_connection->rootWindow(), -10, -10, 1, 1, 0, 0, 0);
+    XSelectInput(display, m_ownWindow, PropertyChangeMask);
     XFixesSelectSelectionInput(display, m_connection->rootWindow(), m_clipboardAtom,
                                XFixesSetSelectionOwnerNotifyMask | XFixesSelectionWindowDestroyNotifyMask
                                    | XFixesSelectionClientCloseNotifyMask);
@@ -61,10 +53,20 @@ X11Pasteboard::X11Pasteboard(std::unique_ptr<X11Connection> connection, int xfix
     m_connection->setEventHandler([this](XEvent& event) { handleEvent(&event); });
 }
 
+struct X11Pasteboard::Transfer {
+    Window requestor = 0;
+    Atom property = 0;
+    Atom type = 0;
+    QByteArray data;
+    qsizetype offset = 0;
+    QDeadlineTimer expiry;
+};
+
 X11Pasteboard::~X11Pasteboard()
 {
-    if (m_requestor)
-        XDestroyWindow(m_connection->display(), m_requestor);
+    Display* display = m_connection->display();
+    XDestroyWindow(display, m_requestor);
+    XDestroyWindow(display, m_ownWindow);
 }
 
 void X11Pasteboard::replaceRequestor()
@@ -82,6 +84,15 @@ void X11Pasteboard::replaceRequestor()
 void X11Pasteboard::handleEvent(void* rawEvent)
 {
     auto& event = *static_cast<XEvent*>(rawEvent);
+    if (event.type == SelectionRequest)
+        return serve(&event.xselectionrequest);
+    if (event.type == PropertyNotify)
+        return continueTransfer(&event.xproperty);
+    if (event.type == SelectionClear && event.xselectionclear.window == m_ownWindow) {
+        m_served.clear();
+        m_servedTypes.clear();
+        return;
+    }
     if (event.type != m_xfixesEventBase + XFixesSelectionNotify)
         return;
     const auto& notify = reinterpret_cast<const XFixesSelectionNotifyEvent&>(event);
@@ -116,15 +127,18 @@ qint64 X11Pasteboard::changeCount() const
     return m_changeCount;
 }
 
-bool X11Pasteboard::isOwnedByUs() const { return m_ownWindow != 0 && m_owner == m_ownWindow; }
+bool X11Pasteboard::isOwnedByUs() const { return m_owner == m_ownWindow; }
+
+bool X11Pasteboard::isOwnedNow()
+{
+    m_connection->dispatchPending();
+    return isOwnedByUs();
+}
 
 Result<QStringList> X11Pasteboard::types()
 {
-    m_connection->dispatchPending();
-    if (weOwnTheClipboard()) {
-        const QMimeData* mime = qtClipboard()->mimeData();
-        return mime ? mime->formats() : QStringList();
-    }
+    if (isOwnedNow())
+        return m_servedTypes;
     if (m_owner == 0)
         return QStringList();
     unsigned long type = 0;
@@ -152,25 +166,13 @@ Result<QStringList> X11Pasteboard::types()
     return result;
 }
 
-std::optional<QString> X11Pasteboard::localText(const QString& mimeType) const
-{
-    using namespace PasteboardMime;
-    if (mimeType != QLatin1String(utf8String) && mimeType != QLatin1String(latin1String))
-        return std::nullopt;
-    const QMimeData* mime = qtClipboard()->mimeData();
-    return mime && mime->hasText() ? std::optional(mime->text()) : std::nullopt;
-}
-
 Result<QByteArray> X11Pasteboard::data(const QString& mimeType)
 {
-    m_connection->dispatchPending();
-    if (weOwnTheClipboard()) {
-        if (auto text = localText(mimeType))
-            return mimeType == QLatin1String(PasteboardMime::latin1String) ? text->toLatin1() : text->toUtf8();
-        const QMimeData* mime = qtClipboard()->mimeData();
-        if (!mime || !mime->hasFormat(mimeType))
+    if (isOwnedNow()) {
+        auto it = m_served.constFind(mimeType);
+        if (it == m_served.constEnd())
             return Result<QByteArray>::failure(QStringLiteral("The clipboard holds no %1").arg(mimeType));
-        return mime->data(mimeType);
+        return *it;
     }
     if (m_owner == 0)
         return Result<QByteArray>::failure(QStringLiteral("The clipboard is empty"));
@@ -270,31 +272,146 @@ Result<QByteArray> X11Pasteboard::readIncrementally()
     }
 }
 
+unsigned long X11Pasteboard::serverTime()
+{
+    // A zero-length append to a property of our own window makes the server send a
+    // PropertyNotify stamped with its current time.
+    Display* display = m_connection->display();
+    const Atom atom = m_connection->atom("LUMRA_TIMESTAMP");
+    XChangeProperty(display, m_ownWindow, atom, XA_INTEGER, 32, PropModeAppend, nullptr, 0);
+    XFlush(display);
+    XEvent event;
+    const bool stamped = m_connection->waitFor(
+        [&](const XEvent& e) {
+            return e.type == PropertyNotify && e.xproperty.window == m_ownWindow && e.xproperty.atom == atom;
+        },
+        QDeadlineTimer(m_readTimeout), &event);
+    return stamped ? event.xproperty.time : XCurrentTime;
+}
+
 Result<qint64> X11Pasteboard::write(const QList<PasteboardRepresentation>& representations)
 {
-    QClipboard* clipboard = qtClipboard();
-    if (!clipboard)
-        return Result<qint64>::failure(QStringLiteral("No clipboard is available"));
-    m_connection->dispatchPending();
-    auto* mime = new QMimeData;
+    QStringList types;
+    QHash<QString, QByteArray> served;
+    const auto offer = [&](const QString& type, const QByteArray& data) {
+        if (!served.contains(type))
+            types.append(type);
+        served.insert(type, data);
+    };
     for (const auto& representation : representations) {
-        if (representation.mimeType == QLatin1String(PasteboardMime::textUtf8))
-            mime->setText(QString::fromUtf8(representation.data));
-        mime->setData(representation.mimeType, representation.data);
+        offer(representation.mimeType, representation.data);
+        if (representation.mimeType == QLatin1String(PasteboardMime::textUtf8)) {
+            // The names older X clients ask for plain text by.
+            offer(QString::fromLatin1(PasteboardMime::utf8String), representation.data);
+            offer(QString::fromLatin1(PasteboardMime::textPlain), representation.data);
+            offer(QStringLiteral("TEXT"), representation.data);
+            offer(QString::fromLatin1(PasteboardMime::latin1String),
+                  QString::fromUtf8(representation.data).toLatin1());
+        }
     }
-    clipboard->setMimeData(mime, QClipboard::Clipboard);
-    if (!clipboard->ownsClipboard())
-        return Result<qint64>::failure(QStringLiteral("Lumra could not take the clipboard"));
 
-    // QClipboard has made the server record the new owner by the time setMimeData returns, so
-    // its XFixes event is already on our connection, ahead of this reply.
     Display* display = m_connection->display();
-    m_ownWindow = XGetSelectionOwner(display, m_clipboardAtom);
+    const unsigned long time = serverTime();
+    XSetSelectionOwner(display, m_clipboardAtom, m_ownWindow, time);
+    if (XGetSelectionOwner(display, m_clipboardAtom) != m_ownWindow)
+        return Result<qint64>::failure(QStringLiteral("Lumra could not take the clipboard"));
+    m_servedTypes = types;
+    m_served = served;
+    m_transfers.clear();
+    m_ownedSince = time;
+    // Our XFixes event is already on the connection, ahead of the reply above.
     m_expectOwnEvent = true;
     m_connection->dispatchPending();
     m_owner = m_ownWindow;
     m_unresponsiveAt = -1;
     return ++m_changeCount;
+}
+
+void X11Pasteboard::serve(const void* rawRequest)
+{
+    const auto& request = *static_cast<const XSelectionRequestEvent*>(rawRequest);
+    Display* display = m_connection->display();
+    Atom property = request.property == XNone ? request.target : request.property; // obsolete clients
+    const bool current = request.owner == m_ownWindow && request.selection == m_clipboardAtom
+        && m_owner == m_ownWindow
+        && (request.time == XCurrentTime || request.time >= m_ownedSince);
+    const QString target = current ? m_connection->atomName(request.target) : QString();
+
+    if (!current) {
+        property = XNone;
+    } else if (target == QLatin1String("TARGETS")) {
+        std::vector<long> atoms {long(request.target), long(m_connection->atom("TIMESTAMP"))};
+        for (const QString& type : std::as_const(m_servedTypes))
+            atoms.push_back(long(m_connection->atom(type.toUtf8().constData())));
+        XChangeProperty(display, request.requestor, property, XA_ATOM, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(atoms.data()), int(atoms.size()));
+    } else if (target == QLatin1String("TIMESTAMP")) {
+        const long time = long(m_ownedSince);
+        XChangeProperty(display, request.requestor, property, XA_INTEGER, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(&time), 1);
+    } else if (auto it = m_served.constFind(target); it != m_served.constEnd()) {
+        if (it->size() > chunkBytes) {
+            auto transfer = std::make_shared<Transfer>();
+            transfer->requestor = request.requestor;
+            transfer->property = property;
+            transfer->type = request.target;
+            transfer->data = *it;
+            transfer->expiry = QDeadlineTimer(std::chrono::seconds(30));
+            m_transfers.removeIf([&](const auto& t) {
+                return t->expiry.hasExpired() || (t->requestor == request.requestor && t->property == property);
+            });
+            m_transfers.append(transfer);
+            XSelectInput(display, request.requestor, PropertyChangeMask);
+            const long size = long(it->size());
+            XChangeProperty(display, request.requestor, property, m_connection->atom("INCR"), 32, PropModeReplace,
+                            reinterpret_cast<const unsigned char*>(&size), 1);
+        } else {
+            XChangeProperty(display, request.requestor, property, request.target, 8, PropModeReplace,
+                            reinterpret_cast<const unsigned char*>(it->constData()), int(it->size()));
+        }
+    } else {
+        property = XNone;
+    }
+
+    XEvent reply {};
+    reply.xselection.type = SelectionNotify;
+    reply.xselection.requestor = request.requestor;
+    reply.xselection.selection = request.selection;
+    reply.xselection.target = request.target;
+    reply.xselection.property = property;
+    reply.xselection.time = request.time;
+    XSendEvent(display, request.requestor, XFalse, 0, &reply);
+    XFlush(display);
+    if (m_connection->takeError())
+        qCDebug(lcPasteboard) << "a clipboard request could not be answered; the requestor is gone";
+}
+
+void X11Pasteboard::continueTransfer(const void* rawEvent)
+{
+    const auto& event = *static_cast<const XPropertyEvent*>(rawEvent);
+    if (event.state != PropertyDelete)
+        return;
+    for (qsizetype i = 0; i < m_transfers.size(); ++i) {
+        Transfer& transfer = *m_transfers[i];
+        if (transfer.requestor != event.window || transfer.property != event.atom)
+            continue;
+        // The requestor took the last piece: send the next, or an empty one to finish.
+        Display* display = m_connection->display();
+        const qsizetype size = qMin(chunkBytes, transfer.data.size() - transfer.offset);
+        XChangeProperty(display, transfer.requestor, transfer.property, transfer.type, 8, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(transfer.data.constData() + transfer.offset),
+                        int(size));
+        transfer.offset += size;
+        transfer.expiry = QDeadlineTimer(std::chrono::seconds(30));
+        if (size == 0) {
+            XSelectInput(display, transfer.requestor, NoEventMask);
+            m_transfers.removeAt(i);
+        }
+        XFlush(display);
+        if (m_connection->takeError())
+            m_transfers.removeIf([&](const auto& t) { return t->requestor == event.window; });
+        return;
+    }
 }
 
 } // namespace lumra

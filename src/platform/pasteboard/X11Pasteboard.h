@@ -3,6 +3,7 @@
 #include "platform/pasteboard/Pasteboard.h"
 
 #include <QDeadlineTimer>
+#include <QHash>
 
 #include <chrono>
 #include <memory>
@@ -11,16 +12,20 @@ namespace lumra {
 
 class X11Connection;
 
-// The CLIPBOARD selection on X11.
+// The CLIPBOARD selection on X11, on an Xlib connection of our own.
 //
-// Changes are seen through XFixes selection-owner events on a connection of our own, so a copy
-// is noticed within milliseconds. Other applications' data is read on that same connection with
-// a bounded wait: QClipboard converts synchronously and can stall the main thread for seconds
-// on a slow or dead owner, whereas here an owner that does not answer within the read timeout
-// makes the read fail, and further reads of that same change fail at once. While Lumra owns the
-// clipboard its data is read from QClipboard directly (asking our own process over X would wait
-// on the very thread that must answer). Writes go through QClipboard, which keeps serving the
-// data after the write.
+// Changes are seen through XFixes selection-owner events, so a copy is noticed within
+// milliseconds. Other applications' data is read with a bounded wait: QClipboard converts
+// synchronously and can stall the main thread for seconds on a slow or dead owner, whereas
+// here an owner that does not answer within the read timeout makes the read fail, and further
+// reads of that same change fail at once.
+//
+// Lumra's writes are served from this connection too rather than through QClipboard: QClipboard
+// takes the selection with the last timestamp Qt happened to see, which the server rejects
+// once another client has taken it more recently, so a paste would silently put nothing on the
+// clipboard. Here the selection is taken with a fresh server timestamp, large data goes out in
+// INCR chunks, and Lumra keeps owning (and serving) the clipboard until someone else takes it.
+// While Lumra owns it, reads are answered from memory.
 class X11Pasteboard final : public Pasteboard {
     Q_OBJECT
 public:
@@ -39,27 +44,36 @@ public:
     Result<qint64> write(const QList<PasteboardRepresentation>& representations) override;
 
 private:
+    struct Transfer;
+
     X11Pasteboard(std::unique_ptr<X11Connection> connection, int xfixesEventBase);
     void handleEvent(void* event);
     void emitChangedLater();
-    std::optional<QString> localText(const QString& mimeType) const;
     Result<QByteArray> convert(unsigned long target, unsigned long* type);
     Result<QByteArray> readProperty(unsigned long* type, bool* incremental);
     Result<QByteArray> readIncrementally();
     void replaceRequestor();
+    unsigned long serverTime();
+    void serve(const void* request);
+    void continueTransfer(const void* propertyEvent);
+    bool isOwnedNow();
 
     std::unique_ptr<X11Connection> m_connection;
     int m_xfixesEventBase;
     unsigned long m_clipboardAtom = 0;
     unsigned long m_propertyAtom = 0;
     unsigned long m_requestor = 0;
+    unsigned long m_ownWindow = 0; // the window Lumra owns the selection with
+    unsigned long m_ownedSince = 0;
     quint64 m_owner = 0;
-    quint64 m_ownWindow = 0;       // the window QClipboard owns the selection with
     bool m_expectOwnEvent = false; // our write's owner event must not count twice
     qint64 m_changeCount = 1;
     qint64 m_unresponsiveAt = -1; // change count whose owner did not answer
     bool m_changedQueued = false;
     std::chrono::milliseconds m_readTimeout {500};
+    QStringList m_servedTypes;
+    QHash<QString, QByteArray> m_served;
+    QList<std::shared_ptr<Transfer>> m_transfers;
 };
 
 } // namespace lumra

@@ -16,8 +16,9 @@
 namespace lumra::test {
 
 // Another X client that owns CLIPBOARD with the given representations, serving requests on
-// its own thread. A silent owner takes the clipboard and never answers, until answerLate()
-// sends a stale answer to every request it held back.
+// its own thread. A silent owner takes the clipboard and never answers, until wakeUp(): it
+// then takes the clipboard again and, when the next request comes, first sends a late refusal
+// for every request it held back, then answers the new one.
 class SelectionOwner {
 public:
     enum class Mode { answer, silent };
@@ -44,8 +45,7 @@ public:
     }
 
     unsigned long window() const { return m_window; }
-    // Returns once the stale answers are on their way to the server.
-    void answerLate() { command('l'); }
+    void wakeUp() { command('w'); }
 
 private:
     void command(char c)
@@ -73,10 +73,14 @@ private:
                 XNextEvent(m_display, &event);
                 if (event.type != SelectionRequest)
                     continue;
-                if (m_mode == Mode::silent)
+                if (m_mode == Mode::silent) {
                     heldBack.append(event.xselectionrequest);
-                else
-                    answer(event.xselectionrequest);
+                    continue;
+                }
+                for (const XSelectionRequestEvent& request : heldBack)
+                    notify(request, x11::XNone, {}, 0, false);
+                heldBack.clear();
+                answer(event.xselectionrequest);
             }
             pollfd fds[2] {{ConnectionNumber(m_display), POLLIN, 0}, {m_pipe[0], POLLIN, 0}};
             ::poll(fds, 2, -1);
@@ -85,13 +89,16 @@ private:
             char c = 0;
             if (::read(m_pipe[0], &c, 1) != 1 || c == 'q')
                 break;
-            for (const XSelectionRequestEvent& request : heldBack)
-                notify(request, request.property, QByteArray("stale"), XA_STRING);
-            heldBack.clear();
+            m_mode = Mode::answer;
+            XSetSelectionOwner(m_display, m_clipboard, m_window, x11::XCurrentTime);
             XSync(m_display, x11::XFalse);
             m_done.set_value();
         }
+        // Give the clipboard up before closing, so the server is done with this owner by the
+        // time the next test starts watching.
+        XSetSelectionOwner(m_display, m_clipboard, x11::XNone, x11::XCurrentTime);
         XDestroyWindow(m_display, m_window);
+        XSync(m_display, x11::XFalse);
         XCloseDisplay(m_display);
         m_done.set_value();
     }
