@@ -272,23 +272,6 @@ Result<QByteArray> X11Pasteboard::readIncrementally()
     }
 }
 
-unsigned long X11Pasteboard::serverTime()
-{
-    // A zero-length append to a property of our own window makes the server send a
-    // PropertyNotify stamped with its current time.
-    Display* display = m_connection->display();
-    const Atom atom = m_connection->atom("LUMRA_TIMESTAMP");
-    XChangeProperty(display, m_ownWindow, atom, XA_INTEGER, 32, PropModeAppend, nullptr, 0);
-    XFlush(display);
-    XEvent event;
-    const bool stamped = m_connection->waitFor(
-        [&](const XEvent& e) {
-            return e.type == PropertyNotify && e.xproperty.window == m_ownWindow && e.xproperty.atom == atom;
-        },
-        QDeadlineTimer(m_readTimeout), &event);
-    return stamped ? event.xproperty.time : XCurrentTime;
-}
-
 Result<qint64> X11Pasteboard::write(const QList<PasteboardRepresentation>& representations)
 {
     QStringList types;
@@ -311,7 +294,7 @@ Result<qint64> X11Pasteboard::write(const QList<PasteboardRepresentation>& repre
     }
 
     Display* display = m_connection->display();
-    const unsigned long time = serverTime();
+    const unsigned long time = m_connection->serverTime(m_ownWindow, QDeadlineTimer(m_readTimeout));
     XSetSelectionOwner(display, m_clipboardAtom, m_ownWindow, time);
     if (XGetSelectionOwner(display, m_clipboardAtom) != m_ownWindow)
         return Result<qint64>::failure(QStringLiteral("Lumra could not take the clipboard"));

@@ -53,7 +53,6 @@ private:
     Result<QByteArray> readProperty(unsigned long* type, bool* incremental);
     Result<QByteArray> readIncrementally();
     void replaceRequestor();
-    unsigned long serverTime();
     void serve(const void* request);
     void continueTransfer(const void* propertyEvent);
     bool isOwnedNow();

@@ -153,23 +153,6 @@ std::optional<AppIdentity> X11Workspace::applicationForWindow(quint64 window)
 
 std::optional<AppIdentity> X11Workspace::frontmostApplication() { return applicationForWindow(activeWindow()); }
 
-unsigned long X11Workspace::serverTime()
-{
-    // A zero-length append to a property of our own makes the server send a PropertyNotify
-    // stamped with its current time, which window managers want on activation requests.
-    Display* display = m_connection->display();
-    const Atom atom = m_connection->atom("LUMRA_TIMESTAMP");
-    XChangeProperty(display, m_timeWindow, atom, XA_INTEGER, 32, PropModeAppend, nullptr, 0);
-    XFlush(display);
-    XEvent event;
-    const bool stamped = m_connection->waitFor(
-        [&](const XEvent& e) {
-            return e.type == PropertyNotify && e.xproperty.window == m_timeWindow && e.xproperty.atom == atom;
-        },
-        QDeadlineTimer(200), &event);
-    return stamped ? event.xproperty.time : XCurrentTime;
-}
-
 Status X11Workspace::activate(const AppIdentity& application)
 {
     quint64 target = 0;
@@ -198,7 +181,7 @@ Status X11Workspace::activate(const AppIdentity& application)
     event.xclient.message_type = m_connection->atom("_NET_ACTIVE_WINDOW");
     event.xclient.format = 32;
     event.xclient.data.l[0] = 2; // the request comes from a pager-like tool: honoured as the user's wish
-    event.xclient.data.l[1] = long(serverTime());
+    event.xclient.data.l[1] = long(m_connection->serverTime(m_timeWindow, QDeadlineTimer(200)));
     event.xclient.data.l[2] = 0;
     XSendEvent(display, m_connection->rootWindow(), XFalse, SubstructureRedirectMask | SubstructureNotifyMask,
                &event);

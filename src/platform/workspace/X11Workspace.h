@@ -31,7 +31,6 @@ private:
     WindowProperties propertiesOf(quint64 window);
     QByteArray property(quint64 window, const char* name, unsigned long type, int* format = nullptr);
     QList<quint64> clientWindows();
-    unsigned long serverTime();
 
     std::unique_ptr<X11Connection> m_connection;
     DesktopEntries* m_entries;

@@ -142,6 +142,20 @@ bool X11Connection::waitFor(const std::function<bool(const XEvent&)>& match, QDe
     }
 }
 
+unsigned long X11Connection::serverTime(unsigned long window, QDeadlineTimer deadline)
+{
+    const Atom stamp = atom("LUMRA_TIMESTAMP");
+    XChangeProperty(m_display, window, stamp, XA_INTEGER, 32, PropModeAppend, nullptr, 0);
+    XFlush(m_display);
+    XEvent event;
+    const bool stamped = waitFor(
+        [&](const XEvent& e) {
+            return e.type == PropertyNotify && e.xproperty.window == window && e.xproperty.atom == stamp;
+        },
+        deadline, &event);
+    return stamped ? event.xproperty.time : XCurrentTime;
+}
+
 unsigned long X11Connection::atom(const char* name)
 {
     auto it = m_atoms.constFind(QByteArray(name));

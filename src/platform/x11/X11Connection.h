@@ -37,6 +37,10 @@ public:
     // Hands every event already received to the handler.
     void dispatchPending();
 
+    // The server's current time, learnt from a zero-length append to a property of `window`
+    // (which must select PropertyChangeMask); CurrentTime (0) when no answer comes in time.
+    unsigned long serverTime(unsigned long window, QDeadlineTimer deadline);
+
     unsigned long atom(const char* name);
     QString atomName(unsigned long atom);
 
