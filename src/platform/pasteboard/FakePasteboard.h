@@ -1,0 +1,50 @@
+#pragma once
+
+#include "platform/pasteboard/Pasteboard.h"
+
+#include <QMap>
+
+namespace lumra {
+
+// In-memory clipboard for tests: another application "copies" with setContents(), Lumra's
+// writes are recorded. Every change bumps the change count and emits changed() (queued, as
+// the real one does).
+class FakePasteboard final : public Pasteboard {
+    Q_OBJECT
+public:
+    using Pasteboard::Pasteboard;
+
+    // Another application takes the clipboard with these types and bytes, in offer order.
+    void setContents(const QList<PasteboardRepresentation>& representations, quint64 ownerWindow = 0);
+    void setText(const QString& text, quint64 ownerWindow = 0);
+    void clear();
+
+    // The next reads fail as if the owner did not answer.
+    void setUnresponsive(bool unresponsive) { m_unresponsive = unresponsive; }
+    // The next write fails with this message (empty: writes succeed again).
+    void setWriteError(const QString& message) { m_writeError = message; }
+
+    const QList<QList<PasteboardRepresentation>>& writes() const { return m_writes; }
+    QStringList readsOf() const { return m_reads; } // the types read through data(), in order
+
+    qint64 changeCount() const override { return m_changeCount; }
+    bool isOwnedByUs() const override { return m_ownedByUs; }
+    quint64 ownerWindow() const override { return m_ownerWindow; }
+    Result<QStringList> types() override;
+    Result<QByteArray> data(const QString& mimeType) override;
+    Result<qint64> write(const QList<PasteboardRepresentation>& representations) override;
+
+private:
+    void replace(const QList<PasteboardRepresentation>& representations, bool ours, quint64 owner);
+
+    QList<PasteboardRepresentation> m_contents;
+    QList<QList<PasteboardRepresentation>> m_writes;
+    QStringList m_reads;
+    qint64 m_changeCount = 1;
+    quint64 m_ownerWindow = 0;
+    bool m_ownedByUs = false;
+    bool m_unresponsive = false;
+    QString m_writeError;
+};
+
+} // namespace lumra

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "platform/pasteboard/Pasteboard.h"
+
+#include <QDeadlineTimer>
+#include <QHash>
+
+#include <chrono>
+#include <memory>
+
+namespace lumra {
+
+class X11Connection;
+
+// The CLIPBOARD selection on X11, on an Xlib connection of our own.
+//
+// Changes are seen through XFixes selection-owner events, so a copy is noticed within
+// milliseconds. Other applications' data is read with a bounded wait: QClipboard converts
+// synchronously and can stall the main thread for seconds on a slow or dead owner, whereas
+// here an owner that does not answer within the read timeout makes the read fail, and further
+// reads of that same change fail at once.
+//
+// Lumra's writes are served from this connection too rather than through QClipboard: QClipboard
+// takes the selection with the last timestamp Qt happened to see, which the server rejects
+// once another client has taken it more recently, so a paste would silently put nothing on the
+// clipboard. Here the selection is taken with a fresh server timestamp, large data goes out in
+// INCR chunks, and Lumra keeps owning (and serving) the clipboard until someone else takes it.
+// While Lumra owns it, reads are answered from memory.
+class X11Pasteboard final : public Pasteboard {
+    Q_OBJECT
+public:
+    // nullptr when not running on X11 or XFixes is missing.
+    static std::unique_ptr<X11Pasteboard> create();
+    ~X11Pasteboard() override;
+
+    void setReadTimeout(std::chrono::milliseconds timeout) { m_readTimeout = timeout; }
+    std::chrono::milliseconds readTimeout() const { return m_readTimeout; }
+
+    qint64 changeCount() const override;
+    bool isOwnedByUs() const override;
+    quint64 ownerWindow() const override { return m_owner; }
+    Result<QStringList> types() override;
+    Result<QByteArray> data(const QString& mimeType) override;
+    Result<qint64> write(const QList<PasteboardRepresentation>& representations) override;
+
+private:
+    struct Transfer;
+
+    X11Pasteboard(std::unique_ptr<X11Connection> connection, int xfixesEventBase);
+    void handleEvent(void* event);
+    void emitChangedLater();
+    Result<QByteArray> convert(unsigned long target, unsigned long* type);
+    Result<QByteArray> readProperty(unsigned long* type, bool* incremental);
+    Result<QByteArray> readIncrementally();
+    void replaceRequestor();
+    void serve(const void* request);
+    void continueTransfer(const void* propertyEvent);
+    bool isOwnedNow();
+
+    std::unique_ptr<X11Connection> m_connection;
+    int m_xfixesEventBase;
+    unsigned long m_clipboardAtom = 0;
+    unsigned long m_propertyAtom = 0;
+    unsigned long m_requestor = 0;
+    unsigned long m_ownWindow = 0; // the window Lumra owns the selection with
+    unsigned long m_ownedSince = 0;
+    quint64 m_owner = 0;
+    bool m_expectOwnEvent = false; // our write's owner event must not count twice
+    qint64 m_changeCount = 1;
+    qint64 m_unresponsiveAt = -1; // change count whose owner did not answer
+    bool m_changedQueued = false;
+    std::chrono::milliseconds m_readTimeout {500};
+    QStringList m_servedTypes;
+    QHash<QString, QByteArray> m_served;
+    QList<std::shared_ptr<Transfer>> m_transfers;
+};
+
+} // namespace lumra

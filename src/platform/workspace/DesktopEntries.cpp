@@ -1,0 +1,230 @@
+#include "platform/workspace/DesktopEntries.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileSystemWatcher>
+#include <QLocale>
+#include <QSet>
+
+namespace lumra {
+
+namespace {
+
+QString unescape(const QString& value)
+{
+    QString result;
+    result.reserve(value.size());
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        const QChar c = value.at(i);
+        if (c != QLatin1Char('\\') || i + 1 == value.size()) {
+            result += c;
+            continue;
+        }
+        const QChar next = value.at(++i);
+        switch (next.unicode()) {
+        case 's': result += QLatin1Char(' '); break;
+        case 'n': result += QLatin1Char('\n'); break;
+        case 't': result += QLatin1Char('\t'); break;
+        case 'r': result += QLatin1Char('\r'); break;
+        default: result += next;
+        }
+    }
+    return result;
+}
+
+QString lastDottedPart(const QString& id) { return id.section(QLatin1Char('.'), -1); }
+
+} // namespace
+
+std::optional<DesktopEntry> parseDesktopEntry(const QByteArray& contents, const QString& id, const QString& locale)
+{
+    QHash<QString, QString> keys;
+    bool inMainGroup = false;
+    bool sawMainGroup = false;
+    for (const QByteArray& rawLine : contents.split('\n')) {
+        const QString line = QString::fromUtf8(rawLine).trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+            continue;
+        if (line.startsWith(QLatin1Char('['))) {
+            if (sawMainGroup && inMainGroup)
+                break;
+            inMainGroup = line == QLatin1String("[Desktop Entry]");
+            sawMainGroup = sawMainGroup || inMainGroup;
+            continue;
+        }
+        const qsizetype equals = line.indexOf(QLatin1Char('='));
+        if (!inMainGroup || equals <= 0)
+            continue;
+        const QString key = line.left(equals).trimmed();
+        if (!keys.contains(key))
+            keys.insert(key, unescape(line.mid(equals + 1).trimmed()));
+    }
+    if (!sawMainGroup)
+        return std::nullopt;
+    DesktopEntry entry;
+    entry.id = id;
+    entry.hidden = keys.value(QStringLiteral("Hidden")) == QLatin1String("true");
+    if (!entry.hidden && keys.value(QStringLiteral("Type")) != QLatin1String("Application"))
+        return std::nullopt;
+    const QString language = locale.section(QLatin1Char('_'), 0, 0);
+    for (const QString& key : {QStringLiteral("Name[%1]").arg(locale), QStringLiteral("Name[%1]").arg(language),
+                               QStringLiteral("Name")}) {
+        if (!locale.isEmpty() || key == QLatin1String("Name")) {
+            entry.name = keys.value(key);
+            if (!entry.name.isEmpty())
+                break;
+        }
+    }
+    entry.startupWmClass = keys.value(QStringLiteral("StartupWMClass"));
+    entry.icon = keys.value(QStringLiteral("Icon"));
+    return entry;
+}
+
+QStringList DesktopEntryIndex::applicationFolders()
+{
+    QString dataHome = qEnvironmentVariable("XDG_DATA_HOME");
+    if (dataHome.isEmpty())
+        dataHome = QDir::homePath() + QStringLiteral("/.local/share");
+    QString dataDirs = qEnvironmentVariable("XDG_DATA_DIRS");
+    if (dataDirs.isEmpty())
+        dataDirs = QStringLiteral("/usr/local/share:/usr/share");
+    QStringList folders {QDir::cleanPath(dataHome + QStringLiteral("/applications"))};
+    for (const QString& dir : dataDirs.split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
+        const QString folder = QDir::cleanPath(dir + QStringLiteral("/applications"));
+        if (!folders.contains(folder))
+            folders.append(folder);
+    }
+    return folders;
+}
+
+void DesktopEntryIndex::load(const QStringList& folders, const QString& locale)
+{
+    m_entries.clear();
+    m_order.clear();
+    QSet<QString> seen;
+    for (const QString& folder : folders) {
+        const QDir root(folder);
+        QDirIterator it(folder, {QStringLiteral("*.desktop")}, QDir::Files, QDirIterator::Subdirectories);
+        QStringList ids;
+        while (it.hasNext()) {
+            const QString path = it.next();
+            QString id = root.relativeFilePath(path);
+            id.chop(int(qstrlen(".desktop")));
+            id.replace(QLatin1Char('/'), QLatin1Char('-'));
+            if (seen.contains(id))
+                continue;
+            QFile file(path);
+            if (!file.open(QIODevice::ReadOnly))
+                continue;
+            seen.insert(id); // a hidden entry still hides the same id further down
+            auto entry = parseDesktopEntry(file.read(1024 * 1024), id, locale);
+            if (entry && !entry->hidden) {
+                m_entries.insert(id, *entry);
+                ids.append(id);
+            }
+        }
+        ids.sort();
+        m_order += ids;
+    }
+}
+
+const DesktopEntry* DesktopEntryIndex::entry(const QString& id) const
+{
+    auto it = m_entries.constFind(id);
+    return it == m_entries.constEnd() ? nullptr : &*it;
+}
+
+const DesktopEntry* DesktopEntryIndex::matchWmClass(const QString& wmClass) const
+{
+    if (wmClass.isEmpty())
+        return nullptr;
+    using Matcher = bool (*)(const DesktopEntry&, const QString&);
+    const Matcher matchers[] = {
+        [](const DesktopEntry& e, const QString& c) { return e.startupWmClass == c; },
+        [](const DesktopEntry& e, const QString& c) {
+            return !e.startupWmClass.isEmpty() && e.startupWmClass.compare(c, Qt::CaseInsensitive) == 0;
+        },
+        [](const DesktopEntry& e, const QString& c) { return e.id.compare(c, Qt::CaseInsensitive) == 0; },
+        [](const DesktopEntry& e, const QString& c) {
+            return lastDottedPart(e.id).compare(c, Qt::CaseInsensitive) == 0;
+        },
+    };
+    for (Matcher matches : matchers) {
+        for (const QString& id : m_order) {
+            const DesktopEntry& candidate = *m_entries.constFind(id);
+            if (matches(candidate, wmClass))
+                return &candidate;
+        }
+    }
+    return nullptr;
+}
+
+std::optional<AppIdentity> DesktopEntryIndex::identify(const WindowProperties& window, qint64 ownPid) const
+{
+    const auto fromEntry = [&](const DesktopEntry& entry) {
+        return AppIdentity {entry.id, entry.name.isEmpty() ? entry.id : entry.name, window.pid, window.window};
+    };
+    if (window.pid != 0 && window.pid == ownPid)
+        return AppIdentity {QString::fromLatin1(lumraBundleId), QStringLiteral("Lumra"), window.pid, window.window};
+    if (const DesktopEntry* entry = this->entry(window.gtkApplicationId))
+        return fromEntry(*entry);
+    QString kdeId = window.kdeDesktopFile.section(QLatin1Char('/'), -1);
+    if (kdeId.endsWith(QLatin1String(".desktop")))
+        kdeId.chop(int(qstrlen(".desktop")));
+    if (const DesktopEntry* entry = this->entry(kdeId))
+        return fromEntry(*entry);
+    for (const QString& wmClass : {window.wmClass, window.wmInstance}) {
+        if (const DesktopEntry* entry = matchWmClass(wmClass))
+            return fromEntry(*entry);
+    }
+    for (const QString& fallback : {window.wmClass, window.wmInstance, window.gtkApplicationId, kdeId}) {
+        if (!fallback.isEmpty())
+            return AppIdentity {fallback, fallback, window.pid, window.window};
+    }
+    return std::nullopt;
+}
+
+DesktopEntries::DesktopEntries(QObject* parent)
+    : QObject(parent)
+    , m_watcher(new QFileSystemWatcher(this))
+{
+    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, [this] {
+        m_stale = true;
+        emit changed();
+    });
+}
+
+const DesktopEntryIndex& DesktopEntries::index()
+{
+    if (m_stale) {
+        m_stale = false;
+        const QStringList folders = DesktopEntryIndex::applicationFolders();
+        m_index.load(folders, QLocale().name());
+        watch(folders);
+    }
+    return m_index;
+}
+
+void DesktopEntries::watch(const QStringList& folders)
+{
+    // Folders created later (a first user-installed application) are picked up through their
+    // parent, which is watched when it exists.
+    if (!m_watcher->directories().isEmpty())
+        m_watcher->removePaths(m_watcher->directories());
+    QStringList paths;
+    for (const QString& folder : folders) {
+        if (QFileInfo(folder).isDir()) {
+            paths.append(folder);
+            QDirIterator it(folder, QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+            while (it.hasNext())
+                paths.append(it.next());
+        } else if (QFileInfo(QFileInfo(folder).path()).isDir()) {
+            paths.append(QFileInfo(folder).path());
+        }
+    }
+    if (!paths.isEmpty())
+        m_watcher->addPaths(paths);
+}
+
+} // namespace lumra

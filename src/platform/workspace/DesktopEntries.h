@@ -1,0 +1,87 @@
+#pragma once
+
+#include "platform/workspace/Workspace.h"
+
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+class QFileSystemWatcher;
+
+namespace lumra {
+
+struct DesktopEntry {
+    QString id; // file id without ".desktop": "org.gnome.Nautilus", "kde4-kate"
+    QString name;
+    QString startupWmClass;
+    QString icon;
+    bool hidden = false;
+};
+
+// What X tells about a window.
+struct WindowProperties {
+    QString wmInstance;
+    QString wmClass;
+    QString gtkApplicationId;
+    QString kdeDesktopFile;
+    qint64 pid = 0;
+    quint64 window = 0;
+
+    bool isEmpty() const
+    {
+        return wmInstance.isEmpty() && wmClass.isEmpty() && gtkApplicationId.isEmpty() && kdeDesktopFile.isEmpty()
+            && pid == 0;
+    }
+};
+
+// The [Desktop Entry] group of a .desktop file; nullopt when it is not an application. Name is
+// taken for `locale` ("de_CH" tries Name[de_CH], Name[de], Name).
+std::optional<DesktopEntry> parseDesktopEntry(const QByteArray& contents, const QString& id,
+                                              const QString& locale = QString());
+
+// The installed application entries, indexed by file id.
+class DesktopEntryIndex {
+public:
+    // $XDG_DATA_HOME/applications, then each of $XDG_DATA_DIRS/applications: earlier folders
+    // hide entries of the same id in later ones.
+    static QStringList applicationFolders();
+
+    void load(const QStringList& folders, const QString& locale = QString());
+    const DesktopEntry* entry(const QString& id) const;
+    qsizetype size() const { return m_entries.size(); }
+
+    // The order of resolution: Lumra's own process; _GTK_APPLICATION_ID and
+    // _KDE_NET_WM_DESKTOP_FILE naming an installed entry; WM_CLASS against StartupWMClass,
+    // then against entry ids (whole, then the last dotted part); else the WM_CLASS class.
+    std::optional<AppIdentity> identify(const WindowProperties& window, qint64 ownPid) const;
+
+private:
+    const DesktopEntry* matchWmClass(const QString& wmClass) const;
+
+    QHash<QString, DesktopEntry> m_entries;
+    QStringList m_order; // ids in folder precedence order, so ties resolve the same way every time
+};
+
+// A DesktopEntryIndex kept current: loaded on first use and again after any change in the
+// application folders.
+class DesktopEntries final : public QObject {
+    Q_OBJECT
+public:
+    explicit DesktopEntries(QObject* parent = nullptr);
+    const DesktopEntryIndex& index();
+
+signals:
+    void changed();
+
+private:
+    void watch(const QStringList& folders);
+
+    QFileSystemWatcher* m_watcher;
+    DesktopEntryIndex m_index;
+    bool m_stale = true;
+};
+
+} // namespace lumra

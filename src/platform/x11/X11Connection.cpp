@@ -1,0 +1,186 @@
+#include "platform/x11/X11Connection.h"
+
+#include <QGuiApplication>
+#include <QLoggingCategory>
+#include <QMutex>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <poll.h>
+
+#include "platform/x11/X11Includes.h"
+
+Q_LOGGING_CATEGORY(lcX11, "lumra.x11")
+
+namespace lumra {
+
+using namespace x11;
+
+namespace {
+
+// Xlib's error handler is process-wide: errors on our connections are recorded, others go to
+// whatever handler was installed before ours.
+struct ErrorRegistry {
+    QMutex mutex;
+    QHash<Display*, int> firstError;
+    XErrorHandler previous = nullptr;
+    bool installed = false;
+};
+
+ErrorRegistry& registry()
+{
+    static ErrorRegistry instance;
+    return instance;
+}
+
+int handleError(Display* display, XErrorEvent* event)
+{
+    ErrorRegistry& errors = registry();
+    XErrorHandler previous = nullptr;
+    {
+        QMutexLocker lock(&errors.mutex);
+        auto it = errors.firstError.find(display);
+        if (it != errors.firstError.end()) {
+            if (*it == 0)
+                *it = event->error_code;
+            return 0;
+        }
+        previous = errors.previous;
+    }
+    return previous ? previous(display, event) : 0;
+}
+
+} // namespace
+
+std::unique_ptr<X11Connection> X11Connection::open()
+{
+    auto* x11App = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (!x11App || !x11App->display())
+        return nullptr;
+    Display* display = XOpenDisplay(XDisplayString(x11App->display()));
+    if (!display) {
+        qCWarning(lcX11) << "cannot open a connection to the X display";
+        return nullptr;
+    }
+    return std::unique_ptr<X11Connection>(new X11Connection(display));
+}
+
+X11Connection::X11Connection(Display* display)
+    : m_display(display)
+{
+    {
+        ErrorRegistry& errors = registry();
+        QMutexLocker lock(&errors.mutex);
+        errors.firstError.insert(display, 0);
+        if (!errors.installed) {
+            errors.previous = XSetErrorHandler(handleError);
+            errors.installed = true;
+        }
+    }
+    m_notifier = new QSocketNotifier(ConnectionNumber(display), QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &X11Connection::dispatchPending);
+}
+
+X11Connection::~X11Connection()
+{
+    delete m_notifier;
+    XCloseDisplay(m_display);
+    ErrorRegistry& errors = registry();
+    QMutexLocker lock(&errors.mutex);
+    errors.firstError.remove(m_display);
+}
+
+unsigned long X11Connection::rootWindow() const { return DefaultRootWindow(m_display); }
+
+void X11Connection::dispatchPending()
+{
+    m_dispatchQueued = false;
+    while (XPending(m_display)) {
+        XEvent event;
+        XNextEvent(m_display, &event);
+        if (m_handler)
+            m_handler(event);
+    }
+}
+
+void X11Connection::dispatchLater()
+{
+    // Replies read by Xlib can leave events in its queue with nothing left on the socket, so
+    // the notifier would not fire for them.
+    if (m_dispatchQueued || XEventsQueued(m_display, QueuedAlready) == 0)
+        return;
+    m_dispatchQueued = true;
+    QTimer::singleShot(0, this, &X11Connection::dispatchPending);
+}
+
+bool X11Connection::waitFor(const std::function<bool(const XEvent&)>& match, QDeadlineTimer deadline, XEvent* out)
+{
+    const auto finish = [this](bool found) {
+        dispatchLater();
+        return found;
+    };
+    for (;;) {
+        while (XPending(m_display)) {
+            XEvent event;
+            XNextEvent(m_display, &event);
+            if (match(event)) {
+                *out = event;
+                return finish(true);
+            }
+            if (m_handler)
+                m_handler(event);
+        }
+        const qint64 remaining = deadline.remainingTime();
+        if (remaining == 0)
+            return finish(false);
+        pollfd fd {ConnectionNumber(m_display), POLLIN, 0};
+        const int ready = ::poll(&fd, 1, remaining < 0 ? -1 : int(qMin<qint64>(remaining, 60000)));
+        if (ready < 0 && errno != EINTR)
+            return finish(false);
+        if (ready > 0 && (fd.revents & (POLLERR | POLLHUP)))
+            return finish(false);
+    }
+}
+
+unsigned long X11Connection::serverTime(unsigned long window, QDeadlineTimer deadline)
+{
+    const Atom stamp = atom("LUMRA_TIMESTAMP");
+    XChangeProperty(m_display, window, stamp, XA_INTEGER, 32, PropModeAppend, nullptr, 0);
+    XFlush(m_display);
+    XEvent event;
+    const bool stamped = waitFor(
+        [&](const XEvent& e) {
+            return e.type == PropertyNotify && e.xproperty.window == window && e.xproperty.atom == stamp;
+        },
+        deadline, &event);
+    return stamped ? event.xproperty.time : XCurrentTime;
+}
+
+unsigned long X11Connection::atom(const char* name)
+{
+    auto it = m_atoms.constFind(QByteArray(name));
+    if (it != m_atoms.constEnd())
+        return *it;
+    const Atom value = XInternAtom(m_display, name, XFalse);
+    m_atoms.insert(QByteArray(name), value);
+    return value;
+}
+
+QString X11Connection::atomName(unsigned long value)
+{
+    char* name = XGetAtomName(m_display, value);
+    if (!name)
+        return QString();
+    QString result = QString::fromUtf8(name);
+    XFree(name);
+    return result;
+}
+
+int X11Connection::takeError()
+{
+    ErrorRegistry& errors = registry();
+    QMutexLocker lock(&errors.mutex);
+    return std::exchange(errors.firstError[m_display], 0);
+}
+
+} // namespace lumra

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QDeadlineTimer>
+#include <QHash>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+struct _XDisplay;
+union _XEvent;
+class QSocketNotifier;
+
+namespace lumra {
+
+// An Xlib connection of Lumra's own to the display Qt uses, read on the main thread through a
+// socket notifier. Keeping it apart from Qt's connection lets a layer wait for one reply with a
+// bounded timeout without running Qt's event loop, and X errors (a window that vanished) are
+// recorded here instead of ending the process.
+class X11Connection final : public QObject {
+    Q_OBJECT
+public:
+    // nullptr when Qt is not running on X11 or the display cannot be opened.
+    static std::unique_ptr<X11Connection> open();
+    ~X11Connection() override;
+
+    _XDisplay* display() const { return m_display; }
+    unsigned long rootWindow() const;
+
+    // Every event not consumed by waitFor() goes here.
+    void setEventHandler(std::function<void(_XEvent&)> handler) { m_handler = std::move(handler); }
+
+    // Reads events until `match` accepts one (copied to `out`) or the deadline passes; other
+    // events go to the handler. False on timeout or a broken connection.
+    bool waitFor(const std::function<bool(const _XEvent&)>& match, QDeadlineTimer deadline, _XEvent* out);
+    // Hands every event already received to the handler.
+    void dispatchPending();
+
+    // The server's current time, learnt from a zero-length append to a property of `window`
+    // (which must select PropertyChangeMask); CurrentTime (0) when no answer comes in time.
+    unsigned long serverTime(unsigned long window, QDeadlineTimer deadline);
+
+    unsigned long atom(const char* name);
+    QString atomName(unsigned long atom);
+
+    // The first X error since the last call, 0 when none (XSync first to see late errors).
+    int takeError();
+
+private:
+    explicit X11Connection(_XDisplay* display);
+    void dispatchLater();
+
+    _XDisplay* m_display;
+    QSocketNotifier* m_notifier = nullptr;
+    std::function<void(_XEvent&)> m_handler;
+    QHash<QByteArray, unsigned long> m_atoms;
+    bool m_dispatchQueued = false;
+};
+
+} // namespace lumra
