@@ -1,0 +1,64 @@
+#include "app/DesktopServices.h"
+
+#include "engine/ClipboardManager.h"
+#include "platform/keys/X11GlobalHotKeys.h"
+#include "platform/keys/X11KeyInjector.h"
+#include "platform/ocr/TesseractTextRecognizer.h"
+#include "platform/pasteboard/X11Pasteboard.h"
+#include "platform/sound/QtSoundPlayer.h"
+#include "platform/workspace/X11Workspace.h"
+
+#include <QCoreApplication>
+#include <QLoggingCategory>
+#include <QProcess>
+
+Q_LOGGING_CATEGORY(lcDesktop, "lumra.app.desktop")
+
+namespace lumra {
+
+DesktopServices::DesktopServices()
+    : m_pasteboard(X11Pasteboard::create())
+    , m_workspace(X11Workspace::create())
+    , m_keyInjector(std::make_unique<X11KeyInjector>())
+    , m_textRecognizer(std::make_unique<TesseractTextRecognizer>())
+    , m_soundPlayer(std::make_unique<QtSoundPlayer>())
+    , m_hotKeys(std::make_unique<X11GlobalHotKeys>())
+{
+    if (!m_pasteboard)
+        qCWarning(lcDesktop) << "No X11 clipboard: Lumra runs without recording copies.";
+    if (!m_workspace)
+        qCWarning(lcDesktop) << "No X11 window manager information: focus is not given back after a paste.";
+}
+
+DesktopServices::~DesktopServices() = default;
+
+AppServices DesktopServices::appServices()
+{
+    AppServices services;
+    services.workspace = m_workspace.get();
+    services.keyInjector = m_keyInjector.get();
+    services.pasteboard = m_pasteboard.get();
+    services.hotKeys = m_hotKeys.get();
+    services.makeClipboardManager = [this] {
+        ClipboardManagerServices engine;
+        engine.pasteboard = m_pasteboard.get();
+        engine.workspace = m_workspace.get();
+        engine.keyInjector = m_keyInjector.get();
+        engine.textRecognizer = m_textRecognizer.get();
+        engine.soundPlayer = m_soundPlayer.get();
+        return std::make_unique<ClipboardManager>(engine);
+    };
+    services.startNewInstance = [] {
+        // The new process waits for this one to end before it claims the session.
+        QProcess process;
+        process.setProgram(QCoreApplication::applicationFilePath());
+        process.setArguments(QCoreApplication::arguments().mid(1));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("LUMRA_REPLACES_PID"), QString::number(QCoreApplication::applicationPid()));
+        process.setProcessEnvironment(environment);
+        return process.startDetached();
+    };
+    return services;
+}
+
+} // namespace lumra

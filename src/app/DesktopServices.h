@@ -1,0 +1,34 @@
+#pragma once
+
+#include "app/AppDelegate.h"
+
+#include <memory>
+
+namespace lumra {
+
+class GlobalHotKeys;
+class KeyInjector;
+class Pasteboard;
+class SoundPlayer;
+class TextRecognizer;
+class Workspace;
+
+// The real backends Lumra runs on under X11, made once at start and kept for the process.
+// Without an X display the clipboard and workspace are missing and Lumra runs without capture.
+class DesktopServices {
+public:
+    DesktopServices();
+    ~DesktopServices();
+
+    AppServices appServices();
+
+private:
+    std::unique_ptr<Pasteboard> m_pasteboard;
+    std::unique_ptr<Workspace> m_workspace;
+    std::unique_ptr<KeyInjector> m_keyInjector;
+    std::unique_ptr<TextRecognizer> m_textRecognizer;
+    std::unique_ptr<SoundPlayer> m_soundPlayer;
+    std::unique_ptr<GlobalHotKeys> m_hotKeys;
+};
+
+} // namespace lumra

@@ -1,0 +1,98 @@
+#pragma once
+
+#include "app/PopupPanel.h"
+#include "model/ClipboardItem.h"
+#include "platform/core/Clock.h"
+#include "platform/core/Result.h"
+
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QPointer>
+
+#include <array>
+#include <chrono>
+
+namespace lumra {
+
+class ClipboardManager;
+class GlobalHotKeys;
+class UserDefaults;
+
+// Every system-wide shortcut of Lumra: the one that opens the popup (id 1), one per history item
+// that has a shortcut (ids from 100), and quick paste of the first nine listed items with a chosen
+// modifier and the digits 1 to 9 (ids 200 to 208). Registration failures are returned and logged.
+class HotKeyManager : public QObject {
+    Q_OBJECT
+public:
+    static constexpr quint32 mainHotKeyId = 1;
+    static constexpr quint32 firstItemHotKeyId = 100;
+    static constexpr quint32 firstQuickPasteHotKeyId = 200;
+    static constexpr int quickPasteCount = 9;
+    static constexpr quint16 noKeyCode = 0xFFFF;
+    static constexpr std::chrono::milliseconds pasteDelay{50};
+    // US-layout key codes of the digits 1 to 9.
+    static constexpr std::array<quint16, quickPasteCount> quickPasteKeyCodes{18, 19, 20, 21, 23, 22, 26, 28, 25};
+
+    HotKeyManager(GlobalHotKeys& keys, UserDefaults& defaults, Clock& clock = Clock::shared(),
+                  QObject* parent = nullptr);
+    ~HotKeyManager() override;
+
+    // Once at launch: follows the manager's history and quick-paste setting, and registers the
+    // keys when hot keys are enabled. The manager is held weakly.
+    Status setupHotKeyManager(ClipboardManager* manager);
+
+    bool isEnabled() const { return m_enabled; }
+    Status setHotKeyEnabled(bool enabled);
+
+    // The open-popup shortcut as the user reads it ("Ctrl+Alt+V"); empty when there is none.
+    QString shortcutDisplayString() const;
+    // Raised at each change of the open-popup shortcut.
+    int shortcutRevision() const { return m_shortcutRevision; }
+    // Stores and applies a new open-popup shortcut (noKeyCode removes it).
+    Status updateMainHotKey(quint16 keyCode, quint64 modifiers);
+
+    Status registerAllHotKeys();
+    // Brings the per-item keys in line with the history, touching only what changed.
+    Status registerItemHotKeys();
+    Status registerQuickPasteHotKeys();
+    // Around the recording of a shortcut, so the keys pressed reach the recorder.
+    void suspendHotKeys();
+    Status resumeHotKeys();
+    void unregisterAllHotKeys();
+
+    // The hot-key road of the popup: closes an open popup, whoever opened it, else opens one.
+    void togglePopup();
+    PopupPanel* popupWindow() const { return m_popupWindow; }
+
+    // Puts the item on the clipboard and sends Ctrl+V to the application in front shortly after.
+    void pasteItemAfterDelay(const ClipboardItem& item, bool moveToTop);
+
+    // The per-item keys registered now, by id.
+    const QMap<quint32, ItemShortcut>& itemHotKeys() const { return m_itemHotKeys; }
+
+signals:
+    void shortcutRevisionChanged();
+    void enabledChanged(bool enabled);
+    void popupToggled(lumra::PopupPanel* panel); // the panel opened, or nullptr when one closed
+
+private:
+    void handleActivation(quint32 id);
+    Status registerMainHotKey();
+    Status syncItemHotKeys(bool retryRefused);
+    void dropItemHotKeys();
+    quint32 nextFreeItemId() const;
+    Status report(Status status);
+
+    GlobalHotKeys& m_keys;
+    UserDefaults& m_defaults;
+    Clock& m_clock;
+    QPointer<ClipboardManager> m_manager;
+    QPointer<PopupPanel> m_popupWindow;
+    QMap<quint32, ItemShortcut> m_itemHotKeys;
+    QList<ItemShortcut> m_refusedItemShortcuts; // not tried again until the next full registration
+    bool m_enabled = true;
+    int m_shortcutRevision = 0;
+};
+
+} // namespace lumra
