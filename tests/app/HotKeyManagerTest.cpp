@@ -1,0 +1,306 @@
+#include "app/HotKeyManager.h"
+#include "app/PopupPanel.h"
+#include "model/NotificationCenter.h"
+#include "platform/keys/KeyCodes.h"
+
+#include "ShellTestSupport.h"
+
+#include <QApplication>
+
+namespace lumra {
+namespace {
+
+using test::ctrlAlt;
+
+constexpr quint64 ctrl = ItemShortcut::commandFlag;
+constexpr quint64 alt = ItemShortcut::optionFlag;
+constexpr quint16 keyA = 0, keyS = 1, keyD = 2, keyV = 9;
+
+class HotKeyManagerTest : public test::ShellTest {
+protected:
+    void SetUp() override { manager = makeManager(); }
+    void TearDown() override
+    {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            delete qobject_cast<PopupPanel*>(widget);
+    }
+
+    HotKeyManager& hotKeys()
+    {
+        if (!m_hotKeys) {
+            m_hotKeys = std::make_unique<HotKeyManager>(keys, *defaults, clock());
+            setupStatus = m_hotKeys->setupHotKeyManager(manager.get());
+        }
+        return *m_hotKeys;
+    }
+
+    // A press anywhere on the desktop, handled as the event loop would.
+    bool press(quint16 keyCode, quint64 modifiers)
+    {
+        const bool fired = keys.press(keyCode, modifiers);
+        processEvents();
+        return fired;
+    }
+
+    std::optional<quint32> idOf(quint16 keyCode, quint64 modifiers) const
+    {
+        for (quint32 id : keys.registeredIds()) {
+            if (keys.hotKey(id) == GlobalHotKeys::HotKey{keyCode, modifiers})
+                return id;
+        }
+        return std::nullopt;
+    }
+
+    std::unique_ptr<ClipboardManager> manager;
+    std::unique_ptr<HotKeyManager> m_hotKeys;
+    Status setupStatus;
+};
+
+TEST_F(HotKeyManagerTest, IdsFollowTheSchemeOpenItemsQuickPaste)
+{
+    manager->setQuickPasteModifier(QStringLiteral("command"));
+    manager->setClipboardItems({textItem("a", ItemShortcut{keyA, ctrlAlt}), textItem("plain"),
+                                textItem("s", ItemShortcut{keyS, ctrlAlt})});
+    hotKeys();
+    ASSERT_TRUE(setupStatus.ok()) << setupStatus.error().toStdString();
+
+    EXPECT_EQ(keys.hotKey(HotKeyManager::mainHotKeyId), (GlobalHotKeys::HotKey{keyV, ctrlAlt}));
+    EXPECT_EQ(keys.hotKey(100), (GlobalHotKeys::HotKey{keyA, ctrlAlt}));
+    EXPECT_EQ(keys.hotKey(101), (GlobalHotKeys::HotKey{keyS, ctrlAlt}));
+    for (int digit = 1; digit <= 9; ++digit) {
+        const auto key = keys.hotKey(quint32(199 + digit));
+        ASSERT_TRUE(key) << digit;
+        EXPECT_EQ(key->modifiers, ctrl);
+        EXPECT_EQ(ItemShortcut::keyName(key->keyCode), QString::number(digit));
+    }
+    EXPECT_EQ(hotKeys().shortcutDisplayString(), QStringLiteral("Ctrl+Alt+V"));
+}
+
+TEST_F(HotKeyManagerTest, ItemShortcutPastesItsItemAndQuickPasteTheListedOne)
+{
+    manager->setQuickPasteModifier(QStringLiteral("option"));
+    manager->setClipboardItems({textItem("first"), textItem("second", ItemShortcut{keyD, ctrlAlt})});
+    hotKeys();
+
+    ASSERT_TRUE(press(keyD, ctrlAlt));
+    EXPECT_EQ(lastWrittenText(), QStringLiteral("second"));
+    EXPECT_EQ(injector.pasteCount(), 0) << "the keys follow the clipboard write, not with it";
+    clock().advance(HotKeyManager::pasteDelay);
+    EXPECT_EQ(injector.pasteCount(), 1);
+
+    ASSERT_TRUE(press(KeyCodes::keyCodeForKeysym('1').value(), alt));
+    clock().advance(HotKeyManager::pasteDelay);
+    EXPECT_EQ(lastWrittenText(), QStringLiteral("first"));
+    EXPECT_EQ(injector.pasteCount(), 2);
+
+    // A digit beyond the list does nothing.
+    const int writes = int(pasteboard.writes().size());
+    ASSERT_TRUE(press(KeyCodes::keyCodeForKeysym('3').value(), alt));
+    clock().advance(HotKeyManager::pasteDelay);
+    EXPECT_EQ(pasteboard.writes().size(), writes);
+    EXPECT_EQ(injector.pasteCount(), 2);
+}
+
+TEST_F(HotKeyManagerTest, TrashedItemsHoldNoKeyAndNeverPaste)
+{
+    const ItemShortcut shared{keyA, ctrlAlt};
+    manager->setClipboardItems({textItem("in the bin", shared, true), textItem("kept", shared),
+                                textItem("only trashed", ItemShortcut{keyS, ctrlAlt}, true)});
+    hotKeys();
+
+    EXPECT_FALSE(idOf(keyS, ctrlAlt)) << "a trashed item's combination stays free for other applications";
+    ASSERT_TRUE(press(keyA, ctrlAlt));
+    clock().advance(HotKeyManager::pasteDelay);
+    EXPECT_EQ(lastWrittenText(), QStringLiteral("kept"));
+
+    // Trashing the last holder releases the key.
+    QList<ClipboardItem> items = manager->clipboardItems();
+    items[1].isTrashed = true;
+    manager->setClipboardItems(items);
+    EXPECT_FALSE(idOf(keyA, ctrlAlt));
+    EXPECT_FALSE(press(keyA, ctrlAlt));
+
+    // Restoring takes it again, though nobody announced a shortcut change.
+    items[2].isTrashed = false;
+    manager->setClipboardItems(items);
+    EXPECT_TRUE(idOf(keyS, ctrlAlt));
+}
+
+TEST_F(HotKeyManagerTest, HistoryChangesTouchOnlyTheKeysThatChanged)
+{
+    const ItemShortcut a{keyA, ctrlAlt}, s{keyS, ctrlAlt}, d{keyD, ctrlAlt};
+    manager->setClipboardItems({textItem("a", a), textItem("s", s)});
+    hotKeys();
+    const quint32 idS = idOf(s.keyCode, s.modifiers).value();
+
+    // Another application now holds Ctrl+Alt+S; Lumra's grab of it is kept as long as it is not redone.
+    keys.setTakenElsewhere(s.keyCode, s.modifiers);
+    QList<ClipboardItem> items = manager->clipboardItems();
+    items.removeFirst();
+    items.append(textItem("d", d));
+    manager->setClipboardItems(items);
+
+    EXPECT_FALSE(idOf(a.keyCode, a.modifiers));
+    EXPECT_EQ(idOf(s.keyCode, s.modifiers), idS);
+    EXPECT_TRUE(idOf(d.keyCode, d.modifiers));
+    EXPECT_EQ(hotKeys().itemHotKeys().size(), 2);
+}
+
+TEST_F(HotKeyManagerTest, ARefusedItemKeyIsReportedOnceAndRetriedOnAShortcutChange)
+{
+    const ItemShortcut taken{keyA, ctrlAlt};
+    keys.setTakenElsewhere(taken.keyCode, taken.modifiers);
+    manager->setClipboardItems({textItem("a", taken)});
+    hotKeys();
+    EXPECT_FALSE(setupStatus.ok());
+    EXPECT_TRUE(setupStatus.error().contains(QStringLiteral("Ctrl+Alt+A"))) << setupStatus.error().toStdString();
+
+    keys.setTakenElsewhere(taken.keyCode, taken.modifiers, false);
+    manager->setClipboardItems(manager->clipboardItems() + QList{textItem("other")});
+    EXPECT_FALSE(idOf(taken.keyCode, taken.modifiers)) << "a capture does not retry refused keys";
+
+    NotificationCenter::defaultCenter().post(Notifications::itemShortcutsChanged);
+    EXPECT_TRUE(idOf(taken.keyCode, taken.modifiers));
+}
+
+TEST_F(HotKeyManagerTest, AnOpenKeyHeldElsewhereIsReported)
+{
+    keys.setTakenElsewhere(keyV, ctrlAlt);
+    hotKeys();
+    EXPECT_FALSE(setupStatus.ok());
+    EXPECT_TRUE(setupStatus.error().contains(QStringLiteral("Ctrl+Alt+V"))) << setupStatus.error().toStdString();
+    EXPECT_FALSE(keys.isRegistered(HotKeyManager::mainHotKeyId));
+}
+
+TEST_F(HotKeyManagerTest, NothingIsRegisteredWhileDisabled)
+{
+    defaults->set(QStringLiteral("hotKeyEnabled"), false);
+    manager->setClipboardItems({textItem("a", ItemShortcut{keyA, ctrlAlt})});
+    hotKeys();
+    EXPECT_TRUE(keys.registeredIds().isEmpty());
+
+    manager->setQuickPasteModifier(QStringLiteral("command"));
+    NotificationCenter::defaultCenter().post(Notifications::itemShortcutsChanged);
+    manager->setClipboardItems(manager->clipboardItems() + QList{textItem("s", ItemShortcut{keyS, ctrlAlt})});
+    EXPECT_TRUE(keys.registeredIds().isEmpty());
+    EXPECT_TRUE(hotKeys().updateMainHotKey(keyD, ctrlAlt).ok());
+    EXPECT_TRUE(keys.registeredIds().isEmpty());
+
+    ASSERT_TRUE(hotKeys().setHotKeyEnabled(true).ok());
+    EXPECT_EQ(keys.hotKey(HotKeyManager::mainHotKeyId), (GlobalHotKeys::HotKey{keyD, ctrlAlt}));
+    EXPECT_EQ(keys.registeredIds().size(), 1 + 2 + 9);
+
+    ASSERT_TRUE(hotKeys().setHotKeyEnabled(false).ok());
+    EXPECT_TRUE(keys.grabbed().isEmpty());
+    EXPECT_FALSE(defaults->boolean(QStringLiteral("hotKeyEnabled")));
+}
+
+TEST_F(HotKeyManagerTest, ItemKeysNeverTakeTheQuickPasteIds)
+{
+    // More items with shortcuts than ids below 200.
+    QList<ClipboardItem> items;
+    QList<ItemShortcut> shortcuts;
+    for (const quint64 modifiers : {ctrlAlt, ItemShortcut::controlFlag | alt, ItemShortcut::controlFlag | ctrl}) {
+        for (const KeyCodes::Entry& entry : KeyCodes::table()) {
+            if ((entry.keyCode >= 18 && entry.keyCode <= 29) || entry.keyCode == keyV)
+                continue; // the digits are for quick paste, V opens the popup
+            shortcuts.append(ItemShortcut{entry.keyCode, modifiers});
+        }
+    }
+    ASSERT_GT(shortcuts.size(), 110);
+    shortcuts.resize(110);
+    for (const ItemShortcut& shortcut : shortcuts)
+        items.append(textItem(shortcut.displayString(), shortcut));
+    manager->setQuickPasteModifier(QStringLiteral("command"));
+    manager->setClipboardItems(items);
+    hotKeys();
+    ASSERT_TRUE(setupStatus.ok()) << setupStatus.error().toStdString();
+
+    for (quint32 id = 200; id <= 208; ++id)
+        EXPECT_EQ(keys.hotKey(id)->modifiers, ctrl) << id;
+    EXPECT_EQ(hotKeys().itemHotKeys().size(), 110);
+    EXPECT_EQ(hotKeys().itemHotKeys().lastKey(), 218u);
+
+    const ItemShortcut last = shortcuts.last();
+    ASSERT_TRUE(press(last.keyCode, last.modifiers));
+    clock().advance(HotKeyManager::pasteDelay);
+    EXPECT_EQ(lastWrittenText(), last.displayString());
+}
+
+TEST_F(HotKeyManagerTest, MainShortcutChangesAreStoredMaskedAndApplied)
+{
+    hotKeys();
+    const int revision = hotKeys().shortcutRevision();
+    constexpr quint64 capsLock = 0x10000;
+    ASSERT_TRUE(hotKeys().updateMainHotKey(keyD, ctrl | ItemShortcut::shiftFlag | capsLock).ok());
+    EXPECT_EQ(defaults->integer(QStringLiteral("hotKeyModifiers")), qint64(ctrl | ItemShortcut::shiftFlag));
+    EXPECT_EQ(hotKeys().shortcutRevision(), revision + 1);
+    EXPECT_EQ(hotKeys().shortcutDisplayString(), QStringLiteral("Ctrl+Shift+D"));
+    EXPECT_FALSE(press(keyV, ctrlAlt));
+
+    ASSERT_TRUE(hotKeys().updateMainHotKey(HotKeyManager::noKeyCode, 0).ok());
+    EXPECT_EQ(hotKeys().shortcutDisplayString(), QString());
+    EXPECT_FALSE(keys.isRegistered(HotKeyManager::mainHotKeyId));
+}
+
+TEST_F(HotKeyManagerTest, ResumingAppliesWhatWasRecordedMeanwhile)
+{
+    hotKeys();
+    hotKeys().suspendHotKeys();
+    EXPECT_TRUE(keys.grabbed().isEmpty());
+    ASSERT_TRUE(hotKeys().updateMainHotKey(keyD, ctrlAlt).ok());
+    EXPECT_TRUE(keys.grabbed().isEmpty()) << "the recorder still needs the keys";
+
+    ASSERT_TRUE(hotKeys().resumeHotKeys().ok());
+    EXPECT_EQ(keys.grabbed(), (QList<GlobalHotKeys::HotKey>{{keyD, ctrlAlt}}));
+}
+
+TEST_F(HotKeyManagerTest, TheOpenKeyTogglesThePopupAndFocusGoesBack)
+{
+    const AppIdentity editor{QStringLiteral("org.gnome.TextEditor"), QStringLiteral("Text Editor"), 42, 7};
+    workspace.setFrontmost(editor);
+    manager->setClipboardItems({textItem("one"), textItem("two")});
+    hotKeys();
+
+    ASSERT_TRUE(press(keyV, ctrlAlt));
+    PopupPanel* panel = hotKeys().popupWindow();
+    ASSERT_NE(panel, nullptr);
+    EXPECT_EQ(PopupPanel::findOpen(), panel);
+    processEvents();
+    QApplication::setActiveWindow(panel);
+
+    ASSERT_TRUE(press(keyV, ctrlAlt));
+    EXPECT_EQ(hotKeys().popupWindow(), nullptr);
+    EXPECT_EQ(PopupPanel::findOpen(), nullptr);
+    ASSERT_EQ(workspace.activations().size(), 1);
+    EXPECT_EQ(workspace.activations().first(), editor);
+    EXPECT_TRUE(defaults->hasStoredValue(QStringLiteral("lastWindowX")));
+}
+
+TEST_F(HotKeyManagerTest, APopupClosedByGoingElsewhereLeavesThatApplicationInFront)
+{
+    workspace.setFrontmost(AppIdentity{QStringLiteral("org.gnome.TextEditor"), QStringLiteral("Text Editor"), 42, 7});
+    hotKeys();
+    ASSERT_TRUE(press(keyV, ctrlAlt));
+    QPointer<PopupPanel> panel = hotKeys().popupWindow();
+    ASSERT_NE(panel, nullptr);
+    QApplication::setActiveWindow(nullptr);
+    if (panel)
+        panel->close();
+    EXPECT_TRUE(workspace.activations().isEmpty());
+}
+
+TEST_F(HotKeyManagerTest, WithTheEngineGoneTheKeyStillClosesButOpensNothing)
+{
+    hotKeys();
+    ASSERT_TRUE(press(keyV, ctrlAlt));
+    ASSERT_NE(PopupPanel::findOpen(), nullptr);
+    manager.reset();
+    ASSERT_TRUE(press(keyV, ctrlAlt));
+    EXPECT_EQ(PopupPanel::findOpen(), nullptr);
+    ASSERT_TRUE(press(keyV, ctrlAlt));
+    EXPECT_EQ(PopupPanel::findOpen(), nullptr);
+}
+
+} // namespace
+} // namespace lumra
