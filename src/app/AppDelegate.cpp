@@ -154,16 +154,9 @@ void AppDelegate::setupApp()
 
     installObservers();
 
-    QPointer<AppDelegate> self(this);
-    m_clock.after(onboardingDelay, this, [self] {
-        if (self)
-            self->runDeferredLaunchCheck();
-    });
+    m_onboardingTimer = m_clock.start(onboardingDelay, false, [this] { runDeferredLaunchCheck(); });
     if (!m_launchWarnings.isEmpty())
-        m_clock.after(std::chrono::milliseconds(0), this, [self] {
-            if (self)
-                self->showLaunchWarnings();
-        });
+        m_warningsTimer = m_clock.start(std::chrono::milliseconds(0), false, [this] { showLaunchWarnings(); });
 }
 
 void AppDelegate::createStatusItem()

@@ -4,6 +4,7 @@
 #include "app/PopupPanel.h"
 #include "app/ReminderPopover.h"
 #include "app/SettingsWindow.h"
+#include "platform/core/Clock.h"
 #include "platform/workspace/Workspace.h"
 
 #include <QObject>
@@ -20,7 +21,6 @@ class QSystemTrayIcon;
 namespace lumra {
 
 class ClipboardManager;
-class Clock;
 class DesktopServices;
 class Diagnostics;
 class GlobalHotKeys;
@@ -153,6 +153,8 @@ private:
     std::optional<AppIdentity> m_lastActiveOtherApp;
     bool m_onboardingCompleted = false;
     QStringList m_launchWarnings;
+    std::unique_ptr<Timer> m_onboardingTimer;
+    std::unique_ptr<Timer> m_warningsTimer;
 };
 
 } // namespace lumra

@@ -1,0 +1,327 @@
+#include "app/AppDelegate.h"
+#include "app/HotKeyManager.h"
+#include "app/Prompt.h"
+#include "app/SingleInstance.h"
+#include "model/Diagnostics.h"
+#include "model/NotificationCenter.h"
+
+#include "ShellTestSupport.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace lumra {
+namespace {
+
+class AppDelegateTest : public test::ShellTest {
+protected:
+    AppDelegateTest()
+        : diagnostics(dataDir.root() + QStringLiteral("/diagnostics.log"))
+    {
+    }
+
+    void TearDown() override
+    {
+        delegate.reset();
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            delete qobject_cast<PopupPanel*>(widget);
+    }
+
+    AppServices services()
+    {
+        AppServices s;
+        s.defaults = defaults.get();
+        s.clock = &clock();
+        s.diagnostics = &diagnostics;
+        s.prompts = &prompts;
+        s.workspace = &workspace;
+        s.keyInjector = &injector;
+        s.pasteboard = &pasteboard;
+        s.hotKeys = &keys;
+        s.previewFolder = dataDir.cacheHome() + QStringLiteral("/Lumra/preview-tmp");
+        s.makeClipboardManager = [this] {
+            events << QStringLiteral("engine");
+            return makeManager();
+        };
+        s.startNewInstance = [this] {
+            events << QStringLiteral("start new instance");
+            return newInstanceStarts;
+        };
+        s.quit = [this] { events << QStringLiteral("quit"); };
+        s.openUrl = [this](const QUrl& url) { events << url.toString(); };
+        s.showTrayIcon = false;
+        return s;
+    }
+
+    AppDelegate& launch()
+    {
+        delegate = std::make_unique<AppDelegate>(services());
+        delegate->applicationWillFinishLaunching();
+        delegate->applicationDidFinishLaunching();
+        return *delegate;
+    }
+
+    QString logText()
+    {
+        diagnostics.flush();
+        QFile file(diagnostics.logPath());
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+
+    void writeLog(const QByteArray& text)
+    {
+        QFile file(diagnostics.logPath());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text);
+    }
+
+    Diagnostics diagnostics;
+    ScriptedPromptService prompts;
+    QStringList events;
+    bool newInstanceStarts = true;
+    std::unique_ptr<AppDelegate> delegate;
+};
+
+TEST_F(AppDelegateTest, LaunchRegistersDefaultsFirstAndBuildsTheEngineBeforeTheHotKeys)
+{
+    AppServices s = services();
+    s.makeClipboardManager = [this] {
+        events << QStringLiteral("engine");
+        EXPECT_TRUE(defaults->registeredValue(QStringLiteral("hotKeyKeyCode")).isValid());
+        EXPECT_TRUE(keys.registeredIds().isEmpty());
+        return makeManager();
+    };
+    delegate = std::make_unique<AppDelegate>(s);
+    delegate->applicationWillFinishLaunching();
+    delegate->applicationDidFinishLaunching();
+
+    EXPECT_EQ(events, QStringList{QStringLiteral("engine")});
+    EXPECT_TRUE(keys.isRegistered(HotKeyManager::mainHotKeyId));
+    EXPECT_NE(delegate->statusItem(), nullptr);
+}
+
+TEST_F(AppDelegateTest, DiagnosticsLogStartsFreshButKeepsThisStartUp)
+{
+    defaults->set(QStringLiteral("diagnosticsEnabled"), true);
+    writeLog("[old] a record of the previous run\n");
+    AppServices s = services();
+    s.makeClipboardManager = [this] {
+        diagnostics.info(QStringLiteral("Persistence"), QStringLiteral("store loaded during start-up"));
+        return makeManager();
+    };
+    delegate = std::make_unique<AppDelegate>(s);
+    delegate->applicationWillFinishLaunching();
+    delegate->applicationDidFinishLaunching();
+
+    const QString log = logText();
+    EXPECT_FALSE(log.contains(QStringLiteral("previous run")));
+    const qsizetype startUp = log.indexOf(QStringLiteral("store loaded during start-up"));
+    const qsizetype header = log.indexOf(QStringLiteral("--- Diagnostic Info ---"));
+    ASSERT_GE(startUp, 0) << log.toStdString();
+    ASSERT_GE(header, 0) << log.toStdString();
+    EXPECT_LT(startUp, header);
+    EXPECT_TRUE(log.contains(QStringLiteral("[DEBUG] [AppDelegate] Logging initialized (diagnostics: true)")));
+}
+
+TEST_F(AppDelegateTest, WithDiagnosticsOffTheLogIsNotTouched)
+{
+    writeLog("kept\n");
+    launch();
+    EXPECT_EQ(logText(), QStringLiteral("kept\n"));
+    EXPECT_FALSE(diagnostics.isEnabled());
+}
+
+TEST_F(AppDelegateTest, PreviewFolderIsEmptiedAndMadeAgain)
+{
+    const QString folder = services().previewFolder;
+    ASSERT_TRUE(QDir().mkpath(folder));
+    QFile stale(folder + QStringLiteral("/old.txt"));
+    ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+    stale.close();
+    launch();
+    EXPECT_TRUE(QDir(folder).exists());
+    EXPECT_TRUE(QDir(folder).isEmpty());
+}
+
+TEST_F(AppDelegateTest, OnboardingIsOfferedAfterADelayUntilCompleted)
+{
+    launch();
+    QSignalSpy requested(delegate.get(), &AppDelegate::onboardingRequested);
+    clock().advance(AppDelegate::onboardingDelay - std::chrono::milliseconds(1));
+    EXPECT_EQ(requested.count(), 0);
+    clock().advance(std::chrono::milliseconds(1));
+    EXPECT_EQ(requested.count(), 1);
+
+    defaults->set(QStringLiteral("onboardingPage"), 3);
+    delegate->completeOnboarding();
+    EXPECT_TRUE(defaults->boolean(QStringLiteral("hasCompletedOnboarding")));
+    EXPECT_FALSE(defaults->hasStoredValue(QStringLiteral("onboardingPage")));
+
+    delegate.reset();
+    launch();
+    QSignalSpy again(delegate.get(), &AppDelegate::onboardingRequested);
+    clock().advance(AppDelegate::onboardingDelay);
+    EXPECT_EQ(again.count(), 0);
+}
+
+TEST_F(AppDelegateTest, MissingSyntheticKeysAreReportedOnceAfterLaunch)
+{
+    defaults->set(QStringLiteral("hasCompletedOnboarding"), true);
+    injector.setCanPost(false);
+    keys.setTakenElsewhere(9, test::ctrlAlt);
+    launch();
+    EXPECT_TRUE(prompts.shown.isEmpty()) << "nothing is shown while launch is still running";
+    clock().advance(std::chrono::milliseconds(0));
+    ASSERT_EQ(prompts.shown.size(), 1);
+    EXPECT_TRUE(prompts.shown[0].text.contains(QStringLiteral("XTest")));
+    EXPECT_TRUE(prompts.shown[0].text.contains(QStringLiteral("Ctrl+Alt+V")));
+    clock().advance(std::chrono::seconds(5));
+    EXPECT_EQ(prompts.shown.size(), 1);
+}
+
+TEST_F(AppDelegateTest, TracksTheLastOtherApplicationAndBringsItBack)
+{
+    launch();
+    const AppIdentity browser{QStringLiteral("firefox"), QStringLiteral("Firefox"), 10, 100};
+    const AppIdentity unnamed{QString(), QStringLiteral("xterm"), 11, 101};
+    const AppIdentity lumra{QStringLiteral("lumra"), QStringLiteral("Lumra"), 12, 102};
+
+    NotificationCenter::defaultCenter().post(Notifications::activatePreviousAppForPaste);
+    EXPECT_TRUE(workspace.activations().isEmpty());
+
+    workspace.setFrontmost(browser);
+    workspace.setFrontmost(lumra);
+    EXPECT_EQ(delegate->lastActiveOtherApp(), browser);
+    workspace.setFrontmost(unnamed);
+    EXPECT_EQ(delegate->lastActiveOtherApp(), unnamed);
+
+    workspace.setFrontmost(lumra);
+    NotificationCenter::defaultCenter().post(Notifications::activatePreviousAppForPaste);
+    ASSERT_EQ(workspace.activations().size(), 1);
+    EXPECT_EQ(workspace.activations().first(), unnamed);
+}
+
+TEST_F(AppDelegateTest, ALaterStartOpensThePopupOfTheRunningOne)
+{
+    launch();
+    SingleInstance primary(dataDir.runtimeDir());
+    auto first = primary.claim();
+    ASSERT_TRUE(first.ok()) << first.error().toStdString();
+    ASSERT_EQ(first.value(), SingleInstance::Role::primary);
+    delegate->acceptHandOvers(primary);
+
+    SingleInstance second(dataDir.runtimeDir());
+    auto role = second.claim();
+    ASSERT_TRUE(role.ok()) << role.error().toStdString();
+    EXPECT_EQ(role.value(), SingleInstance::Role::handedOver);
+    ASSERT_TRUE(QTest::qWaitFor([] { return PopupPanel::findOpen() != nullptr; }));
+
+    // Another start while the popup is open leaves it open.
+    PopupPanel* panel = PopupPanel::findOpen();
+    delegate->openPopup();
+    EXPECT_EQ(PopupPanel::findOpen(), panel);
+}
+
+TEST_F(AppDelegateTest, EitherRoadClosesThePopupTheOtherOpened)
+{
+    launch();
+    delegate->togglePanel();
+    PopupPanel* panel = delegate->panel();
+    ASSERT_NE(panel, nullptr);
+    delegate->hotKeyManager().togglePopup();
+    EXPECT_EQ(PopupPanel::findOpen(), nullptr);
+    EXPECT_EQ(delegate->panel(), nullptr);
+
+    delegate->hotKeyManager().togglePopup();
+    ASSERT_NE(PopupPanel::findOpen(), nullptr);
+    delegate->togglePanel();
+    EXPECT_EQ(PopupPanel::findOpen(), nullptr);
+}
+
+TEST_F(AppDelegateTest, ThePopupFollowsKeepWindowOpenAndWindowButtons)
+{
+    launch();
+    delegate->togglePanel();
+    PopupPanel* panel = delegate->panel();
+    ASSERT_NE(panel, nullptr);
+    EXPECT_FALSE(panel->keepWindowOpen());
+    delegate->toggleKeepWindowOpen();
+    EXPECT_TRUE(delegate->clipboardManager().keepWindowOpen());
+    EXPECT_TRUE(panel->keepWindowOpen());
+    delegate->clipboardManager().setShowTrafficLights(false);
+    EXPECT_FALSE(panel->showsWindowButtons());
+}
+
+TEST_F(AppDelegateTest, StartingDiagnosticsQuitsOnlyOnceTheNewLumraRuns)
+{
+    launch();
+    prompts.answerNext(1); // Cancel
+    delegate->startDiagnostics();
+    EXPECT_FALSE(defaults->boolean(QStringLiteral("diagnosticsEnabled")));
+    EXPECT_TRUE(events.filter(QStringLiteral("quit")).isEmpty());
+
+    newInstanceStarts = false;
+    prompts.answerNext(0);
+    delegate->startDiagnostics();
+    EXPECT_TRUE(defaults->boolean(QStringLiteral("diagnosticsEnabled")));
+    EXPECT_TRUE(events.filter(QStringLiteral("quit")).isEmpty());
+    EXPECT_EQ(prompts.shown.last().title, QStringLiteral("Lumra Could Not Restart"));
+    EXPECT_FALSE(defaults->hasUnsavedChanges()) << "the new process must find the setting on disk";
+
+    newInstanceStarts = true;
+    prompts.answerNext(0);
+    delegate->startDiagnostics();
+    EXPECT_EQ(events.mid(events.size() - 2), (QStringList{"start new instance", "quit"}));
+}
+
+TEST_F(AppDelegateTest, CopyingDiagnosticsGoesThroughLumrasOwnClipboardWrite)
+{
+    launch();
+    delegate->copyDiagnostics();
+    EXPECT_EQ(prompts.shown.last().title, QStringLiteral("No Diagnostics Available"));
+    EXPECT_TRUE(pasteboard.writes().isEmpty());
+
+    writeLog("[2026-03-01T09:00:00.000Z] [INFO] [Capture] something\n");
+    pasteboard.setWriteError(QStringLiteral("the clipboard refused"));
+    delegate->copyDiagnostics();
+    EXPECT_EQ(prompts.shown.last().title, QStringLiteral("Could Not Copy Diagnostics"));
+
+    pasteboard.setWriteError(QString());
+    delegate->copyDiagnostics();
+    EXPECT_EQ(prompts.shown.last().title, QStringLiteral("Diagnostics Copied"));
+    EXPECT_TRUE(lastWrittenText().contains(QStringLiteral("[Capture] something")));
+    EXPECT_TRUE(pasteboard.isOwnedByUs());
+}
+
+TEST_F(AppDelegateTest, StoppingDiagnosticsLogsTheStopAndKeepsTheLog)
+{
+    defaults->set(QStringLiteral("diagnosticsEnabled"), true);
+    launch();
+    delegate->stopDiagnostics();
+    EXPECT_FALSE(diagnostics.isEnabled());
+    EXPECT_FALSE(defaults->boolean(QStringLiteral("diagnosticsEnabled")));
+    diagnostics.info(QStringLiteral("Test"), QStringLiteral("not written"));
+    const QString log = logText();
+    EXPECT_TRUE(log.trimmed().endsWith(QStringLiteral("Diagnostics stopped by user")));
+}
+
+TEST_F(AppDelegateTest, TheReminderCountsOnlyItemsOutsideTheBin)
+{
+    launch();
+    delegate->clipboardManager().setClipboardItems({textItem("a"), textItem("b"), textItem("c", std::nullopt, true)});
+    NotificationCenter::defaultCenter().post(Notifications::showCopyReminder);
+    ReminderPopover* first = delegate->reminderPopover();
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->messageText(), QStringLiteral("You have 2 clips saved! Tap to Browse."));
+
+    NotificationCenter::defaultCenter().post(Notifications::showCopyReminder);
+    EXPECT_NE(delegate->reminderPopover(), first);
+    emit delegate->reminderPopover()->tapped();
+    EXPECT_NE(PopupPanel::findOpen(), nullptr);
+}
+
+} // namespace
+} // namespace lumra
