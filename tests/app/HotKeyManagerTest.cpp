@@ -2,6 +2,8 @@
 #include "app/PopupPanel.h"
 #include "model/NotificationCenter.h"
 #include "platform/keys/KeyCodes.h"
+#include "model/store/ItemRows.h"
+#include "model/store/PersistenceController.h"
 
 #include "ShellTestSupport.h"
 
@@ -225,6 +227,24 @@ TEST_F(HotKeyManagerTest, ItemKeysNeverTakeTheQuickPasteIds)
     ASSERT_TRUE(press(last.keyCode, last.modifiers));
     clock().advance(HotKeyManager::pasteDelay);
     EXPECT_EQ(lastWrittenText(), last.displayString());
+}
+
+TEST_F(HotKeyManagerTest, EditsOfTheStoredHistoryMoveTheKeys)
+{
+    manager->setRecycleBinEnabled(true);
+    const ClipboardItem item = textItem("stored");
+    auto row = manager->persistence()->viewContext().insert(store::EntityKind::item);
+    populateManagedItem(*row, item);
+    ASSERT_TRUE(manager->persistence()->save().ok());
+    manager->loadItems();
+    hotKeys();
+
+    ASSERT_TRUE(manager->setItemShortcut(item.id, ItemShortcut{keyA, ctrlAlt}).ok());
+    EXPECT_TRUE(idOf(keyA, ctrlAlt));
+    ASSERT_TRUE(manager->deleteItem(manager->clipboardItems().first()).ok());
+    EXPECT_FALSE(idOf(keyA, ctrlAlt));
+    ASSERT_TRUE(manager->restoreItem(item.id).ok());
+    EXPECT_TRUE(idOf(keyA, ctrlAlt));
 }
 
 TEST_F(HotKeyManagerTest, MainShortcutChangesAreStoredMaskedAndApplied)
