@@ -1,0 +1,212 @@
+// The road a person takes: Lumra runs as its own process, another program copies, the global
+// shortcut opens the popup, typing narrows it, Return pastes into the window the user came from.
+#include "TempDataDir.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QGuiApplication>
+#include <QImage>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QProcess>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
+
+#include <sqlite3.h>
+
+namespace {
+
+constexpr int startTimeoutMs = 20000;
+
+QString runText(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(10000))
+        return {};
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+void xdotool(const QStringList& arguments) { runText(QStringLiteral("xdotool"), arguments); }
+
+// The texts Lumra stored, newest first, read from its store files the way any SQLite client would.
+QStringList storedTexts(const QString& supportFolder)
+{
+    QStringList texts;
+    for (const char* name : {"Lumra.sqlite", "LumraLocal.sqlite"}) {
+        const QByteArray path = QFile::encodeName(supportFolder + QLatin1Char('/') + QLatin1String(name));
+        if (!QFile::exists(QString::fromLocal8Bit(path)))
+            continue;
+        sqlite3* db = nullptr;
+        if (sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+            sqlite3_busy_timeout(db, 2000);
+            sqlite3_stmt* statement = nullptr;
+            if (sqlite3_prepare_v2(db, "SELECT textContent FROM CDClipboardItem ORDER BY dateAdded DESC", -1,
+                                   &statement, nullptr) == SQLITE_OK) {
+                while (sqlite3_step(statement) == SQLITE_ROW) {
+                    if (const auto* text = sqlite3_column_text(statement, 0))
+                        texts << QString::fromUtf8(reinterpret_cast<const char*>(text));
+                }
+            }
+            sqlite3_finalize(statement);
+        }
+        sqlite3_close(db);
+    }
+    return texts;
+}
+
+class ShellRoadX11Test : public lumra::test::DataDirTest {
+protected:
+    static void SetUpTestSuite()
+    {
+        // Focus and activation are the window manager's business; run one as a desktop would.
+        if (!QStandardPaths::findExecutable(QStringLiteral("openbox")).isEmpty()) {
+            s_windowManager = new QProcess;
+            s_windowManager->start(QStringLiteral("openbox"), {});
+            s_windowManager->waitForStarted();
+            QTest::qWaitFor([] { return !runText(QStringLiteral("xprop"), {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("not found"); }, 5000);
+        }
+    }
+    static void TearDownTestSuite()
+    {
+        if (s_windowManager) {
+            s_windowManager->terminate();
+            s_windowManager->waitForFinished(5000);
+            delete s_windowManager;
+            s_windowManager = nullptr;
+        }
+    }
+
+    void SetUp() override
+    {
+        m_app = qEnvironmentVariable("LUMRA_APP");
+        if (m_app.isEmpty() || !QFile::exists(m_app))
+            GTEST_SKIP() << "LUMRA_APP does not name the lumra program";
+        for (const char* tool : {"xclip", "xdotool"}) {
+            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+                GTEST_SKIP() << tool << " is not installed";
+        }
+    }
+
+    void TearDown() override
+    {
+        if (m_lumra.state() != QProcess::NotRunning) {
+            m_lumra.terminate();
+            if (!m_lumra.waitForFinished(5000))
+                m_lumra.kill();
+        }
+    }
+
+    void startLumra()
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+        m_lumra.setProcessEnvironment(environment);
+        m_lumra.setProcessChannelMode(QProcess::MergedChannels);
+        m_lumra.start(m_app, {});
+        ASSERT_TRUE(m_lumra.waitForStarted());
+        ASSERT_TRUE(waitForOutput(QStringLiteral("Lumra started"))) << output().toStdString();
+    }
+
+    bool waitForOutput(const QString& text)
+    {
+        return QTest::qWaitFor([&] {
+            m_output += QString::fromUtf8(m_lumra.readAll());
+            return m_output.contains(text) || m_lumra.state() == QProcess::NotRunning;
+        }, startTimeoutMs) && m_output.contains(text);
+    }
+
+    QString output()
+    {
+        m_output += QString::fromUtf8(m_lumra.readAll());
+        return m_output;
+    }
+
+    void copy(const QByteArray& text)
+    {
+        QProcess xclip;
+        xclip.start(QStringLiteral("xclip"), {"-selection", "clipboard", "-i"});
+        ASSERT_TRUE(xclip.waitForStarted());
+        xclip.write(text);
+        xclip.closeWriteChannel();
+        ASSERT_TRUE(xclip.waitForFinished());
+    }
+
+    static QString activeWindowName() { return runText(QStringLiteral("xdotool"), {"getactivewindow", "getwindowname"}); }
+
+    static QImage screen() { return QGuiApplication::primaryScreen()->grabWindow(0).toImage(); }
+
+    static void saveScreenshot(const QString& name)
+    {
+        const QString folder = qEnvironmentVariable("LUMRA_BUILD_DIR", QDir::currentPath()) + QStringLiteral("/artifacts");
+        QDir().mkpath(folder);
+        screen().save(folder + QLatin1Char('/') + name);
+    }
+
+    static inline QProcess* s_windowManager = nullptr;
+    QString m_app;
+    QProcess m_lumra;
+    QString m_output;
+};
+
+TEST_F(ShellRoadX11Test, TheShortcutOpensThePopupAndReturnPastesTheChosenText)
+{
+    startLumra();
+    copy("beta from the test");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return storedTexts(dataDir.supportFolder()).size() == 1; }, startTimeoutMs));
+    copy("alpha from the test");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return storedTexts(dataDir.supportFolder()).size() == 2; }, startTimeoutMs))
+        << storedTexts(dataDir.supportFolder()).join(" | ").toStdString();
+
+    // The window the user is typing in.
+    QLineEdit field;
+    field.setWindowTitle(QStringLiteral("Lumra test field"));
+    field.resize(400, 40);
+    field.show();
+    field.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&field, startTimeoutMs));
+    ASSERT_TRUE(QTest::qWaitFor([] { return activeWindowName() == QStringLiteral("Lumra test field"); }, startTimeoutMs));
+
+    xdotool({"key", "--clearmodifiers", "ctrl+alt+v"});
+    ASSERT_TRUE(QTest::qWaitFor([] { return activeWindowName() == QStringLiteral("Lumra"); }, startTimeoutMs))
+        << "the popup did not take the focus; Lumra said:\n" << output().toStdString();
+    EXPECT_FALSE(field.isActiveWindow());
+
+    // "bet" leaves only the older of the two copies; Down chooses it.
+    const QImage before = screen();
+    xdotool({"type", "--delay", "30", "bet"});
+    QTest::qWaitFor([&] { return screen() != before; }, startTimeoutMs);
+    saveScreenshot(QStringLiteral("popup.png"));
+    xdotool({"key", "Down", "Return"});
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !field.text().isEmpty(); }, startTimeoutMs))
+        << "nothing arrived in the test field; Lumra said:\n" << output().toStdString();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(field.text(), QStringLiteral("beta from the test"));
+    EXPECT_TRUE(field.isActiveWindow());
+}
+
+TEST_F(ShellRoadX11Test, AShortcutHeldByAnotherProgramIsReported)
+{
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr);
+    const Window root = DefaultRootWindow(display);
+    const int keycode = XKeysymToKeycode(display, XK_v);
+    XGrabKey(display, keycode, ControlMask | Mod1Mask, root, True, GrabModeAsync, GrabModeAsync);
+    XSync(display, False);
+
+    startLumra();
+    EXPECT_TRUE(waitForOutput(QStringLiteral("Could not register global shortcut Ctrl+Alt+V"))) << output().toStdString();
+    EXPECT_EQ(m_lumra.state(), QProcess::Running) << "Lumra keeps running without its shortcut";
+
+    XUngrabKey(display, keycode, ControlMask | Mod1Mask, root);
+    XCloseDisplay(display);
+}
+
+} // namespace
