@@ -7,7 +7,11 @@
 #include <QLoggingCategory>
 #include <QThread>
 
+#include <QSocketNotifier>
+
 #include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
 
 Q_LOGGING_CATEGORY(lcApp, "lumra.app")
 
@@ -17,6 +21,9 @@ Q_LOGGING_CATEGORY(lcApp, "lumra.app")
 #ifndef LUMRA_BUILD_NUMBER
 #define LUMRA_BUILD_NUMBER "1"
 #endif
+
+// Qt's D-Bus thread keeps libdbus's read buffer until exit; not a leak of ours (sanitizer builds).
+extern "C" const char* __lsan_default_suppressions() { return "leak:libdbus-1.so\n"; }
 
 namespace {
 
@@ -32,6 +39,34 @@ void waitForPredecessor()
     QDeadlineTimer deadline(10'000);
     while (::kill(pid_t(pid), 0) == 0 && !deadline.hasExpired())
         QThread::msleep(50);
+}
+
+int g_signalSockets[2] = {-1, -1};
+
+void forwardSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(g_signalSockets[1], &byte, 1);
+}
+
+// A logout or Ctrl+C ends Lumra through its own quit, so settings changed a moment ago reach the disk.
+void quitOnTermination(lumra::AppDelegate& delegate)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalSockets) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(g_signalSockets[0], QSocketNotifier::Read, &delegate);
+    QObject::connect(notifier, &QSocketNotifier::activated, &delegate, [&delegate] {
+        char byte = 0;
+        [[maybe_unused]] const ssize_t read = ::read(g_signalSockets[0], &byte, 1);
+        delegate.quit();
+    });
+    struct sigaction action {};
+    action.sa_handler = forwardSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGHUP, &action, nullptr);
 }
 
 } // namespace
@@ -67,6 +102,7 @@ int main(int argc, char** argv)
     delegate.applicationWillFinishLaunching();
     delegate.applicationDidFinishLaunching();
     delegate.acceptHandOvers(instance);
+    quitOnTermination(delegate);
 
     qCInfo(lcApp) << "Lumra started; history in" << lumra::Folders::supportFolder();
     return app.exec();
