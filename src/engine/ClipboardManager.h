@@ -353,6 +353,7 @@ private:
 
     QList<QDateTime> m_recentCopyTimestamps;
     bool m_reminderShownForCurrentBurst = false;
+    bool m_reminderHeldBySnooze = false;
     quint64 m_reminderSerial = 0;
     QTimeZone m_reminderTimeZone = QTimeZone::systemTimeZone();
 

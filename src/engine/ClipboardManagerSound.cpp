@@ -37,6 +37,11 @@ void ClipboardManager::countCopyForReminder()
         return;
     if (const QDateTime snoozedUntil = reminderSnoozedUntil(); snoozedUntil.isValid() && now < snoozedUntil)
         return;
+    if (m_reminderHeldBySnooze) {
+        // The snooze is over; its hold must not silence the reminder until the next paste.
+        m_reminderHeldBySnooze = false;
+        m_reminderShownForCurrentBurst = false;
+    }
     m_recentCopyTimestamps.append(now);
     const QDateTime windowStart = now.addMSecs(-reminderWindowMs);
     m_recentCopyTimestamps.removeIf([&](const QDateTime& copied) { return copied < windowStart; });
@@ -46,6 +51,7 @@ void ClipboardManager::countCopyForReminder()
         return;
 
     m_reminderShownForCurrentBurst = true;
+    m_reminderHeldBySnooze = false;
     m_recentCopyTimestamps.clear();
     NotificationCenter::defaultCenter().post(Notifications::showCopyReminder);
     // Only the latest reminder's hold may end the burst; an older one would cut a newer hold short.
@@ -64,12 +70,14 @@ void ClipboardManager::snoozeReminder()
     const QDateTime until = today.addDays(1).startOfDay(m_reminderTimeZone);
     m_defaults.set(reminderSnoozedUntilKey, until);
     m_reminderShownForCurrentBurst = true;
+    m_reminderHeldBySnooze = true;
     m_recentCopyTimestamps.clear();
 }
 
 void ClipboardManager::endReminderBurst()
 {
     m_reminderShownForCurrentBurst = false;
+    m_reminderHeldBySnooze = false;
     m_recentCopyTimestamps.clear();
     ++m_reminderSerial;
 }
