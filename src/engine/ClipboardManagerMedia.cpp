@@ -74,7 +74,9 @@ QList<std::optional<FileState>> checkFiles(const QStringList& paths, std::chrono
     return batch->results;
 }
 
-std::optional<QStringList> stringArray(const sql::Value& value)
+// A JSON array stored as text whose entries all pass `read`; none when anything does not.
+template <typename T, typename Read>
+std::optional<QList<T>> jsonArray(const sql::Value& value, Read read)
 {
     const auto text = store::stringFrom(value);
     if (!text)
@@ -82,30 +84,24 @@ std::optional<QStringList> stringArray(const sql::Value& value)
     const QJsonDocument document = QJsonDocument::fromJson(text->toUtf8());
     if (!document.isArray())
         return std::nullopt;
-    QStringList strings;
+    QList<T> entries;
     for (const QJsonValue& entry : document.array()) {
-        if (!entry.isString())
+        const std::optional<T> item = read(entry);
+        if (!item)
             return std::nullopt;
-        strings.append(entry.toString());
+        entries.append(*item);
     }
-    return strings;
+    return entries;
+}
+
+std::optional<QStringList> stringArray(const sql::Value& value)
+{
+    return jsonArray<QString>(value, [](const QJsonValue& v) { return v.isString() ? std::optional(v.toString()) : std::nullopt; });
 }
 
 std::optional<QList<bool>> boolArray(const sql::Value& value)
 {
-    const auto text = store::stringFrom(value);
-    if (!text)
-        return std::nullopt;
-    const QJsonDocument document = QJsonDocument::fromJson(text->toUtf8());
-    if (!document.isArray())
-        return std::nullopt;
-    QList<bool> flags;
-    for (const QJsonValue& entry : document.array()) {
-        if (!entry.isBool())
-            return std::nullopt;
-        flags.append(entry.toBool());
-    }
-    return flags;
+    return jsonArray<bool>(value, [](const QJsonValue& v) { return v.isBool() ? std::optional(v.toBool()) : std::nullopt; });
 }
 
 QString jsonText(const QJsonArray& array) { return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact)); }

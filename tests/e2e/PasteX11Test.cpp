@@ -1,13 +1,8 @@
-#include "engine/ClipboardManager.h"
-#include "model/store/ItemRows.h"
-#include "model/store/PersistenceController.h"
-#include "model/store/StoreSchema.h"
-#include "platform/cloud/CloudKeyValueStore.h"
+#include "engine/paste/PasteTestSupport.h"
 #include "platform/image/ImageDecoding.h"
 #include "platform/keys/X11KeyInjector.h"
 #include "platform/pasteboard/X11Pasteboard.h"
 
-#include "TempDataDir.h"
 #include "platform/keys/EventWait.h"
 
 #include <gtest/gtest.h>
@@ -47,17 +42,10 @@ protected:
         pasteboard = X11Pasteboard::create();
         ASSERT_NE(pasteboard, nullptr);
         ASSERT_TRUE(keys.canPost());
-        defaults = std::make_unique<UserDefaults>(dataDir.configHome() + "/settings.json", &clock);
-        ClipboardManager::registerDefaultSettings(*defaults);
-        defaults->set("iCloudSyncEnabled", false);
         ClipboardManagerServices services;
-        services.defaults = defaults.get();
-        services.cloudKeyValueStore = &kv;
-        services.clock = &clock;
-        services.storeFolder = dataDir.supportFolder();
         services.pasteboard = pasteboard.get();
         services.keyInjector = &keys;
-        manager = std::make_unique<ClipboardManager>(services);
+        manager = test::makeEngine(dataDir, clock, kv, defaults, services);
     }
 
     void TearDown() override
@@ -70,16 +58,12 @@ protected:
         }
     }
 
-    ClipboardItem addItem(ClipboardItem item, const QByteArray& imageData = {})
+    ClipboardItem addItem(const ClipboardItem& item, const QByteArray& imageData = {})
     {
-        item.id = QUuid::createUuid();
-        item.dateAdded = clock.now();
-        auto row = manager->persistence()->viewContext().insert(store::EntityKind::item);
-        populateManagedItem(*row, item);
-        if (!imageData.isEmpty())
-            row->set(store::ItemAttr::imageData, imageData);
-        EXPECT_TRUE(manager->persistence()->save().ok());
-        return item;
+        return test::insertItem(*manager, item, [&](store::ManagedObject& row) {
+            if (!imageData.isEmpty())
+                row.set(store::ItemAttr::imageData, imageData);
+        });
     }
 
     // The paste target runs as its own process (this program, in target mode): an application

@@ -18,6 +18,35 @@
 
 namespace lumra::test {
 
+// A whole engine over the store folder of `dir`; `services` brings the desktop doubles or backends.
+inline std::unique_ptr<ClipboardManager> makeEngine(const TempDataDir& dir, ManualClock& clock, CloudKeyValueStore& kv,
+                                                    std::unique_ptr<UserDefaults>& defaults, ClipboardManagerServices services)
+{
+    defaults = std::make_unique<UserDefaults>(dir.configHome() + "/settings.json", &clock);
+    ClipboardManager::registerDefaultSettings(*defaults);
+    defaults->set("iCloudSyncEnabled", false);
+    services.defaults = defaults.get();
+    services.cloudKeyValueStore = &kv;
+    services.clock = &clock;
+    services.storeFolder = dir.supportFolder();
+    return std::make_unique<ClipboardManager>(services);
+}
+
+// Stores `item` under a fresh id (a day old unless dated), with `extra` filling what values do not carry.
+inline ClipboardItem insertItem(ClipboardManager& manager, ClipboardItem item, const std::function<void(store::ManagedObject&)>& extra = {})
+{
+    item.id = QUuid::createUuid();
+    if (!item.dateAdded.isValid())
+        item.dateAdded = manager.clock().now().addDays(-1);
+    auto row = manager.persistence()->viewContext().insert(store::EntityKind::item);
+    populateManagedItem(*row, item);
+    if (extra)
+        extra(*row);
+    EXPECT_TRUE(manager.persistence()->save().ok());
+    manager.loadItems();
+    return item;
+}
+
 // A whole engine over a temporary store, with the clipboard, keys and sound replaced by doubles.
 class PasteTest : public DataDirTest {
 protected:
@@ -31,32 +60,16 @@ protected:
 
     std::unique_ptr<ClipboardManager> makeManager()
     {
-        defaults = std::make_unique<UserDefaults>(dataDir.configHome() + "/settings.json", &clock);
-        ClipboardManager::registerDefaultSettings(*defaults);
-        defaults->set("iCloudSyncEnabled", false);
         ClipboardManagerServices services;
-        services.defaults = defaults.get();
-        services.cloudKeyValueStore = &kv;
-        services.clock = &clock;
-        services.storeFolder = dataDir.supportFolder();
         services.pasteboard = &pasteboard;
         services.keyInjector = &keys;
         services.soundPlayer = &sounds;
-        return std::make_unique<ClipboardManager>(services);
+        return makeEngine(dataDir, clock, kv, defaults, services);
     }
 
-    ClipboardItem addItem(ClipboardItem item, const std::function<void(store::ManagedObject&)>& extra = {})
+    ClipboardItem addItem(const ClipboardItem& item, const std::function<void(store::ManagedObject&)>& extra = {})
     {
-        item.id = QUuid::createUuid();
-        if (!item.dateAdded.isValid())
-            item.dateAdded = clock.now().addDays(-1);
-        auto row = manager->persistence()->viewContext().insert(store::EntityKind::item);
-        populateManagedItem(*row, item);
-        if (extra)
-            extra(*row);
-        EXPECT_TRUE(manager->persistence()->save().ok());
-        manager->loadItems();
-        return item;
+        return insertItem(*manager, item, extra);
     }
 
     ClipboardItem addText(const QString& text, std::optional<QByteArray> rtf = std::nullopt)
