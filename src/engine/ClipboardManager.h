@@ -8,16 +8,24 @@
 #include "platform/cloud/CloudKeyValueStore.h"
 #include "platform/core/Clock.h"
 #include "platform/defaults/UserDefaults.h"
+#include "platform/image/Thumbnails.h"
+#include "platform/pasteboard/Pasteboard.h"
 
+#include <QFuture>
+#include <QHash>
+#include <QImage>
 #include <QList>
 #include <QObject>
 #include <QSet>
+#include <QSize>
+#include <QTimeZone>
 #include <QPair>
 #include <QString>
 #include <QVariant>
 
 #include <array>
 #include <functional>
+#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -36,6 +44,7 @@ class Workspace;
 namespace store {
 class ManagedObject;
 class Predicate;
+class ManagedObjectContext;
 using ManagedObjectPtr = std::shared_ptr<ManagedObject>;
 } // namespace store
 
@@ -219,7 +228,7 @@ public:
 
 protected:
     // The paste code drops the item's thumbnails here when its row is deleted for good.
-    virtual void evictItemCaches(const QUuid& itemId) { Q_UNUSED(itemId); }
+    virtual void evictItemCaches(const QUuid& itemId); // ClipboardManagerMedia.cpp
     // The category filter lets go of a deleted category here.
     virtual void didDeleteCategory(const QUuid& categoryId) { Q_UNUSED(categoryId); }
     // Where auto-clean runs; tests run it when they choose.
@@ -231,9 +240,83 @@ public:
 
     // ===================================================================== Paste (ClipboardManagerPaste.cpp)
 
+    // The clipboard's change count after Lumra's last write (or the last one the poll saw), so
+    // the poll does not capture Lumra's own writes.
+    qint64 lastChangeCount() const { return m_lastChangeCount; }
+    void setLastChangeCount(qint64 changeCount) { m_lastChangeCount = changeCount; }
+    // Time of the last write to the clipboard; invalid before the first.
+    QDateTime lastPasteDate() const { return m_lastPasteDate; }
+
+    // Writes one item to the clipboard and does the paste bookkeeping (marks it pasted, moves it to
+    // the top when asked, counts the paste). `plainText` leaves out rich text; `newline` appends a
+    // line break (and a paragraph to the rich text). False, with the clipboard and history
+    // untouched, when there is nothing to write or the write fails.
+    bool copyToPasteboard(const ClipboardItem& item, bool moveToTop, bool plainText = false, bool newline = false);
+    // Writes one plain text (several items combined) and marks every item in `itemIds` pasted.
+    bool copyText(const QString& text, const QList<QUuid>& itemIds);
+    // Bookkeeping only: marks the items pasted and moves them to the top; no count, no clipboard.
+    void markPasted(const QList<ClipboardItem>& items);
+    // Bookkeeping and count for an item pasted another way (dragged out); nothing when its row is gone.
+    void markPastedAndCount(const ClipboardItem& item);
+    // Counts one paste under "totalSuccessfulPastes"; every 25th stores "pendingCelebrationMessage".
+    void recordSuccessfulPaste();
+    // "4 Mins", "1 Hr", "0 Secs", "2 Days".
+    static QString formatTimeSaved(qint64 seconds);
+
+    // Ctrl+V to the focused window. A failure is returned, logged and signalled by pasteFailed().
+    Status simulatePaste();
+    // Pastes the selection: combined into one text when the combine mode allows, else one item
+    // after another on the clock.
+    void pasteItems(const QList<ClipboardItem>& items);
+    // One step of a sequential paste: write the item, then Ctrl+V 0.1 s later.
+    void copyAndPaste(const ClipboardItem& item, bool newline);
+
     // ===================================================================== Media and file access (ClipboardManagerMedia.cpp)
 
+    // The stored bytes and decoded picture of an image item; none for other kinds or a missing row.
+    std::optional<QByteArray> imageData(const ClipboardItem& item);
+    std::optional<QImage> image(const ClipboardItem& item);
+    // The cached thumbnail; on a miss none is returned, one is made off the main thread and
+    // thumbnailReady(id) follows. A cached thumbnail is returned whatever length is asked now.
+    std::optional<QImage> thumbnail(const ClipboardItem& item, double requestedLength);
+    // Pixel size as stored (orientation not applied); cached.
+    std::optional<QSize> imageDimensions(const ClipboardItem& item);
+
+    // The item's files whose bookmarks resolve, in bookmark order.
+    QList<FileBookmarkAccessPtr> fileURLs(const ClipboardItem& item);
+    // For each of the item's files by index: its resolved access, else null (the caller may use
+    // the stored URL of that index).
+    QList<FileBookmarkAccessPtr> fileAccessByIndex(const ClipboardItem& item, QStringList* storedUrls = nullptr);
+    // Holds the accesses open for `hold`, then lets them go.
+    void keepFileAccess(const QList<FileBookmarkAccessPtr>& accesses, std::chrono::milliseconds hold);
+    void dropExpiredFileAccess();
+    int pendingFileAccessCount() const { return int(m_pendingFileAccess.size()); }
+
+    // A file bookmark as stored in fileBookmarksJSON (the Base64 of the file URL), and back.
+    static QString fileBookmarkString(const QUrl& fileUrl);
+    static std::optional<QUrl> fileUrlFromBookmark(const QString& bookmark);
+    // Brings stored paths and directory flags of file rows up to date from their bookmarks, in
+    // `context`, and saves once when something changed. Each file check is bounded by `fileCheckBound`
+    // (a file on a hung mount counts as unresolved). True when rows were changed and saved.
+    static Result<bool> refreshFileBookmarkRows(store::ManagedObjectContext& context,
+                                                std::chrono::milliseconds fileCheckBound);
+
+    static const QSet<QString>& imageFileExtensions();
+
     // ===================================================================== Sound and reminder (ClipboardManagerSound.cpp)
+
+    // Plays the chosen copy sound (a stored one or the user's file); nothing for "none".
+    void playCopySoundNow();
+    // Counts a copy for the reminder; posts "showCopyReminder" when the user copies often
+    // without pasting from the history.
+    void countCopyForReminder();
+    // Silences the reminder until the start of the next local day.
+    void snoozeReminder();
+    QDateTime reminderSnoozedUntil() const;
+    bool reminderShownForCurrentBurst() const { return m_reminderShownForCurrentBurst; }
+    const QList<QDateTime>& recentCopyTimestamps() const { return m_recentCopyTimestamps; }
+    // The zone whose midnight ends a snooze; the system's unless set.
+    void setReminderTimeZone(const QTimeZone& zone) { m_reminderTimeZone = zone; }
 
 signals:
     void settingChanged(lumra::Setting setting, const QString& key);
@@ -245,6 +328,12 @@ signals:
     // Editing and housekeeping: rows that may carry a per-item shortcut were added, changed, trashed
     // or removed; also posted as Notifications::itemShortcutsChanged.
     void itemShortcutsChanged();
+    // Paste: the synthetic Ctrl+V could not be sent.
+    void pasteFailed(const QString& message);
+    // Media: a thumbnail asked for by thumbnail() is in the cache.
+    void thumbnailReady(const QUuid& id);
+    // Media: a background refresh of file paths finished (`changed`: rows were updated).
+    void fileBookmarksRefreshed(bool changed);
 
 protected:
     // ===================================================================== Setting side effects
@@ -253,7 +342,7 @@ protected:
     virtual void applyRetention();      // ClipboardManagerHousekeeping.cpp
     virtual void purgeExpiredTrash();   // ClipboardManagerHousekeeping.cpp
     virtual void startAutoCleanTimer(); // ClipboardManagerLifecycle.cpp
-    virtual void clearThumbnailCache() { }
+    virtual void clearThumbnailCache(); // ClipboardManagerMedia.cpp
     virtual void updateFilteredItems(); // ClipboardManagerFilters.cpp
     virtual void runAutoClean();        // ClipboardManagerHousekeeping.cpp
 
@@ -304,10 +393,52 @@ private:
     void installObservers();            // ClipboardManagerLifecycle.cpp
 
     // ===================================================================== Paste internals
+    // The representations to write for an item; empty when there is nothing to write.
+    QList<PasteboardRepresentation> pasteRepresentations(const ClipboardItem& item, bool plainText, bool newline,
+                                                         QList<FileBookmarkAccessPtr>* accesses);
+    QList<PasteboardRepresentation> textRepresentations(const ClipboardItem& item, bool plainText, bool newline) const;
+    QList<PasteboardRepresentation> imageRepresentations(const ClipboardItem& item);
+    QList<PasteboardRepresentation> fileRepresentations(const ClipboardItem& item, QList<FileBookmarkAccessPtr>* accesses);
+    std::optional<qint64> writePasteboard(const QList<PasteboardRepresentation>& representations);
+    // Sets lastPastedDate (and dateAdded when `moveToTop`) on the row; false when it is gone.
+    bool stampPasted(const QUuid& id, bool moveToTop);
+    void saveAndReload();
+    QString pasteFolder();
+
+    qint64 m_lastChangeCount = 0;
+    QDateTime m_lastPasteDate;
+    bool m_pasteFolderEmptied = false;
 
     // ===================================================================== Media internals
+    void storeThumbnail(const QUuid& id, quint64 generation, const Result<image::Thumbnail>& made);
+    void finishBookmarkRefresh(const Result<bool>& outcome);
+
+    struct PendingFileAccess {
+        FileBookmarkAccessPtr token;
+        QDateTime expires;
+    };
+    image::ThumbnailCache m_thumbnailCache;
+    QHash<QUuid, QSize> m_imageDimensionsCache;
+    QSet<QUuid> m_thumbnailsInFlight;
+    quint64 m_thumbnailGeneration = 0;
+    QList<PendingFileAccess> m_pendingFileAccess;
+    bool m_bookmarkRefreshAgain = false;
+    // Waits for a running refresh on destruction: its context must not outlive the store.
+    struct BackgroundWork {
+        QFuture<void> future;
+        ~BackgroundWork() { future.waitForFinished(); }
+        bool isRunning() const { return future.isRunning(); }
+    } m_bookmarkRefresh;
 
     // ===================================================================== Sound internals
+    // A write to the clipboard ends the current burst of copies.
+    void endReminderBurst();
+
+    QList<QDateTime> m_recentCopyTimestamps;
+    bool m_reminderShownForCurrentBurst = false;
+    bool m_reminderHeldBySnooze = false;
+    quint64 m_reminderSerial = 0;
+    QTimeZone m_reminderTimeZone = QTimeZone::systemTimeZone();
 
     ClipboardManagerServices m_services;
     UserDefaults& m_defaults;

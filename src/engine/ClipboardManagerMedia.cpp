@@ -1,8 +1,375 @@
-// Placeholder bodies: item media and file access are being written.
 #include "engine/ClipboardManager.h"
+
+#include "model/store/PersistenceController.h"
+#include "model/store/StoreSchema.h"
+#include "platform/image/ImageDecoding.h"
+#include "platform/image/ImageFileExtensions.h"
+
+#include <QFileInfo>
+#include <QFutureWatcher>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLoggingCategory>
+#include <QThreadPool>
+#include <QtConcurrent>
+
+#include <condition_variable>
+#include <mutex>
+
+Q_LOGGING_CATEGORY(lcMedia, "lumra.media")
 
 namespace lumra {
 
-void ClipboardManager::refreshFileBookmarksInBackground() { }
+using namespace std::chrono_literals;
+
+namespace {
+
+using store::ItemAttr::fileBookmarksJSON;
+using store::ItemAttr::fileURLIsDirectoryJSON;
+using store::ItemAttr::fileURLStringsJSON;
+
+constexpr auto interactiveFileCheckBound = 500ms;
+constexpr auto backgroundFileCheckBound = 2s;
+
+struct FileState {
+    bool exists = false;
+    bool isDirectory = false;
+};
+
+// Looks the files up on threads of their own: a file on a hung network mount blocks one of those
+// threads, never the caller. The caller stops waiting once no check finished for `bound`; what is
+// unanswered by then counts as missing.
+QList<std::optional<FileState>> checkFiles(const QStringList& paths, std::chrono::milliseconds bound)
+{
+    struct Batch {
+        std::mutex mutex;
+        std::condition_variable progress;
+        QList<std::optional<FileState>> results;
+        qsizetype finished = 0;
+    };
+    static QThreadPool* pool = [] {
+        auto* threads = new QThreadPool; // never destroyed: a hung lookup must not hold up exit
+        threads->setMaxThreadCount(4);
+        return threads;
+    }();
+
+    auto batch = std::make_shared<Batch>();
+    batch->results.resize(paths.size());
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        pool->start([batch, i, path = paths[i]] {
+            const QFileInfo info(path);
+            const FileState state {info.exists(), info.isDir()};
+            std::lock_guard lock(batch->mutex);
+            batch->results[i] = state;
+            ++batch->finished;
+            batch->progress.notify_all();
+        });
+    }
+    std::unique_lock lock(batch->mutex);
+    qsizetype seen = -1;
+    while (batch->finished < paths.size() && batch->finished != seen) {
+        seen = batch->finished;
+        batch->progress.wait_for(lock, bound, [&] { return batch->finished != seen; });
+    }
+    return batch->results;
+}
+
+// A JSON array stored as text whose entries all pass `read`; none when anything does not.
+template <typename T, typename Read>
+std::optional<QList<T>> jsonArray(const sql::Value& value, Read read)
+{
+    const auto text = store::stringFrom(value);
+    if (!text)
+        return std::nullopt;
+    const QJsonDocument document = QJsonDocument::fromJson(text->toUtf8());
+    if (!document.isArray())
+        return std::nullopt;
+    QList<T> entries;
+    for (const QJsonValue& entry : document.array()) {
+        const std::optional<T> item = read(entry);
+        if (!item)
+            return std::nullopt;
+        entries.append(*item);
+    }
+    return entries;
+}
+
+std::optional<QStringList> stringArray(const sql::Value& value)
+{
+    return jsonArray<QString>(value, [](const QJsonValue& v) { return v.isString() ? std::optional(v.toString()) : std::nullopt; });
+}
+
+std::optional<QList<bool>> boolArray(const sql::Value& value)
+{
+    return jsonArray<bool>(value, [](const QJsonValue& v) { return v.isBool() ? std::optional(v.toBool()) : std::nullopt; });
+}
+
+QString jsonText(const QJsonArray& array) { return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact)); }
+
+QString urlString(const QUrl& url) { return QString::fromUtf8(url.toEncoded()); }
+
+} // namespace
+
+// ----------------------------------------------------------------------------------------------------- images
+
+std::optional<QByteArray> ClipboardManager::imageData(const ClipboardItem& item)
+{
+    if (item.contentType != ClipboardContentType::image)
+        return std::nullopt;
+    const store::ManagedObjectPtr row = fetchManagedItem(item.id);
+    return row ? row->bytes(store::ItemAttr::imageData) : std::nullopt;
+}
+
+std::optional<QImage> ClipboardManager::image(const ClipboardItem& item)
+{
+    const auto data = imageData(item);
+    if (!data)
+        return std::nullopt;
+    Result<QImage> decoded = image::decodeImage(*data);
+    return decoded ? std::optional(std::move(decoded).value()) : std::nullopt;
+}
+
+std::optional<QImage> ClipboardManager::thumbnail(const ClipboardItem& item, double requestedLength)
+{
+    if (item.contentType != ClipboardContentType::image)
+        return std::nullopt;
+    if (auto cached = m_thumbnailCache.object(item.id))
+        return cached;
+    if (m_thumbnailsInFlight.contains(item.id))
+        return std::nullopt;
+    const auto data = imageData(item);
+    if (!data)
+        return std::nullopt;
+
+    m_thumbnailsInFlight.insert(item.id);
+    auto made = std::make_shared<std::optional<Result<image::Thumbnail>>>();
+    auto* watcher = new QFutureWatcher<void>(this);
+    connect(watcher, &QFutureWatcher<void>::finished, this,
+            [this, watcher, made, id = item.id, generation = m_thumbnailGeneration] {
+                watcher->deleteLater();
+                storeThumbnail(id, generation, **made);
+            });
+    watcher->setFuture(QtConcurrent::run([made, data = *data, quality = thumbnailQuality(), requestedLength] {
+        *made = image::makeThumbnail(data, quality, requestedLength);
+    }));
+    return std::nullopt;
+}
+
+void ClipboardManager::storeThumbnail(const QUuid& id, quint64 generation, const Result<image::Thumbnail>& made)
+{
+    m_thumbnailsInFlight.remove(id);
+    if (!made) {
+        qCDebug(lcMedia).noquote() << "No thumbnail for" << id << made.error();
+        return;
+    }
+    if (!m_imageDimensionsCache.contains(id))
+        m_imageDimensionsCache.insert(id, made->pixelSize);
+    // Made at a quality that has since changed: the view asks again and gets a fresh one.
+    if (generation == m_thumbnailGeneration)
+        m_thumbnailCache.insert(id, made->image);
+    emit thumbnailReady(id);
+}
+
+void ClipboardManager::clearThumbnailCache()
+{
+    m_thumbnailCache.clear();
+    ++m_thumbnailGeneration;
+}
+
+void ClipboardManager::evictItemCaches(const QUuid& itemId)
+{
+    m_thumbnailCache.remove(itemId);
+    m_imageDimensionsCache.remove(itemId);
+}
+
+std::optional<QSize> ClipboardManager::imageDimensions(const ClipboardItem& item)
+{
+    if (const auto found = m_imageDimensionsCache.constFind(item.id); found != m_imageDimensionsCache.constEnd())
+        return *found;
+    const auto data = imageData(item);
+    if (!data)
+        return std::nullopt;
+    const auto size = image::imageDimensions(*data);
+    if (size)
+        m_imageDimensionsCache.insert(item.id, *size);
+    return size;
+}
+
+const QSet<QString>& ClipboardManager::imageFileExtensions() { return image::imageFileExtensions(); }
+
+// ----------------------------------------------------------------------------------------------------- files
+
+QString ClipboardManager::fileBookmarkString(const QUrl& fileUrl) { return QString::fromLatin1(fileUrl.toEncoded().toBase64()); }
+
+std::optional<QUrl> ClipboardManager::fileUrlFromBookmark(const QString& bookmark)
+{
+    const auto decoded = QByteArray::fromBase64Encoding(bookmark.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded || decoded.decoded.isEmpty())
+        return std::nullopt;
+    const QUrl url = QUrl::fromEncoded(decoded.decoded, QUrl::StrictMode);
+    if (!url.isValid() || !url.isLocalFile())
+        return std::nullopt;
+    return url;
+}
+
+QList<FileBookmarkAccessPtr> ClipboardManager::fileAccessByIndex(const ClipboardItem& item, QStringList* storedUrls)
+{
+    if (item.contentType != ClipboardContentType::file)
+        return {};
+    const store::ManagedObjectPtr row = fetchManagedItem(item.id);
+    if (!row)
+        return {};
+    if (storedUrls)
+        *storedUrls = stringArray(row->value(fileURLStringsJSON)).value_or(item.fileURLStrings.value_or(QStringList()));
+
+    QList<std::optional<QUrl>> urls;
+    QStringList paths;
+    for (const QString& bookmark : stringArray(row->value(fileBookmarksJSON)).value_or(QStringList())) {
+        urls.append(fileUrlFromBookmark(bookmark));
+        paths.append(urls.last() ? urls.last()->toLocalFile() : QString());
+    }
+    const auto states = checkFiles(paths, interactiveFileCheckBound);
+    QList<FileBookmarkAccessPtr> accesses;
+    for (qsizetype i = 0; i < urls.size(); ++i) {
+        const bool resolves = urls[i] && states[i] && states[i]->exists;
+        accesses.append(resolves ? std::make_shared<FileBookmarkAccess>(*urls[i], true) : nullptr);
+    }
+    return accesses;
+}
+
+QList<FileBookmarkAccessPtr> ClipboardManager::fileURLs(const ClipboardItem& item)
+{
+    QList<FileBookmarkAccessPtr> accesses = fileAccessByIndex(item);
+    accesses.removeAll(nullptr);
+    return accesses;
+}
+
+void ClipboardManager::keepFileAccess(const QList<FileBookmarkAccessPtr>& accesses, std::chrono::milliseconds hold)
+{
+    if (accesses.isEmpty())
+        return;
+    const QDateTime expires = m_clock.now().addMSecs(hold.count());
+    for (const FileBookmarkAccessPtr& access : accesses)
+        m_pendingFileAccess.append({access, expires});
+    m_clock.after(hold + 100ms, this, [this] { dropExpiredFileAccess(); });
+}
+
+void ClipboardManager::dropExpiredFileAccess()
+{
+    const QDateTime now = m_clock.now();
+    m_pendingFileAccess.removeIf([&](const PendingFileAccess& pending) { return pending.expires <= now; });
+}
+
+// ----------------------------------------------------------------------------------------------------- bookmark refresh
+
+Result<bool> ClipboardManager::refreshFileBookmarkRows(store::ManagedObjectContext& context,
+                                                       std::chrono::milliseconds fileCheckBound)
+{
+    using store::Predicate;
+    store::FetchRequest request;
+    request.predicate = Predicate::eq("contentType", "file")
+        && (Predicate::eq("isTrashed", false) || Predicate::isNull("isTrashed")) && Predicate::isNotNull("fileBookmarksJSON");
+    const auto rows = context.fetch(request);
+    if (!rows)
+        return false;
+
+    struct RowWork {
+        store::ManagedObjectPtr row;
+        QStringList urlStrings;
+        std::optional<QList<bool>> flags;
+        QList<std::optional<QUrl>> resolved;
+        qsizetype firstPath = 0;
+    };
+    QList<RowWork> work;
+    QStringList paths;
+    for (const store::ManagedObjectPtr& row : *rows) {
+        const auto bookmarks = stringArray(row->value(fileBookmarksJSON));
+        const auto urlStrings = stringArray(row->value(fileURLStringsJSON));
+        if (!bookmarks || !urlStrings || bookmarks->size() != urlStrings->size())
+            continue;
+        RowWork entry {row, *urlStrings, boolArray(row->value(fileURLIsDirectoryJSON)), {}, paths.size()};
+        if (entry.flags && entry.flags->size() != urlStrings->size())
+            entry.flags.reset();
+        for (const QString& bookmark : *bookmarks) {
+            entry.resolved.append(fileUrlFromBookmark(bookmark));
+            paths.append(entry.resolved.last() ? entry.resolved.last()->toLocalFile() : QString());
+        }
+        work.append(std::move(entry));
+    }
+    // All files of all rows in one bounded batch, off the store's thread of work.
+    const auto states = checkFiles(paths, fileCheckBound);
+
+    bool passChanged = false;
+    for (RowWork& entry : work) {
+        bool changed = false;
+        for (qsizetype i = 0; i < entry.resolved.size(); ++i) {
+            const auto& state = states[entry.firstPath + i];
+            if (!entry.resolved[i] || !state || !state->exists)
+                continue;
+            const QString resolved = urlString(*entry.resolved[i]);
+            if (resolved != entry.urlStrings[i]) {
+                entry.urlStrings[i] = resolved;
+                changed = true;
+            }
+            if (!entry.flags) {
+                entry.flags = QList<bool>(entry.urlStrings.size(), false);
+                changed = true;
+            }
+            if ((*entry.flags)[i] != state->isDirectory) {
+                (*entry.flags)[i] = state->isDirectory;
+                changed = true;
+            }
+        }
+        if (!changed)
+            continue;
+        QJsonArray flags;
+        for (bool flag : *entry.flags)
+            flags.append(flag);
+        entry.row->set(fileURLStringsJSON, jsonText(QJsonArray::fromStringList(entry.urlStrings)));
+        entry.row->set(fileURLIsDirectoryJSON, jsonText(flags));
+        passChanged = true;
+    }
+    if (!passChanged)
+        return false;
+    if (Status saved = context.save(); !saved) {
+        qCWarning(lcMedia).noquote() << "bookmark refresh save error:" << saved.error();
+        return Result<bool>::failure(saved.error());
+    }
+    return true;
+}
+
+void ClipboardManager::refreshFileBookmarksInBackground()
+{
+    if (!m_persistence)
+        return;
+    // Activations come in bursts: one pass at a time, and one more when asked for during it.
+    if (m_bookmarkRefresh.isRunning()) {
+        m_bookmarkRefreshAgain = true;
+        return;
+    }
+    m_bookmarkRefreshAgain = false;
+    std::shared_ptr<store::ManagedObjectContext> context = m_persistence->newBackgroundContext();
+    auto outcome = std::make_shared<std::optional<Result<bool>>>();
+    auto* watcher = new QFutureWatcher<void>(this);
+    connect(watcher, &QFutureWatcher<void>::finished, this, [this, watcher, outcome] {
+        watcher->deleteLater();
+        finishBookmarkRefresh(**outcome);
+    });
+    m_bookmarkRefresh.future = QtConcurrent::run([context, outcome]() mutable {
+        *outcome = refreshFileBookmarkRows(*context, backgroundFileCheckBound);
+        context.reset();
+    });
+    watcher->setFuture(m_bookmarkRefresh.future);
+}
+
+void ClipboardManager::finishBookmarkRefresh(const Result<bool>& outcome)
+{
+    const bool changed = outcome.ok() && *outcome;
+    if (changed)
+        loadItems();
+    emit fileBookmarksRefreshed(changed);
+    if (m_bookmarkRefreshAgain)
+        refreshFileBookmarksInBackground();
+}
 
 } // namespace lumra

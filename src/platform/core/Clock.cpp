@@ -82,7 +82,12 @@ ManualClock::ManualClock(QDateTime start)
 {
 }
 
-ManualClock::~ManualClock() = default;
+ManualClock::~ManualClock()
+{
+    // Pending one-shots made by after() own their own handle; dropping the callbacks breaks that cycle.
+    for (const auto& entry : *m_entries)
+        entry->callback = nullptr;
+}
 
 std::unique_ptr<Timer> ManualClock::start(std::chrono::milliseconds interval, bool repeating,
                                           std::function<void()> callback)

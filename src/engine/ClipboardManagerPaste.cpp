@@ -1,0 +1,326 @@
+#include "engine/ClipboardManager.h"
+
+#include "model/Diagnostics.h"
+#include "model/store/PersistenceController.h"
+#include "model/store/StoreSchema.h"
+#include "platform/core/Folders.h"
+#include "platform/image/ImageDecoding.h"
+#include "platform/keys/KeyInjector.h"
+#include "platform/pasteboard/Pasteboard.h"
+#include "platform/richtext/RtfCodec.h"
+
+#include <QDir>
+#include <QLoggingCategory>
+#include <QRegularExpression>
+#include <QSaveFile>
+
+#include <cmath>
+
+Q_LOGGING_CATEGORY(lcPaste, "lumra.paste")
+
+namespace lumra {
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString totalSuccessfulPastesKey = QStringLiteral("totalSuccessfulPastes");
+const QString pendingCelebrationMessageKey = QStringLiteral("pendingCelebrationMessage");
+constexpr qint64 secondsSavedPerPaste = 10;
+constexpr auto pasteKeyDelay = 100ms;
+
+PasteboardRepresentation representation(const char* mimeType, QByteArray data)
+{
+    return {QString::fromLatin1(mimeType), std::move(data)};
+}
+
+bool isPng(const QByteArray& data) { return data.startsWith("\x89PNG\r\n\x1a\n"); }
+
+// Only a name Lumra made itself (the digest of the picture) may name a file; anything else
+// (an imported name with a path in it, say) could write outside the folder.
+QString tempImageFileName(const ClipboardItem& item)
+{
+    static const QRegularExpression digestName(QStringLiteral("^[0-9a-f]{32}\\.png$"));
+    if (item.imageFileName && digestName.match(*item.imageFileName).hasMatch())
+        return *item.imageFileName;
+    return QStringLiteral("clipboard-%1.png").arg(Json::uuidString(item.id));
+}
+
+} // namespace
+
+// ----------------------------------------------------------------------------------------------------- content
+
+QList<PasteboardRepresentation> ClipboardManager::textRepresentations(const ClipboardItem& item, bool plainText,
+                                                                      bool newline) const
+{
+    if (!item.textContent)
+        return {};
+    QString text = *item.textContent;
+    if (newline)
+        text += QLatin1Char('\n');
+    QList<PasteboardRepresentation> result {representation(PasteboardMime::textUtf8, text.toUtf8())};
+    if (plainText || !preserveFormatting() || !item.rtfData || item.rtfData->isEmpty())
+        return result;
+
+    QByteArray rtf = *item.rtfData;
+    if (newline) {
+        if (auto withParagraph = RichText::rtfAppendingParagraph(rtf))
+            rtf = std::move(*withParagraph);
+    }
+    result.append(representation(PasteboardMime::rtf, rtf));
+    // Linux applications read rich text as HTML.
+    if (const auto html = RichText::htmlFromRtf(rtf))
+        result.append(representation(PasteboardMime::html, html->toUtf8()));
+    return result;
+}
+
+QString ClipboardManager::pasteFolder()
+{
+    const Result<QString> folder = Folders::privateTempSubfolder(QStringLiteral("LumraPaste"));
+    if (!folder)
+        return {};
+    if (!m_pasteFolderEmptied) {
+        // Pictures pasted in an earlier run are of no use to anyone now.
+        QDir dir(*folder);
+        for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden | QDir::System))
+            dir.remove(name);
+        m_pasteFolderEmptied = true;
+    }
+    return *folder;
+}
+
+QList<PasteboardRepresentation> ClipboardManager::imageRepresentations(const ClipboardItem& item)
+{
+    std::optional<QByteArray> data = imageData(item);
+    if (!data || data->isEmpty())
+        return {};
+    if (!isPng(*data)) {
+        Result<QByteArray> png = image::pngData(*data);
+        if (!png) {
+            qCWarning(lcPaste).noquote() << "Stored image cannot be pasted:" << png.error();
+            return {};
+        }
+        data = std::move(png).value();
+    }
+    QList<PasteboardRepresentation> result {representation(PasteboardMime::png, *data)};
+
+    // File managers and upload fields take the picture as a file.
+    const QString folder = pasteFolder();
+    if (folder.isEmpty())
+        return result;
+    const QString path = folder + QLatin1Char('/') + tempImageFileName(item);
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(*data) == data->size() && file.commit()) {
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        result.append(Pasteboard::fileUrlRepresentations({QString::fromUtf8(QUrl::fromLocalFile(path).toEncoded())}));
+    } else {
+        qCWarning(lcPaste).noquote() << "Image file for the paste not written:" << file.errorString();
+    }
+    return result;
+}
+
+QList<PasteboardRepresentation> ClipboardManager::fileRepresentations(const ClipboardItem& item,
+                                                                      QList<FileBookmarkAccessPtr>* accesses)
+{
+    QStringList storedUrls;
+    const QList<FileBookmarkAccessPtr> byIndex = fileAccessByIndex(item, &storedUrls);
+    const qsizetype count = std::max(byIndex.size(), storedUrls.size());
+    QStringList urls;
+    for (qsizetype i = 0; i < count; ++i) {
+        const FileBookmarkAccessPtr access = i < byIndex.size() ? byIndex[i] : nullptr;
+        if (access) {
+            urls.append(QString::fromUtf8(access->url().toEncoded()));
+            accesses->append(access);
+        } else if (i < storedUrls.size()) {
+            // A file whose bookmark no longer resolves is still offered by its last known place.
+            const QUrl url(storedUrls[i]);
+            if (url.isValid() && !url.isEmpty())
+                urls.append(QString::fromUtf8(url.toEncoded()));
+        }
+    }
+    if (urls.isEmpty())
+        return {};
+    return Pasteboard::fileUrlRepresentations(urls);
+}
+
+QList<PasteboardRepresentation> ClipboardManager::pasteRepresentations(const ClipboardItem& item, bool plainText,
+                                                                       bool newline,
+                                                                       QList<FileBookmarkAccessPtr>* accesses)
+{
+    switch (item.contentType) {
+    case ClipboardContentType::text:
+        return textRepresentations(item, plainText, newline);
+    case ClipboardContentType::image:
+        return imageRepresentations(item);
+    case ClipboardContentType::file:
+        return fileRepresentations(item, accesses);
+    }
+    return {};
+}
+
+// ----------------------------------------------------------------------------------------------------- writing
+
+std::optional<qint64> ClipboardManager::writePasteboard(const QList<PasteboardRepresentation>& representations)
+{
+    Pasteboard* pasteboard = m_services.pasteboard;
+    if (!pasteboard || representations.isEmpty())
+        return std::nullopt;
+    const Result<qint64> changeCount = pasteboard->write(representations);
+    if (!changeCount) {
+        qCWarning(lcPaste).noquote() << "Clipboard write failed:" << changeCount.error();
+        Diagnostics::shared().error(QStringLiteral("Paste"), QStringLiteral("Clipboard write failed: ") + changeCount.error());
+        return std::nullopt;
+    }
+    endReminderBurst();
+    m_lastPasteDate = m_clock.now();
+    m_lastChangeCount = *changeCount;
+    return *changeCount;
+}
+
+bool ClipboardManager::stampPasted(const QUuid& id, bool moveToTop)
+{
+    const store::ManagedObjectPtr row = fetchManagedItem(id);
+    if (!row)
+        return false;
+    const QDateTime now = m_clock.now();
+    row->set(store::ItemAttr::lastPastedDate, now);
+    if (moveToTop)
+        row->set(store::ItemAttr::dateAdded, now);
+    return true;
+}
+
+void ClipboardManager::saveAndReload()
+{
+    if (!m_persistence)
+        return;
+    if (Status saved = m_persistence->save(); !saved)
+        qCWarning(lcPaste).noquote() << "CoreData save error:" << saved.error();
+    loadItems();
+}
+
+bool ClipboardManager::copyToPasteboard(const ClipboardItem& item, bool moveToTop, bool plainText, bool newline)
+{
+    QList<FileBookmarkAccessPtr> accesses;
+    const QList<PasteboardRepresentation> content = pasteRepresentations(item, plainText, newline, &accesses);
+    if (content.isEmpty()) {
+        qCInfo(lcPaste) << "Nothing to paste for item" << item.id;
+        return false;
+    }
+    if (!writePasteboard(content))
+        return false;
+    // The target application reads the files after the paste, not during it.
+    keepFileAccess(accesses, 10s);
+
+    if (stampPasted(item.id, moveToTop))
+        saveAndReload();
+    recordSuccessfulPaste();
+    return true;
+}
+
+bool ClipboardManager::copyText(const QString& text, const QList<QUuid>& itemIds)
+{
+    if (!writePasteboard({representation(PasteboardMime::textUtf8, text.toUtf8())}))
+        return false;
+    for (const QUuid& id : itemIds) {
+        stampPasted(id, true);
+        recordSuccessfulPaste();
+    }
+    saveAndReload();
+    return true;
+}
+
+void ClipboardManager::markPasted(const QList<ClipboardItem>& items)
+{
+    for (const ClipboardItem& item : items)
+        stampPasted(item.id, true);
+    saveAndReload();
+}
+
+void ClipboardManager::markPastedAndCount(const ClipboardItem& item)
+{
+    if (!stampPasted(item.id, true))
+        return;
+    saveAndReload();
+    recordSuccessfulPaste();
+}
+
+// ----------------------------------------------------------------------------------------------------- counter
+
+void ClipboardManager::recordSuccessfulPaste()
+{
+    const qint64 total = m_defaults.readableInteger(totalSuccessfulPastesKey).value_or(0) + 1;
+    m_defaults.set(totalSuccessfulPastesKey, total);
+    if (showTimeSavedCelebration() && total % 25 == 0) {
+        m_defaults.set(pendingCelebrationMessageKey,
+                       QStringLiteral("Saved %1 of copying & pasting 🎉").arg(formatTimeSaved(total * secondsSavedPerPaste)));
+    }
+}
+
+QString ClipboardManager::formatTimeSaved(qint64 seconds)
+{
+    const auto format = [](qint64 number, const char* one, const char* many) {
+        return QStringLiteral("%1 %2").arg(number).arg(QLatin1String(number == 1 ? one : many));
+    };
+    const auto rounded = [seconds](double unit) { return qint64(std::round(double(seconds) / unit)); };
+    if (seconds >= 86400)
+        return format(rounded(86400), "Day", "Days");
+    if (seconds >= 3600)
+        return format(rounded(3600), "Hr", "Hrs");
+    if (seconds < 60)
+        return format(seconds, "Sec", "Secs");
+    return format(rounded(60), "Min", "Mins");
+}
+
+// ----------------------------------------------------------------------------------------------------- pasting
+
+Status ClipboardManager::simulatePaste()
+{
+    Status status = m_services.keyInjector ? m_services.keyInjector->postPaste()
+                                           : Status::failure(QStringLiteral("Lumra cannot paste: no way to send keys is set up."));
+    if (!status) {
+        qCWarning(lcPaste).noquote() << status.error();
+        Diagnostics::shared().error(QStringLiteral("Paste"), status.error());
+        emit pasteFailed(status.error());
+    }
+    return status;
+}
+
+void ClipboardManager::copyAndPaste(const ClipboardItem& item, bool newline)
+{
+    const bool textNewline = newline && item.contentType == ClipboardContentType::text;
+    if (copyToPasteboard(item, false, false, textNewline))
+        m_clock.after(pasteKeyDelay, this, [this] { (void)simulatePaste(); });
+}
+
+void ClipboardManager::pasteItems(const QList<ClipboardItem>& items)
+{
+    const auto mode = fromRawValue<CombineTextsMode>(combineTextsMode());
+    const bool allText = std::all_of(items.begin(), items.end(),
+                                     [](const ClipboardItem& item) { return item.contentType == ClipboardContentType::text; });
+    if (items.size() >= 2 && allText && mode && *mode != CombineTextsMode::off) {
+        const bool horizontal = *mode == CombineTextsMode::horizontal;
+        QStringList texts;
+        QList<QUuid> ids;
+        for (const ClipboardItem& item : items) {
+            ids.append(item.id);
+            const QString text = horizontal ? item.textContent.value_or(QString()).trimmed() : item.textContent.value_or(QString());
+            if (!text.isEmpty())
+                texts.append(text);
+        }
+        if (texts.isEmpty())
+            return;
+        if (copyText(texts.join(horizontal ? QStringLiteral(" ") : QStringLiteral("\n")), ids))
+            m_clock.after(pasteKeyDelay, this, [this] { (void)simulatePaste(); });
+        return;
+    }
+
+    if (items.size() >= 2)
+        markPasted(items);
+    const std::chrono::milliseconds step = pasteOnNewLines() ? 550ms : 400ms;
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        const bool newline = pasteOnNewLines() && i + 1 < items.size();
+        m_clock.after(step * i, this, [this, item = items[i], newline] { copyAndPaste(item, newline); });
+    }
+}
+
+} // namespace lumra

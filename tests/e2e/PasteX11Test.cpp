@@ -1,0 +1,149 @@
+#include "engine/paste/PasteTestSupport.h"
+#include "platform/image/ImageDecoding.h"
+#include "platform/keys/X11KeyInjector.h"
+#include "platform/pasteboard/X11Pasteboard.h"
+
+#include "platform/keys/EventWait.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QImage>
+#include <QLineEdit>
+#include <QProcess>
+#include <QTest>
+
+#include <iostream>
+
+using namespace lumra;
+
+namespace {
+
+const char* const targetVariable = "LUMRA_PASTE_TARGET";
+
+// Reads the clipboard with xclip, as another application would, while Lumra's event loop serves it.
+QByteArray readWithXclip(const QString& type)
+{
+    QProcess xclip;
+    QEventLoop loop;
+    QObject::connect(&xclip, &QProcess::finished, &loop, &QEventLoop::quit);
+    xclip.start("xclip", {"-selection", "clipboard", "-o", "-t", type});
+    if (!xclip.waitForStarted())
+        return {};
+    loop.exec();
+    return xclip.readAllStandardOutput();
+}
+
+class PasteX11Test : public test::DataDirTest {
+protected:
+    void SetUp() override
+    {
+        pasteboard = X11Pasteboard::create();
+        ASSERT_NE(pasteboard, nullptr);
+        ASSERT_TRUE(keys.canPost());
+        ClipboardManagerServices services;
+        services.pasteboard = pasteboard.get();
+        services.keyInjector = &keys;
+        manager = test::makeEngine(dataDir, clock, kv, defaults, services);
+    }
+
+    void TearDown() override
+    {
+        manager.reset();
+        clock.advance(std::chrono::hours(1));
+        if (target.state() != QProcess::NotRunning) {
+            target.kill();
+            target.waitForFinished();
+        }
+    }
+
+    ClipboardItem addItem(const ClipboardItem& item, const QByteArray& imageData = {})
+    {
+        return test::insertItem(*manager, item, [&](store::ManagedObject& row) {
+            if (!imageData.isEmpty())
+                row.set(store::ItemAttr::imageData, imageData);
+        });
+    }
+
+    // The paste target runs as its own process (this program, in target mode): an application
+    // reading the clipboard in the process that owns it would wait on itself.
+    bool startTarget()
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(targetVariable, "1");
+        target.setProcessEnvironment(environment);
+        target.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=PasteTargetWindow.ReportsWhatIsPasted"});
+        return test::processEventsUntil([&] { return targetOutput().contains("READY"); }, 10000);
+    }
+
+    QString targetOutput()
+    {
+        m_output += QString::fromUtf8(target.readAllStandardOutput());
+        return m_output;
+    }
+
+    ManualClock clock;
+    InMemoryCloudKeyValueStore kv;
+    std::unique_ptr<X11Pasteboard> pasteboard;
+    X11KeyInjector keys;
+    std::unique_ptr<UserDefaults> defaults;
+    std::unique_ptr<ClipboardManager> manager;
+    QProcess target;
+
+private:
+    QString m_output;
+};
+
+} // namespace
+
+// Target mode only: a focused text field that reports each text it holds.
+TEST(PasteTargetWindow, ReportsWhatIsPasted)
+{
+    if (!qEnvironmentVariableIsSet(targetVariable))
+        GTEST_SKIP() << "runs as the paste target of PasteX11Test";
+    QLineEdit field;
+    QObject::connect(&field, &QLineEdit::textChanged,
+                     [](const QString& text) { std::cout << "PASTED:" << text.toStdString() << std::endl; });
+    field.show();
+    field.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&field));
+    field.setFocus();
+    std::cout << "READY" << std::endl;
+    test::processEventsUntil([&] { return !field.text().isEmpty(); }, 20000);
+    QCoreApplication::processEvents(); // a second, unwanted paste already queued shows up too
+}
+
+TEST_F(PasteX11Test, ATextItemLandsInTheFocusedWindow)
+{
+    ASSERT_TRUE(startTarget());
+    ClipboardItem item;
+    item.textContent = QStringLiteral("Grüße from the history");
+    item = addItem(item);
+
+    ASSERT_TRUE(manager->copyToPasteboard(item, true));
+    ASSERT_TRUE(manager->simulatePaste().ok());
+
+    EXPECT_TRUE(test::processEventsUntil([&] { return targetOutput().contains("PASTED:"); }, 10000));
+    test::processEventsUntil([&] { return target.state() == QProcess::NotRunning; }, 10000);
+    EXPECT_EQ(targetOutput().count("PASTED:"), 1) << qPrintable(targetOutput());
+    EXPECT_TRUE(targetOutput().contains("PASTED:Grüße from the history\n")) << qPrintable(targetOutput());
+    EXPECT_EQ(manager->lastChangeCount(), pasteboard->changeCount());
+}
+
+TEST_F(PasteX11Test, AnImageItemIsOfferedAsPng)
+{
+    QImage picture(64, 48, QImage::Format_RGB32);
+    picture.fill(Qt::darkCyan);
+    const QByteArray png = image::encodePng(picture).value();
+    ClipboardItem item;
+    item.contentType = ClipboardContentType::image;
+    item.imageFileName = image::imageFileName(png);
+    item = addItem(item, png);
+
+    ASSERT_TRUE(manager->copyToPasteboard(item, true));
+    const QList<QByteArray> targets = readWithXclip("TARGETS").split('\n');
+    EXPECT_TRUE(targets.contains("image/png")) << readWithXclip("TARGETS").constData();
+    EXPECT_TRUE(targets.contains("text/uri-list"));
+    EXPECT_EQ(readWithXclip("image/png"), png);
+}

@@ -1,0 +1,221 @@
+#include "PasteTestSupport.h"
+
+#include "platform/image/ImageDecoding.h"
+#include "platform/image/ImageFixtures.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+using namespace lumra;
+using namespace std::chrono_literals;
+
+namespace {
+
+class MediaTest : public test::PasteTest {
+protected:
+    // Asks, waits for the worker, asks again.
+    std::optional<QImage> thumbnailOf(const ClipboardItem& item, double length)
+    {
+        if (auto ready = manager->thumbnail(item, length))
+            return ready;
+        QSignalSpy ready(manager.get(), &ClipboardManager::thumbnailReady);
+        if (!ready.wait(10000))
+            return std::nullopt;
+        return manager->thumbnail(item, length);
+    }
+
+    std::optional<QStringList> storedStrings(const QUuid& id, int attribute)
+    {
+        auto text = manager->fetchManagedItem(id)->string(attribute);
+        if (!text)
+            return std::nullopt;
+        QStringList out;
+        for (const QJsonValue& v : QJsonDocument::fromJson(text->toUtf8()).array())
+            out.append(v.isBool() ? (v.toBool() ? "true" : "false") : v.toString());
+        return out;
+    }
+
+    Result<bool> refresh()
+    {
+        auto context = manager->persistence()->newBackgroundContext();
+        return ClipboardManager::refreshFileBookmarkRows(*context, 2s);
+    }
+};
+
+} // namespace
+
+TEST_F(MediaTest, ThumbnailsFollowTheQualityRuleAndNeverUpscale)
+{
+    struct Case {
+        const char* quality;
+        QSize original;
+        QSize expected; // at a requested length of 120
+    };
+    const Case cases[] = {
+        {"low", {1000, 2000}, {120, 240}},     {"normal", {1000, 2000}, {200, 400}},  {"high", {1000, 2000}, {300, 600}},
+        {"low", {4000, 500}, {1920, 240}},     {"normal", {4000, 500}, {2880, 360}},  {"high", {4000, 500}, {4000, 500}},
+        {"normal", {100, 80}, {100, 80}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.quality) + " " + std::to_string(c.original.width()) + "x" + std::to_string(c.original.height()));
+        manager->setThumbnailQuality(c.quality);
+        const ClipboardItem item = addImage(image::encodePng(test::markedImage(c.original.width(), c.original.height())).value());
+        const auto thumb = thumbnailOf(item, 120);
+        ASSERT_TRUE(thumb);
+        EXPECT_EQ(thumb->size(), c.expected);
+        EXPECT_EQ(manager->imageDimensions(item), c.original) << "filled by the thumbnail";
+    }
+}
+
+TEST_F(MediaTest, ThumbnailAppliesTheOrientation)
+{
+    const QByteArray jpeg = test::withExif(test::encode(test::markedImage(400, 200), "JPEG", 90), std::nullopt, 6);
+    const ClipboardItem item = addImage(jpeg);
+    const auto thumb = thumbnailOf(item, 120);
+    ASSERT_TRUE(thumb);
+    EXPECT_EQ(thumb->size(), QSize(200, 400));
+    EXPECT_EQ(manager->imageDimensions(item), QSize(400, 200)) << "dimensions are as stored";
+}
+
+TEST_F(MediaTest, ACachedThumbnailIsReusedUntilTheQualityChanges)
+{
+    manager->setThumbnailQuality("low");
+    const ClipboardItem item = addImage(image::encodePng(test::markedImage(1000, 1000)).value());
+    const auto first = thumbnailOf(item, 60);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->size(), QSize(240, 240));
+    EXPECT_EQ(manager->thumbnail(item, 500)->size(), QSize(240, 240));
+
+    manager->setThumbnailQuality("high");
+    EXPECT_FALSE(manager->thumbnail(item, 60));
+    const auto fresh = thumbnailOf(item, 60);
+    ASSERT_TRUE(fresh);
+    EXPECT_EQ(fresh->size(), QSize(600, 600));
+}
+
+TEST_F(MediaTest, AQualityChangeWhileAThumbnailIsMadeDoesNotCacheTheOldOne)
+{
+    manager->setThumbnailQuality("low");
+    const ClipboardItem item = addImage(image::encodePng(test::markedImage(1000, 1000)).value());
+    ASSERT_FALSE(manager->thumbnail(item, 60));
+    manager->setThumbnailQuality("high");
+    QSignalSpy ready(manager.get(), &ClipboardManager::thumbnailReady);
+    ASSERT_TRUE(ready.wait(10000));
+    const auto thumb = thumbnailOf(item, 60);
+    ASSERT_TRUE(thumb);
+    EXPECT_EQ(thumb->size(), QSize(600, 600));
+}
+
+TEST_F(MediaTest, OtherKindsHaveNoImageAndImagesNoFiles)
+{
+    const ClipboardItem text = addText("words");
+    EXPECT_FALSE(manager->image(text));
+    EXPECT_FALSE(manager->imageData(text));
+    EXPECT_FALSE(manager->thumbnail(text, 100));
+    EXPECT_FALSE(manager->imageDimensions(text));
+    const ClipboardItem picture = addImage(image::encodePng(test::markedImage(10, 10)).value());
+    EXPECT_TRUE(manager->fileURLs(picture).isEmpty());
+    EXPECT_EQ(manager->image(picture)->size(), QSize(10, 10));
+}
+
+TEST_F(MediaTest, UnreadableImageHeaderGivesNoDimensionsAndCachesNothing)
+{
+    const ClipboardItem item = addImage("garbage bytes");
+    EXPECT_FALSE(manager->imageDimensions(item));
+    manager->fetchManagedItem(item.id)->set(store::ItemAttr::imageData, image::encodePng(test::markedImage(7, 5)).value());
+    ASSERT_TRUE(manager->persistence()->save().ok());
+    EXPECT_EQ(manager->imageDimensions(item), QSize(7, 5));
+}
+
+TEST_F(MediaTest, FileUrlsSkipBrokenAndMissingBookmarks)
+{
+    QTemporaryDir files;
+    const QString kept = files.filePath("kept.txt");
+    QFile(kept).open(QIODevice::WriteOnly);
+    const ClipboardItem item = addFiles({"!!not base64!!", bookmark(files.filePath("deleted.txt")), bookmark(kept)},
+                                        {"a", "b", fileUrl(kept)});
+    const auto accesses = manager->fileURLs(item);
+    ASSERT_EQ(accesses.size(), 1);
+    EXPECT_EQ(accesses.first()->url(), QUrl::fromLocalFile(kept));
+    EXPECT_TRUE(accesses.first()->startedAccess());
+}
+
+TEST_F(MediaTest, KeptFileAccessIsReleasedAfterItsExpiry)
+{
+    std::weak_ptr<FileBookmarkAccess> first;
+    std::weak_ptr<FileBookmarkAccess> second;
+    {
+        auto a = std::make_shared<FileBookmarkAccess>(QUrl::fromLocalFile("/a"), true);
+        auto b = std::make_shared<FileBookmarkAccess>(QUrl::fromLocalFile("/b"), true);
+        first = a;
+        second = b;
+        manager->keepFileAccess({a, b}, 10s);
+    }
+    manager->keepFileAccess({}, 10s);
+    clock.advance(10s);
+    EXPECT_FALSE(first.expired());
+    clock.advance(100ms);
+    EXPECT_TRUE(first.expired());
+    EXPECT_TRUE(second.expired());
+    EXPECT_EQ(manager->pendingFileAccessCount(), 0);
+}
+
+TEST_F(MediaTest, RefreshStoresMovedPathsAndDirectoryFlags)
+{
+    QTemporaryDir files;
+    const QString renamed = files.filePath("renamed.txt");
+    const QString folder = files.filePath("folder");
+    QFile(renamed).open(QIODevice::WriteOnly);
+    QDir().mkpath(folder);
+    const QString lost = files.filePath("lost.txt");
+    const ClipboardItem item = addFiles({bookmark(renamed), bookmark(folder), bookmark(lost)},
+                                        {fileUrl(files.filePath("before.txt")), fileUrl(folder), fileUrl(lost)});
+
+    const auto outcome = refresh();
+    ASSERT_TRUE(outcome.ok());
+    EXPECT_TRUE(*outcome);
+    manager->persistence()->viewContext().refresh({{}, {item.id}, {}});
+    EXPECT_EQ(storedStrings(item.id, store::ItemAttr::fileURLStringsJSON),
+              (QStringList {fileUrl(renamed), fileUrl(folder), fileUrl(lost)}));
+    EXPECT_EQ(storedStrings(item.id, store::ItemAttr::fileURLIsDirectoryJSON), (QStringList {"false", "true", "false"}));
+
+    const auto again = refresh();
+    ASSERT_TRUE(again.ok());
+    EXPECT_FALSE(*again) << "nothing changed, nothing saved";
+}
+
+TEST_F(MediaTest, RefreshLeavesMismatchedAndTrashedRowsAlone)
+{
+    QTemporaryDir files;
+    const QString path = files.filePath("x.txt");
+    QFile(path).open(QIODevice::WriteOnly);
+    const ClipboardItem mismatched = addFiles({bookmark(path)}, {"file:///old", "file:///other"});
+    ClipboardItem trashedItem;
+    trashedItem.contentType = ClipboardContentType::file;
+    trashedItem.fileURLStrings = QStringList {"file:///old"};
+    trashedItem.isTrashed = true;
+    trashedItem.trashedDate = clock.now();
+    addItem(trashedItem, [&](store::ManagedObject& row) { row.set(store::ItemAttr::fileBookmarksJSON, jsonArray({bookmark(path)})); });
+
+    const auto outcome = refresh();
+    ASSERT_TRUE(outcome.ok());
+    EXPECT_FALSE(*outcome);
+    EXPECT_EQ(storedStrings(mismatched.id, store::ItemAttr::fileURLStringsJSON), (QStringList {"file:///old", "file:///other"}));
+}
+
+TEST_F(MediaTest, BackgroundRefreshReloadsTheHistory)
+{
+    QTemporaryDir files;
+    const QString path = files.filePath("now here.txt");
+    QFile(path).open(QIODevice::WriteOnly);
+    const ClipboardItem item = addFiles({bookmark(path)}, {"file:///was/elsewhere.txt"});
+
+    manager = makeManager(); // start-up runs the refresh; its result arrives through the event loop
+    QSignalSpy refreshed(manager.get(), &ClipboardManager::fileBookmarksRefreshed);
+    ASSERT_TRUE(refreshed.wait(10000));
+    EXPECT_TRUE(refreshed.last().first().toBool());
+    EXPECT_EQ(current(item.id)->fileURLStrings, QStringList {fileUrl(path)});
+    EXPECT_EQ(current(item.id)->fileURLIsDirectory, QList<bool> {false});
+}

@@ -1,0 +1,196 @@
+#include "PasteTestSupport.h"
+
+#include "platform/image/ImageDecoding.h"
+
+#include <QSignalSpy>
+
+using namespace lumra;
+using namespace std::chrono_literals;
+
+namespace {
+
+class PasteItemsTest : public test::PasteTest {
+protected:
+    QStringList writtenTexts() const
+    {
+        QStringList texts;
+        for (const auto& write : pasteboard.writes())
+            texts.append(QString::fromUtf8(write.value(0).data));
+        return texts;
+    }
+};
+
+} // namespace
+
+TEST_F(PasteItemsTest, CombinedTextsAreJoinedByTheMode)
+{
+    struct Case {
+        const char* mode;
+        QString expected;
+    };
+    for (const Case& c : {Case {"horizontal", "a b"}, Case {"vertical", "  a\n\nb"}}) {
+        SCOPED_TRACE(c.mode);
+        manager->setCombineTextsMode(c.mode);
+        const ClipboardItem first = addText("  a\n");
+        const ClipboardItem second = addText("b");
+        ClipboardItem empty;
+        empty.textContent = QString();
+        const ClipboardItem third = addItem(empty);
+        keys.clear();
+
+        manager->pasteItems({first, second, third});
+        EXPECT_EQ(writtenTexts().last(), c.expected);
+        EXPECT_EQ(keys.pasteCount(), 0);
+        clock.advance(100ms);
+        EXPECT_EQ(keys.pasteCount(), 1);
+        for (const ClipboardItem& item : {first, second, third})
+            EXPECT_EQ(current(item.id)->dateAdded, clock.now().addMSecs(-100)) << "every combined item moves to the top";
+    }
+    EXPECT_EQ(defaults->integer("totalSuccessfulPastes"), 6);
+}
+
+TEST_F(PasteItemsTest, CombinedPasteOfOnlyEmptyTextsDoesNothing)
+{
+    manager->setCombineTextsMode("horizontal");
+    const ClipboardItem blank = addText("  \n");
+    const ClipboardItem other = addText("\t");
+    manager->pasteItems({blank, other});
+    clock.advance(1s);
+    EXPECT_TRUE(pasteboard.writes().isEmpty());
+    EXPECT_EQ(keys.pasteCount(), 0);
+    EXPECT_FALSE(current(blank.id)->lastPastedDate);
+}
+
+TEST_F(PasteItemsTest, SequentialPasteFollowsItsTimeline)
+{
+    manager->setCombineTextsMode("off");
+    manager->setPasteOnNewLines(true);
+    const ClipboardItem a = addText("A");
+    const ClipboardItem b = addText("B");
+    const ClipboardItem c = addText("C");
+    const QDateTime start = clock.now();
+
+    manager->pasteItems({a, b, c});
+    EXPECT_EQ(current(c.id)->dateAdded, start) << "all move to the top at once";
+
+    struct Step {
+        int atMs;
+        qsizetype writes;
+        int pastes;
+    };
+    const Step timeline[] = {{0, 1, 0}, {99, 1, 0}, {100, 1, 1}, {549, 1, 1}, {550, 2, 1},
+                             {650, 2, 2}, {1100, 3, 2}, {1200, 3, 3}, {5000, 3, 3}};
+    int at = 0;
+    for (const Step& step : timeline) {
+        clock.advance(std::chrono::milliseconds(step.atMs - at));
+        at = step.atMs;
+        EXPECT_EQ(pasteboard.writes().size(), step.writes) << "at " << at << " ms";
+        EXPECT_EQ(keys.pasteCount(), step.pastes) << "at " << at << " ms";
+    }
+    EXPECT_EQ(writtenTexts(), (QStringList {"A\n", "B\n", "C"}));
+}
+
+TEST_F(PasteItemsTest, WithoutNewLinesTheStepIsShorter)
+{
+    manager->setCombineTextsMode("off");
+    manager->setPasteOnNewLines(false);
+    manager->pasteItems({addText("A"), addText("B")});
+    clock.advance(400ms);
+    EXPECT_EQ(writtenTexts(), (QStringList {"A", "B"}));
+}
+
+TEST_F(PasteItemsTest, AnImageInTheSelectionIsNeverCombined)
+{
+    manager->setCombineTextsMode("horizontal");
+    QImage picture(4, 4, QImage::Format_RGB32);
+    picture.fill(Qt::green);
+    const ClipboardItem picked = addImage(image::encodePng(picture).value());
+    manager->pasteItems({addText("one"), picked, addText("two")});
+    clock.advance(2s);
+    EXPECT_EQ(pasteboard.writes().size(), 3);
+    EXPECT_EQ(keys.pasteCount(), 3);
+}
+
+TEST_F(PasteItemsTest, ASingleItemKeepsItsPlace)
+{
+    const ClipboardItem older = addText("older");
+    addText("newer");
+    manager->pasteItems({older});
+    clock.advance(200ms);
+    EXPECT_EQ(keys.pasteCount(), 1);
+    EXPECT_EQ(current(older.id)->dateAdded, older.dateAdded);
+    EXPECT_TRUE(current(older.id)->lastPastedDate);
+}
+
+TEST_F(PasteItemsTest, AKeyInjectorFailureIsReported)
+{
+    keys.setCanPost(false);
+    QSignalSpy failed(manager.get(), &ClipboardManager::pasteFailed);
+    manager->copyAndPaste(addText("x"), false);
+    clock.advance(100ms);
+    ASSERT_EQ(failed.count(), 1);
+    EXPECT_FALSE(failed.first().first().toString().isEmpty());
+    EXPECT_FALSE(manager->simulatePaste().ok());
+}
+
+TEST_F(PasteItemsTest, CopyTextCountsEveryItemEvenWithoutARow)
+{
+    const ClipboardItem kept = addText("kept");
+    ASSERT_TRUE(manager->copyText("joined", {kept.id, QUuid::createUuid()}));
+    EXPECT_EQ(defaults->integer("totalSuccessfulPastes"), 2);
+    EXPECT_EQ(manager->lastChangeCount(), pasteboard.changeCount());
+}
+
+TEST_F(PasteItemsTest, MarkPastedAndCountSkipsAMissingRow)
+{
+    ClipboardItem ghost;
+    ghost.id = QUuid::createUuid();
+    manager->markPastedAndCount(ghost);
+    EXPECT_EQ(defaults->integer("totalSuccessfulPastes"), 0);
+    const ClipboardItem dragged = addText("dragged");
+    manager->markPastedAndCount(dragged);
+    EXPECT_EQ(defaults->integer("totalSuccessfulPastes"), 1);
+    EXPECT_EQ(current(dragged.id)->dateAdded, clock.now());
+    EXPECT_TRUE(pasteboard.writes().isEmpty());
+}
+
+// ------------------------------------------------------------------------------------------------ counter
+
+TEST_F(PasteItemsTest, EveryTwentyFifthPasteLeavesACelebration)
+{
+    struct Case {
+        int pastes;
+        QString message;
+    };
+    const Case cases[] = {{24, ""}, {25, "Saved 4 Mins of copying & pasting 🎉"},
+                          {50, "Saved 8 Mins of copying & pasting 🎉"},
+                          {75, "Saved 13 Mins of copying & pasting 🎉"},
+                          {375, "Saved 1 Hr of copying & pasting 🎉"}};
+    int done = 0;
+    for (const Case& c : cases) {
+        defaults->remove("pendingCelebrationMessage");
+        while (done < c.pastes) {
+            manager->recordSuccessfulPaste();
+            ++done;
+        }
+        EXPECT_EQ(defaults->string("pendingCelebrationMessage").value_or(""), c.message) << c.pastes;
+    }
+    EXPECT_EQ(defaults->integer("totalSuccessfulPastes"), 375);
+
+    manager->setShowTimeSavedCelebration(false);
+    defaults->set("totalSuccessfulPastes", 399);
+    defaults->remove("pendingCelebrationMessage");
+    manager->recordSuccessfulPaste();
+    EXPECT_FALSE(defaults->hasStoredValue("pendingCelebrationMessage"));
+}
+
+TEST(FormatTimeSaved, PicksTheUnitByTheRoundedNumber)
+{
+    const std::pair<qint64, const char*> cases[] = {
+        {0, "0 Secs"},     {1, "1 Sec"},     {59, "59 Secs"},    {60, "1 Min"},     {89, "1 Min"},
+        {90, "2 Mins"},    {250, "4 Mins"},  {750, "13 Mins"},   {3599, "60 Mins"}, {3600, "1 Hr"},
+        {5000, "1 Hr"},    {5400, "2 Hrs"},  {86399, "24 Hrs"},  {86400, "1 Day"},  {129600, "2 Days"},
+    };
+    for (const auto& [seconds, expected] : cases)
+        EXPECT_EQ(ClipboardManager::formatTimeSaved(seconds), expected) << seconds;
+}

@@ -1,0 +1,228 @@
+#include "PasteTestSupport.h"
+
+#include "platform/core/Folders.h"
+#include "platform/image/ImageDecoding.h"
+#include "platform/pasteboard/PasteboardTypes.h"
+#include "platform/richtext/RtfCodec.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+using namespace lumra;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString kText = QStringLiteral("text/plain;charset=utf-8");
+const QString kRtf = QStringLiteral("text/rtf");
+const QString kHtml = QStringLiteral("text/html");
+const QString kPng = QStringLiteral("image/png");
+const QString kUriList = QStringLiteral("text/uri-list");
+const QString kGnome = QStringLiteral("x-special/gnome-copied-files");
+
+const QByteArray kBoldRtf = R"({\rtf1\ansi\deff0{\fonttbl{\f0 Helvetica;}}\f0 Hello {\b bold} world}\par)";
+
+QByteArray smallPng()
+{
+    QImage picture(8, 6, QImage::Format_RGB32);
+    picture.fill(Qt::blue);
+    return image::encodePng(picture).value();
+}
+
+class WriteBackTest : public test::PasteTest { };
+
+} // namespace
+
+TEST_F(WriteBackTest, RichTextGoesOutAsTextRtfAndHtml)
+{
+    const ClipboardItem item = addText("Hello bold world", kBoldRtf);
+    ASSERT_TRUE(manager->copyToPasteboard(item, true));
+
+    const auto written = lastWrite();
+    EXPECT_EQ(written.value(kText), "Hello bold world");
+    EXPECT_EQ(written.value(kRtf), kBoldRtf);
+    EXPECT_TRUE(written.value(kHtml).contains("bold")) << written.value(kHtml).constData();
+    EXPECT_TRUE(written.value(kHtml).contains("font-weight")) << "the HTML keeps the formatting";
+}
+
+TEST_F(WriteBackTest, PlainTextAndFormattingOffLeaveOutRichText)
+{
+    const ClipboardItem item = addText("Hello bold world", kBoldRtf);
+    ASSERT_TRUE(manager->copyToPasteboard(item, true, /*plainText*/ true));
+    EXPECT_EQ(lastWrite().keys(), QStringList {kText});
+
+    manager->setPreserveFormatting(false);
+    ASSERT_TRUE(manager->copyToPasteboard(item, true));
+    EXPECT_EQ(lastWrite().keys(), QStringList {kText});
+}
+
+TEST_F(WriteBackTest, NewlineVariantAddsALineBreakAndAParagraph)
+{
+    const ClipboardItem item = addText("Hello bold world", kBoldRtf);
+    ASSERT_TRUE(manager->copyToPasteboard(item, false, false, /*newline*/ true));
+
+    const auto written = lastWrite();
+    EXPECT_EQ(written.value(kText), "Hello bold world\n");
+    const auto plain = RichText::plainTextFromRtf(written.value(kRtf));
+    const auto original = RichText::plainTextFromRtf(kBoldRtf);
+    ASSERT_TRUE(plain && original);
+    EXPECT_EQ(plain->count(QChar::ParagraphSeparator) + plain->count('\n'),
+              original->count(QChar::ParagraphSeparator) + original->count('\n') + 1);
+}
+
+TEST_F(WriteBackTest, UnreadableRtfIsWrittenUnchangedWhileTheTextGetsItsLineBreak)
+{
+    const QByteArray broken = "not rtf at all";
+    const ClipboardItem item = addText("plain", broken);
+    ASSERT_TRUE(manager->copyToPasteboard(item, false, false, true));
+    EXPECT_EQ(lastWrite().value(kText), "plain\n");
+    EXPECT_EQ(lastWrite().value(kRtf), broken);
+}
+
+TEST_F(WriteBackTest, ImageGoesOutAsPngAndAsAPrivateFile)
+{
+    const QByteArray png = smallPng();
+    const ClipboardItem item = addImage(png);
+    ASSERT_TRUE(manager->copyToPasteboard(item, true));
+
+    const auto written = lastWrite();
+    EXPECT_EQ(written.value(kPng), png);
+    const QStringList urls = parseFileUrls(written.value(kUriList), kUriList);
+    ASSERT_EQ(urls.size(), 1);
+    EXPECT_EQ(parseFileUrls(written.value(kGnome), kGnome), urls);
+    const QString path = QUrl(urls.first()).toLocalFile();
+    EXPECT_TRUE(path.startsWith(dataDir.runtimeDir())) << qPrintable(path);
+    EXPECT_EQ(QFileInfo(path).fileName(), "0123456789abcdef0123456789abcdef.png");
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), png);
+}
+
+TEST_F(WriteBackTest, OnlyADigestNameNamesTheImageFile)
+{
+    const QString hostile = QStringLiteral("../../escape.png");
+    for (const std::optional<QString>& name : {std::optional<QString>(hostile), std::optional<QString>("Photo.PNG"),
+                                                std::optional<QString>()}) {
+        const ClipboardItem item = addImage(smallPng(), name);
+        ASSERT_TRUE(manager->copyToPasteboard(item, false));
+        const QString path = QUrl(parseFileUrls(lastWrite().value(kUriList), kUriList).value(0)).toLocalFile();
+        EXPECT_EQ(QFileInfo(path).fileName(), "clipboard-" + Json::uuidString(item.id) + ".png");
+    }
+    EXPECT_FALSE(QFileInfo::exists(QFileInfo(dataDir.runtimeDir() + "/lumra/escape.png").absoluteFilePath()));
+}
+
+TEST_F(WriteBackTest, ThePasteFolderIsEmptiedOnFirstUse)
+{
+    const QString folder = Folders::privateTempSubfolder("LumraPaste").value();
+    QFile stale(folder + "/clipboard-old.png");
+    ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+    stale.close();
+
+    ASSERT_TRUE(manager->copyToPasteboard(addImage(smallPng()), false));
+    EXPECT_FALSE(stale.exists());
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files).size(), 1);
+}
+
+TEST_F(WriteBackTest, FilesGoOutAsUriListAndGnomeCopiedFiles)
+{
+    QTemporaryDir files;
+    const QString a = files.filePath("a.txt");
+    const QString b = files.filePath("b folder");
+    QFile(a).open(QIODevice::WriteOnly);
+    QDir().mkpath(b);
+    const ClipboardItem item = addFiles({bookmark(a), bookmark(b)}, {fileUrl(a), fileUrl(b)});
+
+    ASSERT_TRUE(manager->copyToPasteboard(item, true));
+    const auto written = lastWrite();
+    EXPECT_EQ(parseFileUrls(written.value(kUriList), kUriList), (QStringList {fileUrl(a), fileUrl(b)}));
+    EXPECT_EQ(parseFileUrls(written.value(kGnome), kGnome), (QStringList {fileUrl(a), fileUrl(b)}));
+    EXPECT_TRUE(written.value(kGnome).startsWith("copy\n"));
+}
+
+TEST_F(WriteBackTest, AFileWhoseBookmarkFailsKeepsItsPlaceByItsStoredUrl)
+{
+    QTemporaryDir files;
+    const QString first = files.filePath("first.txt");
+    const QString third = files.filePath("third.txt");
+    QFile(first).open(QIODevice::WriteOnly);
+    QFile(third).open(QIODevice::WriteOnly);
+    const QString gone = files.filePath("gone.txt");
+    const ClipboardItem item = addFiles({bookmark(first), "%%% not base64", bookmark(third), bookmark(gone)},
+                                        {fileUrl(first), fileUrl(files.filePath("second.txt")), fileUrl(third), fileUrl(gone)});
+
+    ASSERT_TRUE(manager->copyToPasteboard(item, false));
+    EXPECT_EQ(parseFileUrls(lastWrite().value(kUriList), kUriList),
+              (QStringList {fileUrl(first), fileUrl(files.filePath("second.txt")), fileUrl(third), fileUrl(gone)}));
+}
+
+TEST_F(WriteBackTest, NothingToWriteLeavesClipboardAndHistoryAlone)
+{
+    ClipboardItem noText;
+    const ClipboardItem textless = addItem(noText);
+    const ClipboardItem imageGone = addImage(smallPng());
+    ASSERT_TRUE(manager->copyToPasteboard(imageGone, false)); // the row exists now...
+    manager->persistence()->viewContext().deleteObject(manager->fetchManagedItem(imageGone.id));
+    ASSERT_TRUE(manager->persistence()->save().ok()); // ...and is gone now
+    const ClipboardItem noFiles = addFiles({}, {});
+    pasteboard.setText("the user's own copy");
+    const qint64 changeCount = pasteboard.changeCount();
+    const qint64 writes = pasteboard.writes().size();
+    const qint64 pastes = defaults->integer("totalSuccessfulPastes");
+
+    for (const ClipboardItem& item : {textless, imageGone, noFiles}) {
+        EXPECT_FALSE(manager->copyToPasteboard(item, true));
+        manager->copyAndPaste(item, false);
+    }
+    clock.advance(1s);
+
+    EXPECT_EQ(pasteboard.changeCount(), changeCount);
+    EXPECT_EQ(pasteboard.writes().size(), writes);
+    EXPECT_EQ(pasteboard.text(), "the user's own copy");
+    EXPECT_EQ(defaults->integer("totalSuccessfulPastes"), pastes);
+    EXPECT_EQ(keys.pasteCount(), 0);
+    EXPECT_FALSE(current(textless.id)->lastPastedDate);
+}
+
+TEST_F(WriteBackTest, AFailedWriteIsReportedAndChangesNothing)
+{
+    const ClipboardItem item = addText("hello");
+    pasteboard.setWriteError("no owner");
+    EXPECT_FALSE(manager->copyToPasteboard(item, true));
+    manager->copyAndPaste(item, false);
+    clock.advance(1s);
+    EXPECT_FALSE(current(item.id)->lastPastedDate);
+    EXPECT_EQ(defaults->integer("totalSuccessfulPastes"), 0);
+    EXPECT_EQ(keys.pasteCount(), 0);
+}
+
+TEST_F(WriteBackTest, AWriteRecordsTheChangeCountAndMarksTheItem)
+{
+    const ClipboardItem older = addText("older");
+    const ClipboardItem item = addText("pasted");
+    ASSERT_TRUE(manager->copyToPasteboard(item, /*moveToTop*/ false));
+    EXPECT_EQ(manager->lastChangeCount(), pasteboard.changeCount());
+    EXPECT_EQ(current(item.id)->lastPastedDate, clock.now());
+    EXPECT_EQ(current(item.id)->dateAdded, item.dateAdded);
+
+    clock.advance(5s);
+    ASSERT_TRUE(manager->copyToPasteboard(older, /*moveToTop*/ true));
+    EXPECT_EQ(current(older.id)->dateAdded, clock.now());
+    EXPECT_EQ(manager->clipboardItems().first().id, older.id);
+    EXPECT_EQ(defaults->integer("totalSuccessfulPastes"), 2);
+}
+
+TEST_F(WriteBackTest, FileAccessIsHeldForTenSecondsAfterAPaste)
+{
+    QTemporaryDir files;
+    const QString a = files.filePath("a.txt");
+    QFile(a).open(QIODevice::WriteOnly);
+    ASSERT_TRUE(manager->copyToPasteboard(addFiles({bookmark(a)}, {fileUrl(a)}), false));
+    EXPECT_EQ(manager->pendingFileAccessCount(), 1);
+    clock.advance(10s);
+    EXPECT_EQ(manager->pendingFileAccessCount(), 1);
+    clock.advance(100ms);
+    EXPECT_EQ(manager->pendingFileAccessCount(), 0);
+}
