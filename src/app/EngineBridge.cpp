@@ -1,12 +1,8 @@
 #include "app/EngineBridge.h"
 
 #include "engine/ClipboardManager.h"
-#include "platform/keys/KeyInjector.h"
-#include "platform/pasteboard/Pasteboard.h"
 
-#include <QLoggingCategory>
-
-Q_LOGGING_CATEGORY(lcBridge, "lumra.app.engine")
+#include <tuple>
 
 namespace lumra::EngineBridge {
 
@@ -40,29 +36,13 @@ void setSearchText(ClipboardManager& manager, const QString& text)
 
 void popupClosed(ClipboardManager& manager) { setSearchText(manager, QString()); }
 
-bool copyToPasteboard(ClipboardManager& manager, const ClipboardItem& item, bool, bool)
+bool copyToPasteboard(ClipboardManager& manager, const ClipboardItem& item, bool moveToTop, bool plainText)
 {
-    Pasteboard* pasteboard = manager.services().pasteboard;
-    if (!pasteboard || !item.textContent)
-        return false;
-    const QByteArray text = item.textContent->toUtf8();
-    auto written = pasteboard->write({{QString::fromLatin1(PasteboardMime::textUtf8), text},
-                                      {QString::fromLatin1(PasteboardMime::utf8String), text},
-                                      {QString::fromLatin1(PasteboardMime::textPlain), text}});
-    if (!written)
-        qCWarning(lcBridge) << written.error();
-    return bool(written);
+    return manager.copyToPasteboard(item, moveToTop, plainText);
 }
 
-void simulatePaste(ClipboardManager& manager)
-{
-    KeyInjector* injector = manager.services().keyInjector;
-    if (!injector)
-        return;
-    if (Status posted = injector->postPaste(); !posted)
-        qCWarning(lcBridge) << posted.error();
-}
+void simulatePaste(ClipboardManager& manager) { std::ignore = manager.simulatePaste(); }
 
-void snoozeReminder(ClipboardManager&) { }
+void snoozeReminder(ClipboardManager& manager) { manager.snoozeReminder(); }
 
 } // namespace lumra::EngineBridge

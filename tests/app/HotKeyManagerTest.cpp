@@ -53,6 +53,25 @@ protected:
         return std::nullopt;
     }
 
+    // Saved to the store and loaded back, as captures are.
+    void storeItems(const QList<ClipboardItem>& items)
+    {
+        for (const ClipboardItem& item : items) {
+            auto row = manager->persistence()->viewContext().insert(store::EntityKind::item);
+            populateManagedItem(*row, item);
+        }
+        ASSERT_TRUE(manager->persistence()->save().ok());
+        manager->loadItems();
+    }
+
+    QStringList texts() const
+    {
+        QStringList result;
+        for (const ClipboardItem& item : manager->clipboardItems())
+            result << item.textContent.value_or(QString());
+        return result;
+    }
+
     std::unique_ptr<ClipboardManager> manager;
     std::unique_ptr<HotKeyManager> m_hotKeys;
     Status setupStatus;
@@ -100,6 +119,28 @@ TEST_F(HotKeyManagerTest, ItemShortcutPastesItsItemAndQuickPasteTheListedOne)
     ASSERT_TRUE(press(KeyCodes::keyCodeForKeysym('3').value(), alt));
     clock().advance(HotKeyManager::pasteDelay);
     EXPECT_EQ(pasteboard.writes().size(), writes);
+    EXPECT_EQ(injector.pasteCount(), 2);
+}
+
+TEST_F(HotKeyManagerTest, AnItemShortcutMovesItsItemToTheTopAndQuickPasteDoesNot)
+{
+    manager->setQuickPasteModifier(QStringLiteral("command"));
+    storeItems({textItem("newest"), textItem("middle"), textItem("oldest", ItemShortcut{keyA, ctrlAlt})});
+    const QList<ClipboardItem> before = manager->clipboardItems();
+    ASSERT_EQ(texts(), (QStringList{"newest", "middle", "oldest"}));
+    hotKeys();
+
+    ASSERT_TRUE(press(KeyCodes::keyCodeForKeysym('2').value(), ctrl));
+    clock().advance(HotKeyManager::pasteDelay);
+    EXPECT_EQ(lastWrittenText(), QStringLiteral("middle"));
+    EXPECT_EQ(manager->clipboardItems()[1].dateAdded, before[1].dateAdded);
+    EXPECT_TRUE(manager->clipboardItems()[1].lastPastedDate);
+
+    const QDateTime pressed = clock().now();
+    ASSERT_TRUE(press(keyA, ctrlAlt));
+    clock().advance(HotKeyManager::pasteDelay);
+    EXPECT_EQ(lastWrittenText(), QStringLiteral("oldest"));
+    EXPECT_EQ(manager->clipboardItems()[2].dateAdded, pressed) << "newer than every other item";
     EXPECT_EQ(injector.pasteCount(), 2);
 }
 
