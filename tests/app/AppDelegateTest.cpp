@@ -321,6 +321,10 @@ TEST_F(AppDelegateTest, TheReminderCountsOnlyItemsOutsideTheBin)
     EXPECT_NE(delegate->reminderPopover(), first);
     emit delegate->reminderPopover()->tapped();
     EXPECT_NE(PopupPanel::findOpen(), nullptr);
+
+    NotificationCenter::defaultCenter().post(Notifications::showCopyReminder);
+    emit delegate->reminderPopover()->doNotDisturb();
+    EXPECT_GT(delegate->clipboardManager().reminderSnoozedUntil(), clock().now());
 }
 
 } // namespace
