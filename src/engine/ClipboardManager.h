@@ -8,6 +8,7 @@
 #include "platform/cloud/CloudKeyValueStore.h"
 #include "platform/core/Clock.h"
 #include "platform/defaults/UserDefaults.h"
+#include "platform/pasteboard/Pasteboard.h"
 
 #include <QList>
 #include <QObject>
@@ -30,6 +31,7 @@ class SoundPlayer;
 class TextRecognizer;
 class Workspace;
 namespace store {
+struct ChangeSet;
 class ManagedObject;
 using ManagedObjectPtr = std::shared_ptr<ManagedObject>;
 } // namespace store
@@ -163,6 +165,56 @@ public:
 
     // ===================================================================== Capture (ClipboardManagerCapture.cpp, ClipboardManagerLifecycle.cpp)
 
+    // Looks at the clipboard once and records what another application copied since the last
+    // look. Runs every 0.5 s and as soon as the pasteboard reports a change.
+    void checkClipboard();
+    // Images are decoded, re-encoded and hashed off the main thread; captures are stored in the
+    // order they were copied, so a text copied after an image waits for it.
+    bool hasPendingCaptures() const;
+    // Waits for the images being prepared and stores every pending capture (tests, benchmarks).
+    void finishPendingCaptures();
+
+    // Stops capture until resume(), or for `minutes`; zero or fewer minutes resumes at once.
+    void pause(std::optional<int> minutes = std::nullopt);
+    // Captures again from the next copy: what was copied during the pause is never recorded.
+    void resume();
+    bool isPaused() const { return m_isPaused; }
+    std::optional<QDateTime> pauseResumeDate() const { return m_pauseResumeDate; }
+    // The pasteboard change count last seen. The paste code sets it after its own write.
+    qint64 lastChangeCount() const { return m_lastChangeCount; }
+    void setLastChangeCount(qint64 changeCount) { m_lastChangeCount = changeCount; }
+    QString iCloudSyncStatus() const { return m_iCloudSyncStatus; }
+
+    // Store a capture: refresh the untrashed row with the same content or insert a new one, save,
+    // apply the item limit and update the history. False when nothing could be saved.
+    bool addTextItem(const QString& text, const std::optional<QByteArray>& rtfData, CaptureCategory category,
+                     const std::optional<QString>& sourceAppBundleId, const std::optional<QString>& sourceAppName);
+    bool addImageItem(const QByteArray& pngData, CaptureCategory category,
+                      const std::optional<QString>& sourceAppBundleId, const std::optional<QString>& sourceAppName);
+    bool addFileItem(const QStringList& fileURLStrings, CaptureCategory category,
+                     const std::optional<QString>& sourceAppBundleId, const std::optional<QString>& sourceAppName);
+    // Starts text recognition of a stored image; the text is written into that row only.
+    // Sensitive items are never sent.
+    void recognizeText(const QByteArray& pngData, const QUuid& id);
+
+    // Classification; no state is read.
+    static CaptureCategory captureCategoryForText(const QString& text);
+    static bool isScreenshotImage(const QByteArray& imageData);
+    static CaptureCategory captureCategoryForImageData(const std::optional<QByteArray>& imageData,
+                                                       const std::optional<QString>& sourceAppBundleId);
+    // Folders are told by the file system (file-manager URLs carry no trailing slash).
+    static CaptureCategory captureCategoryForFileURLs(const QStringList& fileURLStrings);
+    // text/rtf as offered, else RTF made from text/html.
+    static std::optional<QByteArray> richTextData(const PasteboardSnapshot& snapshot);
+    static Result<QByteArray> pngData(const PasteboardSnapshot& snapshot);
+
+protected:
+    // Hooks run after every stored capture; the sound and reminder code gives them their bodies.
+    virtual void playCopySound() { }
+    virtual void recordCopyForReminder(bool countsForReminder) { Q_UNUSED(countsForReminder); }
+
+public:
+
     // ===================================================================== Paste (ClipboardManagerPaste.cpp)
 
     // ===================================================================== Media and file access (ClipboardManagerMedia.cpp)
@@ -175,6 +227,8 @@ signals:
     void categoriesChanged();
     void filteredItemsChanged();
     // Capture, paste and editing signals go below, per section.
+    void pauseStateChanged();
+    void iCloudSyncStatusChanged(const QString& status);
 
 protected:
     // ===================================================================== Setting side effects
@@ -217,6 +271,32 @@ private:
     void applyPinnedFilters();          // ClipboardManagerFilters.cpp
     void startMonitoring();             // ClipboardManagerCapture.cpp
     void installObservers();            // ClipboardManagerLifecycle.cpp
+
+    struct CaptureState;
+    struct PendingCapture;
+    void enqueueCapture(PendingCapture capture);
+    void drainCaptureQueue();
+    bool storeCapture(PendingCapture& capture);
+    bool storeText(const QString& text, const std::optional<QByteArray>& rtfData, CaptureCategory category,
+                   const std::optional<QString>& bundleId, const std::optional<QString>& appName, const QDateTime& copiedAt);
+    bool storeImage(const QByteArray& pngData, const QString& fileName, CaptureCategory category,
+                    const std::optional<QString>& bundleId, const std::optional<QString>& appName, const QDateTime& copiedAt);
+    bool storeFiles(const QStringList& fileURLStrings, CaptureCategory category, const std::optional<QString>& bundleId,
+                    const std::optional<QString>& appName, const QDateTime& copiedAt);
+    // Save, item limit and history update of the row just written.
+    bool saveCapture();
+    void applyHistoryChanges(const store::ChangeSet& changes);
+    void applyRecognizedText(const QUuid& id, const QString& text);
+    void setPaused(bool paused, std::optional<QDateTime> resumeDate);
+
+    std::shared_ptr<CaptureState> m_capture;
+    std::unique_ptr<Timer> m_pollTimer;
+    std::unique_ptr<Timer> m_autoCleanTimer;
+    std::unique_ptr<Timer> m_pauseTimer;
+    qint64 m_lastChangeCount = 0;
+    bool m_isPaused = false;
+    std::optional<QDateTime> m_pauseResumeDate;
+    QString m_iCloudSyncStatus;
 
     // ===================================================================== Paste internals
 
