@@ -96,7 +96,7 @@ protected:
         services.storeFolder = dataDir.supportFolder();
         services.pasteboard = &pasteboard;
         services.workspace = &workspace;
-        services.textRecognizer = &recognizer;
+        services.textRecognizer = textRecognizer;
         manager = std::make_unique<RecordingManager>(services);
     }
 
@@ -134,6 +134,7 @@ protected:
     FakePasteboard pasteboard;
     FakeWorkspace workspace;
     FakeTextRecognizer recognizer;
+    TextRecognizer* textRecognizer = &recognizer;
     std::unique_ptr<RecordingManager> manager;
 };
 
