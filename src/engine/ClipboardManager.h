@@ -12,13 +12,17 @@
 
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QPair>
 #include <QString>
 #include <QVariant>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <optional>
+
+class QThreadPool;
 
 namespace lumra {
 
@@ -33,6 +37,7 @@ class Workspace;
 namespace store {
 struct ChangeSet;
 class ManagedObject;
+class Predicate;
 using ManagedObjectPtr = std::shared_ptr<ManagedObject>;
 } // namespace store
 
@@ -158,10 +163,71 @@ public:
 
     // ===================================================================== Editing (ClipboardManagerEditing.cpp)
 
+    // Every edit changes the item's row, saves once and then updates clipboardItems. A row that is
+    // gone changes nothing and is no failure; a failed save is logged and returned.
+    // `attribute` is store::ItemAttr::isPinned, isPinnedToTop or isSensitive.
+    Status toggleItemFlag(const ClipboardItem& item, int attribute);
+    Status togglePinned(const ClipboardItem& item);
+    Status togglePinnedToTop(const ClipboardItem& item);
+    Status toggleSensitive(const ClipboardItem& item);
+    // Stores the edited text; a local row whose new kind is synced moves to the cloud store.
+    Status updateItemContent(const ClipboardItem& item, const QString& text, const std::optional<QByteArray>& rtfData);
+    // Copies the row, id and every attribute included, into the cloud store and commits, then deletes
+    // the original. A crash in between leaves two rows with one id, which loading resolves. Returns the
+    // row that holds the item afterwards (the given one when there is nowhere to move it).
+    Result<store::ManagedObjectPtr> recreateManagedObject(const store::ManagedObjectPtr& row);
+    Status setItemComment(const ClipboardItem& item, const std::optional<QString>& comment);
+    Status setItemTags(const ClipboardItem& item, const QStringList& tags);
+    Status setTagsForItems(const QList<QUuid>& itemIds, const QStringList& tags);
+    Status setItemShortcut(const QUuid& itemId, const std::optional<ItemShortcut>& shortcut);
+    // Why this combination cannot be used, or nullopt when it is free.
+    std::optional<QString> shortcutConflictMessage(quint16 keyCode, quint64 modifiers,
+                                                   const std::optional<QUuid>& excludingItemId,
+                                                   bool skipOpenPopupShortcut) const;
+    void appendIgnoredApp(const QString& bundleIdentifier, const QString& name);
+    void removeIgnoredAppEntry(const QString& bundleIdentifier);
+
+    // Categories: the new one goes last whatever its sortOrder says.
+    Status addCategory(const ClipboardCategory& category);
+    // A list move of `categories`, then sortOrder rewritten as 0, 1, 2, ...
+    Status moveCategories(const QList<int>& sourceOffsets, int destinationOffset);
+    // Its items lose the category, or are removed (to the recycle bin when it is on).
+    Status deleteCategory(const QUuid& categoryId, bool alsoDeleteItems);
+    Status setItemCategory(const ClipboardItem& item, const std::optional<QUuid>& categoryId);
+    static std::optional<QDateTime> latestDate(const QList<QDateTime>& dates);
+
     // ===================================================================== Housekeeping (ClipboardManagerHousekeeping.cpp)
 
     // Deletes the oldest unstarred, unpinned rows beyond maxItems; run after every capture and import.
-    void enforceMaxItems();
+    Status enforceMaxItems();
+    // What the cleanup settings would remove now; 0 when off or when the store cannot be read.
+    int countAutoCleanCandidates(int minutes);
+    int countItemsOlderThan(int days);
+    int countItemsOverLimit(int limit);
+
+    // To the recycle bin when it is on, else for good.
+    Status deleteItem(const ClipboardItem& item);
+    Status deleteItems(const QList<ClipboardItem>& items);
+    Status restoreItem(const QUuid& itemId);
+    Status restoreItems(const QList<ClipboardItem>& items);
+    Status deleteItemPermanently(const QUuid& itemId);
+    Status emptyRecycleBin();
+    // The clears leave rows already in the bin alone. With `kinds`, only rows of those capture kinds go.
+    using CaptureKinds = std::optional<QSet<CaptureCategory>>;
+    Status clearUnpinnedHistory(bool permanently, const CaptureKinds& kinds = std::nullopt);
+    Status clearRecentItems(const QDateTime& since, bool includeStarredAndPinned, bool permanently,
+                            const CaptureKinds& kinds = std::nullopt);
+    Status clearAllHistory(bool permanently, const CaptureKinds& kinds = std::nullopt);
+
+protected:
+    // The paste code drops the item's thumbnails here when its row is deleted for good.
+    virtual void evictItemCaches(const QUuid& itemId) { Q_UNUSED(itemId); }
+    // The category filter lets go of a deleted category here.
+    virtual void didDeleteCategory(const QUuid& categoryId) { Q_UNUSED(categoryId); }
+    // Where auto-clean runs; tests run it when they choose.
+    virtual void runInBackground(std::function<void()> work);
+
+public:
 
     // ===================================================================== Capture (ClipboardManagerCapture.cpp, ClipboardManagerLifecycle.cpp)
 
@@ -230,6 +296,10 @@ signals:
     void pauseStateChanged();
     void iCloudSyncStatusChanged(const QString& status);
 
+    // Editing and housekeeping: rows that may carry a per-item shortcut were added, changed, trashed
+    // or removed; also posted as Notifications::itemShortcutsChanged.
+    void itemShortcutsChanged();
+
 protected:
     // ===================================================================== Setting side effects
     // Run after assignments of the settings that name them in the catalogue. The history, capture and
@@ -263,6 +333,21 @@ private:
     // ===================================================================== Queries internals
 
     // ===================================================================== Editing and housekeeping internals
+    struct AutoCleanResult;
+    // Brings clipboardItems in line with rows just saved (or rolled back), without reading the store.
+    void mergeSavedRows(const QList<store::ManagedObjectPtr>& rows);
+    // Saves, updates the history from `rows`, and tells the hot-key side when one of them held a shortcut.
+    Status commitRows(const QList<store::ManagedObjectPtr>& rows, const char* operation, bool hadShortcut = false);
+    Status commitCategories(const char* operation);
+    void announceShortcutsChanged();
+    // Trashes or deletes each row by the bin setting (or for good when `permanently`).
+    void removeRow(const store::ManagedObjectPtr& row, bool permanently);
+    Status clearRows(const store::Predicate& predicate, bool permanently, const CaptureKinds& kinds, const char* operation);
+    Status deleteMatching(const store::Predicate& predicate, const char* operation, int* removed = nullptr);
+    Result<QList<store::ManagedObjectPtr>> fetchItemRows(const store::Predicate& predicate);
+    void applyAutoCleanResult(const AutoCleanResult& result);
+    // Made at the first auto-clean; its deleter waits for a running pass.
+    std::unique_ptr<QThreadPool, void (*)(QThreadPool*)> m_housekeepingPool {nullptr, nullptr};
 
     // ===================================================================== Capture internals
     void migrateLegacyStorage();        // ClipboardManagerHistory.cpp

@@ -1,11 +1,464 @@
-// Placeholder bodies: retention, the item limit and auto-clean are being written.
 #include "engine/ClipboardManager.h"
+
+#include "model/Diagnostics.h"
+#include "model/NotificationCenter.h"
+#include "model/store/HistoryReader.h"
+#include "model/store/ItemRows.h"
+#include "model/store/PersistenceController.h"
+
+#include <QHash>
+#include <QLoggingCategory>
+#include <QPointer>
+#include <QThreadPool>
+
+#include <algorithm>
+#include <limits>
+
+Q_LOGGING_CATEGORY(lcHousekeeping, "lumra.housekeeping")
 
 namespace lumra {
 
-void ClipboardManager::applyRetention() { }
-void ClipboardManager::purgeExpiredTrash() { }
-void ClipboardManager::runAutoClean() { }
-void ClipboardManager::enforceMaxItems() { }
+using namespace store;
+
+namespace {
+
+constexpr qint64 secondsPerDay = 86'400;
+constexpr qint64 secondsPerMinute = 60;
+
+Predicate untrashed() { return Predicate::eq("isTrashed", false); }
+Predicate trashed() { return Predicate::eq("isTrashed", true); }
+Predicate ordinary() { return Predicate::eq("isPinned", false) && Predicate::eq("isPinnedToTop", false); }
+
+bool hasShortcut(const ManagedObject& row)
+{
+    const std::optional<qint64> keyCode = row.integer(ItemAttr::shortcutKeyCode);
+    return keyCode && *keyCode >= 0 && *keyCode <= 0xFFFF;
+}
+
+// Candidates of an auto-clean pass (?1 is the cut-off). The decoration test runs inside the same
+// statement that trashes or deletes, so an edit saved before it executes always saves its row.
+const QString autoCleanWhere = QStringLiteral(
+    "isPinned = 0 AND isPinnedToTop = 0 AND isTrashed = 0 AND dateAdded < ?1"
+    " AND (lastPastedDate IS NULL OR lastPastedDate < ?1)"
+    " AND NOT ((typeof(shortcutKeyCode) = 'integer' AND shortcutKeyCode >= 0)"
+    " OR categoryId IS NOT NULL"
+    " OR (typeof(tagsJSON) = 'text' AND CASE WHEN json_valid(tagsJSON) THEN json_type(tagsJSON) = 'array'"
+    " AND json_array_length(tagsJSON) > 0"
+    " AND NOT EXISTS (SELECT 1 FROM json_each(tagsJSON) WHERE json_each.type != 'text') ELSE 0 END)"
+    " OR (typeof(comment) = 'text' AND comment != ''))");
+
+void deletePool(QThreadPool* pool) { delete pool; } // waits for a running pass
+
+} // namespace
+
+struct ClipboardManager::AutoCleanResult {
+    QList<QUuid> ids;
+    bool trashed = false;
+    QDateTime trashedDate;
+    QStringList errors;
+};
+
+// MARK: Shared steps
+
+void ClipboardManager::announceShortcutsChanged()
+{
+    emit itemShortcutsChanged();
+    NotificationCenter::defaultCenter().post(Notifications::itemShortcutsChanged);
+}
+
+void ClipboardManager::mergeSavedRows(const QList<ManagedObjectPtr>& rows)
+{
+    // nullopt: the row is gone. A live row of an id wins over a deleted one (a move between stores).
+    QHash<QUuid, std::optional<ClipboardItem>> changes;
+    for (const ManagedObjectPtr& row : rows) {
+        const std::optional<QUuid> id = row ? row->uuid(ItemAttr::id) : std::nullopt;
+        if (!id)
+            continue;
+        if (row->isDeleted()) {
+            if (!changes.contains(*id))
+                changes.insert(*id, std::nullopt);
+        } else if (std::optional<ClipboardItem> item = makeClipboardItem(*row)) {
+            changes.insert(*id, std::move(item));
+        }
+    }
+    if (changes.isEmpty())
+        return;
+
+    // The same contract as setClipboardItems, without copying and comparing the whole history.
+    bool changed = false;
+    QList<ClipboardItem>& items = m_clipboardItems;
+    qsizetype kept = 0;
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        auto it = changes.find(items[i].id);
+        if (it == changes.end()) {
+            if (kept != i)
+                items[kept] = std::move(items[i]);
+            ++kept;
+            continue;
+        }
+        if (it->has_value()) {
+            if (items[i] != **it) {
+                items[i] = **it;
+                changed = true;
+            }
+            if (kept != i)
+                items[kept] = std::move(items[i]);
+            ++kept;
+        } else {
+            changed = true;
+        }
+        changes.erase(it);
+    }
+    items.resize(kept);
+    for (auto it = changes.cbegin(); it != changes.cend(); ++it) {
+        if (it->has_value()) {
+            items.append(**it);
+            changed = true;
+        }
+    }
+    if (!changed)
+        return;
+    ++m_historyRevision;
+    emit clipboardItemsChanged();
+    updateFilteredItems();
+}
+
+Status ClipboardManager::commitRows(const QList<ManagedObjectPtr>& rows, const char* operation, bool mayChangeShortcuts)
+{
+    if (!m_persistence)
+        return Status::failure(QStringLiteral("no history store"));
+    const Status status = m_persistence->save();
+    if (!status)
+        qCWarning(lcHousekeeping).noquote() << operation << "failed:" << status.error();
+    mergeSavedRows(rows);
+    if (status && mayChangeShortcuts
+        && std::any_of(rows.begin(), rows.end(), [](const ManagedObjectPtr& row) { return hasShortcut(*row); }))
+        announceShortcutsChanged();
+    return status;
+}
+
+void ClipboardManager::removeRow(const ManagedObjectPtr& row, bool permanently)
+{
+    if (permanently || !recycleBinEnabled()) {
+        m_persistence->viewContext().deleteObject(row);
+        return;
+    }
+    row->set(ItemAttr::isTrashed, true);
+    row->set(ItemAttr::trashedDate, m_clock.now());
+}
+
+Result<QList<ManagedObjectPtr>> ClipboardManager::fetchItemRows(const Predicate& predicate)
+{
+    if (!m_persistence)
+        return Result<QList<ManagedObjectPtr>>::failure(QStringLiteral("no history store"));
+    FetchRequest request;
+    request.predicate = predicate;
+    return m_persistence->viewContext().fetch(request);
+}
+
+Status ClipboardManager::deleteMatching(const Predicate& predicate, const char* operation, int* removed)
+{
+    auto rows = fetchItemRows(predicate);
+    if (!rows) {
+        qCWarning(lcHousekeeping).noquote() << operation << "could not read the history:" << rows.error();
+        return rows.status();
+    }
+    for (const ManagedObjectPtr& row : *rows)
+        m_persistence->viewContext().deleteObject(row);
+    if (removed)
+        *removed = int(rows->size());
+    if (rows->isEmpty())
+        return {};
+    return commitRows(*rows, operation, true);
+}
+
+// MARK: Item limit, retention, auto-clean
+
+Status ClipboardManager::enforceMaxItems()
+{
+    if (!m_persistence)
+        return {};
+    FetchRequest count;
+    count.predicate = untrashed();
+    const Result<int> untrashedRows = m_persistence->viewContext().count(count);
+    if (!untrashedRows)
+        return untrashedRows.status();
+    const qint64 excess = qint64(*untrashedRows) - maxItems();
+    if (excess <= 0)
+        return {};
+    FetchRequest victims;
+    victims.predicate = ordinary() && untrashed();
+    victims.sortDescriptors = {{QStringLiteral("dateAdded"), true}};
+    victims.fetchLimit = int(std::min<qint64>(excess, std::numeric_limits<int>::max()));
+    auto rows = m_persistence->viewContext().fetch(victims);
+    if (!rows)
+        return rows.status();
+    for (const ManagedObjectPtr& row : *rows)
+        m_persistence->viewContext().deleteObject(row);
+    return commitRows(*rows, "Trimming the history to its limit", true);
+}
+
+void ClipboardManager::applyRetention()
+{
+    const qint64 days = retentionDays();
+    if (days <= 0 || !m_persistence)
+        return;
+    const QDateTime cutoff = m_clock.now().addSecs(-days * secondsPerDay);
+    int removed = 0;
+    const Status status = deleteMatching(Predicate::lt("dateAdded", cutoff) && ordinary() && untrashed(),
+                                         "Retention", &removed);
+    if (status && removed > 0)
+        Diagnostics::shared().info(QStringLiteral("Retention"),
+                                   QStringLiteral("Removed %1 item(s) older than %2 day(s)").arg(removed).arg(days));
+}
+
+void ClipboardManager::purgeExpiredTrash()
+{
+    const qint64 days = recycleBinDays();
+    if (!recycleBinEnabled() || days <= 0 || !m_persistence)
+        return;
+    const QDateTime cutoff = m_clock.now().addSecs(-days * secondsPerDay);
+    // Rows trashed elsewhere (an import, another computer) may have no trashedDate: their age is dateAdded.
+    const Predicate expired = Predicate::lt("trashedDate", cutoff)
+        || (Predicate::isNull("trashedDate") && Predicate::lt("dateAdded", cutoff));
+    (void)deleteMatching(trashed() && expired, "Purging the recycle bin");
+}
+
+void ClipboardManager::runInBackground(std::function<void()> work)
+{
+    if (!m_housekeepingPool) {
+        m_housekeepingPool = {new QThreadPool, &deletePool};
+        m_housekeepingPool->setMaxThreadCount(1); // passes never overlap
+    }
+    m_housekeepingPool->start(std::move(work));
+}
+
+void ClipboardManager::runAutoClean()
+{
+    const qint64 minutes = autoCleanMinutes();
+    if (minutes <= 0 || !m_persistence)
+        return;
+    QStringList paths;
+    for (const PersistentStore* s : m_persistence->viewContext().stores())
+        paths << s->path;
+    const QDateTime now = m_clock.now();
+    const double cutoff = secondsFromDate(now.addSecs(-minutes * secondsPerMinute));
+    const bool toBin = recycleBinEnabled();
+    QPointer<ClipboardManager> self(this);
+
+    runInBackground([self, paths, now, cutoff, toBin] {
+        AutoCleanResult result;
+        result.trashed = toBin;
+        result.trashedDate = now;
+        const QString statement = toBin
+            ? QStringLiteral("UPDATE CDClipboardItem SET isTrashed = 1, trashedDate = ?2 WHERE %1 RETURNING id").arg(autoCleanWhere)
+            : QStringLiteral("DELETE FROM CDClipboardItem WHERE %1 RETURNING id").arg(autoCleanWhere);
+        for (const QString& path : paths) {
+            sql::Database db;
+            if (Status s = db.open(path, false); !s) {
+                result.errors << s.error();
+                continue;
+            }
+            QList<QUuid> ids;
+            sql::Transaction tx(db);
+            QString error;
+            sql::Statement* st = tx.beginStatus() ? db.prepare(statement, &error) : nullptr;
+            if (!st) {
+                result.errors << (tx.beginStatus() ? error : tx.beginStatus().error());
+                continue;
+            }
+            st->bind(1, cutoff);
+            if (toBin)
+                st->bind(2, secondsFromDate(now));
+            while (st->step())
+                if (std::optional<QUuid> id = st->uuid(0))
+                    ids << *id;
+            Status s = st->status();
+            st->reset();
+            if (s)
+                s = tx.commit();
+            if (!s) {
+                result.errors << s.error();
+                continue;
+            }
+            result.ids += ids;
+        }
+        QMetaObject::invokeMethod(self.data(), [self, result] {
+            if (self)
+                self->applyAutoCleanResult(result);
+        }, Qt::QueuedConnection);
+    });
+}
+
+void ClipboardManager::applyAutoCleanResult(const AutoCleanResult& result)
+{
+    for (const QString& error : result.errors)
+        qCWarning(lcHousekeeping).noquote() << "auto-clean save error:" << error;
+    if (result.ids.isEmpty() || !m_persistence)
+        return;
+    ChangeSet changes;
+    (result.trashed ? changes.updated : changes.deleted) = result.ids;
+    m_persistence->viewContext().refresh(changes);
+
+    const QSet<QUuid> ids(result.ids.begin(), result.ids.end());
+    bool shortcutTouched = false;
+    QList<ClipboardItem>& items = m_clipboardItems;
+    qsizetype kept = 0;
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        if (ids.contains(items[i].id)) {
+            shortcutTouched = shortcutTouched || items[i].shortcut.has_value();
+            if (!result.trashed)
+                continue;
+            items[i].isTrashed = true;
+            items[i].trashedDate = result.trashedDate;
+        }
+        if (kept != i)
+            items[kept] = std::move(items[i]);
+        ++kept;
+    }
+    items.resize(kept);
+    ++m_historyRevision;
+    emit clipboardItemsChanged();
+    updateFilteredItems();
+    if (shortcutTouched)
+        announceShortcutsChanged();
+}
+
+// MARK: Counts for the cleanup settings
+
+int ClipboardManager::countAutoCleanCandidates(int minutes)
+{
+    if (minutes <= 0 || !m_persistence)
+        return 0;
+    const double cutoff = secondsFromDate(m_clock.now().addSecs(-qint64(minutes) * secondsPerMinute));
+    qint64 total = 0;
+    ManagedObjectContext& context = m_persistence->viewContext();
+    for (const PersistentStore* s : context.stores()) {
+        sql::Statement* st = context.database(s)->prepare(QStringLiteral("SELECT count(*) FROM CDClipboardItem WHERE ") + autoCleanWhere);
+        if (!st)
+            return 0;
+        st->bind(1, cutoff);
+        const bool ok = st->step();
+        total += ok ? st->int64(0) : 0;
+        st->reset();
+        if (!ok)
+            return 0;
+    }
+    return int(total);
+}
+
+int ClipboardManager::countItemsOlderThan(int days)
+{
+    if (days <= 0 || !m_persistence)
+        return 0;
+    FetchRequest request;
+    request.predicate = Predicate::lt("dateAdded", m_clock.now().addSecs(-qint64(days) * secondsPerDay)) && ordinary() && untrashed();
+    const Result<int> n = m_persistence->viewContext().count(request);
+    return n ? *n : 0;
+}
+
+int ClipboardManager::countItemsOverLimit(int limit)
+{
+    if (!m_persistence)
+        return 0;
+    FetchRequest request;
+    request.predicate = untrashed();
+    const Result<int> n = m_persistence->viewContext().count(request);
+    return n ? std::max(0, *n - limit) : 0;
+}
+
+// MARK: Recycle bin
+
+Status ClipboardManager::deleteItem(const ClipboardItem& item) { return deleteItems({item}); }
+
+Status ClipboardManager::deleteItems(const QList<ClipboardItem>& items)
+{
+    QList<ManagedObjectPtr> rows;
+    for (const ClipboardItem& item : items) {
+        if (ManagedObjectPtr row = fetchManagedItem(item.id)) {
+            removeRow(row, false);
+            rows << row;
+        }
+    }
+    if (rows.isEmpty())
+        return {};
+    return commitRows(rows, "Deleting items", true);
+}
+
+Status ClipboardManager::restoreItem(const QUuid& itemId)
+{
+    ClipboardItem item;
+    item.id = itemId;
+    return restoreItems({item});
+}
+
+Status ClipboardManager::restoreItems(const QList<ClipboardItem>& items)
+{
+    QList<ManagedObjectPtr> rows;
+    for (const ClipboardItem& item : items) {
+        if (ManagedObjectPtr row = fetchManagedItem(item.id)) {
+            row->set(ItemAttr::isTrashed, false);
+            row->setValue(ItemAttr::trashedDate, sql::Value {});
+            rows << row;
+        }
+    }
+    if (rows.isEmpty())
+        return {};
+    return commitRows(rows, "Restoring items", true);
+}
+
+Status ClipboardManager::deleteItemPermanently(const QUuid& itemId)
+{
+    Status status;
+    if (ManagedObjectPtr row = fetchManagedItem(itemId)) {
+        m_persistence->viewContext().deleteObject(row);
+        status = commitRows({row}, "Deleting an item for good", true);
+    }
+    evictItemCaches(itemId);
+    return status;
+}
+
+Status ClipboardManager::emptyRecycleBin() { return deleteMatching(trashed(), "Emptying the recycle bin"); }
+
+Status ClipboardManager::clearRows(const Predicate& predicate, bool permanently, const CaptureKinds& kinds, const char* operation)
+{
+    auto rows = fetchItemRows(predicate);
+    if (!rows) {
+        qCWarning(lcHousekeeping).noquote() << operation << "could not read the history:" << rows.error();
+        return rows.status();
+    }
+    QList<ManagedObjectPtr> cleared;
+    for (const ManagedObjectPtr& row : *rows) {
+        if (kinds) {
+            const std::optional<CaptureCategory> kind = captureCategory(*row);
+            if (!kind || !kinds->contains(*kind))
+                continue;
+        }
+        removeRow(row, permanently);
+        cleared << row;
+    }
+    if (cleared.isEmpty())
+        return {};
+    return commitRows(cleared, operation, true);
+}
+
+Status ClipboardManager::clearUnpinnedHistory(bool permanently, const CaptureKinds& kinds)
+{
+    return clearRows(ordinary() && untrashed(), permanently, kinds, "Clearing the history");
+}
+
+Status ClipboardManager::clearRecentItems(const QDateTime& since, bool includeStarredAndPinned, bool permanently,
+                                          const CaptureKinds& kinds)
+{
+    Predicate predicate = Predicate::ge("dateAdded", since) && untrashed();
+    if (!includeStarredAndPinned)
+        predicate = predicate && ordinary();
+    return clearRows(predicate, permanently, kinds, "Clearing recent items");
+}
+
+Status ClipboardManager::clearAllHistory(bool permanently, const CaptureKinds& kinds)
+{
+    return clearRows(untrashed(), permanently, kinds, "Clearing all history");
+}
 
 } // namespace lumra

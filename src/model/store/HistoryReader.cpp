@@ -4,6 +4,7 @@
 #include "model/store/ItemRows.h"
 
 #include <QLoggingCategory>
+#include <QSet>
 
 #include <map>
 #include <string>
@@ -34,7 +35,9 @@ Result<QList<ClipboardItem>> HistoryReader::loadItems()
     if (Result<int> rows = context.count({}); rows)
         items.reserve(*rows);
     bool anyDateMissing = false;
+    std::vector<std::pair<const PersistentStore*, QUuid>> staleCopies;
     for (const PersistentStore* store : context.stores()) {
+        const qsizetype firstOfStore = items.size();
         QString error;
         sql::Statement* st = context.database(store)->prepare(query, &error);
         if (!st)
@@ -79,10 +82,59 @@ Result<QList<ClipboardItem>> HistoryReader::loadItems()
         st->reset();
         if (!s)
             return R::failure(s.error());
+        dropLaterCopies(items, firstOfStore, store, staleCopies);
     }
     if (anyDateMissing)
         writeBackMissingDates();
+    if (!staleCopies.empty())
+        deleteStaleCopies(staleCopies);
     return items;
+}
+
+void HistoryReader::dropLaterCopies(QList<ClipboardItem>& items, qsizetype firstOfStore, const PersistentStore* store,
+                                    std::vector<std::pair<const PersistentStore*, QUuid>>& staleCopies)
+{
+    if (firstOfStore == 0 || firstOfStore == items.size())
+        return;
+    QSet<QUuid> later;
+    later.reserve(items.size() - firstOfStore);
+    for (qsizetype i = firstOfStore; i < items.size(); ++i)
+        later.insert(items[i].id);
+    QSet<QUuid> duplicated;
+    for (qsizetype i = 0; i < firstOfStore; ++i)
+        if (later.contains(items[i].id))
+            duplicated.insert(items[i].id);
+    if (duplicated.isEmpty())
+        return;
+    // Rows only move into the cloud store, which is read first: its copy is the one that was committed last.
+    qsizetype kept = firstOfStore;
+    for (qsizetype i = firstOfStore; i < items.size(); ++i) {
+        if (duplicated.contains(items[i].id)) {
+            staleCopies.emplace_back(store, items[i].id);
+            continue;
+        }
+        if (kept != i)
+            items[kept] = std::move(items[i]);
+        ++kept;
+    }
+    items.resize(kept);
+}
+
+void HistoryReader::deleteStaleCopies(const std::vector<std::pair<const PersistentStore*, QUuid>>& staleCopies)
+{
+    ManagedObjectContext& context = m_persistence.viewContext();
+    if (context.hasChanges())
+        return; // the next load tries again
+    for (const auto& [store, id] : staleCopies) {
+        FetchRequest request;
+        request.predicate = Predicate::eq("id", id);
+        request.affectedStore = store;
+        if (auto rows = context.fetch(request))
+            for (const ManagedObjectPtr& row : *rows)
+                context.deleteObject(row);
+    }
+    if (Status s = m_persistence.save(); !s)
+        qCWarning(lcHistory) << "Could not remove the old copy of a moved item:" << s.error();
 }
 
 void HistoryReader::writeBackMissingDates()

@@ -5,6 +5,8 @@
 #include "platform/core/Result.h"
 
 #include <functional>
+#include <utility>
+#include <vector>
 
 namespace lumra {
 
@@ -23,7 +25,8 @@ public:
     explicit HistoryReader(PersistenceController& persistence, Classifiers classifiers = {});
 
     // Every item row (trashed ones included) in store order. A row without dateAdded gets its
-    // fallback date written back once, so it keeps its place at later loads.
+    // fallback date written back once, so it keeps its place at later loads. An id held by both
+    // stores is loaded once, from the cloud store, and the other copy is deleted.
     Result<QList<ClipboardItem>> loadItems();
     // Every category, sorted (sortCategories).
     Result<QList<ClipboardCategory>> loadCategories();
@@ -36,6 +39,10 @@ public:
 
 private:
     void writeBackMissingDates();
+    // An item found in an earlier store too (a move between stores cut short) is kept once.
+    static void dropLaterCopies(QList<ClipboardItem>& items, qsizetype firstOfStore, const store::PersistentStore* store,
+                                std::vector<std::pair<const store::PersistentStore*, QUuid>>& staleCopies);
+    void deleteStaleCopies(const std::vector<std::pair<const store::PersistentStore*, QUuid>>& staleCopies);
 
     PersistenceController& m_persistence;
     Classifiers m_classifiers;

@@ -1,0 +1,151 @@
+#include "BenchSize.h"
+#include "HistoryGenerator.h"
+
+#include "engine/ClipboardManager.h"
+#include "model/store/ItemRows.h"
+#include "platform/cloud/CloudKeyValueStore.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+
+using namespace lumra;
+
+namespace {
+
+class BenchManager : public ClipboardManager {
+public:
+    using ClipboardManager::ClipboardManager;
+    using ClipboardManager::applyRetention;
+    using ClipboardManager::runAutoClean;
+    std::vector<std::function<void()>> pending;
+
+protected:
+    void runInBackground(std::function<void()> work) override { pending.push_back(std::move(work)); }
+};
+
+// One filled history (as the engine sees it after start-up), shared by every benchmark.
+struct Engine {
+    QTemporaryDir dir;
+    ManualClock clock;
+    InMemoryCloudKeyValueStore kv;
+    std::unique_ptr<UserDefaults> defaults;
+    std::unique_ptr<BenchManager> manager;
+    int added = 0;
+
+    explicit Engine(int size)
+    {
+        {
+            PersistenceController persistence(true, nullptr, dir.path() + "/store");
+            bench::HistoryGenerator generator;
+            if (Status s = bench::HistoryGenerator::fill(persistence, generator.items(size, clock.now()), generator.categories()); !s)
+                qFatal("could not fill the store: %s", qPrintable(s.error()));
+        }
+        defaults = std::make_unique<UserDefaults>(dir.path() + "/settings.json", &clock);
+        ClipboardManager::registerDefaultSettings(*defaults);
+        defaults->set("iCloudSyncEnabled", true);
+        defaults->set("retentionDays", 0);
+        defaults->set("autoCleanMinutes", 0);
+        defaults->set("maxItems", 1'000'000);
+        defaults->set("recycleBinEnabled", true);
+        ClipboardManagerServices services;
+        services.defaults = defaults.get();
+        services.cloudKeyValueStore = &kv;
+        services.clock = &clock;
+        services.storeFolder = dir.path() + "/store";
+        manager = std::make_unique<BenchManager>(services);
+    }
+
+    // Rows as a capture writes them, `age` old, without touching the in-memory history.
+    void addRows(int count, qint64 ageSeconds)
+    {
+        auto& context = manager->persistence()->viewContext();
+        for (int i = 0; i < count; ++i) {
+            ClipboardItem item;
+            item.id = QUuid::createUuid();
+            item.textContent = QStringLiteral("copied text number %1").arg(++added);
+            item.dateAdded = clock.now().addSecs(-ageSeconds);
+            populateManagedItem(*context.insert(store::EntityKind::item, manager->persistence()->localStore()), item);
+        }
+        if (!manager->persistence()->save())
+            qFatal("could not add rows");
+    }
+};
+
+Engine& engine()
+{
+    static Engine e(bench::historySize(100'000));
+    return e;
+}
+
+void BM_EnforceMaxItemsAfterCapture(benchmark::State& state)
+{
+    Engine& e = engine();
+    (void)e.manager->setMaxItems(e.manager->countItemsOverLimit(0));
+    for (auto _ : state) {
+        state.PauseTiming();
+        e.clock.advance(std::chrono::seconds(1));
+        e.addRows(1, 0);
+        state.ResumeTiming();
+        if (!e.manager->enforceMaxItems())
+            state.SkipWithError("enforceMaxItems failed");
+    }
+}
+BENCHMARK(BM_EnforceMaxItemsAfterCapture)->Unit(benchmark::kMillisecond);
+
+// The main thread's share of a pass: starting it, and taking in its result (ten rows cleaned).
+void BM_AutoCleanMainThread(benchmark::State& state)
+{
+    Engine& e = engine();
+    (void)e.manager->setAutoCleanMinutes(60);
+    e.manager->runAutoClean(); // the first pass takes the generated history's old rows
+    for (auto& work : std::exchange(e.manager->pending, {}))
+        work();
+    QCoreApplication::processEvents();
+    for (auto _ : state) {
+        state.PauseTiming();
+        e.addRows(10, 2 * 3600);
+        state.ResumeTiming();
+        e.manager->runAutoClean();
+        state.PauseTiming();
+        for (auto& work : std::exchange(e.manager->pending, {}))
+            work();
+        state.ResumeTiming();
+        QCoreApplication::processEvents();
+    }
+    (void)e.manager->setAutoCleanMinutes(0);
+}
+BENCHMARK(BM_AutoCleanMainThread)->Unit(benchmark::kMillisecond);
+
+void BM_ApplyRetention(benchmark::State& state)
+{
+    Engine& e = engine();
+    (void)e.manager->setRecycleBinEnabled(false);
+    (void)e.manager->setRetentionDays(365); // the first pass takes what the generated history holds beyond it
+    for (auto _ : state) {
+        state.PauseTiming();
+        e.addRows(10, 366 * 86400);
+        state.ResumeTiming();
+        e.manager->applyRetention();
+    }
+    (void)e.manager->setRetentionDays(0);
+    (void)e.manager->setRecycleBinEnabled(true);
+}
+BENCHMARK(BM_ApplyRetention)->Unit(benchmark::kMillisecond);
+
+void BM_DeleteItemPermanently(benchmark::State& state)
+{
+    Engine& e = engine();
+    for (auto _ : state) {
+        state.PauseTiming();
+        const QUuid id = e.manager->clipboardItems().at(e.manager->clipboardItems().size() / 2).id;
+        state.ResumeTiming();
+        if (!e.manager->deleteItemPermanently(id))
+            state.SkipWithError("delete failed");
+    }
+    state.counters["items"] = double(e.manager->clipboardItems().size());
+}
+BENCHMARK(BM_DeleteItemPermanently)->Unit(benchmark::kMillisecond);
+
+} // namespace
