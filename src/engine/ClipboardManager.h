@@ -35,7 +35,6 @@ class SoundPlayer;
 class TextRecognizer;
 class Workspace;
 namespace store {
-struct ChangeSet;
 class ManagedObject;
 class Predicate;
 using ManagedObjectPtr = std::shared_ptr<ManagedObject>;
@@ -369,8 +368,7 @@ private:
     bool storeFiles(const QStringList& fileURLStrings, CaptureCategory category, const std::optional<QString>& bundleId,
                     const std::optional<QString>& appName, const QDateTime& copiedAt);
     // Save, item limit and history update of the row just written.
-    bool saveCapture();
-    void applyHistoryChanges(const store::ChangeSet& changes);
+    bool saveCapture(const store::ManagedObjectPtr& row);
     void applyRecognizedText(const QUuid& id, const QString& text);
     void setPaused(bool paused, std::optional<QDateTime> resumeDate);
 

@@ -132,26 +132,6 @@ void stampCopy(store::ManagedObject& row, const QDateTime& copiedAt, const std::
     row.set(Attr::sourceAppName, appName);
 }
 
-// Records what the saves of one capture changed, so the history is updated row by row
-// instead of re-read whole.
-class SaveRecorder {
-public:
-    explicit SaveRecorder(store::ManagedObjectContext& context) : m_context(context)
-    {
-        m_context.setDidSaveHandler([this](const store::ChangeSet& changes) {
-            m_changes.inserted += changes.inserted;
-            m_changes.updated += changes.updated;
-            m_changes.deleted += changes.deleted;
-        });
-    }
-    ~SaveRecorder() { m_context.setDidSaveHandler({}); }
-    const store::ChangeSet& changes() const { return m_changes; }
-
-private:
-    store::ManagedObjectContext& m_context;
-    store::ChangeSet m_changes;
-};
-
 } // namespace
 
 struct ClipboardManager::PendingCapture {
@@ -385,7 +365,7 @@ bool ClipboardManager::storeText(const QString& text, const std::optional<QByteA
         row->set(Attr::rtfData, rtfData);
     }
     stampCopy(*row, copiedAt, bundleId, appName);
-    return saveCapture();
+    return saveCapture(row);
 }
 
 bool ClipboardManager::storeImage(const QByteArray& pngData, const QString& fileName, CaptureCategory category,
@@ -409,7 +389,7 @@ bool ClipboardManager::storeImage(const QByteArray& pngData, const QString& file
         row->set(Attr::imageData, pngData);
     }
     stampCopy(*row, copiedAt, bundleId, appName);
-    if (!saveCapture())
+    if (!saveCapture(row))
         return false;
     if (insertedId && enableImageOCR())
         recognizeText(pngData, *insertedId);
@@ -449,56 +429,20 @@ bool ClipboardManager::storeFiles(const QStringList& fileURLStrings, CaptureCate
     row->set(Attr::fileURLIsDirectoryJSON, directoriesJSON);
     row->set(Attr::fileBookmarksJSON, bookmarksJSON);
     stampCopy(*row, copiedAt, bundleId, appName);
-    return saveCapture();
+    return saveCapture(row);
 }
 
-bool ClipboardManager::saveCapture()
+bool ClipboardManager::saveCapture(const store::ManagedObjectPtr& row)
 {
-    store::ManagedObjectContext& context = m_persistence->viewContext();
-    SaveRecorder recorder(context);
     if (Status saved = m_persistence->save(); !saved) {
         qCWarning(lcCapture).noquote() << "CoreData save error:" << saved.error();
         Diagnostics::shared().warn(captureCategoryName, QStringLiteral("Copy not recorded: the history could not be saved"));
         return false;
     }
-    enforceMaxItems();
-    applyHistoryChanges(recorder.changes());
+    if (Status trimmed = enforceMaxItems(); !trimmed)
+        qCWarning(lcCapture).noquote() << "Item limit not applied:" << trimmed.error();
+    mergeSavedRows({row});
     return true;
-}
-
-void ClipboardManager::applyHistoryChanges(const store::ChangeSet& changes)
-{
-    if (changes.isEmpty() || !m_persistence)
-        return;
-    bool changed = false;
-    if (!changes.deleted.isEmpty()) {
-        const QSet<QUuid> deleted(changes.deleted.begin(), changes.deleted.end());
-        changed = m_clipboardItems.removeIf([&](const ClipboardItem& item) { return deleted.contains(item.id); }) > 0;
-    }
-    store::ManagedObjectContext& context = m_persistence->viewContext();
-    for (const QUuid& id : changes.inserted + changes.updated) {
-        const store::ManagedObjectPtr row = context.fetchById(store::EntityKind::item, id);
-        std::optional<ClipboardItem> item = row ? makeClipboardItem(*row) : std::nullopt;
-        const auto held = std::find_if(m_clipboardItems.begin(), m_clipboardItems.end(),
-                                       [&](const ClipboardItem& i) { return i.id == id; });
-        if (held == m_clipboardItems.end()) {
-            if (item) {
-                m_clipboardItems.append(std::move(*item));
-                changed = true;
-            }
-        } else if (!item) {
-            m_clipboardItems.erase(held);
-            changed = true;
-        } else if (*held != *item) {
-            *held = std::move(*item);
-            changed = true;
-        }
-    }
-    if (changed) {
-        ++m_historyRevision;
-        emit clipboardItemsChanged();
-    }
-    updateFilteredItems();
 }
 
 // ---------------------------------------------------------------------------- Text recognition
@@ -524,12 +468,11 @@ void ClipboardManager::applyRecognizedText(const QUuid& id, const QString& text)
     if (!row || row->boolean(Attr::isSensitive).value_or(false))
         return;
     row->set(Attr::ocrText, text);
-    SaveRecorder recorder(m_persistence->viewContext());
     if (Status saved = m_persistence->save(); !saved) {
         qCWarning(lcCapture).noquote() << "CoreData save error:" << saved.error();
         return;
     }
-    applyHistoryChanges(recorder.changes());
+    mergeSavedRows({row});
 }
 
 // ---------------------------------------------------------------------------- Classification

@@ -280,6 +280,18 @@ TEST_F(CaptureTest, TheSameFilesInAnyOrderRefreshOneRow)
     EXPECT_EQ(untrashed().size(), 2);
 }
 
+TEST_F(CaptureTest, EveryCaptureKeepsTheHistoryWithinTheLimit)
+{
+    defaults->set("maxItems", 2);
+    start();
+    copyText("oldest");
+    copyText("middle");
+    copyText("newest");
+    EXPECT_EQ(texts(), (QStringList {"middle", "newest"}));
+    manager->loadItems();
+    EXPECT_EQ(texts(), (QStringList {"middle", "newest"})) << "the store and the history disagree";
+}
+
 TEST_F(CaptureTest, EveryFileKeepsItsBookmarkSlotAndFolderFlag)
 {
     QTemporaryDir dir;
