@@ -51,7 +51,6 @@ Engine& engineOf(int size)
     ClipboardManager::registerDefaultSettings(*e.defaults);
     e.defaults->set(QStringLiteral("iCloudSyncEnabled"), true);
     e.defaults->set(QStringLiteral("retentionDays"), 0);
-    e.defaults->set(QStringLiteral("maxItems"), size); // full: every capture trims the oldest
     e.defaults->set(QStringLiteral("enableImageOCR"), false);
     e.workspace.setFrontmost(AppIdentity {QStringLiteral("org.mozilla.firefox"), QStringLiteral("Firefox")});
     ClipboardManagerServices services;
@@ -62,6 +61,9 @@ Engine& engineOf(int size)
     services.pasteboard = &e.pasteboard;
     services.workspace = &e.workspace;
     e.manager = std::make_unique<ClipboardManager>(services);
+    // A full history: every new capture trims the oldest item.
+    const auto& items = e.manager->clipboardItems();
+    e.manager->setMaxItems(std::count_if(items.begin(), items.end(), [](const ClipboardItem& i) { return !i.isTrashed; }));
     return e;
 }
 
@@ -77,7 +79,8 @@ void BM_CaptureNewText(benchmark::State& state)
         state.ResumeTiming();
         e.manager->checkClipboard();
     }
-    state.counters["history"] = double(e.manager->clipboardItems().size());
+    const auto& items = e.manager->clipboardItems();
+    state.counters["untrashed"] = double(std::count_if(items.begin(), items.end(), [](const ClipboardItem& i) { return !i.isTrashed; }));
 }
 BENCHMARK(BM_CaptureNewText)->Arg(100000)->Unit(benchmark::kMillisecond);
 
