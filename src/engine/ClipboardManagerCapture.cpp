@@ -3,7 +3,6 @@
 #include "engine/filter/ItemClassification.h"
 #include "engine/filter/LinkDetector.h"
 #include "model/Diagnostics.h"
-#include "model/store/ItemRows.h"
 #include "model/store/PersistenceController.h"
 #include "platform/files/FileBookmark.h"
 #include "platform/image/ImageDecoding.h"
