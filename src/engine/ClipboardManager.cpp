@@ -60,7 +60,14 @@ void ClipboardManager::startUp()
     const bool cloud = readCloudFlag();
     m_persistence = std::make_unique<PersistenceController>(
         cloud, m_services.cloudContainer ? m_services.cloudContainer : &noFolder, m_services.storeFolder);
-    m_reader = std::make_unique<HistoryReader>(*m_persistence);
+    m_reader = std::make_unique<HistoryReader>(
+        *m_persistence, HistoryReader::Classifiers {
+                            &ClipboardManager::captureCategoryForText,
+                            [](const QByteArray& data, const std::optional<QString>& bundleId) {
+                                return captureCategoryForImageData(data, bundleId);
+                            },
+                            &ClipboardManager::captureCategoryForFileURLs,
+                        });
     migrateLegacyStorage();
     loadItems();
     loadCategories();

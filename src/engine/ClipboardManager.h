@@ -238,12 +238,58 @@ public:
 
     // ===================================================================== Capture (ClipboardManagerCapture.cpp, ClipboardManagerLifecycle.cpp)
 
-    // ===================================================================== Paste (ClipboardManagerPaste.cpp)
+    // Looks at the clipboard once and records what another application copied since the last
+    // look. Runs every 0.5 s and as soon as the pasteboard reports a change.
+    void checkClipboard();
+    // Images are decoded, re-encoded and hashed off the main thread; captures are stored in the
+    // order they were copied, so a text copied after an image waits for it.
+    bool hasPendingCaptures() const;
+    // Waits for the images being prepared and stores every pending capture (tests, benchmarks).
+    void finishPendingCaptures();
 
-    // The clipboard's change count after Lumra's last write (or the last one the poll saw), so
-    // the poll does not capture Lumra's own writes.
+    // Stops capture until resume(), or for `minutes`; zero or fewer minutes resumes at once.
+    void pause(std::optional<int> minutes = std::nullopt);
+    // Captures again from the next copy: what was copied during the pause is never recorded.
+    void resume();
+    bool isPaused() const { return m_isPaused; }
+    std::optional<QDateTime> pauseResumeDate() const { return m_pauseResumeDate; }
+    // The pasteboard change count last seen. The paste code sets it after its own write.
     qint64 lastChangeCount() const { return m_lastChangeCount; }
     void setLastChangeCount(qint64 changeCount) { m_lastChangeCount = changeCount; }
+    QString iCloudSyncStatus() const { return m_iCloudSyncStatus; }
+
+    // Store a capture: refresh the untrashed row with the same content or insert a new one, save,
+    // apply the item limit and update the history. False when nothing could be saved.
+    bool addTextItem(const QString& text, const std::optional<QByteArray>& rtfData, CaptureCategory category,
+                     const std::optional<QString>& sourceAppBundleId, const std::optional<QString>& sourceAppName);
+    bool addImageItem(const QByteArray& pngData, CaptureCategory category,
+                      const std::optional<QString>& sourceAppBundleId, const std::optional<QString>& sourceAppName);
+    bool addFileItem(const QStringList& fileURLStrings, CaptureCategory category,
+                     const std::optional<QString>& sourceAppBundleId, const std::optional<QString>& sourceAppName);
+    // Starts text recognition of a stored image; the text is written into that row only.
+    // Sensitive items are never sent.
+    void recognizeText(const QByteArray& pngData, const QUuid& id);
+
+    // Classification; no state is read.
+    static CaptureCategory captureCategoryForText(const QString& text);
+    static bool isScreenshotImage(const QByteArray& imageData);
+    static CaptureCategory captureCategoryForImageData(const std::optional<QByteArray>& imageData,
+                                                       const std::optional<QString>& sourceAppBundleId);
+    // Folders are told by the file system (file-manager URLs carry no trailing slash).
+    static CaptureCategory captureCategoryForFileURLs(const QStringList& fileURLStrings);
+    // text/rtf as offered, else RTF made from text/html.
+    static std::optional<QByteArray> richTextData(const PasteboardSnapshot& snapshot);
+    static Result<QByteArray> pngData(const PasteboardSnapshot& snapshot);
+
+protected:
+    // Run after every stored capture (ClipboardManagerSound.cpp); tests override them to watch.
+    virtual void playCopySound();
+    virtual void recordCopyForReminder(bool countsForReminder);
+
+public:
+
+    // ===================================================================== Paste (ClipboardManagerPaste.cpp)
+
     // Time of the last write to the clipboard; invalid before the first.
     QDateTime lastPasteDate() const { return m_lastPasteDate; }
 
@@ -324,6 +370,8 @@ signals:
     void categoriesChanged();
     void filteredItemsChanged();
     // Capture, paste and editing signals go below, per section.
+    void pauseStateChanged();
+    void iCloudSyncStatusChanged(const QString& status);
 
     // Editing and housekeeping: rows that may carry a per-item shortcut were added, changed, trashed
     // or removed; also posted as Notifications::itemShortcutsChanged.
@@ -392,6 +440,31 @@ private:
     void startMonitoring();             // ClipboardManagerCapture.cpp
     void installObservers();            // ClipboardManagerLifecycle.cpp
 
+    struct CaptureState;
+    struct PendingCapture;
+    void enqueueCapture(PendingCapture capture);
+    void drainCaptureQueue();
+    bool storeCapture(PendingCapture& capture);
+    bool storeText(const QString& text, const std::optional<QByteArray>& rtfData, CaptureCategory category,
+                   const std::optional<QString>& bundleId, const std::optional<QString>& appName, const QDateTime& copiedAt);
+    bool storeImage(const QByteArray& pngData, const QString& fileName, CaptureCategory category,
+                    const std::optional<QString>& bundleId, const std::optional<QString>& appName, const QDateTime& copiedAt);
+    bool storeFiles(const QStringList& fileURLStrings, CaptureCategory category, const std::optional<QString>& bundleId,
+                    const std::optional<QString>& appName, const QDateTime& copiedAt);
+    // Save, item limit and history update of the row just written.
+    bool saveCapture(const store::ManagedObjectPtr& row);
+    void applyRecognizedText(const QUuid& id, const QString& text);
+    void setPaused(bool paused, std::optional<QDateTime> resumeDate);
+
+    std::shared_ptr<CaptureState> m_capture;
+    std::unique_ptr<Timer> m_pollTimer;
+    std::unique_ptr<Timer> m_autoCleanTimer;
+    std::unique_ptr<Timer> m_pauseTimer;
+    qint64 m_lastChangeCount = 0;
+    bool m_isPaused = false;
+    std::optional<QDateTime> m_pauseResumeDate;
+    QString m_iCloudSyncStatus;
+
     // ===================================================================== Paste internals
     // The representations to write for an item; empty when there is nothing to write.
     QList<PasteboardRepresentation> pasteRepresentations(const ClipboardItem& item, bool plainText, bool newline,
@@ -405,7 +478,6 @@ private:
     void saveAndReload();
     QString pasteFolder();
 
-    qint64 m_lastChangeCount = 0;
     QDateTime m_lastPasteDate;
     bool m_pasteFolderEmptied = false;
 

@@ -1,8 +1,539 @@
-// Placeholder bodies: the clipboard poll is being written.
 #include "engine/ClipboardManager.h"
+
+#include "engine/filter/ItemClassification.h"
+#include "engine/filter/LinkDetector.h"
+#include "model/Diagnostics.h"
+#include "model/store/PersistenceController.h"
+#include "platform/files/FileBookmark.h"
+#include "platform/image/ImageDecoding.h"
+#include "platform/image/ImageFileExtensions.h"
+#include "platform/image/ScreenshotDetection.h"
+#include "platform/ocr/TextRecognizer.h"
+#include "platform/pasteboard/Pasteboard.h"
+#include "platform/richtext/RtfCodec.h"
+#include "platform/workspace/KnownApps.h"
+#include "platform/workspace/Workspace.h"
+
+#include <QFileInfo>
+#include <QFuture>
+#include <QFutureWatcher>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLoggingCategory>
+#include <QSet>
+#include <QUrl>
+#include <QtConcurrent>
+
+#include <deque>
+
+Q_LOGGING_CATEGORY(lcCapture, "lumra.capture")
 
 namespace lumra {
 
-void ClipboardManager::startMonitoring() { }
+namespace Attr = store::ItemAttr;
+
+namespace {
+
+const QString captureCategoryName = QStringLiteral("Capture");
+
+// What the worker hands back for a copied image.
+struct PreparedImage {
+    QByteArray png;
+    QString fileName;
+    CaptureCategory category = CaptureCategory::image;
+    QString error; // refused or unreadable
+};
+
+// Runs off the main thread: the bytes come from another application and are checked against
+// the decode limits before any pixel is decoded.
+PreparedImage prepareImage(const QByteArray& raw, const std::optional<QString>& sourceAppBundleId)
+{
+    PreparedImage prepared;
+    if (auto header = image::readImageHeader(raw); !header) {
+        prepared.error = header.error();
+        return prepared;
+    }
+    auto png = image::pngData(raw);
+    if (!png) {
+        prepared.error = png.error();
+        return prepared;
+    }
+    prepared.png = std::move(png).value();
+    prepared.fileName = image::imageFileName(prepared.png);
+    prepared.category = image::captureCategoryForImageData(raw, sourceAppBundleId);
+    return prepared;
+}
+
+std::optional<QString> nonEmpty(const QString& text)
+{
+    return text.isEmpty() ? std::nullopt : std::optional(text);
+}
+
+bool isIgnored(const QList<IgnoredApp>& ignored, const std::optional<AppIdentity>& app)
+{
+    if (!app || app->bundleId.isEmpty())
+        return false;
+    return std::any_of(ignored.begin(), ignored.end(),
+                       [&](const IgnoredApp& entry) { return entry.bundleIdentifier == app->bundleId; });
+}
+
+QString jsonText(const QJsonArray& array)
+{
+    return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact));
+}
+
+std::optional<QStringList> decodeStringArray(const std::optional<QString>& json)
+{
+    if (!json)
+        return std::nullopt;
+    const QJsonDocument document = QJsonDocument::fromJson(json->toUtf8());
+    if (!document.isArray())
+        return std::nullopt;
+    QStringList strings;
+    for (const QJsonValue& value : document.array()) {
+        if (!value.isString())
+            return std::nullopt;
+        strings.append(value.toString());
+    }
+    return strings;
+}
+
+store::Predicate untrashed()
+{
+    return store::Predicate::eq("isTrashed", false) || store::Predicate::isNull("isTrashed");
+}
+
+// The first untrashed row under the content key that `sameContent` accepts; a fetch error
+// finds none.
+store::ManagedObjectPtr findDuplicate(store::ManagedObjectContext& context, const QString& contentKey,
+                                      const std::function<bool(const store::ManagedObject&)>& sameContent)
+{
+    store::FetchRequest request;
+    request.predicate = store::Predicate::eq(store::contentKeyColumn, contentKey) && untrashed();
+    auto rows = context.fetch(request);
+    if (!rows) {
+        qCWarning(lcCapture).noquote() << "Failed to fetch clipboard items:" << rows.error();
+        return nullptr;
+    }
+    for (const store::ManagedObjectPtr& row : rows.value()) {
+        if (sameContent(*row))
+            return row;
+    }
+    return nullptr;
+}
+
+void stampCopy(store::ManagedObject& row, const QDateTime& copiedAt, const std::optional<QString>& bundleId,
+               const std::optional<QString>& appName)
+{
+    row.set(Attr::dateAdded, copiedAt);
+    row.set(Attr::firstCopiedDate, copiedAt);
+    row.set(Attr::sourceAppBundleId, bundleId);
+    row.set(Attr::sourceAppName, appName);
+}
+
+} // namespace
+
+struct ClipboardManager::PendingCapture {
+    ClipboardContentType kind = ClipboardContentType::text;
+    CaptureCategory category = CaptureCategory::text;
+    QString text;
+    std::optional<QByteArray> rtf;
+    QStringList fileUrls;
+    QFuture<PreparedImage> image;
+    std::optional<QString> bundleId;
+    std::optional<QString> appName;
+    QDateTime copiedAt;
+    bool countsForReminder = false;
+};
+
+struct ClipboardManager::CaptureState {
+    std::deque<PendingCapture> queue;
+    QSet<QUuid> pendingRecognition;
+};
+
+// ---------------------------------------------------------------------------- Polling
+
+void ClipboardManager::startMonitoring()
+{
+    m_capture = std::make_shared<CaptureState>();
+    if (TextRecognizer* recognizer = m_services.textRecognizer)
+        connect(recognizer, &TextRecognizer::recognized, this, &ClipboardManager::applyRecognizedText);
+    Pasteboard* pasteboard = m_services.pasteboard;
+    if (!pasteboard)
+        return;
+    // What is on the clipboard at launch was copied before Lumra ran: never captured.
+    m_lastChangeCount = pasteboard->changeCount();
+    m_pollTimer = m_clock.start(std::chrono::milliseconds(500), true, [this] { checkClipboard(); });
+    connect(pasteboard, &Pasteboard::changed, this, &ClipboardManager::checkClipboard);
+}
+
+void ClipboardManager::checkClipboard()
+{
+    Pasteboard* pasteboard = m_services.pasteboard;
+    if (m_isPaused || !pasteboard || !m_persistence || !m_capture)
+        return;
+    if (pasteboard->changeCount() == m_lastChangeCount)
+        return;
+    PasteboardSnapshot snapshot = pasteboard->snapshotHeader();
+    // Stored before any filtering: a change that is skipped is never looked at again.
+    m_lastChangeCount = snapshot.changeCount;
+    if (snapshot.ownedByUs)
+        return;
+    if (snapshot.failed()) {
+        qCInfo(lcCapture).noquote() << "Clipboard not read:" << snapshot.error;
+        return;
+    }
+    if (snapshot.concealed)
+        return;
+    if (ignoreTransientContent() && (snapshot.transient || snapshot.autoGenerated))
+        return;
+
+    std::optional<AppIdentity> source;
+    if (Workspace* workspace = m_services.workspace) {
+        const QList<IgnoredApp> ignored = ignoredApplications();
+        source = workspace->sourceApplication(snapshot.ownerWindow);
+        if (isIgnored(ignored, source) || isIgnored(ignored, workspace->frontmostApplication()))
+            return;
+    }
+
+    pasteboard->readContent(snapshot, preserveFormatting());
+    if (snapshot.failed()) {
+        qCInfo(lcCapture).noquote() << "Clipboard not read:" << snapshot.error;
+        return;
+    }
+
+    PendingCapture capture;
+    capture.bundleId = source ? nonEmpty(source->bundleId) : std::nullopt;
+    capture.appName = source ? nonEmpty(source->name) : std::nullopt;
+    capture.copiedAt = m_clock.now();
+    if (!snapshot.fileUrls.isEmpty()) {
+        capture.category = captureCategoryForFileURLs(snapshot.fileUrls);
+        if (!isCaptureEnabled(capture.category))
+            return;
+        capture.kind = ClipboardContentType::file;
+        capture.fileUrls = std::move(snapshot.fileUrls);
+    } else if (snapshot.text && !snapshot.text->isEmpty()) {
+        capture.category = captureCategoryForText(*snapshot.text);
+        if (!isCaptureEnabled(capture.category))
+            return;
+        capture.kind = ClipboardContentType::text;
+        capture.text = std::move(*snapshot.text);
+        capture.rtf = preserveFormatting() ? richTextData(snapshot) : std::nullopt;
+        capture.countsForReminder = true;
+    } else if (!snapshot.imageData.isEmpty()) {
+        if (!captureImages() && !captureScreenshots())
+            return;
+        capture.kind = ClipboardContentType::image;
+        capture.countsForReminder = !(capture.bundleId && KnownApps::isFileManager(*capture.bundleId));
+        capture.image = QtConcurrent::run(prepareImage, std::move(snapshot.imageData), capture.bundleId);
+    } else {
+        return;
+    }
+    enqueueCapture(std::move(capture));
+}
+
+bool ClipboardManager::hasPendingCaptures() const { return m_capture && !m_capture->queue.empty(); }
+
+void ClipboardManager::finishPendingCaptures()
+{
+    if (!m_capture)
+        return;
+    while (!m_capture->queue.empty()) {
+        m_capture->queue.front().image.waitForFinished();
+        drainCaptureQueue();
+    }
+}
+
+void ClipboardManager::enqueueCapture(PendingCapture capture)
+{
+    if (capture.kind == ClipboardContentType::image) {
+        auto* watcher = new QFutureWatcher<PreparedImage>(this);
+        connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
+            watcher->deleteLater();
+            drainCaptureQueue();
+        });
+        watcher->setFuture(capture.image);
+    }
+    m_capture->queue.push_back(std::move(capture));
+    drainCaptureQueue();
+}
+
+void ClipboardManager::drainCaptureQueue()
+{
+    auto& queue = m_capture->queue;
+    while (!queue.empty()) {
+        const PendingCapture& front = queue.front();
+        if (front.kind == ClipboardContentType::image && !front.image.isFinished())
+            return;
+        PendingCapture capture = std::move(queue.front());
+        queue.pop_front();
+        storeCapture(capture);
+    }
+}
+
+bool ClipboardManager::storeCapture(PendingCapture& capture)
+{
+    bool stored = false;
+    switch (capture.kind) {
+    case ClipboardContentType::file:
+        stored = storeFiles(capture.fileUrls, capture.category, capture.bundleId, capture.appName, capture.copiedAt);
+        break;
+    case ClipboardContentType::text:
+        stored = storeText(capture.text, capture.rtf, capture.category, capture.bundleId, capture.appName,
+                           capture.copiedAt);
+        break;
+    case ClipboardContentType::image: {
+        const PreparedImage prepared = capture.image.result();
+        if (!prepared.error.isEmpty()) {
+            Diagnostics::shared().warn(captureCategoryName, QStringLiteral("Image not captured: ") + prepared.error);
+            return false;
+        }
+        if (!isCaptureEnabled(prepared.category))
+            return false;
+        stored = storeImage(prepared.png, prepared.fileName, prepared.category, capture.bundleId, capture.appName,
+                            capture.copiedAt);
+        break;
+    }
+    }
+    if (!stored)
+        return false;
+    Diagnostics::shared().debug(captureCategoryName,
+                                QStringLiteral("Captured item from ") + capture.bundleId.value_or(QStringLiteral("unknown")));
+    playCopySound();
+    recordCopyForReminder(capture.countsForReminder);
+    return true;
+}
+
+// ---------------------------------------------------------------------------- Storing
+
+bool ClipboardManager::addTextItem(const QString& text, const std::optional<QByteArray>& rtfData,
+                                   CaptureCategory category, const std::optional<QString>& sourceAppBundleId,
+                                   const std::optional<QString>& sourceAppName)
+{
+    return storeText(text, rtfData, category, sourceAppBundleId, sourceAppName, m_clock.now());
+}
+
+bool ClipboardManager::addImageItem(const QByteArray& pngData, CaptureCategory category,
+                                    const std::optional<QString>& sourceAppBundleId,
+                                    const std::optional<QString>& sourceAppName)
+{
+    return storeImage(pngData, image::imageFileName(pngData), category, sourceAppBundleId, sourceAppName,
+                      m_clock.now());
+}
+
+bool ClipboardManager::addFileItem(const QStringList& fileURLStrings, CaptureCategory category,
+                                   const std::optional<QString>& sourceAppBundleId,
+                                   const std::optional<QString>& sourceAppName)
+{
+    return storeFiles(fileURLStrings, category, sourceAppBundleId, sourceAppName, m_clock.now());
+}
+
+namespace {
+
+// With sync on, the row goes to the synced store when its kind may sync; with sync off the one
+// store takes it (null: the context's first store).
+const store::PersistentStore* placement(const PersistenceController& persistence, bool syncs)
+{
+    if (!persistence.iCloudEnabled())
+        return nullptr;
+    return syncs ? persistence.cloudStore() : persistence.localStore();
+}
+
+} // namespace
+
+bool ClipboardManager::storeText(const QString& text, const std::optional<QByteArray>& rtfData,
+                                 CaptureCategory category, const std::optional<QString>& bundleId,
+                                 const std::optional<QString>& appName, const QDateTime& copiedAt)
+{
+    if (!m_persistence)
+        return false;
+    store::ManagedObjectContext& context = m_persistence->viewContext();
+    store::ManagedObjectPtr row = findDuplicate(context, store::contentKeyForText(text), [&](const store::ManagedObject& r) {
+        return r.string(Attr::textContent) == text;
+    });
+    if (row) {
+        if (rtfData)
+            row->set(Attr::rtfData, *rtfData);
+        else if (!preserveFormatting())
+            row->setValue(Attr::rtfData, {});
+    } else {
+        row = context.insert(store::EntityKind::item, placement(*m_persistence, shouldSync(category)));
+        row->set(Attr::id, QUuid::createUuid());
+        row->set(Attr::contentType, toRawValue(ClipboardContentType::text));
+        row->set(Attr::textContent, text);
+        row->set(Attr::rtfData, rtfData);
+    }
+    stampCopy(*row, copiedAt, bundleId, appName);
+    return saveCapture(row);
+}
+
+bool ClipboardManager::storeImage(const QByteArray& pngData, const QString& fileName, CaptureCategory category,
+                                  const std::optional<QString>& bundleId, const std::optional<QString>& appName,
+                                  const QDateTime& copiedAt)
+{
+    if (!m_persistence || pngData.isEmpty())
+        return false;
+    store::ManagedObjectContext& context = m_persistence->viewContext();
+    store::ManagedObjectPtr row = findDuplicate(context, store::contentKeyForImage(fileName), [&](const store::ManagedObject& r) {
+        return r.string(Attr::imageFileName) == fileName;
+    });
+    std::optional<QUuid> insertedId;
+    if (!row) {
+        insertedId = QUuid::createUuid();
+        row = context.insert(store::EntityKind::item,
+                             placement(*m_persistence, shouldSync(category, qint64(pngData.size()))));
+        row->set(Attr::id, *insertedId);
+        row->set(Attr::contentType, toRawValue(ClipboardContentType::image));
+        row->set(Attr::imageFileName, fileName);
+        row->set(Attr::imageData, pngData);
+    }
+    stampCopy(*row, copiedAt, bundleId, appName);
+    if (!saveCapture(row))
+        return false;
+    if (insertedId && enableImageOCR())
+        recognizeText(pngData, *insertedId);
+    return true;
+}
+
+bool ClipboardManager::storeFiles(const QStringList& fileURLStrings, CaptureCategory category,
+                                  const std::optional<QString>& bundleId, const std::optional<QString>& appName,
+                                  const QDateTime& copiedAt)
+{
+    if (!m_persistence || fileURLStrings.isEmpty())
+        return false;
+    QStringList sorted = fileURLStrings;
+    sorted.sort();
+    store::ManagedObjectContext& context = m_persistence->viewContext();
+    store::ManagedObjectPtr row = findDuplicate(context, store::contentKeyForFiles(fileURLStrings), [&](const store::ManagedObject& r) {
+        std::optional<QStringList> stored = decodeStringArray(r.string(Attr::fileURLStringsJSON));
+        if (!stored)
+            return false;
+        stored->sort();
+        return *stored == sorted;
+    });
+
+    // One bookmark slot and one folder flag per URL, so no file of the copy is lost or shifted.
+    QJsonArray directories;
+    for (const QString& url : fileURLStrings)
+        directories.append(FileBookmark::isDirectory(url));
+    const QString bookmarksJSON = jsonText(QJsonArray::fromStringList(FileBookmark::createSlots(fileURLStrings)));
+    const QString directoriesJSON = jsonText(directories);
+
+    if (!row) {
+        row = context.insert(store::EntityKind::item, placement(*m_persistence, shouldSync(category)));
+        row->set(Attr::id, QUuid::createUuid());
+        row->set(Attr::contentType, toRawValue(ClipboardContentType::file));
+        row->set(Attr::fileURLStringsJSON, jsonText(QJsonArray::fromStringList(fileURLStrings)));
+    }
+    row->set(Attr::fileURLIsDirectoryJSON, directoriesJSON);
+    row->set(Attr::fileBookmarksJSON, bookmarksJSON);
+    stampCopy(*row, copiedAt, bundleId, appName);
+    return saveCapture(row);
+}
+
+bool ClipboardManager::saveCapture(const store::ManagedObjectPtr& row)
+{
+    if (Status saved = m_persistence->save(); !saved) {
+        qCWarning(lcCapture).noquote() << "CoreData save error:" << saved.error();
+        Diagnostics::shared().warn(captureCategoryName, QStringLiteral("Copy not recorded: the history could not be saved"));
+        return false;
+    }
+    if (Status trimmed = enforceMaxItems(); !trimmed)
+        qCWarning(lcCapture).noquote() << "Item limit not applied:" << trimmed.error();
+    mergeSavedRows({row});
+    return true;
+}
+
+// ---------------------------------------------------------------------------- Text recognition
+
+void ClipboardManager::recognizeText(const QByteArray& pngData, const QUuid& id)
+{
+    TextRecognizer* recognizer = m_services.textRecognizer;
+    if (!recognizer || !m_capture)
+        return;
+    const store::ManagedObjectPtr row = fetchManagedItem(id);
+    if (!row || row->boolean(Attr::isSensitive).value_or(false))
+        return;
+    m_capture->pendingRecognition.insert(id);
+    recognizer->recognize(pngData, id);
+}
+
+void ClipboardManager::applyRecognizedText(const QUuid& id, const QString& text)
+{
+    if (!m_capture || !m_capture->pendingRecognition.remove(id) || text.isEmpty())
+        return;
+    const store::ManagedObjectPtr row = fetchManagedItem(id);
+    // Marked sensitive while it was being read: its text stays out of the history.
+    if (!row || row->boolean(Attr::isSensitive).value_or(false))
+        return;
+    row->set(Attr::ocrText, text);
+    if (Status saved = m_persistence->save(); !saved) {
+        qCWarning(lcCapture).noquote() << "CoreData save error:" << saved.error();
+        return;
+    }
+    mergeSavedRows({row});
+}
+
+// ---------------------------------------------------------------------------- Classification
+
+CaptureCategory ClipboardManager::captureCategoryForText(const QString& text)
+{
+    const QString trimmed = text.trimmed();
+    if (isColorText(trimmed))
+        return CaptureCategory::color;
+    if (emailMatch(trimmed).whole)
+        return CaptureCategory::email;
+    if (isLinkText(text))
+        return CaptureCategory::link;
+    return CaptureCategory::text;
+}
+
+bool ClipboardManager::isScreenshotImage(const QByteArray& imageData) { return image::isScreenshotImage(imageData); }
+
+CaptureCategory ClipboardManager::captureCategoryForImageData(const std::optional<QByteArray>& imageData,
+                                                              const std::optional<QString>& sourceAppBundleId)
+{
+    return image::captureCategoryForImageData(imageData, sourceAppBundleId);
+}
+
+CaptureCategory ClipboardManager::captureCategoryForFileURLs(const QStringList& fileURLStrings)
+{
+    QStringList urls;
+    for (const QString& string : fileURLStrings) {
+        if (QUrl(string, QUrl::StrictMode).isValid() && !string.isEmpty())
+            urls.append(string);
+    }
+    if (urls.isEmpty())
+        return CaptureCategory::file;
+    auto isFolder = [](const QString& url) { return FileBookmark::isDirectory(url) && !isPackageURL(url); };
+    if (std::all_of(urls.begin(), urls.end(), isFolder))
+        return CaptureCategory::folder;
+    const QSet<QString>& extensions = image::imageFileExtensions();
+    for (const QString& url : urls) {
+        if (isFolder(url))
+            return CaptureCategory::file;
+        const QString extension = QFileInfo(QUrl(url).path()).suffix().toLower();
+        if (!extensions.contains(extension))
+            return CaptureCategory::file;
+    }
+    return CaptureCategory::imageFile;
+}
+
+std::optional<QByteArray> ClipboardManager::richTextData(const PasteboardSnapshot& snapshot)
+{
+    if (snapshot.rtf && !snapshot.rtf->isEmpty())
+        return snapshot.rtf;
+    if (snapshot.html && !snapshot.html->isEmpty()) {
+        QByteArray rtf = RichText::rtfFromHtml(*snapshot.html);
+        if (!rtf.isEmpty())
+            return rtf;
+    }
+    return std::nullopt;
+}
+
+Result<QByteArray> ClipboardManager::pngData(const PasteboardSnapshot& snapshot)
+{
+    return image::pngData(snapshot.imageData);
+}
 
 } // namespace lumra

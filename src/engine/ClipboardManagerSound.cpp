@@ -13,6 +13,14 @@ constexpr qint64 reminderWindowMs = 60'000;
 constexpr auto reminderHold = 120s;
 } // namespace
 
+void ClipboardManager::playCopySound() { playCopySoundNow(); }
+
+void ClipboardManager::recordCopyForReminder(bool countsForReminder)
+{
+    if (countsForReminder)
+        countCopyForReminder();
+}
+
 void ClipboardManager::playCopySoundNow()
 {
     SoundPlayer* player = m_services.soundPlayer;

@@ -1,0 +1,149 @@
+#include "BenchSize.h"
+#include "HistoryGenerator.h"
+
+#include "engine/ClipboardManager.h"
+#include "platform/cloud/CloudKeyValueStore.h"
+#include "platform/pasteboard/FakePasteboard.h"
+#include "platform/workspace/FakeWorkspace.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <map>
+
+using namespace lumra;
+
+namespace {
+
+// A started engine over a filled store, made once per history size.
+struct Engine {
+    QTemporaryDir dir;
+    ManualClock clock;
+    InMemoryCloudKeyValueStore kv;
+    std::unique_ptr<UserDefaults> defaults;
+    FakePasteboard pasteboard;
+    FakeWorkspace workspace;
+    std::unique_ptr<ClipboardManager> manager;
+};
+
+Engine& engineOf(int size)
+{
+    static std::map<int, std::unique_ptr<Engine>> engines;
+    auto& slot = engines[size];
+    if (slot)
+        return *slot;
+    slot = std::make_unique<Engine>();
+    Engine& e = *slot;
+    const QString folder = e.dir.path() + QStringLiteral("/Lumra");
+    {
+        PersistenceController persistence(true, nullptr, folder);
+        bench::HistoryGenerator generator;
+        if (Status s = bench::HistoryGenerator::fill(persistence, generator.items(size), generator.categories()); !s)
+            qFatal("could not fill the store: %s", qPrintable(s.error()));
+    }
+    e.defaults = std::make_unique<UserDefaults>(e.dir.path() + QStringLiteral("/settings.json"), &e.clock);
+    ClipboardManager::registerDefaultSettings(*e.defaults);
+    e.defaults->set(QStringLiteral("iCloudSyncEnabled"), true);
+    e.defaults->set(QStringLiteral("retentionDays"), 0);
+    e.defaults->set(QStringLiteral("enableImageOCR"), false);
+    e.workspace.setFrontmost(AppIdentity {QStringLiteral("org.mozilla.firefox"), QStringLiteral("Firefox")});
+    ClipboardManagerServices services;
+    services.defaults = e.defaults.get();
+    services.cloudKeyValueStore = &e.kv;
+    services.clock = &e.clock;
+    services.storeFolder = folder;
+    services.pasteboard = &e.pasteboard;
+    services.workspace = &e.workspace;
+    e.manager = std::make_unique<ClipboardManager>(services);
+    // A full history: every new capture trims the oldest item.
+    const auto& items = e.manager->clipboardItems();
+    e.manager->setMaxItems(std::count_if(items.begin(), items.end(), [](const ClipboardItem& i) { return !i.isTrashed; }));
+    return e;
+}
+
+// One new text: classify, look for a duplicate, insert, save, item limit, history update.
+void BM_CaptureNewText(benchmark::State& state)
+{
+    Engine& e = engineOf(bench::historySize(int(state.range(0))));
+    int n = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        e.pasteboard.setText(QStringLiteral("Meeting notes for the deploy on Thursday, item %1").arg(++n));
+        e.clock.advance(std::chrono::milliseconds(10));
+        state.ResumeTiming();
+        e.manager->checkClipboard();
+    }
+    const auto& items = e.manager->clipboardItems();
+    state.counters["untrashed"] = double(std::count_if(items.begin(), items.end(), [](const ClipboardItem& i) { return !i.isTrashed; }));
+}
+BENCHMARK(BM_CaptureNewText)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// A desktop-like 4000 x 3000 picture: flat panels, text and a gradient.
+QByteArray screenshotPng(int variant)
+{
+    const QSize size = bench::shortMode() ? QSize(800, 600) : QSize(4000, 3000);
+    QImage image(size, QImage::Format_RGB32);
+    QPainter painter(&image);
+    QLinearGradient gradient(0, 0, size.width(), size.height());
+    gradient.setColorAt(0, QColor(40, 60, 90));
+    gradient.setColorAt(1, QColor(200, 120, 60));
+    painter.fillRect(image.rect(), gradient);
+    for (int i = 0; i < 12; ++i) {
+        const QRect window(i * size.width() / 14, i * size.height() / 16, size.width() / 3, size.height() / 3);
+        painter.fillRect(window, QColor(245, 245, 245));
+        painter.setPen(Qt::black);
+        for (int line = 0; line < 20; ++line)
+            painter.drawText(window.adjusted(10, 20 + line * 18, 0, 0),
+                             QStringLiteral("Screenshot %1, line %2").arg(variant).arg(line));
+    }
+    painter.end();
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "png");
+    return png;
+}
+
+// The main thread's share of a screenshot capture: the tick that reads the clipboard and hands
+// the bytes to a worker, and the longest single stretch of event processing until the image is
+// stored (that stretch holds the insert and save). Decoding, re-encoding and hashing run on the
+// worker meanwhile. Manual time = the longest main-thread block of the two.
+void BM_CaptureScreenshotMainThread(benchmark::State& state)
+{
+    Engine& e = engineOf(bench::historySize(10000));
+    int n = 0;
+    double checkMs = 0, storeMs = 0, totalMs = 0;
+    for (auto _ : state) {
+        e.pasteboard.setContents({{QStringLiteral("image/png"), screenshotPng(++n)}});
+        QElapsedTimer total;
+        total.start();
+        QElapsedTimer block;
+        block.start();
+        e.manager->checkClipboard();
+        const qint64 check = block.nsecsElapsed();
+        qint64 longest = 0;
+        while (e.manager->hasPendingCaptures()) {
+            QThread::usleep(500);
+            block.restart();
+            QCoreApplication::processEvents();
+            longest = std::max(longest, block.nsecsElapsed());
+        }
+        totalMs += total.nsecsElapsed() / 1e6;
+        checkMs += check / 1e6;
+        storeMs += longest / 1e6;
+        state.SetIterationTime(std::max(check, longest) / 1e9);
+    }
+    const double iterations = double(state.iterations());
+    state.counters["check_ms"] = checkMs / iterations;
+    state.counters["store_ms"] = storeMs / iterations;
+    state.counters["copy_to_history_ms"] = totalMs / iterations;
+}
+BENCHMARK(BM_CaptureScreenshotMainThread)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+
+} // namespace
