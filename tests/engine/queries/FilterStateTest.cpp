@@ -127,6 +127,7 @@ struct PropertyCase {
     const char* name;
     std::function<void(ClipboardManager&)> assign;
 };
+void PrintTo(const PropertyCase& c, std::ostream* os) { *os << c.name; }
 
 class SetterRuleTest : public test::QueriesTest, public ::testing::WithParamInterface<PropertyCase> { };
 

@@ -23,6 +23,7 @@ struct ReleaseCase {
     std::function<void(ClipboardManager&)> switchOn;
     std::function<void(ClipboardManager&)> switchOff;
 };
+void PrintTo(const ReleaseCase& c, std::ostream* os) { *os << c.name; }
 
 class PinReleaseByFilterTest : public test::QueriesTest, public ::testing::WithParamInterface<ReleaseCase> { };
 
