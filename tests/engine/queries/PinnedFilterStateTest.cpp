@@ -193,11 +193,7 @@ protected:
         ASSERT_TRUE(manager->persistence()->save().ok());
     }
 
-    std::optional<PinnedFilters> storedPin() const
-    {
-        const std::optional<QByteArray> data = defaults->data(QString::fromLatin1(pinnedFiltersKey));
-        return data ? decodePinnedFilters(*data) : std::nullopt;
-    }
+    std::optional<PinnedFilters> storedPin() const { return test::storedPin(*defaults); }
 
     ManualClock clock;
     InMemoryCloudKeyValueStore kv;

@@ -20,6 +20,13 @@
 
 namespace lumra::test {
 
+// The pin as stored in the user defaults; none when nothing is stored or it does not decode.
+inline std::optional<PinnedFilters> storedPin(const UserDefaults& defaults)
+{
+    const std::optional<QByteArray> data = defaults.data(QString::fromLatin1(pinnedFiltersKey));
+    return data ? decodePinnedFilters(*data) : std::nullopt;
+}
+
 // A settings-only manager (no store) whose history the test sets directly.
 class QueriesTest : public ::testing::Test {
 protected:
@@ -56,11 +63,7 @@ protected:
     }
     QStringList shown() const { return names(manager->filteredItems()); }
 
-    std::optional<PinnedFilters> storedPin() const
-    {
-        const std::optional<QByteArray> data = defaults->data(QString::fromLatin1(pinnedFiltersKey));
-        return data ? decodePinnedFilters(*data) : std::nullopt;
-    }
+    std::optional<PinnedFilters> storedPin() const { return test::storedPin(*defaults); }
 
     ManualClock clock;
     InMemoryCloudKeyValueStore cloud;
