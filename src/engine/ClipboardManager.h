@@ -1,7 +1,10 @@
 #pragma once
 
 #include "engine/SettingOptions.h"
+#include "engine/filter/FilterIndex.h"
 #include "engine/filter/FilterOptions.h"
+#include "engine/filter/FilterState.h"
+#include "engine/filter/FilteredItems.h"
 #include "engine/filter/PinnedFilters.h"
 #include "engine/SettingsCatalogue.h"
 #include "model/ClipboardItem.h"
@@ -167,6 +170,110 @@ public:
     QStringList takeStartupWarnings();
 
     // ===================================================================== Queries and filters (ClipboardManagerFilters.cpp)
+
+    using DateFilterOption = lumra::DateFilterOption;
+    using TypeFilterOption = lumra::TypeFilterOption;
+    using PinnedFilters = lumra::PinnedFilters;
+    using SourceApp = lumra::SourceApp;
+
+    // The desktop-entry id that capture records for Lumra's own windows; never offered as a source app.
+    static QString ownApplicationId() { return QStringLiteral("lumra"); }
+
+    // The filter state. Every setter stores its value and emits filtersChanged() only when it differs;
+    // then, for an equal value too, it recomputes the list, and a filter switched off (false, none, or
+    // values taken out of an exclusion set) is released from the pin, which is saved.
+    const QString& searchText() const { return filterState().searchText; }
+    // A non-empty text recomputes 0.12 s after the last change; an empty one at once.
+    void setSearchText(const QString& text);
+    bool showStarredOnly() const { return filterState().showStarredOnly; }
+    void setShowStarredOnly(bool value);
+    bool showImagesOnly() const { return filterState().showImagesOnly; }
+    void setShowImagesOnly(bool value);
+    bool showLinksOnly() const { return filterState().showLinksOnly; }
+    void setShowLinksOnly(bool value);
+    bool searchTagsOnly() const { return filterState().searchTagsOnly; }
+    void setSearchTagsOnly(bool value);
+    bool showPastedOnly() const { return filterState().showPastedOnly; }
+    void setShowPastedOnly(bool value);
+    std::optional<QUuid> selectedCategoryId() const { return filterState().selectedCategoryId; }
+    void setSelectedCategoryId(std::optional<QUuid> id);
+    std::optional<DateFilterOption> dateFilterOption() const { return filterState().dateFilterOption; }
+    void setDateFilterOption(std::optional<DateFilterOption> option);
+    // The custom period; changing it recomputes only while the date filter is custom.
+    QDateTime customDateStart() const { return filterState().customDateStart; }
+    void setCustomDateStart(const QDateTime& date);
+    QDateTime customDateEnd() const { return filterState().customDateEnd; }
+    void setCustomDateEnd(const QDateTime& date);
+    std::optional<TypeFilterOption> typeFilterOption() const { return filterState().typeFilterOption; }
+    void setTypeFilterOption(std::optional<TypeFilterOption> option);
+    const QSet<TypeFilterOption>& excludedTypes() const { return filterState().excludedTypes; }
+    void setExcludedTypes(const QSet<TypeFilterOption>& types);
+    bool excludeStarred() const { return filterState().excludeStarred; }
+    void setExcludeStarred(bool value);
+    std::optional<DateFilterOption> excludedDateOption() const { return filterState().excludedDateOption; }
+    void setExcludedDateOption(std::optional<DateFilterOption> option);
+    QDateTime excludedCustomDateStart() const { return filterState().excludedCustomDateStart; }
+    void setExcludedCustomDateStart(const QDateTime& date);
+    QDateTime excludedCustomDateEnd() const { return filterState().excludedCustomDateEnd; }
+    void setExcludedCustomDateEnd(const QDateTime& date);
+    const QSet<QString>& excludedAppBundleIds() const { return filterState().excludedAppBundleIds; }
+    void setExcludedAppBundleIds(const QSet<QString>& bundleIds);
+    std::optional<QString> appFilterBundleId() const { return filterState().appFilterBundleId; }
+    void setAppFilterBundleId(std::optional<QString> bundleId);
+    // The list shows the recycle bin instead of the history. Not a setting; every assignment recomputes.
+    bool showRecycleBin() const { return filterState().showRecycleBin; }
+    void setShowRecycleBin(bool value);
+    // Called when the popup closes, so that quick paste and the next opening never see trashed items.
+    void leaveRecycleBinView() { setShowRecycleBin(false); }
+
+    // Changes between begin and the matching end recompute the list once, at the outermost end, and
+    // only when one of them asked for it.
+    void beginFilterUpdateBatch();
+    void endFilterUpdateBatch();
+    class FilterUpdateBatch {
+    public:
+        explicit FilterUpdateBatch(ClipboardManager& manager) : m_manager(manager) { manager.beginFilterUpdateBatch(); }
+        ~FilterUpdateBatch() { m_manager.endFilterUpdateBatch(); }
+        FilterUpdateBatch(const FilterUpdateBatch&) = delete;
+        FilterUpdateBatch& operator=(const FilterUpdateBatch&) = delete;
+
+    private:
+        ClipboardManager& m_manager;
+    };
+
+    // The list the popup shows, as last computed: pinned to the top first, then newest first.
+    // filteredItemsChanged() is emitted only when it changed. Reading the count and single items
+    // costs nothing; filteredItems() builds the whole list once per result.
+    const QList<ClipboardItem>& filteredItems() const;
+    qsizetype filteredItemCount() const;
+    const ClipboardItem& filteredItemAt(qsizetype position) const;
+    // False when the last regex search ran out of time and the list holds what it found until then.
+    bool filteredItemsComplete() const { return m_filterResult.complete; }
+    // How many times the list was actually computed (batched and debounced requests excluded).
+    quint64 filterRecomputations() const { return m_filterRecomputations; }
+
+    // The recycle bin, newest trash date (else date added) first.
+    QList<ClipboardItem> trashedItems() const;
+    // The periods of the date filter and of the date exclusion, measured now; none when off.
+    std::optional<DateRange> dateFilterRange() const;
+    std::optional<DateRange> excludedDateFilterRange() const;
+
+    // The applications the history was copied from, most recent first; Lumra's own never.
+    // Computed once per history revision.
+    QList<SourceApp> sourceApps() const;
+
+    // The pin. The setter only stores (pinnedFiltersChanged() when it differs); callers that replace the
+    // pin ("/unpin" sets the empty one) call savePinnedFilters() themselves.
+    const PinnedFilters& pinnedFilters() const { return m_pinnedFilters; }
+    void setPinnedFilters(const PinnedFilters& pin);
+    // Stores the pin as JSON data under "pinnedFilters.v1".
+    void savePinnedFilters();
+    // "/pin": the live filters that are on become the whole pin, which is saved. Nothing is recomputed.
+    void pinCurrentFilters();
+    // At every opening of the popup: switches off each filter that is not pinned and makes the two
+    // exclusion sets equal to the pinned ones, in one recompute. The search text is the caller's.
+    void resetFiltersToPinned();
+
 
     // ===================================================================== Editing (ClipboardManagerEditing.cpp)
 
@@ -369,6 +476,9 @@ signals:
     void clipboardItemsChanged();
     void categoriesChanged();
     void filteredItemsChanged();
+    // Queries and filters: any filter property or the search text changed; the pin changed.
+    void filtersChanged();
+    void pinnedFiltersChanged();
     // Capture, paste and editing signals go below, per section.
     void pauseStateChanged();
     void iCloudSyncStatusChanged(const QString& status);
@@ -414,6 +524,30 @@ private:
     std::unique_ptr<HistoryReader> m_reader;
 
     // ===================================================================== Queries internals
+    // The live filters; the custom periods are fixed from the clock at first use.
+    const FilterState& filterState() const;
+    FilterState& mutableFilterState();
+    // Stores a filter value; true (and filtersChanged()) when it differed.
+    template <typename T>
+    bool storeFilter(T FilterState::*field, T value);
+    // Applies `release` to a copy of the pin; a changed pin is stored and saved.
+    void releasePinned(const std::function<void(PinnedFilters&)>& release);
+    // Clears a selected category that the loaded categories no longer hold (its pin goes with it).
+    void clearUnknownCategorySelection();
+    const FilterIndex& currentFilterIndex();
+
+    mutable FilterState m_filterState;
+    mutable bool m_filterDatesFixed = false;
+    int m_filterUpdateBatchDepth = 0;
+    bool m_needsRecomputeAfterBatch = false;
+    std::unique_ptr<Timer> m_searchDebounceTimer;
+    PinnedFilters m_pinnedFilters;
+    std::shared_ptr<const FilterIndex> m_filterIndex;
+    FilterResult m_filterResult;
+    mutable std::optional<QList<ClipboardItem>> m_filteredItemsList;
+    quint64 m_filterRecomputations = 0;
+    mutable std::optional<quint64> m_sourceAppsRevision;
+    mutable QList<SourceApp> m_sourceApps;
 
     // ===================================================================== Editing and housekeeping internals
     struct AutoCleanResult;

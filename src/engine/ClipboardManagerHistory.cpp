@@ -51,6 +51,7 @@ void ClipboardManager::loadCategories()
         return;
     }
     setCategories(std::move(categories).value());
+    clearUnknownCategorySelection();
 }
 
 store::ManagedObjectPtr ClipboardManager::fetchManagedItem(const QUuid& id)
