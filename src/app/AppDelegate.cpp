@@ -3,7 +3,6 @@
 #include "app/AboutWindow.h"
 #include "app/AppLinks.h"
 #include "app/DesktopServices.h"
-#include "app/EngineBridge.h"
 #include "app/HotKeyManager.h"
 #include "app/PopupPanel.h"
 #include "app/PopupPlacement.h"
@@ -325,7 +324,7 @@ void AppDelegate::presentCopyReminder()
     });
     connect(popover, &ReminderPopover::doNotDisturb, this, [self] {
         if (self)
-            EngineBridge::snoozeReminder(self->clipboardManager());
+            self->clipboardManager().snoozeReminder();
     });
     popover->showNear(trayGeometry(), QCursor::pos());
     m_reminderPopover = popover;

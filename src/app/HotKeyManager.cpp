@@ -1,6 +1,5 @@
 #include "app/HotKeyManager.h"
 
-#include "app/EngineBridge.h"
 #include "app/PopupPanel.h"
 #include "app/PopupPlacement.h"
 #include "app/PopupRoads.h"
@@ -258,31 +257,34 @@ void HotKeyManager::handleActivation(quint32 id)
     ClipboardManager* manager = m_manager;
     if (!manager)
         return;
+    // The paste reloads the history, so it gets a copy of the item, not a reference into it.
     if (const auto it = m_itemHotKeys.constFind(id); it != m_itemHotKeys.cend()) {
         const ItemShortcut shortcut = *it;
         for (const ClipboardItem& item : manager->clipboardItems()) {
             if (!item.isTrashed && item.shortcut == shortcut) {
-                pasteItemAfterDelay(item, true);
+                pasteItemAfterDelay(ClipboardItem(item), true);
                 return;
             }
         }
         return;
     }
     if (isQuickPasteId(id)) {
-        const QList<ClipboardItem> items = EngineBridge::popupItems(*manager);
         const qsizetype index = qsizetype(id - firstQuickPasteHotKeyId);
+        if (index >= manager->filteredItemCount())
+            return;
         // The list may still show the recycle bin; a trashed item is never pasted.
-        if (index < items.size() && !items[index].isTrashed)
-            pasteItemAfterDelay(items[index], false);
+        const ClipboardItem item = manager->filteredItemAt(index);
+        if (!item.isTrashed)
+            pasteItemAfterDelay(item, false);
     }
 }
 
 void HotKeyManager::pasteItemAfterDelay(const ClipboardItem& item, bool moveToTop)
 {
     ClipboardManager* manager = m_manager;
-    if (!manager || !EngineBridge::copyToPasteboard(*manager, item, moveToTop, false))
+    if (!manager || !manager->copyToPasteboard(item, moveToTop))
         return;
-    m_clock.after(pasteDelay, manager, [manager] { EngineBridge::simulatePaste(*manager); });
+    m_clock.after(pasteDelay, manager, [manager] { std::ignore = manager->simulatePaste(); });
 }
 
 void HotKeyManager::togglePopup()

@@ -1,6 +1,5 @@
 #include "app/PopupListView.h"
 
-#include "app/EngineBridge.h"
 #include "app/HotKeyManager.h"
 #include "engine/ClipboardManager.h"
 #include "model/NotificationCenter.h"
@@ -10,40 +9,50 @@
 #include <QListView>
 #include <QVBoxLayout>
 
+#include <tuple>
+
 namespace lumra {
 
 namespace {
 constexpr qsizetype maxRowCharacters = 300;
 }
 
-void PopupListModel::setItems(QList<ClipboardItem> items)
+PopupListModel::PopupListModel(ClipboardManager& manager, QObject* parent)
+    : QAbstractListModel(parent)
+    , m_manager(&manager)
+{
+    reload();
+}
+
+void PopupListModel::reload()
 {
     beginResetModel();
-    m_items = std::move(items);
+    m_count = m_manager ? int(qMin<qsizetype>(m_manager->filteredItemCount(), std::numeric_limits<int>::max())) : 0;
     endResetModel();
+}
+
+const ClipboardItem* PopupListModel::itemAt(int row) const
+{
+    if (!m_manager || row < 0 || row >= m_count || row >= m_manager->filteredItemCount())
+        return nullptr;
+    return &m_manager->filteredItemAt(row);
 }
 
 int PopupListModel::rowOf(const QUuid& id) const
 {
-    for (qsizetype i = 0; i < m_items.size(); ++i) {
-        if (m_items[i].id == id)
-            return int(i);
+    for (int row = 0; row < m_count; ++row) {
+        if (const ClipboardItem* item = itemAt(row); item && item->id == id)
+            return row;
     }
     return -1;
 }
 
-int PopupListModel::rowCount(const QModelIndex& parent) const
-{
-    return parent.isValid() ? 0 : int(qMin<qsizetype>(m_items.size(), std::numeric_limits<int>::max()));
-}
+int PopupListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : m_count; }
 
 QVariant PopupListModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || index.row() >= m_items.size())
-        return {};
-    if (role == Qt::DisplayRole)
-        return rowText(m_items[index.row()]);
-    return {};
+    const ClipboardItem* item = index.isValid() && role == Qt::DisplayRole ? itemAt(index.row()) : nullptr;
+    return item ? QVariant(rowText(*item)) : QVariant();
 }
 
 QString PopupListModel::rowText(const ClipboardItem& item)
@@ -60,7 +69,13 @@ PopupListView::PopupListView(ClipboardManager& manager, HotKeyManager* hotKeys, 
     m_search = new QLineEdit(this);
     m_search->setPlaceholderText(QStringLiteral("Search"));
     m_search->setClearButtonEnabled(true);
-    m_model = new PopupListModel(this);
+    // Each opening starts with an empty search and the pinned filters, computed once.
+    {
+        ClipboardManager::FilterUpdateBatch batch(manager);
+        manager.setSearchText(QString());
+        manager.resetFiltersToPinned();
+    }
+    m_model = new PopupListModel(manager, this);
     m_list = new QListView(this);
     m_list->setModel(m_model);
     m_list->setUniformItemSizes(true);
@@ -76,19 +91,14 @@ PopupListView::PopupListView(ClipboardManager& manager, HotKeyManager* hotKeys, 
     layout->addWidget(m_list, 1);
     setFocusProxy(m_search);
 
-    // Each opening starts with an empty search.
-    EngineBridge::setSearchText(manager, QString());
-    reload();
-
     connect(m_search, &QLineEdit::textChanged, this, [this](const QString& text) {
         if (m_manager)
-            EngineBridge::setSearchText(*m_manager, text);
+            m_manager->setSearchText(text);
     });
     connect(&manager, &ClipboardManager::filteredItemsChanged, this, &PopupListView::reload);
-    connect(&manager, &ClipboardManager::clipboardItemsChanged, this, &PopupListView::reload);
     connect(m_list, &QListView::clicked, this, [this](const QModelIndex& index) {
-        if (index.isValid() && index.row() < m_model->items().size())
-            pasteItem(m_model->items()[index.row()]);
+        if (const ClipboardItem* item = m_model->itemAt(index.row()))
+            pasteItem(*item);
     });
     m_search->installEventFilter(this);
 }
@@ -100,7 +110,7 @@ void PopupListView::reload()
     if (!m_manager)
         return;
     const std::optional<QUuid> selected = selectedItemId();
-    m_model->setItems(EngineBridge::popupItems(*m_manager));
+    m_model->reload();
     if (selected) {
         if (const int row = m_model->rowOf(*selected); row >= 0)
             m_list->setCurrentIndex(m_model->index(row));
@@ -110,9 +120,10 @@ void PopupListView::reload()
 std::optional<QUuid> PopupListView::selectedItemId() const
 {
     const QModelIndex current = m_list->currentIndex();
-    if (!current.isValid() || !m_list->selectionModel()->isSelected(current) || current.row() >= m_model->items().size())
-        return std::nullopt;
-    return m_model->items()[current.row()].id;
+    const ClipboardItem* item = current.isValid() && m_list->selectionModel()->isSelected(current)
+        ? m_model->itemAt(current.row())
+        : nullptr;
+    return item ? std::optional(item->id) : std::nullopt;
 }
 
 void PopupListView::moveSelection(int delta)
@@ -129,23 +140,22 @@ void PopupListView::moveSelection(int delta)
 
 bool PopupListView::pasteSelected(bool plainText)
 {
-    const QModelIndex current = m_list->currentIndex();
-    if (!selectedItemId())
-        return false;
-    return pasteItem(m_model->items()[current.row()], plainText);
+    const ClipboardItem* item = selectedItemId() ? m_model->itemAt(m_list->currentIndex().row()) : nullptr;
+    return item && pasteItem(*item, plainText);
 }
 
-bool PopupListView::pasteItem(const ClipboardItem& item, bool plainText)
+bool PopupListView::pasteItem(ClipboardItem item, bool plainText)
 {
+    // `item` is a copy: the paste reloads the list it came from.
     ClipboardManager* manager = m_manager;
-    if (!manager || !EngineBridge::copyToPasteboard(*manager, item, true, plainText))
+    if (!manager || !manager->copyToPasteboard(item, true, plainText))
         return false;
     if (manager->keepWindowOpen())
         NotificationCenter::defaultCenter().post(Notifications::activatePreviousAppForPaste);
     else
         window()->close();
     // The window's close gives the focus back first; the keys follow once it has arrived.
-    manager->clock().after(pasteDelay, manager, [manager] { EngineBridge::simulatePaste(*manager); });
+    manager->clock().after(pasteDelay, manager, [manager] { std::ignore = manager->simulatePaste(); });
     return true;
 }
 

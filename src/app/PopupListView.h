@@ -17,15 +17,16 @@ namespace lumra {
 class ClipboardManager;
 class HotKeyManager;
 
-// The popup's rows: one line per listed item, sensitive items masked. Texts are made only for the
-// rows on screen, so a long history costs nothing to show.
+// The popup's rows over the manager's filtered list: one line per item, sensitive items masked.
+// Rows are read from the list only when they are on screen, so a long history costs nothing to show.
 class PopupListModel : public QAbstractListModel {
     Q_OBJECT
 public:
-    using QAbstractListModel::QAbstractListModel;
+    explicit PopupListModel(ClipboardManager& manager, QObject* parent = nullptr);
 
-    void setItems(QList<ClipboardItem> items);
-    const QList<ClipboardItem>& items() const { return m_items; }
+    // The list was computed anew.
+    void reload();
+    const ClipboardItem* itemAt(int row) const;
     int rowOf(const QUuid& id) const;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -34,7 +35,8 @@ public:
     static QString rowText(const ClipboardItem& item);
 
 private:
-    QList<ClipboardItem> m_items;
+    QPointer<ClipboardManager> m_manager;
+    int m_count = 0;
 };
 
 // What the popup shows inside: a search field and the list of items. Up and Down choose an item,
@@ -56,7 +58,7 @@ public:
     void moveSelection(int delta);
     // Pastes the chosen item; false (and nothing happens) when none is chosen or it cannot be written.
     bool pasteSelected(bool plainText = false);
-    bool pasteItem(const ClipboardItem& item, bool plainText = false);
+    bool pasteItem(ClipboardItem item, bool plainText = false);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

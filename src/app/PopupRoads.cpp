@@ -1,6 +1,5 @@
 #include "app/PopupRoads.h"
 
-#include "app/EngineBridge.h"
 #include "app/PopupListView.h"
 #include "app/PopupPanel.h"
 #include "app/PopupPlacement.h"
@@ -80,8 +79,9 @@ PopupPanel* makePanel(ClipboardManager& manager, HotKeyManager* hotKeys, std::op
     panel->installEventFilter(focus);
     QPointer<Workspace> workspace(manager.services().workspace);
     panel->setOnClose([weakManager, workspace, previousApp, focus, onClose = std::move(onClose)] {
+        // Quick paste and the next opening never see the recycle bin.
         if (weakManager)
-            EngineBridge::popupClosed(*weakManager);
+            weakManager->leaveRecycleBinView();
         if (previousApp && workspace && focus->hadFocus) {
             if (Status activated = workspace->activate(*previousApp); !activated)
                 qCInfo(lcPopupRoads) << "Could not give the focus back:" << activated.error();

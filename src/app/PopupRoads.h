@@ -22,7 +22,7 @@ std::optional<AppIdentity> frontmostOtherApp(Workspace* workspace);
 
 // A new panel with the popup list inside: its size from "clipboardWindowWidth"/"clipboardWindowHeight"
 // (saved again when the user resizes it), the keep-open and window-button settings applied and
-// followed while it is open. When it closes, the search is reset, `previousApp` gets the focus back
+// followed while it is open. When it closes, the list leaves the recycle bin, `previousApp` gets the focus back
 // if the panel still had it (a panel closed because the user went to another application leaves that
 // one in front), then `onClose` runs.
 PopupPanel* makePanel(ClipboardManager& manager, HotKeyManager* hotKeys, std::optional<AppIdentity> previousApp,

@@ -169,6 +169,32 @@ TEST_F(HotKeyManagerTest, TrashedItemsHoldNoKeyAndNeverPaste)
     EXPECT_TRUE(idOf(keyS, ctrlAlt));
 }
 
+TEST_F(HotKeyManagerTest, QuickPasteNeverPastesFromTheRecycleBin)
+{
+    manager->setRecycleBinEnabled(true);
+    manager->setQuickPasteModifier(QStringLiteral("command"));
+    manager->setClipboardItems({textItem("kept"), textItem("thrown away", std::nullopt, true)});
+    hotKeys();
+    manager->setShowRecycleBin(true);
+    ASSERT_EQ(manager->filteredItemCount(), 1);
+    ASSERT_TRUE(manager->filteredItemAt(0).isTrashed);
+
+    ASSERT_TRUE(press(KeyCodes::keyCodeForKeysym('1').value(), ctrl));
+    clock().advance(HotKeyManager::pasteDelay);
+    EXPECT_TRUE(pasteboard.writes().isEmpty());
+    EXPECT_EQ(injector.pasteCount(), 0);
+
+    // A popup that showed the bin leaves it when it closes.
+    ASSERT_TRUE(press(keyV, ctrlAlt));
+    ASSERT_NE(PopupPanel::findOpen(), nullptr);
+    manager->setShowRecycleBin(true);
+    ASSERT_TRUE(press(keyV, ctrlAlt));
+    EXPECT_FALSE(manager->showRecycleBin());
+    ASSERT_TRUE(press(KeyCodes::keyCodeForKeysym('1').value(), ctrl));
+    clock().advance(HotKeyManager::pasteDelay);
+    EXPECT_EQ(lastWrittenText(), QStringLiteral("kept"));
+}
+
 TEST_F(HotKeyManagerTest, HistoryChangesTouchOnlyTheKeysThatChanged)
 {
     const ItemShortcut a{keyA, ctrlAlt}, s{keyS, ctrlAlt}, d{keyD, ctrlAlt};

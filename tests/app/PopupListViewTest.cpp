@@ -51,6 +51,18 @@ TEST_F(PopupListViewTest, TypingNarrowsTheList)
     EXPECT_EQ(rows(), QStringList{"gamma"});
 }
 
+TEST_F(PopupListViewTest, EachOpeningStartsWithAnEmptySearch)
+{
+    QTest::keyClicks(view->searchField(), "zzz");
+    clock().advance(std::chrono::seconds(1));
+    ASSERT_TRUE(rows().isEmpty());
+    delete panel;
+
+    PopupListView reopened(*manager);
+    EXPECT_EQ(manager->searchText(), QString());
+    EXPECT_EQ(reopened.model().rowCount(), 3);
+}
+
 TEST_F(PopupListViewTest, ReturnPastesTheChosenItemAfterThePopupCloses)
 {
     workspace.setFrontmost(AppIdentity{QStringLiteral("org.gnome.TextEditor"), QStringLiteral("Text Editor"), 1, 2});
