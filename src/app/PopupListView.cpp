@@ -174,7 +174,10 @@ bool PopupListView::eventFilter(QObject* watched, QEvent* event)
 
 bool PopupListView::handleKey(QKeyEvent* event)
 {
-    switch (event->key()) {
+    const int key = event->key();
+    if (m_manager && (key == Qt::Key_Down || key == Qt::Key_Up || key == Qt::Key_Return || key == Qt::Key_Enter))
+        m_manager->applyPendingSearch();
+    switch (key) {
     case Qt::Key_Down:
         moveSelection(1);
         return true;

@@ -81,6 +81,14 @@ void ClipboardManager::setSearchText(const QString& text)
     m_searchDebounceTimer = m_clock.start(searchDebounce, false, [this] { updateFilteredItems(); });
 }
 
+void ClipboardManager::applyPendingSearch()
+{
+    if (!m_searchDebounceTimer || !m_searchDebounceTimer->isActive())
+        return;
+    m_searchDebounceTimer.reset();
+    updateFilteredItems();
+}
+
 void ClipboardManager::setShowStarredOnly(bool value)
 {
     storeFilter(&FilterState::showStarredOnly, value);

@@ -51,6 +51,15 @@ TEST_F(PopupListViewTest, TypingNarrowsTheList)
     EXPECT_EQ(rows(), QStringList{"gamma"});
 }
 
+TEST_F(PopupListViewTest, ReturnRightAfterTypingActsOnTheNarrowedList)
+{
+    QTest::keyClicks(view->searchField(), "gam");
+    key(Qt::Key_Down);
+    key(Qt::Key_Return);
+    EXPECT_EQ(lastWrittenText(), QStringLiteral("gamma"));
+    clock().advance(PopupListView::pasteDelay);
+}
+
 TEST_F(PopupListViewTest, EachOpeningStartsWithAnEmptySearch)
 {
     QTest::keyClicks(view->searchField(), "zzz");
