@@ -1,4 +1,4 @@
-#include "engine/paste/PasteTestSupport.h"
+#include "EngineFixture.h"
 #include "platform/image/ImageDecoding.h"
 #include "platform/keys/X11KeyInjector.h"
 #include "platform/pasteboard/X11Pasteboard.h"
@@ -35,17 +35,17 @@ QByteArray readWithXclip(const QString& type)
     return xclip.readAllStandardOutput();
 }
 
-class PasteX11Test : public test::DataDirTest {
+class PasteX11Test : public test::EngineTest {
 protected:
     void SetUp() override
     {
-        pasteboard = X11Pasteboard::create();
-        ASSERT_NE(pasteboard, nullptr);
+        x11Pasteboard = X11Pasteboard::create();
+        ASSERT_NE(x11Pasteboard, nullptr);
         ASSERT_TRUE(keys.canPost());
-        ClipboardManagerServices services;
-        services.pasteboard = pasteboard.get();
-        services.keyInjector = &keys;
-        manager = test::makeEngine(dataDir, clock, kv, defaults, services);
+        manager = start([this](ClipboardManagerServices& services) {
+            services.pasteboard = x11Pasteboard.get();
+            services.keyInjector = &keys;
+        });
     }
 
     void TearDown() override
@@ -60,10 +60,7 @@ protected:
 
     ClipboardItem addItem(const ClipboardItem& item, const QByteArray& imageData = {})
     {
-        return test::insertItem(*manager, item, [&](store::ManagedObject& row) {
-            if (!imageData.isEmpty())
-                row.set(store::ItemAttr::imageData, imageData);
-        });
+        return test::insertItem(*manager, item, test::withImageData(imageData));
     }
 
     // The paste target runs as its own process (this program, in target mode): an application
@@ -83,11 +80,8 @@ protected:
         return m_output;
     }
 
-    ManualClock clock;
-    InMemoryCloudKeyValueStore kv;
-    std::unique_ptr<X11Pasteboard> pasteboard;
+    std::unique_ptr<X11Pasteboard> x11Pasteboard;
     X11KeyInjector keys;
-    std::unique_ptr<UserDefaults> defaults;
     std::unique_ptr<ClipboardManager> manager;
     QProcess target;
 
@@ -128,7 +122,7 @@ TEST_F(PasteX11Test, ATextItemLandsInTheFocusedWindow)
     test::processEventsUntil([&] { return target.state() == QProcess::NotRunning; }, 10000);
     EXPECT_EQ(targetOutput().count("PASTED:"), 1) << qPrintable(targetOutput());
     EXPECT_TRUE(targetOutput().contains("PASTED:Grüße from the history\n")) << qPrintable(targetOutput());
-    EXPECT_EQ(manager->lastChangeCount(), pasteboard->changeCount());
+    EXPECT_EQ(manager->lastChangeCount(), x11Pasteboard->changeCount());
 }
 
 TEST_F(PasteX11Test, AnImageItemIsOfferedAsPng)
