@@ -1,4 +1,5 @@
 #include "EngineFixture.h"
+#include "Xclip.h"
 #include "platform/image/ImageDecoding.h"
 #include "platform/keys/X11KeyInjector.h"
 #include "platform/pasteboard/X11Pasteboard.h"
@@ -8,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QImage>
 #include <QLineEdit>
 #include <QProcess>
@@ -21,19 +21,6 @@ using namespace lumra;
 namespace {
 
 const char* const targetVariable = "LUMRA_PASTE_TARGET";
-
-// Reads the clipboard with xclip, as another application would, while Lumra's event loop serves it.
-QByteArray readWithXclip(const QString& type)
-{
-    QProcess xclip;
-    QEventLoop loop;
-    QObject::connect(&xclip, &QProcess::finished, &loop, &QEventLoop::quit);
-    xclip.start("xclip", {"-selection", "clipboard", "-o", "-t", type});
-    if (!xclip.waitForStarted())
-        return {};
-    loop.exec();
-    return xclip.readAllStandardOutput();
-}
 
 class PasteX11Test : public test::EngineTest {
 protected:
@@ -136,8 +123,8 @@ TEST_F(PasteX11Test, AnImageItemIsOfferedAsPng)
     item = addItem(item, png);
 
     ASSERT_TRUE(manager->copyToPasteboard(item, true));
-    const QList<QByteArray> targets = readWithXclip("TARGETS").split('\n');
-    EXPECT_TRUE(targets.contains("image/png")) << readWithXclip("TARGETS").constData();
+    const QList<QByteArray> targets = test::xclipPaste("TARGETS").split('\n');
+    EXPECT_TRUE(targets.contains("image/png")) << test::xclipPaste("TARGETS").constData();
     EXPECT_TRUE(targets.contains("text/uri-list"));
-    EXPECT_EQ(readWithXclip("image/png"), png);
+    EXPECT_EQ(test::xclipPaste("image/png"), png);
 }
