@@ -1,12 +1,9 @@
 // The filtered list as the popup sees it through ClipboardManager: a keystroke after its pause, a
 // capture (a new history revision), switching a filter, and reading the list and the source apps.
-#include "engine/ClipboardManager.h"
-
+#include "BenchEngine.h"
 #include "BenchSize.h"
 
 #include <benchmark/benchmark.h>
-
-#include <QTemporaryDir>
 
 #include <memory>
 #include <random>
@@ -44,21 +41,15 @@ QList<ClipboardItem> makeHistory(int count, const QDateTime& now)
     return items;
 }
 
-struct Fixture {
+// A settings-only engine whose history is set directly.
+struct Fixture : bench::BenchEngine {
     Fixture()
     {
-        defaults = std::make_unique<UserDefaults>(dir.path() + QStringLiteral("/settings.json"), &clock);
-        ClipboardManager::registerDefaultSettings(*defaults);
-        defaults->set(QStringLiteral("iCloudSyncEnabled"), false);
-        manager = std::make_unique<ClipboardManager>(*defaults, &cloud, clock);
+        manager = std::make_unique<ClipboardManager>(openDefaults(false), &kv, clock);
         history = makeHistory(bench::historySize(100'000), clock.now());
         manager->setClipboardItems(history);
     }
 
-    QTemporaryDir dir;
-    ManualClock clock;
-    InMemoryCloudKeyValueStore cloud;
-    std::unique_ptr<UserDefaults> defaults;
     std::unique_ptr<ClipboardManager> manager;
     QList<ClipboardItem> history;
 };

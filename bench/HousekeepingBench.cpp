@@ -1,14 +1,11 @@
-#include "BenchSize.h"
-#include "HistoryGenerator.h"
-
-#include "engine/ClipboardManager.h"
 #include "model/store/ItemRows.h"
-#include "platform/cloud/CloudKeyValueStore.h"
+
+#include "BenchEngine.h"
+#include "BenchSize.h"
 
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
-#include <QTemporaryDir>
 
 using namespace lumra;
 
@@ -26,35 +23,19 @@ protected:
 };
 
 // One filled history (as the engine sees it after start-up), shared by every benchmark.
-struct Engine {
-    QTemporaryDir dir;
-    ManualClock clock;
-    InMemoryCloudKeyValueStore kv;
-    std::unique_ptr<UserDefaults> defaults;
+struct Engine : bench::BenchEngine {
     std::unique_ptr<BenchManager> manager;
     int added = 0;
 
     explicit Engine(int size)
     {
-        {
-            PersistenceController persistence(true, nullptr, dir.path() + "/store");
-            bench::HistoryGenerator generator;
-            if (Status s = bench::HistoryGenerator::fill(persistence, generator.items(size, clock.now()), generator.categories()); !s)
-                qFatal("could not fill the store: %s", qPrintable(s.error()));
-        }
-        defaults = std::make_unique<UserDefaults>(dir.path() + "/settings.json", &clock);
-        ClipboardManager::registerDefaultSettings(*defaults);
-        defaults->set("iCloudSyncEnabled", true);
+        fillHistory(size);
+        openDefaults(true);
         defaults->set("retentionDays", 0);
         defaults->set("autoCleanMinutes", 0);
         defaults->set("maxItems", 1'000'000);
         defaults->set("recycleBinEnabled", true);
-        ClipboardManagerServices services;
-        services.defaults = defaults.get();
-        services.cloudKeyValueStore = &kv;
-        services.clock = &clock;
-        services.storeFolder = dir.path() + "/store";
-        manager = std::make_unique<BenchManager>(services);
+        manager = start<BenchManager>();
     }
 
     // Rows as a capture writes them, `age` old, without touching the in-memory history.

@@ -2,43 +2,18 @@
 #include "platform/image/ScreenshotDetection.h"
 #include "platform/image/Thumbnails.h"
 
-#include "BenchSize.h"
+#include "BenchImages.h"
 
 #include <benchmark/benchmark.h>
-
-#include <QBuffer>
-#include <QPainter>
 
 using namespace lumra::image;
 
 namespace {
 
-// A desktop-like picture: flat panels, text and a gradient, which is what PNG
-// screenshots from the clipboard mostly look like.
 QByteArray screenshotPng()
 {
-    const QSize size = lumra::bench::shortMode() ? QSize(800, 600) : QSize(4000, 3000);
-    static QByteArray cached;
-    if (!cached.isEmpty())
-        return cached;
-    QImage image(size, QImage::Format_RGB32);
-    QPainter painter(&image);
-    QLinearGradient gradient(0, 0, size.width(), size.height());
-    gradient.setColorAt(0, QColor(40, 60, 90));
-    gradient.setColorAt(1, QColor(200, 120, 60));
-    painter.fillRect(image.rect(), gradient);
-    for (int i = 0; i < 12; ++i) {
-        const QRect window(i * size.width() / 14, i * size.height() / 16, size.width() / 3, size.height() / 3);
-        painter.fillRect(window, QColor(245, 245, 245));
-        painter.setPen(Qt::black);
-        for (int line = 0; line < 20; ++line)
-            painter.drawText(window.adjusted(10, 20 + line * 18, 0, 0), QStringLiteral("The quick brown fox %1 jumps").arg(line));
-    }
-    painter.end();
-    QBuffer buffer(&cached);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "png");
-    return cached;
+    static const QByteArray png = lumra::bench::screenshotPng();
+    return png;
 }
 
 void BM_DecodeReencodeHash(benchmark::State& state)

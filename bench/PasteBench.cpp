@@ -1,21 +1,16 @@
-#include "engine/ClipboardManager.h"
 #include "model/store/ItemRows.h"
-#include "model/store/PersistenceController.h"
 #include "model/store/StoreSchema.h"
-#include "platform/cloud/CloudKeyValueStore.h"
 #include "platform/image/ImageDecoding.h"
 #include "platform/keys/RecordingKeyInjector.h"
 #include "platform/pasteboard/FakePasteboard.h"
 
-#include "BenchSize.h"
+#include "BenchEngine.h"
+#include "BenchImages.h"
 
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QImage>
-#include <QPainter>
-#include <QTemporaryDir>
 
 using namespace lumra;
 
@@ -24,7 +19,7 @@ namespace {
 // One engine over a temporary store; the clipboard is the in-memory double, so what is measured is
 // Lumra's own work on the main thread (reading the row, building the content, the temporary file,
 // the bookkeeping save and reload).
-struct PasteFixture {
+struct PasteFixture : bench::BenchEngine {
     PasteFixture()
     {
         for (const char* var : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"}) {
@@ -33,17 +28,10 @@ struct PasteFixture {
             QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
             qputenv(var, QFile::encodeName(path));
         }
-        defaults = std::make_unique<UserDefaults>(dir.path() + "/settings.json", &clock);
-        ClipboardManager::registerDefaultSettings(*defaults);
-        defaults->set("iCloudSyncEnabled", false);
-        ClipboardManagerServices services;
-        services.defaults = defaults.get();
-        services.cloudKeyValueStore = &kv;
-        services.clock = &clock;
-        services.storeFolder = dir.path() + "/store";
-        services.pasteboard = &pasteboard;
-        services.keyInjector = &keys;
-        manager = std::make_unique<ClipboardManager>(services);
+        manager = start([this](ClipboardManagerServices& services) {
+            services.pasteboard = &pasteboard;
+            services.keyInjector = &keys;
+        });
     }
     ~PasteFixture()
     {
@@ -64,33 +52,15 @@ struct PasteFixture {
         return item;
     }
 
-    QTemporaryDir dir;
-    ManualClock clock;
-    InMemoryCloudKeyValueStore kv;
     FakePasteboard pasteboard;
     RecordingKeyInjector keys;
-    std::unique_ptr<UserDefaults> defaults;
     std::unique_ptr<ClipboardManager> manager;
 };
 
-QByteArray photoPng()
+QByteArray picturePng()
 {
-    static QByteArray cached;
-    if (!cached.isEmpty())
-        return cached;
-    const QSize size = bench::shortMode() ? QSize(800, 600) : QSize(4000, 3000);
-    QImage picture(size, QImage::Format_RGB32);
-    QPainter painter(&picture);
-    QLinearGradient gradient(0, 0, size.width(), size.height());
-    gradient.setColorAt(0, QColor(30, 80, 120));
-    gradient.setColorAt(1, QColor(220, 180, 90));
-    painter.fillRect(picture.rect(), gradient);
-    for (int i = 0; i < 40; ++i)
-        painter.fillRect(QRect(i * size.width() / 40, (i * 37) % size.height(), size.width() / 8, size.height() / 10),
-                         QColor::fromHsv((i * 23) % 360, 120, 230));
-    painter.end();
-    cached = image::encodePng(picture).value();
-    return cached;
+    static const QByteArray png = bench::screenshotPng();
+    return png;
 }
 
 void BM_WriteBackText(benchmark::State& state)
@@ -110,7 +80,7 @@ BENCHMARK(BM_WriteBackText)->Unit(benchmark::kMicrosecond);
 void BM_WriteBackImage(benchmark::State& state)
 {
     PasteFixture fixture;
-    const QByteArray png = photoPng();
+    const QByteArray png = picturePng();
     ClipboardItem item;
     item.contentType = ClipboardContentType::image;
     item.imageFileName = image::imageFileName(png);
@@ -127,7 +97,7 @@ void BM_Thumbnail(benchmark::State& state, const char* quality)
     PasteFixture fixture;
     ClipboardItem item;
     item.contentType = ClipboardContentType::image;
-    item = fixture.add(item, photoPng());
+    item = fixture.add(item, picturePng());
     for (auto _ : state) {
         fixture.manager->setThumbnailQuality(quality); // empties the cache
         while (!fixture.manager->thumbnail(item, 120))

@@ -34,7 +34,7 @@ protected:
     {
         AppServices s;
         s.defaults = defaults.get();
-        s.clock = &clock();
+        s.clock = &clock;
         s.diagnostics = &diagnostics;
         s.prompts = &prompts;
         s.workspace = &workspace;
@@ -150,9 +150,9 @@ TEST_F(AppDelegateTest, OnboardingIsOfferedAfterADelayUntilCompleted)
 {
     launch();
     QSignalSpy requested(delegate.get(), &AppDelegate::onboardingRequested);
-    clock().advance(AppDelegate::onboardingDelay - std::chrono::milliseconds(1));
+    clock.advance(AppDelegate::onboardingDelay - std::chrono::milliseconds(1));
     EXPECT_EQ(requested.count(), 0);
-    clock().advance(std::chrono::milliseconds(1));
+    clock.advance(std::chrono::milliseconds(1));
     EXPECT_EQ(requested.count(), 1);
 
     defaults->set(QStringLiteral("onboardingPage"), 3);
@@ -163,7 +163,7 @@ TEST_F(AppDelegateTest, OnboardingIsOfferedAfterADelayUntilCompleted)
     delegate.reset();
     launch();
     QSignalSpy again(delegate.get(), &AppDelegate::onboardingRequested);
-    clock().advance(AppDelegate::onboardingDelay);
+    clock.advance(AppDelegate::onboardingDelay);
     EXPECT_EQ(again.count(), 0);
 }
 
@@ -174,11 +174,11 @@ TEST_F(AppDelegateTest, MissingSyntheticKeysAreReportedOnceAfterLaunch)
     keys.setTakenElsewhere(9, test::ctrlAlt);
     launch();
     EXPECT_TRUE(prompts.shown.isEmpty()) << "nothing is shown while launch is still running";
-    clock().advance(std::chrono::milliseconds(0));
+    clock.advance(std::chrono::milliseconds(0));
     ASSERT_EQ(prompts.shown.size(), 1);
     EXPECT_TRUE(prompts.shown[0].text.contains(QStringLiteral("XTest")));
     EXPECT_TRUE(prompts.shown[0].text.contains(QStringLiteral("Ctrl+Alt+V")));
-    clock().advance(std::chrono::seconds(5));
+    clock.advance(std::chrono::seconds(5));
     EXPECT_EQ(prompts.shown.size(), 1);
 }
 
@@ -324,7 +324,7 @@ TEST_F(AppDelegateTest, TheReminderCountsOnlyItemsOutsideTheBin)
 
     NotificationCenter::defaultCenter().post(Notifications::showCopyReminder);
     emit delegate->reminderPopover()->doNotDisturb();
-    EXPECT_GT(delegate->clipboardManager().reminderSnoozedUntil(), clock().now());
+    EXPECT_GT(delegate->clipboardManager().reminderSnoozedUntil(), clock.now());
 }
 
 } // namespace

@@ -30,7 +30,7 @@ protected:
     HotKeyManager& hotKeys()
     {
         if (!m_hotKeys) {
-            m_hotKeys = std::make_unique<HotKeyManager>(keys, *defaults, clock());
+            m_hotKeys = std::make_unique<HotKeyManager>(keys, *defaults, clock);
             setupStatus = m_hotKeys->setupHotKeyManager(manager.get());
         }
         return *m_hotKeys;
@@ -106,18 +106,18 @@ TEST_F(HotKeyManagerTest, ItemShortcutPastesItsItemAndQuickPasteTheListedOne)
     ASSERT_TRUE(press(keyD, ctrlAlt));
     EXPECT_EQ(lastWrittenText(), QStringLiteral("second"));
     EXPECT_EQ(injector.pasteCount(), 0) << "the keys follow the clipboard write, not with it";
-    clock().advance(HotKeyManager::pasteDelay);
+    clock.advance(HotKeyManager::pasteDelay);
     EXPECT_EQ(injector.pasteCount(), 1);
 
     ASSERT_TRUE(press(KeyCodes::keyCodeForKeysym('1').value(), alt));
-    clock().advance(HotKeyManager::pasteDelay);
+    clock.advance(HotKeyManager::pasteDelay);
     EXPECT_EQ(lastWrittenText(), QStringLiteral("first"));
     EXPECT_EQ(injector.pasteCount(), 2);
 
     // A digit beyond the list does nothing.
     const int writes = int(pasteboard.writes().size());
     ASSERT_TRUE(press(KeyCodes::keyCodeForKeysym('3').value(), alt));
-    clock().advance(HotKeyManager::pasteDelay);
+    clock.advance(HotKeyManager::pasteDelay);
     EXPECT_EQ(pasteboard.writes().size(), writes);
     EXPECT_EQ(injector.pasteCount(), 2);
 }
@@ -131,14 +131,14 @@ TEST_F(HotKeyManagerTest, AnItemShortcutMovesItsItemToTheTopAndQuickPasteDoesNot
     hotKeys();
 
     ASSERT_TRUE(press(KeyCodes::keyCodeForKeysym('2').value(), ctrl));
-    clock().advance(HotKeyManager::pasteDelay);
+    clock.advance(HotKeyManager::pasteDelay);
     EXPECT_EQ(lastWrittenText(), QStringLiteral("middle"));
     EXPECT_EQ(manager->clipboardItems()[1].dateAdded, before[1].dateAdded);
     EXPECT_TRUE(manager->clipboardItems()[1].lastPastedDate);
 
-    const QDateTime pressed = clock().now();
+    const QDateTime pressed = clock.now();
     ASSERT_TRUE(press(keyA, ctrlAlt));
-    clock().advance(HotKeyManager::pasteDelay);
+    clock.advance(HotKeyManager::pasteDelay);
     EXPECT_EQ(lastWrittenText(), QStringLiteral("oldest"));
     EXPECT_EQ(manager->clipboardItems()[2].dateAdded, pressed) << "newer than every other item";
     EXPECT_EQ(injector.pasteCount(), 2);
@@ -153,7 +153,7 @@ TEST_F(HotKeyManagerTest, TrashedItemsHoldNoKeyAndNeverPaste)
 
     EXPECT_FALSE(idOf(keyS, ctrlAlt)) << "a trashed item's combination stays free for other applications";
     ASSERT_TRUE(press(keyA, ctrlAlt));
-    clock().advance(HotKeyManager::pasteDelay);
+    clock.advance(HotKeyManager::pasteDelay);
     EXPECT_EQ(lastWrittenText(), QStringLiteral("kept"));
 
     // Trashing the last holder releases the key.
@@ -180,7 +180,7 @@ TEST_F(HotKeyManagerTest, QuickPasteNeverPastesFromTheRecycleBin)
     ASSERT_TRUE(manager->filteredItemAt(0).isTrashed);
 
     ASSERT_TRUE(press(KeyCodes::keyCodeForKeysym('1').value(), ctrl));
-    clock().advance(HotKeyManager::pasteDelay);
+    clock.advance(HotKeyManager::pasteDelay);
     EXPECT_TRUE(pasteboard.writes().isEmpty());
     EXPECT_EQ(injector.pasteCount(), 0);
 
@@ -191,7 +191,7 @@ TEST_F(HotKeyManagerTest, QuickPasteNeverPastesFromTheRecycleBin)
     ASSERT_TRUE(press(keyV, ctrlAlt));
     EXPECT_FALSE(manager->showRecycleBin());
     ASSERT_TRUE(press(KeyCodes::keyCodeForKeysym('1').value(), ctrl));
-    clock().advance(HotKeyManager::pasteDelay);
+    clock.advance(HotKeyManager::pasteDelay);
     EXPECT_EQ(lastWrittenText(), QStringLiteral("kept"));
 }
 
@@ -292,7 +292,7 @@ TEST_F(HotKeyManagerTest, ItemKeysNeverTakeTheQuickPasteIds)
 
     const ItemShortcut last = shortcuts.last();
     ASSERT_TRUE(press(last.keyCode, last.modifiers));
-    clock().advance(HotKeyManager::pasteDelay);
+    clock.advance(HotKeyManager::pasteDelay);
     EXPECT_EQ(lastWrittenText(), last.displayString());
 }
 

@@ -47,7 +47,7 @@ TEST_F(PopupListViewTest, TypingNarrowsTheList)
 {
     EXPECT_EQ(rows(), (QStringList{"alpha", "beta", "gamma"}));
     QTest::keyClicks(view->searchField(), "mm");
-    clock().advance(std::chrono::seconds(1));
+    clock.advance(std::chrono::seconds(1));
     EXPECT_EQ(rows(), QStringList{"gamma"});
 }
 
@@ -57,13 +57,13 @@ TEST_F(PopupListViewTest, ReturnRightAfterTypingActsOnTheNarrowedList)
     key(Qt::Key_Down);
     key(Qt::Key_Return);
     EXPECT_EQ(lastWrittenText(), QStringLiteral("gamma"));
-    clock().advance(PopupListView::pasteDelay);
+    clock.advance(PopupListView::pasteDelay);
 }
 
 TEST_F(PopupListViewTest, EachOpeningStartsWithAnEmptySearch)
 {
     QTest::keyClicks(view->searchField(), "zzz");
-    clock().advance(std::chrono::seconds(1));
+    clock.advance(std::chrono::seconds(1));
     ASSERT_TRUE(rows().isEmpty());
     delete panel;
 
@@ -88,7 +88,7 @@ TEST_F(PopupListViewTest, ReturnPastesTheChosenItemAfterThePopupCloses)
     EXPECT_EQ(lastWrittenText(), QStringLiteral("beta"));
     EXPECT_TRUE(panel.isNull() || panel->isClosed());
     EXPECT_EQ(injector.pasteCount(), 0);
-    clock().advance(PopupListView::pasteDelay);
+    clock.advance(PopupListView::pasteDelay);
     EXPECT_EQ(injector.pasteCount(), 1);
 }
 
@@ -104,7 +104,7 @@ TEST_F(PopupListViewTest, WithTheWindowKeptOpenThePreviousApplicationIsAskedForw
     EXPECT_EQ(asked, 1);
     ASSERT_FALSE(panel.isNull());
     EXPECT_FALSE(panel->isClosed());
-    clock().advance(PopupListView::pasteDelay);
+    clock.advance(PopupListView::pasteDelay);
     EXPECT_EQ(injector.pasteCount(), 1);
 }
 
@@ -115,7 +115,7 @@ TEST_F(PopupListViewTest, AFailedWriteClosesNothingAndSendsNoKeys)
     key(Qt::Key_Return);
     ASSERT_FALSE(panel.isNull());
     EXPECT_FALSE(panel->isClosed());
-    clock().advance(PopupListView::pasteDelay);
+    clock.advance(PopupListView::pasteDelay);
     EXPECT_EQ(injector.pasteCount(), 0);
 }
 

@@ -5,6 +5,7 @@
 #include "platform/workspace/X11Workspace.h"
 
 #include "TempDataDir.h"
+#include "Xclip.h"
 #include "platform/pasteboard/SelectionOwner.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +14,6 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QUrl>
 
@@ -42,18 +42,7 @@ protected:
     }
     void TearDown() override { manager.reset(); }
 
-    void copyWithXclip(const QByteArray& data, const QString& type = QString())
-    {
-        QProcess xclip;
-        QStringList args {"-selection", "clipboard", "-i"};
-        if (!type.isEmpty())
-            args << "-t" << type;
-        xclip.start("xclip", args);
-        ASSERT_TRUE(xclip.waitForStarted());
-        xclip.write(data);
-        xclip.closeWriteChannel();
-        ASSERT_TRUE(xclip.waitForFinished());
-    }
+    void copyWithXclip(const QByteArray& data, const QString& type = QString()) { ASSERT_TRUE(test::xclipCopy(data, type)); }
 
     // Event driven and bounded: the history reaches `count` items.
     bool waitForItems(qsizetype count)

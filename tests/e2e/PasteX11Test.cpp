@@ -1,4 +1,5 @@
-#include "engine/paste/PasteTestSupport.h"
+#include "EngineFixture.h"
+#include "Xclip.h"
 #include "platform/image/ImageDecoding.h"
 #include "platform/keys/X11KeyInjector.h"
 #include "platform/pasteboard/X11Pasteboard.h"
@@ -8,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QImage>
 #include <QLineEdit>
 #include <QProcess>
@@ -22,30 +22,17 @@ namespace {
 
 const char* const targetVariable = "LUMRA_PASTE_TARGET";
 
-// Reads the clipboard with xclip, as another application would, while Lumra's event loop serves it.
-QByteArray readWithXclip(const QString& type)
-{
-    QProcess xclip;
-    QEventLoop loop;
-    QObject::connect(&xclip, &QProcess::finished, &loop, &QEventLoop::quit);
-    xclip.start("xclip", {"-selection", "clipboard", "-o", "-t", type});
-    if (!xclip.waitForStarted())
-        return {};
-    loop.exec();
-    return xclip.readAllStandardOutput();
-}
-
-class PasteX11Test : public test::DataDirTest {
+class PasteX11Test : public test::EngineTest {
 protected:
     void SetUp() override
     {
-        pasteboard = X11Pasteboard::create();
-        ASSERT_NE(pasteboard, nullptr);
+        x11Pasteboard = X11Pasteboard::create();
+        ASSERT_NE(x11Pasteboard, nullptr);
         ASSERT_TRUE(keys.canPost());
-        ClipboardManagerServices services;
-        services.pasteboard = pasteboard.get();
-        services.keyInjector = &keys;
-        manager = test::makeEngine(dataDir, clock, kv, defaults, services);
+        manager = start([this](ClipboardManagerServices& services) {
+            services.pasteboard = x11Pasteboard.get();
+            services.keyInjector = &keys;
+        });
     }
 
     void TearDown() override
@@ -60,10 +47,7 @@ protected:
 
     ClipboardItem addItem(const ClipboardItem& item, const QByteArray& imageData = {})
     {
-        return test::insertItem(*manager, item, [&](store::ManagedObject& row) {
-            if (!imageData.isEmpty())
-                row.set(store::ItemAttr::imageData, imageData);
-        });
+        return test::insertItem(*manager, item, test::withImageData(imageData));
     }
 
     // The paste target runs as its own process (this program, in target mode): an application
@@ -83,11 +67,8 @@ protected:
         return m_output;
     }
 
-    ManualClock clock;
-    InMemoryCloudKeyValueStore kv;
-    std::unique_ptr<X11Pasteboard> pasteboard;
+    std::unique_ptr<X11Pasteboard> x11Pasteboard;
     X11KeyInjector keys;
-    std::unique_ptr<UserDefaults> defaults;
     std::unique_ptr<ClipboardManager> manager;
     QProcess target;
 
@@ -128,7 +109,7 @@ TEST_F(PasteX11Test, ATextItemLandsInTheFocusedWindow)
     test::processEventsUntil([&] { return target.state() == QProcess::NotRunning; }, 10000);
     EXPECT_EQ(targetOutput().count("PASTED:"), 1) << qPrintable(targetOutput());
     EXPECT_TRUE(targetOutput().contains("PASTED:Grüße from the history\n")) << qPrintable(targetOutput());
-    EXPECT_EQ(manager->lastChangeCount(), pasteboard->changeCount());
+    EXPECT_EQ(manager->lastChangeCount(), x11Pasteboard->changeCount());
 }
 
 TEST_F(PasteX11Test, AnImageItemIsOfferedAsPng)
@@ -142,8 +123,8 @@ TEST_F(PasteX11Test, AnImageItemIsOfferedAsPng)
     item = addItem(item, png);
 
     ASSERT_TRUE(manager->copyToPasteboard(item, true));
-    const QList<QByteArray> targets = readWithXclip("TARGETS").split('\n');
-    EXPECT_TRUE(targets.contains("image/png")) << readWithXclip("TARGETS").constData();
+    const QList<QByteArray> targets = test::xclipPaste("TARGETS").split('\n');
+    EXPECT_TRUE(targets.contains("image/png")) << test::xclipPaste("TARGETS").constData();
     EXPECT_TRUE(targets.contains("text/uri-list"));
-    EXPECT_EQ(readWithXclip("image/png"), png);
+    EXPECT_EQ(test::xclipPaste("image/png"), png);
 }

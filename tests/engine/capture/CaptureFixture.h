@@ -1,14 +1,8 @@
 #pragma once
 
-#include "engine/ClipboardManager.h"
 #include "model/Diagnostics.h"
-#include "model/store/PersistenceController.h"
-#include "platform/cloud/CloudKeyValueStore.h"
-#include "platform/ocr/FakeTextRecognizer.h"
-#include "platform/pasteboard/FakePasteboard.h"
-#include "platform/workspace/FakeWorkspace.h"
 
-#include "TempDataDir.h"
+#include "EngineFixture.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -78,36 +72,32 @@ public:
     }
 };
 
-class CaptureTest : public DataDirTest {
+class CaptureTest : public EngineTest {
 protected:
-    void SetUp() override
-    {
-        defaults = std::make_unique<UserDefaults>(dataDir.configHome() + "/settings.json", &clock);
-        ClipboardManager::registerDefaultSettings(*defaults);
-        defaults->set("iCloudSyncEnabled", false);
-    }
+    void SetUp() override { openDefaults(); }
 
     void start()
     {
-        ClipboardManagerServices services;
-        services.defaults = defaults.get();
-        services.cloudKeyValueStore = &kv;
-        services.clock = &clock;
-        services.storeFolder = dataDir.supportFolder();
-        services.pasteboard = &pasteboard;
-        services.workspace = &workspace;
-        services.textRecognizer = textRecognizer;
-        manager = std::make_unique<RecordingManager>(services);
+        manager = EngineHarness::start<RecordingManager>([this](ClipboardManagerServices& services) {
+            services.pasteboard = &pasteboard;
+            services.workspace = &workspace;
+            services.textRecognizer = textRecognizer;
+        });
     }
 
     // Another application copies; the poll looks once and every capture is stored.
     void copy(const QList<PasteboardRepresentation>& representations, std::optional<AppIdentity> app = firefox)
     {
+        copyInto(*manager, representations, app);
+    }
+    void copyInto(ClipboardManager& engine, const QList<PasteboardRepresentation>& representations,
+                  std::optional<AppIdentity> app = firefox)
+    {
         workspace.setFrontmost(app);
         pasteboard.setContents(representations);
         clock.advance(std::chrono::milliseconds(1));
-        manager->checkClipboard();
-        manager->finishPendingCaptures();
+        engine.checkClipboard();
+        engine.finishPendingCaptures();
     }
     void copyText(const QString& text, std::optional<AppIdentity> app = firefox) { copy({textRep(text)}, app); }
 
@@ -128,12 +118,6 @@ protected:
     }
     store::ManagedObjectPtr row(const ClipboardItem& item) const { return manager->fetchManagedItem(item.id); }
 
-    ManualClock clock;
-    InMemoryCloudKeyValueStore kv;
-    std::unique_ptr<UserDefaults> defaults;
-    FakePasteboard pasteboard;
-    FakeWorkspace workspace;
-    FakeTextRecognizer recognizer;
     TextRecognizer* textRecognizer = &recognizer;
     std::unique_ptr<RecordingManager> manager;
 };

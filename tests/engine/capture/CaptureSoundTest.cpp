@@ -11,26 +11,14 @@ class CaptureSoundTest : public CaptureTest {
 protected:
     void startPlain()
     {
-        ClipboardManagerServices services;
-        services.defaults = defaults.get();
-        services.cloudKeyValueStore = &kv;
-        services.clock = &clock;
-        services.storeFolder = dataDir.supportFolder();
-        services.pasteboard = &pasteboard;
-        services.workspace = &workspace;
-        services.soundPlayer = &sounds;
-        plain = std::make_unique<ClipboardManager>(services);
+        plain = EngineHarness::start([this](ClipboardManagerServices& services) {
+            services.pasteboard = &pasteboard;
+            services.workspace = &workspace;
+            services.soundPlayer = &sounds;
+        });
     }
-    void copyPlain(const QString& text)
-    {
-        workspace.setFrontmost(firefox);
-        pasteboard.setContents({textRep(text)});
-        clock.advance(std::chrono::milliseconds(1));
-        plain->checkClipboard();
-        plain->finishPendingCaptures();
-    }
+    void copyPlain(const QString& text) { copyInto(*plain, {textRep(text)}); }
 
-    RecordingSoundPlayer sounds;
     std::unique_ptr<ClipboardManager> plain;
 };
 

@@ -1,12 +1,8 @@
 #pragma once
 
-#include "engine/ClipboardManager.h"
 #include "model/NotificationCenter.h"
-#include "model/store/ItemRows.h"
-#include "model/store/PersistenceController.h"
-#include "platform/cloud/CloudKeyValueStore.h"
 
-#include "TempDataDir.h"
+#include "EngineFixture.h"
 
 #include <QCoreApplication>
 #include <QSignalSpy>
@@ -51,37 +47,21 @@ protected:
     void didDeleteCategory(const QUuid& id) override { deletedCategories << id; }
 };
 
-class EditingTest : public DataDirTest {
+class EditingTest : public EngineTest {
 protected:
     void TearDown() override { manager.reset(); }
 
     EditingManager& open(bool sync = false)
     {
         manager.reset();
-        if (defaults)
-            EXPECT_TRUE(defaults->flush().ok());
-        defaults = std::make_unique<UserDefaults>(dataDir.configHome() + "/settings.json", &clock);
-        ClipboardManager::registerDefaultSettings(*defaults);
-        defaults->set("iCloudSyncEnabled", sync);
-        ClipboardManagerServices services;
-        services.defaults = defaults.get();
-        services.cloudKeyValueStore = &kv;
-        services.clock = &clock;
-        services.storeFolder = dataDir.supportFolder();
-        manager = std::make_unique<EditingManager>(services);
+        openDefaults(sync);
+        manager = start<EditingManager>();
         return *manager;
     }
     // Closes and opens the store again, as at the next start.
     EditingManager& reopen() { return open(manager->persistence()->iCloudEnabled()); }
 
-    ClipboardItem text(const QString& content, qint64 ageSeconds = 60)
-    {
-        ClipboardItem item;
-        item.id = QUuid::createUuid();
-        item.textContent = content;
-        item.dateAdded = clock.now().addSecs(-ageSeconds);
-        return item;
-    }
+    ClipboardItem text(const QString& content, qint64 ageSeconds = 60) { return textItem(content, clock.now().addSecs(-ageSeconds)); }
     ClipboardItem image(const QString& fileName, qint64 ageSeconds = 60)
     {
         ClipboardItem item = text({}, ageSeconds);
@@ -104,15 +84,7 @@ protected:
     void store(const QList<ClipboardItem>& items, const store::PersistentStore* target = nullptr,
                const QByteArray& imageBytes = {})
     {
-        auto& context = manager->persistence()->viewContext();
-        for (const ClipboardItem& item : items) {
-            auto row = context.insert(store::EntityKind::item, target);
-            populateManagedItem(*row, item);
-            if (!imageBytes.isEmpty())
-                row->set(store::ItemAttr::imageData, imageBytes);
-        }
-        ASSERT_TRUE(manager->persistence()->save().ok());
-        manager->loadItems();
+        storeItems(*manager, items, withImageData(imageBytes), target);
     }
 
     std::optional<ClipboardItem> find(const QUuid& id) const
@@ -134,9 +106,6 @@ protected:
         EXPECT_EQ(inMemory, stored);
     }
 
-    ManualClock clock;
-    InMemoryCloudKeyValueStore kv;
-    std::unique_ptr<UserDefaults> defaults;
     std::unique_ptr<EditingManager> manager;
 };
 

@@ -1,43 +1,19 @@
-#include "engine/ClipboardManager.h"
-#include "model/store/ItemRows.h"
-#include "model/store/PersistenceController.h"
-#include "platform/cloud/CloudKeyValueStore.h"
-
-#include "TempDataDir.h"
+#include "EngineFixture.h"
 
 #include <QSignalSpy>
 
 using namespace lumra;
+using test::textItem;
 
 namespace {
 
-class StartupTest : public test::DataDirTest {
+class StartupTest : public test::EngineTest {
 protected:
     std::unique_ptr<ClipboardManager> makeManager(bool sync)
     {
-        defaults = std::make_unique<UserDefaults>(dataDir.configHome() + "/settings.json", &clock);
-        ClipboardManager::registerDefaultSettings(*defaults);
-        defaults->set("iCloudSyncEnabled", sync);
-        ClipboardManagerServices services;
-        services.defaults = defaults.get();
-        services.cloudKeyValueStore = &kv;
-        services.clock = &clock;
-        services.storeFolder = dataDir.supportFolder();
-        return std::make_unique<ClipboardManager>(services);
+        openDefaults(sync);
+        return start();
     }
-
-    static ClipboardItem textItem(const QString& text, QDateTime date)
-    {
-        ClipboardItem item;
-        item.id = QUuid::createUuid();
-        item.textContent = text;
-        item.dateAdded = date;
-        return item;
-    }
-
-    ManualClock clock;
-    InMemoryCloudKeyValueStore kv;
-    std::unique_ptr<UserDefaults> defaults;
 };
 
 } // namespace
@@ -48,9 +24,7 @@ TEST_F(StartupTest, ReopeningLoadsWhatWasSaved)
     {
         auto manager = makeManager(false);
         ASSERT_NE(manager->persistence(), nullptr);
-        auto row = manager->persistence()->viewContext().insert(store::EntityKind::item);
-        populateManagedItem(*row, item);
-        ASSERT_TRUE(manager->persistence()->save().ok());
+        test::storeItems(*manager, {item});
     }
     auto manager = makeManager(false);
     ASSERT_EQ(manager->clipboardItems().size(), 1);

@@ -36,13 +36,13 @@ TEST_F(PasteItemsTest, CombinedTextsAreJoinedByTheMode)
         ClipboardItem empty;
         empty.textContent = QString();
         const ClipboardItem third = addItem(empty);
-        keys.clear();
+        injector.clear();
 
         manager->pasteItems({first, second, third});
         EXPECT_EQ(writtenTexts().last(), c.expected);
-        EXPECT_EQ(keys.pasteCount(), 0);
+        EXPECT_EQ(injector.pasteCount(), 0);
         clock.advance(100ms);
-        EXPECT_EQ(keys.pasteCount(), 1);
+        EXPECT_EQ(injector.pasteCount(), 1);
         for (const ClipboardItem& item : {first, second, third})
             EXPECT_EQ(current(item.id)->dateAdded, clock.now().addMSecs(-100)) << "every combined item moves to the top";
     }
@@ -57,7 +57,7 @@ TEST_F(PasteItemsTest, CombinedPasteOfOnlyEmptyTextsDoesNothing)
     manager->pasteItems({blank, other});
     clock.advance(1s);
     EXPECT_TRUE(pasteboard.writes().isEmpty());
-    EXPECT_EQ(keys.pasteCount(), 0);
+    EXPECT_EQ(injector.pasteCount(), 0);
     EXPECT_FALSE(current(blank.id)->lastPastedDate);
 }
 
@@ -85,7 +85,7 @@ TEST_F(PasteItemsTest, SequentialPasteFollowsItsTimeline)
         clock.advance(std::chrono::milliseconds(step.atMs - at));
         at = step.atMs;
         EXPECT_EQ(pasteboard.writes().size(), step.writes) << "at " << at << " ms";
-        EXPECT_EQ(keys.pasteCount(), step.pastes) << "at " << at << " ms";
+        EXPECT_EQ(injector.pasteCount(), step.pastes) << "at " << at << " ms";
     }
     EXPECT_EQ(writtenTexts(), (QStringList {"A\n", "B\n", "C"}));
 }
@@ -108,7 +108,7 @@ TEST_F(PasteItemsTest, AnImageInTheSelectionIsNeverCombined)
     manager->pasteItems({addText("one"), picked, addText("two")});
     clock.advance(2s);
     EXPECT_EQ(pasteboard.writes().size(), 3);
-    EXPECT_EQ(keys.pasteCount(), 3);
+    EXPECT_EQ(injector.pasteCount(), 3);
 }
 
 TEST_F(PasteItemsTest, ASingleItemKeepsItsPlace)
@@ -117,14 +117,14 @@ TEST_F(PasteItemsTest, ASingleItemKeepsItsPlace)
     addText("newer");
     manager->pasteItems({older});
     clock.advance(200ms);
-    EXPECT_EQ(keys.pasteCount(), 1);
+    EXPECT_EQ(injector.pasteCount(), 1);
     EXPECT_EQ(current(older.id)->dateAdded, older.dateAdded);
     EXPECT_TRUE(current(older.id)->lastPastedDate);
 }
 
 TEST_F(PasteItemsTest, AKeyInjectorFailureIsReported)
 {
-    keys.setCanPost(false);
+    injector.setCanPost(false);
     QSignalSpy failed(manager.get(), &ClipboardManager::pasteFailed);
     manager->copyAndPaste(addText("x"), false);
     clock.advance(100ms);

@@ -1,15 +1,8 @@
 #pragma once
 
-#include "engine/ClipboardManager.h"
-#include "model/store/ItemRows.h"
-#include "model/store/PersistenceController.h"
 #include "model/store/StoreSchema.h"
-#include "platform/cloud/CloudKeyValueStore.h"
-#include "platform/keys/RecordingKeyInjector.h"
-#include "platform/pasteboard/FakePasteboard.h"
-#include "platform/sound/SoundPlayer.h"
 
-#include "TempDataDir.h"
+#include "EngineFixture.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -18,37 +11,8 @@
 
 namespace lumra::test {
 
-// A whole engine over the store folder of `dir`; `services` brings the desktop doubles or backends.
-inline std::unique_ptr<ClipboardManager> makeEngine(const TempDataDir& dir, ManualClock& clock, CloudKeyValueStore& kv,
-                                                    std::unique_ptr<UserDefaults>& defaults, ClipboardManagerServices services)
-{
-    defaults = std::make_unique<UserDefaults>(dir.configHome() + "/settings.json", &clock);
-    ClipboardManager::registerDefaultSettings(*defaults);
-    defaults->set("iCloudSyncEnabled", false);
-    services.defaults = defaults.get();
-    services.cloudKeyValueStore = &kv;
-    services.clock = &clock;
-    services.storeFolder = dir.supportFolder();
-    return std::make_unique<ClipboardManager>(services);
-}
-
-// Stores `item` under a fresh id (a day old unless dated), with `extra` filling what values do not carry.
-inline ClipboardItem insertItem(ClipboardManager& manager, ClipboardItem item, const std::function<void(store::ManagedObject&)>& extra = {})
-{
-    item.id = QUuid::createUuid();
-    if (!item.dateAdded.isValid())
-        item.dateAdded = manager.clock().now().addDays(-1);
-    auto row = manager.persistence()->viewContext().insert(store::EntityKind::item);
-    populateManagedItem(*row, item);
-    if (extra)
-        extra(*row);
-    EXPECT_TRUE(manager.persistence()->save().ok());
-    manager.loadItems();
-    return item;
-}
-
 // A whole engine over a temporary store, with the clipboard, keys and sound replaced by doubles.
-class PasteTest : public DataDirTest {
+class PasteTest : public EngineTest {
 protected:
     void SetUp() override { manager = makeManager(); }
     void TearDown() override
@@ -60,17 +24,14 @@ protected:
 
     std::unique_ptr<ClipboardManager> makeManager()
     {
-        ClipboardManagerServices services;
-        services.pasteboard = &pasteboard;
-        services.keyInjector = &keys;
-        services.soundPlayer = &sounds;
-        return makeEngine(dataDir, clock, kv, defaults, services);
+        return start([this](ClipboardManagerServices& services) {
+            services.pasteboard = &pasteboard;
+            services.keyInjector = &injector;
+            services.soundPlayer = &sounds;
+        });
     }
 
-    ClipboardItem addItem(const ClipboardItem& item, const std::function<void(store::ManagedObject&)>& extra = {})
-    {
-        return insertItem(*manager, item, extra);
-    }
+    ClipboardItem addItem(const ClipboardItem& item, const RowFiller& extra = {}) { return insertItem(*manager, item, extra); }
 
     ClipboardItem addText(const QString& text, std::optional<QByteArray> rtf = std::nullopt)
     {
@@ -85,7 +46,7 @@ protected:
         ClipboardItem item;
         item.contentType = ClipboardContentType::image;
         item.imageFileName = fileName;
-        return addItem(item, [&](store::ManagedObject& row) { row.set(store::ItemAttr::imageData, png); });
+        return addItem(item, withImageData(png));
     }
 
     static QString jsonArray(const QStringList& strings)
@@ -125,12 +86,6 @@ protected:
         return std::nullopt;
     }
 
-    ManualClock clock;
-    InMemoryCloudKeyValueStore kv;
-    FakePasteboard pasteboard;
-    RecordingKeyInjector keys;
-    RecordingSoundPlayer sounds;
-    std::unique_ptr<UserDefaults> defaults;
     std::unique_ptr<ClipboardManager> manager;
 };
 

@@ -182,7 +182,7 @@ TEST_F(WriteBackTest, NothingToWriteLeavesClipboardAndHistoryAlone)
     EXPECT_EQ(pasteboard.writes().size(), writes);
     EXPECT_EQ(pasteboard.text(), "the user's own copy");
     EXPECT_EQ(defaults->integer("totalSuccessfulPastes"), pastes);
-    EXPECT_EQ(keys.pasteCount(), 0);
+    EXPECT_EQ(injector.pasteCount(), 0);
     EXPECT_FALSE(current(textless.id)->lastPastedDate);
 }
 
@@ -195,7 +195,7 @@ TEST_F(WriteBackTest, AFailedWriteIsReportedAndChangesNothing)
     clock.advance(1s);
     EXPECT_FALSE(current(item.id)->lastPastedDate);
     EXPECT_EQ(defaults->integer("totalSuccessfulPastes"), 0);
-    EXPECT_EQ(keys.pasteCount(), 0);
+    EXPECT_EQ(injector.pasteCount(), 0);
 }
 
 TEST_F(WriteBackTest, AWriteRecordsTheChangeCountAndMarksTheItem)

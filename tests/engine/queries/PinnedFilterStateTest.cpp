@@ -3,7 +3,7 @@
 #include "model/store/PersistenceController.h"
 #include "model/store/StoreSchema.h"
 
-#include "TempDataDir.h"
+#include "EngineFixture.h"
 
 #include <functional>
 
@@ -160,21 +160,14 @@ TEST_F(PinReleaseTest, ResetWithNothingPinnedEmptiesTheExclusions)
 
 // ---------------------------------------------------------------------------- with the store
 
-class PinnedStoreTest : public test::DataDirTest {
+class PinnedStoreTest : public test::EngineTest {
 protected:
-    std::unique_ptr<ClipboardManager> start()
+    // As at the next launch: the settings are written and read again.
+    void restart()
     {
         manager.reset();
-        defaults.reset(); // written before the next one reads the file
-        defaults = std::make_unique<UserDefaults>(dataDir.configHome() + "/settings.json", &clock);
-        ClipboardManager::registerDefaultSettings(*defaults);
-        defaults->set("iCloudSyncEnabled", false);
-        ClipboardManagerServices services;
-        services.defaults = defaults.get();
-        services.cloudKeyValueStore = &kv;
-        services.clock = &clock;
-        services.storeFolder = dataDir.supportFolder();
-        return std::make_unique<ClipboardManager>(services);
+        openDefaults();
+        manager = start();
     }
 
     void addCategory(const QUuid& id, const QString& name)
@@ -195,15 +188,12 @@ protected:
 
     std::optional<PinnedFilters> storedPin() const { return test::storedPin(*defaults); }
 
-    ManualClock clock;
-    InMemoryCloudKeyValueStore kv;
-    std::unique_ptr<UserDefaults> defaults;
     std::unique_ptr<ClipboardManager> manager;
 };
 
 TEST_F(PinnedStoreTest, PinSurvivesARestart)
 {
-    manager = start();
+    restart();
     addCategory(work, "Work");
     manager->loadCategories();
     manager->setShowStarredOnly(true);
@@ -215,7 +205,7 @@ TEST_F(PinnedStoreTest, PinSurvivesARestart)
     manager->pinCurrentFilters();
     EXPECT_EQ(defaults->object(QString::fromLatin1(pinnedFiltersKey)).typeId(), QMetaType::QByteArray);
 
-    manager = start();
+    restart();
     EXPECT_TRUE(manager->showStarredOnly());
     EXPECT_EQ(manager->selectedCategoryId(), work);
     EXPECT_EQ(manager->excludedAppBundleIds(), QSet<QString>({"org.example.secret"}));
@@ -226,10 +216,10 @@ TEST_F(PinnedStoreTest, PinSurvivesARestart)
 
 TEST_F(PinnedStoreTest, UnreadablePinStartsUnpinnedAndIsKeptUntilTheNextSave)
 {
-    manager = start();
+    restart();
     const QByteArray broken = R"({"star": true, "pasted": false, "tag": false, "excludeStar": false, "excludedTypes": []})";
     defaults->set(QString::fromLatin1(pinnedFiltersKey), broken);
-    manager = start();
+    restart();
     EXPECT_FALSE(manager->showStarredOnly());
     EXPECT_EQ(manager->pinnedFilters(), PinnedFilters());
     EXPECT_EQ(defaults->data(QString::fromLatin1(pinnedFiltersKey)), broken);
@@ -237,14 +227,14 @@ TEST_F(PinnedStoreTest, UnreadablePinStartsUnpinnedAndIsKeptUntilTheNextSave)
 
 TEST_F(PinnedStoreTest, APinnedCategoryDeletedBeforeLaunchIsReleased)
 {
-    manager = start();
+    restart();
     addCategory(work, "Work");
     manager->loadCategories();
     manager->setSelectedCategoryId(work);
     manager->pinCurrentFilters();
     deleteCategory(work);
 
-    manager = start();
+    restart();
     EXPECT_FALSE(manager->selectedCategoryId());
     EXPECT_FALSE(manager->pinnedFilters().categoryId);
     ASSERT_TRUE(storedPin());
@@ -253,7 +243,7 @@ TEST_F(PinnedStoreTest, APinnedCategoryDeletedBeforeLaunchIsReleased)
 
 TEST_F(PinnedStoreTest, ASelectedCategoryThatDisappearsIsClearedWithItsPin)
 {
-    manager = start();
+    restart();
     addCategory(work, "Work");
     manager->loadCategories();
     manager->setSelectedCategoryId(work);

@@ -1,13 +1,10 @@
 #pragma once
 
-#include "engine/ClipboardManager.h"
 #include "engine/filter/PinnedFilters.h"
-#include "platform/cloud/CloudKeyValueStore.h"
 
-#include <gtest/gtest.h>
+#include "EngineFixture.h"
 
 #include <QStringList>
-#include <QTemporaryDir>
 
 #include <memory>
 #include <ostream>
@@ -28,18 +25,15 @@ inline std::optional<PinnedFilters> storedPin(const UserDefaults& defaults)
 }
 
 // A settings-only manager (no store) whose history the test sets directly.
-class QueriesTest : public ::testing::Test {
+class QueriesTest : public EngineTest {
 protected:
     QueriesTest() { makeManager(); }
 
     ClipboardManager& makeManager()
     {
         manager.reset();
-        defaults.reset();
-        defaults = std::make_unique<UserDefaults>(m_dir.path() + QStringLiteral("/settings.json"), &clock);
-        ClipboardManager::registerDefaultSettings(*defaults);
-        defaults->set(QStringLiteral("iCloudSyncEnabled"), false);
-        manager = std::make_unique<ClipboardManager>(*defaults, &cloud, clock);
+        openDefaults();
+        manager = std::make_unique<ClipboardManager>(*defaults, &kv, clock);
         return *manager;
     }
 
@@ -65,13 +59,7 @@ protected:
 
     std::optional<PinnedFilters> storedPin() const { return test::storedPin(*defaults); }
 
-    ManualClock clock;
-    InMemoryCloudKeyValueStore cloud;
-    std::unique_ptr<UserDefaults> defaults;
     std::unique_ptr<ClipboardManager> manager;
-
-private:
-    QTemporaryDir m_dir;
 };
 
 } // namespace lumra::test

@@ -1,16 +1,14 @@
 #include "platform/pasteboard/X11Pasteboard.h"
 
 #include "SelectionOwner.h"
+#include "Xclip.h"
 
 #include <gtest/gtest.h>
 
 #include <QBuffer>
-#include <QEventLoop>
 #include <QImage>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QSignalSpy>
-#include <QTimer>
 
 using namespace lumra;
 using lumra::test::SelectionOwner;
@@ -42,28 +40,8 @@ protected:
     void copyWithXclip(const QByteArray& data, const QString& type = QString())
     {
         const qint64 before = pasteboard->changeCount();
-        QProcess xclip;
-        QStringList args {"-selection", "clipboard", "-i"};
-        if (!type.isEmpty())
-            args << "-t" << type;
-        xclip.start("xclip", args);
-        ASSERT_TRUE(xclip.waitForStarted());
-        xclip.write(data);
-        xclip.closeWriteChannel();
-        ASSERT_TRUE(xclip.waitForFinished());
+        ASSERT_TRUE(test::xclipCopy(data, type));
         ASSERT_TRUE(waitForChangeAfter(before));
-    }
-
-    // Reads the clipboard with xclip while our event loop keeps running (Lumra may be the owner).
-    QByteArray pasteWithXclip(const QString& type)
-    {
-        QProcess xclip;
-        QEventLoop loop;
-        QObject::connect(&xclip, &QProcess::finished, &loop, &QEventLoop::quit);
-        xclip.start("xclip", {"-selection", "clipboard", "-o", "-t", type});
-        QTimer::singleShot(10000, &loop, &QEventLoop::quit);
-        loop.exec();
-        return xclip.readAllStandardOutput();
     }
 
     std::unique_ptr<X11Pasteboard> pasteboard;
@@ -177,8 +155,8 @@ TEST_F(X11PasteboardTest, OwnWritesAreOursCountedOnceAndServedToOthers)
 
     // Another process reads what we wrote while our event loop runs; our own ownership event
     // has arrived by then and must not have moved the count again.
-    EXPECT_EQ(pasteWithXclip("UTF8_STRING"), QString::fromUtf8("unsere Grüße").toUtf8());
-    EXPECT_TRUE(decodeHtml(pasteWithXclip("text/html")).contains("<i>ours</i>"));
+    EXPECT_EQ(test::xclipPaste("UTF8_STRING"), QString::fromUtf8("unsere Grüße").toUtf8());
+    EXPECT_TRUE(decodeHtml(test::xclipPaste("text/html")).contains("<i>ours</i>"));
     EXPECT_EQ(pasteboard->changeCount(), written.value());
     EXPECT_EQ(changed.count(), 0);
 
@@ -198,8 +176,8 @@ TEST_F(X11PasteboardTest, ServesALargeImageOfOursInChunks)
     const QByteArray png = largePng();
     auto written = pasteboard->write({{"image/png", png}});
     ASSERT_TRUE(written.ok()) << written.error().toStdString();
-    EXPECT_TRUE(pasteWithXclip("image/png") == png);
-    EXPECT_TRUE(pasteWithXclip("TARGETS").contains("image/png"));
+    EXPECT_TRUE(test::xclipPaste("image/png") == png);
+    EXPECT_TRUE(test::xclipPaste("TARGETS").contains("image/png"));
 }
 
 } // namespace
