@@ -488,6 +488,10 @@ Status ManagedObjectContext::saveStore(const PersistentStore* store, const std::
                 values.push_back(o->m_pk);
                 if (Status s = run(QStringLiteral("UPDATE %1 SET %2 WHERE pk = ?").arg(tableName(e), sets.join(QStringLiteral(", "))), values); !s)
                     return s;
+                // Removed by another connection (an auto-clean pass) since it was read: the edit
+                // would vanish with it, so it is not reported as saved.
+                if (db->changes() == 0)
+                    return Status::failure(QStringLiteral("%1 row was removed before the change could be saved").arg(tableName(e)));
             }
             if (id) changes.updated << *id;
         }

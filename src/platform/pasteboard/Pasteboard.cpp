@@ -45,6 +45,22 @@ void Pasteboard::readContent(PasteboardSnapshot& snapshot, bool richText)
 {
     if (snapshot.concealed || snapshot.failed())
         return;
+    readOffered(snapshot, richText);
+    // Another copy (a password manager's, say) may have replaced the one the header described:
+    // its bytes were never checked for the concealed markers, so none of them is kept.
+    if (changeCount() != snapshot.changeCount) {
+        snapshot.fileUrls.clear();
+        snapshot.text.reset();
+        snapshot.rtf.reset();
+        snapshot.html.reset();
+        snapshot.imageData.clear();
+        snapshot.imageFormat = ImageFormat::none;
+        snapshot.error = QStringLiteral("The clipboard changed while it was read");
+    }
+}
+
+void Pasteboard::readOffered(PasteboardSnapshot& snapshot, bool richText)
+{
     const QStringList& offered = snapshot.types;
     auto read = [&](const QString& type) -> std::optional<QByteArray> {
         if (snapshot.failed())

@@ -79,7 +79,8 @@ public:
 
     // Change count, types, markers and owner only.
     PasteboardSnapshot snapshotHeader();
-    // Adds the content to a header (see PasteboardSnapshot for what is read).
+    // Adds the content to a header (see PasteboardSnapshot for what is read). When the clipboard
+    // changed since the header was taken, nothing is kept and the snapshot fails.
     void readContent(PasteboardSnapshot& snapshot, bool richText);
     PasteboardSnapshot snapshot(bool richText);
 
@@ -96,6 +97,7 @@ signals:
     void changed();
 
 private:
+    void readOffered(PasteboardSnapshot& snapshot, bool richText);
     using TypePicker = std::optional<QString> (*)(const QStringList&);
     std::optional<std::pair<QString, QByteArray>> readBest(TypePicker pick);
 };

@@ -7,6 +7,9 @@ namespace lumra::RichText {
 
 QByteArray rtfFromHtml(const QString& html)
 {
+    // Runs while a copy is captured: a page-sized clipboard must not stall it.
+    if (html.size() > kMaxHtmlCharacters)
+        return {};
     QTextDocument document;
     document.setHtml(html);
     return writeRtf(document);

@@ -16,6 +16,8 @@ inline constexpr qsizetype kMaxRtfBytes = 64 * 1024 * 1024;
 inline constexpr int kMaxGroupDepth = 256;
 inline constexpr qsizetype kMaxDocumentCharacters = 4'000'000;
 inline constexpr int kMaxParagraphs = 200'000;
+// HTML markup runs to several times its text; beyond this the conversion is not attempted.
+inline constexpr qsizetype kMaxHtmlCharacters = 16 * 1024 * 1024;
 
 // Replaces the document's content with the RTF's. Input that is not RTF, exceeds a limit or
 // nests groups deeper than kMaxGroupDepth gives false and an empty document. A truncated
@@ -25,6 +27,7 @@ bool readRtf(const QByteArray& rtf, QTextDocument* document);
 // The document as RTF 1 (ANSI, code page 1252, every other character as \uN).
 QByteArray writeRtf(const QTextDocument& document);
 
+// Empty for HTML longer than kMaxHtmlCharacters.
 QByteArray rtfFromHtml(const QString& html);
 std::optional<QString> htmlFromRtf(const QByteArray& rtf);
 std::optional<QString> plainTextFromRtf(const QByteArray& rtf);
