@@ -68,6 +68,8 @@ std::shared_ptr<FilterIndex> FilterIndex::build(QList<ClipboardItem> items, quin
 void FilterIndex::update(QList<ClipboardItem> items, const HistoryChange& change, quint64 revision)
 {
     m_items = std::move(items);
+    // Read only: the list is shared with its owner, and a write access would copy it whole.
+    const QList<ClipboardItem>& list = m_items;
     m_revision = revision;
     m_reused = m_items.size() - qsizetype(change.changed.size()) - change.appended;
     if (change.isEmpty()) return;
@@ -88,9 +90,9 @@ void FilterIndex::update(QList<ClipboardItem> items, const HistoryChange& change
     }
     for (qint32 i : change.changed) {
         dropSeparators(m_entries[size_t(i)]);
-        m_entries[size_t(i)] = makeEntry(m_items[i]);
+        m_entries[size_t(i)] = makeEntry(list[i]);
     }
-    for (qsizetype i = qsizetype(m_entries.size()); i < m_items.size(); ++i) m_entries.push_back(makeEntry(m_items[i]));
+    for (qsizetype i = qsizetype(m_entries.size()); i < list.size(); ++i) m_entries.push_back(makeEntry(list[i]));
     Q_ASSERT(qsizetype(m_entries.size()) == m_items.size());
 
     // Orders: survivors move to their new positions, which keeps them sorted; the replaced and
@@ -106,8 +108,8 @@ void FilterIndex::update(QList<ClipboardItem> items, const HistoryChange& change
     };
     carry(m_historyOrder);
     carry(m_trashOrder);
-    auto place = [this](qint32 i) {
-        if (m_items[i].isTrashed) {
+    auto place = [this, &list](qint32 i) {
+        if (list[i].isTrashed) {
             m_trashOrder.insert(std::lower_bound(m_trashOrder.begin(), m_trashOrder.end(), i,
                                                  [this](qint32 a, qint32 b) { return trashBefore(a, b); }),
                                 i);
@@ -118,7 +120,7 @@ void FilterIndex::update(QList<ClipboardItem> items, const HistoryChange& change
         }
     };
     for (qint32 i : change.changed) place(i);
-    for (qint32 i = qint32(m_items.size()) - change.appended; i < qint32(m_items.size()); ++i) place(i);
+    for (qint32 i = qint32(list.size()) - change.appended; i < qint32(list.size()); ++i) place(i);
 
     // The separators table would otherwise grow with every edit of a long session.
     if (m_unusedSeparators > qsizetype(m_separators.size()) / 2) {
@@ -208,7 +210,7 @@ bool FilterIndex::trashBefore(qint32 a, qint32 b) const
 void FilterIndex::buildOrders()
 {
     for (qsizetype i = 0; i < m_items.size(); ++i) {
-        if (!m_items[i].isTrashed) m_historyOrder.push_back(qint32(i));
+        if (!std::as_const(m_items)[i].isTrashed) m_historyOrder.push_back(qint32(i));
     }
     std::sort(m_historyOrder.begin(), m_historyOrder.end(), [this](qint32 a, qint32 b) { return historyBefore(a, b); });
     m_trashOrder = trashOrderOf(m_items);
