@@ -67,10 +67,15 @@ Engine& engineOf(int size)
     return e;
 }
 
-// One new text: classify, look for a duplicate, insert, save, item limit, history update.
+// One new text: classify, look for a duplicate, insert, save, item limit, history update and the
+// filtered list that follows, without a search (0) and under a search that matches a good part of
+// the history (1).
 void BM_CaptureNewText(benchmark::State& state)
 {
     Engine& e = engineOf(bench::historySize(int(state.range(0))));
+    const bool searching = state.range(1) != 0;
+    e.manager->setSearchText(searching ? QStringLiteral("deploy") : QString());
+    e.clock.advance(std::chrono::milliseconds(200));
     int n = 0;
     for (auto _ : state) {
         state.PauseTiming();
@@ -81,8 +86,10 @@ void BM_CaptureNewText(benchmark::State& state)
     }
     const auto& items = e.manager->clipboardItems();
     state.counters["untrashed"] = double(std::count_if(items.begin(), items.end(), [](const ClipboardItem& i) { return !i.isTrashed; }));
+    state.counters["shown"] = double(e.manager->filteredItemCount());
+    e.manager->setSearchText(QString());
 }
-BENCHMARK(BM_CaptureNewText)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CaptureNewText)->Args({100000, 0})->Args({100000, 1})->Unit(benchmark::kMillisecond);
 
 // A desktop-like 4000 x 3000 picture: flat panels, text and a gradient.
 QByteArray screenshotPng(int variant)
