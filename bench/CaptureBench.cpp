@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <algorithm>
 #include <map>
 
 using namespace lumra;
@@ -44,7 +45,10 @@ Engine& engineOf(int size)
     {
         PersistenceController persistence(true, nullptr, folder);
         bench::HistoryGenerator generator;
-        if (Status s = bench::HistoryGenerator::fill(persistence, generator.items(size), generator.categories()); !s)
+        // Oldest first, as in a store that grew by captures: the item limit takes from the front.
+        QList<ClipboardItem> items = generator.items(size);
+        std::reverse(items.begin(), items.end());
+        if (Status s = bench::HistoryGenerator::fill(persistence, items, generator.categories()); !s)
             qFatal("could not fill the store: %s", qPrintable(s.error()));
     }
     e.defaults = std::make_unique<UserDefaults>(e.dir.path() + QStringLiteral("/settings.json"), &e.clock);

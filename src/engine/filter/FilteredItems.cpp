@@ -126,29 +126,44 @@ public:
     // Only a regex search can take long enough on one item to need a deadline.
     bool isRegex() const { return m_mode == SearchMode::regex; }
 
+    // Calls `body` with the test of one item by position, chosen once for the mode.
+    template <typename Body>
+    void withTest(Body body) const
+    {
+        if (!m_active) return body([](qint32) { return true; });
+        switch (m_mode) {
+        case SearchMode::contains:
+            // Terms hold no space, so a term found in the joined fields lies within one field.
+            return body([this](qint32 i) {
+                const QStringView region = searchedRegion(m_index.entry(i), m_tagsOnly);
+                return std::all_of(m_terms.begin(), m_terms.end(),
+                                   [&](const QString& term) { return findSubstring(region, term) >= 0; });
+            });
+        case SearchMode::exact:
+            return body([this](qint32 i) {
+                const FilterIndex::Entry& entry = m_index.entry(i);
+                const qint32 begin = m_tagsOnly ? entry.tagsBegin : 0;
+                const qint32 end = m_tagsOnly ? entry.tagsEnd : qint32(entry.folded.size());
+                return containedInOneField(entry.folded, begin, end, m_index.separators(i), m_query);
+            });
+        case SearchMode::fuzzy:
+            return body([this](qint32 i) {
+                const FilterIndex::Entry& entry = m_index.entry(i);
+                return m_fuzzy->matches(searchedRegion(entry, m_tagsOnly), entry.singleUnit);
+            });
+        case SearchMode::regex:
+            return body([this](qint32 i) {
+                return m_regex->isUsable()
+                    && m_regex->matches(m_tagsOnly ? m_index.items()[i].tags.join(u' ') : m_index.haystack(i));
+            });
+        }
+    }
+
     bool matches(qint32 i) const
     {
-        if (!m_active) return true;
-        const FilterIndex::Entry& entry = m_index.entry(i);
-        switch (m_mode) {
-        case SearchMode::contains: {
-            // Terms hold no space, so a term found in the joined fields lies within one field.
-            const QStringView region = searchedRegion(entry, m_tagsOnly);
-            return std::all_of(m_terms.begin(), m_terms.end(),
-                               [&](const QString& term) { return findSubstring(region, term) >= 0; });
-        }
-        case SearchMode::exact: {
-            const qint32 begin = m_tagsOnly ? entry.tagsBegin : 0;
-            const qint32 end = m_tagsOnly ? entry.tagsEnd : qint32(entry.folded.size());
-            return containedInOneField(entry.folded, begin, end, m_index.separators(i), m_query);
-        }
-        case SearchMode::fuzzy: return m_fuzzy->matches(searchedRegion(entry, m_tagsOnly), entry.singleUnit);
-        case SearchMode::regex: {
-            if (!m_regex->isUsable()) return false;
-            return m_regex->matches(m_tagsOnly ? m_index.items()[i].tags.join(u' ') : m_index.haystack(i));
-        }
-        }
-        return false;
+        bool matched = false;
+        withTest([&](auto test) { matched = test(i); });
+        return matched;
     }
 
 private:
@@ -221,14 +236,17 @@ FilterResult updateFilteredItems(const FilterIndex& index, const FilterState& st
     const SearchMatcher search(index, state);
     if (!search.isActive()) return result;
     std::vector<qint32>& indices = result.indices;
+    const bool bounded = search.isRegex();
     size_t kept = 0;
-    for (size_t at = 0; at < indices.size(); ++at) {
-        if (search.isRegex() && searchDeadline.hasExpired()) {
-            result.complete = false;
-            break;
+    search.withTest([&](auto test) {
+        for (size_t at = 0; at < indices.size(); ++at) {
+            if (bounded && searchDeadline.hasExpired()) {
+                result.complete = false;
+                break;
+            }
+            if (test(indices[at])) indices[kept++] = indices[at];
         }
-        if (search.matches(indices[at])) indices[kept++] = indices[at];
-    }
+    });
     indices.resize(kept);
     return result;
 }
