@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <algorithm>
 #include <map>
 
 using namespace lumra;
@@ -43,7 +44,10 @@ Engine& engineOf(int size)
     {
         PersistenceController persistence(true, nullptr, folder);
         bench::HistoryGenerator generator;
-        if (Status s = bench::HistoryGenerator::fill(persistence, generator.items(size), generator.categories()); !s)
+        // Oldest first, as in a store that grew by captures: the item limit takes from the front.
+        QList<ClipboardItem> items = generator.items(size);
+        std::reverse(items.begin(), items.end());
+        if (Status s = bench::HistoryGenerator::fill(persistence, items, generator.categories()); !s)
             qFatal("could not fill the store: %s", qPrintable(s.error()));
     }
     e.defaults = std::make_unique<UserDefaults>(e.dir.path() + QStringLiteral("/settings.json"), &e.clock);
@@ -66,10 +70,15 @@ Engine& engineOf(int size)
     return e;
 }
 
-// One new text: classify, look for a duplicate, insert, save, item limit, history update.
+// One new text: classify, look for a duplicate, insert, save, item limit, history update and the
+// filtered list that follows, without a search (0) and under a search that matches a good part of
+// the history (1).
 void BM_CaptureNewText(benchmark::State& state)
 {
     Engine& e = engineOf(bench::historySize(int(state.range(0))));
+    const bool searching = state.range(1) != 0;
+    e.manager->setSearchText(searching ? QStringLiteral("deploy") : QString());
+    e.clock.advance(std::chrono::milliseconds(200));
     int n = 0;
     for (auto _ : state) {
         state.PauseTiming();
@@ -80,8 +89,10 @@ void BM_CaptureNewText(benchmark::State& state)
     }
     const auto& items = e.manager->clipboardItems();
     state.counters["untrashed"] = double(std::count_if(items.begin(), items.end(), [](const ClipboardItem& i) { return !i.isTrashed; }));
+    state.counters["shown"] = double(e.manager->filteredItemCount());
+    e.manager->setSearchText(QString());
 }
-BENCHMARK(BM_CaptureNewText)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CaptureNewText)->Args({100000, 0})->Args({100000, 1})->Unit(benchmark::kMillisecond);
 
 using bench::screenshotPng;
 

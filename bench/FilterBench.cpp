@@ -181,6 +181,25 @@ void BM_RebuildIndexAfterCapture(benchmark::State& state)
     for (auto _ : state) benchmark::DoNotOptimize(FilterIndex::build(items, 3, &sharedIndex()));
 }
 
+// The same capture brought into an index in place, as the engine does it.
+void BM_UpdateIndexAfterCapture(benchmark::State& state)
+{
+    QList<ClipboardItem> items = history();
+    const std::shared_ptr<FilterIndex> index = FilterIndex::build(items, 1);
+    quint64 revision = 1;
+    for (auto _ : state) {
+        ClipboardItem captured;
+        captured.id = QUuid::createUuid();
+        captured.textContent = QStringLiteral("freshly copied text");
+        captured.dateAdded = QDateTime::currentDateTimeUtc();
+        // The oldest goes, the new one comes, as at the item limit.
+        index->releaseItems();
+        items.removeLast();
+        items.append(captured);
+        index->update(items, HistoryChange {{qint32(items.size()) - 1}, {}, 1}, ++revision);
+    }
+}
+
 void BM_MaterializeAllItems(benchmark::State& state)
 {
     const FilterIndex& index = sharedIndex();
@@ -199,4 +218,5 @@ BENCHMARK(BM_BaselineSubstring)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FiltersWithoutSearch)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BuildIndex)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RebuildIndexAfterCapture)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UpdateIndexAfterCapture)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_MaterializeAllItems)->Unit(benchmark::kMillisecond);

@@ -525,6 +525,9 @@ private:
     quint64 m_historyRevision = 0;
     std::unique_ptr<PersistenceController> m_persistence;
     std::unique_ptr<HistoryReader> m_reader;
+    // Edits clipboardItems in place; `edit` describes what it did in the change. When something
+    // changed, observers are told and the filtered list follows, at the cost of the changed items.
+    void editHistory(const std::function<void(QList<ClipboardItem>&, HistoryChange&)>& edit);
 
     // ===================================================================== Queries internals
     // The live filters; the custom periods are fixed from the clock at first use.
@@ -538,6 +541,8 @@ private:
     // Clears a selected category that the loaded categories no longer hold (its pin goes with it).
     void clearUnknownCategorySelection();
     const FilterIndex& currentFilterIndex();
+    // Brings the index (current before the change) and the last result to the edited history.
+    void indexHistoryChange(const HistoryChange& change);
 
     mutable FilterState m_filterState;
     mutable bool m_filterDatesFixed = false;
@@ -545,8 +550,12 @@ private:
     bool m_needsRecomputeAfterBatch = false;
     std::unique_ptr<Timer> m_searchDebounceTimer;
     PinnedFilters m_pinnedFilters;
-    std::shared_ptr<const FilterIndex> m_filterIndex;
+    std::shared_ptr<FilterIndex> m_filterIndex;
     FilterResult m_filterResult;
+    // The state of the last computation, and the positions of the items changed or added since:
+    // while the state stays the same, the next computation looks at those items only.
+    std::optional<FilterState> m_filterResultState;
+    std::vector<qint32> m_touchedSinceResult;
     mutable std::optional<QList<ClipboardItem>> m_filteredItemsList;
     quint64 m_filterRecomputations = 0;
     mutable std::optional<quint64> m_sourceAppsRevision;

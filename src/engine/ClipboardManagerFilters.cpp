@@ -274,6 +274,26 @@ const FilterIndex& ClipboardManager::currentFilterIndex()
     return *m_filterIndex;
 }
 
+void ClipboardManager::indexHistoryChange(const HistoryChange& change)
+{
+    m_filterIndex->update(m_clipboardItems, change, m_historyRevision);
+    m_filterResult.carry(change);
+    m_filteredItemsList.reset();
+
+    std::vector<qint32>& touched = m_touchedSinceResult;
+    size_t kept = 0;
+    for (qint32 old : touched) {
+        if (const qint32 now = change.moved(old); now >= 0)
+            touched[kept++] = now;
+    }
+    touched.resize(kept);
+    touched.insert(touched.end(), change.changed.begin(), change.changed.end());
+    for (qint32 i = qint32(m_clipboardItems.size()) - change.appended; i < qint32(m_clipboardItems.size()); ++i)
+        touched.push_back(i);
+    std::sort(touched.begin(), touched.end());
+    touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
+}
+
 void ClipboardManager::updateFilteredItems()
 {
     if (m_filterUpdateBatchDepth > 0) {
@@ -282,8 +302,16 @@ void ClipboardManager::updateFilteredItems()
     }
     FilterState state = filterState();
     state.searchMode = searchMode();
-    FilterResult result = lumra::updateFilteredItems(currentFilterIndex(), state, m_clock.now(),
-                                                     CalendarSettings::current(), QDeadlineTimer(searchDeadline));
+    const bool indexCurrent = m_filterIndex && m_filterIndex->revision() == m_historyRevision;
+    const FilterIndex& index = currentFilterIndex();
+    // The last result, carried over the history changes since, needs only the changed items looked at.
+    const bool carried = indexCurrent && m_filterResultState == state && m_filterResult.complete
+        && canUpdateFilteredItems(state);
+    FilterResult result = carried
+        ? lumra::updateFilteredItems(index, state, m_filterResult, m_touchedSinceResult)
+        : lumra::updateFilteredItems(index, state, m_clock.now(), CalendarSettings::current(), QDeadlineTimer(searchDeadline));
+    m_filterResultState = std::move(state);
+    m_touchedSinceResult.clear();
     ++m_filterRecomputations;
     if (!result.complete)
         qCInfo(lcFilters) << "Search stopped at its deadline with" << result.indices.size() << "items";

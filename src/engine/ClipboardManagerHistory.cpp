@@ -21,6 +21,26 @@ void ClipboardManager::setClipboardItems(QList<ClipboardItem> items)
     updateFilteredItems();
 }
 
+void ClipboardManager::editHistory(const std::function<void(QList<ClipboardItem>&, HistoryChange&)>& edit)
+{
+    // The index holds a share of the list: letting go of it first spares copying the whole history.
+    const bool indexed = m_filterIndex && m_filterIndex->revision() == m_historyRevision;
+    if (indexed)
+        m_filterIndex->releaseItems();
+    HistoryChange change;
+    edit(m_clipboardItems, change);
+    if (change.isEmpty()) {
+        if (indexed)
+            m_filterIndex->update(m_clipboardItems, change, m_historyRevision);
+        return;
+    }
+    ++m_historyRevision;
+    if (indexed)
+        indexHistoryChange(change);
+    emit clipboardItemsChanged();
+    updateFilteredItems();
+}
+
 void ClipboardManager::setCategories(QList<ClipboardCategory> categories)
 {
     if (categories == m_categories)

@@ -29,6 +29,25 @@ Predicate untrashed() { return Predicate::eq("isTrashed", false); }
 Predicate trashed() { return Predicate::eq("isTrashed", true); }
 Predicate ordinary() { return Predicate::eq("isPinned", false) && Predicate::eq("isPinnedToTop", false); }
 
+// All rows less the binned ones: a plain count(*) and two short index ranges cost far less than
+// counting the untrashed rows one by one. A flag that is not 0 is "trashed", whatever it holds.
+Result<int> untrashedRowCount(ManagedObjectContext& context)
+{
+    FetchRequest above, below;
+    above.predicate = Predicate::gt("isTrashed", 0);
+    below.predicate = Predicate::lt("isTrashed", 0);
+    const Result<int> all = context.count({});
+    if (!all)
+        return all;
+    const Result<int> binned = context.count(above);
+    if (!binned)
+        return binned;
+    const Result<int> negative = context.count(below);
+    if (!negative)
+        return negative;
+    return *all - *binned - *negative;
+}
+
 bool hasShortcut(const ManagedObject& row)
 {
     const std::optional<qint64> keyCode = row.integer(ItemAttr::shortcutKeyCode);
@@ -69,58 +88,85 @@ void ClipboardManager::announceShortcutsChanged()
 void ClipboardManager::mergeSavedRows(const QList<ManagedObjectPtr>& rows)
 {
     // nullopt: the row is gone. A live row of an id wins over a deleted one (a move between stores).
-    QHash<QUuid, std::optional<ClipboardItem>> changes;
+    struct Saved {
+        QUuid id;
+        std::optional<ClipboardItem> item;
+        bool merged = false;
+    };
+    std::vector<Saved> saved;
+    QHash<QUuid, size_t> slotOf;
     for (const ManagedObjectPtr& row : rows) {
         const std::optional<QUuid> id = row ? row->uuid(ItemAttr::id) : std::nullopt;
         if (!id)
             continue;
-        if (row->isDeleted()) {
-            if (!changes.contains(*id))
-                changes.insert(*id, std::nullopt);
-        } else if (std::optional<ClipboardItem> item = makeClipboardItem(*row)) {
-            changes.insert(*id, std::move(item));
+        std::optional<ClipboardItem> item;
+        if (!row->isDeleted()) {
+            item = makeClipboardItem(*row);
+            if (!item)
+                continue;
+        }
+        const auto known = slotOf.constFind(*id);
+        if (known == slotOf.cend()) {
+            slotOf.insert(*id, saved.size());
+            saved.push_back({*id, std::move(item)});
+        } else if (item) {
+            saved[*known].item = std::move(item);
         }
     }
-    if (changes.isEmpty())
+    if (saved.empty())
         return;
 
-    // The same contract as setClipboardItems, without copying and comparing the whole history.
-    bool changed = false;
-    QList<ClipboardItem>& items = m_clipboardItems;
-    qsizetype kept = 0;
-    for (qsizetype i = 0; i < items.size(); ++i) {
-        auto it = changes.find(items[i].id);
-        if (it == changes.end()) {
-            if (kept != i)
-                items[kept] = std::move(items[i]);
-            ++kept;
-            continue;
+    // A capture or an edit saves a row or two: comparing ids then costs less than hashing each item.
+    constexpr size_t hashedFrom = 16;
+    auto take = [&](const QUuid& id) -> Saved* {
+        if (saved.size() >= hashedFrom) {
+            const std::optional<size_t> slot = slotOf.take(id);
+            return slot ? &saved[*slot] : nullptr;
         }
-        if (it->has_value()) {
-            if (items[i] != **it) {
-                items[i] = **it;
-                changed = true;
+        for (Saved& s : saved) {
+            if (!s.merged && s.id == id) {
+                s.merged = true;
+                return &s;
+            }
+        }
+        return nullptr;
+    };
+
+    editHistory([&](QList<ClipboardItem>& list, HistoryChange& change) {
+        ClipboardItem* items = list.data();
+        const qsizetype count = list.size();
+        qsizetype unmerged = qsizetype(saved.size());
+        qsizetype kept = 0;
+        for (qsizetype i = 0; i < count; ++i) {
+            if (unmerged == 0 && kept == i) {
+                kept = count;
+                break;
+            }
+            Saved* s = take(items[i].id);
+            if (s) {
+                --unmerged;
+                if (!s->item) {
+                    change.removed.push_back(qint32(i));
+                    continue;
+                }
+                if (items[i] != *s->item) {
+                    items[i] = std::move(*s->item);
+                    change.changed.push_back(qint32(kept));
+                }
             }
             if (kept != i)
                 items[kept] = std::move(items[i]);
             ++kept;
-        } else {
-            changed = true;
         }
-        changes.erase(it);
-    }
-    items.resize(kept);
-    for (auto it = changes.cbegin(); it != changes.cend(); ++it) {
-        if (it->has_value()) {
-            items.append(**it);
-            changed = true;
+        list.resize(kept);
+        for (Saved& s : saved) {
+            const bool merged = saved.size() >= hashedFrom ? !slotOf.contains(s.id) : s.merged;
+            if (!merged && s.item) {
+                list.append(std::move(*s.item));
+                ++change.appended;
+            }
         }
-    }
-    if (!changed)
-        return;
-    ++m_historyRevision;
-    emit clipboardItemsChanged();
-    updateFilteredItems();
+    });
 }
 
 Status ClipboardManager::commitRows(const QList<ManagedObjectPtr>& rows, const char* operation, bool mayChangeShortcuts)
@@ -178,9 +224,7 @@ Status ClipboardManager::enforceMaxItems()
 {
     if (!m_persistence)
         return {};
-    FetchRequest count;
-    count.predicate = untrashed();
-    const Result<int> untrashedRows = m_persistence->viewContext().count(count);
+    const Result<int> untrashedRows = untrashedRowCount(m_persistence->viewContext());
     if (!untrashedRows)
         return untrashedRows.status();
     const qint64 excess = qint64(*untrashedRows) - maxItems();
@@ -302,24 +346,26 @@ void ClipboardManager::applyAutoCleanResult(const AutoCleanResult& result)
 
     const QSet<QUuid> ids(result.ids.begin(), result.ids.end());
     bool shortcutTouched = false;
-    QList<ClipboardItem>& items = m_clipboardItems;
-    qsizetype kept = 0;
-    for (qsizetype i = 0; i < items.size(); ++i) {
-        if (ids.contains(items[i].id)) {
-            shortcutTouched = shortcutTouched || items[i].shortcut.has_value();
-            if (!result.trashed)
-                continue;
-            items[i].isTrashed = true;
-            items[i].trashedDate = result.trashedDate;
+    editHistory([&](QList<ClipboardItem>& list, HistoryChange& change) {
+        ClipboardItem* items = list.data();
+        qsizetype kept = 0;
+        for (qsizetype i = 0; i < list.size(); ++i) {
+            if (ids.contains(items[i].id)) {
+                shortcutTouched = shortcutTouched || items[i].shortcut.has_value();
+                if (!result.trashed) {
+                    change.removed.push_back(qint32(i));
+                    continue;
+                }
+                items[i].isTrashed = true;
+                items[i].trashedDate = result.trashedDate;
+                change.changed.push_back(qint32(kept));
+            }
+            if (kept != i)
+                items[kept] = std::move(items[i]);
+            ++kept;
         }
-        if (kept != i)
-            items[kept] = std::move(items[i]);
-        ++kept;
-    }
-    items.resize(kept);
-    ++m_historyRevision;
-    emit clipboardItemsChanged();
-    updateFilteredItems();
+        list.resize(kept);
+    });
     if (shortcutTouched)
         announceShortcutsChanged();
 }

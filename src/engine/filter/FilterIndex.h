@@ -15,9 +15,22 @@
 
 namespace lumra {
 
+// How a list of items changed between two revisions when it was edited in place: some items
+// replaced where they stood, some taken out, some added at the end. Survivors keep their order.
+struct HistoryChange {
+    std::vector<qint32> removed; // positions in the list before, ascending
+    std::vector<qint32> changed; // positions in the list after, ascending, of items replaced in place
+    qint32 appended = 0;         // items added at the end of the list after
+
+    bool isEmpty() const { return removed.empty() && changed.empty() && appended == 0; }
+    // Where the item at `position` before the change stands after it; -1 when it was removed.
+    qint32 moved(qint32 position) const;
+};
+
 // What every search and filter needs of the history, computed once per history revision so that a
 // keystroke costs one scan: per item the case-folded haystack, the type bits and the date, plus the
-// list order. Immutable once built; share it by pointer.
+// list order. Built once, then kept up to date through small changes of the list (update()), so that
+// a capture costs the changed items rather than the whole history.
 class FilterIndex {
 public:
     struct Entry {
@@ -36,8 +49,15 @@ public:
     };
 
     // `previous` lets entries of unchanged items be reused (matched by id).
-    static std::shared_ptr<const FilterIndex> build(QList<ClipboardItem> items, quint64 revision,
-                                                    const FilterIndex* previous = nullptr);
+    static std::shared_ptr<FilterIndex> build(QList<ClipboardItem> items, quint64 revision,
+                                              const FilterIndex* previous = nullptr);
+
+    // Drops the index's share of its items, so that their owner can edit its own copy in place
+    // without copying the whole list. update() must follow before the index is used again.
+    void releaseItems() { m_items = QList<ClipboardItem>(); }
+    // Brings the index to `items`: the indexed list after `change`. Only the changed and added
+    // items are indexed anew; the orders take them in by binary search.
+    void update(QList<ClipboardItem> items, const HistoryChange& change, quint64 revision);
 
     quint64 revision() const { return m_revision; }
     const QList<ClipboardItem>& items() const { return m_items; }
@@ -47,6 +67,8 @@ public:
 
     // Items outside the recycle bin: pinned to the top first, then newest first, ties in list order.
     const std::vector<qint32>& historyOrder() const { return m_historyOrder; }
+    // Whether item `a` comes before item `b` in the history order (both outside the recycle bin).
+    bool historyBefore(qint32 a, qint32 b) const;
     // Trashed items, newest trash date (else date added) first, ties in list order.
     const std::vector<qint32>& trashOrder() const { return m_trashOrder; }
 
@@ -61,9 +83,11 @@ public:
 
 private:
     FilterIndex() = default;
-    void addEntry(const ClipboardItem& item);
+    Entry makeEntry(const ClipboardItem& item);
     void reuseEntry(const FilterIndex& previous, qsizetype previousIndex, const ClipboardItem& item);
     void buildOrders();
+    bool trashBefore(qint32 a, qint32 b) const;
+    void dropSeparators(const Entry& entry);
 
     quint64 m_revision = 0;
     QList<ClipboardItem> m_items;
@@ -71,7 +95,8 @@ private:
     std::vector<qint32> m_separators;
     std::vector<qint32> m_historyOrder;
     std::vector<qint32> m_trashOrder;
-    QHash<QUuid, qint32> m_indexById;
+    // Separator slots of replaced and removed entries, reclaimed when they outgrow the live ones.
+    qsizetype m_unusedSeparators = 0;
     qsizetype m_reused = 0;
 };
 

@@ -60,67 +60,122 @@ QStringView searchedRegion(const FilterIndex::Entry& entry, bool tagsOnly)
     return tagsOnly ? folded.mid(entry.tagsBegin, entry.tagsEnd - entry.tagsBegin) : folded;
 }
 
-template <typename Predicate>
-void keepIf(std::vector<qint32>& indices, Predicate matches)
-{
-    indices.erase(std::remove_if(indices.begin(), indices.end(), [&](qint32 i) { return !matches(i); }), indices.end());
-}
+// The filters besides the search text, one item at a time.
+class ItemFilter {
+public:
+    ItemFilter(const FilterIndex& index, const FilterState& state, const QDateTime& now, const CalendarSettings& calendar)
+        : m_index(index)
+        , m_state(state)
+        , m_dates(msecRange(dateFilterRange(state, now, calendar)))
+        , m_excludedDates(msecRange(excludedDateFilterRange(state, now, calendar)))
+        , m_excludedTypes(typeOptionMask(state.excludedTypes))
+    {
+    }
 
-void applySearch(const FilterIndex& index, const FilterState& state, QDeadlineTimer deadline, FilterResult& result)
-{
-    std::vector<qint32>& indices = result.indices;
-    const bool tagsOnly = state.searchTagsOnly;
-    switch (searchModeFromRawValue(state.searchMode).value_or(SearchMode::contains)) {
-    case SearchMode::contains: {
-        QStringList terms;
-        for (QStringView term : QStringView(state.searchText).split(u' ', Qt::SkipEmptyParts))
-            terms.append(foldForSearch(term));
-        // Terms hold no space, so a term found in the joined fields lies within one field.
-        keepIf(indices, [&](qint32 i) {
-            const QStringView region = searchedRegion(index.entry(i), tagsOnly);
-            return std::all_of(terms.begin(), terms.end(),
-                               [&](const QString& term) { return findSubstring(region, term) >= 0; });
-        });
-        break;
+    bool accepts(qint32 i) const
+    {
+        const FilterState& state = m_state;
+        const ClipboardItem& item = m_index.items()[i];
+        const FilterIndex::Entry& entry = m_index.entry(i);
+        const ItemTypeBits types = entry.types;
+        if (state.showStarredOnly && !isStarred(item)) return false;
+        if (state.excludeStarred && isStarred(item)) return false;
+        if (state.showImagesOnly && !types.matches(TypeFilterOption::images)) return false;
+        if (state.showLinksOnly && !types.matches(TypeFilterOption::links)) return false;
+        if (state.showPastedOnly && !item.lastPastedDate) return false;
+        if (state.selectedCategoryId && item.categoryId != state.selectedCategoryId) return false;
+        if (m_dates && !m_dates->contains(entry.dateAddedMs)) return false;
+        if (m_excludedDates && m_excludedDates->contains(entry.dateAddedMs)) return false;
+        if (state.typeFilterOption && !types.matches(*state.typeFilterOption)) return false;
+        if (m_excludedTypes && types.isExcludedByAny(m_excludedTypes)) return false;
+        if (state.appFilterBundleId && item.sourceAppBundleId != state.appFilterBundleId) return false;
+        if (item.sourceAppBundleId && state.excludedAppBundleIds.contains(*item.sourceAppBundleId)) return false;
+        return true;
     }
-    case SearchMode::exact: {
-        const QString query = foldForSearch(state.searchText);
-        keepIf(indices, [&](qint32 i) {
-            const FilterIndex::Entry& entry = index.entry(i);
-            const qint32 begin = tagsOnly ? entry.tagsBegin : 0;
-            const qint32 end = tagsOnly ? entry.tagsEnd : qint32(entry.folded.size());
-            return containedInOneField(entry.folded, begin, end, index.separators(i), query);
-        });
-        break;
-    }
-    case SearchMode::fuzzy: {
-        const FuzzyQuery query(state.searchText);
-        keepIf(indices, [&](qint32 i) {
-            const FilterIndex::Entry& entry = index.entry(i);
-            return query.matches(searchedRegion(entry, tagsOnly), entry.singleUnit);
-        });
-        break;
-    }
-    case SearchMode::regex: {
-        const SearchRegex regex(state.searchText);
-        if (!regex.isUsable()) {
-            indices.clear();
+
+private:
+    const FilterIndex& m_index;
+    const FilterState& m_state;
+    const std::optional<MsecRange> m_dates;
+    const std::optional<MsecRange> m_excludedDates;
+    const quint32 m_excludedTypes;
+};
+
+// The search text in its mode, prepared once, one item at a time. An empty text matches everything.
+class SearchMatcher {
+public:
+    SearchMatcher(const FilterIndex& index, const FilterState& state)
+        : m_index(index)
+        , m_mode(searchModeFromRawValue(state.searchMode).value_or(SearchMode::contains))
+        , m_tagsOnly(state.searchTagsOnly)
+        , m_active(!state.searchText.isEmpty())
+    {
+        if (!m_active) return;
+        switch (m_mode) {
+        case SearchMode::contains:
+            for (QStringView term : QStringView(state.searchText).split(u' ', Qt::SkipEmptyParts))
+                m_terms.append(foldForSearch(term));
             break;
+        case SearchMode::exact: m_query = foldForSearch(state.searchText); break;
+        case SearchMode::fuzzy: m_fuzzy.emplace(state.searchText); break;
+        case SearchMode::regex: m_regex.emplace(state.searchText); break;
         }
-        std::vector<qint32> kept;
-        for (qint32 i : indices) {
-            if (deadline.hasExpired()) {
-                result.complete = false;
-                break;
-            }
-            const QString haystack = tagsOnly ? index.items()[i].tags.join(u' ') : index.haystack(i);
-            if (regex.matches(haystack)) kept.push_back(i);
+    }
+
+    bool isActive() const { return m_active; }
+    // Only a regex search can take long enough on one item to need a deadline.
+    bool isRegex() const { return m_mode == SearchMode::regex; }
+
+    // Calls `body` with the test of one item by position, chosen once for the mode.
+    template <typename Body>
+    void withTest(Body body) const
+    {
+        if (!m_active) return body([](qint32) { return true; });
+        switch (m_mode) {
+        case SearchMode::contains:
+            // Terms hold no space, so a term found in the joined fields lies within one field.
+            return body([this](qint32 i) {
+                const QStringView region = searchedRegion(m_index.entry(i), m_tagsOnly);
+                return std::all_of(m_terms.begin(), m_terms.end(),
+                                   [&](const QString& term) { return findSubstring(region, term) >= 0; });
+            });
+        case SearchMode::exact:
+            return body([this](qint32 i) {
+                const FilterIndex::Entry& entry = m_index.entry(i);
+                const qint32 begin = m_tagsOnly ? entry.tagsBegin : 0;
+                const qint32 end = m_tagsOnly ? entry.tagsEnd : qint32(entry.folded.size());
+                return containedInOneField(entry.folded, begin, end, m_index.separators(i), m_query);
+            });
+        case SearchMode::fuzzy:
+            return body([this](qint32 i) {
+                const FilterIndex::Entry& entry = m_index.entry(i);
+                return m_fuzzy->matches(searchedRegion(entry, m_tagsOnly), entry.singleUnit);
+            });
+        case SearchMode::regex:
+            return body([this](qint32 i) {
+                return m_regex->isUsable()
+                    && m_regex->matches(m_tagsOnly ? m_index.items()[i].tags.join(u' ') : m_index.haystack(i));
+            });
         }
-        indices = std::move(kept);
-        break;
     }
+
+    bool matches(qint32 i) const
+    {
+        bool matched = false;
+        withTest([&](auto test) { matched = test(i); });
+        return matched;
     }
-}
+
+private:
+    const FilterIndex& m_index;
+    const SearchMode m_mode;
+    const bool m_tagsOnly;
+    const bool m_active;
+    QStringList m_terms;
+    QString m_query;
+    std::optional<FuzzyQuery> m_fuzzy;
+    std::optional<SearchRegex> m_regex;
+};
 
 } // namespace
 
@@ -172,33 +227,72 @@ FilterResult updateFilteredItems(const FilterIndex& index, const FilterState& st
         return result;
     }
 
-    const std::optional<MsecRange> dates = msecRange(dateFilterRange(state, now, calendar));
-    const std::optional<MsecRange> excludedDates = msecRange(excludedDateFilterRange(state, now, calendar));
-    const quint32 excludedTypes = typeOptionMask(state.excludedTypes);
-    const QList<ClipboardItem>& items = index.items();
-
+    const ItemFilter filter(index, state, now, calendar);
     result.indices.reserve(index.historyOrder().size());
     for (qint32 i : index.historyOrder()) {
-        const ClipboardItem& item = items[i];
-        const FilterIndex::Entry& entry = index.entry(i);
-        const ItemTypeBits types = entry.types;
-        if (state.showStarredOnly && !isStarred(item)) continue;
-        if (state.excludeStarred && isStarred(item)) continue;
-        if (state.showImagesOnly && !types.matches(TypeFilterOption::images)) continue;
-        if (state.showLinksOnly && !types.matches(TypeFilterOption::links)) continue;
-        if (state.showPastedOnly && !item.lastPastedDate) continue;
-        if (state.selectedCategoryId && item.categoryId != state.selectedCategoryId) continue;
-        if (dates && !dates->contains(entry.dateAddedMs)) continue;
-        if (excludedDates && excludedDates->contains(entry.dateAddedMs)) continue;
-        if (state.typeFilterOption && !types.matches(*state.typeFilterOption)) continue;
-        if (excludedTypes && types.isExcludedByAny(excludedTypes)) continue;
-        if (state.appFilterBundleId && item.sourceAppBundleId != state.appFilterBundleId) continue;
-        if (item.sourceAppBundleId && state.excludedAppBundleIds.contains(*item.sourceAppBundleId)) continue;
-        result.indices.push_back(i);
+        if (filter.accepts(i)) result.indices.push_back(i);
     }
 
-    if (!state.searchText.isEmpty()) applySearch(index, state, searchDeadline, result);
+    const SearchMatcher search(index, state);
+    if (!search.isActive()) return result;
+    std::vector<qint32>& indices = result.indices;
+    const bool bounded = search.isRegex();
+    size_t kept = 0;
+    search.withTest([&](auto test) {
+        for (size_t at = 0; at < indices.size(); ++at) {
+            if (bounded && searchDeadline.hasExpired()) {
+                result.complete = false;
+                break;
+            }
+            if (test(indices[at])) indices[kept++] = indices[at];
+        }
+    });
+    indices.resize(kept);
     return result;
+}
+
+bool canUpdateFilteredItems(const FilterState& state)
+{
+    return !state.dateFilterOption && !state.excludedDateOption;
+}
+
+FilterResult updateFilteredItems(const FilterIndex& index, const FilterState& state, const FilterResult& previous,
+                                 std::span<const qint32> touched)
+{
+    Q_ASSERT(canUpdateFilteredItems(state) && previous.complete);
+    FilterResult result;
+    result.revision = index.revision();
+    if (state.showRecycleBin) {
+        result.indices = index.trashOrder();
+        return result;
+    }
+
+    auto isTouched = [&](qint32 i) { return std::binary_search(touched.begin(), touched.end(), i); };
+    result.indices.reserve(previous.indices.size() + touched.size());
+    for (qint32 i : previous.indices) {
+        if (!isTouched(i)) result.indices.push_back(i);
+    }
+    // No date filter is on, so neither the clock nor the calendar decides anything here.
+    const ItemFilter filter(index, state, QDateTime(), CalendarSettings());
+    const SearchMatcher search(index, state);
+    for (qint32 i : touched) {
+        if (index.items()[i].isTrashed || !filter.accepts(i) || !search.matches(i)) continue;
+        result.indices.insert(std::lower_bound(result.indices.begin(), result.indices.end(), i,
+                                               [&index](qint32 a, qint32 b) { return index.historyBefore(a, b); }),
+                              i);
+    }
+    return result;
+}
+
+void FilterResult::carry(const HistoryChange& change)
+{
+    if (change.removed.empty()) return;
+    size_t kept = 0;
+    for (qint32 old : indices) {
+        const qint32 now = change.moved(old);
+        if (now >= 0) indices[kept++] = now;
+    }
+    indices.resize(kept);
 }
 
 QList<ClipboardItem> FilterResult::items(const FilterIndex& index) const

@@ -9,6 +9,7 @@
 #include <QList>
 
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace lumra {
@@ -36,6 +37,9 @@ struct FilterResult {
 
     // Same history revision and same items in the same order: observers need not be told.
     bool sameAs(const FilterResult& other) const { return revision == other.revision && indices == other.indices; }
+    // Moves the positions over a change of the index's list: removed items drop out, replaced ones
+    // stay where they stood until the list is computed again.
+    void carry(const HistoryChange& change);
     QList<ClipboardItem> items(const FilterIndex& index) const;
 };
 
@@ -46,6 +50,16 @@ struct FilterResult {
 FilterResult updateFilteredItems(const FilterIndex& index, const FilterState& state, const QDateTime& now,
                                  const CalendarSettings& calendar,
                                  QDeadlineTimer searchDeadline = QDeadlineTimer(QDeadlineTimer::Forever));
+
+// Whether a result of `state` can be brought up to date item by item after the history changed:
+// not while a date filter is on, whose periods move with the clock.
+bool canUpdateFilteredItems(const FilterState& state);
+
+// The same list as a full recompute, from `previous`, computed with the same `state` over the index
+// before it changed, carried to the changed index (its positions moved, removed items left out), and
+// `touched`: the ascending positions of the items replaced or added since. Costs the touched items.
+FilterResult updateFilteredItems(const FilterIndex& index, const FilterState& state, const FilterResult& previous,
+                                 std::span<const qint32> touched);
 
 // The same, over a plain list (builds a throw-away index).
 QList<ClipboardItem> filteredItems(const QList<ClipboardItem>& items, const FilterState& state, const QDateTime& now,
