@@ -560,7 +560,9 @@ void ClipboardManager::applyRecognizedText(const QUuid& id, const QString& text)
 
 CaptureCategory ClipboardManager::captureCategoryForText(const QString& text)
 {
-    const QString trimmed = text.trimmed();
+    const QStringView trimmed = QStringView(text).trimmed();
+    if (trimmed.size() > maxWholeValueLength)
+        return CaptureCategory::text;
     if (isColorText(trimmed))
         return CaptureCategory::color;
     if (emailMatch(trimmed).whole)
