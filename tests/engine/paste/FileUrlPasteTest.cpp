@@ -6,8 +6,6 @@ using namespace lumra;
 
 namespace {
 
-const QString kUriList = QStringLiteral("text/uri-list");
-
 using FileUrlPasteTest = lumra::test::PasteTest;
 
 TEST_F(FileUrlPasteTest, OnlyFilesOnThisComputerGoOutAsFiles)
@@ -16,7 +14,8 @@ TEST_F(FileUrlPasteTest, OnlyFilesOnThisComputerGoOutAsFiles)
     const ClipboardItem item = addFiles({"", "", ""}, {"http://example.org/report.txt", missing, "mailto:me@example.org"});
 
     ASSERT_TRUE(manager->copyToPasteboard(item, false));
-    EXPECT_EQ(parseFileUrls(lastWrite().value(kUriList), kUriList), QStringList {missing});
+    EXPECT_EQ(lastWrite().value(QStringLiteral("text/uri-list")), uriListBody({missing}));
+    EXPECT_EQ(lastWrite().value(QStringLiteral("x-special/gnome-copied-files")), gnomeCopiedFilesBody({missing}));
 }
 
 TEST_F(FileUrlPasteTest, AnItemWithNoLocalFileWritesAndCountsNothing)
