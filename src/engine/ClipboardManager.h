@@ -351,10 +351,10 @@ public:
     // Looks at the clipboard once and records what another application copied since the last
     // look. Runs every 0.5 s and as soon as the pasteboard reports a change.
     void checkClipboard();
-    // Images are decoded, re-encoded and hashed off the main thread; captures are stored in the
-    // order they were copied, so a text copied after an image waits for it.
+    // Images are decoded, re-encoded and hashed, and copied files looked up, off the main thread;
+    // captures are stored in the order they were copied, so a text copied after an image waits for it.
     bool hasPendingCaptures() const;
-    // Waits for the images being prepared and stores every pending capture (tests, benchmarks).
+    // Waits for the images and files being prepared and stores every pending capture (tests, benchmarks).
     void finishPendingCaptures();
 
     // Stops capture until resume(), or for `minutes`; zero or fewer minutes resumes at once.
@@ -595,7 +595,9 @@ private:
                    const std::optional<QString>& bundleId, const std::optional<QString>& appName, const QDateTime& copiedAt);
     bool storeImage(const QByteArray& pngData, const QString& fileName, CaptureCategory category,
                     const std::optional<QString>& bundleId, const std::optional<QString>& appName, const QDateTime& copiedAt);
-    bool storeFiles(const QStringList& fileURLStrings, CaptureCategory category, const std::optional<QString>& bundleId,
+    // One folder flag and one bookmark slot (Base64, "" for none) per URL.
+    bool storeFiles(const QStringList& fileURLStrings, const QList<bool>& directories, const QStringList& bookmarks,
+                    CaptureCategory category, const std::optional<QString>& bundleId,
                     const std::optional<QString>& appName, const QDateTime& copiedAt);
     // Save, item limit and history update of the row just written.
     bool saveCapture(const store::ManagedObjectPtr& row);

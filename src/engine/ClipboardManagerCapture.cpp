@@ -5,6 +5,7 @@
 #include "model/Diagnostics.h"
 #include "model/store/PersistenceController.h"
 #include "platform/files/FileBookmark.h"
+#include "platform/files/FileChecks.h"
 #include "platform/image/ImageDecoding.h"
 #include "platform/image/ImageFileExtensions.h"
 #include "platform/image/ScreenshotDetection.h"
@@ -32,9 +33,15 @@ namespace lumra {
 
 namespace Attr = store::ItemAttr;
 
+using namespace std::chrono_literals;
+
 namespace {
 
 const QString captureCategoryName = QStringLiteral("Capture");
+
+// More files than this in one copy is refused whole: every one of them is looked up on disk.
+constexpr qsizetype maxFilesPerCopy = 10000;
+constexpr auto fileCheckBound = 2s;
 
 // What the worker hands back for a copied image.
 struct PreparedImage {
@@ -61,6 +68,65 @@ PreparedImage prepareImage(const QByteArray& raw, const std::optional<QString>& 
     prepared.png = std::move(png).value();
     prepared.fileName = image::imageFileName(prepared.png);
     prepared.category = image::captureCategoryForImageData(raw, sourceAppBundleId);
+    return prepared;
+}
+
+// What the worker hands back for copied files: one folder flag and one bookmark slot per URL,
+// so no file of the copy is lost or shifted.
+struct PreparedFiles {
+    QStringList urls;
+    QList<bool> directories;
+    QStringList bookmarks;
+    CaptureCategory category = CaptureCategory::file;
+};
+
+CaptureCategory categoryForFiles(const QStringList& urlStrings, const QList<bool>& directories)
+{
+    QStringList urls;
+    QList<bool> folders;
+    for (qsizetype i = 0; i < urlStrings.size(); ++i) {
+        const QString& string = urlStrings[i];
+        if (QUrl(string, QUrl::StrictMode).isValid() && !string.isEmpty()) {
+            urls.append(string);
+            folders.append(directories[i] && !isPackageURL(string));
+        }
+    }
+    if (urls.isEmpty())
+        return CaptureCategory::file;
+    if (!folders.contains(false))
+        return CaptureCategory::folder;
+    if (folders.contains(true))
+        return CaptureCategory::file;
+    const QSet<QString>& extensions = image::imageFileExtensions();
+    for (const QString& url : urls) {
+        if (!extensions.contains(QFileInfo(QUrl(url).path()).suffix().toLower()))
+            return CaptureCategory::file;
+    }
+    return CaptureCategory::imageFile;
+}
+
+// Runs off the main thread, each file looked up within a bound (see checkFiles()). Folder URLs
+// from a file manager carry no trailing slash; with `addFolderSlashes` they get it, so folder
+// copies can be told from file copies as stored URLs expect.
+PreparedFiles prepareFiles(const QStringList& urlStrings, bool addFolderSlashes)
+{
+    QStringList paths;
+    paths.reserve(urlStrings.size());
+    for (const QString& url : urlStrings)
+        paths.append(QUrl(url).toLocalFile());
+    const QList<std::optional<FileState>> states = checkFiles(paths, fileCheckBound);
+
+    PreparedFiles prepared;
+    for (qsizetype i = 0; i < urlStrings.size(); ++i) {
+        QString url = urlStrings[i];
+        if (addFolderSlashes && states[i] && states[i]->isDirectory && !url.endsWith(QLatin1Char('/')))
+            url += QLatin1Char('/');
+        const auto bookmark = FileBookmark::create(url, states[i]);
+        prepared.bookmarks.append(bookmark ? QString::fromLatin1(bookmark->toBase64()) : QString());
+        prepared.directories.append(FileBookmark::isDirectory(url, states[i]));
+        prepared.urls.append(url);
+    }
+    prepared.category = categoryForFiles(prepared.urls, prepared.directories);
     return prepared;
 }
 
@@ -138,7 +204,7 @@ struct ClipboardManager::PendingCapture {
     CaptureCategory category = CaptureCategory::text;
     QString text;
     std::optional<QByteArray> rtf;
-    QStringList fileUrls;
+    QFuture<PreparedFiles> files;
     QFuture<PreparedImage> image;
     std::optional<QString> bundleId;
     std::optional<QString> appName;
@@ -207,11 +273,14 @@ void ClipboardManager::checkClipboard()
     capture.appName = source ? nonEmpty(source->name) : std::nullopt;
     capture.copiedAt = m_clock.now();
     if (!snapshot.fileUrls.isEmpty()) {
-        capture.category = captureCategoryForFileURLs(snapshot.fileUrls);
-        if (!isCaptureEnabled(capture.category))
+        if (snapshot.fileUrls.size() > maxFilesPerCopy) {
+            Diagnostics::shared().warn(captureCategoryName, QStringLiteral("Copy not recorded: %1 files in one copy, more than %2")
+                                                                .arg(snapshot.fileUrls.size())
+                                                                .arg(maxFilesPerCopy));
             return;
+        }
         capture.kind = ClipboardContentType::file;
-        capture.fileUrls = std::move(snapshot.fileUrls);
+        capture.files = QtConcurrent::run(prepareFiles, std::move(snapshot.fileUrls), true);
     } else if (snapshot.text && !snapshot.text->isEmpty()) {
         capture.category = captureCategoryForText(*snapshot.text);
         if (!isCaptureEnabled(capture.category))
@@ -240,20 +309,25 @@ void ClipboardManager::finishPendingCaptures()
         return;
     while (!m_capture->queue.empty()) {
         m_capture->queue.front().image.waitForFinished();
+        m_capture->queue.front().files.waitForFinished();
         drainCaptureQueue();
     }
 }
 
 void ClipboardManager::enqueueCapture(PendingCapture capture)
 {
-    if (capture.kind == ClipboardContentType::image) {
-        auto* watcher = new QFutureWatcher<PreparedImage>(this);
+    auto drainWhenDone = [this]<typename T>(const QFuture<T>& future) {
+        auto* watcher = new QFutureWatcher<T>(this);
         connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
             watcher->deleteLater();
             drainCaptureQueue();
         });
-        watcher->setFuture(capture.image);
-    }
+        watcher->setFuture(future);
+    };
+    if (capture.kind == ClipboardContentType::image)
+        drainWhenDone(capture.image);
+    else if (capture.kind == ClipboardContentType::file)
+        drainWhenDone(capture.files);
     m_capture->queue.push_back(std::move(capture));
     drainCaptureQueue();
 }
@@ -263,7 +337,8 @@ void ClipboardManager::drainCaptureQueue()
     auto& queue = m_capture->queue;
     while (!queue.empty()) {
         const PendingCapture& front = queue.front();
-        if (front.kind == ClipboardContentType::image && !front.image.isFinished())
+        if ((front.kind == ClipboardContentType::image && !front.image.isFinished())
+            || (front.kind == ClipboardContentType::file && !front.files.isFinished()))
             return;
         PendingCapture capture = std::move(queue.front());
         queue.pop_front();
@@ -275,9 +350,14 @@ bool ClipboardManager::storeCapture(PendingCapture& capture)
 {
     bool stored = false;
     switch (capture.kind) {
-    case ClipboardContentType::file:
-        stored = storeFiles(capture.fileUrls, capture.category, capture.bundleId, capture.appName, capture.copiedAt);
+    case ClipboardContentType::file: {
+        const PreparedFiles prepared = capture.files.result();
+        if (!isCaptureEnabled(prepared.category))
+            return false;
+        stored = storeFiles(prepared.urls, prepared.directories, prepared.bookmarks, prepared.category,
+                            capture.bundleId, capture.appName, capture.copiedAt);
         break;
+    }
     case ClipboardContentType::text:
         stored = storeText(capture.text, capture.rtf, capture.category, capture.bundleId, capture.appName,
                            capture.copiedAt);
@@ -325,7 +405,9 @@ bool ClipboardManager::addFileItem(const QStringList& fileURLStrings, CaptureCat
                                    const std::optional<QString>& sourceAppBundleId,
                                    const std::optional<QString>& sourceAppName)
 {
-    return storeFiles(fileURLStrings, category, sourceAppBundleId, sourceAppName, m_clock.now());
+    const PreparedFiles prepared = prepareFiles(fileURLStrings, false);
+    return storeFiles(prepared.urls, prepared.directories, prepared.bookmarks, category, sourceAppBundleId,
+                      sourceAppName, m_clock.now());
 }
 
 namespace {
@@ -395,7 +477,8 @@ bool ClipboardManager::storeImage(const QByteArray& pngData, const QString& file
     return true;
 }
 
-bool ClipboardManager::storeFiles(const QStringList& fileURLStrings, CaptureCategory category,
+bool ClipboardManager::storeFiles(const QStringList& fileURLStrings, const QList<bool>& directories,
+                                  const QStringList& bookmarks, CaptureCategory category,
                                   const std::optional<QString>& bundleId, const std::optional<QString>& appName,
                                   const QDateTime& copiedAt)
 {
@@ -412,12 +495,11 @@ bool ClipboardManager::storeFiles(const QStringList& fileURLStrings, CaptureCate
         return *stored == sorted;
     });
 
-    // One bookmark slot and one folder flag per URL, so no file of the copy is lost or shifted.
-    QJsonArray directories;
-    for (const QString& url : fileURLStrings)
-        directories.append(FileBookmark::isDirectory(url));
-    const QString bookmarksJSON = jsonText(QJsonArray::fromStringList(FileBookmark::createSlots(fileURLStrings)));
-    const QString directoriesJSON = jsonText(directories);
+    QJsonArray flags;
+    for (bool directory : directories)
+        flags.append(directory);
+    const QString bookmarksJSON = jsonText(QJsonArray::fromStringList(bookmarks));
+    const QString directoriesJSON = jsonText(flags);
 
     if (!row) {
         row = context.insert(store::EntityKind::item, placement(*m_persistence, shouldSync(category)));
@@ -478,7 +560,9 @@ void ClipboardManager::applyRecognizedText(const QUuid& id, const QString& text)
 
 CaptureCategory ClipboardManager::captureCategoryForText(const QString& text)
 {
-    const QString trimmed = text.trimmed();
+    const QStringView trimmed = QStringView(text).trimmed();
+    if (trimmed.size() > maxWholeValueLength)
+        return CaptureCategory::text;
     if (isColorText(trimmed))
         return CaptureCategory::color;
     if (emailMatch(trimmed).whole)
@@ -498,25 +582,10 @@ CaptureCategory ClipboardManager::captureCategoryForImageData(const std::optiona
 
 CaptureCategory ClipboardManager::captureCategoryForFileURLs(const QStringList& fileURLStrings)
 {
-    QStringList urls;
-    for (const QString& string : fileURLStrings) {
-        if (QUrl(string, QUrl::StrictMode).isValid() && !string.isEmpty())
-            urls.append(string);
-    }
-    if (urls.isEmpty())
-        return CaptureCategory::file;
-    auto isFolder = [](const QString& url) { return FileBookmark::isDirectory(url) && !isPackageURL(url); };
-    if (std::all_of(urls.begin(), urls.end(), isFolder))
-        return CaptureCategory::folder;
-    const QSet<QString>& extensions = image::imageFileExtensions();
-    for (const QString& url : urls) {
-        if (isFolder(url))
-            return CaptureCategory::file;
-        const QString extension = QFileInfo(QUrl(url).path()).suffix().toLower();
-        if (!extensions.contains(extension))
-            return CaptureCategory::file;
-    }
-    return CaptureCategory::imageFile;
+    QList<bool> directories;
+    for (const QString& url : fileURLStrings)
+        directories.append(FileBookmark::isDirectory(url));
+    return categoryForFiles(fileURLStrings, directories);
 }
 
 std::optional<QByteArray> ClipboardManager::richTextData(const PasteboardSnapshot& snapshot)

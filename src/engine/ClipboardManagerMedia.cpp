@@ -2,19 +2,15 @@
 
 #include "model/store/PersistenceController.h"
 #include "model/store/StoreSchema.h"
+#include "platform/files/FileChecks.h"
 #include "platform/image/ImageDecoding.h"
 #include "platform/image/ImageFileExtensions.h"
 
-#include <QFileInfo>
 #include <QFutureWatcher>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLoggingCategory>
-#include <QThreadPool>
 #include <QtConcurrent>
-
-#include <condition_variable>
-#include <mutex>
 
 Q_LOGGING_CATEGORY(lcMedia, "lumra.media")
 
@@ -30,49 +26,6 @@ using store::ItemAttr::fileURLStringsJSON;
 
 constexpr auto interactiveFileCheckBound = 500ms;
 constexpr auto backgroundFileCheckBound = 2s;
-
-struct FileState {
-    bool exists = false;
-    bool isDirectory = false;
-};
-
-// Looks the files up on threads of their own: a file on a hung network mount blocks one of those
-// threads, never the caller. The caller stops waiting once no check finished for `bound`; what is
-// unanswered by then counts as missing.
-QList<std::optional<FileState>> checkFiles(const QStringList& paths, std::chrono::milliseconds bound)
-{
-    struct Batch {
-        std::mutex mutex;
-        std::condition_variable progress;
-        QList<std::optional<FileState>> results;
-        qsizetype finished = 0;
-    };
-    static QThreadPool* pool = [] {
-        auto* threads = new QThreadPool; // never destroyed: a hung lookup must not hold up exit
-        threads->setMaxThreadCount(4);
-        return threads;
-    }();
-
-    auto batch = std::make_shared<Batch>();
-    batch->results.resize(paths.size());
-    for (qsizetype i = 0; i < paths.size(); ++i) {
-        pool->start([batch, i, path = paths[i]] {
-            const QFileInfo info(path);
-            const FileState state {info.exists(), info.isDir()};
-            std::lock_guard lock(batch->mutex);
-            batch->results[i] = state;
-            ++batch->finished;
-            batch->progress.notify_all();
-        });
-    }
-    std::unique_lock lock(batch->mutex);
-    qsizetype seen = -1;
-    while (batch->finished < paths.size() && batch->finished != seen) {
-        seen = batch->finished;
-        batch->progress.wait_for(lock, bound, [&] { return batch->finished != seen; });
-    }
-    return batch->results;
-}
 
 // A JSON array stored as text whose entries all pass `read`; none when anything does not.
 template <typename T, typename Read>

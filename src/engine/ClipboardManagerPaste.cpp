@@ -132,9 +132,10 @@ QList<PasteboardRepresentation> ClipboardManager::fileRepresentations(const Clip
             urls.append(QString::fromUtf8(access->url().toEncoded()));
             accesses->append(access);
         } else if (i < storedUrls.size()) {
-            // A file whose bookmark no longer resolves is still offered by its last known place.
+            // A file whose bookmark no longer resolves is still offered by its last known place,
+            // when that is a file on this computer (an imported web address is no file).
             const QUrl url(storedUrls[i]);
-            if (url.isValid() && !url.isEmpty())
+            if (url.isValid() && url.isLocalFile() && !url.toLocalFile().isEmpty())
                 urls.append(QString::fromUtf8(url.toEncoded()));
         }
     }

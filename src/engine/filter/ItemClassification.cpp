@@ -19,7 +19,7 @@ const QRegularExpression& colorRegex()
 {
     static const QRegularExpression regex(
         QStringLiteral("^(?:#(?:[0-9A-Fa-f]{3}|[0-9A-Fa-f]{4}|[0-9A-Fa-f]{6}|[0-9A-Fa-f]{8})"
-                       "|(?:rgb|rgba|hsl|hsla|hsb|hsba)\\(\\s*[0-9.,%\\s\\/]+\\s*\\))$"),
+                       "|(?:rgb|rgba|hsl|hsla|hsb|hsba)\\([0-9.,%\\s\\/]+\\))$"),
         QRegularExpression::UseUnicodePropertiesOption);
     return regex;
 }
@@ -90,12 +90,12 @@ EmailMatch emailMatch(QStringView trimmed)
 {
     if (!trimmed.contains(u'@')) return {};
     const QRegularExpressionMatch match = emailRegex().match(trimmed);
-    return {match.hasMatch(), coversWhole(match, trimmed)};
+    return {match.hasMatch(), trimmed.size() <= maxWholeValueLength && coversWhole(match, trimmed)};
 }
 
 bool isColorText(QStringView trimmed)
 {
-    if (trimmed.isEmpty()) return false;
+    if (trimmed.isEmpty() || trimmed.size() > maxWholeValueLength) return false;
     const QChar first = trimmed.front();
     if (first != u'#' && first != u'r' && first != u'h') return false;
     return coversWhole(colorRegex().match(trimmed), trimmed);

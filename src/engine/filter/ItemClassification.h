@@ -15,6 +15,10 @@ namespace lumra {
 // What a history item holds, as the type filter, its exclusions and the rows see it.
 // Texts are trimmed of white space and line breaks before any test.
 
+// A colour, an e-mail address or a link as the whole text is never longer than this; a longer
+// text is none of them and is not looked at (copies may run to megabytes).
+constexpr qsizetype maxWholeValueLength = 8 * 1024;
+
 // `trimmed` holds an e-mail address somewhere / is one address and nothing else.
 struct EmailMatch {
     bool anywhere = false;

@@ -1,5 +1,7 @@
 #include "engine/filter/LinkDetector.h"
 
+#include "engine/filter/ItemClassification.h"
+
 #include <QSet>
 
 namespace lumra {
@@ -84,7 +86,7 @@ bool isHostWithOptionalPort(QStringView authority)
 
 bool LinkDetector::isWholeLink(QStringView text)
 {
-    if (text.isEmpty()) return false;
+    if (text.isEmpty() || text.size() > maxWholeValueLength) return false;
     for (QChar c : text) {
         if (c.isSpace()) return false;
     }

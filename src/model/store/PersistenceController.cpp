@@ -10,6 +10,8 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 
+#include <sqlite3.h>
+
 namespace lumra {
 
 Q_LOGGING_CATEGORY(lcCloudKitSync, "lumra.CloudKitSync")
@@ -78,27 +80,39 @@ PersistenceController::PersistenceController(bool iCloudEnabled, CloudContainer*
 
 PersistenceController::~PersistenceController() = default;
 
-Result<std::unique_ptr<sql::Database>> PersistenceController::openStore(const PersistentStore& s)
+Result<std::unique_ptr<sql::Database>> PersistenceController::openStore(const PersistentStore& s, bool* unusable)
 {
     using R = Result<std::unique_ptr<sql::Database>>;
+    auto damaged = [&](const sql::Database& db) {
+        const int code = db.errorCode() & 0xff;
+        if (unusable && (code == SQLITE_CORRUPT || code == SQLITE_NOTADB))
+            *unusable = true;
+    };
     auto db = std::make_unique<sql::Database>();
-    if (Status st = db->open(s.path); !st)
+    if (Status st = db->open(s.path); !st) {
+        damaged(*db);
         return R::failure(st.error());
-    if (Status st = store::prepareSchema(*db); !st)
+    }
+    if (Status st = store::prepareSchema(*db, unusable); !st) {
+        damaged(*db);
         return R::failure(st.error());
+    }
     return R(std::move(db));
 }
 
 std::unique_ptr<sql::Database> PersistenceController::loadStore(const PersistentStore& s, QString* loadError)
 {
-    auto opened = openStore(s);
+    // A store busy in another process has had the busy timeout to come free while opening.
+    bool unusable = false;
+    auto opened = openStore(s, &unusable);
     if (opened)
         return std::move(opened).value();
 
     const QString reason = opened.error();
     qCWarning(lcCloudKitSync) << "Store failed to load:" << s.fileName() << reason;
     *loadError = s.fileName() + QStringLiteral(": ") + reason;
-    if (QFileInfo::exists(s.path)) {
+    // Locked, unreadable for lack of permission, an I/O error: the history is still in there.
+    if (unusable && QFileInfo::exists(s.path)) {
         Result<QString> aside = keepAside(s.path);
         if (aside) {
             auto fresh = openStore(s);

@@ -53,7 +53,9 @@ signals:
     void remoteChange(const lumra::store::ChangeSet& changes);
 
 private:
-    Result<std::unique_ptr<sql::Database>> openStore(const store::PersistentStore& store);
+    // `unusable` is set when the file can never serve as a Lumra store (damaged, no database, a
+    // newer schema, someone else's tables), as opposed to one that cannot be opened for now.
+    Result<std::unique_ptr<sql::Database>> openStore(const store::PersistentStore& store, bool* unusable = nullptr);
     std::unique_ptr<sql::Database> loadStore(const store::PersistentStore& store, QString* loadError);
     void postBackgroundChanges(const store::ChangeSet& changes);
 

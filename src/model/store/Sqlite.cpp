@@ -138,6 +138,7 @@ Database::~Database() { close(); }
 Status Database::open(const QString& path, bool create)
 {
     close();
+    m_openFailure = 0;
     const QByteArray native = QFile::encodeName(path);
     if (create && !QFileInfo::exists(path)) {
         const int fd = ::open(native.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOFOLLOW, 0600);
@@ -150,6 +151,7 @@ Status Database::open(const QString& path, bool create)
     const int rc = sqlite3_open_v2(native.constData(), &m_db, flags, nullptr);
     if (rc != SQLITE_OK) {
         const QString err = errorText(m_db, rc);
+        m_openFailure = m_db ? sqlite3_extended_errcode(m_db) : rc;
         close();
         return Status::failure(err);
     }
@@ -162,11 +164,13 @@ Status Database::open(const QString& path, bool create)
         Statement* st = prepare(QString::fromLatin1(pragma));
         if (!st) {
             const QString err = lastError();
+            m_openFailure = sqlite3_extended_errcode(m_db);
             close();
             return Status::failure(err);
         }
         while (st->step()) { }
         if (Status s = st->status(); !s) {
+            m_openFailure = sqlite3_extended_errcode(m_db);
             close();
             return s;
         }
@@ -252,6 +256,7 @@ Status Database::setUserVersion(int version) { return exec(QStringLiteral("PRAGM
 
 qint64 Database::lastInsertRowId() const { return m_db ? sqlite3_last_insert_rowid(m_db) : 0; }
 int Database::changes() const { return m_db ? sqlite3_changes(m_db) : 0; }
+int Database::errorCode() const { return m_db ? sqlite3_extended_errcode(m_db) : m_openFailure; }
 QString Database::lastError() const { return m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("database not open"); }
 
 Status Database::begin() { return exec(QStringLiteral("BEGIN IMMEDIATE")); }

@@ -85,6 +85,9 @@ public:
     qint64 lastInsertRowId() const;
     int changes() const;
     QString lastError() const;
+    // The extended SQLite result code of the last failure: the connection's while open, else
+    // that of the last open() that failed.
+    int errorCode() const;
 
     Status begin();
     Status commit();
@@ -93,6 +96,7 @@ public:
 private:
     sqlite3* m_db = nullptr;
     QString m_path;
+    int m_openFailure = 0;
     std::unordered_map<std::string, std::unique_ptr<Statement>> m_cache;
 };
 

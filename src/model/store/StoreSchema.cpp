@@ -105,13 +105,18 @@ const Entity& itemEntity() { return items; }
 const Entity& categoryEntity() { return categories; }
 const Entity& entity(EntityKind kind) { return kind == EntityKind::item ? items : categories; }
 
-Status prepareSchema(sql::Database& db)
+Status prepareSchema(sql::Database& db, bool* notLumraStore)
 {
+    auto foreign = [&](const QString& reason) {
+        if (notLumraStore)
+            *notLumraStore = true;
+        return Status::failure(reason);
+    };
     Result<int> version = db.userVersion();
     if (!version)
         return version.status();
     if (*version > schemaVersion)
-        return Status::failure(QStringLiteral("the store was written by a newer Lumra (schema %1)").arg(*version));
+        return foreign(QStringLiteral("the store was written by a newer Lumra (schema %1)").arg(*version));
     if (*version == schemaVersion)
         return {};
 
@@ -121,7 +126,7 @@ Status prepareSchema(sql::Database& db)
     const qint64 objects = st->int64(0);
     st->reset();
     if (objects != 0)
-        return Status::failure(QStringLiteral("the file is not a Lumra store"));
+        return foreign(QStringLiteral("the file is not a Lumra store"));
 
     const QStringList statements {
         createTable(items, QStringLiteral("contentKey TEXT")),

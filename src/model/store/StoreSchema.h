@@ -57,8 +57,9 @@ inline constexpr const char* contentKeyColumn = "contentKey";
 inline constexpr int schemaVersion = 1;
 
 // Creates the tables and indexes in an empty database, or checks an existing one.
-// Fails for a database of a newer schema or one that is not a Lumra store.
-Status prepareSchema(sql::Database& db);
+// Fails for a database of a newer schema or one that is not a Lumra store, and then sets
+// `notLumraStore` (other failures, a busy file say, leave it alone).
+Status prepareSchema(sql::Database& db, bool* notLumraStore = nullptr);
 
 // The duplicate-lookup key: a digest of the text, the image name, or the sorted URL list.
 // Null when the row's content gives none.

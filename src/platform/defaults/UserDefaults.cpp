@@ -189,7 +189,13 @@ UserDefaults::UserDefaults(QString filePath, Clock* clock, QObject* parent)
 {
     load();
     if (auto* app = QCoreApplication::instance())
-        connect(app, &QCoreApplication::aboutToQuit, this, [this] { (void)flush(); });
+        connect(app, &QCoreApplication::aboutToQuit, this, [this] {
+            // The last chance to keep what changed since the last write: a failure must be heard.
+            if (const Status status = flush(); !status) {
+                qCWarning(lcDefaults) << "settings not written at quit:" << status.error();
+                Diagnostics::shared().error(QStringLiteral("Settings"), status.error());
+            }
+        });
 }
 
 UserDefaults::~UserDefaults()

@@ -19,12 +19,17 @@ std::optional<QString> localPath(const QString& urlString)
 
 } // namespace
 
+std::optional<QByteArray> create(const QString& urlString, const std::optional<FileState>& state)
+{
+    if (!localPath(urlString) || !state || !state->exists)
+        return std::nullopt;
+    return urlString.toUtf8();
+}
+
 std::optional<QByteArray> create(const QString& urlString)
 {
     const auto path = localPath(urlString);
-    if (!path || !QFileInfo::exists(*path))
-        return std::nullopt;
-    return urlString.toUtf8();
+    return create(urlString, path ? std::optional(FileState {QFileInfo::exists(*path)}) : std::nullopt);
 }
 
 Result<QUrl> resolve(const QByteArray& bookmark)
@@ -38,28 +43,25 @@ Result<QUrl> resolve(const QByteArray& bookmark)
     return QUrl(urlString);
 }
 
-QStringList createSlots(const QStringList& urlStrings)
+bool isDirectory(const QString& urlString, const std::optional<FileState>& state)
 {
-    QStringList bookmarks;
-    bookmarks.reserve(urlStrings.size());
-    for (const QString& urlString : urlStrings) {
-        const auto bookmark = create(urlString);
-        bookmarks.append(bookmark ? QString::fromLatin1(bookmark->toBase64()) : QString());
-    }
-    return bookmarks;
+    const QUrl url(urlString, QUrl::StrictMode);
+    if (urlString.isEmpty() || !url.isValid())
+        return false;
+    if (url.isLocalFile() && state && state->exists)
+        return state->isDirectory;
+    return url.path().endsWith(QLatin1Char('/'));
 }
 
 bool isDirectory(const QString& urlString)
 {
     const QUrl url(urlString, QUrl::StrictMode);
-    if (urlString.isEmpty() || !url.isValid())
-        return false;
-    if (url.isLocalFile()) {
+    std::optional<FileState> state;
+    if (url.isValid() && url.isLocalFile()) {
         const QFileInfo info(url.toLocalFile());
-        if (info.exists())
-            return info.isDir();
+        state = FileState {info.exists(), info.isDir()};
     }
-    return url.path().endsWith(QLatin1Char('/'));
+    return isDirectory(urlString, state);
 }
 
 } // namespace lumra::FileBookmark

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/core/Result.h"
+#include "platform/files/FileChecks.h"
 
 #include <QByteArray>
 #include <QString>
@@ -22,13 +23,14 @@ std::optional<QByteArray> create(const QString& urlString);
 // The file a bookmark names; a failure when the bookmark is no file URL or the file is gone.
 Result<QUrl> resolve(const QByteArray& bookmark);
 
-// One Base64 bookmark per URL string, in order, "" where none could be made, so that slot i
-// always belongs to URL i.
-QStringList createSlots(const QStringList& urlStrings);
-
 // Whether the URL string names a folder: the file system decides when the path exists,
 // else a trailing slash. A string that is no URL is no folder.
 bool isDirectory(const QString& urlString);
+
+// create() and isDirectory() with the file system's answer looked up beforehand (checkFiles() on
+// the URL's local path); none, an unanswered look-up, counts as missing.
+std::optional<QByteArray> create(const QString& urlString, const std::optional<FileState>& state);
+bool isDirectory(const QString& urlString, const std::optional<FileState>& state);
 
 } // namespace FileBookmark
 

@@ -75,7 +75,7 @@ void Pasteboard::readOffered(PasteboardSnapshot& snapshot, bool richText)
 
     if (auto type = fileUrlTypeIn(offered)) {
         if (auto body = read(*type))
-            snapshot.fileUrls = withFolderSlashes(parseFileUrls(*body, *type));
+            snapshot.fileUrls = parseFileUrls(*body, *type);
         if (!snapshot.fileUrls.isEmpty() || snapshot.failed())
             return;
     }
@@ -105,6 +105,7 @@ PasteboardSnapshot Pasteboard::snapshot(bool richText)
 {
     PasteboardSnapshot result = snapshotHeader();
     readContent(result, richText);
+    result.fileUrls = withFolderSlashes(std::move(result.fileUrls));
     return result;
 }
 

@@ -80,8 +80,10 @@ public:
     // Change count, types, markers and owner only.
     PasteboardSnapshot snapshotHeader();
     // Adds the content to a header (see PasteboardSnapshot for what is read). When the clipboard
-    // changed since the header was taken, nothing is kept and the snapshot fails.
+    // changed since the header was taken, nothing is kept and the snapshot fails. File URLs stay
+    // as offered: telling folders apart asks the file system, which may hang on a network mount.
     void readContent(PasteboardSnapshot& snapshot, bool richText);
+    // Header and content; folder URLs get their trailing slash.
     PasteboardSnapshot snapshot(bool richText);
 
     std::optional<QString> text();

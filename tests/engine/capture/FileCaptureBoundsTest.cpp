@@ -1,0 +1,62 @@
+#include "CaptureFixture.h"
+
+#include "platform/pasteboard/PasteboardTypes.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <QUrl>
+
+using namespace lumra;
+using namespace lumra::test;
+
+namespace {
+
+QByteArray uriList(qsizetype count)
+{
+    QStringList urls;
+    for (qsizetype i = 0; i < count; ++i)
+        urls.append(QStringLiteral("file:///nowhere/file-%1.txt").arg(i));
+    return urls.join(QStringLiteral("\r\n")).toUtf8();
+}
+
+TEST_F(CaptureTest, ACopyOfTooManyFilesIsRefusedWholeAndLogged)
+{
+    DiagnosticsCapture log;
+    start();
+    copy({rep(PasteboardMime::uriList, uriList(10001))}, nautilus);
+    EXPECT_TRUE(untrashed().isEmpty());
+    EXPECT_TRUE(log.text().contains("[WARN] [Capture] Copy not recorded: 10001 files in one copy"));
+
+    copy({rep(PasteboardMime::uriList, uriList(10000))}, nautilus);
+    ASSERT_EQ(untrashed().size(), 1);
+    EXPECT_EQ(untrashed().first().fileURLStrings->size(), 10000);
+}
+
+TEST_F(CaptureTest, CopiedFilesAreLookedUpOffThePollAndStoredInCopyOrder)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkdir("folder"));
+    const QString folder = QUrl::fromLocalFile(dir.filePath("folder")).toString();
+    start();
+
+    workspace.setFrontmost(nautilus);
+    pasteboard.setContents({rep(PasteboardMime::uriList, folder.toUtf8())});
+    manager->checkClipboard();
+    EXPECT_TRUE(manager->hasPendingCaptures());
+    clock.advance(std::chrono::milliseconds(1));
+    workspace.setFrontmost(firefox);
+    pasteboard.setText("copied after the folder");
+    manager->checkClipboard();
+    EXPECT_TRUE(untrashed().isEmpty()); // the text waits for the files before it
+
+    manager->finishPendingCaptures();
+    const QList<ClipboardItem> items = untrashed();
+    ASSERT_EQ(items.size(), 2);
+    EXPECT_EQ(items[0].fileURLStrings, QStringList {folder + "/"});
+    EXPECT_EQ(items[0].fileURLIsDirectory, QList<bool> {true});
+    EXPECT_EQ(manager->captureCategory(*row(items[0])), CaptureCategory::folder);
+    EXPECT_EQ(items[1].textContent, "copied after the folder");
+}
+
+} // namespace

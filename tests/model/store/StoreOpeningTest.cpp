@@ -1,0 +1,110 @@
+#include "model/store/PersistenceController.h"
+
+#include "model/store/StoreSchema.h"
+#include "model/store/StoreTestSupport.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <sqlite3.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace lumra::test {
+namespace {
+
+using namespace store;
+
+class StoreOpeningTest : public StoreTest {
+protected:
+    // A store holding one row, closed again.
+    void makeStore(const QString& text)
+    {
+        PersistenceController p(false);
+        ManagedObjectPtr row = p.viewContext().insert(EntityKind::item);
+        row->set(ItemAttr::id, QUuid::createUuid());
+        row->set(ItemAttr::textContent, text);
+        ASSERT_TRUE(p.save().ok());
+    }
+
+    qint64 rowCount() const
+    {
+        auto db = rawStore(storePath("Lumra.sqlite"));
+        return scalar(*db, QStringLiteral("SELECT count(*) FROM CDClipboardItem"));
+    }
+
+    QStringList folderEntries() const
+    {
+        return QDir(dataDir.supportFolder()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot);
+    }
+
+    // The store opened while something is in the way: the file stays where it is with its rows,
+    // nothing can be written this run, and the user is told.
+    void expectKeptAndWritesRefused(PersistenceController& p, const QStringList& entriesBefore)
+    {
+        EXPECT_EQ(folderEntries(), entriesBefore);
+        EXPECT_EQ(p.cloudStore(), nullptr);
+        const QStringList warnings = p.takeStartupWarnings();
+        ASSERT_EQ(warnings.size(), 1);
+        EXPECT_TRUE(warnings.first().contains("Lumra.sqlite"));
+        ManagedObjectPtr row = p.viewContext().insert(EntityKind::item);
+        row->set(ItemAttr::id, QUuid::createUuid());
+        EXPECT_FALSE(p.save().ok());
+    }
+};
+
+TEST_F(StoreOpeningTest, AStoreLockedByAnotherConnectionIsLeftAlone)
+{
+    makeStore("kept");
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(storePath("Lumra.sqlite")).constData(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE; "
+                                  "UPDATE CDClipboardItem SET textContent = textContent",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    const QStringList before = folderEntries();
+    {
+        PersistenceController p(false);
+        expectKeptAndWritesRefused(p, before);
+    }
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    EXPECT_EQ(rowCount(), 1);
+}
+
+TEST_F(StoreOpeningTest, AStoreThatCannotBeOpenedForNowIsLeftAlone)
+{
+    makeStore("kept");
+    // The write-ahead log cannot be opened: an I/O failure, not a damaged history.
+    ASSERT_TRUE(QDir().mkpath(storePath("Lumra.sqlite-wal")));
+    const QStringList before = folderEntries();
+    {
+        PersistenceController p(false);
+        expectKeptAndWritesRefused(p, before);
+    }
+    ASSERT_TRUE(QDir().rmdir(storePath("Lumra.sqlite-wal")));
+    EXPECT_EQ(rowCount(), 1);
+}
+
+TEST_F(StoreOpeningTest, AReadOnlyStoreOrFolderIsLeftAlone)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "file modes do not stop root";
+    for (const bool folder : {false, true}) {
+        makeStore("kept");
+        const QString target = folder ? dataDir.supportFolder() : storePath("Lumra.sqlite");
+        const QByteArray native = QFile::encodeName(target);
+        ASSERT_EQ(::chmod(native.constData(), folder ? 0500 : 0400), 0);
+        const QStringList before = folderEntries();
+        {
+            PersistenceController p(false);
+            expectKeptAndWritesRefused(p, before);
+        }
+        ASSERT_EQ(::chmod(native.constData(), folder ? 0700 : 0600), 0);
+        EXPECT_EQ(rowCount(), 1);
+    }
+}
+
+} // namespace
+} // namespace lumra::test
