@@ -619,9 +619,8 @@ private:
     QList<PasteboardRepresentation> imageRepresentations(const ClipboardItem& item);
     QList<PasteboardRepresentation> fileRepresentations(const ClipboardItem& item, QList<FileBookmarkAccessPtr>* accesses);
     std::optional<qint64> writePasteboard(const QList<PasteboardRepresentation>& representations);
-    // Sets lastPastedDate (and dateAdded when `moveToTop`) on the row; false when it is gone.
-    bool stampPasted(const QUuid& id, bool moveToTop);
-    void saveAndReload();
+    // Sets lastPastedDate (and dateAdded when `moveToTop`) on the row, unsaved; null when it is gone.
+    store::ManagedObjectPtr stampPasted(const QUuid& id, bool moveToTop);
     QString pasteFolder();
 
     QDateTime m_lastPasteDate;
