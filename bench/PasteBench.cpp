@@ -6,6 +6,7 @@
 
 #include "BenchEngine.h"
 #include "BenchImages.h"
+#include "BenchSize.h"
 
 #include <benchmark/benchmark.h>
 
@@ -90,6 +91,39 @@ void BM_WriteBackImage(benchmark::State& state)
     state.SetBytesProcessed(qint64(state.iterations()) * png.size());
 }
 BENCHMARK(BM_WriteBackImage)->Unit(benchmark::kMillisecond);
+
+// A paste from a full history: from Return to the moment the synthetic Ctrl+V may go, the main thread
+// writes the clipboard and moves the item to the top (save, history and shown list brought up to date).
+void BM_WriteBackTextInFullHistory(benchmark::State& state)
+{
+    bench::BenchEngine engine;
+    engine.fillHistory(bench::historySize(int(state.range(0))));
+    engine.openDefaults(true); // the generated history is in the synced store
+    engine.defaults->set("retentionDays", 0);
+    engine.defaults->set("maxItems", 1'000'000);
+    FakePasteboard pasteboard;
+    auto manager = engine.start([&](ClipboardManagerServices& services) { services.pasteboard = &pasteboard; });
+    QList<ClipboardItem> texts;
+    for (const ClipboardItem& item : manager->clipboardItems()) {
+        if (item.contentType == ClipboardContentType::text && !item.isTrashed && texts.size() < 64)
+            texts.append(item);
+    }
+    if (texts.isEmpty()) {
+        state.SkipWithError("no text item in the history");
+        return;
+    }
+    qsizetype next = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        engine.clock.advance(std::chrono::seconds(1));
+        const ClipboardItem& item = texts[next++ % texts.size()];
+        state.ResumeTiming();
+        if (!manager->copyToPasteboard(item, true))
+            state.SkipWithError("copyToPasteboard failed");
+    }
+    state.counters["items"] = double(manager->clipboardItems().size());
+}
+BENCHMARK(BM_WriteBackTextInFullHistory)->Arg(100'000)->Unit(benchmark::kMillisecond);
 
 // From the request to the thumbnail in the cache, the decode running on a worker.
 void BM_Thumbnail(benchmark::State& state, const char* quality)

@@ -48,6 +48,7 @@ namespace store {
 class ManagedObject;
 class Predicate;
 class ManagedObjectContext;
+struct ChangeSet;
 using ManagedObjectPtr = std::shared_ptr<ManagedObject>;
 } // namespace store
 
@@ -528,6 +529,8 @@ private:
     // Edits clipboardItems in place; `edit` describes what it did in the change. When something
     // changed, observers are told and the filtered list follows, at the cost of the changed items.
     void editHistory(const std::function<void(QList<ClipboardItem>&, HistoryChange&)>& edit);
+    // Brings clipboardItems in line with rows another connection saved, reading only those rows.
+    void mergeStoreChanges(const store::ChangeSet& changes);
 
     // ===================================================================== Queries internals
     // The live filters; the custom periods are fixed from the clock at first use.
@@ -564,7 +567,8 @@ private:
     // ===================================================================== Editing and housekeeping internals
     struct AutoCleanResult;
     // Brings clipboardItems in line with rows just saved (or rolled back), without reading the store.
-    void mergeSavedRows(const QList<store::ManagedObjectPtr>& rows);
+    // `goneIds`: rows no longer in the store (a live row of the same id among `rows` wins).
+    void mergeSavedRows(const QList<store::ManagedObjectPtr>& rows, const QList<QUuid>& goneIds = {});
     // Saves, updates the history from `rows`, and tells the hot-key side when one of them held a shortcut.
     Status commitRows(const QList<store::ManagedObjectPtr>& rows, const char* operation, bool hadShortcut = false);
     Status commitCategories(const char* operation);
@@ -621,9 +625,8 @@ private:
     QList<PasteboardRepresentation> imageRepresentations(const ClipboardItem& item);
     QList<PasteboardRepresentation> fileRepresentations(const ClipboardItem& item, QList<FileBookmarkAccessPtr>* accesses);
     std::optional<qint64> writePasteboard(const QList<PasteboardRepresentation>& representations);
-    // Sets lastPastedDate (and dateAdded when `moveToTop`) on the row; false when it is gone.
-    bool stampPasted(const QUuid& id, bool moveToTop);
-    void saveAndReload();
+    // Sets lastPastedDate (and dateAdded when `moveToTop`) on the row, unsaved; null when it is gone.
+    store::ManagedObjectPtr stampPasted(const QUuid& id, bool moveToTop);
     QString pasteFolder();
 
     QDateTime m_lastPasteDate;

@@ -3,8 +3,11 @@
 #include "model/store/HistoryReader.h"
 #include "model/store/LegacyMigration.h"
 #include "model/store/PersistenceController.h"
+#include "model/store/StoreSchema.h"
 
 #include <QLoggingCategory>
+
+#include <algorithm>
 
 Q_LOGGING_CATEGORY(lcHistory, "lumra.history")
 
@@ -59,6 +62,52 @@ void ClipboardManager::loadItems()
         return;
     }
     setClipboardItems(std::move(items).value());
+}
+
+void ClipboardManager::mergeStoreChanges(const store::ChangeSet& changes)
+{
+    QSet<QUuid> ids;
+    for (const QList<QUuid>* list : {&changes.inserted, &changes.updated, &changes.deleted})
+        ids.unite(QSet<QUuid>(list->begin(), list->end()));
+    if (ids.isEmpty() || !m_persistence)
+        return;
+    // A row read by its id costs several times its share of a whole read: past an eighth of the
+    // history, reading it all is cheaper.
+    constexpr qsizetype alwaysMerged = 64;
+    if (ids.size() > alwaysMerged && ids.size() * 8 > m_clipboardItems.size()) {
+        loadItems();
+        return;
+    }
+    constexpr qsizetype idsPerFetch = 500;
+    const QList<QUuid> wanted(ids.begin(), ids.end());
+    QList<store::ManagedObjectPtr> rows;
+    for (qsizetype first = 0; first < wanted.size(); first += idsPerFetch) {
+        QList<sql::Value> values;
+        for (const QUuid& id : wanted.mid(first, idsPerFetch))
+            values.append(store::toValue(id));
+        store::FetchRequest request;
+        request.predicate = store::Predicate::in("id", values);
+        auto fetched = m_persistence->viewContext().fetch(request);
+        if (!fetched) {
+            qCWarning(lcHistory).noquote() << "Changed items not read, reading the whole history:" << fetched.error();
+            loadItems();
+            return;
+        }
+        rows += *fetched;
+    }
+    // As at a load: store by store, in row order, and an id held by both stores from the earlier one.
+    const std::vector<const store::PersistentStore*> stores = m_persistence->viewContext().stores();
+    const auto placeOf = [&stores](const store::ManagedObjectPtr& row) {
+        return std::pair(std::find(stores.begin(), stores.end(), row->store()) - stores.begin(), row->primaryKey());
+    };
+    std::sort(rows.begin(), rows.end(), [&](const auto& a, const auto& b) { return placeOf(a) < placeOf(b); });
+    QList<store::ManagedObjectPtr> live;
+    for (const store::ManagedObjectPtr& row : std::as_const(rows)) {
+        const std::optional<QUuid> id = row->uuid(store::ItemAttr::id);
+        if (id && ids.remove(*id))
+            live.append(row);
+    }
+    mergeSavedRows(live, QList<QUuid>(ids.begin(), ids.end()));
 }
 
 void ClipboardManager::loadCategories()

@@ -85,7 +85,7 @@ void ClipboardManager::announceShortcutsChanged()
     NotificationCenter::defaultCenter().post(Notifications::itemShortcutsChanged);
 }
 
-void ClipboardManager::mergeSavedRows(const QList<ManagedObjectPtr>& rows)
+void ClipboardManager::mergeSavedRows(const QList<ManagedObjectPtr>& rows, const QList<QUuid>& goneIds)
 {
     // nullopt: the row is gone. A live row of an id wins over a deleted one (a move between stores).
     struct Saved {
@@ -95,6 +95,12 @@ void ClipboardManager::mergeSavedRows(const QList<ManagedObjectPtr>& rows)
     };
     std::vector<Saved> saved;
     QHash<QUuid, size_t> slotOf;
+    for (const QUuid& id : goneIds) {
+        if (!slotOf.contains(id)) {
+            slotOf.insert(id, saved.size());
+            saved.push_back({id, std::nullopt});
+        }
+    }
     for (const ManagedObjectPtr& row : rows) {
         const std::optional<QUuid> id = row ? row->uuid(ItemAttr::id) : std::nullopt;
         if (!id)

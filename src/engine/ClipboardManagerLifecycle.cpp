@@ -32,8 +32,8 @@ void ClipboardManager::installObservers()
                 refreshFileBookmarksInBackground();
         });
     }
-    connect(m_persistence.get(), &PersistenceController::remoteChange, this, [this] {
-        loadItems();
+    connect(m_persistence.get(), &PersistenceController::remoteChange, this, [this](const store::ChangeSet& changes) {
+        mergeStoreChanges(changes);
         loadCategories();
     });
     if (!readCloudFlag())

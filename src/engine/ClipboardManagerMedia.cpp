@@ -317,9 +317,8 @@ void ClipboardManager::refreshFileBookmarksInBackground()
 
 void ClipboardManager::finishBookmarkRefresh(const Result<bool>& outcome)
 {
+    // The pass's save has reached the history already, as a remoteChange posted before this.
     const bool changed = outcome.ok() && *outcome;
-    if (changed)
-        loadItems();
     emit fileBookmarksRefreshed(changed);
     if (m_bookmarkRefreshAgain)
         refreshFileBookmarksInBackground();

@@ -178,25 +178,16 @@ std::optional<qint64> ClipboardManager::writePasteboard(const QList<PasteboardRe
     return *changeCount;
 }
 
-bool ClipboardManager::stampPasted(const QUuid& id, bool moveToTop)
+store::ManagedObjectPtr ClipboardManager::stampPasted(const QUuid& id, bool moveToTop)
 {
-    const store::ManagedObjectPtr row = fetchManagedItem(id);
+    store::ManagedObjectPtr row = fetchManagedItem(id);
     if (!row)
-        return false;
+        return nullptr;
     const QDateTime now = m_clock.now();
     row->set(store::ItemAttr::lastPastedDate, now);
     if (moveToTop)
         row->set(store::ItemAttr::dateAdded, now);
-    return true;
-}
-
-void ClipboardManager::saveAndReload()
-{
-    if (!m_persistence)
-        return;
-    if (Status saved = m_persistence->save(); !saved)
-        qCWarning(lcPaste).noquote() << "CoreData save error:" << saved.error();
-    loadItems();
+    return row;
 }
 
 bool ClipboardManager::copyToPasteboard(const ClipboardItem& item, bool moveToTop, bool plainText, bool newline)
@@ -212,8 +203,9 @@ bool ClipboardManager::copyToPasteboard(const ClipboardItem& item, bool moveToTo
     // The target application reads the files after the paste, not during it.
     keepFileAccess(accesses, 10s);
 
-    if (stampPasted(item.id, moveToTop))
-        saveAndReload();
+    // Only the stamped row is taken into the history: the Ctrl+V waits for this.
+    if (const store::ManagedObjectPtr row = stampPasted(item.id, moveToTop))
+        (void)commitRows({row}, "Saving the paste");
     recordSuccessfulPaste();
     return true;
 }
@@ -222,26 +214,34 @@ bool ClipboardManager::copyText(const QString& text, const QList<QUuid>& itemIds
 {
     if (!writePasteboard({representation(PasteboardMime::textUtf8, text.toUtf8())}))
         return false;
+    QList<store::ManagedObjectPtr> rows;
     for (const QUuid& id : itemIds) {
-        stampPasted(id, true);
+        if (store::ManagedObjectPtr row = stampPasted(id, true))
+            rows.append(std::move(row));
         recordSuccessfulPaste();
     }
-    saveAndReload();
+    if (!rows.isEmpty())
+        (void)commitRows(rows, "Saving the paste");
     return true;
 }
 
 void ClipboardManager::markPasted(const QList<ClipboardItem>& items)
 {
-    for (const ClipboardItem& item : items)
-        stampPasted(item.id, true);
-    saveAndReload();
+    QList<store::ManagedObjectPtr> rows;
+    for (const ClipboardItem& item : items) {
+        if (store::ManagedObjectPtr row = stampPasted(item.id, true))
+            rows.append(std::move(row));
+    }
+    if (!rows.isEmpty())
+        (void)commitRows(rows, "Saving the paste");
 }
 
 void ClipboardManager::markPastedAndCount(const ClipboardItem& item)
 {
-    if (!stampPasted(item.id, true))
+    const store::ManagedObjectPtr row = stampPasted(item.id, true);
+    if (!row)
         return;
-    saveAndReload();
+    (void)commitRows({row}, "Saving the paste");
     recordSuccessfulPaste();
 }
 
