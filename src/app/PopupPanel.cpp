@@ -90,7 +90,7 @@ void PopupPanel::present(QPoint origin, unsigned long userTime)
 
 void PopupPanel::closeEvent(QCloseEvent* event)
 {
-    if (m_preventClose || m_closed) {
+    if (preventClose() || m_closed) {
         event->ignore();
         return;
     }
@@ -176,6 +176,29 @@ void PopupPanel::saveSizeNow()
         m_sizeSaver(size());
     if (m_sizeTimer)
         m_sizeTimer->stop();
+}
+
+PopupPanel::Hold::Hold(PopupPanel* panel) : m_panel(panel)
+{
+    if (panel)
+        ++panel->m_holds;
+}
+
+PopupPanel::Hold& PopupPanel::Hold::operator=(Hold&& other) noexcept
+{
+    if (this != &other) {
+        release();
+        m_panel = other.m_panel;
+        other.m_panel = nullptr;
+    }
+    return *this;
+}
+
+void PopupPanel::Hold::release()
+{
+    if (m_panel && m_panel->m_holds > 0)
+        --m_panel->m_holds;
+    m_panel = nullptr;
 }
 
 } // namespace lumra

@@ -32,8 +32,31 @@ public:
     void setContentWidget(QWidget* content);
     QWidget* contentWidget() const { return m_content; }
 
-    bool preventClose() const { return m_preventClose; }
+    // Close requests are ignored while `preventClose` is set or any hold is alive. Alerts and
+    // editors take a hold each, so one ending never lets the panel close under another.
+    bool preventClose() const { return m_preventClose || m_holds > 0; }
     void setPreventClose(bool prevent) { m_preventClose = prevent; }
+
+    // A move-only token; the panel stays open while any token lives. Ending a hold neither closes
+    // nor shows the panel, and a token outliving its panel does nothing.
+    class Hold {
+    public:
+        Hold() = default;
+        Hold(Hold&& other) noexcept : m_panel(other.m_panel) { other.m_panel = nullptr; }
+        Hold& operator=(Hold&& other) noexcept;
+        Hold(const Hold&) = delete;
+        Hold& operator=(const Hold&) = delete;
+        ~Hold() { release(); }
+        void release();
+        bool isActive() const { return !m_panel.isNull(); }
+
+    private:
+        friend class PopupPanel;
+        explicit Hold(PopupPanel* panel);
+        QPointer<PopupPanel> m_panel;
+    };
+    [[nodiscard]] Hold hold() { return Hold(this); }
+    int holdCount() const { return m_holds; }
     bool closesOnResignKey() const { return m_closesOnResignKey; }
     void setClosesOnResignKey(bool closes) { m_closesOnResignKey = closes; }
 
@@ -71,7 +94,7 @@ protected:
 
 private:
     void applyWindowFlags();
-    bool closesOnFocusLoss() const { return !m_preventClose && m_closesOnResignKey && !m_keepWindowOpen; }
+    bool closesOnFocusLoss() const { return !preventClose() && m_closesOnResignKey && !m_keepWindowOpen; }
     void resignedFocus();
     void applicationStateChanged(Qt::ApplicationState state);
     void saveSizeNow();
@@ -81,6 +104,7 @@ private:
     QPointer<QWidget> m_content;
     QSizeGrip* m_grip = nullptr;
     bool m_preventClose = false;
+    int m_holds = 0;
     bool m_closesOnResignKey = true;
     bool m_keepWindowOpen = false;
     bool m_showWindowButtons = true;

@@ -62,6 +62,23 @@ TEST_F(PopupPanelTest, CloseIsIgnoredWhilePreventClose)
     EXPECT_EQ(PopupPanel::findOpen(), nullptr);
 }
 
+TEST_F(PopupPanelTest, HoldsNestAndTheLastOneEndingNeverClosesOrShows)
+{
+    presentAndFocus();
+    auto outer = panel->hold();
+    {
+        auto inner = panel->hold();
+        outer.release();
+        EXPECT_FALSE(panel->close()) << "the inner hold still keeps the panel";
+    }
+    EXPECT_TRUE(isOpen()) << "ending the last hold does not close the panel by itself";
+    EXPECT_TRUE(panel->close());
+
+    PopupPanel::Hold late = panel ? panel->hold() : PopupPanel::Hold();
+    late.release(); // a token of a closed panel ends quietly
+    EXPECT_FALSE(isOpen());
+}
+
 TEST_F(PopupPanelTest, OnCloseRunsOnceWhateverClosesIt)
 {
     presentAndFocus();
