@@ -7,7 +7,7 @@
 #include "ui/items/CustomRangeDates.h"
 #include "ui/items/FilterBadge.h"
 #include "ui/items/FilterPickers.h"
-#include "ui/items/SymbolPixmap.h"
+#include "ui/items/SymbolIcon.h"
 #include "ui/popup/SearchField.h"
 
 #include <QApplication>
@@ -59,7 +59,7 @@ FilterState liveFilterState(const ClipboardManager& m)
 void paintSymbols(const std::initializer_list<std::pair<QToolButton*, const char*>>& buttons, const QPalette& palette)
 {
     for (const auto& [button, symbol] : buttons)
-        button->setIcon(symbolIcon(QString::fromLatin1(symbol), button->iconSize().width(), palette.color(QPalette::PlaceholderText)));
+        button->setIcon(tintedSymbol(QString::fromLatin1(symbol), secondaryColor(palette)));
 }
 
 QToolButton* plainButton(int iconSize, QWidget* parent)

@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 using namespace lumra;
 using namespace lumra::test;
@@ -57,14 +58,19 @@ protected:
         ASSERT_TRUE(manager->addCategory(ClipboardCategory{QUuid::createUuid(), QStringLiteral("Recipes"), QStringLiteral("heart.fill")}).ok());
     }
 
-    std::unique_ptr<SearchBar> makeBar()
+    // The bar in a window with the search area's margins, as the popup shows it.
+    SearchBar* makeBar()
     {
-        auto bar = std::make_unique<SearchBar>(*manager);
+        host = std::make_unique<QWidget>();
+        auto* layout = new QVBoxLayout(host.get());
+        layout->setContentsMargins(12, 8, 12, 8);
+        auto* bar = new SearchBar(*manager, host.get());
+        layout->addWidget(bar);
         bar->setOpenCommandsHelp([this] { ++helpOpened; });
-        bar->resize(560, 36);
-        bar->show();
-        bar->activateWindow();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(bar.get()));
+        host->resize(584, 52);
+        host->show();
+        host->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(host.get()));
         return bar;
     }
 
@@ -90,7 +96,8 @@ protected:
     // Every popover and the bar, in the light and in the dark palette.
     void saveScreens(SearchBar& bar, const QString& theme)
     {
-        save(&bar, QStringLiteral("search-bar-badges-%1.png").arg(theme));
+        QCoreApplication::processEvents();
+        save(bar.window(), QStringLiteral("search-bar-badges-%1.png").arg(theme));
         const std::array<std::pair<FilterPopover, const char*>, 5> popovers{{{FilterPopover::date, "date"},
             {FilterPopover::customDate, "custom-range"}, {FilterPopover::type, "type"}, {FilterPopover::app, "app"},
             {FilterPopover::category, "category"}}};
@@ -103,15 +110,16 @@ protected:
     }
 
     std::unique_ptr<ClipboardManager> manager;
+    std::unique_ptr<QWidget> host;
     QUuid work;
     int helpOpened = 0;
 };
 
 TEST_F(SearchBarTest, TypingPickingPinningAndReopening)
 {
-    auto bar = makeBar();
+    SearchBar* bar = makeBar();
     EXPECT_EQ(bar->searchField()->placeholder()->currentHint(), QStringLiteral("Search clipboard..."));
-    EXPECT_FALSE(bar->clearButton()->isVisibleTo(bar.get()));
+    EXPECT_FALSE(bar->clearButton()->isVisibleTo(bar));
 
     // Typing narrows the list once the 0.12 s pause has passed, in one computation.
     const quint64 before = manager->filterRecomputations();
@@ -120,8 +128,8 @@ TEST_F(SearchBarTest, TypingPickingPinningAndReopening)
     clock.advance(std::chrono::milliseconds(120));
     EXPECT_EQ(manager->filteredItemCount(), 2);
     EXPECT_EQ(manager->filterRecomputations(), before + 1);
-    EXPECT_TRUE(bar->clearButton()->isVisibleTo(bar.get()));
-    EXPECT_FALSE(bar->searchField()->placeholder()->isVisibleTo(bar.get()));
+    EXPECT_TRUE(bar->clearButton()->isVisibleTo(bar));
+    EXPECT_FALSE(bar->searchField()->placeholder()->isVisibleTo(bar));
 
     // A slash command is a word of its own; a path is searched for.
     QTest::keyClicks(bar->searchField(), QStringLiteral(" /link"));
@@ -193,7 +201,7 @@ TEST_F(SearchBarTest, TypingPickingPinningAndReopening)
     EXPECT_EQ(manager->pinnedFilters().categoryId, std::nullopt);
     EXPECT_EQ(bar->badgeSpecs().size(), 6);
 
-    bar.reset();
+    host.reset();
     manager.reset();
     manager = start([this](ClipboardManagerServices& s) { s.workspace = &workspace; });
     manager->setSearchText(QString());
@@ -205,7 +213,7 @@ TEST_F(SearchBarTest, TypingPickingPinningAndReopening)
     EXPECT_TRUE(pinned.first().endsWith(QStringLiteral("*"))) << pinned.join(", ").toStdString(); // the custom period
     EXPECT_TRUE(pinned.contains(QStringLiteral("Links*")) && pinned.contains(QStringLiteral("Not Terminal Commands*")))
         << pinned.join(", ").toStdString();
-    EXPECT_TRUE(bar->helpButton()->isVisibleTo(bar.get()));
+    EXPECT_TRUE(bar->helpButton()->isVisibleTo(bar));
     QTest::mouseClick(bar->helpButton(), Qt::LeftButton);
     EXPECT_EQ(helpOpened, 1);
 }
