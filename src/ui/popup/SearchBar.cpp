@@ -1,5 +1,6 @@
 #include "ui/popup/SearchBar.h"
 
+#include "app/AppActions.h"
 #include "app/AppLinks.h"
 #include "engine/ClipboardManager.h"
 #include "platform/workspace/Workspace.h"
@@ -165,6 +166,7 @@ QMenu* buildSearchModeMenu(ClipboardManager& manager, QWidget* parent)
 SearchBar::SearchBar(ClipboardManager& manager, QWidget* parent)
     : QWidget(parent)
     , m_manager(manager)
+    , m_openCommandsHelp([] { AppActions::openSettings(SettingsTab::commands); })
     , m_openUrl([](const QUrl& url) { QDesktopServices::openUrl(url); })
 {
     m_row = new QHBoxLayout(this);

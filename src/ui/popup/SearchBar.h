@@ -71,7 +71,7 @@ public:
     std::optional<FilterPopover> openPopoverKind() const;
     FilterPopoverFrame* popover() const { return m_popover; }
 
-    // The help button shows only with a way to open the slash-command page of the settings.
+    // How the help button opens the slash-command page; the settings window's unless set.
     void setOpenCommandsHelp(std::function<void()> open);
     // How "/help" opens the web site; the desktop's browser unless set.
     void setOpenUrl(std::function<void(const QUrl&)> open);

@@ -1,5 +1,7 @@
 #include "ui/popup/SearchBar.h"
 
+#include "app/AppActions.h"
+
 #include "ui/items/CustomDateRangePicker.h"
 #include "ui/items/FilterBadge.h"
 #include "ui/items/FilterPickers.h"
@@ -41,6 +43,7 @@ class SearchBarTest : public EngineTest {
 protected:
     void SetUp() override
     {
+        AppActions::setHandlers({[this](std::optional<SettingsTab> tab) { settingsOpened.append(tab); }, {}});
         manager = start([this](ClipboardManagerServices& s) { s.workspace = &workspace; });
         const QDateTime now = clock.now();
         auto item = [&](const char* text, const char* bundleId, const char* app, int hoursAgo) {
@@ -58,6 +61,8 @@ protected:
         ASSERT_TRUE(manager->addCategory(ClipboardCategory{QUuid::createUuid(), QStringLiteral("Recipes"), QStringLiteral("heart.fill")}).ok());
     }
 
+    void TearDown() override { AppActions::setHandlers({}); }
+
     // The bar in a window with the search area's margins, as the popup shows it.
     SearchBar* makeBar()
     {
@@ -66,7 +71,6 @@ protected:
         layout->setContentsMargins(12, 8, 12, 8);
         auto* bar = new SearchBar(*manager, host.get());
         layout->addWidget(bar);
-        bar->setOpenCommandsHelp([this] { ++helpOpened; });
         host->resize(584, 52);
         host->show();
         host->activateWindow();
@@ -112,7 +116,7 @@ protected:
     std::unique_ptr<ClipboardManager> manager;
     std::unique_ptr<QWidget> host;
     QUuid work;
-    int helpOpened = 0;
+    QList<std::optional<SettingsTab>> settingsOpened;
 };
 
 TEST_F(SearchBarTest, TypingPickingPinningAndReopening)
@@ -215,7 +219,7 @@ TEST_F(SearchBarTest, TypingPickingPinningAndReopening)
         << pinned.join(", ").toStdString();
     EXPECT_TRUE(bar->helpButton()->isVisibleTo(bar));
     QTest::mouseClick(bar->helpButton(), Qt::LeftButton);
-    EXPECT_EQ(helpOpened, 1);
+    EXPECT_EQ(settingsOpened, QList<std::optional<SettingsTab>>{SettingsTab::commands});
 }
 
 } // namespace
