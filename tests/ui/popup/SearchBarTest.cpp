@@ -1,6 +1,8 @@
 #include "ui/popup/SearchBar.h"
 
 #include "app/AppActions.h"
+#include "app/PopupPanel.h"
+#include "ui/popup/ContentView.h"
 
 #include "ui/items/CustomDateRangePicker.h"
 #include "ui/items/FilterBadge.h"
@@ -220,6 +222,51 @@ TEST_F(SearchBarTest, TypingPickingPinningAndReopening)
     EXPECT_TRUE(bar->helpButton()->isVisibleTo(bar));
     QTest::mouseClick(bar->helpButton(), Qt::LeftButton);
     EXPECT_EQ(settingsOpened, QList<std::optional<SettingsTab>>{SettingsTab::commands});
+}
+
+} // namespace
+
+namespace {
+
+// In the popup: slash commands raise the popup's popover flags, and every opening measures "today" anew.
+TEST_F(SearchBarTest, InThePopupFlagsDrivePopoversAndTodayMovesWithTheClock)
+{
+    auto open = [this] {
+        auto* panel = new PopupPanel(QSize(380, 480));
+        auto* view = new ContentView(*manager, nullptr);
+        view->setPanel(panel);
+        panel->setContentWidget(view);
+        panel->present(QPoint(0, 0));
+        QCoreApplication::processEvents();
+        clock.advance(ContentView::focusDelay);
+        return std::pair{std::unique_ptr<PopupPanel>(panel), view};
+    };
+    manager->setDateFilterOption(DateFilterOption::today);
+    manager->pinCurrentFilters();
+    auto [panel, view] = open();
+    auto* bar = view->searchAreaHost()->findChild<SearchBar*>();
+    ASSERT_TRUE(bar);
+    EXPECT_EQ(manager->filteredItemCount(), 2);
+
+    QTest::keyClicks(bar->searchField(), QStringLiteral("/type"));
+    EXPECT_TRUE(view->viewState().showTypeFilterPicker());
+    ASSERT_EQ(bar->openPopoverKind(), FilterPopover::type);
+    bar->closePopover();
+    EXPECT_FALSE(view->viewState().showTypeFilterPicker());
+    view->viewState().setShowExcludeAppFilterPicker(true);
+    EXPECT_EQ(bar->openPopoverKind(), FilterPopover::excludeApp);
+    auto* picker = qobject_cast<FilterPickerView*>(bar->popover()->content());
+    ASSERT_TRUE(picker && !picker->rows().isEmpty());
+    QTest::mouseClick(picker->rows().first(), Qt::LeftButton);
+    EXPECT_FALSE(view->viewState().showExcludeAppFilterPicker());
+    EXPECT_TRUE(view->viewState().isSearchFocused());
+    panel.reset();
+
+    // The next day the pinned "Today" holds none of yesterday's copies.
+    clock.advance(std::chrono::hours(24));
+    auto reopened = open();
+    EXPECT_EQ(manager->dateFilterOption(), DateFilterOption::today);
+    EXPECT_EQ(manager->filteredItemCount(), 0);
 }
 
 } // namespace
