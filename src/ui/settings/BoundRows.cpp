@@ -27,7 +27,7 @@ void follow(Row* row, ClipboardManager& manager, Setting setting, void (Row::*re
 
 QString refusedValueMessage() { return QStringLiteral("This value cannot be used here; the setting was not changed."); }
 
-SwitchRow::SwitchRow(ClipboardManager& manager, const SwitchSpec& spec, QWidget* parent)
+SettingSwitchRow::SettingSwitchRow(ClipboardManager& manager, const SwitchSpec& spec, QWidget* parent)
     : SettingRow(spec.title, spec.description, new ToggleSwitch, Look::page, parent)
     , m_manager(manager)
     , m_setting(spec.setting)
@@ -35,7 +35,7 @@ SwitchRow::SwitchRow(ClipboardManager& manager, const SwitchSpec& spec, QWidget*
 {
     m_toggle->setAccessibleName(spec.title);
     refresh();
-    follow(this, manager, m_setting, &SwitchRow::refresh);
+    follow(this, manager, m_setting, &SettingSwitchRow::refresh);
     connect(m_toggle, &ToggleSwitch::toggled, this, [this](bool on) {
         clearMessage();
         if (!m_manager.setSetting(m_setting, SettingValue(on))) {
@@ -45,13 +45,13 @@ SwitchRow::SwitchRow(ClipboardManager& manager, const SwitchSpec& spec, QWidget*
     });
 }
 
-void SwitchRow::refresh()
+void SettingSwitchRow::refresh()
 {
     const QSignalBlocker blocker(m_toggle);
     m_toggle->setChecked(std::get<bool>(m_manager.setting(m_setting)));
 }
 
-PickerRow::PickerRow(ClipboardManager& manager, const PickerSpec& spec, Writer write, QWidget* parent)
+SettingPickerRow::SettingPickerRow(ClipboardManager& manager, const PickerSpec& spec, Writer write, QWidget* parent)
     : SettingRow(spec.title, spec.description, new QComboBox, Look::page, parent)
     , m_manager(manager)
     , m_setting(spec.setting)
@@ -67,7 +67,7 @@ PickerRow::PickerRow(ClipboardManager& manager, const PickerSpec& spec, Writer w
             m_combo->addItem(Symbols::icon(option.symbol), option.label);
     }
     refresh();
-    follow(this, manager, m_setting, &PickerRow::refresh);
+    follow(this, manager, m_setting, &SettingPickerRow::refresh);
     // Only the user's choice writes; showing a value never does.
     connect(m_combo, &QComboBox::activated, this, [this, write](int index) {
         if (index < 0 || index >= m_options.size())
@@ -81,13 +81,13 @@ PickerRow::PickerRow(ClipboardManager& manager, const PickerSpec& spec, Writer w
     });
 }
 
-void PickerRow::refresh()
+void SettingPickerRow::refresh()
 {
     const QSignalBlocker blocker(m_combo);
     m_combo->setCurrentIndex(optionIndex(m_options, m_manager.setting(m_setting)).value_or(-1));
 }
 
-bool PickerRow::store(const SettingValue& value)
+bool SettingPickerRow::store(const SettingValue& value)
 {
     if (m_manager.setSetting(m_setting, value))
         return true;
@@ -118,7 +118,7 @@ QWidget* sliderControl()
 
 } // namespace
 
-SliderRow::SliderRow(ClipboardManager& manager, const SliderSpec& spec, QWidget* parent)
+SettingSliderRow::SettingSliderRow(ClipboardManager& manager, const SliderSpec& spec, QWidget* parent)
     : SettingRow(spec.title, spec.description, sliderControl(), Look::page, parent)
     , m_manager(manager)
     , m_spec(spec)
@@ -130,7 +130,7 @@ SliderRow::SliderRow(ClipboardManager& manager, const SliderSpec& spec, QWidget*
     m_slider->setSingleStep(1);
     m_slider->setPageStep(1);
     refresh();
-    follow(this, manager, m_spec.setting, &SliderRow::refresh);
+    follow(this, manager, m_spec.setting, &SettingSliderRow::refresh);
     // Every step is written at once; nothing waits for the end of a drag.
     connect(m_slider, &QSlider::valueChanged, this, [this](int value) {
         clearMessage();
@@ -141,7 +141,7 @@ SliderRow::SliderRow(ClipboardManager& manager, const SliderSpec& spec, QWidget*
     });
 }
 
-void SliderRow::refresh()
+void SettingSliderRow::refresh()
 {
     const SliderDisplay shown =
         sliderDisplay(std::get<double>(m_manager.setting(m_spec.setting)), m_spec.minimum, m_spec.maximum, m_spec.unit);

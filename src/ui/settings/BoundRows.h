@@ -18,10 +18,10 @@ class ClipboardManager;
 // the control without writing back, and a value the catalogue refuses is shown as a message
 // while the control returns to the stored value.
 
-class SwitchRow : public SettingRow {
+class SettingSwitchRow : public SettingRow {
     Q_OBJECT
 public:
-    SwitchRow(ClipboardManager& manager, const SwitchSpec& spec, QWidget* parent = nullptr);
+    SettingSwitchRow(ClipboardManager& manager, const SwitchSpec& spec, QWidget* parent = nullptr);
     ToggleSwitch* toggle() const { return m_toggle; }
 
 private:
@@ -31,13 +31,13 @@ private:
     ToggleSwitch* m_toggle;
 };
 
-class PickerRow : public SettingRow {
+class SettingPickerRow : public SettingRow {
     Q_OBJECT
 public:
     // `write` replaces the plain write (a confirmation first, a file chosen first); it reports
     // refusals itself and calls refresh() when the value stays.
-    using Writer = std::function<void(PickerRow& row, const SettingValue& value)>;
-    PickerRow(ClipboardManager& manager, const PickerSpec& spec, Writer write = {}, QWidget* parent = nullptr);
+    using Writer = std::function<void(SettingPickerRow& row, const SettingValue& value)>;
+    SettingPickerRow(ClipboardManager& manager, const PickerSpec& spec, Writer write = {}, QWidget* parent = nullptr);
 
     QComboBox* combo() const { return m_combo; }
     Setting setting() const { return m_setting; }
@@ -53,10 +53,10 @@ private:
     QComboBox* m_combo;
 };
 
-class SliderRow : public SettingRow {
+class SettingSliderRow : public SettingRow {
     Q_OBJECT
 public:
-    SliderRow(ClipboardManager& manager, const SliderSpec& spec, QWidget* parent = nullptr);
+    SettingSliderRow(ClipboardManager& manager, const SliderSpec& spec, QWidget* parent = nullptr);
     QSlider* slider() const { return m_slider; }
     QLabel* valueLabel() const { return m_value; }
 

@@ -6,6 +6,7 @@
 #include "platform/login/LoginItem.h"
 #include "platform/symbols/Symbols.h"
 #include "ui/settings/BoundRows.h"
+#include "ui/settings/GlobalShortcutLine.h"
 
 #include <QComboBox>
 #include <QFileInfo>
@@ -32,11 +33,11 @@ GeneralPage::GeneralPage(SettingsContext context, QWidget* parent)
     layout->setContentsMargins(16, 16, 16, 16);
     layout->setSpacing(20);
     auto add = [layout](QWidget* w) { layout->addWidget(w); };
-    auto picker = [&manager](const PickerSpec& spec) { return new PickerRow(manager, spec); };
-    auto toggle = [&manager](const SwitchSpec& spec) { return new SwitchRow(manager, spec); };
+    auto picker = [&manager](const PickerSpec& spec) { return new SettingPickerRow(manager, spec); };
+    auto toggle = [&manager](const SwitchSpec& spec) { return new SettingSwitchRow(manager, spec); };
 
     add(launchAtLoginRow());
-    add(new PickerRow(manager,
+    add(new SettingPickerRow(manager,
                       {QStringLiteral("System tray icon"), QStringLiteral("Choose the icon shown in your system tray for Lumra."),
                        Setting::menuBarIcon, GeneralTables::menuBarIcons()}));
     add(SettingsStyle::divider());
@@ -127,7 +128,7 @@ QWidget* GeneralPage::globalShortcutRow()
         toggle->setChecked(on);
     });
     layout->addWidget(row);
-    m_shortcutLine = new QWidget;
+    m_shortcutLine = new GlobalShortcutLine(m_context.manager, hotKeys, m_context.prompts);
     layout->addWidget(m_shortcutLine);
     return block;
 }
@@ -139,17 +140,17 @@ void GeneralPage::updateShortcutRows()
     m_openWindowAt->setVisible(on);
 }
 
-void GeneralPage::stopShortcutRecording() { }
+void GeneralPage::stopShortcutRecording() { m_shortcutLine->stopRecording(); }
 
 QWidget* GeneralPage::soundRow()
 {
-    m_soundRow = new PickerRow(
+    m_soundRow = new SettingPickerRow(
         m_context.manager,
         {QStringLiteral("Capture sound"),
          QStringLiteral("Play a sound each time Lumra captures a new clipboard item. You can choose a built-in sound or "
                         "pick your own audio file."),
          Setting::copySoundOption, GeneralTables::sounds()},
-        [this](PickerRow& row, const SettingValue& value) {
+        [this](SettingPickerRow& row, const SettingValue& value) {
             if (std::get<QString>(value) == rawValue(CopySoundOption::custom))
                 pickCustomSound();
             else
@@ -209,12 +210,12 @@ QWidget* GeneralPage::limitRow(bool retention)
 {
     const PickerSpec spec = retention ? GeneralTables::keepHistoryFor() : GeneralTables::maxItems();
     // The confirmation decides whether the value is written.
-    return new PickerRow(m_context.manager, spec, [this, retention](PickerRow& row, const SettingValue& value) {
+    return new SettingPickerRow(m_context.manager, spec, [this, retention](SettingPickerRow& row, const SettingValue& value) {
         confirmLimit(&row, retention, std::get<qint64>(value));
     });
 }
 
-void GeneralPage::confirmLimit(PickerRow* row, bool retention, qint64 value)
+void GeneralPage::confirmLimit(SettingPickerRow* row, bool retention, qint64 value)
 {
     ClipboardManager& manager = m_context.manager;
     row->clearMessage();
@@ -253,7 +254,7 @@ QWidget* GeneralPage::captureTypesBlock()
                                    nullptr);
     layout->addWidget(heading);
     for (const SwitchSpec& spec : GeneralTables::captureTypes())
-        layout->addWidget(new SwitchRow(m_context.manager, spec));
+        layout->addWidget(new SettingSwitchRow(m_context.manager, spec));
     return block;
 }
 

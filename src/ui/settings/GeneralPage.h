@@ -9,7 +9,8 @@ class QPushButton;
 
 namespace lumra {
 
-class PickerRow;
+class GlobalShortcutLine;
+class SettingPickerRow;
 class SettingRow;
 class ToggleSwitch;
 
@@ -24,6 +25,7 @@ public:
     void stopShortcutRecording();
 
     SettingRow* row(const QString& title) const;
+    GlobalShortcutLine* shortcutLine() const { return m_shortcutLine; }
 
 private:
     QWidget* launchAtLoginRow();
@@ -35,13 +37,13 @@ private:
     void updateShortcutRows();
     void updateSoundRows();
     void pickCustomSound();
-    void confirmLimit(PickerRow* row, bool retention, qint64 value);
+    void confirmLimit(SettingPickerRow* row, bool retention, qint64 value);
 
     SettingsContext m_context;
     QWidget* m_content = nullptr;
-    QWidget* m_shortcutLine = nullptr;
+    GlobalShortcutLine* m_shortcutLine = nullptr;
     QWidget* m_openWindowAt = nullptr;
-    PickerRow* m_soundRow = nullptr;
+    SettingPickerRow* m_soundRow = nullptr;
     QPushButton* m_previewSound = nullptr;
     QWidget* m_customSoundLine = nullptr;
     QLabel* m_customSoundName = nullptr;

@@ -4,7 +4,9 @@
 #include "app/Prompt.h"
 #include "platform/login/LoginItem.h"
 #include "ui/settings/BoundRows.h"
+#include "ui/items/ShortcutRecorder.h"
 #include "ui/settings/GeneralPage.h"
+#include "ui/settings/GlobalShortcutLine.h"
 
 #include "app/ShellTestSupport.h"
 
@@ -17,6 +19,8 @@
 #include <QScrollBar>
 #include <QStackedWidget>
 #include <QStyle>
+#include <QTest>
+#include <QToolButton>
 
 namespace lumra {
 namespace {
@@ -53,7 +57,7 @@ protected:
         EXPECT_NE(found, nullptr) << title.toStdString();
         return found;
     }
-    static void choose(PickerRow* picker, const QString& label)
+    static void choose(SettingPickerRow* picker, const QString& label)
     {
         const int index = picker->combo()->findText(label);
         ASSERT_GE(index, 0) << label.toStdString();
@@ -145,7 +149,7 @@ TEST_F(SettingsWindowTest, OpensCentredAtEachPageAndKeepsTheLastOne)
 
 TEST_F(SettingsWindowTest, RowsWriteTheirSettingAndFollowChangesMadeElsewhere)
 {
-    auto* ocr = row<SwitchRow>("Image text recognition");
+    auto* ocr = row<SettingSwitchRow>("Image text recognition");
     ASSERT_TRUE(ocr->toggle()->isChecked());
     ocr->toggle()->click();
     EXPECT_FALSE(manager->enableImageOCR());
@@ -153,23 +157,23 @@ TEST_F(SettingsWindowTest, RowsWriteTheirSettingAndFollowChangesMadeElsewhere)
     ASSERT_TRUE(manager->setEnableImageOCR(true));
     EXPECT_TRUE(ocr->toggle()->isChecked());
 
-    auto* search = row<PickerRow>("Search mode");
+    auto* search = row<SettingPickerRow>("Search mode");
     choose(search, "Fuzzy match");
     EXPECT_EQ(manager->searchMode(), "fuzzy");
     ASSERT_TRUE(manager->setSearchMode("regex"));
     EXPECT_EQ(search->combo()->currentText(), "Regular expression");
 
     // A value no option holds (brought in by a settings import) selects nothing and stays stored.
-    auto* batch = row<PickerRow>("Items to display");
+    auto* batch = row<SettingPickerRow>("Items to display");
     ASSERT_TRUE(manager->setDisplayBatchSize(75));
     EXPECT_EQ(batch->combo()->currentIndex(), -1);
     EXPECT_EQ(manager->displayBatchSize(), 75);
 
     ASSERT_TRUE(manager->setCaptureScreenshots(false));
-    EXPECT_FALSE(row<SwitchRow>("Screenshots")->toggle()->isChecked());
+    EXPECT_FALSE(row<SettingSwitchRow>("Screenshots")->toggle()->isChecked());
 
     // What the catalogue refuses is said on the row, and the control shows the stored value again.
-    PickerRow refused(*manager, {"Batch", "", Setting::displayBatchSize, {{"none", SettingValue(qint64(0)), {}}, {"50", SettingValue(qint64(50)), {}}}});
+    SettingPickerRow refused(*manager, {"Batch", "", Setting::displayBatchSize, {{"none", SettingValue(qint64(0)), {}}, {"50", SettingValue(qint64(50)), {}}}});
     choose(&refused, "none");
     EXPECT_EQ(manager->displayBatchSize(), 75);
     EXPECT_EQ(refused.message(), refusedValueMessage());
@@ -216,6 +220,71 @@ TEST_F(SettingsWindowTest, TheGlobalShortcutSwitchShowsItsRowsOnlyWhileOn)
     EXPECT_TRUE(row("Global shortcut")->message().contains("Ctrl+Alt+V")) << row("Global shortcut")->message().toStdString();
 }
 
+TEST_F(SettingsWindowTest, TheShortcutRecorderSuspendsHotKeysAndRefusesChordsHeldElsewhere)
+{
+    constexpr quint16 keyB = 11, keyC = 8, keyV = 9;
+    storeItems(*manager, {textItem("item with a key", ItemShortcut {keyB, ctrlAlt})});
+    ASSERT_TRUE(manager->setQuickPasteModifier("command"));
+    ASSERT_TRUE(hotKeys->registerAllHotKeys().ok());
+    SettingsWindow& w = window();
+    w.present(SettingsTab::general);
+    GlobalShortcutLine* line = general().shortcutLine();
+    ShortcutRecorder* recorder = line->recorder();
+    EXPECT_EQ(recorder->displayText(), "Ctrl+Alt+V");
+    const int registered = keys.registeredIds().size();
+
+    recorder->click();
+    EXPECT_TRUE(hotKeys->isSuspended());
+    EXPECT_TRUE(line->removeButton()->isHidden());
+    EXPECT_EQ(recorder->displayText(), "Press keys\u2026");
+    QTest::keyClick(recorder, Qt::Key_A);
+    EXPECT_TRUE(recorder->isRecording()) << "a key without Ctrl, Alt or Super is dropped";
+    QTest::keyClick(recorder, Qt::Key_Escape, Qt::ControlModifier);
+    EXPECT_FALSE(recorder->isRecording());
+    EXPECT_FALSE(hotKeys->isSuspended());
+    EXPECT_EQ(line->storedShortcut(), (ItemShortcut {keyV, ctrlAlt}));
+
+    // An item's chord and a chord another application holds are refused; the shortcut stays.
+    recorder->click();
+    QTest::keyClick(recorder, Qt::Key_B, Qt::ControlModifier | Qt::AltModifier);
+    keys.setTakenElsewhere(keyC, ctrlAlt);
+    recorder->click();
+    QTest::keyClick(recorder, Qt::Key_C, Qt::ControlModifier | Qt::AltModifier);
+    ASSERT_EQ(prompts.shown.size(), 2);
+    EXPECT_EQ(prompts.shown[0].title, "Shortcut already in use");
+    EXPECT_TRUE(prompts.shown[0].text.contains("item with a key")) << prompts.shown[0].text.toStdString();
+    EXPECT_TRUE(prompts.shown[0].text.endsWith(" Please use a different shortcut."));
+    EXPECT_TRUE(prompts.shown[1].text.contains("another application")) << prompts.shown[1].text.toStdString();
+    EXPECT_EQ(line->storedShortcut(), (ItemShortcut {keyV, ctrlAlt}));
+    EXPECT_EQ(keys.registeredIds().size(), registered);
+
+    recorder->click();
+    QTest::keyClick(recorder, Qt::Key_X, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_EQ(recorder->displayText(), "Ctrl+Alt+X");
+    EXPECT_EQ(keys.hotKey(HotKeyManager::mainHotKeyId)->keyCode, 7);
+
+    // Removing drops only the open-popup key; item keys and quick paste keep working.
+    prompts.answerNext(1);
+    line->removeButton()->click();
+    EXPECT_TRUE(keys.isRegistered(HotKeyManager::mainHotKeyId));
+    prompts.answerNext(0);
+    line->removeButton()->click();
+    EXPECT_EQ(prompts.shown.last().title, "Remove global shortcut?");
+    EXPECT_EQ(defaults->integer("hotKeyKeyCode"), 65535);
+    EXPECT_EQ(defaults->integer("hotKeyModifiers"), 0);
+    EXPECT_FALSE(keys.isRegistered(HotKeyManager::mainHotKeyId));
+    EXPECT_EQ(keys.registeredIds().size(), registered - 1);
+    EXPECT_EQ(recorder->displayText(), "Set\u2026");
+    EXPECT_TRUE(line->removeButton()->isHidden());
+    EXPECT_TRUE(hotKeys->isEnabled());
+
+    // Closing the window ends a recording and gives the keys back.
+    recorder->click();
+    w.close();
+    EXPECT_FALSE(recorder->isRecording());
+    EXPECT_FALSE(hotKeys->isSuspended());
+}
+
 TEST_F(SettingsWindowTest, LoweringTheLimitsAsksWithTheCountOfWhatGoes)
 {
     ASSERT_TRUE(manager->setRetentionDays(0));
@@ -227,7 +296,7 @@ TEST_F(SettingsWindowTest, LoweringTheLimitsAsksWithTheCountOfWhatGoes)
     items << test::textItem("new", clock.now().addDays(-1));
     storeItems(*manager, items);
 
-    auto* retention = row<PickerRow>("Keep history for");
+    auto* retention = row<SettingPickerRow>("Keep history for");
     prompts.answerNext(1);
     choose(retention, "1 week");
     ASSERT_EQ(prompts.shown.size(), 1);
@@ -244,7 +313,7 @@ TEST_F(SettingsWindowTest, LoweringTheLimitsAsksWithTheCountOfWhatGoes)
     EXPECT_EQ(prompts.shown.size(), 2) << "nothing to delete: no question";
     EXPECT_EQ(manager->retentionDays(), 0);
 
-    auto* limit = row<PickerRow>("Max items to keep");
+    auto* limit = row<SettingPickerRow>("Max items to keep");
     choose(limit, "50");
     EXPECT_EQ(manager->maxItems(), 50);
     EXPECT_EQ(prompts.shown.size(), 2);
@@ -261,7 +330,7 @@ TEST_F(SettingsWindowTest, LoweringTheLimitsAsksWithTheCountOfWhatGoes)
 
 TEST_F(SettingsWindowTest, ACustomSoundIsTheChoiceOnlyOnceAFileWasChosen)
 {
-    auto* sound = row<PickerRow>("Capture sound");
+    auto* sound = row<SettingPickerRow>("Capture sound");
     auto* preview = sound->findChild<QPushButton*>();
     choose(sound, "Glass");
     EXPECT_EQ(manager->copySoundOption(), "Glass");
