@@ -1,5 +1,6 @@
 #include "ui/popup/ItemMenuController.h"
 
+#include "ui/items/editors/EditorWindows.h"
 #include "ui/popup/ContentView.h"
 #include "ui/popup/ItemContextMenu.h"
 #include "ui/popup/PopupFooter.h"
@@ -24,6 +25,7 @@ ItemMenuController::ItemMenuController(ContentView& view)
             m_view->viewState().setScrollToItemId(id);
     });
     connect(&m_actions, &ItemActions::windowRequested, this, &ItemMenuController::openWindow);
+    EditorWindows::attach(view);
 
     QWidget* host = view.footerHost();
     m_footer = new PopupFooter(view.manager(), host);
@@ -32,7 +34,7 @@ ItemMenuController::ItemMenuController(ContentView& view)
     connect(m_footer, &PopupFooter::hasContentChanged, host, &QWidget::setVisible);
 }
 
-ItemMenuFeatures ItemMenuController::features() { return {}; }
+ItemMenuFeatures ItemMenuController::features() { return EditorWindows::menuFeatures(); }
 
 ItemMenuModel ItemMenuController::menuFor(const QList<QUuid>& ids) const
 {
@@ -47,9 +49,11 @@ void ItemMenuController::openMenu(const QList<QUuid>& ids, QPoint globalPos)
     ItemContextMenu::exec(menuFor(ids), m_actions, globalPos);
 }
 
-void ItemMenuController::openWindow(ItemMenuAction, const QList<ClipboardItem>&, const std::optional<QUuid>&)
+void ItemMenuController::openWindow(ItemMenuAction action, const QList<ClipboardItem>& items,
+                                    const std::optional<QUuid>& categoryId)
 {
-    // No entry opening a window is offered yet (features() switches none on).
+    if (m_view)
+        EditorWindows::openForMenuEntry(*m_view, action, items, categoryId);
 }
 
 } // namespace lumra
