@@ -69,11 +69,13 @@ void ClipboardManager::startUp()
                             &ClipboardManager::captureCategoryForFileURLs,
                         });
     migrateLegacyStorage();
-    loadItems();
+    if (m_services.loadHistoryInBackground)
+        startHistoryLoad();
+    else
+        loadItems();
     loadCategories();
-    applyRetention();
-    purgeExpiredTrash();
-    runAutoClean();
+    if (!m_loadingHistory)
+        tidyHistoryAtStart();
     refreshFileBookmarksInBackground();
     loadPinnedFilters();
     applyPinnedFilters();

@@ -81,6 +81,8 @@ inline sql::Value toValue(int number) { return qint64(number); }
 inline sql::Value toValue(const char* text) { return QString::fromUtf8(text); }
 template <typename T>
 sql::Value toValue(const std::optional<T>& v) { return v ? toValue(*v) : sql::Value {}; }
+template <typename T>
+sql::Value toValue(const SparseOptional<T>& v) { return v ? toValue(*v) : sql::Value {}; }
 
 std::optional<QUuid> uuidFrom(const sql::Value& v);
 std::optional<QDateTime> dateFrom(const sql::Value& v);
