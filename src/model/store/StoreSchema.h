@@ -54,7 +54,8 @@ enum : int { id, name, iconName, isHiddenFromFooter, sortOrder, count };
 inline constexpr const char* imageTable = "CDClipboardItemImage";
 // Not an attribute: kept by the store layer for duplicate lookup of captured content.
 inline constexpr const char* contentKeyColumn = "contentKey";
-inline constexpr int schemaVersion = 1;
+// 2: the indexes of the columns most rows leave unset (trash date, shortcut) hold only the rows that set them.
+inline constexpr int schemaVersion = 2;
 
 // Creates the tables and indexes in an empty database, or checks an existing one.
 // Fails for a database of a newer schema or one that is not a Lumra store, and then sets
