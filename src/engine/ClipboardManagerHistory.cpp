@@ -107,7 +107,9 @@ void ClipboardManager::finishHistoryLoad(LoadedHistory& loaded)
     if (!loaded.items) {
         qCWarning(lcHistory).noquote() << "Failed to fetch clipboard items:" << loaded.items.error();
     } else {
-        // What was saved or deleted during the load is newer than what the load read.
+        // What was saved or deleted during the load is newer than what the load read. The index lets
+        // go of its share of the list first, so that editing it copies nothing.
+        loaded.index->releaseItems();
         QList<ClipboardItem> list = std::move(loaded.items).value();
         QHash<QUuid, qsizetype> live;
         live.reserve(m_clipboardItems.size());
@@ -116,7 +118,8 @@ void ClipboardManager::finishHistoryLoad(LoadedHistory& loaded)
         HistoryChange change;
         std::vector<bool> placed(size_t(m_clipboardItems.size()), false);
         qsizetype kept = 0;
-        for (qsizetype i = 0; i < list.size(); ++i) {
+        const bool nothingNewer = m_clipboardItems.isEmpty() && m_goneWhileLoading.isEmpty();
+        for (qsizetype i = 0; i < list.size() && !nothingNewer; ++i) {
             const QUuid id = list[i].id;
             const qsizetype at = live.value(id, -1);
             if (at < 0 && m_goneWhileLoading.contains(id)) {
@@ -132,7 +135,8 @@ void ClipboardManager::finishHistoryLoad(LoadedHistory& loaded)
             }
             ++kept;
         }
-        list.resize(kept);
+        if (!nothingNewer)
+            list.resize(kept);
         for (qsizetype i = 0; i < m_clipboardItems.size(); ++i) {
             if (!placed[size_t(i)]) {
                 list.append(m_clipboardItems[i]);
