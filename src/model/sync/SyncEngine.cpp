@@ -241,9 +241,15 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
         return {};
     };
 
+    QList<std::optional<QUuid>> lookups;
+    if (full)
+        lookups.append(std::nullopt); // every row
+    else
+        for (const QUuid& id : ids)
+            lookups.append(id);
     for (EntityKind entity : {EntityKind::category, EntityKind::item}) {
-        if (full) {
-            Result<QList<store::ManagedObjectPtr>> rows = cloudRows(entity, std::nullopt);
+        for (const std::optional<QUuid>& id : std::as_const(lookups)) {
+            Result<QList<store::ManagedObjectPtr>> rows = cloudRows(entity, id);
             if (!rows) {
                 outcome.status = rows.status();
                 return outcome;
@@ -253,19 +259,6 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
                     outcome.status = s;
                     return outcome;
                 }
-        } else {
-            for (const QUuid& id : ids) {
-                Result<QList<store::ManagedObjectPtr>> rows = cloudRows(entity, id);
-                if (!rows) {
-                    outcome.status = rows.status();
-                    return outcome;
-                }
-                for (const auto& row : rows.value())
-                    if (Status s = consider(row); !s) {
-                        outcome.status = s;
-                        return outcome;
-                    }
-            }
         }
     }
 
