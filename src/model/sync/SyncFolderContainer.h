@@ -59,7 +59,12 @@ public:
     bool waitForIdle(std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
 
     // Tests and benchmarks: a smaller journal bound, a shorter wait for images.
-    void setCompactAfterRecords(qint64 records) { m_compactAfterRecords = records; }
+    void setCompactAfterRecords(qint64 records)
+    {
+        m_compactAfterRecords = records;
+        if (!m_running)
+            dropEngine(); // the next pass makes one with the new bound
+    }
 
     // What the last passes skipped, as logged (device, line, reason).
     QStringList recentProblems() const { return m_recentProblems; }

@@ -42,7 +42,8 @@ Status checkInteger(const QString& name, const QJsonValue& v, double low, double
     return {};
 }
 
-Status checkField(const store::Entity& entity, int attribute, const QJsonValue& v)
+// `large`: the line is long enough for one string in it to pass the limit.
+Status checkField(const store::Entity& entity, int attribute, const QJsonValue& v, bool large)
 {
     const store::Attribute& a = entity.attribute(attribute);
     const QString name = QString::fromLatin1(a.name);
@@ -54,7 +55,7 @@ Status checkField(const store::Entity& entity, int attribute, const QJsonValue& 
     case AttributeType::string:
         if (!v.isString())
             return Status::failure(name + QStringLiteral(" is not a string"));
-        if (v.toString().size() > maxTextBytes)
+        if (large && v.toString().size() > maxTextBytes)
             return Status::failure(name + QStringLiteral(" is too long"));
         if (entity.kind == EntityKind::item && attribute == store::ItemAttr::contentType) {
             const QString t = v.toString();
@@ -230,7 +231,7 @@ Result<SyncRecord> decodeRecord(QByteArrayView line)
             return R::failure(QStringLiteral("unknown field ") + it.key().left(40));
         if (it.value().isNull())
             continue;
-        if (Status s = checkField(e, attribute, it.value()); !s)
+        if (Status s = checkField(e, attribute, it.value(), line.size() > maxTextBytes); !s)
             return R::failure(s.error());
     }
     r.fields = f;
@@ -249,6 +250,9 @@ QJsonObject fieldsOfRow(const store::ManagedObject& row, QString* imageHash)
     QJsonObject fields;
     for (int a = 0; a < e.count(); ++a) {
         if (!isSynced(e, a))
+            continue;
+        // Values at the model's default are left out: applying a record puts the default back.
+        if (row.value(a) == e.attribute(a).defaultValue)
             continue;
         const QJsonValue v = jsonOf(row, a);
         if (!v.isNull())
