@@ -107,7 +107,7 @@ namespace lumra {
     X(showTimeSavedCelebration, setShowTimeSavedCelebration, Bool, NotRegistered, true, typedObject, any, 0, none, no)         \
     X(showFileThumbnails, setShowFileThumbnails, Bool, NotRegistered, true, typedObject, any, 0, none, no)                     \
     X(footerSize, setFooterSize, Double, NotRegistered, 11.0, typedObject, fontSize, 0, none, no)                           \
-    X(syncFolderPath, setSyncFolderPath, String, NotRegistered, "", string, any, syncFolder, none, yes)
+    X(syncFolderPath, setSyncFolderPath, String, NotRegistered, "", string, any, syncFolder, none, no)
 
 enum class Setting {
 #define LUMRA_SETTING_ENUM(name, ...) name,
