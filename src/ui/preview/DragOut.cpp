@@ -258,6 +258,7 @@ RowDragController::RowDragController(QAbstractItemView* view, ClipboardManager& 
                                      std::function<QList<QUuid>()> selectedIds, QObject* parent)
     : QObject(parent ? parent : view)
     , m_view(view)
+    , m_viewport(view->viewport())
     , m_manager(&manager)
     , m_itemAt(std::move(itemAt))
     , m_selectedIds(std::move(selectedIds))
@@ -267,8 +268,17 @@ RowDragController::RowDragController(QAbstractItemView* view, ClipboardManager& 
 
 bool RowDragController::eventFilter(QObject* watched, QEvent* event)
 {
-    if (!m_view || watched != m_view->viewport())
+    // Only mouse events touch the view: others also arrive while it is being destroyed.
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseMove:
+    case QEvent::MouseButtonRelease:
+        if (watched != m_viewport || !m_view)
+            return false;
+        break;
+    default:
         return false;
+    }
     switch (event->type()) {
     case QEvent::MouseButtonPress: {
         auto* mouse = static_cast<QMouseEvent*>(event);

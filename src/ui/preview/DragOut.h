@@ -83,6 +83,7 @@ protected:
 
 private:
     QPointer<QAbstractItemView> m_view;
+    QPointer<QWidget> m_viewport;
     QPointer<ClipboardManager> m_manager;
     std::function<std::optional<ClipboardItem>(const QModelIndex&)> m_itemAt;
     std::function<QList<QUuid>()> m_selectedIds;

@@ -22,6 +22,11 @@ namespace {
 
 const QString previewTextPrefix = QStringLiteral("/tmp/preview-text-");
 
+QString iconNameOf(const QMimeDatabase& types, const QString& name, bool isDirectory)
+{
+    return isDirectory ? QStringLiteral("folder") : types.mimeTypeForFile(name, QMimeDatabase::MatchExtension).iconName();
+}
+
 std::optional<QRect> frameForPixels(QSize size, const PreviewFrame::Screens& screens)
 {
     if (size.width() <= 0 || size.height() <= 0)
@@ -241,6 +246,7 @@ PreviewListing listFolderForPreview(const QString& folder, qsizetype cap)
     const qsizetype kept = std::min<qsizetype>(cap, qsizetype(order.size()));
     std::partial_sort(order.begin(), order.begin() + kept, order.end(), before);
 
+    const QMimeDatabase types;
     PreviewListing listing;
     listing.moreCount = qsizetype(order.size()) - kept;
     listing.entries.reserve(kept);
@@ -248,20 +254,23 @@ PreviewListing listFolderForPreview(const QString& folder, qsizetype cap)
     for (qsizetype i = 0; i < kept; ++i) {
         const Found& entry = found[order[i]];
         listing.entries.append({prefix + entry.name, entry.name, entry.isDirectory,
-                                entry.size >= 0 ? std::optional<qint64>(entry.size) : std::nullopt});
+                                entry.size >= 0 ? std::optional<qint64>(entry.size) : std::nullopt,
+                                iconNameOf(types, entry.name, entry.isDirectory)});
     }
     return listing;
 }
 
 PreviewListing describeFilesForPreview(const QList<QUrl>& urls, qsizetype cap)
 {
+    const QMimeDatabase types;
     PreviewListing listing;
     const qsizetype kept = std::min(cap, urls.size());
     listing.moreCount = urls.size() - kept;
     for (qsizetype i = 0; i < kept; ++i) {
         const QString path = urls[i].toLocalFile();
         const QFileInfo info(path);
-        PreviewEntry entry{path, info.fileName(), info.isDir(), std::nullopt};
+        PreviewEntry entry{path, info.fileName(), info.isDir(), std::nullopt,
+                           iconNameOf(types, path, info.isDir())};
         if (info.exists() && !info.isDir())
             entry.size = info.size();
         listing.entries.append(entry);

@@ -70,6 +70,7 @@ struct PreviewEntry {
     QString name;
     bool isDirectory = false;
     std::optional<qint64> size; // none for folders and unreadable files
+    QString iconName;           // the theme icon of its type, looked up with the facts
 };
 struct PreviewListing {
     QList<PreviewEntry> entries; // at most the cap, folders first then by name

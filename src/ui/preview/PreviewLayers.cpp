@@ -238,12 +238,19 @@ void EntryListView::setListing(const PreviewListing& listing)
     }
     QList<QTreeWidgetItem*> rows;
     rows.reserve(listing.entries.size() + 1);
+    QHash<QString, QIcon> icons;
+    const QBrush secondary = palette().brush(QPalette::PlaceholderText);
     for (const PreviewEntry& entry : listing.entries) {
         auto* row = new QTreeWidgetItem({entry.name, entry.size ? byteCountText(*entry.size) : QString()});
-        row->setIcon(0, fileIcon(entry.path, entry.isDirectory));
+        auto icon = icons.find(entry.iconName);
+        if (icon == icons.end()) {
+            QIcon themed = QIcon::fromTheme(entry.iconName);
+            icon = icons.insert(entry.iconName, themed.isNull() ? fileIcon(entry.path, entry.isDirectory) : themed);
+        }
+        row->setIcon(0, *icon);
         row->setToolTip(0, entry.path);
         row->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
-        row->setForeground(1, palette().brush(QPalette::PlaceholderText));
+        row->setForeground(1, secondary);
         rows.append(row);
     }
     if (listing.moreCount > 0) {
