@@ -36,6 +36,7 @@ const QHash<QString, QStringList>& table()
         {"doc.text", {"x-office-document", "text-x-generic"}},
         {"bookmark.fill", {"user-bookmarks", "bookmark-new"}},
         {"tag.fill", {"tag", "bookmark-new"}},
+        {"tag", {"tag", "bookmark-new"}},
         {"link", {"insert-link"}},
         {"paperclip", {"mail-attachment"}},
         {"globe", {"web-browser"}},
