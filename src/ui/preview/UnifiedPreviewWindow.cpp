@@ -4,13 +4,11 @@
 #include "platform/image/ImageDecoding.h"
 #include "platform/richtext/RtfCodec.h"
 #include "platform/symbols/Symbols.h"
+#include "platform/workspace/FileManager.h"
 #include "ui/preview/PreviewFiles.h"
 #include "ui/preview/PreviewLayers.h"
 
 #include <QCheckBox>
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDesktopServices>
 #include <QFile>
 #include <QFileInfo>
 #include <QFontMetrics>
@@ -90,30 +88,11 @@ int screenPixelBound()
 
 } // namespace
 
-void revealInFileManager(const QList<QUrl>& urls)
-{
-    if (urls.isEmpty())
-        return;
-    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.FileManager1"),
-                                                       QStringLiteral("/org/freedesktop/FileManager1"),
-                                                       QStringLiteral("org.freedesktop.FileManager1"),
-                                                       QStringLiteral("ShowItems"));
-    QStringList uris;
-    for (const QUrl& url : urls)
-        uris << url.toString(QUrl::FullyEncoded);
-    call << uris << QString();
-    if (QDBusConnection::sessionBus().isConnected()
-        && QDBusConnection::sessionBus().call(call, QDBus::Block, 2000).type() != QDBusMessage::ErrorMessage)
-        return;
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(urls.first().toLocalFile()).absolutePath()));
-}
-
 UnifiedPreviewWindow::UnifiedPreviewWindow(PreviewBridge bridge, std::optional<QString> comment, UserDefaults& defaults,
                                            QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
     , m_bridge(std::move(bridge))
     , m_defaults(defaults)
-    , m_revealer(revealInFileManager)
 {
     setAttribute(Qt::WA_DeleteOnClose, false);
     setWindowTitle(m_bridge.kind);
@@ -233,7 +212,7 @@ QWidget* UnifiedPreviewWindow::makeFooter()
         m_reveal = new QPushButton(QStringLiteral("Show in File Manager"), footer);
         m_reveal->setAutoDefault(false);
         connect(m_reveal, &QPushButton::clicked, this, [this] {
-            m_revealer(m_bridge.revealURLs.isEmpty() ? QList<QUrl>{m_bridge.url} : m_bridge.revealURLs);
+            FileManager::shared().showItems(m_bridge.revealURLs.isEmpty() ? QList<QUrl>{m_bridge.url} : m_bridge.revealURLs);
         });
         row->addWidget(m_reveal);
     }

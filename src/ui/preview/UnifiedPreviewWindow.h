@@ -18,9 +18,6 @@ namespace lumra {
 
 class UserDefaults;
 
-// Opens the file manager showing `urls` (freedesktop FileManager1), else their folder.
-void revealInFileManager(const QList<QUrl>& urls);
-
 // The preview window: a header with the close button, the title and (for text) the formatting
 // switch; the content in one of our preview layers; the item's comment; a footer with the path,
 // the size and "Show in File Manager". Escape closes it. Frameless, movable by its header and
@@ -41,8 +38,6 @@ public:
     QLabel* sizeLabel() const { return m_size; }
     // True once everything the workers read has arrived (tests and benchmarks wait for it).
     bool isLoaded() const { return m_pendingLoads == 0; }
-
-    void setRevealer(std::function<void(const QList<QUrl>&)> revealer) { m_revealer = std::move(revealer); }
 
 signals:
     void closeRequested();
@@ -75,7 +70,6 @@ private:
     int m_pendingLoads = 0;
     QPoint m_dragOffset;
     bool m_moving = false;
-    std::function<void(const QList<QUrl>&)> m_revealer;
 };
 
 } // namespace lumra

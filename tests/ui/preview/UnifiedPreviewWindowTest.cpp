@@ -1,6 +1,7 @@
 #include "app/PopupPanel.h"
 #include "app/Prompt.h"
 #include "model/store/StoreSchema.h"
+#include "platform/workspace/FileManager.h"
 #include "ui/preview/PreviewCoordinator.h"
 #include "ui/preview/PreviewLayers.h"
 #include "ui/preview/UnifiedPreviewWindow.h"
@@ -85,6 +86,7 @@ protected:
     {
         manager = start();
         PromptService::setShared(&prompts);
+        FileManager::setShared(&fileManager);
         folder = dataDir.root() + QStringLiteral("/files");
         QDir().mkpath(folder);
     }
@@ -92,6 +94,7 @@ protected:
     {
         coordinator.reset();
         PromptService::setShared(nullptr);
+        FileManager::setShared(nullptr);
     }
 
     ClipboardItem fileItem(const QStringList& paths)
@@ -139,6 +142,7 @@ protected:
     std::unique_ptr<ClipboardManager> manager;
     std::unique_ptr<UnifiedPreviewCoordinator> coordinator = std::make_unique<UnifiedPreviewCoordinator>(&clock);
     ScriptedPromptService prompts;
+    RecordingFileManager fileManager;
     QString folder;
 };
 
@@ -190,7 +194,9 @@ TEST_F(UnifiedPreviewWindowTest, EachKindOfItemShowsInItsOwnLayer)
     ASSERT_TRUE(panel);
     EXPECT_EQ(panel->bridge().kind, QStringLiteral("File"));
     EXPECT_TRUE(qobject_cast<PdfPreviewView*>(panel->contentWidget()));
-    EXPECT_TRUE(panel->revealButton());
+    ASSERT_TRUE(panel->revealButton());
+    panel->revealButton()->click();
+    EXPECT_EQ(fileManager.shown, QList<QList<QUrl>>{{QUrl::fromLocalFile(pdf)}});
     EXPECT_EQ(panel->sizeLabel()->text(), byteCountText(QFileInfo(pdf).size()));
     EXPECT_EQ(coordinator->heldFileAccessCount(), 1);
     closeAndWait();
