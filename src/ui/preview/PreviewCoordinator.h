@@ -3,6 +3,7 @@
 #include "app/PopupPanel.h"
 #include "model/ClipboardItem.h"
 #include "ui/preview/PreviewContent.h"
+#include "ui/preview/UnifiedPreviewWindow.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -18,7 +19,6 @@ namespace lumra {
 
 class Clock;
 class ClipboardManager;
-class UnifiedPreviewWindow;
 
 // The one preview window of the program. The popup asks it to show an item (Space, a modifier
 // tap, hover, the context menu); a request while a preview is visible closes it instead. While a
