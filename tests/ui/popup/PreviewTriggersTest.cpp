@@ -2,6 +2,7 @@
 
 #include "app/PopupPanel.h"
 #include "ui/popup/ContentView.h"
+#include "ui/popup/ItemMenuController.h"
 #include "ui/popup/PopupKeyMonitor.h"
 #include "ui/preview/PreviewCoordinator.h"
 
@@ -79,6 +80,19 @@ TEST_F(PreviewTriggersTest, HoverOpensThePreviewOnlyWhileTheRowIsStillHovered)
     EXPECT_FALSE(coordinator().isPreviewVisible());
     view->viewState().setHoveredItemId(beta);
     triggers->showHoverPreviewIfStillHovered(beta);
+    ASSERT_TRUE(coordinator().isPreviewVisible());
+    EXPECT_EQ(coordinator().panel()->bridge().textContent->text, QStringLiteral("beta"));
+}
+
+TEST_F(PreviewTriggersTest, TheItemMenuOffersThePreview)
+{
+    auto* menus = new ItemMenuController(*view);
+    const QUuid beta = manager->filteredItemAt(1).id;
+    const ItemMenuModel menu = menus->menuFor({beta});
+    const ItemMenuEntry* entry = menu.find(ItemMenuAction::preview);
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->label, previewEntryLabel(PreviewShortcut::spaceBar));
+    menus->actions().run(menu, *entry);
     ASSERT_TRUE(coordinator().isPreviewVisible());
     EXPECT_EQ(coordinator().panel()->bridge().textContent->text, QStringLiteral("beta"));
 }
