@@ -4,6 +4,7 @@
 #include "ui/popup/ContentView.h"
 #include "ui/popup/ItemContextMenu.h"
 #include "ui/popup/PopupFooter.h"
+#include "ui/preview/PreviewCoordinator.h"
 
 #include <QLayout>
 
@@ -34,7 +35,12 @@ ItemMenuController::ItemMenuController(ContentView& view)
     connect(m_footer, &PopupFooter::hasContentChanged, host, &QWidget::setVisible);
 }
 
-ItemMenuFeatures ItemMenuController::features() { return EditorWindows::menuFeatures(); }
+ItemMenuFeatures ItemMenuController::features()
+{
+    ItemMenuFeatures features;
+    features.preview = true;
+    return EditorWindows::menuFeatures(features);
+}
 
 ItemMenuModel ItemMenuController::menuFor(const QList<QUuid>& ids) const
 {
@@ -52,8 +58,14 @@ void ItemMenuController::openMenu(const QList<QUuid>& ids, QPoint globalPos)
 void ItemMenuController::openWindow(ItemMenuAction action, const QList<ClipboardItem>& items,
                                     const std::optional<QUuid>& categoryId)
 {
-    if (m_view)
-        EditorWindows::openForMenuEntry(*m_view, action, items, categoryId);
+    if (!m_view)
+        return;
+    if (action == ItemMenuAction::preview) {
+        if (!items.isEmpty())
+            UnifiedPreviewCoordinator::shared().showUnifiedPreview(items.first(), m_view->manager());
+        return;
+    }
+    EditorWindows::openForMenuEntry(*m_view, action, items, categoryId);
 }
 
 } // namespace lumra
