@@ -4,7 +4,10 @@
 #include "ui/popup/ItemContextMenu.h"
 #include "ui/popup/PopupFooter.h"
 
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QLayout>
+#include <QLineEdit>
 
 namespace lumra {
 
@@ -24,6 +27,8 @@ ItemMenuController::ItemMenuController(ContentView& view)
             m_view->viewState().setScrollToItemId(id);
     });
     connect(&m_actions, &ItemActions::windowRequested, this, &ItemMenuController::openWindow);
+
+    qApp->installEventFilter(this);
 
     QWidget* host = view.footerHost();
     m_footer = new PopupFooter(view.manager(), host);
@@ -45,6 +50,17 @@ ItemMenuModel ItemMenuController::menuFor(const QList<QUuid>& ids) const
 void ItemMenuController::openMenu(const QList<QUuid>& ids, QPoint globalPos)
 {
     ItemContextMenu::exec(menuFor(ids), m_actions, globalPos);
+}
+
+bool ItemMenuController::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::ContextMenu || !m_view)
+        return false;
+    auto* field = qobject_cast<QLineEdit*>(watched);
+    if (!field || !m_view->searchAreaHost()->isAncestorOf(field)
+        || static_cast<QContextMenuEvent*>(event)->reason() != QContextMenuEvent::Keyboard)
+        return false;
+    return m_view->requestContextMenuFromKeyboard();
 }
 
 void ItemMenuController::openWindow(ItemMenuAction, const QList<ClipboardItem>&, const std::optional<QUuid>&)
