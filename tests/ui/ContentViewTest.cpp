@@ -341,6 +341,10 @@ protected:
         imageFile.id = QUuid::createUuid();
         imageFile.fileURLStrings = QStringList{url("diagram.png")};
         items << at(imageFile, 800);
+        ClipboardItem trashed = at(test::textItem(QStringLiteral("An old note that was deleted"), now), 86400 * 3);
+        trashed.isTrashed = true;
+        trashed.trashedDate = now.addSecs(-7200);
+        items << trashed;
         manager->setClipboardItems(items);
 
         ClipboardItem screenshot;
@@ -401,10 +405,27 @@ TEST_P(ContentViewScreenshotTest, EveryKindOfItem)
 
     const QString folder = qEnvironmentVariable("LUMRA_BUILD_DIR", QDir::currentPath()) + QStringLiteral("/artifacts");
     QDir().mkpath(folder);
-    const QImage shot = panel->grab().toImage();
-    ASSERT_FALSE(shot.isNull());
-    EXPECT_TRUE(shot.save(folder + (GetParam() ? QStringLiteral("/popup-dark.png") : QStringLiteral("/popup-light.png"))));
-    EXPECT_GE(model().itemRowCount(), 14);
+    const QString theme = GetParam() ? QStringLiteral("dark") : QStringLiteral("light");
+    const auto save = [&](const QString& name) {
+        processEvents();
+        const QImage shot = panel->grab().toImage();
+        ASSERT_FALSE(shot.isNull());
+        EXPECT_TRUE(shot.save(folder + QStringLiteral("/popup-%1%2.png").arg(theme, name)));
+    };
+    save(QString());
+    EXPECT_GE(model().itemRowCount(), 15);
+    list->scrollToBottom();
+    save(QStringLiteral("-end"));
+
+    // The recycle bin, then a search that finds nothing, in a small panel.
+    panel->resize(320, 460);
+    manager->setShowRecycleBin(true);
+    ASSERT_EQ(model().itemRowCount(), 1);
+    save(QStringLiteral("-bin"));
+    manager->setShowRecycleBin(false);
+    QTest::keyClicks(field(), "no such thing");
+    manager->applyPendingSearch();
+    save(QStringLiteral("-empty"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Palettes, ContentViewScreenshotTest, ::testing::Values(false, true),
