@@ -172,7 +172,7 @@ void AppDelegate::createStatusItem()
         state.diagnosticsLogExists = QFile::exists(m_diagnostics.logPath());
         return state;
     }, this);
-    connect(m_statusMenu, &StatusMenu::openSettingsRequested, this, [this] { openSettings(); });
+    connect(m_statusMenu, &StatusMenu::openSettingsRequested, this, [this] { openSettings(SettingsTab::general); });
     connect(m_statusMenu, &StatusMenu::featureRequestRequested, this, &AppDelegate::openFeatureRequest);
     connect(m_statusMenu, &StatusMenu::helpRequested, this, &AppDelegate::openHelp);
     connect(m_statusMenu, &StatusMenu::aboutRequested, this, &AppDelegate::showAbout);
@@ -335,8 +335,11 @@ void AppDelegate::presentCopyReminder()
 
 void AppDelegate::openSettings(std::optional<SettingsTab> tab)
 {
-    if (!m_settingsWindow)
-        m_settingsWindow = new SettingsWindow;
+    if (!m_settingsWindow) {
+        SettingsServices services;
+        services.prompts = &m_prompts;
+        m_settingsWindow = new SettingsWindow(clipboardManager(), hotKeyManager(), services);
+    }
     m_settingsWindow->present(tab);
 }
 

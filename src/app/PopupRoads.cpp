@@ -6,6 +6,7 @@
 #include "model/NotificationCenter.h"
 #include "platform/defaults/UserDefaults.h"
 #include "ui/popup/ContentView.h"
+#include "ui/popup/ItemMenuController.h"
 
 #include <QEvent>
 #include <QLoggingCategory>
@@ -92,6 +93,7 @@ PopupPanel* makePanel(ClipboardManager& manager, HotKeyManager* hotKeys, std::op
 
     auto* content = new ContentView(manager, hotKeys);
     content->setPanel(panel);
+    new ItemMenuController(*content); // the item menu and the footer
     panel->setContentWidget(content);
     return panel;
 }

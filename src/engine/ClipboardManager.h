@@ -310,6 +310,8 @@ public:
     // Categories: the new one goes last whatever its sortOrder says.
     Status addCategory(const ClipboardCategory& category);
     // A list move of `categories`, then sortOrder rewritten as 0, 1, 2, ...
+    // Writes the category's name, symbol and footer flag; a category no longer stored is not made again.
+    Status updateCategory(const ClipboardCategory& category);
     Status moveCategories(const QList<int>& sourceOffsets, int destinationOffset);
     // Its items lose the category, or are removed (to the recycle bin when it is on).
     Status deleteCategory(const QUuid& categoryId, bool alsoDeleteItems);
@@ -324,6 +326,10 @@ public:
     int countAutoCleanCandidates(int minutes);
     int countItemsOlderThan(int days);
     int countItemsOverLimit(int limit);
+    // How many items lowering a bound would delete now, counted as the deletion picks them: never
+    // starred, pinned or binned ones. A store that cannot be read is a failure, never "none".
+    Result<int> itemsDeletedByRetention(int days);
+    Result<int> itemsDeletedByLimit(int limit);
 
     // To the recycle bin when it is on, else for good.
     Status deleteItem(const ClipboardItem& item);

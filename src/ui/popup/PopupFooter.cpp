@@ -87,7 +87,8 @@ PopupFooter::PopupFooter(ClipboardManager& manager, QWidget* parent)
 {
     using Kind = FooterButton::Kind;
     m_row = new QHBoxLayout(this);
-    m_row->setContentsMargins(12, 6, 12, 6);
+    // The footer place of the popup pads the row.
+    m_row->setContentsMargins(0, 0, 0, 0);
     m_row->setSpacing(6);
     m_settings = makeButton({Kind::settings, {}, {}, false, std::nullopt});
     m_star = makeButton({Kind::starFilter, {}, {}, false, std::nullopt});
@@ -201,6 +202,9 @@ void PopupFooter::refresh()
 
     const bool categories = find(Kind::categories, std::nullopt) != nullptr;
     m_divider->setVisible(categories);
+    QPalette dividerPalette = m_divider->palette();
+    dividerPalette.setColor(QPalette::WindowText, secondaryColor(palette()));
+    m_divider->setPalette(dividerPalette);
     m_categoryBar->setVisible(categories);
     m_categoryBar->setCategories(footerCategories(*m_manager), m_manager->selectedCategoryId(), size);
 

@@ -8,13 +8,17 @@
 #include "ui/items/CategoryBar.h"
 #include "ui/items/CategoryPill.h"
 #include "ui/popup/ItemActions.h"
+#include "ui/popup/ContentView.h"
 #include "ui/popup/ItemContextMenu.h"
+#include "ui/popup/ItemMenuController.h"
 #include "ui/popup/PopupFooter.h"
 
 #include "engine/paste/PasteTestSupport.h"
+#include "Screenshots.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QHBoxLayout>
 #include <QMenu>
 #include <QSignalSpy>
 #include <QStyleFactory>
@@ -44,28 +48,8 @@ public:
     QList<int> holds;
 };
 
-QPalette darkPalette()
-{
-    QPalette p;
-    p.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2e));
-    p.setColor(QPalette::WindowText, QColor(0xec, 0xec, 0xec));
-    p.setColor(QPalette::Base, QColor(0x23, 0x23, 0x26));
-    p.setColor(QPalette::Text, QColor(0xec, 0xec, 0xec));
-    p.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3e));
-    p.setColor(QPalette::ButtonText, QColor(0xec, 0xec, 0xec));
-    p.setColor(QPalette::Highlight, QColor(0x3d, 0x8b, 0xfd));
-    p.setColor(QPalette::HighlightedText, Qt::white);
-    p.setColor(QPalette::Disabled, QPalette::Text, QColor(0x80, 0x80, 0x80));
-    p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x80, 0x80, 0x80));
-    return p;
-}
-
-void saveArtifact(QWidget& widget, const QString& name)
-{
-    const QString folder = qEnvironmentVariable("LUMRA_BUILD_DIR", QDir::currentPath()) + QStringLiteral("/artifacts");
-    QDir().mkpath(folder);
-    EXPECT_TRUE(widget.grab().save(folder + QLatin1Char('/') + name + QStringLiteral(".png")));
-}
+using test::darkPalette;
+using test::saveArtifact;
 
 class ItemActionsTest : public test::PasteTest {
 protected:
@@ -296,9 +280,13 @@ TEST_F(ItemActionsTest, FooterControlsAndCategoryChips)
     const ClipboardCategory work = manager->categories().first();
     (void)manager->setItemCategory(filed, work.id);
 
-    PopupFooter footer(*manager);
-    footer.resize(420, footer.sizeHint().height());
-    footer.show();
+    QWidget host; // the popup's footer place
+    auto* hostLayout = new QHBoxLayout(&host);
+    hostLayout->setContentsMargins(12, 6, 12, 6);
+    PopupFooter& footer = *new PopupFooter(*manager, &host);
+    hostLayout->addWidget(&footer);
+    host.resize(420, host.sizeHint().height());
+    host.show();
     footer.button(FooterButton::Kind::settings)->click();
     EXPECT_EQ(settingsOpened, QList<std::optional<SettingsTab>>({SettingsTab::general}));
     footer.button(FooterButton::Kind::typeFilter, TypeFilterOption::images)->click();
@@ -319,10 +307,10 @@ TEST_F(ItemActionsTest, FooterControlsAndCategoryChips)
     QCoreApplication::processEvents();
 
     for (const auto& [palette, suffix] : {std::pair{QApplication::palette(), "light"}, std::pair{darkPalette(), "dark"}}) {
-        footer.setPalette(palette);
-        footer.setAutoFillBackground(true);
+        host.setPalette(palette);
+        host.setAutoFillBackground(true);
         QCoreApplication::processEvents();
-        saveArtifact(footer, QStringLiteral("popup-footer-") + QLatin1String(suffix));
+        saveArtifact(host, QStringLiteral("popup-footer-") + QLatin1String(suffix));
         saveArtifact(*footer.categoryBar(), QStringLiteral("category-bar-") + QLatin1String(suffix));
 
         QMenu menu;
@@ -355,6 +343,40 @@ TEST_F(ItemActionsTest, FooterControlsAndCategoryChips)
     EXPECT_EQ(quits, 1);
     EXPECT_EQ(prompts.script.shown.last().title, QStringLiteral("Quit Lumra?"));
     EXPECT_EQ(prompts.holds, QList<int>({1, 1, 1}));
+}
+
+TEST_F(ItemActionsTest, ThePopupViewCarriesTheFooterAndClearsItsSelection)
+{
+    const ClipboardItem a = addText(QStringLiteral("alpha"));
+    const ClipboardItem b = addText(QStringLiteral("beta"));
+    ASSERT_TRUE(manager->addCategory({QUuid::createUuid(), QStringLiteral("Work"), QStringLiteral("folder.fill"), false, 0}).ok());
+    ContentView view(*manager, nullptr);
+    view.setPanel(panel);
+    auto* controller = new ItemMenuController(view);
+    view.resize(420, 360);
+    view.show();
+    EXPECT_TRUE(view.footerHost()->isVisibleTo(&view));
+
+    for (const auto& [palette, suffix] : {std::pair{QApplication::palette(), "light"}, std::pair{darkPalette(), "dark"}}) {
+        view.setPalette(palette);
+        view.setAutoFillBackground(true);
+        QCoreApplication::processEvents();
+        saveArtifact(view, QStringLiteral("popup-with-footer-") + QLatin1String(suffix));
+    }
+
+    view.viewState().setSelectedIds({a.id, b.id});
+    EXPECT_EQ(controller->menuFor({a.id, b.id}).labels().last(), QStringLiteral("Delete 2 Items"));
+    controller->actions().run(controller->menuFor({a.id, b.id}), *controller->menuFor({a.id, b.id}).find(ItemMenuAction::deleteItems));
+    EXPECT_TRUE(view.viewState().selectedIds().isEmpty());
+    EXPECT_TRUE(now(a).isTrashed && now(b).isTrashed);
+
+    for (auto setter : {&ClipboardManager::setShowSettingsIcon, &ClipboardManager::setShowStarFilterIcon,
+                        &ClipboardManager::setShowImageFilterIcon, &ClipboardManager::setShowLinkFilterIcon,
+                        &ClipboardManager::setShowTextFilterIcon, &ClipboardManager::setShowEmailFilterIcon,
+                        &ClipboardManager::setShowPauseButton, &ClipboardManager::setShowQuitButton,
+                        &ClipboardManager::setShowCategoriesInFooter})
+        (manager.get()->*setter)(false);
+    EXPECT_FALSE(view.footerHost()->isVisibleTo(&view)) << "no footer and no divider with every control off";
 }
 
 } // namespace
