@@ -224,6 +224,30 @@ TEST_F(ContentViewTest, TheListGrowsByABatchOnlyAfterTheUserScrolledToItsEnd)
     EXPECT_EQ(view->viewState().keyboardSelectedId(), idOf(QStringLiteral("item 49")));
 }
 
+TEST_F(ContentViewTest, WhileTheHistoryIsReadTheListSaysMoreIsComing)
+{
+    delete panel;
+    test::storeItems(*manager, {textItem("stored")});
+    manager.reset();
+    manager = start([this](ClipboardManagerServices& services) {
+        services.pasteboard = &pasteboard;
+        services.workspace = &workspace;
+        services.keyInjector = &injector;
+        services.loadHistoryInBackground = true;
+    });
+    ASSERT_TRUE(manager->isLoadingHistory());
+    ContentView loading(*manager, nullptr);
+    loading.resetForOpening();
+    const HistoryListModel& rowsModel = *loading.listView()->historyModel();
+    ASSERT_EQ(rowsModel.rowCount(), 1);
+    EXPECT_EQ(rowsModel.kindOf(0), HistoryListModel::RowKind::loaderBottom);
+    EXPECT_TRUE(rowsModel.isLoadingMore());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !manager->isLoadingHistory(); }, 10000));
+    processEvents();
+    ASSERT_EQ(rowsModel.rowCount(), 1);
+    EXPECT_EQ(rowsModel.kindOf(0), HistoryListModel::RowKind::item);
+}
+
 // Renders the popup over a history of every kind of item and saves the picture.
 class ContentViewScreenshotTest : public ContentViewTest, public ::testing::WithParamInterface<bool> {
 protected:
