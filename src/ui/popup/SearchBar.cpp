@@ -3,7 +3,7 @@
 #include "app/AppActions.h"
 #include "app/AppLinks.h"
 #include "engine/ClipboardManager.h"
-#include "platform/workspace/Workspace.h"
+#include "ui/items/AppIcons.h"
 #include "ui/items/CustomDateRangePicker.h"
 #include "ui/items/CustomRangeDates.h"
 #include "ui/items/FilterBadge.h"
@@ -405,11 +405,7 @@ void SearchBar::textEdited(const QString& text)
 
 QIcon SearchBar::appIcon(const QString& bundleId) const
 {
-    Workspace* workspace = m_manager.services().workspace;
-    QIcon icon = workspace ? workspace->icon(bundleId) : QIcon();
-    if (icon.isNull())
-        icon = QIcon::fromTheme(bundleId);
-    return icon;
+    return AppIcons::appIcon(m_manager.services().workspace, bundleId);
 }
 
 // ---------------------------------------------------------------------------- popovers
