@@ -42,6 +42,7 @@ class KeyInjector;
 class Pasteboard;
 class PersistenceController;
 class SoundPlayer;
+class SyncFolderContainer;
 class TextRecognizer;
 class Workspace;
 namespace store {
@@ -59,13 +60,16 @@ struct ClipboardManagerServices {
     UserDefaults* defaults = nullptr;              // UserDefaults::standard()
     CloudKeyValueStore* cloudKeyValueStore = nullptr; // CloudKeyValueStore::defaultStore()
     Clock* clock = nullptr;                        // Clock::shared()
-    CloudContainer* cloudContainer = nullptr;      // no sync folder
+    CloudContainer* cloudContainer = nullptr;      // the sync folder of "syncFolderPath"; injected: that container
     QString storeFolder;                           // Folders::supportFolder()
     Pasteboard* pasteboard = nullptr;
     Workspace* workspace = nullptr;
     KeyInjector* keyInjector = nullptr;
     TextRecognizer* textRecognizer = nullptr;
     SoundPlayer* soundPlayer = nullptr;
+    // Read the history on a worker thread, so that capture runs from the start whatever its size
+    // (the app); otherwise it is loaded before the constructor returns (tests, tools).
+    bool loadHistoryInBackground = false;
 };
 
 // The one main-thread state object every view uses: settings, and (in the files named per section)
@@ -91,6 +95,8 @@ public:
     const ClipboardManagerServices& services() const { return m_services; }
     // Null in a settings-only manager.
     PersistenceController* persistence() const { return m_persistence.get(); }
+    // The sync folder mirror the engine made (none when a container was injected, or settings only).
+    SyncFolderContainer* syncFolderContainer() const { return m_syncFolder.get(); }
 
     // ===================================================================== Settings (ClipboardManagerSettings.cpp)
 
@@ -161,6 +167,9 @@ public:
     void setCategories(QList<ClipboardCategory> categories);
     // Bumped at every change of clipboardItems, so caches keyed by it stay honest.
     quint64 historyRevision() const { return m_historyRevision; }
+    // True while the stored history is read in the background: the list then holds only what was
+    // copied or changed since the start, and the rest joins it when the load ends.
+    bool isLoadingHistory() const { return m_loadingHistory; }
 
     void loadItems();
     void loadCategories();
@@ -251,8 +260,13 @@ public:
     const QList<ClipboardItem>& filteredItems() const;
     qsizetype filteredItemCount() const;
     const ClipboardItem& filteredItemAt(qsizetype position) const;
-    // False when the last regex search ran out of time and the list holds what it found until then.
-    bool filteredItemsComplete() const { return m_filterResult.complete; }
+    // False while a slow search (a regex) still runs in slices between events: the list shows the
+    // previous result until the whole new one is ready, never a part of it.
+    bool filteredItemsComplete() const { return !m_runningSearch; }
+    // Why the search text finds nothing though items may hold it (a regex refused as a runaway); empty otherwise.
+    const QString& searchError() const { return m_searchError; }
+    // How long a slow search may hold the main thread at a time before it lets events through.
+    void setSearchSlice(std::chrono::milliseconds slice) { m_searchSlice = slice; }
     // How many times the list was actually computed (batched and debounced requests excluded).
     quint64 filterRecomputations() const { return m_filterRecomputations; }
 
@@ -486,8 +500,12 @@ public:
 signals:
     void settingChanged(lumra::Setting setting, const QString& key);
     void clipboardItemsChanged();
+    void isLoadingHistoryChanged(bool loading);
     void categoriesChanged();
     void filteredItemsChanged();
+    // searchError() changed, or a sliced search started or finished (filteredItemsComplete()).
+    void searchErrorChanged(const QString& error);
+    void searchRunningChanged(bool running);
     // Queries and filters: any filter property or the search text changed; the pin changed.
     void filtersChanged();
     void pinnedFiltersChanged();
@@ -534,11 +552,24 @@ private:
     quint64 m_historyRevision = 0;
     std::unique_ptr<PersistenceController> m_persistence;
     std::unique_ptr<HistoryReader> m_reader;
+    // Declared after the store: it finishes its work on the store before the store goes.
+    std::unique_ptr<SyncFolderContainer> m_syncFolder;
+    // Points the mirror and the mirrored settings at "syncFolderPath".
+    void followSyncFolder();
     // Edits clipboardItems in place; `edit` describes what it did in the change. When something
     // changed, observers are told and the filtered list follows, at the cost of the changed items.
     void editHistory(const std::function<void(QList<ClipboardItem>&, HistoryChange&)>& edit);
     // Brings clipboardItems in line with rows another connection saved, reading only those rows.
     void mergeStoreChanges(const store::ChangeSet& changes);
+    struct LoadedHistory;
+    void startHistoryLoad();
+    void finishHistoryLoad(LoadedHistory& loaded);
+    // Retention, the recycle bin's expiry and auto-clean, once the history is loaded.
+    void tidyHistoryAtStart();
+    bool m_loadingHistory = false;
+    bool m_reloadAfterLoad = false;
+    // Rows deleted while the history loads; ids saved since then are the ones in clipboardItems.
+    QSet<QUuid> m_goneWhileLoading;
 
     // ===================================================================== Queries internals
     // The live filters; the custom periods are fixed from the clock at first use.
@@ -554,6 +585,9 @@ private:
     const FilterIndex& currentFilterIndex();
     // Brings the index (current before the change) and the last result to the edited history.
     void indexHistoryChange(const HistoryChange& change);
+    void publishFilterResult(FilterResult result, FilterState state);
+    void continueRunningSearch(quint64 generation);
+    void stopRunningSearch();
 
     mutable FilterState m_filterState;
     mutable bool m_filterDatesFixed = false;
@@ -568,6 +602,15 @@ private:
     std::optional<FilterState> m_filterResultState;
     std::vector<qint32> m_touchedSinceResult;
     mutable std::optional<QList<ClipboardItem>> m_filteredItemsList;
+    // A search that did not finish in one slice, continued from the event loop.
+    struct RunningSearch {
+        FilterResult result;
+        FilterState state;
+    };
+    std::optional<RunningSearch> m_runningSearch;
+    quint64 m_searchGeneration = 0;
+    std::chrono::milliseconds m_searchSlice {20};
+    QString m_searchError;
     quint64 m_filterRecomputations = 0;
     mutable std::optional<quint64> m_sourceAppsRevision;
     mutable QList<SourceApp> m_sourceApps;
@@ -660,6 +703,7 @@ private:
         ~BackgroundWork() { future.waitForFinished(); }
         bool isRunning() const { return future.isRunning(); }
     } m_bookmarkRefresh;
+    BackgroundWork m_historyLoad;
 
     // ===================================================================== Sound internals
     // A write to the clipboard ends the current burst of copies.

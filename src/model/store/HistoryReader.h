@@ -23,6 +23,8 @@ public:
     };
 
     explicit HistoryReader(PersistenceController& persistence, Classifiers classifiers = {});
+    // Reads through a context of its own (a worker's), which also takes the writes of loadItems().
+    explicit HistoryReader(store::ManagedObjectContext& context);
 
     // Every item row (trashed ones included) in store order. A row without dateAdded gets its
     // fallback date written back once, so it keeps its place at later loads. An id held by both
@@ -44,7 +46,11 @@ private:
                                 std::vector<std::pair<const store::PersistentStore*, QUuid>>& staleCopies);
     void deleteStaleCopies(const std::vector<std::pair<const store::PersistentStore*, QUuid>>& staleCopies);
 
-    PersistenceController& m_persistence;
+    store::ManagedObjectContext& context() const { return m_context; }
+    Status save();
+
+    PersistenceController* m_persistence = nullptr;
+    store::ManagedObjectContext& m_context;
     Classifiers m_classifiers;
 };
 

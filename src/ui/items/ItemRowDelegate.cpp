@@ -5,6 +5,7 @@
 #include "ui/items/AppIcons.h"
 #include "ui/popup/ContentViewState.h"
 #include "ui/popup/HistoryListModel.h"
+#include "ui/preview/FileThumbnailCache.h"
 
 #include <QApplication>
 #include <QPainter>
@@ -436,6 +437,16 @@ void ItemRowDelegate::paintItem(QPainter* painter, const QStyleOptionViewItem& o
             drawIcon(AppIcons::genericFileIcon(), iconRect);
             break;
         case ItemRowFacts::FileIcon::thumbnail:
+            // Looked up by this row's own path every paint, so a reused row never shows another file's picture.
+            if (const auto picture = FileThumbnailCache::shared().thumbnail(facts.firstFilePath, int(sz * dpr))) {
+                QSize shown = picture->size().scaled(iconRect.size(), Qt::KeepAspectRatio);
+                painter->drawImage(QRect(QPoint(iconRect.left() + (iconRect.width() - shown.width()) / 2,
+                                                iconRect.top() + (iconRect.height() - shown.height()) / 2),
+                                         shown),
+                                   *picture);
+                break;
+            }
+            [[fallthrough]];
         case ItemRowFacts::FileIcon::fileIcon:
             drawIcon(facts.firstFilePath.isEmpty() ? AppIcons::genericFileIcon() : AppIcons::fileIcon(facts.firstFilePath), iconRect);
             break;

@@ -10,8 +10,10 @@
 #include "ui/items/RowFormatters.h"
 #include "ui/popup/HistoryListModel.h"
 #include "ui/popup/HistoryListView.h"
+#include "ui/popup/PreviewTriggers.h"
 #include "ui/popup/SearchBar.h"
 #include "ui/popup/SearchField.h"
+#include "ui/preview/PreviewCoordinator.h"
 
 #include <QDesktopServices>
 #include <QEvent>
@@ -157,6 +159,8 @@ ContentView::ContentView(ClipboardManager& manager, HotKeyManager* hotKeys, QWid
     connect(m_list, &HistoryListView::pasteRequested, this, [this](const QUuid& id, bool plain) { pasteRow(id, plain); });
     connect(m_list, &HistoryListView::contextMenuRequested, this, &ContentView::rowContextMenu);
     connect(m_list, &HistoryListView::linkActivated, this, [](const QUrl& url) { QDesktopServices::openUrl(url); });
+
+    new PreviewTriggers(*this);
 
     updateHeader();
     updateListArea();
@@ -495,7 +499,9 @@ void ContentView::hideEvent(QHideEvent* event)
 
 bool ContentView::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == m_panelObject && event->type() == QEvent::WindowActivate && m_appeared) {
+    // Focus coming back from the preview leaves the search and filters as they are.
+    if (watched == m_panelObject && event->type() == QEvent::WindowActivate && m_appeared
+        && !UnifiedPreviewCoordinator::shared().isPreviewVisibleOrJustClosed()) {
         // The panel got the focus back (from an editor, an alert or another application).
         m_state.setPreviewModifiersHeld(false);
         resetForOpening();

@@ -26,7 +26,7 @@ const QStringList reloadedKeys = {
 const QStringList keptOnReload = {
     "iCloudSyncEnabled", "captureText", "captureLinks", "captureEmails", "captureImages", "captureImageFiles",
     "captureScreenshots", "captureColors", "captureFiles", "captureFolders", "showTimeSavedCelebration",
-    "showFileThumbnails", "footerSize",
+    "showFileThumbnails", "footerSize", "syncFolderPath",
 };
 
 bool sameVariant(const QVariant& a, const QVariant& b) { return a.typeId() == b.typeId() && a == b; }
