@@ -533,8 +533,14 @@ void ItemRowDelegate::paintItem(QPainter* painter, const QStyleOptionViewItem& o
         painter->drawRoundedRect(r, 4, 4);
     }
     if (!g.link.isNull()) {
-        const QRect r = g.link.translated(at);
-        painter->drawPixmap(r.adjusted(2, 2, -2, -2), tinted(Symbols::icon(QStringLiteral("arrow.up.right")), linkSize - 4, linkBlue, dpr));
+        // An arrow up and to the right, drawn so it reads the same in every icon theme.
+        const QRectF r = QRectF(g.link.translated(at)).adjusted(5, 5, -5, -5);
+        QPen pen(linkBlue, 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+        painter->setPen(pen);
+        painter->setBrush(Qt::NoBrush);
+        painter->drawLine(r.bottomLeft(), r.topRight());
+        const qreal head = r.width() * 0.6;
+        painter->drawPolyline(QPolygonF{QPointF(r.right() - head, r.top()), r.topRight(), QPointF(r.right(), r.top() + head)});
     }
     if (!g.terminal.isNull())
         painter->drawPixmap(g.terminal.translated(at), tinted(Symbols::icon(QStringLiteral("apple.terminal.fill")), terminalSize, text, dpr));

@@ -5,6 +5,7 @@
 #include "ui/popup/ContentView.h"
 #include "ui/popup/HistoryListModel.h"
 #include "ui/popup/HistoryListView.h"
+#include "ui/popup/ItemMenuController.h"
 #include "ui/popup/ItemMenuModel.h"
 #include "ui/popup/PopupKeyMonitor.h"
 #include "ui/preview/DragOut.h"
@@ -112,6 +113,11 @@ void PreviewTriggers::installMonitor()
     };
     hooks.selectedCount = [this] { return int(m_view.viewState().selectedIds().size()); };
     hooks.previewWindow = [this]() -> QWidget* { return coordinator().panel(); };
+    // Delete with two or more rows selected asks, through the item menu's actions, to delete them.
+    hooks.confirmDeleteSelection = [this] {
+        if (auto* menus = m_view.findChild<ItemMenuController*>())
+            menus->actions().confirmDeleteItems(listedItems(m_view.manager(), m_view.visibleSelectedIds()));
+    };
     m_monitor = std::make_unique<PopupKeyMonitor>(&m_view, std::move(hooks));
     connect(m_monitor.get(), &PopupKeyMonitor::suppressSpaceBarPreviewChanged, &m_view.viewState(),
             &ContentViewState::setSuppressSpaceBarPreview);

@@ -16,6 +16,7 @@
 #include <QPdfView>
 #include <QPushButton>
 #include <QSlider>
+#include <QTimer>
 #include <QStyle>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -220,7 +221,9 @@ EntryListView::EntryListView(QWidget* parent)
     m_tree->setIconSize(QSize(20, 20));
     m_tree->header()->setStretchLastSection(false);
     m_tree->header()->setSectionResizeMode(0, QHeaderView::Stretch);
-    m_tree->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    // A fixed size column: measuring thousands of rows on every insertion would stall the window.
+    m_tree->header()->setSectionResizeMode(1, QHeaderView::Fixed);
+    m_tree->header()->resizeSection(1, fontMetrics().horizontalAdvance(QStringLiteral("999.9 MB")) + 16);
     m_tree->setTextElideMode(Qt::ElideMiddle);
     m_status->setAlignment(Qt::AlignCenter);
     m_status->setForegroundRole(QPalette::PlaceholderText);
@@ -236,16 +239,28 @@ void EntryListView::setListing(const PreviewListing& listing)
         m_status->setText(QStringLiteral("No items"));
         return;
     }
+    m_pending = listing;
+    m_next = 0;
+    m_status->hide();
+    m_tree->show();
+    appendRows();
+}
+
+void EntryListView::appendRows()
+{
+    // A few hundred rows per turn of the event loop, so a long listing never holds up the window.
+    constexpr qsizetype rowsPerTurn = 250;
+    const qsizetype end = std::min(m_next + rowsPerTurn, m_pending.entries.size());
     QList<QTreeWidgetItem*> rows;
-    rows.reserve(listing.entries.size() + 1);
-    QHash<QString, QIcon> icons;
+    rows.reserve(end - m_next + 1);
     const QBrush secondary = palette().brush(QPalette::PlaceholderText);
-    for (const PreviewEntry& entry : listing.entries) {
+    for (; m_next < end; ++m_next) {
+        const PreviewEntry& entry = m_pending.entries[m_next];
         auto* row = new QTreeWidgetItem({entry.name, entry.size ? byteCountText(*entry.size) : QString()});
-        auto icon = icons.find(entry.iconName);
-        if (icon == icons.end()) {
+        auto icon = m_icons.find(entry.iconName);
+        if (icon == m_icons.end()) {
             QIcon themed = QIcon::fromTheme(entry.iconName);
-            icon = icons.insert(entry.iconName, themed.isNull() ? fileIcon(entry.path, entry.isDirectory) : themed);
+            icon = m_icons.insert(entry.iconName, themed.isNull() ? fileIcon(entry.path, entry.isDirectory) : themed);
         }
         row->setIcon(0, *icon);
         row->setToolTip(0, entry.path);
@@ -253,15 +268,15 @@ void EntryListView::setListing(const PreviewListing& listing)
         row->setForeground(1, secondary);
         rows.append(row);
     }
-    if (listing.moreCount > 0) {
-        auto* more = new QTreeWidgetItem({moreEntriesText(listing.moreCount), QString()});
-        more->setForeground(0, palette().brush(QPalette::PlaceholderText));
+    if (m_next == m_pending.entries.size() && m_pending.moreCount > 0) {
+        auto* more = new QTreeWidgetItem({moreEntriesText(m_pending.moreCount), QString()});
+        more->setForeground(0, secondary);
         more->setFlags(Qt::ItemIsEnabled);
         rows.append(more);
     }
     m_tree->addTopLevelItems(rows);
-    m_status->hide();
-    m_tree->show();
+    if (m_next < m_pending.entries.size())
+        QTimer::singleShot(0, this, &EntryListView::appendRows);
 }
 
 // ------------------------------------------------------------------------------------------------ fallback

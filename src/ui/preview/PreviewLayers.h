@@ -2,6 +2,8 @@
 
 #include "ui/preview/PreviewContent.h"
 
+#include <QHash>
+#include <QIcon>
 #include <QImage>
 #include <QPixmap>
 #include <QTextEdit>
@@ -89,9 +91,14 @@ public:
     bool isLoaded() const { return m_loaded; }
 
 private:
+    void appendRows();
+
     QTreeWidget* m_tree = nullptr;
     QLabel* m_status = nullptr;
     bool m_loaded = false;
+    PreviewListing m_pending;
+    qsizetype m_next = 0;
+    QHash<QString, QIcon> m_icons;
 };
 
 // Any other file: its thumbnail or icon, name, kind, size and modification date.

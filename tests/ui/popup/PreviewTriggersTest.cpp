@@ -1,6 +1,7 @@
 #include "ui/popup/PreviewTriggers.h"
 
 #include "app/PopupPanel.h"
+#include "app/Prompt.h"
 #include "ui/popup/ContentView.h"
 #include "ui/popup/ItemMenuController.h"
 #include "ui/popup/PopupKeyMonitor.h"
@@ -95,6 +96,23 @@ TEST_F(PreviewTriggersTest, TheItemMenuOffersThePreview)
     menus->actions().run(menu, *entry);
     ASSERT_TRUE(coordinator().isPreviewVisible());
     EXPECT_EQ(coordinator().panel()->bridge().textContent->text, QStringLiteral("beta"));
+}
+
+TEST_F(PreviewTriggersTest, DeleteWithTwoSelectedRowsAsksToDeleteThem)
+{
+    ScriptedPromptService prompts;
+    prompts.defaultAnswer = 1; // "Cancel"
+    PromptService::setShared(&prompts);
+    new ItemMenuController(*view);
+    QTest::keyClick(field(), Qt::Key_B);
+    QTest::keyClick(field(), Qt::Key_Backspace); // one row or none selected: the field erases
+    EXPECT_TRUE(field()->text().isEmpty());
+    view->viewState().setSelectedIds({manager->filteredItemAt(0).id, manager->filteredItemAt(1).id});
+    QTest::keyClick(field(), Qt::Key_Backspace);
+    QTest::qWait(20);
+    ASSERT_EQ(prompts.shown.size(), 1);
+    EXPECT_EQ(manager->filteredItemCount(), 2);
+    PromptService::setShared(nullptr);
 }
 
 } // namespace
