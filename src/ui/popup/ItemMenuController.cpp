@@ -5,7 +5,10 @@
 #include "ui/popup/PopupFooter.h"
 #include "ui/preview/PreviewCoordinator.h"
 
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QLayout>
+#include <QLineEdit>
 
 namespace lumra {
 
@@ -25,6 +28,8 @@ ItemMenuController::ItemMenuController(ContentView& view)
             m_view->viewState().setScrollToItemId(id);
     });
     connect(&m_actions, &ItemActions::windowRequested, this, &ItemMenuController::openWindow);
+
+    qApp->installEventFilter(this);
 
     QWidget* host = view.footerHost();
     m_footer = new PopupFooter(view.manager(), host);
@@ -51,6 +56,17 @@ ItemMenuModel ItemMenuController::menuFor(const QList<QUuid>& ids) const
 void ItemMenuController::openMenu(const QList<QUuid>& ids, QPoint globalPos)
 {
     ItemContextMenu::exec(menuFor(ids), m_actions, globalPos);
+}
+
+bool ItemMenuController::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::ContextMenu || !m_view)
+        return false;
+    auto* field = qobject_cast<QLineEdit*>(watched);
+    if (!field || !m_view->searchAreaHost()->isAncestorOf(field)
+        || static_cast<QContextMenuEvent*>(event)->reason() != QContextMenuEvent::Keyboard)
+        return false;
+    return m_view->requestContextMenuFromKeyboard();
 }
 
 void ItemMenuController::openWindow(ItemMenuAction action, const QList<ClipboardItem>& items, const std::optional<QUuid>&)
