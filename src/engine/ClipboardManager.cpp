@@ -68,6 +68,7 @@ void ClipboardManager::startUp()
                             },
                             &ClipboardManager::captureCategoryForFileURLs,
                         });
+    m_reader->setClock([this] { return m_clock.now(); });
     migrateLegacyStorage();
     loadItems();
     loadCategories();

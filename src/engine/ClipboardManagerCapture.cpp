@@ -267,6 +267,8 @@ void ClipboardManager::checkClipboard()
         qCInfo(lcCapture).noquote() << "Clipboard not read:" << snapshot.error;
         return;
     }
+    if (!snapshot.unreadableTypes.isEmpty())
+        qCInfo(lcCapture).noquote() << "Clipboard owner gave none of:" << snapshot.unreadableTypes.join(QLatin1String(", "));
 
     PendingCapture capture;
     capture.bundleId = source ? nonEmpty(source->bundleId) : std::nullopt;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -152,6 +153,64 @@ TEST_F(CaptureTest, AnUnansweredReadIsSkippedNotStoredEmpty)
     clock.advance(1s);
     EXPECT_TRUE(manager->clipboardItems().isEmpty());
     EXPECT_EQ(manager->sounds, 0);
+}
+
+TEST_F(CaptureTest, WhatTheOwnerRefusesIsSkippedAndTheRestIsStored)
+{
+    auto bmpOf = [](QColor color) {
+        QImage image(8, 8, QImage::Format_RGB32);
+        image.fill(color);
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "bmp");
+        return bytes;
+    };
+    const QByteArray rtf("{\\rtf1\\ansi {\\b bold}}");
+
+    // A refused type and one answered after the read timeout fail alike.
+    struct Case {
+        const char* name;
+        QList<PasteboardRepresentation> offer;
+        QStringList unreadable;
+        ClipboardContentType kind;
+        bool rich;
+    };
+    const QList<Case> cases = {
+        {"refused RTF, HTML read instead", {textRep("one"), rep(PasteboardMime::rtf, rtf), rep(PasteboardMime::html, "<b>one</b>")},
+         {PasteboardMime::rtf}, ClipboardContentType::text, true},
+        {"refused HTML", {textRep("two"), rep(PasteboardMime::html, "<b>two</b>")}, {PasteboardMime::html},
+         ClipboardContentType::text, false},
+        {"refused text lets the image through", {textRep("three"), rep(PasteboardMime::png, solidPng(Qt::red))},
+         {PasteboardMime::textUtf8}, ClipboardContentType::image, false},
+        {"refused PNG, next image type", {rep(PasteboardMime::png, solidPng(Qt::blue)), rep("image/bmp", bmpOf(Qt::magenta))},
+         {PasteboardMime::png}, ClipboardContentType::image, false},
+        {"broken PNG, next image type", {rep(PasteboardMime::png, "not a picture"), rep("image/bmp", bmpOf(Qt::cyan))}, {},
+         ClipboardContentType::image, false},
+    };
+    start();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const qsizetype before = untrashed().size();
+        pasteboard.setUnreadableTypes(c.unreadable);
+        copy(c.offer);
+        const QList<ClipboardItem> items = untrashed();
+        ASSERT_GT(items.size(), before) << "the copy was dropped";
+        const ClipboardItem& newest = *std::max_element(items.begin(), items.end(), [](const auto& a, const auto& b) {
+            return a.dateAdded < b.dateAdded;
+        });
+        EXPECT_EQ(newest.contentType, c.kind);
+        EXPECT_EQ(row(newest)->bytes(Attr::rtfData).has_value(), c.rich);
+    }
+    EXPECT_EQ(manager->sounds, cases.size());
+}
+
+TEST_F(CaptureTest, HtmlIsReadOnlyWithoutRtf)
+{
+    start();
+    copy({textRep("bold"), rep(PasteboardMime::rtf, "{\\rtf1\\ansi {\\b bold}}"), rep(PasteboardMime::html, "<b>bold</b>")});
+    ASSERT_EQ(untrashed().size(), 1);
+    EXPECT_FALSE(pasteboard.readsOf().contains(PasteboardMime::html));
 }
 
 // ---------------------------------------------------------------- Which content, which kind
