@@ -47,17 +47,11 @@ ClipboardManager::ClipboardManager(const ClipboardManagerServices& services, QOb
 
 ClipboardManager::~ClipboardManager() = default;
 
-bool ClipboardManager::readCloudFlag() const
-{
-    // A fresh install has no value and starts with the synced store stack.
-    const QVariant stored = m_defaults.object(QStringLiteral("iCloudSyncEnabled"));
-    return stored.typeId() == QMetaType::Bool ? stored.toBool() : true;
-}
-
 void ClipboardManager::startUp()
 {
     static NoSyncFolderContainer noFolder;
-    const bool cloud = readCloudFlag();
+    // The setting as read at launch (a fresh install has no value: the synced store stack).
+    const bool cloud = iCloudSyncEnabled();
     m_persistence = std::make_unique<PersistenceController>(
         cloud, m_services.cloudContainer ? m_services.cloudContainer : &noFolder, m_services.storeFolder);
     m_reader = std::make_unique<HistoryReader>(

@@ -518,7 +518,6 @@ private:
 
     // ===================================================================== Start-up (ClipboardManager.cpp)
     void startUp();
-    bool readCloudFlag() const;
 
     // ===================================================================== History internals
     QList<ClipboardItem> m_clipboardItems;

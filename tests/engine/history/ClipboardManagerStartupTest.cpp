@@ -63,3 +63,13 @@ TEST_F(StartupTest, ARowWithoutADateSurvivesRestartsWithRetentionOn)
         clock.advance(std::chrono::hours(24));
     }
 }
+
+TEST_F(StartupTest, ASyncFlagStoredAsANumberIsReadAlikeByTheSettingAndTheStores)
+{
+    for (const qint64 stored : {0, 1}) {
+        openDefaults().set(QStringLiteral("iCloudSyncEnabled"), stored);
+        auto manager = start();
+        EXPECT_EQ(manager->iCloudSyncEnabled(), stored == 1);
+        EXPECT_EQ(manager->persistence()->iCloudEnabled(), stored == 1);
+    }
+}
