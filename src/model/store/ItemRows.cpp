@@ -136,7 +136,7 @@ std::optional<ClipboardCategory> makeClipboardCategory(const ManagedObject& row)
     category.name = row.string(CategoryAttr::name).value_or(QString());
     category.iconName = row.string(CategoryAttr::iconName).value_or(QStringLiteral("folder.fill"));
     category.isHiddenFromFooter = row.boolean(CategoryAttr::isHiddenFromFooter).value_or(false);
-    category.sortOrder = int(std::clamp<qint64>(row.integer(CategoryAttr::sortOrder).value_or(0), INT_MIN, INT_MAX));
+    category.sortOrder = row.integer(CategoryAttr::sortOrder).value_or(0);
     return category;
 }
 

@@ -469,6 +469,27 @@ TEST_F(CaptureTest, SensitiveImagesAreNeverRecognised)
     EXPECT_TRUE(recognizer.pending().isEmpty());
 }
 
+TEST_F(CaptureTest, MarkingSensitiveForgetsRecognisedTextAndUnmarkingReadsItAgain)
+{
+    start();
+    manager->setEnableImageOCR(true);
+    copy({rep(PasteboardMime::png, solidPng(Qt::red))});
+    recognizer.finishAll("the card number");
+    const ClipboardItem item = untrashed().first();
+    manager->setSearchText("card number");
+    manager->applyPendingSearch();
+    ASSERT_EQ(manager->filteredItems().size(), 1);
+
+    ASSERT_TRUE(manager->toggleSensitive(item).ok());
+    EXPECT_EQ(row(item)->string(Attr::ocrText), std::nullopt);
+    EXPECT_EQ(untrashed().first().ocrText, std::nullopt);
+    EXPECT_TRUE(manager->filteredItems().isEmpty()) << "still found by its recognised text";
+
+    ASSERT_TRUE(manager->toggleSensitive(item).ok());
+    recognizer.finishAll("the card number");
+    EXPECT_EQ(row(item)->string(Attr::ocrText), "the card number");
+}
+
 TEST_F(CaptureTest, NoRecognitionWhileTheSettingIsOff)
 {
     start();
