@@ -71,7 +71,7 @@ void PopupPanel::applyWindowFlags()
 {
     Qt::WindowFlags flags = Qt::Tool | Qt::WindowStaysOnTopHint;
     if (m_showWindowButtons)
-        flags |= Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowMinMaxButtonsHint;
+        flags |= Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint; // no minimise or maximise
     else
         flags |= Qt::FramelessWindowHint;
     m_changingFlags = true;

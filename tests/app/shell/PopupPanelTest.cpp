@@ -206,6 +206,7 @@ TEST_F(PopupPanelTest, WindowButtonsSettingSwitchesTheFrameOfAnOpenPanel)
 
     panel->setShowWindowButtons(true);
     EXPECT_TRUE(panel->windowFlags().testFlag(Qt::WindowCloseButtonHint));
+    EXPECT_FALSE(panel->windowFlags() & Qt::WindowMinMaxButtonsHint);
     EXPECT_TRUE(isOpen());
     EXPECT_EQ(closeRuns, 0);
 }

@@ -91,6 +91,14 @@ TEST_F(CaptureTest, TimedPauses)
     manager->pause();
     clock.advance(15min);
     EXPECT_TRUE(manager->isPaused()) << "a cancelled pause timer fired later";
+
+    manager->resume();
+    const int fortyDays = 40 * 24 * 60;
+    manager->pause(fortyDays);
+    clock.advance(std::chrono::minutes(fortyDays) - 1min);
+    EXPECT_TRUE(manager->isPaused());
+    clock.advance(1min);
+    EXPECT_FALSE(manager->isPaused()) << "a pause of weeks never ended";
 }
 
 // ---------------------------------------------------------------- What is never recorded
