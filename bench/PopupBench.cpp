@@ -1,11 +1,12 @@
 // From the open-popup hot key to the popup's first paint, over a large history.
 #include "app/HotKeyManager.h"
-#include "app/PopupListView.h"
 #include "app/PopupPanel.h"
 #include "engine/ClipboardManager.h"
 #include "platform/cloud/CloudKeyValueStore.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/keys/FakeGlobalHotKeys.h"
+#include "ui/popup/ContentView.h"
+#include "ui/popup/HistoryListView.h"
 
 #include "BenchSize.h"
 
@@ -72,7 +73,7 @@ void BM_HotKeyToPopupFirstPaint(benchmark::State& state)
 
     PaintWatch watch;
     QObject::connect(&hotKeys, &HotKeyManager::popupToggled, &watch, [&watch](PopupPanel* panel) {
-        if (auto* view = panel ? qobject_cast<PopupListView*>(panel->contentWidget()) : nullptr)
+        if (auto* view = panel ? qobject_cast<ContentView*>(panel->contentWidget()) : nullptr)
             view->listView()->viewport()->installEventFilter(&watch);
     });
 

@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include "app/AboutWindow.h"
+#include "app/AppActions.h"
 #include "app/AppLinks.h"
 #include "app/DesktopServices.h"
 #include "app/HotKeyManager.h"
@@ -91,10 +92,12 @@ AppDelegate::AppDelegate(AppServices services, QObject* parent)
     , m_prompts(*m_services.prompts)
 {
     Q_ASSERT(m_services.hotKeys && m_services.makeClipboardManager);
+    AppActions::setHandlers({[this](std::optional<SettingsTab> tab) { openSettings(tab); }, [this] { quit(); }});
 }
 
 AppDelegate::~AppDelegate()
 {
+    AppActions::setHandlers({});
     delete m_panel;
     delete m_reminderPopover;
     delete m_settingsWindow;

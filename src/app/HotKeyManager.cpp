@@ -37,20 +37,6 @@ void collect(QStringList& errors, const Status& status)
         errors << status.error();
 }
 
-std::optional<quint64> quickPasteFlag(const QString& modifier)
-{
-    const auto option = fromRawValue<QuickPasteModifier>(modifier);
-    if (!option)
-        return std::nullopt;
-    switch (*option) {
-    case QuickPasteModifier::command: return KeyCodes::commandFlag;
-    case QuickPasteModifier::control: return KeyCodes::controlFlag;
-    case QuickPasteModifier::option: return KeyCodes::optionFlag;
-    case QuickPasteModifier::disabled: break;
-    }
-    return std::nullopt;
-}
-
 bool isQuickPasteId(quint32 id)
 {
     return id >= HotKeyManager::firstQuickPasteHotKeyId
@@ -213,7 +199,7 @@ Status HotKeyManager::registerQuickPasteHotKeys()
         m_keys.unregisterHotKey(firstQuickPasteHotKeyId + quint32(i));
     if (!m_enabled || !m_manager)
         return {};
-    const std::optional<quint64> flag = quickPasteFlag(m_manager->quickPasteModifier());
+    const std::optional<quint64> flag = m_manager->quickPasteModifierFlag();
     if (!flag)
         return {};
     QStringList errors;
@@ -222,15 +208,62 @@ Status HotKeyManager::registerQuickPasteHotKeys()
     return report(joined(errors));
 }
 
-void HotKeyManager::suspendHotKeys() { m_keys.suspend(); }
-
-Status HotKeyManager::resumeHotKeys()
+HotKeyManager::Suspension::Suspension(HotKeyManager* manager)
+    : m_manager(manager)
 {
+    if (manager)
+        manager->beginSuspension();
+}
+
+HotKeyManager::Suspension& HotKeyManager::Suspension::operator=(Suspension&& other) noexcept
+{
+    if (this != &other) {
+        release();
+        m_manager = other.m_manager;
+        other.m_manager = nullptr;
+    }
+    return *this;
+}
+
+void HotKeyManager::Suspension::release()
+{
+    if (HotKeyManager* manager = m_manager) {
+        m_manager = nullptr;
+        manager->endSuspension();
+    }
+}
+
+void HotKeyManager::beginSuspension()
+{
+    if (m_suspensionDepth++ == 0) {
+        m_keys.suspend();
+        emit suspendedChanged(true);
+    }
+}
+
+void HotKeyManager::endSuspension()
+{
+    if (m_suspensionDepth <= 0 || --m_suspensionDepth > 0)
+        return;
     // Whatever changed while recording (the shortcut itself, enabling) is applied from the settings.
     m_keys.unregisterAll();
     m_itemHotKeys.clear();
     std::ignore = report(m_keys.resume());
-    return registerAllHotKeys();
+    std::ignore = registerAllHotKeys();
+    emit suspendedChanged(false);
+}
+
+Status HotKeyManager::checkAvailable(quint16 keyCode, quint64 modifiers)
+{
+    switch (m_keys.availability(keyCode, modifiers)) {
+    case GlobalHotKeys::Availability::available:
+        return {};
+    case GlobalHotKeys::Availability::takenElsewhere:
+        return Status::failure(tr("This shortcut is in use by another application."));
+    case GlobalHotKeys::Availability::unavailable:
+        break;
+    }
+    return Status::failure(tr("This shortcut cannot be used as a global shortcut."));
 }
 
 void HotKeyManager::unregisterAllHotKeys()

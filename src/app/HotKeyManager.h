@@ -2,6 +2,7 @@
 
 #include "app/PopupPanel.h"
 #include "model/ClipboardItem.h"
+#include "platform/keys/KeyCodes.h"
 #include "platform/core/Clock.h"
 #include "platform/core/Result.h"
 
@@ -32,7 +33,7 @@ public:
     static constexpr quint16 noKeyCode = 0xFFFF;
     static constexpr std::chrono::milliseconds pasteDelay{50};
     // US-layout key codes of the digits 1 to 9.
-    static constexpr std::array<quint16, quickPasteCount> quickPasteKeyCodes{18, 19, 20, 21, 23, 22, 26, 28, 25};
+    static constexpr std::array<quint16, quickPasteCount> quickPasteKeyCodes = KeyCodes::digitKeyCodes;
 
     HotKeyManager(GlobalHotKeys& keys, UserDefaults& defaults, Clock& clock = Clock::shared(),
                   QObject* parent = nullptr);
@@ -56,9 +57,32 @@ public:
     // Brings the per-item keys in line with the history, touching only what changed.
     Status registerItemHotKeys();
     Status registerQuickPasteHotKeys();
-    // Around the recording of a shortcut, so the keys pressed reach the recorder.
-    void suspendHotKeys();
-    Status resumeHotKeys();
+    // Taken while a shortcut is recorded, so the keys pressed reach the recorder. Suspensions nest:
+    // the keys come back, as the settings now ask, only when the last token is gone. A move-only
+    // token; one outliving its manager does nothing.
+    class Suspension {
+    public:
+        Suspension() = default;
+        Suspension(Suspension&& other) noexcept : m_manager(other.m_manager) { other.m_manager = nullptr; }
+        Suspension& operator=(Suspension&& other) noexcept;
+        Suspension(const Suspension&) = delete;
+        Suspension& operator=(const Suspension&) = delete;
+        ~Suspension() { release(); }
+        void release();
+        bool isActive() const { return !m_manager.isNull(); }
+
+    private:
+        friend class HotKeyManager;
+        explicit Suspension(HotKeyManager* manager);
+        QPointer<HotKeyManager> m_manager;
+    };
+    [[nodiscard]] Suspension suspendHotKeys() { return Suspension(this); }
+    int suspensionDepth() const { return m_suspensionDepth; }
+    bool isSuspended() const { return m_suspensionDepth > 0; }
+
+    // Whether a chord could be grabbed as a global shortcut now; fails with a message for the user
+    // when another application holds it or the key cannot be grabbed at all.
+    Status checkAvailable(quint16 keyCode, quint64 modifiers);
     void unregisterAllHotKeys();
 
     // The hot-key road of the popup: closes an open popup, whoever opened it, else opens one.
@@ -73,6 +97,7 @@ public:
 
 signals:
     void shortcutRevisionChanged();
+    void suspendedChanged(bool suspended);
     void enabledChanged(bool enabled);
     void popupToggled(lumra::PopupPanel* panel); // the panel opened, or nullptr when one closed
 
@@ -83,6 +108,8 @@ private:
     void dropItemHotKeys();
     quint32 nextFreeItemId() const;
     Status report(Status status);
+    void beginSuspension();
+    void endSuspension();
 
     GlobalHotKeys& m_keys;
     UserDefaults& m_defaults;
@@ -93,6 +120,7 @@ private:
     QList<ItemShortcut> m_refusedItemShortcuts; // not tried again until the next full registration
     bool m_enabled = true;
     int m_shortcutRevision = 0;
+    int m_suspensionDepth = 0;
 };
 
 } // namespace lumra

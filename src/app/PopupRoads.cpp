@@ -1,11 +1,12 @@
 #include "app/PopupRoads.h"
 
-#include "app/PopupListView.h"
 #include "app/PopupPanel.h"
 #include "app/PopupPlacement.h"
 #include "engine/ClipboardManager.h"
 #include "model/NotificationCenter.h"
 #include "platform/defaults/UserDefaults.h"
+#include "ui/popup/ContentView.h"
+#include "ui/popup/ItemMenuController.h"
 
 #include <QEvent>
 #include <QLoggingCategory>
@@ -90,7 +91,10 @@ PopupPanel* makePanel(ClipboardManager& manager, HotKeyManager* hotKeys, std::op
             onClose();
     });
 
-    panel->setContentWidget(new PopupListView(manager, hotKeys));
+    auto* content = new ContentView(manager, hotKeys);
+    content->setPanel(panel);
+    new ItemMenuController(*content); // the item menu and the footer
+    panel->setContentWidget(content);
     return panel;
 }
 

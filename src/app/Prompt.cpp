@@ -1,5 +1,6 @@
 #include "app/Prompt.h"
 
+#include <QCheckBox>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -20,7 +21,25 @@ void PromptService::setShared(PromptService* service) { g_shared = service; }
 int MessageBoxPromptService::alert(const QString& title, const QString& text, const QStringList& buttons,
                                    Style style)
 {
+    return run(title, text, buttons, style, {}, nullptr);
+}
+
+int MessageBoxPromptService::alertWithCheckBox(const QString& title, const QString& text, const QStringList& buttons,
+                                               Style style, const QString& checkBoxTitle, bool& checked)
+{
+    return run(title, text, buttons, style, checkBoxTitle, &checked);
+}
+
+int MessageBoxPromptService::run(const QString& title, const QString& text, const QStringList& buttons, Style style,
+                                 const QString& checkBoxTitle, bool* checked)
+{
     QMessageBox box(m_parent);
+    QCheckBox* checkBox = nullptr;
+    if (checked) {
+        checkBox = new QCheckBox(checkBoxTitle, &box);
+        checkBox->setChecked(*checked);
+        box.setCheckBox(checkBox);
+    }
     box.setWindowTitle(title);
     box.setText(title);
     box.setInformativeText(text);
@@ -35,17 +54,31 @@ int MessageBoxPromptService::alert(const QString& title, const QString& text, co
     box.setEscapeButton(added.last());
     box.setWindowFlag(Qt::WindowStaysOnTopHint);
     box.exec();
+    if (checkBox)
+        *checked = checkBox->isChecked();
     return added.indexOf(qobject_cast<QPushButton*>(box.clickedButton()));
 }
 
 int ScriptedPromptService::alert(const QString& title, const QString& text, const QStringList& buttons,
                                  Style style)
 {
-    shown.append({title, text, buttons, style});
+    shown.append({title, text, buttons, style, {}});
     if (m_answers.empty())
         return defaultAnswer;
     const int answer = m_answers.front();
     m_answers.pop_front();
+    return answer;
+}
+
+int ScriptedPromptService::alertWithCheckBox(const QString& title, const QString& text, const QStringList& buttons,
+                                             Style style, const QString& checkBoxTitle, bool& checked)
+{
+    const int answer = alert(title, text, buttons, style);
+    shown.last().checkBoxTitle = checkBoxTitle;
+    if (!m_checks.empty()) {
+        checked = m_checks.front();
+        m_checks.pop_front();
+    }
     return answer;
 }
 

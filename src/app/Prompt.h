@@ -21,6 +21,9 @@ public:
     // and returns the index of the button chosen, or -1 when the alert was dismissed otherwise.
     virtual int alert(const QString& title, const QString& text, const QStringList& buttons,
                       Style style = Style::informational) = 0;
+    // The same with a check box under the text; `checked` holds its state before and after.
+    virtual int alertWithCheckBox(const QString& title, const QString& text, const QStringList& buttons, Style style,
+                                  const QString& checkBoxTitle, bool& checked) = 0;
 
     static PromptService& shared();
     static void setShared(PromptService* service); // nullptr restores the message-box service
@@ -30,8 +33,12 @@ class MessageBoxPromptService final : public PromptService {
 public:
     explicit MessageBoxPromptService(QWidget* parent = nullptr) : m_parent(parent) { }
     int alert(const QString& title, const QString& text, const QStringList& buttons, Style style) override;
+    int alertWithCheckBox(const QString& title, const QString& text, const QStringList& buttons, Style style,
+                          const QString& checkBoxTitle, bool& checked) override;
 
 private:
+    int run(const QString& title, const QString& text, const QStringList& buttons, Style style,
+            const QString& checkBoxTitle, bool* checked);
     QWidget* m_parent;
 };
 
@@ -43,16 +50,22 @@ public:
         QString text;
         QStringList buttons;
         Style style;
+        QString checkBoxTitle;
     };
 
     void answerNext(int index) { m_answers.push_back(index); }
+    // The check box state the next alert that has one is left with.
+    void checkNext(bool checked) { m_checks.push_back(checked); }
     int alert(const QString& title, const QString& text, const QStringList& buttons, Style style) override;
+    int alertWithCheckBox(const QString& title, const QString& text, const QStringList& buttons, Style style,
+                          const QString& checkBoxTitle, bool& checked) override;
 
     QList<Shown> shown;
     int defaultAnswer = 0;
 
 private:
     std::deque<int> m_answers;
+    std::deque<bool> m_checks;
 };
 
 } // namespace lumra

@@ -299,6 +299,8 @@ public:
     Status setTagsForItems(const QList<QUuid>& itemIds, const QStringList& tags);
     Status setItemShortcut(const QUuid& itemId, const std::optional<ItemShortcut>& shortcut);
     // Why this combination cannot be used, or nullopt when it is free.
+    // The modifier flag of the quick-paste digits; nothing while quick paste is off.
+    std::optional<quint64> quickPasteModifierFlag() const;
     std::optional<QString> shortcutConflictMessage(quint16 keyCode, quint64 modifiers,
                                                    const std::optional<QUuid>& excludingItemId,
                                                    bool skipOpenPopupShortcut) const;

@@ -5,6 +5,7 @@
 #include "model/store/HistoryReader.h"
 #include "model/store/ItemRows.h"
 #include "model/store/PersistenceController.h"
+#include "platform/keys/KeyCodes.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -23,9 +24,9 @@ using namespace store;
 
 namespace {
 
-// Only the four modifier keys and the function bit count; Caps Lock and keypad bits never make a
-// shortcut different.
-constexpr quint64 comparedModifiers = 0xFFFF0000ULL & ~quint64(0x10000 | 0x200000);
+// Only Ctrl, Alt, Shift and Super count: Caps Lock, Num Lock, keypad and function bits never make a
+// shortcut different, as they never make a different grab.
+constexpr quint64 comparedModifiers = KeyCodes::modifierFlagsMask;
 constexpr int quotedClusters = 40;
 
 QString firstClusters(const QString& text, int count)
@@ -190,6 +191,17 @@ Status ClipboardManager::setItemShortcut(const QUuid& itemId, const std::optiona
     return status;
 }
 
+std::optional<quint64> ClipboardManager::quickPasteModifierFlag() const
+{
+    switch (fromRawValue<QuickPasteModifier>(quickPasteModifier()).value_or(QuickPasteModifier::disabled)) {
+    case QuickPasteModifier::command: return KeyCodes::commandFlag;
+    case QuickPasteModifier::control: return KeyCodes::controlFlag;
+    case QuickPasteModifier::option: return KeyCodes::optionFlag;
+    case QuickPasteModifier::disabled: break;
+    }
+    return std::nullopt;
+}
+
 std::optional<QString> ClipboardManager::shortcutConflictMessage(quint16 keyCode, quint64 modifiers,
                                                                  const std::optional<QUuid>& excludingItemId,
                                                                  bool skipOpenPopupShortcut) const
@@ -201,6 +213,11 @@ std::optional<QString> ClipboardManager::shortcutConflictMessage(quint16 keyCode
         if (openKey && *openKey == keyCode && openModifiers && (quint64(*openModifiers) & comparedModifiers) == wanted)
             return tr("This shortcut is already used to open Lumra.");
     }
+    // The digits with the quick-paste modifier are grabbed as well, so they can never be an item's.
+    const std::optional<quint64> quickPaste = quickPasteModifierFlag();
+    if (quickPaste && wanted == *quickPaste
+        && std::find(KeyCodes::digitKeyCodes.begin(), KeyCodes::digitKeyCodes.end(), keyCode) != KeyCodes::digitKeyCodes.end())
+        return tr("This shortcut is already used for quick paste.");
     for (const ClipboardItem& item : m_clipboardItems) {
         if (!item.shortcut || item.isTrashed || (excludingItemId && item.id == *excludingItemId))
             continue;

@@ -333,12 +333,12 @@ TEST_F(HotKeyManagerTest, MainShortcutChangesAreStoredMaskedAndApplied)
 TEST_F(HotKeyManagerTest, ResumingAppliesWhatWasRecordedMeanwhile)
 {
     hotKeys();
-    hotKeys().suspendHotKeys();
+    HotKeyManager::Suspension suspension = hotKeys().suspendHotKeys();
     EXPECT_TRUE(keys.grabbed().isEmpty());
     ASSERT_TRUE(hotKeys().updateMainHotKey(keyD, ctrlAlt).ok());
     EXPECT_TRUE(keys.grabbed().isEmpty()) << "the recorder still needs the keys";
 
-    ASSERT_TRUE(hotKeys().resumeHotKeys().ok());
+    suspension.release();
     EXPECT_EQ(keys.grabbed(), (QList<GlobalHotKeys::HotKey>{{keyD, ctrlAlt}}));
 }
 

@@ -210,3 +210,35 @@ TEST_F(ShellRoadX11Test, AShortcutHeldByAnotherProgramIsReported)
 }
 
 } // namespace
+
+TEST_F(ShellRoadX11Test, AnItemDeletedFromThePopupWithTheKeyboardLeavesTheStore)
+{
+    startLumra();
+    copy("keep this copy");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return storedTexts(dataDir.supportFolder()).size() == 1; }, startTimeoutMs));
+    copy("delete this copy");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return storedTexts(dataDir.supportFolder()).size() == 2; }, startTimeoutMs));
+
+    xdotool({"key", "--clearmodifiers", "ctrl+alt+v"});
+    ASSERT_TRUE(QTest::qWaitFor([] { return activeWindowName() == QStringLiteral("Lumra"); }, startTimeoutMs))
+        << "the popup did not take the focus; Lumra said:\n" << output().toStdString();
+
+    // Down chooses the newest row; Shift+F10 opens its menu, whose last entry is "Delete";
+    // Return in the confirmation presses "Delete".
+    xdotool({"key", "Down"});
+    const QImage before = screen();
+    xdotool({"key", "shift+F10"});
+    QTest::qWaitFor([&] { return screen() != before; }, startTimeoutMs);
+    saveScreenshot(QStringLiteral("popup-item-menu.png"));
+    xdotool({"key", "Up", "Return"});
+    ASSERT_TRUE(QTest::qWaitFor([] { return activeWindowName() == QStringLiteral("Delete this item?"); }, startTimeoutMs))
+        << "no confirmation; the window in front is " << activeWindowName().toStdString();
+    saveScreenshot(QStringLiteral("popup-delete-confirmation.png"));
+    xdotool({"key", "Return"});
+
+    EXPECT_TRUE(QTest::qWaitFor([&] { return storedTexts(dataDir.supportFolder()) == QStringList{"keep this copy"}; },
+                                startTimeoutMs))
+        << storedTexts(dataDir.supportFolder()).join(" | ").toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([] { return activeWindowName() == QStringLiteral("Lumra"); }, startTimeoutMs))
+        << "the popup stays open and comes back to the front";
+}

@@ -21,7 +21,7 @@ bool FakeGlobalHotKeys::press(quint16 keyCode, quint64 modifiers, quint32 time)
 Status FakeGlobalHotKeys::grab(const HotKey& key)
 {
     if (m_takenElsewhere.contains(key))
-        return Status::failure(failureMessage(key, QStringLiteral("another application already uses it.")));
+        return Status::failure(failureMessage(key, takenElsewhereReason()));
     m_grabbed.append(key);
     return {};
 }

@@ -5,6 +5,8 @@
 
 #include <QStringList>
 
+#include <algorithm>
+
 namespace lumra {
 
 GlobalHotKeys::GlobalHotKeys(QObject* parent)
@@ -34,7 +36,7 @@ Status GlobalHotKeys::registerHotKey(quint32 id, quint16 keyCode, quint64 modifi
     const HotKey key { keyCode, KeyCodes::maskedModifierFlags(modifiers) };
     if (!KeyCodes::keysymForKeyCode(keyCode))
         return Status::failure(failureMessage(key, QStringLiteral("the key is not supported.")));
-    if (!KeyCodes::isValidShortcutModifiers(key.modifiers))
+    if (!KeyCodes::isAcceptableShortcut(key.keyCode, key.modifiers))
         return Status::failure(failureMessage(key, QStringLiteral("it needs Ctrl, Alt or Super.")));
     for (const HotKey& other : std::as_const(m_hotKeys)) {
         if (other == key)
@@ -46,6 +48,28 @@ Status GlobalHotKeys::registerHotKey(quint32 id, quint16 keyCode, quint64 modifi
     }
     m_hotKeys.insert(id, key);
     return {};
+}
+
+GlobalHotKeys::Availability GlobalHotKeys::availability(quint16 keyCode, quint64 modifiers)
+{
+    const HotKey key { keyCode, KeyCodes::maskedModifierFlags(modifiers) };
+    if (!KeyCodes::isAcceptableShortcut(key.keyCode, key.modifiers))
+        return Availability::unavailable;
+    const bool ours = std::find(m_hotKeys.cbegin(), m_hotKeys.cend(), key) != m_hotKeys.cend();
+    if (ours && !m_suspended)
+        return Availability::available;
+    // Grabbing and letting go at once is the only way to learn whether another client holds it.
+    const Status grabbed = grab(key);
+    if (grabbed) {
+        ungrab(key);
+        return Availability::available;
+    }
+    return grabbed.error().endsWith(takenElsewhereReason()) ? Availability::takenElsewhere : Availability::unavailable;
+}
+
+QString GlobalHotKeys::takenElsewhereReason()
+{
+    return QStringLiteral("another application already uses it.");
 }
 
 void GlobalHotKeys::unregisterHotKey(quint32 id)

@@ -38,6 +38,10 @@ public:
     Status resume();
     bool isSuspended() const { return m_suspended; }
 
+    enum class Availability { available, takenElsewhere, unavailable };
+    // Whether the combination could be grabbed now: it is one of ours, or nobody else holds it.
+    Availability availability(quint16 keyCode, quint64 modifiers);
+
     bool isRegistered(quint32 id) const { return m_hotKeys.contains(id); }
     std::optional<HotKey> hotKey(quint32 id) const;
     QList<quint32> registeredIds() const { return m_hotKeys.keys(); }
@@ -56,6 +60,8 @@ protected:
     // Backends call this for a press of a grabbed combination; true when a hot key fired.
     bool dispatch(const HotKey& key, quint32 time);
     static QString failureMessage(const HotKey& key, const QString& reason);
+    // The reason backends give when another client holds the combination.
+    static QString takenElsewhereReason();
 
 private:
     QMap<quint32, HotKey> m_hotKeys;

@@ -135,6 +135,19 @@ std::optional<quint16> keyCodeForQtKey(int qtKey)
     return std::nullopt;
 }
 
+bool isFunctionKey(quint16 keyCode)
+{
+    const std::optional<quint32> keysym = keysymForKeyCode(keyCode);
+    return keysym && *keysym >= XK_F1 && *keysym <= XK_F12;
+}
+
+bool isAcceptableShortcut(quint16 keyCode, quint64 flags)
+{
+    if (!keysymForKeyCode(keyCode))
+        return false;
+    return isValidShortcutModifiers(maskedModifierFlags(flags)) || isFunctionKey(keyCode);
+}
+
 unsigned x11ModifierMask(quint64 flags)
 {
     unsigned mask = 0;

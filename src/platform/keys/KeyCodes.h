@@ -5,6 +5,7 @@
 #include <QtGlobal>
 #include <Qt>
 
+#include <array>
 #include <optional>
 #include <span>
 
@@ -45,6 +46,16 @@ constexpr bool isValidShortcutModifiers(quint64 flags)
 {
     return (flags & (commandFlag | optionFlag | controlFlag)) != 0;
 }
+
+// F1 to F12: they type nothing, so they may stand alone or with Shift.
+bool isFunctionKey(quint16 keyCode);
+
+// Whether a chord may be stored and grabbed: a known key, with Ctrl, Alt or Super, or a
+// function key alone or with Shift. Lock and keypad bits do not count either way.
+bool isAcceptableShortcut(quint16 keyCode, quint64 flags);
+
+// US-layout key codes of the digits 1 to 9 (quick paste).
+constexpr std::array<quint16, 9> digitKeyCodes { 18, 19, 20, 21, 23, 22, 26, 28, 25 };
 
 // X core modifier masks, spelled out so that callers need not include Xlib.
 namespace X11Mask {

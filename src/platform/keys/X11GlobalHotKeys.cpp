@@ -108,7 +108,7 @@ Status X11GlobalHotKeys::grab(const HotKey& key)
         trap.sync();
         qCDebug(lcHotKeys) << "grab of keycode" << keycode << "mask" << mask << "failed with X error" << error;
         return Status::failure(failureMessage(key,
-            error == BadAccess ? QStringLiteral("another application already uses it.")
+            error == BadAccess ? takenElsewhereReason()
                                : QStringLiteral("the X server refused it.")));
     }
     m_grabs.append(grab);

@@ -214,6 +214,34 @@ TEST_F(ItemEditsTest, ShortcutConflictMessages)
     EXPECT_FALSE(secretMessage->contains(QStringLiteral("hunter2-password-value")));
 }
 
+TEST_F(ItemEditsTest, QuickPasteDigitsConflictWhateverLocksAreOn)
+{
+    open();
+    defaults->set("hotKeyKeyCode", 9);
+    defaults->set("hotKeyModifiers", qint64(0x180000));
+    const QString quick = QStringLiteral("This shortcut is already used for quick paste.");
+    constexpr quint64 capsLock = 0x10000, numericPad = 0x200000, function = 0x800000;
+    constexpr quint16 digit1 = 18, digit9 = 25, digit0 = 29;
+    EXPECT_EQ(manager->shortcutConflictMessage(digit1, ItemShortcut::commandFlag, std::nullopt, false), std::nullopt)
+        << "quick paste is off";
+
+    manager->setQuickPasteModifier(QStringLiteral("command"));
+    EXPECT_EQ(manager->shortcutConflictMessage(digit1, ItemShortcut::commandFlag, std::nullopt, false), quick);
+    EXPECT_EQ(manager->shortcutConflictMessage(digit9, ItemShortcut::commandFlag | capsLock | numericPad, std::nullopt, true), quick);
+    EXPECT_EQ(manager->shortcutConflictMessage(digit0, ItemShortcut::commandFlag, std::nullopt, false), std::nullopt);
+    EXPECT_EQ(manager->shortcutConflictMessage(digit1, ItemShortcut::commandFlag | ItemShortcut::shiftFlag, std::nullopt, false),
+              std::nullopt);
+    manager->setQuickPasteModifier(QStringLiteral("control"));
+    EXPECT_EQ(manager->shortcutConflictMessage(digit1, ItemShortcut::controlFlag, std::nullopt, false), quick);
+
+    // A stored chord with lock or function bits is the same chord as the one without.
+    ClipboardItem holder = text("function key");
+    holder.shortcut = ItemShortcut {96, function | capsLock};
+    store({holder});
+    EXPECT_EQ(manager->shortcutConflictMessage(96, 0, std::nullopt, false),
+              QStringLiteral("This shortcut is already assigned to \"function key\"."));
+}
+
 TEST_F(ItemEditsTest, ConflictTextIsCutAtFortyCharactersAsTheUserSeesThem)
 {
     open();

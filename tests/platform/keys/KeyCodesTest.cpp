@@ -168,6 +168,21 @@ TEST(KeyCodes, ShortcutNeedsCtrlAltOrSuper)
         EXPECT_EQ(KeyCodes::isValidShortcutModifiers(flags), valid) << flags;
 }
 
+TEST(KeyCodes, FunctionKeysMayStandAloneOrWithShift)
+{
+    const quint16 f1 = 122, f12 = 111, a = 0, unknown = 10;
+    const std::tuple<quint16, quint64, bool> cases[] = {
+        { f1, 0, true },
+        { f12, KeyCodes::shiftFlag | 0x10000 | 0x800000, true },
+        { a, KeyCodes::shiftFlag, false },
+        { a, 0x10000 | 0x200000, false },
+        { a, KeyCodes::controlFlag, true },
+        { unknown, KeyCodes::commandFlag, false },
+    };
+    for (const auto& [keyCode, flags, acceptable] : cases)
+        EXPECT_EQ(KeyCodes::isAcceptableShortcut(keyCode, flags), acceptable) << keyCode << " " << flags;
+}
+
 TEST(KeyCodes, KeyEventsBecomeStoredShortcuts)
 {
     using KeyCodes::shortcutFromKeyEvent;

@@ -1,0 +1,117 @@
+#include "ui/items/FilterBadge.h"
+
+#include "ui/items/SymbolPixmap.h"
+
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QToolButton>
+
+namespace lumra {
+
+namespace {
+
+constexpr int maxLabelWidth = 140;
+
+QFont captionFont(const QFont& base, qreal points)
+{
+    QFont font = base;
+    font.setPointSizeF(points);
+    return font;
+}
+
+} // namespace
+
+QColor badgeTintColor(BadgeTint tint, const QPalette& palette)
+{
+    switch (tint) {
+    case BadgeTint::accent: return palette.color(QPalette::Highlight);
+    case BadgeTint::purple: return QColor(0xAF, 0x52, 0xDE);
+    case BadgeTint::green: return QColor(0x34, 0xC7, 0x59);
+    case BadgeTint::yellow: return QColor(0xFF, 0xCC, 0x00);
+    case BadgeTint::red: return QColor(0xFF, 0x3B, 0x30);
+    }
+    return palette.color(QPalette::Highlight);
+}
+
+FilterBadge::FilterBadge(const FilterBadgeSpec& spec, const QIcon& appIcon, QWidget* parent)
+    : QWidget(parent)
+    , m_spec(spec)
+    , m_appIcon(appIcon)
+{
+    setAttribute(Qt::WA_StyledBackground, false);
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(6, 3, 6, 3);
+    layout->setSpacing(3);
+
+    const QFont font = captionFont(this->font(), 8.5);
+    m_icon = new QLabel(this);
+    m_icon->setFixedSize(12, 12);
+    m_icon->setAlignment(Qt::AlignCenter);
+    layout->addWidget(m_icon);
+
+    m_label = new QLabel(this);
+    m_label->setFont(font);
+    m_label->setMaximumWidth(maxLabelWidth);
+    m_label->setText(QFontMetrics(font).elidedText(spec.label, Qt::ElideRight, maxLabelWidth));
+    if (m_label->text() != spec.label)
+        m_label->setToolTip(spec.label);
+    layout->addWidget(m_label);
+
+    if (spec.isPinned) {
+        m_pin = new QLabel(this);
+        m_pin->setFixedSize(9, 9);
+        m_pin->setAccessibleName(tr("Pinned"));
+        layout->addWidget(m_pin);
+    }
+
+    m_remove = new QToolButton(this);
+    m_remove->setAutoRaise(true);
+    m_remove->setFixedSize(12, 12);
+    m_remove->setIconSize(QSize(8, 8));
+    m_remove->setStyleSheet(QStringLiteral("QToolButton { border: none; padding: 0; background: transparent; }"));
+    m_remove->setAccessibleName(tr("Remove %1").arg(spec.label));
+    m_remove->setFocusPolicy(Qt::TabFocus);
+    connect(m_remove, &QToolButton::clicked, this, &FilterBadge::removeRequested);
+    layout->addWidget(m_remove);
+
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    applyColours();
+}
+
+void FilterBadge::applyColours()
+{
+    const qreal dpr = devicePixelRatioF();
+    const QColor text = palette().color(QPalette::WindowText);
+    if (!m_spec.symbol.isEmpty())
+        m_icon->setPixmap(symbolPixmap(m_spec.symbol, 12, text, dpr));
+    else if (!m_appIcon.isNull())
+        m_icon->setPixmap(m_appIcon.pixmap(QSize(12, 12), dpr));
+    else
+        m_icon->setPixmap(symbolPixmap(QStringLiteral("app"), 12, text, dpr));
+    if (m_pin)
+        m_pin->setPixmap(symbolPixmap(QStringLiteral("pin.fill"), 9, palette().color(QPalette::PlaceholderText), dpr));
+    m_remove->setIcon(symbolIcon(QStringLiteral("xmark"), 8, text));
+}
+
+void FilterBadge::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange)
+        applyColours();
+}
+
+void FilterBadge::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QColor fill = badgeTintColor(m_spec.tint, palette());
+    fill.setAlphaF(float(m_spec.tintOpacity));
+    QPainterPath path;
+    path.addRoundedRect(QRectF(rect()), 4, 4);
+    painter.fillPath(path, fill);
+}
+
+} // namespace lumra

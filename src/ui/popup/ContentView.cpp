@@ -1,0 +1,522 @@
+#include "ui/popup/ContentView.h"
+
+#include "app/PopupPanel.h"
+#include "app/Prompt.h"
+#include "engine/ClipboardManager.h"
+#include "model/NotificationCenter.h"
+#include "platform/defaults/UserDefaults.h"
+#include "platform/symbols/Symbols.h"
+#include "ui/items/ItemRowDelegate.h"
+#include "ui/items/RowFormatters.h"
+#include "ui/popup/HistoryListModel.h"
+#include "ui/popup/HistoryListView.h"
+
+#include <QDesktopServices>
+#include <QEvent>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+#include <tuple>
+
+namespace lumra {
+
+namespace {
+
+const QString pendingCelebrationKey = QStringLiteral("pendingCelebrationMessage");
+const QString totalPastesKey = QStringLiteral("totalSuccessfulPastes");
+
+QFrame* divider(QWidget* parent)
+{
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Plain);
+    line->setFixedHeight(1);
+    line->setForegroundRole(QPalette::Mid);
+    return line;
+}
+
+QColor secondaryText(const QPalette& palette)
+{
+    QColor color = palette.color(QPalette::WindowText);
+    color.setAlphaF(0.62f);
+    return color;
+}
+
+QFont captionFont(const QFont& base)
+{
+    QFont font = base;
+    font.setPixelSize(11);
+    return font;
+}
+
+} // namespace
+
+SyncStatusLook SyncStatusLook::forStatus(const QString& status)
+{
+    const QString cross = QStringLiteral("\u274C");
+    const QString arrows = QStringLiteral("\U0001F504");
+    const QString check = QStringLiteral("\u2705");
+    SyncStatusLook look;
+    if (status.contains(cross))
+        look.symbol = QStringLiteral("exclamationmark.icloud");
+    else if (status.contains(arrows))
+        look.symbol = QStringLiteral("arrow.triangle.2.circlepath.icloud");
+    else if (status.contains(check))
+        look.symbol = QStringLiteral("checkmark.icloud");
+    else
+        look.symbol = QStringLiteral("icloud");
+    if (status.contains(cross))
+        look.tone = Tone::red;
+    else if (status.contains(check))
+        look.tone = Tone::green;
+    return look;
+}
+
+ContentView::ContentView(ClipboardManager& manager, HotKeyManager* hotKeys, QWidget* parent)
+    : QWidget(parent)
+    , m_manager(&manager)
+    , m_hotKeys(hotKeys)
+{
+    setObjectName(QStringLiteral("ContentView"));
+    setMinimumSize(280, 300);
+    setMaximumSize(1000, 1400);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    buildHeader();
+    layout->addWidget(m_header);
+
+    m_searchAreaHost = new QWidget(this);
+    m_searchAreaHost->setObjectName(QStringLiteral("searchAreaHost"));
+    auto* searchLayout = new QVBoxLayout(m_searchAreaHost);
+    searchLayout->setContentsMargins(12, 8, 12, 8);
+    searchLayout->setSpacing(6);
+    layout->addWidget(m_searchAreaHost);
+    buildInterimSearchField();
+
+    layout->addWidget(divider(this));
+
+    m_listArea = new QStackedWidget(this);
+    m_list = new HistoryListView(manager, m_state, m_listArea);
+    m_emptyState = new QWidget(m_listArea);
+    auto* emptyLayout = new QVBoxLayout(m_emptyState);
+    emptyLayout->setSpacing(8);
+    emptyLayout->addStretch(1);
+    auto* emptyIcon = new QLabel(m_emptyState);
+    emptyIcon->setAlignment(Qt::AlignCenter);
+    emptyIcon->setPixmap(Symbols::icon(QStringLiteral("clipboard")).pixmap(QSize(34, 34), devicePixelRatioF(), QIcon::Disabled));
+    m_emptyText = new QLabel(m_emptyState);
+    m_emptyText->setAlignment(Qt::AlignCenter);
+    m_emptyText->setWordWrap(true);
+    QPalette emptyPalette = m_emptyText->palette();
+    emptyPalette.setColor(QPalette::WindowText, secondaryText(emptyPalette));
+    m_emptyText->setPalette(emptyPalette);
+    emptyLayout->addWidget(emptyIcon);
+    emptyLayout->addWidget(m_emptyText);
+    emptyLayout->addStretch(1);
+    m_listArea->addWidget(m_list);
+    m_listArea->addWidget(m_emptyState);
+    layout->addWidget(m_listArea, 1);
+
+    m_footerDivider = divider(this);
+    layout->addWidget(m_footerDivider);
+    m_footerHost = new QWidget(this);
+    m_footerHost->setObjectName(QStringLiteral("footerHost"));
+    auto* footerLayout = new QHBoxLayout(m_footerHost);
+    footerLayout->setContentsMargins(12, 6, 12, 6);
+    footerLayout->setSpacing(6);
+    layout->addWidget(m_footerHost);
+    m_footerHost->hide();
+    m_footerDivider->hide();
+    m_footerHost->installEventFilter(this);
+
+    connect(&manager, &ClipboardManager::filteredItemsChanged, this, [this] {
+        updateListArea();
+        updateHeader();
+    });
+    connect(&manager, &ClipboardManager::filtersChanged, this, [this] {
+        // Typing in the search field clears the keyboard selection.
+        m_state.setKeyboardSelectedId(std::nullopt);
+        updateListArea();
+    });
+    connect(&manager, &ClipboardManager::settingChanged, this, &ContentView::updateHeader);
+    connect(&manager, &ClipboardManager::iCloudSyncStatusChanged, this, &ContentView::updateHeader);
+    connect(&m_state, &ContentViewState::savingsMessageChanged, this, &ContentView::updateHeader);
+    connect(&m_state, &ContentViewState::scrollToItemIdChanged, this, &ContentView::scrollRequested);
+    connect(m_list, &HistoryListView::pasteRequested, this, [this](const QUuid& id, bool plain) { pasteRow(id, plain); });
+    connect(m_list, &HistoryListView::contextMenuRequested, this, &ContentView::rowContextMenu);
+    connect(m_list, &HistoryListView::linkActivated, this, [](const QUrl& url) { QDesktopServices::openUrl(url); });
+
+    updateHeader();
+    updateListArea();
+}
+
+ContentView::~ContentView() = default;
+
+void ContentView::setPanel(PopupPanel* panel)
+{
+    if (m_panel)
+        m_panel->removeEventFilter(this);
+    m_panel = panel;
+    m_panelObject = panel;
+    if (panel)
+        panel->installEventFilter(this);
+}
+
+void ContentView::buildHeader()
+{
+    m_header = new QWidget(this);
+    m_header->setObjectName(QStringLiteral("headerBand"));
+    auto* row = new QHBoxLayout(m_header);
+    row->setSpacing(3);
+    m_savingsButton = new QPushButton(m_header);
+    m_savingsButton->setFlat(true);
+    m_savingsButton->setCursor(Qt::PointingHandCursor);
+    m_savingsButton->setToolTip(QStringLiteral("Click to reset your time-saved counter"));
+    m_savingsButton->setFont(captionFont(font()));
+    m_savingsButton->setStyleSheet(QStringLiteral("QPushButton { border: none; padding: 0; text-align: left; }"));
+    m_savingsButton->hide();
+    connect(m_savingsButton, &QPushButton::clicked, this, &ContentView::confirmSavingsReset);
+    m_syncIcon = new QLabel(m_header);
+    m_countLabel = new QLabel(m_header);
+    m_countLabel->setFont(captionFont(font()));
+    QPalette palette = m_countLabel->palette();
+    palette.setColor(QPalette::WindowText, secondaryText(palette));
+    m_countLabel->setPalette(palette);
+    m_savingsButton->setPalette(palette);
+    row->addWidget(m_savingsButton);
+    row->addStretch(1);
+    row->addWidget(m_syncIcon);
+    row->addWidget(m_countLabel);
+}
+
+void ContentView::buildInterimSearchField()
+{
+    // Until the search bar takes this place, a plain field keeps the keyboard road working.
+    m_interimSearch = new QLineEdit(m_searchAreaHost);
+    m_interimSearch->setObjectName(QStringLiteral("interimSearchField"));
+    m_interimSearch->setPlaceholderText(QStringLiteral("Search clipboard..."));
+    m_interimSearch->setClearButtonEnabled(true);
+    m_searchAreaHost->layout()->addWidget(m_interimSearch);
+    setFocusProxy(m_interimSearch);
+    connect(m_interimSearch, &QLineEdit::textChanged, this, [this](const QString& text) {
+        if (m_manager)
+            m_manager->setSearchText(text);
+    });
+    connect(&m_state, &ContentViewState::isSearchFocusedChanged, this, [this] {
+        if (m_state.isSearchFocused() && m_interimSearch)
+            m_interimSearch->setFocus();
+    });
+    connect(m_manager, &ClipboardManager::filtersChanged, m_interimSearch, [this] {
+        if (m_manager && m_interimSearch->text() != m_manager->searchText())
+            m_interimSearch->setText(m_manager->searchText());
+    });
+}
+
+void ContentView::updateHeader()
+{
+    if (!m_manager)
+        return;
+    ClipboardManager& m = *m_manager;
+    const bool syncShown = m.iCloudSyncEnabled() && m.showSyncIcon();
+    const std::optional<QString> message = m_state.savingsMessage();
+    const bool headerShown = syncShown || m.showItemCount() || message;
+    const bool windowButtons = false; // our own buttons arrive with the frameless panel
+    const bool tall = headerShown || windowButtons;
+
+    m_header->setFixedHeight(headerBandHeight(tall));
+    m_header->layout()->setContentsMargins(12, tall ? 3 : 0, 12, 0);
+
+    m_savingsButton->setVisible(message.has_value());
+    if (message)
+        m_savingsButton->setText(*message);
+
+    m_syncIcon->setVisible(syncShown && tall);
+    if (syncShown) {
+        const QString status = m.iCloudSyncStatus();
+        const SyncStatusLook look = SyncStatusLook::forStatus(status);
+        QColor tone = secondaryText(palette());
+        if (look.tone == SyncStatusLook::Tone::green)
+            tone = QColor(52, 199, 89);
+        else if (look.tone == SyncStatusLook::Tone::red)
+            tone = QColor(255, 59, 48);
+        QPixmap pixmap = Symbols::icon(look.symbol).pixmap(QSize(12, 12), devicePixelRatioF());
+        if (!pixmap.isNull()) {
+            QPainter painter(&pixmap);
+            painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+            painter.fillRect(pixmap.rect(), tone);
+        }
+        m_syncIcon->setPixmap(pixmap);
+        m_syncIcon->setToolTip(status.isEmpty() ? QStringLiteral("Sync is on") : status);
+    }
+    m_countLabel->setVisible(m.showItemCount() && tall);
+    m_countLabel->setText(itemCountText(m.filteredItemCount()));
+}
+
+void ContentView::updateListArea()
+{
+    if (!m_manager)
+        return;
+    const bool empty = m_manager->filteredItemCount() == 0;
+    m_listArea->setCurrentWidget(empty ? m_emptyState : static_cast<QWidget*>(m_list));
+    m_emptyText->setText(m_manager->searchText().isEmpty() ? QStringLiteral("No clipboard history yet")
+                                                           : QStringLiteral("No matches found"));
+}
+
+QList<QUuid> ContentView::visibleSelectedIds() const
+{
+    QList<QUuid> ids;
+    for (const QUuid& id : m_state.selectedIds()) {
+        if (m_list->historyModel()->containsItem(id))
+            ids.append(id);
+    }
+    return ids;
+}
+
+std::optional<int> ContentView::visibleRowOf(const std::optional<QUuid>& id) const
+{
+    if (!id)
+        return std::nullopt;
+    const HistoryListModel* model = m_list->historyModel();
+    const int row = model->rowOf(*id);
+    return row >= 0 ? std::optional(row - model->firstItemRow()) : std::nullopt;
+}
+
+bool ContentView::moveSelection(MoveDirection direction)
+{
+    if (!m_manager || m_manager->filteredItemCount() == 0)
+        return false;
+    m_state.setKeyboardNav(true, QCursor::pos());
+    const HistoryListModel* model = m_list->historyModel();
+    const std::optional<int> position = keyboardMove(model->itemRowCount(), visibleRowOf(m_state.keyboardSelectedId()),
+                                                     visibleRowOf(m_state.hoveredItemId()), direction);
+    const ClipboardItem* item = position ? model->itemAt(model->firstItemRow() + *position) : nullptr;
+    m_state.setKeyboardSelectedId(item ? std::optional(item->id) : std::nullopt);
+    return true;
+}
+
+bool ContentView::handleReturnKey(bool plainText)
+{
+    if (!m_manager)
+        return false;
+    const HistoryListModel* model = m_list->historyModel();
+    if (!m_state.selectedIds().isEmpty()) {
+        QList<ClipboardItem> items;
+        for (const QUuid& id : m_state.selectedIds()) {
+            if (const ClipboardItem* item = model->findItem(id))
+                items.append(*item);
+        }
+        if (items.isEmpty())
+            return false;
+        m_state.setSelectedIds({});
+        m_state.setKeyboardSelectedId(std::nullopt);
+        QPointer<ClipboardManager> manager = m_manager;
+        handBackFocus();
+        manager->clock().after(selectionPasteDelay, manager, [manager, items] {
+            if (manager)
+                manager->pasteItems(items);
+        });
+        return true;
+    }
+    const std::optional<QUuid> id = m_state.keyboardSelectedId() ? m_state.keyboardSelectedId() : m_state.hoveredItemId();
+    const ClipboardItem* found = id ? model->findItem(*id) : nullptr;
+    if (!found)
+        return false;
+    const ClipboardItem item = *found;
+    m_state.setKeyboardSelectedId(std::nullopt);
+    pasteItem(item, plainText);
+    return true;
+}
+
+bool ContentView::pasteRow(const QUuid& id, bool plainText)
+{
+    const ClipboardItem* found = m_manager ? m_list->historyModel()->findItem(id) : nullptr;
+    m_state.setSelectedIds({});
+    return found && pasteItem(*found, plainText);
+}
+
+bool ContentView::pasteItem(ClipboardItem item, bool plainText)
+{
+    // `item` is a copy: the paste reloads the list it came from.
+    QPointer<ClipboardManager> manager = m_manager;
+    if (!manager || !manager->copyToPasteboard(item, true, plainText))
+        return false;
+    handBackFocus();
+    manager->clock().after(pasteDelay, manager, [manager] {
+        if (manager)
+            std::ignore = manager->simulatePaste();
+    });
+    return true;
+}
+
+void ContentView::handBackFocus()
+{
+    if (m_manager && m_manager->keepWindowOpen())
+        NotificationCenter::defaultCenter().post(Notifications::activatePreviousAppForPaste);
+    else if (m_panel)
+        m_panel->close();
+    else
+        window()->close();
+}
+
+QList<QUuid> ContentView::menuIdsFor(const QUuid& id) const
+{
+    const QList<QUuid> selected = visibleSelectedIds();
+    if (selected.size() >= 2 && selected.contains(id))
+        return selected;
+    return {id};
+}
+
+void ContentView::rowContextMenu(const QUuid& id, QPoint globalPos) { emit contextMenuRequested(menuIdsFor(id), globalPos); }
+
+bool ContentView::requestContextMenuFromKeyboard()
+{
+    const std::optional<QUuid> id = m_state.keyboardSelectedId() ? m_state.keyboardSelectedId() : m_state.hoveredItemId();
+    const QModelIndex index = id ? m_list->historyModel()->indexOf(*id) : QModelIndex();
+    if (!index.isValid())
+        return false;
+    const QRect rect = m_list->visualRect(index);
+    rowContextMenu(*id, m_list->viewport()->mapToGlobal(QPoint(rect.left() + 24, rect.center().y())));
+    return true;
+}
+
+void ContentView::resetForOpening()
+{
+    if (!m_manager)
+        return;
+    {
+        ClipboardManager::FilterUpdateBatch batch(*m_manager);
+        m_manager->setSearchText(QString());
+        m_manager->resetFiltersToPinned();
+    }
+    m_state.setSelectedIds({});
+    m_state.setKeyboardSelectedId(std::nullopt);
+    m_list->historyModel()->resetWindow();
+    m_list->scrollToTop();
+    m_state.setSearchFocused(false);
+    m_focusTimer = m_manager->clock().start(focusDelay, false, [this] { m_state.setSearchFocused(true); });
+}
+
+void ContentView::showPendingSavingsMessage()
+{
+    if (!m_manager || !m_manager->showTimeSavedCelebration())
+        return;
+    UserDefaults& defaults = m_manager->userDefaults();
+    const std::optional<QString> message = defaults.string(pendingCelebrationKey);
+    if (!message)
+        return;
+    m_state.setSavingsMessage(*message);
+    defaults.remove(pendingCelebrationKey);
+    m_savingsTimer = m_manager->clock().start(savingsMessageDuration, false, [this] { m_state.setSavingsMessage(std::nullopt); });
+}
+
+void ContentView::confirmSavingsReset()
+{
+    if (!m_manager)
+        return;
+    std::optional<PopupPanel::Hold> hold;
+    if (m_panel)
+        hold = m_panel->hold();
+    const int answer = PromptService::shared().alert(QStringLiteral("Reset Time Saved Counter?"),
+                                                     QStringLiteral("This will set your saved-time back to zero."),
+                                                     {QStringLiteral("Reset"), QStringLiteral("Cancel")},
+                                                     PromptService::Style::warning);
+    if (answer != 0 || !m_manager)
+        return;
+    UserDefaults& defaults = m_manager->userDefaults();
+    defaults.set(totalPastesKey, 0);
+    defaults.remove(pendingCelebrationKey);
+    m_state.setSavingsMessage(std::nullopt);
+    m_savingsTimer.reset();
+}
+
+void ContentView::scrollRequested()
+{
+    const std::optional<QUuid> id = m_state.scrollToItemId();
+    if (!id || !m_manager)
+        return;
+    m_list->historyModel()->showWindowAround(*id);
+    m_list->scrollToItem(*id);
+    m_state.setHighlightedItemId(id);
+    m_state.setScrollToItemId(std::nullopt);
+    m_highlightTimer = m_manager->clock().start(highlightDuration, false, [this] { m_state.setHighlightedItemId(std::nullopt); });
+}
+
+void ContentView::keyPressEvent(QKeyEvent* event)
+{
+    const int key = event->key();
+    const Qt::KeyboardModifiers modifiers = event->modifiers();
+    if (m_manager && (key == Qt::Key_Down || key == Qt::Key_Up || key == Qt::Key_Return || key == Qt::Key_Enter))
+        m_manager->applyPendingSearch();
+    bool used = false;
+    switch (key) {
+    case Qt::Key_Down:
+        used = moveSelection(MoveDirection::down);
+        break;
+    case Qt::Key_Up:
+        used = moveSelection(MoveDirection::up);
+        break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        used = handleReturnKey(modifiers.testFlag(Qt::ShiftModifier)
+                               || QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ShiftModifier));
+        break;
+    case Qt::Key_Menu:
+        used = requestContextMenuFromKeyboard();
+        break;
+    case Qt::Key_F10:
+        used = modifiers.testFlag(Qt::ShiftModifier) && requestContextMenuFromKeyboard();
+        break;
+    case Qt::Key_Escape:
+        if (m_panel)
+            m_panel->close();
+        used = true;
+        break;
+    default:
+        break;
+    }
+    if (used)
+        event->accept();
+    else
+        QWidget::keyPressEvent(event);
+}
+
+void ContentView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (m_appeared)
+        return;
+    m_appeared = true;
+    resetForOpening();
+    showPendingSavingsMessage();
+}
+
+void ContentView::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    m_state.setPreviewModifiersHeld(false);
+}
+
+bool ContentView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_panelObject && event->type() == QEvent::WindowActivate && m_appeared) {
+        // The panel got the focus back (from an editor, an alert or another application).
+        m_state.setPreviewModifiersHeld(false);
+        resetForOpening();
+    }
+    if (watched == m_footerHost && (event->type() == QEvent::ShowToParent || event->type() == QEvent::HideToParent))
+        m_footerDivider->setVisible(m_footerHost->isVisibleTo(this));
+    return QWidget::eventFilter(watched, event);
+}
+
+} // namespace lumra

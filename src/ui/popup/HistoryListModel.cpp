@@ -1,0 +1,231 @@
+#include "ui/popup/HistoryListModel.h"
+
+#include "engine/ClipboardManager.h"
+
+namespace lumra {
+
+HistoryListModel::HistoryListModel(ClipboardManager& manager, QObject* parent)
+    : QAbstractListModel(parent)
+    , m_manager(&manager)
+    , m_settings(RowSettings::from(manager))
+{
+    m_count = int(qMin<qsizetype>(manager.filteredItemCount(), std::numeric_limits<int>::max()));
+    connect(&manager, &ClipboardManager::filteredItemsChanged, this, &HistoryListModel::filteredItemsChanged);
+    connect(&manager, &ClipboardManager::settingChanged, this, &HistoryListModel::settingsChanged);
+    connect(&manager, &ClipboardManager::categoriesChanged, this, &HistoryListModel::settingsChanged);
+    connect(&manager, &ClipboardManager::thumbnailReady, this, &HistoryListModel::thumbnailReady);
+}
+
+int HistoryListModel::batchSize() const { return m_manager ? effectiveBatchSize(m_manager->displayBatchSize()) : defaultBatchSize; }
+
+void HistoryListModel::setWindow(ListWindow window)
+{
+    if (window == m_window)
+        return;
+    const ListWindow::Range before = visibleRange();
+    const ListWindow::Range after = window.visible(m_count);
+    const bool topLoaderBefore = before.lower > 0;
+    const bool bottomLoaderBefore = before.upper < m_count;
+    // Growing at the end inserts rows, so the view keeps its place.
+    if (after.lower == before.lower && after.upper > before.upper) {
+        const int first = (topLoaderBefore ? 1 : 0) + before.size();
+        beginInsertRows({}, first, first + after.size() - before.size() - 1);
+        m_window = window;
+        endInsertRows();
+        if (bottomLoaderBefore && after.upper >= m_count) {
+            const int loader = first + after.size() - before.size();
+            beginRemoveRows({}, loader, loader);
+            endRemoveRows();
+        }
+    } else {
+        beginResetModel();
+        m_window = window;
+        endResetModel();
+    }
+    emit windowChanged();
+}
+
+void HistoryListModel::resetWindow()
+{
+    m_userHasScrolled = false;
+    setWindow(ListWindow::first(m_count, batchSize()));
+}
+
+void HistoryListModel::loadMore()
+{
+    if (!m_manager || !m_userHasScrolled || m_isLoadingMore || m_window.end >= m_count)
+        return;
+    m_isLoadingMore = true;
+    emit loadingChanged();
+    if (const int loader = rowCount() - 1; kindOf(loader) == RowKind::loaderBottom)
+        emit dataChanged(index(loader), index(loader));
+    m_manager->clock().after(loadDelay, this, [this] {
+        m_isLoadingMore = false;
+        setWindow(m_window.grownDown(m_count, batchSize()));
+        emit loadingChanged();
+    });
+}
+
+void HistoryListModel::loadEarlier()
+{
+    if (!m_userHasScrolled || m_isLoadingMore || m_window.start <= 0)
+        return;
+    setWindow(m_window.grownUp(batchSize()));
+}
+
+bool HistoryListModel::showWindowAround(const QUuid& id)
+{
+    if (!m_manager)
+        return false;
+    for (int i = 0; i < m_count; ++i) {
+        if (m_manager->filteredItemAt(i).id == id) {
+            setWindow(ListWindow::around(i, m_count, batchSize()));
+            return true;
+        }
+    }
+    return false;
+}
+
+HistoryListModel::RowKind HistoryListModel::kindOf(int row) const
+{
+    const ListWindow::Range range = visibleRange();
+    const int top = range.lower > 0 ? 1 : 0;
+    if (top && row == 0)
+        return RowKind::loaderTop;
+    if (row - top >= range.size())
+        return RowKind::loaderBottom;
+    return RowKind::item;
+}
+
+const ClipboardItem* HistoryListModel::itemAt(int row) const
+{
+    const ListWindow::Range range = visibleRange();
+    const int position = row - (range.lower > 0 ? 1 : 0);
+    if (!m_manager || row < 0 || position < 0 || position >= range.size() || range.lower + position >= m_manager->filteredItemCount())
+        return nullptr;
+    return &m_manager->filteredItemAt(range.lower + position);
+}
+
+int HistoryListModel::rowOf(const QUuid& id) const
+{
+    const int first = firstItemRow();
+    for (int row = first; row < first + itemRowCount(); ++row) {
+        if (const ClipboardItem* item = itemAt(row); item && item->id == id)
+            return row;
+    }
+    return -1;
+}
+
+const ClipboardItem* HistoryListModel::findItem(const QUuid& id) const
+{
+    if (const int row = rowOf(id); row >= 0)
+        return itemAt(row);
+    for (int i = 0; m_manager && i < m_count; ++i) {
+        if (m_manager->filteredItemAt(i).id == id)
+            return &m_manager->filteredItemAt(i);
+    }
+    return nullptr;
+}
+
+bool HistoryListModel::containsItem(const QUuid& id) const { return findItem(id) != nullptr; }
+
+HistoryListModel::RowCache& HistoryListModel::cacheFor(int row) const
+{
+    const ClipboardItem* item = itemAt(row);
+    static RowCache none;
+    if (!item)
+        return none = RowCache{};
+    auto it = m_cache.find(item->id);
+    if (it != m_cache.end())
+        return *it;
+    RowContext context;
+    context.now = m_manager->clock().now();
+    if (m_settings.showCategoryName && item->categoryId) {
+        for (const ClipboardCategory& category : m_manager->categories()) {
+            if (category.id == *item->categoryId) {
+                context.categoryName = category.name;
+                break;
+            }
+        }
+    }
+    if (item->contentType == ClipboardContentType::image)
+        context.imageSize = m_manager->imageDimensions(*item);
+    context.probeFile = probeFileOnDisk;
+    return *m_cache.insert(item->id, RowCache{ItemRowFacts::make(*item, m_settings, context)});
+}
+
+const ItemRowFacts& HistoryListModel::facts(int row) const { return cacheFor(row).facts; }
+
+std::optional<int> HistoryListModel::cachedHeight(int row, int width) const
+{
+    const RowCache& cache = cacheFor(row);
+    return cache.width == width ? std::optional(cache.height) : std::nullopt;
+}
+
+void HistoryListModel::cacheHeight(int row, int width, int height) const
+{
+    RowCache& cache = cacheFor(row);
+    cache.width = width;
+    cache.height = height;
+}
+
+int HistoryListModel::rowCount(const QModelIndex& parent) const
+{
+    if (parent.isValid())
+        return 0;
+    const ListWindow::Range range = visibleRange();
+    return range.size() + (range.lower > 0 ? 1 : 0) + (range.upper < m_count ? 1 : 0);
+}
+
+QVariant HistoryListModel::data(const QModelIndex& index, int role) const
+{
+    const ClipboardItem* item = index.isValid() ? itemAt(index.row()) : nullptr;
+    if (!item)
+        return {};
+    switch (role) {
+    case ItemIdRole:
+        return item->id;
+    case Qt::DisplayRole:
+        return facts(index.row()).text;
+    default:
+        return {};
+    }
+}
+
+void HistoryListModel::filteredItemsChanged()
+{
+    if (!m_manager)
+        return;
+    const int count = int(qMin<qsizetype>(m_manager->filteredItemCount(), std::numeric_limits<int>::max()));
+    beginResetModel();
+    m_cache.clear();
+    const bool countChanged = count != m_count;
+    m_count = count;
+    // A list of another length starts again at its first batch; the same length keeps the place.
+    if (countChanged) {
+        m_userHasScrolled = false;
+        m_window = ListWindow::first(m_count, batchSize());
+    }
+    endResetModel();
+    emit windowChanged();
+}
+
+void HistoryListModel::settingsChanged()
+{
+    if (!m_manager)
+        return;
+    beginResetModel();
+    m_settings = RowSettings::from(*m_manager);
+    m_cache.clear();
+    endResetModel();
+}
+
+void HistoryListModel::thumbnailReady(const QUuid& id)
+{
+    if (const int row = rowOf(id); row >= 0) {
+        m_cache.remove(id);
+        emit dataChanged(index(row), index(row));
+    }
+}
+
+} // namespace lumra

@@ -1,0 +1,55 @@
+#include "ui/popup/ItemMenuController.h"
+
+#include "ui/popup/ContentView.h"
+#include "ui/popup/ItemContextMenu.h"
+#include "ui/popup/PopupFooter.h"
+
+#include <QLayout>
+
+namespace lumra {
+
+ItemMenuController::ItemMenuController(ContentView& view)
+    : QObject(&view)
+    , m_view(&view)
+    , m_actions(view.manager())
+{
+    m_actions.setPanelProvider([this] { return m_view ? m_view->panel() : nullptr; });
+    connect(&view, &ContentView::contextMenuRequested, this, &ItemMenuController::openMenu);
+    connect(&m_actions, &ItemActions::selectionCleared, this, [this] {
+        if (m_view)
+            m_view->viewState().setSelectedIds({});
+    });
+    connect(&m_actions, &ItemActions::scrollToItemRequested, this, [this](const QUuid& id) {
+        if (m_view)
+            m_view->viewState().setScrollToItemId(id);
+    });
+    connect(&m_actions, &ItemActions::windowRequested, this, &ItemMenuController::openWindow);
+
+    QWidget* host = view.footerHost();
+    m_footer = new PopupFooter(view.manager(), host);
+    host->layout()->addWidget(m_footer);
+    host->setVisible(m_footer->hasContent());
+    connect(m_footer, &PopupFooter::hasContentChanged, host, &QWidget::setVisible);
+}
+
+ItemMenuFeatures ItemMenuController::features() { return {}; }
+
+ItemMenuModel ItemMenuController::menuFor(const QList<QUuid>& ids) const
+{
+    if (!m_view)
+        return {};
+    const ClipboardManager& manager = m_view->manager();
+    return buildItemMenu(itemMenuInput(manager, listedItems(manager, ids), features()));
+}
+
+void ItemMenuController::openMenu(const QList<QUuid>& ids, QPoint globalPos)
+{
+    ItemContextMenu::exec(menuFor(ids), m_actions, globalPos);
+}
+
+void ItemMenuController::openWindow(ItemMenuAction, const QList<ClipboardItem>&, const std::optional<QUuid>&)
+{
+    // No entry opening a window is offered yet (features() switches none on).
+}
+
+} // namespace lumra

@@ -1,0 +1,499 @@
+#include "ui/popup/SearchBar.h"
+
+#include "app/AppLinks.h"
+#include "engine/ClipboardManager.h"
+#include "platform/workspace/Workspace.h"
+#include "ui/items/CustomDateRangePicker.h"
+#include "ui/items/CustomRangeDates.h"
+#include "ui/items/FilterBadge.h"
+#include "ui/items/FilterPickers.h"
+#include "ui/items/SymbolPixmap.h"
+#include "ui/popup/SearchField.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QDesktopServices>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScreen>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace lumra {
+
+namespace {
+
+// The custom-range popover follows the date popover once that one has gone.
+constexpr int customRangeDelayMs = 300;
+
+FilterState liveFilterState(const ClipboardManager& m)
+{
+    FilterState s;
+    s.searchText = m.searchText();
+    s.searchTagsOnly = m.searchTagsOnly();
+    s.showStarredOnly = m.showStarredOnly();
+    s.showImagesOnly = m.showImagesOnly();
+    s.showLinksOnly = m.showLinksOnly();
+    s.showPastedOnly = m.showPastedOnly();
+    s.excludeStarred = m.excludeStarred();
+    s.selectedCategoryId = m.selectedCategoryId();
+    s.dateFilterOption = m.dateFilterOption();
+    s.customDateStart = m.customDateStart();
+    s.customDateEnd = m.customDateEnd();
+    s.excludedDateOption = m.excludedDateOption();
+    s.excludedCustomDateStart = m.excludedCustomDateStart();
+    s.excludedCustomDateEnd = m.excludedCustomDateEnd();
+    s.typeFilterOption = m.typeFilterOption();
+    s.excludedTypes = m.excludedTypes();
+    s.appFilterBundleId = m.appFilterBundleId();
+    s.excludedAppBundleIds = m.excludedAppBundleIds();
+    s.showRecycleBin = m.showRecycleBin();
+    return s;
+}
+
+// Symbols in the secondary colour of the palette.
+void paintSymbols(const std::initializer_list<std::pair<QToolButton*, const char*>>& buttons, const QPalette& palette)
+{
+    for (const auto& [button, symbol] : buttons)
+        button->setIcon(symbolIcon(QString::fromLatin1(symbol), button->iconSize().width(), palette.color(QPalette::PlaceholderText)));
+}
+
+QToolButton* plainButton(int iconSize, QWidget* parent)
+{
+    auto* button = new QToolButton(parent);
+    button->setAutoRaise(true);
+    button->setIconSize(QSize(iconSize, iconSize));
+    button->setStyleSheet(QStringLiteral("QToolButton { border: none; padding: 0; background: transparent; }"));
+    button->setFocusPolicy(Qt::TabFocus);
+    return button;
+}
+
+bool isExcluding(FilterPopover popover)
+{
+    return popover == FilterPopover::excludeDate || popover == FilterPopover::excludeCustomDate
+        || popover == FilterPopover::excludeType || popover == FilterPopover::excludeApp;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------- popover frame
+
+FilterPopoverFrame::FilterPopoverFrame(FilterPopover kind, QWidget* content, QWidget* parent)
+    : QFrame(parent, Qt::Popup | Qt::FramelessWindowHint)
+    , m_kind(kind)
+    , m_content(content)
+{
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_DeleteOnClose);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(1, 1, 1, 1);
+    content->setParent(this);
+    layout->addWidget(content);
+}
+
+void FilterPopoverFrame::showBelow(const QWidget* anchor)
+{
+    adjustSize();
+    const QPoint below = anchor->mapToGlobal(QPoint(anchor->width() / 2, anchor->height() + 4));
+    QPoint origin(below.x() - width() / 2, below.y());
+    if (const QScreen* screen = anchor->screen()) {
+        const QRect area = screen->availableGeometry();
+        origin.setX(qBound(area.left(), origin.x(), qMax(area.left(), area.right() - width())));
+        if (origin.y() + height() > area.bottom())
+            origin.setY(anchor->mapToGlobal(QPoint(0, 0)).y() - height() - 4);
+    }
+    move(origin);
+    show();
+    // Keyboard users start on the first choice; the mouse works either way.
+    if (QWidget* first = m_content->nextInFocusChain(); first && first != m_content && m_content->isAncestorOf(first))
+        first->setFocus(Qt::PopupFocusReason);
+}
+
+void FilterPopoverFrame::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath path;
+    path.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
+    painter.fillPath(path, palette().color(QPalette::Window));
+    QColor border = palette().color(QPalette::WindowText);
+    border.setAlphaF(0.18f);
+    painter.setPen(border);
+    painter.drawPath(path);
+}
+
+void FilterPopoverFrame::hideEvent(QHideEvent* event)
+{
+    QFrame::hideEvent(event);
+    emit closed();
+}
+
+void FilterPopoverFrame::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        close();
+        return;
+    }
+    QFrame::keyPressEvent(event);
+}
+
+// ---------------------------------------------------------------------------- search-mode menu
+
+QMenu* buildSearchModeMenu(ClipboardManager& manager, QWidget* parent)
+{
+    auto* menu = new QMenu(parent);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    const std::array<QString, 4> titles{QObject::tr("Contains"), QObject::tr("Exact match"), QObject::tr("Fuzzy match"),
+                                        QObject::tr("Regular expression")};
+    for (size_t i = 0; i < allSearchModes.size(); ++i) {
+        const QString raw = toRawValue(allSearchModes[i]);
+        QAction* action = menu->addAction(titles[i]);
+        action->setCheckable(true);
+        action->setChecked(manager.searchMode() == raw);
+        action->setData(raw);
+        QObject::connect(action, &QAction::triggered, &manager, [&manager, raw] { manager.setSearchMode(raw); });
+    }
+    return menu;
+}
+
+// ---------------------------------------------------------------------------- the bar
+
+SearchBar::SearchBar(ClipboardManager& manager, QWidget* parent)
+    : QWidget(parent)
+    , m_manager(manager)
+    , m_openUrl([](const QUrl& url) { QDesktopServices::openUrl(url); })
+{
+    m_row = new QHBoxLayout(this);
+    m_row->setContentsMargins(8, 7, 8, 7);
+    m_row->setSpacing(6);
+
+    m_mode = plainButton(14, this);
+    m_mode->setAccessibleName(tr("Search mode"));
+    m_mode->setToolTip(tr("Search mode"));
+    connect(m_mode, &QToolButton::clicked, this, [this] {
+        QMenu* menu = buildSearchModeMenu(m_manager, this);
+        menu->popup(QCursor::pos());
+    });
+    m_row->addWidget(m_mode);
+
+    m_field = new SearchField(this);
+    m_field->setMinimumWidth(80);
+    m_field->setFixedHeight(22);
+    m_row->addWidget(m_field, 1);
+    connect(m_field, &QLineEdit::textEdited, this, &SearchBar::textEdited);
+
+    m_clear = plainButton(14, this);
+    m_clear->setAccessibleName(tr("Clear filters"));
+    connect(m_clear, &QToolButton::clicked, this, [this] {
+        clearAllFilters(m_manager);
+        focusSearch();
+    });
+    m_row->addWidget(m_clear);
+
+    m_help = plainButton(12, this);
+    m_help->setToolTip(tr("View available slash commands"));
+    m_help->setAccessibleName(m_help->toolTip());
+    connect(m_help, &QToolButton::clicked, this, [this] {
+        if (m_openCommandsHelp)
+            m_openCommandsHelp();
+    });
+    m_row->addWidget(m_help);
+    setFocusProxy(m_field);
+    applySymbols();
+
+    connect(&m_manager, &ClipboardManager::filtersChanged, this, &SearchBar::refresh);
+    connect(&m_manager, &ClipboardManager::pinnedFiltersChanged, this, &SearchBar::refresh);
+    connect(&m_manager, &ClipboardManager::categoriesChanged, this, &SearchBar::refresh);
+    connect(&m_manager, &ClipboardManager::clipboardItemsChanged, this, [this] {
+        // Only application names and the recycle-bin count follow the history.
+        if (m_manager.showRecycleBin() || m_manager.appFilterBundleId() || !m_manager.excludedAppBundleIds().isEmpty())
+            refresh();
+    });
+    connect(&m_manager, &ClipboardManager::settingChanged, this, [this](Setting setting) {
+        if (setting == Setting::showHelpIcon || setting == Setting::showSearchHints)
+            refresh();
+    });
+    refresh();
+}
+
+SearchBar::~SearchBar()
+{
+    if (m_popover)
+        m_popover->disconnect(this);
+}
+
+QList<FilterBadge*> SearchBar::badges() const
+{
+    QList<FilterBadge*> live;
+    for (const QPointer<FilterBadge>& badge : m_badges) {
+        if (badge)
+            live.append(badge);
+    }
+    return live;
+}
+
+void SearchBar::setOpenCommandsHelp(std::function<void()> open)
+{
+    m_openCommandsHelp = std::move(open);
+    refresh();
+}
+
+void SearchBar::setOpenUrl(std::function<void(const QUrl&)> open) { m_openUrl = std::move(open); }
+
+void SearchBar::focusSearch()
+{
+    m_field->setFocus(Qt::OtherFocusReason);
+    emit searchFocusRequested();
+}
+
+void SearchBar::refresh()
+{
+    const FilterState state = liveFilterState(m_manager);
+    if (m_field->text() != state.searchText)
+        m_field->setText(state.searchText);
+    m_field->setShowHints(m_manager.showSearchHints());
+    m_clear->setVisible(clearButtonShown(state));
+    m_help->setVisible(m_manager.showHelpIcon() && m_openCommandsHelp);
+
+    FilterBadgeInputs inputs;
+    inputs.state = state;
+    inputs.pin = m_manager.pinnedFilters();
+    inputs.categories = m_manager.categories();
+    inputs.timeZone = CalendarSettings::current().timeZone;
+    if (state.appFilterBundleId || !state.excludedAppBundleIds.isEmpty())
+        inputs.sourceApps = m_manager.sourceApps();
+    if (state.showRecycleBin)
+        inputs.trashedCount = int(m_manager.trashedItems().size());
+    const QList<FilterBadgeSpec> specs = filterBadges(inputs);
+    if (specs != m_specs)
+        rebuildBadges(specs);
+}
+
+void SearchBar::rebuildBadges(const QList<FilterBadgeSpec>& specs)
+{
+    // A badge may be rebuilt from its own remove button's click: it goes once that click is over.
+    for (const QPointer<FilterBadge>& badge : m_badges) {
+        if (badge) {
+            badge->hide();
+            badge->deleteLater();
+        }
+    }
+    m_badges.clear();
+    m_specs = specs;
+    int at = m_row->indexOf(m_field);
+    for (const FilterBadgeSpec& spec : specs) {
+        auto* badge = new FilterBadge(spec, spec.bundleId.isEmpty() ? QIcon() : appIcon(spec.bundleId), this);
+        connect(badge, &FilterBadge::removeRequested, this, [this, spec] { removeBadge(spec); });
+        m_row->insertWidget(at++, badge);
+        badge->show();
+        m_badges.append(badge);
+    }
+}
+
+void SearchBar::removeBadge(const FilterBadgeSpec& spec)
+{
+    switch (spec.kind) {
+    case FilterBadgeKind::date: m_manager.setDateFilterOption(std::nullopt); break;
+    case FilterBadgeKind::type: m_manager.setTypeFilterOption(std::nullopt); break;
+    case FilterBadgeKind::app: m_manager.setAppFilterBundleId(std::nullopt); break;
+    case FilterBadgeKind::category: m_manager.setSelectedCategoryId(std::nullopt); break;
+    case FilterBadgeKind::starred: m_manager.setShowStarredOnly(false); break;
+    case FilterBadgeKind::pasted: m_manager.setShowPastedOnly(false); break;
+    case FilterBadgeKind::tags: m_manager.setSearchTagsOnly(false); break;
+    case FilterBadgeKind::notStarred: m_manager.setExcludeStarred(false); break;
+    case FilterBadgeKind::excludedType: {
+        QSet<TypeFilterOption> types = m_manager.excludedTypes();
+        if (spec.type)
+            types.remove(*spec.type);
+        m_manager.setExcludedTypes(types);
+        break;
+    }
+    case FilterBadgeKind::excludedDate: m_manager.setExcludedDateOption(std::nullopt); break;
+    case FilterBadgeKind::excludedApp: {
+        QSet<QString> apps = m_manager.excludedAppBundleIds();
+        apps.remove(spec.bundleId);
+        m_manager.setExcludedAppBundleIds(apps);
+        break;
+    }
+    case FilterBadgeKind::recycleBin: m_manager.setShowRecycleBin(false); break;
+    }
+    focusSearch();
+}
+
+void SearchBar::textEdited(const QString& text)
+{
+    m_manager.setSearchText(text);
+    if (const std::optional<SlashCommandMatch> match = matchSlashCommand(text)) {
+        SlashCommandHost host;
+        host.openPopover = [this](FilterPopover popover) { openPopover(popover); };
+        host.openHelp = [this] {
+            if (m_openUrl && AppLinks::home().isValid())
+                m_openUrl(AppLinks::home());
+        };
+        runSlashCommand(m_manager, *match, host);
+    }
+}
+
+QIcon SearchBar::appIcon(const QString& bundleId) const
+{
+    Workspace* workspace = m_manager.services().workspace;
+    QIcon icon = workspace ? workspace->icon(bundleId) : QIcon();
+    if (icon.isNull())
+        icon = QIcon::fromTheme(bundleId);
+    return icon;
+}
+
+// ---------------------------------------------------------------------------- popovers
+
+std::optional<FilterPopover> SearchBar::openPopoverKind() const
+{
+    if (m_popover && m_popover->isVisible())
+        return m_popover->kind();
+    return std::nullopt;
+}
+
+void SearchBar::closePopover()
+{
+    if (m_popover)
+        m_popover->close();
+}
+
+void SearchBar::openPopover(FilterPopover popover)
+{
+    closePopover();
+    QWidget* content = makePicker(popover);
+    auto* frame = new FilterPopoverFrame(popover, content, this);
+    m_popover = frame;
+    connect(frame, &FilterPopoverFrame::closed, this, [this, frame] {
+        if (m_popover == frame)
+            m_popover = nullptr;
+        emit popoverShown(frame->kind(), false);
+    });
+    frame->showBelow(this);
+    emit popoverShown(popover, true);
+}
+
+QWidget* SearchBar::makePicker(FilterPopover popover)
+{
+    ClipboardManager& m = m_manager;
+    const bool excluding = isExcluding(popover);
+    switch (popover) {
+    case FilterPopover::date:
+    case FilterPopover::excludeDate: {
+        FilterPickerView* picker = makeDatePicker();
+        connect(picker, &FilterPickerView::chosen, this, [this, popover](const QString& raw) { chooseDate(popover, raw); });
+        return picker;
+    }
+    case FilterPopover::customDate:
+    case FilterPopover::excludeCustomDate: {
+        CustomDateRangePicker::Bound start{[&m, excluding] { return excluding ? m.excludedCustomDateStart() : m.customDateStart(); },
+                                           [&m, excluding](const QDateTime& d) {
+                                               excluding ? m.setExcludedCustomDateStart(d) : m.setCustomDateStart(d);
+                                           }};
+        CustomDateRangePicker::Bound end{[&m, excluding] { return excluding ? m.excludedCustomDateEnd() : m.customDateEnd(); },
+                                         [&m, excluding](const QDateTime& d) {
+                                             excluding ? m.setExcludedCustomDateEnd(d) : m.setCustomDateEnd(d);
+                                         }};
+        auto* picker = new CustomDateRangePicker(start, end, CalendarSettings::current(), m.clock().now());
+        connect(picker, &CustomDateRangePicker::applied, this, [this, excluding] {
+            excluding ? m_manager.setExcludedDateOption(DateFilterOption::custom)
+                      : m_manager.setDateFilterOption(DateFilterOption::custom);
+            finishChoice();
+        });
+        connect(picker, &CustomDateRangePicker::cancelled, this, &SearchBar::finishChoice);
+        return picker;
+    }
+    case FilterPopover::type:
+    case FilterPopover::excludeType: {
+        FilterPickerView* picker = makeTypePicker();
+        connect(picker, &FilterPickerView::chosen, this, [this, excluding](const QString& raw) {
+            if (const std::optional<TypeFilterOption> type = typeFilterOptionFromRawValue(raw)) {
+                if (excluding)
+                    m_manager.setExcludedTypes(QSet<TypeFilterOption>(m_manager.excludedTypes()) << *type);
+                else
+                    m_manager.setTypeFilterOption(type);
+            }
+            finishChoice();
+        });
+        return picker;
+    }
+    case FilterPopover::app:
+    case FilterPopover::excludeApp: {
+        FilterPickerView* picker = makeAppPicker(m.sourceApps(), [this](const QString& id) { return appIcon(id); });
+        connect(picker, &FilterPickerView::chosen, this, [this, excluding](const QString& bundleId) {
+            if (excluding)
+                m_manager.setExcludedAppBundleIds(QSet<QString>(m_manager.excludedAppBundleIds()) << bundleId);
+            else
+                m_manager.setAppFilterBundleId(bundleId);
+            finishChoice();
+        });
+        return picker;
+    }
+    case FilterPopover::category: {
+        FilterPickerView* picker = makeCategoryPicker(m.categories());
+        connect(picker, &FilterPickerView::chosen, this, [this](const QString& id) {
+            m_manager.setSelectedCategoryId(QUuid::fromString(id));
+            finishChoice();
+        });
+        return picker;
+    }
+    }
+    return new QWidget;
+}
+
+void SearchBar::chooseDate(FilterPopover popover, const QString& raw)
+{
+    const std::optional<DateFilterOption> option = dateFilterOptionFromRawValue(raw);
+    if (!option)
+        return;
+    const bool excluding = popover == FilterPopover::excludeDate;
+    if (*option != DateFilterOption::custom) {
+        excluding ? m_manager.setExcludedDateOption(option) : m_manager.setDateFilterOption(option);
+        finishChoice();
+        return;
+    }
+    closePopover();
+    // The stored period filters at once; the range popover then lets the user move it.
+    excluding ? m_manager.setExcludedDateOption(option) : m_manager.setDateFilterOption(option);
+    QTimer::singleShot(customRangeDelayMs, this, [this, excluding] {
+        openPopover(excluding ? FilterPopover::excludeCustomDate : FilterPopover::customDate);
+    });
+    focusSearch();
+}
+
+void SearchBar::finishChoice()
+{
+    closePopover();
+    focusSearch();
+}
+
+// ---------------------------------------------------------------------------- painting
+
+void SearchBar::applySymbols()
+{
+    paintSymbols({{m_mode, "magnifyingglass"}, {m_clear, "xmark.circle.fill"}, {m_help, "questionmark.bubble"}}, palette());
+}
+
+void SearchBar::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        applySymbols();
+}
+
+void SearchBar::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QColor fill = palette().color(QPalette::WindowText);
+    fill.setAlphaF(0.08f);
+    QPainterPath path;
+    path.addRoundedRect(QRectF(rect()), 8, 8);
+    painter.fillPath(path, fill);
+}
+
+} // namespace lumra

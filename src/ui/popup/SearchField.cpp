@@ -1,0 +1,54 @@
+#include "ui/popup/SearchField.h"
+
+#include "ui/items/PlaceholderHintView.h"
+
+namespace lumra {
+
+SearchField::SearchField(QWidget* parent)
+    : QLineEdit(parent)
+{
+    setFrame(false);
+    setAttribute(Qt::WA_MacShowFocusRect, false);
+    setStyleSheet(QStringLiteral("QLineEdit { background: transparent; border: none; }"));
+    setAccessibleName(tr("Search clipboard"));
+    m_placeholder = new PlaceholderHintView(placeholderHints(), this);
+    connect(this, &QLineEdit::textChanged, this, [this](const QString& text) { m_placeholder->setVisible(text.isEmpty()); });
+}
+
+const QStringList& SearchField::placeholderHints()
+{
+    static const QStringList hints = {
+        QStringLiteral("Search clipboard..."),
+        QStringLiteral("Type /date to search by date"),
+        QStringLiteral("Type /type to filter by type"),
+        QStringLiteral("Type /app to filter by app"),
+        QStringLiteral("Type /cat to filter by category"),
+        QStringLiteral("Type /star to filter starred"),
+        QStringLiteral("Type /link /image /file /folder"),
+        QStringLiteral("Type /text /color /terminal /email"),
+        QStringLiteral("Type /pasted to show pasted items"),
+        QStringLiteral("Type /trash to view recycle bin"),
+        QStringLiteral("Type /pin to keep active filters"),
+    };
+    return hints;
+}
+
+void SearchField::setShowHints(bool show)
+{
+    m_placeholder->setHints(show ? placeholderHints() : QStringList{tr("Search clipboard...")});
+}
+
+void SearchField::resizeEvent(QResizeEvent* event)
+{
+    QLineEdit::resizeEvent(event);
+    placePlaceholder();
+}
+
+void SearchField::placePlaceholder()
+{
+    // Where QLineEdit draws its first character: the contents, the text margins, and its 2 px inset.
+    const QMargins margins = textMargins();
+    m_placeholder->setGeometry(contentsRect().adjusted(margins.left() + 2, margins.top(), -margins.right() - 2, -margins.bottom()));
+}
+
+} // namespace lumra

@@ -1,0 +1,414 @@
+#include "ui/popup/ContentView.h"
+
+#include "app/PopupPanel.h"
+#include "model/NotificationCenter.h"
+#include "ui/items/ItemRowDelegate.h"
+#include "ui/popup/HistoryListModel.h"
+#include "ui/popup/HistoryListView.h"
+
+#include "app/ShellTestSupport.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QDir>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPointer>
+#include <QScrollBar>
+#include <QTest>
+
+namespace lumra {
+namespace {
+
+class ContentViewTest : public test::ShellTest {
+protected:
+    void SetUp() override
+    {
+        manager = makeManager();
+        manager->setClipboardItems({textItem("alpha"), textItem("beta"), textItem("gamma")});
+        open();
+    }
+    void TearDown() override { delete panel; }
+
+    void open()
+    {
+        panel = new PopupPanel(QSize(360, 520));
+        view = new ContentView(*manager, nullptr);
+        view->setPanel(panel);
+        panel->setContentWidget(view);
+        panel->present(QPoint(0, 0));
+        processEvents();
+        clock.advance(ContentView::focusDelay);
+    }
+
+    HistoryListModel& model() const { return *view->listView()->historyModel(); }
+    QLineEdit* field() const { return view->searchAreaHost()->findChild<QLineEdit*>(); }
+
+    QStringList rows() const
+    {
+        QStringList texts;
+        for (int row = 0; row < model().rowCount(); ++row) {
+            if (const ClipboardItem* item = model().itemAt(row))
+                texts << item->displayText();
+        }
+        return texts;
+    }
+
+    QUuid idOf(const QString& text) const
+    {
+        for (int row = 0; row < model().rowCount(); ++row) {
+            if (const ClipboardItem* item = model().itemAt(row); item && item->displayText() == text)
+                return item->id;
+        }
+        return {};
+    }
+
+    QPoint rowCentre(const QString& text) const
+    {
+        return view->listView()->visualRect(model().indexOf(idOf(text))).center();
+    }
+
+    void key(Qt::Key k, Qt::KeyboardModifiers modifiers = Qt::NoModifier) { QTest::keyClick(field(), k, modifiers); }
+
+    bool wrote(const char* mime) const
+    {
+        for (const PasteboardRepresentation& r : pasteboard.writes().last()) {
+            if (r.mimeType.startsWith(QLatin1String(mime)))
+                return true;
+        }
+        return false;
+    }
+
+    std::unique_ptr<ClipboardManager> manager;
+    QPointer<PopupPanel> panel;
+    ContentView* view = nullptr;
+};
+
+TEST_F(ContentViewTest, TypeDownReturnPastesTheNarrowedChoiceAfterThePopupCloses)
+{
+    workspace.setFrontmost(AppIdentity{QStringLiteral("org.gnome.TextEditor"), QStringLiteral("Text Editor"), 1, 2});
+    EXPECT_TRUE(field()->hasFocus());
+    key(Qt::Key_Return);
+    EXPECT_TRUE(pasteboard.writes().isEmpty()) << "nothing is chosen yet";
+
+    QTest::keyClicks(field(), "a");
+    key(Qt::Key_Down);
+    key(Qt::Key_Down);
+    key(Qt::Key_Down);
+    key(Qt::Key_Down);
+    key(Qt::Key_Up);
+    key(Qt::Key_Return);
+    EXPECT_EQ(lastWrittenText(), QStringLiteral("beta"));
+    EXPECT_TRUE(panel.isNull() || panel->isClosed());
+    EXPECT_EQ(injector.pasteCount(), 0);
+    clock.advance(ContentView::pasteDelay);
+    EXPECT_EQ(injector.pasteCount(), 1);
+}
+
+TEST_F(ContentViewTest, ShiftReturnPastesPlainTextAndAFailedWriteKeepsThePopup)
+{
+    ClipboardItem rich = textItem("bold");
+    rich.rtfData = QByteArray("{\\rtf1 {\\b bold}}");
+    manager->setClipboardItems({rich});
+    key(Qt::Key_Down);
+    pasteboard.setWriteError(QStringLiteral("refused"));
+    key(Qt::Key_Return);
+    ASSERT_FALSE(panel.isNull());
+    EXPECT_FALSE(panel->isClosed());
+    clock.advance(ContentView::pasteDelay);
+    EXPECT_EQ(injector.pasteCount(), 0);
+
+    pasteboard.setWriteError(QString());
+    key(Qt::Key_Down);
+    key(Qt::Key_Return, Qt::ShiftModifier);
+    EXPECT_EQ(lastWrittenText(), QStringLiteral("bold"));
+    EXPECT_FALSE(wrote("text/rtf"));
+}
+
+TEST_F(ContentViewTest, ClickPastesOrSelectsAsTheSettingsSay)
+{
+    manager->setKeepWindowOpen(true);
+    int asked = 0;
+    QObject context;
+    NotificationCenter::defaultCenter().observe(Notifications::activatePreviousAppForPaste, &context,
+                                                [&](const QVariantMap&) { ++asked; });
+    QWidget* viewport = view->listView()->viewport();
+
+    // Ctrl-click only selects, in the order of the clicks.
+    QTest::mouseClick(viewport, Qt::LeftButton, Qt::ControlModifier, rowCentre("gamma"));
+    QTest::mouseClick(viewport, Qt::LeftButton, Qt::ControlModifier, rowCentre("alpha"));
+    EXPECT_TRUE(pasteboard.writes().isEmpty());
+    EXPECT_EQ(view->viewState().selectedIds(), (QList<QUuid>{idOf("gamma"), idOf("alpha")}));
+
+    // A filtered-away selected row is not counted nor pasted.
+    QList<QUuid> visible;
+    QList<QUuid> menuIds;
+    QObject::connect(view, &ContentView::contextMenuRequested, &context, [&](QList<QUuid> ids, QPoint) { menuIds = ids; });
+    QTest::keyClicks(field(), "gam");
+    manager->applyPendingSearch();
+    EXPECT_EQ(view->visibleSelectedIds(), QList<QUuid>{idOf("gamma")});
+    field()->clear();
+    manager->applyPendingSearch();
+    QContextMenuEvent rightClick(QContextMenuEvent::Mouse, rowCentre("alpha"), viewport->mapToGlobal(rowCentre("alpha")));
+    QApplication::sendEvent(viewport, &rightClick);
+    EXPECT_EQ(menuIds, (QList<QUuid>{idOf("gamma"), idOf("alpha")}));
+
+    // Return pastes the selection, in selection order, after the previous application came forward.
+    key(Qt::Key_Return);
+    EXPECT_EQ(asked, 1);
+    EXPECT_TRUE(view->viewState().selectedIds().isEmpty());
+    clock.advance(ContentView::selectionPasteDelay);
+    clock.advance(std::chrono::seconds(2));
+    ASSERT_FALSE(pasteboard.writes().isEmpty());
+
+    // With double click chosen, one click pastes nothing.
+    const qsizetype writes = pasteboard.writes().size();
+    manager->setDoubleTapToCopy(true);
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, rowCentre("beta"));
+    EXPECT_EQ(pasteboard.writes().size(), writes);
+    QTest::mouseDClick(viewport, Qt::LeftButton, {}, rowCentre("beta"));
+    EXPECT_EQ(lastWrittenText(), QStringLiteral("beta"));
+    manager->setDoubleTapToCopy(false);
+    QTest::mouseClick(viewport, Qt::LeftButton, Qt::ShiftModifier, rowCentre("alpha"));
+    EXPECT_EQ(lastWrittenText(), QStringLiteral("alpha"));
+    EXPECT_FALSE(panel->isClosed()) << "the window is kept open";
+}
+
+TEST_F(ContentViewTest, EveryOpeningAndRegainedFocusStartsClean)
+{
+    QTest::keyClicks(field(), "zzz");
+    manager->applyPendingSearch();
+    EXPECT_TRUE(rows().isEmpty());
+    delete panel;
+    open();
+    EXPECT_EQ(manager->searchText(), QString());
+    EXPECT_EQ(rows().size(), 3);
+
+    view->viewState().toggleSelection(idOf("beta"));
+    key(Qt::Key_Down);
+    QEvent activate(QEvent::WindowActivate);
+    QApplication::sendEvent(panel, &activate);
+    EXPECT_TRUE(view->viewState().selectedIds().isEmpty());
+    EXPECT_FALSE(view->viewState().keyboardSelectedId());
+    EXPECT_FALSE(view->viewState().isSearchFocused());
+    clock.advance(ContentView::focusDelay);
+    EXPECT_TRUE(view->viewState().isSearchFocused());
+}
+
+TEST_F(ContentViewTest, TheListGrowsByABatchOnlyAfterTheUserScrolledToItsEnd)
+{
+    QList<ClipboardItem> many;
+    for (int i = 0; i < 130; ++i)
+        many << textItem(QStringLiteral("item %1").arg(i));
+    manager->setClipboardItems(many);
+    manager->setDisplayBatchSize(25);
+    view->resetForOpening();
+    EXPECT_EQ(rows().size(), 25);
+
+    QScrollBar* bar = view->listView()->verticalScrollBar();
+    bar->setValue(bar->maximum());
+    processEvents();
+    clock.advance(HistoryListModel::loadDelay);
+    EXPECT_EQ(rows().size(), 25) << "no live scroll yet";
+
+    bar->triggerAction(QAbstractSlider::SliderToMaximum);
+    processEvents();
+    EXPECT_TRUE(model().isLoadingMore());
+    clock.advance(HistoryListModel::loadDelay);
+    EXPECT_EQ(rows().size(), 50);
+    EXPECT_EQ(rows().first(), QStringLiteral("item 0"));
+
+    // Down stops at the last built row.
+    for (int i = 0; i < 60; ++i)
+        key(Qt::Key_Down);
+    EXPECT_EQ(view->viewState().keyboardSelectedId(), idOf(QStringLiteral("item 49")));
+}
+
+// Renders the popup over a history of every kind of item and saves the picture.
+class ContentViewScreenshotTest : public ContentViewTest, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override
+    {
+        previous = QApplication::palette();
+        if (GetParam())
+            QApplication::setPalette(darkPalette());
+        manager = makeManager();
+        fillHistory();
+        open();
+        panel->resize(420, 1400);
+        processEvents();
+    }
+    void TearDown() override
+    {
+        ContentViewTest::TearDown();
+        QApplication::setPalette(previous);
+    }
+
+    static QPalette darkPalette()
+    {
+        QPalette p;
+        p.setColor(QPalette::Window, QColor(30, 30, 32));
+        p.setColor(QPalette::WindowText, QColor(235, 235, 240));
+        p.setColor(QPalette::Base, QColor(38, 38, 40));
+        p.setColor(QPalette::AlternateBase, QColor(44, 44, 46));
+        p.setColor(QPalette::Text, QColor(235, 235, 240));
+        p.setColor(QPalette::Button, QColor(48, 48, 50));
+        p.setColor(QPalette::ButtonText, QColor(235, 235, 240));
+        p.setColor(QPalette::Highlight, QColor(10, 132, 255));
+        p.setColor(QPalette::HighlightedText, Qt::white);
+        p.setColor(QPalette::PlaceholderText, QColor(150, 150, 155));
+        p.setColor(QPalette::Mid, QColor(70, 70, 72));
+        return p;
+    }
+
+    static QByteArray png(QSize size, QColor a, QColor b)
+    {
+        QImage image(size, QImage::Format_RGB32);
+        QPainter painter(&image);
+        QLinearGradient gradient(0, 0, size.width(), size.height());
+        gradient.setColorAt(0, a);
+        gradient.setColorAt(1, b);
+        painter.fillRect(image.rect(), gradient);
+        painter.setPen(Qt::white);
+        painter.setFont(QFont(QString(), 40));
+        painter.drawText(image.rect(), Qt::AlignCenter, QStringLiteral("Lumra"));
+        painter.end();
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        return bytes;
+    }
+
+    void fillHistory()
+    {
+        const QDateTime now = clock.now();
+        manager->setShowExactTimestamps(false);
+        const QString folder = dataDir.supportFolder() + QStringLiteral("/files");
+        QDir().mkpath(folder + QStringLiteral("/Holiday Photos"));
+        for (const char* name : {"report.pdf", "notes.txt", "budget.ods", "diagram.png"}) {
+            QFile file(folder + QLatin1Char('/') + QLatin1String(name));
+            file.open(QIODevice::WriteOnly);
+            file.write("x");
+        }
+        const auto url = [&](const char* name) { return QUrl::fromLocalFile(folder + QLatin1Char('/') + QLatin1String(name)).toString(); };
+        const auto at = [&](ClipboardItem item, qint64 secondsAgo) {
+            item.dateAdded = now.addSecs(-secondsAgo);
+            return item;
+        };
+        ClipboardCategory work{QUuid::createUuid(), QStringLiteral("Work"), QStringLiteral("briefcase.fill"), false, 0};
+        manager->setCategories({work});
+
+        QList<ClipboardItem> items;
+        ClipboardItem pinned = at(test::textItem(QStringLiteral("Meeting moved to Thursday 10:00 — room 4.12, bring the quarterly numbers"), now), 40);
+        pinned.isPinnedToTop = true;
+        pinned.tags = {QStringLiteral("work"), QStringLiteral("calendar")};
+        pinned.comment = QStringLiteral("Ask Dana about the projector");
+        pinned.categoryId = work.id;
+        pinned.sourceAppBundleId = QStringLiteral("org.mozilla.firefox");
+        items << pinned;
+        ClipboardItem starred = at(test::textItem(QStringLiteral("https://example.com/articles/very-long-path/that-keeps-going-on-and-on?utm=1"), now), 300);
+        starred.isPinned = true;
+        items << starred;
+        items << at(test::textItem(QStringLiteral("someone.with.a.long.name@example.com"), now), 900);
+        items << at(test::textItem(QStringLiteral("#0A84FF"), now), 3000);
+        items << at(test::textItem(QStringLiteral("git log --oneline --graph --decorate"), now), 7200);
+        ClipboardItem rich = at(test::textItem(QStringLiteral("Formatted paragraph with bold and italic words, copied from a word processor."), now), 86400 * 2);
+        rich.rtfData = QByteArray("{\\rtf1 x}");
+        rich.shortcut = ItemShortcut{18, ItemShortcut::commandFlag | ItemShortcut::optionFlag};
+        items << rich;
+        ClipboardItem secret = at(test::textItem(QStringLiteral("correct horse battery staple"), now), 86400 * 40);
+        secret.isSensitive = true;
+        items << secret;
+        items << at(test::textItem(QStringLiteral("A long text that runs over several lines so the row has to cut it off at the line limit "
+                                                  "set in the appearance settings.\nSecond line of it.\nThird line.\nFourth line that is never shown."),
+                                   now),
+                    86400 * 400);
+        ClipboardItem files;
+        files.id = QUuid::createUuid();
+        files.contentType = ClipboardContentType::file;
+        files.fileURLStrings = QStringList{url("report.pdf"), url("notes.txt"), url("budget.ods"), url("gone.txt")};
+        items << at(files, 600);
+        ClipboardItem mixed = files;
+        mixed.id = QUuid::createUuid();
+        mixed.fileURLStrings = QStringList{url("report.pdf"), url("Holiday Photos")};
+        items << at(mixed, 650);
+        ClipboardItem folderItem = files;
+        folderItem.id = QUuid::createUuid();
+        folderItem.fileURLStrings = QStringList{url("Holiday Photos")};
+        items << at(folderItem, 700);
+        ClipboardItem imageFile = files;
+        imageFile.id = QUuid::createUuid();
+        imageFile.fileURLStrings = QStringList{url("diagram.png")};
+        items << at(imageFile, 800);
+        manager->setClipboardItems(items);
+
+        ClipboardItem screenshot;
+        screenshot.contentType = ClipboardContentType::image;
+        screenshot.imageFileName = QStringLiteral("shot.png");
+        screenshot.ocrText = QStringLiteral("Total due: 1,240.00 EUR");
+        screenshot.dateAdded = now.addSecs(-120);
+        test::insertItem(*manager, screenshot, test::withImageData(png({640, 360}, QColor(40, 90, 200), QColor(200, 60, 120))));
+        ClipboardItem photo = screenshot;
+        photo.ocrText.reset();
+        photo.imageFileName = QStringLiteral("photo.png");
+        photo.dateAdded = now.addSecs(-200);
+        photo.isPinned = true;
+        test::insertItem(*manager, photo, test::withImageData(png({300, 300}, QColor(30, 160, 90), QColor(240, 200, 40))));
+        ClipboardItem lost = photo;
+        lost.imageFileName = QStringLiteral("lost.png");
+        lost.isPinned = false;
+        lost.dateAdded = now.addSecs(-250);
+        test::insertItem(*manager, lost);
+        // storeItems reloads from the store; put the text rows back beside the stored pictures.
+        QList<ClipboardItem> all = manager->clipboardItems();
+        for (ClipboardItem& item : all) {
+            if (item.imageFileName == screenshot.imageFileName)
+                item.ocrText = screenshot.ocrText;
+        }
+        for (const ClipboardItem& item : items) {
+            if (!std::any_of(all.cbegin(), all.cend(), [&](const ClipboardItem& i) { return i.id == item.id; }))
+                all << item;
+        }
+        manager->setClipboardItems(all);
+    }
+
+    QPalette previous;
+};
+
+TEST_P(ContentViewScreenshotTest, EveryKindOfItem)
+{
+    HistoryListView* list = view->listView();
+    // Let the thumbnails arrive.
+    for (int row = 0; row < model().rowCount(); ++row)
+        list->viewport()->update();
+    QTest::qWait(50);
+    QTest::qWaitFor([&] {
+        processEvents();
+        bool all = true;
+        for (int row = 0; row < model().rowCount(); ++row) {
+            const ClipboardItem* item = model().itemAt(row);
+            if (item && item->contentType == ClipboardContentType::image && item->imageFileName != QStringLiteral("lost.png"))
+                all = all && manager->thumbnail(*item, 120).has_value();
+        }
+        return all;
+    }, 5000);
+    processEvents();
+    view->viewState().setHoveredItemId(model().itemAt(2)->id);
+    view->viewState().setKeyboardSelectedId(model().itemAt(4)->id);
+    view->viewState().toggleSelection(model().itemAt(6)->id);
+    processEvents();
+
+    const QString folder = qEnvironmentVariable("LUMRA_BUILD_DIR", QDir::currentPath()) + QStringLiteral("/artifacts");
+    QDir().mkpath(folder);
+    const QImage shot = panel->grab().toImage();
+    ASSERT_FALSE(shot.isNull());
+    EXPECT_TRUE(shot.save(folder + (GetParam() ? QStringLiteral("/popup-dark.png") : QStringLiteral("/popup-light.png"))));
+    EXPECT_GE(model().itemRowCount(), 14);
+}
+
+INSTANTIATE_TEST_SUITE_P(Palettes, ContentViewScreenshotTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Dark" : "Light"; });
+
+} // namespace
+} // namespace lumra

@@ -1,0 +1,213 @@
+#include "ui/popup/SearchBar.h"
+
+#include "ui/items/CustomDateRangePicker.h"
+#include "ui/items/FilterBadge.h"
+#include "ui/items/FilterPickers.h"
+#include "ui/items/PlaceholderHintView.h"
+#include "ui/popup/SearchField.h"
+
+#include "EngineFixture.h"
+
+#include <QApplication>
+#include <QCalendarWidget>
+#include <QDateEdit>
+#include <QDir>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+
+using namespace lumra;
+using namespace lumra::test;
+
+namespace {
+
+QPalette darkPalette()
+{
+    QPalette p;
+    p.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2e));
+    p.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+    p.setColor(QPalette::Base, QColor(0x1f, 0x1f, 0x22));
+    p.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
+    p.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3e));
+    p.setColor(QPalette::ButtonText, QColor(0xee, 0xee, 0xee));
+    p.setColor(QPalette::Highlight, QColor(0x35, 0x84, 0xe4));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    p.setColor(QPalette::PlaceholderText, QColor(0x9a, 0x9a, 0xa0));
+    return p;
+}
+
+class SearchBarTest : public EngineTest {
+protected:
+    void SetUp() override
+    {
+        manager = start([this](ClipboardManagerServices& s) { s.workspace = &workspace; });
+        const QDateTime now = clock.now();
+        auto item = [&](const char* text, const char* bundleId, const char* app, int hoursAgo) {
+            ClipboardItem i = textItem(QString::fromUtf8(text), now.addSecs(-3600 * hoursAgo));
+            i.sourceAppBundleId = QString::fromLatin1(bundleId);
+            i.sourceAppName = QString::fromLatin1(app);
+            return i;
+        };
+        storeItems(*manager, {item("alpha quarterly report", "org.mozilla.firefox", "Firefox", 1),
+                              item("https://example.com/alpha", "org.mozilla.firefox", "Firefox", 30),
+                              item("beta meeting notes", "org.gnome.TextEditor", "Text Editor", 2),
+                              item("ls -la /tmp", "org.gnome.Terminal", "Terminal", 200)});
+        work = QUuid::createUuid();
+        ASSERT_TRUE(manager->addCategory(ClipboardCategory{work, QStringLiteral("Work"), QStringLiteral("folder")}).ok());
+        ASSERT_TRUE(manager->addCategory(ClipboardCategory{QUuid::createUuid(), QStringLiteral("Recipes"), QStringLiteral("heart.fill")}).ok());
+    }
+
+    std::unique_ptr<SearchBar> makeBar()
+    {
+        auto bar = std::make_unique<SearchBar>(*manager);
+        bar->setOpenCommandsHelp([this] { ++helpOpened; });
+        bar->resize(560, 36);
+        bar->show();
+        bar->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(bar.get()));
+        return bar;
+    }
+
+    void choose(SearchBar& bar, FilterPopover popover, const QString& key)
+    {
+        bar.openPopover(popover);
+        ASSERT_EQ(bar.openPopoverKind(), popover);
+        auto* picker = qobject_cast<FilterPickerView*>(bar.popover()->content());
+        ASSERT_TRUE(picker);
+        PickerRow* row = picker->row(key);
+        ASSERT_TRUE(row) << key.toStdString();
+        QTest::mouseClick(row, Qt::LeftButton);
+        EXPECT_EQ(bar.openPopoverKind(), std::nullopt);
+    }
+
+    static void save(QWidget* widget, const QString& name)
+    {
+        const QString folder = qEnvironmentVariable("LUMRA_BUILD_DIR", QDir::currentPath()) + QStringLiteral("/artifacts");
+        QDir().mkpath(folder);
+        widget->grab().save(folder + QLatin1Char('/') + name);
+    }
+
+    // Every popover and the bar, in the light and in the dark palette.
+    void saveScreens(SearchBar& bar, const QString& theme)
+    {
+        save(&bar, QStringLiteral("search-bar-badges-%1.png").arg(theme));
+        const std::array<std::pair<FilterPopover, const char*>, 5> popovers{{{FilterPopover::date, "date"},
+            {FilterPopover::customDate, "custom-range"}, {FilterPopover::type, "type"}, {FilterPopover::app, "app"},
+            {FilterPopover::category, "category"}}};
+        for (const auto& [popover, name] : popovers) {
+            bar.openPopover(popover);
+            QTest::qWait(20);
+            save(bar.popover(), QStringLiteral("search-popover-%1-%2.png").arg(QLatin1String(name), theme));
+            bar.closePopover();
+        }
+    }
+
+    std::unique_ptr<ClipboardManager> manager;
+    QUuid work;
+    int helpOpened = 0;
+};
+
+TEST_F(SearchBarTest, TypingPickingPinningAndReopening)
+{
+    auto bar = makeBar();
+    EXPECT_EQ(bar->searchField()->placeholder()->currentHint(), QStringLiteral("Search clipboard..."));
+    EXPECT_FALSE(bar->clearButton()->isVisibleTo(bar.get()));
+
+    // Typing narrows the list once the 0.12 s pause has passed, in one computation.
+    const quint64 before = manager->filterRecomputations();
+    QTest::keyClicks(bar->searchField(), QStringLiteral("alpha"));
+    EXPECT_EQ(manager->filteredItemCount(), 4);
+    clock.advance(std::chrono::milliseconds(120));
+    EXPECT_EQ(manager->filteredItemCount(), 2);
+    EXPECT_EQ(manager->filterRecomputations(), before + 1);
+    EXPECT_TRUE(bar->clearButton()->isVisibleTo(bar.get()));
+    EXPECT_FALSE(bar->searchField()->placeholder()->isVisibleTo(bar.get()));
+
+    // A slash command is a word of its own; a path is searched for.
+    QTest::keyClicks(bar->searchField(), QStringLiteral(" /link"));
+    EXPECT_EQ(bar->searchField()->text(), QStringLiteral("alpha "));
+    EXPECT_EQ(manager->typeFilterOption(), TypeFilterOption::links);
+    bar->searchField()->clear();
+    QTest::keyClicks(bar->searchField(), QStringLiteral("/tmp/cat"));
+    EXPECT_EQ(bar->searchField()->text(), QStringLiteral("/tmp/cat"));
+    EXPECT_EQ(bar->openPopoverKind(), std::nullopt);
+    QTest::mouseClick(bar->clearButton(), Qt::LeftButton);
+    EXPECT_EQ(manager->searchText(), QString());
+    EXPECT_EQ(manager->typeFilterOption(), std::nullopt);
+    EXPECT_EQ(manager->filteredItemCount(), 4);
+
+    // Each picker sets its filter, closes, and hands the keyboard back to the field.
+    choose(*bar, FilterPopover::type, QStringLiteral("links"));
+    EXPECT_EQ(manager->typeFilterOption(), TypeFilterOption::links);
+    EXPECT_TRUE(bar->searchField()->hasFocus());
+    choose(*bar, FilterPopover::excludeType, QStringLiteral("commands"));
+    choose(*bar, FilterPopover::excludeType, QStringLiteral("images"));
+    EXPECT_EQ(manager->excludedTypes(), (QSet<TypeFilterOption>{TypeFilterOption::commands, TypeFilterOption::images}));
+    choose(*bar, FilterPopover::app, QStringLiteral("org.mozilla.firefox"));
+    EXPECT_EQ(manager->appFilterBundleId(), QStringLiteral("org.mozilla.firefox"));
+    choose(*bar, FilterPopover::excludeApp, QStringLiteral("org.gnome.Terminal"));
+    EXPECT_EQ(manager->excludedAppBundleIds(), QSet<QString>{QStringLiteral("org.gnome.Terminal")});
+    choose(*bar, FilterPopover::category, work.toString(QUuid::WithoutBraces));
+    EXPECT_EQ(manager->selectedCategoryId(), work);
+    choose(*bar, FilterPopover::excludeDate, QStringLiteral("today"));
+    EXPECT_EQ(manager->excludedDateOption(), DateFilterOption::today);
+    choose(*bar, FilterPopover::date, QStringLiteral("last7Days"));
+    EXPECT_EQ(manager->dateFilterOption(), DateFilterOption::last7Days);
+
+    // "Custom" filters by the stored period at once and opens the range 0.3 s later.
+    choose(*bar, FilterPopover::date, QStringLiteral("custom"));
+    EXPECT_EQ(manager->dateFilterOption(), DateFilterOption::custom);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bar->openPopoverKind() == FilterPopover::customDate; }, 2000));
+    auto* range = qobject_cast<CustomDateRangePicker*>(bar->popover()->content());
+    ASSERT_TRUE(range);
+    EXPECT_EQ(range->fromField()->calendarWidget()->firstDayOfWeek(), CalendarSettings::current().firstDayOfWeek);
+    EXPECT_EQ(range->toField()->maximumDate(), clock.now().toTimeZone(CalendarSettings::current().timeZone).date());
+    const QDate lastWeek = range->toField()->date().addDays(-7);
+    range->fromField()->setDate(lastWeek);
+    EXPECT_EQ(manager->customDateStart(), lastWeek.startOfDay(CalendarSettings::current().timeZone));
+    QTest::mouseClick(range->applyButton(), Qt::LeftButton);
+    EXPECT_EQ(bar->openPopoverKind(), std::nullopt);
+
+    // The badges, in the bar's order; a removed one takes only its own filter.
+    QStringList shown;
+    for (FilterBadge* badge : bar->badges())
+        shown << badge->spec().label;
+    ASSERT_EQ(shown.size(), 8);
+    EXPECT_EQ(shown.mid(1, 3), (QStringList{"Links", "Firefox", "Work"}));
+    EXPECT_EQ(shown.mid(4), (QStringList{"Not Images", "Not Terminal Commands", "Not Today", "Not Terminal"}));
+    saveScreens(*bar, QStringLiteral("light"));
+    QApplication::setPalette(darkPalette());
+    saveScreens(*bar, QStringLiteral("dark"));
+    QApplication::setPalette(QPalette());
+
+    QTest::mouseClick(bar->badges().at(4)->removeButton(), Qt::LeftButton);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(manager->excludedTypes(), QSet<TypeFilterOption>{TypeFilterOption::commands});
+
+    // Pin, remove the category (its pin goes with it), and open again on the saved pin.
+    QTest::keyClicks(bar->searchField(), QStringLiteral("/pin"));
+    EXPECT_EQ(manager->pinnedFilters().categoryId, work);
+    EXPECT_TRUE(bar->badgeSpecs().at(3).isPinned);
+    ASSERT_TRUE(manager->deleteCategory(work, false).ok());
+    EXPECT_EQ(manager->selectedCategoryId(), std::nullopt);
+    EXPECT_EQ(manager->pinnedFilters().categoryId, std::nullopt);
+    EXPECT_EQ(bar->badgeSpecs().size(), 6);
+
+    bar.reset();
+    manager.reset();
+    manager = start([this](ClipboardManagerServices& s) { s.workspace = &workspace; });
+    manager->setSearchText(QString());
+    manager->resetFiltersToPinned();
+    bar = makeBar();
+    QStringList pinned;
+    for (const FilterBadgeSpec& spec : bar->badgeSpecs())
+        pinned << spec.label + (spec.isPinned ? "*" : "");
+    EXPECT_TRUE(pinned.first().endsWith(QStringLiteral("*"))) << pinned.join(", ").toStdString(); // the custom period
+    EXPECT_TRUE(pinned.contains(QStringLiteral("Links*")) && pinned.contains(QStringLiteral("Not Terminal Commands*")))
+        << pinned.join(", ").toStdString();
+    EXPECT_TRUE(bar->helpButton()->isVisibleTo(bar.get()));
+    QTest::mouseClick(bar->helpButton(), Qt::LeftButton);
+    EXPECT_EQ(helpOpened, 1);
+}
+
+} // namespace
