@@ -1,7 +1,6 @@
 #include "app/AppActions.h"
 
 #include <QCoreApplication>
-#include <QPointer>
 
 namespace lumra::AppActions {
 
@@ -17,14 +16,9 @@ void setHandlers(Handlers installed) { handlers() = std::move(installed); }
 
 void openSettings(std::optional<SettingsTab> tab)
 {
-    if (handlers().openSettings) {
+    // The window needs the application's engine, which only the delegate has.
+    if (handlers().openSettings)
         handlers().openSettings(tab);
-        return;
-    }
-    static QPointer<SettingsWindow> window;
-    if (!window)
-        window = new SettingsWindow;
-    window->present(tab);
 }
 
 void quit()

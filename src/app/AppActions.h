@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/SettingsWindow.h"
+#include "ui/settings/SettingsWindow.h"
 
 #include <functional>
 #include <optional>
@@ -16,7 +16,7 @@ struct Handlers {
     std::function<void()> quit;
 };
 
-// Empty members fall back to a settings window of this module and QCoreApplication::quit.
+// With no handler the settings stay closed and quitting falls back to QCoreApplication::quit.
 void setHandlers(Handlers handlers);
 void openSettings(std::optional<SettingsTab> tab = std::nullopt);
 void quit();

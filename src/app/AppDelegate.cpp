@@ -179,7 +179,7 @@ void AppDelegate::createStatusItem()
         state.diagnosticsLogExists = QFile::exists(m_diagnostics.logPath());
         return state;
     }, this);
-    connect(m_statusMenu, &StatusMenu::openSettingsRequested, this, [this] { openSettings(); });
+    connect(m_statusMenu, &StatusMenu::openSettingsRequested, this, [this] { openSettings(SettingsTab::general); });
     connect(m_statusMenu, &StatusMenu::featureRequestRequested, this, &AppDelegate::openFeatureRequest);
     connect(m_statusMenu, &StatusMenu::helpRequested, this, &AppDelegate::openHelp);
     connect(m_statusMenu, &StatusMenu::aboutRequested, this, &AppDelegate::showAbout);
@@ -343,7 +343,9 @@ void AppDelegate::presentCopyReminder()
 void AppDelegate::openSettings(std::optional<SettingsTab> tab)
 {
     if (!m_settingsWindow) {
-        m_settingsWindow = new SettingsWindow;
+        SettingsServices services;
+        services.prompts = &m_prompts;
+        m_settingsWindow = new SettingsWindow(clipboardManager(), hotKeyManager(), services);
         centreOnPointerScreen(*m_settingsWindow);
     }
     m_settingsWindow->present(tab);

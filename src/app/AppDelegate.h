@@ -3,7 +3,7 @@
 #include "app/AboutWindow.h"
 #include "app/PopupPanel.h"
 #include "app/ReminderPopover.h"
-#include "app/SettingsWindow.h"
+#include "ui/settings/SettingsWindow.h"
 #include "platform/core/Clock.h"
 #include "platform/workspace/Workspace.h"
 

@@ -328,6 +328,10 @@ public:
     int countAutoCleanCandidates(int minutes);
     int countItemsOlderThan(int days);
     int countItemsOverLimit(int limit);
+    // How many items lowering a bound would delete now, counted as the deletion picks them: never
+    // starred, pinned or binned ones. A store that cannot be read is a failure, never "none".
+    Result<int> itemsDeletedByRetention(int days);
+    Result<int> itemsDeletedByLimit(int limit);
 
     // To the recycle bin when it is on, else for good.
     Status deleteItem(const ClipboardItem& item);

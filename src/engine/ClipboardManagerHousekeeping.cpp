@@ -417,11 +417,7 @@ int ClipboardManager::countAutoCleanCandidates(int minutes)
 
 int ClipboardManager::countItemsOlderThan(int days)
 {
-    if (days <= 0 || !m_persistence)
-        return 0;
-    FetchRequest request;
-    request.predicate = Predicate::lt("dateAdded", m_clock.now().addSecs(-qint64(days) * secondsPerDay)) && ordinary() && untrashed();
-    const Result<int> n = m_persistence->viewContext().count(request);
+    const Result<int> n = itemsDeletedByRetention(days);
     return n ? *n : 0;
 }
 
@@ -433,6 +429,34 @@ int ClipboardManager::countItemsOverLimit(int limit)
     request.predicate = untrashed();
     const Result<int> n = m_persistence->viewContext().count(request);
     return n ? std::max(0, *n - limit) : 0;
+}
+
+Result<int> ClipboardManager::itemsDeletedByRetention(int days)
+{
+    if (days <= 0 || !m_persistence)
+        return 0;
+    FetchRequest request;
+    request.predicate = Predicate::lt("dateAdded", m_clock.now().addSecs(-qint64(days) * secondsPerDay)) && ordinary() && untrashed();
+    return m_persistence->viewContext().count(request);
+}
+
+Result<int> ClipboardManager::itemsDeletedByLimit(int limit)
+{
+    if (!m_persistence)
+        return 0;
+    // enforceMaxItems takes the excess from the ordinary rows only.
+    const Result<int> untrashedRows = untrashedRowCount(m_persistence->viewContext());
+    if (!untrashedRows)
+        return untrashedRows;
+    const qint64 excess = qint64(*untrashedRows) - limit;
+    if (excess <= 0)
+        return 0;
+    FetchRequest ordinaryRows;
+    ordinaryRows.predicate = ordinary() && untrashed();
+    const Result<int> candidates = m_persistence->viewContext().count(ordinaryRows);
+    if (!candidates)
+        return candidates;
+    return int(std::min<qint64>(excess, *candidates));
 }
 
 // MARK: Recycle bin

@@ -1,6 +1,6 @@
 #include "ui/items/FilterBadge.h"
 
-#include "ui/items/SymbolPixmap.h"
+#include "ui/items/SymbolIcon.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
@@ -85,15 +85,18 @@ void FilterBadge::applyColours()
 {
     const qreal dpr = devicePixelRatioF();
     const QColor text = palette().color(QPalette::WindowText);
+    const auto symbol = [dpr](const QString& name, int side, const QColor& color) {
+        return tintedSymbol(name, color).pixmap(QSize(side, side), dpr);
+    };
     if (!m_spec.symbol.isEmpty())
-        m_icon->setPixmap(symbolPixmap(m_spec.symbol, 12, text, dpr));
+        m_icon->setPixmap(symbol(m_spec.symbol, 12, text));
     else if (!m_appIcon.isNull())
         m_icon->setPixmap(m_appIcon.pixmap(QSize(12, 12), dpr));
     else
-        m_icon->setPixmap(symbolPixmap(QStringLiteral("app"), 12, text, dpr));
+        m_icon->setPixmap(symbol(QStringLiteral("app"), 12, text));
     if (m_pin)
-        m_pin->setPixmap(symbolPixmap(QStringLiteral("pin.fill"), 9, palette().color(QPalette::PlaceholderText), dpr));
-    m_remove->setIcon(symbolIcon(QStringLiteral("xmark"), 8, text));
+        m_pin->setPixmap(symbol(QStringLiteral("pin.fill"), 9, secondaryColor(palette())));
+    m_remove->setIcon(tintedSymbol(QStringLiteral("xmark"), text));
 }
 
 void FilterBadge::changeEvent(QEvent* event)

@@ -1,7 +1,7 @@
 #include "ui/items/FilterPickers.h"
 
 #include "ui/items/FilterLabels.h"
-#include "ui/items/SymbolPixmap.h"
+#include "ui/items/SymbolIcon.h"
 
 #include <QKeyEvent>
 #include <QLabel>
@@ -64,7 +64,8 @@ void PickerRow::paintEvent(QPaintEvent*)
     const QRect iconRect(content.left(), content.center().y() - iconFrame / 2 + 1, iconFrame, iconFrame);
     if (!m_spec.symbol.isEmpty())
         painter.drawPixmap(iconRect.adjusted(1, 1, -1, -1),
-                           symbolPixmap(m_spec.symbol, iconFrame - 2, palette().color(QPalette::WindowText), devicePixelRatioF()));
+                           tintedSymbol(m_spec.symbol, palette().color(QPalette::WindowText))
+                               .pixmap(QSize(iconFrame - 2, iconFrame - 2), devicePixelRatioF()));
     else
         m_spec.icon.paint(&painter, iconRect.adjusted(1, 1, -1, -1));
     const QRect textRect = content.adjusted(iconFrame + m_iconSpacing, 0, 0, 0);

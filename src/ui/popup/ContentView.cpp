@@ -10,6 +10,8 @@
 #include "ui/items/RowFormatters.h"
 #include "ui/popup/HistoryListModel.h"
 #include "ui/popup/HistoryListView.h"
+#include "ui/popup/SearchBar.h"
+#include "ui/popup/SearchField.h"
 
 #include <QDesktopServices>
 #include <QEvent>
@@ -18,7 +20,6 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
 #include <QStackedWidget>
@@ -102,7 +103,7 @@ ContentView::ContentView(ClipboardManager& manager, HotKeyManager* hotKeys, QWid
     searchLayout->setContentsMargins(12, 8, 12, 8);
     searchLayout->setSpacing(6);
     layout->addWidget(m_searchAreaHost);
-    buildInterimSearchField();
+    buildSearchBar();
 
     layout->addWidget(divider(this));
 
@@ -200,27 +201,12 @@ void ContentView::buildHeader()
     row->addWidget(m_countLabel);
 }
 
-void ContentView::buildInterimSearchField()
+void ContentView::buildSearchBar()
 {
-    // Until the search bar takes this place, a plain field keeps the keyboard road working.
-    m_interimSearch = new QLineEdit(m_searchAreaHost);
-    m_interimSearch->setObjectName(QStringLiteral("interimSearchField"));
-    m_interimSearch->setPlaceholderText(QStringLiteral("Search clipboard..."));
-    m_interimSearch->setClearButtonEnabled(true);
-    m_searchAreaHost->layout()->addWidget(m_interimSearch);
-    setFocusProxy(m_interimSearch);
-    connect(m_interimSearch, &QLineEdit::textChanged, this, [this](const QString& text) {
-        if (m_manager)
-            m_manager->setSearchText(text);
-    });
-    connect(&m_state, &ContentViewState::isSearchFocusedChanged, this, [this] {
-        if (m_state.isSearchFocused() && m_interimSearch)
-            m_interimSearch->setFocus();
-    });
-    connect(m_manager, &ClipboardManager::filtersChanged, m_interimSearch, [this] {
-        if (m_manager && m_interimSearch->text() != m_manager->searchText())
-            m_interimSearch->setText(m_manager->searchText());
-    });
+    m_searchBar = new SearchBar(*m_manager, m_searchAreaHost);
+    m_searchAreaHost->layout()->addWidget(m_searchBar);
+    m_searchBar->attachViewState(m_state);
+    setFocusProxy(m_searchBar->searchField());
 }
 
 void ContentView::updateHeader()

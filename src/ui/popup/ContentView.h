@@ -14,7 +14,6 @@
 #include <memory>
 
 class QLabel;
-class QLineEdit;
 class QPushButton;
 class QStackedWidget;
 class QToolButton;
@@ -23,6 +22,7 @@ namespace lumra {
 
 class HistoryListView;
 class PopupPanel;
+class SearchBar;
 class Timer;
 
 // The popup's root view, top to bottom: the header band (window buttons, time-saved message, sync
@@ -84,7 +84,7 @@ protected:
 
 private:
     void buildHeader();
-    void buildInterimSearchField();
+    void buildSearchBar();
     void updateHeader();
     void updateListArea();
     void rowContextMenu(const QUuid& id, QPoint globalPos);
@@ -108,7 +108,7 @@ private:
     QLabel* m_syncIcon = nullptr;
     QLabel* m_countLabel = nullptr;
     QWidget* m_searchAreaHost = nullptr;
-    QLineEdit* m_interimSearch = nullptr;
+    SearchBar* m_searchBar = nullptr;
     QStackedWidget* m_listArea = nullptr;
     HistoryListView* m_list = nullptr;
     QWidget* m_emptyState = nullptr;

@@ -1,5 +1,6 @@
 #include "ui/popup/SearchBar.h"
 
+#include "app/AppActions.h"
 #include "app/AppLinks.h"
 #include "engine/ClipboardManager.h"
 #include "platform/workspace/Workspace.h"
@@ -7,7 +8,8 @@
 #include "ui/items/CustomRangeDates.h"
 #include "ui/items/FilterBadge.h"
 #include "ui/items/FilterPickers.h"
-#include "ui/items/SymbolPixmap.h"
+#include "ui/items/SymbolIcon.h"
+#include "ui/popup/ContentViewState.h"
 #include "ui/popup/SearchField.h"
 
 #include <QApplication>
@@ -59,7 +61,7 @@ FilterState liveFilterState(const ClipboardManager& m)
 void paintSymbols(const std::initializer_list<std::pair<QToolButton*, const char*>>& buttons, const QPalette& palette)
 {
     for (const auto& [button, symbol] : buttons)
-        button->setIcon(symbolIcon(QString::fromLatin1(symbol), button->iconSize().width(), palette.color(QPalette::PlaceholderText)));
+        button->setIcon(tintedSymbol(QString::fromLatin1(symbol), secondaryColor(palette)));
 }
 
 QToolButton* plainButton(int iconSize, QWidget* parent)
@@ -71,6 +73,30 @@ QToolButton* plainButton(int iconSize, QWidget* parent)
     button->setFocusPolicy(Qt::TabFocus);
     return button;
 }
+
+struct PopoverFlag {
+    FilterPopover popover;
+    bool (ContentViewState::*get)() const;
+    void (ContentViewState::*set)(bool);
+    void (ContentViewState::*changed)();
+};
+
+#define LUMRA_FLAG(kind, name, setter) \
+    PopoverFlag{FilterPopover::kind, &ContentViewState::name, &ContentViewState::setter, &ContentViewState::name##Changed}
+const std::array<PopoverFlag, 9> popoverFlags{
+    LUMRA_FLAG(date, showDateFilterPicker, setShowDateFilterPicker),
+    LUMRA_FLAG(customDate, showCustomDatePicker, setShowCustomDatePicker),
+    LUMRA_FLAG(type, showTypeFilterPicker, setShowTypeFilterPicker),
+    LUMRA_FLAG(app, showAppFilterPicker, setShowAppFilterPicker),
+    LUMRA_FLAG(category, showCategoryFilterPicker, setShowCategoryFilterPicker),
+    LUMRA_FLAG(excludeDate, showExcludeDateFilterPicker, setShowExcludeDateFilterPicker),
+    LUMRA_FLAG(excludeCustomDate, showExcludeCustomDatePicker, setShowExcludeCustomDatePicker),
+    LUMRA_FLAG(excludeType, showExcludeTypeFilterPicker, setShowExcludeTypeFilterPicker),
+    LUMRA_FLAG(excludeApp, showExcludeAppFilterPicker, setShowExcludeAppFilterPicker),
+};
+#undef LUMRA_FLAG
+
+const PopoverFlag& flagOf(FilterPopover popover) { return popoverFlags[size_t(popover)]; }
 
 bool isExcluding(FilterPopover popover)
 {
@@ -165,6 +191,7 @@ QMenu* buildSearchModeMenu(ClipboardManager& manager, QWidget* parent)
 SearchBar::SearchBar(ClipboardManager& manager, QWidget* parent)
     : QWidget(parent)
     , m_manager(manager)
+    , m_openCommandsHelp([] { AppActions::openSettings(SettingsTab::commands); })
     , m_openUrl([](const QUrl& url) { QDesktopServices::openUrl(url); })
 {
     m_row = new QHBoxLayout(this);
@@ -184,7 +211,7 @@ SearchBar::SearchBar(ClipboardManager& manager, QWidget* parent)
     m_field->setMinimumWidth(80);
     m_field->setFixedHeight(22);
     m_row->addWidget(m_field, 1);
-    connect(m_field, &QLineEdit::textEdited, this, &SearchBar::textEdited);
+    connect(m_field, &QLineEdit::textChanged, this, &SearchBar::textEdited);
 
     m_clear = plainButton(14, this);
     m_clear->setAccessibleName(tr("Clear filters"));
@@ -247,7 +274,42 @@ void SearchBar::setOpenUrl(std::function<void(const QUrl&)> open) { m_openUrl = 
 void SearchBar::focusSearch()
 {
     m_field->setFocus(Qt::OtherFocusReason);
+    if (m_state)
+        m_state->setSearchFocused(true);
     emit searchFocusRequested();
+}
+
+void SearchBar::attachViewState(ContentViewState& state)
+{
+    m_state = &state;
+    for (const PopoverFlag& flag : popoverFlags) {
+        connect(&state, flag.changed, this, [this, flag] {
+            const bool shown = (m_state->*flag.get)();
+            if (shown && openPopoverKind() != flag.popover)
+                openPopover(flag.popover);
+            else if (!shown && openPopoverKind() == flag.popover)
+                closePopover();
+        });
+    }
+    connect(this, &SearchBar::popoverShown, &state, [this](FilterPopover popover, bool shown) { setFlag(popover, shown); });
+    connect(&state, &ContentViewState::isSearchFocusedChanged, this, [this] {
+        if (m_state->isSearchFocused())
+            m_field->setFocus(Qt::OtherFocusReason);
+    });
+}
+
+void SearchBar::setFlag(FilterPopover popover, bool shown)
+{
+    if (m_state)
+        (m_state->*flagOf(popover).set)(shown);
+}
+
+void SearchBar::requestPopover(FilterPopover popover)
+{
+    if (m_state)
+        setFlag(popover, true);
+    else
+        openPopover(popover);
 }
 
 void SearchBar::refresh()
@@ -326,10 +388,13 @@ void SearchBar::removeBadge(const FilterBadgeSpec& spec)
 
 void SearchBar::textEdited(const QString& text)
 {
+    // The field also follows the manager's text; that echo is no edit.
+    if (text == m_manager.searchText())
+        return;
     m_manager.setSearchText(text);
     if (const std::optional<SlashCommandMatch> match = matchSlashCommand(text)) {
         SlashCommandHost host;
-        host.openPopover = [this](FilterPopover popover) { openPopover(popover); };
+        host.openPopover = [this](FilterPopover popover) { requestPopover(popover); };
         host.openHelp = [this] {
             if (m_openUrl && AppLinks::home().isValid())
                 m_openUrl(AppLinks::home());
@@ -460,7 +525,7 @@ void SearchBar::chooseDate(FilterPopover popover, const QString& raw)
     // The stored period filters at once; the range popover then lets the user move it.
     excluding ? m_manager.setExcludedDateOption(option) : m_manager.setDateFilterOption(option);
     QTimer::singleShot(customRangeDelayMs, this, [this, excluding] {
-        openPopover(excluding ? FilterPopover::excludeCustomDate : FilterPopover::customDate);
+        requestPopover(excluding ? FilterPopover::excludeCustomDate : FilterPopover::customDate);
     });
     focusSearch();
 }

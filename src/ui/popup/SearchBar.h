@@ -18,6 +18,7 @@ class QToolButton;
 namespace lumra {
 
 class ClipboardManager;
+class ContentViewState;
 class FilterBadge;
 class SearchField;
 
@@ -65,13 +66,17 @@ public:
     const QList<FilterBadgeSpec>& badgeSpecs() const { return m_specs; }
     QList<FilterBadge*> badges() const;
 
+    // From now on the popup's state drives the bar: its nine popover flags open and close the
+    // popovers (and follow them), and the search focus it asks for goes to the field.
+    void attachViewState(ContentViewState& state);
+
     // Opens a popover (closing another one); the picker is built from the manager's current lists.
     void openPopover(FilterPopover popover);
     void closePopover();
     std::optional<FilterPopover> openPopoverKind() const;
     FilterPopoverFrame* popover() const { return m_popover; }
 
-    // The help button shows only with a way to open the slash-command page of the settings.
+    // How the help button opens the slash-command page; the settings window's unless set.
     void setOpenCommandsHelp(std::function<void()> open);
     // How "/help" opens the web site; the desktop's browser unless set.
     void setOpenUrl(std::function<void(const QUrl&)> open);
@@ -89,6 +94,9 @@ protected:
 
 private:
     void applySymbols();
+    // Opens through the popup's flag when there is a popup state, else directly.
+    void requestPopover(FilterPopover popover);
+    void setFlag(FilterPopover popover, bool shown);
     void refresh();
     void rebuildBadges(const QList<FilterBadgeSpec>& specs);
     void removeBadge(const FilterBadgeSpec& spec);
@@ -107,6 +115,7 @@ private:
     QList<FilterBadgeSpec> m_specs;
     QList<QPointer<FilterBadge>> m_badges;
     QPointer<FilterPopoverFrame> m_popover;
+    QPointer<ContentViewState> m_state;
     std::function<void()> m_openCommandsHelp;
     std::function<void(const QUrl&)> m_openUrl;
 };

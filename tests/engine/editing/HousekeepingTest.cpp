@@ -73,6 +73,18 @@ TEST_F(HousekeepingTest, TheLimitSparesStarredAndPinnedAndIgnoresTheBin)
     EXPECT_EQ(ids(true), QSet<QUuid> {binned.id});
     EXPECT_EQ(manager->countItemsOverLimit(2), 2);
     EXPECT_EQ(manager->countItemsOverLimit(2000), 0);
+    // What a lower limit would delete: the starred and pinned rows beyond it stay.
+    EXPECT_EQ(*manager->itemsDeletedByLimit(2), 0);
+    store({text("f", 5), text("g", 4), text("h", 3)});
+    EXPECT_EQ(*manager->itemsDeletedByLimit(2), 3);
+    EXPECT_EQ(*manager->itemsDeletedByLimit(6), 1);
+    EXPECT_EQ(*manager->itemsDeletedByLimit(7), 0);
+
+    // A store that cannot be read is not "nothing to delete".
+    auto& context = manager->persistence()->viewContext();
+    ASSERT_TRUE(context.database(context.stores().front())->exec(QStringLiteral("DROP TABLE CDClipboardItem")).ok());
+    EXPECT_FALSE(manager->itemsDeletedByLimit(2).ok());
+    EXPECT_FALSE(manager->itemsDeletedByRetention(1).ok());
 }
 
 TEST_F(HousekeepingTest, TheLimitCountsBothStores)
@@ -104,6 +116,7 @@ TEST_F(HousekeepingTest, RetentionDeletesOldOrdinaryRowsAndLogsIt)
     log.setEnabled(true);
     log.writeDiagnosticsLog();
     EXPECT_EQ(manager->countItemsOlderThan(7), 5);
+    EXPECT_EQ(*manager->itemsDeletedByRetention(7), 5);
     manager->setRetentionDays(7);
     log.flush();
     const QString written = log.readDiagnosticsLog().value_or(QString());

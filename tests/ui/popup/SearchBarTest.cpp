@@ -1,5 +1,9 @@
 #include "ui/popup/SearchBar.h"
 
+#include "app/AppActions.h"
+#include "app/PopupPanel.h"
+#include "ui/popup/ContentView.h"
+
 #include "ui/items/CustomDateRangePicker.h"
 #include "ui/items/FilterBadge.h"
 #include "ui/items/FilterPickers.h"
@@ -15,6 +19,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 using namespace lumra;
 using namespace lumra::test;
@@ -40,6 +45,7 @@ class SearchBarTest : public EngineTest {
 protected:
     void SetUp() override
     {
+        AppActions::setHandlers({[this](std::optional<SettingsTab> tab) { settingsOpened.append(tab); }, {}});
         manager = start([this](ClipboardManagerServices& s) { s.workspace = &workspace; });
         const QDateTime now = clock.now();
         auto item = [&](const char* text, const char* bundleId, const char* app, int hoursAgo) {
@@ -57,14 +63,20 @@ protected:
         ASSERT_TRUE(manager->addCategory(ClipboardCategory{QUuid::createUuid(), QStringLiteral("Recipes"), QStringLiteral("heart.fill")}).ok());
     }
 
-    std::unique_ptr<SearchBar> makeBar()
+    void TearDown() override { AppActions::setHandlers({}); }
+
+    // The bar in a window with the search area's margins, as the popup shows it.
+    SearchBar* makeBar()
     {
-        auto bar = std::make_unique<SearchBar>(*manager);
-        bar->setOpenCommandsHelp([this] { ++helpOpened; });
-        bar->resize(560, 36);
-        bar->show();
-        bar->activateWindow();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(bar.get()));
+        host = std::make_unique<QWidget>();
+        auto* layout = new QVBoxLayout(host.get());
+        layout->setContentsMargins(12, 8, 12, 8);
+        auto* bar = new SearchBar(*manager, host.get());
+        layout->addWidget(bar);
+        host->resize(584, 52);
+        host->show();
+        host->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(host.get()));
         return bar;
     }
 
@@ -90,7 +102,8 @@ protected:
     // Every popover and the bar, in the light and in the dark palette.
     void saveScreens(SearchBar& bar, const QString& theme)
     {
-        save(&bar, QStringLiteral("search-bar-badges-%1.png").arg(theme));
+        QCoreApplication::processEvents();
+        save(bar.window(), QStringLiteral("search-bar-badges-%1.png").arg(theme));
         const std::array<std::pair<FilterPopover, const char*>, 5> popovers{{{FilterPopover::date, "date"},
             {FilterPopover::customDate, "custom-range"}, {FilterPopover::type, "type"}, {FilterPopover::app, "app"},
             {FilterPopover::category, "category"}}};
@@ -103,15 +116,16 @@ protected:
     }
 
     std::unique_ptr<ClipboardManager> manager;
+    std::unique_ptr<QWidget> host;
     QUuid work;
-    int helpOpened = 0;
+    QList<std::optional<SettingsTab>> settingsOpened;
 };
 
 TEST_F(SearchBarTest, TypingPickingPinningAndReopening)
 {
-    auto bar = makeBar();
+    SearchBar* bar = makeBar();
     EXPECT_EQ(bar->searchField()->placeholder()->currentHint(), QStringLiteral("Search clipboard..."));
-    EXPECT_FALSE(bar->clearButton()->isVisibleTo(bar.get()));
+    EXPECT_FALSE(bar->clearButton()->isVisibleTo(bar));
 
     // Typing narrows the list once the 0.12 s pause has passed, in one computation.
     const quint64 before = manager->filterRecomputations();
@@ -120,8 +134,8 @@ TEST_F(SearchBarTest, TypingPickingPinningAndReopening)
     clock.advance(std::chrono::milliseconds(120));
     EXPECT_EQ(manager->filteredItemCount(), 2);
     EXPECT_EQ(manager->filterRecomputations(), before + 1);
-    EXPECT_TRUE(bar->clearButton()->isVisibleTo(bar.get()));
-    EXPECT_FALSE(bar->searchField()->placeholder()->isVisibleTo(bar.get()));
+    EXPECT_TRUE(bar->clearButton()->isVisibleTo(bar));
+    EXPECT_FALSE(bar->searchField()->placeholder()->isVisibleTo(bar));
 
     // A slash command is a word of its own; a path is searched for.
     QTest::keyClicks(bar->searchField(), QStringLiteral(" /link"));
@@ -193,7 +207,7 @@ TEST_F(SearchBarTest, TypingPickingPinningAndReopening)
     EXPECT_EQ(manager->pinnedFilters().categoryId, std::nullopt);
     EXPECT_EQ(bar->badgeSpecs().size(), 6);
 
-    bar.reset();
+    host.reset();
     manager.reset();
     manager = start([this](ClipboardManagerServices& s) { s.workspace = &workspace; });
     manager->setSearchText(QString());
@@ -205,9 +219,54 @@ TEST_F(SearchBarTest, TypingPickingPinningAndReopening)
     EXPECT_TRUE(pinned.first().endsWith(QStringLiteral("*"))) << pinned.join(", ").toStdString(); // the custom period
     EXPECT_TRUE(pinned.contains(QStringLiteral("Links*")) && pinned.contains(QStringLiteral("Not Terminal Commands*")))
         << pinned.join(", ").toStdString();
-    EXPECT_TRUE(bar->helpButton()->isVisibleTo(bar.get()));
+    EXPECT_TRUE(bar->helpButton()->isVisibleTo(bar));
     QTest::mouseClick(bar->helpButton(), Qt::LeftButton);
-    EXPECT_EQ(helpOpened, 1);
+    EXPECT_EQ(settingsOpened, QList<std::optional<SettingsTab>>{SettingsTab::commands});
+}
+
+} // namespace
+
+namespace {
+
+// In the popup: slash commands raise the popup's popover flags, and every opening measures "today" anew.
+TEST_F(SearchBarTest, InThePopupFlagsDrivePopoversAndTodayMovesWithTheClock)
+{
+    auto open = [this] {
+        auto* panel = new PopupPanel(QSize(380, 480));
+        auto* view = new ContentView(*manager, nullptr);
+        view->setPanel(panel);
+        panel->setContentWidget(view);
+        panel->present(QPoint(0, 0));
+        QCoreApplication::processEvents();
+        clock.advance(ContentView::focusDelay);
+        return std::pair{std::unique_ptr<PopupPanel>(panel), view};
+    };
+    manager->setDateFilterOption(DateFilterOption::today);
+    manager->pinCurrentFilters();
+    auto [panel, view] = open();
+    auto* bar = view->searchAreaHost()->findChild<SearchBar*>();
+    ASSERT_TRUE(bar);
+    EXPECT_EQ(manager->filteredItemCount(), 2);
+
+    QTest::keyClicks(bar->searchField(), QStringLiteral("/type"));
+    EXPECT_TRUE(view->viewState().showTypeFilterPicker());
+    ASSERT_EQ(bar->openPopoverKind(), FilterPopover::type);
+    bar->closePopover();
+    EXPECT_FALSE(view->viewState().showTypeFilterPicker());
+    view->viewState().setShowExcludeAppFilterPicker(true);
+    EXPECT_EQ(bar->openPopoverKind(), FilterPopover::excludeApp);
+    auto* picker = qobject_cast<FilterPickerView*>(bar->popover()->content());
+    ASSERT_TRUE(picker && !picker->rows().isEmpty());
+    QTest::mouseClick(picker->rows().first(), Qt::LeftButton);
+    EXPECT_FALSE(view->viewState().showExcludeAppFilterPicker());
+    EXPECT_TRUE(view->viewState().isSearchFocused());
+    panel.reset();
+
+    // The next day the pinned "Today" holds none of yesterday's copies.
+    clock.advance(std::chrono::hours(24));
+    auto reopened = open();
+    EXPECT_EQ(manager->dateFilterOption(), DateFilterOption::today);
+    EXPECT_EQ(manager->filteredItemCount(), 0);
 }
 
 } // namespace

@@ -1,0 +1,153 @@
+#include "ui/settings/BoundRows.h"
+
+#include "engine/ClipboardManager.h"
+#include "platform/symbols/Symbols.h"
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QSignalBlocker>
+#include <QSlider>
+
+namespace lumra {
+
+namespace {
+
+// Runs `refresh` whenever `setting` changes, whoever changed it.
+template <typename Row>
+void follow(Row* row, ClipboardManager& manager, Setting setting, void (Row::*refresh)())
+{
+    QObject::connect(&manager, &ClipboardManager::settingChanged, row, [row, setting, refresh](Setting changed) {
+        if (changed == setting)
+            (row->*refresh)();
+    });
+}
+
+} // namespace
+
+QString refusedValueMessage() { return QStringLiteral("This value cannot be used here; the setting was not changed."); }
+
+SettingSwitchRow::SettingSwitchRow(ClipboardManager& manager, const SwitchSpec& spec, QWidget* parent)
+    : SettingRow(spec.title, spec.description, new ToggleSwitch, Look::page, parent)
+    , m_manager(manager)
+    , m_setting(spec.setting)
+    , m_toggle(static_cast<ToggleSwitch*>(control()))
+{
+    m_toggle->setAccessibleName(spec.title);
+    refresh();
+    follow(this, manager, m_setting, &SettingSwitchRow::refresh);
+    connect(m_toggle, &ToggleSwitch::toggled, this, [this](bool on) {
+        clearMessage();
+        if (!m_manager.setSetting(m_setting, SettingValue(on))) {
+            showMessage(refusedValueMessage());
+            refresh();
+        }
+    });
+}
+
+void SettingSwitchRow::refresh()
+{
+    const QSignalBlocker blocker(m_toggle);
+    m_toggle->setChecked(std::get<bool>(m_manager.setting(m_setting)));
+}
+
+SettingPickerRow::SettingPickerRow(ClipboardManager& manager, const PickerSpec& spec, Writer write, QWidget* parent)
+    : SettingRow(spec.title, spec.description, new QComboBox, Look::page, parent)
+    , m_manager(manager)
+    , m_setting(spec.setting)
+    , m_options(spec.options)
+    , m_combo(static_cast<QComboBox*>(control()))
+{
+    m_combo->setAccessibleName(spec.title);
+    m_combo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    for (const PickerOption& option : m_options) {
+        if (option.symbol.isEmpty())
+            m_combo->addItem(option.label);
+        else
+            m_combo->addItem(Symbols::icon(option.symbol), option.label);
+    }
+    refresh();
+    follow(this, manager, m_setting, &SettingPickerRow::refresh);
+    // Only the user's choice writes; showing a value never does.
+    connect(m_combo, &QComboBox::activated, this, [this, write](int index) {
+        if (index < 0 || index >= m_options.size())
+            return;
+        clearMessage();
+        const SettingValue value = m_options[index].value;
+        if (write)
+            write(*this, value);
+        else
+            store(value);
+    });
+}
+
+void SettingPickerRow::refresh()
+{
+    const QSignalBlocker blocker(m_combo);
+    m_combo->setCurrentIndex(optionIndex(m_options, m_manager.setting(m_setting)).value_or(-1));
+}
+
+bool SettingPickerRow::store(const SettingValue& value)
+{
+    if (m_manager.setSetting(m_setting, value))
+        return true;
+    showMessage(refusedValueMessage());
+    refresh();
+    return false;
+}
+
+namespace {
+
+// The value label (40 px, trailing) before a 120 px slider.
+QWidget* sliderControl()
+{
+    auto* holder = new QWidget;
+    auto* value = new QLabel(holder);
+    value->setForegroundRole(QPalette::PlaceholderText);
+    value->setMinimumWidth(40);
+    value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    auto* slider = new QSlider(Qt::Horizontal, holder);
+    slider->setFixedWidth(120);
+    auto* layout = new QHBoxLayout(holder);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(8);
+    layout->addWidget(value);
+    layout->addWidget(slider);
+    return holder;
+}
+
+} // namespace
+
+SettingSliderRow::SettingSliderRow(ClipboardManager& manager, const SliderSpec& spec, QWidget* parent)
+    : SettingRow(spec.title, spec.description, sliderControl(), Look::page, parent)
+    , m_manager(manager)
+    , m_spec(spec)
+    , m_slider(control()->findChild<QSlider*>())
+    , m_value(control()->findChild<QLabel*>())
+{
+    m_slider->setAccessibleName(spec.title);
+    m_slider->setRange(int(spec.minimum), int(spec.maximum));
+    m_slider->setSingleStep(1);
+    m_slider->setPageStep(1);
+    refresh();
+    follow(this, manager, m_spec.setting, &SettingSliderRow::refresh);
+    // Every step is written at once; nothing waits for the end of a drag.
+    connect(m_slider, &QSlider::valueChanged, this, [this](int value) {
+        clearMessage();
+        if (!m_manager.setSetting(m_spec.setting, SettingValue(double(value)))) {
+            showMessage(refusedValueMessage());
+            refresh();
+        }
+    });
+}
+
+void SettingSliderRow::refresh()
+{
+    const SliderDisplay shown =
+        sliderDisplay(std::get<double>(m_manager.setting(m_spec.setting)), m_spec.minimum, m_spec.maximum, m_spec.unit);
+    const QSignalBlocker blocker(m_slider);
+    m_slider->setValue(shown.position);
+    m_value->setText(shown.label);
+}
+
+} // namespace lumra

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "ui/settings/SettingsTables.h"
+#include "ui/settings/SettingsWidgets.h"
+
+#include <functional>
+
+class QComboBox;
+class QLabel;
+class QSlider;
+
+namespace lumra {
+
+class ClipboardManager;
+
+// Rows whose control is bound to one catalogue setting: the control shows the stored value,
+// a change by the user is written through the manager at once, a change made elsewhere moves
+// the control without writing back, and a value the catalogue refuses is shown as a message
+// while the control returns to the stored value.
+
+class SettingSwitchRow : public SettingRow {
+    Q_OBJECT
+public:
+    SettingSwitchRow(ClipboardManager& manager, const SwitchSpec& spec, QWidget* parent = nullptr);
+    ToggleSwitch* toggle() const { return m_toggle; }
+
+private:
+    void refresh();
+    ClipboardManager& m_manager;
+    Setting m_setting;
+    ToggleSwitch* m_toggle;
+};
+
+class SettingPickerRow : public SettingRow {
+    Q_OBJECT
+public:
+    // `write` replaces the plain write (a confirmation first, a file chosen first); it reports
+    // refusals itself and calls refresh() when the value stays.
+    using Writer = std::function<void(SettingPickerRow& row, const SettingValue& value)>;
+    SettingPickerRow(ClipboardManager& manager, const PickerSpec& spec, Writer write = {}, QWidget* parent = nullptr);
+
+    QComboBox* combo() const { return m_combo; }
+    Setting setting() const { return m_setting; }
+    // Shows the stored value again.
+    void refresh();
+    // The plain write; false (with the message shown) when the catalogue refused the value.
+    bool store(const SettingValue& value);
+
+private:
+    ClipboardManager& m_manager;
+    Setting m_setting;
+    QList<PickerOption> m_options;
+    QComboBox* m_combo;
+};
+
+class SettingSliderRow : public SettingRow {
+    Q_OBJECT
+public:
+    SettingSliderRow(ClipboardManager& manager, const SliderSpec& spec, QWidget* parent = nullptr);
+    QSlider* slider() const { return m_slider; }
+    QLabel* valueLabel() const { return m_value; }
+
+private:
+    void refresh();
+    ClipboardManager& m_manager;
+    SliderSpec m_spec;
+    QSlider* m_slider;
+    QLabel* m_value;
+};
+
+// The message shown when the catalogue refuses a value.
+QString refusedValueMessage();
+
+} // namespace lumra

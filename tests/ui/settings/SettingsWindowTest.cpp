@@ -1,0 +1,362 @@
+#include "ui/settings/SettingsWindow.h"
+
+#include "app/HotKeyManager.h"
+#include "app/Prompt.h"
+#include "platform/login/LoginItem.h"
+#include "ui/settings/BoundRows.h"
+#include "ui/items/ShortcutRecorder.h"
+#include "ui/settings/GeneralPage.h"
+#include "ui/settings/GlobalShortcutLine.h"
+
+#include "app/ShellTestSupport.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QStackedWidget>
+#include <QStyle>
+#include <QTest>
+#include <QToolButton>
+
+namespace lumra {
+namespace {
+
+using namespace lumra::test;
+
+class SettingsWindowTest : public ShellTest {
+protected:
+    SettingsWindowTest()
+    {
+        manager = makeManager();
+        hotKeys = std::make_unique<HotKeyManager>(keys, *defaults, clock);
+        std::ignore = hotKeys->setupHotKeyManager(manager.get());
+        PromptService::setShared(&prompts);
+    }
+    ~SettingsWindowTest() override { PromptService::setShared(nullptr); }
+
+    SettingsWindow& window()
+    {
+        if (!m_window) {
+            SettingsServices services;
+            services.loginItem = &loginItem;
+            services.prompts = &prompts;
+            services.chooseSoundFile = [this] { return chosenSoundFile; };
+            m_window = std::make_unique<SettingsWindow>(*manager, *hotKeys, services);
+        }
+        return *m_window;
+    }
+    GeneralPage& general() { return *window().generalPage(); }
+    template <class Row = SettingRow>
+    Row* row(const QString& title)
+    {
+        auto* found = qobject_cast<Row*>(general().row(title));
+        EXPECT_NE(found, nullptr) << title.toStdString();
+        return found;
+    }
+    static void choose(SettingPickerRow* picker, const QString& label)
+    {
+        const int index = picker->combo()->findText(label);
+        ASSERT_GE(index, 0) << label.toStdString();
+        picker->combo()->setCurrentIndex(index);
+        emit picker->combo()->activated(index);
+    }
+
+    // Saves the window as the build's artifact `name` in a light and a dark palette.
+    void saveScreenshots(QWidget& widget, const QString& name)
+    {
+        const QString folder = qEnvironmentVariable("LUMRA_BUILD_DIR", QDir::currentPath()) + QStringLiteral("/artifacts");
+        QDir().mkpath(folder);
+        const QPalette light = QApplication::style()->standardPalette();
+        QPalette dark = light;
+        dark.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2e));
+        dark.setColor(QPalette::Base, QColor(0x1f, 0x1f, 0x22));
+        dark.setColor(QPalette::AlternateBase, QColor(0x33, 0x33, 0x36));
+        dark.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3e));
+        dark.setColor(QPalette::Mid, QColor(0x55, 0x55, 0x5a));
+        for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+            dark.setColor(role, QColor(0xee, 0xee, 0xee));
+        dark.setColor(QPalette::PlaceholderText, QColor(0xa0, 0xa0, 0xa6));
+        dark.setColor(QPalette::Highlight, QColor(0x3d, 0x8b, 0xfd));
+        for (const auto& [palette, suffix] : {std::pair {light, "light"}, std::pair {dark, "dark"}}) {
+            QApplication::setPalette(palette);
+            QCoreApplication::processEvents();
+            EXPECT_TRUE(widget.grab().save(QStringLiteral("%1/%2-%3.png").arg(folder, name, QLatin1String(suffix))));
+        }
+        QApplication::setPalette(light);
+    }
+
+    std::unique_ptr<ClipboardManager> manager;
+    std::unique_ptr<HotKeyManager> hotKeys;
+    ScriptedPromptService prompts;
+    InMemoryLoginItem loginItem;
+    QString chosenSoundFile;
+
+private:
+    std::unique_ptr<SettingsWindow> m_window;
+};
+
+TEST(SettingsTabsTest, TabsKeepTheirStoredNamesAndShowLinuxTitles)
+{
+    struct Row { SettingsTab tab; QString raw; QString title; };
+    const Row rows[] = {
+        {SettingsTab::general, "general", "General"},
+        {SettingsTab::appearance, "appearance", "Appearance"},
+        {SettingsTab::categories, "categories", "Categories"},
+        {SettingsTab::privacy, "privacy", "Privacy"},
+        {SettingsTab::shortcuts, "shortcuts", "Shortcuts"},
+        {SettingsTab::commands, "commands", "Commands"},
+        {SettingsTab::iCloud, "iCloud", "Sync"},
+        {SettingsTab::delete_, "delete", "Cleanup"},
+        {SettingsTab::data, "data", "Import/Export"},
+    };
+    ASSERT_EQ(allSettingsTabs().size(), std::size(rows));
+    for (int i = 0; i < int(std::size(rows)); ++i) {
+        const Row& row = rows[i];
+        EXPECT_EQ(allSettingsTabs()[i], row.tab);
+        EXPECT_EQ(rawValue(row.tab), row.raw);
+        EXPECT_EQ(settingsTabTitle(row.tab), row.title);
+        EXPECT_EQ(settingsTabFromRawValue(row.raw), row.tab);
+    }
+    EXPECT_EQ(settingsTabFromRawValue("Sync"), std::nullopt);
+    EXPECT_EQ(settingsTabFromRawValue("cleanup"), std::nullopt);
+}
+
+TEST_F(SettingsWindowTest, OpensCentredAtEachPageAndKeepsTheLastOne)
+{
+    SettingsWindow& w = window();
+    EXPECT_EQ(w.windowTitle(), "Lumra Settings");
+    EXPECT_EQ(w.size(), QSize(870, 609));
+    EXPECT_EQ(w.currentTab(), SettingsTab::general);
+    auto* pages = w.findChild<QStackedWidget*>();
+    for (SettingsTab tab : allSettingsTabs()) {
+        w.present(tab);
+        EXPECT_EQ(w.currentTab(), tab);
+        EXPECT_EQ(pages->currentWidget(), w.page(tab));
+        if (tab != SettingsTab::general)
+            EXPECT_EQ(w.page(tab)->property("text").toString(), settingsTabTitle(tab));
+    }
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_LE((w.frameGeometry().center() - screen.center()).manhattanLength(), 40);
+    w.present(SettingsTab::privacy);
+    w.close();
+    w.present();
+    EXPECT_EQ(w.currentTab(), SettingsTab::privacy);
+}
+
+TEST_F(SettingsWindowTest, RowsWriteTheirSettingAndFollowChangesMadeElsewhere)
+{
+    auto* ocr = row<SettingSwitchRow>("Image text recognition");
+    ASSERT_TRUE(ocr->toggle()->isChecked());
+    ocr->toggle()->click();
+    EXPECT_FALSE(manager->enableImageOCR());
+    EXPECT_EQ(defaults->object("enableImageOCR"), false);
+    ASSERT_TRUE(manager->setEnableImageOCR(true));
+    EXPECT_TRUE(ocr->toggle()->isChecked());
+
+    auto* search = row<SettingPickerRow>("Search mode");
+    choose(search, "Fuzzy match");
+    EXPECT_EQ(manager->searchMode(), "fuzzy");
+    ASSERT_TRUE(manager->setSearchMode("regex"));
+    EXPECT_EQ(search->combo()->currentText(), "Regular expression");
+
+    // A value no option holds (brought in by a settings import) selects nothing and stays stored.
+    auto* batch = row<SettingPickerRow>("Items to display");
+    ASSERT_TRUE(manager->setDisplayBatchSize(75));
+    EXPECT_EQ(batch->combo()->currentIndex(), -1);
+    EXPECT_EQ(manager->displayBatchSize(), 75);
+
+    ASSERT_TRUE(manager->setCaptureScreenshots(false));
+    EXPECT_FALSE(row<SettingSwitchRow>("Screenshots")->toggle()->isChecked());
+
+    // What the catalogue refuses is said on the row, and the control shows the stored value again.
+    SettingPickerRow refused(*manager, {"Batch", "", Setting::displayBatchSize, {{"none", SettingValue(qint64(0)), {}}, {"50", SettingValue(qint64(50)), {}}}});
+    choose(&refused, "none");
+    EXPECT_EQ(manager->displayBatchSize(), 75);
+    EXPECT_EQ(refused.message(), refusedValueMessage());
+    EXPECT_EQ(refused.combo()->currentIndex(), -1);
+    choose(&refused, "50");
+    EXPECT_EQ(manager->displayBatchSize(), 50);
+    EXPECT_TRUE(refused.message().isEmpty());
+}
+
+TEST_F(SettingsWindowTest, LaunchAtLoginSwitchesTheLoginItemAndSaysWhenItCannot)
+{
+    loginItem.enabled = true;
+    auto* launch = row("Launch at login");
+    auto* toggle = qobject_cast<ToggleSwitch*>(launch->control());
+    EXPECT_TRUE(toggle->isChecked());
+    toggle->click();
+    EXPECT_FALSE(loginItem.enabled);
+    loginItem.refuse = true;
+    toggle->click();
+    EXPECT_FALSE(toggle->isChecked());
+    EXPECT_EQ(loginItem.calls, 2) << "setting the switch back does not ask again";
+    EXPECT_FALSE(launch->message().isEmpty());
+}
+
+TEST_F(SettingsWindowTest, TheGlobalShortcutSwitchShowsItsRowsOnlyWhileOn)
+{
+    window().present(SettingsTab::general);
+    auto* openAt = row("Open window at");
+    auto* toggle = qobject_cast<ToggleSwitch*>(row("Global shortcut")->control());
+    ASSERT_TRUE(hotKeys->isEnabled());
+    EXPECT_TRUE(openAt->isVisible());
+    toggle->click();
+    EXPECT_FALSE(hotKeys->isEnabled());
+    EXPECT_FALSE(openAt->isVisible());
+    EXPECT_TRUE(keys.registeredIds().isEmpty());
+    ASSERT_TRUE(hotKeys->setHotKeyEnabled(true).ok());
+    EXPECT_TRUE(toggle->isChecked());
+    EXPECT_TRUE(openAt->isVisible());
+
+    // Switching on while another application holds the combination says so.
+    toggle->click();
+    keys.setTakenElsewhere(9, ctrlAlt);
+    toggle->click();
+    EXPECT_TRUE(row("Global shortcut")->message().contains("Ctrl+Alt+V")) << row("Global shortcut")->message().toStdString();
+}
+
+TEST_F(SettingsWindowTest, TheShortcutRecorderSuspendsHotKeysAndRefusesChordsHeldElsewhere)
+{
+    constexpr quint16 keyB = 11, keyC = 8, keyV = 9;
+    storeItems(*manager, {textItem("item with a key", ItemShortcut {keyB, ctrlAlt})});
+    ASSERT_TRUE(manager->setQuickPasteModifier("command"));
+    ASSERT_TRUE(hotKeys->registerAllHotKeys().ok());
+    SettingsWindow& w = window();
+    w.present(SettingsTab::general);
+    GlobalShortcutLine* line = general().shortcutLine();
+    ShortcutRecorder* recorder = line->recorder();
+    EXPECT_EQ(recorder->displayText(), "Ctrl+Alt+V");
+    const int registered = keys.registeredIds().size();
+
+    recorder->click();
+    EXPECT_TRUE(hotKeys->isSuspended());
+    EXPECT_TRUE(line->removeButton()->isHidden());
+    EXPECT_EQ(recorder->displayText(), "Press keys\u2026");
+    QTest::keyClick(recorder, Qt::Key_A);
+    EXPECT_TRUE(recorder->isRecording()) << "a key without Ctrl, Alt or Super is dropped";
+    QTest::keyClick(recorder, Qt::Key_Escape, Qt::ControlModifier);
+    EXPECT_FALSE(recorder->isRecording());
+    EXPECT_FALSE(hotKeys->isSuspended());
+    EXPECT_EQ(line->storedShortcut(), (ItemShortcut {keyV, ctrlAlt}));
+
+    // An item's chord and a chord another application holds are refused; the shortcut stays.
+    recorder->click();
+    QTest::keyClick(recorder, Qt::Key_B, Qt::ControlModifier | Qt::AltModifier);
+    keys.setTakenElsewhere(keyC, ctrlAlt);
+    recorder->click();
+    QTest::keyClick(recorder, Qt::Key_C, Qt::ControlModifier | Qt::AltModifier);
+    ASSERT_EQ(prompts.shown.size(), 2);
+    EXPECT_EQ(prompts.shown[0].title, "Shortcut already in use");
+    EXPECT_TRUE(prompts.shown[0].text.contains("item with a key")) << prompts.shown[0].text.toStdString();
+    EXPECT_TRUE(prompts.shown[0].text.endsWith(" Please use a different shortcut."));
+    EXPECT_TRUE(prompts.shown[1].text.contains("another application")) << prompts.shown[1].text.toStdString();
+    EXPECT_EQ(line->storedShortcut(), (ItemShortcut {keyV, ctrlAlt}));
+    EXPECT_EQ(keys.registeredIds().size(), registered);
+
+    recorder->click();
+    QTest::keyClick(recorder, Qt::Key_X, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_EQ(recorder->displayText(), "Ctrl+Alt+X");
+    EXPECT_EQ(keys.hotKey(HotKeyManager::mainHotKeyId)->keyCode, 7);
+
+    // Removing drops only the open-popup key; item keys and quick paste keep working.
+    prompts.answerNext(1);
+    line->removeButton()->click();
+    EXPECT_TRUE(keys.isRegistered(HotKeyManager::mainHotKeyId));
+    prompts.answerNext(0);
+    line->removeButton()->click();
+    EXPECT_EQ(prompts.shown.last().title, "Remove global shortcut?");
+    EXPECT_EQ(defaults->integer("hotKeyKeyCode"), 65535);
+    EXPECT_EQ(defaults->integer("hotKeyModifiers"), 0);
+    EXPECT_FALSE(keys.isRegistered(HotKeyManager::mainHotKeyId));
+    EXPECT_EQ(keys.registeredIds().size(), registered - 1);
+    EXPECT_EQ(recorder->displayText(), "Set\u2026");
+    EXPECT_TRUE(line->removeButton()->isHidden());
+    EXPECT_TRUE(hotKeys->isEnabled());
+
+    // Closing the window ends a recording and gives the keys back.
+    recorder->click();
+    w.close();
+    EXPECT_FALSE(recorder->isRecording());
+    EXPECT_FALSE(hotKeys->isSuspended());
+}
+
+TEST_F(SettingsWindowTest, LoweringTheLimitsAsksWithTheCountOfWhatGoes)
+{
+    ASSERT_TRUE(manager->setRetentionDays(0));
+    ASSERT_TRUE(manager->setMaxItems(2000));
+    QList<ClipboardItem> items;
+    for (int i = 0; i < 4; ++i)
+        items << test::textItem(QStringLiteral("old %1").arg(i), clock.now().addDays(-10 - i));
+    items[0].isPinned = true; // starred: never deleted, never counted
+    items << test::textItem("new", clock.now().addDays(-1));
+    storeItems(*manager, items);
+
+    auto* retention = row<SettingPickerRow>("Keep history for");
+    prompts.answerNext(1);
+    choose(retention, "1 week");
+    ASSERT_EQ(prompts.shown.size(), 1);
+    EXPECT_EQ(prompts.shown[0].title, "Apply new retention now?");
+    EXPECT_EQ(prompts.shown[0].text, "3 items older than the new limit will be deleted.");
+    EXPECT_EQ(prompts.shown[0].buttons, QStringList({"Apply", "Cancel"}));
+    EXPECT_EQ(manager->retentionDays(), 0);
+    EXPECT_EQ(retention->combo()->currentText(), "Unlimited");
+    prompts.answerNext(0);
+    choose(retention, "1 week");
+    EXPECT_EQ(manager->retentionDays(), 7);
+    EXPECT_EQ(manager->clipboardItems().size(), 2);
+    choose(retention, "Unlimited");
+    EXPECT_EQ(prompts.shown.size(), 2) << "nothing to delete: no question";
+    EXPECT_EQ(manager->retentionDays(), 0);
+
+    auto* limit = row<SettingPickerRow>("Max items to keep");
+    choose(limit, "50");
+    EXPECT_EQ(manager->maxItems(), 50);
+    EXPECT_EQ(prompts.shown.size(), 2);
+    for (int i = 0; i < 60; ++i)
+        storeItems(*manager, {test::textItem(QStringLiteral("more %1").arg(i), clock.now().addSecs(-i))});
+    prompts.answerNext(0);
+    ASSERT_TRUE(manager->setMaxItems(100));
+    choose(limit, "50");
+    ASSERT_EQ(prompts.shown.size(), 3);
+    EXPECT_EQ(prompts.shown[2].text, "12 oldest items will be deleted.");
+    EXPECT_EQ(manager->maxItems(), 50);
+    EXPECT_EQ(manager->clipboardItems().size(), 50);
+}
+
+TEST_F(SettingsWindowTest, ACustomSoundIsTheChoiceOnlyOnceAFileWasChosen)
+{
+    auto* sound = row<SettingPickerRow>("Capture sound");
+    auto* preview = sound->findChild<QPushButton*>();
+    choose(sound, "Glass");
+    EXPECT_EQ(manager->copySoundOption(), "Glass");
+    EXPECT_TRUE(preview->isEnabled());
+    choose(sound, "Custom...");
+    EXPECT_EQ(manager->copySoundOption(), "Glass");
+    EXPECT_EQ(sound->combo()->currentText(), "Glass");
+    chosenSoundFile = "/home/me/ding.ogg";
+    choose(sound, "Custom...");
+    EXPECT_EQ(manager->copySoundOption(), "custom");
+    EXPECT_EQ(manager->customSoundPath(), "/home/me/ding.ogg");
+    EXPECT_EQ(general().findChild<QLabel*>("customSoundName")->text(), "ding.ogg");
+    choose(sound, "None");
+    EXPECT_FALSE(preview->isEnabled());
+}
+
+TEST_F(SettingsWindowTest, Screenshots)
+{
+    SettingsWindow& w = window();
+    w.present(SettingsTab::general);
+    saveScreenshots(w, "settings-general");
+    general().verticalScrollBar()->setValue(general().verticalScrollBar()->maximum());
+    saveScreenshots(w, "settings-general-end");
+    w.present(SettingsTab::privacy);
+    saveScreenshots(w, "settings-placeholder");
+}
+
+} // namespace
+} // namespace lumra
