@@ -314,6 +314,8 @@ public:
     // Categories: the new one goes last whatever its sortOrder says.
     Status addCategory(const ClipboardCategory& category);
     // A list move of `categories`, then sortOrder rewritten as 0, 1, 2, ...
+    // Writes the category's name, symbol and footer flag; a category no longer stored is not made again.
+    Status updateCategory(const ClipboardCategory& category);
     Status moveCategories(const QList<int>& sourceOffsets, int destinationOffset);
     // Its items lose the category, or are removed (to the recycle bin when it is on).
     Status deleteCategory(const QUuid& categoryId, bool alsoDeleteItems);

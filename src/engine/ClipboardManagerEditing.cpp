@@ -273,6 +273,21 @@ Status ClipboardManager::addCategory(const ClipboardCategory& category)
     return commitCategories("Adding a category");
 }
 
+Status ClipboardManager::updateCategory(const ClipboardCategory& category)
+{
+    if (!m_persistence)
+        return Status::failure(QStringLiteral("no history store"));
+    ManagedObjectPtr row = fetchManagedCategory(category.id);
+    if (!row) {
+        loadCategories();
+        return {};
+    }
+    row->set(CategoryAttr::name, category.name);
+    row->set(CategoryAttr::iconName, category.iconName);
+    row->set(CategoryAttr::isHiddenFromFooter, category.isHiddenFromFooter);
+    return commitCategories("Saving a category");
+}
+
 Status ClipboardManager::moveCategories(const QList<int>& sourceOffsets, int destinationOffset)
 {
     if (!m_persistence)

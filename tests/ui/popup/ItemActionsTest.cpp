@@ -14,6 +14,7 @@
 #include "ui/popup/PopupFooter.h"
 
 #include "engine/paste/PasteTestSupport.h"
+#include "Screenshots.h"
 
 #include <QApplication>
 #include <QDir>
@@ -47,28 +48,8 @@ public:
     QList<int> holds;
 };
 
-QPalette darkPalette()
-{
-    QPalette p;
-    p.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2e));
-    p.setColor(QPalette::WindowText, QColor(0xec, 0xec, 0xec));
-    p.setColor(QPalette::Base, QColor(0x23, 0x23, 0x26));
-    p.setColor(QPalette::Text, QColor(0xec, 0xec, 0xec));
-    p.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3e));
-    p.setColor(QPalette::ButtonText, QColor(0xec, 0xec, 0xec));
-    p.setColor(QPalette::Highlight, QColor(0x3d, 0x8b, 0xfd));
-    p.setColor(QPalette::HighlightedText, Qt::white);
-    p.setColor(QPalette::Disabled, QPalette::Text, QColor(0x80, 0x80, 0x80));
-    p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x80, 0x80, 0x80));
-    return p;
-}
-
-void saveArtifact(QWidget& widget, const QString& name)
-{
-    const QString folder = qEnvironmentVariable("LUMRA_BUILD_DIR", QDir::currentPath()) + QStringLiteral("/artifacts");
-    QDir().mkpath(folder);
-    EXPECT_TRUE(widget.grab().save(folder + QLatin1Char('/') + name + QStringLiteral(".png")));
-}
+using test::darkPalette;
+using test::saveArtifact;
 
 class ItemActionsTest : public test::PasteTest {
 protected:
