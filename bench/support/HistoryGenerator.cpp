@@ -111,18 +111,20 @@ QByteArray HistoryGenerator::imageBytes(const ClipboardItem& item)
 }
 
 Status HistoryGenerator::fill(PersistenceController& persistence, const QList<ClipboardItem>& items,
-                              const QList<ClipboardCategory>& categories)
+                              const QList<ClipboardCategory>& categories, const store::PersistentStore* target)
 {
     store::ManagedObjectContext& context = persistence.viewContext();
+    if (!target)
+        target = persistence.localStore();
     for (const ClipboardItem& item : items) {
-        store::ManagedObjectPtr row = context.insert(store::EntityKind::item, persistence.localStore());
+        store::ManagedObjectPtr row = context.insert(store::EntityKind::item, target);
         populateManagedItem(*row, item);
         row->set(store::ItemAttr::ocrText, item.ocrText);
         if (item.contentType == ClipboardContentType::image)
             row->set(store::ItemAttr::imageData, imageBytes(item));
     }
     for (const ClipboardCategory& c : categories) {
-        store::ManagedObjectPtr row = context.insert(store::EntityKind::category, persistence.localStore());
+        store::ManagedObjectPtr row = context.insert(store::EntityKind::category, target);
         row->set(store::CategoryAttr::id, c.id);
         row->set(store::CategoryAttr::name, c.name);
         row->set(store::CategoryAttr::iconName, c.iconName);

@@ -22,9 +22,9 @@ public:
     // The PNG-sized bytes an image item stands for (derived from its id, so stable).
     static QByteArray imageBytes(const ClipboardItem& item);
 
-    // Writes the items (with image bytes) and categories into the store in one save.
+    // Writes the items (with image bytes) and categories into `target` (the local file when null) in one save.
     static Status fill(PersistenceController& persistence, const QList<ClipboardItem>& items,
-                       const QList<ClipboardCategory>& categories = {});
+                       const QList<ClipboardCategory>& categories = {}, const store::PersistentStore* target = nullptr);
 
 private:
     QString words(int minChars, int maxChars);

@@ -2,7 +2,9 @@
 
 #include "model/store/HistoryReader.h"
 #include "model/store/PersistenceController.h"
+#include "model/sync/SyncFolderContainer.h"
 #include "platform/cloud/CloudContainer.h"
+#include "platform/cloud/SyncFolderKeyValueStore.h"
 
 namespace lumra {
 
@@ -45,15 +47,20 @@ ClipboardManager::ClipboardManager(const ClipboardManagerServices& services, QOb
     startUp();
 }
 
-ClipboardManager::~ClipboardManager() = default;
+ClipboardManager::~ClipboardManager()
+{
+    if (m_syncFolder)
+        m_syncFolder->detach();
+}
 
 void ClipboardManager::startUp()
 {
-    static NoSyncFolderContainer noFolder;
     // The setting as read at launch (a fresh install has no value: the synced store stack).
     const bool cloud = iCloudSyncEnabled();
+    if (!m_services.cloudContainer)
+        m_syncFolder = std::make_unique<SyncFolderContainer>(m_clock);
     m_persistence = std::make_unique<PersistenceController>(
-        cloud, m_services.cloudContainer ? m_services.cloudContainer : &noFolder, m_services.storeFolder);
+        cloud, m_services.cloudContainer ? m_services.cloudContainer : m_syncFolder.get(), m_services.storeFolder);
     m_reader = std::make_unique<HistoryReader>(
         *m_persistence, HistoryReader::Classifiers {
                             &ClipboardManager::captureCategoryForText,
@@ -76,8 +83,18 @@ void ClipboardManager::startUp()
     startMonitoring();
     startAutoCleanTimer();
     installObservers();
+    if (m_syncFolder) {
+        m_syncFolder->setFolder(syncFolderPath());
+        m_syncFolder->attach(*m_persistence, qobject_cast<SyncFolderKeyValueStore*>(&m_cloudStore));
+    }
     if (cloud)
         startCloudSettingsMirror();
+}
+
+void ClipboardManager::followSyncFolder()
+{
+    if (m_syncFolder)
+        m_syncFolder->setFolder(syncFolderPath());
 }
 
 } // namespace lumra

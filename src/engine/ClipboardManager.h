@@ -42,6 +42,7 @@ class KeyInjector;
 class Pasteboard;
 class PersistenceController;
 class SoundPlayer;
+class SyncFolderContainer;
 class TextRecognizer;
 class Workspace;
 struct FileState;
@@ -60,7 +61,7 @@ struct ClipboardManagerServices {
     UserDefaults* defaults = nullptr;              // UserDefaults::standard()
     CloudKeyValueStore* cloudKeyValueStore = nullptr; // CloudKeyValueStore::defaultStore()
     Clock* clock = nullptr;                        // Clock::shared()
-    CloudContainer* cloudContainer = nullptr;      // no sync folder
+    CloudContainer* cloudContainer = nullptr;      // the sync folder of "syncFolderPath"; injected: that container
     QString storeFolder;                           // Folders::supportFolder()
     Pasteboard* pasteboard = nullptr;
     Workspace* workspace = nullptr;
@@ -92,6 +93,8 @@ public:
     const ClipboardManagerServices& services() const { return m_services; }
     // Null in a settings-only manager.
     PersistenceController* persistence() const { return m_persistence.get(); }
+    // The sync folder mirror the engine made (none when a container was injected, or settings only).
+    SyncFolderContainer* syncFolderContainer() const { return m_syncFolder.get(); }
 
     // ===================================================================== Settings (ClipboardManagerSettings.cpp)
 
@@ -541,6 +544,10 @@ private:
     quint64 m_historyRevision = 0;
     std::unique_ptr<PersistenceController> m_persistence;
     std::unique_ptr<HistoryReader> m_reader;
+    // Declared after the store: it finishes its work on the store before the store goes.
+    std::unique_ptr<SyncFolderContainer> m_syncFolder;
+    // Points the mirror and the mirrored settings at "syncFolderPath".
+    void followSyncFolder();
     // Edits clipboardItems in place; `edit` describes what it did in the change. When something
     // changed, observers are told and the filtered list follows, at the cost of the changed items.
     void editHistory(const std::function<void(QList<ClipboardItem>&, HistoryChange&)>& edit);

@@ -166,6 +166,8 @@ void ClipboardManager::runAfterWrite(const SettingInfo& info)
         clearThumbnailCache();
     if (info.effects & filter)
         updateFilteredItems();
+    if (info.effects & syncFolder)
+        followSyncFolder();
     if (!info.notification.isEmpty())
         NotificationCenter::defaultCenter().post(info.notification);
 }

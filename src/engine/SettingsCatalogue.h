@@ -106,7 +106,8 @@ namespace lumra {
     X(captureFolders, setCaptureFolders, Bool, NotRegistered, true, typedObject, any, 0, none, no)                             \
     X(showTimeSavedCelebration, setShowTimeSavedCelebration, Bool, NotRegistered, true, typedObject, any, 0, none, no)         \
     X(showFileThumbnails, setShowFileThumbnails, Bool, NotRegistered, true, typedObject, any, 0, none, no)                     \
-    X(footerSize, setFooterSize, Double, NotRegistered, 11.0, typedObject, fontSize, 0, none, no)
+    X(footerSize, setFooterSize, Double, NotRegistered, 11.0, typedObject, fontSize, 0, none, no)                           \
+    X(syncFolderPath, setSyncFolderPath, String, NotRegistered, "", string, any, syncFolder, none, no)
 
 enum class Setting {
 #define LUMRA_SETTING_ENUM(name, ...) name,
@@ -131,7 +132,7 @@ enum ReadForm {
     ignoredAppsData, // JSON array of IgnoredApp stored as bytes
 };
 enum Check { any, itemCount, days, minutes, megabytes, batchSize, fontSize, spacing };
-enum Effect : unsigned { mirror = 1, retention = 2, autoCleanTimer = 4, thumbnailCache = 8, filter = 16 };
+enum Effect : unsigned { mirror = 1, retention = 2, autoCleanTimer = 4, thumbnailCache = 8, filter = 16, syncFolder = 32 };
 } // namespace SettingRule
 
 struct SettingInfo {

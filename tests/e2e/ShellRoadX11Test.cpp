@@ -1,5 +1,6 @@
 // The road a person takes: Lumra runs as its own process, another program copies, the global
 // shortcut opens the popup, typing narrows it, Return pastes into the window the user came from.
+#include "StoredTexts.h"
 #include "TempDataDir.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +18,6 @@
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
 
-#include <sqlite3.h>
 
 namespace {
 
@@ -34,31 +34,7 @@ QString runText(const QString& program, const QStringList& arguments)
 
 void xdotool(const QStringList& arguments) { runText(QStringLiteral("xdotool"), arguments); }
 
-// The texts Lumra stored, newest first, read from its store files the way any SQLite client would.
-QStringList storedTexts(const QString& supportFolder)
-{
-    QStringList texts;
-    for (const char* name : {"Lumra.sqlite", "LumraLocal.sqlite"}) {
-        const QByteArray path = QFile::encodeName(supportFolder + QLatin1Char('/') + QLatin1String(name));
-        if (!QFile::exists(QString::fromLocal8Bit(path)))
-            continue;
-        sqlite3* db = nullptr;
-        if (sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-            sqlite3_busy_timeout(db, 2000);
-            sqlite3_stmt* statement = nullptr;
-            if (sqlite3_prepare_v2(db, "SELECT textContent FROM CDClipboardItem ORDER BY dateAdded DESC", -1,
-                                   &statement, nullptr) == SQLITE_OK) {
-                while (sqlite3_step(statement) == SQLITE_ROW) {
-                    if (const auto* text = sqlite3_column_text(statement, 0))
-                        texts << QString::fromUtf8(reinterpret_cast<const char*>(text));
-                }
-            }
-            sqlite3_finalize(statement);
-        }
-        sqlite3_close(db);
-    }
-    return texts;
-}
+using lumra::test::storedTexts;
 
 class ShellRoadX11Test : public lumra::test::DataDirTest {
 protected:

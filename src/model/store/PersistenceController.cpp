@@ -66,6 +66,7 @@ PersistenceController::PersistenceController(bool iCloudEnabled, CloudContainer*
     if (!iCloudEnabled)
         m_localStore = m_cloudStore;
     m_viewContext = std::make_unique<store::ManagedObjectContext>(std::move(connections));
+    m_viewContext->setDidSaveHandler([this](const store::ChangeSet& changes) { emit didSave(changes); });
 
     qCDebug(lcCloudKitSync) << "Sync enabled:" << iCloudEnabled;
     Diagnostics::shared().info(QStringLiteral("Persistence"),

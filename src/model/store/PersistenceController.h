@@ -51,6 +51,8 @@ public:
 signals:
     // Rows were changed through another connection; reload what is shown.
     void remoteChange(const lumra::store::ChangeSet& changes);
+    // The main thread's context saved these rows.
+    void didSave(const lumra::store::ChangeSet& changes);
 
 private:
     // `unusable` is set when the file can never serve as a Lumra store (damaged, no database, a

@@ -1,10 +1,12 @@
 #include "platform/cloud/CloudKeyValueStore.h"
 
+#include "platform/cloud/SyncFolderKeyValueStore.h"
+
 namespace lumra {
 
 CloudKeyValueStore& CloudKeyValueStore::defaultStore()
 {
-    static CloudKeyValueStore* store = new NoFolderCloudKeyValueStore; // lives for the process
+    static CloudKeyValueStore* store = new SyncFolderKeyValueStore; // lives for the process
     return *store;
 }
 

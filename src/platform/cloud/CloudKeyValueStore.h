@@ -16,7 +16,7 @@ class CloudKeyValueStore : public QObject {
 public:
     using QObject::QObject;
 
-    // The store the app uses. Until a sync folder backend exists this is one that keeps nothing.
+    // The store the app uses: the sync folder's, which keeps nothing until a folder is chosen.
     static CloudKeyValueStore& defaultStore();
 
     virtual QVariant object(const QString& key) const = 0;

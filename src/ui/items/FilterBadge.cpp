@@ -14,6 +14,40 @@ namespace lumra {
 namespace {
 
 constexpr int maxLabelWidth = 140;
+constexpr int minLabelWidth = 56;
+
+// One line that gives up width before anything else in a crowded bar, ending in an ellipsis.
+class ElidingLabel : public QWidget {
+public:
+    ElidingLabel(const QString& text, const QFont& font, QWidget* parent)
+        : QWidget(parent)
+        , m_text(text)
+    {
+        setFont(font);
+        setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    }
+    QSize sizeHint() const override
+    {
+        return {qMin(fontMetrics().horizontalAdvance(m_text) + 1, maxLabelWidth), fontMetrics().height()};
+    }
+    QSize minimumSizeHint() const override
+    {
+        // Short labels stay whole; long ones give way down to a few letters.
+        return {qMin(sizeHint().width(), minLabelWidth), fontMetrics().height()};
+    }
+    bool isElided() const { return fontMetrics().horizontalAdvance(m_text) >= width(); }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setPen(palette().color(QPalette::WindowText));
+        painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter, fontMetrics().elidedText(m_text, Qt::ElideRight, width()));
+    }
+
+private:
+    QString m_text;
+};
 
 QFont captionFont(const QFont& base, qreal points)
 {
@@ -52,12 +86,7 @@ FilterBadge::FilterBadge(const FilterBadgeSpec& spec, const QIcon& appIcon, QWid
     m_icon->setAlignment(Qt::AlignCenter);
     layout->addWidget(m_icon);
 
-    m_label = new QLabel(this);
-    m_label->setFont(font);
-    m_label->setMaximumWidth(maxLabelWidth);
-    m_label->setText(QFontMetrics(font).elidedText(spec.label, Qt::ElideRight, maxLabelWidth));
-    if (m_label->text() != spec.label)
-        m_label->setToolTip(spec.label);
+    m_label = new ElidingLabel(spec.label, font, this);
     layout->addWidget(m_label);
 
     if (spec.isPinned) {
@@ -77,7 +106,7 @@ FilterBadge::FilterBadge(const FilterBadgeSpec& spec, const QIcon& appIcon, QWid
     connect(m_remove, &QToolButton::clicked, this, &FilterBadge::removeRequested);
     layout->addWidget(m_remove);
 
-    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     applyColours();
 }
 

@@ -37,7 +37,7 @@ private:
     FilterBadgeSpec m_spec;
     QIcon m_appIcon;
     QLabel* m_icon = nullptr;
-    QLabel* m_label = nullptr;
+    QWidget* m_label = nullptr;
     QLabel* m_pin = nullptr;
     QToolButton* m_remove = nullptr;
 };

@@ -113,7 +113,6 @@ FilterPopoverFrame::FilterPopoverFrame(FilterPopover kind, QWidget* content, QWi
     , m_kind(kind)
     , m_content(content)
 {
-    setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_DeleteOnClose);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(1, 1, 1, 1);
@@ -134,22 +133,24 @@ void FilterPopoverFrame::showBelow(const QWidget* anchor)
     }
     move(origin);
     show();
-    // Keyboard users start on the first choice; the mouse works either way.
-    if (QWidget* first = m_content->nextInFocusChain(); first && first != m_content && m_content->isAncestorOf(first))
-        first->setFocus(Qt::PopupFocusReason);
+    // Keyboard users start on the first control that takes the focus; the mouse works either way.
+    for (QWidget* w = m_content->nextInFocusChain(); w && m_content->isAncestorOf(w); w = w->nextInFocusChain()) {
+        if (w->isVisibleTo(this) && (w->focusPolicy() & Qt::TabFocus)) {
+            w->setFocus(Qt::PopupFocusReason);
+            break;
+        }
+    }
 }
 
 void FilterPopoverFrame::paintEvent(QPaintEvent*)
 {
+    // Square: without a compositor a popup cannot show rounded corners.
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QPainterPath path;
-    path.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
-    painter.fillPath(path, palette().color(QPalette::Window));
+    painter.fillRect(rect(), palette().color(QPalette::Window));
     QColor border = palette().color(QPalette::WindowText);
-    border.setAlphaF(0.18f);
+    border.setAlphaF(0.25f);
     painter.setPen(border);
-    painter.drawPath(path);
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
 void FilterPopoverFrame::hideEvent(QHideEvent* event)
@@ -208,7 +209,6 @@ SearchBar::SearchBar(ClipboardManager& manager, QWidget* parent)
     m_row->addWidget(m_mode);
 
     m_field = new SearchField(this);
-    m_field->setMinimumWidth(80);
     m_field->setFixedHeight(22);
     m_row->addWidget(m_field, 1);
     connect(m_field, &QLineEdit::textChanged, this, &SearchBar::textEdited);

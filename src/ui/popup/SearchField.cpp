@@ -4,6 +4,10 @@
 
 namespace lumra {
 
+namespace {
+constexpr int minimumTextWidth = 80;
+}
+
 SearchField::SearchField(QWidget* parent)
     : QLineEdit(parent)
 {
@@ -11,6 +15,8 @@ SearchField::SearchField(QWidget* parent)
     setAttribute(Qt::WA_MacShowFocusRect, false);
     setStyleSheet(QStringLiteral("QLineEdit { background: transparent; border: none; }"));
     setAccessibleName(tr("Search clipboard"));
+    setMinimumWidth(minimumTextWidth);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     m_placeholder = new PlaceholderHintView(placeholderHints(), this);
     connect(this, &QLineEdit::textChanged, this, [this](const QString& text) { m_placeholder->setVisible(text.isEmpty()); });
 }
@@ -37,6 +43,8 @@ void SearchField::setShowHints(bool show)
 {
     m_placeholder->setHints(show ? placeholderHints() : QStringList{tr("Search clipboard...")});
 }
+
+QSize SearchField::sizeHint() const { return {minimumTextWidth, QLineEdit::sizeHint().height()}; }
 
 void SearchField::resizeEvent(QResizeEvent* event)
 {

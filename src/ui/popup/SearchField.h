@@ -18,6 +18,8 @@ public:
 
     void setShowHints(bool show);
     PlaceholderHintView* placeholder() const { return m_placeholder; }
+    // Small: the field takes what the badges leave, and badges are cut only below this.
+    QSize sizeHint() const override;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

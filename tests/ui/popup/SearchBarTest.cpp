@@ -73,7 +73,7 @@ protected:
         layout->setContentsMargins(12, 8, 12, 8);
         auto* bar = new SearchBar(*manager, host.get());
         layout->addWidget(bar);
-        host->resize(584, 52);
+        host->resize(880, 52);
         host->show();
         host->activateWindow();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(host.get()));

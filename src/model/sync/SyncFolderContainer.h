@@ -1,0 +1,109 @@
+#pragma once
+
+#include "model/store/ManagedObjectContext.h"
+#include "platform/cloud/CloudContainer.h"
+#include "platform/core/Clock.h"
+
+#include <QFutureWatcher>
+#include <QPointer>
+#include <QSet>
+#include <QThreadPool>
+#include <QUuid>
+
+#include <chrono>
+#include <memory>
+
+class QFileSystemWatcher;
+
+namespace lumra {
+
+class PersistenceController;
+class SyncFolderKeyValueStore;
+
+namespace sync {
+class SyncEngine;
+}
+
+// The synced history's mirror in a sync folder the user chose. Changes of the synced store file are
+// written to this computer's journal there; other computers' journals are read and applied, when
+// their files change and every few seconds (sync tools write files in many ways). The work runs on
+// one worker thread; the events of each step are reported as a cloud container's are.
+class SyncFolderContainer final : public CloudContainer {
+    Q_OBJECT
+public:
+    static constexpr std::chrono::milliseconds changeDelay {300};
+    static constexpr std::chrono::milliseconds rescanInterval {5000};
+    static constexpr int fullScanEvery = 60; // rescans between two full passes over the store
+
+    explicit SyncFolderContainer(Clock& clock = Clock::shared(), QObject* parent = nullptr);
+    ~SyncFolderContainer() override;
+
+    QString identifier() const override { return QStringLiteral("sync-folder"); }
+    // Available while the chosen folder is there and writable; otherwise no account.
+    void accountStatus(std::function<void(Result<CloudAccountStatus>)> completion) override;
+
+    // The folder the user chose ("syncFolderPath"); empty: none. Takes effect at once.
+    void setFolder(const QString& folder);
+    QString folder() const { return m_folder; }
+    bool isFolderUsable(QString* why = nullptr) const;
+
+    // Starts mirroring the synced file of `persistence`; the mirrored settings follow the same folder.
+    // Call detach() before the controller goes.
+    void attach(PersistenceController& persistence, SyncFolderKeyValueStore* settings = nullptr);
+    void detach();
+
+    // Runs a pass now (or right after the one under way).
+    void syncNow();
+    bool isIdle() const { return !m_running && !m_pendingTimer; }
+    // Tests: runs the event loop until no pass is under way or due, or the time is up.
+    bool waitForIdle(std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
+
+    // Tests and benchmarks: a smaller journal bound, a shorter wait for images.
+    void setCompactAfterRecords(qint64 records)
+    {
+        m_compactAfterRecords = records;
+        if (!m_running)
+            dropEngine(); // the next pass makes one with the new bound
+    }
+
+    // What the last passes skipped, as logged (device, line, reason).
+    QStringList recentProblems() const { return m_recentProblems; }
+
+private:
+    struct Pass;
+    void noteChanges(const store::ChangeSet& changes);
+    void schedule(std::chrono::milliseconds delay);
+    void runPass();
+    void finishPass();
+    void folderUnavailable(const QString& why);
+    void report(int type, bool finished, const QString& error = {});
+    void watchFolders();
+    void dropEngine();
+    bool isActive() const;
+    void startOrStop();
+
+    Clock& m_clock;
+    QString m_folder;
+    QPointer<PersistenceController> m_persistence;
+    SyncFolderKeyValueStore* m_settings = nullptr;
+    QUuid m_device;
+    std::shared_ptr<sync::SyncEngine> m_engine;
+    bool m_engineOpen = false;
+    bool m_available = false;
+    bool m_reportedUnavailable = false;
+    QSet<QUuid> m_dirty;
+    bool m_fullExport = true;
+    int m_passesSinceFull = 0;
+    bool m_running = false;
+    bool m_again = false;
+    qint64 m_compactAfterRecords = 5000;
+    std::unique_ptr<Timer> m_pendingTimer;
+    std::unique_ptr<Timer> m_rescanTimer;
+    QThreadPool m_pool;
+    QFutureWatcher<std::shared_ptr<Pass>> m_watcher;
+    QFileSystemWatcher* m_fsWatcher = nullptr;
+    QStringList m_recentProblems;
+    QList<QMetaObject::Connection> m_connections;
+};
+
+} // namespace lumra

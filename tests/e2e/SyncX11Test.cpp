@@ -1,0 +1,140 @@
+// Two computers sharing a sync folder: two Lumra processes, each with its own folders and its own
+// X display, copy on one and find the copy in the other's history, and back.
+#include "StoredTexts.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+using lumra::test::storedTexts;
+
+constexpr int waitMs = 30000;
+
+struct Computer {
+    QTemporaryDir home;
+    QString display;
+    QProcess lumra;
+    QString output;
+
+    QString supportFolder() const { return home.path() + QStringLiteral("/data/Lumra"); }
+    QProcessEnvironment environment() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        env.insert(QStringLiteral("DISPLAY"), display);
+        env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+        for (const char* part : {"data", "config", "cache", "runtime"})
+            QDir(home.path()).mkpath(QString::fromLatin1(part));
+        QFile::setPermissions(home.path() + QStringLiteral("/runtime"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        env.insert(QStringLiteral("XDG_DATA_HOME"), home.path() + QStringLiteral("/data"));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path() + QStringLiteral("/config"));
+        env.insert(QStringLiteral("XDG_CACHE_HOME"), home.path() + QStringLiteral("/cache"));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.path() + QStringLiteral("/runtime"));
+        return env;
+    }
+    bool start(const QString& app, const QString& syncFolder)
+    {
+        QDir().mkpath(home.path() + QStringLiteral("/config/Lumra"));
+        QFile settings(home.path() + QStringLiteral("/config/Lumra/settings.json"));
+        if (!settings.open(QIODevice::WriteOnly))
+            return false;
+        settings.write(QJsonDocument(QJsonObject {{"iCloudSyncEnabled", true}, {"syncFolderPath", syncFolder}}).toJson());
+        settings.close();
+        lumra.setProcessEnvironment(environment());
+        lumra.setProcessChannelMode(QProcess::MergedChannels);
+        lumra.start(app, {});
+        return lumra.waitForStarted()
+            && QTest::qWaitFor([&] {
+                   output += QString::fromUtf8(lumra.readAll());
+                   return output.contains(QStringLiteral("Lumra started")) || lumra.state() == QProcess::NotRunning;
+               }, waitMs)
+            && output.contains(QStringLiteral("Lumra started"));
+    }
+    bool copy(const QByteArray& text)
+    {
+        QProcess xclip;
+        xclip.setProcessEnvironment(environment());
+        xclip.start(QStringLiteral("xclip"), {"-selection", "clipboard", "-i"});
+        if (!xclip.waitForStarted())
+            return false;
+        xclip.write(text);
+        xclip.closeWriteChannel();
+        return xclip.waitForFinished();
+    }
+    void stop()
+    {
+        if (lumra.state() == QProcess::NotRunning)
+            return;
+        lumra.terminate();
+        if (!lumra.waitForFinished(5000))
+            lumra.kill();
+    }
+};
+
+class SyncX11Test : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_app = qEnvironmentVariable("LUMRA_APP");
+        if (m_app.isEmpty() || !QFile::exists(m_app))
+            GTEST_SKIP() << "LUMRA_APP does not name the lumra program";
+        if (!startSecondDisplay())
+            GTEST_SKIP() << "could not start a second Xvfb";
+        a.display = qEnvironmentVariable("DISPLAY");
+    }
+    void TearDown() override
+    {
+        a.stop();
+        b.stop();
+        if (m_xvfb.state() != QProcess::NotRunning) {
+            m_xvfb.terminate();
+            m_xvfb.waitForFinished(5000);
+        }
+    }
+    bool startSecondDisplay()
+    {
+        for (int n = 170; n < 220; ++n) {
+            if (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)) || QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)))
+                continue;
+            m_xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral(":%1").arg(n), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+                                                  "+extension", "XFIXES"});
+            if (!m_xvfb.waitForStarted())
+                return false;
+            if (QTest::qWaitFor([&] { return QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)) || m_xvfb.state() == QProcess::NotRunning; }, 5000)
+                && m_xvfb.state() == QProcess::Running) {
+                b.display = QStringLiteral(":%1").arg(n);
+                return true;
+            }
+        }
+        return false;
+    }
+
+    QString m_app;
+    QProcess m_xvfb;
+    QTemporaryDir shared;
+    Computer a, b;
+};
+
+TEST_F(SyncX11Test, ACopyOnOneComputerReachesTheOtherAndBack)
+{
+    ASSERT_TRUE(a.start(m_app, shared.path())) << a.output.toStdString();
+    ASSERT_TRUE(b.start(m_app, shared.path())) << b.output.toStdString();
+
+    ASSERT_TRUE(a.copy("copied on the first computer"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return storedTexts(b.supportFolder()).contains("copied on the first computer"); }, waitMs))
+        << "the second computer has: " << storedTexts(b.supportFolder()).join(" | ").toStdString();
+
+    ASSERT_TRUE(b.copy("copied on the second computer"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return storedTexts(a.supportFolder()).contains("copied on the second computer"); }, waitMs))
+        << "the first computer has: " << storedTexts(a.supportFolder()).join(" | ").toStdString();
+}
+
+} // namespace

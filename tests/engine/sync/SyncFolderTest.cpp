@@ -1,0 +1,267 @@
+#include "EngineFixture.h"
+
+#include "model/NotificationCenter.h"
+#include "model/sync/SyncFolderContainer.h"
+#include "model/sync/SyncRecord.h"
+#include "platform/cloud/SyncFiles.h"
+#include "platform/cloud/SyncFolderKeyValueStore.h"
+
+#include <QDir>
+#include <QImage>
+#include <QBuffer>
+#include <QTemporaryDir>
+
+namespace lumra::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// One computer: its own folders, settings, clock and engine, pointed at the shared sync folder.
+struct Computer : EngineHarness {
+    explicit Computer(QString folder) : syncFolder(std::move(folder)) { }
+
+    void boot()
+    {
+        manager.reset();
+        openDefaults(true);
+        defaults->set(QStringLiteral("syncFolderPath"), syncFolder);
+        manager = start([this](ClipboardManagerServices& s) { s.cloudKeyValueStore = &settings; });
+    }
+    SyncFolderContainer& sync() { return *manager->syncFolderContainer(); }
+    void pass()
+    {
+        sync().syncNow();
+        ASSERT_TRUE(sync().waitForIdle());
+    }
+    std::optional<ClipboardItem> item(const QUuid& id) const
+    {
+        for (const ClipboardItem& i : manager->clipboardItems())
+            if (i.id == id)
+                return i;
+        return std::nullopt;
+    }
+    ClipboardItem add(const QString& text)
+    {
+        ClipboardItem i = textItem(text, clock.now());
+        storeItems(*manager, {i});
+        return i;
+    }
+
+    QString syncFolder;
+    SyncFolderKeyValueStore settings {clock};
+    std::unique_ptr<ClipboardManager> manager;
+};
+
+class SyncFolderTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        a.boot();
+        b.boot();
+        settle();
+    }
+    // Both computers pass until neither has anything left to write or read.
+    void settle()
+    {
+        for (int round = 0; round < 3; ++round) {
+            a.pass();
+            b.pass();
+        }
+    }
+    QString deviceFolder(Computer& c)
+    {
+        return sync::SyncFiles::deviceFolder(sync::SyncFiles::root(shared.path()),
+                                             sync::SyncFiles::deviceId(c.manager->persistence()->folder()));
+    }
+
+    QTemporaryDir shared;
+    Computer a {shared.path()};
+    Computer b {shared.path()};
+};
+
+TEST_F(SyncFolderTest, ChangesTravelBothWays)
+{
+    const ClipboardItem hello = a.add(QStringLiteral("hello from A"));
+    settle();
+    ASSERT_TRUE(b.item(hello.id)) << "a copy on A shows on B";
+
+    ASSERT_TRUE(b.manager->togglePinned(*b.item(hello.id)).ok());
+    ASSERT_TRUE(b.manager->setItemTags(*b.item(hello.id), {QStringLiteral("work")}).ok());
+    ClipboardCategory category;
+    category.id = QUuid::createUuid();
+    category.name = QStringLiteral("Snippets");
+    ASSERT_TRUE(b.manager->addCategory(category).ok());
+    ASSERT_TRUE(b.manager->setItemCategory(*b.item(hello.id), category.id).ok());
+    settle();
+    const auto onA = a.item(hello.id);
+    ASSERT_TRUE(onA);
+    EXPECT_TRUE(onA->isPinned);
+    EXPECT_EQ(onA->tags, QStringList {QStringLiteral("work")});
+    EXPECT_EQ(onA->categoryId, category.id);
+    ASSERT_EQ(a.manager->categories().size(), 1);
+    EXPECT_EQ(a.manager->categories().first().name, QStringLiteral("Snippets"));
+
+    ASSERT_TRUE(a.manager->deleteItemPermanently(hello.id).ok());
+    settle();
+    EXPECT_FALSE(b.item(hello.id)) << "a delete on A removes the row on B";
+    EXPECT_TRUE(a.sync().recentProblems().isEmpty() && b.sync().recentProblems().isEmpty());
+}
+
+TEST_F(SyncFolderTest, ConcurrentEditsEndTheSameOnBothAndALaterEditBeatsADelete)
+{
+    const ClipboardItem item = a.add(QStringLiteral("shared"));
+    settle();
+    ASSERT_TRUE(b.item(item.id));
+
+    // Both comment while apart; B's clock is later, so B's comment wins everywhere.
+    b.clock.advance(10s);
+    ASSERT_TRUE(a.manager->setItemComment(*a.item(item.id), QStringLiteral("from A")).ok());
+    ASSERT_TRUE(b.manager->setItemComment(*b.item(item.id), QStringLiteral("from B")).ok());
+    settle();
+    EXPECT_EQ(a.item(item.id)->comment, QStringLiteral("from B"));
+    EXPECT_EQ(b.item(item.id)->comment, QStringLiteral("from B"));
+
+    // A deletes while B edits later: the edit survives on both.
+    b.clock.advance(10s);
+    ASSERT_TRUE(a.manager->deleteItemPermanently(item.id).ok());
+    ASSERT_TRUE(b.manager->setItemComment(*b.item(item.id), QStringLiteral("kept")).ok());
+    settle();
+    ASSERT_TRUE(a.item(item.id));
+    EXPECT_EQ(a.item(item.id)->comment, QStringLiteral("kept"));
+    EXPECT_EQ(b.item(item.id)->comment, QStringLiteral("kept"));
+}
+
+TEST_F(SyncFolderTest, ARestartImportsWhatWasMissedAndLocalRowsNeverLeave)
+{
+    b.manager.reset();
+    const ClipboardItem missed = a.add(QStringLiteral("while B was off"));
+    ClipboardItem local = textItem(QStringLiteral("stays here"), a.clock.now());
+    storeItems(*a.manager, {local}, {}, a.manager->persistence()->localStore());
+    a.pass();
+
+    b.boot();
+    settle();
+    EXPECT_TRUE(b.item(missed.id));
+    EXPECT_FALSE(b.item(local.id));
+    QByteArray journals;
+    for (const QString& name : QDir(deviceFolder(a)).entryList({QStringLiteral("*.jsonl")}, QDir::Files))
+        journals += sync::SyncFiles::readRegularFile(deviceFolder(a) + u'/' + name, 1 << 24).value();
+    EXPECT_FALSE(journals.contains(sync::uuidText(local.id).toLatin1())) << "a local row is never written to the folder";
+}
+
+TEST_F(SyncFolderTest, ImagesTravelAndJournalsCompactWithoutLosingRows)
+{
+    a.sync().setCompactAfterRecords(4);
+    QImage picture(40, 30, QImage::Format_RGB32);
+    picture.fill(Qt::darkCyan);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    picture.save(&buffer, "PNG");
+    ClipboardItem image;
+    image.id = QUuid::createUuid();
+    image.contentType = ClipboardContentType::image;
+    image.imageFileName = QStringLiteral("0123456789abcdef0123456789abcdef.png");
+    image.dateAdded = a.clock.now();
+    storeItems(*a.manager, {image}, withImageData(png));
+    QList<QUuid> texts;
+    for (int i = 0; i < 9; ++i)
+        texts << a.add(QStringLiteral("text %1").arg(i)).id;
+    settle();
+    ASSERT_TRUE(b.item(image.id));
+    for (const QUuid& id : texts)
+        EXPECT_TRUE(b.item(id));
+    EXPECT_GE(sync::SyncFiles::readManifest(deviceFolder(a)).value(), 2) << "the journal was compacted";
+
+    // A computer that starts after the compaction reads everything from the snapshot.
+    QTemporaryDir elsewhere;
+    Computer c {shared.path()};
+    c.boot();
+    c.pass();
+    c.pass();
+    EXPECT_TRUE(c.item(image.id));
+    for (const QUuid& id : texts)
+        EXPECT_TRUE(c.item(id));
+    auto row = c.manager->persistence()->viewContext().fetchById(store::EntityKind::item, image.id);
+    ASSERT_TRUE(row);
+    EXPECT_EQ(row->bytes(store::ItemAttr::imageData).value_or(QByteArray()), png);
+}
+
+TEST_F(SyncFolderTest, HostileRecordsAreSkippedAndTheRestApplies)
+{
+    const QUuid intruder = QUuid::createUuid();
+    const QString folder = sync::SyncFiles::deviceFolder(sync::SyncFiles::root(shared.path()), intruder);
+    ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/images")));
+    const QString device = sync::uuidText(intruder);
+    const QString good = sync::uuidText(QUuid::createUuid());
+    auto put = [&](const QString& id, const QString& fields, const QString& extra = {}) {
+        return QStringLiteral(R"({"v":1,"op":"put","entity":"item","id":"%1","mtime":1772355600000,"device":"%2","fields":{%3}%4})")
+            .arg(id, device, fields, extra);
+    };
+    const QString fine = QStringLiteral(R"("contentType":"text","textContent":"survivor","dateAdded":794000000)");
+    QFile(folder + QStringLiteral("/images/") + QString(64, u'a') + QStringLiteral(".png")).open(QIODevice::WriteOnly);
+    QFile::link(QStringLiteral("/etc/passwd"), folder + QStringLiteral("/images/") + QString(64, u'b') + QStringLiteral(".png"));
+    const QStringList lines {
+        QStringLiteral("{not json"),
+        QStringLiteral(R"({"v":99,"op":"put","entity":"item","id":"%1","mtime":1772355600000,"device":"%2","fields":{}})").arg(good, device),
+        put(QStringLiteral("not-a-uuid"), fine),
+        put(sync::uuidText(QUuid::createUuid()), fine, QStringLiteral(R"(,"image":"../../../etc/passwd")")),
+        put(sync::uuidText(QUuid::createUuid()), fine, QStringLiteral(R"(,"image":"%1")").arg(QString(64, u'a'))),
+        put(sync::uuidText(QUuid::createUuid()), fine, QStringLiteral(R"(,"image":"%1")").arg(QString(64, u'b'))),
+        put(sync::uuidText(QUuid::createUuid()), QStringLiteral(R"("textContent":"x","dateAdded":1e300)")),
+        put(sync::uuidText(QUuid::createUuid()), QStringLiteral(R"("textContent":"x","shortcutKeyCode":9999999)")),
+        put(sync::uuidText(QUuid::createUuid()), fine).replace(device, sync::uuidText(QUuid::createUuid())),
+        put(good, fine),
+        QStringLiteral(R"({"v":1,"op":"put","entity":"item","id":"%1","mtime":17723)").arg(good), // torn, unfinished
+    };
+    QFile journal(sync::SyncFiles::journalPath(folder, 1));
+    ASSERT_TRUE(journal.open(QIODevice::WriteOnly));
+    journal.write((lines.mid(0, lines.size() - 1).join(u'\n') + u'\n' + lines.last()).toUtf8());
+    journal.close();
+
+    a.pass();
+    const auto survivor = a.item(sync::parseUuid(good));
+    ASSERT_TRUE(survivor) << "the valid record still applies";
+    EXPECT_EQ(survivor->textContent, QStringLiteral("survivor"));
+    EXPECT_EQ(a.manager->clipboardItems().size(), 1);
+    const QStringList problems = a.sync().recentProblems();
+    EXPECT_EQ(problems.size(), 9) << problems.join(u'\n').toStdString();
+    for (int line : {1, 2, 3, 4, 5, 6, 7, 8, 9})
+        EXPECT_TRUE(problems.filter(QStringLiteral("line %1:").arg(line)).size() == 1) << line;
+}
+
+TEST_F(SyncFolderTest, MirroredSettingsFollowBothWays)
+{
+    ASSERT_TRUE(a.manager->setSetting(Setting::maxItems, qint64(500)));
+    b.clock.advance(5s);
+    settle();
+    EXPECT_EQ(b.manager->maxItems(), 500);
+    ASSERT_TRUE(b.manager->setSetting(Setting::recycleBinDays, qint64(7)));
+    a.clock.advance(10s);
+    settle();
+    EXPECT_EQ(a.manager->recycleBinDays(), 7);
+}
+
+TEST_F(SyncFolderTest, AFolderThatGoesAwayStopsSyncWithAStatusAndComesBack)
+{
+    QStringList statuses;
+    NotificationCenter::defaultCenter().observe(Notifications::iCloudSyncStatusChanged, &a.sync(),
+                                                [&](const QVariantMap& info) { statuses << info.value("status").toString(); });
+    const ClipboardItem before = a.add(QStringLiteral("before"));
+    settle();
+    const QString away = shared.path() + QStringLiteral(".away");
+    ASSERT_TRUE(QDir().rename(shared.path(), away));
+    a.add(QStringLiteral("while away"));
+    a.pass();
+    EXPECT_TRUE(a.item(before.id)) << "the local history stays";
+    ASSERT_FALSE(statuses.isEmpty());
+    EXPECT_EQ(statuses.last(), QStringLiteral("❌ SETUP failed: The sync folder is not available"));
+
+    ASSERT_TRUE(QDir().rename(away, shared.path()));
+    settle();
+    EXPECT_TRUE(statuses.contains(QStringLiteral("✅ SETUP succeeded")) || statuses.last().startsWith(QStringLiteral("✅")));
+    EXPECT_EQ(b.manager->clipboardItems().size(), 2) << "what was made while away follows once it is back";
+}
+
+} // namespace
+} // namespace lumra::test
