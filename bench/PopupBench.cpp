@@ -1,20 +1,26 @@
-// From the open-popup hot key to the popup's first paint, over a large history.
+// The popup over a large history: from the open-popup hot key to the first painted rows, from a
+// search keystroke to the repainted list, scrolling through a batch, and the memory it takes.
 #include "app/HotKeyManager.h"
 #include "app/PopupPanel.h"
 #include "engine/ClipboardManager.h"
-#include "platform/cloud/CloudKeyValueStore.h"
-#include "platform/defaults/UserDefaults.h"
 #include "platform/keys/FakeGlobalHotKeys.h"
 #include "ui/popup/ContentView.h"
+#include "ui/popup/HistoryListModel.h"
 #include "ui/popup/HistoryListView.h"
 
+#include "BenchEngine.h"
 #include "BenchSize.h"
+#include "HistoryGenerator.h"
 
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
-#include <QListView>
-#include <QTemporaryDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QScrollBar>
+
+#include <algorithm>
 
 using namespace lumra;
 
@@ -23,26 +29,7 @@ namespace {
 constexpr quint16 keyV = 9;
 constexpr quint64 ctrlAlt = ItemShortcut::commandFlag | ItemShortcut::optionFlag;
 
-QList<ClipboardItem> history(int count)
-{
-    QList<ClipboardItem> items;
-    items.reserve(count);
-    const QDateTime start(QDate(2024, 1, 1), QTime(0, 0), Qt::UTC);
-    for (int i = 0; i < count; ++i) {
-        ClipboardItem item;
-        item.id = QUuid::createUuid();
-        item.textContent = QStringLiteral("Copied text number %1: the quarterly report draft, please review before the "
-                                          "meeting tomorrow\nsecond line %2")
-                               .arg(i)
-                               .arg(i * 7);
-        item.dateAdded = start.addSecs(qint64(count - i) * 60);
-        item.isSensitive = i % 50 == 0;
-        items.append(std::move(item));
-    }
-    return items;
-}
-
-// Sees the first paint of the popup's list.
+// Sees paints of the popup's list.
 class PaintWatch : public QObject {
 public:
     bool painted = false;
@@ -56,46 +43,158 @@ protected:
     }
 };
 
-void BM_HotKeyToPopupFirstPaint(benchmark::State& state)
+double residentMegabytes()
 {
-    QTemporaryDir folder;
-    UserDefaults defaults(folder.path() + QStringLiteral("/settings.json"));
-    ClipboardManager::registerDefaultSettings(defaults);
-    InMemoryCloudKeyValueStore kv;
-    ClipboardManager manager(defaults, &kv);
-    manager.setClipboardItems(history(int(state.range(0))));
-    FakeGlobalHotKeys keys;
-    HotKeyManager hotKeys(keys, defaults);
-    if (Status s = hotKeys.setupHotKeyManager(&manager); !s) {
-        state.SkipWithError(s.error().toUtf8().constData());
-        return;
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    }
+    return 0;
+}
+
+// A whole engine over a generated history (texts of realistic length, some images and files),
+// the hot keys on a double.
+struct PopupBenchFixture {
+    explicit PopupBenchFixture(int size)
+    {
+        engine.fillHistory(size);
+        engine.openDefaults(true); // the generated history is in the synced store
+        engine.defaults->set("retentionDays", 0);
+        engine.defaults->set("maxItems", 1'000'000);
+        manager = engine.start();
+        hotKeys = std::make_unique<HotKeyManager>(keys, *engine.defaults);
+        ok = hotKeys->setupHotKeyManager(manager.get()).ok();
+        QObject::connect(hotKeys.get(), &HotKeyManager::popupToggled, &watch, [this](PopupPanel* panel) {
+            view = panel ? qobject_cast<ContentView*>(panel->contentWidget()) : nullptr;
+            if (view)
+                view->listView()->viewport()->installEventFilter(&watch);
+        });
     }
 
-    PaintWatch watch;
-    QObject::connect(&hotKeys, &HotKeyManager::popupToggled, &watch, [&watch](PopupPanel* panel) {
-        if (auto* view = panel ? qobject_cast<ContentView*>(panel->contentWidget()) : nullptr)
-            view->listView()->viewport()->installEventFilter(&watch);
-    });
+    // A popup left open must not outlive the engine it saves its place into.
+    ~PopupBenchFixture() { delete PopupPanel::findOpen(); }
 
-    for (auto _ : state) {
-        watch.painted = false;
-        keys.press(keyV, ctrlAlt);
+    bool waitForPaint()
+    {
         for (int turns = 0; !watch.painted && turns < 100000; ++turns)
             QCoreApplication::processEvents(QEventLoop::AllEvents);
-        if (!watch.painted) {
+        return watch.painted;
+    }
+
+    void toggle()
+    {
+        watch.painted = false;
+        keys.press(keyV, ctrlAlt);
+    }
+
+    void closeAndSettle()
+    {
+        toggle();
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        view = nullptr;
+    }
+
+    bench::BenchEngine engine;
+    std::unique_ptr<ClipboardManager> manager;
+    FakeGlobalHotKeys keys;
+    std::unique_ptr<HotKeyManager> hotKeys;
+    PaintWatch watch;
+    QPointer<ContentView> view;
+    bool ok = false;
+};
+
+void BM_HotKeyToPopupFirstPaint(benchmark::State& state)
+{
+    PopupBenchFixture f(int(state.range(0)));
+    if (!f.ok) {
+        state.SkipWithError("no hot keys");
+        return;
+    }
+    // Memory: the process with the popup closed, then open (after a first opening has loaded
+    // fonts, icon themes and the search index, so later openings are what is measured).
+    f.toggle();
+    f.waitForPaint();
+    f.closeAndSettle();
+    const double closed = residentMegabytes();
+    double open = closed;
+    for (auto _ : state) {
+        f.toggle();
+        if (!f.waitForPaint()) {
             state.SkipWithError("the popup was never painted");
             break;
         }
-
         state.PauseTiming();
-        keys.press(keyV, ctrlAlt); // closes it again
-        QCoreApplication::processEvents();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        open = std::max(open, residentMegabytes());
+        f.closeAndSettle();
         state.ResumeTiming();
     }
+    state.counters["items"] = double(state.range(0));
+    state.counters["rss_closed_MB"] = closed;
+    state.counters["rss_open_MB"] = open;
+    state.counters["rss_after_MB"] = residentMegabytes();
+}
+
+void BM_SearchKeystrokeToRepaint(benchmark::State& state)
+{
+    PopupBenchFixture f(int(state.range(0)));
+    f.toggle();
+    if (!f.ok || !f.waitForPaint() || !f.view) {
+        state.SkipWithError("the popup did not open");
+        return;
+    }
+    auto* field = f.view->searchAreaHost()->findChild<QLineEdit*>();
+    // Typing a letter and deleting it again: each keystroke changes the list, so each repaints it.
+    const QStringList typed{QStringLiteral("q"), QString()};
+    int i = 0;
+    for (auto _ : state) {
+        f.watch.painted = false;
+        // The keystroke, then the list as soon as the search runs (the debounce is not measured).
+        field->setText(typed[i++ % typed.size()]);
+        f.manager->applyPendingSearch();
+        if (!f.waitForPaint()) {
+            state.SkipWithError("the list was never repainted");
+            break;
+        }
+    }
+    state.counters["items"] = double(state.range(0));
+}
+
+void BM_ScrollOneBatch(benchmark::State& state)
+{
+    PopupBenchFixture f(int(state.range(0)));
+    f.toggle();
+    if (!f.ok || !f.waitForPaint() || !f.view) {
+        state.SkipWithError("the popup did not open");
+        return;
+    }
+    HistoryListView* list = f.view->listView();
+    QScrollBar* bar = list->verticalScrollBar();
+    double worstMs = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        f.view->resetForOpening();
+        QCoreApplication::processEvents();
+        state.ResumeTiming();
+        // One frame per 40 px step, through the whole first batch and the loading of the next.
+        list->historyModel()->markUserScrolled();
+        while (bar->value() < bar->maximum()) {
+            QElapsedTimer frame;
+            frame.start();
+            bar->setValue(bar->value() + 40);
+            list->viewport()->repaint();
+            worstMs = std::max(worstMs, frame.nsecsElapsed() / 1e6);
+        }
+    }
+    state.counters["worst_frame_ms"] = worstMs;
     state.counters["items"] = double(state.range(0));
 }
 
 } // namespace
 
 BENCHMARK(BM_HotKeyToPopupFirstPaint)->Arg(bench::historySize(100000))->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SearchKeystrokeToRepaint)->Arg(bench::historySize(100000))->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ScrollOneBatch)->Arg(bench::historySize(100000))->Unit(benchmark::kMillisecond);

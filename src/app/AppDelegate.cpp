@@ -22,11 +22,13 @@
 #include "platform/keys/KeyInjector.h"
 #include "platform/pasteboard/Pasteboard.h"
 #include "platform/symbols/Symbols.h"
+#include "ui/preview/PreviewFiles.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QCursor>
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QDir>
 #include <QFile>
 #include <QLoggingCategory>
@@ -215,11 +217,15 @@ void AppDelegate::updateMenuBarIcon()
 
 void AppDelegate::resetPreviewTempFolder()
 {
-    QDir folder(m_services.previewFolder);
-    if (folder.exists() && !folder.removeRecursively())
-        qCWarning(lcDelegate) << "Could not empty" << m_services.previewFolder;
-    if (Status made = Folders::ensurePrivateFolder(m_services.previewFolder); !made)
-        qCWarning(lcDelegate).noquote() << made.error();
+    // A link planted in place of a working folder goes as a link; what it points to is never emptied.
+    const QFileInfo preview(m_services.previewFolder);
+    if (auto reset = PreviewFiles::resetSubfolder(preview.absolutePath(), preview.fileName()); !reset)
+        qCWarning(lcDelegate).noquote() << reset.error();
+    // Drag files of an earlier run are stale.
+    if (auto temp = Folders::privateTempFolder()) {
+        if (auto reset = PreviewFiles::resetSubfolder(temp.value(), QStringLiteral("LumraDrag")); !reset)
+            qCWarning(lcDelegate).noquote() << reset.error();
+    }
 }
 
 void AppDelegate::installObservers()

@@ -46,6 +46,7 @@ AppServices DesktopServices::appServices()
         engine.keyInjector = m_keyInjector.get();
         engine.textRecognizer = m_textRecognizer.get();
         engine.soundPlayer = m_soundPlayer.get();
+        engine.loadHistoryInBackground = true;
         return std::make_unique<ClipboardManager>(engine);
     };
     services.startNewInstance = [] {

@@ -5,10 +5,67 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QSizeGrip>
+#include <QMouseEvent>
+#include <QWindow>
 #include <QVBoxLayout>
 
 namespace lumra {
+
+namespace {
+
+// A thin strip along an edge (or a square at a corner) of the frameless panel that resizes it:
+// by the window manager when it can, else by hand within the panel's size limits.
+class EdgeGrip : public QWidget {
+public:
+    EdgeGrip(Qt::Edges edges, QWidget* panel) : QWidget(panel), m_edges(edges)
+    {
+        const bool horizontal = edges & (Qt::LeftEdge | Qt::RightEdge);
+        const bool vertical = edges & (Qt::TopEdge | Qt::BottomEdge);
+        const bool falling = edges == (Qt::TopEdge | Qt::LeftEdge) || edges == (Qt::BottomEdge | Qt::RightEdge);
+        setCursor(horizontal && vertical ? (falling ? Qt::SizeFDiagCursor : Qt::SizeBDiagCursor)
+                                         : (horizontal ? Qt::SizeHorCursor : Qt::SizeVerCursor));
+    }
+    Qt::Edges edges() const { return m_edges; }
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override
+    {
+        if (event->button() != Qt::LeftButton)
+            return;
+        QWidget* panel = window();
+        if (panel->windowHandle() && panel->windowHandle()->startSystemResize(m_edges))
+            return;
+        m_start = event->globalPosition().toPoint();
+        m_geometry = panel->geometry();
+    }
+    void mouseMoveEvent(QMouseEvent* event) override
+    {
+        if (!m_start)
+            return;
+        QWidget* panel = window();
+        const QPoint delta = event->globalPosition().toPoint() - *m_start;
+        QRect g = m_geometry;
+        const QSize min = panel->minimumSize();
+        const QSize max = panel->maximumSize();
+        if (m_edges & Qt::LeftEdge)
+            g.setLeft(std::clamp(g.left() + delta.x(), g.right() + 1 - max.width(), g.right() + 1 - min.width()));
+        if (m_edges & Qt::RightEdge)
+            g.setWidth(std::clamp(g.width() + delta.x(), min.width(), max.width()));
+        if (m_edges & Qt::TopEdge)
+            g.setTop(std::clamp(g.top() + delta.y(), g.bottom() + 1 - max.height(), g.bottom() + 1 - min.height()));
+        if (m_edges & Qt::BottomEdge)
+            g.setHeight(std::clamp(g.height() + delta.y(), min.height(), max.height()));
+        panel->setGeometry(g);
+    }
+    void mouseReleaseEvent(QMouseEvent*) override { m_start.reset(); }
+
+private:
+    Qt::Edges m_edges;
+    std::optional<QPoint> m_start;
+    QRect m_geometry;
+};
+
+} // namespace
 
 PopupPanel::PopupPanel(QSize contentSize, QWidget* parent)
     : QWidget(parent)
@@ -22,8 +79,10 @@ PopupPanel::PopupPanel(QSize contentSize, QWidget* parent)
     m_layout = new QVBoxLayout(this);
     m_layout->setContentsMargins(0, 0, 0, 0);
     m_layout->setSpacing(0);
-    m_grip = new QSizeGrip(this);
-    m_grip->resize(m_grip->sizeHint());
+    for (Qt::Edges edges : {Qt::Edges(Qt::TopEdge), Qt::Edges(Qt::BottomEdge), Qt::Edges(Qt::LeftEdge),
+                            Qt::Edges(Qt::RightEdge), Qt::TopEdge | Qt::LeftEdge, Qt::TopEdge | Qt::RightEdge,
+                            Qt::BottomEdge | Qt::LeftEdge, Qt::BottomEdge | Qt::RightEdge})
+        m_grips.append(new EdgeGrip(edges, this));
     applyWindowFlags();
 
     connect(qApp, &QGuiApplication::applicationStateChanged, this, &PopupPanel::applicationStateChanged);
@@ -48,7 +107,8 @@ void PopupPanel::setContentWidget(QWidget* content)
     m_content = content;
     if (content)
         m_layout->addWidget(content);
-    m_grip->raise();
+    for (QWidget* grip : m_grips)
+        grip->raise();
 }
 
 void PopupPanel::setShowWindowButtons(bool showButtons)
@@ -56,28 +116,14 @@ void PopupPanel::setShowWindowButtons(bool showButtons)
     if (showButtons == m_showWindowButtons)
         return;
     m_showWindowButtons = showButtons;
-    const bool wasVisible = isVisible();
-    const QPoint position = pos();
-    applyWindowFlags();
-    // Changing the flags of a shown window hides it; bring it back where it was.
-    if (wasVisible) {
-        move(position);
-        show();
-        activateWindow();
-    }
+    emit windowButtonsChanged(showButtons);
 }
 
 void PopupPanel::applyWindowFlags()
 {
-    Qt::WindowFlags flags = Qt::Tool | Qt::WindowStaysOnTopHint;
-    if (m_showWindowButtons)
-        flags |= Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint; // no minimise or maximise
-    else
-        flags |= Qt::FramelessWindowHint;
     m_changingFlags = true;
-    setWindowFlags(flags);
+    setWindowFlags(Qt::Tool | Qt::WindowStaysOnTopHint | Qt::FramelessWindowHint);
     m_changingFlags = false;
-    m_grip->setVisible(!m_showWindowButtons);
 }
 
 void PopupPanel::present(QPoint origin, unsigned long userTime)
@@ -164,7 +210,19 @@ void PopupPanel::applicationStateChanged(Qt::ApplicationState state)
 void PopupPanel::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    m_grip->move(width() - m_grip->width(), height() - m_grip->height());
+    const int t = gripThickness;
+    const int corner = 3 * t;
+    for (QWidget* widget : m_grips) {
+        const Qt::Edges edges = static_cast<EdgeGrip*>(widget)->edges();
+        const bool left = edges & Qt::LeftEdge, right = edges & Qt::RightEdge;
+        const bool top = edges & Qt::TopEdge, bottom = edges & Qt::BottomEdge;
+        if ((left || right) && (top || bottom))
+            widget->setGeometry(left ? 0 : width() - corner, top ? 0 : height() - corner, corner, corner);
+        else if (left || right)
+            widget->setGeometry(left ? 0 : width() - t, corner, t, height() - 2 * corner);
+        else
+            widget->setGeometry(corner, top ? 0 : height() - t, width() - 2 * corner, t);
+    }
     if (!m_presented || !isVisible() || !m_sizeSaver)
         return;
     m_sizeTimer = Clock::shared().start(resizeSettleDelay, false, [this] { saveSizeNow(); });
@@ -176,6 +234,30 @@ void PopupPanel::saveSizeNow()
         m_sizeSaver(size());
     if (m_sizeTimer)
         m_sizeTimer->stop();
+}
+
+// A press that no child took lands on the background: the panel moves with it.
+void PopupPanel::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton)
+        return QWidget::mousePressEvent(event);
+    event->accept();
+    if (windowHandle() && windowHandle()->startSystemMove())
+        return;
+    m_dragOffset = event->globalPosition().toPoint() - pos();
+}
+
+void PopupPanel::mouseMoveEvent(QMouseEvent* event)
+{
+    if (m_dragOffset)
+        move(event->globalPosition().toPoint() - *m_dragOffset);
+    QWidget::mouseMoveEvent(event);
+}
+
+void PopupPanel::mouseReleaseEvent(QMouseEvent* event)
+{
+    m_dragOffset.reset();
+    QWidget::mouseReleaseEvent(event);
 }
 
 PopupPanel::Hold::Hold(PopupPanel* panel) : m_panel(panel)

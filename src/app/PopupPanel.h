@@ -7,15 +7,17 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <memory>
 
-class QSizeGrip;
 class QVBoxLayout;
 
 namespace lumra {
 
 // The floating popup window that hosts the history view. It stays above other windows, keeps off
-// the taskbar, takes the keyboard when presented, and closes when it loses focus unless told not to:
+// the taskbar, has no frame from the window manager (it moves when dragged by its background and
+// resizes from its edges and corners), takes the keyboard when presented, and closes when it loses
+// focus unless told not to:
 // while `preventClose` is set every close request is ignored; with `closesOnResignKey` off or the
 // keep-window-open setting on, losing focus leaves it open. A closed panel deletes itself.
 class PopupPanel : public QWidget {
@@ -66,9 +68,11 @@ public:
     void setKeepWindowOpen(bool keep) { m_keepWindowOpen = keep; }
     bool hidesOnDeactivate() const { return !m_keepWindowOpen; }
 
-    // The "showTrafficLights" setting: window buttons and frame, or a frameless panel with a size grip.
+    // The "showTrafficLights" setting: whether the content shows its own window buttons.
     bool showsWindowButtons() const { return m_showWindowButtons; }
     void setShowWindowButtons(bool show);
+    // Edges a resize grip sits on, for tests and the grips themselves.
+    static constexpr int gripThickness = 5;
 
     // Run once after the panel really closed (not when a close was refused).
     void setOnClose(std::function<void()> onClose) { m_onClose = std::move(onClose); }
@@ -85,12 +89,16 @@ public:
 
 signals:
     void closed();
+    void windowButtonsChanged(bool shown);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void changeEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
     void applyWindowFlags();
@@ -102,7 +110,8 @@ private:
 
     QVBoxLayout* m_layout = nullptr;
     QPointer<QWidget> m_content;
-    QSizeGrip* m_grip = nullptr;
+    QList<QWidget*> m_grips;
+    std::optional<QPoint> m_dragOffset; // moving by hand where the window manager cannot
     bool m_preventClose = false;
     int m_holds = 0;
     bool m_closesOnResignKey = true;

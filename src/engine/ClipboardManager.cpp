@@ -71,11 +71,13 @@ void ClipboardManager::startUp()
                         });
     m_reader->setClock([this] { return m_clock.now(); });
     migrateLegacyStorage();
-    loadItems();
+    if (m_services.loadHistoryInBackground)
+        startHistoryLoad();
+    else
+        loadItems();
     loadCategories();
-    applyRetention();
-    purgeExpiredTrash();
-    runAutoClean();
+    if (!m_loadingHistory)
+        tidyHistoryAtStart();
     refreshFileBookmarksInBackground();
     loadPinnedFilters();
     applyPinnedFilters();

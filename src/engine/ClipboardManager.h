@@ -68,6 +68,9 @@ struct ClipboardManagerServices {
     KeyInjector* keyInjector = nullptr;
     TextRecognizer* textRecognizer = nullptr;
     SoundPlayer* soundPlayer = nullptr;
+    // Read the history on a worker thread, so that capture runs from the start whatever its size
+    // (the app); otherwise it is loaded before the constructor returns (tests, tools).
+    bool loadHistoryInBackground = false;
 };
 
 // The one main-thread state object every view uses: settings, and (in the files named per section)
@@ -165,6 +168,9 @@ public:
     void setCategories(QList<ClipboardCategory> categories);
     // Bumped at every change of clipboardItems, so caches keyed by it stay honest.
     quint64 historyRevision() const { return m_historyRevision; }
+    // True while the stored history is read in the background: the list then holds only what was
+    // copied or changed since the start, and the rest joins it when the load ends.
+    bool isLoadingHistory() const { return m_loadingHistory; }
 
     void loadItems();
     void loadCategories();
@@ -258,8 +264,13 @@ public:
     const QList<ClipboardItem>& filteredItems() const;
     qsizetype filteredItemCount() const;
     const ClipboardItem& filteredItemAt(qsizetype position) const;
-    // False when the last regex search ran out of time and the list holds what it found until then.
-    bool filteredItemsComplete() const { return m_filterResult.complete; }
+    // False while a slow search (a regex) still runs in slices between events: the list shows the
+    // previous result until the whole new one is ready, never a part of it.
+    bool filteredItemsComplete() const { return !m_runningSearch; }
+    // Why the search text finds nothing though items may hold it (a regex refused as a runaway); empty otherwise.
+    const QString& searchError() const { return m_searchError; }
+    // How long a slow search may hold the main thread at a time before it lets events through.
+    void setSearchSlice(std::chrono::milliseconds slice) { m_searchSlice = slice; }
     // How many times the list was actually computed (batched and debounced requests excluded).
     quint64 filterRecomputations() const { return m_filterRecomputations; }
 
@@ -497,8 +508,12 @@ public:
 signals:
     void settingChanged(lumra::Setting setting, const QString& key);
     void clipboardItemsChanged();
+    void isLoadingHistoryChanged(bool loading);
     void categoriesChanged();
     void filteredItemsChanged();
+    // searchError() changed, or a sliced search started or finished (filteredItemsComplete()).
+    void searchErrorChanged(const QString& error);
+    void searchRunningChanged(bool running);
     // Queries and filters: any filter property or the search text changed; the pin changed.
     void filtersChanged();
     void pinnedFiltersChanged();
@@ -553,6 +568,15 @@ private:
     void editHistory(const std::function<void(QList<ClipboardItem>&, HistoryChange&)>& edit);
     // Brings clipboardItems in line with rows another connection saved, reading only those rows.
     void mergeStoreChanges(const store::ChangeSet& changes);
+    struct LoadedHistory;
+    void startHistoryLoad();
+    void finishHistoryLoad(LoadedHistory& loaded);
+    // Retention, the recycle bin's expiry and auto-clean, once the history is loaded.
+    void tidyHistoryAtStart();
+    bool m_loadingHistory = false;
+    bool m_reloadAfterLoad = false;
+    // Rows deleted while the history loads; ids saved since then are the ones in clipboardItems.
+    QSet<QUuid> m_goneWhileLoading;
 
     // ===================================================================== Queries internals
     // The live filters; the custom periods are fixed from the clock at first use.
@@ -568,6 +592,9 @@ private:
     const FilterIndex& currentFilterIndex();
     // Brings the index (current before the change) and the last result to the edited history.
     void indexHistoryChange(const HistoryChange& change);
+    void publishFilterResult(FilterResult result, FilterState state);
+    void continueRunningSearch(quint64 generation);
+    void stopRunningSearch();
 
     mutable FilterState m_filterState;
     mutable bool m_filterDatesFixed = false;
@@ -582,6 +609,15 @@ private:
     std::optional<FilterState> m_filterResultState;
     std::vector<qint32> m_touchedSinceResult;
     mutable std::optional<QList<ClipboardItem>> m_filteredItemsList;
+    // A search that did not finish in one slice, continued from the event loop.
+    struct RunningSearch {
+        FilterResult result;
+        FilterState state;
+    };
+    std::optional<RunningSearch> m_runningSearch;
+    quint64 m_searchGeneration = 0;
+    std::chrono::milliseconds m_searchSlice {20};
+    QString m_searchError;
     quint64 m_filterRecomputations = 0;
     mutable std::optional<quint64> m_sourceAppsRevision;
     mutable QList<SourceApp> m_sourceApps;
@@ -679,6 +715,7 @@ private:
         ~BackgroundWork() { future.waitForFinished(); }
         bool isRunning() const { return future.isRunning(); }
     } m_bookmarkRefresh;
+    BackgroundWork m_historyLoad;
 
     // ===================================================================== Sound internals
     // A write to the clipboard ends the current burst of copies.

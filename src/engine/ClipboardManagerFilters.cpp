@@ -2,7 +2,10 @@
 
 #include "engine/filter/SourceApps.h"
 
+#include "engine/filter/SearchText.h"
+
 #include <QLoggingCategory>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -13,8 +16,6 @@ namespace lumra {
 namespace {
 
 constexpr std::chrono::milliseconds searchDebounce {120};
-// A regex search that takes longer shows what it found so far rather than freezing the popup.
-constexpr std::chrono::milliseconds searchDeadline {150};
 
 template <typename T>
 QSet<T> takenOut(const QSet<T>& before, const QSet<T>& after)
@@ -300,22 +301,71 @@ void ClipboardManager::updateFilteredItems()
         m_needsRecomputeAfterBatch = true;
         return;
     }
+    stopRunningSearch();
     FilterState state = filterState();
     state.searchMode = searchMode();
+    const bool runaway = searchModeFromRawValue(state.searchMode) == SearchMode::regex && !state.searchText.isEmpty()
+        && SearchRegex::isRunawayPattern(state.searchText);
+    const QString error = runaway ? tr("This pattern could search for a very long time, so it was not run. "
+                                       "Avoid a repeated group that itself repeats, such as (a+)+.")
+                                  : QString();
+    if (error != m_searchError) {
+        m_searchError = error;
+        emit searchErrorChanged(m_searchError);
+    }
     const bool indexCurrent = m_filterIndex && m_filterIndex->revision() == m_historyRevision;
     const FilterIndex& index = currentFilterIndex();
     // The last result, carried over the history changes since, needs only the changed items looked at.
-    const bool carried = indexCurrent && m_filterResultState == state && m_filterResult.complete
-        && canUpdateFilteredItems(state);
+    const bool carried = indexCurrent && m_filterResultState == state && canUpdateFilteredItems(state);
     FilterResult result = carried
         ? lumra::updateFilteredItems(index, state, m_filterResult, m_touchedSinceResult)
-        : lumra::updateFilteredItems(index, state, m_clock.now(), CalendarSettings::current(), QDeadlineTimer(searchDeadline));
+        : lumra::updateFilteredItems(index, state, m_clock.now(), CalendarSettings::current(),
+                                     QDeadlineTimer(m_searchSlice));
+    ++m_filterRecomputations;
+    if (!result.complete) {
+        // The list keeps the last whole result until this one is whole too.
+        m_runningSearch = RunningSearch {std::move(result), std::move(state)};
+        const quint64 generation = m_searchGeneration;
+        QTimer::singleShot(0, this, [this, generation] { continueRunningSearch(generation); });
+        emit searchRunningChanged(true);
+        return;
+    }
+    publishFilterResult(std::move(result), std::move(state));
+}
+
+void ClipboardManager::continueRunningSearch(quint64 generation)
+{
+    if (generation != m_searchGeneration || !m_runningSearch)
+        return;
+    if (!m_filterIndex || m_filterIndex->revision() != m_runningSearch->result.revision) {
+        updateFilteredItems(); // the history changed under it: start again
+        return;
+    }
+    continueSearch(*m_filterIndex, m_runningSearch->state, m_runningSearch->result, QDeadlineTimer(m_searchSlice));
+    if (!m_runningSearch->result.complete) {
+        QTimer::singleShot(0, this, [this, generation] { continueRunningSearch(generation); });
+        return;
+    }
+    RunningSearch done = std::move(*m_runningSearch);
+    m_runningSearch.reset();
+    emit searchRunningChanged(false);
+    publishFilterResult(std::move(done.result), std::move(done.state));
+}
+
+void ClipboardManager::stopRunningSearch()
+{
+    ++m_searchGeneration;
+    if (!m_runningSearch)
+        return;
+    m_runningSearch.reset();
+    emit searchRunningChanged(false);
+}
+
+void ClipboardManager::publishFilterResult(FilterResult result, FilterState state)
+{
     m_filterResultState = std::move(state);
     m_touchedSinceResult.clear();
-    ++m_filterRecomputations;
-    if (!result.complete)
-        qCInfo(lcFilters) << "Search stopped at its deadline with" << result.indices.size() << "items";
-    if (result.sameAs(m_filterResult) && result.complete == m_filterResult.complete)
+    if (result.sameAs(m_filterResult))
         return;
     m_filterResult = std::move(result);
     m_filteredItemsList.reset();

@@ -5,7 +5,9 @@
 #include "model/store/PersistenceController.h"
 #include "model/store/StoreSchema.h"
 
+#include <QFutureWatcher>
 #include <QLoggingCategory>
+#include <QtConcurrent>
 
 #include <algorithm>
 
@@ -56,12 +58,119 @@ void ClipboardManager::loadItems()
 {
     if (!m_reader)
         return;
+    if (m_loadingHistory) {
+        m_reloadAfterLoad = true; // the load under way may have read the rows before their change
+        return;
+    }
     auto items = m_reader->loadItems();
     if (!items) {
         qCWarning(lcHistory).noquote() << "Failed to fetch clipboard items:" << items.error();
         return;
     }
     setClipboardItems(std::move(items).value());
+}
+
+struct ClipboardManager::LoadedHistory {
+    Result<QList<ClipboardItem>> items = Result<QList<ClipboardItem>>::failure(QString());
+    std::shared_ptr<FilterIndex> index;
+};
+
+void ClipboardManager::startHistoryLoad()
+{
+    m_loadingHistory = true;
+    emit isLoadingHistoryChanged(true);
+    std::shared_ptr<store::ManagedObjectContext> context = m_persistence->newBackgroundContext();
+    // One pass over the file needs little cache, and no memory map: both would stay resident after
+    // the load (the freed cache pages as holes between the history's own allocations).
+    for (const store::PersistentStore* store : context->stores()) {
+        for (const char* pragma : {"PRAGMA mmap_size=0", "PRAGMA cache_size=-512"})
+            (void)context->database(store)->exec(QString::fromLatin1(pragma));
+    }
+    auto loaded = std::make_shared<LoadedHistory>();
+    auto* watcher = new QFutureWatcher<void>(this);
+    connect(watcher, &QFutureWatcher<void>::finished, this, [this, watcher, loaded] {
+        watcher->deleteLater();
+        finishHistoryLoad(*loaded);
+    });
+    const QDateTime readAt = m_clock.now(); // what a row without any date is given
+    m_historyLoad.future = QtConcurrent::run([context, loaded, readAt]() mutable {
+        HistoryReader reader(*context);
+        reader.setClock([readAt] { return readAt; });
+        loaded->items = reader.loadItems();
+        if (loaded->items)
+            loaded->index = FilterIndex::build(*loaded->items, 0);
+        context.reset();
+    });
+    watcher->setFuture(m_historyLoad.future);
+}
+
+void ClipboardManager::finishHistoryLoad(LoadedHistory& loaded)
+{
+    m_loadingHistory = false;
+    if (!loaded.items) {
+        qCWarning(lcHistory).noquote() << "Failed to fetch clipboard items:" << loaded.items.error();
+    } else {
+        // What was saved or deleted during the load is newer than what the load read. The index lets
+        // go of its share of the list first, so that editing it copies nothing.
+        loaded.index->releaseItems();
+        QList<ClipboardItem> list = std::move(loaded.items).value();
+        QHash<QUuid, qsizetype> live;
+        live.reserve(m_clipboardItems.size());
+        for (qsizetype i = 0; i < m_clipboardItems.size(); ++i)
+            live.insert(m_clipboardItems[i].id, i);
+        HistoryChange change;
+        std::vector<bool> placed(size_t(m_clipboardItems.size()), false);
+        qsizetype kept = 0;
+        const bool nothingNewer = m_clipboardItems.isEmpty() && m_goneWhileLoading.isEmpty();
+        for (qsizetype i = 0; i < list.size() && !nothingNewer; ++i) {
+            const QUuid id = list[i].id;
+            const qsizetype at = live.value(id, -1);
+            if (at < 0 && m_goneWhileLoading.contains(id)) {
+                change.removed.push_back(qint32(i));
+                continue;
+            }
+            if (kept != i)
+                list[kept] = std::move(list[i]);
+            if (at >= 0) {
+                list[kept] = m_clipboardItems[at];
+                placed[size_t(at)] = true;
+                change.changed.push_back(qint32(kept));
+            }
+            ++kept;
+        }
+        if (!nothingNewer)
+            list.resize(kept);
+        for (qsizetype i = 0; i < m_clipboardItems.size(); ++i) {
+            if (!placed[size_t(i)]) {
+                list.append(m_clipboardItems[i]);
+                ++change.appended;
+            }
+        }
+        m_clipboardItems = std::move(list);
+        ++m_historyRevision;
+        loaded.index->update(m_clipboardItems, change, m_historyRevision);
+        m_filterIndex = std::move(loaded.index);
+        // The last result counted positions in the list of the load's time: compute it afresh.
+        m_filterResult = FilterResult();
+        m_filteredItemsList.reset();
+        m_filterResultState.reset();
+        m_touchedSinceResult.clear();
+        emit clipboardItemsChanged();
+        announceShortcutsChanged(); // per-item shortcuts of the loaded items
+    }
+    m_goneWhileLoading.clear();
+    emit isLoadingHistoryChanged(false);
+    updateFilteredItems();
+    tidyHistoryAtStart();
+    if (std::exchange(m_reloadAfterLoad, false))
+        loadItems();
+}
+
+void ClipboardManager::tidyHistoryAtStart()
+{
+    applyRetention();
+    purgeExpiredTrash();
+    runAutoClean();
 }
 
 void ClipboardManager::mergeStoreChanges(const store::ChangeSet& changes)

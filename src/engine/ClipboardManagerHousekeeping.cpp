@@ -98,6 +98,13 @@ void ClipboardManager::mergeSavedRows(const QList<ManagedObjectPtr>& rows, const
     };
     std::vector<Saved> saved;
     QHash<QUuid, size_t> slotOf;
+    if (m_loadingHistory) {
+        m_goneWhileLoading.unite(QSet<QUuid>(goneIds.begin(), goneIds.end()));
+        for (const ManagedObjectPtr& row : rows) {
+            if (const std::optional<QUuid> id = row ? row->uuid(ItemAttr::id) : std::nullopt; id && row->isDeleted())
+                m_goneWhileLoading.insert(*id);
+        }
+    }
     for (const QUuid& id : goneIds) {
         if (!slotOf.contains(id)) {
             slotOf.insert(id, saved.size());

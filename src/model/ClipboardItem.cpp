@@ -334,8 +334,8 @@ QJsonArray toArray(const QList<bool>& flags)
     return array;
 }
 
-template <typename T, typename Convert>
-void insertIfPresent(QJsonObject& object, const char* key, const std::optional<T>& value, Convert convert)
+template <typename Optional, typename Convert>
+void insertIfPresent(QJsonObject& object, const char* key, const Optional& value, Convert convert)
 {
     if (value)
         object.insert(QLatin1String(key), convert(*value));
@@ -515,6 +515,13 @@ public:
             fail(QStringLiteral("key \"%1\" has a wrong type or value").arg(QLatin1String(key)));
         else
             out = std::move(value);
+    }
+    template <typename T>
+    void optional(const char* key, SparseOptional<T>& out)
+    {
+        std::optional<T> value;
+        optional(key, value);
+        out = value;
     }
 
     template <typename T>

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/SparseOptional.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QJsonObject>
@@ -43,29 +45,31 @@ struct ItemShortcut {
     friend bool operator==(const ItemShortcut&, const ItemShortcut&) = default;
 };
 
+// Fields that most items leave empty are SparseOptional (one pointer when empty); the flags sit
+// together after the content type, so the value packs tightly.
 struct ClipboardItem {
     QUuid id;
     ClipboardContentType contentType = ClipboardContentType::text;
-    std::optional<QString> textContent;
-    std::optional<QByteArray> rtfData;
-    std::optional<QString> imageFileName;
-    std::optional<QStringList> fileURLStrings;
-    std::optional<QList<bool>> fileURLIsDirectory;
-    QDateTime dateAdded;
     bool isPinned = false;
     bool isPinnedToTop = false;
-    QStringList tags;
-    std::optional<QString> comment;
-    std::optional<QUuid> categoryId;
-    std::optional<ItemShortcut> shortcut;
     bool isSensitive = false;
-    std::optional<QString> sourceAppBundleId;
-    std::optional<QString> sourceAppName;
-    std::optional<QString> ocrText;
-    std::optional<QDateTime> lastPastedDate;
-    std::optional<QDateTime> firstCopiedDate;
     bool isTrashed = false;
-    std::optional<QDateTime> trashedDate;
+    std::optional<QString> textContent;
+    SparseOptional<QByteArray> rtfData;
+    SparseOptional<QString> imageFileName;
+    SparseOptional<QStringList> fileURLStrings;
+    SparseOptional<QList<bool>> fileURLIsDirectory;
+    QDateTime dateAdded;
+    QStringList tags;
+    SparseOptional<QString> comment;
+    SparseOptional<QUuid> categoryId;
+    SparseOptional<ItemShortcut> shortcut;
+    SparseOptional<QString> sourceAppBundleId; // the history shares one per application
+    SparseOptional<QString> sourceAppName;
+    SparseOptional<QString> ocrText;
+    SparseOptional<QDateTime> lastPastedDate;
+    std::optional<QDateTime> firstCopiedDate;
+    SparseOptional<QDateTime> trashedDate;
 
     QString displayText() const;
     QString previewText() const;

@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QScreen>
 #include <QTest>
@@ -145,6 +146,22 @@ TEST_F(AppDelegateTest, PreviewFolderIsEmptiedAndMadeAgain)
     launch();
     EXPECT_TRUE(QDir(folder).exists());
     EXPECT_TRUE(QDir(folder).isEmpty());
+}
+
+TEST_F(AppDelegateTest, APreviewFolderThatIsALinkIsRemovedAsALink)
+{
+    const QString folder = services().previewFolder;
+    const QString elsewhere = dataDir.root() + QStringLiteral("/elsewhere");
+    ASSERT_TRUE(QDir().mkpath(elsewhere));
+    QFile kept(elsewhere + QStringLiteral("/kept.txt"));
+    ASSERT_TRUE(kept.open(QIODevice::WriteOnly));
+    kept.close();
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(folder).absolutePath()));
+    ASSERT_TRUE(QFile::link(elsewhere, folder));
+    launch();
+    EXPECT_TRUE(QFile::exists(elsewhere + QStringLiteral("/kept.txt")));
+    EXPECT_FALSE(QFileInfo(folder).isSymLink());
+    EXPECT_TRUE(QFileInfo(folder).isDir());
 }
 
 TEST_F(AppDelegateTest, OnboardingIsOfferedAfterADelayUntilCompleted)

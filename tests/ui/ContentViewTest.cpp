@@ -224,6 +224,30 @@ TEST_F(ContentViewTest, TheListGrowsByABatchOnlyAfterTheUserScrolledToItsEnd)
     EXPECT_EQ(view->viewState().keyboardSelectedId(), idOf(QStringLiteral("item 49")));
 }
 
+TEST_F(ContentViewTest, WhileTheHistoryIsReadTheListSaysMoreIsComing)
+{
+    delete panel;
+    test::storeItems(*manager, {textItem("stored")});
+    manager.reset();
+    manager = start([this](ClipboardManagerServices& services) {
+        services.pasteboard = &pasteboard;
+        services.workspace = &workspace;
+        services.keyInjector = &injector;
+        services.loadHistoryInBackground = true;
+    });
+    ASSERT_TRUE(manager->isLoadingHistory());
+    ContentView loading(*manager, nullptr);
+    loading.resetForOpening();
+    const HistoryListModel& rowsModel = *loading.listView()->historyModel();
+    ASSERT_EQ(rowsModel.rowCount(), 1);
+    EXPECT_EQ(rowsModel.kindOf(0), HistoryListModel::RowKind::loaderBottom);
+    EXPECT_TRUE(rowsModel.isLoadingMore());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !manager->isLoadingHistory(); }, 10000));
+    processEvents();
+    ASSERT_EQ(rowsModel.rowCount(), 1);
+    EXPECT_EQ(rowsModel.kindOf(0), HistoryListModel::RowKind::item);
+}
+
 // Renders the popup over a history of every kind of item and saves the picture.
 class ContentViewScreenshotTest : public ContentViewTest, public ::testing::WithParamInterface<bool> {
 protected:
@@ -341,6 +365,10 @@ protected:
         imageFile.id = QUuid::createUuid();
         imageFile.fileURLStrings = QStringList{url("diagram.png")};
         items << at(imageFile, 800);
+        ClipboardItem trashed = at(test::textItem(QStringLiteral("An old note that was deleted"), now), 86400 * 3);
+        trashed.isTrashed = true;
+        trashed.trashedDate = now.addSecs(-7200);
+        items << trashed;
         manager->setClipboardItems(items);
 
         ClipboardItem screenshot;
@@ -401,10 +429,27 @@ TEST_P(ContentViewScreenshotTest, EveryKindOfItem)
 
     const QString folder = qEnvironmentVariable("LUMRA_BUILD_DIR", QDir::currentPath()) + QStringLiteral("/artifacts");
     QDir().mkpath(folder);
-    const QImage shot = panel->grab().toImage();
-    ASSERT_FALSE(shot.isNull());
-    EXPECT_TRUE(shot.save(folder + (GetParam() ? QStringLiteral("/popup-dark.png") : QStringLiteral("/popup-light.png"))));
-    EXPECT_GE(model().itemRowCount(), 14);
+    const QString theme = GetParam() ? QStringLiteral("dark") : QStringLiteral("light");
+    const auto save = [&](const QString& name) {
+        processEvents();
+        const QImage shot = panel->grab().toImage();
+        ASSERT_FALSE(shot.isNull());
+        EXPECT_TRUE(shot.save(folder + QStringLiteral("/popup-%1%2.png").arg(theme, name)));
+    };
+    save(QString());
+    EXPECT_GE(model().itemRowCount(), 15);
+    list->scrollToBottom();
+    save(QStringLiteral("-end"));
+
+    // The recycle bin, then a search that finds nothing, in a small panel.
+    panel->resize(320, 460);
+    manager->setShowRecycleBin(true);
+    ASSERT_EQ(model().itemRowCount(), 1);
+    save(QStringLiteral("-bin"));
+    manager->setShowRecycleBin(false);
+    QTest::keyClicks(field(), "no such thing");
+    manager->applyPendingSearch();
+    save(QStringLiteral("-empty"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Palettes, ContentViewScreenshotTest, ::testing::Values(false, true),

@@ -143,35 +143,40 @@ FilterIndex::Entry FilterIndex::makeEntry(const ClipboardItem& item)
 {
     Entry entry;
     const auto offset = quint32(m_separators.size());
-    QString& folded = entry.folded;
+    QByteArray& folded = entry.folded;
+    bool singleUnit = true;
+    auto append = [&](QStringView field) {
+        const QString foldedField = foldForSearch(field);
+        singleUnit = singleUnit && hasOnlySingleUnitCharacters(foldedField);
+        folded.append(foldedField.toUtf8());
+    };
     auto separate = [&] {
         m_separators.push_back(qint32(folded.size()));
-        folded.append(u' ');
+        folded.append(' ');
     };
     auto appendJoined = [&](const QStringList& fields) {
         for (qsizetype i = 0; i < fields.size(); ++i) {
             if (i > 0) separate();
-            folded.append(foldForSearch(fields[i]));
+            append(fields[i]);
         }
     };
 
-    folded = foldForSearch(item.textContent.value_or(QString()));
+    if (item.textContent) append(*item.textContent);
     separate();
     entry.tagsBegin = qint32(folded.size());
     appendJoined(item.tags);
     entry.tagsEnd = qint32(folded.size());
     separate();
-    if (item.ocrText) folded.append(foldForSearch(*item.ocrText));
+    if (item.ocrText) append(*item.ocrText);
     separate();
-    const QStringList fileNames = fileNamesOf(item);
-    appendJoined(fileNames);
+    appendJoined(fileNamesOf(item));
+    folded.squeeze(); // appending leaves room to grow, up to half as much again
 
-    entry.fileNames = fileNames.join(u' ');
     entry.separatorOffset = offset;
     entry.separatorCount = quint32(m_separators.size()) - offset;
     entry.dateAddedMs = msecs(item.dateAdded);
     entry.types = ItemTypeBits::of(item);
-    entry.singleUnit = hasOnlySingleUnitCharacters(folded);
+    entry.singleUnit = singleUnit;
     return entry;
 }
 
@@ -241,7 +246,7 @@ QString FilterIndex::haystack(qsizetype i) const
     const ClipboardItem& item = m_items[i];
     const QString text = item.textContent.value_or(QString());
     const QString ocr = item.ocrText.value_or(QString());
-    return text + u' ' + item.tags.join(u' ') + u' ' + ocr + u' ' + entry(i).fileNames;
+    return text + u' ' + item.tags.join(u' ') + u' ' + ocr + u' ' + fileNamesOf(item).join(u' ');
 }
 
 } // namespace lumra

@@ -3,6 +3,7 @@
 #include "engine/filter/ItemClassification.h"
 #include "model/ClipboardItem.h"
 
+#include <QByteArray>
 #include <QHash>
 #include <QList>
 #include <QString>
@@ -34,8 +35,9 @@ struct HistoryChange {
 class FilterIndex {
 public:
     struct Entry {
-        // Text, tags, OCR text and file names, folded (see foldForSearch) and joined by single spaces.
-        QString folded;
+        // Text, tags, OCR text and file names, folded (see foldForSearch), joined by single spaces, in
+        // UTF-8: half the size of a UTF-16 copy for most texts. Positions below count its bytes.
+        QByteArray folded;
         // The tags joined by single spaces, as [tagsBegin, tagsEnd) of `folded`.
         qint32 tagsBegin = 0;
         qint32 tagsEnd = 0;
@@ -45,7 +47,6 @@ public:
         qint64 dateAddedMs = 0;
         ItemTypeBits types;
         bool singleUnit = true; // hasOnlySingleUnitCharacters(folded)
-        QString fileNames;      // file names joined by single spaces, as written (for the regex haystack)
     };
 
     // `previous` lets entries of unchanged items be reused (matched by id).

@@ -41,11 +41,11 @@ std::optional<MsecRange> msecRange(const std::optional<DateRange>& range)
 bool isStarred(const ClipboardItem& item) { return item.isPinned || item.isPinnedToTop; }
 
 // Whether `query` occurs in `folded`[begin, end) without crossing a space that joins two fields.
-bool containedInOneField(QStringView folded, qint32 begin, qint32 end, std::span<const qint32> separators,
-                         QStringView query)
+bool containedInOneField(QByteArrayView folded, qint32 begin, qint32 end, std::span<const qint32> separators,
+                         QByteArrayView query)
 {
-    const QStringView region = folded.mid(begin, end - begin);
-    if (!query.contains(u' ')) return findSubstring(region, query) >= 0;
+    const QByteArrayView region = folded.sliced(begin, end - begin);
+    if (!query.contains(' ')) return findSubstring(region, query) >= 0;
     for (qsizetype at = findSubstring(region, query); at >= 0; at = findSubstring(region, query, at + 1)) {
         const qsizetype first = begin + at;
         const auto crossing = std::lower_bound(separators.begin(), separators.end(), first);
@@ -54,10 +54,10 @@ bool containedInOneField(QStringView folded, qint32 begin, qint32 end, std::span
     return false;
 }
 
-QStringView searchedRegion(const FilterIndex::Entry& entry, bool tagsOnly)
+QByteArrayView searchedRegion(const FilterIndex::Entry& entry, bool tagsOnly)
 {
-    const QStringView folded(entry.folded);
-    return tagsOnly ? folded.mid(entry.tagsBegin, entry.tagsEnd - entry.tagsBegin) : folded;
+    const QByteArrayView folded(entry.folded);
+    return tagsOnly ? folded.sliced(entry.tagsBegin, entry.tagsEnd - entry.tagsBegin) : folded;
 }
 
 // The filters besides the search text, one item at a time.
@@ -114,16 +114,15 @@ public:
         switch (m_mode) {
         case SearchMode::contains:
             for (QStringView term : QStringView(state.searchText).split(u' ', Qt::SkipEmptyParts))
-                m_terms.append(foldForSearch(term));
+                m_terms.append(foldForSearch(term).toUtf8());
             break;
-        case SearchMode::exact: m_query = foldForSearch(state.searchText); break;
+        case SearchMode::exact: m_query = foldForSearch(state.searchText).toUtf8(); break;
         case SearchMode::fuzzy: m_fuzzy.emplace(state.searchText); break;
         case SearchMode::regex: m_regex.emplace(state.searchText); break;
         }
     }
 
     bool isActive() const { return m_active; }
-    // Only a regex search can take long enough on one item to need a deadline.
     bool isRegex() const { return m_mode == SearchMode::regex; }
 
     // Calls `body` with the test of one item by position, chosen once for the mode.
@@ -135,9 +134,9 @@ public:
         case SearchMode::contains:
             // Terms hold no space, so a term found in the joined fields lies within one field.
             return body([this](qint32 i) {
-                const QStringView region = searchedRegion(m_index.entry(i), m_tagsOnly);
+                const QByteArrayView region = searchedRegion(m_index.entry(i), m_tagsOnly);
                 return std::all_of(m_terms.begin(), m_terms.end(),
-                                   [&](const QString& term) { return findSubstring(region, term) >= 0; });
+                                   [&](const QByteArray& term) { return findSubstring(region, term) >= 0; });
             });
         case SearchMode::exact:
             return body([this](qint32 i) {
@@ -171,8 +170,8 @@ private:
     const SearchMode m_mode;
     const bool m_tagsOnly;
     const bool m_active;
-    QStringList m_terms;
-    QString m_query;
+    QList<QByteArray> m_terms;
+    QByteArray m_query;
     std::optional<FuzzyQuery> m_fuzzy;
     std::optional<SearchRegex> m_regex;
 };
@@ -233,22 +232,31 @@ FilterResult updateFilteredItems(const FilterIndex& index, const FilterState& st
         if (filter.accepts(i)) result.indices.push_back(i);
     }
 
+    if (state.searchText.isEmpty()) return result;
+    result.unsearched = std::move(result.indices);
+    result.indices.clear();
+    result.complete = false;
+    continueSearch(index, state, result, searchDeadline);
+    return result;
+}
+
+void continueSearch(const FilterIndex& index, const FilterState& state, FilterResult& result, QDeadlineTimer deadline)
+{
     const SearchMatcher search(index, state);
-    if (!search.isActive()) return result;
-    std::vector<qint32>& indices = result.indices;
+    std::vector<qint32>& pending = result.unsearched;
+    // Only a regex search can take long enough on one item to need the deadline.
     const bool bounded = search.isRegex();
-    size_t kept = 0;
+    size_t at = 0;
     search.withTest([&](auto test) {
-        for (size_t at = 0; at < indices.size(); ++at) {
-            if (bounded && searchDeadline.hasExpired()) {
-                result.complete = false;
-                break;
-            }
-            if (test(indices[at])) indices[kept++] = indices[at];
+        while (at < pending.size()) {
+            if (test(pending[at])) result.indices.push_back(pending[at]);
+            ++at;
+            if (bounded && deadline.hasExpired()) break;
         }
     });
-    indices.resize(kept);
-    return result;
+    pending.erase(pending.begin(), pending.begin() + qsizetype(at));
+    result.complete = pending.empty();
+    if (result.complete) pending.shrink_to_fit();
 }
 
 bool canUpdateFilteredItems(const FilterState& state)

@@ -32,8 +32,10 @@ std::optional<DateRange> excludedDateFilterRange(const FilterState& state, const
 struct FilterResult {
     quint64 revision = 0;
     std::vector<qint32> indices;
-    // False when the search ran out of time and `indices` holds only what it had found by then.
+    // False when the search ran out of time: `indices` holds what it found so far and `unsearched`
+    // the items still to test, in list order (continueSearch goes on from there).
     bool complete = true;
+    std::vector<qint32> unsearched;
 
     // Same history revision and same items in the same order: observers need not be told.
     bool sameAs(const FilterResult& other) const { return revision == other.revision && indices == other.indices; }
@@ -45,11 +47,14 @@ struct FilterResult {
 
 // Recomputes the filtered list from scratch: the recycle bin when showRecycleBin is set, else the
 // history in list order through the star, quick, pasted, category, date, type, application filters,
-// their exclusions and finally the search text. A search that passes `searchDeadline` stops between
-// two items with what it has found.
+// their exclusions and finally the search text. A regex search that passes `searchDeadline` stops
+// between two items (after one item at least) and returns an incomplete result.
 FilterResult updateFilteredItems(const FilterIndex& index, const FilterState& state, const QDateTime& now,
                                  const CalendarSettings& calendar,
                                  QDeadlineTimer searchDeadline = QDeadlineTimer(QDeadlineTimer::Forever));
+// Tests more of an incomplete result's unsearched items, with the same index and state, until they
+// run out (the result is then complete) or the deadline passes.
+void continueSearch(const FilterIndex& index, const FilterState& state, FilterResult& result, QDeadlineTimer deadline);
 
 // Whether a result of `state` can be brought up to date item by item after the history changed:
 // not while a date filter is on, whose periods move with the clock.

@@ -45,6 +45,42 @@ qsizetype findSubstring(QStringView haystack, QStringView needle, qsizetype from
     return -1;
 }
 
+qsizetype findSubstring(QByteArrayView haystack, QByteArrayView needle, qsizetype from)
+{
+    const qsizetype n = needle.size();
+    const qsizetype lastStart = haystack.size() - n;
+    if (from < 0 || from > lastStart) return n == 0 && from == haystack.size() ? from : -1;
+    if (n == 0) return from;
+    const char* text = haystack.data();
+    const char* word = needle.data();
+    if (n == 1) {
+        const void* at = std::memchr(text + from, word[0], size_t(haystack.size() - from));
+        return at ? static_cast<const char*>(at) - text : -1;
+    }
+    const size_t middle = size_t(n - 2);
+    qsizetype i = from;
+#ifdef __SSE2__
+    // As for UTF-16: the first and last byte at sixteen positions at once, the rest only where both agree.
+    const __m128i first = _mm_set1_epi8(word[0]);
+    const __m128i last = _mm_set1_epi8(word[n - 1]);
+    for (; i + 16 <= lastStart + 1; i += 16) {
+        const __m128i atFirst = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+        const __m128i atLast = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i + n - 1));
+        unsigned mask = unsigned(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(atFirst, first), _mm_cmpeq_epi8(atLast, last))));
+        while (mask) {
+            const int bit = __builtin_ctz(mask);
+            if (std::memcmp(text + i + bit + 1, word + 1, middle) == 0) return i + bit;
+            mask &= mask - 1;
+        }
+    }
+#endif
+    for (; i <= lastStart; ++i) {
+        if (text[i] == word[0] && text[i + n - 1] == word[n - 1] && std::memcmp(text + i + 1, word + 1, middle) == 0)
+            return i;
+    }
+    return -1;
+}
+
 QString foldForSearch(QStringView text)
 {
     QString folded = text.toString().toCaseFolded();
@@ -104,7 +140,24 @@ FuzzyQuery::FuzzyQuery(QStringView query) : m_folded(foldForSearch(query)), m_ch
 {
     for (const QString& character : m_characters) {
         if (character.size() != 1) m_singleUnit = false;
+        m_utf8Characters.append(character.toUtf8());
     }
+}
+
+bool FuzzyQuery::matches(QByteArrayView foldedUtf8, bool singleUnit) const
+{
+    if (!singleUnit) return matches(QString::fromUtf8(foldedUtf8), false);
+    if (foldedUtf8.isEmpty()) return isEmpty();
+    if (isEmpty()) return true;
+    if (!m_singleUnit) return false; // a multi-unit character cannot occur in the text
+    // Each character of the text is one code point, so finding its UTF-8 bytes finds the character.
+    qsizetype from = 0;
+    for (const QByteArray& character : m_utf8Characters) {
+        from = findSubstring(foldedUtf8, character, from);
+        if (from < 0) return false;
+        from += character.size();
+    }
+    return true;
 }
 
 bool FuzzyQuery::matches(QStringView folded, bool singleUnit) const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QRegularExpression>
 #include <QString>
 #include <QStringList>
@@ -10,6 +11,9 @@ namespace lumra {
 // The first position at or after `from` where `needle` occurs, comparing code units exactly; -1 if none.
 // Equal to QStringView::indexOf, several times faster on long texts (two-character vector filter).
 qsizetype findSubstring(QStringView haystack, QStringView needle, qsizetype from = 0);
+
+// The same over bytes (UTF-8 texts: a needle of whole characters is only found at a character's start).
+qsizetype findSubstring(QByteArrayView haystack, QByteArrayView needle, qsizetype from = 0);
 
 // Search compares texts case-folded and in composed form (NFC): case is ignored, accents are not.
 QString foldForSearch(QStringView text);
@@ -24,10 +28,13 @@ public:
     // Whether the query's characters occur in `folded` in order, not necessarily adjacent.
     // `singleUnit` is hasOnlySingleUnitCharacters(folded), known in advance for indexed texts.
     bool matches(QStringView folded, bool singleUnit) const;
+    // The same over a folded text in UTF-8.
+    bool matches(QByteArrayView foldedUtf8, bool singleUnit) const;
 
 private:
     QString m_folded;
     QStringList m_characters;
+    QList<QByteArray> m_utf8Characters;
     bool m_singleUnit = true;
 };
 

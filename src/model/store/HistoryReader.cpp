@@ -3,6 +3,7 @@
 #include "model/Diagnostics.h"
 #include "model/store/ItemRows.h"
 
+#include <QHash>
 #include <QLoggingCategory>
 #include <QSet>
 
@@ -16,14 +17,21 @@ Q_LOGGING_CATEGORY(lcHistory, "lumra.history")
 using namespace store;
 
 HistoryReader::HistoryReader(PersistenceController& persistence, Classifiers classifiers)
-    : m_persistence(persistence), m_classifiers(std::move(classifiers))
+    : m_persistence(&persistence), m_context(persistence.viewContext()), m_classifiers(std::move(classifiers))
 {
+}
+
+HistoryReader::HistoryReader(ManagedObjectContext& context) : m_context(context) { }
+
+Status HistoryReader::save()
+{
+    return m_persistence ? m_persistence->save() : m_context.save();
 }
 
 Result<QList<ClipboardItem>> HistoryReader::loadItems()
 {
     using R = Result<QList<ClipboardItem>>;
-    ManagedObjectContext& context = m_persistence.viewContext();
+    ManagedObjectContext& context = m_context;
     const Entity& entity = itemEntity();
     const std::vector<int>& columns = ManagedObjectContext::columnAttributes(entity);
     std::vector<int> columnOf(size_t(entity.count()), -1);
@@ -37,6 +45,16 @@ Result<QList<ClipboardItem>> HistoryReader::loadItems()
     bool anyDateMissing = false;
     const QDateTime readAt = m_now();
     std::vector<std::pair<const PersistentStore*, QUuid>> staleCopies;
+    // A few applications account for the whole history: one value each, shared by their items.
+    QHash<QString, SparseOptional<QString>> apps;
+    auto internApp = [&apps](SparseOptional<QString>& field) {
+        if (!field)
+            return;
+        if (auto known = apps.constFind(*field); known != apps.cend())
+            field = *known;
+        else
+            apps.insert(*field, field);
+    };
     for (const PersistentStore* store : context.stores()) {
         const qsizetype firstOfStore = items.size();
         QString error;
@@ -77,6 +95,8 @@ Result<QList<ClipboardItem>> HistoryReader::loadItems()
             if (std::optional<ClipboardItem> item = detail::makeClipboardItem(value, &dateMissing)) {
                 if (!item->dateAdded.isValid())
                     item->dateAdded = readAt;
+                internApp(item->sourceAppBundleId);
+                internApp(item->sourceAppName);
                 items.append(std::move(*item));
                 anyDateMissing = anyDateMissing || dateMissing;
             }
@@ -125,7 +145,7 @@ void HistoryReader::dropLaterCopies(QList<ClipboardItem>& items, qsizetype first
 
 void HistoryReader::deleteStaleCopies(const std::vector<std::pair<const PersistentStore*, QUuid>>& staleCopies)
 {
-    ManagedObjectContext& context = m_persistence.viewContext();
+    ManagedObjectContext& context = m_context;
     if (context.hasChanges())
         return; // the next load tries again
     for (const auto& [store, id] : staleCopies) {
@@ -136,13 +156,13 @@ void HistoryReader::deleteStaleCopies(const std::vector<std::pair<const Persiste
             for (const ManagedObjectPtr& row : *rows)
                 context.deleteObject(row);
     }
-    if (Status s = m_persistence.save(); !s)
+    if (Status s = save(); !s)
         qCWarning(lcHistory) << "Could not remove the old copy of a moved item:" << s.error();
 }
 
 void HistoryReader::writeBackMissingDates(const QDateTime& readAt)
 {
-    ManagedObjectContext& context = m_persistence.viewContext();
+    ManagedObjectContext& context = m_context;
     if (context.hasChanges())
         return; // never save someone else's half-done edit; the next load tries again
     FetchRequest request;
@@ -154,7 +174,7 @@ void HistoryReader::writeBackMissingDates(const QDateTime& readAt)
         const QDateTime date = row->date(ItemAttr::firstCopiedDate).value_or(row->date(ItemAttr::lastPastedDate).value_or(readAt));
         row->set(ItemAttr::dateAdded, date);
     }
-    if (Status s = m_persistence.save(); !s)
+    if (Status s = save(); !s)
         qCWarning(lcHistory) << "Could not store fallback dates:" << s.error();
 }
 
@@ -162,7 +182,7 @@ Result<QList<ClipboardCategory>> HistoryReader::loadCategories()
 {
     FetchRequest request;
     request.entity = EntityKind::category;
-    auto rows = m_persistence.viewContext().fetch(request);
+    auto rows = context().fetch(request);
     if (!rows)
         return Result<QList<ClipboardCategory>>::failure(rows.error());
     QList<ClipboardCategory> categories;
@@ -175,12 +195,12 @@ Result<QList<ClipboardCategory>> HistoryReader::loadCategories()
 
 ManagedObjectPtr HistoryReader::fetchManagedItem(const ClipboardItem& item)
 {
-    return m_persistence.viewContext().fetchById(EntityKind::item, item.id);
+    return context().fetchById(EntityKind::item, item.id);
 }
 
 ManagedObjectPtr HistoryReader::fetchManagedCategory(const QUuid& id)
 {
-    return m_persistence.viewContext().fetchById(EntityKind::category, id);
+    return context().fetchById(EntityKind::category, id);
 }
 
 std::optional<CaptureCategory> HistoryReader::captureCategory(const ManagedObject& row) const

@@ -23,6 +23,8 @@ public:
     };
 
     explicit HistoryReader(PersistenceController& persistence, Classifiers classifiers = {});
+    // Reads through a context of its own (a worker's), which also takes the writes of loadItems().
+    explicit HistoryReader(store::ManagedObjectContext& context);
     // The time a dateless row is given when it has no other date.
     void setClock(std::function<QDateTime()> now) { m_now = std::move(now); }
 
@@ -46,7 +48,11 @@ private:
                                 std::vector<std::pair<const store::PersistentStore*, QUuid>>& staleCopies);
     void deleteStaleCopies(const std::vector<std::pair<const store::PersistentStore*, QUuid>>& staleCopies);
 
-    PersistenceController& m_persistence;
+    store::ManagedObjectContext& context() const { return m_context; }
+    Status save();
+
+    PersistenceController* m_persistence = nullptr;
+    store::ManagedObjectContext& m_context;
     Classifiers m_classifiers;
     std::function<QDateTime()> m_now = &QDateTime::currentDateTimeUtc;
 };

@@ -1,6 +1,7 @@
 #include "model/store/StoreSchema.h"
 
 #include <QCryptographicHash>
+#include <QDebug>
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -105,6 +106,34 @@ const Entity& itemEntity() { return items; }
 const Entity& categoryEntity() { return categories; }
 const Entity& entity(EntityKind kind) { return kind == EntityKind::item ? items : categories; }
 
+namespace {
+
+const QString sparseIndexes[] = {
+    QStringLiteral("CREATE INDEX CDClipboardItem_trashedDate ON CDClipboardItem(trashedDate) WHERE trashedDate IS NOT NULL"),
+    QStringLiteral("CREATE INDEX CDClipboardItem_shortcut ON CDClipboardItem(shortcutKeyCode) WHERE shortcutKeyCode >= 0"),
+};
+
+// Brings a store of an earlier schema to this one in place, in one transaction: every row stays.
+Status upgradeSchema(sql::Database& db, int version)
+{
+    sql::Transaction tx(db);
+    if (!tx.beginStatus())
+        return tx.beginStatus();
+    if (version < 2) {
+        for (const char* index : {"CDClipboardItem_trashedDate", "CDClipboardItem_shortcut"})
+            if (Status r = db.exec(QStringLiteral("DROP INDEX IF EXISTS %1").arg(QLatin1String(index))); !r)
+                return r;
+        for (const QString& index : sparseIndexes)
+            if (Status r = db.exec(index); !r)
+                return r;
+    }
+    if (Status r = db.setUserVersion(schemaVersion); !r)
+        return r;
+    return tx.commit();
+}
+
+} // namespace
+
 Status prepareSchema(sql::Database& db, bool* notLumraStore)
 {
     auto foreign = [&](const QString& reason) {
@@ -119,6 +148,13 @@ Status prepareSchema(sql::Database& db, bool* notLumraStore)
         return foreign(QStringLiteral("the store was written by a newer Lumra (schema %1)").arg(*version));
     if (*version == schemaVersion)
         return {};
+    if (*version > 0) {
+        // An earlier schema reads and writes as this one does; a store that cannot be upgraded
+        // now (read-only) is used as it is and upgraded at a later start.
+        if (Status r = upgradeSchema(db, *version); !r)
+            qWarning().noquote() << "Store kept at schema" << *version << "for now:" << r.error();
+        return {};
+    }
 
     sql::Statement* st = db.prepare(QStringLiteral("SELECT count(*) FROM sqlite_master"));
     if (!st || !st->step())
@@ -135,8 +171,8 @@ Status prepareSchema(sql::Database& db, bool* notLumraStore)
         createTable(categories, {}),
         QStringLiteral("CREATE UNIQUE INDEX CDClipboardItem_id ON CDClipboardItem(id)"),
         QStringLiteral("CREATE INDEX CDClipboardItem_trash_date ON CDClipboardItem(isTrashed, dateAdded)"),
-        QStringLiteral("CREATE INDEX CDClipboardItem_trashedDate ON CDClipboardItem(trashedDate)"),
-        QStringLiteral("CREATE INDEX CDClipboardItem_shortcut ON CDClipboardItem(shortcutKeyCode)"),
+        sparseIndexes[0],
+        sparseIndexes[1],
         QStringLiteral("CREATE INDEX CDClipboardItem_contentKey ON CDClipboardItem(contentKey)"),
         QStringLiteral("CREATE UNIQUE INDEX CDClipboardCategory_id ON CDClipboardCategory(id)"),
     };

@@ -54,7 +54,8 @@ enum : int { id, name, iconName, isHiddenFromFooter, sortOrder, count };
 inline constexpr const char* imageTable = "CDClipboardItemImage";
 // Not an attribute: kept by the store layer for duplicate lookup of captured content.
 inline constexpr const char* contentKeyColumn = "contentKey";
-inline constexpr int schemaVersion = 1;
+// 2: the indexes of the columns most rows leave unset (trash date, shortcut) hold only the rows that set them.
+inline constexpr int schemaVersion = 2;
 
 // Creates the tables and indexes in an empty database, or checks an existing one.
 // Fails for a database of a newer schema or one that is not a Lumra store, and then sets
@@ -81,6 +82,8 @@ inline sql::Value toValue(int number) { return qint64(number); }
 inline sql::Value toValue(const char* text) { return QString::fromUtf8(text); }
 template <typename T>
 sql::Value toValue(const std::optional<T>& v) { return v ? toValue(*v) : sql::Value {}; }
+template <typename T>
+sql::Value toValue(const SparseOptional<T>& v) { return v ? toValue(*v) : sql::Value {}; }
 
 std::optional<QUuid> uuidFrom(const sql::Value& v);
 std::optional<QDateTime> dateFrom(const sql::Value& v);

@@ -5,6 +5,7 @@
 #include "ui/items/AppIcons.h"
 #include "ui/popup/ContentViewState.h"
 #include "ui/popup/HistoryListModel.h"
+#include "ui/preview/FileThumbnailCache.h"
 
 #include <QApplication>
 #include <QPainter>
@@ -436,6 +437,16 @@ void ItemRowDelegate::paintItem(QPainter* painter, const QStyleOptionViewItem& o
             drawIcon(AppIcons::genericFileIcon(), iconRect);
             break;
         case ItemRowFacts::FileIcon::thumbnail:
+            // Looked up by this row's own path every paint, so a reused row never shows another file's picture.
+            if (const auto picture = FileThumbnailCache::shared().thumbnail(facts.firstFilePath, int(sz * dpr))) {
+                QSize shown = picture->size().scaled(iconRect.size(), Qt::KeepAspectRatio);
+                painter->drawImage(QRect(QPoint(iconRect.left() + (iconRect.width() - shown.width()) / 2,
+                                                iconRect.top() + (iconRect.height() - shown.height()) / 2),
+                                         shown),
+                                   *picture);
+                break;
+            }
+            [[fallthrough]];
         case ItemRowFacts::FileIcon::fileIcon:
             drawIcon(facts.firstFilePath.isEmpty() ? AppIcons::genericFileIcon() : AppIcons::fileIcon(facts.firstFilePath), iconRect);
             break;
@@ -522,8 +533,14 @@ void ItemRowDelegate::paintItem(QPainter* painter, const QStyleOptionViewItem& o
         painter->drawRoundedRect(r, 4, 4);
     }
     if (!g.link.isNull()) {
-        const QRect r = g.link.translated(at);
-        painter->drawPixmap(r.adjusted(2, 2, -2, -2), tinted(Symbols::icon(QStringLiteral("arrow.up.right")), linkSize - 4, linkBlue, dpr));
+        // An arrow up and to the right, drawn so it reads the same in every icon theme.
+        const QRectF r = QRectF(g.link.translated(at)).adjusted(5, 5, -5, -5);
+        QPen pen(linkBlue, 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+        painter->setPen(pen);
+        painter->setBrush(Qt::NoBrush);
+        painter->drawLine(r.bottomLeft(), r.topRight());
+        const qreal head = r.width() * 0.6;
+        painter->drawPolyline(QPolygonF{QPointF(r.right() - head, r.top()), r.topRight(), QPointF(r.right(), r.top() + head)});
     }
     if (!g.terminal.isNull())
         painter->drawPixmap(g.terminal.translated(at), tinted(Symbols::icon(QStringLiteral("apple.terminal.fill")), terminalSize, text, dpr));

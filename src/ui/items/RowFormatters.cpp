@@ -109,7 +109,10 @@ QString fileCountCaption(int folders, int files)
     return filePart + QStringLiteral(" & ") + folderPart;
 }
 
-QString itemCountText(qint64 count) { return QLocale().toString(count) + QStringLiteral(" items"); }
+QString itemCountText(qint64 count)
+{
+    return QLocale().toString(count) + (count == 1 ? QStringLiteral(" item") : QStringLiteral(" items"));
+}
 
 QString imageSizeText(int width, int height) { return QStringLiteral("%1x%2").arg(width).arg(height); }
 

@@ -23,7 +23,7 @@ std::optional<QColor> detectedColor(const QString& text);
 // "1 File", "3 Files", "1 Folder", "2 Files & 1 Folder".
 QString fileCountCaption(int folders, int files);
 
-// "12,345 items" with the locale's digit grouping.
+// "12,345 items" with the locale's digit grouping; "1 item".
 QString itemCountText(qint64 count);
 
 // "1920x1080"; whole pixels.

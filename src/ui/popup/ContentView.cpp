@@ -10,10 +10,14 @@
 #include "ui/items/RowFormatters.h"
 #include "ui/popup/HistoryListModel.h"
 #include "ui/popup/HistoryListView.h"
+#include "ui/popup/PreviewTriggers.h"
 #include "ui/popup/SearchBar.h"
 #include "ui/popup/SearchField.h"
+#include "ui/preview/PreviewCoordinator.h"
 
+#include <QAbstractButton>
 #include <QDesktopServices>
+#include <QScreen>
 #include <QEvent>
 #include <QFrame>
 #include <QGuiApplication>
@@ -50,6 +54,46 @@ QColor secondaryText(const QPalette& palette)
     color.setAlphaF(0.62f);
     return color;
 }
+
+// One of the panel's own window buttons: a small coloured circle whose symbol shows on hover.
+class WindowButton : public QAbstractButton {
+public:
+    enum class Kind { close, zoom };
+    WindowButton(Kind kind, QWidget* parent) : QAbstractButton(parent), m_kind(kind)
+    {
+        setFixedSize(14, 14);
+        setCursor(Qt::ArrowCursor);
+        setFocusPolicy(Qt::NoFocus);
+        setToolTip(kind == Kind::close ? QStringLiteral("Close") : QStringLiteral("Zoom"));
+        setAttribute(Qt::WA_Hover);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QColor fill = m_kind == Kind::close ? QColor(255, 95, 87) : QColor(40, 200, 64);
+        painter.setPen(QPen(fill.darker(125), 0.8));
+        painter.setBrush(isDown() ? fill.darker(115) : fill);
+        const QRectF circle = QRectF(rect()).adjusted(1, 1, -1, -1);
+        painter.drawEllipse(circle);
+        if (!underMouse())
+            return;
+        painter.setPen(QPen(QColor(0, 0, 0, 150), 1.3, Qt::SolidLine, Qt::RoundCap));
+        const QRectF glyph = circle.adjusted(3.5, 3.5, -3.5, -3.5);
+        if (m_kind == Kind::close) {
+            painter.drawLine(glyph.topLeft(), glyph.bottomRight());
+            painter.drawLine(glyph.bottomLeft(), glyph.topRight());
+        } else {
+            painter.drawLine(QPointF(glyph.center().x(), glyph.top()), QPointF(glyph.center().x(), glyph.bottom()));
+            painter.drawLine(QPointF(glyph.left(), glyph.center().y()), QPointF(glyph.right(), glyph.center().y()));
+        }
+    }
+
+private:
+    Kind m_kind;
+};
 
 QFont captionFont(const QFont& base)
 {
@@ -158,6 +202,8 @@ ContentView::ContentView(ClipboardManager& manager, HotKeyManager* hotKeys, QWid
     connect(m_list, &HistoryListView::contextMenuRequested, this, &ContentView::rowContextMenu);
     connect(m_list, &HistoryListView::linkActivated, this, [](const QUrl& url) { QDesktopServices::openUrl(url); });
 
+    new PreviewTriggers(*this);
+
     updateHeader();
     updateListArea();
 }
@@ -170,8 +216,11 @@ void ContentView::setPanel(PopupPanel* panel)
         m_panel->removeEventFilter(this);
     m_panel = panel;
     m_panelObject = panel;
-    if (panel)
+    if (panel) {
         panel->installEventFilter(this);
+        connect(panel, &PopupPanel::windowButtonsChanged, this, &ContentView::updateHeader);
+    }
+    updateHeader();
 }
 
 void ContentView::buildHeader()
@@ -180,6 +229,23 @@ void ContentView::buildHeader()
     m_header->setObjectName(QStringLiteral("headerBand"));
     auto* row = new QHBoxLayout(m_header);
     row->setSpacing(3);
+    // The window buttons sit in a fixed leading column, so the message after them never moves.
+    m_windowButtons = new QWidget(m_header);
+    m_windowButtons->setFixedWidth(70);
+    auto* buttons = new QHBoxLayout(m_windowButtons);
+    buttons->setContentsMargins(0, 0, 0, 0);
+    buttons->setSpacing(8);
+    auto* close = new WindowButton(WindowButton::Kind::close, m_windowButtons);
+    auto* zoom = new WindowButton(WindowButton::Kind::zoom, m_windowButtons);
+    buttons->addWidget(close);
+    buttons->addWidget(zoom);
+    buttons->addStretch(1);
+    connect(close, &QAbstractButton::clicked, this, [this] {
+        if (m_panel)
+            m_panel->close();
+    });
+    connect(zoom, &QAbstractButton::clicked, this, &ContentView::toggleZoom);
+    row->addWidget(m_windowButtons);
     m_savingsButton = new QPushButton(m_header);
     m_savingsButton->setFlat(true);
     m_savingsButton->setCursor(Qt::PointingHandCursor);
@@ -217,12 +283,15 @@ void ContentView::updateHeader()
     const bool syncShown = m.iCloudSyncEnabled() && m.showSyncIcon();
     const std::optional<QString> message = m_state.savingsMessage();
     const bool headerShown = syncShown || m.showItemCount() || message;
-    const bool windowButtons = false; // our own buttons arrive with the frameless panel
+    const bool windowButtons = m_panel && m_panel->showsWindowButtons();
     const bool tall = headerShown || windowButtons;
 
     m_header->setFixedHeight(headerBandHeight(tall));
     m_header->layout()->setContentsMargins(12, tall ? 3 : 0, 12, 0);
 
+    m_windowButtons->setVisible(windowButtons || message.has_value());
+    for (QWidget* button : m_windowButtons->findChildren<QAbstractButton*>())
+        button->setVisible(windowButtons);
     m_savingsButton->setVisible(message.has_value());
     if (message)
         m_savingsButton->setText(*message);
@@ -247,6 +316,29 @@ void ContentView::updateHeader()
     }
     m_countLabel->setVisible(m.showItemCount() && tall);
     m_countLabel->setText(itemCountText(m.filteredItemCount()));
+}
+
+void ContentView::toggleZoom()
+{
+    if (!m_panel)
+        return;
+    // Between the user's size and the largest one the screen and the panel's limits allow.
+    const QRect available = m_panel->screen() ? m_panel->screen()->availableGeometry() : QRect();
+    const QSize largest = m_panel->maximumSize().boundedTo(available.size());
+    if (m_unzoomedGeometry) {
+        m_panel->setGeometry(*m_unzoomedGeometry);
+        m_unzoomedGeometry.reset();
+        return;
+    }
+    m_unzoomedGeometry = m_panel->geometry();
+    QRect zoomed(m_panel->geometry().topLeft(), largest);
+    if (available.isValid()) {
+        zoomed.moveRight(std::min(zoomed.right(), available.right()));
+        zoomed.moveBottom(std::min(zoomed.bottom(), available.bottom()));
+        zoomed.moveLeft(std::max(zoomed.left(), available.left()));
+        zoomed.moveTop(std::max(zoomed.top(), available.top()));
+    }
+    m_panel->setGeometry(zoomed);
 }
 
 void ContentView::updateListArea()
@@ -495,7 +587,9 @@ void ContentView::hideEvent(QHideEvent* event)
 
 bool ContentView::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == m_panelObject && event->type() == QEvent::WindowActivate && m_appeared) {
+    // Focus coming back from the preview leaves the search and filters as they are.
+    if (watched == m_panelObject && event->type() == QEvent::WindowActivate && m_appeared
+        && !UnifiedPreviewCoordinator::shared().isPreviewVisibleOrJustClosed()) {
         // The panel got the focus back (from an editor, an alert or another application).
         m_state.setPreviewModifiersHeld(false);
         resetForOpening();

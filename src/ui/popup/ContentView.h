@@ -87,6 +87,7 @@ private:
     void buildSearchBar();
     void updateHeader();
     void updateListArea();
+    void toggleZoom();
     void rowContextMenu(const QUuid& id, QPoint globalPos);
     QList<QUuid> menuIdsFor(const QUuid& id) const;
     bool pasteItem(ClipboardItem item, bool plainText);
@@ -119,6 +120,7 @@ private:
     std::unique_ptr<Timer> m_focusTimer;
     std::unique_ptr<Timer> m_savingsTimer;
     std::unique_ptr<Timer> m_highlightTimer;
+    std::optional<QRect> m_unzoomedGeometry;
 };
 
 // The status symbol and its colour for a sync status text, by the marker characters in it.

@@ -14,6 +14,19 @@ HistoryListModel::HistoryListModel(ClipboardManager& manager, QObject* parent)
     connect(&manager, &ClipboardManager::settingChanged, this, &HistoryListModel::settingsChanged);
     connect(&manager, &ClipboardManager::categoriesChanged, this, &HistoryListModel::settingsChanged);
     connect(&manager, &ClipboardManager::thumbnailReady, this, &HistoryListModel::thumbnailReady);
+    // While the history is still being read, a loader row at the end says more is coming.
+    connect(&manager, &ClipboardManager::isLoadingHistoryChanged, this, [this] {
+        beginResetModel();
+        endResetModel();
+        emit loadingChanged();
+    });
+}
+
+bool HistoryListModel::isLoadingMore() const { return m_isLoadingMore || (m_manager && m_manager->isLoadingHistory()); }
+
+bool HistoryListModel::hasBottomLoader() const
+{
+    return visibleRange().upper < m_count || (m_manager && m_manager->isLoadingHistory());
 }
 
 int HistoryListModel::batchSize() const { return m_manager ? effectiveBatchSize(m_manager->displayBatchSize()) : defaultBatchSize; }
@@ -25,14 +38,14 @@ void HistoryListModel::setWindow(ListWindow window)
     const ListWindow::Range before = visibleRange();
     const ListWindow::Range after = window.visible(m_count);
     const bool topLoaderBefore = before.lower > 0;
-    const bool bottomLoaderBefore = before.upper < m_count;
+    const bool bottomLoaderBefore = hasBottomLoader();
     // Growing at the end inserts rows, so the view keeps its place.
     if (after.lower == before.lower && after.upper > before.upper) {
         const int first = (topLoaderBefore ? 1 : 0) + before.size();
         beginInsertRows({}, first, first + after.size() - before.size() - 1);
         m_window = window;
         endInsertRows();
-        if (bottomLoaderBefore && after.upper >= m_count) {
+        if (bottomLoaderBefore && !hasBottomLoader()) {
             const int loader = first + after.size() - before.size();
             beginRemoveRows({}, loader, loader);
             endRemoveRows();
@@ -174,7 +187,7 @@ int HistoryListModel::rowCount(const QModelIndex& parent) const
     if (parent.isValid())
         return 0;
     const ListWindow::Range range = visibleRange();
-    return range.size() + (range.lower > 0 ? 1 : 0) + (range.upper < m_count ? 1 : 0);
+    return range.size() + (range.lower > 0 ? 1 : 0) + (hasBottomLoader() ? 1 : 0);
 }
 
 QVariant HistoryListModel::data(const QModelIndex& index, int role) const

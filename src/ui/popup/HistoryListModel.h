@@ -34,7 +34,9 @@ public:
     void resetWindow();
     void markUserScrolled() { m_userHasScrolled = true; }
     bool userHasScrolled() const { return m_userHasScrolled; }
-    bool isLoadingMore() const { return m_isLoadingMore; }
+    // A batch is on its way, or the history itself is still being read.
+    bool isLoadingMore() const;
+    bool hasBottomLoader() const;
     // One batch more at the end, a moment later; nothing before the user scrolled, while a step is
     // pending, or at the end of the list.
     void loadMore();

@@ -3,6 +3,7 @@
 #include "ui/popup/ContentView.h"
 #include "ui/popup/ItemContextMenu.h"
 #include "ui/popup/PopupFooter.h"
+#include "ui/preview/PreviewCoordinator.h"
 
 #include <QLayout>
 
@@ -32,7 +33,12 @@ ItemMenuController::ItemMenuController(ContentView& view)
     connect(m_footer, &PopupFooter::hasContentChanged, host, &QWidget::setVisible);
 }
 
-ItemMenuFeatures ItemMenuController::features() { return {}; }
+ItemMenuFeatures ItemMenuController::features()
+{
+    ItemMenuFeatures features;
+    features.preview = true;
+    return features;
+}
 
 ItemMenuModel ItemMenuController::menuFor(const QList<QUuid>& ids) const
 {
@@ -47,9 +53,10 @@ void ItemMenuController::openMenu(const QList<QUuid>& ids, QPoint globalPos)
     ItemContextMenu::exec(menuFor(ids), m_actions, globalPos);
 }
 
-void ItemMenuController::openWindow(ItemMenuAction, const QList<ClipboardItem>&, const std::optional<QUuid>&)
+void ItemMenuController::openWindow(ItemMenuAction action, const QList<ClipboardItem>& items, const std::optional<QUuid>&)
 {
-    // No entry opening a window is offered yet (features() switches none on).
+    if (action == ItemMenuAction::preview && !items.isEmpty() && m_view)
+        UnifiedPreviewCoordinator::shared().showUnifiedPreview(items.first(), m_view->manager());
 }
 
 } // namespace lumra

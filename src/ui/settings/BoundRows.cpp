@@ -4,6 +4,7 @@
 #include "platform/symbols/Symbols.h"
 
 #include <QComboBox>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QSignalBlocker>
@@ -60,12 +61,9 @@ SettingPickerRow::SettingPickerRow(ClipboardManager& manager, const PickerSpec& 
 {
     m_combo->setAccessibleName(spec.title);
     m_combo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-    for (const PickerOption& option : m_options) {
-        if (option.symbol.isEmpty())
-            m_combo->addItem(option.label);
-        else
-            m_combo->addItem(Symbols::icon(option.symbol), option.label);
-    }
+    for (const PickerOption& option : m_options)
+        m_combo->addItem(option.label);
+    updateIcons();
     refresh();
     follow(this, manager, m_setting, &SettingPickerRow::refresh);
     // Only the user's choice writes; showing a value never does.
@@ -85,6 +83,22 @@ void SettingPickerRow::refresh()
 {
     const QSignalBlocker blocker(m_combo);
     m_combo->setCurrentIndex(optionIndex(m_options, m_manager.setting(m_setting)).value_or(-1));
+}
+
+void SettingPickerRow::updateIcons()
+{
+    const QColor text = palette().color(QPalette::WindowText);
+    for (int i = 0; i < m_options.size(); ++i) {
+        if (!m_options[i].symbol.isEmpty())
+            m_combo->setItemIcon(i, SettingsStyle::tinted(Symbols::icon(m_options[i].symbol), text, text));
+    }
+}
+
+void SettingPickerRow::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::PaletteChange)
+        updateIcons();
+    SettingRow::changeEvent(event);
 }
 
 bool SettingPickerRow::store(const SettingValue& value)

@@ -46,7 +46,11 @@ public:
     // The plain write; false (with the message shown) when the catalogue refused the value.
     bool store(const SettingValue& value);
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
+    void updateIcons();
     ClipboardManager& m_manager;
     Setting m_setting;
     QList<PickerOption> m_options;

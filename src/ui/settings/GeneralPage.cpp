@@ -22,9 +22,7 @@ GeneralPage::GeneralPage(SettingsContext context, QWidget* parent)
     : QScrollArea(parent)
     , m_context(std::move(context))
 {
-    setWidgetResizable(true);
-    setFrameShape(QFrame::NoFrame);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    SettingsStyle::setUpPage(this);
 
     ClipboardManager& manager = m_context.manager;
     m_content = new QWidget;
@@ -75,14 +73,7 @@ GeneralPage::GeneralPage(SettingsContext context, QWidget* parent)
     updateSoundRows();
 }
 
-SettingRow* GeneralPage::row(const QString& title) const
-{
-    for (SettingRow* r : m_content->findChildren<SettingRow*>()) {
-        if (r->title() == title)
-            return r;
-    }
-    return nullptr;
-}
+SettingRow* GeneralPage::row(const QString& title) const { return findSettingRow(m_content, title); }
 
 QWidget* GeneralPage::launchAtLoginRow()
 {

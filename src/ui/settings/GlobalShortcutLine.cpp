@@ -8,6 +8,7 @@
 #include "ui/items/ShortcutRecorder.h"
 #include "ui/settings/SettingsWidgets.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QToolButton>
@@ -29,7 +30,6 @@ GlobalShortcutLine::GlobalShortcutLine(ClipboardManager& manager, HotKeyManager&
     m_recorder->setPlainKeysPassOn(false);
     m_recorder->setAccessibleName(QStringLiteral("Global shortcut"));
     m_recorder->setMinimumWidth(120);
-    m_remove->setIcon(Symbols::icon(QStringLiteral("xmark")));
     m_remove->setAutoRaise(true);
     m_remove->setToolTip(QStringLiteral("Remove global shortcut"));
     m_remove->setAccessibleName(QStringLiteral("Remove global shortcut"));
@@ -46,7 +46,21 @@ GlobalShortcutLine::GlobalShortcutLine(ClipboardManager& manager, HotKeyManager&
     connect(m_recorder, &ShortcutRecorder::refused, this, &GlobalShortcutLine::refuse);
     connect(m_remove, &QToolButton::clicked, this, &GlobalShortcutLine::confirmRemove);
     connect(&hotKeys, &HotKeyManager::shortcutRevisionChanged, this, &GlobalShortcutLine::refresh);
+    updateIcon();
     refresh();
+}
+
+void GlobalShortcutLine::updateIcon()
+{
+    const QColor secondary = palette().color(QPalette::PlaceholderText);
+    m_remove->setIcon(SettingsStyle::tinted(Symbols::icon(QStringLiteral("xmark")), secondary, secondary, 12));
+}
+
+void GlobalShortcutLine::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::PaletteChange)
+        updateIcon();
+    QWidget::changeEvent(event);
 }
 
 std::optional<ItemShortcut> GlobalShortcutLine::storedShortcut() const

@@ -30,7 +30,11 @@ public:
     std::optional<ItemShortcut> storedShortcut() const;
     void stopRecording();
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
+    void updateIcon();
     void refresh();
     void apply(const ItemShortcut& shortcut);
     void refuse(const QString& reason);

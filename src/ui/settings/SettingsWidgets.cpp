@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScrollArea>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -43,6 +44,22 @@ QWidget* divider(QWidget* parent)
     line->setForegroundRole(QPalette::Mid);
     layout->addWidget(line);
     return holder;
+}
+
+void setUpPage(QScrollArea* page)
+{
+    page->setWidgetResizable(true);
+    page->setFrameShape(QFrame::NoFrame);
+    page->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+}
+
+void fillRounded(QPainter& painter, const QRectF& rect, QColor colour, qreal alpha, qreal radius)
+{
+    colour.setAlphaF(alpha);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(colour);
+    painter.drawRoundedRect(rect, radius, radius);
 }
 
 QColor errorColor() { return QColor(0xE0, 0x3E, 0x3E); }
@@ -158,6 +175,15 @@ void SettingRow::clearMessage()
 }
 
 QString SettingRow::message() const { return m_message->isHidden() ? QString() : m_message->text(); }
+
+SettingRow* findSettingRow(const QWidget* root, const QString& title)
+{
+    for (SettingRow* row : root->findChildren<SettingRow*>()) {
+        if (row->title() == title)
+            return row;
+    }
+    return nullptr;
+}
 
 // ---------------------------------------------------------------------------------------
 

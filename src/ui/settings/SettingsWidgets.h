@@ -7,6 +7,8 @@
 #include <functional>
 
 class QLabel;
+class QPainter;
+class QScrollArea;
 class QHBoxLayout;
 
 namespace lumra {
@@ -20,6 +22,10 @@ QLabel* label(const QString& text, int pixelSize, bool semibold = false, bool se
 QWidget* divider(QWidget* parent = nullptr);
 // The colour of a refused value's message, readable on light and dark windows.
 QColor errorColor();
+// A page scrolling vertically only, without a frame.
+void setUpPage(QScrollArea* page);
+// A rounded rectangle in `colour` at `alpha`, without an outline.
+void fillRounded(QPainter& painter, const QRectF& rect, QColor colour, qreal alpha, qreal radius);
 // A symbol icon drawn in `normal` (and `selected` for the selected state): theme symbols are
 // drawn dark, which a dark window would hide.
 QIcon tinted(const QIcon& icon, const QColor& normal, const QColor& selected, int size = 16);
@@ -64,6 +70,9 @@ private:
     QWidget* m_control = nullptr;
     QHBoxLayout* m_controls = nullptr;
 };
+
+// The row titled `title` under `root`, if any.
+SettingRow* findSettingRow(const QWidget* root, const QString& title);
 
 // Invisible; tells its owner which window it ended up in, later on the event loop (after every
 // show and reparenting). The window is null when the accessor went away or has none.

@@ -3,6 +3,8 @@
 #include "app/Prompt.h"
 #include "platform/login/LoginItem.h"
 #include "platform/symbols/Symbols.h"
+#include "ui/settings/AppearancePage.h"
+#include "ui/settings/CommandsPage.h"
 #include "ui/settings/GeneralPage.h"
 #include "ui/settings/SettingsWidgets.h"
 
@@ -110,6 +112,8 @@ SettingsWindow::SettingsWindow(ClipboardManager& manager, HotKeyManager& hotKeys
     styleSidebar();
     m_general = new GeneralPage(context);
     setPage(SettingsTab::general, m_general);
+    setPage(SettingsTab::appearance, new AppearancePage(manager));
+    setPage(SettingsTab::commands, new CommandsPage(CommandsPage::groups(), CommandsPage::examples()));
     connect(m_sidebar, &QListWidget::currentRowChanged, this, [this](int row) {
         if (row < 0)
             return;

@@ -6,7 +6,9 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPointer>
+#include <QTest>
 
 namespace lumra {
 namespace {
@@ -194,21 +196,43 @@ TEST_F(PopupPanelTest, ARefusedCloseSavesNothing)
     EXPECT_TRUE(positions.isEmpty());
 }
 
-TEST_F(PopupPanelTest, WindowButtonsSettingSwitchesTheFrameOfAnOpenPanel)
+TEST_F(PopupPanelTest, ThePanelIsFramelessAndTellsItsContentAboutWindowButtons)
 {
     presentAndFocus();
-    EXPECT_FALSE(panel->windowFlags().testFlag(Qt::FramelessWindowHint));
-
+    QList<bool> told;
+    QObject::connect(panel, &PopupPanel::windowButtonsChanged, panel, [&](bool shown) { told.append(shown); });
+    EXPECT_TRUE(panel->windowFlags().testFlag(Qt::FramelessWindowHint));
+    panel->setShowWindowButtons(false);
     panel->setShowWindowButtons(false);
     EXPECT_TRUE(panel->windowFlags().testFlag(Qt::FramelessWindowHint));
     EXPECT_TRUE(panel->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-    EXPECT_TRUE(isOpen());
-
-    panel->setShowWindowButtons(true);
-    EXPECT_TRUE(panel->windowFlags().testFlag(Qt::WindowCloseButtonHint));
-    EXPECT_FALSE(panel->windowFlags() & Qt::WindowMinMaxButtonsHint);
+    EXPECT_EQ(told, QList<bool>{false});
     EXPECT_TRUE(isOpen());
     EXPECT_EQ(closeRuns, 0);
+}
+
+TEST_F(PopupPanelTest, EdgesResizeWithinTheLimitsAndTheBackgroundMoves)
+{
+    presentAndFocus();
+    panel->resize(400, 500);
+    const QPoint origin = panel->pos();
+    // Offscreen there is no window manager to hand the drag to: the panel follows by hand.
+    QWidget* corner = panel->childAt(panel->width() - 2, panel->height() - 2);
+    ASSERT_NE(corner, nullptr);
+    QTest::mousePress(corner, Qt::LeftButton, {}, QPoint(1, 1));
+    QMouseEvent drag(QEvent::MouseMove, QPointF(1, 1), QPointF(corner->mapToGlobal(QPoint(1, 1)) + QPoint(5000, -5000)),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(corner, &drag);
+    QTest::mouseRelease(corner, Qt::LeftButton);
+    EXPECT_EQ(panel->size(), QSize(1000, 300));
+    EXPECT_EQ(panel->pos(), origin);
+
+    QTest::mousePress(panel, Qt::LeftButton, {}, QPoint(100, 100));
+    QMouseEvent move(QEvent::MouseMove, QPointF(100, 100), QPointF(panel->mapToGlobal(QPoint(130, 90))), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(panel, &move);
+    QTest::mouseRelease(panel, Qt::LeftButton);
+    EXPECT_EQ(panel->pos(), origin + QPoint(30, -10));
 }
 
 TEST_F(PopupPanelTest, ContentWidgetIsReplacedAndOwned)

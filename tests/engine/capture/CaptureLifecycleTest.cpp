@@ -26,6 +26,53 @@ TEST_F(CaptureTest, HousekeepingRunsAutoCleanOnlyWhenItWasOnAtScheduling)
     EXPECT_EQ(manager->autoCleanRuns, 2);
 }
 
+TEST_F(CaptureTest, CopiesDuringABackgroundLoadAreStoredOnceAndJoinTheLoadedHistory)
+{
+    constexpr int storedCount = 3000;
+    defaults->set("maxItems", 10000);
+    QList<ClipboardItem> stored;
+    {
+        PersistenceController persistence(false, nullptr, dataDir.supportFolder());
+        for (int i = 0; i < storedCount; ++i) {
+            stored.append(textItem(QStringLiteral("stored text %1").arg(i), clock.now().addSecs(-60 * (i + 1))));
+            populateManagedItem(*persistence.viewContext().insert(store::EntityKind::item), stored.last());
+        }
+        ASSERT_TRUE(persistence.save().ok());
+    }
+    manager = EngineHarness::start<RecordingManager>([this](ClipboardManagerServices& services) {
+        services.pasteboard = &pasteboard;
+        services.workspace = &workspace;
+        services.loadHistoryInBackground = true;
+    });
+    ASSERT_TRUE(manager->isLoadingHistory());
+    copyText("stored text 7"); // already stored: refreshed, not stored again
+    copyText("new during the load");
+    copyText("stored text 8");
+    ASSERT_TRUE(manager->deleteItemPermanently(stored[9].id).ok());
+    EXPECT_EQ(manager->filteredItemCount(), 3) << "what is known so far shows while the rest loads";
+
+    QSignalSpy loadEnded(manager.get(), &ClipboardManager::isLoadingHistoryChanged);
+    while (manager->isLoadingHistory())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    ASSERT_EQ(loadEnded.count(), 1);
+
+    auto countOf = [](const QList<ClipboardItem>& items, const QString& text) {
+        return std::count_if(items.begin(), items.end(), [&](const ClipboardItem& i) { return i.textContent == text; });
+    };
+    const QList<ClipboardItem> shown = manager->filteredItems();
+    for (const QString& text : {QStringLiteral("stored text 7"), QStringLiteral("new during the load"),
+                                QStringLiteral("stored text 8"), QStringLiteral("stored text 2999")}) {
+        EXPECT_EQ(countOf(manager->clipboardItems(), text), 1) << text.toStdString();
+        EXPECT_EQ(countOf(shown, text), 1) << text.toStdString();
+    }
+    EXPECT_EQ(countOf(shown, "stored text 9"), 0) << "deleted during the load";
+    EXPECT_EQ(manager->clipboardItems().size(), storedCount);
+    EXPECT_EQ(*manager->persistence()->viewContext().count({}), storedCount);
+    EXPECT_EQ(shown.first().textContent, "stored text 8");
+    EXPECT_EQ(shown[2].textContent, "stored text 7");
+    EXPECT_EQ(shown[3].textContent, "stored text 0");
+}
+
 TEST_F(CaptureTest, ARemoteStoreChangeReloadsTheHistory)
 {
     start();

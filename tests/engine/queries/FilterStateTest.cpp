@@ -1,5 +1,6 @@
 #include "QueriesTestSupport.h"
 
+#include <QCoreApplication>
 #include <QSignalSpy>
 
 #include <functional>
@@ -220,6 +221,46 @@ TEST_F(FilterStateTest, RecycleBinViewIsLeftWhenThePopupCloses)
     manager->leaveRecycleBinView();
     EXPECT_FALSE(manager->showRecycleBin());
     EXPECT_EQ(shown(), QStringList({"apple"}));
+}
+
+TEST_F(FilterStateTest, ASlowRegexSearchShowsTheWholeResultOnlyWhenItIsDone)
+{
+    manager->setSearchMode("regex");
+    manager->setSearchSlice(0ms); // one item per slice
+    QSignalSpy changed(manager.get(), &ClipboardManager::filteredItemsChanged);
+    manager->setSearchText("^ap");
+    clock.advance(120ms);
+    EXPECT_FALSE(manager->filteredItemsComplete());
+    EXPECT_EQ(shown(), QStringList({"apple", "apricot", "banana"})) << "never a part of the new result";
+
+    while (!manager->filteredItemsComplete())
+        QCoreApplication::processEvents();
+    EXPECT_EQ(shown(), QStringList({"apple", "apricot"}));
+    EXPECT_EQ(changed.count(), 1);
+
+    // An edit of the history while a search runs starts it again over the new list.
+    manager->setSearchText("jam|bread");
+    clock.advance(120ms);
+    QList<ClipboardItem> items = manager->clipboardItems();
+    items.append(text("cherry", "cherry jam", 0));
+    manager->setClipboardItems(items);
+    while (!manager->filteredItemsComplete())
+        QCoreApplication::processEvents();
+    EXPECT_EQ(shown(), QStringList({"cherry", "apricot", "banana"}));
+}
+
+TEST_F(FilterStateTest, ARunawayRegexIsRefusedAndTheUserIsTold)
+{
+    manager->setSearchMode("regex");
+    QSignalSpy error(manager.get(), &ClipboardManager::searchErrorChanged);
+    manager->setSearchText("(a+)+$");
+    clock.advance(120ms);
+    EXPECT_TRUE(shown().isEmpty());
+    EXPECT_FALSE(manager->searchError().isEmpty());
+    manager->setSearchText("(a)+");
+    clock.advance(120ms);
+    EXPECT_TRUE(manager->searchError().isEmpty());
+    EXPECT_EQ(error.count(), 2);
 }
 
 // ---------------------------------------------------------------------------- source applications

@@ -1,5 +1,7 @@
 #include "model/store/PersistenceController.h"
 
+#include "model/store/HistoryReader.h"
+#include "model/store/ItemRows.h"
 #include "model/store/StoreSchema.h"
 #include "model/store/StoreTestSupport.h"
 
@@ -80,6 +82,48 @@ protected:
         EXPECT_FALSE(p.save().ok());
     }
 };
+
+TEST_F(StoreOpeningTest, AStoreOfTheEarlierSchemaIsUpgradedInPlaceWithEveryRow)
+{
+    QList<ClipboardItem> written;
+    {
+        PersistenceController p(false);
+        for (int i = 0; i < 40; ++i) {
+            ClipboardItem item;
+            item.id = QUuid::createUuid();
+            item.textContent = QStringLiteral("row %1").arg(i);
+            item.dateAdded = QDateTime(QDate(2026, 3, 1), QTime(9, 0), Qt::UTC).addSecs(-60 * i);
+            if (i % 7 == 0) {
+                item.isTrashed = true;
+                item.trashedDate = item.dateAdded.addSecs(30);
+            }
+            if (i % 9 == 0)
+                item.shortcut = ItemShortcut {quint16(i), ItemShortcut::controlFlag};
+            populateManagedItem(*p.viewContext().insert(EntityKind::item), item);
+            written.append(item);
+        }
+        ASSERT_TRUE(p.save().ok());
+    }
+    {
+        // As the earlier version wrote it: whole-column indexes, schema 1.
+        auto db = rawStore(storePath("Lumra.sqlite"));
+        for (const char* sql : {"DROP INDEX CDClipboardItem_trashedDate", "DROP INDEX CDClipboardItem_shortcut",
+                                "CREATE INDEX CDClipboardItem_trashedDate ON CDClipboardItem(trashedDate)",
+                                "CREATE INDEX CDClipboardItem_shortcut ON CDClipboardItem(shortcutKeyCode)",
+                                "PRAGMA user_version=1"})
+            ASSERT_TRUE(db->exec(QString::fromLatin1(sql)).ok()) << sql;
+    }
+
+    PersistenceController p(false);
+    EXPECT_TRUE(p.takeStartupWarnings().isEmpty());
+    ASSERT_NE(p.cloudStore(), nullptr);
+    auto loaded = HistoryReader(p).loadItems();
+    ASSERT_TRUE(loaded.ok());
+    EXPECT_EQ(*loaded, written);
+    auto db = rawStore(storePath("Lumra.sqlite"));
+    EXPECT_EQ(scalar(*db, QStringLiteral("PRAGMA user_version")), schemaVersion);
+    EXPECT_EQ(scalar(*db, QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'index' AND sql LIKE '%WHERE%'")), 2);
+}
 
 TEST_F(StoreOpeningTest, AStoreLockedByAnotherConnectionIsLeftAlone)
 {

@@ -78,6 +78,7 @@ TEST(RowFormattersTest, CaptionsAndCounts)
     EXPECT_EQ(itemCountText(12345), QStringLiteral("12.345 items"));
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     EXPECT_EQ(itemCountText(100000), QStringLiteral("100,000 items"));
+    EXPECT_EQ(itemCountText(1), QStringLiteral("1 item"));
     QLocale::setDefault(before);
 }
 

@@ -1,3 +1,4 @@
+#include "ui/settings/AppearanceTables.h"
 #include "ui/settings/SettingsTables.h"
 
 #include <gtest/gtest.h>
@@ -19,6 +20,11 @@ QList<PickerSpec> generalPickers()
     return pickers;
 }
 
+QList<PickerSpec> allPickers()
+{
+    return generalPickers() + AppearanceTables::displayPickers();
+}
+
 QList<SwitchSpec> generalSwitches()
 {
     QList<SwitchSpec> switches = GeneralTables::captureTypes();
@@ -29,9 +35,17 @@ QList<SwitchSpec> generalSwitches()
 
 TEST(SettingsTablesTest, EveryRowNamesASettingOfItsTypeAndEveryOptionIsAValueTheCatalogueTakes)
 {
-    for (const SwitchSpec& spec : generalSwitches())
+    for (const SwitchSpec& spec : generalSwitches() + AppearanceTables::displaySwitches())
         EXPECT_EQ(settingInfo(spec.setting).type, SettingType::Bool) << spec.title.toStdString();
-    for (const PickerSpec& spec : generalPickers()) {
+    for (const SliderSpec& spec : AppearanceTables::fontSliders()) {
+        const SettingInfo& info = settingInfo(spec.setting);
+        EXPECT_EQ(info.type, SettingType::Double) << spec.title.toStdString();
+        EXPECT_TRUE(isValidSettingValue(info, SettingValue(spec.minimum)) && isValidSettingValue(info, SettingValue(spec.maximum)))
+            << spec.title.toStdString();
+    }
+    for (const auto& [setting, value] : AppearanceTables::restoredFontStyles())
+        EXPECT_TRUE(isValidSettingValue(settingInfo(setting), SettingValue(value)));
+    for (const PickerSpec& spec : allPickers()) {
         const SettingInfo& info = settingInfo(spec.setting);
         ASSERT_FALSE(spec.options.isEmpty()) << spec.title.toStdString();
         for (int i = 0; i < spec.options.size(); ++i) {
@@ -43,6 +57,9 @@ TEST(SettingsTablesTest, EveryRowNamesASettingOfItsTypeAndEveryOptionIsAValueThe
     EXPECT_EQ(GeneralTables::captureTypes().size(), 9);
     EXPECT_EQ(GeneralTables::maxItems().options.size(), 14);
     EXPECT_EQ(GeneralTables::keepHistoryFor().options.size(), 10);
+    EXPECT_EQ(AppearanceTables::displaySwitches().size(), 26);
+    EXPECT_EQ(AppearanceTables::displayPickers().size(), 7);
+    EXPECT_EQ(AppearanceTables::displayRows().size(), 33);
 }
 
 TEST(SettingsTablesTest, PickersNameThisDesktopsKeysWhileTheStoredValuesStay)
@@ -52,6 +69,14 @@ TEST(SettingsTablesTest, PickersNameThisDesktopsKeysWhileTheStoredValuesStay)
     for (const PickerOption& option : quickPaste.options)
         labels << option.label + "=" + std::get<QString>(option.value);
     EXPECT_EQ(labels, QStringList({"Disabled=disabled", "Ctrl + 1...9=command", "Super + 1...9=control", "Alt + 1...9=option"}));
+
+    labels.clear();
+    const PickerSpec previewShortcut = AppearanceTables::displayPickers()[5];
+    for (const PickerOption& option : previewShortcut.options)
+        labels << option.label + "=" + std::get<QString>(option.value);
+    EXPECT_EQ(labels, QStringList({"Disabled=disabled", "Ctrl + Shift=shiftCommand", "Alt=option", "Super=control",
+                                   "Alt + Shift=shiftOption", "Shift + Super=shiftControl", "Ctrl + Alt=optionCommand",
+                                   "Ctrl + Super=controlCommand", "Space Bar=spaceBar"}));
 }
 
 TEST(SettingsTablesTest, AStoredValueOutsideTheOptionsSelectsNothing)

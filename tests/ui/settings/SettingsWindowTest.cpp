@@ -3,8 +3,11 @@
 #include "app/HotKeyManager.h"
 #include "app/Prompt.h"
 #include "platform/login/LoginItem.h"
+#include "ui/settings/AppearancePage.h"
 #include "ui/settings/BoundRows.h"
 #include "ui/items/ShortcutRecorder.h"
+#include "ui/popup/ContentView.h"
+#include "ui/popup/HistoryListView.h"
 #include "ui/settings/GeneralPage.h"
 #include "ui/settings/GlobalShortcutLine.h"
 
@@ -17,6 +20,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSlider>
 #include <QStackedWidget>
 #include <QStyle>
 #include <QTest>
@@ -136,7 +140,7 @@ TEST_F(SettingsWindowTest, OpensCentredAtEachPageAndKeepsTheLastOne)
         w.present(tab);
         EXPECT_EQ(w.currentTab(), tab);
         EXPECT_EQ(pages->currentWidget(), w.page(tab));
-        if (tab != SettingsTab::general)
+        if (w.page(tab)->objectName() == "placeholder")
             EXPECT_EQ(w.page(tab)->property("text").toString(), settingsTabTitle(tab));
     }
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
@@ -347,6 +351,75 @@ TEST_F(SettingsWindowTest, ACustomSoundIsTheChoiceOnlyOnceAFileWasChosen)
     EXPECT_FALSE(preview->isEnabled());
 }
 
+TEST_F(SettingsWindowTest, AppearanceRowsWriteAndFollowAndTheCardsTrackThePresets)
+{
+    auto* page = qobject_cast<AppearancePage*>(window().page(SettingsTab::appearance));
+    ASSERT_NE(page, nullptr);
+    auto* standard = page->card(AppearanceStyle::standard);
+    auto* minimal = page->card(AppearanceStyle::minimal);
+    // The registered item font size is in neither preset.
+    EXPECT_FALSE(standard->isActive());
+    EXPECT_FALSE(minimal->isActive());
+    minimal->click();
+    EXPECT_TRUE(minimal->isActive());
+    EXPECT_FALSE(standard->isActive());
+    auto* dates = qobject_cast<SettingSwitchRow*>(page->row("Show date labels"));
+    EXPECT_FALSE(dates->toggle()->isChecked());
+    dates->toggle()->click();
+    EXPECT_TRUE(manager->showDateLabels());
+    EXPECT_FALSE(minimal->isActive());
+    dates->toggle()->click();
+    EXPECT_TRUE(minimal->isActive());
+
+    auto* dividers = qobject_cast<SettingPickerRow*>(page->row("Item dividers"));
+    choose(dividers, "Full width");
+    EXPECT_EQ(manager->dividerStyle(), "fullWidth");
+    ASSERT_TRUE(manager->setDividerStyle("inset"));
+    EXPECT_EQ(dividers->combo()->currentText(), "Inset");
+    ASSERT_TRUE(manager->setDividerStyle("dotted"));
+    EXPECT_EQ(dividers->combo()->currentIndex(), -1);
+    EXPECT_EQ(defaults->object("dividerStyle"), "dotted");
+
+    SettingRow* fileSize = page->row("Image file thumbnail size");
+    ASSERT_TRUE(manager->setShowFileThumbnails(false));
+    EXPECT_TRUE(fileSize->isHidden());
+    qobject_cast<SettingSwitchRow*>(page->row("Show file thumbnails"))->toggle()->click();
+    EXPECT_FALSE(fileSize->isHidden());
+
+    auto* text = qobject_cast<SettingSliderRow*>(page->row("Clipboard item text"));
+    text->slider()->setValue(18);
+    EXPECT_EQ(manager->itemFontSize(), 18.0);
+    EXPECT_EQ(text->valueLabel()->text(), "18 pt");
+    ASSERT_TRUE(manager->setItemFontSize(24));
+    EXPECT_EQ(text->valueLabel()->text(), "24 pt");
+    EXPECT_EQ(text->slider()->value(), 20);
+    EXPECT_EQ(manager->itemFontSize(), 24.0) << "showing a value never writes it";
+
+    page->restoreDefaults();
+    const QList<std::pair<const char*, double>> restored = {{"itemFontSize", 13}, {"itemLineSpacing", 2},
+        {"metadataFontSize", 10}, {"tagsFontSize", 10}, {"commentFontSize", 10}, {"itemVerticalPadding", 6}, {"footerSize", 11}};
+    for (const auto& [key, value] : restored)
+        EXPECT_EQ(std::get<double>(manager->setting(*settingForKey(key))), value) << key;
+    EXPECT_EQ(qobject_cast<SettingSliderRow*>(page->row("Item spacing"))->valueLabel()->text(), "6 px");
+}
+
+TEST_F(SettingsWindowTest, AnOpenPopupFollowsTheAppearancePage)
+{
+    storeItems(*manager, {test::textItem("a row to measure", clock.now())});
+    ContentView popup(*manager, hotKeys.get());
+    popup.resize(420, 500);
+    popup.show();
+    auto* page = qobject_cast<AppearancePage*>(window().page(SettingsTab::appearance));
+    auto* text = qobject_cast<SettingSliderRow*>(page->row("Clipboard item text"));
+    text->slider()->setValue(10);
+    QCoreApplication::processEvents();
+    HistoryListView* list = popup.listView();
+    const int small = list->visualRect(list->model()->index(0, 0)).height();
+    text->slider()->setValue(20);
+    QCoreApplication::processEvents();
+    EXPECT_GT(list->visualRect(list->model()->index(0, 0)).height(), small);
+}
+
 TEST_F(SettingsWindowTest, Screenshots)
 {
     SettingsWindow& w = window();
@@ -354,6 +427,14 @@ TEST_F(SettingsWindowTest, Screenshots)
     saveScreenshots(w, "settings-general");
     general().verticalScrollBar()->setValue(general().verticalScrollBar()->maximum());
     saveScreenshots(w, "settings-general-end");
+    manager->applyAppearanceStyle(AppearanceStyle::standard);
+    w.present(SettingsTab::appearance);
+    saveScreenshots(w, "settings-appearance");
+    auto* appearance = qobject_cast<QScrollArea*>(w.page(SettingsTab::appearance));
+    appearance->verticalScrollBar()->setValue(appearance->verticalScrollBar()->maximum());
+    saveScreenshots(w, "settings-appearance-fonts");
+    w.present(SettingsTab::commands);
+    saveScreenshots(w, "settings-commands");
     w.present(SettingsTab::privacy);
     saveScreenshots(w, "settings-placeholder");
 }

@@ -1,0 +1,95 @@
+#pragma once
+
+#include "model/ClipboardItem.h"
+
+#include <QList>
+#include <QMimeData>
+#include <QModelIndex>
+#include <QObject>
+#include <QPoint>
+#include <QPointer>
+#include <QUuid>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QAbstractItemView;
+class QDrag;
+
+namespace lumra {
+
+class ClipboardManager;
+class PopupPanel;
+
+// The list a drag starts from, read by position so that it is never copied.
+struct DragListAccess {
+    std::function<qsizetype()> count;
+    std::function<const ClipboardItem&(qsizetype)> at;
+    static DragListAccess filteredItems(const ClipboardManager& manager);
+};
+
+// The other selected items of `type` that a drag starting on `row` carries along, in list
+// order; none unless the row itself is selected with at least one other.
+QList<ClipboardItem> additionalItemsForDrag(const ClipboardItem& row, const QList<QUuid>& selectedIds,
+                                            const DragListAccess& list, ClipboardContentType type);
+// The selected texts in selection order, when the row is selected, at least two are, all are
+// in the list and all are texts; else none.
+QList<ClipboardItem> combinedTextItemsForDrag(const ClipboardItem& row, const QList<QUuid>& selectedIds,
+                                              const DragListAccess& list);
+// The texts joined by the combine mode ("horizontal": trimmed, one space; "vertical": as they
+// are, one line feed), blanks dropped; none when the mode is off or nothing is left.
+std::optional<QString> combinedDragText(const QList<ClipboardItem>& items, const QString& combineTextsMode);
+
+// What a drag hands over, and the items it counts as pasted once the receiver takes it.
+struct DragPayload {
+    std::unique_ptr<QMimeData> mimeData;
+    QList<ClipboardItem> items;
+    QList<FileBookmarkAccessPtr> accesses; // kept while the drag runs
+    bool isEmpty() const { return !mimeData || items.isEmpty(); }
+};
+// Text (with its rich text unless Shift is held), images as PNG files in the private drag folder,
+// files and folders as URI lists. Empty when nothing could be offered.
+DragPayload makeDragPayload(const ClipboardItem& row, const QList<QUuid>& selectedIds, const DragListAccess& list,
+                            ClipboardManager& manager, bool shiftHeld);
+
+// Starts the drag (copy only) and waits for its end. Only a drop the receiver accepted marks the
+// items pasted, counts them and fades the popup; a cancelled or refused drag changes nothing.
+using DragExec = std::function<Qt::DropAction(QDrag*)>;
+Qt::DropAction runDrag(QObject* source, DragPayload payload, ClipboardManager& manager, const DragExec& exec = {});
+
+// Fades the popup out over 0.2 s and closes it; when the close is refused (something holds the
+// popup open) it is made opaque again, never left invisible.
+void fadeOutAndClosePopup(PopupPanel* panel);
+
+// Watches a list's viewport: a press on a row that then moves 5 pixels or more starts one drag
+// of that row (and the selected rows that go with it). A press starts at most one drag.
+class RowDragController : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int dragDistance = 5;
+
+    RowDragController(QAbstractItemView* view, ClipboardManager& manager,
+                      std::function<std::optional<ClipboardItem>(const QModelIndex&)> itemAt,
+                      std::function<QList<QUuid>()> selectedIds, QObject* parent = nullptr);
+
+    void setExec(DragExec exec) { m_exec = std::move(exec); }
+
+signals:
+    void dragFinished(Qt::DropAction action);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QPointer<QAbstractItemView> m_view;
+    QPointer<QWidget> m_viewport;
+    QPointer<ClipboardManager> m_manager;
+    std::function<std::optional<ClipboardItem>(const QModelIndex&)> m_itemAt;
+    std::function<QList<QUuid>()> m_selectedIds;
+    DragExec m_exec;
+    std::optional<QPoint> m_pressAt;
+    QPersistentModelIndex m_pressIndex;
+};
+
+} // namespace lumra

@@ -1,0 +1,67 @@
+#include "ui/preview/FileThumbnailView.h"
+
+#include "ui/preview/FileThumbnailCache.h"
+
+#include <QMimeDatabase>
+#include <QPainter>
+
+namespace lumra {
+
+QIcon fileIcon(const QString& path, bool isDirectory)
+{
+    if (isDirectory)
+        return QIcon::fromTheme(QStringLiteral("folder"));
+    const QMimeType type = QMimeDatabase().mimeTypeForFile(path, QMimeDatabase::MatchExtension);
+    QIcon icon = QIcon::fromTheme(type.iconName());
+    if (icon.isNull())
+        icon = QIcon::fromTheme(type.genericIconName());
+    if (icon.isNull())
+        icon = QIcon::fromTheme(QStringLiteral("text-x-generic"));
+    return icon;
+}
+
+FileThumbnailView::FileThumbnailView(QWidget* parent)
+    : QWidget(parent)
+{
+    connect(&FileThumbnailCache::shared(), &FileThumbnailCache::thumbnailReady, this, [this](const QString& path) {
+        if (path == m_path)
+            lookUp();
+    });
+}
+
+void FileThumbnailView::setFile(const QString& path, bool isDirectory, int side)
+{
+    m_path = path;
+    m_isDirectory = isDirectory;
+    m_side = side;
+    m_thumbnail = QImage();
+    setFixedSize(side, side);
+    if (!isDirectory)
+        lookUp();
+    update();
+}
+
+void FileThumbnailView::lookUp()
+{
+    const int pixels = qRound(m_side * devicePixelRatioF());
+    if (auto image = FileThumbnailCache::shared().thumbnail(m_path, pixels)) {
+        m_thumbnail = *image;
+        update();
+    }
+}
+
+void FileThumbnailView::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    if (m_thumbnail.isNull()) {
+        fileIcon(m_path, m_isDirectory).paint(&painter, rect());
+        return;
+    }
+    QSize size = m_thumbnail.size().scaled(this->size(), Qt::KeepAspectRatio);
+    QRect target(QPoint(0, 0), size);
+    target.moveCenter(rect().center());
+    painter.drawImage(target, m_thumbnail);
+}
+
+} // namespace lumra

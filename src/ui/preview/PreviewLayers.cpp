@@ -1,0 +1,319 @@
+#include "ui/preview/PreviewLayers.h"
+
+#include "platform/richtext/RtfCodec.h"
+#include "ui/preview/FileThumbnailView.h"
+
+#include <QAudioOutput>
+#include <QFile>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLocale>
+#include <QMediaPlayer>
+#include <QPainter>
+#include <QPdfDocument>
+#include <QPdfView>
+#include <QPushButton>
+#include <QSlider>
+#include <QTimer>
+#include <QStyle>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <QVideoWidget>
+
+namespace lumra {
+
+namespace {
+
+QString clockText(qint64 ms)
+{
+    const qint64 seconds = ms / 1000;
+    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+} // namespace
+
+// ------------------------------------------------------------------------------------------------ image
+
+ImagePreviewView::ImagePreviewView(QWidget* parent)
+    : QWidget(parent)
+{
+    setMinimumSize(64, 64);
+}
+
+void ImagePreviewView::setImage(const QImage& image)
+{
+    m_image = image;
+    m_scaled = QPixmap();
+    update();
+}
+
+void ImagePreviewView::setFailed()
+{
+    m_failed = true;
+    update();
+}
+
+void ImagePreviewView::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    if (m_image.isNull()) {
+        painter.setPen(palette().color(QPalette::PlaceholderText));
+        painter.drawText(rect(), Qt::AlignCenter,
+                         m_failed ? QStringLiteral("The image could not be shown") : QStringLiteral("Loading…"));
+        return;
+    }
+    const qreal ratio = devicePixelRatioF();
+    const QSize area = (QSizeF(size().shrunkBy({16, 16, 16, 16})) * ratio).toSize();
+    QSize target = m_image.size();
+    if (target.width() > area.width() || target.height() > area.height())
+        target.scale(area, Qt::KeepAspectRatio);
+    if (m_scaled.size() != target) {
+        m_scaled = QPixmap::fromImage(target == m_image.size()
+                                          ? m_image
+                                          : m_image.scaled(target, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+        m_scaled.setDevicePixelRatio(ratio);
+    }
+    const QSizeF shown = QSizeF(m_scaled.size()) / ratio;
+    painter.drawPixmap(QPointF((width() - shown.width()) / 2, (height() - shown.height()) / 2), m_scaled);
+}
+
+// ------------------------------------------------------------------------------------------------ text
+
+RichTextHost::RichTextHost(const QByteArray& rtfData, QWidget* parent)
+    : QTextEdit(parent)
+{
+    setReadOnly(true);
+    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    setFrameShape(QFrame::NoFrame);
+    viewport()->setAutoFillBackground(false);
+    document()->setDocumentMargin(16);
+    if (!RichText::readRtf(rtfData, document()))
+        clear();
+}
+
+QTextEdit* makePlainTextView(const QString& text, double pointSize, int lineSpacing, QWidget* parent)
+{
+    auto* view = new QTextEdit(parent);
+    view->setReadOnly(true);
+    view->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    view->setFrameShape(QFrame::NoFrame);
+    view->setAcceptRichText(false);
+    view->document()->setDocumentMargin(16);
+    QFont font = view->font();
+    if (pointSize > 0)
+        font.setPointSizeF(pointSize);
+    view->document()->setDefaultFont(font);
+    view->setPlainText(text);
+    if (lineSpacing > 0) {
+        QTextCursor cursor(view->document());
+        cursor.select(QTextCursor::Document);
+        QTextBlockFormat format;
+        format.setLineHeight(lineSpacing, QTextBlockFormat::LineDistanceHeight);
+        cursor.mergeBlockFormat(format);
+    }
+    return view;
+}
+
+// ------------------------------------------------------------------------------------------------ PDF
+
+PdfPreviewView::PdfPreviewView(const QString& path, QWidget* parent)
+    : QWidget(parent)
+    , m_document(new QPdfDocument(this))
+{
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* view = new QPdfView(this);
+    view->setPageMode(QPdfView::PageMode::MultiPage);
+    view->setZoomMode(QPdfView::ZoomMode::FitToWidth);
+    view->setDocument(m_document);
+    layout->addWidget(view);
+    // Loading from a device lets the document parse without holding up the window.
+    auto* file = new QFile(path, m_document);
+    if (file->open(QIODevice::ReadOnly))
+        m_document->load(file);
+}
+
+// ------------------------------------------------------------------------------------------------ media
+
+MediaPreviewView::MediaPreviewView(const QString& path, bool isVideo, QWidget* parent)
+    : QWidget(parent)
+    , m_player(new QMediaPlayer(this))
+    , m_audio(new QAudioOutput(this))
+{
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(12, 12, 12, 12);
+    if (isVideo) {
+        auto* video = new QVideoWidget(this);
+        m_player->setVideoOutput(video);
+        layout->addWidget(video, 1);
+    } else {
+        auto* icon = new FileThumbnailView(this);
+        icon->setFile(path, false, 128);
+        layout->addStretch(1);
+        layout->addWidget(icon, 0, Qt::AlignCenter);
+        auto* name = new QLabel(QFileInfo(path).fileName(), this);
+        name->setAlignment(Qt::AlignCenter);
+        layout->addWidget(name);
+        layout->addStretch(1);
+    }
+    auto* controls = new QHBoxLayout;
+    m_play = new QPushButton(style()->standardIcon(QStyle::SP_MediaPlay), QString(), this);
+    m_play->setToolTip(QStringLiteral("Play"));
+    m_position = new QSlider(Qt::Horizontal, this);
+    m_position->setAccessibleName(QStringLiteral("Position"));
+    m_time = new QLabel(clockText(0) + QStringLiteral(" / ") + clockText(0), this);
+    controls->addWidget(m_play);
+    controls->addWidget(m_position, 1);
+    controls->addWidget(m_time);
+    layout->addLayout(controls);
+
+    m_player->setAudioOutput(m_audio);
+    m_player->setSource(QUrl::fromLocalFile(path));
+    connect(m_play, &QPushButton::clicked, this, [this] {
+        if (m_player->playbackState() == QMediaPlayer::PlayingState)
+            m_player->pause();
+        else
+            m_player->play();
+    });
+    connect(m_player, &QMediaPlayer::playbackStateChanged, this, [this](QMediaPlayer::PlaybackState state) {
+        const bool playing = state == QMediaPlayer::PlayingState;
+        m_play->setIcon(style()->standardIcon(playing ? QStyle::SP_MediaPause : QStyle::SP_MediaPlay));
+        m_play->setToolTip(playing ? QStringLiteral("Pause") : QStringLiteral("Play"));
+    });
+    connect(m_player, &QMediaPlayer::durationChanged, this, [this](qint64 duration) {
+        m_position->setRange(0, int(duration));
+        updateTime();
+    });
+    connect(m_player, &QMediaPlayer::positionChanged, this, [this](qint64 position) {
+        if (!m_position->isSliderDown())
+            m_position->setValue(int(position));
+        updateTime();
+    });
+    connect(m_position, &QSlider::sliderMoved, m_player, &QMediaPlayer::setPosition);
+}
+
+MediaPreviewView::~MediaPreviewView() { m_player->stop(); }
+
+void MediaPreviewView::updateTime()
+{
+    m_time->setText(clockText(m_player->position()) + QStringLiteral(" / ") + clockText(m_player->duration()));
+}
+
+// ------------------------------------------------------------------------------------------------ entries
+
+EntryListView::EntryListView(QWidget* parent)
+    : QWidget(parent)
+    , m_tree(new QTreeWidget(this))
+    , m_status(new QLabel(QStringLiteral("Loading…"), this))
+{
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(8, 8, 8, 0);
+    m_tree->setColumnCount(2);
+    m_tree->setHeaderHidden(true);
+    m_tree->setRootIsDecorated(false);
+    m_tree->setUniformRowHeights(true);
+    m_tree->setFrameShape(QFrame::NoFrame);
+    m_tree->setIconSize(QSize(20, 20));
+    m_tree->header()->setStretchLastSection(false);
+    m_tree->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    // A fixed size column: measuring thousands of rows on every insertion would stall the window.
+    m_tree->header()->setSectionResizeMode(1, QHeaderView::Fixed);
+    m_tree->header()->resizeSection(1, fontMetrics().horizontalAdvance(QStringLiteral("999.9 MB")) + 16);
+    m_tree->setTextElideMode(Qt::ElideMiddle);
+    m_status->setAlignment(Qt::AlignCenter);
+    m_status->setForegroundRole(QPalette::PlaceholderText);
+    layout->addWidget(m_tree, 1);
+    layout->addWidget(m_status, 1);
+    m_tree->hide();
+}
+
+void EntryListView::setListing(const PreviewListing& listing)
+{
+    m_loaded = true;
+    if (listing.entries.isEmpty()) {
+        m_status->setText(QStringLiteral("No items"));
+        return;
+    }
+    m_pending = listing;
+    m_next = 0;
+    m_status->hide();
+    m_tree->show();
+    appendRows();
+}
+
+void EntryListView::appendRows()
+{
+    // A few hundred rows per turn of the event loop, so a long listing never holds up the window.
+    constexpr qsizetype rowsPerTurn = 250;
+    const qsizetype end = std::min(m_next + rowsPerTurn, m_pending.entries.size());
+    QList<QTreeWidgetItem*> rows;
+    rows.reserve(end - m_next + 1);
+    const QBrush secondary = palette().brush(QPalette::PlaceholderText);
+    for (; m_next < end; ++m_next) {
+        const PreviewEntry& entry = m_pending.entries[m_next];
+        auto* row = new QTreeWidgetItem({entry.name, entry.size ? byteCountText(*entry.size) : QString()});
+        auto icon = m_icons.find(entry.iconName);
+        if (icon == m_icons.end()) {
+            QIcon themed = QIcon::fromTheme(entry.iconName);
+            icon = m_icons.insert(entry.iconName, themed.isNull() ? fileIcon(entry.path, entry.isDirectory) : themed);
+        }
+        row->setIcon(0, *icon);
+        row->setToolTip(0, entry.path);
+        row->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
+        row->setForeground(1, secondary);
+        rows.append(row);
+    }
+    if (m_next == m_pending.entries.size() && m_pending.moreCount > 0) {
+        auto* more = new QTreeWidgetItem({moreEntriesText(m_pending.moreCount), QString()});
+        more->setForeground(0, secondary);
+        more->setFlags(Qt::ItemIsEnabled);
+        rows.append(more);
+    }
+    m_tree->addTopLevelItems(rows);
+    if (m_next < m_pending.entries.size())
+        QTimer::singleShot(0, this, &EntryListView::appendRows);
+}
+
+// ------------------------------------------------------------------------------------------------ fallback
+
+FallbackPreviewView::FallbackPreviewView(const QString& path, QWidget* parent)
+    : QWidget(parent)
+    , m_icon(new FileThumbnailView(this))
+    , m_name(new QLabel(QFileInfo(path).fileName(), this))
+    , m_facts(new QLabel(this))
+{
+    auto* layout = new QVBoxLayout(this);
+    layout->addStretch(1);
+    m_icon->setFile(path, false, 128);
+    layout->addWidget(m_icon, 0, Qt::AlignCenter);
+    QFont bold = m_name->font();
+    bold.setPointSizeF(bold.pointSizeF() * 1.3);
+    bold.setBold(true);
+    m_name->setFont(bold);
+    m_name->setAlignment(Qt::AlignCenter);
+    m_name->setWordWrap(true);
+    m_facts->setAlignment(Qt::AlignCenter);
+    m_facts->setForegroundRole(QPalette::PlaceholderText);
+    layout->addWidget(m_name);
+    layout->addWidget(m_facts);
+    layout->addStretch(1);
+}
+
+void FallbackPreviewView::setFacts(const FileFacts& facts)
+{
+    QStringList lines;
+    if (!facts.typeDescription.isEmpty())
+        lines << facts.typeDescription;
+    if (facts.size)
+        lines << byteCountText(*facts.size);
+    if (facts.modified.isValid())
+        lines << QStringLiteral("Modified ") + QLocale().toString(facts.modified, QLocale::LongFormat);
+    m_facts->setText(lines.join(QLatin1Char('\n')));
+}
+
+} // namespace lumra

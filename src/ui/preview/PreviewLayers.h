@@ -1,0 +1,117 @@
+#pragma once
+
+#include "ui/preview/PreviewContent.h"
+
+#include <QHash>
+#include <QIcon>
+#include <QImage>
+#include <QPixmap>
+#include <QTextEdit>
+#include <QWidget>
+
+class QAudioOutput;
+class QLabel;
+class QMediaPlayer;
+class QPdfDocument;
+class QPushButton;
+class QSlider;
+class QTreeWidget;
+
+namespace lumra {
+
+class FileThumbnailView;
+
+// Our preview layer: one widget per kind of content. Anything read from disk or decoded arrives
+// later from a worker; until then a layer shows that it is loading.
+
+// A picture fitted into the area, never scaled up; "Loading…" until the decoded image arrives.
+class ImagePreviewView : public QWidget {
+    Q_OBJECT
+public:
+    explicit ImagePreviewView(QWidget* parent = nullptr);
+    void setImage(const QImage& image);
+    void setFailed();
+    bool hasImage() const { return !m_image.isNull(); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QImage m_image;
+    QPixmap m_scaled; // the image at the size last painted
+    bool m_failed = false;
+};
+
+// Formatted text from RTF, read-only but selectable; unreadable RTF leaves it empty.
+class RichTextHost : public QTextEdit {
+    Q_OBJECT
+public:
+    explicit RichTextHost(const QByteArray& rtfData, QWidget* parent = nullptr);
+};
+
+// Plain text, selectable, in the system font at `pointSize`; `lineSpacing` > 0 adds that many
+// pixels between lines.
+QTextEdit* makePlainTextView(const QString& text, double pointSize, int lineSpacing, QWidget* parent);
+
+class PdfPreviewView : public QWidget {
+    Q_OBJECT
+public:
+    explicit PdfPreviewView(const QString& path, QWidget* parent = nullptr);
+    QPdfDocument* document() const { return m_document; }
+
+private:
+    QPdfDocument* m_document = nullptr;
+};
+
+// Audio and video files: the picture (for video), a play button, a position slider and the time.
+class MediaPreviewView : public QWidget {
+    Q_OBJECT
+public:
+    MediaPreviewView(const QString& path, bool isVideo, QWidget* parent = nullptr);
+    ~MediaPreviewView() override;
+    QMediaPlayer* player() const { return m_player; }
+
+private:
+    void updateTime();
+
+    QMediaPlayer* m_player = nullptr;
+    QAudioOutput* m_audio = nullptr;
+    QPushButton* m_play = nullptr;
+    QSlider* m_position = nullptr;
+    QLabel* m_time = nullptr;
+};
+
+// Folder contents or the files of an item: icon, name, size; capped, with an "and N more" row.
+class EntryListView : public QWidget {
+    Q_OBJECT
+public:
+    explicit EntryListView(QWidget* parent = nullptr);
+    void setListing(const PreviewListing& listing);
+    QTreeWidget* tree() const { return m_tree; }
+    bool isLoaded() const { return m_loaded; }
+
+private:
+    void appendRows();
+
+    QTreeWidget* m_tree = nullptr;
+    QLabel* m_status = nullptr;
+    bool m_loaded = false;
+    PreviewListing m_pending;
+    qsizetype m_next = 0;
+    QHash<QString, QIcon> m_icons;
+};
+
+// Any other file: its thumbnail or icon, name, kind, size and modification date.
+class FallbackPreviewView : public QWidget {
+    Q_OBJECT
+public:
+    explicit FallbackPreviewView(const QString& path, QWidget* parent = nullptr);
+    void setFacts(const FileFacts& facts);
+
+private:
+    FileThumbnailView* m_icon = nullptr;
+    QLabel* m_name = nullptr;
+    QLabel* m_facts = nullptr;
+};
+
+} // namespace lumra

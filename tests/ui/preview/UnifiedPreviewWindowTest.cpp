@@ -1,0 +1,272 @@
+#include "app/PopupPanel.h"
+#include "app/Prompt.h"
+#include "model/store/StoreSchema.h"
+#include "platform/workspace/FileManager.h"
+#include "ui/preview/PreviewCoordinator.h"
+#include "ui/preview/PreviewLayers.h"
+#include "ui/preview/UnifiedPreviewWindow.h"
+
+#include "EngineFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QCheckBox>
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLabel>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+
+using namespace lumra;
+
+namespace {
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+QByteArray wavOfSilence(int seconds)
+{
+    const quint32 rate = 8000;
+    const quint32 dataBytes = rate * seconds;
+    QByteArray wav;
+    QDataStream out(&wav, QIODevice::WriteOnly);
+    out.setByteOrder(QDataStream::LittleEndian);
+    out.writeRawData("RIFF", 4);
+    out << quint32(36 + dataBytes);
+    out.writeRawData("WAVEfmt ", 8);
+    out << quint32(16) << quint16(1) << quint16(1) << rate << rate << quint16(1) << quint16(8);
+    out.writeRawData("data", 4);
+    out << dataBytes;
+    wav.append(QByteArray(dataBytes, char(0x80)));
+    return wav;
+}
+
+QByteArray photo(QSize size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    QPainter painter(&image);
+    QLinearGradient gradient(0, 0, size.width(), size.height());
+    gradient.setColorAt(0, QColor(40, 90, 200));
+    gradient.setColorAt(1, QColor(240, 180, 60));
+    painter.fillRect(image.rect(), gradient);
+    painter.setBrush(Qt::white);
+    painter.drawEllipse(image.rect().center(), size.width() / 6, size.height() / 6);
+    painter.end();
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+void writePdf(const QString& path)
+{
+    QPdfWriter writer(path);
+    writer.setPageSize(QPageSize(QPageSize::A5));
+    QPainter painter(&writer);
+    QFont font = painter.font();
+    font.setPointSize(28);
+    painter.setFont(font);
+    painter.drawText(QRect(0, 0, writer.width(), writer.height() / 3), Qt::AlignCenter, QStringLiteral("Quarterly report"));
+    painter.drawRect(writer.width() / 8, writer.height() / 2, writer.width() * 3 / 4, writer.height() / 4);
+}
+
+class UnifiedPreviewWindowTest : public test::EngineTest {
+protected:
+    void SetUp() override
+    {
+        manager = start();
+        PromptService::setShared(&prompts);
+        FileManager::setShared(&fileManager);
+        folder = dataDir.root() + QStringLiteral("/files");
+        QDir().mkpath(folder);
+    }
+    void TearDown() override
+    {
+        coordinator.reset();
+        PromptService::setShared(nullptr);
+        FileManager::setShared(nullptr);
+    }
+
+    ClipboardItem fileItem(const QStringList& paths)
+    {
+        ClipboardItem item;
+        item.contentType = ClipboardContentType::file;
+        QStringList urls;
+        QList<bool> dirs;
+        QJsonArray bookmarks;
+        for (const QString& path : paths) {
+            const QUrl url = QUrl::fromLocalFile(path);
+            urls << url.toString();
+            dirs << QFileInfo(path).isDir();
+            bookmarks << ClipboardManager::fileBookmarkString(url);
+        }
+        item.fileURLStrings = urls;
+        item.fileURLIsDirectory = dirs;
+        const QString json = QString::fromUtf8(QJsonDocument(bookmarks).toJson(QJsonDocument::Compact));
+        return test::insertItem(*manager, item, [json](store::ManagedObject& row) {
+            row.set(store::ItemAttr::fileBookmarksJSON, json);
+        });
+    }
+
+    // Opens the preview, waits for its animation and its workers, and saves its picture.
+    UnifiedPreviewWindow* show(const ClipboardItem& item, const QString& artifact)
+    {
+        coordinator->showUnifiedPreview(item, *manager);
+        UnifiedPreviewWindow* panel = coordinator->panel();
+        if (!panel)
+            return nullptr;
+        EXPECT_TRUE(QTest::qWaitFor([&] { return panel->isLoaded() && panel->windowOpacity() == 1.0; }, 5000));
+        QTest::qWait(50);
+        const QString dir = qEnvironmentVariable("LUMRA_BUILD_DIR", QDir::currentPath()) + QStringLiteral("/artifacts");
+        QDir().mkpath(dir);
+        panel->grab().save(dir + QStringLiteral("/preview-") + artifact + QStringLiteral(".png"));
+        return panel;
+    }
+
+    void closeAndWait()
+    {
+        coordinator->closePreviewAnimated();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !coordinator->panel(); }, 3000));
+    }
+
+    std::unique_ptr<ClipboardManager> manager;
+    std::unique_ptr<UnifiedPreviewCoordinator> coordinator = std::make_unique<UnifiedPreviewCoordinator>(&clock);
+    ScriptedPromptService prompts;
+    RecordingFileManager fileManager;
+    QString folder;
+};
+
+} // namespace
+
+TEST_F(UnifiedPreviewWindowTest, EachKindOfItemShowsInItsOwnLayer)
+{
+    // Plain text, with the formatting switch; comments show under the content.
+    ClipboardItem text = test::textItem(QStringLiteral("Meeting notes\n\n- ship the preview\n- review drag-out"), clock.now());
+    text.comment = QStringLiteral("From the Monday call");
+    text = test::insertItem(*manager, text);
+    UnifiedPreviewWindow* panel = show(text, QStringLiteral("text"));
+    ASSERT_TRUE(panel);
+    EXPECT_EQ(panel->bridge().kind, QStringLiteral("Text"));
+    ASSERT_TRUE(panel->originalStyleToggle());
+    EXPECT_TRUE(panel->originalStyleToggle()->isChecked());
+    EXPECT_FALSE(panel->revealButton());
+    EXPECT_EQ(panel->findChild<QTextEdit*>()->toPlainText(), *text.textContent);
+    panel->originalStyleToggle()->setChecked(false); // stored for every later preview
+    EXPECT_EQ(manager->userDefaults().losslessBool(UnifiedPreviewWindow::showOriginalStyleKey), false);
+    closeAndWait();
+    manager->userDefaults().set(UnifiedPreviewWindow::showOriginalStyleKey, true);
+
+    ClipboardItem rich = test::textItem(QStringLiteral("Bold and blue"), clock.now());
+    rich.rtfData = QByteArray("{\\rtf1\\ansi{\\colortbl;\\red0\\green0\\blue255;}\\b Bold\\b0  and \\cf1 blue\\cf0}");
+    rich = test::insertItem(*manager, rich);
+    panel = show(rich, QStringLiteral("rich-text"));
+    ASSERT_TRUE(panel);
+    EXPECT_TRUE(qobject_cast<RichTextHost*>(panel->contentWidget()));
+    EXPECT_EQ(panel->bridge().displayPath, QStringLiteral("Rich Text · 13 characters"));
+    closeAndWait();
+
+    // An image: its frame suits its size, its bytes land in the preview folder under a checked name.
+    ClipboardItem image;
+    image.contentType = ClipboardContentType::image;
+    image.imageFileName = QStringLiteral("0123456789abcdef0123456789abcdef.png");
+    image = test::insertItem(*manager, image, test::withImageData(photo(QSize(800, 500))));
+    panel = show(image, QStringLiteral("image"));
+    ASSERT_TRUE(panel);
+    EXPECT_TRUE(qobject_cast<ImagePreviewView*>(panel->contentWidget())->hasImage());
+    EXPECT_TRUE(panel->bridge().preferredFrame);
+    EXPECT_TRUE(QFile::exists(panel->bridge().url.toLocalFile()));
+    EXPECT_FALSE(panel->sizeLabel()->isHidden());
+    closeAndWait();
+
+    const QString pdf = folder + QStringLiteral("/report.pdf");
+    writePdf(pdf);
+    panel = show(fileItem({pdf}), QStringLiteral("pdf"));
+    ASSERT_TRUE(panel);
+    EXPECT_EQ(panel->bridge().kind, QStringLiteral("File"));
+    EXPECT_TRUE(qobject_cast<PdfPreviewView*>(panel->contentWidget()));
+    ASSERT_TRUE(panel->revealButton());
+    panel->revealButton()->click();
+    EXPECT_EQ(fileManager.shown, QList<QList<QUrl>>{{QUrl::fromLocalFile(pdf)}});
+    EXPECT_EQ(panel->sizeLabel()->text(), byteCountText(QFileInfo(pdf).size()));
+    EXPECT_EQ(coordinator->heldFileAccessCount(), 1);
+    closeAndWait();
+    EXPECT_EQ(coordinator->heldFileAccessCount(), 0);
+
+    const QString audio = folder + QStringLiteral("/voice memo.wav");
+    writeFile(audio, wavOfSilence(2));
+    panel = show(fileItem({audio}), QStringLiteral("audio"));
+    ASSERT_TRUE(panel);
+    EXPECT_TRUE(qobject_cast<MediaPreviewView*>(panel->contentWidget()));
+    closeAndWait();
+
+    // A folder lists its entries, folders first; several files list themselves.
+    const QString project = folder + QStringLiteral("/project");
+    QDir().mkpath(project + QStringLiteral("/src"));
+    for (const char* name : {"README.md", "notes 2.txt", "notes 10.txt", "logo.svg"})
+        writeFile(project + QLatin1Char('/') + QLatin1String(name), QByteArray(1500, 'x'));
+    panel = show(fileItem({project}), QStringLiteral("folder"));
+    ASSERT_TRUE(panel);
+    EXPECT_EQ(panel->bridge().kind, QStringLiteral("Folder"));
+    auto* tree = qobject_cast<EntryListView*>(panel->contentWidget())->tree();
+    ASSERT_EQ(tree->topLevelItemCount(), 5);
+    EXPECT_EQ(tree->topLevelItem(0)->text(0), QStringLiteral("src"));
+    EXPECT_EQ(tree->topLevelItem(2)->text(0), QStringLiteral("notes 2.txt"));
+    EXPECT_EQ(tree->topLevelItem(2)->text(1), QStringLiteral("2 KB"));
+    closeAndWait();
+
+    const QString other = folder + QStringLiteral("/archive.bin");
+    writeFile(other, QByteArray(4096, 'z'));
+    panel = show(fileItem({pdf, project, other}), QStringLiteral("files"));
+    ASSERT_TRUE(panel);
+    EXPECT_EQ(panel->bridge().kind, QStringLiteral("Files & Folders"));
+    EXPECT_EQ(panel->bridge().displayPath, folder);
+    closeAndWait();
+
+    panel = show(fileItem({other}), QStringLiteral("other-file"));
+    ASSERT_TRUE(panel);
+    EXPECT_TRUE(qobject_cast<FallbackPreviewView*>(panel->contentWidget()));
+    closeAndWait();
+}
+
+TEST_F(UnifiedPreviewWindowTest, ASecondRequestClosesAndThePopupIsHeldMeanwhile)
+{
+    PopupPanel popup(QSize(300, 300));
+    popup.present(QPoint(0, 0));
+    const ClipboardItem text = test::insertItem(*manager, test::textItem(QStringLiteral("hello"), clock.now()));
+
+    coordinator->showUnifiedPreview(text, *manager);
+    ASSERT_TRUE(coordinator->isPreviewVisible());
+    EXPECT_GT(popup.holdCount(), 0);
+    EXPECT_FALSE(popup.closesOnResignKey());
+
+    coordinator->showUnifiedPreview(text, *manager); // toggles: closes
+    EXPECT_TRUE(coordinator->isAnimatingClose());
+    coordinator->showUnifiedPreview(text, *manager); // ignored while closing
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !coordinator->panel(); }, 3000));
+    EXPECT_EQ(popup.holdCount(), 0);
+    EXPECT_TRUE(popup.closesOnResignKey());
+    EXPECT_TRUE(coordinator->isPreviewVisibleOrJustClosed());
+    clock.advance(std::chrono::milliseconds(600));
+    EXPECT_FALSE(coordinator->isPreviewVisibleOrJustClosed());
+
+    // None of the files is left: the alert, the popup held while it is up, no window.
+    const QString gone = folder + QStringLiteral("/gone.txt");
+    writeFile(gone, "x");
+    const ClipboardItem missing = fileItem({gone});
+    QFile::remove(gone);
+    coordinator->showUnifiedPreview(missing, *manager);
+    ASSERT_EQ(prompts.shown.size(), 1);
+    EXPECT_EQ(prompts.shown[0].title, QStringLiteral("Preview unavailable"));
+    EXPECT_FALSE(coordinator->panel());
+    EXPECT_EQ(popup.holdCount(), 0);
+}
