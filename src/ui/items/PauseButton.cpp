@@ -5,9 +5,7 @@
 #include "ui/items/SymbolIcon.h"
 
 #include <QEvent>
-#include <QLabel>
 #include <QMenu>
-#include <QWidgetAction>
 
 namespace lumra {
 
@@ -69,18 +67,12 @@ void PauseButton::refresh()
 QMenu* PauseButton::makeDurationMenu(QWidget* parent)
 {
     auto* menu = new QMenu(parent);
-    auto* header = new QLabel(QStringLiteral("Pause for..."));
-    QFont caption = header->font();
+    // A caption in the disabled (secondary) colour, aligned with the durations under it.
+    QAction* header = menu->addAction(QStringLiteral("Pause for..."));
+    QFont caption = menu->font();
     caption.setPointSizeF(caption.pointSizeF() * 0.85);
     header->setFont(caption);
-    header->setContentsMargins(8, 4, 8, 2);
-    QPalette faded = header->palette();
-    faded.setColor(QPalette::WindowText, secondaryColor(menu->palette()));
-    header->setPalette(faded);
-    auto* headerAction = new QWidgetAction(menu);
-    headerAction->setDefaultWidget(header);
-    headerAction->setEnabled(false);
-    menu->addAction(headerAction);
+    header->setEnabled(false);
     QPointer<ClipboardManager> manager = m_manager;
     for (const PauseDuration& duration : pauseDurations()) {
         QAction* action = menu->addAction(duration.label);

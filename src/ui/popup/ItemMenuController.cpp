@@ -1,11 +1,15 @@
 #include "ui/popup/ItemMenuController.h"
 
+#include "ui/items/editors/EditorWindows.h"
 #include "ui/popup/ContentView.h"
 #include "ui/popup/ItemContextMenu.h"
 #include "ui/popup/PopupFooter.h"
 #include "ui/preview/PreviewCoordinator.h"
 
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QLayout>
+#include <QLineEdit>
 
 namespace lumra {
 
@@ -25,6 +29,9 @@ ItemMenuController::ItemMenuController(ContentView& view)
             m_view->viewState().setScrollToItemId(id);
     });
     connect(&m_actions, &ItemActions::windowRequested, this, &ItemMenuController::openWindow);
+    EditorWindows::attach(view);
+
+    qApp->installEventFilter(this);
 
     QWidget* host = view.footerHost();
     m_footer = new PopupFooter(view.manager(), host);
@@ -37,7 +44,7 @@ ItemMenuFeatures ItemMenuController::features()
 {
     ItemMenuFeatures features;
     features.preview = true;
-    return features;
+    return EditorWindows::menuFeatures(features);
 }
 
 ItemMenuModel ItemMenuController::menuFor(const QList<QUuid>& ids) const
@@ -53,10 +60,28 @@ void ItemMenuController::openMenu(const QList<QUuid>& ids, QPoint globalPos)
     ItemContextMenu::exec(menuFor(ids), m_actions, globalPos);
 }
 
-void ItemMenuController::openWindow(ItemMenuAction action, const QList<ClipboardItem>& items, const std::optional<QUuid>&)
+bool ItemMenuController::eventFilter(QObject* watched, QEvent* event)
 {
-    if (action == ItemMenuAction::preview && !items.isEmpty() && m_view)
-        UnifiedPreviewCoordinator::shared().showUnifiedPreview(items.first(), m_view->manager());
+    if (event->type() != QEvent::ContextMenu || !m_view)
+        return false;
+    auto* field = qobject_cast<QLineEdit*>(watched);
+    if (!field || !m_view->searchAreaHost()->isAncestorOf(field)
+        || static_cast<QContextMenuEvent*>(event)->reason() != QContextMenuEvent::Keyboard)
+        return false;
+    return m_view->requestContextMenuFromKeyboard();
+}
+
+void ItemMenuController::openWindow(ItemMenuAction action, const QList<ClipboardItem>& items,
+                                    const std::optional<QUuid>& categoryId)
+{
+    if (!m_view)
+        return;
+    if (action == ItemMenuAction::preview) {
+        if (!items.isEmpty())
+            UnifiedPreviewCoordinator::shared().showUnifiedPreview(items.first(), m_view->manager());
+        return;
+    }
+    EditorWindows::openForMenuEntry(*m_view, action, items, categoryId);
 }
 
 } // namespace lumra

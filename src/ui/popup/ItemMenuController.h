@@ -31,6 +31,10 @@ public:
     // handles its action where windowRequested is connected in the constructor.
     static ItemMenuFeatures features();
 
+protected:
+    // The Menu key in the search field opens the menu of the chosen row rather than the field's own.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void openWindow(ItemMenuAction action, const QList<ClipboardItem>& items, const std::optional<QUuid>& categoryId);
 

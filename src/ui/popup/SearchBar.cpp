@@ -3,7 +3,7 @@
 #include "app/AppActions.h"
 #include "app/AppLinks.h"
 #include "engine/ClipboardManager.h"
-#include "platform/workspace/Workspace.h"
+#include "ui/items/AppIcons.h"
 #include "ui/items/CustomDateRangePicker.h"
 #include "ui/items/CustomRangeDates.h"
 #include "ui/items/FilterBadge.h"
@@ -17,6 +17,7 @@
 #include <QDesktopServices>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
@@ -195,7 +196,11 @@ SearchBar::SearchBar(ClipboardManager& manager, QWidget* parent)
     , m_openCommandsHelp([] { AppActions::openSettings(SettingsTab::commands); })
     , m_openUrl([](const QUrl& url) { QDesktopServices::openUrl(url); })
 {
-    m_row = new QHBoxLayout(this);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(4);
+    m_row = new QHBoxLayout;
+    column->addLayout(m_row);
     m_row->setContentsMargins(8, 7, 8, 7);
     m_row->setSpacing(6);
 
@@ -230,6 +235,17 @@ SearchBar::SearchBar(ClipboardManager& manager, QWidget* parent)
     });
     m_row->addWidget(m_help);
     setFocusProxy(m_field);
+
+    m_errorLine = new QLabel(this);
+    m_errorLine->setWordWrap(true);
+    QFont caption = m_errorLine->font();
+    caption.setPointSizeF(caption.pointSizeF() * 0.85);
+    m_errorLine->setFont(caption);
+    m_errorLine->setContentsMargins(8, 0, 8, 0);
+    m_errorLine->hide();
+    column->addWidget(m_errorLine);
+    connect(&m_manager, &ClipboardManager::searchErrorChanged, this, &SearchBar::showSearchError);
+    showSearchError(m_manager.searchError());
     applySymbols();
 
     connect(&m_manager, &ClipboardManager::filtersChanged, this, &SearchBar::refresh);
@@ -405,11 +421,7 @@ void SearchBar::textEdited(const QString& text)
 
 QIcon SearchBar::appIcon(const QString& bundleId) const
 {
-    Workspace* workspace = m_manager.services().workspace;
-    QIcon icon = workspace ? workspace->icon(bundleId) : QIcon();
-    if (icon.isNull())
-        icon = QIcon::fromTheme(bundleId);
-    return icon;
+    return AppIcons::appIcon(m_manager.services().workspace, bundleId);
 }
 
 // ---------------------------------------------------------------------------- popovers
@@ -543,11 +555,22 @@ void SearchBar::applySymbols()
     paintSymbols({{m_mode, "magnifyingglass"}, {m_clear, "xmark.circle.fill"}, {m_help, "questionmark.bubble"}}, palette());
 }
 
+void SearchBar::showSearchError(const QString& error)
+{
+    m_errorLine->setText(error);
+    m_errorLine->setVisible(!error.isEmpty());
+    QPalette palette = m_errorLine->palette();
+    palette.setColor(QPalette::WindowText, destructiveRed(this->palette()));
+    m_errorLine->setPalette(palette);
+}
+
 void SearchBar::changeEvent(QEvent* event)
 {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange)
+    if (event->type() == QEvent::PaletteChange) {
         applySymbols();
+        showSearchError(m_manager.searchError());
+    }
 }
 
 void SearchBar::paintEvent(QPaintEvent*)
@@ -557,7 +580,7 @@ void SearchBar::paintEvent(QPaintEvent*)
     QColor fill = palette().color(QPalette::WindowText);
     fill.setAlphaF(0.08f);
     QPainterPath path;
-    path.addRoundedRect(QRectF(rect()), 8, 8);
+    path.addRoundedRect(QRectF(m_row->geometry()), 8, 8);
     painter.fillPath(path, fill);
 }
 

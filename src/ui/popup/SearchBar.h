@@ -12,6 +12,7 @@
 #include <optional>
 
 class QHBoxLayout;
+class QLabel;
 class QMenu;
 class QToolButton;
 
@@ -63,6 +64,8 @@ public:
     QToolButton* clearButton() const { return m_clear; }
     QToolButton* helpButton() const { return m_help; }
     QToolButton* modeButton() const { return m_mode; }
+    // The line under the row that says why the search text was not searched for.
+    QLabel* errorLine() const { return m_errorLine; }
     const QList<FilterBadgeSpec>& badgeSpecs() const { return m_specs; }
     QList<FilterBadge*> badges() const;
 
@@ -94,6 +97,7 @@ protected:
 
 private:
     void applySymbols();
+    void showSearchError(const QString& error);
     // Opens through the popup's flag when there is a popup state, else directly.
     void requestPopover(FilterPopover popover);
     void setFlag(FilterPopover popover, bool shown);
@@ -112,6 +116,7 @@ private:
     SearchField* m_field = nullptr;
     QToolButton* m_clear = nullptr;
     QToolButton* m_help = nullptr;
+    QLabel* m_errorLine = nullptr;
     QList<FilterBadgeSpec> m_specs;
     QList<QPointer<FilterBadge>> m_badges;
     QPointer<FilterPopoverFrame> m_popover;

@@ -7,6 +7,7 @@
 #include "platform/workspace/FileManager.h"
 #include "ui/items/CategoryBar.h"
 #include "ui/items/CategoryPill.h"
+#include "ui/items/PauseButton.h"
 #include "ui/popup/ItemActions.h"
 #include "ui/popup/ContentView.h"
 #include "ui/popup/ItemContextMenu.h"
@@ -324,6 +325,12 @@ TEST_F(ItemActionsTest, FooterControlsAndCategoryChips)
         menu.popup(QPoint(0, 0));
         saveArtifact(menu, QStringLiteral("item-menu-") + QLatin1String(suffix));
         menu.close();
+
+        QMenu* durations = footer.pauseButton()->makeDurationMenu(nullptr);
+        durations->setPalette(palette);
+        durations->popup(QPoint(0, 0));
+        saveArtifact(*durations, QStringLiteral("pause-menu-") + QLatin1String(suffix));
+        delete durations;
     }
 
     // Deleting a chip's category with its items; cancelling the quit, then confirming it.

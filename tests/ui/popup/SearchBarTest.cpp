@@ -16,6 +16,7 @@
 #include <QCalendarWidget>
 #include <QDateEdit>
 #include <QDir>
+#include <QLabel>
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
@@ -145,7 +146,16 @@ TEST_F(SearchBarTest, TypingPickingPinningAndReopening)
     QTest::keyClicks(bar->searchField(), QStringLiteral("/tmp/cat"));
     EXPECT_EQ(bar->searchField()->text(), QStringLiteral("/tmp/cat"));
     EXPECT_EQ(bar->openPopoverKind(), std::nullopt);
+    // A refused pattern says so under the row.
+    manager->setSearchMode(QStringLiteral("regex"));
+    bar->searchField()->setText(QStringLiteral("(a+)+"));
+    clock.advance(std::chrono::milliseconds(120));
+    EXPECT_TRUE(bar->errorLine()->isVisibleTo(bar));
+    EXPECT_FALSE(bar->errorLine()->text().isEmpty());
+    save(bar->window(), QStringLiteral("search-bar-refused-pattern.png"));
+    manager->setSearchMode(QStringLiteral("contains"));
     QTest::mouseClick(bar->clearButton(), Qt::LeftButton);
+    EXPECT_FALSE(bar->errorLine()->isVisibleTo(bar));
     EXPECT_EQ(manager->searchText(), QString());
     EXPECT_EQ(manager->typeFilterOption(), std::nullopt);
     EXPECT_EQ(manager->filteredItemCount(), 4);

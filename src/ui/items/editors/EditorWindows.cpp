@@ -3,7 +3,9 @@
 #include "engine/ClipboardManager.h"
 #include "ui/items/editors/CategoryEditors.h"
 #include "ui/items/editors/ItemEditors.h"
+#include "ui/items/CategoryPill.h"
 #include "ui/items/editors/ShortcutEditorWindow.h"
+#include "ui/popup/ContentView.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -94,6 +96,60 @@ EditorWindow* openForMenuEntry(const EditorHost& host, ItemMenuAction action, co
     case ItemMenuAction::editContent: return openContentEditor(host, item);
     default: return nullptr;
     }
+}
+
+EditorHost hostFor(const ContentView& view) { return {&view.manager(), view.hotKeyManager(), view.panel()}; }
+
+void openForMenuEntry(ContentView& view, ItemMenuAction action, const QList<ClipboardItem>& items,
+                      const std::optional<QUuid>& categoryId)
+{
+    ContentViewState& state = view.viewState();
+    const std::optional<QUuid> id = items.isEmpty() ? std::nullopt : std::optional(items.front().id);
+    switch (action) {
+    case ItemMenuAction::editTags: state.setTagEditItem(id); break;
+    case ItemMenuAction::editComment: state.setCommentEditItem(id); break;
+    case ItemMenuAction::editShortcut: state.setShortcutEditItem(id); break;
+    case ItemMenuAction::editContent: state.setEditContentItem(id); break;
+    default: openForMenuEntry(hostFor(view), action, items, categoryId); break;
+    }
+}
+
+void attach(ContentView& view)
+{
+    ContentViewState& state = view.viewState();
+    QPointer<ContentView> guard(&view);
+    using Getter = std::optional<QUuid> (ContentViewState::*)() const;
+    using Setter = void (ContentViewState::*)(std::optional<QUuid>);
+    using Opener = EditorWindow* (*)(const EditorHost&, const ClipboardItem&);
+    const auto watch = [&](void (ContentViewState::*changed)(), Getter get, Setter set, Opener open) {
+        QObject::connect(&state, changed, &view, [guard, get, set, open] {
+            if (!guard)
+                return;
+            ContentViewState& requests = guard->viewState();
+            const std::optional<QUuid> id = (requests.*get)();
+            if (!id)
+                return;
+            (requests.*set)(std::nullopt); // choosing the same entry again opens another window
+            for (const ClipboardItem& item : guard->manager().clipboardItems()) {
+                if (item.id == *id) {
+                    open(hostFor(*guard), ClipboardItem(item));
+                    return;
+                }
+            }
+        });
+    };
+    watch(&ContentViewState::tagEditItemChanged, &ContentViewState::tagEditItem, &ContentViewState::setTagEditItem,
+          [](const EditorHost& host, const ClipboardItem& item) -> EditorWindow* { return openTagEditor(host, item); });
+    watch(&ContentViewState::commentEditItemChanged, &ContentViewState::commentEditItem, &ContentViewState::setCommentEditItem,
+          [](const EditorHost& host, const ClipboardItem& item) -> EditorWindow* { return openCommentEditor(host, item); });
+    watch(&ContentViewState::shortcutEditItemChanged, &ContentViewState::shortcutEditItem, &ContentViewState::setShortcutEditItem,
+          [](const EditorHost& host, const ClipboardItem& item) -> EditorWindow* { return openShortcutEditor(host, item); });
+    watch(&ContentViewState::editContentItemChanged, &ContentViewState::editContentItem, &ContentViewState::setEditContentItem,
+          [](const EditorHost& host, const ClipboardItem& item) -> EditorWindow* { return openContentEditor(host, item); });
+    CategoryPill::setEditHandler([guard](const ClipboardCategory& category) {
+        if (guard)
+            openCategoryEditor(hostFor(*guard), category);
+    });
 }
 
 ItemMenuFeatures menuFeatures(ItemMenuFeatures features)

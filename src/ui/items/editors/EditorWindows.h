@@ -12,6 +12,7 @@
 namespace lumra {
 
 class CategoryCreatorWindow;
+class ContentView;
 class CategoryEditorWindow;
 class CommentEditorWindow;
 class ContentEditorWindow;
@@ -35,6 +36,15 @@ CategoryEditorWindow* openCategoryEditor(const EditorHost& host, const Clipboard
 // the entry opens none of these windows or has nothing to open on.
 EditorWindow* openForMenuEntry(const EditorHost& host, ItemMenuAction action, const QList<ClipboardItem>& items,
                                const std::optional<QUuid>& categoryId);
+// The popup's engine, hot keys and panel.
+EditorHost hostFor(const ContentView& view);
+// As above from the popup: the one-item editors go through the view's editor requests.
+void openForMenuEntry(ContentView& view, ItemMenuAction action, const QList<ClipboardItem>& items,
+                      const std::optional<QUuid>& categoryId);
+// Opens an editor whenever the view's state requests one (and clears the request), and lets the
+// footer's category chips open "Edit Category".
+void attach(ContentView& view);
+
 // The item-menu entries these windows serve.
 ItemMenuFeatures menuFeatures(ItemMenuFeatures features = {});
 

@@ -195,7 +195,7 @@ ContentEditorWindow::ContentEditorWindow(const EditorHost& host, const Clipboard
     column->addWidget(divider());
 
     m_editor = new QTextEdit;
-    m_editor->setAcceptRichText(false); // pasted text comes in plain; formatting is set with the buttons
+    m_editor->setAcceptRichText(true);
     m_editor->setFrameShape(QFrame::NoFrame);
     m_editor->setTabChangesFocus(false);
     RichTextFormatting::load(*m_editor->document(), item.rtfData, item.textContent.value_or(QString()));

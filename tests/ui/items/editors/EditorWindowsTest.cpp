@@ -6,6 +6,8 @@
 #include "ui/items/editors/CategoryEditors.h"
 #include "ui/items/editors/ItemEditors.h"
 #include "ui/items/editors/ShortcutEditorWindow.h"
+#include "ui/popup/ContentView.h"
+#include "ui/popup/ItemMenuController.h"
 
 #include "app/ShellTestSupport.h"
 #include "Screenshots.h"
@@ -373,6 +375,52 @@ TEST_F(EditorWindowsTest, EachEditorHoldsThePopupAndClosesOnlyItself)
     // An editor outliving its popup closes quietly.
     QPointer<CommentEditorWindow> orphan = EditorWindows::openCommentEditor({manager.get(), hotKeys.get(), nullptr}, item);
     EXPECT_TRUE(orphan->close());
+}
+
+TEST_F(EditorWindowsTest, ThePopupMenuOpensEveryEditor)
+{
+    ASSERT_TRUE(manager->addCategory({QUuid::createUuid(), "Work", "folder.fill", false, 0}).ok());
+    const QUuid work = manager->categories().front().id;
+    const ClipboardItem item = add("opened from the menu", [&](ClipboardItem& i) { i.categoryId = work; });
+    const ClipboardItem other = add("and another");
+    ContentView view(*manager, hotKeys.get());
+    view.setPanel(panel);
+    auto* controller = new ItemMenuController(view);
+    const auto windows = [] {
+        QList<EditorWindow*> open;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* editor = qobject_cast<EditorWindow*>(widget); editor && editor->isVisible())
+                open << editor;
+        }
+        return open;
+    };
+
+    const struct {
+        QList<QUuid> ids;
+        ItemMenuAction action;
+        const char* window;
+    } entries[] = {
+        {{item.id}, ItemMenuAction::editTags, "lumra::TagEditorWindow"},
+        {{item.id}, ItemMenuAction::editComment, "lumra::CommentEditorWindow"},
+        {{item.id}, ItemMenuAction::editShortcut, "lumra::ShortcutEditorWindow"},
+        {{item.id}, ItemMenuAction::editContent, "lumra::ContentEditorWindow"},
+        {{item.id}, ItemMenuAction::newCategory, "lumra::CategoryCreatorWindow"},
+        {{item.id}, ItemMenuAction::editCategory, "lumra::CategoryEditorWindow"},
+        {{item.id, other.id}, ItemMenuAction::editTagsOfItems, "lumra::TagEditorWindow"},
+        {{item.id, other.id}, ItemMenuAction::newCategory, "lumra::CategoryCreatorWindow"},
+    };
+    for (const auto& entry : entries) {
+        const ItemMenuModel menu = controller->menuFor(entry.ids);
+        const ItemMenuEntry* chosen = menu.find(entry.action);
+        ASSERT_NE(chosen, nullptr) << entry.window;
+        controller->actions().run(menu, *chosen);
+        const QList<EditorWindow*> open = windows();
+        ASSERT_EQ(open.size(), 1) << entry.window;
+        EXPECT_STREQ(open.front()->metaObject()->className(), entry.window);
+        EXPECT_EQ(panel->holdCount(), 1);
+        delete open.front();
+    }
+    EXPECT_EQ(view.viewState().tagEditItem(), std::nullopt) << "a request is cleared once its window opened";
 }
 
 } // namespace
