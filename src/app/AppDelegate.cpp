@@ -65,6 +65,13 @@ AppServices withDefaults(AppServices services)
     return services;
 }
 
+// Windows made once open centred on the screen the user works on, not wherever the window
+// manager drops them.
+void centreOnPointerScreen(QWidget& window)
+{
+    window.move(PopupPlacement::centredOnPointerScreen(window.size(), QCursor::pos(), PopupPlacement::currentScreens()));
+}
+
 } // namespace
 
 AppDelegate::AppDelegate(QObject* parent)
@@ -345,14 +352,17 @@ void AppDelegate::openSettings(std::optional<SettingsTab> tab)
         SettingsServices services;
         services.prompts = &m_prompts;
         m_settingsWindow = new SettingsWindow(clipboardManager(), hotKeyManager(), services);
+        centreOnPointerScreen(*m_settingsWindow);
     }
     m_settingsWindow->present(tab);
 }
 
 void AppDelegate::showAbout()
 {
-    if (!m_aboutWindow)
+    if (!m_aboutWindow) {
         m_aboutWindow = new AboutWindow;
+        centreOnPointerScreen(*m_aboutWindow);
+    }
     m_aboutWindow->present();
 }
 

@@ -47,10 +47,9 @@ Result<SingleInstance::Role> SingleInstance::claim()
     lock->setStaleLockTime(0);
     if (lock->tryLock()) {
         m_lock = std::move(lock);
-        if (Status s = listen(); !s) {
-            m_lock.reset();
-            return Result<Role>::failure(s.error());
-        }
+        // The lock alone keeps a second Lumra out; without the socket it just cannot hand over.
+        if (Status s = listen(); !s)
+            qCWarning(lcInstance).noquote() << s.error() << "- a later start cannot open this Lumra's popup";
         return Role::primary;
     }
     if (lock->error() != QLockFile::LockFailedError)

@@ -27,8 +27,10 @@ public:
     explicit SingleInstance(QString folder = {}, QObject* parent = nullptr);
     ~SingleInstance() override;
 
+    // Primary whenever the lock is taken, even when the socket cannot be made (that is logged).
     // Fails only when neither becoming the primary nor reaching it worked (folder unusable, a
-    // running Lumra that does not answer); the caller should then exit rather than run twice.
+    // running Lumra that does not answer); the caller should then tell the user and exit rather
+    // than run twice.
     Result<Role> claim();
 
     QString serverPath() const { return m_folder + QStringLiteral("/") + serverName(); }

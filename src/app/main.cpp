@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QLoggingCategory>
+#include <QMessageBox>
 #include <QThread>
 
 #include <QSocketNotifier>
@@ -91,6 +92,7 @@ int main(int argc, char** argv)
     auto role = instance.claim();
     if (!role) {
         qCCritical(lcApp).noquote() << role.error();
+        QMessageBox::critical(nullptr, QStringLiteral("Lumra"), QStringLiteral("Lumra could not start: %1").arg(role.error()));
         return 1;
     }
     if (role.value() == lumra::SingleInstance::Role::handedOver) {

@@ -53,16 +53,10 @@ ClipboardManager::~ClipboardManager()
         m_syncFolder->detach();
 }
 
-bool ClipboardManager::readCloudFlag() const
-{
-    // A fresh install has no value and starts with the synced store stack.
-    const QVariant stored = m_defaults.object(QStringLiteral("iCloudSyncEnabled"));
-    return stored.typeId() == QMetaType::Bool ? stored.toBool() : true;
-}
-
 void ClipboardManager::startUp()
 {
-    const bool cloud = readCloudFlag();
+    // The setting as read at launch (a fresh install has no value: the synced store stack).
+    const bool cloud = iCloudSyncEnabled();
     if (!m_services.cloudContainer)
         m_syncFolder = std::make_unique<SyncFolderContainer>(m_clock);
     m_persistence = std::make_unique<PersistenceController>(
@@ -75,6 +69,7 @@ void ClipboardManager::startUp()
                             },
                             &ClipboardManager::captureCategoryForFileURLs,
                         });
+    m_reader->setClock([this] { return m_clock.now(); });
     migrateLegacyStorage();
     if (m_services.loadHistoryInBackground)
         startHistoryLoad();

@@ -45,6 +45,7 @@ class SoundPlayer;
 class SyncFolderContainer;
 class TextRecognizer;
 class Workspace;
+struct FileState;
 namespace store {
 class ManagedObject;
 class Predicate;
@@ -176,6 +177,9 @@ public:
     store::ManagedObjectPtr fetchManagedItem(const QUuid& id);
     store::ManagedObjectPtr fetchManagedCategory(const QUuid& id);
     std::optional<CaptureCategory> captureCategory(const store::ManagedObject& row) const;
+    // Folder, image file or file, from file lookups made beforehand (checkFiles()).
+    static CaptureCategory captureCategoryForCheckedFiles(const QStringList& fileURLStrings,
+                                                          const QList<std::optional<FileState>>& states);
     // Messages the app shows once it can (a store kept aside at start, …).
     QStringList takeStartupWarnings();
 
@@ -352,12 +356,16 @@ public:
     Status restoreItems(const QList<ClipboardItem>& items);
     Status deleteItemPermanently(const QUuid& itemId);
     Status emptyRecycleBin();
-    // The clears leave rows already in the bin alone. With `kinds`, only rows of those capture kinds go.
+    // The clears leave rows already in the bin alone. Without `kinds` the clear is done on return.
+    // With `kinds`, only rows of those capture kinds go: their kinds are worked out on a worker
+    // (copied files looked up within a bound), the call returns at once, and `done` gets the
+    // outcome on the main thread.
     using CaptureKinds = std::optional<QSet<CaptureCategory>>;
-    Status clearUnpinnedHistory(bool permanently, const CaptureKinds& kinds = std::nullopt);
+    using ClearDone = std::function<void(Status)>;
+    Status clearUnpinnedHistory(bool permanently, const CaptureKinds& kinds = std::nullopt, ClearDone done = {});
     Status clearRecentItems(const QDateTime& since, bool includeStarredAndPinned, bool permanently,
-                            const CaptureKinds& kinds = std::nullopt);
-    Status clearAllHistory(bool permanently, const CaptureKinds& kinds = std::nullopt);
+                            const CaptureKinds& kinds = std::nullopt, ClearDone done = {});
+    Status clearAllHistory(bool permanently, const CaptureKinds& kinds = std::nullopt, ClearDone done = {});
 
 protected:
     // The paste code drops the item's thumbnails here when its row is deleted for good.
@@ -544,7 +552,6 @@ private:
 
     // ===================================================================== Start-up (ClipboardManager.cpp)
     void startUp();
-    bool readCloudFlag() const;
 
     // ===================================================================== History internals
     QList<ClipboardItem> m_clipboardItems;
@@ -626,9 +633,14 @@ private:
     void announceShortcutsChanged();
     // Trashes or deletes each row by the bin setting (or for good when `permanently`).
     void removeRow(const store::ManagedObjectPtr& row, bool permanently);
-    Status clearRows(const store::Predicate& predicate, bool permanently, const CaptureKinds& kinds, const char* operation);
+    Status clearRows(const store::Predicate& predicate, bool permanently, const CaptureKinds& kinds, const char* operation,
+                     ClearDone done);
+    Status removeMatchingRows(const store::Predicate& predicate, bool permanently, const char* operation);
     Status deleteMatching(const store::Predicate& predicate, const char* operation, int* removed = nullptr);
     Result<QList<store::ManagedObjectPtr>> fetchItemRows(const store::Predicate& predicate);
+    // Marks the oldest ordinary rows beyond maxItems deleted, unsaved. `captured` (its row may
+    // not be stored yet) is counted and never chosen.
+    Result<QList<store::ManagedObjectPtr>> markRowsBeyondLimit(const store::ManagedObjectPtr& captured = nullptr);
     void applyAutoCleanResult(const AutoCleanResult& result);
     // Made at the first auto-clean; its deleter waits for a running pass.
     std::unique_ptr<QThreadPool, void (*)(QThreadPool*)> m_housekeepingPool {nullptr, nullptr};

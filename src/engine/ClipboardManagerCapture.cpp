@@ -267,6 +267,8 @@ void ClipboardManager::checkClipboard()
         qCInfo(lcCapture).noquote() << "Clipboard not read:" << snapshot.error;
         return;
     }
+    if (!snapshot.unreadableTypes.isEmpty())
+        qCInfo(lcCapture).noquote() << "Clipboard owner gave none of:" << snapshot.unreadableTypes.join(QLatin1String(", "));
 
     PendingCapture capture;
     capture.bundleId = source ? nonEmpty(source->bundleId) : std::nullopt;
@@ -515,14 +517,16 @@ bool ClipboardManager::storeFiles(const QStringList& fileURLStrings, const QList
 
 bool ClipboardManager::saveCapture(const store::ManagedObjectPtr& row)
 {
-    if (Status saved = m_persistence->save(); !saved) {
-        qCWarning(lcCapture).noquote() << "CoreData save error:" << saved.error();
+    // The copy and the rows it pushes over the limit are written together.
+    QList<store::ManagedObjectPtr> rows {row};
+    if (auto trimmed = markRowsBeyondLimit(row); trimmed)
+        rows += *trimmed;
+    else
+        qCWarning(lcCapture).noquote() << "Item limit not applied:" << trimmed.error();
+    if (!commitRows(rows, "Saving a copy", rows.size() > 1)) {
         Diagnostics::shared().warn(captureCategoryName, QStringLiteral("Copy not recorded: the history could not be saved"));
         return false;
     }
-    if (Status trimmed = enforceMaxItems(); !trimmed)
-        qCWarning(lcCapture).noquote() << "Item limit not applied:" << trimmed.error();
-    mergeSavedRows({row});
     return true;
 }
 
@@ -570,6 +574,15 @@ CaptureCategory ClipboardManager::captureCategoryForText(const QString& text)
     if (isLinkText(text))
         return CaptureCategory::link;
     return CaptureCategory::text;
+}
+
+CaptureCategory ClipboardManager::captureCategoryForCheckedFiles(const QStringList& fileURLStrings,
+                                                                const QList<std::optional<FileState>>& states)
+{
+    QList<bool> directories;
+    for (qsizetype i = 0; i < fileURLStrings.size(); ++i)
+        directories.append(FileBookmark::isDirectory(fileURLStrings[i], i < states.size() ? states[i] : std::nullopt));
+    return categoryForFiles(fileURLStrings, directories);
 }
 
 bool ClipboardManager::isScreenshotImage(const QByteArray& imageData) { return image::isScreenshotImage(imageData); }

@@ -10,6 +10,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLoggingCategory>
+
+#include <limits>
 #include <QTextBoundaryFinder>
 
 #include <algorithm>
@@ -78,7 +80,22 @@ Status ClipboardManager::toggleItemFlag(const ClipboardItem& item, int attribute
 
 Status ClipboardManager::togglePinned(const ClipboardItem& item) { return toggleItemFlag(item, ItemAttr::isPinned); }
 Status ClipboardManager::togglePinnedToTop(const ClipboardItem& item) { return toggleItemFlag(item, ItemAttr::isPinnedToTop); }
-Status ClipboardManager::toggleSensitive(const ClipboardItem& item) { return toggleItemFlag(item, ItemAttr::isSensitive); }
+Status ClipboardManager::toggleSensitive(const ClipboardItem& item)
+{
+    ManagedObjectPtr row = fetchManagedItem(item.id);
+    if (!row)
+        return {};
+    const bool sensitive = !row->boolean(ItemAttr::isSensitive).value_or(false);
+    row->set(ItemAttr::isSensitive, sensitive);
+    // Text read out of a sensitive picture would stay searchable and stored.
+    if (sensitive)
+        row->setValue(ItemAttr::ocrText, sql::Value {});
+    const Status saved = commitRows({row}, "Toggling a flag");
+    if (saved && !sensitive && enableImageOCR() && row->string(ItemAttr::contentType) == toRawValue(ClipboardContentType::image))
+        if (std::optional<QByteArray> png = row->bytes(ItemAttr::imageData))
+            recognizeText(*png, item.id);
+    return saved;
+}
 
 Status ClipboardManager::updateItemContent(const ClipboardItem& item, const QString& text, const std::optional<QByteArray>& rtfData)
 {
@@ -244,15 +261,15 @@ Status ClipboardManager::addCategory(const ClipboardCategory& category)
 {
     if (!m_persistence)
         return Status::failure(QStringLiteral("no history store"));
-    int next = 0;
+    qint64 next = 0;
     for (const ClipboardCategory& c : m_categories)
-        next = std::max(next, c.sortOrder + 1);
+        next = std::max(next, c.sortOrder == std::numeric_limits<qint64>::max() ? c.sortOrder : c.sortOrder + 1);
     ManagedObjectPtr row = m_persistence->viewContext().insert(EntityKind::category);
     row->set(CategoryAttr::id, category.id);
     row->set(CategoryAttr::name, category.name);
     row->set(CategoryAttr::iconName, category.iconName);
     row->set(CategoryAttr::isHiddenFromFooter, category.isHiddenFromFooter);
-    row->set(CategoryAttr::sortOrder, qint64(next));
+    row->set(CategoryAttr::sortOrder, next);
     return commitCategories("Adding a category");
 }
 

@@ -92,8 +92,11 @@ void ClipboardManager::startHistoryLoad()
         watcher->deleteLater();
         finishHistoryLoad(*loaded);
     });
-    m_historyLoad.future = QtConcurrent::run([context, loaded]() mutable {
-        loaded->items = HistoryReader(*context).loadItems();
+    const QDateTime readAt = m_clock.now(); // what a row without any date is given
+    m_historyLoad.future = QtConcurrent::run([context, loaded, readAt]() mutable {
+        HistoryReader reader(*context);
+        reader.setClock([readAt] { return readAt; });
+        loaded->items = reader.loadItems();
         if (loaded->items)
             loaded->index = FilterIndex::build(*loaded->items, 0);
         context.reset();

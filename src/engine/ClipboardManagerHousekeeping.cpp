@@ -5,11 +5,14 @@
 #include "model/store/HistoryReader.h"
 #include "model/store/ItemRows.h"
 #include "model/store/PersistenceController.h"
+#include "platform/files/FileChecks.h"
 
+#include <QCoreApplication>
 #include <QHash>
 #include <QLoggingCategory>
 #include <QPointer>
 #include <QThreadPool>
+#include <QUrl>
 
 #include <algorithm>
 #include <limits>
@@ -233,25 +236,38 @@ Status ClipboardManager::deleteMatching(const Predicate& predicate, const char* 
 
 // MARK: Item limit, retention, auto-clean
 
-Status ClipboardManager::enforceMaxItems()
+Result<QList<ManagedObjectPtr>> ClipboardManager::markRowsBeyondLimit(const ManagedObjectPtr& captured)
 {
+    using R = Result<QList<ManagedObjectPtr>>;
     if (!m_persistence)
-        return {};
+        return QList<ManagedObjectPtr>();
     const Result<int> untrashedRows = untrashedRowCount(m_persistence->viewContext());
     if (!untrashedRows)
-        return untrashedRows.status();
-    const qint64 excess = qint64(*untrashedRows) - maxItems();
+        return R::failure(untrashedRows.error());
+    const qint64 excess = qint64(*untrashedRows) + (captured && captured->isInserted() ? 1 : 0) - maxItems();
     if (excess <= 0)
-        return {};
+        return QList<ManagedObjectPtr>();
     FetchRequest victims;
     victims.predicate = ordinary() && untrashed();
+    if (const std::optional<QUuid> keep = captured ? captured->uuid(ItemAttr::id) : std::nullopt)
+        victims.predicate = victims.predicate && Predicate::ne("id", *keep);
     victims.sortDescriptors = {{QStringLiteral("dateAdded"), true}};
     victims.fetchLimit = int(std::min<qint64>(excess, std::numeric_limits<int>::max()));
     auto rows = m_persistence->viewContext().fetch(victims);
     if (!rows)
-        return rows.status();
+        return rows;
     for (const ManagedObjectPtr& row : *rows)
         m_persistence->viewContext().deleteObject(row);
+    return rows;
+}
+
+Status ClipboardManager::enforceMaxItems()
+{
+    auto rows = markRowsBeyondLimit();
+    if (!rows)
+        return rows.status();
+    if (rows->isEmpty())
+        return {};
     return commitRows(*rows, "Trimming the history to its limit", true);
 }
 
@@ -503,45 +519,115 @@ Status ClipboardManager::deleteItemPermanently(const QUuid& itemId)
 
 Status ClipboardManager::emptyRecycleBin() { return deleteMatching(trashed(), "Emptying the recycle bin"); }
 
-Status ClipboardManager::clearRows(const Predicate& predicate, bool permanently, const CaptureKinds& kinds, const char* operation)
+Status ClipboardManager::removeMatchingRows(const Predicate& predicate, bool permanently, const char* operation)
 {
     auto rows = fetchItemRows(predicate);
     if (!rows) {
         qCWarning(lcHousekeeping).noquote() << operation << "could not read the history:" << rows.error();
         return rows.status();
     }
-    QList<ManagedObjectPtr> cleared;
-    for (const ManagedObjectPtr& row : *rows) {
-        if (kinds) {
-            const std::optional<CaptureCategory> kind = captureCategory(*row);
-            if (!kind || !kinds->contains(*kind))
-                continue;
-        }
+    for (const ManagedObjectPtr& row : *rows)
         removeRow(row, permanently);
-        cleared << row;
-    }
-    if (cleared.isEmpty())
+    if (rows->isEmpty())
         return {};
-    return commitRows(cleared, operation, true);
+    return commitRows(*rows, operation, true);
 }
 
-Status ClipboardManager::clearUnpinnedHistory(bool permanently, const CaptureKinds& kinds)
+namespace {
+
+// What the worker needs to tell a row's kind without touching the main thread's context.
+struct KindProbe {
+    QUuid id;
+    ClipboardContentType type = ClipboardContentType::text;
+    QString text;
+    QStringList fileURLs;
+    std::optional<QString> sourceAppBundleId;
+};
+
+} // namespace
+
+Status ClipboardManager::clearRows(const Predicate& predicate, bool permanently, const CaptureKinds& kinds,
+                                   const char* operation, ClearDone done)
 {
-    return clearRows(ordinary() && untrashed(), permanently, kinds, "Clearing the history");
+    if (!kinds) {
+        const Status status = removeMatchingRows(predicate, permanently, operation);
+        if (done)
+            done(status);
+        return status;
+    }
+    auto rows = fetchItemRows(predicate);
+    if (!rows) {
+        qCWarning(lcHousekeeping).noquote() << operation << "could not read the history:" << rows.error();
+        if (done)
+            done(rows.status());
+        return rows.status();
+    }
+    QList<KindProbe> probes;
+    for (const ManagedObjectPtr& row : *rows) {
+        if (std::optional<ClipboardItem> item = makeClipboardItem(*row))
+            probes.append({item->id, item->contentType, item->textContent.value_or(QString()),
+                           item->fileURLStrings.value_or(QStringList()), item->sourceAppBundleId});
+    }
+    // Image bytes are read on the worker through its own connection.
+    std::shared_ptr<ManagedObjectContext> background = m_persistence->newBackgroundContext();
+    QPointer<ClipboardManager> self(this);
+    const QSet<CaptureCategory> wanted = *kinds;
+    runInBackground([self, probes, background, wanted, predicate, permanently, operation, done] {
+        QStringList paths;
+        for (const KindProbe& probe : probes)
+            for (const QString& url : probe.fileURLs)
+                paths.append(QUrl(url).toLocalFile());
+        const QList<std::optional<FileState>> states = checkFiles(paths, std::chrono::seconds(2));
+        QList<sql::Value> matching;
+        qsizetype nextState = 0;
+        for (const KindProbe& probe : probes) {
+            CaptureCategory kind = CaptureCategory::text;
+            switch (probe.type) {
+            case ClipboardContentType::text: kind = captureCategoryForText(probe.text); break;
+            case ClipboardContentType::image: {
+                const ManagedObjectPtr row = background->fetchById(EntityKind::item, probe.id);
+                kind = captureCategoryForImageData(row ? row->bytes(ItemAttr::imageData) : std::nullopt, probe.sourceAppBundleId);
+                break;
+            }
+            case ClipboardContentType::file:
+                kind = captureCategoryForCheckedFiles(probe.fileURLs, states.mid(nextState, probe.fileURLs.size()));
+                nextState += probe.fileURLs.size();
+                break;
+            }
+            if (wanted.contains(kind))
+                matching.append(toValue(probe.id));
+        }
+        QMetaObject::invokeMethod(qApp, [self, matching, predicate, permanently, operation, done] {
+            if (!self)
+                return;
+            // Rows changed meanwhile (pinned, restored, gone) are held to the clear's terms again.
+            const Status status = matching.isEmpty()
+                ? Status {}
+                : self->removeMatchingRows(predicate && Predicate::in("id", matching), permanently, operation);
+            if (done)
+                done(status);
+        }, Qt::QueuedConnection);
+    });
+    return {};
+}
+
+Status ClipboardManager::clearUnpinnedHistory(bool permanently, const CaptureKinds& kinds, ClearDone done)
+{
+    return clearRows(ordinary() && untrashed(), permanently, kinds, "Clearing the history", std::move(done));
 }
 
 Status ClipboardManager::clearRecentItems(const QDateTime& since, bool includeStarredAndPinned, bool permanently,
-                                          const CaptureKinds& kinds)
+                                          const CaptureKinds& kinds, ClearDone done)
 {
     Predicate predicate = Predicate::ge("dateAdded", since) && untrashed();
     if (!includeStarredAndPinned)
         predicate = predicate && ordinary();
-    return clearRows(predicate, permanently, kinds, "Clearing recent items");
+    return clearRows(predicate, permanently, kinds, "Clearing recent items", std::move(done));
 }
 
-Status ClipboardManager::clearAllHistory(bool permanently, const CaptureKinds& kinds)
+Status ClipboardManager::clearAllHistory(bool permanently, const CaptureKinds& kinds, ClearDone done)
 {
-    return clearRows(untrashed(), permanently, kinds, "Clearing all history");
+    return clearRows(untrashed(), permanently, kinds, "Clearing all history", std::move(done));
 }
 
 } // namespace lumra

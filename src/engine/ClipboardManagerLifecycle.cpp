@@ -36,7 +36,7 @@ void ClipboardManager::installObservers()
         mergeStoreChanges(changes);
         loadCategories();
     });
-    if (!readCloudFlag())
+    if (!m_persistence->iCloudEnabled())
         return;
     NotificationCenter::defaultCenter().observe(Notifications::iCloudSyncStatusChanged, this,
                                                 [this](const QVariantMap& userInfo) {

@@ -87,6 +87,7 @@ void ClipboardManager::readSettingsAtLaunch()
         } else {
             warnRefused(info, settingValueToVariant(*stored), QStringLiteral("the settings"));
             slot = info.registered.value_or(info.fallback);
+            m_defaults.set(info.key, settingValueToVariant(slot));
         }
     }
 }
@@ -234,7 +235,9 @@ void ClipboardManager::reloadSettingsFromDefaults()
         if (!stored) {
             setSetting(info.setting, info.fallback);
         } else if (!setSetting(info.setting, *stored)) {
+            // The file must not keep a value the next start would refuse for the registered default.
             warnRefused(info, settingValueToVariant(*stored), QStringLiteral("the settings"));
+            m_defaults.set(info.key, settingValueToVariant(setting(info.setting)));
         }
     }
 }

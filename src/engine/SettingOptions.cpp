@@ -36,10 +36,25 @@ QString displayName(AutoCleanInterval interval)
 QString displayName(CopySoundOption option)
 {
     switch (option) {
+    // Lumra's own sounds under names of their own; the stored raw values stay as they are.
     case CopySoundOption::none: return QStringLiteral("None");
+    case CopySoundOption::basso: return QStringLiteral("Low Hum");
+    case CopySoundOption::blow: return QStringLiteral("Breeze");
+    case CopySoundOption::bottle: return QStringLiteral("Hollow");
+    case CopySoundOption::frog: return QStringLiteral("Croak");
+    case CopySoundOption::funk: return QStringLiteral("Bend");
+    case CopySoundOption::glass: return QStringLiteral("Chime");
+    case CopySoundOption::hero: return QStringLiteral("Fanfare");
+    case CopySoundOption::morse: return QStringLiteral("Signal");
+    case CopySoundOption::ping: return QStringLiteral("Bell");
+    case CopySoundOption::pop: return QStringLiteral("Bubble");
+    case CopySoundOption::purr: return QStringLiteral("Rumble");
+    case CopySoundOption::sosumi: return QStringLiteral("Two Tones");
+    case CopySoundOption::submarine: return QStringLiteral("Sonar");
+    case CopySoundOption::tink: return QStringLiteral("Tick");
     case CopySoundOption::custom: return QStringLiteral("Custom...");
-    default: return rawValue(option);
     }
+    return rawValue(option);
 }
 
 } // namespace lumra

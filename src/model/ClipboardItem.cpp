@@ -427,7 +427,8 @@ std::optional<qint64> wholeNumber(const QJsonValue& json, qint64 min, qint64 max
     if (!json.isDouble())
         return std::nullopt;
     const double number = json.toDouble();
-    if (!(number >= double(min) && number <= double(max)) || std::trunc(number) != number)
+    // 2^63 rounds to double(INT64_MAX) yet does not fit.
+    if (!(number >= double(min) && number <= double(max) && number < 0x1p63) || std::trunc(number) != number)
         return std::nullopt;
     // toInteger keeps integers the parser read exactly; the double may have rounded them.
     return json.toInteger(qint64(number));
@@ -449,11 +450,11 @@ bool convert(const QJsonValue& json, quint64& out)
     return number.has_value();
 }
 
-bool convert(const QJsonValue& json, int& out)
+bool convert(const QJsonValue& json, qint64& out)
 {
-    const auto number = wholeNumber(json, std::numeric_limits<int>::min(), std::numeric_limits<int>::max());
+    const auto number = wholeNumber(json, std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max());
     if (number)
-        out = int(*number);
+        out = *number;
     return number.has_value();
 }
 

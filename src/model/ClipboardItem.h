@@ -83,7 +83,7 @@ struct ClipboardCategory {
     QString name;
     QString iconName;
     bool isHiddenFromFooter = false;
-    int sortOrder = 0;
+    qint64 sortOrder = 0;
 
     friend bool operator==(const ClipboardCategory&, const ClipboardCategory&) = default;
 };

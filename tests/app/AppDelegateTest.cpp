@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSignalSpy>
+#include <QScreen>
 #include <QTest>
 
 namespace lumra {
@@ -270,6 +271,22 @@ TEST_F(AppDelegateTest, ThePopupFollowsKeepWindowOpenAndWindowButtons)
     EXPECT_TRUE(panel->keepWindowOpen());
     delegate->clipboardManager().setShowTrafficLights(false);
     EXPECT_FALSE(panel->showsWindowButtons());
+}
+
+TEST_F(AppDelegateTest, AboutAndSettingsOpenCentredWithoutMinimiseOrMaximise)
+{
+    AppDelegate& app = launch();
+    app.showAbout();
+    app.openSettings();
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    for (QWidget* window : {static_cast<QWidget*>(app.aboutWindow()), static_cast<QWidget*>(app.settingsWindow())}) {
+        ASSERT_TRUE(window);
+        SCOPED_TRACE(window->windowTitle().toStdString());
+        if (screen.width() >= window->width() && screen.height() >= window->height())
+            EXPECT_LE((window->geometry().center() - screen.center()).manhattanLength(), 8);
+        EXPECT_FALSE(window->windowFlags() & Qt::WindowMinMaxButtonsHint);
+        window->close();
+    }
 }
 
 TEST_F(AppDelegateTest, StartingDiagnosticsQuitsOnlyOnceTheNewLumraRuns)

@@ -43,6 +43,7 @@ Result<QList<ClipboardItem>> HistoryReader::loadItems()
     if (Result<int> rows = context.count({}); rows)
         items.reserve(*rows);
     bool anyDateMissing = false;
+    const QDateTime readAt = m_now();
     std::vector<std::pair<const PersistentStore*, QUuid>> staleCopies;
     // A few applications account for the whole history: one value each, shared by their items.
     QHash<QString, SparseOptional<QString>> apps;
@@ -92,6 +93,8 @@ Result<QList<ClipboardItem>> HistoryReader::loadItems()
         while (st->step()) {
             bool dateMissing = false;
             if (std::optional<ClipboardItem> item = detail::makeClipboardItem(value, &dateMissing)) {
+                if (!item->dateAdded.isValid())
+                    item->dateAdded = readAt;
                 internApp(item->sourceAppBundleId);
                 internApp(item->sourceAppName);
                 items.append(std::move(*item));
@@ -105,7 +108,7 @@ Result<QList<ClipboardItem>> HistoryReader::loadItems()
         dropLaterCopies(items, firstOfStore, store, staleCopies);
     }
     if (anyDateMissing)
-        writeBackMissingDates();
+        writeBackMissingDates(readAt);
     if (!staleCopies.empty())
         deleteStaleCopies(staleCopies);
     return items;
@@ -157,7 +160,7 @@ void HistoryReader::deleteStaleCopies(const std::vector<std::pair<const Persiste
         qCWarning(lcHistory) << "Could not remove the old copy of a moved item:" << s.error();
 }
 
-void HistoryReader::writeBackMissingDates()
+void HistoryReader::writeBackMissingDates(const QDateTime& readAt)
 {
     ManagedObjectContext& context = m_context;
     if (context.hasChanges())
@@ -167,9 +170,10 @@ void HistoryReader::writeBackMissingDates()
     auto rows = context.fetch(request);
     if (!rows)
         return;
-    for (const ManagedObjectPtr& row : *rows)
-        if (std::optional<ClipboardItem> item = makeClipboardItem(*row))
-            row->set(ItemAttr::dateAdded, item->dateAdded);
+    for (const ManagedObjectPtr& row : *rows) {
+        const QDateTime date = row->date(ItemAttr::firstCopiedDate).value_or(row->date(ItemAttr::lastPastedDate).value_or(readAt));
+        row->set(ItemAttr::dateAdded, date);
+    }
     if (Status s = save(); !s)
         qCWarning(lcHistory) << "Could not store fallback dates:" << s.error();
 }

@@ -25,6 +25,8 @@ public:
     explicit HistoryReader(PersistenceController& persistence, Classifiers classifiers = {});
     // Reads through a context of its own (a worker's), which also takes the writes of loadItems().
     explicit HistoryReader(store::ManagedObjectContext& context);
+    // The time a dateless row is given when it has no other date.
+    void setClock(std::function<QDateTime()> now) { m_now = std::move(now); }
 
     // Every item row (trashed ones included) in store order. A row without dateAdded gets its
     // fallback date written back once, so it keeps its place at later loads. An id held by both
@@ -40,7 +42,7 @@ public:
     std::optional<CaptureCategory> captureCategory(const store::ManagedObject& row) const;
 
 private:
-    void writeBackMissingDates();
+    void writeBackMissingDates(const QDateTime& readAt);
     // An item found in an earlier store too (a move between stores cut short) is kept once.
     static void dropLaterCopies(QList<ClipboardItem>& items, qsizetype firstOfStore, const store::PersistentStore* store,
                                 std::vector<std::pair<const store::PersistentStore*, QUuid>>& staleCopies);
@@ -52,6 +54,7 @@ private:
     PersistenceController* m_persistence = nullptr;
     store::ManagedObjectContext& m_context;
     Classifiers m_classifiers;
+    std::function<QDateTime()> m_now = &QDateTime::currentDateTimeUtc;
 };
 
 } // namespace lumra

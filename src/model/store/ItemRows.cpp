@@ -59,8 +59,6 @@ sql::Value jsonText(const QJsonArray& array)
 
 } // namespace
 
-QDateTime missingDateFallback() { return dateFromSeconds(0); }
-
 std::optional<ClipboardItem> detail::makeClipboardItem(const RowSource& row, bool* dateWasMissing)
 {
     using namespace ItemAttr;
@@ -103,11 +101,11 @@ std::optional<ClipboardItem> detail::makeClipboardItem(const RowSource& row, boo
     item.isTrashed = boolFrom(value(isTrashed)).value_or(false);
     item.trashedDate = dateFrom(value(trashedDate));
 
-    // A row without a date keeps a stable place in the history instead of jumping to the top at every load.
+    // A row without a date goes by its other dates; with none at all the caller gives it the time it was read.
     std::optional<QDateTime> added = dateFrom(value(dateAdded));
     if (dateWasMissing)
         *dateWasMissing = !added;
-    item.dateAdded = added ? *added : item.firstCopiedDate.value_or(item.lastPastedDate.value_or(missingDateFallback()));
+    item.dateAdded = added ? *added : item.firstCopiedDate.value_or(item.lastPastedDate.value_or(QDateTime()));
     return item;
 }
 
@@ -120,7 +118,10 @@ std::optional<ClipboardItem> makeClipboardItem(const ManagedObject& row)
         explicit ObjectRow(const ManagedObject& o) : object(o) { }
         sql::Value value(int attribute) const override { return object.value(attribute); }
     };
-    return detail::makeClipboardItem(ObjectRow(row));
+    std::optional<ClipboardItem> item = detail::makeClipboardItem(ObjectRow(row));
+    if (item && !item->dateAdded.isValid())
+        item->dateAdded = QDateTime::currentDateTimeUtc();
+    return item;
 }
 
 std::optional<ClipboardCategory> makeClipboardCategory(const ManagedObject& row)
@@ -135,7 +136,7 @@ std::optional<ClipboardCategory> makeClipboardCategory(const ManagedObject& row)
     category.name = row.string(CategoryAttr::name).value_or(QString());
     category.iconName = row.string(CategoryAttr::iconName).value_or(QStringLiteral("folder.fill"));
     category.isHiddenFromFooter = row.boolean(CategoryAttr::isHiddenFromFooter).value_or(false);
-    category.sortOrder = int(std::clamp<qint64>(row.integer(CategoryAttr::sortOrder).value_or(0), INT_MIN, INT_MAX));
+    category.sortOrder = row.integer(CategoryAttr::sortOrder).value_or(0);
     return category;
 }
 

@@ -24,9 +24,6 @@ void populateManagedItem(store::ManagedObject& row, const ClipboardItem& item);
 // By sortOrder, then by name in the user's locale, case-insensitively.
 void sortCategories(QList<ClipboardCategory>& categories);
 
-// The date shown for a row that has no dateAdded and no other date to go by.
-QDateTime missingDateFallback();
-
 namespace detail {
 // A row as the conversion sees it: the stored value of each attribute.
 class RowSource {
@@ -35,7 +32,8 @@ public:
     virtual sql::Value value(int attribute) const = 0;
     virtual std::optional<QUuid> uuid(int attribute) const { return store::uuidFrom(value(attribute)); }
 };
-// `dateWasMissing` tells the caller to write the fallback date back.
+// `dateWasMissing` tells the caller to write a date back: firstCopiedDate, else lastPastedDate,
+// else (dateAdded left invalid) the time the row was read.
 std::optional<ClipboardItem> makeClipboardItem(const RowSource& row, bool* dateWasMissing = nullptr);
 } // namespace detail
 

@@ -134,18 +134,16 @@ Status migrateLegacyStorage(PersistenceController& persistence, const LegacyMigr
     }
 
     QSet<QUuid> takenCategoryIds;
+    int refusedCategories = 0;
     if (std::optional<QJsonArray> array = readArray(categoryFile)) {
-        QList<ClipboardCategory> categories;
-        for (const QJsonValue& v : *array) {
-            std::optional<ClipboardCategory> category = Json::decodeCategory(v);
-            if (!category) {
-                categories.clear();
-                break;
+        // One category that cannot be read costs only itself.
+        for (qsizetype position = 0; position < array->size(); ++position) {
+            const std::optional<ClipboardCategory> read = Json::decodeCategory(array->at(position));
+            if (!read) {
+                ++refusedCategories;
+                continue;
             }
-            categories << *category;
-        }
-        for (qsizetype position = 0; position < categories.size(); ++position) {
-            const ClipboardCategory& category = categories[position];
+            const ClipboardCategory& category = *read;
             ManagedObjectPtr row = context.insert(EntityKind::category, target);
             row->set(CategoryAttr::id, unusedId(context, EntityKind::category, category.id, takenCategoryIds));
             row->set(CategoryAttr::name, category.name);
@@ -155,6 +153,9 @@ Status migrateLegacyStorage(PersistenceController& persistence, const LegacyMigr
         }
     }
 
+    if (refusedCategories > 0)
+        Diagnostics::shared().warn(QStringLiteral("Persistence"),
+                                   QStringLiteral("Legacy migration skipped %1 unreadable categor(ies)").arg(refusedCategories));
     if (refusedImages > 0)
         Diagnostics::shared().warn(QStringLiteral("Persistence"),
                                    QStringLiteral("Legacy migration refused %1 image name(s) that were not plain file names").arg(refusedImages));

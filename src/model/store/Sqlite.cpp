@@ -155,6 +155,12 @@ Status Database::open(const QString& path, bool create)
         close();
         return Status::failure(err);
     }
+    // SQLite falls back to reading a file it may not write; Lumra would then lose every change.
+    if (sqlite3_db_readonly(m_db, "main") == 1) {
+        m_openFailure = SQLITE_READONLY;
+        close();
+        return Status::failure(QStringLiteral("the file cannot be written"));
+    }
     m_path = path;
     sqlite3_busy_timeout(m_db, 5000);
     sqlite3_extended_result_codes(m_db, 1);

@@ -26,7 +26,88 @@ private:
     QTimer m_timer;
 };
 
+// Covers an interval longer than one platform timer: each step ends at the due date or holds
+// as much as a timer can, and is re-armed from the time it fired until the date is reached.
+class SteppedTimer final : public Timer {
+public:
+    SteppedTimer(Clock& clock, std::chrono::milliseconds interval, bool repeating, std::function<void()> callback)
+        : m_state(std::make_shared<State>(clock, interval, repeating, std::move(callback)))
+    {
+        m_state->due = clock.now().addMSecs(interval.count());
+        arm(m_state);
+    }
+    ~SteppedTimer() override { stop(); }
+    void stop() override
+    {
+        m_state->active = false;
+        m_state->step.reset();
+    }
+    bool isActive() const override { return m_state->active; }
+
+private:
+    struct State {
+        State(Clock& c, std::chrono::milliseconds i, bool r, std::function<void()> cb)
+            : clock(c), interval(i), repeating(r), callback(std::move(cb))
+        {
+        }
+        Clock& clock;
+        std::chrono::milliseconds interval;
+        bool repeating;
+        std::function<void()> callback;
+        QDateTime due;
+        std::unique_ptr<Timer> step;
+        bool active = true;
+    };
+
+    static void arm(const std::shared_ptr<State>& state);
+    static void stepEnded(const std::shared_ptr<State>& state)
+    {
+        auto ending = std::move(state->step); // kept until this call returns: it is the timer firing
+        if (state->clock.now() < state->due) {
+            arm(state);
+            return;
+        }
+        if (state->repeating) {
+            state->due = state->due.addMSecs(state->interval.count());
+            arm(state);
+        } else {
+            state->active = false;
+        }
+        auto callback = state->callback; // the callback may stop or replace its own timer
+        callback();
+    }
+
+    std::shared_ptr<State> m_state;
+};
+
 } // namespace
+
+// The platform timer behind each step.
+class ClockSteps {
+public:
+    static std::unique_ptr<Timer> platformTimer(Clock& clock, std::chrono::milliseconds interval, std::function<void()> cb)
+    {
+        return clock.startTimer(interval, false, std::move(cb));
+    }
+};
+
+void SteppedTimer::arm(const std::shared_ptr<State>& state)
+{
+    const qint64 left = std::max<qint64>(0, state->clock.now().msecsTo(state->due));
+    const auto step = std::min(std::chrono::milliseconds(left), Clock::maxTimerStep);
+    std::weak_ptr<State> weak = state;
+    state->step = ClockSteps::platformTimer(state->clock, step, [weak] {
+        if (auto locked = weak.lock(); locked && locked->active)
+            stepEnded(locked);
+    });
+}
+
+std::unique_ptr<Timer> Clock::start(std::chrono::milliseconds interval, bool repeating, std::function<void()> callback)
+{
+    if (interval <= maxTimerStep)
+        return startTimer(interval, repeating, std::move(callback));
+    return std::make_unique<SteppedTimer>(*this, interval, repeating, std::move(callback));
+}
 
 Clock& Clock::shared()
 {
@@ -51,8 +132,8 @@ void Clock::after(std::chrono::milliseconds delay, QObject* context, std::functi
 
 QDateTime SystemClock::now() const { return QDateTime::currentDateTimeUtc(); }
 
-std::unique_ptr<Timer> SystemClock::start(std::chrono::milliseconds interval, bool repeating,
-                                          std::function<void()> callback)
+std::unique_ptr<Timer> SystemClock::startTimer(std::chrono::milliseconds interval, bool repeating,
+                                               std::function<void()> callback)
 {
     return std::make_unique<QtTimer>(interval, repeating, std::move(callback));
 }
@@ -89,10 +170,13 @@ ManualClock::~ManualClock()
         entry->callback = nullptr;
 }
 
-std::unique_ptr<Timer> ManualClock::start(std::chrono::milliseconds interval, bool repeating,
-                                          std::function<void()> callback)
+std::unique_ptr<Timer> ManualClock::startTimer(std::chrono::milliseconds interval, bool repeating,
+                                               std::function<void()> callback)
 {
+    interval = std::chrono::milliseconds(qint32(quint32(quint64(interval.count()))));
     auto entry = std::make_shared<Entry>();
+    if (interval.count() < 0)
+        entry->active = false; // refused, as a platform timer refuses a negative interval
     entry->due = m_now.addMSecs(interval.count());
     entry->interval = interval;
     entry->repeating = repeating;

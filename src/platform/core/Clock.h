@@ -25,8 +25,12 @@ public:
     virtual ~Clock() = default;
 
     virtual QDateTime now() const = 0;
-    virtual std::unique_ptr<Timer> start(std::chrono::milliseconds interval, bool repeating,
-                                         std::function<void()> callback) = 0;
+    // Any length: an interval longer than one platform timer holds is covered in steps, each
+    // re-armed for what is left until the due date.
+    std::unique_ptr<Timer> start(std::chrono::milliseconds interval, bool repeating, std::function<void()> callback);
+
+    // The longest interval a platform timer holds: a 32-bit count of milliseconds (about 24.8 days).
+    static constexpr std::chrono::milliseconds maxTimerStep {0x7fffffff};
 
     // Fire-and-forget one-shot: does nothing once `context` is gone.
     void after(std::chrono::milliseconds delay, QObject* context, std::function<void()> callback);
@@ -34,13 +38,21 @@ public:
     // The real clock; tests install a ManualClock with setShared().
     static Clock& shared();
     static void setShared(Clock* clock); // nullptr restores the system clock
+
+protected:
+    friend class ClockSteps;
+    // One platform timer; never given more than maxTimerStep.
+    virtual std::unique_ptr<Timer> startTimer(std::chrono::milliseconds interval, bool repeating,
+                                              std::function<void()> callback) = 0;
 };
 
 class SystemClock final : public Clock {
 public:
     QDateTime now() const override;
-    std::unique_ptr<Timer> start(std::chrono::milliseconds interval, bool repeating,
-                                 std::function<void()> callback) override;
+
+protected:
+    std::unique_ptr<Timer> startTimer(std::chrono::milliseconds interval, bool repeating,
+                                      std::function<void()> callback) override;
 };
 
 // In-memory clock for tests and benchmarks: time moves only when advance() is called,
@@ -51,12 +63,15 @@ public:
     ~ManualClock() override;
 
     QDateTime now() const override { return m_now; }
-    std::unique_ptr<Timer> start(std::chrono::milliseconds interval, bool repeating,
-                                 std::function<void()> callback) override;
 
     void setNow(const QDateTime& now) { m_now = now; }
     void advance(std::chrono::milliseconds by);
     int pendingTimers() const;
+
+protected:
+    // Holds a 32-bit count of milliseconds as the platform's timers do: a longer interval wraps.
+    std::unique_ptr<Timer> startTimer(std::chrono::milliseconds interval, bool repeating,
+                                      std::function<void()> callback) override;
 
 private:
     struct Entry;

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,7 +17,7 @@ QString xdg(const char* variable, const QString& fallbackBelowHome)
     // The XDG rules ignore relative paths.
     if (!value.isEmpty() && QDir::isAbsolutePath(value))
         return value;
-    return QDir::homePath() + QLatin1Char('/') + fallbackBelowHome;
+    return homeFolder() + QLatin1Char('/') + fallbackBelowHome;
 }
 
 QString ensured(const QString& path)
@@ -26,6 +27,30 @@ QString ensured(const QString& path)
 }
 
 } // namespace
+
+QString homeFolder()
+{
+    const QString home = qEnvironmentVariable("HOME");
+    if (QDir::isAbsolutePath(home))
+        return QDir::cleanPath(home);
+    // A relative HOME would put every folder below wherever Lumra was started from.
+    if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir && QDir::isAbsolutePath(QFile::decodeName(entry->pw_dir)))
+        return QDir::cleanPath(QFile::decodeName(entry->pw_dir));
+    return QDir::rootPath();
+}
+
+QStringList dataFolders()
+{
+    QStringList folders {xdg("XDG_DATA_HOME", QStringLiteral(".local/share"))};
+    QString dirs = qEnvironmentVariable("XDG_DATA_DIRS");
+    if (dirs.isEmpty())
+        dirs = QStringLiteral("/usr/local/share:/usr/share");
+    for (const QString& dir : dirs.split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
+        if (QDir::isAbsolutePath(dir))
+            folders.append(dir);
+    }
+    return folders;
+}
 
 Status ensurePrivateFolder(const QString& path)
 {

@@ -3,8 +3,15 @@
 #include "platform/core/Result.h"
 
 #include <QString>
+#include <QStringList>
 
 namespace lumra::Folders {
+
+// $HOME when it is an absolute path, else the home folder of the user's account. Relative values
+// of HOME and of the XDG variables are ignored, as the XDG base-directory rules ask.
+QString homeFolder();
+// $XDG_DATA_HOME, then each absolute folder of $XDG_DATA_DIRS (default /usr/local/share:/usr/share).
+QStringList dataFolders();
 
 // $XDG_DATA_HOME/Lumra (0700): stores, legacy files, diagnostics log.
 QString supportFolder();

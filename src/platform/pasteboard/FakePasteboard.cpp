@@ -38,7 +38,7 @@ Result<QStringList> FakePasteboard::types()
 Result<QByteArray> FakePasteboard::data(const QString& mimeType)
 {
     m_reads.append(mimeType);
-    if (m_unresponsive)
+    if (m_unresponsive || m_unreadable.contains(mimeType))
         return Result<QByteArray>::failure(QStringLiteral("The clipboard owner did not answer"));
     for (const auto& representation : m_contents) {
         if (representation.mimeType == mimeType)

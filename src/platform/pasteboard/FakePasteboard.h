@@ -21,6 +21,8 @@ public:
 
     // The next reads fail as if the owner did not answer.
     void setUnresponsive(bool unresponsive) { m_unresponsive = unresponsive; }
+    // Reads of these types fail (the owner refuses them, or answers after the read timeout).
+    void setUnreadableTypes(const QStringList& types) { m_unreadable = types; }
     // The next write fails with this message (empty: writes succeed again).
     void setWriteError(const QString& message) { m_writeError = message; }
 
@@ -40,6 +42,7 @@ private:
     QList<PasteboardRepresentation> m_contents;
     QList<QList<PasteboardRepresentation>> m_writes;
     QStringList m_reads;
+    QStringList m_unreadable;
     qint64 m_changeCount = 1;
     quint64 m_ownerWindow = 0;
     bool m_ownedByUs = false;

@@ -1,5 +1,7 @@
 #include "platform/pasteboard/Pasteboard.h"
 
+#include "platform/image/ImageDecoding.h"
+
 #include <QFileInfo>
 #include <QUrl>
 
@@ -62,12 +64,14 @@ void Pasteboard::readContent(PasteboardSnapshot& snapshot, bool richText)
 void Pasteboard::readOffered(PasteboardSnapshot& snapshot, bool richText)
 {
     const QStringList& offered = snapshot.types;
+    // A hung owner costs each read its timeout: after this many failures nothing more is asked.
+    constexpr int maxFailedReads = 3;
     auto read = [&](const QString& type) -> std::optional<QByteArray> {
-        if (snapshot.failed())
+        if (snapshot.unreadableTypes.size() >= maxFailedReads)
             return std::nullopt;
         auto bytes = data(type);
         if (!bytes) {
-            snapshot.error = bytes.error();
+            snapshot.unreadableTypes.append(type);
             return std::nullopt;
         }
         return bytes.value();
@@ -76,7 +80,7 @@ void Pasteboard::readOffered(PasteboardSnapshot& snapshot, bool richText)
     if (auto type = fileUrlTypeIn(offered)) {
         if (auto body = read(*type))
             snapshot.fileUrls = parseFileUrls(*body, *type);
-        if (!snapshot.fileUrls.isEmpty() || snapshot.failed())
+        if (!snapshot.fileUrls.isEmpty())
             return;
     }
     if (auto type = textTypeIn(offered)) {
@@ -85,19 +89,26 @@ void Pasteboard::readOffered(PasteboardSnapshot& snapshot, bool richText)
         if (richText && snapshot.text) {
             if (auto rtfType = rtfTypeIn(offered))
                 snapshot.rtf = read(*rtfType);
-            if (offered.contains(QLatin1String(PasteboardMime::html))) {
+            if ((!snapshot.rtf || snapshot.rtf->isEmpty()) && offered.contains(QLatin1String(PasteboardMime::html))) {
                 if (auto body = read(QString::fromLatin1(PasteboardMime::html)))
                     snapshot.html = decodeHtml(*body);
             }
         }
-        if ((snapshot.text && !snapshot.text->isEmpty()) || snapshot.failed())
+        if (snapshot.text && !snapshot.text->isEmpty())
             return;
     }
-    if (auto type = imageTypeIn(offered)) {
-        if (auto body = read(*type); body && !body->isEmpty()) {
+    // None readable: the first bytes offered go on, so the capture says why they were refused.
+    for (const QString& type : imageTypesIn(offered)) {
+        std::optional<QByteArray> body = read(type);
+        if (!body || body->isEmpty())
+            continue;
+        const bool readable = image::readImageHeader(*body).ok();
+        if (readable || snapshot.imageData.isEmpty()) {
             snapshot.imageData = *body;
-            snapshot.imageFormat = imageFormatForType(*type);
+            snapshot.imageFormat = imageFormatForType(type);
         }
+        if (readable)
+            return;
     }
 }
 

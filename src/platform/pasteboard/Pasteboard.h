@@ -31,8 +31,10 @@ struct PasteboardImage {
 //
 // Content is read in the order capture uses it, so nothing is fetched that will not be used:
 // file URLs when offered; text only when no file URL could be read; rich text along with the
-// text when asked for; image bytes only when no non-empty text could be read. Nothing at all
-// is read when the clipboard is marked concealed.
+// text when asked for (RTF, else HTML); image bytes only when no non-empty text could be read,
+// each offered image type in turn until one has a readable header. A type the owner refuses or
+// answers too late is skipped as if it were not offered. Nothing at all is read when the
+// clipboard is marked concealed.
 struct PasteboardSnapshot {
     qint64 changeCount = 0;
     QStringList types;
@@ -49,8 +51,8 @@ struct PasteboardSnapshot {
     QByteArray imageData;
     ImageFormat imageFormat = ImageFormat::none;
 
-    // Set when the owner failed to answer (or refused) while reading; what was read before
-    // the failure is kept, nothing after it is tried.
+    QStringList unreadableTypes; // offered, but refused or not answered in time
+    // Set when the offer could not be read, or the clipboard changed while it was read.
     QString error;
     bool failed() const { return !error.isEmpty(); }
 };

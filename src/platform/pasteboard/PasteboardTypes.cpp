@@ -51,6 +51,20 @@ std::optional<QString> imageTypeIn(const QStringList& types)
     return firstOffered(types, {PasteboardMime::png, PasteboardMime::tiff, PasteboardMime::jpeg});
 }
 
+QStringList imageTypesIn(const QStringList& types)
+{
+    QStringList ordered;
+    for (const char* preferred : {PasteboardMime::png, PasteboardMime::tiff, PasteboardMime::jpeg}) {
+        if (types.contains(QLatin1String(preferred)))
+            ordered.append(QString::fromLatin1(preferred));
+    }
+    for (const QString& type : types) {
+        if (type.startsWith(QLatin1String("image/")) && !ordered.contains(type))
+            ordered.append(type);
+    }
+    return ordered;
+}
+
 std::optional<QString> fileUrlTypeIn(const QStringList& types)
 {
     // The GNOME form first: it carries the same URLs and tells copy from cut.

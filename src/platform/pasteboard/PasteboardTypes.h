@@ -51,6 +51,8 @@ PasteboardOffer describeTypes(const QStringList& types);
 std::optional<QString> textTypeIn(const QStringList& types);
 std::optional<QString> rtfTypeIn(const QStringList& types);
 std::optional<QString> imageTypeIn(const QStringList& types);
+// Every offered image type in the order to try them: PNG, TIFF, JPEG, then the others as offered.
+QStringList imageTypesIn(const QStringList& types);
 std::optional<QString> fileUrlTypeIn(const QStringList& types);
 
 ImageFormat imageFormatForType(const QString& type);

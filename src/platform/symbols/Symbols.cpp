@@ -1,6 +1,8 @@
 #include "platform/symbols/Symbols.h"
 
+#include <QGuiApplication>
 #include <QHash>
+#include <QPalette>
 #include <QPainter>
 #include <QPixmap>
 #include <QStandardPaths>
@@ -43,7 +45,7 @@ const QHash<QString, QStringList>& table()
         {"lock.fill", {"changes-prevent", "system-lock-screen"}},
         {"pin.fill", {"view-pin"}},
         {"pin", {"view-pin"}},
-        {"pin.slash", {"view-pin"}},
+        {"pin.slash", {"window-unpin", "view-unpin"}},
         {"flag.fill", {"emoji-flags"}},
         {"bell.fill", {"preferences-system-notifications", "alarm"}},
         {"envelope.fill", {"mail-unread", "mail-message-new"}},
@@ -190,6 +192,29 @@ QIcon fromTheme(const QStringList& names)
     return {};
 }
 
+QIcon struckThrough(const QIcon& base)
+{
+    QIcon result;
+    const QColor ink = QGuiApplication::palette().color(QPalette::WindowText);
+    for (const int size : {16, 22, 24, 32, 48, 64}) {
+        QPixmap pixmap = base.pixmap(size, size);
+        pixmap.setDevicePixelRatio(1.0);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QLineF stroke(size * 0.15, size * 0.15, size * 0.85, size * 0.85);
+        // A clear gap on each side of the stroke keeps it readable over the symbol.
+        painter.setCompositionMode(QPainter::CompositionMode_Clear);
+        painter.setPen(QPen(Qt::transparent, std::max(2.0, size / 6.0), Qt::SolidLine, Qt::RoundCap));
+        painter.drawLine(stroke);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        painter.setPen(QPen(ink, std::max(1.0, size / 14.0), Qt::SolidLine, Qt::RoundCap));
+        painter.drawLine(stroke);
+        painter.end();
+        result.addPixmap(pixmap);
+    }
+    return result;
+}
+
 } // namespace
 
 QStringList themeNames(const QString& symbolName) { return table().value(symbolName); }
@@ -205,7 +230,12 @@ QIcon genericIcon()
 QIcon icon(const QString& symbolName)
 {
     const QIcon themed = fromTheme(themeNames(symbolName));
-    return themed.isNull() ? genericIcon() : themed;
+    if (!themed.isNull())
+        return themed;
+    // Themes without an "off" form of a symbol get its plain form struck through.
+    if (symbolName == QLatin1String("pin.slash"))
+        return struckThrough(icon(QStringLiteral("pin")));
+    return genericIcon();
 }
 
 } // namespace lumra::Symbols

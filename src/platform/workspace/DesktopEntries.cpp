@@ -1,5 +1,7 @@
 #include "platform/workspace/DesktopEntries.h"
 
+#include "platform/core/Folders.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -83,14 +85,8 @@ std::optional<DesktopEntry> parseDesktopEntry(const QByteArray& contents, const 
 
 QStringList DesktopEntryIndex::applicationFolders()
 {
-    QString dataHome = qEnvironmentVariable("XDG_DATA_HOME");
-    if (dataHome.isEmpty())
-        dataHome = QDir::homePath() + QStringLiteral("/.local/share");
-    QString dataDirs = qEnvironmentVariable("XDG_DATA_DIRS");
-    if (dataDirs.isEmpty())
-        dataDirs = QStringLiteral("/usr/local/share:/usr/share");
-    QStringList folders {QDir::cleanPath(dataHome + QStringLiteral("/applications"))};
-    for (const QString& dir : dataDirs.split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
+    QStringList folders;
+    for (const QString& dir : Folders::dataFolders()) {
         const QString folder = QDir::cleanPath(dir + QStringLiteral("/applications"));
         if (!folders.contains(folder))
             folders.append(folder);

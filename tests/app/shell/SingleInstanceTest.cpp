@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QLocalSocket>
 #include <QSignalSpy>
@@ -91,6 +92,23 @@ TEST_F(SingleInstanceTest, UnknownMessagesOpenNothing)
     ASSERT_EQ(*later.claim(), SingleInstance::Role::handedOver);
     ASSERT_TRUE(opened.wait(5000));
     EXPECT_EQ(opened.count(), 1);
+}
+
+} // namespace
+} // namespace lumra
+
+namespace lumra {
+namespace {
+
+TEST_F(SingleInstanceTest, ASocketThatCannotBeMadeStillLeavesOneRunningLumra)
+{
+    // Longer than a local socket's name may be: the lock works, listening does not.
+    const QString folder = dataDir.root() + QLatin1Char('/') + QString(120, QLatin1Char('x'));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    SingleInstance first(folder);
+    auto role = first.claim();
+    ASSERT_TRUE(role.ok()) << role.error().toStdString();
+    EXPECT_EQ(*role, SingleInstance::Role::primary);
 }
 
 } // namespace

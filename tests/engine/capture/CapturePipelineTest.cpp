@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -90,6 +91,14 @@ TEST_F(CaptureTest, TimedPauses)
     manager->pause();
     clock.advance(15min);
     EXPECT_TRUE(manager->isPaused()) << "a cancelled pause timer fired later";
+
+    manager->resume();
+    const int fortyDays = 40 * 24 * 60;
+    manager->pause(fortyDays);
+    clock.advance(std::chrono::minutes(fortyDays) - 1min);
+    EXPECT_TRUE(manager->isPaused());
+    clock.advance(1min);
+    EXPECT_FALSE(manager->isPaused()) << "a pause of weeks never ended";
 }
 
 // ---------------------------------------------------------------- What is never recorded
@@ -152,6 +161,64 @@ TEST_F(CaptureTest, AnUnansweredReadIsSkippedNotStoredEmpty)
     clock.advance(1s);
     EXPECT_TRUE(manager->clipboardItems().isEmpty());
     EXPECT_EQ(manager->sounds, 0);
+}
+
+TEST_F(CaptureTest, WhatTheOwnerRefusesIsSkippedAndTheRestIsStored)
+{
+    auto bmpOf = [](QColor color) {
+        QImage image(8, 8, QImage::Format_RGB32);
+        image.fill(color);
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "bmp");
+        return bytes;
+    };
+    const QByteArray rtf("{\\rtf1\\ansi {\\b bold}}");
+
+    // A refused type and one answered after the read timeout fail alike.
+    struct Case {
+        const char* name;
+        QList<PasteboardRepresentation> offer;
+        QStringList unreadable;
+        ClipboardContentType kind;
+        bool rich;
+    };
+    const QList<Case> cases = {
+        {"refused RTF, HTML read instead", {textRep("one"), rep(PasteboardMime::rtf, rtf), rep(PasteboardMime::html, "<b>one</b>")},
+         {PasteboardMime::rtf}, ClipboardContentType::text, true},
+        {"refused HTML", {textRep("two"), rep(PasteboardMime::html, "<b>two</b>")}, {PasteboardMime::html},
+         ClipboardContentType::text, false},
+        {"refused text lets the image through", {textRep("three"), rep(PasteboardMime::png, solidPng(Qt::red))},
+         {PasteboardMime::textUtf8}, ClipboardContentType::image, false},
+        {"refused PNG, next image type", {rep(PasteboardMime::png, solidPng(Qt::blue)), rep("image/bmp", bmpOf(Qt::magenta))},
+         {PasteboardMime::png}, ClipboardContentType::image, false},
+        {"broken PNG, next image type", {rep(PasteboardMime::png, "not a picture"), rep("image/bmp", bmpOf(Qt::cyan))}, {},
+         ClipboardContentType::image, false},
+    };
+    start();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const qsizetype before = untrashed().size();
+        pasteboard.setUnreadableTypes(c.unreadable);
+        copy(c.offer);
+        const QList<ClipboardItem> items = untrashed();
+        ASSERT_GT(items.size(), before) << "the copy was dropped";
+        const ClipboardItem& newest = *std::max_element(items.begin(), items.end(), [](const auto& a, const auto& b) {
+            return a.dateAdded < b.dateAdded;
+        });
+        EXPECT_EQ(newest.contentType, c.kind);
+        EXPECT_EQ(row(newest)->bytes(Attr::rtfData).has_value(), c.rich);
+    }
+    EXPECT_EQ(manager->sounds, cases.size());
+}
+
+TEST_F(CaptureTest, HtmlIsReadOnlyWithoutRtf)
+{
+    start();
+    copy({textRep("bold"), rep(PasteboardMime::rtf, "{\\rtf1\\ansi {\\b bold}}"), rep(PasteboardMime::html, "<b>bold</b>")});
+    ASSERT_EQ(untrashed().size(), 1);
+    EXPECT_FALSE(pasteboard.readsOf().contains(PasteboardMime::html));
 }
 
 // ---------------------------------------------------------------- Which content, which kind
@@ -286,10 +353,18 @@ TEST_F(CaptureTest, EveryCaptureKeepsTheHistoryWithinTheLimit)
     start();
     copyText("oldest");
     copyText("middle");
+    int writes = 0;
+    manager->persistence()->viewContext().setDidSaveHandler([&](const store::ChangeSet&) { ++writes; });
     copyText("newest");
-    EXPECT_EQ(texts(), (QStringList {"middle", "newest"}));
+    EXPECT_EQ(writes, 1) << "the copy and the trim were written apart";
+    auto sortedTexts = [&] {
+        QStringList all = texts();
+        all.sort();
+        return all;
+    };
+    EXPECT_EQ(sortedTexts(), (QStringList {"middle", "newest"}));
     manager->loadItems();
-    EXPECT_EQ(texts(), (QStringList {"middle", "newest"})) << "the store and the history disagree";
+    EXPECT_EQ(sortedTexts(), (QStringList {"middle", "newest"})) << "the store and the history disagree";
 }
 
 TEST_F(CaptureTest, EveryFileKeepsItsBookmarkSlotAndFolderFlag)
@@ -408,6 +483,27 @@ TEST_F(CaptureTest, SensitiveImagesAreNeverRecognised)
     // Asked again: never sent.
     manager->recognizeText(solidPng(Qt::red), item.id);
     EXPECT_TRUE(recognizer.pending().isEmpty());
+}
+
+TEST_F(CaptureTest, MarkingSensitiveForgetsRecognisedTextAndUnmarkingReadsItAgain)
+{
+    start();
+    manager->setEnableImageOCR(true);
+    copy({rep(PasteboardMime::png, solidPng(Qt::red))});
+    recognizer.finishAll("the card number");
+    const ClipboardItem item = untrashed().first();
+    manager->setSearchText("card number");
+    manager->applyPendingSearch();
+    ASSERT_EQ(manager->filteredItems().size(), 1);
+
+    ASSERT_TRUE(manager->toggleSensitive(item).ok());
+    EXPECT_EQ(row(item)->string(Attr::ocrText), std::nullopt);
+    EXPECT_EQ(untrashed().first().ocrText, std::nullopt);
+    EXPECT_TRUE(manager->filteredItems().isEmpty()) << "still found by its recognised text";
+
+    ASSERT_TRUE(manager->toggleSensitive(item).ok());
+    recognizer.finishAll("the card number");
+    EXPECT_EQ(row(item)->string(Attr::ocrText), "the card number");
 }
 
 TEST_F(CaptureTest, NoRecognitionWhileTheSettingIsOff)

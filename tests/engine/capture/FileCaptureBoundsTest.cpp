@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QSemaphore>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <QUrl>
 
 using namespace lumra;
@@ -40,6 +42,13 @@ TEST_F(CaptureTest, CopiedFilesAreLookedUpOffThePollAndStoredInCopyOrder)
     const QString folder = QUrl::fromLocalFile(dir.filePath("folder")).toString();
     start();
 
+    // The worker is held busy, so the lookup is still pending when the next copy arrives.
+    QThreadPool& pool = *QThreadPool::globalInstance();
+    const int threads = pool.maxThreadCount();
+    pool.setMaxThreadCount(1);
+    QSemaphore held;
+    pool.start([&held] { held.acquire(); });
+
     workspace.setFrontmost(nautilus);
     pasteboard.setContents({rep(PasteboardMime::uriList, folder.toUtf8())});
     manager->checkClipboard();
@@ -51,6 +60,8 @@ TEST_F(CaptureTest, CopiedFilesAreLookedUpOffThePollAndStoredInCopyOrder)
     const QList<ClipboardItem> early = untrashed();
     EXPECT_TRUE(early.isEmpty() || (early.size() == 2 && early[0].fileURLStrings)) << early.size();
 
+    held.release();
+    pool.setMaxThreadCount(threads);
     manager->finishPendingCaptures();
     const QList<ClipboardItem> items = untrashed();
     ASSERT_EQ(items.size(), 2);

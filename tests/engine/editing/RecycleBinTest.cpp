@@ -1,5 +1,8 @@
 #include "EditingTestSupport.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+
 using namespace lumra;
 using namespace lumra::test;
 
@@ -14,6 +17,19 @@ protected:
             if (item.isTrashed)
                 result << item.id;
         return result;
+    }
+    // A clear by kind returns at once and finishes through the event loop.
+    Status clearByKind(const std::function<Status(ClipboardManager::ClearDone)>& clear)
+    {
+        std::optional<Status> outcome;
+        EXPECT_TRUE(clear([&](Status s) { outcome = s; }).ok());
+        EXPECT_FALSE(outcome) << "the kinds were worked out on the main thread";
+        QDeadlineTimer deadline(10000);
+        while (!outcome && !deadline.hasExpired()) {
+            manager->finishBackgroundWork();
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        }
+        return outcome.value_or(Status::failure("the clear never finished"));
     }
     QSet<QUuid> allIds() const
     {
@@ -115,9 +131,13 @@ TEST_F(RecycleBinTest, ClearsPickRowsByStarPinDateAndKind)
          [&] { return QSet<QUuid> {plain.id, imageRow.id, fileRow.id, older.id}; }},
         {"all", [](ClipboardManager& m) { return m.clearAllHistory(false); },
          [&] { return QSet<QUuid> {plain.id, starred.id, pinned.id, imageRow.id, fileRow.id, older.id}; }},
-        {"images only", [](ClipboardManager& m) { return m.clearAllHistory(false, Kinds(QSet {CaptureCategory::image})); },
+        {"images only", [this](ClipboardManager& m) {
+             return clearByKind([&](auto done) { return m.clearAllHistory(false, Kinds(QSet {CaptureCategory::image}), done); });
+         },
          [&] { return QSet<QUuid> {imageRow.id}; }},
-        {"no kinds", [](ClipboardManager& m) { return m.clearAllHistory(false, Kinds(QSet<CaptureCategory> {})); },
+        {"no kinds", [this](ClipboardManager& m) {
+             return clearByKind([&](auto done) { return m.clearAllHistory(false, Kinds(QSet<CaptureCategory> {}), done); });
+         },
          [&] { return QSet<QUuid> {}; }},
         {"recent with starred", [this](ClipboardManager& m) { return m.clearRecentItems(clock.now().addSecs(-10 * 60), true, false); },
          [&] { return QSet<QUuid> {plain.id, starred.id, pinned.id, imageRow.id, fileRow.id}; }},
@@ -145,7 +165,9 @@ TEST_F(RecycleBinTest, PermanentClearsSkipTheBin)
     ClipboardItem binned = text("binned");
     binned.isTrashed = true;
     store({a, f, binned});
-    ASSERT_TRUE(manager->clearAllHistory(true, ClipboardManager::CaptureKinds(QSet {CaptureCategory::file})).ok());
+    ASSERT_TRUE(clearByKind([&](auto done) {
+        return manager->clearAllHistory(true, ClipboardManager::CaptureKinds(QSet {CaptureCategory::file}), done);
+    }).ok());
     EXPECT_EQ(allIds(), QSet<QUuid>({a.id, binned.id}));
     ASSERT_TRUE(manager->clearUnpinnedHistory(true).ok());
     reopen();

@@ -155,12 +155,14 @@ TEST_F(HistoryReaderTest, aRowWithoutDateAddedGetsAStableDateWrittenBackOnce)
     rawInsert("id, textContent, lastPastedDate", "'00000000-0000-0000-0000-00000000000B', 'b', 7000");
     rawInsert("id, textContent", "'00000000-0000-0000-0000-00000000000C', 'c'");
 
+    const QDateTime readAt = QDateTime(QDate(2026, 5, 1), QTime(12, 0), Qt::UTC);
+    reader.setClock([&] { return readAt; });
     auto first = reader.loadItems();
     ASSERT_TRUE(first.ok());
     ASSERT_EQ(first->size(), 3);
     EXPECT_EQ(first->at(0).dateAdded, firstCopied);
     EXPECT_EQ(first->at(1).dateAdded, lastPasted);
-    EXPECT_EQ(first->at(2).dateAdded, missingDateFallback());
+    EXPECT_EQ(first->at(2).dateAdded, readAt);
 
     auto db = rawStore(storePath("Lumra.sqlite"));
     EXPECT_EQ(scalar(*db, "SELECT count(*) FROM CDClipboardItem WHERE dateAdded IS NULL"), 0);

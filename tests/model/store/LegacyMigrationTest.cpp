@@ -117,14 +117,30 @@ TEST_F(LegacyMigrationTest, oneBrokenOldRecordDropsTheWholeFileButTheRestGoesOn)
     PersistenceController p(false);
     ASSERT_TRUE(migrate(p).ok());
     EXPECT_TRUE(items(p).isEmpty());
-    QList<int> orders;
+    QList<qint64> orders;
     const QList<ClipboardCategory> categories = HistoryReader(p).loadCategories().value();
     for (const ClipboardCategory& c : categories)
         orders << c.sortOrder;
-    EXPECT_EQ(orders, QList<int>({0, 1, 5}));
+    EXPECT_EQ(orders, QList<qint64>({0, 1, 5}));
     EXPECT_TRUE(complete);
     EXPECT_TRUE(exists("clipboard_history.json.backup"));
     EXPECT_TRUE(exists("categories.json.backup"));
+}
+
+TEST_F(LegacyMigrationTest, aWideSortOrderIsKeptAndABrokenCategoryCostsOnlyItself)
+{
+    const qint64 wide = qint64(1) << 40;
+    QJsonObject broken = Json::encode(ClipboardCategory {QUuid::createUuid(), "broken", "star", false, 0});
+    broken.remove("name");
+    writeJson("categories.json", {Json::encode(ClipboardCategory {QUuid::createUuid(), "wide", "star", false, wide}), broken,
+                                  Json::encode(ClipboardCategory {QUuid::createUuid(), "kept", "star", false, 0})});
+    PersistenceController p(false);
+    ASSERT_TRUE(migrate(p).ok());
+    const QList<ClipboardCategory> categories = HistoryReader(p).loadCategories().value();
+    ASSERT_EQ(categories.size(), 2);
+    EXPECT_EQ(categories[0].name, "kept");
+    EXPECT_EQ(categories[1].name, "wide");
+    EXPECT_EQ(categories[1].sortOrder, wide);
 }
 
 TEST_F(LegacyMigrationTest, imageNamesThatLeaveTheImagesFolderAreNeverRead)

@@ -279,7 +279,7 @@ TEST(CategoryJson, RequiresIdNameAndIconNameAndDefaultsTheRest)
                 EXPECT_FALSE(decoded->isHiddenFromFooter);
         }
     }
-    for (const BadValue& bad : {BadValue {"sortOrder", 1.5}, BadValue {"sortOrder", "1"}, BadValue {"sortOrder", 1e10},
+    for (const BadValue& bad : {BadValue {"sortOrder", 1.5}, BadValue {"sortOrder", "1"}, BadValue {"sortOrder", 1e19},
              BadValue {"isHiddenFromFooter", 1}, BadValue {"iconName", QJsonValue::Null}}) {
         QJsonObject object = full;
         object.insert(bad.key, bad.value);

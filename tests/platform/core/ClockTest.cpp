@@ -68,3 +68,23 @@ TEST(ManualClock, TimerStartedFromACallbackFiresInTheSameAdvanceWhenDue)
     clock.advance(250ms);
     EXPECT_TRUE(secondFired);
 }
+
+TEST(ManualClock, TimersLongerThanAPlatformTimerHoldsFireOnTheirDate)
+{
+    ManualClock clock;
+    const QDateTime start = clock.now();
+    const auto thirtyDays = std::chrono::milliseconds(30ll * 24 * 3600 * 1000);
+    std::vector<QDateTime> oneShot, repeating;
+    auto once = clock.start(thirtyDays, false, [&] { oneShot.push_back(clock.now()); });
+    auto every = clock.start(thirtyDays * 2, true, [&] { repeating.push_back(clock.now()); });
+
+    clock.advance(thirtyDays - 1ms);
+    EXPECT_TRUE(oneShot.empty()) << "fired early";
+    clock.advance(thirtyDays * 4);
+    ASSERT_EQ(oneShot.size(), 1u);
+    EXPECT_EQ(oneShot[0], start.addMSecs(thirtyDays.count()));
+    ASSERT_EQ(repeating.size(), 2u);
+    EXPECT_EQ(repeating[1], start.addMSecs(thirtyDays.count() * 4));
+    EXPECT_FALSE(once->isActive());
+    EXPECT_TRUE(every->isActive());
+}

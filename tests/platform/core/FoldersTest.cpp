@@ -79,3 +79,18 @@ TEST_F(FoldersTest, FallsBackToTheCacheFolderWithoutARuntimeFolder)
     ASSERT_TRUE(temp.ok());
     EXPECT_TRUE(temp.value().startsWith(dataDir.cacheHome()));
 }
+
+TEST_F(FoldersTest, RelativeHomeAndXdgPathsAreIgnored)
+{
+    const QByteArray home = qgetenv("HOME");
+    const QByteArray dataDirs = qgetenv("XDG_DATA_DIRS");
+    qputenv("HOME", "relative/home");
+    EXPECT_TRUE(QDir::isAbsolutePath(Folders::homeFolder())) << Folders::homeFolder().toStdString();
+    qputenv("HOME", QFile::encodeName(dataDir.root()));
+    qputenv("XDG_DATA_HOME", "relative/data");
+    qputenv("XDG_DATA_DIRS", "relative/share:/usr/share");
+    EXPECT_EQ(Folders::supportFolder(), dataDir.root() + "/.local/share/Lumra");
+    EXPECT_EQ(Folders::dataFolders(), (QStringList {dataDir.root() + "/.local/share", "/usr/share"}));
+    qputenv("XDG_DATA_DIRS", dataDirs);
+    qputenv("HOME", home);
+}

@@ -117,12 +117,3 @@ TEST(ThumbnailCache, KeepsTotalCostWithinItsLimit)
     EXPECT_EQ(cache.totalCost(), 0);
 }
 
-TEST(ImageFileExtensions, HoldsTheTwentyThreeLowerCaseExtensions)
-{
-    const auto& extensions = imageFileExtensions();
-    EXPECT_EQ(extensions.size(), 23);
-    for (const char* ext : { "jpg", "jpeg", "png", "heic", "svg", "cr3", "rw2", "psd", "avif", "jxl" })
-        EXPECT_TRUE(extensions.contains(QString::fromLatin1(ext))) << ext;
-    EXPECT_FALSE(extensions.contains(QStringLiteral("PNG")));
-    EXPECT_FALSE(extensions.contains(QStringLiteral("pdf")));
-}

