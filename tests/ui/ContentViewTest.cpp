@@ -7,6 +7,8 @@
 #include "ui/popup/HistoryListView.h"
 
 #include "app/ShellTestSupport.h"
+#include "Screenshots.h"
+#include "TestImages.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -255,7 +257,7 @@ protected:
     {
         previous = QApplication::palette();
         if (GetParam())
-            QApplication::setPalette(darkPalette());
+            QApplication::setPalette(test::darkPalette());
         manager = makeManager();
         fillHistory();
         open();
@@ -266,23 +268,6 @@ protected:
     {
         ContentViewTest::TearDown();
         QApplication::setPalette(previous);
-    }
-
-    static QPalette darkPalette()
-    {
-        QPalette p;
-        p.setColor(QPalette::Window, QColor(30, 30, 32));
-        p.setColor(QPalette::WindowText, QColor(235, 235, 240));
-        p.setColor(QPalette::Base, QColor(38, 38, 40));
-        p.setColor(QPalette::AlternateBase, QColor(44, 44, 46));
-        p.setColor(QPalette::Text, QColor(235, 235, 240));
-        p.setColor(QPalette::Button, QColor(48, 48, 50));
-        p.setColor(QPalette::ButtonText, QColor(235, 235, 240));
-        p.setColor(QPalette::Highlight, QColor(10, 132, 255));
-        p.setColor(QPalette::HighlightedText, Qt::white);
-        p.setColor(QPalette::PlaceholderText, QColor(150, 150, 155));
-        p.setColor(QPalette::Mid, QColor(70, 70, 72));
-        return p;
     }
 
     static QByteArray png(QSize size, QColor a, QColor b)
@@ -297,11 +282,7 @@ protected:
         painter.setFont(QFont(QString(), 40));
         painter.drawText(image.rect(), Qt::AlignCenter, QStringLiteral("Lumra"));
         painter.end();
-        QByteArray bytes;
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        image.save(&buffer, "PNG");
-        return bytes;
+        return test::pngBytes(image);
     }
 
     void fillHistory()

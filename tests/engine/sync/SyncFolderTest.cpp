@@ -1,4 +1,5 @@
 #include "EngineFixture.h"
+#include "TestImages.h"
 
 #include "model/NotificationCenter.h"
 #include "model/sync/SyncFolderContainer.h"
@@ -152,12 +153,7 @@ TEST_F(SyncFolderTest, ARestartImportsWhatWasMissedAndLocalRowsNeverLeave)
 TEST_F(SyncFolderTest, ImagesTravelAndJournalsCompactWithoutLosingRows)
 {
     a.sync().setCompactAfterRecords(4);
-    QImage picture(40, 30, QImage::Format_RGB32);
-    picture.fill(Qt::darkCyan);
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    picture.save(&buffer, "PNG");
+    const QByteArray png = solidPng({40, 30}, Qt::darkCyan);
     ClipboardItem image;
     image.id = QUuid::createUuid();
     image.contentType = ClipboardContentType::image;

@@ -11,6 +11,7 @@
 #include "ui/popup/SearchField.h"
 
 #include "EngineFixture.h"
+#include "Screenshots.h"
 
 #include <QApplication>
 #include <QCalendarWidget>
@@ -26,21 +27,6 @@ using namespace lumra;
 using namespace lumra::test;
 
 namespace {
-
-QPalette darkPalette()
-{
-    QPalette p;
-    p.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2e));
-    p.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
-    p.setColor(QPalette::Base, QColor(0x1f, 0x1f, 0x22));
-    p.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
-    p.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3e));
-    p.setColor(QPalette::ButtonText, QColor(0xee, 0xee, 0xee));
-    p.setColor(QPalette::Highlight, QColor(0x35, 0x84, 0xe4));
-    p.setColor(QPalette::HighlightedText, Qt::white);
-    p.setColor(QPalette::PlaceholderText, QColor(0x9a, 0x9a, 0xa0));
-    return p;
-}
 
 class SearchBarTest : public EngineTest {
 protected:

@@ -3,6 +3,7 @@
 #include "ui/preview/PreviewFiles.h"
 
 #include "EngineFixture.h"
+#include "TestImages.h"
 
 #include <gtest/gtest.h>
 
@@ -30,16 +31,7 @@ DragListAccess listOf(const QList<ClipboardItem>& items)
     return {[&items] { return items.size(); }, [&items](qsizetype i) -> const ClipboardItem& { return items[i]; }};
 }
 
-QByteArray png()
-{
-    QImage image(8, 8, QImage::Format_RGB32);
-    image.fill(Qt::green);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
+QByteArray png() { return lumra::test::solidPng({8, 8}, Qt::green); }
 
 } // namespace
 

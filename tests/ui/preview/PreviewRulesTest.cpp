@@ -4,6 +4,7 @@
 #include "ui/preview/PreviewFrame.h"
 
 #include "TempDataDir.h"
+#include "TestImages.h"
 
 #include <gtest/gtest.h>
 
@@ -32,16 +33,7 @@ void writeFile(const QString& path, const QByteArray& bytes)
     file.write(bytes);
 }
 
-QByteArray pngOf(QSize size, QColor colour)
-{
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(colour);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
+QByteArray pngOf(QSize size, QColor colour) { return lumra::test::solidPng(size, colour); }
 
 } // namespace
 

@@ -7,6 +7,7 @@
 #include "ui/preview/UnifiedPreviewWindow.h"
 
 #include "EngineFixture.h"
+#include "TestImages.h"
 
 #include <gtest/gtest.h>
 
@@ -61,11 +62,7 @@ QByteArray photo(QSize size)
     painter.setBrush(Qt::white);
     painter.drawEllipse(image.rect().center(), size.width() / 6, size.height() / 6);
     painter.end();
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
+    return lumra::test::pngBytes(image);
 }
 
 void writePdf(const QString& path)
