@@ -121,6 +121,10 @@ QStringList parseFileUrls(const QByteArray& data, const QString& type)
             continue;
         if (url.host() == QLatin1String("localhost"))
             url.setHost(QString());
+        // "file://localhost//x" would become a URL no one can open: only whole local paths are kept.
+        if (!url.isValid() || !url.isLocalFile() || !url.toLocalFile().startsWith(QLatin1Char('/'))
+            || url.path().startsWith(QLatin1String("//")))
+            continue;
         urls.append(url.toString(QUrl::FullyEncoded));
     }
     return urls;
