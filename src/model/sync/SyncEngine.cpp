@@ -40,6 +40,12 @@ QString newSecret() { return QString::number(QRandomGenerator::system()->generat
 
 quint32 hash32(quint64 h) { return quint32(h ^ (h >> 32)); }
 
+// What the state remembers of the last line we appended: a hash and its length.
+QString tailText(const QByteArray& line)
+{
+    return QString::number(fieldHash(QString::fromLatin1(line.toHex())), 16) + u':' + QString::number(line.size());
+}
+
 } // namespace
 
 SyncEngine::SyncEngine(Config config, std::unique_ptr<store::ManagedObjectContext> context, const store::PersistentStore* cloudStore)
@@ -266,6 +272,7 @@ Status SyncEngine::putOwnMeta()
                                      std::pair {QStringLiteral("generation"), QString::number(m_generation)},
                                      std::pair {QStringLiteral("journalEnd"), QString::number(m_journalEnd)},
                                      std::pair {QStringLiteral("journalRecords"), QString::number(m_journalRecords)},
+                                     std::pair {QStringLiteral("journalTail"), m_journalTail},
                                      std::pair {QStringLiteral("clockFloor"), QString::number(m_clockFloor)}})
         if (Status s = putMeta(key, value); !s)
             return s;
@@ -329,11 +336,16 @@ Status SyncEngine::ensureOwnFolder(qint64 nowMs, Outcome& outcome)
             return takeNewDeviceId(outcome);
         m_journalRecords = meta(QStringLiteral("journalRecords")).toLongLong();
         m_journalEnd = meta(QStringLiteral("journalEnd")).toLongLong();
+        m_journalTail = meta(QStringLiteral("journalTail"));
         if (m.generation != meta(QStringLiteral("generation")).toLongLong()) {
-            // A compaction ended before its state was kept: the manifest says where it got to.
+            // Further than this state knows (a compaction whose state was lost, or a restored
+            // copy of this computer's files): what the folder holds is read back like another
+            // computer's, and applied where it is newer.
             m_generation = m.generation;
             m_journalEnd = 0;
             m_journalRecords = 0;
+            m_journalTail.clear();
+            m_readBack = Cursor {m_incarnation, m.generation, false, 0, 0, false};
         } else {
             m_generation = m.generation;
         }
@@ -372,6 +384,22 @@ Status SyncEngine::checkOwnJournal(Outcome& outcome, bool* foreign)
     }
     if (*size < m_journalEnd)
         return recreateOwnFolder(outcome, QStringLiteral("our journal is shorter than what was written"));
+    // A file-sync tool keeps a conflicting copy beside the file when it was changed in two places:
+    // another install writes here too.
+    for (const QString& entry : m_ownDir.entries(SyncDir::Kind::file))
+        if (entry.contains(u"conflict", Qt::CaseInsensitive)) {
+            *foreign = true;
+            return {};
+        }
+    // The last line we wrote must still be there as we wrote it.
+    if (const qsizetype colon = m_journalTail.indexOf(u':'); colon > 0 && m_journalEnd > 0) {
+        const qint64 length = m_journalTail.mid(colon + 1).toLongLong();
+        Result<QByteArray> last = m_ownDir.read(name, length, m_journalEnd - length);
+        if (!last || tailText(last.value()) != m_journalTail) {
+            *foreign = true;
+            return {};
+        }
+    }
     if (*size == m_journalEnd)
         return {};
     // Beyond what we know we flushed: our own records whose state was not kept (adopted), a torn
@@ -380,6 +408,7 @@ Status SyncEngine::checkOwnJournal(Outcome& outcome, bool* foreign)
     if (!tail)
         return tail.status();
     qint64 boundary = 0;
+    qint64 lastLine = 0;
     const QByteArray& bytes = tail.value();
     while (boundary < bytes.size()) {
         const qsizetype end = bytes.indexOf('\n', boundary);
@@ -395,12 +424,20 @@ Status SyncEngine::checkOwnJournal(Outcome& outcome, bool* foreign)
             }
             ++m_journalRecords;
         }
+        lastLine = boundary;
         boundary = end + 1;
     }
     if (boundary < bytes.size()) {
         outcome.notices.append(QStringLiteral("cut a torn end of %1 bytes from our journal").arg(bytes.size() - boundary));
         if (Status s = m_ownDir.truncate(name, m_journalEnd + boundary); !s)
             return s;
+    }
+    if (boundary > 0) {
+        // Ours, written before the state could say so (a crash, or this is a restored copy):
+        // read them back and apply what is newer than the store.
+        if (!m_readBack)
+            m_readBack = Cursor {m_incarnation, m_generation, true, m_journalEnd, 0, false};
+        m_journalTail = tailText(bytes.mid(lastLine, boundary - lastLine));
     }
     m_journalEnd += boundary;
     return putOwnMeta();
@@ -421,6 +458,8 @@ Status SyncEngine::recreateOwnFolder(Outcome& outcome, const QString& why)
     m_generation = 1;
     m_journalEnd = 0;
     m_journalRecords = 0;
+    m_journalTail.clear();
+    m_readBack.reset();
     if (Status s = m_ownDir.write(SyncFiles::journalName(1), {}); !s)
         return s;
     QStringList writers = meta(QStringLiteral("writers")).split(u' ', Qt::SkipEmptyParts);
@@ -509,8 +548,18 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
         const QByteArray digest = contentDigest(fields, imageHash);
         const std::optional<RowState> known = rowState(entity, *id);
         const bool alive = known && !known->deleted;
-        if (alive && known->digest == digest && !m_republish && !forced.contains(key))
+        if (alive && known->digest == digest && !m_republish && !forced.contains(key)) {
+            // Published already; its image file must still be there (a planted link replaced our
+            // images folder, or someone removed it).
+            if (full && !imageHash.isEmpty())
+                if (Result<SyncDir> images = m_ownDir.folder(QString::fromLatin1(SyncFiles::imagesName), true);
+                    images && images->kind(SyncFiles::imageName(imageHash)) != SyncDir::Kind::file) {
+                    const QByteArray bytes = row->bytes(store::ItemAttr::imageData).value_or(QByteArray());
+                    if (Status s = images->write(SyncFiles::imageName(imageHash), bytes); !s)
+                        return s;
+                }
             return {};
+        }
 
         const QStringList& names = mergedFields(entity);
         const QList<quint64> hashes = fieldHashes(entity, fields, imageHash);
@@ -627,6 +676,22 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
         changes.append({key, RowState {{}, record.mtime, true, {}}});
     }
 
+    if (m_republish) {
+        // Deletes too: under a new id or in a new folder, what this computer knows of deleted rows
+        // must travel again, at the time they were deleted.
+        sql::Statement* st = m_state.prepare(QStringLiteral("SELECT entity, id, mtime FROM rowState WHERE deleted = 1"));
+        while (st->step()) {
+            SyncRecord record;
+            record.op = SyncRecord::Op::remove;
+            record.entity = entityFromCode(st->int64(0));
+            record.id = parseUuid(st->text(1));
+            record.device = m_config.device;
+            record.writer = m_writer;
+            record.mtime = st->int64(2);
+            if (!record.id.isNull() && !seen.contains({int(st->int64(0)), record.id}))
+                records.append(record);
+        }
+    }
     if (!records.isEmpty()) {
         if (Status s = appendRecords(records, outcome); !s) {
             outcome.status = s;
@@ -714,6 +779,7 @@ Status SyncEngine::appendRecords(const QList<SyncRecord>& records, Outcome& outc
     }
     m_journalEnd += bytes.size();
     m_journalRecords += records.size();
+    m_journalTail = tailText(encodeRecord(records.last()) + '\n');
     outcome.written += int(records.size());
     return {};
 }
@@ -765,6 +831,7 @@ Status SyncEngine::compact()
     m_generation = next;
     m_journalRecords = 0;
     m_journalEnd = 0;
+    m_journalTail.clear();
     if (Result<SyncDir> imageDir = m_ownDir.folder(QString::fromLatin1(SyncFiles::imagesName), false))
         for (const QString& name : imageDir->entries(SyncDir::Kind::file))
             if (!images.contains(name.chopped(4)))
@@ -783,6 +850,15 @@ SyncEngine::Outcome SyncEngine::importChanges(qint64 nowMs)
             return outcome;
         }
     retryPending(nowMs, outcome);
+    if (m_readBack) {
+        if (Status s = putCursor(m_config.device, *m_readBack); !s) {
+            outcome.status = s;
+            return outcome;
+        }
+        m_readBack.reset();
+        if (Status s = importDevice(m_config.device, nowMs, outcome); !s)
+            outcome.problems.append(QStringLiteral("our own folder: %1").arg(s.error()));
+    }
     for (const QUuid& device : SyncFiles::devices(m_devicesDir)) {
         if (device == m_config.device)
             continue;
@@ -854,9 +930,12 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
     for (int pass = 0; pass < 100000; ++pass) {
         QString name;
         std::optional<qint64> size;
+        auto planted = [&] { return !size && dir.kind(name) == SyncDir::Kind::other; };
         if (!at.inJournal) {
             name = SyncFiles::snapshotName(at.generation);
             size = dir.size(name);
+            if (planted())
+                return Status::failure(name + QStringLiteral(" is a link or not a file: not read"));
             const bool none = manifest.snapshotKnown ? manifest.snapshotBytes < 0
                                                      : !size && dir.kind(name) == SyncDir::Kind::missing;
             if (none) {
@@ -871,6 +950,8 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
         } else {
             name = SyncFiles::journalName(at.generation);
             size = dir.size(name);
+            if (planted())
+                return Status::failure(name + QStringLiteral(" is a link or not a file: not read"));
             if (!size) {
                 stall(device, name, nowMs);
                 return putCursor(device, at);

@@ -142,6 +142,8 @@ private:
     qint64 m_generation = 1;
     qint64 m_journalEnd = 0; // bytes of our journal known written and flushed
     qint64 m_journalRecords = 0;
+    QString m_journalTail; // hash and length of the last line we appended
+    std::optional<Cursor> m_readBack; // where our own folder is ahead of the state: read from here
     qint64 m_clockFloor = 0; // the latest stamp written or read: local changes are stamped after it
     bool m_republish = false;
     QHash<Key, store::ManagedObjectPtr> m_batchRows; // inserted by the batch under way

@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -30,6 +31,7 @@ QUuid parseUuid(QStringView text)
 namespace {
 
 const QString missingText = QStringLiteral("missing");
+std::atomic<qint64> spaceLeft {-1};
 
 QString errnoText(int error) { return QString::fromLocal8Bit(strerror(error)); }
 
@@ -45,9 +47,15 @@ Status badName(const QString& name) { return Status::failure(QStringLiteral("not
 
 Status writeAll(int fd, const QByteArray& bytes)
 {
+    qint64 length = bytes.size();
+    const qint64 left = spaceLeft.load();
+    if (left >= 0) {
+        length = std::min(length, left);
+        spaceLeft = left - length;
+    }
     qint64 written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
+    while (written < length) {
+        const ssize_t n = ::write(fd, bytes.constData() + written, size_t(length - written));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -55,6 +63,8 @@ Status writeAll(int fd, const QByteArray& bytes)
         }
         written += n;
     }
+    if (length < bytes.size())
+        return Status::failure(errnoText(ENOSPC));
     return {};
 }
 
@@ -413,6 +423,8 @@ Result<QByteArray> readRegularFile(const QString& path, qint64 maxBytes, qint64 
         return Result<QByteArray>::failure(dir.error());
     return dir->read(info.fileName(), maxBytes, offset);
 }
+
+void setSpaceLeftForTests(qint64 bytes) { spaceLeft = bytes; }
 
 QUuid deviceId(const QString& storeFolder)
 {

@@ -117,6 +117,10 @@ Result<qint64> readManifest(const QString& deviceFolder);
 Status writeAtomically(const QString& path, const QByteArray& bytes);
 Result<QByteArray> readRegularFile(const QString& path, qint64 maxBytes, qint64 offset = 0);
 
+// Tests: how many more bytes writes under the sync folder take before they fail as on a full disk
+// (the last write landing in part); negative: no limit.
+void setSpaceLeftForTests(qint64 bytes);
+
 // This computer's id in the sync folder, kept in `storeFolder`; made once.
 QUuid deviceId(const QString& storeFolder);
 // A new id for this computer, replacing the one kept (a cloned or restored disk).
