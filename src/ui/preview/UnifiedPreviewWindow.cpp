@@ -34,7 +34,7 @@ namespace lumra {
 
 namespace {
 
-constexpr int unformattedPointSize = 18;
+constexpr int unformattedFontSize = 18;
 constexpr int unformattedLineSpacing = 6;
 
 QFrame* divider(QWidget* parent)
@@ -274,7 +274,7 @@ QWidget* UnifiedPreviewWindow::makeTextContent()
     const QString unformatted = text.kind == PreviewTextContent::Kind::rich
         ? RichText::plainTextFromRtf(text.rtfData).value_or(QString())
         : text.text;
-    return makePlainTextView(unformatted, unformattedPointSize, unformattedLineSpacing, this);
+    return makePlainTextView(unformatted, unformattedFontSize, unformattedLineSpacing, this);
 }
 
 QWidget* UnifiedPreviewWindow::makeContent()
@@ -295,6 +295,8 @@ QWidget* UnifiedPreviewWindow::makeContent()
                 if (data.isEmpty()) { // an image file of a file item
                     const image::DecodeLimits limits;
                     QFile file(path);
+                    if (file.exists())
+                        decoded.byteCount = file.size();
                     if (file.size() <= limits.maxBytes && file.open(QIODevice::ReadOnly))
                         data = file.readAll();
                 } else if (PreviewFiles::writeFileAtomically(path, data)) {

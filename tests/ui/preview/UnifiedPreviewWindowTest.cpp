@@ -267,3 +267,38 @@ TEST_F(UnifiedPreviewWindowTest, ASecondRequestClosesAndThePopupIsHeldMeanwhile)
     EXPECT_FALSE(coordinator->panel());
     EXPECT_EQ(popup.holdCount(), 0);
 }
+
+// Text sized in pixels like the rows; an image file's size under its path; a ".pdf" that is no PDF
+// says so instead of showing an empty pane.
+TEST_F(UnifiedPreviewWindowTest, PreviewsOfFilesSayWhatTheyHold)
+{
+    const ClipboardItem text = test::insertItem(*manager, test::textItem(QStringLiteral("sized text"), clock.now()));
+    UnifiedPreviewWindow* panel = show(text, QStringLiteral("text-size"));
+    ASSERT_TRUE(panel);
+    const QFont font = panel->findChild<QTextEdit*>()->document()->defaultFont();
+    EXPECT_EQ(font.pixelSize(), qRound(manager->itemFontSize() * 1.2));
+    closeAndWait();
+
+    const QString picture = folder + QStringLiteral("/holiday.png");
+    writeFile(picture, photo(QSize(300, 200)));
+    panel = show(fileItem({picture}), QStringLiteral("image-file"));
+    ASSERT_TRUE(panel);
+    EXPECT_TRUE(qobject_cast<ImagePreviewView*>(panel->contentWidget())->hasImage());
+    EXPECT_FALSE(panel->sizeLabel()->isHidden());
+    EXPECT_EQ(panel->sizeLabel()->text(), byteCountText(QFileInfo(picture).size()));
+    closeAndWait();
+
+    const QString notPdf = folder + QStringLiteral("/minutes.pdf");
+    writeFile(notPdf, "these are plain notes saved under the wrong name\n");
+    coordinator->showUnifiedPreview(fileItem({notPdf}), *manager);
+    panel = coordinator->panel();
+    ASSERT_TRUE(panel);
+    auto* pdf = qobject_cast<PdfPreviewView*>(panel->contentWidget());
+    ASSERT_TRUE(pdf);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !pdf->message().isEmpty(); }, 5000));
+    EXPECT_EQ(pdf->message(), pdfErrorText(QPdfDocument::Error::InvalidFileFormat));
+    QTest::qWait(250);
+    const QString dir = qEnvironmentVariable("LUMRA_BUILD_DIR", QDir::currentPath()) + QStringLiteral("/artifacts");
+    panel->grab().save(dir + QStringLiteral("/preview-not-a-pdf.png"));
+    closeAndWait();
+}
