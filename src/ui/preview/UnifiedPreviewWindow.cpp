@@ -1,10 +1,11 @@
 #include "ui/preview/UnifiedPreviewWindow.h"
 
+
 #include "platform/defaults/UserDefaults.h"
 #include "platform/image/ImageDecoding.h"
 #include "platform/richtext/RtfCodec.h"
 #include "platform/symbols/Symbols.h"
-#include "platform/workspace/FileManager.h"
+#include "ui/items/ShowInFileManager.h"
 #include "ui/preview/PreviewFiles.h"
 #include "ui/preview/PreviewLayers.h"
 
@@ -212,7 +213,7 @@ QWidget* UnifiedPreviewWindow::makeFooter()
         m_reveal = new QPushButton(QStringLiteral("Show in File Manager"), footer);
         m_reveal->setAutoDefault(false);
         connect(m_reveal, &QPushButton::clicked, this, [this] {
-            FileManager::shared().showItems(m_bridge.revealURLs.isEmpty() ? QList<QUrl>{m_bridge.url} : m_bridge.revealURLs);
+            showInFileManager(m_bridge.revealURLs.isEmpty() ? QList<QUrl>{m_bridge.url} : m_bridge.revealURLs);
         });
         row->addWidget(m_reveal);
     }

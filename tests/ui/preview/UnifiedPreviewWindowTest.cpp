@@ -5,6 +5,7 @@
 #include "ui/preview/PreviewCoordinator.h"
 #include "ui/preview/PreviewLayers.h"
 #include "ui/preview/UnifiedPreviewWindow.h"
+#include "ui/items/ShowInFileManager.h"
 
 #include "EngineFixture.h"
 #include "TestImages.h"
@@ -286,6 +287,10 @@ TEST_F(UnifiedPreviewWindowTest, PreviewsOfFilesSayWhatTheyHold)
     EXPECT_TRUE(qobject_cast<ImagePreviewView*>(panel->contentWidget())->hasImage());
     EXPECT_FALSE(panel->sizeLabel()->isHidden());
     EXPECT_EQ(panel->sizeLabel()->text(), byteCountText(QFileInfo(picture).size()));
+    fileManager.available = false; // nothing shows files: the button says so
+    panel->revealButton()->click();
+    ASSERT_EQ(prompts.shown.size(), 1);
+    EXPECT_EQ(prompts.shown[0].text, noFileManagerText(folder));
     closeAndWait();
 
     const QString notPdf = folder + QStringLiteral("/minutes.pdf");
