@@ -26,6 +26,8 @@ QColor errorColor();
 void setUpPage(QScrollArea* page);
 // A rounded rectangle in `colour` at `alpha`, without an outline.
 void fillRounded(QPainter& painter, const QRectF& rect, QColor colour, qreal alpha, qreal radius);
+// The rounded box of a list on a page: the base colour, a faint outline, corners of 6.
+void paintListBox(QPainter& painter, const QRectF& rect, const QPalette& palette);
 // A symbol icon drawn in `normal` (and `selected` for the selected state): theme symbols are
 // drawn dark, which a dark window would hide.
 QIcon tinted(const QIcon& icon, const QColor& normal, const QColor& selected, int size = 16);

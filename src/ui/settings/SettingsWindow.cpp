@@ -4,6 +4,7 @@
 #include "platform/login/LoginItem.h"
 #include "platform/symbols/Symbols.h"
 #include "ui/settings/AppearancePage.h"
+#include "ui/settings/CategoriesPage.h"
 #include "ui/settings/CommandsPage.h"
 #include "ui/settings/GeneralPage.h"
 #include "ui/settings/PrivacyPage.h"
@@ -115,6 +116,7 @@ SettingsWindow::SettingsWindow(ClipboardManager& manager, HotKeyManager& hotKeys
     m_general = new GeneralPage(context);
     setPage(SettingsTab::general, m_general);
     setPage(SettingsTab::appearance, new AppearancePage(manager));
+    setPage(SettingsTab::categories, new CategoriesPage(manager));
     setPage(SettingsTab::privacy, new PrivacyPage(context));
     m_shortcuts = new ShortcutsPage(context);
     setPage(SettingsTab::shortcuts, m_shortcuts);
