@@ -24,12 +24,6 @@ namespace {
 
 constexpr int rowHeight = 32;
 
-QColor withAlpha(QColor colour, qreal alpha)
-{
-    colour.setAlphaF(alpha);
-    return colour;
-}
-
 // The list in its rounded box.
 class ListBox : public QWidget {
 public:
@@ -163,7 +157,7 @@ void CategoryRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
     QStyle* style = widget ? widget->style() : QApplication::style();
     // Alternate rows drawn here: palettes often leave AlternateBase light in dark themes.
     if (index.row() % 2 == 1 && !(option.state & QStyle::State_Selected))
-        painter->fillRect(option.rect, withAlpha(option.palette.color(QPalette::Text), 0.04));
+        painter->fillRect(option.rect, SettingsStyle::withAlpha(option.palette.color(QPalette::Text), 0.04));
     style->drawPrimitive(QStyle::PE_PanelItemViewItem, &base, painter, widget);
 
     const bool hidden = index.data(CategoryListModel::hiddenRole).toBool();
@@ -171,7 +165,7 @@ void CategoryRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
     const QPalette& palette = option.palette;
     const QColor text = palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
     const QColor secondary = selected ? text : palette.color(QPalette::PlaceholderText);
-    const QColor tertiary = withAlpha(secondary, selected ? 0.8 : 0.7);
+    const QColor tertiary = SettingsStyle::withAlpha(secondary, selected ? 0.8 : 0.7);
     QFont caption = option.font;
     caption.setPixelSize(11);
     const CategoryRowGeometry g = categoryRowGeometry(option.rect, QFontMetrics(caption).horizontalAdvance(QStringLiteral("Hidden")));
@@ -306,7 +300,7 @@ QWidget* CategoriesPage::emptyState()
     QLabel* hint = SettingsStyle::label(QStringLiteral("Create categories from the footer of the main window."), 11, false,
                                         true, holder);
     QPalette faded = hint->palette();
-    faded.setColor(QPalette::WindowText, withAlpha(faded.color(QPalette::WindowText), 0.7));
+    faded.setColor(QPalette::WindowText, SettingsStyle::withAlpha(faded.color(QPalette::WindowText), 0.7));
     hint->setPalette(faded);
     layout->addStretch(1);
     for (QLabel* label : {m_emptySymbol, title, hint}) {

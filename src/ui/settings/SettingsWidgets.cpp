@@ -62,6 +62,12 @@ void fillRounded(QPainter& painter, const QRectF& rect, QColor colour, qreal alp
     painter.drawRoundedRect(rect, radius, radius);
 }
 
+QColor withAlpha(QColor colour, qreal alpha)
+{
+    colour.setAlphaF(alpha);
+    return colour;
+}
+
 void paintListBox(QPainter& painter, const QRectF& rect, const QPalette& palette)
 {
     painter.setRenderHint(QPainter::Antialiasing);

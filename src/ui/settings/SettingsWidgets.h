@@ -20,6 +20,7 @@ QFont font(int pixelSize, bool semibold = false, const QFont& base = {});
 QLabel* label(const QString& text, int pixelSize, bool semibold = false, bool secondary = false, QWidget* parent = nullptr);
 // A horizontal line with 8 px above and below.
 QWidget* divider(QWidget* parent = nullptr);
+QColor withAlpha(QColor colour, qreal alpha);
 // The colour of a refused value's message, readable on light and dark windows.
 QColor errorColor();
 // A page scrolling vertically only, without a frame.
