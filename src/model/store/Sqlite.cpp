@@ -164,9 +164,11 @@ Status Database::open(const QString& path, bool create)
     m_path = path;
     sqlite3_busy_timeout(m_db, 5000);
     sqlite3_extended_result_codes(m_db, 1);
-    // Reading the schema is what notices a file that is not a database.
+    // Reading the schema is what notices a file that is not a database. The page cache is small and
+    // nothing is memory-mapped: what one connection read once would otherwise stay resident and grow
+    // with the history, while capture and lookups touch only a few pages.
     for (const char* pragma : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=FULL", "PRAGMA foreign_keys=ON",
-                               "PRAGMA cache_size=-32768", "PRAGMA mmap_size=268435456"}) {
+                               "PRAGMA cache_size=-2048", "PRAGMA mmap_size=0"}) {
         Statement* st = prepare(QString::fromLatin1(pragma));
         if (!st) {
             const QString err = lastError();
