@@ -249,21 +249,30 @@ Statement* Database::prepare(const QString& sql, QString* error)
 
 Result<int> Database::userVersion()
 {
-    QString err;
-    Statement* st = prepare(QStringLiteral("PRAGMA user_version"), &err);
-    if (!st)
-        return Result<int>::failure(err);
-    if (!st->step())
-        return Result<int>::failure(st->status().error());
-    const int v = int(st->int64(0));
-    st->reset();
-    return v;
+    Result<qint64> v = integerPragma(QStringLiteral("PRAGMA user_version"));
+    return v ? Result<int>(int(*v)) : Result<int>::failure(v.error());
 }
 
 Status Database::setUserVersion(int version) { return exec(QStringLiteral("PRAGMA user_version=%1").arg(version)); }
 
 qint64 Database::lastInsertRowId() const { return m_db ? sqlite3_last_insert_rowid(m_db) : 0; }
 int Database::changes() const { return m_db ? sqlite3_changes(m_db) : 0; }
+qint64 Database::totalChanges() const { return m_db ? sqlite3_total_changes64(m_db) : 0; }
+
+Result<qint64> Database::dataVersion() { return integerPragma(QStringLiteral("PRAGMA data_version")); }
+
+Result<qint64> Database::integerPragma(const QString& pragma)
+{
+    QString err;
+    Statement* st = prepare(pragma, &err);
+    if (!st)
+        return Result<qint64>::failure(err);
+    if (!st->step())
+        return Result<qint64>::failure(st->status().error());
+    const qint64 v = st->int64(0);
+    st->reset();
+    return v;
+}
 int Database::errorCode() const { return m_db ? sqlite3_extended_errcode(m_db) : m_openFailure; }
 QString Database::lastError() const { return m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("database not open"); }
 
