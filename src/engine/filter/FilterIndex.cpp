@@ -161,7 +161,19 @@ FilterIndex::Entry FilterIndex::makeEntry(const ClipboardItem& item)
         }
     };
 
-    if (item.textContent) append(*item.textContent);
+    entry.dateAddedMs = msecs(item.dateAdded);
+    entry.types = ItemTypeBits::of(item);
+    entry.separatorOffset = offset;
+    const QStringView text = item.textContent ? QStringView(*item.textContent) : QStringView();
+    if (item.tags.isEmpty() && item.ocrText.value_or(QString()).isEmpty() && fileNamesOf(item).isEmpty()) {
+        const QString foldedText = foldForSearch(text);
+        if (foldsAsAscii(text, foldedText) && hasOnlySingleUnitCharacters(foldedText)) {
+            entry.foldsInPlace = true;
+            return entry;
+        }
+    }
+
+    append(text);
     separate();
     entry.tagsBegin = qint32(folded.size());
     appendJoined(item.tags);
@@ -172,10 +184,7 @@ FilterIndex::Entry FilterIndex::makeEntry(const ClipboardItem& item)
     appendJoined(fileNamesOf(item));
     folded.squeeze(); // appending leaves room to grow, up to half as much again
 
-    entry.separatorOffset = offset;
     entry.separatorCount = quint32(m_separators.size()) - offset;
-    entry.dateAddedMs = msecs(item.dateAdded);
-    entry.types = ItemTypeBits::of(item);
     entry.singleUnit = singleUnit;
     return entry;
 }
@@ -239,6 +248,12 @@ std::span<const qint32> FilterIndex::separators(qsizetype i) const
 {
     const Entry& e = entry(i);
     return std::span<const qint32>(m_separators).subspan(e.separatorOffset, e.separatorCount);
+}
+
+QStringView FilterIndex::textOf(qsizetype i) const
+{
+    const std::optional<QString>& text = m_items[i].textContent;
+    return text ? QStringView(*text) : QStringView();
 }
 
 QString FilterIndex::haystack(qsizetype i) const

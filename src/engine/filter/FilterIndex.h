@@ -47,6 +47,10 @@ public:
         qint64 dateAddedMs = 0;
         ItemTypeBits types;
         bool singleUnit = true; // hasOnlySingleUnitCharacters(folded)
+        // The item has nothing to search but its text, and folding the text only lower-cases ASCII
+        // capitals: then `folded` stays empty, with no tags or separators, and the search reads the
+        // item's own text through findSubstringFoldingAscii. Most texts are like that.
+        bool foldsInPlace = false;
     };
 
     // `previous` lets entries of unchanged items be reused (matched by id).
@@ -75,6 +79,11 @@ public:
 
     // The trash order of any list of items.
     static std::vector<qint32> trashOrderOf(const QList<ClipboardItem>& items);
+
+    // The text searched in place of `folded` for an entry that folds in place.
+    QStringView textOf(qsizetype i) const;
+    // Spaces that join the empty fields after an in-place text, as the joined haystack would have them.
+    static constexpr int emptyFieldSeparators = 3;
 
     // The haystack of fuzzy and regex search, unfolded: text, tags, OCR text, file names, joined by spaces.
     QString haystack(qsizetype i) const;

@@ -140,6 +140,7 @@ void expectSameIndex(const FilterIndex& updated, const FilterIndex& built)
         EXPECT_EQ(a.dateAddedMs, b.dateAddedMs) << i;
         EXPECT_EQ(a.types.raw(), b.types.raw()) << i;
         EXPECT_EQ(a.singleUnit, b.singleUnit) << i;
+        EXPECT_EQ(a.foldsInPlace, b.foldsInPlace) << i;
         const std::span<const qint32> sa = updated.separators(i), sb = built.separators(i);
         EXPECT_EQ(std::vector<qint32>(sa.begin(), sa.end()), std::vector<qint32>(sb.begin(), sb.end())) << i;
     }
