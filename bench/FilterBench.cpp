@@ -143,15 +143,15 @@ void BM_BaselineSubstring(benchmark::State& state)
     for (auto _ : state) {
         found = 0;
         for (qsizetype i = 0; i < index.size(); ++i) {
-            if (index.entry(i).foldsInPlace ? index.textOf(i).contains(textNeedle, Qt::CaseInsensitive)
-                                            : QByteArrayView(index.entry(i).folded).contains(needle))
+            const FilterIndex::Entry& entry = index.entry(i);
+            if (entry.foldsInPlace() ? entry.text().contains(textNeedle, Qt::CaseInsensitive) : entry.folded().contains(needle))
                 ++found;
         }
         benchmark::DoNotOptimize(found);
     }
     double chars = 0;
     for (qsizetype i = 0; i < index.size(); ++i)
-        chars += double(index.entry(i).foldsInPlace ? index.textOf(i).toUtf8().size() : index.entry(i).folded.size());
+        chars += double(index.entry(i).foldsInPlace() ? index.entry(i).text().toUtf8().size() : index.entry(i).folded().size());
     state.counters["found"] = double(found);
     state.counters["avgBytes"] = chars / double(index.size());
     state.SetLabel(queries[state.range(0)]);

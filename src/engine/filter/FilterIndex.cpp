@@ -143,7 +143,7 @@ FilterIndex::Entry FilterIndex::makeEntry(const ClipboardItem& item)
 {
     Entry entry;
     const auto offset = quint32(m_separators.size());
-    QByteArray& folded = entry.folded;
+    QByteArray folded;
     bool singleUnit = true;
     auto append = [&](QStringView field) {
         const QString foldedField = foldForSearch(field);
@@ -168,7 +168,7 @@ FilterIndex::Entry FilterIndex::makeEntry(const ClipboardItem& item)
     if (item.tags.isEmpty() && item.ocrText.value_or(QString()).isEmpty() && fileNamesOf(item).isEmpty()) {
         const QString foldedText = foldForSearch(text);
         if (foldsAsAscii(text, foldedText) && hasOnlySingleUnitCharacters(foldedText)) {
-            entry.foldsInPlace = true;
+            entry.haystack = item.textContent.value_or(QString());
             return entry;
         }
     }
@@ -183,6 +183,7 @@ FilterIndex::Entry FilterIndex::makeEntry(const ClipboardItem& item)
     separate();
     appendJoined(fileNamesOf(item));
     folded.squeeze(); // appending leaves room to grow, up to half as much again
+    entry.haystack = std::move(folded);
 
     entry.separatorCount = quint32(m_separators.size()) - offset;
     entry.singleUnit = singleUnit;
@@ -196,6 +197,9 @@ void FilterIndex::reuseEntry(const FilterIndex& previous, qsizetype previousInde
     entry.separatorOffset = quint32(m_separators.size());
     m_separators.insert(m_separators.end(), separators.begin(), separators.end());
     entry.dateAddedMs = msecs(item.dateAdded);
+    // The same text, but perhaps another copy of it: share the one the items hold, not the old one.
+    if (entry.foldsInPlace())
+        entry.haystack = item.textContent.value_or(QString());
     m_entries.push_back(std::move(entry));
     ++m_reused;
 }
@@ -248,12 +252,6 @@ std::span<const qint32> FilterIndex::separators(qsizetype i) const
 {
     const Entry& e = entry(i);
     return std::span<const qint32>(m_separators).subspan(e.separatorOffset, e.separatorCount);
-}
-
-QStringView FilterIndex::textOf(qsizetype i) const
-{
-    const std::optional<QString>& text = m_items[i].textContent;
-    return text ? QStringView(*text) : QStringView();
 }
 
 QString FilterIndex::haystack(qsizetype i) const

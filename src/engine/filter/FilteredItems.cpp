@@ -56,7 +56,7 @@ bool containedInOneField(QByteArrayView folded, qint32 begin, qint32 end, std::s
 
 QByteArrayView searchedRegion(const FilterIndex::Entry& entry, bool tagsOnly)
 {
-    const QByteArrayView folded(entry.folded);
+    const QByteArrayView folded = entry.folded();
     return tagsOnly ? folded.sliced(entry.tagsBegin, entry.tagsEnd - entry.tagsBegin) : folded;
 }
 
@@ -140,8 +140,8 @@ public:
             // Terms hold no space, so a term found in the joined fields lies within one field.
             return body([this](qint32 i) {
                 const FilterIndex::Entry& entry = m_index.entry(i);
-                if (entry.foldsInPlace) {
-                    const QStringView text = m_tagsOnly ? QStringView() : m_index.textOf(i);
+                if (entry.foldsInPlace()) {
+                    const QStringView text = m_tagsOnly ? QStringView() : entry.text();
                     return std::all_of(m_textTerms.begin(), m_textTerms.end(),
                                        [&](const QString& term) { return findSubstringFoldingAscii(text, term) >= 0; });
                 }
@@ -153,18 +153,18 @@ public:
             return body([this](qint32 i) {
                 const FilterIndex::Entry& entry = m_index.entry(i);
                 // One field: a match never crosses a separator.
-                if (entry.foldsInPlace)
-                    return findSubstringFoldingAscii(m_tagsOnly ? QStringView() : m_index.textOf(i), m_textQuery) >= 0;
+                if (entry.foldsInPlace())
+                    return findSubstringFoldingAscii(m_tagsOnly ? QStringView() : entry.text(), m_textQuery) >= 0;
                 const qint32 begin = m_tagsOnly ? entry.tagsBegin : 0;
-                const qint32 end = m_tagsOnly ? entry.tagsEnd : qint32(entry.folded.size());
-                return containedInOneField(entry.folded, begin, end, m_index.separators(i), m_query);
+                const qint32 end = m_tagsOnly ? entry.tagsEnd : qint32(entry.folded().size());
+                return containedInOneField(entry.folded(), begin, end, m_index.separators(i), m_query);
             });
         case SearchMode::fuzzy:
             return body([this](qint32 i) {
                 const FilterIndex::Entry& entry = m_index.entry(i);
-                if (entry.foldsInPlace) {
+                if (entry.foldsInPlace()) {
                     return m_tagsOnly ? m_fuzzy->isEmpty()
-                                      : m_fuzzy->matchesFoldingAscii(m_index.textOf(i), FilterIndex::emptyFieldSeparators);
+                                      : m_fuzzy->matchesFoldingAscii(entry.text(), FilterIndex::emptyFieldSeparators);
                 }
                 return m_fuzzy->matches(searchedRegion(entry, m_tagsOnly), entry.singleUnit);
             });
@@ -267,8 +267,10 @@ void continueSearch(const FilterIndex& index, const FilterState& state, FilterRe
     // Only a regex search can take long enough on one item to need the deadline.
     const bool bounded = search.isRegex();
     size_t at = 0;
+    constexpr size_t prefetchDistance = 8;
     search.withTest([&](auto test) {
         while (at < pending.size()) {
+            if (at + prefetchDistance < pending.size()) index.prefetch(pending[at + prefetchDistance]);
             if (test(pending[at])) result.indices.push_back(pending[at]);
             ++at;
             if (bounded && deadline.hasExpired()) break;

@@ -217,7 +217,7 @@ TEST(FilterIndex, KeepsAFoldedCopyOnlyWhereFoldingDoesMoreThanAsciiCapitals)
     const std::shared_ptr<FilterIndex> index = FilterIndex::build(items, 0);
     std::vector<bool> inPlace;
     for (qsizetype i = 0; i < index->size(); ++i)
-        inPlace.push_back(index->entry(i).foldsInPlace);
+        inPlace.push_back(index->entry(i).foldsInPlace());
     EXPECT_EQ(inPlace, std::vector<bool>({true, false, true, false, false, false, true}));
 
     auto found = [&](const char* mode, const char* query) {
