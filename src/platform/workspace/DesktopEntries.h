@@ -3,6 +3,7 @@
 #include "platform/workspace/Workspace.h"
 
 #include <QHash>
+#include <QIcon>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -18,7 +19,9 @@ struct DesktopEntry {
     QString name;
     QString startupWmClass;
     QString icon;
+    QString program; // the first word of Exec, unquoted: "firefox", "/opt/app/bin/app"
     bool hidden = false;
+    bool noDisplay = false; // installed but not meant for menus and choosers
 };
 
 // What X tells about a window.
@@ -52,6 +55,10 @@ public:
     void load(const QStringList& folders, const QString& locale = QString());
     const DesktopEntry* entry(const QString& id) const;
     qsizetype size() const { return m_entries.size(); }
+    // Every entry, in folder precedence order.
+    QList<DesktopEntry> entries() const;
+    // The id an entry file gets under `folder`: its relative path, "/" read as "-", without ".desktop".
+    static QString idForFile(const QString& folder, const QString& path);
 
     // The order of resolution: Lumra's own process; _GTK_APPLICATION_ID and
     // _KDE_NET_WM_DESKTOP_FILE naming an installed entry; WM_CLASS against StartupWMClass,
@@ -72,6 +79,8 @@ class DesktopEntries final : public QObject {
 public:
     explicit DesktopEntries(QObject* parent = nullptr);
     const DesktopEntryIndex& index();
+    // The icon of the application's entry; null when there is none.
+    QIcon icon(const QString& bundleId);
 
 signals:
     void changed();
