@@ -102,6 +102,7 @@ const QHash<QString, QStringList>& table()
         {"externaldrive", {"drive-harddisk"}},
         {"eye", {"view-reveal"}},
         {"eye.slash", {"view-conceal"}},
+        {"line.3.horizontal", {"open-menu", "format-justify-fill"}},
         {"xmark", {"window-close"}},
         {"xmark.circle.fill", {"edit-clear", "window-close"}},
         {"checkmark.circle.fill", {"emblem-ok", "emblem-default"}},
