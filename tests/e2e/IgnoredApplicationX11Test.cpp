@@ -73,8 +73,13 @@ protected:
     }
     void TearDown() override
     {
+        // Ended politely, so the window manager takes its root window properties with it and the
+        // next test finds the display as it was.
         for (QProcess* process : {&vault, &notes, &windowManager}) {
-            if (process->state() != QProcess::NotRunning) {
+            if (process->state() == QProcess::NotRunning)
+                continue;
+            process->terminate();
+            if (!process->waitForFinished(5000)) {
                 process->kill();
                 process->waitForFinished(5000);
             }
