@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 
+#include <chrono>
 #include <memory>
 
 class QLocalServer;
@@ -14,13 +15,14 @@ class QLockFile;
 namespace lumra {
 
 // One Lumra per user session. The first process holds a lock file and listens on a local socket
-// in the private runtime folder; a later start hands over ("open-popup") and should exit.
+// in the private runtime folder; a later start hands over ("toggle-popup") and should exit. Bound
+// to a key in the desktop's settings, starting `lumra` is how a Wayland session opens the popup.
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
     enum class Role {
         primary,    // this process runs Lumra
-        handedOver, // another one runs and was asked to open its popup
+        handedOver, // another one runs and was asked to toggle its popup
     };
 
     // `folder` holds the socket and its lock; empty means Folders::privateTempFolder().
@@ -31,14 +33,16 @@ public:
     // Fails only when neither becoming the primary nor reaching it worked (folder unusable, a
     // running Lumra that does not answer); the caller should then tell the user and exit rather
     // than run twice.
-    Result<Role> claim();
+    // `predecessor`: the Lumra this one replaces (a restart). Its lock is waited for while it quits,
+    // for up to `patience`, instead of handing over to the process that is going away.
+    Result<Role> claim(qint64 predecessor = 0, std::chrono::milliseconds patience = std::chrono::seconds(60));
 
     QString serverPath() const { return m_folder + QStringLiteral("/") + serverName(); }
     static QString serverName();
-    static inline const QByteArray openPopupMessage = QByteArrayLiteral("open-popup");
+    static inline const QByteArray togglePopupMessage = QByteArrayLiteral("toggle-popup");
 
 signals:
-    void openPopupRequested();
+    void togglePopupRequested();
 
 private:
     Status listen();

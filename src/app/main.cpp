@@ -1,12 +1,11 @@
 #include "app/AppDelegate.h"
+#include "app/DisplayBackend.h"
 #include "app/SingleInstance.h"
 #include "platform/core/Folders.h"
 
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QLoggingCategory>
 #include <QMessageBox>
-#include <QThread>
 
 #include <QSocketNotifier>
 
@@ -28,18 +27,14 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:libdbus-1.so
 
 namespace {
 
-// A Lumra that restarts itself names its predecessor; the new one starts once that has ended,
-// so the two never run side by side.
-void waitForPredecessor()
+// A Lumra that restarts itself names its predecessor; the new one takes over once that has let
+// go of the single-instance lock, so the two never run side by side.
+qint64 predecessorPid()
 {
     bool ok = false;
     const qint64 pid = qEnvironmentVariableIntValue("LUMRA_REPLACES_PID", &ok);
     qunsetenv("LUMRA_REPLACES_PID");
-    if (!ok || pid <= 0)
-        return;
-    QDeadlineTimer deadline(10'000);
-    while (::kill(pid_t(pid), 0) == 0 && !deadline.hasExpired())
-        QThread::msleep(50);
+    return ok && pid > 0 ? pid : 0;
 }
 
 int g_signalSockets[2] = {-1, -1};
@@ -74,9 +69,9 @@ void quitOnTermination(lumra::AppDelegate& delegate)
 
 int main(int argc, char** argv)
 {
-    // Lumra talks to X11 directly; under a Wayland session it runs through XWayland.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
+    const lumra::SessionDisplay session = lumra::SessionDisplay::fromEnvironment();
+    if (const QString platform = lumra::qpaPlatformFor(session); !platform.isEmpty())
+        qputenv("QT_QPA_PLATFORM", platform.toLatin1());
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Lumra"));
@@ -86,21 +81,19 @@ int main(int argc, char** argv)
     QApplication::setQuitOnLastWindowClosed(false);
     app.setProperty("buildNumber", QStringLiteral(LUMRA_BUILD_NUMBER));
 
-    waitForPredecessor();
-
     lumra::SingleInstance instance;
-    auto role = instance.claim();
+    auto role = instance.claim(predecessorPid());
     if (!role) {
         qCCritical(lcApp).noquote() << role.error();
         QMessageBox::critical(nullptr, QStringLiteral("Lumra"), QStringLiteral("Lumra could not start: %1").arg(role.error()));
         return 1;
     }
     if (role.value() == lumra::SingleInstance::Role::handedOver) {
-        qCInfo(lcApp) << "Lumra is already running; asked it to open its popup.";
+        qCInfo(lcApp) << "Lumra is already running; asked it to open or close its popup.";
         return 0;
     }
 
-    lumra::AppDelegate delegate;
+    lumra::AppDelegate delegate(lumra::chooseDisplayBackend(session));
     delegate.applicationWillFinishLaunching();
     delegate.applicationDidFinishLaunching();
     delegate.acceptHandOvers(instance);

@@ -9,8 +9,12 @@
 #include <QDir>
 #include <QFile>
 #include <QLocalSocket>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QSysInfo>
+
+#include <csignal>
+#include <thread>
 
 namespace lumra {
 namespace {
@@ -19,7 +23,7 @@ class SingleInstanceTest : public test::DataDirTest {
 protected:
     static void expectHandOverTo(SingleInstance& primary)
     {
-        QSignalSpy opened(&primary, &SingleInstance::openPopupRequested);
+        QSignalSpy opened(&primary, &SingleInstance::togglePopupRequested);
         SingleInstance later;
         auto role = later.claim();
         ASSERT_TRUE(role.ok()) << role.error().toStdString();
@@ -79,12 +83,12 @@ TEST_F(SingleInstanceTest, UnknownMessagesOpenNothing)
 {
     SingleInstance first;
     ASSERT_EQ(*first.claim(), SingleInstance::Role::primary);
-    QSignalSpy opened(&first, &SingleInstance::openPopupRequested);
+    QSignalSpy opened(&first, &SingleInstance::togglePopupRequested);
 
     QLocalSocket stranger;
     stranger.connectToServer(first.serverPath());
     ASSERT_TRUE(stranger.waitForConnected(5000));
-    stranger.write("open-everything\nopen-popup-now\n");
+    stranger.write("open-everything\ntoggle-popup-now\n");
     stranger.waitForBytesWritten(5000);
 
     // The real request after the junk proves the junk was read and dropped.
@@ -109,6 +113,42 @@ TEST_F(SingleInstanceTest, ASocketThatCannotBeMadeStillLeavesOneRunningLumra)
     auto role = first.claim();
     ASSERT_TRUE(role.ok()) << role.error().toStdString();
     EXPECT_EQ(*role, SingleInstance::Role::primary);
+}
+
+} // namespace
+} // namespace lumra
+
+namespace lumra {
+namespace {
+
+TEST_F(SingleInstanceTest, ARestartWaitsForTheLockOfTheLumraItReplaces)
+{
+    // The Lumra being replaced: a live process that still holds the lock while it quits.
+    QProcess predecessor;
+    predecessor.start(QStringLiteral("sleep"), {QStringLiteral("30")});
+    ASSERT_TRUE(predecessor.waitForStarted(5000));
+    const QString lockPath = Folders::privateTempFolder().value() + QLatin1Char('/') + SingleInstance::serverName()
+        + QStringLiteral(".lock");
+    QFile lock(lockPath);
+    ASSERT_TRUE(lock.open(QIODevice::WriteOnly));
+    lock.write(QByteArray::number(predecessor.processId()) + "\nsleep\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+    lock.close();
+
+    // Without waiting, a start finds the lock held and nobody to hand over to.
+    SingleInstance impatient;
+    EXPECT_FALSE(impatient.claim().ok());
+
+    const qint64 pid = predecessor.processId();
+    std::thread quitting([pid] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ::kill(pid_t(pid), SIGTERM);
+    });
+    SingleInstance successor;
+    auto role = successor.claim(pid);
+    quitting.join();
+    ASSERT_TRUE(role.ok()) << role.error().toStdString();
+    EXPECT_EQ(*role, SingleInstance::Role::primary);
+    predecessor.waitForFinished(5000);
 }
 
 } // namespace
