@@ -342,6 +342,8 @@ public:
     Status enforceMaxItems();
     // What the cleanup settings would remove now; 0 when off or when the store cannot be read.
     int countAutoCleanCandidates(int minutes);
+    // One auto-clean pass now, by the stored interval (the cleanup page's "Apply").
+    void autoCleanNow() { runAutoClean(); }
     int countItemsOlderThan(int days);
     int countItemsOverLimit(int limit);
     // How many items lowering a bound would delete now, counted as the deletion picks them: never
@@ -367,6 +369,22 @@ public:
                             const CaptureKinds& kinds = std::nullopt, ClearDone done = {});
     Status clearAllHistory(bool permanently, const CaptureKinds& kinds = std::nullopt, ClearDone done = {});
 
+    // What a clear prompt counts: every item outside the bin copied at or after `since` (all of
+    // them without it), with its kind and whether it is starred or pinned. Kinds are worked out on
+    // a worker (image bytes and file lookups happen there); `done` gets the list on the main thread.
+    struct ClearCandidate {
+        QUuid id;
+        CaptureCategory kind = CaptureCategory::text;
+        bool starredOrPinned = false;
+    };
+    void findClearCandidates(const std::optional<QDateTime>& since, std::function<void(QList<ClearCandidate>)> done);
+    // Removes exactly these items, the ones a prompt counted and the user confirmed, in one
+    // transaction per store file on a worker. A row binned meanwhile is left alone, and so is one
+    // starred or pinned meanwhile unless `includeStarredAndPinned`. `done` gets the outcome and
+    // how many went, on the main thread.
+    using ClearItemsDone = std::function<void(Status, int removed)>;
+    void clearItems(const QList<QUuid>& ids, bool includeStarredAndPinned, bool permanently, ClearItemsDone done = {});
+
 protected:
     // The paste code drops the item's thumbnails here when its row is deleted for good.
     virtual void evictItemCaches(const QUuid& itemId); // ClipboardManagerMedia.cpp
@@ -376,6 +394,11 @@ protected:
     virtual void runInBackground(std::function<void()> work);
 
 public:
+
+    // Before Lumra's data is deleted: stops every timer and worker, takes back this computer's
+    // synced settings, closes the stores and the log, and writes no setting from now on. The
+    // manager records and saves nothing afterwards; the app quits next.
+    void prepareForReset();
 
     // ===================================================================== Capture (ClipboardManagerCapture.cpp, ClipboardManagerLifecycle.cpp)
 

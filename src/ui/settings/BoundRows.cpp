@@ -82,7 +82,22 @@ SettingPickerRow::SettingPickerRow(ClipboardManager& manager, const PickerSpec& 
 void SettingPickerRow::refresh()
 {
     const QSignalBlocker blocker(m_combo);
-    m_combo->setCurrentIndex(optionIndex(m_options, m_manager.setting(m_setting)).value_or(-1));
+    const SettingValue stored = m_manager.setting(m_setting);
+    const std::optional<int> index = optionIndex(m_options, stored);
+    while (m_combo->count() > m_options.size())
+        m_combo->removeItem(m_combo->count() - 1);
+    if (!index && m_unlistedLabel) {
+        m_combo->addItem(m_unlistedLabel(stored));
+        m_combo->setCurrentIndex(m_combo->count() - 1);
+        return;
+    }
+    m_combo->setCurrentIndex(index.value_or(-1));
+}
+
+void SettingPickerRow::setUnlistedLabel(std::function<QString(const SettingValue&)> label)
+{
+    m_unlistedLabel = std::move(label);
+    refresh();
 }
 
 void SettingPickerRow::updateIcons()

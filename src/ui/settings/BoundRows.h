@@ -43,6 +43,9 @@ public:
     Setting setting() const { return m_setting; }
     // Shows the stored value again.
     void refresh();
+    // A stored value that no option holds (from a settings file, another computer) is shown with
+    // this label as an extra entry, and left as it is; without it the picker shows nothing.
+    void setUnlistedLabel(std::function<QString(const SettingValue&)> label);
     // The plain write; false (with the message shown) when the catalogue refused the value.
     bool store(const SettingValue& value);
 
@@ -55,6 +58,7 @@ private:
     Setting m_setting;
     QList<PickerOption> m_options;
     QComboBox* m_combo;
+    std::function<QString(const SettingValue&)> m_unlistedLabel;
 };
 
 class SettingSliderRow : public SettingRow {

@@ -1,9 +1,11 @@
 #include "ui/settings/SettingsWindow.h"
 
 #include "app/Prompt.h"
+#include "engine/ResetEverything.h"
 #include "platform/login/LoginItem.h"
 #include "platform/symbols/Symbols.h"
 #include "ui/settings/AppearancePage.h"
+#include "ui/settings/CleanupPage.h"
 #include "ui/settings/CommandsPage.h"
 #include "ui/settings/GeneralPage.h"
 #include "ui/settings/PrivacyPage.h"
@@ -97,9 +99,16 @@ SettingsWindow::SettingsWindow(ClipboardManager& manager, HotKeyManager& hotKeys
     }
     if (!services.chooseSoundFile)
         services.chooseSoundFile = [this] { return chooseSoundFileWithDialog(this); };
+    if (!services.resetEverything) {
+        services.resetEverything = [&manager, loginItem = services.loginItem] {
+            resetEverything(manager, *loginItem);
+            // Windows may not refuse this quit: nothing of Lumra's is left to save.
+            QCoreApplication::exit(0);
+        };
+    }
     const SettingsContext context {manager, hotKeys, *services.loginItem,
                                    services.prompts ? *services.prompts : PromptService::shared(),
-                                   services.chooseSoundFile};
+                                   services.chooseSoundFile, services.resetEverything};
 
     m_sidebar = new QListWidget(this);
     m_sidebar->setFixedWidth(150);
@@ -115,6 +124,7 @@ SettingsWindow::SettingsWindow(ClipboardManager& manager, HotKeyManager& hotKeys
     setPage(SettingsTab::general, m_general);
     setPage(SettingsTab::appearance, new AppearancePage(manager));
     setPage(SettingsTab::privacy, new PrivacyPage(context));
+    setPage(SettingsTab::delete_, new CleanupPage(context));
     setPage(SettingsTab::commands, new CommandsPage(CommandsPage::groups(), CommandsPage::examples()));
     connect(m_sidebar, &QListWidget::currentRowChanged, this, [this](int row) {
         if (row < 0)

@@ -31,6 +31,7 @@ struct SettingsServices {
     LoginItem* loginItem = nullptr;           // the autostart entry
     PromptService* prompts = nullptr;         // PromptService::shared()
     std::function<QString()> chooseSoundFile; // a file dialog for audio files
+    std::function<void()> resetEverything;    // deletes Lumra's data and quits
 };
 
 // The "Lumra Settings" window: a sidebar of pages and the page shown. Made once and kept;
