@@ -5,10 +5,13 @@
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStyle>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace lumra {
 
@@ -36,6 +39,13 @@ int MessageBoxPromptService::alertWithCheckBox(const QString& title, const QStri
     return run(title, text, buttons, style, checkBoxTitle, &checked);
 }
 
+int alertMinimumWidth(const QString& title, const QFontMetrics& metrics)
+{
+    // The title bar's own buttons and margins take about this much beside the title.
+    constexpr int titleBarChrome = 140;
+    return metrics.horizontalAdvance(title) + titleBarChrome;
+}
+
 int MessageBoxPromptService::run(const QString& title, const QString& text, const QStringList& buttons, Style style,
                                  const QString& checkBoxTitle, bool* checked)
 {
@@ -58,7 +68,12 @@ int MessageBoxPromptService::run(const QString& title, const QString& text, cons
         added.append(box.addButton(labels[i], i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole));
     box.setDefaultButton(added.first());
     box.setEscapeButton(added.last());
-    box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    // A fixed-size box: no maximise button, and wide enough that the window manager shows the whole title.
+    box.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
+                       | Qt::WindowStaysOnTopHint);
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(alertMinimumWidth(title, box.fontMetrics()), 0, QSizePolicy::Fixed), grid->rowCount(),
+                      0, 1, grid->columnCount());
     box.exec();
     if (checkBox)
         *checked = checkBox->isChecked();
@@ -71,7 +86,8 @@ int MessageBoxPromptService::alertWithAccessory(const QString& title, const QStr
     // QMessageBox takes no widget of ours, so this alert is laid out like one by hand.
     QDialog dialog(m_parent);
     dialog.setWindowTitle(title);
-    dialog.setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
+    dialog.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
+                          | Qt::WindowStaysOnTopHint);
     const QStyle::StandardPixmap pixmap = style == Style::informational ? QStyle::SP_MessageBoxInformation
         : style == Style::warning                                         ? QStyle::SP_MessageBoxWarning
                                                                           : QStyle::SP_MessageBoxCritical;
@@ -120,7 +136,7 @@ int MessageBoxPromptService::alertWithAccessory(const QString& title, const QStr
     layout->setSpacing(16);
     layout->addLayout(top);
     layout->addWidget(box);
-    dialog.setFixedSize(dialog.sizeHint().expandedTo(QSize(420, 0)));
+    dialog.setFixedSize(dialog.sizeHint().expandedTo(QSize(std::max(420, alertMinimumWidth(title, dialog.fontMetrics())), 0)));
     dialog.exec();
     // The caller owns the accessory; the dialog must not delete it.
     if (accessory) {
