@@ -60,10 +60,11 @@ void ClipboardManager::prepareForReset()
     m_autoCleanTimer.reset();
     m_pauseTimer.reset();
     m_housekeepingPool.reset(); // waits for a running pass
-    m_cloudStore.forgetThisComputer();
-    m_defaults.stopWriting();
+    // The sync worker first: a pass still running could write this computer's files again.
     if (m_syncFolder)
         m_syncFolder->detach();
+    m_cloudStore.forgetThisComputer();
+    m_defaults.stopWriting();
     m_reader.reset();
     m_persistence.reset();
     Diagnostics::shared().flush();

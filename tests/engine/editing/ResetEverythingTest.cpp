@@ -84,6 +84,7 @@ TEST_F(ResetEverythingTest, RefusesEveryFolderThatIsNotLumrasOwn)
 TEST_F(ResetEverythingTest, OtherComputersReadThisOnesSyncedSettingsAsNeverSetNotAsZero)
 {
     const QString root = dataDir.root() + "/sync/Lumra";
+    QDir().mkpath(root);
     const QUuid self = QUuid::createUuid(), other = QUuid::createUuid();
     SyncFolderKeyValueStore here(clock), there(clock);
     here.setFolder(root, self);
