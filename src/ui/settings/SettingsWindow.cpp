@@ -6,6 +6,7 @@
 #include "ui/settings/AppearancePage.h"
 #include "ui/settings/CommandsPage.h"
 #include "ui/settings/GeneralPage.h"
+#include "ui/settings/ImportExportPage.h"
 #include "ui/settings/PrivacyPage.h"
 #include "ui/settings/SettingsWidgets.h"
 
@@ -116,6 +117,7 @@ SettingsWindow::SettingsWindow(ClipboardManager& manager, HotKeyManager& hotKeys
     setPage(SettingsTab::appearance, new AppearancePage(manager));
     setPage(SettingsTab::privacy, new PrivacyPage(context));
     setPage(SettingsTab::commands, new CommandsPage(CommandsPage::groups(), CommandsPage::examples()));
+    setPage(SettingsTab::data, new ImportExportPage(context));
     connect(m_sidebar, &QListWidget::currentRowChanged, this, [this](int row) {
         if (row < 0)
             return;
