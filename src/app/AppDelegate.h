@@ -113,6 +113,8 @@ public:
     void quit();
     // Starts a new Lumra and quits this one once it has started; otherwise says so and keeps running.
     bool relaunchApp();
+    // The same without a message: false when the new Lumra could not be started.
+    bool restartNow();
 
     SettingsWindow* settingsWindow() const { return m_settingsWindow; }
     AboutWindow* aboutWindow() const { return m_aboutWindow; }
@@ -148,6 +150,7 @@ private:
     StatusMenu* m_statusMenu = nullptr;
     QPointer<PopupPanel> m_panel;
     QPointer<ReminderPopover> m_reminderPopover;
+    bool m_reminderWaits = false; // for the open popup to close
     QPointer<SettingsWindow> m_settingsWindow;
     QPointer<AboutWindow> m_aboutWindow;
     std::optional<AppIdentity> m_lastActiveOtherApp;

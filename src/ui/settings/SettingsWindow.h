@@ -15,6 +15,7 @@ class QStackedWidget;
 namespace lumra {
 
 class GeneralPage;
+class ShortcutsPage;
 
 // The settings pages in sidebar order. Raw values are stored and exchanged ("delete" included);
 // titles are what the sidebar shows.
@@ -31,6 +32,9 @@ struct SettingsServices {
     LoginItem* loginItem = nullptr;           // the autostart entry
     PromptService* prompts = nullptr;         // PromptService::shared()
     std::function<QString()> chooseSoundFile; // a file dialog for audio files
+    std::function<QString(const QString& current)> chooseSyncFolder; // a folder dialog
+    // Starts a new Lumra and quits this one once it has started; false (still running) otherwise.
+    std::function<bool()> restartApp;
 };
 
 // The "Lumra Settings" window: a sidebar of pages and the page shown. Made once and kept;
@@ -71,6 +75,7 @@ private:
     QListWidget* m_sidebar = nullptr;
     QStackedWidget* m_pages = nullptr;
     GeneralPage* m_general = nullptr;
+    ShortcutsPage* m_shortcuts = nullptr;
     bool m_placed = false;
 };
 

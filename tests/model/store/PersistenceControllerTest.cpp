@@ -44,6 +44,42 @@ TEST_F(PersistenceControllerTest, withoutSyncOneFileServesAsBothStores)
     EXPECT_TRUE(p.takeStartupWarnings().isEmpty());
 }
 
+TEST_F(PersistenceControllerTest, switchingSyncOnOrOffKeepsEveryItemListed)
+{
+    const auto texts = [](PersistenceController& p) {
+        FetchRequest all;
+        all.sortDescriptors = {{"textContent", true}};
+        QStringList found;
+        const auto rows = p.viewContext().fetch(all);
+        for (const ManagedObjectPtr& row : rows.value())
+            found.append(row->string(ItemAttr::textContent).value_or(QString()));
+        return found;
+    };
+    {
+        PersistenceController on(true);
+        insertText(on, QStringLiteral("synced"), on.cloudStore());
+        insertText(on, QStringLiteral("kept here"), on.localStore());
+        ASSERT_TRUE(on.save().ok());
+    }
+    {
+        PersistenceController off(false);
+        EXPECT_EQ(texts(off), (QStringList {"kept here", "synced"}));
+        EXPECT_EQ(off.localStore(), off.cloudStore()) << "new items go to the one file of an unsynced history";
+        insertText(off, QStringLiteral("added while off"));
+        ASSERT_TRUE(off.save().ok());
+        // A row of the older file is still edited where it lies.
+        FetchRequest kept;
+        kept.predicate = Predicate::eq("textContent", QStringLiteral("kept here"));
+        ManagedObjectPtr row = off.viewContext().fetch(kept).value().value(0);
+        ASSERT_TRUE(row);
+        row->set(ItemAttr::isPinned, true);
+        ASSERT_TRUE(off.save().ok());
+    }
+    EXPECT_EQ(scalar(*rawStore(storePath("LumraLocal.sqlite")), "SELECT count(*) FROM CDClipboardItem WHERE isPinned"), 1);
+    PersistenceController onAgain(true);
+    EXPECT_EQ(texts(onAgain), (QStringList {"added while off", "kept here", "synced"}));
+}
+
 TEST_F(PersistenceControllerTest, withSyncRowsLandInTheFileOfTheirStore)
 {
     {
