@@ -509,12 +509,14 @@ void ImportSheet::chooseBackupFile()
         return;
     m_opening.disconnect(this);
     connect(&m_opening, &QFutureWatcherBase::finished, this, [this, path] { finishOpening(path); });
+    m_openingPending = true;
     m_opening.setFuture(m_manager.openBackup(path));
     updateState();
 }
 
 void ImportSheet::finishOpening(const QString& path)
 {
+    m_openingPending = false;
     const ClipboardManager::OpenedBackup opened = m_opening.result();
     showLine(m_result, {}, {});
     m_preview = opened.preview;
@@ -591,12 +593,14 @@ void ImportSheet::runImport(bool dryRun)
 {
     const backup::ExportData& data = m_preview->backup.data;
     m_importing.setProperty("dryRun", dryRun);
+    m_importingPending = true;
     m_importing.setFuture(m_manager.startImport(m_importItems, data.images, data.categories.value_or(QList<ClipboardCategory>()), dryRun));
     updateState();
 }
 
 void ImportSheet::finishImport(bool dryRun)
 {
+    m_importingPending = false;
     const ClipboardManager::ImportResult result = m_importing.result();
     updateState();
     if (!result.error.isEmpty()) {
@@ -621,7 +625,7 @@ void ImportSheet::finishImport(bool dryRun)
 void ImportSheet::reject()
 {
     // An import under way finishes on its own (it is one save); the sheet waits for it.
-    if (m_importing.isRunning())
+    if (m_importingPending)
         return;
     QDialog::reject();
 }

@@ -124,7 +124,8 @@ public:
     void importAction();
 
     bool isFileLoaded() const { return m_preview != nullptr; }
-    bool isBusy() const { return m_opening.isRunning() || m_importing.isRunning(); }
+    // Until the result is shown, not merely computed: the watcher's "finished" comes a turn later.
+    bool isBusy() const { return m_openingPending || m_importingPending; }
     const backup::BackupPreview* preview() const { return m_preview.get(); }
     backup::SelectionCounts counts() const { return m_counts; }
     BackupFilterBox* filters() const { return m_filters; }
@@ -171,6 +172,8 @@ private:
     QPushButton* m_import = nullptr;
     QFutureWatcher<ClipboardManager::OpenedBackup> m_opening;
     QFutureWatcher<ClipboardManager::ImportResult> m_importing;
+    bool m_openingPending = false;
+    bool m_importingPending = false;
     std::unique_ptr<Timer> m_dismissTimer;
 };
 
