@@ -220,10 +220,26 @@ TEST_F(ContentViewTest, TheListGrowsByABatchOnlyAfterTheUserScrolledToItsEnd)
     EXPECT_EQ(rows().size(), 50);
     EXPECT_EQ(rows().first(), QStringLiteral("item 0"));
 
-    // Down stops at the last built row.
+    // Down on the last built row brings the next batch at once and goes on; it stops at the
+    // list's end. Up at the top of a window that starts later brings the batch above.
     for (int i = 0; i < 60; ++i)
         key(Qt::Key_Down);
-    EXPECT_EQ(view->viewState().keyboardSelectedId(), idOf(QStringLiteral("item 49")));
+    EXPECT_EQ(view->viewState().keyboardSelectedId(), idOf(QStringLiteral("item 59")));
+    EXPECT_EQ(rows().size(), 75);
+    for (int i = 0; i < 80; ++i)
+        key(Qt::Key_Down);
+    EXPECT_EQ(view->viewState().keyboardSelectedId(), idOf(QStringLiteral("item 129")));
+    EXPECT_EQ(rows().size(), 130);
+    clock.advance(HistoryListModel::loadDelay);
+    EXPECT_EQ(rows().size(), 130);
+
+    ASSERT_TRUE(model().showWindowAround(idOf(QStringLiteral("item 129"))));
+    const int start = model().window().start;
+    ASSERT_GT(start, 0);
+    view->viewState().setKeyboardSelectedId(model().itemAt(model().firstItemRow())->id);
+    key(Qt::Key_Up);
+    EXPECT_EQ(model().window().start, std::max(0, start - 25));
+    EXPECT_EQ(view->viewState().keyboardSelectedId(), idOf(QStringLiteral("item %1").arg(start - 1)));
 }
 
 TEST_F(ContentViewTest, WhileTheHistoryIsReadTheListSaysMoreIsComing)

@@ -375,7 +375,11 @@ bool ContentView::moveSelection(MoveDirection direction)
     if (!m_manager || m_manager->filteredItemCount() == 0)
         return false;
     m_state.setKeyboardNav(true, QCursor::pos());
-    const HistoryListModel* model = m_list->historyModel();
+    HistoryListModel* model = m_list->historyModel();
+    const bool down = direction == MoveDirection::down;
+    if (const std::optional<int> row = visibleRowOf(m_state.keyboardSelectedId());
+        row && *row == (down ? model->itemRowCount() - 1 : 0))
+        model->growTowards(down);
     const std::optional<int> position = keyboardMove(model->itemRowCount(), visibleRowOf(m_state.keyboardSelectedId()),
                                                      visibleRowOf(m_state.hoveredItemId()), direction);
     const ClipboardItem* item = position ? model->itemAt(model->firstItemRow() + *position) : nullptr;
