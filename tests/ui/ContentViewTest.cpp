@@ -7,6 +7,7 @@
 #include "ui/popup/HistoryListView.h"
 
 #include "app/ShellTestSupport.h"
+#include "FocusTakingPrompts.h"
 #include "Screenshots.h"
 #include "TestImages.h"
 
@@ -16,6 +17,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPointer>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
 
@@ -240,6 +242,26 @@ TEST_F(ContentViewTest, TheListGrowsByABatchOnlyAfterTheUserScrolledToItsEnd)
     key(Qt::Key_Up);
     EXPECT_EQ(model().window().start, std::max(0, start - 25));
     EXPECT_EQ(view->viewState().keyboardSelectedId(), idOf(QStringLiteral("item %1").arg(start - 1)));
+}
+
+TEST_F(ContentViewTest, TheSavingsResetAlertGivesTheKeysBackToThePopup)
+{
+    QPushButton* reset = nullptr;
+    for (QPushButton* button : view->findChildren<QPushButton*>())
+        if (button->toolTip() == QStringLiteral("Click to reset your time-saved counter"))
+            reset = button;
+    ASSERT_TRUE(reset);
+    test::FocusTakingPrompts prompts;
+    PromptService::setShared(&prompts);
+    for (int answer : {1, 0}) { // Cancel, then Reset
+        QApplication::setActiveWindow(panel);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == panel; }, 3000));
+        prompts.answer = answer;
+        reset->click();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == panel; }, 3000)) << answer;
+    }
+    PromptService::setShared(nullptr);
+    EXPECT_EQ(prompts.titles.size(), 2);
 }
 
 TEST_F(ContentViewTest, WhileTheHistoryIsReadTheListSaysMoreIsComing)

@@ -7,6 +7,7 @@
 #include "platform/defaults/UserDefaults.h"
 #include "platform/symbols/Symbols.h"
 #include "ui/items/ItemRowDelegate.h"
+#include "ui/items/PopupAlert.h"
 #include "ui/items/RowFormatters.h"
 #include "ui/popup/HistoryListModel.h"
 #include "ui/popup/HistoryListView.h"
@@ -506,13 +507,12 @@ void ContentView::confirmSavingsReset()
 {
     if (!m_manager)
         return;
-    std::optional<PopupPanel::Hold> hold;
-    if (m_panel)
-        hold = m_panel->hold();
-    const int answer = PromptService::shared().alert(QStringLiteral("Reset Time Saved Counter?"),
-                                                     QStringLiteral("This will set your saved-time back to zero."),
-                                                     {QStringLiteral("Reset"), QStringLiteral("Cancel")},
-                                                     PromptService::Style::warning);
+    const int answer = askHoldingPopup(m_panel, [] {
+        return PromptService::shared().alert(QStringLiteral("Reset Time Saved Counter?"),
+                                             QStringLiteral("This will set your saved-time back to zero."),
+                                             {QStringLiteral("Reset"), QStringLiteral("Cancel")},
+                                             PromptService::Style::warning);
+    });
     if (answer != 0 || !m_manager)
         return;
     UserDefaults& defaults = m_manager->userDefaults();

@@ -7,10 +7,12 @@
 #include "ui/preview/UnifiedPreviewWindow.h"
 
 #include "EngineFixture.h"
+#include "FocusTakingPrompts.h"
 #include "TestImages.h"
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QBuffer>
 #include <QCheckBox>
 #include <QDir>
@@ -266,4 +268,29 @@ TEST_F(UnifiedPreviewWindowTest, ASecondRequestClosesAndThePopupIsHeldMeanwhile)
     EXPECT_EQ(prompts.shown[0].title, QStringLiteral("Preview unavailable"));
     EXPECT_FALSE(coordinator->panel());
     EXPECT_EQ(popup.holdCount(), 0);
+}
+
+TEST_F(UnifiedPreviewWindowTest, ThePopupHasTheKeysAgainAfterThePreviewOrItsAlertIsGone)
+{
+    PopupPanel popup(QSize(300, 300));
+    popup.present(QPoint(0, 0));
+    QApplication::setActiveWindow(&popup);
+    ASSERT_EQ(QApplication::activeWindow(), &popup);
+    const ClipboardItem text = test::insertItem(*manager, test::textItem(QStringLiteral("hello"), clock.now()));
+
+    coordinator->showUnifiedPreview(text, *manager);
+    ASSERT_TRUE(coordinator->panel());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == coordinator->panel(); }, 3000));
+    closeAndWait();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == &popup; }, 3000));
+
+    test::FocusTakingPrompts prompts;
+    PromptService::setShared(&prompts);
+    const QString gone = folder + QStringLiteral("/gone.txt");
+    writeFile(gone, "x");
+    const ClipboardItem missing = fileItem({gone});
+    QFile::remove(gone);
+    coordinator->showUnifiedPreview(missing, *manager);
+    EXPECT_EQ(prompts.titles, QStringList{QStringLiteral("Preview unavailable")});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == &popup; }, 3000));
 }
