@@ -57,7 +57,12 @@ AppServices withDefaults(AppServices services)
     if (services.previewFolder.isEmpty())
         services.previewFolder = Folders::cacheFolder() + QStringLiteral("/preview-tmp");
     if (!services.quit)
-        services.quit = [] { QCoreApplication::quit(); };
+        services.quit = [] {
+            // Windows are asked to close, but none may refuse: quit() gives up when one does (a
+            // held popup, an open editor), and a confirmed Quit or a logout must end Lumra.
+            QApplication::closeAllWindows();
+            QCoreApplication::exit(0);
+        };
     if (!services.openUrl)
         services.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
     if (!services.startNewInstance)

@@ -47,7 +47,7 @@ struct AppServices {
     std::function<std::unique_ptr<ClipboardManager>()> makeClipboardManager; // required
     QString previewFolder;                  // Folders::cacheFolder() + "/preview-tmp"
     std::function<bool()> startNewInstance; // true once a new Lumra process has started
-    std::function<void()> quit;             // QCoreApplication::quit
+    std::function<void()> quit;             // closes the windows and leaves the event loop
     std::function<void(const QUrl&)> openUrl; // QDesktopServices::openUrl
     bool showTrayIcon = true;
 };
