@@ -2,8 +2,10 @@
 JOBS ?= $(shell nproc)
 BUILD_TEST := build/test
 BUILD_REL := build/release
+BUILD_FUZZ := build/fuzz
+FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build run test bench format clean
+.PHONY: all deps build run test bench fuzz format clean
 
 all: build
 
@@ -29,6 +31,14 @@ test: deps $(BUILD_TEST)/build.ninja
 bench: deps $(BUILD_REL)/build.ninja
 	cmake --build $(BUILD_REL) -j $(JOBS)
 	@for b in $(BUILD_REL)/bench/bench_*; do echo "== $$b"; QT_QPA_PLATFORM=offscreen $$b || exit 1; done
+
+# Builds the libFuzzer targets with clang and runs each for FUZZ_SECONDS (FUZZ_TARGETS picks some).
+fuzz:
+	@scripts/install-deps fuzz
+	@[ -f $(BUILD_FUZZ)/build.ninja ] || CC=clang CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -G Ninja \
+		-DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMRA_FUZZ=ON -DLUMRA_TESTS=OFF -DLUMRA_BENCH=OFF
+	cmake --build $(BUILD_FUZZ) -j $(JOBS)
+	@scripts/fuzz $(BUILD_FUZZ) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
