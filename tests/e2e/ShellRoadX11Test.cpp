@@ -230,8 +230,11 @@ TEST_F(ShellRoadX11Test, AnOpenEditorNeitherHoldsOffTheEndOfASessionNorGetsSaved
         << output().toStdString();
 
     // The row's menu: "Pin this on Top", "Star this Item", "Add Tags".
-    xdotool({"key", "Down", "Menu"});
-    QTest::qWait(300);
+    xdotool({"key", "Down"});
+    const QImage before = screen();
+    xdotool({"key", "Menu"});
+    QTest::qWaitFor([&] { return screen() != before; }, startTimeoutMs);
+    QTest::qWait(200);
     xdotool({"key", "Down", "Down", "Down", "Return"});
     ASSERT_TRUE(QTest::qWaitFor([] { return activeWindowName() == QStringLiteral("Edit Tags"); }, startTimeoutMs))
         << "no tag editor; the window in front is " << activeWindowName().toStdString();
