@@ -138,6 +138,8 @@ void PopupPanel::closeEvent(QCloseEvent* event)
 {
     if (preventClose() || m_closed) {
         event->ignore();
+        if (!m_closed)
+            emit closeRefused();
         return;
     }
     event->accept();

@@ -93,6 +93,8 @@ public:
 
 signals:
     void closed();
+    // A close asked for while something holds the panel open (Escape, the shortcut).
+    void closeRefused();
     void windowButtonsChanged(bool shown);
 
 protected:
