@@ -79,8 +79,8 @@ void centreOnPointerScreen(QWidget& window)
 
 } // namespace
 
-AppDelegate::AppDelegate(QObject* parent)
-    : AppDelegate(std::make_unique<DesktopServices>(), parent)
+AppDelegate::AppDelegate(DisplayBackend backend, QObject* parent)
+    : AppDelegate(std::make_unique<DesktopServices>(backend), parent)
 {
 }
 
@@ -164,7 +164,8 @@ void AppDelegate::setupApp()
     if (m_defaults.boolean(onboardingKey)) {
         if (!m_services.keyInjector || !m_services.keyInjector->canPost()) {
             m_diagnostics.warn(delegateCategory, QStringLiteral("Synthetic key events are not available"));
-            m_launchWarnings << KeyInjectorMessages::noXTest();
+            m_launchWarnings << (m_services.keyInjector ? m_services.keyInjector->unavailableReason()
+                                                        : KeyInjectorMessages::noXTest());
         }
     }
 
@@ -321,13 +322,7 @@ void AppDelegate::togglePanel()
 
 void AppDelegate::acceptHandOvers(SingleInstance& instance)
 {
-    connect(&instance, &SingleInstance::openPopupRequested, this, &AppDelegate::openPopup);
-}
-
-void AppDelegate::openPopup()
-{
-    if (!PopupPanel::findOpen())
-        hotKeyManager().togglePopup();
+    connect(&instance, &SingleInstance::togglePopupRequested, this, [this] { hotKeyManager().togglePopup(); });
 }
 
 void AppDelegate::presentCopyReminder()

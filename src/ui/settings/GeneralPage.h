@@ -35,6 +35,7 @@ private:
     QWidget* limitRow(bool retention);
     QWidget* captureTypesBlock();
     void updateShortcutRows();
+    void showPlacementLimit();
     void updateSoundRows();
     void pickCustomSound();
     void confirmLimit(SettingPickerRow* row, bool retention, qint64 value);
@@ -42,7 +43,7 @@ private:
     SettingsContext m_context;
     QWidget* m_content = nullptr;
     GlobalShortcutLine* m_shortcutLine = nullptr;
-    QWidget* m_openWindowAt = nullptr;
+    SettingPickerRow* m_openWindowAt = nullptr;
     SettingPickerRow* m_soundRow = nullptr;
     QPushButton* m_previewSound = nullptr;
     QWidget* m_customSoundLine = nullptr;
