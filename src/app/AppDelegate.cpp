@@ -327,6 +327,17 @@ void AppDelegate::acceptHandOvers(SingleInstance& instance)
 
 void AppDelegate::presentCopyReminder()
 {
+    // Over the open popup the bubble would cover its search field: it waits until the popup closes.
+    if (PopupPanel* open = PopupPanel::findOpen()) {
+        if (!m_reminderWaits) {
+            m_reminderWaits = true;
+            connect(open, &PopupPanel::closed, this, [this] {
+                m_reminderWaits = false;
+                presentCopyReminder();
+            }, Qt::SingleShotConnection);
+        }
+        return;
+    }
     if (m_reminderPopover)
         m_reminderPopover->close();
     int count = 0;

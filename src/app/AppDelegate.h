@@ -148,6 +148,7 @@ private:
     StatusMenu* m_statusMenu = nullptr;
     QPointer<PopupPanel> m_panel;
     QPointer<ReminderPopover> m_reminderPopover;
+    bool m_reminderWaits = false; // for the open popup to close
     QPointer<SettingsWindow> m_settingsWindow;
     QPointer<AboutWindow> m_aboutWindow;
     std::optional<AppIdentity> m_lastActiveOtherApp;

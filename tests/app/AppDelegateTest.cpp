@@ -357,7 +357,16 @@ TEST_F(AppDelegateTest, TheReminderCountsOnlyItemsOutsideTheBin)
     emit delegate->reminderPopover()->tapped();
     EXPECT_NE(PopupPanel::findOpen(), nullptr);
 
+    // While the popup is open the reminder waits, once, and shows when the popup has closed.
+    const QPointer<ReminderPopover> before = delegate->reminderPopover();
     NotificationCenter::defaultCenter().post(Notifications::showCopyReminder);
+    NotificationCenter::defaultCenter().post(Notifications::showCopyReminder);
+    EXPECT_EQ(delegate->reminderPopover(), before);
+    delegate->togglePanel();
+    ASSERT_EQ(PopupPanel::findOpen(), nullptr);
+    ASSERT_TRUE(delegate->reminderPopover());
+    EXPECT_NE(delegate->reminderPopover(), before);
+    EXPECT_TRUE(delegate->reminderPopover()->isVisible());
     emit delegate->reminderPopover()->doNotDisturb();
     EXPECT_GT(delegate->clipboardManager().reminderSnoozedUntil(), clock.now());
 }

@@ -198,6 +198,10 @@ void PersistenceController::logSyncEvent(const CloudSyncEvent& event)
         qCCritical(lcCloudKitSync, "%s FAILED: %s", qPrintable(label), qPrintable(event.error->localizedDescription));
         Diagnostics::shared().error(syncEngine, label + QStringLiteral(" FAILED: ") + event.error->localizedDescription);
         status = QStringLiteral("❌ ") + label + QStringLiteral(" failed: ") + cloudKitErrorMessage(*event.error);
+    } else if (event.warning) {
+        qCWarning(lcCloudKitSync, "%s succeeded with warnings: %s", qPrintable(label), qPrintable(*event.warning));
+        Diagnostics::shared().warn(syncEngine, label + QStringLiteral(" succeeded with warnings: ") + *event.warning);
+        status = QStringLiteral("\u26A0\uFE0F ") + label + QStringLiteral(": ") + *event.warning;
     } else {
         qCInfo(lcCloudKitSync, "%s succeeded", qPrintable(label));
         Diagnostics::shared().info(syncEngine, label + QStringLiteral(" succeeded"));
