@@ -1,7 +1,10 @@
-// Editor windows over the popup on a real X server: transient for it, and the keys go where the
-// popup cannot take them.
+// Editor windows over the popup on a real X server: transient for it, the keys go where the popup
+// cannot take them, and a chord another program holds is still heard while recording.
 #include "ui/items/editors/EditorWindows.h"
 #include "ui/items/editors/ItemEditors.h"
+#include "ui/items/editors/ShortcutEditorWindow.h"
+#include "ui/items/ShortcutRecorder.h"
+#include "platform/keys/X11GlobalHotKeys.h"
 
 #include "app/ShellTestSupport.h"
 
@@ -11,10 +14,12 @@
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QPointer>
+#include <QProcess>
 #include <QTest>
 #include <QWindow>
 
 #include <X11/Xlib.h>
+#include <X11/keysym.h>
 
 namespace lumra {
 namespace {
@@ -86,6 +91,37 @@ TEST_F(EditorWindowX11Test, EditorsStayAboveThePopupAndTheOneHoldingItTakesTheKe
     EXPECT_TRUE(QTest::qWaitForWindowActive(panel));
     EXPECT_EQ(panel->holdCount(), 0);
     EXPECT_TRUE(panel->close());
+}
+
+TEST_F(EditorWindowX11Test, AChordAnotherProgramHoldsIsReportedAndTheHotKeysComeBack)
+{
+    // Another program holds Ctrl+Alt+K, as a desktop's own shortcuts do.
+    Display* other = XOpenDisplay(nullptr);
+    ASSERT_NE(other, nullptr);
+    const int keycode = XKeysymToKeycode(other, XK_k);
+    XGrabKey(other, keycode, ControlMask | Mod1Mask, DefaultRootWindow(other), True, GrabModeAsync, GrabModeAsync);
+    XSync(other, False);
+
+    X11GlobalHotKeys x11Keys;
+    HotKeyManager realHotKeys(x11Keys, *defaults, clock);
+    ASSERT_TRUE(realHotKeys.setupHotKeyManager(manager.get()).ok());
+    ClipboardItem item = textItem("needs a key");
+    test::storeItems(*manager, {item});
+    QPointer<ShortcutEditorWindow> editor = EditorWindows::openShortcutEditor({manager.get(), &realHotKeys, panel}, item);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(editor));
+    editor->recorder()->startRecording();
+    ASSERT_TRUE(realHotKeys.isSuspended());
+
+    QProcess::execute(QStringLiteral("xdotool"), {"key", "--clearmodifiers", "ctrl+alt+k"});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !editor->recorder()->isRecording(); }, 5000))
+        << "the chord went to the other program and the field kept waiting";
+    EXPECT_TRUE(editor->conflictMessage().contains(QStringLiteral("in use by another application")))
+        << editor->conflictMessage().toStdString();
+    EXPECT_FALSE(realHotKeys.isSuspended());
+
+    delete editor.data();
+    XUngrabKey(other, keycode, ControlMask | Mod1Mask, DefaultRootWindow(other));
+    XCloseDisplay(other);
 }
 
 } // namespace lumra
