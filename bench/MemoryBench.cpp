@@ -152,7 +152,7 @@ void BM_StoreSize(benchmark::State& state)
             state.counters[name + "_MB"] = double(sqlite3_column_int64(st, 1)) / 1e6;
             state.counters[name + "_unused_MB"] = double(sqlite3_column_int64(st, 2)) / 1e6;
         });
-        each("SELECT SUM(length(id)), SUM(length(contentKey)), SUM(length(CAST(textContent AS BLOB))), "
+        each("SELECT SUM(length(id)), SUM(CASE typeof(contentKey) WHEN 'integer' THEN 8 ELSE length(contentKey) END), SUM(length(CAST(textContent AS BLOB))), "
              "SUM(length(sourceAppBundleId) + length(sourceAppName)) FROM CDClipboardItem",
              [&](sqlite3_stmt* st) {
                  state.counters["col_id_MB"] = double(sqlite3_column_int64(st, 0)) / 1e6;
