@@ -14,6 +14,7 @@
 #include <QRandomGenerator>
 
 #include <functional>
+#include <ranges>
 #include <malloc.h>
 #include <sqlite3.h>
 
@@ -130,7 +131,8 @@ void BM_StoreSize(benchmark::State& state)
     const QList<ClipboardItem> items = bench::textHistory(count, bench::shortTextLength, &utf8);
     {
         PersistenceController persistence(false, nullptr, engine.storeFolder());
-        for (const ClipboardItem& item : items)
+        // Oldest first, in the order they were captured: the order decides how full the index pages are.
+        for (const ClipboardItem& item : std::views::reverse(items))
             populateManagedItem(*persistence.viewContext().insert(store::EntityKind::item), item);
         if (Status s = persistence.save(); !s)
             qFatal("could not fill the store: %s", qPrintable(s.error()));
