@@ -5,11 +5,13 @@
 
 // Qt's D-Bus thread keeps libdbus's read buffer until exit; Qt PDF's view keeps its scroller
 // registration and its render thread for the process, and drops the parser state of a file that
-// fails to load as a PDF. None of them is a leak of ours.
+// fails to load as a PDF; the media backend's device monitor keeps its PulseAudio context and GLib
+// its start-up buffers. None of them is a leak of ours.
 extern "C" const char* __lsan_default_suppressions()
 {
     return "leak:libdbus-1.so\nleak:QScroller::grabGesture\nleak:QPdfPageRenderer\n"
-           "leak:QPdfDocumentPrivate::initiateAsyncLoadWithTotalSizeKnown\n";
+           "leak:QPdfDocumentPrivate::initiateAsyncLoadWithTotalSizeKnown\n"
+           "leak:libpulse.so\nleak:libglib-2.0.so\nleak:gst_device_monitor\n";
 }
 
 int main(int argc, char** argv)
