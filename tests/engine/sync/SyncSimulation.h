@@ -67,6 +67,7 @@ struct Computer {
     qint64 compactAfter = 5000;
     bool open = false;
     QStringList problems, notices;
+    QStringList lastProblems; // of the last pass
     Status lastExport;
 
     QString root() const { return sync::SyncFiles::root(replica.path()); }
@@ -120,6 +121,10 @@ struct Computer {
             exportNow();
         const auto i = engine->importChanges(now);
         problems += i.problems;
+        lastProblems = i.problems;
+        if (qEnvironmentVariableIsSet("LUMRA_SYNC_TRACE"))
+            qInfo("  %s passes: export %s, applied %d, notices %s", qPrintable(name), qPrintable(lastExport.error()), i.applied,
+                  qPrintable(notices.join(u'|')));
         if (importFirst)
             exportNow();
         QCoreApplication::processEvents();
@@ -271,6 +276,22 @@ public:
     // A full re-sync: every file each computer wrote is delivered again (replacing planted links).
     void resyncAll()
     {
+        // A writer's own copy replaced by a planted link comes back from the copies elsewhere.
+        for (int i = 0; i < m_computers.size(); ++i)
+            for (auto it = m_known[i].begin(); it != m_known[i].end(); ++it) {
+                const QString path = m_computers[i]->replica.path() + it.key();
+                if (it.value().origin != i || !it.value().exists || !QFileInfo(path).isSymLink())
+                    continue;
+                QFile::remove(path);
+                writeFile(path, it.value().bytes);
+            }
+        for (int i = 0; i < m_computers.size(); ++i) {
+            const QString devices = m_computers[i]->replica.path() + QStringLiteral("/Lumra/devices");
+            for (const QString& name : QDir(devices).entryList(QDir::AllEntries | QDir::NoDotAndDotDot))
+                for (const QString& sub : {QString(), QStringLiteral("/images")})
+                    if (QFileInfo(devices + u'/' + name + sub).isSymLink())
+                        QFile::remove(devices + u'/' + name + sub);
+        }
         for (int i = 0; i < m_computers.size(); ++i)
             for (auto it = m_known[i].begin(); it != m_known[i].end(); ++it)
                 if (it.value().origin == i)
