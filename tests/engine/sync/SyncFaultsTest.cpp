@@ -384,6 +384,7 @@ void runSchedule(unsigned seed)
     Outside outside;
     std::optional<std::pair<int, std::unique_ptr<QTemporaryDir>>> backup;
     bool cloned = false;
+    QString lost;
     const Faults faults {2 + roll(3), 3 + roll(4), 3 + roll(4), roll(2) == 0};
     const QByteArray png = solidPng({6, 6}, Qt::magenta);
 
@@ -471,6 +472,7 @@ void runSchedule(unsigned seed)
                 // The third computer becomes a clone of the first (once: a clone whose disk is
                 // overwritten again before it said anything loses what only it had read).
                 cloned = true;
+                lost = sync::uuidText(computers[2]->device()); // its files left only where they got to
                 Computer& from = *computers[0];
                 Computer& to = *computers[2];
                 sync::SyncFiles::setSpaceLeftForTests(-1);
@@ -534,7 +536,13 @@ void runSchedule(unsigned seed)
             EXPECT_EQ(c->rows(), computers[0]->rows()) << c->name.toStdString() << " differs from C0";
         const auto health = c->health();
         EXPECT_EQ(health.waitingForImages, 0) << c->name.toStdString();
-        EXPECT_TRUE(health.stalled.isEmpty()) << c->name.toStdString() << ": " << health.stalled.join(u' ').toStdString();
+        // The computer a clone overwrote may have left a folder whose manifest never got anywhere:
+        // waiting for it is the truth.
+        QStringList others;
+        for (const QString& stall : health.stalled)
+            if (lost.isEmpty() || !stall.startsWith(lost))
+                others << stall;
+        EXPECT_TRUE(others.isEmpty()) << c->name.toStdString() << ": " << health.stalled.join(u' ').toStdString();
     }
     EXPECT_TRUE(outside.untouched());
 }
