@@ -725,7 +725,7 @@ void ClipboardManager::clearItems(const QList<QUuid>& ids, bool includeStarredAn
         updateEachStore(paths, statement, result.ids, result.errors, [&](sql::Statement& st) {
             Status s;
             for (const QUuid& id : ids) {
-                st.bind(1, toValue(id));
+                st.bind(1, storedValue(u"id", toValue(id)));
                 if (toBin)
                     st.bind(2, secondsFromDate(now));
                 if (s = stepCollectingIds(st, result.ids); !s)

@@ -23,6 +23,11 @@ public:
     {
         return alert(title, text, buttons, style);
     }
+    int alertWithAccessory(const QString& title, const QString& text, const QStringList& buttons, Style style,
+                           QWidget*) override
+    {
+        return alert(title, text, buttons, style);
+    }
 
     QStringList titles;
     int answer = 0;
