@@ -149,12 +149,13 @@ TEST_F(HistoryReaderTest, rowsWithoutAUsableIdAreLeftOut)
 
 TEST_F(HistoryReaderTest, aRowWithoutDateAddedGetsAStableDateWrittenBackOnce)
 {
+    // Ids as the store keeps them: sixteen bytes.
     const QDateTime firstCopied = Json::dateFromReferenceSeconds(5000);
     const QDateTime lastPasted = Json::dateFromReferenceSeconds(7000);
-    rawInsert("id, textContent, firstCopiedDate, lastPastedDate", "'00000000-0000-0000-0000-00000000000A', 'a', 5000, 7000");
-    rawInsert("id, textContent, lastPastedDate", "'00000000-0000-0000-0000-00000000000B', 'b', 7000");
-    rawInsert("id, textContent", "'00000000-0000-0000-0000-00000000000C', 'c'");
-    rawInsert("id, textContent, dateAdded", "'00000000-0000-0000-0000-00000000000D', 'd', 'yesterday-ish'");
+    rawInsert("id, textContent, firstCopiedDate, lastPastedDate", "X'0000000000000000000000000000000A', 'a', 5000, 7000");
+    rawInsert("id, textContent, lastPastedDate", "X'0000000000000000000000000000000B', 'b', 7000");
+    rawInsert("id, textContent", "X'0000000000000000000000000000000C', 'c'");
+    rawInsert("id, textContent, dateAdded", "X'0000000000000000000000000000000D', 'd', 'yesterday-ish'");
 
     QDateTime readAt = QDateTime(QDate(2026, 5, 1), QTime(12, 0), Qt::UTC);
     reader.setClock([&] { return readAt; });
