@@ -121,8 +121,13 @@ ClipboardManager& AppDelegate::clipboardManager()
 
 HotKeyManager& AppDelegate::hotKeyManager()
 {
-    if (!m_hotKeyManager)
+    if (!m_hotKeyManager) {
         m_hotKeyManager = std::make_unique<HotKeyManager>(*m_services.hotKeys, m_defaults, m_clock);
+        connect(m_hotKeyManager.get(), &HotKeyManager::popupToggled, this, [this](PopupPanel* panel) {
+            if (panel)
+                dismissReminder();
+        });
+    }
     return *m_hotKeyManager;
 }
 
@@ -313,6 +318,14 @@ void AppDelegate::togglePanel()
                                                        PopupPlacement::currentScreens());
     m_panel = panel;
     panel->present(origin);
+    dismissReminder();
+}
+
+void AppDelegate::dismissReminder()
+{
+    // The bubble invites the user to the popup; once it is open the bubble would only cover it.
+    if (m_reminderPopover)
+        m_reminderPopover->close();
 }
 
 void AppDelegate::acceptHandOvers(SingleInstance& instance)

@@ -96,6 +96,7 @@ public:
     // A later start of Lumra toggles this one's popup, as the open-popup shortcut does.
     void acceptHandOvers(SingleInstance& instance);
 
+    // Shows the copy reminder, or once the open popup has closed; an opening popup closes it.
     void presentCopyReminder();
     ReminderPopover* reminderPopover() const { return m_reminderPopover; }
 
@@ -128,6 +129,8 @@ signals:
     void onboardingFinished();
 
 private:
+    void dismissReminder();
+
     AppDelegate(std::unique_ptr<DesktopServices> desktop, QObject* parent);
 
     void createStatusItem();
