@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 BUILD_TEST := build/test
 BUILD_REL := build/release
 
-.PHONY: all deps build run test bench format clean
+.PHONY: all deps build run test bench pictures format clean
 
 all: build
 
@@ -29,6 +29,11 @@ test: deps $(BUILD_TEST)/build.ninja
 bench: deps $(BUILD_REL)/build.ninja
 	cmake --build $(BUILD_REL) -j $(JOBS)
 	@for b in $(BUILD_REL)/bench/bench_*; do echo "== $$b"; QT_QPA_PLATFORM=offscreen $$b || exit 1; done
+
+# The walkthrough's pictures, drawn again from Lumra's windows; commit what changed.
+pictures: deps $(BUILD_REL)/build.ninja
+	cmake --build $(BUILD_REL) -j $(JOBS) --target lumra_pictures
+	$(BUILD_REL)/lumra_pictures src/ui/onboarding/pictures
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -26,6 +26,8 @@ class Diagnostics;
 class GlobalHotKeys;
 class HotKeyManager;
 class KeyInjector;
+class LoginItem;
+class OnboardingView;
 class Pasteboard;
 class PromptService;
 class SingleInstance;
@@ -44,6 +46,7 @@ struct AppServices {
     KeyInjector* keyInjector = nullptr;     // none: synthetic keys count as unavailable
     Pasteboard* pasteboard = nullptr;       // none: the diagnostics report goes through QClipboard
     GlobalHotKeys* hotKeys = nullptr;       // required
+    LoginItem* loginItem = nullptr;         // none: the autostart entry
     std::function<std::unique_ptr<ClipboardManager>()> makeClipboardManager; // required
     QString previewFolder;                  // Folders::cacheFolder() + "/preview-tmp"
     std::function<bool()> startNewInstance; // true once a new Lumra process has started
@@ -88,6 +91,7 @@ public:
     void showOnboarding();
     void completeOnboarding();
     bool onboardingCompleted() const { return m_onboardingCompleted; }
+    OnboardingView* onboardingWindow() const;
 
     // The tray road of the popup: closes an open popup, whoever opened it, else opens one.
     void togglePanel();
@@ -121,7 +125,7 @@ public:
     const QStringList& launchWarnings() const { return m_launchWarnings; }
 
 signals:
-    // The onboarding window is not part of the shell; it opens on this.
+    // The onboarding window has opened.
     void onboardingRequested();
     void onboardingFinished();
 
@@ -150,6 +154,7 @@ private:
     QPointer<ReminderPopover> m_reminderPopover;
     QPointer<SettingsWindow> m_settingsWindow;
     QPointer<AboutWindow> m_aboutWindow;
+    QPointer<OnboardingView> m_onboardingWindow;
     std::optional<AppIdentity> m_lastActiveOtherApp;
     bool m_onboardingCompleted = false;
     QStringList m_launchWarnings;

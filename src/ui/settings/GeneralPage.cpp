@@ -199,38 +199,8 @@ void GeneralPage::pickCustomSound()
 
 QWidget* GeneralPage::limitRow(bool retention)
 {
-    const PickerSpec spec = retention ? GeneralTables::keepHistoryFor() : GeneralTables::maxItems();
-    // The confirmation decides whether the value is written.
-    return new SettingPickerRow(m_context.manager, spec, [this, retention](SettingPickerRow& row, const SettingValue& value) {
-        confirmLimit(&row, retention, std::get<qint64>(value));
-    });
-}
-
-void GeneralPage::confirmLimit(SettingPickerRow* row, bool retention, qint64 value)
-{
-    ClipboardManager& manager = m_context.manager;
-    row->clearMessage();
-    if (value == std::get<qint64>(manager.setting(row->setting())))
-        return;
-    const LimitChange change = retention ? retentionChange(manager.itemsDeletedByRetention(int(value)), manager.iCloudSyncEnabled())
-                                         : itemLimitChange(manager.itemsDeletedByLimit(int(value)), manager.iCloudSyncEnabled());
-    if (change.kind == LimitChange::Kind::refuse) {
-        row->showMessage(change.text);
-        row->refresh();
-        return;
-    }
-    if (change.kind == LimitChange::Kind::confirm
-        && m_context.prompts.alert(change.title, change.text, {QStringLiteral("Apply"), QStringLiteral("Cancel")},
-                                   PromptService::Style::warning)
-            != 0) {
-        row->refresh();
-        return;
-    }
-    if (!row->store(SettingValue(value)) || retention)
-        return;
-    // The retention setter deletes by itself; the item limit is applied here.
-    if (const Status trimmed = manager.enforceMaxItems(); !trimmed)
-        row->showMessage(trimmed.error());
+    return new HistoryLimitRow(m_context.manager, m_context.prompts,
+                               retention ? HistoryLimitRow::Bound::retention : HistoryLimitRow::Bound::itemLimit);
 }
 
 QWidget* GeneralPage::captureTypesBlock()

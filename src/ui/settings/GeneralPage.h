@@ -37,7 +37,6 @@ private:
     void updateShortcutRows();
     void updateSoundRows();
     void pickCustomSound();
-    void confirmLimit(SettingPickerRow* row, bool retention, qint64 value);
 
     SettingsContext m_context;
     QWidget* m_content = nullptr;
