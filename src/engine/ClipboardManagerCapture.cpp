@@ -139,8 +139,11 @@ bool isIgnored(const QList<IgnoredApp>& ignored, const std::optional<AppIdentity
 {
     if (!app || app->bundleId.isEmpty())
         return false;
-    return std::any_of(ignored.begin(), ignored.end(),
-                       [&](const IgnoredApp& entry) { return entry.bundleIdentifier == app->bundleId; });
+    // Without a case: a program added by its path is listed by its file name ("xterm"), while
+    // its windows, having no desktop entry, report their class ("XTerm").
+    return std::any_of(ignored.begin(), ignored.end(), [&](const IgnoredApp& entry) {
+        return entry.bundleIdentifier.compare(app->bundleId, Qt::CaseInsensitive) == 0;
+    });
 }
 
 QString jsonText(const QJsonArray& array)

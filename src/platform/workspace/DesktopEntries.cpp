@@ -37,6 +37,27 @@ QString unescape(const QString& value)
 
 QString lastDottedPart(const QString& id) { return id.section(QLatin1Char('.'), -1); }
 
+// The program of an Exec line: its first word, with the spec's double quotes and escapes.
+QString programOfExec(const QString& exec)
+{
+    QString program;
+    bool quoted = false;
+    for (qsizetype i = 0; i < exec.size(); ++i) {
+        const QChar c = exec.at(i);
+        if (c == QLatin1Char('"')) {
+            quoted = !quoted;
+        } else if (quoted && c == QLatin1Char('\\') && i + 1 < exec.size()) {
+            program += exec.at(++i);
+        } else if (!quoted && c.isSpace()) {
+            if (!program.isEmpty())
+                break;
+        } else {
+            program += c;
+        }
+    }
+    return program;
+}
+
 } // namespace
 
 std::optional<DesktopEntry> parseDesktopEntry(const QByteArray& contents, const QString& id, const QString& locale)
@@ -80,6 +101,8 @@ std::optional<DesktopEntry> parseDesktopEntry(const QByteArray& contents, const 
     }
     entry.startupWmClass = keys.value(QStringLiteral("StartupWMClass"));
     entry.icon = keys.value(QStringLiteral("Icon"));
+    entry.program = programOfExec(keys.value(QStringLiteral("Exec")));
+    entry.noDisplay = keys.value(QStringLiteral("NoDisplay")) == QLatin1String("true");
     return entry;
 }
 
@@ -100,14 +123,11 @@ void DesktopEntryIndex::load(const QStringList& folders, const QString& locale)
     m_order.clear();
     QSet<QString> seen;
     for (const QString& folder : folders) {
-        const QDir root(folder);
         QDirIterator it(folder, {QStringLiteral("*.desktop")}, QDir::Files, QDirIterator::Subdirectories);
         QStringList ids;
         while (it.hasNext()) {
             const QString path = it.next();
-            QString id = root.relativeFilePath(path);
-            id.chop(int(qstrlen(".desktop")));
-            id.replace(QLatin1Char('/'), QLatin1Char('-'));
+            const QString id = idForFile(folder, path);
             if (seen.contains(id))
                 continue;
             QFile file(path);
@@ -123,6 +143,23 @@ void DesktopEntryIndex::load(const QStringList& folders, const QString& locale)
         ids.sort();
         m_order += ids;
     }
+}
+
+QString DesktopEntryIndex::idForFile(const QString& folder, const QString& path)
+{
+    QString id = QDir(folder).relativeFilePath(path);
+    if (id.endsWith(QLatin1String(".desktop")))
+        id.chop(int(qstrlen(".desktop")));
+    return id.replace(QLatin1Char('/'), QLatin1Char('-'));
+}
+
+QList<DesktopEntry> DesktopEntryIndex::entries() const
+{
+    QList<DesktopEntry> all;
+    all.reserve(m_order.size());
+    for (const QString& id : m_order)
+        all.append(*m_entries.constFind(id));
+    return all;
 }
 
 const DesktopEntry* DesktopEntryIndex::entry(const QString& id) const

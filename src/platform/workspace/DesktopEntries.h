@@ -18,7 +18,9 @@ struct DesktopEntry {
     QString name;
     QString startupWmClass;
     QString icon;
+    QString program; // the first word of Exec, unquoted: "firefox", "/opt/app/bin/app"
     bool hidden = false;
+    bool noDisplay = false; // installed but not meant for menus and choosers
 };
 
 // What X tells about a window.
@@ -52,6 +54,10 @@ public:
     void load(const QStringList& folders, const QString& locale = QString());
     const DesktopEntry* entry(const QString& id) const;
     qsizetype size() const { return m_entries.size(); }
+    // Every entry, in folder precedence order.
+    QList<DesktopEntry> entries() const;
+    // The id an entry file gets under `folder`: its relative path, "/" read as "-", without ".desktop".
+    static QString idForFile(const QString& folder, const QString& path);
 
     // The order of resolution: Lumra's own process; _GTK_APPLICATION_ID and
     // _KDE_NET_WM_DESKTOP_FILE naming an installed entry; WM_CLASS against StartupWMClass,

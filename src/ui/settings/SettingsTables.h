@@ -71,6 +71,15 @@ PickerSpec maxItems();
 QList<SwitchSpec> captureTypes();
 } // namespace GeneralTables
 
+namespace PrivacyTables {
+SwitchSpec ignoreTransientContent();
+} // namespace PrivacyTables
+
+namespace SyncTables {
+QList<SwitchSpec> typesToSync();
+PickerSpec maxImageSize();
+} // namespace SyncTables
+
 // What lowering a history bound asks of the user.
 struct LimitChange {
     enum class Kind { applyNow, confirm, refuse };

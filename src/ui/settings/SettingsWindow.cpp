@@ -6,6 +6,7 @@
 #include "ui/settings/AppearancePage.h"
 #include "ui/settings/CommandsPage.h"
 #include "ui/settings/GeneralPage.h"
+#include "ui/settings/PrivacyPage.h"
 #include "ui/settings/SettingsWidgets.h"
 
 #include <QHBoxLayout>
@@ -113,6 +114,7 @@ SettingsWindow::SettingsWindow(ClipboardManager& manager, HotKeyManager& hotKeys
     m_general = new GeneralPage(context);
     setPage(SettingsTab::general, m_general);
     setPage(SettingsTab::appearance, new AppearancePage(manager));
+    setPage(SettingsTab::privacy, new PrivacyPage(context));
     setPage(SettingsTab::commands, new CommandsPage(CommandsPage::groups(), CommandsPage::examples()));
     connect(m_sidebar, &QListWidget::currentRowChanged, this, [this](int row) {
         if (row < 0)

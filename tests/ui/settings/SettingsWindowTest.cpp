@@ -435,7 +435,7 @@ TEST_F(SettingsWindowTest, Screenshots)
     saveScreenshots(w, "settings-appearance-fonts");
     w.present(SettingsTab::commands);
     saveScreenshots(w, "settings-commands");
-    w.present(SettingsTab::privacy);
+    w.present(SettingsTab::delete_);
     saveScreenshots(w, "settings-placeholder");
 }
 

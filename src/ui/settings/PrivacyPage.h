@@ -1,0 +1,26 @@
+#pragma once
+
+#include "ui/settings/SettingsContext.h"
+
+#include <QWidget>
+
+namespace lumra {
+
+class IgnoredAppsBox;
+class SettingSwitchRow;
+
+// The Privacy page: "Ignore transient content" and the applications whose copies are never saved.
+class PrivacyPage : public QWidget {
+    Q_OBJECT
+public:
+    explicit PrivacyPage(SettingsContext context, QWidget* parent = nullptr);
+
+    SettingSwitchRow* transientRow() const { return m_transient; }
+    IgnoredAppsBox* appsBox() const { return m_apps; }
+
+private:
+    SettingSwitchRow* m_transient;
+    IgnoredAppsBox* m_apps;
+};
+
+} // namespace lumra
