@@ -12,6 +12,7 @@
 #include "platform/keys/RecordingKeyInjector.h"
 #include "platform/login/LoginItem.h"
 #include "platform/pasteboard/FakePasteboard.h"
+#include "ui/Palettes.h"
 #include "ui/onboarding/OnboardingPictures.h"
 #include "ui/popup/ContentView.h"
 #include "ui/popup/HistoryListView.h"
@@ -38,24 +39,9 @@ constexpr QSize tipSize(960, 600);
 
 QPalette paletteFor(bool dark)
 {
-    QPalette p = QApplication::style()->standardPalette();
-    if (!dark) {
+    QPalette p = dark ? Palettes::dark() : QApplication::style()->standardPalette();
+    if (!dark)
         p.setColor(QPalette::Highlight, QColor(0x2f, 0x7d, 0xf6));
-        return p;
-    }
-    p.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2e));
-    p.setColor(QPalette::WindowText, QColor(0xec, 0xec, 0xec));
-    p.setColor(QPalette::Base, QColor(0x23, 0x23, 0x26));
-    p.setColor(QPalette::AlternateBase, QColor(0x33, 0x33, 0x36));
-    p.setColor(QPalette::Text, QColor(0xec, 0xec, 0xec));
-    p.setColor(QPalette::PlaceholderText, QColor(0x8a, 0x8a, 0x8e));
-    p.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3e));
-    p.setColor(QPalette::ButtonText, QColor(0xec, 0xec, 0xec));
-    p.setColor(QPalette::Highlight, QColor(0x3d, 0x8b, 0xfd));
-    p.setColor(QPalette::HighlightedText, Qt::white);
-    p.setColor(QPalette::Mid, QColor(0x55, 0x55, 0x58));
-    p.setColor(QPalette::Light, QColor(0x4a, 0x4a, 0x4e));
-    p.setColor(QPalette::Dark, QColor(0x1a, 0x1a, 0x1c));
     return p;
 }
 
@@ -255,6 +241,7 @@ QImage popupShot(Sample& sample, const std::function<void(ContentView&)>& arrang
     sample.manager->setTypeFilterOption(std::nullopt);
     sample.manager->setDateFilterOption(std::nullopt);
     sample.manager->setSelectedCategoryId(std::nullopt);
+    sample.manager->setShowStarredOnly(false);
     settle();
     return shot;
 }
@@ -283,7 +270,8 @@ QImage previewShot(Sample& sample)
     return windowShot(window);
 }
 
-QImage settingsShot(Sample& sample, SettingsTab tab)
+// The settings window at `tab`; nothing while that page is not built yet.
+QList<QImage> settingsShot(Sample& sample, SettingsTab tab)
 {
     InMemoryLoginItem login;
     SettingsServices services;
@@ -291,7 +279,9 @@ QImage settingsShot(Sample& sample, SettingsTab tab)
     SettingsWindow window(*sample.manager, *sample.hotKeys, services);
     window.present(tab);
     settle();
-    return windowShot(window);
+    if (window.page(tab)->objectName() == QLatin1String("placeholder"))
+        return {};
+    return {windowShot(window)};
 }
 
 bool save(const QImage& image, const QString& path)
@@ -316,10 +306,6 @@ int main(int argc, char** argv)
     QTemporaryDir scratch;
     for (const char* var : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"})
         qputenv(var, QFile::encodeName(scratch.path() + QLatin1Char('/') + QLatin1String(var)));
-    QFont font = QApplication::font();
-    font.setFamily(QStringLiteral("DejaVu Sans"));
-    font.setPixelSize(13);
-    QApplication::setFont(font);
 
     bool ok = true;
     for (bool dark : {false, true}) {
@@ -350,8 +336,8 @@ int main(int argc, char** argv)
              QStringLiteral("Press Ctrl+Alt+V in any application, then type to search everything you copied."),
              [&] { return QList<QImage> {popupShot(sample, [](ContentView& v) { type(v, QStringLiteral("invoice")); })}; }},
             {QStringLiteral("Slash commands"),
-             QStringLiteral("Type / in the search field to filter by kind, date, application or category."),
-             [&] { return QList<QImage> {popupShot(sample, [](ContentView& v) { type(v, QStringLiteral("/")); })}; }},
+             QStringLiteral("Type /star, /link, /date, /app and more in the search field to filter as you type."),
+             [&] { return QList<QImage> {popupShot(sample, [](ContentView& v) { type(v, QStringLiteral("/star")); })}; }},
             {QStringLiteral("Filters and badges"),
              QStringLiteral("Filters you choose show as badges under the search field; click one to change or clear it."),
              [&] {
@@ -378,7 +364,7 @@ int main(int argc, char** argv)
              }},
             {QStringLiteral("Quick paste and item shortcuts"),
              QStringLiteral("Paste the first nine items with Ctrl and a digit, or give an item its own global shortcut."),
-             [&] { return QList<QImage> {popupShot(sample), settingsShot(sample, SettingsTab::shortcuts)}; }},
+             [&] { return QList<QImage> {popupShot(sample)} + settingsShot(sample, SettingsTab::shortcuts); }},
             {QStringLiteral("Drag items out"),
              QStringLiteral("Drag one item or a whole selection straight into another application or the file manager."),
              [&] {
@@ -389,7 +375,7 @@ int main(int argc, char** argv)
              }},
             {QStringLiteral("Sync and privacy"),
              QStringLiteral("Sync your history through a folder between your computers, and keep password managers out of it."),
-             [&] { return QList<QImage> {settingsShot(sample, SettingsTab::privacy)}; }},
+             [&] { return settingsShot(sample, SettingsTab::iCloud) + settingsShot(sample, SettingsTab::privacy); }},
         };
         for (int i = 0; i < tips.size(); ++i)
             ok &= save(tipPicture(tips[i].title, tips[i].caption, tips[i].shots(), palette), tipPath(i));

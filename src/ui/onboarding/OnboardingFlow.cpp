@@ -90,28 +90,16 @@ namespace OnboardingTexts {
 
 QList<SwitchSpec> captureRows()
 {
-    return {
-        {QStringLiteral("Text"), QStringLiteral("Plain or rich text that is not a link, email, or color."), Setting::captureText},
-        {QStringLiteral("Links"), QStringLiteral("Copied text that is a single URL."), Setting::captureLinks},
-        {QStringLiteral("Emails"), QStringLiteral("Copied text that is a single email address."), Setting::captureEmails},
-        {QStringLiteral("Images (from clipboard)"),
-         QStringLiteral("Image data placed on the clipboard, for example via Copy Image from a webpage."),
-         Setting::captureImages},
-        {QStringLiteral("Image Files (copied from the file manager)"),
-         QStringLiteral("Image files (png, jpg, gif, heic, webp, etc.) copied from the file manager."),
-         Setting::captureImageFiles},
-        {QStringLiteral("Screenshots"),
-         QStringLiteral("Screenshots captured to the clipboard with this desktop's screenshot tools (for example "
-                        "Ctrl+Print Screen)."),
-         Setting::captureScreenshots},
-        {QStringLiteral("Colors"),
-         QStringLiteral("Copied text that is a single color value, such as #RRGGBB, rgb(), or hsl()."),
-         Setting::captureColors},
-        {QStringLiteral("Files"),
-         QStringLiteral("Non-image files copied from the file manager (PDFs, documents, archives, mixed selections, etc.)."),
-         Setting::captureFiles},
-        {QStringLiteral("Folders"), QStringLiteral("Folders copied from the file manager."), Setting::captureFolders},
-    };
+    // The General page's switches, in their order; two explain more here.
+    QList<SwitchSpec> rows = GeneralTables::captureTypes();
+    for (SwitchSpec& row : rows) {
+        if (row.setting == Setting::captureScreenshots)
+            row.description = QStringLiteral("Screenshots captured to the clipboard with this desktop's screenshot "
+                                             "tools (for example Ctrl+Print Screen).");
+        else if (row.setting == Setting::captureColors)
+            row.description = QStringLiteral("Copied text that is a single color value, such as #RRGGBB, rgb(), or hsl().");
+    }
+    return rows;
 }
 
 } // namespace OnboardingTexts

@@ -23,8 +23,10 @@ QColor secondary(const QPalette& palette) { return palette.color(QPalette::Place
 
 QPixmap appIcon(int size)
 {
-    const QIcon icon = qApp->windowIcon().isNull() ? Symbols::icon(QStringLiteral("doc.on.clipboard.fill")) : qApp->windowIcon();
-    return icon.pixmap(size, size);
+    if (!qApp->windowIcon().isNull())
+        return qApp->windowIcon().pixmap(size, size);
+    // Theme symbols are drawn dark; in the accent colour the stand-in reads on any window.
+    return symbol(QStringLiteral("doc.on.clipboard.fill"), size, QApplication::palette().color(QPalette::Highlight));
 }
 
 QLabel* text(const QString& content, int pixelSize, QFont::Weight weight, bool secondaryColour)
@@ -98,13 +100,14 @@ QPixmap symbol(const QString& name, int size, const QColor& colour)
 
 } // namespace OnboardingStyle
 
-PrimaryButton::PrimaryButton(const QString& title, int minimumWidth, QWidget* parent)
+PrimaryButton::PrimaryButton(const QString& title, int minimumWidth, bool prominent, QWidget* parent)
     : QPushButton(title, parent)
     , m_minimumWidth(minimumWidth)
+    , m_prominent(prominent)
 {
     QFont f = font();
     f.setPixelSize(15);
-    f.setWeight(QFont::DemiBold);
+    f.setWeight(prominent ? QFont::DemiBold : QFont::Medium);
     setFont(f);
     setCursor(Qt::PointingHandCursor);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
@@ -120,16 +123,18 @@ void PrimaryButton::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    QColor fill = palette().color(QPalette::Highlight);
+    QColor fill = m_prominent ? palette().color(QPalette::Highlight)
+                              : OnboardingStyle::withAlpha(OnboardingStyle::secondary(palette()), 0.22);
     if (isDown())
         fill = fill.darker(115);
     if (!isEnabled())
         fill = OnboardingStyle::withAlpha(fill, 0.45);
     const QRectF shape = QRectF(rect()).adjusted(1, 1, -1, -1);
-    painter.setPen(hasFocus() ? QPen(fill.lighter(140), 2) : Qt::NoPen);
+    const QColor ring = palette().color(QPalette::Highlight).lighter(140);
+    painter.setPen(hasFocus() ? QPen(ring, 2) : Qt::NoPen);
     painter.setBrush(fill);
     painter.drawRoundedRect(shape, 8, 8);
-    painter.setPen(Qt::white);
+    painter.setPen(m_prominent ? QColor(Qt::white) : palette().color(QPalette::WindowText));
     painter.drawText(rect(), Qt::AlignCenter, text());
 }
 

@@ -36,7 +36,8 @@ QPixmap symbol(const QString& name, int size, const QColor& colour);
 class PrimaryButton : public QPushButton {
     Q_OBJECT
 public:
-    PrimaryButton(const QString& title, int minimumWidth, QWidget* parent = nullptr);
+    // `prominent` false: the same shape in a quiet grey, for the second choice beside a primary one.
+    PrimaryButton(const QString& title, int minimumWidth, bool prominent = true, QWidget* parent = nullptr);
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
 
@@ -45,6 +46,7 @@ protected:
 
 private:
     int m_minimumWidth;
+    bool m_prominent;
 };
 
 } // namespace lumra

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/SettingOptions.h"
+#include "model/ClipboardItem.h"
 #include "ui/onboarding/OnboardingFlow.h"
 
 #include <QMap>
@@ -22,6 +23,7 @@ class ClipboardManager;
 class Clock;
 class GlobalShortcutLine;
 class HotKeyManager;
+class IgnoredAppsBox;
 class KeyInjector;
 class LoginItem;
 class PageDots;
@@ -37,8 +39,8 @@ struct OnboardingServices {
     KeyInjector* keyInjector = nullptr;   // none: Lumra cannot send keys, and says so
     Clock* clock = nullptr;               // Clock::shared()
     bool animated = true;                 // page changes slide and fade
-    // Picks an application to ignore; the privacy page's add button.
-    std::function<void()> addIgnoredApp;
+    // Picks an application to ignore (the privacy page's +); the chooser of installed applications.
+    std::function<std::optional<IgnoredApp>(QWidget* parent)> chooseApplication;
 };
 
 // The first-run walkthrough, a window of its own. It owns what its pages share, opens at the
@@ -70,7 +72,9 @@ public:
     // Shared state of the pages.
     bool didRequestAccess() const { return m_didRequestAccess; }
     std::optional<AppearanceStyle> selectedLayoutStyle() const { return m_selectedLayout; }
-    QString selectedAppId() const { return m_selectedAppId; }
+    // The application selected on the privacy page; kept while the window lives.
+    std::optional<QString> selectedAppId() const;
+    IgnoredAppsBox* ignoredAppsBox() const { return m_appsBox; }
     TipsPage* tipsPage() const { return m_tipsPage; }
 
 signals:
@@ -88,13 +92,15 @@ private:
     QWidget* welcomePage();
     QWidget* finishPage();
     QWidget* getSetUpPage();
-    QWidget* launchAtLoginRow();
     QWidget* whatToCapturePage();
     QWidget* privacyPage();
     QWidget* permissionPage();
     QWidget* layoutChoicePage();
     QWidget* tipsPageWidget();
-    QWidget* scrollingBody(const QList<QWidget*>& rows);
+    QWidget* centredPage(int iconSize, const QString& title, int titleSpace, const QString& text, QWidget* middle,
+                         QPushButton* button, int buttonSpace);
+    // The page's header, its rows in a scrolling body, and "Back" and "Continue".
+    QWidget* framedPage(OnboardingPage page, QWidget* header, const QList<QWidget*>& rows);
     QPushButton* goButton(QPushButton* button, int target);
     QWidget* navigationFooter(OnboardingPage page);
     void updateFinishHints();
@@ -117,7 +123,6 @@ private:
 
     bool m_didRequestAccess = false;
     std::optional<AppearanceStyle> m_selectedLayout;
-    QString m_selectedAppId;
 
     QStackedWidget* m_stack = nullptr;
     PageDots* m_dots = nullptr;
@@ -132,6 +137,7 @@ private:
     QMap<AppearanceStyle, StyleCard*> m_layoutCards;
     class LayoutPreview* m_layoutPreview = nullptr;
     TipsPage* m_tipsPage = nullptr;
+    IgnoredAppsBox* m_appsBox = nullptr;
 };
 
 } // namespace lumra

@@ -101,7 +101,8 @@ void TipsProgressButton::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    const QColor accent = palette().color(QPalette::Highlight);
+    // Drawn in the active colours while locked as well: the share is meant to be read.
+    const QColor accent = palette().color(QPalette::Active, QPalette::Highlight);
     const QRectF track = QRectF(rect());
     const qreal radius = track.height() / 2;
     painter.setPen(Qt::NoPen);
@@ -123,7 +124,7 @@ void TipsProgressButton::paintEvent(QPaintEvent*)
     }
     // Unfinished, the text is the accent colour on a half-filled track; a light accent on a dark
     // window would vanish into its own fill, so it is drawn over the window's text colour there.
-    painter.setPen(m_complete ? QColor(Qt::white) : palette().color(QPalette::WindowText));
+    painter.setPen(m_complete ? QColor(Qt::white) : palette().color(QPalette::Active, QPalette::WindowText));
     painter.drawText(rect(), Qt::AlignCenter, text());
 }
 

@@ -2,6 +2,7 @@
 
 #include "app/Prompt.h"
 #include "engine/ClipboardManager.h"
+#include "platform/login/LoginItem.h"
 #include "platform/symbols/Symbols.h"
 
 #include <QComboBox>
@@ -29,7 +30,7 @@ void follow(Row* row, ClipboardManager& manager, Setting setting, void (Row::*re
 
 QString refusedValueMessage() { return QStringLiteral("This value cannot be used here; the setting was not changed."); }
 
-SettingSwitchRow::SettingSwitchRow(ClipboardManager& manager, const SwitchSpec& spec, Look look, QWidget* parent)
+SettingSwitchRow::SettingSwitchRow(ClipboardManager& manager, const SwitchSpec& spec, QWidget* parent, Look look)
     : SettingRow(spec.title, spec.description, new ToggleSwitch, look, parent)
     , m_manager(manager)
     , m_setting(spec.setting)
@@ -53,8 +54,8 @@ void SettingSwitchRow::refresh()
     m_toggle->setChecked(std::get<bool>(m_manager.setting(m_setting)));
 }
 
-SettingPickerRow::SettingPickerRow(ClipboardManager& manager, const PickerSpec& spec, Writer write, Look look,
-                                   QWidget* parent)
+SettingPickerRow::SettingPickerRow(ClipboardManager& manager, const PickerSpec& spec, Writer write, QWidget* parent,
+                                   Look look)
     : SettingRow(spec.title, spec.description, new QComboBox, look, parent)
     , m_manager(manager)
     , m_setting(spec.setting)
@@ -168,8 +169,8 @@ void SettingSliderRow::refresh()
 
 HistoryLimitRow::HistoryLimitRow(ClipboardManager& manager, PromptService& prompts, Bound bound, Look look, QWidget* parent)
     : SettingPickerRow(manager, bound == Bound::retention ? GeneralTables::keepHistoryFor() : GeneralTables::maxItems(),
-                       [this](SettingPickerRow&, const SettingValue& value) { confirm(std::get<qint64>(value)); }, look,
-                       parent)
+                       [this](SettingPickerRow&, const SettingValue& value) { confirm(std::get<qint64>(value)); }, parent,
+                       look)
     , m_manager(manager)
     , m_prompts(prompts)
     , m_bound(bound)
@@ -201,6 +202,23 @@ void HistoryLimitRow::confirm(qint64 value)
     // The retention setter deletes by itself; the item limit is applied here.
     if (const Status trimmed = m_manager.enforceMaxItems(); !trimmed)
         showMessage(trimmed.error());
+}
+
+LaunchAtLoginRow::LaunchAtLoginRow(LoginItem& loginItem, Look look, QWidget* parent)
+    : SettingRow(QStringLiteral("Launch at login"), QStringLiteral("Automatically open Lumra when you log in to your computer."),
+                 new ToggleSwitch, look, parent)
+{
+    ToggleSwitch* toggle = this->toggle();
+    toggle->setAccessibleName(title());
+    toggle->setChecked(loginItem.isEnabled());
+    connect(toggle, &ToggleSwitch::toggled, this, [this, toggle, &loginItem](bool on) {
+        clearMessage();
+        const Status status = loginItem.setEnabled(on);
+        const QSignalBlocker blocker(toggle);
+        toggle->setChecked(loginItem.isEnabled());
+        if (!status)
+            showMessage(status.error());
+    });
 }
 
 } // namespace lumra

@@ -12,6 +12,7 @@ class QSlider;
 namespace lumra {
 
 class ClipboardManager;
+class LoginItem;
 class PromptService;
 
 // Rows whose control is bound to one catalogue setting: the control shows the stored value,
@@ -22,7 +23,7 @@ class PromptService;
 class SettingSwitchRow : public SettingRow {
     Q_OBJECT
 public:
-    SettingSwitchRow(ClipboardManager& manager, const SwitchSpec& spec, Look look = Look::page, QWidget* parent = nullptr);
+    SettingSwitchRow(ClipboardManager& manager, const SwitchSpec& spec, QWidget* parent = nullptr, Look look = Look::page);
     ToggleSwitch* toggle() const { return m_toggle; }
 
 private:
@@ -38,8 +39,8 @@ public:
     // `write` replaces the plain write (a confirmation first, a file chosen first); it reports
     // refusals itself and calls refresh() when the value stays.
     using Writer = std::function<void(SettingPickerRow& row, const SettingValue& value)>;
-    SettingPickerRow(ClipboardManager& manager, const PickerSpec& spec, Writer write = {}, Look look = Look::page,
-                     QWidget* parent = nullptr);
+    SettingPickerRow(ClipboardManager& manager, const PickerSpec& spec, Writer write = {}, QWidget* parent = nullptr,
+                     Look look = Look::page);
 
     QComboBox* combo() const { return m_combo; }
     Setting setting() const { return m_setting; }
@@ -88,6 +89,15 @@ private:
     ClipboardManager& m_manager;
     PromptService& m_prompts;
     Bound m_bound;
+};
+
+// "Launch at login": the switch shows what the login item is after each attempt, and a failure
+// says why under the row.
+class LaunchAtLoginRow : public SettingRow {
+    Q_OBJECT
+public:
+    explicit LaunchAtLoginRow(LoginItem& loginItem, Look look = Look::page, QWidget* parent = nullptr);
+    ToggleSwitch* toggle() const { return static_cast<ToggleSwitch*>(control()); }
 };
 
 // The message shown when the catalogue refuses a value.

@@ -75,25 +75,7 @@ GeneralPage::GeneralPage(SettingsContext context, QWidget* parent)
 
 SettingRow* GeneralPage::row(const QString& title) const { return findSettingRow(m_content, title); }
 
-QWidget* GeneralPage::launchAtLoginRow()
-{
-    auto* toggle = new ToggleSwitch;
-    auto* row = new SettingRow(QStringLiteral("Launch at login"),
-                               QStringLiteral("Automatically open Lumra when you log in to your computer."), toggle);
-    toggle->setAccessibleName(row->title());
-    // Read once per window; afterwards the switch is the truth.
-    toggle->setChecked(m_context.loginItem.isEnabled());
-    connect(toggle, &ToggleSwitch::toggled, this, [this, row, toggle](bool on) {
-        row->clearMessage();
-        if (const Status status = m_context.loginItem.setEnabled(on); !status) {
-            // Set back without asking the login item again.
-            const QSignalBlocker blocker(toggle);
-            toggle->setChecked(!on);
-            row->showMessage(status.error());
-        }
-    });
-    return row;
-}
+QWidget* GeneralPage::launchAtLoginRow() { return new LaunchAtLoginRow(m_context.loginItem); }
 
 QWidget* GeneralPage::globalShortcutRow()
 {

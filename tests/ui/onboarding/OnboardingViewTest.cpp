@@ -9,6 +9,7 @@
 #include "ui/settings/AppearancePage.h"
 #include "ui/settings/BoundRows.h"
 #include "ui/settings/GlobalShortcutLine.h"
+#include "ui/settings/IgnoredAppsBox.h"
 
 #include "app/ShellTestSupport.h"
 #include "Screenshots.h"
@@ -18,6 +19,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QLabel>
+#include <QListWidget>
 #include <QPushButton>
 #include <QStyle>
 #include <QTest>
@@ -37,10 +39,9 @@ protected:
         std::ignore = hotKeys->setupHotKeyManager(manager.get());
     }
 
-    OnboardingView& open(bool canPost = true)
+    OnboardingView& open(bool canPost = true, OnboardingServices services = {})
     {
         injector.setCanPost(canPost);
-        OnboardingServices services;
         services.prompts = &prompts;
         services.loginItem = &loginItem;
         services.keyInjector = &injector;
@@ -384,6 +385,48 @@ TEST_F(OnboardingViewTest, TheLayoutPageMarksThePresetInUseAndAppliesAChoice)
     EXPECT_EQ(preview->pictureName(), "StylePreviewDefault");
 }
 
+TEST_F(OnboardingViewTest, ThePrivacyPageEditsTheLiveListAndKeepsItsSelection)
+{
+    defaults->set(OnboardingFlow::pageKey, 3);
+    std::optional<IgnoredApp> chosen = IgnoredApp {QStringLiteral("org.example.Vault"), QStringLiteral("Vault")};
+    OnboardingServices services;
+    services.chooseApplication = [&chosen](QWidget*) { return chosen; };
+    OnboardingView& w = open(true, services);
+    ASSERT_EQ(w.currentPage(), OnboardingPage::privacy);
+    IgnoredAppsBox* box = w.ignoredAppsBox();
+    ASSERT_NE(box, nullptr);
+    const int listed = box->list()->count();
+    EXPECT_GE(listed, 2) << "the default password managers";
+    box->addButton()->click();
+    EXPECT_EQ(box->list()->count(), listed + 1);
+    EXPECT_EQ(manager->ignoredApplications().last().bundleIdentifier, "org.example.Vault");
+
+    auto* transient = qobject_cast<SettingSwitchRow*>(row("Ignore transient content"));
+    ASSERT_NE(transient, nullptr);
+    const bool before = manager->ignoreTransientContent();
+    transient->toggle()->click();
+    EXPECT_NE(manager->ignoreTransientContent(), before);
+
+    // The selection survives a visit to another page.
+    box->list()->setCurrentRow(listed);
+    EXPECT_EQ(w.selectedAppId(), QStringLiteral("org.example.Vault"));
+    child<QPushButton>("back")->click();
+    EXPECT_EQ(w.page(), 2);
+    child<QPushButton>("continue")->click();
+    EXPECT_EQ(w.selectedAppId(), QStringLiteral("org.example.Vault"));
+    EXPECT_TRUE(box->removeButton()->isEnabled());
+    prompts.answerNext(1);
+    box->removeButton()->click();
+    EXPECT_EQ(box->list()->count(), listed + 1);
+    prompts.answerNext(0);
+    box->removeButton()->click();
+    EXPECT_EQ(prompts.shown.last().title, "Remove Vault from ignored apps?");
+    EXPECT_EQ(box->list()->count(), listed);
+    EXPECT_EQ(w.selectedAppId(), std::nullopt);
+    child<QPushButton>("continue")->click();
+    EXPECT_EQ(w.page(), 4);
+}
+
 TEST_F(OnboardingViewTest, EveryPictureIsThereForLightAndDarkWindows)
 {
     QStringList names {OnboardingPictures::stylePreviewName(AppearanceStyle::standard),
@@ -417,11 +460,14 @@ TEST_F(OnboardingViewTest, EveryPageInLightAndDark)
             w.setPage(index);
             if (pages[index] == OnboardingPage::tips)
                 view->tipsPage()->showNextTip();
+            if (pages[index] == OnboardingPage::layout)
+                w.findChild<StyleCard*>("Default")->click();
             for (const auto& [palette, suffix] : {std::pair {QApplication::style()->standardPalette(), "light"},
                                                   std::pair {darkPalette(), "dark"}}) {
                 QApplication::setPalette(palette);
                 processEvents();
-                saveArtifact(w, QStringLiteral("onboarding-%1-%2").arg(index).arg(QLatin1String(suffix)));
+                const QString name = canPost ? QStringLiteral("onboarding-%1").arg(index) : QStringLiteral("onboarding-permission");
+                saveArtifact(w, QStringLiteral("%1-%2").arg(name, QLatin1String(suffix)));
             }
             QApplication::setPalette(QApplication::style()->standardPalette());
         }
