@@ -2,8 +2,10 @@
 JOBS ?= $(shell nproc)
 BUILD_TEST := build/test
 BUILD_REL := build/release
+BUILD_FUZZ := build/fuzz
+FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build run test bench pictures format clean
+.PHONY: all deps build run test bench fuzz pictures format clean
 
 all: build
 
@@ -34,6 +36,14 @@ bench: deps $(BUILD_REL)/build.ninja
 pictures: deps $(BUILD_REL)/build.ninja
 	cmake --build $(BUILD_REL) -j $(JOBS) --target lumra_pictures
 	$(BUILD_REL)/lumra_pictures src/ui/onboarding/pictures
+
+# Builds the libFuzzer targets with clang and runs each for FUZZ_SECONDS (FUZZ_TARGETS picks some).
+fuzz:
+	@scripts/install-deps fuzz
+	@[ -f $(BUILD_FUZZ)/build.ninja ] || CC=clang CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -G Ninja \
+		-DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMRA_FUZZ=ON -DLUMRA_TESTS=OFF -DLUMRA_BENCH=OFF
+	cmake --build $(BUILD_FUZZ) -j $(JOBS)
+	@scripts/fuzz $(BUILD_FUZZ) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

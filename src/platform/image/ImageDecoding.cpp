@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace lumra::image {
@@ -29,6 +30,27 @@ int allocationLimitMiB(const DecodeLimits& limits)
     return int(std::clamp<qint64>(mib, 1, 1 << 20));
 }
 
+// libpng allocates a chunk's declared length before it reads the chunk, so a few bytes that
+// claim a 1 GB chunk cost 1 GB. A PNG whose chunks run past its end is damaged: refuse it first.
+bool pngChunksFit(const QByteArray& data)
+{
+    static const QByteArray signature("\x89PNG\r\n\x1a\n", 8);
+    if (!data.startsWith(signature))
+        return true;
+    const auto* bytes = reinterpret_cast<const uchar*>(data.constData());
+    qsizetype at = signature.size();
+    while (data.size() - at >= 12) {
+        const quint32 length = quint32(bytes[at]) << 24 | quint32(bytes[at + 1]) << 16 | quint32(bytes[at + 2]) << 8
+            | quint32(bytes[at + 3]);
+        if (qint64(length) > qint64(data.size() - at - 12))
+            return false;
+        if (std::memcmp(bytes + at + 4, "IEND", 4) == 0)
+            return true;
+        at += 12 + qsizetype(length);
+    }
+    return at == data.size();
+}
+
 Status checkByteSize(const QByteArray& data, const DecodeLimits& limits)
 {
     if (data.isEmpty())
@@ -36,6 +58,8 @@ Status checkByteSize(const QByteArray& data, const DecodeLimits& limits)
     if (data.size() > limits.maxBytes)
         return Status::failure(QStringLiteral("Image data is too large (%1 MB; the limit is %2 MB).")
                                    .arg(megabytes(data.size()), megabytes(limits.maxBytes)));
+    if (!pngChunksFit(data))
+        return Status::failure(QStringLiteral("Image data is damaged: a PNG chunk runs past the end."));
     return {};
 }
 

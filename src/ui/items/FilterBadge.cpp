@@ -38,6 +38,14 @@ public:
     bool isElided() const { return fontMetrics().horizontalAdvance(m_text) >= width(); }
 
 protected:
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QWidget::resizeEvent(event);
+        // What the ellipsis hides is read from the tooltip.
+        if (parentWidget())
+            parentWidget()->setToolTip(isElided() ? m_text : QString());
+    }
+
     void paintEvent(QPaintEvent*) override
     {
         QPainter painter(this);

@@ -8,16 +8,20 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 namespace lumra {
 
 namespace {
 
-constexpr int rowPaddingX = 8;
+// The rows run to the popover's edges, so their text sits inset by the list's padding plus their own.
+constexpr int rowPaddingX = 12;
 constexpr int rowPaddingY = 5;
 constexpr int iconFrame = 16;
 constexpr int maxListHeight = 250;
+// Wider than this, a label is cut and reads in full from the row's tooltip.
+constexpr int maxPickerWidth = 340;
 
 QLabel* captionLabel(const QString& text, QPalette::ColorRole role, QWidget* parent)
 {
@@ -42,6 +46,20 @@ PickerRow::PickerRow(const PickerRowSpec& spec, int iconSpacing, QWidget* parent
     setAttribute(Qt::WA_Hover);
 }
 
+void PickerRow::setHighlighted(bool highlighted)
+{
+    if (m_highlighted == highlighted)
+        return;
+    m_highlighted = highlighted;
+    update();
+}
+
+void PickerRow::resizeEvent(QResizeEvent* event)
+{
+    QAbstractButton::resizeEvent(event);
+    setToolTip(sizeHint().width() > width() ? text() : QString());
+}
+
 QSize PickerRow::sizeHint() const
 {
     const int textHeight = fontMetrics().height();
@@ -56,9 +74,7 @@ void PickerRow::paintEvent(QPaintEvent*)
     if (isHighlighted()) {
         QColor fill = palette().color(QPalette::Highlight);
         fill.setAlphaF(0.15f);
-        QPainterPath path;
-        path.addRoundedRect(QRectF(rect()), 4, 4);
-        painter.fillPath(path, fill);
+        painter.fillRect(rect(), fill);
     }
     const QRect content = rect().adjusted(rowPaddingX, rowPaddingY, -rowPaddingX, -rowPaddingY);
     const QRect iconRect(content.left(), content.center().y() - iconFrame / 2 + 1, iconFrame, iconFrame);
@@ -83,24 +99,11 @@ void PickerRow::keyPressEvent(QKeyEvent* event)
     QAbstractButton::keyPressEvent(event);
 }
 
-void PickerRow::enterEvent(QEnterEvent* event)
-{
-    QAbstractButton::enterEvent(event);
-    update();
-}
-
-void PickerRow::leaveEvent(QEvent* event)
-{
-    QAbstractButton::leaveEvent(event);
-    update();
-}
-
 FilterPickerView::FilterPickerView(const Layout& layout, const QList<PickerRowSpec>& rows, QWidget* parent)
     : QWidget(parent)
 {
-    setFixedWidth(layout.width);
     auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(4, 4, 4, 4);
+    outer->setContentsMargins(0, 4, 0, 4);
     outer->setSpacing(2);
 
     QLabel* title = captionLabel(layout.title, QPalette::PlaceholderText, this);
@@ -138,11 +141,32 @@ FilterPickerView::FilterPickerView(const Layout& layout, const QList<PickerRowSp
         list->addWidget(row);
         m_rows.append(row);
     }
+    int widest = 0;
+    for (PickerRow* row : m_rows)
+        widest = qMax(widest, row->sizeHint().width());
     if (scroll) {
         scroll->setWidget(listHost);
         const int natural = listHost->sizeHint().height();
         scroll->setFixedHeight(qMin(natural, maxListHeight));
+        if (natural > maxListHeight)
+            widest += scroll->verticalScrollBar()->sizeHint().width();
     }
+    setFixedWidth(qBound(layout.width, widest, qMax(layout.width, maxPickerWidth)));
+}
+
+void FilterPickerView::setHighlightedRow(PickerRow* row)
+{
+    for (PickerRow* each : m_rows)
+        each->setHighlighted(each == row);
+}
+
+PickerRow* FilterPickerView::highlightedRow() const
+{
+    for (PickerRow* row : m_rows) {
+        if (row->isHighlighted())
+            return row;
+    }
+    return nullptr;
 }
 
 PickerRow* FilterPickerView::row(const QString& key) const
@@ -156,6 +180,24 @@ PickerRow* FilterPickerView::row(const QString& key) const
 
 bool FilterPickerView::eventFilter(QObject* watched, QEvent* event)
 {
+    // One highlight: the row last entered by the pointer or reached by the keyboard; the pointer
+    // takes the focus along, so the keys go on from where it is.
+    auto* row = static_cast<PickerRow*>(watched);
+    switch (event->type()) {
+    case QEvent::Enter:
+        setHighlightedRow(row);
+        row->setFocus(Qt::MouseFocusReason);
+        break;
+    case QEvent::Leave:
+        if (row->isHighlighted())
+            setHighlightedRow(nullptr);
+        break;
+    case QEvent::FocusIn:
+        if (static_cast<QFocusEvent*>(event)->reason() != Qt::MouseFocusReason)
+            setHighlightedRow(row);
+        break;
+    default: break;
+    }
     if (event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         const int at = int(m_rows.indexOf(static_cast<PickerRow*>(watched)));

@@ -20,31 +20,33 @@ struct PickerRowSpec {
     QString symbol; // drawn in the text colour instead of `icon` when set
 };
 
-// One choice of a picker: icon and label on the full width, highlighted under the pointer or the
-// keyboard focus; a click, Space or Return chooses it.
+// One choice of a picker: icon and label on the full width, highlighted as its picker says; a click,
+// Space or Return chooses it. A label cut for width reads in full from the tooltip.
 class PickerRow : public QAbstractButton {
     Q_OBJECT
 public:
     PickerRow(const PickerRowSpec& spec, int iconSpacing, QWidget* parent = nullptr);
 
     const QString& key() const { return m_spec.key; }
-    bool isHighlighted() const { return underMouse() || hasFocus(); }
+    bool isHighlighted() const { return m_highlighted; }
+    void setHighlighted(bool highlighted);
     QSize sizeHint() const override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
-    void enterEvent(QEnterEvent* event) override;
-    void leaveEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     PickerRowSpec m_spec;
     int m_iconSpacing;
+    bool m_highlighted = false;
 };
 
-// The list a filter popover shows: a caption title over one row per choice, a fixed width, and for
-// long lists a scroll area of at most 250 px (or a short note when there is nothing to choose).
-// Up and Down move between rows.
+// The list a filter popover shows: a caption title over one row per choice, at least the layout's
+// width and wide enough for the longest label (within a limit), and for long lists a scroll area of
+// at most 250 px (or a short note when there is nothing to choose). Up and Down move between rows;
+// one row at a time is highlighted, under the pointer or else at the keyboard focus.
 class FilterPickerView : public QWidget {
     Q_OBJECT
 public:
@@ -59,6 +61,7 @@ public:
 
     const QList<PickerRow*>& rows() const { return m_rows; }
     PickerRow* row(const QString& key) const;
+    PickerRow* highlightedRow() const;
 
 signals:
     void chosen(const QString& key);
@@ -67,6 +70,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void setHighlightedRow(PickerRow* row);
+
     QList<PickerRow*> m_rows;
     QScrollArea* m_scroll = nullptr;
 };

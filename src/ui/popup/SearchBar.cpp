@@ -8,6 +8,7 @@
 #include "ui/items/CustomRangeDates.h"
 #include "ui/items/FilterBadge.h"
 #include "ui/items/FilterPickers.h"
+#include "ui/items/HorizontalWheelScrollArea.h"
 #include "ui/items/SymbolIcon.h"
 #include "ui/popup/ContentViewState.h"
 #include "ui/popup/SearchField.h"
@@ -213,6 +214,19 @@ SearchBar::SearchBar(ClipboardManager& manager, QWidget* parent)
     });
     m_row->addWidget(m_mode);
 
+    // Badges keep their labels and scroll sideways when they outgrow the room the field leaves them.
+    m_badgeStrip = new HorizontalWheelScrollArea(this);
+    m_badgeStrip->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    auto* badgeHost = new QWidget(m_badgeStrip);
+    badgeHost->setAutoFillBackground(false);
+    m_badgeRow = new QHBoxLayout(badgeHost);
+    m_badgeRow->setContentsMargins(0, 0, 0, 0);
+    m_badgeRow->setSpacing(6);
+    m_badgeRow->setSizeConstraint(QLayout::SetFixedSize);
+    m_badgeStrip->setWidget(badgeHost);
+    m_badgeStrip->hide();
+    m_row->addWidget(m_badgeStrip);
+
     m_field = new SearchField(this);
     m_field->setFixedHeight(22);
     m_row->addWidget(m_field, 1);
@@ -268,6 +282,8 @@ SearchBar::~SearchBar()
     if (m_popover)
         m_popover->disconnect(this);
 }
+
+QScrollArea* SearchBar::badgeStrip() const { return m_badgeStrip; }
 
 QList<FilterBadge*> SearchBar::badges() const
 {
@@ -362,14 +378,17 @@ void SearchBar::rebuildBadges(const QList<FilterBadgeSpec>& specs)
     }
     m_badges.clear();
     m_specs = specs;
-    int at = m_row->indexOf(m_field);
+    QWidget* host = m_badgeStrip->widget();
     for (const FilterBadgeSpec& spec : specs) {
-        auto* badge = new FilterBadge(spec, spec.bundleId.isEmpty() ? QIcon() : appIcon(spec.bundleId), this);
+        auto* badge = new FilterBadge(spec, spec.bundleId.isEmpty() ? QIcon() : appIcon(spec.bundleId), host);
         connect(badge, &FilterBadge::removeRequested, this, [this, spec] { removeBadge(spec); });
-        m_row->insertWidget(at++, badge);
+        m_badgeRow->addWidget(badge);
         badge->show();
         m_badges.append(badge);
     }
+    m_badgeRow->activate();
+    m_badgeStrip->setVisible(!specs.isEmpty());
+    m_badgeStrip->updateGeometry();
 }
 
 void SearchBar::removeBadge(const FilterBadgeSpec& spec)
@@ -573,12 +592,22 @@ void SearchBar::changeEvent(QEvent* event)
     }
 }
 
+QColor searchBarFill(const QPalette& palette)
+{
+    // Opaque: a translucent fill laid twice over one spot by a partial repaint shows as a patch.
+    const QColor base = palette.color(QPalette::Window);
+    const QColor ink = palette.color(QPalette::WindowText);
+    constexpr qreal share = 0.08;
+    return QColor::fromRgbF(float(base.redF() + (ink.redF() - base.redF()) * share),
+                            float(base.greenF() + (ink.greenF() - base.greenF()) * share),
+                            float(base.blueF() + (ink.blueF() - base.blueF()) * share));
+}
+
 void SearchBar::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    QColor fill = palette().color(QPalette::WindowText);
-    fill.setAlphaF(0.08f);
+    const QColor fill = searchBarFill(palette());
     QPainterPath path;
     path.addRoundedRect(QRectF(m_row->geometry()), 8, 8);
     painter.fillPath(path, fill);

@@ -14,6 +14,7 @@
 class QHBoxLayout;
 class QLabel;
 class QMenu;
+class QScrollArea;
 class QToolButton;
 
 namespace lumra {
@@ -21,6 +22,7 @@ namespace lumra {
 class ClipboardManager;
 class ContentViewState;
 class FilterBadge;
+class HorizontalWheelScrollArea;
 class SearchField;
 
 // A popover hanging from the search bar: a borderless popup that closes on a click elsewhere or
@@ -48,6 +50,9 @@ private:
     QWidget* m_content;
 };
 
+// The bar's tint: the text colour laid over the window colour at a low share, as one opaque colour.
+QColor searchBarFill(const QPalette& palette);
+
 // The search-mode menu: the four modes, the one in force checked; a choice sets the mode.
 QMenu* buildSearchModeMenu(ClipboardManager& manager, QWidget* parent = nullptr);
 
@@ -64,6 +69,8 @@ public:
     QToolButton* clearButton() const { return m_clear; }
     QToolButton* helpButton() const { return m_help; }
     QToolButton* modeButton() const { return m_mode; }
+    // The sideways-scrolling strip that holds the badges.
+    QScrollArea* badgeStrip() const;
     // The line under the row that says why the search text was not searched for.
     QLabel* errorLine() const { return m_errorLine; }
     const QList<FilterBadgeSpec>& badgeSpecs() const { return m_specs; }
@@ -113,6 +120,8 @@ private:
     ClipboardManager& m_manager;
     QHBoxLayout* m_row = nullptr;
     QToolButton* m_mode = nullptr;
+    HorizontalWheelScrollArea* m_badgeStrip = nullptr;
+    QHBoxLayout* m_badgeRow = nullptr;
     SearchField* m_field = nullptr;
     QToolButton* m_clear = nullptr;
     QToolButton* m_help = nullptr;

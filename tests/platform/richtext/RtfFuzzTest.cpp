@@ -3,6 +3,7 @@
 #include "ui/items/editors/RichTextFormatting.h"
 
 #include "RtfTestHelpers.h"
+#include "RichTextSignature.h"
 
 #include <QTextBlock>
 #include <QTextList>
@@ -11,39 +12,11 @@
 
 namespace RichText = lumra::RichText;
 using lumra::test::richTextFixture;
+using lumra::test::signature;
 
 namespace {
 
 constexpr unsigned kSeed = 20240601;
-
-// What a reader would notice about each character: its text and the attributes the codec keeps.
-std::string signature(const QTextDocument& document)
-{
-    QStringList out;
-    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
-        QString line = QStringLiteral("[%1]").arg(int(block.blockFormat().alignment() & Qt::AlignHorizontal_Mask));
-        if (const QTextList* list = block.textList())
-            line += QStringLiteral("list%1/%2 ").arg(int(list->format().style())).arg(list->format().indent());
-        QString previous;
-        for (auto it = block.begin(); !it.atEnd(); ++it) {
-            const QTextCharFormat f = it.fragment().charFormat();
-            const auto brush = [](const QBrush& b) { return b.style() == Qt::NoBrush ? QString() : b.color().name(); };
-            const QString attributes = QStringLiteral("<%1%2%3%4 %5 %6 %7 %8>")
-                                           .arg(f.fontWeight() >= QFont::Bold ? "b" : "")
-                                           .arg(f.fontItalic() ? "i" : "")
-                                           .arg(f.fontUnderline() ? "u" : "")
-                                           .arg(f.fontStrikeOut() ? "s" : "")
-                                           .arg(f.fontPointSize())
-                                           .arg(brush(f.foreground()), brush(f.background()), f.anchorHref());
-            if (attributes != previous)
-                line += attributes;
-            line += it.fragment().text();
-            previous = attributes;
-        }
-        out.append(line);
-    }
-    return out.join(u'\n').toStdString();
-}
 
 // Whatever the reader accepted, the writer must turn into RTF that reads back the same.
 void expectStableRewrite(const QTextDocument& document, const QByteArray& origin)

@@ -19,6 +19,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTest>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -263,6 +264,64 @@ TEST_F(SearchBarTest, InThePopupFlagsDrivePopoversAndTodayMovesWithTheClock)
     auto reopened = open();
     EXPECT_EQ(manager->dateFilterOption(), DateFilterOption::today);
     EXPECT_EQ(manager->filteredItemCount(), 0);
+}
+
+} // namespace
+
+namespace {
+
+// Many filters at the narrowest popup: every badge keeps its label (the strip scrolls), a label cut at
+// the badge's own limit reads in full from its tooltip, and nothing is drawn over the field.
+TEST_F(SearchBarTest, ManyBadgesStayReadableAtTheNarrowestPopup)
+{
+    const QUuid longNamed = QUuid::createUuid();
+    ASSERT_TRUE(manager->addCategory(ClipboardCategory{longNamed, QStringLiteral("Quarterly planning and budget review"),
+                                                       QStringLiteral("folder")}).ok());
+
+    auto* panel = new PopupPanel(QSize(280, 420));
+    std::unique_ptr<PopupPanel> owner(panel);
+    auto* view = new ContentView(*manager, nullptr);
+    view->setPanel(panel);
+    panel->setContentWidget(view);
+    panel->present(QPoint(0, 0));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(panel));
+    // The popup opens on the pinned filters; these come after.
+    manager->setSelectedCategoryId(longNamed);
+    manager->setTypeFilterOption(TypeFilterOption::links);
+    manager->setShowStarredOnly(true);
+    manager->setShowPastedOnly(true);
+    manager->setExcludedTypes({TypeFilterOption::images, TypeFilterOption::commands});
+    manager->setExcludedDateOption(DateFilterOption::today);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(panel->width(), 280);
+    auto* bar = view->searchAreaHost()->findChild<SearchBar*>();
+    ASSERT_TRUE(bar);
+    ASSERT_EQ(bar->badges().size(), 7);
+    ASSERT_TRUE(bar->clearButton()->isVisible());
+
+    for (FilterBadge* badge : bar->badges()) {
+        EXPECT_GE(badge->width(), badge->sizeHint().width()) << badge->spec().label.toStdString();
+        const bool cut = badge->spec().label.startsWith(QStringLiteral("Quarterly"));
+        EXPECT_EQ(badge->toolTip(), cut ? badge->spec().label : QString()) << badge->spec().label.toStdString();
+    }
+    const auto inBar = [bar](QWidget* w) { return QRect(w->mapTo(bar, QPoint(0, 0)), w->size()); };
+    const QRect field = inBar(bar->searchField());
+    EXPECT_GE(field.width(), 80);
+    EXPECT_FALSE(field.intersects(inBar(bar->clearButton())));
+    EXPECT_FALSE(field.intersects(inBar(bar->badgeStrip())));
+    EXPECT_LE(inBar(bar->helpButton()).right(), bar->width());
+    EXPECT_GT(bar->badgeStrip()->widget()->width(), bar->badgeStrip()->viewport()->width());
+
+    // The bar's tint is opaque, so partial repaints cannot lay it twice into a darker patch.
+    for (const QPalette& palette : {QPalette(), darkPalette()}) {
+        EXPECT_EQ(searchBarFill(palette).alpha(), 255);
+        EXPECT_NE(searchBarFill(palette), palette.color(QPalette::Window));
+    }
+    for (const char* theme : {"light", "dark"}) {
+        panel->setPalette(QString::fromLatin1(theme) == QLatin1String("dark") ? darkPalette() : QPalette());
+        QCoreApplication::processEvents();
+        save(panel, QStringLiteral("search-bar-narrow-%1.png").arg(QLatin1String(theme)));
+    }
 }
 
 } // namespace

@@ -1,0 +1,307 @@
+#include "engine/editing/EditingTestSupport.h"
+
+#include "engine/SettingsFile.h"
+#include "model/store/StoreSchema.h"
+
+#include "TestImages.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <sys/stat.h>
+
+using namespace lumra;
+using namespace lumra::test;
+
+namespace {
+
+class ImportExportTest : public EditingTest {
+protected:
+    QString path(const char* name) const { return dataDir.root() + QLatin1Char('/') + QLatin1String(name); }
+
+    static void drain()
+    {
+        for (int i = 0; i < 5; ++i)
+            QCoreApplication::processEvents();
+    }
+
+    template <typename T>
+    static T finished(QFuture<T> future)
+    {
+        future.waitForFinished();
+        drain();
+        return future.result();
+    }
+
+    int rowCount()
+    {
+        return manager->persistence()->viewContext().count({}).value();
+    }
+
+    // Every kind, every field the format carries.
+    QList<ClipboardItem> everyKind(const QUuid& categoryId)
+    {
+        ClipboardItem full = text(QStringLiteral("full text"), 3600);
+        full.rtfData = QByteArray("{\\rtf1 full}");
+        full.isPinned = true;
+        full.tags = {QStringLiteral("a"), QStringLiteral("b")};
+        full.comment = QStringLiteral("note");
+        full.categoryId = categoryId;
+        full.shortcut = ItemShortcut {9, ItemShortcut::commandFlag | ItemShortcut::shiftFlag};
+        full.isSensitive = true;
+        full.sourceAppBundleId = QStringLiteral("org.gnome.TextEditor");
+        full.sourceAppName = QStringLiteral("Text Editor");
+        full.lastPastedDate = clock.now().addSecs(-60);
+        full.firstCopiedDate = clock.now().addDays(-3);
+        ClipboardItem top = text(QStringLiteral("pinned on top"), 7200);
+        top.isPinnedToTop = true;
+        ClipboardItem picture = image(image::imageFileName(test::solidPng(QSize(4, 4), Qt::blue)), 60);
+        picture.ocrText = QStringLiteral("words in the picture");
+        ClipboardItem files = file(QStringLiteral("file:///home/user/report.pdf"), 120);
+        files.fileURLStrings = QStringList {QStringLiteral("file:///home/user/report.pdf"), QStringLiteral("file:///home/user/dir/")};
+        files.fileURLIsDirectory = QList<bool> {false, true};
+        return {full, top, picture, files};
+    }
+};
+
+TEST_F(ImportExportTest, historyComesBackWholeThroughAFileIntoAnEmptyStore)
+{
+    open();
+    const ClipboardCategory work {QUuid::createUuid(), QStringLiteral("Work"), QStringLiteral("briefcase"), true, 0};
+    ASSERT_TRUE(manager->addCategory(work).ok());
+    QList<ClipboardItem> items = everyKind(work.id);
+    const QByteArray png = test::solidPng(QSize(4, 4), Qt::blue);
+    storeItems(*manager, items, [&](store::ManagedObject& row) {
+        if (row.string(store::ItemAttr::contentType) == QStringLiteral("image")) {
+            row.set(store::ItemAttr::imageData, png);
+            row.set(store::ItemAttr::ocrText, QStringLiteral("words in the picture"));
+        }
+    });
+    ClipboardItem binned = text(QStringLiteral("in the bin"));
+    binned.isTrashed = true;
+    store({binned});
+
+    const QString file = path("LumraBackup.json");
+    const auto exported = finished(manager->exportToFile({}, file));
+    ASSERT_TRUE(exported.error.isEmpty()) << exported.error.toStdString();
+    EXPECT_EQ(exported.exported, 4); // never the recycle bin
+    struct stat info {};
+    ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u); // it holds clipboard contents
+
+    // A second computer: its own folders and an empty history.
+    const QList<ClipboardItem> before = manager->itemsForExport({});
+    manager.reset();
+    TempDataDir otherHome;
+    defaults.reset();
+    defaults = std::make_unique<UserDefaults>(otherHome.configHome() + QStringLiteral("/settings.json"), &clock);
+    ClipboardManager::registerDefaultSettings(*defaults);
+    defaults->set(QStringLiteral("iCloudSyncEnabled"), false);
+    ClipboardManagerServices services = engineServices();
+    services.storeFolder = otherHome.supportFolder();
+    manager = std::make_unique<EditingManager>(services);
+    ASSERT_TRUE(manager->clipboardItems().isEmpty());
+
+    const auto opened = finished(manager->openBackup(file));
+    ASSERT_TRUE(opened.preview) << opened.error.toStdString();
+    EXPECT_EQ(backup::countSelection(*opened.preview, {}, QTimeZone::systemTimeZone()).newItems(), 4);
+    const auto& data = opened.preview->backup.data;
+    const auto imported = finished(manager->startImport(data.items, data.images, data.categories.value_or(QList<ClipboardCategory>()), false));
+    ASSERT_TRUE(imported.error.isEmpty()) << imported.error.toStdString();
+    EXPECT_EQ(imported.outcome.inserted, 4);
+
+    QList<ClipboardItem> after = manager->itemsForExport({});
+    auto byId = [](const ClipboardItem& a, const ClipboardItem& b) { return a.id.toString() < b.id.toString(); };
+    QList<ClipboardItem> expected = before;
+    std::sort(expected.begin(), expected.end(), byId);
+    std::sort(after.begin(), after.end(), byId);
+    ASSERT_EQ(after.size(), expected.size());
+    for (qsizetype i = 0; i < after.size(); ++i)
+        EXPECT_EQ(after[i], expected[i]) << after[i].displayText().toStdString();
+    ASSERT_EQ(manager->categories().size(), 1);
+    EXPECT_EQ(manager->categories()[0], work);
+    for (const ClipboardItem& item : std::as_const(after)) {
+        if (item.contentType == ClipboardContentType::image)
+            EXPECT_EQ(manager->imageData(item), png);
+    }
+}
+
+TEST_F(ImportExportTest, importKeepsIdsUniqueAndSkipsWhatTheHistoryHolds)
+{
+    open();
+    ClipboardItem live = text(QStringLiteral("live"));
+    ClipboardItem binned = text(QStringLiteral("binned"));
+    binned.isTrashed = true;
+    ClipboardItem picture = image(QStringLiteral("0123456789abcdef0123456789abcdef.png"));
+    ClipboardItem files = file(QStringLiteral("file:///a"));
+    store({live, binned, picture, files});
+
+    ClipboardItem sameIdOtherText = live;
+    sameIdOtherText.textContent = QStringLiteral("other text");
+    ClipboardItem sameBinnedItem = binned; // same id, same content: it is that item
+    ClipboardItem binnedContentNewId = text(QStringLiteral("binned")); // the bin does not make duplicates
+    ClipboardItem samePicture = image(*picture.imageFileName);
+    ClipboardItem sameFiles = file(QStringLiteral("file:///a"));
+    ClipboardItem textNamedLikeFiles = text(QStringLiteral("file:///a"));
+    ClipboardItem twice = text(QStringLiteral("twice"));
+    ClipboardItem twiceAgain = text(QStringLiteral("twice"));
+    ClipboardItem fileTwice = file(QStringLiteral("file:///b"));
+    ClipboardItem fileTwiceAgain = file(QStringLiteral("file:///b"));
+    ClipboardItem repeatedId = text(QStringLiteral("repeated id"));
+    repeatedId.id = twice.id;
+
+    const auto result = manager->importData({sameIdOtherText, sameBinnedItem, binnedContentNewId, samePicture, sameFiles,
+                                             textNamedLikeFiles, twice, twiceAgain, fileTwice, fileTwiceAgain, repeatedId},
+                                            {}, {});
+    ASSERT_TRUE(result.ok()) << result.error().toStdString();
+    EXPECT_EQ(result->inserted, 6); // other text, binned (new id), file:///a as text, twice, file:///b, repeated id
+    QSet<QUuid> ids;
+    for (const ClipboardItem& item : manager->clipboardItems())
+        ids.insert(item.id);
+    EXPECT_EQ(ids.size(), manager->clipboardItems().size());
+    EXPECT_EQ(manager->clipboardItems().size(), 4 + 6);
+    expectHistoryMatchesStore();
+
+    // A second import of the same items finds them all.
+    const auto again = manager->importData({sameIdOtherText, twice, fileTwice}, {}, {});
+    ASSERT_TRUE(again.ok());
+    EXPECT_EQ(again->inserted, 0);
+}
+
+TEST_F(ImportExportTest, categoriesAreMadeOnlyWhenAnItemUsesThem)
+{
+    open();
+    const ClipboardCategory used {QUuid::createUuid(), QStringLiteral("Used"), QStringLiteral("star"), false, 3};
+    const ClipboardCategory unused {QUuid::createUuid(), QStringLiteral("Unused"), QStringLiteral("star"), false, 4};
+    ClipboardItem item = text(QStringLiteral("in a category"));
+    item.categoryId = used.id;
+    const auto result = manager->importData({item}, {}, {used, unused});
+    ASSERT_TRUE(result.ok());
+    ASSERT_EQ(manager->categories().size(), 1);
+    EXPECT_EQ(manager->categories()[0], used);
+}
+
+TEST_F(ImportExportTest, theItemLimitIsToldBeforehandAndAppliedInTheSameSave)
+{
+    open();
+    ASSERT_TRUE(manager->setMaxItems(4));
+    store({text(QStringLiteral("old 1"), 9000), text(QStringLiteral("old 2"), 8000), text(QStringLiteral("old 3"), 7000)});
+    const QList<ClipboardItem> incoming {text(QStringLiteral("new 1"), 100), text(QStringLiteral("ancient"), 99999),
+                                         text(QStringLiteral("new 2"), 50)};
+    const auto preview = finished(manager->startImport(incoming, {}, {}, true));
+    ASSERT_TRUE(preview.error.isEmpty());
+    EXPECT_EQ(preview.outcome.removed, 1);  // "old 1"
+    EXPECT_EQ(preview.outcome.notKept, 1);  // "ancient" would go at once
+    EXPECT_EQ(manager->clipboardItems().size(), 3); // a dry run writes nothing
+
+    const auto done = finished(manager->startImport(incoming, {}, {}, false));
+    ASSERT_TRUE(done.error.isEmpty());
+    EXPECT_EQ(done.outcome.inserted, 2);
+    EXPECT_EQ(done.outcome.removed, 1);
+    QStringList texts;
+    for (const ClipboardItem& item : manager->clipboardItems())
+        texts << *item.textContent;
+    texts.sort();
+    EXPECT_EQ(texts, QStringList({"new 1", "new 2", "old 2", "old 3"}));
+    expectHistoryMatchesStore();
+}
+
+TEST_F(ImportExportTest, aFailedSaveLeavesNothingBehind)
+{
+    open();
+    sql::Database* db = manager->persistence()->viewContext().database(manager->persistence()->viewContext().stores().front());
+    ASSERT_TRUE(db->exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON CDClipboardItem WHEN NEW.textContent = 'boom' "
+                                        "BEGIN SELECT RAISE(ABORT, 'forced'); END"))
+                    .ok());
+    const ClipboardCategory category {QUuid::createUuid(), QStringLiteral("C"), QStringLiteral("star"), false, 0};
+    ClipboardItem first = text(QStringLiteral("fine"));
+    first.categoryId = category.id;
+    const auto result = manager->importData({first, text(QStringLiteral("boom"))}, {}, {category});
+    ASSERT_FALSE(result.ok());
+    EXPECT_TRUE(result.error().contains(QStringLiteral("forced")));
+    EXPECT_EQ(rowCount(), 0);
+    manager->loadCategories();
+    EXPECT_TRUE(manager->categories().isEmpty());
+}
+
+TEST_F(ImportExportTest, shortcutsFromAFileNeverClashOrGrabBareKeys)
+{
+    open();
+    ClipboardItem owner = text(QStringLiteral("owner"));
+    owner.shortcut = ItemShortcut {0, ItemShortcut::commandFlag};
+    store({owner});
+    ShortcutAnnouncements announcements(*manager);
+    const auto with = [&](const char* content, quint16 key, quint64 modifiers) {
+        ClipboardItem item = text(QString::fromLatin1(content));
+        item.shortcut = ItemShortcut {key, modifiers};
+        return item;
+    };
+    const auto result = manager->importData({with("bare", 0, 0), with("clash", 0, ItemShortcut::commandFlag),
+                                             with("popup", 9, 0x180000), with("kept", 1, ItemShortcut::optionFlag),
+                                             with("same as kept", 1, ItemShortcut::optionFlag)},
+                                            {}, {});
+    ASSERT_TRUE(result.ok());
+    int withShortcut = 0;
+    for (const ClipboardItem& item : manager->clipboardItems())
+        withShortcut += item.shortcut ? 1 : 0;
+    EXPECT_EQ(withShortcut, 2); // owner and "kept"
+    EXPECT_EQ(manager->clipboardItems().size(), 6); // every item stays, without its shortcut
+    EXPECT_GE(announcements.signalled(), 1); // registered at once
+}
+
+TEST_F(ImportExportTest, settingsFileRoundTripKeepsTypesAndSkipsBadValues)
+{
+    open();
+    ASSERT_TRUE(manager->setMaxItems(777));
+    ASSERT_TRUE(manager->setItemFontSize(14.5));
+    manager->setIgnoredApplications({{QStringLiteral("org.example.Vault"), QStringLiteral("Vault")}});
+    const std::optional<QByteArray> exported = manager->exportSettings();
+    ASSERT_TRUE(exported);
+    const QJsonObject object = QJsonDocument::fromJson(*exported).object();
+    EXPECT_EQ(object.value(QStringLiteral("maxItems")).toInteger(), 777);
+    EXPECT_TRUE(object.value(QStringLiteral("showTags")).isBool());
+    EXPECT_EQ(object.value(QStringLiteral("ignoredApplications__type")).toString(), QStringLiteral("data"));
+    EXPECT_FALSE(object.contains(QStringLiteral("iCloudSyncEnabled")));
+    EXPECT_FALSE(object.contains(QStringLiteral("captureText")));
+    for (auto it = object.begin(); it != object.end(); ++it)
+        EXPECT_TRUE(settingsfile::keys().contains(it.key().remove(QStringLiteral("__type")))) << it.key().toStdString();
+
+    // Back to other values, then the file again.
+    ASSERT_TRUE(manager->setMaxItems(10));
+    manager->setIgnoredApplications({});
+    const auto restored = manager->importSettings(*exported);
+    ASSERT_TRUE(restored.ok());
+    EXPECT_EQ(restored.refused, 0);
+    EXPECT_EQ(manager->maxItems(), 777);
+    EXPECT_EQ(manager->itemFontSize(), 14.5);
+    ASSERT_EQ(manager->ignoredApplications().size(), 1);
+
+    // Bad values are skipped and counted; the good ones beside them apply.
+    QJsonObject bad = object;
+    bad.insert(QStringLiteral("maxItems"), QStringLiteral("lots"));
+    bad.insert(QStringLiteral("itemFontSize"), -3);
+    bad.insert(QStringLiteral("ignoredApplications"), QStringLiteral("not base64 ***"));
+    bad.insert(QStringLiteral("hotKeyModifiers"), 0x20000); // Shift alone
+    bad.insert(QStringLiteral("showTags"), false);
+    bad.insert(QStringLiteral("iCloudSyncEnabled"), true);
+    const bool syncBefore = manager->iCloudSyncEnabled();
+    const auto partly = manager->importSettings(QJsonDocument(bad).toJson());
+    ASSERT_TRUE(partly.ok());
+    EXPECT_EQ(partly.refused, 4);
+    EXPECT_EQ(manager->maxItems(), 777);
+    EXPECT_EQ(manager->itemFontSize(), 14.5);
+    EXPECT_EQ(manager->ignoredApplications().size(), 1);
+    EXPECT_FALSE(manager->showTags());
+    EXPECT_EQ(manager->iCloudSyncEnabled(), syncBefore);
+    EXPECT_EQ(defaults->integer(QStringLiteral("hotKeyModifiers")), 0x180000);
+
+    // Not a settings file at all: nothing changes.
+    for (const char* notSettings : {"{}", "[]", "{\"items\":[],\"images\":{}}", "nonsense"}) {
+        const auto refused = manager->importSettings(QByteArray(notSettings));
+        EXPECT_FALSE(refused.ok()) << notSettings;
+    }
+    EXPECT_FALSE(manager->showTags());
+}
+
+} // namespace

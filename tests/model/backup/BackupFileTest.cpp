@@ -1,0 +1,200 @@
+#include "model/backup/BackupFile.h"
+#include "model/backup/BackupImport.h"
+
+#include "TestImages.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+namespace lumra::backup {
+namespace {
+
+const char* const minimalItem =
+    R"({"id":"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0","contentType":"text","dateAdded":0,"isPinned":false})";
+
+QByteArray document(const QString& items, const QString& images = QStringLiteral("{}"), const QString& rest = {})
+{
+    return QStringLiteral(R"({"items":[%1],"images":%2%3})").arg(items, images, rest).toUtf8();
+}
+
+QString itemWith(const QString& extra)
+{
+    QString item = QString::fromLatin1(minimalItem);
+    item.chop(1);
+    return item + QLatin1Char(',') + extra + QLatin1Char('}');
+}
+
+struct Case {
+    const char* name;
+    QByteArray bytes;
+    const char* errorPart; // nullptr: accepted
+};
+
+TEST(BackupFile, refusesOrAcceptsAsAWhole)
+{
+    const Case cases[] = {
+        {"empty backup", document({}), nullptr},
+        {"no categories key", document(QString::fromLatin1(minimalItem)), nullptr},
+        {"categories null", document({}, QStringLiteral("{}"), QStringLiteral(R"(,"categories":null)")), nullptr},
+        {"unknown keys at every level",
+         document(itemWith(QStringLiteral(R"("future":1)")), QStringLiteral("{}"), QStringLiteral(R"(,"version":3)")), nullptr},
+        {"nulls for optional keys",
+         document(itemWith(QStringLiteral(R"("tags":null,"isTrashed":null,"comment":null,"isPinnedToTop":null)"))), nullptr},
+        {"lower-case uuid", document(QString::fromLatin1(minimalItem).replace(QStringLiteral("0F1E2D3C-4B5A"), QStringLiteral("0f1e2d3c-4b5a"))), nullptr},
+        {"not json", QByteArray("{\"items\":["), "not JSON"},
+        {"top level array", QByteArray("[]"), "top level"},
+        {"images missing", QByteArray(R"({"items":[]})"), "\"images\""},
+        {"images null", QByteArray(R"({"items":[],"images":null})"), "\"images\""},
+        {"items missing", QByteArray(R"({"images":{}})"), "\"items\""},
+        {"categories not a list", document({}, QStringLiteral("{}"), QStringLiteral(R"(,"categories":{})")), "\"categories\""},
+        {"unknown content type",
+         document(QString::fromLatin1(minimalItem) + QLatin1Char(',') + QString::fromLatin1(minimalItem).replace(QStringLiteral("\"text\""), QStringLiteral("\"video\""))),
+         "Item 2"},
+        {"bad uuid", document(QString::fromLatin1(minimalItem).replace(QStringLiteral("0F1E"), QStringLiteral("ZZZZ"))), "\"id\""},
+        {"uuid with braces", document(QString::fromLatin1(minimalItem).replace(QStringLiteral("\"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0\""), QStringLiteral("\"{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}\""))), "\"id\""},
+        {"missing isPinned", document(QString::fromLatin1(minimalItem).replace(QStringLiteral(",\"isPinned\":false"), QString())), "\"isPinned\""},
+        {"wrong type of tags", document(itemWith(QStringLiteral(R"("tags":"a")"))), "\"tags\""},
+        {"date as text", document(QString::fromLatin1(minimalItem).replace(QStringLiteral("\"dateAdded\":0"), QStringLiteral("\"dateAdded\":\"0\""))), "\"dateAdded\""},
+        {"date before 1970", document(QString::fromLatin1(minimalItem).replace(QStringLiteral("\"dateAdded\":0"), QStringLiteral("\"dateAdded\":-1000000000"))), "\"dateAdded\""},
+        {"date after 9999", document(itemWith(QStringLiteral(R"("trashedDate":1e12)"))), "\"trashedDate\""},
+        {"rtf not base64", document(itemWith(QStringLiteral(R"("rtfData":"***")"))), "\"rtfData\""},
+        {"image not base64", document({}, QStringLiteral(R"({"a.png":"%%%"})")), "Image \"a.png\""},
+        {"image not a string", document({}, QStringLiteral(R"({"a.png":12})")), "Image"},
+        {"shortcut without modifiers", document(itemWith(QStringLiteral(R"("shortcut":{"keyCode":9})"))), "\"shortcut\""},
+        {"key code beyond 16 bits", document(itemWith(QStringLiteral(R"("shortcut":{"keyCode":70000,"modifiers":0})"))), "\"shortcut\""},
+        {"category without icon",
+         document({}, QStringLiteral("{}"), QStringLiteral(R"(,"categories":[{"id":"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0","name":"W"}])")),
+         "Category 1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Result<ExportData> decoded = decodeBackup(c.bytes);
+        if (!c.errorPart) {
+            EXPECT_TRUE(decoded.ok()) << decoded.error().toStdString();
+        } else {
+            ASSERT_FALSE(decoded.ok());
+            EXPECT_TRUE(decoded.error().contains(QLatin1String(c.errorPart))) << decoded.error().toStdString();
+        }
+    }
+}
+
+TEST(BackupFile, minimalItemReadsWithDefaultsAndThe2001Epoch)
+{
+    const Result<ExportData> decoded = decodeBackup(document(QString::fromLatin1(minimalItem)));
+    ASSERT_TRUE(decoded.ok());
+    ASSERT_EQ(decoded->items.size(), 1);
+    const ClipboardItem& item = decoded->items[0];
+    EXPECT_EQ(item.dateAdded, QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC));
+    EXPECT_FALSE(item.isPinnedToTop || item.isSensitive || item.isTrashed);
+    EXPECT_TRUE(item.tags.isEmpty());
+    EXPECT_FALSE(item.comment || item.textContent || item.shortcut || item.categoryId);
+    EXPECT_FALSE(decoded->categories.has_value());
+}
+
+TEST(BackupFile, writesTheExchangeFormToTheLetter)
+{
+    ExportData data;
+    ClipboardItem item;
+    item.id = QUuid::fromString(QStringLiteral("0f1e2d3c-4b5a-6978-8796-a5b4c3d2e1f0"));
+    item.textContent = QStringLiteral("\"quoted\"\n");
+    item.dateAdded = QDateTime(QDate(2001, 1, 1), QTime(0, 0, 1, 500), Qt::UTC);
+    item.shortcut = ItemShortcut {9, ItemShortcut::commandFlag | ItemShortcut::optionFlag};
+    item.rtfData = QByteArray("ab");
+    data.items = {item};
+    data.images.insert(QStringLiteral("n\"ame.png"), QByteArray("x"));
+    data.categories = QList<ClipboardCategory>();
+    const QByteArray bytes = encodeBackup(data);
+
+    EXPECT_FALSE(bytes.contains('\n'));
+    EXPECT_FALSE(bytes.contains(": "));
+    EXPECT_FALSE(bytes.contains("null"));
+    EXPECT_FALSE(bytes.contains("\"comment\""));
+    const QJsonObject root = QJsonDocument::fromJson(bytes).object();
+    const QJsonObject written = root.value(QStringLiteral("items")).toArray().at(0).toObject();
+    EXPECT_EQ(written.value(QStringLiteral("id")).toString(), QStringLiteral("0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0"));
+    EXPECT_EQ(written.value(QStringLiteral("dateAdded")).toDouble(), 1.5);
+    EXPECT_EQ(written.value(QStringLiteral("rtfData")).toString(), QStringLiteral("YWI="));
+    EXPECT_EQ(written.value(QStringLiteral("tags")).toArray().size(), 0);
+    EXPECT_EQ(written.value(QStringLiteral("shortcut")).toObject().value(QStringLiteral("modifiers")).toInteger(), 0x180000);
+    EXPECT_EQ(root.value(QStringLiteral("images")).toObject().value(QStringLiteral("n\"ame.png")).toString(), QStringLiteral("eA=="));
+    EXPECT_TRUE(root.value(QStringLiteral("categories")).isArray());
+
+    const Result<ExportData> back = decodeBackup(bytes);
+    ASSERT_TRUE(back.ok());
+    EXPECT_EQ(*back, data);
+}
+
+TEST(BackupFile, cleaningKeepsNothingThatReachesOutside)
+{
+    const QByteArray png = test::solidPng(QSize(8, 8), Qt::red);
+    const QString pngText = QString::fromLatin1(png.toBase64());
+    const auto of = [](const char* type, const QString& extra) {
+        return itemWith(extra).replace(QStringLiteral("\"contentType\":\"text\""), QStringLiteral("\"contentType\":\"%1\"").arg(QLatin1String(type)));
+    };
+    const QString items = QStringList {
+        of("image", QStringLiteral(R"("imageFileName":"../../evil.png")")),
+        of("image", QStringLiteral(R"("imageFileName":"/etc/passwd")")),
+        of("file", QStringLiteral(R"("fileURLStrings":["file:///home/a.txt","http://x/y","file:///home/../etc","relative"],"fileURLIsDirectory":[false,false,false,false])")),
+        of("file", QStringLiteral(R"("fileURLStrings":["https://x"])")),
+    }.join(QLatin1Char(','));
+    const QString images = QStringLiteral(R"({"../../evil.png":"%1","junk.png":"AAAA"})").arg(pngText);
+    const Result<LoadedBackup> loaded = loadBackup(document(items, images));
+    ASSERT_TRUE(loaded.ok()) << loaded.error().toStdString();
+
+    const QList<ClipboardItem>& kept = loaded->data.items;
+    ASSERT_EQ(kept.size(), 3);
+    EXPECT_TRUE(isCaptureImageName(*kept[0].imageFileName));
+    EXPECT_TRUE(loaded->data.images.contains(*kept[0].imageFileName));
+    EXPECT_FALSE(kept[1].imageFileName.has_value()); // no bytes to name it by
+    EXPECT_EQ(*kept[2].fileURLStrings, QStringList {QStringLiteral("file:///home/a.txt")});
+    EXPECT_EQ(*kept[2].fileURLIsDirectory, QList<bool> {false});
+    EXPECT_EQ(loaded->data.images.size(), 1); // "AAAA" is no image
+    EXPECT_EQ(loaded->cleaned.imageNamesReplaced, 2);
+    EXPECT_EQ(loaded->cleaned.imagesDropped, 1);
+    EXPECT_EQ(loaded->cleaned.fileEntriesDropped, 4);
+    EXPECT_EQ(loaded->cleaned.fileItemsDropped, 1);
+}
+
+TEST(BackupFile, oneDayRangeHoldsTheDaysLastSecondAndNoMore)
+{
+    const QTimeZone zone("Europe/Berlin");
+    const QDate day(2024, 3, 31); // the day clocks go forward
+    const auto at = [&](QDate d, QTime t) {
+        ClipboardItem item;
+        item.id = QUuid::createUuid();
+        item.dateAdded = QDateTime(d, t, zone);
+        return item;
+    };
+    const QList<ClipboardItem> items {at(day, QTime(0, 0)), at(day, QTime(23, 59, 59, 500)), at(day.addDays(1), QTime(0, 0)),
+                                      at(day.addDays(-1), QTime(23, 59, 59, 999))};
+    const QList<ClipboardItem> selected = itemsForExport(items, ExportFilter {false, {}, day, day}, zone);
+    ASSERT_EQ(selected.size(), 2);
+    EXPECT_EQ(selected[0].id, items[0].id);
+    EXPECT_EQ(selected[1].id, items[1].id);
+}
+
+TEST(BackupFile, shortcutsFromAFileNeedARealModifierAndKnownBits)
+{
+    struct Row {
+        quint16 key;
+        quint64 modifiers;
+        bool kept;
+    };
+    const Row rows[] = {
+        {9, ItemShortcut::commandFlag, true},
+        {9, ItemShortcut::optionFlag | 0x10000 /* caps lock */, true},
+        {9, ItemShortcut::controlFlag, true},
+        {9, 0, false},
+        {9, ItemShortcut::shiftFlag, false},
+        {9, ItemShortcut::commandFlag | 0x4000000, false},
+        {0xFFFE, ItemShortcut::commandFlag, false},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(isImportableShortcut(ItemShortcut {row.key, row.modifiers}), row.kept) << row.key << " " << row.modifiers;
+}
+
+} // namespace
+} // namespace lumra::backup
