@@ -76,8 +76,8 @@ void centreOnPointerScreen(QWidget& window)
 
 } // namespace
 
-AppDelegate::AppDelegate(QObject* parent)
-    : AppDelegate(std::make_unique<DesktopServices>(), parent)
+AppDelegate::AppDelegate(DisplayBackend backend, QObject* parent)
+    : AppDelegate(std::make_unique<DesktopServices>(backend), parent)
 {
 }
 
@@ -162,7 +162,8 @@ void AppDelegate::setupApp()
     if (m_defaults.boolean(onboardingKey)) {
         if (!m_services.keyInjector || !m_services.keyInjector->canPost()) {
             m_diagnostics.warn(delegateCategory, QStringLiteral("Synthetic key events are not available"));
-            m_launchWarnings << KeyInjectorMessages::noXTest();
+            m_launchWarnings << (m_services.keyInjector ? m_services.keyInjector->unavailableReason()
+                                                        : KeyInjectorMessages::noXTest());
         }
     }
 
@@ -344,17 +345,22 @@ void AppDelegate::togglePanel()
 
 void AppDelegate::acceptHandOvers(SingleInstance& instance)
 {
-    connect(&instance, &SingleInstance::openPopupRequested, this, &AppDelegate::openPopup);
-}
-
-void AppDelegate::openPopup()
-{
-    if (!PopupPanel::findOpen())
-        hotKeyManager().togglePopup();
+    connect(&instance, &SingleInstance::togglePopupRequested, this, [this] { hotKeyManager().togglePopup(); });
 }
 
 void AppDelegate::presentCopyReminder()
 {
+    // Over the open popup the bubble would cover its search field: it waits until the popup closes.
+    if (PopupPanel* open = PopupPanel::findOpen()) {
+        if (!m_reminderWaits) {
+            m_reminderWaits = true;
+            connect(open, &PopupPanel::closed, this, [this] {
+                m_reminderWaits = false;
+                presentCopyReminder();
+            }, Qt::SingleShotConnection);
+        }
+        return;
+    }
     if (m_reminderPopover)
         m_reminderPopover->close();
     int count = 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/AboutWindow.h"
+#include "app/DisplayBackend.h"
 #include "app/PopupPanel.h"
 #include "app/ReminderPopover.h"
 #include "ui/settings/SettingsWindow.h"
@@ -62,8 +63,8 @@ class AppDelegate : public QObject {
 public:
     static constexpr std::chrono::milliseconds onboardingDelay{800};
 
-    // The desktop: X11 clipboard, workspace, keys, text recognition and sound.
-    explicit AppDelegate(QObject* parent = nullptr);
+    // The desktop of `backend`: clipboard, workspace, keys, text recognition and sound.
+    explicit AppDelegate(DisplayBackend backend, QObject* parent = nullptr);
     explicit AppDelegate(AppServices services, QObject* parent = nullptr);
     ~AppDelegate() override;
 
@@ -96,9 +97,8 @@ public:
     // The tray road of the popup: closes an open popup, whoever opened it, else opens one.
     void togglePanel();
     PopupPanel* panel() const { return m_panel; }
-    // A later start of Lumra asks this one to open its popup (an open popup stays open).
+    // A later start of Lumra toggles this one's popup, as the open-popup shortcut does.
     void acceptHandOvers(SingleInstance& instance);
-    void openPopup();
 
     void presentCopyReminder();
     ReminderPopover* reminderPopover() const { return m_reminderPopover; }
@@ -152,6 +152,7 @@ private:
     StatusMenu* m_statusMenu = nullptr;
     QPointer<PopupPanel> m_panel;
     QPointer<ReminderPopover> m_reminderPopover;
+    bool m_reminderWaits = false; // for the open popup to close
     QPointer<SettingsWindow> m_settingsWindow;
     QPointer<AboutWindow> m_aboutWindow;
     QPointer<OnboardingView> m_onboardingWindow;

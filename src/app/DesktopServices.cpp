@@ -6,6 +6,10 @@
 #include "platform/ocr/TesseractTextRecognizer.h"
 #include "platform/pasteboard/X11Pasteboard.h"
 #include "platform/sound/QtSoundPlayer.h"
+#include "platform/wayland/WaylandGlobalHotKeys.h"
+#include "platform/wayland/WaylandKeyInjector.h"
+#include "platform/wayland/WaylandPasteboard.h"
+#include "platform/wayland/WaylandWorkspace.h"
 #include "platform/workspace/X11Workspace.h"
 
 #include <QCoreApplication>
@@ -16,14 +20,23 @@ Q_LOGGING_CATEGORY(lcDesktop, "lumra.app.desktop")
 
 namespace lumra {
 
-DesktopServices::DesktopServices()
-    : m_pasteboard(X11Pasteboard::create())
-    , m_workspace(X11Workspace::create())
-    , m_keyInjector(std::make_unique<X11KeyInjector>())
-    , m_textRecognizer(std::make_unique<TesseractTextRecognizer>())
+DesktopServices::DesktopServices(DisplayBackend backend)
+    : m_textRecognizer(std::make_unique<TesseractTextRecognizer>())
     , m_soundPlayer(std::make_unique<QtSoundPlayer>())
-    , m_hotKeys(std::make_unique<X11GlobalHotKeys>())
 {
+    if (backend == DisplayBackend::wayland) {
+        m_pasteboard = WaylandPasteboard::create();
+        m_workspace = std::make_unique<WaylandWorkspace>();
+        m_keyInjector = WaylandKeyInjector::create();
+        m_hotKeys = WaylandGlobalHotKeys::create();
+        if (!m_pasteboard)
+            qCWarning(lcDesktop) << "No Wayland clipboard access: Lumra runs without recording copies.";
+        return;
+    }
+    m_pasteboard = X11Pasteboard::create();
+    m_workspace = X11Workspace::create();
+    m_keyInjector = std::make_unique<X11KeyInjector>();
+    m_hotKeys = std::make_unique<X11GlobalHotKeys>();
     if (!m_pasteboard)
         qCWarning(lcDesktop) << "No X11 clipboard: Lumra runs without recording copies.";
     if (!m_workspace)

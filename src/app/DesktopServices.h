@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/AppDelegate.h"
+#include "app/DisplayBackend.h"
 
 #include <memory>
 
@@ -13,11 +14,11 @@ class SoundPlayer;
 class TextRecognizer;
 class Workspace;
 
-// The real backends Lumra runs on under X11, made once at start and kept for the process.
-// Without an X display the clipboard and workspace are missing and Lumra runs without capture.
+// The real backends Lumra runs on, under X11 or Wayland, made once at start and kept for the
+// process. Without a clipboard it can reach, Lumra runs without capture.
 class DesktopServices {
 public:
-    DesktopServices();
+    explicit DesktopServices(DisplayBackend backend);
     ~DesktopServices();
 
     AppServices appServices();

@@ -340,7 +340,11 @@ void HotKeyManager::togglePopup()
     });
     UserDefaults* defaults = &m_defaults;
     panel->setPositionSaver([defaults](QPoint position) { PopupRoads::saveLastPosition(*defaults, position); });
-    const QPoint origin = PopupPlacement::forHotKey(manager->shortcutWindowPosition(), panel->size(), QCursor::pos(),
+    const QString position = PopupPlacement::honouredHotKeyPosition(manager->shortcutWindowPosition(),
+                                                                    PopupPlacement::pointerPositionKnown());
+    if (position != manager->shortcutWindowPosition())
+        qCInfo(lcHotKeyManager) << "the pointer position is not known on this desktop: the popup opens centred";
+    const QPoint origin = PopupPlacement::forHotKey(position, panel->size(), QCursor::pos(),
                                                     PopupRoads::lastPosition(m_defaults), PopupPlacement::currentScreens());
     m_popupWindow = panel;
     panel->present(origin, m_keys.lastActivationTime());

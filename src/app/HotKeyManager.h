@@ -44,6 +44,7 @@ public:
     Status setupHotKeyManager(ClipboardManager* manager);
 
     bool isEnabled() const { return m_enabled; }
+    const GlobalHotKeys& globalHotKeys() const { return m_keys; }
     Status setHotKeyEnabled(bool enabled);
 
     // The open-popup shortcut as the user reads it ("Ctrl+Alt+V"); empty when there is none.

@@ -127,6 +127,15 @@ QPoint besideAnchor(const QRect& anchor, QSize frame, QPoint pointer, const QLis
     return clampInto(QRect(origin, frame), screen->available);
 }
 
+bool pointerPositionKnown() { return !QGuiApplication::platformName().startsWith(QLatin1String("wayland")); }
+
+QString honouredHotKeyPosition(const QString& position, bool pointerKnown)
+{
+    if (pointerKnown || position == QLatin1String("center") || position == QLatin1String("lastPosition"))
+        return position;
+    return QStringLiteral("center");
+}
+
 QList<ScreenArea> currentScreens()
 {
     QList<ScreenArea> screens;

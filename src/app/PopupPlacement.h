@@ -48,6 +48,14 @@ QPoint centredOnPointerScreen(QSize frame, QPoint pointer, const QList<ScreenAre
 QPoint forHotKey(const QString& position, QSize frame, QPoint pointer, std::optional<QPoint> last,
                  const QList<ScreenArea>& screens, int primary = 0);
 
+// Whether the platform tells Lumra where the pointer is. A Wayland compositor tells a client only
+// while the pointer is over one of that client's windows.
+bool pointerPositionKnown();
+
+// The stored "shortcutWindowPosition" as it can be honoured: the pointer's place ("mouse", and any
+// value not known) becomes "center" when the pointer's position is not known.
+QString honouredHotKeyPosition(const QString& position, bool pointerKnown);
+
 // The tray road: next to `anchor` (the tray icon), on the side away from the screen edge the
 // tray sits on, inside the available area. An empty anchor (the tray gives no geometry) uses the pointer.
 QPoint besideAnchor(const QRect& anchor, QSize frame, QPoint pointer, const QList<ScreenArea>& screens,

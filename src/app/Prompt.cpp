@@ -1,6 +1,7 @@
 #include "app/Prompt.h"
 
 #include <QCheckBox>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -30,6 +31,13 @@ int MessageBoxPromptService::alertWithCheckBox(const QString& title, const QStri
     return run(title, text, buttons, style, checkBoxTitle, &checked);
 }
 
+int alertMinimumWidth(const QString& title, const QFontMetrics& metrics)
+{
+    // The title bar's own buttons and margins take about this much beside the title.
+    constexpr int titleBarChrome = 140;
+    return metrics.horizontalAdvance(title) + titleBarChrome;
+}
+
 int MessageBoxPromptService::run(const QString& title, const QString& text, const QStringList& buttons, Style style,
                                  const QString& checkBoxTitle, bool* checked)
 {
@@ -52,7 +60,12 @@ int MessageBoxPromptService::run(const QString& title, const QString& text, cons
         added.append(box.addButton(labels[i], i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole));
     box.setDefaultButton(added.first());
     box.setEscapeButton(added.last());
-    box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    // A fixed-size box: no maximise button, and wide enough that the window manager shows the whole title.
+    box.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
+                       | Qt::WindowStaysOnTopHint);
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(alertMinimumWidth(title, box.fontMetrics()), 0, QSizePolicy::Fixed), grid->rowCount(),
+                      0, 1, grid->columnCount());
     box.exec();
     if (checkBox)
         *checked = checkBox->isChecked();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QFontMetrics>
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -28,6 +30,9 @@ public:
     static PromptService& shared();
     static void setShared(PromptService* service); // nullptr restores the message-box service
 };
+
+// The narrowest an alert may be for the window manager to show its whole title.
+int alertMinimumWidth(const QString& title, const QFontMetrics& metrics);
 
 class MessageBoxPromptService final : public PromptService {
 public:

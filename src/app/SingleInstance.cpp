@@ -93,8 +93,8 @@ void SingleInstance::readMessages(QLocalSocket* socket)
 {
     while (socket->canReadLine()) {
         const QByteArray line = socket->readLine(256).trimmed();
-        if (line == openPopupMessage)
-            emit openPopupRequested();
+        if (line == togglePopupMessage)
+            emit togglePopupRequested();
         else
             qCWarning(lcInstance) << "Ignoring unknown instance message" << line.left(64);
     }
@@ -109,7 +109,7 @@ bool SingleInstance::handOver()
     socket.connectToServer(serverPath());
     if (!socket.waitForConnected(connectTimeoutMs))
         return false;
-    socket.write(openPopupMessage + '\n');
+    socket.write(togglePopupMessage + '\n');
     const bool written = socket.waitForBytesWritten(connectTimeoutMs) || socket.bytesToWrite() == 0;
     socket.disconnectFromServer();
     return written;

@@ -14,13 +14,14 @@ class QLockFile;
 namespace lumra {
 
 // One Lumra per user session. The first process holds a lock file and listens on a local socket
-// in the private runtime folder; a later start hands over ("open-popup") and should exit.
+// in the private runtime folder; a later start hands over ("toggle-popup") and should exit. Bound
+// to a key in the desktop's settings, starting `lumra` is how a Wayland session opens the popup.
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
     enum class Role {
         primary,    // this process runs Lumra
-        handedOver, // another one runs and was asked to open its popup
+        handedOver, // another one runs and was asked to toggle its popup
     };
 
     // `folder` holds the socket and its lock; empty means Folders::privateTempFolder().
@@ -35,10 +36,10 @@ public:
 
     QString serverPath() const { return m_folder + QStringLiteral("/") + serverName(); }
     static QString serverName();
-    static inline const QByteArray openPopupMessage = QByteArrayLiteral("open-popup");
+    static inline const QByteArray togglePopupMessage = QByteArrayLiteral("toggle-popup");
 
 signals:
-    void openPopupRequested();
+    void togglePopupRequested();
 
 private:
     Status listen();

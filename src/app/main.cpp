@@ -1,4 +1,5 @@
 #include "app/AppDelegate.h"
+#include "app/DisplayBackend.h"
 #include "app/SingleInstance.h"
 #include "platform/core/Folders.h"
 
@@ -74,9 +75,9 @@ void quitOnTermination(lumra::AppDelegate& delegate)
 
 int main(int argc, char** argv)
 {
-    // Lumra talks to X11 directly; under a Wayland session it runs through XWayland.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
+    const lumra::SessionDisplay session = lumra::SessionDisplay::fromEnvironment();
+    if (const QString platform = lumra::qpaPlatformFor(session); !platform.isEmpty())
+        qputenv("QT_QPA_PLATFORM", platform.toLatin1());
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Lumra"));
@@ -96,11 +97,11 @@ int main(int argc, char** argv)
         return 1;
     }
     if (role.value() == lumra::SingleInstance::Role::handedOver) {
-        qCInfo(lcApp) << "Lumra is already running; asked it to open its popup.";
+        qCInfo(lcApp) << "Lumra is already running; asked it to open or close its popup.";
         return 0;
     }
 
-    lumra::AppDelegate delegate;
+    lumra::AppDelegate delegate(lumra::chooseDisplayBackend(session));
     delegate.applicationWillFinishLaunching();
     delegate.applicationDidFinishLaunching();
     delegate.acceptHandOvers(instance);

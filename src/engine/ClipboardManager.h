@@ -332,6 +332,8 @@ public:
     // Writes the category's name, symbol and footer flag; a category no longer stored is not made again.
     Status updateCategory(const ClipboardCategory& category);
     Status moveCategories(const QList<int>& sourceOffsets, int destinationOffset);
+    // Writes only the footer flag of the stored category, so a rename made meanwhile stays.
+    Status setCategoryHidden(const QUuid& categoryId, bool hidden);
     // Its items lose the category, or are removed (to the recycle bin when it is on).
     Status deleteCategory(const QUuid& categoryId, bool alsoDeleteItems);
     Status setItemCategory(const ClipboardItem& item, const std::optional<QUuid>& categoryId);

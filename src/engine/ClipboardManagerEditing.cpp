@@ -312,6 +312,19 @@ Status ClipboardManager::moveCategories(const QList<int>& sourceOffsets, int des
     return commitCategories("Reordering categories");
 }
 
+Status ClipboardManager::setCategoryHidden(const QUuid& categoryId, bool hidden)
+{
+    if (!m_persistence)
+        return Status::failure(QStringLiteral("no history store"));
+    ManagedObjectPtr row = fetchManagedCategory(categoryId);
+    if (!row) {
+        loadCategories();
+        return {};
+    }
+    row->set(CategoryAttr::isHiddenFromFooter, hidden);
+    return commitCategories("Hiding or showing a category");
+}
+
 Status ClipboardManager::deleteCategory(const QUuid& categoryId, bool alsoDeleteItems)
 {
     if (!m_persistence)

@@ -24,19 +24,24 @@ inline bool xclipCopy(const QByteArray& data, const QString& type = QString())
     return xclip.waitForFinished();
 }
 
-// Reads the clipboard as another process would, while this event loop keeps running (Lumra may
-// be the owner that has to answer). Gives up after ten seconds.
-inline QByteArray xclipPaste(const QString& type)
+// Runs another program to its end while this event loop keeps running (Lumra may be the clipboard
+// owner that has to answer it) and returns what it printed. Gives up after ten seconds.
+inline QByteArray outputWhileServing(const QString& program, const QStringList& args)
 {
-    QProcess xclip;
+    QProcess process;
     QEventLoop loop;
-    QObject::connect(&xclip, &QProcess::finished, &loop, &QEventLoop::quit);
-    xclip.start("xclip", {"-selection", "clipboard", "-o", "-t", type});
-    if (!xclip.waitForStarted())
+    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+    process.start(program, args);
+    if (!process.waitForStarted())
         return {};
     QTimer::singleShot(10000, &loop, &QEventLoop::quit);
     loop.exec();
-    return xclip.readAllStandardOutput();
+    return process.readAllStandardOutput();
+}
+
+inline QByteArray xclipPaste(const QString& type)
+{
+    return outputWhileServing("xclip", {"-selection", "clipboard", "-o", "-t", type});
 }
 
 } // namespace lumra::test

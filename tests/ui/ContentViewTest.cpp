@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPointer>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
 
@@ -85,6 +86,26 @@ protected:
     QPointer<PopupPanel> panel;
     ContentView* view = nullptr;
 };
+
+// The time-saved message shows its "&" as it is, makes no keyboard accelerator of it, and reads in
+// the secondary colour like the rest of the header.
+TEST_F(ContentViewTest, TheTimeSavedMessageShowsItsAmpersandInTheSecondaryColour)
+{
+    const QString message = QStringLiteral("Saved 1 minute of copying & pasting");
+    view->viewState().setSavingsMessage(message);
+    QPushButton* button = nullptr;
+    for (QPushButton* each : view->findChildren<QPushButton*>()) {
+        if (each->isVisibleTo(view) && each->toolTip().contains(QLatin1String("time-saved")))
+            button = each;
+    }
+    ASSERT_TRUE(button);
+    EXPECT_TRUE(QKeySequence::mnemonic(button->text()).isEmpty());
+    QString shown = button->text();
+    EXPECT_EQ(shown.replace(QLatin1String("&&"), QLatin1String("&")), message);
+    const QColor text = button->palette().color(QPalette::ButtonText);
+    EXPECT_LT(text.alphaF(), 1.0);
+    EXPECT_EQ(text.rgb(), view->palette().color(QPalette::WindowText).rgb());
+}
 
 TEST_F(ContentViewTest, TypeDownReturnPastesTheNarrowedChoiceAfterThePopupCloses)
 {
@@ -195,6 +216,24 @@ TEST_F(ContentViewTest, EveryOpeningAndRegainedFocusStartsClean)
     EXPECT_FALSE(view->viewState().isSearchFocused());
     clock.advance(ContentView::focusDelay);
     EXPECT_TRUE(view->viewState().isSearchFocused());
+}
+
+// A row worked out again later (its thumbnail arrived) keeps the clock reading of the other rows, so
+// the newer item above never reads as older than the one below it.
+TEST_F(ContentViewTest, RowAgesShareOneClockReading)
+{
+    ClipboardItem newer = test::textItem(QStringLiteral("newer"), clock.now().addSecs(-30));
+    ClipboardItem older = test::textItem(QStringLiteral("older"), clock.now().addSecs(-40));
+    manager->setClipboardItems({newer, older});
+    processEvents();
+    ASSERT_EQ(rows(), (QStringList{"newer", "older"}));
+    const auto age = [this](const QString& text) { return model().facts(model().rowOf(idOf(text))).metadataLine; };
+    EXPECT_TRUE(age("older").startsWith(QLatin1String("40 sec ago"))) << age("older").toStdString();
+
+    clock.advance(std::chrono::seconds(45));
+    emit manager->thumbnailReady(newer.id);
+    EXPECT_TRUE(age("newer").startsWith(QLatin1String("30 sec ago"))) << age("newer").toStdString();
+    EXPECT_TRUE(age("older").startsWith(QLatin1String("40 sec ago"))) << age("older").toStdString();
 }
 
 TEST_F(ContentViewTest, TheListGrowsByABatchOnlyAfterTheUserScrolledToItsEnd)

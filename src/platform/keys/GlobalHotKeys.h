@@ -50,6 +50,10 @@ public:
     // response passes it on so that the window manager grants it the focus.
     quint32 lastActivationTime() const { return m_lastActivationTime; }
 
+    // Empty where registered shortcuts fire system-wide; otherwise what the user must know (the
+    // settings show it beside the shortcut).
+    virtual QString limitation() const { return {}; }
+
 signals:
     void activated(quint32 id);
 

@@ -14,6 +14,8 @@ public:
     // Ctrl+V to the focused window, with no other modifier in effect. Fails, saying why, when
     // nothing could be sent.
     virtual Status postPaste() = 0;
+    // What to tell the user when canPost() is false.
+    virtual QString unavailableReason() const;
 };
 
 namespace KeyInjectorMessages {
@@ -21,6 +23,13 @@ inline QString noXTest()
 {
     return QStringLiteral("Lumra cannot paste: the X server does not offer the XTest extension needed to send Ctrl+V.");
 }
+inline QString noVirtualKeyboard()
+{
+    return QStringLiteral("Lumra cannot paste here: the compositor offers no virtual keyboard. A chosen item is put on "
+                          "the clipboard: paste it with Ctrl+V.");
+}
 } // namespace KeyInjectorMessages
+
+inline QString KeyInjector::unavailableReason() const { return KeyInjectorMessages::noXTest(); }
 
 } // namespace lumra

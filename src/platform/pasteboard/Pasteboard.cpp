@@ -24,6 +24,40 @@ QStringList withFolderSlashes(QStringList urls)
 
 } // namespace
 
+ServedTypes servedTypesFor(const QList<PasteboardRepresentation>& representations)
+{
+    ServedTypes served;
+    const auto offer = [&](const QString& type, const QByteArray& data) {
+        if (!served.data.contains(type))
+            served.types.append(type);
+        served.data.insert(type, data);
+    };
+    for (const auto& [type, data] : representations) {
+        offer(type, data);
+        if (type == QLatin1String(PasteboardMime::textUtf8)) {
+            offer(QString::fromLatin1(PasteboardMime::utf8String), data);
+            offer(QString::fromLatin1(PasteboardMime::textPlain), data);
+            offer(QStringLiteral("TEXT"), data);
+            offer(QString::fromLatin1(PasteboardMime::latin1String), QString::fromUtf8(data).toLatin1());
+        }
+    }
+    return served;
+}
+
+void Pasteboard::emitChangedLater()
+{
+    if (m_changedQueued)
+        return;
+    m_changedQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_changedQueued = false;
+            emit changed();
+        },
+        Qt::QueuedConnection);
+}
+
 PasteboardSnapshot Pasteboard::snapshotHeader()
 {
     PasteboardSnapshot snapshot;

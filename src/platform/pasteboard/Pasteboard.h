@@ -4,6 +4,7 @@
 #include "platform/pasteboard/PasteboardTypes.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -21,6 +22,15 @@ struct PasteboardRepresentation {
 
     friend bool operator==(const PasteboardRepresentation&, const PasteboardRepresentation&) = default;
 };
+
+// What Lumra serves for a write: each representation under its own type (a later one of the same
+// type wins) and plain UTF-8 text also under the names older clients ask for it by (UTF8_STRING,
+// text/plain, TEXT, and STRING in Latin-1). Types keep the order of first appearance.
+struct ServedTypes {
+    QStringList types;
+    QHash<QString, QByteArray> data;
+};
+ServedTypes servedTypesFor(const QList<PasteboardRepresentation>& representations);
 
 struct PasteboardImage {
     QByteArray data;
@@ -100,7 +110,12 @@ public:
 signals:
     void changed();
 
+protected:
+    // Emits changed() once from the event loop, however many changes come before it runs.
+    void emitChangedLater();
+
 private:
+    bool m_changedQueued = false;
     void readOffered(PasteboardSnapshot& snapshot, bool richText);
     using TypePicker = std::optional<QString> (*)(const QStringList&);
     std::optional<std::pair<QString, QByteArray>> readBest(TypePicker pick);

@@ -107,20 +107,6 @@ void X11Pasteboard::handleEvent(void* rawEvent)
     emitChangedLater();
 }
 
-void X11Pasteboard::emitChangedLater()
-{
-    if (m_changedQueued)
-        return;
-    m_changedQueued = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            m_changedQueued = false;
-            emit changed();
-        },
-        Qt::QueuedConnection);
-}
-
 qint64 X11Pasteboard::changeCount() const
 {
     m_connection->dispatchPending();
@@ -274,24 +260,7 @@ Result<QByteArray> X11Pasteboard::readIncrementally()
 
 Result<qint64> X11Pasteboard::write(const QList<PasteboardRepresentation>& representations)
 {
-    QStringList types;
-    QHash<QString, QByteArray> served;
-    const auto offer = [&](const QString& type, const QByteArray& data) {
-        if (!served.contains(type))
-            types.append(type);
-        served.insert(type, data);
-    };
-    for (const auto& representation : representations) {
-        offer(representation.mimeType, representation.data);
-        if (representation.mimeType == QLatin1String(PasteboardMime::textUtf8)) {
-            // The names older X clients ask for plain text by.
-            offer(QString::fromLatin1(PasteboardMime::utf8String), representation.data);
-            offer(QString::fromLatin1(PasteboardMime::textPlain), representation.data);
-            offer(QStringLiteral("TEXT"), representation.data);
-            offer(QString::fromLatin1(PasteboardMime::latin1String),
-                  QString::fromUtf8(representation.data).toLatin1());
-        }
-    }
+    auto [types, served] = servedTypesFor(representations);
 
     Display* display = m_connection->display();
     const unsigned long time = m_connection->serverTime(m_ownWindow, QDeadlineTimer(m_readTimeout));

@@ -48,7 +48,6 @@ private:
 
     X11Pasteboard(std::unique_ptr<X11Connection> connection, int xfixesEventBase);
     void handleEvent(void* event);
-    void emitChangedLater();
     Result<QByteArray> convert(unsigned long target, unsigned long* type);
     Result<QByteArray> readProperty(unsigned long* type, bool* incremental);
     Result<QByteArray> readIncrementally();
@@ -68,7 +67,6 @@ private:
     bool m_expectOwnEvent = false; // our write's owner event must not count twice
     qint64 m_changeCount = 1;
     qint64 m_unresponsiveAt = -1; // change count whose owner did not answer
-    bool m_changedQueued = false;
     std::chrono::milliseconds m_readTimeout {500};
     QStringList m_servedTypes;
     QHash<QString, QByteArray> m_served;

@@ -1,5 +1,7 @@
 #include "platform/symbols/Symbols.h"
 
+#include "platform/symbols/DrawnSymbols.h"
+
 #include <QGuiApplication>
 #include <QHash>
 #include <QPalette>
@@ -102,6 +104,7 @@ const QHash<QString, QStringList>& table()
         {"externaldrive", {"drive-harddisk"}},
         {"eye", {"view-reveal"}},
         {"eye.slash", {"view-conceal"}},
+        {"line.3.horizontal", {"open-menu", "format-justify-fill"}},
         {"xmark", {"window-close"}},
         {"xmark.circle.fill", {"edit-clear", "window-close"}},
         {"checkmark.circle.fill", {"emblem-ok", "emblem-default"}},
@@ -229,6 +232,13 @@ QIcon genericIcon()
 
 QIcon icon(const QString& symbolName)
 {
+    if (const QIcon drawn = drawnSymbol(symbolName); !drawn.isNull())
+        return drawn;
+    // The "off" forms of these symbols look like their plain forms in the themes: strike those through.
+    for (const char* plain : {"star", "trash"}) {
+        if (symbolName == QLatin1String(plain) + QLatin1String(".slash"))
+            return struckThrough(icon(QLatin1String(plain)));
+    }
     const QIcon themed = fromTheme(themeNames(symbolName));
     if (!themed.isNull())
         return themed;

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QLocale>
 #include <QSet>
@@ -258,6 +259,16 @@ void DesktopEntries::watch(const QStringList& folders)
     }
     if (!paths.isEmpty())
         m_watcher->addPaths(paths);
+}
+
+QIcon DesktopEntries::icon(const QString& bundleId)
+{
+    const DesktopEntry* entry = index().entry(bundleId);
+    if (!entry || entry->icon.isEmpty())
+        return QIcon();
+    if (QFileInfo(entry->icon).isAbsolute())
+        return QFileInfo::exists(entry->icon) ? QIcon(entry->icon) : QIcon();
+    return QIcon::fromTheme(entry->icon);
 }
 
 } // namespace lumra

@@ -3,6 +3,7 @@
 #include "platform/workspace/Workspace.h"
 
 #include <QHash>
+#include <QIcon>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -78,6 +79,8 @@ class DesktopEntries final : public QObject {
 public:
     explicit DesktopEntries(QObject* parent = nullptr);
     const DesktopEntryIndex& index();
+    // The icon of the application's entry; null when there is none.
+    QIcon icon(const QString& bundleId);
 
 signals:
     void changed();

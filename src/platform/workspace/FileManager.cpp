@@ -4,9 +4,9 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
-#include <QDesktopServices>
 #include <QFileInfo>
 #include <QLoggingCategory>
+#include <QProcess>
 #include <QUuid>
 
 Q_LOGGING_CATEGORY(lcFileManager, "lumra.platform.filemanager")
@@ -17,11 +17,30 @@ namespace {
 
 FileManager* g_shared = nullptr;
 
-void openContainingFolder(const QUrl& file)
+void openContainingFolder(const QUrl& file, const std::function<void()>& unavailable)
 {
     const QString folder = QFileInfo(file.toLocalFile()).absolutePath();
-    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
-        qCWarning(lcFileManager) << "No program opens folders.";
+    // xdg-open would wait on the program it starts and fall back to a browser or nothing: ask first
+    // which program opens folders, and start that one detached.
+    auto* query = new QProcess;
+    QObject::connect(query, &QProcess::finished, query, [query, folder, unavailable](int exitCode, QProcess::ExitStatus status) {
+        const bool named = status == QProcess::NormalExit && exitCode == 0 && !query->readAllStandardOutput().trimmed().isEmpty();
+        if (!named || !QProcess::startDetached(QStringLiteral("xdg-open"), {folder})) {
+            qCWarning(lcFileManager) << "No program opens folders.";
+            if (unavailable)
+                unavailable();
+        }
+        query->deleteLater();
+    });
+    QObject::connect(query, &QProcess::errorOccurred, query, [query, unavailable](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart)
+            return;
+        qCWarning(lcFileManager) << "xdg-mime is not installed.";
+        if (unavailable)
+            unavailable();
+        query->deleteLater();
+    });
+    query->start(QStringLiteral("xdg-mime"), {QStringLiteral("query"), QStringLiteral("default"), QStringLiteral("inode/directory")});
 }
 
 } // namespace
@@ -34,13 +53,13 @@ FileManager& FileManager::shared()
 
 void FileManager::setShared(FileManager* fileManager) { g_shared = fileManager; }
 
-void DesktopFileManager::showItems(const QList<QUrl>& files)
+void DesktopFileManager::showItems(const QList<QUrl>& files, std::function<void()> unavailable)
 {
     if (files.isEmpty())
         return;
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        openContainingFolder(files.first());
+        openContainingFolder(files.first(), unavailable);
         return;
     }
     QStringList uris;
@@ -54,11 +73,11 @@ void DesktopFileManager::showItems(const QList<QUrl>& files)
     // A file manager may have to start first; the answer is awaited without blocking the popup.
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 10000));
     const QUrl first = files.first();
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [first](QDBusPendingCallWatcher* w) {
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [first, unavailable](QDBusPendingCallWatcher* w) {
         const QDBusPendingReply<> reply = *w;
         if (reply.isError()) {
             qCInfo(lcFileManager).noquote() << "No file manager shows items:" << reply.error().message();
-            openContainingFolder(first);
+            openContainingFolder(first, unavailable);
         }
         w->deleteLater();
     });

@@ -191,14 +191,6 @@ Status X11Workspace::activate(const AppIdentity& application)
     return {};
 }
 
-QIcon X11Workspace::icon(const QString& bundleId)
-{
-    const DesktopEntry* entry = m_entries->index().entry(bundleId);
-    if (!entry || entry->icon.isEmpty())
-        return QIcon();
-    if (QFileInfo(entry->icon).isAbsolute())
-        return QFileInfo::exists(entry->icon) ? QIcon(entry->icon) : QIcon();
-    return QIcon::fromTheme(entry->icon);
-}
+QIcon X11Workspace::icon(const QString& bundleId) { return m_entries->icon(bundleId); }
 
 } // namespace lumra

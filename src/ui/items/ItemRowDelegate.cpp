@@ -46,6 +46,29 @@ const QColor starOrange(255, 149, 0);
 const QColor commentGray(169, 169, 169);
 const QColor linkBlue(10, 132, 255);
 
+} // namespace
+
+QString lastShownLine(const QString& rest, const QFontMetricsF& metrics, qreal width)
+{
+    // Only this line's own text: what follows a line break stays on the lines that are not shown.
+    const qsizetype lineEnd = rest.indexOf(QChar::LineSeparator);
+    if (lineEnd < 0)
+        return metrics.elidedText(rest, Qt::ElideRight, width);
+    const QString line = rest.left(lineEnd);
+    const QChar ellipsis(0x2026);
+    const QString cut = metrics.elidedText(line, Qt::ElideRight, width - metrics.horizontalAdvance(ellipsis));
+    return cut == line ? line + ellipsis : cut;
+}
+
+double highlightFadeLevel(double from, bool fadingIn, std::chrono::milliseconds elapsed)
+{
+    const double t = std::clamp(double(elapsed.count()) / double(ItemRowDelegate::highlightFade.count()), 0.0, 1.0);
+    const double eased = t < 0.5 ? 2 * t * t : 1 - 2 * (1 - t) * (1 - t); // ease in and out
+    return fadingIn ? from + (1 - from) * eased : from * (1 - eased);
+}
+
+namespace {
+
 // Lays out `text` in at most `maxLines` lines of `width`; draws them when a painter is given,
 // the last shown line cut with an ellipsis when text is left over. Returns the lines used.
 int wrappedText(QPainter* painter, const QString& text, const QFont& font, QPoint origin, int width, int maxLines,
@@ -88,8 +111,7 @@ int wrappedText(QPainter* painter, const QString& text, const QFont& font, QPoin
         const QPointF at(origin.x(), origin.y() + i * step);
         const bool last = i == shown.size() - 1;
         if (last && more) {
-            const QString rest = laid.mid(shown[i].start).replace(QChar::LineSeparator, QLatin1Char(' '));
-            const QString elided = metrics.elidedText(rest, Qt::ElideRight, width);
+            const QString elided = lastShownLine(laid.mid(shown[i].start), metrics, width);
             painter->setFont(font);
             painter->drawText(QRectF(at, QSizeF(width, metrics.height())), Qt::AlignLeft | Qt::AlignTop, elided);
         } else {
@@ -156,6 +178,36 @@ ItemRowDelegate::ItemRowDelegate(ClipboardManager& manager, ContentViewState& st
     , m_manager(&manager)
     , m_state(&state)
 {
+    connect(&state, &ContentViewState::highlightedItemIdChanged, this, &ItemRowDelegate::highlightChanged);
+}
+
+double ItemRowDelegate::highlightLevel(const QUuid& id) const
+{
+    if (m_fadeId != id || !m_manager)
+        return 0;
+    return highlightFadeLevel(m_fadeFrom, m_fadingIn, std::chrono::milliseconds(m_fadeStart.msecsTo(m_manager->clock().now())));
+}
+
+void ItemRowDelegate::highlightChanged()
+{
+    if (!m_manager || !m_state)
+        return;
+    const std::optional<QUuid> id = m_state->highlightedItemId();
+    const double level = m_fadeId ? highlightLevel(*m_fadeId) : 0;
+    m_fadeFrom = id && id == m_fadeId ? level : id ? 0 : level;
+    m_fadingIn = id.has_value();
+    if (id)
+        m_fadeId = id;
+    m_fadeStart = m_manager->clock().now();
+    m_fadeTick = m_manager->clock().start(std::chrono::milliseconds(16), true, [this] {
+        emit repaintNeeded();
+        if (m_fadeStart.msecsTo(m_manager->clock().now()) < highlightFade.count())
+            return;
+        if (!m_fadingIn)
+            m_fadeId.reset();
+        m_fadeTick.reset();
+    });
+    emit repaintNeeded();
 }
 
 RowGeometry ItemRowDelegate::layout(const ItemRowFacts& facts, const RowSettings& s, const QFont& base, int width)
@@ -317,8 +369,8 @@ void ItemRowDelegate::paintItem(QPainter* painter, const QStyleOptionViewItem& o
     QColor background = Qt::transparent;
     if (m_state) {
         const bool hovered = m_state->hoveredItemId() == id && !m_state->keyboardNavActive();
-        if (m_state->highlightedItemId() == id)
-            background = QColor(255, 204, 0, 51);
+        if (const double level = highlightLevel(id); level > 0)
+            background = QColor(255, 204, 0, int(std::lround(51 * level)));
         else if (m_state->keyboardSelectedId() == id)
             background = withAlpha(accent, 0.25);
         else if (m_state->selectedIds().contains(id))

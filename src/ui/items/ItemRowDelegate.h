@@ -1,11 +1,15 @@
 #pragma once
 
 #include "engine/ClipboardManager.h"
+#include "platform/core/Clock.h"
 #include "ui/items/ItemRowFacts.h"
 
 #include <QPointer>
 #include <QRect>
 #include <QStyledItemDelegate>
+
+#include <chrono>
+#include <memory>
 
 namespace lumra {
 
@@ -30,6 +34,14 @@ struct RowGeometry {
     int textLines = 0;
 };
 
+// The last line a line-limited text shows: `rest` is the text from that line on (line breaks as
+// U+2028); the line keeps only its own words and ends in an ellipsis, since more text follows.
+QString lastShownLine(const QString& rest, const QFontMetricsF& metrics, qreal width);
+
+// How far the highlight of a row has faded in (1) or out (0), `elapsed` into a fade that started at
+// level `from`, eased in and out over `ItemRowDelegate::highlightFade`.
+double highlightFadeLevel(double from, bool fadingIn, std::chrono::milliseconds elapsed);
+
 // Paints history rows from their facts: badges, content by kind, tags, comment, metadata and the
 // divider, on a background that shows hover, selection, keyboard cursor and highlight.
 class ItemRowDelegate : public QStyledItemDelegate {
@@ -38,6 +50,7 @@ public:
     static constexpr int listPaddingX = 8;
     static constexpr int rowSpacing = 2;
     static constexpr int loaderHeight = 32;
+    static constexpr std::chrono::milliseconds highlightFade{500};
 
     ItemRowDelegate(ClipboardManager& manager, ContentViewState& state, QObject* parent = nullptr);
 
@@ -48,13 +61,24 @@ public:
 
     // The link button of the row at `index`, in view coordinates; empty when it has none.
     QRect linkRect(const QStyleOptionViewItem& option, const QModelIndex& index) const;
+    // How strongly the row of the item shows the yellow highlight, 0 to 1, while it fades in and out.
+    double highlightLevel(const QUuid& id) const;
+
+signals:
+    void repaintNeeded();
 
 private:
+    void highlightChanged();
     void paintItem(QPainter* painter, const QStyleOptionViewItem& option, const HistoryListModel& model, int row) const;
     void paintLoader(QPainter* painter, const QStyleOptionViewItem& option, const HistoryListModel& model) const;
 
     QPointer<ClipboardManager> m_manager;
     QPointer<ContentViewState> m_state;
+    std::optional<QUuid> m_fadeId;
+    QDateTime m_fadeStart;
+    double m_fadeFrom = 0;
+    bool m_fadingIn = false;
+    std::unique_ptr<Timer> m_fadeTick;
 };
 
 } // namespace lumra

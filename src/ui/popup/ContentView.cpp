@@ -260,6 +260,7 @@ void ContentView::buildHeader()
     QPalette palette = m_countLabel->palette();
     palette.setColor(QPalette::WindowText, secondaryText(palette));
     m_countLabel->setPalette(palette);
+    palette.setColor(QPalette::ButtonText, secondaryText(palette));
     m_savingsButton->setPalette(palette);
     row->addWidget(m_savingsButton);
     row->addStretch(1);
@@ -293,8 +294,8 @@ void ContentView::updateHeader()
     for (QWidget* button : m_windowButtons->findChildren<QAbstractButton*>())
         button->setVisible(windowButtons);
     m_savingsButton->setVisible(message.has_value());
-    if (message)
-        m_savingsButton->setText(*message);
+    if (message) // an "&" of the message is text, not a keyboard accelerator
+        m_savingsButton->setText(QString(*message).replace(QLatin1Char('&'), QLatin1String("&&")));
 
     m_syncIcon->setVisible(syncShown && tall);
     if (syncShown) {

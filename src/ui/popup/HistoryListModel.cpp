@@ -152,7 +152,11 @@ HistoryListModel::RowCache& HistoryListModel::cacheFor(int row) const
     if (it != m_cache.end())
         return *it;
     RowContext context;
-    context.now = m_manager->clock().now();
+    // Rows worked out later in a pass (a thumbnail arrived, a batch loaded) read the pass's clock, so
+    // their ages never contradict the order of the list.
+    if (!m_now)
+        m_now = m_manager->clock().now();
+    context.now = *m_now;
     if (m_settings.showCategoryName && item->categoryId) {
         for (const ClipboardCategory& category : m_manager->categories()) {
             if (category.id == *item->categoryId) {
@@ -211,7 +215,7 @@ void HistoryListModel::filteredItemsChanged()
         return;
     const int count = int(qMin<qsizetype>(m_manager->filteredItemCount(), std::numeric_limits<int>::max()));
     beginResetModel();
-    m_cache.clear();
+    clearCache();
     const bool countChanged = count != m_count;
     m_count = count;
     // A list of another length starts again at its first batch; the same length keeps the place.
@@ -229,8 +233,14 @@ void HistoryListModel::settingsChanged()
         return;
     beginResetModel();
     m_settings = RowSettings::from(*m_manager);
-    m_cache.clear();
+    clearCache();
     endResetModel();
+}
+
+void HistoryListModel::clearCache()
+{
+    m_cache.clear();
+    m_now.reset();
 }
 
 void HistoryListModel::thumbnailReady(const QUuid& id)

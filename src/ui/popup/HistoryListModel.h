@@ -80,6 +80,8 @@ private:
     void thumbnailReady(const QUuid& id);
     void setWindow(ListWindow window);
     RowCache& cacheFor(int row) const;
+    // Every row is worked out anew, against a new reading of the clock.
+    void clearCache();
 
     QPointer<ClipboardManager> m_manager;
     int m_count = 0;
@@ -88,6 +90,7 @@ private:
     bool m_isLoadingMore = false;
     RowSettings m_settings;
     mutable QHash<QUuid, RowCache> m_cache;
+    mutable std::optional<QDateTime> m_now;
 };
 
 } // namespace lumra

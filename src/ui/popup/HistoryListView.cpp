@@ -48,6 +48,7 @@ HistoryListView::HistoryListView(ClipboardManager& manager, ContentViewState& st
     });
     connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, [this] { m_model->markUserScrolled(); });
     connect(m_model, &HistoryListModel::loadingChanged, this, repaint);
+    connect(m_delegate, &ItemRowDelegate::repaintNeeded, this, repaint);
     connect(m_model, &HistoryListModel::windowChanged, this, [this] {
         // Rows inserted at the end may still leave the loader on screen (a tall view).
         QTimer::singleShot(0, this, &HistoryListView::loadIfLoaderShown);

@@ -1,10 +1,11 @@
 #include "ui/popup/ItemActions.h"
 
+
 #include "app/Prompt.h"
 #include "engine/ClipboardManager.h"
 #include "model/store/StoreSchema.h"
-#include "platform/workspace/FileManager.h"
 #include "ui/items/PopupAlert.h"
+#include "ui/items/ShowInFileManager.h"
 
 #include <QFileInfo>
 
@@ -127,7 +128,7 @@ void ItemActions::revealInFileManager(const ClipboardItem& item)
             existing << url;
     }
     if (!existing.isEmpty()) {
-        FileManager::shared().showItems(existing);
+        showInFileManager(existing);
         return;
     }
     // Unlike the delete confirmations this alert does not bring the popup forward afterwards.

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QPainter>
 #include <QPdfDocument>
 #include <QPointer>
 #include <QtConcurrent>
@@ -36,7 +37,12 @@ QImage renderFile(const QString& path, int pixelSize)
         if (page.isEmpty())
             return {};
         page.scale(pixelSize, pixelSize, Qt::KeepAspectRatio);
-        return document.render(0, page.toSize());
+        // Pages render transparent where nothing is printed: lay them on paper.
+        const QImage rendered = document.render(0, page.toSize());
+        QImage paper(rendered.size(), QImage::Format_RGB32);
+        paper.fill(Qt::white);
+        QPainter(&paper).drawImage(0, 0, rendered);
+        return paper;
     }
     return {};
 }
@@ -64,7 +70,10 @@ FileThumbnailResult loadOrMakeFileThumbnail(const QString& folder, const QString
     if (QFileInfo::exists(entry)) {
         QImageReader reader(entry, "png");
         reader.setAllocationLimit(64);
-        if (reader.read(&result.image) && !result.image.isNull())
+        // Pages cached before they were laid on paper are made again.
+        const bool transparentPage = QFileInfo(path).suffix().compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0
+            && reader.imageFormat() != QImage::Format_RGB32;
+        if (!transparentPage && reader.read(&result.image) && !result.image.isNull())
             return result;
         QFile::remove(entry); // damaged: made again below
     }

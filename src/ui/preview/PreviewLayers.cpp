@@ -96,7 +96,7 @@ RichTextHost::RichTextHost(const QByteArray& rtfData, QWidget* parent)
         clear();
 }
 
-QTextEdit* makePlainTextView(const QString& text, double pointSize, int lineSpacing, QWidget* parent)
+QTextEdit* makePlainTextView(const QString& text, double fontSize, int lineSpacing, QWidget* parent)
 {
     auto* view = new QTextEdit(parent);
     view->setReadOnly(true);
@@ -105,8 +105,9 @@ QTextEdit* makePlainTextView(const QString& text, double pointSize, int lineSpac
     view->setAcceptRichText(false);
     view->document()->setDocumentMargin(16);
     QFont font = view->font();
-    if (pointSize > 0)
-        font.setPointSizeF(pointSize);
+    // Sizes are device-independent pixels, as in the rows.
+    if (fontSize > 0)
+        font.setPixelSize(std::max(1, int(std::lround(fontSize))));
     view->document()->setDefaultFont(font);
     view->setPlainText(text);
     if (lineSpacing > 0) {
@@ -132,10 +133,46 @@ PdfPreviewView::PdfPreviewView(const QString& path, QWidget* parent)
     view->setZoomMode(QPdfView::ZoomMode::FitToWidth);
     view->setDocument(m_document);
     layout->addWidget(view);
+    m_message = new QLabel(this);
+    m_message->setAlignment(Qt::AlignCenter);
+    m_message->setWordWrap(true);
+    m_message->setForegroundRole(QPalette::PlaceholderText);
+    m_message->hide();
+    layout->addWidget(m_message);
+    connect(m_document, &QPdfDocument::statusChanged, this, [this, view](QPdfDocument::Status status) {
+        if (status != QPdfDocument::Status::Error)
+            return;
+        view->hide();
+        showMessage(pdfErrorText(m_document->error()));
+    });
     // Loading from a device lets the document parse without holding up the window.
     auto* file = new QFile(path, m_document);
-    if (file->open(QIODevice::ReadOnly))
+    if (file->open(QIODevice::ReadOnly)) {
         m_document->load(file);
+    } else {
+        view->hide();
+        showMessage(QStringLiteral("This file can't be opened: %1").arg(file->errorString()));
+    }
+}
+
+QString PdfPreviewView::message() const { return m_message->isVisibleTo(this) ? m_message->text() : QString(); }
+
+void PdfPreviewView::showMessage(const QString& text)
+{
+    m_message->setText(text);
+    m_message->show();
+}
+
+QString pdfErrorText(QPdfDocument::Error error)
+{
+    switch (error) {
+    case QPdfDocument::Error::FileNotFound: return QStringLiteral("This file no longer exists");
+    case QPdfDocument::Error::IncorrectPassword: return QStringLiteral("This PDF is protected by a password");
+    case QPdfDocument::Error::UnsupportedSecurityScheme: return QStringLiteral("This PDF is encrypted in a way that can't be read");
+    case QPdfDocument::Error::InvalidFileFormat:
+    case QPdfDocument::Error::DataNotYetAvailable: return QStringLiteral("This file isn't a PDF that can be shown");
+    default: return QStringLiteral("This PDF can't be shown");
+    }
 }
 
 // ------------------------------------------------------------------------------------------------ media

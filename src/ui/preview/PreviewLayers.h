@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QIcon>
 #include <QImage>
+#include <QPdfDocument>
 #include <QPixmap>
 #include <QTextEdit>
 #include <QWidget>
@@ -12,7 +13,6 @@
 class QAudioOutput;
 class QLabel;
 class QMediaPlayer;
-class QPdfDocument;
 class QPushButton;
 class QSlider;
 class QTreeWidget;
@@ -51,17 +51,25 @@ public:
 
 // Plain text, selectable, in the system font at `pointSize`; `lineSpacing` > 0 adds that many
 // pixels between lines.
-QTextEdit* makePlainTextView(const QString& text, double pointSize, int lineSpacing, QWidget* parent);
+QTextEdit* makePlainTextView(const QString& text, double fontSize, int lineSpacing, QWidget* parent);
 
 class PdfPreviewView : public QWidget {
     Q_OBJECT
 public:
     explicit PdfPreviewView(const QString& path, QWidget* parent = nullptr);
     QPdfDocument* document() const { return m_document; }
+    // What the pane says instead of pages when the file can't be read as a PDF; empty otherwise.
+    QString message() const;
 
 private:
+    void showMessage(const QString& text);
+
     QPdfDocument* m_document = nullptr;
+    QLabel* m_message = nullptr;
 };
+
+// Why a PDF could not be shown, in the user's words.
+QString pdfErrorText(QPdfDocument::Error error);
 
 // Audio and video files: the picture (for video), a play button, a position slider and the time.
 class MediaPreviewView : public QWidget {

@@ -1,10 +1,11 @@
 #include "ui/preview/UnifiedPreviewWindow.h"
 
+
 #include "platform/defaults/UserDefaults.h"
 #include "platform/image/ImageDecoding.h"
 #include "platform/richtext/RtfCodec.h"
 #include "platform/symbols/Symbols.h"
-#include "platform/workspace/FileManager.h"
+#include "ui/items/ShowInFileManager.h"
 #include "ui/preview/PreviewFiles.h"
 #include "ui/preview/PreviewLayers.h"
 
@@ -34,7 +35,7 @@ namespace lumra {
 
 namespace {
 
-constexpr int unformattedPointSize = 18;
+constexpr int unformattedFontSize = 18;
 constexpr int unformattedLineSpacing = 6;
 
 QFrame* divider(QWidget* parent)
@@ -212,7 +213,7 @@ QWidget* UnifiedPreviewWindow::makeFooter()
         m_reveal = new QPushButton(QStringLiteral("Show in File Manager"), footer);
         m_reveal->setAutoDefault(false);
         connect(m_reveal, &QPushButton::clicked, this, [this] {
-            FileManager::shared().showItems(m_bridge.revealURLs.isEmpty() ? QList<QUrl>{m_bridge.url} : m_bridge.revealURLs);
+            showInFileManager(m_bridge.revealURLs.isEmpty() ? QList<QUrl>{m_bridge.url} : m_bridge.revealURLs);
         });
         row->addWidget(m_reveal);
     }
@@ -274,7 +275,7 @@ QWidget* UnifiedPreviewWindow::makeTextContent()
     const QString unformatted = text.kind == PreviewTextContent::Kind::rich
         ? RichText::plainTextFromRtf(text.rtfData).value_or(QString())
         : text.text;
-    return makePlainTextView(unformatted, unformattedPointSize, unformattedLineSpacing, this);
+    return makePlainTextView(unformatted, unformattedFontSize, unformattedLineSpacing, this);
 }
 
 QWidget* UnifiedPreviewWindow::makeContent()
@@ -295,6 +296,8 @@ QWidget* UnifiedPreviewWindow::makeContent()
                 if (data.isEmpty()) { // an image file of a file item
                     const image::DecodeLimits limits;
                     QFile file(path);
+                    if (file.exists())
+                        decoded.byteCount = file.size();
                     if (file.size() <= limits.maxBytes && file.open(QIODevice::ReadOnly))
                         data = file.readAll();
                 } else if (PreviewFiles::writeFileAtomically(path, data)) {

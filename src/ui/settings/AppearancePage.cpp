@@ -21,12 +21,6 @@ namespace {
 
 constexpr int cardSymbolSize = 16;
 
-QColor withAlpha(QColor colour, qreal alpha)
-{
-    colour.setAlphaF(alpha);
-    return colour;
-}
-
 // A stored size as a font can take it: finite and within reason.
 int fontPixels(double size)
 {
@@ -71,7 +65,7 @@ protected:
         QPainter painter(this);
         SettingsStyle::fillRounded(painter, rect(), palette().color(QPalette::WindowText), 0.06, 4);
         painter.setFont(sampleFont());
-        painter.setPen(m_colour.isValid() ? m_colour : withAlpha(palette().color(QPalette::PlaceholderText), m_alpha));
+        painter.setPen(m_colour.isValid() ? m_colour : SettingsStyle::withAlpha(palette().color(QPalette::PlaceholderText), m_alpha));
         const QFontMetricsF metrics(sampleFont());
         qreal y = 4 + metrics.ascent();
         for (const QString& line : m_text.split(u'\n')) {
@@ -216,8 +210,8 @@ void StyleCard::paintEvent(QPaintEvent*)
     const QColor secondary = palette().color(QPalette::PlaceholderText);
     const qreal line = m_active ? 2 : 1;
     const QRectF shape = QRectF(rect()).adjusted(line / 2, line / 2, -line / 2, -line / 2);
-    painter.setBrush(m_active ? withAlpha(accent, 0.08) : withAlpha(secondary, 0.06));
-    painter.setPen(QPen(m_active ? accent : withAlpha(secondary, hasFocus() ? 0.6 : 0.25), line));
+    painter.setBrush(m_active ? SettingsStyle::withAlpha(accent, 0.08) : SettingsStyle::withAlpha(secondary, 0.06));
+    painter.setPen(QPen(m_active ? accent : SettingsStyle::withAlpha(secondary, hasFocus() ? 0.6 : 0.25), line));
     painter.drawRoundedRect(shape, 10, 10);
 }
 

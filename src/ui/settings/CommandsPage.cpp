@@ -150,7 +150,7 @@ QList<CommandsPage::CommandInfo> CommandsPage::examples()
     return {
         {"/link", "Show only the links you've copied."},
         {"/star invoice", QStringLiteral("Show starred items that contain the word \u201Cinvoice\u201D.")},
-        {"/app Firefox", "Show only items you copied from Firefox."},
+        {"/app", "Pick Firefox in the list that opens to show only items you copied from Firefox."},
         {"/image /date", "Show images, then pick a day to narrow it down."},
         {"/ex link", "Hide all links, keeping everything else."},
     };

@@ -1,8 +1,10 @@
 #include "ui/settings/GeneralPage.h"
 
 #include "app/HotKeyManager.h"
+#include "app/PopupPlacement.h"
 #include "app/Prompt.h"
 #include "engine/ClipboardManager.h"
+#include "platform/keys/GlobalHotKeys.h"
 #include "platform/login/LoginItem.h"
 #include "platform/symbols/Symbols.h"
 #include "ui/settings/BoundRows.h"
@@ -42,6 +44,11 @@ GeneralPage::GeneralPage(SettingsContext context, QWidget* parent)
     add(globalShortcutRow());
     m_openWindowAt = picker(GeneralTables::openWindowAt());
     add(m_openWindowAt);
+    showPlacementLimit();
+    connect(&manager, &ClipboardManager::settingChanged, this, [this](Setting setting) {
+        if (setting == Setting::shortcutWindowPosition)
+            showPlacementLimit();
+    });
     add(SettingsStyle::divider());
     for (const PickerSpec& spec : GeneralTables::pasteRows())
         add(picker(spec));
@@ -90,11 +97,17 @@ QWidget* GeneralPage::globalShortcutRow()
     toggle->setAccessibleName(row->title());
     HotKeyManager& hotKeys = m_context.hotKeys;
     toggle->setChecked(hotKeys.isEnabled());
-    connect(toggle, &ToggleSwitch::toggled, this, [row, &hotKeys](bool on) {
+    // Where the desktop lets no application have global keys, the row says how to open Lumra instead.
+    const QString limitation = hotKeys.globalHotKeys().limitation();
+    if (!limitation.isEmpty())
+        row->showMessage(limitation);
+    connect(toggle, &ToggleSwitch::toggled, this, [row, &hotKeys, limitation](bool on) {
         row->clearMessage();
         // A combination another application holds is said so, not passed over.
         if (const Status status = hotKeys.setHotKeyEnabled(on); !status)
             row->showMessage(status.error());
+        else if (!limitation.isEmpty())
+            row->showMessage(limitation);
     });
     connect(&hotKeys, &HotKeyManager::enabledChanged, toggle, [toggle](bool on) {
         const QSignalBlocker blocker(toggle);
@@ -111,6 +124,17 @@ void GeneralPage::updateShortcutRows()
     const bool on = m_context.hotKeys.isEnabled();
     m_shortcutLine->setVisible(on);
     m_openWindowAt->setVisible(on);
+}
+
+void GeneralPage::showPlacementLimit()
+{
+    SettingRow* row = m_openWindowAt;
+    const QString chosen = m_context.manager.shortcutWindowPosition();
+    if (PopupPlacement::honouredHotKeyPosition(chosen, PopupPlacement::pointerPositionKnown()) != chosen)
+        row->showMessage(QStringLiteral("This desktop does not tell Lumra where the pointer is: the window opens in "
+                                        "the center of the screen."));
+    else
+        row->clearMessage();
 }
 
 void GeneralPage::stopShortcutRecording() { m_shortcutLine->stopRecording(); }

@@ -35,13 +35,14 @@ private:
     QWidget* limitRow(bool retention);
     QWidget* captureTypesBlock();
     void updateShortcutRows();
+    void showPlacementLimit();
     void updateSoundRows();
     void pickCustomSound();
 
     SettingsContext m_context;
     QWidget* m_content = nullptr;
     GlobalShortcutLine* m_shortcutLine = nullptr;
-    QWidget* m_openWindowAt = nullptr;
+    SettingPickerRow* m_openWindowAt = nullptr;
     SettingPickerRow* m_soundRow = nullptr;
     QPushButton* m_previewSound = nullptr;
     QWidget* m_customSoundLine = nullptr;

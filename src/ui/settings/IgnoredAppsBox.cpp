@@ -11,7 +11,6 @@
 #include <QHBoxLayout>
 #include <QListWidget>
 #include <QPainter>
-#include <QPainterPath>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -169,14 +168,7 @@ void IgnoredAppsBox::changeEvent(QEvent* event)
 void IgnoredAppsBox::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QPainterPath shape;
-    shape.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 6, 6);
-    painter.fillPath(shape, palette().color(QPalette::Base));
-    QColor outline = palette().color(QPalette::PlaceholderText);
-    outline.setAlphaF(0.3);
-    painter.setPen(QPen(outline, 1));
-    painter.drawPath(shape);
+    SettingsStyle::paintListBox(painter, rect(), palette());
 }
 
 } // namespace lumra

@@ -62,6 +62,24 @@ void fillRounded(QPainter& painter, const QRectF& rect, QColor colour, qreal alp
     painter.drawRoundedRect(rect, radius, radius);
 }
 
+QColor withAlpha(QColor colour, qreal alpha)
+{
+    colour.setAlphaF(alpha);
+    return colour;
+}
+
+void paintListBox(QPainter& painter, const QRectF& rect, const QPalette& palette)
+{
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath shape;
+    shape.addRoundedRect(rect.adjusted(0.5, 0.5, -0.5, -0.5), 6, 6);
+    painter.fillPath(shape, palette.color(QPalette::Base));
+    QColor outline = palette.color(QPalette::PlaceholderText);
+    outline.setAlphaF(0.3);
+    painter.setPen(QPen(outline, 1));
+    painter.drawPath(shape);
+}
+
 QColor errorColor() { return QColor(0xE0, 0x3E, 0x3E); }
 
 QIcon tinted(const QIcon& icon, const QColor& normal, const QColor& selected, int size)

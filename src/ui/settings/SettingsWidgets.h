@@ -20,12 +20,15 @@ QFont font(int pixelSize, bool semibold = false, const QFont& base = {});
 QLabel* label(const QString& text, int pixelSize, bool semibold = false, bool secondary = false, QWidget* parent = nullptr);
 // A horizontal line with 8 px above and below.
 QWidget* divider(QWidget* parent = nullptr);
+QColor withAlpha(QColor colour, qreal alpha);
 // The colour of a refused value's message, readable on light and dark windows.
 QColor errorColor();
 // A page scrolling vertically only, without a frame.
 void setUpPage(QScrollArea* page);
 // A rounded rectangle in `colour` at `alpha`, without an outline.
 void fillRounded(QPainter& painter, const QRectF& rect, QColor colour, qreal alpha, qreal radius);
+// The rounded box of a list on a page: the base colour, a faint outline, corners of 6.
+void paintListBox(QPainter& painter, const QRectF& rect, const QPalette& palette);
 // A symbol icon drawn in `normal` (and `selected` for the selected state): theme symbols are
 // drawn dark, which a dark window would hide.
 QIcon tinted(const QIcon& icon, const QColor& normal, const QColor& selected, int size = 16);

@@ -4,9 +4,11 @@
 #include "platform/login/LoginItem.h"
 #include "platform/symbols/Symbols.h"
 #include "ui/settings/AppearancePage.h"
+#include "ui/settings/CategoriesPage.h"
 #include "ui/settings/CommandsPage.h"
 #include "ui/settings/GeneralPage.h"
 #include "ui/settings/PrivacyPage.h"
+#include "ui/settings/ShortcutsPage.h"
 #include "ui/settings/SettingsWidgets.h"
 
 #include <QHBoxLayout>
@@ -114,7 +116,10 @@ SettingsWindow::SettingsWindow(ClipboardManager& manager, HotKeyManager& hotKeys
     m_general = new GeneralPage(context);
     setPage(SettingsTab::general, m_general);
     setPage(SettingsTab::appearance, new AppearancePage(manager));
+    setPage(SettingsTab::categories, new CategoriesPage(manager));
     setPage(SettingsTab::privacy, new PrivacyPage(context));
+    m_shortcuts = new ShortcutsPage(context);
+    setPage(SettingsTab::shortcuts, m_shortcuts);
     setPage(SettingsTab::commands, new CommandsPage(CommandsPage::groups(), CommandsPage::examples()));
     connect(m_sidebar, &QListWidget::currentRowChanged, this, [this](int row) {
         if (row < 0)
@@ -174,6 +179,7 @@ void SettingsWindow::hideEvent(QHideEvent* event)
 {
     // Leaving the window always ends a recording, which gives the hot keys back.
     m_general->stopShortcutRecording();
+    m_shortcuts->stopShortcutRecording();
     QWidget::hideEvent(event);
 }
 

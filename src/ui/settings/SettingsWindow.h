@@ -15,6 +15,7 @@ class QStackedWidget;
 namespace lumra {
 
 class GeneralPage;
+class ShortcutsPage;
 
 // The settings pages in sidebar order. Raw values are stored and exchanged ("delete" included);
 // titles are what the sidebar shows.
@@ -71,6 +72,7 @@ private:
     QListWidget* m_sidebar = nullptr;
     QStackedWidget* m_pages = nullptr;
     GeneralPage* m_general = nullptr;
+    ShortcutsPage* m_shortcuts = nullptr;
     bool m_placed = false;
 };
 

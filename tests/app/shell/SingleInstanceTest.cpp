@@ -19,7 +19,7 @@ class SingleInstanceTest : public test::DataDirTest {
 protected:
     static void expectHandOverTo(SingleInstance& primary)
     {
-        QSignalSpy opened(&primary, &SingleInstance::openPopupRequested);
+        QSignalSpy opened(&primary, &SingleInstance::togglePopupRequested);
         SingleInstance later;
         auto role = later.claim();
         ASSERT_TRUE(role.ok()) << role.error().toStdString();
@@ -79,12 +79,12 @@ TEST_F(SingleInstanceTest, UnknownMessagesOpenNothing)
 {
     SingleInstance first;
     ASSERT_EQ(*first.claim(), SingleInstance::Role::primary);
-    QSignalSpy opened(&first, &SingleInstance::openPopupRequested);
+    QSignalSpy opened(&first, &SingleInstance::togglePopupRequested);
 
     QLocalSocket stranger;
     stranger.connectToServer(first.serverPath());
     ASSERT_TRUE(stranger.waitForConnected(5000));
-    stranger.write("open-everything\nopen-popup-now\n");
+    stranger.write("open-everything\ntoggle-popup-now\n");
     stranger.waitForBytesWritten(5000);
 
     // The real request after the junk proves the junk was read and dropped.

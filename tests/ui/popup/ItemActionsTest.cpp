@@ -5,6 +5,7 @@
 #include "app/PopupPanel.h"
 #include "app/Prompt.h"
 #include "platform/workspace/FileManager.h"
+#include "ui/items/ShowInFileManager.h"
 #include "ui/items/CategoryBar.h"
 #include "ui/items/CategoryPill.h"
 #include "ui/items/PauseButton.h"
@@ -250,6 +251,14 @@ TEST_F(ItemActionsTest, ShowInFileManagerActsOnExistingLocalFilesOnly)
     EXPECT_EQ(prompts.script.shown[0].title, QStringLiteral("File missing"));
     EXPECT_EQ(prompts.script.shown[0].text, QStringLiteral("The file or folder may have been moved or deleted."));
     EXPECT_EQ(prompts.holds, QList<int>({1}));
+
+    // With no program to show files, the user is told where the file is.
+    files.available = false;
+    choose({both}, QStringLiteral("Show in File Manager"));
+    EXPECT_EQ(files.shown.size(), 2);
+    ASSERT_EQ(prompts.script.shown.size(), 2);
+    EXPECT_EQ(prompts.script.shown[1].title, QStringLiteral("Can't show in file manager"));
+    EXPECT_EQ(prompts.script.shown[1].text, noFileManagerText(dir.path()));
 }
 
 TEST_F(ItemActionsTest, TakeMeThereClearsTheFiltersButTheTagsOnlyMode)

@@ -1,4 +1,5 @@
 #include "ui/popup/SlashCommands.h"
+#include "ui/settings/CommandsPage.h"
 
 #include "engine/ClipboardManager.h"
 #include "platform/cloud/CloudKeyValueStore.h"
@@ -126,6 +127,33 @@ TEST_F(SlashCommandEffects, PinUnpinAndClearAllLeaveTheCategory)
     EXPECT_FALSE(manager->showStarredOnly());
     EXPECT_TRUE(manager->excludedAppBundleIds().isEmpty());
     EXPECT_EQ(manager->selectedCategoryId(), category);
+}
+
+} // namespace
+
+namespace {
+
+// Typed a key at a time, as the field runs them, no example asks for words after a command that
+// opens a picker at once: those words would become a search instead.
+TEST(SlashCommandExamples, EveryExampleWorksAsTyped)
+{
+    const QSet<SlashCommand> pickers{SlashCommand::date, SlashCommand::type, SlashCommand::app, SlashCommand::category,
+                                     SlashCommand::excludeDate, SlashCommand::excludeType, SlashCommand::excludeApp};
+    for (const CommandsPage::CommandInfo& example : CommandsPage::examples()) {
+        const QString typed = example.command;
+        QString field;
+        std::optional<SlashCommand> pickerOpened;
+        for (qsizetype i = 0; i < typed.size(); ++i) {
+            field += typed.at(i);
+            if (const std::optional<SlashCommandMatch> match = matchSlashCommand(field)) {
+                EXPECT_FALSE(pickerOpened) << typed.toStdString() << ": a picker opened before the example ended";
+                if (pickers.contains(match->command))
+                    pickerOpened = match->command;
+                field = match->remainingText;
+            }
+        }
+        EXPECT_FALSE(pickerOpened && !field.trimmed().isEmpty()) << typed.toStdString();
+    }
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "ui/preview/FileThumbnailCache.h"
+#include "ui/settings/AppearanceTables.h"
 #include "ui/preview/PreviewContent.h"
 #include "ui/preview/PreviewFiles.h"
 #include "ui/preview/PreviewFrame.h"
@@ -13,6 +14,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QPainter>
+#include <QPdfWriter>
 
 using namespace lumra;
 
@@ -162,6 +165,39 @@ TEST(FileThumbnailCacheTest, EntriesAreWrittenReusedAndRemadeWhenDamagedOrStale)
     EXPECT_TRUE(loadOrMakeFileThumbnail(folder, dataDir.root(), 64).image.isNull()); // folders keep their icon
     writeFile(dataDir.root() + QStringLiteral("/notes.bin"), "x");
     EXPECT_TRUE(loadOrMakeFileThumbnail(folder, dataDir.root() + QStringLiteral("/notes.bin"), 64).image.isNull());
+}
+
+// A PDF's thumbnail is its first page on white paper, also where an older cache kept it transparent;
+// the settings row promises thumbnails only for the kinds that get one.
+TEST(FileThumbnailCacheTest, PdfPagesAreLaidOnPaper)
+{
+    test::TempDataDir dataDir;
+    const QString folder = dataDir.cacheHome();
+    const QString pdf = dataDir.root() + QStringLiteral("/letter.pdf");
+    {
+        QPdfWriter writer(pdf);
+        QPainter painter(&writer);
+        painter.drawText(QRect(0, 0, writer.width(), writer.height() / 4), Qt::AlignCenter, QStringLiteral("Dear reader"));
+    }
+    const auto isPaper = [](const QImage& image) {
+        return !image.isNull() && image.pixelColor(1, 1) == QColor(Qt::white) && !image.hasAlphaChannel();
+    };
+    const FileThumbnailResult first = loadOrMakeFileThumbnail(folder, pdf, 64);
+    EXPECT_TRUE(isPaper(first.image));
+
+    QImage stale(first.image.size(), QImage::Format_ARGB32);
+    stale.fill(Qt::transparent);
+    const QString entry = folder + QLatin1Char('/') + thumbnailCacheFileName(first.key);
+    ASSERT_TRUE(stale.save(entry, "PNG"));
+    EXPECT_TRUE(isPaper(loadOrMakeFileThumbnail(folder, pdf, 64).image));
+
+    const QString video = dataDir.root() + QStringLiteral("/clip.mp4");
+    writeFile(video, "not decoded for thumbnails");
+    EXPECT_TRUE(loadOrMakeFileThumbnail(folder, video, 64).image.isNull());
+    for (const SwitchSpec& row : AppearanceTables::displaySwitches()) {
+        if (row.setting == Setting::showFileThumbnails)
+            EXPECT_FALSE(row.description.contains(QLatin1String("video"), Qt::CaseInsensitive)) << row.description.toStdString();
+    }
 }
 
 TEST(PreviewListingTest, FoldersFirstByNaturalNameAndCappedWithTheRestCounted)

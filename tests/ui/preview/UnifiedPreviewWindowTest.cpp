@@ -5,6 +5,7 @@
 #include "ui/preview/PreviewCoordinator.h"
 #include "ui/preview/PreviewLayers.h"
 #include "ui/preview/UnifiedPreviewWindow.h"
+#include "ui/items/ShowInFileManager.h"
 
 #include "EngineFixture.h"
 #include "TestImages.h"
@@ -266,4 +267,43 @@ TEST_F(UnifiedPreviewWindowTest, ASecondRequestClosesAndThePopupIsHeldMeanwhile)
     EXPECT_EQ(prompts.shown[0].title, QStringLiteral("Preview unavailable"));
     EXPECT_FALSE(coordinator->panel());
     EXPECT_EQ(popup.holdCount(), 0);
+}
+
+// Text sized in pixels like the rows; an image file's size under its path; a ".pdf" that is no PDF
+// says so instead of showing an empty pane.
+TEST_F(UnifiedPreviewWindowTest, PreviewsOfFilesSayWhatTheyHold)
+{
+    const ClipboardItem text = test::insertItem(*manager, test::textItem(QStringLiteral("sized text"), clock.now()));
+    UnifiedPreviewWindow* panel = show(text, QStringLiteral("text-size"));
+    ASSERT_TRUE(panel);
+    const QFont font = panel->findChild<QTextEdit*>()->document()->defaultFont();
+    EXPECT_EQ(font.pixelSize(), qRound(manager->itemFontSize() * 1.2));
+    closeAndWait();
+
+    const QString picture = folder + QStringLiteral("/holiday.png");
+    writeFile(picture, photo(QSize(300, 200)));
+    panel = show(fileItem({picture}), QStringLiteral("image-file"));
+    ASSERT_TRUE(panel);
+    EXPECT_TRUE(qobject_cast<ImagePreviewView*>(panel->contentWidget())->hasImage());
+    EXPECT_FALSE(panel->sizeLabel()->isHidden());
+    EXPECT_EQ(panel->sizeLabel()->text(), byteCountText(QFileInfo(picture).size()));
+    fileManager.available = false; // nothing shows files: the button says so
+    panel->revealButton()->click();
+    ASSERT_EQ(prompts.shown.size(), 1);
+    EXPECT_EQ(prompts.shown[0].text, noFileManagerText(folder));
+    closeAndWait();
+
+    const QString notPdf = folder + QStringLiteral("/minutes.pdf");
+    writeFile(notPdf, "these are plain notes saved under the wrong name\n");
+    coordinator->showUnifiedPreview(fileItem({notPdf}), *manager);
+    panel = coordinator->panel();
+    ASSERT_TRUE(panel);
+    auto* pdf = qobject_cast<PdfPreviewView*>(panel->contentWidget());
+    ASSERT_TRUE(pdf);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !pdf->message().isEmpty(); }, 5000));
+    EXPECT_EQ(pdf->message(), pdfErrorText(QPdfDocument::Error::InvalidFileFormat));
+    QTest::qWait(250);
+    const QString dir = qEnvironmentVariable("LUMRA_BUILD_DIR", QDir::currentPath()) + QStringLiteral("/artifacts");
+    panel->grab().save(dir + QStringLiteral("/preview-not-a-pdf.png"));
+    closeAndWait();
 }

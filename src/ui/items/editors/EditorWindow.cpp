@@ -10,8 +10,18 @@
 
 namespace lumra {
 
+Qt::WindowFlags editorWindowFlags(EditorWindow::Sizing sizing)
+{
+    // Only the buttons named here: a window of fixed size offers no maximise button.
+    Qt::WindowFlags flags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
+        | Qt::WindowStaysOnTopHint;
+    if (sizing == EditorWindow::Sizing::resizable)
+        flags |= Qt::WindowMaximizeButtonHint;
+    return flags;
+}
+
 EditorWindow::EditorWindow(const EditorHost& host, const QString& title, QSize contentSize, Sizing sizing)
-    : QDialog(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint)
+    : QDialog(nullptr, editorWindowFlags(sizing))
     , m_manager(host.manager)
     , m_hotKeys(host.hotKeys)
     , m_panel(host.panel)

@@ -76,4 +76,7 @@ private:
     bool m_laidOut = false;
 };
 
+// The title-bar buttons of an editor window: close, and maximise only when it can be resized.
+Qt::WindowFlags editorWindowFlags(EditorWindow::Sizing sizing);
+
 } // namespace lumra

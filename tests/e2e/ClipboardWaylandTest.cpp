@@ -1,0 +1,154 @@
+// The clipboard road of a Wayland session: wl-clipboard is the other application, each side in
+// a process of its own, under a headless Sway.
+#include "EngineFixture.h"
+#include "TempDataDir.h"
+#include "WlClipboard.h"
+#include "platform/image/ImageDecoding.h"
+#include "platform/keys/EventWait.h"
+#include "platform/pasteboard/PasteboardTypes.h"
+#include "platform/wayland/WaylandPasteboard.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QUrl>
+
+#include <iostream>
+
+using namespace lumra;
+
+namespace {
+
+const char* const sourceVariable = "LUMRA_WAYLAND_SOURCE";
+
+class ClipboardWaylandTest : public test::EngineTest {
+protected:
+    void SetUp() override
+    {
+        wayland = WaylandPasteboard::create();
+        ASSERT_NE(wayland, nullptr) << "needs a Wayland compositor with a clipboard data-control protocol";
+        manager = start([this](ClipboardManagerServices& services) { services.pasteboard = wayland.get(); });
+    }
+    void TearDown() override
+    {
+        manager.reset();
+        if (source.state() != QProcess::NotRunning) {
+            source.kill();
+            source.waitForFinished();
+        }
+    }
+
+    bool waitForItems(qsizetype count)
+    {
+        return test::processEventsUntil([&] { return manager->clipboardItems().size() >= count; }, 20000);
+    }
+    const ClipboardItem& newest() const { return manager->clipboardItems().last(); }
+
+    std::unique_ptr<WaylandPasteboard> wayland;
+    std::unique_ptr<ClipboardManager> manager;
+    QProcess source;
+};
+
+} // namespace
+
+// Source mode only: another application copies a password with the password manager's hint and
+// keeps serving it.
+TEST(WaylandSourceProcess, OffersAConcealedCopy)
+{
+    if (!qEnvironmentVariableIsSet(sourceVariable))
+        GTEST_SKIP() << "runs as the other application of ClipboardWaylandTest";
+    auto pasteboard = WaylandPasteboard::create();
+    ASSERT_NE(pasteboard, nullptr);
+    ASSERT_TRUE(pasteboard->write({{PasteboardMime::textUtf8, "hunter2"}, {PasteboardMime::passwordManagerHint, "secret"}}));
+    std::cout << "READY" << std::endl;
+    test::processEventsUntil([&] { return !pasteboard->isOwnedByUs(); }, 20000);
+}
+
+TEST_F(ClipboardWaylandTest, CopiesMadeWithWlCopyAreStored)
+{
+    ASSERT_TRUE(test::wlCopy(QString::fromUtf8("Grüße from wl-copy").toUtf8()));
+    ASSERT_TRUE(waitForItems(1));
+    EXPECT_EQ(newest().contentType, ClipboardContentType::text);
+    EXPECT_EQ(newest().textContent, QString::fromUtf8("Grüße from wl-copy"));
+
+    QImage picture(64, 48, QImage::Format_RGB32);
+    picture.fill(Qt::darkCyan);
+    ASSERT_TRUE(test::wlCopy(image::encodePng(picture).value(), "image/png"));
+    ASSERT_TRUE(waitForItems(2));
+    EXPECT_EQ(newest().contentType, ClipboardContentType::image);
+
+    test::TempDataDir files;
+    QDir(files.root()).mkdir("folder");
+    const QString folder = QUrl::fromLocalFile(files.root() + "/folder").toString();
+    const QString file = QUrl::fromLocalFile(files.root() + "/notes.txt").toString();
+    QFile(files.root() + "/notes.txt").open(QIODevice::WriteOnly);
+    ASSERT_TRUE(test::wlCopy((file + "\r\n" + folder + "\r\n").toUtf8(), "text/uri-list"));
+    ASSERT_TRUE(waitForItems(3));
+    EXPECT_EQ(newest().contentType, ClipboardContentType::file);
+    EXPECT_EQ(newest().fileURLStrings, (QStringList {file, folder + "/"}));
+
+    // Each copy was captured once, by the change event or the poll but not both.
+    manager->checkClipboard();
+    EXPECT_EQ(manager->clipboardItems().size(), 3);
+}
+
+TEST_F(ClipboardWaylandTest, APasswordManagerCopyIsNotStored)
+{
+    QSignalSpy changed(wayland.get(), &Pasteboard::changed);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(sourceVariable, "1");
+    source.setProcessEnvironment(environment);
+    source.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=WaylandSourceProcess.*"});
+    ASSERT_TRUE(test::processEventsUntil([&] { return source.readAllStandardOutput().contains("READY"); }, 10000));
+    ASSERT_TRUE(test::processEventsUntil([&] { return !changed.isEmpty(); }, 10000));
+    EXPECT_TRUE(wayland->types().value().contains(PasteboardMime::passwordManagerHint));
+    manager->checkClipboard();
+
+    ASSERT_TRUE(test::wlCopy("after the password"));
+    ASSERT_TRUE(waitForItems(1));
+    ASSERT_EQ(manager->clipboardItems().size(), 1);
+    EXPECT_EQ(newest().textContent, "after the password");
+}
+
+TEST_F(ClipboardWaylandTest, WriteBackIsReadByWlPasteWithTheTypesOfX11)
+{
+    ClipboardItem text;
+    text.textContent = QString::fromUtf8("Grüße back from the history");
+    text = test::insertItem(*manager, text);
+    ASSERT_TRUE(manager->copyToPasteboard(text, true));
+
+    const QList<QByteArray> types = test::wlPaste({"--list-types"}).split('\n');
+    for (const char* type : {"text/plain;charset=utf-8", "text/plain", "UTF8_STRING", "TEXT", "STRING"})
+        EXPECT_TRUE(types.contains(type)) << type;
+    EXPECT_EQ(test::wlPaste({"--no-newline", "--type", "text/plain;charset=utf-8"}),
+              QString::fromUtf8("Grüße back from the history").toUtf8());
+    EXPECT_EQ(test::wlPaste({"--no-newline", "--type", "STRING"}),
+              QString::fromUtf8("Grüße back from the history").toLatin1());
+    // Lumra's own write is not captured again.
+    manager->checkClipboard();
+    EXPECT_EQ(manager->clipboardItems().size(), 1);
+    EXPECT_EQ(manager->lastChangeCount(), wayland->changeCount());
+
+    QImage picture(640, 480, QImage::Format_RGB32);
+    picture.fill(Qt::darkMagenta);
+    const QByteArray png = image::encodePng(picture).value();
+    ClipboardItem image;
+    image.contentType = ClipboardContentType::image;
+    image.imageFileName = image::imageFileName(png);
+    image = test::insertItem(*manager, image, test::withImageData(png));
+    ASSERT_TRUE(manager->copyToPasteboard(image, true));
+    const QList<QByteArray> imageTypes = test::wlPaste({"--list-types"}).split('\n');
+    EXPECT_TRUE(imageTypes.contains("image/png"));
+    EXPECT_TRUE(imageTypes.contains("text/uri-list"));
+    EXPECT_EQ(test::wlPaste({"--type", "image/png"}), png);
+
+    // Another application's copy takes the clipboard from Lumra and is captured.
+    ASSERT_TRUE(test::wlCopy("taken over"));
+    ASSERT_TRUE(test::processEventsUntil([&] { return !wayland->isOwnedByUs(); }, 10000));
+    ASSERT_TRUE(test::processEventsUntil([&] { return newest().textContent == "taken over"; }, 20000));
+}

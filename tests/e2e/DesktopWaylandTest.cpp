@@ -1,0 +1,207 @@
+// The paste and the popup in a Wayland session, under a headless Sway: the target window and
+// Lumra each run as processes of their own.
+#include "EngineFixture.h"
+#include "StoredTexts.h"
+#include "TempDataDir.h"
+#include "WlClipboard.h"
+#include "platform/keys/EventWait.h"
+#include "platform/wayland/WaylandKeyInjector.h"
+#include "platform/wayland/WaylandPasteboard.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QProcess>
+#include <QTest>
+
+#include <iostream>
+
+using namespace lumra;
+
+namespace {
+
+const char* const targetVariable = "LUMRA_PASTE_TARGET";
+constexpr int waitMs = 20000;
+
+// Titles of the windows Sway shows, as its IPC reports them.
+QStringList windowTitles()
+{
+    QProcess swaymsg;
+    swaymsg.start("swaymsg", {"-r", "-t", "get_tree"});
+    if (!swaymsg.waitForFinished(5000))
+        return {};
+    QStringList titles;
+    std::function<void(const QJsonObject&)> walk = [&](const QJsonObject& node) {
+        if (node.contains("pid") && !node.value("name").isNull())
+            titles << node.value("name").toString();
+        for (const char* children : {"nodes", "floating_nodes"}) {
+            for (const QJsonValue& child : node.value(children).toArray())
+                walk(child.toObject());
+        }
+    };
+    walk(QJsonDocument::fromJson(swaymsg.readAllStandardOutput()).object());
+    return titles;
+}
+
+class PasteWaylandTest : public test::EngineTest {
+protected:
+    void SetUp() override
+    {
+        wayland = WaylandPasteboard::create();
+        keys = WaylandKeyInjector::create();
+        ASSERT_TRUE(wayland && keys) << "needs a Wayland compositor";
+        ASSERT_TRUE(keys->canPost()) << "the compositor offers no virtual keyboard";
+        // The seat of a headless compositor has no keyboard until the virtual one joins; the
+        // target must find it there when its window opens.
+        ASSERT_TRUE(keys->postPaste().ok());
+        manager = start([this](ClipboardManagerServices& services) {
+            services.pasteboard = wayland.get();
+            services.keyInjector = keys.get();
+        });
+    }
+    void TearDown() override
+    {
+        manager.reset();
+        if (target.state() != QProcess::NotRunning) {
+            target.kill();
+            target.waitForFinished();
+        }
+    }
+
+    bool startTarget()
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(targetVariable, "1");
+        // A real Wayland window; Qt's Wayland plugin keeps some of its objects until exit.
+        environment.insert("QT_QPA_PLATFORM", "wayland");
+        environment.insert("ASAN_OPTIONS", "detect_leaks=0");
+        target.setProcessEnvironment(environment);
+        target.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=WaylandPasteTarget.*"});
+        return test::processEventsUntil([&] { return targetOutput().contains("READY"); }, waitMs);
+    }
+    QString targetOutput()
+    {
+        m_output += QString::fromUtf8(target.readAllStandardOutput());
+        return m_output;
+    }
+
+    std::unique_ptr<WaylandPasteboard> wayland;
+    std::unique_ptr<WaylandKeyInjector> keys;
+    std::unique_ptr<ClipboardManager> manager;
+    QProcess target;
+
+private:
+    QString m_output;
+};
+
+} // namespace
+
+// Target mode only: a focused Wayland text field that reports each text it holds.
+TEST(WaylandPasteTarget, ReportsWhatIsPasted)
+{
+    if (!qEnvironmentVariableIsSet(targetVariable))
+        GTEST_SKIP() << "runs as the paste target of PasteWaylandTest";
+    QLineEdit field;
+    field.setWindowTitle("Lumra paste target");
+    QObject::connect(&field, &QLineEdit::textChanged,
+                     [](const QString& text) { std::cout << "PASTED:" << text.toStdString() << std::endl; });
+    field.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&field, waitMs));
+    field.setFocus();
+    std::cout << "READY" << std::endl;
+    test::processEventsUntil([&] { return !field.text().isEmpty(); }, waitMs);
+    QCoreApplication::processEvents(); // a second, unwanted paste already queued shows up too
+}
+
+TEST_F(PasteWaylandTest, ATextItemLandsInTheFocusedWindowThroughTheVirtualKeyboard)
+{
+    ASSERT_TRUE(startTarget()) << qPrintable(targetOutput());
+    ClipboardItem item;
+    item.textContent = QString::fromUtf8("Grüße through the virtual keyboard");
+    item = test::insertItem(*manager, item);
+
+    ASSERT_TRUE(manager->copyToPasteboard(item, true));
+    ASSERT_TRUE(manager->simulatePaste().ok());
+
+    EXPECT_TRUE(test::processEventsUntil([&] { return targetOutput().contains("PASTED:"); }, waitMs));
+    test::processEventsUntil([&] { return target.state() == QProcess::NotRunning; }, waitMs);
+    EXPECT_EQ(targetOutput().count("PASTED:"), 1) << qPrintable(targetOutput());
+    EXPECT_TRUE(targetOutput().contains(QString::fromUtf8("PASTED:Grüße through the virtual keyboard\n")))
+        << qPrintable(targetOutput());
+}
+
+// Lumra as the user runs it: a second `lumra` (bound to a key in the compositor) toggles the popup.
+class ShellRoadWaylandTest : public test::DataDirTest {
+protected:
+    void SetUp() override
+    {
+        m_app = qEnvironmentVariable("LUMRA_APP");
+        if (m_app.isEmpty() || !QFile::exists(m_app))
+            GTEST_SKIP() << "LUMRA_APP does not name the lumra program";
+    }
+    void TearDown() override
+    {
+        if (m_lumra.state() != QProcess::NotRunning) {
+            m_lumra.terminate();
+            if (!m_lumra.waitForFinished(5000))
+                m_lumra.kill();
+        }
+    }
+
+    static QProcessEnvironment lumraEnvironment()
+    {
+        // Lumra chooses its platform itself, as when started from a desktop session.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove("QT_QPA_PLATFORM");
+        environment.insert("ASAN_OPTIONS", "detect_leaks=0");
+        return environment;
+    }
+
+    QString output()
+    {
+        m_output += QString::fromUtf8(m_lumra.readAll());
+        return m_output;
+    }
+
+    // Starts `lumra` once more and returns what it said.
+    QString startAgain()
+    {
+        QProcess second;
+        second.setProcessEnvironment(lumraEnvironment());
+        second.setProcessChannelMode(QProcess::MergedChannels);
+        second.start(m_app, {});
+        test::processEventsUntil([&] { return second.state() == QProcess::NotRunning; }, waitMs);
+        return QString::fromUtf8(second.readAll());
+    }
+
+    QString m_app;
+    QProcess m_lumra;
+    QString m_output;
+};
+
+TEST_F(ShellRoadWaylandTest, ASecondLumraTogglesThePopupAndCopiesAreRecorded)
+{
+    m_lumra.setProcessEnvironment(lumraEnvironment());
+    m_lumra.setProcessChannelMode(QProcess::MergedChannels);
+    m_lumra.start(m_app, {});
+    ASSERT_TRUE(test::processEventsUntil([&] { return output().contains("Lumra started"); }, waitMs)) << qPrintable(output());
+    EXPECT_TRUE(output().contains("clipboard through")) << qPrintable(output());
+
+    ASSERT_TRUE(test::wlCopy("copied in a Wayland session"));
+    ASSERT_TRUE(test::processEventsUntil(
+        [&] { return test::storedTexts(dataDir.supportFolder()).contains("copied in a Wayland session"); }, waitMs))
+        << qPrintable(output());
+
+    EXPECT_TRUE(startAgain().contains("asked it to open or close its popup"));
+    ASSERT_TRUE(test::processEventsUntil([] { return windowTitles().contains("Lumra"); }, waitMs))
+        << windowTitles().join(", ").toStdString() << "\n" << qPrintable(output());
+
+    startAgain();
+    EXPECT_TRUE(test::processEventsUntil([] { return !windowTitles().contains("Lumra"); }, waitMs))
+        << windowTitles().join(", ").toStdString() << "\n" << qPrintable(output());
+    EXPECT_EQ(m_lumra.state(), QProcess::Running);
+}
