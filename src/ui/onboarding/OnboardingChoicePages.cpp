@@ -5,6 +5,7 @@
 #include "platform/keys/KeyInjector.h"
 #include "ui/onboarding/OnboardingPictures.h"
 #include "ui/onboarding/OnboardingStyle.h"
+#include "ui/settings/SettingsWidgets.h"
 #include "ui/settings/AppearancePage.h"
 #include "ui/settings/AppearanceTables.h"
 #include "ui/settings/BoundRows.h"
@@ -53,7 +54,7 @@ protected:
         // Title bar: window buttons, then the title centred.
         const QColor buttons[] = {QColor(255, 95, 87), QColor(254, 188, 46), QColor(40, 200, 64)};
         for (int i = 0; i < 3; ++i) {
-            painter.setBrush(OnboardingStyle::withAlpha(buttons[i], 0.8));
+            painter.setBrush(SettingsStyle::withAlpha(buttons[i], 0.8));
             painter.drawEllipse(QRectF(inner.left() + i * 14, inner.top() + 3, 8, 8));
         }
         QFont titleFont = font();
@@ -77,7 +78,7 @@ protected:
             const QRectF box(inner.left(), y, inner.width(), rowHeight);
             painter.setPen(Qt::NoPen);
             if (row.highlighted) {
-                painter.setBrush(OnboardingStyle::withAlpha(palette().color(QPalette::Highlight), 0.12));
+                painter.setBrush(SettingsStyle::withAlpha(palette().color(QPalette::Highlight), 0.12));
                 painter.drawRoundedRect(box, 6, 6);
             }
             const QRectF iconRect(box.left() + 8, box.center().y() - 8, 16, 16);
@@ -94,7 +95,7 @@ protected:
                              Qt::AlignVCenter | Qt::AlignLeft, row.name);
             const QRectF track(box.right() - 8 - 30, box.center().y() - 9, 30, 18);
             painter.setPen(Qt::NoPen);
-            painter.setBrush(row.on ? QColor(0, 122, 255) : OnboardingStyle::withAlpha(secondary, 0.4));
+            painter.setBrush(row.on ? QColor(0, 122, 255) : SettingsStyle::withAlpha(secondary, 0.4));
             painter.drawRoundedRect(track, 9, 9);
             painter.setBrush(Qt::white);
             painter.drawEllipse(QRectF(row.on ? track.right() - 16 : track.left() + 2, track.top() + 2, 14, 14));
@@ -145,7 +146,7 @@ protected:
         const QColor accent = palette().color(QPalette::Highlight);
         const QRectF capsule = QRectF(rect()).adjusted(2, 1, -2, -1);
         painter.setPen(Qt::NoPen);
-        painter.setBrush(OnboardingStyle::withAlpha(accent, 0.12));
+        painter.setBrush(SettingsStyle::withAlpha(accent, 0.12));
         painter.drawRoundedRect(capsule, capsule.height() / 2, capsule.height() / 2);
         const QRectF content = capsule.adjusted(12, 0, -12, 0);
         painter.drawPixmap(QPointF(content.left(), content.center().y() - 5.5),
@@ -193,7 +194,7 @@ public:
         m_picture->setVisible(picture);
         m_placeholder->setVisible(!picture);
         m_icon->setPixmap(OnboardingStyle::symbol(QStringLiteral("sidebar.squares.right"), 28,
-                                                  OnboardingStyle::withAlpha(OnboardingStyle::secondary(palette()), 0.7)));
+                                                  SettingsStyle::withAlpha(OnboardingStyle::secondary(palette()), 0.7)));
     }
     PictureView* picture() const { return m_picture; }
 
@@ -203,7 +204,7 @@ protected:
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setPen(Qt::NoPen);
-        painter.setBrush(OnboardingStyle::withAlpha(OnboardingStyle::secondary(palette()), 0.10));
+        painter.setBrush(SettingsStyle::withAlpha(OnboardingStyle::secondary(palette()), 0.10));
         painter.drawRoundedRect(rect(), 12, 12);
     }
 
@@ -230,16 +231,23 @@ QWidget* OnboardingView::permissionPage()
     title->setContentsMargins(0, 16, 0, 0);
     layout->addWidget(title);
     QLabel* text = OnboardingStyle::text(
-        QStringLiteral("To paste directly into other applications, Lumra types Ctrl+V into them. That needs an X11 "
-                       "session, or XWayland, with the XTest extension, and Lumra cannot use one right now. "
-                       "Everything else works as usual."),
+        QStringLiteral("To paste directly into other applications, Lumra types Ctrl+V into them. That needs an X11 or "
+                       "XWayland session with the XTest extension, or a Wayland desktop that offers a virtual "
+                       "keyboard. Everything else works as usual."),
         14, QFont::Normal, true);
     text->setContentsMargins(44, 12, 44, 0);
     layout->addWidget(text);
+    // Why, in the words of the layer that sends the keys.
+    QLabel* reason = OnboardingStyle::text(m_services.keyInjector ? m_services.keyInjector->unavailableReason()
+                                                                  : KeyInjectorMessages::noXTest(),
+                                           12, QFont::Normal, true);
+    reason->setObjectName(QStringLiteral("reason"));
+    reason->setContentsMargins(44, 8, 44, 0);
+    layout->addWidget(reason);
     layout->addWidget(OnboardingStyle::padded(new PermissionIllustration, 32, 24, 32, 0));
     m_stillMissing = OnboardingStyle::text(
-        QStringLiteral("Lumra still cannot send keys. Log out, choose an X11 session at the login screen (or run "
-                       "Lumra under XWayland), then start Lumra again."),
+        QStringLiteral("Lumra still cannot send keys. Log in to an X11 session (or run Lumra under XWayland), then "
+                       "start Lumra again."),
         12, QFont::Medium);
     m_stillMissing->setObjectName(QStringLiteral("stillMissing"));
     m_stillMissing->setContentsMargins(44, 14, 44, 0);

@@ -1,6 +1,7 @@
 #include "ui/onboarding/OnboardingPictures.h"
 
 #include "ui/onboarding/OnboardingStyle.h"
+#include "ui/settings/SettingsWidgets.h"
 
 #include <QEvent>
 #include <QFile>
@@ -103,12 +104,12 @@ void PictureView::paintEvent(QPaintEvent*)
     painter.save();
     painter.setClipPath(shape);
     if (m_image.isNull())
-        painter.fillPath(shape, OnboardingStyle::withAlpha(secondary, 0.10));
+        painter.fillPath(shape, SettingsStyle::withAlpha(secondary, 0.10));
     else
         painter.drawImage(target, m_image);
     painter.restore();
     if (m_framed) {
-        painter.setPen(QPen(OnboardingStyle::withAlpha(secondary, 0.2), 1));
+        painter.setPen(QPen(SettingsStyle::withAlpha(secondary, 0.2), 1));
         painter.setBrush(Qt::NoBrush);
         painter.drawPath(shape);
     }

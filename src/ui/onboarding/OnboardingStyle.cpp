@@ -13,12 +13,6 @@ namespace lumra {
 
 namespace OnboardingStyle {
 
-QColor withAlpha(QColor colour, qreal alpha)
-{
-    colour.setAlphaF(colour.alphaF() * alpha);
-    return colour;
-}
-
 QColor secondary(const QPalette& palette) { return palette.color(QPalette::PlaceholderText); }
 
 QPixmap appIcon(int size)
@@ -124,11 +118,11 @@ void PrimaryButton::paintEvent(QPaintEvent*)
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     QColor fill = m_prominent ? palette().color(QPalette::Highlight)
-                              : OnboardingStyle::withAlpha(OnboardingStyle::secondary(palette()), 0.22);
+                              : SettingsStyle::withAlpha(OnboardingStyle::secondary(palette()), 0.22);
     if (isDown())
         fill = fill.darker(115);
     if (!isEnabled())
-        fill = OnboardingStyle::withAlpha(fill, 0.45);
+        fill = SettingsStyle::withAlpha(fill, fill.alphaF() * 0.45);
     const QRectF shape = QRectF(rect()).adjusted(1, 1, -1, -1);
     const QColor ring = palette().color(QPalette::Highlight).lighter(140);
     painter.setPen(hasFocus() ? QPen(ring, 2) : Qt::NoPen);

@@ -12,7 +12,6 @@ namespace lumra {
 // read in light and dark themes alike.
 namespace OnboardingStyle {
 
-QColor withAlpha(QColor colour, qreal alpha);
 QColor secondary(const QPalette& palette);
 // Lumra's own icon at `size` pixels.
 QPixmap appIcon(int size);

@@ -8,6 +8,7 @@
 #include "platform/keys/KeyInjector.h"
 #include "platform/login/LoginItem.h"
 #include "ui/onboarding/OnboardingStyle.h"
+#include "ui/settings/SettingsWidgets.h"
 #include "ui/onboarding/TipsPage.h"
 #include "ui/settings/GlobalShortcutLine.h"
 
@@ -57,7 +58,7 @@ protected:
         qreal x = (this->width() - width) / 2;
         for (int i = 0; i < m_count; ++i, x += 15) {
             painter.setBrush(i == m_current ? palette().color(QPalette::Highlight)
-                                            : OnboardingStyle::withAlpha(OnboardingStyle::secondary(palette()), 0.3));
+                                            : SettingsStyle::withAlpha(OnboardingStyle::secondary(palette()), 0.3));
             painter.drawEllipse(QRectF(x, 0, 7, 7));
         }
     }

@@ -2,6 +2,7 @@
 
 #include "ui/onboarding/OnboardingPictures.h"
 #include "ui/onboarding/OnboardingStyle.h"
+#include "ui/settings/SettingsWidgets.h"
 
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -34,7 +35,7 @@ protected:
         painter.setOpacity(isEnabled() ? 1.0 : 0.3);
         const QColor secondary = OnboardingStyle::secondary(palette());
         painter.setPen(hasFocus() ? QPen(palette().color(QPalette::Highlight), 1.5) : Qt::NoPen);
-        painter.setBrush(OnboardingStyle::withAlpha(secondary, isDown() ? 0.25 : 0.12));
+        painter.setBrush(SettingsStyle::withAlpha(secondary, isDown() ? 0.25 : 0.12));
         painter.drawEllipse(QRectF(rect()).adjusted(1, 1, -1, -1));
         painter.drawPixmap(QPoint(9, 9), OnboardingStyle::symbol(m_symbol, 18, palette().color(QPalette::WindowText)));
     }
@@ -64,7 +65,7 @@ protected:
         for (int i = 0; i < TipsProgress::tipCount; ++i) {
             const qreal size = i == m_progress.index() ? 8 : 6;
             painter.setBrush(m_progress.wasViewed(i) ? palette().color(QPalette::Highlight)
-                                                     : OnboardingStyle::withAlpha(OnboardingStyle::secondary(palette()), 0.3));
+                                                     : SettingsStyle::withAlpha(OnboardingStyle::secondary(palette()), 0.3));
             painter.drawEllipse(QRectF(x + (8 - size) / 2, (8 - size) / 2, size, size));
             x += 8 + 6;
         }
@@ -106,14 +107,14 @@ void TipsProgressButton::paintEvent(QPaintEvent*)
     const QRectF track = QRectF(rect());
     const qreal radius = track.height() / 2;
     painter.setPen(Qt::NoPen);
-    painter.setBrush(OnboardingStyle::withAlpha(accent, 0.15));
+    painter.setBrush(SettingsStyle::withAlpha(accent, 0.15));
     painter.drawRoundedRect(track, radius, radius);
     if (m_progress > 0) {
         painter.save();
         QPainterPath clip;
         clip.addRoundedRect(track, radius, radius);
         painter.setClipPath(clip);
-        painter.setBrush(m_complete ? (isDown() ? accent.darker(115) : accent) : OnboardingStyle::withAlpha(accent, 0.5));
+        painter.setBrush(m_complete ? (isDown() ? accent.darker(115) : accent) : SettingsStyle::withAlpha(accent, 0.5));
         painter.drawRect(QRectF(track.left(), track.top(), track.width() * m_progress, track.height()));
         painter.restore();
     }

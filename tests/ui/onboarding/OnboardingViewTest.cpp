@@ -2,6 +2,7 @@
 
 #include "app/HotKeyManager.h"
 #include "app/Prompt.h"
+#include "platform/keys/KeyInjector.h"
 #include "platform/login/LoginItem.h"
 #include "ui/items/ShortcutRecorder.h"
 #include "ui/onboarding/OnboardingPictures.h"
@@ -340,6 +341,7 @@ TEST_F(OnboardingViewTest, ThePermissionPageChecksAgainWhenAsked)
     auto* missing = child<QLabel>("stillMissing");
     EXPECT_EQ(request->text(), "Check Again");
     EXPECT_TRUE(missing->isHidden());
+    EXPECT_EQ(child<QLabel>("reason")->text(), KeyInjectorMessages::noXTest()) << "the key layer says why";
     request->click();
     EXPECT_EQ(w.page(), 4);
     EXPECT_EQ(request->text(), "Finish Setup");
