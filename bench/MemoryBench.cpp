@@ -1,5 +1,6 @@
 #include "BenchEngine.h"
 #include "BenchSize.h"
+#include "TextHistory.h"
 
 #include "engine/filter/FilterIndex.h"
 #include "model/store/HistoryReader.h"
@@ -37,53 +38,9 @@ double residentBytes()
     return fields.size() > 1 ? fields[1].toDouble() * 4096 : 0;
 }
 
-const char* const words[] = {"the", "copy", "paste", "meeting", "invoice", "deploy", "function", "Return", "value",
-                             "schedule", "Zürich", "naïve", "error:", "TODO", "git", "commit", "Branch", "cargo",
-                             "build", "server", "config", "docker", "price", "€42.00", "address", "street", "phone",
-                             "lorem", "ipsum", "dolor", "SELECT", "query", "from", "where", "and", "with"};
-const char* const apps[][2] = {{"org.mozilla.firefox", "Firefox"}, {"org.gnome.TextEditor", "Text Editor"},
-                               {"org.kde.konsole", "Konsole"}, {"code", "Visual Studio Code"},
-                               {"org.telegram.desktop", "Telegram"}};
-
-QString text(QRandomGenerator& random, int length)
-{
-    QString out;
-    while (out.size() < length) {
-        if (!out.isEmpty())
-            out += random.bounded(12) == 0 ? QLatin1Char('\n') : QLatin1Char(' ');
-        out += QString::fromUtf8(words[random.bounded(int(std::size(words)))]);
-    }
-    return out;
-}
-
-// Text items as people copy them: `length(random)` characters each, from a handful of applications.
-template <typename Length>
-QList<ClipboardItem> textHistory(int count, Length length, qint64* utf8Bytes)
-{
-    QRandomGenerator random(1313);
-    QList<ClipboardItem> items;
-    QDateTime when(QDate(2026, 3, 1), QTime(9, 0), Qt::UTC);
-    *utf8Bytes = 0;
-    for (int i = 0; i < count; ++i) {
-        ClipboardItem item;
-        item.id = QUuid::createUuidV5(QUuid(), QByteArray::number(random.generate64()));
-        when = when.addSecs(-qint64(30 + random.bounded(600)));
-        item.dateAdded = when;
-        item.firstCopiedDate = when;
-        const auto& app = apps[random.bounded(int(std::size(apps)))];
-        item.sourceAppBundleId = QString::fromLatin1(app[0]);
-        item.sourceAppName = QString::fromLatin1(app[1]);
-        item.textContent = text(random, length(random));
-        *utf8Bytes += item.textContent->toUtf8().size();
-        items.append(std::move(item));
-    }
-    return items;
-}
-
 // Resident and heap growth from an empty history to a loaded one with its search index built,
 // and the share of the item values and of the index.
-template <typename Length>
-void measureHistory(benchmark::State& state, int count, Length length)
+void measureHistory(benchmark::State& state, int count, int (*length)(QRandomGenerator&))
 {
     bench::BenchEngine engine;
     UserDefaults& defaults = engine.openDefaults(false);
@@ -92,7 +49,7 @@ void measureHistory(benchmark::State& state, int count, Length length)
     qint64 utf8 = 0;
     {
         PersistenceController persistence(false, nullptr, engine.storeFolder());
-        const QList<ClipboardItem> items = textHistory(count, length, &utf8);
+        const QList<ClipboardItem> items = bench::textHistory(count, length, &utf8);
         for (const ClipboardItem& item : items)
             populateManagedItem(*persistence.viewContext().insert(store::EntityKind::item), item);
         if (Status s = persistence.save(); !s)
@@ -152,16 +109,14 @@ void measureHistory(benchmark::State& state, int count, Length length)
 // 100,000 texts of about 100 characters: resident growth at most 60 MB.
 void BM_HistoryMemoryShortTexts(benchmark::State& state)
 {
-    measureHistory(state, bench::historySize(100'000), [](QRandomGenerator& r) { return 60 + int(r.bounded(80)); });
+    measureHistory(state, bench::historySize(100'000), bench::shortTextLength);
 }
 BENCHMARK(BM_HistoryMemoryShortTexts)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // 13,600 texts of 3.4 KB on average, a few up to 50 KB: at most three times their UTF-8.
 void BM_HistoryMemoryLongTexts(benchmark::State& state)
 {
-    measureHistory(state, bench::historySize(13'600), [](QRandomGenerator& r) {
-        return r.bounded(50) == 0 ? 20'000 + int(r.bounded(30'000)) : 500 + int(r.bounded(4'000));
-    });
+    measureHistory(state, bench::historySize(13'600), bench::longTextLength);
 }
 BENCHMARK(BM_HistoryMemoryLongTexts)->Iterations(1)->Unit(benchmark::kMillisecond);
 
@@ -172,7 +127,7 @@ void BM_StoreSize(benchmark::State& state)
     const int count = bench::historySize(100'000);
     bench::BenchEngine engine;
     qint64 utf8 = 0;
-    const QList<ClipboardItem> items = textHistory(count, [](QRandomGenerator& r) { return 60 + int(r.bounded(80)); }, &utf8);
+    const QList<ClipboardItem> items = bench::textHistory(count, bench::shortTextLength, &utf8);
     {
         PersistenceController persistence(false, nullptr, engine.storeFolder());
         for (const ClipboardItem& item : items)

@@ -385,6 +385,7 @@ void AppDelegate::openSettings(std::optional<SettingsTab> tab)
     if (!m_settingsWindow) {
         SettingsServices services;
         services.prompts = &m_prompts;
+        services.restartApp = [this] { return restartNow(); };
         m_settingsWindow = new SettingsWindow(clipboardManager(), hotKeyManager(), services);
         centreOnPointerScreen(*m_settingsWindow);
     }
@@ -465,15 +466,21 @@ void AppDelegate::copyDiagnostics()
                     {QStringLiteral("OK")});
 }
 
-bool AppDelegate::relaunchApp()
+bool AppDelegate::restartNow()
 {
     // The new process reads the settings at once: they must be on disk first.
     if (Status flushed = m_defaults.flush(); !flushed)
         qCWarning(lcDelegate).noquote() << flushed.error();
-    if (m_services.startNewInstance()) {
-        quit();
+    if (!m_services.startNewInstance())
+        return false;
+    quit();
+    return true;
+}
+
+bool AppDelegate::relaunchApp()
+{
+    if (restartNow())
         return true;
-    }
     m_prompts.alert(QStringLiteral("Lumra Could Not Restart"),
                     QStringLiteral("Lumra could not start again. Diagnostics are on; quit Lumra and start it again "
                                    "to begin a fresh log."),

@@ -117,6 +117,8 @@ public:
     void quit();
     // Starts a new Lumra and quits this one once it has started; otherwise says so and keeps running.
     bool relaunchApp();
+    // The same without a message: false when the new Lumra could not be started.
+    bool restartNow();
 
     SettingsWindow* settingsWindow() const { return m_settingsWindow; }
     AboutWindow* aboutWindow() const { return m_aboutWindow; }

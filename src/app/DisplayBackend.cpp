@@ -1,20 +1,33 @@
 #include "app/DisplayBackend.h"
 
-#include <QtGlobal>
+#include "platform/wayland/WaylandPasteboard.h"
+
+#include <QLoggingCategory>
+
+Q_LOGGING_CATEGORY(lcDisplay, "lumra.app.display")
 
 namespace lumra {
 
 SessionDisplay SessionDisplay::fromEnvironment()
 {
-    return {qEnvironmentVariable("QT_QPA_PLATFORM"), qEnvironmentVariable("WAYLAND_DISPLAY"),
-            qEnvironmentVariable("DISPLAY")};
+    SessionDisplay session {qEnvironmentVariable("QT_QPA_PLATFORM"), qEnvironmentVariable("WAYLAND_DISPLAY"),
+                            qEnvironmentVariable("DISPLAY")};
+    session.waylandDataControl = true;
+    if (!session.waylandDisplay.isEmpty() && !session.qpaPlatform.startsWith(QLatin1String("xcb"))) {
+        session.waylandDataControl = WaylandPasteboard::sessionOffersDataControl();
+        if (!session.waylandDataControl && !session.x11Display.isEmpty())
+            qCInfo(lcDisplay) << "the Wayland compositor offers no clipboard data control: Lumra runs through XWayland";
+    }
+    return session;
 }
 
 DisplayBackend chooseDisplayBackend(const SessionDisplay& session)
 {
-    if (session.qpaPlatform.startsWith(QLatin1String("xcb")))
+    if (session.qpaPlatform.startsWith(QLatin1String("xcb")) || session.waylandDisplay.isEmpty())
         return DisplayBackend::x11;
-    return session.waylandDisplay.isEmpty() ? DisplayBackend::x11 : DisplayBackend::wayland;
+    if (!session.waylandDataControl && !session.x11Display.isEmpty() && session.qpaPlatform.isEmpty())
+        return DisplayBackend::x11;
+    return DisplayBackend::wayland;
 }
 
 QString qpaPlatformFor(const SessionDisplay& session)

@@ -7,8 +7,10 @@
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QLoggingCategory>
+#include <QDeadlineTimer>
 #include <QThread>
 
+#include <csignal>
 #include <unistd.h>
 
 Q_LOGGING_CATEGORY(lcInstance, "lumra.instance")
@@ -30,7 +32,24 @@ SingleInstance::~SingleInstance() = default;
 
 QString SingleInstance::serverName() { return QStringLiteral("lumra-%1.socket").arg(::getuid()); }
 
-Result<SingleInstance::Role> SingleInstance::claim()
+namespace {
+
+// Alive and not a zombie waiting to be reaped.
+bool isRunning(qint64 pid)
+{
+    if (pid <= 0 || ::kill(pid_t(pid), 0) != 0)
+        return false;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray line = stat.readAll();
+    const qsizetype afterName = line.lastIndexOf(')');
+    return afterName < 0 || line.mid(afterName + 2, 1) != "Z";
+}
+
+} // namespace
+
+Result<SingleInstance::Role> SingleInstance::claim(qint64 predecessor, std::chrono::milliseconds patience)
 {
     if (m_server)
         return Role::primary;
@@ -45,7 +64,15 @@ Result<SingleInstance::Role> SingleInstance::claim()
     // died is taken over by QLockFile, and a socket file it left behind is removed before listening.
     auto lock = std::make_unique<QLockFile>(serverPath() + QStringLiteral(".lock"));
     lock->setStaleLockTime(0);
-    if (lock->tryLock()) {
+    bool locked = lock->tryLock();
+    const QDeadlineTimer deadline(patience);
+    while (!locked && lock->error() == QLockFile::LockFailedError && isRunning(predecessor) && !deadline.hasExpired()) {
+        QThread::msleep(50);
+        locked = lock->tryLock();
+    }
+    if (!locked && predecessor > 0 && !isRunning(predecessor))
+        locked = lock->tryLock(); // it ended between the last try and the check
+    if (locked) {
         m_lock = std::move(lock);
         // The lock alone keeps a second Lumra out; without the socket it just cannot hand over.
         if (Status s = listen(); !s)

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 
+#include <chrono>
 #include <memory>
 
 class QLocalServer;
@@ -32,7 +33,9 @@ public:
     // Fails only when neither becoming the primary nor reaching it worked (folder unusable, a
     // running Lumra that does not answer); the caller should then tell the user and exit rather
     // than run twice.
-    Result<Role> claim();
+    // `predecessor`: the Lumra this one replaces (a restart). Its lock is waited for while it quits,
+    // for up to `patience`, instead of handing over to the process that is going away.
+    Result<Role> claim(qint64 predecessor = 0, std::chrono::milliseconds patience = std::chrono::seconds(60));
 
     QString serverPath() const { return m_folder + QStringLiteral("/") + serverName(); }
     static QString serverName();

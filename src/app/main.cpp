@@ -4,10 +4,8 @@
 #include "platform/core/Folders.h"
 
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QLoggingCategory>
 #include <QMessageBox>
-#include <QThread>
 
 #include <QSocketNotifier>
 
@@ -29,18 +27,14 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:libdbus-1.so
 
 namespace {
 
-// A Lumra that restarts itself names its predecessor; the new one starts once that has ended,
-// so the two never run side by side.
-void waitForPredecessor()
+// A Lumra that restarts itself names its predecessor; the new one takes over once that has let
+// go of the single-instance lock, so the two never run side by side.
+qint64 predecessorPid()
 {
     bool ok = false;
     const qint64 pid = qEnvironmentVariableIntValue("LUMRA_REPLACES_PID", &ok);
     qunsetenv("LUMRA_REPLACES_PID");
-    if (!ok || pid <= 0)
-        return;
-    QDeadlineTimer deadline(10'000);
-    while (::kill(pid_t(pid), 0) == 0 && !deadline.hasExpired())
-        QThread::msleep(50);
+    return ok && pid > 0 ? pid : 0;
 }
 
 int g_signalSockets[2] = {-1, -1};
@@ -87,10 +81,8 @@ int main(int argc, char** argv)
     QApplication::setQuitOnLastWindowClosed(false);
     app.setProperty("buildNumber", QStringLiteral(LUMRA_BUILD_NUMBER));
 
-    waitForPredecessor();
-
     lumra::SingleInstance instance;
-    auto role = instance.claim();
+    auto role = instance.claim(predecessorPid());
     if (!role) {
         qCCritical(lcApp).noquote() << role.error();
         QMessageBox::critical(nullptr, QStringLiteral("Lumra"), QStringLiteral("Lumra could not start: %1").arg(role.error()));

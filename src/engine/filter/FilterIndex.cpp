@@ -143,7 +143,7 @@ FilterIndex::Entry FilterIndex::makeEntry(const ClipboardItem& item)
 {
     Entry entry;
     const auto offset = quint32(m_separators.size());
-    QByteArray& folded = entry.folded;
+    QByteArray folded;
     bool singleUnit = true;
     auto append = [&](QStringView field) {
         const QString foldedField = foldForSearch(field);
@@ -161,7 +161,19 @@ FilterIndex::Entry FilterIndex::makeEntry(const ClipboardItem& item)
         }
     };
 
-    if (item.textContent) append(*item.textContent);
+    entry.dateAddedMs = msecs(item.dateAdded);
+    entry.types = ItemTypeBits::of(item);
+    entry.separatorOffset = offset;
+    const QStringView text = item.textContent ? QStringView(*item.textContent) : QStringView();
+    if (item.tags.isEmpty() && item.ocrText.value_or(QString()).isEmpty() && fileNamesOf(item).isEmpty()) {
+        const QString foldedText = foldForSearch(text);
+        if (foldsAsAscii(text, foldedText) && hasOnlySingleUnitCharacters(foldedText)) {
+            entry.haystack = item.textContent.value_or(QString());
+            return entry;
+        }
+    }
+
+    append(text);
     separate();
     entry.tagsBegin = qint32(folded.size());
     appendJoined(item.tags);
@@ -171,11 +183,9 @@ FilterIndex::Entry FilterIndex::makeEntry(const ClipboardItem& item)
     separate();
     appendJoined(fileNamesOf(item));
     folded.squeeze(); // appending leaves room to grow, up to half as much again
+    entry.haystack = std::move(folded);
 
-    entry.separatorOffset = offset;
     entry.separatorCount = quint32(m_separators.size()) - offset;
-    entry.dateAddedMs = msecs(item.dateAdded);
-    entry.types = ItemTypeBits::of(item);
     entry.singleUnit = singleUnit;
     return entry;
 }
@@ -187,6 +197,9 @@ void FilterIndex::reuseEntry(const FilterIndex& previous, qsizetype previousInde
     entry.separatorOffset = quint32(m_separators.size());
     m_separators.insert(m_separators.end(), separators.begin(), separators.end());
     entry.dateAddedMs = msecs(item.dateAdded);
+    // The same text, but perhaps another copy of it: share the one the items hold, not the old one.
+    if (entry.foldsInPlace())
+        entry.haystack = item.textContent.value_or(QString());
     m_entries.push_back(std::move(entry));
     ++m_reused;
 }

@@ -56,7 +56,7 @@ bool containedInOneField(QByteArrayView folded, qint32 begin, qint32 end, std::s
 
 QByteArrayView searchedRegion(const FilterIndex::Entry& entry, bool tagsOnly)
 {
-    const QByteArrayView folded(entry.folded);
+    const QByteArrayView folded = entry.folded();
     return tagsOnly ? folded.sliced(entry.tagsBegin, entry.tagsEnd - entry.tagsBegin) : folded;
 }
 
@@ -113,10 +113,15 @@ public:
         if (!m_active) return;
         switch (m_mode) {
         case SearchMode::contains:
-            for (QStringView term : QStringView(state.searchText).split(u' ', Qt::SkipEmptyParts))
-                m_terms.append(foldForSearch(term).toUtf8());
+            for (QStringView term : QStringView(state.searchText).split(u' ', Qt::SkipEmptyParts)) {
+                m_textTerms.append(foldForSearch(term));
+                m_terms.append(m_textTerms.back().toUtf8());
+            }
             break;
-        case SearchMode::exact: m_query = foldForSearch(state.searchText).toUtf8(); break;
+        case SearchMode::exact:
+            m_textQuery = foldForSearch(state.searchText);
+            m_query = m_textQuery.toUtf8();
+            break;
         case SearchMode::fuzzy: m_fuzzy.emplace(state.searchText); break;
         case SearchMode::regex: m_regex.emplace(state.searchText); break;
         }
@@ -134,20 +139,33 @@ public:
         case SearchMode::contains:
             // Terms hold no space, so a term found in the joined fields lies within one field.
             return body([this](qint32 i) {
-                const QByteArrayView region = searchedRegion(m_index.entry(i), m_tagsOnly);
+                const FilterIndex::Entry& entry = m_index.entry(i);
+                if (entry.foldsInPlace()) {
+                    const QStringView text = m_tagsOnly ? QStringView() : entry.text();
+                    return std::all_of(m_textTerms.begin(), m_textTerms.end(),
+                                       [&](const QString& term) { return findSubstringFoldingAscii(text, term) >= 0; });
+                }
+                const QByteArrayView region = searchedRegion(entry, m_tagsOnly);
                 return std::all_of(m_terms.begin(), m_terms.end(),
                                    [&](const QByteArray& term) { return findSubstring(region, term) >= 0; });
             });
         case SearchMode::exact:
             return body([this](qint32 i) {
                 const FilterIndex::Entry& entry = m_index.entry(i);
+                // One field: a match never crosses a separator.
+                if (entry.foldsInPlace())
+                    return findSubstringFoldingAscii(m_tagsOnly ? QStringView() : entry.text(), m_textQuery) >= 0;
                 const qint32 begin = m_tagsOnly ? entry.tagsBegin : 0;
-                const qint32 end = m_tagsOnly ? entry.tagsEnd : qint32(entry.folded.size());
-                return containedInOneField(entry.folded, begin, end, m_index.separators(i), m_query);
+                const qint32 end = m_tagsOnly ? entry.tagsEnd : qint32(entry.folded().size());
+                return containedInOneField(entry.folded(), begin, end, m_index.separators(i), m_query);
             });
         case SearchMode::fuzzy:
             return body([this](qint32 i) {
                 const FilterIndex::Entry& entry = m_index.entry(i);
+                if (entry.foldsInPlace()) {
+                    return m_tagsOnly ? m_fuzzy->isEmpty()
+                                      : m_fuzzy->matchesFoldingAscii(entry.text(), FilterIndex::emptyFieldSeparators);
+                }
                 return m_fuzzy->matches(searchedRegion(entry, m_tagsOnly), entry.singleUnit);
             });
         case SearchMode::regex:
@@ -171,7 +189,9 @@ private:
     const bool m_tagsOnly;
     const bool m_active;
     QList<QByteArray> m_terms;
+    QStringList m_textTerms; // the same, for texts searched in place
     QByteArray m_query;
+    QString m_textQuery;
     std::optional<FuzzyQuery> m_fuzzy;
     std::optional<SearchRegex> m_regex;
 };
@@ -247,8 +267,10 @@ void continueSearch(const FilterIndex& index, const FilterState& state, FilterRe
     // Only a regex search can take long enough on one item to need the deadline.
     const bool bounded = search.isRegex();
     size_t at = 0;
+    constexpr size_t prefetchDistance = 8;
     search.withTest([&](auto test) {
         while (at < pending.size()) {
+            if (at + prefetchDistance < pending.size()) index.prefetch(pending[at + prefetchDistance]);
             if (test(pending[at])) result.indices.push_back(pending[at]);
             ++at;
             if (bounded && deadline.hasExpired()) break;

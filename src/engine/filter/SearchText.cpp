@@ -7,43 +7,11 @@
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
+#ifdef __x86_64__
+#include <immintrin.h>
+#endif
 
 namespace lumra {
-
-qsizetype findSubstring(QStringView haystack, QStringView needle, qsizetype from)
-{
-    const qsizetype n = needle.size();
-    const qsizetype lastStart = haystack.size() - n;
-    if (from < 0 || from > lastStart) return n == 0 && from == haystack.size() ? from : -1;
-    if (n <= 1) return n == 0 ? from : haystack.indexOf(needle.front(), from);
-    const char16_t* text = haystack.utf16();
-    const char16_t* word = needle.utf16();
-    const size_t middleBytes = size_t(n - 2) * sizeof(char16_t);
-    qsizetype i = from;
-#ifdef __SSE2__
-    // Compare the first and the last character of the needle at eight positions at once; only
-    // positions where both agree are compared in full.
-    const __m128i first = _mm_set1_epi16(short(word[0]));
-    const __m128i last = _mm_set1_epi16(short(word[n - 1]));
-    for (; i + 8 <= lastStart + 1; i += 8) {
-        const __m128i atFirst = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
-        const __m128i atLast = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i + n - 1));
-        unsigned mask = unsigned(_mm_movemask_epi8(
-            _mm_and_si128(_mm_cmpeq_epi16(atFirst, first), _mm_cmpeq_epi16(atLast, last))));
-        while (mask) {
-            const int byte = __builtin_ctz(mask);
-            const qsizetype at = i + byte / 2;
-            if (std::memcmp(text + at + 1, word + 1, middleBytes) == 0) return at;
-            mask &= ~(3u << byte);
-        }
-    }
-#endif
-    for (; i <= lastStart; ++i) {
-        if (text[i] == word[0] && text[i + n - 1] == word[n - 1] && std::memcmp(text + i + 1, word + 1, middleBytes) == 0)
-            return i;
-    }
-    return -1;
-}
 
 qsizetype findSubstring(QByteArrayView haystack, QByteArrayView needle, qsizetype from)
 {
@@ -79,6 +47,131 @@ qsizetype findSubstring(QByteArrayView haystack, QByteArrayView needle, qsizetyp
             return i;
     }
     return -1;
+}
+
+namespace {
+inline char16_t lowerAscii(char16_t u) { return unsigned(u - u'A') < 26u ? char16_t(u + 0x20) : u; }
+
+#ifdef __SSE2__
+// Eight units with 'A'..'Z' lower-cased; every other unit (also those above 0x7fff, negative as
+// signed) as it is.
+inline __m128i lowerAscii(__m128i units)
+{
+    const __m128i capital = _mm_and_si128(_mm_cmpgt_epi16(units, _mm_set1_epi16('A' - 1)),
+                                          _mm_cmplt_epi16(units, _mm_set1_epi16('Z' + 1)));
+    return _mm_add_epi16(units, _mm_and_si128(capital, _mm_set1_epi16(0x20)));
+}
+#endif
+
+inline bool sameFoldingAscii(const char16_t* text, const char16_t* word, qsizetype count)
+{
+    for (qsizetype k = 0; k < count; ++k)
+        if (lowerAscii(text[k]) != word[k]) return false;
+    return true;
+}
+
+#ifdef __x86_64__
+const bool hasAvx2 = __builtin_cpu_supports("avx2");
+
+__attribute__((target("avx2"))) inline __m256i lowerAscii(__m256i units)
+{
+    const __m256i capital = _mm256_and_si256(_mm256_cmpgt_epi16(units, _mm256_set1_epi16('A' - 1)),
+                                             _mm256_cmpgt_epi16(_mm256_set1_epi16('Z' + 1), units));
+    return _mm256_add_epi16(units, _mm256_and_si256(capital, _mm256_set1_epi16(0x20)));
+}
+
+// Sixteen positions at a time of the in-place search, where the processor has them: most texts are
+// searched this way. The first match from `i` on, else -1 with `i` where the wide steps stopped.
+__attribute__((target("avx2"))) qsizetype findFoldingAsciiWide(const char16_t* text, const char16_t* word, qsizetype n,
+                                                               qsizetype lastStart, qsizetype& i)
+{
+    const __m256i first = _mm256_set1_epi16(short(word[0]));
+    const __m256i last = _mm256_set1_epi16(short(word[n - 1]));
+    for (; i + 16 <= lastStart + 1; i += 16) {
+        const __m256i atFirst = lowerAscii(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i)));
+        const __m256i atLast = lowerAscii(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i + n - 1)));
+        unsigned mask = unsigned(_mm256_movemask_epi8(
+            _mm256_and_si256(_mm256_cmpeq_epi16(atFirst, first), _mm256_cmpeq_epi16(atLast, last))));
+        while (mask) {
+            const int byte = __builtin_ctz(mask);
+            const qsizetype at = i + byte / 2;
+            if (n < 3 || sameFoldingAscii(text + at + 1, word + 1, n - 2)) return at;
+            mask &= ~(3u << byte);
+        }
+    }
+    return -1;
+}
+#endif
+
+// findSubstring over UTF-16, reading the text as it is or with its ASCII capitals lower-cased.
+template <bool foldAscii>
+qsizetype findUnits(QStringView haystack, QStringView needle, qsizetype from)
+{
+    const qsizetype n = needle.size();
+    const qsizetype lastStart = haystack.size() - n;
+    if (from < 0 || from > lastStart) return n == 0 && from == haystack.size() ? from : -1;
+    if (n == 0) return from;
+    if (!foldAscii && n == 1) return haystack.indexOf(needle.front(), from);
+    const char16_t* text = haystack.utf16();
+    const char16_t* word = needle.utf16();
+    auto unit = [text](qsizetype at) { return foldAscii ? lowerAscii(text[at]) : text[at]; };
+    // The units between the first and the last.
+    auto middleAgrees = [&](qsizetype at) {
+        if (n < 3) return true;
+        if constexpr (foldAscii) return sameFoldingAscii(text + at + 1, word + 1, n - 2);
+        return std::memcmp(text + at + 1, word + 1, size_t(n - 2) * sizeof(char16_t)) == 0;
+    };
+    qsizetype i = from;
+#ifdef __x86_64__
+    if (foldAscii && hasAvx2) {
+        if (const qsizetype at = findFoldingAsciiWide(text, word, n, lastStart, i); at >= 0) return at;
+    }
+#endif
+#ifdef __SSE2__
+    // Compare the first and the last character of the needle at eight positions at once; only
+    // positions where both agree are compared in full.
+    auto load = [text](qsizetype at) {
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at));
+        return foldAscii ? lowerAscii(units) : units;
+    };
+    const __m128i first = _mm_set1_epi16(short(word[0]));
+    const __m128i last = _mm_set1_epi16(short(word[n - 1]));
+    for (; i + 8 <= lastStart + 1; i += 8) {
+        unsigned mask = unsigned(_mm_movemask_epi8(
+            _mm_and_si128(_mm_cmpeq_epi16(load(i), first), _mm_cmpeq_epi16(load(i + n - 1), last))));
+        while (mask) {
+            const int byte = __builtin_ctz(mask);
+            const qsizetype at = i + byte / 2;
+            if (middleAgrees(at)) return at;
+            mask &= ~(3u << byte);
+        }
+    }
+#endif
+    for (; i <= lastStart; ++i) {
+        if (unit(i) == word[0] && unit(i + n - 1) == word[n - 1] && middleAgrees(i)) return i;
+    }
+    return -1;
+}
+} // namespace
+
+qsizetype findSubstring(QStringView haystack, QStringView needle, qsizetype from)
+{
+    return findUnits<false>(haystack, needle, from);
+}
+
+qsizetype findSubstringFoldingAscii(QStringView text, QStringView needle, qsizetype from)
+{
+    return findUnits<true>(text, needle, from);
+}
+
+bool foldsAsAscii(QStringView text, QStringView folded)
+{
+    if (text.size() != folded.size()) return false;
+    const char16_t* t = text.utf16();
+    const char16_t* f = folded.utf16();
+    for (qsizetype i = 0; i < text.size(); ++i)
+        if (lowerAscii(t[i]) != f[i]) return false;
+    return true;
 }
 
 QString foldForSearch(QStringView text)
@@ -157,6 +250,25 @@ bool FuzzyQuery::matches(QByteArrayView foldedUtf8, bool singleUnit) const
         if (from < 0) return false;
         from += character.size();
     }
+    return true;
+}
+
+bool FuzzyQuery::matchesFoldingAscii(QStringView text, int trailingSpaces) const
+{
+    if (isEmpty()) return true;
+    if (text.isEmpty() && trailingSpaces == 0) return false;
+    if (!m_singleUnit) return false; // a multi-unit character cannot occur in the text
+    qsizetype from = 0;
+    qsizetype matched = 0;
+    for (; matched < m_characters.size(); ++matched) {
+        const QChar character = m_characters[matched].front();
+        from = findSubstringFoldingAscii(text, QStringView(&character, 1), from);
+        if (from < 0) break;
+        ++from;
+    }
+    // What the text leaves unmatched may still be found among the spaces after it.
+    for (qsizetype rest = matched; rest < m_characters.size(); ++rest, --trailingSpaces)
+        if (m_characters[rest] != QLatin1String(" ") || trailingSpaces <= 0) return false;
     return true;
 }
 

@@ -15,6 +15,12 @@ qsizetype findSubstring(QStringView haystack, QStringView needle, qsizetype from
 // The same over bytes (UTF-8 texts: a needle of whole characters is only found at a character's start).
 qsizetype findSubstring(QByteArrayView haystack, QByteArrayView needle, qsizetype from = 0);
 
+// The same over `text` read with its ASCII capitals in lower case, for a `needle` folded already:
+// finds what findSubstring finds in the folded text whenever folding the text does no more than that.
+qsizetype findSubstringFoldingAscii(QStringView text, QStringView needle, qsizetype from = 0);
+// Whether `folded` (foldForSearch(text)) is `text` with its ASCII capitals in lower case, unit for unit.
+bool foldsAsAscii(QStringView text, QStringView folded);
+
 // Search compares texts case-folded and in composed form (NFC): case is ignored, accents are not.
 QString foldForSearch(QStringView text);
 // Every code unit of `folded` is a whole character (grapheme cluster) by itself.
@@ -30,6 +36,9 @@ public:
     bool matches(QStringView folded, bool singleUnit) const;
     // The same over a folded text in UTF-8.
     bool matches(QByteArrayView foldedUtf8, bool singleUnit) const;
+    // The same over a text whose folding only lower-cases ASCII capitals (foldsAsAscii) and whose
+    // characters are single units, followed by `trailingSpaces` spaces.
+    bool matchesFoldingAscii(QStringView text, int trailingSpaces = 0) const;
 
 private:
     QString m_folded;

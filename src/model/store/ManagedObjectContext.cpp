@@ -334,6 +334,13 @@ Result<int> ManagedObjectContext::count(const FetchRequest& request)
     for (const Connection& c : m_connections) {
         if (request.affectedStore && c.store != request.affectedStore)
             continue;
+        if (request.predicate.isEmpty()) {
+            const Result<qint64> rows = tableRowCount(c, e.kind);
+            if (!rows)
+                return Result<int>::failure(rows.error());
+            total += *rows;
+            continue;
+        }
         QString error;
         sql::Statement* st = prepareBound(*c.db, sqlText, request.predicate, &error);
         if (!st)
@@ -346,6 +353,26 @@ Result<int> ManagedObjectContext::count(const FetchRequest& request)
     if (request.fetchLimit > 0)
         total = std::min<qint64>(total, request.fetchLimit);
     return int(total);
+}
+
+Result<qint64> ManagedObjectContext::tableRowCount(const Connection& c, EntityKind kind)
+{
+    const Result<qint64> version = c.db->dataVersion();
+    if (!version)
+        return version;
+    RowCount& known = m_rowCounts[{c.store, kind}];
+    if (known.dataVersion == *version && known.totalChanges == c.db->totalChanges() && known.rows >= 0)
+        return known.rows;
+    known.rows = -1;
+    QString error;
+    sql::Statement* st = c.db->prepare(QStringLiteral("SELECT count(*) FROM ") + tableName(entity(kind)), &error);
+    if (!st)
+        return Result<qint64>::failure(error);
+    if (!st->step())
+        return Result<qint64>::failure(st->status().error());
+    known = {st->int64(0), *version, c.db->totalChanges()};
+    st->reset();
+    return known.rows;
 }
 
 ManagedObjectPtr ManagedObjectContext::fetchById(EntityKind kind, const QUuid& id)
@@ -433,6 +460,8 @@ Status ManagedObjectContext::saveStore(const PersistentStore* store, const std::
         return run(QStringLiteral("INSERT OR REPLACE INTO CDClipboardItemImage (itemPk, imageData) VALUES (?, ?)"), {pk, image});
     };
 
+    const qint64 changesBefore = db->totalChanges();
+    std::map<EntityKind, qint64> rowsAdded;
     std::vector<std::pair<ManagedObject*, qint64>> assigned;
     for (const ManagedObjectPtr& o : objects) {
         const Entity& e = *o->m_entity;
@@ -443,6 +472,7 @@ Status ManagedObjectContext::saveStore(const PersistentStore* store, const std::
                 continue;
             if (Status s = run(QStringLiteral("DELETE FROM %1 WHERE pk = ?").arg(tableName(e)), {o->m_pk}); !s)
                 return s;
+            rowsAdded[e.kind] -= db->changes();
             if (id) changes.deleted << *id;
         } else if (o->m_inserted) {
             QStringList names;
@@ -462,6 +492,7 @@ Status ManagedObjectContext::saveStore(const PersistentStore* store, const std::
                 return s;
             const qint64 pk = db->lastInsertRowId();
             assigned.emplace_back(o.get(), pk);
+            ++rowsAdded[e.kind];
             if (isItem && !sql::isNull(o->m_values[ItemAttr::imageData]))
                 if (Status s = writeImage(pk, o->m_values[ItemAttr::imageData]); !s)
                     return s;
@@ -499,6 +530,18 @@ Status ManagedObjectContext::saveStore(const PersistentStore* store, const std::
     if (Status s = tx.commit(); !s)
         return s;
 
+    for (auto it = m_rowCounts.begin(); it != m_rowCounts.end();) {
+        RowCount& known = it->second;
+        if (it->first.first != store) {
+            ++it;
+        } else if (known.totalChanges == changesBefore && known.rows >= 0) {
+            known.rows += rowsAdded[it->first.second];
+            known.totalChanges = db->totalChanges();
+            ++it;
+        } else {
+            it = m_rowCounts.erase(it);
+        }
+    }
     for (auto& [object, pk] : assigned) {
         object->m_pk = pk;
         object->m_inserted = false;

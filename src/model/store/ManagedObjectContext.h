@@ -173,11 +173,22 @@ private:
     void revert(ManagedObject& object);
     Status validate(const FetchRequest& request) const;
     ManagedObjectPtr materialize(const Entity& entity, const PersistentStore* store, sql::Statement& st);
+    Result<qint64> tableRowCount(const Connection& connection, EntityKind entity);
 
     std::vector<Connection> m_connections;
     std::map<Key, std::weak_ptr<ManagedObject>> m_registered;
     std::vector<ManagedObjectPtr> m_pending;
     std::function<void(const ChangeSet&)> m_didSave;
+
+    // Row counts of whole tables, kept up to date by this context's saves so that a limit check per
+    // capture never walks the table. One holds while no other connection has committed and this
+    // connection wrote nothing but those saves.
+    struct RowCount {
+        qint64 rows = -1; // not counted yet
+        qint64 dataVersion = 0;
+        qint64 totalChanges = 0;
+    };
+    std::map<std::pair<const PersistentStore*, EntityKind>, RowCount> m_rowCounts;
 };
 
 } // namespace lumra::store

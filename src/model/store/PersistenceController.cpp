@@ -47,9 +47,11 @@ PersistenceController::PersistenceController(bool iCloudEnabled, CloudContainer*
 
     m_stores.push_back(std::make_unique<PersistentStore>(
         PersistentStore {m_folder + QLatin1Char('/') + cloudFileName, iCloudEnabled ? QStringLiteral("Cloud") : QString()}));
-    if (iCloudEnabled)
-        m_stores.push_back(std::make_unique<PersistentStore>(
-            PersistentStore {m_folder + QLatin1Char('/') + localFileName, QStringLiteral("Local")}));
+    // Without sync the items kept on this computer while sync was on stay in the history: their
+    // file is still read and edited, though new items go to "Lumra.sqlite".
+    const QString localPath = m_folder + QLatin1Char('/') + localFileName;
+    if (iCloudEnabled || QFileInfo::exists(localPath))
+        m_stores.push_back(std::make_unique<PersistentStore>(PersistentStore {localPath, QStringLiteral("Local")}));
 
     std::vector<store::ManagedObjectContext::Connection> connections;
     QString loadError;
@@ -64,7 +66,7 @@ PersistenceController::PersistenceController(bool iCloudEnabled, CloudContainer*
         connections.push_back({s.get(), std::move(db)});
     }
     if (!iCloudEnabled)
-        m_localStore = m_cloudStore;
+        m_localStore = m_cloudStore; // new rows; the local file, when read, holds only older ones
     m_viewContext = std::make_unique<store::ManagedObjectContext>(std::move(connections));
     m_viewContext->setDidSaveHandler([this](const store::ChangeSet& changes) { emit didSave(changes); });
 
@@ -198,6 +200,10 @@ void PersistenceController::logSyncEvent(const CloudSyncEvent& event)
         qCCritical(lcCloudKitSync, "%s FAILED: %s", qPrintable(label), qPrintable(event.error->localizedDescription));
         Diagnostics::shared().error(syncEngine, label + QStringLiteral(" FAILED: ") + event.error->localizedDescription);
         status = QStringLiteral("❌ ") + label + QStringLiteral(" failed: ") + cloudKitErrorMessage(*event.error);
+    } else if (event.warning) {
+        qCWarning(lcCloudKitSync, "%s succeeded with warnings: %s", qPrintable(label), qPrintable(*event.warning));
+        Diagnostics::shared().warn(syncEngine, label + QStringLiteral(" succeeded with warnings: ") + *event.warning);
+        status = QStringLiteral("\u26A0\uFE0F ") + label + QStringLiteral(": ") + *event.warning;
     } else {
         qCInfo(lcCloudKitSync, "%s succeeded", qPrintable(label));
         Diagnostics::shared().info(syncEngine, label + QStringLiteral(" succeeded"));

@@ -164,9 +164,11 @@ Status Database::open(const QString& path, bool create)
     m_path = path;
     sqlite3_busy_timeout(m_db, 5000);
     sqlite3_extended_result_codes(m_db, 1);
-    // Reading the schema is what notices a file that is not a database.
+    // Reading the schema is what notices a file that is not a database. The page cache is small and
+    // nothing is memory-mapped: what one connection read once would otherwise stay resident and grow
+    // with the history, while capture and lookups touch only a few pages.
     for (const char* pragma : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=FULL", "PRAGMA foreign_keys=ON",
-                               "PRAGMA cache_size=-32768", "PRAGMA mmap_size=268435456"}) {
+                               "PRAGMA cache_size=-2048", "PRAGMA mmap_size=0"}) {
         Statement* st = prepare(QString::fromLatin1(pragma));
         if (!st) {
             const QString err = lastError();
@@ -247,21 +249,30 @@ Statement* Database::prepare(const QString& sql, QString* error)
 
 Result<int> Database::userVersion()
 {
-    QString err;
-    Statement* st = prepare(QStringLiteral("PRAGMA user_version"), &err);
-    if (!st)
-        return Result<int>::failure(err);
-    if (!st->step())
-        return Result<int>::failure(st->status().error());
-    const int v = int(st->int64(0));
-    st->reset();
-    return v;
+    Result<qint64> v = integerPragma(QStringLiteral("PRAGMA user_version"));
+    return v ? Result<int>(int(*v)) : Result<int>::failure(v.error());
 }
 
 Status Database::setUserVersion(int version) { return exec(QStringLiteral("PRAGMA user_version=%1").arg(version)); }
 
 qint64 Database::lastInsertRowId() const { return m_db ? sqlite3_last_insert_rowid(m_db) : 0; }
 int Database::changes() const { return m_db ? sqlite3_changes(m_db) : 0; }
+qint64 Database::totalChanges() const { return m_db ? sqlite3_total_changes64(m_db) : 0; }
+
+Result<qint64> Database::dataVersion() { return integerPragma(QStringLiteral("PRAGMA data_version")); }
+
+Result<qint64> Database::integerPragma(const QString& pragma)
+{
+    QString err;
+    Statement* st = prepare(pragma, &err);
+    if (!st)
+        return Result<qint64>::failure(err);
+    if (!st->step())
+        return Result<qint64>::failure(st->status().error());
+    const qint64 v = st->int64(0);
+    st->reset();
+    return v;
+}
 int Database::errorCode() const { return m_db ? sqlite3_extended_errcode(m_db) : m_openFailure; }
 QString Database::lastError() const { return m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("database not open"); }
 

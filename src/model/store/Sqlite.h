@@ -84,6 +84,10 @@ public:
     Status setUserVersion(int version);
     qint64 lastInsertRowId() const;
     int changes() const;
+    // Rows this connection has inserted, updated or deleted since it opened.
+    qint64 totalChanges() const;
+    // Changes whenever another connection commits to the file (never for this connection's own commits).
+    Result<qint64> dataVersion();
     QString lastError() const;
     // The extended SQLite result code of the last failure: the connection's while open, else
     // that of the last open() that failed.
@@ -94,6 +98,8 @@ public:
     void rollback();
 
 private:
+    Result<qint64> integerPragma(const QString& pragma);
+
     sqlite3* m_db = nullptr;
     QString m_path;
     int m_openFailure = 0;

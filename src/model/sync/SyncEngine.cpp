@@ -1,13 +1,9 @@
 #include "model/sync/SyncEngine.h"
 
-#include "platform/cloud/SyncFiles.h"
-
 #include <QBuffer>
 #include <QCryptographicHash>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QImageReader>
+#include <QRandomGenerator>
 
 #include <limits>
 #include <map>
@@ -18,8 +14,9 @@ using store::EntityKind;
 
 namespace {
 
-constexpr qint64 readChunkBytes = 64 * 1024 * 1024;
 constexpr int applyBatch = 2000;
+constexpr int keptWriters = 32;
+constexpr int stateVersion = 2;
 
 int entityCode(EntityKind kind) { return kind == EntityKind::item ? 0 : 1; }
 EntityKind entityFromCode(qint64 code) { return code == 0 ? EntityKind::item : EntityKind::category; }
@@ -39,17 +36,76 @@ bool isImage(const QByteArray& bytes)
     return reader.canRead() && size.isValid() && size.width() <= 30000 && size.height() <= 30000;
 }
 
+QString newSecret() { return QString::number(QRandomGenerator::system()->generate64(), 16).rightJustified(16, u'0'); }
+
+quint32 hash32(quint64 h) { return quint32(h ^ (h >> 32)); }
+
+// What the state remembers of the last line we appended: a hash and its length.
+QString tailText(const QByteArray& line)
+{
+    return QString::number(fieldHash(QString::fromLatin1(line.toHex())), 16) + u':' + QString::number(line.size());
+}
+
 } // namespace
 
 SyncEngine::SyncEngine(Config config, std::unique_ptr<store::ManagedObjectContext> context, const store::PersistentStore* cloudStore)
     : m_config(std::move(config))
-    , m_ownFolder(SyncFiles::deviceFolder(m_config.root, m_config.device))
     , m_context(std::move(context))
     , m_cloudStore(cloudStore)
+    , m_writer(newSecret())
 {
 }
 
 SyncEngine::~SyncEngine() = default;
+
+// ------------------------------------------------------------------------------------------------ state
+
+namespace {
+
+// Field stamps as the state keeps them: per field the distance below the row's latest stamp
+// (a varint, mostly 0) and 32 bits of the value's hash.
+QByteArray packFields(qint64 mtime, const QList<std::pair<qint64, quint32>>& fields)
+{
+    QByteArray out;
+    out.reserve(fields.size() * 6);
+    for (const auto& [stamp, hash] : fields) {
+        quint64 delta = quint64(std::max<qint64>(0, mtime - stamp));
+        do {
+            const quint8 byte = quint8(delta & 0x7F);
+            delta >>= 7;
+            out.append(char(byte | (delta ? 0x80 : 0)));
+        } while (delta);
+        for (int i = 0; i < 4; ++i)
+            out.append(char((hash >> (8 * i)) & 0xFF));
+    }
+    return out;
+}
+
+QList<std::pair<qint64, quint32>> unpackFields(qint64 mtime, const QByteArray& blob, qsizetype count)
+{
+    QList<std::pair<qint64, quint32>> fields;
+    qsizetype at = 0;
+    while (at < blob.size() && fields.size() < count) {
+        quint64 delta = 0;
+        int shift = 0;
+        while (at < blob.size() && shift < 64) {
+            const quint8 byte = quint8(blob[at++]);
+            delta |= quint64(byte & 0x7F) << shift;
+            shift += 7;
+            if (!(byte & 0x80))
+                break;
+        }
+        if (at + 4 > blob.size())
+            return {};
+        quint32 hash = 0;
+        for (int i = 0; i < 4; ++i)
+            hash |= quint32(quint8(blob[at++])) << (8 * i);
+        fields.append({mtime - qint64(delta), hash});
+    }
+    return fields.size() == count ? fields : QList<std::pair<qint64, quint32>>();
+}
+
+} // namespace
 
 Status SyncEngine::openState()
 {
@@ -57,69 +113,70 @@ Status SyncEngine::openState()
         return {};
     if (Status s = m_state.open(m_config.stateFile); !s)
         return s;
-    // What this file says can always be learnt again from the store and the folder: a lost last
-    // transaction only means some records are read twice, which changes nothing.
-    if (Status s = m_state.exec(QStringLiteral("PRAGMA synchronous=NORMAL")); !s)
+    // Full: whether a record of ours was flushed must survive a power cut, or our own journal
+    // would look written by someone else.
+    if (Status s = m_state.exec(QStringLiteral("PRAGMA synchronous=FULL")); !s)
         return s;
-    return m_state.exec(QStringLiteral(
-        "CREATE TABLE IF NOT EXISTS rowState(entity INTEGER NOT NULL, id TEXT NOT NULL, digest BLOB, "
-        "mtime INTEGER NOT NULL, device TEXT NOT NULL, deleted INTEGER NOT NULL DEFAULT 0, PRIMARY KEY(entity, id)) WITHOUT ROWID;"
-        "CREATE TABLE IF NOT EXISTS cursor(device TEXT PRIMARY KEY, generation INTEGER NOT NULL, inJournal INTEGER NOT NULL, "
-        "offset INTEGER NOT NULL, line INTEGER NOT NULL);"
-        "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT);"));
+    if (Status s = m_state.exec(QStringLiteral(
+            "CREATE TABLE IF NOT EXISTS rowState(entity INTEGER NOT NULL, id TEXT NOT NULL, digest BLOB, "
+            "mtime INTEGER NOT NULL, device TEXT NOT NULL, deleted INTEGER NOT NULL DEFAULT 0, PRIMARY KEY(entity, id)) WITHOUT ROWID;"
+            "CREATE TABLE IF NOT EXISTS cursor(device TEXT PRIMARY KEY, generation INTEGER NOT NULL, inJournal INTEGER NOT NULL, "
+            "offset INTEGER NOT NULL, line INTEGER NOT NULL);"
+            "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT);"
+            "CREATE TABLE IF NOT EXISTS pending(device TEXT NOT NULL, entity INTEGER NOT NULL, id TEXT NOT NULL, "
+            "record BLOB NOT NULL, PRIMARY KEY(device, entity, id)) WITHOUT ROWID;"
+            "CREATE TABLE IF NOT EXISTS keptLocal(entity INTEGER NOT NULL, id TEXT NOT NULL, PRIMARY KEY(entity, id)) WITHOUT ROWID;"
+            "CREATE TABLE IF NOT EXISTS republish(entity INTEGER NOT NULL, id TEXT NOT NULL, PRIMARY KEY(entity, id)) WITHOUT ROWID;"));
+        !s)
+        return s;
+    Result<int> version = m_state.userVersion();
+    if (!version)
+        return version.status();
+    if (version.value() < stateVersion) {
+        // Fields of rows and where a reader stands in a line too long to read came later.
+        for (const QString& sql : {QStringLiteral("ALTER TABLE rowState ADD COLUMN fields BLOB"),
+                                   QStringLiteral("ALTER TABLE cursor ADD COLUMN incarnation TEXT"),
+                                   QStringLiteral("ALTER TABLE cursor ADD COLUMN skipping INTEGER NOT NULL DEFAULT 0")})
+            (void)m_state.exec(sql); // already there in a half-migrated file
+        if (Status s = m_state.setUserVersion(stateVersion); !s)
+            return s;
+    }
+    return {};
 }
 
-Status SyncEngine::open(qint64 nowMs)
+Status SyncEngine::open(qint64 nowMs, Outcome* outcome)
 {
-    Q_UNUSED(nowMs);
+    Outcome local;
+    Outcome& out = outcome ? *outcome : local;
     if (!m_cloudStore)
         return Status::failure(QStringLiteral("the synced history file is not open"));
     if (Status s = openState(); !s)
         return s;
-    for (const QString& folder : {m_config.root, SyncFiles::devicesFolder(m_config.root), m_ownFolder,
-                                  SyncFiles::imagesFolder(m_ownFolder)})
-        if (Status s = SyncFiles::makePrivateFolder(folder); !s)
-            return s;
-
-    const bool sameFolder = meta(QStringLiteral("root")) == m_config.root
-        && QFileInfo::exists(SyncFiles::manifestPath(m_ownFolder));
-    if (!sameFolder) {
-        // A new folder, or ours was emptied: read everyone from the start and publish all we hold.
+    m_clockFloor = meta(QStringLiteral("clockFloor")).toLongLong();
+    if (m_clockFloor == 0) {
+        sql::Statement* st = m_state.prepare(QStringLiteral("SELECT MAX(mtime) FROM rowState"));
+        if (st->step())
+            m_clockFloor = st->int64(0);
+    }
+    if (meta(QStringLiteral("root")) != m_config.root) {
+        // A new folder: read everyone from the start and publish all we hold.
         sql::Transaction t(m_state);
-        if (Status s = m_state.exec(QStringLiteral("DELETE FROM cursor")); !s)
-            return s;
+        for (const QString& sql : {QStringLiteral("DELETE FROM cursor"), QStringLiteral("DELETE FROM pending"),
+                                   QStringLiteral("DELETE FROM meta WHERE key IN ('incarnation', 'writers', 'journalEnd', 'generation')")})
+            if (Status s = m_state.exec(sql); !s)
+                return s;
         if (Status s = putMeta(QStringLiteral("root"), m_config.root); !s)
             return s;
         if (Status s = t.commit(); !s)
             return s;
-        const bool hadManifest = QFileInfo::exists(SyncFiles::manifestPath(m_ownFolder));
-        Result<qint64> generation = SyncFiles::readManifest(m_ownFolder);
-        m_generation = hadManifest && generation ? generation.value() + 1 : 1;
-        m_journalRecords = 0;
-        if (m_generation > 1) {
-            QFile::remove(SyncFiles::snapshotPath(m_ownFolder, m_generation - 1));
-            QFile::remove(SyncFiles::journalPath(m_ownFolder, m_generation - 1));
-        }
-        if (Status s = SyncFiles::writeAtomically(SyncFiles::journalPath(m_ownFolder, m_generation), {}); !s)
-            return s;
-        if (Status s = SyncFiles::writeManifest(m_ownFolder, m_generation); !s)
-            return s;
         m_republish = true;
-        return {};
     }
-    Result<qint64> generation = SyncFiles::readManifest(m_ownFolder);
-    if (!generation)
-        return generation.status();
-    m_generation = generation.value();
-    m_journalRecords = meta(QStringLiteral("journalRecords")).toLongLong();
-    return {};
+    return ensureOwnFolder(nowMs, out);
 }
-
-// ------------------------------------------------------------------------------------------------ state
 
 std::optional<SyncEngine::RowState> SyncEngine::rowState(EntityKind entity, const QUuid& id)
 {
-    sql::Statement* st = m_state.prepare(QStringLiteral("SELECT digest, mtime, device, deleted FROM rowState WHERE entity = ? AND id = ?"));
+    sql::Statement* st = m_state.prepare(QStringLiteral("SELECT digest, mtime, deleted, fields FROM rowState WHERE entity = ? AND id = ?"));
     st->bind(1, qint64(entityCode(entity)));
     st->bind(2, uuidText(id));
     if (!st->step())
@@ -127,15 +184,17 @@ std::optional<SyncEngine::RowState> SyncEngine::rowState(EntityKind entity, cons
     RowState state;
     state.digest = st->blob(0);
     state.mtime = st->int64(1);
-    state.device = parseUuid(st->text(2));
-    state.deleted = st->int64(3) != 0;
+    state.deleted = st->int64(2) != 0;
+    if (!state.deleted)
+        for (const auto& [stamp, hash] : unpackFields(state.mtime, st->blob(3), mergedFields(entity).size()))
+            state.fields.append({stamp, hash});
     return state;
 }
 
 Status SyncEngine::putRowState(EntityKind entity, const QUuid& id, const RowState& state)
 {
     sql::Statement* st = m_state.prepare(QStringLiteral(
-        "INSERT OR REPLACE INTO rowState(entity, id, digest, mtime, device, deleted) VALUES(?, ?, ?, ?, ?, ?)"));
+        "INSERT OR REPLACE INTO rowState(entity, id, digest, mtime, device, deleted, fields) VALUES(?, ?, ?, ?, ?, ?, ?)"));
     st->bind(1, qint64(entityCode(entity)));
     st->bind(2, uuidText(id));
     if (state.digest.isEmpty())
@@ -143,8 +202,16 @@ Status SyncEngine::putRowState(EntityKind entity, const QUuid& id, const RowStat
     else
         st->bind(3, state.digest);
     st->bind(4, state.mtime);
-    st->bind(5, uuidText(state.device));
+    st->bind(5, uuidText(m_config.device));
     st->bind(6, qint64(state.deleted ? 1 : 0));
+    if (state.deleted || state.fields.isEmpty()) {
+        st->bindNull(7);
+    } else {
+        QList<std::pair<qint64, quint32>> fields;
+        for (const FieldState& f : state.fields)
+            fields.append({f.stamp, f.hash});
+        st->bind(7, packFields(state.mtime, fields));
+    }
     st->step();
     return st->status();
 }
@@ -160,22 +227,25 @@ QList<std::pair<EntityKind, QUuid>> SyncEngine::liveRowsOfState()
 
 std::optional<SyncEngine::Cursor> SyncEngine::cursor(const QUuid& device)
 {
-    sql::Statement* st = m_state.prepare(QStringLiteral("SELECT generation, inJournal, offset, line FROM cursor WHERE device = ?"));
+    sql::Statement* st = m_state.prepare(
+        QStringLiteral("SELECT generation, inJournal, offset, line, incarnation, skipping FROM cursor WHERE device = ?"));
     st->bind(1, uuidText(device));
     if (!st->step())
         return std::nullopt;
-    return Cursor {st->int64(0), st->int64(1) != 0, st->int64(2), st->int64(3)};
+    return Cursor {st->text(4), st->int64(0), st->int64(1) != 0, st->int64(2), st->int64(3), st->int64(5) != 0};
 }
 
 Status SyncEngine::putCursor(const QUuid& device, const Cursor& c)
 {
     sql::Statement* st = m_state.prepare(QStringLiteral(
-        "INSERT OR REPLACE INTO cursor(device, generation, inJournal, offset, line) VALUES(?, ?, ?, ?, ?)"));
+        "INSERT OR REPLACE INTO cursor(device, generation, inJournal, offset, line, incarnation, skipping) VALUES(?, ?, ?, ?, ?, ?, ?)"));
     st->bind(1, uuidText(device));
     st->bind(2, c.generation);
     st->bind(3, qint64(c.inJournal ? 1 : 0));
     st->bind(4, c.offset);
     st->bind(5, c.line);
+    st->bind(6, c.incarnation);
+    st->bind(7, qint64(c.skipping ? 1 : 0));
     st->step();
     return st->status();
 }
@@ -196,6 +266,236 @@ Status SyncEngine::putMeta(const QString& key, const QString& value)
     return st->status();
 }
 
+Status SyncEngine::putOwnMeta()
+{
+    for (const auto& [key, value] : {std::pair {QStringLiteral("incarnation"), m_incarnation},
+                                     std::pair {QStringLiteral("generation"), QString::number(m_generation)},
+                                     std::pair {QStringLiteral("journalEnd"), QString::number(m_journalEnd)},
+                                     std::pair {QStringLiteral("journalRecords"), QString::number(m_journalRecords)},
+                                     std::pair {QStringLiteral("journalTail"), m_journalTail},
+                                     std::pair {QStringLiteral("clockFloor"), QString::number(m_clockFloor)}})
+        if (Status s = putMeta(key, value); !s)
+            return s;
+    return {};
+}
+
+// ------------------------------------------------------------------------------------------------ our folder
+
+Status SyncEngine::openFolders(bool create)
+{
+    Result<SyncDir> root = SyncDir::openRoot(m_config.root, create);
+    if (!root)
+        return root.status();
+    Result<SyncDir> devices = root->folder(QString::fromLatin1(SyncFiles::devicesName), create);
+    if (!devices)
+        return devices.status();
+    m_rootDir = std::move(root).value();
+    m_devicesDir = std::move(devices).value();
+    return {};
+}
+
+Status SyncEngine::ensureOwnFolder(qint64 nowMs, Outcome& outcome)
+{
+    Q_UNUSED(nowMs);
+    m_ownDir = SyncDir();
+    // Reopened on every pass: the folder may have been removed, replaced or planted with links meanwhile.
+    if (Status s = openFolders(true); !s)
+        return s;
+    const bool known = !meta(QStringLiteral("incarnation")).isEmpty();
+    Result<SyncDir> own = m_devicesDir.folder(ownName(), false);
+    if (!own) {
+        if (isMissing(own))
+            return recreateOwnFolder(outcome, known ? QStringLiteral("our device folder was removed") : QString());
+        return recreateOwnFolder(outcome, QStringLiteral("our device folder was replaced (%1)").arg(own.error()));
+    }
+    m_ownDir = std::move(own).value();
+    Result<std::optional<Manifest>> manifest = SyncFiles::readManifest(m_ownDir);
+    if (!manifest || !manifest.value())
+        return recreateOwnFolder(outcome, known ? QStringLiteral("our manifest is missing or damaged") : QString());
+    const Manifest& m = *manifest.value();
+
+    if (!known) {
+        if (!meta(QStringLiteral("journalRecords")).isEmpty() && !m_republish) {
+            // Written before folders carried an incarnation: ours, taken over as it stands.
+            m_incarnation = m.incarnation.isEmpty() ? uuidText(QUuid::createUuid()) : m.incarnation;
+            m_generation = m.generation;
+            m_journalEnd = m_ownDir.size(SyncFiles::journalName(m_generation)).value_or(0);
+            m_journalRecords = meta(QStringLiteral("journalRecords")).toLongLong();
+            bool foreign = false;
+            if (Status s = checkOwnJournal(outcome, &foreign); !s)
+                return s;
+        } else {
+            // Never written from here, yet there: another install made it (a cloned disk, or this
+            // computer's state was lost).
+            return takeNewDeviceId(outcome);
+        }
+    } else {
+        m_incarnation = meta(QStringLiteral("incarnation"));
+        QStringList writers = meta(QStringLiteral("writers")).split(u' ', Qt::SkipEmptyParts);
+        if (m.incarnation != m_incarnation || !(writers.contains(m.writer) || m.writer == m_writer))
+            return takeNewDeviceId(outcome);
+        m_journalRecords = meta(QStringLiteral("journalRecords")).toLongLong();
+        m_journalEnd = meta(QStringLiteral("journalEnd")).toLongLong();
+        m_journalTail = meta(QStringLiteral("journalTail"));
+        if (m.generation != meta(QStringLiteral("generation")).toLongLong()) {
+            // Further than this state knows (a compaction whose state was lost, or a restored
+            // copy of this computer's files): what the folder holds is read back like another
+            // computer's, and applied where it is newer.
+            m_generation = m.generation;
+            m_journalEnd = 0;
+            m_journalRecords = 0;
+            m_journalTail.clear();
+            m_readBack = Cursor {m_incarnation, m.generation, false, 0, 0, false};
+        } else {
+            m_generation = m.generation;
+        }
+        bool foreign = false;
+        if (Status s = checkOwnJournal(outcome, &foreign); !s)
+            return s;
+        if (foreign)
+            return takeNewDeviceId(outcome);
+    }
+    if (m.writer != m_writer) {
+        // Sign the folder with this run's secret: a clone running beside us signs it with its own.
+        QStringList writers = meta(QStringLiteral("writers")).split(u' ', Qt::SkipEmptyParts);
+        writers.removeAll(m_writer);
+        writers.append(m_writer);
+        if (writers.size() > keptWriters)
+            writers = writers.mid(writers.size() - keptWriters);
+        if (Status s = putMeta(QStringLiteral("writers"), writers.join(u' ')); !s)
+            return s;
+        Manifest signed_ = m;
+        signed_.incarnation = m_incarnation;
+        signed_.writer = m_writer;
+        if (Status s = SyncFiles::writeManifest(m_ownDir, signed_); !s)
+            return s;
+    }
+    return putOwnMeta();
+}
+
+Status SyncEngine::checkOwnJournal(Outcome& outcome, bool* foreign)
+{
+    const QString name = SyncFiles::journalName(m_generation);
+    const std::optional<qint64> size = m_ownDir.size(name);
+    if (!size) {
+        if (m_ownDir.kind(name) == SyncDir::Kind::missing && m_journalEnd == 0)
+            return m_ownDir.write(name, {});
+        return recreateOwnFolder(outcome, QStringLiteral("our journal is missing or not a file"));
+    }
+    if (*size < m_journalEnd)
+        return recreateOwnFolder(outcome, QStringLiteral("our journal is shorter than what was written"));
+    // A file-sync tool keeps a conflicting copy beside the file when it was changed in two places:
+    // another install writes here too.
+    for (const QString& entry : m_ownDir.entries(SyncDir::Kind::file))
+        if (entry.contains(u"conflict", Qt::CaseInsensitive)) {
+            *foreign = true;
+            return {};
+        }
+    // The last line we wrote must still be there as we wrote it.
+    if (const qsizetype colon = m_journalTail.indexOf(u':'); colon > 0 && m_journalEnd > 0) {
+        const qint64 length = m_journalTail.mid(colon + 1).toLongLong();
+        Result<QByteArray> last = m_ownDir.read(name, length, m_journalEnd - length);
+        if (!last || tailText(last.value()) != m_journalTail) {
+            *foreign = true;
+            return {};
+        }
+    }
+    if (*size == m_journalEnd)
+        return {};
+    // Beyond what we know we flushed: our own records whose state was not kept (adopted), a torn
+    // last line (cut), or another writer's records (a clone).
+    Result<QByteArray> tail = m_ownDir.read(name, *size - m_journalEnd, m_journalEnd);
+    if (!tail)
+        return tail.status();
+    qint64 boundary = 0;
+    qint64 lastLine = 0;
+    const QByteArray& bytes = tail.value();
+    while (boundary < bytes.size()) {
+        const qsizetype end = bytes.indexOf('\n', boundary);
+        if (end < 0)
+            break;
+        const QByteArrayView line = QByteArrayView(bytes).sliced(boundary, end - boundary);
+        if (!line.trimmed().isEmpty()) {
+            Result<SyncRecord> record = decodeRecord(line);
+            const QStringList writers = meta(QStringLiteral("writers")).split(u' ', Qt::SkipEmptyParts);
+            if (!record || record->device != m_config.device || !(record->writer == m_writer || writers.contains(record->writer))) {
+                *foreign = true;
+                return {};
+            }
+            ++m_journalRecords;
+        }
+        lastLine = boundary;
+        boundary = end + 1;
+    }
+    if (boundary < bytes.size()) {
+        outcome.notices.append(QStringLiteral("cut a torn end of %1 bytes from our journal").arg(bytes.size() - boundary));
+        if (Status s = m_ownDir.truncate(name, m_journalEnd + boundary); !s)
+            return s;
+    }
+    if (boundary > 0) {
+        // Ours, written before the state could say so (a crash, or this is a restored copy):
+        // read them back and apply what is newer than the store.
+        if (!m_readBack)
+            m_readBack = Cursor {m_incarnation, m_generation, true, m_journalEnd, 0, false};
+        m_journalTail = tailText(bytes.mid(lastLine, boundary - lastLine));
+    }
+    m_journalEnd += boundary;
+    return putOwnMeta();
+}
+
+Status SyncEngine::recreateOwnFolder(Outcome& outcome, const QString& why)
+{
+    if (!why.isEmpty())
+        outcome.notices.append(why + QStringLiteral(": made it again"));
+    Result<SyncDir> own = m_devicesDir.folder(ownName(), true);
+    if (!own)
+        return own.status();
+    m_ownDir = std::move(own).value();
+    for (const QString& name : m_ownDir.entries(SyncDir::Kind::file))
+        if (name.startsWith(u"journal-") || name.startsWith(u"snapshot-") || name == QLatin1String(SyncFiles::manifestName))
+            (void)m_ownDir.remove(name);
+    m_incarnation = uuidText(QUuid::createUuid());
+    m_generation = 1;
+    m_journalEnd = 0;
+    m_journalRecords = 0;
+    m_journalTail.clear();
+    m_readBack.reset();
+    if (Status s = m_ownDir.write(SyncFiles::journalName(1), {}); !s)
+        return s;
+    QStringList writers = meta(QStringLiteral("writers")).split(u' ', Qt::SkipEmptyParts);
+    if (!writers.contains(m_writer))
+        writers.append(m_writer);
+    if (Status s = putMeta(QStringLiteral("writers"), writers.mid(std::max<qsizetype>(0, writers.size() - keptWriters)).join(u' ')); !s)
+        return s;
+    Manifest m;
+    m.generation = 1;
+    m.incarnation = m_incarnation;
+    m.writer = m_writer;
+    m.snapshotKnown = true;
+    if (Status s = SyncFiles::writeManifest(m_ownDir, m); !s)
+        return s;
+    m_republish = true;
+    return putOwnMeta();
+}
+
+Status SyncEngine::takeNewDeviceId(Outcome& outcome)
+{
+    const QUuid old = m_config.device;
+    m_config.device = m_config.storeFolder.isEmpty() ? QUuid::createUuid() : SyncFiles::renewDeviceId(m_config.storeFolder);
+    outcome.notices.append(QStringLiteral("device folder %1 holds records this computer did not write (a cloned disk or a "
+                                          "restored copy): continuing as device %2")
+                               .arg(uuidText(old), uuidText(m_config.device)));
+    // The old folder is now another computer's, read from its start like any other.
+    sql::Statement* st = m_state.prepare(QStringLiteral("DELETE FROM cursor WHERE device = ?"));
+    st->bind(1, uuidText(old));
+    st->step();
+    if (Status s = st->status(); !s)
+        return s;
+    if (Status s = putMeta(QStringLiteral("writers"), QString()); !s)
+        return s;
+    return recreateOwnFolder(outcome, {});
+}
+
 // ------------------------------------------------------------------------------------------------ export
 
 Result<QList<store::ManagedObjectPtr>> SyncEngine::cloudRows(EntityKind entity, const std::optional<QUuid>& id)
@@ -211,43 +511,119 @@ Result<QList<store::ManagedObjectPtr>> SyncEngine::cloudRows(EntityKind entity, 
 SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full, qint64 nowMs)
 {
     Outcome outcome;
+    if (Status s = ensureOwnFolder(nowMs, outcome); !s) {
+        outcome.status = s;
+        return outcome;
+    }
     full = full || m_republish;
-    if (!full && ids.isEmpty())
+
+    // Rows whose merge kept something newer than what another computer wrote: publish them as they are.
+    QSet<QUuid> lookupIds = ids;
+    QSet<Key> forced;
+    {
+        sql::Statement* st = m_state.prepare(QStringLiteral("SELECT entity, id FROM republish"));
+        while (st->step()) {
+            const Key key {int(st->int64(0)), parseUuid(st->text(1))};
+            forced.insert(key);
+            lookupIds.insert(key.second);
+        }
+    }
+    if (!full && lookupIds.isEmpty())
         return outcome;
 
+    const qint64 stamp = nextStamp(nowMs);
     QList<SyncRecord> records;
-    QList<std::pair<Key, RowState>> newStates;
+    QList<Change> changes;
+    QList<Key> keptLocal, published;
     QSet<Key> seen;
     auto consider = [&](const store::ManagedObjectPtr& row) -> Status {
         const auto id = row->uuid(0);
         if (!id)
             return {};
         const EntityKind entity = row->entity().kind;
-        seen.insert({entityCode(entity), *id});
+        const Key key {entityCode(entity), *id};
+        seen.insert(key);
         QString imageHash;
         const QJsonObject fields = fieldsOfRow(*row, &imageHash);
         const QByteArray digest = contentDigest(fields, imageHash);
         const std::optional<RowState> known = rowState(entity, *id);
-        const bool unchanged = known && !known->deleted && known->digest == digest;
-        if (unchanged && !m_republish)
+        const bool alive = known && !known->deleted;
+        if (alive && known->digest == digest && !m_republish && !forced.contains(key)) {
+            // Published already; its image file must still be there (a planted link replaced our
+            // images folder, or someone removed it).
+            if (full && !imageHash.isEmpty())
+                if (Result<SyncDir> images = m_ownDir.folder(QString::fromLatin1(SyncFiles::imagesName), true);
+                    images && images->kind(SyncFiles::imageName(imageHash)) != SyncDir::Kind::file) {
+                    const QByteArray bytes = row->bytes(store::ItemAttr::imageData).value_or(QByteArray());
+                    if (Status s = images->write(SyncFiles::imageName(imageHash), bytes); !s)
+                        return s;
+                }
             return {};
+        }
+
+        const QStringList& names = mergedFields(entity);
+        const QList<quint64> hashes = fieldHashes(entity, fields, imageHash);
+        RowState state;
+        state.digest = digest;
+        const bool hasFields = alive && known->fields.size() == names.size();
+        bool anyFieldDiffers = !hasFields;
+        for (qsizetype i = 0; hasFields && i < names.size(); ++i)
+            anyFieldDiffers = anyFieldDiffers || known->fields[i].hash != hash32(hashes[i]);
+        // The digest changed while no field hash did (a collision of the short hashes): every field counts as changed.
+        const bool collision = hasFields && !anyFieldDiffers && !known->digest.isEmpty() && known->digest != digest;
+        bool changed = false;
+        for (qsizetype i = 0; i < names.size(); ++i) {
+            const quint32 h = hash32(hashes[i]);
+            qint64 s = stamp;
+            if (hasFields && known->fields[i].hash == h && !collision)
+                s = known->fields[i].stamp;
+            else if (!hasFields && alive && known->digest == digest)
+                s = known->mtime; // a state kept before fields merged: the row as it was published
+            changed = changed || s == stamp;
+            state.fields.append({s, h});
+        }
+        if (!changed && alive && !m_republish && !forced.contains(key)) {
+            changes.append({key, RowState {digest, known->mtime, false, known->fields}});
+            return {};
+        }
         SyncRecord record;
         record.op = SyncRecord::Op::put;
         record.entity = entity;
         record.id = *id;
         record.device = m_config.device;
-        // A change made here is newer than anything seen of the row, whatever the other clocks said.
-        record.mtime = unchanged ? known->mtime : std::max(nowMs, known ? known->mtime + 1 : nowMs);
+        record.writer = m_writer;
         record.fields = fields;
         record.imageHash = imageHash;
-        if (!imageHash.isEmpty()) {
-            const QString path = SyncFiles::imagePath(m_ownFolder, imageHash);
-            if (!QFileInfo::exists(path))
-                if (Status s = SyncFiles::writeAtomically(path, row->bytes(store::ItemAttr::imageData).value_or(QByteArray())); !s)
-                    return s;
+        record.mtime = 0;
+        for (const FieldState& f : state.fields)
+            record.mtime = std::max(record.mtime, f.stamp);
+        for (qsizetype i = 0; i < names.size(); ++i)
+            record.stamps.insert(names[i], state.fields[i].stamp);
+        state.mtime = record.mtime;
+
+        // Never write what a reader would refuse: such an item stays on this computer, and the status says so.
+        const QByteArray line = encodeRecord(record);
+        bool refused = line.size() > m_config.maxRecordBytes || !decodeRecord(line);
+        if (!refused && !imageHash.isEmpty()) {
+            const QString name = SyncFiles::imageName(imageHash);
+            Result<SyncDir> images = m_ownDir.folder(QString::fromLatin1(SyncFiles::imagesName), true);
+            if (!images)
+                return images.status();
+            if (images->kind(name) != SyncDir::Kind::file) {
+                const QByteArray bytes = row->bytes(store::ItemAttr::imageData).value_or(QByteArray());
+                refused = bytes.size() > m_config.maxImageBytes || !isImage(bytes);
+                if (!refused)
+                    if (Status s = images->write(name, bytes); !s)
+                        return s;
+            }
         }
+        if (refused) {
+            keptLocal.append(key);
+            return {};
+        }
+        published.append(key);
         records.append(record);
-        newStates.append({{entityCode(entity), *id}, RowState {digest, record.mtime, m_config.device, false}});
+        changes.append({key, state});
         return {};
     };
 
@@ -255,7 +631,7 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
     if (full)
         lookups.append(std::nullopt); // every row
     else
-        for (const QUuid& id : ids)
+        for (const QUuid& id : std::as_const(lookupIds))
             lookups.append(id);
     for (EntityKind entity : {EntityKind::category, EntityKind::item}) {
         for (const std::optional<QUuid>& id : std::as_const(lookups)) {
@@ -277,12 +653,13 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
     if (full) {
         candidates = liveRowsOfState();
     } else {
-        for (const QUuid& id : ids)
+        for (const QUuid& id : std::as_const(lookupIds))
             for (EntityKind entity : {EntityKind::item, EntityKind::category})
                 candidates.append({entity, id});
     }
     for (const auto& [entity, id] : candidates) {
-        if (seen.contains({entityCode(entity), id}))
+        const Key key {entityCode(entity), id};
+        if (seen.contains(key))
             continue;
         const std::optional<RowState> known = rowState(entity, id);
         if (!known || known->deleted)
@@ -292,11 +669,29 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
         record.entity = entity;
         record.id = id;
         record.device = m_config.device;
-        record.mtime = std::max(nowMs, known->mtime + 1);
+        record.writer = m_writer;
+        record.mtime = std::max(stamp, known->mtime + 1);
         records.append(record);
-        newStates.append({{entityCode(entity), id}, RowState {{}, record.mtime, m_config.device, true}});
+        published.append(key);
+        changes.append({key, RowState {{}, record.mtime, true, {}}});
     }
 
+    if (m_republish) {
+        // Deletes too: under a new id or in a new folder, what this computer knows of deleted rows
+        // must travel again, at the time they were deleted.
+        sql::Statement* st = m_state.prepare(QStringLiteral("SELECT entity, id, mtime FROM rowState WHERE deleted = 1"));
+        while (st->step()) {
+            SyncRecord record;
+            record.op = SyncRecord::Op::remove;
+            record.entity = entityFromCode(st->int64(0));
+            record.id = parseUuid(st->text(1));
+            record.device = m_config.device;
+            record.writer = m_writer;
+            record.mtime = st->int64(2);
+            if (!record.id.isNull() && !seen.contains({int(st->int64(0)), record.id}))
+                records.append(record);
+        }
+    }
     if (!records.isEmpty()) {
         if (Status s = appendRecords(records, outcome); !s) {
             outcome.status = s;
@@ -304,12 +699,55 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
         }
     }
     sql::Transaction t(m_state);
-    for (const auto& [key, state] : newStates)
-        if (Status s = putRowState(entityFromCode(key.first), key.second, state); !s) {
+    for (const Change& change : std::as_const(changes)) {
+        if (Status s = putRowState(entityFromCode(change.key.first), change.key.second, change.state); !s) {
             outcome.status = s;
             return outcome;
         }
-    if (Status s = putMeta(QStringLiteral("journalRecords"), QString::number(m_journalRecords)); !s) {
+        m_clockFloor = std::max(m_clockFloor, change.state.mtime);
+    }
+    auto keyStatement = [&](const QString& sql, const QList<Key>& keys) -> Status {
+        for (const Key& key : keys) {
+            sql::Statement* st = m_state.prepare(sql);
+            st->bind(1, qint64(key.first));
+            st->bind(2, uuidText(key.second));
+            st->step();
+            if (Status s = st->status(); !s)
+                return s;
+        }
+        return {};
+    };
+    if (Status s = keyStatement(QStringLiteral("INSERT OR IGNORE INTO keptLocal(entity, id) VALUES(?, ?)"), keptLocal); !s) {
+        outcome.status = s;
+        return outcome;
+    }
+    if (Status s = keyStatement(QStringLiteral("DELETE FROM keptLocal WHERE entity = ? AND id = ?"), published); !s) {
+        outcome.status = s;
+        return outcome;
+    }
+    QList<Key> forcedDone;
+    for (const Key& key : std::as_const(forced))
+        if (seen.contains(key) || published.contains(key) || full)
+            forcedDone.append(key);
+    if (Status s = keyStatement(QStringLiteral("DELETE FROM republish WHERE entity = ? AND id = ?"), forcedDone); !s) {
+        outcome.status = s;
+        return outcome;
+    }
+    if (full) {
+        // Rows gone from the store that were kept local are no longer waiting for anything.
+        QList<Key> gone;
+        sql::Statement* st = m_state.prepare(QStringLiteral("SELECT entity, id FROM keptLocal"));
+        while (st->step()) {
+            const Key key {int(st->int64(0)), parseUuid(st->text(1))};
+            if (!seen.contains(key))
+                gone.append(key);
+        }
+        if (Status s = keyStatement(QStringLiteral("DELETE FROM keptLocal WHERE entity = ? AND id = ?"), gone); !s) {
+            outcome.status = s;
+            return outcome;
+        }
+    }
+    if (Status s = putOwnMeta(); !s) {
         outcome.status = s;
         return outcome;
     }
@@ -332,9 +770,16 @@ Status SyncEngine::appendRecords(const QList<SyncRecord>& records, Outcome& outc
         bytes += encodeRecord(record);
         bytes += '\n';
     }
-    if (Status s = SyncFiles::appendBytes(SyncFiles::journalPath(m_ownFolder, m_generation), bytes); !s)
+    const QString name = SyncFiles::journalName(m_generation);
+    if (Status s = m_ownDir.append(name, bytes); !s) {
+        // A full disk may have taken part of it: cut back to the last whole record, so the next
+        // attempt starts on a line of its own. Nothing of it counts as published.
+        (void)m_ownDir.truncate(name, m_journalEnd);
         return s;
+    }
+    m_journalEnd += bytes.size();
     m_journalRecords += records.size();
+    m_journalTail = tailText(encodeRecord(records.last()) + '\n');
     outcome.written += int(records.size());
     return {};
 }
@@ -344,10 +789,10 @@ Status SyncEngine::compact()
     // The last record of each row from our own snapshot and journal make the next snapshot.
     std::map<Key, SyncRecord> latest;
     QList<Key> order;
-    for (const QString& path : {SyncFiles::snapshotPath(m_ownFolder, m_generation), SyncFiles::journalPath(m_ownFolder, m_generation)}) {
-        if (!QFileInfo::exists(path))
+    for (const QString& name : {SyncFiles::snapshotName(m_generation), SyncFiles::journalName(m_generation)}) {
+        Result<QByteArray> bytes = m_ownDir.read(name, std::numeric_limits<qint64>::max());
+        if (isMissing(bytes))
             continue;
-        Result<QByteArray> bytes = SyncFiles::readRegularFile(path, std::numeric_limits<qint64>::max());
         if (!bytes)
             return bytes.status();
         const JournalChunk chunk = readJournal(bytes.value(), 0, 0, m_config.device);
@@ -368,21 +813,30 @@ Status SyncEngine::compact()
             images.insert(record.imageHash);
     }
     const qint64 next = m_generation + 1;
-    if (Status s = SyncFiles::writeAtomically(SyncFiles::snapshotPath(m_ownFolder, next), snapshot); !s)
+    if (Status s = m_ownDir.write(SyncFiles::snapshotName(next), snapshot); !s)
         return s;
-    if (Status s = SyncFiles::writeAtomically(SyncFiles::journalPath(m_ownFolder, next), {}); !s)
+    if (Status s = m_ownDir.write(SyncFiles::journalName(next), {}); !s)
         return s;
-    if (Status s = SyncFiles::writeManifest(m_ownFolder, next); !s)
+    Manifest m;
+    m.generation = next;
+    m.incarnation = m_incarnation;
+    m.writer = m_writer;
+    m.snapshotKnown = true;
+    m.snapshotBytes = snapshot.size();
+    m.snapshotSha256 = QCryptographicHash::hash(snapshot, QCryptographicHash::Sha256).toHex();
+    if (Status s = SyncFiles::writeManifest(m_ownDir, m); !s)
         return s;
-    QFile::remove(SyncFiles::snapshotPath(m_ownFolder, m_generation));
-    QFile::remove(SyncFiles::journalPath(m_ownFolder, m_generation));
+    (void)m_ownDir.remove(SyncFiles::snapshotName(m_generation));
+    (void)m_ownDir.remove(SyncFiles::journalName(m_generation));
     m_generation = next;
     m_journalRecords = 0;
-    QDir imageDir(SyncFiles::imagesFolder(m_ownFolder));
-    for (const QString& name : imageDir.entryList(QDir::Files))
-        if (!images.contains(name.chopped(4)))
-            imageDir.remove(name);
-    return putMeta(QStringLiteral("journalRecords"), QStringLiteral("0"));
+    m_journalEnd = 0;
+    m_journalTail.clear();
+    if (Result<SyncDir> imageDir = m_ownDir.folder(QString::fromLatin1(SyncFiles::imagesName), false))
+        for (const QString& name : imageDir->entries(SyncDir::Kind::file))
+            if (!images.contains(name.chopped(4)))
+                (void)imageDir->remove(name);
+    return putOwnMeta();
 }
 
 // ------------------------------------------------------------------------------------------------ import
@@ -390,176 +844,465 @@ Status SyncEngine::compact()
 SyncEngine::Outcome SyncEngine::importChanges(qint64 nowMs)
 {
     Outcome outcome;
-    for (const QUuid& device : SyncFiles::otherDevices(m_config.root, m_config.device)) {
+    if (!m_devicesDir.isOpen() || !m_rootDir.isOpen())
+        if (Status s = openFolders(false); !s) {
+            outcome.status = s;
+            return outcome;
+        }
+    retryPending(nowMs, outcome);
+    if (m_readBack) {
+        if (Status s = putCursor(m_config.device, *m_readBack); !s) {
+            outcome.status = s;
+            return outcome;
+        }
+        m_readBack.reset();
+        if (Status s = importDevice(m_config.device, nowMs, outcome); !s)
+            outcome.problems.append(QStringLiteral("our own folder: %1").arg(s.error()));
+    }
+    for (const QUuid& device : SyncFiles::devices(m_devicesDir)) {
+        if (device == m_config.device)
+            continue;
         if (Status s = importDevice(device, nowMs, outcome); !s)
             outcome.problems.append(QStringLiteral("device %1: %2").arg(uuidText(device), s.error()));
     }
+    if (Status s = putMeta(QStringLiteral("clockFloor"), QString::number(m_clockFloor)); !s)
+        outcome.status = s;
     return outcome;
+}
+
+void SyncEngine::stall(const QUuid& device, const QString& what, qint64 nowMs)
+{
+    const QString key = uuidText(device);
+    if (m_stalls.value(key).first != what)
+        m_stalls.insert(key, {what, nowMs});
 }
 
 Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outcome)
 {
-    const QString folder = SyncFiles::deviceFolder(m_config.root, device);
-    Result<qint64> generation = SyncFiles::readManifest(folder);
-    if (!generation)
-        return generation.status();
+    Result<SyncDir> dirResult = m_devicesDir.folder(uuidText(device), false);
+    if (!dirResult)
+        return dirResult.status();
+    const SyncDir dir = std::move(dirResult).value();
+    Result<std::optional<Manifest>> manifestResult = SyncFiles::readManifest(dir);
+    if (!manifestResult || !manifestResult.value()) {
+        // Not there yet, or still being written: nothing of this folder is read until it is.
+        stall(device, QString::fromLatin1(SyncFiles::manifestName), nowMs);
+        return {};
+    }
+    const Manifest manifest = *manifestResult.value();
     Cursor at = cursor(device).value_or(Cursor {});
-    if (at.generation != generation.value())
-        at = Cursor {generation.value(), false, 0, 0}; // compacted meanwhile: its snapshot holds all
+    if (at.incarnation != manifest.incarnation || at.generation > manifest.generation) {
+        if (at.generation > manifest.generation && at.incarnation == manifest.incarnation) {
+            stall(device, QString::fromLatin1(SyncFiles::manifestName), nowMs); // an older manifest came back
+            return {};
+        }
+        // A new incarnation of the folder: read it from its start.
+        at = Cursor {manifest.incarnation, manifest.generation, false, 0, 0, false};
+        sql::Statement* st = m_state.prepare(QStringLiteral("DELETE FROM pending WHERE device = ?"));
+        st->bind(1, uuidText(device));
+        st->step();
+    } else if (at.generation < manifest.generation) {
+        at = Cursor {manifest.incarnation, manifest.generation, false, 0, 0, false}; // compacted meanwhile: its snapshot holds all
+    }
+
+    std::optional<SyncDir> images;
+    if (Result<SyncDir> i = dir.folder(QString::fromLatin1(SyncFiles::imagesName), false))
+        images = std::move(i).value();
 
     // Applies one batch in one store transaction, then records the rows' states and the cursor.
-    auto commit = [&](const QList<std::pair<Key, RowState>>& states, const Cursor& to) -> Status {
+    auto commit = [&](const QList<Change>& changes, const Cursor& to) -> Status {
+        m_batchRows.clear();
         if (Status s = m_context->save(); !s) {
             m_context->rollback();
             return s;
         }
         sql::Transaction t(m_state);
-        for (const auto& [key, state] : states)
-            if (Status s = putRowState(entityFromCode(key.first), key.second, state); !s)
+        for (const Change& change : changes)
+            if (Status s = putRowState(entityFromCode(change.key.first), change.key.second, change.state); !s)
                 return s;
         if (Status s = putCursor(device, to); !s)
             return s;
-        if (Status s = t.commit(); !s)
+        if (Status s = putMeta(QStringLiteral("clockFloor"), QString::number(m_clockFloor)); !s)
             return s;
-        outcome.applied += int(states.size());
-        return {};
+        return t.commit();
     };
 
-    for (int pass = 0; pass < 1024; ++pass) {
-        const QString path = at.inJournal ? SyncFiles::journalPath(folder, at.generation)
-                                          : SyncFiles::snapshotPath(folder, at.generation);
-        if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink()) {
-            if (at.inJournal)
-                return {}; // nothing written yet
-            at = Cursor {at.generation, true, 0, 0};
-            continue;
-        }
-        Result<QByteArray> bytes = SyncFiles::readRegularFile(path, readChunkBytes, at.offset);
-        if (!bytes) {
-            if (bytes.error() == u"shorter than before" && at.offset > 0) {
-                at = Cursor {at.generation, at.inJournal, 0, 0}; // rewritten under us: read it again
+    for (int pass = 0; pass < 100000; ++pass) {
+        QString name;
+        std::optional<qint64> size;
+        auto planted = [&] { return !size && dir.kind(name) == SyncDir::Kind::other; };
+        if (!at.inJournal) {
+            name = SyncFiles::snapshotName(at.generation);
+            size = dir.size(name);
+            if (planted())
+                return Status::failure(name + QStringLiteral(" is a link or not a file: not read"));
+            const bool none = manifest.snapshotKnown ? manifest.snapshotBytes < 0
+                                                     : !size && dir.kind(name) == SyncDir::Kind::missing;
+            if (none) {
+                at = Cursor {at.incarnation, at.generation, true, 0, 0, false};
                 continue;
             }
-            return bytes.status();
+            if (manifest.snapshotKnown && (!size || *size != manifest.snapshotBytes)) {
+                // Named but not (all) there yet: wait for it rather than read on without it.
+                stall(device, name, nowMs);
+                return putCursor(device, at);
+            }
+        } else {
+            name = SyncFiles::journalName(at.generation);
+            size = dir.size(name);
+            if (planted())
+                return Status::failure(name + QStringLiteral(" is a link or not a file: not read"));
+            if (!size) {
+                stall(device, name, nowMs);
+                return putCursor(device, at);
+            }
         }
-        const JournalChunk chunk = readJournal(bytes.value(), 0, at.line, device);
-        const QString name = QFileInfo(path).fileName();
+        if (at.offset > *size) {
+            at = Cursor {at.incarnation, at.generation, at.inJournal, 0, 0, false}; // rewritten under us: read it again
+            continue;
+        }
 
-        qint64 doneOffset = chunk.nextOffset;
-        qint64 doneLine = chunk.nextLine;
-        bool waiting = false;
-        for (qsizetype i = 0; i < chunk.records.size() && !waiting;) {
+        // Complete lines from the cursor on; a line too long for any reader is skipped, and said so,
+        // without reading it whole.
+        qint64 want = m_config.readChunkBytes;
+        Result<QByteArray> bytes = dir.read(name, want, at.offset);
+        if (!bytes)
+            return bytes.status();
+        if (at.skipping) {
+            const qsizetype end = bytes.value().indexOf('\n');
+            if (end < 0) {
+                at.offset += bytes.value().size();
+                if (Status s = putCursor(device, at); !s)
+                    return s;
+                if (bytes.value().size() == want)
+                    continue;
+                return {};
+            }
+            at.offset += end + 1;
+            at.line += 1;
+            at.skipping = false;
+            outcome.problems.append(problemLine(device, at.line, name + QStringLiteral(": record longer than %1 bytes, skipped")
+                                                                         .arg(m_config.maxRecordBytes)));
+            if (Status s = putCursor(device, at); !s)
+                return s;
+            continue;
+        }
+        while (bytes.value().size() == want && bytes.value().indexOf('\n') < 0) {
+            if (want > m_config.maxRecordBytes) {
+                at.skipping = true;
+                at.offset += bytes.value().size();
+                break;
+            }
+            want = std::min(want * 4, m_config.maxRecordBytes + 1);
+            bytes = dir.read(name, want, at.offset);
+            if (!bytes)
+                return bytes.status();
+        }
+        if (at.skipping) {
+            if (Status s = putCursor(device, at); !s)
+                return s;
+            continue;
+        }
+        const JournalChunk chunk = readJournal(bytes.value(), 0, at.line, device, m_config.maxRecordBytes);
+        m_stalls.remove(uuidText(device));
+
+        for (qsizetype i = 0; i < chunk.records.size();) {
             const qsizetype batchEnd = std::min<qsizetype>(chunk.records.size(), i + applyBatch);
-            QList<std::pair<Key, RowState>> states;
+            QList<Change> changes;
             for (; i < batchEnd; ++i) {
                 const auto& entry = chunk.records[i];
-                const SyncRecord& record = entry.record;
-                const std::optional<RowState> known = rowState(record.entity, record.id);
-                if (known && !record.supersedes(known->mtime, known->device))
-                    continue;
                 const QString where = problemLine(device, entry.line, name);
-                const Applied applied = applyRecord(folder, record, known, nowMs, at.offset + entry.startOffset, outcome, where);
-                if (applied == Applied::wait) {
-                    waiting = true;
-                    doneOffset = entry.startOffset;
-                    doneLine = entry.line - 1;
-                    break;
-                }
-                if (applied == Applied::skipped)
-                    continue;
-                RowState state;
-                state.mtime = record.mtime;
-                state.device = record.device;
-                state.deleted = record.op == SyncRecord::Op::remove;
-                if (!state.deleted)
-                    state.digest = contentDigest(record.fields, record.imageHash);
-                states.append({{entityCode(record.entity), record.id}, state});
+                m_clockFloor = std::max(m_clockFloor, entry.record.mtime);
+                const Applied applied = applyRecord(images ? &*images : nullptr, entry.record, outcome, where, changes);
+                // A later record of this device for the row replaces one still waiting for its image.
+                sql::Statement* st = m_state.prepare(
+                    applied == Applied::wait ? QStringLiteral("INSERT OR REPLACE INTO pending(device, entity, id, record) VALUES(?, ?, ?, ?)")
+                                             : QStringLiteral("DELETE FROM pending WHERE device = ? AND entity = ? AND id = ?"));
+                st->bind(1, uuidText(device));
+                st->bind(2, qint64(entityCode(entry.record.entity)));
+                st->bind(3, uuidText(entry.record.id));
+                if (applied == Applied::wait)
+                    st->bind(4, encodeRecord(entry.record));
+                st->step();
+                if (applied == Applied::yes)
+                    ++outcome.applied;
             }
-            const bool last = waiting || i >= chunk.records.size();
-            const Cursor to = last ? Cursor {at.generation, at.inJournal, at.offset + doneOffset, doneLine}
-                                   : Cursor {at.generation, at.inJournal,
-                                             at.offset + chunk.records[i].startOffset, chunk.records[i].line - 1};
-            if (Status s = commit(states, to); !s)
+            const bool last = i >= chunk.records.size();
+            const Cursor to = last ? Cursor {at.incarnation, at.generation, at.inJournal, at.offset + chunk.nextOffset, chunk.nextLine, false}
+                                   : Cursor {at.incarnation, at.generation, at.inJournal,
+                                             at.offset + chunk.records[i].startOffset, chunk.records[i].line - 1, false};
+            if (Status s = commit(changes, to); !s)
                 return s;
         }
-        if (chunk.records.isEmpty() && doneOffset > 0)
-            if (Status s = putCursor(device, Cursor {at.generation, at.inJournal, at.offset + doneOffset, doneLine}); !s)
+        if (chunk.records.isEmpty() && chunk.nextOffset > 0)
+            if (Status s = putCursor(device, Cursor {at.incarnation, at.generation, at.inJournal, at.offset + chunk.nextOffset, chunk.nextLine, false}); !s)
                 return s;
         for (const auto& problem : chunk.problems)
-            if (problem.line <= doneLine)
-                outcome.problems.append(problemLine(device, problem.line, name + QStringLiteral(": ") + problem.reason));
+            outcome.problems.append(problemLine(device, problem.line, name + QStringLiteral(": ") + problem.reason));
 
-        at.offset += doneOffset;
-        at.line = doneLine;
-        if (waiting)
-            return {};
-        if (bytes.value().size() >= readChunkBytes && doneOffset > 0)
-            continue; // more of this file than one pass reads
+        at.offset += chunk.nextOffset;
+        at.line = chunk.nextLine;
+        if (bytes.value().size() == want && chunk.nextOffset > 0)
+            continue; // more of this file than one read holds
         if (at.inJournal)
             return {};
-        at = Cursor {at.generation, true, 0, 0}; // the snapshot is read whole; on with its journal
+        if (at.offset < *size) {
+            stall(device, name, nowMs); // a snapshot ends with a whole line; this one is not all there
+            return putCursor(device, at);
+        }
+        at = Cursor {at.incarnation, at.generation, true, 0, 0, false}; // the snapshot is read whole; on with its journal
         if (Status s = putCursor(device, at); !s)
             return s;
     }
     return {};
 }
 
-SyncEngine::Applied SyncEngine::applyRecord(const QString& deviceFolder, const SyncRecord& record,
-                                            const std::optional<RowState>& known, qint64 nowMs, qint64 offset,
-                                            Outcome& outcome, const QString& where)
+void SyncEngine::retryPending(qint64 nowMs, Outcome& outcome)
 {
-    QByteArray image;
-    if (record.op == SyncRecord::Op::put && !record.imageHash.isEmpty()) {
-        const QString path = SyncFiles::imagePath(deviceFolder, record.imageHash);
-        const QString waitKey = deviceFolder + u'/' + QString::number(offset);
-        if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink()) {
-            // Sync tools deliver files in any order: give the image a while to arrive.
-            const qint64 since = m_waitingForImage.value(waitKey, nowMs);
-            m_waitingForImage.insert(waitKey, since);
-            if (nowMs - since < m_config.missingImageGraceMs)
-                return Applied::wait;
-            m_waitingForImage.remove(waitKey);
-            outcome.problems.append(where + QStringLiteral(": image file never arrived"));
-            return Applied::skipped;
-        }
-        m_waitingForImage.remove(waitKey);
-        Result<QByteArray> bytes = SyncFiles::readRegularFile(path, m_config.maxImageBytes + 1);
-        if (!bytes || bytes.value().size() > m_config.maxImageBytes) {
-            outcome.problems.append(where + QStringLiteral(": image file unreadable or too large"));
-            return Applied::skipped;
-        }
-        if (QString::fromLatin1(QCryptographicHash::hash(bytes.value(), QCryptographicHash::Sha256).toHex()) != record.imageHash
-            || !isImage(bytes.value())) {
-            outcome.problems.append(where + QStringLiteral(": image file is not the image named"));
-            return Applied::skipped;
-        }
-        image = std::move(bytes).value();
+    Q_UNUSED(nowMs);
+    struct Waiting {
+        QUuid device;
+        SyncRecord record;
+    };
+    QList<Waiting> waiting;
+    sql::Statement* st = m_state.prepare(QStringLiteral("SELECT device, record FROM pending"));
+    while (st->step()) {
+        Result<SyncRecord> record = decodeRecord(st->blob(1));
+        if (record)
+            waiting.append({parseUuid(st->text(0)), std::move(record).value()});
     }
+    for (const Waiting& w : std::as_const(waiting)) {
+        Result<SyncDir> dir = m_devicesDir.folder(uuidText(w.device), false);
+        std::optional<SyncDir> images;
+        if (dir)
+            if (Result<SyncDir> i = dir->folder(QString::fromLatin1(SyncFiles::imagesName), false))
+                images = std::move(i).value();
+        if (!images || images->kind(SyncFiles::imageName(w.record.imageHash)) == SyncDir::Kind::missing) {
+            if (!dir && isMissing(dir)) {
+                sql::Statement* drop = m_state.prepare(QStringLiteral("DELETE FROM pending WHERE device = ?"));
+                drop->bind(1, uuidText(w.device));
+                drop->step();
+            }
+            continue;
+        }
+        QList<Change> changes;
+        const Applied applied = applyRecord(&*images, w.record, outcome, problemLine(w.device, 0, QStringLiteral("waiting record")), changes);
+        m_batchRows.clear();
+        if (applied == Applied::wait)
+            continue;
+        if (Status s = m_context->save(); !s) {
+            m_context->rollback();
+            outcome.status = s;
+            return;
+        }
+        sql::Transaction t(m_state);
+        for (const Change& change : std::as_const(changes))
+            (void)putRowState(entityFromCode(change.key.first), change.key.second, change.state);
+        sql::Statement* drop = m_state.prepare(QStringLiteral("DELETE FROM pending WHERE device = ? AND entity = ? AND id = ?"));
+        drop->bind(1, uuidText(w.device));
+        drop->bind(2, qint64(entityCode(w.record.entity)));
+        drop->bind(3, uuidText(w.record.id));
+        drop->step();
+        if (Status s = t.commit(); !s) {
+            outcome.status = s;
+            return;
+        }
+        if (applied == Applied::yes)
+            ++outcome.applied;
+    }
+}
 
-    store::ManagedObjectPtr row = m_context->fetchById(record.entity, record.id);
+Result<QByteArray> SyncEngine::imageOf(const SyncDir* images, const QString& hash, Outcome& outcome, const QString& where, bool* wait)
+{
+    using R = Result<QByteArray>;
+    const QString name = SyncFiles::imageName(hash);
+    if (!images || images->kind(name) == SyncDir::Kind::missing) {
+        *wait = true; // sync tools deliver files in any order
+        return R::failure(QStringLiteral("missing"));
+    }
+    Result<QByteArray> bytes = images->read(name, m_config.maxImageBytes + 1);
+    if (!bytes || bytes.value().size() > m_config.maxImageBytes) {
+        outcome.problems.append(where + QStringLiteral(": image file unreadable or too large"));
+        return R::failure(QStringLiteral("unreadable"));
+    }
+    if (QString::fromLatin1(QCryptographicHash::hash(bytes.value(), QCryptographicHash::Sha256).toHex()) != hash) {
+        *wait = true; // not all there yet, most likely
+        return R::failure(QStringLiteral("partial"));
+    }
+    if (!isImage(bytes.value())) {
+        outcome.problems.append(where + QStringLiteral(": image file is not an image"));
+        return R::failure(QStringLiteral("not an image"));
+    }
+    return bytes;
+}
+
+SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRecord& record, Outcome& outcome,
+                                            const QString& where, QList<Change>& changes)
+{
+    const Key key {entityCode(record.entity), record.id};
+    // A row earlier in the same batch is not in the state yet.
+    std::optional<RowState> known;
+    for (qsizetype i = changes.size() - 1; i >= 0 && !known; --i)
+        if (changes[i].key == key)
+            known = changes[i].state;
+    if (!known)
+        known = rowState(record.entity, record.id);
+    store::ManagedObjectPtr row = m_batchRows.value(key);
+    if (!row || row->isDeleted())
+        row = m_context->fetchById(record.entity, record.id);
     if (row && row->store() != m_cloudStore) {
         outcome.problems.append(where + QStringLiteral(": the row is kept on this computer only"));
         return Applied::skipped;
     }
+    auto republish = [&] {
+        sql::Statement* st = m_state.prepare(QStringLiteral("INSERT OR IGNORE INTO republish(entity, id) VALUES(?, ?)"));
+        st->bind(1, qint64(key.first));
+        st->bind(2, uuidText(key.second));
+        st->step();
+    };
+
+    const QStringList& names = mergedFields(record.entity);
+    QJsonObject current;
+    QString currentImage;
+    QList<quint64> currentHashes;
+    bool localChange = false;
+    QList<FieldState> knownFields;
     if (row) {
-        QString imageHash;
-        const QByteArray digest = contentDigest(fieldsOfRow(*row, &imageHash), imageHash);
-        if (!known || known->deleted || known->digest != digest)
-            return Applied::skipped; // changed here since it was last published
+        if (!known || known->deleted)
+            return Applied::skipped; // made here and not published yet: it is stamped later when it is
+        current = fieldsOfRow(*row, &currentImage);
+        currentHashes = fieldHashes(record.entity, current, currentImage);
+        const QByteArray digest = contentDigest(current, currentImage);
+        knownFields = known->fields;
+        if (knownFields.size() != names.size()) {
+            // A state kept before fields merged: the row as published, every field at its time.
+            knownFields.clear();
+            for (qsizetype i = 0; i < names.size(); ++i)
+                knownFields.append({known->mtime, known->digest == digest ? hash32(currentHashes[i]) : 0u});
+        }
+        for (qsizetype i = 0; i < names.size(); ++i)
+            localChange = localChange || knownFields[i].hash != hash32(currentHashes[i]);
     }
+
     if (record.op == SyncRecord::Op::remove) {
-        if (row)
-            m_context->deleteObject(row);
+        if (!row) {
+            if (known && !known->deleted)
+                return Applied::skipped; // deleted here, not published yet
+            if (known && known->mtime >= record.mtime)
+                return Applied::yes;
+            changes.append({key, RowState {{}, record.mtime, true, {}}});
+            return Applied::yes;
+        }
+        if (localChange || known->mtime > record.mtime) {
+            republish(); // something of the row is newer than the delete: the row lives, everywhere
+            return Applied::skipped;
+        }
+        m_context->deleteObject(row);
+        changes.append({key, RowState {{}, record.mtime, true, {}}});
         return Applied::yes;
     }
+
+    const QList<quint64> recordHashes = fieldHashes(record.entity, record.fields, record.imageHash);
     if (!row) {
+        if (known && !known->deleted)
+            return Applied::skipped; // deleted here, not published yet: that delete is stamped later
+        if (known && known->deleted && record.mtime <= known->mtime)
+            return Applied::yes; // older than the delete
+        QByteArray image;
+        if (!record.imageHash.isEmpty()) {
+            bool wait = false;
+            Result<QByteArray> bytes = imageOf(images, record.imageHash, outcome, where, &wait);
+            if (wait)
+                return Applied::wait;
+            if (!bytes)
+                return Applied::skipped;
+            image = std::move(bytes).value();
+        }
         row = m_context->insert(record.entity, m_cloudStore);
         row->set(0, record.id);
+        m_batchRows.insert(key, row); // not found by a fetch until saved
+        applyFields(*row, record.fields);
+        if (record.entity == EntityKind::item)
+            row->setValue(store::ItemAttr::imageData, image.isEmpty() ? sql::Value() : sql::Value(image));
+        RowState state;
+        state.digest = contentDigest(record.fields, record.imageHash);
+        state.mtime = record.mtime;
+        for (qsizetype i = 0; i < names.size(); ++i)
+            state.fields.append({record.stampOf(names[i]), hash32(recordHashes[i])});
+        changes.append({key, state});
+        return Applied::yes;
     }
-    applyFields(*row, record.fields);
-    if (record.entity == EntityKind::item)
-        row->setValue(store::ItemAttr::imageData, image.isEmpty() ? sql::Value() : sql::Value(image));
-    return Applied::yes;
+
+    // Field by field: the later stamp wins, equal stamps go to the greater value's hash; a field
+    // changed here and not published yet wins (it is stamped later than anything read).
+    QJsonObject merged = current;
+    QString mergedImage = currentImage;
+    RowState state;
+    state.fields = knownFields;
+    bool changed = false;
+    bool oursKept = localChange;
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        const quint32 mine = hash32(currentHashes[i]);
+        if (knownFields[i].hash != mine)
+            continue;
+        const qint64 theirStamp = record.stampOf(names[i]);
+        const quint32 theirs = hash32(recordHashes[i]);
+        const FieldState& ours = knownFields[i];
+        if (theirStamp > ours.stamp || (theirStamp == ours.stamp && theirs > ours.hash)) {
+            state.fields[i] = {theirStamp, theirs};
+            if (theirs != mine) {
+                changed = true;
+                if (names[i] == QLatin1String(imageField))
+                    mergedImage = record.imageHash;
+                else if (record.fields.contains(names[i]))
+                    merged.insert(names[i], record.fields.value(names[i]));
+                else
+                    merged.remove(names[i]);
+            }
+        } else if (theirs != mine) {
+            oursKept = true;
+        }
+    }
+    if (changed) {
+        if (mergedImage != currentImage && !mergedImage.isEmpty()) {
+            bool wait = false;
+            Result<QByteArray> bytes = imageOf(images, mergedImage, outcome, where, &wait);
+            if (wait)
+                return Applied::wait;
+            if (!bytes)
+                return Applied::skipped;
+            row->setValue(store::ItemAttr::imageData, sql::Value(bytes.value()));
+        } else if (mergedImage.isEmpty() && record.entity == EntityKind::item) {
+            row->setValue(store::ItemAttr::imageData, sql::Value());
+        }
+        applyFields(*row, merged);
+    }
+    for (const FieldState& f : std::as_const(state.fields))
+        state.mtime = std::max(state.mtime, f.stamp);
+    // With a change made here still to publish, the digest must not say the row is as published.
+    state.digest = localChange ? QByteArray() : contentDigest(merged, mergedImage);
+    changes.append({key, state});
+    if (oursKept)
+        republish();
+    return changed ? Applied::yes : Applied::skipped;
+}
+
+SyncEngine::Health SyncEngine::health(qint64 nowMs)
+{
+    Health h;
+    if (!m_state.isOpen())
+        return h;
+    sql::Statement* st = m_state.prepare(QStringLiteral("SELECT COUNT(*) FROM keptLocal"));
+    if (st->step())
+        h.keptLocal = int(st->int64(0));
+    st = m_state.prepare(QStringLiteral("SELECT COUNT(*) FROM pending"));
+    if (st->step())
+        h.waitingForImages = int(st->int64(0));
+    for (auto it = m_stalls.begin(); it != m_stalls.end(); ++it)
+        if (nowMs - it.value().second >= m_config.stallGraceMs)
+            h.stalled.append(it.key() + QStringLiteral(": ") + it.value().first);
+    h.stalled.sort();
+    return h;
 }
 
 } // namespace lumra::sync

@@ -7,7 +7,6 @@
 #include "platform/cloud/SyncFolderKeyValueStore.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QThread>
 #include <QtConcurrent>
@@ -18,13 +17,24 @@ using namespace std::chrono_literals;
 
 // One pass on the worker: what it was given and what came of it.
 struct SyncFolderContainer::Pass {
+    QString folder;
     bool open = false;
     bool full = false;
     QSet<QUuid> dirty;
     qint64 now = 0;
+    QUuid device;
+    std::optional<QByteArray> settingsWrite;
+    bool readSettings = false;
+
+    QString unavailable; // why the folder cannot be used; empty: it can
     Status openStatus;
+    sync::SyncEngine::Outcome opened;
     sync::SyncEngine::Outcome exported;
     sync::SyncEngine::Outcome imported;
+    sync::SyncEngine::Health health;
+    Status settingsWritten;
+    std::optional<SyncFolderKeyValueStore::Files> settings;
+    QStringList watchPaths;
 };
 
 SyncFolderContainer::SyncFolderContainer(Clock& clock, QObject* parent) : CloudContainer(parent), m_clock(clock)
@@ -37,7 +47,16 @@ SyncFolderContainer::~SyncFolderContainer() { detach(); }
 
 void SyncFolderContainer::accountStatus(std::function<void(Result<CloudAccountStatus>)> completion)
 {
-    completion(isFolderUsable() ? CloudAccountStatus::available : CloudAccountStatus::noAccount);
+    // On the worker: a hung mount must not hang the caller. The answer comes back on this thread.
+    QPointer<SyncFolderContainer> self(this);
+    const QString folder = m_folder;
+    m_pool.start([self, folder, completion = std::move(completion)]() mutable {
+        const bool usable = sync::SyncFiles::isUsable(folder);
+        QMetaObject::invokeMethod(qApp, [self, usable, completion = std::move(completion)] {
+            if (self)
+                completion(usable ? CloudAccountStatus::available : CloudAccountStatus::noAccount);
+        }, Qt::QueuedConnection);
+    });
 }
 
 bool SyncFolderContainer::isFolderUsable(QString* why) const { return sync::SyncFiles::isUsable(m_folder, why); }
@@ -48,13 +67,15 @@ void SyncFolderContainer::setFolder(const QString& folder)
         return;
     m_folder = folder;
     m_reportedUnavailable = false;
+    m_failures = 0;
+    m_backOffUntil = 0;
     if (m_running) {
         m_again = true; // the engine of the old folder goes when its pass ends
         return;
     }
     dropEngine();
     if (m_settings)
-        m_settings->setFolder(isFolderUsable() ? sync::SyncFiles::root(m_folder) : QString(), m_device);
+        m_settings->setFolder({}, m_device); // until a pass finds the new folder usable
     startOrStop();
 }
 
@@ -73,6 +94,8 @@ void SyncFolderContainer::startOrStop()
     }
     if (!m_rescanTimer)
         m_rescanTimer = m_clock.start(rescanInterval, true, [this] {
+            if (m_clock.now().toMSecsSinceEpoch() < m_backOffUntil)
+                return;
             if (++m_passesSinceFull >= fullScanEvery)
                 m_fullExport = true;
             schedule(0ms);
@@ -89,7 +112,7 @@ void SyncFolderContainer::attach(PersistenceController& persistence, SyncFolderK
     m_connections << connect(&persistence, &PersistenceController::didSave, this, &SyncFolderContainer::noteChanges);
     m_connections << connect(&persistence, &PersistenceController::remoteChange, this, &SyncFolderContainer::noteChanges);
     if (m_settings)
-        m_settings->setFolder(isFolderUsable() ? sync::SyncFiles::root(m_folder) : QString(), m_device);
+        m_settings->setFileAccess([this] { schedule(changeDelay); });
     startOrStop();
 }
 
@@ -106,8 +129,12 @@ void SyncFolderContainer::detach()
         m_running = false;
     }
     dropEngine();
-    delete m_fsWatcher;
+    m_watchThread.quit(); // the watcher goes with it
+    m_watchThread.wait();
     m_fsWatcher = nullptr;
+    if (m_settings)
+        m_settings->setFileAccess({});
+    m_settings = nullptr;
     m_persistence = nullptr;
 }
 
@@ -127,7 +154,11 @@ void SyncFolderContainer::noteChanges(const store::ChangeSet& changes)
     schedule(changeDelay);
 }
 
-void SyncFolderContainer::syncNow() { schedule(0ms); }
+void SyncFolderContainer::syncNow()
+{
+    m_backOffUntil = 0;
+    schedule(0ms);
+}
 
 void SyncFolderContainer::schedule(std::chrono::milliseconds delay)
 {
@@ -149,11 +180,6 @@ void SyncFolderContainer::runPass()
 {
     if (!isActive() || m_running)
         return;
-    QString why;
-    if (!isFolderUsable(&why)) {
-        folderUnavailable(why);
-        return;
-    }
     const store::PersistentStore* cloud = m_persistence->cloudStore();
     if (!cloud) {
         folderUnavailable(QStringLiteral("The synced history file is not open"));
@@ -161,21 +187,28 @@ void SyncFolderContainer::runPass()
     }
 
     auto pass = std::make_shared<Pass>();
+    pass->folder = m_folder;
     if (!m_engine) {
         sync::SyncEngine::Config config;
         config.root = sync::SyncFiles::root(m_folder);
         config.device = m_device;
         config.stateFile = m_persistence->folder() + QStringLiteral("/LumraSync.sqlite");
+        config.storeFolder = m_persistence->folder();
         config.compactAfterRecords = m_compactAfterRecords;
         m_engine = std::make_shared<sync::SyncEngine>(config, m_persistence->newBackgroundContext(), cloud);
         m_engineOpen = false;
     }
     pass->open = !m_engineOpen;
-    if (pass->open)
-        report(CloudSyncEvent::setup, false);
     pass->full = m_fullExport;
     pass->dirty = std::exchange(m_dirty, {});
     pass->now = m_clock.now().toMSecsSinceEpoch();
+    pass->device = m_device;
+    if (m_settings) {
+        if (std::optional<QByteArray> bytes = m_settings->takePendingWrite())
+            m_settingsWrite = std::move(bytes);
+        pass->settingsWrite = m_settingsWrite;
+        pass->readSettings = true;
+    }
     if (pass->full) {
         m_fullExport = false;
         m_passesSinceFull = 0;
@@ -184,15 +217,39 @@ void SyncFolderContainer::runPass()
     m_again = false;
     std::shared_ptr<sync::SyncEngine> engine = m_engine;
     m_watcher.setFuture(QtConcurrent::run(&m_pool, [engine, pass] {
+        if (QString why; !sync::SyncFiles::isUsable(pass->folder, &why)) {
+            pass->unavailable = why;
+            return pass;
+        }
+        const QString root = sync::SyncFiles::root(pass->folder);
         if (pass->open) {
-            pass->openStatus = engine->open(pass->now);
+            pass->openStatus = engine->open(pass->now, &pass->opened);
+            pass->device = engine->device();
             if (!pass->openStatus)
                 return pass;
         }
         // Our own changes first: one made here while another computer's older change arrives wins.
+        // What others wrote is read even when ours cannot be written (a full disk, say).
         pass->exported = engine->exportChanges(pass->dirty, pass->full, pass->now);
-        if (pass->exported.status)
-            pass->imported = engine->importChanges(pass->now);
+        pass->imported = engine->importChanges(pass->now);
+        pass->health = engine->health(pass->now);
+        pass->device = engine->device();
+        if (pass->settingsWrite)
+            pass->settingsWritten = SyncFolderKeyValueStore::writeFile(root, pass->device, *pass->settingsWrite);
+        if (pass->readSettings)
+            pass->settings = SyncFolderKeyValueStore::readFiles(root, pass->device);
+        // The files worth watching: the folder of devices, each other device's folder and journal.
+        pass->watchPaths << sync::SyncFiles::devicesFolder(root);
+        for (const QUuid& device : sync::SyncFiles::otherDevices(root, pass->device)) {
+            Result<sync::SyncDir> dir = sync::SyncFiles::openDeviceFolder(root, device, false);
+            if (!dir)
+                continue;
+            const QString folder = sync::SyncFiles::deviceFolder(root, device);
+            pass->watchPaths << folder;
+            if (Result<std::optional<sync::Manifest>> manifest = sync::SyncFiles::readManifest(dir.value()); manifest && manifest.value())
+                if (dir->size(sync::SyncFiles::journalName(manifest.value()->generation)))
+                    pass->watchPaths << sync::SyncFiles::journalPath(folder, manifest.value()->generation);
+        }
         return pass;
     }));
 }
@@ -203,22 +260,50 @@ void SyncFolderContainer::finishPass()
     std::shared_ptr<Pass> pass = m_watcher.result();
     if (!pass)
         return;
+    if (!pass->unavailable.isEmpty()) {
+        folderUnavailable(pass->unavailable);
+        if (m_again)
+            schedule(0ms);
+        return;
+    }
+    for (const QString& notice : pass->opened.notices + pass->exported.notices)
+        Diagnostics::shared().warn(QStringLiteral("SyncEngine"), notice);
+    const bool deviceChanged = !pass->device.isNull() && pass->device != m_device;
+    if (deviceChanged)
+        m_device = pass->device; // a cloned or restored disk: this computer goes on under a new id
     if (pass->open) {
         if (!pass->openStatus) {
-            report(CloudSyncEvent::setup, true, pass->openStatus.error());
             m_dirty.unite(pass->dirty);
             m_fullExport = true;
             dropEngine();
+            if (pass->openStatus.error() != m_lastFailure) {
+                report(CloudSyncEvent::setup, false);
+                report(CloudSyncEvent::setup, true, pass->openStatus.error());
+            }
+            m_lastFailure = pass->openStatus.error();
+            passFailed();
             return;
         }
         m_engineOpen = true;
         m_available = true;
         m_reportedUnavailable = false;
+        report(CloudSyncEvent::setup, false);
         report(CloudSyncEvent::setup, true);
-        watchFolders();
     }
+    if (m_settings) {
+        if (m_settings->folder() != sync::SyncFiles::root(pass->folder) || deviceChanged)
+            m_settings->setFolder(sync::SyncFiles::root(pass->folder), m_device);
+        if (pass->settingsWrite && pass->settingsWritten && m_settingsWrite == pass->settingsWrite)
+            m_settingsWrite.reset();
+        if (pass->settings)
+            m_settings->receive(*pass->settings);
+    }
+    watch(pass->watchPaths);
+
     const auto& exported = pass->exported;
-    if (exported.written > 0 || !exported.status) {
+    const auto& imported = pass->imported;
+    const QString failure = !exported.status ? exported.status.error() : !imported.status ? imported.status.error() : QString();
+    if (exported.written > 0 || (!exported.status && failure != m_lastFailure)) {
         report(CloudSyncEvent::export_, false);
         report(CloudSyncEvent::export_, true, exported.status ? QString() : exported.status.error());
     }
@@ -226,22 +311,55 @@ void SyncFolderContainer::finishPass()
         m_dirty.unite(pass->dirty); // try those rows again
         m_fullExport = m_fullExport || pass->full;
     }
-    const auto& imported = pass->imported;
-    if (imported.applied > 0 || !imported.problems.isEmpty() || !imported.status) {
-        report(CloudSyncEvent::import, false);
-        report(CloudSyncEvent::import, true, imported.status ? QString() : imported.status.error());
-    }
     for (const QString& problem : exported.problems + imported.problems)
         Diagnostics::shared().warn(QStringLiteral("SyncEngine"), QStringLiteral("Skipped: ") + problem);
+    m_refused += int(imported.problems.size());
     m_recentProblems += imported.problems;
     if (m_recentProblems.size() > 200)
         m_recentProblems = m_recentProblems.mid(m_recentProblems.size() - 200);
-    if (m_settings)
-        m_settings->rescan();
+    const QString before = m_warning;
+    updateWarning(pass);
+    if (imported.applied > 0 || !imported.problems.isEmpty() || (!imported.status && failure != m_lastFailure)
+        || (m_warning != before && exported.status)) {
+        report(CloudSyncEvent::import, false);
+        report(CloudSyncEvent::import, true, imported.status ? QString() : imported.status.error());
+    }
+    m_lastFailure = failure;
+    if (failure.isEmpty())
+        m_failures = 0;
+    else
+        passFailed();
+
     if (!m_engine || m_engine->config().root != sync::SyncFiles::root(m_folder))
         dropEngine(); // the folder changed during the pass
-    if (m_again || !m_dirty.isEmpty() || !m_engine)
-        schedule(m_again ? 0ms : changeDelay);
+    if (m_again || !m_dirty.isEmpty() || !m_engine || m_settingsWrite)
+        if (m_clock.now().toMSecsSinceEpoch() >= m_backOffUntil)
+            schedule(m_again ? 0ms : changeDelay);
+}
+
+void SyncFolderContainer::passFailed()
+{
+    // Each failure in a row doubles the wait before the next attempt, up to a few minutes.
+    ++m_failures;
+    const qint64 wait = std::min<qint64>(longestBackOff.count(), rescanInterval.count() << std::min(m_failures, 10));
+    m_backOffUntil = m_clock.now().toMSecsSinceEpoch() + wait;
+}
+
+void SyncFolderContainer::updateWarning(const std::shared_ptr<Pass>& pass)
+{
+    QStringList parts;
+    auto count = [](int n, const char* one, const char* many) {
+        return QStringLiteral("%1 %2").arg(n).arg(QString::fromLatin1(n == 1 ? one : many));
+    };
+    if (m_refused > 0)
+        parts << count(m_refused, "record refused", "records refused");
+    if (pass->health.keptLocal > 0)
+        parts << count(pass->health.keptLocal, "item too large to sync kept on this computer", "items too large to sync kept on this computer");
+    if (pass->health.waitingForImages > 0)
+        parts << count(pass->health.waitingForImages, "record waiting for its image", "records waiting for their images");
+    if (!pass->health.stalled.isEmpty())
+        parts << count(int(pass->health.stalled.size()), "computer waiting for a file to arrive", "computers waiting for files to arrive");
+    m_warning = parts.join(QStringLiteral(", "));
 }
 
 void SyncFolderContainer::folderUnavailable(const QString& why)
@@ -250,6 +368,7 @@ void SyncFolderContainer::folderUnavailable(const QString& why)
         dropEngine();
     if (m_settings)
         m_settings->setFolder({}, m_device);
+    passFailed();
     if (m_reportedUnavailable || !isActive())
         return;
     // Said once until the folder is back; the history stays as it is meanwhile.
@@ -268,34 +387,34 @@ void SyncFolderContainer::report(int type, bool finished, const QString& error)
             CloudError e;
             e.localizedDescription = error;
             event.error = e;
+        } else if (type == CloudSyncEvent::import && !m_warning.isEmpty()) {
+            event.warning = m_warning;
         }
     }
     emit eventChanged(event);
 }
 
-void SyncFolderContainer::watchFolders()
+void SyncFolderContainer::watch(const QStringList& paths)
 {
     if (!m_fsWatcher) {
-        m_fsWatcher = new QFileSystemWatcher(this);
-        auto changed = [this] {
-            watchFolders(); // files replaced by a rename leave the watch
-            schedule(100ms);
-        };
+        // On a thread of its own: adding a watch touches the folder, which may be a hung mount.
+        m_fsWatcher = new QFileSystemWatcher;
+        m_fsWatcher->moveToThread(&m_watchThread);
+        connect(&m_watchThread, &QThread::finished, m_fsWatcher, &QObject::deleteLater);
+        auto changed = [this] { schedule(100ms); }; // the next pass renews the watch on replaced files
         connect(m_fsWatcher, &QFileSystemWatcher::directoryChanged, this, changed);
         connect(m_fsWatcher, &QFileSystemWatcher::fileChanged, this, changed);
+        m_watchThread.start();
     }
-    const QString root = sync::SyncFiles::root(m_folder);
-    QStringList paths {sync::SyncFiles::devicesFolder(root)};
-    for (const QUuid& device : sync::SyncFiles::otherDevices(root, m_device)) {
-        const QString folder = sync::SyncFiles::deviceFolder(root, device);
-        paths << folder;
-        if (Result<qint64> generation = sync::SyncFiles::readManifest(folder))
-            paths << sync::SyncFiles::journalPath(folder, generation.value());
-    }
-    const QStringList watched = m_fsWatcher->files() + m_fsWatcher->directories();
-    for (const QString& path : paths)
-        if (!watched.contains(path) && QFileInfo::exists(path))
-            m_fsWatcher->addPath(path);
+    QMetaObject::invokeMethod(m_fsWatcher, [watcher = m_fsWatcher, paths] {
+        const QStringList watched = watcher->files() + watcher->directories();
+        QStringList add;
+        for (const QString& path : paths)
+            if (!watched.contains(path))
+                add << path;
+        if (!add.isEmpty())
+            watcher->addPaths(add);
+    }, Qt::QueuedConnection);
 }
 
 bool SyncFolderContainer::waitForIdle(std::chrono::milliseconds timeout)

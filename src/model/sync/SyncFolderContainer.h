@@ -7,11 +7,13 @@
 #include <QFutureWatcher>
 #include <QPointer>
 #include <QSet>
+#include <QThread>
 #include <QThreadPool>
 #include <QUuid>
 
 #include <chrono>
 #include <memory>
+#include <optional>
 
 class QFileSystemWatcher;
 
@@ -26,20 +28,23 @@ class SyncEngine;
 
 // The synced history's mirror in a sync folder the user chose. Changes of the synced store file are
 // written to this computer's journal there; other computers' journals are read and applied, when
-// their files change and every few seconds (sync tools write files in many ways). The work runs on
-// one worker thread; the events of each step are reported as a cloud container's are.
+// their files change and every few seconds (sync tools write files in many ways). Every access to
+// the folder (checks, the watcher, the mirrored settings) runs off the main thread, so a slow or
+// hung network mount never freezes the popup; the events of each step are reported as a cloud
+// container's are, and what was refused, kept back or is still awaited shows as a warning.
 class SyncFolderContainer final : public CloudContainer {
     Q_OBJECT
 public:
     static constexpr std::chrono::milliseconds changeDelay {300};
     static constexpr std::chrono::milliseconds rescanInterval {5000};
     static constexpr int fullScanEvery = 60; // rescans between two full passes over the store
+    static constexpr std::chrono::milliseconds longestBackOff {60 * 1000};
 
     explicit SyncFolderContainer(Clock& clock = Clock::shared(), QObject* parent = nullptr);
     ~SyncFolderContainer() override;
 
     QString identifier() const override { return QStringLiteral("sync-folder"); }
-    // Available while the chosen folder is there and writable; otherwise no account.
+    // Available while the chosen folder is there and writable; otherwise no account. Checked on the worker.
     void accountStatus(std::function<void(Result<CloudAccountStatus>)> completion) override;
 
     // The folder the user chose ("syncFolderPath"); empty: none. Takes effect at once.
@@ -68,16 +73,21 @@ public:
 
     // What the last passes skipped, as logged (device, line, reason).
     QStringList recentProblems() const { return m_recentProblems; }
+    // The warning the status shows, empty when there is nothing to admit to.
+    QString warning() const { return m_warning; }
+    QUuid device() const { return m_device; }
 
 private:
     struct Pass;
+    void passFailed();
+    void updateWarning(const std::shared_ptr<Pass>& pass);
+    void watch(const QStringList& paths);
     void noteChanges(const store::ChangeSet& changes);
     void schedule(std::chrono::milliseconds delay);
     void runPass();
     void finishPass();
     void folderUnavailable(const QString& why);
     void report(int type, bool finished, const QString& error = {});
-    void watchFolders();
     void dropEngine();
     bool isActive() const;
     void startOrStop();
@@ -96,12 +106,19 @@ private:
     int m_passesSinceFull = 0;
     bool m_running = false;
     bool m_again = false;
+    int m_failures = 0; // passes in a row that failed: the next ones wait longer
+    qint64 m_backOffUntil = 0;
+    QString m_lastFailure;
+    int m_refused = 0; // records refused or skipped since start
+    QString m_warning;
+    std::optional<QByteArray> m_settingsWrite;
     qint64 m_compactAfterRecords = 5000;
     std::unique_ptr<Timer> m_pendingTimer;
     std::unique_ptr<Timer> m_rescanTimer;
     QThreadPool m_pool;
     QFutureWatcher<std::shared_ptr<Pass>> m_watcher;
-    QFileSystemWatcher* m_fsWatcher = nullptr;
+    QThread m_watchThread;
+    QFileSystemWatcher* m_fsWatcher = nullptr; // lives on m_watchThread
     QStringList m_recentProblems;
     QList<QMetaObject::Connection> m_connections;
 };

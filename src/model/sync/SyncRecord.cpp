@@ -3,6 +3,7 @@
 #include "model/store/ManagedObjectContext.h"
 
 #include <QCryptographicHash>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonValue>
 
@@ -172,10 +173,18 @@ QByteArray encodeRecord(const SyncRecord& record)
     o.insert(QStringLiteral("id"), uuidText(record.id));
     o.insert(QStringLiteral("mtime"), double(record.mtime));
     o.insert(QStringLiteral("device"), uuidText(record.device));
+    if (!record.writer.isEmpty())
+        o.insert(QStringLiteral("w"), record.writer);
     if (record.op == SyncRecord::Op::put) {
         o.insert(QStringLiteral("fields"), record.fields);
         if (!record.imageHash.isEmpty())
             o.insert(QStringLiteral("image"), record.imageHash);
+        QJsonObject stamps;
+        for (auto it = record.stamps.begin(); it != record.stamps.end(); ++it)
+            if (it.value() != record.mtime)
+                stamps.insert(it.key(), double(it.value()));
+        if (!stamps.isEmpty())
+            o.insert(QStringLiteral("stamps"), stamps);
     }
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
@@ -217,6 +226,12 @@ Result<SyncRecord> decodeRecord(QByteArrayView line)
     if (Status s = checkInteger(QStringLiteral("mtime"), o.value(QStringLiteral("mtime")), earliestMtime, latestMtime); !s)
         return R::failure(s.error());
     r.mtime = qint64(o.value(QStringLiteral("mtime")).toDouble());
+    const QJsonValue writer = o.value(QStringLiteral("w"));
+    if (!writer.isUndefined()) {
+        if (!writer.isString() || writer.toString().size() > 64)
+            return R::failure(QStringLiteral("bad writer tag"));
+        r.writer = writer.toString();
+    }
     if (r.op == SyncRecord::Op::remove)
         return r;
 
@@ -240,6 +255,20 @@ Result<SyncRecord> decodeRecord(QByteArrayView line)
         if (r.entity != EntityKind::item || !image.isString() || !isImageHash(image.toString()))
             return R::failure(QStringLiteral("bad image name"));
         r.imageHash = image.toString();
+    }
+    const QJsonValue stamps = o.value(QStringLiteral("stamps"));
+    if (!stamps.isUndefined()) {
+        if (!stamps.isObject())
+            return R::failure(QStringLiteral("bad stamps"));
+        const QStringList& names = mergedFields(r.entity);
+        const QJsonObject s = stamps.toObject();
+        for (auto it = s.begin(); it != s.end(); ++it) {
+            if (!names.contains(it.key()))
+                return R::failure(QStringLiteral("stamp of an unknown field ") + it.key().left(40));
+            if (Status st = checkInteger(QStringLiteral("stamp"), it.value(), earliestMtime, double(r.mtime)); !st)
+                return R::failure(st.error());
+            r.stamps.insert(it.key(), qint64(it.value().toDouble()));
+        }
     }
     return r;
 }
@@ -286,7 +315,76 @@ QByteArray contentDigest(const QJsonObject& fields, const QString& imageHash)
     return hash.result().left(16);
 }
 
-JournalChunk readJournal(QByteArrayView data, qint64 offset, qint64 firstLine, const QUuid& device)
+const QStringList& mergedFields(EntityKind kind)
+{
+    static const auto names = [](EntityKind k) {
+        const store::Entity& e = store::entity(k);
+        QStringList list;
+        for (int a = 0; a < e.count(); ++a)
+            if (isSynced(e, a))
+                list.append(QString::fromLatin1(e.attribute(a).name));
+        if (k == EntityKind::item)
+            list.append(QString::fromLatin1(imageField));
+        return list;
+    };
+    static const QStringList item = names(EntityKind::item);
+    static const QStringList category = names(EntityKind::category);
+    return kind == EntityKind::item ? item : category;
+}
+
+quint64 fieldHash(const QJsonValue& value)
+{
+    // FNV-1a over a type tag and the value: stable across computers and Qt versions.
+    quint64 h = 1469598103934665603ULL;
+    auto add = [&h](const void* data, size_t size) {
+        const auto* p = static_cast<const unsigned char*>(data);
+        for (size_t i = 0; i < size; ++i) {
+            h ^= p[i];
+            h *= 1099511628211ULL;
+        }
+    };
+    switch (value.type()) {
+    case QJsonValue::Undefined:
+    case QJsonValue::Null:
+        return 0;
+    case QJsonValue::Bool: {
+        const char b[2] = {'b', char(value.toBool() ? 1 : 0)};
+        add(b, 2);
+        break;
+    }
+    case QJsonValue::Double: {
+        const double d = value.toDouble();
+        add("d", 1);
+        add(&d, sizeof d);
+        break;
+    }
+    case QJsonValue::String: {
+        const QByteArray utf8 = value.toString().toUtf8();
+        add("s", 1);
+        add(utf8.constData(), size_t(utf8.size()));
+        break;
+    }
+    default: {
+        const QByteArray json = QJsonDocument(value.isObject() ? QJsonDocument(value.toObject()) : QJsonDocument(value.toArray())).toJson(QJsonDocument::Compact);
+        add("j", 1);
+        add(json.constData(), size_t(json.size()));
+        break;
+    }
+    }
+    return h == 0 ? 1 : h;
+}
+
+QList<quint64> fieldHashes(EntityKind entity, const QJsonObject& fields, const QString& imageHash)
+{
+    const QStringList& names = mergedFields(entity);
+    QList<quint64> hashes;
+    hashes.reserve(names.size());
+    for (const QString& name : names)
+        hashes.append(name == QLatin1String(imageField) ? (imageHash.isEmpty() ? 0 : fieldHash(imageHash)) : fieldHash(fields.value(name)));
+    return hashes;
+}
+
+JournalChunk readJournal(QByteArrayView data, qint64 offset, qint64 firstLine, const QUuid& device, qint64 maxLine)
 {
     JournalChunk chunk;
     chunk.nextOffset = offset;
@@ -301,6 +399,10 @@ JournalChunk readJournal(QByteArrayView data, qint64 offset, qint64 firstLine, c
         chunk.nextOffset = end + 1;
         if (line.trimmed().isEmpty())
             continue;
+        if (line.size() > maxLine) {
+            chunk.problems.append({number, QStringLiteral("record longer than %1 bytes").arg(maxLine)});
+            continue;
+        }
         Result<SyncRecord> record = decodeRecord(line);
         if (!record) {
             chunk.problems.append({number, record.error()});

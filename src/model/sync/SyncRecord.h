@@ -8,6 +8,7 @@
 #include <QByteArrayView>
 #include <QJsonObject>
 #include <QList>
+#include <QMap>
 #include <QString>
 #include <QUuid>
 
@@ -28,12 +29,18 @@ struct SyncRecord {
     QUuid device;
     QJsonObject fields; // put only: the row's attributes by name (no id, no image bytes, no bookmarks)
     QString imageHash;  // put only: SHA-256 of the image bytes in lower-case hex, or empty
+    // put only: each field's own time stamp where it is older than `mtime` (the latest of them);
+    // "image" stands for the image. Readers that predate them take the whole row at `mtime`.
+    QMap<QString, qint64> stamps;
+    QString writer; // a tag of the run that wrote it, so a computer knows its own records
 
     // Which of two records of one row wins: the later one, a tie going to the greater device id.
     bool supersedes(qint64 otherMtime, const QUuid& otherDevice) const;
+    qint64 stampOf(const QString& field) const { return stamps.value(field, mtime); }
 };
 
 inline constexpr int recordVersion = 1;
+inline constexpr const char* imageField = "image";
 // Bounds of what a record may carry.
 inline constexpr qint64 maxLineBytes = 96 * 1024 * 1024;
 inline constexpr qint64 maxTextBytes = 32 * 1024 * 1024;
@@ -52,6 +59,15 @@ void applyFields(store::ManagedObject& row, const QJsonObject& fields);
 // A digest of what a put carries, to tell whether a row changed since it was last written or read.
 QByteArray contentDigest(const QJsonObject& fields, const QString& imageHash);
 
+// The fields that merge one by one: the synced attributes of the entity, in its order, and for an
+// item "image" last.
+const QStringList& mergedFields(store::EntityKind entity);
+// A hash of one field's value, the same on every computer (it breaks ties of equal stamps); an
+// absent field hashes as 0.
+quint64 fieldHash(const QJsonValue& value);
+// The hashes of every merged field of a put, in mergedFields() order.
+QList<quint64> fieldHashes(store::EntityKind entity, const QJsonObject& fields, const QString& imageHash);
+
 // One pass over a journal's bytes from `offset`: the complete lines' records, the lines
 // skipped and why, and where the next pass starts (a torn last line is left for later).
 struct JournalChunk {
@@ -69,7 +85,8 @@ struct JournalChunk {
     qint64 nextOffset = 0;
     qint64 nextLine = 0;
 };
-// Records that name another device than `device` are refused: a computer speaks only for itself.
-JournalChunk readJournal(QByteArrayView data, qint64 offset, qint64 firstLine, const QUuid& device);
+// Records that name another device than `device` are refused: a computer speaks only for itself,
+// and so are lines longer than `maxLine`.
+JournalChunk readJournal(QByteArrayView data, qint64 offset, qint64 firstLine, const QUuid& device, qint64 maxLine = maxLineBytes);
 
 } // namespace lumra::sync

@@ -43,6 +43,9 @@ struct CloudSyncEvent {
     int type = setup; // any other value is an unknown kind of event
     std::optional<QDateTime> endDate;
     std::optional<CloudError> error;
+    // A step that finished without an error but with something the user should know (records
+    // refused, items kept on this computer, files still awaited), said with counts.
+    std::optional<QString> warning;
 };
 
 enum class CloudAccountStatus { couldNotDetermine, available, restricted, noAccount, temporarilyUnavailable };

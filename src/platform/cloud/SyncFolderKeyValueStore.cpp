@@ -37,35 +37,77 @@ void SyncFolderKeyValueStore::setFolder(const QString& root, const QUuid& device
     m_own.clear();
     m_others.clear();
     m_dirty = false;
+    if (m_requestPass) {
+        announceChanges(before);
+        if (!m_root.isEmpty())
+            m_requestPass(); // the files are read on the worker
+        return;
+    }
     if (!m_root.isEmpty())
-        m_own = readFile(sync::SyncFiles::settingsPath(sync::SyncFiles::deviceFolder(m_root, m_device)), m_device);
+        m_own = readFile(m_root, m_device);
     readOthers();
     announceChanges(before);
 }
 
-void SyncFolderKeyValueStore::readOthers()
+SyncFolderKeyValueStore::Files SyncFolderKeyValueStore::readFiles(const QString& root, const QUuid& device)
 {
-    m_others.clear();
-    if (m_root.isEmpty())
-        return;
-    for (const QUuid& other : sync::SyncFiles::otherDevices(m_root, m_device)) {
-        const Values values = readFile(sync::SyncFiles::settingsPath(sync::SyncFiles::deviceFolder(m_root, other)), other);
+    Files files;
+    if (root.isEmpty())
+        return files;
+    files.own = readFile(root, device);
+    for (const QUuid& other : sync::SyncFiles::otherDevices(root, device)) {
+        const Values values = readFile(root, other);
         for (auto it = values.begin(); it != values.end(); ++it)
-            if (!m_others.contains(it.key()) || wins(it.value(), m_others[it.key()]))
-                m_others.insert(it.key(), it.value());
+            if (!files.others.contains(it.key()) || wins(it.value(), files.others[it.key()]))
+                files.others.insert(it.key(), it.value());
     }
+    return files;
 }
 
-SyncFolderKeyValueStore::Values SyncFolderKeyValueStore::readFile(const QString& path, const QUuid& device)
+Status SyncFolderKeyValueStore::writeFile(const QString& root, const QUuid& device, const QByteArray& bytes)
+{
+    Result<sync::SyncDir> folder = sync::SyncFiles::openDeviceFolder(root, device, true);
+    if (!folder)
+        return folder.status();
+    return folder->write(QString::fromLatin1(sync::SyncFiles::settingsName), bytes);
+}
+
+std::optional<QByteArray> SyncFolderKeyValueStore::takePendingWrite()
+{
+    if (!m_dirty || m_root.isEmpty())
+        return std::nullopt;
+    m_dirty = false;
+    return ownFileBytes();
+}
+
+void SyncFolderKeyValueStore::receive(const Files& files)
+{
+    if (m_root.isEmpty())
+        return;
+    const Values before = merged();
+    // Values set here since the pass began are newer than the file it read.
+    for (auto it = files.own.begin(); it != files.own.end(); ++it)
+        if (!m_own.contains(it.key()) || wins(it.value(), m_own[it.key()]))
+            m_own.insert(it.key(), it.value());
+    m_others = files.others;
+    announceChanges(before);
+}
+
+void SyncFolderKeyValueStore::readOthers() { m_others = readFiles(m_root, m_device).others; }
+
+SyncFolderKeyValueStore::Values SyncFolderKeyValueStore::readFile(const QString& root, const QUuid& device)
 {
     Values values;
-    Result<QByteArray> bytes = sync::SyncFiles::readRegularFile(path, maxSettingsFileBytes + 1);
+    Result<sync::SyncDir> folder = sync::SyncFiles::openDeviceFolder(root, device, false);
+    if (!folder)
+        return values;
+    Result<QByteArray> bytes = folder->read(QString::fromLatin1(sync::SyncFiles::settingsName), maxSettingsFileBytes + 1);
     if (!bytes || bytes.value().size() > maxSettingsFileBytes)
         return values;
-    const QJsonObject root = QJsonDocument::fromJson(bytes.value()).object();
-    if (root.value(QStringLiteral("v")).toDouble(-1) != 1)
+    const QJsonObject file = QJsonDocument::fromJson(bytes.value()).object();
+    if (file.value(QStringLiteral("v")).toDouble(-1) != 1)
         return values;
-    const QJsonObject entries = root.value(QStringLiteral("values")).toObject();
+    const QJsonObject entries = file.value(QStringLiteral("values")).toObject();
     for (auto it = entries.begin(); it != entries.end(); ++it) {
         if (it.key().isEmpty() || it.key().size() > maxKeyLength || !it.value().isObject())
             continue;
@@ -130,31 +172,42 @@ bool SyncFolderKeyValueStore::synchronize()
 {
     if (m_root.isEmpty())
         return false;
+    if (m_requestPass) {
+        m_requestPass(); // written and read by the worker's next pass
+        return true;
+    }
     bool ok = true;
     if (m_dirty) {
-        QJsonObject entries;
-        for (auto it = m_own.begin(); it != m_own.end(); ++it) {
-            QJsonObject e;
-            e.insert(QStringLiteral("value"), QJsonValue::fromVariant(it.value().value));
-            e.insert(QStringLiteral("mtime"), double(it.value().mtime));
-            entries.insert(it.key(), e);
-        }
-        QJsonObject root;
-        root.insert(QStringLiteral("v"), 1);
-        root.insert(QStringLiteral("values"), entries);
-        const QString folder = sync::SyncFiles::deviceFolder(m_root, m_device);
-        ok = sync::SyncFiles::makePrivateFolder(folder).ok()
-            && sync::SyncFiles::writeAtomically(sync::SyncFiles::settingsPath(folder), QJsonDocument(root).toJson()).ok();
+        ok = writeFile(m_root, m_device, ownFileBytes()).ok();
         m_dirty = !ok;
     }
     rescan();
     return ok;
 }
 
+QByteArray SyncFolderKeyValueStore::ownFileBytes() const
+{
+    QJsonObject entries;
+    for (auto it = m_own.begin(); it != m_own.end(); ++it) {
+        QJsonObject e;
+        e.insert(QStringLiteral("value"), QJsonValue::fromVariant(it.value().value));
+        e.insert(QStringLiteral("mtime"), double(it.value().mtime));
+        entries.insert(it.key(), e);
+    }
+    QJsonObject file;
+    file.insert(QStringLiteral("v"), 1);
+    file.insert(QStringLiteral("values"), entries);
+    return QJsonDocument(file).toJson();
+}
+
 void SyncFolderKeyValueStore::rescan()
 {
     if (m_root.isEmpty())
         return;
+    if (m_requestPass) {
+        m_requestPass();
+        return;
+    }
     const Values before = merged();
     readOthers();
     announceChanges(before);

@@ -2,8 +2,12 @@
 
 #include "platform/cloud/CloudKeyValueStore.h"
 #include "platform/core/Clock.h"
+#include "platform/core/Result.h"
 
 #include <QHash>
+
+#include <functional>
+#include <optional>
 #include <QUuid>
 
 namespace lumra {
@@ -30,14 +34,31 @@ public:
     // Reads the other computers' files and announces the keys whose value changed.
     void rescan();
 
-private:
     struct Entry {
         QVariant value; // invalid: removed
         qint64 mtime = 0;
         QUuid device;
     };
     using Values = QHash<QString, Entry>;
-    static Values readFile(const QString& path, const QUuid& device);
+    // What the files of the folder say: this computer's and the others' (merged) values.
+    struct Files {
+        Values own;
+        Values others;
+    };
+
+    // Hands the file access to the owner's worker: reads and writes then wait for its next pass
+    // (`requestPass` asks for one), which calls readFiles()/writeFile() off the main thread and
+    // gives back what it read through receive().
+    void setFileAccess(std::function<void()> requestPass) { m_requestPass = std::move(requestPass); }
+    // The bytes of this computer's file when they changed since taken last.
+    std::optional<QByteArray> takePendingWrite();
+    void receive(const Files& files);
+    static Files readFiles(const QString& root, const QUuid& device);
+    static Status writeFile(const QString& root, const QUuid& device, const QByteArray& bytes);
+
+private:
+    static Values readFile(const QString& root, const QUuid& device);
+    QByteArray ownFileBytes() const;
     void readOthers();
     Values merged() const;
     void announceChanges(const Values& before);
@@ -48,6 +69,7 @@ private:
     Values m_own;
     Values m_others;
     bool m_dirty = false;
+    std::function<void()> m_requestPass;
 };
 
 } // namespace lumra

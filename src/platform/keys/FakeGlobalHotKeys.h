@@ -18,6 +18,9 @@ public:
     bool press(quint16 keyCode, quint64 modifiers, quint32 time = 0);
     // What is grabbed right now (nothing while suspended).
     const QList<HotKey>& grabbed() const { return m_grabbed; }
+    // A desktop whose keys this backend cannot promise, as limitation() tells it.
+    void setLimitation(const QString& limitation) { m_limitation = limitation; }
+    QString limitation() const override { return m_limitation; }
 
 protected:
     Status grab(const HotKey& key) override;
@@ -26,6 +29,7 @@ protected:
 private:
     QList<HotKey> m_grabbed;
     QList<HotKey> m_takenElsewhere;
+    QString m_limitation;
 };
 
 } // namespace lumra

@@ -1,5 +1,6 @@
 #include "platform/wayland/WaylandConnection.h"
 
+#include <QCoreApplication>
 #include <QLoggingCategory>
 #include <QSocketNotifier>
 
@@ -51,6 +52,9 @@ WaylandConnection::WaylandConnection(wl_display* display)
 {
     m_registry = wl_display_get_registry(display);
     wl_registry_add_listener(m_registry, &RegistryListener::listener, this);
+    // A connection made before the application object (a probe at start) is only read on demand.
+    if (!QCoreApplication::instance())
+        return;
     m_notifier = new QSocketNotifier(wl_display_get_fd(display), QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, [this] {
         readOnce(0);

@@ -51,9 +51,8 @@ const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString shortcutsInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
 constexpr int portalTimeoutMs = 3000;
 
-bool portalOffersShortcuts()
+bool portalOffersShortcuts(QDBusConnection& bus)
 {
-    QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return false;
     QDBusMessage get = QDBusMessage::createMethodCall(portalService, portalPath,
@@ -62,14 +61,6 @@ bool portalOffersShortcuts()
     get << shortcutsInterface << QStringLiteral("version");
     const QDBusMessage reply = bus.call(get, QDBus::Block, portalTimeoutMs);
     return reply.type() == QDBusMessage::ReplyMessage;
-}
-
-// Where the portal will publish the answer to a request made with `token`.
-QString requestPath(const QString& token)
-{
-    QString sender = QDBusConnection::sessionBus().baseService().mid(1);
-    sender.replace(QLatin1Char('.'), QLatin1Char('_'));
-    return QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender, token);
 }
 
 } // namespace
@@ -95,29 +86,41 @@ QString portalTrigger(quint16 keyCode, quint64 modifiers)
     return parts.join(QLatin1Char('+'));
 }
 
-std::unique_ptr<WaylandGlobalHotKeys> WaylandGlobalHotKeys::create(QObject* parent)
+std::unique_ptr<WaylandGlobalHotKeys> WaylandGlobalHotKeys::create(QObject* parent, QDBusConnection bus)
 {
-    const bool portal = portalOffersShortcuts();
+    if (!bus.isConnected())
+        bus = QDBusConnection::sessionBus();
+    const bool portal = portalOffersShortcuts(bus);
     if (!portal)
         qCInfo(lcPortalKeys) << "the desktop portal offers no global shortcuts: bind the command `lumra` to a key"
                                 " in the desktop's keyboard settings to open the popup";
-    return std::unique_ptr<WaylandGlobalHotKeys>(new WaylandGlobalHotKeys(portal, parent));
+    return std::unique_ptr<WaylandGlobalHotKeys>(new WaylandGlobalHotKeys(bus, portal, parent));
 }
 
-WaylandGlobalHotKeys::WaylandGlobalHotKeys(bool portal, QObject* parent)
+WaylandGlobalHotKeys::WaylandGlobalHotKeys(QDBusConnection bus, bool portal, QObject* parent)
     : GlobalHotKeys(parent)
+    , m_bus(std::move(bus))
     , m_portal(portal)
 {
     if (!m_portal)
         return;
     qDBusRegisterMetaType<PortalShortcut>();
     qDBusRegisterMetaType<QList<PortalShortcut>>();
-    QDBusConnection::sessionBus().connect(
-        portalService, portalPath, shortcutsInterface, QStringLiteral("Activated"), this,
-        SLOT(activated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
+    // Activated(o session, s id, t timestamp, a{sv} options), read from the message itself.
+    if (!m_bus.connect(portalService, portalPath, shortcutsInterface, QStringLiteral("Activated"), this,
+                       SLOT(portalActivated(QDBusMessage))))
+        qCWarning(lcPortalKeys) << "cannot listen to the portal's shortcut presses";
 }
 
 WaylandGlobalHotKeys::~WaylandGlobalHotKeys() = default;
+
+// Where the portal will publish the answer to a request made with `token`.
+QString WaylandGlobalHotKeys::requestPath(const QString& token) const
+{
+    QString sender = m_bus.baseService().mid(1);
+    sender.replace(QLatin1Char('.'), QLatin1Char('_'));
+    return QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender, token);
+}
 
 QString WaylandGlobalHotKeys::limitation() const
 {
@@ -164,7 +167,7 @@ void WaylandGlobalHotKeys::bind()
         bindLater(); // after the answer to the request in flight
         return;
     }
-    QDBusConnection bus = QDBusConnection::sessionBus();
+    QDBusConnection& bus = m_bus;
     // A new set of shortcuts goes into a new session: not every portal lets a session bind twice.
     if (!m_session.isEmpty()) {
         bus.call(QDBusMessage::createMethodCall(portalService, m_session, QStringLiteral("org.freedesktop.portal.Session"),
@@ -187,7 +190,7 @@ void WaylandGlobalHotKeys::bind()
 
 void WaylandGlobalHotKeys::requestAnswered(uint response, const QVariantMap& results)
 {
-    QDBusConnection bus = QDBusConnection::sessionBus();
+    QDBusConnection& bus = m_bus;
     bus.disconnect(portalService, m_pendingRequest, QStringLiteral("org.freedesktop.portal.Request"),
                    QStringLiteral("Response"), this, SLOT(requestAnswered(uint, QVariantMap)));
     m_pendingRequest.clear();
@@ -217,7 +220,7 @@ void WaylandGlobalHotKeys::sessionCreated(uint response, const QVariantMap& resu
     }
     const QString token = QStringLiteral("lumra%1").arg(++m_tokenCounter);
     m_pendingRequest = requestPath(token);
-    QDBusConnection bus = QDBusConnection::sessionBus();
+    QDBusConnection& bus = m_bus;
     bus.connect(portalService, m_pendingRequest, QStringLiteral("org.freedesktop.portal.Request"),
                 QStringLiteral("Response"), this, SLOT(requestAnswered(uint, QVariantMap)));
     QDBusMessage bindCall = QDBusMessage::createMethodCall(portalService, portalPath, shortcutsInterface,
@@ -227,14 +230,17 @@ void WaylandGlobalHotKeys::sessionCreated(uint response, const QVariantMap& resu
     bus.call(bindCall, QDBus::NoBlock);
 }
 
-void WaylandGlobalHotKeys::activated(const QDBusObjectPath& session, const QString& id, qulonglong timestamp,
-                                     const QVariantMap&)
+void WaylandGlobalHotKeys::portalActivated(const QDBusMessage& message)
 {
-    if (session.path() != m_session)
+    const QVariantList arguments = message.arguments();
+    if (arguments.size() < 3)
         return;
+    if (qdbus_cast<QDBusObjectPath>(arguments.at(0)).path() != m_session)
+        return;
+    const QString id = arguments.at(1).toString();
     for (const HotKey& key : std::as_const(m_grabbed)) {
         if (shortcutId(key) == id) {
-            dispatch(key, quint32(timestamp));
+            dispatch(key, quint32(arguments.at(2).toULongLong()));
             return;
         }
     }

@@ -2,7 +2,8 @@
 
 #include "platform/keys/GlobalHotKeys.h"
 
-#include <QDBusObjectPath>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QVariantMap>
 
 #include <memory>
@@ -22,7 +23,9 @@ QString portalTrigger(quint16 keyCode, quint64 modifiers);
 class WaylandGlobalHotKeys final : public GlobalHotKeys {
     Q_OBJECT
 public:
-    static std::unique_ptr<WaylandGlobalHotKeys> create(QObject* parent = nullptr);
+    // Asks `bus` (the session bus when not connected) whether its portal offers global shortcuts.
+    static std::unique_ptr<WaylandGlobalHotKeys> create(QObject* parent = nullptr,
+                                                        QDBusConnection bus = QDBusConnection(QString()));
     ~WaylandGlobalHotKeys() override;
 
     bool usesPortal() const { return m_portal; }
@@ -33,7 +36,8 @@ protected:
     void ungrab(const HotKey& key) override;
 
 private:
-    explicit WaylandGlobalHotKeys(bool portal, QObject* parent);
+    WaylandGlobalHotKeys(QDBusConnection bus, bool portal, QObject* parent);
+    QString requestPath(const QString& token) const;
     void bindLater();
     void bind();
     void sessionCreated(uint response, const QVariantMap& results);
@@ -41,10 +45,10 @@ private:
 
 private slots:
     void requestAnswered(uint response, const QVariantMap& results);
-    void activated(const QDBusObjectPath& session, const QString& shortcutId, qulonglong timestamp,
-                   const QVariantMap& options);
+    void portalActivated(const QDBusMessage& message);
 
 private:
+    QDBusConnection m_bus;
     bool m_portal;
     QList<HotKey> m_grabbed;
     QString m_session;

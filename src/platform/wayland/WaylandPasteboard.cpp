@@ -145,6 +145,13 @@ private:
     QSocketNotifier m_notifier;
 };
 
+bool WaylandPasteboard::sessionOffersDataControl()
+{
+    auto connection = WaylandConnection::open();
+    return connection
+        && (connection->globalVersion(extProtocol.manager->name) || connection->globalVersion(wlrProtocol.manager->name));
+}
+
 std::unique_ptr<WaylandPasteboard> WaylandPasteboard::create()
 {
     auto connection = WaylandConnection::open();

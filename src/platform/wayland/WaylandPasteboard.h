@@ -30,6 +30,10 @@ public:
     static std::unique_ptr<WaylandPasteboard> create();
     ~WaylandPasteboard() override;
 
+    // Whether the session's compositor offers a data-control protocol; usable before the
+    // application object exists.
+    static bool sessionOffersDataControl();
+
     // The protocol in use: "ext_data_control_manager_v1" or "zwlr_data_control_manager_v1".
     QString protocolName() const;
 

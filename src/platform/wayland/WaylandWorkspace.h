@@ -19,6 +19,7 @@ public:
     std::optional<AppIdentity> applicationForWindow(quint64) override { return std::nullopt; }
     Status activate(const AppIdentity& application) override;
     QIcon icon(const QString& bundleId) override;
+    bool knowsSourceApplications() const override { return false; }
 
 private:
     DesktopEntries* m_entries;

@@ -19,6 +19,7 @@ public:
     void setWindowOwner(quint64 window, const AppIdentity& application) { m_windows.insert(window, application); }
     void setIcon(const QString& bundleId, const QIcon& icon) { m_icons.insert(bundleId, icon); }
     void setActivationError(const QString& message) { m_activationError = message; }
+    void setKnowsSourceApplications(bool knows) { m_knowsSources = knows; }
 
     const QList<AppIdentity>& activations() const { return m_activations; }
 
@@ -26,6 +27,7 @@ public:
     std::optional<AppIdentity> applicationForWindow(quint64 window) override;
     Status activate(const AppIdentity& application) override;
     QIcon icon(const QString& bundleId) override { return m_icons.value(bundleId); }
+    bool knowsSourceApplications() const override { return m_knowsSources; }
 
 private:
     std::optional<AppIdentity> m_frontmost;
@@ -33,6 +35,7 @@ private:
     QHash<QString, QIcon> m_icons;
     QList<AppIdentity> m_activations;
     QString m_activationError;
+    bool m_knowsSources = true;
 };
 
 } // namespace lumra

@@ -41,6 +41,9 @@ public:
     virtual Status activate(const AppIdentity& application) = 0;
     // The icon of the application's desktop entry; null when there is none.
     virtual QIcon icon(const QString& bundleId) = 0;
+    // Whether copies can be told apart by the application that made them (so ignored
+    // applications can match).
+    virtual bool knowsSourceApplications() const { return true; }
 
     // Where a copy came from: the application of the clipboard owner's window when that can
     // be resolved, else the frontmost application.

@@ -109,8 +109,9 @@ SyncStatusLook SyncStatusLook::forStatus(const QString& status)
     const QString cross = QStringLiteral("\u274C");
     const QString arrows = QStringLiteral("\U0001F504");
     const QString check = QStringLiteral("\u2705");
+    const QString warning = QStringLiteral("\u26A0");
     SyncStatusLook look;
-    if (status.contains(cross))
+    if (status.contains(cross) || status.contains(warning))
         look.symbol = QStringLiteral("exclamationmark.icloud");
     else if (status.contains(arrows))
         look.symbol = QStringLiteral("arrow.triangle.2.circlepath.icloud");
@@ -120,6 +121,8 @@ SyncStatusLook SyncStatusLook::forStatus(const QString& status)
         look.symbol = QStringLiteral("icloud");
     if (status.contains(cross))
         look.tone = Tone::red;
+    else if (status.contains(warning))
+        look.tone = Tone::orange;
     else if (status.contains(check))
         look.tone = Tone::green;
     return look;
@@ -306,6 +309,8 @@ void ContentView::updateHeader()
             tone = QColor(52, 199, 89);
         else if (look.tone == SyncStatusLook::Tone::red)
             tone = QColor(255, 59, 48);
+        else if (look.tone == SyncStatusLook::Tone::orange)
+            tone = QColor(255, 149, 0);
         QPixmap pixmap = Symbols::icon(look.symbol).pixmap(QSize(12, 12), devicePixelRatioF());
         if (!pixmap.isNull()) {
             QPainter painter(&pixmap);

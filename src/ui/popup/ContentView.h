@@ -126,7 +126,7 @@ private:
 // The status symbol and its colour for a sync status text, by the marker characters in it.
 struct SyncStatusLook {
     QString symbol;
-    enum class Tone { secondary, green, red } tone = Tone::secondary;
+    enum class Tone { secondary, green, orange, red } tone = Tone::secondary;
     static SyncStatusLook forStatus(const QString& status);
 };
 

@@ -1,5 +1,7 @@
 #include "ui/settings/PrivacyPage.h"
 
+#include "engine/ClipboardManager.h"
+#include "platform/workspace/Workspace.h"
 #include "ui/settings/BoundRows.h"
 #include "ui/settings/IgnoredAppsBox.h"
 
@@ -19,6 +21,18 @@ PrivacyPage::PrivacyPage(SettingsContext context, QWidget* parent)
     header->addWidget(SettingsStyle::label(QStringLiteral("Ignore Applications"), 15, true, false, this));
     header->addWidget(SettingsStyle::label(QStringLiteral("Do not save content copied from the applications below."), 12,
                                            false, true, this));
+    // Where the desktop does not say who copied, the list cannot work: said here, not left to be found out.
+    const Workspace* workspace = context.manager.services().workspace;
+    if (workspace && !workspace->knowsSourceApplications()) {
+        m_sourceNote = SettingsStyle::label(
+            QStringLiteral("This desktop does not tell Lumra which application made a copy, so copies from the "
+                           "applications below are saved too. Password managers still mark their copies, and those "
+                           "are never saved."),
+            12, false, true, this);
+        m_sourceNote->setObjectName(QStringLiteral("sourceApplicationsNote"));
+        m_sourceNote->setWordWrap(true);
+        header->addWidget(m_sourceNote);
+    }
     auto* apps = new QVBoxLayout;
     apps->setSpacing(8);
     apps->addLayout(header);

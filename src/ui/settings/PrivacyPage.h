@@ -4,6 +4,8 @@
 
 #include <QWidget>
 
+class QLabel;
+
 namespace lumra {
 
 class IgnoredAppsBox;
@@ -17,10 +19,13 @@ public:
 
     SettingSwitchRow* transientRow() const { return m_transient; }
     IgnoredAppsBox* appsBox() const { return m_apps; }
+    // Shown where the desktop does not tell which application made a copy; null elsewhere.
+    QLabel* sourceNote() const { return m_sourceNote; }
 
 private:
     SettingSwitchRow* m_transient;
     IgnoredAppsBox* m_apps;
+    QLabel* m_sourceNote = nullptr;
 };
 
 } // namespace lumra

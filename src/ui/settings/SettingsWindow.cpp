@@ -9,6 +9,7 @@
 #include "ui/settings/GeneralPage.h"
 #include "ui/settings/PrivacyPage.h"
 #include "ui/settings/ShortcutsPage.h"
+#include "ui/settings/SyncPage.h"
 #include "ui/settings/SettingsWidgets.h"
 
 #include <QHBoxLayout>
@@ -121,6 +122,11 @@ SettingsWindow::SettingsWindow(ClipboardManager& manager, HotKeyManager& hotKeys
     m_shortcuts = new ShortcutsPage(context);
     setPage(SettingsTab::shortcuts, m_shortcuts);
     setPage(SettingsTab::commands, new CommandsPage(CommandsPage::groups(), CommandsPage::examples()));
+    if (!services.chooseSyncFolder)
+        services.chooseSyncFolder = [this](const QString& current) {
+            return QFileDialog::getExistingDirectory(this, QStringLiteral("Choose a sync folder"), current);
+        };
+    setPage(SettingsTab::iCloud, new SyncPage(context, {services.chooseSyncFolder, services.restartApp, {}}));
     connect(m_sidebar, &QListWidget::currentRowChanged, this, [this](int row) {
         if (row < 0)
             return;

@@ -32,6 +32,9 @@ struct SettingsServices {
     LoginItem* loginItem = nullptr;           // the autostart entry
     PromptService* prompts = nullptr;         // PromptService::shared()
     std::function<QString()> chooseSoundFile; // a file dialog for audio files
+    std::function<QString(const QString& current)> chooseSyncFolder; // a folder dialog
+    // Starts a new Lumra and quits this one once it has started; false (still running) otherwise.
+    std::function<bool()> restartApp;
 };
 
 // The "Lumra Settings" window: a sidebar of pages and the page shown. Made once and kept;

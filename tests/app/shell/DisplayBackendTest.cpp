@@ -6,7 +6,7 @@
 namespace lumra {
 namespace {
 
-TEST(DisplayBackendTest, AWaylandSessionUsesWaylandUnlessXcbIsAskedFor)
+TEST(DisplayBackendTest, AWaylandSessionUsesWaylandUnlessXcbIsAskedForOrTheClipboardIsClosed)
 {
     struct Case {
         SessionDisplay session;
@@ -21,6 +21,10 @@ TEST(DisplayBackendTest, AWaylandSessionUsesWaylandUnlessXcbIsAskedFor)
         {{"", "", ":0"}, DisplayBackend::x11, "xcb"},
         {{"", "", ""}, DisplayBackend::x11, ""},
         {{"offscreen", "", ""}, DisplayBackend::x11, ""},
+        // A compositor without clipboard data control (GNOME): X11 through XWayland where it runs.
+        {{"", "wayland-0", ":0", false}, DisplayBackend::x11, "xcb"},
+        {{"", "wayland-0", "", false}, DisplayBackend::wayland, "wayland"},
+        {{"wayland", "wayland-0", ":0", false}, DisplayBackend::wayland, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(qPrintable(c.session.qpaPlatform + "|" + c.session.waylandDisplay + "|" + c.session.x11Display));

@@ -9,8 +9,12 @@
 #include <QDir>
 #include <QFile>
 #include <QLocalSocket>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QSysInfo>
+
+#include <csignal>
+#include <thread>
 
 namespace lumra {
 namespace {
@@ -109,6 +113,42 @@ TEST_F(SingleInstanceTest, ASocketThatCannotBeMadeStillLeavesOneRunningLumra)
     auto role = first.claim();
     ASSERT_TRUE(role.ok()) << role.error().toStdString();
     EXPECT_EQ(*role, SingleInstance::Role::primary);
+}
+
+} // namespace
+} // namespace lumra
+
+namespace lumra {
+namespace {
+
+TEST_F(SingleInstanceTest, ARestartWaitsForTheLockOfTheLumraItReplaces)
+{
+    // The Lumra being replaced: a live process that still holds the lock while it quits.
+    QProcess predecessor;
+    predecessor.start(QStringLiteral("sleep"), {QStringLiteral("30")});
+    ASSERT_TRUE(predecessor.waitForStarted(5000));
+    const QString lockPath = Folders::privateTempFolder().value() + QLatin1Char('/') + SingleInstance::serverName()
+        + QStringLiteral(".lock");
+    QFile lock(lockPath);
+    ASSERT_TRUE(lock.open(QIODevice::WriteOnly));
+    lock.write(QByteArray::number(predecessor.processId()) + "\nsleep\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+    lock.close();
+
+    // Without waiting, a start finds the lock held and nobody to hand over to.
+    SingleInstance impatient;
+    EXPECT_FALSE(impatient.claim().ok());
+
+    const qint64 pid = predecessor.processId();
+    std::thread quitting([pid] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ::kill(pid_t(pid), SIGTERM);
+    });
+    SingleInstance successor;
+    auto role = successor.claim(pid);
+    quitting.join();
+    ASSERT_TRUE(role.ok()) << role.error().toStdString();
+    EXPECT_EQ(*role, SingleInstance::Role::primary);
+    predecessor.waitForFinished(5000);
 }
 
 } // namespace

@@ -134,13 +134,13 @@ void expectSameIndex(const FilterIndex& updated, const FilterIndex& built)
     for (qsizetype i = 0; i < built.size(); ++i) {
         const FilterIndex::Entry& a = updated.entry(i);
         const FilterIndex::Entry& b = built.entry(i);
-        EXPECT_EQ(a.folded, b.folded) << i;
+        EXPECT_EQ(a.haystack, b.haystack) << i;
         EXPECT_EQ(a.tagsBegin, b.tagsBegin) << i;
         EXPECT_EQ(a.tagsEnd, b.tagsEnd) << i;
         EXPECT_EQ(a.dateAddedMs, b.dateAddedMs) << i;
         EXPECT_EQ(a.types.raw(), b.types.raw()) << i;
         EXPECT_EQ(a.singleUnit, b.singleUnit) << i;
-        const std::span<const qint32> sa = updated.separators(i), sb = built.separators(i);
+                const std::span<const qint32> sa = updated.separators(i), sb = built.separators(i);
         EXPECT_EQ(std::vector<qint32>(sa.begin(), sa.end()), std::vector<qint32>(sb.begin(), sb.end())) << i;
     }
 }

@@ -1,5 +1,7 @@
 #include "engine/filter/SearchText.h"
 
+#include "engine/filter/FilterIndex.h"
+
 #include "FilterTestItems.h"
 
 #include <gtest/gtest.h>
@@ -75,6 +77,8 @@ INSTANTIATE_TEST_SUITE_P(Table, SearchModes, testing::Values(
     SearchCase{"fuzzy space uses joining space", "fuzzy", "s r", false, {"tagged", "file"}},
     SearchCase{"fuzzy tags only", "fuzzy", "rft", true, {"tagged"}},
     SearchCase{"fuzzy accented character", "fuzzy", "cé", false, {"café"}},
+    SearchCase{"fuzzy ends in the joining spaces", "fuzzy", "cba  ", false, {"reversed"}},
+    SearchCase{"fuzzy past the joining spaces", "fuzzy", "cba    ", false, {}},
     SearchCase{"regex case ignored", "regex", "^quarterly\\s", false, {"tagged"}},
     SearchCase{"regex invalid matches nothing", "regex", "(", false, {}},
     SearchCase{"regex empty-capable matches all", "regex", "x*", false, everyone},
@@ -181,6 +185,58 @@ TEST(FindSubstring, AgreesWithQtAtEveryPositionAndLength)
             }
         }
     }
+}
+
+TEST(FindSubstring, FoldingAsciiAgreesWithSearchingTheLowerCasedText)
+{
+    // Capitals at the vector step's edges, the units beside 'A' and 'Z', units above 0x7fff.
+    const QString text = QString::fromUtf8("AbCabc@[ABdabcABC\u00c9XaBcAbc`{ABCabDé東\uff21aBcabcABCabcAbcABD");
+    QString lowered = text;
+    for (QChar& c : lowered)
+        if (c >= u'A' && c <= u'Z') c = QChar(c.unicode() + 0x20);
+    for (qsizetype start = 0; start < lowered.size(); ++start) {
+        for (qsizetype length = 0; start + length <= lowered.size() && length < 20; ++length) {
+            const QString needle = lowered.mid(start, length);
+            for (qsizetype from : {qsizetype(0), start / 2, start, start + 1, text.size()}) {
+                ASSERT_EQ(findSubstringFoldingAscii(text, needle, from), findSubstring(lowered, needle, from))
+                    << needle.toStdString() << " from " << from;
+            }
+        }
+    }
+}
+
+// Texts whose folding does more than lower-case ASCII keep a folded copy; the others are searched in
+// place. Either way the same items are found.
+TEST(FilterIndex, KeepsAFoldedCopyOnlyWhereFoldingDoesMoreThanAsciiCapitals)
+{
+    ClipboardItem tagged = textItem("tagged", "Plain Words");
+    tagged.tags = {"Team"};
+    const QList<ClipboardItem> items {textItem("plain", "Plain Words\nSecond Line"), textItem("umlaut", "ÜBER alles"),
+                                      textItem("sharp", "Straße"), textItem("kelvin", "20 \u212a"),
+                                      textItem("decomposed", "cafe\u0301"), tagged, imageItem("image")};
+    const std::shared_ptr<FilterIndex> index = FilterIndex::build(items, 0);
+    std::vector<bool> inPlace;
+    for (qsizetype i = 0; i < index->size(); ++i)
+        inPlace.push_back(index->entry(i).foldsInPlace());
+    EXPECT_EQ(inPlace, std::vector<bool>({true, false, true, false, false, false, true}));
+
+    auto found = [&](const char* mode, const char* query) {
+        FilterState state;
+        state.searchMode = QString::fromUtf8(mode);
+        state.searchText = QString::fromUtf8(query);
+        QStringList result = filteredNames(items, state);
+        result.sort();
+        return result;
+    };
+    EXPECT_EQ(found("contains", "WORDS"), QStringList({"plain", "tagged"}));
+    EXPECT_EQ(found("contains", "über ALLES"), QStringList({"umlaut"}));
+    EXPECT_EQ(found("contains", "STRAßE"), QStringList({"sharp"}));
+    EXPECT_EQ(found("contains", "20 k"), QStringList({"kelvin"}));
+    EXPECT_EQ(found("contains", "CAFÉ"), QStringList({"decomposed"}));
+    EXPECT_EQ(found("exact", "words\nsecond"), QStringList({"plain"}));
+    EXPECT_EQ(found("exact", "words team"), QStringList());
+    EXPECT_EQ(found("fuzzy", "PWSL"), QStringList({"plain"}));
+    EXPECT_EQ(found("fuzzy", "pw t"), QStringList({"tagged"}));
 }
 
 } // namespace

@@ -214,6 +214,7 @@ TEST_F(SyncFolderTest, HostileRecordsAreSkippedAndTheRestApplies)
     ASSERT_TRUE(journal.open(QIODevice::WriteOnly));
     journal.write((lines.mid(0, lines.size() - 1).join(u'\n') + u'\n' + lines.last()).toUtf8());
     journal.close();
+    ASSERT_TRUE(sync::SyncFiles::writeAtomically(sync::SyncFiles::manifestPath(folder), R"({"v":1,"generation":1})"));
 
     a.pass();
     const auto survivor = a.item(sync::parseUuid(good));
@@ -221,9 +222,11 @@ TEST_F(SyncFolderTest, HostileRecordsAreSkippedAndTheRestApplies)
     EXPECT_EQ(survivor->textContent, QStringLiteral("survivor"));
     EXPECT_EQ(a.manager->clipboardItems().size(), 1);
     const QStringList problems = a.sync().recentProblems();
-    EXPECT_EQ(problems.size(), 9) << problems.join(u'\n').toStdString();
-    for (int line : {1, 2, 3, 4, 5, 6, 7, 8, 9})
+    EXPECT_EQ(problems.size(), 8) << problems.join(u'\n').toStdString();
+    for (int line : {1, 2, 3, 4, 6, 7, 8, 9})
         EXPECT_TRUE(problems.filter(QStringLiteral("line %1:").arg(line)).size() == 1) << line;
+    // An image file whose bytes are not (yet) the image named may still be arriving: the record waits, and says so.
+    EXPECT_EQ(a.sync().warning(), QStringLiteral("8 records refused, 1 record waiting for its image"));
 }
 
 TEST_F(SyncFolderTest, MirroredSettingsFollowBothWays)

@@ -44,6 +44,42 @@ TEST_F(PersistenceControllerTest, withoutSyncOneFileServesAsBothStores)
     EXPECT_TRUE(p.takeStartupWarnings().isEmpty());
 }
 
+TEST_F(PersistenceControllerTest, switchingSyncOnOrOffKeepsEveryItemListed)
+{
+    const auto texts = [](PersistenceController& p) {
+        FetchRequest all;
+        all.sortDescriptors = {{"textContent", true}};
+        QStringList found;
+        const auto rows = p.viewContext().fetch(all);
+        for (const ManagedObjectPtr& row : rows.value())
+            found.append(row->string(ItemAttr::textContent).value_or(QString()));
+        return found;
+    };
+    {
+        PersistenceController on(true);
+        insertText(on, QStringLiteral("synced"), on.cloudStore());
+        insertText(on, QStringLiteral("kept here"), on.localStore());
+        ASSERT_TRUE(on.save().ok());
+    }
+    {
+        PersistenceController off(false);
+        EXPECT_EQ(texts(off), (QStringList {"kept here", "synced"}));
+        EXPECT_EQ(off.localStore(), off.cloudStore()) << "new items go to the one file of an unsynced history";
+        insertText(off, QStringLiteral("added while off"));
+        ASSERT_TRUE(off.save().ok());
+        // A row of the older file is still edited where it lies.
+        FetchRequest kept;
+        kept.predicate = Predicate::eq("textContent", QStringLiteral("kept here"));
+        ManagedObjectPtr row = off.viewContext().fetch(kept).value().value(0);
+        ASSERT_TRUE(row);
+        row->set(ItemAttr::isPinned, true);
+        ASSERT_TRUE(off.save().ok());
+    }
+    EXPECT_EQ(scalar(*rawStore(storePath("LumraLocal.sqlite")), "SELECT count(*) FROM CDClipboardItem WHERE isPinned"), 1);
+    PersistenceController onAgain(true);
+    EXPECT_EQ(texts(onAgain), (QStringList {"added while off", "kept here", "synced"}));
+}
+
 TEST_F(PersistenceControllerTest, withSyncRowsLandInTheFileOfTheirStore)
 {
     {
@@ -299,6 +335,51 @@ TEST_F(PersistenceControllerTest, backgroundSavesReachTheMainContextQueued)
     const auto changes = spy.first().first().value<ChangeSet>();
     EXPECT_EQ(changes.updated, QList<QUuid>({id}));
     EXPECT_EQ(row->string(ItemAttr::textContent), "edited elsewhere");
+}
+
+// The whole-table count is kept as the context saves, and is taken afresh after any write it did
+// not make itself: another connection's commit, a raw statement on its own connection, a failed save.
+TEST_F(PersistenceControllerTest, theRowCountFollowsEveryWriterOfTheFile)
+{
+    PersistenceController p(false);
+    ManagedObjectContext& context = p.viewContext();
+    auto rows = [&] { return context.count({}).value(); };
+    EXPECT_EQ(rows(), 0);
+    ManagedObjectPtr first = insertText(p, QStringLiteral("one"));
+    insertText(p, QStringLiteral("two"));
+    ASSERT_TRUE(p.save().ok());
+    EXPECT_EQ(rows(), 2);
+    context.deleteObject(first);
+    insertText(p, QStringLiteral("three"));
+    insertText(p, QStringLiteral("four"));
+    ASSERT_TRUE(p.save().ok());
+    EXPECT_EQ(rows(), 3);
+
+    {
+        auto background = p.newBackgroundContext();
+        for (int i = 0; i < 2; ++i)
+            background->insert(EntityKind::item)->set(ItemAttr::id, QUuid::createUuid());
+        ASSERT_TRUE(background->save().ok());
+    }
+    EXPECT_EQ(rows(), 5);
+    auto other = rawStore(p.cloudStore()->path);
+    ASSERT_TRUE(other->exec(QStringLiteral("DELETE FROM CDClipboardItem WHERE textContent = 'two'")).ok());
+    EXPECT_EQ(rows(), 4);
+
+    sql::Database* own = context.database(p.cloudStore());
+    ASSERT_TRUE(own->exec(QStringLiteral("DELETE FROM CDClipboardItem WHERE textContent = 'three'")).ok());
+    EXPECT_EQ(rows(), 3);
+
+    ASSERT_TRUE(other->exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON CDClipboardItem "
+                                           "WHEN NEW.textContent = 'refused' BEGIN SELECT RAISE(ABORT, 'no'); END")).ok());
+    insertText(p, QStringLiteral("five"));
+    insertText(p, QStringLiteral("refused"));
+    EXPECT_FALSE(p.save().ok());
+    EXPECT_EQ(rows(), 3);
+    FetchRequest one;
+    one.affectedStore = p.cloudStore();
+    EXPECT_EQ(context.count(one).value(), 3);
+    EXPECT_EQ(scalar(*other, QStringLiteral("SELECT count(*) FROM CDClipboardItem")), 3);
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "SettingsPageFixture.h"
 
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QListWidget>
@@ -223,6 +224,21 @@ TEST_F(ApplicationChooserTest, SearchesPicksAndSaysWhyAFileWasRefused)
     chooser.addButton()->click();
     EXPECT_EQ(chooser.result(), QDialog::Accepted);
     EXPECT_EQ(chooser.chosen(), (IgnoredApp {"kde4-kate", "kate"}));
+}
+
+TEST_F(PrivacyPageTest, SaysWhenTheDesktopCannotTellWhichApplicationCopied)
+{
+    EXPECT_EQ(page<PrivacyPage>(SettingsTab::privacy).sourceNote(), nullptr);
+    closeWindow();
+
+    workspace.setKnowsSourceApplications(false);
+    SettingsWindow& w = window();
+    w.present(SettingsTab::privacy);
+    QLabel* note = page<PrivacyPage>(SettingsTab::privacy).sourceNote();
+    ASSERT_NE(note, nullptr);
+    EXPECT_TRUE(note->isVisible());
+    EXPECT_TRUE(note->text().contains("does not tell Lumra which application made a copy"));
+    saveScreenshots(w, "settings-privacy-no-source");
 }
 
 TEST_F(PrivacyPageTest, Screenshots)

@@ -224,6 +224,21 @@ TEST_F(SettingsWindowTest, TheGlobalShortcutSwitchShowsItsRowsOnlyWhileOn)
     EXPECT_TRUE(row("Global shortcut")->message().contains("Ctrl+Alt+V")) << row("Global shortcut")->message().toStdString();
 }
 
+TEST_F(SettingsWindowTest, WhereTheDesktopGivesNoGlobalKeysTheShortcutRowSaysHowToOpenLumra)
+{
+    keys.setLimitation("Bind the command \u201clumra\u201d to a key.");
+    SettingsWindow& w = window();
+    w.present(SettingsTab::general);
+    auto* shortcut = row("Global shortcut");
+    EXPECT_EQ(shortcut->message(), "Bind the command \u201clumra\u201d to a key.");
+    // Switching off and on again keeps the advice.
+    auto* toggle = qobject_cast<ToggleSwitch*>(shortcut->control());
+    toggle->click();
+    toggle->click();
+    EXPECT_EQ(shortcut->message(), "Bind the command \u201clumra\u201d to a key.");
+    saveScreenshots(w, "settings-general-no-global-keys");
+}
+
 TEST_F(SettingsWindowTest, TheShortcutRecorderSuspendsHotKeysAndRefusesChordsHeldElsewhere)
 {
     constexpr quint16 keyB = 11, keyC = 8, keyV = 9;

@@ -1,0 +1,416 @@
+#pragma once
+
+// Computers that sync through a folder, each with its own copy of it, and a file-sync tool between
+// the copies that misbehaves as real ones do: files arrive late, out of order, in pieces, twice or
+// as conflict copies; and the hands that clone, restore, fill disks and plant links.
+
+#include "TestImages.h"
+
+#include "model/store/ItemRows.h"
+#include "model/store/PersistenceController.h"
+#include "model/sync/SyncEngine.h"
+#include "model/sync/SyncRecord.h"
+#include "platform/cloud/SyncFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTemporaryDir>
+
+#include <map>
+#include <random>
+
+namespace lumra::test::syncsim {
+
+inline constexpr qint64 startMs = 1772355600000;
+
+// A history as gtest prints it when two differ.
+struct Rows : std::map<QString, QJsonObject> {};
+inline void PrintTo(const Rows& rows, std::ostream* os)
+{
+    for (const auto& [id, fields] : rows)
+        *os << "\n  " << id.toStdString() << " " << QJsonDocument(fields).toJson(QJsonDocument::Compact).toStdString();
+}
+
+// Copies a folder's files (not links) into another, replacing what is there.
+inline void copyTree(const QString& from, const QString& to)
+{
+    QDir(to).removeRecursively();
+    QDir().mkpath(to);
+    QDirIterator it(from, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString target = to + path.mid(from.size());
+        QDir().mkpath(QFileInfo(target).path());
+        QFile::copy(path, target);
+    }
+}
+
+// One computer: its store folder, its own copy of the sync folder, its engine and its clock.
+struct Computer {
+    explicit Computer(QString label) : name(std::move(label)) { }
+
+    QString name;
+    QTemporaryDir store;
+    QTemporaryDir replica;
+    std::unique_ptr<PersistenceController> persistence;
+    std::unique_ptr<sync::SyncEngine> engine;
+    qint64 now = startMs;
+    qint64 maxRecordBytes = sync::maxLineBytes;
+    qint64 readChunkBytes = 4 * 1024 * 1024;
+    qint64 compactAfter = 5000;
+    bool open = false;
+    QStringList problems, notices;
+    Status lastExport;
+
+    QString root() const { return sync::SyncFiles::root(replica.path()); }
+    QUuid device() const { return engine ? engine->device() : sync::SyncFiles::deviceId(store.path()); }
+    QString ownFolder() const { return sync::SyncFiles::deviceFolder(root(), device()); }
+
+    void start()
+    {
+        persistence = std::make_unique<PersistenceController>(true, nullptr, store.path());
+        sync::SyncEngine::Config config;
+        config.root = root();
+        config.device = sync::SyncFiles::deviceId(store.path());
+        config.stateFile = store.path() + QStringLiteral("/LumraSync.sqlite");
+        config.storeFolder = store.path();
+        config.compactAfterRecords = compactAfter;
+        config.maxRecordBytes = maxRecordBytes;
+        config.readChunkBytes = readChunkBytes;
+        config.stallGraceMs = 0;
+        engine = std::make_unique<sync::SyncEngine>(config, persistence->newBackgroundContext(), persistence->cloudStore());
+        open = false;
+    }
+    void stop()
+    {
+        engine.reset();
+        QCoreApplication::processEvents();
+        persistence.reset();
+        QCoreApplication::processEvents();
+    }
+    void restart()
+    {
+        stop();
+        start();
+    }
+    // One pass as the worker runs it: our changes out, then the others' in.
+    void pass(bool importFirst = false)
+    {
+        now += 1000;
+        if (!open) {
+            sync::SyncEngine::Outcome o;
+            open = engine->open(now, &o).ok();
+            notices += o.notices;
+            if (!open)
+                return;
+        }
+        auto exportNow = [&] {
+            const auto e = engine->exportChanges({}, true, now);
+            lastExport = e.status;
+            notices += e.notices;
+        };
+        if (!importFirst)
+            exportNow();
+        const auto i = engine->importChanges(now);
+        problems += i.problems;
+        if (importFirst)
+            exportNow();
+        QCoreApplication::processEvents();
+    }
+    sync::SyncEngine::Health health() { return engine->health(now); }
+
+    // Edits through a context of their own, as the app's saves reach the store.
+    template <typename F>
+    void edit(const QUuid& id, F&& change)
+    {
+        auto context = persistence->newBackgroundContext();
+        auto row = context->fetchById(store::EntityKind::item, id);
+        ASSERT_TRUE(row) << name.toStdString() << " has no row " << id.toString().toStdString();
+        change(*row);
+        ASSERT_TRUE(context->save().ok());
+    }
+    QUuid add(const QString& text, const QByteArray& png = {})
+    {
+        auto context = persistence->newBackgroundContext();
+        ClipboardItem item;
+        item.id = QUuid::createUuid();
+        item.dateAdded = QDateTime::fromMSecsSinceEpoch(now, Qt::UTC);
+        if (png.isEmpty()) {
+            item.textContent = text;
+        } else {
+            item.contentType = ClipboardContentType::image;
+            item.imageFileName = text + QStringLiteral(".png");
+        }
+        auto row = context->insert(store::EntityKind::item, persistence->cloudStore());
+        populateManagedItem(*row, item);
+        if (!png.isEmpty())
+            row->set(store::ItemAttr::imageData, png);
+        EXPECT_TRUE(context->save().ok());
+        return item.id;
+    }
+    void remove(const QUuid& id)
+    {
+        auto context = persistence->newBackgroundContext();
+        if (auto row = context->fetchById(store::EntityKind::item, id))
+            context->deleteObject(row);
+        EXPECT_TRUE(context->save().ok());
+    }
+    // Every synced row as the others must see it: id -> synced fields (and the image's hash).
+    Rows rows() const
+    {
+        Rows all;
+        auto context = persistence->newBackgroundContext();
+        store::FetchRequest request;
+        request.entity = store::EntityKind::item;
+        request.affectedStore = persistence->cloudStore();
+        const Result<QList<store::ManagedObjectPtr>> fetched = context->fetch(request);
+        for (const auto& row : fetched.value()) {
+            QString image;
+            QJsonObject fields = sync::fieldsOfRow(*row, &image);
+            if (!image.isEmpty())
+                fields.insert(QStringLiteral("image"), image);
+            all[row->uuid(0)->toString()] = fields;
+        }
+        return all;
+    }
+    std::optional<QJsonObject> row(const QUuid& id) const
+    {
+        const auto all = rows();
+        const auto it = all.find(id.toString());
+        return it == all.end() ? std::nullopt : std::optional<QJsonObject>(it->second);
+    }
+};
+
+// Keeps the computers' copies of the sync folder in step, as a file-sync tool would, with faults.
+class FileSyncTool {
+public:
+    struct Faults {
+        int lateOneIn = 0;     // leave a delivery for later
+        int piecesOneIn = 0;   // write the first part now, the rest later
+        int twiceOneIn = 0;    // deliver again later
+        bool conflictCopies = false; // on a conflict keep the local file and add a copy
+    };
+
+    FileSyncTool(QList<Computer*> computers, std::mt19937& rng) : m_computers(std::move(computers)), m_rng(rng)
+    {
+        m_known.resize(m_computers.size());
+    }
+
+    // Finds what each computer changed in its copy and queues it for the others.
+    void scan()
+    {
+        for (int i = 0; i < m_computers.size(); ++i) {
+            const QString base = m_computers[i]->replica.path();
+            QSet<QString> present;
+            QDirIterator it(base + QStringLiteral("/Lumra/devices"), QDir::Files | QDir::NoDotAndDotDot | QDir::NoSymLinks,
+                            QDirIterator::Subdirectories);
+            while (it.hasNext()) {
+                const QString path = it.next().mid(base.size());
+                if (QFileInfo(base + path).isSymLink() || QFileInfo(path).fileName().startsWith(u'.'))
+                    continue;
+                present.insert(path);
+                QFile file(base + path);
+                if (!file.open(QIODevice::ReadOnly))
+                    continue;
+                const QByteArray bytes = file.readAll();
+                Version& known = m_known[i][path];
+                if (known.bytes == bytes && known.exists)
+                    continue;
+                known = Version {bytes, true, i};
+                for (int j = 0; j < m_computers.size(); ++j)
+                    if (j != i)
+                        m_queue.append(Delivery {i, j, path, bytes, true, ++m_sequence});
+            }
+            for (auto it2 = m_known[i].begin(); it2 != m_known[i].end(); ++it2) {
+                if (!it2.value().exists || present.contains(it2.key()) || QFileInfo(base + it2.key()).isSymLink())
+                    continue;
+                it2.value() = Version {{}, false, i};
+                for (int j = 0; j < m_computers.size(); ++j)
+                    if (j != i)
+                        m_queue.append(Delivery {i, j, it2.key(), {}, false, ++m_sequence});
+            }
+        }
+    }
+
+    // Delivers what is queued, in a shuffled order, with the faults asked for.
+    void deliver(const Faults& faults)
+    {
+        QList<Delivery> queue = std::exchange(m_queue, {});
+        std::shuffle(queue.begin(), queue.end(), m_rng);
+        for (Delivery& d : queue) {
+            if (faults.lateOneIn && m_rng() % faults.lateOneIn == 0) {
+                m_queue.append(d);
+                continue;
+            }
+            if (faults.twiceOneIn && m_rng() % faults.twiceOneIn == 0)
+                m_queue.append(d);
+            if (d.exists && faults.piecesOneIn && d.bytes.size() > 1 && m_rng() % faults.piecesOneIn == 0) {
+                Delivery part = d;
+                part.bytes = d.bytes.left(qsizetype(m_rng() % quint32(d.bytes.size())));
+                part.piece = true;
+                apply(part, faults);
+                m_queue.append(d); // the rest comes later
+                continue;
+            }
+            apply(d, faults);
+        }
+    }
+    // Until nothing is left: every queued delivery, whole.
+    void deliverAll()
+    {
+        for (int round = 0; round < 10 && !m_queue.isEmpty(); ++round)
+            deliver({});
+    }
+    // A full re-sync: every file each computer wrote is delivered again (replacing planted links).
+    void resyncAll()
+    {
+        for (int i = 0; i < m_computers.size(); ++i)
+            for (auto it = m_known[i].begin(); it != m_known[i].end(); ++it)
+                if (it.value().origin == i)
+                    for (int j = 0; j < m_computers.size(); ++j)
+                        if (j != i)
+                            m_queue.append(Delivery {i, j, it.key(), it.value().bytes, it.value().exists, ++m_sequence});
+        // Files whose writer's copy is gone (its disk was overwritten by a clone) come from whoever has them.
+        for (int i = 0; i < m_computers.size(); ++i)
+            for (auto it = m_known[i].begin(); it != m_known[i].end(); ++it)
+                for (int j = 0; j < m_computers.size(); ++j)
+                    if (j != i && it.value().exists && !m_known[j].value(it.key()).exists
+                        && !QFileInfo::exists(m_computers[j]->replica.path() + it.key()))
+                        m_queue.append(Delivery {i, j, it.key(), it.value().bytes, true, ++m_sequence});
+        deliverAll();
+    }
+    // A computer's copy became a copy of another's (a cloned disk).
+    void cloned(int from, int to) { m_known[to] = m_known[from]; }
+    bool idle() const { return m_queue.isEmpty(); }
+    // Drops what is queued for one file (it arrives "never", until a later re-sync).
+    void hold(const std::function<bool(const QString&)>& which)
+    {
+        QList<Delivery> keep;
+        for (const Delivery& d : std::as_const(m_queue))
+            (which(d.path) ? m_held : keep).append(d);
+        m_queue = keep;
+    }
+    void release()
+    {
+        m_queue += m_held;
+        m_held.clear();
+    }
+
+private:
+    struct Version {
+        QByteArray bytes;
+        bool exists = false;
+        int origin = -1; // which computer wrote it
+    };
+    struct Delivery {
+        int from = 0, to = 0;
+        QString path;
+        QByteArray bytes;
+        bool exists = true;
+        quint64 sequence = 0;
+        bool piece = false;
+    };
+
+    void apply(const Delivery& d, const Faults& faults)
+    {
+        const QString target = m_computers[d.to]->replica.path() + d.path;
+        Version& there = m_known[d.to][d.path];
+        if (const auto it = m_delivered.find({d.from, d.to, d.path}); !d.piece && it != m_delivered.end() && it->second > d.sequence)
+            return; // an older version than one delivered already
+        if (!d.exists) {
+            if (there.origin != d.to && !QFileInfo(target).isSymLink())
+                QFile::remove(target);
+            there = Version {{}, false, d.from};
+            return;
+        }
+        // A tool replaces a link in the way with the folder or file it delivers; it never writes through one.
+        const QString base = m_computers[d.to]->replica.path();
+        QString at = base;
+        for (const QString& part : QFileInfo(d.path).path().split(u'/', Qt::SkipEmptyParts)) {
+            at += u'/' + part;
+            if (QFileInfo(at).isSymLink())
+                QFile::remove(at);
+        }
+        QDir().mkpath(QFileInfo(target).path());
+        if (there.exists && there.origin == d.to && QFileInfo::exists(target)) {
+            // Changed in two places: keep the local file and add a copy, or let the newer win.
+            if (faults.conflictCopies && m_rng() % 2 == 0) {
+                const QFileInfo info(target);
+                writeFile(info.path() + u'/' + info.completeBaseName() + QStringLiteral(".sync-conflict-%1.").arg(d.sequence)
+                              + info.suffix(),
+                          d.bytes);
+                return;
+            }
+        }
+        if (QFileInfo(target).isSymLink())
+            QFile::remove(target); // a tool replaces a link with the file it delivers
+        writeFile(target, d.bytes);
+        if (!d.piece) {
+            there = Version {d.bytes, true, d.from};
+            m_delivered[{d.from, d.to, d.path}] = d.sequence;
+        } else {
+            there = Version {d.bytes, true, d.from};
+        }
+    }
+    static void writeFile(const QString& path, const QByteArray& bytes)
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+        file.write(bytes);
+    }
+
+    QList<Computer*> m_computers;
+    std::mt19937& m_rng;
+    QList<QHash<QString, Version>> m_known; // per computer: what the tool last saw or wrote there
+    QList<Delivery> m_queue, m_held;
+    std::map<std::tuple<int, int, QString>, quint64> m_delivered;
+    quint64 m_sequence = 0;
+};
+
+// Files outside every sync folder that planted links point at: none may ever change.
+struct Outside {
+    QTemporaryDir dir;
+    Outside()
+    {
+        for (const char* name : {"secret-1", "secret-2", "secret-3"}) {
+            QFile f(dir.path() + u'/' + QLatin1String(name));
+            f.open(QIODevice::WriteOnly);
+            f.write("do not touch " + QByteArray(name));
+        }
+        QDir(dir.path()).mkdir(QStringLiteral("folder"));
+    }
+    QString target(int n) const { return dir.path() + QStringLiteral("/secret-%1").arg(n % 3 + 1); }
+    QString folder() const { return dir.path() + QStringLiteral("/folder"); }
+    bool untouched() const
+    {
+        const QStringList names = QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        if (names != QStringList {QStringLiteral("folder"), QStringLiteral("secret-1"), QStringLiteral("secret-2"), QStringLiteral("secret-3")})
+            return false;
+        if (!QDir(folder()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty())
+            return false;
+        for (int n = 1; n <= 3; ++n) {
+            QFile f(dir.path() + QStringLiteral("/secret-%1").arg(n));
+            if (!f.open(QIODevice::ReadOnly) || f.readAll() != "do not touch secret-" + QByteArray::number(n))
+                return false;
+        }
+        return true;
+    }
+    // Replaces a file (or folder) with a link to something out here.
+    void plant(const QString& path, int n, bool folderLink = false) const
+    {
+        if (QFileInfo(path).isDir() && !QFileInfo(path).isSymLink())
+            QDir(path).removeRecursively();
+        else
+            QFile::remove(path);
+        QFile::link(folderLink ? folder() : target(n), path);
+    }
+};
+
+} // namespace lumra::test::syncsim
