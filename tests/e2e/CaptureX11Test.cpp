@@ -4,7 +4,7 @@
 #include "platform/pasteboard/X11Pasteboard.h"
 #include "platform/workspace/X11Workspace.h"
 
-#include "TempDataDir.h"
+#include "X11EngineTest.h"
 #include "Xclip.h"
 #include "platform/pasteboard/SelectionOwner.h"
 
@@ -22,24 +22,9 @@ using namespace lumra;
 namespace {
 
 // The real road under X: another process copies, Lumra captures into a temporary data folder.
-class CaptureX11Test : public test::DataDirTest {
+class CaptureX11Test : public test::X11EngineTest {
 protected:
-    void SetUp() override
-    {
-        pasteboard = X11Pasteboard::create();
-        workspace = X11Workspace::create();
-        ASSERT_TRUE(pasteboard && workspace) << "needs an X server with XFixes";
-        defaults = std::make_unique<UserDefaults>(dataDir.configHome() + "/settings.json");
-        ClipboardManager::registerDefaultSettings(*defaults);
-        defaults->set("iCloudSyncEnabled", false);
-        ClipboardManagerServices services;
-        services.defaults = defaults.get();
-        services.cloudKeyValueStore = &kv;
-        services.storeFolder = dataDir.supportFolder();
-        services.pasteboard = pasteboard.get();
-        services.workspace = workspace.get();
-        manager = std::make_unique<ClipboardManager>(services);
-    }
+    void SetUp() override { startEngine(); }
     void TearDown() override { manager.reset(); }
 
     void copyWithXclip(const QByteArray& data, const QString& type = QString()) { ASSERT_TRUE(test::xclipCopy(data, type)); }
@@ -56,12 +41,6 @@ protected:
     }
 
     const ClipboardItem& last() const { return manager->clipboardItems().last(); }
-
-    InMemoryCloudKeyValueStore kv;
-    std::unique_ptr<UserDefaults> defaults;
-    std::unique_ptr<X11Pasteboard> pasteboard;
-    std::unique_ptr<X11Workspace> workspace;
-    std::unique_ptr<ClipboardManager> manager;
 };
 
 TEST_F(CaptureX11Test, CapturesTextImageAndFilesCopiedByAnotherProcess)

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -138,6 +139,59 @@ TEST_F(SyncX11Test, ACopyOnOneComputerReachesTheOtherAndBack)
     ASSERT_TRUE(b.copy("copied on the second computer"));
     EXPECT_TRUE(QTest::qWaitFor([&] { return storedTexts(a.supportFolder()).contains("copied on the second computer"); }, waitMs))
         << "the first computer has: " << storedTexts(a.supportFolder()).join(" | ").toStdString();
+}
+
+// The folder's files as the other computer or an intruder leaves them.
+QString deviceFolder(const QString& shared, const Computer& c)
+{
+    QFile id(c.supportFolder() + QStringLiteral("/sync-device-id"));
+    if (!id.open(QIODevice::ReadOnly))
+        return {};
+    return shared + QStringLiteral("/Lumra/devices/") + QString::fromLatin1(id.readAll().trimmed());
+}
+
+TEST_F(SyncX11Test, ATornLastLineInOneJournalAndALinkInTheOthersFolderChangeNothingForTheWorse)
+{
+    QTemporaryDir outside;
+    QFile secret(outside.path() + QStringLiteral("/secret"));
+    ASSERT_TRUE(secret.open(QIODevice::WriteOnly));
+    secret.write("outside the sync folder");
+    secret.close();
+
+    ASSERT_TRUE(a.start(m_app, shared.path())) << a.output.toStdString();
+    ASSERT_TRUE(b.start(m_app, shared.path())) << b.output.toStdString();
+    ASSERT_TRUE(a.copy("before the tear"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return storedTexts(b.supportFolder()).contains("before the tear"); }, waitMs));
+
+    // The first computer stops in the middle of writing a record; it starts again and copies on.
+    a.stop();
+    const QString journal = deviceFolder(shared.path(), a) + QStringLiteral("/journal-1.jsonl");
+    QFile torn(journal);
+    ASSERT_TRUE(torn.open(QIODevice::Append)) << journal.toStdString();
+    torn.write(R"({"v":1,"op":"put","entity":"item","id":"5)");
+    torn.close();
+    ASSERT_TRUE(a.start(m_app, shared.path())) << a.output.toStdString();
+    QTest::qWait(1500); // what is on the clipboard at start is never taken: copy once it watches
+    ASSERT_TRUE(a.copy("after the tear"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return storedTexts(b.supportFolder()).contains("after the tear"); }, waitMs))
+        << "the record after a torn line travels; the second computer has: " << storedTexts(b.supportFolder()).join(" | ").toStdString()
+        << "\nthe first has: " << storedTexts(a.supportFolder()).join(" | ").toStdString() << "\njournal: " << [&] {
+               QFile f(journal);
+               return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string("none");
+           }();
+
+    // Someone plants links to a file outside in the second computer's folder.
+    const QString folderB = deviceFolder(shared.path(), b);
+    for (const char* name : {"manifest.json", "settings.json"}) {
+        QFile::remove(folderB + u'/' + QLatin1String(name));
+        ASSERT_TRUE(QFile::link(secret.fileName(), folderB + u'/' + QLatin1String(name)));
+    }
+    ASSERT_TRUE(b.copy("after the links"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return storedTexts(a.supportFolder()).contains("after the links"); }, waitMs))
+        << "the first computer has: " << storedTexts(a.supportFolder()).join(" | ").toStdString();
+    ASSERT_TRUE(secret.open(QIODevice::ReadOnly));
+    EXPECT_EQ(secret.readAll(), QByteArray("outside the sync folder")) << "nothing was written through a link";
+    EXPECT_FALSE(QFileInfo(folderB + QStringLiteral("/manifest.json")).isSymLink()) << "the link was replaced by the computer's own file";
 }
 
 } // namespace

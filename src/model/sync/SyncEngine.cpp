@@ -485,7 +485,13 @@ Status SyncEngine::takeNewDeviceId(Outcome& outcome)
     outcome.notices.append(QStringLiteral("device folder %1 holds records this computer did not write (a cloned disk or a "
                                           "restored copy): continuing as device %2")
                                .arg(uuidText(old), uuidText(m_config.device)));
-    // The old folder is now another computer's, read from its start like any other.
+    // The old folder is now another computer's, read from its start like any other; what is learnt
+    // from it is published again under the new id, since the copies of that folder on the other
+    // computers may each hold another version of it.
+    QStringList former = meta(QStringLiteral("formerIds")).split(u' ', Qt::SkipEmptyParts);
+    former.append(uuidText(old));
+    if (Status s = putMeta(QStringLiteral("formerIds"), former.mid(std::max<qsizetype>(0, former.size() - 16)).join(u' ')); !s)
+        return s;
     sql::Statement* st = m_state.prepare(QStringLiteral("DELETE FROM cursor WHERE device = ?"));
     st->bind(1, uuidText(old));
     st->step();
@@ -652,6 +658,8 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
     QList<std::pair<EntityKind, QUuid>> candidates;
     if (full) {
         candidates = liveRowsOfState();
+        for (const Key& key : std::as_const(forced))
+            candidates.append({entityFromCode(key.first), key.second});
     } else {
         for (const QUuid& id : std::as_const(lookupIds))
             for (EntityKind entity : {EntityKind::item, EntityKind::category})
@@ -662,6 +670,18 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
         if (seen.contains(key))
             continue;
         const std::optional<RowState> known = rowState(entity, id);
+        if (known && known->deleted && forced.contains(key) && !m_republish) {
+            SyncRecord record; // a delete learnt from a former folder of ours travels again, as it was
+            record.op = SyncRecord::Op::remove;
+            record.entity = entity;
+            record.id = id;
+            record.device = m_config.device;
+            record.writer = m_writer;
+            record.mtime = known->mtime;
+            records.append(record);
+            published.append(key);
+            continue;
+        }
         if (!known || known->deleted)
             continue;
         SyncRecord record;
@@ -908,6 +928,7 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
     std::optional<SyncDir> images;
     if (Result<SyncDir> i = dir.folder(QString::fromLatin1(SyncFiles::imagesName), false))
         images = std::move(i).value();
+    const bool former = meta(QStringLiteral("formerIds")).split(u' ', Qt::SkipEmptyParts).contains(uuidText(device));
 
     // Applies one batch in one store transaction, then records the rows' states and the cursor.
     auto commit = [&](const QList<Change>& changes, const Cursor& to) -> Status {
@@ -1026,6 +1047,12 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
                 st->step();
                 if (applied == Applied::yes)
                     ++outcome.applied;
+                if (applied == Applied::yes && former) {
+                    sql::Statement* again = m_state.prepare(QStringLiteral("INSERT OR IGNORE INTO republish(entity, id) VALUES(?, ?)"));
+                    again->bind(1, qint64(entityCode(entry.record.entity)));
+                    again->bind(2, uuidText(entry.record.id));
+                    again->step();
+                }
             }
             const bool last = i >= chunk.records.size();
             const Cursor to = last ? Cursor {at.incarnation, at.generation, at.inJournal, at.offset + chunk.nextOffset, chunk.nextLine, false}
@@ -1218,17 +1245,19 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
                 return Applied::skipped;
             image = std::move(bytes).value();
         }
+        RowState state;
+        state.digest = contentDigest(record.fields, record.imageHash);
+        state.mtime = record.mtime;
+        for (qsizetype i = 0; i < names.size(); ++i)
+            state.fields.append({record.stampOf(names[i]), hash32(recordHashes[i])});
+        if (mergeDuplicate(record, state, changes))
+            return Applied::yes;
         row = m_context->insert(record.entity, m_cloudStore);
         row->set(0, record.id);
         m_batchRows.insert(key, row); // not found by a fetch until saved
         applyFields(*row, record.fields);
         if (record.entity == EntityKind::item)
             row->setValue(store::ItemAttr::imageData, image.isEmpty() ? sql::Value() : sql::Value(image));
-        RowState state;
-        state.digest = contentDigest(record.fields, record.imageHash);
-        state.mtime = record.mtime;
-        for (qsizetype i = 0; i < names.size(); ++i)
-            state.fields.append({record.stampOf(names[i]), hash32(recordHashes[i])});
         changes.append({key, state});
         return Applied::yes;
     }
@@ -1285,6 +1314,100 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
     if (oursKept)
         republish();
     return changed ? Applied::yes : Applied::skipped;
+}
+
+bool SyncEngine::mergeDuplicate(const SyncRecord& record, RowState& state, QList<Change>& changes)
+{
+    // The same text copied on two computers while apart: one row is kept, the same on every
+    // computer (the lesser id), the other becomes a tombstone, and their fields merge one by one.
+    using namespace store::ItemAttr;
+    const QString text = record.fields.value(QStringLiteral("textContent")).toString();
+    const QString type = record.fields.value(QStringLiteral("contentType")).toString(QStringLiteral("text"));
+    if (record.entity != EntityKind::item || type != u"text" || text.isEmpty()
+        || record.fields.value(QStringLiteral("isTrashed")).toBool())
+        return false;
+    store::FetchRequest request;
+    request.entity = EntityKind::item;
+    request.affectedStore = m_cloudStore;
+    request.predicate = store::Predicate::eq(store::contentKeyColumn, store::contentKeyForText(text))
+        && (store::Predicate::eq("isTrashed", false) || store::Predicate::isNull("isTrashed"));
+    Result<QList<store::ManagedObjectPtr>> rows = m_context->fetch(request);
+    if (!rows)
+        return false;
+    store::ManagedObjectPtr other;
+    for (const store::ManagedObjectPtr& row : rows.value())
+        if (row->uuid(id) != record.id && row->string(textContent).value_or(QString()) == text
+            && row->string(contentType).value_or(QStringLiteral("text")) == u"text")
+            other = row;
+    if (!other)
+        return false;
+    const QUuid otherId = *other->uuid(id);
+    const std::optional<RowState> known = rowState(EntityKind::item, otherId);
+    if (!known || known->deleted)
+        return false; // made here and not published yet: merged when it comes back from another computer
+
+    const QStringList& names = mergedFields(EntityKind::item);
+    QString otherImage;
+    QJsonObject otherFields = fieldsOfRow(*other, &otherImage);
+    const QList<quint64> otherHashes = fieldHashes(EntityKind::item, otherFields, otherImage);
+    // The other row's fields as stamped; a change made here and not published yet is the latest of all.
+    RowState otherState;
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        const bool local = known->fields.size() != names.size() || known->fields[i].hash != hash32(otherHashes[i]);
+        otherState.fields.append({local ? nextStamp(0) : known->fields[i].stamp, hash32(otherHashes[i])});
+    }
+    const bool recordWins = uuidText(record.id) < uuidText(otherId);
+    const QJsonObject& winnerFields = recordWins ? record.fields : otherFields;
+    const QJsonObject& loserFields = recordWins ? otherFields : record.fields;
+    const RowState& winnerState = recordWins ? state : otherState;
+    const RowState& loserState = recordWins ? otherState : state;
+    QJsonObject merged = winnerFields;
+    RowState mergedState = winnerState;
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        if (names[i] == QLatin1String(imageField) || names[i] == u"textContent" || names[i] == u"contentType")
+            continue;
+        // A star, tags or a comment set on either copy survives the other's default; between two set
+        // values the later wins. The result is as new as the newer of the two.
+        const FieldState& w = winnerState.fields[i];
+        const FieldState& l = loserState.fields[i];
+        const bool loserSet = loserFields.contains(names[i]);
+        const bool winnerSet = winnerFields.contains(names[i]);
+        const bool takeLoser = loserSet != winnerSet ? loserSet : (l.stamp > w.stamp || (l.stamp == w.stamp && l.hash > w.hash));
+        if (takeLoser) {
+            mergedState.fields[i] = {std::max(l.stamp, w.stamp), l.hash};
+            if (loserFields.contains(names[i]))
+                merged.insert(names[i], loserFields.value(names[i]));
+            else
+                merged.remove(names[i]);
+        }
+    }
+    mergedState.mtime = 0;
+    for (const FieldState& f : std::as_const(mergedState.fields))
+        mergedState.mtime = std::max(mergedState.mtime, f.stamp);
+    mergedState.digest.clear(); // published again below
+    qint64 loserMtime = 0;
+    for (const FieldState& f : loserState.fields)
+        loserMtime = std::max(loserMtime, f.stamp);
+
+    const QUuid winner = recordWins ? record.id : otherId;
+    const QUuid loser = recordWins ? otherId : record.id;
+    store::ManagedObjectPtr row = other;
+    if (recordWins) {
+        m_context->deleteObject(other);
+        row = m_context->insert(EntityKind::item, m_cloudStore);
+        row->set(id, record.id);
+        m_batchRows.insert({entityCode(EntityKind::item), record.id}, row);
+    }
+    applyFields(*row, merged);
+    changes.append({{entityCode(EntityKind::item), winner}, mergedState});
+    changes.append({{entityCode(EntityKind::item), loser}, RowState {{}, loserMtime, true, {}}});
+    for (const QUuid& again : {winner, loser}) {
+        sql::Statement* st = m_state.prepare(QStringLiteral("INSERT OR IGNORE INTO republish(entity, id) VALUES(?, ?)"));
+        st->bind(1, qint64(entityCode(EntityKind::item)));
+        st->bind(2, uuidText(again));
+        st->step();
+    }
+    return true;
 }
 
 SyncEngine::Health SyncEngine::health(qint64 nowMs)

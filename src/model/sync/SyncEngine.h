@@ -126,6 +126,8 @@ private:
     void retryPending(qint64 nowMs, Outcome& outcome);
     Applied applyRecord(const SyncDir* deviceDir, const SyncRecord& record, Outcome& outcome, const QString& where,
                         QList<Change>& changes);
+    // The record's row (new here) has the text of another row: keeps one of the two. True when it did.
+    bool mergeDuplicate(const SyncRecord& record, RowState& state, QList<Change>& changes);
     Result<QByteArray> imageOf(const SyncDir* deviceDir, const QString& hash, Outcome& outcome, const QString& where, bool* wait);
     void stall(const QUuid& device, const QString& what, qint64 nowMs);
     qint64 nextStamp(qint64 nowMs) const { return std::max(nowMs, m_clockFloor + 1); }

@@ -339,6 +339,26 @@ TEST_F(SyncFaultsTest, RemovingTheSyncFoldersLumraFolderWhileRunningMakesOursAga
     EXPECT_EQ(a.rows(), b.rows());
 }
 
+TEST_F(SyncFaultsTest, TheSameTextCopiedOnTwoComputersWhileApartBecomesOneRow)
+{
+    const QUuid onA = a.add(QStringLiteral("copied on both"));
+    const QUuid onB = b.add(QStringLiteral("copied on both"));
+    a.edit(onA, [](store::ManagedObject& row) { row.set(store::ItemAttr::comment, QStringLiteral("from A")); });
+    b.now += 5000;
+    b.edit(onB, [](store::ManagedObject& row) {
+        row.set(store::ItemAttr::isPinned, true);
+        row.set(store::ItemAttr::tagsJSON, QStringLiteral("[\"both\"]"));
+    });
+    settle();
+    const QUuid kept = sync::uuidText(onA) < sync::uuidText(onB) ? onA : onB;
+    ASSERT_EQ(a.rows().size(), 1u);
+    EXPECT_EQ(a.rows(), b.rows());
+    const QJsonObject row = *a.row(kept);
+    EXPECT_TRUE(row.value(QStringLiteral("isPinned")).toBool());
+    EXPECT_EQ(row.value(QStringLiteral("comment")).toString(), QStringLiteral("from A"));
+    EXPECT_EQ(row.value(QStringLiteral("tagsJSON")).toString(), QStringLiteral("[\"both\"]"));
+}
+
 // ------------------------------------------------------------------------------------------------ random schedules
 
 // One schedule: two or three computers edit, pass, restart, fill disks, are cloned and restored
@@ -385,7 +405,8 @@ void runSchedule(unsigned seed)
             qInfo("step %d: %s (%s) op %d rows %d", step, qPrintable(c.name), qPrintable(sync::uuidText(c.device()).left(8)), op,
                   int(c.rows().size()));
         switch (op) {
-        case 0: case 1: case 2: c.add(QStringLiteral("text %1-%2").arg(seed).arg(step)); break;
+        case 0: case 1: c.add(QStringLiteral("text %1-%2").arg(seed).arg(step)); break;
+        case 2: c.add(QStringLiteral("the same text %1").arg(roll(3))); break;
         case 3: c.add(QStringLiteral("image%1").arg(step), png); break;
         case 4: case 5:
             if (auto id = anyRow(c))
