@@ -64,7 +64,11 @@ protected:
             GTEST_SKIP() << "xdotool is not installed";
     }
 
-    void TearDown() override { stopLumra(); }
+    void TearDown() override
+    {
+        stopLumra();
+        stopHelper(m_tray);
+    }
 
     void startLumra()
     {
@@ -131,6 +135,7 @@ protected:
     }
 
     static inline QProcess* s_windowManager = nullptr;
+    QProcess* m_tray = nullptr;
     QString m_app;
     QProcess m_lumra;
     QString m_output;
@@ -180,7 +185,7 @@ TEST_F(OnboardingX11Test, TheTrayContinuesAnUnfinishedWalkthroughAtItsPage)
     if (QStandardPaths::findExecutable(QStringLiteral("trayer")).isEmpty())
         GTEST_SKIP() << "trayer is not installed";
     // A system tray for Lumra's icon.
-    QProcess* tray = startHelper(QStringLiteral("trayer"), {"--edge", "top", "--align", "right", "--widthtype", "request",
+    m_tray = startHelper(QStringLiteral("trayer"), {"--edge", "top", "--align", "right", "--widthtype", "request",
                                                           "--height", "32", "--SetDockType", "true"});
     ASSERT_TRUE(QTest::qWaitFor([] { return !xdotool({"search", "--class", "trayer"}).isEmpty(); }, waitMs));
     startLumra();
@@ -231,8 +236,6 @@ TEST_F(OnboardingX11Test, TheTrayContinuesAnUnfinishedWalkthroughAtItsPage)
     EXPECT_TRUE(QTest::qWaitFor([&] { return settings().value(QStringLiteral("keepWindowOpen")).toBool(); }, waitMs));
     QTest::qWait(500);
     EXPECT_TRUE(walkthroughWindow().isEmpty());
-    stopLumra();
-    stopHelper(tray);
 }
 
 } // namespace
