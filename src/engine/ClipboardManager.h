@@ -528,7 +528,8 @@ public:
     Result<backup::ImportOutcome> importData(const QList<ClipboardItem>& items, const QHash<QString, QByteArray>& images,
                                             const QList<ClipboardCategory>& categories);
     // The same on a worker. With `dryRun` nothing is written: the outcome says what the item limit would
-    // remove. The history follows once the future has finished.
+    // remove. The history follows once the future has finished (a large import is read back on a worker,
+    // so it shows shortly after).
     struct ImportResult {
         backup::ImportOutcome outcome;
         backup::ImportPlan plan;
@@ -779,6 +780,13 @@ private:
         void add(QFuture<void> future);
         ~BackgroundWorks();
     } m_backupWork;
+    // Imports under way: a bulk change they save is read back on a worker, not on the main thread.
+    int m_runningImports = 0;
+    bool m_backgroundReloadRunning = false;
+    bool m_backgroundReloadAgain = false;
+    // Reads the whole history on a worker and puts it in place when nothing changed meanwhile
+    // (else reads it again on the main thread).
+    void reloadItemsInBackground();
 
     // ===================================================================== Sound internals
     // A write to the clipboard ends the current burst of copies.

@@ -4,6 +4,9 @@
 #include "app/SingleInstance.h"
 #include "app/StatusMenu.h"
 #include "model/Diagnostics.h"
+#include "ui/settings/SettingsWidgets.h"
+#include "ui/settings/SettingsWindow.h"
+#include "ui/settings/SyncPage.h"
 #include "model/NotificationCenter.h"
 #include "ui/onboarding/OnboardingView.h"
 
@@ -373,6 +376,29 @@ TEST_F(AppDelegateTest, StartingDiagnosticsQuitsOnlyOnceTheNewLumraRuns)
     prompts.answerNext(0);
     delegate->startDiagnostics();
     EXPECT_EQ(events.mid(events.size() - 2), (QStringList{"start new instance", "quit"}));
+}
+
+TEST_F(AppDelegateTest, TheSyncPageRestartsLumraOnlyOnceTheNewOneRuns)
+{
+    defaults->set(QStringLiteral("iCloudSyncEnabled"), true);
+    launch();
+    delegate->openSettings(SettingsTab::iCloud);
+    auto* sync = qobject_cast<SyncPage*>(delegate->settingsWindow()->page(SettingsTab::iCloud));
+    ASSERT_NE(sync, nullptr);
+
+    newInstanceStarts = false;
+    prompts.answerNext(0); // Restart Now
+    sync->syncSwitch()->click();
+    EXPECT_TRUE(events.filter(QStringLiteral("quit")).isEmpty());
+    EXPECT_EQ(prompts.shown.last().title, QStringLiteral("Lumra Could Not Restart"));
+    EXPECT_FALSE(defaults->boolean(QStringLiteral("iCloudSyncEnabled")));
+    EXPECT_FALSE(defaults->hasUnsavedChanges()) << "the new process must find the setting on disk";
+
+    newInstanceStarts = true;
+    prompts.answerNext(0);
+    sync->requestSync(false);
+    EXPECT_EQ(events.mid(events.size() - 2), (QStringList{"start new instance", "quit"}));
+    delegate->settingsWindow()->close();
 }
 
 TEST_F(AppDelegateTest, CopyingDiagnosticsGoesThroughLumrasOwnClipboardWrite)

@@ -7,6 +7,7 @@
 #include "ui/settings/CategoriesPage.h"
 #include "ui/settings/CommandsPage.h"
 #include "ui/settings/GeneralPage.h"
+#include "ui/settings/ImportExportPage.h"
 #include "ui/settings/PrivacyPage.h"
 #include "ui/settings/ShortcutsPage.h"
 #include "ui/settings/SyncPage.h"
@@ -127,6 +128,7 @@ SettingsWindow::SettingsWindow(ClipboardManager& manager, HotKeyManager& hotKeys
             return QFileDialog::getExistingDirectory(this, QStringLiteral("Choose a sync folder"), current);
         };
     setPage(SettingsTab::iCloud, new SyncPage(context, {services.chooseSyncFolder, services.restartApp, {}}));
+    setPage(SettingsTab::data, new ImportExportPage(context));
     connect(m_sidebar, &QListWidget::currentRowChanged, this, [this](int row) {
         if (row < 0)
             return;

@@ -169,6 +169,30 @@ TEST_F(ImportExportTest, importKeepsIdsUniqueAndSkipsWhatTheHistoryHolds)
     EXPECT_EQ(again->inserted, 0);
 }
 
+TEST_F(ImportExportTest, aLargeImportIsReadBackOffTheMainThreadAndShowsWhole)
+{
+    open();
+    store({text(QStringLiteral("already here"))});
+    QList<ClipboardItem> many;
+    for (int i = 0; i < 300; ++i)
+        many << text(QStringLiteral("imported %1").arg(i), 1000 + i);
+    ClipboardItem withShortcut = text(QStringLiteral("with a shortcut"));
+    withShortcut.shortcut = ItemShortcut {1, ItemShortcut::optionFlag};
+    many << withShortcut;
+    ShortcutAnnouncements announcements(*manager);
+    const auto result = finished(manager->startImport(many, {}, {}, false));
+    ASSERT_TRUE(result.error.isEmpty());
+    EXPECT_EQ(result.outcome.inserted, 301);
+    for (int i = 0; i < 2000 && manager->clipboardItems().size() < 302; ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
+    }
+    EXPECT_EQ(manager->clipboardItems().size(), 302);
+    EXPECT_EQ(manager->filteredItemCount(), 302);
+    EXPECT_GE(announcements.signalled(), 1);
+    expectHistoryMatchesStore();
+}
+
 TEST_F(ImportExportTest, categoriesAreMadeOnlyWhenAnItemUsesThem)
 {
     open();
