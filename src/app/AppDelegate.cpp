@@ -59,7 +59,12 @@ AppServices withDefaults(AppServices services)
     if (services.previewFolder.isEmpty())
         services.previewFolder = Folders::cacheFolder() + QStringLiteral("/preview-tmp");
     if (!services.quit)
-        services.quit = [] { QCoreApplication::quit(); };
+        services.quit = [] {
+            // Windows are asked to close, but none may refuse: quit() gives up when one does (a
+            // held popup, an open editor), and a confirmed Quit or a logout must end Lumra.
+            QApplication::closeAllWindows();
+            QCoreApplication::exit(0);
+        };
     if (!services.openUrl)
         services.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
     if (!services.startNewInstance)
@@ -124,8 +129,13 @@ ClipboardManager& AppDelegate::clipboardManager()
 
 HotKeyManager& AppDelegate::hotKeyManager()
 {
-    if (!m_hotKeyManager)
+    if (!m_hotKeyManager) {
         m_hotKeyManager = std::make_unique<HotKeyManager>(*m_services.hotKeys, m_defaults, m_clock);
+        connect(m_hotKeyManager.get(), &HotKeyManager::popupToggled, this, [this](PopupPanel* panel) {
+            if (panel)
+                dismissReminder();
+        });
+    }
     return *m_hotKeyManager;
 }
 
@@ -341,6 +351,14 @@ void AppDelegate::togglePanel()
                                                        PopupPlacement::currentScreens());
     m_panel = panel;
     panel->present(origin);
+    dismissReminder();
+}
+
+void AppDelegate::dismissReminder()
+{
+    // The bubble invites the user to the popup; once it is open the bubble would only cover it.
+    if (m_reminderPopover)
+        m_reminderPopover->close();
 }
 
 void AppDelegate::acceptHandOvers(SingleInstance& instance)

@@ -51,7 +51,7 @@ struct AppServices {
     std::function<std::unique_ptr<ClipboardManager>()> makeClipboardManager; // required
     QString previewFolder;                  // Folders::cacheFolder() + "/preview-tmp"
     std::function<bool()> startNewInstance; // true once a new Lumra process has started
-    std::function<void()> quit;             // QCoreApplication::quit
+    std::function<void()> quit;             // closes the windows and leaves the event loop
     std::function<void(const QUrl&)> openUrl; // QDesktopServices::openUrl
     bool showTrayIcon = true;
 };
@@ -100,6 +100,7 @@ public:
     // A later start of Lumra toggles this one's popup, as the open-popup shortcut does.
     void acceptHandOvers(SingleInstance& instance);
 
+    // Shows the copy reminder, or once the open popup has closed; an opening popup closes it.
     void presentCopyReminder();
     ReminderPopover* reminderPopover() const { return m_reminderPopover; }
 
@@ -132,6 +133,8 @@ signals:
     void onboardingFinished();
 
 private:
+    void dismissReminder();
+
     AppDelegate(std::unique_ptr<DesktopServices> desktop, QObject* parent);
 
     void createStatusItem();

@@ -212,3 +212,32 @@ TEST_F(ShellRoadX11Test, AnItemDeletedFromThePopupWithTheKeyboardLeavesTheStore)
     EXPECT_TRUE(QTest::qWaitFor([] { return activeWindowName() == QStringLiteral("Lumra"); }, startTimeoutMs))
         << "the popup stays open and comes back to the front";
 }
+
+TEST_F(ShellRoadX11Test, AnOpenEditorNeitherHoldsOffTheEndOfASessionNorGetsSaved)
+{
+    startLumra();
+    copy("tag me later");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return storedTexts(dataDir.supportFolder()).size() == 1; }, startTimeoutMs));
+    xdotool({"key", "--clearmodifiers", "ctrl+alt+v"});
+    ASSERT_TRUE(QTest::qWaitFor([] { return activeWindowName() == QStringLiteral("Lumra"); }, startTimeoutMs))
+        << output().toStdString();
+
+    // The row's menu: "Pin this on Top", "Star this Item", "Add Tags".
+    xdotool({"key", "Down"});
+    const QImage before = screen();
+    xdotool({"key", "Menu"});
+    QTest::qWaitFor([&] { return screen() != before; }, startTimeoutMs);
+    QTest::qWait(200);
+    xdotool({"key", "Down", "Down", "Down", "Return"});
+    ASSERT_TRUE(QTest::qWaitFor([] { return activeWindowName() == QStringLiteral("Edit Tags"); }, startTimeoutMs))
+        << "no tag editor; the window in front is " << activeWindowName().toStdString();
+    xdotool({"type", "--delay", "30", "halfway"});
+
+    // What a desktop sends at logout.
+    m_lumra.terminate();
+    EXPECT_TRUE(m_lumra.waitForFinished(10000)) << "Lumra refused to end while an editor was open";
+    EXPECT_EQ(m_lumra.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(m_lumra.exitCode(), 0) << output().toStdString();
+    EXPECT_EQ(storedTexts(dataDir.supportFolder()), QStringList{"tag me later"});
+    EXPECT_FALSE(lumra::test::storedColumnContains(dataDir.supportFolder(), "tagsJSON", "halfway"));
+}

@@ -905,8 +905,15 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
     const SyncDir dir = std::move(dirResult).value();
     Result<std::optional<Manifest>> manifestResult = SyncFiles::readManifest(dir);
     if (!manifestResult || !manifestResult.value()) {
-        // Not there yet, or still being written: nothing of this folder is read until it is.
-        stall(device, QString::fromLatin1(SyncFiles::manifestName), nowMs);
+        // Not there yet, or still being written: nothing of this folder is read until it is. A
+        // folder with nothing published in it (its computer never got as far) is no wait at all.
+        bool published = !manifestResult;
+        for (const QString& name : dir.entries(SyncDir::Kind::file))
+            published = published || ((name.startsWith(u"journal-") || name.startsWith(u"snapshot-")) && dir.size(name).value_or(0) > 0);
+        if (published)
+            stall(device, QString::fromLatin1(SyncFiles::manifestName), nowMs);
+        else
+            m_stalls.remove(uuidText(device));
         return {};
     }
     const Manifest manifest = *manifestResult.value();

@@ -6,6 +6,7 @@
 #include "engine/ClipboardManager.h"
 #include "platform/keys/GlobalHotKeys.h"
 #include "platform/login/LoginItem.h"
+#include "platform/sound/MediaProbe.h"
 #include "platform/symbols/Symbols.h"
 #include "ui/settings/BoundRows.h"
 #include "ui/settings/GlobalShortcutLine.h"
@@ -192,15 +193,25 @@ void GeneralPage::updateSoundRows()
 void GeneralPage::pickCustomSound()
 {
     const QString path = m_context.chooseSoundFile ? m_context.chooseSoundFile() : QString();
-    ClipboardManager& manager = m_context.manager;
-    // "Custom..." becomes the choice only once a file was chosen.
-    if (path.isEmpty() || !manager.setCustomSoundPath(path)) {
+    m_soundRow->clearMessage();
+    if (path.isEmpty()) {
         m_soundRow->refresh();
         return;
     }
-    if (manager.copySoundOption() != rawValue(CopySoundOption::custom))
-        m_soundRow->store(SettingValue(rawValue(CopySoundOption::custom)));
-    updateSoundRows();
+    // "Custom..." becomes the choice only once a file was chosen that can be heard.
+    m_soundRow->refresh();
+    probeMedia(path, false, this, [this, path](const Status& playable) {
+        ClipboardManager& manager = m_context.manager;
+        if (!playable) {
+            m_soundRow->showMessage(cannotPlayText(playable.error()));
+            return;
+        }
+        if (!manager.setCustomSoundPath(path))
+            return;
+        if (manager.copySoundOption() != rawValue(CopySoundOption::custom))
+            m_soundRow->store(SettingValue(rawValue(CopySoundOption::custom)));
+        updateSoundRows();
+    });
 }
 
 QWidget* GeneralPage::limitRow(bool retention)

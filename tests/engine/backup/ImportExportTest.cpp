@@ -193,6 +193,16 @@ TEST_F(ImportExportTest, aLargeImportIsReadBackOffTheMainThreadAndShowsWhole)
     expectHistoryMatchesStore();
 }
 
+TEST_F(ImportExportTest, aFailedExportNamesTheFileAndLeavesNothing)
+{
+    open();
+    store({text(QStringLiteral("something"))});
+    const QString target = path("missing-folder/LumraBackup.json");
+    const auto result = finished(manager->exportToFile({}, target));
+    EXPECT_TRUE(result.error.contains(QStringLiteral("\"LumraBackup.json\" could not be written"))) << result.error.toStdString();
+    EXPECT_FALSE(QFile::exists(target));
+}
+
 TEST_F(ImportExportTest, categoriesAreMadeOnlyWhenAnItemUsesThem)
 {
     open();
@@ -308,11 +318,15 @@ TEST_F(ImportExportTest, settingsFileRoundTripKeepsTypesAndSkipsBadValues)
     bad.insert(QStringLiteral("ignoredApplications"), QStringLiteral("not base64 ***"));
     bad.insert(QStringLiteral("hotKeyModifiers"), 0x20000); // Shift alone
     bad.insert(QStringLiteral("showTags"), false);
+    bad.insert(QStringLiteral("clipboardWindowWidth"), 612.5);
+    bad.insert(QStringLiteral("clipboardWindowHeight"), 50); // smaller than the popup can be
     bad.insert(QStringLiteral("iCloudSyncEnabled"), true);
     const bool syncBefore = manager->iCloudSyncEnabled();
     const auto partly = manager->importSettings(QJsonDocument(bad).toJson());
     ASSERT_TRUE(partly.ok());
-    EXPECT_EQ(partly.refused, 4);
+    EXPECT_EQ(partly.refused, 5);
+    EXPECT_EQ(defaults->doubleValue(QStringLiteral("clipboardWindowWidth")), 612.5);
+    EXPECT_EQ(defaults->doubleValue(QStringLiteral("clipboardWindowHeight")), 621);
     EXPECT_EQ(manager->maxItems(), 777);
     EXPECT_EQ(manager->itemFontSize(), 14.5);
     EXPECT_EQ(manager->ignoredApplications().size(), 1);

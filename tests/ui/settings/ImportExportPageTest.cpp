@@ -195,6 +195,22 @@ TEST_F(ImportExportPageTest, settingsFileRoundTripThroughThePage)
     EXPECT_EQ(manager->maxItems(), 2000);
 }
 
+TEST_F(ImportExportPageTest, aChosenCategoryTheNextFileDoesNotOfferIsCleared)
+{
+    BackupFilterBox filters(false);
+    const ClipboardCategory work {QUuid::createUuid(), QStringLiteral("Work"), QStringLiteral("briefcase"), false, 0};
+    const ClipboardCategory home {QUuid::createUuid(), QStringLiteral("Home"), QStringLiteral("house"), false, 1};
+    filters.setCategories({work, home});
+    filters.category()->setCurrentIndex(2);
+    EXPECT_EQ(filters.filter().categoryId, home.id);
+    filters.setCategories({work, home}); // offered again: kept
+    EXPECT_EQ(filters.filter().categoryId, home.id);
+    filters.setCategories({work});
+    EXPECT_FALSE(filters.filter().categoryId.has_value());
+    filters.setCategories({});
+    EXPECT_TRUE(filters.category()->parentWidget()->isHidden());
+}
+
 TEST_F(ImportExportPageTest, theSettingsWindowShowsThePage)
 {
     SettingsServices services;
