@@ -200,8 +200,9 @@ public:
     const QString& searchText() const { return filterState().searchText; }
     // A non-empty text recomputes 0.12 s after the last change; an empty one at once.
     void setSearchText(const QString& text);
-    // Recomputes now when a search still waits for the pause in typing, so a key pressed right after
-    // typing (Return, an arrow) acts on the list the search asks for.
+    // Recomputes now when a search still waits for the pause in typing, and finishes a sliced search
+    // still running, so a key pressed right after typing (Return, an arrow) acts on the list the
+    // search asks for.
     void applyPendingSearch();
     bool showStarredOnly() const { return filterState().showStarredOnly; }
     void setShowStarredOnly(bool value);
@@ -653,6 +654,7 @@ private:
     void publishFilterResult(FilterResult result, FilterState state);
     void continueRunningSearch(quint64 generation);
     void stopRunningSearch();
+    void finishRunningSearch();
 
     mutable FilterState m_filterState;
     mutable bool m_filterDatesFixed = false;

@@ -12,7 +12,7 @@ extern "C" const char* __lsan_default_suppressions()
 {
     return "leak:libdbus-1.so\nleak:QScroller::grabGesture\nleak:QPdfPageRenderer\n"
            "leak:QPdfDocumentPrivate::initiateAsyncLoadWithTotalSizeKnown\nleak:libpulse.so\nleak:libglib-2.0.so\n"
-           "leak:libopenal.so\nleak:__vasprintf_internal\n";
+           "leak:libopenal.so\nleak:__vasprintf_internal\nleak:gst_device_monitor\n";
 }
 
 int main(int argc, char** argv)
