@@ -22,6 +22,8 @@
 #include "platform/keys/KeyInjector.h"
 #include "platform/pasteboard/Pasteboard.h"
 #include "platform/symbols/Symbols.h"
+#include "ui/onboarding/OnboardingFlow.h"
+#include "ui/onboarding/OnboardingView.h"
 #include "ui/preview/PreviewFiles.h"
 
 #include <QApplication>
@@ -109,6 +111,7 @@ AppDelegate::~AppDelegate()
     delete m_reminderPopover;
     delete m_settingsWindow;
     delete m_aboutWindow;
+    delete m_onboardingWindow;
     // The hot keys and the tray hold on to the manager; they go first.
     delete m_statusItem;
     m_hotKeyManager.reset();
@@ -279,8 +282,28 @@ void AppDelegate::runDeferredLaunchCheck()
         showOnboarding();
 }
 
+OnboardingView* AppDelegate::onboardingWindow() const { return m_onboardingWindow; }
+
 void AppDelegate::showOnboarding()
 {
+    // A fresh walkthrough each time, at the page saved last.
+    if (m_onboardingWindow) {
+        m_onboardingWindow->close();
+        delete m_onboardingWindow;
+    }
+    OnboardingServices services;
+    services.prompts = &m_prompts;
+    services.loginItem = m_services.loginItem;
+    services.keyInjector = m_services.keyInjector;
+    services.clock = &m_clock;
+    QPointer<AppDelegate> self(this);
+    auto* window = new OnboardingView(clipboardManager(), hotKeyManager(), services, [self] {
+        if (self)
+            self->completeOnboarding();
+    });
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    m_onboardingWindow = window;
+    window->present();
     emit onboardingRequested();
 }
 
@@ -290,7 +313,12 @@ void AppDelegate::completeOnboarding()
         return;
     m_onboardingCompleted = true;
     m_defaults.set(onboardingKey, true);
-    m_defaults.remove(QStringLiteral("onboardingPage"));
+    OnboardingFlow::forgetSavedIndex(m_defaults);
+    // Written at once: a walkthrough finished just before a crash or logout is not offered again.
+    if (Status flushed = m_defaults.flush(); !flushed)
+        qCWarning(lcDelegate).noquote() << flushed.error();
+    if (m_onboardingWindow)
+        m_onboardingWindow->close();
     emit onboardingFinished();
 }
 

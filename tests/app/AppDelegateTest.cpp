@@ -2,11 +2,13 @@
 #include "app/HotKeyManager.h"
 #include "app/Prompt.h"
 #include "app/SingleInstance.h"
+#include "app/StatusMenu.h"
 #include "model/Diagnostics.h"
 #include "ui/settings/SettingsWidgets.h"
 #include "ui/settings/SettingsWindow.h"
 #include "ui/settings/SyncPage.h"
 #include "model/NotificationCenter.h"
+#include "ui/onboarding/OnboardingView.h"
 
 #include "ShellTestSupport.h"
 
@@ -14,6 +16,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QAbstractButton>
+#include <QMenu>
 #include <QSignalSpy>
 #include <QScreen>
 #include <QTest>
@@ -186,6 +190,65 @@ TEST_F(AppDelegateTest, OnboardingIsOfferedAfterADelayUntilCompleted)
     QSignalSpy again(delegate.get(), &AppDelegate::onboardingRequested);
     clock.advance(AppDelegate::onboardingDelay);
     EXPECT_EQ(again.count(), 0);
+}
+
+// The tray menu as it shows now: the titles of its entries.
+QAction* trayEntry(AppDelegate& delegate, const QString& title)
+{
+    QMenu* menu = delegate.statusMenu()->menu();
+    emit menu->aboutToShow();
+    for (QAction* action : menu->actions()) {
+        if (action->text() == title)
+            return action;
+    }
+    return nullptr;
+}
+
+TEST_F(AppDelegateTest, TheWalkthroughOpensAtItsSavedPageUntilItIsFinished)
+{
+    launch();
+    clock.advance(AppDelegate::onboardingDelay);
+    OnboardingView* first = delegate->onboardingWindow();
+    ASSERT_NE(first, nullptr);
+    EXPECT_TRUE(first->isVisible());
+    EXPECT_EQ(first->currentPage(), OnboardingPage::welcome);
+    first->setPage(3);
+    first->close();
+    processEvents();
+    EXPECT_EQ(delegate->onboardingWindow(), nullptr) << "closing without finishing lets the window go";
+    EXPECT_FALSE(defaults->boolean(QStringLiteral("hasCompletedOnboarding")));
+
+    QAction* again = trayEntry(*delegate, QStringLiteral("Continue Onboarding"));
+    ASSERT_NE(again, nullptr);
+    again->trigger();
+    OnboardingView* second = delegate->onboardingWindow();
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(second->currentPage(), OnboardingPage::privacy);
+
+    // Opening it again while open replaces the window.
+    trayEntry(*delegate, QStringLiteral("Continue Onboarding"))->trigger();
+    processEvents();
+    OnboardingView* third = delegate->onboardingWindow();
+    ASSERT_NE(third, nullptr);
+    EXPECT_EQ(QApplication::topLevelWidgets().count(third), 1);
+    int open = 0;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        open += qobject_cast<OnboardingView*>(widget) && widget->isVisible() ? 1 : 0;
+    EXPECT_EQ(open, 1);
+
+    third->setPage(OnboardingFlow::indexOf(OnboardingPage::finish, third->needsPermission()));
+    third->forwardButton()->click();
+    processEvents();
+    EXPECT_TRUE(defaults->boolean(QStringLiteral("hasCompletedOnboarding")));
+    EXPECT_FALSE(defaults->hasStoredValue(OnboardingFlow::pageKey));
+    EXPECT_FALSE(defaults->hasStoredValue(OnboardingFlow::pageWithPermissionKey));
+    EXPECT_EQ(delegate->onboardingWindow(), nullptr);
+    EXPECT_EQ(trayEntry(*delegate, QStringLiteral("Continue Onboarding")), nullptr);
+
+    // A second finish in the same run does nothing.
+    QSignalSpy finished(delegate.get(), &AppDelegate::onboardingFinished);
+    delegate->completeOnboarding();
+    EXPECT_EQ(finished.count(), 0);
 }
 
 TEST_F(AppDelegateTest, MissingSyntheticKeysAreReportedOnceAfterLaunch)

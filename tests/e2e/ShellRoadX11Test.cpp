@@ -1,5 +1,6 @@
 // The road a person takes: Lumra runs as its own process, another program copies, the global
 // shortcut opens the popup, typing narrows it, Return pastes into the window the user came from.
+#include "DesktopTools.h"
 #include "StoredTexts.h"
 #include "TempDataDir.h"
 
@@ -23,17 +24,8 @@ namespace {
 
 constexpr int startTimeoutMs = 20000;
 
-QString runText(const QString& program, const QStringList& arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForFinished(10000))
-        return {};
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
-
-void xdotool(const QStringList& arguments) { runText(QStringLiteral("xdotool"), arguments); }
-
+using lumra::test::runText;
+using lumra::test::xdotool;
 using lumra::test::storedTexts;
 
 class ShellRoadX11Test : public lumra::test::DataDirTest {
@@ -80,6 +72,7 @@ protected:
 
     void startLumra()
     {
+        dataDir.skipOnboarding();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
         environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));

@@ -503,6 +503,17 @@ void runSchedule(unsigned seed)
             qInfo("%s %s notices:\n  %s\n problems:\n  %s", qPrintable(c->name), qPrintable(sync::uuidText(c->device())),
                   qPrintable(c->notices.join(QStringLiteral("\n  "))), qPrintable(c->problems.join(QStringLiteral("\n  "))));
     if (trace) {
+        for (Computer* c : computers) {
+            QDirIterator files(sync::SyncFiles::devicesFolder(c->root()), QDir::Files | QDir::System, QDirIterator::Subdirectories);
+            while (files.hasNext()) {
+                const QString path = files.next();
+                QFile f(path);
+                f.open(QIODevice::ReadOnly);
+                const QByteArray bytes = f.readAll();
+                qInfo("%s %s %lld %s", qPrintable(c->name), qPrintable(path.mid(c->root().size())), qint64(bytes.size()),
+                      path.endsWith(u"manifest.json") ? bytes.constData() : "");
+            }
+        }
         QSet<QString> ids;
         for (Computer* c : computers)
             for (const auto& [id, fields] : c->rows())

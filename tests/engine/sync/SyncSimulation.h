@@ -332,7 +332,13 @@ public:
         deliverAll();
     }
     // A computer's copy became a copy of another's (a cloned disk).
-    void cloned(int from, int to) { m_known[to] = m_known[from]; }
+    void cloned(int from, int to)
+    {
+        m_known[to] = m_known[from];
+        for (auto it = m_known[to].begin(); it != m_known[to].end(); ++it)
+            if (it.value().origin == to)
+                it.value().origin = -1; // a copy of what the overwritten disk had sent, not its own writing any more
+    }
     bool idle() const { return m_queue.isEmpty(); }
     // Drops what is queued for one file (it arrives "never", until a later re-sync).
     void hold(const std::function<bool(const QString&)>& which)
