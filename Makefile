@@ -5,7 +5,7 @@ BUILD_REL := build/release
 BUILD_FUZZ := build/fuzz
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build run test bench fuzz format clean
+.PHONY: all deps build run test bench fuzz pictures format clean
 
 all: build
 
@@ -31,6 +31,11 @@ test: deps $(BUILD_TEST)/build.ninja
 bench: deps $(BUILD_REL)/build.ninja
 	cmake --build $(BUILD_REL) -j $(JOBS)
 	@for b in $(BUILD_REL)/bench/bench_*; do echo "== $$b"; QT_QPA_PLATFORM=offscreen $$b || exit 1; done
+
+# The walkthrough's pictures, drawn again from Lumra's windows; commit what changed.
+pictures: deps $(BUILD_REL)/build.ninja
+	cmake --build $(BUILD_REL) -j $(JOBS) --target lumra_pictures
+	$(BUILD_REL)/lumra_pictures src/ui/onboarding/pictures
 
 # Builds the libFuzzer targets with clang and runs each for FUZZ_SECONDS (FUZZ_TARGETS picks some).
 fuzz:

@@ -14,6 +14,7 @@
 #include <QRandomGenerator>
 
 #include <functional>
+#include <ranges>
 #include <malloc.h>
 #include <sqlite3.h>
 
@@ -130,7 +131,8 @@ void BM_StoreSize(benchmark::State& state)
     const QList<ClipboardItem> items = bench::textHistory(count, bench::shortTextLength, &utf8);
     {
         PersistenceController persistence(false, nullptr, engine.storeFolder());
-        for (const ClipboardItem& item : items)
+        // Oldest first, in the order they were captured: the order decides how full the index pages are.
+        for (const ClipboardItem& item : std::views::reverse(items))
             populateManagedItem(*persistence.viewContext().insert(store::EntityKind::item), item);
         if (Status s = persistence.save(); !s)
             qFatal("could not fill the store: %s", qPrintable(s.error()));
@@ -152,7 +154,7 @@ void BM_StoreSize(benchmark::State& state)
             state.counters[name + "_MB"] = double(sqlite3_column_int64(st, 1)) / 1e6;
             state.counters[name + "_unused_MB"] = double(sqlite3_column_int64(st, 2)) / 1e6;
         });
-        each("SELECT SUM(length(id)), SUM(length(contentKey)), SUM(length(CAST(textContent AS BLOB))), "
+        each("SELECT SUM(length(id)), SUM(CASE typeof(contentKey) WHEN 'integer' THEN 8 ELSE length(contentKey) END), SUM(length(CAST(textContent AS BLOB))), "
              "SUM(length(sourceAppBundleId) + length(sourceAppName)) FROM CDClipboardItem",
              [&](sqlite3_stmt* st) {
                  state.counters["col_id_MB"] = double(sqlite3_column_int64(st, 0)) / 1e6;

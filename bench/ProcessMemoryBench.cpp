@@ -24,6 +24,7 @@
 #include <sqlite3.h>
 
 #include <map>
+#include <ranges>
 #include <memory>
 
 using namespace lumra;
@@ -132,7 +133,8 @@ public:
         if (count == 0)
             return;
         const QList<ClipboardItem> items = bench::textHistory(count, length, &m_utf8);
-        for (const ClipboardItem& item : items)
+        // Oldest first, in the order they were captured: the order decides how full the index pages are.
+        for (const ClipboardItem& item : std::views::reverse(items))
             populateManagedItem(*persistence.viewContext().insert(store::EntityKind::item), item);
         if (Status s = persistence.save(); !s)
             qFatal("could not fill the store: %s", qPrintable(s.error()));

@@ -26,7 +26,7 @@ void quit()
     if (handlers().quit)
         handlers().quit();
     else
-        QCoreApplication::quit();
+        QCoreApplication::exit(0);
 }
 
 } // namespace lumra::AppActions

@@ -22,6 +22,8 @@
 #include "platform/keys/KeyInjector.h"
 #include "platform/pasteboard/Pasteboard.h"
 #include "platform/symbols/Symbols.h"
+#include "ui/onboarding/OnboardingFlow.h"
+#include "ui/onboarding/OnboardingView.h"
 #include "ui/preview/PreviewFiles.h"
 
 #include <QApplication>
@@ -57,7 +59,12 @@ AppServices withDefaults(AppServices services)
     if (services.previewFolder.isEmpty())
         services.previewFolder = Folders::cacheFolder() + QStringLiteral("/preview-tmp");
     if (!services.quit)
-        services.quit = [] { QCoreApplication::quit(); };
+        services.quit = [] {
+            // Windows are asked to close, but none may refuse: quit() gives up when one does (a
+            // held popup, an open editor), and a confirmed Quit or a logout must end Lumra.
+            QApplication::closeAllWindows();
+            QCoreApplication::exit(0);
+        };
     if (!services.openUrl)
         services.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
     if (!services.startNewInstance)
@@ -104,6 +111,7 @@ AppDelegate::~AppDelegate()
     delete m_reminderPopover;
     delete m_settingsWindow;
     delete m_aboutWindow;
+    delete m_onboardingWindow;
     // The hot keys and the tray hold on to the manager; they go first.
     delete m_statusItem;
     m_hotKeyManager.reset();
@@ -121,8 +129,13 @@ ClipboardManager& AppDelegate::clipboardManager()
 
 HotKeyManager& AppDelegate::hotKeyManager()
 {
-    if (!m_hotKeyManager)
+    if (!m_hotKeyManager) {
         m_hotKeyManager = std::make_unique<HotKeyManager>(*m_services.hotKeys, m_defaults, m_clock);
+        connect(m_hotKeyManager.get(), &HotKeyManager::popupToggled, this, [this](PopupPanel* panel) {
+            if (panel)
+                dismissReminder();
+        });
+    }
     return *m_hotKeyManager;
 }
 
@@ -269,8 +282,28 @@ void AppDelegate::runDeferredLaunchCheck()
         showOnboarding();
 }
 
+OnboardingView* AppDelegate::onboardingWindow() const { return m_onboardingWindow; }
+
 void AppDelegate::showOnboarding()
 {
+    // A fresh walkthrough each time, at the page saved last.
+    if (m_onboardingWindow) {
+        m_onboardingWindow->close();
+        delete m_onboardingWindow;
+    }
+    OnboardingServices services;
+    services.prompts = &m_prompts;
+    services.loginItem = m_services.loginItem;
+    services.keyInjector = m_services.keyInjector;
+    services.clock = &m_clock;
+    QPointer<AppDelegate> self(this);
+    auto* window = new OnboardingView(clipboardManager(), hotKeyManager(), services, [self] {
+        if (self)
+            self->completeOnboarding();
+    });
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    m_onboardingWindow = window;
+    window->present();
     emit onboardingRequested();
 }
 
@@ -280,7 +313,12 @@ void AppDelegate::completeOnboarding()
         return;
     m_onboardingCompleted = true;
     m_defaults.set(onboardingKey, true);
-    m_defaults.remove(QStringLiteral("onboardingPage"));
+    OnboardingFlow::forgetSavedIndex(m_defaults);
+    // Written at once: a walkthrough finished just before a crash or logout is not offered again.
+    if (Status flushed = m_defaults.flush(); !flushed)
+        qCWarning(lcDelegate).noquote() << flushed.error();
+    if (m_onboardingWindow)
+        m_onboardingWindow->close();
     emit onboardingFinished();
 }
 
@@ -313,6 +351,14 @@ void AppDelegate::togglePanel()
                                                        PopupPlacement::currentScreens());
     m_panel = panel;
     panel->present(origin);
+    dismissReminder();
+}
+
+void AppDelegate::dismissReminder()
+{
+    // The bubble invites the user to the popup; once it is open the bubble would only cover it.
+    if (m_reminderPopover)
+        m_reminderPopover->close();
 }
 
 void AppDelegate::acceptHandOvers(SingleInstance& instance)

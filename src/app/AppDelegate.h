@@ -27,6 +27,8 @@ class Diagnostics;
 class GlobalHotKeys;
 class HotKeyManager;
 class KeyInjector;
+class LoginItem;
+class OnboardingView;
 class Pasteboard;
 class PromptService;
 class SingleInstance;
@@ -45,10 +47,11 @@ struct AppServices {
     KeyInjector* keyInjector = nullptr;     // none: synthetic keys count as unavailable
     Pasteboard* pasteboard = nullptr;       // none: the diagnostics report goes through QClipboard
     GlobalHotKeys* hotKeys = nullptr;       // required
+    LoginItem* loginItem = nullptr;         // none: the autostart entry
     std::function<std::unique_ptr<ClipboardManager>()> makeClipboardManager; // required
     QString previewFolder;                  // Folders::cacheFolder() + "/preview-tmp"
     std::function<bool()> startNewInstance; // true once a new Lumra process has started
-    std::function<void()> quit;             // QCoreApplication::quit
+    std::function<void()> quit;             // closes the windows and leaves the event loop
     std::function<void(const QUrl&)> openUrl; // QDesktopServices::openUrl
     bool showTrayIcon = true;
 };
@@ -89,6 +92,7 @@ public:
     void showOnboarding();
     void completeOnboarding();
     bool onboardingCompleted() const { return m_onboardingCompleted; }
+    OnboardingView* onboardingWindow() const;
 
     // The tray road of the popup: closes an open popup, whoever opened it, else opens one.
     void togglePanel();
@@ -96,6 +100,7 @@ public:
     // A later start of Lumra toggles this one's popup, as the open-popup shortcut does.
     void acceptHandOvers(SingleInstance& instance);
 
+    // Shows the copy reminder, or once the open popup has closed; an opening popup closes it.
     void presentCopyReminder();
     ReminderPopover* reminderPopover() const { return m_reminderPopover; }
 
@@ -123,11 +128,13 @@ public:
     const QStringList& launchWarnings() const { return m_launchWarnings; }
 
 signals:
-    // The onboarding window is not part of the shell; it opens on this.
+    // The onboarding window has opened.
     void onboardingRequested();
     void onboardingFinished();
 
 private:
+    void dismissReminder();
+
     AppDelegate(std::unique_ptr<DesktopServices> desktop, QObject* parent);
 
     void createStatusItem();
@@ -153,6 +160,7 @@ private:
     bool m_reminderWaits = false; // for the open popup to close
     QPointer<SettingsWindow> m_settingsWindow;
     QPointer<AboutWindow> m_aboutWindow;
+    QPointer<OnboardingView> m_onboardingWindow;
     std::optional<AppIdentity> m_lastActiveOtherApp;
     bool m_onboardingCompleted = false;
     QStringList m_launchWarnings;

@@ -15,6 +15,7 @@
 #include <QStringList>
 
 #include <tuple>
+#include <utility>
 
 Q_LOGGING_CATEGORY(lcHotKeyManager, "lumra.app.hotkeys")
 
@@ -342,7 +343,8 @@ void HotKeyManager::togglePopup()
     panel->setPositionSaver([defaults](QPoint position) { PopupRoads::saveLastPosition(*defaults, position); });
     const QString position = PopupPlacement::honouredHotKeyPosition(manager->shortcutWindowPosition(),
                                                                     PopupPlacement::pointerPositionKnown());
-    if (position != manager->shortcutWindowPosition())
+    static bool toldCentred = false;
+    if (position != manager->shortcutWindowPosition() && !std::exchange(toldCentred, true))
         qCInfo(lcHotKeyManager) << "the pointer position is not known on this desktop: the popup opens centred";
     const QPoint origin = PopupPlacement::forHotKey(position, panel->size(), QCursor::pos(),
                                                     PopupRoads::lastPosition(m_defaults), PopupPlacement::currentScreens());

@@ -138,6 +138,8 @@ void PopupPanel::closeEvent(QCloseEvent* event)
 {
     if (preventClose() || m_closed) {
         event->ignore();
+        if (!m_closed)
+            emit closeRefused();
         return;
     }
     event->accept();
@@ -174,10 +176,12 @@ void PopupPanel::changeEvent(QEvent* event)
     QWidget::changeEvent(event);
     if (event->type() != QEvent::ActivationChange || m_changingFlags)
         return;
-    if (isActiveWindow())
+    if (isActiveWindow()) {
         m_wasActive = true;
-    else if (m_wasActive && isVisible())
+        m_movingBySystem = false;
+    } else if (m_wasActive && isVisible() && !m_movingBySystem) {
         resignedFocus();
+    }
 }
 
 void PopupPanel::resignedFocus()
@@ -189,7 +193,7 @@ void PopupPanel::resignedFocus()
 
 void PopupPanel::applicationStateChanged(Qt::ApplicationState state)
 {
-    if (m_closing || m_closed)
+    if (m_closing || m_closed || (m_movingBySystem && state != Qt::ApplicationActive))
         return;
     if (state == Qt::ApplicationActive) {
         if (m_hiddenForDeactivation) {
@@ -236,26 +240,38 @@ void PopupPanel::saveSizeNow()
         m_sizeTimer->stop();
 }
 
-// A press that no child took lands on the background: the panel moves with it.
+// A press that no child took lands on the background: a drag from there moves the panel, a plain
+// click does nothing.
 void PopupPanel::mousePressEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton)
         return QWidget::mousePressEvent(event);
     event->accept();
-    if (windowHandle() && windowHandle()->startSystemMove())
-        return;
-    m_dragOffset = event->globalPosition().toPoint() - pos();
+    m_pressAt = event->globalPosition().toPoint();
+    m_dragOffset.reset();
 }
 
 void PopupPanel::mouseMoveEvent(QMouseEvent* event)
 {
+    const QPoint at = event->globalPosition().toPoint();
+    if (m_pressAt && (event->buttons() & Qt::LeftButton)
+        && (at - *m_pressAt).manhattanLength() >= QApplication::startDragDistance()) {
+        const QPoint pressAt = *std::exchange(m_pressAt, std::nullopt);
+        m_movingBySystem = true;
+        m_movingBySystem = m_systemMoveStarter ? m_systemMoveStarter()
+                                               : windowHandle() && windowHandle()->startSystemMove();
+        if (m_movingBySystem)
+            return;
+        m_dragOffset = pressAt - pos();
+    }
     if (m_dragOffset)
-        move(event->globalPosition().toPoint() - *m_dragOffset);
+        move(at - *m_dragOffset);
     QWidget::mouseMoveEvent(event);
 }
 
 void PopupPanel::mouseReleaseEvent(QMouseEvent* event)
 {
+    m_pressAt.reset();
     m_dragOffset.reset();
     QWidget::mouseReleaseEvent(event);
 }

@@ -87,8 +87,14 @@ public:
 
     bool isClosed() const { return m_closed; }
 
+    // Hands a move by the background to the window manager; false when it cannot take it (then the
+    // panel follows the pointer itself). Replaceable so tests can play a window manager.
+    void setSystemMoveStarter(std::function<bool()> starter) { m_systemMoveStarter = std::move(starter); }
+
 signals:
     void closed();
+    // A close asked for while something holds the panel open (Escape, the shortcut).
+    void closeRefused();
     void windowButtonsChanged(bool shown);
 
 protected:
@@ -111,7 +117,12 @@ private:
     QVBoxLayout* m_layout = nullptr;
     QPointer<QWidget> m_content;
     QList<QWidget*> m_grips;
+    std::optional<QPoint> m_pressAt;    // a press on the background, global
     std::optional<QPoint> m_dragOffset; // moving by hand where the window manager cannot
+    // The window manager moves the panel and holds the keyboard meanwhile: that loss of focus is
+    // not the user leaving. Ends when the panel has the focus again.
+    bool m_movingBySystem = false;
+    std::function<bool()> m_systemMoveStarter;
     bool m_preventClose = false;
     int m_holds = 0;
     bool m_closesOnResignKey = true;

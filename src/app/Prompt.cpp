@@ -1,9 +1,17 @@
 #include "app/Prompt.h"
 
 #include <QCheckBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QGridLayout>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStyle>
+#include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace lumra {
 
@@ -70,6 +78,82 @@ int MessageBoxPromptService::run(const QString& title, const QString& text, cons
     if (checkBox)
         *checked = checkBox->isChecked();
     return added.indexOf(qobject_cast<QPushButton*>(box.clickedButton()));
+}
+
+int MessageBoxPromptService::alertWithAccessory(const QString& title, const QString& text, const QStringList& buttons,
+                                                Style style, QWidget* accessory)
+{
+    // QMessageBox takes no widget of ours, so this alert is laid out like one by hand.
+    QDialog dialog(m_parent);
+    dialog.setWindowTitle(title);
+    dialog.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
+                          | Qt::WindowStaysOnTopHint);
+    const QStyle::StandardPixmap pixmap = style == Style::informational ? QStyle::SP_MessageBoxInformation
+        : style == Style::warning                                         ? QStyle::SP_MessageBoxWarning
+                                                                          : QStyle::SP_MessageBoxCritical;
+    auto* icon = new QLabel(&dialog);
+    icon->setPixmap(dialog.style()->standardIcon(pixmap).pixmap(48, 48));
+    icon->setAlignment(Qt::AlignTop);
+    auto* heading = new QLabel(title, &dialog);
+    QFont bold = heading->font();
+    bold.setBold(true);
+    heading->setFont(bold);
+    heading->setWordWrap(true);
+    auto* body = new QLabel(text, &dialog);
+    body->setWordWrap(true);
+    body->setTextFormat(Qt::PlainText);
+
+    auto* column = new QVBoxLayout;
+    column->setSpacing(8);
+    column->addWidget(heading);
+    column->addWidget(body);
+    QWidget* previousParent = accessory ? accessory->parentWidget() : nullptr;
+    if (accessory)
+        column->addWidget(accessory);
+    auto* top = new QHBoxLayout;
+    top->setSpacing(16);
+    top->addWidget(icon, 0, Qt::AlignTop);
+    top->addLayout(column, 1);
+
+    auto* box = new QDialogButtonBox(&dialog);
+    QList<QPushButton*> added;
+    const QStringList labels = buttons.isEmpty() ? QStringList{QStringLiteral("OK")} : buttons;
+    int chosen = -1;
+    for (int i = 0; i < labels.size(); ++i) {
+        QPushButton* button = box->addButton(labels[i], i == 0 ? QDialogButtonBox::AcceptRole : QDialogButtonBox::RejectRole);
+        QObject::connect(button, &QPushButton::clicked, &dialog, [&chosen, &dialog, i] {
+            chosen = i;
+            dialog.done(i == 0 ? QDialog::Accepted : QDialog::Rejected);
+        });
+        added.append(button);
+    }
+    added.first()->setDefault(true);
+    if (accessory && accessory->metaObject()->indexOfSignal("firstButtonEnabledChanged(bool)") >= 0)
+        QObject::connect(accessory, SIGNAL(firstButtonEnabledChanged(bool)), added.first(), SLOT(setEnabled(bool)));
+
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->setContentsMargins(20, 20, 20, 16);
+    layout->setSpacing(16);
+    layout->addLayout(top);
+    layout->addWidget(box);
+    dialog.setFixedSize(dialog.sizeHint().expandedTo(QSize(std::max(420, alertMinimumWidth(title, dialog.fontMetrics())), 0)));
+    dialog.exec();
+    // The caller owns the accessory; the dialog must not delete it.
+    if (accessory) {
+        accessory->hide();
+        accessory->setParent(previousParent);
+    }
+    return chosen;
+}
+
+int ScriptedPromptService::alertWithAccessory(const QString& title, const QString& text, const QStringList& buttons,
+                                              Style style, QWidget* accessory)
+{
+    if (onAccessory)
+        onAccessory(accessory);
+    const int answer = alert(title, text, buttons, style);
+    shown.last().hadAccessory = accessory != nullptr;
+    return answer;
 }
 
 int ScriptedPromptService::alert(const QString& title, const QString& text, const QStringList& buttons,

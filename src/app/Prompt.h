@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <deque>
+#include <functional>
 
 class QWidget;
 
@@ -26,6 +27,11 @@ public:
     // The same with a check box under the text; `checked` holds its state before and after.
     virtual int alertWithCheckBox(const QString& title, const QString& text, const QStringList& buttons, Style style,
                                   const QString& checkBoxTitle, bool& checked) = 0;
+    // The same with `accessory` (check boxes, a live count) under the text; the caller keeps it and
+    // reads it afterwards. When it has a signal firstButtonEnabledChanged(bool), the first
+    // button follows it.
+    virtual int alertWithAccessory(const QString& title, const QString& text, const QStringList& buttons, Style style,
+                                   QWidget* accessory) = 0;
 
     static PromptService& shared();
     static void setShared(PromptService* service); // nullptr restores the message-box service
@@ -40,6 +46,8 @@ public:
     int alert(const QString& title, const QString& text, const QStringList& buttons, Style style) override;
     int alertWithCheckBox(const QString& title, const QString& text, const QStringList& buttons, Style style,
                           const QString& checkBoxTitle, bool& checked) override;
+    int alertWithAccessory(const QString& title, const QString& text, const QStringList& buttons, Style style,
+                           QWidget* accessory) override;
 
 private:
     int run(const QString& title, const QString& text, const QStringList& buttons, Style style,
@@ -56,6 +64,7 @@ public:
         QStringList buttons;
         Style style;
         QString checkBoxTitle;
+        bool hadAccessory = false;
     };
 
     void answerNext(int index) { m_answers.push_back(index); }
@@ -64,7 +73,12 @@ public:
     int alert(const QString& title, const QString& text, const QStringList& buttons, Style style) override;
     int alertWithCheckBox(const QString& title, const QString& text, const QStringList& buttons, Style style,
                           const QString& checkBoxTitle, bool& checked) override;
+    // Calls `onAccessory` with the accessory while the alert is "open", so a test can tick boxes
+    // and read what it shows before the scripted answer is given.
+    int alertWithAccessory(const QString& title, const QString& text, const QStringList& buttons, Style style,
+                           QWidget* accessory) override;
 
+    std::function<void(QWidget* accessory)> onAccessory;
     QList<Shown> shown;
     int defaultAnswer = 0;
 

@@ -1,5 +1,6 @@
 #include "engine/ClipboardManager.h"
 
+#include "model/Diagnostics.h"
 #include "model/store/HistoryReader.h"
 #include "model/store/PersistenceController.h"
 #include "model/sync/SyncFolderContainer.h"
@@ -51,6 +52,23 @@ ClipboardManager::~ClipboardManager()
 {
     if (m_syncFolder)
         m_syncFolder->detach();
+}
+
+void ClipboardManager::prepareForReset()
+{
+    m_pollTimer.reset();
+    m_autoCleanTimer.reset();
+    m_pauseTimer.reset();
+    m_housekeepingPool.reset(); // waits for a running pass
+    // The sync worker first: a pass still running could write this computer's files again.
+    if (m_syncFolder)
+        m_syncFolder->detach();
+    m_cloudStore.forgetThisComputer();
+    m_defaults.stopWriting();
+    m_reader.reset();
+    m_persistence.reset();
+    Diagnostics::shared().flush();
+    Diagnostics::shared().setEnabled(false);
 }
 
 void ClipboardManager::startUp()

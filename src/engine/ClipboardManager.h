@@ -200,8 +200,9 @@ public:
     const QString& searchText() const { return filterState().searchText; }
     // A non-empty text recomputes 0.12 s after the last change; an empty one at once.
     void setSearchText(const QString& text);
-    // Recomputes now when a search still waits for the pause in typing, so a key pressed right after
-    // typing (Return, an arrow) acts on the list the search asks for.
+    // Recomputes now when a search still waits for the pause in typing, and finishes a sliced search
+    // still running, so a key pressed right after typing (Return, an arrow) acts on the list the
+    // search asks for.
     void applyPendingSearch();
     bool showStarredOnly() const { return filterState().showStarredOnly; }
     void setShowStarredOnly(bool value);
@@ -345,6 +346,8 @@ public:
     Status enforceMaxItems();
     // What the cleanup settings would remove now; 0 when off or when the store cannot be read.
     int countAutoCleanCandidates(int minutes);
+    // One auto-clean pass now, by the stored interval (the cleanup page's "Apply").
+    void autoCleanNow() { runAutoClean(); }
     int countItemsOlderThan(int days);
     int countItemsOverLimit(int limit);
     // How many items lowering a bound would delete now, counted as the deletion picks them: never
@@ -370,6 +373,22 @@ public:
                             const CaptureKinds& kinds = std::nullopt, ClearDone done = {});
     Status clearAllHistory(bool permanently, const CaptureKinds& kinds = std::nullopt, ClearDone done = {});
 
+    // What a clear prompt counts: every item outside the bin copied at or after `since` (all of
+    // them without it), with its kind and whether it is starred or pinned. Kinds are worked out on
+    // a worker (image bytes and file lookups happen there); `done` gets the list on the main thread.
+    struct ClearCandidate {
+        QUuid id;
+        CaptureCategory kind = CaptureCategory::text;
+        bool starredOrPinned = false;
+    };
+    void findClearCandidates(const std::optional<QDateTime>& since, std::function<void(QList<ClearCandidate>)> done);
+    // Removes exactly these items, the ones a prompt counted and the user confirmed, in one
+    // transaction per store file on a worker. A row binned meanwhile is left alone, and so is one
+    // starred or pinned meanwhile unless `includeStarredAndPinned`. `done` gets the outcome and
+    // how many went, on the main thread.
+    using ClearItemsDone = std::function<void(Status, int removed)>;
+    void clearItems(const QList<QUuid>& ids, bool includeStarredAndPinned, bool permanently, ClearItemsDone done = {});
+
 protected:
     // The paste code drops the item's thumbnails here when its row is deleted for good.
     virtual void evictItemCaches(const QUuid& itemId); // ClipboardManagerMedia.cpp
@@ -379,6 +398,11 @@ protected:
     virtual void runInBackground(std::function<void()> work);
 
 public:
+
+    // Before Lumra's data is deleted: stops every timer and worker, takes back this computer's
+    // synced settings, closes the stores and the log, and writes no setting from now on. The
+    // manager records and saves nothing afterwards; the app quits next.
+    void prepareForReset();
 
     // ===================================================================== Capture (ClipboardManagerCapture.cpp, ClipboardManagerLifecycle.cpp)
 
@@ -528,7 +552,8 @@ public:
     Result<backup::ImportOutcome> importData(const QList<ClipboardItem>& items, const QHash<QString, QByteArray>& images,
                                             const QList<ClipboardCategory>& categories);
     // The same on a worker. With `dryRun` nothing is written: the outcome says what the item limit would
-    // remove. The history follows once the future has finished.
+    // remove. The history follows once the future has finished (a large import is read back on a worker,
+    // so it shows shortly after).
     struct ImportResult {
         backup::ImportOutcome outcome;
         backup::ImportPlan plan;
@@ -652,6 +677,7 @@ private:
     void publishFilterResult(FilterResult result, FilterState state);
     void continueRunningSearch(quint64 generation);
     void stopRunningSearch();
+    void finishRunningSearch();
 
     mutable FilterState m_filterState;
     mutable bool m_filterDatesFixed = false;
@@ -779,6 +805,13 @@ private:
         void add(QFuture<void> future);
         ~BackgroundWorks();
     } m_backupWork;
+    // Imports under way: a bulk change they save is read back on a worker, not on the main thread.
+    int m_runningImports = 0;
+    bool m_backgroundReloadRunning = false;
+    bool m_backgroundReloadAgain = false;
+    // Reads the whole history on a worker and puts it in place when nothing changed meanwhile
+    // (else reads it again on the main thread).
+    void reloadItemsInBackground();
 
     // ===================================================================== Sound internals
     // A write to the clipboard ends the current burst of copies.

@@ -84,10 +84,19 @@ void ClipboardManager::setSearchText(const QString& text)
 
 void ClipboardManager::applyPendingSearch()
 {
-    if (!m_searchDebounceTimer || !m_searchDebounceTimer->isActive())
+    if (m_searchDebounceTimer && m_searchDebounceTimer->isActive()) {
+        m_searchDebounceTimer.reset();
+        updateFilteredItems();
+    }
+    if (!m_runningSearch)
         return;
-    m_searchDebounceTimer.reset();
-    updateFilteredItems();
+    if (!m_filterIndex || m_filterIndex->revision() != m_runningSearch->result.revision) {
+        updateFilteredItems(); // the history changed under it: start again
+        if (!m_runningSearch)
+            return;
+    }
+    continueSearch(*m_filterIndex, m_runningSearch->state, m_runningSearch->result, QDeadlineTimer(QDeadlineTimer::Forever));
+    finishRunningSearch();
 }
 
 void ClipboardManager::setShowStarredOnly(bool value)
@@ -346,6 +355,12 @@ void ClipboardManager::continueRunningSearch(quint64 generation)
         QTimer::singleShot(0, this, [this, generation] { continueRunningSearch(generation); });
         return;
     }
+    finishRunningSearch();
+}
+
+void ClipboardManager::finishRunningSearch()
+{
+    ++m_searchGeneration; // a slice already queued has nothing left to do
     RunningSearch done = std::move(*m_runningSearch);
     m_runningSearch.reset();
     emit searchRunningChanged(false);

@@ -184,7 +184,10 @@ void ClipboardManager::mergeStoreChanges(const store::ChangeSet& changes)
     // history, reading it all is cheaper.
     constexpr qsizetype alwaysMerged = 64;
     if (ids.size() > alwaysMerged && ids.size() * 8 > m_clipboardItems.size()) {
-        loadItems();
+        if (m_runningImports > 0)
+            reloadItemsInBackground();
+        else
+            loadItems();
         return;
     }
     constexpr qsizetype idsPerFetch = 500;

@@ -71,6 +71,53 @@ const QString autoCleanWhere = QStringLiteral(
 
 void deletePool(QThreadPool* pool) { delete pool; } // waits for a running pass
 
+// Runs `statement` (an UPDATE or DELETE ... RETURNING id) on each store file in one transaction
+// of its own, through `run`, which binds and steps it. The ids of a file whose transaction
+// fails are not reported.
+void updateEachStore(const QStringList& paths, const QString& statement, QList<QUuid>& ids, QStringList& errors,
+                     const std::function<Status(sql::Statement&)>& run)
+{
+    for (const QString& path : paths) {
+        sql::Database db;
+        if (Status s = db.open(path, false); !s) {
+            errors << s.error();
+            continue;
+        }
+        sql::Transaction tx(db);
+        QString error;
+        sql::Statement* st = tx.beginStatus() ? db.prepare(statement, &error) : nullptr;
+        if (!st) {
+            errors << (tx.beginStatus() ? error : tx.beginStatus().error());
+            continue;
+        }
+        const qsizetype before = ids.size();
+        Status s = run(*st);
+        if (s)
+            s = tx.commit();
+        if (!s) {
+            ids.resize(before);
+            errors << s.error();
+        }
+    }
+}
+
+// Moves the rows matching `where` to the bin (?2 is the trash date) or deletes them, naming each.
+QString removalStatement(bool toBin, const QString& where)
+{
+    return toBin ? QStringLiteral("UPDATE CDClipboardItem SET isTrashed = 1, trashedDate = ?2 WHERE %1 RETURNING id").arg(where)
+                 : QStringLiteral("DELETE FROM CDClipboardItem WHERE %1 RETURNING id").arg(where);
+}
+
+Status stepCollectingIds(sql::Statement& st, QList<QUuid>& ids)
+{
+    while (st.step())
+        if (std::optional<QUuid> id = st.uuid(0))
+            ids << *id;
+    const Status s = st.status();
+    st.reset();
+    return s;
+}
+
 } // namespace
 
 struct ClipboardManager::AutoCleanResult {
@@ -323,39 +370,13 @@ void ClipboardManager::runAutoClean()
         AutoCleanResult result;
         result.trashed = toBin;
         result.trashedDate = now;
-        const QString statement = toBin
-            ? QStringLiteral("UPDATE CDClipboardItem SET isTrashed = 1, trashedDate = ?2 WHERE %1 RETURNING id").arg(autoCleanWhere)
-            : QStringLiteral("DELETE FROM CDClipboardItem WHERE %1 RETURNING id").arg(autoCleanWhere);
-        for (const QString& path : paths) {
-            sql::Database db;
-            if (Status s = db.open(path, false); !s) {
-                result.errors << s.error();
-                continue;
-            }
-            QList<QUuid> ids;
-            sql::Transaction tx(db);
-            QString error;
-            sql::Statement* st = tx.beginStatus() ? db.prepare(statement, &error) : nullptr;
-            if (!st) {
-                result.errors << (tx.beginStatus() ? error : tx.beginStatus().error());
-                continue;
-            }
-            st->bind(1, cutoff);
+        const QString statement = removalStatement(toBin, autoCleanWhere);
+        updateEachStore(paths, statement, result.ids, result.errors, [&](sql::Statement& st) {
+            st.bind(1, cutoff);
             if (toBin)
-                st->bind(2, secondsFromDate(now));
-            while (st->step())
-                if (std::optional<QUuid> id = st->uuid(0))
-                    ids << *id;
-            Status s = st->status();
-            st->reset();
-            if (s)
-                s = tx.commit();
-            if (!s) {
-                result.errors << s.error();
-                continue;
-            }
-            result.ids += ids;
-        }
+                st.bind(2, secondsFromDate(now));
+            return stepCollectingIds(st, result.ids);
+        });
         QMetaObject::invokeMethod(self.data(), [self, result] {
             if (self)
                 self->applyAutoCleanResult(result);
@@ -542,9 +563,47 @@ struct KindProbe {
     QString text;
     QStringList fileURLs;
     std::optional<QString> sourceAppBundleId;
+    bool starredOrPinned = false;
 };
 
+KindProbe probeOf(const ClipboardItem& item)
+{
+    return {item.id, item.contentType, item.textContent.value_or(QString()), item.fileURLStrings.value_or(QStringList()),
+            item.sourceAppBundleId, item.isPinned || item.isPinnedToTop};
+}
+
+// On a worker: image kinds from the bytes (read through `background`), file kinds from bounded lookups.
+QList<CaptureCategory> kindsOfProbes(const QList<KindProbe>& probes, ManagedObjectContext& background)
+{
+    QStringList paths;
+    for (const KindProbe& probe : probes)
+        for (const QString& url : probe.fileURLs)
+            paths.append(QUrl(url).toLocalFile());
+    const QList<std::optional<FileState>> states = checkFiles(paths, std::chrono::seconds(2));
+    QList<CaptureCategory> kinds;
+    kinds.reserve(probes.size());
+    qsizetype nextState = 0;
+    for (const KindProbe& probe : probes) {
+        CaptureCategory kind = CaptureCategory::text;
+        switch (probe.type) {
+        case ClipboardContentType::text: kind = ClipboardManager::captureCategoryForText(probe.text); break;
+        case ClipboardContentType::image: {
+            const ManagedObjectPtr row = background.fetchById(EntityKind::item, probe.id);
+            kind = ClipboardManager::captureCategoryForImageData(row ? row->bytes(ItemAttr::imageData) : std::nullopt, probe.sourceAppBundleId);
+            break;
+        }
+        case ClipboardContentType::file:
+            kind = ClipboardManager::captureCategoryForCheckedFiles(probe.fileURLs, states.mid(nextState, probe.fileURLs.size()));
+            nextState += probe.fileURLs.size();
+            break;
+        }
+        kinds.append(kind);
+    }
+    return kinds;
+}
+
 } // namespace
+
 
 Status ClipboardManager::clearRows(const Predicate& predicate, bool permanently, const CaptureKinds& kinds,
                                    const char* operation, ClearDone done)
@@ -565,38 +624,18 @@ Status ClipboardManager::clearRows(const Predicate& predicate, bool permanently,
     QList<KindProbe> probes;
     for (const ManagedObjectPtr& row : *rows) {
         if (std::optional<ClipboardItem> item = makeClipboardItem(*row))
-            probes.append({item->id, item->contentType, item->textContent.value_or(QString()),
-                           item->fileURLStrings.value_or(QStringList()), item->sourceAppBundleId});
+            probes.append(probeOf(*item));
     }
     // Image bytes are read on the worker through its own connection.
     std::shared_ptr<ManagedObjectContext> background = m_persistence->newBackgroundContext();
     QPointer<ClipboardManager> self(this);
     const QSet<CaptureCategory> wanted = *kinds;
     runInBackground([self, probes, background, wanted, predicate, permanently, operation, done] {
-        QStringList paths;
-        for (const KindProbe& probe : probes)
-            for (const QString& url : probe.fileURLs)
-                paths.append(QUrl(url).toLocalFile());
-        const QList<std::optional<FileState>> states = checkFiles(paths, std::chrono::seconds(2));
+        const QList<CaptureCategory> probed = kindsOfProbes(probes, *background);
         QList<sql::Value> matching;
-        qsizetype nextState = 0;
-        for (const KindProbe& probe : probes) {
-            CaptureCategory kind = CaptureCategory::text;
-            switch (probe.type) {
-            case ClipboardContentType::text: kind = captureCategoryForText(probe.text); break;
-            case ClipboardContentType::image: {
-                const ManagedObjectPtr row = background->fetchById(EntityKind::item, probe.id);
-                kind = captureCategoryForImageData(row ? row->bytes(ItemAttr::imageData) : std::nullopt, probe.sourceAppBundleId);
-                break;
-            }
-            case ClipboardContentType::file:
-                kind = captureCategoryForCheckedFiles(probe.fileURLs, states.mid(nextState, probe.fileURLs.size()));
-                nextState += probe.fileURLs.size();
-                break;
-            }
-            if (wanted.contains(kind))
-                matching.append(toValue(probe.id));
-        }
+        for (qsizetype i = 0; i < probes.size(); ++i)
+            if (wanted.contains(probed[i]))
+                matching.append(toValue(probes[i].id));
         QMetaObject::invokeMethod(qApp, [self, matching, predicate, permanently, operation, done] {
             if (!self)
                 return;
@@ -628,6 +667,81 @@ Status ClipboardManager::clearRecentItems(const QDateTime& since, bool includeSt
 Status ClipboardManager::clearAllHistory(bool permanently, const CaptureKinds& kinds, ClearDone done)
 {
     return clearRows(untrashed(), permanently, kinds, "Clearing all history", std::move(done));
+}
+
+// MARK: Clears counted by a prompt
+
+void ClipboardManager::findClearCandidates(const std::optional<QDateTime>& since,
+                                           std::function<void(QList<ClearCandidate>)> done)
+{
+    QList<KindProbe> probes;
+    for (const ClipboardItem& item : m_clipboardItems) {
+        if (!item.isTrashed && (!since || item.dateAdded >= *since))
+            probes.append(probeOf(item));
+    }
+    if (!m_persistence) {
+        done({});
+        return;
+    }
+    std::shared_ptr<ManagedObjectContext> background = m_persistence->newBackgroundContext();
+    QPointer<ClipboardManager> self(this);
+    runInBackground([self, probes, background, done = std::move(done)] {
+        const QList<CaptureCategory> kinds = kindsOfProbes(probes, *background);
+        QList<ClearCandidate> candidates;
+        candidates.reserve(probes.size());
+        for (qsizetype i = 0; i < probes.size(); ++i)
+            candidates.append({probes[i].id, kinds[i], probes[i].starredOrPinned});
+        QMetaObject::invokeMethod(qApp, [self, candidates, done] {
+            if (self)
+                done(candidates);
+        }, Qt::QueuedConnection);
+    });
+}
+
+void ClipboardManager::clearItems(const QList<QUuid>& ids, bool includeStarredAndPinned, bool permanently,
+                                  ClearItemsDone done)
+{
+    if (ids.isEmpty() || !m_persistence) {
+        if (done)
+            done(m_persistence ? Status {} : Status::failure(QStringLiteral("no history store")), 0);
+        return;
+    }
+    QStringList paths;
+    for (const PersistentStore* s : m_persistence->viewContext().stores())
+        paths << s->path;
+    const QDateTime now = m_clock.now();
+    const bool toBin = !permanently && recycleBinEnabled();
+    QPointer<ClipboardManager> self(this);
+
+    runInBackground([self, paths, ids, now, toBin, includeStarredAndPinned, done] {
+        AutoCleanResult result;
+        result.trashed = toBin;
+        result.trashedDate = now;
+        // Each row is held to the clear's terms again as it goes: one binned, starred or pinned
+        // since the count stays.
+        const QString where = includeStarredAndPinned ? QStringLiteral("id = ?1 AND isTrashed = 0")
+                                                      : QStringLiteral("id = ?1 AND isTrashed = 0 AND isPinned = 0 AND isPinnedToTop = 0");
+        const QString statement = removalStatement(toBin, where);
+        updateEachStore(paths, statement, result.ids, result.errors, [&](sql::Statement& st) {
+            Status s;
+            for (const QUuid& id : ids) {
+                st.bind(1, storedValue(u"id", toValue(id)));
+                if (toBin)
+                    st.bind(2, secondsFromDate(now));
+                if (s = stepCollectingIds(st, result.ids); !s)
+                    break;
+            }
+            return s;
+        });
+        QMetaObject::invokeMethod(qApp, [self, result, done] {
+            if (!self)
+                return;
+            self->applyAutoCleanResult(result);
+            if (done)
+                done(result.errors.isEmpty() ? Status {} : Status::failure(result.errors.join(QStringLiteral("; "))),
+                     int(result.ids.size()));
+        }, Qt::QueuedConnection);
+    });
 }
 
 } // namespace lumra

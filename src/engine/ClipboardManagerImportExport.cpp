@@ -1,6 +1,7 @@
 #include "engine/ClipboardManager.h"
 
 #include "engine/SettingsFile.h"
+#include "model/store/HistoryReader.h"
 #include "model/store/PersistenceController.h"
 #include "model/store/StoreSchema.h"
 #include "platform/keys/KeyCodes.h"
@@ -25,14 +26,20 @@ QString fileName(const QString& path) { return QFileInfo(path).fileName(); }
 
 // Writes the selection, the bytes of its images and its categories to `file`. Image bytes come
 // from `context` inside one read transaction per store file, so the images are of one moment.
-Status writeBackup(QSaveFile& file, store::ManagedObjectContext& context, const QList<ClipboardItem>& items,
-                   const QList<ClipboardCategory>& categories, QPromise<ClipboardManager::ExportResult>& promise)
+Status writeBackup(QSaveFile& file, store::ManagedObjectContext& context, const QList<ClipboardItem>& history,
+                   const backup::ExportSelection& selection, const QList<ClipboardCategory>& categories,
+                   QPromise<ClipboardManager::ExportResult>& promise, int& exported)
 {
     std::vector<std::unique_ptr<sql::Transaction>> reads;
     for (const store::PersistentStore* store : context.stores()) {
-        if (sql::Database* db = context.database(store))
+        if (sql::Database* db = context.database(store)) {
+            // One pass over the image bytes: a small cache and no memory map, which would stay resident.
+            for (const char* pragma : {"PRAGMA mmap_size=0", "PRAGMA cache_size=-512"})
+                (void)db->exec(QString::fromLatin1(pragma));
             reads.push_back(std::make_unique<sql::Transaction>(*db));
+        }
     }
+    const auto selected = [&](const ClipboardItem& item) { return !item.isTrashed && selection.matches(item); };
     backup::BackupWriter writer(file);
     if (Status begun = writer.begin(); !begun)
         return begun;
@@ -43,17 +50,20 @@ Status writeBackup(QSaveFile& file, store::ManagedObjectContext& context, const 
         return !promise.isCanceled();
     };
     QSet<QUuid> usedCategories;
-    for (const ClipboardItem& item : items) {
+    for (const ClipboardItem& item : history) {
+        if (!selected(item))
+            continue;
         if (Status written = writer.writeItem(item); !written)
             return written;
+        ++exported;
         if (item.categoryId)
             usedCategories.insert(*item.categoryId);
         if (!step())
             return Status::failure(QString());
     }
     QSet<QString> writtenImages;
-    for (const ClipboardItem& item : items) {
-        if (item.contentType != ClipboardContentType::image || !item.imageFileName
+    for (const ClipboardItem& item : history) {
+        if (item.contentType != ClipboardContentType::image || !item.imageFileName || !selected(item)
             || writtenImages.contains(*item.imageFileName))
             continue;
         const store::ManagedObjectPtr row = context.fetchById(store::EntityKind::item, item.id);
@@ -128,8 +138,9 @@ QFuture<ClipboardManager::ExportResult> ClipboardManager::exportToFile(const Exp
     const QList<ClipboardItem> history = m_clipboardItems; // shares the items; nothing is copied
     const QList<ClipboardCategory> categories = m_categories;
     QFuture<ExportResult> future = QtConcurrent::run([=](QPromise<ExportResult>& promise) mutable {
-        const QList<ClipboardItem> items = backup::itemsForExport(history, filter, zone);
-        promise.setProgressRange(0, int(std::min<qsizetype>(items.size() * 2, std::numeric_limits<int>::max())));
+        const backup::ExportSelection selection(filter, zone);
+        int exported = 0;
+        promise.setProgressRange(0, int(std::min<qsizetype>(history.size(), std::numeric_limits<int>::max())));
         QSaveFile file(path);
         Status status;
         if (!file.open(QIODevice::WriteOnly))
@@ -137,7 +148,7 @@ QFuture<ClipboardManager::ExportResult> ClipboardManager::exportToFile(const Exp
         else if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
             status = Status::failure(QStringLiteral("its permissions could not be set"));
         else
-            status = writeBackup(file, *context, items, categories, promise);
+            status = writeBackup(file, *context, history, selection, categories, promise, exported);
         context.reset();
         if (promise.isCanceled()) {
             file.cancelWriting();
@@ -150,7 +161,7 @@ QFuture<ClipboardManager::ExportResult> ClipboardManager::exportToFile(const Exp
             promise.addResult(ExportResult {0, QStringLiteral("\"%1\" could not be written: %2").arg(fileName(path), status.error())});
             return;
         }
-        promise.addResult(ExportResult {int(items.size()), {}});
+        promise.addResult(ExportResult {exported, {}});
     });
     m_backupWork.add(QFuture<void>(future));
     return future;
@@ -245,9 +256,11 @@ QFuture<ClipboardManager::ImportResult> ClipboardManager::startImport(const QLis
     m_backupWork.add(QFuture<void>(future));
     if (!dryRun) {
         // The rows reach the history through the store's change notice, posted before this ends.
+        ++m_runningImports;
         auto* watcher = new QFutureWatcher<ImportResult>(this);
         connect(watcher, &QFutureWatcher<ImportResult>::finished, this, [this, watcher] {
             watcher->deleteLater();
+            --m_runningImports;
             const ImportResult result = watcher->result();
             if (!result.error.isEmpty()) {
                 qCWarning(lcBackup).noquote() << "Import failed:" << result.error;
@@ -261,6 +274,66 @@ QFuture<ClipboardManager::ImportResult> ClipboardManager::startImport(const QLis
         watcher->setFuture(future);
     }
     return future;
+}
+
+void ClipboardManager::reloadItemsInBackground()
+{
+    if (!m_persistence)
+        return;
+    if (m_loadingHistory) {
+        m_reloadAfterLoad = true;
+        return;
+    }
+    if (m_backgroundReloadRunning) {
+        m_backgroundReloadAgain = true;
+        return;
+    }
+    m_backgroundReloadRunning = true;
+    std::shared_ptr<store::ManagedObjectContext> context = m_persistence->newBackgroundContext();
+    for (const store::PersistentStore* store : context->stores()) {
+        for (const char* pragma : {"PRAGMA mmap_size=0", "PRAGMA cache_size=-512"})
+            (void)context->database(store)->exec(QString::fromLatin1(pragma));
+    }
+    struct Reloaded {
+        Result<QList<ClipboardItem>> items = Result<QList<ClipboardItem>>::failure(QString());
+        std::shared_ptr<FilterIndex> index;
+    };
+    auto reloaded = std::make_shared<Reloaded>();
+    const quint64 startRevision = m_historyRevision;
+    const QDateTime readAt = m_clock.now();
+    QFuture<void> future = QtConcurrent::run([context, reloaded, readAt, startRevision]() mutable {
+        HistoryReader reader(*context);
+        reader.setClock([readAt] { return readAt; });
+        reloaded->items = reader.loadItems();
+        if (reloaded->items)
+            reloaded->index = FilterIndex::build(*reloaded->items, startRevision + 1);
+        context.reset();
+    });
+    m_backupWork.add(future);
+    auto* watcher = new QFutureWatcher<void>(this);
+    connect(watcher, &QFutureWatcher<void>::finished, this, [this, watcher, reloaded, startRevision] {
+        watcher->deleteLater();
+        m_backgroundReloadRunning = false;
+        if (!reloaded->items) {
+            qCWarning(lcBackup).noquote() << "Failed to fetch clipboard items:" << reloaded->items.error();
+        } else if (m_historyRevision != startRevision || m_loadingHistory) {
+            loadItems(); // the history moved on meanwhile: the read is out of date
+        } else {
+            m_clipboardItems = std::move(reloaded->items).value();
+            m_historyRevision = startRevision + 1;
+            m_filterIndex = std::move(reloaded->index);
+            m_filterResult = FilterResult();
+            m_filteredItemsList.reset();
+            m_filterResultState.reset();
+            m_touchedSinceResult.clear();
+            emit clipboardItemsChanged();
+            announceShortcutsChanged();
+            updateFilteredItems();
+        }
+        if (std::exchange(m_backgroundReloadAgain, false))
+            reloadItemsInBackground();
+    });
+    watcher->setFuture(future);
 }
 
 // ---------------------------------------------------------------------------------------------------- settings file

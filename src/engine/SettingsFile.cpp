@@ -27,6 +27,13 @@ std::optional<QVariant> checkedOwnValue(const QString& key, const QJsonValue& js
         const auto flag = UserDefaults::losslessBoolFrom(value);
         return flag ? std::optional<QVariant>(*flag) : std::nullopt;
     }
+    if (key == QLatin1String("clipboardWindowWidth") || key == QLatin1String("clipboardWindowHeight")) {
+        // The popup stores its size in points, fractions included.
+        const double side = json.isDouble() ? json.toDouble() : -1;
+        if (!(side >= minimumWindowSide && side <= maximumWindowSide))
+            return std::nullopt;
+        return QVariant(side);
+    }
     const std::optional<qint64> number = json.isDouble() ? UserDefaults::losslessIntegerFrom(value) : std::nullopt;
     if (!number)
         return std::nullopt;
@@ -38,8 +45,6 @@ std::optional<QVariant> checkedOwnValue(const QString& key, const QJsonValue& js
         if (*number < 0 || (quint64(*number) & ~KeyCodes::modifierFlagsMask)
             || !KeyCodes::isValidShortcutModifiers(quint64(*number)))
             return std::nullopt;
-    } else if (*number < minimumWindowSide || *number > maximumWindowSide) {
-        return std::nullopt;
     }
     return QVariant(*number);
 }

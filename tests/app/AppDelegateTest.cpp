@@ -2,8 +2,13 @@
 #include "app/HotKeyManager.h"
 #include "app/Prompt.h"
 #include "app/SingleInstance.h"
+#include "app/StatusMenu.h"
 #include "model/Diagnostics.h"
+#include "ui/settings/SettingsWidgets.h"
+#include "ui/settings/SettingsWindow.h"
+#include "ui/settings/SyncPage.h"
 #include "model/NotificationCenter.h"
+#include "ui/onboarding/OnboardingView.h"
 
 #include "ShellTestSupport.h"
 
@@ -11,6 +16,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QAbstractButton>
+#include <QMenu>
 #include <QSignalSpy>
 #include <QScreen>
 #include <QTest>
@@ -185,6 +192,65 @@ TEST_F(AppDelegateTest, OnboardingIsOfferedAfterADelayUntilCompleted)
     EXPECT_EQ(again.count(), 0);
 }
 
+// The tray menu as it shows now: the titles of its entries.
+QAction* trayEntry(AppDelegate& delegate, const QString& title)
+{
+    QMenu* menu = delegate.statusMenu()->menu();
+    emit menu->aboutToShow();
+    for (QAction* action : menu->actions()) {
+        if (action->text() == title)
+            return action;
+    }
+    return nullptr;
+}
+
+TEST_F(AppDelegateTest, TheWalkthroughOpensAtItsSavedPageUntilItIsFinished)
+{
+    launch();
+    clock.advance(AppDelegate::onboardingDelay);
+    OnboardingView* first = delegate->onboardingWindow();
+    ASSERT_NE(first, nullptr);
+    EXPECT_TRUE(first->isVisible());
+    EXPECT_EQ(first->currentPage(), OnboardingPage::welcome);
+    first->setPage(3);
+    first->close();
+    processEvents();
+    EXPECT_EQ(delegate->onboardingWindow(), nullptr) << "closing without finishing lets the window go";
+    EXPECT_FALSE(defaults->boolean(QStringLiteral("hasCompletedOnboarding")));
+
+    QAction* again = trayEntry(*delegate, QStringLiteral("Continue Onboarding"));
+    ASSERT_NE(again, nullptr);
+    again->trigger();
+    OnboardingView* second = delegate->onboardingWindow();
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(second->currentPage(), OnboardingPage::privacy);
+
+    // Opening it again while open replaces the window.
+    trayEntry(*delegate, QStringLiteral("Continue Onboarding"))->trigger();
+    processEvents();
+    OnboardingView* third = delegate->onboardingWindow();
+    ASSERT_NE(third, nullptr);
+    EXPECT_EQ(QApplication::topLevelWidgets().count(third), 1);
+    int open = 0;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        open += qobject_cast<OnboardingView*>(widget) && widget->isVisible() ? 1 : 0;
+    EXPECT_EQ(open, 1);
+
+    third->setPage(OnboardingFlow::indexOf(OnboardingPage::finish, third->needsPermission()));
+    third->forwardButton()->click();
+    processEvents();
+    EXPECT_TRUE(defaults->boolean(QStringLiteral("hasCompletedOnboarding")));
+    EXPECT_FALSE(defaults->hasStoredValue(OnboardingFlow::pageKey));
+    EXPECT_FALSE(defaults->hasStoredValue(OnboardingFlow::pageWithPermissionKey));
+    EXPECT_EQ(delegate->onboardingWindow(), nullptr);
+    EXPECT_EQ(trayEntry(*delegate, QStringLiteral("Continue Onboarding")), nullptr);
+
+    // A second finish in the same run does nothing.
+    QSignalSpy finished(delegate.get(), &AppDelegate::onboardingFinished);
+    delegate->completeOnboarding();
+    EXPECT_EQ(finished.count(), 0);
+}
+
 TEST_F(AppDelegateTest, MissingSyntheticKeysAreReportedOnceAfterLaunch)
 {
     defaults->set(QStringLiteral("hasCompletedOnboarding"), true);
@@ -312,6 +378,29 @@ TEST_F(AppDelegateTest, StartingDiagnosticsQuitsOnlyOnceTheNewLumraRuns)
     EXPECT_EQ(events.mid(events.size() - 2), (QStringList{"start new instance", "quit"}));
 }
 
+TEST_F(AppDelegateTest, TheSyncPageRestartsLumraOnlyOnceTheNewOneRuns)
+{
+    defaults->set(QStringLiteral("iCloudSyncEnabled"), true);
+    launch();
+    delegate->openSettings(SettingsTab::iCloud);
+    auto* sync = qobject_cast<SyncPage*>(delegate->settingsWindow()->page(SettingsTab::iCloud));
+    ASSERT_NE(sync, nullptr);
+
+    newInstanceStarts = false;
+    prompts.answerNext(0); // Restart Now
+    sync->syncSwitch()->click();
+    EXPECT_TRUE(events.filter(QStringLiteral("quit")).isEmpty());
+    EXPECT_EQ(prompts.shown.last().title, QStringLiteral("Lumra Could Not Restart"));
+    EXPECT_FALSE(defaults->boolean(QStringLiteral("iCloudSyncEnabled")));
+    EXPECT_FALSE(defaults->hasUnsavedChanges()) << "the new process must find the setting on disk";
+
+    newInstanceStarts = true;
+    prompts.answerNext(0);
+    sync->requestSync(false);
+    EXPECT_EQ(events.mid(events.size() - 2), (QStringList{"start new instance", "quit"}));
+    delegate->settingsWindow()->close();
+}
+
 TEST_F(AppDelegateTest, CopyingDiagnosticsGoesThroughLumrasOwnClipboardWrite)
 {
     launch();
@@ -354,18 +443,18 @@ TEST_F(AppDelegateTest, TheReminderCountsOnlyItemsOutsideTheBin)
 
     NotificationCenter::defaultCenter().post(Notifications::showCopyReminder);
     EXPECT_NE(delegate->reminderPopover(), first);
+    const QPointer<ReminderPopover> shown = delegate->reminderPopover();
     emit delegate->reminderPopover()->tapped();
     EXPECT_NE(PopupPanel::findOpen(), nullptr);
+    EXPECT_TRUE(!shown || !shown->isVisible()); // the popup it invited to is open: it would only cover it
 
     // While the popup is open the reminder waits, once, and shows when the popup has closed.
-    const QPointer<ReminderPopover> before = delegate->reminderPopover();
     NotificationCenter::defaultCenter().post(Notifications::showCopyReminder);
     NotificationCenter::defaultCenter().post(Notifications::showCopyReminder);
-    EXPECT_EQ(delegate->reminderPopover(), before);
+    EXPECT_FALSE(delegate->reminderPopover() && delegate->reminderPopover()->isVisible());
     delegate->togglePanel();
     ASSERT_EQ(PopupPanel::findOpen(), nullptr);
     ASSERT_TRUE(delegate->reminderPopover());
-    EXPECT_NE(delegate->reminderPopover(), before);
     EXPECT_TRUE(delegate->reminderPopover()->isVisible());
     emit delegate->reminderPopover()->doNotDisturb();
     EXPECT_GT(delegate->clipboardManager().reminderSnoozedUntil(), clock.now());

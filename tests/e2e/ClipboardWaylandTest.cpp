@@ -12,10 +12,12 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QThread>
 #include <QUrl>
 
 #include <iostream>
@@ -25,6 +27,20 @@ using namespace lumra;
 namespace {
 
 const char* const sourceVariable = "LUMRA_WAYLAND_SOURCE";
+
+// Noise compresses badly: the PNG is many times a pipe's buffer, so it crosses in many pieces.
+QByteArray noisePng()
+{
+    QImage picture(400, 400, QImage::Format_RGB32);
+    quint32 seed = 12345;
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            picture.setPixel(x, y, seed >> 8);
+        }
+    }
+    return image::encodePng(picture).value();
+}
 
 class ClipboardWaylandTest : public test::EngineTest {
 protected:
@@ -41,6 +57,18 @@ protected:
             source.kill();
             source.waitForFinished();
         }
+    }
+
+    // Another application (this program in source mode) takes the clipboard; true once Lumra saw it.
+    bool startSource(const QString& mode)
+    {
+        QSignalSpy changed(wayland.get(), &Pasteboard::changed);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(sourceVariable, mode);
+        source.setProcessEnvironment(environment);
+        source.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=WaylandSourceProcess.*"});
+        return test::processEventsUntil([&] { return source.readAllStandardOutput().contains("READY"); }, 10000)
+            && test::processEventsUntil([&] { return !changed.isEmpty(); }, 10000);
     }
 
     bool waitForItems(qsizetype count)
@@ -64,6 +92,13 @@ TEST(WaylandSourceProcess, OffersAConcealedCopy)
         GTEST_SKIP() << "runs as the other application of ClipboardWaylandTest";
     auto pasteboard = WaylandPasteboard::create();
     ASSERT_NE(pasteboard, nullptr);
+    if (qEnvironmentVariable(sourceVariable) == "hung") {
+        // An owner that takes the clipboard and then never answers a reader.
+        ASSERT_TRUE(pasteboard->write({{PasteboardMime::textUtf8, "never sent"}}));
+        std::cout << "READY" << std::endl;
+        QThread::sleep(8);
+        return;
+    }
     ASSERT_TRUE(pasteboard->write({{PasteboardMime::textUtf8, "hunter2"}, {PasteboardMime::passwordManagerHint, "secret"}}));
     std::cout << "READY" << std::endl;
     test::processEventsUntil([&] { return !pasteboard->isOwnedByUs(); }, 20000);
@@ -76,11 +111,12 @@ TEST_F(ClipboardWaylandTest, CopiesMadeWithWlCopyAreStored)
     EXPECT_EQ(newest().contentType, ClipboardContentType::text);
     EXPECT_EQ(newest().textContent, QString::fromUtf8("Grüße from wl-copy"));
 
-    QImage picture(64, 48, QImage::Format_RGB32);
-    picture.fill(Qt::darkCyan);
-    ASSERT_TRUE(test::wlCopy(image::encodePng(picture).value(), "image/png"));
+    ASSERT_TRUE(test::wlCopy(noisePng(), "image/png"));
     ASSERT_TRUE(waitForItems(2));
     EXPECT_EQ(newest().contentType, ClipboardContentType::image);
+    const std::optional<QByteArray> stored = manager->imageData(newest());
+    ASSERT_TRUE(stored.has_value());
+    EXPECT_EQ(image::decodeImage(*stored).value().size(), QSize(400, 400));
 
     test::TempDataDir files;
     QDir(files.root()).mkdir("folder");
@@ -99,13 +135,7 @@ TEST_F(ClipboardWaylandTest, CopiesMadeWithWlCopyAreStored)
 
 TEST_F(ClipboardWaylandTest, APasswordManagerCopyIsNotStored)
 {
-    QSignalSpy changed(wayland.get(), &Pasteboard::changed);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(sourceVariable, "1");
-    source.setProcessEnvironment(environment);
-    source.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=WaylandSourceProcess.*"});
-    ASSERT_TRUE(test::processEventsUntil([&] { return source.readAllStandardOutput().contains("READY"); }, 10000));
-    ASSERT_TRUE(test::processEventsUntil([&] { return !changed.isEmpty(); }, 10000));
+    ASSERT_TRUE(startSource("concealed"));
     EXPECT_TRUE(wayland->types().value().contains(PasteboardMime::passwordManagerHint));
     manager->checkClipboard();
 
@@ -113,6 +143,20 @@ TEST_F(ClipboardWaylandTest, APasswordManagerCopyIsNotStored)
     ASSERT_TRUE(waitForItems(1));
     ASSERT_EQ(manager->clipboardItems().size(), 1);
     EXPECT_EQ(newest().textContent, "after the password");
+}
+
+TEST_F(ClipboardWaylandTest, AnOwnerThatNeverAnswersCostsOneTimeoutAndNothingIsStored)
+{
+    ASSERT_TRUE(startSource("hung"));
+    QElapsedTimer clock;
+    clock.start();
+    manager->checkClipboard();
+    EXPECT_LT(clock.elapsed(), 5000) << "the read gave up instead of waiting for the owner";
+    EXPECT_TRUE(manager->clipboardItems().isEmpty());
+
+    ASSERT_TRUE(test::wlCopy("after the silent owner"));
+    ASSERT_TRUE(waitForItems(1));
+    EXPECT_EQ(newest().textContent, "after the silent owner");
 }
 
 TEST_F(ClipboardWaylandTest, WriteBackIsReadByWlPasteWithTheTypesOfX11)
@@ -134,9 +178,8 @@ TEST_F(ClipboardWaylandTest, WriteBackIsReadByWlPasteWithTheTypesOfX11)
     EXPECT_EQ(manager->clipboardItems().size(), 1);
     EXPECT_EQ(manager->lastChangeCount(), wayland->changeCount());
 
-    QImage picture(640, 480, QImage::Format_RGB32);
-    picture.fill(Qt::darkMagenta);
-    const QByteArray png = image::encodePng(picture).value();
+    const QByteArray png = noisePng();
+    ASSERT_GT(png.size(), 256 * 1024);
     ClipboardItem image;
     image.contentType = ClipboardContentType::image;
     image.imageFileName = image::imageFileName(png);

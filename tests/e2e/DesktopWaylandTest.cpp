@@ -185,6 +185,7 @@ protected:
 
 TEST_F(ShellRoadWaylandTest, ASecondLumraTogglesThePopupAndCopiesAreRecorded)
 {
+    dataDir.skipOnboarding();
     m_lumra.setProcessEnvironment(lumraEnvironment());
     m_lumra.setProcessChannelMode(QProcess::MergedChannels);
     m_lumra.start(m_app, {});

@@ -1,5 +1,6 @@
 // The road a person takes: Lumra runs as its own process, another program copies, the global
 // shortcut opens the popup, typing narrows it, Return pastes into the window the user came from.
+#include "DesktopTools.h"
 #include "StoredTexts.h"
 #include "TempDataDir.h"
 
@@ -23,17 +24,8 @@ namespace {
 
 constexpr int startTimeoutMs = 20000;
 
-QString runText(const QString& program, const QStringList& arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForFinished(10000))
-        return {};
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
-
-void xdotool(const QStringList& arguments) { runText(QStringLiteral("xdotool"), arguments); }
-
+using lumra::test::runText;
+using lumra::test::xdotool;
 using lumra::test::storedTexts;
 
 class ShellRoadX11Test : public lumra::test::DataDirTest {
@@ -80,6 +72,7 @@ protected:
 
     void startLumra()
     {
+        dataDir.skipOnboarding();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
         environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
@@ -218,4 +211,33 @@ TEST_F(ShellRoadX11Test, AnItemDeletedFromThePopupWithTheKeyboardLeavesTheStore)
         << storedTexts(dataDir.supportFolder()).join(" | ").toStdString();
     EXPECT_TRUE(QTest::qWaitFor([] { return activeWindowName() == QStringLiteral("Lumra"); }, startTimeoutMs))
         << "the popup stays open and comes back to the front";
+}
+
+TEST_F(ShellRoadX11Test, AnOpenEditorNeitherHoldsOffTheEndOfASessionNorGetsSaved)
+{
+    startLumra();
+    copy("tag me later");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return storedTexts(dataDir.supportFolder()).size() == 1; }, startTimeoutMs));
+    xdotool({"key", "--clearmodifiers", "ctrl+alt+v"});
+    ASSERT_TRUE(QTest::qWaitFor([] { return activeWindowName() == QStringLiteral("Lumra"); }, startTimeoutMs))
+        << output().toStdString();
+
+    // The row's menu: "Pin this on Top", "Star this Item", "Add Tags".
+    xdotool({"key", "Down"});
+    const QImage before = screen();
+    xdotool({"key", "Menu"});
+    QTest::qWaitFor([&] { return screen() != before; }, startTimeoutMs);
+    QTest::qWait(200);
+    xdotool({"key", "Down", "Down", "Down", "Return"});
+    ASSERT_TRUE(QTest::qWaitFor([] { return activeWindowName() == QStringLiteral("Edit Tags"); }, startTimeoutMs))
+        << "no tag editor; the window in front is " << activeWindowName().toStdString();
+    xdotool({"type", "--delay", "30", "halfway"});
+
+    // What a desktop sends at logout.
+    m_lumra.terminate();
+    EXPECT_TRUE(m_lumra.waitForFinished(10000)) << "Lumra refused to end while an editor was open";
+    EXPECT_EQ(m_lumra.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(m_lumra.exitCode(), 0) << output().toStdString();
+    EXPECT_EQ(storedTexts(dataDir.supportFolder()), QStringList{"tag me later"});
+    EXPECT_FALSE(lumra::test::storedColumnContains(dataDir.supportFolder(), "tagsJSON", "halfway"));
 }

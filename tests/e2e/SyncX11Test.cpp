@@ -47,7 +47,10 @@ struct Computer {
         QFile settings(home.path() + QStringLiteral("/config/Lumra/settings.json"));
         if (!settings.open(QIODevice::WriteOnly))
             return false;
-        settings.write(QJsonDocument(QJsonObject {{"iCloudSyncEnabled", true}, {"syncFolderPath", syncFolder}}).toJson());
+        settings.write(QJsonDocument(QJsonObject {{"iCloudSyncEnabled", true},
+                                                  {"syncFolderPath", syncFolder},
+                                                  {"hasCompletedOnboarding", true}})
+                           .toJson());
         settings.close();
         lumra.setProcessEnvironment(environment());
         lumra.setProcessChannelMode(QProcess::MergedChannels);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/Palettes.h"
+
 #include <gtest/gtest.h>
 
 #include <QColor>
@@ -10,24 +12,7 @@
 namespace lumra::test {
 
 // A dark desktop palette, for pictures of how a window reads in a dark theme.
-inline QPalette darkPalette()
-{
-    QPalette p;
-    p.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2e));
-    p.setColor(QPalette::WindowText, QColor(0xec, 0xec, 0xec));
-    p.setColor(QPalette::Base, QColor(0x23, 0x23, 0x26));
-    p.setColor(QPalette::Text, QColor(0xec, 0xec, 0xec));
-    p.setColor(QPalette::PlaceholderText, QColor(0x8a, 0x8a, 0x8e));
-    p.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3e));
-    p.setColor(QPalette::ButtonText, QColor(0xec, 0xec, 0xec));
-    p.setColor(QPalette::Highlight, QColor(0x3d, 0x8b, 0xfd));
-    p.setColor(QPalette::HighlightedText, Qt::white);
-    p.setColor(QPalette::Mid, QColor(0x55, 0x55, 0x58));
-    p.setColor(QPalette::Disabled, QPalette::Text, QColor(0x80, 0x80, 0x80));
-    p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x80, 0x80, 0x80));
-    p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x80, 0x80, 0x80));
-    return p;
-}
+inline QPalette darkPalette() { return Palettes::dark(); }
 
 // Saves the widget's picture as `name`.png in the build folder's artifacts/, to be looked at.
 inline void saveArtifact(QWidget& widget, const QString& name)

@@ -4,6 +4,10 @@
 
 #include <QByteArray>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 
 #include <map>
@@ -49,6 +53,23 @@ public:
     QString cacheHome() const { return root() + QStringLiteral("/cache"); }
     QString runtimeDir() const { return root() + QStringLiteral("/runtime"); }
     QString supportFolder() const { return dataHome() + QStringLiteral("/Lumra"); }
+    QString settingsFile() const { return configHome() + QStringLiteral("/Lumra/settings.json"); }
+
+    // Marks the first-run walkthrough as done in the settings file, keeping what it holds, so a
+    // Lumra started here opens no walkthrough window over the test's own windows.
+    void skipOnboarding() const { markOnboardingDone(settingsFile()); }
+    static void markOnboardingDone(const QString& settingsFile)
+    {
+        QFile file(settingsFile);
+        QJsonObject settings;
+        if (file.open(QIODevice::ReadOnly))
+            settings = QJsonDocument::fromJson(file.readAll()).object();
+        file.close();
+        settings.insert(QStringLiteral("hasCompletedOnboarding"), true);
+        QDir().mkpath(QFileInfo(settingsFile).absolutePath());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(QJsonDocument(settings).toJson());
+    }
 
 private:
     QTemporaryDir m_dir;

@@ -7,6 +7,7 @@
 #include "ui/popup/HistoryListView.h"
 
 #include "app/ShellTestSupport.h"
+#include "FocusTakingPrompts.h"
 #include "Screenshots.h"
 #include "TestImages.h"
 
@@ -259,10 +260,46 @@ TEST_F(ContentViewTest, TheListGrowsByABatchOnlyAfterTheUserScrolledToItsEnd)
     EXPECT_EQ(rows().size(), 50);
     EXPECT_EQ(rows().first(), QStringLiteral("item 0"));
 
-    // Down stops at the last built row.
+    // Down on the last built row brings the next batch at once and goes on; it stops at the
+    // list's end. Up at the top of a window that starts later brings the batch above.
     for (int i = 0; i < 60; ++i)
         key(Qt::Key_Down);
-    EXPECT_EQ(view->viewState().keyboardSelectedId(), idOf(QStringLiteral("item 49")));
+    EXPECT_EQ(view->viewState().keyboardSelectedId(), idOf(QStringLiteral("item 59")));
+    EXPECT_EQ(rows().size(), 75);
+    for (int i = 0; i < 80; ++i)
+        key(Qt::Key_Down);
+    EXPECT_EQ(view->viewState().keyboardSelectedId(), idOf(QStringLiteral("item 129")));
+    EXPECT_EQ(rows().size(), 130);
+    clock.advance(HistoryListModel::loadDelay);
+    EXPECT_EQ(rows().size(), 130);
+
+    ASSERT_TRUE(model().showWindowAround(idOf(QStringLiteral("item 129"))));
+    const int start = model().window().start;
+    ASSERT_GT(start, 0);
+    view->viewState().setKeyboardSelectedId(model().itemAt(model().firstItemRow())->id);
+    key(Qt::Key_Up);
+    EXPECT_EQ(model().window().start, std::max(0, start - 25));
+    EXPECT_EQ(view->viewState().keyboardSelectedId(), idOf(QStringLiteral("item %1").arg(start - 1)));
+}
+
+TEST_F(ContentViewTest, TheSavingsResetAlertGivesTheKeysBackToThePopup)
+{
+    QPushButton* reset = nullptr;
+    for (QPushButton* button : view->findChildren<QPushButton*>())
+        if (button->toolTip() == QStringLiteral("Click to reset your time-saved counter"))
+            reset = button;
+    ASSERT_TRUE(reset);
+    test::FocusTakingPrompts prompts;
+    PromptService::setShared(&prompts);
+    for (int answer : {1, 0}) { // Cancel, then Reset
+        QApplication::setActiveWindow(panel);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == panel; }, 3000));
+        prompts.answer = answer;
+        reset->click();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == panel; }, 3000)) << answer;
+    }
+    PromptService::setShared(nullptr);
+    EXPECT_EQ(prompts.titles.size(), 2);
 }
 
 TEST_F(ContentViewTest, WhileTheHistoryIsReadTheListSaysMoreIsComing)

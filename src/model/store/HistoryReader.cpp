@@ -42,7 +42,7 @@ Result<QList<ClipboardItem>> HistoryReader::loadItems()
     QList<ClipboardItem> items;
     if (Result<int> rows = context.count({}); rows)
         items.reserve(*rows);
-    bool anyDateMissing = false;
+    QList<sql::Value> undated; // no date, or a value that is not one
     const QDateTime readAt = m_now();
     std::vector<std::pair<const PersistentStore*, QUuid>> staleCopies;
     // A few applications account for the whole history: one value each, shared by their items.
@@ -97,8 +97,9 @@ Result<QList<ClipboardItem>> HistoryReader::loadItems()
                     item->dateAdded = readAt;
                 internApp(item->sourceAppBundleId);
                 internApp(item->sourceAppName);
+                if (dateMissing)
+                    undated << toValue(item->id);
                 items.append(std::move(*item));
-                anyDateMissing = anyDateMissing || dateMissing;
             }
         }
         Status s = st->status();
@@ -107,8 +108,8 @@ Result<QList<ClipboardItem>> HistoryReader::loadItems()
             return R::failure(s.error());
         dropLaterCopies(items, firstOfStore, store, staleCopies);
     }
-    if (anyDateMissing)
-        writeBackMissingDates(readAt);
+    if (!undated.isEmpty())
+        writeBackMissingDates(undated, readAt);
     if (!staleCopies.empty())
         deleteStaleCopies(staleCopies);
     return items;
@@ -160,13 +161,14 @@ void HistoryReader::deleteStaleCopies(const std::vector<std::pair<const Persiste
         qCWarning(lcHistory) << "Could not remove the old copy of a moved item:" << s.error();
 }
 
-void HistoryReader::writeBackMissingDates(const QDateTime& readAt)
+void HistoryReader::writeBackMissingDates(const QList<sql::Value>& ids, const QDateTime& readAt)
 {
     ManagedObjectContext& context = m_context;
     if (context.hasChanges())
         return; // never save someone else's half-done edit; the next load tries again
+    // By id: a text that is no date is not NULL, yet reads as missing all the same.
     FetchRequest request;
-    request.predicate = Predicate::isNull("dateAdded");
+    request.predicate = Predicate::in("id", ids);
     auto rows = context.fetch(request);
     if (!rows)
         return;

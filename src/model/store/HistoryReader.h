@@ -42,7 +42,7 @@ public:
     std::optional<CaptureCategory> captureCategory(const store::ManagedObject& row) const;
 
 private:
-    void writeBackMissingDates(const QDateTime& readAt);
+    void writeBackMissingDates(const QList<sql::Value>& ids, const QDateTime& readAt);
     // An item found in an earlier store too (a move between stores cut short) is kept once.
     static void dropLaterCopies(QList<ClipboardItem>& items, qsizetype firstOfStore, const store::PersistentStore* store,
                                 std::vector<std::pair<const store::PersistentStore*, QUuid>>& staleCopies);

@@ -88,7 +88,7 @@ Predicate Predicate::compare(const char* attribute, const char* op, sql::Value v
     }
     Q_ASSERT(QStringList({"=", "!=", "<", "<=", ">", ">="}).contains(o));
     p.m_sql = QStringLiteral("%1 %2 ?").arg(name, o);
-    p.m_bindings.push_back(std::move(value));
+    p.m_bindings.push_back(storedValue(name, std::move(value)));
     return p;
 }
 
@@ -106,7 +106,7 @@ Predicate Predicate::in(const char* attribute, const QList<sql::Value>& values)
     QStringList marks;
     for (const sql::Value& v : values) {
         marks << QStringLiteral("?");
-        p.m_bindings.push_back(v);
+        p.m_bindings.push_back(storedValue(p.m_attributes.front(), v));
     }
     p.m_sql = QStringLiteral("%1 IN (%2)").arg(QString::fromLatin1(attribute), marks.join(QLatin1Char(',')));
     return p;
@@ -259,7 +259,9 @@ ManagedObjectPtr ManagedObjectContext::materialize(const Entity& e, const Persis
     }
     const std::vector<int>& columns = columnAttributes(e);
     for (size_t i = 0; i < columns.size(); ++i)
-        object->m_values[size_t(columns[i])] = st.value(int(i) + 1);
+        object->m_values[size_t(columns[i])] = e.attribute(columns[i]).type == AttributeType::uuid
+            ? modelValue(e.attribute(columns[i]).name, st.value(int(i) + 1))
+            : st.value(int(i) + 1);
     object->m_imageLoaded = false;
     object->m_deleted = false;
     return object;
@@ -452,8 +454,9 @@ Status ManagedObjectContext::saveStore(const PersistentStore* store, const std::
                                        stringFrom(o.m_values[ItemAttr::textContent]),
                                        stringFrom(o.m_values[ItemAttr::imageFileName]),
                                        stringFrom(o.m_values[ItemAttr::fileURLStringsJSON]));
-        return key.isNull() ? sql::Value {} : sql::Value(key);
+        return key.isNull() ? sql::Value {} : storedValue(contentKeyColumn, key);
     };
+    auto stored = [](const Entity& e, int a, const sql::Value& v) { return storedValue(e.attribute(a).name, v); };
     auto writeImage = [&](qint64 pk, const sql::Value& image) -> Status {
         if (sql::isNull(image))
             return run(QStringLiteral("DELETE FROM CDClipboardItemImage WHERE itemPk = ?"), {pk});
@@ -479,7 +482,7 @@ Status ManagedObjectContext::saveStore(const PersistentStore* store, const std::
             std::vector<sql::Value> values;
             for (int a : columnAttributes(e)) {
                 names << QString::fromLatin1(e.attribute(a).name);
-                values.push_back(o->m_values[size_t(a)]);
+                values.push_back(stored(e, a, o->m_values[size_t(a)]));
             }
             if (isItem) {
                 names << QString::fromLatin1(contentKeyColumn);
@@ -508,7 +511,7 @@ Status ManagedObjectContext::saveStore(const PersistentStore* store, const std::
                     continue;
                 }
                 sets << QString::fromLatin1(e.attribute(a).name) + QStringLiteral(" = ?");
-                values.push_back(o->m_values[size_t(a)]);
+                values.push_back(stored(e, a, o->m_values[size_t(a)]));
                 contentChanged = contentChanged || (isItem && isContentAttribute(a));
             }
             if (contentChanged) {

@@ -123,6 +123,11 @@ std::optional<std::string_view> Statement::textView(int column) const
 
 std::optional<QUuid> Statement::uuid(int column) const
 {
+    if (columnType(column) == SQLITE_BLOB) {
+        if (sqlite3_column_bytes(m_stmt, column) != 16)
+            return std::nullopt;
+        return QUuid::fromRfc4122(QByteArrayView(static_cast<const char*>(sqlite3_column_blob(m_stmt, column)), 16));
+    }
     if (columnType(column) != SQLITE_TEXT)
         return std::nullopt;
     const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
@@ -284,6 +289,59 @@ Status Database::commit()
     if (!s)
         rollback();
     return s;
+}
+
+namespace {
+Value argumentValue(sqlite3_value* v)
+{
+    switch (sqlite3_value_type(v)) {
+    case SQLITE_INTEGER: return qint64(sqlite3_value_int64(v));
+    case SQLITE_FLOAT: return sqlite3_value_double(v);
+    case SQLITE_TEXT:
+        return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_value_text(v)), sqlite3_value_bytes(v));
+    case SQLITE_BLOB: {
+        const int size = sqlite3_value_bytes(v);
+        return size > 0 ? QByteArray(static_cast<const char*>(sqlite3_value_blob(v)), size) : QByteArray("");
+    }
+    default: return std::monostate {};
+    }
+}
+
+void setResult(sqlite3_context* context, const Value& value)
+{
+    std::visit([context](const auto& v) {
+        using T = std::decay_t<decltype(v)>;
+        if constexpr (std::is_same_v<T, std::monostate>) {
+            sqlite3_result_null(context);
+        } else if constexpr (std::is_same_v<T, qint64>) {
+            sqlite3_result_int64(context, v);
+        } else if constexpr (std::is_same_v<T, double>) {
+            sqlite3_result_double(context, v);
+        } else if constexpr (std::is_same_v<T, QString>) {
+            const QByteArray utf8 = v.toUtf8();
+            sqlite3_result_text(context, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+        } else {
+            sqlite3_result_blob(context, v.isNull() ? "" : v.constData(), int(v.size()), SQLITE_TRANSIENT);
+        }
+    }, value);
+}
+} // namespace
+
+Status Database::defineFunction(const char* name, std::function<Value(const Value&)> function)
+{
+    if (!m_db)
+        return Status::failure(QStringLiteral("database not open"));
+    using Function = std::function<Value(const Value&)>;
+    auto call = [](sqlite3_context* context, int, sqlite3_value** arguments) {
+        const auto& f = *static_cast<const Function*>(sqlite3_user_data(context));
+        setResult(context, f(argumentValue(arguments[0])));
+    };
+    auto release = [](void* f) { delete static_cast<Function*>(f); };
+    const int rc = sqlite3_create_function_v2(m_db, name, 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
+                                              new Function(std::move(function)), call, nullptr, nullptr, release);
+    if (rc != SQLITE_OK)
+        return Status::failure(errorText(m_db, rc));
+    return {};
 }
 
 void Database::rollback()

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QUuid>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -52,7 +53,7 @@ public:
     Value value(int column) const;
     // The UTF-8 bytes of a text column, valid until the next step; none for any other type.
     std::optional<std::string_view> textView(int column) const;
-    // A UUID stored as text, read without a detour through QString; none for anything else.
+    // A UUID stored as its 16 bytes or as text, read without a detour through QString; none for anything else.
     std::optional<QUuid> uuid(int column) const;
 
 private:
@@ -96,6 +97,9 @@ public:
     Status begin();
     Status commit();
     void rollback();
+
+    // Makes `function` callable from this connection's SQL as name(value); deterministic.
+    Status defineFunction(const char* name, std::function<Value(const Value&)> function);
 
 private:
     Result<qint64> integerPragma(const QString& pragma);

@@ -1,9 +1,9 @@
 #include "model/store/StoreSchema.h"
 
 #include <QCryptographicHash>
-#include <QDebug>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QtEndian>
 
 #include <cmath>
 
@@ -58,8 +58,8 @@ QString columnDefinition(const Attribute& a)
 {
     QString def = QString::fromLatin1(a.name);
     switch (a.type) {
-    case T::uuid:
     case T::string: def += QStringLiteral(" TEXT"); break;
+    case T::uuid:
     case T::binary: def += QStringLiteral(" BLOB"); break;
     case T::date: def += QStringLiteral(" REAL"); break;
     case T::boolean: return def + QStringLiteral(" INTEGER NOT NULL DEFAULT 0");
@@ -73,8 +73,10 @@ QString columnDefinition(const Attribute& a)
     return def;
 }
 
-QString createTable(const Entity& e, const QString& extraColumns)
+QString createTable(const Entity& e, const QString& extraColumns, QString name = {})
 {
+    if (name.isEmpty())
+        name = QString::fromLatin1(e.name);
     QStringList columns {QStringLiteral("pk INTEGER PRIMARY KEY")};
     for (const Attribute& a : e.attributes) {
         if (e.kind == EntityKind::item && std::string_view(a.name) == "imageData")
@@ -83,7 +85,7 @@ QString createTable(const Entity& e, const QString& extraColumns)
     }
     if (!extraColumns.isEmpty())
         columns << extraColumns;
-    return QStringLiteral("CREATE TABLE %1 (%2)").arg(QString::fromLatin1(e.name), columns.join(QStringLiteral(", ")));
+    return QStringLiteral("CREATE TABLE %1 (%2)").arg(name, columns.join(QStringLiteral(", ")));
 }
 
 QString hexDigest(const QByteArray& data)
@@ -108,28 +110,102 @@ const Entity& entity(EntityKind kind) { return kind == EntityKind::item ? items 
 
 namespace {
 
-const QString sparseIndexes[] = {
+const QString itemIndexes[] = {
+    QStringLiteral("CREATE UNIQUE INDEX CDClipboardItem_id ON CDClipboardItem(id)"),
+    QStringLiteral("CREATE INDEX CDClipboardItem_trash_date ON CDClipboardItem(isTrashed, dateAdded)"),
     QStringLiteral("CREATE INDEX CDClipboardItem_trashedDate ON CDClipboardItem(trashedDate) WHERE trashedDate IS NOT NULL"),
     QStringLiteral("CREATE INDEX CDClipboardItem_shortcut ON CDClipboardItem(shortcutKeyCode) WHERE shortcutKeyCode >= 0"),
+    QStringLiteral("CREATE INDEX CDClipboardItem_contentKey ON CDClipboardItem(contentKey)"),
 };
+const QString categoryIndex = QStringLiteral("CREATE UNIQUE INDEX CDClipboardCategory_id ON CDClipboardCategory(id)");
+const QString itemExtraColumns = QStringLiteral("contentKey INTEGER");
 
-// Brings a store of an earlier schema to this one in place, in one transaction: every row stays.
-Status upgradeSchema(sql::Database& db, int version)
+bool isIdColumn(QAnyStringView column) { return column == u"id" || column == u"categoryId"; }
+
+QStringList columnNames(const Entity& e)
+{
+    QStringList names {QStringLiteral("pk")};
+    for (const Attribute& a : e.attributes)
+        if (!(e.kind == EntityKind::item && std::string_view(a.name) == "imageData"))
+            names << QString::fromLatin1(a.name);
+    return names;
+}
+
+// Rewrites a table in this schema's form with every row, its primary key kept (the image table refers
+// to it): the old rows through storedValue(), then the old table goes. Foreign keys are off meanwhile,
+// or dropping the old table would take the images with it.
+Status rebuildTable(sql::Database& db, const Entity& e, const QString& extraColumns)
+{
+    const QString name = QString::fromLatin1(e.name);
+    QStringList columns = columnNames(e);
+    if (!extraColumns.isEmpty())
+        columns << QString::fromLatin1(contentKeyColumn);
+    QStringList converted;
+    for (const QString& c : columns)
+        converted << (isIdColumn(c) ? QStringLiteral("lumra_stored_id(%1)").arg(c)
+                      : c == QLatin1String(contentKeyColumn) ? QStringLiteral("lumra_stored_key(%1)").arg(c)
+                                                             : c);
+    const QString temporary = name + QStringLiteral("_upgrade");
+    for (const QString& statement :
+         {createTable(e, extraColumns, temporary),
+          QStringLiteral("INSERT INTO %1 (%2) SELECT %3 FROM %4").arg(temporary, columns.join(QStringLiteral(", ")),
+                                                                    converted.join(QStringLiteral(", ")), name),
+          QStringLiteral("DROP TABLE %1").arg(name), QStringLiteral("ALTER TABLE %1 RENAME TO %2").arg(temporary, name)}) {
+        if (Status r = db.exec(statement); !r)
+            return r;
+    }
+    return {};
+}
+
+Status defineConversions(sql::Database& db)
+{
+    if (Status r = db.defineFunction("lumra_stored_id", [](const sql::Value& v) { return storedValue(u"id", v); }); !r)
+        return r;
+    return db.defineFunction("lumra_stored_key", [](const sql::Value& v) { return storedValue(QLatin1String(contentKeyColumn), v); });
+}
+
+Status upgradeInTransaction(sql::Database& db, int version)
 {
     sql::Transaction tx(db);
     if (!tx.beginStatus())
         return tx.beginStatus();
-    if (version < 2) {
-        for (const char* index : {"CDClipboardItem_trashedDate", "CDClipboardItem_shortcut"})
-            if (Status r = db.exec(QStringLiteral("DROP INDEX IF EXISTS %1").arg(QLatin1String(index))); !r)
-                return r;
-        for (const QString& index : sparseIndexes)
+    if (version < 3) {
+        // Every table and index in this schema's form; the indexes went with the old tables.
+        if (Status r = defineConversions(db); !r)
+            return r;
+        if (Status r = rebuildTable(db, items, itemExtraColumns); !r)
+            return r;
+        if (Status r = rebuildTable(db, categories, {}); !r)
+            return r;
+        for (const QString& index : itemIndexes)
             if (Status r = db.exec(index); !r)
                 return r;
+        if (Status r = db.exec(categoryIndex); !r)
+            return r;
+        sql::Statement* check = db.prepare(QStringLiteral("PRAGMA foreign_key_check"));
+        if (!check)
+            return Status::failure(db.lastError());
+        const bool dangling = check->step();
+        check->reset();
+        if (dangling)
+            return Status::failure(QStringLiteral("an image row lost its item in the upgrade"));
     }
     if (Status r = db.setUserVersion(schemaVersion); !r)
         return r;
     return tx.commit();
+}
+
+// Brings a store of an earlier schema to this one in place, in one transaction: every row stays.
+Status upgradeSchema(sql::Database& db, int version)
+{
+    if (Status r = db.exec(QStringLiteral("PRAGMA foreign_keys=OFF")); !r)
+        return r;
+    Status upgraded = upgradeInTransaction(db, version);
+    (void)db.exec(QStringLiteral("PRAGMA foreign_keys=ON"));
+    // The old tables' pages are free now; give them back to the file system. Nothing is lost if not.
+    if (upgraded && version < 3)
+        (void)db.exec(QStringLiteral("VACUUM"));
+    return upgraded;
 }
 
 } // namespace
@@ -149,10 +225,10 @@ Status prepareSchema(sql::Database& db, bool* notLumraStore)
     if (*version == schemaVersion)
         return {};
     if (*version > 0) {
-        // An earlier schema reads and writes as this one does; a store that cannot be upgraded
-        // now (read-only) is used as it is and upgraded at a later start.
+        // An earlier schema keeps ids as text, which this one neither looks up nor writes: a store that
+        // cannot be upgraded now (busy, a full disk) is left as it is, whole, until a later start.
         if (Status r = upgradeSchema(db, *version); !r)
-            qWarning().noquote() << "Store kept at schema" << *version << "for now:" << r.error();
+            return Status::failure(QStringLiteral("the store could not be upgraded from schema %1: %2").arg(*version).arg(r.error()));
         return {};
     }
 
@@ -164,18 +240,15 @@ Status prepareSchema(sql::Database& db, bool* notLumraStore)
     if (objects != 0)
         return foreign(QStringLiteral("the file is not a Lumra store"));
 
-    const QStringList statements {
-        createTable(items, QStringLiteral("contentKey TEXT")),
+    QStringList statements {
+        createTable(items, itemExtraColumns),
         QStringLiteral("CREATE TABLE CDClipboardItemImage (itemPk INTEGER PRIMARY KEY "
                        "REFERENCES CDClipboardItem(pk) ON DELETE CASCADE, imageData BLOB)"),
         createTable(categories, {}),
-        QStringLiteral("CREATE UNIQUE INDEX CDClipboardItem_id ON CDClipboardItem(id)"),
-        QStringLiteral("CREATE INDEX CDClipboardItem_trash_date ON CDClipboardItem(isTrashed, dateAdded)"),
-        sparseIndexes[0],
-        sparseIndexes[1],
-        QStringLiteral("CREATE INDEX CDClipboardItem_contentKey ON CDClipboardItem(contentKey)"),
-        QStringLiteral("CREATE UNIQUE INDEX CDClipboardCategory_id ON CDClipboardCategory(id)"),
+        categoryIndex,
     };
+    for (const QString& index : itemIndexes)
+        statements << index;
     sql::Transaction tx(db);
     if (!tx.beginStatus())
         return tx.beginStatus();
@@ -222,6 +295,31 @@ QDateTime dateFromSeconds(double seconds)
 
 double secondsFromDate(const QDateTime& date) { return double(date.toMSecsSinceEpoch() - referenceEpochMs) / 1000.0; }
 
+sql::Value storedValue(QAnyStringView column, sql::Value value)
+{
+    const auto* text = std::get_if<QString>(&value);
+    if (!text)
+        return value;
+    if (isIdColumn(column)) {
+        if (const std::optional<QUuid> id = uuidFrom(value))
+            return id->toRfc4122();
+        return value;
+    }
+    if (column == QAnyStringView(contentKeyColumn)) {
+        const QByteArray digest = QCryptographicHash::hash(text->toUtf8(), QCryptographicHash::Sha256);
+        return qint64(qFromBigEndian<quint64>(digest.constData()));
+    }
+    return value;
+}
+
+sql::Value modelValue(QAnyStringView column, sql::Value stored)
+{
+    if (isIdColumn(column) && std::holds_alternative<QByteArray>(stored))
+        if (const std::optional<QUuid> id = uuidFrom(stored))
+            return toValue(*id);
+    return stored;
+}
+
 sql::Value toValue(const QUuid& id) { return id.toString(QUuid::WithoutBraces).toUpper(); }
 sql::Value toValue(const QDateTime& date) { return date.isValid() ? sql::Value(secondsFromDate(date)) : sql::Value(); }
 sql::Value toValue(bool flag) { return qint64(flag ? 1 : 0); }
@@ -231,6 +329,8 @@ sql::Value toValue(qint64 number) { return number; }
 
 std::optional<QUuid> uuidFrom(const sql::Value& v)
 {
+    if (const auto* bytes = std::get_if<QByteArray>(&v))
+        return bytes->size() == 16 ? std::optional<QUuid>(QUuid::fromRfc4122(*bytes)) : std::nullopt;
     const auto* s = std::get_if<QString>(&v);
     if (!s)
         return std::nullopt;

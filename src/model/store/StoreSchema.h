@@ -3,6 +3,7 @@
 #include "model/ClipboardItem.h"
 #include "model/store/Sqlite.h"
 
+#include <QAnyStringView>
 #include <QDateTime>
 #include <QString>
 #include <QStringView>
@@ -55,7 +56,8 @@ inline constexpr const char* imageTable = "CDClipboardItemImage";
 // Not an attribute: kept by the store layer for duplicate lookup of captured content.
 inline constexpr const char* contentKeyColumn = "contentKey";
 // 2: the indexes of the columns most rows leave unset (trash date, shortcut) hold only the rows that set them.
-inline constexpr int schemaVersion = 2;
+// 3: ids kept as their 16 bytes and the content key as a 64-bit digest, about a fifth of the file.
+inline constexpr int schemaVersion = 3;
 
 // Creates the tables and indexes in an empty database, or checks an existing one.
 // Fails for a database of a newer schema or one that is not a Lumra store, and then sets
@@ -70,7 +72,14 @@ QString contentKeyForText(const QString& text);
 QString contentKeyForImage(const QString& imageFileName);
 QString contentKeyForFiles(QStringList urls);
 
-// How attribute values are stored: UUIDs as upper-case text, dates as seconds since
+// What the file holds for a value of the model in `column`: a UUID (upper-case text in the model) as its
+// 16 bytes, a content key as a 64-bit digest of it (a match is always checked against the content).
+// Every other value, and a text that is no UUID, is kept as it is.
+sql::Value storedValue(QAnyStringView column, sql::Value value);
+// The model's value of what `column` holds: 16 stored bytes of an id as upper-case text.
+sql::Value modelValue(QAnyStringView column, sql::Value stored);
+
+// How attribute values are given: UUIDs as upper-case text, dates as seconds since
 // 1 January 2001 UTC, Booleans as 0/1.
 sql::Value toValue(const QUuid& id);
 sql::Value toValue(const QDateTime& date);

@@ -171,6 +171,7 @@ Status SyncEngine::open(qint64 nowMs, Outcome* outcome)
             return s;
         m_republish = true;
     }
+    m_republish = m_republish || meta(QStringLiteral("republish")) == u"1";
     return ensureOwnFolder(nowMs, out);
 }
 
@@ -451,16 +452,22 @@ Status SyncEngine::recreateOwnFolder(Outcome& outcome, const QString& why)
     if (!own)
         return own.status();
     m_ownDir = std::move(own).value();
-    for (const QString& name : m_ownDir.entries(SyncDir::Kind::file))
-        if (name.startsWith(u"journal-") || name.startsWith(u"snapshot-") || name == QLatin1String(SyncFiles::manifestName))
+    // A generation past any this folder had: a reader that learns of the new incarnation before
+    // its files arrive must not take an old file of the same name for one of them.
+    qint64 generation = meta(QStringLiteral("generation")).toLongLong();
+    for (const QString& name : m_ownDir.entries(SyncDir::Kind::file) + m_ownDir.entries(SyncDir::Kind::other)) {
+        if (name.startsWith(u"journal-") || name.startsWith(u"snapshot-")) {
+            generation = std::max(generation, name.section(u'-', 1).section(u'.', 0, 0).toLongLong());
             (void)m_ownDir.remove(name);
+        }
+    }
     m_incarnation = uuidText(QUuid::createUuid());
-    m_generation = 1;
+    m_generation = generation + 1;
     m_journalEnd = 0;
     m_journalRecords = 0;
     m_journalTail.clear();
     m_readBack.reset();
-    if (Status s = m_ownDir.write(SyncFiles::journalName(1), {}); !s)
+    if (Status s = m_ownDir.write(SyncFiles::journalName(m_generation), {}); !s)
         return s;
     QStringList writers = meta(QStringLiteral("writers")).split(u' ', Qt::SkipEmptyParts);
     if (!writers.contains(m_writer))
@@ -468,13 +475,15 @@ Status SyncEngine::recreateOwnFolder(Outcome& outcome, const QString& why)
     if (Status s = putMeta(QStringLiteral("writers"), writers.mid(std::max<qsizetype>(0, writers.size() - keptWriters)).join(u' ')); !s)
         return s;
     Manifest m;
-    m.generation = 1;
+    m.generation = m_generation;
     m.incarnation = m_incarnation;
     m.writer = m_writer;
     m.snapshotKnown = true;
     if (Status s = SyncFiles::writeManifest(m_ownDir, m); !s)
         return s;
     m_republish = true;
+    if (Status s = putMeta(QStringLiteral("republish"), QStringLiteral("1")); !s)
+        return s; // kept until done: a restart in between must not leave the new folder without rows
     return putOwnMeta();
 }
 
@@ -771,6 +780,11 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
         outcome.status = s;
         return outcome;
     }
+    if (m_republish)
+        if (Status s = putMeta(QStringLiteral("republish"), QString()); !s) {
+            outcome.status = s;
+            return outcome;
+        }
     if (Status s = t.commit(); !s) {
         outcome.status = s;
         return outcome;
@@ -905,8 +919,15 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
     const SyncDir dir = std::move(dirResult).value();
     Result<std::optional<Manifest>> manifestResult = SyncFiles::readManifest(dir);
     if (!manifestResult || !manifestResult.value()) {
-        // Not there yet, or still being written: nothing of this folder is read until it is.
-        stall(device, QString::fromLatin1(SyncFiles::manifestName), nowMs);
+        // Not there yet, or still being written: nothing of this folder is read until it is. A
+        // folder with nothing published in it (its computer never got as far) is no wait at all.
+        bool published = !manifestResult;
+        for (const QString& name : dir.entries(SyncDir::Kind::file))
+            published = published || ((name.startsWith(u"journal-") || name.startsWith(u"snapshot-")) && dir.size(name).value_or(0) > 0);
+        if (published)
+            stall(device, QString::fromLatin1(SyncFiles::manifestName), nowMs);
+        else
+            m_stalls.remove(uuidText(device));
         return {};
     }
     const Manifest manifest = *manifestResult.value();

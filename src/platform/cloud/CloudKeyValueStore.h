@@ -25,6 +25,9 @@ public:
     virtual QVariantMap dictionaryRepresentation() const = 0;
     // True when the local and shared copies are in step.
     virtual bool synchronize() = 0;
+    // Takes back everything this computer published, without publishing anything: the other
+    // computers then read its keys as never set here, never as removed or zero.
+    virtual void forgetThisComputer() { }
 
 signals:
     // Values were changed elsewhere; `keys` lists them when known.
@@ -53,6 +56,7 @@ public:
     void setObject(const QString& key, const QVariant& value) override;
     void removeObject(const QString& key) override { m_values.remove(key); }
     QVariantMap dictionaryRepresentation() const override { return m_values; }
+    void forgetThisComputer() override { m_values.clear(); }
     bool synchronize() override
     {
         ++m_synchronizeCount;

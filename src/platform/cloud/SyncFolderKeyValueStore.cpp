@@ -2,6 +2,8 @@
 
 #include "platform/cloud/SyncFiles.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLoggingCategory>
@@ -183,6 +185,21 @@ bool SyncFolderKeyValueStore::synchronize()
     }
     rescan();
     return ok;
+}
+
+void SyncFolderKeyValueStore::forgetThisComputer()
+{
+    if (!m_root.isEmpty()) {
+        const QString folder = sync::SyncFiles::deviceFolder(m_root, m_device);
+        // Only our own file, and never through a planted link.
+        const bool linked = QFileInfo(m_root).isSymLink() || QFileInfo(sync::SyncFiles::devicesFolder(m_root)).isSymLink()
+            || QFileInfo(folder).isSymLink();
+        if (!linked)
+            QFile::remove(sync::SyncFiles::settingsPath(folder));
+    }
+    m_own.clear();
+    m_dirty = false;
+    m_root.clear();
 }
 
 QByteArray SyncFolderKeyValueStore::ownFileBytes() const

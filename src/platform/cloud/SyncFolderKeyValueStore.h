@@ -33,6 +33,8 @@ public:
     bool synchronize() override;
     // Reads the other computers' files and announces the keys whose value changed.
     void rescan();
+    // Deletes this computer's own file from the folder and stops writing it.
+    void forgetThisComputer() override;
 
     struct Entry {
         QVariant value; // invalid: removed

@@ -500,6 +500,15 @@ void UserDefaults::scheduleFlush()
     });
 }
 
+void UserDefaults::stopWriting()
+{
+    m_flushTimer.reset();
+    QMutexLocker writeLock(&m_writeMutex);
+    QMutexLocker lock(&m_mutex);
+    m_writeBlocked = true;
+    m_writtenGeneration = m_generation;
+}
+
 Status UserDefaults::flush()
 {
     QMutexLocker writeLock(&m_writeMutex);

@@ -87,6 +87,8 @@ public:
     // calls write one after another and the file always ends with the newest values.
     Status flush();
     bool hasUnsavedChanges() const;
+    // From now on nothing is written, not even at exit: the file is about to be deleted.
+    void stopWriting();
 
     // How long after a change the write happens; changes within it share one write.
     static constexpr std::chrono::milliseconds flushDelay { 200 };

@@ -163,6 +163,12 @@ void TesseractTextRecognizer::recognize(const QByteArray& imageData, const QUuid
     QMetaObject::invokeMethod(worker, [worker, imageData, id] { worker->recognizeData(imageData, id); }, Qt::QueuedConnection);
 }
 
+void TesseractTextRecognizer::waitForQueuedWork()
+{
+    // Requests run in order on the worker: an empty one queued behind them returns once they are done.
+    QMetaObject::invokeMethod(m_worker, [] {}, Qt::BlockingQueuedConnection);
+}
+
 QString TesseractTextRecognizer::findTessdataFolder()
 {
     QStringList candidates;

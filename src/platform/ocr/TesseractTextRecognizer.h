@@ -23,6 +23,9 @@ public:
 
     void recognize(const QImage& image, const QUuid& id) override;
     void recognize(const QByteArray& imageData, const QUuid& id) override;
+    // Blocks until every request made so far has been worked on; their answers arrive with the
+    // next round of the event loop. For callers that must not guess how long recognition takes.
+    void waitForQueuedWork();
 
     // Images are scaled down to this long side first; recognition time grows with pixels.
     static constexpr int maxRecognitionSide = 4096;

@@ -125,6 +125,7 @@ const QHash<QString, QStringList>& table()
         {"list.bullet.rectangle", {"view-list-bullet"}},
         {"doc.zipper", {"package-x-generic"}},
         {"doc.badge.plus", {"document-new"}},
+        {"arrow.2.squarepath", {"view-refresh"}},
         {"app.dashed", {"application-x-executable"}},
         {"app", {"application-x-executable"}},
         {"magnifyingglass", {"edit-find", "system-search"}},

@@ -51,7 +51,7 @@ const DataControlProtocol wlrProtocol {&zwlr_data_control_manager_v1_interface,
                                        &zwlr_data_control_source_v1_interface, &zwlr_data_control_offer_v1_interface, 1};
 
 constexpr qint64 maxTransferBytes = qint64(256) * 1024 * 1024;
-constexpr auto writerLifetime = std::chrono::seconds(30);
+constexpr auto readerPatience = std::chrono::seconds(30);
 
 quint32 versionOf(wl_proxy* proxy) { return wl_proxy_get_version(proxy); }
 
@@ -109,10 +109,12 @@ public:
     {
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
         connect(&m_notifier, &QSocketNotifier::activated, this, &Writer::writeSome);
-        QTimer::singleShot(writerLifetime, this, [this] {
+        m_stall.setSingleShot(true);
+        connect(&m_stall, &QTimer::timeout, this, [this] {
             qCDebug(lcWaylandPasteboard) << "a clipboard reader stopped reading; the transfer is dropped";
             finish();
         });
+        m_stall.start(readerPatience);
     }
     ~Writer() override { ::close(m_fd); }
 
@@ -123,6 +125,7 @@ private:
             const ssize_t written = ::write(m_fd, m_data.constData() + m_offset, size_t(m_data.size() - m_offset));
             if (written > 0) {
                 m_offset += written;
+                m_stall.start(readerPatience); // a slow reader that keeps reading is waited for
                 continue;
             }
             if (written < 0 && errno == EINTR)
@@ -143,6 +146,7 @@ private:
     QByteArray m_data;
     qsizetype m_offset = 0;
     QSocketNotifier m_notifier;
+    QTimer m_stall;
 };
 
 bool WaylandPasteboard::sessionOffersDataControl()

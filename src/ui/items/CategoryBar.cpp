@@ -43,6 +43,8 @@ void CategoryBar::setCategories(const QList<ClipboardCategory>& categories, cons
             auto* pill = new CategoryPill(*m_manager, category, false, m_content);
             pill->setFontSize(fontSize);
             m_row->addWidget(pill);
+            // Shown now, not by the layout later: the strip's height is measured from them below.
+            pill->show();
             m_pills << pill;
         }
         m_shown = categories;

@@ -14,11 +14,16 @@ int askHoldingPopup(PopupPanel* popup, const std::function<int()>& ask)
         PopupPanel::Hold hold = popup ? popup->hold() : PopupPanel::Hold();
         answer = ask();
     }
-    if (guard && !guard->isClosed() && guard->isVisible()) {
-        guard->raise();
-        guard->activateWindow();
-    }
+    giveFocusBack(guard);
     return answer;
+}
+
+void giveFocusBack(PopupPanel* popup)
+{
+    if (popup && !popup->isClosed() && popup->isVisible()) {
+        popup->raise();
+        popup->activateWindow();
+    }
 }
 
 } // namespace lumra

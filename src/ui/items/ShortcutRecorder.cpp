@@ -74,8 +74,11 @@ ShortcutRecorder::ShortcutRecorder(HotKeyManager* hotKeys, QWidget* parent)
 
 ShortcutRecorder::~ShortcutRecorder()
 {
-    if (m_recording)
+    if (m_recording) {
         qApp->removeEventFilter(this);
+        if (m_grabbedWindow)
+            m_grabbedWindow->setKeyboardGrabEnabled(false);
+    }
 }
 
 void ShortcutRecorder::setShortcut(const std::optional<ItemShortcut>& shortcut)
@@ -113,6 +116,12 @@ void ShortcutRecorder::startRecording()
     m_recording = true;
     m_suspension = m_hotKeys ? m_hotKeys->suspendHotKeys() : HotKeyManager::Suspension();
     qApp->installEventFilter(this);
+    // A chord another program holds would go to that program, never here: while listening, every
+    // key comes to this window, so the owner can say the chord is taken.
+    if (QWindow* handle = window()->windowHandle()) {
+        handle->setKeyboardGrabEnabled(true);
+        m_grabbedWindow = handle;
+    }
     setText(displayText());
     update();
     emit recordingChanged(true);
@@ -124,6 +133,9 @@ void ShortcutRecorder::stopRecording()
         return;
     m_recording = false;
     qApp->removeEventFilter(this);
+    if (m_grabbedWindow)
+        m_grabbedWindow->setKeyboardGrabEnabled(false);
+    m_grabbedWindow = nullptr;
     m_suspension.release();
     setText(displayText());
     update();

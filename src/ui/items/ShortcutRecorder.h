@@ -5,6 +5,7 @@
 
 #include <QAbstractButton>
 #include <QPointer>
+#include <QWindow>
 
 #include <optional>
 
@@ -74,6 +75,7 @@ private:
 
     QPointer<HotKeyManager> m_hotKeys;
     HotKeyManager::Suspension m_suspension;
+    QPointer<QWindow> m_grabbedWindow;
     std::optional<ItemShortcut> m_shortcut;
     QString m_idleText;
     QString m_recordingText;

@@ -7,6 +7,7 @@
 #include "platform/defaults/UserDefaults.h"
 #include "platform/symbols/Symbols.h"
 #include "ui/items/ItemRowDelegate.h"
+#include "ui/items/PopupAlert.h"
 #include "ui/items/RowFormatters.h"
 #include "ui/popup/HistoryListModel.h"
 #include "ui/popup/HistoryListView.h"
@@ -381,7 +382,11 @@ bool ContentView::moveSelection(MoveDirection direction)
     if (!m_manager || m_manager->filteredItemCount() == 0)
         return false;
     m_state.setKeyboardNav(true, QCursor::pos());
-    const HistoryListModel* model = m_list->historyModel();
+    HistoryListModel* model = m_list->historyModel();
+    const bool down = direction == MoveDirection::down;
+    if (const std::optional<int> row = visibleRowOf(m_state.keyboardSelectedId());
+        row && *row == (down ? model->itemRowCount() - 1 : 0))
+        model->growTowards(down);
     const std::optional<int> position = keyboardMove(model->itemRowCount(), visibleRowOf(m_state.keyboardSelectedId()),
                                                      visibleRowOf(m_state.hoveredItemId()), direction);
     const ClipboardItem* item = position ? model->itemAt(model->firstItemRow() + *position) : nullptr;
@@ -508,13 +513,12 @@ void ContentView::confirmSavingsReset()
 {
     if (!m_manager)
         return;
-    std::optional<PopupPanel::Hold> hold;
-    if (m_panel)
-        hold = m_panel->hold();
-    const int answer = PromptService::shared().alert(QStringLiteral("Reset Time Saved Counter?"),
-                                                     QStringLiteral("This will set your saved-time back to zero."),
-                                                     {QStringLiteral("Reset"), QStringLiteral("Cancel")},
-                                                     PromptService::Style::warning);
+    const int answer = askHoldingPopup(m_panel, [] {
+        return PromptService::shared().alert(QStringLiteral("Reset Time Saved Counter?"),
+                                             QStringLiteral("This will set your saved-time back to zero."),
+                                             {QStringLiteral("Reset"), QStringLiteral("Cancel")},
+                                             PromptService::Style::warning);
+    });
     if (answer != 0 || !m_manager)
         return;
     UserDefaults& defaults = m_manager->userDefaults();

@@ -72,7 +72,9 @@ void HistoryListModel::loadMore()
     emit loadingChanged();
     if (const int loader = rowCount() - 1; kindOf(loader) == RowKind::loaderBottom)
         emit dataChanged(index(loader), index(loader));
-    m_manager->clock().after(loadDelay, this, [this] {
+    m_manager->clock().after(loadDelay, this, [this, step = ++m_loadStep] {
+        if (step != m_loadStep)
+            return; // the keyboard grew the window meanwhile
         m_isLoadingMore = false;
         setWindow(m_window.grownDown(m_count, batchSize()));
         emit loadingChanged();
@@ -84,6 +86,18 @@ void HistoryListModel::loadEarlier()
     if (!m_userHasScrolled || m_isLoadingMore || m_window.start <= 0)
         return;
     setWindow(m_window.grownUp(batchSize()));
+}
+
+bool HistoryListModel::growTowards(bool down)
+{
+    if (down ? m_window.end >= m_count : m_window.start <= 0)
+        return false;
+    m_userHasScrolled = true;
+    ++m_loadStep; // a pending step is done by this one
+    m_isLoadingMore = false;
+    setWindow(down ? m_window.grownDown(m_count, batchSize()) : m_window.grownUp(batchSize()));
+    emit loadingChanged();
+    return true;
 }
 
 bool HistoryListModel::showWindowAround(const QUuid& id)

@@ -42,6 +42,9 @@ public:
     void loadMore();
     // One batch more at the top, at once.
     void loadEarlier();
+    // The keyboard stepping past an end of the window: one batch more on that side, at once, as
+    // scrolling there would bring. False when the window already reaches that end of the list.
+    bool growTowards(bool down);
     // About two batches around the item; false (window unchanged) when it is not in the list.
     bool showWindowAround(const QUuid& id);
 
@@ -88,6 +91,7 @@ private:
     ListWindow m_window;
     bool m_userHasScrolled = false;
     bool m_isLoadingMore = false;
+    int m_loadStep = 0;
     RowSettings m_settings;
     mutable QHash<QUuid, RowCache> m_cache;
     mutable std::optional<QDateTime> m_now;

@@ -131,12 +131,11 @@ void ItemActions::revealInFileManager(const ClipboardItem& item)
         showInFileManager(existing);
         return;
     }
-    // Unlike the delete confirmations this alert does not bring the popup forward afterwards.
-    QPointer<PopupPanel> popup = panel();
-    PopupPanel::Hold hold = popup ? popup->hold() : PopupPanel::Hold();
-    PromptService::shared().alert(QStringLiteral("File missing"),
-                                  QStringLiteral("The file or folder may have been moved or deleted."), {QStringLiteral("OK")},
-                                  PromptService::Style::warning);
+    askHoldingPopup(panel(), [] {
+        return PromptService::shared().alert(QStringLiteral("File missing"),
+                                             QStringLiteral("The file or folder may have been moved or deleted."),
+                                             {QStringLiteral("OK")}, PromptService::Style::warning);
+    });
 }
 
 void ItemActions::takeMeThere(const QUuid& itemId)

@@ -218,12 +218,12 @@ SearchBar::SearchBar(ClipboardManager& manager, QWidget* parent)
     m_badgeStrip = new HorizontalWheelScrollArea(this);
     m_badgeStrip->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     auto* badgeHost = new QWidget(m_badgeStrip);
-    badgeHost->setAutoFillBackground(false);
     m_badgeRow = new QHBoxLayout(badgeHost);
     m_badgeRow->setContentsMargins(0, 0, 0, 0);
     m_badgeRow->setSpacing(6);
     m_badgeRow->setSizeConstraint(QLayout::SetFixedSize);
     m_badgeStrip->setWidget(badgeHost);
+    badgeHost->setAutoFillBackground(false); // the scroll area turned it on: the bar's tint shows through
     m_badgeStrip->hide();
     m_row->addWidget(m_badgeStrip);
 

@@ -83,6 +83,17 @@ QPixmap dragPixmap(const QList<QUrl>& urls)
 
 } // namespace
 
+QVariant DragMimeData::retrieveData(const QString& mimeType, QMetaType type) const
+{
+    QVariant data = QMimeData::retrieveData(mimeType, type);
+    if (data.isValid() && !m_delivered) {
+        m_delivered = true;
+        if (auto onDelivered = std::exchange(m_onDelivered, nullptr))
+            onDelivered();
+    }
+    return data;
+}
+
 DragListAccess DragListAccess::filteredItems(const ClipboardManager& manager)
 {
     const ClipboardManager* m = &manager;
@@ -151,7 +162,7 @@ DragPayload makeDragPayload(const ClipboardItem& row, const QList<QUuid>& select
                             ClipboardManager& manager, bool shiftHeld)
 {
     DragPayload payload;
-    auto mime = std::make_unique<QMimeData>();
+    auto mime = std::make_unique<DragMimeData>();
     switch (row.contentType) {
     case ClipboardContentType::text: {
         const QList<ClipboardItem> texts = combinedTextItemsForDrag(row, selectedIds, list);
@@ -193,7 +204,7 @@ DragPayload makeDragPayload(const ClipboardItem& row, const QList<QUuid>& select
     case ClipboardContentType::file: {
         QList<QUrl> urls;
         for (const ClipboardItem& item : QList<ClipboardItem>{row} + additionalItemsForDrag(row, selectedIds, list, ClipboardContentType::file)) {
-            const QList<QUrl> itemUrls = fileUrlsOf(manager, item, &payload.accesses);
+            const QList<QUrl> itemUrls = fileUrlsOf(manager, item, &mime->accesses);
             if (itemUrls.isEmpty())
                 continue;
             urls << itemUrls;
@@ -217,23 +228,30 @@ Qt::DropAction runDrag(QObject* source, DragPayload payload, ClipboardManager& m
     const bool popupWasKey = popup && QApplication::activeWindow() == popup;
     const QList<QUrl> urls = payload.mimeData->urls();
 
+    // The platform owns the drag from here: on X11 it lives until the receiver says it has
+    // finished, since the data is asked for only after the drop.
     auto* drag = new QDrag(source);
-    drag->setMimeData(payload.mimeData.release());
+    QPointer<DragMimeData> mime = payload.mimeData.release();
+    drag->setMimeData(mime);
     if (!urls.isEmpty())
         drag->setPixmap(dragPixmap(urls));
     const Qt::DropAction action = exec ? exec(drag) : drag->exec(Qt::CopyAction, Qt::CopyAction);
-    drag->deleteLater();
-    if (action == Qt::IgnoreAction)
+    if (action == Qt::IgnoreAction || !mime)
         return action;
 
-    QPointer<ClipboardManager> guard(&manager);
-    for (const ClipboardItem& item : payload.items) {
-        if (!guard)
-            break;
-        manager.markPastedAndCount(item);
-    }
-    if (guard && !manager.keepWindowOpen() && popup && popupWasKey)
-        fadeOutAndClosePopup(popup);
+    auto delivered = [guard = QPointer<ClipboardManager>(&manager), items = payload.items, popup, popupWasKey] {
+        for (const ClipboardItem& item : items) {
+            if (!guard)
+                return;
+            guard->markPastedAndCount(item);
+        }
+        if (guard && !guard->keepWindowOpen() && popup && popupWasKey)
+            fadeOutAndClosePopup(popup);
+    };
+    if (mime->wasDelivered())
+        delivered();
+    else
+        mime->setOnDelivered(std::move(delivered));
     return action;
 }
 

@@ -41,11 +41,28 @@ QList<ClipboardItem> combinedTextItemsForDrag(const ClipboardItem& row, const QL
 // are, one line feed), blanks dropped; none when the mode is off or nothing is left.
 std::optional<QString> combinedDragText(const QList<ClipboardItem>& items, const QString& combineTextsMode);
 
+// The data a drag offers. It notices when a receiver reads any of it: on X11 that happens after
+// the drop, when the drag's own event loop has already returned. It keeps the files' access for
+// as long as the drag lives, which the platform decides (until the receiver has finished).
+class DragMimeData : public QMimeData {
+public:
+    bool wasDelivered() const { return m_delivered; }
+    // Runs once, at the first read that hands over data.
+    void setOnDelivered(std::function<void()> onDelivered) { m_onDelivered = std::move(onDelivered); }
+    QList<FileBookmarkAccessPtr> accesses;
+
+protected:
+    QVariant retrieveData(const QString& mimeType, QMetaType type) const override;
+
+private:
+    mutable bool m_delivered = false;
+    mutable std::function<void()> m_onDelivered;
+};
+
 // What a drag hands over, and the items it counts as pasted once the receiver takes it.
 struct DragPayload {
-    std::unique_ptr<QMimeData> mimeData;
+    std::unique_ptr<DragMimeData> mimeData;
     QList<ClipboardItem> items;
-    QList<FileBookmarkAccessPtr> accesses; // kept while the drag runs
     bool isEmpty() const { return !mimeData || items.isEmpty(); }
 };
 // Text (with its rich text unless Shift is held), images as PNG files in the private drag folder,
@@ -53,8 +70,9 @@ struct DragPayload {
 DragPayload makeDragPayload(const ClipboardItem& row, const QList<QUuid>& selectedIds, const DragListAccess& list,
                             ClipboardManager& manager, bool shiftHeld);
 
-// Starts the drag (copy only) and waits for its end. Only a drop the receiver accepted marks the
-// items pasted, counts them and fades the popup; a cancelled or refused drag changes nothing.
+// Starts the drag (copy only) and waits for its end. Only a drop the receiver accepted and whose
+// data it then read marks the items pasted, counts them and fades the popup, whenever that read
+// comes; a cancelled or refused drag, or one whose data nobody reads, changes nothing.
 using DragExec = std::function<Qt::DropAction(QDrag*)>;
 Qt::DropAction runDrag(QObject* source, DragPayload payload, ClipboardManager& manager, const DragExec& exec = {});
 

@@ -2,6 +2,7 @@
 
 #include "app/Prompt.h"
 #include "engine/ClipboardManager.h"
+#include "ui/items/PopupAlert.h"
 #include "platform/core/Clock.h"
 #include "ui/preview/UnifiedPreviewWindow.h"
 
@@ -81,6 +82,7 @@ void UnifiedPreviewCoordinator::showUnifiedPreview(const ClipboardItem& item, Cl
                                                      "or the file has been moved or deleted."),
                                       {QStringLiteral("OK")}, PromptService::Style::warning);
         releasePopups();
+        giveFocusBack(PopupPanel::findOpen());
         return;
     }
     if (!build.bridge)
@@ -150,6 +152,10 @@ void UnifiedPreviewCoordinator::finishPreviewClose(QPointer<UnifiedPreviewWindow
                 teardown(panel);
         }, Qt::QueuedConnection);
     }
+    // Closed from the keyboard or its button the popup takes the keys again; closed because
+    // another application came forward, it leaves that one alone.
+    if (!std::exchange(m_closingForResign, false))
+        giveFocusBack(PopupPanel::findOpen());
     emit previewClosed();
 }
 
@@ -206,6 +212,7 @@ void UnifiedPreviewCoordinator::closeOnResign()
 {
     if (QGuiApplication::applicationState() == Qt::ApplicationActive || !isPreviewVisible())
         return;
+    m_closingForResign = true;
     closePreviewAnimated();
     releasePopups();
     if (PopupPanel* popup = PopupPanel::findOpen())

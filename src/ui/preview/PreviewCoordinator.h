@@ -70,6 +70,7 @@ private:
     QList<FileBookmarkAccessPtr> m_currentAccess;
     std::vector<PopupPanel::Hold> m_popupHolds;
     bool m_isAnimatingClose = false;
+    bool m_closingForResign = false;
     bool m_skipFrameSaveForCurrentPreview = false;
     std::optional<QDateTime> m_lastCloseTime;
     QTimer m_frameSaveTimer;

@@ -1,6 +1,7 @@
 #include "ui/preview/PreviewLayers.h"
 
 #include "platform/richtext/RtfCodec.h"
+#include "platform/sound/MediaProbe.h"
 #include "ui/preview/FileThumbnailView.h"
 
 #include <QAudioOutput>
@@ -198,6 +199,13 @@ MediaPreviewView::MediaPreviewView(const QString& path, bool isVideo, QWidget* p
         layout->addWidget(name);
         layout->addStretch(1);
     }
+    m_error = new QLabel(this);
+    m_error->setObjectName(QStringLiteral("mediaError"));
+    m_error->setAlignment(Qt::AlignCenter);
+    m_error->setWordWrap(true);
+    m_error->setTextFormat(Qt::PlainText);
+    m_error->hide();
+    layout->addWidget(m_error);
     auto* controls = new QHBoxLayout;
     m_play = new QPushButton(style()->standardIcon(QStyle::SP_MediaPlay), QString(), this);
     m_play->setToolTip(QStringLiteral("Play"));
@@ -232,7 +240,25 @@ MediaPreviewView::MediaPreviewView(const QString& path, bool isVideo, QWidget* p
         updateTime();
     });
     connect(m_position, &QSlider::sliderMoved, m_player, &QMediaPlayer::setPosition);
+    // A play button that does nothing would be worse than none: say why the file cannot play.
+    connect(m_player, &QMediaPlayer::errorOccurred, this, [this](QMediaPlayer::Error, const QString& message) {
+        showError(message);
+    });
+    connect(m_player, &QMediaPlayer::mediaStatusChanged, this, [this](QMediaPlayer::MediaStatus status) {
+        if (status == QMediaPlayer::InvalidMedia)
+            showError(m_player->errorString());
+    });
 }
+
+void MediaPreviewView::showError(const QString& reason)
+{
+    m_error->setText(cannotPlayText(reason.isEmpty() ? QStringLiteral("the format is not supported.") : reason));
+    m_error->show();
+    m_play->setEnabled(false);
+    m_position->setEnabled(false);
+}
+
+QString MediaPreviewView::errorText() const { return m_error->isVisible() ? m_error->text() : QString(); }
 
 MediaPreviewView::~MediaPreviewView() { m_player->stop(); }
 

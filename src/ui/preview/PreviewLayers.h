@@ -78,15 +78,19 @@ public:
     MediaPreviewView(const QString& path, bool isVideo, QWidget* parent = nullptr);
     ~MediaPreviewView() override;
     QMediaPlayer* player() const { return m_player; }
+    // "This file can't be played: …" once the player has failed; empty until then.
+    QString errorText() const;
 
 private:
     void updateTime();
+    void showError(const QString& reason);
 
     QMediaPlayer* m_player = nullptr;
     QAudioOutput* m_audio = nullptr;
     QPushButton* m_play = nullptr;
     QSlider* m_position = nullptr;
     QLabel* m_time = nullptr;
+    QLabel* m_error = nullptr;
 };
 
 // Folder contents or the files of an item: icon, name, size; capped, with an "and N more" row.

@@ -1,6 +1,8 @@
 #include "ui/settings/BoundRows.h"
 
+#include "app/Prompt.h"
 #include "engine/ClipboardManager.h"
+#include "platform/login/LoginItem.h"
 #include "platform/symbols/Symbols.h"
 
 #include <QComboBox>
@@ -28,8 +30,8 @@ void follow(Row* row, ClipboardManager& manager, Setting setting, void (Row::*re
 
 QString refusedValueMessage() { return QStringLiteral("This value cannot be used here; the setting was not changed."); }
 
-SettingSwitchRow::SettingSwitchRow(ClipboardManager& manager, const SwitchSpec& spec, QWidget* parent)
-    : SettingRow(spec.title, spec.description, new ToggleSwitch, Look::page, parent)
+SettingSwitchRow::SettingSwitchRow(ClipboardManager& manager, const SwitchSpec& spec, QWidget* parent, Look look)
+    : SettingRow(spec.title, spec.description, new ToggleSwitch, look, parent)
     , m_manager(manager)
     , m_setting(spec.setting)
     , m_toggle(static_cast<ToggleSwitch*>(control()))
@@ -52,8 +54,9 @@ void SettingSwitchRow::refresh()
     m_toggle->setChecked(std::get<bool>(m_manager.setting(m_setting)));
 }
 
-SettingPickerRow::SettingPickerRow(ClipboardManager& manager, const PickerSpec& spec, Writer write, QWidget* parent)
-    : SettingRow(spec.title, spec.description, new QComboBox, Look::page, parent)
+SettingPickerRow::SettingPickerRow(ClipboardManager& manager, const PickerSpec& spec, Writer write, QWidget* parent,
+                                   Look look)
+    : SettingRow(spec.title, spec.description, new QComboBox, look, parent)
     , m_manager(manager)
     , m_setting(spec.setting)
     , m_options(spec.options)
@@ -82,7 +85,22 @@ SettingPickerRow::SettingPickerRow(ClipboardManager& manager, const PickerSpec& 
 void SettingPickerRow::refresh()
 {
     const QSignalBlocker blocker(m_combo);
-    m_combo->setCurrentIndex(optionIndex(m_options, m_manager.setting(m_setting)).value_or(-1));
+    const SettingValue stored = m_manager.setting(m_setting);
+    const std::optional<int> index = optionIndex(m_options, stored);
+    while (m_combo->count() > m_options.size())
+        m_combo->removeItem(m_combo->count() - 1);
+    if (!index && m_unlistedLabel) {
+        m_combo->addItem(m_unlistedLabel(stored));
+        m_combo->setCurrentIndex(m_combo->count() - 1);
+        return;
+    }
+    m_combo->setCurrentIndex(index.value_or(-1));
+}
+
+void SettingPickerRow::setUnlistedLabel(std::function<QString(const SettingValue&)> label)
+{
+    m_unlistedLabel = std::move(label);
+    refresh();
 }
 
 void SettingPickerRow::updateIcons()
@@ -162,6 +180,60 @@ void SettingSliderRow::refresh()
     const QSignalBlocker blocker(m_slider);
     m_slider->setValue(shown.position);
     m_value->setText(shown.label);
+}
+
+HistoryLimitRow::HistoryLimitRow(ClipboardManager& manager, PromptService& prompts, Bound bound, Look look, QWidget* parent)
+    : SettingPickerRow(manager, bound == Bound::retention ? GeneralTables::keepHistoryFor() : GeneralTables::maxItems(),
+                       [this](SettingPickerRow&, const SettingValue& value) { confirm(std::get<qint64>(value)); }, parent,
+                       look)
+    , m_manager(manager)
+    , m_prompts(prompts)
+    , m_bound(bound)
+{
+}
+
+void HistoryLimitRow::confirm(qint64 value)
+{
+    const bool retention = m_bound == Bound::retention;
+    if (value == std::get<qint64>(m_manager.setting(setting())))
+        return;
+    const LimitChange change = retention
+        ? retentionChange(m_manager.itemsDeletedByRetention(int(value)), m_manager.iCloudSyncEnabled())
+        : itemLimitChange(m_manager.itemsDeletedByLimit(int(value)), m_manager.iCloudSyncEnabled());
+    if (change.kind == LimitChange::Kind::refuse) {
+        showMessage(change.text);
+        refresh();
+        return;
+    }
+    if (change.kind == LimitChange::Kind::confirm
+        && m_prompts.alert(change.title, change.text, {QStringLiteral("Apply"), QStringLiteral("Cancel")},
+                           PromptService::Style::warning)
+            != 0) {
+        refresh();
+        return;
+    }
+    if (!store(SettingValue(value)) || retention)
+        return;
+    // The retention setter deletes by itself; the item limit is applied here.
+    if (const Status trimmed = m_manager.enforceMaxItems(); !trimmed)
+        showMessage(trimmed.error());
+}
+
+LaunchAtLoginRow::LaunchAtLoginRow(LoginItem& loginItem, Look look, QWidget* parent)
+    : SettingRow(QStringLiteral("Launch at login"), QStringLiteral("Automatically open Lumra when you log in to your computer."),
+                 new ToggleSwitch, look, parent)
+{
+    ToggleSwitch* toggle = this->toggle();
+    toggle->setAccessibleName(title());
+    toggle->setChecked(loginItem.isEnabled());
+    connect(toggle, &ToggleSwitch::toggled, this, [this, toggle, &loginItem](bool on) {
+        clearMessage();
+        const Status status = loginItem.setEnabled(on);
+        const QSignalBlocker blocker(toggle);
+        toggle->setChecked(loginItem.isEnabled());
+        if (!status)
+            showMessage(status.error());
+    });
 }
 
 } // namespace lumra

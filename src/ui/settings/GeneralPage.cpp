@@ -6,6 +6,7 @@
 #include "engine/ClipboardManager.h"
 #include "platform/keys/GlobalHotKeys.h"
 #include "platform/login/LoginItem.h"
+#include "platform/sound/MediaProbe.h"
 #include "platform/symbols/Symbols.h"
 #include "ui/settings/BoundRows.h"
 #include "ui/settings/GlobalShortcutLine.h"
@@ -82,25 +83,7 @@ GeneralPage::GeneralPage(SettingsContext context, QWidget* parent)
 
 SettingRow* GeneralPage::row(const QString& title) const { return findSettingRow(m_content, title); }
 
-QWidget* GeneralPage::launchAtLoginRow()
-{
-    auto* toggle = new ToggleSwitch;
-    auto* row = new SettingRow(QStringLiteral("Launch at login"),
-                               QStringLiteral("Automatically open Lumra when you log in to your computer."), toggle);
-    toggle->setAccessibleName(row->title());
-    // Read once per window; afterwards the switch is the truth.
-    toggle->setChecked(m_context.loginItem.isEnabled());
-    connect(toggle, &ToggleSwitch::toggled, this, [this, row, toggle](bool on) {
-        row->clearMessage();
-        if (const Status status = m_context.loginItem.setEnabled(on); !status) {
-            // Set back without asking the login item again.
-            const QSignalBlocker blocker(toggle);
-            toggle->setChecked(!on);
-            row->showMessage(status.error());
-        }
-    });
-    return row;
-}
+QWidget* GeneralPage::launchAtLoginRow() { return new LaunchAtLoginRow(m_context.loginItem); }
 
 QWidget* GeneralPage::globalShortcutRow()
 {
@@ -210,51 +193,31 @@ void GeneralPage::updateSoundRows()
 void GeneralPage::pickCustomSound()
 {
     const QString path = m_context.chooseSoundFile ? m_context.chooseSoundFile() : QString();
-    ClipboardManager& manager = m_context.manager;
-    // "Custom..." becomes the choice only once a file was chosen.
-    if (path.isEmpty() || !manager.setCustomSoundPath(path)) {
+    m_soundRow->clearMessage();
+    if (path.isEmpty()) {
         m_soundRow->refresh();
         return;
     }
-    if (manager.copySoundOption() != rawValue(CopySoundOption::custom))
-        m_soundRow->store(SettingValue(rawValue(CopySoundOption::custom)));
-    updateSoundRows();
+    // "Custom..." becomes the choice only once a file was chosen that can be heard.
+    m_soundRow->refresh();
+    probeMedia(path, false, this, [this, path](const Status& playable) {
+        ClipboardManager& manager = m_context.manager;
+        if (!playable) {
+            m_soundRow->showMessage(cannotPlayText(playable.error()));
+            return;
+        }
+        if (!manager.setCustomSoundPath(path))
+            return;
+        if (manager.copySoundOption() != rawValue(CopySoundOption::custom))
+            m_soundRow->store(SettingValue(rawValue(CopySoundOption::custom)));
+        updateSoundRows();
+    });
 }
 
 QWidget* GeneralPage::limitRow(bool retention)
 {
-    const PickerSpec spec = retention ? GeneralTables::keepHistoryFor() : GeneralTables::maxItems();
-    // The confirmation decides whether the value is written.
-    return new SettingPickerRow(m_context.manager, spec, [this, retention](SettingPickerRow& row, const SettingValue& value) {
-        confirmLimit(&row, retention, std::get<qint64>(value));
-    });
-}
-
-void GeneralPage::confirmLimit(SettingPickerRow* row, bool retention, qint64 value)
-{
-    ClipboardManager& manager = m_context.manager;
-    row->clearMessage();
-    if (value == std::get<qint64>(manager.setting(row->setting())))
-        return;
-    const LimitChange change = retention ? retentionChange(manager.itemsDeletedByRetention(int(value)), manager.iCloudSyncEnabled())
-                                         : itemLimitChange(manager.itemsDeletedByLimit(int(value)), manager.iCloudSyncEnabled());
-    if (change.kind == LimitChange::Kind::refuse) {
-        row->showMessage(change.text);
-        row->refresh();
-        return;
-    }
-    if (change.kind == LimitChange::Kind::confirm
-        && m_context.prompts.alert(change.title, change.text, {QStringLiteral("Apply"), QStringLiteral("Cancel")},
-                                   PromptService::Style::warning)
-            != 0) {
-        row->refresh();
-        return;
-    }
-    if (!row->store(SettingValue(value)) || retention)
-        return;
-    // The retention setter deletes by itself; the item limit is applied here.
-    if (const Status trimmed = manager.enforceMaxItems(); !trimmed)
-        row->showMessage(trimmed.error());
+    return new HistoryLimitRow(m_context.manager, m_context.prompts,
+                               retention ? HistoryLimitRow::Bound::retention : HistoryLimitRow::Bound::itemLimit);
 }
 
 QWidget* GeneralPage::captureTypesBlock()

@@ -38,7 +38,6 @@ private:
     void showPlacementLimit();
     void updateSoundRows();
     void pickCustomSound();
-    void confirmLimit(SettingPickerRow* row, bool retention, qint64 value);
 
     SettingsContext m_context;
     QWidget* m_content = nullptr;

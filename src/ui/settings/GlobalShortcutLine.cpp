@@ -36,7 +36,8 @@ GlobalShortcutLine::GlobalShortcutLine(ClipboardManager& manager, HotKeyManager&
 
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(SettingsStyle::label(QStringLiteral("Shortcut:"), 15, true, false, this));
+    m_label = SettingsStyle::label(QStringLiteral("Shortcut:"), 15, true, false, this);
+    layout->addWidget(m_label);
     layout->addStretch(1);
     layout->addWidget(m_recorder);
     layout->addWidget(m_remove);
@@ -81,6 +82,8 @@ void GlobalShortcutLine::refresh()
 
 void GlobalShortcutLine::stopRecording() { m_recorder->stopRecording(); }
 
+void GlobalShortcutLine::setLabelVisible(bool visible) { m_label->setVisible(visible); }
+
 void GlobalShortcutLine::apply(const ItemShortcut& shortcut)
 {
     // The recording has ended: the hot keys are back as the settings ask. Escape with any
@@ -100,6 +103,11 @@ void GlobalShortcutLine::apply(const ItemShortcut& shortcut)
         std::ignore = m_hotKeys.updateMainHotKey(previous ? previous->keyCode : HotKeyManager::noKeyCode,
                                                  previous ? previous->modifiers : 0);
         refuse(tr("This shortcut is in use by another application."));
+        return;
+    }
+    if (updated && m_enablesHotKey && !m_hotKeys.isEnabled()) {
+        if (const Status enabled = m_hotKeys.setHotKeyEnabled(true); !enabled)
+            refuse(enabled.error());
     }
 }
 

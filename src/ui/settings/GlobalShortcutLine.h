@@ -29,6 +29,10 @@ public:
     // The open-popup shortcut as stored; none when removed.
     std::optional<ItemShortcut> storedShortcut() const;
     void stopRecording();
+    // Without the "Shortcut:" label, as the trailing control of a setting row.
+    void setLabelVisible(bool visible);
+    // Recording a shortcut also switches the global hot key on (onboarding sets one up to use it).
+    void setEnablesHotKeyWhenRecorded(bool enables) { m_enablesHotKey = enables; }
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -45,6 +49,8 @@ private:
     PromptService& m_prompts;
     ShortcutRecorder* m_recorder;
     QToolButton* m_remove;
+    QLabel* m_label = nullptr;
+    bool m_enablesHotKey = false;
 };
 
 } // namespace lumra

@@ -19,6 +19,8 @@ struct SettingsContext {
     PromptService& prompts;
     // Asks for the user's own capture sound; an empty path means cancelled.
     std::function<QString()> chooseSoundFile;
+    // Deletes all of Lumra's data on this computer and quits.
+    std::function<void()> resetEverything;
 };
 
 } // namespace lumra

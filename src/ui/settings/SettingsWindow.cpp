@@ -1,12 +1,15 @@
 #include "ui/settings/SettingsWindow.h"
 
 #include "app/Prompt.h"
+#include "engine/ResetEverything.h"
 #include "platform/login/LoginItem.h"
 #include "platform/symbols/Symbols.h"
 #include "ui/settings/AppearancePage.h"
 #include "ui/settings/CategoriesPage.h"
+#include "ui/settings/CleanupPage.h"
 #include "ui/settings/CommandsPage.h"
 #include "ui/settings/GeneralPage.h"
+#include "ui/settings/ImportExportPage.h"
 #include "ui/settings/PrivacyPage.h"
 #include "ui/settings/ShortcutsPage.h"
 #include "ui/settings/SyncPage.h"
@@ -100,9 +103,16 @@ SettingsWindow::SettingsWindow(ClipboardManager& manager, HotKeyManager& hotKeys
     }
     if (!services.chooseSoundFile)
         services.chooseSoundFile = [this] { return chooseSoundFileWithDialog(this); };
+    if (!services.resetEverything) {
+        services.resetEverything = [&manager, loginItem = services.loginItem] {
+            resetEverything(manager, *loginItem);
+            // Windows may not refuse this quit: nothing of Lumra's is left to save.
+            QCoreApplication::exit(0);
+        };
+    }
     const SettingsContext context {manager, hotKeys, *services.loginItem,
                                    services.prompts ? *services.prompts : PromptService::shared(),
-                                   services.chooseSoundFile};
+                                   services.chooseSoundFile, services.resetEverything};
 
     m_sidebar = new QListWidget(this);
     m_sidebar->setFixedWidth(150);
@@ -121,12 +131,14 @@ SettingsWindow::SettingsWindow(ClipboardManager& manager, HotKeyManager& hotKeys
     setPage(SettingsTab::privacy, new PrivacyPage(context));
     m_shortcuts = new ShortcutsPage(context);
     setPage(SettingsTab::shortcuts, m_shortcuts);
+    setPage(SettingsTab::delete_, new CleanupPage(context));
     setPage(SettingsTab::commands, new CommandsPage(CommandsPage::groups(), CommandsPage::examples()));
     if (!services.chooseSyncFolder)
         services.chooseSyncFolder = [this](const QString& current) {
             return QFileDialog::getExistingDirectory(this, QStringLiteral("Choose a sync folder"), current);
         };
     setPage(SettingsTab::iCloud, new SyncPage(context, {services.chooseSyncFolder, services.restartApp, {}}));
+    setPage(SettingsTab::data, new ImportExportPage(context));
     connect(m_sidebar, &QListWidget::currentRowChanged, this, [this](int row) {
         if (row < 0)
             return;

@@ -32,6 +32,7 @@ struct SettingsServices {
     LoginItem* loginItem = nullptr;           // the autostart entry
     PromptService* prompts = nullptr;         // PromptService::shared()
     std::function<QString()> chooseSoundFile; // a file dialog for audio files
+    std::function<void()> resetEverything;    // deletes Lumra's data and quits
     std::function<QString(const QString& current)> chooseSyncFolder; // a folder dialog
     // Starts a new Lumra and quits this one once it has started; false (still running) otherwise.
     std::function<bool()> restartApp;

@@ -235,6 +235,37 @@ TEST_F(PopupPanelTest, EdgesResizeWithinTheLimitsAndTheBackgroundMoves)
     EXPECT_EQ(panel->pos(), origin + QPoint(30, -10));
 }
 
+TEST_F(PopupPanelTest, AClickOnTheBackgroundKeepsItOpenAndAMoveByTheWindowManagerToo)
+{
+    // The window manager takes the move and the keyboard with it, as openbox does.
+    int systemMoves = 0;
+    panel->setSystemMoveStarter([&] {
+        ++systemMoves;
+        focusElsewhere();
+        return true;
+    });
+    presentAndFocus();
+    const QPoint origin = panel->pos();
+    QTest::mouseClick(panel, Qt::LeftButton, {}, QPoint(100, 100));
+    EXPECT_EQ(systemMoves, 0);
+    EXPECT_TRUE(isOpen());
+    EXPECT_EQ(panel->pos(), origin);
+
+    QTest::mousePress(panel, Qt::LeftButton, {}, QPoint(100, 100));
+    QMouseEvent move(QEvent::MouseMove, QPointF(100, 100), QPointF(panel->mapToGlobal(QPoint(130, 90))), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(panel, &move);
+    EXPECT_EQ(systemMoves, 1);
+    EXPECT_TRUE(isOpen()) << "the focus the move took is not the user leaving";
+
+    // The move ends and the focus comes back; leaving afterwards closes as before.
+    QApplication::setActiveWindow(panel);
+    EXPECT_TRUE(isOpen());
+    focusElsewhere();
+    EXPECT_FALSE(isOpen());
+    EXPECT_EQ(closeRuns, 1);
+}
+
 TEST_F(PopupPanelTest, ContentWidgetIsReplacedAndOwned)
 {
     QPointer<QLabel> first = new QLabel(QStringLiteral("first"));

@@ -169,6 +169,40 @@ TEST_F(ImportExportTest, importKeepsIdsUniqueAndSkipsWhatTheHistoryHolds)
     EXPECT_EQ(again->inserted, 0);
 }
 
+TEST_F(ImportExportTest, aLargeImportIsReadBackOffTheMainThreadAndShowsWhole)
+{
+    open();
+    store({text(QStringLiteral("already here"))});
+    QList<ClipboardItem> many;
+    for (int i = 0; i < 300; ++i)
+        many << text(QStringLiteral("imported %1").arg(i), 1000 + i);
+    ClipboardItem withShortcut = text(QStringLiteral("with a shortcut"));
+    withShortcut.shortcut = ItemShortcut {1, ItemShortcut::optionFlag};
+    many << withShortcut;
+    ShortcutAnnouncements announcements(*manager);
+    const auto result = finished(manager->startImport(many, {}, {}, false));
+    ASSERT_TRUE(result.error.isEmpty());
+    EXPECT_EQ(result.outcome.inserted, 301);
+    for (int i = 0; i < 2000 && manager->clipboardItems().size() < 302; ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
+    }
+    EXPECT_EQ(manager->clipboardItems().size(), 302);
+    EXPECT_EQ(manager->filteredItemCount(), 302);
+    EXPECT_GE(announcements.signalled(), 1);
+    expectHistoryMatchesStore();
+}
+
+TEST_F(ImportExportTest, aFailedExportNamesTheFileAndLeavesNothing)
+{
+    open();
+    store({text(QStringLiteral("something"))});
+    const QString target = path("missing-folder/LumraBackup.json");
+    const auto result = finished(manager->exportToFile({}, target));
+    EXPECT_TRUE(result.error.contains(QStringLiteral("\"LumraBackup.json\" could not be written"))) << result.error.toStdString();
+    EXPECT_FALSE(QFile::exists(target));
+}
+
 TEST_F(ImportExportTest, categoriesAreMadeOnlyWhenAnItemUsesThem)
 {
     open();
@@ -284,11 +318,15 @@ TEST_F(ImportExportTest, settingsFileRoundTripKeepsTypesAndSkipsBadValues)
     bad.insert(QStringLiteral("ignoredApplications"), QStringLiteral("not base64 ***"));
     bad.insert(QStringLiteral("hotKeyModifiers"), 0x20000); // Shift alone
     bad.insert(QStringLiteral("showTags"), false);
+    bad.insert(QStringLiteral("clipboardWindowWidth"), 612.5);
+    bad.insert(QStringLiteral("clipboardWindowHeight"), 50); // smaller than the popup can be
     bad.insert(QStringLiteral("iCloudSyncEnabled"), true);
     const bool syncBefore = manager->iCloudSyncEnabled();
     const auto partly = manager->importSettings(QJsonDocument(bad).toJson());
     ASSERT_TRUE(partly.ok());
-    EXPECT_EQ(partly.refused, 4);
+    EXPECT_EQ(partly.refused, 5);
+    EXPECT_EQ(defaults->doubleValue(QStringLiteral("clipboardWindowWidth")), 612.5);
+    EXPECT_EQ(defaults->doubleValue(QStringLiteral("clipboardWindowHeight")), 621);
     EXPECT_EQ(manager->maxItems(), 777);
     EXPECT_EQ(manager->itemFontSize(), 14.5);
     EXPECT_EQ(manager->ignoredApplications().size(), 1);

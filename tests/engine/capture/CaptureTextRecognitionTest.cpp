@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QPainter>
 #include <QSignalSpy>
 
@@ -11,9 +12,6 @@ using namespace lumra;
 using namespace lumra::test;
 
 namespace {
-
-// Generous: recognition runs for real, under the sanitizers. Not a speed assertion.
-constexpr int answerWaitMs = 120000;
 
 TEST_F(CaptureTest, ACopiedPictureGetsItsTextRecognised)
 {
@@ -36,7 +34,10 @@ TEST_F(CaptureTest, ACopiedPictureGetsItsTextRecognised)
     }
     QSignalSpy answered(&tesseract, &TextRecognizer::recognized);
     copy({rep(PasteboardMime::png, pngOf(picture))});
-    ASSERT_TRUE(answered.wait(answerWaitMs));
+    // However long recognition takes on this machine: wait for the work, not for a time.
+    tesseract.waitForQueuedWork();
+    QCoreApplication::sendPostedEvents();
+    ASSERT_EQ(answered.count(), 1);
 
     ASSERT_EQ(untrashed().size(), 1);
     EXPECT_EQ(untrashed().first().ocrText.value_or(QString()).simplified(), "Invoice 4711 paid");

@@ -86,7 +86,7 @@ protected:
         sql::Statement* st = db.prepare(QStringLiteral("UPDATE CDClipboardItem SET textContent = ? WHERE id = ?"));
         ASSERT_TRUE(st);
         st->bind(1, text);
-        st->bind(2, store::toValue(id));
+        st->bind(2, store::storedValue(u"id", store::toValue(id)));
         st->step();
         ASSERT_TRUE(st->status().ok());
         st->reset();

@@ -247,6 +247,21 @@ TEST_F(FilterStateTest, ASlowRegexSearchShowsTheWholeResultOnlyWhenItIsDone)
     while (!manager->filteredItemsComplete())
         QCoreApplication::processEvents();
     EXPECT_EQ(shown(), QStringList({"cherry", "apricot", "banana"}));
+
+    // A key that acts on the list (Return, an arrow) finishes a running search first, whether it is
+    // still waiting for the pause in typing or already running in slices.
+    for (const bool typingPaused : {false, true}) {
+        manager->setSearchText(typingPaused ? "^b" : "^ch");
+        if (typingPaused) {
+            clock.advance(120ms);
+            ASSERT_FALSE(manager->filteredItemsComplete());
+        }
+        manager->applyPendingSearch();
+        EXPECT_TRUE(manager->filteredItemsComplete());
+        EXPECT_EQ(shown(), typingPaused ? QStringList({"banana"}) : QStringList({"cherry"}));
+    }
+    QCoreApplication::processEvents(); // slices queued before stay without effect
+    EXPECT_EQ(shown(), QStringList({"banana"}));
 }
 
 TEST_F(FilterStateTest, ARunawayRegexIsRefusedAndTheUserIsTold)

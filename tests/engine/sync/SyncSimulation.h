@@ -67,6 +67,7 @@ struct Computer {
     qint64 compactAfter = 5000;
     bool open = false;
     QStringList problems, notices;
+    QStringList lastProblems; // of the last pass
     Status lastExport;
 
     QString root() const { return sync::SyncFiles::root(replica.path()); }
@@ -120,6 +121,10 @@ struct Computer {
             exportNow();
         const auto i = engine->importChanges(now);
         problems += i.problems;
+        lastProblems = i.problems;
+        if (qEnvironmentVariableIsSet("LUMRA_SYNC_TRACE"))
+            qInfo("  %s passes: export %s, applied %d, notices %s", qPrintable(name), qPrintable(lastExport.error()), i.applied,
+                  qPrintable(notices.join(u'|')));
         if (importFirst)
             exportNow();
         QCoreApplication::processEvents();
@@ -223,7 +228,7 @@ public:
                 Version& known = m_known[i][path];
                 if (known.bytes == bytes && known.exists)
                     continue;
-                known = Version {bytes, true, i};
+                known = Version {bytes, true, i, ++m_sequence};
                 for (int j = 0; j < m_computers.size(); ++j)
                     if (j != i)
                         m_queue.append(Delivery {i, j, path, bytes, true, ++m_sequence});
@@ -231,7 +236,7 @@ public:
             for (auto it2 = m_known[i].begin(); it2 != m_known[i].end(); ++it2) {
                 if (!it2.value().exists || present.contains(it2.key()) || QFileInfo(base + it2.key()).isSymLink())
                     continue;
-                it2.value() = Version {{}, false, i};
+                it2.value() = Version {{}, false, i, ++m_sequence};
                 for (int j = 0; j < m_computers.size(); ++j)
                     if (j != i)
                         m_queue.append(Delivery {i, j, it2.key(), {}, false, ++m_sequence});
@@ -271,23 +276,69 @@ public:
     // A full re-sync: every file each computer wrote is delivered again (replacing planted links).
     void resyncAll()
     {
+        // A file replaced by a planted link comes back from the copies elsewhere.
+        for (int i = 0; i < m_computers.size(); ++i) {
+            const QString base = m_computers[i]->replica.path();
+            QDirIterator it(base + QStringLiteral("/Lumra/devices"), QDir::Files | QDir::System | QDir::NoDotAndDotDot,
+                            QDirIterator::Subdirectories);
+            while (it.hasNext()) {
+                const QString path = it.next();
+                if (!QFileInfo(path).isSymLink())
+                    continue;
+                QFile::remove(path);
+                const QString relative = path.mid(base.size());
+                for (int k = 0; k < m_computers.size(); ++k)
+                    if (const Version v = m_known[k].value(relative); v.exists) {
+                        writeFile(path, v.bytes);
+                        break;
+                    }
+            }
+        }
+        for (int i = 0; i < m_computers.size(); ++i) {
+            const QString devices = m_computers[i]->replica.path() + QStringLiteral("/Lumra/devices");
+            for (const QString& name : QDir(devices).entryList(QDir::AllEntries | QDir::NoDotAndDotDot))
+                for (const QString& sub : {QString(), QStringLiteral("/images")})
+                    if (QFileInfo(devices + u'/' + name + sub).isSymLink())
+                        QFile::remove(devices + u'/' + name + sub);
+        }
         for (int i = 0; i < m_computers.size(); ++i)
             for (auto it = m_known[i].begin(); it != m_known[i].end(); ++it)
                 if (it.value().origin == i)
                     for (int j = 0; j < m_computers.size(); ++j)
                         if (j != i)
                             m_queue.append(Delivery {i, j, it.key(), it.value().bytes, it.value().exists, ++m_sequence});
-        // Files whose writer's copy is gone (its disk was overwritten by a clone) come from whoever has them.
-        for (int i = 0; i < m_computers.size(); ++i)
-            for (auto it = m_known[i].begin(); it != m_known[i].end(); ++it)
-                for (int j = 0; j < m_computers.size(); ++j)
-                    if (j != i && it.value().exists && !m_known[j].value(it.key()).exists
-                        && !QFileInfo::exists(m_computers[j]->replica.path() + it.key()))
-                        m_queue.append(Delivery {i, j, it.key(), it.value().bytes, true, ++m_sequence});
+        deliverAll();
+        // Files whose writer's copy is gone (its disk was overwritten by a clone): the newest copy
+        // anyone holds goes to the others.
+        QSet<QString> paths;
+        for (const auto& known : std::as_const(m_known))
+            for (auto it = known.begin(); it != known.end(); ++it)
+                paths.insert(it.key());
+        for (const QString& path : std::as_const(paths)) {
+            int newest = -1;
+            bool written = false;
+            for (int i = 0; i < m_computers.size(); ++i) {
+                const Version v = m_known[i].value(path);
+                written = written || (v.origin == i && v.exists);
+                if (v.exists && (newest < 0 || v.sequence > m_known[newest].value(path).sequence))
+                    newest = i;
+            }
+            if (written || newest < 0)
+                continue;
+            for (int j = 0; j < m_computers.size(); ++j)
+                if (j != newest && m_known[j].value(path).sequence < m_known[newest].value(path).sequence)
+                    m_queue.append(Delivery {newest, j, path, m_known[newest].value(path).bytes, true, ++m_sequence});
+        }
         deliverAll();
     }
     // A computer's copy became a copy of another's (a cloned disk).
-    void cloned(int from, int to) { m_known[to] = m_known[from]; }
+    void cloned(int from, int to)
+    {
+        m_known[to] = m_known[from];
+        for (auto it = m_known[to].begin(); it != m_known[to].end(); ++it)
+            if (it.value().origin == to)
+                it.value().origin = -1; // a copy of what the overwritten disk had sent, not its own writing any more
+    }
     bool idle() const { return m_queue.isEmpty(); }
     // Drops what is queued for one file (it arrives "never", until a later re-sync).
     void hold(const std::function<bool(const QString&)>& which)
@@ -308,6 +359,7 @@ private:
         QByteArray bytes;
         bool exists = false;
         int origin = -1; // which computer wrote it
+        quint64 sequence = 0;
     };
     struct Delivery {
         int from = 0, to = 0;
@@ -352,12 +404,9 @@ private:
         if (QFileInfo(target).isSymLink())
             QFile::remove(target); // a tool replaces a link with the file it delivers
         writeFile(target, d.bytes);
-        if (!d.piece) {
-            there = Version {d.bytes, true, d.from};
+        there = Version {d.bytes, true, d.from, d.piece ? 0 : d.sequence};
+        if (!d.piece)
             m_delivered[{d.from, d.to, d.path}] = d.sequence;
-        } else {
-            there = Version {d.bytes, true, d.from};
-        }
     }
     static void writeFile(const QString& path, const QByteArray& bytes)
     {

@@ -149,23 +149,28 @@ TEST_F(HistoryReaderTest, rowsWithoutAUsableIdAreLeftOut)
 
 TEST_F(HistoryReaderTest, aRowWithoutDateAddedGetsAStableDateWrittenBackOnce)
 {
+    // Ids as the store keeps them: sixteen bytes.
     const QDateTime firstCopied = Json::dateFromReferenceSeconds(5000);
     const QDateTime lastPasted = Json::dateFromReferenceSeconds(7000);
-    rawInsert("id, textContent, firstCopiedDate, lastPastedDate", "'00000000-0000-0000-0000-00000000000A', 'a', 5000, 7000");
-    rawInsert("id, textContent, lastPastedDate", "'00000000-0000-0000-0000-00000000000B', 'b', 7000");
-    rawInsert("id, textContent", "'00000000-0000-0000-0000-00000000000C', 'c'");
+    rawInsert("id, textContent, firstCopiedDate, lastPastedDate", "X'0000000000000000000000000000000A', 'a', 5000, 7000");
+    rawInsert("id, textContent, lastPastedDate", "X'0000000000000000000000000000000B', 'b', 7000");
+    rawInsert("id, textContent", "X'0000000000000000000000000000000C', 'c'");
+    rawInsert("id, textContent, dateAdded", "X'0000000000000000000000000000000D', 'd', 'yesterday-ish'");
 
-    const QDateTime readAt = QDateTime(QDate(2026, 5, 1), QTime(12, 0), Qt::UTC);
+    QDateTime readAt = QDateTime(QDate(2026, 5, 1), QTime(12, 0), Qt::UTC);
     reader.setClock([&] { return readAt; });
     auto first = reader.loadItems();
     ASSERT_TRUE(first.ok());
-    ASSERT_EQ(first->size(), 3);
+    ASSERT_EQ(first->size(), 4);
     EXPECT_EQ(first->at(0).dateAdded, firstCopied);
     EXPECT_EQ(first->at(1).dateAdded, lastPasted);
     EXPECT_EQ(first->at(2).dateAdded, readAt);
+    EXPECT_EQ(first->at(3).dateAdded, readAt);
 
     auto db = rawStore(storePath("Lumra.sqlite"));
     EXPECT_EQ(scalar(*db, "SELECT count(*) FROM CDClipboardItem WHERE dateAdded IS NULL"), 0);
+    EXPECT_EQ(scalar(*db, "SELECT count(*) FROM CDClipboardItem WHERE typeof(dateAdded) = 'text'"), 0);
+    readAt = readAt.addDays(3); // a later start finds the dates written the first time
     EXPECT_EQ(reader.loadItems().value(), first.value());
 }
 

@@ -7,8 +7,11 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 
 #include <sqlite3.h>
+
+#include <map>
 
 #include <linux/capability.h>
 #include <sys/stat.h>
@@ -123,6 +126,136 @@ TEST_F(StoreOpeningTest, AStoreOfTheEarlierSchemaIsUpgradedInPlaceWithEveryRow)
     auto db = rawStore(storePath("Lumra.sqlite"));
     EXPECT_EQ(scalar(*db, QStringLiteral("PRAGMA user_version")), schemaVersion);
     EXPECT_EQ(scalar(*db, QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'index' AND sql LIKE '%WHERE%'")), 2);
+}
+
+// Every value of every row, as the model sees it, keyed by table and primary key.
+std::map<std::pair<QString, qint64>, std::vector<sql::Value>> storedRows(sql::Database& db)
+{
+    std::map<std::pair<QString, qint64>, std::vector<sql::Value>> rows;
+    for (const char* table : {"CDClipboardItem", "CDClipboardCategory", "CDClipboardItemImage"}) {
+        sql::Statement* st = db.prepare(QStringLiteral("SELECT * FROM ") + QLatin1String(table));
+        EXPECT_NE(st, nullptr);
+        while (st && st->step()) {
+            std::vector<sql::Value> values;
+            for (int c = 0; c < st->columnCount(); ++c)
+                values.push_back(st->value(c));
+            rows[{QLatin1String(table), st->int64(0)}] = values;
+        }
+    }
+    return rows;
+}
+
+QStringList columnsOf(sql::Database& db, const char* table)
+{
+    QStringList names;
+    sql::Statement* st = db.prepare(QStringLiteral("SELECT name FROM pragma_table_info('%1') ORDER BY cid").arg(QLatin1String(table)));
+    while (st && st->step())
+        names << st->text(0);
+    return names;
+}
+
+class StoreUpgradeTest : public StoreOpeningTest {
+protected:
+    // A history written by the previous version of Lumra (schema 2, ids and content keys as text):
+    // categories, tags, a comment, a shortcut, rich text, an image with its bytes and recognised text,
+    // files, a binned sensitive row and a row whose id is no UUID.
+    void SetUp() override
+    {
+        QDir().mkpath(dataDir.supportFolder());
+        ASSERT_TRUE(QFile::copy(QStringLiteral(LUMRA_TEST_DATA_DIR "/store/schema2-history.sqlite"), storePath("Lumra.sqlite")));
+        QFile::setPermissions(storePath("Lumra.sqlite"), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    }
+};
+
+TEST_F(StoreUpgradeTest, EveryRowAndValueSurvivesAndIdsAndKeysTakeTheirCompactForm)
+{
+    std::map<std::pair<QString, qint64>, std::vector<sql::Value>> before;
+    QMap<QString, QStringList> columnsBefore;
+    {
+        auto db = rawStore(storePath("Lumra.sqlite"));
+        ASSERT_EQ(scalar(*db, QStringLiteral("PRAGMA user_version")), 2);
+        before = storedRows(*db);
+        for (const char* table : {"CDClipboardItem", "CDClipboardCategory"})
+            columnsBefore[QLatin1String(table)] = columnsOf(*db, table);
+    }
+    ASSERT_EQ(before.size(), 8u + 2u + 1u);
+
+    PersistenceController p(false);
+    EXPECT_TRUE(p.takeStartupWarnings().isEmpty());
+    ASSERT_NE(p.cloudStore(), nullptr);
+    {
+        auto db = rawStore(storePath("Lumra.sqlite"));
+        EXPECT_EQ(scalar(*db, QStringLiteral("PRAGMA user_version")), schemaVersion);
+        EXPECT_EQ(scalar(*db, QStringLiteral("SELECT count(*) FROM pragma_foreign_key_check")), 0);
+        EXPECT_EQ(scalar(*db, QStringLiteral("SELECT count(*) FROM pragma_integrity_check WHERE integrity_check != 'ok'")), 0);
+        EXPECT_EQ(scalar(*db, QStringLiteral("SELECT count(*) FROM CDClipboardItem WHERE typeof(id) = 'blob' AND length(id) = 16")), 7);
+        EXPECT_EQ(scalar(*db, QStringLiteral("SELECT count(*) FROM CDClipboardItem WHERE typeof(contentKey) = 'integer'")), 8);
+        EXPECT_EQ(scalar(*db, QStringLiteral("SELECT count(*) FROM CDClipboardItem WHERE typeof(categoryId) = 'blob'")), 2);
+        EXPECT_EQ(scalar(*db, QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'index'")), 6);
+        for (const char* table : {"CDClipboardItem", "CDClipboardCategory"})
+            EXPECT_EQ(columnsOf(*db, table), columnsBefore[QLatin1String(table)]) << table;
+        // Each value is what the file keeps for what it held before: nothing lost, nothing moved.
+        const auto after = storedRows(*db);
+        ASSERT_EQ(after.size(), before.size());
+        for (const auto& [key, values] : before) {
+            ASSERT_TRUE(after.count(key)) << key.first.toStdString() << " " << key.second;
+            const QStringList& columns = key.first == QLatin1String("CDClipboardItemImage")
+                ? QStringList {"itemPk", "imageData"} : columnsBefore[key.first];
+            for (size_t c = 0; c < values.size(); ++c)
+                EXPECT_EQ(after.at(key)[c], storedValue(columns[qsizetype(c)], values[c]))
+                    << key.first.toStdString() << " " << key.second << " " << columns[qsizetype(c)].toStdString();
+        }
+    }
+
+    // The model sees the same texts and ids as before; lookups by id, category and content find their rows.
+    auto items = HistoryReader(p).loadItems();
+    ASSERT_TRUE(items.ok());
+    EXPECT_EQ(items->size(), 7);
+    ManagedObjectContext& context = p.viewContext();
+    const QUuid work("{3B0E4C1A-8D2F-4E6B-9A71-5C3D2E1F0A11}");
+    ManagedObjectPtr tagged = context.fetchById(EntityKind::item, QUuid("{A1B2C3D4-0001-4000-8000-000000000001}"));
+    ASSERT_NE(tagged, nullptr);
+    EXPECT_EQ(tagged->value(ItemAttr::id), sql::Value(QStringLiteral("A1B2C3D4-0001-4000-8000-000000000001")));
+    EXPECT_EQ(tagged->uuid(ItemAttr::categoryId), work);
+    EXPECT_EQ(tagged->string(ItemAttr::tagsJSON), QStringLiteral("[\"work\", \"q3 numbers\"]"));
+    ASSERT_NE(context.fetchById(EntityKind::category, work), nullptr);
+    FetchRequest inCategory;
+    inCategory.predicate = Predicate::eq("categoryId", work);
+    EXPECT_EQ(context.count(inCategory).value(), 1);
+    ManagedObjectPtr image = context.fetchById(EntityKind::item, QUuid("{A1B2C3D4-0003-4000-8000-000000000003}"));
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->bytes(ItemAttr::imageData), QByteArray("\x89PNG\r\n\x1a\nnot really an image"));
+    for (const QString& key : {contentKeyForText(QStringLiteral("Rich text")), contentKeyForImage(QStringLiteral("0123456789abcdef0123456789abcdef.png")),
+                               contentKeyForFiles({QStringLiteral("file:///home/u/a"), QStringLiteral("file:///home/u/b.txt")})}) {
+        FetchRequest duplicate;
+        duplicate.predicate = Predicate::eq(contentKeyColumn, key);
+        EXPECT_EQ(context.count(duplicate).value(), 1) << key.toStdString();
+    }
+}
+
+// Two ids the earlier version kept apart (by letter case) are one id in 16 bytes: the upgrade cannot
+// finish, so it leaves the file exactly as it was and the user is told; nothing is written this run.
+TEST_F(StoreUpgradeTest, AnUpgradeThatCannotFinishLeavesTheStoreAsItWas)
+{
+    {
+        auto db = rawStore(storePath("Lumra.sqlite"));
+        ASSERT_TRUE(db->exec(QStringLiteral("INSERT INTO CDClipboardItem (id, textContent) "
+                                            "VALUES ('a1b2c3d4-0001-4000-8000-000000000001', 'lower-case twin')")).ok());
+    }
+    QFile file(storePath("Lumra.sqlite"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    file.close();
+    const QStringList entries = folderEntries();
+    {
+        PersistenceController p(false);
+        expectKeptAndWritesRefused(p, entries);
+    }
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), bytes);
+    auto db = rawStore(storePath("Lumra.sqlite"));
+    EXPECT_EQ(scalar(*db, QStringLiteral("PRAGMA user_version")), 2);
+    EXPECT_EQ(scalar(*db, QStringLiteral("SELECT count(*) FROM CDClipboardItemImage")), 1);
 }
 
 TEST_F(StoreOpeningTest, AStoreLockedByAnotherConnectionIsLeftAlone)

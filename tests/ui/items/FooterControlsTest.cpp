@@ -1,5 +1,7 @@
 // What the footer shows for the settings, how the wheel moves the category strip, and the pause
 // durations with their end.
+#include "ui/items/CategoryBar.h"
+#include "ui/items/CategoryPill.h"
 #include "ui/items/HorizontalWheelScrollArea.h"
 #include "ui/items/PauseButton.h"
 #include "ui/popup/PopupFooter.h"
@@ -8,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QMenu>
 
 namespace lumra {
@@ -77,6 +80,44 @@ TEST_F(FooterFactsTest, ControlsFollowTheDisplaySettingsAndFilters)
     EXPECT_TRUE(footerButtons(*manager).isEmpty());
     manager->setShowCommandFilterIcon(true);
     EXPECT_EQ(footerButtons(*manager).size(), 1);
+}
+
+class CategoryStripTest : public test::EngineTest {};
+
+TEST_F(CategoryStripTest, ChipsShowAtOnceWhenCategoriesChangeWhileTheFooterIsOpen)
+{
+    auto manager = start();
+    const QUuid work = QUuid::createUuid();
+    ASSERT_TRUE(manager->addCategory({work, QStringLiteral("Work"), QStringLiteral("folder.fill"), false, 0}).ok());
+    PopupFooter footer(*manager);
+    footer.resize(420, footer.sizeHint().height());
+    footer.show();
+    QCoreApplication::processEvents();
+    CategoryBar* bar = footer.categoryBar();
+    const auto shownNames = [&] {
+        QStringList names;
+        for (CategoryPill* pill : bar->pills())
+            if (pill->isVisibleTo(&footer) && pill->isVisible() && !pill->geometry().isEmpty())
+                names << pill->category().name;
+        return names;
+    };
+    ASSERT_EQ(shownNames(), QStringList{QStringLiteral("Work")});
+
+    ASSERT_TRUE(manager->addCategory({QUuid::createUuid(), QStringLiteral("Home"), QStringLiteral("house.fill"), false, 1}).ok());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(shownNames(), QStringList({QStringLiteral("Work"), QStringLiteral("Home")}));
+    EXPECT_GT(bar->scrollArea()->height(), 0);
+
+    ClipboardCategory renamed = manager->categories().first();
+    renamed.name = QStringLiteral("Office");
+    ASSERT_TRUE(manager->updateCategory(renamed).ok());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(shownNames(), QStringList({QStringLiteral("Office"), QStringLiteral("Home")}));
+
+    ASSERT_TRUE(manager->deleteCategory(work, false).ok());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(shownNames(), QStringList{QStringLiteral("Home")});
+    EXPECT_GT(bar->scrollArea()->height(), 0);
 }
 
 TEST(PauseDurationsTest, DurationsAndStatusTexts)

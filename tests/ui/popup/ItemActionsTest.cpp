@@ -46,6 +46,11 @@ public:
         holds << (PopupPanel::findOpen() ? PopupPanel::findOpen()->holdCount() : -1);
         return script.alertWithCheckBox(title, text, buttons, style, checkBoxTitle, checked);
     }
+    int alertWithAccessory(const QString& title, const QString& text, const QStringList& buttons, Style style,
+                           QWidget* accessory) override
+    {
+        return script.alertWithAccessory(title, text, buttons, style, accessory);
+    }
     ScriptedPromptService script;
     QList<int> holds;
 };

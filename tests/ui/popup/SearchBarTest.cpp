@@ -312,7 +312,11 @@ TEST_F(SearchBarTest, ManyBadgesStayReadableAtTheNarrowestPopup)
     EXPECT_LE(inBar(bar->helpButton()).right(), bar->width());
     EXPECT_GT(bar->badgeStrip()->widget()->width(), bar->badgeStrip()->viewport()->width());
 
-    // The bar's tint is opaque, so partial repaints cannot lay it twice into a darker patch.
+    // The bar's tint shows between the badges, and is opaque, so partial repaints cannot lay it twice
+    // into a darker patch.
+    const QImage picture = bar->grab().toImage();
+    const QRect first(bar->badges().at(0)->mapTo(bar, QPoint(0, 0)), bar->badges().at(0)->size());
+    EXPECT_EQ(picture.pixelColor(first.right() + 3, first.center().y()).rgb(), searchBarFill(bar->palette()).rgb());
     for (const QPalette& palette : {QPalette(), darkPalette()}) {
         EXPECT_EQ(searchBarFill(palette).alpha(), 255);
         EXPECT_NE(searchBarFill(palette), palette.color(QPalette::Window));

@@ -119,7 +119,17 @@ TEST_F(DragOutTest, OnlyAnAcceptedDropMarksCountsAndClosesTheHeldPopupStaysVisib
     const DragListAccess list = DragListAccess::filteredItems(*manager);
     QObject source;
     const auto refused = [](QDrag*) { return Qt::IgnoreAction; };
-    const auto accepted = [](QDrag*) { return Qt::CopyAction; };
+    // A receiver that takes the drop and reads the text, as the drop's data is asked for.
+    const auto accepted = [](QDrag* drag) {
+        (void)drag->mimeData()->text();
+        return Qt::CopyAction;
+    };
+    // One that accepts the drop and reads it only later (X11 asks after the drag returned), or never.
+    QPointer<QDrag> unread;
+    const auto acceptedUnread = [&](QDrag* drag) {
+        unread = drag;
+        return Qt::CopyAction;
+    };
 
     QPointer<PopupPanel> popup = new PopupPanel(QSize(200, 200));
     popup->present(QPoint(0, 0));
@@ -141,6 +151,23 @@ TEST_F(DragOutTest, OnlyAnAcceptedDropMarksCountsAndClosesTheHeldPopupStaysVisib
         EXPECT_FALSE(popup->isClosed());
         EXPECT_EQ(popup->windowOpacity(), 1.0);
     }
+
+    // Accepted but not read yet: nothing is marked or counted until the receiver reads the data.
+    EXPECT_EQ(runDrag(&source, makeDragPayload(text, {}, list, *manager, false), *manager, acceptedUnread), Qt::CopyAction);
+    EXPECT_EQ(pasteCount(), 1);
+    QTest::qWait(300);
+    ASSERT_TRUE(popup);
+    EXPECT_FALSE(popup->isClosed());
+    ASSERT_TRUE(unread);
+    EXPECT_EQ(unread->mimeData()->text(), QStringLiteral("drag me"));
+    EXPECT_EQ(pasteCount(), 2);
+    (void)unread->mimeData()->text(); // a second read counts nothing more
+    EXPECT_EQ(pasteCount(), 2);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !popup || popup->isClosed(); }, 2000));
+    delete popup.data();
+    popup = new PopupPanel(QSize(200, 200));
+    popup->present(QPoint(0, 0));
+    QApplication::setActiveWindow(popup);
 
     // Nothing holds it: it fades out and closes.
     EXPECT_EQ(runDrag(&source, makeDragPayload(text, {}, list, *manager, false), *manager, accepted), Qt::CopyAction);

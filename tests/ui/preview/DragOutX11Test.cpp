@@ -8,6 +8,7 @@
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QListView>
@@ -18,28 +19,38 @@
 #include <QTest>
 #include <QVBoxLayout>
 
+#include <iostream>
+
 using namespace lumra;
 
 namespace {
 
-// The window of another application: takes copy drops and keeps what it got.
+const char* const targetVariable = "LUMRA_DROP_TARGET";
+
+// The window of another application, in a process of its own (this program in target mode): it
+// takes copy drops and prints what it got. In "unread" mode it accepts drops without reading them.
 class DropTarget : public QWidget {
 public:
-    DropTarget() { setAcceptDrops(true); }
-    QString text;
-    QList<QUrl> urls;
-    bool dropped = false;
+    explicit DropTarget(bool reads) : m_reads(reads) { setAcceptDrops(true); }
 
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override { event->acceptProposedAction(); }
     void dragMoveEvent(QDragMoveEvent* event) override { event->acceptProposedAction(); }
     void dropEvent(QDropEvent* event) override
     {
-        text = event->mimeData()->text();
-        urls = event->mimeData()->urls();
-        dropped = true;
+        if (m_reads) {
+            std::cout << "TEXT:" << event->mimeData()->text().toStdString() << std::endl;
+            QStringList urls;
+            for (const QUrl& url : event->mimeData()->urls())
+                urls << url.toString();
+            std::cout << "URLS:" << urls.join(QLatin1Char(' ')).toStdString() << std::endl;
+        }
+        std::cout << "DROPPED" << std::endl;
         event->acceptProposedAction();
     }
+
+private:
+    bool m_reads;
 };
 
 // Drives the real pointer through the X server while the drag runs its own event loop.
@@ -65,6 +76,33 @@ protected:
         if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
             GTEST_SKIP() << "xdotool is missing";
         manager = start();
+    }
+
+    void TearDown() override
+    {
+        if (target.state() != QProcess::NotRunning) {
+            target.kill();
+            target.waitForFinished();
+        }
+    }
+
+    // Starts the receiving application; its window's centre on the screen.
+    std::optional<QPoint> startTarget(const char* mode)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(targetVariable, mode);
+        target.setProcessEnvironment(environment);
+        target.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=DropTargetWindow.ReportsWhatIsDropped"});
+        if (!QTest::qWaitFor([&] { return targetOutput().contains("READY "); }, 10000))
+            return std::nullopt;
+        const QStringList words = targetOutput().section(QStringLiteral("READY "), 1).section(QLatin1Char('\n'), 0, 0).split(' ');
+        return QPoint(words.value(0).toInt(), words.value(1).toInt());
+    }
+
+    QString targetOutput()
+    {
+        m_output += QString::fromUtf8(target.readAllStandardOutput());
+        return m_output;
     }
 
     // A popup with the history list, rows dragged by the row drag controller.
@@ -93,13 +131,34 @@ protected:
         return m_list->viewport()->mapToGlobal(m_list->visualRect(m_list->model()->index(row, 0)).center());
     }
 
+    qint64 pasteCount() { return manager->userDefaults().readableInteger(QStringLiteral("totalSuccessfulPastes")).value_or(0); }
+
     std::unique_ptr<ClipboardManager> manager;
     QListView* m_list = nullptr;
+    QProcess target;
+
+private:
+    QString m_output;
 };
 
 } // namespace
 
-TEST_F(DragOutX11Test, ADropDeliversTextAndFileUrisAndACancelledDragChangesNothing)
+// Target mode only.
+TEST(DropTargetWindow, ReportsWhatIsDropped)
+{
+    const QByteArray mode = qgetenv(targetVariable);
+    if (mode.isEmpty())
+        GTEST_SKIP() << "runs as the drop target of DragOutX11Test";
+    DropTarget window(mode != "unread");
+    window.setGeometry(600, 100, 200, 200);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    const QPoint centre = window.mapToGlobal(window.rect().center());
+    std::cout << "READY " << centre.x() << ' ' << centre.y() << std::endl;
+    QTest::qWaitFor([] { return false; }, 60000); // ended by the test
+}
+
+TEST_F(DragOutX11Test, ADropDeliversTextAndFileUrisToAnotherProcessAndACancelledDragChangesNothing)
 {
     const QString file = dataDir.root() + QStringLiteral("/report.txt");
     QFile(file).open(QIODevice::WriteOnly);
@@ -114,35 +173,49 @@ TEST_F(DragOutX11Test, ADropDeliversTextAndFileUrisAndACancelledDragChangesNothi
     test::insertItem(*manager, test::textItem(QStringLiteral("dragged words"), clock.now()));
     ASSERT_EQ(manager->filteredItemCount(), 2);
     const int textRow = manager->filteredItemAt(0).contentType == ClipboardContentType::text ? 0 : 1;
+    const int fileRow = 1 - textRow;
 
-    DropTarget target;
-    target.setGeometry(600, 100, 200, 200);
-    target.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&target));
-    const QPoint into = target.mapToGlobal(target.rect().center());
+    const std::optional<QPoint> into = startTarget("read");
+    ASSERT_TRUE(into) << targetOutput().toStdString();
 
-    // Cancelled with Escape: nothing marked, nothing counted, the popup stays.
+    // Cancelled with Escape: nothing arrives, nothing is marked or counted, the popup stays.
     QPointer<PopupPanel> popup = openPopup();
-    xdotoolLater(dragScript(rowCentre(textRow), into, QStringLiteral("xdotool key Escape; sleep 0.2; xdotool mouseup 1")));
+    xdotoolLater(dragScript(rowCentre(textRow), *into, QStringLiteral("xdotool key Escape; sleep 0.2; xdotool mouseup 1")));
     QTest::qWait(3500);
-    EXPECT_FALSE(target.dropped);
+    EXPECT_FALSE(targetOutput().contains("DROPPED"));
     EXPECT_FALSE(manager->filteredItemAt(textRow).lastPastedDate);
-    EXPECT_FALSE(manager->userDefaults().readableInteger(QStringLiteral("totalSuccessfulPastes")));
+    EXPECT_EQ(pasteCount(), 0);
     ASSERT_TRUE(popup && !popup->isClosed());
     delete popup.data();
 
     popup = openPopup();
-    xdotoolLater(dragScript(rowCentre(textRow), into, QStringLiteral("xdotool mouseup 1")));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return target.dropped; }, 8000));
-    EXPECT_EQ(target.text, QStringLiteral("dragged words"));
-    EXPECT_EQ(manager->userDefaults().readableInteger(QStringLiteral("totalSuccessfulPastes")), 1);
+    xdotoolLater(dragScript(rowCentre(textRow), *into, QStringLiteral("xdotool mouseup 1")));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return targetOutput().contains("DROPPED"); }, 8000));
+    EXPECT_TRUE(targetOutput().contains("TEXT:dragged words\n")) << targetOutput().toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return pasteCount() == 1; }, 3000));
     delete popup.data();
 
-    target.dropped = false;
     popup = openPopup();
-    const int fileRow = manager->filteredItemAt(0).contentType == ClipboardContentType::file ? 0 : 1;
-    xdotoolLater(dragScript(rowCentre(fileRow), into, QStringLiteral("xdotool mouseup 1")));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return target.dropped; }, 8000));
-    EXPECT_EQ(target.urls, QList<QUrl>{url});
+    xdotoolLater(dragScript(rowCentre(fileRow), *into, QStringLiteral("xdotool mouseup 1")));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return targetOutput().count("DROPPED") == 2; }, 8000));
+    EXPECT_TRUE(targetOutput().contains(QStringLiteral("URLS:") + url.toString() + QLatin1Char('\n')))
+        << targetOutput().toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return pasteCount() == 2; }, 3000));
+    delete popup.data();
+}
+
+TEST_F(DragOutX11Test, ADropWhoseDataIsNeverReadCountsNothing)
+{
+    test::insertItem(*manager, test::textItem(QStringLiteral("never read"), clock.now()));
+    const std::optional<QPoint> into = startTarget("unread");
+    ASSERT_TRUE(into) << targetOutput().toStdString();
+    QPointer<PopupPanel> popup = openPopup();
+    xdotoolLater(dragScript(rowCentre(0), *into, QStringLiteral("xdotool mouseup 1")));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return targetOutput().contains("DROPPED"); }, 8000));
+    QTest::qWait(1000);
+    EXPECT_EQ(pasteCount(), 0);
+    EXPECT_FALSE(manager->filteredItemAt(0).lastPastedDate);
+    ASSERT_TRUE(popup);
+    EXPECT_FALSE(popup->isClosed());
     delete popup.data();
 }

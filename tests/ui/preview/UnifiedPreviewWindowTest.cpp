@@ -8,16 +8,20 @@
 #include "ui/items/ShowInFileManager.h"
 
 #include "EngineFixture.h"
+#include "FocusTakingPrompts.h"
 #include "TestImages.h"
+#include "TestMedia.h"
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QBuffer>
 #include <QCheckBox>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLabel>
+#include <QMediaPlayer>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QPushButton>
@@ -33,23 +37,6 @@ void writeFile(const QString& path, const QByteArray& bytes)
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(bytes);
-}
-
-QByteArray wavOfSilence(int seconds)
-{
-    const quint32 rate = 8000;
-    const quint32 dataBytes = rate * seconds;
-    QByteArray wav;
-    QDataStream out(&wav, QIODevice::WriteOnly);
-    out.setByteOrder(QDataStream::LittleEndian);
-    out.writeRawData("RIFF", 4);
-    out << quint32(36 + dataBytes);
-    out.writeRawData("WAVEfmt ", 8);
-    out << quint32(16) << quint16(1) << quint16(1) << rate << rate << quint16(1) << quint16(8);
-    out.writeRawData("data", 4);
-    out << dataBytes;
-    wav.append(QByteArray(dataBytes, char(0x80)));
-    return wav;
 }
 
 QByteArray photo(QSize size)
@@ -201,10 +188,27 @@ TEST_F(UnifiedPreviewWindowTest, EachKindOfItemShowsInItsOwnLayer)
     EXPECT_EQ(coordinator->heldFileAccessCount(), 0);
 
     const QString audio = folder + QStringLiteral("/voice memo.wav");
-    writeFile(audio, wavOfSilence(2));
+    writeFile(audio, test::wavOfSilence(2));
     panel = show(fileItem({audio}), QStringLiteral("audio"));
     ASSERT_TRUE(panel);
-    EXPECT_TRUE(qobject_cast<MediaPreviewView*>(panel->contentWidget()));
+    auto* media = qobject_cast<MediaPreviewView*>(panel->contentWidget());
+    ASSERT_TRUE(media);
+    // The decoders are there: the file loads and knows its length.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return media->player()->duration() > 0 || !media->errorText().isEmpty(); }, 10000));
+    EXPECT_NEAR(media->player()->duration(), 2000, 100) << media->errorText().toStdString();
+    EXPECT_TRUE(media->errorText().isEmpty()) << media->errorText().toStdString();
+    closeAndWait();
+
+    // A file the player cannot read says so instead of offering a play button that does nothing.
+    const QString broken = folder + QStringLiteral("/broken.mp3");
+    writeFile(broken, QByteArray(4096, 'x'));
+    panel = show(fileItem({broken}), QStringLiteral("audio-broken"));
+    ASSERT_TRUE(panel);
+    media = qobject_cast<MediaPreviewView*>(panel->contentWidget());
+    ASSERT_TRUE(media);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !media->errorText().isEmpty(); }, 10000));
+    EXPECT_TRUE(media->errorText().startsWith(QStringLiteral("This file can't be played"))) << media->errorText().toStdString();
+    panel->grab().save(qEnvironmentVariable("LUMRA_BUILD_DIR", QDir::currentPath()) + QStringLiteral("/artifacts/preview-audio-broken.png"));
     closeAndWait();
 
     // A folder lists its entries, folders first; several files list themselves.
@@ -267,6 +271,31 @@ TEST_F(UnifiedPreviewWindowTest, ASecondRequestClosesAndThePopupIsHeldMeanwhile)
     EXPECT_EQ(prompts.shown[0].title, QStringLiteral("Preview unavailable"));
     EXPECT_FALSE(coordinator->panel());
     EXPECT_EQ(popup.holdCount(), 0);
+}
+
+TEST_F(UnifiedPreviewWindowTest, ThePopupHasTheKeysAgainAfterThePreviewOrItsAlertIsGone)
+{
+    PopupPanel popup(QSize(300, 300));
+    popup.present(QPoint(0, 0));
+    QApplication::setActiveWindow(&popup);
+    ASSERT_EQ(QApplication::activeWindow(), &popup);
+    const ClipboardItem text = test::insertItem(*manager, test::textItem(QStringLiteral("hello"), clock.now()));
+
+    coordinator->showUnifiedPreview(text, *manager);
+    ASSERT_TRUE(coordinator->panel());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == coordinator->panel(); }, 3000));
+    closeAndWait();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == &popup; }, 3000));
+
+    test::FocusTakingPrompts prompts;
+    PromptService::setShared(&prompts);
+    const QString gone = folder + QStringLiteral("/gone.txt");
+    writeFile(gone, "x");
+    const ClipboardItem missing = fileItem({gone});
+    QFile::remove(gone);
+    coordinator->showUnifiedPreview(missing, *manager);
+    EXPECT_EQ(prompts.titles, QStringList{QStringLiteral("Preview unavailable")});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == &popup; }, 3000));
 }
 
 // Text sized in pixels like the rows; an image file's size under its path; a ".pdf" that is no PDF

@@ -12,10 +12,12 @@
 #include "ui/settings/GlobalShortcutLine.h"
 
 #include "app/ShellTestSupport.h"
+#include "TestMedia.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -357,11 +359,28 @@ TEST_F(SettingsWindowTest, ACustomSoundIsTheChoiceOnlyOnceAFileWasChosen)
     choose(sound, "Custom...");
     EXPECT_EQ(manager->copySoundOption(), "Glass");
     EXPECT_EQ(sound->combo()->currentText(), "Chime");
-    chosenSoundFile = "/home/me/ding.ogg";
+    // A file the player cannot read is refused with the reason, and the choice stays.
+    chosenSoundFile = dataDir.root() + "/ding.ogg";
+    QFile broken(chosenSoundFile);
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write(QByteArray(4096, 'x'));
+    broken.close();
     choose(sound, "Custom...");
-    EXPECT_EQ(manager->copySoundOption(), "custom");
-    EXPECT_EQ(manager->customSoundPath(), "/home/me/ding.ogg");
-    EXPECT_EQ(general().findChild<QLabel*>("customSoundName")->text(), "ding.ogg");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !sound->message().isEmpty(); }, 10000));
+    EXPECT_TRUE(sound->message().startsWith("This file can't be played")) << sound->message().toStdString();
+    EXPECT_EQ(manager->copySoundOption(), "Glass");
+    EXPECT_TRUE(manager->customSoundPath().isEmpty());
+
+    chosenSoundFile = dataDir.root() + "/ding.wav";
+    QFile wav(chosenSoundFile);
+    ASSERT_TRUE(wav.open(QIODevice::WriteOnly));
+    wav.write(test::wavOfSilence(1));
+    wav.close();
+    choose(sound, "Custom...");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return manager->copySoundOption() == "custom"; }, 10000)) << sound->message().toStdString();
+    EXPECT_EQ(manager->customSoundPath(), chosenSoundFile);
+    EXPECT_TRUE(sound->message().isEmpty());
+    EXPECT_EQ(general().findChild<QLabel*>("customSoundName")->text(), "ding.wav");
     choose(sound, "None");
     EXPECT_FALSE(preview->isEnabled());
 }

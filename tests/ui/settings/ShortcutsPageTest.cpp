@@ -148,7 +148,11 @@ TEST_F(ShortcutsPageTest, EveryWayOutOfARecordingGivesTheHotKeysBack)
     EXPECT_TRUE(keys.press(keyX, ctrlAlt)) << "the new chord is registered";
     EXPECT_FALSE(keys.press(keyB, ctrlAlt));
 
-    // The window closed.
+    // The window closed (it hides), then destroyed while recording.
+    startRecording(second);
+    window().close();
+    expectResumed("the window closed");
+    window().present(SettingsTab::shortcuts);
     startRecording(second);
     closeWindow();
     EXPECT_EQ(hotKeys->suspensionDepth(), 0);

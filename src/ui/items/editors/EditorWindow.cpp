@@ -4,6 +4,7 @@
 #include "ui/items/SymbolIcon.h"
 
 #include <QEvent>
+#include <QWindow>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -13,7 +14,7 @@ namespace lumra {
 Qt::WindowFlags editorWindowFlags(EditorWindow::Sizing sizing)
 {
     // Only the buttons named here: a window of fixed size offers no maximise button.
-    Qt::WindowFlags flags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
+    Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
         | Qt::WindowStaysOnTopHint;
     if (sizing == EditorWindow::Sizing::resizable)
         flags |= Qt::WindowMaximizeButtonHint;
@@ -38,6 +39,20 @@ EditorWindow::EditorWindow(const EditorHost& host, const QString& title, QSize c
     palette.setColor(QPalette::WindowText, destructiveRed(palette));
     m_error->setPalette(palette);
     m_error->hide();
+    if (host.panel) {
+        // Transient for the popup: the window manager keeps it above the popup, with no taskbar or
+        // window-switcher entry of its own. Not a child widget: a closed popup deletes itself.
+        winId();
+        host.panel->winId();
+        windowHandle()->setTransientParent(host.panel->windowHandle());
+        // Escape or the shortcut in a popup this editor holds open bring the editor forward.
+        connect(host.panel, &PopupPanel::closeRefused, this, [this] {
+            if (!m_handedBack && isVisible()) {
+                raise();
+                activateWindow();
+            }
+        });
+    }
 }
 
 EditorWindow::~EditorWindow() { handBack(); }
@@ -160,7 +175,10 @@ void EditorWindow::handBack()
     m_handedBack = true;
     m_hold.release();
     PopupPanel* panel = m_panel;
-    if (panel && !panel->isClosed() && panel->isVisible()) {
+    if (!panel || panel->isClosed() || !panel->isVisible())
+        return;
+    // While another editor holds the popup, raising the popup would only cover that editor.
+    if (panel->holdCount() == 0) {
         panel->raise();
         panel->activateWindow();
     }

@@ -1,5 +1,6 @@
 #include "ui/items/editors/EditorWindows.h"
 
+#include "app/WindowActivation.h"
 #include "engine/ClipboardManager.h"
 #include "ui/items/editors/CategoryEditors.h"
 #include "ui/items/editors/ItemEditors.h"
@@ -22,8 +23,7 @@ Window* present(Window* window, const EditorHost& host)
     if (screen)
         window->move(screen->availableGeometry().center() - window->rect().center());
     window->show();
-    window->raise();
-    window->activateWindow();
+    activateWithUserTime(window, 0); // also keeps it off the taskbar and pager
     return window;
 }
 

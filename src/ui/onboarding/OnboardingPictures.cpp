@@ -1,0 +1,118 @@
+#include "ui/onboarding/OnboardingPictures.h"
+
+#include "ui/onboarding/OnboardingStyle.h"
+#include "ui/settings/SettingsWidgets.h"
+
+#include <QEvent>
+#include <QFile>
+#include <QPainter>
+#include <QPainterPath>
+
+// The pictures live in a static library: its resources are registered by hand.
+static void registerOnboardingResources() { Q_INIT_RESOURCE(onboarding); }
+
+namespace lumra {
+
+namespace OnboardingPictures {
+
+QString overviewName(int tipIndex) { return QStringLiteral("LumraOverview%1").arg(tipIndex + 1); }
+
+QString stylePreviewName(AppearanceStyle style)
+{
+    return style == AppearanceStyle::minimal ? QStringLiteral("StylePreviewMinimal") : QStringLiteral("StylePreviewDefault");
+}
+
+bool isDark(const QPalette& palette) { return palette.color(QPalette::Window).lightness() < 128; }
+
+QString path(const QString& name, bool dark)
+{
+    static const bool registered = (registerOnboardingResources(), true);
+    Q_UNUSED(registered);
+    return QStringLiteral(":/onboarding/%1%2.png").arg(dark ? QStringLiteral("dark/") : QString(), name);
+}
+
+QImage load(const QString& name, const QPalette& palette)
+{
+    // Read each time, as the page is built: a picture never outlives a theme change.
+    QImage image(path(name, isDark(palette)));
+    if (image.isNull())
+        image = QImage(path(name, false));
+    return image;
+}
+
+} // namespace OnboardingPictures
+
+PictureView::PictureView(QWidget* parent)
+    : QWidget(parent)
+{
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    setMinimumSize(80, 50);
+}
+
+void PictureView::setPicture(const QString& name)
+{
+    m_name = name;
+    reload();
+}
+
+void PictureView::reload()
+{
+    m_image = m_name.isEmpty() ? QImage() : OnboardingPictures::load(m_name, palette());
+    update();
+}
+
+void PictureView::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::PaletteChange)
+        reload();
+    QWidget::changeEvent(event);
+}
+
+QRectF PictureView::pictureRect() const
+{
+    // Room for the shadow below.
+    const QRectF area = QRectF(rect()).adjusted(2, 2, -2, -8);
+    qreal ratio = m_ratio;
+    if (ratio <= 0)
+        ratio = m_image.isNull() ? 1.6 : qreal(m_image.width()) / m_image.height();
+    qreal height = std::min(area.height(), area.width() / ratio);
+    if (m_maxHeight > 0)
+        height = std::min<qreal>(height, m_maxHeight);
+    const QSizeF size(height * ratio, height);
+    return QRectF(area.center() - QPointF(size.width() / 2, size.height() / 2), size);
+}
+
+void PictureView::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    const QRectF target = pictureRect();
+    const qreal radius = 12;
+    QPainterPath shape;
+    shape.addRoundedRect(target, radius, radius);
+    const QColor secondary = OnboardingStyle::secondary(palette());
+    if (m_framed) {
+        // A soft shadow: a few widening rounded outlines below the picture.
+        for (int i = 1; i <= 6; ++i) {
+            QPainterPath ring;
+            ring.addRoundedRect(target.translated(0, 4).adjusted(-i, -i, i, i), radius + i, radius + i);
+            painter.fillPath(ring, QColor(0, 0, 0, int(30 / (i + 1))));
+        }
+        painter.fillPath(shape, palette().color(QPalette::Window));
+    }
+    painter.save();
+    painter.setClipPath(shape);
+    if (m_image.isNull())
+        painter.fillPath(shape, SettingsStyle::withAlpha(secondary, 0.10));
+    else
+        painter.drawImage(target, m_image);
+    painter.restore();
+    if (m_framed) {
+        painter.setPen(QPen(SettingsStyle::withAlpha(secondary, 0.2), 1));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPath(shape);
+    }
+}
+
+} // namespace lumra

@@ -1,0 +1,42 @@
+# A header with Q_OBJECT that arrives after the first build (a merge, a checkout) is run through
+# moc by the next incremental build. Run as: cmake -DMODULE=<AutogenHeaders.cmake> -DWORK=<dir> -P <this>
+cmake_minimum_required(VERSION 3.25)
+file(REMOVE_RECURSE "${WORK}")
+file(MAKE_DIRECTORY "${WORK}/src")
+file(WRITE "${WORK}/CMakeLists.txt" "
+cmake_minimum_required(VERSION 3.25)
+project(autogen_check LANGUAGES CXX)
+set(CMAKE_AUTOMOC ON)
+set(CMAKE_CXX_STANDARD 20)
+find_package(Qt6 REQUIRED COMPONENTS Core)
+include(\"${MODULE}\")
+file(GLOB_RECURSE sources CONFIGURE_DEPENDS src/*.cpp src/*.h)
+add_library(core STATIC \${sources})
+target_link_libraries(core PUBLIC Qt6::Core)
+lumra_autogen_follows_headers(core)
+add_executable(app main.cpp)
+target_link_libraries(app core)
+")
+file(WRITE "${WORK}/src/First.h" "#pragma once\n#include <QObject>\nclass First : public QObject {\n    Q_OBJECT\nsignals:\n    void changed();\n};\n")
+file(WRITE "${WORK}/src/First.cpp" "#include \"First.h\"\n")
+file(WRITE "${WORK}/main.cpp" "#include \"src/First.h\"\nint main() { First f; emit f.changed(); }\n")
+
+function(build step)
+    execute_process(COMMAND "${CMAKE_COMMAND}" --build "${WORK}/build" RESULT_VARIABLE failed OUTPUT_VARIABLE out ERROR_VARIABLE out)
+    if(failed)
+        message(FATAL_ERROR "${step}: the build failed\n${out}")
+    endif()
+endfunction()
+
+execute_process(COMMAND "${CMAKE_COMMAND}" -S "${WORK}" -B "${WORK}/build" -G Ninja RESULT_VARIABLE failed OUTPUT_QUIET)
+if(failed)
+    message(FATAL_ERROR "could not configure")
+endif()
+build("first build")
+
+# File times of one second's grain must see the new files as newer.
+execute_process(COMMAND "${CMAKE_COMMAND}" -E sleep 1.1)
+file(WRITE "${WORK}/src/Second.h" "#pragma once\n#include <QObject>\nclass Second : public QObject {\n    Q_OBJECT\npublic:\n    void poke();\nsignals:\n    void poked();\n};\n")
+file(WRITE "${WORK}/src/Second.cpp" "#include \"Second.h\"\nvoid Second::poke() { emit poked(); }\n")
+file(WRITE "${WORK}/main.cpp" "#include \"src/First.h\"\n#include \"src/Second.h\"\nint main() { First f; emit f.changed(); Second s; s.poke(); }\n")
+build("incremental build after a new Q_OBJECT header")
