@@ -1,7 +1,7 @@
 // The popup over a large history: from the open-popup hot key to the first painted rows, from a
 // search keystroke to the repainted list, scrolling through a batch, and the memory it takes.
-#include "app/HotKeyManager.h"
-#include "app/PopupPanel.h"
+#include "ui/shell/HotKeyManager.h"
+#include "ui/shell/PopupPanel.h"
 #include "engine/ClipboardManager.h"
 #include "platform/keys/FakeGlobalHotKeys.h"
 #include "ui/popup/ContentView.h"

@@ -1,6 +1,6 @@
 #include "app/AboutWindow.h"
 
-#include "app/AppLinks.h"
+#include "ui/shell/AppLinks.h"
 #include "platform/symbols/Symbols.h"
 
 #include <QApplication>

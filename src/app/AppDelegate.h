@@ -2,7 +2,7 @@
 
 #include "app/AboutWindow.h"
 #include "app/DisplayBackend.h"
-#include "app/PopupPanel.h"
+#include "ui/shell/PopupPanel.h"
 #include "app/ReminderPopover.h"
 #include "ui/settings/SettingsWindow.h"
 #include "platform/core/Clock.h"

@@ -1,6 +1,6 @@
 #include "app/ReminderPopover.h"
 
-#include "app/PopupPlacement.h"
+#include "ui/shell/PopupPlacement.h"
 #include "platform/symbols/Symbols.h"
 
 #include <QHBoxLayout>

@@ -1,6 +1,6 @@
 #include "app/UpdaterController.h"
 
-#include "app/Prompt.h"
+#include "ui/shell/Prompt.h"
 
 #include <QCoreApplication>
 

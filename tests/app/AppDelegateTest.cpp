@@ -1,6 +1,6 @@
 #include "app/AppDelegate.h"
-#include "app/HotKeyManager.h"
-#include "app/Prompt.h"
+#include "ui/shell/HotKeyManager.h"
+#include "ui/shell/Prompt.h"
 #include "app/SingleInstance.h"
 #include "app/StatusMenu.h"
 #include "model/Diagnostics.h"

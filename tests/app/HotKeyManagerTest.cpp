@@ -1,5 +1,5 @@
-#include "app/HotKeyManager.h"
-#include "app/PopupPanel.h"
+#include "ui/shell/HotKeyManager.h"
+#include "ui/shell/PopupPanel.h"
 #include "model/NotificationCenter.h"
 #include "platform/keys/KeyCodes.h"
 #include "model/store/ItemRows.h"

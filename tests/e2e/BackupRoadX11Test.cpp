@@ -1,7 +1,7 @@
 // Moving to another computer: a history exported through the Import/Export page of one home is
 // imported through the page of a fresh home, in a process of its own, and comes back whole.
-#include "app/HotKeyManager.h"
-#include "app/Prompt.h"
+#include "ui/shell/HotKeyManager.h"
+#include "ui/shell/Prompt.h"
 #include "engine/ClipboardManager.h"
 #include "model/store/ItemRows.h"
 #include "model/store/PersistenceController.h"

@@ -1,7 +1,7 @@
 // "Clear all Items" through the Cleanup page with the real alerts on a real X server: the starred
 // item stays and every other one leaves the store file.
-#include "app/HotKeyManager.h"
-#include "app/Prompt.h"
+#include "ui/shell/HotKeyManager.h"
+#include "ui/shell/Prompt.h"
 #include "engine/ClipboardManager.h"
 #include "model/store/ItemRows.h"
 #include "model/store/PersistenceController.h"

@@ -1,5 +1,5 @@
-#include "app/HotKeyManager.h"
-#include "app/Prompt.h"
+#include "ui/shell/HotKeyManager.h"
+#include "ui/shell/Prompt.h"
 #include "platform/keys/FakeGlobalHotKeys.h"
 #include "platform/login/LoginItem.h"
 #include "ui/settings/ApplicationChooser.h"

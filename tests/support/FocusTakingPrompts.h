@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Prompt.h"
+#include "ui/shell/Prompt.h"
 
 #include <QApplication>
 #include <QWidget>

@@ -1,6 +1,6 @@
 #include "ui/popup/ContentView.h"
 
-#include "app/PopupPanel.h"
+#include "ui/shell/PopupPanel.h"
 #include "model/NotificationCenter.h"
 #include "ui/items/ItemRowDelegate.h"
 #include "ui/popup/HistoryListModel.h"

@@ -1,9 +1,9 @@
 // Draws the walkthrough's pictures from Lumra's own windows: a fixed sample history, each tip's
 // window in the state it explains, with a short caption, once in a light and once in a dark
 // palette. `make pictures` runs it; the results are committed and compiled in.
-#include "app/HotKeyManager.h"
-#include "app/PopupPanel.h"
-#include "app/PopupRoads.h"
+#include "ui/shell/HotKeyManager.h"
+#include "ui/shell/PopupPanel.h"
+#include "ui/shell/PopupRoads.h"
 #include "engine/ClipboardManager.h"
 #include "platform/cloud/CloudKeyValueStore.h"
 #include "platform/core/Clock.h"

@@ -1,8 +1,8 @@
 #include "ui/items/CategoryPill.h"
 
-#include "app/AppActions.h"
-#include "app/PopupPanel.h"
-#include "app/Prompt.h"
+#include "ui/shell/AppActions.h"
+#include "ui/shell/PopupPanel.h"
+#include "ui/shell/Prompt.h"
 #include "engine/ClipboardManager.h"
 #include "ui/items/PopupAlert.h"
 #include "ui/items/SymbolIcon.h"

@@ -1,6 +1,6 @@
 #include "ui/items/PauseButton.h"
 
-#include "app/PopupPanel.h"
+#include "ui/shell/PopupPanel.h"
 #include "engine/ClipboardManager.h"
 #include "ui/items/SymbolIcon.h"
 

@@ -1,6 +1,6 @@
 #include "ui/items/PopupAlert.h"
 
-#include "app/PopupPanel.h"
+#include "ui/shell/PopupPanel.h"
 
 #include <QPointer>
 

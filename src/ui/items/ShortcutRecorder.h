@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/HotKeyManager.h"
+#include "ui/shell/HotKeyManager.h"
 #include "model/ClipboardItem.h"
 
 #include <QAbstractButton>

@@ -1,7 +1,7 @@
 #include "ui/items/ShowInFileManager.h"
 
-#include "app/PopupPanel.h"
-#include "app/Prompt.h"
+#include "ui/shell/PopupPanel.h"
+#include "ui/shell/Prompt.h"
 #include "platform/workspace/FileManager.h"
 
 #include <QDir>

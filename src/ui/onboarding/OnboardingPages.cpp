@@ -1,7 +1,7 @@
 // The welcome, closing, "Get Set Up" and "What to Capture" pages of the walkthrough.
 #include "ui/onboarding/OnboardingView.h"
 
-#include "app/HotKeyManager.h"
+#include "ui/shell/HotKeyManager.h"
 #include "engine/ClipboardManager.h"
 #include "platform/login/LoginItem.h"
 #include "ui/onboarding/OnboardingStyle.h"

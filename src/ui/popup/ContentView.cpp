@@ -1,7 +1,7 @@
 #include "ui/popup/ContentView.h"
 
-#include "app/PopupPanel.h"
-#include "app/Prompt.h"
+#include "ui/shell/PopupPanel.h"
+#include "ui/shell/Prompt.h"
 #include "engine/ClipboardManager.h"
 #include "model/NotificationCenter.h"
 #include "platform/defaults/UserDefaults.h"

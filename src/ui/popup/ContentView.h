@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/HotKeyManager.h"
+#include "ui/shell/HotKeyManager.h"
 #include "engine/ClipboardManager.h"
 #include "ui/popup/ContentViewState.h"
 #include "ui/popup/ListWindow.h"

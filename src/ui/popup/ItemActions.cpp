@@ -1,7 +1,7 @@
 #include "ui/popup/ItemActions.h"
 
 
-#include "app/Prompt.h"
+#include "ui/shell/Prompt.h"
 #include "engine/ClipboardManager.h"
 #include "model/store/StoreSchema.h"
 #include "ui/items/PopupAlert.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/PopupPanel.h"
+#include "ui/shell/PopupPanel.h"
 #include "ui/popup/ItemMenuModel.h"
 
 #include <QObject>

@@ -1,8 +1,8 @@
 #include "ui/popup/PopupFooter.h"
 
-#include "app/AppActions.h"
-#include "app/PopupPanel.h"
-#include "app/Prompt.h"
+#include "ui/shell/AppActions.h"
+#include "ui/shell/PopupPanel.h"
+#include "ui/shell/Prompt.h"
 #include "engine/ClipboardManager.h"
 #include "ui/items/CategoryBar.h"
 #include "ui/items/PauseButton.h"

@@ -1,7 +1,7 @@
 #include "ui/popup/SearchBar.h"
 
-#include "app/AppActions.h"
-#include "app/AppLinks.h"
+#include "ui/shell/AppActions.h"
+#include "ui/shell/AppLinks.h"
 #include "engine/ClipboardManager.h"
 #include "ui/items/AppIcons.h"
 #include "ui/items/CustomDateRangePicker.h"

@@ -1,6 +1,6 @@
 #include "ui/preview/DragOut.h"
 
-#include "app/PopupPanel.h"
+#include "ui/shell/PopupPanel.h"
 #include "engine/ClipboardManager.h"
 #include "platform/image/ImageDecoding.h"
 #include "platform/richtext/RtfCodec.h"

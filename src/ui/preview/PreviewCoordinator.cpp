@@ -1,6 +1,6 @@
 #include "ui/preview/PreviewCoordinator.h"
 
-#include "app/Prompt.h"
+#include "ui/shell/Prompt.h"
 #include "engine/ClipboardManager.h"
 #include "ui/items/PopupAlert.h"
 #include "platform/core/Clock.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/PopupPanel.h"
+#include "ui/shell/PopupPanel.h"
 #include "model/ClipboardItem.h"
 #include "ui/preview/PreviewContent.h"
 #include "ui/preview/UnifiedPreviewWindow.h"

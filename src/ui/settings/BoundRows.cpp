@@ -1,6 +1,6 @@
 #include "ui/settings/BoundRows.h"
 
-#include "app/Prompt.h"
+#include "ui/shell/Prompt.h"
 #include "engine/ClipboardManager.h"
 #include "platform/login/LoginItem.h"
 #include "platform/symbols/Symbols.h"

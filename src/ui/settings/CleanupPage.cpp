@@ -1,6 +1,6 @@
 #include "ui/settings/CleanupPage.h"
 
-#include "app/Prompt.h"
+#include "ui/shell/Prompt.h"
 #include "platform/symbols/Symbols.h"
 #include "ui/settings/BoundRows.h"
 #include "ui/settings/CleanupTables.h"

@@ -1,8 +1,8 @@
 #include "ui/settings/GeneralPage.h"
 
-#include "app/HotKeyManager.h"
-#include "app/PopupPlacement.h"
-#include "app/Prompt.h"
+#include "ui/shell/HotKeyManager.h"
+#include "ui/shell/PopupPlacement.h"
+#include "ui/shell/Prompt.h"
 #include "engine/ClipboardManager.h"
 #include "platform/keys/GlobalHotKeys.h"
 #include "platform/login/LoginItem.h"

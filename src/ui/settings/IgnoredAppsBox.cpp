@@ -1,6 +1,6 @@
 #include "ui/settings/IgnoredAppsBox.h"
 
-#include "app/Prompt.h"
+#include "ui/shell/Prompt.h"
 #include "engine/ClipboardManager.h"
 #include "platform/symbols/Symbols.h"
 #include "ui/items/AppIcons.h"

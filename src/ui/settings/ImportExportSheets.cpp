@@ -1,6 +1,6 @@
 #include "ui/settings/ImportExportSheets.h"
 
-#include "app/Prompt.h"
+#include "ui/shell/Prompt.h"
 #include "platform/symbols/Symbols.h"
 #include "ui/settings/SettingsWidgets.h"
 

@@ -1,6 +1,6 @@
 #include "ui/settings/SettingsWindow.h"
 
-#include "app/Prompt.h"
+#include "ui/shell/Prompt.h"
 #include "engine/ResetEverything.h"
 #include "platform/login/LoginItem.h"
 #include "platform/symbols/Symbols.h"

@@ -1,6 +1,6 @@
 #include "ui/settings/SyncPage.h"
 
-#include "app/Prompt.h"
+#include "ui/shell/Prompt.h"
 #include "engine/ClipboardManager.h"
 #include "platform/cloud/SyncFiles.h"
 #include "ui/settings/BoundRows.h"

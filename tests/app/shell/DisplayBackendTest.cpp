@@ -1,5 +1,5 @@
 #include "app/DisplayBackend.h"
-#include "app/PopupPlacement.h"
+#include "ui/shell/PopupPlacement.h"
 
 #include <gtest/gtest.h>
 

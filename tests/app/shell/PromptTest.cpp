@@ -1,4 +1,4 @@
-#include "app/Prompt.h"
+#include "ui/shell/Prompt.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "app/AboutWindow.h"
-#include "app/Prompt.h"
+#include "ui/shell/Prompt.h"
 #include "app/UpdaterController.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #include "ui/onboarding/OnboardingView.h"
 
-#include "app/HotKeyManager.h"
-#include "app/Prompt.h"
+#include "ui/shell/HotKeyManager.h"
+#include "ui/shell/Prompt.h"
 #include "platform/keys/KeyInjector.h"
 #include "platform/login/LoginItem.h"
 #include "ui/items/ShortcutRecorder.h"

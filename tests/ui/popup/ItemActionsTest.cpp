@@ -1,9 +1,9 @@
 // The item context menu, the footer and the category strip on the offscreen platform: each entry
 // reaches the history with the right items, every confirmation goes through the prompt service with
 // the popup held, and pictures of the menu, footer and strip are saved as artifacts.
-#include "app/AppActions.h"
-#include "app/PopupPanel.h"
-#include "app/Prompt.h"
+#include "ui/shell/AppActions.h"
+#include "ui/shell/PopupPanel.h"
+#include "ui/shell/Prompt.h"
 #include "platform/workspace/FileManager.h"
 #include "ui/items/ShowInFileManager.h"
 #include "ui/items/CategoryBar.h"

@@ -1,7 +1,7 @@
 #include "ui/popup/PreviewTriggers.h"
 
-#include "app/PopupPanel.h"
-#include "app/Prompt.h"
+#include "ui/shell/PopupPanel.h"
+#include "ui/shell/Prompt.h"
 #include "ui/popup/ContentView.h"
 #include "ui/popup/ItemMenuController.h"
 #include "ui/popup/PopupKeyMonitor.h"

@@ -1,4 +1,4 @@
-#include "app/PopupPanel.h"
+#include "ui/shell/PopupPanel.h"
 #include "ui/items/FilterBadge.h"
 #include "ui/items/FilterPickers.h"
 #include "ui/popup/ContentView.h"

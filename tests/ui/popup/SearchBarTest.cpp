@@ -1,7 +1,7 @@
 #include "ui/popup/SearchBar.h"
 
-#include "app/AppActions.h"
-#include "app/PopupPanel.h"
+#include "ui/shell/AppActions.h"
+#include "ui/shell/PopupPanel.h"
 #include "ui/popup/ContentView.h"
 
 #include "ui/items/CustomDateRangePicker.h"

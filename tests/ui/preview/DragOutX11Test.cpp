@@ -1,4 +1,4 @@
-#include "app/PopupPanel.h"
+#include "ui/shell/PopupPanel.h"
 #include "model/store/StoreSchema.h"
 #include "ui/preview/DragOut.h"
 

@@ -1,5 +1,5 @@
-#include "app/PopupPanel.h"
-#include "app/Prompt.h"
+#include "ui/shell/PopupPanel.h"
+#include "ui/shell/Prompt.h"
 #include "model/store/StoreSchema.h"
 #include "platform/workspace/FileManager.h"
 #include "ui/preview/PreviewCoordinator.h"

@@ -1,7 +1,7 @@
 #include "ui/settings/ImportExportPage.h"
 
-#include "app/HotKeyManager.h"
-#include "app/Prompt.h"
+#include "ui/shell/HotKeyManager.h"
+#include "ui/shell/Prompt.h"
 #include "platform/login/LoginItem.h"
 #include "ui/settings/SettingsWindow.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/HotKeyManager.h"
-#include "app/Prompt.h"
+#include "ui/shell/HotKeyManager.h"
+#include "ui/shell/Prompt.h"
 #include "platform/login/LoginItem.h"
 #include "ui/settings/SettingsWindow.h"
 

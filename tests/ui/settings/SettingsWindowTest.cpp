@@ -1,7 +1,7 @@
 #include "ui/settings/SettingsWindow.h"
 
-#include "app/HotKeyManager.h"
-#include "app/Prompt.h"
+#include "ui/shell/HotKeyManager.h"
+#include "ui/shell/Prompt.h"
 #include "platform/login/LoginItem.h"
 #include "ui/settings/AppearancePage.h"
 #include "ui/settings/BoundRows.h"

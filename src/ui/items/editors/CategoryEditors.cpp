@@ -1,6 +1,6 @@
 #include "ui/items/editors/CategoryEditors.h"
 
-#include "app/Prompt.h"
+#include "ui/shell/Prompt.h"
 #include "engine/ClipboardManager.h"
 #include "ui/items/SymbolIcon.h"
 #include "ui/items/editors/EditorRules.h"

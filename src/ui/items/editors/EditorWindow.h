@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/HotKeyManager.h"
-#include "app/PopupPanel.h"
+#include "ui/shell/HotKeyManager.h"
+#include "ui/shell/PopupPanel.h"
 #include "engine/ClipboardManager.h"
 #include "platform/core/Result.h"
 

@@ -1,6 +1,6 @@
 #include "ui/items/editors/EditorWindows.h"
 
-#include "app/WindowActivation.h"
+#include "ui/shell/WindowActivation.h"
 #include "engine/ClipboardManager.h"
 #include "ui/items/editors/CategoryEditors.h"
 #include "ui/items/editors/ItemEditors.h"

@@ -1,6 +1,6 @@
 #include "ui/items/editors/ShortcutEditorWindow.h"
 
-#include "app/HotKeyManager.h"
+#include "ui/shell/HotKeyManager.h"
 #include "engine/ClipboardManager.h"
 #include "ui/items/ShortcutRecorder.h"
 #include "ui/items/SymbolIcon.h"

@@ -1,6 +1,6 @@
 #include "ui/items/editors/EditorWindows.h"
 
-#include "app/Prompt.h"
+#include "ui/shell/Prompt.h"
 #include "platform/richtext/RtfCodec.h"
 #include "ui/items/ShortcutRecorder.h"
 #include "ui/items/editors/CategoryEditors.h"

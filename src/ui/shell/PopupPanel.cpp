@@ -1,7 +1,7 @@
-#include "app/PopupPanel.h"
+#include "ui/shell/PopupPanel.h"
 
-#include "app/PopupPlacement.h"
-#include "app/WindowActivation.h"
+#include "ui/shell/PopupPlacement.h"
+#include "ui/shell/WindowActivation.h"
 
 #include <QApplication>
 #include <QCloseEvent>

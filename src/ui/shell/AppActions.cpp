@@ -1,4 +1,4 @@
-#include "app/AppActions.h"
+#include "ui/shell/AppActions.h"
 
 #include <QCoreApplication>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/PopupPanel.h"
+#include "ui/shell/PopupPanel.h"
 #include "model/ClipboardItem.h"
 #include "platform/keys/KeyCodes.h"
 #include "platform/core/Clock.h"

@@ -1,4 +1,4 @@
-#include "app/PopupPlacement.h"
+#include "ui/shell/PopupPlacement.h"
 
 #include <QGuiApplication>
 #include <QScreen>

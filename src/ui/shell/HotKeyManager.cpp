@@ -1,8 +1,8 @@
-#include "app/HotKeyManager.h"
+#include "ui/shell/HotKeyManager.h"
 
-#include "app/PopupPanel.h"
-#include "app/PopupPlacement.h"
-#include "app/PopupRoads.h"
+#include "ui/shell/PopupPanel.h"
+#include "ui/shell/PopupPlacement.h"
+#include "ui/shell/PopupRoads.h"
 #include "engine/ClipboardManager.h"
 #include "model/Diagnostics.h"
 #include "model/NotificationCenter.h"

@@ -1,4 +1,4 @@
-#include "app/WindowActivation.h"
+#include "ui/shell/WindowActivation.h"
 
 #include <QGuiApplication>
 #include <QWidget>

@@ -1,7 +1,7 @@
-#include "app/PopupRoads.h"
+#include "ui/shell/PopupRoads.h"
 
-#include "app/PopupPanel.h"
-#include "app/PopupPlacement.h"
+#include "ui/shell/PopupPanel.h"
+#include "ui/shell/PopupPlacement.h"
 #include "engine/ClipboardManager.h"
 #include "model/NotificationCenter.h"
 #include "platform/defaults/UserDefaults.h"
