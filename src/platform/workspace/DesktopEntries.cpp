@@ -38,7 +38,7 @@ QString unescape(const QString& value)
 
 QString lastDottedPart(const QString& id) { return id.section(QLatin1Char('.'), -1); }
 
-// The program of an Exec line: its first word, with the spec's double quotes and escapes.
+// The program of an Exec line: its first word, with the desktop entry format's double quotes and escapes.
 QString programOfExec(const QString& exec)
 {
     QString program;
