@@ -305,14 +305,9 @@ QWidget* OnboardingView::layoutChoicePage()
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    auto* header = new QWidget;
-    auto* headerLayout = new QVBoxLayout(header);
-    headerLayout->setContentsMargins(0, 30, 0, 20);
-    headerLayout->setSpacing(8);
-    QLabel* title = OnboardingStyle::text(QStringLiteral("Choose Your Layout"), 24, QFont::Bold);
-    title->setObjectName(QStringLiteral("title"));
-    headerLayout->addWidget(title);
-    headerLayout->addWidget(OnboardingStyle::text(QStringLiteral("Pick how your clipboard looks."), 13, QFont::Normal, true));
+    QWidget* header = OnboardingStyle::header(QStringLiteral("Choose Your Layout"),
+                                              QStringLiteral("Pick how your clipboard looks."), 30, 20, 8);
+    auto* headerLayout = static_cast<QVBoxLayout*>(header->layout());
     auto* hint = new LayoutHint;
     headerLayout->addSpacing(2);
     headerLayout->addWidget(hint, 0, Qt::AlignHCenter);

@@ -151,18 +151,9 @@ TipsPage::TipsPage(int backPage, int nextPage, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    auto* header = new QWidget;
-    auto* headerLayout = new QVBoxLayout(header);
-    headerLayout->setContentsMargins(0, 18, 0, 10);
-    headerLayout->setSpacing(6);
-    QLabel* title = OnboardingStyle::text(QStringLiteral("Lumra Overview"), 24, QFont::Bold);
-    title->setObjectName(QStringLiteral("title"));
-    headerLayout->addWidget(title);
-    QLabel* subtitle = OnboardingStyle::text(
-        QStringLiteral("A quick tour of what you can do with Lumra. Use the arrows to browse."), 13, QFont::Normal, true);
-    subtitle->setContentsMargins(40, 0, 40, 0);
-    headerLayout->addWidget(subtitle);
-    layout->addWidget(header);
+    layout->addWidget(OnboardingStyle::header(QStringLiteral("Lumra Overview"),
+                                              QStringLiteral("A quick tour of what you can do with Lumra. Use the arrows to browse."),
+                                              18, 10));
 
     auto* carousel = new QWidget;
     auto* carouselLayout = new QHBoxLayout(carousel);
