@@ -3,6 +3,7 @@
 #include "DesktopTools.h"
 #include "StoredTexts.h"
 #include "TempDataDir.h"
+#include "WindowManager.h"
 
 #include <gtest/gtest.h>
 
@@ -33,21 +34,15 @@ protected:
     static void SetUpTestSuite()
     {
         // Focus and activation are the window manager's business; run one as a desktop would.
-        if (!QStandardPaths::findExecutable(QStringLiteral("openbox")).isEmpty()) {
-            s_windowManager = new QProcess;
-            s_windowManager->start(QStringLiteral("openbox"), {});
-            s_windowManager->waitForStarted();
-            QTest::qWaitFor([] { return !runText(QStringLiteral("xprop"), {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("not found"); }, 5000);
+        if (lumra::test::WindowManager::installed()) {
+            s_windowManager = new lumra::test::WindowManager;
+            s_windowManager->start();
         }
     }
     static void TearDownTestSuite()
     {
-        if (s_windowManager) {
-            s_windowManager->terminate();
-            s_windowManager->waitForFinished(5000);
-            delete s_windowManager;
-            s_windowManager = nullptr;
-        }
+        delete s_windowManager;
+        s_windowManager = nullptr;
     }
 
     void SetUp() override
@@ -118,7 +113,7 @@ protected:
         screen().save(folder + QLatin1Char('/') + name);
     }
 
-    static inline QProcess* s_windowManager = nullptr;
+    static inline lumra::test::WindowManager* s_windowManager = nullptr;
     QString m_app;
     QProcess m_lumra;
     QString m_output;
@@ -196,9 +191,10 @@ TEST_F(ShellRoadX11Test, AnItemDeletedFromThePopupWithTheKeyboardLeavesTheStore)
     // its menu, whose last entries are "Delete" and "Preview"; Return in the confirmation presses
     // "Delete".
     xdotool({"key", "Down"});
-    const QImage before = screen();
+    ASSERT_FALSE(lumra::test::popupShownBy(m_lumra.processId()));
     xdotool({"key", "Menu"});
-    QTest::qWaitFor([&] { return screen() != before; }, startTimeoutMs);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lumra::test::popupShownBy(m_lumra.processId()); }, startTimeoutMs))
+        << "no menu; the window in front is " << activeWindowName().toStdString();
     saveScreenshot(QStringLiteral("popup-item-menu.png"));
     xdotool({"key", "Up", "Up", "Return"});
     ASSERT_TRUE(QTest::qWaitFor([] { return activeWindowName() == QStringLiteral("Delete this item?"); }, startTimeoutMs))
