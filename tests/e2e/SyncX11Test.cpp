@@ -170,8 +170,8 @@ TEST_F(SyncX11Test, ATornLastLineInOneJournalAndALinkInTheOthersFolderChangeNoth
     ASSERT_TRUE(torn.open(QIODevice::Append)) << journal.toStdString();
     torn.write(R"({"v":1,"op":"put","entity":"item","id":"5)");
     torn.close();
+    // It watches the clipboard once it says it started; what was there before is never taken.
     ASSERT_TRUE(a.start(m_app, shared.path())) << a.output.toStdString();
-    QTest::qWait(1500); // what is on the clipboard at start is never taken: copy once it watches
     ASSERT_TRUE(a.copy("after the tear"));
     EXPECT_TRUE(QTest::qWaitFor([&] { return storedTexts(b.supportFolder()).contains("after the tear"); }, waitMs))
         << "the record after a torn line travels; the second computer has: " << storedTexts(b.supportFolder()).join(" | ").toStdString()
