@@ -24,6 +24,7 @@
 #include <QTemporaryDir>
 
 #include <map>
+#include <set>
 #include <random>
 
 namespace lumra::test::syncsim {
@@ -52,11 +53,39 @@ inline void copyTree(const QString& from, const QString& to)
     }
 }
 
+// Version 4 UUIDs from a seed: every id a run makes (rows, devices, incarnations, run secrets)
+// comes from here, so a schedule replays exactly from its seed.
+class SeededIds {
+public:
+    explicit SeededIds(quint64 seed) : m_rng(seed) { }
+    QUuid operator()()
+    {
+        QByteArray bytes(16, Qt::Uninitialized);
+        for (int i = 0; i < 16; i += 8) {
+            const quint64 word = m_rng();
+            for (int k = 0; k < 8; ++k)
+                bytes[i + k] = char((word >> (8 * k)) & 0xFF);
+        }
+        bytes[6] = char((bytes[6] & 0x0F) | 0x40);
+        bytes[8] = char((bytes[8] & 0x3F) | 0x80);
+        return QUuid::fromRfc4122(bytes);
+    }
+    // For the computers of one run, all drawing from this one.
+    sync::SyncFiles::NewId source()
+    {
+        return [this] { return (*this)(); };
+    }
+
+private:
+    std::mt19937_64 m_rng;
+};
+
 // One computer: its store folder, its own copy of the sync folder, its engine and its clock.
 struct Computer {
-    explicit Computer(QString label) : name(std::move(label)) { }
+    Computer(QString label, sync::SyncFiles::NewId ids) : name(std::move(label)), newId(std::move(ids)) { }
 
     QString name;
+    sync::SyncFiles::NewId newId;
     QTemporaryDir store;
     QTemporaryDir replica;
     std::unique_ptr<PersistenceController> persistence;
@@ -71,7 +100,7 @@ struct Computer {
     Status lastExport;
 
     QString root() const { return sync::SyncFiles::root(replica.path()); }
-    QUuid device() const { return engine ? engine->device() : sync::SyncFiles::deviceId(store.path()); }
+    QUuid device() const { return engine ? engine->device() : sync::SyncFiles::deviceId(store.path(), newId); }
     QString ownFolder() const { return sync::SyncFiles::deviceFolder(root(), device()); }
 
     void start()
@@ -79,13 +108,14 @@ struct Computer {
         persistence = std::make_unique<PersistenceController>(true, nullptr, store.path());
         sync::SyncEngine::Config config;
         config.root = root();
-        config.device = sync::SyncFiles::deviceId(store.path());
+        config.device = sync::SyncFiles::deviceId(store.path(), newId);
         config.stateFile = store.path() + QStringLiteral("/LumraSync.sqlite");
         config.storeFolder = store.path();
         config.compactAfterRecords = compactAfter;
         config.maxRecordBytes = maxRecordBytes;
         config.readChunkBytes = readChunkBytes;
         config.stallGraceMs = 0;
+        config.newId = newId;
         engine = std::make_unique<sync::SyncEngine>(config, persistence->newBackgroundContext(), persistence->cloudStore());
         open = false;
     }
@@ -145,7 +175,7 @@ struct Computer {
     {
         auto context = persistence->newBackgroundContext();
         ClipboardItem item;
-        item.id = QUuid::createUuid();
+        item.id = newId();
         item.dateAdded = QDateTime::fromMSecsSinceEpoch(now, Qt::UTC);
         if (png.isEmpty()) {
             item.textContent = text;
@@ -214,10 +244,8 @@ public:
         for (int i = 0; i < m_computers.size(); ++i) {
             const QString base = m_computers[i]->replica.path();
             QSet<QString> present;
-            QDirIterator it(base + QStringLiteral("/Lumra/devices"), QDir::Files | QDir::NoDotAndDotDot | QDir::NoSymLinks,
-                            QDirIterator::Subdirectories);
-            while (it.hasNext()) {
-                const QString path = it.next().mid(base.size());
+            for (const QString& found : filesUnder(base + QStringLiteral("/Lumra/devices"), QDir::Files | QDir::NoSymLinks)) {
+                const QString path = found.mid(base.size());
                 if (QFileInfo(base + path).isSymLink() || QFileInfo(path).fileName().startsWith(u'.'))
                     continue;
                 present.insert(path);
@@ -279,10 +307,7 @@ public:
         // A file replaced by a planted link comes back from the copies elsewhere.
         for (int i = 0; i < m_computers.size(); ++i) {
             const QString base = m_computers[i]->replica.path();
-            QDirIterator it(base + QStringLiteral("/Lumra/devices"), QDir::Files | QDir::System | QDir::NoDotAndDotDot,
-                            QDirIterator::Subdirectories);
-            while (it.hasNext()) {
-                const QString path = it.next();
+            for (const QString& path : filesUnder(base + QStringLiteral("/Lumra/devices"), QDir::Files | QDir::System)) {
                 if (!QFileInfo(path).isSymLink())
                     continue;
                 QFile::remove(path);
@@ -310,7 +335,7 @@ public:
         deliverAll();
         // Files whose writer's copy is gone (its disk was overwritten by a clone): the newest copy
         // anyone holds goes to the others.
-        QSet<QString> paths;
+        std::set<QString> paths;
         for (const auto& known : std::as_const(m_known))
             for (auto it = known.begin(); it != known.end(); ++it)
                 paths.insert(it.key());
@@ -408,6 +433,16 @@ private:
         if (!d.piece)
             m_delivered[{d.from, d.to, d.path}] = d.sequence;
     }
+    // In name order: the order a directory lists in is the file system's, not the seed's.
+    static QStringList filesUnder(const QString& folder, QDir::Filters filters)
+    {
+        QStringList paths;
+        QDirIterator it(folder, filters | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            paths << it.next();
+        paths.sort();
+        return paths;
+    }
     static void writeFile(const QString& path, const QByteArray& bytes)
     {
         QFile file(path);
@@ -417,7 +452,7 @@ private:
 
     QList<Computer*> m_computers;
     std::mt19937& m_rng;
-    QList<QHash<QString, Version>> m_known; // per computer: what the tool last saw or wrote there
+    QList<QMap<QString, Version>> m_known; // per computer: what the tool last saw or wrote there (sorted: runs replay)
     QList<Delivery> m_queue, m_held;
     std::map<std::tuple<int, int, QString>, quint64> m_delivered;
     quint64 m_sequence = 0;
