@@ -518,6 +518,10 @@ QByteArray runSchedule(unsigned seed)
                 const QByteArray bytes = f.readAll();
                 qInfo("%s %s %lld %s", qPrintable(c->name), qPrintable(path.mid(c->root().size())), qint64(bytes.size()),
                       path.endsWith(u"manifest.json") ? bytes.constData() : "");
+                if (path.endsWith(u".jsonl"))
+                    for (const QByteArray& line : bytes.split('\n'))
+                        if (!line.isEmpty())
+                            qInfo("    %s", line.left(400).constData());
             }
         }
         QSet<QString> ids;

@@ -98,6 +98,7 @@ struct Computer {
     QStringList problems, notices;
     QStringList lastProblems; // of the last pass
     Status lastExport;
+    int lastWritten = 0;
 
     QString root() const { return sync::SyncFiles::root(replica.path()); }
     QUuid device() const { return engine ? engine->device() : sync::SyncFiles::deviceId(store.path(), newId); }
@@ -135,16 +136,23 @@ struct Computer {
     void pass(bool importFirst = false)
     {
         now += 1000;
+        const qsizetype noticesBefore = notices.size();
+        const bool trace = qEnvironmentVariableIsSet("LUMRA_SYNC_TRACE");
         if (!open) {
             sync::SyncEngine::Outcome o;
-            open = engine->open(now, &o).ok();
+            const Status opened = engine->open(now, &o);
+            open = opened.ok();
             notices += o.notices;
-            if (!open)
+            if (!open) {
+                if (trace)
+                    qInfo("  %s does not open: %s", qPrintable(name), qPrintable(opened.error()));
                 return;
+            }
         }
         auto exportNow = [&] {
             const auto e = engine->exportChanges({}, true, now);
             lastExport = e.status;
+            lastWritten = e.written;
             notices += e.notices;
         };
         if (!importFirst)
@@ -152,14 +160,36 @@ struct Computer {
         const auto i = engine->importChanges(now);
         problems += i.problems;
         lastProblems = i.problems;
-        if (qEnvironmentVariableIsSet("LUMRA_SYNC_TRACE"))
-            qInfo("  %s passes: export %s, applied %d, notices %s", qPrintable(name), qPrintable(lastExport.error()), i.applied,
-                  qPrintable(notices.join(u'|')));
         if (importFirst)
             exportNow();
+        if (trace) {
+            qInfo("  %s passes: export %s, written %d, applied %d, notices %s, problems %s", qPrintable(name),
+                  qPrintable(lastExport.error()), lastWritten, i.applied, qPrintable(notices.mid(noticesBefore).join(u'|')),
+                  qPrintable(i.problems.join(u'|')));
+            traceFolder(ownFolder());
+        }
         QCoreApplication::processEvents();
     }
     sync::SyncEngine::Health health() { return engine->health(now); }
+
+    // LUMRA_SYNC_TRACE: what a device folder holds, the manifest in full.
+    static void traceFolder(const QString& folder)
+    {
+        QDirIterator files(folder, QDir::Files | QDir::System | QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+        QStringList lines;
+        while (files.hasNext()) {
+            const QString path = files.next();
+            const QFileInfo info(path);
+            QFile f(path);
+            const QByteArray bytes = !info.isSymLink() && info.isFile() && f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+            lines << QStringLiteral("%1%2 %3 %4")
+                         .arg(path.mid(folder.size() + 1), info.isSymLink() ? QStringLiteral(" (link)") : QString())
+                         .arg(bytes.size())
+                         .arg(path.endsWith(u"manifest.json") ? QString::fromUtf8(bytes) : QString());
+        }
+        lines.sort();
+        qInfo("    %s: %s", qPrintable(QFileInfo(folder).fileName().left(8)), qPrintable(lines.join(QStringLiteral("\n    "))));
+    }
 
     // Edits through a context of their own, as the app's saves reach the store.
     template <typename F>
