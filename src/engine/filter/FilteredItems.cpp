@@ -5,6 +5,8 @@
 #include <QLocale>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 namespace lumra {
 
@@ -260,12 +262,59 @@ FilterResult updateFilteredItems(const FilterIndex& index, const FilterState& st
     return result;
 }
 
+namespace {
+
+// Items a worker takes at a time: small enough to even out texts of very different lengths.
+constexpr size_t searchChunk = 512;
+
+// How many threads a search of `items` items runs on (the calling one included).
+size_t searchThreads(size_t items)
+{
+    const size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    return std::clamp<size_t>(items / (4 * searchChunk), 1, std::min<size_t>(cores, 4));
+}
+
+// Appends the items of `pending` that pass `test`, in order, testing chunks of them on several
+// threads at once: at 100,000 items the scan waits on memory more than it computes.
+template <typename Test>
+void searchInParallel(const FilterIndex& index, const std::vector<qint32>& pending, const Test& test,
+                      std::vector<qint32>& found)
+{
+    const size_t chunks = (pending.size() + searchChunk - 1) / searchChunk;
+    std::vector<std::vector<qint32>> foundInChunk(chunks);
+    std::atomic<size_t> next {0};
+    auto work = [&] {
+        constexpr size_t prefetchDistance = 8;
+        for (size_t chunk = next++; chunk < chunks; chunk = next++) {
+            const size_t end = std::min(pending.size(), (chunk + 1) * searchChunk);
+            for (size_t at = chunk * searchChunk; at < end; ++at) {
+                if (at + prefetchDistance < end) index.prefetch(pending[at + prefetchDistance]);
+                if (test(pending[at])) foundInChunk[chunk].push_back(pending[at]);
+            }
+        }
+    };
+    std::vector<std::thread> helpers;
+    for (size_t t = 1; t < searchThreads(pending.size()); ++t) helpers.emplace_back(work);
+    work();
+    for (std::thread& helper : helpers) helper.join();
+    for (const std::vector<qint32>& part : foundInChunk) found.insert(found.end(), part.begin(), part.end());
+}
+
+} // namespace
+
 void continueSearch(const FilterIndex& index, const FilterState& state, FilterResult& result, QDeadlineTimer deadline)
 {
     const SearchMatcher search(index, state);
     std::vector<qint32>& pending = result.unsearched;
-    // Only a regex search can take long enough on one item to need the deadline.
-    const bool bounded = search.isRegex();
+    // Only a regex search can take long enough on one item to need the deadline; the others run to
+    // the end, over several threads when there is enough to search.
+    if (!search.isRegex()) {
+        search.withTest([&](auto test) { searchInParallel(index, pending, test, result.indices); });
+        pending.clear();
+        pending.shrink_to_fit();
+        result.complete = true;
+        return;
+    }
     size_t at = 0;
     constexpr size_t prefetchDistance = 8;
     search.withTest([&](auto test) {
@@ -273,7 +322,7 @@ void continueSearch(const FilterIndex& index, const FilterState& state, FilterRe
             if (at + prefetchDistance < pending.size()) index.prefetch(pending[at + prefetchDistance]);
             if (test(pending[at])) result.indices.push_back(pending[at]);
             ++at;
-            if (bounded && deadline.hasExpired()) break;
+            if (deadline.hasExpired()) break;
         }
     });
     pending.erase(pending.begin(), pending.begin() + qsizetype(at));

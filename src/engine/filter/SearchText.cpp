@@ -13,55 +13,8 @@
 
 namespace lumra {
 
-qsizetype findSubstring(QByteArrayView haystack, QByteArrayView needle, qsizetype from)
-{
-    const qsizetype n = needle.size();
-    const qsizetype lastStart = haystack.size() - n;
-    if (from < 0 || from > lastStart) return n == 0 && from == haystack.size() ? from : -1;
-    if (n == 0) return from;
-    const char* text = haystack.data();
-    const char* word = needle.data();
-    if (n == 1) {
-        const void* at = std::memchr(text + from, word[0], size_t(haystack.size() - from));
-        return at ? static_cast<const char*>(at) - text : -1;
-    }
-    const size_t middle = size_t(n - 2);
-    qsizetype i = from;
-#ifdef __SSE2__
-    // As for UTF-16: the first and last byte at sixteen positions at once, the rest only where both agree.
-    const __m128i first = _mm_set1_epi8(word[0]);
-    const __m128i last = _mm_set1_epi8(word[n - 1]);
-    for (; i + 16 <= lastStart + 1; i += 16) {
-        const __m128i atFirst = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
-        const __m128i atLast = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i + n - 1));
-        unsigned mask = unsigned(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(atFirst, first), _mm_cmpeq_epi8(atLast, last))));
-        while (mask) {
-            const int bit = __builtin_ctz(mask);
-            if (std::memcmp(text + i + bit + 1, word + 1, middle) == 0) return i + bit;
-            mask &= mask - 1;
-        }
-    }
-#endif
-    for (; i <= lastStart; ++i) {
-        if (text[i] == word[0] && text[i + n - 1] == word[n - 1] && std::memcmp(text + i + 1, word + 1, middle) == 0)
-            return i;
-    }
-    return -1;
-}
-
 namespace {
 inline char16_t lowerAscii(char16_t u) { return unsigned(u - u'A') < 26u ? char16_t(u + 0x20) : u; }
-
-#ifdef __SSE2__
-// Eight units with 'A'..'Z' lower-cased; every other unit (also those above 0x7fff, negative as
-// signed) as it is.
-inline __m128i lowerAscii(__m128i units)
-{
-    const __m128i capital = _mm_and_si128(_mm_cmpgt_epi16(units, _mm_set1_epi16('A' - 1)),
-                                          _mm_cmplt_epi16(units, _mm_set1_epi16('Z' + 1)));
-    return _mm_add_epi16(units, _mm_and_si128(capital, _mm_set1_epi16(0x20)));
-}
-#endif
 
 inline bool sameFoldingAscii(const char16_t* text, const char16_t* word, qsizetype count)
 {
@@ -70,14 +23,46 @@ inline bool sameFoldingAscii(const char16_t* text, const char16_t* word, qsizety
     return true;
 }
 
+// What to OR into a unit so that comparing it with `folded`, a unit of a folded needle, also finds
+// its ASCII capital: 0x20 for 'a'..'z' (whose only other form is 'A'..'Z'), nothing for the rest,
+// which lower-casing ASCII capitals never makes.
+inline char16_t capitalBit(char16_t folded) { return unsigned(folded - u'a') < 26u ? 0x20 : 0; }
+
+// The first candidate of `mask` (one bit a byte, positions from `base`) whose middle agrees too, else -1.
+inline qsizetype verifyBytes(const char* text, const char* word, qsizetype n, qsizetype base, unsigned mask)
+{
+    while (mask) {
+        const int bit = __builtin_ctz(mask);
+        if (std::memcmp(text + base + bit + 1, word + 1, size_t(n - 2)) == 0) return base + bit;
+        mask &= mask - 1;
+    }
+    return -1;
+}
+
 #ifdef __x86_64__
 const bool hasAvx2 = __builtin_cpu_supports("avx2");
 
-__attribute__((target("avx2"))) inline __m256i lowerAscii(__m256i units)
+// Positions among the sixteen from `at` where the needle's first and last units may start and end
+// (two mask bits each), reading ASCII capitals as lower case.
+__attribute__((target("avx2"))) inline unsigned foldingCandidates(const char16_t* text, qsizetype at, qsizetype n,
+                                                                  __m256i first, __m256i firstBit, __m256i last,
+                                                                  __m256i lastBit)
 {
-    const __m256i capital = _mm256_and_si256(_mm256_cmpgt_epi16(units, _mm256_set1_epi16('A' - 1)),
-                                             _mm256_cmpgt_epi16(_mm256_set1_epi16('Z' + 1), units));
-    return _mm256_add_epi16(units, _mm256_and_si256(capital, _mm256_set1_epi16(0x20)));
+    const __m256i atFirst = _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + at)), firstBit);
+    const __m256i atLast = _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + at + n - 1)), lastBit);
+    return unsigned(_mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi16(atFirst, first), _mm256_cmpeq_epi16(atLast, last))));
+}
+
+// The first candidate of `mask` (positions from `base`) whose middle agrees too, else -1.
+inline qsizetype verifyFoldingAscii(const char16_t* text, const char16_t* word, qsizetype n, qsizetype base, unsigned mask)
+{
+    while (mask) {
+        const int byte = __builtin_ctz(mask);
+        const qsizetype at = base + byte / 2;
+        if (n < 3 || sameFoldingAscii(text + at + 1, word + 1, n - 2)) return at;
+        mask &= ~(3u << byte);
+    }
+    return -1;
 }
 
 // Sixteen positions at a time of the in-place search, where the processor has them: most texts are
@@ -86,18 +71,35 @@ __attribute__((target("avx2"))) qsizetype findFoldingAsciiWide(const char16_t* t
                                                                qsizetype lastStart, qsizetype& i)
 {
     const __m256i first = _mm256_set1_epi16(short(word[0]));
+    const __m256i firstBit = _mm256_set1_epi16(short(capitalBit(word[0])));
     const __m256i last = _mm256_set1_epi16(short(word[n - 1]));
+    const __m256i lastBit = _mm256_set1_epi16(short(capitalBit(word[n - 1])));
+    // Two steps a turn: candidates are rare, so most turns are one branch.
+    for (; i + 32 <= lastStart + 1; i += 32) {
+        const unsigned low = foldingCandidates(text, i, n, first, firstBit, last, lastBit);
+        const unsigned high = foldingCandidates(text, i + 16, n, first, firstBit, last, lastBit);
+        if ((low | high) == 0) continue;
+        if (const qsizetype at = verifyFoldingAscii(text, word, n, i, low); at >= 0) return at;
+        if (const qsizetype at = verifyFoldingAscii(text, word, n, i + 16, high); at >= 0) return at;
+    }
     for (; i + 16 <= lastStart + 1; i += 16) {
-        const __m256i atFirst = lowerAscii(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i)));
-        const __m256i atLast = lowerAscii(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i + n - 1)));
-        unsigned mask = unsigned(_mm256_movemask_epi8(
-            _mm256_and_si256(_mm256_cmpeq_epi16(atFirst, first), _mm256_cmpeq_epi16(atLast, last))));
-        while (mask) {
-            const int byte = __builtin_ctz(mask);
-            const qsizetype at = i + byte / 2;
-            if (n < 3 || sameFoldingAscii(text + at + 1, word + 1, n - 2)) return at;
-            mask &= ~(3u << byte);
-        }
+        const unsigned mask = foldingCandidates(text, i, n, first, firstBit, last, lastBit);
+        if (const qsizetype at = verifyFoldingAscii(text, word, n, i, mask); at >= 0) return at;
+    }
+    return -1;
+}
+
+// The byte search's thirty-two positions a step.
+__attribute__((target("avx2"))) qsizetype findBytesWide(const char* text, const char* word, qsizetype n,
+                                                        qsizetype lastStart, qsizetype& i)
+{
+    const __m256i first = _mm256_set1_epi8(word[0]);
+    const __m256i last = _mm256_set1_epi8(word[n - 1]);
+    for (; i + 32 <= lastStart + 1; i += 32) {
+        const __m256i atFirst = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i));
+        const __m256i atLast = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i + n - 1));
+        const unsigned mask = unsigned(_mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(atFirst, first), _mm256_cmpeq_epi8(atLast, last))));
+        if (const qsizetype at = verifyBytes(text, word, n, i, mask); at >= 0) return at;
     }
     return -1;
 }
@@ -130,15 +132,14 @@ qsizetype findUnits(QStringView haystack, QStringView needle, qsizetype from)
 #ifdef __SSE2__
     // Compare the first and the last character of the needle at eight positions at once; only
     // positions where both agree are compared in full.
-    auto load = [text](qsizetype at) {
-        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at));
-        return foldAscii ? lowerAscii(units) : units;
-    };
+    auto load = [text](qsizetype at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at)); };
     const __m128i first = _mm_set1_epi16(short(word[0]));
+    const __m128i firstBit = _mm_set1_epi16(short(foldAscii ? capitalBit(word[0]) : 0));
     const __m128i last = _mm_set1_epi16(short(word[n - 1]));
+    const __m128i lastBit = _mm_set1_epi16(short(foldAscii ? capitalBit(word[n - 1]) : 0));
     for (; i + 8 <= lastStart + 1; i += 8) {
-        unsigned mask = unsigned(_mm_movemask_epi8(
-            _mm_and_si128(_mm_cmpeq_epi16(load(i), first), _mm_cmpeq_epi16(load(i + n - 1), last))));
+        unsigned mask = unsigned(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi16(_mm_or_si128(load(i), firstBit), first),
+                                                                 _mm_cmpeq_epi16(_mm_or_si128(load(i + n - 1), lastBit), last))));
         while (mask) {
             const int byte = __builtin_ctz(mask);
             const qsizetype at = i + byte / 2;
@@ -153,6 +154,43 @@ qsizetype findUnits(QStringView haystack, QStringView needle, qsizetype from)
     return -1;
 }
 } // namespace
+
+qsizetype findSubstring(QByteArrayView haystack, QByteArrayView needle, qsizetype from)
+{
+    const qsizetype n = needle.size();
+    const qsizetype lastStart = haystack.size() - n;
+    if (from < 0 || from > lastStart) return n == 0 && from == haystack.size() ? from : -1;
+    if (n == 0) return from;
+    const char* text = haystack.data();
+    const char* word = needle.data();
+    if (n == 1) {
+        const void* at = std::memchr(text + from, word[0], size_t(haystack.size() - from));
+        return at ? static_cast<const char*>(at) - text : -1;
+    }
+    const size_t middle = size_t(n - 2);
+    qsizetype i = from;
+#ifdef __x86_64__
+    if (hasAvx2) {
+        if (const qsizetype at = findBytesWide(text, word, n, lastStart, i); at >= 0) return at;
+    }
+#endif
+#ifdef __SSE2__
+    // As for UTF-16: the first and last byte at sixteen positions at once, the rest only where both agree.
+    const __m128i first = _mm_set1_epi8(word[0]);
+    const __m128i last = _mm_set1_epi8(word[n - 1]);
+    for (; i + 16 <= lastStart + 1; i += 16) {
+        const __m128i atFirst = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+        const __m128i atLast = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i + n - 1));
+        const unsigned mask = unsigned(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(atFirst, first), _mm_cmpeq_epi8(atLast, last))));
+        if (const qsizetype at = verifyBytes(text, word, n, i, mask); at >= 0) return at;
+    }
+#endif
+    for (; i <= lastStart; ++i) {
+        if (text[i] == word[0] && text[i + n - 1] == word[n - 1] && std::memcmp(text + i + 1, word + 1, middle) == 0)
+            return i;
+    }
+    return -1;
+}
 
 qsizetype findSubstring(QStringView haystack, QStringView needle, qsizetype from)
 {

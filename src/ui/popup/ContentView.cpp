@@ -488,6 +488,7 @@ void ContentView::resetForOpening()
         m_manager->setSearchText(QString());
         m_manager->resetFiltersToPinned();
     }
+    m_lostFocusSinceReset = false;
     m_state.setSelectedIds({});
     m_state.setKeyboardSelectedId(std::nullopt);
     m_list->historyModel()->resetWindow();
@@ -598,7 +599,11 @@ void ContentView::hideEvent(QHideEvent* event)
 bool ContentView::eventFilter(QObject* watched, QEvent* event)
 {
     // Focus coming back from the preview leaves the search and filters as they are.
-    if (watched == m_panelObject && event->type() == QEvent::WindowActivate && m_appeared
+    // The first activation can arrive after the user's first keys (a busy machine, a slow window
+    // manager); only one that follows a lost focus starts the view afresh.
+    if (watched == m_panelObject && event->type() == QEvent::WindowDeactivate && m_appeared)
+        m_lostFocusSinceReset = true;
+    if (watched == m_panelObject && event->type() == QEvent::WindowActivate && m_appeared && m_lostFocusSinceReset
         && !UnifiedPreviewCoordinator::shared().isPreviewVisibleOrJustClosed()) {
         // The panel got the focus back (from an editor, an alert or another application).
         m_state.setPreviewModifiersHeld(false);

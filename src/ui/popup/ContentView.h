@@ -117,6 +117,7 @@ private:
     QWidget* m_footerDivider = nullptr;
     QWidget* m_footerHost = nullptr;
     bool m_appeared = false;
+    bool m_lostFocusSinceReset = false;
     std::unique_ptr<Timer> m_focusTimer;
     std::unique_ptr<Timer> m_savingsTimer;
     std::unique_ptr<Timer> m_highlightTimer;

@@ -240,3 +240,101 @@ TEST(FilterIndex, KeepsAFoldedCopyOnlyWhereFoldingDoesMoreThanAsciiCapitals)
 }
 
 } // namespace
+
+namespace {
+
+// Pieces whose folding is easy to get wrong: ASCII capitals, letters beyond ASCII, a final sigma,
+// a capital outside the basic plane (a surrogate pair), a decomposed accent, a ligature, the Kelvin sign.
+const char* const pieces[] = {"Server", "ERROR", "deploy", "Ab", "zZ", "@[`{", "Straße", "ΟΔΟΣ", "ÜBER",
+                              "\xf0\x90\x90\x80x", "cafe\u0301", "ﬁle", "\u212a", "東京", "😀", "a\tb", "q"};
+
+// A history of texts made of those pieces, long enough that the search runs on several threads.
+QList<ClipboardItem> trickyHistory(int count)
+{
+    QList<ClipboardItem> items;
+    quint32 seed = 7;
+    auto next = [&seed](quint32 n) { seed = seed * 1103515245u + 12345u; return (seed >> 8) % n; };
+    for (int i = 0; i < count; ++i) {
+        QString text;
+        const quint32 length = next(40);
+        for (quint32 k = 0; k < length; ++k) {
+            if (k > 0 && next(3) > 0) text += next(5) == 0 ? u'\n' : u' ';
+            // Most texts stay ASCII, as most copies are, so both the in-place and the folded search run.
+            const quint32 piece = next(4) == 0 ? next(std::size(pieces)) : next(6);
+            text += QString::fromUtf8(pieces[piece]);
+        }
+        ClipboardItem item = textItem(QString::number(i), text);
+        if (next(20) == 0) item.tags = {QString::fromUtf8(pieces[next(std::size(pieces))])};
+        items.append(item);
+    }
+    return items;
+}
+
+FilterState searchFor(const char* mode, const QString& text)
+{
+    FilterState state;
+    state.searchMode = QString::fromUtf8(mode);
+    state.searchText = text;
+    return state;
+}
+
+} // namespace
+
+// What every search mode finds over a large history, searched on several threads, is what testing
+// the items one by one finds, in the same order; a contains search finds what a plain substring test
+// of the folded texts finds.
+TEST(SearchAtScale, ManyThreadsFindWhatTheItemsFindOneByOne)
+{
+    const QList<ClipboardItem> items = trickyHistory(10'000);
+    const auto index = FilterIndex::build(items, 1);
+    QStringList foldedHaystacks;
+    for (qsizetype i = 0; i < index->size(); ++i) foldedHaystacks.append(foldForSearch(index->haystack(i)));
+    std::vector<qint32> everyItem(index->historyOrder());
+    std::sort(everyItem.begin(), everyItem.end());
+
+    const QStringList queries {"server", "SERVER err", "or", "ab", "zz", "@[`{", "STRASSE", "straße", "οδος",
+                               "ΟΔΟΣ", "über", "\xf0\x90\x90\xa8x", "\xf0\x90\x90\x80", "café", "cafe\u0301",
+                               "ﬁle", "k", "東京", "😀", "a\tb", "q", "yq", "deployq", "\u212a deploy"};
+    for (const char* mode : {"contains", "exact", "fuzzy"}) {
+        for (const QString& query : queries) {
+            const FilterState state = searchFor(mode, query);
+            const FilterResult all = updateFilteredItems(*index, state, berlinTime(2024, 5, 15, 18, 0), berlinCalendar());
+            const FilterResult oneByOne = updateFilteredItems(*index, state, FilterResult(), everyItem);
+            ASSERT_EQ(all.indices, oneByOne.indices) << mode << " " << query.toStdString();
+            if (QByteArrayView(mode) != "contains") continue;
+            std::vector<qint32> expected;
+            const QStringList terms = query.split(u' ', Qt::SkipEmptyParts);
+            for (qint32 i : index->historyOrder()) {
+                if (std::all_of(terms.begin(), terms.end(),
+                                [&](const QString& term) { return foldedHaystacks[i].contains(foldForSearch(term)); }))
+                    expected.push_back(i);
+            }
+            EXPECT_EQ(all.indices, expected) << query.toStdString();
+            // Folding maps one character to one: "ß" is not "ss". The near misses may meet by chance.
+            if (query != "yq" && query != "deployq")
+                EXPECT_EQ(all.indices.empty(), query == "STRASSE") << query.toStdString();
+        }
+    }
+}
+
+// Where the fast roads end: a needle in the last units of a text just past a vector step, a text
+// shorter than the needle, a capital outside the basic plane, a needle whose folding is shorter.
+TEST(SearchAtScale, FindsNeedlesAtTheEdges)
+{
+    const QString longAscii = QString(67, u'x') + QStringLiteral("NeedLE");
+    const QList<ClipboardItem> items {textItem("end", longAscii), textItem("short", "NEE"),
+                                      textItem("deseret", QString::fromUtf8("x\xf0\x90\x90\x80")),
+                                      textItem("composed", QString(40, u'y') + QString::fromUtf8("CAFÉ"))};
+    auto found = [&](const char* query) {
+        QStringList result = filteredNames(items, searchFor("contains", QString::fromUtf8(query)));
+        result.sort();
+        return result;
+    };
+    EXPECT_EQ(found("needle"), QStringList({"end"}));
+    EXPECT_EQ(found("xneedle"), QStringList({"end"}));
+    EXPECT_EQ(found("nee"), QStringList({"end", "short"}));
+    EXPECT_EQ(found("needlex"), QStringList());
+    EXPECT_EQ(found("\xf0\x90\x90\xa8"), QStringList({"deseret"})); // its small letter
+    EXPECT_EQ(found("\xf0\x90\x90\x80"), QStringList({"deseret"}));
+    EXPECT_EQ(found("ycafe\u0301"), QStringList({"composed"}));
+}
