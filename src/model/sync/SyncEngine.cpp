@@ -3,8 +3,8 @@
 #include <QBuffer>
 #include <QCryptographicHash>
 #include <QImageReader>
-#include <QRandomGenerator>
 
+#include <algorithm>
 #include <limits>
 #include <map>
 
@@ -36,7 +36,7 @@ bool isImage(const QByteArray& bytes)
     return reader.canRead() && size.isValid() && size.width() <= 30000 && size.height() <= 30000;
 }
 
-QString newSecret() { return QString::number(QRandomGenerator::system()->generate64(), 16).rightJustified(16, u'0'); }
+QString newSecret(const SyncFiles::NewId& source) { return QString::fromLatin1(SyncFiles::newId(source).toRfc4122().toHex().left(16)); }
 
 quint32 hash32(quint64 h) { return quint32(h ^ (h >> 32)); }
 
@@ -52,7 +52,7 @@ SyncEngine::SyncEngine(Config config, std::unique_ptr<store::ManagedObjectContex
     : m_config(std::move(config))
     , m_context(std::move(context))
     , m_cloudStore(cloudStore)
-    , m_writer(newSecret())
+    , m_writer(newSecret(m_config.newId))
 {
 }
 
@@ -318,7 +318,7 @@ Status SyncEngine::ensureOwnFolder(qint64 nowMs, Outcome& outcome)
     if (!known) {
         if (!meta(QStringLiteral("journalRecords")).isEmpty() && !m_republish) {
             // Written before folders carried an incarnation: ours, taken over as it stands.
-            m_incarnation = m.incarnation.isEmpty() ? uuidText(QUuid::createUuid()) : m.incarnation;
+            m_incarnation = m.incarnation.isEmpty() ? uuidText(SyncFiles::newId(m_config.newId)) : m.incarnation;
             m_generation = m.generation;
             m_journalEnd = m_ownDir.size(SyncFiles::journalName(m_generation)).value_or(0);
             m_journalRecords = meta(QStringLiteral("journalRecords")).toLongLong();
@@ -461,7 +461,7 @@ Status SyncEngine::recreateOwnFolder(Outcome& outcome, const QString& why)
             (void)m_ownDir.remove(name);
         }
     }
-    m_incarnation = uuidText(QUuid::createUuid());
+    m_incarnation = uuidText(SyncFiles::newId(m_config.newId));
     m_generation = generation + 1;
     m_journalEnd = 0;
     m_journalRecords = 0;
@@ -490,7 +490,8 @@ Status SyncEngine::recreateOwnFolder(Outcome& outcome, const QString& why)
 Status SyncEngine::takeNewDeviceId(Outcome& outcome)
 {
     const QUuid old = m_config.device;
-    m_config.device = m_config.storeFolder.isEmpty() ? QUuid::createUuid() : SyncFiles::renewDeviceId(m_config.storeFolder);
+    m_config.device = m_config.storeFolder.isEmpty() ? SyncFiles::newId(m_config.newId)
+                                                     : SyncFiles::renewDeviceId(m_config.storeFolder, m_config.newId);
     outcome.notices.append(QStringLiteral("device folder %1 holds records this computer did not write (a cloned disk or a "
                                           "restored copy): continuing as device %2")
                                .arg(uuidText(old), uuidText(m_config.device)));
@@ -642,11 +643,17 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
         return {};
     };
 
+    // In a set order, so that the journal says the same however the sets hash.
+    QList<QUuid> sortedIds = lookupIds.values();
+    std::sort(sortedIds.begin(), sortedIds.end(), [](const QUuid& x, const QUuid& y) { return uuidText(x) < uuidText(y); });
+    QList<Key> sortedForced = forced.values();
+    std::sort(sortedForced.begin(), sortedForced.end(),
+              [](const Key& x, const Key& y) { return std::pair(x.first, uuidText(x.second)) < std::pair(y.first, uuidText(y.second)); });
     QList<std::optional<QUuid>> lookups;
     if (full)
         lookups.append(std::nullopt); // every row
     else
-        for (const QUuid& id : std::as_const(lookupIds))
+        for (const QUuid& id : std::as_const(sortedIds))
             lookups.append(id);
     for (EntityKind entity : {EntityKind::category, EntityKind::item}) {
         for (const std::optional<QUuid>& id : std::as_const(lookups)) {
@@ -667,10 +674,10 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
     QList<std::pair<EntityKind, QUuid>> candidates;
     if (full) {
         candidates = liveRowsOfState();
-        for (const Key& key : std::as_const(forced))
+        for (const Key& key : std::as_const(sortedForced))
             candidates.append({entityFromCode(key.first), key.second});
     } else {
-        for (const QUuid& id : std::as_const(lookupIds))
+        for (const QUuid& id : std::as_const(sortedIds))
             for (EntityKind entity : {EntityKind::item, EntityKind::category})
                 candidates.append({entity, id});
     }
@@ -755,7 +762,7 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
         return outcome;
     }
     QList<Key> forcedDone;
-    for (const Key& key : std::as_const(forced))
+    for (const Key& key : std::as_const(sortedForced))
         if (seen.contains(key) || published.contains(key) || full)
             forcedDone.append(key);
     if (Status s = keyStatement(QStringLiteral("DELETE FROM republish WHERE entity = ? AND id = ?"), forcedDone); !s) {

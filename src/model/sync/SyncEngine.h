@@ -39,6 +39,7 @@ public:
         qint64 maxRecordBytes = maxLineBytes;
         qint64 readChunkBytes = 4 * 1024 * 1024;
         qint64 stallGraceMs = 60 * 1000; // a missing file counts as a stall after this long
+        SyncFiles::NewId newId;          // incarnations, a new device id, run secrets; empty: random
     };
 
     struct Outcome {

@@ -426,7 +426,9 @@ Result<QByteArray> readRegularFile(const QString& path, qint64 maxBytes, qint64 
 
 void setSpaceLeftForTests(qint64 bytes) { spaceLeft = bytes; }
 
-QUuid deviceId(const QString& storeFolder)
+QUuid newId(const NewId& source) { return source ? source() : QUuid::createUuid(); }
+
+QUuid deviceId(const QString& storeFolder, const NewId& source)
 {
     const QString path = storeFolder + QStringLiteral("/sync-device-id");
     if (Result<QByteArray> stored = readRegularFile(path, 128)) {
@@ -434,12 +436,12 @@ QUuid deviceId(const QString& storeFolder)
         if (!id.isNull())
             return id;
     }
-    return renewDeviceId(storeFolder);
+    return renewDeviceId(storeFolder, source);
 }
 
-QUuid renewDeviceId(const QString& storeFolder)
+QUuid renewDeviceId(const QString& storeFolder, const NewId& source)
 {
-    const QUuid id = QUuid::createUuid();
+    const QUuid id = newId(source);
     (void)writeAtomically(storeFolder + QStringLiteral("/sync-device-id"), uuidText(id).toLatin1() + '\n');
     return id;
 }

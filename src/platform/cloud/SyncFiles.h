@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QUuid>
 
+#include <functional>
 #include <optional>
 
 namespace lumra::sync {
@@ -121,10 +122,14 @@ Result<QByteArray> readRegularFile(const QString& path, qint64 maxBytes, qint64 
 // (the last write landing in part); negative: no limit.
 void setSpaceLeftForTests(qint64 bytes);
 
+// Where new ids come from: empty means random; tests give a seeded one so a run replays.
+using NewId = std::function<QUuid()>;
+QUuid newId(const NewId& source);
+
 // This computer's id in the sync folder, kept in `storeFolder`; made once.
-QUuid deviceId(const QString& storeFolder);
+QUuid deviceId(const QString& storeFolder, const NewId& source = {});
 // A new id for this computer, replacing the one kept (a cloned or restored disk).
-QUuid renewDeviceId(const QString& storeFolder);
+QUuid renewDeviceId(const QString& storeFolder, const NewId& source = {});
 
 } // namespace SyncFiles
 

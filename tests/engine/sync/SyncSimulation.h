@@ -24,6 +24,7 @@
 #include <QTemporaryDir>
 
 #include <map>
+#include <set>
 #include <random>
 
 namespace lumra::test::syncsim {
@@ -52,11 +53,39 @@ inline void copyTree(const QString& from, const QString& to)
     }
 }
 
+// Version 4 UUIDs from a seed: every id a run makes (rows, devices, incarnations, run secrets)
+// comes from here, so a schedule replays exactly from its seed.
+class SeededIds {
+public:
+    explicit SeededIds(quint64 seed) : m_rng(seed) { }
+    QUuid operator()()
+    {
+        QByteArray bytes(16, Qt::Uninitialized);
+        for (int i = 0; i < 16; i += 8) {
+            const quint64 word = m_rng();
+            for (int k = 0; k < 8; ++k)
+                bytes[i + k] = char((word >> (8 * k)) & 0xFF);
+        }
+        bytes[6] = char((bytes[6] & 0x0F) | 0x40);
+        bytes[8] = char((bytes[8] & 0x3F) | 0x80);
+        return QUuid::fromRfc4122(bytes);
+    }
+    // For the computers of one run, all drawing from this one.
+    sync::SyncFiles::NewId source()
+    {
+        return [this] { return (*this)(); };
+    }
+
+private:
+    std::mt19937_64 m_rng;
+};
+
 // One computer: its store folder, its own copy of the sync folder, its engine and its clock.
 struct Computer {
-    explicit Computer(QString label) : name(std::move(label)) { }
+    Computer(QString label, sync::SyncFiles::NewId ids) : name(std::move(label)), newId(std::move(ids)) { }
 
     QString name;
+    sync::SyncFiles::NewId newId;
     QTemporaryDir store;
     QTemporaryDir replica;
     std::unique_ptr<PersistenceController> persistence;
@@ -69,9 +98,10 @@ struct Computer {
     QStringList problems, notices;
     QStringList lastProblems; // of the last pass
     Status lastExport;
+    int lastWritten = 0;
 
     QString root() const { return sync::SyncFiles::root(replica.path()); }
-    QUuid device() const { return engine ? engine->device() : sync::SyncFiles::deviceId(store.path()); }
+    QUuid device() const { return engine ? engine->device() : sync::SyncFiles::deviceId(store.path(), newId); }
     QString ownFolder() const { return sync::SyncFiles::deviceFolder(root(), device()); }
 
     void start()
@@ -79,13 +109,14 @@ struct Computer {
         persistence = std::make_unique<PersistenceController>(true, nullptr, store.path());
         sync::SyncEngine::Config config;
         config.root = root();
-        config.device = sync::SyncFiles::deviceId(store.path());
+        config.device = sync::SyncFiles::deviceId(store.path(), newId);
         config.stateFile = store.path() + QStringLiteral("/LumraSync.sqlite");
         config.storeFolder = store.path();
         config.compactAfterRecords = compactAfter;
         config.maxRecordBytes = maxRecordBytes;
         config.readChunkBytes = readChunkBytes;
         config.stallGraceMs = 0;
+        config.newId = newId;
         engine = std::make_unique<sync::SyncEngine>(config, persistence->newBackgroundContext(), persistence->cloudStore());
         open = false;
     }
@@ -105,16 +136,23 @@ struct Computer {
     void pass(bool importFirst = false)
     {
         now += 1000;
+        const qsizetype noticesBefore = notices.size();
+        const bool trace = qEnvironmentVariableIsSet("LUMRA_SYNC_TRACE");
         if (!open) {
             sync::SyncEngine::Outcome o;
-            open = engine->open(now, &o).ok();
+            const Status opened = engine->open(now, &o);
+            open = opened.ok();
             notices += o.notices;
-            if (!open)
+            if (!open) {
+                if (trace)
+                    qInfo("  %s does not open: %s", qPrintable(name), qPrintable(opened.error()));
                 return;
+            }
         }
         auto exportNow = [&] {
             const auto e = engine->exportChanges({}, true, now);
             lastExport = e.status;
+            lastWritten = e.written;
             notices += e.notices;
         };
         if (!importFirst)
@@ -122,14 +160,36 @@ struct Computer {
         const auto i = engine->importChanges(now);
         problems += i.problems;
         lastProblems = i.problems;
-        if (qEnvironmentVariableIsSet("LUMRA_SYNC_TRACE"))
-            qInfo("  %s passes: export %s, applied %d, notices %s", qPrintable(name), qPrintable(lastExport.error()), i.applied,
-                  qPrintable(notices.join(u'|')));
         if (importFirst)
             exportNow();
+        if (trace) {
+            qInfo("  %s passes: export %s, written %d, applied %d, notices %s, problems %s", qPrintable(name),
+                  qPrintable(lastExport.error()), lastWritten, i.applied, qPrintable(notices.mid(noticesBefore).join(u'|')),
+                  qPrintable(i.problems.join(u'|')));
+            traceFolder(ownFolder());
+        }
         QCoreApplication::processEvents();
     }
     sync::SyncEngine::Health health() { return engine->health(now); }
+
+    // LUMRA_SYNC_TRACE: what a device folder holds, the manifest in full.
+    static void traceFolder(const QString& folder)
+    {
+        QDirIterator files(folder, QDir::Files | QDir::System | QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+        QStringList lines;
+        while (files.hasNext()) {
+            const QString path = files.next();
+            const QFileInfo info(path);
+            QFile f(path);
+            const QByteArray bytes = !info.isSymLink() && info.isFile() && f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+            lines << QStringLiteral("%1%2 %3 %4")
+                         .arg(path.mid(folder.size() + 1), info.isSymLink() ? QStringLiteral(" (link)") : QString())
+                         .arg(bytes.size())
+                         .arg(path.endsWith(u"manifest.json") ? QString::fromUtf8(bytes) : QString());
+        }
+        lines.sort();
+        qInfo("    %s: %s", qPrintable(QFileInfo(folder).fileName().left(8)), qPrintable(lines.join(QStringLiteral("\n    "))));
+    }
 
     // Edits through a context of their own, as the app's saves reach the store.
     template <typename F>
@@ -145,7 +205,7 @@ struct Computer {
     {
         auto context = persistence->newBackgroundContext();
         ClipboardItem item;
-        item.id = QUuid::createUuid();
+        item.id = newId();
         item.dateAdded = QDateTime::fromMSecsSinceEpoch(now, Qt::UTC);
         if (png.isEmpty()) {
             item.textContent = text;
@@ -214,10 +274,8 @@ public:
         for (int i = 0; i < m_computers.size(); ++i) {
             const QString base = m_computers[i]->replica.path();
             QSet<QString> present;
-            QDirIterator it(base + QStringLiteral("/Lumra/devices"), QDir::Files | QDir::NoDotAndDotDot | QDir::NoSymLinks,
-                            QDirIterator::Subdirectories);
-            while (it.hasNext()) {
-                const QString path = it.next().mid(base.size());
+            for (const QString& found : filesUnder(base + QStringLiteral("/Lumra/devices"), QDir::Files | QDir::NoSymLinks)) {
+                const QString path = found.mid(base.size());
                 if (QFileInfo(base + path).isSymLink() || QFileInfo(path).fileName().startsWith(u'.'))
                     continue;
                 present.insert(path);
@@ -279,10 +337,7 @@ public:
         // A file replaced by a planted link comes back from the copies elsewhere.
         for (int i = 0; i < m_computers.size(); ++i) {
             const QString base = m_computers[i]->replica.path();
-            QDirIterator it(base + QStringLiteral("/Lumra/devices"), QDir::Files | QDir::System | QDir::NoDotAndDotDot,
-                            QDirIterator::Subdirectories);
-            while (it.hasNext()) {
-                const QString path = it.next();
+            for (const QString& path : filesUnder(base + QStringLiteral("/Lumra/devices"), QDir::Files | QDir::System)) {
                 if (!QFileInfo(path).isSymLink())
                     continue;
                 QFile::remove(path);
@@ -310,7 +365,7 @@ public:
         deliverAll();
         // Files whose writer's copy is gone (its disk was overwritten by a clone): the newest copy
         // anyone holds goes to the others.
-        QSet<QString> paths;
+        std::set<QString> paths;
         for (const auto& known : std::as_const(m_known))
             for (auto it = known.begin(); it != known.end(); ++it)
                 paths.insert(it.key());
@@ -408,6 +463,16 @@ private:
         if (!d.piece)
             m_delivered[{d.from, d.to, d.path}] = d.sequence;
     }
+    // In name order: the order a directory lists in is the file system's, not the seed's.
+    static QStringList filesUnder(const QString& folder, QDir::Filters filters)
+    {
+        QStringList paths;
+        QDirIterator it(folder, filters | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            paths << it.next();
+        paths.sort();
+        return paths;
+    }
     static void writeFile(const QString& path, const QByteArray& bytes)
     {
         QFile file(path);
@@ -417,7 +482,7 @@ private:
 
     QList<Computer*> m_computers;
     std::mt19937& m_rng;
-    QList<QHash<QString, Version>> m_known; // per computer: what the tool last saw or wrote there
+    QList<QMap<QString, Version>> m_known; // per computer: what the tool last saw or wrote there (sorted: runs replay)
     QList<Delivery> m_queue, m_held;
     std::map<std::tuple<int, int, QString>, quint64> m_delivered;
     quint64 m_sequence = 0;
