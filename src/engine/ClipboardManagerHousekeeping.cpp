@@ -160,7 +160,7 @@ void ClipboardManager::mergeSavedRows(const QList<ManagedObjectPtr>& rows, const
             continue;
         std::optional<ClipboardItem> item;
         if (!row->isDeleted()) {
-            item = makeClipboardItem(*row);
+            item = makeListItem(*row);
             if (!item)
                 continue;
         }
