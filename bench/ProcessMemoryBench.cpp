@@ -117,7 +117,9 @@ QString newestStoredText(const QString& storePath)
 // first-run window.
 class GeneratedHome {
 public:
-    GeneratedHome(int count, int (*length)(QRandomGenerator&))
+    // One in `richEvery` items (none at 0) also carries its text as rich text, as copies out of
+    // browsers and word processors do.
+    GeneratedHome(int count, int (*length)(QRandomGenerator&), int richEvery = 0)
     {
         for (const char* folder : {"data/Lumra", "config/Lumra", "cache", "runtime"})
             QDir(m_dir.path()).mkpath(QString::fromLatin1(folder));
@@ -132,7 +134,11 @@ public:
         PersistenceController persistence(false, nullptr, supportFolder());
         if (count == 0)
             return;
-        const QList<ClipboardItem> items = bench::textHistory(count, length, &m_utf8);
+        QList<ClipboardItem> items = bench::textHistory(count, length, &m_utf8);
+        for (qsizetype i = 0; richEvery > 0 && i < items.size(); i += richEvery) {
+            items[i].rtfData = richTextOf(*items[i].textContent);
+            m_rtf += items[i].rtfData->size();
+        }
         // Oldest first, in the order they were captured: the order decides how full the index pages are.
         for (const ClipboardItem& item : std::views::reverse(items))
             populateManagedItem(*persistence.viewContext().insert(store::EntityKind::item), item);
@@ -143,6 +149,7 @@ public:
     QString supportFolder() const { return m_dir.path() + QStringLiteral("/data/Lumra"); }
     QString storePath() const { return supportFolder() + QStringLiteral("/Lumra.sqlite"); }
     qint64 utf8Bytes() const { return m_utf8; }
+    qint64 rtfBytes() const { return m_rtf; }
 
     QProcessEnvironment environment(const QString& display) const
     {
@@ -160,8 +167,35 @@ public:
     }
 
 private:
+    // RTF as a word processor writes it: tables of fonts and colours, a paragraph style, a bold word.
+    static QByteArray richTextOf(const QString& text)
+    {
+        QByteArray body;
+        for (const QChar c : text) {
+            if (c == u'\\' || c == u'{' || c == u'}')
+                body += '\\' + QByteArray(1, char(c.unicode()));
+            else if (c == u'\n')
+                body += "\\par\n";
+            else if (c.unicode() < 0x80)
+                body += char(c.unicode());
+            else
+                body += "\\u" + QByteArray::number(qint16(c.unicode())) + '?';
+        }
+        const qsizetype space = body.indexOf(' ');
+        if (space > 0)
+            body = "{\\b " + body.left(space) + "}" + body.mid(space);
+        return "{\\rtf1\\ansi\\ansicpg1252\\deff0{\\fonttbl{\\f0\\fswiss\\fcharset0 Helvetica;}"
+               "{\\f1\\fnil\\fcharset0 Menlo-Regular;}{\\f2\\froman\\fcharset0 Times-Roman;}}\n"
+               "{\\colortbl;\\red255\\green255\\blue255;\\red0\\green0\\blue0;\\red38\\green38\\blue38;}\n"
+               "\\paperw11900\\paperh16840\\margl1440\\margr1440\\vieww11520\\viewh8400\\viewkind0\n"
+               "\\pard\\tx566\\tx1133\\tx1700\\tx2267\\tx2834\\tx3401\\pardirnatural\\partightenfactor0\n\n"
+               "\\f0\\fs24 \\cf2 "
+            + body + "}";
+    }
+
     QTemporaryDir m_dir;
     qint64 m_utf8 = 0;
+    qint64 m_rtf = 0;
 };
 
 struct Run {
@@ -234,7 +268,7 @@ Run measureProcess(const GeneratedHome& home, const QString& display)
     return run;
 }
 
-void measure(benchmark::State& state, int count, int (*length)(QRandomGenerator&))
+void measure(benchmark::State& state, int count, int (*length)(QRandomGenerator&), int richEvery = 0)
 {
     if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty() || QStandardPaths::findExecutable(QStringLiteral("xclip")).isEmpty()) {
         state.SkipWithError("needs Xvfb and xclip");
@@ -246,7 +280,7 @@ void measure(benchmark::State& state, int count, int (*length)(QRandomGenerator&
         return;
     }
     const GeneratedHome empty(0, length);
-    const GeneratedHome full(count, length);
+    const GeneratedHome full(count, length, richEvery);
     for (auto _ : state) {
         const Run before = measureProcess(empty, server.display());
         const Run after = measureProcess(full, server.display());
@@ -267,6 +301,7 @@ void measure(benchmark::State& state, int count, int (*length)(QRandomGenerator&
         state.counters["growth_per_item_B"] = growth / count;
         state.counters["growth_per_utf8"] = growth / double(full.utf8Bytes());
         state.counters["text_utf8_MB"] = double(full.utf8Bytes()) / 1e6;
+        state.counters["rtf_MB"] = double(full.rtfBytes()) / 1e6;
         state.counters["store_MB"] = double(QFileInfo(full.storePath()).size()) / 1e6;
         state.counters["capture_ms"] = after.captureMs;
     }
@@ -285,5 +320,12 @@ void BM_ProcessMemoryLongTexts(benchmark::State& state)
     measure(state, bench::historySize(13'600), bench::longTextLength);
 }
 BENCHMARK(BM_ProcessMemoryLongTexts)->Iterations(1)->Unit(benchmark::kSecond);
+
+// The short texts again, one in five with rich text beside it: the list holds none of the RTF.
+void BM_ProcessMemoryShortTextsOneInFiveRich(benchmark::State& state)
+{
+    measure(state, bench::historySize(100'000), bench::shortTextLength, 5);
+}
+BENCHMARK(BM_ProcessMemoryShortTextsOneInFiveRich)->Iterations(1)->Unit(benchmark::kSecond);
 
 } // namespace

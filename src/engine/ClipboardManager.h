@@ -489,6 +489,9 @@ public:
 
     // The stored bytes and decoded picture of an image item; none for other kinds or a missing row.
     std::optional<QByteArray> imageData(const ClipboardItem& item);
+    // An item's rich text (RTF): the value's own, else, for a value of the list, which leaves it out,
+    // the store's. None for an item without any.
+    std::optional<QByteArray> richText(const ClipboardItem& item) const;
     std::optional<QImage> image(const ClipboardItem& item);
     // The cached thumbnail; on a miss none is returned, one is made off the main thread and
     // thumbnailReady(id) follows. A cached thumbnail is returned whatever length is asked now.

@@ -32,23 +32,17 @@ Predicate untrashed() { return Predicate::eq("isTrashed", false); }
 Predicate trashed() { return Predicate::eq("isTrashed", true); }
 Predicate ordinary() { return Predicate::eq("isPinned", false) && Predicate::eq("isPinnedToTop", false); }
 
-// All rows less the binned ones: a plain count(*) and two short index ranges cost far less than
-// counting the untrashed rows one by one. A flag that is not 0 is "trashed", whatever it holds.
+// All rows less the binned ones, both counts kept as the history is saved: a capture at the limit
+// does no work that grows with the history. A flag that is not 0 is "trashed", whatever it holds.
 Result<int> untrashedRowCount(ManagedObjectContext& context)
 {
-    FetchRequest above, below;
-    above.predicate = Predicate::gt("isTrashed", 0);
-    below.predicate = Predicate::lt("isTrashed", 0);
     const Result<int> all = context.count({});
     if (!all)
         return all;
-    const Result<int> binned = context.count(above);
+    const Result<int> binned = context.trashedItemCount();
     if (!binned)
         return binned;
-    const Result<int> negative = context.count(below);
-    if (!negative)
-        return negative;
-    return *all - *binned - *negative;
+    return *all - *binned;
 }
 
 bool hasShortcut(const ManagedObject& row)
@@ -97,6 +91,8 @@ void updateEachStore(const QStringList& paths, const QString& statement, QList<Q
         if (!s) {
             ids.resize(before);
             errors << s.error();
+        } else if (ids.size() > before) {
+            releaseFreePages(db);
         }
     }
 }
@@ -164,7 +160,7 @@ void ClipboardManager::mergeSavedRows(const QList<ManagedObjectPtr>& rows, const
             continue;
         std::optional<ClipboardItem> item;
         if (!row->isDeleted()) {
-            item = makeClipboardItem(*row);
+            item = makeListItem(*row);
             if (!item)
                 continue;
         }

@@ -24,8 +24,18 @@ constexpr qsizetype progressStep = 500;
 
 QString fileName(const QString& path) { return QFileInfo(path).fileName(); }
 
-// Writes the selection, the bytes of its images and its categories to `file`. Image bytes come
-// from `context` inside one read transaction per store file, so the images are of one moment.
+// The item with the rich text the history list leaves out, read through `context`.
+ClipboardItem withRichText(const ClipboardItem& item, store::ManagedObjectContext& context)
+{
+    ClipboardItem whole = item;
+    if (const store::ManagedObjectPtr row = context.fetchById(store::EntityKind::item, item.id))
+        whole.rtfData = row->bytes(store::ItemAttr::rtfData);
+    whole.richTextInStore = false;
+    return whole;
+}
+
+// Writes the selection, the bytes of its images and its categories to `file`. Image bytes and rich
+// texts come from `context` inside one read transaction per store file, so they are of one moment.
 Status writeBackup(QSaveFile& file, store::ManagedObjectContext& context, const QList<ClipboardItem>& history,
                    const backup::ExportSelection& selection, const QList<ClipboardCategory>& categories,
                    QPromise<ClipboardManager::ExportResult>& promise, int& exported)
@@ -53,7 +63,8 @@ Status writeBackup(QSaveFile& file, store::ManagedObjectContext& context, const 
     for (const ClipboardItem& item : history) {
         if (!selected(item))
             continue;
-        if (Status written = writer.writeItem(item); !written)
+        const Status written = item.richTextInStore ? writer.writeItem(withRichText(item, context)) : writer.writeItem(item);
+        if (!written)
             return written;
         ++exported;
         if (item.categoryId)
@@ -112,7 +123,9 @@ std::optional<QByteArray> ClipboardManager::exportData(const ExportFilter& filte
     backup::ExportData data;
     data.items = itemsForExport(filter);
     QSet<QUuid> usedCategories;
-    for (const ClipboardItem& item : std::as_const(data.items)) {
+    for (ClipboardItem& item : data.items) {
+        if (item.richTextInStore)
+            item = withRichText(item, m_persistence->viewContext());
         if (item.categoryId)
             usedCategories.insert(*item.categoryId);
         if (item.contentType != ClipboardContentType::image || !item.imageFileName)

@@ -73,6 +73,17 @@ std::optional<QByteArray> ClipboardManager::imageData(const ClipboardItem& item)
     return row ? row->bytes(store::ItemAttr::imageData) : std::nullopt;
 }
 
+std::optional<QByteArray> ClipboardManager::richText(const ClipboardItem& item) const
+{
+    if (item.rtfData && !item.rtfData->isEmpty())
+        return *item.rtfData;
+    if (!item.richTextInStore || !m_persistence)
+        return std::nullopt;
+    const store::ManagedObjectPtr row = m_persistence->viewContext().fetchById(store::EntityKind::item, item.id);
+    std::optional<QByteArray> bytes = row ? row->bytes(store::ItemAttr::rtfData) : std::nullopt;
+    return bytes && !bytes->isEmpty() ? bytes : std::nullopt;
+}
+
 std::optional<QImage> ClipboardManager::image(const ClipboardItem& item)
 {
     const auto data = imageData(item);

@@ -59,10 +59,13 @@ QList<PasteboardRepresentation> ClipboardManager::textRepresentations(const Clip
     if (newline)
         text += QLatin1Char('\n');
     QList<PasteboardRepresentation> result {representation(PasteboardMime::textUtf8, text.toUtf8())};
-    if (plainText || !preserveFormatting() || !item.rtfData || item.rtfData->isEmpty())
+    if (plainText || !preserveFormatting() || !item.hasRichText())
+        return result;
+    std::optional<QByteArray> stored = richText(item);
+    if (!stored)
         return result;
 
-    QByteArray rtf = *item.rtfData;
+    QByteArray rtf = std::move(*stored);
     if (newline) {
         if (auto withParagraph = RichText::rtfAppendingParagraph(rtf))
             rtf = std::move(*withParagraph);

@@ -577,6 +577,8 @@ QJsonObject encode(const ClipboardItem& item)
     const auto date = [](const QDateTime& d) { return QJsonValue(secondsSinceReferenceDate(d)); };
     const auto list = [](const auto& l) { return QJsonValue(toArray(l)); };
     insertIfPresent(object, "textContent", item.textContent, asIs);
+    // A value of the history list lacks its rich text: the writer must load it first.
+    Q_ASSERT(!item.richTextInStore);
     insertIfPresent(object, "rtfData", item.rtfData, [](const QByteArray& b) { return QJsonValue(QString::fromLatin1(b.toBase64())); });
     insertIfPresent(object, "imageFileName", item.imageFileName, asIs);
     insertIfPresent(object, "fileURLStrings", item.fileURLStrings, list);

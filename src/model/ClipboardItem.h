@@ -16,7 +16,7 @@
 
 namespace lumra {
 
-enum class ClipboardContentType { text, image, file };
+enum class ClipboardContentType : quint8 { text, image, file };
 
 QString toRawValue(ClipboardContentType type);
 std::optional<ClipboardContentType> contentTypeFromRawValue(const QString& raw);
@@ -54,6 +54,10 @@ struct ClipboardItem {
     bool isPinnedToTop = false;
     bool isSensitive = false;
     bool isTrashed = false;
+    // The history list leaves rich text out of its values (it never shows it, and it can be large):
+    // set where the store holds rich text that `rtfData` leaves out. ClipboardManager::richText
+    // loads it for whoever needs it.
+    bool richTextInStore = false;
     std::optional<QString> textContent;
     SparseOptional<QByteArray> rtfData;
     SparseOptional<QString> imageFileName;
@@ -70,6 +74,14 @@ struct ClipboardItem {
     SparseOptional<QDateTime> lastPastedDate;
     std::optional<QDateTime> firstCopiedDate;
     SparseOptional<QDateTime> trashedDate;
+
+    bool hasRichText() const { return richTextInStore || (rtfData && !rtfData->isEmpty()); }
+    // The value as the history list holds it: `rtfData` left out, `richTextInStore` telling it is there.
+    void leaveOutRichText()
+    {
+        richTextInStore = hasRichText();
+        rtfData.reset();
+    }
 
     QString displayText() const;
     QString previewText() const;

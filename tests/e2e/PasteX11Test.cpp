@@ -128,3 +128,26 @@ TEST_F(PasteX11Test, AnImageItemIsOfferedAsPng)
     EXPECT_TRUE(targets.contains("text/uri-list"));
     EXPECT_EQ(test::xclipPaste("image/png"), png);
 }
+
+// The history list keeps no rich text in its values: a rich item taken from the list still goes out
+// with its RTF and HTML, read here by another program.
+TEST_F(PasteX11Test, ARichItemOfTheListIsOfferedWithItsRichText)
+{
+    ClipboardItem item;
+    item.textContent = QStringLiteral("Hello bold world");
+    item.rtfData = QByteArray(R"({\rtf1\ansi\deff0{\fonttbl{\f0 Helvetica;}}\f0 Hello {\b bold} world})");
+    item = addItem(item);
+    manager->loadItems();
+    ASSERT_EQ(manager->clipboardItems().size(), 1);
+    const ClipboardItem listed = manager->clipboardItems().first();
+    ASSERT_FALSE(listed.rtfData);
+
+    ASSERT_TRUE(manager->copyToPasteboard(listed, false));
+    const QList<QByteArray> targets = test::xclipPaste("TARGETS").split('\n');
+    EXPECT_TRUE(targets.contains("text/rtf")) << test::xclipPaste("TARGETS").constData();
+    EXPECT_EQ(test::xclipPaste("text/rtf"), *item.rtfData);
+    const QByteArray html = test::xclipPaste("text/html");
+    EXPECT_TRUE(html.contains("bold")) << html.constData();
+    EXPECT_TRUE(html.contains("font-weight")) << html.constData();
+    EXPECT_EQ(test::xclipPaste("UTF8_STRING"), "Hello bold world");
+}

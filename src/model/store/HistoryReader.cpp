@@ -92,7 +92,7 @@ Result<QList<ClipboardItem>> HistoryReader::loadItems()
         } value(*st, columnOf);
         while (st->step()) {
             bool dateMissing = false;
-            if (std::optional<ClipboardItem> item = detail::makeClipboardItem(value, &dateMissing)) {
+            if (std::optional<ClipboardItem> item = detail::makeClipboardItem(value, &dateMissing, true)) {
                 if (!item->dateAdded.isValid())
                     item->dateAdded = readAt;
                 internApp(item->sourceAppBundleId);

@@ -30,7 +30,8 @@ public:
 
     // Every item row (trashed ones included) in store order. A row without dateAdded gets its
     // fallback date written back once, so it keeps its place at later loads. An id held by both
-    // stores is loaded once, from the cloud store, and the other copy is deleted.
+    // stores is loaded once, from the cloud store, and the other copy is deleted. The items are the
+    // list's values: their rich text is left out (ClipboardItem::richTextInStore).
     Result<QList<ClipboardItem>> loadItems();
     // Every category, sorted (sortCategories).
     Result<QList<ClipboardCategory>> loadCategories();

@@ -59,7 +59,7 @@ sql::Value jsonText(const QJsonArray& array)
 
 } // namespace
 
-std::optional<ClipboardItem> detail::makeClipboardItem(const RowSource& row, bool* dateWasMissing)
+std::optional<ClipboardItem> detail::makeClipboardItem(const RowSource& row, bool* dateWasMissing, bool leaveOutRichText)
 {
     using namespace ItemAttr;
     const auto value = [&row](int attribute) { return row.value(attribute); };
@@ -87,6 +87,8 @@ std::optional<ClipboardItem> detail::makeClipboardItem(const RowSource& row, boo
 
     item.textContent = stringFrom(value(textContent));
     item.rtfData = bytesFrom(value(rtfData));
+    if (leaveOutRichText)
+        item.leaveOutRichText();
     item.imageFileName = stringFrom(value(imageFileName));
     item.isPinned = boolFrom(value(isPinned)).value_or(false);
     item.isPinnedToTop = boolFrom(value(isPinnedToTop)).value_or(false);
@@ -121,6 +123,14 @@ std::optional<ClipboardItem> makeClipboardItem(const ManagedObject& row)
     std::optional<ClipboardItem> item = detail::makeClipboardItem(ObjectRow(row));
     if (item && !item->dateAdded.isValid())
         item->dateAdded = QDateTime::currentDateTimeUtc();
+    return item;
+}
+
+std::optional<ClipboardItem> makeListItem(const ManagedObject& row)
+{
+    std::optional<ClipboardItem> item = makeClipboardItem(row);
+    if (item)
+        item->leaveOutRichText();
     return item;
 }
 

@@ -15,6 +15,8 @@ namespace lumra {
 // The item of a CDClipboardItem row, or none when its `id` is missing or not a UUID. Every other
 // missing or unreadable attribute falls back (contentType text, no tags, no shortcut, ...).
 std::optional<ClipboardItem> makeClipboardItem(const store::ManagedObject& row);
+// The same as the history list holds it: the rich text left out (ClipboardItem::leaveOutRichText).
+std::optional<ClipboardItem> makeListItem(const store::ManagedObject& row);
 std::optional<ClipboardCategory> makeClipboardCategory(const store::ManagedObject& row);
 
 // Writes the whole item into the row; leaves imageData, fileBookmarksJSON and ocrText alone,
@@ -33,8 +35,9 @@ public:
     virtual std::optional<QUuid> uuid(int attribute) const { return store::uuidFrom(value(attribute)); }
 };
 // `dateWasMissing` tells the caller to write a date back: firstCopiedDate, else lastPastedDate,
-// else (dateAdded left invalid) the time the row was read.
-std::optional<ClipboardItem> makeClipboardItem(const RowSource& row, bool* dateWasMissing = nullptr);
+// else (dateAdded left invalid) the time the row was read. `leaveOutRichText` makes the list's value.
+std::optional<ClipboardItem> makeClipboardItem(const RowSource& row, bool* dateWasMissing = nullptr,
+                                               bool leaveOutRichText = false);
 } // namespace detail
 
 } // namespace lumra

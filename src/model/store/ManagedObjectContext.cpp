@@ -57,6 +57,19 @@ int compareValues(const sql::Value& a, const sql::Value& b)
 
 QString tableName(const Entity& e) { return QString::fromLatin1(e.name); }
 
+// By attribute: whether the file keeps its values in another form than the model.
+const std::vector<bool>& convertedAttributes(const Entity& e)
+{
+    static const auto of = [](const Entity& entity) {
+        std::vector<bool> converted;
+        for (const Attribute& a : entity.attributes)
+            converted.push_back(isStoredDifferently(QLatin1String(a.name)));
+        return converted;
+    };
+    static const std::vector<bool> items = of(itemEntity()), categories = of(categoryEntity());
+    return e.kind == EntityKind::item ? items : categories;
+}
+
 std::optional<QUuid> rowId(const ManagedObject& o) { return uuidFrom(o.value(0)); }
 
 sql::Statement* prepareBound(sql::Database& db, const QString& text, const Predicate& predicate, QString* error)
@@ -82,13 +95,14 @@ Predicate Predicate::compare(const char* attribute, const char* op, sql::Value v
     const QString name = QString::fromLatin1(attribute);
     p.m_attributes << name;
     const QString o = QString::fromLatin1(op);
+    value = storedValue(name, std::move(value)); // which may be NULL, for a text row's contentType
     if (sql::isNull(value) && (o == QLatin1String("=") || o == QLatin1String("!="))) {
         p.m_sql = name + (o == QLatin1String("=") ? QStringLiteral(" IS NULL") : QStringLiteral(" IS NOT NULL"));
         return p;
     }
     Q_ASSERT(QStringList({"=", "!=", "<", "<=", ">", ">="}).contains(o));
     p.m_sql = QStringLiteral("%1 %2 ?").arg(name, o);
-    p.m_bindings.push_back(storedValue(name, std::move(value)));
+    p.m_bindings.push_back(std::move(value));
     return p;
 }
 
@@ -104,11 +118,20 @@ Predicate Predicate::in(const char* attribute, const QList<sql::Value>& values)
         return p;
     }
     QStringList marks;
+    bool orNull = false;
     for (const sql::Value& v : values) {
+        sql::Value stored = storedValue(p.m_attributes.front(), v);
+        if (sql::isNull(stored)) {
+            orNull = true;
+            continue;
+        }
         marks << QStringLiteral("?");
-        p.m_bindings.push_back(storedValue(p.m_attributes.front(), v));
+        p.m_bindings.push_back(std::move(stored));
     }
-    p.m_sql = QStringLiteral("%1 IN (%2)").arg(QString::fromLatin1(attribute), marks.join(QLatin1Char(',')));
+    const QString name = QString::fromLatin1(attribute);
+    p.m_sql = marks.isEmpty() ? QStringLiteral("0") : QStringLiteral("%1 IN (%2)").arg(name, marks.join(QLatin1Char(',')));
+    if (orNull)
+        p.m_sql = QStringLiteral("(%1 OR %2 IS NULL)").arg(p.m_sql, name);
     return p;
 }
 
@@ -258,8 +281,9 @@ ManagedObjectPtr ManagedObjectContext::materialize(const Entity& e, const Persis
         m_registered[key] = object;
     }
     const std::vector<int>& columns = columnAttributes(e);
+    const std::vector<bool>& converted = convertedAttributes(e);
     for (size_t i = 0; i < columns.size(); ++i)
-        object->m_values[size_t(columns[i])] = e.attribute(columns[i]).type == AttributeType::uuid
+        object->m_values[size_t(columns[i])] = converted[size_t(columns[i])]
             ? modelValue(e.attribute(columns[i]).name, st.value(int(i) + 1))
             : st.value(int(i) + 1);
     object->m_imageLoaded = false;
@@ -337,7 +361,7 @@ Result<int> ManagedObjectContext::count(const FetchRequest& request)
         if (request.affectedStore && c.store != request.affectedStore)
             continue;
         if (request.predicate.isEmpty()) {
-            const Result<qint64> rows = tableRowCount(c, e.kind);
+            const Result<qint64> rows = keptCount(c, e.kind, Kept::rows);
             if (!rows)
                 return Result<int>::failure(rows.error());
             total += *rows;
@@ -357,24 +381,43 @@ Result<int> ManagedObjectContext::count(const FetchRequest& request)
     return int(total);
 }
 
-Result<qint64> ManagedObjectContext::tableRowCount(const Connection& c, EntityKind kind)
+Result<int> ManagedObjectContext::trashedItemCount()
+{
+    qint64 total = 0;
+    for (const Connection& c : m_connections) {
+        const Result<qint64> rows = keptCount(c, EntityKind::item, Kept::trashedRows);
+        if (!rows)
+            return Result<int>::failure(rows.error());
+        total += *rows;
+    }
+    return int(total);
+}
+
+Result<qint64> ManagedObjectContext::keptCount(const Connection& c, EntityKind kind, Kept which)
 {
     const Result<qint64> version = c.db->dataVersion();
     if (!version)
         return version;
     RowCount& known = m_rowCounts[{c.store, kind}];
-    if (known.dataVersion == *version && known.totalChanges == c.db->totalChanges() && known.rows >= 0)
-        return known.rows;
-    known.rows = -1;
+    if (known.dataVersion != *version || known.totalChanges != c.db->totalChanges())
+        known = {-1, -1, *version, c.db->totalChanges()};
+    qint64& count = which == Kept::rows ? known.rows : known.trashedRows;
+    if (count >= 0)
+        return count;
+    // Binned rows from two short ranges of the isTrashed index ("!=" would walk all of it).
+    const QString table = tableName(entity(kind));
+    const QString sql = which == Kept::rows
+        ? QStringLiteral("SELECT count(*) FROM %1").arg(table)
+        : QStringLiteral("SELECT (SELECT count(*) FROM %1 WHERE isTrashed > 0) + (SELECT count(*) FROM %1 WHERE isTrashed < 0)").arg(table);
     QString error;
-    sql::Statement* st = c.db->prepare(QStringLiteral("SELECT count(*) FROM ") + tableName(entity(kind)), &error);
+    sql::Statement* st = c.db->prepare(sql, &error);
     if (!st)
         return Result<qint64>::failure(error);
     if (!st->step())
         return Result<qint64>::failure(st->status().error());
-    known = {st->int64(0), *version, c.db->totalChanges()};
+    count = st->int64(0);
     st->reset();
-    return known.rows;
+    return count;
 }
 
 ManagedObjectPtr ManagedObjectContext::fetchById(EntityKind kind, const QUuid& id)
@@ -437,16 +480,27 @@ Status ManagedObjectContext::saveStore(const PersistentStore* store, const std::
     if (!tx.beginStatus())
         return tx.beginStatus();
 
-    auto run = [&](const QString& text, const std::vector<sql::Value>& values) -> Status {
+    // `first`, when given, receives the first column of the first row the statement gives, if any.
+    auto run = [&](const QString& text, const std::vector<sql::Value>& values, std::optional<qint64>* first = nullptr) -> Status {
         QString error;
         sql::Statement* st = db->prepare(text, &error);
         if (!st)
             return Status::failure(error);
         for (size_t i = 0; i < values.size(); ++i)
             st->bind(int(i) + 1, values[i]);
-        st->step();
+        const bool row = st->step();
+        if (first)
+            *first = row ? std::optional<qint64>(st->int64(0)) : std::nullopt;
         Status s = st->status();
         st->reset();
+        return s;
+    };
+    // Whether a row counts as binned, as SQLite compares what it holds (the kept count's own test).
+    const QString binned = QStringLiteral(" (isTrashed > 0 OR isTrashed < 0)");
+    auto isBinned = [&](qint64 pk, bool* result) -> Status {
+        std::optional<qint64> value;
+        Status s = run(QStringLiteral("SELECT") + binned + QStringLiteral(" FROM CDClipboardItem WHERE pk = ?"), {pk}, &value);
+        *result = value.value_or(0) != 0;
         return s;
     };
     auto keyOf = [](const ManagedObject& o) -> sql::Value {
@@ -465,6 +519,7 @@ Status ManagedObjectContext::saveStore(const PersistentStore* store, const std::
 
     const qint64 changesBefore = db->totalChanges();
     std::map<EntityKind, qint64> rowsAdded;
+    qint64 trashedAdded = 0;
     std::vector<std::pair<ManagedObject*, qint64>> assigned;
     for (const ManagedObjectPtr& o : objects) {
         const Entity& e = *o->m_entity;
@@ -473,9 +528,13 @@ Status ManagedObjectContext::saveStore(const PersistentStore* store, const std::
         if (o->m_deleted) {
             if (o->m_inserted)
                 continue;
-            if (Status s = run(QStringLiteral("DELETE FROM %1 WHERE pk = ?").arg(tableName(e)), {o->m_pk}); !s)
+            // A row comes back when one was deleted: whether it was binned.
+            std::optional<qint64> deleted;
+            const QString returning = isItem ? QStringLiteral(" RETURNING") + binned : QStringLiteral(" RETURNING 0");
+            if (Status s = run(QStringLiteral("DELETE FROM %1 WHERE pk = ?").arg(tableName(e)) + returning, {o->m_pk}, &deleted); !s)
                 return s;
-            rowsAdded[e.kind] -= db->changes();
+            rowsAdded[e.kind] -= deleted ? 1 : 0;
+            trashedAdded -= deleted.value_or(0) != 0 ? 1 : 0;
             if (id) changes.deleted << *id;
         } else if (o->m_inserted) {
             QStringList names;
@@ -490,9 +549,12 @@ Status ManagedObjectContext::saveStore(const PersistentStore* store, const std::
             }
             const QString text = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
                                      .arg(tableName(e), names.join(QLatin1Char(',')),
-                                          QStringList(names.size(), QStringLiteral("?")).join(QLatin1Char(',')));
-            if (Status s = run(text, values); !s)
+                                          QStringList(names.size(), QStringLiteral("?")).join(QLatin1Char(',')))
+                + (isItem ? QStringLiteral(" RETURNING") + binned : QString());
+            std::optional<qint64> isNowBinned;
+            if (Status s = run(text, values, &isNowBinned); !s)
                 return s;
+            trashedAdded += isNowBinned.value_or(0) != 0 ? 1 : 0;
             const qint64 pk = db->lastInsertRowId();
             assigned.emplace_back(o.get(), pk);
             ++rowsAdded[e.kind];
@@ -519,6 +581,11 @@ Status ManagedObjectContext::saveStore(const PersistentStore* store, const std::
                 values.push_back(keyOf(*o));
             }
             if (!sets.isEmpty()) {
+                const bool binChanged = isItem && o->m_original.count(ItemAttr::isTrashed);
+                bool binnedBefore = false, binnedAfter = false;
+                if (binChanged)
+                    if (Status s = isBinned(o->m_pk, &binnedBefore); !s)
+                        return s;
                 values.push_back(o->m_pk);
                 if (Status s = run(QStringLiteral("UPDATE %1 SET %2 WHERE pk = ?").arg(tableName(e), sets.join(QStringLiteral(", "))), values); !s)
                     return s;
@@ -526,19 +593,28 @@ Status ManagedObjectContext::saveStore(const PersistentStore* store, const std::
                 // would vanish with it, so it is not reported as saved.
                 if (db->changes() == 0)
                     return Status::failure(QStringLiteral("%1 row was removed before the change could be saved").arg(tableName(e)));
+                if (binChanged)
+                    if (Status s = isBinned(o->m_pk, &binnedAfter); !s)
+                        return s;
+                trashedAdded += int(binnedAfter) - int(binnedBefore);
             }
             if (id) changes.updated << *id;
         }
     }
     if (Status s = tx.commit(); !s)
         return s;
+    if (std::any_of(rowsAdded.begin(), rowsAdded.end(), [](const auto& added) { return added.second < 0; }))
+        releaseFreePages(*db);
 
     for (auto it = m_rowCounts.begin(); it != m_rowCounts.end();) {
         RowCount& known = it->second;
         if (it->first.first != store) {
             ++it;
-        } else if (known.totalChanges == changesBefore && known.rows >= 0) {
-            known.rows += rowsAdded[it->first.second];
+        } else if (known.totalChanges == changesBefore && (known.rows >= 0 || known.trashedRows >= 0)) {
+            if (known.rows >= 0)
+                known.rows += rowsAdded[it->first.second];
+            if (known.trashedRows >= 0 && it->first.second == EntityKind::item)
+                known.trashedRows += trashedAdded;
             known.totalChanges = db->totalChanges();
             ++it;
         } else {

@@ -136,6 +136,9 @@ public:
 
     Result<QList<ManagedObjectPtr>> fetch(const FetchRequest& request);
     Result<int> count(const FetchRequest& request);
+    // Item rows of every store whose isTrashed is set (neither 0 nor NULL), kept like a whole table's
+    // row count: counted again only after another connection committed.
+    Result<int> trashedItemCount();
     // The first row whose `id` is `id`, or null (also on a fetch error).
     ManagedObjectPtr fetchById(EntityKind entity, const QUuid& id);
 
@@ -173,18 +176,20 @@ private:
     void revert(ManagedObject& object);
     Status validate(const FetchRequest& request) const;
     ManagedObjectPtr materialize(const Entity& entity, const PersistentStore* store, sql::Statement& st);
-    Result<qint64> tableRowCount(const Connection& connection, EntityKind entity);
+    enum class Kept { rows, trashedRows };
+    Result<qint64> keptCount(const Connection& connection, EntityKind entity, Kept which);
 
     std::vector<Connection> m_connections;
     std::map<Key, std::weak_ptr<ManagedObject>> m_registered;
     std::vector<ManagedObjectPtr> m_pending;
     std::function<void(const ChangeSet&)> m_didSave;
 
-    // Row counts of whole tables, kept up to date by this context's saves so that a limit check per
-    // capture never walks the table. One holds while no other connection has committed and this
-    // connection wrote nothing but those saves.
+    // Row counts of whole tables (and of their binned rows), kept up to date by this context's saves
+    // so that a limit check per capture never walks the table or an index. One holds while no other
+    // connection has committed and this connection wrote nothing but those saves.
     struct RowCount {
         qint64 rows = -1; // not counted yet
+        qint64 trashedRows = -1;
         qint64 dataVersion = 0;
         qint64 totalChanges = 0;
     };

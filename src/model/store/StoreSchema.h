@@ -57,12 +57,19 @@ inline constexpr const char* imageTable = "CDClipboardItemImage";
 inline constexpr const char* contentKeyColumn = "contentKey";
 // 2: the indexes of the columns most rows leave unset (trash date, shortcut) hold only the rows that set them.
 // 3: ids kept as their 16 bytes and the content key as a 64-bit digest, about a fifth of the file.
-inline constexpr int schemaVersion = 3;
+// 4: the content key in 32 bits, a text row's contentType left unset, no index that no query uses, and
+// 16 KB pages whose free ones can be handed back to the file system.
+inline constexpr int schemaVersion = 4;
 
 // Creates the tables and indexes in an empty database, or checks an existing one.
 // Fails for a database of a newer schema or one that is not a Lumra store, and then sets
 // `notLumraStore` (other failures, a busy file say, leave it alone).
 Status prepareSchema(sql::Database& db, bool* notLumraStore = nullptr);
+
+// After a removal: gives the store's free pages back to the file system once they make up a quarter
+// of it and at least a megabyte. A store that cannot (made before incremental auto-vacuum, or busy)
+// keeps them for its next rows.
+void releaseFreePages(sql::Database& db);
 
 // The duplicate-lookup key: a digest of the text, the image name, or the sorted URL list.
 // Null when the row's content gives none.
@@ -73,11 +80,14 @@ QString contentKeyForImage(const QString& imageFileName);
 QString contentKeyForFiles(QStringList urls);
 
 // What the file holds for a value of the model in `column`: a UUID (upper-case text in the model) as its
-// 16 bytes, a content key as a 64-bit digest of it (a match is always checked against the content).
-// Every other value, and a text that is no UUID, is kept as it is.
+// 16 bytes, a content key as a 32-bit digest of it (a match is always checked against the content), the
+// contentType "text" as NULL. Every other value, and a text that is no UUID, is kept as it is.
 sql::Value storedValue(QAnyStringView column, sql::Value value);
-// The model's value of what `column` holds: 16 stored bytes of an id as upper-case text.
+// The model's value of what `column` holds: 16 stored bytes of an id as upper-case text, a NULL
+// contentType as "text".
 sql::Value modelValue(QAnyStringView column, sql::Value stored);
+// Whether storedValue() may change a value of `column`.
+bool isStoredDifferently(QAnyStringView column);
 
 // How attribute values are given: UUIDs as upper-case text, dates as seconds since
 // 1 January 2001 UTC, Booleans as 0/1.

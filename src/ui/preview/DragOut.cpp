@@ -174,10 +174,12 @@ DragPayload makeDragPayload(const ClipboardItem& row, const QList<QUuid>& select
             }
         }
         mime->setText(row.textContent.value_or(QString()));
-        if (manager.preserveFormatting() && !shiftHeld && row.rtfData) {
-            mime->setData(QStringLiteral("text/rtf"), *row.rtfData);
-            if (auto html = RichText::htmlFromRtf(*row.rtfData))
-                mime->setHtml(*html);
+        if (manager.preserveFormatting() && !shiftHeld && row.hasRichText()) {
+            if (const std::optional<QByteArray> rtf = manager.richText(row)) {
+                mime->setData(QStringLiteral("text/rtf"), *rtf);
+                if (auto html = RichText::htmlFromRtf(*rtf))
+                    mime->setHtml(*html);
+            }
         }
         payload.items = {row};
         break;

@@ -43,9 +43,9 @@ PreviewBridge textBridge(const ClipboardItem& item, const ClipboardManager& mana
 {
     PreviewBridge bridge;
     PreviewTextContent content;
-    if (item.rtfData) {
+    if (std::optional<QByteArray> rtf = manager.richText(item)) {
         content.kind = PreviewTextContent::Kind::rich;
-        content.rtfData = *item.rtfData;
+        content.rtfData = std::move(*rtf);
     } else {
         content.text = item.textContent.value_or(QString());
         content.fontSize = manager.itemFontSize() * 1.2;
@@ -93,7 +93,7 @@ qsizetype characterCount(const QString& text)
 QString textDisplayPath(const ClipboardItem& item)
 {
     const qsizetype count = characterCount(item.textContent.value_or(QString()));
-    if (item.rtfData)
+    if (item.hasRichText())
         return count >= 1 ? QStringLiteral("Rich Text · %1 characters").arg(count) : QStringLiteral("Rich Text");
     return QStringLiteral("%1 characters").arg(count);
 }

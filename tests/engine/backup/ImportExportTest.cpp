@@ -124,6 +124,10 @@ TEST_F(ImportExportTest, historyComesBackWholeThroughAFileIntoAnEmptyStore)
     for (const ClipboardItem& item : std::as_const(after)) {
         if (item.contentType == ClipboardContentType::image)
             EXPECT_EQ(manager->imageData(item), png);
+        // The list's values leave rich text in the store; the file carried it all the same.
+        EXPECT_FALSE(item.rtfData);
+        if (item.textContent == QStringLiteral("full text"))
+            EXPECT_EQ(manager->richText(item), QByteArray("{\\rtf1 full}"));
     }
 }
 

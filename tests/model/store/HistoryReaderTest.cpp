@@ -71,8 +71,16 @@ TEST_F(HistoryReaderTest, anItemSurvivesTheRoundTripThroughItsRow)
     auto items = HistoryReader(reopened).loadItems();
     ASSERT_TRUE(items.ok());
     ASSERT_EQ(items->size(), 2);
-    EXPECT_EQ(items->at(0), full);
+    // The list's values leave the rich text in the store and say it is there.
+    ClipboardItem listed = full;
+    listed.leaveOutRichText();
+    EXPECT_FALSE(listed.rtfData);
+    EXPECT_TRUE(listed.richTextInStore);
+    EXPECT_EQ(items->at(0), listed);
     EXPECT_EQ(items->at(1), plain);
+    EXPECT_FALSE(items->at(1).richTextInStore);
+    EXPECT_EQ(makeClipboardItem(*reopened.viewContext().fetchById(EntityKind::item, full.id)), full);
+    EXPECT_EQ(makeListItem(*reopened.viewContext().fetchById(EntityKind::item, full.id)), listed);
 }
 
 TEST_F(HistoryReaderTest, populateWritesListsAsTheStoreExpectsAndLeavesMediaAlone)

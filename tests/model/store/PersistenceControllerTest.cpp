@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QSignalSpy>
 
+#include <functional>
+
 #include <sys/stat.h>
 
 namespace lumra::test {
@@ -380,6 +382,129 @@ TEST_F(PersistenceControllerTest, theRowCountFollowsEveryWriterOfTheFile)
     one.affectedStore = p.cloudStore();
     EXPECT_EQ(context.count(one).value(), 3);
     EXPECT_EQ(scalar(*other, QStringLiteral("SELECT count(*) FROM CDClipboardItem")), 3);
+}
+
+// Binned rows are counted like the whole table: kept through the context's own saves (inserts,
+// binning, restoring, deletes), taken afresh after any other write, with SQLite's reading of the flag.
+TEST_F(PersistenceControllerTest, theBinnedCountFollowsEveryWriterOfTheFile)
+{
+    PersistenceController p(false);
+    ManagedObjectContext& context = p.viewContext();
+    auto other = rawStore(p.cloudStore()->path);
+    const auto binned = [&](const QString& text, bool flag) {
+        ManagedObjectPtr row = insertText(p, text);
+        row->set(ItemAttr::isTrashed, flag);
+        return row;
+    };
+    ManagedObjectPtr kept = binned(QStringLiteral("kept"), false);
+    ManagedObjectPtr bin = binned(QStringLiteral("bin"), true);
+    ManagedObjectPtr later = binned(QStringLiteral("later"), false);
+
+    const std::vector<std::pair<const char*, std::function<void()>>> steps = {
+        {"a first save", [&] { ASSERT_TRUE(p.save().ok()); }},
+        {"binning a row", [&] { later->set(ItemAttr::isTrashed, true); ASSERT_TRUE(p.save().ok()); }},
+        {"restoring it", [&] { later->set(ItemAttr::isTrashed, false); ASSERT_TRUE(p.save().ok()); }},
+        {"an edit that leaves the flag", [&] { bin->set(ItemAttr::comment, QStringLiteral("c")); ASSERT_TRUE(p.save().ok()); }},
+        {"deleting a binned row and adding one in one save", [&] {
+             context.deleteObject(bin);
+             binned(QStringLiteral("new bin"), true);
+             ASSERT_TRUE(p.save().ok());
+         }},
+        {"a flag given as the text 0", [&] { later->setValue(ItemAttr::isTrashed, QStringLiteral("0")); ASSERT_TRUE(p.save().ok()); }},
+        {"another connection's commit", [&] {
+             ASSERT_TRUE(other->exec(QStringLiteral("UPDATE CDClipboardItem SET isTrashed = -1 WHERE textContent = 'kept'")).ok());
+         }},
+        {"a flag that is text", [&] {
+             ASSERT_TRUE(other->exec(QStringLiteral("UPDATE CDClipboardItem SET isTrashed = 'yes' WHERE textContent = 'later'")).ok());
+         }},
+        {"a background context", [&] {
+             auto background = p.newBackgroundContext();
+             ManagedObjectPtr row = background->insert(EntityKind::item);
+             row->set(ItemAttr::id, QUuid::createUuid());
+             row->set(ItemAttr::isTrashed, true);
+             ASSERT_TRUE(background->save().ok());
+         }},
+        {"a raw statement on the context's own connection", [&] {
+             ASSERT_TRUE(context.database(p.cloudStore())->exec(QStringLiteral("UPDATE CDClipboardItem SET isTrashed = 0")).ok());
+         }},
+        {"a save that fails", [&] {
+             ASSERT_TRUE(other->exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON CDClipboardItem "
+                                                    "WHEN NEW.textContent = 'refused' BEGIN SELECT RAISE(ABORT, 'no'); END")).ok());
+             binned(QStringLiteral("fine"), true);
+             binned(QStringLiteral("refused"), true);
+             EXPECT_FALSE(p.save().ok());
+         }},
+        {"binning after the failure", [&] { kept->set(ItemAttr::isTrashed, true); ASSERT_TRUE(p.save().ok()); }},
+    };
+    EXPECT_EQ(context.trashedItemCount().value(), 0);
+    for (const auto& [step, run] : steps) {
+        run();
+        EXPECT_EQ(context.trashedItemCount().value(), scalar(*other, QStringLiteral("SELECT count(*) FROM CDClipboardItem WHERE isTrashed != 0")))
+            << "after " << step;
+    }
+    EXPECT_EQ(context.trashedItemCount().value(), 1);
+}
+
+// A text row keeps no contentType in the file (a NULL costs one byte, "text" five), yet reads and
+// matches as "text"; the duplicate key is a 32-bit integer.
+TEST_F(PersistenceControllerTest, aTextRowStoresNoContentTypeYetReadsAndMatchesAsText)
+{
+    PersistenceController p(false);
+    const QUuid textId = insertText(p, QStringLiteral("hello"))->uuid(ItemAttr::id).value();
+    ManagedObjectPtr file = insertText(p, QString());
+    file->set(ItemAttr::contentType, QStringLiteral("file"));
+    file->set(ItemAttr::fileURLStringsJSON, QStringLiteral(R"(["file:///a"])"));
+    ASSERT_TRUE(p.save().ok());
+
+    auto db = rawStore(p.cloudStore()->path);
+    EXPECT_EQ(scalar(*db, QStringLiteral("SELECT count(*) FROM CDClipboardItem WHERE contentType IS NULL")), 1);
+    EXPECT_EQ(scalar(*db, QStringLiteral("SELECT count(*) FROM CDClipboardItem WHERE contentType = 'file'")), 1);
+    EXPECT_EQ(scalar(*db, QStringLiteral("SELECT count(*) FROM CDClipboardItem "
+                                         "WHERE typeof(contentKey) = 'integer' AND contentKey BETWEEN -2147483648 AND 2147483647")), 2);
+
+    PersistenceController reopened(false);
+    ManagedObjectContext& context = reopened.viewContext();
+    ManagedObjectPtr text = context.fetchById(EntityKind::item, textId);
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(text->value(ItemAttr::contentType), sql::Value(QStringLiteral("text")));
+    const std::vector<std::pair<Predicate, int>> cases = {
+        {Predicate::eq("contentType", "text"), 1},
+        {Predicate::ne("contentType", "text"), 1},
+        {Predicate::eq("contentType", "file"), 1},
+        {Predicate::in("contentType", {QStringLiteral("text")}), 1},
+        {Predicate::in("contentType", {QStringLiteral("text"), QStringLiteral("file")}), 2},
+        {Predicate::in("contentType", {QStringLiteral("image")}), 0},
+        {!Predicate::eq("contentType", "text"), 1},
+    };
+    for (const auto& [predicate, expected] : cases) {
+        FetchRequest request;
+        request.predicate = predicate;
+        EXPECT_EQ(context.count(request).value(), expected) << predicate.sql().toStdString();
+    }
+}
+
+// A new store has 16 KB pages, a write-ahead log kept to about 4 MB and incremental auto-vacuum:
+// after a large removal the file shrinks.
+TEST_F(PersistenceControllerTest, aLargeRemovalGivesItsPagesBack)
+{
+    PersistenceController p(false);
+    auto db = rawStore(p.cloudStore()->path);
+    EXPECT_EQ(scalar(*db, QStringLiteral("PRAGMA page_size")), 16384);
+    EXPECT_EQ(scalar(*db, QStringLiteral("PRAGMA auto_vacuum")), 2);
+    EXPECT_EQ(scalar(*p.viewContext().database(p.cloudStore()), QStringLiteral("PRAGMA wal_autocheckpoint")), 256);
+    QList<ManagedObjectPtr> rows;
+    for (int i = 0; i < 1000; ++i)
+        rows << insertText(p, QStringLiteral("%1 ").arg(i) + QString(2000, QLatin1Char('x')));
+    ASSERT_TRUE(p.save().ok());
+    const qint64 full = scalar(*db, QStringLiteral("PRAGMA page_count"));
+    EXPECT_GT(full, 100);
+
+    for (int i = 10; i < rows.size(); ++i)
+        p.viewContext().deleteObject(rows[i]);
+    ASSERT_TRUE(p.save().ok());
+    EXPECT_LT(scalar(*db, QStringLiteral("PRAGMA page_count")), full / 10);
+    EXPECT_EQ(scalar(*db, QStringLiteral("PRAGMA freelist_count")), 0);
+    EXPECT_EQ(p.viewContext().count({}).value(), 10);
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 
 #include <sqlite3.h>
 
+#include <functional>
 #include <map>
 
 #include <linux/capability.h>
@@ -110,8 +111,7 @@ TEST_F(StoreOpeningTest, AStoreOfTheEarlierSchemaIsUpgradedInPlaceWithEveryRow)
     {
         // As the earlier version wrote it: whole-column indexes, schema 1.
         auto db = rawStore(storePath("Lumra.sqlite"));
-        for (const char* sql : {"DROP INDEX CDClipboardItem_trashedDate", "DROP INDEX CDClipboardItem_shortcut",
-                                "CREATE INDEX CDClipboardItem_trashedDate ON CDClipboardItem(trashedDate)",
+        for (const char* sql : {"CREATE INDEX CDClipboardItem_trashedDate ON CDClipboardItem(trashedDate)",
                                 "CREATE INDEX CDClipboardItem_shortcut ON CDClipboardItem(shortcutKeyCode)",
                                 "PRAGMA user_version=1"})
             ASSERT_TRUE(db->exec(QString::fromLatin1(sql)).ok()) << sql;
@@ -125,7 +125,11 @@ TEST_F(StoreOpeningTest, AStoreOfTheEarlierSchemaIsUpgradedInPlaceWithEveryRow)
     EXPECT_EQ(*loaded, written);
     auto db = rawStore(storePath("Lumra.sqlite"));
     EXPECT_EQ(scalar(*db, QStringLiteral("PRAGMA user_version")), schemaVersion);
-    EXPECT_EQ(scalar(*db, QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'index' AND sql LIKE '%WHERE%'")), 2);
+    sql::Statement* indexes = db->prepare(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'index' ORDER BY name"));
+    QStringList names;
+    while (indexes && indexes->step())
+        names << indexes->text(0);
+    EXPECT_EQ(names, QStringList({"CDClipboardCategory_id", "CDClipboardItem_contentKey", "CDClipboardItem_id", "CDClipboardItem_trash_date"}));
 }
 
 // Every value of every row, as the model sees it, keyed by table and primary key.
@@ -154,57 +158,89 @@ QStringList columnsOf(sql::Database& db, const char* table)
     return names;
 }
 
+// A store file as it was committed, the way an earlier version of Lumra left it.
 class StoreUpgradeTest : public StoreOpeningTest {
 protected:
-    // A history written by the previous version of Lumra (schema 2, ids and content keys as text):
-    // categories, tags, a comment, a shortcut, rich text, an image with its bytes and recognised text,
-    // files, a binned sensitive row and a row whose id is no UUID.
-    void SetUp() override
+    struct Snapshot {
+        std::map<std::pair<QString, qint64>, std::vector<sql::Value>> rows;
+        QMap<QString, QStringList> columns;
+    };
+
+    void install(const char* file)
     {
         QDir().mkpath(dataDir.supportFolder());
-        ASSERT_TRUE(QFile::copy(QStringLiteral(LUMRA_TEST_DATA_DIR "/store/schema2-history.sqlite"), storePath("Lumra.sqlite")));
+        ASSERT_TRUE(QFile::copy(QStringLiteral(LUMRA_TEST_DATA_DIR "/store/") + QLatin1String(file), storePath("Lumra.sqlite")));
         QFile::setPermissions(storePath("Lumra.sqlite"), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     }
-};
 
-TEST_F(StoreUpgradeTest, EveryRowAndValueSurvivesAndIdsAndKeysTakeTheirCompactForm)
-{
-    std::map<std::pair<QString, qint64>, std::vector<sql::Value>> before;
-    QMap<QString, QStringList> columnsBefore;
+    Snapshot snapshot(int expectedVersion)
     {
         auto db = rawStore(storePath("Lumra.sqlite"));
-        ASSERT_EQ(scalar(*db, QStringLiteral("PRAGMA user_version")), 2);
-        before = storedRows(*db);
+        EXPECT_EQ(scalar(*db, QStringLiteral("PRAGMA user_version")), expectedVersion);
+        Snapshot s {storedRows(*db), {}};
+        s.columns[QStringLiteral("CDClipboardItemImage")] = QStringList {"itemPk", "imageData"};
         for (const char* table : {"CDClipboardItem", "CDClipboardCategory"})
-            columnsBefore[QLatin1String(table)] = columnsOf(*db, table);
+            s.columns[QLatin1String(table)] = columnsOf(*db, table);
+        return s;
     }
-    ASSERT_EQ(before.size(), 8u + 2u + 1u);
 
-    PersistenceController p(false);
-    EXPECT_TRUE(p.takeStartupWarnings().isEmpty());
-    ASSERT_NE(p.cloudStore(), nullptr);
+    // The upgraded file is sound, in this schema's form, with every row of `before` in the same columns,
+    // each value as `expected` says the file keeps the old one: nothing lost, nothing moved.
+    void expectEveryValueKept(const Snapshot& before, const std::function<sql::Value(const QString&, const sql::Value&)>& expected)
     {
         auto db = rawStore(storePath("Lumra.sqlite"));
         EXPECT_EQ(scalar(*db, QStringLiteral("PRAGMA user_version")), schemaVersion);
         EXPECT_EQ(scalar(*db, QStringLiteral("SELECT count(*) FROM pragma_foreign_key_check")), 0);
         EXPECT_EQ(scalar(*db, QStringLiteral("SELECT count(*) FROM pragma_integrity_check WHERE integrity_check != 'ok'")), 0);
+        EXPECT_EQ(scalar(*db, QStringLiteral("PRAGMA page_size")), 16384);
+        EXPECT_EQ(scalar(*db, QStringLiteral("PRAGMA auto_vacuum")), 2); // incremental
+        EXPECT_EQ(scalar(*db, QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'index'")), 4);
+        const Snapshot after = snapshot(schemaVersion);
+        EXPECT_EQ(after.columns, before.columns);
+        ASSERT_EQ(after.rows.size(), before.rows.size());
+        for (const auto& [key, values] : before.rows) {
+            ASSERT_TRUE(after.rows.count(key)) << key.first.toStdString() << " " << key.second;
+            const QStringList& names = before.columns[key.first];
+            for (size_t c = 0; c < values.size(); ++c)
+                EXPECT_EQ(after.rows.at(key)[c], expected(names[qsizetype(c)], values[c]))
+                    << key.first.toStdString() << " " << key.second << " " << names[qsizetype(c)].toStdString();
+        }
+    }
+
+    // Lookups by content find the text, the image and the files.
+    static void expectContentLookups(ManagedObjectContext& context)
+    {
+        for (const QString& key : {contentKeyForText(QStringLiteral("Rich text")), contentKeyForImage(QStringLiteral("0123456789abcdef0123456789abcdef.png")),
+                                   contentKeyForFiles({QStringLiteral("file:///home/u/a"), QStringLiteral("file:///home/u/b.txt")})}) {
+            FetchRequest duplicate;
+            duplicate.predicate = Predicate::eq(contentKeyColumn, key);
+            EXPECT_EQ(context.count(duplicate).value(), 1) << key.toStdString();
+        }
+        ManagedObjectPtr image = context.fetchById(EntityKind::item, QUuid("{A1B2C3D4-0003-4000-8000-000000000003}"));
+        ASSERT_NE(image, nullptr);
+        EXPECT_EQ(image->bytes(ItemAttr::imageData), QByteArray("\x89PNG\r\n\x1a\nnot really an image"));
+    }
+};
+
+// A history written by schema 2 (ids and content keys as text): categories, tags, a comment, a shortcut,
+// rich text, an image with its bytes and recognised text, files, a binned sensitive row and a row whose
+// id is no UUID.
+TEST_F(StoreUpgradeTest, FromSchema2EveryRowAndValueSurvivesAndIdsAndKeysTakeTheirCompactForm)
+{
+    install("schema2-history.sqlite");
+    const Snapshot before = snapshot(2);
+    ASSERT_EQ(before.rows.size(), 8u + 2u + 1u);
+
+    PersistenceController p(false);
+    EXPECT_TRUE(p.takeStartupWarnings().isEmpty());
+    ASSERT_NE(p.cloudStore(), nullptr);
+    expectEveryValueKept(before, [](const QString& column, const sql::Value& v) { return storedValue(column, v); });
+    {
+        auto db = rawStore(storePath("Lumra.sqlite"));
         EXPECT_EQ(scalar(*db, QStringLiteral("SELECT count(*) FROM CDClipboardItem WHERE typeof(id) = 'blob' AND length(id) = 16")), 7);
         EXPECT_EQ(scalar(*db, QStringLiteral("SELECT count(*) FROM CDClipboardItem WHERE typeof(contentKey) = 'integer'")), 8);
         EXPECT_EQ(scalar(*db, QStringLiteral("SELECT count(*) FROM CDClipboardItem WHERE typeof(categoryId) = 'blob'")), 2);
-        EXPECT_EQ(scalar(*db, QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'index'")), 6);
-        for (const char* table : {"CDClipboardItem", "CDClipboardCategory"})
-            EXPECT_EQ(columnsOf(*db, table), columnsBefore[QLatin1String(table)]) << table;
-        // Each value is what the file keeps for what it held before: nothing lost, nothing moved.
-        const auto after = storedRows(*db);
-        ASSERT_EQ(after.size(), before.size());
-        for (const auto& [key, values] : before) {
-            ASSERT_TRUE(after.count(key)) << key.first.toStdString() << " " << key.second;
-            const QStringList& columns = key.first == QLatin1String("CDClipboardItemImage")
-                ? QStringList {"itemPk", "imageData"} : columnsBefore[key.first];
-            for (size_t c = 0; c < values.size(); ++c)
-                EXPECT_EQ(after.at(key)[c], storedValue(columns[qsizetype(c)], values[c]))
-                    << key.first.toStdString() << " " << key.second << " " << columns[qsizetype(c)].toStdString();
-        }
+        EXPECT_EQ(scalar(*db, QStringLiteral("SELECT count(*) FROM CDClipboardItem WHERE contentType IS NULL")), 6);
     }
 
     // The model sees the same texts and ids as before; lookups by id, category and content find their rows.
@@ -222,21 +258,47 @@ TEST_F(StoreUpgradeTest, EveryRowAndValueSurvivesAndIdsAndKeysTakeTheirCompactFo
     FetchRequest inCategory;
     inCategory.predicate = Predicate::eq("categoryId", work);
     EXPECT_EQ(context.count(inCategory).value(), 1);
-    ManagedObjectPtr image = context.fetchById(EntityKind::item, QUuid("{A1B2C3D4-0003-4000-8000-000000000003}"));
-    ASSERT_NE(image, nullptr);
-    EXPECT_EQ(image->bytes(ItemAttr::imageData), QByteArray("\x89PNG\r\n\x1a\nnot really an image"));
-    for (const QString& key : {contentKeyForText(QStringLiteral("Rich text")), contentKeyForImage(QStringLiteral("0123456789abcdef0123456789abcdef.png")),
-                               contentKeyForFiles({QStringLiteral("file:///home/u/a"), QStringLiteral("file:///home/u/b.txt")})}) {
-        FetchRequest duplicate;
-        duplicate.predicate = Predicate::eq(contentKeyColumn, key);
-        EXPECT_EQ(context.count(duplicate).value(), 1) << key.toStdString();
+    expectContentLookups(context);
+}
+
+// The same history as schema 3 left it (ids in 16 bytes, 64-bit content keys, 4 KB pages).
+TEST_F(StoreUpgradeTest, FromSchema3EveryRowAndValueSurvivesAndKeysAndTypesTakeTheirShorterForm)
+{
+    install("schema3-history.sqlite");
+    const Snapshot before = snapshot(3);
+    ASSERT_EQ(before.rows.size(), 8u + 2u + 1u);
+    {
+        auto db = rawStore(storePath("Lumra.sqlite"));
+        ASSERT_EQ(scalar(*db, QStringLiteral("PRAGMA page_size")), 4096);
     }
+
+    PersistenceController p(false);
+    EXPECT_TRUE(p.takeStartupWarnings().isEmpty());
+    ASSERT_NE(p.cloudStore(), nullptr);
+    // A 64-bit key keeps its first 32 bits; every other value is what this version keeps for it.
+    expectEveryValueKept(before, [](const QString& column, const sql::Value& v) {
+        return column == QLatin1String(contentKeyColumn) ? sql::Value(std::get<qint64>(v) >> 32) : storedValue(column, v);
+    });
+
+    // The model reads the same history, and lookups by content find each kind of row.
+    auto items = HistoryReader(p).loadItems();
+    ASSERT_TRUE(items.ok());
+    EXPECT_EQ(items->size(), 7);
+    QMap<ClipboardContentType, int> kinds;
+    for (const ClipboardItem& item : *items)
+        ++kinds[item.contentType];
+    EXPECT_EQ(kinds, (QMap<ClipboardContentType, int> {{ClipboardContentType::text, 5}, {ClipboardContentType::image, 1},
+                                                       {ClipboardContentType::file, 1}}));
+    ManagedObjectContext& context = p.viewContext();
+    expectContentLookups(context);
+    EXPECT_EQ(context.trashedItemCount().value(), 1);
 }
 
 // Two ids the earlier version kept apart (by letter case) are one id in 16 bytes: the upgrade cannot
 // finish, so it leaves the file exactly as it was and the user is told; nothing is written this run.
 TEST_F(StoreUpgradeTest, AnUpgradeThatCannotFinishLeavesTheStoreAsItWas)
 {
+    install("schema2-history.sqlite");
     {
         auto db = rawStore(storePath("Lumra.sqlite"));
         ASSERT_TRUE(db->exec(QStringLiteral("INSERT INTO CDClipboardItem (id, textContent) "

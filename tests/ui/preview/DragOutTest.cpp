@@ -80,10 +80,12 @@ TEST_F(DragOutTest, PayloadsOfEachKindAndNoneWithoutData)
     ClipboardItem rich = test::textItem(QStringLiteral("bold"), clock.now());
     rich.rtfData = QByteArray("{\\rtf1 \\b bold\\b0}");
     rich = test::insertItem(*manager, rich);
+    const QByteArray rtf = *rich.rtfData;
+    rich.leaveOutRichText(); // the list's value: the drag reads the rich text from the store
     const DragListAccess list = DragListAccess::filteredItems(*manager);
     DragPayload text = makeDragPayload(rich, {}, list, *manager, false);
     EXPECT_EQ(text.mimeData->text(), QStringLiteral("bold"));
-    EXPECT_TRUE(text.mimeData->hasFormat(QStringLiteral("text/rtf")));
+    EXPECT_EQ(text.mimeData->data(QStringLiteral("text/rtf")), rtf);
     EXPECT_FALSE(makeDragPayload(rich, {}, list, *manager, true).mimeData->hasFormat(QStringLiteral("text/rtf")));
 
     // Images land as PNG files in the private drag folder; a stored name that is no digest is replaced.

@@ -239,6 +239,8 @@ TEST(PreviewContentTest, LabelsOfTextsAndBundles)
     EXPECT_EQ(textDisplayPath(item), QStringLiteral("2 characters"));
     item.rtfData = QByteArray("{\\rtf1 x}");
     EXPECT_EQ(textDisplayPath(item), QStringLiteral("Rich Text · 2 characters"));
+    item.leaveOutRichText(); // as the history list holds it
+    EXPECT_EQ(textDisplayPath(item), QStringLiteral("Rich Text · 2 characters"));
     item.textContent.reset();
     EXPECT_EQ(textDisplayPath(item), QStringLiteral("Rich Text"));
 

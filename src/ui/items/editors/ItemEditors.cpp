@@ -198,7 +198,7 @@ ContentEditorWindow::ContentEditorWindow(const EditorHost& host, const Clipboard
     m_editor->setAcceptRichText(true);
     m_editor->setFrameShape(QFrame::NoFrame);
     m_editor->setTabChangesFocus(false);
-    RichTextFormatting::load(*m_editor->document(), item.rtfData, item.textContent.value_or(QString()));
+    RichTextFormatting::load(*m_editor->document(), manager().richText(item), item.textContent.value_or(QString()));
     m_editor->setCurrentCharFormat(QTextCharFormat());
     auto* editorBox = new QVBoxLayout;
     editorBox->setContentsMargins(4, 4, 4, 4);

@@ -158,6 +158,30 @@ TEST_F(EditorWindowsTest, CommentEditorAddsTrimsAndRemoves)
     EXPECT_EQ(stored(empty.id).comment, std::nullopt);
 }
 
+// The list's value carries no rich text; the editor takes it from the store and saves it back whole.
+TEST_F(EditorWindowsTest, ContentEditorOpensTheStoredRichTextOfAListValue)
+{
+    const ClipboardItem item = add("bold plain", [](ClipboardItem& i) { i.rtfData = QByteArray("{\\rtf1 {\\b bold} plain}"); });
+    const ClipboardItem listed = stored(item.id);
+    ASSERT_FALSE(listed.rtfData);
+    ASSERT_TRUE(listed.richTextInStore);
+
+    QPointer<ContentEditorWindow> window = EditorWindows::openContentEditor(host(), listed);
+    QTextCursor probe(window->editor()->document());
+    probe.setPosition(2);
+    EXPECT_GE(probe.charFormat().fontWeight(), QFont::Bold);
+    probe.setPosition(8);
+    EXPECT_LT(probe.charFormat().fontWeight(), QFont::Bold);
+    EXPECT_TRUE(window->trySave());
+    const std::optional<QByteArray> saved = manager->richText(stored(item.id));
+    ASSERT_TRUE(saved);
+    QTextDocument document;
+    ASSERT_TRUE(RichText::readRtf(*saved, &document));
+    QTextCursor again(&document);
+    again.setPosition(2);
+    EXPECT_GE(again.charFormat().fontWeight(), QFont::Bold);
+}
+
 TEST_F(EditorWindowsTest, ContentEditorSavesTextAndFormattingThroughTheEngine)
 {
     const ClipboardItem item = add("hello world");
@@ -178,9 +202,10 @@ TEST_F(EditorWindowsTest, ContentEditorSavesTextAndFormattingThroughTheEngine)
 
     const ClipboardItem saved = stored(item.id);
     EXPECT_EQ(saved.textContent, QString("hello world\nagain"));
-    ASSERT_TRUE(saved.rtfData);
+    const std::optional<QByteArray> rtf = manager->richText(saved);
+    ASSERT_TRUE(rtf);
     QTextDocument document;
-    ASSERT_TRUE(RichText::readRtf(*saved.rtfData, &document));
+    ASSERT_TRUE(RichText::readRtf(*rtf, &document));
     QTextCursor probe(&document);
     probe.setPosition(2);
     EXPECT_GE(probe.charFormat().fontWeight(), QFont::Bold);
