@@ -65,7 +65,9 @@ bool UnifiedPreviewCoordinator::isPreviewVisibleOrJustClosed() const
     if (!m_lastCloseTime)
         return false;
     const Clock& clock = m_clock ? *m_clock : Clock::shared();
-    return m_lastCloseTime->msecsTo(clock.now()) < justClosedMs;
+    // A clock set back since the close would otherwise keep it "just closed" for as long.
+    const qint64 sinceClose = m_lastCloseTime->msecsTo(clock.now());
+    return sinceClose >= 0 && sinceClose < justClosedMs;
 }
 
 void UnifiedPreviewCoordinator::showUnifiedPreview(const ClipboardItem& item, ClipboardManager& manager)

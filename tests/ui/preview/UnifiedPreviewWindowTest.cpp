@@ -261,6 +261,10 @@ TEST_F(UnifiedPreviewWindowTest, ASecondRequestClosesAndThePopupIsHeldMeanwhile)
     EXPECT_TRUE(coordinator->isPreviewVisibleOrJustClosed());
     clock.advance(std::chrono::milliseconds(600));
     EXPECT_FALSE(coordinator->isPreviewVisibleOrJustClosed());
+    const QDateTime now = clock.now();
+    clock.setNow(now.addSecs(-3600));
+    EXPECT_FALSE(coordinator->isPreviewVisibleOrJustClosed()) << "the clock was set back an hour";
+    clock.setNow(now);
 
     // None of the files is left: the alert, the popup held while it is up, no window.
     const QString gone = folder + QStringLiteral("/gone.txt");
