@@ -1245,6 +1245,13 @@ void SyncEngine::retryPending(qint64 nowMs, Outcome& outcome)
         drop->bind(2, qint64(entityCode(w.record.entity)));
         drop->bind(3, uuidText(w.record.id));
         drop->step();
+        if (applied == Applied::yes && w.device == m_config.device) {
+            // Ours, from the files of a folder made again: they are gone, so it travels again.
+            sql::Statement* again = m_state.prepare(QStringLiteral("INSERT OR IGNORE INTO republish(entity, id) VALUES(?, ?)"));
+            again->bind(1, qint64(entityCode(w.record.entity)));
+            again->bind(2, uuidText(w.record.id));
+            again->step();
+        }
         if (Status s = t.commit(); !s) {
             outcome.status = s;
             return;
