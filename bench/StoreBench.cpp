@@ -105,8 +105,6 @@ void measureStoreSize(benchmark::State& state, int count, int (*length)(QRandomG
             state.counters["texts_MB"] = double(st->int64(0)) / 1e6;
         if (st)
             st->reset();
-        if (const QByteArray keep = qgetenv("LUMRA_BENCH_KEEP_STORE"); !keep.isEmpty())
-            QFile::copy(path, QString::fromLocal8Bit(keep));
     }
 }
 
@@ -116,5 +114,12 @@ void BM_StoreSizeShortTexts(benchmark::State& state)
     measureStoreSize(state, bench::historySize(100'000), bench::shortTextLength);
 }
 BENCHMARK(BM_StoreSizeShortTexts)->Iterations(1)->Unit(benchmark::kSecond);
+
+// 13,600 texts of 3.4 KB on average.
+void BM_StoreSizeLongTexts(benchmark::State& state)
+{
+    measureStoreSize(state, bench::historySize(13'600), bench::longTextLength);
+}
+BENCHMARK(BM_StoreSizeLongTexts)->Iterations(1)->Unit(benchmark::kSecond);
 
 } // namespace

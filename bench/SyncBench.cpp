@@ -95,6 +95,26 @@ void BM_IncrementalChange(benchmark::State& state)
 }
 BENCHMARK(BM_IncrementalChange)->Arg(10000)->Unit(benchmark::kMillisecond);
 
+// The periodic full pass with nothing new: every row compared with what was published, and copies
+// of one text looked for.
+void BM_FullPassWithNothingNew(benchmark::State& state)
+{
+    const int size = bench::historySize(int(state.range(0)));
+    QTemporaryDir folder;
+    Side writer(folder.path(), size);
+    writer.engine->exportChanges({}, true, startMs);
+    // The generated history repeats some texts: the second pass keeps one row of each.
+    const int merged = writer.engine->exportChanges({}, true, startMs + 1).written;
+    qint64 now = startMs + 1;
+    state.counters["mergedCopies"] = merged;
+    for (auto _ : state) {
+        const auto outcome = writer.engine->exportChanges({}, true, ++now);
+        if (!outcome.status || outcome.written != 0)
+            state.SkipWithError("a pass with nothing new wrote something");
+    }
+}
+BENCHMARK(BM_FullPassWithNothingNew)->Arg(10000)->Unit(benchmark::kMillisecond);
+
 // The journal reader alone: records checked per second.
 void BM_JournalReader(benchmark::State& state)
 {

@@ -1,5 +1,7 @@
 #include "model/store/Sqlite.h"
 
+#include <algorithm>
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -189,8 +191,16 @@ Status Database::open(const QString& path, bool create)
         }
         st->reset();
     }
+    limitWriteAheadLog();
     restrictMode(path);
     return {};
+}
+
+void Database::limitWriteAheadLog(qint64 bytes)
+{
+    const Result<qint64> pageSize = integerPragma(QStringLiteral("PRAGMA page_size"));
+    if (pageSize && *pageSize > 0)
+        (void)exec(QStringLiteral("PRAGMA wal_autocheckpoint=%1").arg(std::max<qint64>(bytes / *pageSize, 64)));
 }
 
 Status Database::openInMemory()

@@ -94,6 +94,10 @@ public:
     // that of the last open() that failed.
     int errorCode() const;
 
+    // Checkpoints the write-ahead log once it holds about `bytes` of pages, whatever the page size: the
+    // log file stays that large between checkpoints.
+    void limitWriteAheadLog(qint64 bytes = 4 << 20);
+
     Status begin();
     Status commit();
     void rollback();

@@ -58,7 +58,7 @@ inline constexpr const char* contentKeyColumn = "contentKey";
 // 2: the indexes of the columns most rows leave unset (trash date, shortcut) hold only the rows that set them.
 // 3: ids kept as their 16 bytes and the content key as a 64-bit digest, about a fifth of the file.
 // 4: the content key in 32 bits, a text row's contentType left unset, no index that no query uses, and
-// 8 KB pages whose free ones can be handed back to the file system.
+// 16 KB pages whose free ones can be handed back to the file system.
 inline constexpr int schemaVersion = 4;
 
 // Creates the tables and indexes in an empty database, or checks an existing one.

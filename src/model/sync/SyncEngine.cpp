@@ -311,8 +311,18 @@ Status SyncEngine::ensureOwnFolder(qint64 nowMs, Outcome& outcome)
     }
     m_ownDir = std::move(own).value();
     Result<std::optional<Manifest>> manifest = SyncFiles::readManifest(m_ownDir);
-    if (!manifest || !manifest.value())
-        return recreateOwnFolder(outcome, known ? QStringLiteral("our manifest is missing or damaged") : QString());
+    if (!manifest || !manifest.value()) {
+        // Only the manifest went (removed, or a link put in its place): write it again as it was, so
+        // that our journal goes on where it is, and what it holds beyond the state (a restored
+        // copy of this computer) is read back rather than thrown away with a new folder.
+        std::optional<Manifest> again = known ? lastOwnManifest() : std::nullopt;
+        if (!again)
+            return recreateOwnFolder(outcome, known ? QStringLiteral("our manifest is missing or damaged") : QString());
+        if (Status s = writeOwnManifest(*again); !s)
+            return s;
+        outcome.notices.append(QStringLiteral("our manifest was missing or damaged: wrote it again"));
+        manifest = std::optional<Manifest>(*again);
+    }
     const Manifest& m = *manifest.value();
 
     if (!known) {
@@ -322,8 +332,8 @@ Status SyncEngine::ensureOwnFolder(qint64 nowMs, Outcome& outcome)
             m_generation = m.generation;
             m_journalEnd = m_ownDir.size(SyncFiles::journalName(m_generation)).value_or(0);
             m_journalRecords = meta(QStringLiteral("journalRecords")).toLongLong();
-            bool foreign = false;
-            if (Status s = checkOwnJournal(outcome, &foreign); !s)
+            bool foreign = false, remade = false;
+            if (Status s = checkOwnJournal(outcome, &foreign, &remade); !s || remade)
                 return s;
         } else {
             // Never written from here, yet there: another install made it (a cloned disk, or this
@@ -350,8 +360,9 @@ Status SyncEngine::ensureOwnFolder(qint64 nowMs, Outcome& outcome)
         } else {
             m_generation = m.generation;
         }
-        bool foreign = false;
-        if (Status s = checkOwnJournal(outcome, &foreign); !s)
+        bool foreign = false, remade = false;
+        // Made again: its new manifest is written, and the one read above must not be signed over it.
+        if (Status s = checkOwnJournal(outcome, &foreign, &remade); !s || remade)
             return s;
         if (foreign)
             return takeNewDeviceId(outcome);
@@ -368,23 +379,58 @@ Status SyncEngine::ensureOwnFolder(qint64 nowMs, Outcome& outcome)
         Manifest signed_ = m;
         signed_.incarnation = m_incarnation;
         signed_.writer = m_writer;
-        if (Status s = SyncFiles::writeManifest(m_ownDir, signed_); !s)
+        if (Status s = writeOwnManifest(signed_); !s)
             return s;
     }
     return putOwnMeta();
 }
 
-Status SyncEngine::checkOwnJournal(Outcome& outcome, bool* foreign)
+Status SyncEngine::writeOwnManifest(const Manifest& m)
+{
+    if (Status s = SyncFiles::writeManifest(m_ownDir, m); !s)
+        return s;
+    const QString snapshot = m.snapshotBytes < 0 ? QString() : QString::number(m.snapshotBytes) + u':' + QString::fromLatin1(m.snapshotSha256);
+    if (Status s = putMeta(QStringLiteral("manifestSnapshot"), snapshot); !s)
+        return s;
+    return putMeta(QStringLiteral("manifestGeneration"), QString::number(m.generation));
+}
+
+std::optional<Manifest> SyncEngine::lastOwnManifest()
+{
+    // Only while the files it names are still there as they were written.
+    const qint64 generation = meta(QStringLiteral("manifestGeneration")).toLongLong();
+    if (generation < 1 || generation != meta(QStringLiteral("generation")).toLongLong())
+        return std::nullopt;
+    Manifest m;
+    m.generation = generation;
+    m.incarnation = meta(QStringLiteral("incarnation"));
+    m.writer = m_writer;
+    m.snapshotKnown = true;
+    if (const QString snapshot = meta(QStringLiteral("manifestSnapshot")); !snapshot.isEmpty()) {
+        m.snapshotBytes = snapshot.section(u':', 0, 0).toLongLong();
+        m.snapshotSha256 = snapshot.section(u':', 1).toLatin1();
+        if (m_ownDir.size(SyncFiles::snapshotName(generation)) != std::optional<qint64>(m.snapshotBytes))
+            return std::nullopt;
+    }
+    if (m_ownDir.size(SyncFiles::journalName(generation)).value_or(-1) < meta(QStringLiteral("journalEnd")).toLongLong())
+        return std::nullopt;
+    return m;
+}
+
+Status SyncEngine::checkOwnJournal(Outcome& outcome, bool* foreign, bool* remade)
 {
     const QString name = SyncFiles::journalName(m_generation);
     const std::optional<qint64> size = m_ownDir.size(name);
     if (!size) {
         if (m_ownDir.kind(name) == SyncDir::Kind::missing && m_journalEnd == 0)
             return m_ownDir.write(name, {});
+        *remade = true;
         return recreateOwnFolder(outcome, QStringLiteral("our journal is missing or not a file"));
     }
-    if (*size < m_journalEnd)
+    if (*size < m_journalEnd) {
+        *remade = true;
         return recreateOwnFolder(outcome, QStringLiteral("our journal is shorter than what was written"));
+    }
     // A file-sync tool keeps a conflicting copy beside the file when it was changed in two places:
     // another install writes here too.
     for (const QString& entry : m_ownDir.entries(SyncDir::Kind::file))
@@ -479,7 +525,7 @@ Status SyncEngine::recreateOwnFolder(Outcome& outcome, const QString& why)
     m.incarnation = m_incarnation;
     m.writer = m_writer;
     m.snapshotKnown = true;
-    if (Status s = SyncFiles::writeManifest(m_ownDir, m); !s)
+    if (Status s = writeOwnManifest(m); !s)
         return s;
     m_republish = true;
     if (Status s = putMeta(QStringLiteral("republish"), QStringLiteral("1")); !s)
@@ -532,6 +578,17 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
         return outcome;
     }
     full = full || m_republish;
+    // Every item, fetched once for the duplicates and the export, unless a merge changed them.
+    std::optional<QList<store::ManagedObjectPtr>> allItems;
+    if (full) {
+        Result<QList<store::ManagedObjectPtr>> items = mergeStoredDuplicates();
+        if (!items) {
+            outcome.status = items.status();
+            return outcome;
+        }
+        if (!items->isEmpty())
+            allItems = std::move(items).value();
+    }
 
     // Rows whose merge kept something newer than what another computer wrote: publish them as they are.
     QSet<QUuid> lookupIds = ids;
@@ -657,7 +714,7 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
             lookups.append(id);
     for (EntityKind entity : {EntityKind::category, EntityKind::item}) {
         for (const std::optional<QUuid>& id : std::as_const(lookups)) {
-            Result<QList<store::ManagedObjectPtr>> rows = cloudRows(entity, id);
+            Result<QList<store::ManagedObjectPtr>> rows = entity == EntityKind::item && !id && allItems ? *allItems : cloudRows(entity, id);
             if (!rows) {
                 outcome.status = rows.status();
                 return outcome;
@@ -865,7 +922,7 @@ Status SyncEngine::compact()
     m.snapshotKnown = true;
     m.snapshotBytes = snapshot.size();
     m.snapshotSha256 = QCryptographicHash::hash(snapshot, QCryptographicHash::Sha256).toHex();
-    if (Status s = SyncFiles::writeManifest(m_ownDir, m); !s)
+    if (Status s = writeOwnManifest(m); !s)
         return s;
     (void)m_ownDir.remove(SyncFiles::snapshotName(m_generation));
     (void)m_ownDir.remove(SyncFiles::journalName(m_generation));
@@ -1132,16 +1189,14 @@ void SyncEngine::retryPending(qint64 nowMs, Outcome& outcome)
         if (dir)
             if (Result<SyncDir> i = dir->folder(QString::fromLatin1(SyncFiles::imagesName), false))
                 images = std::move(i).value();
-        if (!images || images->kind(SyncFiles::imageName(w.record.imageHash)) == SyncDir::Kind::missing) {
-            if (!dir && isMissing(dir)) {
-                sql::Statement* drop = m_state.prepare(QStringLiteral("DELETE FROM pending WHERE device = ?"));
-                drop->bind(1, uuidText(w.device));
-                drop->step();
-            }
+        if (!dir && isMissing(dir)) {
+            sql::Statement* drop = m_state.prepare(QStringLiteral("DELETE FROM pending WHERE device = ?"));
+            drop->bind(1, uuidText(w.device));
+            drop->step();
             continue;
         }
         QList<Change> changes;
-        const Applied applied = applyRecord(&*images, w.record, outcome, problemLine(w.device, 0, QStringLiteral("waiting record")), changes);
+        const Applied applied = applyRecord(images ? &*images : nullptr, w.record, outcome, problemLine(w.device, 0, QStringLiteral("waiting record")), changes);
         m_batchRows.clear();
         if (applied == Applied::wait)
             continue;
@@ -1172,6 +1227,8 @@ Result<QByteArray> SyncEngine::imageOf(const SyncDir* images, const QString& has
     using R = Result<QByteArray>;
     const QString name = SyncFiles::imageName(hash);
     if (!images || images->kind(name) == SyncDir::Kind::missing) {
+        if (std::optional<QByteArray> bytes = imageElsewhere(hash))
+            return *bytes;
         *wait = true; // sync tools deliver files in any order
         return R::failure(QStringLiteral("missing"));
     }
@@ -1189,6 +1246,28 @@ Result<QByteArray> SyncEngine::imageOf(const SyncDir* images, const QString& has
         return R::failure(QStringLiteral("not an image"));
     }
     return bytes;
+}
+
+std::optional<QByteArray> SyncEngine::imageElsewhere(const QString& hash)
+{
+    // An image file is named by the hash of its bytes: another folder's copy is the same image once
+    // its bytes say so. It matters when the writer's copy is lost for good (a folder left behind
+    // when its computer took a new id, whose images someone removed).
+    const QString name = SyncFiles::imageName(hash);
+    for (const QUuid& device : SyncFiles::devices(m_devicesDir)) {
+        Result<SyncDir> dir = m_devicesDir.folder(uuidText(device), false);
+        if (!dir)
+            continue;
+        Result<SyncDir> images = dir->folder(QString::fromLatin1(SyncFiles::imagesName), false);
+        if (!images || images->kind(name) != SyncDir::Kind::file)
+            continue;
+        Result<QByteArray> bytes = images->read(name, m_config.maxImageBytes + 1);
+        if (bytes && bytes.value().size() <= m_config.maxImageBytes
+            && QString::fromLatin1(QCryptographicHash::hash(bytes.value(), QCryptographicHash::Sha256).toHex()) == hash
+            && isImage(bytes.value()))
+            return std::move(bytes).value();
+    }
+    return std::nullopt;
 }
 
 SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRecord& record, Outcome& outcome,
@@ -1344,16 +1423,97 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
     return changed ? Applied::yes : Applied::skipped;
 }
 
+namespace {
+
+bool isMergeableText(const QJsonObject& fields)
+{
+    return !fields.value(QStringLiteral("textContent")).toString().isEmpty()
+        && fields.value(QStringLiteral("contentType")).toString(QStringLiteral("text")) == u"text"
+        && !fields.value(QStringLiteral("isTrashed")).toBool();
+}
+
+} // namespace
+
+std::optional<SyncEngine::Copy> SyncEngine::storedCopy(const store::ManagedObjectPtr& row)
+{
+    // A row as stamped; a change made here and not published yet is the latest of all. None for a
+    // row made here and never published: it is merged when it is, or comes back from elsewhere.
+    const QUuid id = *row->uuid(store::ItemAttr::id);
+    const std::optional<RowState> known = rowState(EntityKind::item, id);
+    if (!known || known->deleted)
+        return std::nullopt;
+    Copy copy {id, {}, {}, row};
+    QString image;
+    copy.fields = fieldsOfRow(*row, &image);
+    const QList<quint64> hashes = fieldHashes(EntityKind::item, copy.fields, image);
+    const QStringList& names = mergedFields(EntityKind::item);
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        const bool local = known->fields.size() != names.size() || known->fields[i].hash != hash32(hashes[i]);
+        copy.state.fields.append({local ? nextStamp(0) : known->fields[i].stamp, hash32(hashes[i])});
+    }
+    return copy;
+}
+
+SyncEngine::Copy SyncEngine::mergeCopies(const Copy& x, const Copy& y, QList<Change>& changes)
+{
+    // The same on every computer: the lesser id is kept, the other becomes a tombstone, and their
+    // fields merge one by one. A star, tags or a comment set on either copy survives the other's
+    // default; between two set values the later wins. The result is as new as the newer of the two.
+    const bool xWins = uuidText(x.id) < uuidText(y.id);
+    const Copy& winner = xWins ? x : y;
+    const Copy& loser = xWins ? y : x;
+    const QStringList& names = mergedFields(EntityKind::item);
+    Copy merged = winner;
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        if (names[i] == QLatin1String(imageField) || names[i] == u"textContent" || names[i] == u"contentType")
+            continue;
+        const FieldState& w = winner.state.fields[i];
+        const FieldState& l = loser.state.fields[i];
+        const bool loserSet = loser.fields.contains(names[i]);
+        const bool winnerSet = winner.fields.contains(names[i]);
+        const bool takeLoser = loserSet != winnerSet ? loserSet : (l.stamp > w.stamp || (l.stamp == w.stamp && l.hash > w.hash));
+        if (takeLoser) {
+            merged.state.fields[i] = {std::max(l.stamp, w.stamp), l.hash};
+            if (loserSet)
+                merged.fields.insert(names[i], loser.fields.value(names[i]));
+            else
+                merged.fields.remove(names[i]);
+        }
+    }
+    merged.state.mtime = 0;
+    for (const FieldState& f : std::as_const(merged.state.fields))
+        merged.state.mtime = std::max(merged.state.mtime, f.stamp);
+    merged.state.digest.clear(); // published again
+    qint64 loserMtime = 0;
+    for (const FieldState& f : loser.state.fields)
+        loserMtime = std::max(loserMtime, f.stamp);
+
+    if (loser.row)
+        m_context->deleteObject(loser.row);
+    if (!merged.row) {
+        merged.row = m_context->insert(EntityKind::item, m_cloudStore);
+        merged.row->set(store::ItemAttr::id, merged.id);
+        m_batchRows.insert({entityCode(EntityKind::item), merged.id}, merged.row);
+    }
+    applyFields(*merged.row, merged.fields);
+    changes.append({{entityCode(EntityKind::item), merged.id}, merged.state});
+    changes.append({{entityCode(EntityKind::item), loser.id}, RowState {{}, loserMtime, true, {}}});
+    for (const QUuid& again : {merged.id, loser.id}) {
+        sql::Statement* st = m_state.prepare(QStringLiteral("INSERT OR IGNORE INTO republish(entity, id) VALUES(?, ?)"));
+        st->bind(1, qint64(entityCode(EntityKind::item)));
+        st->bind(2, uuidText(again));
+        st->step();
+    }
+    return merged;
+}
+
 bool SyncEngine::mergeDuplicate(const SyncRecord& record, RowState& state, QList<Change>& changes)
 {
-    // The same text copied on two computers while apart: one row is kept, the same on every
-    // computer (the lesser id), the other becomes a tombstone, and their fields merge one by one.
+    // The same text copied on two computers while apart: met as the second copy arrives.
     using namespace store::ItemAttr;
-    const QString text = record.fields.value(QStringLiteral("textContent")).toString();
-    const QString type = record.fields.value(QStringLiteral("contentType")).toString(QStringLiteral("text"));
-    if (record.entity != EntityKind::item || type != u"text" || text.isEmpty()
-        || record.fields.value(QStringLiteral("isTrashed")).toBool())
+    if (record.entity != EntityKind::item || !isMergeableText(record.fields))
         return false;
+    const QString text = record.fields.value(QStringLiteral("textContent")).toString();
     store::FetchRequest request;
     request.entity = EntityKind::item;
     request.affectedStore = m_cloudStore;
@@ -1369,73 +1529,66 @@ bool SyncEngine::mergeDuplicate(const SyncRecord& record, RowState& state, QList
             other = row;
     if (!other)
         return false;
-    const QUuid otherId = *other->uuid(id);
-    const std::optional<RowState> known = rowState(EntityKind::item, otherId);
-    if (!known || known->deleted)
-        return false; // made here and not published yet: merged when it comes back from another computer
-
-    const QStringList& names = mergedFields(EntityKind::item);
-    QString otherImage;
-    QJsonObject otherFields = fieldsOfRow(*other, &otherImage);
-    const QList<quint64> otherHashes = fieldHashes(EntityKind::item, otherFields, otherImage);
-    // The other row's fields as stamped; a change made here and not published yet is the latest of all.
-    RowState otherState;
-    for (qsizetype i = 0; i < names.size(); ++i) {
-        const bool local = known->fields.size() != names.size() || known->fields[i].hash != hash32(otherHashes[i]);
-        otherState.fields.append({local ? nextStamp(0) : known->fields[i].stamp, hash32(otherHashes[i])});
-    }
-    const bool recordWins = uuidText(record.id) < uuidText(otherId);
-    const QJsonObject& winnerFields = recordWins ? record.fields : otherFields;
-    const QJsonObject& loserFields = recordWins ? otherFields : record.fields;
-    const RowState& winnerState = recordWins ? state : otherState;
-    const RowState& loserState = recordWins ? otherState : state;
-    QJsonObject merged = winnerFields;
-    RowState mergedState = winnerState;
-    for (qsizetype i = 0; i < names.size(); ++i) {
-        if (names[i] == QLatin1String(imageField) || names[i] == u"textContent" || names[i] == u"contentType")
-            continue;
-        // A star, tags or a comment set on either copy survives the other's default; between two set
-        // values the later wins. The result is as new as the newer of the two.
-        const FieldState& w = winnerState.fields[i];
-        const FieldState& l = loserState.fields[i];
-        const bool loserSet = loserFields.contains(names[i]);
-        const bool winnerSet = winnerFields.contains(names[i]);
-        const bool takeLoser = loserSet != winnerSet ? loserSet : (l.stamp > w.stamp || (l.stamp == w.stamp && l.hash > w.hash));
-        if (takeLoser) {
-            mergedState.fields[i] = {std::max(l.stamp, w.stamp), l.hash};
-            if (loserFields.contains(names[i]))
-                merged.insert(names[i], loserFields.value(names[i]));
-            else
-                merged.remove(names[i]);
-        }
-    }
-    mergedState.mtime = 0;
-    for (const FieldState& f : std::as_const(mergedState.fields))
-        mergedState.mtime = std::max(mergedState.mtime, f.stamp);
-    mergedState.digest.clear(); // published again below
-    qint64 loserMtime = 0;
-    for (const FieldState& f : loserState.fields)
-        loserMtime = std::max(loserMtime, f.stamp);
-
-    const QUuid winner = recordWins ? record.id : otherId;
-    const QUuid loser = recordWins ? otherId : record.id;
-    store::ManagedObjectPtr row = other;
-    if (recordWins) {
-        m_context->deleteObject(other);
-        row = m_context->insert(EntityKind::item, m_cloudStore);
-        row->set(id, record.id);
-        m_batchRows.insert({entityCode(EntityKind::item), record.id}, row);
-    }
-    applyFields(*row, merged);
-    changes.append({{entityCode(EntityKind::item), winner}, mergedState});
-    changes.append({{entityCode(EntityKind::item), loser}, RowState {{}, loserMtime, true, {}}});
-    for (const QUuid& again : {winner, loser}) {
-        sql::Statement* st = m_state.prepare(QStringLiteral("INSERT OR IGNORE INTO republish(entity, id) VALUES(?, ?)"));
-        st->bind(1, qint64(entityCode(EntityKind::item)));
-        st->bind(2, uuidText(again));
-        st->step();
-    }
+    const std::optional<Copy> stored = storedCopy(other);
+    if (!stored)
+        return false;
+    mergeCopies(Copy {record.id, record.fields, state, {}}, *stored, changes);
     return true;
+}
+
+Result<QList<store::ManagedObjectPtr>> SyncEngine::mergeStoredDuplicates()
+{
+    // Copies of one text that are already rows here (both published before they met, or arrived
+    // while one of them was not published yet) become one, by the same rule as above: every
+    // computer holding both ends with the same row.
+    using namespace store::ItemAttr;
+    Result<QList<store::ManagedObjectPtr>> rows = cloudRows(EntityKind::item, std::nullopt);
+    if (!rows)
+        return rows;
+    QHash<QString, QList<store::ManagedObjectPtr>> byText;
+    bool any = false;
+    for (const store::ManagedObjectPtr& row : rows.value()) {
+        if (row->string(contentType).value_or(QStringLiteral("text")) != u"text" || row->boolean(isTrashed).value_or(false))
+            continue;
+        const QString text = row->string(textContent).value_or(QString());
+        if (text.isEmpty())
+            continue;
+        QList<store::ManagedObjectPtr>& same = byText[text];
+        same.append(row);
+        any = any || same.size() > 1;
+    }
+    if (!any)
+        return rows;
+    QList<QList<store::ManagedObjectPtr>> groups;
+    for (auto it = byText.cbegin(); it != byText.cend(); ++it)
+        if (it.value().size() > 1)
+            groups.append(it.value());
+    QList<Change> changes;
+    for (const QList<store::ManagedObjectPtr>& group : std::as_const(groups)) {
+        QList<Copy> copies;
+        for (const store::ManagedObjectPtr& row : group)
+            if (std::optional<Copy> copy = storedCopy(row))
+                copies.append(*copy);
+        // In id order, so that three or more copies fold the same way everywhere.
+        std::sort(copies.begin(), copies.end(), [](const Copy& x, const Copy& y) { return uuidText(x.id) < uuidText(y.id); });
+        for (qsizetype i = 1; i < copies.size(); ++i)
+            copies[0] = mergeCopies(copies[0], copies[i], changes);
+    }
+    m_batchRows.clear();
+    using R = Result<QList<store::ManagedObjectPtr>>;
+    if (changes.isEmpty())
+        return rows;
+    if (Status s = m_context->save(); !s) {
+        m_context->rollback();
+        return R::failure(s.error());
+    }
+    sql::Transaction t(m_state);
+    for (const Change& change : std::as_const(changes))
+        if (Status s = putRowState(entityFromCode(change.key.first), change.key.second, change.state); !s)
+            return R::failure(s.error());
+    if (Status s = t.commit(); !s)
+        return R::failure(s.error());
+    return QList<store::ManagedObjectPtr>(); // changed: fetched again
 }
 
 SyncEngine::Health SyncEngine::health(qint64 nowMs)

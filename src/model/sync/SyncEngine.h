@@ -7,6 +7,7 @@
 #include "platform/core/Result.h"
 
 #include <QHash>
+#include <QJsonObject>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -115,7 +116,11 @@ private:
     // it holds what this computer did not write.
     Status openFolders(bool create);
     Status ensureOwnFolder(qint64 nowMs, Outcome& outcome);
-    Status checkOwnJournal(Outcome& outcome, bool* foreign);
+    // `remade`: it was not ours as written, so the folder was made again.
+    Status checkOwnJournal(Outcome& outcome, bool* foreign, bool* remade);
+    // Our manifest, written and remembered; what it said last, while its files are still there.
+    Status writeOwnManifest(const Manifest& manifest);
+    std::optional<Manifest> lastOwnManifest();
     Status recreateOwnFolder(Outcome& outcome, const QString& why);
     Status takeNewDeviceId(Outcome& outcome);
     QString ownName() const { return uuidText(m_config.device); }
@@ -127,8 +132,22 @@ private:
     void retryPending(qint64 nowMs, Outcome& outcome);
     Applied applyRecord(const SyncDir* deviceDir, const SyncRecord& record, Outcome& outcome, const QString& where,
                         QList<Change>& changes);
+    // One copy of a text: its id, synced fields, their stamps, and its row when it is one here.
+    struct Copy {
+        QUuid id;
+        QJsonObject fields;
+        RowState state;
+        store::ManagedObjectPtr row;
+    };
+    std::optional<Copy> storedCopy(const store::ManagedObjectPtr& row);
+    // Keeps one of two copies of a text, merged, and answers it; the other becomes a tombstone.
+    Copy mergeCopies(const Copy& x, const Copy& y, QList<Change>& changes);
     // The record's row (new here) has the text of another row: keeps one of the two. True when it did.
     bool mergeDuplicate(const SyncRecord& record, RowState& state, QList<Change>& changes);
+    // Rows here that share a text: one is kept of each. Answers every item row as fetched, or none
+    // when a merge changed them.
+    Result<QList<store::ManagedObjectPtr>> mergeStoredDuplicates();
+    std::optional<QByteArray> imageElsewhere(const QString& hash);
     Result<QByteArray> imageOf(const SyncDir* deviceDir, const QString& hash, Outcome& outcome, const QString& where, bool* wait);
     void stall(const QUuid& device, const QString& what, qint64 nowMs);
     qint64 nextStamp(qint64 nowMs) const { return std::max(nowMs, m_clockFloor + 1); }

@@ -215,6 +215,7 @@ void SyncFolderContainer::runPass()
     }
     m_running = true;
     m_again = false;
+    ++m_passesStarted;
     std::shared_ptr<sync::SyncEngine> engine = m_engine;
     m_watcher.setFuture(QtConcurrent::run(&m_pool, [engine, pass] {
         if (QString why; !sync::SyncFiles::isUsable(pass->folder, &why)) {

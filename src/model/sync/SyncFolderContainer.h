@@ -76,6 +76,8 @@ public:
     // The warning the status shows, empty when there is nothing to admit to.
     QString warning() const { return m_warning; }
     QUuid device() const { return m_device; }
+    // Tests: passes started since this container was made.
+    int passesStarted() const { return m_passesStarted; }
 
 private:
     struct Pass;
@@ -106,6 +108,7 @@ private:
     int m_passesSinceFull = 0;
     bool m_running = false;
     bool m_again = false;
+    int m_passesStarted = 0;
     int m_failures = 0; // passes in a row that failed: the next ones wait longer
     qint64 m_backOffUntil = 0;
     QString m_lastFailure;

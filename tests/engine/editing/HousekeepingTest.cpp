@@ -236,3 +236,38 @@ TEST_F(HousekeepingTest, ExpiredTrashIsPurgedByTrashDateElseByDateAdded)
     reopen();
     EXPECT_EQ(manager->clipboardItems().size(), 3);
 }
+
+// Clearing most of a large history on the worker hands the freed pages back: the file shrinks.
+TEST_F(HousekeepingTest, ClearingMostOfTheHistoryShrinksTheStore)
+{
+    open();
+    QList<ClipboardItem> items;
+    for (int i = 0; i < 1000; ++i)
+        items << text(QStringLiteral("%1 ").arg(i) + QString(2000, QLatin1Char('x')), 10 + i);
+    store(items);
+    auto& context = manager->persistence()->viewContext();
+    sql::Database* db = context.database(context.stores().front());
+    auto pages = [db](const char* pragma) {
+        sql::Statement* st = db->prepare(QStringLiteral("PRAGMA %1").arg(QLatin1String(pragma)));
+        const qint64 n = st && st->step() ? st->int64(0) : -1;
+        if (st)
+            st->reset();
+        return n;
+    };
+    const qint64 full = pages("page_count");
+    EXPECT_GT(full, 100);
+
+    QList<QUuid> ids;
+    for (qsizetype i = 10; i < items.size(); ++i)
+        ids << items[i].id;
+    std::optional<int> removed;
+    manager->clearItems(ids, false, true, [&](Status status, int n) {
+        EXPECT_TRUE(status.ok());
+        removed = n;
+    });
+    manager->finishBackgroundWork();
+    ASSERT_EQ(removed, 990);
+    EXPECT_LT(pages("page_count"), full / 10);
+    EXPECT_EQ(pages("freelist_count"), 0);
+    EXPECT_EQ(manager->clipboardItems().size(), 10);
+}

@@ -61,6 +61,7 @@ protected:
         b.boot();
         settle();
     }
+    void TearDown() override { sync::SyncFiles::setSpaceLeftForTests(-1); }
     // Both computers pass until neither has anything left to write or read.
     void settle()
     {
@@ -260,6 +261,50 @@ TEST_F(SyncFolderTest, AFolderThatGoesAwayStopsSyncWithAStatusAndComesBack)
     settle();
     EXPECT_TRUE(statuses.contains(QStringLiteral("✅ SETUP succeeded")) || statuses.last().startsWith(QStringLiteral("✅")));
     EXPECT_EQ(b.manager->clipboardItems().size(), 2) << "what was made while away follows once it is back";
+}
+
+TEST_F(SyncFolderTest, FoldersRemovedUnderARunningContainerAreMadeAgainWithRetriesBackingOffAndImportsGoingOn)
+{
+    QStringList failures;
+    NotificationCenter::defaultCenter().observe(Notifications::iCloudSyncStatusChanged, &a.sync(), [&](const QVariantMap& info) {
+        if (info.value("status").toString().contains(QStringLiteral("failed")))
+            failures << info.value("status").toString();
+    });
+    const QString ours = deviceFolder(a);
+    // Time moves on A as the container's timers and watcher see it, a second at a time; each pass due runs.
+    auto run = [&](std::chrono::seconds span) {
+        for (auto at = 0s; at < span; at += 1s) {
+            a.clock.advance(1s);
+            ASSERT_TRUE(a.sync().waitForIdle());
+        }
+    };
+
+    // Our device folder goes: made again at the next rescan, with nothing failing.
+    ASSERT_TRUE(QDir(ours).removeRecursively());
+    run(10s);
+    EXPECT_TRUE(QFileInfo(sync::SyncFiles::manifestPath(ours)).isFile());
+    EXPECT_TRUE(failures.isEmpty()) << failures.join(u'\n').toStdString();
+
+    // The whole "Lumra" folder goes while the disk is full: making it again fails for as long as
+    // the disk stays full, and the retries wait longer each time instead of failing every rescan.
+    ASSERT_TRUE(QDir(sync::SyncFiles::root(shared.path())).removeRecursively());
+    sync::SyncFiles::setSpaceLeftForTests(0);
+    const int before = a.sync().passesStarted();
+    run(120s);
+    sync::SyncFiles::setSpaceLeftForTests(-1);
+    const int attempts = a.sync().passesStarted() - before;
+    EXPECT_GE(attempts, 3) << "it keeps trying";
+    EXPECT_LE(attempts, 7) << "but backs off: a rescan every 5 s would be 24 attempts";
+    EXPECT_LE(failures.size(), 1) << "one failure said, not one per attempt: " << failures.join(u'\n').toStdString();
+
+    // Room again: ours is made again within the longest back-off, and what B writes is imported.
+    run(std::chrono::duration_cast<std::chrono::seconds>(SyncFolderContainer::longestBackOff));
+    EXPECT_TRUE(QFileInfo(sync::SyncFiles::manifestPath(ours)).isFile());
+    const ClipboardItem fromB = b.add(QStringLiteral("written after the folders came back"));
+    b.pass();
+    run(10s);
+    EXPECT_TRUE(a.item(fromB.id)) << "importing goes on";
+    EXPECT_TRUE(a.sync().warning().isEmpty()) << a.sync().warning().toStdString();
 }
 
 } // namespace

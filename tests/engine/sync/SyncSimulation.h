@@ -341,12 +341,14 @@ public:
                 if (!QFileInfo(path).isSymLink())
                     continue;
                 QFile::remove(path);
+                // The newest version any copy had: a tool never brings an older one back over it.
                 const QString relative = path.mid(base.size());
+                std::optional<Version> newest;
                 for (int k = 0; k < m_computers.size(); ++k)
-                    if (const Version v = m_known[k].value(relative); v.exists) {
-                        writeFile(path, v.bytes);
-                        break;
-                    }
+                    if (const Version v = m_known[k].value(relative); v.exists && (!newest || v.sequence > newest->sequence))
+                        newest = v;
+                if (newest)
+                    writeFile(path, newest->bytes);
             }
         }
         for (int i = 0; i < m_computers.size(); ++i) {

@@ -192,7 +192,7 @@ protected:
         EXPECT_EQ(scalar(*db, QStringLiteral("PRAGMA user_version")), schemaVersion);
         EXPECT_EQ(scalar(*db, QStringLiteral("SELECT count(*) FROM pragma_foreign_key_check")), 0);
         EXPECT_EQ(scalar(*db, QStringLiteral("SELECT count(*) FROM pragma_integrity_check WHERE integrity_check != 'ok'")), 0);
-        EXPECT_EQ(scalar(*db, QStringLiteral("PRAGMA page_size")), 8192);
+        EXPECT_EQ(scalar(*db, QStringLiteral("PRAGMA page_size")), 16384);
         EXPECT_EQ(scalar(*db, QStringLiteral("PRAGMA auto_vacuum")), 2); // incremental
         EXPECT_EQ(scalar(*db, QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'index'")), 4);
         const Snapshot after = snapshot(schemaVersion);
