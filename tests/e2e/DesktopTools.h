@@ -18,4 +18,8 @@ inline QString runText(const QString& program, const QStringList& arguments)
 
 inline QString xdotool(const QStringList& arguments) { return runText(QStringLiteral("xdotool"), arguments); }
 
+// Whether the process `pid` shows a popup such as a menu on the X display (a mapped
+// override-redirect window of its own), so keys typed next go to it rather than the window under it.
+bool popupShownBy(qint64 pid);
+
 } // namespace lumra::test

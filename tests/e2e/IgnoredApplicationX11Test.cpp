@@ -7,6 +7,7 @@
 #include "ui/settings/PrivacyPage.h"
 #include "ui/settings/SettingsWindow.h"
 
+#include "WindowManager.h"
 #include "X11EngineTest.h"
 
 #include <gtest/gtest.h>
@@ -27,8 +28,9 @@ using namespace lumra;
 
 namespace {
 
-// A small Tk window of a known class that takes the focus and copies `text`.
-QByteArray tkCopier(const QByteArray& windowClass, const QByteArray& text)
+// A small Tk window of a known class that takes the focus, then copies what it reads from its
+// standard input.
+QByteArray tkWindow(const QByteArray& windowClass)
 {
     return "wm withdraw .\n"
            "toplevel .w -class " + windowClass + "\n"
@@ -39,12 +41,14 @@ QByteArray tkCopier(const QByteArray& windowClass, const QByteArray& text)
            "raise .w\n"
            "focus -force .w\n"
            "update\n"
-           "after 500\n"
-           "clipboard clear\n"
+           "after 60000 exit\n";
+}
+QByteArray tkCopy(const QByteArray& text)
+{
+    return "clipboard clear\n"
            "clipboard append \"" + text + "\"\n"
            "puts copied\n"
-           "flush stdout\n"
-           "after 30000 exit\n";
+           "flush stdout\n";
 }
 
 // The road of an application the user ignores: its desktop entry installed, chosen in the Privacy
@@ -53,13 +57,10 @@ class IgnoredApplicationX11Test : public test::X11EngineTest {
 protected:
     void SetUp() override
     {
-        for (const char* tool : {"wish", "openbox"}) {
-            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
-                GTEST_SKIP() << tool << " is not installed";
-        }
+        if (QStandardPaths::findExecutable(QStringLiteral("wish")).isEmpty() || !test::WindowManager::installed())
+            GTEST_SKIP() << "needs wish and openbox";
         // Which window is in front is the window manager's to say.
-        windowManager.start(QStringLiteral("openbox"), {});
-        ASSERT_TRUE(windowManager.waitForStarted());
+        ASSERT_TRUE(windowManager.start());
 
         ASSERT_TRUE(QDir().mkpath(dataDir.dataHome() + "/applications"));
         QFile entry(dataDir.dataHome() + "/applications/org.example.TkVault.desktop");
@@ -73,9 +74,7 @@ protected:
     }
     void TearDown() override
     {
-        // Ended politely, so the window manager takes its root window properties with it and the
-        // next test finds the display as it was.
-        for (QProcess* process : {&vault, &notes, &windowManager}) {
+        for (QProcess* process : {&vault, &notes}) {
             if (process->state() == QProcess::NotRunning)
                 continue;
             process->terminate();
@@ -84,17 +83,30 @@ protected:
                 process->waitForFinished(5000);
             }
         }
+        windowManager.stop();
         window.reset();
         hotKeys.reset();
         manager.reset();
     }
 
-    void runTk(QProcess& process, const QByteArray& windowClass, const QByteArray& text)
+    // The Tk window `windowClass` comes to the front (as the window manager tells it), copies
+    // `text`, and the engine has looked at that copy.
+    void copyFromTk(QProcess& process, const QByteArray& windowClass, const QString& bundleId, const QByteArray& text)
     {
         process.start(QStringLiteral("wish"), {});
         ASSERT_TRUE(process.waitForStarted());
-        process.write(tkCopier(windowClass, text));
+        process.write(tkWindow(windowClass));
+        ASSERT_TRUE(QTest::qWaitFor([&] {
+            const auto front = workspace->frontmostApplication();
+            return front && front->bundleId == bundleId;
+        }, 20000)) << windowClass.constData() << " never came to the front";
+        const qint64 before = pasteboard->changeCount();
+        process.write(tkCopy(text));
         ASSERT_TRUE(QTest::qWaitFor([&] { return process.canReadLine(); }, 20000)) << windowClass.constData();
+        ASSERT_TRUE(QTest::qWaitFor([&] {
+            return pasteboard->changeCount() > before && manager->lastChangeCount() == pasteboard->changeCount();
+        }, 20000)) << "the copy from " << windowClass.constData() << " was never looked at";
+        manager->finishPendingCaptures();
     }
 
     FakeGlobalHotKeys keys;
@@ -102,7 +114,7 @@ protected:
     ScriptedPromptService prompts;
     std::unique_ptr<HotKeyManager> hotKeys;
     std::unique_ptr<SettingsWindow> window;
-    QProcess windowManager;
+    test::WindowManager windowManager;
     QProcess vault;
     QProcess notes;
 };
@@ -135,14 +147,9 @@ TEST_F(IgnoredApplicationX11Test, AnApplicationChosenOnThePrivacyPageIsNotRecord
     ASSERT_TRUE(manager->ignoredApplications().contains(IgnoredApp {"org.example.TkVault", "Tk Vault"}));
     window->hide();
 
-    runTk(vault, "TkVault", "secret from the vault");
-    // Seen while the vault is still in front, before another window takes the focus.
-    QTest::qWait(1000);
-    manager->finishPendingCaptures();
-    runTk(notes, "TkNotes", "note from another window");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !manager->clipboardItems().isEmpty(); }, 20000));
-    manager->finishPendingCaptures();
-    QTest::qWait(200);
+    copyFromTk(vault, "TkVault", "org.example.TkVault", "secret from the vault");
+    EXPECT_TRUE(manager->clipboardItems().isEmpty());
+    copyFromTk(notes, "TkNotes", "TkNotes", "note from another window");
     ASSERT_EQ(manager->clipboardItems().size(), 1);
     const ClipboardItem& kept = manager->clipboardItems().first();
     EXPECT_EQ(kept.textContent, "note from another window");

@@ -3,16 +3,17 @@
 // unfinished walkthrough back at the page it was left on.
 #include "DesktopTools.h"
 #include "TempDataDir.h"
+#include "WindowManager.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRect>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTest>
@@ -28,14 +29,16 @@ protected:
     static void SetUpTestSuite()
     {
         // Closing and focusing windows is the window manager's business.
-        if (QStandardPaths::findExecutable(QStringLiteral("openbox")).isEmpty())
+        if (!lumra::test::WindowManager::installed())
             return;
-        s_windowManager = startHelper(QStringLiteral("openbox"), {});
-        QTest::qWaitFor([] {
-            return !lumra::test::runText(QStringLiteral("xprop"), {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("not found");
-        }, 5000);
+        s_windowManager = new lumra::test::WindowManager;
+        s_windowManager->start();
     }
-    static void TearDownTestSuite() { stopHelper(s_windowManager); }
+    static void TearDownTestSuite()
+    {
+        delete s_windowManager;
+        s_windowManager = nullptr;
+    }
 
     static QProcess* startHelper(const QString& program, const QStringList& arguments)
     {
@@ -84,7 +87,6 @@ protected:
             m_output += QString::fromUtf8(m_lumra.readAll());
             return m_output.contains(QStringLiteral("Lumra started")) || m_lumra.state() == QProcess::NotRunning;
         }, waitMs)) << m_output.toStdString();
-        m_started.start();
     }
 
     void stopLumra()
@@ -101,17 +103,23 @@ protected:
     {
         return xdotool({"search", "--onlyvisible", "--name", "^Welcome to Lumra$"}).section(QLatin1Char('\n'), 0, 0);
     }
-    static QSize windowSize(const QString& window)
+    static QRect windowGeometry(const QString& window)
     {
-        QSize size;
+        QRect geometry;
         for (const QString& line : xdotool({"getwindowgeometry", "--shell", window}).split(QLatin1Char('\n'))) {
+            const QString value = line.section(QLatin1Char('='), 1);
+            if (line.startsWith(QLatin1String("X=")))
+                geometry.moveLeft(value.toInt());
+            if (line.startsWith(QLatin1String("Y=")))
+                geometry.moveTop(value.toInt());
             if (line.startsWith(QLatin1String("WIDTH=")))
-                size.setWidth(line.mid(6).toInt());
+                geometry.setWidth(value.toInt());
             if (line.startsWith(QLatin1String("HEIGHT=")))
-                size.setHeight(line.mid(7).toInt());
+                geometry.setHeight(value.toInt());
         }
-        return size;
+        return geometry;
     }
+    static QSize windowSize(const QString& window) { return windowGeometry(window).size(); }
     QJsonObject settings() const
     {
         QFile file(dataDir.settingsFile());
@@ -134,12 +142,11 @@ protected:
         QGuiApplication::primaryScreen()->grabWindow(0).save(folder + QLatin1Char('/') + name);
     }
 
-    static inline QProcess* s_windowManager = nullptr;
+    static inline lumra::test::WindowManager* s_windowManager = nullptr;
     QProcess* m_tray = nullptr;
     QString m_app;
     QProcess m_lumra;
     QString m_output;
-    QElapsedTimer m_started;
 };
 
 TEST_F(OnboardingX11Test, AFreshHomeIsWalkedThroughEveryPageOnce)
@@ -147,8 +154,6 @@ TEST_F(OnboardingX11Test, AFreshHomeIsWalkedThroughEveryPageOnce)
     startLumra();
     QString window;
     ASSERT_TRUE(QTest::qWaitFor([&] { return !(window = walkthroughWindow()).isEmpty(); }, waitMs)) << m_output.toStdString();
-    const qint64 shownAfter = m_started.elapsed();
-    EXPECT_LT(shownAfter, 2000) << "the welcome page shows " << shownAfter << " ms after Lumra has started";
     EXPECT_EQ(windowSize(window), QSize(500, 640));
     saveScreenshot(QStringLiteral("e2e-onboarding-welcome.png"));
 
@@ -187,7 +192,11 @@ TEST_F(OnboardingX11Test, TheTrayContinuesAnUnfinishedWalkthroughAtItsPage)
     // A system tray for Lumra's icon.
     m_tray = startHelper(QStringLiteral("trayer"), {"--edge", "top", "--align", "right", "--widthtype", "request",
                                                           "--height", "32", "--SetDockType", "true"});
-    ASSERT_TRUE(QTest::qWaitFor([] { return !xdotool({"search", "--class", "trayer"}).isEmpty(); }, waitMs));
+    const auto trayArea = [] {
+        return windowGeometry(xdotool({"search", "--onlyvisible", "--class", "trayer"}).section(QLatin1Char('\n'), 0, 0));
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return trayArea().isValid(); }, waitMs));
+    const int emptyTrayWidth = trayArea().width();
     startLumra();
     QString window;
     ASSERT_TRUE(QTest::qWaitFor([&] { return !(window = walkthroughWindow()).isEmpty(); }, waitMs));
@@ -202,18 +211,13 @@ TEST_F(OnboardingX11Test, TheTrayContinuesAnUnfinishedWalkthroughAtItsPage)
     ASSERT_TRUE(QTest::qWaitFor([&] { return walkthroughWindow().isEmpty(); }, waitMs));
 
     // The tray menu's sixth entry is "Continue Onboarding" until the walkthrough is finished.
-    const auto openTrayEntry = [](int entry) {
-        const QString trayWindow = xdotool({"search", "--onlyvisible", "--class", "trayer"}).section(QLatin1Char('\n'), 0, 0);
-        QString x, y, w, h;
-        for (const QString& line : xdotool({"getwindowgeometry", "--shell", trayWindow}).split(QLatin1Char('\n'))) {
-            if (line.startsWith(QLatin1String("X="))) x = line.mid(2);
-            if (line.startsWith(QLatin1String("Y="))) y = line.mid(2);
-            if (line.startsWith(QLatin1String("WIDTH="))) w = line.mid(6);
-            if (line.startsWith(QLatin1String("HEIGHT="))) h = line.mid(7);
-        }
-        xdotool({"mousemove", QString::number(x.toInt() + w.toInt() / 2), QString::number(y.toInt() + h.toInt() / 2)});
+    const auto openTrayEntry = [&](int entry) {
+        // The tray grows by Lumra's icon once it holds it.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return trayArea().width() > emptyTrayWidth; }, waitMs)) << "no icon in the tray";
+        const QPoint icon = trayArea().center();
+        xdotool({"mousemove", QString::number(icon.x()), QString::number(icon.y())});
         xdotool({"click", "3"});
-        QTest::qWait(800);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return lumra::test::popupShownBy(m_lumra.processId()); }, waitMs)) << "no tray menu";
         for (int i = 0; i < entry; ++i)
             xdotool({"key", "Down"});
         xdotool({"key", "Return"});

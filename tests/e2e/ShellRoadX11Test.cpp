@@ -3,6 +3,7 @@
 #include "DesktopTools.h"
 #include "StoredTexts.h"
 #include "TempDataDir.h"
+#include "WindowManager.h"
 
 #include <gtest/gtest.h>
 
@@ -33,21 +34,15 @@ protected:
     static void SetUpTestSuite()
     {
         // Focus and activation are the window manager's business; run one as a desktop would.
-        if (!QStandardPaths::findExecutable(QStringLiteral("openbox")).isEmpty()) {
-            s_windowManager = new QProcess;
-            s_windowManager->start(QStringLiteral("openbox"), {});
-            s_windowManager->waitForStarted();
-            QTest::qWaitFor([] { return !runText(QStringLiteral("xprop"), {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("not found"); }, 5000);
+        if (lumra::test::WindowManager::installed()) {
+            s_windowManager = new lumra::test::WindowManager;
+            s_windowManager->start();
         }
     }
     static void TearDownTestSuite()
     {
-        if (s_windowManager) {
-            s_windowManager->terminate();
-            s_windowManager->waitForFinished(5000);
-            delete s_windowManager;
-            s_windowManager = nullptr;
-        }
+        delete s_windowManager;
+        s_windowManager = nullptr;
     }
 
     void SetUp() override
@@ -111,24 +106,14 @@ protected:
 
     static QImage screen() { return QGuiApplication::primaryScreen()->grabWindow(0).toImage(); }
 
-    // Lumra's mapped windows; a menu is one more of them. A changed screen is no sign of a menu:
-    // the row highlight fades in on its own.
-    int visibleLumraWindows()
-    {
-        const QString ids = runText(QStringLiteral("xdotool"),
-                                    {"search", "--onlyvisible", "--pid", QString::number(m_lumra.processId())});
-        return ids.isEmpty() ? 0 : int(ids.split(QLatin1Char('\n')).size());
-    }
-
-    // Opens the chosen row's menu with the Menu key and waits until it is on screen.
+    // Opens the chosen row's menu with the Menu key and waits until it is on screen. A changed
+    // screen is no sign of a menu: the row highlight fades in on its own.
     bool openRowMenu()
     {
-        const int before = visibleLumraWindows();
-        xdotool({"key", "Menu"});
-        if (!QTest::qWaitFor([&] { return visibleLumraWindows() > before; }, startTimeoutMs))
+        if (lumra::test::popupShownBy(m_lumra.processId()))
             return false;
-        QTest::qWait(100);
-        return true;
+        xdotool({"key", "Menu"});
+        return QTest::qWaitFor([&] { return lumra::test::popupShownBy(m_lumra.processId()); }, startTimeoutMs);
     }
 
     static void saveScreenshot(const QString& name)
@@ -138,7 +123,7 @@ protected:
         screen().save(folder + QLatin1Char('/') + name);
     }
 
-    static inline QProcess* s_windowManager = nullptr;
+    static inline lumra::test::WindowManager* s_windowManager = nullptr;
     QString m_app;
     QProcess m_lumra;
     QString m_output;
@@ -216,7 +201,7 @@ TEST_F(ShellRoadX11Test, AnItemDeletedFromThePopupWithTheKeyboardLeavesTheStore)
     // its menu, whose last entries are "Delete" and "Preview"; Return in the confirmation presses
     // "Delete".
     xdotool({"key", "Down"});
-    ASSERT_TRUE(openRowMenu()) << "no menu";
+    ASSERT_TRUE(openRowMenu()) << "no menu; the window in front is " << activeWindowName().toStdString();
     saveScreenshot(QStringLiteral("popup-item-menu.png"));
     xdotool({"key", "Up", "Up", "Return"});
     ASSERT_TRUE(QTest::qWaitFor([] { return activeWindowName() == QStringLiteral("Delete this item?"); }, startTimeoutMs))

@@ -31,6 +31,8 @@ protected:
         }
         return outcome.value_or(Status::failure("the clear never finished"));
     }
+    // A file's kind is looked up on disk: a name no other program can have made into a folder.
+    QString ownFileUrl(const QString& name) const { return QUrl::fromLocalFile(dataDir.root() + u'/' + name).toString(); }
     QSet<QUuid> allIds() const
     {
         QSet<QUuid> result;
@@ -114,7 +116,7 @@ TEST_F(RecycleBinTest, ClearsPickRowsByStarPinDateAndKind)
         pinned = text("pinned", 10 * 60);
         pinned.isPinnedToTop = true;
         imageRow = image("i.png", 10 * 60);
-        fileRow = file("file:///tmp/a.txt", 10 * 60);
+        fileRow = file(ownFileUrl("a.txt"), 10 * 60);
         binned = text("binned", 10 * 60);
         binned.isTrashed = true;
         binned.trashedDate = clock.now().addDays(-3);
@@ -161,7 +163,7 @@ TEST_F(RecycleBinTest, PermanentClearsSkipTheBin)
 {
     open();
     manager->setRecycleBinEnabled(true);
-    const ClipboardItem a = text("a"), f = file("file:///tmp/x");
+    const ClipboardItem a = text("a"), f = file(ownFileUrl("x"));
     ClipboardItem binned = text("binned");
     binned.isTrashed = true;
     store({a, f, binned});

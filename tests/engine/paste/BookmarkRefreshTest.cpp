@@ -23,9 +23,7 @@ protected:
     {
         test::PasteTest::SetUp();
         ASSERT_TRUE(files.isValid());
-        // The file refresh a start runs must not pick up rows stored below halfway through.
-        QSignalSpy startupRefresh(manager.get(), &ClipboardManager::fileBookmarksRefreshed);
-        ASSERT_TRUE(startupRefresh.wait(10000));
+        waitForStartupRefresh();
     }
 
     QString makeFile(const QString& name)

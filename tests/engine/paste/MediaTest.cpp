@@ -15,6 +15,12 @@ namespace {
 
 class MediaTest : public test::PasteTest {
 protected:
+    void SetUp() override
+    {
+        test::PasteTest::SetUp();
+        waitForStartupRefresh();
+    }
+
     // Asks, waits for the worker, asks again.
     std::optional<QImage> thumbnailOf(const ClipboardItem& item, double length)
     {

@@ -6,6 +6,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QSignalSpy>
 
 #include <gtest/gtest.h>
 
@@ -29,6 +30,14 @@ protected:
             services.keyInjector = &injector;
             services.soundPlayer = &sounds;
         });
+    }
+
+    // The file refresh a start runs on a worker thread must be over before the test stores rows
+    // that pass would otherwise pick up halfway through.
+    void waitForStartupRefresh()
+    {
+        QSignalSpy startupRefresh(manager.get(), &ClipboardManager::fileBookmarksRefreshed);
+        ASSERT_TRUE(startupRefresh.wait(10000));
     }
 
     ClipboardItem addItem(const ClipboardItem& item, const RowFiller& extra = {}) { return insertItem(*manager, item, extra); }

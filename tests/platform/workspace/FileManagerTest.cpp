@@ -44,7 +44,8 @@ protected:
 TEST_F(DesktopFileManagerTest, AFolderProgramShowsTheFolderAndNoneIsReported)
 {
     const QString opened = tools.filePath(QStringLiteral("opened"));
-    script("xdg-open", "echo \"$1\" > '" + opened.toUtf8() + "'");
+    // Written aside and renamed, so the file is whole once it exists.
+    script("xdg-open", "echo \"$1\" > '" + opened.toUtf8() + ".part' && mv '" + opened.toUtf8() + ".part' '" + opened.toUtf8() + "'");
     const QUrl file = QUrl::fromLocalFile(files.filePath(QStringLiteral("report.txt")));
     DesktopFileManager manager;
 

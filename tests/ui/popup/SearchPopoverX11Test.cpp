@@ -3,7 +3,9 @@
 #include "ui/popup/SearchBar.h"
 
 #include "app/ShellTestSupport.h"
+#include "WindowManager.h"
 
+#include <QPointer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
@@ -20,53 +22,52 @@ protected:
         QProcess xdotool;
         xdotool.start(QStringLiteral("xdotool"), args);
         xdotool.waitForFinished(5000);
-        QTest::qWait(400);
     }
+    // The keys reach the window through the X server: what they do shows a moment later.
+    static bool shows(const std::function<bool()>& condition) { return QTest::qWaitFor(condition, 10000); }
 };
 
 TEST_F(SearchPopoverX11Test, KeyboardChoicesKeepThePanelAndTheirFilters)
 {
-    if (QStandardPaths::findExecutable(QStringLiteral("openbox")).isEmpty()
-        || QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+    if (!test::WindowManager::installed() || QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
         GTEST_SKIP() << "needs openbox and xdotool";
-    QProcess windowManager;
-    windowManager.start(QStringLiteral("openbox"), {});
-    QTest::qWait(800);
+    test::WindowManager windowManager;
+    ASSERT_TRUE(windowManager.start());
 
     auto manager = makeManager();
     manager->setClipboardItems({textItem("alpha"), textItem("https://example.com"), textItem("beta")});
-    auto* panel = new PopupPanel(QSize(380, 480));
+    // The panel deletes itself when it closes: a fault here must fail the test, not crash it.
+    QPointer<PopupPanel> panel = new PopupPanel(QSize(380, 480));
     auto* view = new ContentView(*manager, nullptr);
     view->setPanel(panel);
     panel->setContentWidget(view);
     panel->present(QPoint(100, 100));
     ASSERT_TRUE(QTest::qWaitForWindowActive(panel, 5000));
     clock.advance(ContentView::focusDelay);
-    auto* bar = view->searchAreaHost()->findChild<SearchBar*>();
+    QPointer<SearchBar> bar = view->searchAreaHost()->findChild<SearchBar*>();
     ASSERT_TRUE(bar);
 
     keys({"type", "--delay", "40", "/type"});
-    ASSERT_EQ(bar->openPopoverKind(), FilterPopover::type);
+    ASSERT_TRUE(shows([&] { return bar && bar->openPopoverKind() == FilterPopover::type; }));
     keys({"key", "Down", "Down", "Return"});
-    EXPECT_EQ(manager->typeFilterOption(), TypeFilterOption::links);
-    EXPECT_EQ(bar->openPopoverKind(), std::nullopt);
+    EXPECT_TRUE(shows([&] { return manager->typeFilterOption() == TypeFilterOption::links; }));
+    EXPECT_TRUE(shows([&] { return bar && bar->openPopoverKind() == std::nullopt; }));
     keys({"type", "--delay", "40", "ex"});
-    EXPECT_EQ(manager->searchText(), QStringLiteral("ex"));
+    EXPECT_TRUE(shows([&] { return manager->searchText() == QStringLiteral("ex"); })) << manager->searchText().toStdString();
 
     // "Custom" opens the range; Escape leaves the custom period in force.
+    ASSERT_TRUE(panel) << "the panel closed";
     view->viewState().setShowDateFilterPicker(true);
+    ASSERT_TRUE(shows([&] { return bar && bar->openPopoverKind() == FilterPopover::date; }));
     keys({"key", "Down", "Down", "Down", "Down", "Down", "Down", "Return"});
-    QTest::qWait(400);
-    EXPECT_EQ(bar->openPopoverKind(), FilterPopover::customDate);
+    EXPECT_TRUE(shows([&] { return bar && bar->openPopoverKind() == FilterPopover::customDate; }));
     keys({"key", "Escape"});
-    EXPECT_EQ(bar->openPopoverKind(), std::nullopt);
+    EXPECT_TRUE(shows([&] { return bar && bar->openPopoverKind() == std::nullopt; }));
     EXPECT_EQ(manager->dateFilterOption(), DateFilterOption::custom);
     EXPECT_EQ(manager->typeFilterOption(), TypeFilterOption::links);
+    ASSERT_TRUE(panel);
     EXPECT_FALSE(panel->isClosed());
-
-    delete panel;
-    windowManager.terminate();
-    windowManager.waitForFinished(5000);
+    delete panel.data();
 }
 
 } // namespace
