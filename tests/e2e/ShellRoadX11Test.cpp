@@ -102,7 +102,15 @@ protected:
         ASSERT_TRUE(xclip.waitForFinished());
     }
 
-    static QString activeWindowName() { return runText(QStringLiteral("xdotool"), {"getactivewindow", "getwindowname"}); }
+    // The window the window manager made active, once it also holds the keyboard focus: the two are
+    // set one after the other, and a key typed in between goes to the window that had the focus.
+    static QString activeWindowName()
+    {
+        const QString active = runText(QStringLiteral("xdotool"), {"getactivewindow"});
+        if (active.isEmpty() || runText(QStringLiteral("xdotool"), {"getwindowfocus", "-f"}) != active)
+            return {};
+        return runText(QStringLiteral("xdotool"), {"getwindowname", active});
+    }
 
     static QImage screen() { return QGuiApplication::primaryScreen()->grabWindow(0).toImage(); }
 

@@ -256,10 +256,29 @@ std::span<const qint32> FilterIndex::separators(qsizetype i) const
 
 QString FilterIndex::haystack(qsizetype i) const
 {
+    QString joined;
+    haystack(i, joined);
+    return joined;
+}
+
+void FilterIndex::haystack(qsizetype i, QString& into) const
+{
     const ClipboardItem& item = m_items[i];
-    const QString text = item.textContent.value_or(QString());
-    const QString ocr = item.ocrText.value_or(QString());
-    return text + u' ' + item.tags.join(u' ') + u' ' + ocr + u' ' + fileNamesOf(item).join(u' ');
+    into.resize(0); // keeps the room of the last one
+    if (item.textContent)
+        into += *item.textContent;
+    into += u' ';
+    for (qsizetype t = 0; t < item.tags.size(); ++t) {
+        if (t > 0)
+            into += u' ';
+        into += item.tags[t];
+    }
+    into += u' ';
+    if (item.ocrText)
+        into += *item.ocrText;
+    into += u' ';
+    if (item.fileURLStrings)
+        into += fileNamesOf(item).join(u' ');
 }
 
 } // namespace lumra

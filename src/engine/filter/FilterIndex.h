@@ -109,6 +109,8 @@ public:
 
     // The haystack of fuzzy and regex search, unfolded: text, tags, OCR text, file names, joined by spaces.
     QString haystack(qsizetype i) const;
+    // The same into `into`, whose room is reused: a regex search joins one per item.
+    void haystack(qsizetype i, QString& into) const;
 
     // How many entries were reused from the previous index (for the benchmark).
     qsizetype reusedEntries() const { return m_reused; }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <thread>
 
 namespace lumra {
@@ -171,9 +172,13 @@ public:
                 return m_fuzzy->matches(searchedRegion(entry, m_tagsOnly), entry.singleUnit);
             });
         case SearchMode::regex:
-            return body([this](qint32 i) {
-                return m_regex->isUsable()
-                    && m_regex->matches(m_tagsOnly ? m_index.items()[i].tags.join(u' ') : m_index.haystack(i));
+            return body([this, joined = QString()](qint32 i) mutable {
+                if (!m_regex->isUsable())
+                    return false;
+                if (m_tagsOnly)
+                    return m_regex->matches(m_index.items()[i].tags.join(u' '));
+                m_index.haystack(i, joined);
+                return m_regex->matches(joined);
             });
         }
     }
@@ -274,58 +279,58 @@ size_t searchThreads(size_t items)
     return std::clamp<size_t>(items / (4 * searchChunk), 1, std::min<size_t>(cores, 4));
 }
 
-// Appends the items of `pending` that pass `test`, in order, testing chunks of them on several
-// threads at once: at 100,000 items the scan waits on memory more than it computes.
-template <typename Test>
-void searchInParallel(const FilterIndex& index, const std::vector<qint32>& pending, const Test& test,
-                      std::vector<qint32>& found)
-{
-    const size_t chunks = (pending.size() + searchChunk - 1) / searchChunk;
-    std::vector<std::vector<qint32>> foundInChunk(chunks);
-    std::atomic<size_t> next {0};
-    auto work = [&] {
-        constexpr size_t prefetchDistance = 8;
-        for (size_t chunk = next++; chunk < chunks; chunk = next++) {
-            const size_t end = std::min(pending.size(), (chunk + 1) * searchChunk);
-            for (size_t at = chunk * searchChunk; at < end; ++at) {
-                if (at + prefetchDistance < end) index.prefetch(pending[at + prefetchDistance]);
-                if (test(pending[at])) foundInChunk[chunk].push_back(pending[at]);
-            }
-        }
-    };
-    std::vector<std::thread> helpers;
-    for (size_t t = 1; t < searchThreads(pending.size()); ++t) helpers.emplace_back(work);
-    work();
-    for (std::thread& helper : helpers) helper.join();
-    for (const std::vector<qint32>& part : foundInChunk) found.insert(found.end(), part.begin(), part.end());
-}
+// What one chunk of the pending items gave: the items that passed, and how many were tested (a
+// search past its deadline leaves the rest of the chunk).
+struct SearchedChunk {
+    std::vector<qint32> found;
+    size_t tested = 0;
+};
 
 } // namespace
 
+// Tests chunks of the pending items on several threads at once (at 100,000 items the scan waits on
+// memory more than it computes; a regex search computes), each thread with a matcher of its own.
+// Only a regex search can take long enough on one item to need the deadline: past it the threads
+// stop between two items, and what was tested from the start on without a gap counts.
 void continueSearch(const FilterIndex& index, const FilterState& state, FilterResult& result, QDeadlineTimer deadline)
 {
-    const SearchMatcher search(index, state);
     std::vector<qint32>& pending = result.unsearched;
-    // Only a regex search can take long enough on one item to need the deadline; the others run to
-    // the end, over several threads when there is enough to search.
-    if (!search.isRegex()) {
-        search.withTest([&](auto test) { searchInParallel(index, pending, test, result.indices); });
-        pending.clear();
-        pending.shrink_to_fit();
-        result.complete = true;
-        return;
+    const size_t chunks = (pending.size() + searchChunk - 1) / searchChunk;
+    const size_t threads = std::min(searchThreads(pending.size()), std::max<size_t>(chunks, 1));
+    // Made here, one after another: the matchers share nothing, not even a compiled pattern.
+    std::vector<std::unique_ptr<const SearchMatcher>> matchers;
+    for (size_t t = 0; t < threads; ++t) matchers.push_back(std::make_unique<const SearchMatcher>(index, state));
+    const bool bounded = matchers.front()->isRegex();
+    std::vector<SearchedChunk> searched(chunks);
+    std::atomic<size_t> next {0};
+    auto work = [&](const SearchMatcher& search) {
+        constexpr size_t prefetchDistance = 8;
+        search.withTest([&](auto test) {
+            for (size_t chunk = next++; chunk < chunks; chunk = next++) {
+                SearchedChunk& part = searched[chunk];
+                const size_t end = std::min(pending.size(), (chunk + 1) * searchChunk);
+                for (size_t at = chunk * searchChunk; at < end; ++at) {
+                    if (bounded && at > 0 && deadline.hasExpired()) return; // the first item always
+                    if (at + prefetchDistance < end) index.prefetch(pending[at + prefetchDistance]);
+                    if (test(pending[at])) part.found.push_back(pending[at]);
+                    ++part.tested;
+                }
+            }
+        });
+    };
+    std::vector<std::thread> helpers;
+    for (size_t t = 1; t < threads; ++t) helpers.emplace_back(work, std::cref(*matchers[t]));
+    work(*matchers.front());
+    for (std::thread& helper : helpers) helper.join();
+
+    size_t tested = 0;
+    for (size_t chunk = 0; chunk < chunks; ++chunk) {
+        const SearchedChunk& part = searched[chunk];
+        result.indices.insert(result.indices.end(), part.found.begin(), part.found.end());
+        tested += part.tested;
+        if (part.tested < std::min(searchChunk, pending.size() - chunk * searchChunk)) break;
     }
-    size_t at = 0;
-    constexpr size_t prefetchDistance = 8;
-    search.withTest([&](auto test) {
-        while (at < pending.size()) {
-            if (at + prefetchDistance < pending.size()) index.prefetch(pending[at + prefetchDistance]);
-            if (test(pending[at])) result.indices.push_back(pending[at]);
-            ++at;
-            if (deadline.hasExpired()) break;
-        }
-    });
-    pending.erase(pending.begin(), pending.begin() + qsizetype(at));
+    pending.erase(pending.begin(), pending.begin() + qsizetype(tested));
     result.complete = pending.empty();
     if (result.complete) pending.shrink_to_fit();
 }

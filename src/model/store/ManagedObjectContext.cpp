@@ -122,7 +122,7 @@ Predicate Predicate::in(const char* attribute, const QList<sql::Value>& values)
     for (const sql::Value& v : values) {
         sql::Value stored = storedValue(p.m_attributes.front(), v);
         if (sql::isNull(stored)) {
-            orNull = true;
+            orNull = orNull || !sql::isNull(v); // a value the file keeps as NULL; a NULL itself matches nothing
             continue;
         }
         marks << QStringLiteral("?");

@@ -490,6 +490,34 @@ Status SyncEngine::checkOwnJournal(Outcome& outcome, bool* foreign, bool* remade
     return putOwnMeta();
 }
 
+Status SyncEngine::keepOldRecords()
+{
+    // Snapshot before journal, generation by generation; the last record of a row is the one kept.
+    QList<std::pair<qint64, QString>> files;
+    for (const QString& name : m_ownDir.entries(SyncDir::Kind::file))
+        if (name.startsWith(u"journal-") || name.startsWith(u"snapshot-"))
+            files.append({name.section(u'-', 1).section(u'.', 0, 0).toLongLong() * 2 + (name.startsWith(u"journal-") ? 1 : 0), name});
+    std::sort(files.begin(), files.end());
+    sql::Transaction t(m_state);
+    for (const auto& [order, name] : std::as_const(files)) {
+        Q_UNUSED(order);
+        Result<QByteArray> bytes = m_ownDir.read(name, qint64(512) * 1024 * 1024);
+        if (!bytes)
+            continue;
+        for (const auto& entry : readJournal(bytes.value(), 0, 0, m_config.device, m_config.maxRecordBytes).records) {
+            sql::Statement* st = m_state.prepare(QStringLiteral("INSERT OR REPLACE INTO pending(device, entity, id, record) VALUES(?, ?, ?, ?)"));
+            st->bind(1, uuidText(m_config.device));
+            st->bind(2, qint64(entityCode(entry.record.entity)));
+            st->bind(3, uuidText(entry.record.id));
+            st->bind(4, encodeRecord(entry.record));
+            st->step();
+            if (Status s = st->status(); !s)
+                return s;
+        }
+    }
+    return t.commit();
+}
+
 Status SyncEngine::recreateOwnFolder(Outcome& outcome, const QString& why)
 {
     if (!why.isEmpty())
@@ -498,6 +526,10 @@ Status SyncEngine::recreateOwnFolder(Outcome& outcome, const QString& why)
     if (!own)
         return own.status();
     m_ownDir = std::move(own).value();
+    // What the old files hold is ours and may be known nowhere else (a restored computer whose
+    // manifest went): kept to be applied like records read back, before the files go.
+    if (Status s = keepOldRecords(); !s)
+        return s;
     // A generation past any this folder had: a reader that learns of the new incarnation before
     // its files arrive must not take an old file of the same name for one of them.
     qint64 generation = meta(QStringLiteral("generation")).toLongLong();
@@ -1213,6 +1245,13 @@ void SyncEngine::retryPending(qint64 nowMs, Outcome& outcome)
         drop->bind(2, qint64(entityCode(w.record.entity)));
         drop->bind(3, uuidText(w.record.id));
         drop->step();
+        if (applied == Applied::yes && w.device == m_config.device) {
+            // Ours, from the files of a folder made again: they are gone, so it travels again.
+            sql::Statement* again = m_state.prepare(QStringLiteral("INSERT OR IGNORE INTO republish(entity, id) VALUES(?, ?)"));
+            again->bind(1, qint64(entityCode(w.record.entity)));
+            again->bind(2, uuidText(w.record.id));
+            again->step();
+        }
         if (Status s = t.commit(); !s) {
             outcome.status = s;
             return;

@@ -122,6 +122,8 @@ private:
     Status writeOwnManifest(const Manifest& manifest);
     std::optional<Manifest> lastOwnManifest();
     Status recreateOwnFolder(Outcome& outcome, const QString& why);
+    // The records of our folder's old files, kept in the state to be applied like others' waiting ones.
+    Status keepOldRecords();
     Status takeNewDeviceId(Outcome& outcome);
     QString ownName() const { return uuidText(m_config.device); }
 

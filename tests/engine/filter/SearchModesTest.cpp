@@ -295,7 +295,7 @@ TEST(SearchAtScale, ManyThreadsFindWhatTheItemsFindOneByOne)
     const QStringList queries {"server", "SERVER err", "or", "ab", "zz", "@[`{", "STRASSE", "straße", "οδος",
                                "ΟΔΟΣ", "über", "\xf0\x90\x90\xa8x", "\xf0\x90\x90\x80", "café", "cafe\u0301",
                                "ﬁle", "k", "東京", "😀", "a\tb", "q", "yq", "deployq", "\u212a deploy"};
-    for (const char* mode : {"contains", "exact", "fuzzy"}) {
+    for (const char* mode : {"contains", "exact", "fuzzy", "regex"}) {
         for (const QString& query : queries) {
             const FilterState state = searchFor(mode, query);
             const FilterResult all = updateFilteredItems(*index, state, berlinTime(2024, 5, 15, 18, 0), berlinCalendar());
@@ -315,6 +315,26 @@ TEST(SearchAtScale, ManyThreadsFindWhatTheItemsFindOneByOne)
                 EXPECT_EQ(all.indices.empty(), query == "STRASSE") << query.toStdString();
         }
     }
+}
+
+// A regex search cut into short slices on several threads ends with what one unbounded pass finds.
+TEST(SearchAtScale, ARegexSearchInSlicesOnManyThreadsFindsTheWholeResult)
+{
+    const auto index = FilterIndex::build(trickyHistory(10'000), 1);
+    const FilterState state = searchFor("regex", QStringLiteral("server\\s+e|ΟΔΟΣ$"));
+    const FilterResult whole = updateFilteredItems(*index, state, berlinTime(2024, 5, 15, 18, 0), berlinCalendar());
+    ASSERT_TRUE(whole.complete);
+    ASSERT_FALSE(whole.indices.empty());
+
+    FilterResult sliced = updateFilteredItems(*index, state, berlinTime(2024, 5, 15, 18, 0), berlinCalendar(),
+                                              QDeadlineTimer(1));
+    for (int slices = 0; !sliced.complete; ++slices) {
+        ASSERT_LE(slices, index->size()) << "every slice tests one item at least";
+        const size_t before = sliced.unsearched.size();
+        continueSearch(*index, state, sliced, QDeadlineTimer(1));
+        ASSERT_LT(sliced.unsearched.size(), before);
+    }
+    EXPECT_EQ(sliced.indices, whole.indices);
 }
 
 // Where the fast roads end: a needle in the last units of a text just past a vector step, a text

@@ -475,6 +475,7 @@ TEST_F(PersistenceControllerTest, aTextRowStoresNoContentTypeYetReadsAndMatchesA
         {Predicate::in("contentType", {QStringLiteral("text"), QStringLiteral("file")}), 2},
         {Predicate::in("contentType", {QStringLiteral("image")}), 0},
         {!Predicate::eq("contentType", "text"), 1},
+        {Predicate::in("comment", {sql::Value {}}), 0}, // as in SQL, a NULL in the list matches nothing
     };
     for (const auto& [predicate, expected] : cases) {
         FetchRequest request;
