@@ -1,7 +1,14 @@
 #include "platform/files/FileChecks.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QThreadPool>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <condition_variable>
 #include <memory>
@@ -48,6 +55,65 @@ QList<std::optional<FileState>> checkFiles(const QStringList& paths, std::chrono
         batch->progress.wait_for(lock, bound, [&] { return batch->finished != seen; });
     }
     return batch->results;
+}
+
+namespace {
+
+int openRegular(const QString& path, struct stat* st)
+{
+    const QByteArray name = QFile::encodeName(path);
+    if (name.isEmpty())
+        return -1;
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return -1;
+    if (::fstat(fd, st) != 0 || !S_ISREG(st->st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+} // namespace
+
+std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes)
+{
+    struct stat st {};
+    const int fd = openRegular(path, &st);
+    if (fd < 0)
+        return std::nullopt;
+    if (st.st_size > maxBytes) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    QByteArray data;
+    data.reserve(qsizetype(st.st_size));
+    char chunk[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 || data.size() + n > maxBytes) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (n == 0)
+            break;
+        data.append(chunk, n);
+    }
+    ::close(fd);
+    return data;
+}
+
+bool isRegularFile(const QString& path)
+{
+    struct stat st {};
+    const int fd = openRegular(path, &st);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
 }
 
 } // namespace lumra

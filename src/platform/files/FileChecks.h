@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
+#include <QString>
 #include <QStringList>
 
 #include <chrono>
@@ -17,5 +19,14 @@ struct FileState {
 // threads, never the caller. The caller stops waiting once no check finished for `bound`; what is
 // unanswered by then is none. An empty path names nothing and is not looked up.
 QList<std::optional<FileState>> checkFiles(const QStringList& paths, std::chrono::milliseconds bound);
+
+// Reads a file only when it is a regular file: it is opened without blocking and checked on the open
+// descriptor, so a FIFO, a device or a socket another program named never holds the reader, and a file
+// swapped for one after a check is caught too. Nothing when it is not a regular file, cannot be read,
+// or holds more than `maxBytes`.
+std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes);
+
+// Whether `path` is a regular file, checked the same way (without following it into a FIFO's open).
+bool isRegularFile(const QString& path);
 
 } // namespace lumra
