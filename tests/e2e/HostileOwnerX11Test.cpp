@@ -2,7 +2,7 @@
 // one copy and nothing else: the popup still opens at once, the next copy is stored, and memory
 // stays bounded. Lumra and the owner each run as processes of their own.
 #include "DesktopTools.h"
-#include "LumraProcess.h"
+#include "RunningLumra.h"
 #include "StoredTexts.h"
 #include "TempDataDir.h"
 #include "Xclip.h"
@@ -27,7 +27,7 @@ class HostileOwnerX11Test : public DataDirTest, public ::testing::WithParamInter
 protected:
     void SetUp() override
     {
-        if (!LumraProcess::available())
+        if (!RunningLumra::available())
             GTEST_SKIP() << "LUMRA_APP does not name the lumra program";
         for (const char* tool : {"xclip", "xdotool"}) {
             if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
@@ -42,7 +42,7 @@ TEST_P(HostileOwnerX11Test, ThePopupOpensAtOnceAndTheNextCopyIsStored)
 {
     const HostileCase& c = GetParam();
     dataDir.skipOnboarding();
-    LumraProcess lumra;
+    RunningLumra lumra;
     ASSERT_TRUE(lumra.start()) << lumra.output().toStdString();
     QThread::msleep(500);
     const qint64 before = lumra.residentBytes();
@@ -66,7 +66,7 @@ INSTANTIATE_TEST_SUITE_P(Owners, HostileOwnerX11Test,
 TEST_F(HostileOwnerX11Test, AnOversizedTextIsLoggedWithItsSizeAndNotStored)
 {
     dataDir.skipOnboarding();
-    LumraProcess lumra;
+    RunningLumra lumra;
     ASSERT_TRUE(lumra.start()) << lumra.output().toStdString();
     HostileProgram owner;
     ASSERT_TRUE(owner.start(QStringLiteral(LUMRA_HOSTILE_X11_OWNER), {QStringLiteral("huge")}));

@@ -1,7 +1,7 @@
 // A Wayland client that owns the clipboard and feeds every reader one byte at a time must cost
 // Lumra that one copy: the popup still opens at once and the next copy is stored. Lumra and the
 // source each run as processes of their own, under a headless Sway.
-#include "LumraProcess.h"
+#include "RunningLumra.h"
 #include "StoredTexts.h"
 #include "TempDataDir.h"
 #include "WlClipboard.h"
@@ -43,10 +43,10 @@ class HostileSourceWaylandTest : public DataDirTest { };
 
 TEST_F(HostileSourceWaylandTest, ATricklingSourceHoldsNeitherThePopupNorTheNextCopy)
 {
-    if (!LumraProcess::available())
+    if (!RunningLumra::available())
         GTEST_SKIP() << "LUMRA_APP does not name the lumra program";
     dataDir.skipOnboarding();
-    LumraProcess lumra;
+    RunningLumra lumra;
     ASSERT_TRUE(lumra.start()) << lumra.output().toStdString();
     ASSERT_TRUE(lumra.output().contains("clipboard through")) << lumra.output().toStdString();
     QThread::msleep(500);

@@ -1,145 +1,107 @@
 #pragma once
 
-#include <QElapsedTimer>
-#include <QFile>
-#include <QProcess>
-#include <QTest>
+#include "TempDataDir.h"
+#include "WindowManager.h"
 
 #include <gtest/gtest.h>
 
-#include "StoredTexts.h"
-
-#include <functional>
+#include <QDir>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPixmap>
+#include <QProcess>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QTest>
 
 namespace lumra::test {
 
-// Lumra as the user runs it, in a process of its own over the test's data folders.
-class LumraProcess {
-public:
-    ~LumraProcess()
+// Lumra as its own process on the test's display, with its data in the test's folders and a
+// window manager running as on a desktop. Skips when the program or the desktop tools are missing.
+class LumraProcessTest : public DataDirTest {
+protected:
+    static constexpr int startTimeoutMs = 20000;
+
+    static void SetUpTestSuite()
     {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.terminate();
-            if (!m_process.waitForFinished(5000))
-                m_process.kill();
+        // Focus and activation are the window manager's business; run one as a desktop would.
+        if (WindowManager::installed()) {
+            s_windowManager = new WindowManager;
+            s_windowManager->start();
+        }
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_windowManager;
+        s_windowManager = nullptr;
+    }
+
+    void SetUp() override
+    {
+        m_app = qEnvironmentVariable("LUMRA_APP");
+        if (m_app.isEmpty() || !QFile::exists(m_app))
+            GTEST_SKIP() << "LUMRA_APP does not name the lumra program";
+        for (const char* tool : { "xclip", "xdotool" }) {
+            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+                GTEST_SKIP() << tool << " is not installed";
         }
     }
 
-    static QString program() { return qEnvironmentVariable("LUMRA_APP"); }
-    static bool available() { return !program().isEmpty() && QFile::exists(program()); }
-
-    static QProcessEnvironment environment()
+    void TearDown() override
     {
-        // Lumra chooses its platform itself, as when started from a desktop session.
+        if (m_lumra.state() != QProcess::NotRunning) {
+            m_lumra.terminate();
+            if (!m_lumra.waitForFinished(5000)) {
+                m_lumra.kill();
+                m_lumra.waitForFinished(5000);
+            }
+        }
+    }
+
+    void startLumra()
+    {
+        dataDir.skipOnboarding();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
         environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
-        return environment;
+        m_lumra.setProcessEnvironment(environment);
+        m_lumra.setProcessChannelMode(QProcess::MergedChannels);
+        m_lumra.start(m_app, {});
+        ASSERT_TRUE(m_lumra.waitForStarted());
+        ASSERT_TRUE(waitForOutput(QStringLiteral("Lumra started"))) << output().toStdString();
     }
 
-    bool start()
+    bool waitForOutput(const QString& text)
     {
-        m_process.setProcessEnvironment(environment());
-        m_process.setProcessChannelMode(QProcess::MergedChannels);
-        m_process.start(program(), {});
-        return m_process.waitForStarted() && waitForOutput(QStringLiteral("Lumra started"), 30000);
-    }
-
-    bool waitForOutput(const QString& text, int timeoutMs)
-    {
-        return QTest::qWaitFor([&] { return output().contains(text) || !running(); }, timeoutMs)
-            && output().contains(text);
+        return QTest::qWaitFor(
+                   [&] {
+                       m_output += QString::fromUtf8(m_lumra.readAll());
+                       return m_output.contains(text) || m_lumra.state() == QProcess::NotRunning;
+                   },
+                   startTimeoutMs)
+            && m_output.contains(text);
     }
 
     QString output()
     {
-        m_output += QString::fromUtf8(m_process.readAll());
+        m_output += QString::fromUtf8(m_lumra.readAll());
         return m_output;
     }
-    bool running() const { return m_process.state() == QProcess::Running; }
 
-    // Starts `lumra` once more, which asks this one to open or close its popup, and returns
-    // once that second process has asked.
-    static bool askToTogglePopup()
+    static QImage screen() { return QGuiApplication::primaryScreen()->grabWindow(0).toImage(); }
+
+    static void saveScreenshot(const QString& name, const QImage& shot = screen())
     {
-        QProcess second;
-        second.setProcessEnvironment(environment());
-        second.setProcessChannelMode(QProcess::MergedChannels);
-        second.start(program(), {});
-        if (!second.waitForFinished(20000))
-            return false;
-        return second.readAll().contains("asked it to open or close its popup");
+        const QString folder
+            = qEnvironmentVariable("LUMRA_BUILD_DIR", QDir::currentPath()) + QStringLiteral("/artifacts");
+        QDir().mkpath(folder);
+        shot.save(folder + QLatin1Char('/') + name);
     }
 
-    // Resident memory in bytes, 0 when it cannot be read.
-    qint64 residentBytes() const
-    {
-        QFile status(QStringLiteral("/proc/%1/status").arg(m_process.processId()));
-        if (!status.open(QIODevice::ReadOnly))
-            return 0;
-        for (const QByteArray& line : status.readAll().split('\n')) {
-            if (line.startsWith("VmRSS:"))
-                return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
-        }
-        return 0;
-    }
-
-private:
-    QProcess m_process;
+    static inline WindowManager* s_windowManager = nullptr;
+    QString m_app;
+    QProcess m_lumra;
     QString m_output;
 };
-
-// A misbehaving program of our own, run until the test ends.
-class HostileProgram {
-public:
-    ~HostileProgram()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished();
-        }
-    }
-    // True once it says it owns the clipboard.
-    bool start(const QString& program, const QStringList& arguments)
-    {
-        m_process.start(program, arguments);
-        return m_process.waitForStarted()
-            && QTest::qWaitFor([&] { return m_process.readAllStandardOutput().contains("READY"); }, 30000);
-    }
-
-private:
-    QProcess m_process;
-};
-
-// Milliseconds until `shown` holds, -1 when it does not within `timeoutMs`.
-inline qint64 millisecondsUntil(const std::function<bool()>& shown, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    if (!QTest::qWaitFor(shown, timeoutMs))
-        return -1;
-    return clock.elapsed();
-}
-
-// While a hostile owner holds the clipboard: the popup opens through a second lumra within a
-// second, a plain copy made next (`copyNext` with `nextText`) is stored, and memory grows by less
-// than 150 MB over `residentBefore`.
-inline void expectHostileOwnerHoldsNothing(LumraProcess& lumra, const QString& supportFolder, qint64 residentBefore,
-                                           const std::function<bool()>& popupShown,
-                                           const std::function<bool(const QByteArray&)>& copyNext)
-{
-    ASSERT_FALSE(popupShown());
-    ASSERT_TRUE(LumraProcess::askToTogglePopup());
-    const qint64 opened = millisecondsUntil(popupShown, 20000);
-    EXPECT_GE(opened, 0) << lumra.output().toStdString();
-    EXPECT_LT(opened, 1000) << "the popup waited for the clipboard owner";
-
-    const QString nextText = QStringLiteral("a plain copy after the hostile one");
-    ASSERT_TRUE(copyNext(nextText.toUtf8()));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return storedTexts(supportFolder).contains(nextText); }, 10000))
-        << lumra.output().toStdString();
-    EXPECT_LT(lumra.residentBytes() - residentBefore, qint64(150) * 1024 * 1024) << "memory grew with the offer";
-    EXPECT_TRUE(lumra.running());
-}
 
 } // namespace lumra::test
