@@ -2,7 +2,7 @@
 // one copy and nothing else: the popup still opens at once, the next copy is stored, and memory
 // stays bounded. Lumra and the owner each run as processes of their own.
 #include "DesktopTools.h"
-#include "RunningLumra.h"
+#include "HostileOwners.h"
 #include "StoredTexts.h"
 #include "TempDataDir.h"
 #include "Xclip.h"

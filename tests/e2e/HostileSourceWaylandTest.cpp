@@ -1,7 +1,7 @@
 // A Wayland client that owns the clipboard and feeds every reader one byte at a time must cost
 // Lumra that one copy: the popup still opens at once and the next copy is stored. Lumra and the
 // source each run as processes of their own, under a headless Sway.
-#include "RunningLumra.h"
+#include "HostileOwners.h"
 #include "StoredTexts.h"
 #include "TempDataDir.h"
 #include "WlClipboard.h"
