@@ -101,6 +101,11 @@ TEST(SharedThumbnailsTest, EntriesCarryTheChunksAndCountOnlyForTheirVersion)
     QFile::remove(root + "/large/" + entryName(version->uri));
     ASSERT_TRUE(picture({ 50, 50 }).save(entry, "PNG"));
     EXPECT_FALSE(readEntry(root, *version, 64)) << "an entry without chunks is not valid";
+    QImage jpeg = picture({ 50, 50 });
+    jpeg.setText("Thumb::URI", version->uri);
+    jpeg.setText("Thumb::MTime", QString::number(version->mtime));
+    ASSERT_TRUE(jpeg.save(entry, "JPG"));
+    EXPECT_FALSE(readEntry(root, *version, 64)) << "the standard's thumbnails are PNGs";
 }
 
 TEST(SharedThumbnailsTest, FailuresAreKeptPerVersionUnderLumrasName)
