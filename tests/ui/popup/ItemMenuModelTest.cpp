@@ -2,6 +2,11 @@
 #include "ui/popup/ItemMenuModel.h"
 
 #include "platform/symbols/Symbols.h"
+#include "ui/popup/ItemContextMenu.h"
+
+#include "Screenshots.h"
+
+#include <QMenu>
 
 #include <gtest/gtest.h>
 
@@ -103,6 +108,12 @@ TEST(ItemMenuModelTest, NoTwoEntriesOfAFileRowShareASymbol)
         seen.insert(key, e.label);
     }
     EXPECT_GE(seen.size(), 5);
+
+    QMenu menu;
+    ItemContextMenu::populate(menu, buildItemMenu(input), [](const ItemMenuEntry&) {});
+    menu.popup(QPoint(0, 0));
+    test::saveArtifact(menu, QStringLiteral("item-menu-file"));
+    menu.close();
 }
 
 TEST(ItemMenuModelTest, ACategoryThatNoLongerExistsLeavesThePlainTitle)
