@@ -13,7 +13,7 @@ namespace {
 
 bool plainLatin(const QString& cluster)
 {
-    // Every text font has these; asking the font engine for each one would cost a layout apiece.
+    // Every text font has these; asking the font engine would cost one layout per character.
     return std::all_of(cluster.begin(), cluster.end(), [](QChar c) { return c.unicode() < 0x250; });
 }
 
