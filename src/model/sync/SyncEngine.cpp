@@ -40,6 +40,12 @@ SyncEngine::SyncEngine(Config config, std::unique_ptr<store::ManagedObjectContex
 
 SyncEngine::~SyncEngine() = default;
 
+qint64 SyncEngine::nextStamp(qint64 nowMs) const
+{
+    const qint64 stamp = std::max(nowMs, std::min(m_clockFloor, clockBound(nowMs)) + 1);
+    return std::clamp(stamp, earliestMtime, latestMtime);
+}
+
 // ------------------------------------------------------------------------------------------------ state
 
 namespace {
@@ -108,17 +114,23 @@ Status SyncEngine::openState()
             "CREATE TABLE IF NOT EXISTS pending(device TEXT NOT NULL, entity INTEGER NOT NULL, id TEXT NOT NULL, "
             "record BLOB NOT NULL, PRIMARY KEY(device, entity, id)) WITHOUT ROWID;"
             "CREATE TABLE IF NOT EXISTS keptLocal(entity INTEGER NOT NULL, id TEXT NOT NULL, PRIMARY KEY(entity, id)) WITHOUT ROWID;"
-            "CREATE TABLE IF NOT EXISTS republish(entity INTEGER NOT NULL, id TEXT NOT NULL, PRIMARY KEY(entity, id)) WITHOUT ROWID;"));
+            "CREATE TABLE IF NOT EXISTS republish(entity INTEGER NOT NULL, id TEXT NOT NULL, PRIMARY KEY(entity, id)) WITHOUT ROWID;"
+            "CREATE TABLE IF NOT EXISTS refused(device TEXT NOT NULL, place TEXT NOT NULL, reason TEXT, PRIMARY KEY(device, place)) WITHOUT ROWID;"));
         !s)
         return s;
     Result<int> version = m_state.userVersion();
     if (!version)
         return version.status();
     if (version.value() < stateVersion) {
-        // Fields of rows and where a reader stands in a line too long to read came later.
+        // Fields of rows and where a reader stands in a line too long to read came later; then
+        // deletes of the age rules, what lies before a cursor, and why a record is held.
         for (const QString& sql : {QStringLiteral("ALTER TABLE rowState ADD COLUMN fields BLOB"),
                                    QStringLiteral("ALTER TABLE cursor ADD COLUMN incarnation TEXT"),
-                                   QStringLiteral("ALTER TABLE cursor ADD COLUMN skipping INTEGER NOT NULL DEFAULT 0")})
+                                   QStringLiteral("ALTER TABLE cursor ADD COLUMN skipping INTEGER NOT NULL DEFAULT 0"),
+                                   QStringLiteral("ALTER TABLE rowState ADD COLUMN ageRule INTEGER NOT NULL DEFAULT 0"),
+                                   QStringLiteral("ALTER TABLE cursor ADD COLUMN prefix TEXT"),
+                                   QStringLiteral("ALTER TABLE pending ADD COLUMN why TEXT"),
+                                   QStringLiteral("ALTER TABLE pending ADD COLUMN stamp INTEGER NOT NULL DEFAULT 0")})
             (void)m_state.exec(sql); // already there in a half-migrated file
         if (Status s = m_state.setUserVersion(stateVersion); !s)
             return s;
@@ -134,12 +146,15 @@ Status SyncEngine::open(qint64 nowMs, Outcome* outcome)
         return Status::failure(QStringLiteral("the synced history file is not open"));
     if (Status s = openState(); !s)
         return s;
+    m_now = nowMs;
     m_clockFloor = meta(QStringLiteral("clockFloor")).toLongLong();
     if (m_clockFloor == 0) {
         sql::Statement* st = m_state.prepare(QStringLiteral("SELECT MAX(mtime) FROM rowState"));
         if (st->step())
             m_clockFloor = st->int64(0);
     }
+    // A floor a record from far ahead raised before it was bounded comes back within the bound.
+    m_clockFloor = std::min(m_clockFloor, clockBound(nowMs));
     if (meta(QStringLiteral("root")) != m_config.root) {
         // A new folder: read everyone from the start and publish all we hold.
         sql::Transaction t(m_state);
@@ -159,7 +174,7 @@ Status SyncEngine::open(qint64 nowMs, Outcome* outcome)
 
 std::optional<SyncEngine::RowState> SyncEngine::rowState(EntityKind entity, const QUuid& id)
 {
-    sql::Statement* st = m_state.prepare(QStringLiteral("SELECT digest, mtime, deleted, fields FROM rowState WHERE entity = ? AND id = ?"));
+    sql::Statement* st = m_state.prepare(QStringLiteral("SELECT digest, mtime, deleted, fields, ageRule FROM rowState WHERE entity = ? AND id = ?"));
     st->bind(1, qint64(entityCode(entity)));
     st->bind(2, uuidText(id));
     if (!st->step())
@@ -168,6 +183,7 @@ std::optional<SyncEngine::RowState> SyncEngine::rowState(EntityKind entity, cons
     state.digest = st->blob(0);
     state.mtime = st->int64(1);
     state.deleted = st->int64(2) != 0;
+    state.ageRule = state.deleted && st->int64(4) != 0;
     if (!state.deleted)
         for (const auto& [stamp, hash] : unpackFields(state.mtime, st->blob(3), mergedFields(entity).size()))
             state.fields.append({stamp, hash});
@@ -177,7 +193,7 @@ std::optional<SyncEngine::RowState> SyncEngine::rowState(EntityKind entity, cons
 Status SyncEngine::putRowState(EntityKind entity, const QUuid& id, const RowState& state)
 {
     sql::Statement* st = m_state.prepare(QStringLiteral(
-        "INSERT OR REPLACE INTO rowState(entity, id, digest, mtime, device, deleted, fields) VALUES(?, ?, ?, ?, ?, ?, ?)"));
+        "INSERT OR REPLACE INTO rowState(entity, id, digest, mtime, device, deleted, fields, ageRule) VALUES(?, ?, ?, ?, ?, ?, ?, ?)"));
     st->bind(1, qint64(entityCode(entity)));
     st->bind(2, uuidText(id));
     if (state.digest.isEmpty())
@@ -195,6 +211,7 @@ Status SyncEngine::putRowState(EntityKind entity, const QUuid& id, const RowStat
             fields.append({f.stamp, f.hash});
         st->bind(7, packFields(state.mtime, fields));
     }
+    st->bind(8, qint64(state.deleted && state.ageRule ? 1 : 0));
     st->step();
     return st->status();
 }
@@ -211,17 +228,18 @@ QList<std::pair<EntityKind, QUuid>> SyncEngine::liveRowsOfState()
 std::optional<SyncEngine::Cursor> SyncEngine::cursor(const QUuid& device)
 {
     sql::Statement* st = m_state.prepare(
-        QStringLiteral("SELECT generation, inJournal, offset, line, incarnation, skipping FROM cursor WHERE device = ?"));
+        QStringLiteral("SELECT generation, inJournal, offset, line, incarnation, skipping, prefix FROM cursor WHERE device = ?"));
     st->bind(1, uuidText(device));
     if (!st->step())
         return std::nullopt;
-    return Cursor {st->text(4), st->int64(0), st->int64(1) != 0, st->int64(2), st->int64(3), st->int64(5) != 0};
+    return Cursor {st->text(4), st->int64(0), st->int64(1) != 0, st->int64(2), st->int64(3), st->int64(5) != 0, st->text(6)};
 }
 
 Status SyncEngine::putCursor(const QUuid& device, const Cursor& c)
 {
     sql::Statement* st = m_state.prepare(QStringLiteral(
-        "INSERT OR REPLACE INTO cursor(device, generation, inJournal, offset, line, incarnation, skipping) VALUES(?, ?, ?, ?, ?, ?, ?)"));
+        "INSERT OR REPLACE INTO cursor(device, generation, inJournal, offset, line, incarnation, skipping, prefix) "
+        "VALUES(?, ?, ?, ?, ?, ?, ?, ?)"));
     st->bind(1, uuidText(device));
     st->bind(2, c.generation);
     st->bind(3, qint64(c.inJournal ? 1 : 0));
@@ -229,6 +247,7 @@ Status SyncEngine::putCursor(const QUuid& device, const Cursor& c)
     st->bind(5, c.line);
     st->bind(6, c.incarnation);
     st->bind(7, qint64(c.skipping ? 1 : 0));
+    st->bind(8, c.prefix);
     st->step();
     return st->status();
 }

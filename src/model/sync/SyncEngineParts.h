@@ -8,7 +8,7 @@ namespace lumra::sync::detail {
 
 inline constexpr int applyBatch = 2000;
 inline constexpr int keptWriters = 32;
-inline constexpr int stateVersion = 2;
+inline constexpr int stateVersion = 3;
 
 inline int entityCode(store::EntityKind kind) { return kind == store::EntityKind::item ? 0 : 1; }
 inline store::EntityKind entityFromCode(qint64 code) { return code == 0 ? store::EntityKind::item : store::EntityKind::category; }

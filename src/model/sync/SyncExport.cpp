@@ -26,6 +26,7 @@ Result<QList<store::ManagedObjectPtr>> SyncEngine::cloudRows(EntityKind entity, 
 SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full, qint64 nowMs)
 {
     Outcome outcome;
+    m_now = nowMs;
     if (Status s = ensureOwnFolder(nowMs, outcome); !s) {
         outcome.status = s;
         return outcome;
@@ -109,7 +110,7 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
             state.fields.append({s, h});
         }
         if (!changed && alive && !m_republish && !forced.contains(key)) {
-            changes.append({key, RowState {digest, known->mtime, false, known->fields}});
+            changes.append({key, RowState {digest, known->mtime, false, false, known->fields}});
             return {};
         }
         SyncRecord record;
@@ -191,51 +192,55 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
             for (EntityKind entity : {EntityKind::item, EntityKind::category})
                 candidates.append({entity, id});
     }
-    for (const auto& [entity, id] : candidates) {
-        const Key key {entityCode(entity), id};
-        if (seen.contains(key))
-            continue;
-        const std::optional<RowState> known = rowState(entity, id);
-        if (known && known->deleted && forced.contains(key) && !m_republish) {
-            SyncRecord record; // a delete learnt from a former folder of ours travels again, as it was
-            record.op = SyncRecord::Op::remove;
-            record.entity = entity;
-            record.id = id;
-            record.device = m_config.device;
-            record.writer = m_writer;
-            record.mtime = known->mtime;
-            records.append(record);
-            published.append(key);
-            continue;
-        }
-        if (!known || known->deleted)
-            continue;
+    // A delete says whether an age rule made it (which travels with it again), so that other
+    // computers apply it only where their own rule agrees.
+    auto deleteRecord = [&](EntityKind entity, const QUuid& id, qint64 mtime, const std::optional<AgeRuleDelete>& age) {
         SyncRecord record;
         record.op = SyncRecord::Op::remove;
         record.entity = entity;
         record.id = id;
         record.device = m_config.device;
         record.writer = m_writer;
-        record.mtime = std::max(stamp, known->mtime + 1);
-        records.append(record);
+        record.mtime = mtime;
+        if (age) {
+            record.ageRule = age->rule;
+            record.ageThreshold = age->thresholdSeconds;
+        }
+        return record;
+    };
+    const std::optional<AgeRuleDelete> learnt = AgeRuleDelete {QStringLiteral("age"), 0}; // the rule of another computer
+    QList<QUuid> agedHere;
+    for (const auto& [entity, id] : candidates) {
+        const Key key {entityCode(entity), id};
+        if (seen.contains(key))
+            continue;
+        const std::optional<RowState> known = rowState(entity, id);
+        if (known && known->deleted && forced.contains(key) && !m_republish) {
+            // A delete learnt from a former folder of ours travels again, as it was.
+            records.append(deleteRecord(entity, id, known->mtime, known->ageRule ? learnt : std::nullopt));
+            published.append(key);
+            continue;
+        }
+        if (!known || known->deleted)
+            continue;
+        std::optional<AgeRuleDelete> age;
+        if (m_config.ageRuleDeletes && entity == EntityKind::item)
+            age = m_config.ageRuleDeletes->find(id);
+        if (age)
+            agedHere.append(id);
+        records.append(deleteRecord(entity, id, std::min(std::max(stamp, known->mtime + 1), latestMtime), age));
         published.append(key);
-        changes.append({key, RowState {{}, record.mtime, true, {}}});
+        changes.append({key, RowState {{}, records.last().mtime, true, age.has_value(), {}}});
     }
 
     if (m_republish) {
         // Deletes too: under a new id or in a new folder, what this computer knows of deleted rows
         // must travel again, at the time they were deleted.
-        sql::Statement* st = m_state.prepare(QStringLiteral("SELECT entity, id, mtime FROM rowState WHERE deleted = 1"));
+        sql::Statement* st = m_state.prepare(QStringLiteral("SELECT entity, id, mtime, ageRule FROM rowState WHERE deleted = 1"));
         while (st->step()) {
-            SyncRecord record;
-            record.op = SyncRecord::Op::remove;
-            record.entity = entityFromCode(st->int64(0));
-            record.id = parseUuid(st->text(1));
-            record.device = m_config.device;
-            record.writer = m_writer;
-            record.mtime = st->int64(2);
-            if (!record.id.isNull() && !seen.contains({int(st->int64(0)), record.id}))
-                records.append(record);
+            const QUuid id = parseUuid(st->text(1));
+            if (!id.isNull() && !seen.contains({int(st->int64(0)), id}))
+                records.append(deleteRecord(entityFromCode(st->int64(0)), id, st->int64(2), st->int64(3) ? learnt : std::nullopt));
         }
     }
     if (!records.isEmpty()) {
@@ -250,7 +255,7 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
             outcome.status = s;
             return outcome;
         }
-        m_clockFloor = std::max(m_clockFloor, change.state.mtime);
+        raiseFloor(change.state.mtime, nowMs);
     }
     auto keyStatement = [&](const QString& sql, const QList<Key>& keys) -> Status {
         for (const Key& key : keys) {
@@ -307,6 +312,8 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
         return outcome;
     }
     m_republish = false;
+    if (m_config.ageRuleDeletes)
+        m_config.ageRuleDeletes->forget(agedHere);
     if (m_journalRecords > m_config.compactAfterRecords) {
         outcome.status = compact();
         outcome.compacted = outcome.status.ok();

@@ -11,9 +11,24 @@ using namespace detail;
 
 // ------------------------------------------------------------------------------------------------ import
 
+namespace {
+
+// The last whole line before `end` in `bytes` (which holds a file from some offset on), as the
+// writer's own tail check takes it; empty when no line ends there.
+QString lineBefore(const QByteArray& bytes, qint64 end)
+{
+    if (end <= 0 || end > bytes.size() || bytes[end - 1] != '\n')
+        return {};
+    const qsizetype start = end >= 2 ? bytes.lastIndexOf('\n', end - 2) + 1 : 0;
+    return tailText(bytes.mid(start, end - start));
+}
+
+} // namespace
+
 SyncEngine::Outcome SyncEngine::importChanges(qint64 nowMs)
 {
     Outcome outcome;
+    m_now = nowMs;
     if (!m_devicesDir.isOpen() || !m_rootDir.isOpen())
         if (Status s = openFolders(false); !s) {
             outcome.status = s;
@@ -29,11 +44,42 @@ SyncEngine::Outcome SyncEngine::importChanges(qint64 nowMs)
         if (Status s = importDevice(m_config.device, nowMs, outcome); !s)
             outcome.problems.append(QStringLiteral("our own folder: %1").arg(s.error()));
     }
+    QStringList present;
     for (const QUuid& device : SyncFiles::devices(m_devicesDir)) {
         if (device == m_config.device)
             continue;
-        if (Status s = importDevice(device, nowMs, outcome); !s)
-            outcome.problems.append(QStringLiteral("device %1: %2").arg(uuidText(device), s.error()));
+        const QString name = uuidText(device);
+        present << name;
+        const qsizetype before = outcome.problems.size();
+        if (Status s = importDevice(device, nowMs, outcome); !s) {
+            outcome.problems.append(QStringLiteral("device %1: %2").arg(name, s.error()));
+            m_unreadable.insert(name, s.error()); // as long as it lasts, not once per pass
+        } else {
+            m_unreadable.remove(name);
+        }
+        // Each refused record once, by where it lies, for as long as its folder is there as read.
+        for (const QString& problem : outcome.problems.mid(before)) {
+            const QString place = problem.section(QStringLiteral(": "), 0, 1);
+            if (!place.startsWith(QStringLiteral("device %1 line ").arg(name)))
+                continue;
+            sql::Statement* st = m_state.prepare(QStringLiteral("INSERT OR REPLACE INTO refused(device, place, reason) VALUES(?, ?, ?)"));
+            st->bind(1, name);
+            st->bind(2, place);
+            st->bind(3, problem.section(QStringLiteral(": "), 2));
+            st->step();
+        }
+    }
+    // What was refused of a folder that is gone no longer applies.
+    for (auto it = m_unreadable.begin(); it != m_unreadable.end();)
+        it = present.contains(it.key()) ? std::next(it) : m_unreadable.erase(it);
+    {
+        QStringList gone;
+        sql::Statement* st = m_state.prepare(QStringLiteral("SELECT DISTINCT device FROM refused"));
+        while (st->step())
+            if (!present.contains(st->text(0)))
+                gone << st->text(0);
+        for (const QString& device : std::as_const(gone))
+            forgetRefused(device);
     }
     if (Status s = putMeta(QStringLiteral("clockFloor"), QString::number(m_clockFloor)); !s)
         outcome.status = s;
@@ -70,22 +116,26 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
     Cursor at = cursor(device).value_or(Cursor {});
     if (at.incarnation != manifest.incarnation || at.generation > manifest.generation) {
         if (at.generation > manifest.generation && at.incarnation == manifest.incarnation) {
-            stall(device, QString::fromLatin1(SyncFiles::manifestName), nowMs); // an older manifest came back
-            return {};
+            // An older generation of the same folder: its computer was restored together with the
+            // folder. Read from its start; what we learnt from the lost generation goes out again.
+            outcome.notices.append(QStringLiteral("device %1 went back to an older generation of its folder: read again from the start")
+                                       .arg(uuidText(device)));
+            if (Status s = republishAll(); !s)
+                return s;
         }
         // A new incarnation of the folder: read it from its start.
-        at = Cursor {manifest.incarnation, manifest.generation, false, 0, 0, false};
+        at = Cursor {manifest.incarnation, manifest.generation, false, 0, 0, false, {}};
+        forgetRefused(uuidText(device));
         sql::Statement* st = m_state.prepare(QStringLiteral("DELETE FROM pending WHERE device = ?"));
         st->bind(1, uuidText(device));
         st->step();
     } else if (at.generation < manifest.generation) {
-        at = Cursor {manifest.incarnation, manifest.generation, false, 0, 0, false}; // compacted meanwhile: its snapshot holds all
+        at = Cursor {manifest.incarnation, manifest.generation, false, 0, 0, false, {}}; // compacted meanwhile: its snapshot holds all
     }
 
     std::optional<SyncDir> images;
     if (Result<SyncDir> i = dir.folder(QString::fromLatin1(SyncFiles::imagesName), false))
         images = std::move(i).value();
-    const bool former = meta(QStringLiteral("formerIds")).split(u' ', Qt::SkipEmptyParts).contains(uuidText(device));
 
     // Applies one batch in one store transaction, then records the rows' states and the cursor.
     auto commit = [&](const QList<Change>& changes, const Cursor& to) -> Status {
@@ -117,7 +167,7 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
             const bool none = manifest.snapshotKnown ? manifest.snapshotBytes < 0
                                                      : !size && dir.kind(name) == SyncDir::Kind::missing;
             if (none) {
-                at = Cursor {at.incarnation, at.generation, true, 0, 0, false};
+                at = Cursor {at.incarnation, at.generation, true, 0, 0, false, {}};
                 continue;
             }
             if (manifest.snapshotKnown && (!size || *size != manifest.snapshotBytes)) {
@@ -136,9 +186,14 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
             }
         }
         if (at.offset > *size) {
-            at = Cursor {at.incarnation, at.generation, at.inJournal, 0, 0, false}; // rewritten under us: read it again
+            // Rewritten under us: read it again, and what we learnt from the lost part goes out again.
+            at = Cursor {at.incarnation, at.generation, at.inJournal, 0, 0, false, {}};
+            if (Status s = republishAll(); !s)
+                return s;
             continue;
         }
+        if (Status s = checkCursorPrefix(dir, name, at, outcome, device); !s)
+            return s;
 
         // Complete lines from the cursor on; a line too long for any reader is skipped, and said so,
         // without reading it whole.
@@ -159,6 +214,7 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
             at.offset += end + 1;
             at.line += 1;
             at.skipping = false;
+            at.prefix.clear(); // too long to keep: the next line read is the first checked
             outcome.problems.append(problemLine(device, at.line, name + QStringLiteral(": record longer than %1 bytes, skipped")
                                                                          .arg(m_config.maxRecordBytes)));
             if (Status s = putCursor(device, at); !s)
@@ -168,6 +224,7 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
         while (bytes.value().size() == want && bytes.value().indexOf('\n') < 0) {
             if (want > m_config.maxRecordBytes) {
                 at.skipping = true;
+                at.prefix.clear();
                 at.offset += bytes.value().size();
                 break;
             }
@@ -190,21 +247,15 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
             for (; i < batchEnd; ++i) {
                 const auto& entry = chunk.records[i];
                 const QString where = problemLine(device, entry.line, name);
-                m_clockFloor = std::max(m_clockFloor, entry.record.mtime);
                 const Applied applied = applyRecord(images ? &*images : nullptr, entry.record, outcome, where, changes);
-                // A later record of this device for the row replaces one still waiting for its image.
-                sql::Statement* st = m_state.prepare(
-                    applied == Applied::wait ? QStringLiteral("INSERT OR REPLACE INTO pending(device, entity, id, record) VALUES(?, ?, ?, ?)")
-                                             : QStringLiteral("DELETE FROM pending WHERE device = ? AND entity = ? AND id = ?"));
-                st->bind(1, uuidText(device));
-                st->bind(2, qint64(entityCode(entry.record.entity)));
-                st->bind(3, uuidText(entry.record.id));
-                if (applied == Applied::wait)
-                    st->bind(4, encodeRecord(entry.record));
-                st->step();
+                if (applied != Applied::ahead)
+                    raiseFloor(entry.record.mtime, nowMs);
+                // A later record of this device for the row replaces one still held.
+                if (Status s = holdRecord(device, entry.record, applied); !s)
+                    return s;
                 if (applied == Applied::yes)
                     ++outcome.applied;
-                if (applied == Applied::yes && former) {
+                if (applied == Applied::yes && republishFromFormer(device, at, at.offset + entry.startOffset)) {
                     sql::Statement* again = m_state.prepare(QStringLiteral("INSERT OR IGNORE INTO republish(entity, id) VALUES(?, ?)"));
                     again->bind(1, qint64(entityCode(entry.record.entity)));
                     again->bind(2, uuidText(entry.record.id));
@@ -212,18 +263,22 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
                 }
             }
             const bool last = i >= chunk.records.size();
-            const Cursor to = last ? Cursor {at.incarnation, at.generation, at.inJournal, at.offset + chunk.nextOffset, chunk.nextLine, false}
-                                   : Cursor {at.incarnation, at.generation, at.inJournal,
-                                             at.offset + chunk.records[i].startOffset, chunk.records[i].line - 1, false};
+            const qint64 end = last ? chunk.nextOffset : chunk.records[i].startOffset;
+            const Cursor to {at.incarnation, at.generation, at.inJournal, at.offset + end, last ? chunk.nextLine : chunk.records[i].line - 1,
+                             false, end > 0 ? lineBefore(bytes.value(), end) : at.prefix};
             if (Status s = commit(changes, to); !s)
                 return s;
         }
         if (chunk.records.isEmpty() && chunk.nextOffset > 0)
-            if (Status s = putCursor(device, Cursor {at.incarnation, at.generation, at.inJournal, at.offset + chunk.nextOffset, chunk.nextLine, false}); !s)
+            if (Status s = putCursor(device, Cursor {at.incarnation, at.generation, at.inJournal, at.offset + chunk.nextOffset,
+                                                     chunk.nextLine, false, lineBefore(bytes.value(), chunk.nextOffset)});
+                !s)
                 return s;
         for (const auto& problem : chunk.problems)
             outcome.problems.append(problemLine(device, problem.line, name + QStringLiteral(": ") + problem.reason));
 
+        if (chunk.nextOffset > 0)
+            at.prefix = lineBefore(bytes.value(), chunk.nextOffset);
         at.offset += chunk.nextOffset;
         at.line = chunk.nextLine;
         if (bytes.value().size() == want && chunk.nextOffset > 0)
@@ -234,7 +289,7 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
             stall(device, name, nowMs); // a snapshot ends with a whole line; this one is not all there
             return putCursor(device, at);
         }
-        at = Cursor {at.incarnation, at.generation, true, 0, 0, false}; // the snapshot is read whole; on with its journal
+        at = Cursor {at.incarnation, at.generation, true, 0, 0, false, {}}; // the snapshot is read whole; on with its journal
         if (Status s = putCursor(device, at); !s)
             return s;
     }
@@ -243,7 +298,6 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
 
 void SyncEngine::retryPending(qint64 nowMs, Outcome& outcome)
 {
-    Q_UNUSED(nowMs);
     struct Waiting {
         QUuid device;
         SyncRecord record;
@@ -270,8 +324,11 @@ void SyncEngine::retryPending(qint64 nowMs, Outcome& outcome)
         QList<Change> changes;
         const Applied applied = applyRecord(images ? &*images : nullptr, w.record, outcome, problemLine(w.device, 0, QStringLiteral("waiting record")), changes);
         m_batchRows.clear();
-        if (applied == Applied::wait)
+        if (applied == Applied::wait || applied == Applied::ahead || applied == Applied::aged) {
+            (void)holdRecord(w.device, w.record, applied); // the reason may have changed
             continue;
+        }
+        raiseFloor(w.record.mtime, nowMs);
         if (Status s = m_context->save(); !s) {
             m_context->rollback();
             outcome.status = s;
@@ -299,6 +356,59 @@ void SyncEngine::retryPending(qint64 nowMs, Outcome& outcome)
         if (applied == Applied::yes)
             ++outcome.applied;
     }
+}
+
+Status SyncEngine::holdRecord(const QUuid& device, const SyncRecord& record, Applied applied)
+{
+    const bool held = applied == Applied::wait || applied == Applied::ahead || applied == Applied::aged;
+    sql::Statement* st = m_state.prepare(
+        held ? QStringLiteral("INSERT OR REPLACE INTO pending(device, entity, id, record, why, stamp) VALUES(?, ?, ?, ?, ?, ?)")
+             : QStringLiteral("DELETE FROM pending WHERE device = ? AND entity = ? AND id = ?"));
+    st->bind(1, uuidText(device));
+    st->bind(2, qint64(entityCode(record.entity)));
+    st->bind(3, uuidText(record.id));
+    if (held) {
+        st->bind(4, encodeRecord(record));
+        st->bind(5, applied == Applied::ahead ? QStringLiteral("ahead") : applied == Applied::aged ? QStringLiteral("age") : QStringLiteral("image"));
+        st->bind(6, record.mtime);
+    }
+    st->step();
+    return st->status();
+}
+
+void SyncEngine::forgetRefused(const QString& device)
+{
+    sql::Statement* st = m_state.prepare(QStringLiteral("DELETE FROM refused WHERE device = ?"));
+    st->bind(1, device);
+    st->step();
+}
+
+Status SyncEngine::republishAll()
+{
+    m_republish = true;
+    return putMeta(QStringLiteral("republish"), QStringLiteral("1"));
+}
+
+Status SyncEngine::checkCursorPrefix(const SyncDir& dir, const QString& name, Cursor& at, Outcome& outcome, const QUuid& device)
+{
+    // What lies before the cursor must still be what we read there: a computer restored together
+    // with its folder writes other records from an earlier point on, perhaps to the same length.
+    const qsizetype colon = at.prefix.indexOf(u':');
+    if (at.offset == 0 || colon < 0)
+        return {};
+    const qint64 length = at.prefix.mid(colon + 1).toLongLong();
+    if (length <= 0 || length > at.offset)
+        return {};
+    Result<QByteArray> last = dir.read(name, length, at.offset - length);
+    if (!last)
+        return last.status();
+    if (last.value().size() == length && tailText(last.value()) == at.prefix)
+        return {};
+    outcome.notices.append(QStringLiteral("device %1: %2 was rewritten before where it was read to: read again from the start")
+                               .arg(uuidText(device), name));
+    at = Cursor {at.incarnation, at.generation, at.inJournal, 0, 0, false, {}};
+    forgetRefused(uuidText(device));
+    return republishAll();
 }
 
 Result<QByteArray> SyncEngine::imageOf(const SyncDir* images, const QString& hash, Outcome& outcome, const QString& where, bool* wait)

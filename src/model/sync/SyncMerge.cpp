@@ -57,13 +57,27 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
             localChange = localChange || knownFields[i].hash != hash32(currentHashes[i]);
     }
 
+    // Another computer's clock may be wrong by years: what it stamped further ahead of ours than
+    // the bound waits until our clock comes near, rather than winning over everything here.
+    const bool ahead = record.mtime > clockBound(m_now);
+    const bool ageRule = record.op == SyncRecord::Op::remove && !record.ageRule.isEmpty();
     if (record.op == SyncRecord::Op::remove) {
+        // An age rule's delete is its writer's clock and rule speaking: here it counts only where
+        // our own rule, by our own clock, removes the row too. Otherwise the row lives, and goes
+        // out again so that its writer has it back once its own rule no longer removes it.
+        if (ageRule && row && !ageRuleRemoves(current, ageRules(), m_now)) {
+            if (known && !known->deleted)
+                republish();
+            return Applied::skipped;
+        }
+        if (ahead)
+            return Applied::ahead;
         if (!row) {
             if (known && !known->deleted)
                 return Applied::skipped; // deleted here, not published yet
             if (known && known->mtime >= record.mtime)
                 return Applied::yes;
-            changes.append({key, RowState {{}, record.mtime, true, {}}});
+            changes.append({key, RowState {{}, record.mtime, true, ageRule, {}}});
             return Applied::yes;
         }
         if (localChange || known->mtime > record.mtime) {
@@ -71,16 +85,24 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
             return Applied::skipped;
         }
         m_context->deleteObject(row);
-        changes.append({key, RowState {{}, record.mtime, true, {}}});
+        changes.append({key, RowState {{}, record.mtime, true, ageRule, {}}});
         return Applied::yes;
     }
+    if (ahead)
+        return Applied::ahead;
 
     const QList<quint64> recordHashes = fieldHashes(record.entity, record.fields, record.imageHash);
     if (!row) {
         if (known && !known->deleted)
             return Applied::skipped; // deleted here, not published yet: that delete is stamped later
-        if (known && known->deleted && record.mtime <= known->mtime)
-            return Applied::yes; // older than the delete
+        if (known && known->deleted && record.mtime <= known->mtime) {
+            if (!known->ageRule)
+                return Applied::yes; // older than the delete
+            // Removed by an age rule, here or elsewhere, and kept by its writer: it lives again here
+            // once our own rule no longer removes it (our clock was ahead, and is right again).
+            if (ageRuleRemoves(record.fields, ageRules(), m_now))
+                return Applied::aged;
+        }
         QByteArray image;
         if (!record.imageHash.isEmpty()) {
             bool wait = false;
@@ -188,7 +210,7 @@ std::optional<SyncEngine::Copy> SyncEngine::storedCopy(const store::ManagedObjec
     const QStringList& names = mergedFields(EntityKind::item);
     for (qsizetype i = 0; i < names.size(); ++i) {
         const bool local = known->fields.size() != names.size() || known->fields[i].hash != hash32(hashes[i]);
-        copy.state.fields.append({local ? nextStamp(0) : known->fields[i].stamp, hash32(hashes[i])});
+        copy.state.fields.append({local ? nextStamp(m_now) : known->fields[i].stamp, hash32(hashes[i])});
     }
     return copy;
 }
@@ -236,7 +258,7 @@ SyncEngine::Copy SyncEngine::mergeCopies(const Copy& x, const Copy& y, QList<Cha
     }
     applyFields(*merged.row, merged.fields);
     changes.append({{entityCode(EntityKind::item), merged.id}, merged.state});
-    changes.append({{entityCode(EntityKind::item), loser.id}, RowState {{}, loserMtime, true, {}}});
+    changes.append({{entityCode(EntityKind::item), loser.id}, RowState {{}, loserMtime, true, false, {}}});
     for (const QUuid& again : {merged.id, loser.id}) {
         sql::Statement* st = m_state.prepare(QStringLiteral("INSERT OR IGNORE INTO republish(entity, id) VALUES(?, ?)"));
         st->bind(1, qint64(entityCode(EntityKind::item)));

@@ -85,7 +85,7 @@ Status SyncEngine::ensureOwnFolder(qint64 nowMs, Outcome& outcome)
             m_journalEnd = 0;
             m_journalRecords = 0;
             m_journalTail.clear();
-            m_readBack = Cursor {m_incarnation, m.generation, false, 0, 0, false};
+            m_readBack = Cursor {m_incarnation, m.generation, false, 0, 0, false, {}};
         } else {
             m_generation = m.generation;
         }
@@ -212,7 +212,7 @@ Status SyncEngine::checkOwnJournal(Outcome& outcome, bool* foreign, bool* remade
         // Ours, written before the state could say so (a crash, or this is a restored copy):
         // read them back and apply what is newer than the store.
         if (!m_readBack)
-            m_readBack = Cursor {m_incarnation, m_generation, true, m_journalEnd, 0, false};
+            m_readBack = Cursor {m_incarnation, m_generation, true, m_journalEnd, 0, false, {}};
         m_journalTail = tailText(bytes.mid(lastLine, boundary - lastLine));
     }
     m_journalEnd += boundary;
@@ -309,6 +309,18 @@ Status SyncEngine::takeNewDeviceId(Outcome& outcome)
     former.append(uuidText(old));
     if (Status s = putMeta(QStringLiteral("formerIds"), former.mid(std::max<qsizetype>(0, former.size() - 16)).join(u' ')); !s)
         return s;
+    // Once, not for as long as the original runs: only what the old folder held at the change of
+    // id goes out again; what its computer writes there later is that computer's to publish.
+    if (m_ownDir.isOpen()) {
+        Result<std::optional<Manifest>> m = SyncFiles::readManifest(m_ownDir);
+        if (m && m.value()) {
+            const qint64 size = m_ownDir.size(SyncFiles::journalName(m.value()->generation)).value_or(0);
+            if (Status s = putMeta(QStringLiteral("formerUntil:") + uuidText(old),
+                                   QStringLiteral("%1 %2 %3").arg(m.value()->incarnation).arg(m.value()->generation).arg(size));
+                !s)
+                return s;
+        }
+    }
     sql::Statement* st = m_state.prepare(QStringLiteral("DELETE FROM cursor WHERE device = ?"));
     st->bind(1, uuidText(old));
     st->step();
@@ -317,6 +329,15 @@ Status SyncEngine::takeNewDeviceId(Outcome& outcome)
     if (Status s = putMeta(QStringLiteral("writers"), QString()); !s)
         return s;
     return recreateOwnFolder(outcome, {});
+}
+
+bool SyncEngine::republishFromFormer(const QUuid& device, const Cursor& at, qint64 offset)
+{
+    const QStringList until = meta(QStringLiteral("formerUntil:") + uuidText(device)).split(u' ', Qt::SkipEmptyParts);
+    if (until.size() != 3 || at.incarnation != until[0])
+        return false;
+    const qint64 generation = until[1].toLongLong();
+    return at.generation < generation || (at.generation == generation && (!at.inJournal || offset < until[2].toLongLong()));
 }
 
 } // namespace lumra::sync

@@ -157,14 +157,21 @@ TEST_F(SyncPageTest, ARestartThatCannotStartKeepsLumraRunningAndSaysSo)
 
 TEST_F(SyncPageTest, TheStatusRowShowsWhileSyncIsOnAndHasSomethingToSay)
 {
+    // A fresh install: sync on, no folder chosen. The status says so rather than nothing.
     startWithSync();
-    EXPECT_FALSE(sync().isShowingStatus());
-    NotificationCenter::defaultCenter().post(Notifications::iCloudSyncStatusChanged, {{"status", "Synced just now"}});
     EXPECT_TRUE(sync().isShowingStatus());
+    EXPECT_EQ(sync().statusLabel()->text(), "No sync folder is chosen yet: nothing leaves this computer.");
     nextFolder.clear();
     sync().chooseButton()->click(); // cancelled: the folder stays
     EXPECT_EQ(manager->syncFolderPath(), "");
     EXPECT_TRUE(sync().folderLabel()->text().startsWith("No folder chosen."));
+
+    nextFolder = usableFolder.path();
+    sync().chooseButton()->click();
+    ASSERT_EQ(manager->syncFolderPath(), usableFolder.path());
+    NotificationCenter::defaultCenter().post(Notifications::iCloudSyncStatusChanged, {{"status", "Synced just now"}});
+    EXPECT_TRUE(sync().isShowingStatus());
+    EXPECT_EQ(sync().statusLabel()->text(), "Synced just now");
 }
 
 TEST_F(SyncPageTest, Screenshots)
