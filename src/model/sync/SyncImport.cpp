@@ -301,13 +301,14 @@ void SyncEngine::retryPending(qint64 nowMs, Outcome& outcome)
     struct Waiting {
         QUuid device;
         SyncRecord record;
+        bool forItsImage = true;
     };
     QList<Waiting> waiting;
-    sql::Statement* st = m_state.prepare(QStringLiteral("SELECT device, record FROM pending"));
+    sql::Statement* st = m_state.prepare(QStringLiteral("SELECT device, record, why FROM pending"));
     while (st->step()) {
         Result<SyncRecord> record = decodeRecord(st->blob(1));
         if (record)
-            waiting.append({parseUuid(st->text(0)), std::move(record).value()});
+            waiting.append({parseUuid(st->text(0)), std::move(record).value(), st->isNull(2) || st->text(2) == u"image"});
     }
     for (const Waiting& w : std::as_const(waiting)) {
         Result<SyncDir> dir = m_devicesDir.folder(uuidText(w.device), false);
@@ -342,8 +343,10 @@ void SyncEngine::retryPending(qint64 nowMs, Outcome& outcome)
         drop->bind(2, qint64(entityCode(w.record.entity)));
         drop->bind(3, uuidText(w.record.id));
         drop->step();
-        if (applied == Applied::yes && w.device == m_config.device) {
-            // Ours, from the files of a folder made again: they are gone, so it travels again.
+        if (applied == Applied::yes && (w.device == m_config.device || !w.forItsImage)) {
+            // Ours, from the files of a folder made again: they are gone, so it travels again. So
+            // does one held for its stamp or our age rule: its writer's files may have been
+            // rewritten (a restore) or gone meanwhile.
             sql::Statement* again = m_state.prepare(QStringLiteral("INSERT OR IGNORE INTO republish(entity, id) VALUES(?, ?)"));
             again->bind(1, qint64(entityCode(w.record.entity)));
             again->bind(2, uuidText(w.record.id));
