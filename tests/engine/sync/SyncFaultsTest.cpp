@@ -526,6 +526,9 @@ QByteArray runSchedule(unsigned seed)
     std::optional<std::pair<int, std::unique_ptr<QTemporaryDir>>> homeBackup; // a home with its sync folder
     constexpr qint64 minute = 60'000, hour = 60 * minute, day = 24 * hour, year = 365 * day;
     qint64 furthestAhead = 0;
+    // Beyond the bound, records wait for the reader's clock and a later record of their writer
+    // replaces them: then the order things were read in counts, and reading afresh may differ.
+    bool clocksOffBeyondBound = false;
     // Rows a computer with a right clock held, and where each was seen: none may be lost to an age
     // rule (every one in these runs is wrong: no row is older than the shortest rule by the true time).
     std::map<QString, std::pair<QSet<int>, QJsonObject>> keptByRight; // id -> (who held it, its fields)
@@ -670,6 +673,7 @@ QByteArray runSchedule(unsigned seed)
             case 7: c.skew = sync::latestMtime - c.now + (1 + roll(10)) * day; break;
             }
             furthestAhead = std::max(furthestAhead, c.skew);
+            clocksOffBeyondBound = clocksOffBeyondBound || std::abs(c.skew) > day;
             if (trace)
                 qInfo("  clock of %s off by %lld min", qPrintable(c.name), c.skew / minute);
             break;
@@ -824,7 +828,7 @@ QByteArray runSchedule(unsigned seed)
                 refusing = true;
         }
     }
-    if (!refusing) {
+    if (!refusing && !clocksOffBeyondBound) {
         // The same history computed afresh: a computer that reads the folder from its start, without
         // any cursor, clock floor or state kept step by step.
         Computer fresh {QStringLiteral("fresh"), ids.source()};
