@@ -187,6 +187,16 @@ TEST_F(SyncPageTest, Screenshots)
     again.present(SettingsTab::iCloud);
     NotificationCenter::defaultCenter().post(Notifications::iCloudSyncStatusChanged, {{"status", "Synced just now"}});
     saveScreenshots(again, "settings-sync-on");
+    NotificationCenter::defaultCenter().post(
+        Notifications::iCloudSyncStatusChanged,
+        {{"status", "\u26A0\uFE0F EXPORT: computer 1A2B3C4D's clock is 200 days ahead, 3 records refused from computer 5E6F7A8B"}});
+    saveScreenshots(again, "settings-sync-warning");
+    closeWindow();
+    startWithSync();
+    ASSERT_TRUE(manager->setSyncFolderPath(QString()));
+    SettingsWindow& none = window();
+    none.present(SettingsTab::iCloud);
+    saveScreenshots(none, "settings-sync-no-folder");
 }
 
 } // namespace
