@@ -3,8 +3,12 @@
 #include "ui/shell/Prompt.h"
 #include "engine/ClipboardManager.h"
 #include "platform/cloud/SyncFiles.h"
+#include "platform/core/Folders.h"
+#include "ui/DrawableText.h"
 #include "ui/settings/BoundRows.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -164,7 +168,7 @@ void SyncPage::refresh()
     // On with no folder chosen (a fresh install): nothing syncs yet, and the status says why.
     const QString status = folder.trimmed().isEmpty() ? QStringLiteral("No sync folder is chosen yet: nothing leaves this computer.")
                                                       : manager.iCloudSyncStatus();
-    m_status->setText(status);
+    m_status->setText(drawableText(status, m_status->font()));
     m_statusBlock->setVisible(on && !status.isEmpty());
     m_typesBlock->setVisible(on);
 }
@@ -172,10 +176,18 @@ void SyncPage::refresh()
 bool SyncPage::isShowingTypes() const { return !m_typesBlock->isHidden(); }
 bool SyncPage::isShowingStatus() const { return !m_statusBlock->isHidden(); }
 
+QString folderChooserStart(const QString& chosen)
+{
+    // Never the program's working folder, which means nothing to the user.
+    if (!chosen.isEmpty() && QDir::isAbsolutePath(chosen) && QFileInfo(chosen).isDir())
+        return QDir::cleanPath(chosen);
+    return Folders::homeFolder();
+}
+
 void SyncPage::chooseFolder()
 {
     ClipboardManager& manager = m_context.manager;
-    const QString chosen = m_services.chooseFolder ? m_services.chooseFolder(manager.syncFolderPath()) : QString();
+    const QString chosen = m_services.chooseFolder ? m_services.chooseFolder(folderChooserStart(manager.syncFolderPath())) : QString();
     if (chosen.isEmpty())
         return;
     manager.setSyncFolderPath(chosen);
