@@ -29,6 +29,7 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 
 using namespace lumra;
@@ -86,7 +87,10 @@ void drawWindow(QPainter& painter, const QImage& shot, const QRectF& target, con
 // The windows scaled into the space under the caption, side by side.
 QImage tipPicture(const QString& title, const QString& caption, const QList<QImage>& shots, const QPalette& palette)
 {
-    QImage canvas(tipSize, QImage::Format_ARGB32_Premultiplied);
+    // At the windows' own density: twice the pixels for the pictures of dense screens.
+    const qreal scale = shots.isEmpty() ? 1.0 : shots.first().devicePixelRatio();
+    QImage canvas(tipSize * scale, QImage::Format_ARGB32_Premultiplied);
+    canvas.setDevicePixelRatio(scale);
     QPainter painter(&canvas);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
@@ -120,12 +124,12 @@ QImage tipPicture(const QString& title, const QString& caption, const QList<QIma
         totalWidth += shot.deviceIndependentSize().width() + gap;
         maxHeight = std::max(maxHeight, shot.deviceIndependentSize().height());
     }
-    const qreal scale = std::min({1.0, area.width() / totalWidth, area.height() / maxHeight});
-    qreal x = area.center().x() - totalWidth * scale / 2;
+    const qreal fit = std::min({1.0, area.width() / totalWidth, area.height() / maxHeight});
+    qreal x = area.center().x() - totalWidth * fit / 2;
     for (const QImage& shot : shots) {
-        const QSizeF size = shot.deviceIndependentSize() * scale;
+        const QSizeF size = shot.deviceIndependentSize() * fit;
         drawWindow(painter, shot, QRectF(QPointF(x, area.top()), size), palette);
-        x += size.width() + gap * scale;
+        x += size.width() + gap * fit;
     }
     return canvas;
 }
@@ -296,10 +300,13 @@ bool save(const QImage& image, const QString& path)
 
 int main(int argc, char** argv)
 {
+    // The scale (1 or 2) is the screen's density the windows are drawn for.
+    const int scale = argc == 3 ? std::atoi(argv[2]) : 1;
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QT_SCALE_FACTOR", QByteArray::number(scale));
     QApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s OUTPUT_FOLDER\n", argv[0]);
+    if ((argc != 2 && argc != 3) || (scale != 1 && scale != 2)) {
+        std::fprintf(stderr, "usage: %s OUTPUT_FOLDER [1|2]\n", argv[0]);
         return 2;
     }
     const QString out = QString::fromLocal8Bit(argv[1]);
@@ -314,7 +321,7 @@ int main(int argc, char** argv)
         Sample sample(scratch.path() + (dark ? QStringLiteral("/dark") : QStringLiteral("/light")));
         // The resource path without its prefix, under the output folder.
         auto outPath = [&](const QString& name) {
-            return out + QLatin1Char('/') + OnboardingPictures::path(name, dark).mid(QStringLiteral(":/onboarding/").size());
+            return out + QLatin1Char('/') + OnboardingPictures::path(name, dark, scale).mid(QStringLiteral(":/onboarding/").size());
         };
         auto tipPath = [&](int index) { return outPath(OnboardingPictures::overviewName(index)); };
         auto stylePath = [&](AppearanceStyle style) { return outPath(OnboardingPictures::stylePreviewName(style)); };

@@ -14,10 +14,15 @@ namespace OnboardingPictures {
 QString overviewName(int tipIndex); // "LumraOverview1" … "LumraOverview10"
 QString stylePreviewName(AppearanceStyle style);
 bool isDark(const QPalette& palette);
-// The resource path of `name` for a light or dark window.
-QString path(const QString& name, bool dark);
-// The picture for `palette`; a null image when it is missing or unreadable.
-QImage load(const QString& name, const QPalette& palette);
+// The scales the pictures are drawn at: 1 and 2 (for screens of twice the density).
+inline constexpr int scales[] = {1, 2};
+// The resource path of `name` for a light or dark window, drawn at `scale` ("…@2x.png" at 2).
+QString path(const QString& name, bool dark, int scale = 1);
+// The scale that fits a screen of `devicePixelRatio`.
+int scaleFor(qreal devicePixelRatio);
+// The picture for `palette` at the scale that fits `devicePixelRatio` (its pixel ratio set to
+// that scale), else at scale 1; a null image when it is missing or unreadable.
+QImage load(const QString& name, const QPalette& palette, qreal devicePixelRatio = 1);
 
 } // namespace OnboardingPictures
 
@@ -45,6 +50,7 @@ private:
     void reload();
     QString m_name;
     QImage m_image;
+    int m_scale = 1; // the scale the picture was loaded for
     qreal m_ratio = 0; // 0: the picture's own
     int m_maxHeight = 0;
     bool m_framed = true;

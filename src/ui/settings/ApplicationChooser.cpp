@@ -1,6 +1,7 @@
 #include "ui/settings/ApplicationChooser.h"
 
 #include "platform/symbols/Symbols.h"
+#include "ui/settings/IgnoredAppsBox.h"
 #include "ui/settings/SettingsWidgets.h"
 
 #include <QCollator>
@@ -149,6 +150,7 @@ ApplicationChooser::ApplicationChooser(const QList<DesktopEntry>& entries, QWidg
     m_search->setAccessibleName(QStringLiteral("Search applications"));
     m_list->setModel(m_filter);
     m_list->setIconSize(QSize(24, 24));
+    m_list->setItemDelegate(new FullIconDelegate(m_list));
     m_list->setUniformItemSizes(true);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
