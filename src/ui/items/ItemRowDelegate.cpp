@@ -1,6 +1,7 @@
 #include "ui/items/ItemRowDelegate.h"
 
 #include "engine/ClipboardManager.h"
+#include "platform/files/IconFiles.h"
 #include "platform/symbols/Symbols.h"
 #include "ui/items/AppIcons.h"
 #include "ui/popup/ContentViewState.h"
@@ -179,6 +180,7 @@ ItemRowDelegate::ItemRowDelegate(ClipboardManager& manager, ContentViewState& st
     , m_state(&state)
 {
     connect(&state, &ContentViewState::highlightedItemIdChanged, this, &ItemRowDelegate::highlightChanged);
+    connect(&IconFiles::instance(), &IconFiles::loaded, this, &ItemRowDelegate::repaintNeeded);
 }
 
 double ItemRowDelegate::highlightLevel(const QUuid& id) const

@@ -1,5 +1,6 @@
 #include "ui/preview/PreviewLayers.h"
 
+#include "platform/files/FileChecks.h"
 #include "platform/richtext/RtfCodec.h"
 #include "platform/sound/MediaProbe.h"
 #include "ui/preview/FileThumbnailView.h"
@@ -147,12 +148,17 @@ PdfPreviewView::PdfPreviewView(const QString& path, QWidget* parent)
         showMessage(pdfErrorText(m_document->error()));
     });
     // Loading from a device lets the document parse without holding up the window.
-    auto* file = new QFile(path, m_document);
-    if (file->open(QIODevice::ReadOnly)) {
-        m_document->load(file);
+    // Only a regular file: a FIFO named like a PDF would hold this window in open().
+    if (std::unique_ptr<QFile> file = openRegularFile(path)) {
+        file->setParent(m_document);
+        m_document->load(file.release());
     } else {
         view->hide();
-        showMessage(QStringLiteral("This file can't be opened: %1").arg(file->errorString()));
+        const QFileInfo info(path);
+        showMessage(QStringLiteral("This file can't be opened: %1")
+                        .arg(!info.exists()  ? QStringLiteral("No such file or directory")
+                                 : !info.isFile() ? QStringLiteral("not a regular file")
+                                                  : QStringLiteral("Permission denied")));
     }
 }
 

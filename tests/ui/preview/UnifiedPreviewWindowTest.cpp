@@ -8,6 +8,7 @@
 #include "ui/items/ShowInFileManager.h"
 
 #include "EngineFixture.h"
+#include "FifoWatchdog.h"
 #include "FocusTakingPrompts.h"
 #include "TestImages.h"
 #include "TestMedia.h"
@@ -130,6 +131,25 @@ protected:
     RecordingFileManager fileManager;
     QString folder;
 };
+
+// A FIFO copied as a file under a document's name: the preview neither waits for a writer on
+// the window's thread nor leaves a worker waiting for one.
+TEST_F(UnifiedPreviewWindowTest, FilesThatAreFifosShowAsUnreadableWithoutWaiting)
+{
+    for (const char* name : {"report.pdf", "diagram.png", "notes.txt"}) {
+        SCOPED_TRACE(name);
+        const QString path = folder + QLatin1Char('/') + QLatin1String(name);
+        test::FifoWatchdog fifo(path);
+        ASSERT_TRUE(fifo.made());
+        UnifiedPreviewWindow* panel = show(fileItem({path}), QStringLiteral("fifo-") + QFileInfo(path).suffix());
+        ASSERT_TRUE(panel);
+        EXPECT_TRUE(panel->isLoaded());
+        EXPECT_FALSE(fifo.tripped()) << "the preview opened the FIFO";
+        if (auto* pdf = qobject_cast<PdfPreviewView*>(panel->contentWidget()))
+            EXPECT_EQ(pdf->message(), QStringLiteral("This file can't be opened: not a regular file"));
+        closeAndWait();
+    }
+}
 
 } // namespace
 
