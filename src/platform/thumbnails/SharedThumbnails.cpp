@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFile>
 #include <QSaveFile>
-#include <QUrl>
 
 #include <sys/stat.h>
 
@@ -108,7 +107,8 @@ std::optional<FileVersion> regularFileVersion(const QString& path)
 
 QString fileUri(const QString& path)
 {
-    return QString::fromLatin1(QUrl::fromLocalFile(path).toEncoded(QUrl::FullyEncoded));
+    // Escaped as GLib escapes file names, so entries match those the file managers wrote.
+    return QStringLiteral("file://") + QString::fromLatin1(QFile::encodeName(path).toPercentEncoding("!*'():@&=+$,/"));
 }
 
 QString entryName(const QString& uri)

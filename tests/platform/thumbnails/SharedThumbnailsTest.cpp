@@ -44,6 +44,9 @@ TEST(SharedThumbnailsTest, NamesAndSizeFoldersFollowTheStandard)
     EXPECT_EQ(fileUri("/home/jens/photos/me.png"), "file:///home/jens/photos/me.png");
     EXPECT_EQ(entryName(fileUri("/home/jens/photos/me.png")), "c6ee772d9e49320e97ec29a7eb5b1697.png");
     EXPECT_EQ(fileUri("/tmp/a b#c.png"), "file:///tmp/a%20b%23c.png");
+    // As file managers name it (g_filename_to_uri).
+    EXPECT_EQ(fileUri(QStringLiteral("/tmp/it's (1) & [x];=\u00FC+@!$~#%,*:\"<>^`{|}?\\.png")),
+              "file:///tmp/it's%20(1)%20&%20%5Bx%5D%3B=%C3%BC+@!$~%23%25,*:%22%3C%3E%5E%60%7B%7C%7D%3F%5C.png");
     EXPECT_NE(entryName(fileUri("/a/B.png")), entryName(fileUri("/a/b.png")));
 
     EXPECT_STREQ(sizeFolders[sizeFolderIndex(1)].name, "normal");
@@ -98,6 +101,11 @@ TEST(SharedThumbnailsTest, EntriesCarryTheChunksAndCountOnlyForTheirVersion)
     QFile::remove(root + "/large/" + entryName(version->uri));
     ASSERT_TRUE(picture({ 50, 50 }).save(entry, "PNG"));
     EXPECT_FALSE(readEntry(root, *version, 64)) << "an entry without chunks is not valid";
+    QImage jpeg = picture({ 50, 50 });
+    jpeg.setText("Thumb::URI", version->uri);
+    jpeg.setText("Thumb::MTime", QString::number(version->mtime));
+    ASSERT_TRUE(jpeg.save(entry, "JPG"));
+    EXPECT_FALSE(readEntry(root, *version, 64)) << "the standard's thumbnails are PNGs";
 }
 
 TEST(SharedThumbnailsTest, FailuresAreKeptPerVersionUnderLumrasName)
