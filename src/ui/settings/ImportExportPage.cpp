@@ -5,6 +5,7 @@
 #include "engine/ClipboardManager.h"
 #include "engine/SettingsFile.h"
 #include "platform/files/FileChecks.h"
+#include "platform/files/ReplacingFile.h"
 #include "ui/settings/SettingsWidgets.h"
 
 #include <QFile>
@@ -12,7 +13,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QVBoxLayout>
 
 namespace lumra {
@@ -26,9 +26,8 @@ constexpr qint64 maxSettingsFileBytes = 16 * 1024 * 1024;
 
 Status writeFileAtomically(const QString& path, const QByteArray& bytes)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
-        || file.write(bytes) != bytes.size() || !file.commit())
+    ReplacingFile file(path);
+    if (!file.open() || file.write(bytes) != bytes.size() || !file.commit())
         return Status::failure(file.errorString());
     return {};
 }
