@@ -130,7 +130,12 @@ void Clock::after(std::chrono::milliseconds delay, QObject* context, std::functi
     });
 }
 
-QDateTime SystemClock::now() const { return QDateTime::currentDateTimeUtc(); }
+QDateTime SystemClock::now() const
+{
+    // Tests only: end-to-end runs put one instance's clock ahead or behind (no other use).
+    static const qint64 offsetMs = qgetenv("LUMRA_TEST_CLOCK_OFFSET_MS").toLongLong();
+    return QDateTime::currentDateTimeUtc().addMSecs(offsetMs);
+}
 
 std::unique_ptr<Timer> SystemClock::startTimer(std::chrono::milliseconds interval, bool repeating,
                                                std::function<void()> callback)
