@@ -6,6 +6,7 @@
 #include "ui/settings/SettingsWindow.h"
 
 #include "app/ShellTestSupport.h"
+#include "FifoWatchdog.h"
 #include "Screenshots.h"
 #include "TestImages.h"
 #include "platform/image/ImageFixtures.h"
@@ -351,6 +352,19 @@ TEST_F(ImportExportPageTest, sheetsShrinkBackAndThePageScrollsOnlyWhenItMust)
     page().resize(720, 160);
     QApplication::processEvents();
     EXPECT_TRUE(page().verticalScrollBar()->isVisible());
+}
+
+TEST_F(ImportExportPageTest, aSettingsFileThatIsAPipeNeverHoldsThePage)
+{
+    const QString pipe = file("LumraSettings.json");
+    FifoWatchdog watchdog(pipe);
+    ASSERT_TRUE(watchdog.made());
+    openPath = pipe;
+    page().button(QStringLiteral("Application Settings"), QStringLiteral("Import"))->click();
+    EXPECT_FALSE(watchdog.tripped()) << "the page waited for a writer";
+    EXPECT_TRUE(prompts.shown.isEmpty());
+    EXPECT_TRUE(page().resultLabel()->text().contains(QStringLiteral("could not be read as a settings file")))
+        << page().resultLabel()->text().toStdString();
 }
 
 TEST_F(ImportExportPageTest, aChosenCategoryTheNextFileDoesNotOfferIsCleared)
