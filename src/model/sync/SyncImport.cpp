@@ -69,6 +69,25 @@ SyncEngine::Outcome SyncEngine::importChanges(qint64 nowMs)
             st->step();
         }
     }
+    // A folder read before that is gone (removed, or a restore took it away) took its records
+    // with it: what we learnt from it goes out again, and it is read from its start should it return.
+    {
+        QStringList vanished;
+        sql::Statement* st = m_state.prepare(QStringLiteral("SELECT device FROM cursor"));
+        while (st->step())
+            if (st->text(0) != uuidText(m_config.device) && !present.contains(st->text(0)))
+                vanished << st->text(0);
+        for (const QString& device : std::as_const(vanished)) {
+            outcome.notices.append(QStringLiteral("device %1: its folder is gone; what it held goes out again from here").arg(device));
+            sql::Statement* drop = m_state.prepare(QStringLiteral("DELETE FROM cursor WHERE device = ?"));
+            drop->bind(1, device);
+            drop->step();
+            if (Status s = republishAll(); !s) {
+                outcome.status = s;
+                return outcome;
+            }
+        }
+    }
     // What was refused of a folder that is gone no longer applies.
     for (auto it = m_unreadable.begin(); it != m_unreadable.end();)
         it = present.contains(it.key()) ? std::next(it) : m_unreadable.erase(it);
@@ -123,7 +142,11 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
             if (Status s = republishAll(); !s)
                 return s;
         }
-        // A new incarnation of the folder: read it from its start.
+        // A new incarnation of the folder: read it from its start. What we learnt from the one
+        // before may be in it no more (its computer was restored, or made it again): it goes out again.
+        if (!at.incarnation.isEmpty() && at.incarnation != manifest.incarnation)
+            if (Status s = republishAll(); !s)
+                return s;
         at = Cursor {manifest.incarnation, manifest.generation, false, 0, 0, false, {}};
         forgetRefused(uuidText(device));
         sql::Statement* st = m_state.prepare(QStringLiteral("DELETE FROM pending WHERE device = ?"));

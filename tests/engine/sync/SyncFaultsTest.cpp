@@ -744,9 +744,12 @@ QByteArray runSchedule(unsigned seed)
                         EXPECT_TRUE(now[size_t(who)].count(id)) << computers[who]->name.toStdString() << " lost " << id.toStdString()
                                                             << ", which it held with a right clock";
     }
-    // Time passes beyond every stamp written: what was held for its stamp is applied.
-    for (Computer* c : computers)
+    // Time passes beyond every stamp written: what was held for its stamp is applied. The age
+    // rules are off meanwhile: by then every row would be old.
+    for (Computer* c : computers) {
         c->now += furthestAhead + 2 * day;
+        c->rules = {};
+    }
     settle();
     if (trace)
         for (Computer* c : computers)
@@ -849,7 +852,10 @@ QByteArray runSchedule(unsigned seed)
     for (Computer* c : computers) {
         if (!refusing)
             EXPECT_EQ(c->rows(), computers[0]->rows()) << c->name.toStdString() << " differs from C0";
-        EXPECT_EQ(c->health().waitingForImages, 0) << c->name.toStdString();
+        // A restored copy of the whole folder may leave a folder no one writes without an image
+        // its records name: waiting for it is then the truth, and the status says so.
+        if (!homeRestored)
+            EXPECT_EQ(c->health().waitingForImages, 0) << c->name.toStdString();
         EXPECT_EQ(c->health().heldAhead, 0) << c->name.toStdString();
         EXPECT_TRUE(stalls.value(c).isEmpty()) << c->name.toStdString() << ": " << stalls.value(c).join(u' ').toStdString();
     }
