@@ -147,7 +147,8 @@ private:
     Result<QList<store::ManagedObjectPtr>> cloudRows(store::EntityKind entity, const std::optional<QUuid>& id);
     Status appendRecords(const QList<SyncRecord>& records, Outcome& outcome);
     Status compact();
-    Status importDevice(const QUuid& device, qint64 nowMs, Outcome& outcome);
+    // `empty`: the folder holds no manifest and nothing published (yet, or any more).
+    Status importDevice(const QUuid& device, qint64 nowMs, Outcome& outcome, bool* empty = nullptr);
     void retryPending(qint64 nowMs, Outcome& outcome);
     Applied applyRecord(const SyncDir* deviceDir, const SyncRecord& record, Outcome& outcome, const QString& where,
                         QList<Change>& changes);

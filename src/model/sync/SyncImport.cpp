@@ -49,9 +49,14 @@ SyncEngine::Outcome SyncEngine::importChanges(qint64 nowMs)
         if (device == m_config.device)
             continue;
         const QString name = uuidText(device);
-        present << name;
         const qsizetype before = outcome.problems.size();
-        if (Status s = importDevice(device, nowMs, outcome); !s) {
+        bool empty = false;
+        const Status s = importDevice(device, nowMs, outcome, &empty);
+        // A folder emptied of its files counts as gone: a file-sync tool that carries the removal
+        // of a folder's files (a restore took them away) may leave the folder itself behind.
+        if (!empty)
+            present << name;
+        if (!s) {
             outcome.problems.append(QStringLiteral("device %1: %2").arg(name, s.error()));
             m_unreadable.insert(name, s.error()); // as long as it lasts, not once per pass
         } else {
@@ -112,7 +117,7 @@ void SyncEngine::stall(const QUuid& device, const QString& what, qint64 nowMs)
         m_stalls.insert(key, {what, nowMs});
 }
 
-Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outcome)
+Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outcome, bool* empty)
 {
     Result<SyncDir> dirResult = m_devicesDir.folder(uuidText(device), false);
     if (!dirResult)
@@ -125,10 +130,13 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
         bool published = !manifestResult;
         for (const QString& name : dir.entries(SyncDir::Kind::file))
             published = published || ((name.startsWith(u"journal-") || name.startsWith(u"snapshot-")) && dir.size(name).value_or(0) > 0);
-        if (published)
+        if (published) {
             stall(device, QString::fromLatin1(SyncFiles::manifestName), nowMs);
-        else
+        } else {
             m_stalls.remove(uuidText(device));
+            if (empty)
+                *empty = true;
+        }
         return {};
     }
     const Manifest manifest = *manifestResult.value();

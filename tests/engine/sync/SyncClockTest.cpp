@@ -208,6 +208,58 @@ TEST_F(SyncClockTest, AHomeRestoredWithItsSyncFolderIsReadAgainFromTheStart)
     EXPECT_FALSE(right.notices.filter(QStringLiteral("read again from the start")).isEmpty());
 }
 
+TEST_F(SyncClockTest, ARowOnlyAFolderARestoreEmptiedHeldGoesOutAgainFromTheComputerThatHasIt)
+{
+    // A home backed up together with its sync folder before this computer ever synced.
+    right.pass();
+    tool.scan();
+    tool.deliverAll();
+    ahead.stop();
+    QTemporaryDir backup;
+    copyTree(ahead.store.path(), backup.path() + QStringLiteral("/store"));
+    copyTree(ahead.replica.path(), backup.path() + QStringLiteral("/replica"));
+    ahead.start();
+    const QUuid former = ahead.device();
+    // The tool never gets round to carrying the folder of that id before the restore.
+    auto settleWithoutFormer = [&] {
+        for (int round = 0; round < 4; ++round) {
+            for (Computer* c : all)
+                c->pass();
+            tool.scan();
+            tool.hold([&](const QString& path) { return path.contains(sync::uuidText(former)); });
+            tool.deliverAll();
+        }
+    };
+    settleWithoutFormer();
+    // Its history alone restored: the folder holds what this state did not write, so a new id.
+    ahead.stop();
+    copyTree(backup.path() + QStringLiteral("/store"), ahead.store.path());
+    ahead.start();
+    const QUuid row = ahead.add(QStringLiteral("only ever in the later folder"));
+    settleWithoutFormer();
+    const QUuid later = ahead.device();
+    ASSERT_NE(later, former);
+    ASSERT_TRUE(right.row(row));
+
+    // Home and folder restored: back to the former id. The tool carries the removal of the later
+    // folder's files to the other copy and leaves the folder itself there, empty.
+    ahead.stop();
+    copyTree(backup.path() + QStringLiteral("/store"), ahead.store.path());
+    copyTree(backup.path() + QStringLiteral("/replica"), ahead.replica.path());
+    ahead.start();
+    tool.scan();
+    tool.deliverAll();
+    const QString left = sync::SyncFiles::deviceFolder(right.root(), later);
+    ASSERT_TRUE(QFileInfo(left).isDir());
+    ASSERT_FALSE(QFileInfo::exists(sync::SyncFiles::manifestPath(left)));
+    tool.resyncAll();
+    settle(6);
+    EXPECT_EQ(ahead.device(), former);
+    EXPECT_TRUE(ahead.row(row)) << "published again by the computer that still holds it";
+    EXPECT_EQ(ahead.rows(), right.rows());
+    EXPECT_FALSE(right.notices.filter(QStringLiteral("its folder is gone")).isEmpty());
+}
+
 TEST_F(SyncClockTest, AJournalRewrittenToTheSameLengthIsNoticed)
 {
     for (int i = 0; i < 5; ++i)
@@ -329,3 +381,4 @@ TEST(SyncFileLayerTest, AnAppendToAJournalReplacedByALinkNeverWritesThroughIt)
 
 } // namespace
 } // namespace lumra::test::syncsim
+
