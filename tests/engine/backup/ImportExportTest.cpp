@@ -234,6 +234,29 @@ TEST_F(ImportExportTest, anExportReplacesALinkAtTheChosenNameNotWhatItPointsTo)
               QStringList()) << "no temporary file is left";
 }
 
+TEST_F(ImportExportTest, aSettingsFileNamingAnythingButAReadableFileAsTheSoundIsRefusedThere)
+{
+    open();
+    const QString sound = path("chime.wav");
+    QFile file(sound);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("RIFF");
+    file.close();
+    const QString fifo = path("fifo.wav");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+
+    for (const QString& refused : {fifo, QStringLiteral("chime.wav"), QStringLiteral("/dev/zero"), path("")}) {
+        const auto imported = manager->importSettings(QJsonDocument(QJsonObject {{"customSoundPath", refused}}).toJson());
+        ASSERT_TRUE(imported.ok()) << refused.toStdString();
+        EXPECT_EQ(imported.refused, 1) << refused.toStdString();
+        EXPECT_EQ(manager->customSoundPath(), QString());
+    }
+    const auto imported = manager->importSettings(QJsonDocument(QJsonObject {{"customSoundPath", sound}}).toJson());
+    ASSERT_TRUE(imported.ok());
+    EXPECT_EQ(imported.refused, 0);
+    EXPECT_EQ(manager->customSoundPath(), sound);
+}
+
 TEST_F(ImportExportTest, categoriesAreMadeOnlyWhenAnItemUsesThem)
 {
     open();
