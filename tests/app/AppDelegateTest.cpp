@@ -62,6 +62,7 @@ protected:
         s.quit = [this] { events << QStringLiteral("quit"); };
         s.openUrl = [this](const QUrl& url) { events << url.toString(); };
         s.showTrayIcon = false;
+        s.trayAvailable = [] { return true; };
         return s;
     }
 
@@ -430,6 +431,20 @@ TEST_F(AppDelegateTest, StoppingDiagnosticsLogsTheStopAndKeepsTheLog)
     diagnostics.info(QStringLiteral("Test"), QStringLiteral("not written"));
     const QString log = logText();
     EXPECT_TRUE(log.trimmed().endsWith(QStringLiteral("Diagnostics stopped by user")));
+}
+
+TEST_F(AppDelegateTest, WithNoTrayTheReminderShowsNothing)
+{
+    AppServices s = services();
+    s.trayAvailable = [] { return false; };
+    delegate = std::make_unique<AppDelegate>(s);
+    delegate->applicationWillFinishLaunching();
+    delegate->applicationDidFinishLaunching();
+    delegate->clipboardManager().setClipboardItems({textItem("a")});
+    NotificationCenter::defaultCenter().post(Notifications::showCopyReminder);
+    EXPECT_EQ(delegate->reminderPopover(), nullptr);
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        EXPECT_FALSE(widget->isVisible()) << widget->metaObject()->className();
 }
 
 TEST_F(AppDelegateTest, TheReminderCountsOnlyItemsOutsideTheBin)
