@@ -33,7 +33,7 @@ namespace lumra {
     X(doubleTapToCopy, setDoubleTapToCopy, Bool, false, false, plainBool, any, 0, none, yes)                                   \
     X(preserveFormatting, setPreserveFormatting, Bool, true, true, typedObject, any, 0, none, yes)                             \
     X(pasteOnNewLines, setPasteOnNewLines, Bool, true, false, plainBool, any, 0, none, yes)                                    \
-    X(combineTextsMode, setCombineTextsMode, String, "vertical", "off", string, soundFile, 0, none, yes)                       \
+    X(combineTextsMode, setCombineTextsMode, String, "vertical", "off", string, any, 0, none, yes)                             \
     X(enableImageOCR, setEnableImageOCR, Bool, true, true, typedObject, any, 0, none, yes)                                     \
     X(searchMode, setSearchMode, String, "contains", "contains", string, any, filter, none, yes)                              \
     X(displayBatchSize, setDisplayBatchSize, Int, 50, 50, typedObject, batchSize, 0, none, yes)                                \
@@ -62,11 +62,11 @@ namespace lumra {
     X(keepWindowOpen, setKeepWindowOpen, Bool, false, false, typedObject, any, 0, keepWindowOpenChanged, yes)                  \
     X(showTags, setShowTags, Bool, true, true, typedObject, any, 0, none, yes)                                                 \
     X(showCategoryName, setShowCategoryName, Bool, true, true, typedObject, any, 0, none, yes)                                 \
-    X(dividerStyle, setDividerStyle, String, "fullWidth", "inset", string, soundFile, 0, none, yes)                            \
+    X(dividerStyle, setDividerStyle, String, "fullWidth", "inset", string, any, 0, none, yes)                                  \
     X(textLineLimit, setTextLineLimit, Int, 3, 2, typedObject, any, 0, none, yes)                                              \
     X(previewHoverDelay, setPreviewHoverDelay, Int, 0, 0, typedObject, any, 0, none, yes)                                      \
-    X(imageThumbnailHeight, setImageThumbnailHeight, String, "big", "default", string, soundFile, 0, none, yes)                \
-    X(imageFileThumbnailSize, setImageFileThumbnailSize, String, "default", "default", string, soundFile, 0, none, yes)        \
+    X(imageThumbnailHeight, setImageThumbnailHeight, String, "big", "default", string, any, 0, none, yes)                      \
+    X(imageFileThumbnailSize, setImageFileThumbnailSize, String, "default", "default", string, any, 0, none, yes)              \
     X(thumbnailQuality, setThumbnailQuality, String, "low", "normal", string, any, thumbnailCache, none, yes)                  \
     X(itemFontSize, setItemFontSize, Double, 16.0, 13.0, typedObject, fontSize, 0, none, yes)                                  \
     X(itemLineSpacing, setItemLineSpacing, Double, 3.0, 2.0, typedObject, spacing, 0, none, yes)                               \
@@ -74,12 +74,12 @@ namespace lumra {
     X(tagsFontSize, setTagsFontSize, Double, 10.0, 10.0, typedObject, fontSize, 0, none, yes)                                  \
     X(commentFontSize, setCommentFontSize, Double, 10.0, 10.0, typedObject, fontSize, 0, none, yes)                            \
     X(itemVerticalPadding, setItemVerticalPadding, Double, 14.0, 6.0, typedObject, spacing, 0, none, yes)                      \
-    X(copySoundOption, setCopySoundOption, String, "Pop", "Pop", string, soundFile, 0, none, yes)                              \
+    X(copySoundOption, setCopySoundOption, String, "Pop", "Pop", string, any, 0, none, yes)                                    \
     X(customSoundPath, setCustomSoundPath, String, "", "", string, soundFile, 0, none, yes)                                    \
     X(reminderThreshold, setReminderThreshold, Int, 3, 10, typedObject, any, 0, none, yes)                                     \
-    X(shortcutWindowPosition, setShortcutWindowPosition, String, "center", "mouse", string, soundFile, 0, none, yes)           \
+    X(shortcutWindowPosition, setShortcutWindowPosition, String, "center", "mouse", string, any, 0, none, yes)                 \
     X(quickPasteModifier, setQuickPasteModifier, String, "disabled", "disabled", string, any, 0, quickPasteChanged, yes)       \
-    X(previewShortcut, setPreviewShortcut, String, "spaceBar", "shiftCommand", string, soundFile, 0, none, yes)                \
+    X(previewShortcut, setPreviewShortcut, String, "spaceBar", "shiftCommand", string, any, 0, none, yes)                      \
     X(menuBarIcon, setMenuBarIcon, String, "doc.on.clipboard.fill", "doc.on.clipboard.fill", string, any, 0,                   \
       menuBarIconChanged, yes)                                                                                                 \
     X(recycleBinEnabled, setRecycleBinEnabled, Bool, false, true, typedObject, any, mirror, none, yes)                         \

@@ -19,6 +19,13 @@ namespace {
 class ImportExportTest : public EditingTest {
 protected:
     QString path(const char* name) const { return dataDir.root() + QLatin1Char('/') + QLatin1String(name); }
+    QString written(const char* name, const QByteArray& bytes) const
+    {
+        QFile file(path(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        return file.fileName();
+    }
 
     static void drain()
     {
@@ -213,11 +220,8 @@ TEST_F(ImportExportTest, anExportReplacesALinkAtTheChosenNameNotWhatItPointsTo)
 {
     open();
     store({text(QStringLiteral("exported text"))});
-    const QString victim = path("elsewhere.txt");
+    const QString victim = written("elsewhere.txt", "someone else's file\n");
     QFile planted(victim);
-    ASSERT_TRUE(planted.open(QIODevice::WriteOnly));
-    planted.write("someone else's file\n");
-    planted.close();
     const QString target = path("LumraBackup.json");
     ASSERT_TRUE(QFile::link(victim, target));
 
@@ -237,11 +241,7 @@ TEST_F(ImportExportTest, anExportReplacesALinkAtTheChosenNameNotWhatItPointsTo)
 TEST_F(ImportExportTest, aSettingsFileNamingAnythingButAReadableFileAsTheSoundIsRefusedThere)
 {
     open();
-    const QString sound = path("chime.wav");
-    QFile file(sound);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("RIFF");
-    file.close();
+    const QString sound = written("chime.wav", "RIFF");
     const QString fifo = path("fifo.wav");
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
 
