@@ -144,8 +144,9 @@ void BM_CaptureBurst(benchmark::State& state)
     double kept = 0;
     double rounds = 0;
     for (auto _ : state) {
-        // Enough rounds that the write-ahead log fills and is checkpointed during one of them.
-        for (int r = 0; r < 10; ++r) {
+        // Enough rounds (about 1.5 MB of text) that the write-ahead log fills and is checkpointed during
+        // some of them.
+        for (int r = 0; r < 25; ++r) {
             const QString prefix = QStringLiteral("burst %1 copy ").arg(++round);
             QElapsedTimer burst;
             burst.start();
