@@ -10,7 +10,14 @@ HistoryListModel::HistoryListModel(ClipboardManager& manager, QObject* parent)
     , m_settings(RowSettings::from(manager))
 {
     m_count = int(qMin<qsizetype>(manager.filteredItemCount(), std::numeric_limits<int>::max()));
+    m_filterGeneration = manager.filterResultGeneration();
     connect(&manager, &ClipboardManager::filteredItemsChanged, this, &HistoryListModel::filteredItemsChanged);
+    connect(&manager, &ClipboardManager::filterResultRestarted, this, [this] {
+        m_filterGeneration = m_manager->filterResultGeneration();
+        m_userHasScrolled = false;
+        setWindow(ListWindow::first(m_count, batchSize()));
+        emit newListShown();
+    });
     connect(&manager, &ClipboardManager::settingChanged, this, &HistoryListModel::settingsChanged);
     connect(&manager, &ClipboardManager::categoriesChanged, this, &HistoryListModel::settingsChanged);
     connect(&manager, &ClipboardManager::thumbnailReady, this, &HistoryListModel::thumbnailReady);
@@ -232,12 +239,17 @@ void HistoryListModel::filteredItemsChanged()
     clearCache();
     const bool countChanged = count != m_count;
     m_count = count;
-    // A list of another length starts again at its first batch; the same length keeps the place.
-    if (countChanged) {
+    const bool newList = m_manager->filterResultGeneration() != m_filterGeneration;
+    m_filterGeneration = m_manager->filterResultGeneration();
+    // A list of another search or length starts again at its first batch; the same list of the
+    // same length keeps the place.
+    if (countChanged || newList) {
         m_userHasScrolled = false;
         m_window = ListWindow::first(m_count, batchSize());
     }
     endResetModel();
+    if (newList)
+        emit newListShown();
     emit windowChanged();
 }
 

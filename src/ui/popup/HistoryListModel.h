@@ -70,6 +70,8 @@ public:
 
 signals:
     void windowChanged();
+    // The rows are the result of another search or other filters.
+    void newListShown();
     void loadingChanged();
 
 private:
@@ -88,6 +90,7 @@ private:
 
     QPointer<ClipboardManager> m_manager;
     int m_count = 0;
+    quint64 m_filterGeneration = 0;
     ListWindow m_window;
     bool m_userHasScrolled = false;
     bool m_isLoadingMore = false;
