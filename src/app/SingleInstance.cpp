@@ -120,10 +120,13 @@ void SingleInstance::readMessages(QLocalSocket* socket)
 {
     while (socket->canReadLine()) {
         const QByteArray line = socket->readLine(256).trimmed();
-        if (line == togglePopupMessage)
-            emit togglePopupRequested();
-        else
-            qCWarning(lcInstance) << "Ignoring unknown instance message" << line.left(64);
+        if (line != togglePopupMessage) {
+            // Not a Lumra talking: one line in the log, and nothing more is read from it.
+            qCWarning(lcInstance) << "Closing an instance connection after an unknown message" << line.left(64);
+            socket->abort();
+            return;
+        }
+        emit togglePopupRequested();
     }
     // A client that sends more than a short command without a line end is not ours.
     if (socket->bytesAvailable() > 256)

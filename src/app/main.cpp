@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 #include "app/DisplayBackend.h"
+#include "app/QuitDeadline.h"
 #include "app/SingleInstance.h"
 #include "platform/core/Folders.h"
 
@@ -41,6 +42,7 @@ int g_signalSockets[2] = {-1, -1};
 
 void forwardSignal(int)
 {
+    lumra::QuitDeadline::begin(); // also when the main thread is too busy to read the byte
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(g_signalSockets[1], &byte, 1);
 }
@@ -97,8 +99,12 @@ int main(int argc, char** argv)
     delegate.applicationWillFinishLaunching();
     delegate.applicationDidFinishLaunching();
     delegate.acceptHandOvers(instance);
+    lumra::QuitDeadline::install(std::chrono::seconds(1));
     quitOnTermination(delegate);
 
     qCInfo(lcApp) << "Lumra started; history in" << lumra::Folders::supportFolder();
-    return app.exec();
+    const int status = app.exec();
+    // The windows, the engine and Qt's thread pools wait for their workers as they go.
+    lumra::QuitDeadline::begin();
+    return status;
 }

@@ -4,13 +4,13 @@
 #include "model/store/HistoryReader.h"
 #include "model/store/PersistenceController.h"
 #include "model/store/StoreSchema.h"
+#include "platform/files/ReplacingFile.h"
 #include "platform/keys/KeyCodes.h"
 
 #include <QFileInfo>
 #include <QFutureWatcher>
 #include <QLoggingCategory>
 #include <QPromise>
-#include <QSaveFile>
 #include <QtConcurrent>
 
 Q_LOGGING_CATEGORY(lcBackup, "lumra.backup")
@@ -36,7 +36,7 @@ ClipboardItem withRichText(const ClipboardItem& item, store::ManagedObjectContex
 
 // Writes the selection, the bytes of its images and its categories to `file`. Image bytes and rich
 // texts come from `context` inside one read transaction per store file, so they are of one moment.
-Status writeBackup(QSaveFile& file, store::ManagedObjectContext& context, const QList<ClipboardItem>& history,
+Status writeBackup(QIODevice& file, store::ManagedObjectContext& context, const QList<ClipboardItem>& history,
                    const backup::ExportSelection& selection, const QList<ClipboardCategory>& categories,
                    QPromise<ClipboardManager::ExportResult>& promise, int& exported)
 {
@@ -154,12 +154,10 @@ QFuture<ClipboardManager::ExportResult> ClipboardManager::exportToFile(const Exp
         const backup::ExportSelection selection(filter, zone);
         int exported = 0;
         promise.setProgressRange(0, int(std::min<qsizetype>(history.size(), std::numeric_limits<int>::max())));
-        QSaveFile file(path);
+        ReplacingFile file(path);
         Status status;
-        if (!file.open(QIODevice::WriteOnly))
+        if (!file.open())
             status = Status::failure(file.errorString());
-        else if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
-            status = Status::failure(QStringLiteral("its permissions could not be set"));
         else
             status = writeBackup(file, *context, history, selection, categories, promise, exported);
         context.reset();

@@ -65,7 +65,10 @@ QList<PasteboardRepresentation> ClipboardManager::textRepresentations(const Clip
     if (!stored)
         return result;
 
-    QByteArray rtf = std::move(*stored);
+    std::optional<QByteArray> openable = RichText::rtfWithOpenableLinks(*stored);
+    if (!openable)
+        return result;
+    QByteArray rtf = std::move(*openable);
     if (newline) {
         if (auto withParagraph = RichText::rtfAppendingParagraph(rtf))
             rtf = std::move(*withParagraph);

@@ -1,6 +1,7 @@
 // The road a person takes: Lumra runs as its own process, another program copies, the global
 // shortcut opens the popup, typing narrows it, Return pastes into the window the user came from.
 #include "DesktopTools.h"
+#include "LumraProcess.h"
 #include "StoredTexts.h"
 #include "TempDataDir.h"
 #include "WindowManager.h"
@@ -23,75 +24,12 @@
 
 namespace {
 
-constexpr int startTimeoutMs = 20000;
-
 using lumra::test::runText;
 using lumra::test::xdotool;
 using lumra::test::storedTexts;
 
-class ShellRoadX11Test : public lumra::test::DataDirTest {
+class ShellRoadX11Test : public lumra::test::LumraProcessTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        // Focus and activation are the window manager's business; run one as a desktop would.
-        if (lumra::test::WindowManager::installed()) {
-            s_windowManager = new lumra::test::WindowManager;
-            s_windowManager->start();
-        }
-    }
-    static void TearDownTestSuite()
-    {
-        delete s_windowManager;
-        s_windowManager = nullptr;
-    }
-
-    void SetUp() override
-    {
-        m_app = qEnvironmentVariable("LUMRA_APP");
-        if (m_app.isEmpty() || !QFile::exists(m_app))
-            GTEST_SKIP() << "LUMRA_APP does not name the lumra program";
-        for (const char* tool : {"xclip", "xdotool"}) {
-            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
-                GTEST_SKIP() << tool << " is not installed";
-        }
-    }
-
-    void TearDown() override
-    {
-        if (m_lumra.state() != QProcess::NotRunning) {
-            m_lumra.terminate();
-            if (!m_lumra.waitForFinished(5000))
-                m_lumra.kill();
-        }
-    }
-
-    void startLumra()
-    {
-        dataDir.skipOnboarding();
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
-        environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
-        m_lumra.setProcessEnvironment(environment);
-        m_lumra.setProcessChannelMode(QProcess::MergedChannels);
-        m_lumra.start(m_app, {});
-        ASSERT_TRUE(m_lumra.waitForStarted());
-        ASSERT_TRUE(waitForOutput(QStringLiteral("Lumra started"))) << output().toStdString();
-    }
-
-    bool waitForOutput(const QString& text)
-    {
-        return QTest::qWaitFor([&] {
-            m_output += QString::fromUtf8(m_lumra.readAll());
-            return m_output.contains(text) || m_lumra.state() == QProcess::NotRunning;
-        }, startTimeoutMs) && m_output.contains(text);
-    }
-
-    QString output()
-    {
-        m_output += QString::fromUtf8(m_lumra.readAll());
-        return m_output;
-    }
-
     void copy(const QByteArray& text)
     {
         QProcess xclip;
@@ -112,8 +50,6 @@ protected:
         return runText(QStringLiteral("xdotool"), {"getwindowname", active});
     }
 
-    static QImage screen() { return QGuiApplication::primaryScreen()->grabWindow(0).toImage(); }
-
     // Opens the chosen row's menu with the Menu key and waits until it is on screen. A changed
     // screen is no sign of a menu: the row highlight fades in on its own.
     bool openRowMenu()
@@ -123,18 +59,6 @@ protected:
         xdotool({"key", "Menu"});
         return QTest::qWaitFor([&] { return lumra::test::popupShownBy(m_lumra.processId()); }, startTimeoutMs);
     }
-
-    static void saveScreenshot(const QString& name)
-    {
-        const QString folder = qEnvironmentVariable("LUMRA_BUILD_DIR", QDir::currentPath()) + QStringLiteral("/artifacts");
-        QDir().mkpath(folder);
-        screen().save(folder + QLatin1Char('/') + name);
-    }
-
-    static inline lumra::test::WindowManager* s_windowManager = nullptr;
-    QString m_app;
-    QProcess m_lumra;
-    QString m_output;
 };
 
 TEST_F(ShellRoadX11Test, TheShortcutOpensThePopupAndReturnPastesTheChosenText)

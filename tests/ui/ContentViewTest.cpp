@@ -106,6 +106,15 @@ TEST_F(ContentViewTest, TheTimeSavedMessageShowsItsAmpersandInTheSecondaryColour
     const QColor text = button->palette().color(QPalette::ButtonText);
     EXPECT_LT(text.alphaF(), 1.0);
     EXPECT_EQ(text.rgb(), view->palette().color(QPalette::WindowText).rgb());
+
+    // A symbol no font can draw is left out, never drawn as an empty box; emoji stay.
+    view->viewState().setSavingsMessage(message + QStringLiteral(" ") + QString::fromUcs4(U"\U0010FFFD"));
+    shown = button->text();
+    EXPECT_EQ(shown.replace(QLatin1String("&&"), QLatin1String("&")), message);
+    view->viewState().setSavingsMessage(message + QStringLiteral(" \U0001F389"));
+    QApplication::processEvents();
+    QWidget* header = button->parentWidget();
+    test::saveArtifact(*header, QStringLiteral("popup-header-time-saved"));
 }
 
 TEST_F(ContentViewTest, TypeDownReturnPastesTheNarrowedChoiceAfterThePopupCloses)

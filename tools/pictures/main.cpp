@@ -22,9 +22,11 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScrollArea>
 #include <QStyle>
 #include <QTemporaryDir>
 
@@ -53,11 +55,9 @@ void settle()
     }
 }
 
-// A window's picture with rounded corners, as a desktop shows it.
-QImage windowShot(QWidget& window)
+// A picture with rounded corners, as a desktop shows a window.
+QImage rounded(const QPixmap& grabbed)
 {
-    settle();
-    const QPixmap grabbed = window.grab();
     QImage rounded(grabbed.size(), QImage::Format_ARGB32_Premultiplied);
     rounded.setDevicePixelRatio(grabbed.devicePixelRatio());
     rounded.fill(Qt::transparent);
@@ -68,6 +68,12 @@ QImage windowShot(QWidget& window)
     painter.setClipPath(shape);
     painter.drawPixmap(0, 0, grabbed);
     return rounded;
+}
+
+QImage windowShot(QWidget& window)
+{
+    settle();
+    return rounded(window.grab());
 }
 
 void drawWindow(QPainter& painter, const QImage& shot, const QRectF& target, const QPalette& palette)
@@ -83,8 +89,10 @@ void drawWindow(QPainter& painter, const QImage& shot, const QRectF& target, con
     painter.drawRoundedRect(target.adjusted(0.5, 0.5, -0.5, -0.5), 10, 10);
 }
 
-// The windows scaled into the space under the caption, side by side.
-QImage tipPicture(const QString& title, const QString& caption, const QList<QImage>& shots, const QPalette& palette)
+// The windows scaled into the space under the tip's words (the walkthrough draws those itself, so
+// they can name the user's own shortcut), side by side or one above the other, whichever shows
+// them larger.
+QImage tipPicture(const QList<QImage>& shots, const QPalette& palette)
 {
     QImage canvas(tipSize, QImage::Format_ARGB32_Premultiplied);
     QPainter painter(&canvas);
@@ -100,32 +108,27 @@ QImage tipPicture(const QString& title, const QString& caption, const QList<QIma
     backdrop.setColorAt(1, dark ? QColor::fromHsl(tint.hslHue(), 60, 40) : QColor::fromHsl(tint.hslHue(), 140, 225));
     painter.fillRect(canvas.rect(), backdrop);
 
-    QFont titleFont = QApplication::font();
-    titleFont.setPixelSize(30);
-    titleFont.setWeight(QFont::Bold);
-    painter.setFont(titleFont);
-    painter.setPen(palette.color(QPalette::WindowText));
-    painter.drawText(QRect(40, 30, tipSize.width() - 80, 40), Qt::AlignCenter, title);
-    QFont captionFont = QApplication::font();
-    captionFont.setPixelSize(17);
-    painter.setFont(captionFont);
-    painter.setPen(palette.color(QPalette::PlaceholderText).lighter(dark ? 125 : 80));
-    painter.drawText(QRect(80, 76, tipSize.width() - 160, 50), Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, caption);
-
     const QRectF area(40, 140, tipSize.width() - 80, tipSize.height() - 140 - 30);
     const qreal gap = 28;
-    qreal totalWidth = -gap;
-    qreal maxHeight = 0;
+    QSizeF row(-gap, 0), column(0, -gap);
     for (const QImage& shot : shots) {
-        totalWidth += shot.deviceIndependentSize().width() + gap;
-        maxHeight = std::max(maxHeight, shot.deviceIndependentSize().height());
+        const QSizeF size = shot.deviceIndependentSize();
+        row = QSizeF(row.width() + size.width() + gap, std::max(row.height(), size.height()));
+        column = QSizeF(std::max(column.width(), size.width()), column.height() + size.height() + gap);
     }
-    const qreal scale = std::min({1.0, area.width() / totalWidth, area.height() / maxHeight});
-    qreal x = area.center().x() - totalWidth * scale / 2;
+    const auto fit = [&](QSizeF total) { return std::min({1.0, area.width() / total.width(), area.height() / total.height()}); };
+    const bool stacked = shots.size() > 1 && fit(column) > fit(row);
+    const QSizeF total = stacked ? column : row;
+    const qreal scale = fit(total);
+    QPointF at(area.center().x() - total.width() * scale / 2, area.center().y() - total.height() * scale / 2);
     for (const QImage& shot : shots) {
         const QSizeF size = shot.deviceIndependentSize() * scale;
-        drawWindow(painter, shot, QRectF(QPointF(x, area.top()), size), palette);
-        x += size.width() + gap * scale;
+        const QPointF origin = stacked ? QPointF(area.center().x() - size.width() / 2, at.y()) : at;
+        drawWindow(painter, shot, QRectF(origin, size), palette);
+        if (stacked)
+            at.ry() += size.height() + gap * scale;
+        else
+            at.rx() += size.width() + gap * scale;
     }
     return canvas;
 }
@@ -270,8 +273,10 @@ QImage previewShot(Sample& sample)
     return windowShot(window);
 }
 
-// The settings window at `tab`; nothing while that page is not built yet.
-QList<QImage> settingsShot(Sample& sample, SettingsTab tab)
+// The part of the settings page at `tab` that a tip is about, at its real size: from the line
+// titled `from` to the end of the row titled `to` (or `height` points when `to` is empty), as wide
+// as the page, without the sidebar.
+QList<QImage> settingsPart(Sample& sample, SettingsTab tab, const QString& from, const QString& to, int height = 0)
 {
     InMemoryLoginItem login;
     SettingsServices services;
@@ -279,9 +284,39 @@ QList<QImage> settingsShot(Sample& sample, SettingsTab tab)
     SettingsWindow window(*sample.manager, *sample.hotKeys, services);
     window.present(tab);
     settle();
-    if (window.page(tab)->objectName() == QLatin1String("placeholder"))
+    QWidget* page = window.page(tab);
+    if (page->objectName() == QLatin1String("placeholder"))
         return {};
-    return {windowShot(window)};
+    const auto labelled = [&](const QString& text) -> QWidget* {
+        for (QLabel* label : page->findChildren<QLabel*>())
+            if (label->text() == text && label->isVisibleTo(&window))
+                return label;
+        return nullptr;
+    };
+    QWidget* first = labelled(from);
+    QWidget* last = to.isEmpty() ? first : labelled(to);
+    if (!first || !last) {
+        std::fprintf(stderr, "no line titled %s on the page\n", qPrintable(first ? to : from));
+        return {};
+    }
+    // The row of `last`: the settings row around it, else its widest ancestor on the page that
+    // does not hold `first` as well.
+    QWidget* row = last;
+    while (row && row != page && !row->inherits("lumra::SettingRow"))
+        row = row->parentWidget();
+    if (row && row != page)
+        last = row;
+    else
+        while (last->parentWidget() && last->parentWidget() != page && !last->parentWidget()->isAncestorOf(first))
+            last = last->parentWidget();
+    const int top = first->mapTo(&window, QPoint(0, 0)).y() - 12;
+    const int bottom = to.isEmpty() ? top + height : last->mapTo(&window, QPoint(0, last->height())).y() + 12;
+    // Without the page's scroll bar.
+    QWidget* shown = page;
+    if (auto* scroll = qobject_cast<QScrollArea*>(page))
+        shown = scroll->viewport();
+    const QRect pageArea(shown->mapTo(&window, QPoint(0, 0)), shown->size());
+    return {rounded(window.grab(QRect(pageArea.left(), top, pageArea.width(), bottom - top)))};
 }
 
 bool save(const QImage& image, const QString& path)
@@ -326,59 +361,38 @@ int main(int argc, char** argv)
         sample.manager->applyAppearanceStyle(AppearanceStyle::standard);
         std::ignore = sample.manager->setQuickPasteModifier(QStringLiteral("command"));
 
-        struct Tip {
-            QString title;
-            QString caption;
-            std::function<QList<QImage>()> shots;
-        };
-        const QList<Tip> tips {
-            {QStringLiteral("Open it from anywhere"),
-             QStringLiteral("Press Ctrl+Alt+V in any application, then type to search everything you copied."),
-             [&] { return QList<QImage> {popupShot(sample, [](ContentView& v) { type(v, QStringLiteral("invoice")); })}; }},
-            {QStringLiteral("Slash commands"),
-             QStringLiteral("Type /star, /link, /date, /app and more in the search field to filter as you type."),
-             [&] { return QList<QImage> {popupShot(sample, [](ContentView& v) { type(v, QStringLiteral("/star")); })}; }},
-            {QStringLiteral("Filters and badges"),
-             QStringLiteral("Filters you choose show as badges under the search field; click one to change or clear it."),
-             [&] {
-                 return QList<QImage> {popupShot(sample, [&](ContentView&) {
-                     sample.manager->setTypeFilterOption(TypeFilterOption::links);
-                     sample.manager->setDateFilterOption(DateFilterOption::last7Days);
-                 })};
-             }},
-            {QStringLiteral("Stars and pins"),
-             QStringLiteral("Star what you want to keep for good, and pin items to the top of the list."),
-             [&] { return QList<QImage> {popupShot(sample)}; }},
-            {QStringLiteral("Categories"),
-             QStringLiteral("Sort items into categories and switch between them from the popup's footer."),
-             [&] {
-                 return QList<QImage> {popupShot(sample, [&](ContentView&) { sample.manager->setSelectedCategoryId(sample.work.id); })};
-             }},
-            {QStringLiteral("Tags and comments"),
-             QStringLiteral("Give any item tags and a comment; search finds them too."),
-             [&] { return QList<QImage> {popupShot(sample, [](ContentView& v) { type(v, QStringLiteral("finance")); })}; }},
-            {QStringLiteral("Preview with Space"),
-             QStringLiteral("Select an item and press Space to see all of it: text, images, files and PDFs."),
-             [&] {
-                 return QList<QImage> {popupShot(sample, [](ContentView& v) { type(v, QStringLiteral("loop")); }), previewShot(sample)};
-             }},
-            {QStringLiteral("Quick paste and item shortcuts"),
-             QStringLiteral("Paste the first nine items with Ctrl and a digit, or give an item its own global shortcut."),
-             [&] { return QList<QImage> {popupShot(sample)} + settingsShot(sample, SettingsTab::shortcuts); }},
-            {QStringLiteral("Drag items out"),
-             QStringLiteral("Drag one item or a whole selection straight into another application or the file manager."),
-             [&] {
-                 return QList<QImage> {popupShot(sample, [](ContentView& v) {
-                     v.moveSelection(MoveDirection::down);
-                     v.moveSelection(MoveDirection::down);
-                 })};
-             }},
-            {QStringLiteral("Sync and privacy"),
-             QStringLiteral("Sync your history through a folder between your computers, and keep password managers out of it."),
-             [&] { return settingsShot(sample, SettingsTab::iCloud) + settingsShot(sample, SettingsTab::privacy); }},
+        const QList<std::function<QList<QImage>()>> tips {
+            [&] { return QList<QImage> {popupShot(sample, [](ContentView& v) { type(v, QStringLiteral("invoice")); })}; },
+            [&] { return QList<QImage> {popupShot(sample, [](ContentView& v) { type(v, QStringLiteral("/star")); })}; },
+            [&] {
+                return QList<QImage> {popupShot(sample, [&](ContentView&) {
+                    sample.manager->setTypeFilterOption(TypeFilterOption::links);
+                    sample.manager->setDateFilterOption(DateFilterOption::last7Days);
+                })};
+            },
+            [&] { return QList<QImage> {popupShot(sample)}; },
+            [&] { return QList<QImage> {popupShot(sample, [&](ContentView&) { sample.manager->setSelectedCategoryId(sample.work.id); })}; },
+            [&] { return QList<QImage> {popupShot(sample, [](ContentView& v) { type(v, QStringLiteral("finance")); })}; },
+            [&] { return QList<QImage> {popupShot(sample, [](ContentView& v) { type(v, QStringLiteral("loop")); }), previewShot(sample)}; },
+            // The quick-paste choice and the list of item shortcuts, large enough to read.
+            [&] {
+                return settingsPart(sample, SettingsTab::general, QStringLiteral("Quick Paste"), QStringLiteral("Quick Paste"))
+                    + settingsPart(sample, SettingsTab::shortcuts, QStringLiteral("hello@lumra.example.org"), QString(), 64);
+            },
+            [&] {
+                return QList<QImage> {popupShot(sample, [](ContentView& v) {
+                    v.moveSelection(MoveDirection::down);
+                    v.moveSelection(MoveDirection::down);
+                })};
+            },
+            // The sync folder with its switch, and the list of ignored applications.
+            [&] {
+                return settingsPart(sample, SettingsTab::iCloud, QStringLiteral("Sync folder"), QStringLiteral("Sync"))
+                    + settingsPart(sample, SettingsTab::privacy, QStringLiteral("Ignore Applications"), QString(), 150);
+            },
         };
         for (int i = 0; i < tips.size(); ++i)
-            ok &= save(tipPicture(tips[i].title, tips[i].caption, tips[i].shots(), palette), tipPath(i));
+            ok &= save(tipPicture(tips[i](), palette), tipPath(i));
     }
     return ok ? 0 : 1;
 }

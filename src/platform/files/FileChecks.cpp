@@ -106,6 +106,21 @@ std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes)
     return data;
 }
 
+std::unique_ptr<QFile> openRegularFile(const QString& path)
+{
+    struct stat st {};
+    const int fd = openRegular(path, &st);
+    if (fd < 0)
+        return nullptr;
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    auto file = std::make_unique<QFile>();
+    if (!file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return nullptr;
+    }
+    return file;
+}
+
 bool isRegularFile(const QString& path)
 {
     struct stat st {};

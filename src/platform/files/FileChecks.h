@@ -1,11 +1,13 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
 #include <chrono>
+#include <memory>
 #include <optional>
 
 namespace lumra {
@@ -25,6 +27,9 @@ QList<std::optional<FileState>> checkFiles(const QStringList& paths, std::chrono
 // swapped for one after a check is caught too. Nothing when it is not a regular file, cannot be read,
 // or holds more than `maxBytes`.
 std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes);
+
+// Opens a regular file for reading the same way, for readers that take a device; nothing otherwise.
+std::unique_ptr<QFile> openRegularFile(const QString& path);
 
 // Whether `path` is a regular file, checked the same way (without following it into a FIFO's open).
 bool isRegularFile(const QString& path);

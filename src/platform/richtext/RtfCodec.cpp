@@ -31,6 +31,16 @@ std::optional<QString> plainTextFromRtf(const QByteArray& rtf)
     return document.toPlainText();
 }
 
+std::optional<QByteArray> rtfWithOpenableLinks(const QByteArray& rtf)
+{
+    if (!rtf.toLower().contains("hyperlink"))
+        return rtf;
+    QTextDocument document;
+    if (!readRtf(rtf, &document))
+        return std::nullopt;
+    return writeRtf(document);
+}
+
 std::optional<QByteArray> rtfAppendingParagraph(const QByteArray& rtf)
 {
     QTextDocument document;

@@ -32,6 +32,11 @@ QByteArray rtfFromHtml(const QString& html);
 std::optional<QString> htmlFromRtf(const QByteArray& rtf);
 std::optional<QString> plainTextFromRtf(const QByteArray& rtf);
 
+// The RTF as it may be handed to another program: one with hyperlink fields is rewritten, so links
+// of schemes Lumra would not open (javascript:, file: …) leave as plain text; none when such an
+// RTF cannot be read. Any other RTF is returned as it is.
+std::optional<QByteArray> rtfWithOpenableLinks(const QByteArray& rtf);
+
 // The RTF with one more, unformatted, paragraph break at its end; none when it cannot be read.
 std::optional<QByteArray> rtfAppendingParagraph(const QByteArray& rtf);
 

@@ -1,5 +1,7 @@
 #include "platform/richtext/RtfCodec.h"
 
+#include "platform/core/LinkSchemes.h"
+
 #include <QColor>
 #include <QLoggingCategory>
 #include <QStringDecoder>
@@ -577,7 +579,7 @@ void RtfReader::controlWord(std::string_view name, bool hasParameter, int parame
         if (!m_fields.empty()) {
             const QString target = hyperlinkTarget(m_fields.back().instruction);
             if (!target.isEmpty())
-                s.href = cleanName(target);
+                s.href = keptLinkTarget(cleanName(target)).value_or(QString());
         }
         return;
     default:

@@ -1,5 +1,7 @@
 #include "platform/richtext/RtfCodec.h"
 
+#include "platform/core/LinkSchemes.h"
+
 #include <QColor>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -162,7 +164,7 @@ void RtfWriter::writeBlock(const QTextBlock& block)
         if (!fragment.isValid())
             continue;
         const QTextCharFormat format = fragment.charFormat();
-        const QString href = format.isAnchor() ? format.anchorHref() : QString();
+        const QString href = format.isAnchor() ? keptLinkTarget(format.anchorHref()).value_or(QString()) : QString();
         if (href != linkOpen) {
             if (!linkOpen.isEmpty())
                 m_body += "}}";

@@ -34,6 +34,7 @@ const QHash<QString, QStringList>& table()
         // Category icons.
         {"folder.fill", {"folder"}},
         {"folder", {"folder"}},
+        {"doc.viewfinder", {"folder-saved-search", "system-file-manager", "folder-open"}},
         {"doc.fill", {"text-x-generic", "x-office-document"}},
         {"doc", {"text-x-generic", "x-office-document"}},
         {"doc.text.fill", {"x-office-document", "text-x-generic"}},

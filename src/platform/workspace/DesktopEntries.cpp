@@ -1,6 +1,8 @@
 #include "platform/workspace/DesktopEntries.h"
 
 #include "platform/core/Folders.h"
+#include "platform/files/FileChecks.h"
+#include "platform/files/IconFiles.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -13,6 +15,8 @@
 namespace lumra {
 
 namespace {
+
+constexpr qint64 maxEntryBytes = 1024 * 1024;
 
 QString unescape(const QString& value)
 {
@@ -131,11 +135,12 @@ void DesktopEntryIndex::load(const QStringList& folders, const QString& locale)
             const QString id = idForFile(folder, path);
             if (seen.contains(id))
                 continue;
-            QFile file(path);
-            if (!file.open(QIODevice::ReadOnly))
+            // Another program may leave a FIFO or a device here: only a regular file is read.
+            const std::optional<QByteArray> contents = readRegularFile(path, maxEntryBytes);
+            if (!contents)
                 continue;
             seen.insert(id); // a hidden entry still hides the same id further down
-            auto entry = parseDesktopEntry(file.read(1024 * 1024), id, locale);
+            auto entry = parseDesktopEntry(*contents, id, locale);
             if (entry && !entry->hidden) {
                 m_entries.insert(id, *entry);
                 ids.append(id);
@@ -266,8 +271,12 @@ QIcon DesktopEntries::icon(const QString& bundleId)
     const DesktopEntry* entry = index().entry(bundleId);
     if (!entry || entry->icon.isEmpty())
         return QIcon();
-    if (QFileInfo(entry->icon).isAbsolute())
-        return QFileInfo::exists(entry->icon) ? QIcon(entry->icon) : QIcon();
+    if (QFileInfo(entry->icon).isAbsolute()) {
+        // A file is read off this thread; the generic icon stands in until it is.
+        if (const std::optional<QIcon> icon = IconFiles::instance().icon(entry->icon))
+            return *icon;
+        return QIcon::fromTheme(QStringLiteral("application-x-executable"));
+    }
     return QIcon::fromTheme(entry->icon);
 }
 

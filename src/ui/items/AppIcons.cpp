@@ -1,5 +1,6 @@
 #include "ui/items/AppIcons.h"
 
+#include "platform/files/IconFiles.h"
 #include "platform/symbols/Symbols.h"
 #include "platform/workspace/Workspace.h"
 
@@ -25,6 +26,9 @@ QIcon themed(const QStringList& names, const QString& symbolFallback)
 QIcon appIcon(Workspace* workspace, const QString& bundleId)
 {
     static QHash<QString, QIcon> cache;
+    // An icon read from a file replaces the stand-in shown while it was read.
+    static const auto forget = QObject::connect(&IconFiles::instance(), &IconFiles::loaded, [] { cache.clear(); });
+    Q_UNUSED(forget);
     if (const auto it = cache.constFind(bundleId); it != cache.cend())
         return *it;
     const QIcon icon = workspace ? workspace->icon(bundleId) : QIcon();

@@ -1,6 +1,7 @@
 #include "ui/items/ItemRowDelegate.h"
 
 #include "engine/ClipboardManager.h"
+#include "platform/files/IconFiles.h"
 #include "platform/symbols/Symbols.h"
 #include "ui/items/AppIcons.h"
 #include "ui/popup/ContentViewState.h"
@@ -60,6 +61,12 @@ QString lastShownLine(const QString& rest, const QFontMetricsF& metrics, qreal w
     return cut == line ? line + ellipsis : cut;
 }
 
+Qt::LayoutDirection textDirection(const QString& text)
+{
+    // The first letter with a direction of its own decides, as in a line edit.
+    return text.isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight;
+}
+
 double highlightFadeLevel(double from, bool fadingIn, std::chrono::milliseconds elapsed)
 {
     const double t = std::clamp(double(elapsed.count()) / double(ItemRowDelegate::highlightFade.count()), 0.0, 1.0);
@@ -83,6 +90,10 @@ int wrappedText(QPainter* painter, const QString& text, const QFont& font, QPoin
     QTextLayout layout(laid, font);
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    // Hebrew or Arabic reads from the right edge, as the search field and the preview show it.
+    const Qt::LayoutDirection direction = textDirection(text);
+    option.setTextDirection(direction);
+    option.setAlignment(direction == Qt::RightToLeft ? Qt::AlignRight | Qt::AlignAbsolute : Qt::AlignLeft | Qt::AlignAbsolute);
     layout.setTextOption(option);
     const QFontMetricsF metrics(font);
     const qreal step = metrics.height() + extraSpacing;
@@ -112,8 +123,11 @@ int wrappedText(QPainter* painter, const QString& text, const QFont& font, QPoin
         const bool last = i == shown.size() - 1;
         if (last && more) {
             const QString elided = lastShownLine(laid.mid(shown[i].start), metrics, width);
+            painter->save();
             painter->setFont(font);
-            painter->drawText(QRectF(at, QSizeF(width, metrics.height())), Qt::AlignLeft | Qt::AlignTop, elided);
+            painter->setLayoutDirection(direction);
+            painter->drawText(QRectF(at, QSizeF(width, metrics.height())), option.alignment() | Qt::AlignTop, elided);
+            painter->restore();
         } else {
             layout.lineAt(i).draw(painter, at - QPointF(0, i * step));
         }
@@ -179,6 +193,7 @@ ItemRowDelegate::ItemRowDelegate(ClipboardManager& manager, ContentViewState& st
     , m_state(&state)
 {
     connect(&state, &ContentViewState::highlightedItemIdChanged, this, &ItemRowDelegate::highlightChanged);
+    connect(&IconFiles::instance(), &IconFiles::loaded, this, &ItemRowDelegate::repaintNeeded);
 }
 
 double ItemRowDelegate::highlightLevel(const QUuid& id) const

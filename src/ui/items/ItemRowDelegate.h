@@ -38,6 +38,9 @@ struct RowGeometry {
 // U+2028); the line keeps only its own words and ends in an ellipsis, since more text follows.
 QString lastShownLine(const QString& rest, const QFontMetricsF& metrics, qreal width);
 
+// The direction a row's text runs in: right to left for Hebrew or Arabic, whose rows then align right.
+Qt::LayoutDirection textDirection(const QString& text);
+
 // How far the highlight of a row has faded in (1) or out (0), `elapsed` into a fade that started at
 // level `from`, eased in and out over `ItemRowDelegate::highlightFade`.
 double highlightFadeLevel(double from, bool fadingIn, std::chrono::milliseconds elapsed);

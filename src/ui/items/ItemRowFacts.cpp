@@ -2,6 +2,7 @@
 
 #include "engine/ClipboardManager.h"
 #include "engine/filter/ItemClassification.h"
+#include "platform/core/LinkSchemes.h"
 #include "ui/items/RowFormatters.h"
 
 #include <QFileInfo>
@@ -169,13 +170,12 @@ std::optional<QUrl> openableLink(const QString& text)
     QUrl url(trimmed, QUrl::StrictMode);
     if (url.scheme().isEmpty() && trimmed.startsWith(QLatin1String("www."), Qt::CaseInsensitive))
         url = QUrl(QStringLiteral("http://") + trimmed, QUrl::StrictMode);
-    const QString scheme = url.scheme().toLower();
-    const bool web = scheme == QLatin1String("http") || scheme == QLatin1String("https") || scheme == QLatin1String("ftp");
-    if (!url.isValid() || (web && url.host().isEmpty()))
+    if (!url.isValid() || !isOpenableLinkScheme(url.scheme()))
         return std::nullopt;
-    if (web || (scheme == QLatin1String("mailto") && !url.path().isEmpty()))
-        return url;
-    return std::nullopt;
+    const bool mail = url.scheme().compare(QLatin1String("mailto"), Qt::CaseInsensitive) == 0;
+    if (mail ? url.path().isEmpty() : url.host().isEmpty())
+        return std::nullopt;
+    return url;
 }
 
 std::optional<bool> probeFileOnDisk(const QString& path)

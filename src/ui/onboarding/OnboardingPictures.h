@@ -5,6 +5,10 @@
 #include <QImage>
 #include <QWidget>
 
+#include <optional>
+
+class QPainter;
+
 namespace lumra {
 
 // The walkthrough's pictures: Lumra's own windows, drawn with a sample history and compiled in,
@@ -14,6 +18,18 @@ namespace OnboardingPictures {
 QString overviewName(int tipIndex); // "LumraOverview1" … "LumraOverview10"
 QString stylePreviewName(AppearanceStyle style);
 bool isDark(const QPalette& palette);
+// What tip `index` says over its picture. The first names the shortcut that opens Lumra as it is
+// set now (`openShortcut`, empty while none is).
+struct TipText {
+    QString title;
+    QString caption;
+};
+TipText tipText(int index, const QString& openShortcut);
+// The size the tip pictures are drawn for; their words go in the band above the windows.
+inline constexpr QSize tipCanvas {960, 600};
+// Draws a tip's words over its picture, which is shown in `target`.
+void paintTipText(QPainter& painter, const QRectF& target, const TipText& text, const QPalette& palette);
+
 // The resource path of `name` for a light or dark window.
 QString path(const QString& name, bool dark);
 // The picture for `palette`; a null image when it is missing or unreadable.
@@ -34,6 +50,9 @@ public:
     void setAspectRatio(qreal ratio) { m_ratio = ratio; update(); }
     void setMaximumPictureHeight(int height) { m_maxHeight = height; update(); }
     void setFramed(bool framed) { m_framed = framed; update(); }
+    // Words drawn over the picture (a tip's title and caption); none by default.
+    void setTipText(std::optional<OnboardingPictures::TipText> text);
+    const std::optional<OnboardingPictures::TipText>& tipText() const { return m_text; }
     // The rectangle the picture takes in this widget.
     QRectF pictureRect() const;
 
@@ -48,6 +67,7 @@ private:
     qreal m_ratio = 0; // 0: the picture's own
     int m_maxHeight = 0;
     bool m_framed = true;
+    std::optional<OnboardingPictures::TipText> m_text;
 };
 
 } // namespace lumra

@@ -327,6 +327,13 @@ QWidget* OnboardingView::tipsPageWidget()
     const auto next = OnboardingFlow::nextTarget(OnboardingPage::tips, m_needsPermission);
     m_tipsPage = new TipsPage(*back, *next);
     connect(m_tipsPage, &TipsPage::pageRequested, this, &OnboardingView::setPage);
+    // The first tip names the shortcut as it is now, also one recorded a page earlier.
+    const auto followShortcut = [this] {
+        m_tipsPage->setOpenShortcut(m_hotKeys.isEnabled() ? m_hotKeys.shortcutDisplayString() : QString());
+    };
+    connect(&m_hotKeys, &HotKeyManager::shortcutRevisionChanged, m_tipsPage, followShortcut);
+    connect(&m_hotKeys, &HotKeyManager::enabledChanged, m_tipsPage, followShortcut);
+    followShortcut();
     m_forward.insert(OnboardingPage::tips, m_tipsPage->continueButton());
     return m_tipsPage;
 }

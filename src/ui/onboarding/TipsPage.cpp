@@ -213,9 +213,16 @@ void TipsPage::keyPressEvent(QKeyEvent* event)
     QWidget::keyPressEvent(event);
 }
 
+void TipsPage::setOpenShortcut(const QString& shortcut)
+{
+    m_openShortcut = shortcut;
+    update();
+}
+
 void TipsPage::update()
 {
     m_picture->setPicture(OnboardingPictures::overviewName(m_progress.index()));
+    m_picture->setTipText(OnboardingPictures::tipText(m_progress.index(), m_openShortcut));
     m_picture->setAccessibleName(QStringLiteral("Tip %1 of %2").arg(m_progress.index() + 1).arg(TipsProgress::tipCount));
     m_backArrow->setEnabled(m_progress.canGoBack());
     m_forwardArrow->setEnabled(m_progress.canGoForward());

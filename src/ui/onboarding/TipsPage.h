@@ -38,6 +38,8 @@ public:
     void showPreviousTip();
     void showNextTip();
     void markCurrentTipViewed();
+    // The shortcut that opens Lumra, for the first tip to name; empty while none is set.
+    void setOpenShortcut(const QString& shortcut);
 
     QAbstractButton* backArrow() const { return m_backArrow; }
     QAbstractButton* forwardArrow() const { return m_forwardArrow; }
@@ -56,6 +58,7 @@ private:
 
     TipsProgress m_progress;
     int m_nextPage;
+    QString m_openShortcut;
     QAbstractButton* m_backArrow;
     QAbstractButton* m_forwardArrow;
     PictureView* m_picture;

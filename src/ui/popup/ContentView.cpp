@@ -5,6 +5,7 @@
 #include "engine/ClipboardManager.h"
 #include "model/NotificationCenter.h"
 #include "platform/defaults/UserDefaults.h"
+#include "ui/DrawableText.h"
 #include "platform/symbols/Symbols.h"
 #include "ui/items/ItemRowDelegate.h"
 #include "ui/items/PopupAlert.h"
@@ -28,6 +29,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 #include <tuple>
@@ -299,7 +301,7 @@ void ContentView::updateHeader()
         button->setVisible(windowButtons);
     m_savingsButton->setVisible(message.has_value());
     if (message) // an "&" of the message is text, not a keyboard accelerator
-        m_savingsButton->setText(QString(*message).replace(QLatin1Char('&'), QLatin1String("&&")));
+        m_savingsButton->setText(drawableText(*message, m_savingsButton->font()).replace(QLatin1Char('&'), QLatin1String("&&")));
 
     m_syncIcon->setVisible(syncShown && tall);
     if (syncShown) {
@@ -319,7 +321,7 @@ void ContentView::updateHeader()
             painter.fillRect(pixmap.rect(), tone);
         }
         m_syncIcon->setPixmap(pixmap);
-        m_syncIcon->setToolTip(status.isEmpty() ? QStringLiteral("Sync is on") : status);
+        m_syncIcon->setToolTip(status.isEmpty() ? QStringLiteral("Sync is on") : drawableText(status, QToolTip::font()));
     }
     m_countLabel->setVisible(m.showItemCount() && tall);
     m_countLabel->setText(itemCountText(m.filteredItemCount()));

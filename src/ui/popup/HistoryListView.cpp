@@ -28,6 +28,8 @@ HistoryListView::HistoryListView(ClipboardManager& manager, ContentViewState& st
     setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setResizeMode(QListView::Adjust);
+    // Rows wrap their text: the list lays them out again when only its width changes too.
+    setWordWrap(true);
     setUniformItemSizes(false);
     setFrameShape(QFrame::NoFrame);
     setMouseTracking(true);
@@ -185,6 +187,15 @@ void HistoryListView::resizeEvent(QResizeEvent* event)
 {
     QListView::resizeEvent(event);
     loadIfLoaderShown();
+}
+
+void HistoryListView::initViewItemOption(QStyleOptionViewItem* option) const
+{
+    QListView::initViewItemOption(option);
+    // Rows are laid out, and their heights measured, at the width they are painted at: the
+    // viewport's, narrower while the scroll bar shows. A fixed guess lets a wrapped line overlap
+    // the next row.
+    option->rect = QRect(0, 0, viewport()->width(), 0);
 }
 
 void HistoryListView::scrollContentsBy(int dx, int dy)

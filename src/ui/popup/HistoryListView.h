@@ -44,6 +44,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
+    void initViewItemOption(QStyleOptionViewItem* option) const override;
 
 private:
     void hoverAt(QPoint viewportPos, QPoint globalPos);

@@ -219,7 +219,7 @@ QList<ItemMenuEntry> oneItemMenu(const ItemMenuInput& input)
     appendSubmenu(entries, category);
 
     if (item.contentType == ClipboardContentType::file)
-        entries << entry(ItemMenuAction::revealInFileManager, QStringLiteral("Show in File Manager"), QStringLiteral("folder"),
+        entries << entry(ItemMenuAction::revealInFileManager, QStringLiteral("Show in File Manager"), QStringLiteral("doc.viewfinder"),
                          QStringLiteral("Show this file or folder in the file manager"));
     if (input.features.shortcutEditor)
         entries << (item.shortcut

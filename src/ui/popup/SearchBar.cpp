@@ -225,6 +225,9 @@ SearchBar::SearchBar(ClipboardManager& manager, QWidget* parent)
     m_badgeStrip->setWidget(badgeHost);
     badgeHost->setAutoFillBackground(false); // the scroll area turned it on: the bar's tint shows through
     m_badgeStrip->hide();
+    m_badgeStrip->showHiddenCounts([](int count) {
+        return count == 1 ? tr("1 more filter applies") : tr("%1 more filters apply").arg(count);
+    });
     m_row->addWidget(m_badgeStrip);
 
     m_field = new SearchField(this);

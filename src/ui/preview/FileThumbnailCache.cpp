@@ -1,50 +1,150 @@
 #include "ui/preview/FileThumbnailCache.h"
 
+#include "platform/files/FileChecks.h"
 #include "platform/image/ImageDecoding.h"
 #include "platform/image/ImageFileExtensions.h"
+#include "platform/thumbnails/SharedThumbnails.h"
 #include "ui/preview/PreviewFiles.h"
 
-#include <QFile>
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QLoggingCategory>
 #include <QFileInfo>
-#include <QImageReader>
+#include <QMimeDatabase>
 #include <QPainter>
 #include <QPdfDocument>
 #include <QPointer>
-#include <QtConcurrent>
 
 namespace lumra {
 
 namespace {
 
-QString memoryKey(const QString& path, int pixelSize) { return QString::number(pixelSize) + QLatin1Char(':') + path; }
+Q_LOGGING_CATEGORY(lcFileThumbnails, "lumra.thumbnails")
 
-QImage renderFile(const QString& path, int pixelSize)
+enum class Kind { none, image, pdf, thumbnailer };
+
+QString memoryKey(const QString& path, int pixelSize)
+{
+    return QString::number(pixelSize) + QLatin1Char(':') + path;
+}
+
+Kind kindOf(const FileThumbnailSources& sources, const QString& path,
+    std::optional<thumbnails::Thumbnailer>* thumbnailer = nullptr)
 {
     const QString suffix = QFileInfo(path).suffix().toLower();
-    if (image::imageFileExtensions().contains(suffix)) {
+    if (image::imageFileExtensions().contains(suffix))
+        return Kind::image;
+    if (suffix == QLatin1String("pdf"))
+        return Kind::pdf;
+    if (!sources.thumbnailers)
+        return Kind::none;
+    // By name only: guessing from the content would mean opening the file here.
+    const QMimeType type = QMimeDatabase().mimeTypeForFile(path, QMimeDatabase::MatchExtension);
+    QStringList names = type.aliases();
+    names.prepend(type.name());
+    for (const QString& name : names) {
+        if (auto found = sources.thumbnailers->forMimeType(name)) {
+            if (thumbnailer)
+                *thumbnailer = std::move(found);
+            return Kind::thumbnailer;
+        }
+    }
+    return Kind::none;
+}
+
+QImage fitted(const QImage& image, int pixelSize)
+{
+    if (image.isNull() || (image.width() <= pixelSize && image.height() <= pixelSize))
+        return image;
+    return image.scaled(pixelSize, pixelSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+}
+
+QImage renderPdf(const QString& path, int pixelSize)
+{
+    const image::DecodeLimits limits;
+    auto bytes = readRegularFile(path, limits.maxBytes);
+    if (!bytes)
+        return {};
+    QBuffer buffer(&*bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QPdfDocument document;
+    document.load(&buffer);
+    if (document.status() != QPdfDocument::Status::Ready || document.pageCount() < 1)
+        return {};
+    QSizeF page = document.pagePointSize(0);
+    if (page.isEmpty())
+        return {};
+    page.scale(pixelSize, pixelSize, Qt::KeepAspectRatio);
+    // Pages render transparent where nothing is printed: lay them on paper.
+    const QImage rendered = document.render(0, page.toSize());
+    QImage paper(rendered.size(), QImage::Format_RGB32);
+    paper.fill(Qt::white);
+    QPainter(&paper).drawImage(0, 0, rendered);
+    return paper;
+}
+
+QImage render(const FileThumbnailSources& sources, const QString& path, int pixelSize, const std::atomic<bool>* stop)
+{
+    std::optional<thumbnails::Thumbnailer> thumbnailer;
+    switch (kindOf(sources, path, &thumbnailer)) {
+    case Kind::image: {
         const image::DecodeLimits limits;
-        QFile file(path);
-        if (file.size() > limits.maxBytes || !file.open(QIODevice::ReadOnly))
+        const auto bytes = readRegularFile(path, limits.maxBytes);
+        if (!bytes)
             return {};
-        auto decoded = image::decodeImage(file.readAll(), limits, pixelSize);
+        auto decoded = image::decodeImage(*bytes, limits, pixelSize);
         return decoded ? decoded.value() : QImage();
     }
-    if (suffix == QLatin1String("pdf")) {
-        QPdfDocument document;
-        if (document.load(path) != QPdfDocument::Error::None || document.pageCount() < 1)
+    case Kind::pdf:
+        return renderPdf(path, pixelSize);
+    case Kind::thumbnailer: {
+        if (!isRegularFile(path))
             return {};
-        QSizeF page = document.pagePointSize(0);
-        if (page.isEmpty())
+        const Result<QByteArray> png = thumbnails::runThumbnailer(*thumbnailer, path, pixelSize, sources.limits, stop);
+        if (!png) {
+            qCWarning(lcFileThumbnails, "%s", qUtf8Printable(png.error()));
             return {};
-        page.scale(pixelSize, pixelSize, Qt::KeepAspectRatio);
-        // Pages render transparent where nothing is printed: lay them on paper.
-        const QImage rendered = document.render(0, page.toSize());
-        QImage paper(rendered.size(), QImage::Format_RGB32);
-        paper.fill(Qt::white);
-        QPainter(&paper).drawImage(0, 0, rendered);
-        return paper;
+        }
+        // Another program's output: only a sound PNG is shown.
+        Result<QImage> image = thumbnails::decodeThumbnailPng(*png);
+        if (!image) {
+            qCWarning(lcFileThumbnails, "Thumbnail refused: %s", qUtf8Printable(image.error()));
+            return {};
+        }
+        return fitted(image.value(), pixelSize);
+    }
+    case Kind::none:
+        break;
     }
     return {};
+}
+
+QString ownEntry(const QString& folder, const QString& path, int pixelSize)
+{
+    const QFileInfo info(path);
+    return folder + QLatin1Char('/')
+        + thumbnailCacheFileName(
+            thumbnailCacheKey(path, info.size(), info.lastModified().toMSecsSinceEpoch(), pixelSize));
+}
+
+std::optional<QImage> readOwnEntry(const QString& folder, const QString& path, int pixelSize)
+{
+    const auto bytes = readRegularFile(ownEntry(folder, path, pixelSize), 16ll * 1024 * 1024);
+    if (!bytes)
+        return std::nullopt;
+    Result<QImage> image = thumbnails::decodeThumbnailPng(*bytes);
+    // Pages cached before they were laid on paper are made again.
+    const bool transparentPage = QFileInfo(path).suffix().compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0
+        && image && image->format() != QImage::Format_RGB32;
+    if (!image || transparentPage)
+        return std::nullopt;
+    return std::move(image).value();
+}
+
+bool isInside(const QString& path, const QString& folder)
+{
+    return !folder.isEmpty() && path.startsWith(folder + QLatin1Char('/'));
 }
 
 } // namespace
@@ -59,48 +159,104 @@ QString thumbnailCacheFileName(const QString& key)
     return image::sha256Hex(key.toUtf8()) + QStringLiteral(".png");
 }
 
-FileThumbnailResult loadOrMakeFileThumbnail(const QString& folder, const QString& path, int pixelSize)
+FileThumbnailSources FileThumbnailSources::fromEnvironment()
 {
-    const QFileInfo info(path);
-    if (!info.exists() || info.isDir())
+    FileThumbnailSources sources;
+    if (auto folder = PreviewFiles::thumbnailFolder())
+        sources.ownFolder = folder.value();
+    sources.sharedRoot = thumbnails::sharedThumbnailRoot();
+    sources.thumbnailers = thumbnails::ThumbnailerIndex::installed();
+    return sources;
+}
+
+FileThumbnailResult findFileThumbnail(const FileThumbnailSources& sources, const QString& path, int pixelSize)
+{
+    using Outcome = FileThumbnailResult::Outcome;
+    // Folders, FIFOs, devices and missing files keep their icon; nothing here opens them.
+    const auto version = thumbnails::regularFileVersion(path);
+    if (!version || isInside(path, sources.sharedRoot) || isInside(path, sources.ownFolder))
         return {};
-    FileThumbnailResult result;
-    result.key = thumbnailCacheKey(path, info.size(), info.lastModified().toMSecsSinceEpoch(), pixelSize);
-    const QString entry = folder + QLatin1Char('/') + thumbnailCacheFileName(result.key);
-    if (QFileInfo::exists(entry)) {
-        QImageReader reader(entry, "png");
-        reader.setAllocationLimit(64);
-        // Pages cached before they were laid on paper are made again.
-        const bool transparentPage = QFileInfo(path).suffix().compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0
-            && reader.imageFormat() != QImage::Format_RGB32;
-        if (!transparentPage && reader.read(&result.image) && !result.image.isNull())
-            return result;
-        QFile::remove(entry); // damaged: made again below
+    if (!sources.sharedRoot.isEmpty()) {
+        if (auto image = thumbnails::readEntry(sources.sharedRoot, *version, pixelSize))
+            return { Outcome::found, fitted(*image, pixelSize) };
     }
-    result.image = renderFile(path, pixelSize);
-    if (result.image.isNull())
-        return result;
-    if (auto png = image::encodePng(result.image); png && !folder.isEmpty())
-        (void)PreviewFiles::writeFileAtomically(entry, png.value());
-    return result;
+    if (!sources.ownFolder.isEmpty()) {
+        if (auto image = readOwnEntry(sources.ownFolder, path, pixelSize))
+            return { Outcome::found, fitted(*image, pixelSize) };
+    }
+    if (kindOf(sources, path) == Kind::none)
+        return {};
+    if (!sources.sharedRoot.isEmpty() && thumbnails::hasFailure(sources.sharedRoot, *version))
+        return {};
+    return { Outcome::toMake, {} };
 }
 
-FileThumbnailCache::FileThumbnailCache(QString folder, QObject* parent)
-    : QObject(parent)
-    , m_folder(std::move(folder))
-    , m_memory(64 * 1024 * 1024)
+FileThumbnailResult makeFileThumbnail(
+    const FileThumbnailSources& sources, const QString& path, int pixelSize, const std::atomic<bool>* stop)
 {
-    m_pool.setMaxThreadCount(2);
+    const auto version = thumbnails::regularFileVersion(path);
+    if (!version)
+        return {};
+    // Drawn at the shared cache's size, so other programs can use it too.
+    const int folder = thumbnails::sizeFolderIndex(pixelSize);
+    const QImage image = render(sources, path, thumbnails::sizeFolders[folder].pixels, stop);
+    if (stop && stop->load())
+        return {}; // interrupted, not failed
+    if (image.isNull()) {
+        if (!sources.sharedRoot.isEmpty())
+            (void)thumbnails::writeFailure(sources.sharedRoot, *version);
+        return {};
+    }
+    const bool shared
+        = !sources.sharedRoot.isEmpty() && thumbnails::writeEntry(sources.sharedRoot, *version, folder, image).ok();
+    const QImage shown = fitted(image, pixelSize);
+    if (!shared && !sources.ownFolder.isEmpty()) {
+        if (auto png = image::encodePng(shown))
+            (void)PreviewFiles::writeFileAtomically(ownEntry(sources.ownFolder, path, pixelSize), png.value());
+    }
+    return { FileThumbnailResult::Outcome::made, shown };
 }
 
-FileThumbnailCache::~FileThumbnailCache() { m_pool.waitForDone(); }
+FileThumbnailResult loadOrMakeFileThumbnail(const FileThumbnailSources& sources, const QString& path, int pixelSize)
+{
+    FileThumbnailResult found = findFileThumbnail(sources, path, pixelSize);
+    if (found.outcome != FileThumbnailResult::Outcome::toMake)
+        return found;
+    return makeFileThumbnail(sources, path, pixelSize);
+}
+
+FileThumbnailCache::FileThumbnailCache(std::optional<FileThumbnailSources> sources, QObject* parent)
+    : QObject(parent)
+    , m_sources(std::move(sources))
+    , m_memory(64 * 1024 * 1024)
+    , m_stop(std::make_shared<std::atomic<bool>>(false))
+    , m_lookups(std::make_unique<QThreadPool>())
+    , m_makers(std::make_unique<QThreadPool>())
+{
+    m_lookups->setMaxThreadCount(2);
+    m_makers->setMaxThreadCount(2);
+}
+
+FileThumbnailCache::~FileThumbnailCache()
+{
+    m_stop->store(true); // running thumbnailers are killed within a moment
+    m_lookups->clear();
+    m_makers->clear();
+    // A read stuck on a hung network mount must not keep Lumra from quitting: past the bound the
+    // pools are left behind with their threads, and the process ends around them.
+    const QDeadlineTimer deadline(1000);
+    const auto remaining = [&] { return int(std::max<qint64>(deadline.remainingTime(), 0)); };
+    const bool lookupsDone = m_lookups->waitForDone(remaining());
+    if (!(lookupsDone && m_makers->waitForDone(remaining()))) {
+        qCWarning(lcFileThumbnails, "Thumbnail workers still busy at exit; not waiting for them.");
+        (void)m_lookups.release();
+        (void)m_makers.release();
+    }
+}
 
 FileThumbnailCache& FileThumbnailCache::shared()
 {
-    static FileThumbnailCache* cache = [] {
-        auto folder = PreviewFiles::thumbnailFolder();
-        return new FileThumbnailCache(folder ? folder.value() : QString(), qApp);
-    }();
+    static FileThumbnailCache* cache = new FileThumbnailCache(std::nullopt, qApp);
     return *cache;
 }
 
@@ -113,27 +269,63 @@ std::optional<QImage> FileThumbnailCache::thumbnail(const QString& path, int pix
         return std::nullopt;
     m_pending.insert(key);
     QPointer<FileThumbnailCache> self(this);
-    const QString folder = m_folder;
-    (void)QtConcurrent::run(&m_pool, [self, folder, path, pixelSize, key] {
-        FileThumbnailResult result = loadOrMakeFileThumbnail(folder, path, pixelSize);
-        QMetaObject::invokeMethod(qApp, [self, path, key, image = std::move(result.image)] {
-            if (!self)
-                return;
-            self->m_pending.remove(key);
-            if (image.isNull()) {
-                self->m_failed.insert(key);
-                return;
-            }
-            self->m_memory.insert(key, new QImage(image), int(std::min<qint64>(image.sizeInBytes(), INT_MAX)));
-            emit self->thumbnailReady(path);
-        });
+    m_lookups->start([self, stop = m_stop, sources = m_sources, path, pixelSize, key] {
+        if (stop->load())
+            return;
+        FileThumbnailSources used = sources ? *sources : FileThumbnailSources::fromEnvironment();
+        FileThumbnailResult result = findFileThumbnail(used, path, pixelSize);
+        if (stop->load())
+            return;
+        QMetaObject::invokeMethod(
+            qApp, [self, used = std::move(used), path, pixelSize, key, result = std::move(result)] {
+                if (!self)
+                    return;
+                if (result.outcome == FileThumbnailResult::Outcome::toMake)
+                    self->make(used, path, pixelSize, key);
+                else
+                    self->deliver(path, key, result.image);
+            });
     });
     return std::nullopt;
 }
 
+void FileThumbnailCache::make(
+    const FileThumbnailSources& sources, const QString& path, int pixelSize, const QString& key)
+{
+    ++m_drawings;
+    QPointer<FileThumbnailCache> self(this);
+    m_makers->start([self, stop = m_stop, sources, path, pixelSize, key] {
+        if (stop->load())
+            return;
+        FileThumbnailResult result = makeFileThumbnail(sources, path, pixelSize, stop.get());
+        if (stop->load())
+            return;
+        QMetaObject::invokeMethod(qApp, [self, path, key, image = std::move(result.image)] {
+            if (self)
+                self->deliver(path, key, image);
+        });
+    });
+}
+
+void FileThumbnailCache::deliver(const QString& path, const QString& key, const QImage& image)
+{
+    m_pending.remove(key);
+    if (image.isNull()) {
+        m_failed.insert(key);
+        return;
+    }
+    m_memory.insert(key, new QImage(image), int(std::min<qint64>(image.sizeInBytes(), INT_MAX)));
+    emit thumbnailReady(path);
+}
+
 void FileThumbnailCache::waitForWorkers()
 {
-    m_pool.waitForDone();
+    const QDeadlineTimer deadline(60000);
+    while (!m_pending.isEmpty() && !deadline.hasExpired()) {
+        m_lookups->waitForDone();
+        m_makers->waitForDone();
+        QCoreApplication::processEvents();
+    }
 }
 
 } // namespace lumra

@@ -2,6 +2,7 @@
 
 #include "engine/ClipboardManager.h"
 #include "engine/filter/ItemClassification.h"
+#include "platform/files/FileChecks.h"
 #include "platform/image/ImageDecoding.h"
 #include "platform/image/ImageFileExtensions.h"
 #include "ui/preview/PreviewFiles.h"
@@ -189,7 +190,8 @@ PreviewBuild makePreviewBridge(const ClipboardItem& item, ClipboardManager& mana
         bridge.layer = layerForFile(path);
         if (isImageFileItem(item)) {
             // The header only: a few bytes, whatever the picture's size.
-            QImageReader reader(path);
+            const std::unique_ptr<QFile> file = openRegularFile(path);
+            QImageReader reader(file.get());
             reader.setAutoTransform(true);
             QSize size = reader.size();
             if (reader.transformation() & QImageIOHandler::TransformationRotate90)

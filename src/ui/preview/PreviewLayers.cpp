@@ -1,9 +1,11 @@
 #include "ui/preview/PreviewLayers.h"
 
+#include "platform/files/FileChecks.h"
 #include "platform/richtext/RtfCodec.h"
 #include "platform/sound/MediaProbe.h"
 #include "ui/preview/FileThumbnailView.h"
 
+#include <QAudioDevice>
 #include <QAudioOutput>
 #include <QFile>
 #include <QFileInfo>
@@ -11,6 +13,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLocale>
+#include <QMediaDevices>
 #include <QMediaPlayer>
 #include <QPainter>
 #include <QPdfDocument>
@@ -147,12 +150,17 @@ PdfPreviewView::PdfPreviewView(const QString& path, QWidget* parent)
         showMessage(pdfErrorText(m_document->error()));
     });
     // Loading from a device lets the document parse without holding up the window.
-    auto* file = new QFile(path, m_document);
-    if (file->open(QIODevice::ReadOnly)) {
-        m_document->load(file);
+    // Only a regular file: a FIFO named like a PDF would hold this window in open().
+    if (std::unique_ptr<QFile> file = openRegularFile(path)) {
+        file->setParent(m_document);
+        m_document->load(file.release());
     } else {
         view->hide();
-        showMessage(QStringLiteral("This file can't be opened: %1").arg(file->errorString()));
+        const QFileInfo info(path);
+        showMessage(QStringLiteral("This file can't be opened: %1")
+                        .arg(!info.exists()  ? QStringLiteral("No such file or directory")
+                                 : !info.isFile() ? QStringLiteral("not a regular file")
+                                                  : QStringLiteral("Permission denied")));
     }
 }
 
@@ -178,11 +186,15 @@ QString pdfErrorText(QPdfDocument::Error error)
 
 // ------------------------------------------------------------------------------------------------ media
 
-MediaPreviewView::MediaPreviewView(const QString& path, bool isVideo, QWidget* parent)
+MediaPreviewView::MediaPreviewView(const QString& path, bool isVideo, QWidget* parent, std::function<bool()> hasSoundOutput)
     : QWidget(parent)
     , m_player(new QMediaPlayer(this))
     , m_audio(new QAudioOutput(this))
+    , m_hasSoundOutput(std::move(hasSoundOutput))
+    , m_isVideo(isVideo)
 {
+    if (!m_hasSoundOutput)
+        m_hasSoundOutput = [] { return !QMediaDevices::audioOutputs().isEmpty(); };
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(12, 12, 12, 12);
     if (isVideo) {
@@ -206,6 +218,13 @@ MediaPreviewView::MediaPreviewView(const QString& path, bool isVideo, QWidget* p
     m_error->setTextFormat(Qt::PlainText);
     m_error->hide();
     layout->addWidget(m_error);
+    m_noSound = new QLabel(this);
+    m_noSound->setObjectName(QStringLiteral("mediaNoSound"));
+    m_noSound->setAlignment(Qt::AlignCenter);
+    m_noSound->setWordWrap(true);
+    m_noSound->setForegroundRole(QPalette::PlaceholderText);
+    m_noSound->hide();
+    layout->addWidget(m_noSound);
     auto* controls = new QHBoxLayout;
     m_play = new QPushButton(style()->standardIcon(QStyle::SP_MediaPlay), QString(), this);
     m_play->setToolTip(QStringLiteral("Play"));
@@ -248,12 +267,38 @@ MediaPreviewView::MediaPreviewView(const QString& path, bool isVideo, QWidget* p
         if (status == QMediaPlayer::InvalidMedia)
             showError(m_player->errorString());
     });
+    auto* devices = new QMediaDevices(this);
+    connect(devices, &QMediaDevices::audioOutputsChanged, this, &MediaPreviewView::soundOutputsChanged);
+    soundOutputsChanged();
 }
+
+void MediaPreviewView::soundOutputsChanged()
+{
+    const bool audible = m_hasSoundOutput();
+    if (audible)
+        m_audio->setDevice(QMediaDevices::defaultAudioOutput());
+    // Playing on silently would look as if all were well. A video still has its picture.
+    m_noSound->setText(audible ? QString()
+                               : m_isVideo ? QStringLiteral("No sound output is available: the video plays without sound.")
+                                           : QStringLiteral("No sound output is available, so this file can't be heard."));
+    m_noSound->setVisible(!audible);
+    if (!audible && !m_isVideo)
+        m_player->pause();
+    m_play->setEnabled(playable());
+    m_position->setEnabled(playable());
+}
+
+bool MediaPreviewView::playable() const { return !m_failed && (m_isVideo || m_hasSoundOutput()); }
+
+QAbstractButton* MediaPreviewView::playButton() const { return m_play; }
+
+QString MediaPreviewView::noSoundText() const { return m_noSound->isVisibleTo(this) ? m_noSound->text() : QString(); }
 
 void MediaPreviewView::showError(const QString& reason)
 {
     m_error->setText(cannotPlayText(reason.isEmpty() ? QStringLiteral("the format is not supported.") : reason));
     m_error->show();
+    m_failed = true;
     m_play->setEnabled(false);
     m_position->setEnabled(false);
 }

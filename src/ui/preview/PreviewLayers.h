@@ -10,6 +10,9 @@
 #include <QTextEdit>
 #include <QWidget>
 
+#include <functional>
+
+class QAbstractButton;
 class QAudioOutput;
 class QLabel;
 class QMediaPlayer;
@@ -75,15 +78,24 @@ QString pdfErrorText(QPdfDocument::Error error);
 class MediaPreviewView : public QWidget {
     Q_OBJECT
 public:
-    MediaPreviewView(const QString& path, bool isVideo, QWidget* parent = nullptr);
+    // `hasSoundOutput` tells whether the computer has a device to play sound on (asked again when
+    // the devices change); by default Qt Multimedia's list of audio outputs.
+    MediaPreviewView(const QString& path, bool isVideo, QWidget* parent = nullptr,
+                     std::function<bool()> hasSoundOutput = {});
     ~MediaPreviewView() override;
     QMediaPlayer* player() const { return m_player; }
+    QAbstractButton* playButton() const;
     // "This file can't be played: …" once the player has failed; empty until then.
     QString errorText() const;
+    // What the view says while no sound can be heard; empty while there is a sound output.
+    QString noSoundText() const;
+    // Looks for a sound output again: a device plugged in or removed.
+    void soundOutputsChanged();
 
 private:
     void updateTime();
     void showError(const QString& reason);
+    bool playable() const;
 
     QMediaPlayer* m_player = nullptr;
     QAudioOutput* m_audio = nullptr;
@@ -91,6 +103,10 @@ private:
     QSlider* m_position = nullptr;
     QLabel* m_time = nullptr;
     QLabel* m_error = nullptr;
+    QLabel* m_noSound = nullptr;
+    std::function<bool()> m_hasSoundOutput;
+    bool m_isVideo = false;
+    bool m_failed = false;
 };
 
 // Folder contents or the files of an item: icon, name, size; capped, with an "and N more" row.

@@ -2,6 +2,7 @@
 
 
 #include "platform/defaults/UserDefaults.h"
+#include "platform/files/FileChecks.h"
 #include "platform/image/ImageDecoding.h"
 #include "platform/richtext/RtfCodec.h"
 #include "platform/symbols/Symbols.h"
@@ -295,11 +296,11 @@ QWidget* UnifiedPreviewWindow::makeContent()
                 QByteArray data = bytes;
                 if (data.isEmpty()) { // an image file of a file item
                     const image::DecodeLimits limits;
-                    QFile file(path);
-                    if (file.exists())
-                        decoded.byteCount = file.size();
-                    if (file.size() <= limits.maxBytes && file.open(QIODevice::ReadOnly))
-                        data = file.readAll();
+                    if (std::unique_ptr<QFile> file = openRegularFile(path)) {
+                        decoded.byteCount = file->size();
+                        if (file->size() <= limits.maxBytes)
+                            data = file->readAll();
+                    }
                 } else if (PreviewFiles::writeFileAtomically(path, data)) {
                     decoded.byteCount = data.size();
                 }
@@ -333,10 +334,8 @@ QWidget* UnifiedPreviewWindow::makeContent()
         runOffThread<QString>(
             [path] {
                 constexpr qint64 shownBytes = 512 * 1024;
-                QFile file(path);
-                if (!file.open(QIODevice::ReadOnly))
-                    return QString();
-                return QString::fromUtf8(file.read(shownBytes));
+                const std::unique_ptr<QFile> file = openRegularFile(path);
+                return file ? QString::fromUtf8(file->read(shownBytes)) : QString();
             },
             [target](const QString& text) {
                 if (target)

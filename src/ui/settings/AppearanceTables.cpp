@@ -40,8 +40,8 @@ QList<SwitchSpec> displaySwitches()
         toggle("Show source app icon", "Display the icon of the application from which each item was copied.",
                Setting::showSourceAppIcon),
         toggle("Show file thumbnails",
-               "Show real previews (image content, document pages) for copied files. When off, just the "
-               "file type icon is displayed.",
+               "Show real previews (image content, video frames, document pages) for copied files. When off, "
+               "just the file type icon is displayed.",
                Setting::showFileThumbnails),
         toggle("Show tags in list", "Display tags (e.g. Link, Email, Color) below each clipboard item.", Setting::showTags),
         toggle("Show category name",

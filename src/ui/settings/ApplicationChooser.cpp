@@ -1,5 +1,6 @@
 #include "ui/settings/ApplicationChooser.h"
 
+#include "platform/files/IconFiles.h"
 #include "platform/symbols/Symbols.h"
 #include "ui/settings/SettingsWidgets.h"
 
@@ -111,7 +112,7 @@ QIcon desktopEntryIcon(const QString& icon)
 {
     QIcon found;
     if (QDir::isAbsolutePath(icon))
-        found = QFileInfo::exists(icon) ? QIcon(icon) : QIcon();
+        found = IconFiles::instance().icon(icon).value_or(QIcon()); // the generic icon until it is read
     else if (!icon.isEmpty())
         found = QIcon::fromTheme(icon);
     if (found.isNull())
@@ -185,6 +186,13 @@ ApplicationChooser::ApplicationChooser(const QList<DesktopEntry>& entries, QWidg
         }
     };
     connect(m_list->verticalScrollBar(), &QScrollBar::valueChanged, this, loadIcons);
+    connect(&IconFiles::instance(), &IconFiles::loaded, this, [this](const QString& path) {
+        for (int row = 0; row < m_model->rowCount(); ++row) {
+            QStandardItem* item = m_model->item(row);
+            if (item->data(Qt::UserRole + 3).toString() == path && !item->icon().isNull())
+                item->setIcon(desktopEntryIcon(path));
+        }
+    });
     connect(m_search, &QLineEdit::textChanged, this, [this, loadIcons](const QString& text) {
         m_filter->setFilterFixedString(text.trimmed());
         if (m_filter->rowCount() > 0)

@@ -2,6 +2,7 @@
 
 #include "ui/shell/Prompt.h"
 #include "engine/ClipboardManager.h"
+#include "platform/files/IconFiles.h"
 #include "platform/symbols/Symbols.h"
 #include "ui/items/AppIcons.h"
 #include "ui/settings/ApplicationChooser.h"
@@ -88,6 +89,7 @@ IgnoredAppsBox::IgnoredAppsBox(ClipboardManager& manager, PromptService& prompts
         if (setting == Setting::ignoredApplications)
             refresh();
     });
+    connect(&IconFiles::instance(), &IconFiles::loaded, this, &IgnoredAppsBox::refresh);
     changeEvent(nullptr);
     refresh();
 }

@@ -3,6 +3,7 @@
 #include "ui/shell/HotKeyManager.h"
 #include "ui/shell/Prompt.h"
 #include "engine/ClipboardManager.h"
+#include "platform/files/ReplacingFile.h"
 #include "ui/settings/SettingsWidgets.h"
 
 #include <QFile>
@@ -10,7 +11,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QVBoxLayout>
 
 namespace lumra {
@@ -24,9 +24,8 @@ constexpr qint64 maxSettingsFileBytes = 16 * 1024 * 1024;
 
 Status writeFileAtomically(const QString& path, const QByteArray& bytes)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
-        || file.write(bytes) != bytes.size() || !file.commit())
+    ReplacingFile file(path);
+    if (!file.open() || file.write(bytes) != bytes.size() || !file.commit())
         return Status::failure(file.errorString());
     return {};
 }

@@ -3,8 +3,12 @@
 #include "ui/shell/Prompt.h"
 #include "engine/ClipboardManager.h"
 #include "platform/cloud/SyncFiles.h"
+#include "platform/core/Folders.h"
+#include "ui/DrawableText.h"
 #include "ui/settings/BoundRows.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -161,7 +165,7 @@ void SyncPage::refresh()
     // While the check runs the switch shows the stored setting and takes no new flip.
     m_switch->setEnabled(!m_checking);
     const bool on = manager.iCloudSyncEnabled();
-    m_status->setText(manager.iCloudSyncStatus());
+    m_status->setText(drawableText(manager.iCloudSyncStatus(), m_status->font()));
     m_statusBlock->setVisible(on && !manager.iCloudSyncStatus().isEmpty());
     m_typesBlock->setVisible(on);
 }
@@ -169,10 +173,18 @@ void SyncPage::refresh()
 bool SyncPage::isShowingTypes() const { return !m_typesBlock->isHidden(); }
 bool SyncPage::isShowingStatus() const { return !m_statusBlock->isHidden(); }
 
+QString folderChooserStart(const QString& chosen)
+{
+    // Never the program's working folder, which means nothing to the user.
+    if (!chosen.isEmpty() && QDir::isAbsolutePath(chosen) && QFileInfo(chosen).isDir())
+        return QDir::cleanPath(chosen);
+    return Folders::homeFolder();
+}
+
 void SyncPage::chooseFolder()
 {
     ClipboardManager& manager = m_context.manager;
-    const QString chosen = m_services.chooseFolder ? m_services.chooseFolder(manager.syncFolderPath()) : QString();
+    const QString chosen = m_services.chooseFolder ? m_services.chooseFolder(folderChooserStart(manager.syncFolderPath())) : QString();
     if (chosen.isEmpty())
         return;
     manager.setSyncFolderPath(chosen);

@@ -14,6 +14,9 @@ namespace lumra {
 class SettingRow;
 class ToggleSwitch;
 
+// Where the folder dialog opens: the chosen sync folder while it exists, else the home folder.
+QString folderChooserStart(const QString& chosen);
+
 // The Sync page: the sync folder, the switch (after a check that the folder can be used, off the
 // main thread), the restart it needs, the status, and which kinds of items this computer uploads.
 class SyncPage : public QScrollArea {

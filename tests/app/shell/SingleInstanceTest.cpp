@@ -13,7 +13,17 @@
 #include <QSignalSpy>
 #include <QSysInfo>
 
+#include <QTest>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <thread>
 
 namespace lumra {
@@ -96,6 +106,50 @@ TEST_F(SingleInstanceTest, UnknownMessagesOpenNothing)
     ASSERT_EQ(*later.claim(), SingleInstance::Role::handedOver);
     ASSERT_TRUE(opened.wait(5000));
     EXPECT_EQ(opened.count(), 1);
+}
+
+// A same-user program that floods the socket: it is cut off after its first line, which is the
+// only one logged, and the next real start still hands over.
+TEST_F(SingleInstanceTest, AClientFloodingUnknownLinesIsCutOffAfterTheFirst)
+{
+    SingleInstance first;
+    ASSERT_EQ(*first.claim(), SingleInstance::Role::primary);
+    static std::atomic_int unknown = 0;
+    unknown = 0;
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) {
+        if (text.contains(QLatin1String("unknown")))
+            ++unknown;
+    });
+
+    const QByteArray path = QFile::encodeName(first.serverPath());
+    const pid_t flooder = ::fork();
+    ASSERT_GE(flooder, 0);
+    if (flooder == 0) {
+        // The other program: plain system calls only, then gone.
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address {};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.constData(), sizeof address.sun_path - 1);
+        if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+            ::_exit(2);
+        char line[32];
+        for (int i = 0; i < 100000; ++i) {
+            const int length = std::snprintf(line, sizeof line, "unknown-%d\n", i);
+            if (::send(fd, line, size_t(length), MSG_NOSIGNAL) != length)
+                ::_exit(0); // cut off
+        }
+        ::_exit(1);
+    }
+    int status = -1;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ::waitpid(flooder, &status, WNOHANG) == flooder; }, 20000));
+    qInstallMessageHandler(previous);
+    if (!WIFEXITED(status)) {
+        ::kill(flooder, SIGKILL);
+        ::waitpid(flooder, &status, 0);
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the flood was read to its end";
+    EXPECT_EQ(unknown.load(), 1);
+    expectHandOverTo(first);
 }
 
 } // namespace

@@ -207,6 +207,33 @@ TEST_F(ImportExportTest, aFailedExportNamesTheFileAndLeavesNothing)
     EXPECT_FALSE(QFile::exists(target));
 }
 
+// Another user's link planted at the name chosen for the export: the export takes the link's
+// place, and the file it pointed to keeps what it held.
+TEST_F(ImportExportTest, anExportReplacesALinkAtTheChosenNameNotWhatItPointsTo)
+{
+    open();
+    store({text(QStringLiteral("exported text"))});
+    const QString victim = path("elsewhere.txt");
+    QFile planted(victim);
+    ASSERT_TRUE(planted.open(QIODevice::WriteOnly));
+    planted.write("someone else's file\n");
+    planted.close();
+    const QString target = path("LumraBackup.json");
+    ASSERT_TRUE(QFile::link(victim, target));
+
+    const auto exported = finished(manager->exportToFile({}, target));
+    ASSERT_TRUE(exported.error.isEmpty()) << exported.error.toStdString();
+    EXPECT_EQ(exported.exported, 1);
+    EXPECT_FALSE(QFileInfo(target).isSymLink());
+    ASSERT_TRUE(planted.open(QIODevice::ReadOnly));
+    EXPECT_EQ(planted.readAll(), "someone else's file\n");
+    QFile written(target);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(written.readAll().contains("exported text"));
+    EXPECT_EQ(QDir(QFileInfo(target).path()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral(".LumraBackup")),
+              QStringList()) << "no temporary file is left";
+}
+
 TEST_F(ImportExportTest, categoriesAreMadeOnlyWhenAnItemUsesThem)
 {
     open();

@@ -141,6 +141,13 @@ TEST_F(CaptureTest, IgnoredApplicationsByBundleIdOnly)
 
     copyText("from the browser", firefox);
     EXPECT_EQ(texts(), QStringList {"from the browser"});
+
+    // The password manager in front while another program owns the clipboard: still skipped.
+    workspace.setWindowOwner(78, firefox);
+    workspace.setFrontmost(keepass);
+    pasteboard.setContents({textRep("copied with the password manager in front")}, 78);
+    manager->checkClipboard();
+    EXPECT_EQ(texts(), QStringList {"from the browser"});
 }
 
 TEST_F(CaptureTest, OurOwnWritesAreNotCapturedAgain)

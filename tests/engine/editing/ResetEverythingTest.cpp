@@ -81,6 +81,21 @@ TEST_F(ResetEverythingTest, RefusesEveryFolderThatIsNotLumrasOwn)
     qputenv("HOME", savedHome);
 }
 
+TEST_F(ResetEverythingTest, NeverRemovesTheHomeFolderOrOneAboveItEvenWhenNamedLumra)
+{
+    // Names alone would pass these: only the home check stands between them and the user's files.
+    const QString above = dataDir.root() + "/Lumra";
+    const QString home = above + "/lumra";
+    const QByteArray savedHome = qgetenv("HOME");
+    qputenv("HOME", QFile::encodeName(home));
+    touch(home + "/Documents/thesis.txt");
+    const DataResetReport report = removeLumraData({{home, home + "/", above}});
+    qputenv("HOME", savedHome);
+    EXPECT_EQ(report.refused.size(), 3);
+    EXPECT_TRUE(report.removed.isEmpty());
+    EXPECT_TRUE(QFileInfo::exists(home + "/Documents/thesis.txt"));
+}
+
 TEST_F(ResetEverythingTest, OtherComputersReadThisOnesSyncedSettingsAsNeverSetNotAsZero)
 {
     const QString root = dataDir.root() + "/sync/Lumra";

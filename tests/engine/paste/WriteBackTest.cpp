@@ -50,6 +50,31 @@ TEST_F(WriteBackTest, RichTextGoesOutAsTextRtfAndHtml)
     EXPECT_TRUE(written.value(kHtml).contains("font-weight")) << "the HTML keeps the formatting";
 }
 
+// Links another program wrote into rich text leave with the schemes a row would open; the rest
+// keep their words and lose the link, in the RTF and in the HTML.
+TEST_F(WriteBackTest, RichTextLinksGoOutOnlyWithSchemesARowWouldOpen)
+{
+    const QByteArray rtf = R"rtf({\rtf1\ansi {\field{\*\fldinst{HYPERLINK "JavaScript:alert(1)"}}{\fldrslt run}} )rtf"
+                           R"rtf({\field{\*\fldinst{HYPERLINK "java\tab script:alert(2)"}}{\fldrslt tabbed}} )rtf"
+                           R"rtf({\field{\*\fldinst{HYPERLINK "file:///etc/passwd"}}{\fldrslt local}} )rtf"
+                           R"rtf({\field{\*\fldinst{HYPERLINK "https://example.com/a"}}{\fldrslt site}} )rtf"
+                           R"rtf({\field{\*\fldinst{HYPERLINK "mailto:someone@example.com"}}{\fldrslt mail}}})rtf";
+    for (const bool newline : {false, true}) {
+        SCOPED_TRACE(newline);
+        ASSERT_TRUE(manager->copyToPasteboard(addText("run tabbed local site mail", rtf), false, false, newline));
+        const auto written = lastWrite();
+        for (const QString& type : {kRtf, kHtml}) {
+            const QByteArray out = written.value(type).toLower();
+            EXPECT_FALSE(out.contains("script")) << type.toStdString() << ": " << out.constData();
+            EXPECT_FALSE(out.contains("file:")) << type.toStdString();
+            EXPECT_TRUE(out.contains("https://example.com/a")) << type.toStdString();
+            EXPECT_TRUE(out.contains("mailto:someone@example.com")) << type.toStdString();
+        }
+        EXPECT_EQ(RichText::plainTextFromRtf(written.value(kRtf)).value_or(QString()).trimmed(),
+                  QStringLiteral("run tabbed local site mail"));
+    }
+}
+
 TEST_F(WriteBackTest, PlainTextAndFormattingOffLeaveOutRichText)
 {
     const ClipboardItem item = addText("Hello bold world", kBoldRtf);

@@ -84,6 +84,20 @@ TEST(SettingOptions, RawValuesRoundTripForEveryCase)
     expectRawValuesRoundTrip<PreviewShortcut>();
 }
 
+TEST(SettingOptions, AutoCleanLabelsNameTheSpanInTheUnitOfTheirCase)
+{
+    // The unit changes at the edges: 24 hours stays hours, the month counts 30 days.
+    const std::pair<AutoCleanInterval, const char*> cases[] {
+        {AutoCleanInterval::disable, "Disable"},        {AutoCleanInterval::tenMinutes, "10 minutes"},
+        {AutoCleanInterval::fortyFiveMinutes, "45 minutes"}, {AutoCleanInterval::oneHour, "1 hour"},
+        {AutoCleanInterval::sixteenHours, "16 hours"},  {AutoCleanInterval::twentyFourHours, "24 hours"},
+        {AutoCleanInterval::twoDays, "2 days"},         {AutoCleanInterval::twentyDays, "20 days"},
+        {AutoCleanInterval::oneMonth, "1 month"},       {AutoCleanInterval::sixMonths, "6 months"},
+    };
+    for (const auto& [interval, label] : cases)
+        EXPECT_EQ(displayName(interval), QString::fromUtf8(label)) << rawValue(interval);
+}
+
 TEST(SettingOptions, CopySoundsAreListedUnderLumrasOwnNames)
 {
     // The picker names Lumra's own sounds, never by their stored raw values.

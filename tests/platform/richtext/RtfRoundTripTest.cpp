@@ -140,6 +140,21 @@ TEST(RtfRoundTrip, HtmlBackFromRtfCarriesTheFormatting)
     EXPECT_TRUE(html->contains(QStringLiteral("<ul")));
 }
 
+TEST(RtfRoundTrip, HtmlLinksKeepOnlySchemesARowWouldOpen)
+{
+    const QByteArray rtf = RichText::rtfFromHtml(QStringLiteral(
+        "<p><a href=\"javascript:alert(1)\">a</a> <a href=\" JAVASCRIPT:alert(2)\">b</a> "
+        "<a href=\"java&#9;script:alert(3)\">c</a> <a href=\"data:text/html,x\">d</a> "
+        "<a href=\"vbscript:x\">e</a> <a href=\"file:///etc/passwd\">f</a> <a href=\"https://ok.test/\">g</a> "
+        "<a href=\"ftp://ok.test/f\">h</a> <a href=\"mailto:a@ok.test\">i</a> <a href=\"#top\">j</a></p>"));
+    const QByteArray lower = rtf.toLower();
+    for (const char* refused : {"script", "data:", "file:"})
+        EXPECT_FALSE(lower.contains(refused)) << refused << "\n" << rtf.constData();
+    for (const char* kept : {"https://ok.test/", "ftp://ok.test/f", "mailto:a@ok.test", "#top"})
+        EXPECT_TRUE(rtf.contains(kept)) << kept;
+    EXPECT_EQ(RichText::plainTextFromRtf(rtf).value_or(QString()), QStringLiteral("a b c d e f g h i j"));
+}
+
 struct TextCase {
     const char* name;
     QString text;

@@ -1,10 +1,17 @@
 #include "ui/items/ItemRowDelegate.h"
 
 #include "ui/popup/ContentViewState.h"
+#include "ui/popup/HistoryListModel.h"
+#include "ui/popup/HistoryListView.h"
 
 #include "EngineFixture.h"
+#include "Screenshots.h"
 
+#include <QApplication>
 #include <QFontMetricsF>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTest>
 
 namespace lumra {
 namespace {
@@ -73,6 +80,111 @@ TEST_F(ItemRowDelegateFade, TheRowHighlightFadesWithTheClock)
     EXPECT_NEAR(delegate.highlightLevel(id), 0.5, 0.01);
     clock.advance(std::chrono::milliseconds(300));
     EXPECT_EQ(delegate.highlightLevel(id), 0);
+}
+
+class ItemRowLayout : public test::EngineTest {
+protected:
+    // Texts of one to forty words: some of them end just at the edge of a row, where one more
+    // pixel of width decides between one line and two.
+    static QList<ClipboardItem> growingTexts(const QDateTime& now)
+    {
+        QList<ClipboardItem> items;
+        QString text;
+        for (int words = 1; words <= 40; ++words) {
+            text += (words > 1 ? QStringLiteral(" ") : QString()) + QStringLiteral("word%1").arg(words % 7);
+            items << test::textItem(text, now.addSecs(-words));
+        }
+        return items;
+    }
+};
+
+// Each row is as high as its text laid out at the width it is painted at, so no row runs into the
+// next, whether or not the scroll bar takes its share of the width.
+TEST_F(ItemRowLayout, EveryRowIsLaidOutAtTheWidthItIsPaintedAt)
+{
+    auto manager = start();
+    manager->setClipboardItems(growingTexts(clock.now()));
+    ContentViewState state;
+    for (int width : {300, 320, 333, 280}) {
+        HistoryListView view(*manager, state);
+        view.historyModel()->resetWindow();
+        view.resize(width, 400);
+        view.show();
+        QTest::qWait(250); // past the list's delayed layout
+        ASSERT_TRUE(view.verticalScrollBar()->isVisible());
+        const HistoryListModel& model = *view.historyModel();
+        QRect previous;
+        int rows = 0;
+        for (int row = 0; row < model.rowCount(); ++row) {
+            if (model.kindOf(row) != HistoryListModel::RowKind::item)
+                continue;
+            const QRect rect = view.visualRect(model.index(row));
+            const RowGeometry g = ItemRowDelegate::layout(model.facts(row), model.settings(), view.font(), rect.width());
+            EXPECT_EQ(rect.height(), g.height) << "width " << width << ", row " << row << ": " << g.textLines << " lines";
+            EXPECT_LE(rect.width(), view.viewport()->width()) << "rows are never wider than the list";
+            if (!previous.isNull())
+                EXPECT_LE(previous.bottom(), rect.top()) << "width " << width << ", row " << row;
+            previous = rect;
+            ++rows;
+        }
+        EXPECT_GE(rows, 10);
+        if (width == 300)
+            test::saveArtifact(view, QStringLiteral("rows-wrapping"));
+    }
+}
+
+// Hebrew and Arabic rows start at the right edge of the text column; Latin ones at the left.
+TEST_F(ItemRowLayout, RightToLeftTextsAlignRight)
+{
+    EXPECT_EQ(textDirection(QStringLiteral("\u05E9\u05DC\u05D5\u05DD \u05E2\u05D5\u05DC\u05DD")), Qt::RightToLeft);
+    EXPECT_EQ(textDirection(QStringLiteral("123 \u0645\u0631\u062D\u0628\u0627")), Qt::RightToLeft) << "digits have no side";
+    EXPECT_EQ(textDirection(QStringLiteral("Hello \u05E9\u05DC\u05D5\u05DD")), Qt::LeftToRight);
+
+    auto manager = start();
+    const QString hebrew = QStringLiteral("\u05E9\u05DC\u05D5\u05DD");
+    const QString arabic = QStringLiteral("\u0645\u0631\u062D\u0628\u0627 \u0628\u0643\u0645");
+    // A long Arabic text too, whose last shown line is cut with an ellipsis.
+    QString longArabic;
+    for (int i = 0; i < 60; ++i)
+        longArabic += arabic + QLatin1Char(' ');
+    manager->setClipboardItems({test::textItem(QStringLiteral("Hello"), clock.now().addSecs(-1)),
+                                test::textItem(hebrew, clock.now().addSecs(-2)),
+                                test::textItem(longArabic, clock.now().addSecs(-3))});
+    ContentViewState state;
+    HistoryListView view(*manager, state);
+    view.historyModel()->resetWindow();
+    view.resize(320, 400);
+    view.show();
+    QTest::qWait(250);
+    const HistoryListModel& model = *view.historyModel();
+    QImage picture(view.viewport()->size(), QImage::Format_ARGB32);
+    picture.fill(Qt::white);
+    view.viewport()->render(&picture);
+    test::saveArtifact(view, QStringLiteral("rows-right-to-left"));
+
+    // Where the ink of each row's first text line begins and ends, within the text column.
+    const auto inkSpan = [&](int row) {
+        const QRect rect = view.visualRect(model.index(row));
+        const RowGeometry g = ItemRowDelegate::layout(model.facts(row), model.settings(), view.font(), rect.width());
+        const QRect line = g.content.translated(rect.topLeft()).adjusted(0, 0, 0, -g.content.height() + g.content.height() / g.textLines);
+        int left = line.right(), right = line.left();
+        for (int y = line.top(); y <= line.bottom(); ++y)
+            for (int x = line.left(); x <= line.right(); ++x)
+                if (qGray(picture.pixel(x, y)) < 128) {
+                    left = std::min(left, x);
+                    right = std::max(right, x);
+                }
+        return std::pair {left - line.left(), line.right() - right};
+    };
+    const auto [latinLeft, latinRight] = inkSpan(0);
+    EXPECT_LT(latinLeft, 4);
+    EXPECT_GT(latinRight, 100);
+    for (int row : {1, 2}) {
+        const auto [left, right] = inkSpan(row);
+        EXPECT_LT(right, 4) << "row " << row << " starts at the right edge";
+        if (row == 1)
+            EXPECT_GT(left, 100) << "a short text leaves the left side empty";
+    }
 }
 
 } // namespace

@@ -103,7 +103,13 @@ TEST(ItemRowFactsTest, ASensitiveItemShowsNoContentInClear)
     picture.contentType = ClipboardContentType::image;
     picture.isSensitive = true;
     picture.ocrText = QStringLiteral("PIN 4711");
-    f = facts(picture);
+    // A picture that could be drawn: only the sensitive flag keeps its thumbnail away.
+    RowContext readable = contextWith();
+    readable.imageSize = QSize(640, 480);
+    picture.isSensitive = false;
+    ASSERT_TRUE(facts(picture, {}, readable).showThumbnail);
+    picture.isSensitive = true;
+    f = facts(picture, {}, readable);
     EXPECT_FALSE(f.showThumbnail);
     EXPECT_TRUE(f.recognisedText.isEmpty());
 

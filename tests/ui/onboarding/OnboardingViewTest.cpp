@@ -209,6 +209,33 @@ TEST_F(OnboardingViewTest, TheTipsUnlockContinueOnlyAfterAllTen)
     EXPECT_EQ(w.size(), QSize(500, 640));
 }
 
+// The first tip names the shortcut the user recorded a page earlier, not the default one.
+TEST_F(OnboardingViewTest, TheFirstTipNamesTheShortcutThatIsSet)
+{
+    constexpr quint16 keyX = 7;
+    defaults->set(OnboardingFlow::pageKey, 1);
+    OnboardingView& w = open();
+    GlobalShortcutLine* line = w.shortcutLine();
+    line->recorder()->click();
+    QTest::keyClick(line->recorder(), Qt::Key_X, Qt::ControlModifier | Qt::ShiftModifier);
+    ASSERT_EQ(keys.hotKey(HotKeyManager::mainHotKeyId)->keyCode, keyX);
+    w.setPage(5);
+    PictureView* picture = w.tipsPage()->picture();
+    ASSERT_TRUE(picture->tipText());
+    EXPECT_EQ(picture->tipText()->caption, "Press Ctrl+Shift+X in any application, then type to search everything you copied.");
+    EXPECT_TRUE(picture->hasPicture());
+    processEvents();
+    saveArtifact(w, QStringLiteral("onboarding-tip-1-own-shortcut"));
+
+    // Changed or switched off later, the tip follows; the other tips say what they always say.
+    ASSERT_TRUE(hotKeys->updateMainHotKey(9, ctrlAlt).ok());
+    EXPECT_TRUE(picture->tipText()->caption.startsWith("Press Ctrl+Alt+V "));
+    ASSERT_TRUE(hotKeys->setHotKeyEnabled(false).ok());
+    EXPECT_FALSE(picture->tipText()->caption.contains("Ctrl"));
+    w.tipsPage()->showNextTip();
+    EXPECT_EQ(picture->tipText()->title, "Slash commands");
+}
+
 TEST_F(OnboardingViewTest, APageLargerThanTheScreenFitsAndItsPictureScalesDown)
 {
     defaults->set(OnboardingFlow::pageKey, 5);

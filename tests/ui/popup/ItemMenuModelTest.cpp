@@ -1,6 +1,13 @@
 // Which entries the item context menu offers, with which labels and enabled states.
 #include "ui/popup/ItemMenuModel.h"
 
+#include "platform/symbols/Symbols.h"
+#include "ui/popup/ItemContextMenu.h"
+
+#include "Screenshots.h"
+
+#include <QMenu>
+
 #include <gtest/gtest.h>
 
 namespace lumra {
@@ -80,6 +87,33 @@ TEST(ItemMenuModelTest, OneItemMenuWithEveryWindowFollowsTheItemsState)
     const QList<ItemMenuEntry>& choices = menu.entries[4].submenu;
     EXPECT_TRUE(choices[2].checked);
     EXPECT_FALSE(choices[3].checked);
+}
+
+TEST(ItemMenuModelTest, NoTwoEntriesOfAFileRowShareASymbol)
+{
+    ClipboardItem file = item(ClipboardContentType::file);
+    file.tags = {QStringLiteral("a")};
+    file.comment = QStringLiteral("c");
+    ItemMenuInput input;
+    input.targets = {file};
+    input.categories = {category(QStringLiteral("Work"))};
+    input.features = everyWindow();
+    QHash<QString, QString> seen; // theme icon name -> label
+    for (const ItemMenuEntry& e : buildItemMenu(input).entries) {
+        if (e.symbol.isEmpty())
+            continue;
+        const QIcon icon = Symbols::icon(e.symbol);
+        const QString key = icon.name().isEmpty() ? e.symbol : icon.name();
+        EXPECT_FALSE(seen.contains(key)) << e.label.toStdString() << " looks like " << seen.value(key).toStdString();
+        seen.insert(key, e.label);
+    }
+    EXPECT_GE(seen.size(), 5);
+
+    QMenu menu;
+    ItemContextMenu::populate(menu, buildItemMenu(input), [](const ItemMenuEntry&) {});
+    menu.popup(QPoint(0, 0));
+    test::saveArtifact(menu, QStringLiteral("item-menu-file"));
+    menu.close();
 }
 
 TEST(ItemMenuModelTest, ACategoryThatNoLongerExistsLeavesThePlainTitle)

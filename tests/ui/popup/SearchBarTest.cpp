@@ -1,4 +1,5 @@
 #include "ui/popup/SearchBar.h"
+#include "ui/items/HorizontalWheelScrollArea.h"
 
 #include "ui/shell/AppActions.h"
 #include "ui/shell/PopupPanel.h"
@@ -316,16 +317,74 @@ TEST_F(SearchBarTest, ManyBadgesStayReadableAtTheNarrowestPopup)
     // into a darker patch.
     const QImage picture = bar->grab().toImage();
     const QRect first(bar->badges().at(0)->mapTo(bar, QPoint(0, 0)), bar->badges().at(0)->size());
-    EXPECT_EQ(picture.pixelColor(first.right() + 3, first.center().y()).rgb(), searchBarFill(bar->palette()).rgb());
+    // Beside the count of hidden badges when the first badge runs under it.
+    auto* countChip = static_cast<HorizontalWheelScrollArea*>(bar->badgeStrip())->moreAfter();
+    const int between = countChip->isVisible() ? countChip->mapTo(bar, QPoint(-2, 0)).x() : first.right() + 3;
+    EXPECT_EQ(picture.pixelColor(between, first.center().y()).rgb(), searchBarFill(bar->palette()).rgb());
     for (const QPalette& palette : {QPalette(), darkPalette()}) {
         EXPECT_EQ(searchBarFill(palette).alpha(), 255);
         EXPECT_NE(searchBarFill(palette), palette.color(QPalette::Window));
     }
+
+    // The badges out of view are counted at the end where they are hidden; a click brings them in.
+    auto* strip = static_cast<HorizontalWheelScrollArea*>(bar->badgeStrip());
+    const auto cutAtEnd = [&] { // badges whose middle lies past the visible part
+        int cut = 0;
+        for (FilterBadge* badge : bar->badges())
+            cut += badge->mapTo(strip->viewport(), QPoint(badge->width() / 2, 0)).x() > strip->viewport()->width();
+        return cut;
+    };
+    ASSERT_GE(cutAtEnd(), 2);
+    EXPECT_EQ(strip->hiddenNow(), (HiddenItems {0, cutAtEnd()}));
+    ASSERT_TRUE(strip->moreAfter()->isVisible());
+    EXPECT_EQ(strip->moreAfter()->text(), QStringLiteral("+%1").arg(cutAtEnd()));
+    EXPECT_EQ(strip->moreAfter()->toolTip(), QStringLiteral("%1 more filters apply").arg(cutAtEnd()));
+    EXPECT_FALSE(strip->moreBefore()->isVisible());
+    EXPECT_LE(QRect(strip->moreAfter()->mapTo(bar, QPoint(0, 0)), strip->moreAfter()->size()).right(),
+              inBar(strip).right()) << "the count stays inside the strip, off the field";
+    strip->moreAfter()->click();
+    EXPECT_EQ(cutAtEnd(), 0);
+    EXPECT_FALSE(strip->moreAfter()->isVisible());
+    ASSERT_TRUE(strip->moreBefore()->isVisible());
+    EXPECT_EQ(strip->moreBefore()->text(), QStringLiteral("+%1").arg(strip->hiddenNow().before));
+    save(panel, QStringLiteral("search-bar-narrow-scrolled.png"));
+    strip->moreBefore()->click();
+    EXPECT_FALSE(strip->moreBefore()->isVisible());
+
+    // Removing filters until all fit takes the count away.
+    manager->setExcludedTypes({});
+    manager->setExcludedDateOption(std::nullopt);
+    manager->setShowPastedOnly(false);
+    manager->setShowStarredOnly(false);
+    manager->setSelectedCategoryId(std::nullopt);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(strip->hiddenNow(), HiddenItems {});
+    EXPECT_FALSE(strip->moreAfter()->isVisible());
+    manager->setSelectedCategoryId(longNamed);
+    manager->setShowStarredOnly(true);
+    manager->setShowPastedOnly(true);
+    manager->setExcludedTypes({TypeFilterOption::images, TypeFilterOption::commands});
+    manager->setExcludedDateOption(DateFilterOption::today);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(strip->moreAfter()->isVisible());
+
     for (const char* theme : {"light", "dark"}) {
         panel->setPalette(QString::fromLatin1(theme) == QLatin1String("dark") ? darkPalette() : QPalette());
         QCoreApplication::processEvents();
         save(panel, QStringLiteral("search-bar-narrow-%1.png").arg(QLatin1String(theme)));
     }
+}
+
+TEST(HiddenItemsTest, ItemsMostlyOutOfViewAreCountedAtTheirEnd)
+{
+    const QList<std::pair<int, int>> spans {{0, 50}, {56, 120}, {126, 200}, {206, 260}};
+    EXPECT_EQ(hiddenItems(spans, 0, 300), HiddenItems {});
+    EXPECT_EQ(hiddenItems(spans, 0, 200), (HiddenItems {0, 1}));
+    EXPECT_EQ(hiddenItems(spans, 0, 163), (HiddenItems {0, 1})) << "more than half in view counts as shown";
+    EXPECT_EQ(hiddenItems(spans, 0, 162), (HiddenItems {0, 2}));
+    EXPECT_EQ(hiddenItems(spans, 100, 160), (HiddenItems {2, 0})) << "one mostly cut, one wholly";
+    EXPECT_EQ(hiddenItems(spans, 56, 100), (HiddenItems {1, 2}));
+    EXPECT_EQ(hiddenItems({}, 0, 0), HiddenItems {});
 }
 
 } // namespace

@@ -1,3 +1,4 @@
+#include "platform/thumbnails/SharedThumbnails.h"
 #include "ui/preview/FileThumbnailCache.h"
 #include "ui/settings/AppearanceTables.h"
 #include "ui/preview/PreviewContent.h"
@@ -141,38 +142,47 @@ TEST(FileThumbnailCacheTest, KeysChangeWithTheFileAndTheSize)
 TEST(FileThumbnailCacheTest, EntriesAreWrittenReusedAndRemadeWhenDamagedOrStale)
 {
     test::TempDataDir dataDir;
-    const QString folder = dataDir.cacheHome();
+    FileThumbnailSources sources;
+    sources.sharedRoot = dataDir.cacheHome() + QStringLiteral("/thumbnails");
     const QString picture = dataDir.root() + QStringLiteral("/picture.png");
     writeFile(picture, pngOf(QSize(400, 200), Qt::red));
 
-    FileThumbnailResult first = loadOrMakeFileThumbnail(folder, picture, 64);
+    FileThumbnailResult first = loadOrMakeFileThumbnail(sources, picture, 64);
     ASSERT_FALSE(first.image.isNull());
     EXPECT_EQ(first.image.size(), QSize(64, 32));
-    const QString entry = folder + QLatin1Char('/') + thumbnailCacheFileName(first.key);
+    const QString entry = sources.sharedRoot + QStringLiteral("/normal/")
+        + thumbnails::entryName(QUrl::fromLocalFile(picture).toString(QUrl::FullyEncoded));
     ASSERT_TRUE(QFile::exists(entry));
+    EXPECT_EQ(QImage(entry).size(), QSize(128, 64)) << "kept at the shared cache's size";
 
     writeFile(entry, "not a png"); // damaged entry: made again
-    FileThumbnailResult again = loadOrMakeFileThumbnail(folder, picture, 64);
+    FileThumbnailResult again = loadOrMakeFileThumbnail(sources, picture, 64);
+    EXPECT_EQ(again.outcome, FileThumbnailResult::Outcome::made);
     EXPECT_EQ(again.image.size(), QSize(64, 32));
-    EXPECT_EQ(QImage(entry).size(), QSize(64, 32));
+    EXPECT_EQ(QImage(entry).size(), QSize(128, 64));
+    EXPECT_EQ(loadOrMakeFileThumbnail(sources, picture, 64).outcome, FileThumbnailResult::Outcome::found);
 
     writeFile(picture, pngOf(QSize(100, 300), Qt::blue)); // the file changed: a new entry
-    QFile(picture).setFileTime(QDateTime::currentDateTime().addSecs(5), QFileDevice::FileModificationTime);
-    FileThumbnailResult changed = loadOrMakeFileThumbnail(folder, picture, 64);
-    EXPECT_NE(changed.key, first.key);
+    {
+        QFile touched(picture); // the time is set through an open file
+        ASSERT_TRUE(touched.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(touched.setFileTime(QDateTime::currentDateTime().addSecs(5), QFileDevice::FileModificationTime));
+    }
+    FileThumbnailResult changed = loadOrMakeFileThumbnail(sources, picture, 64);
+    EXPECT_EQ(changed.outcome, FileThumbnailResult::Outcome::made);
     EXPECT_EQ(changed.image.size(), QSize(21, 64));
 
-    EXPECT_TRUE(loadOrMakeFileThumbnail(folder, dataDir.root(), 64).image.isNull()); // folders keep their icon
+    EXPECT_TRUE(loadOrMakeFileThumbnail(sources, dataDir.root(), 64).image.isNull()); // folders keep their icon
     writeFile(dataDir.root() + QStringLiteral("/notes.bin"), "x");
-    EXPECT_TRUE(loadOrMakeFileThumbnail(folder, dataDir.root() + QStringLiteral("/notes.bin"), 64).image.isNull());
+    EXPECT_TRUE(loadOrMakeFileThumbnail(sources, dataDir.root() + QStringLiteral("/notes.bin"), 64).image.isNull());
 }
 
-// A PDF's thumbnail is its first page on white paper, also where an older cache kept it transparent;
-// the settings row promises thumbnails only for the kinds that get one.
+// A PDF's thumbnail is its first page on white paper, also where an older cache kept it transparent.
 TEST(FileThumbnailCacheTest, PdfPagesAreLaidOnPaper)
 {
     test::TempDataDir dataDir;
-    const QString folder = dataDir.cacheHome();
+    FileThumbnailSources ownOnly;
+    ownOnly.ownFolder = dataDir.cacheHome();
     const QString pdf = dataDir.root() + QStringLiteral("/letter.pdf");
     {
         QPdfWriter writer(pdf);
@@ -182,21 +192,26 @@ TEST(FileThumbnailCacheTest, PdfPagesAreLaidOnPaper)
     const auto isPaper = [](const QImage& image) {
         return !image.isNull() && image.pixelColor(1, 1) == QColor(Qt::white) && !image.hasAlphaChannel();
     };
-    const FileThumbnailResult first = loadOrMakeFileThumbnail(folder, pdf, 64);
+    const FileThumbnailResult first = loadOrMakeFileThumbnail(ownOnly, pdf, 64);
     EXPECT_TRUE(isPaper(first.image));
 
     QImage stale(first.image.size(), QImage::Format_ARGB32);
     stale.fill(Qt::transparent);
-    const QString entry = folder + QLatin1Char('/') + thumbnailCacheFileName(first.key);
+    const QFileInfo info(pdf);
+    const QString entry = ownOnly.ownFolder + QLatin1Char('/')
+        + thumbnailCacheFileName(thumbnailCacheKey(pdf, info.size(), info.lastModified().toMSecsSinceEpoch(), 64));
+    ASSERT_TRUE(QFile::exists(entry));
     ASSERT_TRUE(stale.save(entry, "PNG"));
-    EXPECT_TRUE(isPaper(loadOrMakeFileThumbnail(folder, pdf, 64).image));
+    EXPECT_TRUE(isPaper(loadOrMakeFileThumbnail(ownOnly, pdf, 64).image));
 
+    // Without a thumbnailer for it, a video keeps its icon.
     const QString video = dataDir.root() + QStringLiteral("/clip.mp4");
     writeFile(video, "not decoded for thumbnails");
-    EXPECT_TRUE(loadOrMakeFileThumbnail(folder, video, 64).image.isNull());
+    EXPECT_TRUE(loadOrMakeFileThumbnail(ownOnly, video, 64).image.isNull());
     for (const SwitchSpec& row : AppearanceTables::displaySwitches()) {
         if (row.setting == Setting::showFileThumbnails)
-            EXPECT_FALSE(row.description.contains(QLatin1String("video"), Qt::CaseInsensitive)) << row.description.toStdString();
+            EXPECT_TRUE(row.description.contains(QLatin1String("(image content, video frames, document pages)")))
+                << row.description.toStdString();
     }
 }
 

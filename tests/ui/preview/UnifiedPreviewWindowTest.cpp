@@ -8,8 +8,10 @@
 #include "ui/items/ShowInFileManager.h"
 
 #include "EngineFixture.h"
+#include "FifoWatchdog.h"
 #include "FocusTakingPrompts.h"
 #include "TestImages.h"
+#include "Screenshots.h"
 #include "TestMedia.h"
 
 #include <gtest/gtest.h>
@@ -25,6 +27,7 @@
 #include <QPainter>
 #include <QPdfWriter>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -130,6 +133,25 @@ protected:
     RecordingFileManager fileManager;
     QString folder;
 };
+
+// A FIFO copied as a file under a document's name: the preview neither waits for a writer on
+// the window's thread nor leaves a worker waiting for one.
+TEST_F(UnifiedPreviewWindowTest, FilesThatAreFifosShowAsUnreadableWithoutWaiting)
+{
+    for (const char* name : {"report.pdf", "diagram.png", "notes.txt"}) {
+        SCOPED_TRACE(name);
+        const QString path = folder + QLatin1Char('/') + QLatin1String(name);
+        test::FifoWatchdog fifo(path);
+        ASSERT_TRUE(fifo.made());
+        UnifiedPreviewWindow* panel = show(fileItem({path}), QStringLiteral("fifo-") + QFileInfo(path).suffix());
+        ASSERT_TRUE(panel);
+        EXPECT_TRUE(panel->isLoaded());
+        EXPECT_FALSE(fifo.tripped()) << "the preview opened the FIFO";
+        if (auto* pdf = qobject_cast<PdfPreviewView*>(panel->contentWidget()))
+            EXPECT_EQ(pdf->message(), QStringLiteral("This file can't be opened: not a regular file"));
+        closeAndWait();
+    }
+}
 
 } // namespace
 
@@ -340,4 +362,29 @@ TEST_F(UnifiedPreviewWindowTest, PreviewsOfFilesSayWhatTheyHold)
     const QString dir = qEnvironmentVariable("LUMRA_BUILD_DIR", QDir::currentPath()) + QStringLiteral("/artifacts");
     panel->grab().save(dir + QStringLiteral("/preview-not-a-pdf.png"));
     closeAndWait();
+}
+
+TEST(MediaPreviewViewTest, WithoutASoundOutputTheAudioPreviewSaysSoInsteadOfPlayingSilently)
+{
+    QTemporaryDir folder;
+    const QString audio = folder.filePath(QStringLiteral("voice memo.wav"));
+    writeFile(audio, test::wavOfSilence(1));
+    bool audible = false;
+    MediaPreviewView view(audio, false, nullptr, [&] { return audible; });
+    view.resize(420, 300);
+    view.show();
+    EXPECT_EQ(view.noSoundText(), QStringLiteral("No sound output is available, so this file can't be heard."));
+    EXPECT_FALSE(view.playButton()->isEnabled()) << "a play button that plays nothing";
+    QTest::qWait(100);
+    test::saveArtifact(view, QStringLiteral("preview-audio-no-sound-output"));
+
+    audible = true; // a headset is plugged in
+    view.soundOutputsChanged();
+    EXPECT_TRUE(view.noSoundText().isEmpty());
+    EXPECT_TRUE(view.playButton()->isEnabled());
+
+    audible = false;
+    MediaPreviewView video(audio, true, nullptr, [&] { return audible; });
+    EXPECT_EQ(video.noSoundText(), QStringLiteral("No sound output is available: the video plays without sound."));
+    EXPECT_TRUE(video.playButton()->isEnabled()) << "the picture still plays";
 }

@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
@@ -46,7 +47,9 @@ protected:
 
     static void waitFor(const std::function<bool()>& done)
     {
-        for (int i = 0; i < 2000 && !done(); ++i) {
+        // Generous: the sheet's worker may be slow on a loaded machine under the sanitizers.
+        QDeadlineTimer deadline(30000);
+        while (!done() && !deadline.hasExpired()) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
             QThread::msleep(1);
         }

@@ -2,6 +2,7 @@
 
 #include "engine/ClipboardManager.h"
 #include "model/NotificationCenter.h"
+#include "platform/core/Folders.h"
 #include "ui/settings/BoundRows.h"
 #include "ui/settings/SettingsTables.h"
 
@@ -42,7 +43,10 @@ protected:
     {
         if (!m_page) {
             SyncPage::Services services;
-            services.chooseFolder = [this](const QString&) { return nextFolder; };
+            services.chooseFolder = [this](const QString& start) {
+                chooserStarts.append(start);
+                return nextFolder;
+            };
             services.restartApp = [this] {
                 ++restarts;
                 return restartStarts;
@@ -78,6 +82,7 @@ protected:
 
     QTemporaryDir usableFolder;
     QString nextFolder;
+    QStringList chooserStarts; // where each folder dialog opened
     int restarts = 0;
     bool restartStarts = true;
     std::unique_ptr<QSemaphore> checkGate;
@@ -165,6 +170,20 @@ TEST_F(SyncPageTest, TheStatusRowShowsWhileSyncIsOnAndHasSomethingToSay)
     sync().chooseButton()->click(); // cancelled: the folder stays
     EXPECT_EQ(manager->syncFolderPath(), "");
     EXPECT_TRUE(sync().folderLabel()->text().startsWith("No folder chosen."));
+}
+
+TEST_F(SyncPageTest, TheFolderDialogOpensAtTheChosenFolderElseAtHome)
+{
+    const QString home = Folders::homeFolder();
+    ASSERT_NE(home, QDir::currentPath()) << "the test needs a working folder other than home";
+    nextFolder.clear();
+    sync().chooseButton()->click();
+    nextFolder = usableFolder.path();
+    sync().chooseButton()->click();
+    sync().chooseButton()->click();
+    QDir(usableFolder.path()).removeRecursively(); // the chosen folder went away
+    sync().chooseButton()->click();
+    EXPECT_EQ(chooserStarts, (QStringList {home, home, usableFolder.path(), home}));
 }
 
 TEST_F(SyncPageTest, Screenshots)

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <chrono>
+
+namespace lumra::QuitDeadline {
+
+// Starts the guard that ends the process `bound` after quitting began, whatever still runs by
+// then: a worker stuck on a stalled mount or on another program must not keep Lumra, and the
+// logout or restart waiting for it, from ending. What Lumra stores is on disk by then (each write
+// commits, settings are flushed when quitting starts). Call once, early.
+void install(std::chrono::milliseconds bound);
+
+// Quitting has begun. Safe in a signal handler; later calls change nothing.
+void begin() noexcept;
+
+} // namespace lumra::QuitDeadline

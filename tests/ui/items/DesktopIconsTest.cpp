@@ -1,0 +1,129 @@
+// Icons named by path in desktop entries other programs install: the popup's rows and the
+// application chooser paint at once, whatever the path names, and show a picture once it is read.
+#include "platform/files/IconFiles.h"
+#include "platform/workspace/DesktopEntries.h"
+#include "ui/popup/ContentViewState.h"
+#include "ui/popup/HistoryListModel.h"
+#include "ui/popup/HistoryListView.h"
+#include "ui/settings/ApplicationChooser.h"
+
+#include "EngineFixture.h"
+#include "FifoWatchdog.h"
+
+#include <QImage>
+#include <QListView>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTemporaryDir>
+
+namespace lumra {
+namespace {
+
+// The desktop as the app sees it: applications resolved through the installed desktop entries.
+class EntriesWorkspace final : public Workspace {
+public:
+    std::optional<AppIdentity> frontmostApplication() override { return std::nullopt; }
+    std::optional<AppIdentity> applicationForWindow(quint64) override { return std::nullopt; }
+    Status activate(const AppIdentity&) override { return {}; }
+    QIcon icon(const QString& bundleId) override { return entries.icon(bundleId); }
+    DesktopEntries entries;
+};
+
+bool hasColour(const QImage& image, QRgb colour)
+{
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < rgb.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
+        for (int x = 0; x < rgb.width(); ++x) {
+            if ((line[x] & 0xffffff) == (colour & 0xffffff))
+                return true;
+        }
+    }
+    return false;
+}
+
+class DesktopIconsTest : public test::EngineTest {
+protected:
+    static constexpr QRgb iconColour = qRgb(255, 0, 255);
+
+    void SetUp() override
+    {
+        m_savedDirs = qgetenv("XDG_DATA_DIRS");
+        ASSERT_TRUE(QDir(m_system.path()).mkpath("applications"));
+        qputenv("XDG_DATA_DIRS", QFile::encodeName(m_system.path()));
+        ASSERT_TRUE(fifo.made());
+        QImage picture(32, 32, QImage::Format_RGB32);
+        picture.fill(iconColour);
+        ASSERT_TRUE(picture.save(m_system.filePath("picture.png")));
+        entry("org.example.Fifo", "Fifo Tool", m_system.filePath("icon.png"));
+        entry("org.example.Picture", "Picture Tool", m_system.filePath("picture.png"));
+    }
+    void TearDown() override { qputenv("XDG_DATA_DIRS", m_savedDirs); }
+
+    void entry(const QString& id, const QString& name, const QString& icon)
+    {
+        QFile file(m_system.filePath("applications/" + id + ".desktop"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(("[Desktop Entry]\nType=Application\nName=" + name + "\nExec=true\nIcon=" + icon + "\n").toUtf8());
+    }
+
+    // Waits until the icon files the views asked for have been read.
+    static void waitForIcons(const QStringList& paths)
+    {
+        for (const QString& path : paths)
+            ASSERT_TRUE(QTest::qWaitFor([&] { return IconFiles::instance().icon(path).has_value(); }, 5000)) << path.toStdString();
+        QCoreApplication::processEvents();
+    }
+
+    QTemporaryDir m_system;
+    QByteArray m_savedDirs;
+    test::FifoWatchdog fifo {m_system.filePath("icon.png")};
+};
+
+TEST_F(DesktopIconsTest, RowsOfAnApplicationWhoseIconIsAFifoPaintAndPicturesFollow)
+{
+    EntriesWorkspace desktop;
+    auto manager = start([&](ClipboardManagerServices& services) { services.workspace = &desktop; });
+    ClipboardItem fromFifo = test::textItem(QStringLiteral("copied from the tool with a FIFO for an icon"), clock.now());
+    fromFifo.sourceAppBundleId = QStringLiteral("org.example.Fifo");
+    ClipboardItem fromPicture = test::textItem(QStringLiteral("copied from the tool with a picture"), clock.now());
+    fromPicture.sourceAppBundleId = QStringLiteral("org.example.Picture");
+    manager->setClipboardItems({fromFifo, fromPicture});
+
+    ContentViewState state;
+    HistoryListView list(*manager, state);
+    list.resize(360, 300);
+    list.historyModel()->resetWindow();
+    list.show();
+    ASSERT_GE(list.historyModel()->rowCount(), 2);
+    const QImage first = list.grab().toImage();
+    EXPECT_FALSE(fifo.tripped()) << "painting a row opened the FIFO";
+    EXPECT_FALSE(hasColour(first, iconColour)) << "the picture is read off the painting thread";
+
+    waitForIcons({m_system.filePath("icon.png"), m_system.filePath("picture.png")});
+    EXPECT_TRUE(hasColour(list.grab().toImage(), iconColour)) << "the row shows the picture once read";
+    EXPECT_TRUE(IconFiles::instance().icon(m_system.filePath("icon.png"))->isNull());
+    EXPECT_FALSE(fifo.tripped());
+}
+
+TEST_F(DesktopIconsTest, TheChooserListsAnApplicationWhoseIconIsAFifo)
+{
+    DesktopEntryIndex index;
+    index.load(DesktopEntryIndex::applicationFolders());
+    ApplicationChooser chooser(choosableApplications(index.entries()));
+    chooser.show();
+    chooser.grab();
+    EXPECT_FALSE(fifo.tripped()) << "the chooser opened the FIFO";
+    EXPECT_EQ(chooser.visibleNames(), (QStringList {"Fifo Tool", "Picture Tool"}));
+
+    waitForIcons({m_system.filePath("icon.png"), m_system.filePath("picture.png")});
+    auto* list = chooser.findChild<QListView*>();
+    ASSERT_TRUE(list);
+    const QIcon picture = list->model()->index(1, 0).data(Qt::DecorationRole).value<QIcon>();
+    EXPECT_TRUE(hasColour(picture.pixmap(16, 16).toImage(), iconColour)) << "the row's icon follows the read";
+    EXPECT_FALSE(list->model()->index(0, 0).data(Qt::DecorationRole).value<QIcon>().isNull()) << "the generic icon stays";
+    EXPECT_FALSE(fifo.tripped());
+}
+
+} // namespace
+} // namespace lumra

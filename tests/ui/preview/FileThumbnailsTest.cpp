@@ -1,0 +1,254 @@
+// Thumbnails of copied files through the desktop's shared cache and its installed thumbnailers,
+// with a thumbnailer of our own installed the way a package installs one.
+#include "platform/thumbnails/SharedThumbnails.h"
+#include "ui/popup/ContentView.h"
+#include "ui/popup/HistoryListView.h"
+#include "ui/preview/FileThumbnailCache.h"
+#include "ui/shell/PopupPanel.h"
+
+#include "app/ShellTestSupport.h"
+#include "TestThumbnailer.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImageReader>
+#include <QMimeDatabase>
+#include <QTest>
+
+#include <sys/stat.h>
+
+namespace lumra {
+namespace {
+
+using test::TestThumbnailer;
+
+const QColor drawn(20, 160, 60); // the test thumbnailer's picture
+
+bool shows(const QImage& image, const QColor& colour)
+{
+    for (int y = 0; y < image.height(); y += 2) {
+        for (int x = 0; x < image.width(); x += 2) {
+            if (image.pixelColor(x, y) == colour)
+                return true;
+        }
+    }
+    return false;
+}
+
+class FileThumbnailsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(QMimeDatabase().mimeTypeForFile(QStringLiteral("a.z64"), QMimeDatabase::MatchExtension).name(),
+            QString::fromLatin1(TestThumbnailer::mimeType));
+        sources.sharedRoot = thumbnails::sharedThumbnailRoot();
+        sources.thumbnailers = std::make_shared<const thumbnails::ThumbnailerIndex>(
+            thumbnails::ThumbnailerIndex::fromDataFolders({ installed.dataFolder() }));
+        sources.limits.timeout = std::chrono::milliseconds(700);
+    }
+
+    QString cartridge(const QString& name)
+    {
+        const QString path = dataDir.root() + QLatin1Char('/') + name;
+        TestThumbnailer::writeFile(path, name.toUtf8());
+        return path;
+    }
+    QString entryOf(const QString& path, const char* folder = "normal") const
+    {
+        return sources.sharedRoot + QLatin1Char('/') + QLatin1String(folder) + QLatin1Char('/')
+            + thumbnails::entryName(thumbnails::fileUri(path));
+    }
+    // Asks a cache as a row does and waits for its answer.
+    static std::optional<QImage> shown(FileThumbnailCache& cache, const QString& path, int pixels = 56)
+    {
+        if (auto image = cache.thumbnail(path, pixels))
+            return image;
+        cache.waitForWorkers();
+        return cache.thumbnail(path, pixels);
+    }
+
+    test::TempDataDir dataDir;
+    TestThumbnailer installed;
+    FileThumbnailSources sources;
+};
+
+TEST_F(FileThumbnailsTest, AHangingThumbnailerIsKilledAndTheFileKeepsItsIcon)
+{
+    installed.setMode(TestThumbnailer::Mode::hang);
+    const QString slow = cartridge(QStringLiteral("slow.z64"));
+    {
+        FileThumbnailCache cache(sources);
+        EXPECT_FALSE(shown(cache, slow));
+        EXPECT_EQ(cache.drawingsStarted(), 1);
+    }
+    EXPECT_FALSE(installed.helperAlive());
+    EXPECT_TRUE(QFile::exists(sources.sharedRoot + "/fail/lumra/" + thumbnails::entryName(thumbnails::fileUri(slow))));
+
+    // Not tried again for this version of the file, also in a later run.
+    FileThumbnailCache later(sources);
+    EXPECT_FALSE(shown(later, slow));
+    EXPECT_EQ(later.drawingsStarted(), 0);
+    EXPECT_EQ(installed.runs().size(), 1);
+}
+
+TEST_F(FileThumbnailsTest, WhatAThumbnailerWritesIsCheckedBeforeItIsShown)
+{
+    FileThumbnailCache cache(sources);
+    installed.setMode(TestThumbnailer::Mode::garbage);
+    const QString garbage = cartridge(QStringLiteral("garbage.z64"));
+    EXPECT_FALSE(shown(cache, garbage));
+    installed.setMode(TestThumbnailer::Mode::huge);
+    const QString huge = cartridge(QStringLiteral("huge.z64"));
+    EXPECT_FALSE(shown(cache, huge));
+    EXPECT_FALSE(QFile::exists(entryOf(garbage)));
+    EXPECT_FALSE(QFile::exists(entryOf(huge)));
+    EXPECT_EQ(installed.runs().size(), 2);
+
+    installed.setMode(TestThumbnailer::Mode::picture);
+    const QString good = cartridge(QStringLiteral("good.z64"));
+    const auto picture = shown(cache, good);
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(picture->size(), QSize(56, 28));
+    EXPECT_TRUE(shows(*picture, drawn));
+}
+
+TEST_F(FileThumbnailsTest, AnEntryForAnOlderVersionOfTheFileIsMadeAgain)
+{
+    const QString path = cartridge(QStringLiteral("game.z64"));
+    {
+        FileThumbnailCache cache(sources);
+        ASSERT_TRUE(shown(cache, path));
+    }
+    const auto firstVersion = thumbnails::regularFileVersion(path);
+    EXPECT_EQ(QImageReader(entryOf(path)).read().text("Thumb::MTime"), QString::number(firstVersion->mtime));
+
+    {
+        QFile touched(path); // the time is set through an open file
+        ASSERT_TRUE(touched.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(touched.setFileTime(QDateTime::currentDateTime().addSecs(30), QFileDevice::FileModificationTime));
+    }
+    FileThumbnailCache later(sources);
+    ASSERT_TRUE(shown(later, path));
+    EXPECT_EQ(later.drawingsStarted(), 1);
+    EXPECT_EQ(installed.runs().size(), 2);
+    const QImage remade = QImageReader(entryOf(path)).read();
+    EXPECT_EQ(remade.text("Thumb::MTime"), QString::number(thumbnails::regularFileVersion(path)->mtime));
+    EXPECT_NE(remade.text("Thumb::MTime"), QString::number(firstVersion->mtime));
+}
+
+// Pictures the file manager already made are used as they are; a slow thumbnailer busy with
+// another file does not hold them up.
+TEST_F(FileThumbnailsTest, CachedPicturesArriveWhileAThumbnailerIsStillBusy)
+{
+    sources.limits.timeout = std::chrono::milliseconds(20000);
+    QStringList cached;
+    for (int i = 0; i < 8; ++i) {
+        cached << cartridge(QStringLiteral("cached %1.z64").arg(i));
+        QImage byFileManager(256, 256, QImage::Format_RGB32);
+        byFileManager.fill(Qt::magenta);
+        ASSERT_TRUE(
+            thumbnails::writeEntry(sources.sharedRoot, *thumbnails::regularFileVersion(cached.last()), 1, byFileManager)
+                .ok());
+    }
+    installed.setMode(TestThumbnailer::Mode::hang);
+    const QString slow1 = cartridge(QStringLiteral("slow1.z64"));
+    const QString slow2 = cartridge(QStringLiteral("slow2.z64"));
+
+    QElapsedTimer timer;
+    timer.start();
+    {
+        FileThumbnailCache cache(sources);
+        EXPECT_FALSE(cache.thumbnail(slow1, 56));
+        EXPECT_FALSE(cache.thumbnail(slow2, 56));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return installed.runs().size() == 2; }, 5000));
+        for (const QString& path : cached)
+            cache.thumbnail(path, 56);
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                return std::all_of(cached.cbegin(), cached.cend(),
+                    [&](const QString& path) { return cache.thumbnail(path, 56).has_value(); });
+            },
+            10000));
+        EXPECT_TRUE(installed.helperAlive()) << "the thumbnailers were still running";
+        EXPECT_EQ(shown(cache, cached.first())->size(), QSize(56, 56));
+        EXPECT_EQ(cache.drawingsStarted(), 2);
+        // Quitting does not wait for them.
+    }
+    EXPECT_LT(timer.elapsed(), 15000);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !installed.helperAlive(); }, 2000));
+    EXPECT_EQ(installed.runs().size(), 2);
+}
+
+// A FIFO named like a picture is never opened: no worker blocks on it and quitting is not held.
+TEST_F(FileThumbnailsTest, AFifoNamedLikeAPictureKeepsItsIconAndHoldsNothing)
+{
+    const QString fifo = dataDir.root() + QStringLiteral("/x.png");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QElapsedTimer timer;
+    timer.start();
+    {
+        FileThumbnailCache cache(sources);
+        EXPECT_FALSE(shown(cache, fifo));
+        EXPECT_FALSE(shown(cache, fifo, 512));
+        EXPECT_EQ(cache.drawingsStarted(), 0);
+    }
+    EXPECT_LT(timer.elapsed(), 5000);
+    EXPECT_FALSE(QFile::exists(sources.sharedRoot + "/fail")) << "nothing to record for a FIFO";
+}
+
+class FileThumbnailRowTest : public test::ShellTest { };
+
+// The whole road on the shared cache: a row of a copied file the test thumbnailer draws shows its
+// picture, and the picture is kept in the shared cache as the standard says, for others to use.
+TEST_F(FileThumbnailRowTest, AThumbnailersPictureAppearsInTheRowAndInTheSharedCache)
+{
+    TestThumbnailer installed;
+    test::DataDirsScope dataDirs(installed.dataFolder());
+    const QString path = dataDir.root() + QStringLiteral("/Space Race.z64");
+    TestThumbnailer::writeFile(path, "cartridge");
+
+    auto manager = makeManager();
+    ClipboardItem item;
+    item.id = QUuid::createUuid();
+    item.dateAdded = QDateTime(QDate(2026, 2, 1), QTime(12, 0), Qt::UTC);
+    item.contentType = ClipboardContentType::file;
+    item.fileURLStrings = QStringList { QUrl::fromLocalFile(path).toString() };
+    manager->setClipboardItems({ item });
+    ASSERT_TRUE(manager->showFileThumbnails());
+
+    auto* panel = new PopupPanel(QSize(360, 300));
+    auto* view = new ContentView(*manager, nullptr);
+    view->setPanel(panel);
+    panel->setContentWidget(view);
+    panel->present(QPoint(0, 0));
+    processEvents();
+    const bool arrived = QTest::qWaitFor(
+        [&] {
+            processEvents();
+            return shows(view->listView()->viewport()->grab().toImage(), drawn);
+        },
+        10000);
+    const QString folder = qEnvironmentVariable("LUMRA_BUILD_DIR", QDir::currentPath()) + QStringLiteral("/artifacts");
+    QDir().mkpath(folder);
+    panel->grab().save(folder + QStringLiteral("/popup-file-thumbnail.png"));
+    delete panel;
+    EXPECT_TRUE(arrived) << "the row kept its icon";
+
+    const QString entry = thumbnails::sharedThumbnailRoot() + QStringLiteral("/normal/")
+        + thumbnails::entryName(thumbnails::fileUri(path));
+    QImageReader reader(entry);
+    const QImage kept = reader.read();
+    ASSERT_FALSE(kept.isNull());
+    EXPECT_EQ(kept.size(), QSize(128, 64));
+    EXPECT_EQ(kept.text("Thumb::URI"), QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded));
+    EXPECT_EQ(kept.text("Thumb::MTime"), QString::number(QFileInfo(path).lastModified().toSecsSinceEpoch()));
+    EXPECT_EQ(kept.text("Software"), QStringLiteral("Lumra"));
+    struct stat st { };
+    ASSERT_EQ(::stat(QFile::encodeName(entry).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(installed.runs().size(), 1);
+}
+
+} // namespace
+} // namespace lumra
