@@ -383,6 +383,29 @@ TEST_F(ContentViewTest, EachNewSearchOrFilterStartsAtTheTopOfItsResults)
     EXPECT_EQ(bar->value(), place);
 }
 
+TEST_F(ContentViewTest, ARowIsMeasuredAgainWhenItsItemChangesAndKeepsItsHeightAcrossSearches)
+{
+    ClipboardItem item = textItem("one line");
+    const ClipboardItem other = textItem("other");
+    manager->setClipboardItems({item, other});
+    view->resetForOpening();
+    processEvents();
+    HistoryListView* list = view->listView();
+    const int oneLine = list->visualRect(model().indexOf(item.id)).height();
+    ASSERT_GT(oneLine, 0);
+
+    item.textContent = QStringLiteral("first\nsecond\nthird");
+    manager->setClipboardItems({item, other});
+    processEvents();
+    const int threeLines = list->visualRect(model().indexOf(item.id)).height();
+    EXPECT_GT(threeLines, oneLine);
+
+    QTest::keyClicks(field(), "first");
+    manager->applyPendingSearch();
+    processEvents();
+    EXPECT_EQ(list->visualRect(model().indexOf(item.id)).height(), threeLines);
+}
+
 TEST_F(ContentViewTest, TheSavingsResetAlertGivesTheKeysBackToThePopup)
 {
     QPushButton* reset = nullptr;

@@ -21,6 +21,9 @@ HistoryListModel::HistoryListModel(ClipboardManager& manager, QObject* parent)
     connect(&manager, &ClipboardManager::settingChanged, this, &HistoryListModel::settingsChanged);
     connect(&manager, &ClipboardManager::categoriesChanged, this, &HistoryListModel::settingsChanged);
     connect(&manager, &ClipboardManager::thumbnailReady, this, &HistoryListModel::thumbnailReady);
+    // A row's height follows its item and the settings, not the search: another search over the
+    // same history measures only the rows it has not shown before.
+    connect(&manager, &ClipboardManager::clipboardItemsChanged, this, [this] { m_heights.clear(); });
     // While the history is still being read, a loader row at the end says more is coming.
     connect(&manager, &ClipboardManager::isLoadingHistoryChanged, this, [this] {
         beginResetModel();
@@ -196,15 +199,15 @@ const ItemRowFacts& HistoryListModel::facts(int row) const { return cacheFor(row
 
 std::optional<int> HistoryListModel::cachedHeight(int row, int width) const
 {
-    const RowCache& cache = cacheFor(row);
-    return cache.width == width ? std::optional(cache.height) : std::nullopt;
+    const ClipboardItem* item = itemAt(row);
+    const auto found = item ? m_heights.constFind(item->id) : m_heights.constEnd();
+    return found != m_heights.constEnd() && found->width == width ? std::optional(found->height) : std::nullopt;
 }
 
 void HistoryListModel::cacheHeight(int row, int width, int height) const
 {
-    RowCache& cache = cacheFor(row);
-    cache.width = width;
-    cache.height = height;
+    if (const ClipboardItem* item = itemAt(row))
+        m_heights.insert(item->id, RowHeight{width, height});
 }
 
 int HistoryListModel::rowCount(const QModelIndex& parent) const
@@ -260,6 +263,7 @@ void HistoryListModel::settingsChanged()
     beginResetModel();
     m_settings = RowSettings::from(*m_manager);
     clearCache();
+    m_heights.clear();
     endResetModel();
 }
 

@@ -61,7 +61,7 @@ public:
 
     const ItemRowFacts& facts(int row) const;
     const RowSettings& settings() const { return m_settings; }
-    // The delegate's measured height of a row at a width, kept until the row changes.
+    // The delegate's measured height of a row at a width, kept until the history or the settings change.
     std::optional<int> cachedHeight(int row, int width) const;
     void cacheHeight(int row, int width, int height) const;
 
@@ -77,6 +77,8 @@ signals:
 private:
     struct RowCache {
         ItemRowFacts facts;
+    };
+    struct RowHeight {
         int width = -1;
         int height = 0;
     };
@@ -97,6 +99,7 @@ private:
     int m_loadStep = 0;
     RowSettings m_settings;
     mutable QHash<QUuid, RowCache> m_cache;
+    mutable QHash<QUuid, RowHeight> m_heights; // kept while the history and the settings are
     mutable std::optional<QDateTime> m_now;
 };
 
