@@ -33,9 +33,12 @@ bench: deps $(BUILD_REL)/build.ninja
 	@for b in $(BUILD_REL)/bench/bench_*; do echo "== $$b"; QT_QPA_PLATFORM=offscreen $$b || exit 1; done
 
 # The walkthrough's pictures, drawn again from Lumra's windows; commit what changed.
-pictures: deps $(BUILD_REL)/build.ninja
+pictures: $(BUILD_REL)/build.ninja
+	@scripts/install-deps pictures
 	cmake --build $(BUILD_REL) -j $(JOBS) --target lumra_pictures
-	$(BUILD_REL)/lumra_pictures src/ui/onboarding/pictures
+	$(BUILD_REL)/lumra_pictures src/ui/onboarding/pictures 1
+	$(BUILD_REL)/lumra_pictures src/ui/onboarding/pictures 2
+	@scripts/optimise-pngs src/ui/onboarding/pictures
 
 # Builds the libFuzzer targets with clang and runs each for FUZZ_SECONDS (FUZZ_TARGETS picks some).
 fuzz:

@@ -67,6 +67,8 @@ AppServices withDefaults(AppServices services)
         };
     if (!services.openUrl)
         services.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    if (!services.trayAvailable)
+        services.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
     if (!services.startNewInstance)
         services.startNewInstance = [] { return false; };
     return services;
@@ -166,6 +168,9 @@ void AppDelegate::setupApp()
 
     if (Status hotKeys = hotKeyManager().setupHotKeyManager(&manager); !hotKeys)
         m_launchWarnings << hotKeys.error();
+    // Told once the keys are registered: whether the shortcut works is known only then.
+    if (m_services.showTrayIcon && !m_services.trayAvailable())
+        qCWarning(lcDelegate).noquote() << "No system tray on this desktop;" << hotKeyManager().howToOpenPopup();
 
     resetPreviewTempFolder();
 
@@ -215,12 +220,13 @@ void AppDelegate::createStatusItem()
         if (reason == QSystemTrayIcon::Trigger)
             togglePanel();
     });
-    if (m_services.showTrayIcon) {
-        if (!QSystemTrayIcon::isSystemTrayAvailable())
-            qCWarning(lcDelegate).noquote()
-                << "No system tray on this desktop; open Lumra with" << hotKeyManager().shortcutDisplayString();
+    // The reminder is the only message the icon shows; a click on it is a tap on the bubble.
+    connect(m_statusItem, &QSystemTrayIcon::messageClicked, this, [this] {
+        if (!PopupPanel::findOpen())
+            togglePanel();
+    });
+    if (m_services.showTrayIcon)
         m_statusItem->show();
-    }
 }
 
 void AppDelegate::updateMenuBarIcon()
@@ -347,8 +353,11 @@ void AppDelegate::togglePanel()
         if (self)
             self->m_panel = nullptr;
     });
-    const QPoint origin = PopupPlacement::besideAnchor(trayGeometry(), panel->size(), QCursor::pos(),
-                                                       PopupPlacement::currentScreens());
+    const QRect anchor = trayGeometry();
+    const QPoint pointer = QCursor::pos();
+    const QPoint origin = PopupRoads::fitToScreen(*panel, [&](QSize frame) {
+        return PopupPlacement::besideAnchor(anchor, frame, pointer, PopupPlacement::currentScreens());
+    });
     m_panel = panel;
     panel->present(origin);
     dismissReminder();
@@ -384,6 +393,16 @@ void AppDelegate::presentCopyReminder()
     int count = 0;
     for (const ClipboardItem& item : clipboardManager().clipboardItems())
         count += item.isTrashed ? 0 : 1;
+    const auto form = ReminderPopover::formFor(m_services.trayAvailable(), QGuiApplication::platformName());
+    if (form == ReminderPopover::Form::none)
+        return;
+    if (form == ReminderPopover::Form::trayNotification) {
+        if (m_statusItem && m_statusItem->isVisible())
+            m_statusItem->showMessage(QStringLiteral("Lumra"), ReminderPopover::reminderMessage(count),
+                                      Symbols::icon(QStringLiteral("doc.on.clipboard.fill")),
+                                      int(std::chrono::milliseconds(ReminderPopover::autoCloseDelay).count()));
+        return;
+    }
     auto* popover = new ReminderPopover(count);
     QPointer<AppDelegate> self(this);
     connect(popover, &ReminderPopover::tapped, this, [self] {

@@ -54,6 +54,8 @@ struct AppServices {
     std::function<void()> quit;             // closes the windows and leaves the event loop
     std::function<void(const QUrl&)> openUrl; // QDesktopServices::openUrl
     bool showTrayIcon = true;
+    // Whether the desktop has a tray to show the icon in; QSystemTrayIcon::isSystemTrayAvailable.
+    std::function<bool()> trayAvailable;
 };
 
 // Owns the long-lived objects of the process (the engine, the hot keys, the updater, the tray

@@ -65,6 +65,13 @@ QString ReminderPopover::reminderMessage(int count, const QLocale& locale)
         .arg(grouped.toString(count), count == 1 ? QStringLiteral("clip") : QStringLiteral("clips"));
 }
 
+ReminderPopover::Form ReminderPopover::formFor(bool trayAvailable, const QString& platformName)
+{
+    if (!trayAvailable)
+        return Form::none;
+    return platformName.startsWith(QLatin1String("wayland")) ? Form::trayNotification : Form::bubble;
+}
+
 QString ReminderPopover::messageText() const { return m_message->text(); }
 
 void ReminderPopover::showNear(const QRect& trayIcon, QPoint pointer)

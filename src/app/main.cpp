@@ -3,6 +3,8 @@
 #include "app/QuitDeadline.h"
 #include "app/SingleInstance.h"
 #include "platform/core/Folders.h"
+#include "ui/AppIcon.h"
+#include "ui/DesktopPalette.h"
 
 #include <QApplication>
 #include <QLoggingCategory>
@@ -81,6 +83,7 @@ int main(int argc, char** argv)
     QApplication::setApplicationVersion(QStringLiteral(LUMRA_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("lumra"));
     QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(lumra::AppIcon::icon());
     app.setProperty("buildNumber", QStringLiteral(LUMRA_BUILD_NUMBER));
 
     lumra::SingleInstance instance;
@@ -94,6 +97,11 @@ int main(int argc, char** argv)
         qCInfo(lcApp) << "Lumra is already running; asked it to open or close its popup.";
         return 0;
     }
+
+    // Light or dark as the desktop says, where Qt's own theme does not tell.
+    std::unique_ptr<lumra::DesktopPalette> desktopPalette;
+    if (lumra::followsPortalColorScheme(QProcessEnvironment::systemEnvironment()))
+        desktopPalette = std::make_unique<lumra::DesktopPalette>(QDBusConnection::sessionBus(), QApplication::palette());
 
     lumra::AppDelegate delegate(lumra::chooseDisplayBackend(session));
     delegate.applicationWillFinishLaunching();

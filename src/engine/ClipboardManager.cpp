@@ -75,8 +75,10 @@ void ClipboardManager::startUp()
 {
     // The setting as read at launch (a fresh install has no value: the synced store stack).
     const bool cloud = iCloudSyncEnabled();
-    if (!m_services.cloudContainer)
+    if (!m_services.cloudContainer) {
         m_syncFolder = std::make_unique<SyncFolderContainer>(m_clock);
+        m_syncFolder->setAgeRules([this] { return sync::AgeRules {retentionDays(), autoCleanMinutes()}; });
+    }
     m_persistence = std::make_unique<PersistenceController>(
         cloud, m_services.cloudContainer ? m_services.cloudContainer : m_syncFolder.get(), m_services.storeFolder);
     m_reader = std::make_unique<HistoryReader>(

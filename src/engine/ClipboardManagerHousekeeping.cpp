@@ -5,6 +5,8 @@
 #include "model/store/HistoryReader.h"
 #include "model/store/ItemRows.h"
 #include "model/store/PersistenceController.h"
+#include "model/sync/AgeRules.h"
+#include "model/sync/SyncFolderContainer.h"
 #include "platform/files/FileChecks.h"
 
 #include <QCoreApplication>
@@ -326,8 +328,17 @@ void ClipboardManager::applyRetention()
         return;
     const QDateTime cutoff = m_clock.now().addSecs(-days * secondsPerDay);
     int removed = 0;
-    const Status status = deleteMatching(Predicate::lt("dateAdded", cutoff) && ordinary() && untrashed(),
-                                         "Retention", &removed);
+    const Predicate old = Predicate::lt("dateAdded", cutoff) && ordinary() && untrashed();
+    if (m_syncFolder) {
+        // Told to the sync folder before they go, so that the deletes travel as an age rule's.
+        QList<QUuid> ids;
+        if (auto rows = fetchItemRows(old))
+            for (const ManagedObjectPtr& row : *rows)
+                if (std::optional<QUuid> id = row->uuid(ItemAttr::id))
+                    ids << *id;
+        m_syncFolder->ageRuleDeletes()->note(ids, {sync::retentionRule, days * secondsPerDay});
+    }
+    const Status status = deleteMatching(old, "Retention", &removed);
     if (status && removed > 0)
         Diagnostics::shared().info(QStringLiteral("Retention"),
                                    QStringLiteral("Removed %1 item(s) older than %2 day(s)").arg(removed).arg(days));
@@ -366,8 +377,11 @@ void ClipboardManager::runAutoClean()
     const double cutoff = secondsFromDate(now.addSecs(-minutes * secondsPerMinute));
     const bool toBin = recycleBinEnabled();
     QPointer<ClipboardManager> self(this);
+    // Deletes (not moves to the bin) are told to the sync folder before they are committed.
+    std::shared_ptr<sync::AgeRuleLedger> ledger = m_syncFolder && !toBin ? m_syncFolder->ageRuleDeletes() : nullptr;
+    const sync::AgeRuleDelete rule {sync::autoCleanRule, minutes * secondsPerMinute};
 
-    runInBackground([self, paths, now, cutoff, toBin] {
+    runInBackground([self, paths, now, cutoff, toBin, ledger, rule] {
         AutoCleanResult result;
         result.trashed = toBin;
         result.trashedDate = now;
@@ -376,7 +390,11 @@ void ClipboardManager::runAutoClean()
             st.bind(1, cutoff);
             if (toBin)
                 st.bind(2, secondsFromDate(now));
-            return stepCollectingIds(st, result.ids);
+            const qsizetype before = result.ids.size();
+            const Status s = stepCollectingIds(st, result.ids);
+            if (ledger)
+                ledger->note(result.ids.mid(before), rule);
+            return s;
         });
         QMetaObject::invokeMethod(self.data(), [self, result] {
             if (self)

@@ -5,8 +5,8 @@
 
 namespace lumra::Palettes {
 
-// A dark desktop palette: the pictures Lumra draws of itself for dark themes, and the tests'
-// pictures of how a window reads in one.
+// A dark desktop palette: Lumra's own on a dark desktop whose platform theme gives none, the
+// pictures Lumra draws of itself for dark themes, and the tests' pictures of how a window reads in one.
 inline QPalette dark()
 {
     QPalette p;
@@ -20,6 +20,17 @@ inline QPalette dark()
     p.setColor(QPalette::Highlight, QColor(0x3d, 0x8b, 0xfd));
     p.setColor(QPalette::HighlightedText, Qt::white);
     p.setColor(QPalette::Mid, QColor(0x55, 0x55, 0x58));
+    // The rest, so that nothing of a light palette shows through on a dark desktop.
+    p.setColor(QPalette::AlternateBase, QColor(0x2e, 0x2e, 0x31));
+    p.setColor(QPalette::ToolTipBase, QColor(0x3a, 0x3a, 0x3e));
+    p.setColor(QPalette::ToolTipText, QColor(0xec, 0xec, 0xec));
+    p.setColor(QPalette::Light, QColor(0x4a, 0x4a, 0x4e));
+    p.setColor(QPalette::Midlight, QColor(0x42, 0x42, 0x46));
+    p.setColor(QPalette::Dark, QColor(0x1c, 0x1c, 0x1e));
+    p.setColor(QPalette::Shadow, QColor(0x10, 0x10, 0x10));
+    p.setColor(QPalette::BrightText, Qt::white);
+    p.setColor(QPalette::Link, QColor(0x5a, 0xa0, 0xff));
+    p.setColor(QPalette::LinkVisited, QColor(0xa0, 0x8c, 0xff));
     p.setColor(QPalette::Disabled, QPalette::Text, QColor(0x80, 0x80, 0x80));
     p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x80, 0x80, 0x80));
     p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x80, 0x80, 0x80));

@@ -9,6 +9,8 @@
 #include "ui/settings/SyncPage.h"
 #include "model/NotificationCenter.h"
 #include "ui/onboarding/OnboardingView.h"
+#include "ui/items/editors/EditorWindows.h"
+#include "ui/items/editors/ItemEditors.h"
 
 #include "ShellTestSupport.h"
 
@@ -62,6 +64,7 @@ protected:
         s.quit = [this] { events << QStringLiteral("quit"); };
         s.openUrl = [this](const QUrl& url) { events << url.toString(); };
         s.showTrayIcon = false;
+        s.trayAvailable = [] { return true; };
         return s;
     }
 
@@ -430,6 +433,49 @@ TEST_F(AppDelegateTest, StoppingDiagnosticsLogsTheStopAndKeepsTheLog)
     diagnostics.info(QStringLiteral("Test"), QStringLiteral("not written"));
     const QString log = logText();
     EXPECT_TRUE(log.trimmed().endsWith(QStringLiteral("Diagnostics stopped by user")));
+}
+
+TEST_F(AppDelegateTest, TheTrayBringsBackAPopupThatWentOffScreenWithItsEditor)
+{
+    launch();
+    delegate->togglePanel();
+    QPointer<PopupPanel> panel = PopupPanel::findOpen();
+    ASSERT_TRUE(panel);
+    const ClipboardItem item = textItem("tagged later");
+    QPointer<TagEditorWindow> editor
+        = EditorWindows::openTagEditor({&delegate->clipboardManager(), &delegate->hotKeyManager(), panel}, item);
+    // The window manager minimised the editor and the popup with it.
+    editor->showMinimized();
+    panel->showMinimized();
+
+    delegate->togglePanel();
+    ASSERT_TRUE(panel && editor);
+    EXPECT_EQ(PopupPanel::findOpen(), panel.data()) << "the held popup stays open";
+    EXPECT_TRUE(panel->isVisible() && !panel->isMinimized());
+    EXPECT_TRUE(editor->isVisible() && !editor->isMinimized());
+
+    // Minimised again and cancelled there: the popup comes back with the end of the hold.
+    editor->showMinimized();
+    panel->showMinimized();
+    editor->reject();
+    ASSERT_TRUE(panel);
+    EXPECT_TRUE(panel->isVisible() && !panel->isMinimized());
+    delegate->togglePanel();
+    EXPECT_EQ(PopupPanel::findOpen(), nullptr) << "the next click closes the popup the user sees";
+}
+
+TEST_F(AppDelegateTest, WithNoTrayTheReminderShowsNothing)
+{
+    AppServices s = services();
+    s.trayAvailable = [] { return false; };
+    delegate = std::make_unique<AppDelegate>(s);
+    delegate->applicationWillFinishLaunching();
+    delegate->applicationDidFinishLaunching();
+    delegate->clipboardManager().setClipboardItems({textItem("a")});
+    NotificationCenter::defaultCenter().post(Notifications::showCopyReminder);
+    EXPECT_EQ(delegate->reminderPopover(), nullptr);
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        EXPECT_FALSE(widget->isVisible()) << widget->metaObject()->className();
 }
 
 TEST_F(AppDelegateTest, TheReminderCountsOnlyItemsOutsideTheBin)

@@ -5,9 +5,12 @@
 #include "model/store/ItemRows.h"
 #include "model/store/PersistenceController.h"
 
+#include "Screenshots.h"
 #include "ShellTestSupport.h"
 
 #include <QApplication>
+#include <QGuiApplication>
+#include <QScreen>
 
 namespace lumra {
 namespace {
@@ -241,6 +244,28 @@ TEST_F(HotKeyManagerTest, AnOpenKeyHeldElsewhereIsReported)
     EXPECT_FALSE(keys.isRegistered(HotKeyManager::mainHotKeyId));
 }
 
+TEST_F(HotKeyManagerTest, TheWayToOpenThePopupNamesTheShortcutOnlyWhileItFires)
+{
+    const QString bind = QStringLiteral("bind the command \u201clumra\u201d to a key");
+    EXPECT_EQ(hotKeys().howToOpenPopup(), QStringLiteral("open Lumra with Ctrl+Alt+V"));
+
+    // A desktop that takes registrations but never delivers them (a Wayland session without the
+    // shortcuts portal).
+    keys.setLimitation(QStringLiteral("This desktop gives applications no global shortcuts."));
+    EXPECT_TRUE(hotKeys().howToOpenPopup().contains(bind)) << hotKeys().howToOpenPopup().toStdString();
+    keys.setLimitation(QString());
+
+    keys.setTakenElsewhere(keyV, ctrlAlt);
+    std::ignore = hotKeys().registerAllHotKeys();
+    EXPECT_TRUE(hotKeys().howToOpenPopup().contains(bind)) << "the shortcut another program holds";
+    keys.setTakenElsewhere(keyV, ctrlAlt, false);
+    ASSERT_TRUE(hotKeys().registerAllHotKeys().ok());
+    EXPECT_FALSE(hotKeys().howToOpenPopup().contains(bind));
+
+    ASSERT_TRUE(hotKeys().setHotKeyEnabled(false).ok());
+    EXPECT_TRUE(hotKeys().howToOpenPopup().contains(bind)) << "shortcuts switched off";
+}
+
 TEST_F(HotKeyManagerTest, NothingIsRegisteredWhileDisabled)
 {
     defaults->set(QStringLiteral("hotKeyEnabled"), false);
@@ -362,6 +387,27 @@ TEST_F(HotKeyManagerTest, TheOpenKeyTogglesThePopupAndFocusGoesBack)
     ASSERT_EQ(workspace.activations().size(), 1);
     EXPECT_EQ(workspace.activations().first(), editor);
     EXPECT_TRUE(defaults->hasStoredValue(QStringLiteral("lastWindowX")));
+}
+
+TEST_F(HotKeyManagerTest, APopupTallerThanTheScreenOpensFittedAndKeepsTheStoredSize)
+{
+    const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+    defaults->set(QStringLiteral("clipboardWindowHeight"), double(available.height() + 300));
+    defaults->set(QStringLiteral("clipboardWindowWidth"), 400.0);
+    defaults->set(QStringLiteral("shortcutWindowPosition"), QStringLiteral("center"));
+    hotKeys();
+    ASSERT_TRUE(press(keyV, ctrlAlt));
+    QPointer<PopupPanel> panel = hotKeys().popupWindow();
+    ASSERT_NE(panel, nullptr);
+    processEvents();
+    EXPECT_TRUE(available.contains(panel->frameGeometry()))
+        << panel->frameGeometry().height() << " high on a screen of " << available.height();
+    EXPECT_EQ(panel->width(), 400);
+    test::saveArtifact(*panel, QStringLiteral("popup-fitted-to-a-short-screen"));
+    clock.advance(PopupPanel::resizeSettleDelay * 2);
+    panel->close();
+    EXPECT_EQ(defaults->doubleValue(QStringLiteral("clipboardWindowHeight")), double(available.height() + 300))
+        << "a larger screen gets the chosen size back";
 }
 
 TEST_F(HotKeyManagerTest, APopupClosedByGoingElsewhereLeavesThatApplicationInFront)

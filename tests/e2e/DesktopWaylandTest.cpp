@@ -47,6 +47,28 @@ QStringList windowTitles()
     return titles;
 }
 
+// How many windows of process `pid` Sway shows, and how many of them have the keyboard focus.
+std::pair<int, int> windowsOf(qint64 pid)
+{
+    QProcess swaymsg;
+    swaymsg.start("swaymsg", {"-r", "-t", "get_tree"});
+    if (!swaymsg.waitForFinished(5000))
+        return {-1, -1};
+    int shown = 0, focused = 0;
+    std::function<void(const QJsonObject&)> walk = [&](const QJsonObject& node) {
+        if (node.value("pid").toInteger(-1) == pid) {
+            ++shown;
+            focused += node.value("focused").toBool() ? 1 : 0;
+        }
+        for (const char* children : {"nodes", "floating_nodes"}) {
+            for (const QJsonValue& child : node.value(children).toArray())
+                walk(child.toObject());
+        }
+    };
+    walk(QJsonDocument::fromJson(swaymsg.readAllStandardOutput()).object());
+    return {shown, focused};
+}
+
 class PasteWaylandTest : public test::EngineTest {
 protected:
     void SetUp() override
@@ -204,5 +226,41 @@ TEST_F(ShellRoadWaylandTest, ASecondLumraTogglesThePopupAndCopiesAreRecorded)
     startAgain();
     EXPECT_TRUE(test::processEventsUntil([] { return !windowTitles().contains("Lumra"); }, waitMs))
         << windowTitles().join(", ").toStdString() << "\n" << qPrintable(output());
+    EXPECT_EQ(m_lumra.state(), QProcess::Running);
+}
+
+TEST_F(ShellRoadWaylandTest, WithNoTrayTheCopyReminderTakesNoWindowAndTheLogSaysHowToOpenLumra)
+{
+    dataDir.skipOnboarding();
+    {
+        // A reminder after two copies in a minute.
+        QFile file(dataDir.settingsFile());
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        QJsonObject settings = QJsonDocument::fromJson(file.readAll()).object();
+        file.close();
+        settings.insert("reminderThreshold", 2);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(QJsonDocument(settings).toJson());
+    }
+    m_lumra.setProcessEnvironment(lumraEnvironment());
+    m_lumra.setProcessChannelMode(QProcess::MergedChannels);
+    m_lumra.start(m_app, {});
+    ASSERT_TRUE(test::processEventsUntil([&] { return output().contains("Lumra started"); }, waitMs)) << qPrintable(output());
+
+    for (const char* text : {"first reminder copy", "second reminder copy", "third reminder copy"}) {
+        ASSERT_TRUE(test::wlCopy(text));
+        ASSERT_TRUE(test::processEventsUntil(
+            [&] { return test::storedTexts(dataDir.supportFolder()).contains(QString::fromUtf8(text)); }, waitMs))
+            << qPrintable(output());
+    }
+    // Whatever Lumra shows takes the time a window needs to map.
+    test::processEventsUntil([&] { return windowsOf(m_lumra.processId()).first > 0; }, 2000);
+    const auto [shown, focused] = windowsOf(m_lumra.processId());
+    EXPECT_EQ(shown, 0) << "a reminder window with no tray to sit by";
+    EXPECT_EQ(focused, 0) << "the reminder took the keyboard";
+
+    // No shortcut reaches Lumra here: the log names the way that works, as the General page does.
+    EXPECT_TRUE(output().contains(QString::fromUtf8("bind the command \u201clumra\u201d"))) << qPrintable(output());
+    EXPECT_FALSE(output().contains("open Lumra with Ctrl+Alt+V")) << qPrintable(output());
     EXPECT_EQ(m_lumra.state(), QProcess::Running);
 }

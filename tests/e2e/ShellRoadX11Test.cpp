@@ -59,6 +59,23 @@ protected:
         xdotool({"key", "Menu"});
         return QTest::qWaitFor([&] { return lumra::test::popupShownBy(m_lumra.processId()); }, startTimeoutMs);
     }
+
+    // Lumra running with one copy of `text`, and that row's tag editor open in front from the
+    // popup's row menu ("Pin this on Top", "Star this Item", "Add Tags").
+    void openTagEditorFor(const QByteArray& text)
+    {
+        startLumra();
+        copy(text);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return storedTexts(dataDir.supportFolder()).size() == 1; }, startTimeoutMs));
+        xdotool({"key", "--clearmodifiers", "ctrl+alt+v"});
+        ASSERT_TRUE(QTest::qWaitFor([] { return activeWindowName() == QStringLiteral("Lumra"); }, startTimeoutMs))
+            << output().toStdString();
+        xdotool({"key", "Down"});
+        ASSERT_TRUE(openRowMenu()) << "no menu";
+        xdotool({"key", "Down", "Down", "Down", "Return"});
+        ASSERT_TRUE(QTest::qWaitFor([] { return activeWindowName() == QStringLiteral("Edit Tags"); }, startTimeoutMs))
+            << "no tag editor; the window in front is " << activeWindowName().toStdString();
+    }
 };
 
 TEST_F(ShellRoadX11Test, TheShortcutOpensThePopupAndReturnPastesTheChosenText)
@@ -150,19 +167,9 @@ TEST_F(ShellRoadX11Test, AnItemDeletedFromThePopupWithTheKeyboardLeavesTheStore)
 
 TEST_F(ShellRoadX11Test, AnOpenEditorNeitherHoldsOffTheEndOfASessionNorGetsSaved)
 {
-    startLumra();
-    copy("tag me later");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return storedTexts(dataDir.supportFolder()).size() == 1; }, startTimeoutMs));
-    xdotool({"key", "--clearmodifiers", "ctrl+alt+v"});
-    ASSERT_TRUE(QTest::qWaitFor([] { return activeWindowName() == QStringLiteral("Lumra"); }, startTimeoutMs))
-        << output().toStdString();
-
-    // The row's menu: "Pin this on Top", "Star this Item", "Add Tags".
-    xdotool({"key", "Down"});
-    ASSERT_TRUE(openRowMenu()) << "no menu";
-    xdotool({"key", "Down", "Down", "Down", "Return"});
-    ASSERT_TRUE(QTest::qWaitFor([] { return activeWindowName() == QStringLiteral("Edit Tags"); }, startTimeoutMs))
-        << "no tag editor; the window in front is " << activeWindowName().toStdString();
+    openTagEditorFor("tag me later");
+    if (HasFatalFailure())
+        return;
     xdotool({"type", "--delay", "30", "halfway"});
 
     // What a desktop sends at logout.
@@ -172,4 +179,44 @@ TEST_F(ShellRoadX11Test, AnOpenEditorNeitherHoldsOffTheEndOfASessionNorGetsSaved
     EXPECT_EQ(m_lumra.exitCode(), 0) << output().toStdString();
     EXPECT_EQ(storedTexts(dataDir.supportFolder()), QStringList{"tag me later"});
     EXPECT_FALSE(lumra::test::storedColumnContains(dataDir.supportFolder(), "tagsJSON", "halfway"));
+}
+
+TEST_F(ShellRoadX11Test, AMinimisedEditorAndItsPopupComeBackWithTheShortcutAndWithLumra)
+{
+    if (!s_windowManager)
+        GTEST_SKIP() << "needs openbox, which draws a minimise button on every window";
+    openTagEditorFor("tag me after a minimise");
+    if (HasFatalFailure())
+        return;
+    const QString editor = runText(QStringLiteral("xdotool"), {"getactivewindow"});
+
+    // The minimise button: the editor goes, and the popup with it.
+    for (const char* road : {"shortcut", "lumra"}) {
+        SCOPED_TRACE(road);
+        xdotool({"windowminimize", editor});
+        ASSERT_TRUE(QTest::qWaitFor([] { return activeWindowName() != QStringLiteral("Edit Tags"); }, startTimeoutMs));
+        if (QByteArray(road) == "shortcut") {
+            xdotool({"key", "--clearmodifiers", "ctrl+alt+v"});
+        } else {
+            QProcess again;
+            again.setProcessEnvironment(m_lumra.processEnvironment());
+            again.start(m_app, {});
+            ASSERT_TRUE(again.waitForFinished(startTimeoutMs));
+        }
+        EXPECT_TRUE(QTest::qWaitFor([] { return activeWindowName() == QStringLiteral("Edit Tags"); }, startTimeoutMs))
+            << "the " << road << " did not bring the editor back; in front: " << activeWindowName().toStdString()
+            << "\n" << output().toStdString();
+    }
+    // Both windows are mapped again; their first paint follows.
+    QTest::qWait(500);
+    saveScreenshot(QStringLiteral("editor-back-from-minimised.png"));
+
+    // Cancelled, the editor hands the popup the keys; the next shortcut closes it at once.
+    xdotool({"key", "Escape"});
+    EXPECT_TRUE(QTest::qWaitFor([] { return activeWindowName() == QStringLiteral("Lumra"); }, startTimeoutMs))
+        << "in front: " << activeWindowName().toStdString();
+    xdotool({"key", "--clearmodifiers", "ctrl+alt+v"});
+    EXPECT_TRUE(QTest::qWaitFor([] { return activeWindowName() != QStringLiteral("Lumra"); }, startTimeoutMs))
+        << "the first shortcut after the editor closed the popup";
+    EXPECT_EQ(m_lumra.state(), QProcess::Running);
 }

@@ -24,6 +24,7 @@ struct Computer {
     QString display;
     QProcess lumra;
     QString output;
+    qint64 clockOffsetMs = 0; // this computer's clock is this far off
 
     QString supportFolder() const { return home.path() + QStringLiteral("/data/Lumra"); }
     QProcessEnvironment environment() const
@@ -32,6 +33,8 @@ struct Computer {
         env.remove(QStringLiteral("QT_QPA_PLATFORM"));
         env.insert(QStringLiteral("DISPLAY"), display);
         env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+        if (clockOffsetMs != 0)
+            env.insert(QStringLiteral("LUMRA_TEST_CLOCK_OFFSET_MS"), QString::number(clockOffsetMs));
         for (const char* part : {"data", "config", "cache", "runtime"})
             QDir(home.path()).mkpath(QString::fromLatin1(part));
         QFile::setPermissions(home.path() + QStringLiteral("/runtime"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
@@ -195,6 +198,36 @@ TEST_F(SyncX11Test, ATornLastLineInOneJournalAndALinkInTheOthersFolderChangeNoth
     ASSERT_TRUE(secret.open(QIODevice::ReadOnly));
     EXPECT_EQ(secret.readAll(), QByteArray("outside the sync folder")) << "nothing was written through a link";
     EXPECT_FALSE(QFileInfo(folderB + QStringLiteral("/manifest.json")).isSymLink()) << "the link was replaced by the computer's own file";
+}
+
+TEST_F(SyncX11Test, AComputerWhoseClockIsTwoHundredDaysAheadLeavesTheOtherItsHistory)
+{
+    b.clockOffsetMs = 200LL * 24 * 60 * 60 * 1000;
+    ASSERT_TRUE(a.start(m_app, shared.path())) << a.output.toStdString();
+    ASSERT_TRUE(b.start(m_app, shared.path())) << b.output.toStdString();
+    const QStringList texts {"kept one", "kept two", "kept three"};
+    for (const QString& text : texts) {
+        ASSERT_TRUE(a.copy(text.toUtf8()));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return storedTexts(a.supportFolder()).contains(text); }, waitMs)) << text.toStdString();
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return storedTexts(b.supportFolder()).size() >= texts.size(); }, waitMs))
+        << "the computer ahead imported the history: " << storedTexts(b.supportFolder()).join(" | ").toStdString();
+
+    // At its next start its retention (150 days) finds every row 200 days old, and says why it deletes them.
+    b.stop();
+    ASSERT_TRUE(b.start(m_app, shared.path())) << b.output.toStdString();
+    const QString journal = deviceFolder(shared.path(), b) + QStringLiteral("/journal-1.jsonl");
+    auto ageDeletes = [&] {
+        QFile f(journal);
+        return f.open(QIODevice::ReadOnly) ? int(f.readAll().count("\"rule\":\"retention\"")) : 0;
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ageDeletes() >= int(texts.size()); }, waitMs))
+        << "the retention deletes were published; the computer ahead has: " << storedTexts(b.supportFolder()).join(" | ").toStdString();
+    // Long enough for the other computer to read them (it rescans every 5 s).
+    QTest::qWait(12000);
+    const QStringList kept = storedTexts(a.supportFolder());
+    for (const QString& text : texts)
+        EXPECT_TRUE(kept.contains(text)) << "the first computer has: " << kept.join(" | ").toStdString();
 }
 
 } // namespace

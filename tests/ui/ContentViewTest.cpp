@@ -235,6 +235,38 @@ TEST_F(ContentViewTest, EveryOpeningAndRegainedFocusStartsClean)
     EXPECT_TRUE(view->viewState().isSearchFocused());
 }
 
+TEST_F(ContentViewTest, AMoveByTheHeaderIsNoNewOpening)
+{
+    // The window manager takes the move and the keyboard with it, and gives the focus back at its end.
+    panel->setSystemMoveStarter([] { return true; });
+    panel->setKeepWindowOpen(true);
+    QApplication::setActiveWindow(panel);
+    QTest::keyClicks(field(), "zzz");
+    manager->applyPendingSearch();
+    manager->setTypeFilterOption(TypeFilterOption::links);
+    QWidget* header = view->findChild<QWidget*>(QStringLiteral("headerBand"));
+    ASSERT_TRUE(header);
+    const QPoint grab(header->width() / 2, header->height() / 2);
+    QTest::mousePress(header, Qt::LeftButton, {}, grab);
+    QMouseEvent move(QEvent::MouseMove, QPointF(grab), QPointF(header->mapToGlobal(grab + QPoint(40, 30))), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(header, &move);
+    ASSERT_TRUE(panel->isMovedBySystem());
+    QApplication::setActiveWindow(nullptr);
+    QApplication::setActiveWindow(panel);
+    QTest::mouseRelease(header, Qt::LeftButton, {}, grab);
+    EXPECT_EQ(manager->searchText(), QStringLiteral("zzz"));
+    EXPECT_EQ(manager->typeFilterOption(), TypeFilterOption::links);
+    EXPECT_FALSE(panel->isMovedBySystem()) << "the move ended with the focus back";
+
+    // Leaving for another application and coming back still starts clean.
+    QApplication::setActiveWindow(nullptr);
+    QApplication::setActiveWindow(panel);
+    EXPECT_EQ(manager->searchText(), QString());
+    EXPECT_EQ(manager->typeFilterOption(), std::nullopt);
+    QApplication::setActiveWindow(nullptr);
+}
+
 // A row worked out again later (its thumbnail arrived) keeps the clock reading of the other rows, so
 // the newer item above never reads as older than the one below it.
 TEST_F(ContentViewTest, RowAgesShareOneClockReading)

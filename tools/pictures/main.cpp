@@ -31,6 +31,7 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 
 using namespace lumra;
@@ -94,7 +95,10 @@ void drawWindow(QPainter& painter, const QImage& shot, const QRectF& target, con
 // them larger.
 QImage tipPicture(const QList<QImage>& shots, const QPalette& palette)
 {
-    QImage canvas(tipSize, QImage::Format_ARGB32_Premultiplied);
+    // At the windows' own density: twice the pixels for the pictures of dense screens.
+    const qreal density = shots.isEmpty() ? 1.0 : shots.first().devicePixelRatio();
+    QImage canvas(tipSize * density, QImage::Format_ARGB32_Premultiplied);
+    canvas.setDevicePixelRatio(density);
     QPainter painter(&canvas);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
@@ -331,10 +335,13 @@ bool save(const QImage& image, const QString& path)
 
 int main(int argc, char** argv)
 {
+    // The scale (1 or 2) is the screen's density the windows are drawn for.
+    const int scale = argc == 3 ? std::atoi(argv[2]) : 1;
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QT_SCALE_FACTOR", QByteArray::number(scale));
     QApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s OUTPUT_FOLDER\n", argv[0]);
+    if ((argc != 2 && argc != 3) || (scale != 1 && scale != 2)) {
+        std::fprintf(stderr, "usage: %s OUTPUT_FOLDER [1|2]\n", argv[0]);
         return 2;
     }
     const QString out = QString::fromLocal8Bit(argv[1]);
@@ -349,7 +356,7 @@ int main(int argc, char** argv)
         Sample sample(scratch.path() + (dark ? QStringLiteral("/dark") : QStringLiteral("/light")));
         // The resource path without its prefix, under the output folder.
         auto outPath = [&](const QString& name) {
-            return out + QLatin1Char('/') + OnboardingPictures::path(name, dark).mid(QStringLiteral(":/onboarding/").size());
+            return out + QLatin1Char('/') + OnboardingPictures::path(name, dark, scale).mid(QStringLiteral(":/onboarding/").size());
         };
         auto tipPath = [&](int index) { return outPath(OnboardingPictures::overviewName(index)); };
         auto stylePath = [&](AppearanceStyle style) { return outPath(OnboardingPictures::stylePreviewName(style)); };

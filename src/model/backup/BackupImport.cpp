@@ -117,9 +117,10 @@ void cleanImages(ExportData& data, CleaningReport& report)
     entries.clear();
 
     QHash<QString, QString> renamed;
+    QSet<QString> refused;
     for (const CheckedImage& image : checked) {
         if (image.png.isEmpty()) {
-            ++report.imagesDropped;
+            refused.insert(image.name);
             continue;
         }
         QString name = image.name;
@@ -130,16 +131,23 @@ void cleanImages(ExportData& data, CleaningReport& report)
         }
         data.images.insert(name, image.png);
     }
+    QList<ClipboardItem> kept;
+    kept.reserve(data.items.size());
     for (ClipboardItem& item : data.items) {
-        if (!item.imageFileName || isCaptureImageName(*item.imageFileName))
-            continue;
-        ++report.imageNamesReplaced;
-        const auto it = renamed.constFind(*item.imageFileName);
-        if (it != renamed.constEnd())
+        const QString name = item.imageFileName.value_or(QString());
+        if (const auto it = renamed.constFind(name); it != renamed.constEnd()) {
             item.imageFileName = *it;
-        else
+            ++report.imageNamesReplaced;
+        } else if (item.contentType == ClipboardContentType::image && !data.images.contains(name)) {
+            // A row without its picture would show nothing.
+            ++(refused.contains(name) ? report.imageItemsRefused : report.imageItemsUnfilled);
+            continue;
+        } else if (item.imageFileName && !isCaptureImageName(name)) {
             item.imageFileName = std::nullopt; // no bytes to name it by
+        }
+        kept.append(std::move(item));
     }
+    data.items = std::move(kept);
 }
 
 // False when nothing of the item's file list is left.
@@ -288,7 +296,11 @@ BackupPreview makePreview(LoadedBackup backup, const HistoryIndex& history)
     QHash<QString, int> ids;
     for (const ClipboardItem& item : items) {
         const QString key = contentKey(item);
-        preview.contentIds.push_back(int(ids.emplace(key, int(ids.size())).value()));
+        // The first item of a content numbers it; repeats take that number.
+        auto id = ids.constFind(key);
+        if (id == ids.constEnd())
+            id = ids.insert(key, int(ids.size()));
+        preview.contentIds.push_back(*id);
         preview.inHistory.push_back(history.isDuplicate(item));
         switch (item.contentType) {
         case ClipboardContentType::text: ++preview.textCount; break;
@@ -317,7 +329,10 @@ void walkSelection(const BackupPreview& preview, const ExportFilter& filter, con
             continue;
         const size_t content = size_t(preview.contentIds[size_t(i)]);
         const bool duplicate = preview.inHistory[size_t(i)] || seen[content];
-        seen[content] = true;
+        // As the import does: only an item that goes in makes later ones of its content repeats
+        // (an item skipped as the very item in the recycle bin leaves its content free).
+        if (!duplicate)
+            seen[content] = true;
         visit(items[i], duplicate);
     }
 }

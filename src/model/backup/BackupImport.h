@@ -46,12 +46,16 @@ QList<ClipboardItem> itemsForExport(const QList<ClipboardItem>& items, const Exp
 
 // What was cleaned out of a file so that nothing in it reaches outside Lumra's folders.
 struct CleaningReport {
-    int imageNamesReplaced = 0; // names of another form than the capture's, renamed by their bytes
-    int imagesDropped = 0;      // bytes that are no image within the capture's limits
-    int fileEntriesDropped = 0; // entries that are not absolute local file URLs
-    int fileItemsDropped = 0;   // file items left with no entry at all
+    int imageNamesReplaced = 0;  // image items kept under the name the capture gives their bytes
+    int imageItemsRefused = 0;   // image items left out: their bytes are too large or no picture
+    int imageItemsUnfilled = 0;  // image items left out: the file holds no bytes for them
+    int fileEntriesDropped = 0;  // entries that are not absolute local file URLs
+    int fileItemsDropped = 0;    // file items left with no entry at all
 
-    int total() const { return imageNamesReplaced + imagesDropped + fileEntriesDropped + fileItemsDropped; }
+    int total() const
+    {
+        return imageNamesReplaced + imageItemsRefused + imageItemsUnfilled + fileEntriesDropped + fileItemsDropped;
+    }
 };
 
 struct LoadedBackup {
@@ -66,8 +70,8 @@ bool isAcceptedFileUrl(const QString& urlString);
 
 // Decodes the bytes (decodeBackup) and cleans the document: image bytes that do not decode as an
 // image within the capture's limits are dropped; other images are kept as PNG; image names of
-// another form are replaced by the name the capture gives those bytes (or cleared when there are
-// none); file entries that are not absolute local file URLs are dropped, folder flags recomputed
+// another form are replaced by the name the capture gives those bytes; image items left without
+// bytes are dropped, as a row without its picture would show nothing; file entries that are not absolute local file URLs are dropped, folder flags recomputed
 // when the lists differ in length, and file items left empty are dropped. Needs no store or window.
 Result<LoadedBackup> loadBackup(const QByteArray& bytes);
 // The same from a file; a file over maxBackupFileBytes is refused before it is read.

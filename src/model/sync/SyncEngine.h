@@ -2,11 +2,13 @@
 
 #include "model/store/ManagedObjectContext.h"
 #include "model/store/Sqlite.h"
+#include "model/sync/AgeRules.h"
 #include "model/sync/SyncRecord.h"
 #include "platform/cloud/SyncFiles.h"
 #include "platform/core/Result.h"
 
 #include <QHash>
+#include <QMap>
 #include <QJsonObject>
 #include <QSet>
 #include <QString>
@@ -41,6 +43,10 @@ public:
         qint64 readChunkBytes = 4 * 1024 * 1024;
         qint64 stallGraceMs = 60 * 1000; // a missing file counts as a stall after this long
         SyncFiles::NewId newId;          // incarnations, a new device id, run secrets; empty: random
+        // How far ahead of this computer's clock a stamp is still trusted: a record further ahead
+        // is held, unapplied, until this clock comes within the bound of it.
+        qint64 maxClockAheadMs = 24LL * 60 * 60 * 1000;
+        std::shared_ptr<AgeRuleLedger> ageRuleDeletes; // the deletes this computer's age rules made
     };
 
     struct Outcome {
@@ -57,6 +63,10 @@ public:
         int keptLocal = 0;       // items too large (or not an image) to sync, kept on this computer
         int waitingForImages = 0; // records waiting for their image file
         QStringList stalled;     // "device: file" a reader waits for beyond the grace time
+        QMap<QString, int> refused;        // device -> records of its folder refused, each counted once
+        QMap<QString, QString> unreadable; // device -> why its folder cannot be read now
+        int heldAhead = 0;       // records held because they are stamped too far ahead of our clock
+        QMap<QString, qint64> clocksAhead; // device -> how far its held records are ahead of our clock (ms)
     };
 
     SyncEngine(Config config, std::unique_ptr<store::ManagedObjectContext> context, const store::PersistentStore* cloudStore);
@@ -73,6 +83,9 @@ public:
     Outcome importChanges(qint64 nowMs);
     Health health(qint64 nowMs);
 
+    // This computer's age rules as now set: an age rule's delete from elsewhere applies only where they agree.
+    void setAgeRules(const AgeRules& rules) { m_ageRules = rules; }
+
     const Config& config() const { return m_config; }
     QUuid device() const { return m_config.device; }
 
@@ -85,6 +98,7 @@ private:
         QByteArray digest;
         qint64 mtime = 0; // the latest field stamp, or when deleted the time of the delete
         bool deleted = false;
+        bool ageRule = false; // deleted by an age rule (here or elsewhere): the row may live again
         QList<FieldState> fields; // mergedFields() order; empty in a state written before fields merged
     };
     struct Cursor {
@@ -94,9 +108,12 @@ private:
         qint64 offset = 0;
         qint64 line = 0;
         bool skipping = false; // inside a line too long to read, looking for its end
+        QString prefix;        // the last line before `offset` as read (tailText), to notice a rewrite
     };
     using Key = std::pair<int, QUuid>;
-    enum class Applied { yes, skipped, wait };
+    // `wait`: for its image; `ahead`: stamped too far ahead of our clock; `aged`: a row our own age
+    // rule removed, which its writer keeps. All three are held and tried again on later passes.
+    enum class Applied { yes, skipped, wait, ahead, aged };
     struct Change {
         Key key;
         RowState state;
@@ -152,7 +169,20 @@ private:
     std::optional<QByteArray> imageElsewhere(const QString& hash);
     Result<QByteArray> imageOf(const SyncDir* deviceDir, const QString& hash, Outcome& outcome, const QString& where, bool* wait);
     void stall(const QUuid& device, const QString& what, qint64 nowMs);
-    qint64 nextStamp(qint64 nowMs) const { return std::max(nowMs, m_clockFloor + 1); }
+    // A hybrid logical clock: after every stamp seen, but never trusting one further ahead of our
+    // own clock than the bound, and always a stamp readers accept.
+    qint64 nextStamp(qint64 nowMs) const;
+    qint64 clockBound(qint64 nowMs) const { return nowMs + m_config.maxClockAheadMs; }
+    void raiseFloor(qint64 stamp, qint64 nowMs) { m_clockFloor = std::max(m_clockFloor, std::min(stamp, clockBound(nowMs))); }
+    const AgeRules& ageRules() const { return m_ageRules; }
+    // Whether records of a former id of ours at this place in its folder are published again.
+    bool republishFromFormer(const QUuid& device, const Cursor& at, qint64 offset);
+    // Keeps a record applyRecord held (or drops the one held for its row when it was not).
+    Status holdRecord(const QUuid& device, const SyncRecord& record, Applied applied);
+    // Everything this computer holds is published again at the next export (kept across a restart).
+    Status republishAll();
+    void forgetRefused(const QString& device);
+    Status checkCursorPrefix(const SyncDir& dir, const QString& name, Cursor& at, Outcome& outcome, const QUuid& device);
 
     Config m_config;
     std::unique_ptr<store::ManagedObjectContext> m_context;
@@ -169,9 +199,12 @@ private:
     QString m_journalTail; // hash and length of the last line we appended
     std::optional<Cursor> m_readBack; // where our own folder is ahead of the state: read from here
     qint64 m_clockFloor = 0; // the latest stamp written or read: local changes are stamped after it
+    qint64 m_now = 0;        // our clock at the pass under way
+    AgeRules m_ageRules;
     bool m_republish = false;
     QHash<Key, store::ManagedObjectPtr> m_batchRows; // inserted by the batch under way
     QHash<QString, std::pair<QString, qint64>> m_stalls; // device -> (what, since)
+    QMap<QString, QString> m_unreadable;                 // device -> why its folder could not be read last pass
 };
 
 } // namespace lumra::sync

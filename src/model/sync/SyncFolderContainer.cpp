@@ -22,6 +22,7 @@ struct SyncFolderContainer::Pass {
     bool full = false;
     QSet<QUuid> dirty;
     qint64 now = 0;
+    sync::AgeRules ageRules;
     QUuid device;
     std::optional<QByteArray> settingsWrite;
     bool readSettings = false;
@@ -195,6 +196,7 @@ void SyncFolderContainer::runPass()
         config.stateFile = m_persistence->folder() + QStringLiteral("/LumraSync.sqlite");
         config.storeFolder = m_persistence->folder();
         config.compactAfterRecords = m_compactAfterRecords;
+        config.ageRuleDeletes = m_ageRuleDeletes;
         m_engine = std::make_shared<sync::SyncEngine>(config, m_persistence->newBackgroundContext(), cloud);
         m_engineOpen = false;
     }
@@ -202,6 +204,8 @@ void SyncFolderContainer::runPass()
     pass->full = m_fullExport;
     pass->dirty = std::exchange(m_dirty, {});
     pass->now = m_clock.now().toMSecsSinceEpoch();
+    if (m_ageRules)
+        pass->ageRules = m_ageRules();
     pass->device = m_device;
     if (m_settings) {
         if (std::optional<QByteArray> bytes = m_settings->takePendingWrite())
@@ -216,8 +220,17 @@ void SyncFolderContainer::runPass()
     m_running = true;
     m_again = false;
     ++m_passesStarted;
+    m_hungTimer = m_clock.start(answerWithin, false, [this] {
+        auto firing = std::move(m_hungTimer);
+        if (!m_running || m_reportedHung)
+            return;
+        m_reportedHung = true; // until a pass comes back
+        report(CloudSyncEvent::setup, true, QStringLiteral("The sync folder is not answering"));
+    });
     std::shared_ptr<sync::SyncEngine> engine = m_engine;
-    m_watcher.setFuture(QtConcurrent::run(&m_pool, [engine, pass] {
+    m_watcher.setFuture(QtConcurrent::run(&m_pool, [engine, pass, hook = m_passHook] {
+        if (hook)
+            hook();
         if (QString why; !sync::SyncFiles::isUsable(pass->folder, &why)) {
             pass->unavailable = why;
             return pass;
@@ -229,6 +242,7 @@ void SyncFolderContainer::runPass()
             if (!pass->openStatus)
                 return pass;
         }
+        engine->setAgeRules(pass->ageRules);
         // Our own changes first: one made here while another computer's older change arrives wins.
         // What others wrote is read even when ours cannot be written (a full disk, say).
         pass->exported = engine->exportChanges(pass->dirty, pass->full, pass->now);
@@ -258,16 +272,20 @@ void SyncFolderContainer::runPass()
 void SyncFolderContainer::finishPass()
 {
     m_running = false;
+    m_hungTimer.reset();
+    const bool wasHung = std::exchange(m_reportedHung, false);
     std::shared_ptr<Pass> pass = m_watcher.result();
     if (!pass)
         return;
     if (!pass->unavailable.isEmpty()) {
+        if (wasHung)
+            m_reportedUnavailable = false; // the folder answered at last: say how it is
         folderUnavailable(pass->unavailable);
         if (m_again)
             schedule(0ms);
         return;
     }
-    for (const QString& notice : pass->opened.notices + pass->exported.notices)
+    for (const QString& notice : pass->opened.notices + pass->exported.notices + pass->imported.notices)
         Diagnostics::shared().warn(QStringLiteral("SyncEngine"), notice);
     const bool deviceChanged = !pass->device.isNull() && pass->device != m_device;
     if (deviceChanged)
@@ -290,6 +308,8 @@ void SyncFolderContainer::finishPass()
         m_reportedUnavailable = false;
         report(CloudSyncEvent::setup, false);
         report(CloudSyncEvent::setup, true);
+    } else if (wasHung) {
+        report(CloudSyncEvent::setup, true); // it answers again
     }
     if (m_settings) {
         if (m_settings->folder() != sync::SyncFiles::root(pass->folder) || deviceChanged)
@@ -314,7 +334,6 @@ void SyncFolderContainer::finishPass()
     }
     for (const QString& problem : exported.problems + imported.problems)
         Diagnostics::shared().warn(QStringLiteral("SyncEngine"), QStringLiteral("Skipped: ") + problem);
-    m_refused += int(imported.problems.size());
     m_recentProblems += imported.problems;
     if (m_recentProblems.size() > 200)
         m_recentProblems = m_recentProblems.mid(m_recentProblems.size() - 200);
@@ -346,21 +365,48 @@ void SyncFolderContainer::passFailed()
     m_backOffUntil = m_clock.now().toMSecsSinceEpoch() + wait;
 }
 
-void SyncFolderContainer::updateWarning(const std::shared_ptr<Pass>& pass)
+namespace {
+
+QString computer(const QString& device) { return QStringLiteral("computer ") + device.left(8); }
+
+// "200 days", "5 hours", "12 minutes": how far a clock is off, roughly.
+QString span(qint64 ms)
 {
+    auto unit = [](qint64 n, const char* name) { return QStringLiteral("%1 %2%3").arg(n).arg(QLatin1String(name), n == 1 ? "" : "s"); };
+    if (ms >= 2LL * 86'400'000)
+        return unit(ms / 86'400'000, "day");
+    if (ms >= 2LL * 3'600'000)
+        return unit(ms / 3'600'000, "hour");
+    return unit(std::max<qint64>(1, ms / 60'000), "minute");
+}
+
+} // namespace
+
+QString SyncFolderContainer::warningFor(const sync::SyncEngine::Health& health)
+{
+    // The worst first; each stays for as long as it holds.
     QStringList parts;
     auto count = [](int n, const char* one, const char* many) {
         return QStringLiteral("%1 %2").arg(n).arg(QString::fromLatin1(n == 1 ? one : many));
     };
-    if (m_refused > 0)
-        parts << count(m_refused, "record refused", "records refused");
-    if (pass->health.keptLocal > 0)
-        parts << count(pass->health.keptLocal, "item too large to sync kept on this computer", "items too large to sync kept on this computer");
-    if (pass->health.waitingForImages > 0)
-        parts << count(pass->health.waitingForImages, "record waiting for its image", "records waiting for their images");
-    if (!pass->health.stalled.isEmpty())
-        parts << count(int(pass->health.stalled.size()), "computer waiting for a file to arrive", "computers waiting for files to arrive");
-    m_warning = parts.join(QStringLiteral(", "));
+    for (auto it = health.unreadable.begin(); it != health.unreadable.end(); ++it)
+        parts << QStringLiteral("the folder of %1 cannot be read").arg(computer(it.key()));
+    if (!health.stalled.isEmpty())
+        parts << count(int(health.stalled.size()), "computer waiting for a file to arrive", "computers waiting for files to arrive");
+    for (auto it = health.clocksAhead.begin(); it != health.clocksAhead.end(); ++it)
+        parts << QStringLiteral("%1's clock is %2 ahead").arg(computer(it.key()), span(it.value()));
+    for (auto it = health.refused.begin(); it != health.refused.end(); ++it)
+        parts << count(it.value(), "record refused", "records refused") + QStringLiteral(" from ") + computer(it.key());
+    if (health.keptLocal > 0)
+        parts << count(health.keptLocal, "item too large to sync kept on this computer", "items too large to sync kept on this computer");
+    if (health.waitingForImages > 0)
+        parts << count(health.waitingForImages, "record waiting for its image", "records waiting for their images");
+    return parts.join(QStringLiteral(", "));
+}
+
+void SyncFolderContainer::updateWarning(const std::shared_ptr<Pass>& pass)
+{
+    m_warning = warningFor(pass->health);
 }
 
 void SyncFolderContainer::folderUnavailable(const QString& why)
@@ -388,8 +434,8 @@ void SyncFolderContainer::report(int type, bool finished, const QString& error)
             CloudError e;
             e.localizedDescription = error;
             event.error = e;
-        } else if (type == CloudSyncEvent::import && !m_warning.isEmpty()) {
-            event.warning = m_warning;
+        } else if (!m_warning.isEmpty()) {
+            event.warning = m_warning; // an export's success does not hide what the import found
         }
     }
     emit eventChanged(event);

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "model/store/ManagedObjectContext.h"
+#include "model/sync/AgeRules.h"
+#include "model/sync/SyncEngine.h"
 #include "platform/cloud/CloudContainer.h"
 #include "platform/core/Clock.h"
 
@@ -22,9 +24,7 @@ namespace lumra {
 class PersistenceController;
 class SyncFolderKeyValueStore;
 
-namespace sync {
-class SyncEngine;
-}
+
 
 // The synced history's mirror in a sync folder the user chose. Changes of the synced store file are
 // written to this computer's journal there; other computers' journals are read and applied, when
@@ -39,6 +39,8 @@ public:
     static constexpr std::chrono::milliseconds rescanInterval {5000};
     static constexpr int fullScanEvery = 60; // rescans between two full passes over the store
     static constexpr std::chrono::milliseconds longestBackOff {60 * 1000};
+    // A pass that has not come back after this long says the folder is not answering (a hung mount).
+    static constexpr std::chrono::milliseconds answerWithin {10 * 1000};
 
     explicit SyncFolderContainer(Clock& clock = Clock::shared(), QObject* parent = nullptr);
     ~SyncFolderContainer() override;
@@ -71,11 +73,22 @@ public:
             dropEngine(); // the next pass makes one with the new bound
     }
 
+    // This computer's age rules, read on the main thread before each pass.
+    void setAgeRules(std::function<sync::AgeRules()> rules) { m_ageRules = std::move(rules); }
+    // Where the housekeeping notes the deletes its age rules make (from any thread), so that they
+    // travel as such.
+    const std::shared_ptr<sync::AgeRuleLedger>& ageRuleDeletes() const { return m_ageRuleDeletes; }
+
+    // Tests: runs on the worker at the start of every pass (a test holds it there as a hung mount would).
+    void setPassHookForTests(std::function<void()> hook) { m_passHook = std::move(hook); }
+
     // What the last passes skipped, as logged (device, line, reason).
     QStringList recentProblems() const { return m_recentProblems; }
     // The warning the status shows, empty when there is nothing to admit to.
     QString warning() const { return m_warning; }
     QUuid device() const { return m_device; }
+    // The warning for what the engine admits to, the worst first.
+    static QString warningFor(const sync::SyncEngine::Health& health);
     // Tests: passes started since this container was made.
     int passesStarted() const { return m_passesStarted; }
 
@@ -112,7 +125,8 @@ private:
     int m_failures = 0; // passes in a row that failed: the next ones wait longer
     qint64 m_backOffUntil = 0;
     QString m_lastFailure;
-    int m_refused = 0; // records refused or skipped since start
+    std::unique_ptr<Timer> m_hungTimer;
+    bool m_reportedHung = false;
     QString m_warning;
     std::optional<QByteArray> m_settingsWrite;
     qint64 m_compactAfterRecords = 5000;
@@ -123,6 +137,9 @@ private:
     QThread m_watchThread;
     QFileSystemWatcher* m_fsWatcher = nullptr; // lives on m_watchThread
     QStringList m_recentProblems;
+    std::function<sync::AgeRules()> m_ageRules;
+    std::function<void()> m_passHook;
+    std::shared_ptr<sync::AgeRuleLedger> m_ageRuleDeletes = std::make_shared<sync::AgeRuleLedger>();
     QList<QMetaObject::Connection> m_connections;
 };
 

@@ -19,8 +19,6 @@ namespace {
 // Seconds since 1 January 2001: from 1970 to 2200.
 constexpr double earliestDate = -978307200.0;
 constexpr double latestDate = 6'310'000'000.0;
-constexpr qint64 earliestMtime = 978307200000LL; // 2001
-constexpr qint64 latestMtime = 7'258'118'400'000LL; // 2200
 constexpr double maxExactInteger = 9007199254740992.0; // 2^53
 
 bool isSynced(const store::Entity& entity, int attribute)
@@ -175,6 +173,10 @@ QByteArray encodeRecord(const SyncRecord& record)
     o.insert(QStringLiteral("device"), uuidText(record.device));
     if (!record.writer.isEmpty())
         o.insert(QStringLiteral("w"), record.writer);
+    if (record.op == SyncRecord::Op::remove && !record.ageRule.isEmpty()) {
+        o.insert(QStringLiteral("rule"), record.ageRule);
+        o.insert(QStringLiteral("threshold"), double(record.ageThreshold));
+    }
     if (record.op == SyncRecord::Op::put) {
         o.insert(QStringLiteral("fields"), record.fields);
         if (!record.imageHash.isEmpty())
@@ -232,8 +234,22 @@ Result<SyncRecord> decodeRecord(QByteArrayView line)
             return R::failure(QStringLiteral("bad writer tag"));
         r.writer = writer.toString();
     }
-    if (r.op == SyncRecord::Op::remove)
+    if (r.op == SyncRecord::Op::remove) {
+        // An age rule's name is kept whatever it is: a rule this build does not know never agrees.
+        const QJsonValue rule = o.value(QStringLiteral("rule"));
+        if (!rule.isUndefined()) {
+            if (!rule.isString() || rule.toString().isEmpty() || rule.toString().size() > 32)
+                return R::failure(QStringLiteral("bad age rule"));
+            r.ageRule = rule.toString();
+            const QJsonValue threshold = o.value(QStringLiteral("threshold"));
+            if (!threshold.isUndefined()) {
+                if (Status s = checkInteger(QStringLiteral("threshold"), threshold, 0, maxExactInteger); !s)
+                    return R::failure(s.error());
+                r.ageThreshold = qint64(threshold.toDouble());
+            }
+        }
         return r;
+    }
 
     const QJsonValue fields = o.value(QStringLiteral("fields"));
     if (!fields.isObject())

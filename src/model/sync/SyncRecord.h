@@ -33,6 +33,10 @@ struct SyncRecord {
     // "image" stands for the image. Readers that predate them take the whole row at `mtime`.
     QMap<QString, qint64> stamps;
     QString writer; // a tag of the run that wrote it, so a computer knows its own records
+    // remove only: the age rule that made the delete ("retention", "autoClean") and its threshold in
+    // seconds; empty for a delete the user made. Readers that predate it take a plain delete.
+    QString ageRule;
+    qint64 ageThreshold = 0;
 
     // Which of two records of one row wins: the later one, a tie going to the greater device id.
     bool supersedes(qint64 otherMtime, const QUuid& otherDevice) const;
@@ -44,6 +48,9 @@ inline constexpr const char* imageField = "image";
 // Bounds of what a record may carry.
 inline constexpr qint64 maxLineBytes = 96 * 1024 * 1024;
 inline constexpr qint64 maxTextBytes = 32 * 1024 * 1024;
+// The stamps a reader accepts: from 2001 to 2200.
+inline constexpr qint64 earliestMtime = 978307200000LL;
+inline constexpr qint64 latestMtime = 7'258'118'400'000LL;
 
 // One line of JSON, without the newline.
 QByteArray encodeRecord(const SyncRecord& record);

@@ -130,7 +130,12 @@ void Clock::after(std::chrono::milliseconds delay, QObject* context, std::functi
     });
 }
 
-QDateTime SystemClock::now() const { return QDateTime::currentDateTimeUtc(); }
+QDateTime SystemClock::now() const
+{
+    // Tests only: end-to-end runs put one instance's clock ahead or behind (no other use).
+    static const qint64 offsetMs = qgetenv("LUMRA_TEST_CLOCK_OFFSET_MS").toLongLong();
+    return QDateTime::currentDateTimeUtc().addMSecs(offsetMs);
+}
 
 std::unique_ptr<Timer> SystemClock::startTimer(std::chrono::milliseconds interval, bool repeating,
                                                std::function<void()> callback)
@@ -198,9 +203,15 @@ void ManualClock::advance(std::chrono::milliseconds by)
         if (next == entries.end() || (*next)->due > target)
             break;
         auto entry = *next;
-        m_now = entry->due;
+        // A timer left behind by setNow() fires once, late, as a platform timer does after a jump:
+        // time never runs back to its due date, and a repeating one goes on from now rather than
+        // replaying every interval it missed.
+        m_now = std::max(m_now, entry->due);
         if (entry->repeating) {
-            entry->due = entry->due.addMSecs(std::max<qint64>(1, entry->interval.count()));
+            const qint64 interval = std::max<qint64>(1, entry->interval.count());
+            entry->due = entry->due.addMSecs(interval);
+            if (entry->due <= m_now)
+                entry->due = m_now.addMSecs(interval);
             entry->sequence = m_sequence++;
         } else {
             entry->active = false;

@@ -50,7 +50,10 @@ public:
         setCursor(Qt::PointingHandCursor);
         setFocusPolicy(Qt::NoFocus);
         QFont small = font();
-        small.setPointSizeF(small.pointSizeF() * 0.85);
+        if (small.pointSizeF() > 0)
+            small.setPointSizeF(small.pointSizeF() * 0.85);
+        else
+            small.setPixelSize(std::max(8, int(small.pixelSize() * 0.85)));
         small.setWeight(QFont::DemiBold);
         setFont(small);
         hide();

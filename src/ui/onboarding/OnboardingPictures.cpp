@@ -83,20 +83,32 @@ void paintTipText(QPainter& painter, const QRectF& target, const TipText& text, 
 
 bool isDark(const QPalette& palette) { return palette.color(QPalette::Window).lightness() < 128; }
 
-QString path(const QString& name, bool dark)
+QString path(const QString& name, bool dark, int scale)
 {
     static const bool registered = (registerOnboardingResources(), true);
     Q_UNUSED(registered);
-    return QStringLiteral(":/onboarding/%1%2.png").arg(dark ? QStringLiteral("dark/") : QString(), name);
+    return QStringLiteral(":/onboarding/%1%2%3.png")
+        .arg(dark ? QStringLiteral("dark/") : QString(), name, scale > 1 ? QStringLiteral("@%1x").arg(scale) : QString());
 }
 
-QImage load(const QString& name, const QPalette& palette)
+int scaleFor(qreal devicePixelRatio) { return devicePixelRatio > 1.0 ? 2 : 1; }
+
+QImage load(const QString& name, const QPalette& palette, qreal devicePixelRatio)
 {
     // Read each time, as the page is built: a picture never outlives a theme change.
-    QImage image(path(name, isDark(palette)));
-    if (image.isNull())
-        image = QImage(path(name, false));
-    return image;
+    const int scale = scaleFor(devicePixelRatio);
+    for (const bool dark : {isDark(palette), false}) {
+        for (const int s : {scale, 1}) {
+            QImage image(path(name, dark, s));
+            if (!image.isNull()) {
+                image.setDevicePixelRatio(s);
+                return image;
+            }
+            if (s == 1)
+                break;
+        }
+    }
+    return {};
 }
 
 } // namespace OnboardingPictures
@@ -123,7 +135,8 @@ void PictureView::setTipText(std::optional<OnboardingPictures::TipText> text)
 
 void PictureView::reload()
 {
-    m_image = m_name.isEmpty() ? QImage() : OnboardingPictures::load(m_name, palette());
+    m_scale = OnboardingPictures::scaleFor(devicePixelRatioF());
+    m_image = m_name.isEmpty() ? QImage() : OnboardingPictures::load(m_name, palette(), devicePixelRatioF());
     update();
 }
 
@@ -140,7 +153,7 @@ QRectF PictureView::pictureRect() const
     const QRectF area = QRectF(rect()).adjusted(2, 2, -2, -8);
     qreal ratio = m_ratio;
     if (ratio <= 0)
-        ratio = m_image.isNull() ? 1.6 : qreal(m_image.width()) / m_image.height();
+        ratio = m_image.isNull() ? 1.6 : qreal(m_image.width()) / m_image.height(); // the same at any scale
     qreal height = std::min(area.height(), area.width() / ratio);
     if (m_maxHeight > 0)
         height = std::min<qreal>(height, m_maxHeight);
@@ -150,6 +163,9 @@ QRectF PictureView::pictureRect() const
 
 void PictureView::paintEvent(QPaintEvent*)
 {
+    // Moved to a screen of another density: the picture drawn for it.
+    if (OnboardingPictures::scaleFor(devicePixelRatioF()) != m_scale)
+        reload();
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);

@@ -30,10 +30,13 @@ inline constexpr QSize tipCanvas {960, 600};
 // Draws a tip's words over its picture, which is shown in `target`.
 void paintTipText(QPainter& painter, const QRectF& target, const TipText& text, const QPalette& palette);
 
-// The resource path of `name` for a light or dark window.
-QString path(const QString& name, bool dark);
-// The picture for `palette`; a null image when it is missing or unreadable.
-QImage load(const QString& name, const QPalette& palette);
+// The resource path of `name` for a light or dark window, drawn at `scale` ("…@2x.png" at 2).
+QString path(const QString& name, bool dark, int scale = 1);
+// The scale that fits a screen of `devicePixelRatio`.
+int scaleFor(qreal devicePixelRatio);
+// The picture for `palette` at the scale that fits `devicePixelRatio` (its pixel ratio set to
+// that scale), else at scale 1; a null image when it is missing or unreadable.
+QImage load(const QString& name, const QPalette& palette, qreal devicePixelRatio = 1);
 
 } // namespace OnboardingPictures
 
@@ -64,6 +67,7 @@ private:
     void reload();
     QString m_name;
     QImage m_image;
+    int m_scale = 1; // the scale the picture was loaded for
     qreal m_ratio = 0; // 0: the picture's own
     int m_maxHeight = 0;
     bool m_framed = true;

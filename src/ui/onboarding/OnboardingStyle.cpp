@@ -1,6 +1,7 @@
 #include "ui/onboarding/OnboardingStyle.h"
 
 #include "platform/symbols/Symbols.h"
+#include "ui/AppIcon.h"
 #include "ui/settings/SettingsWidgets.h"
 
 #include <QApplication>
@@ -17,10 +18,8 @@ QColor secondary(const QPalette& palette) { return palette.color(QPalette::Place
 
 QPixmap appIcon(int size)
 {
-    if (!qApp->windowIcon().isNull())
-        return qApp->windowIcon().pixmap(size, size);
-    // Theme symbols are drawn dark; in the accent colour the stand-in reads on any window.
-    return symbol(QStringLiteral("doc.on.clipboard.fill"), size, QApplication::palette().color(QPalette::Highlight));
+    // For the sharpest screen: a label's pixmap is not drawn again when its window moves.
+    return AppIcon::pixmap(size, qApp->devicePixelRatio());
 }
 
 QLabel* text(const QString& content, int pixelSize, QFont::Weight weight, bool secondaryColour)

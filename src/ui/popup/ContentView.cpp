@@ -603,8 +603,13 @@ bool ContentView::eventFilter(QObject* watched, QEvent* event)
     // Focus coming back from the preview leaves the search and filters as they are.
     // The first activation can arrive after the user's first keys (a busy machine, a slow window
     // manager); only one that follows a lost focus starts the view afresh.
-    if (watched == m_panelObject && event->type() == QEvent::WindowDeactivate && m_appeared)
-        m_lostFocusSinceReset = true;
+    // Nor does a move by the window manager, which holds the keyboard meanwhile: it is no new opening.
+    if (watched == m_panelObject && event->type() == QEvent::WindowDeactivate && m_appeared) {
+        // Cast afresh: a panel being destroyed is no longer a PopupPanel.
+        const auto* panel = qobject_cast<const PopupPanel*>(watched);
+        if (!(panel && panel->isMovedBySystem()))
+            m_lostFocusSinceReset = true;
+    }
     if (watched == m_panelObject && event->type() == QEvent::WindowActivate && m_appeared && m_lostFocusSinceReset
         && !UnifiedPreviewCoordinator::shared().isPreviewVisibleOrJustClosed()) {
         // The panel got the focus back (from an editor, an alert or another application).

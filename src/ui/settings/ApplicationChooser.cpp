@@ -2,6 +2,7 @@
 
 #include "platform/files/IconFiles.h"
 #include "platform/symbols/Symbols.h"
+#include "ui/settings/IgnoredAppsBox.h"
 #include "ui/settings/SettingsWidgets.h"
 
 #include <QCollator>
@@ -150,6 +151,7 @@ ApplicationChooser::ApplicationChooser(const QList<DesktopEntry>& entries, QWidg
     m_search->setAccessibleName(QStringLiteral("Search applications"));
     m_list->setModel(m_filter);
     m_list->setIconSize(QSize(24, 24));
+    m_list->setItemDelegate(new FullIconDelegate(m_list));
     m_list->setUniformItemSizes(true);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);

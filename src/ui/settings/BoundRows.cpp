@@ -197,9 +197,11 @@ void HistoryLimitRow::confirm(qint64 value)
     const bool retention = m_bound == Bound::retention;
     if (value == std::get<qint64>(m_manager.setting(setting())))
         return;
+    // Other computers are spoken of only while syncing: sync on and a folder chosen.
+    const bool syncing = m_manager.iCloudSyncEnabled() && !m_manager.syncFolderPath().trimmed().isEmpty();
     const LimitChange change = retention
-        ? retentionChange(m_manager.itemsDeletedByRetention(int(value)), m_manager.iCloudSyncEnabled())
-        : itemLimitChange(m_manager.itemsDeletedByLimit(int(value)), m_manager.iCloudSyncEnabled());
+        ? retentionChange(m_manager.itemsDeletedByRetention(int(value)), syncing)
+        : itemLimitChange(m_manager.itemsDeletedByLimit(int(value)), syncing);
     if (change.kind == LimitChange::Kind::refuse) {
         showMessage(change.text);
         refresh();

@@ -301,7 +301,7 @@ void CleanupPage::applyAutoClean(SettingPickerRow& row, qint64 minutes)
         return;
     }
     const bool binOn = manager.recycleBinEnabled();
-    if (answer(m_context.prompts, Tables::applyAutoClean(count, binOn, manager.iCloudSyncEnabled()),
+    if (answer(m_context.prompts, Tables::applyAutoClean(count, binOn, manager.iCloudSyncEnabled() && !manager.syncFolderPath().trimmed().isEmpty()),
                PromptService::Style::warning)
         != 0) {
         row.refresh();

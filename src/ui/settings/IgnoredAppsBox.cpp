@@ -45,6 +45,32 @@ QToolButton* barButton(const QString& accessibleName, QWidget* parent)
 
 } // namespace
 
+QStyleOptionViewItem FullIconDelegate::rowOption(const QStyleOptionViewItem& base, const QModelIndex& index) const
+{
+    QStyleOptionViewItem option = base;
+    initStyleOption(&option, index);
+    return option;
+}
+
+void FullIconDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const
+{
+    QStyledItemDelegate::initStyleOption(option, index);
+    const auto* view = qobject_cast<const QAbstractItemView*>(option->widget);
+    if (!view || !(option->features & QStyleOptionViewItem::HasDecoration))
+        return;
+    // The base class shrinks the decoration to the icon's largest size; a small icon is drawn
+    // scaled up instead, in the full size.
+    const QSize full = view->iconSize();
+    const QSize actual = option->icon.actualSize(full);
+    if (!actual.isEmpty() && actual.width() < full.width() && actual.height() < full.height()) {
+        const qreal ratio = view->devicePixelRatioF();
+        QPixmap scaled = option->icon.pixmap(actual, ratio).scaled(full * ratio, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        scaled.setDevicePixelRatio(ratio);
+        option->icon = QIcon(scaled);
+    }
+    option->decorationSize = full;
+}
+
 IgnoredAppsBox::IgnoredAppsBox(ClipboardManager& manager, PromptService& prompts, int iconSize, int listHeight,
                                QWidget* parent)
     : QFrame(parent)
@@ -58,6 +84,7 @@ IgnoredAppsBox::IgnoredAppsBox(ClipboardManager& manager, PromptService& prompts
 {
     m_list->setFrameShape(QFrame::NoFrame);
     m_list->setIconSize(QSize(iconSize, iconSize));
+    m_list->setItemDelegate(new FullIconDelegate(m_list));
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_list->setSpacing(2);

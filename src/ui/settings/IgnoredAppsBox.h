@@ -3,6 +3,7 @@
 #include "model/ClipboardItem.h"
 
 #include <QFrame>
+#include <QStyledItemDelegate>
 
 #include <functional>
 #include <optional>
@@ -14,6 +15,19 @@ namespace lumra {
 
 class ClipboardManager;
 class PromptService;
+
+// Rows of application lists: every icon takes the view's whole icon size, so that an application
+// whose theme has only a smaller icon lines its name up with the others.
+class FullIconDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    // What a row is drawn from (for tests).
+    QStyleOptionViewItem rowOption(const QStyleOptionViewItem& base, const QModelIndex& index) const;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
+};
 
 // The box of ignored applications, each with its icon and name, and + / − under them. + opens
 // the application chooser and adds what was picked; − removes the selected application after a

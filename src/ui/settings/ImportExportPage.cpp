@@ -3,6 +3,8 @@
 #include "ui/shell/HotKeyManager.h"
 #include "ui/shell/Prompt.h"
 #include "engine/ClipboardManager.h"
+#include "engine/SettingsFile.h"
+#include "platform/files/FileChecks.h"
 #include "platform/files/ReplacingFile.h"
 #include "ui/settings/SettingsWidgets.h"
 
@@ -36,7 +38,6 @@ ImportExportPage::ImportExportPage(SettingsContext context, QWidget* parent)
     : QScrollArea(parent), m_context(std::move(context)), m_dialogs(BackupFileDialogs::system())
 {
     SettingsStyle::setUpPage(this);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     auto* content = new QWidget;
     content->setFont(SettingsStyle::font(14, false, content->font()));
     auto* layout = new QVBoxLayout(content);
@@ -139,24 +140,24 @@ void ImportExportPage::importSettingsFromFile()
     if (path.isEmpty())
         return;
     const QString name = QFileInfo(path).fileName();
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        showResult(QStringLiteral("\"%1\" could not be read: %2").arg(name, file.errorString()), true);
+    // Read and checked before the question, so that only a settings file is ever offered for import.
+    const std::optional<QByteArray> bytes = readRegularFile(path, maxSettingsFileBytes);
+    if (!bytes) {
+        showResult(QStringLiteral("\"%1\" could not be read as a settings file.").arg(name), true);
         return;
     }
-    if (file.size() > maxSettingsFileBytes) {
-        showResult(QStringLiteral("\"%1\" is not a Lumra settings file.").arg(name), true);
+    const settingsfile::Parsed checked = settingsfile::parse(*bytes);
+    if (!checked.error.isEmpty()) {
+        showResult(QStringLiteral("\"%1\": %2 Nothing was changed.").arg(name, checked.error), true);
         return;
     }
-    const QByteArray bytes = file.readAll();
     const int answer = m_context.prompts.alert(
         QStringLiteral("Import settings?"),
-        QStringLiteral("This will overwrite your current settings with the imported ones. Most changes apply immediately; "
-                       "restart the app for hotkey and sync changes."),
+        ImportExportTexts::settingsImportQuestion(name, int(checked.accepted.size()), checked.refused),
         {QStringLiteral("Import"), QStringLiteral("Cancel")}, PromptService::Style::warning);
     if (answer != 0)
         return;
-    const ClipboardManager::SettingsImport result = m_context.manager.importSettings(bytes);
+    const ClipboardManager::SettingsImport result = m_context.manager.importSettings(*bytes);
     if (!result.ok()) {
         showResult(QStringLiteral("\"%1\": %2 Nothing was changed.").arg(name, result.error), true);
         return;

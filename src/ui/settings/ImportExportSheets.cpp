@@ -138,8 +138,10 @@ QString cleaned(const backup::CleaningReport& report)
     QStringList parts;
     if (report.imageNamesReplaced > 0)
         parts << QStringLiteral("%1 image names renamed").arg(report.imageNamesReplaced);
-    if (report.imagesDropped > 0)
-        parts << QStringLiteral("%1 images that are not pictures left out").arg(report.imagesDropped);
+    if (report.imageItemsRefused > 0)
+        parts << QStringLiteral("%1 images too large or not pictures left out").arg(report.imageItemsRefused);
+    if (report.imageItemsUnfilled > 0)
+        parts << QStringLiteral("%1 images with no picture in the file left out").arg(report.imageItemsUnfilled);
     if (report.fileEntriesDropped > 0)
         parts << QStringLiteral("%1 file entries that are not local files left out").arg(report.fileEntriesDropped);
     if (report.fileItemsDropped > 0)
@@ -161,7 +163,44 @@ QString limitWarning(const backup::ImportOutcome& outcome, qint64 maxItems)
     return QStringLiteral("The history keeps at most %1 items. If you import, %2.").arg(maxItems).arg(parts.join(QStringLiteral(", and ")));
 }
 
+QString limitTitle(int planned, const backup::ImportOutcome& outcome)
+{
+    // The items the limit would drop at once are not counted as imported.
+    return QStringLiteral("Import %1 items?").arg(planned - outcome.notKept);
+}
+
+QString settingsImportQuestion(const QString& fileName, int settings, int invalid)
+{
+    QString text = QStringLiteral("Your current settings will be replaced by the %1 settings in \"%2\". They take effect at once.")
+                       .arg(settings)
+                       .arg(fileName);
+    if (invalid > 0)
+        text += QStringLiteral(" %1 values in the file are not valid and will be skipped.").arg(invalid);
+    return text;
+}
+
 } // namespace ImportExportTexts
+
+// ---------------------------------------------------------------------------------------------------- sheets
+
+int FittedSheet::contentHeight() const
+{
+    QLayout* content = layout();
+    if (!content)
+        return height();
+    return content->hasHeightForWidth() ? content->totalHeightForWidth(width()) : content->totalSizeHint().height();
+}
+
+bool FittedSheet::event(QEvent* event)
+{
+    const bool handled = QDialog::event(event);
+    // The layout has taken the change by now: the sheet shrinks as well as grows with it.
+    if (event->type() == QEvent::LayoutRequest) {
+        if (const int wanted = contentHeight(); wanted > 0 && wanted != height())
+            resize(width(), wanted);
+    }
+    return handled;
+}
 
 // ---------------------------------------------------------------------------------------------------- filters
 
@@ -259,7 +298,7 @@ void BackupFilterBox::setDates(const QDate& from, const QDate& to)
 // ---------------------------------------------------------------------------------------------------- export
 
 ExportSheet::ExportSheet(ClipboardManager& manager, BackupFileDialogs dialogs, QWidget* parent)
-    : QDialog(parent), m_manager(manager), m_dialogs(std::move(dialogs))
+    : FittedSheet(parent), m_manager(manager), m_dialogs(std::move(dialogs))
 {
     setWindowTitle(QStringLiteral("Export Clipboard History"));
     setFixedWidth(380);
@@ -380,7 +419,7 @@ void ExportSheet::reject()
 // ---------------------------------------------------------------------------------------------------- import
 
 ImportSheet::ImportSheet(ClipboardManager& manager, BackupFileDialogs dialogs, PromptService& prompts, QWidget* parent)
-    : QDialog(parent), m_manager(manager), m_dialogs(std::move(dialogs)), m_prompts(prompts)
+    : FittedSheet(parent), m_manager(manager), m_dialogs(std::move(dialogs)), m_prompts(prompts)
 {
     setWindowTitle(QStringLiteral("Import Clipboard History"));
     setFixedWidth(400);
@@ -610,7 +649,7 @@ void ImportSheet::finishImport(bool dryRun)
     if (dryRun) {
         const QString warning = ImportExportTexts::limitWarning(result.outcome, m_manager.maxItems());
         if (!warning.isEmpty()
-            && m_prompts.alert(QStringLiteral("Import %1 items?").arg(m_counts.newItems()), warning,
+            && m_prompts.alert(ImportExportTexts::limitTitle(int(result.plan.items.size()), result.outcome), warning,
                                {QStringLiteral("Import"), QStringLiteral("Cancel")}, PromptService::Style::warning) != 0)
             return;
         runImport(false);

@@ -37,6 +37,10 @@ QString dateSpan(const QDateTime& earliest, const QDateTime& latest);
 QString cleaned(const backup::CleaningReport& report);  // empty when nothing was cleaned
 // Empty when the item limit takes nothing.
 QString limitWarning(const backup::ImportOutcome& outcome, qint64 maxItems);
+// The title over that warning: the number of items the import keeps.
+QString limitTitle(int planned, const backup::ImportOutcome& outcome);
+// The question before a settings file is applied; every setting it carries takes effect at once.
+QString settingsImportQuestion(const QString& fileName, int settings, int invalid);
 } // namespace ImportExportTexts
 
 // The colours of the result lines, readable on light and dark windows.
@@ -74,9 +78,21 @@ private:
     QDateEdit* m_to = nullptr;
 };
 
+// A sheet of fixed width whose height follows its content as rows show and hide.
+class FittedSheet : public QDialog {
+    Q_OBJECT
+public:
+    using QDialog::QDialog;
+    // The height the content asks for at the sheet's width.
+    int contentHeight() const;
+
+protected:
+    bool event(QEvent* event) override;
+};
+
 // "Export Clipboard History": filters, the live count, and the export to a file on a worker, with
 // progress and Cancel. Closes itself 1.5 s after a successful export.
-class ExportSheet : public QDialog {
+class ExportSheet : public FittedSheet {
     Q_OBJECT
 public:
     ExportSheet(ClipboardManager& manager, BackupFileDialogs dialogs, QWidget* parent = nullptr);
@@ -114,7 +130,7 @@ private:
 
 // "Import Clipboard History": choose a file (read and checked on a worker), see what it holds and
 // how much of the selection is new, and import it in one save.
-class ImportSheet : public QDialog {
+class ImportSheet : public FittedSheet {
     Q_OBJECT
 public:
     ImportSheet(ClipboardManager& manager, BackupFileDialogs dialogs, PromptService& prompts, QWidget* parent = nullptr);

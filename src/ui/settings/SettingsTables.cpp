@@ -2,7 +2,6 @@
 
 #include "engine/SettingOptions.h"
 
-#include <QLocale>
 
 #include <cmath>
 
@@ -191,7 +190,7 @@ PickerSpec maxItems()
     for (qint64 n = 1000; n <= 10000; n += 1000)
         limits.append(n);
     for (qint64 n : limits)
-        spec.options.append({QLocale().toString(n), number(n), {}});
+        spec.options.append({QString::number(n), number(n), {}}); // plain digits, as the limit is typed
     return spec;
 }
 

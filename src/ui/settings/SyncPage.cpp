@@ -165,8 +165,11 @@ void SyncPage::refresh()
     // While the check runs the switch shows the stored setting and takes no new flip.
     m_switch->setEnabled(!m_checking);
     const bool on = manager.iCloudSyncEnabled();
-    m_status->setText(drawableText(manager.iCloudSyncStatus(), m_status->font()));
-    m_statusBlock->setVisible(on && !manager.iCloudSyncStatus().isEmpty());
+    // On with no folder chosen (a fresh install): nothing syncs yet, and the status says why.
+    const QString status = folder.trimmed().isEmpty() ? QStringLiteral("No sync folder is chosen yet: nothing leaves this computer.")
+                                                      : manager.iCloudSyncStatus();
+    m_status->setText(drawableText(status, m_status->font()));
+    m_statusBlock->setVisible(on && !status.isEmpty());
     m_typesBlock->setVisible(on);
 }
 

@@ -37,6 +37,7 @@ public:
     ToggleSwitch* syncSwitch() const { return m_switch; }
     QPushButton* chooseButton() const { return m_choose; }
     QLabel* folderLabel() const { return m_folder; }
+    QLabel* statusLabel() const { return m_status; }
     bool isChecking() const { return m_checking; }
     bool isShowingTypes() const;
     bool isShowingStatus() const;

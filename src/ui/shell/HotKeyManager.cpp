@@ -93,6 +93,14 @@ QString HotKeyManager::shortcutDisplayString() const
     return ItemShortcut::displayString(quint16(keyCode), quint64(qMax<qint64>(0, m_defaults.integer(modifiersKey))));
 }
 
+QString HotKeyManager::howToOpenPopup() const
+{
+    const QString shortcut = shortcutDisplayString();
+    if (m_enabled && !shortcut.isEmpty() && m_keys.isRegistered(mainHotKeyId) && m_keys.limitation().isEmpty())
+        return QStringLiteral("open Lumra with %1").arg(shortcut);
+    return QStringLiteral("to open Lumra, bind the command \u201clumra\u201d to a key in the desktop\u2019s keyboard settings");
+}
+
 Status HotKeyManager::updateMainHotKey(quint16 keyCode, quint64 modifiers)
 {
     m_defaults.set(keyCodeKey, qint64(keyCode));
@@ -346,8 +354,11 @@ void HotKeyManager::togglePopup()
     static bool toldCentred = false;
     if (position != manager->shortcutWindowPosition() && !std::exchange(toldCentred, true))
         qCInfo(lcHotKeyManager) << "the pointer position is not known on this desktop: the popup opens centred";
-    const QPoint origin = PopupPlacement::forHotKey(position, panel->size(), QCursor::pos(),
-                                                    PopupRoads::lastPosition(m_defaults), PopupPlacement::currentScreens());
+    const QPoint pointer = QCursor::pos();
+    const auto last = PopupRoads::lastPosition(m_defaults);
+    const QPoint origin = PopupRoads::fitToScreen(*panel, [&](QSize frame) {
+        return PopupPlacement::forHotKey(position, frame, pointer, last, PopupPlacement::currentScreens());
+    });
     m_popupWindow = panel;
     panel->present(origin, m_keys.lastActivationTime());
     emit popupToggled(panel);

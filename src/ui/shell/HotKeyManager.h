@@ -49,6 +49,9 @@ public:
 
     // The open-popup shortcut as the user reads it ("Ctrl+Alt+V"); empty when there is none.
     QString shortcutDisplayString() const;
+    // How the user opens the popup without the tray: the shortcut while it fires system-wide, else
+    // the command `lumra` bound to a key of the desktop's own.
+    QString howToOpenPopup() const;
     // Raised at each change of the open-popup shortcut.
     int shortcutRevision() const { return m_shortcutRevision; }
     // Stores and applies a new open-popup shortcut (noKeyCode removes it).

@@ -3,11 +3,15 @@
 #include "ui/shell/PopupPlacement.h"
 #include "ui/shell/WindowActivation.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QMouseEvent>
+#include <QTimer>
 #include <QWindow>
 #include <QVBoxLayout>
+
+#include <xcb/xcb.h>
 
 namespace lumra {
 
@@ -67,6 +71,40 @@ private:
 
 } // namespace
 
+// Qt reports every X focus-out as a loss of focus. One whose mode says the keyboard was grabbed
+// comes from the window manager taking it for a move or resize (Alt+drag, a drag by the header);
+// the focus moving on while it holds the keyboard (its window switcher) is a real leave.
+class KeyboardGrabWatch final : public QAbstractNativeEventFilter {
+public:
+    explicit KeyboardGrabWatch(PopupPanel* panel, std::function<void(bool)> focusLeft)
+        : m_panel(panel), m_focusLeft(std::move(focusLeft))
+    {
+        qApp->installNativeEventFilter(this);
+    }
+    ~KeyboardGrabWatch() override { qApp->removeNativeEventFilter(this); }
+
+    bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override
+    {
+        if (type != "xcb_generic_event_t")
+            return false;
+        const auto* event = static_cast<const xcb_generic_event_t*>(message);
+        if ((event->response_type & 0x7f) != XCB_FOCUS_OUT)
+            return false;
+        const auto* focus = static_cast<const xcb_focus_out_event_t*>(message);
+        if (focus->detail == XCB_NOTIFY_DETAIL_POINTER || focus->event != xcb_window_t(m_panel->internalWinId()))
+            return false;
+        if (focus->mode == XCB_NOTIFY_MODE_GRAB)
+            m_focusLeft(true);
+        else if (focus->mode == XCB_NOTIFY_MODE_NORMAL || focus->mode == XCB_NOTIFY_MODE_WHILE_GRABBED)
+            m_focusLeft(false);
+        return false;
+    }
+
+private:
+    PopupPanel* m_panel;
+    std::function<void(bool)> m_focusLeft;
+};
+
 PopupPanel::PopupPanel(QSize contentSize, QWidget* parent)
     : QWidget(parent)
 {
@@ -86,9 +124,31 @@ PopupPanel::PopupPanel(QSize contentSize, QWidget* parent)
     applyWindowFlags();
 
     connect(qApp, &QGuiApplication::applicationStateChanged, this, &PopupPanel::applicationStateChanged);
+    if (QGuiApplication::platformName() == QLatin1String("xcb"))
+        m_grabWatch = std::make_unique<KeyboardGrabWatch>(this, [this](bool grabbed) { keyboardFocusLeft(grabbed); });
 }
 
 PopupPanel::~PopupPanel() = default;
+
+void PopupPanel::keyboardFocusLeft(bool grabbed)
+{
+    if (grabbed) {
+        m_movingBySystem = true;
+        return;
+    }
+    if (!std::exchange(m_movingBySystem, false))
+        return;
+    // The focus went elsewhere during the grab. When Qt has already reported the loss (it did so at
+    // the grab), nothing will report it again: decide now, as for any loss.
+    QTimer::singleShot(0, this, [this] {
+        if (m_movingBySystem || m_closing || m_closed || isActiveWindow())
+            return;
+        if (m_wasActive && isVisible())
+            resignedFocus();
+        if (!m_closing && QGuiApplication::applicationState() != Qt::ApplicationActive)
+            applicationStateChanged(QGuiApplication::applicationState());
+    });
+}
 
 PopupPanel* PopupPanel::findOpen()
 {
@@ -131,6 +191,19 @@ void PopupPanel::present(QPoint origin, unsigned long userTime)
     move(origin);
     show();
     m_presented = true;
+    activateWithUserTime(this, userTime);
+}
+
+void PopupPanel::bringBack(unsigned long userTime)
+{
+    if (m_closed || m_closing)
+        return;
+    m_hiddenForDeactivation = false;
+    // Cleared first: shown again, a minimised window would only map as an icon.
+    if (windowState() & Qt::WindowMinimized)
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    if (!isVisible())
+        show();
     activateWithUserTime(this, userTime);
 }
 

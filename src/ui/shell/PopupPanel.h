@@ -14,6 +14,8 @@ class QVBoxLayout;
 
 namespace lumra {
 
+class KeyboardGrabWatch;
+
 // The floating popup window that hosts the history view. It stays above other windows, keeps off
 // the taskbar, has no frame from the window manager (it moves when dragged by its background and
 // resizes from its edges and corners), takes the keyboard when presented, and closes when it loses
@@ -85,7 +87,15 @@ public:
     // `userTime` is the X server time of the event that asked for it (0 when unknown).
     void present(QPoint origin, unsigned long userTime = 0);
 
+    // Shows the open panel again wherever it went: minimised by the window manager together with an
+    // editor it holds, or hidden while Lumra was inactive. Raises it and asks for the focus.
+    void bringBack(unsigned long userTime = 0);
+
     bool isClosed() const { return m_closed; }
+
+    // The window manager holds the keyboard for a move (one the panel asked for, or Alt+drag):
+    // the focus the panel loses meanwhile is not the user leaving, and its return is no new opening.
+    bool isMovedBySystem() const { return m_movingBySystem; }
 
     // Hands a move by the background to the window manager; false when it cannot take it (then the
     // panel follows the pointer itself). Replaceable so tests can play a window manager.
@@ -110,6 +120,8 @@ private:
     void applyWindowFlags();
     bool closesOnFocusLoss() const { return !preventClose() && m_closesOnResignKey && !m_keepWindowOpen; }
     void resignedFocus();
+    // The X server took the keyboard from the panel: `grabbed` by a grab, else the focus moved on.
+    void keyboardFocusLeft(bool grabbed);
     void applicationStateChanged(Qt::ApplicationState state);
     void saveSizeNow();
     void finishClose();
@@ -138,6 +150,7 @@ private:
     std::function<void(QSize)> m_sizeSaver;
     std::function<void(QPoint)> m_positionSaver;
     std::unique_ptr<Timer> m_sizeTimer;
+    std::unique_ptr<KeyboardGrabWatch> m_grabWatch;
 };
 
 } // namespace lumra

@@ -98,6 +98,19 @@ QPoint forHotKey(const QString& position, QSize frame, QPoint pointer, std::opti
     return clampInto(QRect(pointer, frame), screen->available);
 }
 
+Fitted fitOnScreen(QSize frame, const std::function<QPoint(QSize)>& place, const QList<ScreenArea>& screens,
+                   int primary)
+{
+    const QPoint origin = place(frame);
+    const auto screen = screenAt(screens, QPoint(origin.x() + frame.width() / 2, origin.y()), primary);
+    if (!screen || screen->available.isEmpty())
+        return {origin, frame};
+    const QSize fitted = frame.boundedTo(screen->available.size());
+    if (fitted == frame)
+        return {origin, frame};
+    return {place(fitted), fitted};
+}
+
 QPoint besideAnchor(const QRect& anchor, QSize frame, QPoint pointer, const QList<ScreenArea>& screens,
                     int primary)
 {

@@ -6,6 +6,7 @@
 #include <QSize>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 namespace lumra {
@@ -60,6 +61,17 @@ QString honouredHotKeyPosition(const QString& position, bool pointerKnown);
 // tray sits on, inside the available area. An empty anchor (the tray gives no geometry) uses the pointer.
 QPoint besideAnchor(const QRect& anchor, QSize frame, QPoint pointer, const QList<ScreenArea>& screens,
                     int primary = 0);
+
+// Where the popup goes and how large it is: `place` gives the origin for a frame size. A screen
+// whose available area is shorter or narrower than `frame` (a small netbook, a monitor scaled to
+// 200 %) gets a popup that fits it, placed again at that size, rather than one whose footer runs
+// off its bottom. The screen is the one under the middle of the placed frame's top edge.
+struct Fitted {
+    QPoint origin;
+    QSize size;
+};
+Fitted fitOnScreen(QSize frame, const std::function<QPoint(QSize)>& place, const QList<ScreenArea>& screens,
+                   int primary = 0);
 
 // The screens of the running application, the primary one first.
 QList<ScreenArea> currentScreens();

@@ -98,6 +98,16 @@ PopupPanel* makePanel(ClipboardManager& manager, HotKeyManager* hotKeys, std::op
     return panel;
 }
 
+QPoint fitToScreen(PopupPanel& panel, const std::function<QPoint(QSize)>& place)
+{
+    const auto fitted = PopupPlacement::fitOnScreen(panel.size(), place, PopupPlacement::currentScreens());
+    if (fitted.size != panel.size()) {
+        panel.setMinimumSize(panel.minimumSize().boundedTo(fitted.size));
+        panel.resize(fitted.size);
+    }
+    return fitted.origin;
+}
+
 std::optional<QPoint> lastPosition(const UserDefaults& defaults)
 {
     const auto x = defaults.losslessDouble(lastXKey);

@@ -3,6 +3,7 @@
 #include "platform/workspace/Workspace.h"
 
 #include <QPoint>
+#include <QSize>
 
 #include <functional>
 #include <optional>
@@ -27,6 +28,10 @@ std::optional<AppIdentity> frontmostOtherApp(Workspace* workspace);
 // one in front), then `onClose` runs.
 PopupPanel* makePanel(ClipboardManager& manager, HotKeyManager* hotKeys, std::optional<AppIdentity> previousApp,
                       std::function<void()> onClose);
+
+// Makes the panel fit the screen that `place` (an origin for a frame size) puts it on, and returns
+// its origin there. The stored size is left as it is for a larger screen.
+QPoint fitToScreen(PopupPanel& panel, const std::function<QPoint(QSize)>& place);
 
 // The stored ("lastWindowX", "lastWindowY"); nullopt when missing.
 std::optional<QPoint> lastPosition(const UserDefaults& defaults);

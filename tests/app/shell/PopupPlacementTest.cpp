@@ -94,6 +94,46 @@ TEST(PopupPlacementTest, PanelLargerThanTheScreenKeepsItsTopVisible)
     EXPECT_EQ(clampInto(QRect(QPoint(50, 50), frame), small.available), QPoint(300 - 400, 20));
 }
 
+TEST(PopupPlacementTest, APopupTallerThanItsScreenIsFittedToTheAvailableArea)
+{
+    // A 1920x1080 monitor at 200 % (960x540 with a 30 px panel) beside a tall one, and a netbook.
+    const ScreenArea scaled{QRect(0, 0, 960, 540), QRect(0, 30, 960, 510)};
+    const ScreenArea tall{QRect(960, 0, 1200, 1920), QRect(960, 0, 1200, 1920)};
+    const ScreenArea netbook{QRect(0, 0, 1024, 600), QRect(0, 0, 1024, 576)};
+    const QSize stored(551, 621);
+    struct Case {
+        const char* position;
+        QPoint pointer;
+        QList<ScreenArea> screens;
+        QSize size;
+        QRect within;
+    };
+    const Case cases[] = {
+        {"center", {100, 100}, {scaled, tall}, {551, 510}, scaled.available},
+        {"mouse", {900, 500}, {scaled, tall}, {551, 510}, scaled.available},
+        {"mouse", {1000, 1500}, {scaled, tall}, stored, tall.available}, // room enough: kept
+        {"center", {10, 10}, {netbook}, {551, 576}, netbook.available},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.position);
+        const Fitted fitted = fitOnScreen(stored, [&](QSize frame) {
+            return forHotKey(c.position, frame, c.pointer, std::nullopt, c.screens);
+        }, c.screens);
+        EXPECT_EQ(fitted.size, c.size);
+        EXPECT_TRUE(c.within.contains(QRect(fitted.origin, fitted.size))) << "the footer stays on screen";
+    }
+
+    // The tray road on the short screen, and a screen narrower than the popup too.
+    const Fitted tray = fitOnScreen(stored, [&](QSize frame) {
+        return besideAnchor(QRect(900, 5, 20, 20), frame, {905, 10}, {scaled, tall});
+    }, {scaled, tall});
+    EXPECT_TRUE(scaled.available.contains(QRect(tray.origin, tray.size)));
+    const ScreenArea narrow{QRect(0, 0, 400, 500), QRect(0, 0, 400, 500)};
+    EXPECT_EQ(fitOnScreen(stored, [&](QSize frame) { return forHotKey("center", frame, {}, std::nullopt, {narrow}); },
+                          {narrow}).size,
+              QSize(400, 500));
+}
+
 TEST(PopupPlacementTest, NoScreenAtAllLeavesThePointer)
 {
     EXPECT_EQ(forHotKey("mouse", frame, {10, 20}, std::nullopt, {}), QPoint(10, 20));

@@ -1,6 +1,7 @@
 #include "app/ReminderPopover.h"
 
 #include "ManualClockScope.h"
+#include "Screenshots.h"
 
 #include <gtest/gtest.h>
 
@@ -31,6 +32,16 @@ TEST(ReminderPopoverTest, MessageCountsClipsWithTheLocalesGrouping)
     EXPECT_EQ(ReminderPopover::reminderMessage(2500, noGrouping), "You have 2,500 clips saved! Tap to Browse.");
 }
 
+TEST(ReminderPopoverTest, ShowsBesideATrayOnlyAndNeverAsAWindowOfAWaylandSession)
+{
+    using Form = ReminderPopover::Form;
+    EXPECT_EQ(ReminderPopover::formFor(false, QStringLiteral("xcb")), Form::none);
+    EXPECT_EQ(ReminderPopover::formFor(false, QStringLiteral("wayland")), Form::none);
+    EXPECT_EQ(ReminderPopover::formFor(true, QStringLiteral("xcb")), Form::bubble);
+    EXPECT_EQ(ReminderPopover::formFor(true, QStringLiteral("wayland")), Form::trayNotification);
+    EXPECT_EQ(ReminderPopover::formFor(true, QStringLiteral("wayland-egl")), Form::trayNotification);
+}
+
 class ReminderPopoverBehaviourTest : public ::testing::Test {
 protected:
     test::ManualClockScope clock;
@@ -42,6 +53,8 @@ TEST_F(ReminderPopoverBehaviourTest, ClosesTenSecondsAfterItWasShown)
     popover->showNear(QRect(100, 0, 24, 24), QPoint());
     EXPECT_EQ(popover->size(), QSize(260, 80));
     EXPECT_EQ(popover->messageText(), "You have 3 clips saved! Tap to Browse.");
+    EXPECT_TRUE(popover->testAttribute(Qt::WA_ShowWithoutActivating));
+    test::saveArtifact(*popover, QStringLiteral("reminder-bubble"));
 
     clock.clock.advance(9999ms);
     EXPECT_TRUE(popover->isVisible());

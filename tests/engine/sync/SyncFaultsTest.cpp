@@ -495,10 +495,14 @@ TEST_F(SyncFaultsTest, CopiesOfOneTextAlreadyRowsOnEveryComputerBecomeOneRowEver
 // ------------------------------------------------------------------------------------------------ random schedules
 
 // One schedule: two or three computers edit, pass, restart, fill disks, are cloned and restored
-// and find links planted, while the tool delivers late, out of order, in pieces, twice and as
-// conflict copies. Then the faults stop, and every computer must hold the same history, nothing
-// outside the folders may have changed, and no status may still claim a wait. Answers what the run
-// left (each computer's id, rows and sync folder files), which its seed alone decides.
+// (alone, or a home together with its sync folder) and find links planted, their clocks run minutes
+// to years ahead or behind (to the edge of the stamps readers accept and past it) and their age
+// rules delete by those clocks, while the tool delivers late, out of order, in pieces, twice and as
+// conflict copies. Then the faults stop and the clocks are right again: no row a computer with a
+// right clock held may have been lost to another's age rule. Then time passes beyond every stamp
+// written, and every computer must hold the same history, nothing outside the folders may have
+// changed, and no status may still claim a wait. Answers what the run left (each computer's id,
+// rows and sync folder files), which its seed alone decides.
 QByteArray runSchedule(unsigned seed)
 {
     SCOPED_TRACE(testing::Message() << "seed " << seed);
@@ -512,13 +516,38 @@ QByteArray runSchedule(unsigned seed)
         owned.push_back(std::make_unique<Computer>(QStringLiteral("C%1").arg(i), ids.source()));
         owned.back()->compactAfter = 8 + roll(30);
         owned.back()->now += roll(5000);
+        owned.back()->rules = {150, roll(3) == 0 ? 30 + roll(600) : 0};
         owned.back()->start();
         computers << owned.back().get();
     }
     FileSyncTool tool(computers, rng);
     Outside outside;
     std::optional<std::pair<int, std::unique_ptr<QTemporaryDir>>> backup;
+    std::optional<std::pair<int, std::unique_ptr<QTemporaryDir>>> homeBackup; // a home with its sync folder
+    constexpr qint64 minute = 60'000, hour = 60 * minute, day = 24 * hour, year = 365 * day;
+    qint64 furthestAhead = 0;
+    // Beyond the bound, records wait for the reader's clock and a later record of their writer
+    // replaces them: then the order things were read in counts, and reading afresh may differ.
+    bool clocksOffBeyondBound = false;
+    // Rows a computer with a right clock held, and where each was seen: none may be lost to an age
+    // rule (every one in these runs is wrong: no row is older than the shortest rule by the true time).
+    std::map<QString, std::pair<QSet<int>, QJsonObject>> keptByRight; // id -> (who held it, its fields)
+    QSet<QString> userDeleted;
+    QSet<QString> aged; // rows an age rule deleted somewhere
+    auto sampleRight = [&](int who) {
+        if (std::abs(computers[who]->skew) > hour)
+            return;
+        for (const auto& [id, fields] : computers[who]->rows())
+            if (!fields.value(QStringLiteral("textContent")).toString().startsWith(u"the same text"))
+                keptByRight[id] = {keptByRight[id].first + QSet<int> {who}, fields};
+    };
+    // A restore takes back what only that computer had seen since.
+    auto restored = [&](int who) {
+        for (auto it = keptByRight.begin(); it != keptByRight.end();)
+            it = it->second.first == QSet<int> {who} ? keptByRight.erase(it) : std::next(it);
+    };
     bool cloned = false;
+    bool homeRestored = false;
     QString lost;
     const Faults faults {2 + roll(3), 3 + roll(4), 3 + roll(4), roll(2) == 0};
     const QByteArray png = solidPng({6, 6}, Qt::magenta);
@@ -537,9 +566,10 @@ QByteArray runSchedule(unsigned seed)
     for (int step = 0; step < steps; ++step) {
         for (Computer* x : std::as_const(computers))
             everyDevice.insert(sync::uuidText(x->device()));
-        Computer& c = *computers[roll(count)];
+        const int who = roll(count);
+        Computer& c = *computers[who];
         c.now += 200 + roll(3000);
-        const int op = roll(20);
+        const int op = roll(24);
         if (trace)
             qInfo("step %d: %s (%s) op %d rows %d", step, qPrintable(c.name), qPrintable(sync::uuidText(c.device()).left(8)), op,
                   int(c.rows().size()));
@@ -565,10 +595,14 @@ QByteArray runSchedule(unsigned seed)
             if (auto id = anyRow(c)) {
                 if (trace)
                     qInfo("  removes %s %s", qPrintable(id->toString()), qPrintable(c.row(*id)->value(QStringLiteral("textContent")).toString()));
+                userDeleted.insert(id->toString());
                 c.remove(*id);
             }
             break;
-        case 9: case 10: case 11: case 12: c.pass(roll(3) == 0); break;
+        case 9: case 10: case 11: case 12:
+            c.pass(roll(3) == 0);
+            sampleRight(who);
+            break;
         case 13: case 14: tool.scan(); tool.deliver(faults); break;
         case 15: c.restart(); break;
         case 16: sync::SyncFiles::setSpaceLeftForTests(roll(3) == 0 ? roll(400) : -1); break;
@@ -600,6 +634,7 @@ QByteArray runSchedule(unsigned seed)
                 r.stop();
                 copyTree(backup->second->path(), r.store.path());
                 r.start();
+                restored(backup->first);
                 if (trace)
                     qInfo("  restore of C%d", backup->first);
                 backup.reset();
@@ -623,21 +658,99 @@ QByteArray runSchedule(unsigned seed)
                 to.start();
             }
             break;
+        case 20: case 21: {
+            // The clock goes wrong (or right again): minutes to years either way, to the edge of what
+            // readers accept and past it.
+            const int sign = roll(2) == 0 ? 1 : -1;
+            switch (roll(8)) {
+            case 0: c.skew = 0; break;
+            case 1: c.skew = sign * (1 + roll(59)) * minute; break;
+            case 2: c.skew = sign * (1 + roll(23)) * hour; break;
+            case 3: c.skew = sign * (2 + roll(300)) * day; break;
+            case 4: c.skew = sign * (1 + roll(5)) * year; break;
+            case 5: c.skew = 200 * day; break;
+            case 6: c.skew = sync::latestMtime - c.now - roll(3) * minute; break;
+            case 7: c.skew = sync::latestMtime - c.now + (1 + roll(10)) * day; break;
+            }
+            furthestAhead = std::max(furthestAhead, c.skew);
+            clocksOffBeyondBound = clocksOffBeyondBound || std::abs(c.skew) > day;
+            if (trace)
+                qInfo("  clock of %s off by %lld min", qPrintable(c.name), c.skew / minute);
+            break;
+        }
+        case 22: {
+            const QList<QUuid> gone = c.ageRulePass();
+            for (const QUuid& id : gone)
+                aged.insert(id.toString());
+            for (const QUuid& id : gone)
+                if (auto it = keptByRight.find(id.toString()); it != keptByRight.end())
+                    it->second.first.remove(who); // its own rule, not another computer's
+            if (trace)
+                qInfo("  age rules of %s delete %d", qPrintable(c.name), int(gone.size()));
+            break;
+        }
+        case 23:
+            // A home backed up together with its sync folder, and both restored later.
+            if (!homeBackup && roll(2) == 0) {
+                computers[who]->stop();
+                auto dir = std::make_unique<QTemporaryDir>();
+                copyTree(computers[who]->store.path(), dir->path() + QStringLiteral("/store"));
+                copyTree(computers[who]->replica.path(), dir->path() + QStringLiteral("/replica"));
+                computers[who]->start();
+                homeBackup.emplace(who, std::move(dir));
+            } else if (homeBackup) {
+                Computer& r = *computers[homeBackup->first];
+                r.stop();
+                copyTree(homeBackup->second->path() + QStringLiteral("/store"), r.store.path());
+                copyTree(homeBackup->second->path() + QStringLiteral("/replica"), r.replica.path());
+                r.start();
+                restored(homeBackup->first);
+                homeRestored = true;
+                if (trace)
+                    qInfo("  home and folder of C%d restored", homeBackup->first);
+                homeBackup.reset();
+            }
+            break;
         }
     }
 
-    // The faults stop: whole deliveries and a full re-sync, passes until nothing moves.
+    // The faults stop and the clocks are right: whole deliveries and a full re-sync, passes until
+    // nothing moves.
     sync::SyncFiles::setSpaceLeftForTests(-1);
-    for (int round = 0; round < 12; ++round) {
-        for (Computer* c : computers) {
-            everyDevice.insert(sync::uuidText(c->device()));
-            c->pass();
+    for (Computer* c : computers)
+        c->skew = 0;
+    auto settle = [&] {
+        for (int round = 0; round < 12; ++round) {
+            for (Computer* c : computers) {
+                everyDevice.insert(sync::uuidText(c->device()));
+                c->pass();
+            }
+            tool.scan();
+            if (round == 4)
+                tool.resyncAll();
+            tool.deliverAll();
         }
-        tool.scan();
-        if (round == 4)
-            tool.resyncAll();
-        tool.deliverAll();
+    };
+    settle();
+    if (!cloned) {
+        std::vector<Rows> now;
+        for (Computer* c : computers)
+            now.push_back(c->rows());
+        for (const auto& [id, seen] : keptByRight)
+            if (!userDeleted.contains(id))
+                for (int who : seen.first)
+                    // Unless its own rule removes it too: a row added under a clock behind is old.
+                    if (!sync::ageRuleRemoves(seen.second, computers[who]->rules, computers[who]->clock()))
+                        EXPECT_TRUE(now[size_t(who)].count(id)) << computers[who]->name.toStdString() << " lost " << id.toStdString()
+                                                            << ", which it held with a right clock";
     }
+    // Time passes beyond every stamp written: what was held for its stamp is applied. The age
+    // rules are off meanwhile: by then every row would be old.
+    for (Computer* c : computers) {
+        c->now += furthestAhead + 2 * day;
+        c->rules = {};
+    }
+    settle();
     if (trace)
         for (Computer* c : computers)
             qInfo("%s %s notices:\n  %s\n problems:\n  %s", qPrintable(c->name), qPrintable(sync::uuidText(c->device())),
@@ -692,6 +805,10 @@ QByteArray runSchedule(unsigned seed)
         const QString file = stall.section(QStringLiteral(": "), 1);
         if (!abandoned.contains(device))
             return false;
+        // A restored copy of the whole folder brings back older files of every folder in it, to
+        // every computer: one no one writes any more may be left damaged for good.
+        if (homeRestored)
+            return true;
         for (Computer* c : computers)
             if (QFileInfo(sync::SyncFiles::devicesFolder(c->root()) + u'/' + device + u'/' + file).exists())
                 return false;
@@ -714,10 +831,32 @@ QByteArray runSchedule(unsigned seed)
                 refusing = true;
         }
     }
+    if (!refusing && !clocksOffBeyondBound) {
+        // The same history computed afresh: a computer that reads the folder from its start, without
+        // any cursor, clock floor or state kept step by step.
+        Computer fresh {QStringLiteral("fresh"), ids.source()};
+        fresh.now = computers[0]->now;
+        copyTree(computers[0]->replica.path(), fresh.replica.path());
+        fresh.start();
+        for (int round = 0; round < 3; ++round)
+            fresh.pass();
+        // Age rules decide by the clock when a delete arrives: the rows they touched are left out.
+        auto withoutAged = [&](Rows rows) {
+            for (const QString& id : std::as_const(aged))
+                rows.erase(id);
+            return rows;
+        };
+        EXPECT_EQ(withoutAged(fresh.rows()), withoutAged(computers[0]->rows())) << "read afresh, the folder holds another history than C0";
+        fresh.stop();
+    }
     for (Computer* c : computers) {
         if (!refusing)
             EXPECT_EQ(c->rows(), computers[0]->rows()) << c->name.toStdString() << " differs from C0";
-        EXPECT_EQ(c->health().waitingForImages, 0) << c->name.toStdString();
+        // A restored copy of the whole folder may leave a folder no one writes without an image
+        // its records name: waiting for it is then the truth, and the status says so.
+        if (!homeRestored)
+            EXPECT_EQ(c->health().waitingForImages, 0) << c->name.toStdString();
+        EXPECT_EQ(c->health().heldAhead, 0) << c->name.toStdString();
         EXPECT_TRUE(stalls.value(c).isEmpty()) << c->name.toStdString() << ": " << stalls.value(c).join(u' ').toStdString();
     }
     EXPECT_TRUE(outside.untouched());

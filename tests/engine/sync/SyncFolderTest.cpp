@@ -10,7 +10,11 @@
 #include <QDir>
 #include <QImage>
 #include <QBuffer>
+#include <QCoreApplication>
+#include <QSemaphore>
 #include <QTemporaryDir>
+
+#include <atomic>
 
 namespace lumra::test {
 namespace {
@@ -227,7 +231,11 @@ TEST_F(SyncFolderTest, HostileRecordsAreSkippedAndTheRestApplies)
     for (int line : {1, 2, 3, 4, 6, 7, 8, 9})
         EXPECT_TRUE(problems.filter(QStringLiteral("line %1:").arg(line)).size() == 1) << line;
     // An image file whose bytes are not (yet) the image named may still be arriving: the record waits, and says so.
-    EXPECT_EQ(a.sync().warning(), QStringLiteral("8 records refused, 1 record waiting for its image"));
+    EXPECT_EQ(a.sync().warning(), QStringLiteral("8 records refused from computer %1, 1 record waiting for its image").arg(device.left(8)));
+    // Counted once each, not once per pass.
+    a.pass();
+    a.pass();
+    EXPECT_EQ(a.sync().warning(), QStringLiteral("8 records refused from computer %1, 1 record waiting for its image").arg(device.left(8)));
 }
 
 TEST_F(SyncFolderTest, MirroredSettingsFollowBothWays)
@@ -305,6 +313,70 @@ TEST_F(SyncFolderTest, FoldersRemovedUnderARunningContainerAreMadeAgainWithRetri
     run(10s);
     EXPECT_TRUE(a.item(fromB.id)) << "importing goes on";
     EXPECT_TRUE(a.sync().warning().isEmpty()) << a.sync().warning().toStdString();
+}
+
+TEST_F(SyncFolderTest, TheStatusShowsTheWorstConditionThatStillHoldsUntilItIsResolved)
+{
+    QStringList statuses;
+    NotificationCenter::defaultCenter().observe(Notifications::iCloudSyncStatusChanged, &a.sync(),
+                                                [&](const QVariantMap& info) { statuses << info.value("status").toString(); });
+    // Another computer's folder that cannot be read: its journal is a link.
+    const QUuid other = QUuid::createUuid();
+    const QString folder = sync::SyncFiles::deviceFolder(sync::SyncFiles::root(shared.path()), other);
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(sync::SyncFiles::writeAtomically(sync::SyncFiles::manifestPath(folder), R"({"v":1,"generation":1})"));
+    ASSERT_TRUE(QFile::link(QStringLiteral("/etc/hostname"), sync::SyncFiles::journalPath(folder, 1)));
+    const QString unreadable = QStringLiteral("the folder of computer %1 cannot be read").arg(sync::uuidText(other).left(8));
+    for (int i = 0; i < 5; ++i)
+        a.pass();
+    EXPECT_EQ(a.sync().warning(), unreadable) << "said as long as it holds, not counted once per pass";
+
+    // A copy here is exported: its success does not hide what the import found.
+    statuses.clear();
+    a.add(QStringLiteral("exported while the other folder is unreadable"));
+    a.pass();
+    ASSERT_FALSE(statuses.isEmpty());
+    EXPECT_TRUE(statuses.contains(QStringLiteral("\u26A0\uFE0F EXPORT: ") + unreadable)) << statuses.join(u'\n').toStdString();
+    EXPECT_TRUE(statuses.last().endsWith(unreadable));
+    for (const QString& status : std::as_const(statuses))
+        EXPECT_FALSE(status.startsWith(QStringLiteral("✅"))) << status.toStdString();
+
+    // The folder goes: nothing is left to admit to.
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    a.pass();
+    EXPECT_TRUE(a.sync().warning().isEmpty()) << a.sync().warning().toStdString();
+    EXPECT_TRUE(statuses.last().startsWith(QStringLiteral("✅"))) << statuses.last().toStdString();
+}
+
+TEST_F(SyncFolderTest, AFolderThatDoesNotAnswerSaysSoAfterAboutTenSeconds)
+{
+    QStringList statuses;
+    NotificationCenter::defaultCenter().observe(Notifications::iCloudSyncStatusChanged, &a.sync(),
+                                                [&](const QVariantMap& info) { statuses << info.value("status").toString(); });
+    QSemaphore hung;
+    std::atomic<bool> holding {true};
+    a.sync().setPassHookForTests([&] {
+        if (holding)
+            hung.acquire();
+    });
+    a.sync().syncNow();
+    a.clock.advance(5s);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(statuses.contains(QStringLiteral("❌ SETUP failed: The sync folder is not answering")));
+    a.clock.advance(6s);
+    QCoreApplication::processEvents();
+    ASSERT_FALSE(statuses.isEmpty());
+    EXPECT_EQ(statuses.last(), QStringLiteral("❌ SETUP failed: The sync folder is not answering"));
+    a.clock.advance(60s);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(statuses.filter(QStringLiteral("not answering")).size(), 1) << "said once while it hangs";
+
+    // It answers again: the status says how things are.
+    holding = false;
+    hung.release();
+    ASSERT_TRUE(a.sync().waitForIdle());
+    EXPECT_TRUE(statuses.last().startsWith(QStringLiteral("✅"))) << statuses.last().toStdString();
+    a.sync().setPassHookForTests({});
 }
 
 } // namespace

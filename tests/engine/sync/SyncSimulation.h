@@ -9,6 +9,7 @@
 #include "model/store/ItemRows.h"
 #include "model/store/PersistenceController.h"
 #include "model/sync/SyncEngine.h"
+#include "model/sync/AgeRules.h"
 #include "model/sync/SyncRecord.h"
 #include "platform/cloud/SyncFiles.h"
 
@@ -90,7 +91,10 @@ struct Computer {
     QTemporaryDir replica;
     std::unique_ptr<PersistenceController> persistence;
     std::unique_ptr<sync::SyncEngine> engine;
-    qint64 now = startMs;
+    qint64 now = startMs;  // the true time
+    qint64 skew = 0;       // how far this computer's clock is off it
+    sync::AgeRules rules;  // this computer's age rules
+    std::shared_ptr<sync::AgeRuleLedger> ageRuleDeletes = std::make_shared<sync::AgeRuleLedger>();
     qint64 maxRecordBytes = sync::maxLineBytes;
     qint64 readChunkBytes = 4 * 1024 * 1024;
     qint64 compactAfter = 5000;
@@ -100,6 +104,7 @@ struct Computer {
     Status lastExport;
     int lastWritten = 0;
 
+    qint64 clock() const { return now + skew; }
     QString root() const { return sync::SyncFiles::root(replica.path()); }
     QUuid device() const { return engine ? engine->device() : sync::SyncFiles::deviceId(store.path(), newId); }
     QString ownFolder() const { return sync::SyncFiles::deviceFolder(root(), device()); }
@@ -117,6 +122,7 @@ struct Computer {
         config.readChunkBytes = readChunkBytes;
         config.stallGraceMs = 0;
         config.newId = newId;
+        config.ageRuleDeletes = ageRuleDeletes;
         engine = std::make_unique<sync::SyncEngine>(config, persistence->newBackgroundContext(), persistence->cloudStore());
         open = false;
     }
@@ -138,9 +144,10 @@ struct Computer {
         now += 1000;
         const qsizetype noticesBefore = notices.size();
         const bool trace = qEnvironmentVariableIsSet("LUMRA_SYNC_TRACE");
+        engine->setAgeRules(rules);
         if (!open) {
             sync::SyncEngine::Outcome o;
-            const Status opened = engine->open(now, &o);
+            const Status opened = engine->open(clock(), &o);
             open = opened.ok();
             notices += o.notices;
             if (!open) {
@@ -150,15 +157,16 @@ struct Computer {
             }
         }
         auto exportNow = [&] {
-            const auto e = engine->exportChanges({}, true, now);
+            const auto e = engine->exportChanges({}, true, clock());
             lastExport = e.status;
             lastWritten = e.written;
             notices += e.notices;
         };
         if (!importFirst)
             exportNow();
-        const auto i = engine->importChanges(now);
+        const auto i = engine->importChanges(clock());
         problems += i.problems;
+        notices += i.notices;
         lastProblems = i.problems;
         if (importFirst)
             exportNow();
@@ -170,7 +178,7 @@ struct Computer {
         }
         QCoreApplication::processEvents();
     }
-    sync::SyncEngine::Health health() { return engine->health(now); }
+    sync::SyncEngine::Health health() { return engine->health(clock()); }
 
     // LUMRA_SYNC_TRACE: what a device folder holds, the manifest in full.
     static void traceFolder(const QString& folder)
@@ -206,7 +214,7 @@ struct Computer {
         auto context = persistence->newBackgroundContext();
         ClipboardItem item;
         item.id = newId();
-        item.dateAdded = QDateTime::fromMSecsSinceEpoch(now, Qt::UTC);
+        item.dateAdded = QDateTime::fromMSecsSinceEpoch(clock(), Qt::UTC);
         if (png.isEmpty()) {
             item.textContent = text;
         } else {
@@ -219,6 +227,25 @@ struct Computer {
             row->set(store::ItemAttr::imageData, png);
         EXPECT_TRUE(context->save().ok());
         return item.id;
+    }
+    // The housekeeping's age rules by this computer's clock: deletes every row they select, and
+    // says so to the sync folder as the app does. Answers the ids deleted.
+    QList<QUuid> ageRulePass()
+    {
+        QList<QUuid> gone;
+        auto context = persistence->newBackgroundContext();
+        store::FetchRequest request;
+        request.entity = store::EntityKind::item;
+        request.affectedStore = persistence->cloudStore();
+        const Result<QList<store::ManagedObjectPtr>> fetched = context->fetch(request);
+        for (const auto& row : fetched.value())
+            if (sync::ageRuleRemoves(sync::fieldsOfRow(*row), rules, clock())) {
+                gone << *row->uuid(0);
+                context->deleteObject(row);
+            }
+        ageRuleDeletes->note(gone, {sync::retentionRule, rules.retentionDays * 86400});
+        EXPECT_TRUE(context->save().ok());
+        return gone;
     }
     void remove(const QUuid& id)
     {

@@ -2,6 +2,10 @@
 #include "model/backup/BackupImport.h"
 
 #include "TestImages.h"
+#include "platform/image/ImageFixtures.h"
+#include "platform/image/ImageDecoding.h"
+
+#include <random>
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -145,17 +149,158 @@ TEST(BackupFile, cleaningKeepsNothingThatReachesOutside)
     ASSERT_TRUE(loaded.ok()) << loaded.error().toStdString();
 
     const QList<ClipboardItem>& kept = loaded->data.items;
-    ASSERT_EQ(kept.size(), 3);
+    ASSERT_EQ(kept.size(), 2); // "/etc/passwd" has no bytes: no picture to show
     EXPECT_TRUE(isCaptureImageName(*kept[0].imageFileName));
     EXPECT_TRUE(loaded->data.images.contains(*kept[0].imageFileName));
-    EXPECT_FALSE(kept[1].imageFileName.has_value()); // no bytes to name it by
-    EXPECT_EQ(*kept[2].fileURLStrings, QStringList {QStringLiteral("file:///home/a.txt")});
-    EXPECT_EQ(*kept[2].fileURLIsDirectory, QList<bool> {false});
+    EXPECT_EQ(*kept[1].fileURLStrings, QStringList {QStringLiteral("file:///home/a.txt")});
+    EXPECT_EQ(*kept[1].fileURLIsDirectory, QList<bool> {false});
     EXPECT_EQ(loaded->data.images.size(), 1); // "AAAA" is no image
-    EXPECT_EQ(loaded->cleaned.imageNamesReplaced, 2);
-    EXPECT_EQ(loaded->cleaned.imagesDropped, 1);
+    EXPECT_EQ(loaded->cleaned.imageNamesReplaced, 1);
+    EXPECT_EQ(loaded->cleaned.imageItemsUnfilled, 1);
+    EXPECT_EQ(loaded->cleaned.imageItemsRefused, 0); // no item names "junk.png"
     EXPECT_EQ(loaded->cleaned.fileEntriesDropped, 4);
     EXPECT_EQ(loaded->cleaned.fileItemsDropped, 1);
+}
+
+TEST(BackupFile, imageItemsWithoutAPictureAreLeftOutAndCountedByCause)
+{
+    const QByteArray png = test::solidPng(QSize(8, 8), Qt::green);
+    const QString capture = image::imageFileName(png);
+    ExportData data;
+    const auto picture = [&](const QString& name) {
+        ClipboardItem item;
+        item.id = QUuid::createUuid();
+        item.contentType = ClipboardContentType::image;
+        item.imageFileName = name;
+        item.dateAdded = QDateTime::fromSecsSinceEpoch(1000, QTimeZone::utc());
+        return item;
+    };
+    const QString huge = QStringLiteral("00000000000000000000000000000001.png");
+    const QString missing = QStringLiteral("00000000000000000000000000000002.png");
+    data.items = {picture(huge), picture(QStringLiteral("noise.png")), picture(missing), picture(QStringLiteral("kept.png")),
+                  picture(QStringLiteral("kept.png")), picture(capture)};
+    ClipboardItem nameless = picture({});
+    nameless.imageFileName = std::nullopt;
+    data.items << nameless;
+    ClipboardItem text = picture(QStringLiteral("stray.png")); // a text item loses a stray name, not itself
+    text.contentType = ClipboardContentType::text;
+    text.textContent = QStringLiteral("words");
+    data.items << text;
+    QByteArray noise(4096, '\0');
+    for (qsizetype i = 0; i < noise.size(); ++i)
+        noise[i] = char((i * 7919) ^ (i >> 3));
+    data.images = {{huge, test::pngHeaderClaiming(40000, 40000)}, {QStringLiteral("noise.png"), noise},
+                   {QStringLiteral("kept.png"), png}};
+
+    const Result<LoadedBackup> loaded = loadBackup(encodeBackup(data));
+    ASSERT_TRUE(loaded.ok()) << loaded.error().toStdString();
+    const QList<ClipboardItem>& kept = loaded->data.items;
+    ASSERT_EQ(kept.size(), 4);
+    for (int i : {0, 1, 2}) {
+        ASSERT_TRUE(kept[i].imageFileName);
+        EXPECT_EQ(*kept[i].imageFileName, capture);
+    }
+    EXPECT_EQ(kept[3].textContent, QStringLiteral("words"));
+    EXPECT_FALSE(kept[3].imageFileName.has_value());
+    EXPECT_EQ(loaded->data.images.keys(), QList<QString> {capture});
+    EXPECT_EQ(loaded->cleaned.imageItemsRefused, 2);  // the huge one, the noise
+    EXPECT_EQ(loaded->cleaned.imageItemsUnfilled, 2); // a name with no bytes, no name at all
+    EXPECT_EQ(loaded->cleaned.imageNamesReplaced, 2); // both items of "kept.png", and only they
+}
+
+// The counts the import sheet shows against what an import of the same selection would insert,
+// for random backups with repeats, same pictures under other names, history duplicates and filters.
+TEST(BackupFile, previewCountsAreWhatTheImportInserts)
+{
+    std::mt19937 random(20261207);
+    const auto pick = [&](int n) { return int(random() % unsigned(n)); };
+    const QList<QColor> colours {Qt::red, Qt::green, Qt::blue};
+    QList<QByteArray> pngs;
+    for (const QColor& c : colours)
+        pngs << test::solidPng(QSize(4, 4), c);
+    const QUuid work = QUuid::createUuid();
+    const QUuid home = QUuid::createUuid();
+    const QDateTime base = QDateTime(QDate(2026, 3, 1), QTime(12, 0), QTimeZone::utc());
+
+    // Content number k: texts 0-5, pictures 6-8, file lists 9-10.
+    const auto withContent = [&](int k, bool forHistory) {
+        ClipboardItem item;
+        item.id = QUuid::createUuid();
+        if (k < 6) {
+            item.textContent = QStringLiteral("text %1").arg(k);
+        } else if (k < 9) {
+            item.contentType = ClipboardContentType::image;
+            // In a file the same picture may come under several names; the history knows it by its own.
+            item.imageFileName = forHistory ? image::imageFileName(pngs[k - 6])
+                                            : QStringLiteral("picture-%1-%2.png").arg(k).arg(pick(3));
+        } else {
+            item.contentType = ClipboardContentType::file;
+            item.fileURLStrings = QStringList {QStringLiteral("file:///home/u/%1").arg(k)};
+        }
+        item.dateAdded = base.addSecs(qint64(pick(10)) * 86400 + pick(86400));
+        return item;
+    };
+
+    for (int round = 0; round < 300; ++round) {
+        QList<ClipboardItem> history;
+        for (int k = 0; k < 11; ++k) {
+            if (pick(4) == 0) {
+                history << withContent(k, true);
+                history.last().isTrashed = pick(3) == 0;
+            }
+        }
+        ExportData data;
+        const int count = 1 + pick(round < 250 ? 12 : 200);
+        for (int i = 0; i < count; ++i) {
+            ClipboardItem item = withContent(pick(11), false);
+            item.isPinned = pick(3) == 0;
+            item.isPinnedToTop = pick(5) == 0;
+            if (const int c = pick(3); c > 0)
+                item.categoryId = c == 1 ? work : home;
+            if (!history.isEmpty() && pick(6) == 0)
+                item.id = history[pick(int(history.size()))].id; // the same item, or an id taken by other content
+            data.items << item;
+            if (item.imageFileName)
+                data.images.insert(*item.imageFileName, pngs[int(item.imageFileName->mid(8, 1).toInt()) - 6]);
+        }
+        Result<LoadedBackup> loaded = loadBackup(encodeBackup(data));
+        ASSERT_TRUE(loaded.ok());
+        const HistoryIndex index(history);
+        const BackupPreview preview = makePreview(std::move(loaded).value(), index);
+
+        ExportFilter filter;
+        filter.starredOnly = pick(3) == 0;
+        if (const int c = pick(3); c > 0)
+            filter.categoryId = c == 1 ? work : home;
+        if (pick(2) == 0) {
+            filter.dateFrom = base.date().addDays(pick(10));
+            filter.dateTo = filter.dateFrom->addDays(pick(6));
+        }
+        const SelectionCounts counts = countSelection(preview, filter, QTimeZone::utc());
+        const QList<ClipboardItem> selected = selectedItems(preview, filter, QTimeZone::utc());
+        const ImportPlan plan = planImport(index, {}, selected, {}, {});
+        ASSERT_EQ(counts.selected, selected.size()) << "round " << round;
+        ASSERT_EQ(counts.newItems(), plan.items.size()) << "round " << round;
+        ASSERT_EQ(counts.duplicates, plan.duplicatesSkipped) << "round " << round;
+    }
+}
+
+TEST(BackupFile, aRepeatInsideTheFileIsOneDuplicate)
+{
+    const auto text = [](const char* content) {
+        ClipboardItem item;
+        item.id = QUuid::createUuid();
+        item.textContent = QString::fromLatin1(content);
+        item.dateAdded = QDateTime::fromSecsSinceEpoch(0, QTimeZone::utc());
+        return item;
+    };
+    ExportData data;
+    data.items = {text("one"), text("two"), text("one"), text("three")};
+    const BackupPreview preview = makePreview(loadBackup(encodeBackup(data)).value(), HistoryIndex());
+    EXPECT_EQ(preview.contentIds, (std::vector<int> {0, 1, 0, 2}));
+    const SelectionCounts counts = countSelection(preview, {}, QTimeZone::utc());
+    EXPECT_EQ(counts.selected, 4);
+    EXPECT_EQ(counts.newItems(), 3);
 }
 
 TEST(BackupFile, oneDayRangeHoldsTheDaysLastSecondAndNoMore)

@@ -88,3 +88,25 @@ TEST(ManualClock, TimersLongerThanAPlatformTimerHoldsFireOnTheirDate)
     EXPECT_FALSE(once->isActive());
     EXPECT_TRUE(every->isActive());
 }
+
+TEST(ManualClock, AJumpFiresWhatItLeftOverdueOnceWithoutTurningTimeBack)
+{
+    ManualClock clock;
+    const QDateTime start = clock.now();
+    std::vector<QDateTime> ticks, once;
+    auto every = clock.start(500ms, true, [&] { ticks.push_back(clock.now()); });
+    auto single = clock.start(2s, false, [&] { once.push_back(clock.now()); });
+
+    const QDateTime later = start.addDays(120);
+    clock.setNow(later);
+    EXPECT_TRUE(ticks.empty()) << "a jump alone fires nothing";
+    clock.advance(1200ms);
+    // Once for the months it missed, then on its interval from there.
+    ASSERT_EQ(ticks.size(), 3u);
+    EXPECT_EQ(ticks[0], later);
+    EXPECT_EQ(ticks[1], later.addMSecs(500));
+    EXPECT_EQ(ticks[2], later.addMSecs(1000));
+    ASSERT_EQ(once.size(), 1u);
+    EXPECT_EQ(once[0], later);
+    EXPECT_EQ(clock.now(), later.addMSecs(1200));
+}

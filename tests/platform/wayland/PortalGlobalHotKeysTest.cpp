@@ -5,6 +5,8 @@
 #include "model/ClipboardItem.h"
 #include "platform/keys/EventWait.h"
 
+#include "PrivateBus.h"
+
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -14,7 +16,6 @@
 #include <QDBusVirtualObject>
 #include <QProcess>
 #include <QSignalSpy>
-#include <QStandardPaths>
 
 #include <iostream>
 
@@ -97,19 +98,16 @@ class PortalGlobalHotKeysTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (QStandardPaths::findExecutable("dbus-daemon").isEmpty())
+        if (!test::PrivateBus::available())
             GTEST_SKIP() << "dbus-daemon is not installed";
-        m_daemon.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
-        ASSERT_TRUE(test::processEventsUntil([&] { return m_daemon.canReadLine(); }, 10000));
-        m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
+        ASSERT_TRUE(m_bus.start());
+        m_address = m_bus.address();
     }
     void TearDown() override
     {
         QDBusConnection::disconnectFromBus("lumra-portal-test");
-        for (QProcess* process : {&m_portal, &m_daemon}) {
-            process->kill();
-            process->waitForFinished();
-        }
+        m_portal.kill();
+        m_portal.waitForFinished();
     }
 
     void startPortal()
@@ -127,7 +125,7 @@ protected:
     }
     QDBusConnection bus() { return QDBusConnection::connectToBus(m_address, "lumra-portal-test"); }
 
-    QProcess m_daemon;
+    test::PrivateBus m_bus;
     QProcess m_portal;
     QString m_address;
     QString m_output;

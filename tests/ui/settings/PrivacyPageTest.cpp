@@ -131,6 +131,37 @@ TEST_F(PrivacyPageTest, TheBoxTakesItsIconSizeAndHeight)
     EXPECT_EQ(small.list()->item(0)->icon().isNull(), false) << "an application not installed shows the generic icon";
 }
 
+TEST_F(PrivacyPageTest, AnAppWithOnlyASmallIconLinesItsNameUpWithTheOthers)
+{
+    IgnoredAppsBox& apps = box();
+    apps.resize(400, 300);
+    QListWidget* list = apps.list();
+    const auto iconOf = [](int size) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::darkCyan);
+        return QIcon(pixmap);
+    };
+    list->clear();
+    new QListWidgetItem(iconOf(32), QStringLiteral("Full"), list);
+    new QListWidgetItem(iconOf(16), QStringLiteral("Small"), list);
+    auto* delegate = qobject_cast<FullIconDelegate*>(list->itemDelegate());
+    ASSERT_TRUE(delegate);
+    QList<int> textLeft;
+    for (int row = 0; row < 2; ++row) {
+        QStyleOptionViewItem base;
+        base.initFrom(list);
+        base.widget = list;
+        base.rect = list->visualItemRect(list->item(row));
+        base.decorationSize = list->iconSize();
+        base.features |= QStyleOptionViewItem::HasDecoration;
+        const QStyleOptionViewItem option = delegate->rowOption(base, list->model()->index(row, 0));
+        EXPECT_EQ(option.decorationSize, QSize(32, 32)) << row;
+        EXPECT_EQ(option.icon.actualSize(QSize(32, 32)), QSize(32, 32)) << "drawn at the full size, row " << row;
+        textLeft << list->style()->subElementRect(QStyle::SE_ItemViewItemText, &option, list).left();
+    }
+    EXPECT_EQ(textLeft[0], textLeft[1]);
+}
+
 // The chooser over installed entries: what it lists, how it searches, and files picked by path.
 class ApplicationChooserTest : public ::testing::Test {
 protected:

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QLocale>
+
 #include <cmath>
 #include <limits>
 
@@ -60,6 +62,17 @@ TEST(SettingsTablesTest, EveryRowNamesASettingOfItsTypeAndEveryOptionIsAValueThe
     EXPECT_EQ(AppearanceTables::displaySwitches().size(), 26);
     EXPECT_EQ(AppearanceTables::displayPickers().size(), 7);
     EXPECT_EQ(AppearanceTables::displayRows().size(), 33);
+}
+
+TEST(SettingsTablesTest, ItemLimitsShowPlainDigitsInAnyLocale)
+{
+    const QLocale before;
+    for (const QLocale& locale : {QLocale(QLocale::English, QLocale::UnitedStates), QLocale(QLocale::German, QLocale::Germany)}) {
+        QLocale::setDefault(locale);
+        for (const PickerOption& option : GeneralTables::maxItems().options)
+            EXPECT_EQ(option.label, QString::number(std::get<qint64>(option.value))) << locale.name().toStdString();
+    }
+    QLocale::setDefault(before);
 }
 
 TEST(SettingsTablesTest, PickersNameThisDesktopsKeysWhileTheStoredValuesStay)

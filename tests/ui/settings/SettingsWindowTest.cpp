@@ -21,6 +21,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <QScrollBar>
 #include <QSlider>
 #include <QStackedWidget>
@@ -304,6 +305,28 @@ TEST_F(SettingsWindowTest, TheShortcutRecorderSuspendsHotKeysAndRefusesChordsHel
     w.close();
     EXPECT_FALSE(recorder->isRecording());
     EXPECT_FALSE(hotKeys->isSuspended());
+}
+
+TEST_F(SettingsWindowTest, TheLimitPromptsSpeakOfOtherComputersOnlyWhileSyncing)
+{
+    ASSERT_TRUE(manager->setRetentionDays(0));
+    storeItems(*manager, {test::textItem("old", clock.now().addDays(-10))});
+    auto* retention = row<SettingPickerRow>("Keep history for");
+
+    // Sync on and no folder chosen (a fresh install): nothing leaves this computer.
+    ASSERT_TRUE(manager->setICloudSyncEnabled(true));
+    ASSERT_TRUE(manager->setSyncFolderPath(QString()));
+    prompts.answerNext(1);
+    choose(retention, "1 week");
+    ASSERT_EQ(prompts.shown.size(), 1);
+    EXPECT_EQ(prompts.shown[0].text, "1 item older than the new limit will be deleted.");
+
+    QTemporaryDir folder;
+    ASSERT_TRUE(manager->setSyncFolderPath(folder.path()));
+    prompts.answerNext(1);
+    choose(retention, "1 week");
+    ASSERT_EQ(prompts.shown.size(), 2);
+    EXPECT_EQ(prompts.shown[1].text, "1 item older than the new limit will be deleted across all your computers.");
 }
 
 TEST_F(SettingsWindowTest, LoweringTheLimitsAsksWithTheCountOfWhatGoes)

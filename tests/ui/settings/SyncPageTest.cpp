@@ -162,14 +162,21 @@ TEST_F(SyncPageTest, ARestartThatCannotStartKeepsLumraRunningAndSaysSo)
 
 TEST_F(SyncPageTest, TheStatusRowShowsWhileSyncIsOnAndHasSomethingToSay)
 {
+    // A fresh install: sync on, no folder chosen. The status says so rather than nothing.
     startWithSync();
-    EXPECT_FALSE(sync().isShowingStatus());
-    NotificationCenter::defaultCenter().post(Notifications::iCloudSyncStatusChanged, {{"status", "Synced just now"}});
     EXPECT_TRUE(sync().isShowingStatus());
+    EXPECT_EQ(sync().statusLabel()->text(), "No sync folder is chosen yet: nothing leaves this computer.");
     nextFolder.clear();
     sync().chooseButton()->click(); // cancelled: the folder stays
     EXPECT_EQ(manager->syncFolderPath(), "");
     EXPECT_TRUE(sync().folderLabel()->text().startsWith("No folder chosen."));
+
+    nextFolder = usableFolder.path();
+    sync().chooseButton()->click();
+    ASSERT_EQ(manager->syncFolderPath(), usableFolder.path());
+    NotificationCenter::defaultCenter().post(Notifications::iCloudSyncStatusChanged, {{"status", "Synced just now"}});
+    EXPECT_TRUE(sync().isShowingStatus());
+    EXPECT_EQ(sync().statusLabel()->text(), "Synced just now");
 }
 
 TEST_F(SyncPageTest, TheFolderDialogOpensAtTheChosenFolderElseAtHome)
@@ -199,6 +206,16 @@ TEST_F(SyncPageTest, Screenshots)
     again.present(SettingsTab::iCloud);
     NotificationCenter::defaultCenter().post(Notifications::iCloudSyncStatusChanged, {{"status", "Synced just now"}});
     saveScreenshots(again, "settings-sync-on");
+    NotificationCenter::defaultCenter().post(
+        Notifications::iCloudSyncStatusChanged,
+        {{"status", "\u26A0\uFE0F EXPORT: computer 1A2B3C4D's clock is 200 days ahead, 3 records refused from computer 5E6F7A8B"}});
+    saveScreenshots(again, "settings-sync-warning");
+    closeWindow();
+    startWithSync();
+    ASSERT_TRUE(manager->setSyncFolderPath(QString()));
+    SettingsWindow& none = window();
+    none.present(SettingsTab::iCloud);
+    saveScreenshots(none, "settings-sync-no-folder");
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "engine/ClipboardManager.h"
 #include "ui/items/SymbolIcon.h"
+#include "ui/shell/WindowActivation.h"
 
 #include <QEvent>
 #include <QWindow>
@@ -11,14 +12,12 @@
 
 namespace lumra {
 
-Qt::WindowFlags editorWindowFlags(EditorWindow::Sizing sizing)
+Qt::WindowFlags editorWindowFlags(EditorWindow::Sizing)
 {
-    // Only the buttons named here: a window of fixed size offers no maximise button.
-    Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
+    // Only the buttons named here: the window manager is asked for no minimise or maximise button.
+    // A minimised editor would take the popup it belongs to off screen with it.
+    return Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
         | Qt::WindowStaysOnTopHint;
-    if (sizing == EditorWindow::Sizing::resizable)
-        flags |= Qt::WindowMaximizeButtonHint;
-    return flags;
 }
 
 EditorWindow::EditorWindow(const EditorHost& host, const QString& title, QSize contentSize, Sizing sizing)
@@ -45,17 +44,27 @@ EditorWindow::EditorWindow(const EditorHost& host, const QString& title, QSize c
         winId();
         host.panel->winId();
         windowHandle()->setTransientParent(host.panel->windowHandle());
-        // Escape or the shortcut in a popup this editor holds open bring the editor forward.
+        // Escape, the shortcut, the tray or `lumra` asking a popup this editor holds open to close
+        // bring the popup and the editor forward, from wherever the window manager put them.
         connect(host.panel, &PopupPanel::closeRefused, this, [this] {
-            if (!m_handedBack && isVisible()) {
-                raise();
-                activateWindow();
-            }
+            if (!m_handedBack)
+                bringForward();
         });
     }
 }
 
-EditorWindow::~EditorWindow() { handBack(); }
+EditorWindow::~EditorWindow() { handBack(false); }
+
+void EditorWindow::bringForward()
+{
+    if (m_panel)
+        m_panel->bringBack();
+    if (windowState() & Qt::WindowMinimized)
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    if (!isVisible())
+        show();
+    activateWithUserTime(this, 0);
+}
 
 QLabel* EditorWindow::headline(const QString& text)
 {
@@ -165,23 +174,23 @@ bool EditorWindow::trySave()
 void EditorWindow::done(int result)
 {
     QDialog::done(result);
-    handBack();
+    handBack(true);
 }
 
-void EditorWindow::handBack()
+void EditorWindow::handBack(bool showPopup)
 {
     if (m_handedBack)
         return;
     m_handedBack = true;
     m_hold.release();
     PopupPanel* panel = m_panel;
-    if (!panel || panel->isClosed() || !panel->isVisible())
+    if (!showPopup || !panel || panel->isClosed())
         return;
-    // While another editor holds the popup, raising the popup would only cover that editor.
-    if (panel->holdCount() == 0) {
-        panel->raise();
-        panel->activateWindow();
-    }
+    // While another editor holds the popup, raising the popup would only cover that editor. A popup
+    // minimised or hidden with this editor comes back with its end, so the next shortcut closes
+    // a popup the user sees rather than one nobody can.
+    if (panel->holdCount() == 0)
+        panel->bringBack();
 }
 
 } // namespace lumra

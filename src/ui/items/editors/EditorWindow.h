@@ -62,7 +62,10 @@ protected:
     void finishLayout();
 
 private:
-    void handBack();
+    // Ends the hold; `showPopup` once the user closed the editor (not when Lumra tears it down).
+    void handBack(bool showPopup);
+    // The popup and this editor back on screen and in front, the editor with the focus.
+    void bringForward();
     void fitContent();
 
     QPointer<ClipboardManager> m_manager;
@@ -76,7 +79,7 @@ private:
     bool m_laidOut = false;
 };
 
-// The title-bar buttons of an editor window: close, and maximise only when it can be resized.
+// The title-bar buttons of an editor window: close only.
 Qt::WindowFlags editorWindowFlags(EditorWindow::Sizing sizing);
 
 } // namespace lumra

@@ -7,6 +7,8 @@
 #include "platform/keys/X11GlobalHotKeys.h"
 
 #include "app/ShellTestSupport.h"
+#include "Screenshots.h"
+#include "WindowManager.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +21,7 @@
 #include <QWindow>
 
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/keysym.h>
 
 namespace lumra {
@@ -122,6 +125,131 @@ TEST_F(EditorWindowX11Test, AChordAnotherProgramHoldsIsReportedAndTheHotKeysCome
     delete editor.data();
     XUngrabKey(other, keycode, ControlMask | Mod1Mask, DefaultRootWindow(other));
     XCloseDisplay(other);
+}
+
+} // namespace lumra
+
+namespace lumra {
+namespace {
+
+// A request about `window` to the window manager, as a pager or the window's own buttons send it.
+void askWindowManager(QWidget* window, const char* type, long value)
+{
+    Display* display = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->display();
+    XEvent event {};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = Window(window->winId());
+    event.xclient.message_type = XInternAtom(display, type, False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = value;
+    XSendEvent(display, DefaultRootWindow(display), False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+    XFlush(display);
+}
+
+// What a minimise button asks (ICCCM WM_CHANGE_STATE).
+void minimise(QWidget* window) { askWindowManager(window, "WM_CHANGE_STATE", IconicState); }
+
+// The state the window manager gives the window: NormalState, IconicState, or WithdrawnState
+// when it is not mapped at all.
+long wmState(QWidget* window)
+{
+    Display* display = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->display();
+    const Atom wmStateAtom = XInternAtom(display, "WM_STATE", False);
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, remaining = 0;
+    unsigned char* data = nullptr;
+    long state = WithdrawnState;
+    if (XGetWindowProperty(display, Window(window->winId()), wmStateAtom, 0, 2, False, wmStateAtom, &type, &format,
+                           &count, &remaining, &data) == Success && data) {
+        if (count >= 1)
+            state = reinterpret_cast<long*>(data)[0];
+        XFree(data);
+    }
+    return state;
+}
+
+bool onScreen(QWidget* window) { return window->isVisible() && wmState(window) == NormalState; }
+
+// Under a window manager that draws a minimise button on the editor anyway (openbox): minimising it
+// takes the popup along, and the popup's own roads must bring both back.
+class EditorMinimiseX11Test : public test::ShellTest {
+protected:
+    void SetUp() override
+    {
+        if (!test::WindowManager::installed())
+            GTEST_SKIP() << "needs openbox";
+        ASSERT_TRUE(windowManager.start());
+        manager = makeManager();
+        hotKeys = std::make_unique<HotKeyManager>(keys, *defaults, clock);
+        ASSERT_TRUE(hotKeys->setupHotKeyManager(manager.get()).ok());
+        panel = new PopupPanel(QSize(400, 500));
+        panel->present(QPoint(40, 40));
+        ASSERT_TRUE(QTest::qWaitForWindowActive(panel, 5000));
+        item = textItem("tag me");
+        test::storeItems(*manager, {item});
+        editor = EditorWindows::openTagEditor({manager.get(), hotKeys.get(), panel}, item);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(editor, 5000));
+    }
+    void TearDown() override
+    {
+        delete editor.data();
+        delete panel.data();
+    }
+
+    void minimiseEditor()
+    {
+        // Managed by the window manager first: it ignores requests about a window it does not manage yet.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return wmState(editor) == NormalState && editor->isActiveWindow(); }, 5000));
+        minimise(editor);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return wmState(editor) != NormalState; }, 5000));
+        // Whatever the popup did meanwhile (minimised with it, hidden as Lumra went inactive), it is
+        // no longer on screen.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !onScreen(panel); }, 5000));
+        // Lumra has no window left in front; what follows comes later, as the user's next key would.
+        ASSERT_TRUE(QTest::qWaitFor([] { return QGuiApplication::applicationState() != Qt::ApplicationActive; }, 5000));
+        QTest::qWait(200);
+    }
+
+    test::WindowManager windowManager;
+    std::unique_ptr<ClipboardManager> manager;
+    std::unique_ptr<HotKeyManager> hotKeys;
+    QPointer<PopupPanel> panel;
+    QPointer<TagEditorWindow> editor;
+    ClipboardItem item;
+};
+
+} // namespace
+
+TEST_F(EditorMinimiseX11Test, TheShortcutBringsBackAMinimisedEditorAndItsPopup)
+{
+    minimiseEditor();
+    // The shortcut, the tray and `lumra` all ask the open popup to close.
+    EXPECT_FALSE(panel->close());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return onScreen(panel) && onScreen(editor); }, 5000))
+        << "popup " << wmState(panel) << ", editor " << wmState(editor);
+    EXPECT_TRUE(QTest::qWaitForWindowActive(editor, 5000)) << "the editor takes the keys again";
+    test::saveArtifact(*editor, QStringLiteral("editor-tags-back-from-minimised"));
+
+    // The editor ends the hold; the popup has the keys and the next shortcut closes it.
+    editor->reject();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(panel, 5000));
+    EXPECT_EQ(panel->holdCount(), 0);
+    EXPECT_TRUE(panel->close());
+}
+
+TEST_F(EditorMinimiseX11Test, AnEditorRestoredByTheUserAndCancelledLeavesThePopupOnScreen)
+{
+    minimiseEditor();
+    // Restored from the window manager's own window list, as a pager asks.
+    askWindowManager(editor, "_NET_ACTIVE_WINDOW", 2);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(editor, 5000));
+
+    editor->reject();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return onScreen(panel); }, 5000)) << "popup " << wmState(panel);
+    EXPECT_TRUE(QTest::qWaitForWindowActive(panel, 5000));
+    // So the next shortcut closes a popup the user sees, rather than one that was off screen.
+    EXPECT_TRUE(panel->close());
 }
 
 } // namespace lumra

@@ -1,0 +1,91 @@
+#include "model/sync/AgeRules.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+namespace lumra::sync {
+
+namespace {
+
+constexpr qint64 msFrom1970To2001 = 978307200000LL;
+constexpr qint64 ledgerBound = 200000; // deletes are published within seconds; beyond this, the oldest notes go
+
+// Milliseconds since 1970 of a synced date (seconds since 2001); none when absent.
+std::optional<qint64> dateMs(const QJsonObject& fields, const char* name)
+{
+    const QJsonValue v = fields.value(QLatin1String(name));
+    if (!v.isDouble())
+        return std::nullopt;
+    return qint64(v.toDouble() * 1000.0) + msFrom1970To2001;
+}
+
+bool decorated(const QJsonObject& fields)
+{
+    const QJsonValue key = fields.value(QStringLiteral("shortcutKeyCode"));
+    if (key.isDouble() && key.toDouble() >= 0)
+        return true;
+    if (fields.value(QStringLiteral("categoryId")).isString())
+        return true;
+    if (!fields.value(QStringLiteral("comment")).toString().isEmpty())
+        return true;
+    const QJsonDocument tags = QJsonDocument::fromJson(fields.value(QStringLiteral("tagsJSON")).toString().toUtf8());
+    if (tags.isArray() && !tags.array().isEmpty()) {
+        bool allText = true;
+        for (const QJsonValue& tag : tags.array())
+            allText = allText && tag.isString();
+        return allText;
+    }
+    return false;
+}
+
+} // namespace
+
+bool ageRuleRemoves(const QJsonObject& fields, const AgeRules& rules, qint64 nowMs)
+{
+    if (fields.value(QStringLiteral("isPinned")).toBool() || fields.value(QStringLiteral("isPinnedToTop")).toBool()
+        || fields.value(QStringLiteral("isTrashed")).toBool())
+        return false;
+    const std::optional<qint64> added = dateMs(fields, "dateAdded");
+    if (!added)
+        return false;
+    if (rules.retentionDays > 0 && *added < nowMs - rules.retentionDays * 86'400'000)
+        return true;
+    if (rules.autoCleanMinutes > 0) {
+        const qint64 cutoff = nowMs - rules.autoCleanMinutes * 60'000;
+        const std::optional<qint64> pasted = dateMs(fields, "lastPastedDate");
+        if (*added < cutoff && (!pasted || *pasted < cutoff) && !decorated(fields))
+            return true;
+    }
+    return false;
+}
+
+void AgeRuleLedger::note(const QList<QUuid>& ids, const AgeRuleDelete& why)
+{
+    QMutexLocker lock(&m_mutex);
+    if (m_deletes.size() + ids.size() > ledgerBound)
+        m_deletes.clear(); // unpublished for that long: those deletes go out as plain ones
+    for (const QUuid& id : ids)
+        m_deletes.insert(id, why);
+}
+
+std::optional<AgeRuleDelete> AgeRuleLedger::find(const QUuid& id) const
+{
+    QMutexLocker lock(&m_mutex);
+    const auto it = m_deletes.constFind(id);
+    return it == m_deletes.cend() ? std::nullopt : std::optional<AgeRuleDelete>(*it);
+}
+
+void AgeRuleLedger::forget(const QList<QUuid>& ids)
+{
+    QMutexLocker lock(&m_mutex);
+    for (const QUuid& id : ids)
+        m_deletes.remove(id);
+}
+
+qsizetype AgeRuleLedger::size() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_deletes.size();
+}
+
+} // namespace lumra::sync

@@ -1,0 +1,488 @@
+#include "model/sync/SyncEngineParts.h"
+
+#include <QCryptographicHash>
+
+#include <algorithm>
+
+namespace lumra::sync {
+
+using store::EntityKind;
+using namespace detail;
+
+// ------------------------------------------------------------------------------------------------ import
+
+namespace {
+
+// The last whole line before `end` in `bytes` (which holds a file from some offset on), as the
+// writer's own tail check takes it; empty when no line ends there.
+QString lineBefore(const QByteArray& bytes, qint64 end)
+{
+    if (end <= 0 || end > bytes.size() || bytes[end - 1] != '\n')
+        return {};
+    const qsizetype start = end >= 2 ? bytes.lastIndexOf('\n', end - 2) + 1 : 0;
+    return tailText(bytes.mid(start, end - start));
+}
+
+} // namespace
+
+SyncEngine::Outcome SyncEngine::importChanges(qint64 nowMs)
+{
+    Outcome outcome;
+    m_now = nowMs;
+    if (!m_devicesDir.isOpen() || !m_rootDir.isOpen())
+        if (Status s = openFolders(false); !s) {
+            outcome.status = s;
+            return outcome;
+        }
+    retryPending(nowMs, outcome);
+    if (m_readBack) {
+        if (Status s = putCursor(m_config.device, *m_readBack); !s) {
+            outcome.status = s;
+            return outcome;
+        }
+        m_readBack.reset();
+        if (Status s = importDevice(m_config.device, nowMs, outcome); !s)
+            outcome.problems.append(QStringLiteral("our own folder: %1").arg(s.error()));
+    }
+    QStringList present;
+    for (const QUuid& device : SyncFiles::devices(m_devicesDir)) {
+        if (device == m_config.device)
+            continue;
+        const QString name = uuidText(device);
+        present << name;
+        const qsizetype before = outcome.problems.size();
+        if (Status s = importDevice(device, nowMs, outcome); !s) {
+            outcome.problems.append(QStringLiteral("device %1: %2").arg(name, s.error()));
+            m_unreadable.insert(name, s.error()); // as long as it lasts, not once per pass
+        } else {
+            m_unreadable.remove(name);
+        }
+        // Each refused record once, by where it lies, for as long as its folder is there as read.
+        for (const QString& problem : outcome.problems.mid(before)) {
+            const QString place = problem.section(QStringLiteral(": "), 0, 1);
+            if (!place.startsWith(QStringLiteral("device %1 line ").arg(name)))
+                continue;
+            sql::Statement* st = m_state.prepare(QStringLiteral("INSERT OR REPLACE INTO refused(device, place, reason) VALUES(?, ?, ?)"));
+            st->bind(1, name);
+            st->bind(2, place);
+            st->bind(3, problem.section(QStringLiteral(": "), 2));
+            st->step();
+        }
+    }
+    // A folder read before that is gone (removed, or a restore took it away) took its records
+    // with it: what we learnt from it goes out again, and it is read from its start should it return.
+    {
+        QStringList vanished;
+        sql::Statement* st = m_state.prepare(QStringLiteral("SELECT device FROM cursor"));
+        while (st->step())
+            if (st->text(0) != uuidText(m_config.device) && !present.contains(st->text(0)))
+                vanished << st->text(0);
+        for (const QString& device : std::as_const(vanished)) {
+            outcome.notices.append(QStringLiteral("device %1: its folder is gone; what it held goes out again from here").arg(device));
+            sql::Statement* drop = m_state.prepare(QStringLiteral("DELETE FROM cursor WHERE device = ?"));
+            drop->bind(1, device);
+            drop->step();
+            if (Status s = republishAll(); !s) {
+                outcome.status = s;
+                return outcome;
+            }
+        }
+    }
+    // What was refused of a folder that is gone no longer applies.
+    for (auto it = m_unreadable.begin(); it != m_unreadable.end();)
+        it = present.contains(it.key()) ? std::next(it) : m_unreadable.erase(it);
+    {
+        QStringList gone;
+        sql::Statement* st = m_state.prepare(QStringLiteral("SELECT DISTINCT device FROM refused"));
+        while (st->step())
+            if (!present.contains(st->text(0)))
+                gone << st->text(0);
+        for (const QString& device : std::as_const(gone))
+            forgetRefused(device);
+    }
+    if (Status s = putMeta(QStringLiteral("clockFloor"), QString::number(m_clockFloor)); !s)
+        outcome.status = s;
+    return outcome;
+}
+
+void SyncEngine::stall(const QUuid& device, const QString& what, qint64 nowMs)
+{
+    const QString key = uuidText(device);
+    if (m_stalls.value(key).first != what)
+        m_stalls.insert(key, {what, nowMs});
+}
+
+Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outcome)
+{
+    Result<SyncDir> dirResult = m_devicesDir.folder(uuidText(device), false);
+    if (!dirResult)
+        return dirResult.status();
+    const SyncDir dir = std::move(dirResult).value();
+    Result<std::optional<Manifest>> manifestResult = SyncFiles::readManifest(dir);
+    if (!manifestResult || !manifestResult.value()) {
+        // Not there yet, or still being written: nothing of this folder is read until it is. A
+        // folder with nothing published in it (its computer never got as far) is no wait at all.
+        bool published = !manifestResult;
+        for (const QString& name : dir.entries(SyncDir::Kind::file))
+            published = published || ((name.startsWith(u"journal-") || name.startsWith(u"snapshot-")) && dir.size(name).value_or(0) > 0);
+        if (published)
+            stall(device, QString::fromLatin1(SyncFiles::manifestName), nowMs);
+        else
+            m_stalls.remove(uuidText(device));
+        return {};
+    }
+    const Manifest manifest = *manifestResult.value();
+    Cursor at = cursor(device).value_or(Cursor {});
+    if (at.incarnation != manifest.incarnation || at.generation > manifest.generation) {
+        if (at.generation > manifest.generation && at.incarnation == manifest.incarnation) {
+            // An older generation of the same folder: its computer was restored together with the
+            // folder. Read from its start; what we learnt from the lost generation goes out again.
+            outcome.notices.append(QStringLiteral("device %1 went back to an older generation of its folder: read again from the start")
+                                       .arg(uuidText(device)));
+            if (Status s = republishAll(); !s)
+                return s;
+        }
+        // A new incarnation of the folder: read it from its start. What we learnt from the one
+        // before may be in it no more (its computer was restored, or made it again): it goes out again.
+        if (!at.incarnation.isEmpty() && at.incarnation != manifest.incarnation)
+            if (Status s = republishAll(); !s)
+                return s;
+        at = Cursor {manifest.incarnation, manifest.generation, false, 0, 0, false, {}};
+        forgetRefused(uuidText(device));
+        sql::Statement* st = m_state.prepare(QStringLiteral("DELETE FROM pending WHERE device = ?"));
+        st->bind(1, uuidText(device));
+        st->step();
+    } else if (at.generation < manifest.generation) {
+        at = Cursor {manifest.incarnation, manifest.generation, false, 0, 0, false, {}}; // compacted meanwhile: its snapshot holds all
+    }
+
+    std::optional<SyncDir> images;
+    if (Result<SyncDir> i = dir.folder(QString::fromLatin1(SyncFiles::imagesName), false))
+        images = std::move(i).value();
+
+    // Applies one batch in one store transaction, then records the rows' states and the cursor.
+    auto commit = [&](const QList<Change>& changes, const Cursor& to) -> Status {
+        m_batchRows.clear();
+        if (Status s = m_context->save(); !s) {
+            m_context->rollback();
+            return s;
+        }
+        sql::Transaction t(m_state);
+        for (const Change& change : changes)
+            if (Status s = putRowState(entityFromCode(change.key.first), change.key.second, change.state); !s)
+                return s;
+        if (Status s = putCursor(device, to); !s)
+            return s;
+        if (Status s = putMeta(QStringLiteral("clockFloor"), QString::number(m_clockFloor)); !s)
+            return s;
+        return t.commit();
+    };
+
+    for (int pass = 0; pass < 100000; ++pass) {
+        QString name;
+        std::optional<qint64> size;
+        auto planted = [&] { return !size && dir.kind(name) == SyncDir::Kind::other; };
+        if (!at.inJournal) {
+            name = SyncFiles::snapshotName(at.generation);
+            size = dir.size(name);
+            if (planted())
+                return Status::failure(name + QStringLiteral(" is a link or not a file: not read"));
+            const bool none = manifest.snapshotKnown ? manifest.snapshotBytes < 0
+                                                     : !size && dir.kind(name) == SyncDir::Kind::missing;
+            if (none) {
+                at = Cursor {at.incarnation, at.generation, true, 0, 0, false, {}};
+                continue;
+            }
+            if (manifest.snapshotKnown && (!size || *size != manifest.snapshotBytes)) {
+                // Named but not (all) there yet: wait for it rather than read on without it.
+                stall(device, name, nowMs);
+                return putCursor(device, at);
+            }
+        } else {
+            name = SyncFiles::journalName(at.generation);
+            size = dir.size(name);
+            if (planted())
+                return Status::failure(name + QStringLiteral(" is a link or not a file: not read"));
+            if (!size) {
+                stall(device, name, nowMs);
+                return putCursor(device, at);
+            }
+        }
+        if (at.offset > *size) {
+            // Rewritten under us: read it again, and what we learnt from the lost part goes out again.
+            at = Cursor {at.incarnation, at.generation, at.inJournal, 0, 0, false, {}};
+            if (Status s = republishAll(); !s)
+                return s;
+            continue;
+        }
+        if (Status s = checkCursorPrefix(dir, name, at, outcome, device); !s)
+            return s;
+
+        // Complete lines from the cursor on; a line too long for any reader is skipped, and said so,
+        // without reading it whole.
+        qint64 want = m_config.readChunkBytes;
+        Result<QByteArray> bytes = dir.read(name, want, at.offset);
+        if (!bytes)
+            return bytes.status();
+        if (at.skipping) {
+            const qsizetype end = bytes.value().indexOf('\n');
+            if (end < 0) {
+                at.offset += bytes.value().size();
+                if (Status s = putCursor(device, at); !s)
+                    return s;
+                if (bytes.value().size() == want)
+                    continue;
+                return {};
+            }
+            at.offset += end + 1;
+            at.line += 1;
+            at.skipping = false;
+            at.prefix.clear(); // too long to keep: the next line read is the first checked
+            outcome.problems.append(problemLine(device, at.line, name + QStringLiteral(": record longer than %1 bytes, skipped")
+                                                                         .arg(m_config.maxRecordBytes)));
+            if (Status s = putCursor(device, at); !s)
+                return s;
+            continue;
+        }
+        while (bytes.value().size() == want && bytes.value().indexOf('\n') < 0) {
+            if (want > m_config.maxRecordBytes) {
+                at.skipping = true;
+                at.prefix.clear();
+                at.offset += bytes.value().size();
+                break;
+            }
+            want = std::min(want * 4, m_config.maxRecordBytes + 1);
+            bytes = dir.read(name, want, at.offset);
+            if (!bytes)
+                return bytes.status();
+        }
+        if (at.skipping) {
+            if (Status s = putCursor(device, at); !s)
+                return s;
+            continue;
+        }
+        const JournalChunk chunk = readJournal(bytes.value(), 0, at.line, device, m_config.maxRecordBytes);
+        m_stalls.remove(uuidText(device));
+
+        for (qsizetype i = 0; i < chunk.records.size();) {
+            const qsizetype batchEnd = std::min<qsizetype>(chunk.records.size(), i + applyBatch);
+            QList<Change> changes;
+            for (; i < batchEnd; ++i) {
+                const auto& entry = chunk.records[i];
+                const QString where = problemLine(device, entry.line, name);
+                const Applied applied = applyRecord(images ? &*images : nullptr, entry.record, outcome, where, changes);
+                if (applied != Applied::ahead)
+                    raiseFloor(entry.record.mtime, nowMs);
+                // A later record of this device for the row replaces one still held.
+                if (Status s = holdRecord(device, entry.record, applied); !s)
+                    return s;
+                if (applied == Applied::yes)
+                    ++outcome.applied;
+                if (applied == Applied::yes && republishFromFormer(device, at, at.offset + entry.startOffset)) {
+                    sql::Statement* again = m_state.prepare(QStringLiteral("INSERT OR IGNORE INTO republish(entity, id) VALUES(?, ?)"));
+                    again->bind(1, qint64(entityCode(entry.record.entity)));
+                    again->bind(2, uuidText(entry.record.id));
+                    again->step();
+                }
+            }
+            const bool last = i >= chunk.records.size();
+            const qint64 end = last ? chunk.nextOffset : chunk.records[i].startOffset;
+            const Cursor to {at.incarnation, at.generation, at.inJournal, at.offset + end, last ? chunk.nextLine : chunk.records[i].line - 1,
+                             false, end > 0 ? lineBefore(bytes.value(), end) : at.prefix};
+            if (Status s = commit(changes, to); !s)
+                return s;
+        }
+        if (chunk.records.isEmpty() && chunk.nextOffset > 0)
+            if (Status s = putCursor(device, Cursor {at.incarnation, at.generation, at.inJournal, at.offset + chunk.nextOffset,
+                                                     chunk.nextLine, false, lineBefore(bytes.value(), chunk.nextOffset)});
+                !s)
+                return s;
+        for (const auto& problem : chunk.problems)
+            outcome.problems.append(problemLine(device, problem.line, name + QStringLiteral(": ") + problem.reason));
+
+        if (chunk.nextOffset > 0)
+            at.prefix = lineBefore(bytes.value(), chunk.nextOffset);
+        at.offset += chunk.nextOffset;
+        at.line = chunk.nextLine;
+        if (bytes.value().size() == want && chunk.nextOffset > 0)
+            continue; // more of this file than one read holds
+        if (at.inJournal)
+            return {};
+        if (at.offset < *size) {
+            stall(device, name, nowMs); // a snapshot ends with a whole line; this one is not all there
+            return putCursor(device, at);
+        }
+        at = Cursor {at.incarnation, at.generation, true, 0, 0, false, {}}; // the snapshot is read whole; on with its journal
+        if (Status s = putCursor(device, at); !s)
+            return s;
+    }
+    return {};
+}
+
+void SyncEngine::retryPending(qint64 nowMs, Outcome& outcome)
+{
+    struct Waiting {
+        QUuid device;
+        SyncRecord record;
+        bool forItsImage = true;
+    };
+    QList<Waiting> waiting;
+    sql::Statement* st = m_state.prepare(QStringLiteral("SELECT device, record, why FROM pending"));
+    while (st->step()) {
+        Result<SyncRecord> record = decodeRecord(st->blob(1));
+        if (record)
+            waiting.append({parseUuid(st->text(0)), std::move(record).value(), st->isNull(2) || st->text(2) == u"image"});
+    }
+    for (const Waiting& w : std::as_const(waiting)) {
+        Result<SyncDir> dir = m_devicesDir.folder(uuidText(w.device), false);
+        std::optional<SyncDir> images;
+        if (dir)
+            if (Result<SyncDir> i = dir->folder(QString::fromLatin1(SyncFiles::imagesName), false))
+                images = std::move(i).value();
+        if (!dir && isMissing(dir)) {
+            sql::Statement* drop = m_state.prepare(QStringLiteral("DELETE FROM pending WHERE device = ?"));
+            drop->bind(1, uuidText(w.device));
+            drop->step();
+            continue;
+        }
+        QList<Change> changes;
+        const Applied applied = applyRecord(images ? &*images : nullptr, w.record, outcome, problemLine(w.device, 0, QStringLiteral("waiting record")), changes);
+        m_batchRows.clear();
+        if (applied == Applied::wait || applied == Applied::ahead || applied == Applied::aged) {
+            (void)holdRecord(w.device, w.record, applied); // the reason may have changed
+            continue;
+        }
+        raiseFloor(w.record.mtime, nowMs);
+        if (Status s = m_context->save(); !s) {
+            m_context->rollback();
+            outcome.status = s;
+            return;
+        }
+        sql::Transaction t(m_state);
+        for (const Change& change : std::as_const(changes))
+            (void)putRowState(entityFromCode(change.key.first), change.key.second, change.state);
+        sql::Statement* drop = m_state.prepare(QStringLiteral("DELETE FROM pending WHERE device = ? AND entity = ? AND id = ?"));
+        drop->bind(1, uuidText(w.device));
+        drop->bind(2, qint64(entityCode(w.record.entity)));
+        drop->bind(3, uuidText(w.record.id));
+        drop->step();
+        if (applied == Applied::yes && (w.device == m_config.device || !w.forItsImage)) {
+            // Ours, from the files of a folder made again: they are gone, so it travels again. So
+            // does one held for its stamp or our age rule: its writer's files may have been
+            // rewritten (a restore) or gone meanwhile.
+            sql::Statement* again = m_state.prepare(QStringLiteral("INSERT OR IGNORE INTO republish(entity, id) VALUES(?, ?)"));
+            again->bind(1, qint64(entityCode(w.record.entity)));
+            again->bind(2, uuidText(w.record.id));
+            again->step();
+        }
+        if (Status s = t.commit(); !s) {
+            outcome.status = s;
+            return;
+        }
+        if (applied == Applied::yes)
+            ++outcome.applied;
+    }
+}
+
+Status SyncEngine::holdRecord(const QUuid& device, const SyncRecord& record, Applied applied)
+{
+    const bool held = applied == Applied::wait || applied == Applied::ahead || applied == Applied::aged;
+    sql::Statement* st = m_state.prepare(
+        held ? QStringLiteral("INSERT OR REPLACE INTO pending(device, entity, id, record, why, stamp) VALUES(?, ?, ?, ?, ?, ?)")
+             : QStringLiteral("DELETE FROM pending WHERE device = ? AND entity = ? AND id = ?"));
+    st->bind(1, uuidText(device));
+    st->bind(2, qint64(entityCode(record.entity)));
+    st->bind(3, uuidText(record.id));
+    if (held) {
+        st->bind(4, encodeRecord(record));
+        st->bind(5, applied == Applied::ahead ? QStringLiteral("ahead") : applied == Applied::aged ? QStringLiteral("age") : QStringLiteral("image"));
+        st->bind(6, record.mtime);
+    }
+    st->step();
+    return st->status();
+}
+
+void SyncEngine::forgetRefused(const QString& device)
+{
+    sql::Statement* st = m_state.prepare(QStringLiteral("DELETE FROM refused WHERE device = ?"));
+    st->bind(1, device);
+    st->step();
+}
+
+Status SyncEngine::republishAll()
+{
+    m_republish = true;
+    return putMeta(QStringLiteral("republish"), QStringLiteral("1"));
+}
+
+Status SyncEngine::checkCursorPrefix(const SyncDir& dir, const QString& name, Cursor& at, Outcome& outcome, const QUuid& device)
+{
+    // What lies before the cursor must still be what we read there: a computer restored together
+    // with its folder writes other records from an earlier point on, perhaps to the same length.
+    const qsizetype colon = at.prefix.indexOf(u':');
+    if (at.offset == 0 || colon < 0)
+        return {};
+    const qint64 length = at.prefix.mid(colon + 1).toLongLong();
+    if (length <= 0 || length > at.offset)
+        return {};
+    Result<QByteArray> last = dir.read(name, length, at.offset - length);
+    if (!last)
+        return last.status();
+    if (last.value().size() == length && tailText(last.value()) == at.prefix)
+        return {};
+    outcome.notices.append(QStringLiteral("device %1: %2 was rewritten before where it was read to: read again from the start")
+                               .arg(uuidText(device), name));
+    at = Cursor {at.incarnation, at.generation, at.inJournal, 0, 0, false, {}};
+    forgetRefused(uuidText(device));
+    return republishAll();
+}
+
+Result<QByteArray> SyncEngine::imageOf(const SyncDir* images, const QString& hash, Outcome& outcome, const QString& where, bool* wait)
+{
+    using R = Result<QByteArray>;
+    const QString name = SyncFiles::imageName(hash);
+    if (!images || images->kind(name) == SyncDir::Kind::missing) {
+        if (std::optional<QByteArray> bytes = imageElsewhere(hash))
+            return *bytes;
+        *wait = true; // sync tools deliver files in any order
+        return R::failure(QStringLiteral("missing"));
+    }
+    Result<QByteArray> bytes = images->read(name, m_config.maxImageBytes + 1);
+    if (!bytes || bytes.value().size() > m_config.maxImageBytes) {
+        outcome.problems.append(where + QStringLiteral(": image file unreadable or too large"));
+        return R::failure(QStringLiteral("unreadable"));
+    }
+    if (QString::fromLatin1(QCryptographicHash::hash(bytes.value(), QCryptographicHash::Sha256).toHex()) != hash) {
+        *wait = true; // not all there yet, most likely
+        return R::failure(QStringLiteral("partial"));
+    }
+    if (!isImage(bytes.value())) {
+        outcome.problems.append(where + QStringLiteral(": image file is not an image"));
+        return R::failure(QStringLiteral("not an image"));
+    }
+    return bytes;
+}
+
+std::optional<QByteArray> SyncEngine::imageElsewhere(const QString& hash)
+{
+    // An image file is named by the hash of its bytes: another folder's copy is the same image once
+    // its bytes say so. It matters when the writer's copy is lost for good (a folder left behind
+    // when its computer took a new id, whose images someone removed).
+    const QString name = SyncFiles::imageName(hash);
+    for (const QUuid& device : SyncFiles::devices(m_devicesDir)) {
+        Result<SyncDir> dir = m_devicesDir.folder(uuidText(device), false);
+        if (!dir)
+            continue;
+        Result<SyncDir> images = dir->folder(QString::fromLatin1(SyncFiles::imagesName), false);
+        if (!images || images->kind(name) != SyncDir::Kind::file)
+            continue;
+        Result<QByteArray> bytes = images->read(name, m_config.maxImageBytes + 1);
+        if (bytes && bytes.value().size() <= m_config.maxImageBytes
+            && QString::fromLatin1(QCryptographicHash::hash(bytes.value(), QCryptographicHash::Sha256).toHex()) == hash
+            && isImage(bytes.value()))
+            return std::move(bytes).value();
+    }
+    return std::nullopt;
+}
+
+} // namespace lumra::sync

@@ -1,0 +1,355 @@
+#include "model/sync/SyncEngineParts.h"
+
+#include <algorithm>
+
+namespace lumra::sync {
+
+using store::EntityKind;
+using namespace detail;
+
+// ------------------------------------------------------------------------------------------------ merge
+
+SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRecord& record, Outcome& outcome,
+                                            const QString& where, QList<Change>& changes)
+{
+    const Key key {entityCode(record.entity), record.id};
+    // A row earlier in the same batch is not in the state yet.
+    std::optional<RowState> known;
+    for (qsizetype i = changes.size() - 1; i >= 0 && !known; --i)
+        if (changes[i].key == key)
+            known = changes[i].state;
+    if (!known)
+        known = rowState(record.entity, record.id);
+    store::ManagedObjectPtr row = m_batchRows.value(key);
+    if (!row || row->isDeleted())
+        row = m_context->fetchById(record.entity, record.id);
+    if (row && row->store() != m_cloudStore) {
+        outcome.problems.append(where + QStringLiteral(": the row is kept on this computer only"));
+        return Applied::skipped;
+    }
+    auto republish = [&] {
+        sql::Statement* st = m_state.prepare(QStringLiteral("INSERT OR IGNORE INTO republish(entity, id) VALUES(?, ?)"));
+        st->bind(1, qint64(key.first));
+        st->bind(2, uuidText(key.second));
+        st->step();
+    };
+
+    const QStringList& names = mergedFields(record.entity);
+    QJsonObject current;
+    QString currentImage;
+    QList<quint64> currentHashes;
+    bool localChange = false;
+    QList<FieldState> knownFields;
+    if (row) {
+        if (!known || known->deleted)
+            return Applied::skipped; // made here and not published yet: it is stamped later when it is
+        current = fieldsOfRow(*row, &currentImage);
+        currentHashes = fieldHashes(record.entity, current, currentImage);
+        const QByteArray digest = contentDigest(current, currentImage);
+        knownFields = known->fields;
+        if (knownFields.size() != names.size()) {
+            // A state kept before fields merged: the row as published, every field at its time.
+            knownFields.clear();
+            for (qsizetype i = 0; i < names.size(); ++i)
+                knownFields.append({known->mtime, known->digest == digest ? hash32(currentHashes[i]) : 0u});
+        }
+        for (qsizetype i = 0; i < names.size(); ++i)
+            localChange = localChange || knownFields[i].hash != hash32(currentHashes[i]);
+    }
+
+    // Another computer's clock may be wrong by years: what it stamped further ahead of ours than
+    // the bound waits until our clock comes near, rather than winning over everything here.
+    const bool ahead = record.mtime > clockBound(m_now);
+    const bool ageRule = record.op == SyncRecord::Op::remove && !record.ageRule.isEmpty();
+    if (record.op == SyncRecord::Op::remove) {
+        // An age rule's delete is its writer's clock and rule speaking: here it counts only where
+        // our own rule, by our own clock, removes the row too. Otherwise the row lives, and goes
+        // out again so that its writer has it back once its own rule no longer removes it.
+        if (ageRule && row && !ageRuleRemoves(current, ageRules(), m_now)) {
+            if (known && !known->deleted)
+                republish();
+            return Applied::skipped;
+        }
+        if (ahead)
+            return Applied::ahead;
+        if (!row) {
+            if (known && !known->deleted)
+                return Applied::skipped; // deleted here, not published yet
+            if (known && known->mtime >= record.mtime)
+                return Applied::yes;
+            changes.append({key, RowState {{}, record.mtime, true, ageRule, {}}});
+            return Applied::yes;
+        }
+        if (localChange || known->mtime > record.mtime) {
+            republish(); // something of the row is newer than the delete: the row lives, everywhere
+            return Applied::skipped;
+        }
+        m_context->deleteObject(row);
+        changes.append({key, RowState {{}, record.mtime, true, ageRule, {}}});
+        return Applied::yes;
+    }
+    if (ahead)
+        return Applied::ahead;
+
+    const QList<quint64> recordHashes = fieldHashes(record.entity, record.fields, record.imageHash);
+    if (!row) {
+        if (known && !known->deleted)
+            return Applied::skipped; // deleted here, not published yet: that delete is stamped later
+        if (known && known->deleted && record.mtime <= known->mtime) {
+            if (!known->ageRule)
+                return Applied::yes; // older than the delete
+            // Removed by an age rule, here or elsewhere, and kept by its writer: it lives again here
+            // once our own rule no longer removes it (our clock was ahead, and is right again).
+            if (ageRuleRemoves(record.fields, ageRules(), m_now))
+                return Applied::aged;
+        }
+        QByteArray image;
+        if (!record.imageHash.isEmpty()) {
+            bool wait = false;
+            Result<QByteArray> bytes = imageOf(images, record.imageHash, outcome, where, &wait);
+            if (wait)
+                return Applied::wait;
+            if (!bytes)
+                return Applied::skipped;
+            image = std::move(bytes).value();
+        }
+        RowState state;
+        state.digest = contentDigest(record.fields, record.imageHash);
+        state.mtime = record.mtime;
+        for (qsizetype i = 0; i < names.size(); ++i)
+            state.fields.append({record.stampOf(names[i]), hash32(recordHashes[i])});
+        if (mergeDuplicate(record, state, changes))
+            return Applied::yes;
+        row = m_context->insert(record.entity, m_cloudStore);
+        row->set(0, record.id);
+        m_batchRows.insert(key, row); // not found by a fetch until saved
+        applyFields(*row, record.fields);
+        if (record.entity == EntityKind::item)
+            row->setValue(store::ItemAttr::imageData, image.isEmpty() ? sql::Value() : sql::Value(image));
+        changes.append({key, state});
+        return Applied::yes;
+    }
+
+    // Field by field: the later stamp wins, equal stamps go to the greater value's hash; a field
+    // changed here and not published yet wins (it is stamped later than anything read).
+    QJsonObject merged = current;
+    QString mergedImage = currentImage;
+    RowState state;
+    state.fields = knownFields;
+    bool changed = false;
+    bool oursKept = localChange;
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        const quint32 mine = hash32(currentHashes[i]);
+        if (knownFields[i].hash != mine)
+            continue;
+        const qint64 theirStamp = record.stampOf(names[i]);
+        const quint32 theirs = hash32(recordHashes[i]);
+        const FieldState& ours = knownFields[i];
+        if (theirStamp > ours.stamp || (theirStamp == ours.stamp && theirs > ours.hash)) {
+            state.fields[i] = {theirStamp, theirs};
+            if (theirs != mine) {
+                changed = true;
+                if (names[i] == QLatin1String(imageField))
+                    mergedImage = record.imageHash;
+                else if (record.fields.contains(names[i]))
+                    merged.insert(names[i], record.fields.value(names[i]));
+                else
+                    merged.remove(names[i]);
+            }
+        } else if (theirs != mine) {
+            oursKept = true;
+        }
+    }
+    if (changed) {
+        if (mergedImage != currentImage && !mergedImage.isEmpty()) {
+            bool wait = false;
+            Result<QByteArray> bytes = imageOf(images, mergedImage, outcome, where, &wait);
+            if (wait)
+                return Applied::wait;
+            if (!bytes)
+                return Applied::skipped;
+            row->setValue(store::ItemAttr::imageData, sql::Value(bytes.value()));
+        } else if (mergedImage.isEmpty() && record.entity == EntityKind::item) {
+            row->setValue(store::ItemAttr::imageData, sql::Value());
+        }
+        applyFields(*row, merged);
+    }
+    for (const FieldState& f : std::as_const(state.fields))
+        state.mtime = std::max(state.mtime, f.stamp);
+    // With a change made here still to publish, the digest must not say the row is as published.
+    state.digest = localChange ? QByteArray() : contentDigest(merged, mergedImage);
+    changes.append({key, state});
+    if (oursKept)
+        republish();
+    return changed ? Applied::yes : Applied::skipped;
+}
+
+namespace {
+
+bool isMergeableText(const QJsonObject& fields)
+{
+    return !fields.value(QStringLiteral("textContent")).toString().isEmpty()
+        && fields.value(QStringLiteral("contentType")).toString(QStringLiteral("text")) == u"text"
+        && !fields.value(QStringLiteral("isTrashed")).toBool();
+}
+
+} // namespace
+
+std::optional<SyncEngine::Copy> SyncEngine::storedCopy(const store::ManagedObjectPtr& row)
+{
+    // A row as stamped; a change made here and not published yet is the latest of all. None for a
+    // row made here and never published: it is merged when it is, or comes back from elsewhere.
+    const QUuid id = *row->uuid(store::ItemAttr::id);
+    const std::optional<RowState> known = rowState(EntityKind::item, id);
+    if (!known || known->deleted)
+        return std::nullopt;
+    Copy copy {id, {}, {}, row};
+    QString image;
+    copy.fields = fieldsOfRow(*row, &image);
+    const QList<quint64> hashes = fieldHashes(EntityKind::item, copy.fields, image);
+    const QStringList& names = mergedFields(EntityKind::item);
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        const bool local = known->fields.size() != names.size() || known->fields[i].hash != hash32(hashes[i]);
+        copy.state.fields.append({local ? nextStamp(m_now) : known->fields[i].stamp, hash32(hashes[i])});
+    }
+    return copy;
+}
+
+SyncEngine::Copy SyncEngine::mergeCopies(const Copy& x, const Copy& y, QList<Change>& changes)
+{
+    // The same on every computer: the lesser id is kept, the other becomes a tombstone, and their
+    // fields merge one by one. A star, tags or a comment set on either copy survives the other's
+    // default; between two set values the later wins. The result is as new as the newer of the two.
+    const bool xWins = uuidText(x.id) < uuidText(y.id);
+    const Copy& winner = xWins ? x : y;
+    const Copy& loser = xWins ? y : x;
+    const QStringList& names = mergedFields(EntityKind::item);
+    Copy merged = winner;
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        if (names[i] == QLatin1String(imageField) || names[i] == u"textContent" || names[i] == u"contentType")
+            continue;
+        const FieldState& w = winner.state.fields[i];
+        const FieldState& l = loser.state.fields[i];
+        const bool loserSet = loser.fields.contains(names[i]);
+        const bool winnerSet = winner.fields.contains(names[i]);
+        const bool takeLoser = loserSet != winnerSet ? loserSet : (l.stamp > w.stamp || (l.stamp == w.stamp && l.hash > w.hash));
+        if (takeLoser) {
+            merged.state.fields[i] = {std::max(l.stamp, w.stamp), l.hash};
+            if (loserSet)
+                merged.fields.insert(names[i], loser.fields.value(names[i]));
+            else
+                merged.fields.remove(names[i]);
+        }
+    }
+    merged.state.mtime = 0;
+    for (const FieldState& f : std::as_const(merged.state.fields))
+        merged.state.mtime = std::max(merged.state.mtime, f.stamp);
+    merged.state.digest.clear(); // published again
+    qint64 loserMtime = 0;
+    for (const FieldState& f : loser.state.fields)
+        loserMtime = std::max(loserMtime, f.stamp);
+
+    if (loser.row)
+        m_context->deleteObject(loser.row);
+    if (!merged.row) {
+        merged.row = m_context->insert(EntityKind::item, m_cloudStore);
+        merged.row->set(store::ItemAttr::id, merged.id);
+        m_batchRows.insert({entityCode(EntityKind::item), merged.id}, merged.row);
+    }
+    applyFields(*merged.row, merged.fields);
+    changes.append({{entityCode(EntityKind::item), merged.id}, merged.state});
+    changes.append({{entityCode(EntityKind::item), loser.id}, RowState {{}, loserMtime, true, false, {}}});
+    for (const QUuid& again : {merged.id, loser.id}) {
+        sql::Statement* st = m_state.prepare(QStringLiteral("INSERT OR IGNORE INTO republish(entity, id) VALUES(?, ?)"));
+        st->bind(1, qint64(entityCode(EntityKind::item)));
+        st->bind(2, uuidText(again));
+        st->step();
+    }
+    return merged;
+}
+
+bool SyncEngine::mergeDuplicate(const SyncRecord& record, RowState& state, QList<Change>& changes)
+{
+    // The same text copied on two computers while apart: met as the second copy arrives.
+    using namespace store::ItemAttr;
+    if (record.entity != EntityKind::item || !isMergeableText(record.fields))
+        return false;
+    const QString text = record.fields.value(QStringLiteral("textContent")).toString();
+    store::FetchRequest request;
+    request.entity = EntityKind::item;
+    request.affectedStore = m_cloudStore;
+    request.predicate = store::Predicate::eq(store::contentKeyColumn, store::contentKeyForText(text))
+        && (store::Predicate::eq("isTrashed", false) || store::Predicate::isNull("isTrashed"));
+    Result<QList<store::ManagedObjectPtr>> rows = m_context->fetch(request);
+    if (!rows)
+        return false;
+    store::ManagedObjectPtr other;
+    for (const store::ManagedObjectPtr& row : rows.value())
+        if (row->uuid(id) != record.id && row->string(textContent).value_or(QString()) == text
+            && row->string(contentType).value_or(QStringLiteral("text")) == u"text")
+            other = row;
+    if (!other)
+        return false;
+    const std::optional<Copy> stored = storedCopy(other);
+    if (!stored)
+        return false;
+    mergeCopies(Copy {record.id, record.fields, state, {}}, *stored, changes);
+    return true;
+}
+
+Result<QList<store::ManagedObjectPtr>> SyncEngine::mergeStoredDuplicates()
+{
+    // Copies of one text that are already rows here (both published before they met, or arrived
+    // while one of them was not published yet) become one, by the same rule as above: every
+    // computer holding both ends with the same row.
+    using namespace store::ItemAttr;
+    Result<QList<store::ManagedObjectPtr>> rows = cloudRows(EntityKind::item, std::nullopt);
+    if (!rows)
+        return rows;
+    QHash<QString, QList<store::ManagedObjectPtr>> byText;
+    bool any = false;
+    for (const store::ManagedObjectPtr& row : rows.value()) {
+        if (row->string(contentType).value_or(QStringLiteral("text")) != u"text" || row->boolean(isTrashed).value_or(false))
+            continue;
+        const QString text = row->string(textContent).value_or(QString());
+        if (text.isEmpty())
+            continue;
+        QList<store::ManagedObjectPtr>& same = byText[text];
+        same.append(row);
+        any = any || same.size() > 1;
+    }
+    if (!any)
+        return rows;
+    QList<QList<store::ManagedObjectPtr>> groups;
+    for (auto it = byText.cbegin(); it != byText.cend(); ++it)
+        if (it.value().size() > 1)
+            groups.append(it.value());
+    QList<Change> changes;
+    for (const QList<store::ManagedObjectPtr>& group : std::as_const(groups)) {
+        QList<Copy> copies;
+        for (const store::ManagedObjectPtr& row : group)
+            if (std::optional<Copy> copy = storedCopy(row))
+                copies.append(*copy);
+        // In id order, so that three or more copies fold the same way everywhere.
+        std::sort(copies.begin(), copies.end(), [](const Copy& x, const Copy& y) { return uuidText(x.id) < uuidText(y.id); });
+        for (qsizetype i = 1; i < copies.size(); ++i)
+            copies[0] = mergeCopies(copies[0], copies[i], changes);
+    }
+    m_batchRows.clear();
+    using R = Result<QList<store::ManagedObjectPtr>>;
+    if (changes.isEmpty())
+        return rows;
+    if (Status s = m_context->save(); !s) {
+        m_context->rollback();
+        return R::failure(s.error());
+    }
+    sql::Transaction t(m_state);
+    for (const Change& change : std::as_const(changes))
+        if (Status s = putRowState(entityFromCode(change.key.first), change.key.second, change.state); !s)
+            return R::failure(s.error());
+    if (Status s = t.commit(); !s)
+        return R::failure(s.error());
+    return QList<store::ManagedObjectPtr>(); // changed: fetched again
+}
+
+} // namespace lumra::sync

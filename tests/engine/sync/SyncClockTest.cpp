@@ -1,0 +1,331 @@
+// Sync between computers whose clocks are wrong, and through folders a restore rewrote: a stamp
+// far ahead of the reader's clock, age rules run by a clock that is ahead, a home restored together
+// with its sync folder, and a clone whose original goes on writing.
+#include "SyncSimulation.h"
+
+#include "platform/cloud/SyncFolderKeyValueStore.h"
+
+namespace lumra::test::syncsim {
+namespace {
+
+constexpr qint64 minute = 60'000, day = 24 * 60 * minute;
+
+class SyncClockTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        for (Computer* c : all) {
+            c->rules = {150, 0};
+            c->start();
+        }
+    }
+    void settle(int rounds = 4)
+    {
+        for (int round = 0; round < rounds; ++round) {
+            for (Computer* c : all)
+                c->pass();
+            tool.scan();
+            tool.deliverAll();
+        }
+    }
+    static QList<QByteArray> lines(const QString& path)
+    {
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        QList<QByteArray> out = f.readAll().split('\n');
+        out.removeAll(QByteArray());
+        return out;
+    }
+    // The stamps of every record in a device folder's journal of that generation.
+    static QList<qint64> stamps(Computer& c, qint64 generation = 1)
+    {
+        QList<qint64> out;
+        for (const QByteArray& line : lines(sync::SyncFiles::journalPath(c.ownFolder(), generation)))
+            if (Result<sync::SyncRecord> r = sync::decodeRecord(line))
+                out << r->mtime;
+        return out;
+    }
+
+    std::mt19937 rng {37};
+    SeededIds ids {37};
+    Computer right {QStringLiteral("right"), ids.source()};
+    Computer ahead {QStringLiteral("ahead"), ids.source()};
+    QList<Computer*> all {&right, &ahead};
+    FileSyncTool tool {all, rng};
+};
+
+TEST_F(SyncClockTest, AComputerWhoseClockIsAheadDoesNotWipeTheHistoryWithItsAgeRules)
+{
+    QList<QUuid> rows;
+    for (int i = 0; i < 51; ++i)
+        rows << right.add(QStringLiteral("kept %1").arg(i));
+    ahead.skew = 200 * day;
+    settle();
+    ASSERT_EQ(ahead.rows().size(), 51u) << "the computer ahead imported the history";
+
+    // Its next start: retention by its clock removes every row as 200 days old.
+    ahead.restart();
+    ASSERT_EQ(ahead.ageRulePass().size(), 51);
+    settle();
+    EXPECT_EQ(right.rows().size(), 51u) << "by the right clock no row is old: none goes";
+    QList<QByteArray> deletes;
+    for (const QByteArray& line : lines(sync::SyncFiles::journalPath(ahead.ownFolder(), 1)))
+        if (line.contains("\"op\":\"delete\""))
+            deletes << line;
+    ASSERT_EQ(deletes.size(), 51);
+    EXPECT_TRUE(deletes.first().contains("\"rule\":\"retention\"")) << "the record says an age rule made it";
+    EXPECT_TRUE(deletes.first().contains("\"threshold\":12960000")) << "and with which threshold";
+
+    // Its clock is put right: the rows it removed come back to it from the computer that kept them.
+    ahead.skew = 0;
+    settle();
+    EXPECT_EQ(ahead.rows(), right.rows());
+    EXPECT_EQ(ahead.health().heldAhead, 0);
+}
+
+TEST_F(SyncClockTest, AnAgeRuleDeleteAppliesWhereTheReadersOwnRuleAgrees)
+{
+    // Rows that are old by every clock: the same rule removes them on both computers.
+    right.skew = -160 * day;
+    const QUuid old = right.add(QStringLiteral("really old"));
+    const QUuid starred = right.add(QStringLiteral("old but starred"));
+    right.edit(starred, [](store::ManagedObject& row) { row.set(store::ItemAttr::isPinned, true); });
+    right.skew = 0;
+    const QUuid fresh = right.add(QStringLiteral("fresh"));
+    settle();
+    ASSERT_EQ(ahead.ageRulePass(), QList<QUuid> {old});
+    settle();
+    EXPECT_FALSE(right.row(old)) << "old by our clock too: the delete applies";
+    EXPECT_TRUE(right.row(starred));
+    EXPECT_TRUE(right.row(fresh));
+
+    // A reader without an age rule keeps what another computer's rule removed; a plain delete goes everywhere.
+    right.rules = {0, 0};
+    right.skew = -200 * day;
+    const QUuid another = right.add(QStringLiteral("old here, no rule there"));
+    right.skew = 0;
+    settle();
+    ASSERT_EQ(ahead.ageRulePass(), QList<QUuid> {another});
+    ahead.remove(fresh);
+    settle();
+    EXPECT_TRUE(right.row(another));
+    EXPECT_FALSE(right.row(fresh));
+}
+
+TEST_F(SyncClockTest, ARecordStampedAtTheEdgeOfTheAcceptedRangeNeitherStopsSyncNorWins)
+{
+    const QUuid shared = right.add(QStringLiteral("shared"));
+    settle();
+    // A computer whose clock reads the last moment readers accept edits the row.
+    ahead.skew = sync::latestMtime - ahead.now - minute;
+    ahead.edit(shared, [](store::ManagedObject& row) { row.set(store::ItemAttr::comment, QStringLiteral("from 2200")); });
+    const QUuid born = ahead.add(QStringLiteral("born in 2200"));
+    settle();
+
+    // The reader holds those records, says whose clock is ahead, and goes on syncing.
+    EXPECT_FALSE(right.row(born));
+    EXPECT_FALSE(right.row(shared)->contains(QStringLiteral("comment")));
+    const auto health = right.health();
+    EXPECT_EQ(health.heldAhead, 2);
+    ASSERT_EQ(health.clocksAhead.size(), 1);
+    EXPECT_GT(health.clocksAhead.first(), 170LL * 365 * day);
+    right.edit(shared, [](store::ManagedObject& row) { row.set(store::ItemAttr::isPinned, true); });
+    const QUuid later = right.add(QStringLiteral("later"));
+    right.pass();
+    for (qint64 stamp : stamps(right))
+        EXPECT_LE(stamp, right.now + 24 * 60 * minute + 1) << "the floor never passed our clock plus the bound";
+    EXPECT_EQ(right.health().keptLocal, 0) << "no change is kept local for its stamp";
+    // Also after a restart: the floor comes back from storage within the bound.
+    right.restart();
+    right.edit(later, [](store::ManagedObject& row) { row.set(store::ItemAttr::comment, QStringLiteral("after restart")); });
+    settle();
+    for (qint64 stamp : stamps(right))
+        EXPECT_LE(stamp, right.now + 24 * 60 * minute + 1);
+    ASSERT_TRUE(ahead.row(later));
+    EXPECT_EQ(ahead.row(later)->value(QStringLiteral("comment")).toString(), QStringLiteral("after restart"));
+
+    // The writer's own clock past the range: its changes are still published, at the last stamp accepted.
+    ahead.skew = sync::latestMtime - ahead.now + 3 * day;
+    const QUuid beyond = ahead.add(QStringLiteral("beyond 2200"));
+    ahead.pass();
+    EXPECT_EQ(ahead.health().keptLocal, 0);
+    EXPECT_EQ(stamps(ahead).last(), sync::latestMtime);
+
+    // Once our clock comes near, what was held applies.
+    for (Computer* c : all)
+        c->now = sync::latestMtime;
+    ahead.skew = 0;
+    settle();
+    EXPECT_TRUE(right.row(born) && right.row(beyond));
+    EXPECT_EQ(right.rows(), ahead.rows());
+    EXPECT_EQ(right.health().heldAhead, 0);
+    EXPECT_TRUE(right.health().clocksAhead.isEmpty());
+}
+
+TEST_F(SyncClockTest, AFloorStoredFarAheadComesBackWithinTheBound)
+{
+    const QUuid row = right.add(QStringLiteral("row"));
+    right.pass();
+    right.stop();
+    {
+        sql::Database state;
+        ASSERT_TRUE(state.open(right.store.path() + QStringLiteral("/LumraSync.sqlite"), false).ok());
+        ASSERT_TRUE(state.exec(QStringLiteral("UPDATE meta SET value = '%1' WHERE key = 'clockFloor'").arg(sync::latestMtime)).ok());
+    }
+    right.start();
+    right.edit(row, [](store::ManagedObject& r) { r.set(store::ItemAttr::comment, QStringLiteral("edited")); });
+    right.pass();
+    EXPECT_LE(stamps(right).last(), right.now + 24 * 60 * minute + 1);
+    EXPECT_EQ(right.health().keptLocal, 0);
+}
+
+TEST_F(SyncClockTest, AHomeRestoredWithItsSyncFolderIsReadAgainFromTheStart)
+{
+    for (int i = 0; i < 30; ++i)
+        ahead.add(QStringLiteral("before the backup %1").arg(i));
+    settle();
+    ahead.stop();
+    QTemporaryDir backup;
+    copyTree(ahead.store.path(), backup.path() + QStringLiteral("/store"));
+    copyTree(ahead.replica.path(), backup.path() + QStringLiteral("/replica"));
+    ahead.start();
+    for (int i = 0; i < 20; ++i)
+        ahead.add(QStringLiteral("lost with the restore %1").arg(i));
+    settle();
+    ASSERT_EQ(right.rows().size(), 50u);
+
+    ahead.stop();
+    copyTree(backup.path() + QStringLiteral("/store"), ahead.store.path());
+    copyTree(backup.path() + QStringLiteral("/replica"), ahead.replica.path());
+    ahead.start();
+    for (int i = 0; i < 40; ++i)
+        ahead.add(QStringLiteral("after the restore %1").arg(i));
+    settle(6);
+    EXPECT_EQ(right.rows().size(), 90u) << "all 40 new rows, none skipped";
+    EXPECT_EQ(ahead.rows(), right.rows()) << "and the 20 only the reader still had go back";
+    EXPECT_TRUE(right.health().refused.isEmpty());
+    EXPECT_FALSE(right.notices.filter(QStringLiteral("read again from the start")).isEmpty());
+}
+
+TEST_F(SyncClockTest, AJournalRewrittenToTheSameLengthIsNoticed)
+{
+    for (int i = 0; i < 5; ++i)
+        ahead.add(QStringLiteral("row %1").arg(i));
+    settle();
+    ASSERT_EQ(right.rows().size(), 5u);
+    // The same bytes count, other records: one row's text changes length by nothing.
+    const QString path = sync::SyncFiles::journalPath(ahead.ownFolder(), 1);
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    QByteArray bytes = f.readAll();
+    f.close();
+    const qsizetype digit = bytes.lastIndexOf("row ") + 4;
+    bytes[digit] = 'X';
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+    f.close();
+    tool.scan();
+    tool.deliverAll();
+    right.pass();
+    EXPECT_FALSE(right.notices.filter(QStringLiteral("read again from the start")).isEmpty());
+    EXPECT_EQ(right.rows().size(), 5u) << "reading again applies nothing twice";
+}
+
+TEST_F(SyncClockTest, AClonePublishesWhatItLearntFromItsFormerIdOnceNotForAsLongAsTheOriginalWrites)
+{
+    ahead.add(QStringLiteral("before the clone"));
+    settle();
+    Computer clone {QStringLiteral("clone"), ids.source()};
+    ahead.stop();
+    copyTree(ahead.store.path(), clone.store.path());
+    copyTree(ahead.replica.path(), clone.replica.path());
+    ahead.start();
+    clone.start();
+    all << &clone;
+    FileSyncTool three {all, rng};
+    three.scan();
+    // The original runs first; the clone then finds the folder signed by a run it does not know.
+    const QUuid original = ahead.device();
+    ahead.pass();
+    three.scan();
+    three.deliverAll();
+    for (int round = 0; round < 3; ++round) {
+        for (Computer* x : all)
+            x->pass();
+        three.scan();
+        three.deliverAll();
+    }
+    ASSERT_EQ(ahead.device(), original);
+    ASSERT_NE(clone.device(), original);
+    const qsizetype before = lines(sync::SyncFiles::journalPath(clone.ownFolder(), sync::SyncFiles::readManifest(clone.ownFolder()).value())).size();
+
+    // The original writes a burst: the clone reads it like any other computer's, and publishes none of it.
+    for (int i = 0; i < 300; ++i)
+        ahead.add(QStringLiteral("burst %1").arg(i));
+    for (int round = 0; round < 3; ++round) {
+        for (Computer* x : all)
+            x->pass();
+        three.scan();
+        three.deliverAll();
+    }
+    EXPECT_EQ(clone.rows().size(), 301u);
+    EXPECT_EQ(right.rows(), clone.rows());
+    const qint64 generation = sync::SyncFiles::readManifest(clone.ownFolder()).value();
+    EXPECT_EQ(generation, 1) << "nothing grew the clone's journal to a compaction";
+    EXPECT_EQ(lines(sync::SyncFiles::journalPath(clone.ownFolder(), generation)).size(), before);
+}
+
+TEST(SyncMirroredSettingsTest, AChangeOnTheComputerBehindWinsOverAnOlderOneFromAComputerAhead)
+{
+    QTemporaryDir shared;
+    const QString root = sync::SyncFiles::root(shared.path());
+    ManualClock behindClock, aheadClock;
+    aheadClock.advance(std::chrono::hours(24 * 200));
+    SyncFolderKeyValueStore behind {behindClock}, aheadStore {aheadClock};
+    const QUuid behindId = QUuid::createUuid(), aheadId = QUuid::createUuid();
+    behind.setFolder(root, behindId);
+    aheadStore.setFolder(root, aheadId);
+
+    aheadStore.setObject(QStringLiteral("maxItems"), qint64(100));
+    ASSERT_TRUE(aheadStore.synchronize());
+    behind.rescan();
+    ASSERT_EQ(behind.object(QStringLiteral("maxItems")).toLongLong(), 100);
+
+    // Later in truth, earlier by its clock: the user's latest choice must still stand everywhere.
+    behindClock.advance(std::chrono::minutes(5));
+    behind.setObject(QStringLiteral("maxItems"), qint64(500));
+    ASSERT_TRUE(behind.synchronize());
+    aheadStore.rescan();
+    EXPECT_EQ(behind.object(QStringLiteral("maxItems")).toLongLong(), 500);
+    EXPECT_EQ(aheadStore.object(QStringLiteral("maxItems")).toLongLong(), 500);
+}
+
+TEST(SyncFileLayerTest, AnAppendToAJournalReplacedByALinkNeverWritesThroughIt)
+{
+    QTemporaryDir shared, outside;
+    const QString secret = outside.path() + QStringLiteral("/secret");
+    {
+        QFile f(secret);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("do not touch");
+    }
+    Result<sync::SyncDir> root = sync::SyncDir::openRoot(sync::SyncFiles::root(shared.path()), true);
+    ASSERT_TRUE(root);
+    Result<sync::SyncDir> dir = root->folder(QStringLiteral("own"), true);
+    ASSERT_TRUE(dir);
+    ASSERT_TRUE(dir->write(QStringLiteral("journal-1.jsonl"), "first\n").ok());
+    const QString journal = sync::SyncFiles::root(shared.path()) + QStringLiteral("/own/journal-1.jsonl");
+    ASSERT_TRUE(QFile::remove(journal));
+    ASSERT_TRUE(QFile::link(secret, journal));
+
+    EXPECT_FALSE(dir->append(QStringLiteral("journal-1.jsonl"), "second\n").ok());
+    EXPECT_FALSE(dir->truncate(QStringLiteral("journal-1.jsonl"), 0).ok());
+    QFile f(secret);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray("do not touch"));
+    EXPECT_TRUE(QFileInfo(journal).isSymLink());
+}
+
+} // namespace
+} // namespace lumra::test::syncsim
