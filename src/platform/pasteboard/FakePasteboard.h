@@ -3,6 +3,9 @@
 #include "platform/pasteboard/Pasteboard.h"
 
 #include <QMap>
+#include <QMutex>
+
+#include <atomic>
 
 namespace lumra {
 
@@ -27,9 +30,11 @@ public:
     void setWriteError(const QString& message) { m_writeError = message; }
 
     const QList<QList<PasteboardRepresentation>>& writes() const { return m_writes; }
-    QStringList readsOf() const { return m_reads; } // the types read through data(), in order
+    QStringList readsOf() const; // the types read, by data() or a reader, in order
 
     qint64 changeCount() const override { return m_changeCount; }
+    // A copy of the current offer, safe to read on another thread, as if read whole at once.
+    std::shared_ptr<OfferReader> offerReader() override;
     bool isOwnedByUs() const override { return m_ownedByUs; }
     quint64 ownerWindow() const override { return m_ownerWindow; }
     Result<QStringList> types() override;
@@ -37,11 +42,18 @@ public:
     Result<qint64> write(const QList<PasteboardRepresentation>& representations) override;
 
 private:
+    struct Shared {
+        mutable QMutex mutex;
+        QStringList reads;
+        std::atomic<qint64> changeCount {1};
+    };
+    class Reader;
+
     void replace(const QList<PasteboardRepresentation>& representations, bool ours, quint64 owner);
 
     QList<PasteboardRepresentation> m_contents;
     QList<QList<PasteboardRepresentation>> m_writes;
-    QStringList m_reads;
+    std::shared_ptr<Shared> m_shared = std::make_shared<Shared>();
     QStringList m_unreadable;
     qint64 m_changeCount = 1;
     quint64 m_ownerWindow = 0;

@@ -3,6 +3,7 @@
 #include "platform/image/ImageDecoding.h"
 
 #include <QFileInfo>
+#include <QSet>
 #include <QUrl>
 
 namespace lumra {
@@ -69,7 +70,7 @@ PasteboardSnapshot Pasteboard::snapshotHeader()
         snapshot.error = offered.error();
         return snapshot;
     }
-    snapshot.types = offered.value();
+    snapshot.types = boundedTypes(offered.value());
     const PasteboardOffer offer = describeTypes(snapshot.types);
     snapshot.concealed = offer.concealed;
     snapshot.transient = offer.transient;
@@ -77,79 +78,229 @@ PasteboardSnapshot Pasteboard::snapshotHeader()
     return snapshot;
 }
 
-void Pasteboard::readContent(PasteboardSnapshot& snapshot, bool richText)
+QStringList boundedTypes(const QStringList& offered)
 {
-    if (snapshot.concealed || snapshot.failed())
-        return;
-    readOffered(snapshot, richText);
-    // Another copy (a password manager's, say) may have replaced the one the header described:
-    // its bytes were never checked for the concealed markers, so none of them is kept.
-    if (changeCount() != snapshot.changeCount) {
-        snapshot.fileUrls.clear();
-        snapshot.text.reset();
-        snapshot.rtf.reset();
-        snapshot.html.reset();
-        snapshot.imageData.clear();
-        snapshot.imageFormat = ImageFormat::none;
-        snapshot.error = QStringLiteral("The clipboard changed while it was read");
+    static const QSet<QString> meta {"TARGETS", "MULTIPLE", "TIMESTAMP", "SAVE_TARGETS", "DELETE"};
+    QStringList types;
+    QSet<QString> seen;
+    for (const QString& type : offered) {
+        if (types.size() >= OfferLimits::maxTypes)
+            break;
+        if (!meta.contains(type) && !seen.contains(type)) {
+            seen.insert(type);
+            types.append(type);
+        }
     }
+    return types;
 }
 
-void Pasteboard::readOffered(PasteboardSnapshot& snapshot, bool richText)
+namespace {
+
+// Reads through the pasteboard's own calls, on the caller's thread.
+class DirectOfferReader final : public OfferReader {
+public:
+    explicit DirectOfferReader(Pasteboard& pasteboard)
+        : m_pasteboard(pasteboard)
+        , m_changeCount(pasteboard.changeCount())
+        , m_ownedByUs(pasteboard.isOwnedByUs())
+        , m_ownerWindow(pasteboard.ownerWindow())
+    {
+    }
+    qint64 changeCount() const override { return m_changeCount; }
+    bool ownedByUs() const override { return m_ownedByUs; }
+    quint64 ownerWindow() const override { return m_ownerWindow; }
+    Result<QStringList> types(QDeadlineTimer) override
+    {
+        auto offered = m_pasteboard.types();
+        return offered ? Result<QStringList>(boundedTypes(offered.value())) : offered;
+    }
+    OfferRead data(const QString& type, qint64 maxBytes, QDeadlineTimer deadline) override
+    {
+        auto body = m_pasteboard.data(type);
+        if (deadline.hasExpired())
+            return OfferRead::failure(OfferRead::Outcome::pastDeadline, QStringLiteral("The clipboard owner took too long"));
+        if (!body)
+            return OfferRead::failure(OfferRead::Outcome::refused, body.error());
+        if (body->size() > maxBytes)
+            return OfferRead::failure(OfferRead::Outcome::tooLarge, QStringLiteral("The clipboard data is too large"),
+                                      body->size());
+        OfferRead read;
+        read.bytes = std::move(body).value();
+        return read;
+    }
+    bool stillCurrent() override { return m_pasteboard.changeCount() == m_changeCount; }
+
+private:
+    Pasteboard& m_pasteboard;
+    qint64 m_changeCount;
+    bool m_ownedByUs;
+    quint64 m_ownerWindow;
+};
+
+QString megabytes(qint64 bytes) { return QString::number(double(bytes) / (1024.0 * 1024.0), 'f', 1) + QStringLiteral(" MB"); }
+
+QString sizeText(const OfferRead& read, qint64 limit)
 {
-    const QStringList& offered = snapshot.types;
-    // A hung owner costs each read its timeout: after this many failures nothing more is asked.
-    constexpr int maxFailedReads = 3;
-    auto read = [&](const QString& type) -> std::optional<QByteArray> {
-        if (snapshot.unreadableTypes.size() >= maxFailedReads)
+    return read.size > limit ? megabytes(read.size) : QStringLiteral("more than ") + megabytes(limit);
+}
+
+// One offer's reads: a type refused or answered too late is skipped, as if it were not offered
+// (after a few, nothing more is asked); an owner past the deadline, or past the limit of a type
+// that cannot be left out, costs the copy.
+class ContentReader {
+public:
+    ContentReader(OfferReader& reader, PasteboardSnapshot& snapshot, QDeadlineTimer deadline)
+        : m_reader(reader)
+        , m_snapshot(snapshot)
+        , m_deadline(deadline)
+    {
+    }
+
+    bool stopped() const { return !m_snapshot.refusal.isEmpty(); }
+
+    // `whatTooLarge` names the content for the refusal; empty lets an oversized type be skipped.
+    std::optional<QByteArray> read(const QString& type, qint64 maxBytes, const QString& whatTooLarge = QString())
+    {
+        constexpr int maxFailedReads = 3; // a hung owner costs each read its timeout
+        if (stopped() || m_snapshot.unreadableTypes.size() >= maxFailedReads)
             return std::nullopt;
-        auto bytes = data(type);
-        if (!bytes) {
-            snapshot.unreadableTypes.append(type);
+        OfferRead answer = m_reader.data(type, maxBytes, m_deadline);
+        switch (answer.outcome) {
+        case OfferRead::Outcome::ok:
+            return std::move(answer.bytes);
+        case OfferRead::Outcome::refused:
+        case OfferRead::Outcome::timedOut:
+            m_snapshot.unreadableTypes.append(type);
+            return std::nullopt;
+        case OfferRead::Outcome::pastDeadline:
+            m_snapshot.refusal = QStringLiteral("its owner took more than %1 s to hand it over")
+                                     .arg(double(OfferLimits::wholeOffer.count()) / 1000.0);
+            return std::nullopt;
+        case OfferRead::Outcome::tooLarge:
+            if (whatTooLarge.isEmpty())
+                m_snapshot.unreadableTypes.append(type);
+            else
+                m_snapshot.refusal = whatTooLarge + QStringLiteral(" of ") + sizeText(answer, maxBytes);
             return std::nullopt;
         }
-        return bytes.value();
-    };
+        return std::nullopt;
+    }
 
+private:
+    OfferReader& m_reader;
+    PasteboardSnapshot& m_snapshot;
+    QDeadlineTimer m_deadline;
+};
+
+void clearContent(PasteboardSnapshot& snapshot)
+{
+    snapshot.fileUrls.clear();
+    snapshot.text.reset();
+    snapshot.rtf.reset();
+    snapshot.html.reset();
+    snapshot.imageData.clear();
+    snapshot.imageFormat = ImageFormat::none;
+    snapshot.imageType.clear();
+}
+
+void readContentOf(ContentReader& reader, PasteboardSnapshot& snapshot, bool richText)
+{
+    const QStringList& offered = snapshot.types;
     if (auto type = fileUrlTypeIn(offered)) {
-        if (auto body = read(*type))
+        if (auto body = reader.read(*type, OfferLimits::maxFileListBytes, QStringLiteral("a file list")))
             snapshot.fileUrls = parseFileUrls(*body, *type);
-        if (!snapshot.fileUrls.isEmpty())
+        if (!snapshot.fileUrls.isEmpty() || reader.stopped())
             return;
     }
     if (auto type = textTypeIn(offered)) {
-        if (auto body = read(*type))
+        if (auto body = reader.read(*type, OfferLimits::maxTextBytes, QStringLiteral("a text")))
             snapshot.text = decodeText(*type, *body);
         if (richText && snapshot.text) {
             if (auto rtfType = rtfTypeIn(offered))
-                snapshot.rtf = read(*rtfType);
+                snapshot.rtf = reader.read(*rtfType, OfferLimits::maxRtfBytes);
             if ((!snapshot.rtf || snapshot.rtf->isEmpty()) && offered.contains(QLatin1String(PasteboardMime::html))) {
-                if (auto body = read(QString::fromLatin1(PasteboardMime::html)))
+                // HTML too large to convert leaves the plain text.
+                if (auto body = reader.read(QString::fromLatin1(PasteboardMime::html), OfferLimits::maxHtmlBytes))
                     snapshot.html = decodeHtml(*body);
             }
         }
-        if (snapshot.text && !snapshot.text->isEmpty())
+        if ((snapshot.text && !snapshot.text->isEmpty()) || reader.stopped())
             return;
     }
     // None readable: the first bytes offered go on, so the capture says why they were refused.
     for (const QString& type : imageTypesIn(offered)) {
-        std::optional<QByteArray> body = read(type);
+        std::optional<QByteArray> body = reader.read(type, OfferLimits::maxImageBytes, QStringLiteral("a picture"));
+        if (reader.stopped())
+            return;
         if (!body || body->isEmpty())
             continue;
         const bool readable = image::readImageHeader(*body).ok();
         if (readable || snapshot.imageData.isEmpty()) {
             snapshot.imageData = *body;
             snapshot.imageFormat = imageFormatForType(type);
+            snapshot.imageType = type;
         }
         if (readable)
             return;
     }
 }
 
+} // namespace
+
+void readOfferContent(OfferReader& reader, PasteboardSnapshot& snapshot, bool richText, QDeadlineTimer deadline)
+{
+    if (snapshot.concealed || snapshot.failed())
+        return;
+    ContentReader content(reader, snapshot, deadline);
+    readContentOf(content, snapshot, richText);
+    if (!snapshot.refusal.isEmpty()) {
+        clearContent(snapshot);
+        return;
+    }
+    // Another copy (a password manager's, say) may have replaced the one the header described:
+    // its bytes were never checked for the concealed markers, so none of them is kept.
+    if (!reader.stillCurrent()) {
+        clearContent(snapshot);
+        snapshot.error = QStringLiteral("The clipboard changed while it was read");
+    }
+}
+
+PasteboardSnapshot readOffer(OfferReader& reader, bool richText, QDeadlineTimer deadline)
+{
+    PasteboardSnapshot snapshot;
+    snapshot.changeCount = reader.changeCount();
+    snapshot.ownedByUs = reader.ownedByUs();
+    snapshot.ownerWindow = reader.ownerWindow();
+    auto offered = reader.types(deadline);
+    if (!offered) {
+        snapshot.error = offered.error();
+        return snapshot;
+    }
+    snapshot.types = offered.value();
+    const PasteboardOffer offer = describeTypes(snapshot.types);
+    snapshot.concealed = offer.concealed;
+    snapshot.transient = offer.transient;
+    snapshot.autoGenerated = offer.autoGenerated;
+    readOfferContent(reader, snapshot, richText, deadline);
+    return snapshot;
+}
+
+std::shared_ptr<OfferReader> Pasteboard::offerReader() { return std::make_shared<DirectOfferReader>(*this); }
+
+void Pasteboard::readContent(PasteboardSnapshot& snapshot, bool richText)
+{
+    auto reader = offerReader();
+    readOfferContent(*reader, snapshot, richText, QDeadlineTimer(OfferLimits::wholeOffer));
+    // The header may be older than the reader.
+    if (!snapshot.failed() && reader->changeCount() != snapshot.changeCount) {
+        clearContent(snapshot);
+        snapshot.error = QStringLiteral("The clipboard changed while it was read");
+    }
+}
+
 PasteboardSnapshot Pasteboard::snapshot(bool richText)
 {
-    PasteboardSnapshot result = snapshotHeader();
-    readContent(result, richText);
+    PasteboardSnapshot result = readOffer(*offerReader(), richText, QDeadlineTimer(OfferLimits::wholeOffer));
     result.fileUrls = withFolderSlashes(std::move(result.fileUrls));
     return result;
 }

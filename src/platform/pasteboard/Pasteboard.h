@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/core/Result.h"
+#include "platform/pasteboard/OfferReader.h"
 #include "platform/pasteboard/PasteboardTypes.h"
 
 #include <QByteArray>
@@ -10,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <optional>
 #include <utility>
 
@@ -60,12 +62,22 @@ struct PasteboardSnapshot {
     std::optional<QString> html;
     QByteArray imageData;
     ImageFormat imageFormat = ImageFormat::none;
+    QString imageType; // the MIME type the image bytes came as
 
     QStringList unreadableTypes; // offered, but refused or not answered in time
     // Set when the offer could not be read, or the clipboard changed while it was read.
     QString error;
-    bool failed() const { return !error.isEmpty(); }
+    // Set when the owner broke a bound (time, size): the copy is dropped, and this says why
+    // without a word of its content.
+    QString refusal;
+    bool failed() const { return !error.isEmpty() || !refusal.isEmpty(); }
 };
+
+// Reads what a snapshot's types promise (see PasteboardSnapshot for what is read), within the
+// bounds of OfferLimits; nothing is kept when the clipboard changed meanwhile.
+void readOfferContent(OfferReader& reader, PasteboardSnapshot& snapshot, bool richText, QDeadlineTimer deadline);
+// Types, markers and, unless concealed, content, all within `deadline`.
+PasteboardSnapshot readOffer(OfferReader& reader, bool richText, QDeadlineTimer deadline);
 
 // The CLIPBOARD selection. The change count moves every time any application (Lumra included)
 // takes or gives up the clipboard. changed() is emitted soon after a change that write() did
@@ -88,6 +100,10 @@ public:
     // Replaces the clipboard with the representations (none leaves it empty but ours) and
     // returns the new change count; Lumra keeps owning the clipboard afterwards.
     virtual Result<qint64> write(const QList<PasteboardRepresentation>& representations) = 0;
+
+    // A reader of the current change for another thread. This one calls types() and data() and
+    // so suits only pasteboards used on one thread; the real ones read on a channel of their own.
+    virtual std::shared_ptr<OfferReader> offerReader();
 
     // Change count, types, markers and owner only.
     PasteboardSnapshot snapshotHeader();
@@ -116,7 +132,6 @@ protected:
 
 private:
     bool m_changedQueued = false;
-    void readOffered(PasteboardSnapshot& snapshot, bool richText);
     using TypePicker = std::optional<QString> (*)(const QStringList&);
     std::optional<std::pair<QString, QByteArray>> readBest(TypePicker pick);
 };

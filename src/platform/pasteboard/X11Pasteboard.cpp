@@ -3,8 +3,11 @@
 #include "platform/x11/X11Connection.h"
 
 #include <QLoggingCategory>
+#include <QMutex>
 
+#include <atomic>
 #include <climits>
+#include <cstring>
 #include <vector>
 
 #include "platform/x11/X11Includes.h"
@@ -42,8 +45,6 @@ X11Pasteboard::X11Pasteboard(std::unique_ptr<X11Connection> connection, int xfix
 {
     Display* display = m_connection->display();
     m_clipboardAtom = m_connection->atom("CLIPBOARD");
-    m_propertyAtom = m_connection->atom("LUMRA_SELECTION");
-    replaceRequestor();
     m_ownWindow = XCreateSimpleWindow(display, m_connection->rootWindow(), -10, -10, 1, 1, 0, 0, 0);
     XSelectInput(display, m_ownWindow, PropertyChangeMask);
     XFixesSelectSelectionInput(display, m_connection->rootWindow(), m_clipboardAtom,
@@ -64,21 +65,7 @@ struct X11Pasteboard::Transfer {
 
 X11Pasteboard::~X11Pasteboard()
 {
-    Display* display = m_connection->display();
-    XDestroyWindow(display, m_requestor);
-    XDestroyWindow(display, m_ownWindow);
-}
-
-void X11Pasteboard::replaceRequestor()
-{
-    // A new window after a timeout: a late answer to the old request lands on a window that
-    // no longer exists instead of being taken for the answer to the next one.
-    Display* display = m_connection->display();
-    if (m_requestor)
-        XDestroyWindow(display, m_requestor);
-    m_requestor = XCreateSimpleWindow(display, m_connection->rootWindow(), -10, -10, 1, 1, 0, 0, 0);
-    XSelectInput(display, m_requestor, PropertyChangeMask);
-    XFlush(display);
+    XDestroyWindow(m_connection->display(), m_ownWindow);
 }
 
 void X11Pasteboard::handleEvent(void* rawEvent)
@@ -103,7 +90,7 @@ void X11Pasteboard::handleEvent(void* rawEvent)
     m_expectOwnEvent = false;
     if (fromOurWrite)
         return;
-    ++m_changeCount;
+    m_sharedChangeCount->store(++m_changeCount);
     emitChangedLater();
 }
 
@@ -115,147 +102,282 @@ qint64 X11Pasteboard::changeCount() const
 
 bool X11Pasteboard::isOwnedByUs() const { return m_owner == m_ownWindow; }
 
-bool X11Pasteboard::isOwnedNow()
+// Reads other programs' offers on an X connection of its own, so the capture worker never
+// touches the connection the main thread watches and serves on. One read at a time.
+class X11Pasteboard::ReadChannel {
+public:
+    explicit ReadChannel(std::unique_ptr<X11Connection> connection)
+        : m_connection(std::move(connection))
+    {
+        m_clipboardAtom = m_connection->atom("CLIPBOARD");
+        m_propertyAtom = m_connection->atom("LUMRA_SELECTION");
+        replaceRequestor();
+    }
+    ~ReadChannel() { XDestroyWindow(m_connection->display(), m_requestor); }
+
+    Window owner()
+    {
+        QMutexLocker lock(&m_mutex);
+        return XGetSelectionOwner(m_connection->display(), m_clipboardAtom);
+    }
+
+    // With `cut`, bytes past `maxBytes` are left unread instead of failing the read.
+    OfferRead convert(const char* target, qint64 change, qint64 maxBytes, bool cut, std::chrono::milliseconds piece,
+                      QDeadlineTimer deadline)
+    {
+        QMutexLocker lock(&m_mutex);
+        if (m_unresponsiveAt == change)
+            return OfferRead::failure(OfferRead::Outcome::timedOut, QStringLiteral("The clipboard owner did not answer"));
+        Display* display = m_connection->display();
+        const Atom targetAtom = m_connection->atom(target);
+        XConvertSelection(display, m_clipboardAtom, targetAtom, m_propertyAtom, m_requestor, XCurrentTime);
+        XFlush(display);
+        XEvent event;
+        if (!m_connection->waitFor(
+                [&](const XEvent& e) {
+                    return e.type == SelectionNotify && e.xselection.requestor == m_requestor
+                        && e.xselection.selection == m_clipboardAtom && e.xselection.target == targetAtom;
+                },
+                earlier(piece, deadline), &event))
+            return gaveUp(change, piece, deadline);
+        if (event.xselection.property == XNone)
+            return OfferRead::failure(OfferRead::Outcome::refused,
+                                      QStringLiteral("The clipboard owner cannot provide %1").arg(QLatin1String(target)));
+        bool incremental = false;
+        OfferRead read = readProperty(maxBytes, cut, &incremental);
+        if (read.ok() && incremental)
+            read = readIncrementally(read.size, change, maxBytes, cut, piece, deadline);
+        if (!read.ok())
+            replaceRequestor();
+        return read;
+    }
+
+    // Atom names of a TARGETS answer, in one round trip; made-up atoms are skipped.
+    QStringList atomNames(const QByteArray& raw)
+    {
+        QMutexLocker lock(&m_mutex);
+        std::vector<Atom> atoms(raw.size() / sizeof(long));
+        memcpy(atoms.data(), raw.constData(), atoms.size() * sizeof(long));
+        std::vector<char*> names(atoms.size(), nullptr);
+        QStringList result;
+        if (!atoms.empty() && XGetAtomNames(m_connection->display(), atoms.data(), int(atoms.size()), names.data())) {
+            for (char* name : names)
+                result.append(QString::fromUtf8(name));
+        }
+        for (char* name : names) {
+            if (name)
+                XFree(name);
+        }
+        m_connection->takeError();
+        return result;
+    }
+
+private:
+    static QDeadlineTimer earlier(std::chrono::milliseconds piece, QDeadlineTimer deadline)
+    {
+        const QDeadlineTimer pieceDeadline(piece);
+        return deadline.deadlineNSecs() < pieceDeadline.deadlineNSecs() ? deadline : pieceDeadline;
+    }
+
+    OfferRead gaveUp(qint64 change, std::chrono::milliseconds piece, QDeadlineTimer deadline)
+    {
+        m_unresponsiveAt = change;
+        replaceRequestor();
+        if (deadline.hasExpired())
+            return OfferRead::failure(OfferRead::Outcome::pastDeadline, QStringLiteral("The clipboard owner took too long"));
+        qCDebug(lcPasteboard) << "clipboard owner did not answer within" << piece.count() << "ms";
+        return OfferRead::failure(OfferRead::Outcome::timedOut,
+                                  QStringLiteral("The clipboard owner did not answer within %1 ms").arg(piece.count()));
+    }
+
+    void replaceRequestor()
+    {
+        // A new window after a failed read: a late answer or chunk to the old request lands on a
+        // window that no longer exists instead of being taken for the answer to the next one.
+        Display* display = m_connection->display();
+        if (m_requestor)
+            XDestroyWindow(display, m_requestor);
+        m_requestor = XCreateSimpleWindow(display, m_connection->rootWindow(), -10, -10, 1, 1, 0, 0, 0);
+        XSelectInput(display, m_requestor, PropertyChangeMask);
+        XFlush(display);
+    }
+
+    // For an INCR answer, `size` is the size the owner announced.
+    OfferRead readProperty(qint64 maxBytes, bool cut, bool* incremental)
+    {
+        Display* display = m_connection->display();
+        Atom actualType = 0;
+        int format = 0;
+        unsigned long items = 0;
+        unsigned long after = 0;
+        unsigned char* bytes = nullptr;
+        const long units = long(qMin<qint64>(maxBytes / 4 + 1, maxTransferBytes / 4));
+        const int status = XGetWindowProperty(display, m_requestor, m_propertyAtom, 0, units, XTrue, AnyPropertyType,
+                                              &actualType, &format, &items, &after, &bytes);
+        m_connection->takeError();
+        if (status != XSuccess)
+            return OfferRead::failure(OfferRead::Outcome::refused, QStringLiteral("The clipboard data could not be read"));
+        OfferRead read;
+        if (bytes) {
+            const qint64 unit = format == 32 ? qint64(sizeof(long)) : format == 16 ? 2 : 1;
+            read.bytes = QByteArray(reinterpret_cast<const char*>(bytes), qsizetype(items * unit));
+            if (actualType == m_connection->atom("INCR") && format == 32 && items >= 1)
+                read.size = *reinterpret_cast<const long*>(bytes);
+            XFree(bytes);
+        }
+        *incremental = actualType == m_connection->atom("INCR");
+        if (*incremental)
+            return read;
+        const qint64 wireBytes = qint64(items) * (format / 8) + qint64(after);
+        if (cut) {
+            read.bytes.truncate(qsizetype(qMin<qint64>(read.bytes.size(), maxBytes)));
+            return read;
+        }
+        if (after > 0 || wireBytes > maxBytes)
+            return OfferRead::failure(OfferRead::Outcome::tooLarge, QStringLiteral("The clipboard data is too large"),
+                                      wireBytes);
+        return read;
+    }
+
+    OfferRead readIncrementally(qint64 announced, qint64 change, qint64 maxBytes, bool cut,
+                                std::chrono::milliseconds piece, QDeadlineTimer deadline)
+    {
+        if (!cut && announced > maxBytes)
+            return OfferRead::failure(OfferRead::Outcome::tooLarge, QStringLiteral("The clipboard data is too large"),
+                                      announced);
+        // Deleting the INCR property (readProperty did) asks the owner for the first chunk; each
+        // chunk must arrive within the per-piece limit, all of them before the deadline, and an
+        // empty one ends the transfer.
+        OfferRead result;
+        for (;;) {
+            XEvent event;
+            const bool arrived = m_connection->waitFor(
+                [&](const XEvent& e) {
+                    return e.type == PropertyNotify && e.xproperty.window == m_requestor
+                        && e.xproperty.atom == m_propertyAtom && e.xproperty.state == PropertyNewValue;
+                },
+                earlier(piece, deadline), &event);
+            if (!arrived)
+                return gaveUp(change, piece, deadline);
+            bool incremental = false;
+            OfferRead chunk = readProperty(maxTransferBytes, false, &incremental);
+            if (!chunk.ok())
+                return chunk;
+            if (chunk.bytes.isEmpty())
+                return result;
+            const qint64 total = qint64(result.bytes.size()) + chunk.bytes.size();
+            if (total > maxBytes) {
+                if (cut) {
+                    result.bytes += chunk.bytes.left(qsizetype(maxBytes - result.bytes.size()));
+                    replaceRequestor(); // the rest is not wanted
+                    return result;
+                }
+                return OfferRead::failure(OfferRead::Outcome::tooLarge, QStringLiteral("The clipboard data is too large"));
+            }
+            result.bytes += chunk.bytes;
+        }
+    }
+
+    QMutex m_mutex;
+    std::unique_ptr<X11Connection> m_connection;
+    Atom m_clipboardAtom = 0;
+    Atom m_propertyAtom = 0;
+    Window m_requestor = 0;
+    qint64 m_unresponsiveAt = -1; // change count whose owner did not answer
+};
+
+// One change's offer: served from a copy of what Lumra wrote when the copy is ours, else read
+// on the read channel.
+class X11Pasteboard::Reader final : public OfferReader {
+public:
+    Reader(const X11Pasteboard& pasteboard, std::shared_ptr<ReadChannel> channel)
+        : m_channel(std::move(channel))
+        , m_sharedCount(pasteboard.m_sharedChangeCount)
+        , m_change(pasteboard.m_changeCount)
+        , m_owner(pasteboard.m_owner)
+        , m_ours(pasteboard.isOwnedByUs())
+        , m_piece(pasteboard.m_readTimeout)
+    {
+        if (m_ours) {
+            m_servedTypes = pasteboard.m_servedTypes;
+            m_served = pasteboard.m_served;
+        }
+    }
+
+    qint64 changeCount() const override { return m_change; }
+    bool ownedByUs() const override { return m_ours; }
+    quint64 ownerWindow() const override { return m_owner; }
+
+    Result<QStringList> types(QDeadlineTimer deadline) override
+    {
+        if (m_ours)
+            return boundedTypes(m_servedTypes);
+        if (m_owner == 0 || !m_channel)
+            return QStringList();
+        // The meta targets come on top of the types kept.
+        const qint64 maxBytes = qint64(OfferLimits::maxTypes + 8) * qint64(sizeof(long));
+        OfferRead read = m_channel->convert("TARGETS", m_change, maxBytes, true, m_piece, deadline);
+        if (!read.ok())
+            return Result<QStringList>::failure(read.error);
+        return boundedTypes(m_channel->atomNames(read.bytes));
+    }
+
+    OfferRead data(const QString& type, qint64 maxBytes, QDeadlineTimer deadline) override
+    {
+        if (m_ours) {
+            auto it = m_served.constFind(type);
+            if (it == m_served.constEnd())
+                return OfferRead::failure(OfferRead::Outcome::refused, QStringLiteral("The clipboard holds no %1").arg(type));
+            OfferRead read;
+            read.bytes = *it;
+            return read;
+        }
+        if (m_owner == 0 || !m_channel)
+            return OfferRead::failure(OfferRead::Outcome::refused, QStringLiteral("The clipboard is empty"));
+        return m_channel->convert(type.toUtf8().constData(), m_change, maxBytes, false, m_piece, deadline);
+    }
+
+    bool stillCurrent() override
+    {
+        if (m_sharedCount->load() != m_change)
+            return false;
+        return m_ours || !m_channel || m_channel->owner() == m_owner;
+    }
+
+private:
+    std::shared_ptr<ReadChannel> m_channel;
+    std::shared_ptr<std::atomic<qint64>> m_sharedCount;
+    qint64 m_change;
+    quint64 m_owner;
+    bool m_ours;
+    std::chrono::milliseconds m_piece;
+    QStringList m_servedTypes;
+    QHash<QString, QByteArray> m_served;
+};
+
+std::shared_ptr<OfferReader> X11Pasteboard::offerReader()
 {
     m_connection->dispatchPending();
-    return isOwnedByUs();
+    if (!m_channel && !isOwnedByUs()) {
+        if (auto connection = X11Connection::open(X11Connection::Watch::unwatched))
+            m_channel = std::make_shared<ReadChannel>(std::move(connection));
+        else
+            qCWarning(lcPasteboard) << "no second connection to the X display; other programs' copies cannot be read";
+    }
+    return std::make_shared<Reader>(*this, m_channel);
 }
 
 Result<QStringList> X11Pasteboard::types()
 {
-    if (isOwnedNow())
-        return m_servedTypes;
-    if (m_owner == 0)
-        return QStringList();
-    unsigned long type = 0;
-    auto body = convert(m_connection->atom("TARGETS"), &type);
-    if (!body)
-        return Result<QStringList>::failure(body.error());
-    const QByteArray& raw = body.value();
-    std::vector<Atom> atoms(raw.size() / sizeof(long));
-    memcpy(atoms.data(), raw.constData(), atoms.size() * sizeof(long));
-    std::vector<char*> names(atoms.size(), nullptr);
-    QStringList result;
-    if (!atoms.empty() && XGetAtomNames(m_connection->display(), atoms.data(), int(atoms.size()), names.data())) {
-        static const QStringList meta {"TARGETS", "MULTIPLE", "TIMESTAMP", "SAVE_TARGETS", "DELETE"};
-        for (char* name : names) {
-            const QString value = QString::fromUtf8(name);
-            if (!meta.contains(value) && !result.contains(value))
-                result.append(value);
-        }
-    }
-    for (char* name : names) {
-        if (name)
-            XFree(name);
-    }
-    m_connection->takeError(); // an atom the owner made up
-    return result;
+    return offerReader()->types(QDeadlineTimer(m_readTimeout));
 }
 
 Result<QByteArray> X11Pasteboard::data(const QString& mimeType)
 {
-    if (isOwnedNow()) {
-        auto it = m_served.constFind(mimeType);
-        if (it == m_served.constEnd())
-            return Result<QByteArray>::failure(QStringLiteral("The clipboard holds no %1").arg(mimeType));
-        return *it;
-    }
-    if (m_owner == 0)
-        return Result<QByteArray>::failure(QStringLiteral("The clipboard is empty"));
-    unsigned long type = 0;
-    return convert(m_connection->atom(mimeType.toUtf8().constData()), &type);
-}
-
-Result<QByteArray> X11Pasteboard::convert(unsigned long target, unsigned long* type)
-{
-    const qint64 change = m_changeCount;
-    if (m_unresponsiveAt == change)
-        return Result<QByteArray>::failure(QStringLiteral("The clipboard owner did not answer"));
-    Display* display = m_connection->display();
-    XConvertSelection(display, m_clipboardAtom, target, m_propertyAtom, m_requestor, XCurrentTime);
-    XFlush(display);
-
-    XEvent event;
-    const bool answered = m_connection->waitFor(
-        [&](const XEvent& e) {
-            return e.type == SelectionNotify && e.xselection.requestor == m_requestor
-                && e.xselection.selection == m_clipboardAtom && e.xselection.target == target;
-        },
-        QDeadlineTimer(m_readTimeout), &event);
-    if (!answered) {
-        m_unresponsiveAt = change;
-        replaceRequestor();
-        qCDebug(lcPasteboard) << "clipboard owner did not answer within" << m_readTimeout.count() << "ms";
-        return Result<QByteArray>::failure(
-            QStringLiteral("The clipboard owner did not answer within %1 ms").arg(m_readTimeout.count()));
-    }
-    if (event.xselection.property == XNone)
-        return Result<QByteArray>::failure(
-            QStringLiteral("The clipboard owner cannot provide %1").arg(m_connection->atomName(target)));
-    bool incremental = false;
-    auto body = readProperty(type, &incremental);
-    if (body && incremental)
-        return readIncrementally();
-    return body;
-}
-
-Result<QByteArray> X11Pasteboard::readProperty(unsigned long* type, bool* incremental)
-{
-    Display* display = m_connection->display();
-    Atom actualType = 0;
-    int format = 0;
-    unsigned long items = 0;
-    unsigned long after = 0;
-    unsigned char* bytes = nullptr;
-    const int status = XGetWindowProperty(display, m_requestor, m_propertyAtom, 0, maxTransferBytes / 4, XTrue,
-                                          AnyPropertyType, &actualType, &format, &items, &after, &bytes);
-    m_connection->takeError();
-    if (status != XSuccess)
-        return Result<QByteArray>::failure(QStringLiteral("The clipboard data could not be read"));
-    QByteArray result;
-    if (bytes) {
-        const qint64 unit = format == 32 ? qint64(sizeof(long)) : format == 16 ? 2 : 1;
-        result = QByteArray(reinterpret_cast<const char*>(bytes), qsizetype(items * unit));
-        XFree(bytes);
-    }
-    if (after > 0)
-        return Result<QByteArray>::failure(QStringLiteral("The clipboard data is too large"));
-    *type = actualType;
-    *incremental = actualType == m_connection->atom("INCR");
-    return result;
-}
-
-Result<QByteArray> X11Pasteboard::readIncrementally()
-{
-    // Deleting the INCR property (readProperty did) asks the owner for the first chunk; each
-    // chunk must arrive within the timeout, and an empty one ends the transfer.
-    QByteArray result;
-    for (;;) {
-        XEvent event;
-        const bool arrived = m_connection->waitFor(
-            [&](const XEvent& e) {
-                return e.type == PropertyNotify && e.xproperty.window == m_requestor
-                    && e.xproperty.atom == m_propertyAtom && e.xproperty.state == PropertyNewValue;
-            },
-            QDeadlineTimer(m_readTimeout), &event);
-        if (!arrived) {
-            m_unresponsiveAt = m_changeCount;
-            replaceRequestor();
-            return Result<QByteArray>::failure(QStringLiteral("The clipboard owner stopped sending data"));
-        }
-        unsigned long type = 0;
-        bool incremental = false;
-        auto chunk = readProperty(&type, &incremental);
-        if (!chunk)
-            return chunk;
-        if (chunk->isEmpty())
-            return result;
-        if (result.size() + chunk->size() > maxTransferBytes) {
-            replaceRequestor();
-            return Result<QByteArray>::failure(QStringLiteral("The clipboard data is too large"));
-        }
-        result += chunk.value();
-    }
+    OfferRead read = offerReader()->data(mimeType, maxTransferBytes, QDeadlineTimer(m_readTimeout));
+    if (!read.ok())
+        return Result<QByteArray>::failure(read.error);
+    return std::move(read.bytes);
 }
 
 Result<qint64> X11Pasteboard::write(const QList<PasteboardRepresentation>& representations)
@@ -275,8 +397,8 @@ Result<qint64> X11Pasteboard::write(const QList<PasteboardRepresentation>& repre
     m_expectOwnEvent = true;
     m_connection->dispatchPending();
     m_owner = m_ownWindow;
-    m_unresponsiveAt = -1;
-    return ++m_changeCount;
+    m_sharedChangeCount->store(++m_changeCount);
+    return m_changeCount;
 }
 
 void X11Pasteboard::serve(const void* rawRequest)

@@ -5,6 +5,8 @@
 #include <QDeadlineTimer>
 #include <QHash>
 
+#include <atomic>
+
 #include <chrono>
 #include <memory>
 
@@ -39,34 +41,32 @@ public:
     qint64 changeCount() const override;
     bool isOwnedByUs() const override;
     quint64 ownerWindow() const override { return m_owner; }
+    std::shared_ptr<OfferReader> offerReader() override;
     Result<QStringList> types() override;
     Result<QByteArray> data(const QString& mimeType) override;
     Result<qint64> write(const QList<PasteboardRepresentation>& representations) override;
 
 private:
     struct Transfer;
+    class ReadChannel;
+    class Reader;
 
     X11Pasteboard(std::unique_ptr<X11Connection> connection, int xfixesEventBase);
     void handleEvent(void* event);
-    Result<QByteArray> convert(unsigned long target, unsigned long* type);
-    Result<QByteArray> readProperty(unsigned long* type, bool* incremental);
-    Result<QByteArray> readIncrementally();
-    void replaceRequestor();
     void serve(const void* request);
     void continueTransfer(const void* propertyEvent);
-    bool isOwnedNow();
 
     std::unique_ptr<X11Connection> m_connection;
     int m_xfixesEventBase;
     unsigned long m_clipboardAtom = 0;
-    unsigned long m_propertyAtom = 0;
-    unsigned long m_requestor = 0;
     unsigned long m_ownWindow = 0; // the window Lumra owns the selection with
     unsigned long m_ownedSince = 0;
     quint64 m_owner = 0;
     bool m_expectOwnEvent = false; // our write's owner event must not count twice
     qint64 m_changeCount = 1;
-    qint64 m_unresponsiveAt = -1; // change count whose owner did not answer
+    // The change count for readers on other threads, which check their change is still current.
+    std::shared_ptr<std::atomic<qint64>> m_sharedChangeCount = std::make_shared<std::atomic<qint64>>(1);
+    std::shared_ptr<ReadChannel> m_channel; // opened at the first read of another program's copy
     std::chrono::milliseconds m_readTimeout {500};
     QStringList m_servedTypes;
     QHash<QString, QByteArray> m_served;

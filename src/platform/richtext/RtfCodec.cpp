@@ -5,10 +5,74 @@
 
 namespace lumra::RichText {
 
+namespace {
+
+bool startsWith(QStringView text, qsizetype at, QLatin1String prefix)
+{
+    return text.sliced(at).startsWith(prefix, Qt::CaseInsensitive);
+}
+
+bool nests(QStringView name)
+{
+    static constexpr const char* flat[] = {"area", "base", "br", "col", "embed", "hr", "img", "input", "link",
+                                           "meta", "param", "source", "track", "wbr", "p", "li", "dt", "dd",
+                                           "tr", "td", "th", "option", "optgroup", "thead", "tbody", "tfoot",
+                                           "colgroup", "rb", "rt", "rp", "rtc"};
+    for (const char* element : flat) {
+        if (name.compare(QLatin1String(element), Qt::CaseInsensitive) == 0)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int htmlNestingDepth(QStringView html, int stopAbove)
+{
+    int depth = 0;
+    int deepest = 0;
+    const qsizetype size = html.size();
+    qsizetype at = 0;
+    while ((at = html.indexOf(QLatin1Char('<'), at)) >= 0) {
+        if (startsWith(html, at, QLatin1String("<!--"))) {
+            const qsizetype end = html.indexOf(QLatin1String("-->"), at + 4);
+            if (end < 0)
+                break;
+            at = end + 3;
+            continue;
+        }
+        const bool closing = at + 1 < size && html[at + 1] == QLatin1Char('/');
+        const qsizetype nameStart = at + (closing ? 2 : 1);
+        qsizetype nameEnd = nameStart;
+        while (nameEnd < size && (html[nameEnd].isLetterOrNumber() || html[nameEnd] == QLatin1Char('-')))
+            ++nameEnd;
+        if (nameEnd == nameStart) { // "<!DOCTYPE", "<?xml", a lone "<"
+            ++at;
+            continue;
+        }
+        const qsizetype end = html.indexOf(QLatin1Char('>'), nameEnd);
+        if (end < 0)
+            break;
+        const QStringView name = html.sliced(nameStart, nameEnd - nameStart);
+        if (nests(name)) {
+            if (closing)
+                depth = qMax(0, depth - 1);
+            else if (html[end - 1] != QLatin1Char('/') && ++depth > deepest) {
+                deepest = depth;
+                if (deepest > stopAbove)
+                    return deepest;
+            }
+        }
+        at = end + 1;
+    }
+    return deepest;
+}
+
 QByteArray rtfFromHtml(const QString& html)
 {
-    // Runs while a copy is captured: a page-sized clipboard must not stall it.
-    if (html.size() > kMaxHtmlCharacters)
+    // Runs while a copy is captured: a page-sized or deeply nested clipboard must not stall it.
+    // Both are checked before QTextDocument sees any of it.
+    if (html.size() > kMaxHtmlCharacters || htmlNestingDepth(html) > kMaxHtmlDepth)
         return {};
     QTextDocument document;
     document.setHtml(html);

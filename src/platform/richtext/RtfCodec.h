@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringView>
 
 #include <optional>
 
@@ -17,7 +18,10 @@ inline constexpr int kMaxGroupDepth = 256;
 inline constexpr qsizetype kMaxDocumentCharacters = 4'000'000;
 inline constexpr int kMaxParagraphs = 200'000;
 // HTML markup runs to several times its text; beyond this the conversion is not attempted.
-inline constexpr qsizetype kMaxHtmlCharacters = 16 * 1024 * 1024;
+inline constexpr qsizetype kMaxHtmlCharacters = 4 * 1024 * 1024;
+// QTextDocument's time grows faster than the nesting of the HTML it parses (20,000 nested
+// elements cost it many seconds); real pages nest a few dozen deep.
+inline constexpr int kMaxHtmlDepth = 256;
 
 // Replaces the document's content with the RTF's. Input that is not RTF, exceeds a limit or
 // nests groups deeper than kMaxGroupDepth gives false and an empty document. A truncated
@@ -27,7 +31,12 @@ bool readRtf(const QByteArray& rtf, QTextDocument* document);
 // The document as RTF 1 (ANSI, code page 1252, every other character as \uN).
 QByteArray writeRtf(const QTextDocument& document);
 
-// Empty for HTML longer than kMaxHtmlCharacters.
+// How deep the HTML's elements nest, counted from its tags in one pass without parsing it;
+// counting stops once it passes `stopAbove`. Void elements and those whose end tag may be left
+// out (p, li, td ...) do not nest.
+int htmlNestingDepth(QStringView html, int stopAbove = kMaxHtmlDepth);
+
+// Empty for HTML longer than kMaxHtmlCharacters or nested deeper than kMaxHtmlDepth.
 QByteArray rtfFromHtml(const QString& html);
 std::optional<QString> htmlFromRtf(const QByteArray& rtf);
 std::optional<QString> plainTextFromRtf(const QByteArray& rtf);

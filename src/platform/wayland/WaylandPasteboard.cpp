@@ -3,7 +3,9 @@
 #include "platform/wayland/WaylandConnection.h"
 
 #include <QLoggingCategory>
+#include <QPointer>
 #include <QSocketNotifier>
+#include <QThread>
 #include <QTimer>
 
 #include <wayland-client.h>
@@ -202,7 +204,7 @@ WaylandPasteboard::~WaylandPasteboard()
 {
     for (wl_proxy* offer : m_introduced.keys())
         destroyRequest(offer, ZWLR_DATA_CONTROL_OFFER_V1_DESTROY);
-    destroyOffer(m_selection);
+    m_selection.reset();
     destroyOffer(m_primary);
     if (m_source)
         destroyRequest(m_source, ZWLR_DATA_CONTROL_SOURCE_V1_DESTROY);
@@ -222,6 +224,24 @@ void WaylandPasteboard::destroyOffer(wl_proxy*& offer)
     offer = nullptr;
 }
 
+std::shared_ptr<wl_proxy> WaylandPasteboard::lease(wl_proxy* offer)
+{
+    if (!offer)
+        return nullptr;
+    // A reader on the capture worker may still hold the offer when the next copy replaces it;
+    // the last holder lets it go, and it is destroyed on this object's thread.
+    QPointer<WaylandPasteboard> self(this);
+    return std::shared_ptr<wl_proxy>(offer, [self](wl_proxy* proxy) {
+        if (!self)
+            return;
+        auto destroy = [proxy] { destroyRequest(proxy, ZWLR_DATA_CONTROL_OFFER_V1_DESTROY); };
+        if (QThread::currentThread() == self->thread())
+            destroy();
+        else
+            QMetaObject::invokeMethod(self.data(), destroy, Qt::QueuedConnection);
+    });
+}
+
 void WaylandPasteboard::introduced(wl_proxy* offer)
 {
     m_introduced.insert(offer, {});
@@ -233,23 +253,26 @@ void WaylandPasteboard::offered(wl_proxy* offer, const char* mimeType)
     auto it = m_introduced.find(offer);
     if (it == m_introduced.end())
         return; // types only come right after the offer is introduced
+    // Each type is an event of its own: past the limit they cost no more than being ignored.
+    if (it->types.size() >= OfferLimits::maxTypes)
+        return;
     const QString type = QString::fromUtf8(mimeType);
-    if (!it->contains(type))
-        it->append(type);
+    if (!it->seen.contains(type)) {
+        it->seen.insert(type);
+        it->types.append(type);
+    }
 }
 
 void WaylandPasteboard::selected(wl_proxy* offer)
 {
-    if (offer != m_selection) {
-        destroyOffer(m_selection);
-        m_selection = offer;
-    }
-    m_selectionTypes = offer ? m_introduced.take(offer) : QStringList();
+    if (!offer || !m_selection || offer != m_selection.get())
+        m_selection = lease(offer);
+    m_selectionTypes = offer ? m_introduced.take(offer).types : QStringList();
     const bool ours = m_expectOwnSelection && m_source;
     m_expectOwnSelection = false;
     if (ours || !m_started)
         return;
-    ++m_changeCount;
+    m_sharedChangeCount->store(++m_changeCount);
     emitChangedLater();
 }
 
@@ -296,70 +319,125 @@ qint64 WaylandPasteboard::changeCount() const
 
 bool WaylandPasteboard::isOwnedByUs() const { return m_source != nullptr; }
 
-Result<QStringList> WaylandPasteboard::types()
+// One change's offer, read through a pipe on the caller's thread: requests on a proxy may be
+// sent from any thread, and the offer is held until the reader lets it go.
+class WaylandPasteboard::Reader final : public OfferReader {
+public:
+    explicit Reader(const WaylandPasteboard& pasteboard)
+        : m_offer(pasteboard.m_selection)
+        , m_display(pasteboard.m_connection->display())
+        , m_types(pasteboard.m_selectionTypes)
+        , m_sharedCount(pasteboard.m_sharedChangeCount)
+        , m_unresponsiveAt(pasteboard.m_unresponsiveAt)
+        , m_change(pasteboard.m_changeCount)
+        , m_ours(pasteboard.isOwnedByUs())
+        , m_piece(pasteboard.m_readTimeout)
+    {
+        if (m_ours)
+            m_served = pasteboard.m_served;
+    }
+
+    qint64 changeCount() const override { return m_change; }
+    bool ownedByUs() const override { return m_ours; }
+
+    Result<QStringList> types(QDeadlineTimer) override
+    {
+        return boundedTypes(m_ours ? m_served.types : m_types);
+    }
+
+    OfferRead data(const QString& type, qint64 maxBytes, QDeadlineTimer deadline) override
+    {
+        if (m_ours) {
+            auto it = m_served.data.constFind(type);
+            if (it == m_served.data.constEnd())
+                return OfferRead::failure(OfferRead::Outcome::refused, QStringLiteral("The clipboard holds no %1").arg(type));
+            OfferRead read;
+            read.bytes = *it;
+            return read;
+        }
+        if (!m_offer)
+            return OfferRead::failure(OfferRead::Outcome::refused, QStringLiteral("The clipboard is empty"));
+        if (!m_types.contains(type))
+            return OfferRead::failure(OfferRead::Outcome::refused, QStringLiteral("The clipboard holds no %1").arg(type));
+        if (m_unresponsiveAt->load() == m_change)
+            return OfferRead::failure(OfferRead::Outcome::timedOut, QStringLiteral("The clipboard owner did not answer"));
+        return receive(type, maxBytes, deadline);
+    }
+
+    bool stillCurrent() override { return m_sharedCount->load() == m_change; }
+
+private:
+    OfferRead receive(const QString& type, qint64 maxBytes, QDeadlineTimer deadline)
+    {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0)
+            return OfferRead::failure(OfferRead::Outcome::refused, QStringLiteral("The clipboard data could not be read: no pipe"));
+        wl_proxy* offer = m_offer.get();
+        wl_proxy_marshal_flags(offer, ZWLR_DATA_CONTROL_OFFER_V1_RECEIVE, nullptr, versionOf(offer), 0,
+                               type.toUtf8().constData(), fds[1]);
+        wl_display_flush(m_display);
+        ::close(fds[1]);
+
+        // The owner writes and closes its end; each piece must come within the per-piece limit
+        // and all of them before the deadline.
+        OfferRead result;
+        char buffer[64 * 1024];
+        for (;;) {
+            const qint64 remaining = deadline.remainingTime();
+            const int wait = int(remaining < 0 ? m_piece.count() : qMin<qint64>(remaining, m_piece.count()));
+            pollfd descriptor {fds[0], POLLIN, 0};
+            const int ready = ::poll(&descriptor, 1, wait);
+            if (ready < 0 && errno == EINTR)
+                continue;
+            if (ready <= 0) {
+                ::close(fds[0]);
+                m_unresponsiveAt->store(m_change);
+                if (deadline.hasExpired())
+                    return OfferRead::failure(OfferRead::Outcome::pastDeadline, QStringLiteral("The clipboard owner took too long"));
+                qCDebug(lcWaylandPasteboard) << "clipboard owner did not answer within" << m_piece.count() << "ms";
+                return OfferRead::failure(OfferRead::Outcome::timedOut,
+                                          QStringLiteral("The clipboard owner did not answer within %1 ms").arg(m_piece.count()));
+            }
+            const ssize_t count = ::read(fds[0], buffer, sizeof buffer);
+            if (count < 0 && errno == EINTR)
+                continue;
+            if (count <= 0)
+                break;
+            if (result.bytes.size() + count > maxBytes) {
+                ::close(fds[0]);
+                return OfferRead::failure(OfferRead::Outcome::tooLarge, QStringLiteral("The clipboard data is too large"));
+            }
+            result.bytes.append(buffer, count);
+        }
+        ::close(fds[0]);
+        return result;
+    }
+
+    std::shared_ptr<wl_proxy> m_offer;
+    wl_display* m_display;
+    QStringList m_types;
+    std::shared_ptr<std::atomic<qint64>> m_sharedCount;
+    std::shared_ptr<std::atomic<qint64>> m_unresponsiveAt;
+    qint64 m_change;
+    bool m_ours;
+    std::chrono::milliseconds m_piece;
+    ServedTypes m_served;
+};
+
+std::shared_ptr<OfferReader> WaylandPasteboard::offerReader()
 {
     m_connection->dispatchPending();
-    if (isOwnedByUs())
-        return m_served.types;
-    return m_selectionTypes;
+    return std::make_shared<Reader>(*this);
 }
+
+Result<QStringList> WaylandPasteboard::types() { return offerReader()->types(QDeadlineTimer(m_readTimeout)); }
 
 Result<QByteArray> WaylandPasteboard::data(const QString& mimeType)
 {
-    m_connection->dispatchPending();
-    if (isOwnedByUs()) {
-        auto it = m_served.data.constFind(mimeType);
-        if (it == m_served.data.constEnd())
-            return Result<QByteArray>::failure(QStringLiteral("The clipboard holds no %1").arg(mimeType));
-        return *it;
-    }
-    if (!m_selection)
-        return Result<QByteArray>::failure(QStringLiteral("The clipboard is empty"));
-    if (!m_selectionTypes.contains(mimeType))
-        return Result<QByteArray>::failure(QStringLiteral("The clipboard holds no %1").arg(mimeType));
-    if (m_unresponsiveAt == m_changeCount)
-        return Result<QByteArray>::failure(QStringLiteral("The clipboard owner did not answer"));
-    return receive(mimeType);
-}
-
-Result<QByteArray> WaylandPasteboard::receive(const QString& mimeType)
-{
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
-        return Result<QByteArray>::failure(QStringLiteral("The clipboard data could not be read: no pipe"));
-    wl_proxy_marshal_flags(m_selection, ZWLR_DATA_CONTROL_OFFER_V1_RECEIVE, nullptr, versionOf(m_selection), 0,
-                           mimeType.toUtf8().constData(), fds[1]);
-    m_connection->flush();
-    ::close(fds[1]);
-
-    // The owner writes and closes its end; each piece must come within the timeout.
-    QByteArray result;
-    char buffer[64 * 1024];
-    for (;;) {
-        pollfd descriptor {fds[0], POLLIN, 0};
-        const int ready = ::poll(&descriptor, 1, int(m_readTimeout.count()));
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready <= 0) {
-            ::close(fds[0]);
-            m_unresponsiveAt = m_changeCount;
-            qCDebug(lcWaylandPasteboard) << "clipboard owner did not answer within" << m_readTimeout.count() << "ms";
-            return Result<QByteArray>::failure(
-                QStringLiteral("The clipboard owner did not answer within %1 ms").arg(m_readTimeout.count()));
-        }
-        const ssize_t count = ::read(fds[0], buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
-            break;
-        if (result.size() + count > maxTransferBytes) {
-            ::close(fds[0]);
-            return Result<QByteArray>::failure(QStringLiteral("The clipboard data is too large"));
-        }
-        result.append(buffer, count);
-    }
-    ::close(fds[0]);
-    return result;
+    OfferRead read = offerReader()->data(mimeType, maxTransferBytes, QDeadlineTimer(m_readTimeout));
+    if (!read.ok())
+        return Result<QByteArray>::failure(read.error);
+    return std::move(read.bytes);
 }
 
 Result<qint64> WaylandPasteboard::write(const QList<PasteboardRepresentation>& representations)
@@ -379,12 +457,13 @@ Result<qint64> WaylandPasteboard::write(const QList<PasteboardRepresentation>& r
     m_source = source;
     m_served = std::move(served);
     m_expectOwnSelection = true;
-    m_unresponsiveAt = -1;
+    m_unresponsiveAt->store(-1);
     if (!m_connection->roundtrip(QDeadlineTimer(m_readTimeout)) || m_source != source) {
         m_expectOwnSelection = false;
         return Result<qint64>::failure(QStringLiteral("Lumra could not take the clipboard"));
     }
-    return ++m_changeCount;
+    m_sharedChangeCount->store(++m_changeCount);
+    return m_changeCount;
 }
 
 } // namespace lumra

@@ -3,6 +3,9 @@
 #include "platform/pasteboard/Pasteboard.h"
 
 #include <QHash>
+#include <QSet>
+
+#include <atomic>
 
 #include <chrono>
 #include <memory>
@@ -41,13 +44,19 @@ public:
 
     qint64 changeCount() const override;
     bool isOwnedByUs() const override;
+    std::shared_ptr<OfferReader> offerReader() override;
     Result<QStringList> types() override;
     Result<QByteArray> data(const QString& mimeType) override;
     Result<qint64> write(const QList<PasteboardRepresentation>& representations) override;
 
 private:
     class Writer;
+    class Reader;
     struct Listeners;
+    struct Introduced {
+        QStringList types;
+        QSet<QString> seen;
+    };
 
     WaylandPasteboard(std::unique_ptr<WaylandConnection> connection, const DataControlProtocol& protocol,
                       wl_proxy* seat, wl_proxy* manager);
@@ -59,22 +68,24 @@ private:
     void send(wl_proxy* source, const char* mimeType, int fd);
     void cancelled(wl_proxy* source);
     void destroyOffer(wl_proxy*& offer);
-    Result<QByteArray> receive(const QString& mimeType);
+    std::shared_ptr<wl_proxy> lease(wl_proxy* offer);
 
     std::unique_ptr<WaylandConnection> m_connection;
     const DataControlProtocol& m_protocol;
     wl_proxy* m_seat;
     wl_proxy* m_manager;
     wl_proxy* m_device = nullptr;
-    QHash<wl_proxy*, QStringList> m_introduced; // offers whose selection event has not come yet
-    wl_proxy* m_selection = nullptr;
+    QHash<wl_proxy*, Introduced> m_introduced; // offers whose selection event has not come yet
+    std::shared_ptr<wl_proxy> m_selection;
     QStringList m_selectionTypes;
     wl_proxy* m_primary = nullptr;
     wl_proxy* m_source = nullptr; // Lumra's own, until another copy cancels it
     bool m_expectOwnSelection = false;
     bool m_started = false; // the selection found at start is no change
     qint64 m_changeCount = 1;
-    qint64 m_unresponsiveAt = -1;
+    // For readers on other threads: the current change, and the change whose owner did not answer.
+    std::shared_ptr<std::atomic<qint64>> m_sharedChangeCount = std::make_shared<std::atomic<qint64>>(1);
+    std::shared_ptr<std::atomic<qint64>> m_unresponsiveAt = std::make_shared<std::atomic<qint64>>(-1);
     std::chrono::milliseconds m_readTimeout {500};
     ServedTypes m_served;
 };

@@ -52,7 +52,7 @@ int handleError(Display* display, XErrorEvent* event)
 
 } // namespace
 
-std::unique_ptr<X11Connection> X11Connection::open()
+std::unique_ptr<X11Connection> X11Connection::open(Watch watch)
 {
     auto* x11App = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
     if (!x11App || !x11App->display())
@@ -62,10 +62,10 @@ std::unique_ptr<X11Connection> X11Connection::open()
         qCWarning(lcX11) << "cannot open a connection to the X display";
         return nullptr;
     }
-    return std::unique_ptr<X11Connection>(new X11Connection(display));
+    return std::unique_ptr<X11Connection>(new X11Connection(display, watch));
 }
 
-X11Connection::X11Connection(Display* display)
+X11Connection::X11Connection(Display* display, Watch watch)
     : m_display(display)
 {
     {
@@ -77,6 +77,8 @@ X11Connection::X11Connection(Display* display)
             errors.installed = true;
         }
     }
+    if (watch == Watch::unwatched)
+        return;
     m_notifier = new QSocketNotifier(ConnectionNumber(display), QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &X11Connection::dispatchPending);
 }
@@ -107,7 +109,7 @@ void X11Connection::dispatchLater()
 {
     // Replies read by Xlib can leave events in its queue with nothing left on the socket, so
     // the notifier would not fire for them.
-    if (m_dispatchQueued || XEventsQueued(m_display, QueuedAlready) == 0)
+    if (!m_notifier || m_dispatchQueued || XEventsQueued(m_display, QueuedAlready) == 0)
         return;
     m_dispatchQueued = true;
     QTimer::singleShot(0, this, &X11Connection::dispatchPending);

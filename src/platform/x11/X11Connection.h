@@ -21,8 +21,11 @@ namespace lumra {
 class X11Connection final : public QObject {
     Q_OBJECT
 public:
-    // nullptr when Qt is not running on X11 or the display cannot be opened.
-    static std::unique_ptr<X11Connection> open();
+    // nullptr when Qt is not running on X11 or the display cannot be opened. An unwatched
+    // connection has no socket notifier: it is read only through waitFor(), on whichever single
+    // thread uses it.
+    enum class Watch { mainThread, unwatched };
+    static std::unique_ptr<X11Connection> open(Watch watch = Watch::mainThread);
     ~X11Connection() override;
 
     _XDisplay* display() const { return m_display; }
@@ -48,7 +51,7 @@ public:
     int takeError();
 
 private:
-    explicit X11Connection(_XDisplay* display);
+    X11Connection(_XDisplay* display, Watch watch);
     void dispatchLater();
 
     _XDisplay* m_display;

@@ -42,6 +42,7 @@ TEST_F(CaptureTest, ThePollAndTheChangeSignalBothCapture)
     start();
     pasteboard.setText("seen by the poll");
     clock.advance(500ms);
+    manager->finishPendingCaptures();
     EXPECT_EQ(texts(), QStringList {"seen by the poll"});
 
     // Two copies in quick succession, each reported by the pasteboard before the next tick.
@@ -49,6 +50,7 @@ TEST_F(CaptureTest, ThePollAndTheChangeSignalBothCapture)
     QCoreApplication::sendPostedEvents(&pasteboard);
     pasteboard.setText("second");
     QCoreApplication::sendPostedEvents(&pasteboard);
+    manager->finishPendingCaptures();
     EXPECT_EQ(texts(), (QStringList {"seen by the poll", "first", "second"}));
 }
 

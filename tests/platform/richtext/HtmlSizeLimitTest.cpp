@@ -22,3 +22,33 @@ TEST(HtmlSizeLimit, HtmlWithinTheLimitIsConverted)
 }
 
 } // namespace
+
+namespace {
+
+QString nested(int levels, const QString& element = QStringLiteral("div"))
+{
+    return QStringLiteral("<b>deep</b>") + QStringLiteral("<%1>").arg(element).repeated(levels) + QStringLiteral("text")
+        + QStringLiteral("</%1>").arg(element).repeated(levels);
+}
+
+TEST(HtmlNesting, DeepNestingGivesNoRichTextAndIsToldWithoutParsing)
+{
+    // Parsed, 20,000 levels cost QTextDocument many seconds.
+    EXPECT_GT(RichText::htmlNestingDepth(nested(20'000)), RichText::kMaxHtmlDepth);
+    EXPECT_TRUE(RichText::rtfFromHtml(nested(20'000)).isEmpty());
+    EXPECT_TRUE(RichText::rtfFromHtml(nested(RichText::kMaxHtmlDepth + 1, "span")).isEmpty());
+    EXPECT_FALSE(RichText::rtfFromHtml(nested(RichText::kMaxHtmlDepth, "span")).isEmpty());
+}
+
+TEST(HtmlNesting, PagesAsBrowsersCopyThemCountOnlyRealNesting)
+{
+    // Elements without end tags, optional end tags, comments and declarations do not nest.
+    QString page = QStringLiteral("<!DOCTYPE html><html><body><!-- <div><div> --><ul>");
+    for (int i = 0; i < 2000; ++i)
+        page += QStringLiteral("<li>item<br><img src=\"x.png\"><p>para<input type=checkbox/>");
+    page += QStringLiteral("</ul><table><tr><td>cell<td>cell</table><div class=\"a>b\">x</div></body></html>");
+    EXPECT_EQ(RichText::htmlNestingDepth(page), 3);
+    EXPECT_FALSE(RichText::rtfFromHtml(page).isEmpty());
+}
+
+} // namespace

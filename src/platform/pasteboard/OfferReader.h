@@ -1,0 +1,80 @@
+#pragma once
+
+#include "platform/core/Result.h"
+
+#include <QByteArray>
+#include <QDeadlineTimer>
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+
+namespace lumra {
+
+// Bounds on reading what another program offers. Honest copies never come near them; a program
+// that breaks one costs that one copy, never Lumra's time or memory.
+namespace OfferLimits {
+// The whole of one copy is read within this, however its owner paces the pieces.
+inline constexpr std::chrono::milliseconds wholeOffer {2000};
+// Programs offer a few dozen types; a list beyond this is cut, so listing it stays cheap.
+inline constexpr int maxTypes = 4096;
+// A text beyond this is not stored: every search, paste and sync would carry it.
+inline constexpr qint64 maxTextBytes = qint64(16) * 1024 * 1024;
+// HTML beyond this is kept as plain text only (the converter refuses more than 4 M characters;
+// UTF-16 HTML takes two bytes each).
+inline constexpr qint64 maxHtmlBytes = qint64(8) * 1024 * 1024;
+// File lists, RTF and pictures: far beyond any real copy, still bounded in memory.
+inline constexpr qint64 maxFileListBytes = qint64(16) * 1024 * 1024;
+inline constexpr qint64 maxRtfBytes = qint64(64) * 1024 * 1024;
+inline constexpr qint64 maxImageBytes = qint64(256) * 1024 * 1024;
+} // namespace OfferLimits
+
+// The answer to one read of an offered type.
+struct OfferRead {
+    enum class Outcome {
+        ok,
+        refused,    // not offered, or the owner declined it
+        timedOut,   // one piece did not come within the per-piece limit
+        pastDeadline, // the whole offer took longer than its deadline
+        tooLarge,   // more bytes than the type's limit
+    };
+    Outcome outcome = Outcome::ok;
+    QByteArray bytes;
+    qint64 size = -1; // for tooLarge: the whole size when the owner told it, else -1
+    QString error;
+
+    bool ok() const { return outcome == Outcome::ok; }
+    static OfferRead failure(Outcome outcome, QString error, qint64 size = -1)
+    {
+        OfferRead read;
+        read.outcome = outcome;
+        read.error = std::move(error);
+        read.size = size;
+        return read;
+    }
+};
+
+// Reads the offer of one clipboard change. Made on the pasteboard's thread when the change is
+// seen; used on the capture worker, one call at a time, so a slow owner never holds the thread
+// that made it.
+class OfferReader {
+public:
+    virtual ~OfferReader() = default;
+
+    virtual qint64 changeCount() const = 0;
+    virtual bool ownedByUs() const = 0;
+    virtual quint64 ownerWindow() const { return 0; }
+
+    // The offered types, without meta targets, at most OfferLimits::maxTypes, each once.
+    virtual Result<QStringList> types(QDeadlineTimer deadline) = 0;
+    // At most `maxBytes` of one type; each piece must come within the per-piece limit and all of
+    // them before `deadline`.
+    virtual OfferRead data(const QString& type, qint64 maxBytes, QDeadlineTimer deadline) = 0;
+    // Whether the clipboard still holds the change this reader was made for.
+    virtual bool stillCurrent() = 0;
+};
+
+// Offered type names as they come, cut to the limit with meta targets and repeats dropped.
+QStringList boundedTypes(const QStringList& offered);
+
+} // namespace lumra

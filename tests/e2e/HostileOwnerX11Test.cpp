@@ -1,0 +1,78 @@
+// A program that owns the clipboard and answers slowly, endlessly or in bulk must cost Lumra that
+// one copy and nothing else: the popup still opens at once, the next copy is stored, and memory
+// stays bounded. Lumra and the owner each run as processes of their own.
+#include "DesktopTools.h"
+#include "HostileOwners.h"
+#include "StoredTexts.h"
+#include "TempDataDir.h"
+#include "Xclip.h"
+
+#include <gtest/gtest.h>
+
+#include <QStandardPaths>
+#include <QThread>
+
+namespace {
+
+using namespace lumra::test;
+
+struct HostileCase {
+    const char* mode;
+    bool hostileCopyStored; // the owner's own text, once its excess is left out
+};
+
+void PrintTo(const HostileCase& c, std::ostream* os) { *os << c.mode; }
+
+class HostileOwnerX11Test : public DataDirTest, public ::testing::WithParamInterface<HostileCase> {
+protected:
+    void SetUp() override
+    {
+        if (!RunningLumra::available())
+            GTEST_SKIP() << "LUMRA_APP does not name the lumra program";
+        for (const char* tool : {"xclip", "xdotool"}) {
+            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+                GTEST_SKIP() << tool << " is not installed";
+        }
+    }
+
+    static bool popupShown() { return !xdotool({"search", "--onlyvisible", "--name", "^Lumra$"}).isEmpty(); }
+};
+
+TEST_P(HostileOwnerX11Test, ThePopupOpensAtOnceAndTheNextCopyIsStored)
+{
+    const HostileCase& c = GetParam();
+    dataDir.skipOnboarding();
+    RunningLumra lumra;
+    ASSERT_TRUE(lumra.start()) << lumra.output().toStdString();
+    QThread::msleep(500);
+    const qint64 before = lumra.residentBytes();
+
+    HostileProgram owner;
+    ASSERT_TRUE(owner.start(QStringLiteral(LUMRA_HOSTILE_X11_OWNER), {QString::fromLatin1(c.mode)}));
+    QThread::msleep(300); // Lumra is reading the offer by now
+
+    expectHostileOwnerHoldsNothing(lumra, dataDir.supportFolder(), before, popupShown,
+                                   [](const QByteArray& text) { return xclipCopy(text); });
+
+    const QString hostileText = QStringLiteral("copied by a hostile owner: ") + QString::fromLatin1(c.mode);
+    EXPECT_EQ(storedTexts(dataDir.supportFolder()).contains(hostileText), c.hostileCopyStored);
+}
+
+INSTANTIATE_TEST_SUITE_P(Owners, HostileOwnerX11Test,
+                         ::testing::Values(HostileCase {"trickle", false}, HostileCase {"targets", true},
+                                           HostileCase {"html", true}, HostileCase {"huge", false}),
+                         [](const ::testing::TestParamInfo<HostileCase>& info) { return std::string(info.param.mode); });
+
+TEST_F(HostileOwnerX11Test, AnOversizedTextIsLoggedWithItsSizeAndNotStored)
+{
+    dataDir.skipOnboarding();
+    RunningLumra lumra;
+    ASSERT_TRUE(lumra.start()) << lumra.output().toStdString();
+    HostileProgram owner;
+    ASSERT_TRUE(owner.start(QStringLiteral(LUMRA_HOSTILE_X11_OWNER), {QStringLiteral("huge")}));
+    EXPECT_TRUE(lumra.waitForOutput(QStringLiteral("Copy not recorded: a text of more than 16.0 MB"), 10000))
+        << lumra.output().toStdString();
+    EXPECT_FALSE(lumra.output().contains("hostile owner")) << "the log carries none of the content";
+}
+
+} // namespace

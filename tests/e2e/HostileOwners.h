@@ -1,0 +1,145 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include "StoredTexts.h"
+
+#include <functional>
+
+namespace lumra::test {
+
+// Lumra as the user runs it, in a process of its own over the test's data folders.
+class RunningLumra {
+public:
+    ~RunningLumra()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.terminate();
+            if (!m_process.waitForFinished(5000))
+                m_process.kill();
+        }
+    }
+
+    static QString program() { return qEnvironmentVariable("LUMRA_APP"); }
+    static bool available() { return !program().isEmpty() && QFile::exists(program()); }
+
+    static QProcessEnvironment environment()
+    {
+        // Lumra chooses its platform itself, as when started from a desktop session.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+        return environment;
+    }
+
+    bool start()
+    {
+        m_process.setProcessEnvironment(environment());
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.start(program(), {});
+        return m_process.waitForStarted() && waitForOutput(QStringLiteral("Lumra started"), 30000);
+    }
+
+    bool waitForOutput(const QString& text, int timeoutMs)
+    {
+        return QTest::qWaitFor([&] { return output().contains(text) || !running(); }, timeoutMs)
+            && output().contains(text);
+    }
+
+    QString output()
+    {
+        m_output += QString::fromUtf8(m_process.readAll());
+        return m_output;
+    }
+    bool running() const { return m_process.state() == QProcess::Running; }
+
+    // Starts `lumra` once more, which asks this one to open or close its popup, and returns
+    // once that second process has asked.
+    static bool askToTogglePopup()
+    {
+        QProcess second;
+        second.setProcessEnvironment(environment());
+        second.setProcessChannelMode(QProcess::MergedChannels);
+        second.start(program(), {});
+        if (!second.waitForFinished(20000))
+            return false;
+        return second.readAll().contains("asked it to open or close its popup");
+    }
+
+    // Resident memory in bytes, 0 when it cannot be read.
+    qint64 residentBytes() const
+    {
+        QFile status(QStringLiteral("/proc/%1/status").arg(m_process.processId()));
+        if (!status.open(QIODevice::ReadOnly))
+            return 0;
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (line.startsWith("VmRSS:"))
+                return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
+        }
+        return 0;
+    }
+
+private:
+    QProcess m_process;
+    QString m_output;
+};
+
+// A misbehaving program of our own, run until the test ends.
+class HostileProgram {
+public:
+    ~HostileProgram()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished();
+        }
+    }
+    // True once it says it owns the clipboard.
+    bool start(const QString& program, const QStringList& arguments)
+    {
+        m_process.start(program, arguments);
+        return m_process.waitForStarted()
+            && QTest::qWaitFor([&] { return m_process.readAllStandardOutput().contains("READY"); }, 30000);
+    }
+
+private:
+    QProcess m_process;
+};
+
+// Milliseconds until `shown` holds, -1 when it does not within `timeoutMs`.
+inline qint64 millisecondsUntil(const std::function<bool()>& shown, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    if (!QTest::qWaitFor(shown, timeoutMs))
+        return -1;
+    return clock.elapsed();
+}
+
+// While a hostile owner holds the clipboard: the popup opens through a second lumra within a
+// second, a plain copy made next (`copyNext` with `nextText`) is stored, and memory grows by less
+// than 150 MB over `residentBefore`.
+inline void expectHostileOwnerHoldsNothing(RunningLumra& lumra, const QString& supportFolder, qint64 residentBefore,
+                                           const std::function<bool()>& popupShown,
+                                           const std::function<bool(const QByteArray&)>& copyNext)
+{
+    ASSERT_FALSE(popupShown());
+    ASSERT_TRUE(RunningLumra::askToTogglePopup());
+    const qint64 opened = millisecondsUntil(popupShown, 20000);
+    EXPECT_GE(opened, 0) << lumra.output().toStdString();
+    EXPECT_LT(opened, 1000) << "the popup waited for the clipboard owner";
+
+    const QString nextText = QStringLiteral("a plain copy after the hostile one");
+    ASSERT_TRUE(copyNext(nextText.toUtf8()));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return storedTexts(supportFolder).contains(nextText); }, 10000))
+        << lumra.output().toStdString();
+    EXPECT_LT(lumra.residentBytes() - residentBefore, qint64(150) * 1024 * 1024) << "memory grew with the offer";
+    EXPECT_TRUE(lumra.running());
+}
+
+} // namespace lumra::test

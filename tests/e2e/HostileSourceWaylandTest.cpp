@@ -1,0 +1,64 @@
+// A Wayland client that owns the clipboard and feeds every reader one byte at a time must cost
+// Lumra that one copy: the popup still opens at once and the next copy is stored. Lumra and the
+// source each run as processes of their own, under a headless Sway.
+#include "HostileOwners.h"
+#include "StoredTexts.h"
+#include "TempDataDir.h"
+#include "WlClipboard.h"
+
+#include <gtest/gtest.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QThread>
+
+#include <functional>
+
+namespace {
+
+using namespace lumra::test;
+
+// Whether Sway shows a window titled "Lumra".
+bool popupShown()
+{
+    QProcess swaymsg;
+    swaymsg.start("swaymsg", {"-r", "-t", "get_tree"});
+    if (!swaymsg.waitForFinished(5000))
+        return false;
+    bool found = false;
+    std::function<void(const QJsonObject&)> walk = [&](const QJsonObject& node) {
+        if (node.contains("pid") && node.value("name").toString() == "Lumra")
+            found = true;
+        for (const char* children : {"nodes", "floating_nodes"}) {
+            for (const QJsonValue& child : node.value(children).toArray())
+                walk(child.toObject());
+        }
+    };
+    walk(QJsonDocument::fromJson(swaymsg.readAllStandardOutput()).object());
+    return found;
+}
+
+class HostileSourceWaylandTest : public DataDirTest { };
+
+TEST_F(HostileSourceWaylandTest, ATricklingSourceHoldsNeitherThePopupNorTheNextCopy)
+{
+    if (!RunningLumra::available())
+        GTEST_SKIP() << "LUMRA_APP does not name the lumra program";
+    dataDir.skipOnboarding();
+    RunningLumra lumra;
+    ASSERT_TRUE(lumra.start()) << lumra.output().toStdString();
+    ASSERT_TRUE(lumra.output().contains("clipboard through")) << lumra.output().toStdString();
+    QThread::msleep(500);
+    const qint64 before = lumra.residentBytes();
+
+    HostileProgram source;
+    ASSERT_TRUE(source.start(QStringLiteral(LUMRA_TRICKLING_WAYLAND_SOURCE), {}));
+    QThread::msleep(300); // Lumra is reading the offer by now
+
+    expectHostileOwnerHoldsNothing(lumra, dataDir.supportFolder(), before, popupShown,
+                                   [](const QByteArray& text) { return wlCopy(text); });
+    EXPECT_TRUE(lumra.output().contains("Copy not recorded: its owner took more than 2 s")) << lumra.output().toStdString();
+}
+
+} // namespace

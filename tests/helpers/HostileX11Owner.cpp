@@ -1,0 +1,175 @@
+// A program that takes the CLIPBOARD and answers readers the way a broken or hostile owner can:
+//   trickle  text sent with INCR, one byte every 400 ms, never finished
+//   targets  100,000 distinct targets, then a short text
+//   html     a short text with HTML of 20,000 nested elements
+//   huge     200 MB of text sent with INCR under a small announced size
+// It prints READY once it owns the clipboard and serves until it is killed.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+int ignoreErrors(Display*, XErrorEvent*) { return 0; } // readers that gave up and went away
+
+struct Transfer {
+    Atom property = 0;
+    Atom type = 0;
+    long long sent = 0;
+};
+
+struct Owner {
+    Display* display = nullptr;
+    Window window = 0;
+    std::string mode;
+    Atom targets = 0, incr = 0, utf8 = 0, textPlain = 0, html = 0;
+    std::vector<Atom> offered;
+    std::string text;
+    std::string htmlBody;
+    std::map<Window, Transfer> transfers;
+
+    static constexpr long long hugeBytes = 200LL * 1024 * 1024;
+    static constexpr int hugeChunk = 256 * 1024;
+
+    void offerTargets()
+    {
+        offered = {targets, utf8, textPlain};
+        if (mode == "html")
+            offered.push_back(html);
+        if (mode == "targets") {
+            constexpr int count = 100000;
+            std::vector<std::string> names(count);
+            std::vector<char*> pointers(count);
+            for (int i = 0; i < count; ++i) {
+                names[i] = "application/x-lumra-hostile-" + std::to_string(i);
+                pointers[i] = names[i].data();
+            }
+            std::vector<Atom> atoms(count);
+            XInternAtoms(display, pointers.data(), count, False, atoms.data());
+            offered.insert(offered.end(), atoms.begin(), atoms.end());
+        }
+    }
+
+    void reply(const XSelectionRequestEvent& request, Atom property)
+    {
+        XEvent answer {};
+        answer.xselection.type = SelectionNotify;
+        answer.xselection.requestor = request.requestor;
+        answer.xselection.selection = request.selection;
+        answer.xselection.target = request.target;
+        answer.xselection.property = property;
+        answer.xselection.time = request.time;
+        XSendEvent(display, request.requestor, False, 0, &answer);
+        XFlush(display);
+    }
+
+    void startIncr(const XSelectionRequestEvent& request, Atom property, long announced)
+    {
+        XSelectInput(display, request.requestor, PropertyChangeMask);
+        XChangeProperty(display, request.requestor, property, incr, 32, PropModeReplace,
+                        reinterpret_cast<unsigned char*>(&announced), 1);
+        transfers[request.requestor] = Transfer {property, request.target, 0};
+        reply(request, property);
+    }
+
+    void serve(const XSelectionRequestEvent& request)
+    {
+        const Atom property = request.property == None ? request.target : request.property;
+        if (request.target == targets) {
+            XChangeProperty(display, request.requestor, property, XA_ATOM, 32, PropModeReplace,
+                            reinterpret_cast<const unsigned char*>(offered.data()), int(offered.size()));
+            return reply(request, property);
+        }
+        const bool isText = request.target == utf8 || request.target == textPlain;
+        if (isText && mode == "trickle")
+            return startIncr(request, property, 1000);
+        if (isText && mode == "huge")
+            return startIncr(request, property, 1024);
+        const std::string* body = isText ? &text : request.target == html && mode == "html" ? &htmlBody : nullptr;
+        if (!body)
+            return reply(request, None);
+        XChangeProperty(display, request.requestor, property, request.target, 8, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(body->data()), int(body->size()));
+        reply(request, property);
+    }
+
+    // The reader took the last piece: the next one, as slowly or as much as the mode says.
+    void continueTransfer(const XPropertyEvent& event)
+    {
+        auto it = transfers.find(event.window);
+        if (event.state != PropertyDelete || it == transfers.end() || it->second.property != event.atom)
+            return;
+        Transfer& transfer = it->second;
+        if (mode == "trickle") {
+            std::this_thread::sleep_for(std::chrono::milliseconds(400));
+            XChangeProperty(display, event.window, transfer.property, transfer.type, 8, PropModeReplace,
+                            reinterpret_cast<const unsigned char*>("x"), 1);
+        } else {
+            static const std::string chunk(hugeChunk, 'a');
+            const long long left = hugeBytes - transfer.sent;
+            const int size = int(left < hugeChunk ? left : hugeChunk);
+            XChangeProperty(display, event.window, transfer.property, transfer.type, 8, PropModeReplace,
+                            reinterpret_cast<const unsigned char*>(chunk.data()), size);
+            transfer.sent += size;
+            if (size == 0)
+                transfers.erase(it);
+        }
+        XFlush(display);
+    }
+
+    int run()
+    {
+        display = XOpenDisplay(nullptr);
+        if (!display) {
+            std::fprintf(stderr, "no display\n");
+            return 1;
+        }
+        XSetErrorHandler(ignoreErrors);
+        window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 1, 1, 0, 0, 0);
+        targets = XInternAtom(display, "TARGETS", False);
+        incr = XInternAtom(display, "INCR", False);
+        utf8 = XInternAtom(display, "UTF8_STRING", False);
+        textPlain = XInternAtom(display, "text/plain;charset=utf-8", False);
+        html = XInternAtom(display, "text/html", False);
+        text = "copied by a hostile owner: " + mode;
+        if (mode == "html") {
+            htmlBody = "<b>deep</b>";
+            for (int i = 0; i < 20000; ++i)
+                htmlBody += "<div>";
+            htmlBody += "deep";
+        }
+        offerTargets();
+        const Atom clipboard = XInternAtom(display, "CLIPBOARD", False);
+        XSetSelectionOwner(display, clipboard, window, CurrentTime);
+        if (XGetSelectionOwner(display, clipboard) != window) {
+            std::fprintf(stderr, "could not take the clipboard\n");
+            return 1;
+        }
+        std::printf("READY\n");
+        std::fflush(stdout);
+        for (;;) {
+            XEvent event;
+            XNextEvent(display, &event);
+            if (event.type == SelectionRequest)
+                serve(event.xselectionrequest);
+            else if (event.type == PropertyNotify)
+                continueTransfer(event.xproperty);
+        }
+    }
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Owner owner;
+    owner.mode = argc > 1 ? argv[1] : "trickle";
+    return owner.run();
+}

@@ -1,0 +1,91 @@
+// A Wayland client that takes the clipboard through the data-control protocol and answers every
+// reader one byte every 400 ms, never closing its pipe. It prints READY once its selection is set
+// and serves until it is killed.
+#include "wlr-data-control-unstable-v1-client-protocol.h"
+
+#include <wayland-client.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+wl_seat* seat = nullptr;
+zwlr_data_control_manager_v1* manager = nullptr;
+std::vector<int> readers;
+
+void global(void*, wl_registry* registry, uint32_t name, const char* interface, uint32_t)
+{
+    if (std::strcmp(interface, wl_seat_interface.name) == 0 && !seat)
+        seat = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
+    else if (std::strcmp(interface, zwlr_data_control_manager_v1_interface.name) == 0)
+        manager = static_cast<zwlr_data_control_manager_v1*>(
+            wl_registry_bind(registry, name, &zwlr_data_control_manager_v1_interface, 1));
+}
+void globalRemove(void*, wl_registry*, uint32_t) { }
+const wl_registry_listener registryListener {global, globalRemove};
+
+void send(void*, zwlr_data_control_source_v1*, const char*, int32_t fd)
+{
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    readers.push_back(fd);
+}
+void cancelled(void*, zwlr_data_control_source_v1*) { }
+const zwlr_data_control_source_v1_listener sourceListener {send, cancelled};
+
+} // namespace
+
+int main()
+{
+    std::signal(SIGPIPE, SIG_IGN);
+    wl_display* display = wl_display_connect(nullptr);
+    if (!display) {
+        std::fprintf(stderr, "no Wayland display\n");
+        return 1;
+    }
+    wl_registry* registry = wl_display_get_registry(display);
+    wl_registry_add_listener(registry, &registryListener, nullptr);
+    wl_display_roundtrip(display);
+    if (!seat || !manager) {
+        std::fprintf(stderr, "no seat or no data-control manager\n");
+        return 1;
+    }
+    zwlr_data_control_device_v1* device = zwlr_data_control_manager_v1_get_data_device(manager, seat);
+    zwlr_data_control_source_v1* source = zwlr_data_control_manager_v1_create_data_source(manager);
+    zwlr_data_control_source_v1_add_listener(source, &sourceListener, nullptr);
+    for (const char* type : {"text/plain;charset=utf-8", "text/plain", "UTF8_STRING"})
+        zwlr_data_control_source_v1_offer(source, type);
+    zwlr_data_control_device_v1_set_selection(device, source);
+    wl_display_roundtrip(display);
+    std::printf("READY\n");
+    std::fflush(stdout);
+
+    auto nextByte = std::chrono::steady_clock::now();
+    for (;;) {
+        wl_display_flush(display);
+        pollfd descriptor {wl_display_get_fd(display), POLLIN, 0};
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextByte - std::chrono::steady_clock::now());
+        if (poll(&descriptor, 1, int(wait.count() > 0 ? wait.count() : 0)) > 0) {
+            if (wl_display_dispatch(display) < 0)
+                return 0;
+        }
+        if (std::chrono::steady_clock::now() < nextByte)
+            continue;
+        nextByte += std::chrono::milliseconds(400);
+        std::vector<int> open;
+        for (int fd : readers) {
+            if (write(fd, "x", 1) == 1)
+                open.push_back(fd);
+            else
+                close(fd); // the reader gave up
+        }
+        readers = open;
+    }
+}
