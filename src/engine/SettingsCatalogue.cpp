@@ -2,7 +2,9 @@
 
 #include "model/NotificationCenter.h"
 #include "platform/defaults/UserDefaults.h"
+#include "platform/files/FileChecks.h"
 
+#include <QDir>
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -96,6 +98,10 @@ bool isValidSettingValue(const SettingInfo& info, const SettingValue& value)
     case batchSize: return inRange<qint64>(value, 1, 10'000);
     case fontSize: return inRange<double>(value, 0.0, 512.0) && std::get<double>(value) > 0.0;
     case spacing: return inRange<double>(value, 0.0, 512.0);
+    case soundFile: {
+        const QString& path = std::get<QString>(value);
+        return path.isEmpty() || (QDir::isAbsolutePath(path) && isRegularFile(path));
+    }
     }
     return false;
 }

@@ -75,7 +75,7 @@ namespace lumra {
     X(commentFontSize, setCommentFontSize, Double, 10.0, 10.0, typedObject, fontSize, 0, none, yes)                            \
     X(itemVerticalPadding, setItemVerticalPadding, Double, 14.0, 6.0, typedObject, spacing, 0, none, yes)                      \
     X(copySoundOption, setCopySoundOption, String, "Pop", "Pop", string, any, 0, none, yes)                                    \
-    X(customSoundPath, setCustomSoundPath, String, "", "", string, any, 0, none, yes)                                          \
+    X(customSoundPath, setCustomSoundPath, String, "", "", string, soundFile, 0, none, yes)                                    \
     X(reminderThreshold, setReminderThreshold, Int, 3, 10, typedObject, any, 0, none, yes)                                     \
     X(shortcutWindowPosition, setShortcutWindowPosition, String, "center", "mouse", string, any, 0, none, yes)                 \
     X(quickPasteModifier, setQuickPasteModifier, String, "disabled", "disabled", string, any, 0, quickPasteChanged, yes)       \
@@ -131,7 +131,9 @@ enum ReadForm {
     migratedMinutes, // minutes, else legacy "autoCleanHours" x 60
     ignoredAppsData, // JSON array of IgnoredApp stored as bytes
 };
-enum Check { any, itemCount, days, minutes, megabytes, batchSize, fontSize, spacing };
+// soundFile: empty, or an absolute path to a regular file Lumra can read (a settings file may name
+// anything, a FIFO or a device among them, and the sound player would open it).
+enum Check { any, itemCount, days, minutes, megabytes, batchSize, fontSize, spacing, soundFile };
 enum Effect : unsigned { mirror = 1, retention = 2, autoCleanTimer = 4, thumbnailCache = 8, filter = 16, syncFolder = 32 };
 } // namespace SettingRule
 

@@ -1,10 +1,10 @@
 #include "platform/sound/QtSoundPlayer.h"
 
+#include "platform/files/FileChecks.h"
 #include "platform/sound/SoundSynth.h"
 
 #include <QAudioDevice>
 #include <QAudioOutput>
-#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QMediaDevices>
 #include <QMediaPlayer>
@@ -55,7 +55,7 @@ bool QtSoundPlayer::playFile(const QString& path)
 {
     if (m_custom && m_custom->path != path)
         m_custom.reset();
-    if (path.isEmpty() || !QFileInfo(path).isFile()) {
+    if (path.isEmpty() || !isRegularFile(path)) {
         qCDebug(lcSound) << "custom sound file not found:" << path;
         return false;
     }

@@ -2,6 +2,7 @@
 
 #include "engine/ClipboardManager.h"
 #include "engine/filter/ItemClassification.h"
+#include "platform/core/Folders.h"
 #include "platform/files/FileChecks.h"
 #include "platform/image/ImageDecoding.h"
 #include "platform/image/ImageFileExtensions.h"
@@ -21,7 +22,7 @@ namespace lumra {
 
 namespace {
 
-const QString previewTextPrefix = QStringLiteral("/tmp/preview-text-");
+const QString previewTextPrefix = QStringLiteral("/preview-text-");
 
 QString iconNameOf(const QMimeDatabase& types, const QString& name, bool isDirectory)
 {
@@ -44,15 +45,18 @@ PreviewBridge textBridge(const ClipboardItem& item, const ClipboardManager& mana
 {
     PreviewBridge bridge;
     PreviewTextContent content;
+    content.text = item.textContent.value_or(QString()); // also what a refused RTF falls back to
     if (std::optional<QByteArray> rtf = manager.richText(item)) {
         content.kind = PreviewTextContent::Kind::rich;
         content.rtfData = std::move(*rtf);
     } else {
-        content.text = item.textContent.value_or(QString());
         content.fontSize = manager.itemFontSize() * 1.2;
     }
     bridge.textContent = content;
-    bridge.url = QUrl::fromLocalFile(previewTextPrefix + Json::uuidString(item.id));
+    // Nothing is written there; the name stays in Lumra's private folder all the same, never in
+    // the shared /tmp where another user could put a file under it.
+    if (const Result<QString> folder = Folders::privateTempFolder())
+        bridge.url = QUrl::fromLocalFile(folder.value() + previewTextPrefix + Json::uuidString(item.id));
     bridge.kind = QStringLiteral("Text");
     bridge.displayPath = textDisplayPath(item);
     bridge.layer = PreviewLayer::text;

@@ -21,7 +21,7 @@ enum class PreviewBundleKind { multipleFiles, multipleFolders, mixed };
 struct PreviewTextContent {
     enum class Kind { plain, rich };
     Kind kind = Kind::plain;
-    QString text;         // plain
+    QString text;         // plain, and for rich text that cannot be read
     double fontSize = 0;  // plain
     QByteArray rtfData;   // rich
 };

@@ -88,7 +88,7 @@ void ImagePreviewView::paintEvent(QPaintEvent*)
 
 // ------------------------------------------------------------------------------------------------ text
 
-RichTextHost::RichTextHost(const QByteArray& rtfData, QWidget* parent)
+RichTextHost::RichTextHost(const QByteArray& rtfData, const QString& fallback, QWidget* parent)
     : QTextEdit(parent)
 {
     setReadOnly(true);
@@ -97,7 +97,7 @@ RichTextHost::RichTextHost(const QByteArray& rtfData, QWidget* parent)
     viewport()->setAutoFillBackground(false);
     document()->setDocumentMargin(16);
     if (!RichText::readRtf(rtfData, document()))
-        clear();
+        setPlainText(fallback);
 }
 
 QTextEdit* makePlainTextView(const QString& text, double fontSize, int lineSpacing, QWidget* parent)

@@ -45,11 +45,12 @@ private:
     bool m_failed = false;
 };
 
-// Formatted text from RTF, read-only but selectable; unreadable RTF leaves it empty.
+// Formatted text from RTF, read-only but selectable.
 class RichTextHost : public QTextEdit {
     Q_OBJECT
 public:
-    explicit RichTextHost(const QByteArray& rtfData, QWidget* parent = nullptr);
+    // `fallback` is shown when the RTF cannot be read (it nests too deep, say).
+    RichTextHost(const QByteArray& rtfData, const QString& fallback, QWidget* parent = nullptr);
 };
 
 // Plain text, selectable, in the system font at `pointSize`; `lineSpacing` > 0 adds that many

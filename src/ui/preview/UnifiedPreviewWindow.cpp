@@ -270,11 +270,11 @@ QWidget* UnifiedPreviewWindow::makeTextContent()
     const PreviewTextContent& text = *m_bridge.textContent;
     const bool original = !m_originalStyle || m_originalStyle->isChecked();
     if (original && text.kind == PreviewTextContent::Kind::rich)
-        return new RichTextHost(text.rtfData, this);
+        return new RichTextHost(text.rtfData, text.text, this);
     if (original)
         return makePlainTextView(text.text, text.fontSize, 0, this);
     const QString unformatted = text.kind == PreviewTextContent::Kind::rich
-        ? RichText::plainTextFromRtf(text.rtfData).value_or(QString())
+        ? RichText::plainTextFromRtf(text.rtfData).value_or(text.text)
         : text.text;
     return makePlainTextView(unformatted, unformattedFontSize, unformattedLineSpacing, this);
 }

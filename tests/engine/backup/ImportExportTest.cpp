@@ -19,6 +19,13 @@ namespace {
 class ImportExportTest : public EditingTest {
 protected:
     QString path(const char* name) const { return dataDir.root() + QLatin1Char('/') + QLatin1String(name); }
+    QString written(const char* name, const QByteArray& bytes) const
+    {
+        QFile file(path(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        return file.fileName();
+    }
 
     static void drain()
     {
@@ -213,11 +220,8 @@ TEST_F(ImportExportTest, anExportReplacesALinkAtTheChosenNameNotWhatItPointsTo)
 {
     open();
     store({text(QStringLiteral("exported text"))});
-    const QString victim = path("elsewhere.txt");
+    const QString victim = written("elsewhere.txt", "someone else's file\n");
     QFile planted(victim);
-    ASSERT_TRUE(planted.open(QIODevice::WriteOnly));
-    planted.write("someone else's file\n");
-    planted.close();
     const QString target = path("LumraBackup.json");
     ASSERT_TRUE(QFile::link(victim, target));
 
@@ -232,6 +236,25 @@ TEST_F(ImportExportTest, anExportReplacesALinkAtTheChosenNameNotWhatItPointsTo)
     EXPECT_TRUE(written.readAll().contains("exported text"));
     EXPECT_EQ(QDir(QFileInfo(target).path()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral(".LumraBackup")),
               QStringList()) << "no temporary file is left";
+}
+
+TEST_F(ImportExportTest, aSettingsFileNamingAnythingButAReadableFileAsTheSoundIsRefusedThere)
+{
+    open();
+    const QString sound = written("chime.wav", "RIFF");
+    const QString fifo = path("fifo.wav");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+
+    for (const QString& refused : {fifo, QStringLiteral("chime.wav"), QStringLiteral("/dev/zero"), path("")}) {
+        const auto imported = manager->importSettings(QJsonDocument(QJsonObject {{"customSoundPath", refused}}).toJson());
+        ASSERT_TRUE(imported.ok()) << refused.toStdString();
+        EXPECT_EQ(imported.refused, 1) << refused.toStdString();
+        EXPECT_EQ(manager->customSoundPath(), QString());
+    }
+    const auto imported = manager->importSettings(QJsonDocument(QJsonObject {{"customSoundPath", sound}}).toJson());
+    ASSERT_TRUE(imported.ok());
+    EXPECT_EQ(imported.refused, 0);
+    EXPECT_EQ(manager->customSoundPath(), sound);
 }
 
 TEST_F(ImportExportTest, categoriesAreMadeOnlyWhenAnItemUsesThem)

@@ -139,3 +139,38 @@ TEST_F(CaptureTest, AnOwnerThatHoldsItsReadHoldsNeitherThePollNorTheCopiesAfterI
 }
 
 } // namespace
+
+namespace {
+
+QByteArray encoded(const QImage& image, const char* format)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes;
+}
+
+// Some programs offer a picture only as TIFF or WebP; their readers come with the image-format plugins.
+TEST_F(CaptureTest, APictureOfferedOnlyAsTiffOrWebpIsStoredAndOneNoReaderTakesIsLogged)
+{
+    DiagnosticsCapture log;
+    start();
+    QImage picture(40, 30, QImage::Format_RGB32);
+    picture.fill(Qt::darkGreen);
+    copy({rep(PasteboardMime::tiff, encoded(picture, "tiff"))});
+    picture.fill(Qt::darkRed);
+    copy({rep("image/webp", encoded(picture, "webp"))});
+    const QList<ClipboardItem> items = untrashed();
+    ASSERT_EQ(items.size(), 2);
+    EXPECT_EQ(items[0].contentType, ClipboardContentType::image);
+    EXPECT_EQ(items[1].contentType, ClipboardContentType::image);
+
+    copy({rep("image/x-unheard-of", "not a picture any reader knows")});
+    EXPECT_EQ(untrashed().size(), 2);
+    EXPECT_TRUE(log.text().contains("[WARN] [Capture] Image not captured: Image data is not in a format Lumra can read. "
+                                    "(offered as image/x-unheard-of)"))
+        << log.text().toStdString();
+}
+
+} // namespace

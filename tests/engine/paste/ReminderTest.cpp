@@ -162,15 +162,21 @@ TEST_F(ReminderTest, CopySoundPlaysTheChosenSound)
 {
     struct Case {
         const char* option;
-        const char* path;
+        QString path;
         QStringList played;
     };
+    // The custom sound must be a file that is there.
+    const QString ding = dataDir.root() + QStringLiteral("/ding.ogg");
+    QFile sound(ding);
+    ASSERT_TRUE(sound.open(QIODevice::WriteOnly));
+    sound.write("OggS");
+    sound.close();
     const Case cases[] = {
         {"Pop", "", {"stored:Pop"}},
-        {"Tink", "/ignored.ogg", {"stored:Tink"}},
+        {"Tink", ding, {"stored:Tink"}},
         {"none", "", {}},
         {"custom", "", {}},
-        {"custom", "/home/me/ding.ogg", {"file:/home/me/ding.ogg"}},
+        {"custom", ding, {"file:" + ding}},
     };
     for (const Case& c : cases) {
         sounds.played.clear();

@@ -1,7 +1,9 @@
 #include "engine/settings/SettingsTestSupport.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QTemporaryDir>
 
 #include <cmath>
 #include <limits>
@@ -221,9 +223,17 @@ TEST_F(SettingsTest, ChangedAssignmentSignalsOnceAndWrites)
 TEST_F(SettingsTest, CanonicallyEquivalentStringsAreEqual)
 {
     auto& m = makeManager();
-    m.setCustomSoundPath(QString::fromUtf8("/snd/caf\u00e9.wav"));
+    // Both spellings name files that are there: a custom sound must be one.
+    QTemporaryDir folder;
+    const QString composed = folder.filePath(QString::fromUtf8("caf\u00e9.wav"));
+    const QString decomposed = folder.filePath(QString::fromUtf8("cafe\u0301.wav"));
+    for (const QString& path : {composed, decomposed}) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    ASSERT_TRUE(m.setCustomSoundPath(composed));
     clearRecords();
-    m.setCustomSoundPath(QString::fromUtf8("/snd/cafe\u0301.wav"));
+    ASSERT_TRUE(m.setCustomSoundPath(decomposed));
     EXPECT_TRUE(changedKeys.isEmpty());
 }
 

@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QFileInfo>
 #include <QSet>
+#include <QTemporaryDir>
+
+#include <sys/stat.h>
 
 #include <vector>
 
@@ -19,6 +24,37 @@ TEST(SettingsCatalogue, EveryRowIsFoundByItsKeyWithUsableDefaults)
         if (row.registered)
             EXPECT_TRUE(isValidSettingValue(row, *row.registered));
     }
+}
+
+// A settings file may name anything as the custom sound; the player would open it.
+TEST(SettingsCatalogue, ACustomSoundIsNothingOrAnAbsolutePathToARegularReadableFile)
+{
+    QTemporaryDir folder;
+    const QString sound = folder.filePath(QStringLiteral("chime.wav"));
+    QFile file(sound);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("RIFF");
+    file.close();
+    const QString fifo = folder.filePath(QStringLiteral("fifo.wav"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString locked = folder.filePath(QStringLiteral("locked.wav"));
+    QFile::copy(sound, locked);
+    QFile::setPermissions(locked, QFileDevice::WriteOwner);
+    const bool lockedIsUnreadable = !QFile(locked).open(QIODevice::ReadOnly); // root reads it anyway
+
+    const SettingInfo& info = settingInfo(Setting::customSoundPath);
+    const auto valid = [&](const QString& path) { return isValidSettingValue(info, SettingValue(path)); };
+    EXPECT_TRUE(valid(QString()));
+    EXPECT_TRUE(valid(sound));
+    EXPECT_FALSE(valid(QStringLiteral("chime.wav")));
+    EXPECT_FALSE(valid(QStringLiteral("../") + QFileInfo(sound).fileName()));
+    EXPECT_FALSE(valid(folder.filePath(QStringLiteral("missing.wav"))));
+    EXPECT_FALSE(valid(folder.path()));
+    EXPECT_FALSE(valid(fifo));
+    EXPECT_FALSE(valid(QStringLiteral("/dev/zero")));
+    EXPECT_FALSE(valid(QStringLiteral("https://example.com/chime.wav")));
+    if (lockedIsUnreadable)
+        EXPECT_FALSE(valid(locked));
 }
 
 TEST(SettingsCatalogue, RangeChecksRefuseRatherThanClamp)

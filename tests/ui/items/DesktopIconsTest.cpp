@@ -9,6 +9,7 @@
 
 #include "EngineFixture.h"
 #include "FifoWatchdog.h"
+#include "Screenshots.h"
 
 #include <QImage>
 #include <QListView>
@@ -102,6 +103,7 @@ TEST_F(DesktopIconsTest, RowsOfAnApplicationWhoseIconIsAFifoPaintAndPicturesFoll
 
     waitForIcons({m_system.filePath("icon.png"), m_system.filePath("picture.png")});
     EXPECT_TRUE(hasColour(list.grab().toImage(), iconColour)) << "the row shows the picture once read";
+    test::saveArtifact(list, QStringLiteral("rows-desktop-entry-icons"));
     EXPECT_TRUE(IconFiles::instance().icon(m_system.filePath("icon.png"))->isNull());
     EXPECT_FALSE(fifo.tripped());
 }
@@ -122,6 +124,7 @@ TEST_F(DesktopIconsTest, TheChooserListsAnApplicationWhoseIconIsAFifo)
     const QIcon picture = list->model()->index(1, 0).data(Qt::DecorationRole).value<QIcon>();
     EXPECT_TRUE(hasColour(picture.pixmap(16, 16).toImage(), iconColour)) << "the row's icon follows the read";
     EXPECT_FALSE(list->model()->index(0, 0).data(Qt::DecorationRole).value<QIcon>().isNull()) << "the generic icon stays";
+    test::saveArtifact(chooser, QStringLiteral("chooser-desktop-entry-icons"));
     EXPECT_FALSE(fifo.tripped());
 }
 

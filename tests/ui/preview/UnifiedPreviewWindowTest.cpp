@@ -1,6 +1,8 @@
 #include "ui/shell/PopupPanel.h"
 #include "ui/shell/Prompt.h"
 #include "model/store/StoreSchema.h"
+#include "platform/core/Folders.h"
+#include "platform/richtext/RtfCodec.h"
 #include "platform/workspace/FileManager.h"
 #include "ui/preview/PreviewCoordinator.h"
 #include "ui/preview/PreviewLayers.h"
@@ -29,6 +31,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextEdit>
 #include <QTreeWidget>
 
 using namespace lumra;
@@ -134,6 +137,27 @@ protected:
     QString folder;
 };
 
+// Rich text the reader refuses (nested deeper than it reads) shows the item's plain text, with
+// and without its formatting.
+TEST_F(UnifiedPreviewWindowTest, RichTextThatCannotBeReadShowsThePlainText)
+{
+    ClipboardItem deep = test::textItem(QStringLiteral("words under deep nesting"), clock.now());
+    deep.rtfData = "{\\rtf1\\ansi " + QByteArray(RichText::kMaxGroupDepth + 10, '{') + "words under deep nesting"
+        + QByteArray(RichText::kMaxGroupDepth + 10, '}') + "}";
+    deep = test::insertItem(*manager, deep);
+    deep.leaveOutRichText();
+    for (const bool original : {true, false}) {
+        SCOPED_TRACE(original);
+        manager->userDefaults().set(UnifiedPreviewWindow::showOriginalStyleKey, original);
+        UnifiedPreviewWindow* panel = show(deep, QStringLiteral("rich-text-refused"));
+        ASSERT_TRUE(panel);
+        auto* view = qobject_cast<QTextEdit*>(panel->contentWidget());
+        ASSERT_TRUE(view);
+        EXPECT_EQ(view->toPlainText(), QStringLiteral("words under deep nesting"));
+        closeAndWait();
+    }
+}
+
 // A FIFO copied as a file under a document's name: the preview neither waits for a writer on
 // the window's thread nor leaves a worker waiting for one.
 TEST_F(UnifiedPreviewWindowTest, FilesThatAreFifosShowAsUnreadableWithoutWaiting)
@@ -164,6 +188,8 @@ TEST_F(UnifiedPreviewWindowTest, EachKindOfItemShowsInItsOwnLayer)
     UnifiedPreviewWindow* panel = show(text, QStringLiteral("text"));
     ASSERT_TRUE(panel);
     EXPECT_EQ(panel->bridge().kind, QStringLiteral("Text"));
+    EXPECT_TRUE(panel->bridge().url.toLocalFile().startsWith(Folders::privateTempFolder().value() + QLatin1Char('/')))
+        << panel->bridge().url.toString().toStdString();
     ASSERT_TRUE(panel->originalStyleToggle());
     EXPECT_TRUE(panel->originalStyleToggle()->isChecked());
     EXPECT_FALSE(panel->revealButton());
