@@ -275,6 +275,9 @@ public:
     void setSearchSlice(std::chrono::milliseconds slice) { m_searchSlice = slice; }
     // How many times the list was actually computed (batched and debounced requests excluded).
     quint64 filterRecomputations() const { return m_filterRecomputations; }
+    // Counts the lists computed for another search or other filters, as opposed to the same ones
+    // over a changed history: a view starts a new one at its top.
+    quint64 filterResultGeneration() const { return m_filterResultGeneration; }
 
     // The recycle bin, newest trash date (else date added) first.
     QList<ClipboardItem> trashedItems() const;
@@ -596,6 +599,9 @@ signals:
     void isLoadingHistoryChanged(bool loading);
     void categoriesChanged();
     void filteredItemsChanged();
+    // Another search or other filters gave the same items as before: filteredItemsChanged() is not
+    // emitted, but the list is a new one all the same (filterResultGeneration() moved on).
+    void filterResultRestarted();
     // searchError() changed, or a sliced search started or finished (filteredItemsComplete()).
     void searchErrorChanged(const QString& error);
     void searchRunningChanged(bool running);
@@ -693,6 +699,7 @@ private:
     // The state of the last computation, and the positions of the items changed or added since:
     // while the state stays the same, the next computation looks at those items only.
     std::optional<FilterState> m_filterResultState;
+    quint64 m_filterResultGeneration = 0;
     std::vector<qint32> m_touchedSinceResult;
     mutable std::optional<QList<ClipboardItem>> m_filteredItemsList;
     // A search that did not finish in one slice, continued from the event loop.

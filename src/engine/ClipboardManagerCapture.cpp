@@ -26,6 +26,7 @@
 #include <QUrl>
 #include <QtConcurrent>
 
+#include <algorithm>
 #include <deque>
 
 Q_LOGGING_CATEGORY(lcCapture, "lumra.capture")
@@ -540,18 +541,35 @@ bool ClipboardManager::storeFiles(const QStringList& fileURLStrings, const QList
     QStringList sorted = fileURLStrings;
     sorted.sort();
     store::ManagedObjectContext& context = m_persistence->viewContext();
+    QStringList storedOrder;
     store::ManagedObjectPtr row = findDuplicate(context, store::contentKeyForFiles(fileURLStrings), [&](const store::ManagedObject& r) {
         std::optional<QStringList> stored = decodeStringArray(r.string(Attr::fileURLStringsJSON));
         if (!stored)
             return false;
+        storedOrder = *stored;
         stored->sort();
         return *stored == sorted;
     });
 
+    // A duplicate keeps its own order of the files: the flags and bookmarks follow that order, or
+    // they would name other files than the URLs beside them.
+    QList<bool> flagsInOrder = directories;
+    QStringList bookmarksInOrder = bookmarks;
+    if (row && storedOrder != fileURLStrings) {
+        QList<qsizetype> unused;
+        for (qsizetype i = 0; i < fileURLStrings.size(); ++i)
+            unused.append(i);
+        for (qsizetype i = 0; i < storedOrder.size(); ++i) {
+            const auto from = std::find_if(unused.begin(), unused.end(), [&](qsizetype j) { return fileURLStrings[j] == storedOrder[i]; });
+            flagsInOrder[i] = directories.value(*from);
+            bookmarksInOrder[i] = bookmarks.value(*from);
+            unused.erase(from);
+        }
+    }
     QJsonArray flags;
-    for (bool directory : directories)
+    for (bool directory : flagsInOrder)
         flags.append(directory);
-    const QString bookmarksJSON = jsonText(QJsonArray::fromStringList(bookmarks));
+    const QString bookmarksJSON = jsonText(QJsonArray::fromStringList(bookmarksInOrder));
     const QString directoriesJSON = jsonText(flags);
 
     if (!row) {

@@ -378,10 +378,16 @@ void ClipboardManager::stopRunningSearch()
 
 void ClipboardManager::publishFilterResult(FilterResult result, FilterState state)
 {
+    const bool newFilters = m_filterResultState && !(*m_filterResultState == state);
+    if (newFilters)
+        ++m_filterResultGeneration;
     m_filterResultState = std::move(state);
     m_touchedSinceResult.clear();
-    if (result.sameAs(m_filterResult))
+    if (result.sameAs(m_filterResult)) {
+        if (newFilters)
+            emit filterResultRestarted();
         return;
+    }
     m_filterResult = std::move(result);
     m_filteredItemsList.reset();
     emit filteredItemsChanged();

@@ -181,8 +181,13 @@ void ClipboardManager::mergeSavedRows(const QList<ManagedObjectPtr>& rows, const
     constexpr size_t hashedFrom = 16;
     auto take = [&](const QUuid& id) -> Saved* {
         if (saved.size() >= hashedFrom) {
-            const std::optional<size_t> slot = slotOf.take(id);
-            return slot ? &saved[*slot] : nullptr;
+            // Not take(): it gives a default slot, the first saved row's, for an id it does not hold.
+            const auto slot = slotOf.constFind(id);
+            if (slot == slotOf.cend())
+                return nullptr;
+            Saved* found = &saved[*slot];
+            slotOf.erase(slot);
+            return found;
         }
         for (Saved& s : saved) {
             if (!s.merged && s.id == id) {

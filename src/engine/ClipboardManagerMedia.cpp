@@ -7,6 +7,7 @@
 #include "platform/image/ImageFileExtensions.h"
 
 #include <QFutureWatcher>
+#include <QThreadPool>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLoggingCategory>
@@ -61,6 +62,19 @@ QString jsonText(const QJsonArray& array) { return QString::fromUtf8(QJsonDocume
 
 QString urlString(const QUrl& url) { return QString::fromUtf8(url.toEncoded()); }
 
+// One picture at a time: each is decoded whole before it is scaled down, and decodes side by side
+// would each leave their buffers in a heap of their own thread. Never deleted: it may outlive
+// every engine of the process.
+QThreadPool& thumbnailPool()
+{
+    static QThreadPool* pool = [] {
+        auto* made = new QThreadPool;
+        made->setMaxThreadCount(1);
+        return made;
+    }();
+    return *pool;
+}
+
 } // namespace
 
 // ----------------------------------------------------------------------------------------------------- images
@@ -113,7 +127,7 @@ std::optional<QImage> ClipboardManager::thumbnail(const ClipboardItem& item, dou
                 watcher->deleteLater();
                 storeThumbnail(id, generation, **made);
             });
-    watcher->setFuture(QtConcurrent::run([made, data = *data, quality = thumbnailQuality(), requestedLength] {
+    watcher->setFuture(QtConcurrent::run(&thumbnailPool(), [made, data = *data, quality = thumbnailQuality(), requestedLength] {
         *made = image::makeThumbnail(data, quality, requestedLength);
     }));
     return std::nullopt;
@@ -122,6 +136,9 @@ std::optional<QImage> ClipboardManager::thumbnail(const ClipboardItem& item, dou
 void ClipboardManager::storeThumbnail(const QUuid& id, quint64 generation, const Result<image::Thumbnail>& made)
 {
     m_thumbnailsInFlight.remove(id);
+    // The pictures' bytes and whole decodes are gone; what the cache keeps is small.
+    if (m_thumbnailsInFlight.isEmpty())
+        image::releaseFreedMemory();
     if (!made) {
         qCDebug(lcMedia).noquote() << "No thumbnail for" << id << made.error();
         return;

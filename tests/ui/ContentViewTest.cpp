@@ -330,6 +330,114 @@ TEST_F(ContentViewTest, TheListGrowsByABatchOnlyAfterTheUserScrolledToItsEnd)
     EXPECT_EQ(view->viewState().keyboardSelectedId(), idOf(QStringLiteral("item %1").arg(start - 1)));
 }
 
+TEST_F(ContentViewTest, AfterTheWheelScrollsTheHoveredRowIsTheOneUnderThePointer)
+{
+    QList<ClipboardItem> many;
+    for (int i = 0; i < 60; ++i)
+        many << textItem(QStringLiteral("item %1").arg(i));
+    manager->setClipboardItems(many);
+    view->resetForOpening();
+    processEvents();
+    HistoryListView* list = view->listView();
+    QWidget* viewport = list->viewport();
+    const QPoint pointer = rowCentre("item 3");
+    QTest::mouseMove(viewport, pointer);
+    ASSERT_EQ(view->viewState().hoveredItemId(), idOf("item 3"));
+
+    // Twelve clicks of the wheel, the mouse held still.
+    for (int click = 0; click < 12; ++click) {
+        QWheelEvent wheel(pointer, viewport->mapToGlobal(pointer), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(viewport, &wheel);
+    }
+    processEvents();
+    ASSERT_GT(list->verticalScrollBar()->value(), 0);
+    const std::optional<QUuid> under = list->itemIdAt(pointer);
+    ASSERT_TRUE(under);
+    ASSERT_NE(*under, idOf("item 3"));
+    EXPECT_EQ(view->viewState().hoveredItemId(), under);
+
+    workspace.setFrontmost(AppIdentity{QStringLiteral("org.gnome.TextEditor"), QStringLiteral("Text Editor"), 1, 2});
+    key(Qt::Key_Return);
+    QString underText;
+    for (const ClipboardItem& item : many)
+        if (item.id == *under)
+            underText = item.displayText();
+    EXPECT_EQ(lastWrittenText(), underText);
+}
+
+TEST_F(ContentViewTest, EachNewSearchOrFilterStartsAtTheTopOfItsResults)
+{
+    QList<ClipboardItem> many;
+    for (int i = 0; i < 60; ++i) {
+        ClipboardItem item = textItem(QStringLiteral("item %1").arg(i));
+        item.isPinned = i % 2 == 0;
+        many << item;
+    }
+    manager->setClipboardItems(many);
+    view->resetForOpening();
+    processEvents();
+    QScrollBar* bar = view->listView()->verticalScrollBar();
+    auto scrollDown = [&] {
+        bar->triggerAction(QAbstractSlider::SliderToMaximum);
+        processEvents();
+        ASSERT_GT(bar->value(), 0);
+    };
+
+    scrollDown();
+    QTest::keyClicks(field(), "item"); // every row still matches: the same rows, a new search
+    manager->applyPendingSearch();
+    processEvents();
+    EXPECT_EQ(bar->value(), 0);
+    EXPECT_EQ(model().itemAt(model().firstItemRow())->displayText(), "item 0");
+
+    scrollDown();
+    QTest::keyClicks(field(), " 1");
+    manager->applyPendingSearch();
+    processEvents();
+    EXPECT_EQ(bar->value(), 0);
+
+    field()->clear();
+    manager->applyPendingSearch();
+    scrollDown();
+    manager->setShowStarredOnly(true);
+    processEvents();
+    EXPECT_EQ(bar->value(), 0);
+
+    // The same search over a changed history keeps the place.
+    scrollDown();
+    const int place = bar->value();
+    ClipboardItem late = textItem("late");
+    late.dateAdded = many.last().dateAdded.addDays(-1);
+    late.isPinned = true;
+    manager->setClipboardItems(QList<ClipboardItem>(many) << late);
+    processEvents();
+    EXPECT_EQ(bar->value(), place);
+}
+
+TEST_F(ContentViewTest, ARowIsMeasuredAgainWhenItsItemChangesAndKeepsItsHeightAcrossSearches)
+{
+    ClipboardItem item = textItem("one line");
+    const ClipboardItem other = textItem("other");
+    manager->setClipboardItems({item, other});
+    view->resetForOpening();
+    processEvents();
+    HistoryListView* list = view->listView();
+    const int oneLine = list->visualRect(model().indexOf(item.id)).height();
+    ASSERT_GT(oneLine, 0);
+
+    item.textContent = QStringLiteral("first\nsecond\nthird");
+    manager->setClipboardItems({item, other});
+    processEvents();
+    const int threeLines = list->visualRect(model().indexOf(item.id)).height();
+    EXPECT_GT(threeLines, oneLine);
+
+    QTest::keyClicks(field(), "first");
+    manager->applyPendingSearch();
+    processEvents();
+    EXPECT_EQ(list->visualRect(model().indexOf(item.id)).height(), threeLines);
+}
+
 TEST_F(ContentViewTest, TheSavingsResetAlertGivesTheKeysBackToThePopup)
 {
     QPushButton* reset = nullptr;

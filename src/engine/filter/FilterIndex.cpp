@@ -165,15 +165,24 @@ FilterIndex::Entry FilterIndex::makeEntry(const ClipboardItem& item)
     entry.types = ItemTypeBits::of(item);
     entry.separatorOffset = offset;
     const QStringView text = item.textContent ? QStringView(*item.textContent) : QStringView();
-    if (item.tags.isEmpty() && item.ocrText.value_or(QString()).isEmpty() && fileNamesOf(item).isEmpty()) {
-        const QString foldedText = foldForSearch(text);
-        if (foldsAsAscii(text, foldedText) && hasOnlySingleUnitCharacters(foldedText)) {
+    const QStringList fileNames = fileNamesOf(item);
+    QString foldedText; // folded once at most, whichever way the entry is made
+    if (item.tags.isEmpty() && item.ocrText.value_or(QString()).isEmpty() && fileNames.isEmpty()) {
+        bool inPlace = foldsInPlace(text);
+        if (!inPlace) {
+            foldedText = foldForSearch(text);
+            inPlace = foldsAsAscii(text, foldedText) && hasOnlySingleUnitCharacters(foldedText);
+        }
+        if (inPlace) {
             entry.haystack = item.textContent.value_or(QString());
             return entry;
         }
     }
 
-    append(text);
+    if (foldedText.isNull() && !text.isEmpty())
+        foldedText = foldForSearch(text);
+    singleUnit = hasOnlySingleUnitCharacters(foldedText);
+    folded.append(foldedText.toUtf8());
     separate();
     entry.tagsBegin = qint32(folded.size());
     appendJoined(item.tags);
@@ -181,7 +190,7 @@ FilterIndex::Entry FilterIndex::makeEntry(const ClipboardItem& item)
     separate();
     if (item.ocrText) append(*item.ocrText);
     separate();
-    appendJoined(fileNamesOf(item));
+    appendJoined(fileNames);
     folded.squeeze(); // appending leaves room to grow, up to half as much again
     entry.haystack = std::move(folded);
 

@@ -222,6 +222,59 @@ QString foldForSearch(QStringView text)
 }
 
 namespace {
+// Characters that fold to themselves, are composed already and stand alone: Latin letters and
+// signs below U+0250, general punctuation and currency signs. Worked out once with the folding
+// itself, so the table cannot disagree with it.
+class InPlaceCharacters {
+public:
+    InPlaceCharacters()
+    {
+        for (char16_t u = 0; u < size; ++u) {
+            const char16_t c = at(u);
+            if (!c) continue;
+            const QString one(1, QChar(c));
+            const QString folded = foldForSearch(one);
+            m_inPlace[u] = (folded == one || (c < 0x80 && folded.size() == 1 && folded[0] == QChar(lowerAscii(c))))
+                && hasOnlySingleUnitCharacters(folded);
+        }
+    }
+    bool contains(char16_t c) const
+    {
+        if (c < latinEnd) return m_inPlace[c];
+        if (c >= punctuationFirst && c <= punctuationLast) return m_inPlace[latinEnd + (c - punctuationFirst)];
+        if (c >= currencyFirst && c <= currencyLast) return m_inPlace[latinEnd + punctuationCount + (c - currencyFirst)];
+        return false;
+    }
+
+private:
+    static constexpr char16_t latinEnd = 0x250;
+    // Not U+2000 to U+200F (spaces that compose to others, joiners) nor U+2028 to U+202F (separators, direction marks).
+    static constexpr char16_t punctuationFirst = 0x2010, punctuationLast = 0x2027;
+    static constexpr char16_t currencyFirst = 0x20A0, currencyLast = 0x20C0;
+    static constexpr int punctuationCount = punctuationLast - punctuationFirst + 1;
+    static constexpr int size = latinEnd + punctuationCount + (currencyLast - currencyFirst + 1);
+    static char16_t at(int slot)
+    {
+        if (slot < latinEnd) return char16_t(slot);
+        if (slot < latinEnd + punctuationCount) return char16_t(punctuationFirst + slot - latinEnd);
+        return char16_t(currencyFirst + slot - latinEnd - punctuationCount);
+    }
+    bool m_inPlace[size] = {};
+};
+} // namespace
+
+bool foldsInPlace(QStringView text)
+{
+    static const InPlaceCharacters table;
+    const char16_t* t = text.utf16();
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (!table.contains(t[i])) return false;
+        if (t[i] == u'\r' && i + 1 < text.size() && t[i + 1] == u'\n') return false;
+    }
+    return true;
+}
+
+namespace {
 // Whether this code unit is a character of its own, never joined to a neighbour into one grapheme
 // cluster: not a surrogate, mark, format control (joiners, prepended signs), conjoining Hangul jamo
 // or one of the few letters that attach to the previous one.

@@ -25,6 +25,10 @@ bool foldsAsAscii(QStringView text, QStringView folded);
 QString foldForSearch(QStringView text);
 // Every code unit of `folded` is a whole character (grapheme cluster) by itself.
 bool hasOnlySingleUnitCharacters(QStringView folded);
+// Whether foldsAsAscii(text, foldForSearch(text)) and hasOnlySingleUnitCharacters of the fold are
+// both true, read from a table of common characters without folding; false too where the table
+// cannot tell, and then folding decides.
+bool foldsInPlace(QStringView text);
 
 // A fuzzy query prepared once per search: folded and split into characters (grapheme clusters).
 class FuzzyQuery {

@@ -59,6 +59,8 @@ PersistenceController::PersistenceController(bool iCloudEnabled, CloudContainer*
         std::unique_ptr<sql::Database> db = loadStore(*s, &loadError);
         if (!db)
             continue;
+        // These connections save on the window's thread, where every capture is noted.
+        db->checkpointInBackground();
         if (s->fileName() == cloudFileName)
             m_cloudStore = s.get();
         else if (s->fileName() == localFileName)

@@ -1,9 +1,11 @@
 #include "model/store/Sqlite.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include <QFile>
 #include <QFileInfo>
+#include <QThreadPool>
 
 #include <sqlite3.h>
 
@@ -196,11 +198,61 @@ Status Database::open(const QString& path, bool create)
     return {};
 }
 
+struct Database::BackgroundCheckpoint : std::enable_shared_from_this<BackgroundCheckpoint> {
+    QByteArray path;
+    int pages = 0;
+    std::atomic<bool> running {false};
+};
+
 void Database::limitWriteAheadLog(qint64 bytes)
 {
     const Result<qint64> pageSize = integerPragma(QStringLiteral("PRAGMA page_size"));
-    if (pageSize && *pageSize > 0)
-        (void)exec(QStringLiteral("PRAGMA wal_autocheckpoint=%1").arg(std::max<qint64>(bytes / *pageSize, 64)));
+    if (!pageSize || *pageSize <= 0)
+        return;
+    const int pages = int(std::clamp<qint64>(bytes / *pageSize, 64, 1 << 20));
+    if (m_checkpoint) {
+        m_checkpoint->pages = pages;
+        sqlite3_wal_hook(m_db, &Database::walCommitted, m_checkpoint.get());
+    } else {
+        (void)exec(QStringLiteral("PRAGMA wal_autocheckpoint=%1").arg(pages));
+    }
+}
+
+void Database::checkpointInBackground(qint64 bytes)
+{
+    if (!m_db || m_path == QLatin1String(":memory:"))
+        return;
+    m_checkpoint = std::make_shared<BackgroundCheckpoint>();
+    m_checkpoint->path = QFile::encodeName(m_path);
+    limitWriteAheadLog(bytes);
+}
+
+// Runs after each commit on the connection's own thread: it only hands the work on.
+int Database::walCommitted(void* context, sqlite3*, const char*, int pages)
+{
+    auto* checkpoint = static_cast<BackgroundCheckpoint*>(context);
+    if (pages < checkpoint->pages || checkpoint->running.exchange(true))
+        return SQLITE_OK;
+    static QThreadPool* pool = [] {
+        auto* threads = new QThreadPool; // never destroyed: quitting does not wait for a checkpoint
+        threads->setMaxThreadCount(1);
+        return threads;
+    }();
+    // The job keeps its own reference: the connection may close while it runs.
+    pool->start([self = checkpoint->shared_from_this()] {
+        const QByteArray& path = self->path;
+        sqlite3* db = nullptr;
+        if (sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK) {
+            sqlite3_busy_timeout(db, 2000);
+            // A new connection opens the log only with its first read. Passive: it never waits for or
+            // holds up the writer; what it could not copy waits for the next one.
+            if (sqlite3_exec(db, "SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr) == SQLITE_OK)
+                (void)sqlite3_wal_checkpoint_v2(db, "main", SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+        }
+        sqlite3_close_v2(db);
+        self->running.store(false);
+    });
+    return SQLITE_OK;
 }
 
 Status Database::openInMemory()
@@ -219,6 +271,9 @@ Status Database::openInMemory()
 void Database::close()
 {
     m_cache.clear();
+    if (m_db && m_checkpoint)
+        sqlite3_wal_hook(m_db, nullptr, nullptr);
+    m_checkpoint.reset();
     if (m_db) {
         sqlite3_close_v2(m_db);
         m_db = nullptr;

@@ -97,6 +97,10 @@ public:
     // Checkpoints the write-ahead log once it holds about `bytes` of pages, whatever the page size: the
     // log file stays that large between checkpoints.
     void limitWriteAheadLog(qint64 bytes = 4 << 20);
+    // The same limit, but the checkpoint runs on a thread of its own with a connection of its own: it
+    // copies and syncs megabytes, which a connection on the window's thread must not wait for (copies
+    // made meanwhile would be missed). Kept until the connection closes.
+    void checkpointInBackground(qint64 bytes = 4 << 20);
 
     Status begin();
     Status commit();
@@ -108,8 +112,12 @@ public:
 private:
     Result<qint64> integerPragma(const QString& pragma);
 
+    struct BackgroundCheckpoint;
+    static int walCommitted(void* checkpoint, sqlite3* db, const char* name, int pages);
+
     sqlite3* m_db = nullptr;
     QString m_path;
+    std::shared_ptr<BackgroundCheckpoint> m_checkpoint;
     int m_openFailure = 0;
     std::unordered_map<std::string, std::unique_ptr<Statement>> m_cache;
 };

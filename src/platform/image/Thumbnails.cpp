@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#if __has_include(<malloc.h>)
+#include <malloc.h>
+#endif
+
 namespace lumra::image {
 
 namespace {
@@ -48,6 +52,13 @@ Result<Thumbnail> makeThumbnail(const QByteArray& data, const QString& quality, 
     if (!image)
         return Result<Thumbnail>::failure(image.error());
     return Thumbnail { std::move(image).value(), header->size };
+}
+
+void releaseFreedMemory()
+{
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
 }
 
 ThumbnailCache::ThumbnailCache(int countLimit, qint64 costLimit)

@@ -10,10 +10,20 @@ HistoryListModel::HistoryListModel(ClipboardManager& manager, QObject* parent)
     , m_settings(RowSettings::from(manager))
 {
     m_count = int(qMin<qsizetype>(manager.filteredItemCount(), std::numeric_limits<int>::max()));
+    m_filterGeneration = manager.filterResultGeneration();
     connect(&manager, &ClipboardManager::filteredItemsChanged, this, &HistoryListModel::filteredItemsChanged);
+    connect(&manager, &ClipboardManager::filterResultRestarted, this, [this] {
+        m_filterGeneration = m_manager->filterResultGeneration();
+        m_userHasScrolled = false;
+        setWindow(ListWindow::first(m_count, batchSize()));
+        emit newListShown();
+    });
     connect(&manager, &ClipboardManager::settingChanged, this, &HistoryListModel::settingsChanged);
     connect(&manager, &ClipboardManager::categoriesChanged, this, &HistoryListModel::settingsChanged);
     connect(&manager, &ClipboardManager::thumbnailReady, this, &HistoryListModel::thumbnailReady);
+    // A row's height follows its item and the settings, not the search: another search over the
+    // same history measures only the rows it has not shown before.
+    connect(&manager, &ClipboardManager::clipboardItemsChanged, this, [this] { m_heights.clear(); });
     // While the history is still being read, a loader row at the end says more is coming.
     connect(&manager, &ClipboardManager::isLoadingHistoryChanged, this, [this] {
         beginResetModel();
@@ -189,15 +199,15 @@ const ItemRowFacts& HistoryListModel::facts(int row) const { return cacheFor(row
 
 std::optional<int> HistoryListModel::cachedHeight(int row, int width) const
 {
-    const RowCache& cache = cacheFor(row);
-    return cache.width == width ? std::optional(cache.height) : std::nullopt;
+    const ClipboardItem* item = itemAt(row);
+    const auto found = item ? m_heights.constFind(item->id) : m_heights.constEnd();
+    return found != m_heights.constEnd() && found->width == width ? std::optional(found->height) : std::nullopt;
 }
 
 void HistoryListModel::cacheHeight(int row, int width, int height) const
 {
-    RowCache& cache = cacheFor(row);
-    cache.width = width;
-    cache.height = height;
+    if (const ClipboardItem* item = itemAt(row))
+        m_heights.insert(item->id, RowHeight{width, height});
 }
 
 int HistoryListModel::rowCount(const QModelIndex& parent) const
@@ -232,12 +242,17 @@ void HistoryListModel::filteredItemsChanged()
     clearCache();
     const bool countChanged = count != m_count;
     m_count = count;
-    // A list of another length starts again at its first batch; the same length keeps the place.
-    if (countChanged) {
+    const bool newList = m_manager->filterResultGeneration() != m_filterGeneration;
+    m_filterGeneration = m_manager->filterResultGeneration();
+    // A list of another search or length starts again at its first batch; the same list of the
+    // same length keeps the place.
+    if (countChanged || newList) {
         m_userHasScrolled = false;
         m_window = ListWindow::first(m_count, batchSize());
     }
     endResetModel();
+    if (newList)
+        emit newListShown();
     emit windowChanged();
 }
 
@@ -248,6 +263,7 @@ void HistoryListModel::settingsChanged()
     beginResetModel();
     m_settings = RowSettings::from(*m_manager);
     clearCache();
+    m_heights.clear();
     endResetModel();
 }
 

@@ -61,7 +61,7 @@ public:
 
     const ItemRowFacts& facts(int row) const;
     const RowSettings& settings() const { return m_settings; }
-    // The delegate's measured height of a row at a width, kept until the row changes.
+    // The delegate's measured height of a row at a width, kept until the history or the settings change.
     std::optional<int> cachedHeight(int row, int width) const;
     void cacheHeight(int row, int width, int height) const;
 
@@ -70,11 +70,15 @@ public:
 
 signals:
     void windowChanged();
+    // The rows are the result of another search or other filters.
+    void newListShown();
     void loadingChanged();
 
 private:
     struct RowCache {
         ItemRowFacts facts;
+    };
+    struct RowHeight {
         int width = -1;
         int height = 0;
     };
@@ -88,12 +92,14 @@ private:
 
     QPointer<ClipboardManager> m_manager;
     int m_count = 0;
+    quint64 m_filterGeneration = 0;
     ListWindow m_window;
     bool m_userHasScrolled = false;
     bool m_isLoadingMore = false;
     int m_loadStep = 0;
     RowSettings m_settings;
     mutable QHash<QUuid, RowCache> m_cache;
+    mutable QHash<QUuid, RowHeight> m_heights; // kept while the history and the settings are
     mutable std::optional<QDateTime> m_now;
 };
 

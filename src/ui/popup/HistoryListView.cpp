@@ -51,6 +51,7 @@ HistoryListView::HistoryListView(ClipboardManager& manager, ContentViewState& st
     connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, [this] { m_model->markUserScrolled(); });
     connect(m_model, &HistoryListModel::loadingChanged, this, repaint);
     connect(m_delegate, &ItemRowDelegate::repaintNeeded, this, repaint);
+    connect(m_model, &HistoryListModel::newListShown, this, &QAbstractItemView::scrollToTop);
     connect(m_model, &HistoryListModel::windowChanged, this, [this] {
         // Rows inserted at the end may still leave the loader on screen (a tall view).
         QTimer::singleShot(0, this, &HistoryListView::loadIfLoaderShown);
@@ -101,12 +102,14 @@ void HistoryListView::hoverAt(QPoint viewportPos, QPoint globalPos)
 
 void HistoryListView::mouseMoveEvent(QMouseEvent* event)
 {
-    hoverAt(event->position().toPoint(), event->globalPosition().toPoint());
+    m_pointer = event->position().toPoint();
+    hoverAt(*m_pointer, event->globalPosition().toPoint());
     QAbstractScrollArea::mouseMoveEvent(event);
 }
 
 void HistoryListView::leaveEvent(QEvent* event)
 {
+    m_pointer.reset();
     if (m_state && !m_state->keyboardNavActive())
         m_state->setHoveredItemId(std::nullopt);
     QListView::leaveEvent(event);
@@ -198,6 +201,10 @@ void HistoryListView::initViewItemOption(QStyleOptionViewItem* option) const
 void HistoryListView::scrollContentsBy(int dx, int dy)
 {
     QListView::scrollContentsBy(dx, dy);
+    // The rows moved under a pointer that did not: the hovered row is the one now under it. The
+    // keyboard's choice stays while it leads.
+    if (m_pointer && dy != 0 && m_state && !m_state->keyboardNavActive())
+        hoverAt(*m_pointer, viewport()->mapToGlobal(*m_pointer));
     loadIfLoaderShown();
 }
 

@@ -6,6 +6,8 @@
 #include <QUrl>
 #include <QUuid>
 
+#include <optional>
+
 namespace lumra {
 
 class ContentViewState;
@@ -54,6 +56,7 @@ private:
     HistoryListModel* m_model = nullptr;
     ItemRowDelegate* m_delegate = nullptr;
     QPoint m_pressPos;
+    std::optional<QPoint> m_pointer; // in the viewport, while it is over the list
     bool m_pressOnLink = false;
 };
 

@@ -394,6 +394,31 @@ TEST_F(CaptureTest, EveryFileKeepsItsBookmarkSlotAndFolderFlag)
     EXPECT_EQ(QByteArray::fromBase64(bookmarks[2].toString().toLatin1()), urls[2].toUtf8());
 }
 
+TEST_F(CaptureTest, FilesCopiedAgainInAnotherOrderKeepTheStoredOrderThroughout)
+{
+    QTemporaryDir dir;
+    QDir(dir.path()).mkdir("b");
+    QFile(dir.filePath("a.txt")).open(QIODevice::WriteOnly);
+    const QString a = QUrl::fromLocalFile(dir.filePath("a.txt")).toString();
+    const QString b = QUrl::fromLocalFile(dir.filePath("b")).toString();
+    start();
+    ASSERT_TRUE(manager->addFileItem({a, b}, CaptureCategory::file, std::nullopt, std::nullopt));
+    clock.advance(std::chrono::seconds(5));
+    ASSERT_TRUE(manager->addFileItem({b, a}, CaptureCategory::file, std::nullopt, std::nullopt));
+
+    ASSERT_EQ(untrashed().size(), 1);
+    const ClipboardItem shown = untrashed().first();
+    EXPECT_EQ(shown.fileURLStrings, (QStringList {a, b}));
+    EXPECT_EQ(shown.fileURLIsDirectory, (QList<bool> {false, true}));
+    QStringList pasted;
+    for (const FileBookmarkAccessPtr& access : manager->fileURLs(shown))
+        pasted << access->url().toString();
+    EXPECT_EQ(pasted, (QStringList {a, b}));
+    const QList<ClipboardItem> before = manager->clipboardItems();
+    manager->loadItems();
+    EXPECT_EQ(manager->clipboardItems(), before) << "the list and the store disagree";
+}
+
 // ---------------------------------------------------------------- Rich text
 
 TEST_F(CaptureTest, RichTextFollowsPreserveFormatting)

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 using namespace lumra;
 using namespace lumra::test;
 
@@ -237,6 +239,40 @@ TEST(FilterIndex, KeepsAFoldedCopyOnlyWhereFoldingDoesMoreThanAsciiCapitals)
     EXPECT_EQ(found("exact", "words team"), QStringList());
     EXPECT_EQ(found("fuzzy", "PWSL"), QStringList({"plain"}));
     EXPECT_EQ(found("fuzzy", "pw t"), QStringList({"tagged"}));
+}
+
+// The index decides most entries from a table instead of folding: where it says in place, folding
+// must say so too, for every character alone and for random strings of the characters around it.
+TEST(FilterIndex, TheQuickInPlaceTestNeverDisagreesWithFolding)
+{
+    auto foldingSays = [](const QString& text) {
+        const QString folded = foldForSearch(text);
+        return foldsAsAscii(text, folded) && hasOnlySingleUnitCharacters(folded);
+    };
+    QList<char16_t> quick;
+    for (char32_t u = 1; u < 0x10000; ++u) {
+        if (QChar::isSurrogate(u))
+            continue;
+        const QString one(1, QChar(char16_t(u)));
+        if (!foldsInPlace(one))
+            continue;
+        quick << char16_t(u);
+        ASSERT_TRUE(foldingSays(one)) << std::hex << unsigned(u);
+    }
+    EXPECT_GT(quick.size(), 400) << "the table covers the common characters";
+    EXPECT_TRUE(foldsInPlace(u"Plain Words\nZürich naïve €42.00 — “quoted”"));
+    EXPECT_FALSE(foldsInPlace(u"line\r\nbreak"));
+    EXPECT_FALSE(foldsInPlace(u"\u00dcBER"));
+
+    std::mt19937 random(5);
+    const char16_t around[] = {u'\u0301', u'\u0308', u'\u2126', u'\u212a', u'\u0345', u'\u03a3', u'\r', u'\n', u' ', u'\u00df'};
+    for (int n = 0; n < 20'000; ++n) {
+        QString text;
+        for (int k = 0, length = 1 + int(random() % 6); k < length; ++k)
+            text += random() % 5 == 0 ? QChar(around[random() % std::size(around)]) : QChar(quick[qsizetype(random() % quick.size())]);
+        if (foldsInPlace(text))
+            ASSERT_TRUE(foldingSays(text)) << text.toStdString();
+    }
 }
 
 } // namespace

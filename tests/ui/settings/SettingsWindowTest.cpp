@@ -372,6 +372,49 @@ TEST_F(SettingsWindowTest, LoweringTheLimitsAsksWithTheCountOfWhatGoes)
     EXPECT_EQ(manager->clipboardItems().size(), 50);
 }
 
+TEST_F(SettingsWindowTest, AnOpenPopupListsTheNewestItemsLeftByALowerLimit)
+{
+    ASSERT_TRUE(manager->setRetentionDays(0));
+    ASSERT_TRUE(manager->setMaxItems(2000));
+    QList<ClipboardItem> items;
+    for (int i = 0; i < 2000; ++i)
+        items << test::textItem(QStringLiteral("copy %1").arg(i), clock.now().addSecs(-i));
+    items[1500].isPinnedToTop = true;
+    storeItems(*manager, items);
+    ContentView popup(*manager, hotKeys.get());
+    popup.resize(420, 600);
+    popup.show();
+    QCoreApplication::processEvents();
+
+    prompts.answerNext(0); // Apply
+    choose(row<SettingPickerRow>("Max items to keep"), "500");
+    QCoreApplication::processEvents();
+    ASSERT_EQ(manager->clipboardItems().size(), 500);
+    QStringList labels;
+    for (const QLabel* label : popup.findChildren<QLabel*>())
+        if (label->isVisibleTo(&popup))
+            labels << label->text();
+    EXPECT_TRUE(labels.contains("500 items")) << labels.join(" | ").toStdString();
+    EXPECT_FALSE(labels.contains("No clipboard history yet"));
+    HistoryListView* list = popup.listView();
+    ASSERT_TRUE(list->isVisibleTo(&popup));
+    QStringList shown;
+    for (int row = 0; row < 5; ++row)
+        shown << list->model()->index(row, 0).data().toString();
+    EXPECT_EQ(shown, (QStringList {"copy 1500", "copy 0", "copy 1", "copy 2", "copy 3"}));
+    saveScreenshots(popup, "popup-after-lower-limit");
+
+    // One more copy keeps the other 499 beside it.
+    clock.advance(std::chrono::seconds(1));
+    ASSERT_TRUE(manager->addTextItem("one more", std::nullopt, CaptureCategory::text, std::nullopt, std::nullopt));
+    QCoreApplication::processEvents();
+    shown.clear();
+    for (int row = 0; row < 3; ++row)
+        shown << list->model()->index(row, 0).data().toString();
+    EXPECT_EQ(shown, (QStringList {"copy 1500", "one more", "copy 0"}));
+    EXPECT_EQ(manager->filteredItemCount(), 500);
+}
+
 TEST_F(SettingsWindowTest, ACustomSoundIsTheChoiceOnlyOnceAFileWasChosen)
 {
     auto* sound = row<SettingPickerRow>("Capture sound");
