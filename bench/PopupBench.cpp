@@ -12,6 +12,7 @@
 #include "BenchSize.h"
 #include "ProcessMemory.h"
 #include "HistoryGenerator.h"
+#include "PopupBenchFixture.h"
 
 #include <benchmark/benchmark.h>
 
@@ -25,89 +26,10 @@
 #include <algorithm>
 
 using namespace lumra;
+using lumra::bench::PopupBenchFixture;
 using lumra::bench::residentMegabytes;
 
 namespace {
-
-constexpr quint16 keyV = 9;
-constexpr quint64 ctrlAlt = ItemShortcut::commandFlag | ItemShortcut::optionFlag;
-
-// Sees paints of the popup's list.
-class PaintWatch : public QObject {
-public:
-    bool painted = false;
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        if (event->type() == QEvent::Paint)
-            painted = true;
-        return false;
-    }
-};
-
-// A whole engine over a generated history (texts of realistic length, some images and files),
-// the hot keys on a double.
-struct PopupBenchFixture {
-    explicit PopupBenchFixture(int size)
-    {
-        engine.fillHistory(size);
-        engine.openDefaults(true); // the generated history is in the synced store
-        engine.defaults->set("retentionDays", 0);
-        engine.defaults->set("maxItems", 1'000'000);
-        manager = engine.start();
-        hotKeys = std::make_unique<HotKeyManager>(keys, *engine.defaults);
-        ok = hotKeys->setupHotKeyManager(manager.get()).ok();
-        QObject::connect(hotKeys.get(), &HotKeyManager::popupToggled, &watch, [this](PopupPanel* panel) {
-            view = panel ? qobject_cast<ContentView*>(panel->contentWidget()) : nullptr;
-            if (view)
-                view->listView()->viewport()->installEventFilter(&watch);
-        });
-    }
-
-    // A popup left open must not outlive the engine it saves its place into.
-    ~PopupBenchFixture() { delete PopupPanel::findOpen(); }
-
-    bool waitForPaint()
-    {
-        for (int turns = 0; !watch.painted && turns < 100000; ++turns)
-            QCoreApplication::processEvents(QEventLoop::AllEvents);
-        return watch.painted;
-    }
-
-    void toggle()
-    {
-        watch.painted = false;
-        keys.press(keyV, ctrlAlt);
-    }
-
-    // Opens the popup and gives its search field; none (the benchmark skipped) when it did not open.
-    QLineEdit* openSearchField(benchmark::State& state)
-    {
-        toggle();
-        if (!ok || !waitForPaint() || !view) {
-            state.SkipWithError("the popup did not open");
-            return nullptr;
-        }
-        return view->searchAreaHost()->findChild<QLineEdit*>();
-    }
-
-    void closeAndSettle()
-    {
-        toggle();
-        QCoreApplication::processEvents();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        view = nullptr;
-    }
-
-    bench::BenchEngine engine;
-    std::unique_ptr<ClipboardManager> manager;
-    FakeGlobalHotKeys keys;
-    std::unique_ptr<HotKeyManager> hotKeys;
-    PaintWatch watch;
-    QPointer<ContentView> view;
-    bool ok = false;
-};
 
 void BM_HotKeyToPopupFirstPaint(benchmark::State& state)
 {
@@ -209,11 +131,8 @@ void BM_SearchKeyEventToPaintedList(benchmark::State& state)
 void BM_ScrollOneBatch(benchmark::State& state)
 {
     PopupBenchFixture f(int(state.range(0)));
-    f.toggle();
-    if (!f.ok || !f.waitForPaint() || !f.view) {
-        state.SkipWithError("the popup did not open");
+    if (!f.open(state))
         return;
-    }
     HistoryListView* list = f.view->listView();
     QScrollBar* bar = list->verticalScrollBar();
     double worstMs = 0;

@@ -1,36 +1,20 @@
 // Image rows scrolled past: what the process holds once their thumbnails were made, against what it
 // held before. 1920 x 1080 pictures of noise, which PNG cannot shrink (about 8 MB each).
 #include "engine/ClipboardManager.h"
-#include "model/store/ItemRows.h"
-#include "model/store/PersistenceController.h"
-#include "model/store/StoreSchema.h"
-#include "platform/image/ImageDecoding.h"
 
 #include "BenchEngine.h"
+#include "BenchImages.h"
 #include "BenchSize.h"
 #include "ProcessMemory.h"
 
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
-#include <QFile>
-#include <QImage>
-#include <QRandomGenerator>
 
 using namespace lumra;
 using lumra::bench::residentMegabytes;
 
 namespace {
-
-QByteArray noisePng(quint32 seed)
-{
-    QImage image(1920, 1080, QImage::Format_RGB32);
-    QRandomGenerator random(seed);
-    for (int y = 0; y < image.height(); ++y)
-        random.fillRange(reinterpret_cast<quint32*>(image.scanLine(y)), image.width());
-    Result<QByteArray> png = image::encodePng(image);
-    return png ? std::move(png).value() : QByteArray();
-}
 
 void BM_ImageRowsScrolledPast(benchmark::State& state)
 {
@@ -38,30 +22,11 @@ void BM_ImageRowsScrolledPast(benchmark::State& state)
     bench::BenchEngine engine;
     engine.openDefaults(false);
     std::unique_ptr<ClipboardManager> manager = engine.start();
-    auto& context = manager->persistence()->viewContext();
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-    qint64 storedBytes = 0;
-    for (int i = 0; i < count; ++i) {
-        const QByteArray png = noisePng(quint32(i + 1));
-        storedBytes += png.size();
-        ClipboardItem item;
-        item.id = QUuid::createUuid();
-        item.contentType = ClipboardContentType::image;
-        item.imageFileName = image::imageFileName(png);
-        item.dateAdded = now.addSecs(-i);
-        auto row = context.insert(store::EntityKind::item);
-        populateManagedItem(*row, item);
-        row->set(store::ItemAttr::imageData, png);
-        if (i % 8 == 7 && !manager->persistence()->save()) {
-            state.SkipWithError("the images could not be stored");
-            return;
-        }
-    }
-    if (!manager->persistence()->save()) {
+    const qint64 storedBytes = bench::storeNoiseImages(*manager, count);
+    if (storedBytes < 0) {
         state.SkipWithError("the images could not be stored");
         return;
     }
-    manager->loadItems();
     const QList<ClipboardItem> rows = manager->clipboardItems();
     int ready = 0;
     QObject::connect(manager.get(), &ClipboardManager::thumbnailReady, manager.get(), [&ready] { ++ready; });

@@ -2,9 +2,16 @@
 
 #include "BenchSize.h"
 
+#include "engine/ClipboardManager.h"
+#include "model/store/ItemRows.h"
+#include "model/store/PersistenceController.h"
+#include "model/store/StoreSchema.h"
+#include "platform/image/ImageDecoding.h"
+
 #include <QBuffer>
 #include <QImage>
 #include <QPainter>
+#include <QRandomGenerator>
 
 namespace lumra::bench {
 
@@ -31,6 +38,46 @@ QByteArray screenshotPng(int variant)
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "png");
     return png;
+}
+
+QByteArray noisePng(quint32 seed, QSize size, bool deepColour)
+{
+    QImage image(size, deepColour ? QImage::Format_RGBX64 : QImage::Format_RGB32);
+    QRandomGenerator random(seed);
+    for (int y = 0; y < image.height(); ++y)
+        random.fillRange(reinterpret_cast<quint32*>(image.scanLine(y)), int(image.bytesPerLine() / 4));
+    if (deepColour) // opaque, as the format says
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                reinterpret_cast<quint64*>(image.scanLine(y))[x] |= quint64(0xffff) << 48;
+    Result<QByteArray> png = image::encodePng(image);
+    return png ? std::move(png).value() : QByteArray();
+}
+
+qint64 storeNoiseImages(ClipboardManager& manager, int count, QSize size, bool deepColour)
+{
+    auto& context = manager.persistence()->viewContext();
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    qint64 storedBytes = 0;
+    for (int i = 0; i < count; ++i) {
+        const QByteArray png = noisePng(quint32(i + 1), size, deepColour);
+        storedBytes += png.size();
+        ClipboardItem item;
+        item.id = QUuid::createUuid();
+        item.contentType = ClipboardContentType::image;
+        item.imageFileName = image::imageFileName(png);
+        item.dateAdded = now.addSecs(-i);
+        auto row = context.insert(store::EntityKind::item);
+        populateManagedItem(*row, item);
+        row->set(store::ItemAttr::imageData, png);
+        // A few at a time: the pictures' bytes wait in memory until they are saved.
+        if (i % 8 == 7 && !manager.persistence()->save())
+            return -1;
+    }
+    if (!manager.persistence()->save())
+        return -1;
+    manager.loadItems();
+    return storedBytes;
 }
 
 } // namespace lumra::bench

@@ -1,6 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QSize>
+
+namespace lumra {
+class ClipboardManager;
+}
 
 namespace lumra::bench {
 
@@ -8,5 +13,13 @@ namespace lumra::bench {
 // and lines of text, which is what screenshots on the clipboard mostly look like. `variant`
 // changes the text, so each variant is a different picture.
 QByteArray screenshotPng(int variant = 0);
+
+// A picture of noise, which PNG cannot shrink (about 6 MB at 1920 x 1080, 12 MB with 16-bit
+// channels); `seed` picks the noise.
+QByteArray noisePng(quint32 seed, QSize size = QSize(1920, 1080), bool deepColour = false);
+
+// Stores `count` noise pictures as image items, newest first, and reloads the history. Gives the
+// bytes stored, or -1 when the store refused them.
+qint64 storeNoiseImages(ClipboardManager& manager, int count, QSize size = QSize(1920, 1080), bool deepColour = false);
 
 } // namespace lumra::bench

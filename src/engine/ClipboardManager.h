@@ -497,8 +497,10 @@ public:
     std::optional<QByteArray> richText(const ClipboardItem& item) const;
     std::optional<QImage> image(const ClipboardItem& item);
     // The cached thumbnail; on a miss none is returned, one is made off the main thread and
-    // thumbnailReady(id) follows. A cached thumbnail is returned whatever length is asked now.
-    std::optional<QImage> thumbnail(const ClipboardItem& item, double requestedLength);
+    // thumbnailReady(id) follows. It is decoded to fit `box`, the device pixels it is painted in
+    // (image::thumbnailLongSide; an empty box: the quality rule alone). A cached thumbnail is
+    // returned whatever is asked now; one too small for `box` is made again meanwhile.
+    std::optional<QImage> thumbnail(const ClipboardItem& item, double requestedLength, QSize box = {});
     // Pixel size as stored (orientation not applied); cached.
     std::optional<QSize> imageDimensions(const ClipboardItem& item);
 
@@ -790,6 +792,7 @@ private:
 
     // ===================================================================== Media internals
     void storeThumbnail(const QUuid& id, quint64 generation, const Result<image::Thumbnail>& made);
+    bool thumbnailTooSmall(const QUuid& id, const QImage& cached, double requestedLength, QSize box);
     void finishBookmarkRefresh(const Result<bool>& outcome);
 
     struct PendingFileAccess {

@@ -107,17 +107,29 @@ std::optional<QImage> ClipboardManager::image(const ClipboardItem& item)
     return decoded ? std::optional(std::move(decoded).value()) : std::nullopt;
 }
 
-std::optional<QImage> ClipboardManager::thumbnail(const ClipboardItem& item, double requestedLength)
+bool ClipboardManager::thumbnailTooSmall(const QUuid& id, const QImage& cached, double requestedLength, QSize box)
+{
+    const auto stored = m_imageDimensionsCache.constFind(id);
+    if (box.isEmpty() || stored == m_imageDimensionsCache.constEnd())
+        return false;
+    // Made at another row size or pixel ratio. A turned picture's sides swap; a square one fits alike.
+    const bool quarterTurned = (cached.width() > cached.height()) != (stored->width() > stored->height());
+    const int wanted = image::thumbnailLongSide(thumbnailQuality(), requestedLength, *stored, quarterTurned, box);
+    return std::max(cached.width(), cached.height()) + 1 < wanted;
+}
+
+std::optional<QImage> ClipboardManager::thumbnail(const ClipboardItem& item, double requestedLength, QSize box)
 {
     if (item.contentType != ClipboardContentType::image)
         return std::nullopt;
-    if (auto cached = m_thumbnailCache.object(item.id))
+    std::optional<QImage> cached = m_thumbnailCache.object(item.id);
+    if (cached && !thumbnailTooSmall(item.id, *cached, requestedLength, box))
         return cached;
     if (m_thumbnailsInFlight.contains(item.id))
-        return std::nullopt;
+        return cached;
     const auto data = imageData(item);
     if (!data)
-        return std::nullopt;
+        return cached;
 
     m_thumbnailsInFlight.insert(item.id);
     auto made = std::make_shared<std::optional<Result<image::Thumbnail>>>();
@@ -127,10 +139,10 @@ std::optional<QImage> ClipboardManager::thumbnail(const ClipboardItem& item, dou
                 watcher->deleteLater();
                 storeThumbnail(id, generation, **made);
             });
-    watcher->setFuture(QtConcurrent::run(&thumbnailPool(), [made, data = *data, quality = thumbnailQuality(), requestedLength] {
-        *made = image::makeThumbnail(data, quality, requestedLength);
+    watcher->setFuture(QtConcurrent::run(&thumbnailPool(), [made, data = *data, quality = thumbnailQuality(), requestedLength, box] {
+        *made = image::makeThumbnail(data, quality, requestedLength, box);
     }));
-    return std::nullopt;
+    return cached;
 }
 
 void ClipboardManager::storeThumbnail(const QUuid& id, quint64 generation, const Result<image::Thumbnail>& made)

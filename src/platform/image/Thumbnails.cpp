@@ -41,17 +41,33 @@ int thumbnailMaxPixelSize(const QString& quality, double requestedLength, std::o
     return std::max(int(std::lround(base)), rule.floor);
 }
 
-Result<Thumbnail> makeThumbnail(const QByteArray& data, const QString& quality, double requestedLength,
+int thumbnailLongSide(const QString& quality, double requestedLength, QSize stored, bool quarterTurned, QSize box)
+{
+    const int own = std::max(stored.width(), stored.height());
+    int side = std::min(thumbnailMaxPixelSize(quality, requestedLength, stored), own);
+    if (box.width() > 0 && box.height() > 0 && !stored.isEmpty()) {
+        const QSizeF shown = QSizeF(quarterTurned ? stored.transposed() : stored).scaled(QSizeF(box), Qt::KeepAspectRatio);
+        // Up to the next whole pixel, so the row never stretches its thumbnail.
+        side = std::min(side, int(std::ceil(std::max(shown.width(), shown.height()) - 1e-6)));
+    }
+    return std::max(side, 1);
+}
+
+Result<Thumbnail> makeThumbnail(const QByteArray& data, const QString& quality, double requestedLength, QSize box,
                                 const DecodeLimits& limits)
 {
     const Result<ImageHeader> header = readImageHeader(data, limits);
     if (!header)
         return Result<Thumbnail>::failure(header.error());
-    const int maxPixelSize = thumbnailMaxPixelSize(quality, requestedLength, header->size);
-    Result<QImage> image = decodeImage(data, limits, maxPixelSize);
-    if (!image)
-        return Result<Thumbnail>::failure(image.error());
-    return Thumbnail { std::move(image).value(), header->size };
+    const bool quarterTurned = header->transformation & QImageIOHandler::TransformationRotate90;
+    Result<QImage> decoded = decodeImage(data, limits, thumbnailLongSide(quality, requestedLength, header->size, quarterTurned, box));
+    if (!decoded)
+        return Result<Thumbnail>::failure(decoded.error());
+    QImage image = std::move(decoded).value();
+    // Deep colour and 16-bit channels take twice the bytes and are converted at every paint.
+    if (image.depth() > 32)
+        image.convertTo(image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    return Thumbnail { std::move(image), header->size };
 }
 
 void releaseFreedMemory()
@@ -69,7 +85,7 @@ ThumbnailCache::ThumbnailCache(int countLimit, qint64 costLimit)
 
 qint64 ThumbnailCache::costOf(const QImage& image)
 {
-    return qint64(image.width()) * image.height() * 4;
+    return std::max<qint64>(image.sizeInBytes(), qint64(image.width()) * image.height() * 4);
 }
 
 std::optional<QImage> ThumbnailCache::object(const QUuid& id)

@@ -19,14 +19,21 @@ namespace lumra::image {
 // Wide images (ratio above 1) grow along their long side; the quality's floor is a minimum.
 int thumbnailMaxPixelSize(const QString& quality, double requestedLength, std::optional<QSize> pixelSize);
 
+// The long side, in pixels, of the thumbnail of a picture stored at `stored` pixels: the picture
+// fitted into `box` (the device pixels a row paints it in; an empty box sets no bound), never above
+// thumbnailMaxPixelSize() nor the picture's own long side. `quarterTurned`: its orientation turns it
+// by 90 degrees, so it fits the box turned.
+int thumbnailLongSide(const QString& quality, double requestedLength, QSize stored, bool quarterTurned, QSize box);
+
 struct Thumbnail {
     QImage image;     // orientation applied, never larger than the original
     QSize pixelSize;  // the stored image's pixel size, as imageDimensions() reports it
 };
 
-// Decodes `data` downscaled for a thumbnail. Pure and thread-safe: may run on a worker.
+// Decodes `data` downscaled for a thumbnail shown in `box` (thumbnailLongSide()), in a format of
+// at most 32 bits a pixel. Pure and thread-safe: may run on a worker.
 Result<Thumbnail> makeThumbnail(const QByteArray& data, const QString& quality, double requestedLength,
-                                const DecodeLimits& limits = {});
+                                QSize box = {}, const DecodeLimits& limits = {});
 
 // Gives the free pages of the allocator's heaps back to the system. Buffers of a few megabytes, as
 // a picture's bytes and its whole decode are, come from those heaps once one such buffer was freed,
@@ -34,7 +41,7 @@ Result<Thumbnail> makeThumbnail(const QByteArray& data, const QString& quality, 
 void releaseFreedMemory();
 
 // Thumbnails by item id, evicting the least recently used entry beyond 300 entries or
-// 100 MiB of pixels (cost = width × height × 4). Main thread only.
+// 100 MiB of pixels (cost = the image's bytes, width × height × 4 for 32-bit pixels). Main thread only.
 class ThumbnailCache {
 public:
     static constexpr int defaultCountLimit = 300;

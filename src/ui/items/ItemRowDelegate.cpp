@@ -442,8 +442,11 @@ void ItemRowDelegate::paintItem(QPainter* painter, const QStyleOptionViewItem& o
         break;
     case ItemRowFacts::Kind::image: {
         std::optional<QImage> thumb;
-        if (facts.showThumbnail && m_manager)
-            thumb = m_manager->thumbnail(*item, facts.imageHeight);
+        if (facts.showThumbnail && m_manager) {
+            // Decoded at the device pixels it is painted in: sharp, and no bigger than that.
+            const QSize box(int(std::ceil(content.width() * dpr)), int(std::ceil(facts.imageHeight * dpr)));
+            thumb = m_manager->thumbnail(*item, facts.imageHeight, box);
+        }
         if (thumb && !thumb->isNull()) {
             QSizeF size = QSizeF(thumb->size()).scaled(QSizeF(content.width(), facts.imageHeight), Qt::KeepAspectRatio);
             const QRectF target(content.topLeft(), size);

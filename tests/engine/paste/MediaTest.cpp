@@ -101,6 +101,29 @@ TEST_F(MediaTest, ACachedThumbnailIsReusedUntilTheQualityChanges)
     EXPECT_EQ(fresh->size(), QSize(600, 600));
 }
 
+// A row asks for the device pixels it paints in: the thumbnail is made to fit them. One cached for a
+// smaller row is shown until a fitting one is made; one cached for a larger row is kept.
+TEST_F(MediaTest, ThumbnailsAreMadeForTheRowsBoxAndRemadeWhenItGrows)
+{
+    const ClipboardItem item = addImage(image::encodePng(test::markedImage(1920, 1080)).value());
+    QSignalSpy ready(manager.get(), &ClipboardManager::thumbnailReady);
+    ASSERT_FALSE(manager->thumbnail(item, 120, QSize(350, 120)));
+    ASSERT_TRUE(ready.wait(10000));
+    const auto small = manager->thumbnail(item, 120, QSize(350, 120));
+    ASSERT_TRUE(small);
+    EXPECT_EQ(small->size(), QSize(214, 120));
+
+    const auto meanwhile = manager->thumbnail(item, 120, QSize(700, 240));
+    ASSERT_TRUE(meanwhile);
+    EXPECT_EQ(meanwhile->size(), QSize(214, 120)) << "the cached one is shown while a sharper one is made";
+    ASSERT_TRUE(ready.wait(10000));
+    EXPECT_EQ(manager->thumbnail(item, 120, QSize(700, 240))->size(), QSize(427, 240));
+
+    EXPECT_EQ(manager->thumbnail(item, 120, QSize(350, 120))->size(), QSize(427, 240));
+    EXPECT_EQ(manager->thumbnail(item, 120)->size(), QSize(427, 240));
+    EXPECT_FALSE(ready.wait(300)) << "nothing is made again for a smaller row";
+}
+
 TEST_F(MediaTest, AQualityChangeWhileAThumbnailIsMadeDoesNotCacheTheOldOne)
 {
     manager->setThumbnailQuality("low");

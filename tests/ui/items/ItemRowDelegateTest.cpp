@@ -7,6 +7,8 @@
 #include "EngineFixture.h"
 #include "Screenshots.h"
 
+#include "platform/image/ImageDecoding.h"
+
 #include <QApplication>
 #include <QFontMetricsF>
 #include <QPainter>
@@ -130,6 +132,92 @@ TEST_F(ItemRowLayout, EveryRowIsLaidOutAtTheWidthItIsPaintedAt)
         EXPECT_GE(rows, 10);
         if (width == 300)
             test::saveArtifact(view, QStringLiteral("rows-wrapping"));
+    }
+}
+
+// A labelled picture with thin stripes and large text, which shows any blur once it is made small.
+QByteArray labelledPicture(QSize size, const QColor& colour)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(colour);
+    QPainter painter(&image);
+    painter.setPen(QPen(Qt::white, size.height() / 60.0));
+    for (int x = 0; x < size.width(); x += size.height() / 8)
+        painter.drawLine(x, 0, x + size.height() / 2, size.height());
+    QFont font = painter.font();
+    font.setPixelSize(std::min(size.width(), size.height()) / 7);
+    font.setBold(true);
+    painter.setFont(font);
+    painter.setPen(Qt::black);
+    painter.drawText(image.rect(), Qt::AlignCenter, QStringLiteral("%1 × %2").arg(size.width()).arg(size.height()));
+    painter.end();
+    return image::encodePng(image).value();
+}
+
+// Image rows get thumbnails decoded at the device pixels they are painted in, at pixel ratio 1 and
+// 2: a picture's whole size, or the quality's larger one, would sit in memory for every row.
+TEST_F(ItemRowLayout, ImageRowsGetThumbnailsOfTheSizeTheyArePaintedAt)
+{
+    auto manager = start();
+    const QSize sizes[] = { QSize(1920, 1080), QSize(1080, 1920), QSize(4000, 500) };
+    const QColor colours[] = { QColor(40, 90, 200), QColor(30, 160, 90), QColor(200, 60, 120) };
+    for (int i = 0; i < 3; ++i) {
+        ClipboardItem picture;
+        picture.contentType = ClipboardContentType::image;
+        picture.imageFileName = QStringLiteral("picture%1.png").arg(i);
+        picture.dateAdded = clock.now().addSecs(-i - 1);
+        test::insertItem(*manager, picture, test::withImageData(labelledPicture(sizes[i], colours[i])));
+    }
+    ContentViewState state;
+    HistoryListView view(*manager, state);
+    view.historyModel()->resetWindow();
+    view.resize(360, 560);
+    view.show();
+    QTest::qWait(250);
+    const HistoryListModel& model = *view.historyModel();
+    ASSERT_EQ(model.itemRowCount(), 3);
+
+    for (const qreal ratio : { 1.0, 2.0 }) {
+        // The rows painted into a picture of that ratio, as on a screen of that ratio.
+        const auto paint = [&] {
+            QImage shot(view.viewport()->size() * ratio, QImage::Format_ARGB32_Premultiplied);
+            shot.setDevicePixelRatio(ratio);
+            shot.fill(view.palette().color(QPalette::Base));
+            QPainter painter(&shot);
+            for (int row = 0; row < model.rowCount(); ++row) {
+                QStyleOptionViewItem option;
+                option.initFrom(view.viewport());
+                option.rect = view.visualRect(model.index(row));
+                view.rowDelegate()->paint(&painter, option, model.index(row));
+            }
+            return shot;
+        };
+        // What each row paints its picture in, in device pixels.
+        const auto expected = [&](int row, QSize stored) {
+            const QRect rect = view.visualRect(model.index(row));
+            const RowGeometry g = ItemRowDelegate::layout(model.facts(row), model.settings(), view.font(), rect.width());
+            const QSizeF box(g.content.width() * ratio, model.facts(row).imageHeight * ratio);
+            return QSizeF(stored).scaled(box, Qt::KeepAspectRatio);
+        };
+        const auto fits = [&](int row, QSize stored) {
+            const auto thumb = manager->thumbnail(*model.itemAt(row), model.facts(row).imageHeight);
+            const QSizeF wanted = expected(row, stored);
+            return thumb && std::abs(thumb->width() - wanted.width()) <= 1 && std::abs(thumb->height() - wanted.height()) <= 1;
+        };
+        QImage shot;
+        EXPECT_TRUE(QTest::qWaitFor([&] {
+            shot = paint();
+            return fits(0, sizes[0]) && fits(1, sizes[1]) && fits(2, sizes[2]);
+        }, 10000)) << "ratio " << ratio;
+        for (int row = 0; row < 3; ++row) {
+            const auto thumb = manager->thumbnail(*model.itemAt(row), model.facts(row).imageHeight);
+            ASSERT_TRUE(thumb);
+            const QSizeF wanted = expected(row, sizes[row]);
+            EXPECT_NEAR(thumb->width(), wanted.width(), 1) << "ratio " << ratio << ", row " << row;
+            EXPECT_NEAR(thumb->height(), wanted.height(), 1) << "ratio " << ratio << ", row " << row;
+        }
+        EXPECT_EQ(manager->thumbnail(*model.itemAt(0), 120)->size(), ratio == 1 ? QSize(214, 120) : QSize(427, 240));
+        test::saveArtifact(shot, QStringLiteral("rows-images-ratio%1").arg(int(ratio)));
     }
 }
 
