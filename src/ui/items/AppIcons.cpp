@@ -47,7 +47,16 @@ QIcon fileIcon(const QString& path)
     static QHash<QString, QIcon> byType;
     if (const auto it = byType.constFind(look->iconName); it != byType.cend())
         return *it;
-    return *byType.insert(look->iconName, themed({look->iconName, look->genericIconName}, QStringLiteral("doc")));
+    // The type's icon names come from the MIME database, which other programs add to: the theme's
+    // files for them are checked off this thread first (IconFiles::loaded follows).
+    for (const QString& name : {look->iconName, look->genericIconName}) {
+        const std::optional<QIcon> icon = IconFiles::instance().themeIcon(name);
+        if (!icon)
+            return genericFileIcon();
+        if (!icon->isNull())
+            return *byType.insert(look->iconName, *icon);
+    }
+    return *byType.insert(look->iconName, Symbols::icon(QStringLiteral("doc")));
 }
 
 QIcon folderIcon() { return themed({QStringLiteral("folder")}, QStringLiteral("folder")); }

@@ -1,6 +1,8 @@
-// Icons named by path in desktop entries other programs install: the popup's rows and the
-// application chooser paint at once, whatever the path names, and show a picture once it is read.
+// Icons named by path or through the icon theme in desktop entries other programs install: the
+// popup's rows and the application chooser paint at once, whatever the entry names, and show a
+// picture once it is read.
 #include "platform/files/IconFiles.h"
+#include "platform/symbols/Symbols.h"
 #include "platform/workspace/DesktopEntries.h"
 #include "ui/popup/ContentViewState.h"
 #include "ui/popup/HistoryListModel.h"
@@ -13,6 +15,7 @@
 
 #include <QImage>
 #include <QListView>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTemporaryDir>
@@ -76,26 +79,39 @@ protected:
         QCoreApplication::processEvents();
     }
 
+    // The popup's list over a row copied from each of two applications.
+    struct Rows {
+        Rows(DesktopIconsTest& fixture, const QString& first, const QString& second)
+            : manager(fixture.start([&](ClipboardManagerServices& services) { services.workspace = &desktop; }))
+        {
+            QList<ClipboardItem> items;
+            for (const QString& app : {first, second}) {
+                items << test::textItem(QStringLiteral("copied from ") + app, fixture.clock.now());
+                items.last().sourceAppBundleId = app;
+            }
+            manager->setClipboardItems(items);
+            list = std::make_unique<HistoryListView>(*manager, state);
+            list->resize(360, 300);
+            list->historyModel()->resetWindow();
+            list->show();
+        }
+        EntriesWorkspace desktop;
+        std::unique_ptr<ClipboardManager> manager;
+        ContentViewState state;
+        std::unique_ptr<HistoryListView> list;
+    };
+
     QTemporaryDir m_system;
     QByteArray m_savedDirs;
     test::FifoWatchdog fifo {m_system.filePath("icon.png")};
+    test::FifoWatchdog themeFifo {(QDir().mkpath(m_system.filePath("icons/hicolor/48x48/apps")),
+                                   m_system.filePath("icons/hicolor/48x48/apps/lumra-test-fifo.png"))};
 };
 
 TEST_F(DesktopIconsTest, RowsOfAnApplicationWhoseIconIsAFifoPaintAndPicturesFollow)
 {
-    EntriesWorkspace desktop;
-    auto manager = start([&](ClipboardManagerServices& services) { services.workspace = &desktop; });
-    ClipboardItem fromFifo = test::textItem(QStringLiteral("copied from the tool with a FIFO for an icon"), clock.now());
-    fromFifo.sourceAppBundleId = QStringLiteral("org.example.Fifo");
-    ClipboardItem fromPicture = test::textItem(QStringLiteral("copied from the tool with a picture"), clock.now());
-    fromPicture.sourceAppBundleId = QStringLiteral("org.example.Picture");
-    manager->setClipboardItems({fromFifo, fromPicture});
-
-    ContentViewState state;
-    HistoryListView list(*manager, state);
-    list.resize(360, 300);
-    list.historyModel()->resetWindow();
-    list.show();
+    Rows rows(*this, QStringLiteral("org.example.Fifo"), QStringLiteral("org.example.Picture"));
+    HistoryListView& list = *rows.list;
     ASSERT_GE(list.historyModel()->rowCount(), 2);
     const QImage first = list.grab().toImage();
     EXPECT_FALSE(fifo.tripped()) << "painting a row opened the FIFO";
@@ -126,6 +142,63 @@ TEST_F(DesktopIconsTest, TheChooserListsAnApplicationWhoseIconIsAFifo)
     EXPECT_FALSE(list->model()->index(0, 0).data(Qt::DecorationRole).value<QIcon>().isNull()) << "the generic icon stays";
     test::saveArtifact(chooser, QStringLiteral("chooser-desktop-entry-icons"));
     EXPECT_FALSE(fifo.tripped());
+}
+
+} // namespace
+} // namespace lumra
+
+namespace lumra {
+namespace {
+
+TEST_F(DesktopIconsTest, RowsOfAnApplicationWhoseThemeIconIsAFifoPaintAndThemePicturesFollow)
+{
+    ASSERT_TRUE(themeFifo.made());
+    // A theme of its own in the folder, which the icon theme searches first.
+    Symbols::icon(QStringLiteral("doc")); // the theme's own set-up happens before it is changed here
+    const QString savedTheme = QIcon::themeName();
+    const QStringList savedPaths = QIcon::themeSearchPaths();
+    const auto restore = qScopeGuard([&] {
+        QIcon::setThemeName(savedTheme);
+        QIcon::setThemeSearchPaths(savedPaths);
+    });
+    QIcon::setThemeSearchPaths(QStringList {m_system.filePath("icons")} + savedPaths);
+    QIcon::setThemeName(QStringLiteral("lumra-test"));
+    ASSERT_TRUE(QDir(m_system.path()).mkpath("icons/lumra-test"));
+    QFile theme(m_system.filePath("icons/lumra-test/index.theme"));
+    ASSERT_TRUE(theme.open(QIODevice::WriteOnly));
+    theme.write("[Icon Theme]\nName=Test\nInherits=hicolor\nDirectories=\n");
+    theme.close();
+    QFile hicolor(m_system.filePath("icons/hicolor/index.theme"));
+    ASSERT_TRUE(hicolor.open(QIODevice::WriteOnly));
+    hicolor.write("[Icon Theme]\nName=Hicolor\nDirectories=48x48/apps\n\n[48x48/apps]\nSize=48\nType=Threshold\n");
+    hicolor.close();
+    QImage picture(48, 48, QImage::Format_RGB32);
+    picture.fill(iconColour);
+    ASSERT_TRUE(picture.save(m_system.filePath("icons/hicolor/48x48/apps/lumra-test-picture.png")));
+    entry("org.example.ThemeFifo", "Theme Fifo Tool", "lumra-test-fifo");
+    entry("org.example.ThemePicture", "Theme Picture Tool", "lumra-test-picture");
+    Rows rows(*this, QStringLiteral("org.example.ThemeFifo"), QStringLiteral("org.example.ThemePicture"));
+    HistoryListView& list = *rows.list;
+    ASSERT_GE(list.historyModel()->rowCount(), 2);
+    list.grab();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return IconFiles::instance().themeIcon("lumra-test-fifo").has_value()
+                                             && IconFiles::instance().themeIcon("lumra-test-picture").has_value(); },
+                                5000));
+    QCoreApplication::processEvents();
+    const QImage shown = list.grab().toImage();
+    EXPECT_TRUE(hasColour(shown, iconColour)) << "the theme's picture shows once its files were checked";
+    test::saveArtifact(list, QStringLiteral("rows-theme-icons"));
+    EXPECT_TRUE(IconFiles::instance().themeIcon("lumra-test-fifo")->isNull());
+    EXPECT_FALSE(themeFifo.tripped()) << "painting a row opened the FIFO";
+
+    // The chooser of the Privacy page lists the same applications.
+    DesktopEntryIndex index;
+    index.load(DesktopEntryIndex::applicationFolders());
+    ApplicationChooser chooser(choosableApplications(index.entries()));
+    chooser.show();
+    chooser.grab();
+    EXPECT_TRUE(chooser.visibleNames().contains("Theme Fifo Tool"));
+    EXPECT_FALSE(themeFifo.tripped()) << "the chooser opened the FIFO";
 }
 
 } // namespace
