@@ -201,6 +201,16 @@ std::optional<QIcon> IconFiles::themeIcon(const QString& name)
     return std::nullopt;
 }
 
+std::optional<QIcon> IconFiles::firstThemeIcon(const QStringList& names)
+{
+    for (const QString& name : names) {
+        const std::optional<QIcon> icon = themeIcon(name);
+        if (!icon || !icon->isNull())
+            return icon;
+    }
+    return QIcon();
+}
+
 void IconFiles::finishThemed(const QString& name, bool regular)
 {
     m_checking.remove(name);

@@ -48,6 +48,9 @@ public:
     // check, and `loaded(name)` follows), then QIcon::fromTheme's icon, or a null icon when the theme
     // has none or one of its files is not a regular file. A miss is checked again when asked later.
     std::optional<QIcon> themeIcon(const QString& name);
+    // The first of `names` the theme has, checked the same way: nothing while one of them before it
+    // is still being checked, a null icon when the theme has none.
+    std::optional<QIcon> firstThemeIcon(const QStringList& names);
 
     // Icons are small; a bigger file is taken for something else.
     static constexpr qint64 maxBytes = 4 * 1024 * 1024;

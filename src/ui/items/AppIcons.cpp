@@ -49,14 +49,10 @@ QIcon fileIcon(const QString& path)
         return *it;
     // The type's icon names come from the MIME database, which other programs add to: the theme's
     // files for them are checked off this thread first (IconFiles::loaded follows).
-    for (const QString& name : {look->iconName, look->genericIconName}) {
-        const std::optional<QIcon> icon = IconFiles::instance().themeIcon(name);
-        if (!icon)
-            return genericFileIcon();
-        if (!icon->isNull())
-            return *byType.insert(look->iconName, *icon);
-    }
-    return *byType.insert(look->iconName, Symbols::icon(QStringLiteral("doc")));
+    const std::optional<QIcon> icon = IconFiles::instance().firstThemeIcon({look->iconName, look->genericIconName});
+    if (!icon)
+        return genericFileIcon();
+    return *byType.insert(look->iconName, icon->isNull() ? Symbols::icon(QStringLiteral("doc")) : *icon);
 }
 
 QIcon folderIcon() { return themed({QStringLiteral("folder")}, QStringLiteral("folder")); }

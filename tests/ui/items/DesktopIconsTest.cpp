@@ -2,8 +2,8 @@
 // popup's rows and the application chooser paint at once, whatever the entry names, and show a
 // picture once it is read.
 #include "platform/files/IconFiles.h"
-#include "platform/symbols/Symbols.h"
 #include "platform/workspace/DesktopEntries.h"
+#include "ui/preview/FileThumbnailView.h"
 #include "ui/popup/ContentViewState.h"
 #include "ui/popup/HistoryListModel.h"
 #include "ui/popup/HistoryListView.h"
@@ -12,10 +12,10 @@
 #include "EngineFixture.h"
 #include "FifoWatchdog.h"
 #include "Screenshots.h"
+#include "TestIconTheme.h"
 
 #include <QImage>
 #include <QListView>
-#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTemporaryDir>
@@ -79,16 +79,19 @@ protected:
         QCoreApplication::processEvents();
     }
 
-    // The popup's list over a row copied from each of two applications.
+    ClipboardItem copiedFrom(const QString& app)
+    {
+        ClipboardItem item = test::textItem(QStringLiteral("copied from ") + app, clock.now());
+        item.sourceAppBundleId = app;
+        return item;
+    }
+
+    // The popup's list over the items.
     struct Rows {
-        Rows(DesktopIconsTest& fixture, const QString& first, const QString& second)
+        Rows(DesktopIconsTest& fixture, const QList<ClipboardItem>& items)
             : manager(fixture.start([&](ClipboardManagerServices& services) { services.workspace = &desktop; }))
         {
-            QList<ClipboardItem> items;
-            for (const QString& app : {first, second}) {
-                items << test::textItem(QStringLiteral("copied from ") + app, fixture.clock.now());
-                items.last().sourceAppBundleId = app;
-            }
+            manager->setShowFileThumbnails(false);
             manager->setClipboardItems(items);
             list = std::make_unique<HistoryListView>(*manager, state);
             list->resize(360, 300);
@@ -104,13 +107,11 @@ protected:
     QTemporaryDir m_system;
     QByteArray m_savedDirs;
     test::FifoWatchdog fifo {m_system.filePath("icon.png")};
-    test::FifoWatchdog themeFifo {(QDir().mkpath(m_system.filePath("icons/hicolor/48x48/apps")),
-                                   m_system.filePath("icons/hicolor/48x48/apps/lumra-test-fifo.png"))};
 };
 
 TEST_F(DesktopIconsTest, RowsOfAnApplicationWhoseIconIsAFifoPaintAndPicturesFollow)
 {
-    Rows rows(*this, QStringLiteral("org.example.Fifo"), QStringLiteral("org.example.Picture"));
+    Rows rows(*this, {copiedFrom("org.example.Fifo"), copiedFrom("org.example.Picture")});
     HistoryListView& list = *rows.list;
     ASSERT_GE(list.historyModel()->rowCount(), 2);
     const QImage first = list.grab().toImage();
@@ -152,32 +153,12 @@ namespace {
 
 TEST_F(DesktopIconsTest, RowsOfAnApplicationWhoseThemeIconIsAFifoPaintAndThemePicturesFollow)
 {
-    ASSERT_TRUE(themeFifo.made());
-    // A theme of its own in the folder, which the icon theme searches first.
-    Symbols::icon(QStringLiteral("doc")); // the theme's own set-up happens before it is changed here
-    const QString savedTheme = QIcon::themeName();
-    const QStringList savedPaths = QIcon::themeSearchPaths();
-    const auto restore = qScopeGuard([&] {
-        QIcon::setThemeName(savedTheme);
-        QIcon::setThemeSearchPaths(savedPaths);
-    });
-    QIcon::setThemeSearchPaths(QStringList {m_system.filePath("icons")} + savedPaths);
-    QIcon::setThemeName(QStringLiteral("lumra-test"));
-    ASSERT_TRUE(QDir(m_system.path()).mkpath("icons/lumra-test"));
-    QFile theme(m_system.filePath("icons/lumra-test/index.theme"));
-    ASSERT_TRUE(theme.open(QIODevice::WriteOnly));
-    theme.write("[Icon Theme]\nName=Test\nInherits=hicolor\nDirectories=\n");
-    theme.close();
-    QFile hicolor(m_system.filePath("icons/hicolor/index.theme"));
-    ASSERT_TRUE(hicolor.open(QIODevice::WriteOnly));
-    hicolor.write("[Icon Theme]\nName=Hicolor\nDirectories=48x48/apps\n\n[48x48/apps]\nSize=48\nType=Threshold\n");
-    hicolor.close();
-    QImage picture(48, 48, QImage::Format_RGB32);
-    picture.fill(iconColour);
-    ASSERT_TRUE(picture.save(m_system.filePath("icons/hicolor/48x48/apps/lumra-test-picture.png")));
+    test::TestIconTheme theme;
+    const test::FifoWatchdog& themeFifo = theme.fifo("lumra-test-fifo");
+    theme.picture("lumra-test-picture", iconColour);
     entry("org.example.ThemeFifo", "Theme Fifo Tool", "lumra-test-fifo");
     entry("org.example.ThemePicture", "Theme Picture Tool", "lumra-test-picture");
-    Rows rows(*this, QStringLiteral("org.example.ThemeFifo"), QStringLiteral("org.example.ThemePicture"));
+    Rows rows(*this, {copiedFrom("org.example.ThemeFifo"), copiedFrom("org.example.ThemePicture")});
     HistoryListView& list = *rows.list;
     ASSERT_GE(list.historyModel()->rowCount(), 2);
     list.grab();
@@ -199,6 +180,48 @@ TEST_F(DesktopIconsTest, RowsOfAnApplicationWhoseThemeIconIsAFifoPaintAndThemePi
     chooser.grab();
     EXPECT_TRUE(chooser.visibleNames().contains("Theme Fifo Tool"));
     EXPECT_FALSE(themeFifo.tripped()) << "the chooser opened the FIFO";
+}
+
+// A copied file's type names its icon through the MIME database, which other programs add to.
+TEST_F(DesktopIconsTest, FileRowsAndPreviewsWhoseTypeIconIsAFifoInTheThemePaint)
+{
+    // The desktop's MIME database names the types.
+    qputenv("XDG_DATA_DIRS", QFile::encodeName(m_system.path()) + ':'
+                                 + (m_savedDirs.isEmpty() ? QByteArray("/usr/local/share:/usr/share") : m_savedDirs));
+    test::TestIconTheme theme;
+    const test::FifoWatchdog& themeFifo = theme.fifo("text-plain");
+    theme.picture("image-png", iconColour);
+    const QString notes = m_system.filePath("notes.txt");
+    const QString drawing = m_system.filePath("drawing.png");
+    for (const QString& path : {notes, drawing}) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("not a picture");
+    }
+    QList<ClipboardItem> items;
+    for (const QString& path : {notes, drawing}) {
+        ClipboardItem item = copiedFrom("org.example.Files");
+        item.contentType = ClipboardContentType::file;
+        item.textContent.reset();
+        item.fileURLStrings = QStringList {QUrl::fromLocalFile(path).toString()};
+        items << item;
+    }
+    Rows rows(*this, items);
+    HistoryListView& list = *rows.list;
+    list.grab();
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        list.grab();
+        return IconFiles::instance().themeIcon("text-plain") && IconFiles::instance().themeIcon("image-png");
+    }, 5000));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(hasColour(list.grab().toImage(), iconColour)) << "the type's picture shows once its files were checked";
+    test::saveArtifact(list, QStringLiteral("rows-theme-type-icons"));
+    EXPECT_FALSE(themeFifo.tripped()) << "painting a file row opened the FIFO";
+
+    // The preview's icons of the same files.
+    fileIcon(notes, false).pixmap(48);
+    EXPECT_TRUE(hasColour(fileIcon(drawing, false).pixmap(48).toImage(), iconColour));
+    EXPECT_FALSE(themeFifo.tripped()) << "the preview's icon opened the FIFO";
 }
 
 } // namespace
