@@ -2,12 +2,14 @@
 
 #include "platform/core/Clock.h"
 #include "platform/core/Folders.h"
+#include "platform/files/FileChecks.h"
 
 #include <QFile>
 #include <QLocale>
 #include <QStringDecoder>
 #include <QSysInfo>
 
+#include <cerrno>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -31,6 +33,8 @@ namespace lumra {
 namespace {
 
 constexpr qint64 rotateAtBytes = 5 * 1024 * 1024;
+// The log and one record past its rotation, with room to spare; a bigger file is not Lumra's log.
+constexpr qint64 maxReadBytes = 4 * rotateAtBytes;
 
 const char* levelName(Diagnostics::Level level)
 {
@@ -101,6 +105,7 @@ struct Diagnostics::Private {
     std::condition_variable wake;
     std::deque<std::function<void()>> tasks;
     bool stopping = false;
+    bool refusalSaid = false; // worker only
     std::thread worker;
 
     void run()
@@ -138,16 +143,38 @@ struct Diagnostics::Private {
         return future.get();
     }
 
-    // Appends never truncate: O_APPEND, created 0600 when missing; a failed write loses that record only.
-    static void append(const QString& path, const QByteArray& bytes)
+    // Opens the log for writing only when it is a regular file (created 0600 when missing): a FIFO
+    // or a device planted at its path would hold the log's worker, and those who wait for it. The
+    // first refusal is said once on stderr; -1 then.
+    int openForWriting(int flags)
     {
-        const QByteArray native = QFile::encodeName(path);
+        const int fd = ::open(QFile::encodeName(logPath).constData(),
+                              flags | O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0600);
         struct stat st {};
-        if (::stat(native.constData(), &st) == 0 && st.st_size + bytes.size() > rotateAtBytes) {
+        const bool refused = fd < 0 ? errno == ENXIO : ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode);
+        if (refused && !refusalSaid) {
+            refusalSaid = true;
+            const QByteArray message = "Lumra: the diagnostics log " + QFile::encodeName(logPath)
+                + " is not a regular file; nothing is written to it.\n";
+            [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, message.constData(), size_t(message.size()));
+        }
+        if (fd >= 0 && refused) {
+            ::close(fd);
+            return -1;
+        }
+        return fd;
+    }
+
+    // Appends never truncate: O_APPEND; a failed write loses that record only.
+    void append(const QByteArray& bytes)
+    {
+        const QByteArray native = QFile::encodeName(logPath);
+        struct stat st {};
+        if (::stat(native.constData(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size + bytes.size() > rotateAtBytes) {
             const QByteArray rotated = native + ".1";
             ::rename(native.constData(), rotated.constData());
         }
-        const int fd = ::open(native.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+        const int fd = openForWriting(O_APPEND);
         if (fd < 0)
             return;
         writeAll(fd, bytes);
@@ -190,7 +217,7 @@ void Diagnostics::log(Level level, const QString& category, const QString& messa
     const QString line = QLatin1Char('[') + time + QLatin1String("] [") + QLatin1String(levelName(level))
         + QLatin1String("] [") + escaped(category) + QLatin1String("] ") + escaped(message) + QLatin1Char('\n');
     QByteArray bytes = line.toUtf8();
-    d->submit([path = d->logPath, bytes = std::move(bytes)] { Private::append(path, bytes); });
+    d->submit([this, bytes = std::move(bytes)] { d->append(bytes); });
 }
 
 void Diagnostics::logDiagnosticInfo(int itemCount, bool cloudSyncEnabled)
@@ -208,9 +235,8 @@ void Diagnostics::logDiagnosticInfo(int itemCount, bool cloudSyncEnabled)
 
 void Diagnostics::writeDiagnosticsLog()
 {
-    d->submitAndWait<void>([path = d->logPath] {
-        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_TRUNC | O_CREAT | O_CLOEXEC, 0600);
-        if (fd >= 0)
+    d->submitAndWait<void>([this] {
+        if (const int fd = d->openForWriting(O_TRUNC); fd >= 0)
             ::close(fd);
     });
 }
@@ -218,12 +244,11 @@ void Diagnostics::writeDiagnosticsLog()
 std::optional<QString> Diagnostics::readDiagnosticsLog()
 {
     return d->submitAndWait<std::optional<QString>>([path = d->logPath]() -> std::optional<QString> {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
+        const std::optional<QByteArray> bytes = readRegularFile(path, maxReadBytes);
+        if (!bytes)
             return std::nullopt;
-        const QByteArray bytes = file.readAll();
         auto decoder = QStringDecoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-        QString text = decoder.decode(bytes);
+        QString text = decoder.decode(*bytes);
         if (decoder.hasError())
             return std::nullopt;
         return text;

@@ -1,5 +1,9 @@
-// Lumra as its own process ends soon after it is asked to, even with threads of its own stuck on
-// files that never answer (a network mount whose server went away): a logout waits for no one.
+// Lumra as its own process, with threads of its own stuck on files that do not answer (a network
+// mount whose server went away): the popup still opens at once, and Lumra ends soon after it is
+// asked to, so a logout waits for no one.
+#include "DesktopTools.h"
+#include "HostileOwners.h"
+#include "StoredTexts.h"
 #include "TempDataDir.h"
 #include "TestImages.h"
 #include "Xclip.h"
@@ -10,7 +14,11 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QImage>
 #include <QProcess>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QTest>
 #include <QUrl>
@@ -41,6 +49,8 @@ protected:
 
     QString stallLog() const { return dataDir.root() + QStringLiteral("/stalled.log"); }
     QString share() const { return dataDir.root() + QStringLiteral("/stalled-share"); }
+    // Once this file exists the stalled calls go on, as when the server comes back.
+    QString serverBack() const { return dataDir.root() + QStringLiteral("/server-back"); }
 
     void startLumra()
     {
@@ -52,6 +62,7 @@ protected:
         environment.insert(QStringLiteral("LD_PRELOAD"), m_shim);
         environment.insert(QStringLiteral("LUMRA_STALL_PATHS"), QStringLiteral("/stalled-share/"));
         environment.insert(QStringLiteral("LUMRA_STALL_LOG"), stallLog());
+        environment.insert(QStringLiteral("LUMRA_STALL_UNTIL"), serverBack());
         m_lumra.setProcessEnvironment(environment);
         m_lumra.setProcessChannelMode(QProcess::MergedChannels);
         m_lumra.start(m_app, {});
@@ -105,6 +116,75 @@ TEST_F(QuitRoadX11Test, SigtermEndsLumraWithinTwoSecondsWhileWorkersAreStuck)
     EXPECT_TRUE(m_lumra.waitForFinished(2000)) << "still running two seconds after SIGTERM\n" << output().toStdString();
     EXPECT_LT(quitting.elapsed(), 2000);
     EXPECT_EQ(m_lumra.exitStatus(), QProcess::NormalExit);
+}
+
+// Copied pictures on the stalled mount: their rows show the generic icon while the mount hangs,
+// the popup opens as fast as ever, a picture elsewhere still shows, and the stalled ones follow
+// once the server is back.
+TEST_F(QuitRoadX11Test, FilesOnAStalledMountHoldNeitherThePopupNorOtherRowsAndShowOnceTheMountAnswers)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+        GTEST_SKIP() << "xdotool is not installed";
+    const QColor stalledColour(230, 20, 200);
+    const QColor nearColour(20, 200, 40);
+    ASSERT_TRUE(QDir().mkpath(share()));
+    const auto write = [](const QString& path, const QColor& colour) {
+        QFile picture(path);
+        EXPECT_TRUE(picture.open(QIODevice::WriteOnly));
+        picture.write(lumra::test::solidPng(QSize(64, 64), colour));
+        return path;
+    };
+    // The newest rows come first, so the stalled files are looked at before the one nearby.
+    startLumra();
+    for (const QString& path : {write(dataDir.root() + QStringLiteral("/near.png"), nearColour),
+                                write(share() + QStringLiteral("/other.png"), stalledColour),
+                                write(share() + QStringLiteral("/photo.png"), stalledColour)}) {
+        ASSERT_TRUE(lumra::test::xclipCopy(QUrl::fromLocalFile(path).toEncoded() + "\r\n", QStringLiteral("text/uri-list")));
+        const QByteArray name = QFileInfo(path).fileName().toUtf8();
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return lumra::test::storedColumnContains(dataDir.supportFolder(), "fileURLStringsJSON", name.constData()); },
+            startTimeoutMs))
+            << "the copy was not stored\n" << output().toStdString();
+    }
+
+    const auto popupShown = [] {
+        return !lumra::test::xdotool({"search", "--onlyvisible", "--name", "^Lumra$"}).isEmpty();
+    };
+    ASSERT_TRUE(lumra::test::RunningLumra::askToTogglePopup());
+    const qint64 opened = lumra::test::millisecondsUntil(popupShown, 20000);
+    EXPECT_GE(opened, 0) << output().toStdString();
+    EXPECT_LT(opened, 1000) << "the popup waited for the stalled mount";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stalled().contains("worker"); }, startTimeoutMs));
+    EXPECT_FALSE(stalled().contains("main")) << "the window's thread waits for a stalled file";
+    // A window that is shown but stuck in painting its rows would not close either.
+    ASSERT_TRUE(lumra::test::RunningLumra::askToTogglePopup());
+    EXPECT_GE(lumra::test::millisecondsUntil([&] { return !popupShown(); }, 1000), 0) << "the popup did not close";
+    ASSERT_TRUE(lumra::test::RunningLumra::askToTogglePopup());
+    ASSERT_TRUE(QTest::qWaitFor(popupShown, 1000));
+
+    const auto shows = [](const QColor& colour) {
+        const QImage shot = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+        int near = 0;
+        for (int y = 0; y < shot.height(); y += 2) {
+            for (int x = 0; x < shot.width(); x += 2) {
+                const QColor c = shot.pixelColor(x, y);
+                near += std::abs(c.red() - colour.red()) + std::abs(c.green() - colour.green())
+                        + std::abs(c.blue() - colour.blue()) < 30;
+            }
+        }
+        return near > 50;
+    };
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shows(nearColour); }, 10000))
+        << "the stalled look-ups held up the picture nearby";
+    EXPECT_FALSE(shows(stalledColour));
+    QFile back(serverBack());
+    ASSERT_TRUE(back.open(QIODevice::WriteOnly));
+    back.close();
+    const bool shown = QTest::qWaitFor([&] { return shows(stalledColour); }, startTimeoutMs);
+    const QString folder = qEnvironmentVariable("LUMRA_BUILD_DIR", QDir::currentPath()) + QStringLiteral("/artifacts");
+    QDir().mkpath(folder);
+    QGuiApplication::primaryScreen()->grabWindow(0).save(folder + QStringLiteral("/popup-stalled-mount-answered.png"));
+    EXPECT_TRUE(shown) << "the rows did not show their pictures once the mount answered\n" << output().toStdString();
 }
 
 } // namespace

@@ -1,7 +1,8 @@
 // Preloaded into a Lumra under test: opening or looking up a path that contains the text in
-// LUMRA_STALL_PATHS never returns, as on a network mount whose server went away. Each stalled
-// call first appends a line to LUMRA_STALL_LOG ("main" or "worker"), so the test knows a thread
-// is stuck before it goes on.
+// LUMRA_STALL_PATHS does not return, as on a network mount whose server went away, until the file
+// LUMRA_STALL_UNTIL exists (never, without it): then the server is back. Each stalled call first
+// appends a line to LUMRA_STALL_LOG ("main" or "worker"), so the test knows a thread is stuck
+// before it goes on.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -27,8 +28,13 @@ static void stallOn(const char* path)
             close(fd);
         }
     }
-    for (;;)
-        pause();
+    const char* until = getenv("LUMRA_STALL_UNTIL");
+    if (!until || !*until) {
+        for (;;)
+            pause();
+    }
+    while (syscall(SYS_faccessat, AT_FDCWD, until, F_OK, 0) != 0)
+        usleep(20000);
 }
 
 #define NEXT(fn)                                                                                   \

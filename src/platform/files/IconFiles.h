@@ -1,18 +1,40 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QHash>
 #include <QIcon>
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
+#include <chrono>
 #include <optional>
 
 namespace lumra {
 
+// Where the icon theme looks, as QIcon was told (read on the main thread).
+struct IconThemeSearch {
+    QString themeName;
+    QString fallbackThemeName;
+    QStringList themePaths;
+    QStringList fallbackPaths;
+
+    static IconThemeSearch current();
+};
+
+// Whether every file the icon theme may open for `name` is a regular file or absent: each theme's
+// index.theme and icon-theme.cache, and the name's pictures (also with its last dash-parts cut off)
+// in every folder of the theme, the themes it inherits and the fallback folders. Qt opens them
+// with a blocking open() on the painting thread, so a FIFO planted there would hold it. Nothing is
+// opened but index.theme, and that only when regular. False for a name with a slash. Runs on any
+// thread.
+bool themeIconFilesAreRegular(const QString& name, const IconThemeSearch& search);
+
 // Icons other programs name by path (a desktop entry's Icon=), read and decoded off the main
 // thread and kept for the session. Only a regular file is read, so a FIFO or a device named as
-// an icon holds up neither a painted row nor the reader. Main thread only.
+// an icon holds up neither a painted row nor the reader. Icons they name through the icon theme
+// are checked the same way before the theme is asked for them. Main thread only.
 class IconFiles final : public QObject {
     Q_OBJECT
 public:
@@ -22,19 +44,37 @@ public:
     // `loaded` follows), a null icon when it is not a readable picture in a regular file.
     std::optional<QIcon> icon(const QString& path);
 
+    // The theme's icon named `name`: nothing while its files are checked (the first ask starts the
+    // check, and `loaded(name)` follows), then QIcon::fromTheme's icon, or a null icon when the theme
+    // has none or one of its files is not a regular file. A miss is checked again when asked later.
+    std::optional<QIcon> themeIcon(const QString& name);
+    // The first of `names` the theme has, checked the same way: nothing while one of them before it
+    // is still being checked, a null icon when the theme has none.
+    std::optional<QIcon> firstThemeIcon(const QStringList& names);
+
     // Icons are small; a bigger file is taken for something else.
     static constexpr qint64 maxBytes = 4 * 1024 * 1024;
     static constexpr int maxPixelSize = 256;
 
+    static constexpr std::chrono::seconds missKeptFor {30};
+
 signals:
-    void loaded(const QString& path);
+    // A path's or a theme name's icon is ready.
+    void loaded(const QString& pathOrName);
 
 private:
+    struct Themed {
+        QIcon icon;
+        QDeadlineTimer recheck;
+    };
     IconFiles() = default;
     void finish(const QString& path, const QImage& image);
+    void finishThemed(const QString& name, bool regular);
 
     QHash<QString, QIcon> m_icons;
     QSet<QString> m_reading;
+    QHash<QString, Themed> m_themed;
+    QSet<QString> m_checking;
 };
 
 } // namespace lumra

@@ -271,13 +271,10 @@ QIcon DesktopEntries::icon(const QString& bundleId)
     const DesktopEntry* entry = index().entry(bundleId);
     if (!entry || entry->icon.isEmpty())
         return QIcon();
-    if (QFileInfo(entry->icon).isAbsolute()) {
-        // A file is read off this thread; the generic icon stands in until it is.
-        if (const std::optional<QIcon> icon = IconFiles::instance().icon(entry->icon))
-            return *icon;
-        return QIcon::fromTheme(QStringLiteral("application-x-executable"));
-    }
-    return QIcon::fromTheme(entry->icon);
+    // A file is read, or the theme's files checked, off this thread; the generic icon stands in until then.
+    const std::optional<QIcon> icon = QFileInfo(entry->icon).isAbsolute() ? IconFiles::instance().icon(entry->icon)
+                                                                        : IconFiles::instance().themeIcon(entry->icon);
+    return icon ? *icon : QIcon::fromTheme(QStringLiteral("application-x-executable"));
 }
 
 } // namespace lumra

@@ -1,12 +1,11 @@
 #include "ui/items/AppIcons.h"
 
+#include "platform/files/FileLookups.h"
 #include "platform/files/IconFiles.h"
 #include "platform/symbols/Symbols.h"
 #include "platform/workspace/Workspace.h"
 
-#include <QFileInfo>
 #include <QHash>
-#include <QMimeDatabase>
 
 namespace lumra::AppIcons {
 
@@ -39,20 +38,21 @@ QIcon appIcon(Workspace* workspace, const QString& bundleId)
 
 QIcon fileIcon(const QString& path)
 {
-    static QHash<QString, QIcon> cache;
-    if (const auto it = cache.constFind(path); it != cache.cend())
+    // The file is looked at off this thread; the generic icon stands in until it has been.
+    const std::optional<FileLook> look = FileLookups::instance().look(path);
+    if (!look || look->kind == FileLook::Kind::missing)
+        return genericFileIcon();
+    if (look->kind == FileLook::Kind::folder)
+        return folderIcon();
+    static QHash<QString, QIcon> byType;
+    if (const auto it = byType.constFind(look->iconName); it != byType.cend())
         return *it;
-    static const QMimeDatabase mimes;
-    const QFileInfo info(path);
-    QIcon icon;
-    if (info.isDir()) {
-        icon = folderIcon();
-    } else {
-        const QMimeType type = mimes.mimeTypeForFile(info);
-        icon = themed({type.iconName(), type.genericIconName()}, QStringLiteral("doc"));
-    }
-    cache.insert(path, icon);
-    return icon;
+    // The type's icon names come from the MIME database, which other programs add to: the theme's
+    // files for them are checked off this thread first (IconFiles::loaded follows).
+    const std::optional<QIcon> icon = IconFiles::instance().firstThemeIcon({look->iconName, look->genericIconName});
+    if (!icon)
+        return genericFileIcon();
+    return *byType.insert(look->iconName, icon->isNull() ? Symbols::icon(QStringLiteral("doc")) : *icon);
 }
 
 QIcon folderIcon() { return themed({QStringLiteral("folder")}, QStringLiteral("folder")); }

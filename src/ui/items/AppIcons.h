@@ -16,7 +16,8 @@ namespace AppIcons {
 QIcon appIcon(Workspace* workspace, const QString& bundleId);
 
 // The icon of a file or folder by its MIME type from the icon theme; a generic document or
-// folder icon when the theme has none. Cached by path.
+// folder icon when the theme has none. The generic document icon while the file is being looked
+// at (FileLookups::answered follows).
 QIcon fileIcon(const QString& path);
 
 // Icons of a content kind, for items whose files are gone or many.

@@ -1,6 +1,7 @@
 #include "ui/items/ItemRowDelegate.h"
 
 #include "engine/ClipboardManager.h"
+#include "platform/files/FileLookups.h"
 #include "platform/files/IconFiles.h"
 #include "platform/symbols/Symbols.h"
 #include "ui/items/AppIcons.h"
@@ -183,6 +184,15 @@ int badgeColumnHeight(const ItemRowFacts& facts)
     if (facts.isSensitive)
         add(badgeSymbol);
     return height;
+}
+
+// Asked for only once the file was found, so the thumbnail workers do not wait on a hung mount.
+std::optional<QImage> foundFileThumbnail(const QString& path, int pixelSize)
+{
+    const std::optional<FileLook> look = FileLookups::instance().look(path);
+    if (!look || look->kind != FileLook::Kind::file)
+        return std::nullopt;
+    return FileThumbnailCache::shared().thumbnail(path, pixelSize);
 }
 
 } // namespace
@@ -508,7 +518,7 @@ void ItemRowDelegate::paintItem(QPainter* painter, const QStyleOptionViewItem& o
             break;
         case ItemRowFacts::FileIcon::thumbnail:
             // Looked up by this row's own path every paint, so a reused row never shows another file's picture.
-            if (const auto picture = FileThumbnailCache::shared().thumbnail(facts.firstFilePath, int(sz * dpr))) {
+            if (const auto picture = foundFileThumbnail(facts.firstFilePath, int(sz * dpr))) {
                 QSize shown = picture->size().scaled(iconRect.size(), Qt::KeepAspectRatio);
                 painter->drawImage(QRect(QPoint(iconRect.left() + (iconRect.width() - shown.width()) / 2,
                                                 iconRect.top() + (iconRect.height() - shown.height()) / 2),

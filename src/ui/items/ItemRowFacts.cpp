@@ -91,9 +91,10 @@ void fillFiles(ItemRowFacts& facts, const ClipboardItem& item, const RowSettings
     QList<bool> missing;
     for (qsizetype i = 0; i < urls.size(); ++i) {
         const QString path = urls[i].toLocalFile();
-        const std::optional<bool> isDir = context.probeFile && !path.isEmpty() ? context.probeFile(path) : std::nullopt;
-        missing << !isDir.has_value();
-        const bool folder = isDir ? *isDir : (stored ? stored->at(i) : urls[i].path().endsWith(QLatin1Char('/')));
+        const FilePresence seen = context.probeFile && !path.isEmpty() ? context.probeFile(path) : FilePresence::missing;
+        missing << (seen == FilePresence::missing);
+        const bool folder = seen == FilePresence::folder
+            || (seen != FilePresence::file && (stored ? stored->at(i) : urls[i].path().endsWith(QLatin1Char('/'))));
         folders << (folder && !isPackageURL(urls[i].toString()));
     }
     const int folderCount = int(folders.count(true));
@@ -176,14 +177,6 @@ std::optional<QUrl> openableLink(const QString& text)
     if (mail ? url.path().isEmpty() : url.host().isEmpty())
         return std::nullopt;
     return url;
-}
-
-std::optional<bool> probeFileOnDisk(const QString& path)
-{
-    const QFileInfo info(path);
-    if (!info.exists())
-        return std::nullopt;
-    return info.isDir();
 }
 
 ItemRowFacts ItemRowFacts::make(const ClipboardItem& item, const RowSettings& settings, const RowContext& context)

@@ -40,13 +40,16 @@ struct RowSettings {
     static RowSettings from(const ClipboardManager& manager);
 };
 
+// What is at a copied file's path, as far as is known yet.
+enum class FilePresence { unknown, missing, file, folder };
+
 // What a row needs from outside the item: looked up by the caller, so the facts stay pure.
 struct RowContext {
     QDateTime now;
     std::optional<QString> categoryName; // the item's category, when it still exists
     std::optional<QSize> imageSize;      // pixel size of an image item; none when its data cannot be read
-    // For a file path: whether it is a folder; none when nothing exists there.
-    std::function<std::optional<bool>(const QString& path)> probeFile;
+    // For a file path: what is there. Until that is known the row shows the file as it was stored.
+    std::function<FilePresence(const QString& path)> probeFile;
 };
 
 // Everything a history row shows, decided once per item and settings; the delegate only paints it.
@@ -104,8 +107,5 @@ struct ItemRowFacts {
 // (a bare "www." address reads as http, a bare e-mail address as mailto). Anything else, file:
 // and launcher URLs and custom schemes among them, gets no button: the text is untrusted.
 std::optional<QUrl> openableLink(const QString& text);
-
-// The real file system: QFileInfo, no caching.
-std::optional<bool> probeFileOnDisk(const QString& path);
 
 } // namespace lumra

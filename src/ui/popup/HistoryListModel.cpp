@@ -1,6 +1,7 @@
 #include "ui/popup/HistoryListModel.h"
 
 #include "engine/ClipboardManager.h"
+#include "platform/files/FileLookups.h"
 
 namespace lumra {
 
@@ -21,6 +22,7 @@ HistoryListModel::HistoryListModel(ClipboardManager& manager, QObject* parent)
     connect(&manager, &ClipboardManager::settingChanged, this, &HistoryListModel::settingsChanged);
     connect(&manager, &ClipboardManager::categoriesChanged, this, &HistoryListModel::settingsChanged);
     connect(&manager, &ClipboardManager::thumbnailReady, this, &HistoryListModel::thumbnailReady);
+    connect(&FileLookups::instance(), &FileLookups::answered, this, &HistoryListModel::filesLookedAt);
     // A row's height follows its item and the settings, not the search: another search over the
     // same history measures only the rows it has not shown before.
     connect(&manager, &ClipboardManager::clipboardItemsChanged, this, [this] { m_heights.clear(); });
@@ -191,7 +193,22 @@ HistoryListModel::RowCache& HistoryListModel::cacheFor(int row) const
     }
     if (item->contentType == ClipboardContentType::image)
         context.imageSize = m_manager->imageDimensions(*item);
-    context.probeFile = probeFileOnDisk;
+    // Files are looked at off this thread (a hung mount must not hold the popup); the row is
+    // worked out again when the answers arrive.
+    context.probeFile = [](const QString& path) {
+        const std::optional<FileLook> look = FileLookups::instance().look(path);
+        if (!look)
+            return FilePresence::unknown;
+        switch (look->kind) {
+        case FileLook::Kind::missing:
+            return FilePresence::missing;
+        case FileLook::Kind::folder:
+            return FilePresence::folder;
+        case FileLook::Kind::file:
+            break;
+        }
+        return FilePresence::file;
+    };
     return *m_cache.insert(item->id, RowCache{ItemRowFacts::make(*item, m_settings, context)});
 }
 
@@ -271,6 +288,20 @@ void HistoryListModel::clearCache()
 {
     m_cache.clear();
     m_now.reset();
+}
+
+void HistoryListModel::filesLookedAt()
+{
+    const int first = firstItemRow();
+    const int last = first + itemRowCount() - 1;
+    for (int row = first; row <= last; ++row) {
+        if (const ClipboardItem* item = itemAt(row); item && item->contentType == ClipboardContentType::file) {
+            m_cache.remove(item->id);
+            m_heights.remove(item->id);
+        }
+    }
+    if (last >= first)
+        emit dataChanged(index(first), index(last));
 }
 
 void HistoryListModel::thumbnailReady(const QUuid& id)

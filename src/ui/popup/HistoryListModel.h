@@ -85,6 +85,7 @@ private:
     void filteredItemsChanged();
     void settingsChanged();
     void thumbnailReady(const QUuid& id);
+    void filesLookedAt();
     void setWindow(ListWindow window);
     RowCache& cacheFor(int row) const;
     // Every row is worked out anew, against a new reading of the clock.

@@ -7,7 +7,6 @@
 #include "ui/items/PopupAlert.h"
 #include "ui/items/ShowInFileManager.h"
 
-#include <QFileInfo>
 
 namespace lumra {
 
@@ -122,9 +121,9 @@ void ItemActions::revealInFileManager(const ClipboardItem& item)
     if (!m_manager)
         return;
     QList<QUrl> existing;
+    // Only files found within a bound come back, so a hung mount does not hold the popup here.
     for (const FileBookmarkAccessPtr& access : m_manager->fileURLs(item)) {
-        const QUrl url = access->url();
-        if (url.isLocalFile() && QFileInfo::exists(url.toLocalFile()))
+        if (const QUrl url = access->url(); url.isLocalFile())
             existing << url;
     }
     if (!existing.isEmpty()) {

@@ -1,5 +1,6 @@
 #include "ui/preview/FileThumbnailView.h"
 
+#include "platform/files/IconFiles.h"
 #include "ui/preview/FileThumbnailCache.h"
 
 #include <QMimeDatabase>
@@ -11,13 +12,11 @@ QIcon fileIcon(const QString& path, bool isDirectory)
 {
     if (isDirectory)
         return QIcon::fromTheme(QStringLiteral("folder"));
+    // The type's icon names come from the MIME database, which other programs add to: the theme is
+    // asked for them once its files were checked (IconFiles::loaded follows); the generic icon until then.
     const QMimeType type = QMimeDatabase().mimeTypeForFile(path, QMimeDatabase::MatchExtension);
-    QIcon icon = QIcon::fromTheme(type.iconName());
-    if (icon.isNull())
-        icon = QIcon::fromTheme(type.genericIconName());
-    if (icon.isNull())
-        icon = QIcon::fromTheme(QStringLiteral("text-x-generic"));
-    return icon;
+    const QIcon icon = IconFiles::instance().firstThemeIcon({type.iconName(), type.genericIconName()}).value_or(QIcon());
+    return icon.isNull() ? QIcon::fromTheme(QStringLiteral("text-x-generic")) : icon;
 }
 
 FileThumbnailView::FileThumbnailView(QWidget* parent)
@@ -27,6 +26,7 @@ FileThumbnailView::FileThumbnailView(QWidget* parent)
         if (path == m_path)
             lookUp();
     });
+    connect(&IconFiles::instance(), &IconFiles::loaded, this, qOverload<>(&QWidget::update));
 }
 
 void FileThumbnailView::setFile(const QString& path, bool isDirectory, int side)

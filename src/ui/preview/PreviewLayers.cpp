@@ -1,6 +1,7 @@
 #include "ui/preview/PreviewLayers.h"
 
 #include "platform/files/FileChecks.h"
+#include "platform/files/IconFiles.h"
 #include "platform/richtext/RtfCodec.h"
 #include "platform/sound/MediaProbe.h"
 #include "ui/preview/FileThumbnailView.h"
@@ -338,6 +339,12 @@ EntryListView::EntryListView(QWidget* parent)
     layout->addWidget(m_tree, 1);
     layout->addWidget(m_status, 1);
     m_tree->hide();
+    connect(&IconFiles::instance(), &IconFiles::loaded, this, [this](const QString& name) {
+        for (qsizetype i = 0; i < m_next; ++i) {
+            if (m_pending.entries[i].iconName == name)
+                m_tree->topLevelItem(int(i))->setIcon(0, entryIcon(m_pending.entries[i]));
+        }
+    });
 }
 
 void EntryListView::setListing(const PreviewListing& listing)
@@ -354,6 +361,18 @@ void EntryListView::setListing(const PreviewListing& listing)
     appendRows();
 }
 
+QIcon EntryListView::entryIcon(const PreviewEntry& entry)
+{
+    if (const auto it = m_icons.constFind(entry.iconName); it != m_icons.cend())
+        return *it;
+    // Until the theme's files for the name are checked, the icon by the entry's type stands in.
+    const std::optional<QIcon> themed = IconFiles::instance().themeIcon(entry.iconName);
+    const QIcon icon = themed && !themed->isNull() ? *themed : fileIcon(entry.path, entry.isDirectory);
+    if (themed)
+        m_icons.insert(entry.iconName, icon);
+    return icon;
+}
+
 void EntryListView::appendRows()
 {
     // A few hundred rows per turn of the event loop, so a long listing never holds up the window.
@@ -365,12 +384,7 @@ void EntryListView::appendRows()
     for (; m_next < end; ++m_next) {
         const PreviewEntry& entry = m_pending.entries[m_next];
         auto* row = new QTreeWidgetItem({entry.name, entry.size ? byteCountText(*entry.size) : QString()});
-        auto icon = m_icons.find(entry.iconName);
-        if (icon == m_icons.end()) {
-            QIcon themed = QIcon::fromTheme(entry.iconName);
-            icon = m_icons.insert(entry.iconName, themed.isNull() ? fileIcon(entry.path, entry.isDirectory) : themed);
-        }
-        row->setIcon(0, *icon);
+        row->setIcon(0, entryIcon(entry));
         row->setToolTip(0, entry.path);
         row->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
         row->setForeground(1, secondary);

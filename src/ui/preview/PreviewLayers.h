@@ -121,6 +121,7 @@ public:
 
 private:
     void appendRows();
+    QIcon entryIcon(const PreviewEntry& entry);
 
     QTreeWidget* m_tree = nullptr;
     QLabel* m_status = nullptr;

@@ -112,10 +112,11 @@ Result<IgnoredApp> applicationForPath(const QString& path, const DesktopEntryInd
 QIcon desktopEntryIcon(const QString& icon)
 {
     QIcon found;
+    // The generic icon until the file is read or the theme's files are checked.
     if (QDir::isAbsolutePath(icon))
-        found = IconFiles::instance().icon(icon).value_or(QIcon()); // the generic icon until it is read
+        found = IconFiles::instance().icon(icon).value_or(QIcon());
     else if (!icon.isEmpty())
-        found = QIcon::fromTheme(icon);
+        found = IconFiles::instance().themeIcon(icon).value_or(QIcon());
     if (found.isNull())
         found = QIcon::fromTheme(QStringLiteral("application-x-executable"));
     return found.isNull() ? Symbols::icon(QStringLiteral("app")) : found;

@@ -1,5 +1,6 @@
 #include "model/Diagnostics.h"
 
+#include "FifoWatchdog.h"
 #include "ManualClockScope.h"
 #include "TempDataDir.h"
 
@@ -8,6 +9,8 @@
 #include <QRegularExpression>
 
 #include <sys/stat.h>
+
+#include <gtest/gtest.h>
 
 using lumra::Diagnostics;
 
@@ -181,4 +184,33 @@ TEST_F(DiagnosticsTest, HeaderBlockIsEightDebugLines)
     EXPECT_TRUE(l[5].endsWith("Items: 42"));
     EXPECT_TRUE(l[6].endsWith("Sync enabled: false"));
     EXPECT_TRUE(l[7].endsWith("] " + QString(23, '-')));
+}
+
+// Another program put FIFOs where the log goes: records, emptying and reading all go on without
+// waiting for a reader or a writer that never comes, and stderr says so once.
+TEST_F(DiagnosticsTest, AFifoAtTheLogsPathHoldsNothingAndIsRefusedOnce)
+{
+    using lumra::test::FifoWatchdog;
+    const QString written = dataDir.root() + "/written.log";
+    const QString read = dataDir.root() + "/read.log";
+    FifoWatchdog writers(written, std::chrono::milliseconds(500), FifoWatchdog::Watch::writers);
+    FifoWatchdog readers(read, std::chrono::milliseconds(500));
+    ASSERT_TRUE(writers.made() && readers.made());
+
+    testing::internal::CaptureStderr();
+    {
+        Diagnostics log(written);
+        log.setEnabled(true);
+        log.info("A", "one");
+        log.info("A", "two");
+        log.writeDiagnosticsLog();
+        log.info("A", "three");
+        log.flush();
+    }
+    EXPECT_FALSE(Diagnostics(read).readDiagnosticsLog().has_value());
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(QString::fromStdString(said).count("is not a regular file"), 1) << said;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // a record written anyway reaches the guard
+    EXPECT_FALSE(writers.tripped()) << "a record was written into the FIFO";
+    EXPECT_FALSE(readers.tripped()) << "the log was read from the FIFO";
 }

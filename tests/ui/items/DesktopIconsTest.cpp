@@ -1,7 +1,9 @@
-// Icons named by path in desktop entries other programs install: the popup's rows and the
-// application chooser paint at once, whatever the path names, and show a picture once it is read.
+// Icons named by path or through the icon theme in desktop entries other programs install: the
+// popup's rows and the application chooser paint at once, whatever the entry names, and show a
+// picture once it is read.
 #include "platform/files/IconFiles.h"
 #include "platform/workspace/DesktopEntries.h"
+#include "ui/preview/FileThumbnailView.h"
 #include "ui/popup/ContentViewState.h"
 #include "ui/popup/HistoryListModel.h"
 #include "ui/popup/HistoryListView.h"
@@ -10,6 +12,7 @@
 #include "EngineFixture.h"
 #include "FifoWatchdog.h"
 #include "Screenshots.h"
+#include "TestIconTheme.h"
 
 #include <QImage>
 #include <QListView>
@@ -76,6 +79,31 @@ protected:
         QCoreApplication::processEvents();
     }
 
+    ClipboardItem copiedFrom(const QString& app)
+    {
+        ClipboardItem item = test::textItem(QStringLiteral("copied from ") + app, clock.now());
+        item.sourceAppBundleId = app;
+        return item;
+    }
+
+    // The popup's list over the items.
+    struct Rows {
+        Rows(DesktopIconsTest& fixture, const QList<ClipboardItem>& items)
+            : manager(fixture.start([&](ClipboardManagerServices& services) { services.workspace = &desktop; }))
+        {
+            manager->setShowFileThumbnails(false);
+            manager->setClipboardItems(items);
+            list = std::make_unique<HistoryListView>(*manager, state);
+            list->resize(360, 300);
+            list->historyModel()->resetWindow();
+            list->show();
+        }
+        EntriesWorkspace desktop;
+        std::unique_ptr<ClipboardManager> manager;
+        ContentViewState state;
+        std::unique_ptr<HistoryListView> list;
+    };
+
     QTemporaryDir m_system;
     QByteArray m_savedDirs;
     test::FifoWatchdog fifo {m_system.filePath("icon.png")};
@@ -83,19 +111,8 @@ protected:
 
 TEST_F(DesktopIconsTest, RowsOfAnApplicationWhoseIconIsAFifoPaintAndPicturesFollow)
 {
-    EntriesWorkspace desktop;
-    auto manager = start([&](ClipboardManagerServices& services) { services.workspace = &desktop; });
-    ClipboardItem fromFifo = test::textItem(QStringLiteral("copied from the tool with a FIFO for an icon"), clock.now());
-    fromFifo.sourceAppBundleId = QStringLiteral("org.example.Fifo");
-    ClipboardItem fromPicture = test::textItem(QStringLiteral("copied from the tool with a picture"), clock.now());
-    fromPicture.sourceAppBundleId = QStringLiteral("org.example.Picture");
-    manager->setClipboardItems({fromFifo, fromPicture});
-
-    ContentViewState state;
-    HistoryListView list(*manager, state);
-    list.resize(360, 300);
-    list.historyModel()->resetWindow();
-    list.show();
+    Rows rows(*this, {copiedFrom("org.example.Fifo"), copiedFrom("org.example.Picture")});
+    HistoryListView& list = *rows.list;
     ASSERT_GE(list.historyModel()->rowCount(), 2);
     const QImage first = list.grab().toImage();
     EXPECT_FALSE(fifo.tripped()) << "painting a row opened the FIFO";
@@ -126,6 +143,85 @@ TEST_F(DesktopIconsTest, TheChooserListsAnApplicationWhoseIconIsAFifo)
     EXPECT_FALSE(list->model()->index(0, 0).data(Qt::DecorationRole).value<QIcon>().isNull()) << "the generic icon stays";
     test::saveArtifact(chooser, QStringLiteral("chooser-desktop-entry-icons"));
     EXPECT_FALSE(fifo.tripped());
+}
+
+} // namespace
+} // namespace lumra
+
+namespace lumra {
+namespace {
+
+TEST_F(DesktopIconsTest, RowsOfAnApplicationWhoseThemeIconIsAFifoPaintAndThemePicturesFollow)
+{
+    test::TestIconTheme theme;
+    const test::FifoWatchdog& themeFifo = theme.fifo("lumra-test-fifo");
+    theme.picture("lumra-test-picture", iconColour);
+    entry("org.example.ThemeFifo", "Theme Fifo Tool", "lumra-test-fifo");
+    entry("org.example.ThemePicture", "Theme Picture Tool", "lumra-test-picture");
+    Rows rows(*this, {copiedFrom("org.example.ThemeFifo"), copiedFrom("org.example.ThemePicture")});
+    HistoryListView& list = *rows.list;
+    ASSERT_GE(list.historyModel()->rowCount(), 2);
+    list.grab();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return IconFiles::instance().themeIcon("lumra-test-fifo").has_value()
+                                             && IconFiles::instance().themeIcon("lumra-test-picture").has_value(); },
+                                5000));
+    QCoreApplication::processEvents();
+    const QImage shown = list.grab().toImage();
+    EXPECT_TRUE(hasColour(shown, iconColour)) << "the theme's picture shows once its files were checked";
+    test::saveArtifact(list, QStringLiteral("rows-theme-icons"));
+    EXPECT_TRUE(IconFiles::instance().themeIcon("lumra-test-fifo")->isNull());
+    EXPECT_FALSE(themeFifo.tripped()) << "painting a row opened the FIFO";
+
+    // The chooser of the Privacy page lists the same applications.
+    DesktopEntryIndex index;
+    index.load(DesktopEntryIndex::applicationFolders());
+    ApplicationChooser chooser(choosableApplications(index.entries()));
+    chooser.show();
+    chooser.grab();
+    EXPECT_TRUE(chooser.visibleNames().contains("Theme Fifo Tool"));
+    EXPECT_FALSE(themeFifo.tripped()) << "the chooser opened the FIFO";
+}
+
+// A copied file's type names its icon through the MIME database, which other programs add to.
+TEST_F(DesktopIconsTest, FileRowsAndPreviewsWhoseTypeIconIsAFifoInTheThemePaint)
+{
+    // The desktop's MIME database names the types.
+    qputenv("XDG_DATA_DIRS", QFile::encodeName(m_system.path()) + ':'
+                                 + (m_savedDirs.isEmpty() ? QByteArray("/usr/local/share:/usr/share") : m_savedDirs));
+    test::TestIconTheme theme;
+    const test::FifoWatchdog& themeFifo = theme.fifo("text-plain");
+    theme.picture("image-png", iconColour);
+    const QString notes = m_system.filePath("notes.txt");
+    const QString drawing = m_system.filePath("drawing.png");
+    for (const QString& path : {notes, drawing}) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("not a picture");
+    }
+    QList<ClipboardItem> items;
+    for (const QString& path : {notes, drawing}) {
+        ClipboardItem item = copiedFrom("org.example.Files");
+        item.contentType = ClipboardContentType::file;
+        item.textContent.reset();
+        item.fileURLStrings = QStringList {QUrl::fromLocalFile(path).toString()};
+        items << item;
+    }
+    Rows rows(*this, items);
+    HistoryListView& list = *rows.list;
+    list.grab();
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        list.grab();
+        return IconFiles::instance().themeIcon("text-plain") && IconFiles::instance().themeIcon("image-png");
+    }, 5000));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(hasColour(list.grab().toImage(), iconColour)) << "the type's picture shows once its files were checked";
+    test::saveArtifact(list, QStringLiteral("rows-theme-type-icons"));
+    EXPECT_FALSE(themeFifo.tripped()) << "painting a file row opened the FIFO";
+
+    // The preview's icons of the same files.
+    fileIcon(notes, false).pixmap(48);
+    EXPECT_TRUE(hasColour(fileIcon(drawing, false).pixmap(48).toImage(), iconColour));
+    EXPECT_FALSE(themeFifo.tripped()) << "the preview's icon opened the FIFO";
 }
 
 } // namespace

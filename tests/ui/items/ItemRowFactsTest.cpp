@@ -37,9 +37,9 @@ RowContext contextWith(std::map<QString, bool> disk = {})
 {
     RowContext context;
     context.now = now;
-    context.probeFile = [disk](const QString& path) -> std::optional<bool> {
+    context.probeFile = [disk](const QString& path) {
         const auto it = disk.find(path);
-        return it == disk.end() ? std::nullopt : std::optional(it->second);
+        return it == disk.end() ? FilePresence::missing : it->second ? FilePresence::folder : FilePresence::file;
     };
     return context;
 }
@@ -187,6 +187,14 @@ TEST(ItemRowFactsTest, FileRows)
     EXPECT_EQ(f.fileMissing, QList<bool>{true});
     f = facts(files({QStringLiteral("/gone/dir")}, QList<bool>{true}), {}, disk);
     EXPECT_EQ(f.fileIcon, ItemRowFacts::FileIcon::missingFolder);
+
+    // Not looked at yet: shown as stored, neither struck through nor dimmed.
+    RowContext looking = disk;
+    looking.probeFile = [](const QString&) { return FilePresence::unknown; };
+    f = facts(files({QStringLiteral("/slow/x.txt"), QStringLiteral("/slow/dir")}, QList<bool>{false, true}), {}, looking);
+    EXPECT_EQ(f.fileIcon, ItemRowFacts::FileIcon::mixed);
+    EXPECT_FALSE(f.anyFileMissing);
+    EXPECT_EQ(f.fileMissing, (QList<bool>{false, false}));
 
     f = facts(files({a, QStringLiteral("/gone/y.txt")}), {}, disk);
     EXPECT_EQ(f.fileIcon, ItemRowFacts::FileIcon::multipleFiles);

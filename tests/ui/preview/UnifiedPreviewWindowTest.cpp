@@ -7,10 +7,12 @@
 #include "ui/preview/PreviewCoordinator.h"
 #include "ui/preview/PreviewLayers.h"
 #include "ui/preview/UnifiedPreviewWindow.h"
+#include "platform/files/IconFiles.h"
 #include "ui/items/ShowInFileManager.h"
 
 #include "EngineFixture.h"
 #include "FifoWatchdog.h"
+#include "TestIconTheme.h"
 #include "FocusTakingPrompts.h"
 #include "TestImages.h"
 #include "Screenshots.h"
@@ -175,6 +177,27 @@ TEST_F(UnifiedPreviewWindowTest, FilesThatAreFifosShowAsUnreadableWithoutWaiting
             EXPECT_EQ(pdf->message(), QStringLiteral("This file can't be opened: not a regular file"));
         closeAndWait();
     }
+}
+
+// A folder's entries show their types' icons from the theme; a FIFO planted where the theme keeps
+// one of them is never opened, before or after the theme's files were checked.
+TEST_F(UnifiedPreviewWindowTest, AFolderListsItsEntriesWhileATypeIconInTheThemeIsAFifo)
+{
+    test::TestIconTheme theme;
+    const test::FifoWatchdog& planted = theme.fifo(QStringLiteral("text-plain"));
+    const QString project = folder + QStringLiteral("/listed");
+    QDir().mkpath(project);
+    writeFile(project + QStringLiteral("/notes.txt"), QByteArray("minutes"));
+    UnifiedPreviewWindow* panel = show(fileItem({project}), QStringLiteral("folder-theme-fifo"));
+    ASSERT_TRUE(panel);
+    auto* tree = qobject_cast<EntryListView*>(panel->contentWidget())->tree();
+    ASSERT_EQ(tree->topLevelItemCount(), 1);
+    tree->grab();
+    ASSERT_TRUE(QTest::qWaitFor([] { return IconFiles::instance().themeIcon(QStringLiteral("text-plain")).has_value(); }, 5000));
+    QCoreApplication::processEvents();
+    tree->grab();
+    EXPECT_FALSE(planted.tripped()) << "the listing opened the FIFO";
+    closeAndWait();
 }
 
 } // namespace
