@@ -1,9 +1,12 @@
+#include "platform/core/Allocator.h"
+
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
 
 int main(int argc, char** argv)
 {
+    lumra::keepLargeBuffersOutOfHeaps(); // as the program does
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv); // widget benchmarks need it

@@ -2,7 +2,7 @@
 // their preview shows, then the popup closed. What the process holds then, against what it held
 // before. The pictures are 1920 x 1080 noise, which PNG cannot shrink (about 8 MB each).
 #include "engine/ClipboardManager.h"
-#include "platform/image/Thumbnails.h"
+#include "platform/core/Allocator.h"
 #include "ui/popup/HistoryListModel.h"
 #include "ui/preview/PreviewCoordinator.h"
 #include "ui/preview/PreviewLayers.h"
@@ -20,15 +20,31 @@
 #include <QMouseEvent>
 #include <QScrollBar>
 
+#if __has_include(<malloc.h>)
+#include <malloc.h>
+#endif
+
 using namespace lumra;
 using lumra::bench::PopupBenchFixture;
 
 namespace {
 
+// What the allocator hands out and has not had back, in megabytes: the rest of the heap's
+// resident pages are free ones it keeps.
+double heapInUseMegabytes()
+{
+#ifdef __GLIBC__
+    const struct mallinfo2 info = mallinfo2();
+    return double(info.uordblks + info.hblkhd) / (1024.0 * 1024.0);
+#else
+    return 0;
+#endif
+}
+
 // Resident memory once freed heap pages are given back, as the engine does after its thumbnails.
 double heldMegabytes()
 {
-    image::releaseFreedMemory();
+    releaseFreedMemory();
     return bench::residentMegabytes();
 }
 
@@ -78,7 +94,7 @@ bool hoverUntilPreviewed(HistoryListView* list)
 void BM_PopupImageRowsScrolled(benchmark::State& state)
 {
     const bool small = bench::shortMode();
-    const int count = small ? 6 : int(state.range(0));
+    const int count = small ? 6 : bench::historySize(int(state.range(0)));
     const bool deepColour = state.range(1) != 0;
     const QSize pictureSize = small ? QSize(640, 360) : QSize(1920, 1080);
     const int hoverEvery = small ? 1 : 8; // screenfuls between two previews
@@ -100,6 +116,9 @@ void BM_PopupImageRowsScrolled(benchmark::State& state)
     waitForThumbnails(ready);
     f.closeAndSettle();
     const double before = heldMegabytes();
+    const double heapBefore = heapInUseMegabytes();
+    const double anonBefore = bench::residentMegabytes("RssAnon");
+    const double fileBefore = bench::residentMegabytes("RssFile");
     double peak = before;
     int screens = 0;
     int previews = 0;
@@ -141,6 +160,9 @@ void BM_PopupImageRowsScrolled(benchmark::State& state)
     state.counters["rss_after_untrimmed_MB"] = untrimmed;
     state.counters["rss_after_MB"] = after;
     state.counters["held_MB"] = after - before;
+    state.counters["heap_in_use_held_MB"] = heapInUseMegabytes() - heapBefore;
+    state.counters["anon_held_MB"] = bench::residentMegabytes("RssAnon") - anonBefore;
+    state.counters["file_held_MB"] = bench::residentMegabytes("RssFile") - fileBefore;
 }
 
 } // namespace

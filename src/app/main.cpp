@@ -2,6 +2,7 @@
 #include "app/DisplayBackend.h"
 #include "app/QuitDeadline.h"
 #include "app/SingleInstance.h"
+#include "platform/core/Allocator.h"
 #include "platform/core/Folders.h"
 #include "ui/AppIcon.h"
 #include "ui/DesktopPalette.h"
@@ -73,6 +74,7 @@ void quitOnTermination(lumra::AppDelegate& delegate)
 
 int main(int argc, char** argv)
 {
+    lumra::keepLargeBuffersOutOfHeaps();
     const lumra::SessionDisplay session = lumra::SessionDisplay::fromEnvironment();
     if (const QString platform = lumra::qpaPlatformFor(session); !platform.isEmpty())
         qputenv("QT_QPA_PLATFORM", platform.toLatin1());

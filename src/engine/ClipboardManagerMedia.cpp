@@ -2,6 +2,7 @@
 
 #include "model/store/PersistenceController.h"
 #include "model/store/StoreSchema.h"
+#include "platform/core/Allocator.h"
 #include "platform/files/FileChecks.h"
 #include "platform/image/ImageDecoding.h"
 #include "platform/image/ImageFileExtensions.h"
@@ -150,7 +151,7 @@ void ClipboardManager::storeThumbnail(const QUuid& id, quint64 generation, const
     m_thumbnailsInFlight.remove(id);
     // The pictures' bytes and whole decodes are gone; what the cache keeps is small.
     if (m_thumbnailsInFlight.isEmpty())
-        image::releaseFreedMemory();
+        releaseFreedMemory();
     if (!made) {
         qCDebug(lcMedia).noquote() << "No thumbnail for" << id << made.error();
         return;

@@ -3,10 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#if __has_include(<malloc.h>)
-#include <malloc.h>
-#endif
-
 namespace lumra::image {
 
 namespace {
@@ -68,13 +64,6 @@ Result<Thumbnail> makeThumbnail(const QByteArray& data, const QString& quality, 
     if (image.depth() > 32)
         image.convertTo(image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
     return Thumbnail { std::move(image), header->size };
-}
-
-void releaseFreedMemory()
-{
-#ifdef __GLIBC__
-    malloc_trim(0);
-#endif
 }
 
 ThumbnailCache::ThumbnailCache(int countLimit, qint64 costLimit)

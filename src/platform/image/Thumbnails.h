@@ -35,11 +35,6 @@ struct Thumbnail {
 Result<Thumbnail> makeThumbnail(const QByteArray& data, const QString& quality, double requestedLength,
                                 QSize box = {}, const DecodeLimits& limits = {});
 
-// Gives the free pages of the allocator's heaps back to the system. Buffers of a few megabytes, as
-// a picture's bytes and its whole decode are, come from those heaps once one such buffer was freed,
-// and their pages stay with the process after they are freed unless given back.
-void releaseFreedMemory();
-
 // Thumbnails by item id, evicting the least recently used entry beyond 300 entries or
 // 100 MiB of pixels (cost = the image's bytes, width × height × 4 for 32-bit pixels). Main thread only.
 class ThumbnailCache {
