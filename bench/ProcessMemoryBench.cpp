@@ -1,6 +1,7 @@
 // Memory as a user's system monitor shows it: the real lumra program started over a generated
 // history in a temporary home, on a private X server, one copy made by another process, then the
 // kernel's own figures for the process.
+#include "BenchImages.h"
 #include "BenchSize.h"
 #include "ProcessHome.h"
 #include "TextHistory.h"
@@ -17,6 +18,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -30,10 +32,14 @@
 
 using namespace lumra;
 using lumra::bench::GeneratedHome;
+using namespace std::chrono_literals;
 using lumra::bench::PrivateXServer;
 using lumra::bench::newestStoredText;
 
 namespace {
+
+// The program measured: this build's, or another build's named by LUMRA_BENCH_APP (to compare two).
+QString lumraProgram() { return qEnvironmentVariable("LUMRA_BENCH_APP", QStringLiteral(LUMRA_APP_PATH)); }
 
 // The kernel's figures for one process, in bytes.
 struct ProcessMemory {
@@ -77,7 +83,7 @@ Run measureProcess(const GeneratedHome& home, const QString& display)
     QProcess lumra;
     lumra.setProcessEnvironment(home.environment(display));
     lumra.setProcessChannelMode(QProcess::MergedChannels);
-    lumra.start(QStringLiteral(LUMRA_APP_PATH), {});
+    lumra.start(lumraProgram(), {});
     if (!lumra.waitForStarted()) {
         run.error = QStringLiteral("lumra did not start");
         return run;
@@ -192,5 +198,147 @@ void BM_ProcessMemoryShortTextsOneInFiveRich(benchmark::State& state)
     measure(state, bench::historySize(100'000), bench::shortTextLength, 5);
 }
 BENCHMARK(BM_ProcessMemoryShortTextsOneInFiveRich)->Iterations(1)->Unit(benchmark::kSecond);
+
+// CPU time the process has used so far, in clock ticks (user and system).
+qint64 cpuTicks(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray text = stat.readAll();
+    // The fields after the command's closing parenthesis; utime and stime are the 12th and 13th.
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    return fields.size() > 12 ? fields[11].toLongLong() + fields[12].toLongLong() : -1;
+}
+
+// Waits until the process used no CPU for `quiet` (its pictures decoded, its heaps trimmed).
+void waitUntilIdle(qint64 pid, std::chrono::milliseconds quiet, std::chrono::milliseconds bound)
+{
+    qint64 last = cpuTicks(pid);
+    QElapsedTimer still;
+    still.start();
+    for (QDeadlineTimer deadline(bound); !deadline.hasExpired() && still.elapsed() < quiet.count();) {
+        QThread::msleep(200);
+        const qint64 now = cpuTicks(pid);
+        if (now != last)
+            still.restart();
+        last = now;
+    }
+}
+
+QByteArray xdotool(const QProcessEnvironment& env, const QStringList& arguments)
+{
+    QProcess tool;
+    tool.setProcessEnvironment(env);
+    tool.start(QStringLiteral("xdotool"), arguments);
+    tool.waitForFinished(30'000);
+    return tool.readAllStandardOutput().trimmed();
+}
+
+// The popup's window: the first line of `xdotool search`, empty while it is not shown.
+QByteArray popupWindow(const QProcessEnvironment& env)
+{
+    return xdotool(env, {"search", "--onlyvisible", "--name", "^Lumra$"}).split('\n').first();
+}
+
+// A second start of the program asks the running one to open or close its popup.
+bool togglePopup(const QProcessEnvironment& env, bool open)
+{
+    QProcess second;
+    second.setProcessEnvironment(env);
+    second.start(lumraProgram(), {});
+    second.waitForFinished(30'000);
+    for (QDeadlineTimer deadline(30'000); !deadline.hasExpired(); QThread::msleep(100))
+        if (popupWindow(env).isEmpty() != open)
+            return true;
+    return false;
+}
+
+// The real program over range(0) image rows (1920 x 1080 noise, about 6 MB each as PNG; 12 MB with
+// 16-bit channels when range(1) is 1): started, settled, the popup opened, its list scrolled through
+// with the wheel to the end, the popup closed. What the process holds then against what it held
+// before the popup opened.
+void BM_ProcessMemoryImageRowsScrolled(benchmark::State& state)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty() || QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty()) {
+        state.SkipWithError("needs Xvfb and xdotool");
+        return;
+    }
+    PrivateXServer server;
+    if (server.display().isEmpty()) {
+        state.SkipWithError("could not start Xvfb");
+        return;
+    }
+    const bool small = bench::shortMode();
+    const int count = small ? 6 : bench::historySize(int(state.range(0)));
+    const GeneratedHome home(0, bench::shortTextLength);
+    qint64 stored = 0;
+    {
+        PersistenceController persistence(false, nullptr, home.supportFolder());
+        stored = bench::storeNoiseImages(persistence, count, small ? QSize(640, 360) : QSize(1920, 1080), state.range(1) != 0);
+    }
+    if (stored < 0) {
+        state.SkipWithError("the images could not be stored");
+        return;
+    }
+    const QProcessEnvironment env = home.environment(server.display());
+    for (auto _ : state) {
+        QProcess lumra;
+        lumra.setProcessEnvironment(env);
+        lumra.setProcessChannelMode(QProcess::MergedChannels);
+        lumra.start(lumraProgram(), {});
+        lumra.waitForStarted();
+        QByteArray output;
+        for (QDeadlineTimer started(30'000); !output.contains("Lumra started") && !started.hasExpired() && lumra.state() == QProcess::Running;) {
+            lumra.waitForReadyRead(100);
+            output += lumra.readAll();
+        }
+        if (!output.contains("Lumra started")) {
+            state.SkipWithError(qPrintable(QStringLiteral("lumra did not come up: ") + QString::fromUtf8(output.right(2000))));
+            return;
+        }
+        const qint64 pid = lumra.processId();
+        waitUntilIdle(pid, 2s, 60s);
+        const ProcessMemory before = readMemory(pid);
+        double peak = before.rss;
+
+        if (!togglePopup(env, true)) {
+            state.SkipWithError("the popup did not open");
+            return;
+        }
+        const QByteArray window = popupWindow(env);
+        QMap<QByteArray, int> geometry;
+        for (const QByteArray& line : xdotool(env, {"getwindowgeometry", "--shell", QString::fromLatin1(window)}).split('\n'))
+            if (const qsizetype at = line.indexOf('='); at > 0)
+                geometry.insert(line.left(at), line.mid(at + 1).toInt());
+        xdotool(env, {"mousemove", QString::number(geometry["X"] + geometry["WIDTH"] / 2), QString::number(geometry["Y"] + geometry["HEIGHT"] / 2)});
+        // Some wheel clicks at a time, as a hand turns it; far more than the rows need, so the end is reached.
+        for (int burst = 0; burst < count * 3; ++burst) {
+            xdotool(env, {"click", "--repeat", "5", "--delay", "20", "5"});
+            QThread::msleep(100);
+            peak = std::max(peak, readMemory(pid).rss);
+        }
+        waitUntilIdle(pid, 2s, 600s);
+        peak = std::max(peak, readMemory(pid).rss);
+        if (!togglePopup(env, false)) {
+            state.SkipWithError("the popup did not close");
+            return;
+        }
+        waitUntilIdle(pid, 2s, 60s);
+        const ProcessMemory after = readMemory(pid);
+        lumra.terminate();
+        if (!lumra.waitForFinished(10'000))
+            lumra.kill(), lumra.waitForFinished();
+
+        state.counters["images"] = count;
+        state.counters["stored_MB"] = double(stored) / 1e6;
+        state.counters["rss_before_MB"] = before.rss / 1e6;
+        state.counters["rss_peak_MB"] = peak / 1e6;
+        state.counters["rss_after_MB"] = after.rss / 1e6;
+        state.counters["held_MB"] = (after.rss - before.rss) / 1e6;
+        state.counters["held_anon_MB"] = (after.rssAnon - before.rssAnon) / 1e6;
+    }
+}
+BENCHMARK(BM_ProcessMemoryImageRowsScrolled)->Args({300, 0})->Args({300, 1})->Iterations(1)->Unit(benchmark::kSecond);
 
 } // namespace

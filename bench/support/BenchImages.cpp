@@ -54,9 +54,9 @@ QByteArray noisePng(quint32 seed, QSize size, bool deepColour)
     return png ? std::move(png).value() : QByteArray();
 }
 
-qint64 storeNoiseImages(ClipboardManager& manager, int count, QSize size, bool deepColour)
+qint64 storeNoiseImages(PersistenceController& persistence, int count, QSize size, bool deepColour)
 {
-    auto& context = manager.persistence()->viewContext();
+    auto& context = persistence.viewContext();
     const QDateTime now = QDateTime::currentDateTimeUtc();
     qint64 storedBytes = 0;
     for (int i = 0; i < count; ++i) {
@@ -71,13 +71,17 @@ qint64 storeNoiseImages(ClipboardManager& manager, int count, QSize size, bool d
         populateManagedItem(*row, item);
         row->set(store::ItemAttr::imageData, png);
         // A few at a time: the pictures' bytes wait in memory until they are saved.
-        if (i % 8 == 7 && !manager.persistence()->save())
+        if (i % 8 == 7 && !persistence.save())
             return -1;
     }
-    if (!manager.persistence()->save())
-        return -1;
+    return persistence.save() ? storedBytes : -1;
+}
+
+qint64 storeNoiseImages(ClipboardManager& manager, int count, QSize size, bool deepColour)
+{
+    const qint64 stored = storeNoiseImages(*manager.persistence(), count, size, deepColour);
     manager.loadItems();
-    return storedBytes;
+    return stored;
 }
 
 } // namespace lumra::bench

@@ -5,6 +5,7 @@
 
 namespace lumra {
 class ClipboardManager;
+class PersistenceController;
 }
 
 namespace lumra::bench {
@@ -18,8 +19,9 @@ QByteArray screenshotPng(int variant = 0);
 // channels); `seed` picks the noise.
 QByteArray noisePng(quint32 seed, QSize size = QSize(1920, 1080), bool deepColour = false);
 
-// Stores `count` noise pictures as image items, newest first, and reloads the history. Gives the
-// bytes stored, or -1 when the store refused them.
+// Stores `count` noise pictures as image items, newest first. Gives the bytes stored, or -1 when the
+// store refused them. The engine's form reloads its history after.
+qint64 storeNoiseImages(PersistenceController& persistence, int count, QSize size = QSize(1920, 1080), bool deepColour = false);
 qint64 storeNoiseImages(ClipboardManager& manager, int count, QSize size = QSize(1920, 1080), bool deepColour = false);
 
 } // namespace lumra::bench
