@@ -5,6 +5,7 @@
 #include "platform/files/IconFiles.h"
 
 #include <QDir>
+#include <QSet>
 
 using namespace lumra;
 
@@ -18,7 +19,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return IconThemeSearch { QStringLiteral("theme"), QStringLiteral("hicolor"), { icons },
                                  { fuzz::scratchFolder() + QStringLiteral("/pixmaps") } };
     }();
+    if (const auto index = parseThemeIndex(parts[1])) {
+        FUZZ_CHECK(index->folders.size() <= ThemeIndex::maxFolders);
+        FUZZ_CHECK(QSet<QString>(index->folders.begin(), index->folders.end()).size() == index->folders.size());
+    }
     fuzz::writeScratchFile(QStringLiteral("icons/theme/index.theme"), parts[1]);
+    (void)withoutBlockingFolders(search);
     const QString name = QString::fromUtf8(parts[0]);
     const bool regular = themeIconFilesAreRegular(name, search);
     if (name.isEmpty() || name.contains(QLatin1Char('/')))
