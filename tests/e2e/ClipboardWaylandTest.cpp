@@ -268,7 +268,7 @@ TEST_F(ClipboardWaylandTest, AFloodOfCopiesWhileBusyLeavesRecordingAndWritingBac
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("ASAN_OPTIONS", "detect_leaks=0"); // it leaves the compositor's last offers alone
     flood.setProcessEnvironment(environment);
-    flood.start(QStringLiteral(LUMRA_FLOODING_WAYLAND_SOURCE), {"5000"});
+    flood.start(QStringLiteral(LUMRA_FLOODING_WAYLAND_SOURCE), {"4500"});
     ASSERT_TRUE(flood.waitForStarted());
     // The main thread hears nothing of the flood until it is over.
     ASSERT_TRUE(flood.waitForFinished(120000));

@@ -1,5 +1,5 @@
 // A Wayland client that takes the clipboard through the data-control protocol as many times as
-// it is told (the first argument), four times a millisecond, each time with a fresh source
+// it is told (the first argument), three times a millisecond, each time with a fresh source
 // offering several types. It prints READY once connected and DONE when the flood is over,
 // then exits.
 #include "DataControlClient.h"
@@ -54,8 +54,8 @@ int main(int argc, char** argv)
 
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < count; ++i) {
-        if (i % 4 == 0)
-            std::this_thread::sleep_until(start + std::chrono::milliseconds(i / 4));
+        if (i % 3 == 0)
+            std::this_thread::sleep_until(start + std::chrono::milliseconds(i / 3));
         zwlr_data_control_source_v1* source = zwlr_data_control_manager_v1_create_data_source(client.manager);
         zwlr_data_control_source_v1_add_listener(source, &sourceListener, nullptr);
         for (const char* type : {"text/plain;charset=utf-8", "text/plain", "UTF8_STRING", "STRING", "TEXT",
