@@ -1,8 +1,8 @@
 // Copied HTML made of one short unit repeated thousands of times: the shape of markup that drives
 // Qt's parser ever deeper ("<div></x>", "< b>" ...) or costs it a lot per element. Whatever the
 // unit, converting it must cost the caller no more than the conversion's deadline (the run's
-// -timeout, fuzz/flags/html_conversion, catches any overrun, and -rss_limit_mb any growth), and
-// what it gives must read back.
+// one-second -timeout catches any overrun, and -rss_limit_mb any growth), and what it gives must
+// read back.
 // Input: two bytes of repeat count, the unit (up to 64 bytes of UTF-8), a zero byte, and what
 // follows the repeats.
 #include "FuzzSupport.h"
