@@ -23,20 +23,7 @@ struct HostileCase {
 
 void PrintTo(const HostileCase& c, std::ostream* os) { *os << c.mode; }
 
-class HostileOwnerX11Test : public DataDirTest, public ::testing::WithParamInterface<HostileCase> {
-protected:
-    void SetUp() override
-    {
-        if (!RunningLumra::available())
-            GTEST_SKIP() << "LUMRA_APP does not name the lumra program";
-        for (const char* tool : {"xclip", "xdotool"}) {
-            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
-                GTEST_SKIP() << tool << " is not installed";
-        }
-    }
-
-    static bool popupShown() { return !xdotool({"search", "--onlyvisible", "--name", "^Lumra$"}).isEmpty(); }
-};
+class HostileOwnerX11Test : public RunningLumraTest, public ::testing::WithParamInterface<HostileCase> { };
 
 TEST_P(HostileOwnerX11Test, ThePopupOpensAtOnceAndTheNextCopyIsStored)
 {
