@@ -272,7 +272,7 @@ void WaylandPasteboard::selected(wl_proxy* offer)
     m_expectOwnSelection = false;
     if (ours || !m_started)
         return;
-    m_sharedChangeCount->store(++m_changeCount);
+    ++m_changeCount;
     emitChangedLater();
 }
 
@@ -327,7 +327,6 @@ public:
         : m_offer(pasteboard.m_selection)
         , m_display(pasteboard.m_connection->display())
         , m_types(pasteboard.m_selectionTypes)
-        , m_sharedCount(pasteboard.m_sharedChangeCount)
         , m_unresponsiveAt(pasteboard.m_unresponsiveAt)
         , m_change(pasteboard.m_changeCount)
         , m_ours(pasteboard.isOwnedByUs())
@@ -364,7 +363,9 @@ public:
         return receive(type, maxBytes, deadline);
     }
 
-    bool stillCurrent() override { return m_sharedCount->load() == m_change; }
+    // An offer's bytes come only from the program that made it: once another copy replaced it,
+    // reads of it end empty, never with the new owner's bytes.
+    bool readFromItsOwner() override { return true; }
 
 private:
     OfferRead receive(const QString& type, qint64 maxBytes, QDeadlineTimer deadline)
@@ -416,7 +417,6 @@ private:
     std::shared_ptr<wl_proxy> m_offer;
     wl_display* m_display;
     QStringList m_types;
-    std::shared_ptr<std::atomic<qint64>> m_sharedCount;
     std::shared_ptr<std::atomic<qint64>> m_unresponsiveAt;
     qint64 m_change;
     bool m_ours;
@@ -462,7 +462,7 @@ Result<qint64> WaylandPasteboard::write(const QList<PasteboardRepresentation>& r
         m_expectOwnSelection = false;
         return Result<qint64>::failure(QStringLiteral("Lumra could not take the clipboard"));
     }
-    m_sharedChangeCount->store(++m_changeCount);
+    ++m_changeCount;
     return m_changeCount;
 }
 

@@ -83,8 +83,7 @@ private:
     bool m_expectOwnSelection = false;
     bool m_started = false; // the selection found at start is no change
     qint64 m_changeCount = 1;
-    // For readers on other threads: the current change, and the change whose owner did not answer.
-    std::shared_ptr<std::atomic<qint64>> m_sharedChangeCount = std::make_shared<std::atomic<qint64>>(1);
+    // For readers on other threads: the change whose owner did not answer.
     std::shared_ptr<std::atomic<qint64>> m_unresponsiveAt = std::make_shared<std::atomic<qint64>>(-1);
     std::chrono::milliseconds m_readTimeout {500};
     ServedTypes m_served;
