@@ -27,6 +27,7 @@
 #include "ui/preview/PreviewFiles.h"
 
 #include <QApplication>
+#include <QDBusConnection>
 #include <QClipboard>
 #include <QCursor>
 #include <QDesktopServices>
@@ -69,6 +70,10 @@ AppServices withDefaults(AppServices services)
         services.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
     if (!services.trayAvailable)
         services.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    if (services.platformName.isEmpty())
+        services.platformName = QGuiApplication::platformName();
+    if (!services.notificationBus)
+        services.notificationBus = [] { return QDBusConnection::sessionBus(); };
     if (!services.startNewInstance)
         services.startNewInstance = [] { return false; };
     return services;
@@ -368,6 +373,25 @@ void AppDelegate::dismissReminder()
     // The bubble invites the user to the popup; once it is open the bubble would only cover it.
     if (m_reminderPopover)
         m_reminderPopover->close();
+    if (m_reminderNotification)
+        m_reminderNotification->close();
+}
+
+ReminderNotification& AppDelegate::reminderNotification()
+{
+    if (m_reminderNotification)
+        return *m_reminderNotification;
+    m_reminderNotification = new ReminderNotification(m_services.notificationBus(), m_clock, this);
+    connect(m_reminderNotification, &ReminderNotification::tapped, this, &AppDelegate::togglePanel);
+    connect(m_reminderNotification, &ReminderNotification::doNotDisturb, this,
+            [this] { clipboardManager().snoozeReminder(); });
+    // Without a notification server the tray says it, though a click on it reaches nobody.
+    connect(m_reminderNotification, &ReminderNotification::unavailable, this, [this](const QString& message) {
+        if (m_statusItem && m_statusItem->isVisible())
+            m_statusItem->showMessage(QStringLiteral("Lumra"), message, Symbols::icon(QStringLiteral("doc.on.clipboard.fill")),
+                                      int(std::chrono::milliseconds(ReminderPopover::autoCloseDelay).count()));
+    });
+    return *m_reminderNotification;
 }
 
 void AppDelegate::acceptHandOvers(SingleInstance& instance)
@@ -393,14 +417,11 @@ void AppDelegate::presentCopyReminder()
     int count = 0;
     for (const ClipboardItem& item : clipboardManager().clipboardItems())
         count += item.isTrashed ? 0 : 1;
-    const auto form = ReminderPopover::formFor(m_services.trayAvailable(), QGuiApplication::platformName());
+    const auto form = ReminderPopover::formFor(m_services.trayAvailable(), m_services.platformName);
     if (form == ReminderPopover::Form::none)
         return;
     if (form == ReminderPopover::Form::trayNotification) {
-        if (m_statusItem && m_statusItem->isVisible())
-            m_statusItem->showMessage(QStringLiteral("Lumra"), ReminderPopover::reminderMessage(count),
-                                      Symbols::icon(QStringLiteral("doc.on.clipboard.fill")),
-                                      int(std::chrono::milliseconds(ReminderPopover::autoCloseDelay).count()));
+        reminderNotification().show(ReminderPopover::reminderMessage(count));
         return;
     }
     auto* popover = new ReminderPopover(count);

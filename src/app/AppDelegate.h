@@ -3,6 +3,7 @@
 #include "app/AboutWindow.h"
 #include "app/DisplayBackend.h"
 #include "ui/shell/PopupPanel.h"
+#include "app/ReminderNotification.h"
 #include "app/ReminderPopover.h"
 #include "ui/settings/SettingsWindow.h"
 #include "platform/core/Clock.h"
@@ -56,6 +57,9 @@ struct AppServices {
     bool showTrayIcon = true;
     // Whether the desktop has a tray to show the icon in; QSystemTrayIcon::isSystemTrayAvailable.
     std::function<bool()> trayAvailable;
+    QString platformName;                   // QGuiApplication::platformName()
+    // Where the desktop's notification server is; QDBusConnection::sessionBus.
+    std::function<QDBusConnection()> notificationBus;
 };
 
 // Owns the long-lived objects of the process (the engine, the hot keys, the updater, the tray
@@ -136,6 +140,7 @@ signals:
 
 private:
     void dismissReminder();
+    ReminderNotification& reminderNotification();
 
     AppDelegate(std::unique_ptr<DesktopServices> desktop, QObject* parent);
 
@@ -159,6 +164,7 @@ private:
     StatusMenu* m_statusMenu = nullptr;
     QPointer<PopupPanel> m_panel;
     QPointer<ReminderPopover> m_reminderPopover;
+    ReminderNotification* m_reminderNotification = nullptr; // made at its first use
     bool m_reminderWaits = false; // for the open popup to close
     QPointer<SettingsWindow> m_settingsWindow;
     QPointer<AboutWindow> m_aboutWindow;

@@ -32,7 +32,7 @@ public:
 
     // How the reminder can reach the user without taking the keyboard. It belongs beside the tray
     // icon, so with no tray there is none. A Wayland compositor places and focuses a window of its
-    // own accord, so there the tray's own notification stands in for the bubble.
+    // own accord, so there a desktop notification stands in for the bubble.
     enum class Form { none, bubble, trayNotification };
     static Form formFor(bool trayAvailable, const QString& platformName);
 

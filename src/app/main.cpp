@@ -4,6 +4,7 @@
 #include "app/SingleInstance.h"
 #include "platform/core/Allocator.h"
 #include "platform/core/Folders.h"
+#include "platform/symbols/Symbols.h"
 #include "ui/AppIcon.h"
 #include "ui/DesktopPalette.h"
 
@@ -86,6 +87,7 @@ int main(int argc, char** argv)
     QApplication::setDesktopFileName(QStringLiteral("lumra"));
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(lumra::AppIcon::icon());
+    lumra::Symbols::prepareTheme();
     app.setProperty("buildNumber", QStringLiteral(LUMRA_BUILD_NUMBER));
 
     lumra::SingleInstance instance;

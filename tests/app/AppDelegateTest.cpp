@@ -12,6 +12,7 @@
 #include "ui/items/editors/EditorWindows.h"
 #include "ui/items/editors/ItemEditors.h"
 
+#include "PrivateBus.h"
 #include "ShellTestSupport.h"
 
 #include <QApplication>
@@ -19,10 +20,16 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QAbstractButton>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
+#include <QProcess>
 #include <QMenu>
 #include <QSignalSpy>
 #include <QScreen>
 #include <QTest>
+
+#include <iostream>
 
 namespace lumra {
 namespace {
@@ -504,6 +511,134 @@ TEST_F(AppDelegateTest, TheReminderCountsOnlyItemsOutsideTheBin)
     EXPECT_TRUE(delegate->reminderPopover()->isVisible());
     emit delegate->reminderPopover()->doNotDisturb();
     EXPECT_GT(delegate->clipboardManager().reminderSnoozedUntil(), clock.now());
+}
+
+const char* const notificationServerVariable = "LUMRA_FAKE_NOTIFICATION_BUS";
+const QString notificationsPath = QStringLiteral("/org/freedesktop/Notifications");
+const QString notificationsInterface = QStringLiteral("org.freedesktop.Notifications");
+
+// A notification server that offers actions, prints each notification it is asked to show or
+// close, and invokes the actions named in LUMRA_FAKE_NOTIFICATION_ACTIONS on the notifications
+// in turn ("none" for one it leaves alone).
+class FakeNotificationServer final : public QDBusVirtualObject {
+public:
+    explicit FakeNotificationServer(QDBusConnection bus)
+        : m_bus(std::move(bus))
+        , m_actions(qEnvironmentVariable("LUMRA_FAKE_NOTIFICATION_ACTIONS").split(','))
+    {
+    }
+    QString introspect(const QString&) const override { return {}; }
+
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection&) override
+    {
+        const QVariantList args = message.arguments();
+        if (message.member() == QLatin1String("GetCapabilities")) {
+            m_bus.send(message.createReply(QStringList {"actions", "body"}));
+        } else if (message.member() == QLatin1String("Notify")) {
+            const uint id = args.at(1).toUInt() ? args.at(1).toUInt() : ++m_lastId;
+            const QStringList fields {args.at(0).toString(), args.at(2).toString(), args.at(3).toString(),
+                                      args.at(4).toString(), args.at(5).toStringList().join('|'), args.at(7).toString()};
+            std::cout << "NOTIFY:" << fields.join(';').toStdString() << std::endl;
+            m_bus.send(message.createReply(id));
+            const QString action = m_actions.value(m_shown++);
+            if (!action.isEmpty() && action != QLatin1String("none")) {
+                QDBusMessage invoked = QDBusMessage::createSignal(notificationsPath, notificationsInterface, "ActionInvoked");
+                invoked << id << action;
+                m_bus.send(invoked);
+            }
+        } else if (message.member() == QLatin1String("CloseNotification")) {
+            std::cout << "CLOSED:" << args.at(0).toUInt() << std::endl;
+            m_bus.send(message.createReply());
+            QDBusMessage closed = QDBusMessage::createSignal(notificationsPath, notificationsInterface, "NotificationClosed");
+            closed << args.at(0).toUInt() << 3u;
+            m_bus.send(closed);
+        } else {
+            m_bus.send(message.createReply());
+        }
+        return true;
+    }
+
+private:
+    QDBusConnection m_bus;
+    QStringList m_actions;
+    int m_shown = 0;
+    uint m_lastId = 6;
+};
+
+// Server mode only: the notification server of ReminderThroughNotificationServer.
+TEST(FakeNotificationServerProcess, ServesNotifications)
+{
+    if (!qEnvironmentVariableIsSet(notificationServerVariable))
+        GTEST_SKIP() << "runs as the notification server of AppDelegateTest";
+    QDBusConnection bus = QDBusConnection::connectToBus(qEnvironmentVariable(notificationServerVariable), "server");
+    FakeNotificationServer server(bus);
+    ASSERT_TRUE(bus.registerVirtualObject(notificationsPath, &server));
+    ASSERT_TRUE(bus.registerService("org.freedesktop.Notifications"));
+    std::cout << "READY" << std::endl;
+    test::processEventsUntil([] { return false; }, 60000);
+}
+
+// On Wayland the reminder is a notification of the desktop's server: a click on it opens the
+// popup, its "Do not Disturb" snoozes, and one left alone is closed after 10 s.
+TEST_F(AppDelegateTest, OnWaylandTheReminderIsANotificationWhoseActionsComeBack)
+{
+    if (!test::PrivateBus::available())
+        GTEST_SKIP() << "dbus-daemon is not installed";
+    test::PrivateBus bus;
+    ASSERT_TRUE(bus.start());
+    QProcess server;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(notificationServerVariable, bus.address());
+    environment.insert("LUMRA_FAKE_NOTIFICATION_ACTIONS", "none,default,do-not-disturb");
+    server.setProcessEnvironment(environment);
+    server.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=FakeNotificationServerProcess.*"});
+    QString output;
+    auto printed = [&](const QString& text) {
+        return test::processEventsUntil([&] {
+            output += QString::fromUtf8(server.readAllStandardOutput());
+            return output.count(text) > 0;
+        }, 10000);
+    };
+    ASSERT_TRUE(printed("READY"));
+
+    AppServices s = services();
+    s.platformName = QStringLiteral("wayland");
+    s.notificationBus = [&] { return QDBusConnection::connectToBus(bus.address(), "lumra-notifications-test"); };
+    delegate = std::make_unique<AppDelegate>(s);
+    delegate->applicationWillFinishLaunching();
+    delegate->applicationDidFinishLaunching();
+    delegate->clipboardManager().setClipboardItems({textItem("a"), textItem("b")});
+
+    NotificationCenter::defaultCenter().post(Notifications::showCopyReminder);
+    ASSERT_TRUE(printed("NOTIFY:")) << qPrintable(output);
+    EXPECT_TRUE(output.contains("NOTIFY:Lumra;lumra;Lumra;You have 2 clips saved! Tap to Browse.;"
+                                "default|Tap to Browse.|do-not-disturb|Do not Disturb;10000"))
+        << qPrintable(output);
+    EXPECT_EQ(delegate->reminderPopover(), nullptr) << "no window of its own on Wayland";
+    QTest::qWait(200);
+    EXPECT_FALSE(output.contains("CLOSED:"));
+    clock.advance(std::chrono::seconds(10));
+    EXPECT_TRUE(printed("CLOSED:7")) << qPrintable(output);
+
+    // The second one is clicked.
+    NotificationCenter::defaultCenter().post(Notifications::showCopyReminder);
+    EXPECT_TRUE(test::processEventsUntil([] { return PopupPanel::findOpen() != nullptr; }, 10000)) << qPrintable(output);
+    EXPECT_TRUE(printed("CLOSED:8")) << qPrintable(output);
+    delegate->togglePanel();
+    ASSERT_EQ(PopupPanel::findOpen(), nullptr);
+
+    // The third one is snoozed.
+    ASSERT_LE(delegate->clipboardManager().reminderSnoozedUntil(), clock.now());
+    NotificationCenter::defaultCenter().post(Notifications::showCopyReminder);
+    EXPECT_TRUE(test::processEventsUntil([&] { return delegate->clipboardManager().reminderSnoozedUntil() > clock.now(); },
+                                         10000))
+        << qPrintable(output);
+    EXPECT_EQ(PopupPanel::findOpen(), nullptr);
+
+    delegate.reset();
+    QDBusConnection::disconnectFromBus("lumra-notifications-test");
+    server.kill();
+    server.waitForFinished();
 }
 
 } // namespace

@@ -15,12 +15,18 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
+#include <QMutex>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QThread>
 #include <QUrl>
 
 #include <iostream>
+
+#include <csignal>
+#include <dirent.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 
 using namespace lumra;
 
@@ -41,6 +47,60 @@ QByteArray noisePng()
     }
     return image::encodePng(picture).value();
 }
+
+// The compositor's end of every connection this process holds to it goes away, as when the
+// compositor drops a client: the socket is shut down under the connection's feet.
+int breakCompositorConnections()
+{
+    const QByteArray socketPath = qgetenv("WAYLAND_DISPLAY");
+    int broken = 0;
+    DIR* fds = ::opendir("/proc/self/fd");
+    if (!fds)
+        return 0;
+    while (dirent* entry = ::readdir(fds)) {
+        const int fd = std::atoi(entry->d_name);
+        sockaddr_un peer {};
+        socklen_t length = sizeof peer;
+        if (fd <= 2 || ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0 || peer.sun_family != AF_UNIX)
+            continue;
+        if (socketPath == peer.sun_path && ::shutdown(fd, SHUT_RDWR) == 0)
+            ++broken;
+    }
+    ::closedir(fds);
+    return broken;
+}
+
+// The warnings logged while it lives.
+class LoggedWarnings {
+public:
+    LoggedWarnings()
+    {
+        s_current = this;
+        m_previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+            if (type == QtWarningMsg) {
+                QMutexLocker lock(&s_current->m_mutex);
+                s_current->m_texts << text;
+            }
+            s_current->m_previous(type, context, text);
+        });
+    }
+    ~LoggedWarnings()
+    {
+        qInstallMessageHandler(m_previous);
+        s_current = nullptr;
+    }
+    QString joined() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_texts.join('\n');
+    }
+
+private:
+    static inline LoggedWarnings* s_current = nullptr;
+    QtMessageHandler m_previous = nullptr;
+    mutable QMutex m_mutex; // the connection's thread logs too
+    QStringList m_texts;
+};
 
 class ClipboardWaylandTest : public test::EngineTest {
 protected:
@@ -93,10 +153,10 @@ TEST(WaylandSourceProcess, OffersAConcealedCopy)
     auto pasteboard = WaylandPasteboard::create();
     ASSERT_NE(pasteboard, nullptr);
     if (qEnvironmentVariable(sourceVariable) == "hung") {
-        // An owner that takes the clipboard and then never answers a reader.
+        // An owner that takes the clipboard and then never answers a reader: it stops whole.
         ASSERT_TRUE(pasteboard->write({{PasteboardMime::textUtf8, "never sent"}}));
         std::cout << "READY" << std::endl;
-        QThread::sleep(8);
+        ::raise(SIGSTOP);
         return;
     }
     ASSERT_TRUE(pasteboard->write({{PasteboardMime::textUtf8, "hunter2"}, {PasteboardMime::passwordManagerHint, "secret"}}));
@@ -201,4 +261,47 @@ TEST_F(ClipboardWaylandTest, WriteBackIsReadByWlPasteWithTheTypesOfX11)
     ASSERT_TRUE(test::wlCopy("taken over"));
     ASSERT_TRUE(test::processEventsUntil([&] { return !wayland->isOwnedByUs(); }, 10000));
     ASSERT_TRUE(test::processEventsUntil([&] { return newest().textContent == "taken over"; }, 20000));
+}
+
+// Another application takes the clipboard thousands of times while Lumra's main thread is busy;
+// the compositor must not drop Lumra, so the next copy is stored and writing back still works.
+TEST_F(ClipboardWaylandTest, AFloodOfCopiesWhileBusyLeavesRecordingAndWritingBack)
+{
+    ASSERT_TRUE(test::wlCopy("before the flood"));
+    ASSERT_TRUE(waitForItems(1));
+
+    LoggedWarnings warnings;
+    QProcess flood;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("ASAN_OPTIONS", "detect_leaks=0"); // it leaves the compositor's last offers alone
+    flood.setProcessEnvironment(environment);
+    flood.start(QStringLiteral(LUMRA_FLOODING_WAYLAND_SOURCE), {"4500"});
+    ASSERT_TRUE(flood.waitForStarted());
+    // The main thread hears nothing of the flood until it is over.
+    ASSERT_TRUE(flood.waitForFinished(120000));
+    ASSERT_EQ(flood.exitCode(), 0) << flood.readAllStandardError().toStdString();
+    ASSERT_TRUE(flood.readAllStandardOutput().contains("DONE"));
+    EXPECT_FALSE(warnings.joined().contains("connection")) << warnings.joined().toStdString();
+
+    ASSERT_TRUE(test::wlCopy("after the flood"));
+    EXPECT_TRUE(test::processEventsUntil([&] { return newest().textContent == "after the flood"; }, 20000));
+
+    ClipboardItem item = manager->clipboardItems().first();
+    ASSERT_TRUE(manager->copyToPasteboard(item, true));
+    EXPECT_EQ(test::wlPaste({"--no-newline"}), item.textContent->toUtf8());
+}
+
+// When the compositor drops Lumra's clipboard connection, Lumra connects again and goes on.
+TEST_F(ClipboardWaylandTest, RecordingAndWritingBackGoOnAfterTheConnectionBreaks)
+{
+    ASSERT_TRUE(test::wlCopy("before the break"));
+    ASSERT_TRUE(waitForItems(1));
+
+    ASSERT_EQ(breakCompositorConnections(), 1);
+    ASSERT_TRUE(test::wlCopy("after the break"));
+    EXPECT_TRUE(test::processEventsUntil([&] { return newest().textContent == "after the break"; }, 20000));
+
+    ClipboardItem item = manager->clipboardItems().first();
+    ASSERT_TRUE(test::processEventsUntil([&] { return manager->copyToPasteboard(item, true); }, 10000));
+    EXPECT_EQ(test::wlPaste({"--no-newline"}), item.textContent->toUtf8());
 }

@@ -7,6 +7,8 @@
 #include "platform/keys/EventWait.h"
 #include "platform/wayland/WaylandKeyInjector.h"
 #include "platform/wayland/WaylandPasteboard.h"
+#include "ui/preview/PreviewCoordinator.h"
+#include "ui/shell/PopupPanel.h"
 
 #include <gtest/gtest.h>
 
@@ -67,6 +69,28 @@ std::pair<int, int> windowsOf(qint64 pid)
     };
     walk(QJsonDocument::fromJson(swaymsg.readAllStandardOutput()).object());
     return {shown, focused};
+}
+
+// Whether Sway floats every window of process `pid` titled other than `tiledTitle`, and there is one.
+bool floatsAllBut(qint64 pid, const QString& tiledTitle, QString* tree)
+{
+    QProcess swaymsg;
+    swaymsg.start("swaymsg", {"-r", "-t", "get_tree"});
+    if (!swaymsg.waitForFinished(5000))
+        return false;
+    const QByteArray json = swaymsg.readAllStandardOutput();
+    *tree = QString::fromUtf8(json);
+    int floating = 0, tiled = 0;
+    std::function<void(const QJsonObject&, bool)> walk = [&](const QJsonObject& node, bool isFloating) {
+        if (node.value("pid").toInteger(-1) == pid && node.value("name").toString() != tiledTitle)
+            ++(isFloating ? floating : tiled);
+        for (const QJsonValue& child : node.value("nodes").toArray())
+            walk(child.toObject(), isFloating);
+        for (const QJsonValue& child : node.value("floating_nodes").toArray())
+            walk(child.toObject(), true);
+    };
+    walk(QJsonDocument::fromJson(json).object(), false);
+    return floating > 0 && tiled == 0;
 }
 
 class PasteWaylandTest : public test::EngineTest {
@@ -263,4 +287,58 @@ TEST_F(ShellRoadWaylandTest, WithNoTrayTheCopyReminderTakesNoWindowAndTheLogSays
     EXPECT_TRUE(output().contains(QString::fromUtf8("bind the command \u201clumra\u201d"))) << qPrintable(output());
     EXPECT_FALSE(output().contains("open Lumra with Ctrl+Alt+V")) << qPrintable(output());
     EXPECT_EQ(m_lumra.state(), QProcess::Running);
+}
+
+namespace {
+
+const char* const previewVariable = "LUMRA_PREVIEW_WINDOWS";
+
+class PreviewWaylandProcess : public test::EngineTest { };
+
+} // namespace
+
+// Windows mode only: the popup, and the preview of a text item opened from it, as real Wayland
+// windows that stay until the process is killed.
+TEST_F(PreviewWaylandProcess, ShowsThePopupAndAPreview)
+{
+    if (!qEnvironmentVariableIsSet(previewVariable))
+        GTEST_SKIP() << "runs as the windows of PreviewWaylandTest";
+    auto manager = start();
+    PopupPanel popup(QSize(420, 360));
+    popup.setWindowTitle("Lumra");
+    popup.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&popup, waitMs));
+    ClipboardItem item;
+    item.textContent = QStringLiteral("previewed in a floating window");
+    item = test::insertItem(*manager, item);
+    UnifiedPreviewCoordinator coordinator(&clock);
+    coordinator.showUnifiedPreview(item, *manager);
+    ASSERT_TRUE(coordinator.panel());
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(coordinator.panel(), waitMs));
+    std::cout << "READY" << std::endl;
+    test::processEventsUntil([] { return false; }, waitMs);
+}
+
+// A tiling compositor floats the preview (a dialog of the popup) instead of tiling it beside the
+// user's windows.
+TEST(PreviewWaylandTest, ThePreviewFloatsUnderATilingCompositor)
+{
+    QProcess windows;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(previewVariable, "1");
+    environment.insert("QT_QPA_PLATFORM", "wayland");
+    environment.insert("ASAN_OPTIONS", "detect_leaks=0");
+    windows.setProcessEnvironment(environment);
+    windows.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=PreviewWaylandProcess.*"});
+    QString output;
+    ASSERT_TRUE(test::processEventsUntil([&] {
+        output += QString::fromUtf8(windows.readAllStandardOutput());
+        return output.contains("READY") || windows.state() == QProcess::NotRunning;
+    }, waitMs));
+    ASSERT_TRUE(output.contains("READY")) << qPrintable(output) << windows.readAllStandardError().toStdString();
+    QString tree;
+    EXPECT_TRUE(test::processEventsUntil([&] { return floatsAllBut(windows.processId(), "Lumra", &tree); }, 5000))
+        << qPrintable(tree);
+    windows.kill();
+    windows.waitForFinished();
 }

@@ -63,6 +63,30 @@ INSTANTIATE_TEST_SUITE_P(Owners, HostileOwnerX11Test,
                                            HostileCase {"html", true}, HostileCase {"huge", false}),
                          [](const ::testing::TestParamInfo<HostileCase>& info) { return std::string(info.param.mode); });
 
+// While Lumra owns a large text, another program asks for it 50,000 times and never reads the
+// answers: Lumra still opens its popup at once and stores the next copy.
+TEST_F(HostileOwnerX11Test, ARequestorThatNeverReadsHoldsNothing)
+{
+    dataDir.skipOnboarding();
+    RunningLumra lumra;
+    ASSERT_TRUE(lumra.start()) << lumra.output().toStdString();
+    const QString large = QStringLiteral("served in pieces ") + QString(200 * 1024, QLatin1Char('p'));
+    ASSERT_TRUE(xclipCopy(large.toUtf8()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return storedTexts(dataDir.supportFolder()).contains(large); }, 20000));
+
+    HostileProgram requestor;
+    ASSERT_TRUE(requestor.start(QStringLiteral(LUMRA_HOSTILE_X11_REQUESTOR), {QStringLiteral("50000")}));
+    // Return on the newest row writes it back: Lumra owns the clipboard, and the flood begins.
+    ASSERT_TRUE(RunningLumra::askToTogglePopup());
+    ASSERT_TRUE(QTest::qWaitFor(popupShown, 20000));
+    xdotool({"key", "Down", "Return"});
+    ASSERT_TRUE(requestor.waitForOutput("FLOODING", 20000)) << lumra.output().toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([] { return !popupShown(); }, 20000));
+
+    expectHostileOwnerHoldsNothing(lumra, dataDir.supportFolder(), lumra.residentBytes(), popupShown,
+                                   [](const QByteArray& text) { return xclipCopy(text); });
+}
+
 TEST_F(HostileOwnerX11Test, AnOversizedTextIsLoggedWithItsSizeAndNotStored)
 {
     dataDir.skipOnboarding();

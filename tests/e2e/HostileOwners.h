@@ -102,15 +102,21 @@ public:
             m_process.waitForFinished();
         }
     }
-    // True once it says it owns the clipboard.
+    // True once it says it is ready.
     bool start(const QString& program, const QStringList& arguments)
     {
         m_process.start(program, arguments);
         return m_process.waitForStarted() && waitForOutput("READY", 30000);
     }
+
     bool waitForOutput(const QByteArray& text, int timeoutMs)
     {
-        return QTest::qWaitFor([&] { return (m_output += m_process.readAllStandardOutput()).contains(text); }, timeoutMs);
+        return QTest::qWaitFor(
+            [&] {
+                m_output += m_process.readAllStandardOutput();
+                return m_output.contains(text);
+            },
+            timeoutMs);
     }
 
 private:

@@ -1,9 +1,7 @@
 // A Wayland client that takes the clipboard through the data-control protocol and answers every
 // reader one byte every 400 ms, never closing its pipe. It prints READY once its selection is set
 // and serves until it is killed.
-#include "wlr-data-control-unstable-v1-client-protocol.h"
-
-#include <wayland-client.h>
+#include "DataControlClient.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -17,20 +15,7 @@
 
 namespace {
 
-wl_seat* seat = nullptr;
-zwlr_data_control_manager_v1* manager = nullptr;
 std::vector<int> readers;
-
-void global(void*, wl_registry* registry, uint32_t name, const char* interface, uint32_t)
-{
-    if (std::strcmp(interface, wl_seat_interface.name) == 0 && !seat)
-        seat = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
-    else if (std::strcmp(interface, zwlr_data_control_manager_v1_interface.name) == 0)
-        manager = static_cast<zwlr_data_control_manager_v1*>(
-            wl_registry_bind(registry, name, &zwlr_data_control_manager_v1_interface, 1));
-}
-void globalRemove(void*, wl_registry*, uint32_t) { }
-const wl_registry_listener registryListener {global, globalRemove};
 
 void send(void*, zwlr_data_control_source_v1*, const char*, int32_t fd)
 {
@@ -45,20 +30,12 @@ const zwlr_data_control_source_v1_listener sourceListener {send, cancelled};
 int main()
 {
     std::signal(SIGPIPE, SIG_IGN);
-    wl_display* display = wl_display_connect(nullptr);
-    if (!display) {
-        std::fprintf(stderr, "no Wayland display\n");
+    DataControlClient client;
+    if (!client.connect())
         return 1;
-    }
-    wl_registry* registry = wl_display_get_registry(display);
-    wl_registry_add_listener(registry, &registryListener, nullptr);
-    wl_display_roundtrip(display);
-    if (!seat || !manager) {
-        std::fprintf(stderr, "no seat or no data-control manager\n");
-        return 1;
-    }
-    zwlr_data_control_device_v1* device = zwlr_data_control_manager_v1_get_data_device(manager, seat);
-    zwlr_data_control_source_v1* source = zwlr_data_control_manager_v1_create_data_source(manager);
+    wl_display* display = client.display;
+    zwlr_data_control_device_v1* device = zwlr_data_control_manager_v1_get_data_device(client.manager, client.seat);
+    zwlr_data_control_source_v1* source = zwlr_data_control_manager_v1_create_data_source(client.manager);
     zwlr_data_control_source_v1_add_listener(source, &sourceListener, nullptr);
     for (const char* type : {"text/plain;charset=utf-8", "text/plain", "UTF8_STRING"})
         zwlr_data_control_source_v1_offer(source, type);

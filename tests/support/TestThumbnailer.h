@@ -21,7 +21,7 @@ public:
     static constexpr const char* mimeType = "application/x-n64-rom";
     static constexpr const char* suffix = "z64";
 
-    enum class Mode { picture, hang, garbage, huge, fail };
+    enum class Mode { picture, hang, garbage, huge, fail, detach };
 
     TestThumbnailer()
     {
@@ -36,6 +36,7 @@ public:
             "  garbage) printf 'not a picture' > \"$4\" ;;\n"
             "  huge) cp \"$dir/huge.png\" \"$4\" ;;\n"
             "  fail) exit 3 ;;\n"
+            "  detach) sleep 60 >/dev/null 2>&1 & echo $! > \"$dir/helper\"; cp \"$dir/picture.png\" \"$4\" ;;\n"
             "  *) cp \"$dir/picture.png\" \"$4\" ;;\n"
             "esac\n");
         QFile::setPermissions(script, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
@@ -56,7 +57,7 @@ public:
 
     void setMode(Mode mode) const
     {
-        static const char* names[] = { "picture", "hang", "garbage", "huge", "fail" };
+        static const char* names[] = { "picture", "hang", "garbage", "huge", "fail", "detach" };
         writeFile(folder() + QStringLiteral("/mode"), names[int(mode)]);
     }
     QStringList runs() const

@@ -5,6 +5,13 @@
 #include "ui/items/ItemRowDelegate.h"
 #include "ui/popup/HistoryListModel.h"
 #include "ui/popup/HistoryListView.h"
+#include "ui/popup/ItemMenuController.h"
+#include "ui/popup/PopupFooter.h"
+#include "ui/popup/SearchBar.h"
+#include "ui/items/CategoryBar.h"
+#include "ui/items/CategoryPill.h"
+#include "ui/items/FilterBadge.h"
+#include "ui/items/HorizontalWheelScrollArea.h"
 
 #include "app/ShellTestSupport.h"
 #include "FocusTakingPrompts.h"
@@ -19,6 +26,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QToolButton>
 #include <QTest>
 
 namespace lumra {
@@ -73,6 +81,30 @@ protected:
     }
 
     void key(Qt::Key k, Qt::KeyboardModifiers modifiers = Qt::NoModifier) { QTest::keyClick(field(), k, modifiers); }
+
+    // A fresh opening over "item 0" … "item <count - 1>".
+    QList<ClipboardItem> openOver(int count)
+    {
+        QList<ClipboardItem> many;
+        for (int i = 0; i < count; ++i)
+            many << textItem(QStringLiteral("item %1").arg(i));
+        manager->setClipboardItems(many);
+        view->resetForOpening();
+        processEvents();
+        return many;
+    }
+
+    // Clicks of the wheel towards the end of the list, the mouse held still at `pointer`.
+    void wheelDown(QPoint pointer, int clicks)
+    {
+        QWidget* viewport = view->listView()->viewport();
+        for (int click = 0; click < clicks; ++click) {
+            QWheelEvent wheel(pointer, viewport->mapToGlobal(pointer), QPoint(), QPoint(0, -120), Qt::NoButton,
+                              Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(viewport, &wheel);
+        }
+        processEvents();
+    }
 
     bool wrote(const char* mime) const
     {
@@ -332,25 +364,14 @@ TEST_F(ContentViewTest, TheListGrowsByABatchOnlyAfterTheUserScrolledToItsEnd)
 
 TEST_F(ContentViewTest, AfterTheWheelScrollsTheHoveredRowIsTheOneUnderThePointer)
 {
-    QList<ClipboardItem> many;
-    for (int i = 0; i < 60; ++i)
-        many << textItem(QStringLiteral("item %1").arg(i));
-    manager->setClipboardItems(many);
-    view->resetForOpening();
-    processEvents();
+    const QList<ClipboardItem> many = openOver(60);
     HistoryListView* list = view->listView();
     QWidget* viewport = list->viewport();
     const QPoint pointer = rowCentre("item 3");
     QTest::mouseMove(viewport, pointer);
     ASSERT_EQ(view->viewState().hoveredItemId(), idOf("item 3"));
 
-    // Twelve clicks of the wheel, the mouse held still.
-    for (int click = 0; click < 12; ++click) {
-        QWheelEvent wheel(pointer, viewport->mapToGlobal(pointer), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
-                          Qt::NoScrollPhase, false);
-        QApplication::sendEvent(viewport, &wheel);
-    }
-    processEvents();
+    wheelDown(pointer, 12);
     ASSERT_GT(list->verticalScrollBar()->value(), 0);
     const std::optional<QUuid> under = list->itemIdAt(pointer);
     ASSERT_TRUE(under);
@@ -364,6 +385,39 @@ TEST_F(ContentViewTest, AfterTheWheelScrollsTheHoveredRowIsTheOneUnderThePointer
         if (item.id == *under)
             underText = item.displayText();
     EXPECT_EQ(lastWrittenText(), underText);
+}
+
+// Down right after a turn of the wheel takes the row after the one under the pointer and moves the
+// list only as far as that row needs to show: not at all when it is in view, never more than a row.
+TEST_F(ContentViewTest, DownAfterTheWheelMovesTheListAtMostOneRow)
+{
+    openOver(60);
+    HistoryListView* list = view->listView();
+    QWidget* viewport = list->viewport();
+    const QPoint pointer = rowCentre("item 1");
+    QTest::mouseMove(viewport, pointer);
+    wheelDown(pointer, 1);
+    QScrollBar* bar = list->verticalScrollBar();
+    const int scrolled = bar->value();
+    ASSERT_GT(scrolled, 0);
+    const std::optional<QUuid> under = list->itemIdAt(pointer);
+    ASSERT_TRUE(under);
+
+    const QModelIndex next = model().index(model().indexOf(*under).row() + 1);
+    ASSERT_TRUE(model().itemAt(next.row()));
+    ASSERT_TRUE(viewport->rect().contains(list->visualRect(next)));
+
+    key(Qt::Key_Down);
+    EXPECT_EQ(view->viewState().keyboardSelectedId(), model().itemAt(next.row())->id);
+    EXPECT_EQ(bar->value(), scrolled) << "the row was in view";
+    // A row further down is brought in at the edge, never to the middle.
+    for (int i = 0; i < 6; ++i) {
+        const int before = bar->value();
+        key(Qt::Key_Down);
+        const QModelIndex selected = model().indexOf(*view->viewState().keyboardSelectedId());
+        EXPECT_LE(bar->value() - before, list->visualRect(selected).height());
+        EXPECT_TRUE(viewport->rect().contains(list->visualRect(selected)));
+    }
 }
 
 TEST_F(ContentViewTest, EachNewSearchOrFilterStartsAtTheTopOfItsResults)
@@ -456,6 +510,72 @@ TEST_F(ContentViewTest, TheSavingsResetAlertGivesTheKeysBackToThePopup)
     }
     PromptService::setShared(nullptr);
     EXPECT_EQ(prompts.titles.size(), 2);
+}
+
+// Whatever filter control, chip or footer button the user clicks, the next keys go on into the
+// search field and Down moves through the list.
+TEST_F(ContentViewTest, ClickedFilterControlsLeaveTheKeysWithTheSearchField)
+{
+    new ItemMenuController(*view); // the footer
+    QList<QUuid> categories;
+    for (int i = 0; i < 8; ++i) {
+        categories << QUuid::createUuid();
+        ASSERT_TRUE(manager->addCategory({categories.last(), QStringLiteral("Category %1").arg(i),
+                                          QStringLiteral("folder.fill"), false, i}).ok());
+    }
+    QList<ClipboardItem> items;
+    for (int i = 0; i < 6; ++i) {
+        items << textItem(QStringLiteral("item %1").arg(i));
+        items.last().isPinned = true;
+        items.last().categoryId = categories.first();
+    }
+    manager->setClipboardItems(items);
+    const auto narrowed = [&] {
+        field()->clear();
+        manager->applyPendingSearch();
+        manager->setSelectedCategoryId(std::nullopt);
+        manager->setShowStarredOnly(false);
+        manager->setTypeFilterOption(std::nullopt);
+        manager->setExcludedTypes({TypeFilterOption::images, TypeFilterOption::links, TypeFilterOption::files,
+                                   TypeFilterOption::folders, TypeFilterOption::colors, TypeFilterOption::emails});
+        view->viewState().setKeyboardSelectedId(std::nullopt);
+        field()->setFocus();
+        processEvents();
+    };
+    auto* bar = view->findChild<SearchBar*>();
+    auto* footer = view->findChild<PopupFooter*>();
+    ASSERT_TRUE(bar && footer);
+    const auto strip = [&] { return static_cast<HorizontalWheelScrollArea*>(bar->badgeStrip()); };
+    const QList<std::pair<const char*, std::function<QWidget*()>>> controls = {
+        {"badge", [&] { return bar->badges().value(0); }},
+        {"hidden badges chip", [&] { return strip()->moreAfter(); }},
+        {"category pill", [&] { return footer->categoryBar()->pills().value(0); }},
+        {"star button", [&] { return footer->button(FooterButton::Kind::starFilter); }},
+        {"text button", [&] { return footer->button(FooterButton::Kind::typeFilter, TypeFilterOption::text); }},
+    };
+    for (const auto& [name, control] : controls) {
+        SCOPED_TRACE(name);
+        narrowed();
+        QWidget* target = control();
+        ASSERT_TRUE(target && target->isVisible());
+        // The badge's body, away from its remove button.
+        QTest::mouseClick(target, Qt::LeftButton, {}, QPoint(4, target->height() / 2));
+        processEvents();
+        QWidget* const withTheKeys = nullptr; // the keys go where the focus is
+        QTest::keyClicks(withTheKeys, "item");
+        EXPECT_EQ(field()->text(), QStringLiteral("item"));
+        QTest::keyClick(withTheKeys, Qt::Key_Down);
+        EXPECT_TRUE(view->viewState().keyboardSelectedId().has_value());
+    }
+    test::saveArtifact(*panel, QStringLiteral("popup-filters-after-click"));
+
+    // Nothing else the popup shows takes the keyboard on a click either.
+    view->viewState().setSavingsMessage(QStringLiteral("Saved 1 minute"));
+    processEvents();
+    for (QWidget* widget : panel->findChildren<QWidget*>()) {
+        if (widget != field() && widget->isVisible() && (widget->focusPolicy() & Qt::ClickFocus))
+            ADD_FAILURE() << widget->metaObject()->className() << " " << widget->toolTip().toStdString();
+    }
 }
 
 TEST_F(ContentViewTest, WhileTheHistoryIsReadTheListSaysMoreIsComing)

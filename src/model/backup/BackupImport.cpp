@@ -86,14 +86,27 @@ namespace {
 struct CheckedImage {
     QString name;
     QByteArray png; // empty: not an image within the limits
+    bool tooLarge = false; // why it is empty: a picture, but over the limits
 };
+
+// Told apart after a refusal only: what is over the limits is never decoded to find out.
+bool overLimits(const QByteArray& bytes)
+{
+    const image::DecodeLimits limits;
+    if (bytes.size() > limits.maxBytes)
+        return true;
+    const std::optional<QSize> size = image::imageDimensions(bytes);
+    return size && qint64(size->width()) * size->height() > limits.maxPixels;
+}
 
 CheckedImage checkImage(const QString& name, const QByteArray& bytes)
 {
     CheckedImage checked {name, {}};
     const Result<image::ImageHeader> header = image::readImageHeader(bytes);
-    if (!header)
+    if (!header) {
+        checked.tooLarge = overLimits(bytes);
         return checked;
+    }
     const Result<QImage> decoded = image::decodeImage(bytes);
     if (!decoded || decoded->isNull())
         return checked;
@@ -117,10 +130,10 @@ void cleanImages(ExportData& data, CleaningReport& report)
     entries.clear();
 
     QHash<QString, QString> renamed;
-    QSet<QString> refused;
+    QHash<QString, bool> refused; // name: too large
     for (const CheckedImage& image : checked) {
         if (image.png.isEmpty()) {
-            refused.insert(image.name);
+            refused.insert(image.name, image.tooLarge);
             continue;
         }
         QString name = image.name;
@@ -140,7 +153,10 @@ void cleanImages(ExportData& data, CleaningReport& report)
             ++report.imageNamesReplaced;
         } else if (item.contentType == ClipboardContentType::image && !data.images.contains(name)) {
             // A row without its picture would show nothing.
-            ++(refused.contains(name) ? report.imageItemsRefused : report.imageItemsUnfilled);
+            const auto why = refused.constFind(name);
+            ++(why == refused.constEnd() ? report.imageItemsUnfilled
+                   : *why              ? report.imageItemsTooLarge
+                                       : report.imageItemsNotPictures);
             continue;
         } else if (item.imageFileName && !isCaptureImageName(name)) {
             item.imageFileName = std::nullopt; // no bytes to name it by

@@ -47,14 +47,15 @@ QList<ClipboardItem> itemsForExport(const QList<ClipboardItem>& items, const Exp
 // What was cleaned out of a file so that nothing in it reaches outside Lumra's folders.
 struct CleaningReport {
     int imageNamesReplaced = 0;  // image items kept under the name the capture gives their bytes
-    int imageItemsRefused = 0;   // image items left out: their bytes are too large or no picture
+    int imageItemsTooLarge = 0;  // image items left out: their picture is over the size limits
+    int imageItemsNotPictures = 0; // image items left out: their bytes are no picture Lumra can read
     int imageItemsUnfilled = 0;  // image items left out: the file holds no bytes for them
     int fileEntriesDropped = 0;  // entries that are not absolute local file URLs
     int fileItemsDropped = 0;    // file items left with no entry at all
 
     int total() const
     {
-        return imageNamesReplaced + imageItemsRefused + imageItemsUnfilled + fileEntriesDropped + fileItemsDropped;
+        return imageNamesReplaced + imageItemsTooLarge + imageItemsNotPictures + imageItemsUnfilled + fileEntriesDropped + fileItemsDropped;
     }
 };
 

@@ -23,13 +23,30 @@ struct IconThemeSearch {
     static IconThemeSearch current();
 };
 
+// What an index.theme tells about a theme: its picture folders (each once) and the themes it
+// inherits. At most `maxFolders` folders; more is no theme, and gives nothing.
+struct ThemeIndex {
+    QStringList folders;
+    QStringList parents;
+
+    static constexpr qsizetype maxBytes = 1024 * 1024;
+    static constexpr qsizetype maxFolders = 4096;
+};
+std::optional<ThemeIndex> parseThemeIndex(const QByteArray& bytes);
+
 // Whether every file the icon theme may open for `name` is a regular file or absent: each theme's
 // index.theme and icon-theme.cache, and the name's pictures (also with its last dash-parts cut off)
 // in every folder of the theme, the themes it inherits and the fallback folders. Qt opens them
 // with a blocking open() on the painting thread, so a FIFO planted there would hold it. Nothing is
-// opened but index.theme, and that only when regular. False for a name with a slash. Runs on any
-// thread.
+// opened but index.theme, and that only when regular; each is read once while it is unchanged.
+// False for a name with a slash or longer than a file name can be. Runs on any thread.
 bool themeIconFilesAreRegular(const QString& name, const IconThemeSearch& search);
+
+// `search` without the theme folders and fallback folders that hold a file Qt could open for any
+// icon name and that is not a regular file: a theme's index.theme or icon-theme.cache, or a picture
+// in one of its folders. What is left is safe for every icon name, Lumra's own and Qt's, as it
+// stood when checked. Runs on any thread.
+IconThemeSearch withoutBlockingFolders(const IconThemeSearch& search);
 
 // Icons other programs name by path (a desktop entry's Icon=), read and decoded off the main
 // thread and kept for the session. Only a regular file is read, so a FIFO or a device named as
@@ -39,6 +56,13 @@ class IconFiles final : public QObject {
     Q_OBJECT
 public:
     static IconFiles& instance();
+
+    // Hides the icon theme from Qt, checks `search` with withoutBlockingFolders on a worker and
+    // hands Qt what is safe once done, waiting up to `wait` for that here. Until then every theme
+    // icon is missing (callers draw their own) and themeIcon answers nothing. Main thread; run at
+    // start before anything asks the theme.
+    void checkTheme(const IconThemeSearch& search, std::chrono::milliseconds wait);
+    bool themeHidden() const { return m_themeHidden; }
 
     // The icon at `path`: nothing while it is being read (the first ask starts the read, and
     // `loaded` follows), a null icon when it is not a readable picture in a regular file.
@@ -61,6 +85,8 @@ public:
 signals:
     // A path's or a theme name's icon is ready.
     void loaded(const QString& pathOrName);
+    // The icon theme was checked and handed to Qt.
+    void themeReady();
 
 private:
     struct Themed {
@@ -70,11 +96,15 @@ private:
     IconFiles() = default;
     void finish(const QString& path, const QImage& image);
     void finishThemed(const QString& name, bool regular);
+    void useTheme(quint64 run, const IconThemeSearch& checked);
 
     QHash<QString, QIcon> m_icons;
     QSet<QString> m_reading;
     QHash<QString, Themed> m_themed;
     QSet<QString> m_checking;
+    QSet<QString> m_waitingForTheme;
+    bool m_themeHidden = false;
+    quint64 m_themeRun = 0;
 };
 
 } // namespace lumra

@@ -1,5 +1,6 @@
 #include "platform/pasteboard/X11Pasteboard.h"
 
+#include "platform/core/Clock.h"
 #include "platform/x11/X11Connection.h"
 
 #include <QLoggingCategory>
@@ -46,6 +47,9 @@ X11Pasteboard::X11Pasteboard(std::unique_ptr<X11Connection> connection, int xfix
 {
     Display* display = m_connection->display();
     m_clipboardAtom = m_connection->atom("CLIPBOARD");
+    m_targetsAtom = m_connection->atom("TARGETS");
+    m_timestampAtom = m_connection->atom("TIMESTAMP");
+    m_incrAtom = m_connection->atom("INCR");
     m_ownWindow = XCreateSimpleWindow(display, m_connection->rootWindow(), -10, -10, 1, 1, 0, 0, 0);
     XSelectInput(display, m_ownWindow, PropertyChangeMask);
     XFixesSelectSelectionInput(display, m_connection->rootWindow(), m_clipboardAtom,
@@ -54,15 +58,6 @@ X11Pasteboard::X11Pasteboard(std::unique_ptr<X11Connection> connection, int xfix
     m_owner = XGetSelectionOwner(display, m_clipboardAtom);
     m_connection->setEventHandler([this](XEvent& event) { handleEvent(&event); });
 }
-
-struct X11Pasteboard::Transfer {
-    Window requestor = 0;
-    Atom property = 0;
-    Atom type = 0;
-    QByteArray data;
-    qsizetype offset = 0;
-    QDeadlineTimer expiry;
-};
 
 X11Pasteboard::~X11Pasteboard()
 {
@@ -465,7 +460,19 @@ Result<qint64> X11Pasteboard::write(const QList<PasteboardRepresentation>& repre
         return Result<qint64>::failure(QStringLiteral("Lumra could not take the clipboard"));
     m_servedTypes = types;
     m_served = served;
+    // Targets are matched by atom, so a request costs no round trip to learn its target's name.
+    m_servedByAtom.clear();
+    m_targetsReply = {long(m_targetsAtom), long(m_timestampAtom)};
+    for (const QString& type : std::as_const(m_servedTypes)) {
+        const Atom atom = m_connection->atom(type.toUtf8().constData());
+        m_servedByAtom.insert(atom, m_served.value(type));
+        m_targetsReply.push_back(long(atom));
+    }
+    for (auto it = m_transfers.cbegin(); it != m_transfers.cend(); ++it)
+        XSelectInput(display, it.key().requestor, NoEventMask);
     m_transfers.clear();
+    m_transfersPerRequestor.clear();
+    m_stallSweep.reset();
     m_ownedSince = time;
     // Our XFixes event is already on the connection, ahead of the reply above.
     m_expectOwnEvent = true;
@@ -483,39 +490,26 @@ void X11Pasteboard::serve(const void* rawRequest)
     const bool current = request.owner == m_ownWindow && request.selection == m_clipboardAtom
         && m_owner == m_ownWindow
         && (request.time == XCurrentTime || request.time >= m_ownedSince);
-    const QString target = current ? m_connection->atomName(request.target) : QString();
 
     if (!current) {
         property = XNone;
-    } else if (target == QLatin1String("TARGETS")) {
-        std::vector<long> atoms {long(request.target), long(m_connection->atom("TIMESTAMP"))};
-        for (const QString& type : std::as_const(m_servedTypes))
-            atoms.push_back(long(m_connection->atom(type.toUtf8().constData())));
+    } else if (request.target == m_targetsAtom) {
         XChangeProperty(display, request.requestor, property, XA_ATOM, 32, PropModeReplace,
-                        reinterpret_cast<const unsigned char*>(atoms.data()), int(atoms.size()));
-    } else if (target == QLatin1String("TIMESTAMP")) {
+                        reinterpret_cast<const unsigned char*>(m_targetsReply.data()), int(m_targetsReply.size()));
+    } else if (request.target == m_timestampAtom) {
         const long time = long(m_ownedSince);
         XChangeProperty(display, request.requestor, property, XA_INTEGER, 32, PropModeReplace,
                         reinterpret_cast<const unsigned char*>(&time), 1);
-    } else if (auto it = m_served.constFind(target); it != m_served.constEnd()) {
-        if (it->size() > chunkBytes) {
-            auto transfer = std::make_shared<Transfer>();
-            transfer->requestor = request.requestor;
-            transfer->property = property;
-            transfer->type = request.target;
-            transfer->data = *it;
-            transfer->expiry = QDeadlineTimer(std::chrono::seconds(30));
-            m_transfers.removeIf([&](const auto& t) {
-                return t->expiry.hasExpired() || (t->requestor == request.requestor && t->property == property);
-            });
-            m_transfers.append(transfer);
-            XSelectInput(display, request.requestor, PropertyChangeMask);
-            const long size = long(it->size());
-            XChangeProperty(display, request.requestor, property, m_connection->atom("INCR"), 32, PropModeReplace,
-                            reinterpret_cast<const unsigned char*>(&size), 1);
-        } else {
+    } else if (auto it = m_servedByAtom.constFind(request.target); it != m_servedByAtom.constEnd()) {
+        if (it->size() <= chunkBytes) {
             XChangeProperty(display, request.requestor, property, request.target, 8, PropModeReplace,
                             reinterpret_cast<const unsigned char*>(it->constData()), int(it->size()));
+        } else if (startTransfer({request.requestor, property}, request.target, *it)) {
+            const long size = long(it->size());
+            XChangeProperty(display, request.requestor, property, m_incrAtom, 32, PropModeReplace,
+                            reinterpret_cast<const unsigned char*>(&size), 1);
+        } else {
+            property = XNone; // too many transfers pending
         }
     } else {
         property = XNone;
@@ -530,8 +524,71 @@ void X11Pasteboard::serve(const void* rawRequest)
     reply.xselection.time = request.time;
     XSendEvent(display, request.requestor, XFalse, 0, &reply);
     XFlush(display);
-    if (m_connection->takeError())
+    if (m_connection->takeError()) {
         qCDebug(lcPasteboard) << "a clipboard request could not be answered; the requestor is gone";
+        dropTransfersOf(request.requestor);
+    }
+}
+
+bool X11Pasteboard::startTransfer(const TransferKey& key, unsigned long type, const QByteArray& data)
+{
+    const bool replacing = m_transfers.contains(key); // the requestor asks again on the same property
+    if (!replacing) {
+        if (m_transfers.size() >= maxTransfers)
+            dropStalledTransfers();
+        if (m_transfers.size() >= maxTransfers || m_transfersPerRequestor.value(key.requestor) >= maxTransfersPerRequestor)
+            return false;
+        if (m_transfersPerRequestor[key.requestor]++ == 0)
+            XSelectInput(m_connection->display(), key.requestor, PropertyChangeMask);
+    }
+    m_transfers.insert(key, Transfer {type, data, 0, Clock::shared().now()});
+    if (!m_stallSweep || !m_stallSweep->isActive())
+        m_stallSweep = Clock::shared().start(transferStallTimeout, true, [this] { dropStalledTransfers(); });
+    return true;
+}
+
+void X11Pasteboard::dropTransfer(const TransferKey& key)
+{
+    if (!m_transfers.remove(key))
+        return;
+    auto count = m_transfersPerRequestor.find(key.requestor);
+    if (count != m_transfersPerRequestor.end() && --*count <= 0) {
+        m_transfersPerRequestor.erase(count);
+        XSelectInput(m_connection->display(), key.requestor, NoEventMask);
+    }
+    if (m_transfers.isEmpty() && m_stallSweep)
+        m_stallSweep->stop(); // not destroyed here: this may run inside its own callback
+}
+
+void X11Pasteboard::dropTransfersOf(unsigned long requestor)
+{
+    if (!m_transfersPerRequestor.contains(requestor))
+        return;
+    std::vector<TransferKey> keys;
+    for (auto it = m_transfers.cbegin(); it != m_transfers.cend(); ++it) {
+        if (it.key().requestor == requestor)
+            keys.push_back(it.key());
+    }
+    for (const TransferKey& key : keys)
+        dropTransfer(key);
+    m_connection->takeError(); // the window may be gone
+}
+
+void X11Pasteboard::dropStalledTransfers()
+{
+    const QDateTime cutOff = Clock::shared().now().addMSecs(-qint64(transferStallTimeout.count()) * 1000);
+    std::vector<TransferKey> stalled;
+    for (auto it = m_transfers.cbegin(); it != m_transfers.cend(); ++it) {
+        if (it->lastProgress <= cutOff)
+            stalled.push_back(it.key());
+    }
+    for (const TransferKey& key : stalled)
+        dropTransfer(key);
+    if (!stalled.empty()) {
+        qCDebug(lcPasteboard) << "dropped" << stalled.size() << "clipboard transfers whose requestors stopped reading";
+        XFlush(m_connection->display());
+        m_connection->takeError();
+    }
 }
 
 void X11Pasteboard::continueTransfer(const void* rawEvent)
@@ -539,27 +596,23 @@ void X11Pasteboard::continueTransfer(const void* rawEvent)
     const auto& event = *static_cast<const XPropertyEvent*>(rawEvent);
     if (event.state != PropertyDelete)
         return;
-    for (qsizetype i = 0; i < m_transfers.size(); ++i) {
-        Transfer& transfer = *m_transfers[i];
-        if (transfer.requestor != event.window || transfer.property != event.atom)
-            continue;
-        // The requestor took the last piece: send the next, or an empty one to finish.
-        Display* display = m_connection->display();
-        const qsizetype size = qMin(chunkBytes, transfer.data.size() - transfer.offset);
-        XChangeProperty(display, transfer.requestor, transfer.property, transfer.type, 8, PropModeReplace,
-                        reinterpret_cast<const unsigned char*>(transfer.data.constData() + transfer.offset),
-                        int(size));
-        transfer.offset += size;
-        transfer.expiry = QDeadlineTimer(std::chrono::seconds(30));
-        if (size == 0) {
-            XSelectInput(display, transfer.requestor, NoEventMask);
-            m_transfers.removeAt(i);
-        }
-        XFlush(display);
-        if (m_connection->takeError())
-            m_transfers.removeIf([&](const auto& t) { return t->requestor == event.window; });
+    const TransferKey key {event.window, event.atom};
+    auto it = m_transfers.find(key);
+    if (it == m_transfers.end())
         return;
-    }
+    // The requestor took the last piece: send the next, or an empty one to finish.
+    Transfer& transfer = *it;
+    Display* display = m_connection->display();
+    const qsizetype size = qMin(chunkBytes, transfer.data.size() - transfer.offset);
+    XChangeProperty(display, key.requestor, key.property, transfer.type, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(transfer.data.constData() + transfer.offset), int(size));
+    transfer.offset += size;
+    transfer.lastProgress = Clock::shared().now();
+    if (size == 0)
+        dropTransfer(key);
+    XFlush(display);
+    if (m_connection->takeError())
+        dropTransfersOf(key.requestor);
 }
 
 } // namespace lumra

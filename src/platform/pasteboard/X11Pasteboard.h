@@ -2,14 +2,17 @@
 
 #include "platform/pasteboard/Pasteboard.h"
 
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QHash>
 
 #include <chrono>
 #include <memory>
+#include <vector>
 
 namespace lumra {
 
+class Timer;
 class X11Connection;
 
 // The CLIPBOARD selection on X11, on an Xlib connection of our own.
@@ -26,6 +29,11 @@ class X11Connection;
 // clipboard. Here the selection is taken with a fresh server timestamp, large data goes out in
 // INCR chunks, and Lumra keeps owning (and serving) the clipboard until someone else takes it.
 // While Lumra owns it, reads are answered from memory.
+//
+// Serving costs the same for every request however many transfers are pending: a transfer is
+// found by its (requestor, property), there are at most a few per requestor and a bounded number
+// in all (a request past either bound is refused), and one whose requestor stops taking its
+// pieces is dropped.
 class X11Pasteboard final : public Pasteboard {
     Q_OBJECT
 public:
@@ -44,8 +52,26 @@ public:
     Result<QByteArray> data(const QString& mimeType) override;
     Result<qint64> write(const QList<PasteboardRepresentation>& representations) override;
 
+    // Incremental transfers that may be pending at once, per requestor and in all.
+    static constexpr int maxTransfersPerRequestor = 4;
+    static constexpr int maxTransfers = 64;
+    // A transfer whose requestor takes no piece for this long is dropped.
+    static constexpr std::chrono::seconds transferStallTimeout {5};
+    int pendingTransfers() const { return int(m_transfers.size()); }
+
 private:
-    struct Transfer;
+    struct Transfer {
+        unsigned long type = 0;
+        QByteArray data;
+        qsizetype offset = 0;
+        QDateTime lastProgress;
+    };
+    struct TransferKey {
+        unsigned long requestor = 0;
+        unsigned long property = 0;
+        friend bool operator==(const TransferKey&, const TransferKey&) = default;
+        friend size_t qHash(const TransferKey& key, size_t seed = 0) { return qHashMulti(seed, key.requestor, key.property); }
+    };
     class ReadChannel;
     class ReadChannels;
     class Reader;
@@ -54,10 +80,17 @@ private:
     void handleEvent(void* event);
     void serve(const void* request);
     void continueTransfer(const void* propertyEvent);
+    bool startTransfer(const TransferKey& key, unsigned long type, const QByteArray& data);
+    void dropTransfer(const TransferKey& key);
+    void dropTransfersOf(unsigned long requestor);
+    void dropStalledTransfers();
 
     std::unique_ptr<X11Connection> m_connection;
     int m_xfixesEventBase;
     unsigned long m_clipboardAtom = 0;
+    unsigned long m_targetsAtom = 0;
+    unsigned long m_timestampAtom = 0;
+    unsigned long m_incrAtom = 0;
     unsigned long m_ownWindow = 0; // the window Lumra owns the selection with
     unsigned long m_ownedSince = 0;
     quint64 m_owner = 0;
@@ -67,7 +100,11 @@ private:
     std::chrono::milliseconds m_readTimeout {500};
     QStringList m_servedTypes;
     QHash<QString, QByteArray> m_served;
-    QList<std::shared_ptr<Transfer>> m_transfers;
+    QHash<unsigned long, QByteArray> m_servedByAtom; // what each target atom is answered with
+    std::vector<long> m_targetsReply;
+    QHash<TransferKey, Transfer> m_transfers;
+    QHash<unsigned long, int> m_transfersPerRequestor;
+    std::unique_ptr<Timer> m_stallSweep; // runs while transfers are pending
 };
 
 } // namespace lumra

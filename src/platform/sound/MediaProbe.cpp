@@ -1,12 +1,82 @@
 #include "platform/sound/MediaProbe.h"
 
+#include "platform/files/FileChecks.h"
+
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QMediaPlayer>
 #include <QPointer>
+#include <QThreadPool>
 #include <QTimer>
 #include <QUrl>
+#include <QtConcurrent>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <memory>
 
 namespace lumra {
+
+namespace {
+
+// A descriptor that closes itself, wherever its last holder lets it go.
+struct Descriptor {
+    int fd = -1;
+    QString reason;
+    Descriptor() = default;
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+QThreadPool& openers()
+{
+    static auto* pool = new QThreadPool; // never destroyed: an open on a stalled mount must not hold up exit
+    return *pool;
+}
+
+} // namespace
+
+QString notOpenedReason(const QString& path)
+{
+    const QFileInfo info(path);
+    return !info.exists()   ? QStringLiteral("No such file or directory")
+           : !info.isFile() ? QStringLiteral("not a regular file")
+                            : QStringLiteral("Permission denied");
+}
+
+void openMediaFile(const QString& path, QObject* context, std::function<void(const QUrl& source)> opened,
+                   std::function<void(const QString& reason)> refused)
+{
+    using Opened = std::shared_ptr<Descriptor>;
+    auto* watcher = new QFutureWatcher<Opened>(context);
+    QObject::connect(watcher, &QFutureWatcher<Opened>::finished, context, [watcher, context, opened, refused] {
+        const Opened file = watcher->result();
+        watcher->deleteLater();
+        if (file->fd < 0) {
+            refused(file->reason);
+            return;
+        }
+        // The player opens the descriptor's own file again through /proc, whatever the path names now.
+        const int fd = std::exchange(file->fd, -1);
+        QObject::connect(context, &QObject::destroyed, [fd] { ::close(fd); });
+        opened(QUrl::fromLocalFile(QStringLiteral("/proc/self/fd/%1").arg(fd)));
+    });
+    // Dropped unread when `context` goes first: the descriptor closes with the future's result.
+    watcher->setFuture(QtConcurrent::run(&openers(), [path] {
+        auto file = std::make_shared<Descriptor>();
+        if (const std::unique_ptr<QFile> regular = openRegularFile(path))
+            file->fd = ::fcntl(regular->handle(), F_DUPFD_CLOEXEC, 0);
+        if (file->fd < 0)
+            file->reason = notOpenedReason(path);
+        return file;
+    }));
+}
 
 QString cannotPlayText(const QString& reason)
 {
@@ -18,10 +88,6 @@ QString cannotPlayText(const QString& reason)
 void probeMedia(const QString& path, bool video, QObject* context, std::function<void(Status)> done,
                 std::chrono::milliseconds limit)
 {
-    if (!QFileInfo(path).isFile()) {
-        QTimer::singleShot(0, context, [done] { done(Status::failure(QStringLiteral("the file does not exist."))); });
-        return;
-    }
     auto* player = new QMediaPlayer(context);
     auto* timer = new QTimer(player);
     const auto finish = [player, done](Status status) {
@@ -52,7 +118,9 @@ void probeMedia(const QString& path, bool video, QObject* context, std::function
         finish(Status::failure(QStringLiteral("it did not load.")));
     });
     timer->start(limit);
-    player->setSource(QUrl::fromLocalFile(path));
+    openMediaFile(
+        path, player, [player](const QUrl& source) { player->setSource(source); },
+        [finish](const QString& reason) { finish(Status::failure(reason + QLatin1Char('.'))); });
 }
 
 } // namespace lumra

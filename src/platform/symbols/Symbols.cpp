@@ -1,5 +1,6 @@
 #include "platform/symbols/Symbols.h"
 
+#include "platform/files/IconFiles.h"
 #include "platform/symbols/DrawnSymbols.h"
 
 #include <QGuiApplication>
@@ -147,7 +148,9 @@ const QHash<QString, QStringList>& table()
     return names;
 }
 
-void ensureFallbackTheme()
+} // namespace
+
+void prepareTheme()
 {
     static const bool once = [] {
         if (QIcon::fallbackThemeName().isEmpty() || QIcon::fallbackThemeName() == QLatin1String("hicolor"))
@@ -165,10 +168,16 @@ void ensureFallbackTheme()
         // Without a desktop theme Qt looks in no theme at all, not even the fallback.
         if (QIcon::themeName().isEmpty())
             QIcon::setThemeName(QIcon::fallbackThemeName());
+        // Qt opens the theme's files with a blocking open() on the thread that asks for an icon;
+        // the theme is checked before anyone does. A check that takes longer (a stalled mount)
+        // goes on behind, and Lumra's drawn icons stand in until it is done.
+        IconFiles::instance().checkTheme(IconThemeSearch::current(), std::chrono::seconds(2));
         return true;
     }();
     Q_UNUSED(once);
 }
+
+namespace {
 
 QIcon drawnIcon()
 {
@@ -187,7 +196,7 @@ QIcon drawnIcon()
 
 QIcon fromTheme(const QStringList& names)
 {
-    ensureFallbackTheme();
+    prepareTheme();
     for (const QString& name : names) {
         for (const QString& candidate : {name + QStringLiteral("-symbolic"), name}) {
             if (QIcon::hasThemeIcon(candidate))

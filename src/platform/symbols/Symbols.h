@@ -17,6 +17,10 @@ QStringList themeNames(const QString& symbolName);
 
 bool isKnown(const QString& symbolName);
 
+// Sets up the icon theme Lumra asks for symbols, once, and has it checked before Qt opens any of
+// its files. Run at start, before any window; the first symbol asked runs it otherwise.
+void prepareTheme();
+
 // The icon used when nothing better is found.
 QIcon genericIcon();
 

@@ -275,6 +275,10 @@ Result<QByteArray> runThumbnailer(const Thumbnailer& thumbnailer, const QString&
             break;
         }
     }
+    // Helpers it left behind in its group go with it. The group id cannot have been given to
+    // another process while any of them lives.
+    if (!killed)
+        killGroup(pid);
     if (stopped)
         return Failure::failure(QStringLiteral("%1 was stopped: Lumra is quitting.").arg(args.first()));
     if (killed)
@@ -283,6 +287,10 @@ Result<QByteArray> runThumbnailer(const Thumbnailer& thumbnailer, const QString&
     if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
         return Failure::failure(QStringLiteral("%1 failed.").arg(args.first()));
     const auto bytes = readRegularFile(output, limits.maxOutputBytes);
+    if (!bytes && QFileInfo(output).size() > limits.maxOutputBytes)
+        return Failure::failure(QStringLiteral("%1 wrote a picture too big to read (over %2 bytes).")
+                                    .arg(args.first())
+                                    .arg(limits.maxOutputBytes));
     if (!bytes || bytes->isEmpty())
         return Failure::failure(QStringLiteral("%1 wrote no picture.").arg(args.first()));
     return *bytes;

@@ -58,8 +58,9 @@ struct RunLimits {
 };
 
 // Runs `thumbnailer` for the regular file `input` at `size` pixels, without a shell, in a process
-// group of its own with a private output folder; past the time limit, or once `stop` is set, the
-// whole group is killed. The PNG bytes it wrote, or why there are none.
+// group of its own with a private output folder; past the time limit, once `stop` is set, and once
+// it has exited, the whole group is killed (helpers it left behind too). The PNG bytes it wrote, or
+// why there are none.
 Result<QByteArray> runThumbnailer(const Thumbnailer& thumbnailer, const QString& input, int size,
     const RunLimits& limits = {}, const std::atomic<bool>* stop = nullptr);
 

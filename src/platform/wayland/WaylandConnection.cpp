@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
+#include <QMetaMethod>
 #include <QSocketNotifier>
 
 #include <wayland-client.h>
@@ -24,24 +25,33 @@ struct RegistryListener {
     }
     static void globalRemove(void* data, wl_registry*, uint32_t name)
     {
-        auto& globals = static_cast<WaylandConnection*>(data)->m_globals;
-        globals.removeIf([name](auto it) { return it.value().name == name; });
+        auto* connection = static_cast<WaylandConnection*>(data);
+        for (auto it = connection->m_globals.begin(); it != connection->m_globals.end(); ++it) {
+            if (it->name == name) {
+                const QByteArray interfaceName = it.key();
+                connection->m_globals.erase(it);
+                emit connection->globalRemoved(interfaceName);
+                return;
+            }
+        }
     }
     static constexpr wl_registry_listener listener {global, globalRemove};
 };
 
-std::unique_ptr<WaylandConnection> WaylandConnection::open()
+std::unique_ptr<WaylandConnection> WaylandConnection::open(bool quiet)
 {
     if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_SOCKET"))
         return nullptr;
     wl_display* display = wl_display_connect(nullptr);
     if (!display) {
-        qCWarning(lcWayland) << "cannot connect to the Wayland display" << qgetenv("WAYLAND_DISPLAY");
+        if (!quiet)
+            qCWarning(lcWayland) << "cannot connect to the Wayland display" << qgetenv("WAYLAND_DISPLAY");
         return nullptr;
     }
     std::unique_ptr<WaylandConnection> connection(new WaylandConnection(display));
     if (!connection->roundtrip(QDeadlineTimer(connectTimeoutMs))) {
-        qCWarning(lcWayland) << "the Wayland compositor did not answer";
+        if (!quiet)
+            qCWarning(lcWayland) << "the Wayland compositor did not answer";
         return nullptr;
     }
     return connection;
@@ -67,6 +77,7 @@ WaylandConnection::WaylandConnection(wl_display* display)
 
 WaylandConnection::~WaylandConnection()
 {
+    delete m_notifier;
     wl_registry_destroy(m_registry);
     wl_display_flush(m_display);
     wl_display_disconnect(m_display);
@@ -88,21 +99,33 @@ wl_proxy* WaylandConnection::bind(const wl_interface* interface, quint32 maxVers
 
 bool WaylandConnection::isBroken() const { return wl_display_get_error(m_display) != 0; }
 
+void WaylandConnection::stopReading()
+{
+    delete m_notifier;
+    m_notifier = nullptr;
+}
+
 void WaylandConnection::reportBroken()
 {
     if (m_reportedBroken)
         return;
     m_reportedBroken = true;
     const int error = wl_display_get_error(m_display);
+    QString reason;
     if (error == EPROTO) {
         const wl_interface* interface = nullptr;
         quint32 id = 0;
         const quint32 code = wl_display_get_protocol_error(m_display, &interface, &id);
-        qCWarning(lcWayland) << "the compositor refused a request on" << (interface ? interface->name : "?")
-                             << "(protocol error" << code << ")";
+        reason = QStringLiteral("the compositor refused a request on %1 (protocol error %2)")
+                     .arg(QLatin1String(interface ? interface->name : "?"))
+                     .arg(code);
     } else {
-        qCWarning(lcWayland) << "the Wayland connection was lost:" << strerror(error);
+        reason = QStringLiteral("the Wayland connection was lost: %1").arg(QString::fromLocal8Bit(strerror(error)));
     }
+    if (isSignalConnected(QMetaMethod::fromSignal(&WaylandConnection::broken)))
+        emit broken(reason);
+    else
+        qCWarning(lcWayland).noquote() << reason;
 }
 
 void WaylandConnection::flush()

@@ -16,15 +16,16 @@ class QSocketNotifier;
 
 namespace lumra {
 
-// A Wayland connection of Lumra's own to the compositor of the session, read on the main thread
-// through a socket notifier. Kept apart from Qt's so that a layer can wait for one answer with a
+// A Wayland connection of Lumra's own to the compositor of the session, read through a socket
+// notifier on the thread that opened it. Kept apart from Qt's so that a layer can wait for one answer with a
 // bounded timeout without running Qt's event loop, and so that a protocol error the compositor
 // raises against one layer (a refused virtual keyboard) ends that layer's connection, not Qt's.
 class WaylandConnection final : public QObject {
     Q_OBJECT
 public:
-    // nullptr when the session has no Wayland display or it cannot be reached.
-    static std::unique_ptr<WaylandConnection> open();
+    // nullptr when the session has no Wayland display or it cannot be reached; `quiet` leaves the
+    // failure to the caller to report.
+    static std::unique_ptr<WaylandConnection> open(bool quiet = false);
     ~WaylandConnection() override;
 
     wl_display* display() const { return m_display; }
@@ -44,6 +45,14 @@ public:
     // Whether the compositor ended the connection or raised a protocol error on it.
     bool isBroken() const;
     void flush();
+    // Ends reading on the opening thread, so that the last holder may delete it on any thread.
+    void stopReading();
+
+signals:
+    // The compositor ended the connection; with a receiver, this replaces the warning in the log.
+    void broken(const QString& reason);
+    // A global the compositor offered went away (its interface name).
+    void globalRemoved(const QByteArray& interfaceName);
 
 private:
     struct Global {

@@ -2,8 +2,10 @@
 
 #include "platform/wayland/WaylandConnection.h"
 
+#include <QHash>
 #include <QLoggingCategory>
-#include <QPointer>
+#include <QMutex>
+#include <QSet>
 #include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
@@ -13,8 +15,10 @@
 #include "ext-data-control-v1-client-protocol.h"
 #include "wlr-data-control-unstable-v1-client-protocol.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <future>
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -54,6 +58,9 @@ const DataControlProtocol wlrProtocol {&zwlr_data_control_manager_v1_interface,
 
 constexpr qint64 maxTransferBytes = qint64(256) * 1024 * 1024;
 constexpr auto readerPatience = std::chrono::seconds(30);
+constexpr auto firstRetry = std::chrono::milliseconds(100);
+constexpr auto longestRetry = std::chrono::seconds(5);
+constexpr int initialSelectionTimeoutMs = 2000;
 
 quint32 versionOf(wl_proxy* proxy) { return wl_proxy_get_version(proxy); }
 
@@ -70,8 +77,113 @@ void addListener(wl_proxy* proxy, const Listener& listener, void* data)
 
 } // namespace
 
+// An offer of another client's, let go by its last holder (the connection's thread, or a reader
+// on the capture worker) on whichever thread that is; the connection lives as long as its offers.
+struct WaylandPasteboard::Offer {
+    Offer(wl_proxy* proxy, std::shared_ptr<WaylandConnection> connection)
+        : proxy(proxy)
+        , connection(std::move(connection))
+    {
+    }
+    ~Offer()
+    {
+        destroyRequest(proxy, ZWLR_DATA_CONTROL_OFFER_V1_DESTROY);
+        connection->flush();
+    }
+    Offer(const Offer&) = delete;
+    Offer& operator=(const Offer&) = delete;
+
+    wl_proxy* const proxy;
+    const std::shared_ptr<WaylandConnection> connection;
+};
+
+// What the connection's thread tells the main thread and the readers.
+struct WaylandPasteboard::Shared {
+    mutable QMutex mutex;
+    qint64 changeCount = 1;
+    std::shared_ptr<Offer> selection; // the newest copy only: older ones are let go unread
+    QStringList selectionTypes;
+    bool ownedByUs = false;
+    ServedTypes served;
+    bool changeAnnounced = false; // a notice to the main thread is on its way
+    QString protocolName;
+    // For readers on other threads: the change whose owner did not answer.
+    std::shared_ptr<std::atomic<qint64>> unresponsiveAt = std::make_shared<std::atomic<qint64>>(-1);
+};
+
+using WriteAnswer = std::promise<Result<qint64>>;
+
+// The data-control connection and everything on it, on the pasteboard's own thread.
+class WaylandPasteboard::Session final : public QObject {
+public:
+    Session(std::shared_ptr<Shared> shared, WaylandPasteboard* owner)
+        : m_shared(std::move(shared))
+        , m_owner(owner)
+        , m_retry(new QTimer(this))
+    {
+        m_retry->setSingleShot(true);
+        connect(m_retry, &QTimer::timeout, this, &Session::retry);
+    }
+    ~Session() override { tearDown(); }
+
+    // Connects and binds; false (with the reason in the log the first time) when that fails.
+    bool open();
+    void close()
+    {
+        m_retry->stop();
+        tearDown();
+    }
+    void write(ServedTypes served, const std::shared_ptr<WriteAnswer>& answer);
+
+private:
+    struct Introduced {
+        QStringList types;
+        QSet<QString> seen;
+    };
+    struct PendingWrite {
+        Session* session;
+        wl_proxy* callback;
+        wl_proxy* source;
+        std::shared_ptr<WriteAnswer> answer;
+    };
+    friend struct Listeners;
+
+    void introduced(wl_proxy* offer);
+    void offered(wl_proxy* offer, const char* mimeType);
+    void selected(wl_proxy* offer);
+    void primarySelected(wl_proxy* offer);
+    void send(wl_proxy* source, const char* mimeType, int fd);
+    void cancelled(wl_proxy* source);
+    void written(PendingWrite* pending);
+
+    // Leaves the event being dispatched first: the connection is not torn down under itself.
+    void loseLater(const QString& reason);
+    void lose(const QString& reason);
+    void retry();
+    void tearDown();
+
+    std::shared_ptr<Shared> m_shared;
+    WaylandPasteboard* m_owner;
+    QTimer* m_retry;
+    std::chrono::milliseconds m_retryDelay = firstRetry;
+    std::shared_ptr<WaylandConnection> m_connection;
+    quint64 m_generation = 0; // of connections, so that a late notice of a lost one is ignored
+    bool m_everOpened = false;
+    const DataControlProtocol* m_protocol = nullptr;
+    wl_proxy* m_seat = nullptr;
+    wl_proxy* m_manager = nullptr;
+    wl_proxy* m_device = nullptr;
+    wl_proxy* m_primary = nullptr;
+    wl_proxy* m_source = nullptr; // Lumra's own, until another copy cancels it
+    QHash<wl_proxy*, Introduced> m_introduced; // offers whose selection event has not come yet
+    std::vector<std::unique_ptr<PendingWrite>> m_pendingWrites;
+    bool m_expectOwnSelection = false;
+    bool m_initialSelection = false; // the one found at the very start is no change
+};
+
 struct WaylandPasteboard::Listeners {
-    static WaylandPasteboard* self(void* data) { return static_cast<WaylandPasteboard*>(data); }
+    using Session = WaylandPasteboard::Session;
+    static Session* self(void* data) { return static_cast<Session*>(data); }
 
     struct Offer {
         void (*offer)(void*, wl_proxy*, const char*);
@@ -91,13 +203,17 @@ struct WaylandPasteboard::Listeners {
     static constexpr Device device {
         [](void* d, wl_proxy*, wl_proxy* o) { self(d)->introduced(o); },
         [](void* d, wl_proxy*, wl_proxy* o) { self(d)->selected(o); },
-        [](void* d, wl_proxy*) { self(d)->finished(); },
+        [](void* d, wl_proxy*) { self(d)->loseLater(QStringLiteral("the compositor ended clipboard access")); },
         [](void* d, wl_proxy*, wl_proxy* o) { self(d)->primarySelected(o); },
     };
     static constexpr Source source {
         [](void* d, wl_proxy* s, const char* type, int32_t fd) { self(d)->send(s, type, fd); },
         [](void* d, wl_proxy* s) { self(d)->cancelled(s); },
     };
+    static constexpr wl_callback_listener written {[](void* d, wl_callback*, uint32_t) {
+        auto* pending = static_cast<Session::PendingWrite*>(d);
+        pending->session->written(pending);
+    }};
 };
 
 // Feeds one reader through its pipe as it drains; gives up on a reader that stops reading.
@@ -151,104 +267,140 @@ private:
     QTimer m_stall;
 };
 
-bool WaylandPasteboard::sessionOffersDataControl()
+bool WaylandPasteboard::Session::open()
 {
-    auto connection = WaylandConnection::open();
-    return connection
-        && (connection->globalVersion(extProtocol.manager->name) || connection->globalVersion(wlrProtocol.manager->name));
-}
-
-std::unique_ptr<WaylandPasteboard> WaylandPasteboard::create()
-{
-    auto connection = WaylandConnection::open();
+    const bool reopening = m_everOpened;
+    std::unique_ptr<WaylandConnection> connection = WaylandConnection::open(reopening);
     if (!connection)
-        return nullptr;
+        return false;
     const DataControlProtocol* protocol = nullptr;
     if (connection->globalVersion(extProtocol.manager->name))
         protocol = &extProtocol;
     else if (connection->globalVersion(wlrProtocol.manager->name))
         protocol = &wlrProtocol;
     if (!protocol) {
-        qCWarning(lcWaylandPasteboard) << "the compositor offers no clipboard data-control protocol"
-                                       << "(ext-data-control-v1 or zwlr-data-control-unstable-v1)";
-        return nullptr;
+        if (!reopening)
+            qCWarning(lcWaylandPasteboard) << "the compositor offers no clipboard data-control protocol"
+                                           << "(ext-data-control-v1 or zwlr-data-control-unstable-v1)";
+        return false;
     }
     wl_proxy* seat = connection->bind(&wl_seat_interface, 1);
     if (!seat) {
-        qCWarning(lcWaylandPasteboard) << "the compositor offers no seat";
-        return nullptr;
+        if (!reopening)
+            qCWarning(lcWaylandPasteboard) << "the compositor offers no seat";
+        return false;
     }
-    wl_proxy* manager = connection->bind(protocol->manager, protocol->version);
-    // A peer that closes its pipe early must not end Lumra with SIGPIPE.
-    std::signal(SIGPIPE, SIG_IGN);
-    return std::unique_ptr<WaylandPasteboard>(new WaylandPasteboard(std::move(connection), *protocol, seat, manager));
-}
+    ++m_generation;
+    m_connection = std::move(connection);
+    m_protocol = protocol;
+    m_seat = seat;
+    m_manager = m_connection->bind(protocol->manager, protocol->version);
+    const quint64 generation = m_generation;
+    connect(m_connection.get(), &WaylandConnection::broken, this, [this, generation](const QString& reason) {
+        if (generation == m_generation)
+            lose(reason);
+    }, Qt::QueuedConnection);
+    connect(m_connection.get(), &WaylandConnection::globalRemoved, this, [this, generation](const QByteArray& name) {
+        if (generation == m_generation && m_protocol && name == m_protocol->manager->name)
+            lose(QStringLiteral("the compositor withdrew clipboard data control"));
+    }, Qt::QueuedConnection);
 
-WaylandPasteboard::WaylandPasteboard(std::unique_ptr<WaylandConnection> connection,
-                                     const DataControlProtocol& protocol, wl_proxy* seat, wl_proxy* manager)
-    : m_connection(std::move(connection))
-    , m_protocol(protocol)
-    , m_seat(seat)
-    , m_manager(manager)
-{
-    m_device = wl_proxy_marshal_flags(m_manager, ZWLR_DATA_CONTROL_MANAGER_V1_GET_DATA_DEVICE, m_protocol.device,
+    m_device = wl_proxy_marshal_flags(m_manager, ZWLR_DATA_CONTROL_MANAGER_V1_GET_DATA_DEVICE, m_protocol->device,
                                       versionOf(m_manager), 0, nullptr, m_seat);
     addListener(m_device, Listeners::device, this);
-    // The first selection event describes what was on the clipboard before Lumra started.
-    m_connection->roundtrip(QDeadlineTimer(2000));
-    m_started = true;
-    qCInfo(lcWaylandPasteboard).noquote() << "clipboard through" << protocolName();
+    // The first selection event describes the clipboard as it is now. At the very start that is
+    // what was there before Lumra; after a break it may be a copy made meanwhile, so it counts.
+    m_initialSelection = !reopening;
+    m_connection->roundtrip(QDeadlineTimer(initialSelectionTimeoutMs));
+    m_initialSelection = false;
+    {
+        QMutexLocker lock(&m_shared->mutex);
+        m_shared->protocolName = QString::fromLatin1(protocol->manager->name);
+    }
+    m_everOpened = true;
+    m_retryDelay = firstRetry;
+    if (reopening)
+        qCWarning(lcWaylandPasteboard).noquote() << "clipboard through" << protocol->manager->name
+                                                 << "again: copies are recorded again";
+    else
+        qCInfo(lcWaylandPasteboard).noquote() << "clipboard through" << protocol->manager->name;
+    return true;
 }
 
-WaylandPasteboard::~WaylandPasteboard()
+void WaylandPasteboard::Session::loseLater(const QString& reason)
 {
+    const quint64 generation = m_generation;
+    QMetaObject::invokeMethod(this, [this, generation, reason] {
+        if (generation == m_generation)
+            lose(reason);
+    }, Qt::QueuedConnection);
+}
+
+void WaylandPasteboard::Session::lose(const QString& reason)
+{
+    if (!m_connection)
+        return;
+    tearDown();
+    qCWarning(lcWaylandPasteboard).noquote() << "the clipboard connection broke (" + reason
+            + "): copies are not recorded until Lumra has connected again";
+    m_retry->start(m_retryDelay);
+}
+
+void WaylandPasteboard::Session::retry()
+{
+    if (open())
+        return;
+    m_retryDelay = qMin<std::chrono::milliseconds>(m_retryDelay * 2, longestRetry);
+    qCDebug(lcWaylandPasteboard) << "no clipboard connection yet; next try in" << m_retryDelay.count() << "ms";
+    m_retry->start(m_retryDelay);
+}
+
+void WaylandPasteboard::Session::tearDown()
+{
+    if (!m_connection)
+        return;
+    ++m_generation;
+    for (const auto& pending : m_pendingWrites) {
+        wl_proxy_destroy(pending->callback);
+        pending->answer->set_value(Result<qint64>::failure(QStringLiteral("Lumra could not take the clipboard")));
+    }
+    m_pendingWrites.clear();
     for (wl_proxy* offer : m_introduced.keys())
         destroyRequest(offer, ZWLR_DATA_CONTROL_OFFER_V1_DESTROY);
-    m_selection.reset();
-    destroyOffer(m_primary);
+    m_introduced.clear();
+    if (m_primary)
+        destroyRequest(m_primary, ZWLR_DATA_CONTROL_OFFER_V1_DESTROY);
     if (m_source)
         destroyRequest(m_source, ZWLR_DATA_CONTROL_SOURCE_V1_DESTROY);
     if (m_device)
         destroyRequest(m_device, ZWLR_DATA_CONTROL_DEVICE_V1_DESTROY);
     destroyRequest(m_manager, ZWLR_DATA_CONTROL_MANAGER_V1_DESTROY);
     wl_proxy_destroy(m_seat);
+    m_primary = m_source = m_device = m_manager = m_seat = nullptr;
+    m_expectOwnSelection = false;
+    std::shared_ptr<Offer> selection;
+    {
+        QMutexLocker lock(&m_shared->mutex);
+        selection = std::move(m_shared->selection);
+        m_shared->selectionTypes.clear();
+        m_shared->ownedByUs = false;
+        m_shared->served = {};
+    }
+    selection.reset();
     m_connection->flush();
+    m_connection->disconnect(this);
+    m_connection->stopReading();
+    // Readers still holding an offer keep the connection until they let go.
+    m_connection.reset();
 }
 
-QString WaylandPasteboard::protocolName() const { return QString::fromLatin1(m_protocol.manager->name); }
-
-void WaylandPasteboard::destroyOffer(wl_proxy*& offer)
-{
-    if (offer)
-        destroyRequest(offer, ZWLR_DATA_CONTROL_OFFER_V1_DESTROY);
-    offer = nullptr;
-}
-
-std::shared_ptr<wl_proxy> WaylandPasteboard::lease(wl_proxy* offer)
-{
-    if (!offer)
-        return nullptr;
-    // A reader on the capture worker may still hold the offer when the next copy replaces it;
-    // the last holder lets it go, and it is destroyed on this object's thread.
-    QPointer<WaylandPasteboard> self(this);
-    return std::shared_ptr<wl_proxy>(offer, [self](wl_proxy* proxy) {
-        if (!self)
-            return;
-        auto destroy = [proxy] { destroyRequest(proxy, ZWLR_DATA_CONTROL_OFFER_V1_DESTROY); };
-        if (QThread::currentThread() == self->thread())
-            destroy();
-        else
-            QMetaObject::invokeMethod(self.data(), destroy, Qt::QueuedConnection);
-    });
-}
-
-void WaylandPasteboard::introduced(wl_proxy* offer)
+void WaylandPasteboard::Session::introduced(wl_proxy* offer)
 {
     m_introduced.insert(offer, {});
     addListener(offer, Listeners::offer, this);
 }
 
-void WaylandPasteboard::offered(wl_proxy* offer, const char* mimeType)
+void WaylandPasteboard::Session::offered(wl_proxy* offer, const char* mimeType)
 {
     auto it = m_introduced.find(offer);
     if (it == m_introduced.end())
@@ -263,77 +415,202 @@ void WaylandPasteboard::offered(wl_proxy* offer, const char* mimeType)
     }
 }
 
-void WaylandPasteboard::selected(wl_proxy* offer)
+void WaylandPasteboard::Session::selected(wl_proxy* offer)
 {
-    if (!offer || !m_selection || offer != m_selection.get())
-        m_selection = lease(offer);
-    m_selectionTypes = offer ? m_introduced.take(offer).types : QStringList();
+
+    QStringList types = offer ? m_introduced.take(offer).types : QStringList();
     const bool ours = m_expectOwnSelection && m_source;
     m_expectOwnSelection = false;
-    if (ours || !m_started)
-        return;
-    ++m_changeCount;
-    emitChangedLater();
+    std::shared_ptr<Offer> replaced;
+    bool announce = false;
+    {
+        QMutexLocker lock(&m_shared->mutex);
+        if (!offer || !m_shared->selection || offer != m_shared->selection->proxy) {
+            replaced = std::move(m_shared->selection);
+            m_shared->selection = offer ? std::make_shared<Offer>(offer, m_connection) : nullptr;
+        }
+        m_shared->selectionTypes = std::move(types);
+        if (!ours && !m_initialSelection) {
+            ++m_shared->changeCount;
+            announce = !m_shared->changeAnnounced;
+            m_shared->changeAnnounced = true;
+        }
+    }
+    // However many copies come while the main thread is busy, it hears of them once.
+    if (announce)
+        QMetaObject::invokeMethod(m_owner, &WaylandPasteboard::announceChange, Qt::QueuedConnection);
 }
 
-void WaylandPasteboard::primarySelected(wl_proxy* offer)
+void WaylandPasteboard::Session::primarySelected(wl_proxy* offer)
 {
     m_introduced.remove(offer);
-    if (offer != m_primary) {
-        destroyOffer(m_primary);
-        m_primary = offer;
+    if (offer == m_primary)
+        return;
+    if (m_primary)
+        destroyRequest(m_primary, ZWLR_DATA_CONTROL_OFFER_V1_DESTROY);
+    m_primary = offer;
+}
+
+void WaylandPasteboard::Session::send(wl_proxy* source, const char* mimeType, int fd)
+{
+    QByteArray data;
+    bool served = false;
+    if (source == m_source) {
+        QMutexLocker lock(&m_shared->mutex);
+        auto it = m_shared->served.data.constFind(QString::fromUtf8(mimeType));
+        served = it != m_shared->served.data.constEnd();
+        if (served)
+            data = *it;
     }
-}
-
-void WaylandPasteboard::finished()
-{
-    qCWarning(lcWaylandPasteboard) << "the compositor ended clipboard access for this seat; copies are no longer recorded";
-    destroyRequest(m_device, ZWLR_DATA_CONTROL_DEVICE_V1_DESTROY);
-    m_device = nullptr;
-}
-
-void WaylandPasteboard::send(wl_proxy* source, const char* mimeType, int fd)
-{
-    auto it = m_served.data.constFind(QString::fromUtf8(mimeType));
-    if (source != m_source || it == m_served.data.constEnd()) {
+    if (!served) {
         ::close(fd); // the reader sees an empty answer
         return;
     }
-    new Writer(fd, *it, this);
+    new Writer(fd, std::move(data), this);
 }
 
-void WaylandPasteboard::cancelled(wl_proxy* source)
+void WaylandPasteboard::Session::cancelled(wl_proxy* source)
 {
     destroyRequest(source, ZWLR_DATA_CONTROL_SOURCE_V1_DESTROY);
     if (source != m_source)
         return;
     m_source = nullptr;
-    m_served = {};
+    QMutexLocker lock(&m_shared->mutex);
+    m_shared->ownedByUs = false;
+    m_shared->served = {};
+}
+
+void WaylandPasteboard::Session::write(ServedTypes served, const std::shared_ptr<WriteAnswer>& answer)
+{
+    if (!m_device) {
+        answer->set_value(Result<qint64>::failure(
+            QStringLiteral("Lumra could not take the clipboard: the clipboard connection is being restored")));
+        return;
+    }
+    wl_proxy* source = wl_proxy_marshal_flags(m_manager, ZWLR_DATA_CONTROL_MANAGER_V1_CREATE_DATA_SOURCE,
+                                              m_protocol->source, versionOf(m_manager), 0, nullptr);
+    addListener(source, Listeners::source, this);
+    for (const QString& type : std::as_const(served.types))
+        wl_proxy_marshal_flags(source, ZWLR_DATA_CONTROL_SOURCE_V1_OFFER, nullptr, versionOf(source), 0,
+                               type.toUtf8().constData());
+    wl_proxy_marshal_flags(m_device, ZWLR_DATA_CONTROL_DEVICE_V1_SET_SELECTION, nullptr, versionOf(m_device), 0,
+                           source);
+    // The previous source is cancelled by the compositor, not by us: a reader may still be on it.
+    m_source = source;
+    m_expectOwnSelection = true;
+    {
+        QMutexLocker lock(&m_shared->mutex);
+        m_shared->served = std::move(served);
+        m_shared->ownedByUs = true;
+        m_shared->unresponsiveAt->store(-1);
+    }
+    // The selection is ours once the compositor has handled the request and not given it away.
+    auto* callback = reinterpret_cast<wl_proxy*>(wl_display_sync(m_connection->display()));
+    m_pendingWrites.push_back(std::make_unique<PendingWrite>(PendingWrite {this, callback, source, answer}));
+    wl_callback_add_listener(reinterpret_cast<wl_callback*>(callback), &Listeners::written, m_pendingWrites.back().get());
+    m_connection->flush();
+}
+
+void WaylandPasteboard::Session::written(PendingWrite* pending)
+{
+    wl_proxy_destroy(pending->callback);
+    auto answer = pending->answer;
+    const bool taken = m_source == pending->source;
+    std::erase_if(m_pendingWrites, [pending](const auto& p) { return p.get() == pending; });
+    if (!taken) {
+        m_expectOwnSelection = false;
+        answer->set_value(Result<qint64>::failure(QStringLiteral("Lumra could not take the clipboard")));
+        return;
+    }
+    QMutexLocker lock(&m_shared->mutex);
+    ++m_shared->changeCount;
+    answer->set_value(m_shared->changeCount);
+}
+
+bool WaylandPasteboard::sessionOffersDataControl()
+{
+    auto connection = WaylandConnection::open();
+    return connection
+        && (connection->globalVersion(extProtocol.manager->name) || connection->globalVersion(wlrProtocol.manager->name));
+}
+
+std::unique_ptr<WaylandPasteboard> WaylandPasteboard::create()
+{
+    if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_SOCKET"))
+        return nullptr;
+    // A peer that closes its pipe early must not end Lumra with SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::unique_ptr<WaylandPasteboard> pasteboard(new WaylandPasteboard);
+    bool opened = false;
+    Session* session = pasteboard->m_session;
+    QMetaObject::invokeMethod(session, [session, &opened] { opened = session->open(); }, Qt::BlockingQueuedConnection);
+    if (!opened)
+        return nullptr;
+    return pasteboard;
+}
+
+WaylandPasteboard::WaylandPasteboard()
+    : m_shared(std::make_shared<Shared>())
+    , m_thread(new QThread(this))
+    , m_session(new Session(m_shared, this))
+{
+    m_thread->setObjectName(QStringLiteral("Lumra clipboard connection"));
+    m_session->moveToThread(m_thread);
+    m_thread->start();
+}
+
+WaylandPasteboard::~WaylandPasteboard()
+{
+    Session* session = m_session;
+    QMetaObject::invokeMethod(session, [session] { session->close(); }, Qt::BlockingQueuedConnection);
+    // Deleted on its own thread as that thread ends, with the transfers still under way.
+    session->deleteLater();
+    m_thread->quit();
+    m_thread->wait();
+}
+
+QString WaylandPasteboard::protocolName() const
+{
+    QMutexLocker lock(&m_shared->mutex);
+    return m_shared->protocolName;
+}
+
+void WaylandPasteboard::announceChange()
+{
+    {
+        QMutexLocker lock(&m_shared->mutex);
+        m_shared->changeAnnounced = false;
+    }
+    emit changed();
 }
 
 qint64 WaylandPasteboard::changeCount() const
 {
-    m_connection->dispatchPending();
-    return m_changeCount;
+    QMutexLocker lock(&m_shared->mutex);
+    return m_shared->changeCount;
 }
 
-bool WaylandPasteboard::isOwnedByUs() const { return m_source != nullptr; }
+bool WaylandPasteboard::isOwnedByUs() const
+{
+    QMutexLocker lock(&m_shared->mutex);
+    return m_shared->ownedByUs;
+}
 
 // One change's offer, read through a pipe on the caller's thread: requests on a proxy may be
-// sent from any thread, and the offer is held until the reader lets it go.
+// sent from any thread, and the offer (and its connection) is held until the reader lets it go.
 class WaylandPasteboard::Reader final : public OfferReader {
 public:
-    explicit Reader(const WaylandPasteboard& pasteboard)
-        : m_offer(pasteboard.m_selection)
-        , m_display(pasteboard.m_connection->display())
-        , m_types(pasteboard.m_selectionTypes)
-        , m_unresponsiveAt(pasteboard.m_unresponsiveAt)
-        , m_change(pasteboard.m_changeCount)
-        , m_ours(pasteboard.isOwnedByUs())
-        , m_piece(pasteboard.m_readTimeout)
+    // Takes the current change; `shared` is locked by the caller.
+    Reader(const Shared& shared, std::chrono::milliseconds piece)
+        : m_offer(shared.selection)
+        , m_types(shared.selectionTypes)
+        , m_unresponsiveAt(shared.unresponsiveAt)
+        , m_change(shared.changeCount)
+        , m_ours(shared.ownedByUs)
+        , m_piece(piece)
     {
         if (m_ours)
-            m_served = pasteboard.m_served;
+            m_served = shared.served;
     }
 
     qint64 changeCount() const override { return m_change; }
@@ -373,10 +650,10 @@ private:
         int fds[2];
         if (::pipe2(fds, O_CLOEXEC) != 0)
             return OfferRead::failure(OfferRead::Outcome::refused, QStringLiteral("The clipboard data could not be read: no pipe"));
-        wl_proxy* offer = m_offer.get();
+        wl_proxy* offer = m_offer->proxy;
         wl_proxy_marshal_flags(offer, ZWLR_DATA_CONTROL_OFFER_V1_RECEIVE, nullptr, versionOf(offer), 0,
                                type.toUtf8().constData(), fds[1]);
-        wl_display_flush(m_display);
+        m_offer->connection->flush();
         ::close(fds[1]);
 
         // The owner writes and closes its end; each piece must come within the per-piece limit
@@ -414,8 +691,7 @@ private:
         return result;
     }
 
-    std::shared_ptr<wl_proxy> m_offer;
-    wl_display* m_display;
+    std::shared_ptr<Offer> m_offer;
     QStringList m_types;
     std::shared_ptr<std::atomic<qint64>> m_unresponsiveAt;
     qint64 m_change;
@@ -426,8 +702,8 @@ private:
 
 std::shared_ptr<OfferReader> WaylandPasteboard::offerReader()
 {
-    m_connection->dispatchPending();
-    return std::make_shared<Reader>(*this);
+    QMutexLocker lock(&m_shared->mutex);
+    return std::make_shared<Reader>(*m_shared, m_readTimeout);
 }
 
 Result<QStringList> WaylandPasteboard::types() { return offerReader()->types(QDeadlineTimer(m_readTimeout)); }
@@ -442,28 +718,15 @@ Result<QByteArray> WaylandPasteboard::data(const QString& mimeType)
 
 Result<qint64> WaylandPasteboard::write(const QList<PasteboardRepresentation>& representations)
 {
-    if (!m_device)
-        return Result<qint64>::failure(QStringLiteral("Lumra could not take the clipboard: the compositor ended clipboard access"));
-    ServedTypes served = servedTypesFor(representations);
-    wl_proxy* source = wl_proxy_marshal_flags(m_manager, ZWLR_DATA_CONTROL_MANAGER_V1_CREATE_DATA_SOURCE,
-                                              m_protocol.source, versionOf(m_manager), 0, nullptr);
-    addListener(source, Listeners::source, this);
-    for (const QString& type : std::as_const(served.types))
-        wl_proxy_marshal_flags(source, ZWLR_DATA_CONTROL_SOURCE_V1_OFFER, nullptr, versionOf(source), 0,
-                               type.toUtf8().constData());
-    wl_proxy_marshal_flags(m_device, ZWLR_DATA_CONTROL_DEVICE_V1_SET_SELECTION, nullptr, versionOf(m_device), 0,
-                           source);
-    // The previous source is cancelled by the compositor, not by us: a reader may still be on it.
-    m_source = source;
-    m_served = std::move(served);
-    m_expectOwnSelection = true;
-    m_unresponsiveAt->store(-1);
-    if (!m_connection->roundtrip(QDeadlineTimer(m_readTimeout)) || m_source != source) {
-        m_expectOwnSelection = false;
+    auto answer = std::make_shared<WriteAnswer>();
+    std::future<Result<qint64>> result = answer->get_future();
+    Session* session = m_session;
+    QMetaObject::invokeMethod(session, [session, served = servedTypesFor(representations), answer]() mutable {
+        session->write(std::move(served), answer);
+    }, Qt::QueuedConnection);
+    if (result.wait_for(m_readTimeout) != std::future_status::ready)
         return Result<qint64>::failure(QStringLiteral("Lumra could not take the clipboard"));
-    }
-    ++m_changeCount;
-    return m_changeCount;
+    return result.get();
 }
 
 } // namespace lumra

@@ -97,7 +97,13 @@ unsigned long X11Connection::rootWindow() const { return DefaultRootWindow(m_dis
 void X11Connection::dispatchPending()
 {
     m_dispatchQueued = false;
-    while (XPending(m_display)) {
+    // A bounded batch, so that a client flooding us with requests cannot hold the main thread:
+    // the rest waits for the next turn of the event loop.
+    for (int handled = 0; XPending(m_display); ++handled) {
+        if (handled == maxEventsPerDispatch) {
+            dispatchLater();
+            return;
+        }
         XEvent event;
         XNextEvent(m_display, &event);
         if (m_handler)

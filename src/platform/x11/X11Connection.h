@@ -37,8 +37,10 @@ public:
     // Reads events until `match` accepts one (copied to `out`) or the deadline passes; other
     // events go to the handler. False on timeout or a broken connection.
     bool waitFor(const std::function<bool(const _XEvent&)>& match, QDeadlineTimer deadline, _XEvent* out);
-    // Hands every event already received to the handler.
+    // Hands the events already received to the handler, at most maxEventsPerDispatch of them;
+    // the rest follow from the event loop.
     void dispatchPending();
+    static constexpr int maxEventsPerDispatch = 256;
 
     // The server's current time, learnt from a zero-length append to a property of `window`
     // (which must select PropertyChangeMask); CurrentTime (0) when no answer comes in time.

@@ -87,6 +87,8 @@ HorizontalWheelScrollArea::HorizontalWheelScrollArea(QWidget* parent)
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setFrameShape(QFrame::NoFrame);
+    // A click on a chip or a badge lands here on its way up: the search field keeps the keyboard.
+    setFocusPolicy(Qt::NoFocus);
     setWidgetResizable(false);
     setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);

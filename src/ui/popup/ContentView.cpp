@@ -255,6 +255,7 @@ void ContentView::buildHeader()
     m_savingsButton = new QPushButton(m_header);
     m_savingsButton->setFlat(true);
     m_savingsButton->setCursor(Qt::PointingHandCursor);
+    m_savingsButton->setFocusPolicy(Qt::TabFocus);
     m_savingsButton->setToolTip(QStringLiteral("Click to reset your time-saved counter"));
     m_savingsButton->setFont(captionFont(font()));
     m_savingsButton->setStyleSheet(QStringLiteral("QPushButton { border: none; padding: 0; text-align: left; }"));

@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QParallelAnimationGroup>
 #include <QPropertyAnimation>
+#include <QWindow>
 
 namespace lumra {
 
@@ -107,6 +108,12 @@ void UnifiedPreviewCoordinator::showUnifiedPreview(const ClipboardItem& item, Cl
     panel->installEventFilter(this);
     holdPopups();
 
+    // A window with a parent is a dialog to a tiling compositor, which floats it instead of
+    // squeezing the user's windows; the preview belongs to the popup anyway.
+    if (PopupPanel* popup = PopupPanel::findOpen(); popup && popup->windowHandle()) {
+        panel->winId();
+        panel->windowHandle()->setTransientParent(popup->windowHandle());
+    }
     panel->setGeometry(PreviewFrame::animationFrame(frame));
     panel->setWindowOpacity(0);
     panel->show();

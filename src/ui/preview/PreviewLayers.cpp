@@ -238,7 +238,10 @@ MediaPreviewView::MediaPreviewView(const QString& path, bool isVideo, QWidget* p
     layout->addLayout(controls);
 
     m_player->setAudioOutput(m_audio);
-    m_player->setSource(QUrl::fromLocalFile(path));
+    // The player's backend opens its source on this thread: a FIFO named like a film would hold it.
+    openMediaFile(
+        path, this, [this](const QUrl& source) { m_player->setSource(source); },
+        [this](const QString& reason) { showError(reason + QLatin1Char('.')); });
     connect(m_play, &QPushButton::clicked, this, [this] {
         if (m_player->playbackState() == QMediaPlayer::PlayingState)
             m_player->pause();

@@ -136,16 +136,17 @@ QString dateSpan(const QDateTime& earliest, const QDateTime& latest)
 QString cleaned(const backup::CleaningReport& report)
 {
     QStringList parts;
-    if (report.imageNamesReplaced > 0)
-        parts << QStringLiteral("%1 image names renamed").arg(report.imageNamesReplaced);
-    if (report.imageItemsRefused > 0)
-        parts << QStringLiteral("%1 images too large or not pictures left out").arg(report.imageItemsRefused);
-    if (report.imageItemsUnfilled > 0)
-        parts << QStringLiteral("%1 images with no picture in the file left out").arg(report.imageItemsUnfilled);
-    if (report.fileEntriesDropped > 0)
-        parts << QStringLiteral("%1 file entries that are not local files left out").arg(report.fileEntriesDropped);
-    if (report.fileItemsDropped > 0)
-        parts << QStringLiteral("%1 file items without a usable file left out").arg(report.fileItemsDropped);
+    const auto add = [&parts](int count, const char* one, const char* many) {
+        if (count > 0)
+            parts << QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
+    };
+    add(report.imageNamesReplaced, "image name renamed", "image names renamed");
+    add(report.imageItemsTooLarge, "image too large left out", "images too large left out");
+    add(report.imageItemsNotPictures, "image that is not a picture left out", "images that are not pictures left out");
+    add(report.imageItemsUnfilled, "image with no picture in the file left out", "images with no picture in the file left out");
+    add(report.fileEntriesDropped, "file entry that is not a local file left out",
+        "file entries that are not local files left out");
+    add(report.fileItemsDropped, "file item without a usable file left out", "file items without a usable file left out");
     return parts.isEmpty() ? QString() : QStringLiteral("Checked: ") + parts.join(QStringLiteral(", ")) + QLatin1Char('.');
 }
 

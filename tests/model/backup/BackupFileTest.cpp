@@ -157,7 +157,7 @@ TEST(BackupFile, cleaningKeepsNothingThatReachesOutside)
     EXPECT_EQ(loaded->data.images.size(), 1); // "AAAA" is no image
     EXPECT_EQ(loaded->cleaned.imageNamesReplaced, 1);
     EXPECT_EQ(loaded->cleaned.imageItemsUnfilled, 1);
-    EXPECT_EQ(loaded->cleaned.imageItemsRefused, 0); // no item names "junk.png"
+    EXPECT_EQ(loaded->cleaned.imageItemsNotPictures, 0); // no item names "junk.png"
     EXPECT_EQ(loaded->cleaned.fileEntriesDropped, 4);
     EXPECT_EQ(loaded->cleaned.fileItemsDropped, 1);
 }
@@ -203,7 +203,8 @@ TEST(BackupFile, imageItemsWithoutAPictureAreLeftOutAndCountedByCause)
     EXPECT_EQ(kept[3].textContent, QStringLiteral("words"));
     EXPECT_FALSE(kept[3].imageFileName.has_value());
     EXPECT_EQ(loaded->data.images.keys(), QList<QString> {capture});
-    EXPECT_EQ(loaded->cleaned.imageItemsRefused, 2);  // the huge one, the noise
+    EXPECT_EQ(loaded->cleaned.imageItemsTooLarge, 1);
+    EXPECT_EQ(loaded->cleaned.imageItemsNotPictures, 1); // the noise
     EXPECT_EQ(loaded->cleaned.imageItemsUnfilled, 2); // a name with no bytes, no name at all
     EXPECT_EQ(loaded->cleaned.imageNamesReplaced, 2); // both items of "kept.png", and only they
 }

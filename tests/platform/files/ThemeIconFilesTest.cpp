@@ -4,10 +4,17 @@
 
 #include <QDir>
 #include <QFile>
+#include <QImage>
+#include <QPixmap>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <future>
 #include <memory>
 
 using namespace lumra;
@@ -90,6 +97,7 @@ TEST_F(ThemeIconFilesTest, AFifoWhereTheThemeLooksRefusesThatName)
         {"icons/Base/32x32/mimetypes/text-x-script.png", false, "text-x-script"}, // inherited
         {"icons/hicolor/16x16/mimetypes/text-x.png", false, "text-x-python"}, // a shorter form of the name
         {"pixmaps/legacy.xpm", false, "legacy"}, // the fallback folders
+        {"icons/Mine/48x48/apps/edit-symbolic.svg", false, "edit-paste-symbolic"}, // a symbolic name's shorter form
     };
     for (const Case& c : cases)
         plant((c.user ? m_user : m_system).filePath(c.planted));
@@ -109,6 +117,93 @@ TEST_F(ThemeIconFilesTest, AFifoForAThemesIndexOrCacheRefusesEveryName)
     plant(own.filePath("Other/index.theme"));
     const IconThemeSearch other {QStringLiteral("Other"), {}, {own.path()}, {}};
     EXPECT_FALSE(themeIconFilesAreRegular("editor", other));
+}
+
+// Resident memory of this process, in bytes.
+qint64 residentBytes()
+{
+    long pages = 0;
+    long resident = 0;
+    std::ifstream("/proc/self/statm") >> pages >> resident;
+    return qint64(resident) * ::sysconf(_SC_PAGESIZE);
+}
+
+// A desktop entry may name an icon of any length: one with many dashes must cost no more than a
+// short one. Past a bound on memory or time the test gives up on the runaway check.
+TEST_F(ThemeIconFilesTest, AVeryLongDashedNameIsRefusedAtOnce)
+{
+    QString dashed;
+    for (int i = 0; i < 500'000; ++i)
+        dashed += QStringLiteral("a-");
+    const qint64 before = residentBytes();
+    auto check = std::async(std::launch::async, [&] { return themeIconFilesAreRegular(dashed, search); });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (check.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
+        if (residentBytes() - before > 1024ll * 1024 * 1024 || std::chrono::steady_clock::now() > deadline) {
+            std::fprintf(stderr, "the check of a long dashed name ran away\n");
+            std::_Exit(1); // the check cannot be stopped from here
+        }
+    }
+    EXPECT_FALSE(check.get()) << "no file has a name that long";
+    // The longest name a file may have is still checked, down to its shortest form.
+    file(m_system.filePath("icons/Mine/48x48/apps/a.png"));
+    QString longest = dashed.left(255);
+    EXPECT_TRUE(themeIconFilesAreRegular(longest, search));
+    plant(m_system.filePath("icons/Mine/48x48/apps/a-a-a.svg"));
+    EXPECT_FALSE(themeIconFilesAreRegular(longest, search));
+}
+
+// At start, a search folder holding a theme file Qt would open for any name, or a picture that is no
+// regular file, is left out as a whole; the others stay, in their order.
+TEST_F(ThemeIconFilesTest, AtStartFoldersHoldingAFifoAreLeftOut)
+{
+    EXPECT_EQ(withoutBlockingFolders(search).themePaths, search.themePaths);
+    const struct {
+        const char* planted;
+        bool user;
+    } cases[] = {
+        {"icons/hicolor/icon-theme.cache", true},
+        {"icons/hicolor/48x48/apps/folder.png", true},
+        {"icons/Base/32x32/mimetypes/text-x-generic.png", false},
+    };
+    for (const auto& c : cases) {
+        const QString path = (c.user ? m_user : m_system).filePath(c.planted);
+        auto fifo = std::make_unique<test::FifoWatchdog>(path, std::chrono::milliseconds(500));
+        ASSERT_TRUE(fifo->made());
+        const IconThemeSearch checked = withoutBlockingFolders(search);
+        EXPECT_EQ(checked.themePaths, QStringList {(c.user ? m_system : m_user).filePath("icons")}) << c.planted;
+        EXPECT_EQ(checked.fallbackPaths, search.fallbackPaths);
+        EXPECT_FALSE(fifo->tripped()) << c.planted;
+    }
+    plant(m_system.filePath("pixmaps/legacy.xpm"));
+    EXPECT_TRUE(withoutBlockingFolders(search).fallbackPaths.isEmpty());
+}
+
+// Qt itself, asked for any icon once the theme was checked, opens no FIFO: not the user's
+// icon-theme.cache, nor a picture planted under a name of Lumra's own.
+TEST_F(ThemeIconFilesTest, QtOpensNoFifoOnceTheThemeWasChecked)
+{
+    const IconThemeSearch saved = IconThemeSearch::current();
+    QImage picture(48, 48, QImage::Format_RGB32);
+    picture.fill(Qt::darkYellow);
+    ASSERT_TRUE(picture.save(m_system.filePath("icons/Mine/48x48/apps/folder.png")));
+    plant(m_user.filePath("icons/hicolor/icon-theme.cache"));
+    ASSERT_TRUE(QDir().mkpath(m_user.filePath("icons/Mine/48x48/apps")));
+    theme(m_user.filePath("icons/Mine"), "Mine", "Base", {"48x48/apps"});
+    plant(m_user.filePath("icons/Mine/48x48/apps/folder.png"));
+    QIcon::setThemeName(search.themeName);
+    QIcon::setFallbackThemeName(search.fallbackThemeName);
+    IconFiles::instance().checkTheme(search, std::chrono::seconds(30));
+    ASSERT_FALSE(IconFiles::instance().themeHidden());
+
+    EXPECT_TRUE(QIcon::hasThemeIcon("folder"));
+    EXPECT_FALSE(QIcon::fromTheme("folder").pixmap(48).isNull()) << "the system's picture is still found";
+    EXPECT_FALSE(QIcon::hasThemeIcon("not-installed")) << "every theme of the chain was asked";
+
+    QIcon::setThemeName(saved.themeName);
+    QIcon::setFallbackThemeName(saved.fallbackThemeName);
+    QIcon::setThemeSearchPaths(saved.themePaths);
+    QIcon::setFallbackSearchPaths(saved.fallbackPaths);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "platform/pasteboard/X11Pasteboard.h"
 
+#include "ManualClockScope.h"
 #include "SelectionOwner.h"
 #include "Xclip.h"
 
@@ -9,6 +10,7 @@
 #include <QImage>
 #include <QRandomGenerator>
 #include <QSignalSpy>
+#include <QTest>
 
 using namespace lumra;
 using lumra::test::SelectionOwner;
@@ -178,6 +180,43 @@ TEST_F(X11PasteboardTest, ServesALargeImageOfOursInChunks)
     ASSERT_TRUE(written.ok()) << written.error().toStdString();
     EXPECT_TRUE(test::xclipPaste("image/png") == png);
     EXPECT_TRUE(test::xclipPaste("TARGETS").contains("image/png"));
+}
+
+// A requestor asking on one property after another and never taking a piece: past the bound it is
+// refused, and its transfers are dropped once it has stalled long enough.
+TEST_F(X11PasteboardTest, TransfersOfARequestorThatStopsReadingAreBoundedAndDropped)
+{
+    test::ManualClockScope time;
+    ASSERT_TRUE(pasteboard->write({{"text/plain;charset=utf-8", QByteArray(200 * 1024, 'p')}}).ok());
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_TRUE(display);
+    const Window requestor = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 1, 1, 0, 0, 0);
+    const auto ask = [&](int count) {
+        int answered = 0;
+        int accepted = 0;
+        for (int i = 0; i < count; ++i)
+            XConvertSelection(display, XInternAtom(display, "CLIPBOARD", x11::XFalse), XInternAtom(display, "UTF8_STRING", x11::XFalse),
+                              XInternAtom(display, QByteArray("UNREAD_" + QByteArray::number(i)).constData(), x11::XFalse),
+                              requestor, x11::XCurrentTime);
+        XFlush(display);
+        EXPECT_TRUE(QTest::qWaitFor([&] {
+            while (XPending(display)) {
+                XEvent event;
+                XNextEvent(display, &event);
+                answered += event.type == SelectionNotify;
+                accepted += event.type == SelectionNotify && event.xselection.property != Atom(x11::XNone);
+            }
+            return answered == count;
+        }));
+        return accepted;
+    };
+
+    EXPECT_EQ(ask(10), X11Pasteboard::maxTransfersPerRequestor);
+    EXPECT_EQ(pasteboard->pendingTransfers(), X11Pasteboard::maxTransfersPerRequestor);
+    time.clock.advance(X11Pasteboard::transferStallTimeout * 2);
+    EXPECT_EQ(pasteboard->pendingTransfers(), 0);
+    EXPECT_EQ(ask(1), 1) << "a dropped requestor may ask again";
+    XCloseDisplay(display);
 }
 
 } // namespace

@@ -114,6 +114,23 @@ TEST_F(ThumbnailerRunTest, ARunHandsBackThePictureAndNothingElseRuns)
 
     installed.setMode(TestThumbnailer::Mode::fail);
     EXPECT_FALSE(runThumbnailer(thumbnailer, input, 128)) << "a failing exit status is no picture";
+
+    installed.setMode(TestThumbnailer::Mode::picture);
+    RunLimits small;
+    small.maxOutputBytes = 100;
+    const Result<QByteArray> tooBig = runThumbnailer(thumbnailer, input, 128, small);
+    ASSERT_FALSE(tooBig);
+    EXPECT_TRUE(tooBig.error().contains("too big")) << tooBig.error().toStdString();
+}
+
+// A thumbnailer that leaves a helper behind and exits at once takes the helper with it.
+TEST_F(ThumbnailerRunTest, AHelperLeftBehindIsKilledWhenTheThumbnailerExits)
+{
+    installed.setMode(TestThumbnailer::Mode::detach);
+    EXPECT_TRUE(runThumbnailer(thumbnailer, input("quick.z64"), 128));
+    ASSERT_TRUE(QFile::exists(installed.folder() + "/helper"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !installed.helperAlive(); }, 5000))
+        << "the helper it started was left running";
 }
 
 TEST_F(ThumbnailerRunTest, AThumbnailerPastItsTimeIsKilledWithItsHelpers)

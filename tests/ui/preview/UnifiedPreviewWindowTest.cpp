@@ -3,6 +3,7 @@
 #include "model/store/StoreSchema.h"
 #include "platform/core/Folders.h"
 #include "platform/richtext/RtfCodec.h"
+#include "platform/sound/MediaProbe.h"
 #include "platform/workspace/FileManager.h"
 #include "ui/preview/PreviewCoordinator.h"
 #include "ui/preview/PreviewLayers.h"
@@ -411,6 +412,29 @@ TEST_F(UnifiedPreviewWindowTest, PreviewsOfFilesSayWhatTheyHold)
     const QString dir = qEnvironmentVariable("LUMRA_BUILD_DIR", QDir::currentPath()) + QStringLiteral("/artifacts");
     panel->grab().save(dir + QStringLiteral("/preview-not-a-pdf.png"));
     closeAndWait();
+}
+
+// A FIFO named like a film or a song never reaches the player, whose backend would wait in its
+// open() on this thread: the preview and the probe of a chosen sound say why instead.
+TEST(MediaPreviewViewTest, AFifoNamedLikeAFilmOrASongIsNotHandedToThePlayer)
+{
+    QTemporaryDir folder;
+    for (const char* name : {"movie.mp4", "song.mp3"}) {
+        test::FifoWatchdog fifo(folder.filePath(name), std::chrono::seconds(2));
+        ASSERT_TRUE(fifo.made());
+        MediaPreviewView view(folder.filePath(name), QByteArray(name).endsWith(".mp4"), nullptr, [] { return true; });
+        view.show();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !view.errorText().isEmpty(); }, 10000)) << name;
+        EXPECT_EQ(view.errorText(), QStringLiteral("This file can't be played: not a regular file.")) << name;
+        EXPECT_TRUE(view.player()->source().isEmpty());
+
+        QObject context;
+        std::optional<Status> probed;
+        probeMedia(folder.filePath(name), false, &context, [&](Status status) { probed = std::move(status); });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return probed.has_value(); }, 10000)) << name;
+        EXPECT_FALSE(probed && *probed);
+        EXPECT_FALSE(fifo.tripped()) << name << " was opened";
+    }
 }
 
 TEST(MediaPreviewViewTest, WithoutASoundOutputTheAudioPreviewSaysSoInsteadOfPlayingSilently)

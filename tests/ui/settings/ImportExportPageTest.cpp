@@ -287,8 +287,14 @@ TEST_F(ImportExportPageTest, imagesWithoutAPictureAreLeftOutAndSaidSo)
     ClipboardItem missing = huge;
     missing.id = QUuid::createUuid();
     missing.imageFileName = QStringLiteral("00000000000000000000000000000003.png");
-    data.items = {kept, huge, missing};
-    data.images = {{QStringLiteral("huge.png"), test::pngHeaderClaiming(40000, 40000)}};
+    ClipboardItem noise = huge;
+    noise.id = QUuid::createUuid();
+    noise.imageFileName = QStringLiteral("noise.png");
+    ClipboardItem noiseAgain = noise;
+    noiseAgain.id = QUuid::createUuid();
+    data.items = {kept, huge, missing, noise, noiseAgain};
+    data.images = {{QStringLiteral("huge.png"), test::pngHeaderClaiming(40000, 40000)},
+                   {QStringLiteral("noise.png"), QByteArray(64, 'x')}};
     ImportSheet* sheet = sheetWith(data, "pictures.json");
     ASSERT_TRUE(sheet && sheet->isFileLoaded());
     EXPECT_EQ(sheet->summaryLabel()->text(), QStringLiteral("1 items"));
@@ -298,8 +304,8 @@ TEST_F(ImportExportPageTest, imagesWithoutAPictureAreLeftOutAndSaidSo)
             checked = label;
     }
     ASSERT_TRUE(checked);
-    EXPECT_EQ(checked->text(), QStringLiteral("Checked: 1 images too large or not pictures left out, "
-                                              "1 images with no picture in the file left out."));
+    EXPECT_EQ(checked->text(), QStringLiteral("Checked: 1 image too large left out, 2 images that are not pictures left out, "
+                                              "1 image with no picture in the file left out."));
     saveArtifact(*sheet, QStringLiteral("import-sheet-checked"));
     sheet->importButton()->click();
     waitFor([&] { return !sheet->isBusy() && !sheet->resultLabel()->text().isEmpty(); });

@@ -2,6 +2,8 @@
 
 #include <QTextBoundaryFinder>
 
+#include <algorithm>
+
 namespace lumra::EditorRules {
 
 namespace {
@@ -116,6 +118,17 @@ const QStringList& categoryIconChoices()
 bool canSaveShortcut(const std::optional<ItemShortcut>& recorded, bool itemHadShortcut)
 {
     return recorded.has_value() || !itemHadShortcut;
+}
+
+QPoint placedOnScreen(const QRect& frame, const QRect& area)
+{
+    if (area.isEmpty())
+        return frame.topLeft();
+    const auto along = [](int start, int length, int areaStart, int areaLength) {
+        return std::max(areaStart, std::min(start, areaStart + areaLength - length));
+    };
+    return {along(frame.x(), frame.width(), area.x(), area.width()),
+            along(frame.y(), frame.height(), area.y(), area.height())};
 }
 
 } // namespace lumra::EditorRules

@@ -3,6 +3,8 @@
 #include "model/ClipboardItem.h"
 
 #include <QList>
+#include <QPoint>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 
@@ -46,5 +48,10 @@ const QStringList& categoryIconChoices();
 // The shortcut editor's Save stays off only after a refused chord on an item that had a shortcut,
 // so that a refusal is never saved as removing the old one.
 bool canSaveShortcut(const std::optional<ItemShortcut>& recorded, bool itemHadShortcut);
+
+// Where an editor window's frame goes so that all of it lies in `area` (the free part of the popup's
+// screen): moved no further than that, unchanged when it already does. A frame larger than the
+// area keeps its top left corner, with the title and the first lines, in view.
+QPoint placedOnScreen(const QRect& frame, const QRect& area);
 
 } // namespace lumra::EditorRules

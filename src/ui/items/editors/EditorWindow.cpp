@@ -2,6 +2,7 @@
 
 #include "engine/ClipboardManager.h"
 #include "ui/items/SymbolIcon.h"
+#include "ui/items/editors/EditorRules.h"
 #include "ui/shell/WindowActivation.h"
 
 #include <QEvent>
@@ -9,6 +10,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 
 namespace lumra {
 
@@ -63,6 +65,12 @@ void EditorWindow::bringForward()
         setWindowState(windowState() & ~Qt::WindowMinimized);
     if (!isVisible())
         show();
+    // Wherever it was dragged, the editor comes back beside its popup, all of it on screen.
+    if (const QScreen* screen = m_panel && m_panel->screen() ? m_panel->screen() : this->screen()) {
+        const QPoint place = EditorRules::placedOnScreen(frameGeometry(), screen->availableGeometry());
+        if (place != frameGeometry().topLeft())
+            move(place);
+    }
     activateWithUserTime(this, 0);
 }
 

@@ -102,5 +102,24 @@ TEST(EditorRules, SensitiveItemsAreMaskedUnderTheTitle)
     EXPECT_FALSE(itemCaption(item).contains("hunter2"));
 }
 
+TEST(EditorRules, AnEditorOffScreenComesBackWhollyOnTheScreenMovedNoFurtherThanNeeded)
+{
+    const QRect area(0, 30, 1920, 1050); // a panel along the top
+    const QSize editor(400, 300);
+    const std::pair<QPoint, QPoint> cases[] = {
+        {{100, 100}, {100, 100}},       // on screen: left where it is
+        {{-3000, -3000}, {0, 30}},      // far away up and left
+        {{5000, 600}, {1520, 600}},     // off the right edge, height kept
+        {{1700, 1000}, {1520, 780}},    // hanging over the bottom right corner
+        {{300, 10}, {300, 30}},         // title bar under the panel
+    };
+    for (const auto& [from, to] : cases)
+        EXPECT_EQ(placedOnScreen(QRect(from, editor), area), to) << from.x() << "," << from.y();
+    // Larger than the screen: its top left corner shows.
+    EXPECT_EQ(placedOnScreen(QRect(QPoint(-50, 900), QSize(2500, 1200)), area), QPoint(0, 30));
+    // A second screen to the left, at negative coordinates.
+    EXPECT_EQ(placedOnScreen(QRect(QPoint(0, 0), editor), QRect(-1280, 0, 1280, 1024)), QPoint(-400, 0));
+}
+
 } // namespace
 } // namespace lumra

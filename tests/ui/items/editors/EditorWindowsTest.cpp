@@ -20,6 +20,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QStyleFactory>
 #include <QTest>
 #include <QTextCursor>
@@ -405,6 +406,20 @@ TEST_F(EditorWindowsTest, EachEditorHoldsThePopupAndClosesOnlyItself)
     // An editor outliving its popup closes quietly.
     QPointer<CommentEditorWindow> orphan = EditorWindows::openCommentEditor({manager.get(), hotKeys.get(), nullptr}, item);
     EXPECT_TRUE(orphan->close());
+}
+
+// The shortcut asking a held popup to close brings an editor dragged off screen back onto the
+// popup's screen.
+TEST_F(EditorWindowsTest, AnEditorOffScreenComesBackWithItsPopup)
+{
+    QPointer<CommentEditorWindow> editor = EditorWindows::openCommentEditor(host(), add("far away"));
+    editor->move(-5000, -5000);
+    QApplication::processEvents();
+    EXPECT_FALSE(panel->close());
+    QApplication::processEvents();
+    const QRect area = panel->screen()->availableGeometry();
+    EXPECT_TRUE(area.contains(editor->frameGeometry())) << editor->frameGeometry().x() << "," << editor->frameGeometry().y();
+    editor->close();
 }
 
 TEST_F(EditorWindowsTest, ThePopupMenuOpensEveryEditor)
