@@ -27,9 +27,6 @@ Q_LOGGING_CATEGORY(lcApp, "lumra.app")
 #define LUMRA_BUILD_NUMBER "1"
 #endif
 
-// Qt's D-Bus thread keeps libdbus's read buffer until exit; not a leak of ours (sanitizer builds).
-extern "C" const char* __lsan_default_suppressions() { return "leak:libdbus-1.so\n"; }
-
 namespace {
 
 // A Lumra that restarts itself names its predecessor; the new one takes over once that has let
@@ -73,7 +70,8 @@ void quitOnTermination(lumra::AppDelegate& delegate)
 
 } // namespace
 
-int main(int argc, char** argv)
+// The application, loaded by the `lumra` command (Launcher.cpp) when no Lumra runs yet to hand over to.
+extern "C" Q_DECL_EXPORT int lumraMain(int argc, char** argv)
 {
     lumra::keepLargeBuffersOutOfHeaps();
     const lumra::SessionDisplay session = lumra::SessionDisplay::fromEnvironment();

@@ -3,11 +3,14 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include "DesktopTools.h"
 #include "StoredTexts.h"
+#include "TempDataDir.h"
 
 #include <functional>
 
@@ -63,12 +66,12 @@ public:
 
     // Starts `lumra` once more, which asks this one to open or close its popup, and returns
     // once that second process has asked.
-    static bool askToTogglePopup()
+    static bool askToTogglePopup(const QStringList& arguments = {})
     {
         QProcess second;
         second.setProcessEnvironment(environment());
         second.setProcessChannelMode(QProcess::MergedChannels);
-        second.start(program(), {});
+        second.start(program(), arguments);
         if (!second.waitForFinished(20000))
             return false;
         return second.readAll().contains("asked it to open or close its popup");
@@ -90,6 +93,22 @@ public:
 private:
     QProcess m_process;
     QString m_output;
+};
+
+// Tests of the real program against other programs: skipped when it or xclip and xdotool are missing.
+class RunningLumraTest : public DataDirTest {
+protected:
+    void SetUp() override
+    {
+        if (!RunningLumra::available())
+            GTEST_SKIP() << "LUMRA_APP does not name the lumra program";
+        for (const char* tool : {"xclip", "xdotool"}) {
+            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+                GTEST_SKIP() << tool << " is not installed";
+        }
+    }
+
+    static bool popupShown() { return !xdotool({"search", "--onlyvisible", "--name", "^Lumra$"}).isEmpty(); }
 };
 
 // A misbehaving program of our own, run until the test ends.

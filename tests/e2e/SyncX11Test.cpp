@@ -230,4 +230,31 @@ TEST_F(SyncX11Test, AComputerWhoseClockIsTwoHundredDaysAheadLeavesTheOtherItsHis
         EXPECT_TRUE(kept.contains(text)) << "the first computer has: " << kept.join(" | ").toStdString();
 }
 
+TEST_F(SyncX11Test, WhatAComputerCopiedWhileItsClockRanFarAheadReachesTheOtherOnceItsClockIsRight)
+{
+    b.clockOffsetMs = 200LL * 24 * 60 * 60 * 1000;
+    ASSERT_TRUE(a.start(m_app, shared.path())) << a.output.toStdString();
+    ASSERT_TRUE(b.start(m_app, shared.path())) << b.output.toStdString();
+    const QStringList ahead {"copied ahead one", "copied ahead two", "copied ahead three"};
+    for (const QString& text : ahead) {
+        ASSERT_TRUE(b.copy(text.toUtf8()));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return storedTexts(b.supportFolder()).contains(text); }, waitMs)) << text.toStdString();
+    }
+
+    // Its clock is put right and it starts again; both copy more.
+    b.stop();
+    b.clockOffsetMs = 0;
+    ASSERT_TRUE(b.start(m_app, shared.path())) << b.output.toStdString();
+    ASSERT_TRUE(b.copy("copied once right"));
+    ASSERT_TRUE(a.copy("copied on the first computer"));
+    const auto all = [&] {
+        const QStringList kept = storedTexts(a.supportFolder());
+        for (const QString& text : ahead + QStringList {"copied once right"})
+            if (!kept.contains(text))
+                return false;
+        return true;
+    };
+    EXPECT_TRUE(QTest::qWaitFor(all, waitMs)) << "the first computer has: " << storedTexts(a.supportFolder()).join(" | ").toStdString();
+}
+
 } // namespace

@@ -2,6 +2,7 @@
 //   trickle  text sent with INCR, one byte every 400 ms, never finished
 //   targets  100,000 distinct targets, then a short text
 //   html     a short text with HTML of 20,000 nested elements
+//   html-unmatched  the same with 20,000 "<div></x>": end tags that close nothing
 //   huge     200 MB of text sent with INCR under a small announced size
 //   slow     a short text within the bounds, but slowly: every answer and every INCR piece comes
 //            250 ms late, 1.5 s in all; it prints SENDING when asked for the text
@@ -44,7 +45,7 @@ struct Owner {
     void offerTargets()
     {
         offered = {targets, utf8, textPlain};
-        if (mode == "html")
+        if (mode.rfind("html", 0) == 0)
             offered.push_back(html);
         if (mode == "targets") {
             constexpr int count = 100000;
@@ -108,7 +109,7 @@ struct Owner {
             std::fflush(stdout);
             return startIncr(request, property, long(text.size()));
         }
-        const std::string* body = isText ? &text : request.target == html && mode == "html" ? &htmlBody : nullptr;
+        const std::string* body = isText ? &text : request.target == html && !htmlBody.empty() ? &htmlBody : nullptr;
         if (!body)
             return reply(request, None);
         XChangeProperty(display, request.requestor, property, request.target, 8, PropModeReplace,
@@ -165,10 +166,10 @@ struct Owner {
         textPlain = XInternAtom(display, "text/plain;charset=utf-8", False);
         html = XInternAtom(display, "text/html", False);
         text = "copied by a hostile owner: " + mode;
-        if (mode == "html") {
+        if (mode.rfind("html", 0) == 0) {
             htmlBody = "<b>deep</b>";
             for (int i = 0; i < 20000; ++i)
-                htmlBody += "<div>";
+                htmlBody += mode == "html" ? "<div>" : "<div></x>";
             htmlBody += "deep";
         }
         offerTargets();
