@@ -85,13 +85,13 @@ extern "C" Q_DECL_EXPORT int lumraMain(int argc, char** argv)
     QApplication::setDesktopFileName(QStringLiteral("lumra"));
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(lumra::AppIcon::icon());
-    lumra::Symbols::prepareTheme();
     app.setProperty("buildNumber", QStringLiteral(LUMRA_BUILD_NUMBER));
 
     lumra::SingleInstance instance;
     auto role = instance.claim(predecessorPid());
     if (!role) {
         qCCritical(lcApp).noquote() << role.error();
+        lumra::Symbols::prepareTheme(); // the box's icon comes from the theme too
         QMessageBox::critical(nullptr, QStringLiteral("Lumra"), QStringLiteral("Lumra could not start: %1").arg(role.error()));
         return 1;
     }
@@ -99,6 +99,8 @@ extern "C" Q_DECL_EXPORT int lumraMain(int argc, char** argv)
         qCInfo(lcApp) << "Lumra is already running; asked it to open or close its popup.";
         return 0;
     }
+    // Before any window: the icon theme is checked before Qt opens its files.
+    lumra::Symbols::prepareTheme();
 
     // Light or dark as the desktop says, where Qt's own theme does not tell.
     std::unique_ptr<lumra::DesktopPalette> desktopPalette;

@@ -40,7 +40,7 @@ SyncEngine::~SyncEngine() = default;
 
 qint64 SyncEngine::nextStamp(qint64 nowMs) const
 {
-    const qint64 stamp = std::max(nowMs, std::min(m_clockFloor, clockBound(nowMs)) + 1);
+    const qint64 stamp = std::max(nowMs, std::min(m_clockFloor + 1, clockBound(nowMs)));
     return std::clamp(stamp, earliestMtime, latestMtime);
 }
 

@@ -182,7 +182,11 @@ private:
     Status settleClock(qint64 nowMs);
     // Whether the latest record read from a device was stamped beyond the bound, and by how much.
     void noteWriterClock(const QUuid& device, qint64 stamp, qint64 nowMs);
-    void raiseFloor(qint64 stamp, qint64 nowMs) { m_clockFloor = std::max(m_clockFloor, std::min(stamp, clockBound(nowMs))); }
+    void raiseFloor(qint64 stamp, qint64 nowMs)
+    {
+        if (stamp <= clockBound(nowMs)) // a stamp further ahead is not trusted
+            m_clockFloor = std::max(m_clockFloor, stamp);
+    }
     const AgeRules& ageRules() const { return m_ageRules; }
     // Whether records of a former id of ours at this place in its folder are published again.
     bool republishFromFormer(const QUuid& device, const Cursor& at, qint64 offset);

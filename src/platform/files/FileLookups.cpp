@@ -27,7 +27,12 @@ FileLook lookAtFile(const QString& path)
     }
     if (!type.isValid())
         type = mimes.mimeTypeForFile(path, QMimeDatabase::MatchExtension);
-    return {FileLook::Kind::file, type.iconName(), type.genericIconName()};
+    FileLook look {FileLook::Kind::file, type.iconName(), type.genericIconName()};
+    if (S_ISREG(st.st_mode)) {
+        look.size = st.st_size;
+        look.modifiedNs = qint64(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+    }
+    return look;
 }
 
 FileLookups& FileLookups::instance()

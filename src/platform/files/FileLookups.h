@@ -21,6 +21,9 @@ struct FileLook {
     Kind kind = Kind::missing;
     QString iconName; // the icon names of a file's type
     QString genericIconName;
+    // A regular file's version, so that a file replaced under its name is told apart.
+    qint64 size = -1;
+    qint64 modifiedNs = -1;
 
     bool operator==(const FileLook&) const = default;
 };
