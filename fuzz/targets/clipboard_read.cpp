@@ -30,7 +30,7 @@ public:
         read.bytes = bytes;
         return read;
     }
-    bool stillCurrent() override { return true; }
+    bool readFromItsOwner() override { return true; }
 
 private:
     QStringList m_types;
