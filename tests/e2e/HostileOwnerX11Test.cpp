@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QStandardPaths>
 #include <QThread>
 
@@ -89,6 +90,46 @@ TEST_F(HostileOwnerX11Test, AnOversizedTextIsLoggedWithItsSizeAndNotStored)
     EXPECT_TRUE(lumra.waitForOutput(QStringLiteral("Copy not recorded: a text of more than 16.0 MB"), 10000))
         << lumra.output().toStdString();
     EXPECT_FALSE(lumra.output().contains("hostile owner")) << "the log carries none of the content";
+}
+
+// The processes whose parent is `parent` and whose name starts with `name`.
+QList<qint64> childProcesses(qint64 parent, const QByteArray& name)
+{
+    QList<qint64> children;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll(); // pid (name) state ppid ...
+        const qsizetype open = line.indexOf('('), close = line.lastIndexOf(')');
+        const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+        if (open > 0 && close > open && fields.size() > 1 && fields[0] != "Z" && fields[1].toLongLong() == parent
+            && line.mid(open + 1, close - open - 1).startsWith(name))
+            children.append(entry.toLongLong());
+    }
+    return children;
+}
+
+bool processGone(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    return !stat.open(QIODevice::ReadOnly) || stat.readAll().contains(") Z ");
+}
+
+TEST_F(HostileOwnerX11Test, TheHtmlConverterEndsWithLumraEvenInTheMiddleOfAConversion)
+{
+    dataDir.skipOnboarding();
+    RunningLumra lumra;
+    ASSERT_TRUE(lumra.start()) << lumra.output().toStdString();
+    HostileProgram owner;
+    ASSERT_TRUE(owner.start(QStringLiteral(LUMRA_HOSTILE_X11_OWNER), {QStringLiteral("html-unmatched")}));
+    QList<qint64> converters;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !(converters = childProcesses(lumra.processId(), "lumra-html-con")).isEmpty(); }, 10000));
+
+    lumra.killOutright();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return processGone(converters.first()); }, 5000))
+        << "the converter outlived Lumra";
 }
 
 } // namespace

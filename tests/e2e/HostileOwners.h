@@ -60,6 +60,13 @@ public:
         return m_output;
     }
     bool running() const { return m_process.state() == QProcess::Running; }
+    qint64 processId() const { return m_process.processId(); }
+    // Ends it the way a crash or the OOM killer does, with no chance to clean up.
+    void killOutright()
+    {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
 
     // Starts `lumra` once more, which asks this one to open or close its popup, and returns
     // once that second process has asked.
