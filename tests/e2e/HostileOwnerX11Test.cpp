@@ -92,6 +92,28 @@ TEST_F(HostileOwnerX11Test, AnOversizedTextIsLoggedWithItsSizeAndNotStored)
     EXPECT_FALSE(lumra.output().contains("hostile owner")) << "the log carries none of the content";
 }
 
+// An owner within the bounds but slow (1.5 s for its text), then three quick copies 0.3 s apart
+// while it is still sending: each of the four is stored, in the order they were made.
+TEST_F(HostileOwnerX11Test, ASlowOwnerCostsNoCopyMadeWhileItIsRead)
+{
+    dataDir.skipOnboarding();
+    RunningLumra lumra;
+    ASSERT_TRUE(lumra.start()) << lumra.output().toStdString();
+    HostileProgram owner;
+    ASSERT_TRUE(owner.start(QStringLiteral(LUMRA_HOSTILE_X11_OWNER), {QStringLiteral("slow")}));
+    ASSERT_TRUE(owner.waitForOutput("SENDING", 10000)) << "Lumra did not ask for the text";
+
+    const QStringList quick {QStringLiteral("quick one"), QStringLiteral("quick two"), QStringLiteral("quick three")};
+    for (const QString& text : quick) {
+        ASSERT_TRUE(xclipCopy(text.toUtf8()));
+        QThread::msleep(300);
+    }
+    const QStringList expected {quick[2], quick[1], quick[0], QStringLiteral("copied by a hostile owner: slow")};
+    EXPECT_TRUE(QTest::qWaitFor([&] { return storedTexts(dataDir.supportFolder()) == expected; }, 10000))
+        << storedTexts(dataDir.supportFolder()).join(QLatin1String(" | ")).toStdString() << "\n"
+        << lumra.output().toStdString();
+}
+
 // The processes whose parent is `parent` and whose name starts with `name`.
 QList<qint64> childProcesses(qint64 parent, const QByteArray& name)
 {

@@ -11,9 +11,9 @@
 #include <memory>
 #include <optional>
 
-class QThreadPool;
-
 namespace lumra {
+
+class StallTolerantPool;
 
 // What is at a copied file's path.
 struct FileLook {
@@ -61,17 +61,13 @@ private:
         FileLook look;
         QDeadlineTimer fresh;
     };
-    struct Running;
-
     FileLookups();
     void start(const QString& path);
     void finish(const QString& path, const FileLook& look);
-    void countStuck();
 
     QCache<QString, Kept> m_kept {maxKept};
     QSet<QString> m_pending;
-    std::shared_ptr<Running> m_running;
-    QThreadPool* m_pool = nullptr;
+    StallTolerantPool* m_pool = nullptr;
     QTimer m_tell;
     QTimer m_watch;
 };
