@@ -7,6 +7,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -39,5 +40,33 @@ void BM_CheckThemeIconFiles(benchmark::State& state)
         benchmark::DoNotOptimize(themeIconFilesAreRegular(name, search));
 }
 BENCHMARK(BM_CheckThemeIconFiles)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+
+// The check at start: every theme of the chain listed once, over the desktop's installed themes.
+void BM_CheckThemeAtStart(benchmark::State& state)
+{
+    Symbols::icon(QStringLiteral("doc"));
+    const IconThemeSearch search = IconThemeSearch::current();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(withoutBlockingFolders(search));
+}
+BENCHMARK(BM_CheckThemeAtStart)->Unit(benchmark::kMillisecond);
+
+// A name asked of a theme whose index.theme is 1 MB of duplicate folders: read once, not per name.
+void BM_CheckNameInABigThemeIndex(benchmark::State& state)
+{
+    QTemporaryDir root;
+    QDir().mkpath(root.filePath(QStringLiteral("Big/apps")));
+    QByteArray index = "[Icon Theme]\nName=Big\nDirectories=";
+    while (index.size() < 1000 * 1000)
+        index += "apps,";
+    QFile file(root.filePath(QStringLiteral("Big/index.theme")));
+    file.open(QIODevice::WriteOnly);
+    file.write(index + "\n");
+    file.close();
+    const IconThemeSearch search {QStringLiteral("Big"), {}, {root.path()}, {}};
+    for (auto _ : state)
+        benchmark::DoNotOptimize(themeIconFilesAreRegular(QStringLiteral("text-x-python"), search));
+}
+BENCHMARK(BM_CheckNameInABigThemeIndex)->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <QLocale>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -39,6 +40,36 @@ QString writeScratchFile(const QString& name, const QByteArray& contents)
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(contents) != contents.size())
         fail("could not write a scratch file");
     return path;
+}
+
+QByteArray unfold(const uint8_t* data, size_t size, qsizetype maxBytes)
+{
+    if (size < 5)
+        return bytes(data, size);
+    const int times = data[0] <= 0xF0 ? 1 : 1 << (data[0] - 0xF0);
+    const QByteArray body = bytes(data + 5, size - 5);
+    const qsizetype start = std::min<qsizetype>((data[1] << 8) | data[2], body.size());
+    const qsizetype length = std::min<qsizetype>((data[3] << 8) | data[4], body.size() - start);
+    const QByteArray unit = body.mid(start, length);
+    QByteArray out = body.left(start);
+    for (int i = 0; i < times && out.size() + unit.size() <= maxBytes; ++i)
+        out += unit;
+    out += body.mid(start + length);
+    return out.left(maxBytes);
+}
+
+QList<QByteArray> parts(const QByteArray& body, const QByteArray& separator, qsizetype count)
+{
+    QList<QByteArray> out;
+    qsizetype from = 0;
+    for (qsizetype at = body.indexOf(separator); at >= 0; at = body.indexOf(separator, from)) {
+        out.append(body.mid(from, at - from));
+        from = at + separator.size();
+    }
+    out.append(body.mid(from));
+    while (out.size() < count)
+        out.append(QByteArray());
+    return out;
 }
 
 void fail(const char* what)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <cstddef>
@@ -14,6 +15,16 @@ inline QByteArray bytes(const uint8_t* data, size_t size)
 {
     return QByteArray(reinterpret_cast<const char*>(data), qsizetype(size));
 }
+
+// Input with a unit repeated: faults of scale (a tag nested thousands deep, a name of thousands
+// of parts, a chunk repeated until it costs gigabytes) need inputs that small mutations of a few
+// kilobytes never reach. The first byte says how often: up to 0xF0 once, then 0xF1 … 0xFF twice
+// … 32768 times; the next two and two say where the unit starts in the rest and how long it is
+// (big-endian). The result is at most `maxBytes`.
+QByteArray unfold(const uint8_t* data, size_t size, qsizetype maxBytes = 16 * 1024 * 1024);
+
+// `body` cut at each `separator`, padded with empty parts to at least `count`.
+QList<QByteArray> parts(const QByteArray& body, const QByteArray& separator, qsizetype count);
 
 // A private folder for targets that read files; HOME and the XDG folders point into it, so a
 // reader that writes somewhere by mistake writes there and `checkNothingOutside` sees it.

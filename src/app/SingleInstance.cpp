@@ -1,5 +1,6 @@
 #include "app/SingleInstance.h"
 
+#include "platform/core/Clock.h"
 #include "platform/core/Folders.h"
 
 #include <QFile>
@@ -11,6 +12,7 @@
 #include <QThread>
 
 #include <csignal>
+#include <memory>
 #include <unistd.h>
 
 Q_LOGGING_CATEGORY(lcInstance, "lumra.instance")
@@ -18,7 +20,6 @@ Q_LOGGING_CATEGORY(lcInstance, "lumra.instance")
 namespace lumra {
 
 namespace {
-constexpr int connectTimeoutMs = 1000;
 constexpr int handOverAttempts = 5;
 }
 
@@ -106,43 +107,68 @@ Status SingleInstance::listen()
         return Status::failure(QStringLiteral("Could not listen on %1: %2").arg(path, error));
     }
     connect(server, &QLocalServer::newConnection, this, [this, server] {
-        while (QLocalSocket* socket = server->nextPendingConnection()) {
-            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-            connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readMessages(socket); });
-            readMessages(socket);
-        }
+        while (QLocalSocket* socket = server->nextPendingConnection())
+            accept(socket);
     });
     m_server = server;
     return {};
 }
 
-void SingleInstance::readMessages(QLocalSocket* socket)
+void SingleInstance::accept(QLocalSocket* socket)
 {
+    // The oldest makes room: a Lumra handing over has sent its line by the time it is accepted, so
+    // idle clients holding every place cannot keep it out.
+    if (m_connections.size() >= maxConnections) {
+        qCDebug(lcInstance) << "Closing the oldest instance connection: too many are open";
+        QLocalSocket* oldest = m_connections.takeFirst();
+        oldest->abort();
+        oldest->deleteLater();
+    }
+    m_connections.append(socket);
+    connect(socket, &QObject::destroyed, this, [this, socket] { m_connections.removeOne(socket); });
+    connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+    // Qt buffers no more than one connection may send.
+    socket->setReadBufferSize(maxBytesPerConnection + 1);
+    // What the connection sent so far, and its end; both go with the socket.
+    struct Connection {
+        qint64 received = 0;
+        std::unique_ptr<Timer> lifetime;
+    };
+    auto connection = std::make_shared<Connection>();
+    connection->lifetime = Clock::shared().start(connectionLifetime, false, [socket] {
+        socket->abort();
+        socket->deleteLater();
+    });
+    connect(socket, &QLocalSocket::readyRead, this, [this, socket, connection] { readMessages(socket, connection->received); });
+    readMessages(socket, connection->received);
+}
+
+void SingleInstance::readMessages(QLocalSocket* socket, qint64& received)
+{
+    // Each line is a toggle; what arrived at once counts as one toggle or none, so a client that
+    // repeats itself costs the popup at most one opening per read.
+    bool toggle = false;
     while (socket->canReadLine()) {
-        const QByteArray line = socket->readLine(256).trimmed();
-        if (line != togglePopupMessage) {
+        const QByteArray line = socket->readLine(256);
+        received += line.size();
+        if (line.trimmed() != togglePopupMessage) {
             // Not a Lumra talking: one line in the log, and nothing more is read from it.
-            qCWarning(lcInstance) << "Closing an instance connection after an unknown message" << line.left(64);
+            qCWarning(lcInstance) << "Closing an instance connection after an unknown message" << line.trimmed().left(64);
             socket->abort();
             return;
         }
-        emit togglePopupRequested();
+        toggle = !toggle;
     }
-    // A client that sends more than a short command without a line end is not ours.
-    if (socket->bytesAvailable() > 256)
+    // A Lumra sends one short line; a client that keeps sending, or sends more than that without a
+    // line end, is not ours.
+    if (received + socket->bytesAvailable() > maxBytesPerConnection) {
+        qCDebug(lcInstance) << "Closing an instance connection that keeps sending";
         socket->abort();
+    }
+    if (toggle)
+        emit togglePopupRequested();
 }
 
-bool SingleInstance::handOver()
-{
-    QLocalSocket socket;
-    socket.connectToServer(serverPath());
-    if (!socket.waitForConnected(connectTimeoutMs))
-        return false;
-    socket.write(togglePopupMessage + '\n');
-    const bool written = socket.waitForBytesWritten(connectTimeoutMs) || socket.bytesToWrite() == 0;
-    socket.disconnectFromServer();
-    return written;
-}
+bool SingleInstance::handOver() const { return handover::send(QFile::encodeName(serverPath()).constData()); }
 
 } // namespace lumra

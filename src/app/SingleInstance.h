@@ -1,7 +1,9 @@
 #pragma once
 
+#include "app/HandOver.h"
 #include "platform/core/Result.h"
 
+#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -39,19 +41,27 @@ public:
 
     QString serverPath() const { return m_folder + QStringLiteral("/") + serverName(); }
     static QString serverName();
-    static inline const QByteArray togglePopupMessage = QByteArrayLiteral("toggle-popup");
+    static inline const QByteArray togglePopupMessage = QByteArray(handover::togglePopupLine).trimmed();
+
+    // What one connection may cost: a Lumra sends one line and goes. Beyond these it is closed,
+    // and past maxConnections the oldest is.
+    static constexpr qint64 maxBytesPerConnection = 1024;
+    static constexpr std::chrono::seconds connectionLifetime {2};
+    static constexpr int maxConnections = 32;
 
 signals:
     void togglePopupRequested();
 
 private:
     Status listen();
-    bool handOver();
-    void readMessages(QLocalSocket* socket);
+    bool handOver() const;
+    void accept(QLocalSocket* socket);
+    void readMessages(QLocalSocket* socket, qint64& received);
 
     QString m_folder;
     std::unique_ptr<QLockFile> m_lock;
     QLocalServer* m_server = nullptr;
+    QList<QLocalSocket*> m_connections; // open ones, oldest first
 };
 
 } // namespace lumra

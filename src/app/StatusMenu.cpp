@@ -1,6 +1,6 @@
 #include "app/StatusMenu.h"
 
-#include "platform/symbols/Symbols.h"
+#include "ui/items/SymbolIcon.h"
 
 #include <QMenu>
 
@@ -25,10 +25,12 @@ void StatusMenu::rebuild(const StatusMenuState& state)
     QMenu* menu = m_menu.get();
     menu->clear();
     delete m_diagnostics;
-    auto add = [this](QMenu* into, const QString& title, const char* symbol, void (StatusMenu::*signal)()) {
+    // The symbols take the menu's own ink, so they read on a dark menu as on a light one.
+    const QColor ink = menu->palette().color(QPalette::Active, QPalette::WindowText);
+    auto add = [this, ink](QMenu* into, const QString& title, const char* symbol, void (StatusMenu::*signal)()) {
         QAction* action = into->addAction(title);
         if (symbol)
-            action->setIcon(Symbols::icon(QString::fromLatin1(symbol)));
+            action->setIcon(tintedSymbol(QString::fromLatin1(symbol), ink));
         connect(action, &QAction::triggered, this, signal);
         return action;
     };
@@ -50,7 +52,7 @@ void StatusMenu::rebuild(const StatusMenuState& state)
     menu->addSeparator();
 
     QMenu* diagnostics = new QMenu(QStringLiteral("Diagnostics"), menu);
-    diagnostics->setIcon(Symbols::icon(QStringLiteral("stethoscope")));
+    diagnostics->setIcon(tintedSymbol(QStringLiteral("stethoscope"), ink));
     if (state.diagnosticsEnabled)
         add(diagnostics, QStringLiteral("Stop Diagnostics"), nullptr, &StatusMenu::stopDiagnosticsRequested);
     else

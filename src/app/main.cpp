@@ -27,9 +27,6 @@ Q_LOGGING_CATEGORY(lcApp, "lumra.app")
 #define LUMRA_BUILD_NUMBER "1"
 #endif
 
-// Qt's D-Bus thread keeps libdbus's read buffer until exit; not a leak of ours (sanitizer builds).
-extern "C" const char* __lsan_default_suppressions() { return "leak:libdbus-1.so\n"; }
-
 namespace {
 
 // A Lumra that restarts itself names its predecessor; the new one takes over once that has let
@@ -73,7 +70,8 @@ void quitOnTermination(lumra::AppDelegate& delegate)
 
 } // namespace
 
-int main(int argc, char** argv)
+// The application, loaded by the `lumra` command (Launcher.cpp) when no Lumra runs yet to hand over to.
+extern "C" Q_DECL_EXPORT int lumraMain(int argc, char** argv)
 {
     lumra::keepLargeBuffersOutOfHeaps();
     const lumra::SessionDisplay session = lumra::SessionDisplay::fromEnvironment();
@@ -87,13 +85,13 @@ int main(int argc, char** argv)
     QApplication::setDesktopFileName(QStringLiteral("lumra"));
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(lumra::AppIcon::icon());
-    lumra::Symbols::prepareTheme();
     app.setProperty("buildNumber", QStringLiteral(LUMRA_BUILD_NUMBER));
 
     lumra::SingleInstance instance;
     auto role = instance.claim(predecessorPid());
     if (!role) {
         qCCritical(lcApp).noquote() << role.error();
+        lumra::Symbols::prepareTheme(); // the box's icon comes from the theme too
         QMessageBox::critical(nullptr, QStringLiteral("Lumra"), QStringLiteral("Lumra could not start: %1").arg(role.error()));
         return 1;
     }
@@ -101,6 +99,8 @@ int main(int argc, char** argv)
         qCInfo(lcApp) << "Lumra is already running; asked it to open or close its popup.";
         return 0;
     }
+    // Before any window: the icon theme is checked before Qt opens its files.
+    lumra::Symbols::prepareTheme();
 
     // Light or dark as the desktop says, where Qt's own theme does not tell.
     std::unique_ptr<lumra::DesktopPalette> desktopPalette;

@@ -5,6 +5,7 @@
 #include "model/Diagnostics.h"
 #include "model/store/PersistenceController.h"
 #include "platform/files/FileBookmark.h"
+#include "platform/core/Allocator.h"
 #include "platform/files/FileChecks.h"
 #include "platform/image/ImageDecoding.h"
 #include "platform/image/ImageFileExtensions.h"
@@ -27,6 +28,7 @@
 #include <QtConcurrent>
 
 #include <algorithm>
+#include <array>
 #include <deque>
 
 Q_LOGGING_CATEGORY(lcCapture, "lumra.capture")
@@ -132,6 +134,18 @@ PreparedFiles prepareFiles(const QStringList& urlStrings, bool addFolderSlashes)
     return prepared;
 }
 
+// Type names for the log, never content: the first few, each cut short.
+QString typeList(const QStringList& types)
+{
+    constexpr qsizetype shown = 6;
+    QStringList names;
+    for (const QString& type : types.first(std::min(types.size(), shown)))
+        names.append(type.size() > 80 ? type.left(80) + QStringLiteral("…") : type);
+    if (types.size() > shown)
+        names.append(QStringLiteral("%1 more").arg(types.size() - shown));
+    return names.join(QLatin1String(", "));
+}
+
 std::optional<QString> nonEmpty(const QString& text)
 {
     return text.isEmpty() ? std::nullopt : std::optional(text);
@@ -222,15 +236,22 @@ struct CaptureRequest {
     bool richText = false;
     bool ignoreTransient = false;
     bool wantImages = true;
+    std::array<bool, captureCategoryCount> captured {}; // by kind, at the time of the copy
     std::optional<QString> bundleId;
 };
 
-// The capture worker's share of one copy: read the offer within its bounds, then classify and
-// convert it. Nothing here touches the engine's state.
-PreparedCapture prepareCapture(const CaptureRequest& request)
+// Read as soon as the change is seen, on a reading thread of its own, so the owner is asked
+// while it still owns the clipboard: however long an earlier copy takes to read or convert.
+PasteboardSnapshot readCapture(CaptureRequest request)
+{
+    return readOffer(*request.reader, request.richText, QDeadlineTimer(OfferLimits::wholeOffer));
+}
+
+// The capture worker's share of one copy: classify and convert what was read. Nothing here
+// touches the engine's state.
+PreparedCapture prepareRead(PasteboardSnapshot snapshot, const CaptureRequest& request)
 {
     PreparedCapture prepared;
-    PasteboardSnapshot snapshot = readOffer(*request.reader, request.richText, QDeadlineTimer(OfferLimits::wholeOffer));
     if (!snapshot.refusal.isEmpty()) {
         prepared.refusal = QStringLiteral("Copy not recorded: ") + snapshot.refusal;
         return prepared;
@@ -255,7 +276,9 @@ PreparedCapture prepareCapture(const CaptureRequest& request)
     } else if (snapshot.text && !snapshot.text->isEmpty()) {
         prepared.kind = ClipboardContentType::text;
         prepared.category = ClipboardManager::captureCategoryForText(*snapshot.text);
-        prepared.rtf = request.richText ? ClipboardManager::richTextData(snapshot) : std::nullopt;
+        // Rich text is converted only for a text that will be stored.
+        const bool kept = request.captured[size_t(prepared.category)];
+        prepared.rtf = request.richText && kept ? ClipboardManager::richTextData(snapshot) : std::nullopt;
         prepared.text = std::move(*snapshot.text);
     } else if (!snapshot.imageData.isEmpty()) {
         if (!request.wantImages)
@@ -264,7 +287,23 @@ PreparedCapture prepareCapture(const CaptureRequest& request)
         prepared.image = prepareImage(snapshot.imageData, request.bundleId);
         if (!prepared.image.error.isEmpty())
             prepared.image.error += QStringLiteral(" (offered as ") + snapshot.imageType + QLatin1Char(')');
+    } else if (const PasteboardOffer offer = describeTypes(snapshot.types);
+               !offer.fileUrls && !offer.text && !offer.image && !snapshot.types.isEmpty()) {
+        // Text in a form Lumra does not read (UTF-16, say): the copy is lost, so it is said.
+        prepared.refusal = QStringLiteral("Copy not recorded: none of its types can be read (") + typeList(snapshot.types)
+            + QLatin1Char(')');
     }
+    return prepared;
+}
+
+PreparedCapture prepareCapture(PasteboardSnapshot snapshot, const CaptureRequest& request)
+{
+    const bool large = snapshot.bytesRead >= qint64(1024) * 1024;
+    PreparedCapture prepared = prepareRead(std::move(snapshot), request);
+    // The pieces of a large offer were freed in the heaps of the threads that read and converted
+    // it; they go back to the system rather than stay with Lumra.
+    if (large)
+        releaseFreedMemory();
     return prepared;
 }
 
@@ -280,7 +319,10 @@ struct ClipboardManager::PendingCapture {
 struct ClipboardManager::CaptureState {
     CaptureState()
     {
-        // One worker: copies are read and converted in the order they were made.
+        // Reads of several changes run side by side, each within its deadline; conversions take
+        // turns on one worker. Copies are stored in the order they were made, whatever finishes
+        // first.
+        reading->setMaxThreadCount(4);
         worker->setMaxThreadCount(1);
         worker->setExpiryTimeout(-1);
     }
@@ -288,9 +330,12 @@ struct ClipboardManager::CaptureState {
     {
         // A read still running ends at its deadline on its own, holding nothing of the engine;
         // quitting does not wait that long for it.
+        if (!reading->waitForDone(1000))
+            (void)reading.release();
         if (!worker->waitForDone(1000))
             (void)worker.release();
     }
+    std::unique_ptr<QThreadPool> reading = std::make_unique<QThreadPool>();
     std::unique_ptr<QThreadPool> worker = std::make_unique<QThreadPool>();
     std::deque<PendingCapture> queue;
     QSet<QUuid> pendingRecognition;
@@ -343,8 +388,15 @@ void ClipboardManager::checkClipboard()
     request.richText = preserveFormatting();
     request.ignoreTransient = ignoreTransientContent();
     request.wantImages = captureImages() || captureScreenshots();
+    for (int kind = 0; kind < captureCategoryCount; ++kind)
+        request.captured[size_t(kind)] = isCaptureEnabled(CaptureCategory(kind));
     request.bundleId = capture.bundleId;
-    capture.prepared = QtConcurrent::run(m_capture->worker.get(), prepareCapture, std::move(request));
+    CaptureRequest options = request;
+    options.reader.reset();
+    capture.prepared = QtConcurrent::run(m_capture->reading.get(), readCapture, std::move(request))
+                           .then(m_capture->worker.get(), [options](PasteboardSnapshot snapshot) {
+                               return prepareCapture(std::move(snapshot), options);
+                           });
     enqueueCapture(std::move(capture));
 }
 

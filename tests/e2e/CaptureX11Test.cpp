@@ -71,9 +71,13 @@ TEST_F(CaptureX11Test, CapturesTextImageAndFilesCopiedByAnotherProcess)
     EXPECT_EQ(last().fileURLStrings, (QStringList {file, folder + "/"}));
     EXPECT_EQ(last().fileURLIsDirectory, (QList<bool> {false, true}));
 
-    // Each copy was captured once, by the change event or the poll but not both.
+    // Each copy was captured once, by the change event or the poll but not both: a second
+    // capture would bring the row forward.
+    const QDateTime added = last().dateAdded;
     manager->checkClipboard();
+    manager->finishPendingCaptures();
     EXPECT_EQ(manager->clipboardItems().size(), 3);
+    EXPECT_EQ(last().dateAdded, added);
 }
 
 TEST_F(CaptureX11Test, APasswordManagerCopyIsNotStored)

@@ -188,9 +188,13 @@ TEST_F(ClipboardWaylandTest, CopiesMadeWithWlCopyAreStored)
     EXPECT_EQ(newest().contentType, ClipboardContentType::file);
     EXPECT_EQ(newest().fileURLStrings, (QStringList {file, folder + "/"}));
 
-    // Each copy was captured once, by the change event or the poll but not both.
+    // Each copy was captured once, by the change event or the poll but not both: a second
+    // capture would bring the row forward.
+    const QDateTime added = newest().dateAdded;
     manager->checkClipboard();
+    manager->finishPendingCaptures();
     EXPECT_EQ(manager->clipboardItems().size(), 3);
+    EXPECT_EQ(newest().dateAdded, added);
 }
 
 TEST_F(ClipboardWaylandTest, APasswordManagerCopyIsNotStored)
@@ -233,9 +237,12 @@ TEST_F(ClipboardWaylandTest, WriteBackIsReadByWlPasteWithTheTypesOfX11)
               QString::fromUtf8("Grüße back from the history").toUtf8());
     EXPECT_EQ(test::wlPaste({"--no-newline", "--type", "STRING"}),
               QString::fromUtf8("Grüße back from the history").toLatin1());
-    // Lumra's own write is not captured again.
+    // Lumra's own write is not captured again (which would bring the row forward).
+    const QDateTime written = manager->clipboardItems().first().dateAdded;
     manager->checkClipboard();
+    manager->finishPendingCaptures();
     EXPECT_EQ(manager->clipboardItems().size(), 1);
+    EXPECT_EQ(manager->clipboardItems().first().dateAdded, written);
     EXPECT_EQ(manager->lastChangeCount(), wayland->changeCount());
 
     const QByteArray png = noisePng();

@@ -1,6 +1,7 @@
 // Copied files seen from outside: Lumra runs as its own process, another program copies files as
 // a file manager does (text/uri-list), and the popup opens over them.
 #include "DesktopTools.h"
+#include "FifoWatchdog.h"
 #include "LumraProcess.h"
 #include "StoredTexts.h"
 #include "Xclip.h"
@@ -19,6 +20,8 @@
 #include <QUrl>
 
 #include <sys/stat.h>
+
+#include <list>
 
 namespace {
 
@@ -76,6 +79,36 @@ TEST_F(FileThumbnailsX11Test, AFifoCopiedAsAPictureNeitherHoldsThePopupNorTheExi
     EXPECT_TRUE(m_lumra.waitForFinished(2000)) << "Lumra was still running 2 s after SIGTERM; it said:\n"
                                                << output().toStdString();
     EXPECT_LT(timer.elapsed(), 2000);
+}
+
+// FIFOs planted in the user's icon themes where Lumra's own icons are found (a theme's cache, a
+// folder's picture, the generic document's) hold neither the start, nor the popup, nor the row of a
+// copied folder.
+TEST_F(FileThumbnailsX11Test, FifosInTheUsersIconThemesHoldNeitherTheStartNorThePopup)
+{
+    std::list<lumra::test::FifoWatchdog> fifos;
+    for (const char* theme : {"hicolor", "Adwaita"}) {
+        const QString folder = dataDir.dataHome() + QStringLiteral("/icons/") + QLatin1String(theme);
+        for (const char* sub : {"places/48", "mimetypes/48"})
+            ASSERT_TRUE(QDir().mkpath(folder + QLatin1Char('/') + QLatin1String(sub)));
+        QFile index(folder + QStringLiteral("/index.theme"));
+        ASSERT_TRUE(index.open(QIODevice::WriteOnly));
+        index.write("[Icon Theme]\nName=Planted\nDirectories=places/48,mimetypes/48\n\n"
+                    "[places/48]\nSize=48\nType=Fixed\n\n[mimetypes/48]\nSize=48\nType=Fixed\n");
+        index.close();
+        for (const char* planted : {"icon-theme.cache", "places/48/folder.png", "mimetypes/48/text-x-generic.png"})
+            ASSERT_TRUE(fifos.emplace_back(folder + QLatin1Char('/') + QLatin1String(planted), std::chrono::seconds(3)).made());
+    }
+    startLumra();
+    const QString copied = dataDir.root() + QStringLiteral("/project");
+    ASSERT_TRUE(QDir().mkpath(copied));
+    copyFile(copied);
+    openPopup();
+    QTest::qWait(500); // the row has been painted
+    saveScreenshot(QStringLiteral("popup-icon-theme-fifos.png"));
+    EXPECT_EQ(m_lumra.state(), QProcess::Running);
+    for (const auto& fifo : fifos)
+        EXPECT_FALSE(fifo.tripped()) << "Lumra waited in a FIFO of the icon theme; it said:\n" << output().toStdString();
 }
 
 // A short video made here shows a frame in its row, drawn by the desktop's video thumbnailer and

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QStandardPaths>
 #include <QThread>
 
@@ -23,20 +24,7 @@ struct HostileCase {
 
 void PrintTo(const HostileCase& c, std::ostream* os) { *os << c.mode; }
 
-class HostileOwnerX11Test : public DataDirTest, public ::testing::WithParamInterface<HostileCase> {
-protected:
-    void SetUp() override
-    {
-        if (!RunningLumra::available())
-            GTEST_SKIP() << "LUMRA_APP does not name the lumra program";
-        for (const char* tool : {"xclip", "xdotool"}) {
-            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
-                GTEST_SKIP() << tool << " is not installed";
-        }
-    }
-
-    static bool popupShown() { return !xdotool({"search", "--onlyvisible", "--name", "^Lumra$"}).isEmpty(); }
-};
+class HostileOwnerX11Test : public RunningLumraTest, public ::testing::WithParamInterface<HostileCase> { };
 
 TEST_P(HostileOwnerX11Test, ThePopupOpensAtOnceAndTheNextCopyIsStored)
 {
@@ -60,8 +48,13 @@ TEST_P(HostileOwnerX11Test, ThePopupOpensAtOnceAndTheNextCopyIsStored)
 
 INSTANTIATE_TEST_SUITE_P(Owners, HostileOwnerX11Test,
                          ::testing::Values(HostileCase {"trickle", false}, HostileCase {"targets", true},
-                                           HostileCase {"html", true}, HostileCase {"huge", false}),
-                         [](const ::testing::TestParamInfo<HostileCase>& info) { return std::string(info.param.mode); });
+                                           HostileCase {"html", true}, HostileCase {"html-unmatched", true},
+                                           HostileCase {"huge", false}),
+                         [](const ::testing::TestParamInfo<HostileCase>& info) {
+                             std::string name = info.param.mode;
+                             std::erase(name, '-');
+                             return name;
+                         });
 
 // While Lumra owns a large text, another program asks for it 50,000 times and never reads the
 // answers: Lumra still opens its popup at once and stores the next copy.
@@ -97,6 +90,68 @@ TEST_F(HostileOwnerX11Test, AnOversizedTextIsLoggedWithItsSizeAndNotStored)
     EXPECT_TRUE(lumra.waitForOutput(QStringLiteral("Copy not recorded: a text of more than 16.0 MB"), 10000))
         << lumra.output().toStdString();
     EXPECT_FALSE(lumra.output().contains("hostile owner")) << "the log carries none of the content";
+}
+
+// An owner within the bounds but slow (1.5 s for its text), then three quick copies 0.3 s apart
+// while it is still sending: each of the four is stored, in the order they were made.
+TEST_F(HostileOwnerX11Test, ASlowOwnerCostsNoCopyMadeWhileItIsRead)
+{
+    dataDir.skipOnboarding();
+    RunningLumra lumra;
+    ASSERT_TRUE(lumra.start()) << lumra.output().toStdString();
+    HostileProgram owner;
+    ASSERT_TRUE(owner.start(QStringLiteral(LUMRA_HOSTILE_X11_OWNER), {QStringLiteral("slow")}));
+    ASSERT_TRUE(owner.waitForOutput("SENDING", 10000)) << "Lumra did not ask for the text";
+
+    const QStringList quick {QStringLiteral("quick one"), QStringLiteral("quick two"), QStringLiteral("quick three")};
+    for (const QString& text : quick) {
+        ASSERT_TRUE(xclipCopy(text.toUtf8()));
+        QThread::msleep(300);
+    }
+    const QStringList expected {quick[2], quick[1], quick[0], QStringLiteral("copied by a hostile owner: slow")};
+    EXPECT_TRUE(QTest::qWaitFor([&] { return storedTexts(dataDir.supportFolder()) == expected; }, 10000))
+        << storedTexts(dataDir.supportFolder()).join(QLatin1String(" | ")).toStdString() << "\n"
+        << lumra.output().toStdString();
+}
+
+// The processes whose parent is `parent` and whose name starts with `name`.
+QList<qint64> childProcesses(qint64 parent, const QByteArray& name)
+{
+    QList<qint64> children;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll(); // pid (name) state ppid ...
+        const qsizetype open = line.indexOf('('), close = line.lastIndexOf(')');
+        const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+        if (open > 0 && close > open && fields.size() > 1 && fields[0] != "Z" && fields[1].toLongLong() == parent
+            && line.mid(open + 1, close - open - 1).startsWith(name))
+            children.append(entry.toLongLong());
+    }
+    return children;
+}
+
+bool processGone(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    return !stat.open(QIODevice::ReadOnly) || stat.readAll().contains(") Z ");
+}
+
+TEST_F(HostileOwnerX11Test, TheHtmlConverterEndsWithLumraEvenInTheMiddleOfAConversion)
+{
+    dataDir.skipOnboarding();
+    RunningLumra lumra;
+    ASSERT_TRUE(lumra.start()) << lumra.output().toStdString();
+    HostileProgram owner;
+    ASSERT_TRUE(owner.start(QStringLiteral(LUMRA_HOSTILE_X11_OWNER), {QStringLiteral("html-unmatched")}));
+    QList<qint64> converters;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !(converters = childProcesses(lumra.processId(), "lumra-html-con")).isEmpty(); }, 10000));
+
+    lumra.killOutright();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return processGone(converters.first()); }, 5000))
+        << "the converter outlived Lumra";
 }
 
 } // namespace

@@ -21,6 +21,7 @@
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTest>
+#include <QThread>
 #include <QUrl>
 
 namespace {
@@ -185,6 +186,35 @@ TEST_F(QuitRoadX11Test, FilesOnAStalledMountHoldNeitherThePopupNorOtherRowsAndSh
     QDir().mkpath(folder);
     QGuiApplication::primaryScreen()->grabWindow(0).save(folder + QStringLiteral("/popup-stalled-mount-answered.png"));
     EXPECT_TRUE(shown) << "the rows did not show their pictures once the mount answered\n" << output().toStdString();
+}
+
+// Files on the stalled mount hold threads of the file checks for good; a folder copied after them
+// is still looked at and stored as a folder, and the copies made next are stored too.
+TEST_F(QuitRoadX11Test, CopiesAfterFilesOnAStalledMountAreStillLookedAt)
+{
+    ASSERT_TRUE(QDir().mkpath(share()));
+    const QString folder = dataDir.root() + QStringLiteral("/real-folder");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    startLumra();
+    QByteArray stalledFiles;
+    for (int i = 0; i < 6; ++i)
+        stalledFiles += QUrl::fromLocalFile(share() + QStringLiteral("/file-%1.txt").arg(i)).toEncoded() + "\r\n";
+    ASSERT_TRUE(lumra::test::xclipCopy(stalledFiles, QStringLiteral("text/uri-list")));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return lumra::test::storedColumnContains(dataDir.supportFolder(), "fileURLStringsJSON", "file-5.txt"); },
+        startTimeoutMs))
+        << output().toStdString();
+    ASSERT_GE(stalled().count("worker"), 4) << "the checks did not reach the stalled files";
+
+    ASSERT_TRUE(lumra::test::xclipCopy(QUrl::fromLocalFile(folder).toEncoded() + "\r\n", QStringLiteral("text/uri-list")));
+    QThread::msleep(300);
+    ASSERT_TRUE(lumra::test::xclipCopy("copied after the folder"));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return lumra::test::storedTexts(dataDir.supportFolder()).contains("copied after the folder"); },
+        startTimeoutMs))
+        << output().toStdString();
+    EXPECT_TRUE(lumra::test::storedColumnContains(dataDir.supportFolder(), "fileURLStringsJSON", "real-folder/"))
+        << "the folder was not looked at\n" << output().toStdString();
 }
 
 } // namespace

@@ -189,8 +189,9 @@ TEST_F(SyncX11Test, ATornLastLineInOneJournalAndALinkInTheOthersFolderChangeNoth
     // Someone plants links to a file outside in the second computer's folder.
     const QString folderB = deviceFolder(shared.path(), b);
     for (const char* name : {"manifest.json", "settings.json"}) {
-        QFile::remove(folderB + u'/' + QLatin1String(name));
-        ASSERT_TRUE(QFile::link(secret.fileName(), folderB + u'/' + QLatin1String(name)));
+        // The second computer may write its file again between the removal and the link: try again.
+        const QString path = folderB + u'/' + QLatin1String(name);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo(path).isSymLink() || (QFile::remove(path), QFile::link(secret.fileName(), path)); }, 5000));
     }
     ASSERT_TRUE(b.copy("after the links"));
     EXPECT_TRUE(QTest::qWaitFor([&] { return storedTexts(a.supportFolder()).contains("after the links"); }, waitMs))
@@ -228,6 +229,33 @@ TEST_F(SyncX11Test, AComputerWhoseClockIsTwoHundredDaysAheadLeavesTheOtherItsHis
     const QStringList kept = storedTexts(a.supportFolder());
     for (const QString& text : texts)
         EXPECT_TRUE(kept.contains(text)) << "the first computer has: " << kept.join(" | ").toStdString();
+}
+
+TEST_F(SyncX11Test, WhatAComputerCopiedWhileItsClockRanFarAheadReachesTheOtherOnceItsClockIsRight)
+{
+    b.clockOffsetMs = 200LL * 24 * 60 * 60 * 1000;
+    ASSERT_TRUE(a.start(m_app, shared.path())) << a.output.toStdString();
+    ASSERT_TRUE(b.start(m_app, shared.path())) << b.output.toStdString();
+    const QStringList ahead {"copied ahead one", "copied ahead two", "copied ahead three"};
+    for (const QString& text : ahead) {
+        ASSERT_TRUE(b.copy(text.toUtf8()));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return storedTexts(b.supportFolder()).contains(text); }, waitMs)) << text.toStdString();
+    }
+
+    // Its clock is put right and it starts again; both copy more.
+    b.stop();
+    b.clockOffsetMs = 0;
+    ASSERT_TRUE(b.start(m_app, shared.path())) << b.output.toStdString();
+    ASSERT_TRUE(b.copy("copied once right"));
+    ASSERT_TRUE(a.copy("copied on the first computer"));
+    const auto all = [&] {
+        const QStringList kept = storedTexts(a.supportFolder());
+        for (const QString& text : ahead + QStringList {"copied once right"})
+            if (!kept.contains(text))
+                return false;
+        return true;
+    };
+    EXPECT_TRUE(QTest::qWaitFor(all, waitMs)) << "the first computer has: " << storedTexts(a.supportFolder()).join(" | ").toStdString();
 }
 
 } // namespace

@@ -2,11 +2,15 @@
 //   trickle  text sent with INCR, one byte every 400 ms, never finished
 //   targets  100,000 distinct targets, then a short text
 //   html     a short text with HTML of 20,000 nested elements
+//   html-unmatched  the same with 20,000 "<div></x>": end tags that close nothing
 //   huge     200 MB of text sent with INCR under a small announced size
+//   slow     a short text within the bounds, but slowly: every answer and every INCR piece comes
+//            250 ms late, 1.5 s in all; it prints SENDING when asked for the text
 // It prints READY once it owns the clipboard and serves until it is killed.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -41,7 +45,7 @@ struct Owner {
     void offerTargets()
     {
         offered = {targets, utf8, textPlain};
-        if (mode == "html")
+        if (mode.rfind("html", 0) == 0)
             offered.push_back(html);
         if (mode == "targets") {
             constexpr int count = 100000;
@@ -51,11 +55,17 @@ struct Owner {
                 names[i] = "application/x-lumra-hostile-" + std::to_string(i);
                 pointers[i] = names[i].data();
             }
+            // In batches: Xlib matches each reply against every request still waiting, so one
+            // call for all of them spends half a minute of CPU before the owner is ready.
+            constexpr int batch = 1000;
             std::vector<Atom> atoms(count);
-            XInternAtoms(display, pointers.data(), count, False, atoms.data());
+            for (int first = 0; first < count; first += batch)
+                XInternAtoms(display, pointers.data() + first, batch, False, atoms.data() + first);
             offered.insert(offered.end(), atoms.begin(), atoms.end());
         }
     }
+
+    static void pause() { std::this_thread::sleep_for(std::chrono::milliseconds(250)); }
 
     void reply(const XSelectionRequestEvent& request, Atom property)
     {
@@ -82,6 +92,8 @@ struct Owner {
     void serve(const XSelectionRequestEvent& request)
     {
         const Atom property = request.property == None ? request.target : request.property;
+        if (mode == "slow")
+            pause();
         if (request.target == targets) {
             XChangeProperty(display, request.requestor, property, XA_ATOM, 32, PropModeReplace,
                             reinterpret_cast<const unsigned char*>(offered.data()), int(offered.size()));
@@ -92,7 +104,12 @@ struct Owner {
             return startIncr(request, property, 1000);
         if (isText && mode == "huge")
             return startIncr(request, property, 1024);
-        const std::string* body = isText ? &text : request.target == html && mode == "html" ? &htmlBody : nullptr;
+        if (isText && mode == "slow") {
+            std::printf("SENDING\n");
+            std::fflush(stdout);
+            return startIncr(request, property, long(text.size()));
+        }
+        const std::string* body = isText ? &text : request.target == html && !htmlBody.empty() ? &htmlBody : nullptr;
         if (!body)
             return reply(request, None);
         XChangeProperty(display, request.requestor, property, request.target, 8, PropModeReplace,
@@ -107,7 +124,17 @@ struct Owner {
         if (event.state != PropertyDelete || it == transfers.end() || it->second.property != event.atom)
             return;
         Transfer& transfer = it->second;
-        if (mode == "trickle") {
+        if (mode == "slow") {
+            pause();
+            // The text in three pieces, then the empty one that ends the transfer.
+            const long long piece = (long long)(text.size() + 2) / 3;
+            const long long size = std::min(piece, (long long)text.size() - transfer.sent);
+            XChangeProperty(display, event.window, transfer.property, transfer.type, 8, PropModeReplace,
+                            reinterpret_cast<const unsigned char*>(text.data() + transfer.sent), int(size));
+            transfer.sent += size;
+            if (size == 0)
+                transfers.erase(it);
+        } else if (mode == "trickle") {
             std::this_thread::sleep_for(std::chrono::milliseconds(400));
             XChangeProperty(display, event.window, transfer.property, transfer.type, 8, PropModeReplace,
                             reinterpret_cast<const unsigned char*>("x"), 1);
@@ -139,10 +166,10 @@ struct Owner {
         textPlain = XInternAtom(display, "text/plain;charset=utf-8", False);
         html = XInternAtom(display, "text/html", False);
         text = "copied by a hostile owner: " + mode;
-        if (mode == "html") {
+        if (mode.rfind("html", 0) == 0) {
             htmlBody = "<b>deep</b>";
             for (int i = 0; i < 20000; ++i)
-                htmlBody += "<div>";
+                htmlBody += mode == "html" ? "<div>" : "<div></x>";
             htmlBody += "deep";
         }
         offerTargets();

@@ -1,9 +1,9 @@
 #include "model/sync/SyncEngineParts.h"
 
-#include <QBuffer>
-#include <QImageReader>
+#include "platform/image/ImageDecoding.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace lumra::sync {
 
@@ -14,12 +14,10 @@ namespace detail {
 
 bool isImage(const QByteArray& bytes)
 {
-    QBuffer buffer;
-    buffer.setData(bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    const QSize size = reader.size();
-    return reader.canRead() && size.isValid() && size.width() <= 30000 && size.height() <= 30000;
+    // The checked road every outside picture takes: a PNG's text chunks are not inflated.
+    const image::DecodeLimits limits { std::numeric_limits<qint64>::max(), 30000ll * 30000 };
+    const auto header = image::readImageHeader(bytes, limits);
+    return header && header->size.width() <= 30000 && header->size.height() <= 30000;
 }
 
 } // namespace detail
@@ -42,8 +40,56 @@ SyncEngine::~SyncEngine() = default;
 
 qint64 SyncEngine::nextStamp(qint64 nowMs) const
 {
-    const qint64 stamp = std::max(nowMs, std::min(m_clockFloor, clockBound(nowMs)) + 1);
+    const qint64 stamp = std::max(nowMs, std::min(m_clockFloor + 1, clockBound(nowMs)));
     return std::clamp(stamp, earliestMtime, latestMtime);
+}
+
+Status SyncEngine::settleClock(qint64 nowMs)
+{
+    const qint64 bound = clockBound(nowMs);
+    if (m_clockFloor > bound) {
+        // Our clock was set back by more than the bound: the floor is the latest stamp held within it.
+        sql::Statement* st = m_state.prepare(QStringLiteral("SELECT MAX(mtime) FROM rowState WHERE mtime <= ?"));
+        st->bind(1, bound);
+        m_clockFloor = st->step() ? st->int64(0) : 0;
+    }
+    // Stamps beyond the bound came from a clock that ran ahead (ours before it was put right, or
+    // one we trusted while ours ran with it). Left so, they would win every comparison here, and
+    // every reader would hold them until its clock reached them: they are stamped again, as made
+    // now, and travel again.
+    QList<Key> far;
+    sql::Statement* st = m_state.prepare(QStringLiteral("SELECT entity, id FROM rowState WHERE mtime > ?"));
+    st->bind(1, bound);
+    while (st->step())
+        far.append({int(st->int64(0)), parseUuid(st->text(1))});
+    if (far.isEmpty())
+        return {};
+    const qint64 stamp = nextStamp(nowMs);
+    sql::Transaction t(m_state);
+    for (const Key& key : std::as_const(far)) {
+        const EntityKind entity = entityFromCode(key.first);
+        std::optional<RowState> state = rowState(entity, key.second);
+        if (!state)
+            continue;
+        state->mtime = stamp;
+        for (FieldState& f : state->fields) {
+            if (f.stamp > bound)
+                f.stamp = stamp;
+            state->mtime = std::max(state->mtime, f.stamp);
+        }
+        if (Status s = putRowState(entity, key.second, *state); !s)
+            return s;
+        sql::Statement* again = m_state.prepare(QStringLiteral("INSERT OR IGNORE INTO republish(entity, id) VALUES(?, ?)"));
+        again->bind(1, qint64(key.first));
+        again->bind(2, uuidText(key.second));
+        again->step();
+        if (Status s = again->status(); !s)
+            return s;
+    }
+    raiseFloor(stamp, nowMs);
+    if (Status s = putMeta(QStringLiteral("clockFloor"), QString::number(m_clockFloor)); !s)
+        return s;
+    return t.commit();
 }
 
 // ------------------------------------------------------------------------------------------------ state
@@ -115,7 +161,9 @@ Status SyncEngine::openState()
             "record BLOB NOT NULL, PRIMARY KEY(device, entity, id)) WITHOUT ROWID;"
             "CREATE TABLE IF NOT EXISTS keptLocal(entity INTEGER NOT NULL, id TEXT NOT NULL, PRIMARY KEY(entity, id)) WITHOUT ROWID;"
             "CREATE TABLE IF NOT EXISTS republish(entity INTEGER NOT NULL, id TEXT NOT NULL, PRIMARY KEY(entity, id)) WITHOUT ROWID;"
-            "CREATE TABLE IF NOT EXISTS refused(device TEXT NOT NULL, place TEXT NOT NULL, reason TEXT, PRIMARY KEY(device, place)) WITHOUT ROWID;"));
+            "CREATE TABLE IF NOT EXISTS refused(device TEXT NOT NULL, place TEXT NOT NULL, reason TEXT, PRIMARY KEY(device, place)) WITHOUT ROWID;"
+            // Every pass looks for rows stamped beyond the bound of our clock.
+            "CREATE INDEX IF NOT EXISTS rowStateByTime ON rowState(mtime);"));
         !s)
         return s;
     Result<int> version = m_state.userVersion();
@@ -153,8 +201,10 @@ Status SyncEngine::open(qint64 nowMs, Outcome* outcome)
         if (st->step())
             m_clockFloor = st->int64(0);
     }
-    // A floor a record from far ahead raised before it was bounded comes back within the bound.
-    m_clockFloor = std::min(m_clockFloor, clockBound(nowMs));
+    // A floor raised far ahead (by our own clock before it was put right, or by a record before
+    // stamps were bounded) comes back within the bound, and so do the rows stamped there.
+    if (Status s = settleClock(nowMs); !s)
+        return s;
     if (meta(QStringLiteral("root")) != m_config.root) {
         // A new folder: read everyone from the start and publish all we hold.
         sql::Transaction t(m_state);

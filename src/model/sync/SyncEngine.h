@@ -66,7 +66,10 @@ public:
         QMap<QString, int> refused;        // device -> records of its folder refused, each counted once
         QMap<QString, QString> unreadable; // device -> why its folder cannot be read now
         int heldAhead = 0;       // records held because they are stamped too far ahead of our clock
-        QMap<QString, qint64> clocksAhead; // device -> how far its held records are ahead of our clock (ms)
+        QMap<QString, int> heldFrom;       // device -> how many of those it wrote
+        // device -> how far ahead of our clock it stamped the latest record read from it (ms), while
+        // that is beyond the bound: its clock still runs ahead
+        QMap<QString, qint64> clocksAhead;
     };
 
     SyncEngine(Config config, std::unique_ptr<store::ManagedObjectContext> context, const store::PersistentStore* cloudStore);
@@ -174,7 +177,16 @@ private:
     // own clock than the bound, and always a stamp readers accept.
     qint64 nextStamp(qint64 nowMs) const;
     qint64 clockBound(qint64 nowMs) const { return nowMs + m_config.maxClockAheadMs; }
-    void raiseFloor(qint64 stamp, qint64 nowMs) { m_clockFloor = std::max(m_clockFloor, std::min(stamp, clockBound(nowMs))); }
+    // After our clock was set back: the floor comes back within the bound, and every row stamped
+    // beyond it is stamped again, within it, and published again.
+    Status settleClock(qint64 nowMs);
+    // Whether the latest record read from a device was stamped beyond the bound, and by how much.
+    void noteWriterClock(const QUuid& device, qint64 stamp, qint64 nowMs);
+    void raiseFloor(qint64 stamp, qint64 nowMs)
+    {
+        if (stamp <= clockBound(nowMs)) // a stamp further ahead is not trusted
+            m_clockFloor = std::max(m_clockFloor, stamp);
+    }
     const AgeRules& ageRules() const { return m_ageRules; }
     // Whether records of a former id of ours at this place in its folder are published again.
     bool republishFromFormer(const QUuid& device, const Cursor& at, qint64 offset);

@@ -31,6 +31,10 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
         outcome.status = s;
         return outcome;
     }
+    if (Status s = settleClock(nowMs); !s) {
+        outcome.status = s;
+        return outcome;
+    }
     full = full || m_republish;
     // Every item, fetched once for the duplicates and the export, unless a merge changed them.
     std::optional<QList<store::ManagedObjectPtr>> allItems;

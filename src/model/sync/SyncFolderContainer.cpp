@@ -369,15 +369,18 @@ namespace {
 
 QString computer(const QString& device) { return QStringLiteral("computer ") + device.left(8); }
 
-// "200 days", "5 hours", "12 minutes": how far a clock is off, roughly.
+// "200 days", "5 hours", "12 minutes": how far a clock is off, to the nearest unit.
 QString span(qint64 ms)
 {
-    auto unit = [](qint64 n, const char* name) { return QStringLiteral("%1 %2%3").arg(n).arg(QLatin1String(name), n == 1 ? "" : "s"); };
-    if (ms >= 2LL * 86'400'000)
-        return unit(ms / 86'400'000, "day");
-    if (ms >= 2LL * 3'600'000)
-        return unit(ms / 3'600'000, "hour");
-    return unit(std::max<qint64>(1, ms / 60'000), "minute");
+    auto unit = [ms](qint64 size, const char* name) {
+        const qint64 n = std::max<qint64>(1, (ms + size / 2) / size);
+        return QStringLiteral("%1 %2%3").arg(n).arg(QLatin1String(name), n == 1 ? "" : "s");
+    };
+    if (ms >= 2LL * 86'400'000 - 43'200'000)
+        return unit(86'400'000, "day");
+    if (ms >= 2LL * 3'600'000 - 1'800'000)
+        return unit(3'600'000, "hour");
+    return unit(60'000, "minute");
 }
 
 } // namespace
@@ -393,8 +396,18 @@ QString SyncFolderContainer::warningFor(const sync::SyncEngine::Health& health)
         parts << QStringLiteral("the folder of %1 cannot be read").arg(computer(it.key()));
     if (!health.stalled.isEmpty())
         parts << count(int(health.stalled.size()), "computer waiting for a file to arrive", "computers waiting for files to arrive");
-    for (auto it = health.clocksAhead.begin(); it != health.clocksAhead.end(); ++it)
-        parts << QStringLiteral("%1's clock is %2 ahead").arg(computer(it.key()), span(it.value()));
+    // Held records, by writer: its clock is named only while what it writes is still ahead.
+    QStringList writers = health.heldFrom.keys() + health.clocksAhead.keys();
+    writers.sort();
+    writers.removeDuplicates();
+    for (const QString& device : std::as_const(writers)) {
+        const int held = health.heldFrom.value(device);
+        if (health.clocksAhead.contains(device))
+            parts << QStringLiteral("%1's clock is %2 ahead").arg(computer(device), span(health.clocksAhead.value(device)))
+                    + (held ? QStringLiteral(": ") + count(held, "record from it held", "records from it held") : QString());
+        else
+            parts << count(held, "record", "records") + QStringLiteral(" from %1 held: stamped ahead of this computer's clock").arg(computer(device));
+    }
     for (auto it = health.refused.begin(); it != health.refused.end(); ++it)
         parts << count(it.value(), "record refused", "records refused") + QStringLiteral(" from ") + computer(it.key());
     if (health.keptLocal > 0)

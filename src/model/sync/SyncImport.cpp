@@ -34,6 +34,10 @@ SyncEngine::Outcome SyncEngine::importChanges(qint64 nowMs)
             outcome.status = s;
             return outcome;
         }
+    if (Status s = settleClock(nowMs); !s) {
+        outcome.status = s;
+        return outcome;
+    }
     retryPending(nowMs, outcome);
     if (m_readBack) {
         if (Status s = putCursor(m_config.device, *m_readBack); !s) {
@@ -93,9 +97,23 @@ SyncEngine::Outcome SyncEngine::importChanges(qint64 nowMs)
             }
         }
     }
-    // What was refused of a folder that is gone no longer applies.
+    // What was refused of a folder that is gone, or awaited in it, no longer applies.
     for (auto it = m_unreadable.begin(); it != m_unreadable.end();)
         it = present.contains(it.key()) ? std::next(it) : m_unreadable.erase(it);
+    for (auto it = m_stalls.begin(); it != m_stalls.end();)
+        it = present.contains(it.key()) || it.key() == ownName() ? std::next(it) : m_stalls.erase(it);
+    {
+        QStringList gone;
+        sql::Statement* st = m_state.prepare(QStringLiteral("SELECT key FROM meta WHERE key LIKE 'clockAhead:%'"));
+        while (st->step())
+            if (!present.contains(st->text(0).section(u':', 1)))
+                gone << st->text(0);
+        for (const QString& key : std::as_const(gone)) {
+            sql::Statement* drop = m_state.prepare(QStringLiteral("DELETE FROM meta WHERE key = ?"));
+            drop->bind(1, key);
+            drop->step();
+        }
+    }
     {
         QStringList gone;
         sql::Statement* st = m_state.prepare(QStringLiteral("SELECT DISTINCT device FROM refused"));
@@ -108,6 +126,18 @@ SyncEngine::Outcome SyncEngine::importChanges(qint64 nowMs)
     if (Status s = putMeta(QStringLiteral("clockFloor"), QString::number(m_clockFloor)); !s)
         outcome.status = s;
     return outcome;
+}
+
+void SyncEngine::noteWriterClock(const QUuid& device, qint64 stamp, qint64 nowMs)
+{
+    const QString key = QStringLiteral("clockAhead:") + uuidText(device);
+    if (stamp > clockBound(nowMs)) {
+        (void)putMeta(key, QStringLiteral("%1 %2").arg(stamp).arg(stamp - nowMs));
+    } else {
+        sql::Statement* st = m_state.prepare(QStringLiteral("DELETE FROM meta WHERE key = ?"));
+        st->bind(1, key);
+        st->step();
+    }
 }
 
 void SyncEngine::stall(const QUuid& device, const QString& what, qint64 nowMs)
@@ -300,6 +330,9 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
             if (Status s = commit(changes, to); !s)
                 return s;
         }
+        // What the journal says last tells whether its writer's clock still runs ahead.
+        if (at.inJournal && !chunk.records.isEmpty() && device != m_config.device)
+            noteWriterClock(device, chunk.records.last().record.mtime, nowMs);
         if (chunk.records.isEmpty() && chunk.nextOffset > 0)
             if (Status s = putCursor(device, Cursor {at.incarnation, at.generation, at.inJournal, at.offset + chunk.nextOffset,
                                                      chunk.nextLine, false, lineBefore(bytes.value(), chunk.nextOffset)});

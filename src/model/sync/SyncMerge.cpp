@@ -245,6 +245,7 @@ SyncEngine::Copy SyncEngine::mergeCopies(const Copy& x, const Copy& y, QList<Cha
     for (const FieldState& f : std::as_const(merged.state.fields))
         merged.state.mtime = std::max(merged.state.mtime, f.stamp);
     merged.state.digest.clear(); // published again
+    raiseFloor(merged.state.mtime, m_now); // a field changed here took a stamp just now
     qint64 loserMtime = 0;
     for (const FieldState& f : loser.state.fields)
         loserMtime = std::max(loserMtime, f.stamp);

@@ -58,7 +58,8 @@ Status checkField(const store::Entity& entity, int attribute, const QJsonValue& 
             return Status::failure(name + QStringLiteral(" is too long"));
         if (entity.kind == EntityKind::item && attribute == store::ItemAttr::contentType) {
             const QString t = v.toString();
-            if (t != u"text" && t != u"image" && t != u"file")
+            // Files never sync: a file row names paths on its own computer.
+            if (t != u"text" && t != u"image")
                 return Status::failure(QStringLiteral("unknown content type"));
         }
         return {};

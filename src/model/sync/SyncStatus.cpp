@@ -18,11 +18,17 @@ SyncEngine::Health SyncEngine::health(qint64 nowMs)
     st = m_state.prepare(QStringLiteral("SELECT COUNT(*) FROM pending WHERE why IS NULL OR why = 'image'"));
     if (st->step())
         h.waitingForImages = int(st->int64(0));
-    // Records held for their stamp name the computer whose clock is ahead, by how far the latest is.
-    st = m_state.prepare(QStringLiteral("SELECT device, COUNT(*), MAX(stamp) FROM pending WHERE why = 'ahead' GROUP BY device ORDER BY device"));
+    // Records held for their stamp, by writer; its clock counts as ahead while what it wrote last is.
+    st = m_state.prepare(QStringLiteral("SELECT device, COUNT(*) FROM pending WHERE why = 'ahead' GROUP BY device"));
     while (st->step()) {
         h.heldAhead += int(st->int64(1));
-        h.clocksAhead.insert(st->text(0), st->int64(2) - nowMs);
+        h.heldFrom.insert(st->text(0), int(st->int64(1)));
+    }
+    st = m_state.prepare(QStringLiteral("SELECT key, value FROM meta WHERE key LIKE 'clockAhead:%'"));
+    while (st->step()) {
+        const QStringList parts = st->text(1).split(u' ');
+        if (parts.size() == 2 && parts[0].toLongLong() > clockBound(nowMs))
+            h.clocksAhead.insert(st->text(0).section(u':', 1), parts[1].toLongLong());
     }
     st = m_state.prepare(QStringLiteral("SELECT device, COUNT(*) FROM refused GROUP BY device"));
     while (st->step())

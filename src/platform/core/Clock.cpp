@@ -15,6 +15,10 @@ public:
     QtTimer(std::chrono::milliseconds interval, bool repeating, std::function<void()> callback)
     {
         m_timer.setSingleShot(!repeating);
+        // A coarse timer may fire 5 % late. Short one-shots are delays a person waits out (the pause
+        // in typing before a search, the steps of a paste), so they keep time; polls and
+        // housekeeping may be coalesced.
+        m_timer.setTimerType(!repeating && interval < std::chrono::seconds(1) ? Qt::PreciseTimer : Qt::CoarseTimer);
         m_timer.setInterval(interval);
         QObject::connect(&m_timer, &QTimer::timeout, [cb = std::move(callback)] { cb(); });
         m_timer.start();

@@ -1,13 +1,15 @@
 #include "platform/files/FileChecks.h"
 
+#include "platform/files/StallTolerantPool.h"
+
 #include <QFile>
 #include <QFileInfo>
-#include <QThreadPool>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include <condition_variable>
@@ -24,15 +26,14 @@ QList<std::optional<FileState>> checkFiles(const QStringList& paths, std::chrono
         QList<std::optional<FileState>> results;
         qsizetype finished = 0;
     };
-    static QThreadPool* pool = [] {
-        auto* threads = new QThreadPool; // never destroyed: a hung lookup must not hold up exit
-        threads->setMaxThreadCount(4);
-        return threads;
-    }();
+    // A check stuck on a hung mount stops counting against the threads after a second, so the
+    // files of later copies are still looked up.
+    static auto* pool = new StallTolerantPool(4, 16, std::chrono::seconds(1));
 
     auto batch = std::make_shared<Batch>();
     batch->results.resize(paths.size());
     qsizetype started = 0;
+    pool->countStuck();
     for (qsizetype i = 0; i < paths.size(); ++i) {
         if (paths[i].isEmpty()) {
             batch->results[i] = FileState {};
@@ -49,10 +50,20 @@ QList<std::optional<FileState>> checkFiles(const QStringList& paths, std::chrono
         });
     }
     std::unique_lock lock(batch->mutex);
+    const auto slice = std::min<std::chrono::milliseconds>(bound, pool->stuckAfter() / 2);
     qsizetype seen = -1;
-    while (batch->finished < started && batch->finished != seen) {
-        seen = batch->finished;
-        batch->progress.wait_for(lock, bound, [&] { return batch->finished != seen; });
+    auto lastProgress = std::chrono::steady_clock::now();
+    while (batch->finished < started) {
+        if (batch->finished != seen) {
+            seen = batch->finished;
+            lastProgress = std::chrono::steady_clock::now();
+        } else if (std::chrono::steady_clock::now() - lastProgress >= bound) {
+            break;
+        }
+        batch->progress.wait_for(lock, slice, [&] { return batch->finished != seen; });
+        lock.unlock();
+        pool->countStuck();
+        lock.lock();
     }
     return batch->results;
 }

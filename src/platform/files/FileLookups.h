@@ -11,9 +11,9 @@
 #include <memory>
 #include <optional>
 
-class QThreadPool;
-
 namespace lumra {
+
+class StallTolerantPool;
 
 // What is at a copied file's path.
 struct FileLook {
@@ -21,6 +21,9 @@ struct FileLook {
     Kind kind = Kind::missing;
     QString iconName; // the icon names of a file's type
     QString genericIconName;
+    // A regular file's version, so that a file replaced under its name is told apart.
+    qint64 size = -1;
+    qint64 modifiedNs = -1;
 
     bool operator==(const FileLook&) const = default;
 };
@@ -58,17 +61,13 @@ private:
         FileLook look;
         QDeadlineTimer fresh;
     };
-    struct Running;
-
     FileLookups();
     void start(const QString& path);
     void finish(const QString& path, const FileLook& look);
-    void countStuck();
 
     QCache<QString, Kept> m_kept {maxKept};
     QSet<QString> m_pending;
-    std::shared_ptr<Running> m_running;
-    QThreadPool* m_pool = nullptr;
+    StallTolerantPool* m_pool = nullptr;
     QTimer m_tell;
     QTimer m_watch;
 };

@@ -150,7 +150,7 @@ ThemeChain walkThemeChain(const IconThemeSearch& search)
 {
     ThemeChain chain;
     QSet<QByteArray> seenFolders;
-    QStringList themes {search.themeName, search.fallbackThemeName};
+    QStringList themes {search.themeName, search.fallbackThemeName, QStringLiteral("hicolor")};
     QSet<QString> seen;
     for (qsizetype t = 0; t < themes.size() && seen.size() < maxThemes; ++t) {
         const QString theme = themes[t];

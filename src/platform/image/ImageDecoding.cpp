@@ -10,6 +10,8 @@
 #include <cstring>
 #include <limits>
 
+#include <zlib.h>
+
 namespace lumra::image {
 
 namespace {
@@ -30,25 +32,119 @@ int allocationLimitMiB(const DecodeLimits& limits)
     return int(std::clamp<qint64>(mib, 1, 1 << 20));
 }
 
-// libpng allocates a chunk's declared length before it reads the chunk, so a few bytes that
-// claim a 1 GB chunk cost 1 GB. A PNG whose chunks run past its end is damaged: refuse it first.
-bool pngChunksFit(const QByteArray& data)
+constexpr char pngSignature[] = "\x89PNG\r\n\x1a\n";
+constexpr qsizetype pngSignatureSize = 8;
+
+bool isPng(const QByteArray& data)
 {
-    static const QByteArray signature("\x89PNG\r\n\x1a\n", 8);
-    if (!data.startsWith(signature))
-        return true;
+    return data.startsWith(QByteArrayView(pngSignature, pngSignatureSize));
+}
+
+struct PngChunk {
+    qsizetype start; // of the length field
+    qsizetype size; // length, type, payload and CRC
+    QByteArrayView type;
+    QByteArrayView payload;
+};
+
+// Calls `visit` for each chunk of a PNG up to IEND, while it returns true. False when a chunk runs
+// past the end or a fragment of one is left over.
+template <typename Visit>
+bool forEachPngChunk(const QByteArray& data, Visit visit)
+{
     const auto* bytes = reinterpret_cast<const uchar*>(data.constData());
-    qsizetype at = signature.size();
+    qsizetype at = pngSignatureSize;
     while (data.size() - at >= 12) {
         const quint32 length = quint32(bytes[at]) << 24 | quint32(bytes[at + 1]) << 16 | quint32(bytes[at + 2]) << 8
             | quint32(bytes[at + 3]);
         if (qint64(length) > qint64(data.size() - at - 12))
             return false;
-        if (std::memcmp(bytes + at + 4, "IEND", 4) == 0)
+        const PngChunk chunk { at, 12 + qsizetype(length), QByteArrayView(data.constData() + at + 4, 4),
+                               QByteArrayView(data.constData() + at + 8, qsizetype(length)) };
+        if (!visit(chunk) || chunk.type == "IEND")
             return true;
-        at += 12 + qsizetype(length);
+        at += chunk.size;
     }
     return at == data.size();
+}
+
+bool isTextChunk(const PngChunk& chunk)
+{
+    return chunk.type == "tEXt" || chunk.type == "zTXt" || chunk.type == "iTXt";
+}
+
+// libpng allocates a chunk's declared length before it reads the chunk, so a few bytes that
+// claim a 1 GB chunk cost 1 GB. A PNG whose chunks run past its end is damaged: refuse it first.
+bool pngChunksFit(const QByteArray& data)
+{
+    return !isPng(data) || forEachPngChunk(data, [](const PngChunk&) { return true; });
+}
+
+// Inflates a zlib stream, giving up once it would make more than `maxBytes`.
+std::optional<QByteArray> inflateBounded(QByteArrayView compressed, qsizetype maxBytes)
+{
+    z_stream stream {};
+    if (inflateInit(&stream) != Z_OK)
+        return std::nullopt;
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(compressed.data()));
+    stream.avail_in = uInt(compressed.size());
+    QByteArray out;
+    int rc = Z_OK;
+    while (rc == Z_OK && out.size() <= maxBytes) {
+        // One byte past the room left tells a stream that is too long from one that just fits.
+        const qsizetype step = std::min<qsizetype>(maxBytes - out.size() + 1, 64 * 1024);
+        const qsizetype had = out.size();
+        out.resize(had + step);
+        stream.next_out = reinterpret_cast<Bytef*>(out.data() + had);
+        stream.avail_out = uInt(step);
+        rc = inflate(&stream, Z_NO_FLUSH);
+        out.resize(out.size() - qsizetype(stream.avail_out));
+    }
+    inflateEnd(&stream);
+    if (rc != Z_STREAM_END || out.size() > maxBytes)
+        return std::nullopt;
+    return out;
+}
+
+// tEXt: keyword \0 text. zTXt: keyword \0 method, zlib data. iTXt: keyword \0 compressed, method,
+// language \0 translated keyword \0 text (zlib data when compressed).
+std::optional<PngText> textOf(const PngChunk& chunk, qsizetype maxTextBytes)
+{
+    const qsizetype keywordEnd = chunk.payload.indexOf('\0');
+    if (keywordEnd < 0)
+        return std::nullopt;
+    PngText text { chunk.payload.first(keywordEnd).toByteArray(), {} };
+    const QByteArrayView rest = chunk.payload.sliced(keywordEnd + 1);
+    QByteArrayView body = rest;
+    bool compressed = false;
+    bool utf8 = false;
+    if (chunk.type == "zTXt") {
+        if (rest.isEmpty() || rest.at(0) != 0)
+            return std::nullopt;
+        body = rest.sliced(1);
+        compressed = true;
+    } else if (chunk.type == "iTXt") {
+        const qsizetype languageEnd = rest.size() < 2 ? -1 : rest.indexOf('\0', 2);
+        const qsizetype translatedEnd = languageEnd < 0 ? -1 : rest.indexOf('\0', languageEnd + 1);
+        if (translatedEnd < 0)
+            return std::nullopt;
+        body = rest.sliced(translatedEnd + 1);
+        compressed = rest.at(0) != 0;
+        utf8 = true;
+    }
+    QByteArray raw;
+    if (compressed) {
+        auto inflated = inflateBounded(body, maxTextBytes);
+        if (!inflated)
+            return std::nullopt;
+        raw = std::move(*inflated);
+    } else if (body.size() <= maxTextBytes) {
+        raw = body.toByteArray();
+    } else {
+        return std::nullopt;
+    }
+    text.text = utf8 ? QString::fromUtf8(raw) : QString::fromLatin1(raw);
+    return text;
 }
 
 Status checkByteSize(const QByteArray& data, const DecodeLimits& limits)
@@ -76,10 +172,11 @@ Status checkPixelSize(QSize size, const DecodeLimits& limits)
     return {};
 }
 
-// QImageReader needs a device that outlives it; the buffer shares the caller's bytes.
+// QImageReader needs a device that outlives it; the buffer shares the caller's bytes unless
+// their text chunks had to go.
 struct Reader {
     explicit Reader(const QByteArray& data, const DecodeLimits& limits)
-        : bytes(data)
+        : bytes(withoutPngText(data))
         , buffer(&bytes)
     {
         buffer.open(QIODevice::ReadOnly);
@@ -115,6 +212,44 @@ Result<ImageHeader> readImageHeader(const QByteArray& data, const DecodeLimits& 
         return Result<ImageHeader>::failure(s.error());
     Reader r(data, limits);
     return headerOf(r.reader, limits);
+}
+
+Result<ImageHeader> readImageHeader(QIODevice& file, const DecodeLimits& limits)
+{
+    if (file.peek(pngSignatureSize) != QByteArrayView(pngSignature, pngSignatureSize)) {
+        QImageReader reader(&file);
+        reader.setAutoTransform(true);
+        reader.setAllocationLimit(allocationLimitMiB(limits));
+        return headerOf(reader, limits);
+    }
+    // A PNG's header is everything up to its pixel data; its text chunks are skipped unread, so a
+    // file of any size costs the few chunks before its first IDAT.
+    constexpr qint64 maxHeaderBytes = 8 * mebibyte;
+    QByteArray header = file.read(pngSignatureSize);
+    for (;;) {
+        const QByteArray head = file.read(8);
+        if (head.size() < 8)
+            return Result<ImageHeader>::failure(QStringLiteral("Image data is damaged: it ends before its pixels."));
+        const auto* bytes = reinterpret_cast<const uchar*>(head.constData());
+        const qint64 length = qint64(bytes[0]) << 24 | bytes[1] << 16 | bytes[2] << 8 | bytes[3];
+        const QByteArrayView type = QByteArrayView(head).sliced(4);
+        if (type == "IDAT") {
+            // An empty IDAT and IEND close it: the reader stops at the pixels anyway.
+            header += QByteArrayView("\0\0\0\0IDAT\x35\xaf\x06\x1e\0\0\0\0IEND\xae\x42\x60\x82", 24);
+            return readImageHeader(header, limits);
+        }
+        if (type == "tEXt" || type == "zTXt" || type == "iTXt") {
+            if (file.skip(length + 4) != length + 4)
+                return Result<ImageHeader>::failure(QStringLiteral("Image data is damaged: a PNG chunk runs past the end."));
+            continue;
+        }
+        if (header.size() + 12 + length > maxHeaderBytes)
+            return Result<ImageHeader>::failure(QStringLiteral("Image data is damaged: its header is too large."));
+        const QByteArray rest = file.read(length + 4);
+        if (rest.size() != length + 4)
+            return Result<ImageHeader>::failure(QStringLiteral("Image data is damaged: a PNG chunk runs past the end."));
+        header += head + rest;
+    }
 }
 
 Result<QImage> decodeImage(const QByteArray& data, const DecodeLimits& limits, int maxPixelSize)
@@ -174,6 +309,50 @@ QString imageFileName(const QByteArray& pngBytes)
 {
     const QByteArray digest = QCryptographicHash::hash(pngBytes, QCryptographicHash::Sha256);
     return QString::fromLatin1(digest.left(16).toHex()) + QStringLiteral(".png");
+}
+
+QList<PngText> pngTexts(const QByteArray& data, qsizetype maxTextBytes)
+{
+    // Each chunk costs a zlib stream; a picture has a handful, not thousands.
+    constexpr int maxChunks = 256;
+    QList<PngText> texts;
+    if (!isPng(data))
+        return texts;
+    qsizetype left = maxTextBytes;
+    int seen = 0;
+    forEachPngChunk(data, [&](const PngChunk& chunk) {
+        if (!isTextChunk(chunk))
+            return true;
+        auto text = textOf(chunk, left);
+        if (!text)
+            return ++seen < maxChunks;
+        left -= text->text.size();
+        texts.append(std::move(*text));
+        return ++seen < maxChunks && left > 0;
+    });
+    return texts;
+}
+
+QByteArray withoutPngText(const QByteArray& data)
+{
+    if (!isPng(data))
+        return data;
+    bool any = false;
+    forEachPngChunk(data, [&](const PngChunk& chunk) { return !(any = isTextChunk(chunk)); });
+    if (!any)
+        return data;
+    // Whole chunks go, so every chunk left keeps its own CRC.
+    QByteArray kept = data.left(pngSignatureSize);
+    qsizetype end = pngSignatureSize;
+    forEachPngChunk(data, [&](const PngChunk& chunk) {
+        if (!isTextChunk(chunk))
+            kept.append(data.constData() + chunk.start, chunk.size);
+        end = chunk.start + chunk.size;
+        return true;
+    });
+    // Whatever follows the last chunk read stays, so damage is still seen as damage.
+    kept.append(data.constData() + end, data.size() - end);
+    return kept;
 }
 
 std::optional<QSize> imageDimensions(const QByteArray& data)

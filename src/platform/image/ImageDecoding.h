@@ -3,8 +3,10 @@
 #include "platform/core/Result.h"
 
 #include <QByteArray>
+#include <QIODevice>
 #include <QImage>
 #include <QImageIOHandler>
+#include <QList>
 #include <QSize>
 #include <QString>
 
@@ -28,6 +30,9 @@ struct ImageHeader {
 // Reads only the header. Refuses data over the byte cap and sizes over the pixel cap.
 Result<ImageHeader> readImageHeader(const QByteArray& data, const DecodeLimits& limits = {});
 
+// The same for an open file, reading no more of it than the header takes.
+Result<ImageHeader> readImageHeader(QIODevice& file, const DecodeLimits& limits = {});
+
 // Decodes with the EXIF orientation applied. `maxPixelSize` > 0 decodes downscaled so that
 // neither side exceeds it; an image is never scaled up.
 Result<QImage> decodeImage(const QByteArray& data, const DecodeLimits& limits = {}, int maxPixelSize = 0);
@@ -41,6 +46,21 @@ QString sha256Hex(const QByteArray& data);
 // An image's stored file name: the first 16 bytes of the SHA-256 of its PNG data as 32
 // lower-case hexadecimal digits, then ".png".
 QString imageFileName(const QByteArray& pngBytes);
+
+// A PNG's text chunk (tEXt, zTXt or iTXt): the keyword and its text, inflated when compressed.
+struct PngText {
+    QByteArray keyword;
+    QString text;
+};
+
+// The text chunks of a PNG in file order, read without Qt: inflating stops at `maxTextBytes` for
+// all chunks together, and chunks past that bound are left out. Empty for anything but a PNG.
+QList<PngText> pngTexts(const QByteArray& data, qsizetype maxTextBytes);
+
+// The PNG without its text chunks, so a reader that would inflate them all sees none; other
+// data as it is. Qt's PNG reader gathers every text chunk into one string while it reads the
+// header, whatever they inflate to, and nothing Lumra shows needs that text.
+QByteArray withoutPngText(const QByteArray& data);
 
 // Pixel width and height from the header, without decoding and without applying the
 // orientation; none when the data is no readable image.

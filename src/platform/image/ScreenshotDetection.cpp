@@ -16,9 +16,8 @@ namespace lumra::image {
 namespace {
 
 constexpr char pngSignature[] = "\x89PNG\r\n\x1a\n";
-// Text chunks are short in practice; compressed ones beyond this are not inflated, which
-// bounds what a crafted chunk can make us allocate.
-constexpr int maxCompressedTextChunk = 64 * 1024;
+// Screenshot tools write a few words; a crafted picture may inflate to gigabytes.
+constexpr qsizetype maxTextBytes = 1024 * 1024;
 constexpr qint64 maxMetadataBytes = DecodeLimits {}.maxBytes;
 
 void initialiseExiv2()
@@ -56,52 +55,6 @@ QList<PngChunk> pngChunks(const QByteArray& data)
         offset += 12 + qsizetype(length);
     }
     return chunks;
-}
-
-std::optional<QByteArray> inflate(const QByteArray& compressed)
-{
-    if (compressed.size() > maxCompressedTextChunk)
-        return std::nullopt;
-    // qUncompress wants the expected size up front; it is only a first guess.
-    QByteArray framed(4, '\0');
-    qToBigEndian<quint32>(quint32(compressed.size() * 4), framed.data());
-    framed += compressed;
-    QByteArray out = qUncompress(framed);
-    if (out.isEmpty() && !compressed.isEmpty())
-        return std::nullopt;
-    return out;
-}
-
-std::optional<QString> textOfChunk(const PngChunk& chunk)
-{
-    const qsizetype keywordEnd = chunk.payload.indexOf('\0');
-    if (keywordEnd < 0)
-        return std::nullopt;
-    const QByteArray rest = chunk.payload.mid(keywordEnd + 1);
-    if (chunk.type == "tEXt")
-        return QString::fromLatin1(rest);
-    if (chunk.type == "zTXt") {
-        if (rest.isEmpty() || rest.at(0) != 0)
-            return std::nullopt;
-        const auto text = inflate(rest.mid(1));
-        return text ? std::optional(QString::fromLatin1(*text)) : std::nullopt;
-    }
-    if (chunk.type == "iTXt") {
-        // compression flag, method, language tag \0, translated keyword \0, text
-        if (rest.size() < 2)
-            return std::nullopt;
-        const bool compressed = rest.at(0) != 0;
-        const qsizetype languageEnd = rest.indexOf('\0', 2);
-        const qsizetype translatedEnd = languageEnd < 0 ? -1 : rest.indexOf('\0', languageEnd + 1);
-        if (translatedEnd < 0)
-            return std::nullopt;
-        const QByteArray body = rest.mid(translatedEnd + 1);
-        if (!compressed)
-            return QString::fromUtf8(body);
-        const auto text = inflate(body);
-        return text ? std::optional(QString::fromUtf8(*text)) : std::nullopt;
-    }
-    return std::nullopt;
 }
 
 std::optional<QString> userCommentOf(const Exiv2::ExifData& exif)
@@ -148,6 +101,9 @@ std::optional<QString> exifUserComment(const QByteArray& data)
                                           uint32_t(chunk.payload.size()));
                 return userCommentOf(exif);
             }
+            // A PNG keeps EXIF only in eXIf; Exiv2 would also inflate every text chunk looking
+            // for more, whatever they inflate to.
+            return std::nullopt;
         }
         Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(
             reinterpret_cast<const Exiv2::byte*>(data.constData()), long(data.size()));
@@ -166,12 +122,8 @@ std::optional<QString> exifUserComment(const QByteArray& data)
 QStringList pngTextValues(const QByteArray& data)
 {
     QStringList values;
-    if (!isPng(data))
-        return values;
-    for (const PngChunk& chunk : pngChunks(data)) {
-        if (auto text = textOfChunk(chunk))
-            values.append(*text);
-    }
+    for (PngText& text : pngTexts(data, maxTextBytes))
+        values.append(std::move(text.text));
     return values;
 }
 

@@ -49,7 +49,7 @@ public:
         return OfferRead::failure(OfferRead::Outcome::refused, QStringLiteral("The clipboard holds no %1").arg(type));
     }
     // The offer was taken whole when the reader was made: no later copy can change it.
-    bool stillCurrent() override { return true; }
+    bool readFromItsOwner() override { return true; }
 
 private:
     std::shared_ptr<Shared> m_shared;

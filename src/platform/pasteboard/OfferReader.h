@@ -55,8 +55,8 @@ struct OfferRead {
 };
 
 // Reads the offer of one clipboard change. Made on the pasteboard's thread when the change is
-// seen; used on the capture worker, one call at a time, so a slow owner never holds the thread
-// that made it.
+// seen; used on a capture thread, one call at a time, so a slow owner never holds the thread that
+// made it. The offers of several changes may be read at once, each by its own reader.
 class OfferReader {
 public:
     virtual ~OfferReader() = default;
@@ -70,8 +70,9 @@ public:
     // At most `maxBytes` of one type; each piece must come within the per-piece limit and all of
     // them before `deadline`.
     virtual OfferRead data(const QString& type, qint64 maxBytes, QDeadlineTimer deadline) = 0;
-    // Whether the clipboard still holds the change this reader was made for.
-    virtual bool stillCurrent() = 0;
+    // Whether everything read came from the program that owned the clipboard at this change; the
+    // clipboard may have moved on since, as long as no answer came from a later owner.
+    virtual bool readFromItsOwner() = 0;
 };
 
 // Offered type names as they come, cut to the limit with meta targets and repeats dropped.

@@ -128,7 +128,8 @@ public:
         read.bytes = std::move(body).value();
         return read;
     }
-    bool stillCurrent() override { return m_pasteboard.changeCount() == m_changeCount; }
+    // Reads whatever the clipboard holds now.
+    bool readFromItsOwner() override { return m_pasteboard.changeCount() == m_changeCount; }
 
 private:
     Pasteboard& m_pasteboard;
@@ -165,6 +166,7 @@ public:
         if (stopped() || m_snapshot.unreadableTypes.size() >= maxFailedReads)
             return std::nullopt;
         OfferRead answer = m_reader.data(type, maxBytes, m_deadline);
+        m_snapshot.bytesRead += answer.outcome == OfferRead::Outcome::tooLarge ? maxBytes : answer.bytes.size();
         switch (answer.outcome) {
         case OfferRead::Outcome::ok:
             return std::move(answer.bytes);
@@ -257,9 +259,9 @@ void readOfferContent(OfferReader& reader, PasteboardSnapshot& snapshot, bool ri
         clearContent(snapshot);
         return;
     }
-    // Another copy (a password manager's, say) may have replaced the one the header described:
-    // its bytes were never checked for the concealed markers, so none of them is kept.
-    if (!reader.stillCurrent()) {
+    // Another copy (a password manager's, say) may have replaced the one the header described and
+    // answered a read: its bytes were never checked for the concealed markers, so none is kept.
+    if (!reader.readFromItsOwner()) {
         clearContent(snapshot);
         snapshot.error = QStringLiteral("The clipboard changed while it was read");
     }

@@ -65,6 +65,7 @@ struct PasteboardSnapshot {
     QString imageType; // the MIME type the image bytes came as
 
     QStringList unreadableTypes; // offered, but refused or not answered in time
+    qint64 bytesRead = 0; // taken from the owner, what was refused as too large included
     // Set when the offer could not be read, or the clipboard changed while it was read.
     QString error;
     // Set when the owner broke a bound (time, size): the copy is dropped, and this says why

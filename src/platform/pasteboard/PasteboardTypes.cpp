@@ -84,7 +84,8 @@ ImageFormat imageFormatForType(const QString& type)
 
 QString decodeText(const QString& type, const QByteArray& data)
 {
-    QByteArray bytes = data;
+    // A view, not a copy: the bytes may be megabytes.
+    QByteArrayView bytes(data);
     while (bytes.endsWith('\0'))
         bytes.chop(1);
     if (type == QLatin1String(PasteboardMime::latin1String))

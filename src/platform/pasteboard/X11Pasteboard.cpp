@@ -4,11 +4,12 @@
 #include "platform/x11/X11Connection.h"
 
 #include <QLoggingCategory>
-#include <QMutex>
 
-#include <atomic>
 #include <climits>
+#include <condition_variable>
 #include <cstring>
+#include <functional>
+#include <mutex>
 #include <vector>
 
 #include "platform/x11/X11Includes.h"
@@ -85,7 +86,7 @@ void X11Pasteboard::handleEvent(void* rawEvent)
     m_expectOwnEvent = false;
     if (fromOurWrite)
         return;
-    m_sharedChangeCount->store(++m_changeCount);
+    ++m_changeCount;
     emitChangedLater();
 }
 
@@ -97,8 +98,8 @@ qint64 X11Pasteboard::changeCount() const
 
 bool X11Pasteboard::isOwnedByUs() const { return m_owner == m_ownWindow; }
 
-// Reads other programs' offers on an X connection of its own, so the capture worker never
-// touches the connection the main thread watches and serves on. One read at a time.
+// Reads other programs' offers on an X connection of its own, so the capture never touches the
+// connection the main thread watches and serves on. Used by one read at a time (see ReadChannels).
 class X11Pasteboard::ReadChannel {
 public:
     explicit ReadChannel(std::unique_ptr<X11Connection> connection)
@@ -110,23 +111,21 @@ public:
     }
     ~ReadChannel() { XDestroyWindow(m_connection->display(), m_requestor); }
 
-    Window owner()
+    // Asks `owner` for `target`. The server hands the request to whoever owns the clipboard when
+    // it gets there, so the owner is asked right after: when another program has taken the
+    // clipboard meanwhile, the answer is not waited for and `*otherOwner` is set. With `cut`,
+    // bytes past `maxBytes` are left unread instead of failing the read.
+    OfferRead convert(const char* target, quint64 owner, qint64 maxBytes, bool cut, std::chrono::milliseconds piece,
+                      QDeadlineTimer deadline, bool* otherOwner)
     {
-        QMutexLocker lock(&m_mutex);
-        return XGetSelectionOwner(m_connection->display(), m_clipboardAtom);
-    }
-
-    // With `cut`, bytes past `maxBytes` are left unread instead of failing the read.
-    OfferRead convert(const char* target, qint64 change, qint64 maxBytes, bool cut, std::chrono::milliseconds piece,
-                      QDeadlineTimer deadline)
-    {
-        QMutexLocker lock(&m_mutex);
-        if (m_unresponsiveAt == change)
-            return OfferRead::failure(OfferRead::Outcome::timedOut, QStringLiteral("The clipboard owner did not answer"));
         Display* display = m_connection->display();
         const Atom targetAtom = m_connection->atom(target);
         XConvertSelection(display, m_clipboardAtom, targetAtom, m_propertyAtom, m_requestor, XCurrentTime);
-        XFlush(display);
+        if (XGetSelectionOwner(display, m_clipboardAtom) != owner) {
+            *otherOwner = true;
+            replaceRequestor();
+            return OfferRead::failure(OfferRead::Outcome::refused, QStringLiteral("The clipboard changed while it was read"));
+        }
         XEvent event;
         if (!m_connection->waitFor(
                 [&](const XEvent& e) {
@@ -134,14 +133,14 @@ public:
                         && e.xselection.selection == m_clipboardAtom && e.xselection.target == targetAtom;
                 },
                 earlier(piece, deadline), &event))
-            return gaveUp(change, piece, deadline);
+            return gaveUp(piece, deadline);
         if (event.xselection.property == XNone)
             return OfferRead::failure(OfferRead::Outcome::refused,
                                       QStringLiteral("The clipboard owner cannot provide %1").arg(QLatin1String(target)));
         bool incremental = false;
         OfferRead read = readProperty(maxBytes, cut, &incremental);
         if (read.ok() && incremental)
-            read = readIncrementally(read.size, change, maxBytes, cut, piece, deadline);
+            read = readIncrementally(read.size, maxBytes, cut, piece, deadline);
         if (!read.ok())
             replaceRequestor();
         return read;
@@ -150,7 +149,6 @@ public:
     // Atom names of a TARGETS answer, in one round trip; made-up atoms are skipped.
     QStringList atomNames(const QByteArray& raw)
     {
-        QMutexLocker lock(&m_mutex);
         std::vector<Atom> atoms(raw.size() / sizeof(long));
         memcpy(atoms.data(), raw.constData(), atoms.size() * sizeof(long));
         std::vector<char*> names(atoms.size(), nullptr);
@@ -174,9 +172,8 @@ private:
         return deadline.deadlineNSecs() < pieceDeadline.deadlineNSecs() ? deadline : pieceDeadline;
     }
 
-    OfferRead gaveUp(qint64 change, std::chrono::milliseconds piece, QDeadlineTimer deadline)
+    OfferRead gaveUp(std::chrono::milliseconds piece, QDeadlineTimer deadline)
     {
-        m_unresponsiveAt = change;
         replaceRequestor();
         if (deadline.hasExpired())
             return OfferRead::failure(OfferRead::Outcome::pastDeadline, QStringLiteral("The clipboard owner took too long"));
@@ -234,7 +231,7 @@ private:
         return read;
     }
 
-    OfferRead readIncrementally(qint64 announced, qint64 change, qint64 maxBytes, bool cut,
+    OfferRead readIncrementally(qint64 announced, qint64 maxBytes, bool cut,
                                 std::chrono::milliseconds piece, QDeadlineTimer deadline)
     {
         if (!cut && announced > maxBytes)
@@ -242,8 +239,11 @@ private:
                                       announced);
         // Deleting the INCR property (readProperty did) asks the owner for the first chunk; each
         // chunk must arrive within the per-piece limit, all of them before the deadline, and an
-        // empty one ends the transfer.
-        OfferRead result;
+        // empty one ends the transfer. The chunks are kept as they come and joined once at the
+        // end: growing one buffer would copy it again and again, and an owner that sends more than
+        // the limit would leave several times the limit of freed buffers behind.
+        QList<QByteArray> chunks;
+        qint64 total = 0;
         for (;;) {
             XEvent event;
             const bool arrived = m_connection->waitFor(
@@ -253,41 +253,99 @@ private:
                 },
                 earlier(piece, deadline), &event);
             if (!arrived)
-                return gaveUp(change, piece, deadline);
+                return gaveUp(piece, deadline);
             bool incremental = false;
-            OfferRead chunk = readProperty(maxTransferBytes, false, &incremental);
+            OfferRead chunk = readProperty(qMin(maxBytes - total + 1, maxTransferBytes), true, &incremental);
             if (!chunk.ok())
                 return chunk;
             if (chunk.bytes.isEmpty())
-                return result;
-            const qint64 total = qint64(result.bytes.size()) + chunk.bytes.size();
-            if (total > maxBytes) {
-                if (cut) {
-                    result.bytes += chunk.bytes.left(qsizetype(maxBytes - result.bytes.size()));
-                    replaceRequestor(); // the rest is not wanted
-                    return result;
-                }
-                return OfferRead::failure(OfferRead::Outcome::tooLarge, QStringLiteral("The clipboard data is too large"));
+                break;
+            if (total + chunk.bytes.size() > maxBytes) {
+                replaceRequestor(); // the rest is not wanted
+                if (!cut)
+                    return OfferRead::failure(OfferRead::Outcome::tooLarge,
+                                              QStringLiteral("The clipboard data is too large"));
+                chunk.bytes.truncate(qsizetype(maxBytes - total));
+                total += chunk.bytes.size();
+                chunks.append(std::move(chunk.bytes));
+                break;
             }
-            result.bytes += chunk.bytes;
+            total += chunk.bytes.size();
+            chunks.append(std::move(chunk.bytes));
         }
+        OfferRead result;
+        if (chunks.size() == 1) {
+            result.bytes = std::move(chunks.first());
+            return result;
+        }
+        result.bytes.reserve(qsizetype(total));
+        for (QByteArray& chunk : chunks)
+            result.bytes += std::exchange(chunk, QByteArray());
+        return result;
     }
 
-    QMutex m_mutex;
     std::unique_ptr<X11Connection> m_connection;
     Atom m_clipboardAtom = 0;
     Atom m_propertyAtom = 0;
     Window m_requestor = 0;
-    qint64 m_unresponsiveAt = -1; // change count whose owner did not answer
+};
+
+// The read channels, so that the offers of several changes are read side by side: an owner that
+// takes its time holds one channel, never the reading of the copies made after it.
+class X11Pasteboard::ReadChannels {
+public:
+    static constexpr int maxOpen = 4;
+
+    // Main thread (connections are opened there): makes sure a channel is free for the next
+    // read, while fewer than maxOpen are open.
+    void prepare()
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_free.empty() || m_open >= maxOpen)
+            return;
+        if (auto connection = X11Connection::open(X11Connection::Watch::unwatched)) {
+            m_free.push_back(std::make_unique<ReadChannel>(std::move(connection)));
+            ++m_open;
+        } else if (m_open == 0) {
+            qCWarning(lcPasteboard) << "no second connection to the X display; other programs' copies cannot be read";
+        }
+    }
+    bool usable()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_open > 0;
+    }
+    // A free channel, waited for until the deadline; nullptr when none came free.
+    std::unique_ptr<ReadChannel> take(QDeadlineTimer deadline)
+    {
+        std::unique_lock lock(m_mutex);
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(qMax<qint64>(0, deadline.remainingTime()));
+        if (!m_freed.wait_until(lock, until, [&] { return !m_free.empty(); }))
+            return nullptr;
+        std::unique_ptr<ReadChannel> channel = std::move(m_free.back());
+        m_free.pop_back();
+        return channel;
+    }
+    void giveBack(std::unique_ptr<ReadChannel> channel)
+    {
+        std::lock_guard lock(m_mutex);
+        m_free.push_back(std::move(channel));
+        m_freed.notify_one();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_freed;
+    std::vector<std::unique_ptr<ReadChannel>> m_free;
+    int m_open = 0;
 };
 
 // One change's offer: served from a copy of what Lumra wrote when the copy is ours, else read
-// on the read channel.
+// on a read channel, each answer from the program that owned the clipboard at this change.
 class X11Pasteboard::Reader final : public OfferReader {
 public:
-    Reader(const X11Pasteboard& pasteboard, std::shared_ptr<ReadChannel> channel)
-        : m_channel(std::move(channel))
-        , m_sharedCount(pasteboard.m_sharedChangeCount)
+    Reader(const X11Pasteboard& pasteboard, std::shared_ptr<ReadChannels> channels)
+        : m_channels(std::move(channels))
         , m_change(pasteboard.m_changeCount)
         , m_owner(pasteboard.m_owner)
         , m_ours(pasteboard.isOwnedByUs())
@@ -307,14 +365,16 @@ public:
     {
         if (m_ours)
             return boundedTypes(m_servedTypes);
-        if (m_owner == 0 || !m_channel)
+        if (m_owner == 0 || !m_channels->usable())
             return QStringList();
         // The meta targets come on top of the types kept.
         const qint64 maxBytes = qint64(OfferLimits::maxTypes + 8) * qint64(sizeof(long));
-        OfferRead read = m_channel->convert("TARGETS", m_change, maxBytes, true, m_piece, deadline);
+        QStringList names;
+        OfferRead read = convert("TARGETS", maxBytes, true, deadline,
+                                 [&](ReadChannel& channel, const QByteArray& atoms) { names = channel.atomNames(atoms); });
         if (!read.ok())
             return Result<QStringList>::failure(read.error);
-        return boundedTypes(m_channel->atomNames(read.bytes));
+        return boundedTypes(names);
     }
 
     OfferRead data(const QString& type, qint64 maxBytes, QDeadlineTimer deadline) override
@@ -327,25 +387,41 @@ public:
             read.bytes = *it;
             return read;
         }
-        if (m_owner == 0 || !m_channel)
+        if (m_owner == 0 || !m_channels->usable())
             return OfferRead::failure(OfferRead::Outcome::refused, QStringLiteral("The clipboard is empty"));
-        return m_channel->convert(type.toUtf8().constData(), m_change, maxBytes, false, m_piece, deadline);
+        return convert(type.toUtf8().constData(), maxBytes, false, deadline);
     }
 
-    bool stillCurrent() override
-    {
-        if (m_sharedCount->load() != m_change)
-            return false;
-        return m_ours || !m_channel || m_channel->owner() == m_owner;
-    }
+    bool readFromItsOwner() override { return !m_otherOwner; }
 
 private:
-    std::shared_ptr<ReadChannel> m_channel;
-    std::shared_ptr<std::atomic<qint64>> m_sharedCount;
+    OfferRead convert(const char* target, qint64 maxBytes, bool cut, QDeadlineTimer deadline,
+                      const std::function<void(ReadChannel&, const QByteArray&)>& andThen = {})
+    {
+        // An owner that did not answer once is not asked again for this change; a later owner
+        // is never asked for it at all.
+        if (m_unresponsive)
+            return OfferRead::failure(OfferRead::Outcome::timedOut, QStringLiteral("The clipboard owner did not answer"));
+        if (m_otherOwner)
+            return OfferRead::failure(OfferRead::Outcome::refused, QStringLiteral("The clipboard changed while it was read"));
+        std::unique_ptr<ReadChannel> channel = m_channels->take(deadline);
+        if (!channel)
+            return OfferRead::failure(OfferRead::Outcome::pastDeadline, QStringLiteral("No channel came free to read the clipboard"));
+        OfferRead read = channel->convert(target, m_owner, maxBytes, cut, m_piece, deadline, &m_otherOwner);
+        if (read.ok() && andThen)
+            andThen(*channel, read.bytes);
+        m_channels->giveBack(std::move(channel));
+        m_unresponsive = read.outcome == OfferRead::Outcome::timedOut || read.outcome == OfferRead::Outcome::pastDeadline;
+        return read;
+    }
+
+    std::shared_ptr<ReadChannels> m_channels;
     qint64 m_change;
     quint64 m_owner;
     bool m_ours;
     std::chrono::milliseconds m_piece;
+    bool m_unresponsive = false;
+    bool m_otherOwner = false;
     QStringList m_servedTypes;
     QHash<QString, QByteArray> m_served;
 };
@@ -353,13 +429,11 @@ private:
 std::shared_ptr<OfferReader> X11Pasteboard::offerReader()
 {
     m_connection->dispatchPending();
-    if (!m_channel && !isOwnedByUs()) {
-        if (auto connection = X11Connection::open(X11Connection::Watch::unwatched))
-            m_channel = std::make_shared<ReadChannel>(std::move(connection));
-        else
-            qCWarning(lcPasteboard) << "no second connection to the X display; other programs' copies cannot be read";
-    }
-    return std::make_shared<Reader>(*this, m_channel);
+    if (!m_channels)
+        m_channels = std::make_shared<ReadChannels>();
+    if (!isOwnedByUs())
+        m_channels->prepare();
+    return std::make_shared<Reader>(*this, m_channels);
 }
 
 Result<QStringList> X11Pasteboard::types()
@@ -404,7 +478,7 @@ Result<qint64> X11Pasteboard::write(const QList<PasteboardRepresentation>& repre
     m_expectOwnEvent = true;
     m_connection->dispatchPending();
     m_owner = m_ownWindow;
-    m_sharedChangeCount->store(++m_changeCount);
+    ++m_changeCount;
     return m_changeCount;
 }
 

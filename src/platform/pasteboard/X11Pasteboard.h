@@ -6,7 +6,6 @@
 #include <QDeadlineTimer>
 #include <QHash>
 
-#include <atomic>
 #include <chrono>
 #include <memory>
 #include <vector>
@@ -74,6 +73,7 @@ private:
         friend size_t qHash(const TransferKey& key, size_t seed = 0) { return qHashMulti(seed, key.requestor, key.property); }
     };
     class ReadChannel;
+    class ReadChannels;
     class Reader;
 
     X11Pasteboard(std::unique_ptr<X11Connection> connection, int xfixesEventBase);
@@ -96,9 +96,7 @@ private:
     quint64 m_owner = 0;
     bool m_expectOwnEvent = false; // our write's owner event must not count twice
     qint64 m_changeCount = 1;
-    // The change count for readers on other threads, which check their change is still current.
-    std::shared_ptr<std::atomic<qint64>> m_sharedChangeCount = std::make_shared<std::atomic<qint64>>(1);
-    std::shared_ptr<ReadChannel> m_channel; // opened at the first read of another program's copy
+    std::shared_ptr<ReadChannels> m_channels; // opened as other programs' copies are read
     std::chrono::milliseconds m_readTimeout {500};
     QStringList m_servedTypes;
     QHash<QString, QByteArray> m_served;

@@ -1,5 +1,7 @@
 #include "platform/richtext/RtfCodec.h"
 
+#include "platform/richtext/HtmlConverter.h"
+
 #include <QTextCursor>
 #include <QTextDocument>
 
@@ -68,15 +70,28 @@ int htmlNestingDepth(QStringView html, int stopAbove)
     return deepest;
 }
 
-QByteArray rtfFromHtml(const QString& html)
+qsizetype htmlElementCount(QStringView html, qsizetype stopAbove)
 {
-    // Runs while a copy is captured: a page-sized or deeply nested clipboard must not stall it.
-    // Both are checked before QTextDocument sees any of it.
-    if (html.size() > kMaxHtmlCharacters || htmlNestingDepth(html) > kMaxHtmlDepth)
+    // Counts more than the tokenizer may (a "<" in an attribute value, "< /b>"), never less.
+    qsizetype count = 0;
+    const qsizetype last = html.size() - 1;
+    for (qsizetype at = 0; (at = html.indexOf(QLatin1Char('<'), at)) >= 0; ++at) {
+        if (at < last && (html[at + 1] == QLatin1Char('/') || html[at + 1] == QLatin1Char('!')))
+            continue;
+        if (++count > stopAbove)
+            break;
+    }
+    return count;
+}
+
+QByteArray rtfFromHtml(const QString& html, QDeadlineTimer deadline)
+{
+    // Runs while a copy is captured. What is too big is refused before any of it is parsed; the
+    // parse itself, which Qt cannot interrupt, runs in the converter program and ends at the deadline.
+    if (html.size() > kMaxHtmlCharacters || htmlElementCount(html) > kMaxHtmlElements
+        || htmlNestingDepth(html) > kMaxHtmlDepth)
         return {};
-    QTextDocument document;
-    document.setHtml(html);
-    return writeRtf(document);
+    return HtmlConverter::shared().convert(html, deadline);
 }
 
 std::optional<QString> htmlFromRtf(const QByteArray& rtf)

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QString>
 #include <QStringView>
 
+#include <chrono>
 #include <optional>
 
 class QTextDocument;
@@ -22,6 +24,12 @@ inline constexpr qsizetype kMaxHtmlCharacters = 4 * 1024 * 1024;
 // QTextDocument's time grows faster than the nesting of the HTML it parses (20,000 nested
 // elements cost it many seconds); real pages nest a few dozen deep.
 inline constexpr int kMaxHtmlDepth = 256;
+// A long article copied whole has some tens of thousands of elements; QTextDocument spends about a
+// kilobyte and some microseconds on each, and a table of 400,000 cells cost it 450 MB.
+inline constexpr qsizetype kMaxHtmlElements = 100'000;
+// Conversions run in a program of their own, ended when they take longer than this, the same
+// bound as reading the whole copy.
+inline constexpr std::chrono::milliseconds kHtmlConversionTime {2000};
 
 // Replaces the document's content with the RTF's. Input that is not RTF, exceeds a limit or
 // nests groups deeper than kMaxGroupDepth gives false and an empty document. A truncated
@@ -36,8 +44,14 @@ QByteArray writeRtf(const QTextDocument& document);
 // out (p, li, td ...) do not nest.
 int htmlNestingDepth(QStringView html, int stopAbove = kMaxHtmlDepth);
 
-// Empty for HTML longer than kMaxHtmlCharacters or nested deeper than kMaxHtmlDepth.
-QByteArray rtfFromHtml(const QString& html);
+// The start tags of the HTML as Qt's tokenizer meets them: every "<" it does not read as an end
+// tag, comment or declaration, attribute values and script included. Counting stops past `stopAbove`.
+qsizetype htmlElementCount(QStringView html, qsizetype stopAbove = kMaxHtmlElements);
+
+// The HTML as RTF, converted by the converter program (see HtmlConverter.h), which is ended at the
+// deadline. Empty for HTML longer than kMaxHtmlCharacters, with more than kMaxHtmlElements
+// elements or nested deeper than kMaxHtmlDepth, and when the conversion failed or was ended.
+QByteArray rtfFromHtml(const QString& html, QDeadlineTimer deadline = QDeadlineTimer(kHtmlConversionTime));
 std::optional<QString> htmlFromRtf(const QByteArray& rtf);
 std::optional<QString> plainTextFromRtf(const QByteArray& rtf);
 

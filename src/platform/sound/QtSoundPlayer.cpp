@@ -1,6 +1,7 @@
 #include "platform/sound/QtSoundPlayer.h"
 
 #include "platform/files/FileChecks.h"
+#include "platform/sound/MediaProbe.h"
 #include "platform/sound/SoundSynth.h"
 
 #include <QAudioDevice>
@@ -19,6 +20,8 @@ struct QtSoundPlayer::Custom {
     QString path;
     QAudioOutput output;
     QMediaPlayer player;
+    bool opened = false; // the player has the file
+    bool playWhenOpened = false;
 };
 
 QtSoundPlayer::QtSoundPlayer() = default;
@@ -63,12 +66,27 @@ bool QtSoundPlayer::playFile(const QString& path)
         m_custom = std::make_unique<Custom>();
         m_custom->path = path;
         m_custom->player.setAudioOutput(&m_custom->output);
-        m_custom->player.setSource(QUrl::fromLocalFile(path));
+        // The player gets the file as it was checked: one swapped for a FIFO since would hold this
+        // thread in the player's open().
+        Custom* custom = m_custom.get();
+        openMediaFile(
+            path, &custom->player,
+            [custom](const QUrl& source) {
+                custom->player.setSource(source);
+                custom->opened = true;
+                if (custom->playWhenOpened)
+                    custom->player.play();
+            },
+            [path](const QString& reason) { qCDebug(lcSound) << "custom sound file not played:" << path << reason; });
     }
     const QAudioDevice device = QMediaDevices::defaultAudioOutput();
     if (device.isNull())
         return true;
     m_custom->output.setDevice(device);
+    if (!m_custom->opened) {
+        m_custom->playWhenOpened = true;
+        return true;
+    }
     m_custom->player.stop();
     m_custom->player.play();
     return true;

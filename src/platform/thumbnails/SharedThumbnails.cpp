@@ -18,28 +18,38 @@ namespace {
 constexpr qint64 maxEntryBytes = 16ll * 1024 * 1024;
 constexpr int maxEntrySide = 4096;
 
-const QString uriKey = QStringLiteral("Thumb::URI");
-const QString mtimeKey = QStringLiteral("Thumb::MTime");
+constexpr char uriKey[] = "Thumb::URI";
+constexpr char mtimeKey[] = "Thumb::MTime";
 
 QString failureFolder(const QString& root)
 {
     return root + QStringLiteral("/fail/lumra");
 }
 
-bool matches(const QImage& image, const FileVersion& version)
+// Looks at the entry's Thumb:: chunks only, so a stale or foreign entry costs no decoding. A
+// file URI is at most a few times PATH_MAX; the bound keeps a crafted entry from inflating more.
+bool matches(const QByteArray& png, const FileVersion& version)
 {
+    constexpr qsizetype maxTextBytes = 64 * 1024;
+    std::optional<QString> uri;
+    std::optional<QString> mtime;
+    for (const image::PngText& text : image::pngTexts(png, maxTextBytes)) {
+        if (text.keyword == uriKey && !uri)
+            uri = text.text;
+        else if (text.keyword == mtimeKey && !mtime)
+            mtime = text.text;
+    }
     bool ok = false;
-    const qint64 mtime = image.text(mtimeKey).toLongLong(&ok);
-    return ok && mtime == version.mtime && image.text(uriKey) == version.uri;
+    return uri && mtime && mtime->toLongLong(&ok) == version.mtime && ok && *uri == version.uri;
 }
 
 std::optional<QImage> readMatching(const QString& file, const FileVersion& version)
 {
     const auto bytes = readRegularFile(file, maxEntryBytes);
-    if (!bytes)
+    if (!bytes || !matches(*bytes, version))
         return std::nullopt;
     Result<QImage> image = decodeThumbnailPng(*bytes);
-    if (!image || !matches(*image, version))
+    if (!image)
         return std::nullopt;
     return std::move(image).value();
 }
@@ -59,8 +69,8 @@ Status writeTagged(const QString& folder, const FileVersion& version, QImage ima
 {
     if (!ensureFolder(folder))
         return Status::failure(QStringLiteral("Could not make %1").arg(folder));
-    image.setText(uriKey, version.uri);
-    image.setText(mtimeKey, QString::number(version.mtime));
+    image.setText(QLatin1String(uriKey), version.uri);
+    image.setText(QLatin1String(mtimeKey), QString::number(version.mtime));
     image.setText(QStringLiteral("Software"), QStringLiteral("Lumra"));
     const Result<QByteArray> png = image::encodePng(image);
     if (!png)

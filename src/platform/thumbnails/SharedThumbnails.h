@@ -43,7 +43,7 @@ QString fileUri(const QString& path);
 QString entryName(const QString& uri);
 
 // A PNG another program wrote: refused unless it is a PNG within the byte and pixel bounds of a
-// thumbnail and decodes. The picture keeps its text chunks.
+// thumbnail and decodes. Its text chunks are not read (see image::pngTexts).
 Result<QImage> decodeThumbnailPng(const QByteArray& bytes);
 
 // The entry of `version` in the folder for `pixelSize` or a larger one, when its chunks match.

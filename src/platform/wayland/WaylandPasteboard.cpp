@@ -107,8 +107,7 @@ struct WaylandPasteboard::Shared {
     ServedTypes served;
     bool changeAnnounced = false; // a notice to the main thread is on its way
     QString protocolName;
-    // For readers on other threads: the current change, and the change whose owner did not answer.
-    std::shared_ptr<std::atomic<qint64>> currentChange = std::make_shared<std::atomic<qint64>>(1);
+    // For readers on other threads: the change whose owner did not answer.
     std::shared_ptr<std::atomic<qint64>> unresponsiveAt = std::make_shared<std::atomic<qint64>>(-1);
 };
 
@@ -432,7 +431,7 @@ void WaylandPasteboard::Session::selected(wl_proxy* offer)
         }
         m_shared->selectionTypes = std::move(types);
         if (!ours && !m_initialSelection) {
-            m_shared->currentChange->store(++m_shared->changeCount);
+            ++m_shared->changeCount;
             announce = !m_shared->changeAnnounced;
             m_shared->changeAnnounced = true;
         }
@@ -524,7 +523,7 @@ void WaylandPasteboard::Session::written(PendingWrite* pending)
         return;
     }
     QMutexLocker lock(&m_shared->mutex);
-    m_shared->currentChange->store(++m_shared->changeCount);
+    ++m_shared->changeCount;
     answer->set_value(m_shared->changeCount);
 }
 
@@ -605,7 +604,6 @@ public:
     Reader(const Shared& shared, std::chrono::milliseconds piece)
         : m_offer(shared.selection)
         , m_types(shared.selectionTypes)
-        , m_sharedCount(shared.currentChange)
         , m_unresponsiveAt(shared.unresponsiveAt)
         , m_change(shared.changeCount)
         , m_ours(shared.ownedByUs)
@@ -642,7 +640,9 @@ public:
         return receive(type, maxBytes, deadline);
     }
 
-    bool stillCurrent() override { return m_sharedCount->load() == m_change; }
+    // An offer's bytes come only from the program that made it: once another copy replaced it,
+    // reads of it end empty, never with the new owner's bytes.
+    bool readFromItsOwner() override { return true; }
 
 private:
     OfferRead receive(const QString& type, qint64 maxBytes, QDeadlineTimer deadline)
@@ -693,7 +693,6 @@ private:
 
     std::shared_ptr<Offer> m_offer;
     QStringList m_types;
-    std::shared_ptr<std::atomic<qint64>> m_sharedCount;
     std::shared_ptr<std::atomic<qint64>> m_unresponsiveAt;
     qint64 m_change;
     bool m_ours;

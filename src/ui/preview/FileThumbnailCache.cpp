@@ -263,13 +263,20 @@ FileThumbnailCache& FileThumbnailCache::shared()
 std::optional<QImage> FileThumbnailCache::thumbnail(const QString& path, int pixelSize)
 {
     const QString key = memoryKey(path, pixelSize);
-    if (const QImage* image = m_memory.object(key))
-        return *image;
-    if (path.isEmpty() || m_pending.contains(key) || m_failed.contains(key))
-        return std::nullopt;
+    // The file is looked at off this thread; until it has been, what is kept stands.
+    const Version now = path.isEmpty() ? Version() : FileLookups::instance().look(path);
+    const auto current = [&](const Version& seen) { return !now || seen == now; };
+    const Kept* kept = m_memory.object(key);
+    if (kept && current(kept->version))
+        return kept->image;
+    const std::optional<QImage> shown = kept ? std::optional(kept->image) : std::nullopt;
+    if (path.isEmpty() || m_pending.contains(key))
+        return shown;
+    if (const auto failed = m_failed.constFind(key); failed != m_failed.cend() && current(*failed))
+        return shown;
     m_pending.insert(key);
     QPointer<FileThumbnailCache> self(this);
-    m_lookups->start([self, stop = m_stop, sources = m_sources, path, pixelSize, key] {
+    m_lookups->start([self, stop = m_stop, sources = m_sources, path, pixelSize, key, now] {
         if (stop->load())
             return;
         FileThumbnailSources used = sources ? *sources : FileThumbnailSources::fromEnvironment();
@@ -277,44 +284,50 @@ std::optional<QImage> FileThumbnailCache::thumbnail(const QString& path, int pix
         if (stop->load())
             return;
         QMetaObject::invokeMethod(
-            qApp, [self, used = std::move(used), path, pixelSize, key, result = std::move(result)] {
+            qApp, [self, used = std::move(used), path, pixelSize, key, now, result = std::move(result)] {
                 if (!self)
                     return;
                 if (result.outcome == FileThumbnailResult::Outcome::toMake)
-                    self->make(used, path, pixelSize, key);
+                    self->make(used, path, pixelSize, key, now);
                 else
-                    self->deliver(path, key, result.image);
+                    self->deliver(path, key, now, result.image);
             });
     });
-    return std::nullopt;
+    return shown;
 }
 
-void FileThumbnailCache::make(
-    const FileThumbnailSources& sources, const QString& path, int pixelSize, const QString& key)
+void FileThumbnailCache::make(const FileThumbnailSources& sources, const QString& path, int pixelSize,
+                              const QString& key, const Version& version)
 {
     ++m_drawings;
     QPointer<FileThumbnailCache> self(this);
-    m_makers->start([self, stop = m_stop, sources, path, pixelSize, key] {
+    m_makers->start([self, stop = m_stop, sources, path, pixelSize, key, version] {
         if (stop->load())
             return;
         FileThumbnailResult result = makeFileThumbnail(sources, path, pixelSize, stop.get());
         if (stop->load())
             return;
-        QMetaObject::invokeMethod(qApp, [self, path, key, image = std::move(result.image)] {
+        QMetaObject::invokeMethod(qApp, [self, path, key, version, image = std::move(result.image)] {
             if (self)
-                self->deliver(path, key, image);
+                self->deliver(path, key, version, image);
         });
     });
 }
 
-void FileThumbnailCache::deliver(const QString& path, const QString& key, const QImage& image)
+void FileThumbnailCache::deliver(const QString& path, const QString& key, const Version& version, const QImage& image)
 {
     m_pending.remove(key);
     if (image.isNull()) {
-        m_failed.insert(key);
+        if (m_failed.size() >= 10000)
+            m_failed.clear(); // asked again at worst
+        m_failed.insert(key, version);
+        // A changed file that has no picture any more shows its icon again.
+        if (m_memory.remove(key))
+            emit thumbnailReady(path);
         return;
     }
-    m_memory.insert(key, new QImage(image), int(std::min<qint64>(image.sizeInBytes(), INT_MAX)));
+    m_failed.remove(key);
+    m_memory.insert(key, new Kept {image, version}, int(std::min<qint64>(image.sizeInBytes(), INT_MAX)));
     emit thumbnailReady(path);
 }
 

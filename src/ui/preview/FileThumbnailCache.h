@@ -1,8 +1,10 @@
 #pragma once
 
+#include "platform/files/FileLookups.h"
 #include "platform/thumbnails/Thumbnailers.h"
 
 #include <QCache>
+#include <QHash>
 #include <QImage>
 #include <QObject>
 #include <QSet>
@@ -52,8 +54,9 @@ FileThumbnailResult makeFileThumbnail(
 FileThumbnailResult loadOrMakeFileThumbnail(const FileThumbnailSources& sources, const QString& path, int pixelSize);
 
 // Thumbnails of copied files for the rows, made off the main thread and kept in memory (by path
-// and pixel size). Cache look-ups and drawing run on separate workers, so a row whose picture is
-// cached never waits behind a slow thumbnailer. Main thread only.
+// and pixel size, for the version of the file FileLookups last saw). A file that changed since is
+// looked up again, whether it had a picture or none. Cache look-ups and drawing run on separate
+// workers, so a row whose picture is cached never waits behind a slow thumbnailer. Main thread only.
 class FileThumbnailCache : public QObject {
     Q_OBJECT
 public:
@@ -64,8 +67,9 @@ public:
 
     static FileThumbnailCache& shared();
 
-    // The picture when it is in memory; otherwise none, and thumbnailReady(path) follows once a
-    // worker found or made one. Folders and files nothing can render stay on their icon.
+    // The picture when it is in memory (an older version's until the new one is ready); otherwise
+    // none, and thumbnailReady(path) follows once a worker found or made one, or found that a
+    // changed file has none. Folders and files nothing can render stay on their icon.
     std::optional<QImage> thumbnail(const QString& path, int pixelSize);
     void waitForWorkers(); // tests and benchmarks
     int drawingsStarted() const { return m_drawings; } // files sent to be drawn, not found in a cache
@@ -74,13 +78,20 @@ signals:
     void thumbnailReady(const QString& path);
 
 private:
-    void deliver(const QString& path, const QString& key, const QImage& image);
-    void make(const FileThumbnailSources& sources, const QString& path, int pixelSize, const QString& key);
+    // The file as FileLookups saw it when its picture was asked; none before it looked.
+    using Version = std::optional<FileLook>;
+    struct Kept {
+        QImage image;
+        Version version;
+    };
+    void deliver(const QString& path, const QString& key, const Version& version, const QImage& image);
+    void make(const FileThumbnailSources& sources, const QString& path, int pixelSize, const QString& key,
+              const Version& version);
 
     std::optional<FileThumbnailSources> m_sources;
-    QCache<QString, QImage> m_memory; // path + size → picture
+    QCache<QString, Kept> m_memory; // path + size → picture
     QSet<QString> m_pending; // asked, not answered
-    QSet<QString> m_failed; // nothing to show this run
+    QHash<QString, Version> m_failed; // nothing to show for that version
     int m_drawings = 0;
     std::shared_ptr<std::atomic<bool>> m_stop;
     std::unique_ptr<QThreadPool> m_lookups;

@@ -1,5 +1,6 @@
 #include "ui/preview/FileThumbnailView.h"
 
+#include "platform/files/FileLookups.h"
 #include "platform/files/IconFiles.h"
 #include "ui/preview/FileThumbnailCache.h"
 
@@ -23,7 +24,14 @@ FileThumbnailView::FileThumbnailView(QWidget* parent)
     : QWidget(parent)
 {
     connect(&FileThumbnailCache::shared(), &FileThumbnailCache::thumbnailReady, this, [this](const QString& path) {
-        if (path == m_path)
+        if (path != m_path)
+            return;
+        m_thumbnail = QImage(); // a changed file may have no picture any more
+        lookUp();
+    });
+    // A file replaced under its name is seen there first.
+    connect(&FileLookups::instance(), &FileLookups::answered, this, [this] {
+        if (!m_isDirectory && !m_path.isEmpty())
             lookUp();
     });
     connect(&IconFiles::instance(), &IconFiles::loaded, this, qOverload<>(&QWidget::update));
@@ -44,10 +52,9 @@ void FileThumbnailView::setFile(const QString& path, bool isDirectory, int side)
 void FileThumbnailView::lookUp()
 {
     const int pixels = qRound(m_side * devicePixelRatioF());
-    if (auto image = FileThumbnailCache::shared().thumbnail(m_path, pixels)) {
+    if (auto image = FileThumbnailCache::shared().thumbnail(m_path, pixels))
         m_thumbnail = *image;
-        update();
-    }
+    update();
 }
 
 void FileThumbnailView::paintEvent(QPaintEvent*)

@@ -16,6 +16,7 @@
 #include <QTextBoundaryFinder>
 
 #include <algorithm>
+#include <limits>
 #include <numeric>
 
 namespace lumra {
@@ -195,12 +196,11 @@ PreviewBuild makePreviewBridge(const ClipboardItem& item, ClipboardManager& mana
         if (isImageFileItem(item)) {
             // The header only: a few bytes, whatever the picture's size.
             const std::unique_ptr<QFile> file = openRegularFile(path);
-            QImageReader reader(file.get());
-            reader.setAutoTransform(true);
-            QSize size = reader.size();
-            if (reader.transformation() & QImageIOHandler::TransformationRotate90)
-                size.transpose();
-            bridge.preferredFrame = frameForPixels(size, screens);
+            const image::DecodeLimits anySize { std::numeric_limits<qint64>::max(), std::numeric_limits<qint64>::max() };
+            if (file) {
+                if (auto header = image::readImageHeader(*file, anySize))
+                    bridge.preferredFrame = frameForPixels(orientedSize(header.value()), screens);
+            }
         }
     }
     build.bridge = std::move(bridge);

@@ -307,7 +307,7 @@ void MediaPreviewView::showError(const QString& reason)
     m_position->setEnabled(false);
 }
 
-QString MediaPreviewView::errorText() const { return m_error->isVisible() ? m_error->text() : QString(); }
+QString MediaPreviewView::errorText() const { return m_error->isVisibleTo(this) ? m_error->text() : QString(); }
 
 MediaPreviewView::~MediaPreviewView() { m_player->stop(); }
 

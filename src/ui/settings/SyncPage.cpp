@@ -53,8 +53,9 @@ SyncPage::SyncPage(SettingsContext context, Services services, QWidget* parent)
     status->addWidget(SettingsStyle::divider());
     auto* statusLine = new QHBoxLayout;
     statusLine->setSpacing(6);
-    statusLine->addWidget(SettingsStyle::label(QStringLiteral("Sync status:"), 11, false, true));
-    m_status = SettingsStyle::label(QString(), 11);
+    statusLine->addWidget(SettingsStyle::label(QStringLiteral("Sync status:"), 11, false, true), 0, Qt::AlignTop);
+    // A status can name several computers and what each holds back: it wraps rather than being cut.
+    m_status = wrapped(SettingsStyle::label(QString(), 11));
     m_status->setTextFormat(Qt::PlainText);
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
     statusLine->addWidget(m_status, 1);

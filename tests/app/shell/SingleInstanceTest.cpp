@@ -11,6 +11,9 @@
 #include <QLocalSocket>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <QEventLoop>
 #include <QSysInfo>
 
 #include <QTest>
@@ -28,6 +31,18 @@
 
 namespace lumra {
 namespace {
+
+// A connection to `path` in plain system calls, as another program makes it; -1 when refused.
+int connectTo(const QByteArray& path)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.constData(), sizeof address.sun_path - 1);
+    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        return -1;
+    return fd;
+}
 
 class SingleInstanceTest : public test::DataDirTest {
 protected:
@@ -50,6 +65,10 @@ TEST_F(SingleInstanceTest, SecondStartHandsOverToTheFirst)
     ASSERT_TRUE(role.ok()) << role.error().toStdString();
     EXPECT_EQ(*role, SingleInstance::Role::primary);
     EXPECT_TRUE(first.serverPath().startsWith(dataDir.runtimeDir())) << first.serverPath().toStdString();
+    // The `lumra` command, which looks before it loads Qt, finds the same socket.
+    char path[4096];
+    ASSERT_TRUE(handover::socketPath(path, sizeof path));
+    EXPECT_EQ(QFile::decodeName(path), first.serverPath());
     expectHandOverTo(first);
 }
 
@@ -126,11 +145,8 @@ TEST_F(SingleInstanceTest, AClientFloodingUnknownLinesIsCutOffAfterTheFirst)
     ASSERT_GE(flooder, 0);
     if (flooder == 0) {
         // The other program: plain system calls only, then gone.
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address {};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, path.constData(), sizeof address.sun_path - 1);
-        if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        const int fd = connectTo(path);
+        if (fd < 0)
             ::_exit(2);
         char line[32];
         for (int i = 0; i < 100000; ++i) {
@@ -150,6 +166,46 @@ TEST_F(SingleInstanceTest, AClientFloodingUnknownLinesIsCutOffAfterTheFirst)
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the flood was read to its end";
     EXPECT_EQ(unknown.load(), 1);
     expectHandOverTo(first);
+}
+
+int openDescriptors() { return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System).size()); }
+
+// Another program of the same user opens thousands of connections and sends nothing: Lumra keeps
+// a bounded number of descriptors for them, and a real start still hands over.
+TEST_F(SingleInstanceTest, IdleConnectionsKeepFewDescriptorsAndAStartStillHandsOver)
+{
+    SingleInstance first;
+    ASSERT_EQ(*first.claim(), SingleInstance::Role::primary);
+    const int before = openDescriptors();
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const QByteArray path = QFile::encodeName(first.serverPath());
+    const pid_t idler = ::fork();
+    ASSERT_GE(idler, 0);
+    if (idler == 0) {
+        for (int i = 0; i < 3000; ++i) {
+            if (connectTo(path) < 0)
+                ::_exit(2);
+        }
+        [[maybe_unused]] const ssize_t written = ::write(ready[1], "R", 1);
+        ::pause();
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    // The event loop runs freely meanwhile, as Lumra's does, accepting as they come.
+    QEventLoop loop;
+    QSocketNotifier signalled(ready[0], QSocketNotifier::Read);
+    QObject::connect(&signalled, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
+    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+    loop.exec();
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1) << "the other program could not open its connections";
+    QTest::qWait(200); // the last connections are accepted
+    EXPECT_LT(openDescriptors() - before, 100);
+    expectHandOverTo(first);
+    ::kill(idler, SIGKILL);
+    ::waitpid(idler, nullptr, 0);
+    ::close(ready[0]);
 }
 
 } // namespace

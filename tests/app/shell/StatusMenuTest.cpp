@@ -1,9 +1,12 @@
 #include "app/StatusMenu.h"
 
+#include "Screenshots.h"
+
 #include <gtest/gtest.h>
 
 #include <QMenu>
 #include <QSignalSpy>
+#include <QTest>
 
 namespace lumra {
 namespace {
@@ -133,6 +136,42 @@ TEST(StatusMenuTest, EachEntryEmitsItsOwnRequest)
     QSignalSpy stop(&menu, &StatusMenu::stopDiagnosticsRequested);
     entry(diagnosticsMenu(menu), "Stop Diagnostics")->trigger();
     EXPECT_EQ(stop.count(), 1);
+}
+
+// The average colour of a symbol's drawn pixels.
+QColor inkOf(const QIcon& icon)
+{
+    const QImage image = icon.pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32);
+    double red = 0, green = 0, blue = 0, weight = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            red += c.redF() * c.alphaF();
+            green += c.greenF() * c.alphaF();
+            blue += c.blueF() * c.alphaF();
+            weight += c.alphaF();
+        }
+    }
+    return weight > 0 ? QColor::fromRgbF(float(red / weight), float(green / weight), float(blue / weight)) : QColor();
+}
+
+// On a dark menu the symbols are drawn in the menu's light ink, not the themes' dark grey.
+TEST(StatusMenuTest, SymbolsTakeTheInkOfADarkMenu)
+{
+    StatusMenu menu([] { return StatusMenuState {}; });
+    menu.menu()->setPalette(test::darkPalette());
+    emit menu.menu()->aboutToShow();
+    const QColor text = test::darkPalette().color(QPalette::WindowText);
+    for (const char* title : {"Settings", "Help", "Keep Window Open", "Diagnostics"}) {
+        const QColor ink = inkOf(entry(menu.menu(), title)->icon());
+        ASSERT_TRUE(ink.isValid()) << title;
+        EXPECT_GT(ink.lightness(), 160) << title << " is " << ink.name().toStdString() << " on a dark menu";
+        EXPECT_LT(std::abs(ink.lightness() - text.lightness()), 30) << title;
+    }
+    menu.menu()->popup(QPoint(0, 0));
+    QTest::qWait(50);
+    test::saveArtifact(*menu.menu(), QStringLiteral("status-menu-dark"));
+    menu.menu()->close();
 }
 
 } // namespace

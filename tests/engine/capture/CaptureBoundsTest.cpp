@@ -65,7 +65,7 @@ public:
         waiting = false;
         return m_inner->data(type, maxBytes, deadline);
     }
-    bool stillCurrent() override { return m_pasteboard.changeCount() == changeCount(); }
+    bool readFromItsOwner() override { return m_pasteboard.changeCount() == changeCount(); }
 
     std::atomic<bool> waiting = false;
 

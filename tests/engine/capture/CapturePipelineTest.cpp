@@ -149,6 +149,7 @@ TEST_F(CaptureTest, IgnoredApplicationsByBundleIdOnly)
     workspace.setFrontmost(keepass);
     pasteboard.setContents({textRep("copied with the password manager in front")}, 78);
     manager->checkClipboard();
+    manager->finishPendingCaptures();
     EXPECT_EQ(texts(), QStringList {"from the browser"});
 }
 
@@ -157,6 +158,7 @@ TEST_F(CaptureTest, OurOwnWritesAreNotCapturedAgain)
     start();
     ASSERT_TRUE(pasteboard.write({textRep("pasted by Lumra")}).ok());
     manager->checkClipboard();
+    manager->finishPendingCaptures();
     clock.advance(1s);
     EXPECT_TRUE(untrashed().isEmpty());
 }
@@ -220,6 +222,17 @@ TEST_F(CaptureTest, WhatTheOwnerRefusesIsSkippedAndTheRestIsStored)
         EXPECT_EQ(row(newest)->bytes(Attr::rtfData).has_value(), c.rich);
     }
     EXPECT_EQ(manager->sounds, cases.size());
+}
+
+TEST_F(CaptureTest, AnOfferOfNoTypeLumraReadsIsLoggedWithoutItsContent)
+{
+    DiagnosticsCapture log;
+    start();
+    copy({rep("text/plain;charset=utf-16", QByteArray("\xff\xfes\0e\0c\0r\0e\0t\0", 14))});
+    EXPECT_TRUE(untrashed().isEmpty());
+    EXPECT_TRUE(log.text().contains("[WARN] [Capture] Copy not recorded: none of its types can be read "
+                                    "(text/plain;charset=utf-16)"))
+        << log.text().toStdString();
 }
 
 TEST_F(CaptureTest, HtmlIsReadOnlyWithoutRtf)

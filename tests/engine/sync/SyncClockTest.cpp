@@ -163,6 +163,30 @@ TEST_F(SyncClockTest, ARecordStampedAtTheEdgeOfTheAcceptedRangeNeitherStopsSyncN
     EXPECT_TRUE(right.health().clocksAhead.isEmpty());
 }
 
+TEST_F(SyncClockTest, AClockPutRightWithoutARestartStampsWithinTheBoundAndWhatItMadeAheadTravels)
+{
+    ahead.skew = 200 * day;
+    const QUuid early = ahead.add(QStringLiteral("made ahead"));
+    const QUuid gone = ahead.add(QStringLiteral("made ahead, deleted once right"));
+    settle();
+    ASSERT_FALSE(right.row(early));
+    const qsizetype written = stamps(ahead).size();
+
+    ahead.skew = 0;
+    ahead.edit(early, [](store::ManagedObject& row) { row.set(store::ItemAttr::comment, QStringLiteral("edited once right")); });
+    ahead.remove(gone);
+    const QUuid later = ahead.add(QStringLiteral("made once right"));
+    ahead.pass();
+    for (qint64 stamp : stamps(ahead).mid(written))
+        EXPECT_LE(stamp, ahead.clock() + day) << "stamped again within the bound of the clock as it is now";
+    tool.scan();
+    tool.deliverAll();
+    right.pass();
+    EXPECT_EQ(right.rows(), ahead.rows()) << "within one pass";
+    EXPECT_TRUE(right.row(later));
+    EXPECT_EQ(right.health().heldAhead, 0);
+}
+
 TEST_F(SyncClockTest, AFloorStoredFarAheadComesBackWithinTheBound)
 {
     const QUuid row = right.add(QStringLiteral("row"));

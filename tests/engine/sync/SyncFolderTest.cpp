@@ -381,3 +381,123 @@ TEST_F(SyncFolderTest, AFolderThatDoesNotAnswerSaysSoAfterAboutTenSeconds)
 
 } // namespace
 } // namespace lumra::test
+
+namespace lumra::test {
+namespace {
+
+constexpr auto twoHundredDays = std::chrono::hours(24 * 200);
+
+QSet<QUuid> itemIds(const ClipboardManager& manager)
+{
+    QSet<QUuid> ids;
+    for (const ClipboardItem& i : manager.clipboardItems())
+        ids.insert(i.id);
+    return ids;
+}
+
+TEST_F(SyncFolderTest, WhatAComputerMadeWhileItsClockRanFarAheadReachesTheOtherOnceItsClockIsRight)
+{
+    for (int i = 0; i < 3; ++i)
+        a.add(QStringLiteral("on A %1").arg(i));
+    settle();
+    b.clock.advance(twoHundredDays);
+    QList<QUuid> made;
+    for (int i = 0; i < 5; ++i)
+        made << b.add(QStringLiteral("made while B's clock ran ahead %1").arg(i)).id;
+    b.pass();
+    a.clock.advance(1min);
+    a.pass();
+    ASSERT_FALSE(a.item(made[0])) << "held while B's clock is ahead";
+    const QString name = sync::uuidText(b.sync().device()).left(8);
+    EXPECT_EQ(a.sync().warning(), QStringLiteral("computer %1's clock is 200 days ahead: 5 records from it held").arg(name));
+
+    // B's clock is put right and B starts again. Both copy more; B edits and deletes what it made ahead.
+    b.clock.setNow(a.clock.now());
+    b.boot();
+    a.add(QStringLiteral("on A once B is right"));
+    b.add(QStringLiteral("on B once it is right"));
+    ASSERT_TRUE(b.manager->setItemComment(*b.item(made[0]), QStringLiteral("edited once right")).ok());
+    ASSERT_TRUE(b.manager->deleteItemPermanently(made[1]).ok());
+    b.pass();
+    a.pass();
+    b.pass(); // for A's new copy
+    EXPECT_EQ(itemIds(*a.manager), itemIds(*b.manager)) << "within one pass of each";
+    EXPECT_EQ(itemIds(*a.manager).size(), 3 + 5 - 1 + 2);
+    ASSERT_TRUE(a.item(made[0]));
+    EXPECT_EQ(a.item(made[0])->comment, QStringLiteral("edited once right"));
+    EXPECT_TRUE(a.sync().warning().isEmpty()) << a.sync().warning().toStdString();
+
+    // The far stamps are gone everywhere: a later edit on A wins on B too.
+    a.clock.advance(1min);
+    b.clock.advance(1min);
+    ASSERT_TRUE(a.manager->setItemComment(*a.item(made[2]), QStringLiteral("edited on A")).ok());
+    a.pass();
+    b.pass();
+    ASSERT_TRUE(b.item(made[2]));
+    EXPECT_EQ(b.item(made[2])->comment, QStringLiteral("edited on A"));
+}
+
+// A computer that exists only as its folder, written by hand.
+struct FakeComputer {
+    explicit FakeComputer(const QString& shared)
+        : folder(sync::SyncFiles::deviceFolder(sync::SyncFiles::root(shared), id))
+    {
+        QDir().mkpath(folder);
+    }
+    void write(qint64 mtime, const QString& text, const QString& contentType = QStringLiteral("text"))
+    {
+        QFile journal(sync::SyncFiles::journalPath(folder, 1));
+        ASSERT_TRUE(journal.open(QIODevice::Append));
+        journal.write(QStringLiteral(R"({"v":1,"op":"put","entity":"item","id":"%1","mtime":%2,"device":"%3","fields":{"contentType":"%4","textContent":"%5","dateAdded":794000000}})"
+                                     "\n")
+                          .arg(sync::uuidText(QUuid::createUuid()))
+                          .arg(mtime)
+                          .arg(sync::uuidText(id), contentType, text)
+                          .toUtf8());
+    }
+    void publish() { ASSERT_TRUE(sync::SyncFiles::writeAtomically(sync::SyncFiles::manifestPath(folder), R"({"v":1,"generation":1})")); }
+    QString name() const { return sync::uuidText(id).left(8); }
+
+    QUuid id = QUuid::createUuid();
+    QString folder;
+};
+
+TEST_F(SyncFolderTest, TheStatusCountsWhatIsHeldAndNamesAClockOnlyWhileItsComputerStillWritesAhead)
+{
+    FakeComputer d(shared.path());
+    const qint64 now = a.clock.now().toMSecsSinceEpoch();
+    const qint64 ahead = now + std::chrono::milliseconds(twoHundredDays).count();
+    d.write(now, QStringLiteral("/home/someone/report.pdf"), QStringLiteral("file")); // files never sync
+    d.write(ahead, QStringLiteral("far one"));
+    d.write(ahead + 1000, QStringLiteral("far two"));
+    d.publish();
+    a.clock.advance(1min); // read a little later than written: still 200 days, not 199
+    a.pass();
+    EXPECT_TRUE(a.manager->clipboardItems().isEmpty());
+    EXPECT_EQ(a.sync().warning(), QStringLiteral("computer %1's clock is 200 days ahead: 2 records from it held, 1 record refused from computer %1")
+                                      .arg(d.name()));
+
+    // Its clock is put right: what it writes now applies; what it wrote ahead is still held, and said so.
+    d.write(now + 60'000, QStringLiteral("written right"));
+    a.pass();
+    EXPECT_EQ(a.manager->clipboardItems().size(), 1);
+    EXPECT_EQ(a.sync().warning(), QStringLiteral("2 records from computer %1 held: stamped ahead of this computer's clock, "
+                                                 "1 record refused from computer %1")
+                                      .arg(d.name()));
+}
+
+TEST_F(SyncFolderTest, AWaitForAComputerWhoseFolderIsGoneEndsWithIt)
+{
+    FakeComputer d(shared.path());
+    d.write(a.clock.now().toMSecsSinceEpoch(), QStringLiteral("its manifest never comes"));
+    a.pass();
+    a.clock.advance(61s);
+    a.pass();
+    ASSERT_EQ(a.sync().warning(), QStringLiteral("1 computer waiting for a file to arrive"));
+    ASSERT_TRUE(QDir(d.folder).removeRecursively());
+    a.pass();
+    EXPECT_TRUE(a.sync().warning().isEmpty()) << a.sync().warning().toStdString();
+}
+
+} // namespace
+} // namespace lumra::test

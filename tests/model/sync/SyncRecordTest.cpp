@@ -66,6 +66,7 @@ TEST(SyncRecordTest, RefusesWhatAnotherComputerMustNotSay)
         {"shortcut out of range", with("\"shortcutKeyCode\":9", "\"shortcutKeyCode\":70000")},
         {"fractional integer", with("\"shortcutKeyCode\":9", "\"shortcutKeyCode\":9.5")},
         {"content type", with("\"contentType\":\"text\"", "\"contentType\":\"exe\"")},
+        {"a file, which names a path on its own computer", with("\"contentType\":\"text\"", "\"contentType\":\"file\"")},
         {"image outside", with(qPrintable(QString(64, u'c')), "../../x")},
         {"bad Base64", with("\"rtfData\":\"", "\"rtfData\":\"*")},
     };

@@ -1,6 +1,7 @@
 #include "platform/image/ImageDecoding.h"
 
 #include "ImageFixtures.h"
+#include "LargestAllocation.h"
 
 #include <gtest/gtest.h>
 
@@ -140,4 +141,45 @@ TEST(ImageDecoding, DimensionsComeFromTheHeaderAlone)
     EXPECT_EQ(imageDimensions(pngHeaderClaiming(5000, 4000)), QSize(5000, 4000));
     EXPECT_EQ(imageDimensions(QByteArray("not an image")), std::nullopt);
     EXPECT_EQ(imageDimensions(QByteArray()), std::nullopt);
+}
+
+TEST(ImageDecoding, TextChunksThatInflateToMegabytesAreNeitherInflatedNorKept)
+{
+    // 4 × 4 pixels and eight zTXt chunks of 4 MB of text each, some 35 KB in all.
+    const QByteArray text = qCompress(QByteArray(4 * 1024 * 1024, 'a'), 9).mid(4);
+    QByteArray chunks;
+    for (int i = 0; i < 8; ++i)
+        chunks += pngChunk("zTXt", QByteArray("Comment\0\0", 9) + text);
+    const QByteArray plain = encode(markedImage(4, 4), "png");
+    const QByteArray bytes = withChunksAfterHeader(plain, chunks);
+    ASSERT_TRUE(decodeImage(plain).ok()); // image plug-ins loaded before anything is measured
+
+    const auto largest = largestAllocationDuring([&] {
+        EXPECT_TRUE(readImageHeader(bytes).ok());
+        QBuffer file;
+        file.setData(bytes);
+        file.open(QIODevice::ReadOnly);
+        const auto header = readImageHeader(file);
+        ASSERT_TRUE(header.ok()) << header.error().toStdString();
+        EXPECT_EQ(header->size, QSize(4, 4));
+        const auto image = decodeImage(bytes);
+        ASSERT_TRUE(image.ok()) << image.error().toStdString();
+        EXPECT_EQ(image->size(), QSize(4, 4));
+        EXPECT_TRUE(image->textKeys().isEmpty());
+        EXPECT_EQ(pngData(bytes).value(), pngData(plain).value());
+    });
+    if (largest)
+        EXPECT_LT(*largest, 1024u * 1024) << "no buffer for the text";
+    EXPECT_TRUE(pngTexts(bytes, 1024 * 1024).isEmpty()) << "each chunk alone is over the bound";
+
+    const QByteArray small = withChunksAfterHeader(plain,
+        pngChunk("tEXt", QByteArray("Title\0Sea", 9)) + chunks.left(chunks.size() / 8)
+            + pngChunk("zTXt", QByteArray("Author\0\0", 8) + qCompress("J\xf6rg").mid(4))
+            + pngChunk("iTXt", QByteArray("Place\0\0\0de\0Ort\0", 15) + QString::fromUtf8("K\xc3\xb6ln").toUtf8()));
+    const QList<PngText> texts = pngTexts(small, 1024 * 1024);
+    ASSERT_EQ(texts.size(), 3);
+    EXPECT_EQ(texts[0].keyword, "Title");
+    EXPECT_EQ(texts[0].text, "Sea");
+    EXPECT_EQ(texts[1].text, QString::fromLatin1("J\xf6rg"));
+    EXPECT_EQ(texts[2].text, QString::fromUtf8("K\xc3\xb6ln"));
 }

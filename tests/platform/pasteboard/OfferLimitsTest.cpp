@@ -71,7 +71,7 @@ public:
         read.bytes = "in time";
         return read;
     }
-    bool stillCurrent() override { return true; }
+    bool readFromItsOwner() override { return true; }
     QStringList reads;
 };
 

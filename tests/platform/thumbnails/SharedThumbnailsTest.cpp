@@ -1,5 +1,6 @@
 #include "platform/thumbnails/SharedThumbnails.h"
 
+#include "LargestAllocation.h"
 #include "TempDataDir.h"
 #include "TestImages.h"
 
@@ -123,4 +124,22 @@ TEST(SharedThumbnailsTest, FailuresAreKeptPerVersionUnderLumrasName)
     changed.mtime += 60;
     EXPECT_FALSE(hasFailure(root, changed)) << "a new version is tried again";
     EXPECT_FALSE(readEntry(root, *version, 64)) << "a failure is no picture";
+}
+
+TEST(SharedThumbnailsTest, AnEntryForAnotherVersionIsNotDecoded)
+{
+    test::TempDataDir dataDir;
+    const QString root = sharedThumbnailRoot();
+    const auto version = newFile(dataDir, "poster.svg");
+    ASSERT_TRUE(version);
+    // 1024 × 1024 pixels are 4 MB decoded, and a few KB as a PNG of one colour.
+    ASSERT_TRUE(writeEntry(root, *version, 3, picture({ 1024, 1024 })).ok());
+    FileVersion touched = *version;
+    touched.mtime += 1;
+    std::optional<QImage> entry;
+    const auto largest = test::largestAllocationDuring([&] { entry = readEntry(root, touched, 1024); });
+    EXPECT_FALSE(entry);
+    if (largest)
+        EXPECT_LT(*largest, 1024u * 1024) << "its chunks are read before its pixels";
+    EXPECT_EQ(readEntry(root, *version, 1024)->size(), QSize(1024, 1024));
 }

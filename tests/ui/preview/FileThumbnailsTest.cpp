@@ -9,6 +9,7 @@
 #include "app/ShellTestSupport.h"
 #include "TestThumbnailer.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -135,6 +136,39 @@ TEST_F(FileThumbnailsTest, AnEntryForAnOlderVersionOfTheFileIsMadeAgain)
     const QImage remade = QImageReader(entryOf(path)).read();
     EXPECT_EQ(remade.text("Thumb::MTime"), QString::number(thumbnails::regularFileVersion(path)->mtime));
     EXPECT_NE(remade.text("Thumb::MTime"), QString::number(firstVersion->mtime));
+}
+
+// A picture replaced under its name shows the new picture once the file was looked at again, and
+// the shared cache's entry follows; a version that had no picture does not keep the next one out.
+TEST_F(FileThumbnailsTest, AFileReplacedUnderItsNameShowsItsNewPicture)
+{
+    const QString path = dataDir.root() + QStringLiteral("/pic.png");
+    int version = 0;
+    const auto replace = [&](const QByteArray& bytes) {
+        TestThumbnailer::writeFile(path, bytes);
+        QFile touched(path);
+        ASSERT_TRUE(touched.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(touched.setFileTime(QDateTime::currentDateTime().addSecs(30 * ++version), QFileDevice::FileModificationTime));
+    };
+    FileThumbnailCache cache(sources);
+    const auto shows = [&](std::optional<QColor> colour) {
+        return QTest::qWaitFor([&] {
+            const std::optional<QImage> image = cache.thumbnail(path, 56);
+            const std::optional<QColor> shown = image ? std::optional(image->pixelColor(image->rect().center())) : std::nullopt;
+            return shown == colour;
+        }, 15000);
+    };
+    replace(test::solidPng(QSize(64, 64), Qt::red));
+    EXPECT_TRUE(shows(QColor(Qt::red)));
+    replace(test::solidPng(QSize(64, 64), Qt::blue));
+    EXPECT_TRUE(shows(QColor(Qt::blue))) << "the old picture stayed";
+    EXPECT_EQ(QImageReader(entryOf(path)).read().text("Thumb::MTime"),
+              QString::number(thumbnails::regularFileVersion(path)->mtime));
+
+    replace("not a picture");
+    EXPECT_TRUE(shows(std::nullopt)) << "a file that has no picture any more shows its icon";
+    replace(test::solidPng(QSize(64, 64), Qt::green));
+    EXPECT_TRUE(shows(QColor(Qt::green))) << "the failure of an older version kept it out";
 }
 
 // Pictures the file manager already made are used as they are; a slow thumbnailer busy with

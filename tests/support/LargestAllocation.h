@@ -1,0 +1,41 @@
+#pragma once
+
+#include <algorithm>
+#include <atomic>
+#include <cstddef>
+#include <functional>
+#include <optional>
+
+// The sanitizer runtime calls these hooks on every allocation; absent without it.
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*malloc_hook)(const volatile void*, size_t),
+                                                         void (*free_hook)(const volatile void*))
+    __attribute__((weak));
+
+namespace lumra::test {
+
+// The largest single allocation, on any thread, while `work` runs; none in a build without the
+// sanitizer runtime. A reader that gathers what it should have bounded shows here as one big
+// buffer, whatever the machine's speed.
+inline std::optional<size_t> largestAllocationDuring(const std::function<void()>& work)
+{
+    static std::atomic<bool> watching { false };
+    static std::atomic<size_t> largest { 0 };
+    static const bool hooked = __sanitizer_install_malloc_and_free_hooks
+        && __sanitizer_install_malloc_and_free_hooks(
+            [](const volatile void*, size_t size) {
+                if (!watching.load(std::memory_order_relaxed))
+                    return;
+                size_t seen = largest.load(std::memory_order_relaxed);
+                while (size > seen && !largest.compare_exchange_weak(seen, size)) { }
+            },
+            [](const volatile void*) {});
+    if (!hooked)
+        return std::nullopt;
+    largest = 0;
+    watching = true;
+    work();
+    watching = false;
+    return largest.load();
+}
+
+} // namespace lumra::test
