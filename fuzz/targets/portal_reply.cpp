@@ -24,14 +24,14 @@ T take(QByteArrayView& in)
 }
 
 // One value as Qt D-Bus hands it over, built from the bytes.
-QVariant value(QByteArrayView& in, int depth)
+QVariant value(QByteArrayView& in, int depth, int& budget)
 {
-    if (in.isEmpty() || depth > 64)
+    if (in.isEmpty() || depth > 64 || --budget < 0)
         return {};
     switch (take<uint8_t>(in) % 9) {
     case 0: return QVariant::fromValue(take<quint32>(in));
     case 1: return QVariant::fromValue(take<qint32>(in));
-    case 2: return QVariant::fromValue(QDBusVariant(value(in, depth + 1)));
+    case 2: return QVariant::fromValue(QDBusVariant(value(in, depth + 1, budget)));
     case 3: {
         const qsizetype n = std::min<qsizetype>(take<uint8_t>(in), in.size());
         const QString text = QString::fromUtf8(in.first(n));
@@ -45,7 +45,7 @@ QVariant value(QByteArrayView& in, int depth)
     default: {
         QVariantList list;
         for (int n = take<uint8_t>(in) % 4; n > 0; --n)
-            list.append(value(in, depth + 1));
+            list.append(value(in, depth + 1, budget));
         return list;
     }
     }
@@ -57,7 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QByteArray bytes = fuzz::unfold(data, size);
     QByteArrayView in(bytes);
-    const QVariant reply = value(in, 0);
+    int budget = 4096; // values, however the lists nest
+    const QVariant reply = value(in, 0, budget);
     const std::optional<ColorScheme> scheme = colorSchemeFromPortalValue(reply);
     // Only 0, 1 or 2 as a D-Bus integer, within the variants the portal wraps it in.
     QVariant inner = reply;

@@ -18,9 +18,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         // Field codes fill arguments in place: a path with a space never splits into two.
         FUZZ_CHECK(args.size() == thumbnailer->exec.size());
     }
-    if (const auto split = thumbnails::splitExec(QString::fromUtf8(text))) {
-        for (const QString& argument : *split)
-            FUZZ_CHECK(!argument.isNull());
-    }
+    (void)thumbnails::splitExec(QString::fromUtf8(text));
     return 0;
 }

@@ -333,6 +333,19 @@ QList<PngText> pngTexts(const QByteArray& data, qsizetype maxTextBytes)
     return texts;
 }
 
+std::optional<QByteArray> pngChunkPayload(const QByteArray& data, QByteArrayView type)
+{
+    std::optional<QByteArray> payload;
+    if (isPng(data)) {
+        forEachPngChunk(data, [&](const PngChunk& chunk) {
+            if (chunk.type == type)
+                payload = chunk.payload.toByteArray();
+            return !payload;
+        });
+    }
+    return payload;
+}
+
 QByteArray withoutPngText(const QByteArray& data)
 {
     if (!isPng(data))

@@ -57,6 +57,9 @@ struct PngText {
 // all chunks together, and chunks past that bound are left out. Empty for anything but a PNG.
 QList<PngText> pngTexts(const QByteArray& data, qsizetype maxTextBytes);
 
+// The payload of a PNG's first chunk of `type` ("eXIf"); none when it has none or is no PNG.
+std::optional<QByteArray> pngChunkPayload(const QByteArray& data, QByteArrayView type);
+
 // The PNG without its text chunks, so a reader that would inflate them all sees none; other
 // data as it is. Qt's PNG reader gathers every text chunk into one string while it reads the
 // header, whatever they inflate to, and nothing Lumra shows needs that text.

@@ -3,7 +3,6 @@
 #include "platform/image/ImageDecoding.h"
 
 #include <QLoggingCategory>
-#include <QtEndian>
 
 #include <exiv2/exiv2.hpp>
 
@@ -32,29 +31,6 @@ void initialiseExiv2()
 bool isPng(const QByteArray& data)
 {
     return data.startsWith(QByteArray::fromRawData(pngSignature, 8));
-}
-
-struct PngChunk {
-    QByteArray type;
-    QByteArray payload;
-};
-
-// Walks the chunk list; stops quietly at the first chunk that runs past the end.
-QList<PngChunk> pngChunks(const QByteArray& data)
-{
-    QList<PngChunk> chunks;
-    qsizetype offset = 8;
-    while (offset + 12 <= data.size()) {
-        const quint32 length = qFromBigEndian<quint32>(data.constData() + offset);
-        const QByteArray type = data.mid(offset + 4, 4);
-        if (qint64(length) > data.size() - offset - 12)
-            break;
-        chunks.append({ type, data.mid(offset + 8, length) });
-        if (type == "IEND")
-            break;
-        offset += 12 + qsizetype(length);
-    }
-    return chunks;
 }
 
 std::optional<QString> userCommentOf(const Exiv2::ExifData& exif)
@@ -93,12 +69,10 @@ std::optional<QString> exifUserComment(const QByteArray& data)
     initialiseExiv2();
     try {
         if (isPng(data)) {
-            for (const PngChunk& chunk : pngChunks(data)) {
-                if (chunk.type != "eXIf")
-                    continue;
+            if (const auto payload = pngChunkPayload(data, "eXIf")) {
                 Exiv2::ExifData exif;
-                Exiv2::ExifParser::decode(exif, reinterpret_cast<const Exiv2::byte*>(chunk.payload.constData()),
-                                          uint32_t(chunk.payload.size()));
+                Exiv2::ExifParser::decode(exif, reinterpret_cast<const Exiv2::byte*>(payload->constData()),
+                                          uint32_t(payload->size()));
                 return userCommentOf(exif);
             }
             // A PNG keeps EXIF only in eXIf; Exiv2 would also inflate every text chunk looking

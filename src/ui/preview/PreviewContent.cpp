@@ -11,7 +11,6 @@
 #include <QCollator>
 #include <QDirIterator>
 #include <QFileInfo>
-#include <QImageReader>
 #include <QMimeDatabase>
 #include <QTextBoundaryFinder>
 
