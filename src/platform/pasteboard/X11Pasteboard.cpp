@@ -319,8 +319,10 @@ public:
     std::unique_ptr<ReadChannel> take(QDeadlineTimer deadline)
     {
         std::unique_lock lock(m_mutex);
-        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(qMax<qint64>(0, deadline.remainingTime()));
-        if (!m_freed.wait_until(lock, until, [&] { return !m_free.empty(); }))
+        const auto free = [&] { return !m_free.empty(); };
+        if (deadline.isForever())
+            m_freed.wait(lock, free);
+        else if (!m_freed.wait_for(lock, std::chrono::milliseconds(deadline.remainingTime()), free))
             return nullptr;
         std::unique_ptr<ReadChannel> channel = std::move(m_free.back());
         m_free.pop_back();

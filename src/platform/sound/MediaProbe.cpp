@@ -98,15 +98,23 @@ void probeMedia(const QString& path, bool video, QObject* context, std::function
         player->deleteLater();
         done(std::move(status));
     };
-    QObject::connect(player, &QMediaPlayer::errorOccurred, player, [finish](QMediaPlayer::Error, const QString& message) {
-        finish(Status::failure(message.isEmpty() ? QStringLiteral("the format is not supported.") : message));
-    });
-    QObject::connect(player, &QMediaPlayer::mediaStatusChanged, player, [player, video, finish](QMediaPlayer::MediaStatus status) {
-        if (status == QMediaPlayer::InvalidMedia) {
-            const QString message = player->errorString();
+    // Sound (or a picture) the decoder found is the answer. Nothing is behind the decoder here, so
+    // the backend stops the stream at its first buffer with an error, and on a busy machine that
+    // error comes before the file is reported loaded.
+    const auto found = [player, video] { return video ? player->hasVideo() || player->hasAudio() : player->hasAudio(); };
+    const auto failed = [finish, found](const QString& message) {
+        if (found())
+            finish({});
+        else
             finish(Status::failure(message.isEmpty() ? QStringLiteral("the format is not supported.") : message));
+    };
+    QObject::connect(player, &QMediaPlayer::errorOccurred, player,
+                     [failed](QMediaPlayer::Error, const QString& message) { failed(message); });
+    QObject::connect(player, &QMediaPlayer::mediaStatusChanged, player, [player, video, finish, found, failed](QMediaPlayer::MediaStatus status) {
+        if (status == QMediaPlayer::InvalidMedia) {
+            failed(player->errorString());
         } else if (status == QMediaPlayer::LoadedMedia || status == QMediaPlayer::BufferedMedia) {
-            if (video ? player->hasVideo() || player->hasAudio() : player->hasAudio())
+            if (found())
                 finish({});
             else
                 finish(Status::failure(video ? QStringLiteral("it holds no picture or sound.")

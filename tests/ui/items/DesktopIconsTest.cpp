@@ -213,8 +213,9 @@ TEST_F(DesktopIconsTest, FileRowsAndPreviewsWhoseTypeIconIsAFifoInTheThemePaint)
         list.grab();
         return IconFiles::instance().themeIcon("text-plain") && IconFiles::instance().themeIcon("image-png");
     }, 5000));
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(hasColour(list.grab().toImage(), iconColour)) << "the type's picture shows once its files were checked";
+    // The rows follow the files' looks and the checked icons as they arrive.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return hasColour(list.grab().toImage(), iconColour); }, 5000))
+        << "the type's picture shows once its files were checked";
     test::saveArtifact(list, QStringLiteral("rows-theme-type-icons"));
     EXPECT_FALSE(themeFifo.tripped()) << "painting a file row opened the FIFO";
 

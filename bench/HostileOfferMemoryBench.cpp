@@ -1,0 +1,109 @@
+// What a hostile clipboard owner costs the real program in memory: lumra started in a temporary
+// home on a private X server, then a program of ours takes the clipboard and sends 200 MB of text
+// under an announced size of 1 KB. Lumra refuses the text at 16 MB; the figures are its resident
+// memory at the peak and a second after the refusal, over its figure before the copy.
+#include "ProcessHome.h"
+#include "TextHistory.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QThread>
+
+using namespace lumra;
+using lumra::bench::GeneratedHome;
+using lumra::bench::PrivateXServer;
+
+namespace {
+
+QString lumraProgram() { return qEnvironmentVariable("LUMRA_BENCH_APP", QStringLiteral(LUMRA_APP_PATH)); }
+
+double residentBytes(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() * 1024;
+    }
+    return 0;
+}
+
+bool waitForOutput(QProcess& process, QByteArray& output, const QByteArray& text, int timeoutMs,
+                   const std::function<void()>& meanwhile = {})
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!output.contains(text) && !deadline.hasExpired() && process.state() == QProcess::Running) {
+        process.waitForReadyRead(2);
+        output += process.readAll();
+        if (meanwhile)
+            meanwhile();
+    }
+    return output.contains(text);
+}
+
+void BM_HostileOfferMemory(benchmark::State& state, const char* mode)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty()) {
+        state.SkipWithError("needs Xvfb");
+        return;
+    }
+    PrivateXServer server;
+    if (server.display().isEmpty()) {
+        state.SkipWithError("could not start Xvfb");
+        return;
+    }
+    const GeneratedHome home(0, bench::shortTextLength);
+    for (auto _ : state) {
+        QProcess lumra;
+        lumra.setProcessEnvironment(home.environment(server.display()));
+        lumra.setProcessChannelMode(QProcess::MergedChannels);
+        lumra.start(lumraProgram(), {});
+        QByteArray output;
+        if (!lumra.waitForStarted() || !waitForOutput(lumra, output, "Lumra started", 30'000)) {
+            state.SkipWithError("lumra did not come up");
+            return;
+        }
+        QThread::msleep(1000);
+        const double before = residentBytes(lumra.processId());
+
+        QProcess owner;
+        owner.setProcessEnvironment(home.environment(server.display()));
+        owner.start(QStringLiteral(LUMRA_HOSTILE_X11_OWNER_PATH), {QString::fromLatin1(mode)});
+        double peak = before;
+        const auto sample = [&] { peak = std::max(peak, residentBytes(lumra.processId())); };
+        QElapsedTimer sinceOffer;
+        sinceOffer.start();
+        if (!waitForOutput(lumra, output, "Copy not recorded", 30'000, sample)) {
+            state.SkipWithError("the offer was not refused");
+            return;
+        }
+        const double refusedMs = double(sinceOffer.nsecsElapsed()) / 1e6;
+        for (int i = 0; i < 50; ++i) {
+            QThread::msleep(20);
+            sample();
+        }
+        const double after = residentBytes(lumra.processId());
+        owner.kill();
+        owner.waitForFinished();
+        lumra.terminate();
+        if (!lumra.waitForFinished(10'000))
+            lumra.kill(), lumra.waitForFinished();
+
+        state.counters["start_MB"] = before / 1e6;
+        state.counters["peak_growth_MB"] = (peak - before) / 1e6;
+        state.counters["after_growth_MB"] = (after - before) / 1e6;
+        state.counters["refused_after_ms"] = refusedMs;
+    }
+}
+
+// 200 MB of text announced as 1 KB: peak growth at most about the 16 MB limit and a piece, and
+// about nothing once the text is refused.
+BENCHMARK_CAPTURE(BM_HostileOfferMemory, huge_text, "huge")->Iterations(1)->Unit(benchmark::kSecond);
+
+} // namespace
