@@ -72,6 +72,9 @@ TEST_F(HostileOwnerX11Test, ARequestorThatNeverReadsHoldsNothing)
     // Return on the newest row writes it back: Lumra owns the clipboard, and the flood begins.
     ASSERT_TRUE(RunningLumra::askToTogglePopup());
     ASSERT_TRUE(QTest::qWaitFor(popupShown, 20000));
+    // Mapped is not yet focused: keys typed in between go to the window that had the keyboard.
+    const QString popup = xdotool({"search", "--onlyvisible", "--name", "^Lumra$"}).section(u'\n', 0, 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return xdotool({"getwindowfocus", "-f"}) == popup; }, 20000));
     xdotool({"key", "Down", "Return"});
     ASSERT_TRUE(requestor.waitForOutput("FLOODING", 20000)) << lumra.output().toStdString();
     ASSERT_TRUE(QTest::qWaitFor([] { return !popupShown(); }, 20000));
