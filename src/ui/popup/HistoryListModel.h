@@ -52,7 +52,11 @@ public:
     // The item of a row; null for loader rows and rows out of range.
     const ClipboardItem* itemAt(int row) const;
     int rowOf(const QUuid& id) const;
-    QModelIndex indexOf(const QUuid& id) const { return rowOf(id) >= 0 ? index(rowOf(id)) : QModelIndex(); }
+    QModelIndex indexOf(const QUuid& id) const
+    {
+        const int row = rowOf(id);
+        return row >= 0 ? index(row) : QModelIndex();
+    }
     int firstItemRow() const { return m_window.visible(m_count).lower > 0 ? 1 : 0; }
     int itemRowCount() const { return visibleRange().size(); }
     // Whether the item is in the current filtered list (not only in the window).

@@ -47,8 +47,9 @@ HistoryListView::HistoryListView(ClipboardManager& manager, ContentViewState& st
     // The arrow keys scroll only as far as the chosen row needs to show: centring it would move
     // the list away from where the wheel left it.
     connect(&state, &ContentViewState::keyboardSelectedIdChanged, this, [this] {
-        if (const auto id = m_state->keyboardSelectedId(); id && m_model->indexOf(*id).isValid())
-            scrollTo(m_model->indexOf(*id), QAbstractItemView::EnsureVisible);
+        if (const auto id = m_state->keyboardSelectedId())
+            if (const QModelIndex index = m_model->indexOf(*id); index.isValid())
+                scrollTo(index, QAbstractItemView::EnsureVisible);
     });
     connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, [this] { m_model->markUserScrolled(); });
     connect(m_model, &HistoryListModel::loadingChanged, this, repaint);
