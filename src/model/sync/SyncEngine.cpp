@@ -79,11 +79,7 @@ Status SyncEngine::settleClock(qint64 nowMs)
         }
         if (Status s = putRowState(entity, key.second, *state); !s)
             return s;
-        sql::Statement* again = m_state.prepare(QStringLiteral("INSERT OR IGNORE INTO republish(entity, id) VALUES(?, ?)"));
-        again->bind(1, qint64(key.first));
-        again->bind(2, uuidText(key.second));
-        again->step();
-        if (Status s = again->status(); !s)
+        if (Status s = republishRow(key); !s)
             return s;
     }
     raiseFloor(stamp, nowMs);

@@ -194,6 +194,8 @@ private:
     Status holdRecord(const QUuid& device, const SyncRecord& record, Applied applied);
     // Everything this computer holds is published again at the next export (kept across a restart).
     Status republishAll();
+    // This row is published again at the next export.
+    Status republishRow(const Key& key);
     void forgetRefused(const QString& device);
     Status checkCursorPrefix(const SyncDir& dir, const QString& name, Cursor& at, Outcome& outcome, const QUuid& device);
 

@@ -316,12 +316,8 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
                     return s;
                 if (applied == Applied::yes)
                     ++outcome.applied;
-                if (applied == Applied::yes && republishFromFormer(device, at, at.offset + entry.startOffset)) {
-                    sql::Statement* again = m_state.prepare(QStringLiteral("INSERT OR IGNORE INTO republish(entity, id) VALUES(?, ?)"));
-                    again->bind(1, qint64(entityCode(entry.record.entity)));
-                    again->bind(2, uuidText(entry.record.id));
-                    again->step();
-                }
+                if (applied == Applied::yes && republishFromFormer(device, at, at.offset + entry.startOffset))
+                    (void)republishRow({entityCode(entry.record.entity), entry.record.id});
             }
             const bool last = i >= chunk.records.size();
             const qint64 end = last ? chunk.nextOffset : chunk.records[i].startOffset;
@@ -411,10 +407,7 @@ void SyncEngine::retryPending(qint64 nowMs, Outcome& outcome)
             // Ours, from the files of a folder made again: they are gone, so it travels again. So
             // does one held for its stamp or our age rule: its writer's files may have been
             // rewritten (a restore) or gone meanwhile.
-            sql::Statement* again = m_state.prepare(QStringLiteral("INSERT OR IGNORE INTO republish(entity, id) VALUES(?, ?)"));
-            again->bind(1, qint64(entityCode(w.record.entity)));
-            again->bind(2, uuidText(w.record.id));
-            again->step();
+            (void)republishRow({entityCode(w.record.entity), w.record.id});
         }
         if (Status s = t.commit(); !s) {
             outcome.status = s;
@@ -454,6 +447,15 @@ Status SyncEngine::republishAll()
 {
     m_republish = true;
     return putMeta(QStringLiteral("republish"), QStringLiteral("1"));
+}
+
+Status SyncEngine::republishRow(const Key& key)
+{
+    sql::Statement* st = m_state.prepare(QStringLiteral("INSERT OR IGNORE INTO republish(entity, id) VALUES(?, ?)"));
+    st->bind(1, qint64(key.first));
+    st->bind(2, uuidText(key.second));
+    st->step();
+    return st->status();
 }
 
 Status SyncEngine::checkCursorPrefix(const SyncDir& dir, const QString& name, Cursor& at, Outcome& outcome, const QUuid& device)

@@ -27,12 +27,7 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
         outcome.problems.append(where + QStringLiteral(": the row is kept on this computer only"));
         return Applied::skipped;
     }
-    auto republish = [&] {
-        sql::Statement* st = m_state.prepare(QStringLiteral("INSERT OR IGNORE INTO republish(entity, id) VALUES(?, ?)"));
-        st->bind(1, qint64(key.first));
-        st->bind(2, uuidText(key.second));
-        st->step();
-    };
+    auto republish = [&] { (void)republishRow(key); };
 
     const QStringList& names = mergedFields(record.entity);
     QJsonObject current;
@@ -260,12 +255,8 @@ SyncEngine::Copy SyncEngine::mergeCopies(const Copy& x, const Copy& y, QList<Cha
     applyFields(*merged.row, merged.fields);
     changes.append({{entityCode(EntityKind::item), merged.id}, merged.state});
     changes.append({{entityCode(EntityKind::item), loser.id}, RowState {{}, loserMtime, true, false, {}}});
-    for (const QUuid& again : {merged.id, loser.id}) {
-        sql::Statement* st = m_state.prepare(QStringLiteral("INSERT OR IGNORE INTO republish(entity, id) VALUES(?, ?)"));
-        st->bind(1, qint64(entityCode(EntityKind::item)));
-        st->bind(2, uuidText(again));
-        st->step();
-    }
+    for (const QUuid& again : {merged.id, loser.id})
+        (void)republishRow({entityCode(EntityKind::item), again});
     return merged;
 }
 
