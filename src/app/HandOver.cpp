@@ -17,10 +17,13 @@ namespace {
 
 constexpr int timeoutMs = 1000;
 
+// Lumra's own folder must be a real one of ours; the runtime folder may be reached through a
+// link, as Folders::privateTempFolder() takes it.
 bool isFolder(const char* path, bool ownedByUs)
 {
     struct stat st {};
-    return ::lstat(path, &st) == 0 && S_ISDIR(st.st_mode) && (!ownedByUs || st.st_uid == ::getuid());
+    return (ownedByUs ? ::lstat(path, &st) : ::stat(path, &st)) == 0 && S_ISDIR(st.st_mode)
+        && (!ownedByUs || st.st_uid == ::getuid());
 }
 
 const char* absolute(const char* path) { return path && path[0] == '/' ? path : nullptr; }

@@ -72,6 +72,19 @@ TEST_F(SingleInstanceTest, SecondStartHandsOverToTheFirst)
     expectHandOverTo(first);
 }
 
+TEST_F(SingleInstanceTest, TheCommandFindsTheSocketWhenTheRuntimeFolderIsALink)
+{
+    const QString link = dataDir.root() + QStringLiteral("/runtime-link");
+    ASSERT_TRUE(QFile::link(dataDir.runtimeDir(), link));
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(link));
+    SingleInstance first;
+    auto role = first.claim();
+    ASSERT_TRUE(role.ok()) << role.error().toStdString();
+    char path[4096];
+    ASSERT_TRUE(handover::socketPath(path, sizeof path));
+    EXPECT_EQ(QFile::decodeName(path), first.serverPath());
+}
+
 TEST_F(SingleInstanceTest, AfterThePrimaryEndsTheNextStartBecomesPrimary)
 {
     {
