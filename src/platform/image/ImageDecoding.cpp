@@ -35,10 +35,14 @@ int allocationLimitMiB(const DecodeLimits& limits)
 constexpr char pngSignature[] = "\x89PNG\r\n\x1a\n";
 constexpr qsizetype pngSignatureSize = 8;
 
+} // namespace
+
 bool isPng(const QByteArray& data)
 {
     return data.startsWith(QByteArrayView(pngSignature, pngSignatureSize));
 }
+
+namespace {
 
 struct PngChunk {
     qsizetype start; // of the length field

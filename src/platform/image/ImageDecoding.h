@@ -47,6 +47,9 @@ QString sha256Hex(const QByteArray& data);
 // lower-case hexadecimal digits, then ".png".
 QString imageFileName(const QByteArray& pngBytes);
 
+// Whether the data starts with the PNG signature.
+bool isPng(const QByteArray& data);
+
 // A PNG's text chunk (tEXt, zTXt or iTXt): the keyword and its text, inflated when compressed.
 struct PngText {
     QByteArray keyword;

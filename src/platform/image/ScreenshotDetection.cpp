@@ -14,7 +14,6 @@ namespace lumra::image {
 
 namespace {
 
-constexpr char pngSignature[] = "\x89PNG\r\n\x1a\n";
 // Screenshot tools write a few words; a crafted picture may inflate to gigabytes.
 constexpr qsizetype maxTextBytes = 1024 * 1024;
 constexpr qint64 maxMetadataBytes = DecodeLimits {}.maxBytes;
@@ -26,11 +25,6 @@ void initialiseExiv2()
         Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
         Exiv2::XmpParser::initialize();
     });
-}
-
-bool isPng(const QByteArray& data)
-{
-    return data.startsWith(QByteArray::fromRawData(pngSignature, 8));
 }
 
 std::optional<QString> userCommentOf(const Exiv2::ExifData& exif)

@@ -28,8 +28,10 @@ FileThumbnailView::FileThumbnailView(QWidget* parent)
             return;
         m_thumbnail = QImage(); // a changed file may have no picture any more
         lookUp();
+        update();
     });
-    // A file replaced under its name is seen there first.
+    // A file replaced under its name is seen there first. Every view hears every answer: one whose
+    // picture is unchanged repaints nothing.
     connect(&FileLookups::instance(), &FileLookups::answered, this, [this] {
         if (!m_isDirectory && !m_path.isEmpty())
             lookUp();
@@ -52,8 +54,10 @@ void FileThumbnailView::setFile(const QString& path, bool isDirectory, int side)
 void FileThumbnailView::lookUp()
 {
     const int pixels = qRound(m_side * devicePixelRatioF());
-    if (auto image = FileThumbnailCache::shared().thumbnail(m_path, pixels))
-        m_thumbnail = *image;
+    const std::optional<QImage> image = FileThumbnailCache::shared().thumbnail(m_path, pixels);
+    if (!image || image->cacheKey() == m_thumbnail.cacheKey())
+        return;
+    m_thumbnail = *image;
     update();
 }
 
