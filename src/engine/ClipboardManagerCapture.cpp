@@ -329,10 +329,12 @@ struct ClipboardManager::CaptureState {
     ~CaptureState()
     {
         // A read still running ends at its deadline on its own, holding nothing of the engine;
-        // quitting does not wait that long for it.
-        if (!reading->waitForDone(1000))
+        // quitting does not wait that long for it. Its conversion is then still to be handed to
+        // the worker, which must outlive it.
+        const bool readsDone = reading->waitForDone(1000);
+        if (!readsDone)
             (void)reading.release();
-        if (!worker->waitForDone(1000))
+        if (!readsDone || !worker->waitForDone(1000))
             (void)worker.release();
     }
     std::unique_ptr<QThreadPool> reading = std::make_unique<QThreadPool>();

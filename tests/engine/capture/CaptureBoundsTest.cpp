@@ -138,6 +138,25 @@ TEST_F(CaptureTest, AnOwnerThatHoldsItsReadHoldsNeitherThePollNorTheCopiesAfterI
     EXPECT_EQ(texts(), (QStringList {"held by its owner", "copied next"}));
 }
 
+// Quitting does not wait for an owner that holds its read; the read, answered later, still finds
+// somewhere to be converted rather than freed memory.
+TEST_F(CaptureTest, QuittingWhileAnOwnerHoldsItsReadLeavesTheReadSomewhereToFinish)
+{
+    HeldPasteboard held;
+    manager = EngineHarness::start<RecordingManager>([&](ClipboardManagerServices& services) {
+        services.pasteboard = &held;
+        services.workspace = &workspace;
+    });
+    held.inner.setText("held past quitting");
+    held.holdNext = true;
+    manager->checkClipboard();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return held.held->waiting.load(); }, 5000));
+    manager.reset();
+    const std::shared_ptr<HeldReader> reader = std::exchange(held.held, nullptr);
+    held.gate.release();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return reader.use_count() == 1; }, 5000));
+}
+
 } // namespace
 
 namespace {
