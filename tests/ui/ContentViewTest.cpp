@@ -420,6 +420,24 @@ TEST_F(ContentViewTest, DownAfterTheWheelMovesTheListAtMostOneRow)
     }
 }
 
+// A window mapped under a still pointer gets no motion event: the wheel's own position tells which
+// row is under it, so Down goes on from there instead of jumping back to the top.
+TEST_F(ContentViewTest, DownAfterTheWheelUnderAPointerThatNeverMovedGoesOnFromThere)
+{
+    openOver(60);
+    HistoryListView* list = view->listView();
+    const QPoint pointer = rowCentre("item 1");
+    wheelDown(pointer, 3);
+    const int scrolled = list->verticalScrollBar()->value();
+    ASSERT_GT(scrolled, 0);
+    const std::optional<QUuid> under = list->itemIdAt(pointer);
+    ASSERT_TRUE(under);
+    EXPECT_EQ(view->viewState().hoveredItemId(), under);
+    key(Qt::Key_Down);
+    EXPECT_EQ(view->viewState().keyboardSelectedId(), model().itemAt(model().indexOf(*under).row() + 1)->id);
+    EXPECT_EQ(list->verticalScrollBar()->value(), scrolled);
+}
+
 TEST_F(ContentViewTest, EachNewSearchOrFilterStartsAtTheTopOfItsResults)
 {
     QList<ClipboardItem> many;
