@@ -19,6 +19,7 @@
 #include "TestImages.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QBuffer>
 #include <QDir>
 #include <QLineEdit>
@@ -436,6 +437,24 @@ TEST_F(ContentViewTest, DownAfterTheWheelUnderAPointerThatNeverMovedGoesOnFromTh
     key(Qt::Key_Down);
     EXPECT_EQ(view->viewState().keyboardSelectedId(), model().itemAt(model().indexOf(*under).row() + 1)->id);
     EXPECT_EQ(list->verticalScrollBar()->value(), scrolled);
+}
+
+// The desktop switching to dark while the popup is open: the texts drawn in the muted colour follow.
+TEST_F(ContentViewTest, TheEmptyStateTextFollowsALiveSwitchToDark)
+{
+    const QPalette previous = QApplication::palette();
+    manager->setClipboardItems({});
+    view->resetForOpening();
+    processEvents();
+    auto* empty = view->findChild<QLabel*>(QStringLiteral("emptyText"));
+    ASSERT_TRUE(empty && empty->isVisible());
+    ASSERT_LT(empty->palette().color(QPalette::WindowText).lightness(), 128);
+    QApplication::setPalette(test::darkPalette());
+    processEvents();
+    const int text = empty->palette().color(QPalette::WindowText).lightness();
+    const int background = empty->palette().color(QPalette::Window).lightness();
+    QApplication::setPalette(previous);
+    EXPECT_GT(text, background + 60) << "dark text on a dark popup";
 }
 
 TEST_F(ContentViewTest, EachNewSearchOrFilterStartsAtTheTopOfItsResults)
