@@ -14,6 +14,8 @@
 
 #include <QCoreApplication>
 #include <QJsonArray>
+#include <QKeyEvent>
+#include <QKeySequence>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
@@ -27,6 +29,7 @@ using namespace lumra;
 namespace {
 
 const char* const targetVariable = "LUMRA_PASTE_TARGET";
+const char* const terminalAppIdVariable = "LUMRA_TERMINAL_APP_ID";
 constexpr int waitMs = 20000;
 
 // Titles of the windows Sway shows, as its IPC reports them.
@@ -118,15 +121,17 @@ protected:
         }
     }
 
-    bool startTarget()
+    bool startTarget(const QString& tests = QStringLiteral("WaylandPasteTarget.*"), const QString& appId = QString())
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(targetVariable, "1");
+        if (!appId.isEmpty())
+            environment.insert(terminalAppIdVariable, appId);
         // A real Wayland window; Qt's Wayland plugin keeps some of its objects until exit.
         environment.insert("QT_QPA_PLATFORM", "wayland");
         environment.insert("ASAN_OPTIONS", "detect_leaks=0");
         target.setProcessEnvironment(environment);
-        target.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=WaylandPasteTarget.*"});
+        target.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=" + tests});
         return test::processEventsUntil([&] { return targetOutput().contains("READY"); }, waitMs);
     }
     QString targetOutput()
@@ -178,6 +183,51 @@ TEST_F(PasteWaylandTest, ATextItemLandsInTheFocusedWindowThroughTheVirtualKeyboa
     EXPECT_EQ(targetOutput().count("PASTED:"), 1) << qPrintable(targetOutput());
     EXPECT_TRUE(targetOutput().contains(QString::fromUtf8("PASTED:Grüße through the virtual keyboard\n")))
         << qPrintable(targetOutput());
+}
+
+// Target mode only: a window presenting itself as a terminal by its app id, reporting the first
+// key it gets with the modifiers held.
+class KeyReporter : public QWidget {
+protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        if (event->key() == Qt::Key_Control || event->key() == Qt::Key_Shift)
+            return;
+        std::string line = "KEY " + QKeySequence(event->key()).toString().toLower().toStdString();
+        if (event->modifiers() & Qt::ControlModifier)
+            line += "+ctrl";
+        if (event->modifiers() & Qt::ShiftModifier)
+            line += "+shift";
+        std::cout << line << std::endl;
+    }
+};
+
+TEST(WaylandTerminalTarget, ReportsTheKeysItGets)
+{
+    if (!qEnvironmentVariableIsSet(terminalAppIdVariable))
+        GTEST_SKIP() << "runs as the paste target of PasteWaylandTest";
+    QGuiApplication::setDesktopFileName(qEnvironmentVariable(terminalAppIdVariable));
+    KeyReporter window;
+    window.setWindowTitle("Lumra terminal target");
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window, waitMs));
+    std::cout << "READY" << std::endl;
+    test::processEventsUntil([] { return false; }, waitMs);
+}
+
+// The focused window is another program presenting itself as a terminal by its app id: it gets
+// the key that pastes there.
+TEST_F(PasteWaylandTest, ATerminalGetsItsOwnPasteKey)
+{
+    ASSERT_TRUE(startTarget(QStringLiteral("WaylandTerminalTarget.*"), QStringLiteral("foot"))) << qPrintable(targetOutput());
+    ClipboardItem item;
+    item.textContent = QStringLiteral("ls -l");
+    item = test::insertItem(*manager, item);
+
+    ASSERT_TRUE(manager->copyToPasteboard(item, true));
+    ASSERT_TRUE(manager->simulatePaste().ok());
+    EXPECT_TRUE(test::processEventsUntil([&] { return targetOutput().contains("KEY "); }, waitMs));
+    EXPECT_TRUE(targetOutput().contains("KEY v+ctrl+shift\n")) << qPrintable(targetOutput());
 }
 
 // Lumra as the user runs it: a second `lumra` (bound to a key in the compositor) toggles the popup.
