@@ -274,6 +274,18 @@ protected:
         return QString::fromUtf8(second.readAll());
     }
 
+    // A reminder after two copies in a minute.
+    bool remindAfterTwoCopies()
+    {
+        QFile file(dataDir.settingsFile());
+        if (!file.open(QIODevice::ReadOnly))
+            return false;
+        QJsonObject settings = QJsonDocument::fromJson(file.readAll()).object();
+        file.close();
+        settings.insert("reminderThreshold", 2);
+        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(QJsonDocument(settings).toJson()) > 0;
+    }
+
     QString m_app;
     QProcess m_lumra;
     QString m_output;
@@ -306,16 +318,7 @@ TEST_F(ShellRoadWaylandTest, ASecondLumraTogglesThePopupAndCopiesAreRecorded)
 TEST_F(ShellRoadWaylandTest, WithNoTrayTheCopyReminderTakesNoWindowAndTheLogSaysHowToOpenLumra)
 {
     dataDir.skipOnboarding();
-    {
-        // A reminder after two copies in a minute.
-        QFile file(dataDir.settingsFile());
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        QJsonObject settings = QJsonDocument::fromJson(file.readAll()).object();
-        file.close();
-        settings.insert("reminderThreshold", 2);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(QJsonDocument(settings).toJson());
-    }
+    ASSERT_TRUE(remindAfterTwoCopies());
     m_lumra.setProcessEnvironment(lumraEnvironment());
     m_lumra.setProcessChannelMode(QProcess::MergedChannels);
     m_lumra.start(m_app, {});
@@ -337,6 +340,33 @@ TEST_F(ShellRoadWaylandTest, WithNoTrayTheCopyReminderTakesNoWindowAndTheLogSays
     EXPECT_TRUE(output().contains(QString::fromUtf8("bind the command \u201clumra\u201d"))) << qPrintable(output());
     EXPECT_FALSE(output().contains("open Lumra with Ctrl+Alt+V")) << qPrintable(output());
     EXPECT_EQ(m_lumra.state(), QProcess::Running);
+}
+
+// A session of copies and a reminder ends as the user ends it, with nothing left behind: the
+// sanitizer build checks every allocation at exit and fails the exit on a leak.
+TEST_F(ShellRoadWaylandTest, QuittingAfterCopiesAndAReminderEndsCleanly)
+{
+    dataDir.skipOnboarding();
+    ASSERT_TRUE(remindAfterTwoCopies());
+    QProcessEnvironment environment = lumraEnvironment();
+    environment.insert("ASAN_OPTIONS", "detect_leaks=1");
+    environment.insert("LSAN_OPTIONS", QStringLiteral("suppressions=") + QStringLiteral(LUMRA_LSAN_SUPPRESSIONS));
+    m_lumra.setProcessEnvironment(environment);
+    m_lumra.setProcessChannelMode(QProcess::MergedChannels);
+    m_lumra.start(m_app, {});
+    ASSERT_TRUE(test::processEventsUntil([&] { return output().contains("Lumra started"); }, waitMs)) << qPrintable(output());
+    for (const char* text : {"first copy before quitting", "second copy before quitting"}) {
+        ASSERT_TRUE(test::wlCopy(text));
+        ASSERT_TRUE(test::processEventsUntil(
+            [&] { return test::storedTexts(dataDir.supportFolder()).contains(QString::fromUtf8(text)); }, waitMs))
+            << qPrintable(output());
+    }
+
+    m_lumra.terminate();
+    ASSERT_TRUE(test::processEventsUntil([&] { return m_lumra.state() == QProcess::NotRunning; }, waitMs));
+    EXPECT_EQ(m_lumra.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(m_lumra.exitCode(), 0) << qPrintable(output());
+    EXPECT_FALSE(output().contains("LeakSanitizer")) << qPrintable(output());
 }
 
 namespace {
