@@ -44,25 +44,51 @@ qint64 SyncEngine::nextStamp(qint64 nowMs) const
     return std::clamp(stamp, earliestMtime, latestMtime);
 }
 
+QStringList SyncEngine::ownIds()
+{
+    return meta(QStringLiteral("formerIds")).split(u' ', Qt::SkipEmptyParts) << ownName();
+}
+
+bool SyncEngine::othersStampAhead(qint64 nowMs, const QStringList& own)
+{
+    const qint64 bound = clockBound(nowMs);
+    auto any = [&](const QString& sql) {
+        sql::Statement* st = m_state.prepare(sql);
+        st->bind(1, bound);
+        // "-": a row kept by a state that did not say who stamped it proves nothing either way.
+        while (st->step())
+            if (!own.contains(st->text(0)) && st->text(0) != u"-")
+                return true;
+        return false;
+    };
+    return any(QStringLiteral("SELECT DISTINCT device FROM rowState WHERE mtime > ?"))
+        || any(QStringLiteral("SELECT DISTINCT device FROM pending WHERE why = 'ahead' AND stamp > ?"));
+}
+
 Status SyncEngine::settleClock(qint64 nowMs)
 {
     const qint64 bound = clockBound(nowMs);
-    if (m_clockFloor > bound) {
-        // Our clock was set back by more than the bound: the floor is the latest stamp held within it.
+    {
+        // The floor is the latest stamp held within the bound: after our clock was set back it comes
+        // back within it, and a stamp taken just past the bound of an earlier pass counts once within.
         sql::Statement* st = m_state.prepare(QStringLiteral("SELECT MAX(mtime) FROM rowState WHERE mtime <= ?"));
         st->bind(1, bound);
-        m_clockFloor = st->step() ? st->int64(0) : 0;
+        const qint64 held = st->step() ? st->int64(0) : 0;
+        m_clockFloor = m_clockFloor > bound ? held : std::max(m_clockFloor, held);
     }
-    // Stamps beyond the bound came from a clock that ran ahead (ours before it was put right, or
-    // one we trusted while ours ran with it). Left so, they would win every comparison here, and
-    // every reader would hold them until its clock reached them: they are stamped again, as made
-    // now, and travel again.
+    // Stamps beyond the bound that this computer took came from its clock running ahead: left so,
+    // every reader would hold them until its clock reached them. They are stamped again, as made now,
+    // and travel again. Not while other computers' stamps lie beyond the bound too: then it is this
+    // clock that runs behind, and what was stamped, here or elsewhere, stands; a change made here is
+    // stamped above what it changes.
+    const QStringList own = ownIds();
     QList<Key> far;
-    sql::Statement* st = m_state.prepare(QStringLiteral("SELECT entity, id FROM rowState WHERE mtime > ?"));
+    sql::Statement* st = m_state.prepare(QStringLiteral("SELECT entity, id, device FROM rowState WHERE mtime > ?"));
     st->bind(1, bound);
     while (st->step())
-        far.append({int(st->int64(0)), parseUuid(st->text(1))});
-    if (far.isEmpty())
+        if (own.contains(st->text(2)))
+            far.append({int(st->int64(0)), parseUuid(st->text(1))});
+    if (far.isEmpty() || othersStampAhead(nowMs, own))
         return {};
     const qint64 stamp = nextStamp(nowMs);
     sql::Transaction t(m_state);
@@ -176,6 +202,9 @@ Status SyncEngine::openState()
                                    QStringLiteral("ALTER TABLE pending ADD COLUMN why TEXT"),
                                    QStringLiteral("ALTER TABLE pending ADD COLUMN stamp INTEGER NOT NULL DEFAULT 0")})
             (void)m_state.exec(sql); // already there in a half-migrated file
+        // Who stamped a row came last: before, every row named this computer.
+        if (Status s = m_state.exec(QStringLiteral("UPDATE rowState SET device = '-'")); !s)
+            return s;
         if (Status s = m_state.setUserVersion(stateVersion); !s)
             return s;
     }
@@ -220,7 +249,7 @@ Status SyncEngine::open(qint64 nowMs, Outcome* outcome)
 
 std::optional<SyncEngine::RowState> SyncEngine::rowState(EntityKind entity, const QUuid& id)
 {
-    sql::Statement* st = m_state.prepare(QStringLiteral("SELECT digest, mtime, deleted, fields, ageRule FROM rowState WHERE entity = ? AND id = ?"));
+    sql::Statement* st = m_state.prepare(QStringLiteral("SELECT digest, mtime, deleted, fields, ageRule, device FROM rowState WHERE entity = ? AND id = ?"));
     st->bind(1, qint64(entityCode(entity)));
     st->bind(2, uuidText(id));
     if (!st->step())
@@ -230,6 +259,8 @@ std::optional<SyncEngine::RowState> SyncEngine::rowState(EntityKind entity, cons
     state.mtime = st->int64(1);
     state.deleted = st->int64(2) != 0;
     state.ageRule = state.deleted && st->int64(4) != 0;
+    if (const QString writer = st->text(5); writer != ownName())
+        state.writer = writer;
     if (!state.deleted)
         for (const auto& [stamp, hash] : unpackFields(state.mtime, st->blob(3), mergedFields(entity).size()))
             state.fields.append({stamp, hash});
@@ -247,7 +278,7 @@ Status SyncEngine::putRowState(EntityKind entity, const QUuid& id, const RowStat
     else
         st->bind(3, state.digest);
     st->bind(4, state.mtime);
-    st->bind(5, uuidText(m_config.device));
+    st->bind(5, state.writer.isEmpty() ? ownName() : state.writer);
     st->bind(6, qint64(state.deleted ? 1 : 0));
     if (state.deleted || state.fields.isEmpty()) {
         st->bindNull(7);

@@ -103,6 +103,7 @@ private:
         bool deleted = false;
         bool ageRule = false; // deleted by an age rule (here or elsewhere): the row may live again
         QList<FieldState> fields; // mergedFields() order; empty in a state written before fields merged
+        QString writer;           // the device whose stamp is `mtime`; empty: this computer
     };
     struct Cursor {
         QString incarnation;
@@ -177,9 +178,14 @@ private:
     // own clock than the bound, and always a stamp readers accept.
     qint64 nextStamp(qint64 nowMs) const;
     qint64 clockBound(qint64 nowMs) const { return nowMs + m_config.maxClockAheadMs; }
-    // After our clock was set back: the floor comes back within the bound, and every row stamped
-    // beyond it is stamped again, within it, and published again.
+    // After our clock was set back: the floor comes back within the bound, and what this computer
+    // stamped beyond it while its clock ran ahead is stamped again, within it, and published again.
     Status settleClock(qint64 nowMs);
+    // This computer's id and the ids it had before (a restore or a clone made it take a new one).
+    QStringList ownIds();
+    // Whether a device's records are stamped beyond the bound of our clock: then it is our clock
+    // that may be behind, and our own far stamps may be right.
+    bool othersStampAhead(qint64 nowMs, const QStringList& own);
     // Whether the latest record read from a device was stamped beyond the bound, and by how much.
     void noteWriterClock(const QUuid& device, qint64 stamp, qint64 nowMs);
     void raiseFloor(qint64 stamp, qint64 nowMs)
