@@ -49,20 +49,48 @@ QStringList SyncEngine::ownIds()
     return meta(QStringLiteral("formerIds")).split(u' ', Qt::SkipEmptyParts) << ownName();
 }
 
-bool SyncEngine::othersStampAhead(qint64 nowMs, const QStringList& own)
+bool SyncEngine::namedAhead(const QStringList& own)
 {
-    const qint64 bound = clockBound(nowMs);
-    auto any = [&](const QString& sql) {
-        sql::Statement* st = m_state.prepare(sql);
-        st->bind(1, bound);
-        // "-": a row kept by a state that did not say who stamped it proves nothing either way.
-        while (st->step())
-            if (!own.contains(st->text(0)) && st->text(0) != u"-")
-                return true;
+    // Which clock is wrong cannot be told from here: ours set back looks the same as ours behind.
+    // Another computer that holds what we stamped, as ahead of its own clock, tells.
+    if (!m_devicesDir.isOpen())
         return false;
-    };
-    return any(QStringLiteral("SELECT DISTINCT device FROM rowState WHERE mtime > ?"))
-        || any(QStringLiteral("SELECT DISTINCT device FROM pending WHERE why = 'ahead' AND stamp > ?"));
+    for (const QUuid& device : SyncFiles::devices(m_devicesDir)) {
+        if (own.contains(uuidText(device)))
+            continue;
+        Result<SyncDir> dir = m_devicesDir.folder(uuidText(device), false);
+        if (!dir)
+            continue;
+        Result<std::optional<Manifest>> manifest = SyncFiles::readManifest(dir.value());
+        if (manifest && manifest.value())
+            for (const QString& ahead : manifest.value()->ahead)
+                if (own.contains(ahead))
+                    return true;
+    }
+    return false;
+}
+
+QStringList SyncEngine::superseded()
+{
+    return meta(QStringLiteral("superseded")).split(u' ', Qt::SkipEmptyParts);
+}
+
+void SyncEngine::supersede(const QStringList& former)
+{
+    const QStringList own = ownIds();
+    QStringList known = superseded();
+    for (const QString& device : former) {
+        if (own.contains(device) || known.contains(device))
+            continue;
+        known.append(device);
+        for (const QString& sql : {QStringLiteral("DELETE FROM pending WHERE device = ? AND why = 'ahead'"),
+                                   QStringLiteral("DELETE FROM meta WHERE key = 'clockAhead:' || ?")}) {
+            sql::Statement* st = m_state.prepare(sql);
+            st->bind(1, device);
+            st->step();
+        }
+    }
+    (void)putMeta(QStringLiteral("superseded"), known.mid(std::max<qsizetype>(0, known.size() - 64)).join(u' '));
 }
 
 Status SyncEngine::settleClock(qint64 nowMs)
@@ -76,19 +104,18 @@ Status SyncEngine::settleClock(qint64 nowMs)
         const qint64 held = st->step() ? st->int64(0) : 0;
         m_clockFloor = m_clockFloor > bound ? held : std::max(m_clockFloor, held);
     }
-    // Stamps beyond the bound that this computer took came from its clock running ahead: left so,
-    // every reader would hold them until its clock reached them. They are stamped again, as made now,
-    // and travel again. Not while other computers' stamps lie beyond the bound too: then it is this
-    // clock that runs behind, and what was stamped, here or elsewhere, stands; a change made here is
-    // stamped above what it changes.
+    // Stamps beyond the bound, while another computer holds what we published as ahead of its clock,
+    // came from ours running ahead (or one we trusted while ours ran with it): left so, every reader
+    // would hold them until its clock reached them. They are stamped again, as made now, and travel
+    // again. Otherwise it may be our clock that runs behind, and what was stamped, here or
+    // elsewhere, stands (a change made here is stamped above what it changes).
     const QStringList own = ownIds();
     QList<Key> far;
-    sql::Statement* st = m_state.prepare(QStringLiteral("SELECT entity, id, device FROM rowState WHERE mtime > ?"));
+    sql::Statement* st = m_state.prepare(QStringLiteral("SELECT entity, id FROM rowState WHERE mtime > ?"));
     st->bind(1, bound);
     while (st->step())
-        if (own.contains(st->text(2)))
-            far.append({int(st->int64(0)), parseUuid(st->text(1))});
-    if (far.isEmpty() || othersStampAhead(nowMs, own))
+        far.append({int(st->int64(0)), parseUuid(st->text(1))});
+    if (far.isEmpty() || !namedAhead(own))
         return {};
     const qint64 stamp = nextStamp(nowMs);
     sql::Transaction t(m_state);
@@ -202,9 +229,6 @@ Status SyncEngine::openState()
                                    QStringLiteral("ALTER TABLE pending ADD COLUMN why TEXT"),
                                    QStringLiteral("ALTER TABLE pending ADD COLUMN stamp INTEGER NOT NULL DEFAULT 0")})
             (void)m_state.exec(sql); // already there in a half-migrated file
-        // Who stamped a row came last: before, every row named this computer.
-        if (Status s = m_state.exec(QStringLiteral("UPDATE rowState SET device = '-'")); !s)
-            return s;
         if (Status s = m_state.setUserVersion(stateVersion); !s)
             return s;
     }
@@ -249,7 +273,7 @@ Status SyncEngine::open(qint64 nowMs, Outcome* outcome)
 
 std::optional<SyncEngine::RowState> SyncEngine::rowState(EntityKind entity, const QUuid& id)
 {
-    sql::Statement* st = m_state.prepare(QStringLiteral("SELECT digest, mtime, deleted, fields, ageRule, device FROM rowState WHERE entity = ? AND id = ?"));
+    sql::Statement* st = m_state.prepare(QStringLiteral("SELECT digest, mtime, deleted, fields, ageRule FROM rowState WHERE entity = ? AND id = ?"));
     st->bind(1, qint64(entityCode(entity)));
     st->bind(2, uuidText(id));
     if (!st->step())
@@ -259,8 +283,6 @@ std::optional<SyncEngine::RowState> SyncEngine::rowState(EntityKind entity, cons
     state.mtime = st->int64(1);
     state.deleted = st->int64(2) != 0;
     state.ageRule = state.deleted && st->int64(4) != 0;
-    if (const QString writer = st->text(5); writer != ownName())
-        state.writer = writer;
     if (!state.deleted)
         for (const auto& [stamp, hash] : unpackFields(state.mtime, st->blob(3), mergedFields(entity).size()))
             state.fields.append({stamp, hash});
@@ -278,7 +300,7 @@ Status SyncEngine::putRowState(EntityKind entity, const QUuid& id, const RowStat
     else
         st->bind(3, state.digest);
     st->bind(4, state.mtime);
-    st->bind(5, state.writer.isEmpty() ? ownName() : state.writer);
+    st->bind(5, ownName());
     st->bind(6, qint64(state.deleted ? 1 : 0));
     if (state.deleted || state.fields.isEmpty()) {
         st->bindNull(7);

@@ -103,7 +103,6 @@ private:
         bool deleted = false;
         bool ageRule = false; // deleted by an age rule (here or elsewhere): the row may live again
         QList<FieldState> fields; // mergedFields() order; empty in a state written before fields merged
-        QString writer;           // the device whose stamp is `mtime`; empty: this computer
     };
     struct Cursor {
         QString incarnation;
@@ -178,14 +177,18 @@ private:
     // own clock than the bound, and always a stamp readers accept.
     qint64 nextStamp(qint64 nowMs) const;
     qint64 clockBound(qint64 nowMs) const { return nowMs + m_config.maxClockAheadMs; }
-    // After our clock was set back: the floor comes back within the bound, and what this computer
-    // stamped beyond it while its clock ran ahead is stamped again, within it, and published again.
+    // After our clock was set back: the floor comes back within the bound, and what is stamped beyond
+    // it, once another computer says it holds that as ahead, is stamped again within it and published again.
     Status settleClock(qint64 nowMs);
     // This computer's id and the ids it had before (a restore or a clone made it take a new one).
     QStringList ownIds();
-    // Whether a device's records are stamped beyond the bound of our clock: then it is our clock
-    // that may be behind, and our own far stamps may be right.
-    bool othersStampAhead(qint64 nowMs, const QStringList& own);
+    // Whether another computer's manifest says it holds records of ours as stamped ahead of its clock.
+    bool namedAhead(const QStringList& own);
+    // Says in our manifest whose records we hold as stamped ahead of our clock, when that changed.
+    Status nameAhead(qint64 nowMs);
+    // Devices another one names as its former self: what they stamped ahead is published again by it.
+    QStringList superseded();
+    void supersede(const QStringList& former);
     // Whether the latest record read from a device was stamped beyond the bound, and by how much.
     void noteWriterClock(const QUuid& device, qint64 stamp, qint64 nowMs);
     void raiseFloor(qint64 stamp, qint64 nowMs)

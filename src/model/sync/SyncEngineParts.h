@@ -8,7 +8,7 @@ namespace lumra::sync::detail {
 
 inline constexpr int applyBatch = 2000;
 inline constexpr int keptWriters = 32;
-inline constexpr int stateVersion = 4;
+inline constexpr int stateVersion = 3;
 
 inline int entityCode(store::EntityKind kind) { return kind == store::EntityKind::item ? 0 : 1; }
 inline store::EntityKind entityFromCode(qint64 code) { return code == 0 ? store::EntityKind::item : store::EntityKind::category; }
@@ -21,11 +21,16 @@ inline QString problemLine(const QUuid& device, qint64 line, const QString& reas
 // Whether the bytes are an image a reader would take, of a sane size.
 bool isImage(const QByteArray& bytes);
 
-// Who stamped what a record brought: empty for this computer itself.
-inline QString writerOf(const SyncRecord& record, const QString& own)
+// A record as if made at `stamp`: every stamp of it beyond `bound` comes down to it.
+inline SyncRecord restamped(SyncRecord record, qint64 stamp, qint64 bound)
 {
-    const QString device = uuidText(record.device);
-    return device == own ? QString() : device;
+    for (auto it = record.stamps.begin(); it != record.stamps.end(); ++it)
+        if (it.value() > bound)
+            it.value() = stamp;
+    record.mtime = stamp;
+    for (auto it = record.stamps.cbegin(); it != record.stamps.cend(); ++it)
+        record.mtime = std::max(record.mtime, it.value());
+    return record;
 }
 
 inline quint32 hash32(quint64 h) { return quint32(h ^ (h >> 32)); }

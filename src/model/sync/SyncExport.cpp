@@ -120,11 +120,9 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
             state.fields.append({s, h});
         }
         if (!changed && alive && !m_republish && !forced.contains(key)) {
-            changes.append({key, RowState {digest, known->mtime, false, false, known->fields, known->writer}});
+            changes.append({key, RowState {digest, known->mtime, false, false, known->fields}});
             return {};
         }
-        if (!changed && alive)
-            state.writer = known->writer; // published again as it was
         SyncRecord record;
         record.op = SyncRecord::Op::put;
         record.entity = entity;

@@ -72,7 +72,7 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
                 return Applied::skipped; // deleted here, not published yet
             if (known && known->mtime >= record.mtime)
                 return Applied::yes;
-            changes.append({key, RowState {{}, record.mtime, true, ageRule, {}, writerOf(record, ownName())}});
+            changes.append({key, RowState {{}, record.mtime, true, ageRule, {}}});
             return Applied::yes;
         }
         if (localChange || known->mtime > record.mtime) {
@@ -80,7 +80,7 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
             return Applied::skipped;
         }
         m_context->deleteObject(row);
-        changes.append({key, RowState {{}, record.mtime, true, ageRule, {}, writerOf(record, ownName())}});
+        changes.append({key, RowState {{}, record.mtime, true, ageRule, {}}});
         return Applied::yes;
     }
     if (ahead)
@@ -111,7 +111,6 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
         RowState state;
         state.digest = contentDigest(record.fields, record.imageHash);
         state.mtime = record.mtime;
-        state.writer = writerOf(record, ownName());
         for (qsizetype i = 0; i < names.size(); ++i)
             state.fields.append({record.stampOf(names[i]), hash32(recordHashes[i])});
         if (mergeDuplicate(record, state, changes))
@@ -172,7 +171,6 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
     }
     for (const FieldState& f : std::as_const(state.fields))
         state.mtime = std::max(state.mtime, f.stamp);
-    state.writer = state.mtime > known->mtime ? writerOf(record, ownName()) : known->writer;
     // With a change made here still to publish, the digest must not say the row is as published.
     state.digest = localChange ? QByteArray() : contentDigest(merged, mergedImage);
     changes.append({key, state});
@@ -201,7 +199,6 @@ std::optional<SyncEngine::Copy> SyncEngine::storedCopy(const store::ManagedObjec
     if (!known || known->deleted)
         return std::nullopt;
     Copy copy {id, {}, {}, row};
-    copy.state.writer = known->writer;
     QString image;
     copy.fields = fieldsOfRow(*row, &image);
     const QList<quint64> hashes = fieldHashes(EntityKind::item, copy.fields, image);
