@@ -121,15 +121,26 @@ Clock& Clock::shared()
 
 void Clock::setShared(Clock* clock) { g_shared = clock; }
 
+namespace {
+
+// A one-shot that belongs to its context: one still pending when the context goes (at quit, say)
+// goes with it, instead of owning itself for ever.
+class PendingCall final : public QObject {
+public:
+    using QObject::QObject;
+    std::unique_ptr<Timer> timer;
+};
+
+} // namespace
+
 void Clock::after(std::chrono::milliseconds delay, QObject* context, std::function<void()> callback)
 {
-    // The timer owns itself until it fires; the guard drops the call when the context is gone.
-    auto holder = std::make_shared<std::unique_ptr<Timer>>();
-    QPointer<QObject> guard(context);
-    *holder = start(delay, false, [holder, guard, cb = std::move(callback)]() mutable {
-        auto keep = std::move(*holder);
-        if (guard)
-            cb();
+    auto* pending = new PendingCall(context);
+    pending->timer = start(delay, false, [pending, cb = std::move(callback)]() mutable {
+        // The timer outlives its own call; the callback may end the context, and the call with it.
+        auto keep = std::move(pending->timer);
+        delete pending;
+        cb();
         Q_UNUSED(keep);
     });
 }
@@ -139,6 +150,11 @@ QDateTime SystemClock::now() const
     // Tests only: end-to-end runs put one instance's clock ahead or behind (no other use).
     static const qint64 offsetMs = qgetenv("LUMRA_TEST_CLOCK_OFFSET_MS").toLongLong();
     return QDateTime::currentDateTimeUtc().addMSecs(offsetMs);
+}
+
+std::chrono::milliseconds SystemClock::elapsed() const
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
 }
 
 std::unique_ptr<Timer> SystemClock::startTimer(std::chrono::milliseconds interval, bool repeating,
@@ -159,7 +175,12 @@ struct ManualClock::Entry {
 class ManualClock::ManualTimer final : public Timer {
 public:
     explicit ManualTimer(std::shared_ptr<Entry> entry) : m_entry(std::move(entry)) { }
-    ~ManualTimer() override { stop(); }
+    // Lets the callback go with the handle, as a platform timer does.
+    ~ManualTimer() override
+    {
+        stop();
+        m_entry->callback = nullptr;
+    }
     void stop() override { m_entry->active = false; }
     bool isActive() const override { return m_entry->active; }
 
@@ -174,7 +195,7 @@ ManualClock::ManualClock(QDateTime start)
 
 ManualClock::~ManualClock()
 {
-    // Pending one-shots made by after() own their own handle; dropping the callbacks breaks that cycle.
+    // Callbacks of timers still pending go with the clock.
     for (const auto& entry : *m_entries)
         entry->callback = nullptr;
 }
@@ -198,6 +219,8 @@ std::unique_ptr<Timer> ManualClock::startTimer(std::chrono::milliseconds interva
 void ManualClock::advance(std::chrono::milliseconds by)
 {
     const QDateTime target = m_now.addMSecs(by.count());
+    const QDateTime start = m_now;
+    const std::chrono::milliseconds elapsedAtStart = m_elapsed;
     for (;;) {
         auto& entries = *m_entries;
         std::erase_if(entries, [](const auto& e) { return !e->active; });
@@ -211,6 +234,7 @@ void ManualClock::advance(std::chrono::milliseconds by)
         // time never runs back to its due date, and a repeating one goes on from now rather than
         // replaying every interval it missed.
         m_now = std::max(m_now, entry->due);
+        m_elapsed = elapsedAtStart + std::chrono::milliseconds(start.msecsTo(m_now));
         if (entry->repeating) {
             const qint64 interval = std::max<qint64>(1, entry->interval.count());
             entry->due = entry->due.addMSecs(interval);
@@ -224,6 +248,7 @@ void ManualClock::advance(std::chrono::milliseconds by)
         callback();
     }
     m_now = target;
+    m_elapsed = elapsedAtStart + by;
 }
 
 int ManualClock::pendingTimers() const
