@@ -225,11 +225,8 @@ void AppDelegate::createStatusItem()
         if (reason == QSystemTrayIcon::Trigger)
             togglePanel();
     });
-    // The reminder is the only message the icon shows; a click on it is a tap on the bubble.
-    connect(m_statusItem, &QSystemTrayIcon::messageClicked, this, [this] {
-        if (!PopupPanel::findOpen())
-            togglePanel();
-    });
+    // Its messageClicked is not listened to: Qt's tray over D-Bus emits it for every program's
+    // notification action. The reminder is a notification of Lumra's own (ReminderNotification).
     if (m_services.showTrayIcon)
         m_statusItem->show();
 }
