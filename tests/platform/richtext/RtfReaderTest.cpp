@@ -228,3 +228,42 @@ TEST(RtfReaderLimits, RefusesMoreParagraphsThanTheLimit)
 }
 
 } // namespace
+
+namespace {
+
+// CPU time this thread has spent, which a busy machine does not stretch.
+std::chrono::milliseconds threadCpuTime()
+{
+    timespec now {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return std::chrono::milliseconds(qint64(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000);
+}
+
+TEST(RtfReaderLimits, WhatTheInputRepeatsIsWorkedOutOnce)
+{
+    // Small inputs that repeat what refers to something large: a field's result after a long
+    // instruction, a paragraph in a list of a long list table. Either is read at paste and in the
+    // preview, so it costs what its bytes are worth, a fraction of a second.
+    const QByteArray instruction = "HYPERLINK \"https://a.test/\"" + QByteArray(" a").repeated(4096);
+    const QByteArray fields = "{\\rtf1{\\field{\\*\\fldinst " + instruction + "}"
+        + QByteArray("\\fldrslt ").repeated(10'000) + "x}}";
+    QByteArray lists = "{\\rtf1{\\*\\listtable";
+    for (int i = 1; i <= 1024; ++i)
+        lists += "{\\list\\listid" + QByteArray::number(i) + "{\\listlevel\\levelnfc0}}";
+    lists += "}{\\*\\listoverridetable";
+    for (int i = 1; i <= 1024; ++i)
+        lists += "{\\listoverride\\listid" + QByteArray::number(i) + "\\ls" + QByteArray::number(i) + "}";
+    lists += "}\\ls1024 " + QByteArray("x\\par ").repeated(20'000) + "}";
+
+    for (const QByteArray& rtf : {fields, lists}) {
+        const auto before = threadCpuTime();
+        QTextDocument document;
+        EXPECT_TRUE(RichText::readRtf(rtf, &document));
+        EXPECT_LT(threadCpuTime() - before, std::chrono::milliseconds(1000)) << rtf.size() << " bytes";
+    }
+    QTextDocument document;
+    ASSERT_TRUE(RichText::readRtf(fields, &document));
+    EXPECT_EQ(formatOf(document, "x").anchorHref(), QStringLiteral("https://a.test/"));
+}
+
+} // namespace
