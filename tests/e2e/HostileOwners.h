@@ -144,6 +144,7 @@ public:
             },
             timeoutMs);
     }
+    bool running() const { return m_process.state() == QProcess::Running; }
 
 private:
     QProcess m_process;
