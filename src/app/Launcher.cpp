@@ -38,10 +38,31 @@ void* loadApplication()
     return application;
 }
 
+// What a person asking the command for help or its version is told; nothing is handed over for it.
+bool answeredHere(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
+            std::fputs("Usage: lumra [--help] [--version]\n"
+                       "Starts Lumra, the clipboard history. Run again while Lumra runs, it opens the popup,\n"
+                       "or closes it when it is open; bind it to a key where no program may grab keys.\n",
+                       stdout);
+            return true;
+        }
+        if (!std::strcmp(argv[i], "--version") || !std::strcmp(argv[i], "-v")) {
+            std::fputs("lumra " LUMRA_VERSION "\n", stdout);
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (answeredHere(argc, argv))
+        return 0;
     // Qt's own arguments and a restart (which waits for the Lumra it replaces) take the long road,
     // where SingleInstance decides.
     char path[4096];

@@ -15,6 +15,7 @@
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -86,6 +87,11 @@ extern "C" Q_DECL_EXPORT int lumraMain(int argc, char** argv)
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(lumra::AppIcon::icon());
     app.setProperty("buildNumber", QStringLiteral(LUMRA_BUILD_NUMBER));
+    // Qt has taken its own arguments; anything left is a mistake, never a request to the running Lumra.
+    if (const QStringList rest = QApplication::arguments().mid(1); !rest.isEmpty()) {
+        std::fprintf(stderr, "lumra: unknown argument '%s'\nTry 'lumra --help'.\n", qPrintable(rest.first()));
+        return 2;
+    }
 
     lumra::SingleInstance instance;
     auto role = instance.claim(predecessorPid());

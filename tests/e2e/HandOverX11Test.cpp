@@ -140,3 +140,29 @@ TEST_F(HandOverX11Test, AFloodOfRequestsOnTheSocketHoldsUpNeitherCopiesNorThePop
 }
 
 } // namespace
+
+TEST_F(HandOverX11Test, HelpVersionAndUnknownArgumentsAreAnsweredNotHandedOver)
+{
+    RunningLumra lumra;
+    ASSERT_TRUE(lumra.start()) << lumra.output().toStdString();
+    const auto run = [](const QString& argument) {
+        QProcess command;
+        command.setProcessEnvironment(RunningLumra::environment());
+        command.start(RunningLumra::program(), {argument});
+        EXPECT_TRUE(command.waitForFinished(20000));
+        return std::make_tuple(command.exitCode(), QString::fromUtf8(command.readAllStandardOutput()),
+                               QString::fromUtf8(command.readAllStandardError()));
+    };
+    const auto [helpCode, help, helpErrors] = run(QStringLiteral("--help"));
+    EXPECT_EQ(helpCode, 0);
+    EXPECT_TRUE(help.startsWith(QStringLiteral("Usage: lumra"))) << help.toStdString() << helpErrors.toStdString();
+    const auto [versionCode, version, versionErrors] = run(QStringLiteral("--version"));
+    EXPECT_EQ(versionCode, 0);
+    EXPECT_TRUE(version.startsWith(QStringLiteral("lumra "))) << version.toStdString() << versionErrors.toStdString();
+    const auto [unknownCode, unknownOut, unknown] = run(QStringLiteral("--frobnicate"));
+    EXPECT_EQ(unknownCode, 2);
+    EXPECT_TRUE(unknown.contains(QStringLiteral("unknown argument '--frobnicate'"))) << unknown.toStdString();
+    // None of them toggled the popup: the next real request opens it.
+    ASSERT_TRUE(RunningLumra::askToTogglePopup());
+    EXPECT_TRUE(popupBecomes(true));
+}

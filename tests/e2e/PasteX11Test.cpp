@@ -112,6 +112,46 @@ TEST_F(PasteX11Test, ATextItemLandsInTheFocusedWindow)
     EXPECT_EQ(manager->lastChangeCount(), x11Pasteboard->changeCount());
 }
 
+// The focused window is another program presenting itself as a terminal by its WM_CLASS: it gets
+// the key that pastes there. xterm pastes only its selection by key: nothing is sent to it.
+TEST_F(PasteX11Test, ATerminalGetsItsOwnPasteKey)
+{
+    ClipboardItem item;
+    item.textContent = QStringLiteral("ls -l");
+    item = addItem(item);
+    struct Case {
+        QString instance, windowClass;
+        QByteArray keys; // what it received
+    };
+    for (const Case& c : {Case {"foot", "foot", "KEY v+ctrl+shift"}, Case {"gedit", "Gedit", "KEY v+ctrl"},
+                          Case {"xterm", "XTerm", ""}}) {
+        SCOPED_TRACE(c.windowClass.toStdString());
+        QProcess terminal;
+        terminal.start(QStringLiteral(LUMRA_FAKE_TERMINAL_X11), {c.instance, c.windowClass});
+        QByteArray output;
+        const auto printed = [&](const QByteArray& text) {
+            return test::processEventsUntil([&] { return (output += terminal.readAllStandardOutput()).contains(text); }, 10000);
+        };
+        ASSERT_TRUE(printed("READY"));
+        ASSERT_TRUE(manager->copyToPasteboard(item, true));
+        const Status pasted = manager->simulatePaste();
+        if (c.keys.isEmpty()) {
+            EXPECT_FALSE(pasted.ok());
+            EXPECT_TRUE(pasted.error().contains("XTerm")) << pasted.error().toStdString();
+            // A key sent all the same would be in by the time a key sent now is.
+            ASSERT_EQ(QProcess::execute("xdotool", {"key", "space"}), 0);
+            EXPECT_TRUE(printed("KEY space"));
+            EXPECT_FALSE(output.contains("KEY v")) << output.constData();
+        } else {
+            EXPECT_TRUE(pasted.ok()) << pasted.error().toStdString();
+            EXPECT_TRUE(printed("KEY ")) << output.constData();
+            EXPECT_TRUE(output.contains(c.keys + "\n")) << output.constData();
+        }
+        terminal.kill();
+        terminal.waitForFinished();
+    }
+}
+
 TEST_F(PasteX11Test, AnImageItemIsOfferedAsPng)
 {
     QImage picture(64, 48, QImage::Format_RGB32);

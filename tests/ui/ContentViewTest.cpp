@@ -19,6 +19,7 @@
 #include "TestImages.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QBuffer>
 #include <QDir>
 #include <QLineEdit>
@@ -418,6 +419,42 @@ TEST_F(ContentViewTest, DownAfterTheWheelMovesTheListAtMostOneRow)
         EXPECT_LE(bar->value() - before, list->visualRect(selected).height());
         EXPECT_TRUE(viewport->rect().contains(list->visualRect(selected)));
     }
+}
+
+// A window mapped under a still pointer gets no motion event: the wheel's own position tells which
+// row is under it, so Down goes on from there instead of jumping back to the top.
+TEST_F(ContentViewTest, DownAfterTheWheelUnderAPointerThatNeverMovedGoesOnFromThere)
+{
+    openOver(60);
+    HistoryListView* list = view->listView();
+    const QPoint pointer = rowCentre("item 1");
+    wheelDown(pointer, 3);
+    const int scrolled = list->verticalScrollBar()->value();
+    ASSERT_GT(scrolled, 0);
+    const std::optional<QUuid> under = list->itemIdAt(pointer);
+    ASSERT_TRUE(under);
+    EXPECT_EQ(view->viewState().hoveredItemId(), under);
+    key(Qt::Key_Down);
+    EXPECT_EQ(view->viewState().keyboardSelectedId(), model().itemAt(model().indexOf(*under).row() + 1)->id);
+    EXPECT_EQ(list->verticalScrollBar()->value(), scrolled);
+}
+
+// The desktop switching to dark while the popup is open: the texts drawn in the muted colour follow.
+TEST_F(ContentViewTest, TheEmptyStateTextFollowsALiveSwitchToDark)
+{
+    const QPalette previous = QApplication::palette();
+    manager->setClipboardItems({});
+    view->resetForOpening();
+    processEvents();
+    auto* empty = view->findChild<QLabel*>(QStringLiteral("emptyText"));
+    ASSERT_TRUE(empty && empty->isVisible());
+    ASSERT_LT(empty->palette().color(QPalette::WindowText).lightness(), 128);
+    QApplication::setPalette(test::darkPalette());
+    processEvents();
+    const int text = empty->palette().color(QPalette::WindowText).lightness();
+    const int background = empty->palette().color(QPalette::Window).lightness();
+    QApplication::setPalette(previous);
+    EXPECT_GT(text, background + 60) << "dark text on a dark popup";
 }
 
 TEST_F(ContentViewTest, EachNewSearchOrFilterStartsAtTheTopOfItsResults)

@@ -201,6 +201,7 @@ Status Database::open(const QString& path, bool create)
 struct Database::BackgroundCheckpoint : std::enable_shared_from_this<BackgroundCheckpoint> {
     QByteArray path;
     int pages = 0;
+    qint64 limitBytes = 0;
     std::atomic<bool> running {false};
 };
 
@@ -210,6 +211,9 @@ void Database::limitWriteAheadLog(qint64 bytes)
     if (!pageSize || *pageSize <= 0)
         return;
     const int pages = int(std::clamp<qint64>(bytes / *pageSize, 64, 1 << 20));
+    // A checkpoint that falls behind lets the file grow past the target, and SQLite keeps a log file
+    // at its peak size unless told otherwise.
+    (void)exec(QStringLiteral("PRAGMA journal_size_limit=%1").arg(qint64(pages) * *pageSize));
     if (m_checkpoint) {
         m_checkpoint->pages = pages;
         sqlite3_wal_hook(m_db, &Database::walCommitted, m_checkpoint.get());
@@ -224,6 +228,7 @@ void Database::checkpointInBackground(qint64 bytes)
         return;
     m_checkpoint = std::make_shared<BackgroundCheckpoint>();
     m_checkpoint->path = QFile::encodeName(m_path);
+    m_checkpoint->limitBytes = bytes;
     limitWriteAheadLog(bytes);
 }
 
@@ -244,6 +249,9 @@ int Database::walCommitted(void* context, sqlite3*, const char*, int pages)
         sqlite3* db = nullptr;
         if (sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK) {
             sqlite3_busy_timeout(db, 2000);
+            // A checkpoint that copies the whole log cuts the file back to the limit.
+            const QByteArray limit = "PRAGMA journal_size_limit=" + QByteArray::number(self->limitBytes);
+            (void)sqlite3_exec(db, limit.constData(), nullptr, nullptr, nullptr);
             // A new connection opens the log only with its first read. Passive: it never waits for or
             // holds up the writer; what it could not copy waits for the next one.
             if (sqlite3_exec(db, "SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr) == SQLITE_OK)

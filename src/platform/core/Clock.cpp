@@ -141,6 +141,11 @@ QDateTime SystemClock::now() const
     return QDateTime::currentDateTimeUtc().addMSecs(offsetMs);
 }
 
+std::chrono::milliseconds SystemClock::elapsed() const
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
+}
+
 std::unique_ptr<Timer> SystemClock::startTimer(std::chrono::milliseconds interval, bool repeating,
                                                std::function<void()> callback)
 {
@@ -198,6 +203,8 @@ std::unique_ptr<Timer> ManualClock::startTimer(std::chrono::milliseconds interva
 void ManualClock::advance(std::chrono::milliseconds by)
 {
     const QDateTime target = m_now.addMSecs(by.count());
+    const QDateTime start = m_now;
+    const std::chrono::milliseconds elapsedAtStart = m_elapsed;
     for (;;) {
         auto& entries = *m_entries;
         std::erase_if(entries, [](const auto& e) { return !e->active; });
@@ -211,6 +218,7 @@ void ManualClock::advance(std::chrono::milliseconds by)
         // time never runs back to its due date, and a repeating one goes on from now rather than
         // replaying every interval it missed.
         m_now = std::max(m_now, entry->due);
+        m_elapsed = elapsedAtStart + std::chrono::milliseconds(start.msecsTo(m_now));
         if (entry->repeating) {
             const qint64 interval = std::max<qint64>(1, entry->interval.count());
             entry->due = entry->due.addMSecs(interval);
@@ -224,6 +232,7 @@ void ManualClock::advance(std::chrono::milliseconds by)
         callback();
     }
     m_now = target;
+    m_elapsed = elapsedAtStart + by;
 }
 
 int ManualClock::pendingTimers() const

@@ -25,6 +25,9 @@ public:
     virtual ~Clock() = default;
 
     virtual QDateTime now() const = 0;
+    // Time since an arbitrary origin that only moves forward, for measuring how long something
+    // took: the wall clock may be stepped back or forward.
+    virtual std::chrono::milliseconds elapsed() const = 0;
     // Any length: an interval longer than one platform timer holds is covered in steps, each
     // re-armed for what is left until the due date.
     std::unique_ptr<Timer> start(std::chrono::milliseconds interval, bool repeating, std::function<void()> callback);
@@ -49,6 +52,7 @@ protected:
 class SystemClock final : public Clock {
 public:
     QDateTime now() const override;
+    std::chrono::milliseconds elapsed() const override;
 
 protected:
     std::unique_ptr<Timer> startTimer(std::chrono::milliseconds interval, bool repeating,
@@ -63,7 +67,10 @@ public:
     ~ManualClock() override;
 
     QDateTime now() const override { return m_now; }
+    // Moved by advance() only.
+    std::chrono::milliseconds elapsed() const override { return m_elapsed; }
 
+    // A step of the wall clock: elapsed() does not move.
     void setNow(const QDateTime& now) { m_now = now; }
     void advance(std::chrono::milliseconds by);
     int pendingTimers() const;
@@ -77,6 +84,7 @@ private:
     struct Entry;
     class ManualTimer;
     QDateTime m_now;
+    std::chrono::milliseconds m_elapsed {0};
     std::shared_ptr<std::vector<std::shared_ptr<Entry>>> m_entries;
     quint64 m_sequence = 0;
 };

@@ -1,10 +1,13 @@
 #include "platform/keys/X11KeyInjector.h"
 
+#include "platform/keys/PasteKeys.h"
+
 #include <QDeadlineTimer>
 #include <QLoggingCategory>
 #include <QThread>
 
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 #undef Status // Xlib's macro would hide lumra::Status
@@ -29,7 +32,41 @@ std::vector<quint8> heldKeys(_XDisplay* display, const std::vector<quint8>& cand
     return held;
 }
 
+// WM_CLASS instance and class of `window`; empty when it has none.
+QStringList classOf(_XDisplay* display, Window window)
+{
+    XClassHint hint {};
+    if (!XGetClassHint(display, window, &hint))
+        return {};
+    QStringList names {QString::fromLocal8Bit(hint.res_name), QString::fromLocal8Bit(hint.res_class)};
+    XFree(hint.res_name);
+    XFree(hint.res_class);
+    return names;
+}
+
 } // namespace
+
+QStringList X11KeyInjector::focusedWindowNames() const
+{
+    // The keys go to the focus window: it or the nearest window above it that names itself.
+    Window focus = 0;
+    int revert = 0;
+    XGetInputFocus(m_display, &focus, &revert);
+    const Window root = DefaultRootWindow(m_display);
+    for (Window window = focus; window != 0 && window != PointerRoot && window != root;) {
+        if (QStringList names = classOf(m_display, window); !names.isEmpty())
+            return names;
+        Window parentRoot = 0, parent = 0;
+        Window* children = nullptr;
+        unsigned count = 0;
+        if (!XQueryTree(m_display, window, &parentRoot, &parent, &children, &count))
+            break;
+        if (children)
+            XFree(children);
+        window = parent;
+    }
+    return {};
+}
 
 X11KeyInjector::X11KeyInjector(_XDisplay* display, std::chrono::milliseconds releaseWait)
     : m_display(display)
@@ -46,13 +83,23 @@ Status X11KeyInjector::postPaste()
     if (!m_hasXTest)
         return Status::failure(KeyInjectorMessages::noXTest());
 
+    const QStringList names = focusedWindowNames();
+    const PasteChord chord = pasteChordFor(names);
+    if (chord == PasteChord::none)
+        return Status::failure(noPasteKeyMessage(names.value(1, names.value(0))));
     const X11Keymap keymap(m_display);
     const quint8 vKey = keymap.keycodeFor(XK_v);
     quint8 controlKey = keymap.keycodeFor(XK_Control_L);
     if (!controlKey)
         controlKey = keymap.keycodeFor(XK_Control_R);
-    if (!vKey || !controlKey)
-        return Status::failure(QStringLiteral("Lumra cannot paste: the keyboard layout has no V or Ctrl key."));
+    quint8 shiftKey = 0;
+    if (chord == PasteChord::controlShiftV) {
+        shiftKey = keymap.keycodeFor(XK_Shift_L);
+        if (!shiftKey)
+            shiftKey = keymap.keycodeFor(XK_Shift_R);
+    }
+    if (!vKey || !controlKey || (chord == PasteChord::controlShiftV && !shiftKey))
+        return Status::failure(QStringLiteral("Lumra cannot paste: the keyboard layout has no V, Ctrl or Shift key."));
 
     const unsigned locks = LockMask | keymap.modifierMaskFor(XK_Num_Lock) | keymap.modifierMaskFor(XK_Scroll_Lock);
     const std::vector<quint8> modifierKeys = keymap.modifierKeycodes(locks);
@@ -68,13 +115,15 @@ Status X11KeyInjector::postPaste()
     }
 
     const bool sent = XTestFakeKeyEvent(m_display, controlKey, True, CurrentTime)
+        && (!shiftKey || XTestFakeKeyEvent(m_display, shiftKey, True, CurrentTime))
         && XTestFakeKeyEvent(m_display, vKey, True, CurrentTime)
         && XTestFakeKeyEvent(m_display, vKey, False, CurrentTime);
-    // Ctrl goes up in every case so that a half-sent chord never leaves it pressed.
-    const bool released = XTestFakeKeyEvent(m_display, controlKey, False, CurrentTime);
+    // The modifiers go up in every case so that a half-sent chord never leaves one pressed.
+    const bool shiftReleased = !shiftKey || XTestFakeKeyEvent(m_display, shiftKey, False, CurrentTime);
+    const bool released = XTestFakeKeyEvent(m_display, controlKey, False, CurrentTime) && shiftReleased;
     XSync(m_display, False);
     if (!sent || !released)
-        return Status::failure(QStringLiteral("Lumra could not send Ctrl+V to the X server."));
+        return Status::failure(QStringLiteral("Lumra could not send %1 to the X server.").arg(pasteChordName(chord)));
     return {};
 }
 

@@ -5,6 +5,7 @@
 
 #include <QLoggingCategory>
 
+#include <algorithm>
 #include <climits>
 #include <condition_variable>
 #include <cstring>
@@ -24,6 +25,8 @@ namespace {
 
 constexpr qint64 maxTransferBytes = qint64(256) * 1024 * 1024;
 constexpr qsizetype chunkBytes = 128 * 1024; // larger data goes out incrementally
+// Answers whose errors are still awaited; past this many the server is waited for once.
+constexpr size_t maxUnsettledAnswers = 1024;
 
 } // namespace
 
@@ -67,6 +70,7 @@ X11Pasteboard::~X11Pasteboard()
 void X11Pasteboard::handleEvent(void* rawEvent)
 {
     auto& event = *static_cast<XEvent*>(rawEvent);
+    settleErrors(); // errors read along with this event belong to answers already sent
     if (event.type == SelectionRequest)
         return serve(&event.xselectionrequest);
     if (event.type == PropertyNotify)
@@ -470,10 +474,11 @@ Result<qint64> X11Pasteboard::write(const QList<PasteboardRepresentation>& repre
         m_servedByAtom.insert(atom, m_served.value(type));
         m_targetsReply.push_back(long(atom));
     }
-    for (auto it = m_transfers.cbegin(); it != m_transfers.cend(); ++it)
-        XSelectInput(display, it.key().requestor, NoEventMask);
+    for (auto it = m_transfersPerWindow.cbegin(); it != m_transfersPerWindow.cend(); ++it)
+        XSelectInput(display, it.key(), NoEventMask);
     m_transfers.clear();
-    m_transfersPerRequestor.clear();
+    m_transfersPerWindow.clear();
+    m_transfersPerClient.clear();
     m_stallSweep.reset();
     m_ownedSince = time;
     // Our XFixes event is already on the connection, ahead of the reply above.
@@ -488,6 +493,13 @@ void X11Pasteboard::serve(const void* rawRequest)
 {
     const auto& request = *static_cast<const XSelectionRequestEvent*>(rawRequest);
     Display* display = m_connection->display();
+    // Lumra reads its own copies from memory, so a request naming one of its windows is forged;
+    // answering it would write to, and change the event selection of, Lumra's own window.
+    if (m_connection->clientOf(request.requestor) == m_connection->clientOf(m_ownWindow)) {
+        qCDebug(lcPasteboard) << "ignored a clipboard request naming Lumra's own window";
+        return;
+    }
+    const unsigned long firstSerial = m_connection->nextRequest();
     Atom property = request.property == XNone ? request.target : request.property; // obsolete clients
     const bool current = request.owner == m_ownWindow && request.selection == m_clipboardAtom
         && m_owner == m_ownWindow
@@ -525,11 +537,37 @@ void X11Pasteboard::serve(const void* rawRequest)
     reply.xselection.property = property;
     reply.xselection.time = request.time;
     XSendEvent(display, request.requestor, XFalse, 0, &reply);
-    XFlush(display);
-    if (m_connection->takeError()) {
-        qCDebug(lcPasteboard) << "a clipboard request could not be answered; the requestor is gone";
-        dropTransfersOf(request.requestor);
+    answered(firstSerial, request.requestor);
+}
+
+// The requests from `firstSerial` on answered `requestor`: an error for any of them means that
+// requestor is gone, and it alone loses its transfers.
+void X11Pasteboard::answered(unsigned long firstSerial, unsigned long requestor)
+{
+    m_unsettled.push_back({firstSerial, m_connection->nextRequest() - 1, requestor, m_nextTransferId});
+    if (m_unsettled.size() <= maxUnsettledAnswers) {
+        XFlush(m_connection->display());
+        return;
     }
+    XSync(m_connection->display(), XFalse); // every error of them is in once the server answers
+    settleErrors();
+}
+
+void X11Pasteboard::settleErrors()
+{
+    for (const X11Connection::Error& error : m_connection->takeErrors()) {
+        // Errors of other requests (the event selection of a window that is gone) need nothing.
+        const auto answer = std::find_if(m_unsettled.cbegin(), m_unsettled.cend(), [&](const Answer& a) {
+            return error.serial >= a.firstSerial && error.serial <= a.lastSerial;
+        });
+        if (answer == m_unsettled.cend())
+            continue;
+        qCDebug(lcPasteboard) << "a clipboard request could not be answered; the requestor is gone";
+        dropTransfersOf(answer->requestor, answer->transfersBefore);
+    }
+    const unsigned long handled = m_connection->lastRequestHandled();
+    while (!m_unsettled.empty() && m_unsettled.front().lastSerial <= handled)
+        m_unsettled.pop_front();
 }
 
 bool X11Pasteboard::startTransfer(const TransferKey& key, unsigned long type, const QByteArray& data)
@@ -538,12 +576,17 @@ bool X11Pasteboard::startTransfer(const TransferKey& key, unsigned long type, co
     if (!replacing) {
         if (m_transfers.size() >= maxTransfers)
             dropStalledTransfers();
-        if (m_transfers.size() >= maxTransfers || m_transfersPerRequestor.value(key.requestor) >= maxTransfersPerRequestor)
+        // Bound per program, not per window: one program asking from many windows must not hold
+        // every slot.
+        const unsigned long client = m_connection->clientOf(key.requestor);
+        if (m_transfers.size() >= maxTransfers || m_transfersPerClient.value(client) >= maxTransfersPerClient)
             return false;
-        if (m_transfersPerRequestor[key.requestor]++ == 0)
-            XSelectInput(m_connection->display(), key.requestor, PropertyChangeMask);
+        ++m_transfersPerClient[client];
+        ++m_transfersPerWindow[key.requestor];
     }
-    m_transfers.insert(key, Transfer {type, data, 0, Clock::shared().now()});
+    // Also when the window is known: it may be a new one with the id of one that is gone.
+    XSelectInput(m_connection->display(), key.requestor, PropertyChangeMask);
+    m_transfers.insert(key, Transfer {type, data, 0, Clock::shared().elapsed(), m_nextTransferId++});
     if (!m_stallSweep || !m_stallSweep->isActive())
         m_stallSweep = Clock::shared().start(transferStallTimeout, true, [this] { dropStalledTransfers(); });
     return true;
@@ -553,35 +596,38 @@ void X11Pasteboard::dropTransfer(const TransferKey& key)
 {
     if (!m_transfers.remove(key))
         return;
-    auto count = m_transfersPerRequestor.find(key.requestor);
-    if (count != m_transfersPerRequestor.end() && --*count <= 0) {
-        m_transfersPerRequestor.erase(count);
+    auto perClient = m_transfersPerClient.find(m_connection->clientOf(key.requestor));
+    if (perClient != m_transfersPerClient.end() && --*perClient <= 0)
+        m_transfersPerClient.erase(perClient);
+    auto perWindow = m_transfersPerWindow.find(key.requestor);
+    if (perWindow != m_transfersPerWindow.end() && --*perWindow <= 0) {
+        m_transfersPerWindow.erase(perWindow);
         XSelectInput(m_connection->display(), key.requestor, NoEventMask);
     }
     if (m_transfers.isEmpty() && m_stallSweep)
         m_stallSweep->stop(); // not destroyed here: this may run inside its own callback
 }
 
-void X11Pasteboard::dropTransfersOf(unsigned long requestor)
+void X11Pasteboard::dropTransfersOf(unsigned long requestor, quint64 startedBefore)
 {
-    if (!m_transfersPerRequestor.contains(requestor))
+    if (!m_transfersPerWindow.contains(requestor))
         return;
     std::vector<TransferKey> keys;
     for (auto it = m_transfers.cbegin(); it != m_transfers.cend(); ++it) {
-        if (it.key().requestor == requestor)
+        if (it.key().requestor == requestor && it->id < startedBefore)
             keys.push_back(it.key());
     }
     for (const TransferKey& key : keys)
         dropTransfer(key);
-    m_connection->takeError(); // the window may be gone
 }
 
 void X11Pasteboard::dropStalledTransfers()
 {
-    const QDateTime cutOff = Clock::shared().now().addMSecs(-qint64(transferStallTimeout.count()) * 1000);
+    settleErrors();
+    const std::chrono::milliseconds now = Clock::shared().elapsed();
     std::vector<TransferKey> stalled;
     for (auto it = m_transfers.cbegin(); it != m_transfers.cend(); ++it) {
-        if (it->lastProgress <= cutOff)
+        if (now - it->lastProgress >= transferStallTimeout)
             stalled.push_back(it.key());
     }
     for (const TransferKey& key : stalled)
@@ -589,7 +635,6 @@ void X11Pasteboard::dropStalledTransfers()
     if (!stalled.empty()) {
         qCDebug(lcPasteboard) << "dropped" << stalled.size() << "clipboard transfers whose requestors stopped reading";
         XFlush(m_connection->display());
-        m_connection->takeError();
     }
 }
 
@@ -605,16 +650,15 @@ void X11Pasteboard::continueTransfer(const void* rawEvent)
     // The requestor took the last piece: send the next, or an empty one to finish.
     Transfer& transfer = *it;
     Display* display = m_connection->display();
+    const unsigned long firstSerial = m_connection->nextRequest();
     const qsizetype size = qMin(chunkBytes, transfer.data.size() - transfer.offset);
     XChangeProperty(display, key.requestor, key.property, transfer.type, 8, PropModeReplace,
                     reinterpret_cast<const unsigned char*>(transfer.data.constData() + transfer.offset), int(size));
     transfer.offset += size;
-    transfer.lastProgress = Clock::shared().now();
+    transfer.lastProgress = Clock::shared().elapsed();
     if (size == 0)
         dropTransfer(key);
-    XFlush(display);
-    if (m_connection->takeError())
-        dropTransfersOf(key.requestor);
+    answered(firstSerial, key.requestor);
 }
 
 } // namespace lumra

@@ -7,6 +7,7 @@
 #include <QHash>
 
 #include <chrono>
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -31,9 +32,10 @@ class X11Connection;
 // While Lumra owns it, reads are answered from memory.
 //
 // Serving costs the same for every request however many transfers are pending: a transfer is
-// found by its (requestor, property), there are at most a few per requestor and a bounded number
-// in all (a request past either bound is refused), and one whose requestor stops taking its
-// pieces is dropped.
+// found by its (requestor, property), there are at most a few per requesting program and a
+// bounded number in all (a request past either bound is refused), and one whose requestor stops
+// taking its pieces is dropped. An X error is tied to the answer it belongs to by its serial, so a
+// requestor that vanished costs its own transfers only.
 class X11Pasteboard final : public Pasteboard {
     Q_OBJECT
 public:
@@ -52,8 +54,9 @@ public:
     Result<QByteArray> data(const QString& mimeType) override;
     Result<qint64> write(const QList<PasteboardRepresentation>& representations) override;
 
-    // Incremental transfers that may be pending at once, per requestor and in all.
-    static constexpr int maxTransfersPerRequestor = 4;
+    // Incremental transfers that may be pending at once, per requesting program (X client, however
+    // many windows it asks from) and in all.
+    static constexpr int maxTransfersPerClient = 4;
     static constexpr int maxTransfers = 64;
     // A transfer whose requestor takes no piece for this long is dropped.
     static constexpr std::chrono::seconds transferStallTimeout {5};
@@ -64,7 +67,8 @@ private:
         unsigned long type = 0;
         QByteArray data;
         qsizetype offset = 0;
-        QDateTime lastProgress;
+        std::chrono::milliseconds lastProgress {}; // Clock::elapsed(): a step of the wall clock changes nothing
+        quint64 id = 0; // the server reuses the ids of windows that are gone
     };
     struct TransferKey {
         unsigned long requestor = 0;
@@ -82,8 +86,10 @@ private:
     void continueTransfer(const void* propertyEvent);
     bool startTransfer(const TransferKey& key, unsigned long type, const QByteArray& data);
     void dropTransfer(const TransferKey& key);
-    void dropTransfersOf(unsigned long requestor);
+    void dropTransfersOf(unsigned long requestor, quint64 startedBefore);
     void dropStalledTransfers();
+    void answered(unsigned long firstSerial, unsigned long requestor);
+    void settleErrors();
 
     std::unique_ptr<X11Connection> m_connection;
     int m_xfixesEventBase;
@@ -103,7 +109,16 @@ private:
     QHash<unsigned long, QByteArray> m_servedByAtom; // what each target atom is answered with
     std::vector<long> m_targetsReply;
     QHash<TransferKey, Transfer> m_transfers;
-    QHash<unsigned long, int> m_transfersPerRequestor;
+    quint64 m_nextTransferId = 0;
+    QHash<unsigned long, int> m_transfersPerWindow; // whose property changes we listen to
+    QHash<unsigned long, int> m_transfersPerClient;
+    struct Answer {
+        unsigned long firstSerial = 0;
+        unsigned long lastSerial = 0;
+        unsigned long requestor = 0;
+        quint64 transfersBefore = 0; // transfers of a later window with the same id are not its
+    };
+    std::deque<Answer> m_unsettled; // answers the server may still report an error for, oldest first
     std::unique_ptr<Timer> m_stallSweep; // runs while transfers are pending
 };
 

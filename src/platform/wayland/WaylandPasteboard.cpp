@@ -21,6 +21,7 @@
 #include <future>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 Q_LOGGING_CATEGORY(lcWaylandPasteboard, "lumra.pasteboard.wayland")
@@ -61,6 +62,16 @@ constexpr auto readerPatience = std::chrono::seconds(30);
 constexpr auto firstRetry = std::chrono::milliseconds(100);
 constexpr auto longestRetry = std::chrono::seconds(5);
 constexpr int initialSelectionTimeoutMs = 2000;
+// The main thread waits this long for a write; past it the write is called off before it is sent.
+constexpr auto writePatience = std::chrono::milliseconds(250);
+// Once sent, the compositor (which had just answered) is waited for at most this long.
+constexpr auto sentWritePatience = std::chrono::seconds(2);
+// A compositor that cannot send a client everything it owes (a copy of many thousands of types)
+// marks the client broken but only drops it when the client next speaks: Lumra speaks (a
+// roundtrip) after every large offer and now and then when idle, and gives up on silence.
+constexpr int largeOfferTypeEvents = 1000;
+constexpr auto idleCheckInterval = std::chrono::seconds(15);
+constexpr auto compositorPatience = std::chrono::seconds(5);
 
 quint32 versionOf(wl_proxy* proxy) { return wl_proxy_get_version(proxy); }
 
@@ -89,12 +100,24 @@ struct WaylandPasteboard::Offer {
     {
         destroyRequest(proxy, ZWLR_DATA_CONTROL_OFFER_V1_DESTROY);
         connection->flush();
+        ::close(wake);
     }
     Offer(const Offer&) = delete;
     Offer& operator=(const Offer&) = delete;
 
+    enum Ending { live, replaced, lost };
+    // Wakes a reader waiting on its pipe.
+    void end(Ending why)
+    {
+        ending.store(why);
+        const quint64 one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(wake, &one, sizeof one);
+    }
+
     wl_proxy* const proxy;
     const std::shared_ptr<WaylandConnection> connection;
+    std::atomic<int> ending {live};
+    const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 };
 
 // What the connection's thread tells the main thread and the readers.
@@ -111,7 +134,19 @@ struct WaylandPasteboard::Shared {
     std::shared_ptr<std::atomic<qint64>> unresponsiveAt = std::make_shared<std::atomic<qint64>>(-1);
 };
 
-using WriteAnswer = std::promise<Result<qint64>>;
+// One write, handed from the main thread to the connection's: called off by the main thread while
+// still queued, taken by the connection's thread when it sends it; only one of them wins.
+struct WriteJob {
+    enum State { queued, taken, calledOff };
+    ServedTypes served;
+    std::promise<Result<qint64>> answer;
+    std::atomic<int> state {queued};
+    bool claim(State to)
+    {
+        int expected = queued;
+        return state.compare_exchange_strong(expected, to);
+    }
+};
 
 // The data-control connection and everything on it, on the pasteboard's own thread.
 class WaylandPasteboard::Session final : public QObject {
@@ -120,9 +155,18 @@ public:
         : m_shared(std::move(shared))
         , m_owner(owner)
         , m_retry(new QTimer(this))
+        , m_idleCheck(new QTimer(this))
+        , m_silence(new QTimer(this))
     {
         m_retry->setSingleShot(true);
         connect(m_retry, &QTimer::timeout, this, &Session::retry);
+        m_idleCheck->setInterval(idleCheckInterval);
+        connect(m_idleCheck, &QTimer::timeout, this, &Session::checkAlive);
+        m_silence->setSingleShot(true);
+        m_silence->setInterval(compositorPatience);
+        connect(m_silence, &QTimer::timeout, this, [this] {
+            lose(QStringLiteral("the compositor stopped answering"));
+        });
     }
     ~Session() override { tearDown(); }
 
@@ -131,20 +175,24 @@ public:
     void close()
     {
         m_retry->stop();
+        m_idleCheck->stop();
         tearDown();
     }
-    void write(ServedTypes served, const std::shared_ptr<WriteAnswer>& answer);
+    void write(const std::shared_ptr<WriteJob>& job);
 
 private:
     struct Introduced {
         QStringList types;
         QSet<QString> seen;
+        int events = 0;
     };
+    // A write waiting for the compositor: first for the answer to a probe (nothing is sent while
+    // the compositor is busy), then, with `source` set, for the answer to the write itself.
     struct PendingWrite {
         Session* session;
         wl_proxy* callback;
         wl_proxy* source;
-        std::shared_ptr<WriteAnswer> answer;
+        std::shared_ptr<WriteJob> job;
     };
     friend struct Listeners;
 
@@ -154,7 +202,12 @@ private:
     void primarySelected(wl_proxy* offer);
     void send(wl_proxy* source, const char* mimeType, int fd);
     void cancelled(wl_proxy* source);
+    void answered(PendingWrite* pending);
+    void send(PendingWrite* pending);
     void written(PendingWrite* pending);
+    void checkAlive();
+    void restored();
+    bool reconnectNow();
 
     // Leaves the event being dispatched first: the connection is not torn down under itself.
     void loseLater(const QString& reason);
@@ -165,6 +218,10 @@ private:
     std::shared_ptr<Shared> m_shared;
     WaylandPasteboard* m_owner;
     QTimer* m_retry;
+    QTimer* m_idleCheck;
+    QTimer* m_silence;
+    wl_proxy* m_aliveCheck = nullptr;
+    bool m_restoring = false; // a break was reported and the connection has not proved itself since
     std::chrono::milliseconds m_retryDelay = firstRetry;
     std::shared_ptr<WaylandConnection> m_connection;
     quint64 m_generation = 0; // of connections, so that a late notice of a lost one is ignored
@@ -212,7 +269,14 @@ struct WaylandPasteboard::Listeners {
     };
     static constexpr wl_callback_listener written {[](void* d, wl_callback*, uint32_t) {
         auto* pending = static_cast<Session::PendingWrite*>(d);
-        pending->session->written(pending);
+        pending->session->answered(pending);
+    }};
+    static constexpr wl_callback_listener alive {[](void* d, wl_callback*, uint32_t) {
+        Session* session = self(d);
+        wl_proxy_destroy(session->m_aliveCheck);
+        session->m_aliveCheck = nullptr;
+        session->m_silence->stop();
+        session->restored();
     }};
 };
 
@@ -311,17 +375,25 @@ bool WaylandPasteboard::Session::open()
     // The first selection event describes the clipboard as it is now. At the very start that is
     // what was there before Lumra; after a break it may be a copy made meanwhile, so it counts.
     m_initialSelection = !reopening;
-    m_connection->roundtrip(QDeadlineTimer(initialSelectionTimeoutMs));
+    const bool answered = m_connection->roundtrip(QDeadlineTimer(initialSelectionTimeoutMs));
     m_initialSelection = false;
+    // A compositor that drops Lumra as it describes the clipboard (a copy of too many types) is
+    // tried again later, without a word each time.
+    if (!answered && reopening) {
+        tearDown();
+        return false;
+    }
     {
         QMutexLocker lock(&m_shared->mutex);
         m_shared->protocolName = QString::fromLatin1(protocol->manager->name);
     }
     m_everOpened = true;
     m_retryDelay = firstRetry;
+    m_idleCheck->start();
+    // A new connection is trusted once the compositor has answered after describing the
+    // clipboard in full: one dropped over a copy of too many types is not news to the user.
     if (reopening)
-        qCWarning(lcWaylandPasteboard).noquote() << "clipboard through" << protocol->manager->name
-                                                 << "again: copies are recorded again";
+        checkAlive();
     else
         qCInfo(lcWaylandPasteboard).noquote() << "clipboard through" << protocol->manager->name;
     return true;
@@ -341,8 +413,12 @@ void WaylandPasteboard::Session::lose(const QString& reason)
     if (!m_connection)
         return;
     tearDown();
-    qCWarning(lcWaylandPasteboard).noquote() << "the clipboard connection broke (" + reason
-            + "): copies are not recorded until Lumra has connected again";
+    if (m_restoring)
+        qCDebug(lcWaylandPasteboard).noquote() << "the restored clipboard connection broke too:" << reason;
+    else
+        qCWarning(lcWaylandPasteboard).noquote() << "the clipboard connection broke (" + reason
+                + "): copies are not recorded until Lumra has connected again";
+    m_restoring = true;
     m_retry->start(m_retryDelay);
 }
 
@@ -362,9 +438,14 @@ void WaylandPasteboard::Session::tearDown()
     ++m_generation;
     for (const auto& pending : m_pendingWrites) {
         wl_proxy_destroy(pending->callback);
-        pending->answer->set_value(Result<qint64>::failure(QStringLiteral("Lumra could not take the clipboard")));
+        pending->job->answer.set_value(
+            Result<qint64>::failure(QStringLiteral("Lumra could not take the clipboard: the clipboard connection was lost")));
     }
     m_pendingWrites.clear();
+    if (m_aliveCheck)
+        wl_proxy_destroy(m_aliveCheck);
+    m_aliveCheck = nullptr;
+    m_silence->stop();
     for (wl_proxy* offer : m_introduced.keys())
         destroyRequest(offer, ZWLR_DATA_CONTROL_OFFER_V1_DESTROY);
     m_introduced.clear();
@@ -386,6 +467,8 @@ void WaylandPasteboard::Session::tearDown()
         m_shared->ownedByUs = false;
         m_shared->served = {};
     }
+    if (selection)
+        selection->end(Offer::lost);
     selection.reset();
     m_connection->flush();
     m_connection->disconnect(this);
@@ -405,6 +488,8 @@ void WaylandPasteboard::Session::offered(wl_proxy* offer, const char* mimeType)
     auto it = m_introduced.find(offer);
     if (it == m_introduced.end())
         return; // types only come right after the offer is introduced
+    if (++it->events == largeOfferTypeEvents)
+        checkAlive();
     // Each type is an event of its own: past the limit they cost no more than being ignored.
     if (it->types.size() >= OfferLimits::maxTypes)
         return;
@@ -427,6 +512,8 @@ void WaylandPasteboard::Session::selected(wl_proxy* offer)
         QMutexLocker lock(&m_shared->mutex);
         if (!offer || !m_shared->selection || offer != m_shared->selection->proxy) {
             replaced = std::move(m_shared->selection);
+            if (replaced)
+                replaced->end(Offer::replaced);
             m_shared->selection = offer ? std::make_shared<Offer>(offer, m_connection) : nullptr;
         }
         m_shared->selectionTypes = std::move(types);
@@ -480,13 +567,56 @@ void WaylandPasteboard::Session::cancelled(wl_proxy* source)
     m_shared->served = {};
 }
 
-void WaylandPasteboard::Session::write(ServedTypes served, const std::shared_ptr<WriteAnswer>& answer)
+bool WaylandPasteboard::Session::reconnectNow()
 {
-    if (!m_device) {
-        answer->set_value(Result<qint64>::failure(
-            QStringLiteral("Lumra could not take the clipboard: the clipboard connection is being restored")));
+    // A break the connection's thread has not handled yet is handled first.
+    if (m_connection) {
+        m_connection->dispatchPending();
+        if (m_connection->isBroken())
+            lose(QStringLiteral("the Wayland connection was lost"));
+    }
+    if (m_device)
+        return true;
+    // The user is waiting: the next try is made now rather than when the pause ends.
+    m_retry->stop();
+    retry();
+    return m_device != nullptr;
+}
+
+void WaylandPasteboard::Session::write(const std::shared_ptr<WriteJob>& job)
+{
+    if (job->state.load() != WriteJob::queued)
+        return; // called off while it waited on this thread
+    if (!reconnectNow()) {
+        if (job->claim(WriteJob::taken))
+            job->answer.set_value(Result<qint64>::failure(
+                QStringLiteral("Lumra could not take the clipboard: its clipboard connection is being restored")));
         return;
     }
+    // Nothing is sent until the compositor shows it is answering: a write called off meanwhile
+    // leaves the clipboard as it was.
+    auto* callback = reinterpret_cast<wl_proxy*>(wl_display_sync(m_connection->display()));
+    m_pendingWrites.push_back(std::make_unique<PendingWrite>(PendingWrite {this, callback, nullptr, job}));
+    wl_callback_add_listener(reinterpret_cast<wl_callback*>(callback), &Listeners::written, m_pendingWrites.back().get());
+    m_connection->flush();
+}
+
+void WaylandPasteboard::Session::answered(PendingWrite* pending)
+{
+    wl_proxy_destroy(pending->callback);
+    if (pending->source)
+        written(pending);
+    else
+        send(pending);
+}
+
+void WaylandPasteboard::Session::send(PendingWrite* pending)
+{
+    if (!pending->job->claim(WriteJob::taken)) {
+        std::erase_if(m_pendingWrites, [pending](const auto& p) { return p.get() == pending; });
+        return;
+    }
+    ServedTypes served = std::move(pending->job->served);
     wl_proxy* source = wl_proxy_marshal_flags(m_manager, ZWLR_DATA_CONTROL_MANAGER_V1_CREATE_DATA_SOURCE,
                                               m_protocol->source, versionOf(m_manager), 0, nullptr);
     addListener(source, Listeners::source, this);
@@ -505,26 +635,58 @@ void WaylandPasteboard::Session::write(ServedTypes served, const std::shared_ptr
         m_shared->unresponsiveAt->store(-1);
     }
     // The selection is ours once the compositor has handled the request and not given it away.
-    auto* callback = reinterpret_cast<wl_proxy*>(wl_display_sync(m_connection->display()));
-    m_pendingWrites.push_back(std::make_unique<PendingWrite>(PendingWrite {this, callback, source, answer}));
-    wl_callback_add_listener(reinterpret_cast<wl_callback*>(callback), &Listeners::written, m_pendingWrites.back().get());
+    pending->source = source;
+    pending->callback = reinterpret_cast<wl_proxy*>(wl_display_sync(m_connection->display()));
+    wl_callback_add_listener(reinterpret_cast<wl_callback*>(pending->callback), &Listeners::written, pending);
     m_connection->flush();
 }
 
 void WaylandPasteboard::Session::written(PendingWrite* pending)
 {
-    wl_proxy_destroy(pending->callback);
-    auto answer = pending->answer;
+    const std::shared_ptr<WriteJob> job = pending->job;
     const bool taken = m_source == pending->source;
     std::erase_if(m_pendingWrites, [pending](const auto& p) { return p.get() == pending; });
+    if (taken && job->state.load() == WriteJob::calledOff) {
+        // Reported as failed long ago: what the user saw stays true.
+        wl_proxy_marshal_flags(m_device, ZWLR_DATA_CONTROL_DEVICE_V1_SET_SELECTION, nullptr, versionOf(m_device), 0,
+                               nullptr);
+        destroyRequest(m_source, ZWLR_DATA_CONTROL_SOURCE_V1_DESTROY);
+        m_source = nullptr;
+        m_expectOwnSelection = false;
+        m_connection->flush();
+        QMutexLocker lock(&m_shared->mutex);
+        m_shared->ownedByUs = false;
+        m_shared->served = {};
+        return;
+    }
     if (!taken) {
         m_expectOwnSelection = false;
-        answer->set_value(Result<qint64>::failure(QStringLiteral("Lumra could not take the clipboard")));
+        job->answer.set_value(Result<qint64>::failure(QStringLiteral("Lumra could not take the clipboard")));
         return;
     }
     QMutexLocker lock(&m_shared->mutex);
     ++m_shared->changeCount;
-    answer->set_value(m_shared->changeCount);
+    job->answer.set_value(m_shared->changeCount);
+}
+
+void WaylandPasteboard::Session::restored()
+{
+    if (!m_restoring)
+        return;
+    m_restoring = false;
+    QMutexLocker lock(&m_shared->mutex);
+    qCWarning(lcWaylandPasteboard).noquote() << "clipboard through" << m_shared->protocolName
+                                             << "again: copies are recorded again";
+}
+
+void WaylandPasteboard::Session::checkAlive()
+{
+    if (!m_connection || m_aliveCheck)
+        return;
+    m_aliveCheck = reinterpret_cast<wl_proxy*>(wl_display_sync(m_connection->display()));
+    wl_callback_add_listener(reinterpret_cast<wl_callback*>(m_aliveCheck), &Listeners::alive, this);
+    m_connection->flush();
+    m_silence->start();
 }
 
 bool WaylandPasteboard::sessionOffersDataControl()
@@ -618,6 +780,10 @@ public:
 
     Result<QStringList> types(QDeadlineTimer) override
     {
+        if (!m_ours && m_offer) {
+            if (const QString ended = endedBeforeRead(); !ended.isEmpty())
+                return Result<QStringList>::failure(ended);
+        }
         return boundedTypes(m_ours ? m_served.types : m_types);
     }
 
@@ -637,6 +803,8 @@ public:
             return OfferRead::failure(OfferRead::Outcome::refused, QStringLiteral("The clipboard holds no %1").arg(type));
         if (m_unresponsiveAt->load() == m_change)
             return OfferRead::failure(OfferRead::Outcome::timedOut, QStringLiteral("The clipboard owner did not answer"));
+        if (const QString ended = endedBeforeRead(); !ended.isEmpty())
+            return OfferRead::failure(OfferRead::Outcome::refused, ended);
         return receive(type, maxBytes, deadline);
     }
 
@@ -645,6 +813,21 @@ public:
     bool readFromItsOwner() override { return true; }
 
 private:
+    // Why a read of this offer would get nothing: asked after another copy replaced it, its owner
+    // is no longer asked by the compositor (the pipe would only wait); on a lost connection, the
+    // request never leaves Lumra.
+    QString endedBeforeRead() const
+    {
+        switch (m_offer->ending.load()) {
+        case Offer::replaced:
+            return QStringLiteral("Another copy replaced it before it was read");
+        case Offer::lost:
+            return QStringLiteral("The clipboard connection was lost before it was read");
+        default:
+            return m_offer->connection->isBroken() ? QStringLiteral("The clipboard connection was lost") : QString();
+        }
+    }
+
     OfferRead receive(const QString& type, qint64 maxBytes, QDeadlineTimer deadline)
     {
         int fds[2];
@@ -663,10 +846,18 @@ private:
         for (;;) {
             const qint64 remaining = deadline.remainingTime();
             const int wait = int(remaining < 0 ? m_piece.count() : qMin<qint64>(remaining, m_piece.count()));
-            pollfd descriptor {fds[0], POLLIN, 0};
-            const int ready = ::poll(&descriptor, 1, wait);
+            // The wake stays readable once the offer ended: after that only the pipe is watched.
+            pollfd descriptors[2] {{fds[0], POLLIN, 0}, {m_offer->wake, POLLIN, 0}};
+            const int ready = ::poll(descriptors, m_offer->ending.load() == Offer::live ? 2 : 1, wait);
             if (ready < 0 && errno == EINTR)
                 continue;
+            // A lost connection ends the read at once: the copy is read again on the next one.
+            if (m_offer->ending.load() == Offer::lost) {
+                ::close(fds[0]);
+                return OfferRead::failure(OfferRead::Outcome::refused, QStringLiteral("The clipboard connection was lost"));
+            }
+            if (ready > 0 && !(descriptors[0].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue; // replaced while read: its owner was asked first, so its answer is its own
             if (ready <= 0) {
                 ::close(fds[0]);
                 m_unresponsiveAt->store(m_change);
@@ -718,15 +909,22 @@ Result<QByteArray> WaylandPasteboard::data(const QString& mimeType)
 
 Result<qint64> WaylandPasteboard::write(const QList<PasteboardRepresentation>& representations)
 {
-    auto answer = std::make_shared<WriteAnswer>();
-    std::future<Result<qint64>> result = answer->get_future();
+    auto job = std::make_shared<WriteJob>();
+    job->served = servedTypesFor(representations);
+    std::future<Result<qint64>> result = job->answer.get_future();
     Session* session = m_session;
-    QMetaObject::invokeMethod(session, [session, served = servedTypesFor(representations), answer]() mutable {
-        session->write(std::move(served), answer);
-    }, Qt::QueuedConnection);
-    if (result.wait_for(m_readTimeout) != std::future_status::ready)
-        return Result<qint64>::failure(QStringLiteral("Lumra could not take the clipboard"));
-    return result.get();
+    QMetaObject::invokeMethod(session, [session, job] { session->write(job); }, Qt::QueuedConnection);
+    if (result.wait_for(writePatience) == std::future_status::ready)
+        return result.get();
+    // A write still waiting is called off, never reported failed and then made after all.
+    if (job->claim(WriteJob::calledOff))
+        return Result<qint64>::failure(
+            QStringLiteral("Lumra could not take the clipboard: the compositor did not answer in time"));
+    // Sent just now, to a compositor that had answered: its answer is on its way.
+    if (result.wait_for(sentWritePatience) == std::future_status::ready)
+        return result.get();
+    job->state.store(WriteJob::calledOff); // withdrawn if it is made after all
+    return Result<qint64>::failure(QStringLiteral("Lumra could not take the clipboard: the compositor stopped answering"));
 }
 
 } // namespace lumra

@@ -20,9 +20,14 @@ namespace {
 
 // Xlib's error handler is process-wide: errors on our connections are recorded, others go to
 // whatever handler was installed before ours.
+struct Errors {
+    int first = 0;
+    std::vector<X11Connection::Error> all;
+};
+
 struct ErrorRegistry {
     QMutex mutex;
-    QHash<Display*, int> firstError;
+    QHash<Display*, Errors> errors;
     XErrorHandler previous = nullptr;
     bool installed = false;
 };
@@ -39,10 +44,13 @@ int handleError(Display* display, XErrorEvent* event)
     XErrorHandler previous = nullptr;
     {
         QMutexLocker lock(&errors.mutex);
-        auto it = errors.firstError.find(display);
-        if (it != errors.firstError.end()) {
-            if (*it == 0)
-                *it = event->error_code;
+        auto it = errors.errors.find(display);
+        if (it != errors.errors.end()) {
+            if (it->first == 0)
+                it->first = event->error_code;
+            if (it->all.size() >= size_t(X11Connection::maxKeptErrors))
+                it->all.erase(it->all.begin());
+            it->all.push_back({event->serial, event->error_code});
             return 0;
         }
         previous = errors.previous;
@@ -71,7 +79,7 @@ X11Connection::X11Connection(Display* display, Watch watch)
     {
         ErrorRegistry& errors = registry();
         QMutexLocker lock(&errors.mutex);
-        errors.firstError.insert(display, 0);
+        errors.errors.insert(display, Errors {});
         if (!errors.installed) {
             errors.previous = XSetErrorHandler(handleError);
             errors.installed = true;
@@ -89,7 +97,7 @@ X11Connection::~X11Connection()
     XCloseDisplay(m_display);
     ErrorRegistry& errors = registry();
     QMutexLocker lock(&errors.mutex);
-    errors.firstError.remove(m_display);
+    errors.errors.remove(m_display);
 }
 
 unsigned long X11Connection::rootWindow() const { return DefaultRootWindow(m_display); }
@@ -188,7 +196,30 @@ int X11Connection::takeError()
 {
     ErrorRegistry& errors = registry();
     QMutexLocker lock(&errors.mutex);
-    return std::exchange(errors.firstError[m_display], 0);
+    Errors& mine = errors.errors[m_display];
+    mine.all.clear();
+    return std::exchange(mine.first, 0);
+}
+
+std::vector<X11Connection::Error> X11Connection::takeErrors()
+{
+    ErrorRegistry& errors = registry();
+    QMutexLocker lock(&errors.mutex);
+    Errors& mine = errors.errors[m_display];
+    mine.first = 0;
+    return std::exchange(mine.all, {});
+}
+
+unsigned long X11Connection::nextRequest() const { return NextRequest(m_display); }
+
+unsigned long X11Connection::lastRequestHandled() const { return LastKnownRequestProcessed(m_display); }
+
+unsigned long X11Connection::clientOf(unsigned long resource) const
+{
+    // Xlib keeps the resource-id mask the server gave at connection setup in this field; the
+    // server gives every client the same mask, so the other bits name the client.
+    const XID mask = reinterpret_cast<_XPrivDisplay>(m_display)->private4;
+    return resource & ~mask;
 }
 
 } // namespace lumra

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 struct _XDisplay;
 union _XEvent;
@@ -51,6 +52,22 @@ public:
 
     // The first X error since the last call, 0 when none (XSync first to see late errors).
     int takeError();
+
+    // The X errors received since the last call, each with the serial of the request it answers,
+    // so that it can be tied to that request rather than to whatever is current (also resets
+    // takeError()). The oldest are forgotten past maxKeptErrors.
+    struct Error {
+        unsigned long serial = 0;
+        int code = 0;
+    };
+    std::vector<Error> takeErrors();
+    static constexpr int maxKeptErrors = 4096;
+    // The serial the next request will carry, and the last one the server is known to have
+    // handled: every error of requests up to that one has been received.
+    unsigned long nextRequest() const;
+    unsigned long lastRequestHandled() const;
+    // The bits of an X resource id that name the client that made it.
+    unsigned long clientOf(unsigned long resource) const;
 
 private:
     X11Connection(_XDisplay* display, Watch watch);

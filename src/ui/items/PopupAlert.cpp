@@ -1,6 +1,7 @@
 #include "ui/items/PopupAlert.h"
 
 #include "ui/shell/PopupPanel.h"
+#include "ui/shell/WindowActivation.h"
 
 #include <QPointer>
 
@@ -20,10 +21,10 @@ int askHoldingPopup(PopupPanel* popup, const std::function<int()>& ask)
 
 void giveFocusBack(PopupPanel* popup)
 {
-    if (popup && !popup->isClosed() && popup->isVisible()) {
-        popup->raise();
-        popup->activateWindow();
-    }
+    // Asked as a pager would: a window manager that guards against focus stealing refuses an
+    // application's own request once the user's last input went to another of its windows.
+    if (popup && !popup->isClosed() && popup->isVisible())
+        activateWithUserTime(popup, 0);
 }
 
 } // namespace lumra

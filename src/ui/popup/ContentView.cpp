@@ -163,21 +163,19 @@ ContentView::ContentView(ClipboardManager& manager, HotKeyManager* hotKeys, QWid
     auto* emptyLayout = new QVBoxLayout(m_emptyState);
     emptyLayout->setSpacing(8);
     emptyLayout->addStretch(1);
-    auto* emptyIcon = new QLabel(m_emptyState);
-    emptyIcon->setAlignment(Qt::AlignCenter);
-    emptyIcon->setPixmap(Symbols::icon(QStringLiteral("clipboard")).pixmap(QSize(34, 34), devicePixelRatioF(), QIcon::Disabled));
+    m_emptyIcon = new QLabel(m_emptyState);
+    m_emptyIcon->setAlignment(Qt::AlignCenter);
     m_emptyText = new QLabel(m_emptyState);
+    m_emptyText->setObjectName(QStringLiteral("emptyText"));
     m_emptyText->setAlignment(Qt::AlignCenter);
     m_emptyText->setWordWrap(true);
-    QPalette emptyPalette = m_emptyText->palette();
-    emptyPalette.setColor(QPalette::WindowText, secondaryText(emptyPalette));
-    m_emptyText->setPalette(emptyPalette);
-    emptyLayout->addWidget(emptyIcon);
+    emptyLayout->addWidget(m_emptyIcon);
     emptyLayout->addWidget(m_emptyText);
     emptyLayout->addStretch(1);
     m_listArea->addWidget(m_list);
     m_listArea->addWidget(m_emptyState);
     layout->addWidget(m_listArea, 1);
+    applySecondaryColours();
 
     m_footerDivider = divider(this);
     layout->addWidget(m_footerDivider);
@@ -264,11 +262,6 @@ void ContentView::buildHeader()
     m_syncIcon = new QLabel(m_header);
     m_countLabel = new QLabel(m_header);
     m_countLabel->setFont(captionFont(font()));
-    QPalette palette = m_countLabel->palette();
-    palette.setColor(QPalette::WindowText, secondaryText(palette));
-    m_countLabel->setPalette(palette);
-    palette.setColor(QPalette::ButtonText, secondaryText(palette));
-    m_savingsButton->setPalette(palette);
     row->addWidget(m_savingsButton);
     row->addStretch(1);
     row->addWidget(m_syncIcon);
@@ -581,6 +574,28 @@ void ContentView::keyPressEvent(QKeyEvent* event)
         event->accept();
     else
         QWidget::keyPressEvent(event);
+}
+
+// Derived from the palette, so worked out again when the desktop switches between light and dark.
+void ContentView::applySecondaryColours()
+{
+    const QColor secondary = secondaryText(palette());
+    for (QLabel* label : {m_emptyText, m_countLabel}) {
+        QPalette colours = label->palette();
+        colours.setColor(QPalette::WindowText, secondary);
+        label->setPalette(colours);
+    }
+    QPalette colours = m_savingsButton->palette();
+    colours.setColor(QPalette::ButtonText, secondary);
+    m_savingsButton->setPalette(colours);
+    m_emptyIcon->setPixmap(Symbols::icon(QStringLiteral("clipboard")).pixmap(QSize(34, 34), devicePixelRatioF(), QIcon::Disabled));
+}
+
+void ContentView::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange && m_emptyIcon)
+        applySecondaryColours();
 }
 
 void ContentView::showEvent(QShowEvent* event)

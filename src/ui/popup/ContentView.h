@@ -80,10 +80,12 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildHeader();
+    void applySecondaryColours();
     void buildSearchBar();
     void updateHeader();
     void updateListArea();
@@ -114,6 +116,7 @@ private:
     HistoryListView* m_list = nullptr;
     QWidget* m_emptyState = nullptr;
     QLabel* m_emptyText = nullptr;
+    QLabel* m_emptyIcon = nullptr;
     QWidget* m_footerDivider = nullptr;
     QWidget* m_footerHost = nullptr;
     bool m_appeared = false;

@@ -182,6 +182,8 @@ void HistoryListView::contextMenuEvent(QContextMenuEvent* event)
 
 void HistoryListView::wheelEvent(QWheelEvent* event)
 {
+    // A window mapped under a still pointer gets no motion event; the wheel says where it is.
+    m_pointer = event->position().toPoint();
     m_model->markUserScrolled();
     QListView::wheelEvent(event);
 }

@@ -153,6 +153,11 @@ void UnifiedPreviewCoordinator::finishPreviewClose(QPointer<UnifiedPreviewWindow
     m_isAnimatingClose = false;
     m_currentAccess.clear();
     m_lastCloseTime = (m_clock ? *m_clock : Clock::shared()).now();
+    // Closed from the keyboard or its button the popup takes the keys again, asked before the preview
+    // unmaps: a window manager gives the focus of an unmapped window to the window behind, and a later
+    // request may lose to that. Closed because another application came forward, it leaves that one alone.
+    if (!std::exchange(m_closingForResign, false))
+        giveFocusBack(PopupPanel::findOpen());
     if (panel) {
         panel->hide();
         // The clean-up belongs to this panel; a newer preview opened meanwhile keeps its state.
@@ -161,10 +166,6 @@ void UnifiedPreviewCoordinator::finishPreviewClose(QPointer<UnifiedPreviewWindow
                 teardown(panel);
         }, Qt::QueuedConnection);
     }
-    // Closed from the keyboard or its button the popup takes the keys again; closed because
-    // another application came forward, it leaves that one alone.
-    if (!std::exchange(m_closingForResign, false))
-        giveFocusBack(PopupPanel::findOpen());
     emit previewClosed();
 }
 

@@ -8,6 +8,7 @@
 
 #include <QBuffer>
 #include <QImage>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
@@ -211,12 +212,120 @@ TEST_F(X11PasteboardTest, TransfersOfARequestorThatStopsReadingAreBoundedAndDrop
         return accepted;
     };
 
-    EXPECT_EQ(ask(10), X11Pasteboard::maxTransfersPerRequestor);
-    EXPECT_EQ(pasteboard->pendingTransfers(), X11Pasteboard::maxTransfersPerRequestor);
+    EXPECT_EQ(ask(10), X11Pasteboard::maxTransfersPerClient);
+    EXPECT_EQ(pasteboard->pendingTransfers(), X11Pasteboard::maxTransfersPerClient);
     time.clock.advance(X11Pasteboard::transferStallTimeout * 2);
     EXPECT_EQ(pasteboard->pendingTransfers(), 0);
     EXPECT_EQ(ask(1), 1) << "a dropped requestor may ask again";
     XCloseDisplay(display);
+}
+
+// Another program asking for what Lumra serves, in a process of its own (HostileX11Requestor).
+class Requestor {
+public:
+    explicit Requestor(const QStringList& arguments) { m_process.start(QStringLiteral(LUMRA_HOSTILE_X11_REQUESTOR), arguments); }
+    ~Requestor()
+    {
+        m_process.kill();
+        m_process.waitForFinished();
+    }
+    // Serves while it waits; the first line that starts with `text` or `orText`, empty when none came.
+    QByteArray waitForLine(const QByteArray& text, const QByteArray& orText = QByteArray())
+    {
+        QByteArray found;
+        QTest::qWaitFor(
+            [&] {
+                m_output += m_process.readAllStandardOutput();
+                for (const QByteArray& line : m_output.split('\n')) {
+                    if (found.isEmpty() && (line.startsWith(text) || (!orText.isEmpty() && line.startsWith(orText))))
+                        found = line;
+                }
+                return !found.isEmpty();
+            },
+            20000);
+        return found;
+    }
+    void goOn() { m_process.write("\n"); }
+
+private:
+    QProcess m_process;
+    QByteArray m_output;
+};
+
+QByteArray randomText(qsizetype size)
+{
+    QByteArray text(size, Qt::Uninitialized);
+    for (char& c : text)
+        c = char('a' + QRandomGenerator::global()->bounded(26));
+    return text;
+}
+
+QByteArray doneLine(const QByteArray& data)
+{
+    quint64 hash = 14695981039346656037ull;
+    for (char c : data)
+        hash = (hash ^ quint8(c)) * 1099511628211ull;
+    return "DONE " + QByteArray::number(data.size()) + ' ' + QByteArray::number(hash);
+}
+
+// A program that quits in the middle of a large paste leaves an error for the piece written to its
+// gone window; the next program's large paste must not be blamed for it.
+TEST_F(X11PasteboardTest, ARequestorLeavingMidwayCostsTheNextPasteNothing)
+{
+    const QByteArray text = randomText(2 * 1024 * 1024);
+    ASSERT_TRUE(pasteboard->write({{"text/plain;charset=utf-8", text}}).ok());
+    for (int round = 0; round < 3; ++round) {
+        Requestor leaving({QStringLiteral("leave-midway")});
+        ASSERT_FALSE(leaving.waitForLine("LEFT").isEmpty());
+        EXPECT_TRUE(test::xclipPaste("UTF8_STRING") == text) << "round " << round;
+    }
+    EXPECT_EQ(pasteboard->pendingTransfers(), 0);
+}
+
+// One program asking from many windows holds as many transfers as one asking from one.
+TEST_F(X11PasteboardTest, OneProgramAskingFromManyWindowsLeavesRoomForOthers)
+{
+    const QByteArray text = randomText(200 * 1024);
+    ASSERT_TRUE(pasteboard->write({{"text/plain;charset=utf-8", text}}).ok());
+    Requestor flood({QString::number(X11Pasteboard::maxTransfers), QStringLiteral("now")});
+    ASSERT_FALSE(flood.waitForLine("FLOODING").isEmpty());
+    EXPECT_TRUE(test::xclipPaste("UTF8_STRING") == text);
+}
+
+// A request naming Lumra's own window as requestor must leave that window as it was: Lumra learns
+// the server's time for each write from its property changes.
+TEST_F(X11PasteboardTest, ARequestNamingLumrasOwnWindowChangesNothing)
+{
+    ASSERT_TRUE(pasteboard->write({{"text/plain;charset=utf-8", randomText(200 * 1024)}}).ok());
+    Requestor forged({QStringLiteral("owner-window")});
+    ASSERT_FALSE(forged.waitForLine("ASKED").isEmpty());
+    ASSERT_TRUE(pasteboard->write({{"text/plain;charset=utf-8", "second"}}).ok());
+    ASSERT_TRUE(pasteboard->write({{"text/plain;charset=utf-8", "third"}}).ok());
+    // xclip prints the time in decimal; 0 means the write gave up waiting for the server's time.
+    bool number = false;
+    EXPECT_GT(test::xclipPaste("TIMESTAMP").trimmed().toULongLong(&number), 0u);
+    EXPECT_TRUE(number);
+    EXPECT_EQ(test::xclipPaste("UTF8_STRING"), "third");
+}
+
+// A requestor that takes a piece of a 2 MB text every second finishes, however long it takes in
+// all, and a step of the wall clock does not count as time it stalled.
+TEST_F(X11PasteboardTest, ASlowButSteadyRequestorFinishesAcrossAStepOfTheClock)
+{
+    test::ManualClockScope time;
+    const QByteArray text = randomText(2 * 1024 * 1024);
+    ASSERT_TRUE(pasteboard->write({{"text/plain;charset=utf-8", text}}).ok());
+    Requestor slow({QStringLiteral("slow")});
+    for (int piece = 0;; ++piece) {
+        const QByteArray line = slow.waitForLine("PIECE " + QByteArray::number(piece), "DONE");
+        if (!line.startsWith("PIECE"))
+            break;
+        if (piece == 2)
+            time.clock.setNow(time.clock.now().addSecs(3600));
+        time.clock.advance(std::chrono::seconds(1));
+        slow.goOn();
+    }
+    EXPECT_EQ(slow.waitForLine("DONE"), doneLine(text));
 }
 
 } // namespace
