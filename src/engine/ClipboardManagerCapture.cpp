@@ -31,6 +31,7 @@
 #include <algorithm>
 #include <array>
 #include <map>
+#include <thread>
 
 Q_LOGGING_CATEGORY(lcCapture, "lumra.capture")
 
@@ -410,10 +411,17 @@ struct ClipboardManager::CaptureState {
     {
         // A read or conversion still running ends at its deadline on its own, holding nothing
         // of the engine; quitting does not wait that long for it.
-        if (!reading->waitForDone(100))
-            (void)reading.release();
-        if (!deriving->waitForDone(100))
-            (void)deriving.release();
+        letFinish(std::move(reading));
+        letFinish(std::move(deriving));
+    }
+    static void letFinish(std::unique_ptr<QThreadPool> pool)
+    {
+        if (pool->waitForDone(100))
+            return;
+        std::thread([pool = pool.release()] {
+            pool->waitForDone();
+            delete pool;
+        }).detach();
     }
     std::unique_ptr<QThreadPool> reading = std::make_unique<QThreadPool>();
     std::unique_ptr<QThreadPool> deriving = std::make_unique<QThreadPool>();
