@@ -225,11 +225,8 @@ void AppDelegate::createStatusItem()
         if (reason == QSystemTrayIcon::Trigger)
             togglePanel();
     });
-    // The reminder is the only message the icon shows; a click on it is a tap on the bubble.
-    connect(m_statusItem, &QSystemTrayIcon::messageClicked, this, [this] {
-        if (!PopupPanel::findOpen())
-            togglePanel();
-    });
+    // The icon shows no messages: Qt's D-Bus tray would take any program's notification action
+    // for a click on one.
     if (m_services.showTrayIcon)
         m_statusItem->show();
 }
@@ -385,11 +382,13 @@ ReminderNotification& AppDelegate::reminderNotification()
     connect(m_reminderNotification, &ReminderNotification::tapped, this, &AppDelegate::togglePanel);
     connect(m_reminderNotification, &ReminderNotification::doNotDisturb, this,
             [this] { clipboardManager().snoozeReminder(); });
-    // Without a notification server the tray says it, though a click on it reaches nobody.
+    // Without a notification server nothing can show it without taking the keyboard: the tray's
+    // own messages go to that same missing server. The log says it, once.
     connect(m_reminderNotification, &ReminderNotification::unavailable, this, [this](const QString& message) {
-        if (m_statusItem && m_statusItem->isVisible())
-            m_statusItem->showMessage(QStringLiteral("Lumra"), message, Symbols::icon(QStringLiteral("doc.on.clipboard.fill")),
-                                      int(std::chrono::milliseconds(ReminderPopover::autoCloseDelay).count()));
+        if (m_reminderUnshownLogged)
+            return;
+        m_reminderUnshownLogged = true;
+        qCInfo(lcDelegate).noquote() << "Copy reminder not shown: the desktop runs no notification server (" + message + ")";
     });
     return *m_reminderNotification;
 }
@@ -420,7 +419,7 @@ void AppDelegate::presentCopyReminder()
     const auto form = ReminderPopover::formFor(m_services.trayAvailable(), m_services.platformName);
     if (form == ReminderPopover::Form::none)
         return;
-    if (form == ReminderPopover::Form::trayNotification) {
+    if (form == ReminderPopover::Form::notification) {
         reminderNotification().show(ReminderPopover::reminderMessage(count));
         return;
     }

@@ -165,6 +165,7 @@ private:
     QPointer<PopupPanel> m_panel;
     QPointer<ReminderPopover> m_reminderPopover;
     ReminderNotification* m_reminderNotification = nullptr; // made at its first use
+    bool m_reminderUnshownLogged = false;
     bool m_reminderWaits = false; // for the open popup to close
     QPointer<SettingsWindow> m_settingsWindow;
     QPointer<AboutWindow> m_aboutWindow;

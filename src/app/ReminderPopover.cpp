@@ -67,9 +67,9 @@ QString ReminderPopover::reminderMessage(int count, const QLocale& locale)
 
 ReminderPopover::Form ReminderPopover::formFor(bool trayAvailable, const QString& platformName)
 {
-    if (!trayAvailable)
-        return Form::none;
-    return platformName.startsWith(QLatin1String("wayland")) ? Form::trayNotification : Form::bubble;
+    if (platformName.startsWith(QLatin1String("wayland")))
+        return Form::notification;
+    return trayAvailable ? Form::bubble : Form::none;
 }
 
 QString ReminderPopover::messageText() const { return m_message->text(); }

@@ -30,10 +30,11 @@ public:
 
     static QString reminderMessage(int count, const QLocale& locale = QLocale());
 
-    // How the reminder can reach the user without taking the keyboard. It belongs beside the tray
-    // icon, so with no tray there is none. A Wayland compositor places and focuses a window of its
-    // own accord, so there a desktop notification stands in for the bubble.
-    enum class Form { none, bubble, trayNotification };
+    // How the reminder can reach the user without taking the keyboard. The bubble belongs beside
+    // the tray icon, so on X11 with no tray there is none. A Wayland compositor places and focuses
+    // a window of its own accord, so there a desktop notification stands in for the bubble, with
+    // or without a tray.
+    enum class Form { none, bubble, notification };
     static Form formFor(bool trayAvailable, const QString& platformName);
 
     QString messageText() const;

@@ -578,8 +578,9 @@ TEST(FakeNotificationServerProcess, ServesNotifications)
     test::processEventsUntil([] { return false; }, 60000);
 }
 
-// On Wayland the reminder is a notification of the desktop's server: a click on it opens the
-// popup, its "Do not Disturb" snoozes, and one left alone is closed after 10 s.
+// On Wayland the reminder is a notification of the desktop's server, with or without a tray host:
+// a click on it opens the popup, its "Do not Disturb" snoozes, and one left alone is closed after
+// 10 s.
 TEST_F(AppDelegateTest, OnWaylandTheReminderIsANotificationWhoseActionsComeBack)
 {
     if (!test::PrivateBus::available())
@@ -635,10 +636,60 @@ TEST_F(AppDelegateTest, OnWaylandTheReminderIsANotificationWhoseActionsComeBack)
         << qPrintable(output);
     EXPECT_EQ(PopupPanel::findOpen(), nullptr);
 
+    // A desktop with no tray host gets it all the same.
+    delegate.reset();
+    s.trayAvailable = [] { return false; };
+    delegate = std::make_unique<AppDelegate>(s);
+    delegate->applicationWillFinishLaunching();
+    delegate->applicationDidFinishLaunching();
+    delegate->clipboardManager().setClipboardItems({textItem("a"), textItem("b")});
+    NotificationCenter::defaultCenter().post(Notifications::showCopyReminder);
+    EXPECT_TRUE(test::processEventsUntil([&] {
+        output += QString::fromUtf8(server.readAllStandardOutput());
+        return output.count("NOTIFY:") == 4;
+    }, 10000)) << qPrintable(output);
+
     delegate.reset();
     QDBusConnection::disconnectFromBus("lumra-notifications-test");
     server.kill();
     server.waitForFinished();
+}
+
+// With no notification server, nothing is sent to that missing server by another road (the
+// tray's messages go there too) and no window takes the keyboard: the log says it, once.
+TEST_F(AppDelegateTest, OnWaylandWithNoNotificationServerTheLogSaysTheReminderWasNotShown)
+{
+    if (!test::PrivateBus::available())
+        GTEST_SKIP() << "dbus-daemon is not installed";
+    test::PrivateBus bus;
+    ASSERT_TRUE(bus.start());
+    static QStringList logged;
+    logged.clear();
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) {
+        logged << text;
+    });
+
+    AppServices s = services();
+    s.platformName = QStringLiteral("wayland");
+    s.showTrayIcon = true;
+    s.notificationBus = [&] { return QDBusConnection::connectToBus(bus.address(), "lumra-notifications-test"); };
+    delegate = std::make_unique<AppDelegate>(s);
+    delegate->applicationWillFinishLaunching();
+    delegate->applicationDidFinishLaunching();
+    delegate->clipboardManager().setClipboardItems({textItem("a"), textItem("b")});
+    for (int i = 0; i < 2; ++i) {
+        NotificationCenter::defaultCenter().post(Notifications::showCopyReminder);
+        test::processEventsUntil([] { return logged.join('\n').contains("Copy reminder not shown"); }, 10000);
+        test::processEventsUntil([] { return false; }, 300);
+    }
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(logged.join('\n').count("Copy reminder not shown"), 1) << qPrintable(logged.join('\n'));
+    EXPECT_EQ(delegate->reminderPopover(), nullptr);
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        EXPECT_FALSE(widget->isVisible()) << widget->metaObject()->className();
+
+    delegate.reset();
+    QDBusConnection::disconnectFromBus("lumra-notifications-test");
 }
 
 } // namespace

@@ -14,6 +14,8 @@
 
 #include <QCoreApplication>
 #include <QJsonArray>
+#include <QKeyEvent>
+#include <QKeySequence>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
@@ -27,6 +29,7 @@ using namespace lumra;
 namespace {
 
 const char* const targetVariable = "LUMRA_PASTE_TARGET";
+const char* const terminalAppIdVariable = "LUMRA_TERMINAL_APP_ID";
 constexpr int waitMs = 20000;
 
 // Titles of the windows Sway shows, as its IPC reports them.
@@ -118,15 +121,17 @@ protected:
         }
     }
 
-    bool startTarget()
+    bool startTarget(const QString& tests = QStringLiteral("WaylandPasteTarget.*"), const QString& appId = QString())
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(targetVariable, "1");
+        if (!appId.isEmpty())
+            environment.insert(terminalAppIdVariable, appId);
         // A real Wayland window; Qt's Wayland plugin keeps some of its objects until exit.
         environment.insert("QT_QPA_PLATFORM", "wayland");
         environment.insert("ASAN_OPTIONS", "detect_leaks=0");
         target.setProcessEnvironment(environment);
-        target.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=WaylandPasteTarget.*"});
+        target.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=" + tests});
         return test::processEventsUntil([&] { return targetOutput().contains("READY"); }, waitMs);
     }
     QString targetOutput()
@@ -180,6 +185,51 @@ TEST_F(PasteWaylandTest, ATextItemLandsInTheFocusedWindowThroughTheVirtualKeyboa
         << qPrintable(targetOutput());
 }
 
+// Target mode only: a window presenting itself as a terminal by its app id, reporting the first
+// key it gets with the modifiers held.
+class KeyReporter : public QWidget {
+protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        if (event->key() == Qt::Key_Control || event->key() == Qt::Key_Shift)
+            return;
+        std::string line = "KEY " + QKeySequence(event->key()).toString().toLower().toStdString();
+        if (event->modifiers() & Qt::ControlModifier)
+            line += "+ctrl";
+        if (event->modifiers() & Qt::ShiftModifier)
+            line += "+shift";
+        std::cout << line << std::endl;
+    }
+};
+
+TEST(WaylandTerminalTarget, ReportsTheKeysItGets)
+{
+    if (!qEnvironmentVariableIsSet(terminalAppIdVariable))
+        GTEST_SKIP() << "runs as the paste target of PasteWaylandTest";
+    QGuiApplication::setDesktopFileName(qEnvironmentVariable(terminalAppIdVariable));
+    KeyReporter window;
+    window.setWindowTitle("Lumra terminal target");
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window, waitMs));
+    std::cout << "READY" << std::endl;
+    test::processEventsUntil([] { return false; }, waitMs);
+}
+
+// The focused window is another program presenting itself as a terminal by its app id: it gets
+// the key that pastes there.
+TEST_F(PasteWaylandTest, ATerminalGetsItsOwnPasteKey)
+{
+    ASSERT_TRUE(startTarget(QStringLiteral("WaylandTerminalTarget.*"), QStringLiteral("foot"))) << qPrintable(targetOutput());
+    ClipboardItem item;
+    item.textContent = QStringLiteral("ls -l");
+    item = test::insertItem(*manager, item);
+
+    ASSERT_TRUE(manager->copyToPasteboard(item, true));
+    ASSERT_TRUE(manager->simulatePaste().ok());
+    EXPECT_TRUE(test::processEventsUntil([&] { return targetOutput().contains("KEY "); }, waitMs));
+    EXPECT_TRUE(targetOutput().contains("KEY v+ctrl+shift\n")) << qPrintable(targetOutput());
+}
+
 // Lumra as the user runs it: a second `lumra` (bound to a key in the compositor) toggles the popup.
 class ShellRoadWaylandTest : public test::DataDirTest {
 protected:
@@ -224,6 +274,18 @@ protected:
         return QString::fromUtf8(second.readAll());
     }
 
+    // A reminder after two copies in a minute.
+    bool remindAfterTwoCopies()
+    {
+        QFile file(dataDir.settingsFile());
+        if (!file.open(QIODevice::ReadOnly))
+            return false;
+        QJsonObject settings = QJsonDocument::fromJson(file.readAll()).object();
+        file.close();
+        settings.insert("reminderThreshold", 2);
+        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(QJsonDocument(settings).toJson()) > 0;
+    }
+
     QString m_app;
     QProcess m_lumra;
     QString m_output;
@@ -256,16 +318,7 @@ TEST_F(ShellRoadWaylandTest, ASecondLumraTogglesThePopupAndCopiesAreRecorded)
 TEST_F(ShellRoadWaylandTest, WithNoTrayTheCopyReminderTakesNoWindowAndTheLogSaysHowToOpenLumra)
 {
     dataDir.skipOnboarding();
-    {
-        // A reminder after two copies in a minute.
-        QFile file(dataDir.settingsFile());
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        QJsonObject settings = QJsonDocument::fromJson(file.readAll()).object();
-        file.close();
-        settings.insert("reminderThreshold", 2);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(QJsonDocument(settings).toJson());
-    }
+    ASSERT_TRUE(remindAfterTwoCopies());
     m_lumra.setProcessEnvironment(lumraEnvironment());
     m_lumra.setProcessChannelMode(QProcess::MergedChannels);
     m_lumra.start(m_app, {});
@@ -287,6 +340,33 @@ TEST_F(ShellRoadWaylandTest, WithNoTrayTheCopyReminderTakesNoWindowAndTheLogSays
     EXPECT_TRUE(output().contains(QString::fromUtf8("bind the command \u201clumra\u201d"))) << qPrintable(output());
     EXPECT_FALSE(output().contains("open Lumra with Ctrl+Alt+V")) << qPrintable(output());
     EXPECT_EQ(m_lumra.state(), QProcess::Running);
+}
+
+// A session of copies and a reminder ends as the user ends it, with nothing left behind: the
+// sanitizer build checks every allocation at exit and fails the exit on a leak.
+TEST_F(ShellRoadWaylandTest, QuittingAfterCopiesAndAReminderEndsCleanly)
+{
+    dataDir.skipOnboarding();
+    ASSERT_TRUE(remindAfterTwoCopies());
+    QProcessEnvironment environment = lumraEnvironment();
+    environment.insert("ASAN_OPTIONS", "detect_leaks=1");
+    environment.insert("LSAN_OPTIONS", QStringLiteral("suppressions=") + QStringLiteral(LUMRA_LSAN_SUPPRESSIONS));
+    m_lumra.setProcessEnvironment(environment);
+    m_lumra.setProcessChannelMode(QProcess::MergedChannels);
+    m_lumra.start(m_app, {});
+    ASSERT_TRUE(test::processEventsUntil([&] { return output().contains("Lumra started"); }, waitMs)) << qPrintable(output());
+    for (const char* text : {"first copy before quitting", "second copy before quitting"}) {
+        ASSERT_TRUE(test::wlCopy(text));
+        ASSERT_TRUE(test::processEventsUntil(
+            [&] { return test::storedTexts(dataDir.supportFolder()).contains(QString::fromUtf8(text)); }, waitMs))
+            << qPrintable(output());
+    }
+
+    m_lumra.terminate();
+    ASSERT_TRUE(test::processEventsUntil([&] { return m_lumra.state() == QProcess::NotRunning; }, waitMs));
+    EXPECT_EQ(m_lumra.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(m_lumra.exitCode(), 0) << qPrintable(output());
+    EXPECT_FALSE(output().contains("LeakSanitizer")) << qPrintable(output());
 }
 
 namespace {

@@ -13,6 +13,8 @@
 #include <QStandardPaths>
 #include <QThread>
 
+#include <array>
+
 namespace {
 
 using namespace lumra::test;
@@ -155,6 +157,104 @@ TEST_F(HostileOwnerX11Test, TheHtmlConverterEndsWithLumraEvenInTheMiddleOfAConve
     lumra.killOutright();
     EXPECT_TRUE(QTest::qWaitFor([&] { return processGone(converters.first()); }, 5000))
         << "the converter outlived Lumra";
+}
+
+} // namespace
+
+namespace {
+
+// Lumra and a hostile owner, each in a process of its own.
+class ClipboardOwnerX11Test : public RunningLumraTest {
+protected:
+    void startLumra()
+    {
+        dataDir.skipOnboarding();
+        ASSERT_TRUE(lumra.start()) << lumra.output().toStdString();
+    }
+    void startLumraAndOwner(const char* mode)
+    {
+        ASSERT_NO_FATAL_FAILURE(startLumra());
+        ASSERT_TRUE(owner.start(QStringLiteral(LUMRA_HOSTILE_X11_OWNER), {QString::fromLatin1(mode)}));
+    }
+
+    RunningLumra lumra;
+    HostileProgram owner;
+};
+
+// One program window takes the clipboard again while Lumra reads its first copy: the second copy,
+// marked for a password manager, must not be stored under the first copy's offer, neither its
+// text nor its HTML.
+class OwnerTakesTheClipboardAgainX11Test : public ClipboardOwnerX11Test,
+                                           public ::testing::WithParamInterface<const char*> { };
+
+TEST_P(OwnerTakesTheClipboardAgainX11Test, NothingOfTheSecondCopyIsStored)
+{
+    ASSERT_NO_FATAL_FAILURE(startLumraAndOwner(GetParam()));
+    ASSERT_TRUE(owner.waitForOutput("RETAKEN", 10000)) << lumra.output().toStdString();
+
+    const QString next = QStringLiteral("a plain copy after the owner copied twice");
+    ASSERT_TRUE(xclipCopy(next.toUtf8()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return storedTexts(dataDir.supportFolder()).contains(next); }, 10000))
+        << lumra.output().toStdString();
+    QTest::qWait(1000); // rich text may be added to a row after it is stored
+    const QString support = dataDir.supportFolder();
+    EXPECT_FALSE(storedColumnContains(support, "textContent", "copy two")) << lumra.output().toStdString();
+    EXPECT_FALSE(storedColumnContains(support, "rtfData", "copy two")) << lumra.output().toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Owners, OwnerTakesTheClipboardAgainX11Test,
+                         ::testing::Values("retake-at-targets", "retake-at-text"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             std::string name = info.param;
+                             std::erase(name, '-');
+                             return name;
+                         });
+
+// A program whose second copy follows its first at once, on another window, and that dies of X
+// errors as most programs do: Lumra's read of the first copy must not kill it.
+TEST_F(ClipboardOwnerX11Test, TwoQuickCopiesOfAProgramThatDiesOfXErrorsAreBothSafe)
+{
+    ASSERT_NO_FATAL_FAILURE(startLumraAndOwner("twice"));
+    ASSERT_TRUE(owner.waitForOutput("RETAKEN", 10000)) << lumra.output().toStdString();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return storedTexts(dataDir.supportFolder()).contains(QStringLiteral("second of two quick copies")); },
+        10000))
+        << lumra.output().toStdString();
+    EXPECT_TRUE(owner.running()) << "the owner died of an X error";
+}
+
+// An owner that answers after Lumra stopped waiting must find Lumra's window still there.
+TEST_F(ClipboardOwnerX11Test, AnOwnerThatAnswersTooLateLivesOn)
+{
+    ASSERT_NO_FATAL_FAILURE(startLumraAndOwner("late"));
+    EXPECT_TRUE(owner.waitForOutput("ANSWERED", 10000)) << lumra.output().toStdString();
+    EXPECT_TRUE(owner.running()) << "the owner died of an X error";
+}
+
+// An owner that lists its types and exits before its text is read: the log says so.
+TEST_F(ClipboardOwnerX11Test, AnOwnerThatExitsMidReadIsLoggedAsGone)
+{
+    ASSERT_NO_FATAL_FAILURE(startLumraAndOwner("once"));
+    EXPECT_TRUE(lumra.waitForOutput(QStringLiteral("went away"), 10000)) << lumra.output().toStdString();
+    EXPECT_FALSE(lumra.output().contains(QStringLiteral("changed while it was read"))) << lumra.output().toStdString();
+}
+
+// Six owners that answer slowly take the clipboard 100 ms apart: the last two are still asked, and
+// the last one's copy, which stays on the clipboard, is stored.
+TEST_F(ClipboardOwnerX11Test, SlowOwnersInQuickSuccessionDoNotHideTheLastCopies)
+{
+    ASSERT_NO_FATAL_FAILURE(startLumra());
+    std::array<HostileProgram, 6> owners;
+    for (size_t i = 0; i < owners.size(); ++i) {
+        ASSERT_TRUE(owners[i].start(QStringLiteral(LUMRA_HOSTILE_X11_OWNER),
+                                    {QStringLiteral("slow"), QStringLiteral("number %1").arg(i + 1)}));
+        QTest::qWait(100);
+    }
+    const QString last = QStringLiteral("copied by a hostile owner: slow number 6");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return storedTexts(dataDir.supportFolder()).contains(last); }, 10000))
+        << lumra.output().toStdString();
+    EXPECT_TRUE(owners[4].waitForOutput("ASKED", 1000)) << "owner 5 was never asked";
+    EXPECT_TRUE(owners[5].waitForOutput("ASKED", 1000)) << "owner 6 was never asked";
 }
 
 } // namespace

@@ -56,9 +56,17 @@ TEST_F(HostileSourceWaylandTest, ATricklingSourceHoldsNeitherThePopupNorTheNextC
     ASSERT_TRUE(source.start(QStringLiteral(LUMRA_TRICKLING_WAYLAND_SOURCE), {}));
     QThread::msleep(300); // Lumra is reading the offer by now
 
+    // Mapping a window under a compositor on a busy machine takes the sanitizer build seconds of
+    // its own; the user needs the popup within a few, whatever the owner does.
     expectHostileOwnerHoldsNothing(lumra, dataDir.supportFolder(), before, popupShown,
-                                   [](const QByteArray& text) { return wlCopy(text); });
-    EXPECT_TRUE(lumra.output().contains("Copy not recorded: its owner took more than 2 s")) << lumra.output().toStdString();
+                                   [](const QByteArray& text) { return wlCopy(text); }, 5000);
+    // The owner's one byte every 400 ms ends the read at the whole copy's deadline, or, when a busy
+    // machine stretches one pause past the per-piece limit, at that limit: either way the log
+    // says the owner did not hand the copy over.
+    const QString output = lumra.output();
+    EXPECT_TRUE(output.contains("Copy not recorded: its owner took more than 2 s")
+                || output.contains("Clipboard owner gave none of: text/plain"))
+        << output.toStdString();
 }
 
 } // namespace

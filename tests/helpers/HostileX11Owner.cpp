@@ -5,14 +5,27 @@
 //   html-unmatched  the same with 20,000 "<div></x>": end tags that close nothing
 //   huge     200 MB of text sent with INCR under a small announced size
 //   slow     a short text within the bounds, but slowly: every answer and every INCR piece comes
-//            250 ms late, 1.5 s in all; it prints SENDING when asked for the text
-// It prints READY once it owns the clipboard and serves until it is killed.
+//            250 ms late, 1.5 s in all; it prints SENDING when asked for the text (a second
+//            argument is added to the text, so that several such owners copy different texts)
+//   retake-at-targets  a public text with HTML; once it has answered the first TARGETS request it
+//            takes the clipboard again on the same window, now with a text marked for a password
+//            manager (the way one program window copies twice in a row)
+//   retake-at-text  the same, taken again once it has answered the first request for the text
+//   twice    a text, then, once it has answered the first TARGETS request, a second text on a
+//            second window whose answers come 100 ms late (two quick copies)
+//   once     answers the first request, then exits
+//   late     every answer comes 700 ms late, past a reader's patience
+// It prints READY once it owns the clipboard, ASKED at the first request and ANSWERED after each
+// answer has reached the server, and serves until it is killed. X errors end it, as they end most
+// real programs (Xlib's default handler): an answer to a window the reader already destroyed
+// kills it.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
@@ -20,8 +33,6 @@
 #include <vector>
 
 namespace {
-
-int ignoreErrors(Display*, XErrorEvent*) { return 0; } // readers that gave up and went away
 
 struct Transfer {
     Atom property = 0;
@@ -33,8 +44,12 @@ struct Owner {
     Display* display = nullptr;
     Window window = 0;
     std::string mode;
-    Atom targets = 0, incr = 0, utf8 = 0, textPlain = 0, html = 0;
+    std::string label;
+    Atom targets = 0, incr = 0, utf8 = 0, textPlain = 0, html = 0, hint = 0, clipboard = 0;
     std::vector<Atom> offered;
+    Window second = 0; // twice: the window of the second copy
+    bool retaken = false;
+    bool asked = false;
     std::string text;
     std::string htmlBody;
     std::map<Window, Transfer> transfers;
@@ -45,7 +60,7 @@ struct Owner {
     void offerTargets()
     {
         offered = {targets, utf8, textPlain};
-        if (mode.rfind("html", 0) == 0)
+        if (mode.rfind("html", 0) == 0 || mode.rfind("retake", 0) == 0)
             offered.push_back(html);
         if (mode == "targets") {
             constexpr int count = 100000;
@@ -89,11 +104,60 @@ struct Owner {
         reply(request, property);
     }
 
+    static void sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+    void say(const char* word)
+    {
+        std::printf("%s\n", word);
+        std::fflush(stdout);
+    }
+
+    // The second copy, on `owner`: the clipboard is taken with the server's current time.
+    void takeAgain(Window owner, const std::string& newText, const std::string& newHtml, bool secret)
+    {
+        text = newText;
+        htmlBody = newHtml;
+        if (secret)
+            offered.push_back(hint);
+        XSetSelectionOwner(display, clipboard, owner, CurrentTime);
+        XSync(display, False);
+        retaken = true;
+        say("RETAKEN");
+    }
+
     void serve(const XSelectionRequestEvent& request)
+    {
+        if (!asked) {
+            asked = true;
+            say("ASKED");
+        }
+        serveOne(request);
+        XSync(display, False); // an error of the answer ends the program here
+        say("ANSWERED");
+        const bool isText = request.target == utf8 || request.target == textPlain;
+        if (retaken)
+            return;
+        if ((mode == "retake-at-targets" && request.target == targets) || (mode == "retake-at-text" && isText))
+            takeAgain(window, "copy two, secret", "<i>copy two</i>", true);
+        if (mode == "twice" && request.target == targets) {
+            second = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 1, 1, 0, 0, 0);
+            takeAgain(second, "second of two quick copies", "", false);
+        }
+        if (mode == "once") {
+            XCloseDisplay(display);
+            std::exit(0);
+        }
+    }
+
+    void serveOne(const XSelectionRequestEvent& request)
     {
         const Atom property = request.property == None ? request.target : request.property;
         if (mode == "slow")
             pause();
+        if (mode == "late")
+            sleep(700);
+        if (mode == "twice" && request.owner == second)
+            sleep(100);
         if (request.target == targets) {
             XChangeProperty(display, request.requestor, property, XA_ATOM, 32, PropModeReplace,
                             reinterpret_cast<const unsigned char*>(offered.data()), int(offered.size()));
@@ -158,22 +222,28 @@ struct Owner {
             std::fprintf(stderr, "no display\n");
             return 1;
         }
-        XSetErrorHandler(ignoreErrors);
         window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 1, 1, 0, 0, 0);
         targets = XInternAtom(display, "TARGETS", False);
         incr = XInternAtom(display, "INCR", False);
         utf8 = XInternAtom(display, "UTF8_STRING", False);
         textPlain = XInternAtom(display, "text/plain;charset=utf-8", False);
         html = XInternAtom(display, "text/html", False);
-        text = "copied by a hostile owner: " + mode;
+        hint = XInternAtom(display, "x-kde-passwordManagerHint", False);
+        text = "copied by a hostile owner: " + mode + label;
         if (mode.rfind("html", 0) == 0) {
             htmlBody = "<b>deep</b>";
             for (int i = 0; i < 20000; ++i)
                 htmlBody += mode == "html" ? "<div>" : "<div></x>";
             htmlBody += "deep";
         }
+        if (mode.rfind("retake", 0) == 0) {
+            text = "copy one, public";
+            htmlBody = "<b>copy one</b>";
+        }
+        if (mode == "twice")
+            text = "first of two quick copies";
         offerTargets();
-        const Atom clipboard = XInternAtom(display, "CLIPBOARD", False);
+        clipboard = XInternAtom(display, "CLIPBOARD", False);
         XSetSelectionOwner(display, clipboard, window, CurrentTime);
         if (XGetSelectionOwner(display, clipboard) != window) {
             std::fprintf(stderr, "could not take the clipboard\n");
@@ -198,5 +268,6 @@ int main(int argc, char** argv)
 {
     Owner owner;
     owner.mode = argc > 1 ? argv[1] : "trickle";
+    owner.label = argc > 2 ? std::string(" ") + argv[2] : std::string();
     return owner.run();
 }

@@ -44,25 +44,78 @@ qint64 SyncEngine::nextStamp(qint64 nowMs) const
     return std::clamp(stamp, earliestMtime, latestMtime);
 }
 
+QStringList SyncEngine::ownIds()
+{
+    return meta(QStringLiteral("formerIds")).split(u' ', Qt::SkipEmptyParts) << ownName();
+}
+
+bool SyncEngine::namedAhead(const QStringList& own)
+{
+    // Which clock is wrong cannot be told from here: ours set back looks the same as ours behind.
+    // Another computer that holds what we stamped, as ahead of its own clock, tells.
+    if (!m_devicesDir.isOpen())
+        return false;
+    for (const QUuid& device : SyncFiles::devices(m_devicesDir)) {
+        if (own.contains(uuidText(device)))
+            continue;
+        Result<SyncDir> dir = m_devicesDir.folder(uuidText(device), false);
+        if (!dir)
+            continue;
+        Result<std::optional<Manifest>> manifest = SyncFiles::readManifest(dir.value());
+        if (manifest && manifest.value())
+            for (const QString& ahead : manifest.value()->ahead)
+                if (own.contains(ahead))
+                    return true;
+    }
+    return false;
+}
+
+QStringList SyncEngine::superseded()
+{
+    return meta(QStringLiteral("superseded")).split(u' ', Qt::SkipEmptyParts);
+}
+
+void SyncEngine::supersede(const QStringList& former)
+{
+    const QStringList own = ownIds();
+    QStringList known = superseded();
+    for (const QString& device : former) {
+        if (own.contains(device) || known.contains(device))
+            continue;
+        known.append(device);
+        for (const QString& sql : {QStringLiteral("DELETE FROM pending WHERE device = ? AND why = 'ahead'"),
+                                   QStringLiteral("DELETE FROM meta WHERE key = 'clockAhead:' || ?")}) {
+            sql::Statement* st = m_state.prepare(sql);
+            st->bind(1, device);
+            st->step();
+        }
+    }
+    (void)putMeta(QStringLiteral("superseded"), known.mid(std::max<qsizetype>(0, known.size() - 64)).join(u' '));
+}
+
 Status SyncEngine::settleClock(qint64 nowMs)
 {
     const qint64 bound = clockBound(nowMs);
-    if (m_clockFloor > bound) {
-        // Our clock was set back by more than the bound: the floor is the latest stamp held within it.
+    {
+        // The floor is the latest stamp held within the bound: after our clock was set back it comes
+        // back within it, and a stamp taken just past the bound of an earlier pass counts once within.
         sql::Statement* st = m_state.prepare(QStringLiteral("SELECT MAX(mtime) FROM rowState WHERE mtime <= ?"));
         st->bind(1, bound);
-        m_clockFloor = st->step() ? st->int64(0) : 0;
+        const qint64 held = st->step() ? st->int64(0) : 0;
+        m_clockFloor = m_clockFloor > bound ? held : std::max(m_clockFloor, held);
     }
-    // Stamps beyond the bound came from a clock that ran ahead (ours before it was put right, or
-    // one we trusted while ours ran with it). Left so, they would win every comparison here, and
-    // every reader would hold them until its clock reached them: they are stamped again, as made
-    // now, and travel again.
+    // Stamps beyond the bound, while another computer holds what we published as ahead of its clock,
+    // came from ours running ahead (or one we trusted while ours ran with it): left so, every reader
+    // would hold them until its clock reached them. They are stamped again, as made now, and travel
+    // again. Otherwise it may be our clock that runs behind, and what was stamped, here or
+    // elsewhere, stands (a change made here is stamped above what it changes).
+    const QStringList own = ownIds();
     QList<Key> far;
     sql::Statement* st = m_state.prepare(QStringLiteral("SELECT entity, id FROM rowState WHERE mtime > ?"));
     st->bind(1, bound);
     while (st->step())
         far.append({int(st->int64(0)), parseUuid(st->text(1))});
-    if (far.isEmpty())
+    if (far.isEmpty() || !namedAhead(own))
         return {};
     const qint64 stamp = nextStamp(nowMs);
     sql::Transaction t(m_state);
@@ -247,7 +300,7 @@ Status SyncEngine::putRowState(EntityKind entity, const QUuid& id, const RowStat
     else
         st->bind(3, state.digest);
     st->bind(4, state.mtime);
-    st->bind(5, uuidText(m_config.device));
+    st->bind(5, ownName());
     st->bind(6, qint64(state.deleted ? 1 : 0));
     if (state.deleted || state.fields.isEmpty()) {
         st->bindNull(7);

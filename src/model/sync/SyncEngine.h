@@ -177,9 +177,18 @@ private:
     // own clock than the bound, and always a stamp readers accept.
     qint64 nextStamp(qint64 nowMs) const;
     qint64 clockBound(qint64 nowMs) const { return nowMs + m_config.maxClockAheadMs; }
-    // After our clock was set back: the floor comes back within the bound, and every row stamped
-    // beyond it is stamped again, within it, and published again.
+    // After our clock was set back: the floor comes back within the bound, and what is stamped beyond
+    // it, once another computer says it holds that as ahead, is stamped again within it and published again.
     Status settleClock(qint64 nowMs);
+    // This computer's id and the ids it had before (a restore or a clone made it take a new one).
+    QStringList ownIds();
+    // Whether another computer's manifest says it holds records of ours as stamped ahead of its clock.
+    bool namedAhead(const QStringList& own);
+    // Says in our manifest whose records we hold as stamped ahead of our clock, when that changed.
+    Status nameAhead(qint64 nowMs);
+    // Devices another one names as its former self: what they stamped ahead is published again by it.
+    QStringList superseded();
+    void supersede(const QStringList& former);
     // Whether the latest record read from a device was stamped beyond the bound, and by how much.
     void noteWriterClock(const QUuid& device, qint64 stamp, qint64 nowMs);
     void raiseFloor(qint64 stamp, qint64 nowMs)

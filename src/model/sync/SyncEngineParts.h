@@ -21,6 +21,18 @@ inline QString problemLine(const QUuid& device, qint64 line, const QString& reas
 // Whether the bytes are an image a reader would take, of a sane size.
 bool isImage(const QByteArray& bytes);
 
+// A record as if made at `stamp`: every stamp of it beyond `bound` comes down to it.
+inline SyncRecord restamped(SyncRecord record, qint64 stamp, qint64 bound)
+{
+    for (auto it = record.stamps.begin(); it != record.stamps.end(); ++it)
+        if (it.value() > bound)
+            it.value() = stamp;
+    record.mtime = stamp;
+    for (auto it = record.stamps.cbegin(); it != record.stamps.cend(); ++it)
+        record.mtime = std::max(record.mtime, it.value());
+    return record;
+}
+
 inline quint32 hash32(quint64 h) { return quint32(h ^ (h >> 32)); }
 
 // What the state remembers of the last line we appended: a hash and its length.

@@ -105,12 +105,18 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
         bool changed = false;
         for (qsizetype i = 0; i < names.size(); ++i) {
             const quint32 h = hash32(hashes[i]);
-            qint64 s = stamp;
-            if (hasFields && known->fields[i].hash == h && !collision)
+            qint64 s = 0;
+            if (hasFields && known->fields[i].hash == h && !collision) {
                 s = known->fields[i].stamp;
-            else if (!hasFields && alive && known->digest == digest)
+            } else if (!hasFields && alive && known->digest == digest) {
                 s = known->mtime; // a state kept before fields merged: the row as it was published
-            changed = changed || s == stamp;
+            } else {
+                // A change made here is later than what it changes, whatever our clock says: a clock
+                // behind must not undo what the user did after seeing the row.
+                const qint64 before = hasFields ? known->fields[i].stamp : known ? known->mtime : 0;
+                s = std::min(std::max(stamp, before + 1), latestMtime);
+                changed = true;
+            }
             state.fields.append({s, h});
         }
         if (!changed && alive && !m_republish && !forced.contains(key)) {

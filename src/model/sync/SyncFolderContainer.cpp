@@ -323,6 +323,8 @@ void SyncFolderContainer::finishPass()
 
     const auto& exported = pass->exported;
     const auto& imported = pass->imported;
+    const QString before = m_warning;
+    updateWarning(pass);
     const QString failure = !exported.status ? exported.status.error() : !imported.status ? imported.status.error() : QString();
     if (exported.written > 0 || (!exported.status && failure != m_lastFailure)) {
         report(CloudSyncEvent::export_, false);
@@ -337,10 +339,10 @@ void SyncFolderContainer::finishPass()
     m_recentProblems += imported.problems;
     if (m_recentProblems.size() > 200)
         m_recentProblems = m_recentProblems.mid(m_recentProblems.size() - 200);
-    const QString before = m_warning;
-    updateWarning(pass);
+    // After an export's report, what reading found is said again under its own name.
+    const bool exportSaid = exported.written > 0 && exported.status && m_warning != m_exportWarning;
     if (imported.applied > 0 || !imported.problems.isEmpty() || (!imported.status && failure != m_lastFailure)
-        || (m_warning != before && exported.status)) {
+        || (m_warning != before && exported.status) || exportSaid) {
         report(CloudSyncEvent::import, false);
         report(CloudSyncEvent::import, true, imported.status ? QString() : imported.status.error());
     }
@@ -367,7 +369,15 @@ void SyncFolderContainer::passFailed()
 
 namespace {
 
-QString computer(const QString& device) { return QStringLiteral("computer ") + device.left(8); }
+// A computer by the first 8 digits of its id, or as many more as tell it from the others named.
+QString computer(const QString& device, const QStringList& named)
+{
+    qsizetype digits = 8;
+    for (const QString& other : named)
+        while (other != device && digits < device.size() && other.left(digits) == device.left(digits))
+            ++digits;
+    return QStringLiteral("computer ") + device.left(digits);
+}
 
 // "200 days", "5 hours", "12 minutes": how far a clock is off, to the nearest unit.
 QString span(qint64 ms)
@@ -392,34 +402,46 @@ QString SyncFolderContainer::warningFor(const sync::SyncEngine::Health& health)
     auto count = [](int n, const char* one, const char* many) {
         return QStringLiteral("%1 %2").arg(n).arg(QString::fromLatin1(n == 1 ? one : many));
     };
+    const QStringList named = health.unreadable.keys() + health.heldFrom.keys() + health.clocksAhead.keys() + health.refused.keys();
+    auto name = [&](const QString& device) { return computer(device, named); };
     for (auto it = health.unreadable.begin(); it != health.unreadable.end(); ++it)
-        parts << QStringLiteral("the folder of %1 cannot be read").arg(computer(it.key()));
+        parts << QStringLiteral("the folder of %1 cannot be read").arg(name(it.key()));
     if (!health.stalled.isEmpty())
         parts << count(int(health.stalled.size()), "computer waiting for a file to arrive", "computers waiting for files to arrive");
-    // Held records, by writer: its clock is named only while what it writes is still ahead.
+    // Held records, by writer. Which clock is wrong is not known here, only how far apart the two
+    // are, and only while what it writes is still ahead.
     QStringList writers = health.heldFrom.keys() + health.clocksAhead.keys();
     writers.sort();
     writers.removeDuplicates();
     for (const QString& device : std::as_const(writers)) {
         const int held = health.heldFrom.value(device);
         if (health.clocksAhead.contains(device))
-            parts << QStringLiteral("%1's clock is %2 ahead").arg(computer(device), span(health.clocksAhead.value(device)))
-                    + (held ? QStringLiteral(": ") + count(held, "record from it held", "records from it held") : QString());
+            parts << QStringLiteral("records from %1 are stamped %2 ahead of this computer's clock").arg(name(device), span(health.clocksAhead.value(device)))
+                    + (held ? QStringLiteral(": %1 held").arg(held) : QString());
         else
-            parts << count(held, "record", "records") + QStringLiteral(" from %1 held: stamped ahead of this computer's clock").arg(computer(device));
+            parts << count(held, "record", "records") + QStringLiteral(" from %1 held: stamped ahead of this computer's clock").arg(name(device));
     }
     for (auto it = health.refused.begin(); it != health.refused.end(); ++it)
-        parts << count(it.value(), "record refused", "records refused") + QStringLiteral(" from ") + computer(it.key());
-    if (health.keptLocal > 0)
-        parts << count(health.keptLocal, "item too large to sync kept on this computer", "items too large to sync kept on this computer");
+        parts << count(it.value(), "record refused", "records refused") + QStringLiteral(" from ") + name(it.key());
+    if (QString kept = exportWarningFor(health); !kept.isEmpty())
+        parts << kept;
     if (health.waitingForImages > 0)
         parts << count(health.waitingForImages, "record waiting for its image", "records waiting for their images");
     return parts.join(QStringLiteral(", "));
 }
 
+QString SyncFolderContainer::exportWarningFor(const sync::SyncEngine::Health& health)
+{
+    if (health.keptLocal <= 0)
+        return {};
+    return QStringLiteral("%1 %2").arg(health.keptLocal).arg(health.keptLocal == 1 ? QStringLiteral("item too large to sync kept on this computer")
+                                                                                    : QStringLiteral("items too large to sync kept on this computer"));
+}
+
 void SyncFolderContainer::updateWarning(const std::shared_ptr<Pass>& pass)
 {
     m_warning = warningFor(pass->health);
+    m_exportWarning = exportWarningFor(pass->health);
 }
 
 void SyncFolderContainer::folderUnavailable(const QString& why)
@@ -447,8 +469,10 @@ void SyncFolderContainer::report(int type, bool finished, const QString& error)
             CloudError e;
             e.localizedDescription = error;
             event.error = e;
-        } else if (!m_warning.isEmpty()) {
-            event.warning = m_warning; // an export's success does not hide what the import found
+        } else if (const QString& warning = type == CloudSyncEvent::export_ ? m_exportWarning : m_warning; !warning.isEmpty()) {
+            // A success does not hide what is wrong, and each says what is its own: an export what
+            // it kept back, the rest what reading the others found.
+            event.warning = warning;
         }
     }
     emit eventChanged(event);

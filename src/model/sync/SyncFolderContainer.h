@@ -89,6 +89,8 @@ public:
     QUuid device() const { return m_device; }
     // The warning for what the engine admits to, the worst first.
     static QString warningFor(const sync::SyncEngine::Health& health);
+    // The part of it an export admits to: what it kept back.
+    static QString exportWarningFor(const sync::SyncEngine::Health& health);
     // Tests: passes started since this container was made.
     int passesStarted() const { return m_passesStarted; }
 
@@ -128,6 +130,7 @@ private:
     std::unique_ptr<Timer> m_hungTimer;
     bool m_reportedHung = false;
     QString m_warning;
+    QString m_exportWarning;
     std::optional<QByteArray> m_settingsWrite;
     qint64 m_compactAfterRecords = 5000;
     std::unique_ptr<Timer> m_pendingTimer;

@@ -125,7 +125,26 @@ SyncEngine::Outcome SyncEngine::importChanges(qint64 nowMs)
     }
     if (Status s = putMeta(QStringLiteral("clockFloor"), QString::number(m_clockFloor)); !s)
         outcome.status = s;
+    if (Status s = nameAhead(nowMs); !s && outcome.status)
+        outcome.status = s;
     return outcome;
+}
+
+Status SyncEngine::nameAhead(qint64 nowMs)
+{
+    const Health h = health(nowMs);
+    QStringList ahead = h.heldFrom.keys() + h.clocksAhead.keys();
+    ahead.sort();
+    ahead.removeDuplicates();
+    const QString named = ahead.join(u' ');
+    if (named == meta(QStringLiteral("aheadNamed")) || !m_ownDir.isOpen())
+        return {};
+    Result<std::optional<Manifest>> manifest = SyncFiles::readManifest(m_ownDir);
+    if (!manifest || !manifest.value())
+        return {};
+    if (Status s = putMeta(QStringLiteral("aheadNamed"), named); !s)
+        return s;
+    return writeOwnManifest(*manifest.value());
 }
 
 void SyncEngine::noteWriterClock(const QUuid& device, qint64 stamp, qint64 nowMs)
@@ -170,6 +189,21 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
         return {};
     }
     const Manifest manifest = *manifestResult.value();
+    if (!manifest.former.isEmpty())
+        supersede(manifest.former);
+    // What a former id of ours stamped beyond the bound, while no other computer's stamps lie there
+    // too, is what this computer made while its clock ran ahead: taken as made now, and so published.
+    const QStringList own = ownIds();
+    const bool formerSelf = device != m_config.device && own.contains(uuidText(device));
+    const bool gone = superseded().contains(uuidText(device));
+    std::optional<bool> behind;
+    auto restampedIfOurs = [&](const SyncRecord& record) {
+        if (!formerSelf || record.mtime <= clockBound(nowMs))
+            return record;
+        if (!behind)
+            behind = !namedAhead(own);
+        return *behind ? record : restamped(record, nextStamp(nowMs), clockBound(nowMs));
+    };
     Cursor at = cursor(device).value_or(Cursor {});
     if (at.incarnation != manifest.incarnation || at.generation > manifest.generation) {
         if (at.generation > manifest.generation && at.incarnation == manifest.incarnation) {
@@ -308,9 +342,12 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
             for (; i < batchEnd; ++i) {
                 const auto& entry = chunk.records[i];
                 const QString where = problemLine(device, entry.line, name);
-                const Applied applied = applyRecord(images ? &*images : nullptr, entry.record, outcome, where, changes);
+                const SyncRecord record = restampedIfOurs(entry.record);
+                Applied applied = applyRecord(images ? &*images : nullptr, record, outcome, where, changes);
+                if (applied == Applied::ahead && gone)
+                    applied = Applied::skipped; // its successor publishes it again
                 if (applied != Applied::ahead)
-                    raiseFloor(entry.record.mtime, nowMs);
+                    raiseFloor(record.mtime, nowMs);
                 // A later record of this device for the row replaces one still held.
                 if (Status s = holdRecord(device, entry.record, applied); !s)
                     return s;
@@ -327,7 +364,7 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
                 return s;
         }
         // What the journal says last tells whether its writer's clock still runs ahead.
-        if (at.inJournal && !chunk.records.isEmpty() && device != m_config.device)
+        if (at.inJournal && !chunk.records.isEmpty() && !own.contains(uuidText(device)) && !gone)
             noteWriterClock(device, chunk.records.last().record.mtime, nowMs);
         if (chunk.records.isEmpty() && chunk.nextOffset > 0)
             if (Status s = putCursor(device, Cursor {at.incarnation, at.generation, at.inJournal, at.offset + chunk.nextOffset,
@@ -364,6 +401,8 @@ void SyncEngine::retryPending(qint64 nowMs, Outcome& outcome)
         bool forItsImage = true;
     };
     QList<Waiting> waiting;
+    const QStringList own = ownIds();
+    std::optional<bool> behind;
     sql::Statement* st = m_state.prepare(QStringLiteral("SELECT device, record, why FROM pending"));
     while (st->step()) {
         Result<SyncRecord> record = decodeRecord(st->blob(1));
@@ -383,13 +422,21 @@ void SyncEngine::retryPending(qint64 nowMs, Outcome& outcome)
             continue;
         }
         QList<Change> changes;
-        const Applied applied = applyRecord(images ? &*images : nullptr, w.record, outcome, problemLine(w.device, 0, QStringLiteral("waiting record")), changes);
+        SyncRecord record = w.record;
+        if (w.device != m_config.device && own.contains(uuidText(w.device)) && record.mtime > clockBound(nowMs)) {
+            // Held from a former id of ours (see importDevice).
+            if (!behind)
+                behind = !namedAhead(own);
+            if (!*behind)
+                record = restamped(record, nextStamp(nowMs), clockBound(nowMs));
+        }
+        const Applied applied = applyRecord(images ? &*images : nullptr, record, outcome, problemLine(w.device, 0, QStringLiteral("waiting record")), changes);
         m_batchRows.clear();
         if (applied == Applied::wait || applied == Applied::ahead || applied == Applied::aged) {
             (void)holdRecord(w.device, w.record, applied); // the reason may have changed
             continue;
         }
-        raiseFloor(w.record.mtime, nowMs);
+        raiseFloor(record.mtime, nowMs);
         if (Status s = m_context->save(); !s) {
             m_context->rollback();
             outcome.status = s;

@@ -205,7 +205,8 @@ std::optional<SyncEngine::Copy> SyncEngine::storedCopy(const store::ManagedObjec
     const QStringList& names = mergedFields(EntityKind::item);
     for (qsizetype i = 0; i < names.size(); ++i) {
         const bool local = known->fields.size() != names.size() || known->fields[i].hash != hash32(hashes[i]);
-        copy.state.fields.append({local ? nextStamp(m_now) : known->fields[i].stamp, hash32(hashes[i])});
+        const qint64 above = known->fields.size() == names.size() ? known->fields[i].stamp + 1 : known->mtime + 1;
+        copy.state.fields.append({local ? std::min(std::max(nextStamp(m_now), above), latestMtime) : known->fields[i].stamp, hash32(hashes[i])});
     }
     return copy;
 }

@@ -114,8 +114,13 @@ Status SyncEngine::ensureOwnFolder(qint64 nowMs, Outcome& outcome)
     return putOwnMeta();
 }
 
-Status SyncEngine::writeOwnManifest(const Manifest& m)
+Status SyncEngine::writeOwnManifest(const Manifest& manifest)
 {
+    // Our former ids go with it: readers then know that what they hold of those, stamped ahead,
+    // is published again from here.
+    Manifest m = manifest;
+    m.former = meta(QStringLiteral("formerIds")).split(u' ', Qt::SkipEmptyParts);
+    m.ahead = meta(QStringLiteral("aheadNamed")).split(u' ', Qt::SkipEmptyParts);
     if (Status s = SyncFiles::writeManifest(m_ownDir, m); !s)
         return s;
     const QString snapshot = m.snapshotBytes < 0 ? QString() : QString::number(m.snapshotBytes) + u':' + QString::fromLatin1(m.snapshotSha256);

@@ -266,6 +266,12 @@ Result<SyncRecord> decodeRecord(QByteArrayView line)
         if (Status s = checkField(e, attribute, it.value(), line.size() > maxTextBytes); !s)
             return R::failure(s.error());
     }
+    // Files never sync, under any content type: file URLs name paths on their writer's computer.
+    if (r.entity == EntityKind::item)
+        for (const int attribute : {store::ItemAttr::fileURLStringsJSON, store::ItemAttr::fileURLIsDirectoryJSON})
+            if (!f.value(QString::fromLatin1(e.attribute(attribute).name)).isNull()
+                && !f.value(QString::fromLatin1(e.attribute(attribute).name)).isUndefined())
+                return R::failure(QStringLiteral("file URLs in a record that is not a file"));
     r.fields = f;
     const QJsonValue image = o.value(QStringLiteral("image"));
     if (!image.isUndefined()) {

@@ -19,15 +19,18 @@ SyncEngine::Health SyncEngine::health(qint64 nowMs)
     if (st->step())
         h.waitingForImages = int(st->int64(0));
     // Records held for their stamp, by writer; its clock counts as ahead while what it wrote last is.
+    // Our own former self is never named as another computer.
+    const QStringList own = ownIds();
     st = m_state.prepare(QStringLiteral("SELECT device, COUNT(*) FROM pending WHERE why = 'ahead' GROUP BY device"));
     while (st->step()) {
         h.heldAhead += int(st->int64(1));
-        h.heldFrom.insert(st->text(0), int(st->int64(1)));
+        if (!own.contains(st->text(0)))
+            h.heldFrom.insert(st->text(0), int(st->int64(1)));
     }
     st = m_state.prepare(QStringLiteral("SELECT key, value FROM meta WHERE key LIKE 'clockAhead:%'"));
     while (st->step()) {
         const QStringList parts = st->text(1).split(u' ');
-        if (parts.size() == 2 && parts[0].toLongLong() > clockBound(nowMs))
+        if (parts.size() == 2 && parts[0].toLongLong() > clockBound(nowMs) && !own.contains(st->text(0).section(u':', 1)))
             h.clocksAhead.insert(st->text(0).section(u':', 1), parts[1].toLongLong());
     }
     st = m_state.prepare(QStringLiteral("SELECT device, COUNT(*) FROM refused GROUP BY device"));

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRandomGenerator>
@@ -369,6 +370,10 @@ Result<std::optional<Manifest>> readManifest(const SyncDir& dir)
         m.snapshotBytes = qint64(size);
         m.snapshotSha256 = sha.toLatin1();
     }
+    for (auto [key, list] : {std::pair {"former", &m.former}, std::pair {"ahead", &m.ahead}})
+        for (const QJsonValue& id : o.value(QLatin1String(key)).toArray())
+            if (const QUuid device = parseUuid(id.toString()); !device.isNull() && list->size() < 64)
+                list->append(uuidText(device));
     return std::optional<Manifest>(m);
 }
 
@@ -384,6 +389,10 @@ Status writeManifest(const SyncDir& dir, const Manifest& m)
     else
         o.insert(QStringLiteral("snapshot"), QJsonObject {{QStringLiteral("bytes"), double(m.snapshotBytes)},
                                                           {QStringLiteral("sha256"), QString::fromLatin1(m.snapshotSha256)}});
+    if (!m.former.isEmpty())
+        o.insert(QStringLiteral("former"), QJsonArray::fromStringList(m.former));
+    if (!m.ahead.isEmpty())
+        o.insert(QStringLiteral("ahead"), QJsonArray::fromStringList(m.ahead));
     return dir.write(QString::fromLatin1(manifestName), QJsonDocument(o).toJson(QJsonDocument::Compact));
 }
 

@@ -70,6 +70,8 @@ struct Manifest {
     bool snapshotKnown = false;   // false: an older manifest that does not say
     qint64 snapshotBytes = -1;    // -1: the generation has no snapshot
     QByteArray snapshotSha256;    // hex
+    QStringList former;           // ids its computer had before (a restore or a clone made it take a new one)
+    QStringList ahead;            // devices whose records it holds as stamped ahead of its clock
 };
 
 // Where things live in the sync folder the user chose:

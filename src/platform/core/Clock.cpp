@@ -121,15 +121,26 @@ Clock& Clock::shared()
 
 void Clock::setShared(Clock* clock) { g_shared = clock; }
 
+namespace {
+
+// A one-shot that belongs to its context: one still pending when the context goes (at quit, say)
+// goes with it, instead of owning itself for ever.
+class PendingCall final : public QObject {
+public:
+    using QObject::QObject;
+    std::unique_ptr<Timer> timer;
+};
+
+} // namespace
+
 void Clock::after(std::chrono::milliseconds delay, QObject* context, std::function<void()> callback)
 {
-    // The timer owns itself until it fires; the guard drops the call when the context is gone.
-    auto holder = std::make_shared<std::unique_ptr<Timer>>();
-    QPointer<QObject> guard(context);
-    *holder = start(delay, false, [holder, guard, cb = std::move(callback)]() mutable {
-        auto keep = std::move(*holder);
-        if (guard)
-            cb();
+    auto* pending = new PendingCall(context);
+    pending->timer = start(delay, false, [pending, cb = std::move(callback)]() mutable {
+        // The timer outlives its own call; the callback may end the context, and the call with it.
+        auto keep = std::move(pending->timer);
+        delete pending;
+        cb();
         Q_UNUSED(keep);
     });
 }
@@ -164,7 +175,12 @@ struct ManualClock::Entry {
 class ManualClock::ManualTimer final : public Timer {
 public:
     explicit ManualTimer(std::shared_ptr<Entry> entry) : m_entry(std::move(entry)) { }
-    ~ManualTimer() override { stop(); }
+    // Lets the callback go with the handle, as a platform timer does.
+    ~ManualTimer() override
+    {
+        stop();
+        m_entry->callback = nullptr;
+    }
     void stop() override { m_entry->active = false; }
     bool isActive() const override { return m_entry->active; }
 
@@ -179,7 +195,7 @@ ManualClock::ManualClock(QDateTime start)
 
 ManualClock::~ManualClock()
 {
-    // Pending one-shots made by after() own their own handle; dropping the callbacks breaks that cycle.
+    // Callbacks of timers still pending go with the clock.
     for (const auto& entry : *m_entries)
         entry->callback = nullptr;
 }

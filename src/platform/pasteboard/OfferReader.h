@@ -73,6 +73,8 @@ public:
     // Whether everything read came from the program that owned the clipboard at this change; the
     // clipboard may have moved on since, as long as no answer came from a later owner.
     virtual bool readFromItsOwner() = 0;
+    // Why readFromItsOwner() is false, for the log.
+    virtual QString whyNotFromItsOwner() const { return QStringLiteral("The clipboard changed while it was read"); }
 };
 
 // Offered type names as they come, cut to the limit with meta targets and repeats dropped.

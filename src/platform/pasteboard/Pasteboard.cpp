@@ -263,7 +263,7 @@ void readOfferContent(OfferReader& reader, PasteboardSnapshot& snapshot, bool ri
     // answered a read: its bytes were never checked for the concealed markers, so none is kept.
     if (!reader.readFromItsOwner()) {
         clearContent(snapshot);
-        snapshot.error = QStringLiteral("The clipboard changed while it was read");
+        snapshot.error = reader.whyNotFromItsOwner();
     }
 }
 

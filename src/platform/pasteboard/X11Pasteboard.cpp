@@ -59,6 +59,7 @@ X11Pasteboard::X11Pasteboard(std::unique_ptr<X11Connection> connection, int xfix
                                XFixesSetSelectionOwnerNotifyMask | XFixesSelectionWindowDestroyNotifyMask
                                    | XFixesSelectionClientCloseNotifyMask);
     m_owner = XGetSelectionOwner(display, m_clipboardAtom);
+    publishChange();
     m_connection->setEventHandler([this](XEvent& event) { handleEvent(&event); });
 }
 
@@ -85,12 +86,15 @@ void X11Pasteboard::handleEvent(void* rawEvent)
     const auto& notify = reinterpret_cast<const XFixesSelectionNotifyEvent&>(event);
     if (notify.selection != m_clipboardAtom)
         return;
+    m_goneOwner = notify.subtype == XFixesSetSelectionOwnerNotify ? 0 : (notify.owner ? notify.owner : m_owner);
     m_owner = notify.subtype == XFixesSetSelectionOwnerNotify ? notify.owner : 0;
+    m_ownedAt = m_owner ? notify.selection_timestamp : 0;
     const bool fromOurWrite = m_expectOwnEvent && m_owner == m_ownWindow;
     m_expectOwnEvent = false;
     if (fromOurWrite)
         return;
     ++m_changeCount;
+    publishChange();
     emitChangedLater();
 }
 
@@ -102,42 +106,116 @@ qint64 X11Pasteboard::changeCount() const
 
 bool X11Pasteboard::isOwnedByUs() const { return m_owner == m_ownWindow; }
 
+namespace {
+
+// What X11 says of one taking of the clipboard: the window, and the server time it was taken at.
+// A program that copies again on the same window is told apart by the time.
+struct Ownership {
+    unsigned long owner = 0;
+    unsigned long since = 0;
+    friend bool operator==(const Ownership&, const Ownership&) = default;
+};
+
+QString changedWhileRead() { return QStringLiteral("The clipboard changed while it was read"); }
+QString replacedBeforeRead() { return QStringLiteral("A later copy replaced it before it was read"); }
+QString ownerWentAway() { return QStringLiteral("The clipboard owner went away before its copy was read"); }
+
+} // namespace
+
 // Reads other programs' offers on an X connection of its own, so the capture never touches the
 // connection the main thread watches and serves on. Used by one read at a time (see ReadChannels).
+//
+// The channel hears every change of the clipboard's owner (XFixes), in the order the server made
+// them, among the answers to its requests. So it knows whether the change being read is still the
+// clipboard's before it asks, and whether a later owner may have made an answer. A request is sent
+// only while the change's owner holds the clipboard, and the window it names stays until the
+// request is answered or long after: an owner that answers a window that is gone gets an X error,
+// which ends most programs.
 class X11Pasteboard::ReadChannel {
 public:
+    static constexpr std::chrono::seconds retiredLife {30};
+    static constexpr size_t maxRetired = 32;
+
     explicit ReadChannel(std::unique_ptr<X11Connection> connection)
         : m_connection(std::move(connection))
     {
+        Display* display = m_connection->display();
+        int errorBase = 0;
+        XFixesQueryExtension(display, &m_xfixesEventBase, &errorBase);
         m_clipboardAtom = m_connection->atom("CLIPBOARD");
         m_propertyAtom = m_connection->atom("LUMRA_SELECTION");
-        replaceRequestor();
+        m_markAtom = m_connection->atom("LUMRA_MARK");
+        m_connection->setEventHandler([this](XEvent& event) { note(event); });
+        XFixesSelectSelectionInput(display, m_connection->rootWindow(), m_clipboardAtom,
+                                   XFixesSetSelectionOwnerNotifyMask | XFixesSelectionWindowDestroyNotifyMask
+                                       | XFixesSelectionClientCloseNotifyMask);
+        m_requestor = newRequestor();
+        XSync(display, XFalse); // every change from here on is heard
     }
-    ~ReadChannel() { XDestroyWindow(m_connection->display(), m_requestor); }
+    ~ReadChannel()
+    {
+        Display* display = m_connection->display();
+        XDestroyWindow(display, m_requestor);
+        for (const Retired& retired : m_retired)
+            XDestroyWindow(display, retired.window);
+    }
 
-    // Asks `owner` for `target`. The server hands the request to whoever owns the clipboard when
-    // it gets there, so the owner is asked right after: when another program has taken the
-    // clipboard meanwhile, the answer is not waited for and `*otherOwner` is set. With `cut`,
-    // bytes past `maxBytes` are left unread instead of failing the read.
-    OfferRead convert(const char* target, quint64 owner, qint64 maxBytes, bool cut, std::chrono::milliseconds piece,
-                      QDeadlineTimer deadline, bool* otherOwner)
+    // Starts reading `change` on this channel: empty when its owner still holds the clipboard,
+    // else why it cannot be read.
+    QString begin(Ownership change)
+    {
+        m_change = change;
+        settle();
+        m_movesAtBegin = m_moves;
+        // A channel that has heard no change yet knows only the window.
+        if ((m_heard && m_latest != change) || m_ownerNow != change.owner)
+            return whyMoved(replacedBeforeRead());
+        m_latest = change; // also for a channel that had heard of no change yet
+        return QString();
+    }
+
+    // Before each further request of the same read: empty when nothing moved since begin().
+    QString stillCurrent()
+    {
+        settle();
+        if (m_moves != m_movesAtBegin || m_ownerNow != m_change.owner)
+            return whyMoved(changedWhileRead());
+        return QString();
+    }
+
+    // Why the last convert() stopped, when the clipboard's owner moved under it.
+    const QString& interruption() const { return m_interruption; }
+
+    // Asks the change's owner for `target` (begin() or stillCurrent() checked it holds the
+    // clipboard). With `cut`, bytes past `maxBytes` are left unread instead of failing the read.
+    OfferRead convert(const char* target, qint64 maxBytes, bool cut, std::chrono::milliseconds piece,
+                      QDeadlineTimer deadline)
     {
         Display* display = m_connection->display();
         const Atom targetAtom = m_connection->atom(target);
+        m_interruption.clear();
+        m_marked = false;
+        m_asking = true;
         XConvertSelection(display, m_clipboardAtom, targetAtom, m_propertyAtom, m_requestor, XCurrentTime);
-        if (XGetSelectionOwner(display, m_clipboardAtom) != owner) {
-            *otherOwner = true;
-            replaceRequestor();
-            return OfferRead::failure(OfferRead::Outcome::refused, QStringLiteral("The clipboard changed while it was read"));
-        }
+        // The server handles the two one after the other: an owner change heard after the mark was
+        // made after the request reached the owner.
+        XChangeProperty(display, m_requestor, m_markAtom, XA_INTEGER, 32, PropModeAppend, nullptr, 0);
+        XFlush(display);
         XEvent event;
-        if (!m_connection->waitFor(
-                [&](const XEvent& e) {
-                    return e.type == SelectionNotify && e.xselection.requestor == m_requestor
-                        && e.xselection.selection == m_clipboardAtom && e.xselection.target == targetAtom;
-                },
-                earlier(piece, deadline), &event))
+        const bool answered = awaitAnswer(
+            [&](const XEvent& e) {
+                return e.type == SelectionNotify && e.xselection.requestor == m_requestor
+                    && e.xselection.selection == m_clipboardAtom && e.xselection.target == targetAtom;
+            },
+            earlier(piece, deadline), &event);
+        m_asking = false;
+        if (!answered) {
+            if (!m_interruption.isEmpty()) {
+                retireRequestor();
+                return OfferRead::failure(OfferRead::Outcome::refused, m_interruption);
+            }
             return gaveUp(piece, deadline);
+        }
         if (event.xselection.property == XNone)
             return OfferRead::failure(OfferRead::Outcome::refused,
                                       QStringLiteral("The clipboard owner cannot provide %1").arg(QLatin1String(target)));
@@ -146,7 +224,7 @@ public:
         if (read.ok() && incremental)
             read = readIncrementally(read.size, maxBytes, cut, piece, deadline);
         if (!read.ok())
-            replaceRequestor();
+            retireRequestor();
         return read;
     }
 
@@ -170,15 +248,84 @@ public:
     }
 
 private:
+    struct Retired {
+        Window window = 0;
+        QDeadlineTimer until;
+    };
+
     static QDeadlineTimer earlier(std::chrono::milliseconds piece, QDeadlineTimer deadline)
     {
         const QDeadlineTimer pieceDeadline(piece);
         return deadline.deadlineNSecs() < pieceDeadline.deadlineNSecs() ? deadline : pieceDeadline;
     }
 
+    // One round trip: every owner change the server made before it has then been heard.
+    void settle()
+    {
+        Display* display = m_connection->display();
+        m_ownerNow = XGetSelectionOwner(display, m_clipboardAtom);
+        while (XPending(display)) {
+            XEvent event;
+            XNextEvent(display, &event);
+            note(event);
+        }
+        forgetRetired(0);
+    }
+
+    QString whyMoved(const QString& otherwise) const
+    {
+        return m_ownerNow == 0 && m_goneOwner == m_change.owner ? ownerWentAway() : otherwise;
+    }
+
+    void note(const XEvent& event)
+    {
+        if (event.type == m_xfixesEventBase + XFixesSelectionNotify) {
+            const auto& notify = reinterpret_cast<const XFixesSelectionNotifyEvent&>(event);
+            if (notify.selection != m_clipboardAtom)
+                return;
+            const bool gone = notify.subtype != XFixesSetSelectionOwnerNotify;
+            if (gone)
+                m_goneOwner = notify.owner ? notify.owner : m_latest.owner;
+            m_latest = {gone ? 0 : notify.owner, notify.selection_timestamp};
+            m_heard = true;
+            ++m_moves;
+            // A change heard before the mark may have come before the request, which then went to
+            // the later owner; after it, only the same window taking the clipboard again (or
+            // going away) makes the answer suspect.
+            if (m_asking && (!m_marked || (gone ? m_goneOwner : notify.owner) == m_change.owner))
+                m_interruption = gone && m_goneOwner == m_change.owner ? ownerWentAway() : changedWhileRead();
+            return;
+        }
+        if (event.type == PropertyNotify && event.xproperty.window == m_requestor && event.xproperty.atom == m_markAtom) {
+            m_marked = true;
+            return;
+        }
+        if (event.type == SelectionNotify)
+            forgetRetired(event.xselection.requestor); // the late answer came: no request names it now
+    }
+
+    // Waits for the event `answer` accepts; false at the deadline or when an owner change makes
+    // the answer suspect (interruption() says which).
+    bool awaitAnswer(const std::function<bool(const XEvent&)>& answer, QDeadlineTimer deadline, XEvent* out)
+    {
+        const auto isOwnerChange = [this](const XEvent& e) { return e.type == m_xfixesEventBase + XFixesSelectionNotify; };
+        for (;;) {
+            XEvent event;
+            if (!m_connection->waitFor([&](const XEvent& e) { return answer(e) || isOwnerChange(e); }, deadline, &event))
+                return false;
+            if (answer(event)) {
+                *out = event;
+                return true;
+            }
+            note(event);
+            if (!m_interruption.isEmpty())
+                return false;
+        }
+    }
+
     OfferRead gaveUp(std::chrono::milliseconds piece, QDeadlineTimer deadline)
     {
-        replaceRequestor();
+        retireRequestor();
         if (deadline.hasExpired())
             return OfferRead::failure(OfferRead::Outcome::pastDeadline, QStringLiteral("The clipboard owner took too long"));
         qCDebug(lcPasteboard) << "clipboard owner did not answer within" << piece.count() << "ms";
@@ -186,20 +333,45 @@ private:
                                   QStringLiteral("The clipboard owner did not answer within %1 ms").arg(piece.count()));
     }
 
-    void replaceRequestor()
+    Window newRequestor()
     {
-        // A new window after a failed read: a late answer or chunk to the old request lands on a
-        // window that no longer exists instead of being taken for the answer to the next one.
         Display* display = m_connection->display();
-        if (m_requestor)
-            XDestroyWindow(display, m_requestor);
-        m_requestor = XCreateSimpleWindow(display, m_connection->rootWindow(), -10, -10, 1, 1, 0, 0, 0);
-        XSelectInput(display, m_requestor, PropertyChangeMask);
+        const Window window = XCreateSimpleWindow(display, m_connection->rootWindow(), -10, -10, 1, 1, 0, 0, 0);
+        XSelectInput(display, window, PropertyChangeMask);
+        return window;
+    }
+
+    // After a read that did not finish, the next request names a new window, so a late answer or
+    // piece is never taken for the next one's. The old window stays until its answer comes or for
+    // retiredLife: an owner may still hold a request naming it.
+    void retireRequestor()
+    {
+        forgetRetired(0);
+        Display* display = m_connection->display();
+        if (m_retired.size() >= maxRetired) {
+            XDestroyWindow(display, m_retired.front().window);
+            m_retired.erase(m_retired.begin());
+        }
+        m_retired.push_back({m_requestor, QDeadlineTimer(retiredLife)});
+        m_requestor = newRequestor();
         XFlush(display);
+    }
+
+    // Destroys the retired `answered` window, and those whose time is up.
+    void forgetRetired(Window answered)
+    {
+        Display* display = m_connection->display();
+        std::erase_if(m_retired, [&](const Retired& retired) {
+            if (retired.window != answered && !retired.until.hasExpired())
+                return false;
+            XDestroyWindow(display, retired.window);
+            return true;
+        });
     }
 
     // For an INCR answer, `size` is the size the owner announced.
     OfferRead readProperty(qint64 maxBytes, bool cut, bool* incremental)
+
     {
         Display* display = m_connection->display();
         Atom actualType = 0;
@@ -265,7 +437,7 @@ private:
             if (chunk.bytes.isEmpty())
                 break;
             if (total + chunk.bytes.size() > maxBytes) {
-                replaceRequestor(); // the rest is not wanted
+                retireRequestor(); // the rest is not wanted
                 if (!cut)
                     return OfferRead::failure(OfferRead::Outcome::tooLarge,
                                               QStringLiteral("The clipboard data is too large"));
@@ -289,9 +461,24 @@ private:
     }
 
     std::unique_ptr<X11Connection> m_connection;
+    int m_xfixesEventBase = 0;
     Atom m_clipboardAtom = 0;
     Atom m_propertyAtom = 0;
+    Atom m_markAtom = 0;
     Window m_requestor = 0;
+    std::vector<Retired> m_retired;
+    // What the channel has heard of the clipboard's owner.
+    Ownership m_latest;
+    Window m_ownerNow = 0;
+    Window m_goneOwner = 0;
+    bool m_heard = false;
+    quint64 m_moves = 0;
+    // The read under way.
+    Ownership m_change;
+    quint64 m_movesAtBegin = 0;
+    bool m_asking = false;
+    bool m_marked = false;
+    QString m_interruption;
 };
 
 // The read channels, so that the offers of several changes are read side by side: an owner that
@@ -301,32 +488,54 @@ public:
     static constexpr int maxOpen = 4;
 
     // Main thread (connections are opened there): makes sure a channel is free for the next
-    // read, while fewer than maxOpen are open.
-    void prepare()
+    // read, while fewer than maxOpen are open. True when it opened one.
+    bool prepare()
     {
         std::lock_guard lock(m_mutex);
         if (!m_free.empty() || m_open >= maxOpen)
-            return;
+            return false;
         if (auto connection = X11Connection::open(X11Connection::Watch::unwatched)) {
             m_free.push_back(std::make_unique<ReadChannel>(std::move(connection)));
             ++m_open;
-        } else if (m_open == 0) {
-            qCWarning(lcPasteboard) << "no second connection to the X display; other programs' copies cannot be read";
+            return true;
         }
+        if (m_open == 0)
+            qCWarning(lcPasteboard) << "no second connection to the X display; other programs' copies cannot be read";
+        return false;
     }
     bool usable()
     {
         std::lock_guard lock(m_mutex);
         return m_open > 0;
     }
-    // A free channel, waited for until the deadline; nullptr when none came free.
-    std::unique_ptr<ReadChannel> take(QDeadlineTimer deadline)
+    // Main thread: the pasteboard's newest change, and the owner that went away with it (0 when
+    // none did). Reads of older ones stop waiting for a channel.
+    void noteChange(qint64 change, unsigned long goneOwner)
+    {
+        std::lock_guard lock(m_mutex);
+        m_latestChange = change;
+        m_latestGoneOwner = goneOwner;
+        m_freed.notify_all();
+    }
+    // Empty while `change` is the newest the pasteboard has seen, else why it cannot be read.
+    QString whyNotNewest(qint64 change, unsigned long owner)
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_latestChange == change)
+            return QString();
+        return m_latestChange == change + 1 && m_latestGoneOwner == owner ? ownerWentAway() : replacedBeforeRead();
+    }
+    // A free channel, waited for until the deadline or until a later change than `change` is
+    // seen; nullptr when none came free.
+    std::unique_ptr<ReadChannel> take(QDeadlineTimer deadline, qint64 change)
     {
         std::unique_lock lock(m_mutex);
-        const auto free = [&] { return !m_free.empty(); };
+        const auto ready = [&] { return !m_free.empty() || m_latestChange != change; };
         if (deadline.isForever())
-            m_freed.wait(lock, free);
-        else if (!m_freed.wait_for(lock, std::chrono::milliseconds(deadline.remainingTime()), free))
+            m_freed.wait(lock, ready);
+        else if (!m_freed.wait_for(lock, std::chrono::milliseconds(deadline.remainingTime()), ready))
+            return nullptr;
+        if (m_free.empty() || m_latestChange != change)
             return nullptr;
         std::unique_ptr<ReadChannel> channel = std::move(m_free.back());
         m_free.pop_back();
@@ -336,7 +545,7 @@ public:
     {
         std::lock_guard lock(m_mutex);
         m_free.push_back(std::move(channel));
-        m_freed.notify_one();
+        m_freed.notify_all();
     }
 
 private:
@@ -344,16 +553,20 @@ private:
     std::condition_variable m_freed;
     std::vector<std::unique_ptr<ReadChannel>> m_free;
     int m_open = 0;
+    qint64 m_latestChange = 0;
+    unsigned long m_latestGoneOwner = 0;
 };
 
 // One change's offer: served from a copy of what Lumra wrote when the copy is ours, else read
-// on a read channel, each answer from the program that owned the clipboard at this change.
+// on a read channel, each answer from the program that owned the clipboard at this change. The
+// read holds its channel until it is done, so the channel can tell whether anything moved between
+// its requests.
 class X11Pasteboard::Reader final : public OfferReader {
 public:
     Reader(const X11Pasteboard& pasteboard, std::shared_ptr<ReadChannels> channels)
         : m_channels(std::move(channels))
         , m_change(pasteboard.m_changeCount)
-        , m_owner(pasteboard.m_owner)
+        , m_ownership {pasteboard.m_owner, pasteboard.m_ownedAt}
         , m_ours(pasteboard.isOwnedByUs())
         , m_piece(pasteboard.m_readTimeout)
     {
@@ -362,16 +575,17 @@ public:
             m_served = pasteboard.m_served;
         }
     }
+    ~Reader() override { release(); }
 
     qint64 changeCount() const override { return m_change; }
     bool ownedByUs() const override { return m_ours; }
-    quint64 ownerWindow() const override { return m_owner; }
+    quint64 ownerWindow() const override { return m_ownership.owner; }
 
     Result<QStringList> types(QDeadlineTimer deadline) override
     {
         if (m_ours)
             return boundedTypes(m_servedTypes);
-        if (m_owner == 0 || !m_channels->usable())
+        if (m_ownership.owner == 0 || !m_channels->usable())
             return QStringList();
         // The meta targets come on top of the types kept.
         const qint64 maxBytes = qint64(OfferLimits::maxTypes + 8) * qint64(sizeof(long));
@@ -393,12 +607,17 @@ public:
             read.bytes = *it;
             return read;
         }
-        if (m_owner == 0 || !m_channels->usable())
+        if (m_ownership.owner == 0 || !m_channels->usable())
             return OfferRead::failure(OfferRead::Outcome::refused, QStringLiteral("The clipboard is empty"));
         return convert(type.toUtf8().constData(), maxBytes, false, deadline);
     }
 
-    bool readFromItsOwner() override { return !m_otherOwner; }
+    bool readFromItsOwner() override
+    {
+        release();
+        return m_moved.isEmpty();
+    }
+    QString whyNotFromItsOwner() const override { return m_moved.isEmpty() ? changedWhileRead() : m_moved; }
 
 private:
     OfferRead convert(const char* target, qint64 maxBytes, bool cut, QDeadlineTimer deadline,
@@ -408,37 +627,81 @@ private:
         // is never asked for it at all.
         if (m_unresponsive)
             return OfferRead::failure(OfferRead::Outcome::timedOut, QStringLiteral("The clipboard owner did not answer"));
-        if (m_otherOwner)
-            return OfferRead::failure(OfferRead::Outcome::refused, QStringLiteral("The clipboard changed while it was read"));
-        std::unique_ptr<ReadChannel> channel = m_channels->take(deadline);
-        if (!channel)
-            return OfferRead::failure(OfferRead::Outcome::pastDeadline, QStringLiteral("No channel came free to read the clipboard"));
-        OfferRead read = channel->convert(target, m_owner, maxBytes, cut, m_piece, deadline, &m_otherOwner);
+        if (!m_moved.isEmpty())
+            return OfferRead::failure(OfferRead::Outcome::refused, m_moved);
+        if (!m_channel) {
+            // A change the pasteboard already saw replaced is not waited for, nor asked about.
+            const auto replaced = [this] {
+                const QString why = m_channels->whyNotNewest(m_change, m_ownership.owner);
+                return m_asked && !why.isEmpty() ? changedWhileRead() : why;
+            };
+            if (QString why = replaced(); !why.isEmpty())
+                return stop(why);
+            m_channel = m_channels->take(deadline, m_change);
+            if (QString why = replaced(); !m_channel && !why.isEmpty())
+                return stop(why);
+            if (!m_channel)
+                return OfferRead::failure(OfferRead::Outcome::pastDeadline,
+                                          QStringLiteral("No channel came free to read the clipboard"));
+            if (QString why = m_channel->begin(m_ownership); !why.isEmpty())
+                return stop(m_asked ? changedWhileRead() : why);
+        } else if (QString why = m_channel->stillCurrent(); !why.isEmpty()) {
+            return stop(why);
+        }
+        m_asked = true;
+        OfferRead read = m_channel->convert(target, maxBytes, cut, m_piece, deadline);
+        if (!m_channel->interruption().isEmpty())
+            return stop(m_channel->interruption());
         if (read.ok() && andThen)
-            andThen(*channel, read.bytes);
-        m_channels->giveBack(std::move(channel));
+            andThen(*m_channel, read.bytes);
         m_unresponsive = read.outcome == OfferRead::Outcome::timedOut || read.outcome == OfferRead::Outcome::pastDeadline;
         return read;
     }
 
+    // The change can no longer be read from its owner: nothing more is asked, and the read fails.
+    OfferRead stop(const QString& why)
+    {
+        m_moved = why;
+        qCDebug(lcPasteboard).noquote() << "clipboard read stopped:" << why;
+        release();
+        return OfferRead::failure(OfferRead::Outcome::refused, why);
+    }
+
+    void release()
+    {
+        if (m_channel)
+            m_channels->giveBack(std::move(m_channel));
+    }
+
     std::shared_ptr<ReadChannels> m_channels;
+    std::unique_ptr<ReadChannel> m_channel;
     qint64 m_change;
-    quint64 m_owner;
+    Ownership m_ownership;
     bool m_ours;
     std::chrono::milliseconds m_piece;
+    bool m_asked = false;
     bool m_unresponsive = false;
-    bool m_otherOwner = false;
+    QString m_moved; // why the read stopped, when the clipboard's owner moved under it
     QStringList m_servedTypes;
     QHash<QString, QByteArray> m_served;
 };
 
+void X11Pasteboard::publishChange()
+{
+    if (!m_channels)
+        m_channels = std::make_shared<ReadChannels>();
+    m_channels->noteChange(m_changeCount, m_goneOwner);
+}
+
 std::shared_ptr<OfferReader> X11Pasteboard::offerReader()
 {
     m_connection->dispatchPending();
-    if (!m_channels)
-        m_channels = std::make_shared<ReadChannels>();
-    if (!isOwnedByUs())
-        m_channels->prepare();
+    if (!isOwnedByUs() && m_channels->prepare()) {
+        // A new channel hears only of the changes made after it listens: those made before are
+        // taken in here first, so that the reader is for the newest of them.
+        XSync(m_connection->display(), XFalse);
+        m_connection->dispatchPending();
+    }
     return std::make_shared<Reader>(*this, m_channels);
 }
 
@@ -485,7 +748,10 @@ Result<qint64> X11Pasteboard::write(const QList<PasteboardRepresentation>& repre
     m_expectOwnEvent = true;
     m_connection->dispatchPending();
     m_owner = m_ownWindow;
+    m_ownedAt = time;
+    m_goneOwner = 0;
     ++m_changeCount;
+    publishChange();
     return m_changeCount;
 }
 

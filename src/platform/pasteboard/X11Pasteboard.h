@@ -90,6 +90,7 @@ private:
     void dropStalledTransfers();
     void answered(unsigned long firstSerial, unsigned long requestor);
     void settleErrors();
+    void publishChange(); // tells the reads which change is the newest
 
     std::unique_ptr<X11Connection> m_connection;
     int m_xfixesEventBase;
@@ -100,6 +101,8 @@ private:
     unsigned long m_ownWindow = 0; // the window Lumra owns the selection with
     unsigned long m_ownedSince = 0;
     quint64 m_owner = 0;
+    unsigned long m_ownedAt = 0; // the server time the owner took the clipboard at, 0 when unknown
+    unsigned long m_goneOwner = 0; // the owner that went away with the last change, if one did
     bool m_expectOwnEvent = false; // our write's owner event must not count twice
     qint64 m_changeCount = 1;
     std::shared_ptr<ReadChannels> m_channels; // opened as other programs' copies are read

@@ -1,5 +1,6 @@
 #include "platform/wayland/WaylandKeyInjector.h"
 
+#include "platform/keys/PasteKeys.h"
 #include "platform/wayland/WaylandConnection.h"
 
 #include <QElapsedTimer>
@@ -9,6 +10,7 @@
 #include <xkbcommon/xkbcommon.h>
 
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
+#include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
 
 #include <linux/input-event-codes.h>
 #include <optional>
@@ -24,10 +26,11 @@ namespace {
 constexpr quint32 keyReleased = 0;
 constexpr quint32 keyPressed = 1;
 
-// A US keymap as xkbcommon writes it, and the Ctrl modifier bit in it.
+// A US keymap as xkbcommon writes it, and the Ctrl and Shift modifier bits in it.
 struct Keymap {
     QByteArray text; // NUL-terminated, as the protocol wants it
     quint32 controlMask = 0;
+    quint32 shiftMask = 0;
 };
 
 std::optional<Keymap> usKeymap()
@@ -41,8 +44,9 @@ std::optional<Keymap> usKeymap()
     if (keymap) {
         char* text = xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1);
         const xkb_mod_index_t control = xkb_keymap_mod_get_index(keymap, XKB_MOD_NAME_CTRL);
-        if (text && control != XKB_MOD_INVALID)
-            result = Keymap {QByteArray(text, qsizetype(strlen(text)) + 1), 1u << control};
+        const xkb_mod_index_t shift = xkb_keymap_mod_get_index(keymap, XKB_MOD_NAME_SHIFT);
+        if (text && control != XKB_MOD_INVALID && shift != XKB_MOD_INVALID)
+            result = Keymap {QByteArray(text, qsizetype(strlen(text)) + 1), 1u << control, 1u << shift};
         free(text);
         xkb_keymap_unref(keymap);
     }
@@ -60,6 +64,54 @@ quint32 now()
 
 } // namespace
 
+// Follows the compositor's windows: which is active, and its app id.
+struct ToplevelListeners {
+    static WaylandKeyInjector& injector(void* data) { return *static_cast<WaylandKeyInjector*>(data); }
+    static WaylandKeyInjector::Toplevel* state(void* data, zwlr_foreign_toplevel_handle_v1* handle)
+    {
+        auto& states = injector(data).m_toplevelStates;
+        auto it = states.find(reinterpret_cast<wl_proxy*>(handle));
+        return it == states.end() ? nullptr : &*it;
+    }
+
+    static void title(void*, zwlr_foreign_toplevel_handle_v1*, const char*) { }
+    static void appId(void* data, zwlr_foreign_toplevel_handle_v1* handle, const char* id)
+    {
+        if (auto* toplevel = state(data, handle))
+            toplevel->appId = QString::fromUtf8(id);
+    }
+    static void output(void*, zwlr_foreign_toplevel_handle_v1*, wl_output*) { }
+    static void states(void* data, zwlr_foreign_toplevel_handle_v1* handle, wl_array* list)
+    {
+        auto* toplevel = state(data, handle);
+        if (!toplevel)
+            return;
+        toplevel->activated = false;
+        const auto* entries = static_cast<const quint32*>(list->data);
+        for (size_t i = 0; i < list->size / sizeof(quint32); ++i)
+            toplevel->activated |= entries[i] == ZWLR_FOREIGN_TOPLEVEL_HANDLE_V1_STATE_ACTIVATED;
+    }
+    static void done(void*, zwlr_foreign_toplevel_handle_v1*) { }
+    static void closed(void* data, zwlr_foreign_toplevel_handle_v1* handle)
+    {
+        injector(data).m_toplevelStates.remove(reinterpret_cast<wl_proxy*>(handle));
+        zwlr_foreign_toplevel_handle_v1_destroy(handle);
+    }
+    static constexpr zwlr_foreign_toplevel_handle_v1_listener handle {title, appId, output, output, states, done, closed};
+
+    static void added(void* data, zwlr_foreign_toplevel_manager_v1*, zwlr_foreign_toplevel_handle_v1* toplevel)
+    {
+        injector(data).m_toplevelStates.insert(reinterpret_cast<wl_proxy*>(toplevel), {});
+        zwlr_foreign_toplevel_handle_v1_add_listener(toplevel, &handle, data);
+    }
+    static void finished(void* data, zwlr_foreign_toplevel_manager_v1* manager)
+    {
+        injector(data).m_toplevels = nullptr;
+        zwlr_foreign_toplevel_manager_v1_destroy(manager);
+    }
+    static constexpr zwlr_foreign_toplevel_manager_v1_listener manager {added, finished};
+};
+
 std::unique_ptr<WaylandKeyInjector> WaylandKeyInjector::create()
 {
     auto connection = WaylandConnection::open();
@@ -76,10 +128,20 @@ WaylandKeyInjector::WaylandKeyInjector(std::unique_ptr<WaylandConnection> connec
         m_seat = m_connection->bind(&wl_seat_interface, 1);
     if (!canPost())
         qCWarning(lcWaylandKeys) << "the compositor offers no virtual keyboard: Lumra copies and the user pastes";
+    if (canPost()) {
+        m_toplevels = m_connection->bind(&zwlr_foreign_toplevel_manager_v1_interface, 2);
+        if (m_toplevels)
+            zwlr_foreign_toplevel_manager_v1_add_listener(reinterpret_cast<zwlr_foreign_toplevel_manager_v1*>(m_toplevels),
+                                                          &ToplevelListeners::manager, this);
+    }
 }
 
 WaylandKeyInjector::~WaylandKeyInjector()
 {
+    for (auto it = m_toplevelStates.cbegin(); it != m_toplevelStates.cend(); ++it)
+        zwlr_foreign_toplevel_handle_v1_destroy(reinterpret_cast<zwlr_foreign_toplevel_handle_v1*>(it.key()));
+    if (m_toplevels)
+        zwlr_foreign_toplevel_manager_v1_destroy(reinterpret_cast<zwlr_foreign_toplevel_manager_v1*>(m_toplevels));
     if (m_keyboard)
         zwp_virtual_keyboard_v1_destroy(reinterpret_cast<zwp_virtual_keyboard_v1*>(m_keyboard));
     if (m_manager)
@@ -108,7 +170,21 @@ Status WaylandKeyInjector::createKeyboard()
     ::close(fd);
     m_keyboard = reinterpret_cast<wl_proxy*>(keyboard);
     m_controlMask = keymap->controlMask;
+    m_shiftMask = keymap->shiftMask;
     return {};
+}
+
+QString WaylandKeyInjector::focusedAppId()
+{
+    if (!m_toplevels)
+        return QString();
+    // The window the popup gave the focus back to may have been reported only just now.
+    m_connection->roundtrip(QDeadlineTimer(500));
+    for (const Toplevel& toplevel : std::as_const(m_toplevelStates)) {
+        if (toplevel.activated)
+            return toplevel.appId;
+    }
+    return QString();
 }
 
 Status WaylandKeyInjector::postPaste()
@@ -119,16 +195,26 @@ Status WaylandKeyInjector::postPaste()
         if (Status created = createKeyboard(); !created)
             return created;
     }
+    const QString appId = focusedAppId();
+    const PasteChord chord = pasteChordFor({appId});
+    if (chord == PasteChord::none)
+        return Status::failure(noPasteKeyMessage(appId));
+    const bool shift = chord == PasteChord::controlShiftV;
     auto* keyboard = reinterpret_cast<zwp_virtual_keyboard_v1*>(m_keyboard);
     zwp_virtual_keyboard_v1_key(keyboard, now(), KEY_LEFTCTRL, keyPressed);
-    zwp_virtual_keyboard_v1_modifiers(keyboard, m_controlMask, 0, 0, 0);
+    if (shift)
+        zwp_virtual_keyboard_v1_key(keyboard, now(), KEY_LEFTSHIFT, keyPressed);
+    zwp_virtual_keyboard_v1_modifiers(keyboard, m_controlMask | (shift ? m_shiftMask : 0), 0, 0, 0);
     zwp_virtual_keyboard_v1_key(keyboard, now(), KEY_V, keyPressed);
     zwp_virtual_keyboard_v1_key(keyboard, now(), KEY_V, keyReleased);
+    if (shift)
+        zwp_virtual_keyboard_v1_key(keyboard, now(), KEY_LEFTSHIFT, keyReleased);
     zwp_virtual_keyboard_v1_key(keyboard, now(), KEY_LEFTCTRL, keyReleased);
     zwp_virtual_keyboard_v1_modifiers(keyboard, 0, 0, 0, 0);
     // The round trip shows whether the compositor took the keys or refused the keyboard.
     if (!m_connection->roundtrip(QDeadlineTimer(2000)) || m_connection->isBroken())
-        return Status::failure(QStringLiteral("Lumra could not send Ctrl+V: the compositor refused the virtual keyboard."));
+        return Status::failure(QStringLiteral("Lumra could not send %1: the compositor refused the virtual keyboard.")
+                                   .arg(pasteChordName(chord)));
     return {};
 }
 

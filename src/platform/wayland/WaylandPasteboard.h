@@ -17,12 +17,17 @@ namespace lumra {
 // The connection is read and dispatched on a thread of its own, so the compositor never finds
 // Lumra's end full however long the main thread is busy: of the copies made meanwhile only the
 // newest offer is kept. When the compositor drops the connection anyway (or ends clipboard access,
-// or withdraws the protocol), Lumra connects again with a growing pause and goes on recording.
+// or withdraws the protocol), Lumra connects again with a growing pause and goes on recording. A
+// compositor may also give up on a client without closing it (a copy of too many types): a
+// roundtrip after every large offer and now and then when idle finds that out within seconds.
 //
 // Another client's data is read through a pipe with a bounded wait: an owner that sends nothing
-// for the read timeout makes the read fail, and further reads of that same change fail at once.
-// Lumra's writes are served from memory for as long as it owns the selection; a slow reader is
-// fed as the pipe drains, on the connection's thread.
+// for the read timeout makes the read fail, and further reads of that same change fail at once,
+// as do reads of an offer replaced before they began or of a lost connection.
+// A write is sent only once the compositor has answered, and the main thread waits for it a
+// quarter of a second at most: a write reported as failed is never made afterwards. A write while
+// the connection is down connects first. Lumra's writes are served from memory for as long as it
+// owns the selection; a slow reader is fed as the pipe drains, on the connection's thread.
 class WaylandPasteboard final : public Pasteboard {
     Q_OBJECT
 public:

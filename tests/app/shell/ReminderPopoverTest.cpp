@@ -32,14 +32,14 @@ TEST(ReminderPopoverTest, MessageCountsClipsWithTheLocalesGrouping)
     EXPECT_EQ(ReminderPopover::reminderMessage(2500, noGrouping), "You have 2,500 clips saved! Tap to Browse.");
 }
 
-TEST(ReminderPopoverTest, ShowsBesideATrayOnlyAndNeverAsAWindowOfAWaylandSession)
+TEST(ReminderPopoverTest, ShowsBesideATrayOnX11AndAsANotificationOnWaylandWithOrWithoutATray)
 {
     using Form = ReminderPopover::Form;
     EXPECT_EQ(ReminderPopover::formFor(false, QStringLiteral("xcb")), Form::none);
-    EXPECT_EQ(ReminderPopover::formFor(false, QStringLiteral("wayland")), Form::none);
+    EXPECT_EQ(ReminderPopover::formFor(false, QStringLiteral("wayland")), Form::notification);
     EXPECT_EQ(ReminderPopover::formFor(true, QStringLiteral("xcb")), Form::bubble);
-    EXPECT_EQ(ReminderPopover::formFor(true, QStringLiteral("wayland")), Form::trayNotification);
-    EXPECT_EQ(ReminderPopover::formFor(true, QStringLiteral("wayland-egl")), Form::trayNotification);
+    EXPECT_EQ(ReminderPopover::formFor(true, QStringLiteral("wayland")), Form::notification);
+    EXPECT_EQ(ReminderPopover::formFor(true, QStringLiteral("wayland-egl")), Form::notification);
 }
 
 class ReminderPopoverBehaviourTest : public ::testing::Test {

@@ -67,6 +67,8 @@ TEST(SyncRecordTest, RefusesWhatAnotherComputerMustNotSay)
         {"fractional integer", with("\"shortcutKeyCode\":9", "\"shortcutKeyCode\":9.5")},
         {"content type", with("\"contentType\":\"text\"", "\"contentType\":\"exe\"")},
         {"a file, which names a path on its own computer", with("\"contentType\":\"text\"", "\"contentType\":\"file\"")},
+        {"a text carrying file URLs", with("\"isPinned\":true", R"("isPinned":true,"fileURLStringsJSON":"[\"file:///etc/passwd\"]")")},
+        {"a text saying its files are folders", with("\"isPinned\":true", R"("isPinned":true,"fileURLIsDirectoryJSON":"[true]")")},
         {"image outside", with(qPrintable(QString(64, u'c')), "../../x")},
         {"bad Base64", with("\"rtfData\":\"", "\"rtfData\":\"*")},
     };

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -56,6 +57,22 @@ TEST(ManualClock, AfterIsDroppedWhenItsContextIsGone)
     delete context;
     clock.advance(100ms);
     EXPECT_EQ(calls, 10);
+    EXPECT_EQ(clock.pendingTimers(), 0);
+}
+
+// A call still pending when its context goes (at quit, say) is let go with everything it holds,
+// not kept until a time that never comes.
+TEST(ManualClock, APendingAfterGoesWithItsContext)
+{
+    ManualClock clock;
+    auto held = std::make_shared<int>(0);
+    std::weak_ptr<int> watch = held;
+    auto* context = new QObject;
+    clock.after(1h, context, [held] { ++*held; });
+    held.reset();
+    ASSERT_FALSE(watch.expired());
+    delete context;
+    EXPECT_TRUE(watch.expired());
     EXPECT_EQ(clock.pendingTimers(), 0);
 }
 

@@ -208,8 +208,8 @@ TEST_F(SyncPageTest, Screenshots)
     saveScreenshots(again, "settings-sync-on");
     NotificationCenter::defaultCenter().post(
         Notifications::iCloudSyncStatusChanged,
-        {{"status", "\u26A0\uFE0F IMPORT: 1 computer waiting for a file to arrive, computer 1A2B3C4D's clock is 200 days ahead: "
-                    "5 records from it held, 2 records from computer 9C0D1E2F held: stamped ahead of this computer's clock, "
+        {{"status", "\u26A0\uFE0F IMPORT: 1 computer waiting for a file to arrive, records from computer 1A2B3C4D are stamped "
+                    "200 days ahead of this computer's clock: 5 held, 2 records from computer 9C0D1E2F held: stamped ahead of this computer's clock, "
                     "3 records refused from computer 5E6F7A8B"}});
     // A long status wraps within the page rather than running off its edge.
     QLabel* status = page<SyncPage>(SettingsTab::iCloud).statusLabel();
