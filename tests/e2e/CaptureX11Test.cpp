@@ -4,6 +4,7 @@
 #include "platform/pasteboard/X11Pasteboard.h"
 #include "platform/workspace/X11Workspace.h"
 
+#include "HostileOwners.h"
 #include "X11EngineTest.h"
 #include "Xclip.h"
 #include "platform/pasteboard/SelectionOwner.h"
@@ -93,6 +94,26 @@ TEST_F(CaptureX11Test, APasswordManagerCopyIsNotStored)
     ASSERT_TRUE(waitForItems(1));
     ASSERT_EQ(manager->clipboardItems().size(), 1);
     EXPECT_EQ(last().textContent, "after the password");
+}
+
+// A read for a copy that the same window replaced before the read began is refused as replaced:
+// the window still owns the clipboard, but its answers would be the later copy's.
+TEST_F(CaptureX11Test, AReadOfACopyReplacedBeforeItBeganIsRefused)
+{
+    manager.reset(); // only the reads below ask the owner
+    QSignalSpy changed(pasteboard.get(), &Pasteboard::changed);
+    test::HostileProgram owner; // copies again on the same window once it has listed its types
+    ASSERT_TRUE(owner.start(QStringLiteral(LUMRA_HOSTILE_X11_OWNER), {QStringLiteral("retake-at-targets")}));
+    ASSERT_TRUE(changed.wait(20000));
+    auto first = pasteboard->offerReader();
+    auto late = pasteboard->offerReader();
+    ASSERT_TRUE(first->types(QDeadlineTimer(5000)).ok());
+    ASSERT_TRUE(owner.waitForOutput("RETAKEN", 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pasteboard->changeCount() > first->changeCount(); }, 10000));
+
+    const auto types = late->types(QDeadlineTimer(5000));
+    ASSERT_FALSE(types.ok()) << types.value().join(u' ').toStdString();
+    EXPECT_EQ(types.error(), QStringLiteral("A later copy replaced it before it was read"));
 }
 
 } // namespace

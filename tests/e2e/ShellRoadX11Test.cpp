@@ -233,6 +233,7 @@ TEST_F(ShellRoadX11Test, ClosingThePreviewGivesTheKeysBackToThePopup)
     field.resize(400, 40);
     field.show();
     field.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&field, startTimeoutMs));
     ASSERT_TRUE(QTest::qWaitFor([] { return activeWindowName() == QStringLiteral("Lumra test field"); }, startTimeoutMs));
 
     xdotool({"key", "--clearmodifiers", "ctrl+alt+v"});

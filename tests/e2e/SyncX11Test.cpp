@@ -15,6 +15,7 @@
 
 namespace {
 
+using lumra::test::storedColumnContains;
 using lumra::test::storedTexts;
 
 constexpr int waitMs = 30000;
@@ -256,6 +257,51 @@ TEST_F(SyncX11Test, WhatAComputerCopiedWhileItsClockRanFarAheadReachesTheOtherOn
         return true;
     };
     EXPECT_TRUE(QTest::qWaitFor(all, waitMs)) << "the first computer has: " << storedTexts(a.supportFolder()).join(" | ").toStdString();
+}
+
+// Changes the first computer's store as its user would while it is stopped: Lumra finds them at its next start.
+bool changeStore(const Computer& c, const QByteArray& sql)
+{
+    sqlite3* db = nullptr;
+    const QByteArray path = QFile::encodeName(c.supportFolder() + QStringLiteral("/Lumra.sqlite"));
+    bool ok = sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK
+        && sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr) == SQLITE_OK && sqlite3_changes(db) > 0;
+    sqlite3_close(db);
+    return ok;
+}
+
+TEST_F(SyncX11Test, WhatIsDeletedOnAComputerWhoseClockIsTwoHundredDaysBehindStaysDeletedOnBoth)
+{
+    ASSERT_TRUE(a.start(m_app, shared.path())) << a.output.toStdString();
+    ASSERT_TRUE(b.start(m_app, shared.path())) << b.output.toStdString();
+    const QStringList texts {"shared zero", "shared one", "shared two"};
+    for (const QString& text : texts) {
+        ASSERT_TRUE(a.copy(text.toUtf8()));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return storedTexts(b.supportFolder()).contains(text); }, waitMs)) << text.toStdString();
+    }
+
+    // A dead clock battery: the second computer runs 200 days behind, and its user deletes two rows
+    // and comments the third.
+    b.stop();
+    ASSERT_TRUE(changeStore(b, "DELETE FROM CDClipboardItem WHERE textContent IN ('shared zero', 'shared one')"));
+    ASSERT_TRUE(changeStore(b, "UPDATE CDClipboardItem SET comment = 'commented behind' WHERE textContent = 'shared two'"));
+    b.clockOffsetMs = -200LL * 24 * 60 * 60 * 1000;
+    ASSERT_TRUE(b.start(m_app, shared.path())) << b.output.toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return storedTexts(a.supportFolder()).size() == 1; }, waitMs))
+        << "the deletes reached the first computer: " << storedTexts(a.supportFolder()).join(" | ").toStdString();
+
+    // Its clock is put right: nothing comes back, and the comment holds on both.
+    b.stop();
+    b.clockOffsetMs = 0;
+    ASSERT_TRUE(b.start(m_app, shared.path())) << b.output.toStdString();
+    ASSERT_TRUE(a.copy("copied once right"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return storedTexts(b.supportFolder()).contains("copied once right"); }, waitMs));
+    QTest::qWait(12000); // long enough for each to read the other again (they rescan every 5 s)
+    for (Computer* c : {&a, &b}) {
+        EXPECT_EQ(storedTexts(c->supportFolder()), QStringList({"copied once right", "shared two"}))
+            << storedTexts(c->supportFolder()).join(" | ").toStdString();
+        EXPECT_TRUE(storedColumnContains(c->supportFolder(), "comment", "commented behind"));
+    }
 }
 
 } // namespace

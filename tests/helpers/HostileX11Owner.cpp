@@ -11,6 +11,8 @@
 //            takes the clipboard again on the same window, now with a text marked for a password
 //            manager (the way one program window copies twice in a row)
 //   retake-at-text  the same, taken again once it has answered the first request for the text
+//   retake-soon     the same, taken again 0 to 3 ms after the first copy (a third argument: to
+//            that many ms), whatever was asked
 //   twice    a text, then, once it has answered the first TARGETS request, a second text on a
 //            second window whose answers come 100 ms late (two quick copies)
 //   once     answers the first request, then exits
@@ -22,12 +24,15 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
+#include <poll.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -45,6 +50,7 @@ struct Owner {
     Window window = 0;
     std::string mode;
     std::string label;
+    unsigned retakeWithinMs = 3;
     Atom targets = 0, incr = 0, utf8 = 0, textPlain = 0, html = 0, hint = 0, clipboard = 0;
     std::vector<Atom> offered;
     Window second = 0; // twice: the window of the second copy
@@ -138,7 +144,7 @@ struct Owner {
         if (retaken)
             return;
         if ((mode == "retake-at-targets" && request.target == targets) || (mode == "retake-at-text" && isText))
-            takeAgain(window, "copy two, secret", "<i>copy two</i>", true);
+            takeAgain(window, "copy two, secret" + label, "<i>copy two</i>", true);
         if (mode == "twice" && request.target == targets) {
             second = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 1, 1, 0, 0, 0);
             takeAgain(second, "second of two quick copies", "", false);
@@ -237,7 +243,7 @@ struct Owner {
             htmlBody += "deep";
         }
         if (mode.rfind("retake", 0) == 0) {
-            text = "copy one, public";
+            text = "copy one, public" + label;
             htmlBody = "<b>copy one</b>";
         }
         if (mode == "twice")
@@ -251,7 +257,16 @@ struct Owner {
         }
         std::printf("READY\n");
         std::fflush(stdout);
+        // retake-soon: requests are served while the second copy is due, as a program does.
+        const auto due = std::chrono::steady_clock::now()
+            + std::chrono::microseconds(std::random_device()() % (retakeWithinMs * 1000));
         for (;;) {
+            while (mode == "retake-soon" && !retaken && !XPending(display)) {
+                const auto left = std::chrono::duration_cast<std::chrono::microseconds>(due - std::chrono::steady_clock::now());
+                pollfd fd {ConnectionNumber(display), POLLIN, 0};
+                if (left.count() <= 0 || poll(&fd, 1, int((left.count() + 999) / 1000)) == 0)
+                    takeAgain(window, "copy two, secret" + label, "<i>copy two</i>", true);
+            }
             XEvent event;
             XNextEvent(display, &event);
             if (event.type == SelectionRequest)
@@ -269,5 +284,7 @@ int main(int argc, char** argv)
     Owner owner;
     owner.mode = argc > 1 ? argv[1] : "trickle";
     owner.label = argc > 2 ? std::string(" ") + argv[2] : std::string();
+    if (argc > 3)
+        owner.retakeWithinMs = std::max(1, std::atoi(argv[3]));
     return owner.run();
 }

@@ -14,10 +14,11 @@ namespace detail {
 
 bool isImage(const QByteArray& bytes)
 {
-    // The checked road every outside picture takes: a PNG's text chunks are not inflated.
-    const image::DecodeLimits limits { std::numeric_limits<qint64>::max(), 30000ll * 30000 };
-    const auto header = image::readImageHeader(bytes, limits);
-    return header && header->size.width() <= 30000 && header->size.height() <= 30000;
+    // Only what every reader of a picture here accepts, within the decode bounds they keep; the
+    // byte size has its own limit in the sync settings.
+    image::DecodeLimits limits;
+    limits.maxBytes = std::numeric_limits<qint64>::max();
+    return image::readImageHeader(bytes, limits).ok();
 }
 
 } // namespace detail

@@ -150,6 +150,7 @@ ThemeChain walkThemeChain(const IconThemeSearch& search)
 {
     ThemeChain chain;
     QSet<QByteArray> seenFolders;
+    // Qt ends every theme's chain with the fallback theme and hicolor: checked once, from the start.
     QStringList themes {search.themeName, search.fallbackThemeName, QStringLiteral("hicolor")};
     QSet<QString> seen;
     for (qsizetype t = 0; t < themes.size() && seen.size() < maxThemes; ++t) {
@@ -191,7 +192,6 @@ ThemeChain walkThemeChain(const IconThemeSearch& search)
             }
         }
         themes += index->parents;
-        themes += {search.fallbackThemeName, QStringLiteral("hicolor")};
     }
     for (const QString& folder : search.fallbackPaths)
         chain.folders.append({-1, QFile::encodeName(folder)});

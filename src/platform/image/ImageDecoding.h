@@ -19,7 +19,20 @@ namespace lumra::image {
 struct DecodeLimits {
     qint64 maxBytes = 256ll * 1024 * 1024;
     qint64 maxPixels = 8192ll * 8192; // room for two 8K screens side by side
+    // An SVG is parsed whole before its size is known, at some hundred bytes a node, and a
+    // gzipped one is inflated first: both are bounded before Qt sees them.
+    qint64 maxSvgBytes = 4ll * 1024 * 1024;
+    qint64 maxSvgElements = 50000;
+    // Each scan of a progressive JPEG passes over the blocks of the picture again.
+    int maxJpegScans = 100;
+    qint64 maxJpegBlockScans = 1ll << 24; // scans × 8 × 8 blocks: some half second
+
 };
+
+// Everything a decode may allocate, Qt's picture and the decoder's own buffers together
+// (libtiff's strips, libjpeg's coefficients, libwebp's lossless pixels): the picture at the
+// pixel cap and a quarter of that again for the decoder.
+qint64 decodeBudgetBytes(const DecodeLimits& limits);
 
 struct ImageHeader {
     QSize size; // as stored, before any EXIF orientation
@@ -27,7 +40,8 @@ struct ImageHeader {
     QImageIOHandler::Transformations transformation = QImageIOHandler::TransformationNone;
 };
 
-// Reads only the header. Refuses data over the byte cap and sizes over the pixel cap.
+// Reads only the header. Refuses data over the byte cap, sizes over the pixel cap, and what a
+// decoder would spend past decodeBudgetBytes() or the scan and SVG bounds.
 Result<ImageHeader> readImageHeader(const QByteArray& data, const DecodeLimits& limits = {});
 
 // The same for an open file, reading no more of it than the header takes.
@@ -69,7 +83,8 @@ std::optional<QByteArray> pngChunkPayload(const QByteArray& data, QByteArrayView
 QByteArray withoutPngText(const QByteArray& data);
 
 // Pixel width and height from the header, without decoding and without applying the
-// orientation; none when the data is no readable image.
+// orientation; none when the data is no readable image. An SVG's come from its root element's
+// attributes, so the document is never parsed for them: cheap enough for a row's size hint.
 std::optional<QSize> imageDimensions(const QByteArray& data);
 
 } // namespace lumra::image

@@ -485,23 +485,34 @@ private:
 // takes its time holds one channel, never the reading of the copies made after it.
 class X11Pasteboard::ReadChannels {
 public:
-    static constexpr int maxOpen = 4;
+    // More than the capture reads at once, so no read waits for another's channel.
+    static constexpr int maxOpen = 8;
 
-    // Main thread (connections are opened there): makes sure a channel is free for the next
-    // read, while fewer than maxOpen are open. True when it opened one.
+    // Main thread (connections are opened there), for each new read: makes sure a channel is
+    // free for it and for every other read not yet started, while fewer than maxOpen are open.
+    // True when it opened one. The read gives its turn back with unreserve() when it starts.
     bool prepare()
     {
         std::lock_guard lock(m_mutex);
-        if (!m_free.empty() || m_open >= maxOpen)
-            return false;
-        if (auto connection = X11Connection::open(X11Connection::Watch::unwatched)) {
+        ++m_reserved;
+        bool opened = false;
+        while (qsizetype(m_free.size()) < m_reserved && m_open < maxOpen) {
+            auto connection = X11Connection::open(X11Connection::Watch::unwatched);
+            if (!connection) {
+                if (m_open == 0)
+                    qCWarning(lcPasteboard) << "no second connection to the X display; other programs' copies cannot be read";
+                break;
+            }
             m_free.push_back(std::make_unique<ReadChannel>(std::move(connection)));
             ++m_open;
-            return true;
+            opened = true;
         }
-        if (m_open == 0)
-            qCWarning(lcPasteboard) << "no second connection to the X display; other programs' copies cannot be read";
-        return false;
+        return opened;
+    }
+    void unreserve()
+    {
+        std::lock_guard lock(m_mutex);
+        --m_reserved;
     }
     bool usable()
     {
@@ -553,6 +564,7 @@ private:
     std::condition_variable m_freed;
     std::vector<std::unique_ptr<ReadChannel>> m_free;
     int m_open = 0;
+    qsizetype m_reserved = 0; // reads prepared for that have not asked for their channel yet
     qint64 m_latestChange = 0;
     unsigned long m_latestGoneOwner = 0;
 };
@@ -569,13 +581,18 @@ public:
         , m_ownership {pasteboard.m_owner, pasteboard.m_ownedAt}
         , m_ours(pasteboard.isOwnedByUs())
         , m_piece(pasteboard.m_readTimeout)
+        , m_reserved(!m_ours)
     {
         if (m_ours) {
             m_servedTypes = pasteboard.m_servedTypes;
             m_served = pasteboard.m_served;
         }
     }
-    ~Reader() override { release(); }
+    ~Reader() override
+    {
+        unreserve();
+        release();
+    }
 
     qint64 changeCount() const override { return m_change; }
     bool ownedByUs() const override { return m_ours; }
@@ -637,6 +654,7 @@ private:
             };
             if (QString why = replaced(); !why.isEmpty())
                 return stop(why);
+            unreserve();
             m_channel = m_channels->take(deadline, m_change);
             if (QString why = replaced(); !m_channel && !why.isEmpty())
                 return stop(why);
@@ -667,6 +685,12 @@ private:
         return OfferRead::failure(OfferRead::Outcome::refused, why);
     }
 
+    void unreserve()
+    {
+        if (std::exchange(m_reserved, false))
+            m_channels->unreserve();
+    }
+
     void release()
     {
         if (m_channel)
@@ -679,6 +703,7 @@ private:
     Ownership m_ownership;
     bool m_ours;
     std::chrono::milliseconds m_piece;
+    bool m_reserved; // a channel was prepared for this read and not yet taken
     bool m_asked = false;
     bool m_unresponsive = false;
     QString m_moved; // why the read stopped, when the clipboard's owner moved under it

@@ -167,6 +167,9 @@ TipsPage::TipsPage(int backPage, int nextPage, QWidget* parent)
     layout->addWidget(m_dots, 0, Qt::AlignHCenter);
     layout->addWidget(OnboardingStyle::footer(m_back, m_continue));
 
+    for (QWidget* button : {static_cast<QWidget*>(m_backArrow), static_cast<QWidget*>(m_forwardArrow),
+                            static_cast<QWidget*>(m_continue), static_cast<QWidget*>(m_back)})
+        button->installEventFilter(this);
     connect(m_backArrow, &QAbstractButton::clicked, this, &TipsPage::showPreviousTip);
     connect(m_forwardArrow, &QAbstractButton::clicked, this, &TipsPage::showNextTip);
     connect(m_back, &QPushButton::clicked, this, [this, backPage] { emit pageRequested(backPage); });
@@ -199,18 +202,32 @@ void TipsPage::markCurrentTipViewed()
     update();
 }
 
+// The arrow keys browse too, so the page works from the keyboard alone.
+bool TipsPage::browseWithArrows(const QKeyEvent& key)
+{
+    if (key.modifiers() != Qt::NoModifier)
+        return false;
+    if (key.key() == Qt::Key_Left)
+        showPreviousTip();
+    else if (key.key() == Qt::Key_Right)
+        showNextTip();
+    else
+        return false;
+    return true;
+}
+
 void TipsPage::keyPressEvent(QKeyEvent* event)
 {
-    // The arrow keys browse too, so the page works from the keyboard alone.
-    if (event->key() == Qt::Key_Left && event->modifiers() == Qt::NoModifier) {
-        showPreviousTip();
-        return;
-    }
-    if (event->key() == Qt::Key_Right && event->modifiers() == Qt::NoModifier) {
-        showNextTip();
-        return;
-    }
-    QWidget::keyPressEvent(event);
+    if (!browseWithArrows(*event))
+        QWidget::keyPressEvent(event);
+}
+
+// A focused button would take the arrow keys to move the focus to its neighbour.
+bool TipsPage::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress && browseWithArrows(*static_cast<QKeyEvent*>(event)))
+        return true;
+    return QWidget::eventFilter(watched, event);
 }
 
 void TipsPage::setOpenShortcut(const QString& shortcut)

@@ -52,8 +52,10 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    bool browseWithArrows(const QKeyEvent& key);
     void update();
 
     TipsProgress m_progress;

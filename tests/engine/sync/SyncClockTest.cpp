@@ -187,6 +187,48 @@ TEST_F(SyncClockTest, AClockPutRightWithoutARestartStampsWithinTheBoundAndWhatIt
     EXPECT_EQ(right.health().heldAhead, 0);
 }
 
+TEST_F(SyncClockTest, WhatAComputerMadeAheadBeforeARestoreIsHeldNowhereAndNeverUndoesALaterChange)
+{
+    const QUuid shared = right.add(QStringLiteral("shared"));
+    settle();
+    ahead.stop();
+    QTemporaryDir backup;
+    copyTree(ahead.store.path(), backup.path());
+    ahead.start();
+
+    ahead.skew = 200 * day;
+    const QUuid made = ahead.add(QStringLiteral("made ahead"));
+    ahead.edit(shared, [](store::ManagedObject& row) { row.set(store::ItemAttr::comment, QStringLiteral("before the restore")); });
+    settle();
+    ASSERT_EQ(right.health().heldAhead, 2);
+    const QUuid former = ahead.device();
+
+    // Its history is restored from before, and its clock is right: it goes on under a new id.
+    ahead.stop();
+    copyTree(backup.path(), ahead.store.path());
+    ahead.skew = 0;
+    ahead.start();
+    settle(6);
+    ASSERT_NE(ahead.device(), former);
+    for (Computer* c : all) {
+        SCOPED_TRACE(c->name.toStdString());
+        EXPECT_TRUE(c->row(made)) << "what it made ahead is held nowhere";
+        const auto health = c->health();
+        EXPECT_EQ(health.heldAhead, 0);
+        EXPECT_FALSE(health.heldFrom.contains(sync::uuidText(former)) || health.clocksAhead.contains(sync::uuidText(former)))
+            << "no status names the computer's former self";
+    }
+
+    // A later comment, given after seeing that one, stands once time reaches the old stamps.
+    right.edit(shared, [](store::ManagedObject& row) { row.set(store::ItemAttr::comment, QStringLiteral("after the restore")); });
+    settle();
+    for (Computer* c : all)
+        c->now += 201 * day;
+    settle();
+    for (Computer* c : all)
+        EXPECT_EQ(c->row(shared)->value(QStringLiteral("comment")).toString().toStdString(), "after the restore") << c->name.toStdString();
+}
+
 TEST_F(SyncClockTest, AFloorStoredFarAheadComesBackWithinTheBound)
 {
     const QUuid row = right.add(QStringLiteral("row"));

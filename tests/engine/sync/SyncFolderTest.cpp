@@ -543,3 +543,20 @@ TEST_F(SyncFolderTest, AWaitForAComputerWhoseFolderIsGoneEndsWithIt)
 
 } // namespace
 } // namespace lumra::test
+
+namespace lumra::test {
+namespace {
+
+TEST(SyncWarningTest, TwoComputersWhoseIdsBeginAlikeAreToldApart)
+{
+    sync::SyncEngine::Health health;
+    health.refused.insert(QStringLiteral("2E7CA4C2-1111-4000-8000-000000000000"), 1);
+    health.refused.insert(QStringLiteral("2E7CA4C2-2222-4000-8000-000000000000"), 2);
+    health.refused.insert(QStringLiteral("9C0D1E2F-3333-4000-8000-000000000000"), 3);
+    EXPECT_EQ(SyncFolderContainer::warningFor(health).toStdString(),
+              "1 record refused from computer 2E7CA4C2-1, 2 records refused from computer 2E7CA4C2-2, "
+              "3 records refused from computer 9C0D1E2F");
+}
+
+} // namespace
+} // namespace lumra::test

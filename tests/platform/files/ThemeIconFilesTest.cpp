@@ -119,6 +119,32 @@ TEST_F(ThemeIconFilesTest, AFifoForAThemesIndexOrCacheRefusesEveryName)
     EXPECT_FALSE(themeIconFilesAreRegular("editor", other));
 }
 
+// A link in a theme folder counts as what it points at: to a picture, a picture; to a FIFO, the FIFO,
+// whether named like a picture, the theme's index or its cache.
+TEST_F(ThemeIconFilesTest, ALinkCountsAsWhatItPointsAt)
+{
+    ASSERT_TRUE(QFile::link(m_system.filePath("icons/Mine/48x48/apps/editor.png"),
+                            m_system.filePath("icons/Mine/scalable/apps/shortcut.svg")));
+    EXPECT_TRUE(themeIconFilesAreRegular("shortcut", search));
+    EXPECT_EQ(withoutBlockingFolders(search).themePaths, search.themePaths);
+
+    const QString fifo = m_user.filePath("pipe");
+    plant(fifo);
+    ASSERT_TRUE(QFile::link(fifo, m_system.filePath("icons/Base/32x32/mimetypes/text-x-script.png")));
+    EXPECT_FALSE(themeIconFilesAreRegular("text-x-script", search));
+    EXPECT_TRUE(themeIconFilesAreRegular("editor", search));
+    EXPECT_EQ(withoutBlockingFolders(search).themePaths, QStringList {m_user.filePath("icons")});
+
+    ASSERT_TRUE(QFile::link(fifo, m_user.filePath("icons/hicolor/icon-theme.cache")));
+    EXPECT_FALSE(themeIconFilesAreRegular("editor", search));
+    EXPECT_TRUE(withoutBlockingFolders(search).themePaths.isEmpty());
+
+    QTemporaryDir own;
+    ASSERT_TRUE(QDir().mkpath(own.filePath("Other")));
+    ASSERT_TRUE(QFile::link(fifo, own.filePath("Other/index.theme")));
+    EXPECT_FALSE(themeIconFilesAreRegular("editor", {QStringLiteral("Other"), {}, {own.path()}, {}}));
+}
+
 // Resident memory of this process, in bytes.
 qint64 residentBytes()
 {

@@ -192,6 +192,15 @@ TEST_F(OnboardingViewTest, TheTipsUnlockContinueOnlyAfterAllTen)
     EXPECT_EQ(go->text(), "50%");
     QTest::keyClick(tips, Qt::Key_Right);
     EXPECT_EQ(tips->progress().index(), 1);
+    // With the focus on one of the page's buttons, the arrows still change the tip.
+    for (QWidget* focused : {static_cast<QWidget*>(tips->forwardArrow()), static_cast<QWidget*>(go)}) {
+        QTest::keyClick(focused, Qt::Key_Right);
+        QTest::keyClick(focused, Qt::Key_Right);
+        QTest::keyClick(focused, Qt::Key_Left);
+    }
+    EXPECT_EQ(tips->progress().index(), 3);
+    for (int i = 0; i < 2; ++i)
+        tips->backArrow()->click();
     for (int i = 0; i < 12; ++i)
         tips->forwardArrow()->click();
     EXPECT_FALSE(tips->forwardArrow()->isEnabled());

@@ -9,6 +9,7 @@
 #include "app/ShellTestSupport.h"
 #include "TestThumbnailer.h"
 
+#include <QBuffer>
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
@@ -169,6 +170,23 @@ TEST_F(FileThumbnailsTest, AFileReplacedUnderItsNameShowsItsNewPicture)
     EXPECT_TRUE(shows(std::nullopt)) << "a file that has no picture any more shows its icon";
     replace(test::solidPng(QSize(64, 64), Qt::green));
     EXPECT_TRUE(shows(QColor(Qt::green))) << "the failure of an older version kept it out";
+
+    // Replaced by a picture of the very same size: an uncompressed bitmap takes as many bytes in
+    // every colour.
+    const auto bitmap = [](QColor colour) {
+        QImage image(64, 64, QImage::Format_RGB32);
+        image.fill(colour);
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "BMP");
+        return bytes;
+    };
+    ASSERT_EQ(bitmap(Qt::yellow).size(), bitmap(Qt::magenta).size());
+    replace(bitmap(Qt::yellow));
+    EXPECT_TRUE(shows(QColor(Qt::yellow)));
+    replace(bitmap(Qt::magenta));
+    EXPECT_TRUE(shows(QColor(Qt::magenta))) << "a file of the same size kept the old picture";
 }
 
 // Pictures the file manager already made are used as they are; a slow thumbnailer busy with

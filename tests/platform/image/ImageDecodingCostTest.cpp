@@ -1,0 +1,201 @@
+#include "platform/image/ImageDecoding.h"
+
+#include "AmplifyingImages.h"
+#include "CpuTime.h"
+#include "LargestAllocation.h"
+
+#include <gtest/gtest.h>
+
+#include <QImageReader>
+
+using namespace lumra;
+using namespace lumra::image;
+using namespace lumra::test;
+
+namespace {
+
+constexpr size_t mebibyte = 1024 * 1024;
+
+// Small caps, so each picture that amplifies is small too: 1024² pixels, 5 MiB for a decode.
+DecodeLimits smallLimits()
+{
+    DecodeLimits limits;
+    limits.maxPixels = 1024 * 1024;
+    return limits;
+}
+
+// Every reader of outside pictures goes one of these ways: the header check then the PNG that
+// capture stores, a thumbnail.
+void readEveryWay(const QByteArray& bytes, const DecodeLimits& limits, bool accepted)
+{
+    EXPECT_EQ(readImageHeader(bytes, limits).ok(), accepted);
+    EXPECT_EQ(decodeImage(bytes, limits, 64).ok(), accepted);
+    EXPECT_EQ(pngData(bytes, limits).ok(), accepted);
+}
+
+// A preview reads only the header of a file.
+bool fileHeaderRead(const QByteArray& bytes)
+{
+    QBuffer file;
+    file.setData(bytes);
+    file.open(QIODevice::ReadOnly);
+    return readImageHeader(file).ok();
+}
+
+} // namespace
+
+TEST(ImageDecodingCost, AnIconsPngTextIsNeitherInflatedNorKept)
+{
+    const QByteArray icon = iconWithTextChunks(3, 4 * mebibyte);
+    ASSERT_LT(icon.size(), 64 * 1024);
+    ASSERT_TRUE(decodeImage(iconHolding(encode(markedImage(4, 4), "png"))).ok()); // plug-ins loaded
+
+    const auto largest = largestAllocationDuring([&] {
+        readEveryWay(icon, {}, true);
+        EXPECT_TRUE(fileHeaderRead(icon));
+        const auto image = decodeImage(icon);
+        ASSERT_TRUE(image.ok()) << image.error().toStdString();
+        EXPECT_EQ(image->size(), QSize(4, 4));
+        EXPECT_FALSE(image->textKeys().contains(QStringLiteral("Comment")));
+    });
+
+    if (largest)
+        EXPECT_LT(*largest, mebibyte) << "no buffer for the text";
+
+    // An entry may not claim more than the pixel cap, whatever the icon's directory says.
+    const auto huge = readImageHeader(iconHolding(pngHeaderClaiming(100000, 100000)));
+    ASSERT_FALSE(huge.ok());
+    EXPECT_TRUE(huge.error().contains(QLatin1String("too large"))) << huge.error().toStdString();
+
+    if (!largest)
+        GTEST_SKIP() << "no sanitizer runtime: the largest allocation is not measured";
+}
+
+TEST(ImageDecodingCost, DecodersWhoseOwnBuffersPassTheBudgetAreRefusedBeforeDecoding)
+{
+    // At the real caps the header alone refuses the 38-byte lossless WebP of 8192² and the
+    // 260 KB one-strip TIFF.
+    EXPECT_FALSE(readImageHeader(losslessWebp(8192, 8192)).ok());
+    EXPECT_FALSE(readImageHeader(oneStripTiff(8192, 8192)).ok());
+
+    const DecodeLimits limits = smallLimits();
+    QImage photo = markedImage(1024, 1024);
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        bool accepted;
+    } cases[] = {
+        // The decoder's own copy beside Qt's picture: twice the picture.
+        { "lossless WebP", losslessWebp(1024, 1024), false },
+        { "one-strip TIFF", oneStripTiff(1024, 1024), false },
+        { "progressive JPEG", progressiveJpeg(photo), false },
+        // Half as many pixels fit; so does a JPEG libjpeg reads a few rows at a time.
+        { "half the lossless WebP", losslessWebp(1024, 512), true },
+        { "half the TIFF", oneStripTiff(1024, 512), true },
+        { "baseline JPEG", encode(photo, "jpeg"), true },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_FALSE(c.bytes.isEmpty());
+        std::optional<size_t> largest;
+        const double cpu = cpuSecondsDuring([&] { largest = largestAllocationDuring([&] { readEveryWay(c.bytes, limits, c.accepted); }); });
+        if (!c.accepted) {
+            EXPECT_LT(cpu, 0.05);
+            if (largest)
+                EXPECT_LT(*largest, mebibyte) << "refused before any pixel buffer";
+        }
+    }
+    if (!largestAllocationDuring([] {}))
+        GTEST_SKIP() << "no sanitizer runtime: the largest allocation is not measured";
+}
+
+TEST(ImageDecodingCost, AProgressiveJpegsRepeatedScansAreCountedNotDecoded)
+{
+    const QByteArray jpeg = progressiveJpeg(markedImage(512, 512));
+    ASSERT_TRUE(decodeImage(jpeg).ok());
+    const QByteArray repeated = withLastScanRepeated(jpeg, 6000);
+
+    Result<ImageHeader> header = Result<ImageHeader>::failure({});
+    const double cpu = cpuSecondsDuring([&] {
+        header = readImageHeader(repeated);
+        EXPECT_FALSE(decodeImage(repeated, {}, 64).ok());
+    });
+    EXPECT_LT(cpu, 0.25) << "the scans are counted, never decoded";
+    ASSERT_FALSE(header.ok());
+    EXPECT_TRUE(header.error().contains(QLatin1String("scans"))) << header.error().toStdString();
+
+    // Under the scan count, the passes over the picture's blocks are bounded too.
+    const QByteArray some = withLastScanRepeated(jpeg, 40);
+    DecodeLimits limits;
+    EXPECT_TRUE(readImageHeader(some, limits).ok());
+    limits.maxJpegBlockScans = 40 * 4096;
+    EXPECT_FALSE(readImageHeader(some, limits).ok());
+}
+
+TEST(ImageDecodingCost, AnSvgIsBoundedBeforeItIsParsed)
+{
+    const QByteArray many = svgOfRects(60000);
+    const QByteArray compressed = [&] {
+        QByteArray gz;
+        QBuffer out(&gz);
+        out.open(QIODevice::WriteOnly);
+        // gzip's own framing around a raw deflate stream, as svgz files carry it.
+        z_stream stream {};
+        deflateInit2(&stream, 9, Z_DEFLATED, 16 + MAX_WBITS, 9, Z_DEFAULT_STRATEGY);
+        const QByteArray big = svgOfRects(200000);
+        gz.resize(big.size());
+        stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(big.constData()));
+        stream.avail_in = uInt(big.size());
+        stream.next_out = reinterpret_cast<Bytef*>(gz.data());
+        stream.avail_out = uInt(gz.size());
+        deflate(&stream, Z_FINISH);
+        gz.resize(gz.size() - stream.avail_out);
+        deflateEnd(&stream);
+        return gz;
+    }();
+    ASSERT_LT(compressed.size(), 100 * 1024);
+
+    const double cpu = cpuSecondsDuring([&] {
+        readEveryWay(many, {}, false);
+        EXPECT_FALSE(fileHeaderRead(many));
+        readEveryWay(compressed, {}, false);
+        EXPECT_FALSE(fileHeaderRead(compressed));
+        readEveryWay(svgOfRects(10) + QByteArray(5 * mebibyte, ' '), {}, false);
+    });
+    EXPECT_LT(cpu, 0.1) << "nothing was parsed";
+    const auto header = readImageHeader(many);
+    EXPECT_TRUE(header.error().contains(QLatin1String("60001 elements"))) << header.error().toStdString();
+
+    // Within the bounds it reads, and a popup row's size hint never parses it.
+    const QByteArray fine = svgOfRects(40000, 300);
+    readEveryWay(fine, {}, true);
+    EXPECT_TRUE(fileHeaderRead(fine));
+    std::optional<QSize> size;
+    EXPECT_LT(cpuSecondsDuring([&] { size = imageDimensions(fine); }), 0.02);
+    EXPECT_EQ(size, QSize(300, 300));
+}
+
+TEST(ImageDecodingCost, AnSvgsSizeFromItsRootAgreesWithQtsReader)
+{
+    const char* roots[] = {
+        R"(width="120" height="80")",
+        R"(width="2in" height="72pt")",
+        R"(width="10.6mm" height="3cm" viewBox="0 0 5 5")",
+        R"(viewBox="0 0 640 480")",
+        R"(width="50%" height="25%" viewBox="0 0 400 200")",
+        R"(width="300" viewBox="0, 0, 90, 60")",
+    };
+    for (const char* root : roots) {
+        SCOPED_TRACE(root);
+        const QByteArray svg = QByteArray("<?xml version=\"1.0\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" ") + root
+            + "><rect width=\"3\" height=\"4\"/></svg>";
+        QBuffer buffer;
+        buffer.setData(svg);
+        buffer.open(QIODevice::ReadOnly);
+        const QSize qt = QImageReader(&buffer).size();
+        EXPECT_EQ(imageDimensions(svg), std::optional<QSize>(qt));
+        const auto image = decodeImage(svg);
+        ASSERT_TRUE(image.ok()) << image.error().toStdString();
+        EXPECT_EQ(image->size(), qt);
+    }
+}
