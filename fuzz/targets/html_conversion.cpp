@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const QString tail = end < 0 ? QString() : QString::fromUtf8(rest.mid(end + 1));
     const QString html = QStringLiteral("<b>bold</b>") + unit.repeated(repeats) + tail;
 
-    const QByteArray rtf = RichText::rtfFromHtml(html, QDeadlineTimer(deadline));
+    const QByteArray rtf = RichText::rtfFromHtml(html, deadline);
     if (!rtf.isEmpty() && rtf.size() <= maxReadBackBytes)
         FUZZ_CHECK(RichText::plainTextFromRtf(rtf).has_value());
     return 0;
