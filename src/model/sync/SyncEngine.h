@@ -188,6 +188,8 @@ private:
     Status nameAhead(qint64 nowMs);
     // Devices another one names as its former self: what they stamped ahead is published again by it.
     QStringList superseded();
+    // Whether the row's stamp, before we stamped it again (settleClock), was at or after this record's.
+    bool overtaken(const SyncRecord& record);
     void supersede(const QStringList& former);
     // Whether the latest record read from a device was stamped beyond the bound, and by how much.
     void noteWriterClock(const QUuid& device, qint64 stamp, qint64 nowMs);

@@ -197,12 +197,17 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
     const bool formerSelf = device != m_config.device && own.contains(uuidText(device));
     const bool gone = superseded().contains(uuidText(device));
     std::optional<bool> behind;
-    auto restampedIfOurs = [&](const SyncRecord& record) {
+    // None: older than what we stamped again of that row, so already overtaken here.
+    auto restampedIfOurs = [&](const SyncRecord& record) -> std::optional<SyncRecord> {
         if (!formerSelf || record.mtime <= clockBound(nowMs))
             return record;
         if (!behind)
             behind = !namedAhead(own);
-        return *behind ? record : restamped(record, nextStamp(nowMs), clockBound(nowMs));
+        if (*behind)
+            return record;
+        if (overtaken(record))
+            return std::nullopt;
+        return restamped(record, nextStamp(nowMs), clockBound(nowMs));
     };
     Cursor at = cursor(device).value_or(Cursor {});
     if (at.incarnation != manifest.incarnation || at.generation > manifest.generation) {
@@ -342,8 +347,9 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
             for (; i < batchEnd; ++i) {
                 const auto& entry = chunk.records[i];
                 const QString where = problemLine(device, entry.line, name);
-                const SyncRecord record = restampedIfOurs(entry.record);
-                Applied applied = applyRecord(images ? &*images : nullptr, record, outcome, where, changes);
+                const std::optional<SyncRecord> ours = restampedIfOurs(entry.record);
+                const SyncRecord& record = ours ? *ours : entry.record;
+                Applied applied = ours ? applyRecord(images ? &*images : nullptr, record, outcome, where, changes) : Applied::skipped;
                 if (applied == Applied::ahead && gone)
                     applied = Applied::skipped; // its successor publishes it again
                 if (applied != Applied::ahead)
@@ -430,7 +436,9 @@ void SyncEngine::retryPending(qint64 nowMs, Outcome& outcome)
             if (!*behind)
                 record = restamped(record, nextStamp(nowMs), clockBound(nowMs));
         }
-        const Applied applied = applyRecord(images ? &*images : nullptr, record, outcome, problemLine(w.device, 0, QStringLiteral("waiting record")), changes);
+        const Applied applied = record.mtime != w.record.mtime && overtaken(w.record)
+            ? Applied::skipped
+            : applyRecord(images ? &*images : nullptr, record, outcome, problemLine(w.device, 0, QStringLiteral("waiting record")), changes);
         m_batchRows.clear();
         if (applied == Applied::wait || applied == Applied::ahead || applied == Applied::aged) {
             (void)holdRecord(w.device, w.record, applied); // the reason may have changed
