@@ -39,9 +39,22 @@ inline SyncRecord restamped(SyncRecord record, qint64 stamp, qint64 bound)
 inline quint32 hash32(quint64 h) { return quint32(h ^ (h >> 32)); }
 
 // What the state remembers of the last line we appended: a hash and its length.
-inline QString tailText(const QByteArray& line)
+// The hash is fieldHash of the line's hex text, worked out as it goes: a line may be tens of
+// megabytes, and its hex text as a string four times that.
+inline QString tailText(QByteArrayView line)
 {
-    return QString::number(fieldHash(QString::fromLatin1(line.toHex())), 16) + u':' + QString::number(line.size());
+    quint64 h = 1469598103934665603ULL;
+    const auto add = [&h](char c) {
+        h ^= quint8(c);
+        h *= 1099511628211ULL;
+    };
+    static constexpr char digits[] = "0123456789abcdef";
+    add('s');
+    for (const char byte : line) {
+        add(digits[quint8(byte) >> 4]);
+        add(digits[quint8(byte) & 0xF]);
+    }
+    return QString::number(h == 0 ? 1 : h, 16) + u':' + QString::number(line.size());
 }
 
 } // namespace lumra::sync::detail

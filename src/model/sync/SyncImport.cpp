@@ -20,7 +20,7 @@ QString lineBefore(const QByteArray& bytes, qint64 end)
     if (end <= 0 || end > bytes.size() || bytes[end - 1] != '\n')
         return {};
     const qsizetype start = end >= 2 ? bytes.lastIndexOf('\n', end - 2) + 1 : 0;
-    return tailText(bytes.mid(start, end - start));
+    return tailText(QByteArrayView(bytes).sliced(start, end - start));
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "model/store/ItemRows.h"
 #include "model/store/ManagedObjectContext.h"
+#include "model/sync/SyncEngineParts.h"
 #include "LargestAllocation.h"
 
 #include <gtest/gtest.h>
@@ -122,6 +123,22 @@ TEST(SyncRecordTest, ALineOfManyValuesIsRefusedBeforeItIsBuilt)
     const QByteArray bigLine = encodeRecord(big) + '\n';
     ASSERT_LT(bigLine.size(), maxLineBytes);
     EXPECT_EQ(readJournal(bigLine, 0, 0, put.device).records.size(), 1);
+}
+
+TEST(SyncRecordTest, TheTailOfALongLineIsTakenWithoutCopiesOfIt)
+{
+    // What a reader remembers of the last line it read, as states already written hold it.
+    std::mt19937 rng(7);
+    for (int size : {0, 1, 17, 4096}) {
+        QByteArray line(size, Qt::Uninitialized);
+        for (char& c : line)
+            c = char(rng());
+        EXPECT_EQ(detail::tailText(line), QString::number(fieldHash(QString::fromLatin1(line.toHex())), 16) + u':' + QString::number(size));
+    }
+    const QByteArray longLine(40 * 1024 * 1024, 'x');
+    const auto largest = test::largestAllocationDuring([&] { (void)detail::tailText(longLine); });
+    if (largest)
+        EXPECT_LT(*largest, 1024u * 1024);
 }
 
 TEST(SyncRecordTest, FieldsOfAStoredRowComeBackUnchanged)
