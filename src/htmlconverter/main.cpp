@@ -2,6 +2,7 @@
 // keeps. Lumra runs it as a process of its own (see platform/richtext/HtmlConverter.h) because Qt's
 // HTML parser cannot be interrupted and some markup costs it seconds and hundreds of megabytes:
 // here it is killed at its deadline instead of holding up Lumra's capture.
+#include "platform/richtext/HtmlConverter.h"
 #include "platform/richtext/RtfCodec.h"
 
 #include <QGuiApplication>
@@ -73,22 +74,24 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication application(argc, argv);
 
-    using namespace lumra;
+    using namespace lumra::RichText;
+    if (!writeAll(reinterpret_cast<const char*>(&HtmlConverter::readyMark), sizeof HtmlConverter::readyMark))
+        return 0;
     for (;;) {
-        qint64 bytes = 0;
-        if (!readAll(reinterpret_cast<char*>(&bytes), sizeof bytes) || bytes < 0 || bytes % 2 != 0
-            || bytes > 2 * RichText::kMaxHtmlCharacters)
+        HtmlConverter::Header request;
+        if (!readAll(reinterpret_cast<char*>(&request), sizeof request) || request.bytes < 0 || request.bytes % 2 != 0
+            || request.bytes > 2 * kMaxHtmlCharacters)
             return 0;
-        QString html(bytes / 2, Qt::Uninitialized);
-        if (!readAll(reinterpret_cast<char*>(html.data()), bytes))
+        QString html(request.bytes / 2, Qt::Uninitialized);
+        if (!readAll(reinterpret_cast<char*>(html.data()), request.bytes))
             return 0;
         QByteArray rtf;
         {
             QTextDocument document;
             document.setHtml(html);
-            rtf = RichText::writeRtf(document);
+            rtf = writeRtf(document, kMaxConvertedRtfBytes);
         }
-        const qint64 answer = rtf.isEmpty() ? -1 : rtf.size();
+        const HtmlConverter::Header answer {request.id, rtf.isEmpty() ? -1 : rtf.size()};
         if (!writeAll(reinterpret_cast<const char*>(&answer), sizeof answer) || !writeAll(rtf.constData(), rtf.size()))
             return 0;
     }

@@ -71,6 +71,14 @@ bool SyncEngine::namedAhead(const QStringList& own)
     return false;
 }
 
+bool SyncEngine::overtaken(const SyncRecord& record)
+{
+    sql::Statement* st = m_state.prepare(QStringLiteral("SELECT stamp FROM restamped WHERE entity = ? AND id = ?"));
+    st->bind(1, qint64(entityCode(record.entity)));
+    st->bind(2, uuidText(record.id));
+    return st->step() && st->int64(0) >= record.mtime;
+}
+
 QStringList SyncEngine::superseded()
 {
     return meta(QStringLiteral("superseded")).split(u' ', Qt::SkipEmptyParts);
@@ -125,6 +133,15 @@ Status SyncEngine::settleClock(qint64 nowMs)
         std::optional<RowState> state = rowState(entity, key.second);
         if (!state)
             continue;
+        // What it was stamped before, so that an older record of ours from then is known as older.
+        sql::Statement* was = m_state.prepare(QStringLiteral(
+            "INSERT INTO restamped(entity, id, stamp) VALUES(?, ?, ?) ON CONFLICT(entity, id) DO UPDATE SET stamp = MAX(stamp, excluded.stamp)"));
+        was->bind(1, qint64(key.first));
+        was->bind(2, uuidText(key.second));
+        was->bind(3, state->mtime);
+        was->step();
+        if (Status s = was->status(); !s)
+            return s;
         state->mtime = stamp;
         for (FieldState& f : state->fields) {
             if (f.stamp > bound)
@@ -211,6 +228,7 @@ Status SyncEngine::openState()
             "record BLOB NOT NULL, PRIMARY KEY(device, entity, id)) WITHOUT ROWID;"
             "CREATE TABLE IF NOT EXISTS keptLocal(entity INTEGER NOT NULL, id TEXT NOT NULL, PRIMARY KEY(entity, id)) WITHOUT ROWID;"
             "CREATE TABLE IF NOT EXISTS republish(entity INTEGER NOT NULL, id TEXT NOT NULL, PRIMARY KEY(entity, id)) WITHOUT ROWID;"
+            "CREATE TABLE IF NOT EXISTS restamped(entity INTEGER NOT NULL, id TEXT NOT NULL, stamp INTEGER NOT NULL, PRIMARY KEY(entity, id)) WITHOUT ROWID;"
             "CREATE TABLE IF NOT EXISTS refused(device TEXT NOT NULL, place TEXT NOT NULL, reason TEXT, PRIMARY KEY(device, place)) WITHOUT ROWID;"
             // Every pass looks for rows stamped beyond the bound of our clock.
             "CREATE INDEX IF NOT EXISTS rowStateByTime ON rowState(mtime);"));
@@ -233,7 +251,8 @@ Status SyncEngine::openState()
         if (Status s = m_state.setUserVersion(stateVersion); !s)
             return s;
     }
-    return {};
+    // Every pass picks the held records that may go in now by why and stamp.
+    return m_state.exec(QStringLiteral("CREATE INDEX IF NOT EXISTS pendingByWhy ON pending(why, stamp)"));
 }
 
 Status SyncEngine::open(qint64 nowMs, Outcome* outcome)

@@ -153,6 +153,8 @@ private:
     // `empty`: the folder holds no manifest and nothing published (yet, or any more).
     Status importDevice(const QUuid& device, qint64 nowMs, Outcome& outcome, bool* empty = nullptr);
     void retryPending(qint64 nowMs, Outcome& outcome);
+    // What changes when a file comes or goes in any device's images folder.
+    QByteArray imageFoldersStamp();
     Applied applyRecord(const SyncDir* deviceDir, const SyncRecord& record, Outcome& outcome, const QString& where,
                         QList<Change>& changes);
     // One copy of a text: its id, synced fields, their stamps, and its row when it is one here.
@@ -188,6 +190,8 @@ private:
     Status nameAhead(qint64 nowMs);
     // Devices another one names as its former self: what they stamped ahead is published again by it.
     QStringList superseded();
+    // Whether the row's stamp, before we stamped it again (settleClock), was at or after this record's.
+    bool overtaken(const SyncRecord& record);
     void supersede(const QStringList& former);
     // Whether the latest record read from a device was stamped beyond the bound, and by how much.
     void noteWriterClock(const QUuid& device, qint64 stamp, qint64 nowMs);
@@ -229,6 +233,16 @@ private:
     QHash<Key, store::ManagedObjectPtr> m_batchRows; // inserted by the batch under way
     QHash<QString, std::pair<QString, qint64>> m_stalls; // device -> (what, since)
     QMap<QString, QString> m_unreadable;                 // device -> why its folder could not be read last pass
+    // What the last retry of held records saw, so that a record is tried again only once what
+    // held it can have changed.
+    struct HeldRetry {
+        bool done = false;
+        qint64 now = 0;
+        AgeRules rules;
+        QByteArray images;
+        qint64 imagesAt = 0;
+    };
+    HeldRetry m_heldRetry;
 };
 
 } // namespace lumra::sync

@@ -197,12 +197,17 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
     const bool formerSelf = device != m_config.device && own.contains(uuidText(device));
     const bool gone = superseded().contains(uuidText(device));
     std::optional<bool> behind;
-    auto restampedIfOurs = [&](const SyncRecord& record) {
+    // None: older than what we stamped again of that row, so already overtaken here.
+    auto restampedIfOurs = [&](const SyncRecord& record) -> std::optional<SyncRecord> {
         if (!formerSelf || record.mtime <= clockBound(nowMs))
             return record;
         if (!behind)
             behind = !namedAhead(own);
-        return *behind ? record : restamped(record, nextStamp(nowMs), clockBound(nowMs));
+        if (*behind)
+            return record;
+        if (overtaken(record))
+            return std::nullopt;
+        return restamped(record, nextStamp(nowMs), clockBound(nowMs));
     };
     Cursor at = cursor(device).value_or(Cursor {});
     if (at.incarnation != manifest.incarnation || at.generation > manifest.generation) {
@@ -342,8 +347,9 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
             for (; i < batchEnd; ++i) {
                 const auto& entry = chunk.records[i];
                 const QString where = problemLine(device, entry.line, name);
-                const SyncRecord record = restampedIfOurs(entry.record);
-                Applied applied = applyRecord(images ? &*images : nullptr, record, outcome, where, changes);
+                const std::optional<SyncRecord> ours = restampedIfOurs(entry.record);
+                const SyncRecord& record = ours ? *ours : entry.record;
+                Applied applied = ours ? applyRecord(images ? &*images : nullptr, record, outcome, where, changes) : Applied::skipped;
                 if (applied == Applied::ahead && gone)
                     applied = Applied::skipped; // its successor publishes it again
                 if (applied != Applied::ahead)
@@ -400,10 +406,35 @@ void SyncEngine::retryPending(qint64 nowMs, Outcome& outcome)
         SyncRecord record;
         bool forItsImage = true;
     };
+    // Tried again only where what held a record can have changed: a stamp ahead once our clock's
+    // bound reaches it; a record waiting for its image once a file came into an images folder (and
+    // now and then, for a file completed where it lies); one our age rule removes once the rules
+    // changed or our clock went back. A held record otherwise costs a pass nothing.
+    const QByteArray images = imageFoldersStamp();
+    const bool imagesDue = !m_heldRetry.done || images != m_heldRetry.images || nowMs < m_heldRetry.imagesAt
+        || nowMs - m_heldRetry.imagesAt >= heldImageRecheckMs;
+    const bool agedDue = !m_heldRetry.done || m_heldRetry.rules != m_ageRules || nowMs < m_heldRetry.now;
+    m_heldRetry.done = true;
+    m_heldRetry.now = nowMs;
+    m_heldRetry.rules = m_ageRules;
+    m_heldRetry.images = images;
+    if (imagesDue)
+        m_heldRetry.imagesAt = nowMs;
+
     QList<Waiting> waiting;
     const QStringList own = ownIds();
     std::optional<bool> behind;
-    sql::Statement* st = m_state.prepare(QStringLiteral("SELECT device, record, why FROM pending"));
+    // Records of a former id of ours held for their stamp may be stamped again (below): tried each pass.
+    QString formerIds;
+    for (const QString& id : own)
+        if (id != ownName() && !parseUuid(id).isNull())
+            formerIds += (formerIds.isEmpty() ? QStringLiteral("'") : QStringLiteral(",'")) + uuidText(parseUuid(id)) + u'\'';
+    sql::Statement* st = m_state.prepare(QStringLiteral(
+        "SELECT device, record, why FROM pending WHERE (why = 'ahead' AND (stamp <= ?1 OR device IN (%1))) OR (why = 'age' AND ?2) "
+        "OR ((why IS NULL OR why = 'image') AND ?3)").arg(formerIds));
+    st->bind(1, clockBound(nowMs));
+    st->bind(2, qint64(agedDue));
+    st->bind(3, qint64(imagesDue));
     while (st->step()) {
         Result<SyncRecord> record = decodeRecord(st->blob(1));
         if (record)
@@ -430,7 +461,9 @@ void SyncEngine::retryPending(qint64 nowMs, Outcome& outcome)
             if (!*behind)
                 record = restamped(record, nextStamp(nowMs), clockBound(nowMs));
         }
-        const Applied applied = applyRecord(images ? &*images : nullptr, record, outcome, problemLine(w.device, 0, QStringLiteral("waiting record")), changes);
+        const Applied applied = record.mtime != w.record.mtime && overtaken(w.record)
+            ? Applied::skipped
+            : applyRecord(images ? &*images : nullptr, record, outcome, problemLine(w.device, 0, QStringLiteral("waiting record")), changes);
         m_batchRows.clear();
         if (applied == Applied::wait || applied == Applied::ahead || applied == Applied::aged) {
             (void)holdRecord(w.device, w.record, applied); // the reason may have changed
@@ -463,6 +496,15 @@ void SyncEngine::retryPending(qint64 nowMs, Outcome& outcome)
         if (applied == Applied::yes)
             ++outcome.applied;
     }
+}
+
+QByteArray SyncEngine::imageFoldersStamp()
+{
+    QByteArray stamp;
+    for (const QUuid& device : SyncFiles::devices(m_devicesDir))
+        if (Result<SyncDir> dir = m_devicesDir.folder(uuidText(device), false))
+            stamp += dir->stamp(QString::fromLatin1(SyncFiles::imagesName));
+    return stamp;
 }
 
 Status SyncEngine::holdRecord(const QUuid& device, const SyncRecord& record, Applied applied)

@@ -84,14 +84,14 @@ qsizetype htmlElementCount(QStringView html, qsizetype stopAbove)
     return count;
 }
 
-QByteArray rtfFromHtml(const QString& html, QDeadlineTimer deadline)
+QByteArray rtfFromHtml(const QString& html, std::chrono::milliseconds cpuTime)
 {
     // Runs while a copy is captured. What is too big is refused before any of it is parsed; the
-    // parse itself, which Qt cannot interrupt, runs in the converter program and ends at the deadline.
+    // parse itself, which Qt cannot interrupt, runs in the converter program and is ended there.
     if (html.size() > kMaxHtmlCharacters || htmlElementCount(html) > kMaxHtmlElements
         || htmlNestingDepth(html) > kMaxHtmlDepth)
         return {};
-    return HtmlConverter::shared().convert(html, deadline);
+    return HtmlConverter::shared().convert(html, cpuTime);
 }
 
 std::optional<QString> htmlFromRtf(const QByteArray& rtf)

@@ -27,17 +27,19 @@ inline constexpr int kMaxHtmlDepth = 256;
 // A long article copied whole has some tens of thousands of elements; QTextDocument spends about a
 // kilobyte and some microseconds on each, and a table of 400,000 cells cost it 450 MB.
 inline constexpr qsizetype kMaxHtmlElements = 100'000;
-// Conversions run in a program of their own, ended when they take longer than this, the same
-// bound as reading the whole copy.
+// Conversions run in a program of their own, ended when they cost it more CPU time than this.
 inline constexpr std::chrono::milliseconds kHtmlConversionTime {2000};
+// RTF made from copied HTML is kept up to the bound of copied text; beyond it only the text is.
+inline constexpr qsizetype kMaxConvertedRtfBytes = 16 * 1024 * 1024;
 
 // Replaces the document's content with the RTF's. Input that is not RTF, exceeds a limit or
 // nests groups deeper than kMaxGroupDepth gives false and an empty document. A truncated
 // or slightly malformed RTF is read as far as it goes.
 bool readRtf(const QByteArray& rtf, QTextDocument* document);
 
-// The document as RTF 1 (ANSI, code page 1252, every other character as \uN).
-QByteArray writeRtf(const QTextDocument& document);
+// The document as RTF 1 (ANSI, code page 1252, every other character as \uN); empty when it
+// would be longer than maxBytes.
+QByteArray writeRtf(const QTextDocument& document, qsizetype maxBytes = kMaxRtfBytes);
 
 // How deep the HTML's elements nest, counted from its tags in one pass without parsing it;
 // counting stops once it passes `stopAbove`. Void elements and those whose end tag may be left
@@ -48,10 +50,11 @@ int htmlNestingDepth(QStringView html, int stopAbove = kMaxHtmlDepth);
 // tag, comment or declaration, attribute values and script included. Counting stops past `stopAbove`.
 qsizetype htmlElementCount(QStringView html, qsizetype stopAbove = kMaxHtmlElements);
 
-// The HTML as RTF, converted by the converter program (see HtmlConverter.h), which is ended at the
-// deadline. Empty for HTML longer than kMaxHtmlCharacters, with more than kMaxHtmlElements
-// elements or nested deeper than kMaxHtmlDepth, and when the conversion failed or was ended.
-QByteArray rtfFromHtml(const QString& html, QDeadlineTimer deadline = QDeadlineTimer(kHtmlConversionTime));
+// The HTML as RTF, converted by the converter program (see HtmlConverter.h), which is ended once
+// the conversion has cost it `cpuTime`. Empty for HTML longer than kMaxHtmlCharacters, with more
+// than kMaxHtmlElements elements or nested deeper than kMaxHtmlDepth, for RTF longer than
+// kMaxConvertedRtfBytes, and when the conversion failed or was ended.
+QByteArray rtfFromHtml(const QString& html, std::chrono::milliseconds cpuTime = kHtmlConversionTime);
 std::optional<QString> htmlFromRtf(const QByteArray& rtf);
 std::optional<QString> plainTextFromRtf(const QByteArray& rtf);
 

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <memory>
 #include <string_view>
 #include <unordered_map>
@@ -147,10 +148,16 @@ struct ListDefinition {
 struct Field {
     int depth = 0;
     QString instruction;
+    // The link the instruction names, worked out at the first result: a field may give its result
+    // any number of times, and an instruction runs to kilobytes.
+    bool resolved = false;
+    std::optional<QString> href; // none: not a hyperlink
 };
 
 // Fonts, colours and list definitions a document may declare.
 constexpr size_t kMaxTableEntries = 1024;
+// List items touched as paragraphs join lists: one list of 2,000 items, or many shorter ones.
+constexpr qsizetype kMaxListWork = 2'000'000;
 
 int supportedCodePage(int codePage)
 {
@@ -338,6 +345,8 @@ private:
     std::vector<ListDefinition> m_lists;
     std::vector<std::pair<int, int>> m_overrides; // \ls -> \listid
     std::map<std::pair<int, int>, QTextList*> m_openLists;
+    std::map<std::pair<int, int>, QTextListFormat::Style> m_listStyles; // emptied when the tables change
+    qsizetype m_listWork = 0;
     std::vector<Field> m_fields;
     std::map<int, std::unique_ptr<QStringDecoder>> m_decoders;
 };
@@ -567,9 +576,9 @@ void RtfReader::controlWord(std::string_view name, bool hasParameter, int parame
         return;
     case Word::Field:
         if (!m_fields.empty() && m_fields.back().depth == int(m_states.size()))
-            m_fields.back().instruction.clear();
+            m_fields.back() = {int(m_states.size()), {}, false, {}};
         else
-            m_fields.push_back({int(m_states.size()), {}});
+            m_fields.push_back({int(m_states.size()), {}, false, {}});
         return;
     case Word::FldInst:
         s.destination = m_fields.empty() ? Destination::Skip : Destination::FieldInstruction;
@@ -577,9 +586,15 @@ void RtfReader::controlWord(std::string_view name, bool hasParameter, int parame
     case Word::FldRslt:
         s.destination = Destination::Text;
         if (!m_fields.empty()) {
-            const QString target = hyperlinkTarget(m_fields.back().instruction);
-            if (!target.isEmpty())
-                s.href = keptLinkTarget(cleanName(target)).value_or(QString());
+            Field& field = m_fields.back();
+            if (!field.resolved) {
+                const QString target = hyperlinkTarget(field.instruction);
+                if (!target.isEmpty())
+                    field.href = keptLinkTarget(cleanName(target)).value_or(QString());
+                field.resolved = true;
+            }
+            if (field.href)
+                s.href = *field.href;
         }
         return;
     default:
@@ -604,6 +619,7 @@ void RtfReader::controlWord(std::string_view name, bool hasParameter, int parame
             m_blue = std::clamp(parameter, 0, 255);
         return;
     case Destination::ListTable:
+        m_listStyles.clear();
         if (word == Word::List && m_lists.size() < kMaxTableEntries) {
             m_lists.emplace_back();
         } else if (word == Word::ListId && !m_lists.empty()) {
@@ -615,6 +631,7 @@ void RtfReader::controlWord(std::string_view name, bool hasParameter, int parame
         }
         return;
     case Destination::ListOverrideTable:
+        m_listStyles.clear();
         if (word == Word::ListOverride && m_overrides.size() < kMaxTableEntries)
             m_overrides.emplace_back(0, 0);
         else if (word == Word::ListId && !m_overrides.empty())
@@ -839,6 +856,7 @@ void RtfReader::routeText(const QString& text)
         }
         return;
     case Destination::LevelText:
+        m_listStyles.clear();
         if (!m_lists.empty() && !m_lists.back().levels.empty()) {
             QString& levelText = m_lists.back().levels.back().text;
             if (levelText.size() < 64)
@@ -846,8 +864,11 @@ void RtfReader::routeText(const QString& text)
         }
         return;
     case Destination::FieldInstruction:
-        if (!m_fields.empty() && m_fields.back().instruction.size() < 8192)
+        if (!m_fields.empty() && m_fields.back().instruction.size() < 8192) {
             m_fields.back().instruction += text.left(8192);
+            m_fields.back().resolved = false;
+            m_fields.back().href.reset();
+        }
         return;
     case Destination::Skip:
     case Destination::ListTable:
@@ -903,12 +924,20 @@ QTextList* RtfReader::listFor(const ParagraphState& p)
     if (p.listOverride > 0) {
         key = p.listOverride;
         level = p.level;
-        const auto override = std::find_if(m_overrides.begin(), m_overrides.end(),
-                                           [&](const auto& o) { return o.first == p.listOverride; });
-        const int listId = override != m_overrides.end() ? override->second : 0;
-        const auto list = std::find_if(m_lists.begin(), m_lists.end(), [&](const auto& l) { return l.id == listId; });
-        if (list != m_lists.end() && size_t(level) < list->levels.size())
-            style = styleForLevel(list->levels[size_t(level)]);
+        // Looked up once per list and level, not for every paragraph: the tables hold a thousand entries.
+        const auto known = m_listStyles.find({key, level});
+        if (known != m_listStyles.end()) {
+            style = known->second;
+        } else {
+            const auto override = std::find_if(m_overrides.begin(), m_overrides.end(),
+                                               [&](const auto& o) { return o.first == p.listOverride; });
+            const int listId = override != m_overrides.end() ? override->second : 0;
+            const auto list =
+                std::find_if(m_lists.begin(), m_lists.end(), [&](const auto& l) { return l.id == listId; });
+            if (list != m_lists.end() && size_t(level) < list->levels.size())
+                style = styleForLevel(list->levels[size_t(level)]);
+            m_listStyles.emplace(std::pair {key, level}, style);
+        }
     } else if (p.oldList) {
         key = -1;
         level = p.oldLevel;
@@ -916,7 +945,13 @@ QTextList* RtfReader::listFor(const ParagraphState& p)
     } else {
         return nullptr;
     }
+    // QTextDocument touches every item of a list when one joins it, so a list of n paragraphs
+    // costs n² / 2; past a budget (a list of 2,000 items) further paragraphs are left out
+    // of lists rather than holding up the reader.
     QTextList*& list = m_openLists[{key, level}];
+    m_listWork += list ? list->count() + 1 : 1;
+    if (m_listWork > kMaxListWork)
+        return nullptr;
     if (!list || list->format().style() != style) {
         QTextListFormat format;
         format.setStyle(style);

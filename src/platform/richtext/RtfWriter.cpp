@@ -3,6 +3,7 @@
 #include "platform/core/LinkSchemes.h"
 
 #include <QColor>
+#include <QHash>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextFragment>
@@ -78,8 +79,9 @@ int listLevel(const QTextList* list)
 
 class RtfWriter {
 public:
-    explicit RtfWriter(const QTextDocument& document)
+    RtfWriter(const QTextDocument& document, qsizetype maxBytes)
         : m_document(document)
+        , m_maxBytes(maxBytes)
     {
     }
 
@@ -93,31 +95,35 @@ private:
     QByteArray header() const;
 
     const QTextDocument& m_document;
+    const qsizetype m_maxBytes;
     QByteArray m_body;
+    // Each in the order first used, with its index: a document may have as many as it has paragraphs.
     QStringList m_fonts;
+    QHash<QString, int> m_fontIndexes;
     QList<QRgb> m_colors;
+    QHash<QRgb, int> m_colorIndexes;
     QList<const QTextList*> m_lists;
+    QHash<const QTextList*, int> m_listIndexes;
 };
+
+template<typename Key>
+int indexIn(QList<Key>& ordered, QHash<Key, int>& indexes, const Key& key)
+{
+    if (const auto known = indexes.constFind(key); known != indexes.constEnd())
+        return *known;
+    indexes.insert(key, int(ordered.size()));
+    ordered.append(key);
+    return int(ordered.size()) - 1;
+}
 
 int RtfWriter::fontIndex(const QString& family)
 {
-    qsizetype index = m_fonts.indexOf(family);
-    if (index < 0) {
-        index = m_fonts.size();
-        m_fonts.append(family);
-    }
-    return int(index);
+    return indexIn(m_fonts, m_fontIndexes, family);
 }
 
 int RtfWriter::colorIndex(const QColor& color)
 {
-    const QRgb rgb = color.rgb();
-    qsizetype index = m_colors.indexOf(rgb);
-    if (index < 0) {
-        index = m_colors.size();
-        m_colors.append(rgb);
-    }
-    return int(index) + 1; // entry 0 is the reader's default colour
+    return indexIn(m_colors, m_colorIndexes, color.rgb()) + 1; // entry 0 is the reader's default colour
 }
 
 QByteArray RtfWriter::write()
@@ -128,8 +134,11 @@ QByteArray RtfWriter::write()
         if (block != m_document.begin())
             m_body += "\\par\n";
         writeBlock(block);
+        if (m_body.size() > m_maxBytes)
+            return {};
     }
-    return header() + m_body + "}\n";
+    QByteArray out = header() + m_body + "}\n";
+    return out.size() > m_maxBytes ? QByteArray() : out;
 }
 
 void RtfWriter::writeBlock(const QTextBlock& block)
@@ -143,11 +152,7 @@ void RtfWriter::writeBlock(const QTextBlock& block)
     else if (alignment & Qt::AlignJustify)
         m_body += "\\qj";
     if (const QTextList* list = block.textList()) {
-        qsizetype index = m_lists.indexOf(list);
-        if (index < 0) {
-            index = m_lists.size();
-            m_lists.append(list);
-        }
+        const int index = indexIn(m_lists, m_listIndexes, list);
         const int level = listLevel(list);
         m_body += "\\ls" + QByteArray::number(index + 1) + "\\ilvl" + QByteArray::number(level) + "\\li"
             + QByteArray::number(720 * (level + 1)) + "\\fi-360 {\\listtext ";
@@ -262,9 +267,9 @@ QByteArray RtfWriter::header() const
 
 } // namespace
 
-QByteArray writeRtf(const QTextDocument& document)
+QByteArray writeRtf(const QTextDocument& document, qsizetype maxBytes)
 {
-    return RtfWriter(document).write();
+    return RtfWriter(document, maxBytes).write();
 }
 
 } // namespace lumra::RichText

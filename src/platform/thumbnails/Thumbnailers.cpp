@@ -14,6 +14,10 @@
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <cerrno>
+
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace lumra::thumbnails {
@@ -67,11 +71,53 @@ bool isInstalled(const QString& program)
     return !QStandardPaths::findExecutable(program).isEmpty();
 }
 
-void killGroup(qint64 pid)
-{
-    if (pid > 0)
-        ::kill(-pid_t(pid), SIGKILL);
-}
+// A process of Lumra's own that leads the thumbnailer's group and does nothing. Its pid, the
+// group's id, cannot be given to another process before Lumra reaps it, and Lumra reaps it only
+// after killing the group: the kill reaches the thumbnailer's group and no other, even once the
+// thumbnailer itself was reaped.
+class GroupLeader {
+public:
+    GroupLeader()
+    {
+        const pid_t lumra = ::getpid();
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            // System calls only: another thread may have held a lock at the fork.
+            ::setpgid(0, 0);
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (::getppid() != lumra)
+                ::_exit(0);
+            ::close_range(3, ~0U, 0); // holds no pipe or socket of Lumra's open
+            for (;;)
+                ::pause();
+        }
+        // Also from here, so the group exists before the thumbnailer joins it.
+        if (m_pid > 0 && ::setpgid(m_pid, m_pid) != 0 && ::getpgid(m_pid) != m_pid)
+            end();
+    }
+    ~GroupLeader() { end(); }
+    GroupLeader(const GroupLeader&) = delete;
+    GroupLeader& operator=(const GroupLeader&) = delete;
+
+    pid_t group() const { return m_pid; }
+    void killGroup() const
+    {
+        if (m_pid > 0)
+            ::kill(-m_pid, SIGKILL);
+    }
+    // Kills the group, then reaps its leader.
+    void end()
+    {
+        if (m_pid <= 0)
+            return;
+        killGroup();
+        while (::waitpid(m_pid, nullptr, 0) < 0 && errno == EINTR) { }
+        m_pid = -1;
+    }
+
+private:
+    pid_t m_pid = -1;
+};
 
 } // namespace
 
@@ -248,19 +294,25 @@ Result<QByteArray> runThumbnailer(const Thumbnailer& thumbnailer, const QString&
     const QString output = folder.filePath(QStringLiteral("thumbnail.png"));
     const QStringList args = expandExec(thumbnailer.exec, input, fileUri(input), output, size);
 
+    GroupLeader leader;
+    const pid_t group = leader.group();
+    if (group <= 0)
+        return Failure::failure(QStringLiteral("No process group for %1.").arg(args.first()));
     QProcess process;
     process.setProgram(args.first());
     process.setArguments(args.mid(1));
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardErrorFile(QProcess::nullDevice());
-    // A group of its own, so the helpers it starts are killed with it.
-    process.setChildProcessModifier([] { ::setpgid(0, 0); });
+    // In the leader's group, so the helpers it starts are killed with it; never run outside it.
+    process.setChildProcessModifier([group] {
+        if (::setpgid(0, group) != 0)
+            ::_exit(127);
+    });
     const QDeadlineTimer deadline(limits.timeout);
     process.start();
     if (!process.waitForStarted(int(std::max<qint64>(deadline.remainingTime(), 0))))
         return Failure::failure(QStringLiteral("%1 did not start.").arg(args.first()));
-    const qint64 pid = process.processId();
     bool killed = false;
     bool stopped = false;
     while (!process.waitForFinished(50)) {
@@ -268,17 +320,14 @@ Result<QByteArray> runThumbnailer(const Thumbnailer& thumbnailer, const QString&
             break;
         stopped = stop && stop->load();
         if (deadline.hasExpired() || stopped) {
-            // Still running, so not yet reaped: the group id is surely the thumbnailer's.
-            killGroup(pid);
+            leader.killGroup();
             killed = true;
             process.waitForFinished(1000);
             break;
         }
     }
-    // Helpers it left behind in its group go with it. The group id cannot have been given to
-    // another process while any of them lives.
-    if (!killed)
-        killGroup(pid);
+    // Helpers it left behind in its group go with it.
+    leader.end();
     if (stopped)
         return Failure::failure(QStringLiteral("%1 was stopped: Lumra is quitting.").arg(args.first()));
     if (killed)

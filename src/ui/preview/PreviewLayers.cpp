@@ -8,6 +8,7 @@
 
 #include <QAudioDevice>
 #include <QAudioOutput>
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -25,6 +26,7 @@
 #include <QStyle>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -89,7 +91,7 @@ void ImagePreviewView::paintEvent(QPaintEvent*)
 
 // ------------------------------------------------------------------------------------------------ text
 
-RichTextHost::RichTextHost(const QByteArray& rtfData, const QString& fallback, QWidget* parent)
+RichTextHost::RichTextHost(QWidget* parent)
     : QTextEdit(parent)
 {
     setReadOnly(true);
@@ -97,8 +99,30 @@ RichTextHost::RichTextHost(const QByteArray& rtfData, const QString& fallback, Q
     setFrameShape(QFrame::NoFrame);
     viewport()->setAutoFillBackground(false);
     document()->setDocumentMargin(16);
-    if (!RichText::readRtf(rtfData, document()))
+}
+
+std::shared_ptr<RichTextHost::Read> RichTextHost::read(const QByteArray& rtfData)
+{
+    auto read = std::make_shared<Read>();
+    read->document = std::make_unique<QTextDocument>();
+    if (!RichText::readRtf(rtfData, read->document.get()))
+        read->document.reset();
+    else
+        read->document->moveToThread(QCoreApplication::instance()->thread());
+    return read;
+}
+
+void RichTextHost::setContent(const std::shared_ptr<Read>& read, const QString& fallback)
+{
+    if (!read || !read->document) {
         setPlainText(fallback);
+        return;
+    }
+    QTextDocument* shown = read->document.release();
+    shown->setParent(this);
+    shown->setDocumentMargin(16);
+    shown->setDefaultFont(font());
+    setDocument(shown); // the empty one it had goes with it
 }
 
 QTextEdit* makePlainTextView(const QString& text, double fontSize, int lineSpacing, QWidget* parent)
@@ -114,6 +138,12 @@ QTextEdit* makePlainTextView(const QString& text, double fontSize, int lineSpaci
     if (fontSize > 0)
         font.setPixelSize(std::max(1, int(std::lround(fontSize))));
     view->document()->setDefaultFont(font);
+    setPlainTextView(view, text, lineSpacing);
+    return view;
+}
+
+void setPlainTextView(QTextEdit* view, const QString& text, int lineSpacing)
+{
     view->setPlainText(text);
     if (lineSpacing > 0) {
         QTextCursor cursor(view->document());
@@ -122,7 +152,6 @@ QTextEdit* makePlainTextView(const QString& text, double fontSize, int lineSpaci
         format.setLineHeight(lineSpacing, QTextBlockFormat::LineDistanceHeight);
         cursor.mergeBlockFormat(format);
     }
-    return view;
 }
 
 // ------------------------------------------------------------------------------------------------ PDF

@@ -11,6 +11,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 class QAbstractButton;
 class QAudioOutput;
@@ -46,16 +47,28 @@ private:
 };
 
 // Formatted text from RTF, read-only but selectable.
+// Stored RTF comes from the clipboard, other computers and backups, megabytes of it: it is read on
+// a worker thread (read()) and shown when done (setContent()).
 class RichTextHost : public QTextEdit {
     Q_OBJECT
 public:
-    // `fallback` is shown when the RTF cannot be read (it nests too deep, say).
-    RichTextHost(const QByteArray& rtfData, const QString& fallback, QWidget* parent = nullptr);
+    explicit RichTextHost(QWidget* parent = nullptr);
+
+    // What read() makes, handed from the worker to the window's thread.
+    struct Read {
+        std::unique_ptr<QTextDocument> document; // none when the RTF cannot be read
+    };
+    // On a worker thread.
+    static std::shared_ptr<Read> read(const QByteArray& rtfData);
+    // `fallback` is shown when the RTF could not be read (it nests too deep, say).
+    void setContent(const std::shared_ptr<Read>& read, const QString& fallback);
 };
 
 // Plain text, selectable, in the system font at `pointSize`; `lineSpacing` > 0 adds that many
 // pixels between lines.
 QTextEdit* makePlainTextView(const QString& text, double fontSize, int lineSpacing, QWidget* parent);
+// Replaces the text of a view makePlainTextView() made.
+void setPlainTextView(QTextEdit* view, const QString& text, int lineSpacing);
 
 class PdfPreviewView : public QWidget {
     Q_OBJECT

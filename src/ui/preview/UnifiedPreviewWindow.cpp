@@ -269,14 +269,30 @@ QWidget* UnifiedPreviewWindow::makeTextContent()
 {
     const PreviewTextContent& text = *m_bridge.textContent;
     const bool original = !m_originalStyle || m_originalStyle->isChecked();
-    if (original && text.kind == PreviewTextContent::Kind::rich)
-        return new RichTextHost(text.rtfData, text.text, this);
-    if (original)
-        return makePlainTextView(text.text, text.fontSize, 0, this);
-    const QString unformatted = text.kind == PreviewTextContent::Kind::rich
-        ? RichText::plainTextFromRtf(text.rtfData).value_or(text.text)
-        : text.text;
-    return makePlainTextView(unformatted, unformattedFontSize, unformattedLineSpacing, this);
+    if (text.kind != PreviewTextContent::Kind::rich)
+        return makePlainTextView(text.text, original ? text.fontSize : unformattedFontSize,
+                                 original ? 0 : unformattedLineSpacing, this);
+    // Stored RTF is read off the window's thread.
+    const QByteArray rtf = text.rtfData;
+    const QString fallback = text.text;
+    if (original) {
+        auto* host = new RichTextHost(this);
+        QPointer<RichTextHost> target(host);
+        runOffThread<std::shared_ptr<RichTextHost::Read>>([rtf] { return RichTextHost::read(rtf); },
+                                                          [target, fallback](const auto& read) {
+                                                              if (target)
+                                                                  target->setContent(read, fallback);
+                                                          });
+        return host;
+    }
+    QTextEdit* view = makePlainTextView(QString(), unformattedFontSize, unformattedLineSpacing, this);
+    QPointer<QTextEdit> target(view);
+    runOffThread<QString>([rtf, fallback] { return RichText::plainTextFromRtf(rtf).value_or(fallback); },
+                          [target](const QString& unformatted) {
+                              if (target)
+                                  setPlainTextView(target, unformatted, unformattedLineSpacing);
+                          });
+    return view;
 }
 
 QWidget* UnifiedPreviewWindow::makeContent()

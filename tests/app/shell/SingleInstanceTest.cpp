@@ -18,6 +18,8 @@
 
 #include <QTest>
 
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -85,6 +87,18 @@ TEST_F(SingleInstanceTest, TheCommandFindsTheSocketWhenTheRuntimeFolderIsALink)
     EXPECT_EQ(QFile::decodeName(path), first.serverPath());
 }
 
+// Lumra's own folder in it may not be a link: the command hands over to no socket found through one.
+TEST_F(SingleInstanceTest, TheCommandRefusesAnInstanceFolderThatIsALink)
+{
+    const QString elsewhere = dataDir.root() + QStringLiteral("/elsewhere");
+    ASSERT_TRUE(QDir().mkpath(elsewhere));
+    const QString folder = dataDir.runtimeDir() + QStringLiteral("/lumra");
+    QDir().rmdir(folder);
+    ASSERT_TRUE(QFile::link(elsewhere, folder));
+    char path[4096];
+    EXPECT_FALSE(handover::socketPath(path, sizeof path)) << path;
+}
+
 TEST_F(SingleInstanceTest, AfterThePrimaryEndsTheNextStartBecomesPrimary)
 {
     {
@@ -138,6 +152,39 @@ TEST_F(SingleInstanceTest, UnknownMessagesOpenNothing)
     ASSERT_EQ(*later.claim(), SingleInstance::Role::handedOver);
     ASSERT_TRUE(opened.wait(5000));
     EXPECT_EQ(opened.count(), 1);
+}
+
+// Each line is a toggle, so lines that arrive together leave the popup as toggling it once per
+// line would: two open and close it, three leave it toggled. Starts one after another each toggle.
+TEST_F(SingleInstanceTest, TogglesThatArriveTogetherCountOncePerLine)
+{
+    SingleInstance first;
+    ASSERT_EQ(*first.claim(), SingleInstance::Role::primary);
+    QSignalSpy toggled(&first, &SingleInstance::togglePopupRequested);
+    const int fd = connectTo(QFile::encodeName(first.serverPath()));
+    ASSERT_GE(fd, 0);
+    // Read by Lumra once the socket holds nothing unread; it read it while handling events.
+    const auto sendAtOnce = [&](int lines) {
+        QByteArray bytes;
+        for (int i = 0; i < lines; ++i)
+            bytes += "toggle-popup\n";
+        ASSERT_EQ(::send(fd, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL), bytes.size());
+        ASSERT_TRUE(QTest::qWaitFor([&] {
+            int unread = -1;
+            return ::ioctl(fd, SIOCOUTQ, &unread) == 0 && unread == 0;
+        }, 10000));
+    };
+    sendAtOnce(2);
+    EXPECT_EQ(toggled.count(), 0) << "two toggles sent together toggled the popup";
+    sendAtOnce(3);
+    EXPECT_EQ(toggled.count(), 1);
+    ::close(fd);
+
+    for (int start = 0; start < 2; ++start) {
+        SingleInstance later;
+        ASSERT_EQ(*later.claim(), SingleInstance::Role::handedOver);
+    }
+    EXPECT_TRUE(QTest::qWaitFor([&] { return toggled.count() == 3; }, 10000)) << toggled.count();
 }
 
 // A same-user program that floods the socket: it is cut off after its first line, which is the

@@ -5,44 +5,58 @@
 
 #include <gtest/gtest.h>
 
-#include <QElapsedTimer>
+#include <QDir>
+#include <QFile>
+#include <QTest>
 
-#include <atomic>
 #include <csignal>
-#include <memory>
+#include <sys/resource.h>
 #include <thread>
 
 using namespace lumra;
 
 namespace {
 
-// Whether `work` returned within `bound`. One that did not is left running (the test has failed,
-// and the old parse would otherwise hold the run for minutes).
-bool returnsWithin(std::chrono::milliseconds bound, std::function<void()> work)
+// CPU time of the child processes reaped so far: what the converter programs cost.
+std::chrono::milliseconds childrenCpuTime()
 {
-    auto done = std::make_shared<std::atomic<bool>>(false);
-    std::thread([done, work = std::move(work)] {
-        work();
-        *done = true;
-    }).detach();
-    QElapsedTimer clock;
-    clock.start();
-    while (!*done && clock.elapsed() < bound.count())
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return *done;
+    rusage usage {};
+    ::getrusage(RUSAGE_CHILDREN, &usage);
+    const auto ms = [](const timeval& t) { return qint64(t.tv_sec) * 1000 + t.tv_usec / 1000; };
+    return std::chrono::milliseconds(ms(usage.ru_utime) + ms(usage.ru_stime));
 }
 
-// The deadline and the restart of the program, with room for a busy machine.
-constexpr std::chrono::milliseconds bound = RichText::kHtmlConversionTime * 3;
+// This process's children still there (running or not yet reaped) whose name starts with `name`.
+QList<pid_t> childProcesses(const QByteArray& name)
+{
+    QList<pid_t> found;
+    for (const QString& task : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile children(QStringLiteral("/proc/self/task/%1/children").arg(task));
+        if (!children.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray& pid : children.readAll().split(' ')) {
+            QFile comm(QStringLiteral("/proc/%1/comm").arg(QString::fromLatin1(pid.trimmed())));
+            if (!pid.trimmed().isEmpty() && comm.open(QIODevice::ReadOnly) && comm.readAll().startsWith(name))
+                found.append(pid_t(pid.trimmed().toInt()));
+        }
+    }
+    return found;
+}
 
 TEST(HtmlConversion, MarkupThatNestsPastTheGuardsCostsNoMoreThanTheDeadline)
 {
     // Each of these nests ever deeper in Qt's parser while looking flat to a count of tags; 20,000
-    // of them cost it seconds to minutes.
+    // of them cost it seconds to minutes. Converted here on the test's own thread, so that a
+    // program kept past its deadline is still there to be seen.
     for (const char* unit : {"< b>", "<div></x>", "<p:x>", "<li_a>", "<div title=\"/>\">", "<&#100;iv>"}) {
         const QString html = QStringLiteral("<b>bold</b>") + QString::fromLatin1(unit).repeated(20'000)
             + QStringLiteral("text");
-        EXPECT_TRUE(returnsWithin(bound, [html] { RichText::rtfFromHtml(html); })) << unit;
+        const auto before = childrenCpuTime();
+        EXPECT_TRUE(RichText::rtfFromHtml(html).isEmpty()) << unit;
+        // The deadline, and the start of the program under a sanitizer.
+        EXPECT_LT(childrenCpuTime() - before, RichText::kHtmlConversionTime + std::chrono::seconds(4)) << unit;
+        EXPECT_EQ(RichText::HtmlConverter::shared().runningProcess(), 0) << unit;
+        EXPECT_TRUE(childProcesses("lumra-html-con").isEmpty()) << unit << ": the program outlived its deadline";
     }
     // The program killed at a deadline is replaced for the next copy.
     const QByteArray rtf = RichText::rtfFromHtml(QStringLiteral("<p><b>bold</b> text</p>"));
@@ -57,9 +71,9 @@ TEST(HtmlConversion, ABigTableIsRefusedBeforeItIsParsed)
         + QStringLiteral("</table>");
     ASSERT_LE(table.size(), RichText::kMaxHtmlCharacters);
     EXPECT_GT(RichText::htmlElementCount(table), RichText::kMaxHtmlElements);
-    auto rtf = std::make_shared<QByteArray>("unset");
-    EXPECT_TRUE(returnsWithin(bound, [table, rtf] { *rtf = RichText::rtfFromHtml(table); }));
-    EXPECT_TRUE(rtf->isEmpty());
+    const auto before = childrenCpuTime();
+    EXPECT_TRUE(RichText::rtfFromHtml(table).isEmpty());
+    EXPECT_EQ(childrenCpuTime(), before) << "the table reached the converter";
     // Every "<" that is not an end tag, comment or declaration counts, however it is spelled.
     EXPECT_EQ(RichText::htmlElementCount(u"<!-- c --><p>a</p>< b><&#100;iv x=\"<i>\"></x>"), 4);
 }
@@ -87,6 +101,67 @@ TEST(HtmlConversion, TheProgramIsKeptBetweenCopiesAndEndedAfterALargeOne)
     ::kill(third, SIGKILL);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_FALSE(RichText::rtfFromHtml(QStringLiteral("<i>four</i>")).isEmpty());
+}
+
+// The converter program is another program: these run stand-ins that misbehave as one might.
+struct StandIn {
+    explicit StandIn(const char* mode)
+        : converter(QStringLiteral(LUMRA_STAND_IN_HTML_CONVERTER), {QString::fromLatin1(mode)})
+    {
+    }
+    QByteArray convert(const QString& html, std::chrono::milliseconds cpuTime = RichText::kHtmlConversionTime)
+    {
+        return converter.convert(html, cpuTime);
+    }
+    RichText::HtmlConverter converter;
+};
+
+TEST(HtmlConverterAnswers, AreTiedToTheirRequestAndCheckedBeforeTheyAreKept)
+{
+    // One answer too many would put every later copy's rich text on the copy after it.
+    StandIn twice("two-answers");
+    for (const QString& text : {QStringLiteral("one"), QStringLiteral("two"), QStringLiteral("three")})
+        EXPECT_EQ(RichText::plainTextFromRtf(twice.convert(text)), text);
+
+    StandIn tooLarge("too-large");
+    EXPECT_TRUE(tooLarge.convert(QStringLiteral("x")).isEmpty());
+    StandIn notRtf("not-rtf");
+    EXPECT_TRUE(notRtf.convert(QStringLiteral("x")).isEmpty());
+}
+
+TEST(HtmlConverterTime, OnlyTheConversionsOwnCpuTimeCounts)
+{
+    // A program that starts slowly, or answers late on a busy machine, still converts the copy.
+    constexpr std::chrono::milliseconds budget {1000};
+    StandIn slowStart("slow-start");
+    EXPECT_EQ(RichText::plainTextFromRtf(slowStart.convert(QStringLiteral("started"), budget)), QStringLiteral("started"));
+    StandIn slowAnswer("slow-answer");
+    EXPECT_EQ(RichText::plainTextFromRtf(slowAnswer.convert(QStringLiteral("late"), budget)), QStringLiteral("late"));
+
+    // One that works on is ended once it has spent the budget, and is gone.
+    StandIn spin("spin");
+    const auto before = childrenCpuTime();
+    EXPECT_TRUE(spin.convert(QStringLiteral("x"), budget).isEmpty());
+    EXPECT_LT(childrenCpuTime() - before, budget + std::chrono::milliseconds(1000));
+    EXPECT_EQ(spin.converter.runningProcess(), 0);
+}
+
+TEST(HtmlConverterProgram, ANewProgramTakesTheCopyWhenTheKeptOneHasDied)
+{
+    StandIn oneThenQuit("one-then-quit");
+    EXPECT_EQ(RichText::plainTextFromRtf(oneThenQuit.convert(QStringLiteral("one"))), QStringLiteral("one"));
+    EXPECT_EQ(RichText::plainTextFromRtf(oneThenQuit.convert(QStringLiteral("two"))), QStringLiteral("two"));
+}
+
+TEST(HtmlConverterProgram, OneThatEndsBetweenCopiesIsReapedAtOnce)
+{
+    RichText::HtmlConverter converter(RichText::HtmlConverter::installedProgram());
+    ASSERT_FALSE(converter.convert(QStringLiteral("<i>one</i>"), RichText::kHtmlConversionTime).isEmpty());
+    const pid_t program = converter.runningProcess();
+    ASSERT_GT(program, 0);
+    ::kill(program, SIGKILL);
+    // Not left a zombie until the next copy of HTML, whenever that comes.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !QFile::exists(QStringLiteral("/proc/%1").arg(program)); }, 10000));
 }
 
 } // namespace

@@ -52,3 +52,19 @@ TEST(HtmlNesting, PagesAsBrowsersCopyThemCountOnlyRealNesting)
 }
 
 } // namespace
+
+namespace {
+
+TEST(HtmlSizeLimit, RtfPastTheBoundOfCopiedTextIsNotKept)
+{
+    // Each CJK character takes some eight bytes of RTF: 2.1 M of them would make 17 MB per copy.
+    const QString cjk = QStringLiteral("<p>") + QString(u'\u4E2D').repeated(2'100'000) + QStringLiteral("</p>");
+    const std::chrono::minutes generous {1}; // the bound under test is the size, not the time
+    EXPECT_TRUE(RichText::rtfFromHtml(cjk, generous).isEmpty());
+    const QString shorter = QStringLiteral("<p>") + QString(u'\u4E2D').repeated(1'000'000) + QStringLiteral("</p>");
+    const QByteArray rtf = RichText::rtfFromHtml(shorter, generous);
+    EXPECT_GT(rtf.size(), 7'000'000);
+    EXPECT_LE(rtf.size(), RichText::kMaxConvertedRtfBytes);
+}
+
+} // namespace

@@ -1,5 +1,6 @@
 #include "platform/richtext/RtfCodec.h"
 
+#include "CpuTime.h"
 #include "RtfTestHelpers.h"
 
 #include <QTextList>
@@ -225,6 +226,38 @@ TEST(RtfReaderLimits, RefusesMoreParagraphsThanTheLimit)
     for (int i = 0; i < RichText::kMaxParagraphs; ++i)
         rtf += "\\par";
     EXPECT_FALSE(RichText::plainTextFromRtf(rtf + "}").has_value());
+}
+
+} // namespace
+
+namespace {
+
+TEST(RtfReaderLimits, WhatTheInputRepeatsIsWorkedOutOnce)
+{
+    // Small inputs that repeat what refers to something large: a field's result after a long
+    // instruction, a paragraph in a list of a long list table. Either is read at paste and in the
+    // preview, so it costs what its bytes are worth, a fraction of a second.
+    const QByteArray instruction = "HYPERLINK \"https://a.test/\"" + QByteArray(" a").repeated(4096);
+    const QByteArray fields = "{\\rtf1{\\field{\\*\\fldinst " + instruction + "}"
+        + QByteArray("\\fldrslt ").repeated(10'000) + "x}}";
+    QByteArray lists = "{\\rtf1{\\*\\listtable";
+    for (int i = 1; i <= 1024; ++i)
+        lists += "{\\list\\listid" + QByteArray::number(i) + "{\\listlevel\\levelnfc0}}";
+    lists += "}{\\*\\listoverridetable";
+    for (int i = 1; i <= 1024; ++i)
+        lists += "{\\listoverride\\listid" + QByteArray::number(i) + "\\ls" + QByteArray::number(i) + "}";
+    lists += "}\\ls1024 " + QByteArray("x\\par ").repeated(20'000) + "}";
+
+    for (const QByteArray& rtf : {fields, lists}) {
+        QTextDocument document;
+        bool read = false;
+        EXPECT_LT(lumra::test::cpuSecondsDuring([&] { read = RichText::readRtf(rtf, &document); }), 1.0)
+            << rtf.size() << " bytes";
+        EXPECT_TRUE(read);
+    }
+    QTextDocument document;
+    ASSERT_TRUE(RichText::readRtf(fields, &document));
+    EXPECT_EQ(formatOf(document, "x").anchorHref(), QStringLiteral("https://a.test/"));
 }
 
 } // namespace

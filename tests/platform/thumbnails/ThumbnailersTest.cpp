@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -131,6 +133,10 @@ TEST_F(ThumbnailerRunTest, AHelperLeftBehindIsKilledWhenTheThumbnailerExits)
     ASSERT_TRUE(QFile::exists(installed.folder() + "/helper"));
     EXPECT_TRUE(QTest::qWaitFor([&] { return !installed.helperAlive(); }, 5000))
         << "the helper it started was left running";
+    // The process that held the group's id for the kill is reaped with the run, not left a zombie.
+    siginfo_t ended {};
+    EXPECT_TRUE(::waitid(P_ALL, 0, &ended, WEXITED | WNOHANG | WNOWAIT) != 0 || ended.si_pid == 0)
+        << "an unreaped child " << ended.si_pid;
 }
 
 TEST_F(ThumbnailerRunTest, AThumbnailerPastItsTimeIsKilledWithItsHelpers)

@@ -169,6 +169,14 @@ TEST_F(FileThumbnailsTest, AFileReplacedUnderItsNameShowsItsNewPicture)
     EXPECT_TRUE(shows(std::nullopt)) << "a file that has no picture any more shows its icon";
     replace(test::solidPng(QSize(64, 64), Qt::green));
     EXPECT_TRUE(shows(QColor(Qt::green))) << "the failure of an older version kept it out";
+
+    // Replaced by a picture of the very same size.
+    const auto bitmap = [](QColor colour) { return test::solidBitmap(QSize(64, 64), colour); };
+    ASSERT_EQ(bitmap(Qt::yellow).size(), bitmap(Qt::magenta).size());
+    replace(bitmap(Qt::yellow));
+    EXPECT_TRUE(shows(QColor(Qt::yellow)));
+    replace(bitmap(Qt::magenta));
+    EXPECT_TRUE(shows(QColor(Qt::magenta))) << "a file of the same size kept the old picture";
 }
 
 // Pictures the file manager already made are used as they are; a slow thumbnailer busy with

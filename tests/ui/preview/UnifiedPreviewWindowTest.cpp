@@ -161,6 +161,30 @@ TEST_F(UnifiedPreviewWindowTest, RichTextThatCannotBeReadShowsThePlainText)
     }
 }
 
+// Stored RTF (from other computers and backups too, megabytes of it) is read by a worker: the
+// window shows before the text is in it.
+TEST_F(UnifiedPreviewWindowTest, StoredRichTextIsReadOffTheWindowsThread)
+{
+    ClipboardItem rich = test::textItem(QStringLiteral("Bold and plain"), clock.now());
+    rich.rtfData = QByteArray("{\\rtf1\\ansi\\b Bold\\b0  and plain}");
+    rich = test::insertItem(*manager, rich);
+    rich.leaveOutRichText();
+    for (const bool original : {true, false}) {
+        SCOPED_TRACE(original);
+        manager->userDefaults().set(UnifiedPreviewWindow::showOriginalStyleKey, original);
+        coordinator->showUnifiedPreview(rich, *manager);
+        UnifiedPreviewWindow* panel = coordinator->panel();
+        ASSERT_TRUE(panel);
+        QPointer<QTextEdit> view = qobject_cast<QTextEdit*>(panel->contentWidget());
+        ASSERT_TRUE(view);
+        EXPECT_TRUE(view->toPlainText().isEmpty()) << "read on the window's thread";
+        EXPECT_TRUE(QTest::qWaitFor([&] { return panel->isLoaded(); }, 10000));
+        ASSERT_TRUE(view);
+        EXPECT_EQ(view->toPlainText(), QStringLiteral("Bold and plain"));
+        closeAndWait();
+    }
+}
+
 // A FIFO copied as a file under a document's name: the preview neither waits for a writer on
 // the window's thread nor leaves a worker waiting for one.
 TEST_F(UnifiedPreviewWindowTest, FilesThatAreFifosShowAsUnreadableWithoutWaiting)
