@@ -229,6 +229,31 @@ TEST_F(SyncClockTest, WhatAComputerMadeAheadBeforeARestoreIsHeldNowhereAndNeverU
         EXPECT_EQ(c->row(shared)->value(QStringLiteral("comment")).toString().toStdString(), "after the restore") << c->name.toStdString();
 }
 
+TEST_F(SyncClockTest, AChangeMadeOnARestoredHistoryWinsOverWhatTheComputerStampedAheadBeforeIt)
+{
+    const QUuid shared = right.add(QStringLiteral("shared"));
+    settle();
+    ahead.stop();
+    QTemporaryDir backup;
+    copyTree(ahead.store.path(), backup.path());
+    ahead.start();
+    // Hours ahead, within what readers trust: the comment travels at once.
+    ahead.skew = 9 * 60 * minute;
+    ahead.edit(shared, [](store::ManagedObject& row) { row.set(store::ItemAttr::comment, QStringLiteral("before the restore")); });
+    settle();
+    ASSERT_EQ(right.row(shared)->value(QStringLiteral("comment")).toString(), QStringLiteral("before the restore"));
+
+    // Restored, its clock right, and at once its user comments on the history as restored.
+    ahead.stop();
+    copyTree(backup.path(), ahead.store.path());
+    ahead.skew = 0;
+    ahead.start();
+    ahead.edit(shared, [](store::ManagedObject& row) { row.set(store::ItemAttr::comment, QStringLiteral("after the restore")); });
+    settle(6);
+    for (Computer* c : all)
+        EXPECT_EQ(c->row(shared)->value(QStringLiteral("comment")).toString().toStdString(), "after the restore") << c->name.toStdString();
+}
+
 TEST_F(SyncClockTest, AFloorStoredFarAheadComesBackWithinTheBound)
 {
     const QUuid row = right.add(QStringLiteral("row"));
