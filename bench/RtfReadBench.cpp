@@ -39,6 +39,18 @@ void BM_HtmlFromRtf(benchmark::State& state)
 }
 BENCHMARK(BM_HtmlFromRtf)->Arg(10'000)->Arg(100'000)->Unit(benchmark::kMillisecond)->Iterations(1);
 
+// The most text a stored RTF may hold, as a synced record or a backup brings it.
+void BM_HtmlFromLargestRtf(benchmark::State& state)
+{
+    const int paragraphs = bench::shortMode() ? 1'000 : RichText::kMaxParagraphs - 1;
+    const QByteArray line = QByteArray("{\\b word} ").repeated(int(RichText::kMaxDocumentCharacters / paragraphs / 6));
+    const QByteArray rtf = "{\\rtf1 " + (line + "\\par ").repeated(paragraphs) + "}";
+    for (auto _ : state)
+        benchmark::DoNotOptimize(RichText::htmlFromRtf(rtf));
+    state.counters["rtfMB"] = rtf.size() / 1048576.0;
+}
+BENCHMARK(BM_HtmlFromLargestRtf)->Unit(benchmark::kMillisecond)->Iterations(1);
+
 void BM_RtfOfCjkPage(benchmark::State& state)
 {
     const int characters = bench::shortMode() ? 100'000 : 2'700'000;

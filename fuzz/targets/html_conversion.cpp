@@ -15,8 +15,9 @@ namespace {
 
 constexpr int maxRepeats = 30'000;
 constexpr qsizetype maxUnitBytes = 64;
-// Short, so that a deadline overrun, a slow guard or a slow restart of the converter shows
-// against the one-second timeout, with room for reading the answer back.
+// The converter's CPU time per conversion. Short, so that an overrun, a slow guard or a slow
+// restart of the converter shows against the one-second timeout, with room for reading the
+// answer back.
 constexpr std::chrono::milliseconds deadline {250};
 // Reading back is the rtf target's work; large answers here would only slow the run.
 constexpr qsizetype maxReadBackBytes = 256 * 1024;

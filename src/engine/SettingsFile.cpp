@@ -122,6 +122,10 @@ QByteArray encode(const std::function<QVariant(const QString&)>& read)
 Parsed parse(const QByteArray& bytes)
 {
     Parsed parsed;
+    if (bytes.size() > maxFileBytes) {
+        parsed.error = QStringLiteral("The file is larger than a settings file can be (%1 KB).").arg(maxFileBytes / 1024);
+        return parsed;
+    }
     QJsonParseError error {};
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
     if (error.error != QJsonParseError::NoError) {

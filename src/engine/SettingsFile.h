@@ -24,6 +24,8 @@ struct Parsed {
     int refused = 0;      // keys of the file whose value was turned down
     QString error;        // set when the bytes are no settings file at all
 };
+// A settings file holds a few kilobytes; larger bytes are refused unparsed.
+inline constexpr qint64 maxFileBytes = 1024 * 1024;
 // Needs no store, window or settings object (safe on any thread).
 Parsed parse(const QByteArray& bytes);
 

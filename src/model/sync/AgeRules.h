@@ -15,6 +15,8 @@ namespace lumra::sync {
 struct AgeRules {
     qint64 retentionDays = 0;    // 0: kept for ever
     qint64 autoCleanMinutes = 0; // 0: off
+
+    friend bool operator==(const AgeRules&, const AgeRules&) = default;
 };
 
 // What made a delete an age rule's: the rule and its threshold in seconds.

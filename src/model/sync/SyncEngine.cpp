@@ -251,7 +251,8 @@ Status SyncEngine::openState()
         if (Status s = m_state.setUserVersion(stateVersion); !s)
             return s;
     }
-    return {};
+    // Every pass picks the held records that may go in now by why and stamp.
+    return m_state.exec(QStringLiteral("CREATE INDEX IF NOT EXISTS pendingByWhy ON pending(why, stamp)"));
 }
 
 Status SyncEngine::open(qint64 nowMs, Outcome* outcome)

@@ -153,6 +153,8 @@ private:
     // `empty`: the folder holds no manifest and nothing published (yet, or any more).
     Status importDevice(const QUuid& device, qint64 nowMs, Outcome& outcome, bool* empty = nullptr);
     void retryPending(qint64 nowMs, Outcome& outcome);
+    // What changes when a file comes or goes in any device's images folder.
+    QByteArray imageFoldersStamp();
     Applied applyRecord(const SyncDir* deviceDir, const SyncRecord& record, Outcome& outcome, const QString& where,
                         QList<Change>& changes);
     // One copy of a text: its id, synced fields, their stamps, and its row when it is one here.
@@ -232,6 +234,16 @@ private:
     QHash<Key, store::ManagedObjectPtr> m_batchRows; // inserted by the batch under way
     QHash<QString, std::pair<QString, qint64>> m_stalls; // device -> (what, since)
     QMap<QString, QString> m_unreadable;                 // device -> why its folder could not be read last pass
+    // What the last retry of held records saw, so that a record is tried again only once what
+    // held it can have changed.
+    struct HeldRetry {
+        bool done = false;
+        qint64 now = 0;
+        AgeRules rules;
+        QByteArray images;
+        qint64 imagesAt = 0;
+    };
+    HeldRetry m_heldRetry;
 };
 
 } // namespace lumra::sync

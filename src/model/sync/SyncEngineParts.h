@@ -9,6 +9,9 @@ namespace lumra::sync::detail {
 inline constexpr int applyBatch = 2000;
 inline constexpr int keptWriters = 32;
 inline constexpr int stateVersion = 3;
+// A record waiting for its image is tried again this often even when no file came, for an image
+// completed where it lies.
+inline constexpr qint64 heldImageRecheckMs = 10 * 60 * 1000;
 
 inline int entityCode(store::EntityKind kind) { return kind == store::EntityKind::item ? 0 : 1; }
 inline store::EntityKind entityFromCode(qint64 code) { return code == 0 ? store::EntityKind::item : store::EntityKind::category; }

@@ -406,10 +406,35 @@ void SyncEngine::retryPending(qint64 nowMs, Outcome& outcome)
         SyncRecord record;
         bool forItsImage = true;
     };
+    // Tried again only where what held a record can have changed: a stamp ahead once our clock's
+    // bound reaches it; a record waiting for its image once a file came into an images folder (and
+    // now and then, for a file completed where it lies); one our age rule removes once the rules
+    // changed or our clock went back. A held record otherwise costs a pass nothing.
+    const QByteArray images = imageFoldersStamp();
+    const bool imagesDue = !m_heldRetry.done || images != m_heldRetry.images || nowMs < m_heldRetry.imagesAt
+        || nowMs - m_heldRetry.imagesAt >= heldImageRecheckMs;
+    const bool agedDue = !m_heldRetry.done || m_heldRetry.rules != m_ageRules || nowMs < m_heldRetry.now;
+    m_heldRetry.done = true;
+    m_heldRetry.now = nowMs;
+    m_heldRetry.rules = m_ageRules;
+    m_heldRetry.images = images;
+    if (imagesDue)
+        m_heldRetry.imagesAt = nowMs;
+
     QList<Waiting> waiting;
     const QStringList own = ownIds();
     std::optional<bool> behind;
-    sql::Statement* st = m_state.prepare(QStringLiteral("SELECT device, record, why FROM pending"));
+    // Records of a former id of ours held for their stamp may be stamped again (below): tried each pass.
+    QString formerIds;
+    for (const QString& id : own)
+        if (id != ownName() && !parseUuid(id).isNull())
+            formerIds += (formerIds.isEmpty() ? QStringLiteral("'") : QStringLiteral(",'")) + uuidText(parseUuid(id)) + u'\'';
+    sql::Statement* st = m_state.prepare(QStringLiteral(
+        "SELECT device, record, why FROM pending WHERE (why = 'ahead' AND (stamp <= ?1 OR device IN (%1))) OR (why = 'age' AND ?2) "
+        "OR ((why IS NULL OR why = 'image') AND ?3)").arg(formerIds));
+    st->bind(1, clockBound(nowMs));
+    st->bind(2, qint64(agedDue));
+    st->bind(3, qint64(imagesDue));
     while (st->step()) {
         Result<SyncRecord> record = decodeRecord(st->blob(1));
         if (record)
@@ -471,6 +496,15 @@ void SyncEngine::retryPending(qint64 nowMs, Outcome& outcome)
         if (applied == Applied::yes)
             ++outcome.applied;
     }
+}
+
+QByteArray SyncEngine::imageFoldersStamp()
+{
+    QByteArray stamp;
+    for (const QUuid& device : SyncFiles::devices(m_devicesDir))
+        if (Result<SyncDir> dir = m_devicesDir.folder(uuidText(device), false))
+            stamp += dir->stamp(QString::fromLatin1(SyncFiles::imagesName));
+    return stamp;
 }
 
 Status SyncEngine::holdRecord(const QUuid& device, const SyncRecord& record, Applied applied)

@@ -1,6 +1,7 @@
 #include "model/sync/SyncRecord.h"
 
 #include "model/store/ManagedObjectContext.h"
+#include "platform/core/JsonShape.h"
 
 #include <QCryptographicHash>
 #include <QJsonArray>
@@ -197,8 +198,11 @@ Result<SyncRecord> decodeRecord(QByteArrayView line)
     using R = Result<SyncRecord>;
     if (line.size() > maxLineBytes)
         return R::failure(QStringLiteral("line too long"));
+    // A record is one object of a few dozen values; any other shape is refused before it is built.
+    if (Status shape = checkJsonShape(line, maxRecordValues, 2); !shape)
+        return R::failure(QStringLiteral("not a record: ") + shape.error());
     QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(line.toByteArray(), &error);
+    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromRawData(line.data(), line.size()), &error);
     if (error.error != QJsonParseError::NoError || !doc.isObject())
         return R::failure(QStringLiteral("not a JSON object"));
     const QJsonObject o = doc.object();

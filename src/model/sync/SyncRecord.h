@@ -45,9 +45,13 @@ struct SyncRecord {
 
 inline constexpr int recordVersion = 1;
 inline constexpr const char* imageField = "image";
-// Bounds of what a record may carry.
-inline constexpr qint64 maxLineBytes = 96 * 1024 * 1024;
+// Bounds of what a record may carry. The largest a computer writes is an item of the capture's
+// largest text with a rich text as large (Base64), escapes included; a longer line is skipped
+// unread. A record is parsed whole, so the cap is also what one line may cost a reader.
+inline constexpr qint64 maxLineBytes = 48 * 1024 * 1024;
 inline constexpr qint64 maxTextBytes = 32 * 1024 * 1024;
+// The values (keys included) of the largest record: its keys, every field and every field's stamp.
+inline constexpr qint64 maxRecordValues = 512;
 // The stamps a reader accepts: from 2001 to 2200.
 inline constexpr qint64 earliestMtime = 978307200000LL;
 inline constexpr qint64 latestMtime = 7'258'118'400'000LL;

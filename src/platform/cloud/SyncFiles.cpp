@@ -147,6 +147,16 @@ std::optional<qint64> SyncDir::size(const QString& name) const
     return qint64(st.st_size);
 }
 
+QByteArray SyncDir::stamp(const QString& name) const
+{
+    struct stat st {};
+    if (!isPlainName(name) || ::fstatat(m_fd, encoded(name).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return {};
+    const qint64 parts[] = {qint64(st.st_ino), qint64(st.st_size), qint64(st.st_mtim.tv_sec), qint64(st.st_mtim.tv_nsec),
+                            qint64(st.st_ctim.tv_sec), qint64(st.st_ctim.tv_nsec)};
+    return QByteArray(reinterpret_cast<const char*>(parts), sizeof parts);
+}
+
 Result<QByteArray> SyncDir::read(const QString& name, qint64 maxBytes, qint64 offset) const
 {
     using R = Result<QByteArray>;

@@ -49,6 +49,9 @@ public:
     Status remove(const QString& name) const;
     // Names of the real files (or folders) in it, links left out.
     QStringList entries(Kind kind) const;
+    // What changes when the entry changes, and for a folder when a name in it comes or goes: its
+    // inode, size and times. Empty when it is missing.
+    QByteArray stamp(const QString& name) const;
 
 private:
     explicit SyncDir(int fd) : m_fd(fd) { }

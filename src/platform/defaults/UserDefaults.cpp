@@ -223,8 +223,12 @@ void UserDefaults::load()
         moveCorruptFileAside(QStringLiteral("it could not be opened (%1)").arg(file.errorString()));
         return;
     }
+    if (file.size() > maxFileBytes) {
+        moveCorruptFileAside(QStringLiteral("it holds %1 bytes, more than a settings file can (%2)").arg(file.size()).arg(maxFileBytes));
+        return;
+    }
     QJsonParseError error {};
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
+    const QJsonDocument document = QJsonDocument::fromJson(file.read(maxFileBytes), &error);
     file.close();
     if (error.error != QJsonParseError::NoError) {
         moveCorruptFileAside(QStringLiteral("it is not valid JSON (%1 at offset %2)").arg(error.errorString()).arg(error.offset));

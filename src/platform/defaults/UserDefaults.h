@@ -31,6 +31,10 @@ public:
     explicit UserDefaults(QString filePath, Clock* clock = nullptr, QObject* parent = nullptr);
     ~UserDefaults() override;
 
+    // A settings file holds a few kilobytes; a larger one is no file Lumra wrote and is not parsed
+    // (it is read on the main thread at start).
+    static constexpr qint64 maxFileBytes = 1024 * 1024;
+
     // $XDG_CONFIG_HOME/Lumra/settings.json, made on first use and kept for the process.
     static UserDefaults& standard();
     static QString standardFilePath();

@@ -152,10 +152,15 @@ ThemeChain walkThemeChain(const IconThemeSearch& search)
     QSet<QByteArray> seenFolders;
     // Qt ends every theme's chain with the fallback theme and hicolor: checked once, from the start.
     QStringList themes {search.themeName, search.fallbackThemeName, QStringLiteral("hicolor")};
+    QSet<qsizetype> lengthening; // search paths whose index.theme adds themes to the chain
     QSet<QString> seen;
-    for (qsizetype t = 0; t < themes.size() && seen.size() < maxThemes; ++t) {
+    const auto isNew = [&](const QString& theme) {
+        return !theme.isEmpty() && !theme.contains(QLatin1Char('/')) && !seen.contains(theme);
+    };
+    qsizetype t = 0;
+    for (; t < themes.size() && seen.size() < maxThemes; ++t) {
         const QString theme = themes[t];
-        if (theme.isEmpty() || theme.contains(QLatin1Char('/')) || seen.contains(theme))
+        if (!isNew(theme))
             continue;
         seen.insert(theme);
         QList<qsizetype> contentRoots;
@@ -178,6 +183,8 @@ ThemeChain walkThemeChain(const IconThemeSearch& search)
             index = readThemeIndex(indexPath, *st);
             if (!index)
                 chain.blockingRoots.insert(r);
+            else if (!index->parents.isEmpty())
+                lengthening.insert(r);
         }
         if (!index)
             continue;
@@ -193,6 +200,9 @@ ThemeChain walkThemeChain(const IconThemeSearch& search)
         }
         themes += index->parents;
     }
+    // Qt follows the chain to its end: one too long to check is trusted nowhere it leads.
+    if (std::any_of(themes.cbegin() + t, themes.cend(), isNew))
+        chain.blockingRoots += lengthening;
     for (const QString& folder : search.fallbackPaths)
         chain.folders.append({-1, QFile::encodeName(folder)});
     return chain;

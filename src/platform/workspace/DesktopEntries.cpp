@@ -10,13 +10,15 @@
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QLocale>
+#include <QFutureWatcher>
+#include <QMutex>
 #include <QSet>
+#include <QWaitCondition>
+#include <QtConcurrent>
 
 namespace lumra {
 
 namespace {
-
-constexpr qint64 maxEntryBytes = 1024 * 1024;
 
 QString unescape(const QString& value)
 {
@@ -67,47 +69,57 @@ QString programOfExec(const QString& exec)
 
 std::optional<DesktopEntry> parseDesktopEntry(const QByteArray& contents, const QString& id, const QString& locale)
 {
-    QHash<QString, QString> keys;
+    // Only the keys read below are kept, and only they become text: a file's translations of
+    // every other key (most of a large entry) cost a scan, nothing more.
+    const QByteArray language = locale.section(QLatin1Char('_'), 0, 0).toUtf8();
+    const QByteArray localName = "Name[" + locale.toUtf8() + ']';
+    const QByteArray languageName = "Name[" + language + ']';
+    static const QByteArrayList plainKeys {"Type", "Hidden", "Name", "StartupWMClass", "Icon", "Exec", "NoDisplay"};
+    QHash<QByteArray, QString> keys;
     bool inMainGroup = false;
     bool sawMainGroup = false;
-    for (const QByteArray& rawLine : contents.split('\n')) {
-        const QString line = QString::fromUtf8(rawLine).trimmed();
-        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+    const QByteArrayView all(contents);
+    for (qsizetype at = 0; at < all.size();) {
+        qsizetype end = all.indexOf('\n', at);
+        if (end < 0)
+            end = all.size();
+        const QByteArrayView line = all.sliced(at, end - at).trimmed();
+        at = end + 1;
+        if (line.isEmpty() || line.startsWith('#'))
             continue;
-        if (line.startsWith(QLatin1Char('['))) {
+        if (line.startsWith('[')) {
             if (sawMainGroup && inMainGroup)
                 break;
-            inMainGroup = line == QLatin1String("[Desktop Entry]");
+            inMainGroup = line == QByteArrayView("[Desktop Entry]");
             sawMainGroup = sawMainGroup || inMainGroup;
             continue;
         }
-        const qsizetype equals = line.indexOf(QLatin1Char('='));
+        const qsizetype equals = line.indexOf('=');
         if (!inMainGroup || equals <= 0)
             continue;
-        const QString key = line.left(equals).trimmed();
-        if (!keys.contains(key))
-            keys.insert(key, unescape(line.mid(equals + 1).trimmed()));
+        const QByteArray key = line.first(equals).trimmed().toByteArray();
+        const bool wanted = plainKeys.contains(key) || (!locale.isEmpty() && (key == localName || key == languageName));
+        if (wanted && !keys.contains(key))
+            keys.insert(key, unescape(QString::fromUtf8(line.sliced(equals + 1).trimmed())));
     }
     if (!sawMainGroup)
         return std::nullopt;
     DesktopEntry entry;
     entry.id = id;
-    entry.hidden = keys.value(QStringLiteral("Hidden")) == QLatin1String("true");
-    if (!entry.hidden && keys.value(QStringLiteral("Type")) != QLatin1String("Application"))
+    entry.hidden = keys.value("Hidden") == QLatin1String("true");
+    if (!entry.hidden && keys.value("Type") != QLatin1String("Application"))
         return std::nullopt;
-    const QString language = locale.section(QLatin1Char('_'), 0, 0);
-    for (const QString& key : {QStringLiteral("Name[%1]").arg(locale), QStringLiteral("Name[%1]").arg(language),
-                               QStringLiteral("Name")}) {
-        if (!locale.isEmpty() || key == QLatin1String("Name")) {
+    for (const QByteArray& key : {localName, languageName, QByteArray("Name")}) {
+        if (!locale.isEmpty() || key == "Name") {
             entry.name = keys.value(key);
             if (!entry.name.isEmpty())
                 break;
         }
     }
-    entry.startupWmClass = keys.value(QStringLiteral("StartupWMClass"));
-    entry.icon = keys.value(QStringLiteral("Icon"));
-    entry.program = programOfExec(keys.value(QStringLiteral("Exec")));
-    entry.noDisplay = keys.value(QStringLiteral("NoDisplay")) == QLatin1String("true");
+    entry.startupWmClass = keys.value("StartupWMClass");
+    entry.icon = keys.value("Icon");
+    entry.program = programOfExec(keys.value("Exec"));
+    entry.noDisplay = keys.value("NoDisplay") == QLatin1String("true");
     return entry;
 }
 
@@ -122,23 +134,27 @@ QStringList DesktopEntryIndex::applicationFolders()
     return folders;
 }
 
-void DesktopEntryIndex::load(const QStringList& folders, const QString& locale)
+void DesktopEntryIndex::load(const QStringList& folders, const QString& locale, const Limits& limits)
 {
     m_entries.clear();
     m_order.clear();
     QSet<QString> seen;
+    qsizetype files = 0;
+    qint64 total = 0;
     for (const QString& folder : folders) {
         QDirIterator it(folder, {QStringLiteral("*.desktop")}, QDir::Files, QDirIterator::Subdirectories);
         QStringList ids;
-        while (it.hasNext()) {
+        while (it.hasNext() && files < limits.files && total < limits.totalBytes) {
             const QString path = it.next();
             const QString id = idForFile(folder, path);
             if (seen.contains(id))
                 continue;
+            ++files;
             // Another program may leave a FIFO or a device here: only a regular file is read.
-            const std::optional<QByteArray> contents = readRegularFile(path, maxEntryBytes);
+            const std::optional<QByteArray> contents = readRegularFile(path, std::min(limits.entryBytes, limits.totalBytes - total));
             if (!contents)
                 continue;
+            total += contents->size();
             seen.insert(id); // a hidden entry still hides the same id further down
             auto entry = parseDesktopEntry(*contents, id, locale);
             if (entry && !entry->hidden) {
@@ -224,44 +240,113 @@ std::optional<AppIdentity> DesktopEntryIndex::identify(const WindowProperties& w
     return std::nullopt;
 }
 
+namespace {
+
+// What a load found: the entries, and the folders to watch for the next change.
+struct LoadedEntries {
+    DesktopEntryIndex index;
+    QStringList watched;
+};
+
+LoadedEntries loadEntries(const QString& locale)
+{
+    LoadedEntries loaded;
+    const QStringList folders = DesktopEntryIndex::applicationFolders();
+    loaded.index.load(folders, locale);
+    // Folders created later (a first user-installed application) are picked up through their
+    // parent, which is watched when it exists.
+    for (const QString& folder : folders) {
+        if (QFileInfo(folder).isDir()) {
+            loaded.watched.append(folder);
+            QDirIterator it(folder, QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+            while (it.hasNext() && loaded.watched.size() < DesktopEntryIndex::Limits().files)
+                loaded.watched.append(it.next());
+        } else if (QFileInfo(QFileInfo(folder).path()).isDir()) {
+            loaded.watched.append(QFileInfo(folder).path());
+        }
+    }
+    return loaded;
+}
+
+} // namespace
+
+// A load on a worker; the first answer may wait for it a while.
+struct DesktopEntries::Load {
+    QMutex mutex;
+    QWaitCondition done;
+    std::optional<LoadedEntries> result;
+};
+
 DesktopEntries::DesktopEntries(QObject* parent)
     : QObject(parent)
     , m_watcher(new QFileSystemWatcher(this))
 {
-    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, [this] {
-        m_stale = true;
-        emit changed();
+    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, &DesktopEntries::reload);
+    reload();
+}
+
+DesktopEntries::~DesktopEntries() = default;
+
+void DesktopEntries::reload()
+{
+    if (m_load) {
+        m_again = true;
+        return;
+    }
+    auto load = std::make_shared<Load>();
+    m_load = load;
+    auto* watcher = new QFutureWatcher<void>(this);
+    connect(watcher, &QFutureWatcher<void>::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        take();
     });
+    watcher->setFuture(QtConcurrent::run([load, locale = QLocale().name()] {
+        LoadedEntries loaded = loadEntries(locale);
+        QMutexLocker lock(&load->mutex);
+        load->result = std::move(loaded);
+        load->done.wakeAll();
+    }));
+}
+
+void DesktopEntries::take()
+{
+    if (!m_load)
+        return;
+    std::optional<LoadedEntries> loaded;
+    {
+        QMutexLocker lock(&m_load->mutex);
+        if (!m_load->result)
+            return;
+        loaded = std::move(m_load->result);
+    }
+    m_load.reset();
+    m_loadedOnce = true;
+    watch(loaded->watched);
+    const bool differs = !(loaded->index == m_index);
+    m_index = std::move(loaded->index);
+    if (std::exchange(m_again, false))
+        reload();
+    if (differs)
+        emit changed();
 }
 
 const DesktopEntryIndex& DesktopEntries::index()
 {
-    if (m_stale) {
-        m_stale = false;
-        const QStringList folders = DesktopEntryIndex::applicationFolders();
-        m_index.load(folders, QLocale().name());
-        watch(folders);
+    if (!m_loadedOnce && m_load) {
+        {
+            QMutexLocker lock(&m_load->mutex);
+            if (!m_load->result)
+                m_load->done.wait(&m_load->mutex, QDeadlineTimer(firstLoadWait));
+        }
+        take();
     }
     return m_index;
 }
 
-void DesktopEntries::watch(const QStringList& folders)
+void DesktopEntries::watch(const QStringList& paths)
 {
-    // Folders created later (a first user-installed application) are picked up through their
-    // parent, which is watched when it exists.
     if (!m_watcher->directories().isEmpty())
         m_watcher->removePaths(m_watcher->directories());
-    QStringList paths;
-    for (const QString& folder : folders) {
-        if (QFileInfo(folder).isDir()) {
-            paths.append(folder);
-            QDirIterator it(folder, QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-            while (it.hasNext())
-                paths.append(it.next());
-        } else if (QFileInfo(QFileInfo(folder).path()).isDir()) {
-            paths.append(QFileInfo(folder).path());
-        }
-    }
     if (!paths.isEmpty())
         m_watcher->addPaths(paths);
 }

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
+#include <memory>
 #include <optional>
 
 class QFileSystemWatcher;
@@ -22,6 +24,8 @@ struct DesktopEntry {
     QString program; // the first word of Exec, unquoted: "firefox", "/opt/app/bin/app"
     bool hidden = false;
     bool noDisplay = false; // installed but not meant for menus and choosers
+
+    friend bool operator==(const DesktopEntry&, const DesktopEntry&) = default;
 };
 
 // What X tells about a window.
@@ -45,6 +49,14 @@ struct WindowProperties {
 std::optional<DesktopEntry> parseDesktopEntry(const QByteArray& contents, const QString& id,
                                               const QString& locale = QString());
 
+// What one load of the entries reads at most. Real entries are a few kilobytes and a system holds
+// some hundreds; an entry over the size is skipped, and reading stops at the count or total.
+struct DesktopEntryLimits {
+    qint64 entryBytes = 256 * 1024;
+    qsizetype files = 4096;
+    qint64 totalBytes = 32 * 1024 * 1024;
+};
+
 // The installed application entries, indexed by file id.
 class DesktopEntryIndex {
 public:
@@ -52,7 +64,8 @@ public:
     // hide entries of the same id in later ones.
     static QStringList applicationFolders();
 
-    void load(const QStringList& folders, const QString& locale = QString());
+    using Limits = DesktopEntryLimits;
+    void load(const QStringList& folders, const QString& locale = QString(), const Limits& limits = {});
     const DesktopEntry* entry(const QString& id) const;
     qsizetype size() const { return m_entries.size(); }
     // Every entry, in folder precedence order.
@@ -70,27 +83,41 @@ private:
 
     QHash<QString, DesktopEntry> m_entries;
     QStringList m_order; // ids in folder precedence order, so ties resolve the same way every time
+
+public:
+    bool operator==(const DesktopEntryIndex& other) const { return m_order == other.m_order && m_entries == other.m_entries; }
 };
 
-// A DesktopEntryIndex kept current: loaded on first use and again after any change in the
-// application folders.
+// A DesktopEntryIndex kept current: loaded on a worker at once and again after any change in the
+// application folders. Another program can put anything in those folders, so reading them never
+// holds the main thread: only the first answer waits, and no longer than `firstLoadWait`.
 class DesktopEntries final : public QObject {
     Q_OBJECT
 public:
     explicit DesktopEntries(QObject* parent = nullptr);
+    ~DesktopEntries() override;
+    // The entries as last loaded.
     const DesktopEntryIndex& index();
     // The icon of the application's entry; null when there is none.
     QIcon icon(const QString& bundleId);
 
+    static constexpr std::chrono::milliseconds firstLoadWait {100};
+
 signals:
+    // A load found other entries than the one before.
     void changed();
 
 private:
-    void watch(const QStringList& folders);
+    struct Load;
+    void reload();
+    void take();
+    void watch(const QStringList& paths);
 
     QFileSystemWatcher* m_watcher;
     DesktopEntryIndex m_index;
-    bool m_stale = true;
+    std::shared_ptr<Load> m_load; // the load under way
+    bool m_loadedOnce = false;
+    bool m_again = false; // the folders changed while a load ran
 };
 
 } // namespace lumra

@@ -21,9 +21,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// A settings file is a few kilobytes; anything far larger is not one.
-constexpr qint64 maxSettingsFileBytes = 16 * 1024 * 1024;
-
 Status writeFileAtomically(const QString& path, const QByteArray& bytes)
 {
     ReplacingFile file(path);
@@ -141,9 +138,13 @@ void ImportExportPage::importSettingsFromFile()
         return;
     const QString name = QFileInfo(path).fileName();
     // Read and checked before the question, so that only a settings file is ever offered for import.
-    const std::optional<QByteArray> bytes = readRegularFile(path, maxSettingsFileBytes);
+    const std::optional<QByteArray> bytes = readRegularFile(path, settingsfile::maxFileBytes);
     if (!bytes) {
-        showResult(QStringLiteral("\"%1\" could not be read as a settings file.").arg(name), true);
+        showResult(QFileInfo(path).size() > settingsfile::maxFileBytes
+                       ? QStringLiteral("\"%1\" is larger than a settings file can be (%2 KB). Nothing was changed.")
+                             .arg(name).arg(settingsfile::maxFileBytes / 1024)
+                       : QStringLiteral("\"%1\" could not be read as a settings file.").arg(name),
+                   true);
         return;
     }
     const settingsfile::Parsed checked = settingsfile::parse(*bytes);

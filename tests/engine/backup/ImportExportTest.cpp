@@ -393,6 +393,13 @@ TEST_F(ImportExportTest, settingsFileRoundTripKeepsTypesAndSkipsBadValues)
         const auto refused = manager->importSettings(QByteArray(notSettings));
         EXPECT_FALSE(refused.ok()) << notSettings;
     }
+    // Larger than any settings file: refused unparsed, with a clear error.
+    QJsonObject huge {{"showTags", true}};
+    for (int i = 0; i < 60000; ++i)
+        huge.insert(QStringLiteral("padding%1").arg(i), QStringLiteral("xxxxxxxxxxxxxxxx"));
+    const auto tooLarge = manager->importSettings(QJsonDocument(huge).toJson());
+    EXPECT_FALSE(tooLarge.ok());
+    EXPECT_TRUE(tooLarge.error.contains(QStringLiteral("larger"))) << tooLarge.error.toStdString();
     EXPECT_FALSE(manager->showTags());
 }
 

@@ -2,6 +2,7 @@
 
 #include "model/store/ItemRows.h"
 #include "model/store/ManagedObjectContext.h"
+#include "LargestAllocation.h"
 
 #include <gtest/gtest.h>
 
@@ -94,6 +95,33 @@ TEST(SyncRecordTest, JournalReaderKeepsTornLinesForLaterAndNumbersProblems)
 
     const JournalChunk foreign = readJournal(data, 0, 0, QUuid::createUuid());
     EXPECT_TRUE(foreign.records.isEmpty()) << "a journal speaks only for its own device";
+}
+
+TEST(SyncRecordTest, ALineOfManyValuesIsRefusedBeforeItIsBuilt)
+{
+    // Under the line cap, but two bytes a value: parsed whole it costs many times its size.
+    const SyncRecord put = samplePut();
+    QByteArray line = encodeRecord(put);
+    line.chop(1);
+    QByteArray values(40 * 1024 * 1024, ',');
+    for (qsizetype i = 0; i < values.size(); i += 2)
+        values[i] = '0';
+    line += ",\"x\":[" + values + "0]}\n";
+    ASSERT_LT(line.size(), maxLineBytes);
+    JournalChunk chunk;
+    const auto largest = test::largestAllocationDuring([&] { chunk = readJournal(line, 0, 0, put.device); });
+    EXPECT_TRUE(chunk.records.isEmpty());
+    ASSERT_EQ(chunk.problems.size(), 1);
+    EXPECT_TRUE(chunk.problems.first().reason.contains(QStringLiteral("values"))) << chunk.problems.first().reason.toStdString();
+    test::expectLargestAllocationBelow(largest, 1024u * 1024, "nothing built for the line's values");
+
+    // The largest record a computer writes still goes through.
+    SyncRecord big = put;
+    big.fields.insert(QStringLiteral("textContent"), QString(16 * 1024 * 1024, u'x'));
+    big.fields.insert(QStringLiteral("rtfData"), QString::fromLatin1(QByteArray(16 * 1024 * 1024, 'r').toBase64()));
+    const QByteArray bigLine = encodeRecord(big) + '\n';
+    ASSERT_LT(bigLine.size(), maxLineBytes);
+    EXPECT_EQ(readJournal(bigLine, 0, 0, put.device).records.size(), 1);
 }
 
 TEST(SyncRecordTest, FieldsOfAStoredRowComeBackUnchanged)

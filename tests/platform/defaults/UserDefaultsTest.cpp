@@ -1,6 +1,7 @@
 #include "platform/defaults/UserDefaults.h"
 
 #include "support/TempDataDir.h"
+#include "support/LargestAllocation.h"
 
 #include <gtest/gtest.h>
 
@@ -228,6 +229,21 @@ TEST_F(UserDefaultsTest, CorruptFileIsMovedAsideNotOverwritten)
         EXPECT_EQ(QJsonDocument::fromJson(fileBytes()).object().value("maxItems").toInteger(), 40);
         EXPECT_TRUE(QFile::exists(aside));
     }
+}
+
+TEST_F(UserDefaultsTest, OversizedFileIsSetAsideUnread)
+{
+    // Valid JSON, read at start on the main thread: parsed whole it would hold it for a long while.
+    QByteArray huge = "{\"maxItems\": 30";
+    for (int i = 0; huge.size() < 16 * 1024 * 1024; ++i)
+        huge += ",\"k" + QByteArray::number(i) + "\": [1, 2, 3, 4, 5, 6, 7, 8]";
+    huge += "}";
+    writeFile(huge);
+    std::unique_ptr<UserDefaults> defaults;
+    const auto largest = lumra::test::largestAllocationDuring([&] { defaults = open(); });
+    lumra::test::expectLargestAllocationBelow(largest, 2u * 1024 * 1024, "the file is not read whole");
+    EXPECT_TRUE(defaults->storedValues().isEmpty());
+    EXPECT_TRUE(QFile::exists(path() + QStringLiteral(".corrupt-20260301-090000"))) << "kept for the user to look at";
 }
 
 TEST_F(UserDefaultsTest, SecondCorruptionInTheSameSecondKeepsBothCopies)

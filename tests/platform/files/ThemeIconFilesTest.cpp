@@ -145,6 +145,20 @@ TEST_F(ThemeIconFilesTest, ALinkCountsAsWhatItPointsAt)
     EXPECT_FALSE(themeIconFilesAreRegular("editor", {QStringLiteral("Other"), {}, {own.path()}, {}}));
 }
 
+// Qt follows a theme's chain to its end: a chain too long to check is not trusted.
+TEST_F(ThemeIconFilesTest, AChainTooLongToCheckIsRefused)
+{
+    QTemporaryDir own;
+    for (int i = 0; i < 20; ++i) {
+        const QByteArray parent = "T" + QByteArray::number(i + 1);
+        theme(own.filePath(QStringLiteral("T%1").arg(i)), "T", parent.constData(), {"apps"});
+    }
+    plant(own.filePath("T19/apps/editor.png"));
+    const IconThemeSearch deep {QStringLiteral("T0"), {}, {own.path(), m_system.filePath("icons")}, {}};
+    EXPECT_FALSE(themeIconFilesAreRegular("editor", deep));
+    EXPECT_EQ(withoutBlockingFolders(deep).themePaths, QStringList {m_system.filePath("icons")});
+}
+
 // Resident memory of this process, in bytes.
 qint64 residentBytes()
 {

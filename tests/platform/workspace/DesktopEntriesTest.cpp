@@ -5,7 +5,10 @@
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
+#include <QTest>
 #include <QTemporaryDir>
+
+#include <ctime>
 
 using namespace lumra;
 
@@ -149,6 +152,93 @@ TEST(DesktopEntriesWatch, PicksUpANewlyInstalledApplication)
 
     qputenv("XDG_DATA_HOME", savedHome);
     qputenv("XDG_DATA_DIRS", savedDirs);
+}
+
+// Entries as large as a program may leave: every key translated into thousands of languages.
+QByteArray largeEntry(const QString& name, qsizetype bytes)
+{
+    QByteArray body = "[Desktop Entry]\nType=Application\nName=" + name.toUtf8() + "\nExec=tool\n";
+    for (int i = 0; body.size() < bytes; ++i)
+        body += "Comment[x" + QByteArray::number(i) + "]=" + QByteArray(200, 'c') + '\n';
+    return body;
+}
+
+qint64 mainThreadCpuNs()
+{
+    timespec t {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+class DesktopEntriesLoad : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(QDir(root.path()).mkpath("home/applications"));
+        savedHome = qgetenv("XDG_DATA_HOME");
+        savedDirs = qgetenv("XDG_DATA_DIRS");
+        qputenv("XDG_DATA_HOME", QFile::encodeName(root.filePath("home")));
+        qputenv("XDG_DATA_DIRS", QFile::encodeName(root.filePath("none")));
+    }
+    void TearDown() override
+    {
+        qputenv("XDG_DATA_HOME", savedHome);
+        qputenv("XDG_DATA_DIRS", savedDirs);
+    }
+    void write(const QString& id, const QByteArray& body)
+    {
+        QFile file(root.filePath("home/applications/" + id + ".desktop"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(body);
+    }
+
+    QTemporaryDir root;
+    QByteArray savedHome, savedDirs;
+};
+
+TEST_F(DesktopEntriesLoad, LargeEntriesAreReadOffTheMainThread)
+{
+    for (int i = 0; i < 100; ++i)
+        write(QStringLiteral("org.example.App%1").arg(i), largeEntry(QStringLiteral("App %1").arg(i), 200 * 1024));
+    qint64 before = mainThreadCpuNs();
+    DesktopEntryIndex direct;
+    direct.load(DesktopEntryIndex::applicationFolders());
+    const qint64 loadCost = mainThreadCpuNs() - before;
+    ASSERT_EQ(direct.size(), 100);
+
+    before = mainThreadCpuNs();
+    DesktopEntries entries;
+    QSignalSpy changed(&entries, &DesktopEntries::changed);
+    (void)entries.index(); // the first copy asks at once
+    const qint64 mainCost = mainThreadCpuNs() - before;
+    EXPECT_LT(mainCost, loadCost / 4) << "the main thread waits at most a moment; the worker reads";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return entries.index().size() == 100; }, 20000));
+    EXPECT_EQ(entries.index().entry("org.example.App7")->name, "App 7");
+
+    // After a change the old entries answer until the new ones are read.
+    write("org.example.New", "[Desktop Entry]\nType=Application\nName=New\n");
+    before = mainThreadCpuNs();
+    EXPECT_TRUE(changed.wait(20000));
+    EXPECT_LT(mainThreadCpuNs() - before, loadCost / 4);
+    EXPECT_TRUE(entries.index().entry("org.example.New"));
+}
+
+TEST_F(DesktopEntriesLoad, ALoadStopsAtItsBounds)
+{
+    write("huge", largeEntry(QStringLiteral("Huge"), 600 * 1024));
+    for (int i = 0; i < 20; ++i)
+        write(QStringLiteral("small%1").arg(i, 2, 10, QLatin1Char('0')), largeEntry(QStringLiteral("Small"), 1000));
+    DesktopEntryIndex index;
+    index.load(DesktopEntryIndex::applicationFolders());
+    EXPECT_FALSE(index.entry("huge")) << "an entry far larger than any real one is skipped unread";
+    EXPECT_EQ(index.size(), 20);
+
+    index.load(DesktopEntryIndex::applicationFolders(), {}, {.entryBytes = 4096, .files = 8, .totalBytes = 1 << 20});
+    EXPECT_GE(index.size(), 7);
+    EXPECT_LE(index.size(), 8) << "no more files are read than the count";
+    index.load(DesktopEntryIndex::applicationFolders(), {}, {.entryBytes = 4096, .files = 100, .totalBytes = 5 * 1000});
+    EXPECT_GT(index.size(), 0);
+    EXPECT_LE(index.size(), 5) << "no more bytes are read than the total";
 }
 
 } // namespace

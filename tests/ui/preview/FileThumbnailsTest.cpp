@@ -9,7 +9,6 @@
 #include "app/ShellTestSupport.h"
 #include "TestThumbnailer.h"
 
-#include <QBuffer>
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
@@ -171,17 +170,8 @@ TEST_F(FileThumbnailsTest, AFileReplacedUnderItsNameShowsItsNewPicture)
     replace(test::solidPng(QSize(64, 64), Qt::green));
     EXPECT_TRUE(shows(QColor(Qt::green))) << "the failure of an older version kept it out";
 
-    // Replaced by a picture of the very same size: an uncompressed bitmap takes as many bytes in
-    // every colour.
-    const auto bitmap = [](QColor colour) {
-        QImage image(64, 64, QImage::Format_RGB32);
-        image.fill(colour);
-        QByteArray bytes;
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        image.save(&buffer, "BMP");
-        return bytes;
-    };
+    // Replaced by a picture of the very same size.
+    const auto bitmap = [](QColor colour) { return test::solidBitmap(QSize(64, 64), colour); };
     ASSERT_EQ(bitmap(Qt::yellow).size(), bitmap(Qt::magenta).size());
     replace(bitmap(Qt::yellow));
     EXPECT_TRUE(shows(QColor(Qt::yellow)));
