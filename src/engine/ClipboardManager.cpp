@@ -6,6 +6,7 @@
 #include "model/sync/SyncFolderContainer.h"
 #include "platform/cloud/CloudContainer.h"
 #include "platform/cloud/SyncFolderKeyValueStore.h"
+#include "platform/richtext/RtfCodec.h"
 
 namespace lumra {
 
@@ -19,6 +20,8 @@ ClipboardManagerServices withDefaults(ClipboardManagerServices services)
         services.cloudKeyValueStore = &CloudKeyValueStore::defaultStore();
     if (!services.clock)
         services.clock = &Clock::shared();
+    if (!services.htmlToRtf)
+        services.htmlToRtf = [](const QString& html) { return RichText::rtfFromHtml(html); };
     return services;
 }
 
@@ -50,6 +53,7 @@ ClipboardManager::ClipboardManager(const ClipboardManagerServices& services, QOb
 
 ClipboardManager::~ClipboardManager()
 {
+    storeCapturesAtQuit();
     if (m_syncFolder)
         m_syncFolder->detach();
 }

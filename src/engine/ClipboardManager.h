@@ -42,6 +42,7 @@ class HistoryReader;
 class KeyInjector;
 class Pasteboard;
 class PersistenceController;
+struct PreparedCapture;
 class SoundPlayer;
 class SyncFolderContainer;
 class TextRecognizer;
@@ -69,6 +70,8 @@ struct ClipboardManagerServices {
     KeyInjector* keyInjector = nullptr;
     TextRecognizer* textRecognizer = nullptr;
     SoundPlayer* soundPlayer = nullptr;
+    // RTF made from a copied HTML page, on a worker thread; empty when none can be made.
+    std::function<QByteArray(const QString& html)> htmlToRtf; // RichText::rtfFromHtml
     // Read the history on a worker thread, so that capture runs from the start whatever its size
     // (the app); otherwise it is loaded before the constructor returns (tests, tools).
     bool loadHistoryInBackground = false;
@@ -412,11 +415,16 @@ public:
     // Looks at the clipboard once and records what another application copied since the last
     // look. Runs every 0.5 s and as soon as the pasteboard reports a change.
     void checkClipboard();
-    // Images are decoded, re-encoded and hashed, and copied files looked up, off the main thread;
-    // captures are stored in the order they were copied, so a text copied after an image waits for it.
+    // Each change is read at once on a thread of its own; a copy is stored as soon as it is read,
+    // with its copy time, so the list keeps the order of the changes whatever finished first. What
+    // is costly to make of it (rich text from HTML, an image's PNG, the look-ups of copied files)
+    // is made off the main thread and holds no other copy.
+    static constexpr int maxReadsAtOnce = 16;
     bool hasPendingCaptures() const;
-    // Waits for the images and files being prepared and stores every pending capture (tests, benchmarks).
+    // Waits for the reads and what is derived from them, and stores it all (tests, benchmarks).
     void finishPendingCaptures();
+    // Lumra quits: what has been read is stored, with what is made of it by a short wait.
+    void storeCapturesAtQuit();
 
     // Stops capture until resume(), or for `minutes`; zero or fewer minutes resumes at once.
     void pause(std::optional<int> minutes = std::nullopt);
@@ -750,17 +758,22 @@ private:
 
     struct CaptureState;
     struct PendingCapture;
-    void enqueueCapture(PendingCapture capture);
-    void drainCaptureQueue();
-    bool storeCapture(PendingCapture& capture);
+    void watchCapture(const QFuture<PreparedCapture>& work, quint64 serial, bool derived);
+    void takeRead(quint64 serial);
+    void takeDerived(quint64 serial);
+    bool storePrepared(const PendingCapture& capture, const PreparedCapture& prepared, QUuid* textRow = nullptr);
+    void addRichText(const QUuid& id, const QDateTime& copiedAt, const QByteArray& rtf);
+    // `late`: a later change was stored before this one, which keeps a row re-copied since as it is.
     bool storeText(const QString& text, const std::optional<QByteArray>& rtfData, CaptureCategory category,
-                   const std::optional<QString>& bundleId, const std::optional<QString>& appName, const QDateTime& copiedAt);
+                   const std::optional<QString>& bundleId, const std::optional<QString>& appName, const QDateTime& copiedAt,
+                   bool late = false, QUuid* storedId = nullptr);
     bool storeImage(const QByteArray& pngData, const QString& fileName, CaptureCategory category,
-                    const std::optional<QString>& bundleId, const std::optional<QString>& appName, const QDateTime& copiedAt);
+                    const std::optional<QString>& bundleId, const std::optional<QString>& appName, const QDateTime& copiedAt,
+                    bool late = false);
     // One folder flag and one bookmark slot (Base64, "" for none) per URL.
     bool storeFiles(const QStringList& fileURLStrings, const QList<bool>& directories, const QStringList& bookmarks,
                     CaptureCategory category, const std::optional<QString>& bundleId,
-                    const std::optional<QString>& appName, const QDateTime& copiedAt);
+                    const std::optional<QString>& appName, const QDateTime& copiedAt, bool late = false);
     // Save, item limit and history update of the row just written.
     bool saveCapture(const store::ManagedObjectPtr& row);
     void applyRecognizedText(const QUuid& id, const QString& text);

@@ -23,13 +23,15 @@
 #include <QJsonDocument>
 #include <QLoggingCategory>
 #include <QSet>
+#include <QThread>
 #include <QThreadPool>
 #include <QUrl>
 #include <QtConcurrent>
 
 #include <algorithm>
 #include <array>
-#include <deque>
+#include <map>
+#include <thread>
 
 Q_LOGGING_CATEGORY(lcCapture, "lumra.capture")
 
@@ -47,6 +49,8 @@ const QString captureCategoryName = QStringLiteral("Capture");
 constexpr qsizetype maxFilesPerCopy = 10000;
 constexpr auto fileCheckBound = 2s;
 
+} // namespace
+
 // What the capture worker makes of a copied image.
 struct PreparedImage {
     QByteArray png;
@@ -54,6 +58,8 @@ struct PreparedImage {
     CaptureCategory category = CaptureCategory::image;
     QString error; // refused or unreadable
 };
+
+namespace {
 
 // Runs off the main thread: the bytes come from another application and are checked against
 // the decode limits before any pixel is decoded.
@@ -75,6 +81,8 @@ PreparedImage prepareImage(const QByteArray& raw, const std::optional<QString>& 
     return prepared;
 }
 
+} // namespace
+
 // What the worker hands back for copied files: one folder flag and one bookmark slot per URL,
 // so no file of the copy is lost or shifted.
 struct PreparedFiles {
@@ -83,6 +91,8 @@ struct PreparedFiles {
     QStringList bookmarks;
     CaptureCategory category = CaptureCategory::file;
 };
+
+namespace {
 
 CaptureCategory categoryForFiles(const QStringList& urlStrings, const QList<bool>& directories)
 {
@@ -216,19 +226,36 @@ void stampCopy(store::ManagedObject& row, const QDateTime& copiedAt, const std::
     row.set(Attr::sourceAppName, appName);
 }
 
-// What the capture worker hands back for one copy: nothing (skipped), a refusal to log, or the
-// content made ready to store.
+// For a copy stored after a later one (its read or look-ups took longer): when the later copy had
+// the same content, the row already tells of it and keeps its place in the list.
+bool copiedAgainSince(const store::ManagedObject& row, const QDateTime& copiedAt)
+{
+    const std::optional<QDateTime> added = row.date(Attr::dateAdded);
+    return added && *added > copiedAt;
+}
+
+} // namespace
+
+// One copy as its read left it: nothing (skipped), a refusal to log, or the content to store at
+// once, with what is costly to derive from it still to come.
 struct PreparedCapture {
     std::optional<ClipboardContentType> kind;
     CaptureCategory category = CaptureCategory::text;
     QString text;
     std::optional<QByteArray> rtf;
+    std::optional<QString> html; // made into rich text after the text is stored
+    QStringList fileUrls;        // looked up after the copy is taken
     PreparedFiles files;
+    QByteArray imageData;        // made into PNG after the copy is taken
+    QString imageType;
     PreparedImage image;
     QString notRead;   // the offer could not be read (info)
     QString refusal;   // the owner broke a bound, or the content is refused (warning)
     QString unreadableTypes;
+    bool replaced = false; // a later copy replaced the offer before its read began
 };
+
+namespace {
 
 // What the main thread knew and decided when it saw the change.
 struct CaptureRequest {
@@ -240,16 +267,8 @@ struct CaptureRequest {
     std::optional<QString> bundleId;
 };
 
-// Read as soon as the change is seen, on a reading thread of its own, so the owner is asked
-// while it still owns the clipboard: however long an earlier copy takes to read or convert.
-PasteboardSnapshot readCapture(CaptureRequest request)
-{
-    return readOffer(*request.reader, request.richText, QDeadlineTimer(OfferLimits::wholeOffer));
-}
-
-// The capture worker's share of one copy: classify and convert what was read. Nothing here
-// touches the engine's state.
-PreparedCapture prepareRead(PasteboardSnapshot snapshot, const CaptureRequest& request)
+// Sorts out what was read; nothing here is costly or touches the engine's state.
+PreparedCapture sortRead(PasteboardSnapshot snapshot, const CaptureRequest& request)
 {
     PreparedCapture prepared;
     if (!snapshot.refusal.isEmpty()) {
@@ -272,21 +291,24 @@ PreparedCapture prepareRead(PasteboardSnapshot snapshot, const CaptureRequest& r
             return prepared;
         }
         prepared.kind = ClipboardContentType::file;
-        prepared.files = prepareFiles(snapshot.fileUrls, true);
+        prepared.fileUrls = std::move(snapshot.fileUrls);
     } else if (snapshot.text && !snapshot.text->isEmpty()) {
         prepared.kind = ClipboardContentType::text;
         prepared.category = ClipboardManager::captureCategoryForText(*snapshot.text);
-        // Rich text is converted only for a text that will be stored.
-        const bool kept = request.captured[size_t(prepared.category)];
-        prepared.rtf = request.richText && kept ? ClipboardManager::richTextData(snapshot) : std::nullopt;
+        // Rich text is kept only for a text that will be stored.
+        if (request.richText && request.captured[size_t(prepared.category)]) {
+            if (snapshot.rtf && !snapshot.rtf->isEmpty())
+                prepared.rtf = std::move(snapshot.rtf);
+            else if (snapshot.html && !snapshot.html->isEmpty())
+                prepared.html = std::move(snapshot.html);
+        }
         prepared.text = std::move(*snapshot.text);
     } else if (!snapshot.imageData.isEmpty()) {
         if (!request.wantImages)
             return prepared;
         prepared.kind = ClipboardContentType::image;
-        prepared.image = prepareImage(snapshot.imageData, request.bundleId);
-        if (!prepared.image.error.isEmpty())
-            prepared.image.error += QStringLiteral(" (offered as ") + snapshot.imageType + QLatin1Char(')');
+        prepared.imageData = std::move(snapshot.imageData);
+        prepared.imageType = snapshot.imageType;
     } else if (const PasteboardOffer offer = describeTypes(snapshot.types);
                !offer.fileUrls && !offer.text && !offer.image && !snapshot.types.isEmpty()) {
         // Text in a form Lumra does not read (UTF-16, say): the copy is lost, so it is said.
@@ -296,50 +318,119 @@ PreparedCapture prepareRead(PasteboardSnapshot snapshot, const CaptureRequest& r
     return prepared;
 }
 
-PreparedCapture prepareCapture(PasteboardSnapshot snapshot, const CaptureRequest& request)
+// On a reading thread, as soon as the change is seen, so the owner is asked while it still owns
+// the clipboard. An offer replaced before its turn came is gone: asking for it would only get the
+// later copy's answer, or nothing.
+PreparedCapture readCapture(const CaptureRequest& request, const std::atomic<qint64>& newestChange)
 {
+    if (request.reader->changeCount() < newestChange.load()) {
+        PreparedCapture replaced;
+        replaced.replaced = true;
+        return replaced;
+    }
+    PasteboardSnapshot snapshot = readOffer(*request.reader, request.richText, QDeadlineTimer(OfferLimits::wholeOffer));
     const bool large = snapshot.bytesRead >= qint64(1024) * 1024;
-    PreparedCapture prepared = prepareRead(std::move(snapshot), request);
-    // The pieces of a large offer were freed in the heaps of the threads that read and converted
-    // it; they go back to the system rather than stay with Lumra.
+    PreparedCapture prepared = sortRead(std::move(snapshot), request);
+    // The pieces of a large offer were freed in this thread's heap; they go back to the system
+    // rather than stay with Lumra.
     if (large)
         releaseFreedMemory();
     return prepared;
 }
 
+// What is costly to make of a copy: its rich text, its PNG, its files looked up.
+PreparedCapture deriveCapture(PreparedCapture prepared, const std::optional<QString>& bundleId,
+                              const std::function<QByteArray(const QString&)>& htmlToRtf)
+{
+    switch (prepared.kind.value_or(ClipboardContentType::text)) {
+    case ClipboardContentType::text:
+        if (prepared.html) {
+            QByteArray rtf = htmlToRtf(*prepared.html);
+            if (!rtf.isEmpty())
+                prepared.rtf = std::move(rtf);
+        }
+        break;
+    case ClipboardContentType::file:
+        prepared.files = prepareFiles(prepared.fileUrls, true);
+        break;
+    case ClipboardContentType::image: {
+        const bool large = prepared.imageData.size() >= qsizetype(1024) * 1024;
+        prepared.image = prepareImage(prepared.imageData, bundleId);
+        if (!prepared.image.error.isEmpty())
+            prepared.image.error += QStringLiteral(" (offered as ") + prepared.imageType + QLatin1Char(')');
+        prepared.imageData.clear();
+        if (large)
+            releaseFreedMemory();
+        break;
+    }
+    }
+    return prepared;
+}
+
+// Files as named, for a copy whose look-ups did not end before Lumra quit.
+PreparedFiles unlookedFiles(const QStringList& urls)
+{
+    PreparedFiles files;
+    files.urls = urls;
+    for (const QString& url : urls) {
+        files.directories.append(FileBookmark::isDirectory(url, std::nullopt));
+        const auto bookmark = FileBookmark::create(url, std::nullopt);
+        files.bookmarks.append(bookmark ? QString::fromLatin1(bookmark->toBase64()) : QString());
+    }
+    files.category = categoryForFiles(files.urls, files.directories);
+    return files;
+}
+
+// At quit, what is still being derived is waited for this long; the rest is stored as it is.
+constexpr auto quitWait = 300ms;
+
 } // namespace
 
+// The copy as the main thread saw it change.
 struct ClipboardManager::PendingCapture {
-    QFuture<PreparedCapture> prepared;
     std::optional<QString> bundleId;
     std::optional<QString> appName;
     QDateTime copiedAt;
+    quint64 serial = 0; // change order
+    QFuture<PreparedCapture> work;
+    std::optional<QUuid> row;  // the stored text whose rich text is being made
+    QStringList fileUrls;      // the files being looked up
 };
 
 struct ClipboardManager::CaptureState {
     CaptureState()
     {
-        // Reads of several changes run side by side, each within its deadline; conversions take
-        // turns on one worker. Copies are stored in the order they were made, whatever finishes
-        // first.
-        reading->setMaxThreadCount(4);
-        worker->setMaxThreadCount(1);
-        worker->setExpiryTimeout(-1);
+        // Each change is read at once on a thread of its own, however many owners hold theirs,
+        // each within its deadline; beyond this many at once, the newest waits for the first to end.
+        reading->setMaxThreadCount(maxReadsAtOnce);
+        // Rich text, PNGs and file look-ups: never in a copy's way, only in each other's.
+        deriving->setMaxThreadCount(2);
+        deriving->setExpiryTimeout(-1);
     }
     ~CaptureState()
     {
-        // A read still running ends at its deadline on its own, holding nothing of the engine;
-        // quitting does not wait that long for it. Its conversion is then still to be handed to
-        // the worker, which must outlive it.
-        const bool readsDone = reading->waitForDone(1000);
-        if (!readsDone)
-            (void)reading.release();
-        if (!readsDone || !worker->waitForDone(1000))
-            (void)worker.release();
+        // A read or conversion still running ends at its deadline on its own, holding nothing
+        // of the engine; quitting does not wait that long for it.
+        letFinish(std::move(reading));
+        letFinish(std::move(deriving));
+    }
+    static void letFinish(std::unique_ptr<QThreadPool> pool)
+    {
+        if (pool->waitForDone(100))
+            return;
+        std::thread([pool = pool.release()] {
+            pool->waitForDone();
+            delete pool;
+        }).detach();
     }
     std::unique_ptr<QThreadPool> reading = std::make_unique<QThreadPool>();
-    std::unique_ptr<QThreadPool> worker = std::make_unique<QThreadPool>();
-    std::deque<PendingCapture> queue;
+    std::unique_ptr<QThreadPool> deriving = std::make_unique<QThreadPool>();
+    std::shared_ptr<std::atomic<qint64>> newestChange = std::make_shared<std::atomic<qint64>>(0);
+    quint64 nextSerial = 0;
+    std::optional<quint64> newestStored; // the serial of the latest change stored so far
+    std::map<quint64, PendingCapture> reads;       // by change order
+    std::map<quint64, PendingCapture> derivations; // by change order
+    bool quitting = false;
     QSet<QUuid> pendingRecognition;
 };
 
@@ -350,6 +441,8 @@ void ClipboardManager::startMonitoring()
     m_capture = std::make_shared<CaptureState>();
     if (TextRecognizer* recognizer = m_services.textRecognizer)
         connect(recognizer, &TextRecognizer::recognized, this, &ClipboardManager::applyRecognizedText);
+    if (QCoreApplication* app = QCoreApplication::instance())
+        connect(app, &QCoreApplication::aboutToQuit, this, &ClipboardManager::storeCapturesAtQuit);
     Pasteboard* pasteboard = m_services.pasteboard;
     if (!pasteboard)
         return;
@@ -362,16 +455,18 @@ void ClipboardManager::startMonitoring()
 void ClipboardManager::checkClipboard()
 {
     Pasteboard* pasteboard = m_services.pasteboard;
-    if (m_isPaused || !pasteboard || !m_persistence || !m_capture)
+    if (m_isPaused || !pasteboard || !m_persistence || !m_capture || m_capture->quitting)
         return;
     if (pasteboard->changeCount() == m_lastChangeCount)
         return;
     // The reader holds the owner and change count of this moment; reading what they offer, and
-    // anything a slow or hostile owner can make costly, happens on the capture worker.
+    // anything a slow or hostile owner can make costly, happens on a reading thread.
     CaptureRequest request;
     request.reader = pasteboard->offerReader();
     // Stored before any filtering: a change that is skipped is never looked at again.
     m_lastChangeCount = request.reader->changeCount();
+    // Every change replaces the offers before it, Lumra's own included.
+    m_capture->newestChange->store(std::max(m_capture->newestChange->load(), m_lastChangeCount));
     if (request.reader->ownedByUs())
         return;
 
@@ -393,66 +488,163 @@ void ClipboardManager::checkClipboard()
     for (int kind = 0; kind < captureCategoryCount; ++kind)
         request.captured[size_t(kind)] = isCaptureEnabled(CaptureCategory(kind));
     request.bundleId = capture.bundleId;
-    CaptureRequest options = request;
-    options.reader.reset();
-    capture.prepared = QtConcurrent::run(m_capture->reading.get(), readCapture, std::move(request))
-                           .then(m_capture->worker.get(), [options](PasteboardSnapshot snapshot) {
-                               return prepareCapture(std::move(snapshot), options);
-                           });
-    enqueueCapture(std::move(capture));
+    capture.work = QtConcurrent::run(m_capture->reading.get(),
+                                     [request = std::move(request), newest = m_capture->newestChange] {
+                                         return readCapture(request, *newest);
+                                     });
+    const quint64 serial = capture.serial = m_capture->nextSerial++;
+    watchCapture(capture.work, serial, false);
+    m_capture->reads.emplace(serial, std::move(capture));
 }
 
-bool ClipboardManager::hasPendingCaptures() const { return m_capture && !m_capture->queue.empty(); }
+void ClipboardManager::watchCapture(const QFuture<PreparedCapture>& work, quint64 serial, bool derived)
+{
+    auto* watcher = new QFutureWatcher<PreparedCapture>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, serial, derived] {
+        watcher->deleteLater();
+        derived ? takeDerived(serial) : takeRead(serial);
+    });
+    watcher->setFuture(work);
+}
+
+bool ClipboardManager::hasPendingCaptures() const
+{
+    return m_capture && (!m_capture->reads.empty() || !m_capture->derivations.empty());
+}
 
 void ClipboardManager::finishPendingCaptures()
 {
     if (!m_capture)
         return;
-    while (!m_capture->queue.empty()) {
-        m_capture->queue.front().prepared.waitForFinished();
-        drainCaptureQueue();
+    while (hasPendingCaptures()) {
+        auto& pending = !m_capture->reads.empty() ? m_capture->reads : m_capture->derivations;
+        const quint64 serial = pending.begin()->first;
+        pending.begin()->second.work.waitForFinished();
+        &pending == &m_capture->reads ? takeRead(serial) : takeDerived(serial);
     }
 }
 
-void ClipboardManager::enqueueCapture(PendingCapture capture)
+void ClipboardManager::storeCapturesAtQuit()
 {
-    auto* watcher = new QFutureWatcher<PreparedCapture>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
-        watcher->deleteLater();
-        drainCaptureQueue();
-    });
-    watcher->setFuture(capture.prepared);
-    m_capture->queue.push_back(std::move(capture));
-}
-
-void ClipboardManager::drainCaptureQueue()
-{
-    auto& queue = m_capture->queue;
-    while (!queue.empty() && queue.front().prepared.isFinished()) {
-        PendingCapture capture = std::move(queue.front());
-        queue.pop_front();
-        storeCapture(capture);
+    if (!m_capture || m_capture->quitting)
+        return;
+    // Reads answered by now are copies the user made; a read still waiting for its owner is not.
+    QList<quint64> answered;
+    for (const auto& [serial, capture] : m_capture->reads)
+        if (capture.work.isFinished())
+            answered.append(serial);
+    for (quint64 serial : answered)
+        takeRead(serial);
+    const QDeadlineTimer wait(quitWait);
+    while (!m_capture->derivations.empty()) {
+        const auto done = std::find_if(m_capture->derivations.begin(), m_capture->derivations.end(),
+                                       [](const auto& entry) { return entry.second.work.isFinished(); });
+        if (done != m_capture->derivations.end()) {
+            takeDerived(done->first);
+            continue;
+        }
+        if (wait.hasExpired())
+            break;
+        QThread::msleep(5);
     }
+    // What is still being derived is stored as read: files without their look-ups, texts
+    // without rich text (stored already). A picture is nothing without its PNG.
+    for (auto& [serial, capture] : m_capture->derivations) {
+        if (!capture.fileUrls.isEmpty()) {
+            PreparedCapture files;
+            files.kind = ClipboardContentType::file;
+            files.files = unlookedFiles(capture.fileUrls);
+            storePrepared(capture, files);
+        } else if (!capture.row) {
+            const QString message = QStringLiteral("Image not captured: Lumra quit before it was converted");
+            qCWarning(lcCapture).noquote() << message;
+            Diagnostics::shared().warn(captureCategoryName, message);
+        }
+    }
+    m_capture->quitting = true;
+    m_capture->reads.clear();
+    m_capture->derivations.clear();
 }
 
-bool ClipboardManager::storeCapture(PendingCapture& capture)
+void ClipboardManager::takeRead(quint64 serial)
 {
-    const PreparedCapture prepared = capture.prepared.result();
+    auto node = m_capture->reads.extract(serial);
+    if (node.empty())
+        return;
+    PendingCapture& capture = node.mapped();
+    PreparedCapture prepared = capture.work.result();
+    if (prepared.replaced) {
+        const QString message = QStringLiteral("Copy not read: a later copy replaced it before its turn came");
+        qCInfo(lcCapture).noquote() << message;
+        Diagnostics::shared().info(captureCategoryName, message);
+        return;
+    }
     if (!prepared.refusal.isEmpty()) {
         // Said in every mode: a copy the user made is missing from the history.
         qCWarning(lcCapture).noquote() << prepared.refusal;
         Diagnostics::shared().warn(captureCategoryName, prepared.refusal);
-        return false;
+        return;
     }
     if (!prepared.notRead.isEmpty()) {
         qCInfo(lcCapture).noquote() << "Clipboard not read:" << prepared.notRead;
-        return false;
+        return;
     }
     if (!prepared.unreadableTypes.isEmpty())
         qCInfo(lcCapture).noquote() << "Clipboard owner gave none of:" << prepared.unreadableTypes;
     if (!prepared.kind)
-        return false;
+        return;
 
+    // A text is stored now with what was read; the rest waits for what is made of it.
+    if (*prepared.kind == ClipboardContentType::text) {
+        QUuid row;
+        if (!storePrepared(capture, prepared, &row) || !prepared.html)
+            return;
+        capture.row = row;
+    } else {
+        capture.fileUrls = prepared.fileUrls;
+    }
+    capture.work = QtConcurrent::run(m_capture->deriving.get(),
+                                     [prepared = std::move(prepared), bundleId = capture.bundleId,
+                                      htmlToRtf = m_services.htmlToRtf]() mutable {
+                                         return deriveCapture(std::move(prepared), bundleId, htmlToRtf);
+                                     });
+    watchCapture(capture.work, serial, true);
+    m_capture->derivations.emplace(serial, std::move(capture));
+}
+
+void ClipboardManager::takeDerived(quint64 serial)
+{
+    auto node = m_capture->derivations.extract(serial);
+    if (node.empty())
+        return;
+    PendingCapture& capture = node.mapped();
+    const PreparedCapture prepared = capture.work.result();
+    if (capture.row) {
+        if (prepared.rtf)
+            addRichText(*capture.row, capture.copiedAt, *prepared.rtf);
+        return;
+    }
+    storePrepared(capture, prepared);
+}
+
+void ClipboardManager::addRichText(const QUuid& id, const QDateTime& copiedAt, const QByteArray& rtf)
+{
+    const store::ManagedObjectPtr row = fetchManagedItem(id);
+    // Copied again since (the later copy's own rich text stands), trashed or deleted: nothing to add.
+    if (!row || row->date(Attr::dateAdded) != copiedAt || row->boolean(Attr::isTrashed).value_or(false)
+        || !preserveFormatting())
+        return;
+    row->set(Attr::rtfData, rtf);
+    if (Status saved = m_persistence->save(); !saved) {
+        qCWarning(lcCapture).noquote() << "CoreData save error:" << saved.error();
+        return;
+    }
+    mergeSavedRows({row});
+}
+
+bool ClipboardManager::storePrepared(const PendingCapture& capture, const PreparedCapture& prepared, QUuid* textRow)
+{
+    const bool late = m_capture->newestStored && *m_capture->newestStored > capture.serial;
     bool stored = false;
     bool countsForReminder = false;
     switch (*prepared.kind) {
@@ -460,13 +652,13 @@ bool ClipboardManager::storeCapture(PendingCapture& capture)
         if (!isCaptureEnabled(prepared.files.category))
             return false;
         stored = storeFiles(prepared.files.urls, prepared.files.directories, prepared.files.bookmarks,
-                            prepared.files.category, capture.bundleId, capture.appName, capture.copiedAt);
+                            prepared.files.category, capture.bundleId, capture.appName, capture.copiedAt, late);
         break;
     case ClipboardContentType::text:
         if (!isCaptureEnabled(prepared.category))
             return false;
         stored = storeText(prepared.text, prepared.rtf, prepared.category, capture.bundleId, capture.appName,
-                           capture.copiedAt);
+                           capture.copiedAt, late, textRow);
         countsForReminder = true;
         break;
     case ClipboardContentType::image:
@@ -479,19 +671,19 @@ bool ClipboardManager::storeCapture(PendingCapture& capture)
         if (!isCaptureEnabled(prepared.image.category))
             return false;
         stored = storeImage(prepared.image.png, prepared.image.fileName, prepared.image.category, capture.bundleId,
-                            capture.appName, capture.copiedAt);
+                            capture.appName, capture.copiedAt, late);
         countsForReminder = !(capture.bundleId && KnownApps::isFileManager(*capture.bundleId));
         break;
     }
     if (!stored)
         return false;
+    m_capture->newestStored = std::max(m_capture->newestStored.value_or(0), capture.serial);
     Diagnostics::shared().debug(captureCategoryName,
                                 QStringLiteral("Captured item from ") + capture.bundleId.value_or(QStringLiteral("unknown")));
     playCopySound();
     recordCopyForReminder(countsForReminder);
     return true;
 }
-
 // ---------------------------------------------------------------------------- Storing
 
 bool ClipboardManager::addTextItem(const QString& text, const std::optional<QByteArray>& rtfData,
@@ -533,7 +725,8 @@ const store::PersistentStore* placement(const PersistenceController& persistence
 
 bool ClipboardManager::storeText(const QString& text, const std::optional<QByteArray>& rtfData,
                                  CaptureCategory category, const std::optional<QString>& bundleId,
-                                 const std::optional<QString>& appName, const QDateTime& copiedAt)
+                                 const std::optional<QString>& appName, const QDateTime& copiedAt, bool late,
+                                 QUuid* storedId)
 {
     if (!m_persistence)
         return false;
@@ -541,6 +734,8 @@ bool ClipboardManager::storeText(const QString& text, const std::optional<QByteA
     store::ManagedObjectPtr row = findDuplicate(context, store::contentKeyForText(text), [&](const store::ManagedObject& r) {
         return r.string(Attr::textContent) == text;
     });
+    if (row && late && copiedAgainSince(*row, copiedAt))
+        return true;
     if (row) {
         if (rtfData)
             row->set(Attr::rtfData, *rtfData);
@@ -554,12 +749,14 @@ bool ClipboardManager::storeText(const QString& text, const std::optional<QByteA
         row->set(Attr::rtfData, rtfData);
     }
     stampCopy(*row, copiedAt, bundleId, appName);
+    if (storedId)
+        *storedId = row->uuid(Attr::id).value_or(QUuid());
     return saveCapture(row);
 }
 
 bool ClipboardManager::storeImage(const QByteArray& pngData, const QString& fileName, CaptureCategory category,
                                   const std::optional<QString>& bundleId, const std::optional<QString>& appName,
-                                  const QDateTime& copiedAt)
+                                  const QDateTime& copiedAt, bool late)
 {
     if (!m_persistence || pngData.isEmpty())
         return false;
@@ -567,6 +764,8 @@ bool ClipboardManager::storeImage(const QByteArray& pngData, const QString& file
     store::ManagedObjectPtr row = findDuplicate(context, store::contentKeyForImage(fileName), [&](const store::ManagedObject& r) {
         return r.string(Attr::imageFileName) == fileName;
     });
+    if (row && late && copiedAgainSince(*row, copiedAt))
+        return true;
     std::optional<QUuid> insertedId;
     if (!row) {
         insertedId = QUuid::createUuid();
@@ -588,7 +787,7 @@ bool ClipboardManager::storeImage(const QByteArray& pngData, const QString& file
 bool ClipboardManager::storeFiles(const QStringList& fileURLStrings, const QList<bool>& directories,
                                   const QStringList& bookmarks, CaptureCategory category,
                                   const std::optional<QString>& bundleId, const std::optional<QString>& appName,
-                                  const QDateTime& copiedAt)
+                                  const QDateTime& copiedAt, bool late)
 {
     if (!m_persistence || fileURLStrings.isEmpty())
         return false;
@@ -604,6 +803,8 @@ bool ClipboardManager::storeFiles(const QStringList& fileURLStrings, const QList
         stored->sort();
         return *stored == sorted;
     });
+    if (row && late && copiedAgainSince(*row, copiedAt))
+        return true;
 
     // A duplicate keeps its own order of the files: the flags and bookmarks follow that order, or
     // they would name other files than the URLs beside them.

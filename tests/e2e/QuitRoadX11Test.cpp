@@ -217,4 +217,50 @@ TEST_F(QuitRoadX11Test, CopiesAfterFilesOnAStalledMountAreStillLookedAt)
         << "the folder was not looked at\n" << output().toStdString();
 }
 
+// Thirty files on the stalled mount hold their look-ups for good; a folder copied after them is
+// still looked up at once and stored as a folder, not as a missing file.
+TEST_F(QuitRoadX11Test, ThirtyStalledFilesMakeNoFolderCopiedLaterAMissingFile)
+{
+    ASSERT_TRUE(QDir().mkpath(share()));
+    const QString folder = dataDir.root() + QStringLiteral("/later-folder");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    startLumra();
+    for (int copy = 0; copy < 5; ++copy) {
+        QByteArray stalledFiles;
+        for (int i = 0; i < 6; ++i)
+            stalledFiles += QUrl::fromLocalFile(share() + QStringLiteral("/copy-%1-file-%2.txt").arg(copy).arg(i)).toEncoded() + "\r\n";
+        ASSERT_TRUE(lumra::test::xclipCopy(stalledFiles, QStringLiteral("text/uri-list")));
+        const QByteArray last = QStringLiteral("copy-%1-file-5.txt").arg(copy).toUtf8();
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return lumra::test::storedColumnContains(dataDir.supportFolder(), "fileURLStringsJSON", last.constData()); },
+            startTimeoutMs))
+            << output().toStdString();
+    }
+
+    ASSERT_TRUE(lumra::test::xclipCopy(QUrl::fromLocalFile(folder).toEncoded() + "\r\n", QStringLiteral("text/uri-list")));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return lumra::test::storedColumnContains(dataDir.supportFolder(), "fileURLStringsJSON", "later-folder"); },
+        startTimeoutMs))
+        << output().toStdString();
+    EXPECT_TRUE(lumra::test::storedColumnContains(dataDir.supportFolder(), "fileURLStringsJSON", "later-folder/"))
+        << "the folder waited behind the stalled look-ups and was stored as a missing file\n" << output().toStdString();
+}
+
+// What was read is kept when Lumra is ended: a copy whose files do not answer is stored as named,
+// not lost with its look-ups.
+TEST_F(QuitRoadX11Test, ACopyWhoseFilesDoNotAnswerIsKeptWhenLumraIsEnded)
+{
+    ASSERT_TRUE(QDir().mkpath(share()));
+    startLumra();
+    const QByteArray urls = QUrl::fromLocalFile(share() + QStringLiteral("/kept-1.txt")).toEncoded() + "\r\n"
+        + QUrl::fromLocalFile(share() + QStringLiteral("/kept-2.txt")).toEncoded() + "\r\n";
+    ASSERT_TRUE(lumra::test::xclipCopy(urls, QStringLiteral("text/uri-list")));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stalled().contains("worker"); }, startTimeoutMs))
+        << "no thread of Lumra's reached the stalled files\n" << output().toStdString();
+    m_lumra.terminate();
+    ASSERT_TRUE(m_lumra.waitForFinished(5000)) << output().toStdString();
+    EXPECT_TRUE(lumra::test::storedColumnContains(dataDir.supportFolder(), "fileURLStringsJSON", "kept-2.txt"))
+        << "the copy was lost at quit\n" << output().toStdString();
+}
+
 } // namespace

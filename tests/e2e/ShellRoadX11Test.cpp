@@ -245,9 +245,11 @@ TEST_F(ShellRoadX11Test, ClosingThePreviewGivesTheKeysBackToThePopup)
     for (const char* closeKey : {"Escape", "space", "Escape", "space"}) {
         SCOPED_TRACE(closeKey);
         xdotool({"key", "space"});
-        ASSERT_TRUE(QTest::qWaitFor([] { return activeWindowName() != QStringLiteral("Lumra"); }, startTimeoutMs))
-            << "no preview";
-        ASSERT_NE(activeWindowName(), QStringLiteral("Lumra test field"));
+        // The preview, named for the kind of item; between two windows the name is empty for a moment.
+        ASSERT_TRUE(QTest::qWaitFor([] {
+            const QString name = activeWindowName();
+            return !name.isEmpty() && name != QStringLiteral("Lumra") && name != QStringLiteral("Lumra test field");
+        }, startTimeoutMs)) << "no preview; in front: " << activeWindowName().toStdString();
         xdotool({"key", closeKey});
         ASSERT_TRUE(QTest::qWaitFor([] { return activeWindowName() == QStringLiteral("Lumra"); }, startTimeoutMs))
             << "in front: " << activeWindowName().toStdString();

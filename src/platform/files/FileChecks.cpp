@@ -1,7 +1,5 @@
 #include "platform/files/FileChecks.h"
 
-#include "platform/files/StallTolerantPool.h"
-
 #include <QFile>
 #include <QFileInfo>
 
@@ -13,58 +11,139 @@
 #include <cerrno>
 
 #include <condition_variable>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace lumra {
 
-QList<std::optional<FileState>> checkFiles(const QStringList& paths, std::chrono::milliseconds bound)
-{
-    struct Batch {
-        std::mutex mutex;
-        std::condition_variable progress;
-        QList<std::optional<FileState>> results;
-        qsizetype finished = 0;
-    };
-    // A check stuck on a hung mount stops counting against the threads after a second, so the
-    // files of later copies are still looked up.
-    static auto* pool = new StallTolerantPool(4, 16, std::chrono::seconds(1));
+namespace {
 
-    auto batch = std::make_shared<Batch>();
-    batch->results.resize(paths.size());
-    qsizetype started = 0;
-    pool->countStuck();
-    for (qsizetype i = 0; i < paths.size(); ++i) {
-        if (paths[i].isEmpty()) {
-            batch->results[i] = FileState {};
-            continue;
+using SteadyClock = std::chrono::steady_clock;
+
+// Look-up threads of every caller, those stuck on a hung mount included: a stuck one keeps its
+// thread until the mount answers. Past this many, what is left is answered unknown at once.
+constexpr int maxLookupThreads = 64;
+// One call takes at most this many: the files of one copy on a hung mount hold no more threads,
+// and no call waits behind another's look-ups.
+constexpr int threadsPerCall = 4;
+// A path looked up for this long by another call is taken as stuck there: answered unknown at
+// once rather than stalling another thread.
+constexpr std::chrono::milliseconds stuckAfter {250};
+
+struct LookupThreads {
+    std::mutex mutex;
+    int running = 0;
+    std::map<QString, std::pair<SteadyClock::time_point, int>> paths; // being looked up: since, by how many
+};
+
+LookupThreads& lookupThreads()
+{
+    static auto* threads = new LookupThreads; // outlives threads still stuck at exit
+    return *threads;
+}
+
+struct Batch {
+    std::mutex mutex;
+    std::condition_variable progress;
+    QStringList paths;
+    QList<std::optional<FileState>> results;
+    qsizetype next = 0;
+    qsizetype finished = 0;
+    bool abandoned = false;
+};
+
+std::optional<FileState> lookUp(const QString& path)
+{
+    LookupThreads& threads = lookupThreads();
+    {
+        std::lock_guard lock(threads.mutex);
+        const auto [entry, added] = threads.paths.try_emplace(path, SteadyClock::now(), 0);
+        if (!added && SteadyClock::now() - entry->second.first >= stuckAfter)
+            return std::nullopt;
+        ++entry->second.second;
+    }
+    const QFileInfo info(path);
+    const FileState state {info.exists(), info.isDir()};
+    std::lock_guard lock(threads.mutex);
+    const auto entry = threads.paths.find(path);
+    if (--entry->second.second == 0)
+        threads.paths.erase(entry);
+    return state;
+}
+
+void lookUpBatch(const std::shared_ptr<Batch>& batch)
+{
+    for (;;) {
+        qsizetype i = 0;
+        {
+            std::lock_guard lock(batch->mutex);
+            while (batch->next < batch->paths.size() && batch->paths[batch->next].isEmpty())
+                ++batch->next;
+            if (batch->abandoned || batch->next >= batch->paths.size())
+                break;
+            i = batch->next++;
         }
-        ++started;
-        pool->start([batch, i, path = paths[i]] {
-            const QFileInfo info(path);
-            const FileState state {info.exists(), info.isDir()};
+        const std::optional<FileState> state = lookUp(batch->paths[i]);
+        {
             std::lock_guard lock(batch->mutex);
             batch->results[i] = state;
             ++batch->finished;
-            batch->progress.notify_all();
-        });
+        }
+        batch->progress.notify_all();
     }
+    LookupThreads& threads = lookupThreads();
+    std::lock_guard lock(threads.mutex);
+    --threads.running;
+}
+
+} // namespace
+
+QList<std::optional<FileState>> checkFiles(const QStringList& paths, std::chrono::milliseconds bound)
+{
+    auto batch = std::make_shared<Batch>();
+    batch->paths = paths;
+    batch->results.resize(paths.size());
+    qsizetype wanted = 0;
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        if (paths[i].isEmpty())
+            batch->results[i] = FileState {};
+        else
+            ++wanted;
+    }
+    LookupThreads& threads = lookupThreads();
+    int started = 0;
+    {
+        std::lock_guard lock(threads.mutex);
+        started = int(std::clamp<qsizetype>(std::min<qsizetype>(threadsPerCall, wanted), 0,
+                                             qsizetype(maxLookupThreads - threads.running)));
+        threads.running += started;
+    }
+    for (int t = started; t > 0; --t) {
+        try {
+            std::thread(lookUpBatch, batch).detach();
+        } catch (const std::system_error&) {
+            --started;
+            std::lock_guard lock(threads.mutex);
+            --threads.running;
+        }
+    }
+
     std::unique_lock lock(batch->mutex);
-    const auto slice = std::min<std::chrono::milliseconds>(bound, pool->stuckAfter() / 2);
     qsizetype seen = -1;
-    auto lastProgress = std::chrono::steady_clock::now();
-    while (batch->finished < started) {
+    auto lastProgress = SteadyClock::now();
+    while (started > 0 && batch->finished < wanted) {
         if (batch->finished != seen) {
             seen = batch->finished;
-            lastProgress = std::chrono::steady_clock::now();
-        } else if (std::chrono::steady_clock::now() - lastProgress >= bound) {
+            lastProgress = SteadyClock::now();
+        } else if (SteadyClock::now() - lastProgress >= bound) {
             break;
         }
-        batch->progress.wait_for(lock, slice, [&] { return batch->finished != seen; });
-        lock.unlock();
-        pool->countStuck();
-        lock.lock();
+        batch->progress.wait_until(lock, lastProgress + bound, [&] { return batch->finished != seen; });
     }
+    batch->abandoned = true;
     return batch->results;
 }
 

@@ -18,8 +18,9 @@ struct FileState {
 };
 
 // Looks the files up on threads of their own: a file on a hung network mount blocks one of those
-// threads, never the caller. The caller stops waiting once no check finished for `bound`; what is
-// unanswered by then is none. An empty path names nothing and is not looked up.
+// threads, never the caller, and no call waits behind the look-ups stuck for another. The caller
+// stops waiting once no check finished for `bound`; what is unanswered by then is none. An empty
+// path names nothing and is not looked up.
 QList<std::optional<FileState>> checkFiles(const QStringList& paths, std::chrono::milliseconds bound);
 
 // Reads a file only when it is a regular file: it is opened without blocking and checked on the open

@@ -45,63 +45,9 @@ TEST_F(CaptureTest, DeeplyNestedHtmlIsStoredAsPlainTextOnly)
     EXPECT_TRUE(row(items[1])->bytes(store::ItemAttr::rtfData).has_value());
 }
 
-// A reader whose owner answers only when the test lets it.
-class HeldReader final : public OfferReader {
-public:
-    HeldReader(std::shared_ptr<OfferReader> inner, QSemaphore& gate, const Pasteboard& pasteboard)
-        : m_inner(std::move(inner))
-        , m_gate(gate)
-        , m_pasteboard(pasteboard)
-    {
-    }
-    qint64 changeCount() const override { return m_inner->changeCount(); }
-    bool ownedByUs() const override { return m_inner->ownedByUs(); }
-    quint64 ownerWindow() const override { return m_inner->ownerWindow(); }
-    Result<QStringList> types(QDeadlineTimer deadline) override { return m_inner->types(deadline); }
-    OfferRead data(const QString& type, qint64 maxBytes, QDeadlineTimer deadline) override
-    {
-        waiting = true;
-        m_gate.tryAcquire(1, 10000);
-        waiting = false;
-        return m_inner->data(type, maxBytes, deadline);
-    }
-    bool readFromItsOwner() override { return m_pasteboard.changeCount() == changeCount(); }
-
-    std::atomic<bool> waiting = false;
-
-private:
-    std::shared_ptr<OfferReader> m_inner;
-    QSemaphore& m_gate;
-    const Pasteboard& m_pasteboard;
-};
-
-class HeldPasteboard final : public Pasteboard {
-public:
-    FakePasteboard inner;
-    QSemaphore gate;
-    bool holdNext = false;
-    std::shared_ptr<HeldReader> held;
-
-    qint64 changeCount() const override { return inner.changeCount(); }
-    bool isOwnedByUs() const override { return inner.isOwnedByUs(); }
-    Result<QStringList> types() override { return inner.types(); }
-    Result<QByteArray> data(const QString& mimeType) override { return inner.data(mimeType); }
-    Result<qint64> write(const QList<PasteboardRepresentation>& representations) override
-    {
-        return inner.write(representations);
-    }
-    std::shared_ptr<OfferReader> offerReader() override
-    {
-        if (!std::exchange(holdNext, false))
-            return inner.offerReader();
-        held = std::make_shared<HeldReader>(inner.offerReader(), gate, inner);
-        return held;
-    }
-};
-
 TEST_F(CaptureTest, AnOwnerThatHoldsItsReadHoldsNeitherThePollNorTheCopiesAfterIt)
 {
-    HeldPasteboard held;
+    GatedPasteboard held(false);
     manager = EngineHarness::start<RecordingManager>([&](ClipboardManagerServices& services) {
         services.pasteboard = &held;
         services.workspace = &workspace;
@@ -111,13 +57,13 @@ TEST_F(CaptureTest, AnOwnerThatHoldsItsReadHoldsNeitherThePollNorTheCopiesAfterI
     held.inner.setText("held by its owner");
     held.holdNext = true;
     manager->checkClipboard();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return held.held->waiting.load(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return held.held.last()->waiting.load(); }, 5000));
     EXPECT_TRUE(manager->hasPendingCaptures());
     // The application at the time of the copy is its source, whatever is in front by the time
     // the owner answers.
     workspace.setFrontmost(nautilus);
-    EXPECT_TRUE(held.held->waiting) << "the poll waited for the owner";
-    held.gate.release();
+    EXPECT_TRUE(held.held.last()->waiting) << "the poll waited for the owner";
+    held.held.last()->gate.release();
     manager->finishPendingCaptures();
     ASSERT_EQ(texts(), QStringList {"held by its owner"});
     EXPECT_EQ(untrashed().first().sourceAppBundleId, firefox.bundleId);
@@ -129,11 +75,11 @@ TEST_F(CaptureTest, AnOwnerThatHoldsItsReadHoldsNeitherThePollNorTheCopiesAfterI
     held.inner.setText("replaced while held");
     held.holdNext = true;
     manager->checkClipboard();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return held.held->waiting.load(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return held.held.last()->waiting.load(); }, 5000));
     clock.advance(std::chrono::milliseconds(1));
     held.inner.setText("copied next");
     manager->checkClipboard();
-    held.gate.release();
+    held.held.last()->gate.release();
     manager->finishPendingCaptures();
     EXPECT_EQ(texts(), (QStringList {"held by its owner", "copied next"}));
 }
@@ -142,7 +88,7 @@ TEST_F(CaptureTest, AnOwnerThatHoldsItsReadHoldsNeitherThePollNorTheCopiesAfterI
 // somewhere to be converted rather than freed memory.
 TEST_F(CaptureTest, QuittingWhileAnOwnerHoldsItsReadLeavesTheReadSomewhereToFinish)
 {
-    HeldPasteboard held;
+    GatedPasteboard held(false);
     manager = EngineHarness::start<RecordingManager>([&](ClipboardManagerServices& services) {
         services.pasteboard = &held;
         services.workspace = &workspace;
@@ -150,10 +96,10 @@ TEST_F(CaptureTest, QuittingWhileAnOwnerHoldsItsReadLeavesTheReadSomewhereToFini
     held.inner.setText("held past quitting");
     held.holdNext = true;
     manager->checkClipboard();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return held.held->waiting.load(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return held.held.last()->waiting.load(); }, 5000));
     manager.reset();
-    const std::shared_ptr<HeldReader> reader = std::exchange(held.held, nullptr);
-    held.gate.release();
+    const std::shared_ptr<GatedReader> reader = held.held.takeLast();
+    reader->gate.release();
     ASSERT_TRUE(QTest::qWaitFor([&] { return reader.use_count() == 1; }, 5000));
 }
 

@@ -8,8 +8,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
+#include <QSemaphore>
 
 #include <algorithm>
+#include <atomic>
 
 namespace lumra::test {
 
@@ -70,6 +72,73 @@ public:
         Diagnostics::shared().flush();
         return Diagnostics::shared().readDiagnosticsLog().value_or(QString());
     }
+};
+
+// A reader whose owner answers only when the test lets it. With `pasteboard`, an answer counts only
+// while no later copy took the clipboard (as on X11); without, the offer stays its owner's (as a
+// Wayland offer does) and a late answer is still this copy's.
+class GatedReader final : public OfferReader {
+public:
+    GatedReader(std::shared_ptr<OfferReader> inner, const Pasteboard* pasteboard)
+        : m_inner(std::move(inner))
+        , m_pasteboard(pasteboard)
+    {
+    }
+    qint64 changeCount() const override { return m_inner->changeCount(); }
+    bool ownedByUs() const override { return m_inner->ownedByUs(); }
+    quint64 ownerWindow() const override { return m_inner->ownerWindow(); }
+    Result<QStringList> types(QDeadlineTimer deadline) override { return m_inner->types(deadline); }
+    OfferRead data(const QString& type, qint64 maxBytes, QDeadlineTimer deadline) override
+    {
+        asked = waiting = true;
+        gate.tryAcquire(1, 30000);
+        waiting = false;
+        return m_inner->data(type, maxBytes, deadline);
+    }
+    bool readFromItsOwner() override { return !m_pasteboard || m_pasteboard->changeCount() == changeCount(); }
+
+    QSemaphore gate;
+    std::atomic<bool> asked = false;
+    std::atomic<bool> waiting = false;
+
+private:
+    std::shared_ptr<OfferReader> m_inner;
+    const Pasteboard* m_pasteboard;
+};
+
+class GatedPasteboard final : public Pasteboard {
+public:
+    explicit GatedPasteboard(bool offersStayTheirOwners = true)
+        : m_offersStayTheirOwners(offersStayTheirOwners)
+    {
+    }
+    ~GatedPasteboard() override
+    {
+        for (const auto& reader : held)
+            reader->gate.release(1000);
+    }
+    FakePasteboard inner;
+    bool holdNext = false;
+    QList<std::shared_ptr<GatedReader>> held;
+
+    qint64 changeCount() const override { return inner.changeCount(); }
+    bool isOwnedByUs() const override { return inner.isOwnedByUs(); }
+    Result<QStringList> types() override { return inner.types(); }
+    Result<QByteArray> data(const QString& mimeType) override { return inner.data(mimeType); }
+    Result<qint64> write(const QList<PasteboardRepresentation>& representations) override
+    {
+        return inner.write(representations);
+    }
+    std::shared_ptr<OfferReader> offerReader() override
+    {
+        if (!std::exchange(holdNext, false))
+            return inner.offerReader();
+        held.append(std::make_shared<GatedReader>(inner.offerReader(), m_offersStayTheirOwners ? nullptr : &inner));
+        return held.last();
+    }
+
+private:
+    bool m_offersStayTheirOwners;
 };
 
 class CaptureTest : public EngineTest {

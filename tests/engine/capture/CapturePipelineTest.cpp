@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QTest>
+
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QJsonArray>
@@ -45,9 +47,12 @@ TEST_F(CaptureTest, ThePollAndTheChangeSignalBothCapture)
     manager->finishPendingCaptures();
     EXPECT_EQ(texts(), QStringList {"seen by the poll"});
 
-    // Two copies in quick succession, each reported by the pasteboard before the next tick.
+    // Two copies in quick succession, each reported by the pasteboard before the next tick (the
+    // second once the first is being read: an offer replaced before its read began is gone).
+    const qsizetype reads = pasteboard.readsOf().size();
     pasteboard.setText("first");
     QCoreApplication::sendPostedEvents(&pasteboard);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pasteboard.readsOf().size() > reads; }, 10000));
     pasteboard.setText("second");
     QCoreApplication::sendPostedEvents(&pasteboard);
     manager->finishPendingCaptures();
@@ -479,24 +484,27 @@ TEST_F(CaptureTest, OversizedImagesAreRefusedWithAWarning)
     EXPECT_TRUE(log.text().contains("[WARN] [Capture] Image not captured: Image is too large"));
 }
 
-TEST_F(CaptureTest, ALaterTextWaitsForAnEarlierImage)
+// The picture is converted off the poll and holds no copy made after it; the list keeps the
+// order of the copies whichever was stored first.
+TEST_F(CaptureTest, ATextCopiedAfterAnImageIsNotHeldByItAndIsListedAboveIt)
 {
     start();
     workspace.setFrontmost(firefox);
     pasteboard.setContents({rep(PasteboardMime::png, encode(markedImage(1600, 1200), "png"))});
     manager->checkClipboard();
     const QDateTime imageTime = clock.now();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pasteboard.readsOf().contains(PasteboardMime::png); }, 10000));
     clock.advance(1ms);
     pasteboard.setText("copied after the picture");
     manager->checkClipboard();
     manager->finishPendingCaptures();
 
-    const QList<ClipboardItem> items = untrashed();
+    const QList<ClipboardItem> items = manager->filteredItems();
     ASSERT_EQ(items.size(), 2);
-    EXPECT_EQ(items[0].contentType, ClipboardContentType::image);
-    EXPECT_EQ(items[0].dateAdded, imageTime);
-    EXPECT_EQ(items[1].textContent, "copied after the picture");
-    EXPECT_GT(items[1].dateAdded, items[0].dateAdded);
+    EXPECT_EQ(items[1].contentType, ClipboardContentType::image);
+    EXPECT_EQ(items[1].dateAdded, imageTime);
+    EXPECT_EQ(items[0].textContent, "copied after the picture");
+    EXPECT_GT(items[0].dateAdded, items[1].dateAdded);
 }
 
 // ---------------------------------------------------------------- Text recognition

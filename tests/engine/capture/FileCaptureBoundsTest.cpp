@@ -4,9 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <QSemaphore>
 #include <QTemporaryDir>
-#include <QThreadPool>
+#include <QTest>
 #include <QUrl>
 
 using namespace lumra;
@@ -35,40 +34,34 @@ TEST_F(CaptureTest, ACopyOfTooManyFilesIsRefusedWholeAndLogged)
     EXPECT_EQ(untrashed().first().fileURLStrings->size(), 10000);
 }
 
-TEST_F(CaptureTest, CopiedFilesAreLookedUpOffThePollAndStoredInCopyOrder)
+// The look-ups happen off the poll: nothing is stored until they are done, and a text copied
+// meanwhile is listed after the folder, as it was copied.
+TEST_F(CaptureTest, CopiedFilesAreLookedUpOffThePollAndListedInCopyOrder)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(QDir(dir.path()).mkdir("folder"));
     const QString folder = QUrl::fromLocalFile(dir.filePath("folder")).toString();
     start();
 
-    // The worker is held busy, so the lookup is still pending when the next copy arrives.
-    QThreadPool& pool = *QThreadPool::globalInstance();
-    const int threads = pool.maxThreadCount();
-    pool.setMaxThreadCount(1);
-    QSemaphore held;
-    pool.start([&held] { held.acquire(); });
-
     workspace.setFrontmost(nautilus);
     pasteboard.setContents({rep(PasteboardMime::uriList, folder.toUtf8())});
     manager->checkClipboard();
+    EXPECT_TRUE(untrashed().isEmpty()) << "the files were looked up on the poll";
+    EXPECT_TRUE(manager->hasPendingCaptures());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pasteboard.readsOf().contains(PasteboardMime::uriList); }, 10000));
     clock.advance(std::chrono::milliseconds(1));
     workspace.setFrontmost(firefox);
     pasteboard.setText("copied after the folder");
     manager->checkClipboard();
-    // However fast the lookup was, the text never goes in before the files copied ahead of it.
-    const QList<ClipboardItem> early = untrashed();
-    EXPECT_TRUE(early.isEmpty() || (early.size() == 2 && early[0].fileURLStrings)) << early.size();
-
-    held.release();
-    pool.setMaxThreadCount(threads);
+    clock.advance(std::chrono::seconds(1)); // the folder is stored after the text, at its own copy time
     manager->finishPendingCaptures();
-    const QList<ClipboardItem> items = untrashed();
+
+    const QList<ClipboardItem> items = manager->filteredItems();
     ASSERT_EQ(items.size(), 2);
-    EXPECT_EQ(items[0].fileURLStrings, QStringList {folder + "/"});
-    EXPECT_EQ(items[0].fileURLIsDirectory, QList<bool> {true});
-    EXPECT_EQ(manager->captureCategory(*row(items[0])), CaptureCategory::folder);
-    EXPECT_EQ(items[1].textContent, "copied after the folder");
+    EXPECT_EQ(items[1].fileURLStrings, QStringList {folder + "/"});
+    EXPECT_EQ(items[1].fileURLIsDirectory, QList<bool> {true});
+    EXPECT_EQ(manager->captureCategory(*row(items[1])), CaptureCategory::folder);
+    EXPECT_EQ(items[0].textContent, "copied after the folder");
 }
 
 } // namespace

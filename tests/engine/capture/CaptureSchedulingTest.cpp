@@ -1,0 +1,174 @@
+// How copies are read and stored when owners are slow: the newest change is read at once, a copy
+// is stored as soon as it is read with its copy time, and what is costly to make of it comes later.
+#include "CaptureFixture.h"
+
+#include "platform/pasteboard/PasteboardTypes.h"
+
+#include <gtest/gtest.h>
+
+#include <QSemaphore>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <atomic>
+
+using namespace lumra;
+using namespace lumra::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int userWaitMs = 10000; // "at once" as a user sees it, on a busy machine too
+
+class CaptureSchedulingTest : public CaptureTest {
+protected:
+    void startGated(const std::function<QByteArray(const QString&)>& htmlToRtf = {})
+    {
+        manager = EngineHarness::start<RecordingManager>([&](ClipboardManagerServices& services) {
+            services.pasteboard = &gated;
+            services.workspace = &workspace;
+            services.htmlToRtf = htmlToRtf;
+        });
+        workspace.setFrontmost(firefox);
+    }
+    // An owner takes the clipboard and never answers until released; its read has begun.
+    void copyHeld(const QString& text)
+    {
+        clock.advance(1s);
+        gated.inner.setText(text);
+        gated.holdNext = true;
+        manager->checkClipboard();
+        const std::shared_ptr<GatedReader> reader = gated.held.last();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return reader->asked.load(); }, userWaitMs)) << "never asked: " << text.toStdString();
+    }
+    void copyNow(const QList<PasteboardRepresentation>& representations)
+    {
+        clock.advance(1s);
+        gated.inner.setContents(representations);
+        manager->checkClipboard();
+    }
+    bool stored(const QString& text) const { return texts().contains(text); }
+    QStringList listed() const
+    {
+        QStringList shown;
+        for (const ClipboardItem& item : manager->filteredItems())
+            shown.append(item.textContent.value_or(QString()));
+        return shown;
+    }
+
+    void TearDown() override
+    {
+        // The owners answer at last, so no read outlives the engine.
+        for (const auto& reader : gated.held)
+            reader->gate.release(1000);
+        if (manager)
+            manager->finishPendingCaptures();
+    }
+
+    GatedPasteboard gated;
+};
+
+TEST_F(CaptureSchedulingTest, OwnersThatNeverAnswerHoldNeitherTheNewestCopyNorOneAnother)
+{
+    startGated();
+    for (int i = 0; i < 8; ++i)
+        copyHeld(QStringLiteral("never answered %1").arg(i));
+    copyNow({textRep("the user's copy")});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return stored("the user's copy"); }, userWaitMs))
+        << "the newest copy waited behind owners that never answer";
+}
+
+TEST_F(CaptureSchedulingTest, WithEveryReadThreadBusyTheNewestCopyWaitsAndAReplacedOneIsDroppedAndSaid)
+{
+    DiagnosticsCapture log;
+    startGated();
+    for (int i = 0; i < ClipboardManager::maxReadsAtOnce; ++i)
+        copyHeld(QStringLiteral("held %1").arg(i));
+    copyNow({textRep("replaced before its turn")});
+    copyNow({textRep("the newest copy")});
+    gated.held.first()->gate.release();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return stored("the newest copy"); }, userWaitMs))
+        << "a read was given up because every read thread was busy";
+    EXPECT_FALSE(stored("replaced before its turn"));
+    EXPECT_TRUE(log.text().contains("Copy not read: a later copy replaced it before its turn came")) << log.text().toStdString();
+}
+
+// The order the user sees is the order of the copies, whichever read ended first.
+TEST_F(CaptureSchedulingTest, ACopyReadAfterALaterOneIsListedAtItsCopyTime)
+{
+    startGated();
+    copyHeld("a slow owner's copy");
+    const QDateTime slowCopyTime = clock.now();
+    copyNow({textRep("copied next")});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stored("copied next"); }, userWaitMs));
+    clock.advance(5s);
+    gated.held.first()->gate.release();
+    manager->finishPendingCaptures();
+
+    EXPECT_EQ(listed(), (QStringList {"copied next", "a slow owner's copy"}));
+    const QList<ClipboardItem> items = untrashed();
+    const auto slow = std::find_if(items.begin(), items.end(), [](const ClipboardItem& item) {
+        return item.textContent == "a slow owner's copy";
+    });
+    ASSERT_NE(slow, items.end());
+    EXPECT_EQ(slow->dateAdded, slowCopyTime);
+}
+
+TEST_F(CaptureSchedulingTest, PagesSlowToConvertAreStoredAtOnceAndGetTheirRichTextWhenItIsMade)
+{
+    QSemaphore conversions;
+    std::atomic<int> asked = 0;
+    startGated([&](const QString&) {
+        ++asked;
+        conversions.tryAcquire(1, 30000);
+        return QByteArray("{\\rtf1 made late}");
+    });
+    QStringList copied;
+    for (int i = 0; i < 8; ++i) {
+        const QString text = QStringLiteral("page %1").arg(i);
+        copyNow({textRep(text), rep(PasteboardMime::html, "<table><tr><td colspan=1000>" + text.toUtf8())});
+        ASSERT_TRUE(QTest::qWaitFor([&] { return stored(text); }, userWaitMs)) << "held by the conversion: " << text.toStdString();
+        copied.prepend(text);
+    }
+    copyNow({textRep("plain text after the pages")});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stored("plain text after the pages"); }, userWaitMs));
+    copied.prepend("plain text after the pages");
+    EXPECT_EQ(listed(), copied);
+    for (const ClipboardItem& item : untrashed())
+        EXPECT_FALSE(row(item)->bytes(store::ItemAttr::rtfData)) << item.textContent->toStdString();
+
+    const QList<QDateTime> copyTimes = [&] {
+        QList<QDateTime> times;
+        for (const ClipboardItem& item : manager->filteredItems())
+            times.append(item.dateAdded);
+        return times;
+    }();
+    conversions.release(8);
+    manager->finishPendingCaptures();
+    EXPECT_EQ(asked.load(), 8);
+    EXPECT_EQ(listed(), copied);
+    for (qsizetype i = 0; i < manager->filteredItems().size(); ++i) {
+        const ClipboardItem& item = manager->filteredItems()[i];
+        EXPECT_EQ(item.dateAdded, copyTimes[i]);
+        EXPECT_EQ(row(item)->bytes(store::ItemAttr::rtfData).has_value(), item.textContent != "plain text after the pages")
+            << item.textContent->toStdString();
+    }
+}
+
+TEST_F(CaptureSchedulingTest, AConcealedPageIsNeitherStoredNorConverted)
+{
+    std::atomic<int> asked = 0;
+    startGated([&](const QString&) {
+        ++asked;
+        return QByteArray("{\\rtf1 secret}");
+    });
+    QSignalSpy changes(manager.get(), &ClipboardManager::clipboardItemsChanged);
+    copyNow({textRep("hunter2"), rep(PasteboardMime::html, "<b>hunter2</b>"), rep(PasteboardMime::concealed, "1")});
+    manager->finishPendingCaptures();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(untrashed().isEmpty());
+    EXPECT_EQ(changes.count(), 0);
+    EXPECT_EQ(asked.load(), 0);
+}
+
+} // namespace
