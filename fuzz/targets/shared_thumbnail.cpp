@@ -26,11 +26,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         QDir().mkpath(path + QStringLiteral("/fail/lumra"));
         return path;
     }();
-    const QString name = entryName(version.uri);
-    fuzz::writeScratchFile(QStringLiteral("cache/thumbnails/normal/") + name, png);
-    fuzz::writeScratchFile(QStringLiteral("cache/thumbnails/fail/lumra/") + name, png);
-    if (const auto entry = readEntry(root, version, 128))
-        FUZZ_CHECK(decoded.ok() && entry->size() == decoded->size());
-    (void)hasFailure(root, version);
+    // The same bytes also stand for a later version of the file and for another file: an entry
+    // names one version, so at most one of the three takes it.
+    static const FileVersion later { version.path, version.uri, version.mtime + 1 };
+    static const FileVersion another { QStringLiteral("/tmp/fuzz/other.png"), QStringLiteral("file:///tmp/fuzz/other.png"), version.mtime };
+    for (const QString& uri : {version.uri, another.uri}) {
+        fuzz::writeScratchFile(QStringLiteral("cache/thumbnails/normal/") + entryName(uri), png);
+        fuzz::writeScratchFile(QStringLiteral("cache/thumbnails/fail/lumra/") + entryName(uri), png);
+    }
+    int entries = 0, failures = 0;
+    for (const FileVersion* v : {&version, &later, &another}) {
+        if (const auto entry = readEntry(root, *v, 128)) {
+            FUZZ_CHECK(decoded.ok() && entry->size() == decoded->size());
+            ++entries;
+        }
+        failures += hasFailure(root, *v) ? 1 : 0;
+    }
+    FUZZ_CHECK(entries <= 1 && failures <= 1);
     return 0;
 }

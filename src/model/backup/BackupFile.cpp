@@ -1,10 +1,14 @@
 #include "model/backup/BackupFile.h"
 
+#include "platform/core/JsonShape.h"
+
 #include <QBuffer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
+
+#include <functional>
 
 namespace lumra::backup {
 
@@ -37,6 +41,90 @@ Status checkDates(const ClipboardItem& item)
     return {};
 }
 
+// One value of the document, parsed alone. A value of many small parts costs many times its size
+// as a tree: an item or category has a few dozen keys and lists of texts, so more than one value
+// in sixteen bytes (beyond a few hundred) is no value Lumra wrote.
+Result<QJsonValue> parseValue(QByteArrayView text)
+{
+    using R = Result<QJsonValue>;
+    if (Status shape = checkJsonShape(text, 512 + text.size() / 16, 8); !shape)
+        return R::failure(QStringLiteral("it holds %1").arg(shape.error()));
+    // An object or a list is parsed where it lies; anything else as the one element of a list.
+    const bool container = text.startsWith('{') || text.startsWith('[');
+    const QByteArray json = container ? QByteArray::fromRawData(text.data(), text.size()) : "[" + text.toByteArray() + "]";
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(json, &error);
+    if (error.error != QJsonParseError::NoError)
+        return R::failure(QStringLiteral("it is not JSON (%1)").arg(error.errorString()));
+    if (document.isObject())
+        return QJsonValue(document.object());
+    return container ? QJsonValue(document.array()) : document.array().at(0);
+}
+
+QString keyText(QByteArrayView quoted)
+{
+    if (!quoted.contains('\\'))
+        return QString::fromUtf8(quoted.sliced(1, quoted.size() - 2));
+    const Result<QJsonValue> value = parseValue(quoted);
+    return value ? value->toString() : QString();
+}
+
+// The members of an object whose extent jsonValueEnd found: each key and the text of its value.
+Status forEachMember(QByteArrayView object, const std::function<Status(const QString&, QByteArrayView)>& take)
+{
+    const auto broken = [](qsizetype at) { return Status::failure(QStringLiteral("The file is not JSON (at byte %1 of an object).").arg(at)); };
+    qsizetype at = skipJsonSpace(object, 1);
+    if (at < object.size() && object[at] == '}')
+        return {};
+    while (at < object.size()) {
+        if (object[at] != '"')
+            return broken(at);
+        const qsizetype keyEnd = jsonValueEnd(object, at);
+        if (keyEnd < 0)
+            return broken(at);
+        const QString key = keyText(object.sliced(at, keyEnd - at));
+        at = skipJsonSpace(object, keyEnd);
+        if (at >= object.size() || object[at] != ':')
+            return broken(at);
+        const qsizetype valueStart = skipJsonSpace(object, at + 1);
+        const qsizetype valueEnd = jsonValueEnd(object, valueStart);
+        if (valueEnd < 0)
+            return broken(valueStart);
+        if (Status s = take(key, object.sliced(valueStart, valueEnd - valueStart)); !s)
+            return s;
+        at = skipJsonSpace(object, valueEnd);
+        if (at < object.size() && object[at] == '}')
+            return {};
+        if (at >= object.size() || object[at] != ',')
+            return broken(at);
+        at = skipJsonSpace(object, at + 1);
+    }
+    return broken(at);
+}
+
+// The elements of an array whose extent jsonValueEnd found.
+Status forEachElement(QByteArrayView array, const std::function<Status(QByteArrayView)>& take)
+{
+    const auto broken = [](qsizetype at) { return Status::failure(QStringLiteral("The file is not JSON (at byte %1 of a list).").arg(at)); };
+    qsizetype at = skipJsonSpace(array, 1);
+    if (at < array.size() && array[at] == ']')
+        return {};
+    while (at < array.size()) {
+        const qsizetype end = jsonValueEnd(array, at);
+        if (end < 0)
+            return broken(at);
+        if (Status s = take(array.sliced(at, end - at)); !s)
+            return s;
+        at = skipJsonSpace(array, end);
+        if (at < array.size() && array[at] == ']')
+            return {};
+        if (at >= array.size() || array[at] != ',')
+            return broken(at);
+        at = skipJsonSpace(array, at + 1);
+    }
+    return broken(at);
+}
+
 } // namespace
 
 bool isAcceptedBackupDate(const QDateTime& date)
@@ -49,63 +137,90 @@ Result<ExportData> decodeBackup(const QByteArray& bytes)
     using R = Result<ExportData>;
     if (bytes.size() > maxBackupFileBytes)
         return R::failure(QStringLiteral("The file is larger than a backup can be."));
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &parseError);
-    if (parseError.error != QJsonParseError::NoError)
-        return R::failure(QStringLiteral("The file is not JSON (%1 at byte %2).").arg(parseError.errorString()).arg(parseError.offset));
-    if (!document.isObject())
+    // Walked without building the document: each item, image and category is read on its own,
+    // so that the file costs about what it holds, never what its values would cost as one tree.
+    const QByteArrayView text(bytes);
+    const qsizetype start = skipJsonSpace(text, 0);
+    const qsizetype end = jsonValueEnd(text, start);
+    if (end < 0 || skipJsonSpace(text, end) != text.size())
+        return R::failure(QStringLiteral("The file is not JSON (it ends early or its brackets do not match, at byte %1).")
+                              .arg(end < 0 ? text.size() : end));
+    if (text[start] != '{')
         return R::failure(QStringLiteral("The file is not a backup: its top level is not an object."));
-    const QJsonObject root = document.object();
-
-    const QJsonValue items = root.value(QStringLiteral("items"));
-    if (!items.isArray())
+    std::optional<QByteArrayView> items, images, categories;
+    Status walked = forEachMember(text.sliced(start, end - start), [&](const QString& key, QByteArrayView value) {
+        if (key == u"items")
+            items = value;
+        else if (key == u"images")
+            images = value;
+        else if (key == u"categories")
+            categories = value;
+        return Status();
+    });
+    if (!walked)
+        return R::failure(walked.error());
+    if (!items || !items->startsWith('['))
         return R::failure(QStringLiteral("The file is not a backup: \"items\" is missing or not a list."));
-    const QJsonValue images = root.value(QStringLiteral("images"));
-    if (!images.isObject())
+    if (!images || !images->startsWith('{'))
         return R::failure(QStringLiteral("The file is not a backup: \"images\" is missing or not an object."));
-    const QJsonValue categories = root.value(QStringLiteral("categories"));
-    if (!isAbsentOrNull(categories) && !categories.isArray())
+    if (categories && *categories != QByteArrayView("null") && !categories->startsWith('['))
         return R::failure(QStringLiteral("The file is not a backup: \"categories\" is not a list."));
 
     ExportData data;
-    const QJsonArray itemArray = items.toArray();
-    data.items.reserve(itemArray.size());
-    for (qsizetype i = 0; i < itemArray.size(); ++i) {
+    qsizetype index = 0;
+    walked = forEachElement(*items, [&](QByteArrayView element) {
+        ++index;
         QString error;
-        std::optional<ClipboardItem> item = Json::decodeItem(itemArray.at(i), &error);
+        Result<QJsonValue> value = parseValue(element);
+        std::optional<ClipboardItem> item = value ? Json::decodeItem(value.value(), &error) : std::nullopt;
+        if (!value)
+            error = value.error();
         if (item) {
             if (Status dates = checkDates(*item); !dates)
                 error = dates.error();
             else {
                 data.items.append(std::move(*item));
-                continue;
+                return Status();
             }
         }
-        return R::failure(QStringLiteral("Item %1 of the file: %2.").arg(i + 1).arg(error));
-    }
+        return Status::failure(QStringLiteral("Item %1 of the file: %2.").arg(index).arg(error));
+    });
+    if (!walked)
+        return R::failure(walked.error());
 
-    const QJsonObject imageObject = images.toObject();
-    data.images.reserve(imageObject.size());
-    for (auto it = imageObject.begin(); it != imageObject.end(); ++it) {
-        const QJsonValue value = it.value();
-        auto decoded = value.isString()
-            ? QByteArray::fromBase64Encoding(value.toString().toLatin1(), QByteArray::AbortOnBase64DecodingErrors)
-            : QByteArray::FromBase64Result {{}, QByteArray::Base64DecodingStatus::IllegalCharacter};
-        if (!decoded)
-            return R::failure(QStringLiteral("Image \"%1\" of the file is not Base64 text.").arg(it.key().left(80)));
-        data.images.insert(it.key(), std::move(decoded.decoded));
-    }
-
-    if (categories.isArray()) {
-        const QJsonArray categoryArray = categories.toArray();
-        QList<ClipboardCategory> list;
-        for (qsizetype i = 0; i < categoryArray.size(); ++i) {
-            QString error;
-            std::optional<ClipboardCategory> category = Json::decodeCategory(categoryArray.at(i), &error);
-            if (!category)
-                return R::failure(QStringLiteral("Category %1 of the file: %2.").arg(i + 1).arg(error));
-            list.append(std::move(*category));
+    walked = forEachMember(*images, [&](const QString& name, QByteArrayView value) {
+        // Base64 holds no escapes: the bytes between the quotes are decoded as they lie.
+        const bool plain = value.size() >= 2 && value.startsWith('"') && !value.contains('\\');
+        QByteArray::FromBase64Result decoded {{}, QByteArray::Base64DecodingStatus::IllegalCharacter};
+        if (plain) {
+            decoded = QByteArray::fromBase64Encoding(QByteArray::fromRawData(value.data() + 1, value.size() - 2),
+                                                     QByteArray::AbortOnBase64DecodingErrors);
+        } else if (Result<QJsonValue> parsed = parseValue(value); parsed && parsed->isString()) {
+            decoded = QByteArray::fromBase64Encoding(parsed->toString().toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
         }
+        if (!decoded)
+            return Status::failure(QStringLiteral("Image \"%1\" of the file is not Base64 text.").arg(name.left(80)));
+        data.images.insert(name, std::move(decoded.decoded));
+        return Status();
+    });
+    if (!walked)
+        return R::failure(walked.error());
+
+    if (categories && categories->startsWith('[')) {
+        QList<ClipboardCategory> list;
+        index = 0;
+        walked = forEachElement(*categories, [&](QByteArrayView element) {
+            ++index;
+            QString error;
+            Result<QJsonValue> value = parseValue(element);
+            std::optional<ClipboardCategory> category = value ? Json::decodeCategory(value.value(), &error) : std::nullopt;
+            if (!category)
+                return Status::failure(QStringLiteral("Category %1 of the file: %2.").arg(index).arg(value ? error : value.error()));
+            list.append(std::move(*category));
+            return Status();
+        });
+        if (!walked)
+            return R::failure(walked.error());
         data.categories = std::move(list);
     }
     return data;

@@ -235,6 +235,11 @@ Result<LoadedBackup> readBackupFile(const QString& path)
         return R::failure(QStringLiteral("\"%1\" is larger than a backup can be (%2 MB at most).")
                               .arg(QFileInfo(path).fileName())
                               .arg(maxBackupFileBytes / (1024 * 1024)));
+    // Mapped rather than read: the decoder takes what it needs piece by piece, and a file that is
+    // refused early costs the pages read up to there.
+    if (file.size() > 0)
+        if (uchar* mapped = file.map(0, file.size()))
+            return loadBackup(QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), qsizetype(file.size())));
     const QByteArray bytes = file.read(maxBackupFileBytes + 1);
     if (file.error() != QFileDevice::NoError)
         return R::failure(QStringLiteral("\"%1\" could not be read: %2").arg(QFileInfo(path).fileName(), file.errorString()));

@@ -1,5 +1,7 @@
 #include "platform/core/JsonShape.h"
 
+#include <cstring>
+
 namespace lumra {
 
 Status checkJsonShape(QByteArrayView text, qint64 maxValues, int maxDepth)
@@ -48,6 +50,62 @@ Status checkJsonShape(QByteArrayView text, qint64 maxValues, int maxDepth)
             return Status::failure(QStringLiteral("more than %1 values").arg(maxValues));
     }
     return {};
+}
+
+} // namespace lumra
+
+namespace lumra {
+
+qsizetype skipJsonSpace(QByteArrayView text, qsizetype from)
+{
+    while (from < text.size() && (text[from] == ' ' || text[from] == '\t' || text[from] == '\n' || text[from] == '\r'))
+        ++from;
+    return from;
+}
+
+qsizetype jsonValueEnd(QByteArrayView text, qsizetype from)
+{
+    const qsizetype start = skipJsonSpace(text, from);
+    if (start >= text.size())
+        return -1;
+    const auto stringEnd = [&](qsizetype quote) {
+        for (qsizetype i = quote + 1; i < text.size(); ++i) {
+            if (text[i] == '\\')
+                ++i;
+            else if (text[i] == '"')
+                return i + 1;
+        }
+        return qsizetype(-1);
+    };
+    const char first = text[start];
+    if (first == '"')
+        return stringEnd(start);
+    if (first == '{' || first == '[') {
+        QByteArray open; // the brackets still open, innermost last
+        for (qsizetype i = start; i < text.size(); ++i) {
+            const char c = text[i];
+            if (c == '"') {
+                i = stringEnd(i);
+                if (i < 0)
+                    return -1;
+                --i;
+            } else if (c == '{' || c == '[') {
+                open += c;
+            } else if (c == '}' || c == ']') {
+                if (open.isEmpty() || open.back() != (c == '}' ? '{' : '['))
+                    return -1;
+                open.chop(1);
+                if (open.isEmpty())
+                    return i + 1;
+            }
+        }
+        return -1;
+    }
+    // A number or a literal: up to the next delimiter.
+    qsizetype i = start;
+    while (i < text.size() && text[i] != 0 && !std::strchr(",:]}[{\" \t\n\r", text[i]))
+        ++i;
+    return i > start ? i : -1;
 }
 
 } // namespace lumra

@@ -12,4 +12,11 @@ namespace lumra {
 // validator: the parser that follows still checks the text.
 Status checkJsonShape(QByteArrayView text, qint64 maxValues, int maxDepth);
 
+// Where the JSON value that starts at `from` (after any white space) ends: the index after its
+// last byte, or -1 when the text ends first or brackets do not match. Strings and nesting only;
+// what lies between is left to the parser that reads the value.
+qsizetype jsonValueEnd(QByteArrayView text, qsizetype from);
+// The index of the first byte at or after `from` that is not JSON white space.
+qsizetype skipJsonSpace(QByteArrayView text, qsizetype from);
+
 } // namespace lumra

@@ -2,6 +2,7 @@
 #include "model/backup/BackupImport.h"
 
 #include "TestImages.h"
+#include "LargestAllocation.h"
 #include "platform/image/ImageFixtures.h"
 #include "platform/image/ImageDecoding.h"
 
@@ -10,6 +11,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -83,6 +85,28 @@ TEST(BackupFile, refusesOrAcceptsAsAWhole)
             EXPECT_TRUE(decoded.error().contains(QLatin1String(c.errorPart))) << decoded.error().toStdString();
         }
     }
+}
+
+TEST(BackupFile, aFileOfManySmallValuesCostsAboutItsSize)
+{
+    // Two bytes a value: built as one tree it would cost many times the file.
+    QByteArray values(40 * 1024 * 1024, ',');
+    for (qsizetype i = 0; i < values.size(); i += 2)
+        values[i] = '0';
+    QTemporaryDir dir;
+    QFile file(dir.filePath("backup.json"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(R"({"items":[{"tags":[)" + values + R"(0]}],"images":{}})");
+    file.close();
+    values.clear();
+    values.squeeze();
+
+    std::optional<Result<LoadedBackup>> loaded;
+    const auto largest = lumra::test::largestAllocationDuring([&] { loaded = readBackupFile(file.fileName()); });
+    ASSERT_FALSE(loaded->ok());
+    EXPECT_TRUE(loaded->error().contains(QLatin1String("Item 1"))) << loaded->error().toStdString();
+    if (largest)
+        EXPECT_LT(*largest, 1024u * 1024) << "neither the file nor its values are held whole";
 }
 
 TEST(BackupFile, minimalItemReadsWithDefaultsAndThe2001Epoch)
