@@ -7,6 +7,7 @@
 #include <benchmark/benchmark.h>
 
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -168,5 +169,67 @@ void BM_CaptureBurst(benchmark::State& state)
     state.counters["kept_of_20"] = kept / rounds;
 }
 BENCHMARK(BM_CaptureBurst)->Arg(0)->Arg(13'600)->Iterations(1)->Unit(benchmark::kSecond);
+
+// How long a copy takes to be stored when it is made 250 ms after the copy of an owner that is slow
+// to be read, against the same copy made 250 ms after an ordinary one: the slow owner's read must
+// not hold it. Five rounds each; the owner is one of the tests' hostile programs.
+void BM_CopyAfterASlowOwner(benchmark::State& state, const char* mode)
+{
+    const QString owner = QStringLiteral(LUMRA_HOSTILE_X11_OWNER_PATH);
+    if (owner.isEmpty() || !QFile::exists(owner)) {
+        state.SkipWithError("needs the hostile_x11_owner helper (configure with tests on)");
+        return;
+    }
+    Setup setup;
+    if (!prepare(state, setup, 0))
+        return;
+    const QString display = setup.server->display();
+    const auto storedAfter = [&](const QString& text) {
+        xclipCopy(*setup.home, display, text);
+        QElapsedTimer sinceCopy;
+        sinceCopy.start();
+        QDeadlineTimer captured(10'000);
+        while (storedWithPrefix(setup.home->storePath(), text) == 0 && !captured.hasExpired())
+            QThread::usleep(500);
+        return captured.hasExpired() ? 10'000.0 : double(sinceCopy.nsecsElapsed()) / 1e6;
+    };
+    static int round = 0;
+    for (auto _ : state) {
+        std::vector<double> plain;
+        std::vector<double> afterSlow;
+        for (int i = 0; i < (bench::shortMode() ? 1 : 5); ++i) {
+            xclipCopy(*setup.home, display, QStringLiteral("an ordinary copy %1").arg(++round));
+            QThread::msleep(250);
+            plain.push_back(storedAfter(QStringLiteral("after an ordinary copy %1").arg(round)));
+            QThread::msleep(600);
+
+            QProcess slow;
+            slow.setProcessEnvironment(setup.home->environment(display));
+            slow.setProcessChannelMode(QProcess::MergedChannels);
+            slow.start(owner, {QString::fromLatin1(mode), QStringLiteral("slow %1").arg(round)});
+            QByteArray said;
+            QDeadlineTimer ready(10'000);
+            while (!said.contains("READY") && !ready.hasExpired() && slow.waitForReadyRead(50))
+                said += slow.readAll();
+            QThread::msleep(250);
+            afterSlow.push_back(storedAfter(QStringLiteral("after a slow owner %1").arg(round)));
+            slow.kill();
+            slow.waitForFinished();
+            QThread::msleep(2'500); // the slow owner's read ends at its deadline
+        }
+        std::sort(plain.begin(), plain.end());
+        std::sort(afterSlow.begin(), afterSlow.end());
+        state.counters["plain_median_ms"] = plain[plain.size() / 2];
+        state.counters["after_slow_median_ms"] = afterSlow[afterSlow.size() / 2];
+        state.counters["after_slow_max_ms"] = afterSlow.back();
+        state.counters["held_ms"] = afterSlow[afterSlow.size() / 2] - plain[plain.size() / 2];
+    }
+}
+// slow: each answer 250 ms late; late: 700 ms late, past a reader's patience (silent); trickle: a
+// text one byte every 400 ms; html: a page whose rich text is costly to make.
+BENCHMARK_CAPTURE(BM_CopyAfterASlowOwner, slow_owner, "slow")->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(BM_CopyAfterASlowOwner, silent_owner, "late")->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(BM_CopyAfterASlowOwner, trickling_owner, "trickle")->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(BM_CopyAfterASlowOwner, costly_html, "html")->Iterations(1)->Unit(benchmark::kSecond);
 
 } // namespace

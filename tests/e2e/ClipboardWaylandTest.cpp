@@ -378,6 +378,36 @@ TEST_F(ClipboardWaylandTest, AReadOnALostConnectionEndsAtOnce)
     EXPECT_TRUE(read.error.contains("connection was lost")) << read.error.toStdString();
 }
 
+// Owners that never write hold reads; the user's copies made meanwhile are each stored.
+TEST_F(ClipboardWaylandTest, OwnersThatNeverWriteLoseNoneOfTheUserCopiesAfterThem)
+{
+    std::vector<std::unique_ptr<QProcess>> silent;
+    for (int i = 0; i < 6; ++i) {
+        silent.push_back(std::make_unique<QProcess>());
+        ASSERT_TRUE(startTricklingSource(*silent.back(), {"--silent"}));
+        QThread::msleep(30); // each owner is seen on its own and its read starts
+        QCoreApplication::processEvents();
+    }
+    const QStringList copies {"user copy one", "user copy two", "user copy three"};
+    for (const QString& text : copies) {
+        ASSERT_TRUE(test::wlCopy(text.toUtf8()));
+        test::processEventsUntil([] { return false; }, 100);
+    }
+    for (const QString& text : copies) {
+        EXPECT_TRUE(test::processEventsUntil(
+            [&] {
+                return std::any_of(manager->clipboardItems().begin(), manager->clipboardItems().end(),
+                                   [&](const ClipboardItem& item) { return item.textContent == text; });
+            },
+            20000))
+            << text.toStdString();
+    }
+    for (auto& process : silent) {
+        process->kill();
+        process->waitForFinished();
+    }
+}
+
 // With the compositor too busy to answer, a write is either made and reported, or reported as
 // failed and never made.
 TEST_F(ClipboardWaylandTest, AWriteToABusyCompositorIsReportedAsItTurnsOut)

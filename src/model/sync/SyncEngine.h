@@ -226,6 +226,7 @@ private:
     qint64 m_journalRecords = 0;
     QString m_journalTail; // hash and length of the last line we appended
     std::optional<Cursor> m_readBack; // where our own folder is ahead of the state: read from here
+    std::optional<QUuid> m_formerToRead; // the id we just left: read before our changes are stamped
     qint64 m_clockFloor = 0; // the latest stamp written or read: local changes are stamped after it
     qint64 m_now = 0;        // our clock at the pass under way
     AgeRules m_ageRules;

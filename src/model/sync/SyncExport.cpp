@@ -31,6 +31,16 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
         outcome.status = s;
         return outcome;
     }
+    if (const std::optional<QUuid> before = std::exchange(m_formerToRead, std::nullopt); before && m_devicesDir.isOpen()) {
+        // A restore took back what our former id published: read it before stamping what changed
+        // here since, so that a change made on the restored history goes above what it overtakes.
+        if (Status s = settleClock(nowMs); !s) {
+            outcome.status = s;
+            return outcome;
+        }
+        if (Status s = importDevice(*before, nowMs, outcome); !s)
+            outcome.problems.append(QStringLiteral("device %1: %2").arg(uuidText(*before), s.error()));
+    }
     if (Status s = settleClock(nowMs); !s) {
         outcome.status = s;
         return outcome;

@@ -302,6 +302,7 @@ Status SyncEngine::recreateOwnFolder(Outcome& outcome, const QString& why)
 Status SyncEngine::takeNewDeviceId(Outcome& outcome)
 {
     const QUuid old = m_config.device;
+    m_formerToRead = old;
     m_config.device = m_config.storeFolder.isEmpty() ? SyncFiles::newId(m_config.newId)
                                                      : SyncFiles::renewDeviceId(m_config.storeFolder, m_config.newId);
     outcome.notices.append(QStringLiteral("device folder %1 holds records this computer did not write (a cloned disk or a "

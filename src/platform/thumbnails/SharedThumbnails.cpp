@@ -43,10 +43,21 @@ bool matches(const QByteArray& png, const FileVersion& version)
     return uri && mtime && mtime->toLongLong(&ok) == version.mtime && ok && *uri == version.uri;
 }
 
+// Thumb::MTime counts whole seconds: an entry written in the second the file last changed, but
+// before the change, is of the version it replaced (a file of the same name and second).
+bool writtenBeforeTheChange(const QString& file, const FileVersion& version)
+{
+    struct stat st {};
+    if (version.modifiedNs <= 0 || ::stat(QFile::encodeName(file).constData(), &st) != 0)
+        return false;
+    const qint64 written = qint64(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+    return st.st_mtim.tv_sec == version.mtime && written < version.modifiedNs;
+}
+
 std::optional<QImage> readMatching(const QString& file, const FileVersion& version)
 {
     const auto bytes = readRegularFile(file, maxEntryBytes);
-    if (!bytes || !matches(*bytes, version))
+    if (!bytes || !matches(*bytes, version) || writtenBeforeTheChange(file, version))
         return std::nullopt;
     Result<QImage> image = decodeThumbnailPng(*bytes);
     if (!image)
@@ -112,7 +123,8 @@ std::optional<FileVersion> regularFileVersion(const QString& path)
     const QByteArray name = QFile::encodeName(path);
     if (name.isEmpty() || ::stat(name.constData(), &st) != 0 || !S_ISREG(st.st_mode))
         return std::nullopt;
-    return FileVersion { path, fileUri(path), qint64(st.st_mtim.tv_sec) };
+    return FileVersion { path, fileUri(path), qint64(st.st_mtim.tv_sec),
+                         qint64(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec };
 }
 
 QString fileUri(const QString& path)

@@ -33,6 +33,7 @@ struct FileVersion {
     QString path;
     QString uri; // file URI, percent-encoded
     qint64 mtime = 0; // modification time in whole seconds
+    qint64 modifiedNs = 0; // the same to the nanosecond; 0 when not known
 };
 // The version of a regular file; none for a folder, a FIFO, a device or a file that is not there.
 // Only looks at the file (stat), never opens it.

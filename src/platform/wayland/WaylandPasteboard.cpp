@@ -836,8 +836,13 @@ private:
         wl_proxy* offer = m_offer->proxy;
         wl_proxy_marshal_flags(offer, ZWLR_DATA_CONTROL_OFFER_V1_RECEIVE, nullptr, versionOf(offer), 0,
                                type.toUtf8().constData(), fds[1]);
-        m_offer->connection->flush();
+        // A request that cannot leave Lumra is never answered: nothing is waited for.
+        const bool sent = wl_display_flush(m_offer->connection->display()) >= 0 || errno == EAGAIN;
         ::close(fds[1]);
+        if (!sent) {
+            ::close(fds[0]);
+            return OfferRead::failure(OfferRead::Outcome::refused, QStringLiteral("The clipboard connection was lost"));
+        }
 
         // The owner writes and closes its end; each piece must come within the per-piece limit
         // and all of them before the deadline.
@@ -870,8 +875,14 @@ private:
             const ssize_t count = ::read(fds[0], buffer, sizeof buffer);
             if (count < 0 && errno == EINTR)
                 continue;
-            if (count <= 0)
+            if (count <= 0) {
+                // An end that came from the lost connection, not from the owner.
+                if (result.bytes.isEmpty() && (m_offer->ending.load() == Offer::lost || m_offer->connection->isBroken())) {
+                    ::close(fds[0]);
+                    return OfferRead::failure(OfferRead::Outcome::refused, QStringLiteral("The clipboard connection was lost"));
+                }
                 break;
+            }
             if (result.bytes.size() + count > maxBytes) {
                 ::close(fds[0]);
                 return OfferRead::failure(OfferRead::Outcome::tooLarge, QStringLiteral("The clipboard data is too large"));

@@ -37,6 +37,19 @@ protected:
         out.removeAll(QByteArray());
         return out;
     }
+    // A computer's history backed up (not its sync folder), and put back.
+    static void backUp(Computer& c, const QString& to)
+    {
+        c.stop();
+        copyTree(c.store.path(), to);
+        c.start();
+    }
+    static void restore(Computer& c, const QString& from)
+    {
+        c.stop();
+        copyTree(from, c.store.path());
+        c.start();
+    }
     // The stamps of every record in a device folder's journal of that generation.
     static QList<qint64> stamps(Computer& c, qint64 generation = 1)
     {
@@ -191,10 +204,8 @@ TEST_F(SyncClockTest, WhatAComputerMadeAheadBeforeARestoreIsHeldNowhereAndNeverU
 {
     const QUuid shared = right.add(QStringLiteral("shared"));
     settle();
-    ahead.stop();
     QTemporaryDir backup;
-    copyTree(ahead.store.path(), backup.path());
-    ahead.start();
+    backUp(ahead, backup.path());
 
     ahead.skew = 200 * day;
     const QUuid made = ahead.add(QStringLiteral("made ahead"));
@@ -204,10 +215,8 @@ TEST_F(SyncClockTest, WhatAComputerMadeAheadBeforeARestoreIsHeldNowhereAndNeverU
     const QUuid former = ahead.device();
 
     // Its history is restored from before, and its clock is right: it goes on under a new id.
-    ahead.stop();
-    copyTree(backup.path(), ahead.store.path());
     ahead.skew = 0;
-    ahead.start();
+    restore(ahead, backup.path());
     settle(6);
     ASSERT_NE(ahead.device(), former);
     for (Computer* c : all) {
@@ -225,6 +234,27 @@ TEST_F(SyncClockTest, WhatAComputerMadeAheadBeforeARestoreIsHeldNowhereAndNeverU
     for (Computer* c : all)
         c->now += 201 * day;
     settle();
+    for (Computer* c : all)
+        EXPECT_EQ(c->row(shared)->value(QStringLiteral("comment")).toString().toStdString(), "after the restore") << c->name.toStdString();
+}
+
+TEST_F(SyncClockTest, AChangeMadeOnARestoredHistoryWinsOverWhatTheComputerStampedAheadBeforeIt)
+{
+    const QUuid shared = right.add(QStringLiteral("shared"));
+    settle();
+    QTemporaryDir backup;
+    backUp(ahead, backup.path());
+    // Hours ahead, within what readers trust: the comment travels at once.
+    ahead.skew = 9 * 60 * minute;
+    ahead.edit(shared, [](store::ManagedObject& row) { row.set(store::ItemAttr::comment, QStringLiteral("before the restore")); });
+    settle();
+    ASSERT_EQ(right.row(shared)->value(QStringLiteral("comment")).toString(), QStringLiteral("before the restore"));
+
+    // Restored, its clock right, and at once its user comments on the history as restored.
+    ahead.skew = 0;
+    restore(ahead, backup.path());
+    ahead.edit(shared, [](store::ManagedObject& row) { row.set(store::ItemAttr::comment, QStringLiteral("after the restore")); });
+    settle(6);
     for (Computer* c : all)
         EXPECT_EQ(c->row(shared)->value(QStringLiteral("comment")).toString().toStdString(), "after the restore") << c->name.toStdString();
 }

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QImageReader>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 using namespace lumra;
@@ -124,6 +125,33 @@ TEST(SharedThumbnailsTest, FailuresAreKeptPerVersionUnderLumrasName)
     changed.mtime += 60;
     EXPECT_FALSE(hasFailure(root, changed)) << "a new version is tried again";
     EXPECT_FALSE(readEntry(root, *version, 64)) << "a failure is no picture";
+}
+
+// Thumb::MTime counts whole seconds: a file replaced within the second its entry was written, by
+// one of the same size, is told apart by the entry's own time.
+TEST(SharedThumbnailsTest, AnEntryWrittenBeforeAChangeInTheSameSecondIsNotUsed)
+{
+    test::TempDataDir dataDir;
+    const QString root = sharedThumbnailRoot();
+    const auto version = newFile(dataDir, "poster.svg");
+    ASSERT_TRUE(version);
+    ASSERT_TRUE(writeEntry(root, *version, 0, picture({ 64, 64 })).ok());
+    ASSERT_TRUE(writeFailure(root, *version).ok());
+    const auto writtenAt = [&](const QString& folder, long nanoseconds) {
+        const timespec times[2] = { { 0, UTIME_OMIT }, { time_t(version->mtime), nanoseconds } };
+        const QByteArray entry = QFile::encodeName(root + folder + entryName(version->uri));
+        ASSERT_EQ(::utimensat(AT_FDCWD, entry.constData(), times, 0), 0);
+    };
+    FileVersion replaced = *version;
+    replaced.modifiedNs = version->mtime * 1'000'000'000 + 500'000'000;
+    writtenAt("/normal/", 200'000'000);
+    writtenAt("/fail/lumra/", 200'000'000);
+    EXPECT_FALSE(readEntry(root, replaced, 64)) << "the entry is of the version replaced";
+    EXPECT_FALSE(hasFailure(root, replaced));
+    writtenAt("/normal/", 700'000'000);
+    writtenAt("/fail/lumra/", 700'000'000);
+    EXPECT_TRUE(readEntry(root, replaced, 64));
+    EXPECT_TRUE(hasFailure(root, replaced));
 }
 
 TEST(SharedThumbnailsTest, AnEntryForAnotherVersionIsNotDecoded)
