@@ -26,6 +26,7 @@ DesktopServices::DesktopServices(DisplayBackend backend)
 {
     if (backend == DisplayBackend::wayland) {
         m_pasteboard = WaylandPasteboard::create();
+        noteLaunchChange();
         m_workspace = std::make_unique<WaylandWorkspace>();
         m_keyInjector = WaylandKeyInjector::create();
         m_hotKeys = WaylandGlobalHotKeys::create();
@@ -34,6 +35,7 @@ DesktopServices::DesktopServices(DisplayBackend backend)
         return;
     }
     m_pasteboard = X11Pasteboard::create();
+    noteLaunchChange();
     m_workspace = X11Workspace::create();
     m_keyInjector = std::make_unique<X11KeyInjector>();
     m_hotKeys = std::make_unique<X11GlobalHotKeys>();
@@ -44,6 +46,13 @@ DesktopServices::DesktopServices(DisplayBackend backend)
 }
 
 DesktopServices::~DesktopServices() = default;
+
+// The engine starts later, after the history is opened: copies made meanwhile were heard and count.
+void DesktopServices::noteLaunchChange()
+{
+    if (m_pasteboard)
+        m_changeCountAtLaunch = m_pasteboard->changeCount();
+}
 
 AppServices DesktopServices::appServices()
 {
@@ -60,6 +69,7 @@ AppServices DesktopServices::appServices()
         engine.textRecognizer = m_textRecognizer.get();
         engine.soundPlayer = m_soundPlayer.get();
         engine.loadHistoryInBackground = true;
+        engine.changeCountAtLaunch = m_changeCountAtLaunch;
         return std::make_unique<ClipboardManager>(engine);
     };
     services.startNewInstance = [] {

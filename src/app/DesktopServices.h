@@ -4,6 +4,7 @@
 #include "app/DisplayBackend.h"
 
 #include <memory>
+#include <optional>
 
 namespace lumra {
 
@@ -24,7 +25,10 @@ public:
     AppServices appServices();
 
 private:
+    void noteLaunchChange();
+
     std::unique_ptr<Pasteboard> m_pasteboard;
+    std::optional<qint64> m_changeCountAtLaunch;
     std::unique_ptr<Workspace> m_workspace;
     std::unique_ptr<KeyInjector> m_keyInjector;
     std::unique_ptr<TextRecognizer> m_textRecognizer;

@@ -75,6 +75,9 @@ struct ClipboardManagerServices {
     // Read the history on a worker thread, so that capture runs from the start whatever its size
     // (the app); otherwise it is loaded before the constructor returns (tests, tools).
     bool loadHistoryInBackground = false;
+    // The pasteboard's change count when it began to listen, noted by whoever made it: a copy made
+    // after that, while the rest of Lumra was starting, is recorded. Unset: the count at start-up.
+    std::optional<qint64> changeCountAtLaunch;
 };
 
 // The one main-thread state object every view uses: settings, and (in the files named per section)

@@ -447,7 +447,7 @@ void ClipboardManager::startMonitoring()
     if (!pasteboard)
         return;
     // What is on the clipboard at launch was copied before Lumra ran: never captured.
-    m_lastChangeCount = pasteboard->changeCount();
+    m_lastChangeCount = m_services.changeCountAtLaunch.value_or(pasteboard->changeCount());
     m_pollTimer = m_clock.start(std::chrono::milliseconds(500), true, [this] { checkClipboard(); });
     connect(pasteboard, &Pasteboard::changed, this, &ClipboardManager::checkClipboard);
 }

@@ -55,22 +55,28 @@ protected:
 
     void startLumra()
     {
+        launchLumra(QStringLiteral("/stalled-share/"));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return output().contains("Lumra started") || m_lumra.state() == QProcess::NotRunning; },
+                                    startTimeoutMs));
+        ASSERT_TRUE(output().contains("Lumra started")) << output().toStdString();
+    }
+
+    // Without waiting for it to start: opening a path that contains `stalledPaths` stalls.
+    void launchLumra(const QString& stalledPaths)
+    {
         dataDir.skipOnboarding();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
         // The stand-in for the stalled mount is loaded first, ahead of the sanitizer's runtime.
         environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0:verify_asan_link_order=0"));
         environment.insert(QStringLiteral("LD_PRELOAD"), m_shim);
-        environment.insert(QStringLiteral("LUMRA_STALL_PATHS"), QStringLiteral("/stalled-share/"));
+        environment.insert(QStringLiteral("LUMRA_STALL_PATHS"), stalledPaths);
         environment.insert(QStringLiteral("LUMRA_STALL_LOG"), stallLog());
         environment.insert(QStringLiteral("LUMRA_STALL_UNTIL"), serverBack());
         m_lumra.setProcessEnvironment(environment);
         m_lumra.setProcessChannelMode(QProcess::MergedChannels);
         m_lumra.start(m_app, {});
         ASSERT_TRUE(m_lumra.waitForStarted());
-        ASSERT_TRUE(QTest::qWaitFor([&] { return output().contains("Lumra started") || m_lumra.state() == QProcess::NotRunning; },
-                                    startTimeoutMs));
-        ASSERT_TRUE(output().contains("Lumra started")) << output().toStdString();
     }
 
     QString output()
@@ -215,6 +221,28 @@ TEST_F(QuitRoadX11Test, CopiesAfterFilesOnAStalledMountAreStillLookedAt)
         << output().toStdString();
     EXPECT_TRUE(lumra::test::storedColumnContains(dataDir.supportFolder(), "fileURLStringsJSON", "real-folder/"))
         << "the folder was not looked at\n" << output().toStdString();
+}
+
+// Lumra listens to the clipboard before it opens its history; a copy made in between, while it
+// is still starting, was not on the clipboard before Lumra and is recorded.
+TEST_F(QuitRoadX11Test, ACopyMadeWhileLumraOpensItsHistoryIsRecorded)
+{
+    launchLumra(QStringLiteral("/Lumra/Lumra.sqlite"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stalled().contains("main") || m_lumra.state() == QProcess::NotRunning; },
+                                startTimeoutMs))
+        << "Lumra never opened its history\n" << output().toStdString();
+    ASSERT_TRUE(lumra::test::xclipCopy("copied while Lumra started"));
+    // xclip takes the clipboard in a process of its own: once it answers, Lumra's stalled thread has the news waiting.
+    ASSERT_TRUE(QTest::qWaitFor([] {
+        return lumra::test::outputWhileServing("xclip", {"-selection", "clipboard", "-o"}) == "copied while Lumra started";
+    }, startTimeoutMs));
+    QFile back(serverBack());
+    ASSERT_TRUE(back.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return output().contains("Lumra started"); }, startTimeoutMs)) << output().toStdString();
+
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return lumra::test::storedTexts(dataDir.supportFolder()).contains("copied while Lumra started"); }, 10000))
+        << output().toStdString();
 }
 
 // Thirty files on the stalled mount hold their look-ups for good; a folder copied after them is
