@@ -948,7 +948,8 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
         qsizetype last = given.size() - 1;
         while (last >= 0 && acts[given[last].first].voided)
             --last;
-        if (last < 0 || blind.contains(given[last].first))
+        // An age rule that removed the row took its comments with it where it ran.
+        if (last < 0 || blind.contains(given[last].first) || aged.contains(id))
             continue;
         for (Computer* c : computers)
             if (const std::optional<QJsonObject> row = c->row(QUuid::fromString(id)); row && !row->value(QStringLiteral("textContent")).toString().startsWith(u"the same text"))
