@@ -50,6 +50,17 @@ protected:
         return runText(QStringLiteral("xdotool"), {"getwindowname", active});
     }
 
+    // The window the user types in, in front and holding the keyboard.
+    static void showInFront(QLineEdit& field)
+    {
+        field.setWindowTitle(QStringLiteral("Lumra test field"));
+        field.resize(400, 40);
+        field.show();
+        field.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&field, startTimeoutMs));
+        ASSERT_TRUE(QTest::qWaitFor([] { return activeWindowName() == QStringLiteral("Lumra test field"); }, startTimeoutMs));
+    }
+
     // Opens the chosen row's menu with the Menu key and waits until it is on screen. A changed
     // screen is no sign of a menu: the row highlight fades in on its own.
     bool openRowMenu()
@@ -89,12 +100,9 @@ TEST_F(ShellRoadX11Test, TheShortcutOpensThePopupAndReturnPastesTheChosenText)
 
     // The window the user is typing in.
     QLineEdit field;
-    field.setWindowTitle(QStringLiteral("Lumra test field"));
-    field.resize(400, 40);
-    field.show();
-    field.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&field, startTimeoutMs));
-    ASSERT_TRUE(QTest::qWaitFor([] { return activeWindowName() == QStringLiteral("Lumra test field"); }, startTimeoutMs));
+    showInFront(field);
+    if (HasFatalFailure())
+        return;
 
     xdotool({"key", "--clearmodifiers", "ctrl+alt+v"});
     ASSERT_TRUE(QTest::qWaitFor([] { return activeWindowName() == QStringLiteral("Lumra"); }, startTimeoutMs))
@@ -229,12 +237,9 @@ TEST_F(ShellRoadX11Test, ClosingThePreviewGivesTheKeysBackToThePopup)
     copy("a text to preview");
     ASSERT_TRUE(QTest::qWaitFor([&] { return storedTexts(dataDir.supportFolder()).size() == 1; }, startTimeoutMs));
     QLineEdit field;
-    field.setWindowTitle(QStringLiteral("Lumra test field"));
-    field.resize(400, 40);
-    field.show();
-    field.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&field, startTimeoutMs));
-    ASSERT_TRUE(QTest::qWaitFor([] { return activeWindowName() == QStringLiteral("Lumra test field"); }, startTimeoutMs));
+    showInFront(field);
+    if (HasFatalFailure())
+        return;
 
     xdotool({"key", "--clearmodifiers", "ctrl+alt+v"});
     ASSERT_TRUE(QTest::qWaitFor([] { return activeWindowName() == QStringLiteral("Lumra"); }, startTimeoutMs))
