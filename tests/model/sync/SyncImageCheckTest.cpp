@@ -24,5 +24,5 @@ TEST(SyncImageCheck, TakesOnlyWhatTheReadersReadWithinTheirBounds)
         EXPECT_FALSE(sync::detail::isImage(tiff));
         EXPECT_FALSE(sync::detail::isImage(svg));
     });
-    EXPECT_LT(cpu, 0.2);
+    EXPECT_LT(cpu, 1.0); // decoding or parsing any of them takes seconds
 }

@@ -100,7 +100,7 @@ TEST(ImageDecodingCost, DecodersWhoseOwnBuffersPassTheBudgetAreRefusedBeforeDeco
         std::optional<size_t> largest;
         const double cpu = cpuSecondsDuring([&] { largest = largestAllocationDuring([&] { readEveryWay(c.bytes, limits, c.accepted); }); });
         if (!c.accepted) {
-            EXPECT_LT(cpu, 0.05);
+            EXPECT_LT(cpu, 0.5); // decoding one of them takes seconds
             if (largest)
                 EXPECT_LT(*largest, mebibyte) << "refused before any pixel buffer";
         }
@@ -162,7 +162,8 @@ TEST(ImageDecodingCost, AnSvgIsBoundedBeforeItIsParsed)
         EXPECT_FALSE(fileHeaderRead(compressed));
         readEveryWay(svgOfRects(10) + QByteArray(5 * mebibyte, ' '), {}, false);
     });
-    EXPECT_LT(cpu, 0.1) << "nothing was parsed";
+    // Parsing them took 3.5 s in this build; counting them, a tenth of that on a slow machine.
+    EXPECT_LT(cpu, 1.0) << "nothing was parsed";
     const auto header = readImageHeader(many);
     EXPECT_TRUE(header.error().contains(QLatin1String("60001 elements"))) << header.error().toStdString();
 
@@ -171,7 +172,7 @@ TEST(ImageDecodingCost, AnSvgIsBoundedBeforeItIsParsed)
     readEveryWay(fine, {}, true);
     EXPECT_TRUE(fileHeaderRead(fine));
     std::optional<QSize> size;
-    EXPECT_LT(cpuSecondsDuring([&] { size = imageDimensions(fine); }), 0.02);
+    EXPECT_LT(cpuSecondsDuring([&] { size = imageDimensions(fine); }), 0.1); // parsing it: 0.28 s
     EXPECT_EQ(size, QSize(300, 300));
 }
 
