@@ -64,6 +64,9 @@ int main(int argc, char** argv)
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (argc != 2 || QByteArray(argv[1]).toLongLong() != qint64(::getppid()))
         return 2;
+    // Named anew from here on, so a watcher can tell a converter that ends with Lumra from one
+    // still loading.
+    ::prctl(PR_SET_NAME, "lumra-html-cvt");
     const rlimit noCore {0, 0};
     ::setrlimit(RLIMIT_CORE, &noCore);
 #ifndef LUMRA_ADDRESS_SANITIZER // the sanitizer reserves terabytes of address space for itself

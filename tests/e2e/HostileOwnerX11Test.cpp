@@ -158,7 +158,8 @@ TEST_F(HostileOwnerX11Test, TheHtmlConverterEndsWithLumraEvenInTheMiddleOfAConve
     ASSERT_TRUE(owner.start(QStringLiteral(LUMRA_HOSTILE_X11_OWNER), {QStringLiteral("html-unmatched")}));
     QList<qint64> converters;
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return !(converters = childProcesses(lumra.processId(), "lumra-html-con")).isEmpty(); }, 10000));
+        [&] { return !(converters = childProcesses(lumra.processId(), "lumra-html-cvt")).isEmpty(); }, 20000))
+        << "no converter past its start";
 
     // Stopped, it cannot end by itself (its answer failing once Lumra is gone, say): only the
     // signal it asked for at its parent's death ends it.

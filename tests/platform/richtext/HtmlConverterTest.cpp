@@ -56,7 +56,7 @@ TEST(HtmlConversion, MarkupThatNestsPastTheGuardsCostsNoMoreThanTheDeadline)
         // The deadline, and the start of the program under a sanitizer.
         EXPECT_LT(childrenCpuTime() - before, RichText::kHtmlConversionTime + std::chrono::seconds(4)) << unit;
         EXPECT_EQ(RichText::HtmlConverter::shared().runningProcess(), 0) << unit;
-        EXPECT_TRUE(childProcesses("lumra-html-con").isEmpty()) << unit << ": the program outlived its deadline";
+        EXPECT_TRUE(childProcesses("lumra-html-c").isEmpty()) << unit << ": the program outlived its deadline";
     }
     // The program killed at a deadline is replaced for the next copy.
     const QByteArray rtf = RichText::rtfFromHtml(QStringLiteral("<p><b>bold</b> text</p>"));
