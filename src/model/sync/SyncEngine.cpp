@@ -110,7 +110,11 @@ Status SyncEngine::settleClock(qint64 nowMs)
         // back within it, and a stamp taken just past the bound of an earlier pass counts once within.
         sql::Statement* st = m_state.prepare(QStringLiteral("SELECT MAX(mtime) FROM rowState WHERE mtime <= ?"));
         st->bind(1, bound);
-        const qint64 held = st->step() ? st->int64(0) : 0;
+        qint64 held = st->step() ? st->int64(0) : 0;
+        if (m_clockFloor > bound)
+            for (const qint64 step : std::as_const(m_floorSteps))
+                if (step <= bound)
+                    held = std::max(held, step);
         m_clockFloor = m_clockFloor > bound ? held : std::max(m_clockFloor, held);
     }
     // Stamps beyond the bound, while another computer holds what we published as ahead of its clock,
@@ -154,9 +158,31 @@ Status SyncEngine::settleClock(qint64 nowMs)
             return s;
     }
     raiseFloor(stamp, nowMs);
-    if (Status s = putMeta(QStringLiteral("clockFloor"), QString::number(m_clockFloor)); !s)
+    if (Status s = putFloor(); !s)
         return s;
     return t.commit();
+}
+
+void SyncEngine::raiseFloor(qint64 stamp, qint64 nowMs)
+{
+    if (stamp > clockBound(nowMs) || stamp <= m_clockFloor)
+        return; // a stamp further ahead is not trusted
+    if (m_clockFloor > 0 && stamp - m_clockFloor > m_config.maxClockAheadMs) {
+        m_floorSteps.append(m_clockFloor);
+        if (m_floorSteps.size() > 16)
+            m_floorSteps.removeFirst();
+    }
+    m_clockFloor = stamp;
+}
+
+Status SyncEngine::putFloor()
+{
+    QStringList steps;
+    for (const qint64 step : std::as_const(m_floorSteps))
+        steps << QString::number(step);
+    if (Status s = putMeta(QStringLiteral("floorSteps"), steps.join(u' ')); !s)
+        return s;
+    return putMeta(QStringLiteral("clockFloor"), QString::number(m_clockFloor));
 }
 
 // ------------------------------------------------------------------------------------------------ state
@@ -265,6 +291,9 @@ Status SyncEngine::open(qint64 nowMs, Outcome* outcome)
         return s;
     m_now = nowMs;
     m_clockFloor = meta(QStringLiteral("clockFloor")).toLongLong();
+    m_floorSteps.clear();
+    for (const QString& step : meta(QStringLiteral("floorSteps")).split(u' ', Qt::SkipEmptyParts))
+        m_floorSteps.append(step.toLongLong());
     if (m_clockFloor == 0) {
         sql::Statement* st = m_state.prepare(QStringLiteral("SELECT MAX(mtime) FROM rowState"));
         if (st->step())
@@ -393,11 +422,10 @@ Status SyncEngine::putOwnMeta()
                                      std::pair {QStringLiteral("generation"), QString::number(m_generation)},
                                      std::pair {QStringLiteral("journalEnd"), QString::number(m_journalEnd)},
                                      std::pair {QStringLiteral("journalRecords"), QString::number(m_journalRecords)},
-                                     std::pair {QStringLiteral("journalTail"), m_journalTail},
-                                     std::pair {QStringLiteral("clockFloor"), QString::number(m_clockFloor)}})
+                                     std::pair {QStringLiteral("journalTail"), m_journalTail}})
         if (Status s = putMeta(key, value); !s)
             return s;
-    return {};
+    return putFloor();
 }
 
 } // namespace lumra::sync

@@ -195,11 +195,9 @@ private:
     void supersede(const QStringList& former);
     // Whether the latest record read from a device was stamped beyond the bound, and by how much.
     void noteWriterClock(const QUuid& device, qint64 stamp, qint64 nowMs);
-    void raiseFloor(qint64 stamp, qint64 nowMs)
-    {
-        if (stamp <= clockBound(nowMs)) // a stamp further ahead is not trusted
-            m_clockFloor = std::max(m_clockFloor, stamp);
-    }
+    void raiseFloor(qint64 stamp, qint64 nowMs);
+    // The floor and where it stood before each jump beyond the bound, kept in the state.
+    Status putFloor();
     const AgeRules& ageRules() const { return m_ageRules; }
     // Whether records of a former id of ours at this place in its folder are published again.
     bool republishFromFormer(const QUuid& device, const Cursor& at, qint64 offset);
@@ -229,6 +227,10 @@ private:
     std::optional<QUuid> m_formerToRead; // the id we just left: read before our changes are stamped
     qint64 m_clockFloor = 0; // the latest stamp written or read: local changes are stamped after it
     qint64 m_now = 0;        // our clock at the pass under way
+    // Where the floor stood before it jumped further than the bound (our clock ran far ahead): once
+    // the clock is right, the floor comes back to the latest of these within the bound, so what is
+    // stamped again still goes above what it changed before the jump.
+    QList<qint64> m_floorSteps;
     AgeRules m_ageRules;
     bool m_republish = false;
     QHash<Key, store::ManagedObjectPtr> m_batchRows; // inserted by the batch under way

@@ -123,7 +123,7 @@ SyncEngine::Outcome SyncEngine::importChanges(qint64 nowMs)
         for (const QString& device : std::as_const(gone))
             forgetRefused(device);
     }
-    if (Status s = putMeta(QStringLiteral("clockFloor"), QString::number(m_clockFloor)); !s)
+    if (Status s = putFloor(); !s)
         outcome.status = s;
     if (Status s = nameAhead(nowMs); !s && outcome.status)
         outcome.status = s;
@@ -250,7 +250,7 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
                 return s;
         if (Status s = putCursor(device, to); !s)
             return s;
-        if (Status s = putMeta(QStringLiteral("clockFloor"), QString::number(m_clockFloor)); !s)
+        if (Status s = putFloor(); !s)
             return s;
         return t.commit();
     };

@@ -200,6 +200,24 @@ TEST_F(SyncClockTest, AClockPutRightWithoutARestartStampsWithinTheBoundAndWhatIt
     EXPECT_EQ(right.health().heldAhead, 0);
 }
 
+TEST_F(SyncClockTest, ADeleteMadeFarAheadStaysAboveTheRowOnceItIsStampedAgain)
+{
+    // The row is stamped a few hours ahead (within the bound), then deleted while the clock runs
+    // years ahead: once the clock is right the delete is stamped again, and must still go above it.
+    ahead.skew = 5 * 60 * minute;
+    const QUuid row = ahead.add(QStringLiteral("deleted far ahead"));
+    settle();
+    ASSERT_TRUE(right.row(row));
+    ahead.skew = 3 * 365 * day;
+    ahead.remove(row);
+    settle();
+    ahead.skew = 0;
+    settle(6);
+    EXPECT_FALSE(ahead.row(row));
+    EXPECT_FALSE(right.row(row));
+    EXPECT_EQ(right.health().heldAhead, 0);
+}
+
 TEST_F(SyncClockTest, WhatAComputerMadeAheadBeforeARestoreIsHeldNowhereAndNeverUndoesALaterChange)
 {
     const QUuid shared = right.add(QStringLiteral("shared"));

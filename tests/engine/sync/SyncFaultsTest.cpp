@@ -560,7 +560,7 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
     std::map<QString, QList<std::pair<size_t, QString>>> comments; // row -> (act, comment given)
     std::map<QString, QSet<int>> editedBy;                       // row -> who changed it
     QSet<size_t> blind;                                          // comments given without seeing the one before
-    int homeBackupStep = 0;
+    int homeBackupStep = 0, backupStep = 0;
     auto act = [&](int who, int step) {
         acts.push_back({who, step});
         return acts.size() - 1;
@@ -680,6 +680,7 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
                 copyTree(computers[who]->store.path(), dir->path());
                 computers[who]->start();
                 backup.emplace(who, std::move(dir));
+                backupStep = step;
                 if (trace)
                     qInfo("  backup of C%d", who);
             } else if (backup) {
@@ -688,7 +689,8 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
                 copyTree(backup->second->path(), r.store.path());
                 r.start();
                 restored(backup->first);
-                voidActs(backup->first, [](const Act& a) { return !a.published; });
+                // What was done before the backup is in it, published or not.
+                voidActs(backup->first, [&](const Act& a) { return !a.published && a.step > backupStep; });
                 if (trace)
                     qInfo("  restore of C%d", backup->first);
                 backup.reset();
@@ -761,7 +763,7 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
                 copyTree(homeBackup->second->path() + QStringLiteral("/replica"), r.replica.path());
                 r.start();
                 restored(homeBackup->first);
-                voidActs(homeBackup->first, [&](const Act& a) { return !a.published || a.step > homeBackupStep; });
+                voidActs(homeBackup->first, [&](const Act& a) { return a.step > homeBackupStep; });
                 homeRestored = true;
                 if (trace)
                     qInfo("  home and folder of C%d restored", homeBackup->first);

@@ -175,10 +175,36 @@ struct Computer {
                   qPrintable(lastExport.error()), lastWritten, i.applied, qPrintable(notices.mid(noticesBefore).join(u'|')),
                   qPrintable(i.problems.join(u'|')));
             traceFolder(ownFolder());
+            traceRow();
         }
         QCoreApplication::processEvents();
     }
     sync::SyncEngine::Health health() { return engine->health(clock()); }
+
+    // LUMRA_SYNC_WATCH (with LUMRA_SYNC_TRACE): one row's state and pending records after each pass.
+    void traceRow() const
+    {
+        const QString watch = qEnvironmentVariable("LUMRA_SYNC_WATCH").toUpper();
+        if (watch.isEmpty())
+            return;
+        sql::Database db;
+        if (!db.open(store.path() + QStringLiteral("/LumraSync.sqlite"), false).ok())
+            return;
+        sql::Statement* st = db.prepare(QStringLiteral("SELECT mtime, deleted FROM rowState WHERE id = ?"));
+        st->bind(1, watch);
+        const QString state = st->step() ? QStringLiteral("mtime %1 deleted %2").arg(st->int64(0)).arg(st->int64(1))
+                                         : QStringLiteral("none");
+        QStringList held;
+        st = db.prepare(QStringLiteral("SELECT device, why, stamp FROM pending WHERE id = ?"));
+        st->bind(1, watch);
+        while (st->step())
+            held << QStringLiteral("%1 %2 %3").arg(st->text(0).left(8), st->text(1)).arg(st->int64(2));
+        st = db.prepare(QStringLiteral("SELECT value FROM meta WHERE key = 'clockFloor'"));
+        const QString floor = st->step() ? st->text(0) : QString();
+        qInfo("    watch %s: row %d, state %s, held [%s], floor %s, clock %lld", qPrintable(name),
+            int(row(QUuid::fromString(u'{' + watch + u'}')).has_value()), qPrintable(state),
+            qPrintable(held.join(u',')), qPrintable(floor), clock());
+    }
 
     // LUMRA_SYNC_TRACE: what a device folder holds, the manifest in full.
     static void traceFolder(const QString& folder)
