@@ -500,10 +500,24 @@ void SyncEngine::retryPending(qint64 nowMs, Outcome& outcome)
 
 QByteArray SyncEngine::imageFoldersStamp()
 {
+    // A file-sync tool completes a file where it lies, which leaves its folder as it was: the files
+    // held records wait for count too.
+    QStringList awaited;
+    sql::Statement* st = m_state.prepare(QStringLiteral("SELECT record FROM pending WHERE why IS NULL OR why = 'image'"));
+    while (st->step())
+        if (Result<SyncRecord> record = decodeRecord(st->blob(0)); record && !record->imageHash.isEmpty())
+            awaited << SyncFiles::imageName(record->imageHash);
+    awaited.removeDuplicates();
     QByteArray stamp;
-    for (const QUuid& device : SyncFiles::devices(m_devicesDir))
-        if (Result<SyncDir> dir = m_devicesDir.folder(uuidText(device), false))
-            stamp += dir->stamp(QString::fromLatin1(SyncFiles::imagesName));
+    for (const QUuid& device : SyncFiles::devices(m_devicesDir)) {
+        Result<SyncDir> dir = m_devicesDir.folder(uuidText(device), false);
+        if (!dir)
+            continue;
+        stamp += dir->stamp(QString::fromLatin1(SyncFiles::imagesName));
+        if (Result<SyncDir> images = dir->folder(QString::fromLatin1(SyncFiles::imagesName), false))
+            for (const QString& name : std::as_const(awaited))
+                stamp += images->stamp(name);
+    }
     return stamp;
 }
 
