@@ -583,6 +583,9 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
     std::map<QString, QList<std::pair<size_t, QString>>> comments; // row -> (act, comment given)
     std::map<QString, QSet<int>> editedBy;                       // row -> who changed it
     QSet<size_t> blind;                                          // comments given without seeing the one before
+    // A text copied again becomes one row with its copies elsewhere, under any of their ids.
+    std::map<QString, int> sameTextAdded;  // text -> the last step it was copied
+    std::map<QString, QString> deletedText; // row -> its text when deleted
     int homeBackupStep = 0, backupStep = 0;
     auto act = [&](int who, int step) {
         acts.push_back({who, step});
@@ -640,7 +643,12 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
                   int(c.rows().size()));
         switch (op) {
         case 0: case 1: c.add(QStringLiteral("text %1-%2").arg(seed).arg(step)); break;
-        case 2: c.add(QStringLiteral("the same text %1").arg(roll(3))); break;
+        case 2: {
+            const QString text = QStringLiteral("the same text %1").arg(roll(3));
+            sameTextAdded[text] = step;
+            c.add(text);
+            break;
+        }
         case 3: c.add(QStringLiteral("image%1").arg(step), png); break;
         case 4: case 5:
             if (auto id = anyRow(c))
@@ -668,6 +676,7 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
                     qInfo("  removes %s %s", qPrintable(id->toString()), qPrintable(c.row(*id)->value(QStringLiteral("textContent")).toString()));
                 userDeleted.insert(id->toString());
                 deletedBy[id->toString()] = act(who, step);
+                deletedText[id->toString()] = c.row(*id)->value(QStringLiteral("textContent")).toString();
                 c.remove(*id);
             }
             break;
@@ -974,7 +983,9 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
     // last comment, given after seeing the one before, stands everywhere.
     for (const auto& [id, index] : userActs ? deletedBy : std::map<QString, size_t>()) {
         const Act& a = acts[index];
-        if (a.voided || aged.contains(id) || (editedBy[id] - QSet<int> {a.who}).size() > 0)
+        const auto copiedAgain = sameTextAdded.find(deletedText[id]);
+        if (a.voided || aged.contains(id) || (editedBy[id] - QSet<int> {a.who}).size() > 0
+            || (copiedAgain != sameTextAdded.end() && copiedAgain->second > a.step))
             continue;
         for (Computer* c : computers)
             EXPECT_FALSE(c->row(QUuid::fromString(id))) << c->name.toStdString() << " has " << id.toStdString() << " back, which "
