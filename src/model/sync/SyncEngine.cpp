@@ -79,6 +79,20 @@ bool SyncEngine::overtaken(const SyncRecord& record)
     return st->step() && st->int64(0) >= record.mtime;
 }
 
+std::optional<SyncEngine::Restamp> SyncEngine::restampOf(EntityKind entity, const QUuid& id)
+{
+    sql::Statement* st = m_state.prepare(QStringLiteral("SELECT at, was FROM restamped WHERE entity = ? AND id = ? AND at IS NOT NULL"));
+    st->bind(1, qint64(entityCode(entity)));
+    st->bind(2, uuidText(id));
+    if (!st->step())
+        return std::nullopt;
+    Restamp r;
+    r.at = st->int64(0);
+    for (const QString& entry : st->text(1).split(u' ', Qt::SkipEmptyParts))
+        r.was.insert(entry.section(u'=', 0, 0), entry.section(u'=', 1).toLongLong());
+    return r;
+}
+
 QStringList SyncEngine::superseded()
 {
     return meta(QStringLiteral("superseded")).split(u' ', Qt::SkipEmptyParts);
@@ -137,12 +151,21 @@ Status SyncEngine::settleClock(qint64 nowMs)
         std::optional<RowState> state = rowState(entity, key.second);
         if (!state)
             continue;
-        // What it was stamped before, so that an older record of ours from then is known as older.
+        // What it was stamped before, so that an older record of ours from then is known as older,
+        // and each field's stamp before, which keeps its order against what others stamp again.
+        QStringList before;
+        const QStringList& names = mergedFields(entity);
+        for (qsizetype i = 0; i < state->fields.size() && i < names.size(); ++i)
+            if (state->fields[i].stamp > bound)
+                before << names[i] + u'=' + QString::number(state->fields[i].stamp);
         sql::Statement* was = m_state.prepare(QStringLiteral(
-            "INSERT INTO restamped(entity, id, stamp) VALUES(?, ?, ?) ON CONFLICT(entity, id) DO UPDATE SET stamp = MAX(stamp, excluded.stamp)"));
+            "INSERT INTO restamped(entity, id, stamp, at, was) VALUES(?, ?, ?, ?, ?) ON CONFLICT(entity, id) DO UPDATE SET "
+            "stamp = MAX(stamp, excluded.stamp), at = excluded.at, was = excluded.was"));
         was->bind(1, qint64(key.first));
         was->bind(2, uuidText(key.second));
         was->bind(3, state->mtime);
+        was->bind(4, stamp);
+        was->bind(5, before.join(u' '));
         was->step();
         if (Status s = was->status(); !s)
             return s;
@@ -272,7 +295,9 @@ Status SyncEngine::openState()
                                    QStringLiteral("ALTER TABLE rowState ADD COLUMN ageRule INTEGER NOT NULL DEFAULT 0"),
                                    QStringLiteral("ALTER TABLE cursor ADD COLUMN prefix TEXT"),
                                    QStringLiteral("ALTER TABLE pending ADD COLUMN why TEXT"),
-                                   QStringLiteral("ALTER TABLE pending ADD COLUMN stamp INTEGER NOT NULL DEFAULT 0")})
+                                   QStringLiteral("ALTER TABLE pending ADD COLUMN stamp INTEGER NOT NULL DEFAULT 0"),
+                                   QStringLiteral("ALTER TABLE restamped ADD COLUMN at INTEGER"),
+                                   QStringLiteral("ALTER TABLE restamped ADD COLUMN was TEXT")})
             (void)m_state.exec(sql); // already there in a half-migrated file
         if (Status s = m_state.setUserVersion(stateVersion); !s)
             return s;

@@ -192,6 +192,12 @@ private:
     QStringList superseded();
     // Whether the row's stamp, before we stamped it again (settleClock), was at or after this record's.
     bool overtaken(const SyncRecord& record);
+    // What settleClock last stamped again of a row: the stamp it gave, and each field's stamp before.
+    struct Restamp {
+        qint64 at = 0;
+        QMap<QString, qint64> was;
+    };
+    std::optional<Restamp> restampOf(store::EntityKind entity, const QUuid& id);
     void supersede(const QStringList& former);
     // Whether the latest record read from a device was stamped beyond the bound, and by how much.
     void noteWriterClock(const QUuid& device, qint64 stamp, qint64 nowMs);

@@ -8,7 +8,7 @@ namespace lumra::sync::detail {
 
 inline constexpr int applyBatch = 2000;
 inline constexpr int keptWriters = 32;
-inline constexpr int stateVersion = 3;
+inline constexpr int stateVersion = 4;
 // A record waiting for its image is tried again this often even when no file came, for an image
 // completed where it lies.
 inline constexpr qint64 heldImageRecheckMs = 10 * 60 * 1000;

@@ -147,6 +147,10 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
         for (qsizetype i = 0; i < names.size(); ++i)
             record.stamps.insert(names[i], state.fields[i].stamp);
         state.mtime = record.mtime;
+        if (const std::optional<Restamp> again = restampOf(entity, *id))
+            for (qsizetype i = 0; i < names.size(); ++i)
+                if (state.fields[i].stamp == again->at && again->was.contains(names[i]))
+                    record.was.insert(names[i], again->was.value(names[i]));
 
         // Never write what a reader would refuse: such an item stays on this computer, and the status says so.
         const QByteArray line = encodeRecord(record);

@@ -133,14 +133,26 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
     state.fields = knownFields;
     bool changed = false;
     bool oursKept = localChange;
+    const std::optional<Restamp> again = record.was.isEmpty() ? std::nullopt : restampOf(record.entity, record.id);
     for (qsizetype i = 0; i < names.size(); ++i) {
         const quint32 mine = hash32(currentHashes[i]);
         if (knownFields[i].hash != mine)
             continue;
-        const qint64 theirStamp = record.stampOf(names[i]);
+        qint64 theirStamp = record.stampOf(names[i]);
         const quint32 theirs = hash32(recordHashes[i]);
         const FieldState& ours = knownFields[i];
-        if (theirStamp > ours.stamp || (theirStamp == ours.stamp && theirs > ours.hash)) {
+        if (again && theirs != mine && ours.stamp == again->at && again->was.contains(names[i]) && record.was.contains(names[i])) {
+            // Both stamped again after clocks that ran far ahead, each at its own moment: the order
+            // they were made in is the order of their stamps before. The one kept goes out above both.
+            const qint64 before = again->was.value(names[i]), theirBefore = record.was.value(names[i]);
+            const qint64 above = std::min(std::max(theirStamp, ours.stamp) + 1, latestMtime);
+            if (theirBefore > before || (theirBefore == before && theirs > ours.hash))
+                theirStamp = above;
+            else
+                state.fields[i].stamp = above;
+            oursKept = true;
+        }
+        if (theirStamp > state.fields[i].stamp || (theirStamp == state.fields[i].stamp && theirs > ours.hash)) {
             state.fields[i] = {theirStamp, theirs};
             if (theirs != mine) {
                 changed = true;

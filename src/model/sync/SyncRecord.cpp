@@ -189,6 +189,11 @@ QByteArray encodeRecord(const SyncRecord& record)
                 stamps.insert(it.key(), double(it.value()));
         if (!stamps.isEmpty())
             o.insert(QStringLiteral("stamps"), stamps);
+        QJsonObject was;
+        for (auto it = record.was.begin(); it != record.was.end(); ++it)
+            was.insert(it.key(), double(it.value()));
+        if (!was.isEmpty())
+            o.insert(QStringLiteral("was"), was);
     }
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
@@ -295,6 +300,20 @@ Result<SyncRecord> decodeRecord(QByteArrayView line)
             if (Status st = checkInteger(QStringLiteral("stamp"), it.value(), earliestMtime, double(r.mtime)); !st)
                 return R::failure(st.error());
             r.stamps.insert(it.key(), qint64(it.value().toDouble()));
+        }
+    }
+    const QJsonValue was = o.value(QStringLiteral("was"));
+    if (!was.isUndefined()) {
+        if (!was.isObject())
+            return R::failure(QStringLiteral("bad earlier stamps"));
+        const QStringList& names = mergedFields(r.entity);
+        const QJsonObject w = was.toObject();
+        for (auto it = w.begin(); it != w.end(); ++it) {
+            if (!names.contains(it.key()))
+                return R::failure(QStringLiteral("earlier stamp of an unknown field ") + it.key().left(40));
+            if (Status st = checkInteger(QStringLiteral("earlier stamp"), it.value(), earliestMtime, latestMtime); !st)
+                return R::failure(st.error());
+            r.was.insert(it.key(), qint64(it.value().toDouble()));
         }
     }
     return r;

@@ -32,6 +32,10 @@ struct SyncRecord {
     // put only: each field's own time stamp where it is older than `mtime` (the latest of them);
     // "image" stands for the image. Readers that predate them take the whole row at `mtime`.
     QMap<QString, qint64> stamps;
+    // put only: the fields its writer stamped again once its clock was right, each with the stamp
+    // it had before (far ahead). Stamped again on two computers at two moments, two such fields
+    // keep the order they were made in by these.
+    QMap<QString, qint64> was;
     QString writer; // a tag of the run that wrote it, so a computer knows its own records
     // remove only: the age rule that made the delete ("retention", "autoClean") and its threshold in
     // seconds; empty for a delete the user made. Readers that predate it take a plain delete.

@@ -442,6 +442,58 @@ TEST_F(SyncClockTest, AClonePublishesWhatItLearntFromItsFormerIdOnceNotForAsLong
     EXPECT_EQ(lines(sync::SyncFiles::journalPath(clone.ownFolder(), generation)).size(), before);
 }
 
+TEST(SyncRestampOrderTest, TwoClocksPutRightApartKeepTheOrderTheirChangesWereMadeIn)
+{
+    std::mt19937 rng {41};
+    SeededIds ids {41};
+    Computer right {QStringLiteral("right"), ids.source()};
+    Computer first {QStringLiteral("first"), ids.source()};
+    Computer second {QStringLiteral("second"), ids.source()};
+    QList<Computer*> all {&right, &first, &second};
+    FileSyncTool tool {all, rng};
+    auto deliver = [&] {
+        tool.scan();
+        tool.deliverAll();
+    };
+    for (Computer* c : all)
+        c->start();
+    // The first computer's clock runs three years ahead, the second's five: the second sees the
+    // first's comment, then with its clock one year ahead comments again, above that stamp.
+    first.skew = 3 * 365 * day;
+    second.skew = 5 * 365 * day;
+    const QUuid row = first.add(QStringLiteral("commented twice"));
+    first.edit(row, [](store::ManagedObject& r) { r.set(store::ItemAttr::comment, QStringLiteral("first")); });
+    for (int round = 0; round < 3; ++round) {
+        for (Computer* c : all)
+            c->pass();
+        deliver();
+    }
+    ASSERT_EQ(second.row(row)->value(QStringLiteral("comment")).toString(), QStringLiteral("first"));
+    first.skew = 0; // put right, before it hears of the second comment
+    second.skew = 365 * day;
+    second.edit(row, [](store::ManagedObject& r) { r.set(store::ItemAttr::comment, QStringLiteral("second, later")); });
+    second.pass();
+    deliver();
+    right.pass(); // holds both as ahead of its clock, and says so
+    deliver();
+
+    // The second clock put right too: each stamps its far stamps again before it reads the
+    // other's, the second a little earlier by the true time.
+    second.skew = 0;
+    second.pass();
+    deliver();
+    first.now = second.now + 10'000;
+    first.pass();
+    for (int round = 0; round < 4; ++round) {
+        for (Computer* c : all)
+            c->pass();
+        deliver();
+    }
+    for (Computer* c : all)
+        EXPECT_EQ(c->row(row)->value(QStringLiteral("comment")).toString().toStdString(), "second, later") << c->name.toStdString();
+    EXPECT_EQ(right.health().heldAhead, 0);
+}
+
 TEST(SyncMirroredSettingsTest, AChangeOnTheComputerBehindWinsOverAnOlderOneFromAComputerAhead)
 {
     QTemporaryDir shared;
