@@ -233,6 +233,7 @@ private:
     std::optional<QUuid> m_formerToRead; // the id we just left: read before our changes are stamped
     qint64 m_clockFloor = 0; // the latest stamp written or read: local changes are stamped after it
     qint64 m_now = 0;        // our clock at the pass under way
+    bool m_readingFormerSelf = false; // applying what a former id of ours published
     // Where the floor stood before it jumped further than the bound (our clock ran far ahead): once
     // the clock is right, the floor comes back to the latest of these within the bound, so what is
     // stamped again still goes above what it changed before the jump.

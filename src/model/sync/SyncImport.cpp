@@ -1,6 +1,7 @@
 #include "model/sync/SyncEngineParts.h"
 
 #include <QCryptographicHash>
+#include <QScopeGuard>
 
 #include <algorithm>
 
@@ -195,6 +196,8 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
     // too, is what this computer made while its clock ran ahead: taken as made now, and so published.
     const QStringList own = ownIds();
     const bool formerSelf = device != m_config.device && own.contains(uuidText(device));
+    m_readingFormerSelf = formerSelf;
+    const auto notFormer = qScopeGuard([this] { m_readingFormerSelf = false; });
     const bool gone = superseded().contains(uuidText(device));
     std::optional<bool> behind;
     // None: older than what we stamped again of that row, so already overtaken here.

@@ -36,11 +36,19 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
     bool localChange = false;
     QList<FieldState> knownFields;
     if (row) {
-        if (!known || known->deleted)
-            return Applied::skipped; // made here and not published yet: it is stamped later when it is
+        // Made here and not published yet: it is stamped later when it is. Unless this is what our
+        // former id published of it: then the row is as a restore took it back, older than that.
+        const bool restoredUnpublished = !known && m_readingFormerSelf;
+        if ((!known || known->deleted) && !restoredUnpublished)
+            return Applied::skipped;
         current = fieldsOfRow(*row, &currentImage);
         currentHashes = fieldHashes(record.entity, current, currentImage);
         const QByteArray digest = contentDigest(current, currentImage);
+        if (restoredUnpublished) {
+            known = RowState {digest, 0, false, false, {}};
+            for (qsizetype i = 0; i < names.size(); ++i)
+                known->fields.append({0, hash32(currentHashes[i])});
+        }
         knownFields = known->fields;
         if (knownFields.size() != names.size()) {
             // A state kept before fields merged: the row as published, every field at its time.

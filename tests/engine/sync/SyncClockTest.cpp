@@ -277,6 +277,21 @@ TEST_F(SyncClockTest, AChangeMadeOnARestoredHistoryWinsOverWhatTheComputerStampe
         EXPECT_EQ(c->row(shared)->value(QStringLiteral("comment")).toString().toStdString(), "after the restore") << c->name.toStdString();
 }
 
+TEST_F(SyncClockTest, WhatWasPublishedOfARowTheBackupHeldUnpublishedStandsAfterTheRestore)
+{
+    const QUuid row = ahead.add(QStringLiteral("copied just before the backup"));
+    QTemporaryDir backup;
+    backUp(ahead, backup.path());
+    ahead.edit(row, [](store::ManagedObject& r) { r.set(store::ItemAttr::comment, QStringLiteral("published before the restore")); });
+    settle();
+    ASSERT_EQ(right.row(row)->value(QStringLiteral("comment")).toString(), QStringLiteral("published before the restore"));
+
+    restore(ahead, backup.path());
+    settle(6);
+    for (Computer* c : all)
+        EXPECT_EQ(c->row(row)->value(QStringLiteral("comment")).toString().toStdString(), "published before the restore") << c->name.toStdString();
+}
+
 TEST_F(SyncClockTest, AFloorStoredFarAheadComesBackWithinTheBound)
 {
     const QUuid row = right.add(QStringLiteral("row"));
