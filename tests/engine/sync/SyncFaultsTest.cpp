@@ -542,6 +542,7 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
             if (!fields.value(QStringLiteral("textContent")).toString().startsWith(u"the same text"))
                 keptByRight[id] = {keptByRight[id].first + QSet<int> {who}, fields};
     };
+    std::map<int, QList<int>> restoredAt; // computer -> the steps its store was restored at
     // A restore takes back what only that computer had seen since.
     auto restored = [&](int who) {
         for (auto it = keptByRight.begin(); it != keptByRight.end();)
@@ -554,11 +555,17 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
         int step = 0;
         bool published = false;
         bool voided = false;
+        bool silent = false; // a delete of a row its sync state never knew: no record of it ever leaves
     };
     std::vector<Act> acts;
     std::map<QString, size_t> deletedBy;                         // row -> its delete
     std::map<QString, QList<std::pair<size_t, QString>>> comments; // row -> (act, comment given)
     std::map<QString, QSet<int>> editedBy;                       // row -> who changed it
+    std::map<QString, int> lastEdited;                           // row -> the last step it was changed at
+    auto noteEdit = [&](const QUuid& id, int who, int step) {
+        editedBy[id.toString()].insert(who);
+        lastEdited[id.toString()] = step;
+    };
     QSet<size_t> blind;                                          // comments given without seeing the one before
     int homeBackupStep = 0, backupStep = 0;
     auto act = [&](int who, int step) {
@@ -582,6 +589,26 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
         sql::Statement* st = state.prepare(QStringLiteral("SELECT 1 FROM rowState WHERE id = ?"));
         st->bind(1, sync::uuidText(QUuid::fromString(id)));
         return st->step();
+    };
+    // Rows a restore brought back unknown to the restored state though the state before it knew
+    // them, until that computer's next pass: a delete there is seen by no sync, and the records its
+    // former self published of them come back when that pass reads them.
+    std::map<int, QSet<QString>> restoredUnknown;
+    auto knownIds = [&](Computer& c) {
+        QSet<QString> known;
+        sql::Database state;
+        if (!state.open(c.store.path() + QStringLiteral("/LumraSync.sqlite"), false).ok())
+            return known;
+        sql::Statement* st = state.prepare(QStringLiteral("SELECT id FROM rowState"));
+        while (st->step())
+            known.insert(st->text(0));
+        return known;
+    };
+    auto noteRestore = [&](int who, const QSet<QString>& knownBefore) {
+        restoredUnknown[who].clear();
+        for (const auto& [id, fields] : computers[who]->rows())
+            if (knownBefore.contains(sync::uuidText(QUuid::fromString(id))) && !knows(*computers[who], id))
+                restoredUnknown[who].insert(id);
     };
     // Every id each text of "the same text" was added under: copies of a text merge under the lesser id.
     std::map<QString, QSet<QString>> sameTextIds;
@@ -640,7 +667,7 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
         case 3: c.add(QStringLiteral("image%1").arg(step), png); break;
         case 4: case 5:
             if (auto id = anyRow(c))
-                editedBy[id->toString()].insert(who), c.edit(*id, [&](store::ManagedObject& row) { row.set(store::ItemAttr::isPinned, roll(2) == 0); });
+                noteEdit(*id, who, step), c.edit(*id, [&](store::ManagedObject& row) { row.set(store::ItemAttr::isPinned, roll(2) == 0); });
             break;
         case 6:
             if (auto id = anyRow(c)) {
@@ -648,13 +675,13 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
                 if (!given.isEmpty() && c.row(*id)->value(QStringLiteral("comment")).toString() != given.last().second)
                     blind.insert(acts.size());
                 given.append({act(who, step), QStringLiteral("c%1").arg(step)});
-                editedBy[id->toString()].insert(who);
+                noteEdit(*id, who, step);
                 c.edit(*id, [&](store::ManagedObject& row) { row.set(store::ItemAttr::comment, QStringLiteral("c%1").arg(step)); });
             }
             break;
         case 7:
             if (auto id = anyRow(c))
-                editedBy[id->toString()].insert(who), c.edit(*id, [&](store::ManagedObject& row) {
+                noteEdit(*id, who, step), c.edit(*id, [&](store::ManagedObject& row) {
                     row.set(store::ItemAttr::dateAdded, QDateTime::fromMSecsSinceEpoch(c.now, Qt::UTC));
                 });
             break;
@@ -664,6 +691,7 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
                     qInfo("  removes %s %s", qPrintable(id->toString()), qPrintable(c.row(*id)->value(QStringLiteral("textContent")).toString()));
                 userDeleted.insert(id->toString());
                 deletedBy[id->toString()] = act(who, step);
+                acts.back().silent = !knows(c, id->toString());
                 {
                     const QString text = c.row(*id)->value(QStringLiteral("textContent")).toString();
                     QSet<QString> seen;
@@ -678,14 +706,18 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
                     for (int holder : {0, 2})
                         if (computers[holder]->row(*id) && !knows(*computers[holder], id->toString()))
                             acts.back().voided = true;
+                if (restoredUnknown[who].contains(id->toString()))
+                    acts.back().voided = true;
                 c.remove(*id);
             }
             break;
         case 9: case 10: case 11: case 12:
             c.pass(roll(3) == 0);
-            if (c.open && c.lastExport.ok())
+            if (c.open && c.lastExport.ok()) {
                 for (Act& a : acts)
-                    a.published = a.published || a.who == who;
+                    a.published = a.published || (a.who == who && !a.silent);
+                restoredUnknown.erase(who);
+            }
             sampleRight(who);
             checkClock(c);
             break;
@@ -718,10 +750,13 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
                     qInfo("  backup of C%d", who);
             } else if (backup) {
                 Computer& r = *computers[backup->first];
+                const QSet<QString> knownBefore = knownIds(r);
                 r.stop();
                 copyTree(backup->second->path(), r.store.path());
                 r.start();
+                noteRestore(backup->first, knownBefore);
                 restored(backup->first);
+                restoredAt[backup->first].append(step);
                 // What was done before the backup is in it, published or not.
                 voidActs(backup->first, [&](const Act& a) { return !a.published && a.step > backupStep; });
                 if (trace)
@@ -794,11 +829,14 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
                 homeBackupStep = step;
             } else if (homeBackup) {
                 Computer& r = *computers[homeBackup->first];
+                const QSet<QString> knownBefore = knownIds(r);
                 r.stop();
                 copyTree(homeBackup->second->path() + QStringLiteral("/store"), r.store.path());
                 copyTree(homeBackup->second->path() + QStringLiteral("/replica"), r.replica.path());
                 r.start();
+                noteRestore(homeBackup->first, knownBefore);
                 restored(homeBackup->first);
+                restoredAt[homeBackup->first].append(step);
                 voidActs(homeBackup->first, [&](const Act& a) { return a.step > homeBackupStep; });
                 homeRestored = true;
                 if (trace)
@@ -977,6 +1015,10 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
     for (const auto& [id, index] : userActs ? deletedBy : std::map<QString, size_t>()) {
         const Act& a = acts[index];
         if (a.voided || aged.contains(id) || (editedBy[id] - QSet<int> {a.who}).size() > 0)
+            continue;
+        // A restore of the deleter brought it back there and it was changed after: a change made on
+        // the restored history goes above the delete it overtakes.
+        if (lastEdited.count(id) && std::any_of(restoredAt[a.who].begin(), restoredAt[a.who].end(), [&](int r) { return r > a.step && r < lastEdited[id]; }))
             continue;
         // Another copy of its text that the deleter had not seen merges with it where both are alive
         // and keeps the lesser id: the row that lives on under this id is that copy.
