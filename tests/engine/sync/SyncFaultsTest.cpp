@@ -263,6 +263,28 @@ TEST_F(SyncFaultsTest, ARestoredComputerCatchesUpAndDeletedRowsStayDeleted)
     EXPECT_EQ(a.rows(), b.rows());
 }
 
+TEST_F(SyncFaultsTest, ARowRestoredFromBeforeItWasPublishedStaysDeletedAsItsDeleteWasPublished)
+{
+    settle();
+    const QUuid gone = a.add(QStringLiteral("in the backup, published after it"));
+    QTemporaryDir backup;
+    a.stop();
+    copyTree(a.store.path(), backup.path());
+    a.start();
+    settle();
+    ASSERT_TRUE(b.row(gone));
+    a.remove(gone);
+    settle();
+    ASSERT_FALSE(b.row(gone));
+
+    a.stop();
+    copyTree(backup.path(), a.store.path()); // the row is back, and its sync state never knew it
+    a.start();
+    settle();
+    EXPECT_FALSE(a.row(gone)) << "the restored row is what was published, so the delete published after it still applies";
+    EXPECT_FALSE(b.row(gone));
+}
+
 TEST_F(SyncFaultsTest, ChangesToDifferentFieldsOnTwoComputersBothSurvive)
 {
     const QUuid id = a.add(QStringLiteral("shared"));
@@ -542,7 +564,7 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
             if (!fields.value(QStringLiteral("textContent")).toString().startsWith(u"the same text"))
                 keptByRight[id] = {keptByRight[id].first + QSet<int> {who}, fields};
     };
-    std::map<int, QList<int>> restoredAt; // computer -> the steps its store was restored at
+    std::map<int, int> restoredSince; // computer -> the step of a restore its engine has not passed since
     // A restore takes back what only that computer had seen since.
     auto restored = [&](int who) {
         for (auto it = keptByRight.begin(); it != keptByRight.end();)
@@ -561,10 +583,12 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
     std::map<QString, size_t> deletedBy;                         // row -> its delete
     std::map<QString, QList<std::pair<size_t, QString>>> comments; // row -> (act, comment given)
     std::map<QString, QSet<int>> editedBy;                       // row -> who changed it
-    std::map<QString, int> lastEdited;                           // row -> the last step it was changed at
-    auto noteEdit = [&](const QUuid& id, int who, int step) {
+    // row -> (who, restored at) for each change made on a restored history its engine had not passed over yet
+    std::map<QString, QList<std::pair<int, int>>> editedRestored;
+    auto noteEdit = [&](const QUuid& id, int who) {
         editedBy[id.toString()].insert(who);
-        lastEdited[id.toString()] = step;
+        if (restoredSince.count(who))
+            editedRestored[id.toString()].append({who, restoredSince[who]});
     };
     QSet<size_t> blind;                                          // comments given without seeing the one before
     int homeBackupStep = 0, backupStep = 0;
@@ -667,7 +691,7 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
         case 3: c.add(QStringLiteral("image%1").arg(step), png); break;
         case 4: case 5:
             if (auto id = anyRow(c))
-                noteEdit(*id, who, step), c.edit(*id, [&](store::ManagedObject& row) { row.set(store::ItemAttr::isPinned, roll(2) == 0); });
+                noteEdit(*id, who), c.edit(*id, [&](store::ManagedObject& row) { row.set(store::ItemAttr::isPinned, roll(2) == 0); });
             break;
         case 6:
             if (auto id = anyRow(c)) {
@@ -675,13 +699,13 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
                 if (!given.isEmpty() && c.row(*id)->value(QStringLiteral("comment")).toString() != given.last().second)
                     blind.insert(acts.size());
                 given.append({act(who, step), QStringLiteral("c%1").arg(step)});
-                noteEdit(*id, who, step);
+                noteEdit(*id, who);
                 c.edit(*id, [&](store::ManagedObject& row) { row.set(store::ItemAttr::comment, QStringLiteral("c%1").arg(step)); });
             }
             break;
         case 7:
             if (auto id = anyRow(c))
-                noteEdit(*id, who, step), c.edit(*id, [&](store::ManagedObject& row) {
+                noteEdit(*id, who), c.edit(*id, [&](store::ManagedObject& row) {
                     row.set(store::ItemAttr::dateAdded, QDateTime::fromMSecsSinceEpoch(c.now, Qt::UTC));
                 });
             break;
@@ -717,6 +741,7 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
                 for (Act& a : acts)
                     a.published = a.published || (a.who == who && !a.silent);
                 restoredUnknown.erase(who);
+                restoredSince.erase(who);
             }
             sampleRight(who);
             checkClock(c);
@@ -756,7 +781,7 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
                 r.start();
                 noteRestore(backup->first, knownBefore);
                 restored(backup->first);
-                restoredAt[backup->first].append(step);
+                restoredSince[backup->first] = step;
                 // What was done before the backup is in it, published or not.
                 voidActs(backup->first, [&](const Act& a) { return !a.published && a.step > backupStep; });
                 if (trace)
@@ -836,7 +861,7 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
                 r.start();
                 noteRestore(homeBackup->first, knownBefore);
                 restored(homeBackup->first);
-                restoredAt[homeBackup->first].append(step);
+                restoredSince[homeBackup->first] = step;
                 voidActs(homeBackup->first, [&](const Act& a) { return a.step > homeBackupStep; });
                 homeRestored = true;
                 if (trace)
@@ -1016,9 +1041,10 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
         const Act& a = acts[index];
         if (a.voided || aged.contains(id) || (editedBy[id] - QSet<int> {a.who}).size() > 0)
             continue;
-        // A restore of the deleter brought it back there and it was changed after: a change made on
-        // the restored history goes above the delete it overtakes.
-        if (lastEdited.count(id) && std::any_of(restoredAt[a.who].begin(), restoredAt[a.who].end(), [&](int r) { return r > a.step && r < lastEdited[id]; }))
+        // A restore of the deleter brought it back there, and it was changed on the restored history
+        // before the engine read what its former self published: that change goes above the delete.
+        const QList<std::pair<int, int>>& onRestored = editedRestored[id];
+        if (std::any_of(onRestored.begin(), onRestored.end(), [&](const std::pair<int, int>& e) { return e.first == a.who && e.second > a.step; }))
             continue;
         // Another copy of its text that the deleter had not seen merges with it where both are alive
         // and keeps the lesser id: the row that lives on under this id is that copy.
