@@ -36,14 +36,28 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
     bool localChange = false;
     QList<FieldState> knownFields;
     if (row) {
+        current = fieldsOfRow(*row, &currentImage);
+        currentHashes = fieldHashes(record.entity, current, currentImage);
+        const QByteArray digest = contentDigest(current, currentImage);
+        if (!known && record.op == SyncRecord::Op::put && record.mtime <= clockBound(m_now)
+            && digest == contentDigest(record.fields, record.imageHash)) {
+            // Never published from here, yet just as this record has it: a restored or cloned copy
+            // of what was published. It takes the record's stamps, so that what followed the record
+            // (a delete) still applies, rather than going out again as made now.
+            const QList<quint64> recordHashes = fieldHashes(record.entity, record.fields, record.imageHash);
+            RowState state;
+            state.digest = digest;
+            state.mtime = record.mtime;
+            for (qsizetype i = 0; i < names.size(); ++i)
+                state.fields.append({record.stampOf(names[i]), hash32(recordHashes[i])});
+            changes.append({key, state});
+            return Applied::yes;
+        }
         // Made here and not published yet: it is stamped later when it is. Unless this is what our
         // former id published of it: then the row is as a restore took it back, older than that.
         const bool restoredUnpublished = !known && m_readingFormerSelf;
         if ((!known || known->deleted) && !restoredUnpublished)
             return Applied::skipped;
-        current = fieldsOfRow(*row, &currentImage);
-        currentHashes = fieldHashes(record.entity, current, currentImage);
-        const QByteArray digest = contentDigest(current, currentImage);
         if (restoredUnpublished) {
             known = RowState {digest, 0, false, false, {}};
             for (qsizetype i = 0; i < names.size(); ++i)
