@@ -193,6 +193,8 @@ private:
     // Whether the row's stamp, before we stamped it again (settleClock), was at or after this record's.
     bool overtaken(const SyncRecord& record);
     void supersede(const QStringList& former);
+    // A former id's record held as ahead, dropped for its successor to publish again: named in our manifest.
+    void noteGoneAhead(const QString& device, qint64 stamp);
     // Whether the latest record read from a device was stamped beyond the bound, and by how much.
     void noteWriterClock(const QUuid& device, qint64 stamp, qint64 nowMs);
     void raiseFloor(qint64 stamp, qint64 nowMs);

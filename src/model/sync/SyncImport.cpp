@@ -134,6 +134,17 @@ Status SyncEngine::nameAhead(qint64 nowMs)
 {
     const Health h = health(nowMs);
     QStringList ahead = h.heldFrom.keys() + h.clocksAhead.keys();
+    // A former id whose far records we dropped for its successor to stamp again is named too (that
+    // is what tells the successor to), though no status names it: until our clock reaches them.
+    QStringList expired;
+    sql::Statement* st = m_state.prepare(QStringLiteral("SELECT key, value FROM meta WHERE key LIKE 'goneAhead:%'"));
+    while (st->step())
+        (st->text(1).toLongLong() > clockBound(nowMs) ? ahead : expired) << st->text(0).section(u':', 1);
+    for (const QString& device : std::as_const(expired)) {
+        sql::Statement* drop = m_state.prepare(QStringLiteral("DELETE FROM meta WHERE key = ?"));
+        drop->bind(1, QStringLiteral("goneAhead:") + device);
+        drop->step();
+    }
     ahead.sort();
     ahead.removeDuplicates();
     const QString named = ahead.join(u' ');
@@ -350,8 +361,10 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
                 const std::optional<SyncRecord> ours = restampedIfOurs(entry.record);
                 const SyncRecord& record = ours ? *ours : entry.record;
                 Applied applied = ours ? applyRecord(images ? &*images : nullptr, record, outcome, where, changes) : Applied::skipped;
-                if (applied == Applied::ahead && gone)
+                if (applied == Applied::ahead && gone) {
+                    noteGoneAhead(uuidText(device), entry.record.mtime);
                     applied = Applied::skipped; // its successor publishes it again
+                }
                 if (applied != Applied::ahead)
                     raiseFloor(record.mtime, nowMs);
                 // A later record of this device for the row replaces one still held.
