@@ -248,6 +248,7 @@ private:
         qint64 imagesAt = 0;
     };
     HeldRetry m_heldRetry;
+    QSet<QString> m_partialImages; // image files a held record found not all there
 };
 
 } // namespace lumra::sync

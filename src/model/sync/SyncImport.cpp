@@ -431,8 +431,10 @@ void SyncEngine::retryPending(qint64 nowMs, Outcome& outcome)
     m_heldRetry.now = nowMs;
     m_heldRetry.rules = m_ageRules;
     m_heldRetry.images = images;
-    if (imagesDue)
+    if (imagesDue) {
         m_heldRetry.imagesAt = nowMs;
+        m_partialImages.clear(); // the tries below name again those still not all there
+    }
 
     QList<Waiting> waiting;
     const QStringList own = ownIds();
@@ -514,9 +516,18 @@ void SyncEngine::retryPending(qint64 nowMs, Outcome& outcome)
 QByteArray SyncEngine::imageFoldersStamp()
 {
     QByteArray stamp;
+    QStringList partial = m_partialImages.values();
+    partial.sort();
     for (const QUuid& device : SyncFiles::devices(m_devicesDir))
-        if (Result<SyncDir> dir = m_devicesDir.folder(uuidText(device), false))
+        if (Result<SyncDir> dir = m_devicesDir.folder(uuidText(device), false)) {
             stamp += dir->stamp(QString::fromLatin1(SyncFiles::imagesName));
+            // A file found not all there may be completed where it lies, which leaves its folder as it was.
+            if (partial.isEmpty())
+                continue;
+            if (Result<SyncDir> images = dir->folder(QString::fromLatin1(SyncFiles::imagesName), false))
+                for (const QString& name : std::as_const(partial))
+                    stamp += images->stamp(name);
+        }
     return stamp;
 }
 
@@ -599,6 +610,7 @@ Result<QByteArray> SyncEngine::imageOf(const SyncDir* images, const QString& has
     }
     if (QString::fromLatin1(QCryptographicHash::hash(bytes.value(), QCryptographicHash::Sha256).toHex()) != hash) {
         *wait = true; // not all there yet, most likely
+        m_partialImages.insert(name);
         return R::failure(QStringLiteral("partial"));
     }
     if (!isImage(bytes.value())) {

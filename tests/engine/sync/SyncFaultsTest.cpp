@@ -327,6 +327,31 @@ TEST_F(SyncFaultsTest, AnImageArrivingLateIsWaitedForWithoutHoldingBackLaterReco
     EXPECT_EQ(b.health().waitingForImages, 0);
 }
 
+TEST_F(SyncFaultsTest, AnImageCompletedWhereItLiesIsTakenAtTheNextPass)
+{
+    const QByteArray png = solidPng({12, 12}, Qt::blue);
+    const QUuid image = a.add(QStringLiteral("picture in pieces"), png);
+    a.pass();
+    tool.scan();
+    tool.deliverAll();
+    // The tool wrote the first part of the file, and writes the rest into the same file later: its
+    // folder stays as it was.
+    const QString path = sync::SyncFiles::imagesFolder(sync::SyncFiles::deviceFolder(b.root(), a.device())) + u'/'
+        + sync::SyncFiles::imageName(QString::fromLatin1(QCryptographicHash::hash(png, QCryptographicHash::Sha256).toHex()));
+    auto write = [&](const QByteArray& bytes) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    };
+    write(png.left(png.size() / 2));
+    b.pass();
+    ASSERT_EQ(b.health().waitingForImages, 1);
+    write(png);
+    b.pass();
+    EXPECT_TRUE(b.row(image)) << "not left waiting until a recheck minutes later";
+    EXPECT_EQ(b.health().waitingForImages, 0);
+}
+
 TEST_F(SyncFaultsTest, AnImageLostFromItsWritersFolderIsTakenFromAnotherWithTheSameBytes)
 {
     const QByteArray png = solidPng({8, 8}, Qt::red);
