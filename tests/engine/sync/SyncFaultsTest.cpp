@@ -851,6 +851,49 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
                     return false;
             return true;
         };
+        // What a computer holds back for one reason ("image" or "ahead"), with the writer of each.
+        auto held = [&](Computer* c, const QString& why) {
+            QList<std::pair<QString, sync::SyncRecord>> out;
+            sql::Database state;
+            if (!state.open(c->store.path() + QStringLiteral("/LumraSync.sqlite"), false).ok())
+                return out;
+            sql::Statement* st = state.prepare(QStringLiteral("SELECT device, record, why FROM pending"));
+            while (st->step())
+                if (Result<sync::SyncRecord> record = sync::decodeRecord(st->blob(1)); record && (st->isNull(2) ? QStringLiteral("image") : st->text(2)) == why)
+                    out.append({st->text(0), record.value()});
+            return out;
+        };
+        // A folder no one writes any more whose image file is in no copy at all (a link planted in place
+        // of its images went, and the tool carried that away): its records wait for good, and say so.
+        auto lostImages = [&](Computer* c) {
+            int lost = 0;
+            for (const auto& [device, record] : held(c, QStringLiteral("image"))) {
+                bool anywhere = false;
+                for (Computer* x : computers) {
+                    const QString devices = sync::SyncFiles::devicesFolder(x->root());
+                    for (const QString& folder : QDir(devices).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+                        const QFileInfo file(devices + u'/' + folder + QStringLiteral("/images/") + sync::SyncFiles::imageName(record.imageHash));
+                        anywhere = anywhere || (file.isFile() && !file.isSymLink());
+                    }
+                }
+                lost += abandoned.contains(device) && !anywhere ? 1 : 0;
+            }
+            return lost;
+        };
+        // Before time reaches them, what a folder no one writes any more stamped ahead is held by the
+        // computers whose clocks are right, and applied where a clock ran ahead with it when it came:
+        // no one is left to stamp it again, so those rows may differ until then.
+        QSet<QString> heldUntilTime;
+        if (!timePassed)
+            for (Computer* c : computers)
+                for (const auto& [device, record] : held(c, QStringLiteral("ahead")))
+                    if (abandoned.contains(device))
+                        heldUntilTime.insert(record.id.toString());
+        auto comparable = [&](Rows rows) {
+            for (const QString& id : std::as_const(heldUntilTime))
+                rows.erase(id);
+            return rows;
+        };
         // A link planted in place of a computer's own file, where no copy of it is left to deliver, is
         // refused for good: then the histories may differ, as long as the status keeps saying why.
         // The computer a clone overwrote may have left a folder whose manifest never got anywhere:
@@ -883,16 +926,17 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
                     rows.erase(id);
                 return rows;
             };
-            EXPECT_EQ(withoutAged(fresh.rows()), withoutAged(computers[0]->rows())) << "read afresh, the folder holds another history than C0";
+            EXPECT_EQ(comparable(withoutAged(fresh.rows())), comparable(withoutAged(computers[0]->rows())))
+                << "read afresh, the folder holds another history than C0";
             fresh.stop();
         }
         for (Computer* c : computers) {
             if (!refusing)
-                EXPECT_EQ(c->rows(), computers[0]->rows()) << c->name.toStdString() << " differs from C0";
+                EXPECT_EQ(comparable(c->rows()), comparable(computers[0]->rows())) << c->name.toStdString() << " differs from C0";
             // A restored copy of the whole folder may leave a folder no one writes without an image
             // its records name: waiting for it is then the truth, and the status says so.
             if (!homeRestored)
-                EXPECT_EQ(c->health().waitingForImages, 0) << c->name.toStdString();
+                EXPECT_EQ(c->health().waitingForImages, lostImages(c)) << c->name.toStdString();
             if (timePassed)
                 EXPECT_EQ(c->health().heldAhead, 0) << c->name.toStdString();
             else
