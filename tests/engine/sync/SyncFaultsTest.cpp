@@ -920,6 +920,10 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
             fresh.start();
             for (int round = 0; round < 3; ++round)
                 fresh.pass();
+            if (!timePassed)
+                for (const auto& [device, record] : held(&fresh, QStringLiteral("ahead")))
+                    if (abandoned.contains(device))
+                        heldUntilTime.insert(record.id.toString());
             // Age rules decide by the clock when a delete arrives: the rows they touched are left out.
             auto withoutAged = [&](Rows rows) {
                 for (const QString& id : std::as_const(aged))
