@@ -106,6 +106,11 @@ void SyncEngine::supersede(const QStringList& former)
         if (own.contains(device) || known.contains(device))
             continue;
         known.append(device);
+        // Its successor stamps them again only once told they are held as ahead: dropped, but still named.
+        sql::Statement* held = m_state.prepare(QStringLiteral("SELECT MAX(stamp) FROM pending WHERE device = ? AND why = 'ahead'"));
+        held->bind(1, device);
+        if (held->step() && !held->isNull(0))
+            noteGoneAhead(device, held->int64(0));
         for (const QString& sql : {QStringLiteral("DELETE FROM pending WHERE device = ? AND why = 'ahead'"),
                                    QStringLiteral("DELETE FROM meta WHERE key = 'clockAhead:' || ?")}) {
             sql::Statement* st = m_state.prepare(sql);
@@ -184,6 +189,13 @@ Status SyncEngine::settleClock(qint64 nowMs)
     if (Status s = putFloor(); !s)
         return s;
     return t.commit();
+}
+
+void SyncEngine::noteGoneAhead(const QString& device, qint64 stamp)
+{
+    const QString key = QStringLiteral("goneAhead:") + device;
+    if (stamp > meta(key).toLongLong())
+        (void)putMeta(key, QString::number(stamp));
 }
 
 void SyncEngine::raiseFloor(qint64 stamp, qint64 nowMs)

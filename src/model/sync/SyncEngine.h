@@ -199,6 +199,8 @@ private:
     };
     std::optional<Restamp> restampOf(store::EntityKind entity, const QUuid& id);
     void supersede(const QStringList& former);
+    // A former id's record held as ahead, dropped for its successor to publish again: named in our manifest.
+    void noteGoneAhead(const QString& device, qint64 stamp);
     // Whether the latest record read from a device was stamped beyond the bound, and by how much.
     void noteWriterClock(const QUuid& device, qint64 stamp, qint64 nowMs);
     void raiseFloor(qint64 stamp, qint64 nowMs);
@@ -253,6 +255,7 @@ private:
         qint64 imagesAt = 0;
     };
     HeldRetry m_heldRetry;
+    QSet<QString> m_partialImages; // image files a held record found not all there
 };
 
 } // namespace lumra::sync

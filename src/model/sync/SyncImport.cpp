@@ -135,6 +135,17 @@ Status SyncEngine::nameAhead(qint64 nowMs)
 {
     const Health h = health(nowMs);
     QStringList ahead = h.heldFrom.keys() + h.clocksAhead.keys();
+    // A former id whose far records we dropped for its successor to stamp again is named too (that
+    // is what tells the successor to), though no status names it: until our clock reaches them.
+    QStringList expired;
+    sql::Statement* st = m_state.prepare(QStringLiteral("SELECT key, value FROM meta WHERE key LIKE 'goneAhead:%'"));
+    while (st->step())
+        (st->text(1).toLongLong() > clockBound(nowMs) ? ahead : expired) << st->text(0).section(u':', 1);
+    for (const QString& device : std::as_const(expired)) {
+        sql::Statement* drop = m_state.prepare(QStringLiteral("DELETE FROM meta WHERE key = ?"));
+        drop->bind(1, QStringLiteral("goneAhead:") + device);
+        drop->step();
+    }
     ahead.sort();
     ahead.removeDuplicates();
     const QString named = ahead.join(u' ');
@@ -353,8 +364,10 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
                 const std::optional<SyncRecord> ours = restampedIfOurs(entry.record);
                 const SyncRecord& record = ours ? *ours : entry.record;
                 Applied applied = ours ? applyRecord(images ? &*images : nullptr, record, outcome, where, changes) : Applied::skipped;
-                if (applied == Applied::ahead && gone)
+                if (applied == Applied::ahead && gone) {
+                    noteGoneAhead(uuidText(device), entry.record.mtime);
                     applied = Applied::skipped; // its successor publishes it again
+                }
                 if (applied != Applied::ahead)
                     raiseFloor(record.mtime, nowMs);
                 // A later record of this device for the row replaces one still held.
@@ -421,8 +434,10 @@ void SyncEngine::retryPending(qint64 nowMs, Outcome& outcome)
     m_heldRetry.now = nowMs;
     m_heldRetry.rules = m_ageRules;
     m_heldRetry.images = images;
-    if (imagesDue)
+    if (imagesDue) {
         m_heldRetry.imagesAt = nowMs;
+        m_partialImages.clear(); // the tries below name again those still not all there
+    }
 
     QList<Waiting> waiting;
     const QStringList own = ownIds();
@@ -503,24 +518,19 @@ void SyncEngine::retryPending(qint64 nowMs, Outcome& outcome)
 
 QByteArray SyncEngine::imageFoldersStamp()
 {
-    // A file-sync tool completes a file where it lies, which leaves its folder as it was: the files
-    // held records wait for count too.
-    QStringList awaited;
-    sql::Statement* st = m_state.prepare(QStringLiteral("SELECT record FROM pending WHERE why IS NULL OR why = 'image'"));
-    while (st->step())
-        if (Result<SyncRecord> record = decodeRecord(st->blob(0)); record && !record->imageHash.isEmpty())
-            awaited << SyncFiles::imageName(record->imageHash);
-    awaited.removeDuplicates();
     QByteArray stamp;
-    for (const QUuid& device : SyncFiles::devices(m_devicesDir)) {
-        Result<SyncDir> dir = m_devicesDir.folder(uuidText(device), false);
-        if (!dir)
-            continue;
-        stamp += dir->stamp(QString::fromLatin1(SyncFiles::imagesName));
-        if (Result<SyncDir> images = dir->folder(QString::fromLatin1(SyncFiles::imagesName), false))
-            for (const QString& name : std::as_const(awaited))
-                stamp += images->stamp(name);
-    }
+    QStringList partial = m_partialImages.values();
+    partial.sort();
+    for (const QUuid& device : SyncFiles::devices(m_devicesDir))
+        if (Result<SyncDir> dir = m_devicesDir.folder(uuidText(device), false)) {
+            stamp += dir->stamp(QString::fromLatin1(SyncFiles::imagesName));
+            // A file found not all there may be completed where it lies, which leaves its folder as it was.
+            if (partial.isEmpty())
+                continue;
+            if (Result<SyncDir> images = dir->folder(QString::fromLatin1(SyncFiles::imagesName), false))
+                for (const QString& name : std::as_const(partial))
+                    stamp += images->stamp(name);
+        }
     return stamp;
 }
 
@@ -603,6 +613,7 @@ Result<QByteArray> SyncEngine::imageOf(const SyncDir* images, const QString& has
     }
     if (QString::fromLatin1(QCryptographicHash::hash(bytes.value(), QCryptographicHash::Sha256).toHex()) != hash) {
         *wait = true; // not all there yet, most likely
+        m_partialImages.insert(name);
         return R::failure(QStringLiteral("partial"));
     }
     if (!isImage(bytes.value())) {
