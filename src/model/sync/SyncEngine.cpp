@@ -93,6 +93,25 @@ std::optional<SyncEngine::Restamp> SyncEngine::restampOf(EntityKind entity, cons
     return r;
 }
 
+Status SyncEngine::noteRestamp(const SyncRecord& record, qint64 before)
+{
+    if (record.was.isEmpty())
+        return {};
+    QStringList was;
+    for (auto it = record.was.cbegin(); it != record.was.cend(); ++it)
+        was << it.key() + u'=' + QString::number(it.value());
+    sql::Statement* st = m_state.prepare(QStringLiteral(
+        "INSERT INTO restamped(entity, id, stamp, at, was) VALUES(?, ?, ?, ?, ?) ON CONFLICT(entity, id) DO UPDATE SET "
+        "stamp = MAX(stamp, excluded.stamp), at = excluded.at, was = excluded.was"));
+    st->bind(1, qint64(entityCode(record.entity)));
+    st->bind(2, uuidText(record.id));
+    st->bind(3, before);
+    st->bind(4, record.stampOf(record.was.firstKey()));
+    st->bind(5, was.join(u' '));
+    st->step();
+    return st->status();
+}
+
 QStringList SyncEngine::superseded()
 {
     return meta(QStringLiteral("superseded")).split(u' ', Qt::SkipEmptyParts);

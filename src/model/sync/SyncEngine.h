@@ -198,6 +198,8 @@ private:
         QMap<QString, qint64> was;
     };
     std::optional<Restamp> restampOf(store::EntityKind entity, const QUuid& id);
+    // Keeps what was stamped again of a record of a former id of ours, once applied, as settleClock does.
+    Status noteRestamp(const SyncRecord& record, qint64 before);
     void supersede(const QStringList& former);
     // A former id's record held as ahead, dropped for its successor to publish again: named in our manifest.
     void noteGoneAhead(const QString& device, qint64 stamp);

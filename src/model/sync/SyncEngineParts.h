@@ -27,6 +27,13 @@ bool isImage(const QByteArray& bytes);
 // A record as if made at `stamp`: every stamp of it beyond `bound` comes down to it.
 inline SyncRecord restamped(SyncRecord record, qint64 stamp, qint64 bound)
 {
+    // Each field's far stamp goes with it, so that it keeps its order against what others stamp again.
+    if (record.op == SyncRecord::Op::put)
+        for (const QString& name : mergedFields(record.entity))
+            if (const qint64 before = record.stampOf(name); before > bound) {
+                record.was.insert(name, before);
+                record.stamps.insert(name, before);
+            }
     for (auto it = record.stamps.begin(); it != record.stamps.end(); ++it)
         if (it.value() > bound)
             it.value() = stamp;

@@ -375,6 +375,9 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
                     return s;
                 if (applied == Applied::yes)
                     ++outcome.applied;
+                if (applied == Applied::yes && ours && ours->mtime != entry.record.mtime)
+                    if (Status s = noteRestamp(*ours, entry.record.mtime); !s)
+                        return s;
                 if (applied == Applied::yes && republishFromFormer(device, at, at.offset + entry.startOffset))
                     (void)republishRow({entityCode(entry.record.entity), entry.record.id});
             }
@@ -496,6 +499,8 @@ void SyncEngine::retryPending(qint64 nowMs, Outcome& outcome)
         sql::Transaction t(m_state);
         for (const Change& change : std::as_const(changes))
             (void)putRowState(entityFromCode(change.key.first), change.key.second, change.state);
+        if (applied == Applied::yes && record.mtime != w.record.mtime)
+            (void)noteRestamp(record, w.record.mtime);
         sql::Statement* drop = m_state.prepare(QStringLiteral("DELETE FROM pending WHERE device = ? AND entity = ? AND id = ?"));
         drop->bind(1, uuidText(w.device));
         drop->bind(2, qint64(entityCode(w.record.entity)));
