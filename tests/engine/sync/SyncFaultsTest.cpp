@@ -730,6 +730,10 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
                     for (int holder : {0, 2})
                         if (computers[holder]->row(*id) && !knows(*computers[holder], id->toString()))
                             blind.insert(given.last().first);
+                // So is one on a restored history, before its next pass, on a row the restored state
+                // never knew: what its former self published of the row counts as later.
+                if (restoredUnknown[who].contains(id->toString()))
+                    blind.insert(given.last().first);
                 noteEdit(*id, who);
                 c.edit(*id, [&](store::ManagedObject& row) { row.set(store::ItemAttr::comment, QStringLiteral("c%1").arg(step)); });
             }
