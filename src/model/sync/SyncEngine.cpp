@@ -97,17 +97,22 @@ Status SyncEngine::noteRestamp(const SyncRecord& record, qint64 before)
 {
     if (record.was.isEmpty())
         return {};
-    QStringList was;
-    for (auto it = record.was.cbegin(); it != record.was.cend(); ++it)
-        was << it.key() + u'=' + QString::number(it.value());
+    return putRestamp({entityCode(record.entity), record.id}, before, record.stampOf(record.was.firstKey()), record.was);
+}
+
+Status SyncEngine::putRestamp(const Key& key, qint64 before, qint64 at, const QMap<QString, qint64>& was)
+{
+    QStringList fields;
+    for (auto it = was.cbegin(); it != was.cend(); ++it)
+        fields << it.key() + u'=' + QString::number(it.value());
     sql::Statement* st = m_state.prepare(QStringLiteral(
         "INSERT INTO restamped(entity, id, stamp, at, was) VALUES(?, ?, ?, ?, ?) ON CONFLICT(entity, id) DO UPDATE SET "
         "stamp = MAX(stamp, excluded.stamp), at = excluded.at, was = excluded.was"));
-    st->bind(1, qint64(entityCode(record.entity)));
-    st->bind(2, uuidText(record.id));
+    st->bind(1, qint64(key.first));
+    st->bind(2, uuidText(key.second));
     st->bind(3, before);
-    st->bind(4, record.stampOf(record.was.firstKey()));
-    st->bind(5, was.join(u' '));
+    st->bind(4, at);
+    st->bind(5, fields.join(u' '));
     st->step();
     return st->status();
 }
@@ -177,21 +182,12 @@ Status SyncEngine::settleClock(qint64 nowMs)
             continue;
         // What it was stamped before, so that an older record of ours from then is known as older,
         // and each field's stamp before, which keeps its order against what others stamp again.
-        QStringList before;
+        QMap<QString, qint64> before;
         const QStringList& names = mergedFields(entity);
         for (qsizetype i = 0; i < state->fields.size() && i < names.size(); ++i)
             if (state->fields[i].stamp > bound)
-                before << names[i] + u'=' + QString::number(state->fields[i].stamp);
-        sql::Statement* was = m_state.prepare(QStringLiteral(
-            "INSERT INTO restamped(entity, id, stamp, at, was) VALUES(?, ?, ?, ?, ?) ON CONFLICT(entity, id) DO UPDATE SET "
-            "stamp = MAX(stamp, excluded.stamp), at = excluded.at, was = excluded.was"));
-        was->bind(1, qint64(key.first));
-        was->bind(2, uuidText(key.second));
-        was->bind(3, state->mtime);
-        was->bind(4, stamp);
-        was->bind(5, before.join(u' '));
-        was->step();
-        if (Status s = was->status(); !s)
+                before.insert(names[i], state->fields[i].stamp);
+        if (Status s = putRestamp(key, state->mtime, stamp, before); !s)
             return s;
         state->mtime = stamp;
         for (FieldState& f : state->fields) {

@@ -200,6 +200,7 @@ private:
     std::optional<Restamp> restampOf(store::EntityKind entity, const QUuid& id);
     // Keeps what was stamped again of a record of a former id of ours, once applied, as settleClock does.
     Status noteRestamp(const SyncRecord& record, qint64 before);
+    Status putRestamp(const Key& key, qint64 before, qint64 at, const QMap<QString, qint64>& was);
     void supersede(const QStringList& former);
     // A former id's record held as ahead, dropped for its successor to publish again: named in our manifest.
     void noteGoneAhead(const QString& device, qint64 stamp);
