@@ -751,6 +751,10 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
                 userDeleted.insert(id->toString());
                 deletedBy[id->toString()] = act(who, step);
                 acts.back().silent = !knows(c, id->toString());
+                // A comment of this computer's not published yet never leaves now: the delete goes instead.
+                for (const auto& [index, comment] : comments[id->toString()])
+                    if (acts[index].who == who && !acts[index].published)
+                        acts[index].silent = true;
                 {
                     const QString text = c.row(*id)->value(QStringLiteral("textContent")).toString();
                     QSet<QString> seen;
