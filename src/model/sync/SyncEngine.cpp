@@ -81,13 +81,14 @@ bool SyncEngine::overtaken(const SyncRecord& record)
 
 std::optional<SyncEngine::Restamp> SyncEngine::restampOf(EntityKind entity, const QUuid& id)
 {
-    sql::Statement* st = m_state.prepare(QStringLiteral("SELECT at, was FROM restamped WHERE entity = ? AND id = ? AND at IS NOT NULL"));
+    sql::Statement* st = m_state.prepare(QStringLiteral("SELECT at, was, stamp FROM restamped WHERE entity = ? AND id = ? AND at IS NOT NULL"));
     st->bind(1, qint64(entityCode(entity)));
     st->bind(2, uuidText(id));
     if (!st->step())
         return std::nullopt;
     Restamp r;
     r.at = st->int64(0);
+    r.before = st->int64(2);
     for (const QString& entry : st->text(1).split(u' ', Qt::SkipEmptyParts))
         r.was.insert(entry.section(u'=', 0, 0), entry.section(u'=', 1).toLongLong());
     return r;
@@ -95,6 +96,8 @@ std::optional<SyncEngine::Restamp> SyncEngine::restampOf(EntityKind entity, cons
 
 Status SyncEngine::noteRestamp(const SyncRecord& record, qint64 before)
 {
+    if (record.op == SyncRecord::Op::remove)
+        return putRestamp({entityCode(record.entity), record.id}, before, record.mtime, {});
     if (record.was.isEmpty())
         return {};
     return putRestamp({entityCode(record.entity), record.id}, before, record.stampOf(record.was.firstKey()), record.was);
@@ -392,6 +395,7 @@ std::optional<SyncEngine::RowState> SyncEngine::rowState(EntityKind entity, cons
 
 Status SyncEngine::putRowState(EntityKind entity, const QUuid& id, const RowState& state)
 {
+    raiseFloor(state.mtime, m_now); // no stamp taken later goes below what the state holds
     sql::Statement* st = m_state.prepare(QStringLiteral(
         "INSERT OR REPLACE INTO rowState(entity, id, digest, mtime, device, deleted, fields, ageRule) VALUES(?, ?, ?, ?, ?, ?, ?, ?)"));
     st->bind(1, qint64(entityCode(entity)));

@@ -196,11 +196,17 @@ private:
     struct Restamp {
         qint64 at = 0;
         QMap<QString, qint64> was;
+        qint64 before = 0; // the row's latest stamp before: a delete made since is later than it
     };
     std::optional<Restamp> restampOf(store::EntityKind entity, const QUuid& id);
     // Keeps what was stamped again of a record of a former id of ours, once applied, as settleClock does.
     Status noteRestamp(const SyncRecord& record, qint64 before);
     Status putRestamp(const Key& key, qint64 before, qint64 at, const QMap<QString, qint64>& was);
+    // Whether a delete made after `before` (its stamp before) is later than every field of the row
+    // stamped above it: each was stamped again from a stamp no later than that.
+    bool madeBeforeDelete(store::EntityKind entity, const QUuid& id, const QList<FieldState>& fields, qint64 stamp, qint64 before);
+    // Whether a put stamped again elsewhere was, before, no later than the stamp our delete follows.
+    bool deleteFollows(const SyncRecord& put, qint64 deleted);
     void supersede(const QStringList& former);
     // A former id's record held as ahead, dropped for its successor to publish again: named in our manifest.
     void noteGoneAhead(const QString& device, qint64 stamp);

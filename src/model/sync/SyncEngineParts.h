@@ -34,6 +34,8 @@ inline SyncRecord restamped(SyncRecord record, qint64 stamp, qint64 bound)
                 record.was.insert(name, before);
                 record.stamps.insert(name, before);
             }
+    if (record.op == SyncRecord::Op::remove && record.mtime > bound)
+        record.before = std::max(record.before, record.mtime);
     for (auto it = record.stamps.begin(); it != record.stamps.end(); ++it)
         if (it.value() > bound)
             it.value() = stamp;

@@ -229,6 +229,8 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
         if (age) {
             record.ageRule = age->rule;
             record.ageThreshold = age->thresholdSeconds;
+        } else if (const std::optional<Restamp> again = restampOf(entity, id)) {
+            record.before = again->before; // made after what the row was stamped before
         }
         return record;
     };
@@ -279,7 +281,6 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
             outcome.status = s;
             return outcome;
         }
-        raiseFloor(change.state.mtime, nowMs);
     }
     auto keyStatement = [&](const QString& sql, const QList<Key>& keys) -> Status {
         for (const Key& key : keys) {

@@ -97,12 +97,18 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
             changes.append({key, RowState {{}, record.mtime, true, ageRule, {}}});
             return Applied::yes;
         }
-        if (localChange || known->mtime > record.mtime) {
+        // Unless what is newer was only stamped again here after a clock ran far ahead, from no later
+        // than the delete's own stamp before: then the delete was made last, and goes out above both.
+        const bool overtook = !localChange && known->mtime > record.mtime && !ageRule
+            && madeBeforeDelete(record.entity, record.id, knownFields, record.mtime, record.before);
+        if (!overtook && (localChange || known->mtime > record.mtime)) {
             republish(); // something of the row is newer than the delete: the row lives, everywhere
             return Applied::skipped;
         }
         m_context->deleteObject(row);
-        changes.append({key, RowState {{}, record.mtime, true, ageRule, {}}});
+        changes.append({key, RowState {{}, overtook ? std::min(known->mtime + 1, latestMtime) : record.mtime, true, ageRule, {}}});
+        if (overtook)
+            republish();
         return Applied::yes;
     }
     if (ahead)
@@ -112,6 +118,13 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
     if (!row) {
         if (known && !known->deleted)
             return Applied::skipped; // deleted here, not published yet: that delete is stamped later
+        if (known && known->deleted && !known->ageRule && record.mtime > known->mtime && deleteFollows(record, known->mtime)) {
+            // Stamped again after a clock ran far ahead, as it was before the delete: it stays
+            // deleted, and the delete goes out above it.
+            changes.append({key, RowState {{}, std::min(record.mtime + 1, latestMtime), true, false, {}}});
+            republish();
+            return Applied::skipped;
+        }
         if (known && known->deleted && record.mtime <= known->mtime) {
             if (!known->ageRule)
                 return Applied::yes; // older than the delete
@@ -213,6 +226,33 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
     return changed ? Applied::yes : Applied::skipped;
 }
 
+bool SyncEngine::madeBeforeDelete(EntityKind entity, const QUuid& id, const QList<FieldState>& fields, qint64 stamp, qint64 before)
+{
+    // Each field stamped above the delete must be one we stamped again, from no later than it.
+    const std::optional<Restamp> again = before > 0 ? restampOf(entity, id) : std::nullopt;
+    if (!again)
+        return false;
+    const QStringList& names = mergedFields(entity);
+    for (qsizetype i = 0; i < fields.size() && i < names.size(); ++i)
+        if (fields[i].stamp > stamp && (fields[i].stamp != again->at || again->was.value(names[i], latestMtime + 1) > before))
+            return false;
+    return true;
+}
+
+bool SyncEngine::deleteFollows(const SyncRecord& put, qint64 deleted)
+{
+    // The same test from the other side: the delete is ours, the put stamped again elsewhere.
+    if (put.was.isEmpty())
+        return false;
+    const std::optional<Restamp> again = restampOf(put.entity, put.id);
+    if (!again || again->before <= 0)
+        return false;
+    for (const QString& name : mergedFields(put.entity))
+        if (put.stampOf(name) > deleted && put.was.value(name, latestMtime + 1) > again->before)
+            return false;
+    return true;
+}
+
 namespace {
 
 bool isMergeableText(const QJsonObject& fields)
@@ -275,7 +315,6 @@ SyncEngine::Copy SyncEngine::mergeCopies(const Copy& x, const Copy& y, QList<Cha
     for (const FieldState& f : std::as_const(merged.state.fields))
         merged.state.mtime = std::max(merged.state.mtime, f.stamp);
     merged.state.digest.clear(); // published again
-    raiseFloor(merged.state.mtime, m_now); // a field changed here took a stamp just now
     qint64 loserMtime = 0;
     for (const FieldState& f : loser.state.fields)
         loserMtime = std::max(loserMtime, f.stamp);

@@ -179,6 +179,8 @@ QByteArray encodeRecord(const SyncRecord& record)
         o.insert(QStringLiteral("rule"), record.ageRule);
         o.insert(QStringLiteral("threshold"), double(record.ageThreshold));
     }
+    if (record.op == SyncRecord::Op::remove && record.before > 0)
+        o.insert(QStringLiteral("before"), double(record.before));
     if (record.op == SyncRecord::Op::put) {
         o.insert(QStringLiteral("fields"), record.fields);
         if (!record.imageHash.isEmpty())
@@ -197,6 +199,31 @@ QByteArray encodeRecord(const SyncRecord& record)
     }
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
+
+namespace {
+
+// A record's map of field names to stamps, each within the accepted range and at most `latest`.
+Status readStamps(const QJsonObject& o, const QString& key, const QString& what, EntityKind entity, qint64 latest,
+                  QMap<QString, qint64>& out)
+{
+    const QJsonValue value = o.value(key);
+    if (value.isUndefined())
+        return {};
+    if (!value.isObject())
+        return Status::failure(QStringLiteral("bad ") + what + u's');
+    const QStringList& names = mergedFields(entity);
+    const QJsonObject stamps = value.toObject();
+    for (auto it = stamps.begin(); it != stamps.end(); ++it) {
+        if (!names.contains(it.key()))
+            return Status::failure(what + QStringLiteral(" of an unknown field ") + it.key().left(40));
+        if (Status st = checkInteger(what, it.value(), earliestMtime, double(latest)); !st)
+            return st;
+        out.insert(it.key(), qint64(it.value().toDouble()));
+    }
+    return {};
+}
+
+} // namespace
 
 Result<SyncRecord> decodeRecord(QByteArrayView line)
 {
@@ -258,6 +285,12 @@ Result<SyncRecord> decodeRecord(QByteArrayView line)
                 r.ageThreshold = qint64(threshold.toDouble());
             }
         }
+        const QJsonValue before = o.value(QStringLiteral("before"));
+        if (!before.isUndefined()) {
+            if (Status s = checkInteger(QStringLiteral("earlier stamp"), before, earliestMtime, latestMtime); !s)
+                return R::failure(s.error());
+            r.before = qint64(before.toDouble());
+        }
         return r;
     }
 
@@ -288,34 +321,10 @@ Result<SyncRecord> decodeRecord(QByteArrayView line)
             return R::failure(QStringLiteral("bad image name"));
         r.imageHash = image.toString();
     }
-    const QJsonValue stamps = o.value(QStringLiteral("stamps"));
-    if (!stamps.isUndefined()) {
-        if (!stamps.isObject())
-            return R::failure(QStringLiteral("bad stamps"));
-        const QStringList& names = mergedFields(r.entity);
-        const QJsonObject s = stamps.toObject();
-        for (auto it = s.begin(); it != s.end(); ++it) {
-            if (!names.contains(it.key()))
-                return R::failure(QStringLiteral("stamp of an unknown field ") + it.key().left(40));
-            if (Status st = checkInteger(QStringLiteral("stamp"), it.value(), earliestMtime, double(r.mtime)); !st)
-                return R::failure(st.error());
-            r.stamps.insert(it.key(), qint64(it.value().toDouble()));
-        }
-    }
-    const QJsonValue was = o.value(QStringLiteral("was"));
-    if (!was.isUndefined()) {
-        if (!was.isObject())
-            return R::failure(QStringLiteral("bad earlier stamps"));
-        const QStringList& names = mergedFields(r.entity);
-        const QJsonObject w = was.toObject();
-        for (auto it = w.begin(); it != w.end(); ++it) {
-            if (!names.contains(it.key()))
-                return R::failure(QStringLiteral("earlier stamp of an unknown field ") + it.key().left(40));
-            if (Status st = checkInteger(QStringLiteral("earlier stamp"), it.value(), earliestMtime, latestMtime); !st)
-                return R::failure(st.error());
-            r.was.insert(it.key(), qint64(it.value().toDouble()));
-        }
-    }
+    if (Status st = readStamps(o, QStringLiteral("stamps"), QStringLiteral("stamp"), r.entity, r.mtime, r.stamps); !st)
+        return R::failure(st.error());
+    if (Status st = readStamps(o, QStringLiteral("was"), QStringLiteral("earlier stamp"), r.entity, latestMtime, r.was); !st)
+        return R::failure(st.error());
     return r;
 }
 

@@ -41,6 +41,9 @@ struct SyncRecord {
     // seconds; empty for a delete the user made. Readers that predate it take a plain delete.
     QString ageRule;
     qint64 ageThreshold = 0;
+    // remove only: the latest stamp far ahead that the row had before its writer stamped it again,
+    // or 0. The delete was made after it: a put stamped again elsewhere from no later loses to it.
+    qint64 before = 0;
 
     // Which of two records of one row wins: the later one, a tie going to the greater device id.
     bool supersedes(qint64 otherMtime, const QUuid& otherDevice) const;

@@ -541,6 +541,44 @@ TEST(SyncRestampOrderTest, TwoClocksPutRightApartKeepTheOrderTheirChangesWereMad
     EXPECT_EQ(right.health().heldAhead, 0);
 }
 
+TEST(SyncRestampOrderTest, ADeleteMadeBeforeTheOtherClockWasPutRightStaysDeleted)
+{
+    std::mt19937 rng {43};
+    SeededIds ids {43};
+    Computer right {QStringLiteral("right"), ids.source()};
+    Computer first {QStringLiteral("first"), ids.source()};
+    Computer second {QStringLiteral("second"), ids.source()};
+    QList<Computer*> all {&right, &first, &second};
+    FileSyncTool tool {all, rng};
+    auto rounds = [&](int n) {
+        for (int round = 0; round < n; ++round) {
+            for (Computer* c : all)
+                c->pass();
+            tool.scan();
+            tool.deliverAll();
+        }
+    };
+    for (Computer* c : all)
+        c->start();
+    // Both clocks run three years ahead; the row is made on the first, and deleted there.
+    first.skew = second.skew = 3 * 365 * day;
+    const QUuid row = first.add(QStringLiteral("deleted while both clocks ran ahead"));
+    (void)second.add(QStringLiteral("made on the second"));
+    rounds(3);
+    ASSERT_TRUE(second.row(row));
+    first.remove(row);
+    first.skew = 0;
+    first.pass();
+    // The second is put right later by the true time, before it hears of the delete: its copy of
+    // the row is stamped again above the delete's stamp.
+    second.skew = 0;
+    second.now = first.now + 10'000;
+    second.pass();
+    rounds(4);
+    for (Computer* c : all)
+        EXPECT_FALSE(c->row(row)) << c->name.toStdString();
+}
+
 TEST(SyncMirroredSettingsTest, AChangeOnTheComputerBehindWinsOverAnOlderOneFromAComputerAhead)
 {
     QTemporaryDir shared;

@@ -1207,7 +1207,7 @@ TEST(SyncScheduleTest, SchedulesThatOnceFoundFaultsHold)
 {
     // Each found a fault of its own: clocks put right at different moments, a restore or a clone
     // of a history not yet published, an image completed where it lies, a floor that jumped.
-    for (const unsigned seed : {31u, 111u, 147u, 158u, 207u, 219u, 273u, 440u, 470u, 493u, 573u, 627u}) {
+    for (const unsigned seed : {31u, 111u, 147u, 158u, 207u, 219u, 273u, 440u, 470u, 493u, 573u, 627u, 761u}) {
         runSchedule(seed);
         if (HasFailure())
             break;

@@ -36,6 +36,10 @@ TEST(SyncRecordTest, RoundTripsAndDecidesTheWinnerByTimeThenDevice)
     EXPECT_EQ(back->fields, put.fields);
     EXPECT_EQ(back->imageHash, put.imageHash);
     EXPECT_EQ(contentDigest(back->fields, back->imageHash), contentDigest(put.fields, put.imageHash));
+    SyncRecord remove = put;
+    remove.op = SyncRecord::Op::remove;
+    remove.before = put.mtime + 1000;
+    EXPECT_EQ(decodeRecord(encodeRecord(remove))->before, remove.before);
 
     SyncRecord later = put;
     EXPECT_TRUE(later.supersedes(put.mtime - 1, put.device));
@@ -73,6 +77,9 @@ TEST(SyncRecordTest, RefusesWhatAnotherComputerMustNotSay)
         {"a text saying its files are folders", with("\"isPinned\":true", R"("isPinned":true,"fileURLIsDirectoryJSON":"[true]")")},
         {"image outside", with(qPrintable(QString(64, u'c')), "../../x")},
         {"bad Base64", with("\"rtfData\":\"", "\"rtfData\":\"*")},
+        {"earlier stamp of an unknown field", with("\"v\":1", "\"v\":1,\"was\":{\"isAdmin\":1772355600123}")},
+        {"earlier stamp past 2200", with("\"v\":1", "\"v\":1,\"was\":{\"isPinned\":1e16}")},
+        {"a delete's earlier stamp not a number", with("\"op\":\"put\"", "\"op\":\"delete\",\"before\":\"soon\"")},
     };
     for (const auto& c : cases)
         EXPECT_FALSE(decodeRecord(c.line.toUtf8())) << c.what;
