@@ -50,12 +50,14 @@ QStringList SyncEngine::ownIds()
     return meta(QStringLiteral("formerIds")).split(u' ', Qt::SkipEmptyParts) << ownName();
 }
 
-bool SyncEngine::namedAhead(const QStringList& own)
+std::optional<qint64> SyncEngine::namedAhead(const QStringList& own)
 {
     // Which clock is wrong cannot be told from here: ours set back looks the same as ours behind.
-    // Another computer that holds what we stamped, as ahead of its own clock, tells.
+    // Another computer that holds what we stamped, as ahead of its own clock, tells, and from
+    // from where: a stamp within its clock's bound is no stamp of ours that ran ahead.
+    std::optional<qint64> from;
     if (!m_devicesDir.isOpen())
-        return false;
+        return from;
     for (const QUuid& device : SyncFiles::devices(m_devicesDir)) {
         if (own.contains(uuidText(device)))
             continue;
@@ -66,9 +68,9 @@ bool SyncEngine::namedAhead(const QStringList& own)
         if (manifest && manifest.value())
             for (const QString& ahead : manifest.value()->ahead)
                 if (own.contains(ahead))
-                    return true;
+                    from = std::min(from.value_or(latestMtime), manifest.value()->aheadFrom);
     }
-    return false;
+    return from;
 }
 
 bool SyncEngine::overtaken(const SyncRecord& record)
@@ -148,6 +150,12 @@ void SyncEngine::supersede(const QStringList& former)
     (void)putMeta(QStringLiteral("superseded"), known.mid(std::max<qsizetype>(0, known.size() - 64)).join(u' '));
 }
 
+std::optional<qint64> SyncEngine::restampLimit(const QStringList& own, qint64 nowMs)
+{
+    const std::optional<qint64> named = namedAhead(own);
+    return named ? std::optional(std::max(clockBound(nowMs), *named)) : std::nullopt;
+}
+
 Status SyncEngine::settleClock(qint64 nowMs)
 {
     const qint64 bound = clockBound(nowMs);
@@ -163,7 +171,7 @@ Status SyncEngine::settleClock(qint64 nowMs)
                     held = std::max(held, step);
         m_clockFloor = m_clockFloor > bound ? held : std::max(m_clockFloor, held);
     }
-    // Stamps beyond the bound, while another computer holds what we published as ahead of its clock,
+    // Stamps beyond the bound, and beyond the bound of another computer that holds ours as ahead,
     // came from ours running ahead (or one we trusted while ours ran with it): left so, every reader
     // would hold them until its clock reached them. They are stamped again, as made now, and travel
     // again. Otherwise it may be our clock that runs behind, and what was stamped, here or
@@ -174,27 +182,29 @@ Status SyncEngine::settleClock(qint64 nowMs)
     st->bind(1, bound);
     while (st->step())
         far.append({int(st->int64(0)), parseUuid(st->text(1))});
-    if (far.isEmpty() || !namedAhead(own))
+    const std::optional<qint64> farFrom = far.isEmpty() ? std::nullopt : restampLimit(own, nowMs);
+    if (!farFrom)
         return {};
+    const qint64 limit = *farFrom;
     const qint64 stamp = nextStamp(nowMs);
     sql::Transaction t(m_state);
     for (const Key& key : std::as_const(far)) {
         const EntityKind entity = entityFromCode(key.first);
         std::optional<RowState> state = rowState(entity, key.second);
-        if (!state)
+        if (!state || state->mtime <= limit)
             continue;
         // What it was stamped before, so that an older record of ours from then is known as older,
         // and each field's stamp before, which keeps its order against what others stamp again.
         QMap<QString, qint64> before;
         const QStringList& names = mergedFields(entity);
         for (qsizetype i = 0; i < state->fields.size() && i < names.size(); ++i)
-            if (state->fields[i].stamp > bound)
+            if (state->fields[i].stamp > limit)
                 before.insert(names[i], state->fields[i].stamp);
         if (Status s = putRestamp(key, state->mtime, stamp, before); !s)
             return s;
         state->mtime = stamp;
         for (FieldState& f : state->fields) {
-            if (f.stamp > bound)
+            if (f.stamp > limit)
                 f.stamp = stamp;
             state->mtime = std::max(state->mtime, f.stamp);
         }

@@ -185,7 +185,10 @@ private:
     // This computer's id and the ids it had before (a restore or a clone made it take a new one).
     QStringList ownIds();
     // Whether another computer's manifest says it holds records of ours as stamped ahead of its clock.
-    bool namedAhead(const QStringList& own);
+    // None if no other computer names us; else the least bound of those that name us.
+    std::optional<qint64> namedAhead(const QStringList& own);
+    // Beyond which our stamps ran ahead, and are stamped again; none while no computer names us.
+    std::optional<qint64> restampLimit(const QStringList& own, qint64 nowMs);
     // Says in our manifest whose records we hold as stamped ahead of our clock, when that changed.
     Status nameAhead(qint64 nowMs);
     // Devices another one names as its former self: what they stamped ahead is published again by it.

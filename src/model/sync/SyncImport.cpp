@@ -149,12 +149,19 @@ Status SyncEngine::nameAhead(qint64 nowMs)
     ahead.sort();
     ahead.removeDuplicates();
     const QString named = ahead.join(u' ');
-    if (named == meta(QStringLiteral("aheadNamed")) || !m_ownDir.isOpen())
+    // With them goes our clock's bound: what they stamped within it is not what we hold, and they
+    // do not stamp it again (our clock may be the one behind). Said again once our clock is set
+    // back below it; as our clock goes on, the bound said before only asks a little more.
+    const qint64 said = meta(QStringLiteral("aheadFrom")).toLongLong();
+    const bool setBack = !ahead.isEmpty() && clockBound(nowMs) < said;
+    if ((named == meta(QStringLiteral("aheadNamed")) && !setBack) || !m_ownDir.isOpen())
         return {};
     Result<std::optional<Manifest>> manifest = SyncFiles::readManifest(m_ownDir);
     if (!manifest || !manifest.value())
         return {};
     if (Status s = putMeta(QStringLiteral("aheadNamed"), named); !s)
+        return s;
+    if (Status s = putMeta(QStringLiteral("aheadFrom"), QString::number(clockBound(nowMs))); !s)
         return s;
     return writeOwnManifest(*manifest.value());
 }
@@ -210,18 +217,18 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
     m_readingFormerSelf = formerSelf;
     const auto notFormer = qScopeGuard([this] { m_readingFormerSelf = false; });
     const bool gone = superseded().contains(uuidText(device));
-    std::optional<bool> behind;
+    std::optional<std::optional<qint64>> limit; // looked up once, when a record needs it
     // None: older than what we stamped again of that row, so already overtaken here.
     auto restampedIfOurs = [&](const SyncRecord& record) -> std::optional<SyncRecord> {
         if (!formerSelf || record.mtime <= clockBound(nowMs))
             return record;
-        if (!behind)
-            behind = !namedAhead(own);
-        if (*behind)
+        if (!limit)
+            limit = restampLimit(own, nowMs);
+        if (!*limit || record.mtime <= **limit)
             return record;
         if (overtaken(record))
             return std::nullopt;
-        return restamped(record, nextStamp(nowMs), clockBound(nowMs));
+        return restamped(record, nextStamp(nowMs), **limit);
     };
     Cursor at = cursor(device).value_or(Cursor {});
     if (at.incarnation != manifest.incarnation || at.generation > manifest.generation) {
@@ -444,7 +451,7 @@ void SyncEngine::retryPending(qint64 nowMs, Outcome& outcome)
 
     QList<Waiting> waiting;
     const QStringList own = ownIds();
-    std::optional<bool> behind;
+    std::optional<std::optional<qint64>> limit;
     // Records of a former id of ours held for their stamp may be stamped again (below): tried each pass.
     QString formerIds;
     for (const QString& id : own)
@@ -477,10 +484,10 @@ void SyncEngine::retryPending(qint64 nowMs, Outcome& outcome)
         SyncRecord record = w.record;
         if (w.device != m_config.device && own.contains(uuidText(w.device)) && record.mtime > clockBound(nowMs)) {
             // Held from a former id of ours (see importDevice).
-            if (!behind)
-                behind = !namedAhead(own);
-            if (!*behind)
-                record = restamped(record, nextStamp(nowMs), clockBound(nowMs));
+            if (!limit)
+                limit = restampLimit(own, nowMs);
+            if (*limit && record.mtime > **limit)
+                record = restamped(record, nextStamp(nowMs), **limit);
         }
         const Applied applied = record.mtime != w.record.mtime && overtaken(w.record)
             ? Applied::skipped

@@ -121,6 +121,7 @@ Status SyncEngine::writeOwnManifest(const Manifest& manifest)
     Manifest m = manifest;
     m.former = meta(QStringLiteral("formerIds")).split(u' ', Qt::SkipEmptyParts);
     m.ahead = meta(QStringLiteral("aheadNamed")).split(u' ', Qt::SkipEmptyParts);
+    m.aheadFrom = meta(QStringLiteral("aheadFrom")).toLongLong();
     if (Status s = SyncFiles::writeManifest(m_ownDir, m); !s)
         return s;
     const QString snapshot = m.snapshotBytes < 0 ? QString() : QString::number(m.snapshotBytes) + u':' + QString::fromLatin1(m.snapshotSha256);

@@ -384,6 +384,8 @@ Result<std::optional<Manifest>> readManifest(const SyncDir& dir)
         for (const QJsonValue& id : o.value(QLatin1String(key)).toArray())
             if (const QUuid device = parseUuid(id.toString()); !device.isNull() && list->size() < 64)
                 list->append(uuidText(device));
+    if (const double from = o.value(QStringLiteral("aheadFrom")).toDouble(0); from > 0 && from < 1e15 && from == qint64(from))
+        m.aheadFrom = qint64(from);
     return std::optional<Manifest>(m);
 }
 
@@ -403,6 +405,8 @@ Status writeManifest(const SyncDir& dir, const Manifest& m)
         o.insert(QStringLiteral("former"), QJsonArray::fromStringList(m.former));
     if (!m.ahead.isEmpty())
         o.insert(QStringLiteral("ahead"), QJsonArray::fromStringList(m.ahead));
+    if (!m.ahead.isEmpty() && m.aheadFrom > 0)
+        o.insert(QStringLiteral("aheadFrom"), double(m.aheadFrom));
     return dir.write(QString::fromLatin1(manifestName), QJsonDocument(o).toJson(QJsonDocument::Compact));
 }
 

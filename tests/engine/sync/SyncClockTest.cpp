@@ -218,6 +218,27 @@ TEST_F(SyncClockTest, ADeleteMadeFarAheadStaysAboveTheRowOnceItIsStampedAgain)
     EXPECT_EQ(right.health().heldAhead, 0);
 }
 
+TEST_F(SyncClockTest, AClockSetBehindAfterRunningAheadStampsAgainOnlyWhatItMadeAhead)
+{
+    // Still named as ahead for what it made three years on, the computer's clock is set 40 days
+    // behind: the row made on the right computer is not its own to stamp again into the past, so
+    // a comment given on it there is stamped above it.
+    const QUuid shared = right.add(QStringLiteral("made on the right clock"));
+    settle();
+    ahead.skew = 3 * 365 * day;
+    const QUuid made = ahead.add(QStringLiteral("made ahead"));
+    settle(2);
+    ASSERT_EQ(right.health().heldAhead, 1);
+    ahead.skew = -40 * day;
+    ahead.pass();
+    ahead.edit(shared, [](store::ManagedObject& row) { row.set(store::ItemAttr::comment, QStringLiteral("given while behind")); });
+    settle();
+    for (Computer* c : all) {
+        EXPECT_TRUE(c->row(made)) << c->name.toStdString();
+        EXPECT_EQ(c->row(shared)->value(QStringLiteral("comment")).toString().toStdString(), "given while behind") << c->name.toStdString();
+    }
+}
+
 TEST_F(SyncClockTest, WhatAComputerMadeAheadBeforeARestoreIsHeldNowhereAndNeverUndoesALaterChange)
 {
     const QUuid shared = right.add(QStringLiteral("shared"));
@@ -489,8 +510,28 @@ TEST_F(SyncClockTest, AClonePublishesWhatItLearntFromItsFormerIdOnceNotForAsLong
     EXPECT_EQ(lines(sync::SyncFiles::journalPath(clone.ownFolder(), generation)).size(), before);
 }
 
-TEST(SyncRestampOrderTest, TwoClocksPutRightApartKeepTheOrderTheirChangesWereMadeIn)
-{
+// Three computers, two of whose clocks run far ahead and are put right at different moments.
+class SyncRestampOrderTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        for (Computer* c : all)
+            c->start();
+    }
+    void deliver()
+    {
+        tool.scan();
+        tool.deliverAll();
+    }
+    void rounds(int n)
+    {
+        for (int round = 0; round < n; ++round) {
+            for (Computer* c : all)
+                c->pass();
+            deliver();
+        }
+    }
+
     std::mt19937 rng {41};
     SeededIds ids {41};
     Computer right {QStringLiteral("right"), ids.source()};
@@ -498,23 +539,17 @@ TEST(SyncRestampOrderTest, TwoClocksPutRightApartKeepTheOrderTheirChangesWereMad
     Computer second {QStringLiteral("second"), ids.source()};
     QList<Computer*> all {&right, &first, &second};
     FileSyncTool tool {all, rng};
-    auto deliver = [&] {
-        tool.scan();
-        tool.deliverAll();
-    };
-    for (Computer* c : all)
-        c->start();
+};
+
+TEST_F(SyncRestampOrderTest, TwoClocksPutRightApartKeepTheOrderTheirChangesWereMadeIn)
+{
     // The first computer's clock runs three years ahead, the second's five: the second sees the
     // first's comment, then with its clock one year ahead comments again, above that stamp.
     first.skew = 3 * 365 * day;
     second.skew = 5 * 365 * day;
     const QUuid row = first.add(QStringLiteral("commented twice"));
     first.edit(row, [](store::ManagedObject& r) { r.set(store::ItemAttr::comment, QStringLiteral("first")); });
-    for (int round = 0; round < 3; ++round) {
-        for (Computer* c : all)
-            c->pass();
-        deliver();
-    }
+    rounds(3);
     ASSERT_EQ(second.row(row)->value(QStringLiteral("comment")).toString(), QStringLiteral("first"));
     first.skew = 0; // put right, before it hears of the second comment
     second.skew = 365 * day;
@@ -531,35 +566,14 @@ TEST(SyncRestampOrderTest, TwoClocksPutRightApartKeepTheOrderTheirChangesWereMad
     deliver();
     first.now = second.now + 10'000;
     first.pass();
-    for (int round = 0; round < 4; ++round) {
-        for (Computer* c : all)
-            c->pass();
-        deliver();
-    }
+    rounds(4);
     for (Computer* c : all)
         EXPECT_EQ(c->row(row)->value(QStringLiteral("comment")).toString().toStdString(), "second, later") << c->name.toStdString();
     EXPECT_EQ(right.health().heldAhead, 0);
 }
 
-TEST(SyncRestampOrderTest, ADeleteMadeBeforeTheOtherClockWasPutRightStaysDeleted)
+TEST_F(SyncRestampOrderTest, ADeleteMadeBeforeTheOtherClockWasPutRightStaysDeleted)
 {
-    std::mt19937 rng {43};
-    SeededIds ids {43};
-    Computer right {QStringLiteral("right"), ids.source()};
-    Computer first {QStringLiteral("first"), ids.source()};
-    Computer second {QStringLiteral("second"), ids.source()};
-    QList<Computer*> all {&right, &first, &second};
-    FileSyncTool tool {all, rng};
-    auto rounds = [&](int n) {
-        for (int round = 0; round < n; ++round) {
-            for (Computer* c : all)
-                c->pass();
-            tool.scan();
-            tool.deliverAll();
-        }
-    };
-    for (Computer* c : all)
-        c->start();
     // Both clocks run three years ahead; the row is made on the first, and deleted there.
     first.skew = second.skew = 3 * 365 * day;
     const QUuid row = first.add(QStringLiteral("deleted while both clocks ran ahead"));
