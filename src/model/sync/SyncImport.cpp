@@ -151,10 +151,10 @@ Status SyncEngine::nameAhead(qint64 nowMs)
     const QString named = ahead.join(u' ');
     // With them goes our clock's bound: what they stamped within it is not what we hold, and they
     // do not stamp it again (our clock may be the one behind). Said again once our clock is set
-    // back below it; as our clock goes on, the bound said before only asks a little more.
+    // back below it, or has gone on by more than the bound: a bound said long ago asks too much.
     const qint64 said = meta(QStringLiteral("aheadFrom")).toLongLong();
-    const bool setBack = !ahead.isEmpty() && clockBound(nowMs) < said;
-    if ((named == meta(QStringLiteral("aheadNamed")) && !setBack) || !m_ownDir.isOpen())
+    const bool moved = !ahead.isEmpty() && (clockBound(nowMs) < said || clockBound(nowMs) - said > m_config.maxClockAheadMs);
+    if ((named == meta(QStringLiteral("aheadNamed")) && !moved) || !m_ownDir.isOpen())
         return {};
     Result<std::optional<Manifest>> manifest = SyncFiles::readManifest(m_ownDir);
     if (!manifest || !manifest.value())

@@ -229,6 +229,12 @@ TEST_F(SyncClockTest, AClockSetBehindAfterRunningAheadStampsAgainOnlyWhatItMadeA
     const QUuid made = ahead.add(QStringLiteral("made ahead"));
     settle(2);
     ASSERT_EQ(right.health().heldAhead, 1);
+    // The computer that names it was itself 40 days behind for a while: what it says once right again counts.
+    right.skew = -40 * day;
+    settle(1);
+    right.skew = 0;
+    settle(1);
+    ASSERT_EQ(right.health().heldAhead, 1);
     ahead.skew = -40 * day;
     ahead.pass();
     ahead.edit(shared, [](store::ManagedObject& row) { row.set(store::ItemAttr::comment, QStringLiteral("given while behind")); });
