@@ -245,6 +245,32 @@ TEST_F(SyncClockTest, AClockSetBehindAfterRunningAheadStampsAgainOnlyWhatItMadeA
     }
 }
 
+TEST_F(SyncClockTest, AFolderLeftBehindByARestoreNoLongerSaysWhatRanAhead)
+{
+    // The right computer, 40 days behind, names the other as ahead; then its history is restored
+    // and it goes on under a new id. Its old folder still says so, from a bound long past: it must
+    // not make the other, set behind in turn, stamp a row of the present into the past.
+    const QUuid shared = right.add(QStringLiteral("made on the right clock"));
+    settle();
+    QTemporaryDir backup;
+    backUp(right, backup.path());
+    right.skew = -40 * day;
+    (void)ahead.add(QStringLiteral("made while the other ran behind"));
+    settle(2);
+    ASSERT_EQ(right.health().heldAhead, 1);
+    const QUuid former = right.device();
+    right.skew = 0;
+    restore(right, backup.path());
+    settle();
+    ASSERT_NE(right.device(), former);
+    ahead.skew = -40 * day;
+    ahead.pass();
+    ahead.edit(shared, [](store::ManagedObject& row) { row.set(store::ItemAttr::comment, QStringLiteral("given while behind")); });
+    settle();
+    for (Computer* c : all)
+        EXPECT_EQ(c->row(shared)->value(QStringLiteral("comment")).toString().toStdString(), "given while behind") << c->name.toStdString();
+}
+
 TEST_F(SyncClockTest, WhatAComputerMadeAheadBeforeARestoreIsHeldNowhereAndNeverUndoesALaterChange)
 {
     const QUuid shared = right.add(QStringLiteral("shared"));
