@@ -54,7 +54,7 @@ std::optional<qint64> SyncEngine::namedAhead(const QStringList& own)
 {
     // Which clock is wrong cannot be told from here: ours set back looks the same as ours behind.
     // Another computer that holds what we stamped, as ahead of its own clock, tells, and from
-    // from where: a stamp within its clock's bound is no stamp of ours that ran ahead.
+    // where: a stamp within its clock's bound is no stamp of ours that ran ahead.
     // A folder another names as its former self speaks no more: what it says is from then.
     std::optional<qint64> from;
     if (!m_devicesDir.isOpen())

@@ -184,8 +184,8 @@ private:
     Status settleClock(qint64 nowMs);
     // This computer's id and the ids it had before (a restore or a clone made it take a new one).
     QStringList ownIds();
-    // Whether another computer's manifest says it holds records of ours as stamped ahead of its clock.
-    // None if no other computer names us; else the least bound of those that name us.
+    // Whether another computer's manifest says it holds records of ours as stamped ahead of its
+    // clock: none if none does, else the least of those computers' clock bounds.
     std::optional<qint64> namedAhead(const QStringList& own);
     // Beyond which our stamps ran ahead, and are stamped again; none while no computer names us.
     std::optional<qint64> restampLimit(const QStringList& own, qint64 nowMs);

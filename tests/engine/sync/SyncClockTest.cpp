@@ -50,6 +50,17 @@ protected:
         copyTree(from, c.store.path());
         c.start();
     }
+    // The other computer, set 40 days behind, comments on a row of the present: the comment must
+    // stand everywhere, stamped above the row rather than into that computer's past.
+    void commentWhileBehind(const QUuid& row)
+    {
+        ahead.skew = -40 * day;
+        ahead.pass();
+        ahead.edit(row, [](store::ManagedObject& r) { r.set(store::ItemAttr::comment, QStringLiteral("given while behind")); });
+        settle();
+        for (Computer* c : all)
+            EXPECT_EQ(c->row(row)->value(QStringLiteral("comment")).toString().toStdString(), "given while behind") << c->name.toStdString();
+    }
     // The stamps of every record in a device folder's journal of that generation.
     static QList<qint64> stamps(Computer& c, qint64 generation = 1)
     {
@@ -235,14 +246,9 @@ TEST_F(SyncClockTest, AClockSetBehindAfterRunningAheadStampsAgainOnlyWhatItMadeA
     right.skew = 0;
     settle(1);
     ASSERT_EQ(right.health().heldAhead, 1);
-    ahead.skew = -40 * day;
-    ahead.pass();
-    ahead.edit(shared, [](store::ManagedObject& row) { row.set(store::ItemAttr::comment, QStringLiteral("given while behind")); });
-    settle();
-    for (Computer* c : all) {
+    commentWhileBehind(shared);
+    for (Computer* c : all)
         EXPECT_TRUE(c->row(made)) << c->name.toStdString();
-        EXPECT_EQ(c->row(shared)->value(QStringLiteral("comment")).toString().toStdString(), "given while behind") << c->name.toStdString();
-    }
 }
 
 TEST_F(SyncClockTest, AFolderLeftBehindByARestoreNoLongerSaysWhatRanAhead)
@@ -263,12 +269,7 @@ TEST_F(SyncClockTest, AFolderLeftBehindByARestoreNoLongerSaysWhatRanAhead)
     restore(right, backup.path());
     settle();
     ASSERT_NE(right.device(), former);
-    ahead.skew = -40 * day;
-    ahead.pass();
-    ahead.edit(shared, [](store::ManagedObject& row) { row.set(store::ItemAttr::comment, QStringLiteral("given while behind")); });
-    settle();
-    for (Computer* c : all)
-        EXPECT_EQ(c->row(shared)->value(QStringLiteral("comment")).toString().toStdString(), "given while behind") << c->name.toStdString();
+    commentWhileBehind(shared);
 }
 
 TEST_F(SyncClockTest, WhatAComputerMadeAheadBeforeARestoreIsHeldNowhereAndNeverUndoesALaterChange)
