@@ -164,7 +164,9 @@ private:
         RowState state;
         store::ManagedObjectPtr row;
     };
-    std::optional<Copy> storedCopy(const store::ManagedObjectPtr& row);
+    // A row as the batch so far left it.
+    std::optional<RowState> stateInBatch(const Key& key, const QList<Change>& changes);
+    std::optional<Copy> storedCopy(const store::ManagedObjectPtr& row, const QList<Change>& changes);
     // Keeps one of two copies of a text, merged, and answers it; the other becomes a tombstone.
     Copy mergeCopies(const Copy& x, const Copy& y, QList<Change>& changes);
     // The record's row (new here) has the text of another row: keeps one of the two. True when it did.
@@ -206,10 +208,13 @@ private:
     Status noteRestamp(const SyncRecord& record, qint64 before);
     Status putRestamp(const Key& key, qint64 before, qint64 at, const QMap<QString, qint64>& was);
     // Whether a delete made after `before` (its stamp before) is later than every field of the row
-    // stamped above it: each was stamped again from a stamp no later than that.
+    // stamped above it: each stood no later than that, before it was stamped again or still far ahead.
     bool madeBeforeDelete(store::EntityKind entity, const QUuid& id, const QList<FieldState>& fields, qint64 stamp, qint64 before);
-    // Whether a put stamped again elsewhere was, before, no later than the stamp our delete follows.
+    // Whether a put, as it stood before it was stamped again or still far ahead, is no later than what
+    // the delete here was made after.
     bool deleteFollows(const SyncRecord& put, qint64 deleted);
+    // Keeps with a tombstone what its delete says it was made after.
+    void noteMadeAfter(const Key& key, const SyncRecord& remove);
     void supersede(const QStringList& former);
     // A former id's record held as ahead, dropped for its successor to publish again: named in our manifest.
     void noteGoneAhead(const QString& device, qint64 stamp);
@@ -228,6 +233,8 @@ private:
     // This row is published again at the next export.
     Status republishRow(const Key& key);
     void forgetRefused(const QString& device);
+    // What was held from a device folder read again from its start.
+    void dropHeld(const QUuid& device);
     Status checkCursorPrefix(const SyncDir& dir, const QString& name, Cursor& at, Outcome& outcome, const QUuid& device);
 
     Config m_config;

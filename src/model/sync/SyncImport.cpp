@@ -154,7 +154,8 @@ Status SyncEngine::nameAhead(qint64 nowMs)
     // back below it, or has gone on by more than the bound: a bound said long ago asks too much.
     const qint64 said = meta(QStringLiteral("aheadFrom")).toLongLong();
     const bool moved = !ahead.isEmpty() && (clockBound(nowMs) < said || clockBound(nowMs) - said > m_config.maxClockAheadMs);
-    if ((named == meta(QStringLiteral("aheadNamed")) && !moved) || !m_ownDir.isOpen())
+    const QString namedBefore = meta(QStringLiteral("aheadNamed"));
+    if ((named == namedBefore && !moved) || !m_ownDir.isOpen())
         return {};
     Result<std::optional<Manifest>> manifest = SyncFiles::readManifest(m_ownDir);
     if (!manifest || !manifest.value())
@@ -163,7 +164,14 @@ Status SyncEngine::nameAhead(qint64 nowMs)
         return s;
     if (Status s = putMeta(QStringLiteral("aheadFrom"), QString::number(clockBound(nowMs))); !s)
         return s;
-    return writeOwnManifest(*manifest.value());
+    // Written from what the state says: should the write fail (a full disk), the state says again
+    // what the manifest does, and the next pass tries again.
+    Status written = writeOwnManifest(*manifest.value());
+    if (!written) {
+        (void)putMeta(QStringLiteral("aheadNamed"), namedBefore);
+        (void)putMeta(QStringLiteral("aheadFrom"), QString::number(said));
+    }
+    return written;
 }
 
 void SyncEngine::noteWriterClock(const QUuid& device, qint64 stamp, qint64 nowMs)
@@ -247,9 +255,7 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
                 return s;
         at = Cursor {manifest.incarnation, manifest.generation, false, 0, 0, false, {}};
         forgetRefused(uuidText(device));
-        sql::Statement* st = m_state.prepare(QStringLiteral("DELETE FROM pending WHERE device = ?"));
-        st->bind(1, uuidText(device));
-        st->step();
+        dropHeld(device);
     } else if (at.generation < manifest.generation) {
         at = Cursor {manifest.incarnation, manifest.generation, false, 0, 0, false, {}}; // compacted meanwhile: its snapshot holds all
     }
@@ -309,6 +315,7 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
         if (at.offset > *size) {
             // Rewritten under us: read it again, and what we learnt from the lost part goes out again.
             at = Cursor {at.incarnation, at.generation, at.inJournal, 0, 0, false, {}};
+            dropHeld(device);
             if (Status s = republishAll(); !s)
                 return s;
             continue;
@@ -564,6 +571,14 @@ Status SyncEngine::holdRecord(const QUuid& device, const SyncRecord& record, App
     return st->status();
 }
 
+void SyncEngine::dropHeld(const QUuid& device)
+{
+    // Read again from the start, the folder holds again whatever of it is still there.
+    sql::Statement* st = m_state.prepare(QStringLiteral("DELETE FROM pending WHERE device = ?"));
+    st->bind(1, uuidText(device));
+    st->step();
+}
+
 void SyncEngine::forgetRefused(const QString& device)
 {
     sql::Statement* st = m_state.prepare(QStringLiteral("DELETE FROM refused WHERE device = ?"));
@@ -605,6 +620,7 @@ Status SyncEngine::checkCursorPrefix(const SyncDir& dir, const QString& name, Cu
                                .arg(uuidText(device), name));
     at = Cursor {at.incarnation, at.generation, at.inJournal, 0, 0, false, {}};
     forgetRefused(uuidText(device));
+    dropHeld(device);
     return republishAll();
 }
 

@@ -13,13 +13,7 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
                                             const QString& where, QList<Change>& changes)
 {
     const Key key {entityCode(record.entity), record.id};
-    // A row earlier in the same batch is not in the state yet.
-    std::optional<RowState> known;
-    for (qsizetype i = changes.size() - 1; i >= 0 && !known; --i)
-        if (changes[i].key == key)
-            known = changes[i].state;
-    if (!known)
-        known = rowState(record.entity, record.id);
+    std::optional<RowState> known = stateInBatch(key, changes);
     store::ManagedObjectPtr row = m_batchRows.value(key);
     if (!row || row->isDeleted())
         row = m_context->fetchById(record.entity, record.id);
@@ -95,6 +89,7 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
             if (known && known->mtime >= record.mtime)
                 return Applied::yes;
             changes.append({key, RowState {{}, record.mtime, true, ageRule, {}}});
+            noteMadeAfter(key, record);
             return Applied::yes;
         }
         // Unless what is newer was only stamped again here after a clock ran far ahead, from no later
@@ -107,6 +102,7 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
         }
         m_context->deleteObject(row);
         changes.append({key, RowState {{}, overtook ? std::min(known->mtime + 1, latestMtime) : record.mtime, true, ageRule, {}}});
+        noteMadeAfter(key, record);
         if (overtook)
             republish();
         return Applied::yes;
@@ -125,6 +121,7 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
             republish();
             return Applied::skipped;
         }
+        bool revived = false;
         if (known && known->deleted && record.mtime <= known->mtime) {
             if (!known->ageRule)
                 return Applied::yes; // older than the delete
@@ -132,6 +129,7 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
             // once our own rule no longer removes it (our clock was ahead, and is right again).
             if (ageRuleRemoves(record.fields, ageRules(), m_now))
                 return Applied::aged;
+            revived = true;
         }
         QByteArray image;
         if (!record.imageHash.isEmpty()) {
@@ -157,6 +155,10 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
         if (record.entity == EntityKind::item)
             row->setValue(store::ItemAttr::imageData, image.isEmpty() ? sql::Value() : sql::Value(image));
         changes.append({key, state});
+        // Alive here though an age rule elsewhere removed it: it goes out again, so that the rule's
+        // computer has it back once its own rule no longer removes it.
+        if (revived)
+            republish();
         return Applied::yes;
     }
 
@@ -226,31 +228,55 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
     return changed ? Applied::yes : Applied::skipped;
 }
 
+std::optional<SyncEngine::RowState> SyncEngine::stateInBatch(const Key& key, const QList<Change>& changes)
+{
+    // A row earlier in the same batch is not in the state yet.
+    for (qsizetype i = changes.size() - 1; i >= 0; --i)
+        if (changes[i].key == key)
+            return changes[i].state;
+    return rowState(entityFromCode(key.first), key.second);
+}
+
 bool SyncEngine::madeBeforeDelete(EntityKind entity, const QUuid& id, const QList<FieldState>& fields, qint64 stamp, qint64 before)
 {
-    // Each field stamped above the delete must be one we stamped again, from no later than it.
-    const std::optional<Restamp> again = before > 0 ? restampOf(entity, id) : std::nullopt;
-    if (!again)
+    // Each field stamped above the delete must have stood no later than it: one we stamped again
+    // where it stood before, one still stamped far ahead (no clock right then could) as it is.
+    if (before <= 0)
         return false;
+    const std::optional<Restamp> again = restampOf(entity, id);
     const QStringList& names = mergedFields(entity);
-    for (qsizetype i = 0; i < fields.size() && i < names.size(); ++i)
-        if (fields[i].stamp > stamp && (fields[i].stamp != again->at || again->was.value(names[i], latestMtime + 1) > before))
+    for (qsizetype i = 0; i < fields.size() && i < names.size(); ++i) {
+        if (fields[i].stamp <= stamp)
+            continue;
+        const bool restamped = again && fields[i].stamp == again->at && again->was.contains(names[i]);
+        if (restamped ? again->was.value(names[i]) > before : fields[i].stamp > before || fields[i].stamp <= clockBound(stamp))
             return false;
+    }
     return true;
 }
 
 bool SyncEngine::deleteFollows(const SyncRecord& put, qint64 deleted)
 {
-    // The same test from the other side: the delete is ours, the put stamped again elsewhere.
-    if (put.was.isEmpty())
-        return false;
+    // The same test from the other side: the delete is here, and says what it was made after.
     const std::optional<Restamp> again = restampOf(put.entity, put.id);
     if (!again || again->before <= 0)
         return false;
-    for (const QString& name : mergedFields(put.entity))
-        if (put.stampOf(name) > deleted && put.was.value(name, latestMtime + 1) > again->before)
+    for (const QString& name : mergedFields(put.entity)) {
+        const qint64 s = put.stampOf(name);
+        if (s <= deleted)
+            continue;
+        if (put.was.contains(name) ? put.was.value(name) > again->before : s > again->before || s <= clockBound(deleted))
             return false;
+    }
     return true;
+}
+
+void SyncEngine::noteMadeAfter(const Key& key, const SyncRecord& remove)
+{
+    // A delete made after its row stood far ahead: kept with the tombstone, so that a put from then,
+    // held until now or stamped again elsewhere, stays older than it here too.
+    if (remove.before > 0 && remove.ageRule.isEmpty())
+        (void)putRestamp(key, remove.before, remove.mtime, {});
 }
 
 namespace {
@@ -264,12 +290,12 @@ bool isMergeableText(const QJsonObject& fields)
 
 } // namespace
 
-std::optional<SyncEngine::Copy> SyncEngine::storedCopy(const store::ManagedObjectPtr& row)
+std::optional<SyncEngine::Copy> SyncEngine::storedCopy(const store::ManagedObjectPtr& row, const QList<Change>& changes)
 {
     // A row as stamped; a change made here and not published yet is the latest of all. None for a
     // row made here and never published: it is merged when it is, or comes back from elsewhere.
     const QUuid id = *row->uuid(store::ItemAttr::id);
-    const std::optional<RowState> known = rowState(EntityKind::item, id);
+    const std::optional<RowState> known = stateInBatch({entityCode(EntityKind::item), id}, changes);
     if (!known || known->deleted)
         return std::nullopt;
     Copy copy {id, {}, {}, row};
@@ -356,7 +382,7 @@ bool SyncEngine::mergeDuplicate(const SyncRecord& record, RowState& state, QList
             other = row;
     if (!other)
         return false;
-    const std::optional<Copy> stored = storedCopy(other);
+    const std::optional<Copy> stored = storedCopy(other, changes);
     if (!stored)
         return false;
     mergeCopies(Copy {record.id, record.fields, state, {}}, *stored, changes);
@@ -394,7 +420,7 @@ Result<QList<store::ManagedObjectPtr>> SyncEngine::mergeStoredDuplicates()
     for (const QList<store::ManagedObjectPtr>& group : std::as_const(groups)) {
         QList<Copy> copies;
         for (const store::ManagedObjectPtr& row : group)
-            if (std::optional<Copy> copy = storedCopy(row))
+            if (std::optional<Copy> copy = storedCopy(row, {}))
                 copies.append(*copy);
         // In id order, so that three or more copies fold the same way everywhere.
         std::sort(copies.begin(), copies.end(), [](const Copy& x, const Copy& y) { return uuidText(x.id) < uuidText(y.id); });

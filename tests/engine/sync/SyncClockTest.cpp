@@ -50,6 +50,18 @@ protected:
         copyTree(from, c.store.path());
         c.start();
     }
+    // The restored computer passes under its new id, which the reader reads before what the tool
+    // held back of its former id's folder.
+    void newIdReadFirst(const QUuid& former)
+    {
+        ahead.pass();
+        ASSERT_NE(ahead.device(), former);
+        tool.scan();
+        tool.deliverAll();
+        right.pass();
+        tool.release();
+        settle(6);
+    }
     // The other computer, set 40 days behind, comments on a row of the present: the comment must
     // stand everywhere, stamped above the row rather than into that computer's past.
     void commentWhileBehind(const QUuid& row)
@@ -135,6 +147,73 @@ TEST_F(SyncClockTest, AnAgeRuleDeleteAppliesWhereTheReadersOwnRuleAgrees)
     settle();
     EXPECT_TRUE(right.row(another));
     EXPECT_FALSE(right.row(fresh));
+}
+
+TEST_F(SyncClockTest, ARowAnAgeRuleRemovedBeforeItArrivedHereGoesBackToTheRulesComputer)
+{
+    // Published under an id whose folder reaches the reader late (a restore gave its computer a new one).
+    const QUuid kept = ahead.add(QStringLiteral("kept here"));
+    ahead.pass();
+    const QUuid former = ahead.device();
+    QTemporaryDir backup;
+    backUp(ahead, backup.path());
+    ahead.add(QStringLiteral("lost with the restore"));
+    ahead.pass();
+    tool.scan();
+    tool.hold([&](const QString& path) { return path.contains(sync::uuidText(former)); });
+    restore(ahead, backup.path());
+
+    // Its rule removes the row while its clock runs 200 days ahead; the delete goes out once the
+    // clock is right, and the reader learns of it before the row.
+    ahead.skew = 200 * day;
+    ASSERT_EQ(ahead.ageRulePass(), QList<QUuid> {kept});
+    ahead.skew = 0;
+    newIdReadFirst(former);
+    for (Computer* c : all)
+        EXPECT_TRUE(c->row(kept)) << c->name.toStdString() << ": no rule removes it by a right clock";
+}
+
+TEST_F(SyncClockTest, AReaderThatCouldNotSayWhomItHoldsAheadSaysItOnceItCan)
+{
+    settle();
+    ahead.skew = 200 * day;
+    const QUuid made = ahead.add(QStringLiteral("made ahead"));
+    ahead.pass();
+    tool.scan();
+    tool.deliverAll();
+    // Its disk is full as the reader first holds the record.
+    sync::SyncFiles::setSpaceLeftForTests(0);
+    right.pass();
+    sync::SyncFiles::setSpaceLeftForTests(-1);
+    ASSERT_EQ(right.health().heldAhead, 1);
+
+    ahead.skew = 0;
+    settle(6);
+    EXPECT_TRUE(right.row(made)) << "stamped again once it was told";
+    EXPECT_EQ(right.health().heldAhead, 0);
+}
+
+TEST_F(SyncClockTest, WhatAFolderNoLongerHoldsOnceItsComputerWasRestoredIsHeldNoMore)
+{
+    settle();
+    QTemporaryDir backup; // the home together with its sync folder
+    ahead.stop();
+    copyTree(ahead.store.path(), backup.path() + QStringLiteral("/store"));
+    copyTree(ahead.replica.path(), backup.path() + QStringLiteral("/replica"));
+    ahead.start();
+    ahead.skew = 200 * day;
+    const QUuid made = ahead.add(QStringLiteral("made ahead, then restored away"));
+    settle();
+    ASSERT_EQ(right.health().heldAhead, 1);
+
+    ahead.stop();
+    copyTree(backup.path() + QStringLiteral("/store"), ahead.store.path());
+    copyTree(backup.path() + QStringLiteral("/replica"), ahead.replica.path());
+    ahead.skew = 0;
+    ahead.start();
+    settle(6);
+    EXPECT_EQ(right.health().heldAhead, 0) << "held for good: no folder holds it, so no one stamps it again";
+    EXPECT_FALSE(right.row(made));
 }
 
 TEST_F(SyncClockTest, ARecordStampedAtTheEdgeOfTheAcceptedRangeNeitherStopsSyncNorWins)
@@ -327,13 +406,7 @@ TEST_F(SyncClockTest, WhatAComputerMadeAheadBeforeARestoreTravelsThoughItsNewIdA
     // arrives, and so drops that record for the new id to publish again.
     ahead.skew = 0;
     restore(ahead, backup.path());
-    ahead.pass();
-    ASSERT_NE(ahead.device(), former);
-    tool.scan();
-    tool.deliverAll();
-    right.pass();
-    tool.release();
-    settle(6);
+    newIdReadFirst(former);
     for (Computer* c : all) {
         SCOPED_TRACE(c->name.toStdString());
         EXPECT_TRUE(c->row(made)) << "what it made ahead is held nowhere";

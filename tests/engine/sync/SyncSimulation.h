@@ -201,9 +201,14 @@ struct Computer {
             held << QStringLiteral("%1 %2 %3").arg(st->text(0).left(8), st->text(1)).arg(st->int64(2));
         st = db.prepare(QStringLiteral("SELECT value FROM meta WHERE key = 'clockFloor'"));
         const QString floor = st->step() ? st->text(0) : QString();
-        qInfo("    watch %s: row %d, state %s, held [%s], floor %s, clock %lld", qPrintable(name),
-            int(row(QUuid::fromString(u'{' + watch + u'}')).has_value()), qPrintable(state),
-            qPrintable(held.join(u',')), qPrintable(floor), clock());
+        // What was stamped again of it (after a clock ran far ahead), and from which stamps.
+        st = db.prepare(QStringLiteral("SELECT at, was FROM restamped WHERE id = ?"));
+        st->bind(1, watch);
+        const QString again = st->step() ? QStringLiteral("%1 from %2").arg(st->int64(0)).arg(st->text(1)) : QStringLiteral("never");
+        const auto r = row(QUuid::fromString(u'{' + watch + u'}'));
+        qInfo("    watch %s: row %d, state %s, held [%s], floor %s, clock %lld, comment '%s', stamped again %s", qPrintable(name),
+              int(r.has_value()), qPrintable(state), qPrintable(held.join(u',')), qPrintable(floor), clock(),
+              r ? qPrintable(r->value(QStringLiteral("comment")).toString()) : "", qPrintable(again));
     }
 
     // LUMRA_SYNC_TRACE: what a device folder holds, the manifest in full.
