@@ -93,35 +93,73 @@ std::optional<SyncEngine::Restamp> SyncEngine::restampOf(EntityKind entity, cons
     Restamp r;
     r.at = st->int64(0);
     r.before = st->int64(2);
-    for (const QString& entry : st->text(1).split(u' ', Qt::SkipEmptyParts))
-        r.was.insert(entry.section(u'=', 0, 0), entry.section(u'=', 1).toLongLong());
+    // "field=far", then "@given" where it was given another stamp than the row's latest, and
+    // "+changes" where changes were made on it since.
+    for (const QString& entry : st->text(1).split(u' ', Qt::SkipEmptyParts)) {
+        const QString field = entry.section(u'=', 0, 0);
+        QString value = entry.section(u'=', 1);
+        const qint64 changes = value.contains(u'+') ? value.section(u'+', 1).toLongLong() : 0;
+        value = value.section(u'+', 0, 0);
+        const qint64 given = value.contains(u'@') ? value.section(u'@', 1).toLongLong() : r.at;
+        r.set(field, {value.section(u'@', 0, 0).toLongLong(), changes}, given);
+    }
     return r;
 }
 
-Status SyncEngine::noteRestamp(const SyncRecord& record, qint64 before)
+Status SyncEngine::noteRestamp(const SyncRecord& record, qint64 before, QList<Change>* changes)
 {
-    if (record.op == SyncRecord::Op::remove)
-        return putRestamp({entityCode(record.entity), record.id}, before, record.mtime, {});
+    const Key key {entityCode(record.entity), record.id};
+    if (record.op == SyncRecord::Op::remove) {
+        Restamp gone;
+        gone.at = record.mtime;
+        gone.before = before;
+        return putRestamp(key, gone);
+    }
     if (record.was.isEmpty())
         return {};
-    return putRestamp({entityCode(record.entity), record.id}, before, record.stampOf(record.was.firstKey()), record.was);
+    auto note = [&](Restamp& r) {
+        for (auto it = record.was.cbegin(); it != record.was.cend(); ++it)
+            r.set(it.key(), {it.value(), record.after.value(it.key())}, record.stampOf(it.key()));
+    };
+    // A change of the batch not kept yet, that says the row's far stamps, must say these too.
+    for (qsizetype i = changes ? changes->size() - 1 : -1; i >= 0; --i)
+        if ((*changes)[i].key == key) {
+            if ((*changes)[i].far)
+                note(*(*changes)[i].far);
+            break;
+        }
+    Restamp r = restampOf(record.entity, record.id).value_or(Restamp {});
+    note(r);
+    r.before = before;
+    return putRestamp(key, r);
 }
 
-Status SyncEngine::putRestamp(const Key& key, qint64 before, qint64 at, const QMap<QString, qint64>& was)
+Status SyncEngine::putRestamp(const Key& key, const Restamp& restamp)
 {
     QStringList fields;
-    for (auto it = was.cbegin(); it != was.cend(); ++it)
-        fields << it.key() + u'=' + QString::number(it.value());
+    for (auto it = restamp.was.cbegin(); it != restamp.was.cend(); ++it) {
+        const qint64 given = restamp.givenTo(it.key());
+        const qint64 changes = restamp.after.value(it.key());
+        fields << it.key() + u'=' + QString::number(it.value()) + (given == restamp.at ? QString() : u'@' + QString::number(given))
+                + (changes > 0 ? u'+' + QString::number(changes) : QString());
+    }
     sql::Statement* st = m_state.prepare(QStringLiteral(
         "INSERT INTO restamped(entity, id, stamp, at, was) VALUES(?, ?, ?, ?, ?) ON CONFLICT(entity, id) DO UPDATE SET "
         "stamp = MAX(stamp, excluded.stamp), at = excluded.at, was = excluded.was"));
     st->bind(1, qint64(key.first));
     st->bind(2, uuidText(key.second));
-    st->bind(3, before);
-    st->bind(4, at);
+    st->bind(3, restamp.before);
+    st->bind(4, restamp.at);
     st->bind(5, fields.join(u' '));
     st->step();
     return st->status();
+}
+
+Status SyncEngine::putChange(const Change& change)
+{
+    if (Status s = putRowState(entityFromCode(change.key.first), change.key.second, change.state); !s)
+        return s;
+    return change.far ? putRestamp(change.key, *change.far) : Status {};
 }
 
 QStringList SyncEngine::superseded()
@@ -197,12 +235,13 @@ Status SyncEngine::settleClock(qint64 nowMs)
             continue;
         // What it was stamped before, so that an older record of ours from then is known as older,
         // and each field's stamp before, which keeps its order against what others stamp again.
-        QMap<QString, qint64> before;
+        Restamp again = restampOf(entity, key.second).value_or(Restamp {});
         const QStringList& names = mergedFields(entity);
         for (qsizetype i = 0; i < state->fields.size() && i < names.size(); ++i)
             if (state->fields[i].stamp > limit)
-                before.insert(names[i], state->fields[i].stamp);
-        if (Status s = putRestamp(key, state->mtime, stamp, before); !s)
+                again.set(names[i], again.orderOf(names[i], state->fields[i].stamp), stamp);
+        again.before = state->mtime;
+        if (Status s = putRestamp(key, again); !s)
             return s;
         state->mtime = stamp;
         for (FieldState& f : state->fields) {

@@ -117,9 +117,49 @@ private:
     // `wait`: for its image; `ahead`: stamped too far ahead of our clock; `aged`: a row our own age
     // rule removed, which its writer keeps. All three are held and tried again on later passes.
     enum class Applied { yes, skipped, wait, ahead, aged };
+    // What of a row was stamped again after a clock ran far ahead, here (settleClock) or by the writer
+    // of a value we took: per field the far stamp its value had before, the stamp it was given, and
+    // how many changes were made on it since (each on the one before, none getting above that far stamp).
+    struct Restamp {
+        qint64 at = 0; // the latest stamp given
+        QMap<QString, qint64> was;
+        QMap<QString, qint64> given;
+        QMap<QString, qint64> after;
+        qint64 before = 0; // the row's latest stamp before we stamped it again: a delete made since is later than it
+        qint64 givenTo(const QString& field) const { return given.value(field, at); }
+        // Where the field's value, stamped `stamp`, stands among all values of the field: a value
+        // stamped again where it stood before, and after those it was made on.
+        std::pair<qint64, qint64> orderOf(const QString& field, qint64 stamp) const
+        {
+            if (was.contains(field) && givenTo(field) == stamp)
+                return {was.value(field), after.value(field)};
+            return {stamp, 0};
+        }
+        void set(const QString& field, std::pair<qint64, qint64> order, qint64 stamp)
+        {
+            was.insert(field, order.first);
+            given.insert(field, stamp);
+            if (order.second > 0)
+                after.insert(field, order.second);
+            else
+                after.remove(field);
+            at = std::max(at, stamp);
+        }
+        bool drop(const QString& field)
+        {
+            given.remove(field);
+            after.remove(field);
+            return was.remove(field) > 0;
+        }
+    };
     struct Change {
+        Change(const Key& key, const RowState& state, const std::optional<Restamp>& far = std::nullopt)
+            : key(key), state(state), far(far)
+        {
+        }
         Key key;
         RowState state;
+        std::optional<Restamp> far; // the row's far stamps before, as they are after this change
     };
 
     Status openState();
@@ -163,6 +203,7 @@ private:
         QJsonObject fields;
         RowState state;
         store::ManagedObjectPtr row;
+        std::optional<Restamp> far;
     };
     // A row as the batch so far left it.
     std::optional<RowState> stateInBatch(const Key& key, const QList<Change>& changes);
@@ -197,16 +238,23 @@ private:
     QStringList superseded();
     // Whether the row's stamp, before we stamped it again (settleClock), was at or after this record's.
     bool overtaken(const SyncRecord& record);
-    // What settleClock last stamped again of a row: the stamp it gave, and each field's stamp before.
-    struct Restamp {
-        qint64 at = 0;
-        QMap<QString, qint64> was;
-        qint64 before = 0; // the row's latest stamp before: a delete made since is later than it
-    };
     std::optional<Restamp> restampOf(store::EntityKind entity, const QUuid& id);
-    // Keeps what was stamped again of a record of a former id of ours, once applied, as settleClock does.
-    Status noteRestamp(const SyncRecord& record, qint64 before);
-    Status putRestamp(const Key& key, qint64 before, qint64 at, const QMap<QString, qint64>& was);
+    // The row's far stamps before, as the latest change of the batch left them, else as kept.
+    std::optional<Restamp> farStamps(const Key& key, const QList<Change>& changes);
+    // Where a field's value in a record stands among all values of the field (see Restamp::orderOf).
+    static std::pair<qint64, qint64> orderOf(const SyncRecord& record, const QString& field);
+    // A field of the record taken: `far` says its far stamp before as the record does. True if that changed it.
+    static bool takeFarStamp(std::optional<Restamp>& far, const SyncRecord& record, const QString& field, qint64 stamp);
+    // A field changed here from a value stamped `before` to one stamped `stamp`: where the change stands.
+    static void placeChange(std::optional<Restamp>& far, const QString& field, qint64 before, qint64 stamp);
+    // The row's far stamps before once every field of the record is taken, if that changes them.
+    std::optional<Restamp> farStampsOf(const Key& key, const SyncRecord& record, const QList<Change>& changes);
+    // Keeps what was stamped again of a record of a former id of ours, once applied, as settleClock
+    // does (and in the change of the batch not kept yet that says the row's far stamps).
+    Status noteRestamp(const SyncRecord& record, qint64 before, QList<Change>* changes = nullptr);
+    Status putRestamp(const Key& key, const Restamp& restamp);
+    // Keeps a row's state, and its far stamps before where the change says them.
+    Status putChange(const Change& change);
     // Whether a delete made after `before` (its stamp before) is later than every field of the row
     // stamped above it: each stood no later than that, before it was stamped again or still far ahead.
     bool madeBeforeDelete(store::EntityKind entity, const QUuid& id, const QList<FieldState>& fields, qint64 stamp, qint64 before);
@@ -214,7 +262,7 @@ private:
     // the delete here was made after.
     bool deleteFollows(const SyncRecord& put, qint64 deleted);
     // Keeps with a tombstone what its delete says it was made after.
-    void noteMadeAfter(const Key& key, const SyncRecord& remove);
+    void noteMadeAfter(const SyncRecord& remove);
     void supersede(const QStringList& former);
     // A former id's record held as ahead, dropped for its successor to publish again: named in our manifest.
     void noteGoneAhead(const QString& device, qint64 stamp);

@@ -31,7 +31,8 @@ inline SyncRecord restamped(SyncRecord record, qint64 stamp, qint64 bound)
     if (record.op == SyncRecord::Op::put)
         for (const QString& name : mergedFields(record.entity))
             if (const qint64 before = record.stampOf(name); before > bound) {
-                record.was.insert(name, before);
+                if (!record.was.contains(name)) // else it keeps where it stood already
+                    record.was.insert(name, before);
                 record.stamps.insert(name, before);
             }
     if (record.op == SyncRecord::Op::remove && record.mtime > bound)

@@ -113,6 +113,9 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
         // The digest changed while no field hash did (a collision of the short hashes): every field counts as changed.
         const bool collision = hasFields && !anyFieldDiffers && !known->digest.isEmpty() && known->digest != digest;
         bool changed = false;
+        const std::optional<Restamp> again = restampOf(entity, *id);
+        std::optional<Restamp> far = again;
+        bool farChanged = false;
         for (qsizetype i = 0; i < names.size(); ++i) {
             const quint32 h = hash32(hashes[i]);
             qint64 s = 0;
@@ -126,6 +129,10 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
                 const qint64 before = hasFields ? known->fields[i].stamp : known ? known->mtime : 0;
                 s = std::min(std::max(stamp, before + 1), latestMtime);
                 changed = true;
+                if (alive && hasFields) {
+                    placeChange(far, names[i], before, s);
+                    farChanged = true;
+                }
             }
             state.fields.append({s, h});
         }
@@ -147,10 +154,13 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
         for (qsizetype i = 0; i < names.size(); ++i)
             record.stamps.insert(names[i], state.fields[i].stamp);
         state.mtime = record.mtime;
-        if (const std::optional<Restamp> again = restampOf(entity, *id))
-            for (qsizetype i = 0; i < names.size(); ++i)
-                if (state.fields[i].stamp == again->at && again->was.contains(names[i]))
-                    record.was.insert(names[i], again->was.value(names[i]));
+        // A value stamped again from far ahead, or made on one, says where it stands.
+        for (qsizetype i = 0; far && i < names.size(); ++i)
+            if (const std::pair<qint64, qint64> order = far->orderOf(names[i], state.fields[i].stamp); order.first != state.fields[i].stamp || order.second) {
+                record.was.insert(names[i], order.first);
+                if (order.second)
+                    record.after.insert(names[i], order.second);
+            }
 
         // Never write what a reader would refuse: such an item stays on this computer, and the status says so.
         const QByteArray line = encodeRecord(record);
@@ -174,7 +184,7 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
         }
         published.append(key);
         records.append(record);
-        changes.append({key, state});
+        changes.append({key, state, farChanged ? far : std::nullopt});
         return {};
     };
 
@@ -277,7 +287,7 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
     }
     sql::Transaction t(m_state);
     for (const Change& change : std::as_const(changes)) {
-        if (Status s = putRowState(entityFromCode(change.key.first), change.key.second, change.state); !s) {
+        if (Status s = putChange(change); !s) {
             outcome.status = s;
             return outcome;
         }

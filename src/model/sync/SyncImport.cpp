@@ -273,7 +273,7 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
         }
         sql::Transaction t(m_state);
         for (const Change& change : changes)
-            if (Status s = putRowState(entityFromCode(change.key.first), change.key.second, change.state); !s)
+            if (Status s = putChange(change); !s)
                 return s;
         if (Status s = putCursor(device, to); !s)
             return s;
@@ -390,7 +390,7 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
                 if (applied == Applied::yes)
                     ++outcome.applied;
                 if (applied == Applied::yes && ours && ours->mtime != entry.record.mtime)
-                    if (Status s = noteRestamp(*ours, entry.record.mtime); !s)
+                    if (Status s = noteRestamp(*ours, entry.record.mtime, &changes); !s)
                         return s;
                 if (applied == Applied::yes && republishFromFormer(device, at, at.offset + entry.startOffset))
                     (void)republishRow({entityCode(entry.record.entity), entry.record.id});
@@ -512,7 +512,7 @@ void SyncEngine::retryPending(qint64 nowMs, Outcome& outcome)
         }
         sql::Transaction t(m_state);
         for (const Change& change : std::as_const(changes))
-            (void)putRowState(entityFromCode(change.key.first), change.key.second, change.state);
+            (void)putChange(change);
         if (applied == Applied::yes && record.mtime != w.record.mtime)
             (void)noteRestamp(record, w.record.mtime);
         sql::Statement* drop = m_state.prepare(QStringLiteral("DELETE FROM pending WHERE device = ? AND entity = ? AND id = ?"));

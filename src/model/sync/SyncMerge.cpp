@@ -44,7 +44,7 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
             state.mtime = record.mtime;
             for (qsizetype i = 0; i < names.size(); ++i)
                 state.fields.append({record.stampOf(names[i]), hash32(recordHashes[i])});
-            changes.append({key, state});
+            changes.append({key, state, farStampsOf(key, record, changes)});
             return Applied::yes;
         }
         // Made here and not published yet: it is stamped later when it is. Unless this is what our
@@ -89,7 +89,7 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
             if (known && known->mtime >= record.mtime)
                 return Applied::yes;
             changes.append({key, RowState {{}, record.mtime, true, ageRule, {}}});
-            noteMadeAfter(key, record);
+            noteMadeAfter(record);
             return Applied::yes;
         }
         // Unless what is newer was only stamped again here after a clock ran far ahead, from no later
@@ -102,7 +102,7 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
         }
         m_context->deleteObject(row);
         changes.append({key, RowState {{}, overtook ? std::min(known->mtime + 1, latestMtime) : record.mtime, true, ageRule, {}}});
-        noteMadeAfter(key, record);
+        noteMadeAfter(record);
         if (overtook)
             republish();
         return Applied::yes;
@@ -154,7 +154,7 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
         applyFields(*row, record.fields);
         if (record.entity == EntityKind::item)
             row->setValue(store::ItemAttr::imageData, image.isEmpty() ? sql::Value() : sql::Value(image));
-        changes.append({key, state});
+        changes.append({key, state, farStampsOf(key, record, changes)});
         // Alive here though an age rule elsewhere removed it: it goes out again, so that the rule's
         // computer has it back once its own rule no longer removes it.
         if (revived)
@@ -162,35 +162,33 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
         return Applied::yes;
     }
 
-    // Field by field: the later stamp wins, equal stamps go to the greater value's hash; a field
-    // changed here and not published yet wins (it is stamped later than anything read).
+    // Field by field: the later wins, equal go to the greater value's hash; a field changed here and
+    // not published yet wins (it is stamped later than anything read). A value stamped again after a
+    // clock ran far ahead, here or by its writer, stands where it stood before, and so do the changes
+    // made on it since, after it: the same on every computer whatever it read first, and whoever
+    // stamped it again when.
     QJsonObject merged = current;
     QString mergedImage = currentImage;
     RowState state;
     state.fields = knownFields;
     bool changed = false;
     bool oursKept = localChange;
-    const std::optional<Restamp> again = record.was.isEmpty() ? std::nullopt : restampOf(record.entity, record.id);
+    const std::optional<Restamp> again = farStamps(key, changes);
+    std::optional<Restamp> far = again;
+    bool farChanged = false;
     for (qsizetype i = 0; i < names.size(); ++i) {
         const quint32 mine = hash32(currentHashes[i]);
         if (knownFields[i].hash != mine)
             continue;
-        qint64 theirStamp = record.stampOf(names[i]);
+        const qint64 theirStamp = record.stampOf(names[i]);
         const quint32 theirs = hash32(recordHashes[i]);
         const FieldState& ours = knownFields[i];
-        if (again && theirs != mine && ours.stamp == again->at && again->was.contains(names[i]) && record.was.contains(names[i])) {
-            // Both stamped again after clocks that ran far ahead, each at its own moment: the order
-            // they were made in is the order of their stamps before. The one kept goes out above both.
-            const qint64 before = again->was.value(names[i]), theirBefore = record.was.value(names[i]);
-            const qint64 above = std::min(std::max(theirStamp, ours.stamp) + 1, latestMtime);
-            if (theirBefore > before || (theirBefore == before && theirs > ours.hash))
-                theirStamp = above;
-            else
-                state.fields[i].stamp = above;
-            oursKept = true;
-        }
-        if (theirStamp > state.fields[i].stamp || (theirStamp == state.fields[i].stamp && theirs > ours.hash)) {
+        const std::pair<qint64, qint64> ourOrder = again ? again->orderOf(names[i], ours.stamp) : std::pair(ours.stamp, qint64(0));
+        const std::pair<qint64, qint64> theirOrder = orderOf(record, names[i]);
+        const bool later = theirOrder > ourOrder || (theirOrder == ourOrder && theirs > ours.hash);
+        if (later) {
             state.fields[i] = {theirStamp, theirs};
+            farChanged = takeFarStamp(far, record, names[i], theirStamp) || farChanged;
             if (theirs != mine) {
                 changed = true;
                 if (names[i] == QLatin1String(imageField))
@@ -222,7 +220,7 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
         state.mtime = std::max(state.mtime, f.stamp);
     // With a change made here still to publish, the digest must not say the row is as published.
     state.digest = localChange ? QByteArray() : contentDigest(merged, mergedImage);
-    changes.append({key, state});
+    changes.append({key, state, farChanged ? far : std::nullopt});
     if (oursKept)
         republish();
     return changed ? Applied::yes : Applied::skipped;
@@ -237,6 +235,57 @@ std::optional<SyncEngine::RowState> SyncEngine::stateInBatch(const Key& key, con
     return rowState(entityFromCode(key.first), key.second);
 }
 
+std::optional<SyncEngine::Restamp> SyncEngine::farStamps(const Key& key, const QList<Change>& changes)
+{
+    for (qsizetype i = changes.size() - 1; i >= 0; --i)
+        if (changes[i].key == key && changes[i].far)
+            return changes[i].far;
+    return restampOf(entityFromCode(key.first), key.second);
+}
+
+std::pair<qint64, qint64> SyncEngine::orderOf(const SyncRecord& record, const QString& field)
+{
+    const qint64 stamp = record.stampOf(field);
+    if (!record.was.contains(field))
+        return {stamp, 0};
+    return {record.was.value(field), record.after.value(field)};
+}
+
+bool SyncEngine::takeFarStamp(std::optional<Restamp>& far, const SyncRecord& record, const QString& field, qint64 stamp)
+{
+    // The value taken is the record's: where it stood before it was stamped again goes with it, or nothing.
+    if (record.was.contains(field)) {
+        if (!far)
+            far = Restamp {};
+        far->set(field, orderOf(record, field), stamp);
+        return true;
+    }
+    return far && far->drop(field);
+}
+
+void SyncEngine::placeChange(std::optional<Restamp>& far, const QString& field, qint64 before, qint64 stamp)
+{
+    // Made here on a value that stands no earlier than this stamp (stamped again from far ahead, or
+    // at the last stamp readers accept): it stands right after it. Else its stamp says where.
+    const std::pair<qint64, qint64> was = far ? far->orderOf(field, before) : std::pair(before, qint64(0));
+    if (was.first >= stamp) {
+        if (!far)
+            far = Restamp {};
+        far->set(field, {was.first, was.second + 1}, stamp);
+    } else if (far) {
+        far->drop(field);
+    }
+}
+
+std::optional<SyncEngine::Restamp> SyncEngine::farStampsOf(const Key& key, const SyncRecord& record, const QList<Change>& changes)
+{
+    std::optional<Restamp> far = farStamps(key, changes);
+    bool changed = false;
+    for (const QString& name : mergedFields(record.entity))
+        changed = takeFarStamp(far, record, name, record.stampOf(name)) || changed;
+    return changed ? far : std::nullopt;
+}
+
 bool SyncEngine::madeBeforeDelete(EntityKind entity, const QUuid& id, const QList<FieldState>& fields, qint64 stamp, qint64 before)
 {
     // Each field stamped above the delete must have stood no later than it: one we stamped again
@@ -248,7 +297,7 @@ bool SyncEngine::madeBeforeDelete(EntityKind entity, const QUuid& id, const QLis
     for (qsizetype i = 0; i < fields.size() && i < names.size(); ++i) {
         if (fields[i].stamp <= stamp)
             continue;
-        const bool restamped = again && fields[i].stamp == again->at && again->was.contains(names[i]);
+        const bool restamped = again && fields[i].stamp == again->givenTo(names[i]) && again->was.contains(names[i]);
         if (restamped ? again->was.value(names[i]) > before : fields[i].stamp > before || fields[i].stamp <= clockBound(stamp))
             return false;
     }
@@ -271,12 +320,12 @@ bool SyncEngine::deleteFollows(const SyncRecord& put, qint64 deleted)
     return true;
 }
 
-void SyncEngine::noteMadeAfter(const Key& key, const SyncRecord& remove)
+void SyncEngine::noteMadeAfter(const SyncRecord& remove)
 {
     // A delete made after its row stood far ahead: kept with the tombstone, so that a put from then,
     // held until now or stamped again elsewhere, stays older than it here too.
     if (remove.before > 0 && remove.ageRule.isEmpty())
-        (void)putRestamp(key, remove.before, remove.mtime, {});
+        (void)noteRestamp(remove, remove.before);
 }
 
 namespace {
@@ -298,15 +347,19 @@ std::optional<SyncEngine::Copy> SyncEngine::storedCopy(const store::ManagedObjec
     const std::optional<RowState> known = stateInBatch({entityCode(EntityKind::item), id}, changes);
     if (!known || known->deleted)
         return std::nullopt;
-    Copy copy {id, {}, {}, row};
+    Copy copy {id, {}, {}, row, farStamps({entityCode(EntityKind::item), id}, changes)};
     QString image;
     copy.fields = fieldsOfRow(*row, &image);
     const QList<quint64> hashes = fieldHashes(EntityKind::item, copy.fields, image);
     const QStringList& names = mergedFields(EntityKind::item);
+    const bool hasFields = known->fields.size() == names.size();
     for (qsizetype i = 0; i < names.size(); ++i) {
-        const bool local = known->fields.size() != names.size() || known->fields[i].hash != hash32(hashes[i]);
-        const qint64 above = known->fields.size() == names.size() ? known->fields[i].stamp + 1 : known->mtime + 1;
-        copy.state.fields.append({local ? std::min(std::max(nextStamp(m_now), above), latestMtime) : known->fields[i].stamp, hash32(hashes[i])});
+        const bool local = !hasFields || known->fields[i].hash != hash32(hashes[i]);
+        const qint64 before = hasFields ? known->fields[i].stamp : known->mtime;
+        const qint64 stamp = local ? std::min(std::max(nextStamp(m_now), before + 1), latestMtime) : before;
+        copy.state.fields.append({stamp, hash32(hashes[i])});
+        if (local && hasFields)
+            placeChange(copy.far, names[i], before, stamp);
     }
     return copy;
 }
@@ -328,9 +381,21 @@ SyncEngine::Copy SyncEngine::mergeCopies(const Copy& x, const Copy& y, QList<Cha
         const FieldState& l = loser.state.fields[i];
         const bool loserSet = loser.fields.contains(names[i]);
         const bool winnerSet = winner.fields.contains(names[i]);
-        const bool takeLoser = loserSet != winnerSet ? loserSet : (l.stamp > w.stamp || (l.stamp == w.stamp && l.hash > w.hash));
+        const std::pair<qint64, qint64> lo = loser.far ? loser.far->orderOf(names[i], l.stamp) : std::pair(l.stamp, qint64(0));
+        const std::pair<qint64, qint64> wo = winner.far ? winner.far->orderOf(names[i], w.stamp) : std::pair(w.stamp, qint64(0));
+        const bool takeLoser = loserSet != winnerSet ? loserSet : (lo > wo || (lo == wo && l.hash > w.hash));
         if (takeLoser) {
-            merged.state.fields[i] = {std::max(l.stamp, w.stamp), l.hash};
+            // It goes out under the kept id, whose readers hold the kept copy's value: it stands after that.
+            const qint64 stamp = std::max(l.stamp, w.stamp);
+            const std::pair<qint64, qint64> order = lo > wo ? lo : stamp > wo.first ? std::pair(stamp, qint64(0)) : std::pair(wo.first, wo.second + 1);
+            merged.state.fields[i] = {stamp, l.hash};
+            if (order != std::pair(stamp, qint64(0))) {
+                if (!merged.far)
+                    merged.far = Restamp {};
+                merged.far->set(names[i], order, stamp);
+            } else if (merged.far) {
+                merged.far->drop(names[i]);
+            }
             if (loserSet)
                 merged.fields.insert(names[i], loser.fields.value(names[i]));
             else
@@ -353,7 +418,7 @@ SyncEngine::Copy SyncEngine::mergeCopies(const Copy& x, const Copy& y, QList<Cha
         m_batchRows.insert({entityCode(EntityKind::item), merged.id}, merged.row);
     }
     applyFields(*merged.row, merged.fields);
-    changes.append({{entityCode(EntityKind::item), merged.id}, merged.state});
+    changes.append({{entityCode(EntityKind::item), merged.id}, merged.state, merged.far});
     changes.append({{entityCode(EntityKind::item), loser.id}, RowState {{}, loserMtime, true, false, {}}});
     for (const QUuid& again : {merged.id, loser.id})
         (void)republishRow({entityCode(EntityKind::item), again});
@@ -385,7 +450,7 @@ bool SyncEngine::mergeDuplicate(const SyncRecord& record, RowState& state, QList
     const std::optional<Copy> stored = storedCopy(other, changes);
     if (!stored)
         return false;
-    mergeCopies(Copy {record.id, record.fields, state, {}}, *stored, changes);
+    mergeCopies(Copy {record.id, record.fields, state, {}, farStampsOf({entityCode(EntityKind::item), record.id}, record, changes)}, *stored, changes);
     return true;
 }
 
@@ -437,7 +502,7 @@ Result<QList<store::ManagedObjectPtr>> SyncEngine::mergeStoredDuplicates()
     }
     sql::Transaction t(m_state);
     for (const Change& change : std::as_const(changes))
-        if (Status s = putRowState(entityFromCode(change.key.first), change.key.second, change.state); !s)
+        if (Status s = putChange(change); !s)
             return R::failure(s.error());
     if (Status s = t.commit(); !s)
         return R::failure(s.error());

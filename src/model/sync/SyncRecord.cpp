@@ -191,11 +191,16 @@ QByteArray encodeRecord(const SyncRecord& record)
                 stamps.insert(it.key(), double(it.value()));
         if (!stamps.isEmpty())
             o.insert(QStringLiteral("stamps"), stamps);
-        QJsonObject was;
+        QJsonObject was, after;
         for (auto it = record.was.begin(); it != record.was.end(); ++it)
             was.insert(it.key(), double(it.value()));
         if (!was.isEmpty())
             o.insert(QStringLiteral("was"), was);
+        for (auto it = record.after.begin(); it != record.after.end(); ++it)
+            if (it.value() > 0 && record.was.contains(it.key()))
+                after.insert(it.key(), double(it.value()));
+        if (!after.isEmpty())
+            o.insert(QStringLiteral("after"), after);
     }
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
@@ -204,7 +209,7 @@ namespace {
 
 // A record's map of field names to stamps, each within the accepted range and at most `latest`.
 Status readStamps(const QJsonObject& o, const QString& key, const QString& what, EntityKind entity, qint64 latest,
-                  QMap<QString, qint64>& out)
+                  QMap<QString, qint64>& out, qint64 lowest = earliestMtime)
 {
     const QJsonValue value = o.value(key);
     if (value.isUndefined())
@@ -216,7 +221,7 @@ Status readStamps(const QJsonObject& o, const QString& key, const QString& what,
     for (auto it = stamps.begin(); it != stamps.end(); ++it) {
         if (!names.contains(it.key()))
             return Status::failure(what + QStringLiteral(" of an unknown field ") + it.key().left(40));
-        if (Status st = checkInteger(what, it.value(), earliestMtime, double(latest)); !st)
+        if (Status st = checkInteger(what, it.value(), double(lowest), double(latest)); !st)
             return st;
         out.insert(it.key(), qint64(it.value().toDouble()));
     }
@@ -325,6 +330,11 @@ Result<SyncRecord> decodeRecord(QByteArrayView line)
         return R::failure(st.error());
     if (Status st = readStamps(o, QStringLiteral("was"), QStringLiteral("earlier stamp"), r.entity, latestMtime, r.was); !st)
         return R::failure(st.error());
+    if (Status st = readStamps(o, QStringLiteral("after"), QStringLiteral("change count"), r.entity, maxChangesAfter, r.after, 1); !st)
+        return R::failure(st.error());
+    for (auto it = r.after.cbegin(); it != r.after.cend(); ++it)
+        if (!r.was.contains(it.key()))
+            return R::failure(QStringLiteral("change count of a field not stamped again: ") + it.key());
     return r;
 }
 

@@ -36,6 +36,9 @@ struct SyncRecord {
     // it had before (far ahead). Stamped again on two computers at two moments, two such fields
     // keep the order they were made in by these.
     QMap<QString, qint64> was;
+    // put only: a field of `was` whose value was changed on one stamped again: how many changes
+    // since. They come after the value they changed, though no later a stamp before.
+    QMap<QString, qint64> after;
     QString writer; // a tag of the run that wrote it, so a computer knows its own records
     // remove only: the age rule that made the delete ("retention", "autoClean") and its threshold in
     // seconds; empty for a delete the user made. Readers that predate it take a plain delete.
@@ -62,6 +65,7 @@ inline constexpr qint64 maxRecordValues = 512;
 // The stamps a reader accepts: from 2001 to 2200.
 inline constexpr qint64 earliestMtime = 978307200000LL;
 inline constexpr qint64 latestMtime = 7'258'118'400'000LL;
+inline constexpr qint64 maxChangesAfter = 1LL << 40;
 
 // One line of JSON, without the newline.
 QByteArray encodeRecord(const SyncRecord& record);

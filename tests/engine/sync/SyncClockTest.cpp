@@ -678,6 +678,29 @@ TEST_F(SyncRestampOrderTest, TwoClocksPutRightApartKeepTheOrderTheirChangesWereM
     EXPECT_EQ(right.health().heldAhead, 0);
 }
 
+TEST_F(SyncRestampOrderTest, AChangeMadeOnAValueStampedAgainStaysAboveItWhereverThatValueStillStandsFar)
+{
+    const QUuid row = right.add(QStringLiteral("commented"));
+    rounds(2);
+    // Both other clocks run 200 days ahead: the first comments, the second takes that in.
+    first.skew = 200 * day;
+    second.skew = 200 * day;
+    first.edit(row, [](store::ManagedObject& r) { r.set(store::ItemAttr::comment, QStringLiteral("made ahead")); });
+    rounds(3);
+    ASSERT_EQ(second.row(row)->value(QStringLiteral("comment")).toString(), QStringLiteral("made ahead"));
+
+    // The first's clock is put right, its comment stamped again, and its user comments on it.
+    first.skew = 0;
+    rounds(3);
+    first.edit(row, [](store::ManagedObject& r) { r.set(store::ItemAttr::comment, QStringLiteral("after seeing it")); });
+    rounds(3);
+    // The second's clock is put right only then: it still holds the comment as stamped far ahead.
+    second.skew = 0;
+    rounds(8);
+    for (Computer* c : all)
+        EXPECT_EQ(c->row(row)->value(QStringLiteral("comment")).toString().toStdString(), "after seeing it") << c->name.toStdString();
+}
+
 TEST_F(SyncRestampOrderTest, ADeleteMadeBeforeTheOtherClockWasPutRightStaysDeleted)
 {
     // Both clocks run three years ahead; the row is made on the first, and deleted there.

@@ -1108,7 +1108,7 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
                 if (path.endsWith(u".jsonl"))
                     for (const QByteArray& line : bytes.split('\n'))
                         if (!line.isEmpty())
-                            qInfo("    %s", line.left(400).constData());
+                            qInfo("    %s", line.left(2000).constData());
             }
         }
         QSet<QString> ids;
