@@ -19,12 +19,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const auto header = image::readImageHeader(bytes, limits);
     if (header) {
         FUZZ_CHECK(qint64(header->size.width()) * header->size.height() <= limits.maxPixels);
-        const auto decoded = image::decodeImage(bytes, limits, 256);
+        const auto decoded = image::decodeImageHere(bytes, limits, 256);
         if (decoded) {
             FUZZ_CHECK(decoded->width() <= 256 && decoded->height() <= 256);
             FUZZ_CHECK(decoded->textKeys().isEmpty());
         }
-        const auto png = image::pngData(bytes, limits);
+        const auto png = image::pngDataHere(bytes, limits);
         if (png) {
             // What capture stores decodes again, to the same picture size.
             const auto again = image::readImageHeader(*png, limits);

@@ -403,16 +403,21 @@ struct ClipboardManager::CaptureState {
         // Each change is read at once on a thread of its own, however many owners hold theirs,
         // each within its deadline; beyond this many at once, the newest waits for the first to end.
         reading->setMaxThreadCount(maxReadsAtOnce);
-        // Rich text, PNGs and file look-ups: never in a copy's way, only in each other's.
-        deriving->setMaxThreadCount(2);
-        deriving->setExpiryTimeout(-1);
+        // Rich text, pictures and file look-ups: each kind in a lane of its own, so none waits
+        // behind another kind's slow copies, and none in a read's way.
+        for (QThreadPool* lane : {richText.get(), pictures.get(), files.get()}) {
+            lane->setMaxThreadCount(2);
+            lane->setExpiryTimeout(-1);
+        }
     }
     ~CaptureState()
     {
         // A read or conversion still running ends at its deadline on its own, holding nothing
         // of the engine; quitting does not wait that long for it.
         letFinish(std::move(reading));
-        letFinish(std::move(deriving));
+        letFinish(std::move(richText));
+        letFinish(std::move(pictures));
+        letFinish(std::move(files));
     }
     static void letFinish(std::unique_ptr<QThreadPool> pool)
     {
@@ -424,7 +429,21 @@ struct ClipboardManager::CaptureState {
         }).detach();
     }
     std::unique_ptr<QThreadPool> reading = std::make_unique<QThreadPool>();
-    std::unique_ptr<QThreadPool> deriving = std::make_unique<QThreadPool>();
+    std::unique_ptr<QThreadPool> richText = std::make_unique<QThreadPool>();
+    std::unique_ptr<QThreadPool> pictures = std::make_unique<QThreadPool>();
+    std::unique_ptr<QThreadPool> files = std::make_unique<QThreadPool>();
+    QThreadPool* laneFor(ClipboardContentType kind) const
+    {
+        switch (kind) {
+        case ClipboardContentType::text:
+            return richText.get();
+        case ClipboardContentType::image:
+            return pictures.get();
+        case ClipboardContentType::file:
+            break;
+        }
+        return files.get();
+    }
     std::shared_ptr<std::atomic<qint64>> newestChange = std::make_shared<std::atomic<qint64>>(0);
     quint64 nextSerial = 0;
     std::optional<quint64> newestStored; // the serial of the latest change stored so far
@@ -603,7 +622,8 @@ void ClipboardManager::takeRead(quint64 serial)
     } else {
         capture.fileUrls = prepared.fileUrls;
     }
-    capture.work = QtConcurrent::run(m_capture->deriving.get(),
+    QThreadPool* lane = m_capture->laneFor(*prepared.kind);
+    capture.work = QtConcurrent::run(lane,
                                      [prepared = std::move(prepared), bundleId = capture.bundleId,
                                       htmlToRtf = m_services.htmlToRtf]() mutable {
                                          return deriveCapture(std::move(prepared), bundleId, htmlToRtf);

@@ -100,21 +100,22 @@ QList<PasteboardRepresentation> ClipboardManager::imageRepresentations(const Cli
     std::optional<QByteArray> data = imageData(item);
     if (!data || data->isEmpty())
         return {};
-    if (!isPng(*data)) {
-        Result<QByteArray> png = image::pngData(*data);
-        if (!png) {
-            qCWarning(lcPaste).noquote() << "Stored image cannot be pasted:" << png.error();
-            return {};
-        }
-        data = std::move(png).value();
+    // Capture stores PNG; a picture another computer synced keeps its own format and goes out as it
+    // is, under its own type, never decoded here.
+    const std::optional<image::PictureType> type = image::pictureType(*data);
+    if (!type) {
+        qCWarning(lcPaste).noquote() << "Stored image cannot be pasted: it is in no format Lumra reads";
+        return {};
     }
-    QList<PasteboardRepresentation> result {representation(PasteboardMime::png, *data)};
+    QList<PasteboardRepresentation> result {representation(type->mimeType, *data)};
 
     // File managers and upload fields take the picture as a file.
     const QString folder = pasteFolder();
     if (folder.isEmpty())
         return result;
-    const QString path = folder + QLatin1Char('/') + tempImageFileName(item);
+    QString name = tempImageFileName(item);
+    name.replace(name.size() - 3, 3, QLatin1String(type->suffix));
+    const QString path = folder + QLatin1Char('/') + name;
     QSaveFile file(path);
     if (file.open(QIODevice::WriteOnly) && file.write(*data) == data->size() && file.commit()) {
         QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);

@@ -47,6 +47,13 @@ public:
         image.fill(colour);
         ASSERT_TRUE(image.save(path(name)));
     }
+    // The file the theme has for `name`, as it is.
+    void pictureFile(const QString& name, const QByteArray& bytes)
+    {
+        QFile out(path(name));
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(bytes);
+    }
     // A FIFO where the theme would find the picture for `name`.
     const FifoWatchdog& fifo(const QString& name)
     {

@@ -9,7 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QUrl>
-#include <QtConcurrent>
 
 #include <algorithm>
 
@@ -107,14 +106,10 @@ CheckedImage checkImage(const QString& name, const QByteArray& bytes)
         checked.tooLarge = overLimits(bytes);
         return checked;
     }
-    const Result<QImage> decoded = image::decodeImage(bytes);
-    if (!decoded || decoded->isNull())
-        return checked;
-    if (header->format == "png") {
-        checked.png = bytes;
-    } else if (Result<QByteArray> png = image::encodePng(*decoded)) {
+    // Kept as the decoder program's PNG, whatever format the file held: what is stored from outside
+    // is PNG, so nothing later decodes another format in Lumra.
+    if (Result<QByteArray> png = image::pngData(bytes))
         checked.png = std::move(png).value();
-    }
     return checked;
 }
 
@@ -125,8 +120,11 @@ void cleanImages(ExportData& data, CleaningReport& report)
     for (auto it = data.images.begin(); it != data.images.end(); ++it)
         entries.append({it.key(), it.value()});
     data.images.clear();
-    const QList<CheckedImage> checked = QtConcurrent::blockingMapped(
-        entries, [](const QPair<QString, QByteArray>& entry) { return checkImage(entry.first, entry.second); });
+    // One at a time: each is decoded by the decoder program, and Lumra holds only the PNGs.
+    QList<CheckedImage> checked;
+    checked.reserve(entries.size());
+    for (QPair<QString, QByteArray>& entry : entries)
+        checked.append(checkImage(entry.first, std::exchange(entry.second, {})));
     entries.clear();
 
     QHash<QString, QString> renamed;

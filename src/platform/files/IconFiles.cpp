@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <array>
 #include <condition_variable>
+#include <limits>
 #include <mutex>
 
 namespace lumra {
@@ -329,6 +330,69 @@ bool themeIconFilesAreRegular(const QString& name, const IconThemeSearch& search
     return true;
 }
 
+namespace {
+
+// How large the pictures of a theme folder are: a scalable one is as large as asked.
+int folderPictureSize(QByteArrayView folder)
+{
+    int size = 0;
+    for (const QByteArray& part : folder.toByteArray().split('/')) {
+        if (part == "scalable")
+            return std::numeric_limits<int>::max();
+        bool ok = false;
+        const int side = part.left(part.indexOf('x')).toInt(&ok);
+        if (ok && side > 0 && side <= 4096)
+            size = side;
+    }
+    return size;
+}
+
+} // namespace
+
+std::optional<QByteArray> themeIconFile(const QString& name, const IconThemeSearch& search)
+{
+    if (!themeIconFilesAreRegular(name, search))
+        return std::nullopt;
+    const QByteArray encoded = QFile::encodeName(name);
+    const ThemeChain chain = walkThemeChain(search);
+    // The longest form of the name any folder has, in the first theme that has it, at its largest.
+    struct Found {
+        qsizetype length = 0;
+        QByteArray theme;
+        QByteArray path;
+        int size = -1;
+    };
+    Found best;
+    qint64 looks = maxLooksPerName;
+    for (const PictureFolder& folder : chain.folders) {
+        QByteArray theme = folder.path;
+        if (folder.root >= 0) {
+            const qsizetype start = QFile::encodeName(search.themePaths[folder.root]).size() + 1;
+            const qsizetype end = folder.path.indexOf('/', start);
+            theme = folder.path.left(end < 0 ? folder.path.size() : end);
+        }
+        QByteArray path = folder.path + '/';
+        const qsizetype base = path.size();
+        eachPictureName(encoded, [&](QByteArrayView prefix, QByteArrayView suffix, QByteArrayView extension) {
+            if (--looks < 0)
+                return false;
+            path.truncate(base);
+            path.append(prefix).append(suffix).append(extension);
+            const auto st = statOf(path);
+            if (!st || !S_ISREG(st->st_mode))
+                return true;
+            const int size = folderPictureSize(folder.path);
+            const bool longer = prefix.size() > best.length;
+            if (longer || (prefix.size() == best.length && theme == best.theme && size > best.size))
+                best = {prefix.size(), theme, path, size};
+            return false; // shorter forms of the name in this folder come after this one
+        });
+    }
+    if (best.path.isEmpty())
+        return std::nullopt;
+    return best.path;
+}
+
 IconThemeSearch withoutBlockingFolders(const IconThemeSearch& search)
 {
     IconThemeSearch checked = search;
@@ -381,15 +445,20 @@ std::optional<QIcon> IconFiles::icon(const QString& path)
         return std::nullopt;
     m_reading.insert(path);
     workers().start([this, path] {
-        QImage image;
-        if (const std::optional<QByteArray> bytes = readRegularFile(path, maxBytes)) {
-            const image::DecodeLimits limits {maxBytes, 4096ll * 4096};
-            if (auto decoded = image::decodeImage(*bytes, limits, maxPixelSize))
-                image = std::move(decoded).value();
-        }
+        const QImage image = decodedIcon(path);
         QMetaObject::invokeMethod(this, [this, path, image] { finish(path, image); }, Qt::QueuedConnection);
     });
     return std::nullopt;
+}
+
+QImage IconFiles::decodedIcon(const QString& path)
+{
+    if (const std::optional<QByteArray> bytes = readRegularFile(path, maxBytes)) {
+        const image::DecodeLimits limits {maxBytes, 4096ll * 4096};
+        if (auto decoded = image::decodeImage(*bytes, limits, maxPixelSize))
+            return std::move(decoded).value();
+    }
+    return QImage();
 }
 
 void IconFiles::finish(const QString& path, const QImage& image)
@@ -453,8 +522,11 @@ std::optional<QIcon> IconFiles::themeIcon(const QString& name)
     }
     m_checking.insert(name);
     workers().start([this, name, search = IconThemeSearch::current()] {
-        const bool regular = themeIconFilesAreRegular(name, search);
-        QMetaObject::invokeMethod(this, [this, name, regular] { finishThemed(name, regular); }, Qt::QueuedConnection);
+        // Installed programs put icons in the user's own theme folders: the picture is decoded by
+        // the decoder program like any other from outside, never by Qt's theme loader here.
+        const std::optional<QByteArray> file = themeIconFile(name, search);
+        const QImage image = file ? decodedIcon(QFile::decodeName(*file)) : QImage();
+        QMetaObject::invokeMethod(this, [this, name, image] { finishThemed(name, image); }, Qt::QueuedConnection);
     });
     return std::nullopt;
 }
@@ -469,16 +541,14 @@ std::optional<QIcon> IconFiles::firstThemeIcon(const QStringList& names)
     return QIcon();
 }
 
-void IconFiles::finishThemed(const QString& name, bool regular)
+void IconFiles::finishThemed(const QString& name, const QImage& image)
 {
     m_checking.remove(name);
     if (m_themeHidden) { // checked against folders Qt may not keep
         m_waitingForTheme.insert(name);
         return;
     }
-    QIcon icon = regular ? QIcon::fromTheme(name) : QIcon();
-    if (icon.isNull())
-        icon = QIcon();
+    const QIcon icon = image.isNull() ? QIcon() : QIcon(QPixmap::fromImage(image));
     m_themed.insert(name, Themed {icon, QDeadlineTimer(missKeptFor)});
     emit loaded(name);
 }

@@ -48,6 +48,10 @@ bool themeIconFilesAreRegular(const QString& name, const IconThemeSearch& search
 // stood when checked. Runs on any thread.
 IconThemeSearch withoutBlockingFolders(const IconThemeSearch& search);
 
+// The picture the theme has for `name` (or its shorter forms), at its largest, from the first theme
+// of the chain that has it; none when there is none or themeIconFilesAreRegular says no. Runs on any thread.
+std::optional<QByteArray> themeIconFile(const QString& name, const IconThemeSearch& search);
+
 // Icons other programs name by path (a desktop entry's Icon=), read and decoded off the main
 // thread and kept for the session. Only a regular file is read, so a FIFO or a device named as
 // an icon holds up neither a painted row nor the reader. Icons they name through the icon theme
@@ -69,7 +73,7 @@ public:
     std::optional<QIcon> icon(const QString& path);
 
     // The theme's icon named `name`: nothing while its files are checked (the first ask starts the
-    // check, and `loaded(name)` follows), then QIcon::fromTheme's icon, or a null icon when the theme
+    // check, and `loaded(name)` follows), then the theme's picture for it, or a null icon when the theme
     // has none or one of its files is not a regular file. A miss is checked again when asked later.
     std::optional<QIcon> themeIcon(const QString& name);
     // The first of `names` the theme has, checked the same way: nothing while one of them before it
@@ -95,7 +99,9 @@ private:
     };
     IconFiles() = default;
     void finish(const QString& path, const QImage& image);
-    void finishThemed(const QString& name, bool regular);
+    void finishThemed(const QString& name, const QImage& image);
+    // A picture file decoded by the decoder program, at most maxPixelSize a side. Any thread.
+    static QImage decodedIcon(const QString& path);
     void useTheme(quint64 run, const IconThemeSearch& checked);
 
     QHash<QString, QIcon> m_icons;

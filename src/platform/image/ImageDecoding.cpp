@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <map>
 
 #include <zlib.h>
 
@@ -45,6 +46,14 @@ quint32 le32(const uchar* p) { return quint32(p[3]) << 24 | quint32(p[2]) << 16 
 quint16 le16(const uchar* p) { return quint16(p[1] << 8 | p[0]); }
 
 const uchar* bytesOf(const QByteArray& data) { return reinterpret_cast<const uchar*>(data.constData()); }
+
+// Width times height of sides read from a header, saturating far above any pixel cap instead of
+// overflowing.
+qint64 pixelsOf(quint64 width, quint64 height)
+{
+    constexpr quint64 most = quint64(1) << 31;
+    return qint64(std::min(width, most) * std::min(height, most));
+}
 
 } // namespace
 
@@ -211,8 +220,9 @@ Result<QByteArray> iconPrepared(const QByteArray& data, const DecodeLimits& limi
     const uchar* p = bytesOf(data);
     const qsizetype count = le16(p + 4);
     const qsizetype directorySize = 6 + 16 * count;
+    // Qt's reader takes what a directory claims past the end of the file as entries of its own.
     if (directorySize > data.size())
-        return data;
+        return refused(QStringLiteral("Icon data is damaged: its directory runs past the end."));
     QByteArray directory = data.left(directorySize);
     QByteArray body;
     bool changed = false;
@@ -221,7 +231,7 @@ Result<QByteArray> iconPrepared(const QByteArray& data, const DecodeLimits& limi
         const qint64 size = le32(entry + 8);
         const qint64 offset = le32(entry + 12);
         if (offset > data.size() || size > data.size() - offset)
-            return data;
+            return refused(QStringLiteral("Icon data is damaged: an entry runs past the end."));
         QByteArray picture = data.mid(offset, size);
         const uchar* q = bytesOf(picture);
         qint64 pixels = 0;
@@ -229,13 +239,13 @@ Result<QByteArray> iconPrepared(const QByteArray& data, const DecodeLimits& limi
             if (!pngChunksFit(picture))
                 return refused(QStringLiteral("Icon data is damaged: a PNG chunk runs past the end."));
             if (picture.size() >= 24)
-                pixels = qint64(be32(q + 16)) * be32(q + 20);
+                pixels = pixelsOf(be32(q + 16), be32(q + 20));
             const QByteArray plain = withoutPngText(picture);
             changed = changed || plain.size() != picture.size();
             picture = plain;
         } else if (picture.size() >= 12 && le32(q) == 40) {
             // A bitmap's height counts its mask too.
-            pixels = std::abs(qint64(qint32(le32(q + 4)))) * (std::abs(qint64(qint32(le32(q + 8)))) / 2);
+            pixels = pixelsOf(std::abs(qint64(qint32(le32(q + 4)))), std::abs(qint64(qint32(le32(q + 8)))) / 2);
         }
         if (pixels > cappedPixels(limits))
             return refused(QStringLiteral("Icon is too large (an entry claims %1 megapixels; the limit is %2 megapixels).")
@@ -330,10 +340,12 @@ std::optional<QSize> svgRootSize(const QByteArray& data)
     bool heightPercent = false;
     const auto width = svgLength(attributes.value(QLatin1StringView("width")), &widthPercent);
     const auto height = svgLength(attributes.value(QLatin1StringView("height")), &heightPercent);
+    // A side too long for an int is refused as having no size, never converted past its range.
+    const auto side = [](double pixels) { return pixels >= 1 && pixels < 1e9 ? int(pixels) : 0; };
     QSize size;
-    if (width && height && int(*width) > 0 && int(*height) > 0) {
-        size = QSize(widthPercent ? int(std::lround(0.01 * *width * box.width())) : int(*width),
-                     heightPercent ? int(std::lround(0.01 * *height * box.height())) : int(*height));
+    if (width && height && side(*width) > 0 && side(*height) > 0) {
+        size = QSize(widthPercent ? side(std::round(0.01 * *width * box.width())) : side(*width),
+                     heightPercent ? side(std::round(0.01 * *height * box.height())) : side(*height));
     } else if (box.width() > 0 && box.height() > 0 && box.width() < 1e9 && box.height() < 1e9) {
         size = box.toSize();
     }
@@ -341,6 +353,64 @@ std::optional<QSize> svgRootSize(const QByteArray& data)
         return std::nullopt;
     return size;
 }
+
+} // namespace
+
+Status checkSvgReferences(const QByteArray& svg)
+{
+    const auto refused = [](const QString& what) {
+        return Status::failure(QStringLiteral("SVG refers to something outside itself (%1).").arg(what));
+    };
+    // A fragment names a part of the document itself; anything else would be opened.
+    const auto outside = [](QStringView reference) { return !reference.trimmed().startsWith(u'#'); };
+    static const QRegularExpression url(QStringLiteral("url\\s*\\(\\s*['\"]?\\s*([^'\")\\s]*)"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    const auto namesOutside = [&](QStringView text) {
+        if (text.contains(QLatin1StringView("@import"), Qt::CaseInsensitive))
+            return true;
+        for (auto match = url.globalMatch(text); match.hasNext();) {
+            if (outside(match.next().capturedView(1)))
+                return true;
+        }
+        return false;
+    };
+    QXmlStreamReader xml(svg);
+    int inStyle = 0;
+    while (!xml.atEnd()) {
+        switch (xml.readNext()) {
+        case QXmlStreamReader::DTD:
+            for (const QXmlStreamEntityDeclaration& entity : xml.entityDeclarations()) {
+                if (!entity.systemId().isEmpty() || !entity.publicId().isEmpty() || !entity.notationName().isEmpty())
+                    return refused(QStringLiteral("an external entity"));
+            }
+            break;
+        case QXmlStreamReader::StartElement:
+            inStyle += xml.name() == QLatin1StringView("style");
+            for (const QXmlStreamAttribute& attribute : xml.attributes()) {
+                if (attribute.name() == QLatin1StringView("href") && outside(attribute.value()))
+                    return refused(QStringLiteral("a link"));
+                if (namesOutside(attribute.value()))
+                    return refused(QStringLiteral("a url() in an attribute"));
+            }
+            break;
+        case QXmlStreamReader::EndElement:
+            inStyle -= inStyle > 0 && xml.name() == QLatin1StringView("style");
+            break;
+        case QXmlStreamReader::Characters:
+            if (inStyle > 0 && namesOutside(xml.text()))
+                return refused(QStringLiteral("a url() in a style sheet"));
+            break;
+        default:
+            break;
+        }
+    }
+    // What the reader cannot follow, the renderer is not handed.
+    if (xml.hasError())
+        return Status::failure(QStringLiteral("SVG is not well-formed: %1").arg(xml.errorString()));
+    return {};
+}
+
+namespace {
 
 // ------------------------------------------------------------------------------------------- JPEG
 
@@ -680,7 +750,7 @@ Result<ImageHeader> readImageHeader(QIODevice& file, const DecodeLimits& limits)
     }
 }
 
-Result<QImage> decodeImage(const QByteArray& data, const DecodeLimits& limits, int maxPixelSize)
+Result<QImage> decodeImageHere(const QByteArray& data, const DecodeLimits& limits, int maxPixelSize)
 {
     if (Status s = checkByteSize(data, limits); !s)
         return Result<QImage>::failure(s.error());
@@ -691,6 +761,11 @@ Result<QImage> decodeImage(const QByteArray& data, const DecodeLimits& limits, i
     const Result<ImageHeader> header = headerOf(r, limits);
     if (!header)
         return Result<QImage>::failure(header.error());
+    // Read whole only to be drawn: a row's size hint never walks the document.
+    if (isSvgFormat(header->format)) {
+        if (Status s = checkSvgReferences(r.bytes); !s)
+            return Result<QImage>::failure(s.error());
+    }
 
     const QSize stored = header->size;
     const int longSide = std::max(stored.width(), stored.height());
@@ -723,12 +798,28 @@ Result<QByteArray> encodePng(const QImage& image)
     return out;
 }
 
-Result<QByteArray> pngData(const QByteArray& imageBytes, const DecodeLimits& limits)
+Result<QByteArray> pngDataHere(const QByteArray& imageBytes, const DecodeLimits& limits, int maxPixelSize)
 {
-    const Result<QImage> image = decodeImage(imageBytes, limits);
+    const Result<QImage> image = decodeImageHere(imageBytes, limits, maxPixelSize);
     if (!image)
         return Result<QByteArray>::failure(image.error());
     return encodePng(*image);
+}
+
+std::optional<PictureType> pictureType(const QByteArray& data)
+{
+    static const std::map<QByteArray, PictureType> types {
+        {"png", {"image/png", "png"}},   {"jpeg", {"image/jpeg", "jpg"}}, {"gif", {"image/gif", "gif"}},
+        {"webp", {"image/webp", "webp"}}, {"bmp", {"image/bmp", "bmp"}},  {"tiff", {"image/tiff", "tif"}},
+        {"svg", {"image/svg+xml", "svg"}}, {"svgz", {"image/svg+xml-compressed", "svgz"}},
+        {"ico", {"image/vnd.microsoft.icon", "ico"}},
+    };
+    const DecodeLimits unbounded {std::numeric_limits<qint64>::max(), std::numeric_limits<qint64>::max()};
+    const Result<ImageHeader> header = readImageHeader(data, unbounded);
+    if (!header)
+        return std::nullopt;
+    const auto found = types.find(header->format);
+    return found != types.end() ? std::optional(found->second) : std::nullopt;
 }
 
 QString sha256Hex(const QByteArray& data)

@@ -47,13 +47,37 @@ Result<ImageHeader> readImageHeader(const QByteArray& data, const DecodeLimits& 
 // The same for an open file, reading no more of it than the header takes.
 Result<ImageHeader> readImageHeader(QIODevice& file, const DecodeLimits& limits = {});
 
+// Every picture from outside Lumra (clipboard offers, sync and backup pictures, files the user
+// copies, icons) is decoded by the decoder program (ImageDecoder.h), never in Lumra's process: a
+// decoder can be made to read what a picture names, to block or to spend seconds and gigabytes, and
+// only a process can be stopped at its deadline. These check the header here first, then hand the
+// bytes over.
+//
 // Decodes with the EXIF orientation applied. `maxPixelSize` > 0 decodes downscaled so that
-// neither side exceeds it; an image is never scaled up.
+// neither side exceeds it; an image is never scaled up. Only the decoder program's PNG is decoded
+// here, at the size asked.
 Result<QImage> decodeImage(const QByteArray& data, const DecodeLimits& limits = {}, int maxPixelSize = 0);
 
-// The bytes re-encoded as PNG (orientation applied), so identical pictures hash alike.
-Result<QByteArray> pngData(const QByteArray& imageBytes, const DecodeLimits& limits = {});
+// The bytes re-encoded as PNG by the decoder program (orientation applied, downscaled as above),
+// so identical pictures hash alike.
+Result<QByteArray> pngData(const QByteArray& imageBytes, const DecodeLimits& limits = {}, int maxPixelSize = 0);
 Result<QByteArray> encodePng(const QImage& image);
+
+// The same in this process: for the decoder program itself, and for the PNG it answers with.
+Result<QImage> decodeImageHere(const QByteArray& data, const DecodeLimits& limits = {}, int maxPixelSize = 0);
+Result<QByteArray> pngDataHere(const QByteArray& imageBytes, const DecodeLimits& limits = {}, int maxPixelSize = 0);
+
+// An SVG that names anything outside itself (an href that is no fragment, a url() or @import, an
+// external entity) is refused: rendering would open it.
+Status checkSvgReferences(const QByteArray& svg);
+
+// A picture's MIME type and file-name suffix, from its header; none when it is in no format Lumra
+// reads.
+struct PictureType {
+    const char* mimeType;
+    const char* suffix;
+};
+std::optional<PictureType> pictureType(const QByteArray& data);
 
 // Lower-case hexadecimal SHA-256 digest (64 digits).
 QString sha256Hex(const QByteArray& data);

@@ -8,6 +8,8 @@
 #include <QLoggingCategory>
 #include <QPainter>
 
+#include <ctime>
+
 #include <tesseract/baseapi.h>
 #include <tesseract/ocrclass.h>
 #include <tesseract/resultiterator.h>
@@ -39,9 +41,27 @@ QImage prepared(const QImage& image)
     return source.convertToFormat(QImage::Format_Grayscale8);
 }
 
-bool isCancelled(void* flag, int)
+// One picture's recognition ends when Lumra quits or when it has cost its thread more CPU time than
+// any readable picture takes (a hostile one can make the layout analysis run for minutes).
+struct Stop {
+    const std::atomic_bool* cancelled;
+    std::chrono::nanoseconds cpuLimit;
+    bool timedOut = false;
+};
+
+std::chrono::nanoseconds threadCpuTime()
 {
-    return static_cast<std::atomic_bool*>(flag)->load();
+    timespec used {};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
+    return std::chrono::seconds(used.tv_sec) + std::chrono::nanoseconds(used.tv_nsec);
+}
+
+bool isCancelled(void* stopping, int)
+{
+    auto* stop = static_cast<Stop*>(stopping);
+    if (!stop->timedOut && threadCpuTime() > stop->cpuLimit)
+        stop->timedOut = true;
+    return stop->timedOut || stop->cancelled->load();
 }
 
 } // namespace
@@ -108,10 +128,16 @@ private:
         QStringList lines;
         m_api->SetImage(gray.constBits(), gray.width(), gray.height(), 1, int(gray.bytesPerLine()));
         m_api->SetSourceResolution(96);
+        Stop stop {m_cancelled.get(), threadCpuTime() + TesseractTextRecognizer::cpuTimePerPicture};
         tesseract::ETEXT_DESC monitor;
         monitor.cancel = isCancelled;
-        monitor.cancel_this = m_cancelled.get();
-        if (m_api->Recognize(&monitor) == 0 && !m_cancelled->load()) {
+        monitor.cancel_this = &stop;
+        // Some stages look at the deadline and not at the callback.
+        monitor.set_deadline_msecs(int(std::chrono::milliseconds(TesseractTextRecognizer::wallTimePerPicture).count()));
+        const bool recognized = m_api->Recognize(&monitor) == 0;
+        if (stop.timedOut || monitor.deadline_exceeded())
+            qCWarning(lcOcr) << "Text not recognised: the picture took longer than recognition may";
+        else if (recognized && !m_cancelled->load()) {
             std::unique_ptr<tesseract::ResultIterator> it(m_api->GetIterator());
             if (it) {
                 do {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+
 #include "platform/ocr/TextRecognizer.h"
 
 #include <QThread>
@@ -29,6 +31,9 @@ public:
 
     // Images are scaled down to this long side first; recognition time grows with pixels.
     static constexpr int maxRecognitionSide = 4096;
+    // What one picture's recognition may cost its thread, and take on the clock however busy the machine.
+    static constexpr std::chrono::seconds cpuTimePerPicture {15};
+    static constexpr std::chrono::seconds wallTimePerPicture {120};
 
     // $TESSDATA_PREFIX (or its "tessdata" subfolder), else Debian's folders; the first one
     // holding "eng.traineddata". Empty when there is none.

@@ -22,32 +22,32 @@ namespace {
 
 constexpr int fadeDurationMs = 200;
 
-QByteArray pngBytes(const QByteArray& stored)
-{
-    static const QByteArray signature("\x89PNG\r\n\x1a\n", 8);
-    if (stored.startsWith(signature))
-        return stored;
-    auto converted = image::pngData(stored);
-    return converted ? converted.value() : QByteArray();
-}
+// A picture as stored: capture stores PNG, while one another computer synced keeps its own format
+// and goes out as it is, never decoded here.
+struct DraggedPicture {
+    QByteArray bytes;
+    QString mimeType;
+};
 
-// The PNG of an image item in the drag folder, under its checked name; none when it cannot be made.
-std::optional<QUrl> writeDragImageFile(ClipboardManager& manager, const ClipboardItem& item, QByteArray* png)
+// The picture of an image item in the drag folder, under its checked name; none when it cannot be made.
+std::optional<QUrl> writeDragImageFile(ClipboardManager& manager, const ClipboardItem& item, DraggedPicture* picture)
 {
     if (!item.imageFileName)
         return std::nullopt;
     const std::optional<QByteArray> stored = manager.imageData(item);
-    if (!stored)
-        return std::nullopt;
-    *png = pngBytes(*stored);
+    const std::optional<image::PictureType> type = stored ? image::pictureType(*stored) : std::nullopt;
     auto folder = PreviewFiles::dragFolder();
-    if (png->isEmpty() || !folder)
+    if (!type || !folder)
         return std::nullopt;
+    picture->bytes = *stored;
+    picture->mimeType = QLatin1String(type->mimeType);
     QString name = *item.imageFileName;
     if (!name.endsWith(QLatin1String(".png")))
         name += QStringLiteral(".png");
-    const QString path = folder.value() + QLatin1Char('/') + PreviewFiles::checkedPngFileName(name);
-    if (!PreviewFiles::writeFileAtomically(path, *png))
+    name = PreviewFiles::checkedPngFileName(name);
+    name.replace(name.size() - 3, 3, QLatin1String(type->suffix));
+    const QString path = folder.value() + QLatin1Char('/') + name;
+    if (!PreviewFiles::writeFileAtomically(path, picture->bytes))
         return std::nullopt;
     return QUrl::fromLocalFile(path);
 }
@@ -186,21 +186,21 @@ DragPayload makeDragPayload(const ClipboardItem& row, const QList<QUuid>& select
     }
     case ClipboardContentType::image: {
         QList<QUrl> urls;
-        QByteArray firstPng;
+        DraggedPicture first;
         for (const ClipboardItem& item : QList<ClipboardItem>{row} + additionalItemsForDrag(row, selectedIds, list, ClipboardContentType::image)) {
-            QByteArray png;
-            if (auto url = writeDragImageFile(manager, item, &png)) {
+            DraggedPicture picture;
+            if (auto url = writeDragImageFile(manager, item, &picture)) {
                 urls << *url;
                 payload.items << item;
-                if (firstPng.isEmpty())
-                    firstPng = png;
+                if (first.bytes.isEmpty())
+                    first = picture;
             }
         }
         if (urls.isEmpty())
             return {};
         mime->setUrls(urls);
         if (urls.size() == 1)
-            mime->setData(QStringLiteral("image/png"), firstPng);
+            mime->setData(first.mimeType, first.bytes);
         break;
     }
     case ClipboardContentType::file: {

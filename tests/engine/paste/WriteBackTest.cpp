@@ -128,6 +128,25 @@ TEST_F(WriteBackTest, ImageGoesOutAsPngAndAsAPrivateFile)
     EXPECT_EQ(file.readAll(), png);
 }
 
+TEST_F(WriteBackTest, AStoredPictureOfAnotherFormatGoesOutAsItIsUndecoded)
+{
+    // Another computer's picture, synced in its own format: an 8000×8000 screen in a few bytes of
+    // GIF would cost a quarter gigabyte and seconds to turn into PNG at the moment of the paste.
+    QByteArray gif("GIF89a\x40\x1f\x40\x1f\x80\0\0", 13);
+    gif += QByteArray(6, '\0') + QByteArray("\x2c\0\0\0\0\x01\0\x01\0\0\x02\x02\x44\x01\0\x3b", 16);
+    const ClipboardItem item = addImage(gif);
+    ASSERT_TRUE(manager->copyToPasteboard(item, true));
+
+    const auto written = lastWrite();
+    EXPECT_FALSE(written.contains(kPng));
+    EXPECT_EQ(written.value(QStringLiteral("image/gif")), gif);
+    const QString path = QUrl(parseFileUrls(written.value(kUriList), kUriList).value(0)).toLocalFile();
+    EXPECT_EQ(QFileInfo(path).fileName(), "0123456789abcdef0123456789abcdef.gif");
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), gif);
+}
+
 TEST_F(WriteBackTest, OnlyADigestNameNamesTheImageFile)
 {
     const QString hostile = QStringLiteral("../../escape.png");

@@ -233,6 +233,32 @@ TEST(BackupFile, imageItemsWithoutAPictureAreLeftOutAndCountedByCause)
     EXPECT_EQ(loaded->cleaned.imageNamesReplaced, 2); // both items of "kept.png", and only they
 }
 
+TEST(BackupFile, picturesOfEveryFormatAreKeptAsPng)
+{
+    // What is stored from outside is PNG, so no paste, drag or preview decodes another format later.
+    const QImage picture = test::markedImage(6, 4);
+    ExportData data;
+    const QList<QByteArray> formats {test::encode(picture, "jpeg"), test::encode(picture, "bmp"),
+                                     test::withChunksAfterHeader(test::encode(picture, "png"), test::pngChunk("tEXt", "Comment\0x"))};
+    for (qsizetype i = 0; i < formats.size(); ++i) {
+        ClipboardItem item;
+        item.id = QUuid::createUuid();
+        item.contentType = ClipboardContentType::image;
+        item.imageFileName = QStringLiteral("0000000000000000000000000000000%1.png").arg(i);
+        item.dateAdded = QDateTime::fromSecsSinceEpoch(1000 + i, QTimeZone::utc());
+        data.items << item;
+        data.images.insert(*item.imageFileName, formats[i]);
+    }
+    const Result<LoadedBackup> loaded = loadBackup(encodeBackup(data));
+    ASSERT_TRUE(loaded.ok()) << loaded.error().toStdString();
+    ASSERT_EQ(loaded->data.images.size(), formats.size());
+    for (const QByteArray& bytes : loaded->data.images) {
+        EXPECT_TRUE(image::isPng(bytes));
+        EXPECT_TRUE(image::pngTexts(bytes, 1024).isEmpty());
+        EXPECT_EQ(image::imageDimensions(bytes), QSize(6, 4));
+    }
+}
+
 // The counts the import sheet shows against what an import of the same selection would insert,
 // for random backups with repeats, same pictures under other names, history duplicates and filters.
 TEST(BackupFile, previewCountsAreWhatTheImportInserts)

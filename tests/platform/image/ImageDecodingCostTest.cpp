@@ -29,8 +29,8 @@ DecodeLimits smallLimits()
 void readEveryWay(const QByteArray& bytes, const DecodeLimits& limits, bool accepted)
 {
     EXPECT_EQ(readImageHeader(bytes, limits).ok(), accepted);
-    EXPECT_EQ(decodeImage(bytes, limits, 64).ok(), accepted);
-    EXPECT_EQ(pngData(bytes, limits).ok(), accepted);
+    EXPECT_EQ(decodeImageHere(bytes, limits, 64).ok(), accepted);
+    EXPECT_EQ(pngDataHere(bytes, limits).ok(), accepted);
 }
 
 // A preview reads only the header of a file.
@@ -48,12 +48,12 @@ TEST(ImageDecodingCost, AnIconsPngTextIsNeitherInflatedNorKept)
 {
     const QByteArray icon = iconWithTextChunks(3, 4 * mebibyte);
     ASSERT_LT(icon.size(), 64 * 1024);
-    ASSERT_TRUE(decodeImage(iconHolding(encode(markedImage(4, 4), "png"))).ok()); // plug-ins loaded
+    ASSERT_TRUE(decodeImageHere(iconHolding(encode(markedImage(4, 4), "png"))).ok()); // plug-ins loaded
 
     const auto largest = largestAllocationDuring([&] {
         readEveryWay(icon, {}, true);
         EXPECT_TRUE(fileHeaderRead(icon));
-        const auto image = decodeImage(icon);
+        const auto image = decodeImageHere(icon);
         ASSERT_TRUE(image.ok()) << image.error().toStdString();
         EXPECT_EQ(image->size(), QSize(4, 4));
         EXPECT_FALSE(image->textKeys().contains(QStringLiteral("Comment")));
@@ -112,13 +112,13 @@ TEST(ImageDecodingCost, DecodersWhoseOwnBuffersPassTheBudgetAreRefusedBeforeDeco
 TEST(ImageDecodingCost, AProgressiveJpegsRepeatedScansAreCountedNotDecoded)
 {
     const QByteArray jpeg = progressiveJpeg(markedImage(512, 512));
-    ASSERT_TRUE(decodeImage(jpeg).ok());
+    ASSERT_TRUE(decodeImageHere(jpeg).ok());
     const QByteArray repeated = withLastScanRepeated(jpeg, 6000);
 
     Result<ImageHeader> header = Result<ImageHeader>::failure({});
     const double cpu = cpuSecondsDuring([&] {
         header = readImageHeader(repeated);
-        EXPECT_FALSE(decodeImage(repeated, {}, 64).ok());
+        EXPECT_FALSE(decodeImageHere(repeated, {}, 64).ok());
     });
     EXPECT_LT(cpu, 0.25) << "the scans are counted, never decoded";
     ASSERT_FALSE(header.ok());
@@ -195,7 +195,7 @@ TEST(ImageDecodingCost, AnSvgsSizeFromItsRootAgreesWithQtsReader)
         buffer.open(QIODevice::ReadOnly);
         const QSize qt = QImageReader(&buffer).size();
         EXPECT_EQ(imageDimensions(svg), std::optional<QSize>(qt));
-        const auto image = decodeImage(svg);
+        const auto image = decodeImageHere(svg);
         ASSERT_TRUE(image.ok()) << image.error().toStdString();
         EXPECT_EQ(image->size(), qt);
     }

@@ -7,10 +7,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <thread>
 
 using namespace lumra;
@@ -165,3 +168,20 @@ TEST(HtmlConverterProgram, OneThatEndsBetweenCopiesIsReapedAtOnce)
 }
 
 } // namespace
+
+TEST(HtmlConverterProgram, ReadsNothingAPageNames)
+{
+    // A style sheet or picture named by a page would be opened by the converter: a FIFO holds it
+    // for good, /dev/zero reads until its memory is gone. The page converts as if they were absent.
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QByteArray fifo = QFile::encodeName(folder.filePath(QStringLiteral("sheet.css")));
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    RichText::HtmlConverter converter(RichText::HtmlConverter::installedProgram());
+    for (const QString& named : {QUrl::fromLocalFile(QFile::decodeName(fifo)).toString(), QStringLiteral("file:///dev/zero")}) {
+        const QString page = QStringLiteral("<html><head><link rel=\"stylesheet\" href=\"%1\"></head>"
+                                            "<body><b>kept</b><img src=\"%1\"></body></html>").arg(named);
+        const QByteArray rtf = converter.convert(page, RichText::kHtmlConversionTime);
+        EXPECT_TRUE(RichText::plainTextFromRtf(rtf).value_or(QString()).contains(QStringLiteral("kept"))) << named.toStdString();
+    }
+}

@@ -11,6 +11,9 @@
 
 #include "EngineFixture.h"
 #include "FifoWatchdog.h"
+#include "LargestAllocation.h"
+#include "platform/image/AmplifyingImages.h"
+#include "platform/image/ImageFixtures.h"
 #include "Screenshots.h"
 #include "TestIconTheme.h"
 
@@ -223,6 +226,33 @@ TEST_F(DesktopIconsTest, FileRowsAndPreviewsWhoseTypeIconIsAFifoInTheThemePaint)
     fileIcon(notes, false).pixmap(48);
     EXPECT_TRUE(hasColour(fileIcon(drawing, false).pixmap(48).toImage(), iconColour));
     EXPECT_FALSE(themeFifo.tripped()) << "the preview's icon opened the FIFO";
+}
+
+} // namespace
+} // namespace lumra
+
+namespace lumra {
+namespace {
+
+TEST_F(DesktopIconsTest, AThemePictureAnInstalledProgramLeftIsDecodedOutsideLumra)
+{
+    // Text chunks that inflate to 158 MB in a 200 KB icon: Qt's theme loader would gather them all
+    // in Lumra's process when the row is painted.
+    test::TestIconTheme theme;
+    QImage magenta(48, 48, QImage::Format_RGB32);
+    magenta.fill(iconColour);
+    QByteArray chunks;
+    for (int i = 0; i < 20; ++i)
+        chunks += test::zTxtChunk(7900000);
+    theme.pictureFile("lumra-test-amplifying", test::withChunksAfterHeader(test::encode(magenta, "png"), chunks));
+    std::optional<QIcon> icon;
+    const auto largest = test::largestAllocationDuring([&] {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return (icon = IconFiles::instance().themeIcon("lumra-test-amplifying")).has_value(); }, 20000));
+        ASSERT_FALSE(icon->isNull());
+        EXPECT_TRUE(hasColour(icon->pixmap(48, 48).toImage(), iconColour));
+    });
+    if (largest)
+        EXPECT_LT(*largest, size_t(16) * 1024 * 1024);
 }
 
 } // namespace

@@ -1,0 +1,86 @@
+// A copied picture turned into what capture stores, in Lumra's own process (as before the decoder
+// program) and through the decoder program: the time it takes and how far Lumra's resident memory
+// rises above where it stood. An ordinary screenshot (1920×1080 PNG) and a photo (4000×3000 JPEG).
+#include "platform/image/ImageDecoding.h"
+
+#include "BenchImages.h"
+#include "BenchSize.h"
+#include "ProcessMemory.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QBuffer>
+#include <QImage>
+#include <QImageWriter>
+#include <QPainter>
+#include <QRandomGenerator>
+
+using namespace lumra;
+
+namespace {
+
+QByteArray screenshot()
+{
+    const QImage desktop = QImage::fromData(bench::screenshotPng(1));
+    QBuffer out;
+    out.open(QIODevice::WriteOnly);
+    desktop.scaled(1920, 1080).save(&out, "png");
+    return out.data();
+}
+
+// Smooth light with grain, as a camera gives it.
+QByteArray photo()
+{
+    const QSize size = bench::shortMode() ? QSize(1000, 750) : QSize(4000, 3000);
+    QImage picture(size, QImage::Format_RGB32);
+    QRandomGenerator grain(3);
+    for (int y = 0; y < size.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(picture.scanLine(y));
+        for (int x = 0; x < size.width(); ++x) {
+            const int n = int(grain.bounded(24));
+            line[x] = qRgb((x * 200 / size.width() + n) & 255, (y * 180 / size.height() + n) & 255, (90 + n) & 255);
+        }
+    }
+    QBuffer out;
+    out.open(QIODevice::WriteOnly);
+    QImageWriter writer(&out, "jpeg");
+    writer.setQuality(90);
+    writer.write(picture);
+    return out.data();
+}
+
+// The peak resident memory is set back to the present, so VmHWM after is this run's peak.
+void resetPeak()
+{
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+}
+
+void capture(benchmark::State& state, bool decoderProgram)
+{
+    const QByteArray bytes = state.range(0) == 0 ? screenshot() : photo();
+    // Plug-ins loaded and the programs started before anything is measured.
+    benchmark::DoNotOptimize(image::pngDataHere(bytes));
+    benchmark::DoNotOptimize(image::pngData(bytes));
+    double rise = 0;
+    for (auto _ : state) {
+        const double before = bench::residentMegabytes();
+        resetPeak();
+        if (image::readImageHeader(bytes)) {
+            const Result<QByteArray> png = decoderProgram ? image::pngData(bytes) : image::pngDataHere(bytes);
+            benchmark::DoNotOptimize(image::imageFileName(png.value()));
+        }
+        rise = std::max(rise, bench::residentMegabytes("VmHWM") - before);
+    }
+    state.counters["peak MB above start"] = rise;
+    state.SetLabel(state.range(0) == 0 ? "1920x1080 screenshot PNG" : "4000x3000 photo JPEG");
+}
+
+void BM_CaptureInLumra(benchmark::State& state) { capture(state, false); }
+void BM_CaptureThroughDecoder(benchmark::State& state) { capture(state, true); }
+
+} // namespace
+
+BENCHMARK(BM_CaptureInLumra)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_CaptureThroughDecoder)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -1,0 +1,119 @@
+// lumra-image-decoder: turns pictures from outside Lumra into PNG. Lumra runs it as a process of its
+// own (see platform/image/ImageDecoder.h) because Qt's picture plug-ins run code that cannot be
+// interrupted, read what a picture names and spend what a picture asks: here that costs one killed
+// process at its deadline, never Lumra's time or memory.
+#include "platform/image/ImageDecoder.h"
+#include "platform/image/ImageDecoding.h"
+#include "platform/process/HelperProcess.h"
+
+#include <QBuffer>
+#include <QGuiApplication>
+#include <QImageReader>
+
+#include <cerrno>
+#include <cstddef>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using lumra::image::ImageDecoder;
+using lumra::process::HelperProcess;
+
+// Qt and its fonts, a picture at the pixel cap and what a decoder keeps besides.
+constexpr qint64 addressSpaceLimit = qint64(1536) * 1024 * 1024;
+
+// Every plug-in and the fonts are loaded before the program is confined: after that it opens nothing.
+void warmUp()
+{
+    for (const QByteArray& format : QImageReader::supportedImageFormats()) {
+        QBuffer empty;
+        empty.open(QIODevice::ReadOnly);
+        QImageReader reader(&empty, format);
+        reader.canRead();
+    }
+    const QByteArray text = "<svg xmlns='http://www.w3.org/2000/svg' width='16' height='16'>"
+                            "<text x='0' y='12' font-size='12'>Ag</text></svg>";
+    (void)lumra::image::decodeImageHere(text);
+}
+
+// From here on no file can be opened by name, no program run and no socket connected: a picture
+// that names /dev/ptmx, a FIFO or a file finds nothing there.
+bool confine()
+{
+#if defined(__x86_64__)
+    constexpr __u32 architecture = AUDIT_ARCH_X86_64;
+#elif defined(__aarch64__)
+    constexpr __u32 architecture = AUDIT_ARCH_AARCH64;
+#else
+    return false;
+#endif
+#ifndef __NR_openat2
+#define __NR_openat2 437
+#endif
+    const std::vector<__u32> refused {
+#ifdef __NR_open
+        __NR_open,
+#endif
+#ifdef __NR_creat
+        __NR_creat,
+#endif
+        __NR_openat, __NR_openat2, __NR_open_by_handle_at, __NR_execve, __NR_execveat, __NR_connect,
+    };
+    const auto count = __u8(refused.size());
+    std::vector<sock_filter> filter {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, architecture, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        // The x32 numbers of the same calls.
+        BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, 0x40000000, __u8(count + 1), 0),
+    };
+    for (__u8 i = 0; i < count; ++i)
+        filter.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, refused[i], __u8(count - i), 0));
+    filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+    filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (EACCES & SECCOMP_RET_DATA)));
+    const sock_fprog program {static_cast<unsigned short>(filter.size()), filter.data()};
+    return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0
+        && ::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &program) == 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (!HelperProcess::beginProgram(argc, argv, "lumra-image-dec", addressSpaceLimit))
+        return 2;
+    // Fonts (text in an SVG) need a GUI application; no display is needed.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication application(argc, argv);
+    warmUp();
+    if (!confine())
+        return 3;
+    if (!HelperProcess::writeAll(reinterpret_cast<const char*>(&ImageDecoder::readyMark), sizeof ImageDecoder::readyMark))
+        ::_exit(0);
+    for (;;) {
+        HelperProcess::Header header;
+        ImageDecoder::DecodeRequest request;
+        // Leaving by _exit: a leak check at exit would want to open files it may not.
+        if (!HelperProcess::readAll(reinterpret_cast<char*>(&header), sizeof header)
+            || header.bytes < qint64(sizeof request) || header.bytes > lumra::image::DecodeLimits().maxBytes + qint64(sizeof request)
+            || !HelperProcess::readAll(reinterpret_cast<char*>(&request), sizeof request))
+            ::_exit(0);
+        QByteArray bytes(header.bytes - qint64(sizeof request), Qt::Uninitialized);
+        if (!HelperProcess::readAll(bytes.data(), bytes.size()))
+            ::_exit(0);
+        const lumra::Result<QByteArray> png = lumra::image::pngDataHere(bytes, request.limits(), request.maxPixelSize);
+        bytes.clear();
+        const QByteArray answer = png ? QByteArray(1, 'P') + *png : QByteArray(1, 'R') + png.error().toUtf8();
+        const HelperProcess::Header reply {header.id, answer.size()};
+        if (!HelperProcess::writeAll(reinterpret_cast<const char*>(&reply), sizeof reply)
+            || !HelperProcess::writeAll(answer.constData(), answer.size()))
+            ::_exit(0);
+    }
+}

@@ -1,0 +1,91 @@
+#pragma once
+
+#include "platform/core/Result.h"
+#include "platform/image/ImageDecoding.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <sys/types.h>
+
+namespace lumra::process {
+class HelperPool;
+}
+
+namespace lumra::image {
+
+// Runs the decoder program (lumra-image-decoder), which turns a picture from outside into PNG in a
+// process of its own: with an address-space cap, a CPU-time budget per picture and a wall-clock cap,
+// able to open no file once it is ready, and killed when it breaks a bound, so that a hostile
+// picture costs Lumra one stopped process and that picture only. A few programs serve the whole
+// process, so one slow picture does not hold up the next.
+//
+// A request is a DecodeRequest and the picture's bytes; an answer 'P' and the PNG, or 'R' and the
+// reason it was refused, in UTF-8.
+class ImageDecoder {
+public:
+    static ImageDecoder& shared();
+
+    // `cpuTime`: what one picture may cost its program (tests give less).
+    explicit ImageDecoder(QString program, int programs = 2, std::chrono::milliseconds cpuTime = defaultCpuTime);
+    ~ImageDecoder();
+    ImageDecoder(const ImageDecoder&) = delete;
+    ImageDecoder& operator=(const ImageDecoder&) = delete;
+
+    // The picture as PNG, downscaled so that neither side exceeds `maxPixelSize` (> 0), or why not.
+    Result<QByteArray> png(const QByteArray& bytes, const DecodeLimits& limits, int maxPixelSize);
+
+    // The lumra-image-decoder program beside Lumra, empty when it is not installed.
+    static QString installedProgram();
+
+    // The programs' processes that run now (tests).
+    QList<pid_t> runningProcesses();
+
+    // What one picture may cost the program: its own CPU time, and the clock however busy the
+    // machine is (a start included).
+    static constexpr std::chrono::seconds defaultCpuTime {8};
+    static constexpr std::chrono::seconds wallClockCap {30};
+    // The program's memory as seen from outside: a picture at the pixel cap, the decoder's own
+    // buffers and Qt.
+    static constexpr qint64 maxResidentBytes = qint64(1280) * 1024 * 1024;
+    // A program that decoded a picture larger than this is ended after it, so its memory goes back.
+    static constexpr qint64 restartAbovePixels = qint64(4096) * 4096;
+    static constexpr quint64 readyMark = 0x31444d494152554cULL; // "LURAIMD1"
+
+    struct DecodeRequest {
+        qint64 maxBytes = 0;
+        qint64 maxPixels = 0;
+        qint64 maxSvgBytes = 0;
+        qint64 maxSvgElements = 0;
+        qint64 maxJpegBlockScans = 0;
+        qint32 maxJpegScans = 0;
+        qint32 maxPixelSize = 0;
+
+        static DecodeRequest of(const DecodeLimits& limits, int maxPixelSize)
+        {
+            return {limits.maxBytes, limits.maxPixels, limits.maxSvgBytes, limits.maxSvgElements,
+                    limits.maxJpegBlockScans, limits.maxJpegScans, std::max(0, maxPixelSize)};
+        }
+        DecodeLimits limits() const
+        {
+            DecodeLimits limits;
+            limits.maxBytes = maxBytes;
+            limits.maxPixels = maxPixels;
+            limits.maxSvgBytes = maxSvgBytes;
+            limits.maxSvgElements = maxSvgElements;
+            limits.maxJpegBlockScans = maxJpegBlockScans;
+            limits.maxJpegScans = maxJpegScans;
+            return limits;
+        }
+    };
+
+private:
+    std::unique_ptr<process::HelperPool> m_programs;
+    const std::chrono::milliseconds m_cpuTime;
+};
+
+} // namespace lumra::image

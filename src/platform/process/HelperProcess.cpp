@@ -1,0 +1,470 @@
+#include "platform/process/HelperProcess.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QLoggingCategory>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <optional>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+#if defined(__SANITIZE_ADDRESS__)
+#define LUMRA_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define LUMRA_ADDRESS_SANITIZER 1
+#endif
+#endif
+
+Q_LOGGING_CATEGORY(lcHelperProcess, "lumra.process")
+
+namespace lumra::process {
+
+namespace {
+
+enum class Io { done, lost, pastDeadline };
+
+// What one exchange with the program may still cost: the program's own CPU time, which a busy
+// machine does not stretch, and the wall clock, generously.
+class Budget {
+public:
+    Budget(pid_t process, std::optional<std::chrono::milliseconds> cpuTime, std::chrono::milliseconds wall,
+           qint64 maxResident = 0)
+        : m_wall(wall)
+        , m_process(process)
+        , m_maxResident(maxResident)
+    {
+        if (cpuTime && ::clock_getcpuclockid(process, &m_clock) == 0) {
+            if (const auto used = cpuUsed())
+                m_cpuLimit = *used + *cpuTime;
+        }
+    }
+
+    bool spent() const
+    {
+        if (m_wall.hasExpired())
+            return true;
+        const auto used = m_cpuLimit ? cpuUsed() : std::nullopt;
+        if (used && *used > *m_cpuLimit) // a program gone is told by the socket
+            return true;
+        return m_maxResident > 0 && residentBytes() > m_maxResident;
+    }
+
+    // How long to wait before looking at the program's CPU time again.
+    int pollMilliseconds() const
+    {
+        const qint64 left = m_wall.remainingTime();
+        return int(m_cpuLimit || m_maxResident > 0 ? qMin<qint64>(left, 20) : left);
+    }
+
+private:
+    qint64 residentBytes() const
+    {
+        char path[64];
+        std::snprintf(path, sizeof path, "/proc/%d/statm", int(m_process));
+        FILE* statm = std::fopen(path, "re");
+        if (!statm)
+            return 0;
+        long long size = 0;
+        long long resident = 0;
+        const int read = std::fscanf(statm, "%lld %lld", &size, &resident);
+        std::fclose(statm);
+        return read == 2 ? resident * ::sysconf(_SC_PAGESIZE) : 0;
+    }
+
+    std::optional<std::chrono::nanoseconds> cpuUsed() const
+    {
+        timespec used {};
+        if (::clock_gettime(m_clock, &used) != 0)
+            return std::nullopt;
+        return std::chrono::seconds(used.tv_sec) + std::chrono::nanoseconds(used.tv_nsec);
+    }
+
+    QDeadlineTimer m_wall;
+    pid_t m_process;
+    qint64 m_maxResident;
+    clockid_t m_clock {};
+    std::optional<std::chrono::nanoseconds> m_cpuLimit;
+};
+
+Io waitFor(int socket, short events, const Budget& budget)
+{
+    for (;;) {
+        if (budget.spent())
+            return Io::pastDeadline;
+        pollfd ready {socket, events, 0};
+        const int polled = ::poll(&ready, 1, budget.pollMilliseconds());
+        if (polled > 0)
+            return Io::done; // hang-ups and errors are told by the next send or receive
+        if (polled < 0 && errno != EINTR)
+            return Io::lost;
+    }
+}
+
+Io sendAll(int socket, const void* bytes, qint64 size, const Budget& budget)
+{
+    auto data = static_cast<const char*>(bytes);
+    while (size > 0) {
+        // No SIGPIPE when the program is gone: Lumra would die of it.
+        const ssize_t sent = ::send(socket, data, size_t(size), MSG_NOSIGNAL);
+        if (sent > 0) {
+            data += sent;
+            size -= sent;
+        } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (const Io waited = waitFor(socket, POLLOUT, budget); waited != Io::done)
+                return waited;
+        } else if (sent < 0 && errno != EINTR) {
+            return Io::lost;
+        }
+    }
+    return Io::done;
+}
+
+Io receiveAll(int socket, void* bytes, qint64 size, const Budget& budget)
+{
+    auto data = static_cast<char*>(bytes);
+    while (size > 0) {
+        const ssize_t received = ::recv(socket, data, size_t(size), 0);
+        if (received > 0) {
+            data += received;
+            size -= received;
+        } else if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (const Io waited = waitFor(socket, POLLIN, budget); waited != Io::done)
+                return waited;
+        } else if (received == 0 || errno != EINTR) {
+            return Io::lost;
+        }
+    }
+    return Io::done;
+}
+
+} // namespace
+
+HelperProcess::HelperProcess(QString program, QStringList arguments, Limits limits)
+    : m_program(std::move(program))
+    , m_arguments(std::move(arguments))
+    , m_limits(limits)
+{
+}
+
+HelperProcess::~HelperProcess()
+{
+    {
+        const std::lock_guard turn(m_turn);
+        stop();
+    }
+    if (m_watcher.joinable())
+        m_watcher.join();
+}
+
+QString HelperProcess::findProgram(const char* name, const QString& builtAt, const char* whatIsLost)
+{
+    const QString here = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
+    QStringList candidates {here + QLatin1Char('/') + QLatin1String(name),
+                            here + QLatin1String("/../libexec/lumra/") + QLatin1String(name)};
+    if (!builtAt.isEmpty())
+        candidates.append(builtAt);
+    for (const QString& candidate : candidates) {
+        const QFileInfo info(candidate);
+        if (info.isFile() && info.isExecutable())
+            return info.canonicalFilePath();
+    }
+    qCWarning(lcHelperProcess).noquote() << whatIsLost << "because" << name << "is not installed";
+    return QString();
+}
+
+bool HelperProcess::beginProgram(int argc, char** argv, const char* name, qint64 addressSpaceLimit)
+{
+    // Ends with Lumra, however Lumra ends; a Lumra gone before this line is told by the parent id.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (argc != 2 || QByteArray(argv[1]).toLongLong() != qint64(::getppid()))
+        return false;
+    ::prctl(PR_SET_NAME, name);
+    const rlimit noCore {0, 0};
+    ::setrlimit(RLIMIT_CORE, &noCore);
+#ifndef LUMRA_ADDRESS_SANITIZER // the sanitizer reserves terabytes of address space for itself
+    const rlimit memory {rlim_t(addressSpaceLimit), rlim_t(addressSpaceLimit)};
+    ::setrlimit(RLIMIT_AS, &memory);
+#else
+    (void)addressSpaceLimit;
+#endif
+    return true;
+}
+
+bool HelperProcess::readAll(char* data, qint64 size)
+{
+    while (size > 0) {
+        const ssize_t got = ::read(STDIN_FILENO, data, size_t(size));
+        if (got > 0) {
+            data += got;
+            size -= got;
+        } else if (got == 0 || errno != EINTR) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool HelperProcess::writeAll(const char* data, qint64 size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(STDOUT_FILENO, data, size_t(size));
+        if (written > 0) {
+            data += written;
+            size -= written;
+        } else if (written < 0 && errno != EINTR) {
+            return false;
+        }
+    }
+    return true;
+}
+
+HelperProcess::Outcome HelperProcess::exchange(QByteArrayView request, std::chrono::milliseconds cpuTime,
+                                               QByteArray* answer, const std::function<bool(const QByteArray&)>& accept)
+{
+    std::unique_lock turn(m_turn, std::defer_lock);
+    if (!turn.try_lock_for(m_limits.wallClockCap))
+        return Outcome::pastDeadline;
+    // The program kept from the last request may have failed since: a new one takes the request,
+    // also when the old one is found gone only now.
+    Outcome outcome = Outcome::lost;
+    for (int attempt = 0; attempt < 2 && outcome == Outcome::lost; ++attempt) {
+        const bool reused = runningProcessLocked() > 0;
+        if (!reused && !start())
+            return Outcome::unavailable;
+        outcome = once(request, cpuTime, answer, accept);
+        if (outcome != Outcome::answered)
+            stop();
+        if (!reused)
+            break;
+    }
+    return outcome;
+}
+
+void HelperProcess::restart()
+{
+    const std::lock_guard turn(m_turn);
+    stop();
+}
+
+pid_t HelperProcess::runningProcess()
+{
+    const std::lock_guard turn(m_turn);
+    return runningProcessLocked();
+}
+
+pid_t HelperProcess::runningProcessLocked()
+{
+    if (m_process > 0 && ::waitpid(m_process, nullptr, WNOHANG) == m_process) {
+        m_process = 0;
+        stop();
+    }
+    return m_process;
+}
+
+bool HelperProcess::start()
+{
+    if (m_program.isEmpty())
+        return false;
+    int ends[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
+        return false;
+    // posix_spawn execs at once, so it is safe in a process with threads; the program gets its end
+    // of the socket as standard input and output, the inherited standard error, and no other
+    // descriptor. It leads a process group of its own, which is what is killed.
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_adddup2(&files, ends[1], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&files, ends[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclosefrom_np(&files, STDERR_FILENO + 1);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigset_t all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    QList<QByteArray> words {QFile::encodeName(m_program), QByteArray::number(qint64(::getpid()))};
+    for (const QString& argument : m_arguments)
+        words.append(argument.toLocal8Bit());
+    std::vector<char*> arguments;
+    for (QByteArray& word : words)
+        arguments.push_back(word.data());
+    arguments.push_back(nullptr);
+    pid_t process = 0;
+    const int failed = ::posix_spawn(&process, words.first().constData(), &files, &attributes, arguments.data(), environ);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&files);
+    ::close(ends[1]);
+    if (failed != 0) {
+        ::close(ends[0]);
+        qCWarning(lcHelperProcess).noquote() << "Could not start" << m_program << ::strerror(failed);
+        return false;
+    }
+    ::fcntl(ends[0], F_SETFL, ::fcntl(ends[0], F_GETFL) | O_NONBLOCK);
+    m_process = process;
+    m_current = process;
+    m_socket = ends[0];
+    watch(process);
+    // Its start-up (Qt and its fonts, seconds under a sanitizer or on a busy machine) is no
+    // request's: a request waits until the program says it is ready.
+    quint64 mark = 0;
+    const Io io = receiveAll(m_socket, &mark, sizeof mark, Budget(process, std::nullopt, m_limits.wallClockCap));
+    if (io != Io::done || mark != m_limits.readyMark) {
+        qCWarning(lcHelperProcess).noquote() << m_program << "did not start";
+        stop();
+        return false;
+    }
+    return true;
+}
+
+void HelperProcess::stop()
+{
+    if (m_socket >= 0)
+        ::close(m_socket);
+    m_socket = -1;
+    if (m_process > 0) {
+        ::kill(-m_process, SIGKILL);
+        while (::waitpid(m_process, nullptr, 0) < 0 && errno == EINTR) {
+        }
+    }
+    m_process = 0;
+    m_current = 0;
+}
+
+// A program that ends between requests (killed, or ended with the thread that started it) is
+// reaped at once instead of waiting as a zombie for the next request.
+void HelperProcess::watch(pid_t process)
+{
+    if (m_watcher.joinable())
+        m_watcher.join(); // its program was reaped by stop(), so it has returned or is returning
+    m_watcher = std::thread([this, process] {
+        siginfo_t ended {};
+        while (::waitid(P_PID, id_t(process), &ended, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+        }
+        // A request under way finds the program gone itself, and stop() reaps it.
+        const std::unique_lock turn(m_turn, std::try_to_lock);
+        if (turn.owns_lock() && m_process == process)
+            runningProcessLocked();
+    });
+}
+
+HelperProcess::Outcome HelperProcess::once(QByteArrayView request, std::chrono::milliseconds cpuTime, QByteArray* answer,
+                                           const std::function<bool(const QByteArray&)>& accept)
+{
+    const Budget budget(m_process, cpuTime, m_limits.wallClockCap, m_limits.maxResidentBytes);
+    const Header header {++m_lastRequest, request.size()};
+    Io io = sendAll(m_socket, &header, sizeof header, budget);
+    if (io == Io::done)
+        io = sendAll(m_socket, request.data(), request.size(), budget);
+    Header reply;
+    if (io == Io::done)
+        io = receiveAll(m_socket, &reply, sizeof reply, budget);
+    // An answer to another request, one too large or one refused: the program is not to be trusted
+    // with the next request either.
+    const char* refusal = nullptr;
+    if (io == Io::done && reply.id != header.id)
+        refusal = "answered another request";
+    else if (io == Io::done && reply.bytes > m_limits.maxAnswerBytes)
+        refusal = "answered with too much";
+    answer->clear();
+    if (!refusal && io == Io::done && reply.bytes > 0) {
+        answer->resize(reply.bytes);
+        io = receiveAll(m_socket, answer->data(), reply.bytes, budget);
+        if (io == Io::done && accept && !accept(*answer))
+            refusal = "answered with something it may not";
+    }
+    if (refusal) {
+        qCWarning(lcHelperProcess).noquote() << QFileInfo(m_program).fileName() << refusal;
+        io = Io::lost;
+    }
+    switch (io) {
+    case Io::done:
+        if (reply.bytes <= 0)
+            answer->clear();
+        return Outcome::answered;
+    case Io::pastDeadline:
+        answer->clear();
+        return Outcome::pastDeadline;
+    case Io::lost:
+        break;
+    }
+    answer->clear();
+    return Outcome::lost;
+}
+
+HelperPool::HelperPool(const QString& program, const QStringList& arguments, HelperProcess::Limits limits, int programs)
+{
+    for (int i = 0; i < std::max(1, programs); ++i)
+        m_programs.push_back(std::make_unique<HelperProcess>(program, arguments, limits));
+    m_busy.assign(m_programs.size(), false);
+}
+
+HelperProcess::Outcome HelperPool::exchange(QByteArrayView request, std::chrono::milliseconds cpuTime, QByteArray* answer,
+                                            const std::function<bool(const QByteArray&)>& accept, bool restartAfter)
+{
+    HelperProcess& program = take();
+    const HelperProcess::Outcome outcome = program.exchange(request, cpuTime, answer, accept);
+    if (restartAfter && outcome == HelperProcess::Outcome::answered)
+        program.restart();
+    giveBack(program);
+    return outcome;
+}
+
+QList<pid_t> HelperPool::runningProcesses()
+{
+    std::vector<bool> busy;
+    {
+        const std::lock_guard lock(m_mutex);
+        busy = m_busy;
+    }
+    QList<pid_t> running;
+    for (size_t i = 0; i < m_programs.size(); ++i) {
+        // One at work is not waited for.
+        if (const pid_t process = busy[i] ? m_programs[i]->currentProcess() : m_programs[i]->runningProcess())
+            running.append(process);
+    }
+    return running;
+}
+
+HelperProcess& HelperPool::take()
+{
+    std::unique_lock lock(m_mutex);
+    const auto free = [&] { return std::find(m_busy.begin(), m_busy.end(), false); };
+    m_free.wait(lock, [&] { return free() != m_busy.end(); });
+    const auto at = free();
+    *at = true;
+    return *m_programs[size_t(at - m_busy.begin())];
+}
+
+void HelperPool::giveBack(HelperProcess& program)
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        for (size_t i = 0; i < m_programs.size(); ++i) {
+            if (m_programs[i].get() == &program)
+                m_busy[i] = false;
+        }
+    }
+    m_free.notify_one();
+}
+
+} // namespace lumra::process

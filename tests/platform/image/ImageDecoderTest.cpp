@@ -1,0 +1,134 @@
+// Pictures from outside are decoded by the decoder program: one that names a file, runs long or
+// amplifies costs Lumra a refusal or one stopped program, and the next picture decodes as usual.
+#include "platform/image/ImageDecoder.h"
+#include "platform/image/ImageDecoding.h"
+
+#include "AmplifyingImages.h"
+#include "ImageFixtures.h"
+#include "LargestAllocation.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <sys/stat.h>
+
+using namespace lumra;
+using namespace lumra::image;
+using namespace lumra::test;
+
+namespace {
+
+QByteArray svgWith(const QByteArray& inside, const QByteArray& prolog = {})
+{
+    return prolog + "<svg xmlns='http://www.w3.org/2000/svg' xmlns:xlink='http://www.w3.org/1999/xlink' "
+                    "width='100' height='100'>" + inside + "</svg>";
+}
+
+// An icon file whose directory claims `count` entries, each pointing at the one PNG it holds.
+QByteArray iconClaiming(quint16 count, const QByteArray& png, qsizetype entriesWritten)
+{
+    QByteArray icon("\0\0\1\0", 4);
+    icon.append(char(count & 0xff)).append(char(count >> 8));
+    const quint32 offset = quint32(6 + 16 * entriesWritten);
+    for (qsizetype i = 0; i < entriesWritten; ++i) {
+        QByteArray entry(16, '\0');
+        for (int b = 0; b < 4; ++b) {
+            entry[8 + b] = char(quint32(png.size()) >> (8 * b));
+            entry[12 + b] = char(offset >> (8 * b));
+        }
+        icon += entry;
+    }
+    return icon + png;
+}
+
+} // namespace
+
+TEST(ImageDecoderReferences, APictureThatNamesAnythingOutsideItselfIsRefusedUnopened)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QByteArray fifo = QFile::encodeName(folder.filePath(QStringLiteral("picture")));
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    const QByteArray png = encode(markedImage(8, 8), "png");
+    const QList<QByteArray> naming {
+        svgWith("<image width='100' height='100' xlink:href='/dev/ptmx'/>"),
+        svgWith("<image width='100' height='100' href='" + fifo + "'/>"),
+        svgWith("<image width='100' height='100' xlink:href='data:image/png;base64," + png.toBase64() + "'/>"),
+        svgWith("<style>@import url(file:///dev/zero);</style><rect width='5' height='5'/>"),
+        svgWith("<rect width='5' height='5' fill='url(file:///dev/ptmx#a)'/>"),
+        svgWith("<text>&outside;</text>", "<!DOCTYPE svg [<!ENTITY outside SYSTEM 'file:///dev/ptmx'>]>"),
+    };
+    for (const QByteArray& svg : naming) {
+        const Result<QByteArray> decoded = pngData(svg);
+        ASSERT_FALSE(decoded.ok()) << svg.toStdString();
+        EXPECT_TRUE(decoded.error().contains(QStringLiteral("outside itself"))) << decoded.error().toStdString();
+    }
+    // A reference to a part of the picture itself is what SVG is made of.
+    const QByteArray own = svgWith("<defs><linearGradient id='g'><stop offset='0' stop-color='red'/></linearGradient>"
+                                   "<rect id='r' width='50' height='50' fill='url(#g)'/></defs><use xlink:href='#r'/>");
+    const Result<QImage> drawn = decodeImage(own);
+    ASSERT_TRUE(drawn.ok()) << drawn.error().toStdString();
+    EXPECT_EQ(drawn->size(), QSize(100, 100));
+}
+
+TEST(ImageDecoderProgram, APictureThatRunsPastItsBudgetCostsOneStoppedProgramAndNothingElse)
+{
+    // A long path that crosses itself everywhere: rendering it at a large size takes seconds.
+    QByteArray path = "M0 0";
+    QRandomGenerator random(7);
+    for (int i = 0; i < 6000; ++i)
+        path += " L" + QByteArray::number(random.bounded(4000)) + ' ' + QByteArray::number(random.bounded(4000));
+    const QByteArray slow = "<svg xmlns='http://www.w3.org/2000/svg' width='4000' height='4000'><path d='" + path
+        + "' fill='black' stroke='red' stroke-width='3'/></svg>";
+    ImageDecoder decoder(ImageDecoder::installedProgram(), 1, std::chrono::milliseconds(300));
+    const QByteArray png = encode(markedImage(8, 8), "png");
+    ASSERT_TRUE(decoder.png(png, {}, 0).ok());
+    const QList<pid_t> before = decoder.runningProcesses();
+    ASSERT_EQ(before.size(), 1);
+
+    const Result<QByteArray> refused = decoder.png(slow, {}, 0);
+    ASSERT_FALSE(refused.ok());
+    EXPECT_TRUE(refused.error().contains(QStringLiteral("took too long"))) << refused.error().toStdString();
+    EXPECT_TRUE(decoder.runningProcesses().isEmpty()) << "the program that ran past its budget was stopped";
+    const Result<QByteArray> next = decoder.png(png, {}, 0);
+    ASSERT_TRUE(next.ok()) << next.error().toStdString();
+    EXPECT_NE(decoder.runningProcesses(), before);
+}
+
+TEST(ImageDecoderCost, HeadersThatClaimMoreThanTheyHoldAreRefusedBeforeAnythingIsDecoded)
+{
+    const QByteArray png = encode(markedImage(4, 4), "png");
+    // A directory of 65,535 entries in a file that holds one; an entry of 16384×4096; sides whose
+    // product overflows 64 bits; an SVG side past any int.
+    const QList<QByteArray> claiming {
+        iconClaiming(65535, png, 1),
+        iconClaiming(40000, pngHeaderClaiming(16384, 4096) + QByteArray(64, '\0'), 1),
+        iconClaiming(1, pngHeaderClaiming(0xffffffffu, 0xffffffffu) + QByteArray(64, '\0'), 1),
+        "<svg xmlns='http://www.w3.org/2000/svg' width='1e9in' height='1e9in'/>",
+    };
+    for (const QByteArray& bytes : claiming) {
+        EXPECT_FALSE(readImageHeader(bytes).ok());
+        EXPECT_FALSE(pngData(bytes).ok());
+    }
+}
+
+TEST(ImageDecoderCost, APictureAtThePixelCapCostsLumraOnlyItsPng)
+{
+    // A few bytes of GIF with an 8000×8000 screen: the decoder spends a quarter gigabyte, Lumra the
+    // PNG it gets back.
+    QByteArray gif("GIF89a", 6);
+    gif += QByteArray("\x40\x1f\x40\x1f\x80\x00\x00", 7) + QByteArray(6, '\0');
+    gif += QByteArray("\x2c\0\0\0\0\x01\0\x01\0\0\x02\x02\x44\x01\0\x3b", 16);
+    QByteArray png;
+    const auto largest = largestAllocationDuring([&] {
+        const Result<QByteArray> decoded = pngData(gif);
+        ASSERT_TRUE(decoded.ok()) << decoded.error().toStdString();
+        png = *decoded;
+    });
+    EXPECT_EQ(imageDimensions(png), QSize(8000, 8000));
+    if (largest)
+        EXPECT_LT(*largest, size_t(100) * 1024 * 1024);
+}
