@@ -129,8 +129,10 @@ void AppDelegate::applicationWillFinishLaunching() { ClipboardManager::registerD
 
 ClipboardManager& AppDelegate::clipboardManager()
 {
-    if (!m_clipboardManager)
+    if (!m_clipboardManager) {
         m_clipboardManager = m_services.makeClipboardManager();
+        connect(m_clipboardManager.get(), &ClipboardManager::pasteFailed, this, &AppDelegate::tellPasteFailed);
+    }
     return *m_clipboardManager;
 }
 
@@ -391,6 +393,20 @@ ReminderNotification& AppDelegate::reminderNotification()
         qCInfo(lcDelegate).noquote() << "Copy reminder not shown: the desktop runs no notification server (" + message + ")";
     });
     return *m_reminderNotification;
+}
+
+void AppDelegate::tellPasteFailed(const QString& message)
+{
+    if (!m_pasteFailure) {
+        m_pasteFailure = new ReminderNotification(m_services.notificationBus(), m_clock, this,
+                                                  ReminderNotification::Actions::none);
+        connect(m_pasteFailure, &ReminderNotification::unavailable, this, [this] {
+            if (std::exchange(m_pasteFailureUnshownLogged, true))
+                return;
+            qCInfo(lcDelegate).noquote() << "Paste failures are not shown: the desktop runs no notification server";
+        });
+    }
+    m_pasteFailure->show(message);
 }
 
 void AppDelegate::acceptHandOvers(SingleInstance& instance)

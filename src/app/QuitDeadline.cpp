@@ -27,7 +27,7 @@ void install(std::chrono::milliseconds bound)
         std::this_thread::sleep_for(bound);
         static const char message[] = "Lumra: still busy after quitting began; leaving without waiting for its workers.\n";
         [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, message, sizeof message - 1);
-        ::_exit(0);
+        ::_exit(cutShortStatus);
     }).detach();
 }
 

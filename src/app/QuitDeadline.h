@@ -7,8 +7,10 @@ namespace lumra::QuitDeadline {
 // Starts the guard that ends the process `bound` after quitting began, whatever still runs by
 // then: a worker stuck on a stalled mount or on another program must not keep Lumra, and the
 // logout or restart waiting for it, from ending. What Lumra stores is on disk by then (each write
-// commits, settings are flushed when quitting starts). Call once, early.
+// commits, settings are flushed when quitting starts). Call once, early. A process it ends exits
+// with cutShortStatus, so a session manager or script sees that work was cut short.
 void install(std::chrono::milliseconds bound);
+inline constexpr int cutShortStatus = 70; // EX_SOFTWARE
 
 // Quitting has begun. Safe in a signal handler; later calls change nothing.
 void begin() noexcept;

@@ -20,10 +20,11 @@ QDBusMessage call(const QString& method) { return QDBusMessage::createMethodCall
 
 } // namespace
 
-ReminderNotification::ReminderNotification(QDBusConnection bus, Clock& clock, QObject* parent)
+ReminderNotification::ReminderNotification(QDBusConnection bus, Clock& clock, QObject* parent, Actions actions)
     : QObject(parent)
     , m_bus(std::move(bus))
     , m_clock(clock)
+    , m_actions(actions)
 {
     if (!m_bus.isConnected())
         return;
@@ -61,7 +62,7 @@ void ReminderNotification::notify(const QString& message, bool withActions, quin
 {
     QDBusMessage notify = call(QStringLiteral("Notify"));
     QStringList actions;
-    if (withActions)
+    if (withActions && m_actions == Actions::tapAndSnooze)
         actions << tapAction << QStringLiteral("Tap to Browse.") << doNotDisturbAction << QStringLiteral("Do not Disturb");
     notify << QStringLiteral("Lumra") << m_id << QStringLiteral("lumra") << QStringLiteral("Lumra") << message << actions
            << QVariantMap {{QStringLiteral("desktop-entry"), QStringLiteral("lumra")}}

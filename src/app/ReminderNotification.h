@@ -11,11 +11,12 @@ class QDBusPendingCallWatcher;
 
 namespace lumra {
 
-// The copy reminder as a desktop notification, for sessions where Lumra cannot place a bubble of
-// its own by the tray icon (Wayland). It goes to the notification server directly, so that a click
-// on it and its "Do not Disturb" action come back to Lumra where the server offers actions; it is
-// closed 10 s after it was shown. Every call is asynchronous: a slow server never holds the main
-// thread.
+// A desktop notification of Lumra's: the copy reminder, for sessions where Lumra cannot place a
+// bubble of its own by the tray icon (Wayland), or a plain message (a paste that failed, told
+// where the user is looking once the popup has closed). It goes to the notification server
+// directly, so that a click on the reminder and its "Do not Disturb" action come back to Lumra
+// where the server offers actions; it is closed 10 s after it was shown. Every call is
+// asynchronous: a slow server never holds the main thread.
 class ReminderNotification : public QObject {
     Q_OBJECT
 public:
@@ -23,7 +24,10 @@ public:
     static inline const QString tapAction = QStringLiteral("default");
     static inline const QString doNotDisturbAction = QStringLiteral("do-not-disturb");
 
-    ReminderNotification(QDBusConnection bus, Clock& clock, QObject* parent = nullptr);
+    enum class Actions { tapAndSnooze, none };
+
+    ReminderNotification(QDBusConnection bus, Clock& clock, QObject* parent = nullptr,
+                         Actions actions = Actions::tapAndSnooze);
     ~ReminderNotification() override;
 
     // Shows the reminder with `message`, in place of one still shown.
@@ -48,6 +52,7 @@ private:
 
     QDBusConnection m_bus;
     Clock& m_clock;
+    Actions m_actions;
     uint m_id = 0; // the one shown
     quint64 m_request = 0; // so that an answer to an older request is not taken for the newest
     std::unique_ptr<Timer> m_autoClose;

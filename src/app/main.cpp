@@ -14,8 +14,10 @@
 
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -38,6 +40,12 @@ qint64 predecessorPid()
     const qint64 pid = qEnvironmentVariableIntValue("LUMRA_REPLACES_PID", &ok);
     qunsetenv("LUMRA_REPLACES_PID");
     return ok && pid > 0 ? pid : 0;
+}
+
+int unknownArgument(const char* argument)
+{
+    std::fprintf(stderr, "lumra: unknown argument '%s'\nTry 'lumra --help'.\n", argument);
+    return 2;
 }
 
 int g_signalSockets[2] = {-1, -1};
@@ -79,6 +87,19 @@ extern "C" Q_DECL_EXPORT int lumraMain(int argc, char** argv)
     if (const QString platform = lumra::qpaPlatformFor(session); !platform.isEmpty())
         qputenv("QT_QPA_PLATFORM", platform.toLatin1());
 
+    // With no display Qt ends the process in its constructor: what Lumra would have said about its
+    // arguments, or the missing display, is said here instead.
+    const bool platformGiven = std::any_of(argv + 1, argv + argc, [](const char* argument) {
+        return !std::strcmp(argument, "-platform") || !std::strcmp(argument, "--platform");
+    });
+    if (session.qpaPlatform.isEmpty() && session.waylandDisplay.isEmpty() && session.x11Display.isEmpty()
+        && !platformGiven) {
+        if (argc > 1)
+            return unknownArgument(argv[1]);
+        std::fputs("Lumra could not start: no display (neither WAYLAND_DISPLAY nor DISPLAY is set).\n", stderr);
+        return 1;
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Lumra"));
     QApplication::setOrganizationName(QStringLiteral("Lumra"));
@@ -88,10 +109,8 @@ extern "C" Q_DECL_EXPORT int lumraMain(int argc, char** argv)
     QApplication::setWindowIcon(lumra::AppIcon::icon());
     app.setProperty("buildNumber", QStringLiteral(LUMRA_BUILD_NUMBER));
     // Qt has taken its own arguments; anything left is a mistake, never a request to the running Lumra.
-    if (const QStringList rest = QApplication::arguments().mid(1); !rest.isEmpty()) {
-        std::fprintf(stderr, "lumra: unknown argument '%s'\nTry 'lumra --help'.\n", qPrintable(rest.first()));
-        return 2;
-    }
+    if (const QStringList rest = QApplication::arguments().mid(1); !rest.isEmpty())
+        return unknownArgument(qPrintable(rest.first()));
 
     lumra::SingleInstance instance;
     auto role = instance.claim(predecessorPid());

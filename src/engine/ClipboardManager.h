@@ -628,7 +628,8 @@ signals:
     // Editing and housekeeping: rows that may carry a per-item shortcut were added, changed, trashed
     // or removed; also posted as Notifications::itemShortcutsChanged.
     void itemShortcutsChanged();
-    // Paste: the synthetic Ctrl+V could not be sent.
+    // Paste: the chosen item could not be put on the clipboard, or the synthetic Ctrl+V could not
+    // be sent. The app tells the user.
     void pasteFailed(const QString& message);
     // Media: a thumbnail asked for by thumbnail() is in the cache.
     void thumbnailReady(const QUuid& id);

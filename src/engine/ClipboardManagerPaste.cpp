@@ -177,6 +177,7 @@ std::optional<qint64> ClipboardManager::writePasteboard(const QList<PasteboardRe
     if (!changeCount) {
         qCWarning(lcPaste).noquote() << "Clipboard write failed:" << changeCount.error();
         Diagnostics::shared().error(QStringLiteral("Paste"), QStringLiteral("Clipboard write failed: ") + changeCount.error());
+        emit pasteFailed(changeCount.error());
         return std::nullopt;
     }
     endReminderBurst();

@@ -76,12 +76,27 @@ protected:
         return s;
     }
 
-    AppDelegate& launch()
+    AppDelegate& launch(AppServices s)
     {
-        delegate = std::make_unique<AppDelegate>(services());
+        delegate = std::make_unique<AppDelegate>(std::move(s));
         delegate->applicationWillFinishLaunching();
         delegate->applicationDidFinishLaunching();
         return *delegate;
+    }
+    AppDelegate& launch() { return launch(services()); }
+
+    // Launched with its notifications going to the server on `bus`; endOnBus() lets go of it.
+    AppDelegate& launchOnBus(const test::PrivateBus& bus, AppServices s)
+    {
+        s.notificationBus = [address = bus.address()] {
+            return QDBusConnection::connectToBus(address, "lumra-notifications-test");
+        };
+        return launch(std::move(s));
+    }
+    void endOnBus()
+    {
+        delegate.reset();
+        QDBusConnection::disconnectFromBus("lumra-notifications-test");
     }
 
     QString logText()
@@ -589,6 +604,39 @@ TEST(FakeNotificationServerProcess, ServesNotifications)
     test::processEventsUntil([] { return false; }, 60000);
 }
 
+// The fake notification server, in a process of its own on `bus`; printed() waits for a line.
+class NotificationServerProcess {
+public:
+    ~NotificationServerProcess()
+    {
+        m_process.kill();
+        m_process.waitForFinished();
+    }
+    bool start(const test::PrivateBus& bus, const QString& actions = QString())
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(notificationServerVariable, bus.address());
+        environment.insert("LUMRA_FAKE_NOTIFICATION_ACTIONS", actions);
+        m_process.setProcessEnvironment(environment);
+        m_process.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=FakeNotificationServerProcess.*"});
+        return printed("READY");
+    }
+    bool printed(const QString& text, int count = 1)
+    {
+        return test::processEventsUntil([&] { return output().count(text) >= count; }, 10000);
+    }
+    const QString& output()
+    {
+        m_output += QString::fromUtf8(m_process.readAllStandardOutput());
+        return m_output;
+    }
+    void kill() { m_process.kill(); }
+
+private:
+    QProcess m_process;
+    QString m_output;
+};
+
 // On Wayland the reminder is a notification of the desktop's server, with or without a tray host:
 // a click on it opens the popup, its "Do not Disturb" snoozes, and one left alone is closed after
 // 10 s.
@@ -598,20 +646,10 @@ TEST_F(AppDelegateTest, OnWaylandTheReminderIsANotificationWhoseActionsComeBack)
         GTEST_SKIP() << "dbus-daemon is not installed";
     test::PrivateBus bus;
     ASSERT_TRUE(bus.start());
-    QProcess server;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(notificationServerVariable, bus.address());
-    environment.insert("LUMRA_FAKE_NOTIFICATION_ACTIONS", "none,default,do-not-disturb");
-    server.setProcessEnvironment(environment);
-    server.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=FakeNotificationServerProcess.*"});
-    QString output;
-    auto printed = [&](const QString& text) {
-        return test::processEventsUntil([&] {
-            output += QString::fromUtf8(server.readAllStandardOutput());
-            return output.count(text) > 0;
-        }, 10000);
-    };
-    ASSERT_TRUE(printed("READY"));
+    NotificationServerProcess server;
+    ASSERT_TRUE(server.start(bus, "none,default,do-not-disturb"));
+    const QString& output = server.output();
+    auto printed = [&](const QString& text) { return server.printed(text); };
 
     AppServices s = services();
     s.platformName = QStringLiteral("wayland");
@@ -655,15 +693,40 @@ TEST_F(AppDelegateTest, OnWaylandTheReminderIsANotificationWhoseActionsComeBack)
     delegate->applicationDidFinishLaunching();
     delegate->clipboardManager().setClipboardItems({textItem("a"), textItem("b")});
     NotificationCenter::defaultCenter().post(Notifications::showCopyReminder);
-    EXPECT_TRUE(test::processEventsUntil([&] {
-        output += QString::fromUtf8(server.readAllStandardOutput());
-        return output.count("NOTIFY:") == 4;
-    }, 10000)) << qPrintable(output);
+    EXPECT_TRUE(server.printed("NOTIFY:", 4)) << qPrintable(output);
 
     delegate.reset();
     QDBusConnection::disconnectFromBus("lumra-notifications-test");
-    server.kill();
-    server.waitForFinished();
+}
+
+// A paste the user asked for that fails, because the item could not be put on the clipboard or
+// the keys could not be sent, is said in a notification: the popup has closed by then.
+TEST_F(AppDelegateTest, APasteThatFailsIsToldInANotification)
+{
+    if (!test::PrivateBus::available())
+        GTEST_SKIP() << "dbus-daemon is not installed";
+    test::PrivateBus bus;
+    ASSERT_TRUE(bus.start());
+    NotificationServerProcess server;
+    ASSERT_TRUE(server.start(bus));
+    ClipboardManager& manager = launchOnBus(bus, services()).clipboardManager();
+    manager.setClipboardItems({textItem("a")});
+
+    pasteboard.setWriteError(QStringLiteral("Lumra could not take the clipboard: the compositor did not answer in time"));
+    manager.copyAndPaste(manager.clipboardItems().first(), false);
+    ASSERT_TRUE(server.printed("NOTIFY:")) << qPrintable(server.output());
+    EXPECT_TRUE(server.output().contains(
+        "NOTIFY:Lumra;lumra;Lumra;Lumra could not take the clipboard: the compositor did not answer in time;;10000"))
+        << qPrintable(server.output());
+
+    pasteboard.setWriteError(QString());
+    injector.setCanPost(false);
+    manager.copyAndPaste(manager.clipboardItems().first(), false);
+    clock.advance(std::chrono::seconds(1));
+    ASSERT_TRUE(server.printed("NOTIFY:", 2)) << qPrintable(server.output());
+    EXPECT_TRUE(server.output().contains("NOTIFY:Lumra;lumra;Lumra;" + KeyInjectorMessages::noXTest() + ";;10000"))
+        << qPrintable(server.output());
+    endOnBus();
 }
 
 // With no notification server, nothing is sent to that missing server by another road (the
@@ -690,7 +753,7 @@ TEST_F(AppDelegateTest, OnWaylandWithNoNotificationServerTheLogSaysTheReminderWa
     delegate->clipboardManager().setClipboardItems({textItem("a"), textItem("b")});
     for (int i = 0; i < 2; ++i) {
         NotificationCenter::defaultCenter().post(Notifications::showCopyReminder);
-        test::processEventsUntil([] { return logged.join('\n').contains("Copy reminder not shown"); }, 10000);
+        test::processEventsUntil([] { return logged.join('\n').contains("Copy reminder not shown"); }, 60000);
         test::processEventsUntil([] { return false; }, 300);
     }
     qInstallMessageHandler(previous);

@@ -162,6 +162,18 @@ TEST_F(HandOverX11Test, HelpVersionAndUnknownArgumentsAreAnsweredNotHandedOver)
     const auto [unknownCode, unknownOut, unknown] = run(QStringLiteral("--frobnicate"));
     EXPECT_EQ(unknownCode, 2);
     EXPECT_TRUE(unknown.contains(QStringLiteral("unknown argument '--frobnicate'"))) << unknown.toStdString();
+    // Where there is no display at all, the argument is named all the same, not lost in Qt's abort.
+    QProcess displayless;
+    QProcessEnvironment environment = RunningLumra::environment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
+    displayless.setProcessEnvironment(environment);
+    displayless.start(RunningLumra::program(), {QStringLiteral("--bogus")});
+    ASSERT_TRUE(displayless.waitForFinished(20000));
+    EXPECT_EQ(displayless.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(displayless.exitCode(), 2);
+    const QString displaylessErrors = QString::fromUtf8(displayless.readAllStandardError());
+    EXPECT_TRUE(displaylessErrors.contains(QStringLiteral("unknown argument '--bogus'"))) << displaylessErrors.toStdString();
     // None of them toggled the popup: the next real request opens it.
     ASSERT_TRUE(RunningLumra::askToTogglePopup());
     EXPECT_TRUE(popupBecomes(true));

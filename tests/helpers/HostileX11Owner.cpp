@@ -13,6 +13,12 @@
 //   retake-at-text  the same, taken again once it has answered the first request for the text
 //   retake-soon     the same, taken again 0 to 3 ms after the first copy (a third argument: to
 //            that many ms), whatever was asked
+//   remark-soon     a text, taken again 0 to 3 ms later (a third argument: to that many ms) with
+//            the same text now marked for a password manager
+//   retake-in-answer  a public text with HTML; asked for the HTML, it answers with the marked
+//            copy's HTML and takes the clipboard again right after the answer
+//   retake-in-incr  a public text sent with INCR; after its first 1 KB piece it takes the clipboard
+//            again, marked, and sends the marked copy's tail as the rest
 //   twice    a text, then, once it has answered the first TARGETS request, a second text on a
 //            second window whose answers come 100 ms late (two quick copies)
 //   once     answers the first request, then exits
@@ -66,7 +72,7 @@ struct Owner {
     void offerTargets()
     {
         offered = {targets, utf8, textPlain};
-        if (mode.rfind("html", 0) == 0 || mode.rfind("retake", 0) == 0)
+        if (mode.rfind("html", 0) == 0 || (mode.rfind("retake", 0) == 0 && mode != "retake-in-incr"))
             offered.push_back(html);
         if (mode == "targets") {
             constexpr int count = 100000;
@@ -131,6 +137,26 @@ struct Owner {
         say("RETAKEN");
     }
 
+    bool retakesSoon() const { return mode == "retake-soon" || mode == "remark-soon"; }
+    void retakeSoon()
+    {
+        if (mode == "remark-soon")
+            takeAgain(window, text, htmlBody, true);
+        else
+            takeAgain(window, "copy two, secret" + label, "<i>copy two</i>", true);
+    }
+
+    // The answer is the marked copy's, and the clipboard is taken again only after it: one flush,
+    // so the reader finds these bytes however fast it asks.
+    void answerThenRetake(const XSelectionRequestEvent& request, Atom property)
+    {
+        const std::string secret = "<i>copy two, secret</i>";
+        XChangeProperty(display, request.requestor, property, request.target, 8, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(secret.data()), int(secret.size()));
+        reply(request, property);
+        takeAgain(window, "copy two, secret" + label, secret, true);
+    }
+
     void serve(const XSelectionRequestEvent& request)
     {
         if (!asked) {
@@ -170,6 +196,10 @@ struct Owner {
             return reply(request, property);
         }
         const bool isText = request.target == utf8 || request.target == textPlain;
+        if (mode == "retake-in-answer" && request.target == html && !retaken)
+            return answerThenRetake(request, property);
+        if (isText && mode == "retake-in-incr" && !retaken)
+            return startIncr(request, property, long(text.size()));
         if (isText && mode == "trickle")
             return startIncr(request, property, 1000);
         if (isText && mode == "huge")
@@ -203,6 +233,20 @@ struct Owner {
                             reinterpret_cast<const unsigned char*>(text.data() + transfer.sent), int(size));
             transfer.sent += size;
             if (size == 0)
+                transfers.erase(it);
+        } else if (mode == "retake-in-incr") {
+            // The public copy's first piece, then the marked copy's tail under a new ownership.
+            std::string piece;
+            if (transfer.sent == 0) {
+                piece = text;
+            } else if (!retaken) {
+                takeAgain(window, "copy two, secret" + label, "", true);
+                piece = " and copy two, secret";
+            }
+            XChangeProperty(display, event.window, transfer.property, transfer.type, 8, PropModeReplace,
+                            reinterpret_cast<const unsigned char*>(piece.data()), int(piece.size()));
+            transfer.sent += (long long)piece.size();
+            if (piece.empty())
                 transfers.erase(it);
         } else if (mode == "trickle") {
             std::this_thread::sleep_for(std::chrono::milliseconds(400));
@@ -242,7 +286,11 @@ struct Owner {
                 htmlBody += mode == "html" ? "<div>" : "<div></x>";
             htmlBody += "deep";
         }
-        if (mode.rfind("retake", 0) == 0) {
+        if (mode == "retake-in-incr")
+            text = "copy one, public" + label + std::string(1024, '.');
+        if (mode == "remark-soon")
+            text = "marked at once" + label;
+        if (mode.rfind("retake", 0) == 0 && mode != "retake-in-incr") {
             text = "copy one, public" + label;
             htmlBody = "<b>copy one</b>";
         }
@@ -261,11 +309,11 @@ struct Owner {
         const auto due = std::chrono::steady_clock::now()
             + std::chrono::microseconds(std::random_device()() % (retakeWithinMs * 1000));
         for (;;) {
-            while (mode == "retake-soon" && !retaken && !XPending(display)) {
+            while (retakesSoon() && !retaken && !XPending(display)) {
                 const auto left = std::chrono::duration_cast<std::chrono::microseconds>(due - std::chrono::steady_clock::now());
                 pollfd fd {ConnectionNumber(display), POLLIN, 0};
                 if (left.count() <= 0 || poll(&fd, 1, int((left.count() + 999) / 1000)) == 0)
-                    takeAgain(window, "copy two, secret" + label, "<i>copy two</i>", true);
+                    retakeSoon();
             }
             XEvent event;
             XNextEvent(display, &event);

@@ -119,6 +119,12 @@ struct Ownership {
 QString changedWhileRead() { return QStringLiteral("The clipboard changed while it was read"); }
 QString replacedBeforeRead() { return QStringLiteral("A later copy replaced it before it was read"); }
 QString ownerWentAway() { return QStringLiteral("The clipboard owner went away before its copy was read"); }
+QString ownerCopiedAgain() { return QStringLiteral("Its owner copied again while it was read"); }
+
+// A program that copies twice in a row (a password manager marking a text it has just offered)
+// takes the clipboard again within milliseconds: a read counts only once this is past, measured
+// from when Lumra saw the copy, with no second taking by that program.
+constexpr std::chrono::milliseconds copiedAgainWithin {50};
 
 } // namespace
 
@@ -167,6 +173,7 @@ public:
         m_change = change;
         settle();
         m_movesAtBegin = m_moves;
+        m_copiedAgain = false;
         // A channel that has heard no change yet knows only the window.
         if ((m_heard && m_latest != change) || m_ownerNow != change.owner)
             return whyMoved(replacedBeforeRead());
@@ -185,6 +192,19 @@ public:
 
     // Why the last convert() stopped, when the clipboard's owner moved under it.
     const QString& interruption() const { return m_interruption; }
+
+    // After the last answer: empty when the change's owner has not taken the clipboard again since
+    // begin(), up to `settled` at least. An owner may answer and then copy again, or copy again
+    // in the middle of an incremental transfer: the bytes read may then be the later copy's.
+    QString confirm(QDeadlineTimer settled)
+    {
+        const auto isOwnerChange = [this](const XEvent& e) { return e.type == m_xfixesEventBase + XFixesSelectionNotify; };
+        XEvent event;
+        while (!m_copiedAgain && !settled.hasExpired() && m_connection->waitFor(isOwnerChange, settled, &event))
+            note(event);
+        settle(); // every change the server made until now
+        return m_copiedAgain ? ownerCopiedAgain() : QString();
+    }
 
     // Asks the change's owner for `target` (begin() or stillCurrent() checked it holds the
     // clipboard). With `cut`, bytes past `maxBytes` are left unread instead of failing the read.
@@ -289,6 +309,8 @@ private:
             m_latest = {gone ? 0 : notify.owner, notify.selection_timestamp};
             m_heard = true;
             ++m_moves;
+            if (!gone && m_connection->clientOf(notify.owner) == m_connection->clientOf(m_change.owner))
+                m_copiedAgain = true;
             // A change heard before the mark may have come before the request, which then went to
             // the later owner; after it, only the same window taking the clipboard again (or
             // going away) makes the answer suspect.
@@ -476,6 +498,7 @@ private:
     // The read under way.
     Ownership m_change;
     quint64 m_movesAtBegin = 0;
+    bool m_copiedAgain = false; // the change's owner (any window of its program) took the clipboard again
     bool m_asking = false;
     bool m_marked = false;
     QString m_interruption;
@@ -582,6 +605,7 @@ public:
         , m_ours(pasteboard.isOwnedByUs())
         , m_piece(pasteboard.m_readTimeout)
         , m_reserved(!m_ours)
+        , m_settled(copiedAgainWithin)
     {
         if (m_ours) {
             m_servedTypes = pasteboard.m_servedTypes;
@@ -631,6 +655,10 @@ public:
 
     bool readFromItsOwner() override
     {
+        if (m_channel && m_moved.isEmpty()) {
+            if (QString why = m_channel->confirm(m_settled); !why.isEmpty())
+                m_moved = why;
+        }
         release();
         return m_moved.isEmpty();
     }
@@ -704,6 +732,7 @@ private:
     bool m_ours;
     std::chrono::milliseconds m_piece;
     bool m_reserved; // a channel was prepared for this read and not yet taken
+    QDeadlineTimer m_settled; // see copiedAgainWithin
     bool m_asked = false;
     bool m_unresponsive = false;
     QString m_moved; // why the read stopped, when the clipboard's owner moved under it

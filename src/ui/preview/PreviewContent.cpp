@@ -76,9 +76,13 @@ std::optional<PreviewBridge> imageBridge(const ClipboardItem& item, ClipboardMan
     const QString name = PreviewFiles::checkedPngFileName(item.id.toString(QUuid::Id128) + QStringLiteral(".png"));
     bridge.url = QUrl::fromLocalFile(folder.value() + QLatin1Char('/') + name);
     bridge.kind = QStringLiteral("Image");
-    bridge.displayPath = name;
-    if (auto header = image::readImageHeader(*bytes))
-        bridge.preferredFrame = frameForPixels(orientedSize(header.value()), screens);
+    // The file is Lumra's temporary copy: its name would tell the user nothing they could use.
+    bridge.displayPath = bridge.kind;
+    if (auto header = image::readImageHeader(*bytes)) {
+        const QSize pixels = orientedSize(header.value());
+        bridge.preferredFrame = frameForPixels(pixels, screens);
+        bridge.displayPath = QStringLiteral("Image · %1 × %2 pixels").arg(pixels.width()).arg(pixels.height());
+    }
     bridge.layer = PreviewLayer::image;
     bridge.imageBytes = std::move(*bytes);
     return bridge;

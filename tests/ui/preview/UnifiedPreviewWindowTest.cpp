@@ -268,6 +268,8 @@ TEST_F(UnifiedPreviewWindowTest, EachKindOfItemShowsInItsOwnLayer)
     EXPECT_TRUE(panel->bridge().preferredFrame);
     EXPECT_TRUE(QFile::exists(panel->bridge().url.toLocalFile()));
     EXPECT_FALSE(panel->sizeLabel()->isHidden());
+    // The footer names the picture, not Lumra's temporary file.
+    EXPECT_EQ(panel->bridge().displayPath, QStringLiteral("Image · 800 × 500 pixels"));
     closeAndWait();
 
     const QString pdf = folder + QStringLiteral("/report.pdf");
