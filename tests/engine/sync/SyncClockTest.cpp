@@ -62,6 +62,14 @@ protected:
         tool.release();
         settle(6);
     }
+    // The other computer's history backed up, then a row made while its clock runs 200 days ahead.
+    QUuid madeAheadAfterABackup(const QTemporaryDir& backup)
+    {
+        settle();
+        backUp(ahead, backup.path());
+        ahead.skew = 200 * day;
+        return ahead.add(QStringLiteral("made ahead"));
+    }
     // The other computer, set 40 days behind, comments on a row of the present: the comment must
     // stand everywhere, stamped above the row rather than into that computer's past.
     void commentWhileBehind(const QUuid& row)
@@ -389,13 +397,42 @@ TEST_F(SyncClockTest, WhatAComputerMadeAheadBeforeARestoreIsHeldNowhereAndNeverU
         EXPECT_EQ(c->row(shared)->value(QStringLiteral("comment")).toString().toStdString(), "after the restore") << c->name.toStdString();
 }
 
+TEST_F(SyncClockTest, AReaderThatCannotNoteAComputersFormerSelfKeepsWhatItHeldFromItAndSaysSo)
+{
+    QTemporaryDir backup;
+    const QUuid made = madeAheadAfterABackup(backup);
+    settle();
+    ASSERT_EQ(right.health().heldAhead, 1);
+    ahead.skew = 0;
+    restore(ahead, backup.path());
+    ahead.pass();
+    tool.scan();
+    tool.deliverAll();
+
+    // The reader's disk fills as it notes that the folder it held records from speaks no more.
+    right.stop();
+    sql::Database state;
+    ASSERT_TRUE(state.open(right.store.path() + QStringLiteral("/LumraSync.sqlite"), false).ok());
+    ASSERT_TRUE(state.exec(QStringLiteral("CREATE TRIGGER diskFull BEFORE INSERT ON meta WHEN NEW.key = 'superseded' "
+                                          "BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END")).ok());
+    right.start();
+    right.pass();
+    EXPECT_TRUE(right.lastProblems.join(u'|').contains(QStringLiteral("disk is full"))) << "the failure is told";
+    EXPECT_EQ(right.health().heldAhead, 1) << "nothing of the change is kept without the rest";
+
+    right.stop();
+    ASSERT_TRUE(state.exec(QStringLiteral("DROP TRIGGER diskFull")).ok());
+    right.start();
+    settle(6);
+    EXPECT_TRUE(right.lastProblems.isEmpty()) << right.lastProblems.join(u'|').toStdString();
+    EXPECT_EQ(right.health().heldAhead, 0);
+    EXPECT_TRUE(right.row(made));
+}
+
 TEST_F(SyncClockTest, WhatAComputerMadeAheadBeforeARestoreTravelsThoughItsNewIdArrivedFirst)
 {
-    settle();
     QTemporaryDir backup;
-    backUp(ahead, backup.path());
-    ahead.skew = 200 * day;
-    const QUuid made = ahead.add(QStringLiteral("made ahead"));
+    const QUuid made = madeAheadAfterABackup(backup);
     ahead.pass();
     const QUuid former = ahead.device();
     tool.scan();
