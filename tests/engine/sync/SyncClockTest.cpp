@@ -437,19 +437,12 @@ TEST_F(SyncClockTest, AReaderThatCannotNoteAComputersFormerSelfKeepsWhatItHeldFr
     tool.deliverAll();
 
     // The reader's disk fills as it notes that the folder it held records from speaks no more.
-    right.stop();
-    sql::Database state;
-    ASSERT_TRUE(state.open(right.store.path() + QStringLiteral("/LumraSync.sqlite"), false).ok());
-    ASSERT_TRUE(state.exec(QStringLiteral("CREATE TRIGGER diskFull BEFORE INSERT ON meta WHEN NEW.key = 'superseded' "
-                                          "BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END")).ok());
-    right.start();
+    right.failStateWrites(QStringLiteral("BEFORE INSERT ON meta WHEN NEW.key = 'superseded'"));
     right.pass();
     EXPECT_TRUE(right.lastProblems.join(u'|').contains(QStringLiteral("disk is full"))) << "the failure is told";
     EXPECT_EQ(right.health().heldAhead, 1) << "nothing of the change is kept without the rest";
 
-    right.stop();
-    ASSERT_TRUE(state.exec(QStringLiteral("DROP TRIGGER diskFull")).ok());
-    right.start();
+    right.failStateWrites({});
     settle(6);
     EXPECT_TRUE(right.lastProblems.isEmpty()) << right.lastProblems.join(u'|').toStdString();
     EXPECT_EQ(right.health().heldAhead, 0);
