@@ -9,6 +9,7 @@
 #include <QJsonParseError>
 
 #include <functional>
+#include <utility>
 
 namespace lumra::backup {
 
@@ -42,12 +43,19 @@ Status checkDates(const ClipboardItem& item)
 }
 
 // One value of the document, parsed alone. A value of many small parts costs many times its size
-// as a tree: an item or category has a few dozen keys and lists of texts, so more than one value
-// in sixteen bytes (beyond a few hundred) is no value Lumra wrote.
+// as a tree, so no more parts are built than Lumra writes for its size: an item has a few dozen
+// keys, a string for each tag and file and a flag for each file. Strings (`"",`) can lie three bytes
+// apart; the other values no closer than eight (`"",true,`). The writer reads each value back with
+// this, so what it writes stays within.
+constexpr qint64 valueAllowance = 512;
+constexpr qint64 bytesPerString = 3;
+constexpr qint64 bytesPerOtherValue = 8;
+
 Result<QJsonValue> parseValue(QByteArrayView text)
 {
     using R = Result<QJsonValue>;
-    if (Status shape = checkJsonShape(text, 512 + text.size() / 16, 8); !shape)
+    const qint64 strings = valueAllowance + text.size() / bytesPerString;
+    if (Status shape = checkJsonShape(text, valueAllowance + text.size() / bytesPerOtherValue, strings, 8); !shape)
         return R::failure(QStringLiteral("it holds %1").arg(shape.error()));
     // An object or a list is parsed where it lies; anything else as the one element of a list.
     const bool container = text.startsWith('{') || text.startsWith('[');
@@ -68,6 +76,30 @@ QString keyText(QByteArrayView quoted)
     const Result<QJsonValue> value = parseValue(quoted);
     return value ? value->toString() : QString();
 }
+
+// One item or category of the document as the reader takes it; the error says why not.
+template <typename T>
+Result<T> readValue(QByteArrayView text, std::optional<T> (*decode)(const QJsonValue&, QString*))
+{
+    Result<QJsonValue> value = parseValue(text);
+    if (!value)
+        return Result<T>::failure(value.error());
+    QString error;
+    std::optional<T> decoded = decode(value.value(), &error);
+    if (!decoded)
+        return Result<T>::failure(error);
+    return std::move(*decoded);
+}
+
+Result<ClipboardItem> readItem(QByteArrayView text)
+{
+    Result<ClipboardItem> item = readValue<ClipboardItem>(text, Json::decodeItem);
+    if (Status dates = item ? checkDates(item.value()) : Status(); !dates)
+        return Result<ClipboardItem>::failure(dates.error());
+    return item;
+}
+
+Result<ClipboardCategory> readCategory(QByteArrayView text) { return readValue<ClipboardCategory>(text, Json::decodeCategory); }
 
 // The members of an object whose extent jsonValueEnd found: each key and the text of its value.
 Status forEachMember(QByteArrayView object, const std::function<Status(const QString&, QByteArrayView)>& take)
@@ -170,20 +202,11 @@ Result<ExportData> decodeBackup(const QByteArray& bytes)
     qsizetype index = 0;
     walked = forEachElement(*items, [&](QByteArrayView element) {
         ++index;
-        QString error;
-        Result<QJsonValue> value = parseValue(element);
-        std::optional<ClipboardItem> item = value ? Json::decodeItem(value.value(), &error) : std::nullopt;
-        if (!value)
-            error = value.error();
-        if (item) {
-            if (Status dates = checkDates(*item); !dates)
-                error = dates.error();
-            else {
-                data.items.append(std::move(*item));
-                return Status();
-            }
-        }
-        return Status::failure(QStringLiteral("Item %1 of the file: %2.").arg(index).arg(error));
+        Result<ClipboardItem> item = readItem(element);
+        if (!item)
+            return Status::failure(QStringLiteral("Item %1 of the file: %2.").arg(index).arg(item.error()));
+        data.items.append(std::move(item).value());
+        return Status();
     });
     if (!walked)
         return R::failure(walked.error());
@@ -211,12 +234,10 @@ Result<ExportData> decodeBackup(const QByteArray& bytes)
         index = 0;
         walked = forEachElement(*categories, [&](QByteArrayView element) {
             ++index;
-            QString error;
-            Result<QJsonValue> value = parseValue(element);
-            std::optional<ClipboardCategory> category = value ? Json::decodeCategory(value.value(), &error) : std::nullopt;
+            Result<ClipboardCategory> category = readCategory(element);
             if (!category)
-                return Status::failure(QStringLiteral("Category %1 of the file: %2.").arg(index).arg(value ? error : value.error()));
-            list.append(std::move(*category));
+                return Status::failure(QStringLiteral("Category %1 of the file: %2.").arg(index).arg(category.error()));
+            list.append(std::move(category).value());
             return Status();
         });
         if (!walked)
@@ -257,10 +278,11 @@ Status BackupWriter::writeItem(const ClipboardItem& item)
         return Status::failure(QStringLiteral("An item came after the images."));
     if (!enter(Stage::items))
         return m_status;
-    QByteArray piece = m_first ? QByteArray() : QByteArrayLiteral(",");
-    m_first = false;
-    piece += compact(Json::encode(item));
-    return write(piece);
+    const QByteArray value = compact(Json::encode(item));
+    // What is written is what an import reads: an item it would refuse fails the export instead.
+    if (Result<ClipboardItem> back = readItem(value); !back)
+        return m_status = Status::failure(QStringLiteral("An item could not be written so that it reads back: %1.").arg(back.error()));
+    return write((std::exchange(m_first, false) ? QByteArray() : QByteArrayLiteral(",")) + value);
 }
 
 Status BackupWriter::writeImage(const QString& name, const QByteArray& bytes)
@@ -281,8 +303,12 @@ Status BackupWriter::finish(const QList<ClipboardCategory>& categories)
     if (!enter(Stage::done))
         return m_status;
     QJsonArray array;
-    for (const ClipboardCategory& category : categories)
-        array.append(Json::encode(category));
+    for (const ClipboardCategory& category : categories) {
+        const QJsonObject object = Json::encode(category);
+        array.append(object);
+        if (Result<ClipboardCategory> back = readCategory(compact(object)); !back)
+            return m_status = Status::failure(QStringLiteral("A category could not be written so that it reads back: %1.").arg(back.error()));
+    }
     return write(QJsonDocument(array).toJson(QJsonDocument::Compact) + '}');
 }
 

@@ -167,27 +167,44 @@ QStringList SyncEngine::superseded()
     return meta(QStringLiteral("superseded")).split(u' ', Qt::SkipEmptyParts);
 }
 
-void SyncEngine::supersede(const QStringList& former)
+Status SyncEngine::supersede(const QStringList& former)
 {
     const QStringList own = ownIds();
     QStringList known = superseded();
-    for (const QString& device : former) {
-        if (own.contains(device) || known.contains(device))
-            continue;
-        known.append(device);
+    const qsizetype before = known.size();
+    for (const QString& device : former)
+        if (!own.contains(device) && !known.contains(device))
+            known.append(device);
+    if (known.size() == before)
+        return {};
+    // What was held from them, and that they are superseded, go together: a half of it would
+    // leave their records dropped with no one told to publish them again.
+    sql::Transaction t(m_state);
+    if (!t.beginStatus())
+        return t.beginStatus();
+    for (const QString& device : known.mid(before)) {
         // Its successor stamps them again only once told they are held as ahead: dropped, but still named.
         sql::Statement* held = m_state.prepare(QStringLiteral("SELECT MAX(stamp) FROM pending WHERE device = ? AND why = 'ahead'"));
         held->bind(1, device);
-        if (held->step() && !held->isNull(0))
-            noteGoneAhead(device, held->int64(0));
+        const std::optional<qint64> stamp = held->step() && !held->isNull(0) ? std::optional(held->int64(0)) : std::nullopt;
+        if (Status s = held->status(); !s)
+            return s;
+        held->reset();
+        if (stamp)
+            if (Status s = noteGoneAhead(device, *stamp); !s)
+                return s;
         for (const QString& sql : {QStringLiteral("DELETE FROM pending WHERE device = ? AND why = 'ahead'"),
                                    QStringLiteral("DELETE FROM meta WHERE key = 'clockAhead:' || ?")}) {
             sql::Statement* st = m_state.prepare(sql);
             st->bind(1, device);
             st->step();
+            if (Status s = st->status(); !s)
+                return s;
         }
     }
-    (void)putMeta(QStringLiteral("superseded"), known.mid(std::max<qsizetype>(0, known.size() - 64)).join(u' '));
+    if (Status s = putMeta(QStringLiteral("superseded"), known.mid(std::max<qsizetype>(0, known.size() - 64)).join(u' ')); !s)
+        return s;
+    return t.commit();
 }
 
 std::optional<qint64> SyncEngine::restampLimit(const QStringList& own, qint64 nowMs)
@@ -260,11 +277,10 @@ Status SyncEngine::settleClock(qint64 nowMs)
     return t.commit();
 }
 
-void SyncEngine::noteGoneAhead(const QString& device, qint64 stamp)
+Status SyncEngine::noteGoneAhead(const QString& device, qint64 stamp)
 {
     const QString key = QStringLiteral("goneAhead:") + device;
-    if (stamp > meta(key).toLongLong())
-        (void)putMeta(key, QString::number(stamp));
+    return stamp > meta(key).toLongLong() ? putMeta(key, QString::number(stamp)) : Status();
 }
 
 void SyncEngine::raiseFloor(qint64 stamp, qint64 nowMs)

@@ -263,9 +263,9 @@ private:
     bool deleteFollows(const SyncRecord& put, qint64 deleted);
     // Keeps with a tombstone what its delete says it was made after.
     void noteMadeAfter(const SyncRecord& remove);
-    void supersede(const QStringList& former);
+    Status supersede(const QStringList& former);
     // A former id's record held as ahead, dropped for its successor to publish again: named in our manifest.
-    void noteGoneAhead(const QString& device, qint64 stamp);
+    Status noteGoneAhead(const QString& device, qint64 stamp);
     // Whether the latest record read from a device was stamped beyond the bound, and by how much.
     void noteWriterClock(const QUuid& device, qint64 stamp, qint64 nowMs);
     void raiseFloor(qint64 stamp, qint64 nowMs);

@@ -95,7 +95,7 @@ void SyncFolderContainer::startOrStop()
     }
     if (!m_rescanTimer)
         m_rescanTimer = m_clock.start(rescanInterval, true, [this] {
-            if (m_clock.now().toMSecsSinceEpoch() < m_backOffUntil)
+            if (m_clock.elapsed().count() < m_backOffUntil)
                 return;
             if (++m_passesSinceFull >= fullScanEvery)
                 m_fullExport = true;
@@ -355,16 +355,17 @@ void SyncFolderContainer::finishPass()
     if (!m_engine || m_engine->config().root != sync::SyncFiles::root(m_folder))
         dropEngine(); // the folder changed during the pass
     if (m_again || !m_dirty.isEmpty() || !m_engine || m_settingsWrite)
-        if (m_clock.now().toMSecsSinceEpoch() >= m_backOffUntil)
+        if (m_clock.elapsed().count() >= m_backOffUntil)
             schedule(m_again ? 0ms : changeDelay);
 }
 
 void SyncFolderContainer::passFailed()
 {
-    // Each failure in a row doubles the wait before the next attempt, up to a few minutes.
+    // Each failure in a row doubles the wait before the next attempt, up to a minute. Measured on
+    // the steady clock: a wall clock set back must not stretch the wait by as much.
     ++m_failures;
     const qint64 wait = std::min<qint64>(longestBackOff.count(), rescanInterval.count() << std::min(m_failures, 10));
-    m_backOffUntil = m_clock.now().toMSecsSinceEpoch() + wait;
+    m_backOffUntil = m_clock.elapsed().count() + wait;
 }
 
 namespace {

@@ -125,7 +125,7 @@ private:
     bool m_again = false;
     int m_passesStarted = 0;
     int m_failures = 0; // passes in a row that failed: the next ones wait longer
-    qint64 m_backOffUntil = 0;
+    qint64 m_backOffUntil = 0; // on the clock's elapsed(), which the wall clock does not move
     QString m_lastFailure;
     std::unique_ptr<Timer> m_hungTimer;
     bool m_reportedHung = false;

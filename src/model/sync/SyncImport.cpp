@@ -217,7 +217,8 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
     }
     const Manifest manifest = *manifestResult.value();
     if (!manifest.former.isEmpty())
-        supersede(manifest.former);
+        if (Status s = supersede(manifest.former); !s)
+            return s;
     // What a former id of ours stamped beyond the bound, while no other computer's stamps lie there
     // too, is what this computer made while its clock ran ahead: taken as made now, and so published.
     const QStringList own = ownIds();
@@ -379,7 +380,8 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
                 const SyncRecord& record = ours ? *ours : entry.record;
                 Applied applied = ours ? applyRecord(images ? &*images : nullptr, record, outcome, where, changes) : Applied::skipped;
                 if (applied == Applied::ahead && gone) {
-                    noteGoneAhead(uuidText(device), entry.record.mtime);
+                    if (Status s = noteGoneAhead(uuidText(device), entry.record.mtime); !s)
+                        return s;
                     applied = Applied::skipped; // its successor publishes it again
                 }
                 if (applied != Applied::ahead)
@@ -393,7 +395,8 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
                     if (Status s = noteRestamp(*ours, entry.record.mtime, &changes); !s)
                         return s;
                 if (applied == Applied::yes && republishFromFormer(device, at, at.offset + entry.startOffset))
-                    (void)republishRow({entityCode(entry.record.entity), entry.record.id});
+                    if (Status s = republishRow({entityCode(entry.record.entity), entry.record.id}); !s)
+                        return s;
             }
             const bool last = i >= chunk.records.size();
             const qint64 end = last ? chunk.nextOffset : chunk.records[i].startOffset;
@@ -501,7 +504,10 @@ void SyncEngine::retryPending(qint64 nowMs, Outcome& outcome)
             : applyRecord(images ? &*images : nullptr, record, outcome, problemLine(w.device, 0, QStringLiteral("waiting record")), changes);
         m_batchRows.clear();
         if (applied == Applied::wait || applied == Applied::ahead || applied == Applied::aged) {
-            (void)holdRecord(w.device, w.record, applied); // the reason may have changed
+            if (Status s = holdRecord(w.device, w.record, applied); !s) { // the reason may have changed
+                outcome.status = s;
+                return;
+            }
             continue;
         }
         raiseFloor(record.mtime, nowMs);
@@ -510,24 +516,36 @@ void SyncEngine::retryPending(qint64 nowMs, Outcome& outcome)
             outcome.status = s;
             return;
         }
-        sql::Transaction t(m_state);
-        for (const Change& change : std::as_const(changes))
-            (void)putChange(change);
-        if (applied == Applied::yes && record.mtime != w.record.mtime)
-            (void)noteRestamp(record, w.record.mtime);
-        sql::Statement* drop = m_state.prepare(QStringLiteral("DELETE FROM pending WHERE device = ? AND entity = ? AND id = ?"));
-        drop->bind(1, uuidText(w.device));
-        drop->bind(2, qint64(entityCode(w.record.entity)));
-        drop->bind(3, uuidText(w.record.id));
-        drop->step();
-        if (applied == Applied::yes && (w.device == m_config.device || !w.forItsImage)) {
-            // Ours, from the files of a folder made again: they are gone, so it travels again. So
-            // does one held for its stamp or our age rule: its writer's files may have been
-            // rewritten (a restore) or gone meanwhile.
-            (void)republishRow({entityCode(w.record.entity), w.record.id});
-        }
-        if (Status s = t.commit(); !s) {
-            outcome.status = s;
+        // The row's states, what was stamped again and the record leaving the queue go together; on
+        // a failure none of them does, and the record is tried again (applying it twice changes nothing).
+        const Status noted = [&]() -> Status {
+            sql::Transaction t(m_state);
+            if (!t.beginStatus())
+                return t.beginStatus();
+            for (const Change& change : std::as_const(changes))
+                if (Status s = putChange(change); !s)
+                    return s;
+            if (applied == Applied::yes && record.mtime != w.record.mtime)
+                if (Status s = noteRestamp(record, w.record.mtime); !s)
+                    return s;
+            sql::Statement* drop = m_state.prepare(QStringLiteral("DELETE FROM pending WHERE device = ? AND entity = ? AND id = ?"));
+            drop->bind(1, uuidText(w.device));
+            drop->bind(2, qint64(entityCode(w.record.entity)));
+            drop->bind(3, uuidText(w.record.id));
+            drop->step();
+            if (Status s = drop->status(); !s)
+                return s;
+            if (applied == Applied::yes && (w.device == m_config.device || !w.forItsImage)) {
+                // Ours, from the files of a folder made again: they are gone, so it travels again. So
+                // does one held for its stamp or our age rule: its writer's files may have been
+                // rewritten (a restore) or gone meanwhile.
+                if (Status s = republishRow({entityCode(w.record.entity), w.record.id}); !s)
+                    return s;
+            }
+            return t.commit();
+        }();
+        if (!noted) {
+            outcome.status = noted;
             return;
         }
         if (applied == Applied::yes)

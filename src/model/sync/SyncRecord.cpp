@@ -68,7 +68,7 @@ Status checkField(const store::Entity& entity, int attribute, const QJsonValue& 
         if (!v.isString())
             return Status::failure(name + QStringLiteral(" is not Base64 text"));
         const auto decoded = QByteArray::fromBase64Encoding(v.toString().toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
-        if (!decoded || decoded.decoded.size() > maxTextBytes)
+        if (!decoded || decoded.decoded.size() > maxRichTextBytes)
             return Status::failure(name + QStringLiteral(" is not valid Base64 or too large"));
         return {};
     }

@@ -3,6 +3,7 @@
 #include "model/store/StoreSchema.h"
 #include "platform/cloud/SyncFiles.h"
 #include "platform/core/Result.h"
+#include "platform/pasteboard/OfferReader.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -55,11 +56,15 @@ struct SyncRecord {
 
 inline constexpr int recordVersion = 1;
 inline constexpr const char* imageField = "image";
-// Bounds of what a record may carry. The largest a computer writes is an item of the capture's
-// largest text with a rich text as large (Base64), escapes included; a longer line is skipped
-// unread. A record is parsed whole, so the cap is also what one line may cost a reader.
-inline constexpr qint64 maxLineBytes = 48 * 1024 * 1024;
+// Bounds of what a record may carry, from the largest item a copy keeps: the capture's largest text
+// with every character escaped (six bytes, as \u0001) and its largest rich text in Base64, with room
+// for the rest of the row. Export keeps back a row whose line its reader would skip; a record is
+// parsed whole, so the cap is also what one line may cost a reader. Earlier builds wrote lines of
+// up to 96 MB, strings of up to 32 M characters and rich texts of up to 32 MB: all still read.
 inline constexpr qint64 maxTextBytes = 32 * 1024 * 1024;
+inline constexpr qint64 maxRichTextBytes = OfferLimits::maxRtfBytes;
+inline constexpr qint64 maxLineBytes = 6 * OfferLimits::maxTextBytes + (maxRichTextBytes + 2) / 3 * 4 + 8 * 1024 * 1024;
+static_assert(maxLineBytes >= 96 * 1024 * 1024 && maxRichTextBytes >= maxTextBytes && OfferLimits::maxTextBytes <= maxTextBytes);
 // The values (keys included) of the largest record: its keys, every field and every field's stamp.
 inline constexpr qint64 maxRecordValues = 512;
 // The stamps a reader accepts: from 2001 to 2200.

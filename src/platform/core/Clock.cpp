@@ -3,6 +3,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <tuple>
 
 namespace lumra {
 
@@ -165,6 +166,7 @@ std::unique_ptr<Timer> SystemClock::startTimer(std::chrono::milliseconds interva
 
 struct ManualClock::Entry {
     QDateTime due;
+    std::chrono::milliseconds dueElapsed {0}; // the same moment on elapsed(), which setNow() leaves alone
     std::chrono::milliseconds interval;
     bool repeating = false;
     bool active = true;
@@ -208,6 +210,7 @@ std::unique_ptr<Timer> ManualClock::startTimer(std::chrono::milliseconds interva
     if (interval.count() < 0)
         entry->active = false; // refused, as a platform timer refuses a negative interval
     entry->due = m_now.addMSecs(interval.count());
+    entry->dueElapsed = m_elapsed + interval;
     entry->interval = interval;
     entry->repeating = repeating;
     entry->sequence = m_sequence++;
@@ -221,25 +224,30 @@ void ManualClock::advance(std::chrono::milliseconds by)
     const QDateTime target = m_now.addMSecs(by.count());
     const QDateTime start = m_now;
     const std::chrono::milliseconds elapsedAtStart = m_elapsed;
+    // How far into this advance an entry fires. A timer left behind by a step forward of setNow()
+    // fires at once, late, as a platform timer does after a jump; one that a step back left far
+    // from its due date fires on time, as platform timers run on a monotonic clock.
+    const auto firesAt = [&](const Entry& e) {
+        return std::max<qint64>(0, std::min<qint64>(start.msecsTo(e.due), (e.dueElapsed - elapsedAtStart).count()));
+    };
     for (;;) {
         auto& entries = *m_entries;
         std::erase_if(entries, [](const auto& e) { return !e->active; });
-        auto next = std::min_element(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
-            return a->due != b->due ? a->due < b->due : a->sequence < b->sequence;
+        auto next = std::min_element(entries.begin(), entries.end(), [&](const auto& a, const auto& b) {
+            return std::tuple(firesAt(*a), a->due, a->sequence) < std::tuple(firesAt(*b), b->due, b->sequence);
         });
-        if (next == entries.end() || (*next)->due > target)
+        if (next == entries.end() || firesAt(**next) > by.count())
             break;
         auto entry = *next;
-        // A timer left behind by setNow() fires once, late, as a platform timer does after a jump:
-        // time never runs back to its due date, and a repeating one goes on from now rather than
+        // Time never runs back to a due date, and a repeating timer goes on from now rather than
         // replaying every interval it missed.
-        m_now = std::max(m_now, entry->due);
-        m_elapsed = elapsedAtStart + std::chrono::milliseconds(start.msecsTo(m_now));
+        const qint64 at = std::max<qint64>(firesAt(*entry), start.msecsTo(m_now));
+        m_now = start.addMSecs(at);
+        m_elapsed = elapsedAtStart + std::chrono::milliseconds(at);
         if (entry->repeating) {
             const qint64 interval = std::max<qint64>(1, entry->interval.count());
-            entry->due = entry->due.addMSecs(interval);
-            if (entry->due <= m_now)
-                entry->due = m_now.addMSecs(interval);
+            entry->due = m_now.addMSecs(interval);
+            entry->dueElapsed = m_elapsed + std::chrono::milliseconds(interval);
             entry->sequence = m_sequence++;
         } else {
             entry->active = false;

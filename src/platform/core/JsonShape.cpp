@@ -4,9 +4,12 @@
 
 namespace lumra {
 
-Status checkJsonShape(QByteArrayView text, qint64 maxValues, int maxDepth)
+Status checkJsonShape(QByteArrayView text, qint64 maxValues, int maxDepth) { return checkJsonShape(text, maxValues, -1, maxDepth); }
+
+// maxStrings < 0: strings count as values.
+Status checkJsonShape(QByteArrayView text, qint64 maxValues, qint64 maxStrings, int maxDepth)
 {
-    qint64 values = 0;
+    qint64 values = 0, strings = 0;
     int depth = 0;
     bool inValue = false; // inside a number or a literal
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -14,7 +17,7 @@ Status checkJsonShape(QByteArrayView text, qint64 maxValues, int maxDepth)
         switch (c) {
         case '"':
             // A key counts too: an object of many keys costs as much as an array of many values.
-            ++values;
+            ++(maxStrings < 0 ? values : strings);
             inValue = false;
             for (++i; i < text.size() && text[i] != '"'; ++i)
                 if (text[i] == '\\')
@@ -48,6 +51,8 @@ Status checkJsonShape(QByteArrayView text, qint64 maxValues, int maxDepth)
         }
         if (values > maxValues)
             return Status::failure(QStringLiteral("more than %1 values").arg(maxValues));
+        if (maxStrings >= 0 && strings > maxStrings)
+            return Status::failure(QStringLiteral("more than %1 strings").arg(maxStrings));
     }
     return {};
 }

@@ -11,6 +11,10 @@ namespace lumra {
 // for each of its values (a line of "[0,0,0,…" costs many times its size in elements). Not a
 // validator: the parser that follows still checks the text.
 Status checkJsonShape(QByteArrayView text, qint64 maxValues, int maxDepth);
+// The same, with strings (keys included) bounded apart from the other values: a list of short
+// strings is dense but costs little more than its text, while each container or literal is an
+// element of its own.
+Status checkJsonShape(QByteArrayView text, qint64 maxValues, qint64 maxStrings, int maxDepth);
 
 // Where the JSON value that starts at `from` (after any white space) ends: the index after its
 // last byte, or -1 when the text ends first or brackets do not match. Strings and nesting only;

@@ -62,6 +62,14 @@ protected:
         tool.release();
         settle(6);
     }
+    // The other computer's history backed up, then a row made while its clock runs 200 days ahead.
+    QUuid madeAheadAfterABackup(const QTemporaryDir& backup)
+    {
+        settle();
+        backUp(ahead, backup.path());
+        ahead.skew = 200 * day;
+        return ahead.add(QStringLiteral("made ahead"));
+    }
     // The other computer, set 40 days behind, comments on a row of the present: the comment must
     // stand everywhere, stamped above the row rather than into that computer's past.
     void commentWhileBehind(const QUuid& row)
@@ -330,6 +338,33 @@ TEST_F(SyncClockTest, AClockSetBehindAfterRunningAheadStampsAgainOnlyWhatItMadeA
         EXPECT_TRUE(c->row(made)) << c->name.toStdString();
 }
 
+TEST_F(SyncClockTest, ABoundSaidLongAgoIsSaidAgainSoWhatWasMadeSinceIsNotTakenForWhatRanAhead)
+{
+    ahead.skew = 3 * 365 * day;
+    const QUuid made = ahead.add(QStringLiteral("made ahead"));
+    settle(2);
+    ASSERT_EQ(right.health().heldAhead, 1);
+    // A month on, with the same computer still named, a row is made on the right clock: beyond
+    // the bound said a month ago, within the one of today.
+    for (Computer* c : all)
+        c->now += 30 * day;
+    settle(1);
+    const QUuid shared = right.add(QStringLiteral("made a month later"));
+    settle();
+    // Set 40 days behind, the computer stamps again what it made ahead, and nothing made since.
+    ahead.skew = -40 * day;
+    ahead.pass();
+    const Result<qint64> generation = sync::SyncFiles::readManifest(ahead.ownFolder());
+    ASSERT_TRUE(generation.ok());
+    bool restampedMade = false;
+    for (const QByteArray& line : lines(sync::SyncFiles::journalPath(ahead.ownFolder(), generation.value())))
+        if (const Result<sync::SyncRecord> record = sync::decodeRecord(line)) {
+            EXPECT_NE(record->id, shared) << "taken for a row of its own made ahead";
+            restampedMade = restampedMade || (record->id == made && !record->was.isEmpty());
+        }
+    EXPECT_TRUE(restampedMade);
+}
+
 TEST_F(SyncClockTest, AFolderLeftBehindByARestoreNoLongerSaysWhatRanAhead)
 {
     // The right computer, 40 days behind, names the other as ahead; then its history is restored
@@ -389,13 +424,35 @@ TEST_F(SyncClockTest, WhatAComputerMadeAheadBeforeARestoreIsHeldNowhereAndNeverU
         EXPECT_EQ(c->row(shared)->value(QStringLiteral("comment")).toString().toStdString(), "after the restore") << c->name.toStdString();
 }
 
+TEST_F(SyncClockTest, AReaderThatCannotNoteAComputersFormerSelfKeepsWhatItHeldFromItAndSaysSo)
+{
+    QTemporaryDir backup;
+    const QUuid made = madeAheadAfterABackup(backup);
+    settle();
+    ASSERT_EQ(right.health().heldAhead, 1);
+    ahead.skew = 0;
+    restore(ahead, backup.path());
+    ahead.pass();
+    tool.scan();
+    tool.deliverAll();
+
+    // The reader's disk fills as it notes that the folder it held records from speaks no more.
+    right.failStateWrites(QStringLiteral("BEFORE INSERT ON meta WHEN NEW.key = 'superseded'"));
+    right.pass();
+    EXPECT_TRUE(right.lastProblems.join(u'|').contains(QStringLiteral("disk is full"))) << "the failure is told";
+    EXPECT_EQ(right.health().heldAhead, 1) << "nothing of the change is kept without the rest";
+
+    right.failStateWrites({});
+    settle(6);
+    EXPECT_TRUE(right.lastProblems.isEmpty()) << right.lastProblems.join(u'|').toStdString();
+    EXPECT_EQ(right.health().heldAhead, 0);
+    EXPECT_TRUE(right.row(made));
+}
+
 TEST_F(SyncClockTest, WhatAComputerMadeAheadBeforeARestoreTravelsThoughItsNewIdArrivedFirst)
 {
-    settle();
     QTemporaryDir backup;
-    backUp(ahead, backup.path());
-    ahead.skew = 200 * day;
-    const QUuid made = ahead.add(QStringLiteral("made ahead"));
+    const QUuid made = madeAheadAfterABackup(backup);
     ahead.pass();
     const QUuid former = ahead.device();
     tool.scan();
@@ -638,6 +695,46 @@ protected:
         }
     }
 
+    // The second clock is put right later by the true time, before the second hears of the row's
+    // delete: the row stays deleted everywhere.
+    void secondPutRightLater(const QUuid& row)
+    {
+        second.skew = 0;
+        second.now = first.now + 10'000;
+        second.pass();
+        rounds(4);
+        for (Computer* c : all)
+            EXPECT_FALSE(c->row(row)) << c->name.toStdString();
+    }
+
+    // The row is made while both clocks run ahead; the first is put right, stamps it again, deletes
+    // it, and is off for good. The second, which made a row ahead of its own or not, is put right
+    // after; what it has of the row reaches the right computer before the delete does.
+    void deleteMadeOnceRight(bool secondMadeAhead)
+    {
+        first.skew = second.skew = 3 * 365 * day;
+        const QUuid row = first.add(QStringLiteral("made ahead, deleted once right"));
+        if (secondMadeAhead)
+            (void)second.add(QStringLiteral("made on the second")); // so its copy is stamped again too
+        rounds(3);
+        ASSERT_TRUE(second.row(row));
+        first.skew = 0;
+        first.pass();
+        first.remove(row);
+        first.pass();
+        tool.scan();
+        const QString firstFolder = sync::uuidText(first.device());
+        tool.hold([&](const QString& path) { return path.contains(firstFolder); });
+        all.removeOne(&first);
+        second.skew = 0;
+        second.now = first.now + 10'000;
+        rounds(2);
+        tool.release();
+        rounds(4);
+        for (Computer* c : all)
+            EXPECT_FALSE(c->row(row)) << c->name.toStdString();
+    }
+
     std::mt19937 rng {41};
     SeededIds ids {41};
     Computer right {QStringLiteral("right"), ids.source()};
@@ -712,14 +809,20 @@ TEST_F(SyncRestampOrderTest, ADeleteMadeBeforeTheOtherClockWasPutRightStaysDelet
     first.remove(row);
     first.skew = 0;
     first.pass();
-    // The second is put right later by the true time, before it hears of the delete: its copy of
-    // the row is stamped again above the delete's stamp.
-    second.skew = 0;
-    second.now = first.now + 10'000;
-    second.pass();
-    rounds(4);
-    for (Computer* c : all)
-        EXPECT_FALSE(c->row(row)) << c->name.toStdString();
+    // Its copy of the row is stamped again above the delete's stamp.
+    secondPutRightLater(row);
+}
+
+// A delete made after the first clock was put right says the far stamp it was made after: on the
+// second, a copy of the row still at that stamp, or stamped again from it, is older than the delete.
+TEST_F(SyncRestampOrderTest, ADeleteMadeOnceTheClockWasRightBeatsACopyStillStampedWhereItWas)
+{
+    deleteMadeOnceRight(false);
+}
+
+TEST_F(SyncRestampOrderTest, ADeleteMadeOnceTheClockWasRightBeatsACopyStampedAgainFromWhereItWas)
+{
+    deleteMadeOnceRight(true);
 }
 
 TEST(SyncMirroredSettingsTest, AChangeOnTheComputerBehindWinsOverAnOlderOneFromAComputerAhead)

@@ -349,6 +349,31 @@ TEST_F(SyncFaultsTest, AnImageArrivingLateIsWaitedForWithoutHoldingBackLaterReco
     EXPECT_EQ(b.health().waitingForImages, 0);
 }
 
+TEST_F(SyncFaultsTest, ARecordThatWaitedWhoseStateCannotBeWrittenIsToldAndTriedAgain)
+{
+    const QUuid image = a.add(QStringLiteral("late picture"), solidPng({12, 12}, Qt::green));
+    a.pass();
+    tool.scan();
+    tool.hold([](const QString& path) { return path.contains(u"/images/"); });
+    tool.deliverAll();
+    b.pass();
+    ASSERT_EQ(b.health().waitingForImages, 1);
+
+    // The image comes as B's disk fills: the record cannot leave the queue of those waiting.
+    b.failStateWrites(QStringLiteral("BEFORE DELETE ON pending"));
+    tool.release();
+    tool.deliverAll();
+    b.pass();
+    EXPECT_FALSE(b.lastImport.ok()) << "the failure is told";
+    EXPECT_TRUE(b.lastImport.error().contains(QStringLiteral("disk is full"))) << b.lastImport.error().toStdString();
+
+    b.failStateWrites({});
+    b.pass();
+    EXPECT_TRUE(b.lastImport.ok()) << b.lastImport.error().toStdString();
+    EXPECT_TRUE(b.row(image));
+    EXPECT_EQ(b.health().waitingForImages, 0);
+}
+
 TEST_F(SyncFaultsTest, AnImageCompletedWhereItLiesIsTakenAtTheNextPass)
 {
     const QByteArray png = solidPng({12, 12}, Qt::blue);

@@ -271,6 +271,29 @@ TEST_F(SyncFolderTest, AFolderThatGoesAwayStopsSyncWithAStatusAndComesBack)
     EXPECT_EQ(b.manager->clipboardItems().size(), 2) << "what was made while away follows once it is back";
 }
 
+TEST_F(SyncFolderTest, AClockSetBackAfterAFailedPassDelaysTheNextByNoMoreThanTheLongestBackOff)
+{
+    QStringList statuses;
+    NotificationCenter::defaultCenter().observe(Notifications::iCloudSyncStatusChanged, &a.sync(),
+                                                [&](const QVariantMap& info) { statuses << info.value("status").toString(); });
+    const QString away = shared.path() + QStringLiteral(".away");
+    ASSERT_TRUE(QDir().rename(shared.path(), away));
+    a.pass();
+    ASSERT_FALSE(statuses.isEmpty());
+    ASSERT_TRUE(statuses.last().contains(QStringLiteral("not available"))) << statuses.last().toStdString();
+    ASSERT_TRUE(QDir().rename(away, shared.path()));
+
+    // Nothing changes in the folder meanwhile, so only the rescans can find it back.
+    a.clock.setNow(a.clock.now().addSecs(-2 * 3600));
+    const int before = a.sync().passesStarted();
+    for (auto at = 0s; at < SyncFolderContainer::longestBackOff + SyncFolderContainer::rescanInterval && !statuses.last().startsWith(QStringLiteral("✅")); at += 1s) {
+        a.clock.advance(1s);
+        ASSERT_TRUE(a.sync().waitForIdle());
+    }
+    EXPECT_GT(a.sync().passesStarted(), before) << "sync goes on within the longest back-off, however far the clock went back";
+    EXPECT_TRUE(statuses.last().startsWith(QStringLiteral("✅"))) << statuses.last().toStdString();
+}
+
 TEST_F(SyncFolderTest, FoldersRemovedUnderARunningContainerAreMadeAgainWithRetriesBackingOffAndImportsGoingOn)
 {
     QStringList failures;

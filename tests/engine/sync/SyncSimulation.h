@@ -101,7 +101,7 @@ struct Computer {
     bool open = false;
     QStringList problems, notices;
     QStringList lastProblems; // of the last pass
-    Status lastExport;
+    Status lastExport, lastImport;
     int lastWritten = 0;
 
     qint64 clock() const { return now + skew; }
@@ -138,6 +138,19 @@ struct Computer {
         stop();
         start();
     }
+    // The state file refuses the writes a trigger on `event` catches, as a full disk would; none
+    // when empty. Set while stopped, so that no read of the engine's predates it.
+    void failStateWrites(const QString& event)
+    {
+        stop();
+        sql::Database state;
+        EXPECT_TRUE(state.open(store.path() + QStringLiteral("/LumraSync.sqlite"), false).ok());
+        EXPECT_TRUE(state.exec(QStringLiteral("DROP TRIGGER IF EXISTS diskFull")).ok());
+        if (!event.isEmpty())
+            EXPECT_TRUE(state.exec(QStringLiteral("CREATE TRIGGER diskFull %1 BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END").arg(event)).ok());
+        state.close();
+        start();
+    }
     // One pass as the worker runs it: our changes out, then the others' in.
     void pass(bool importFirst = false)
     {
@@ -168,6 +181,7 @@ struct Computer {
         problems += i.problems;
         notices += i.notices;
         lastProblems = i.problems;
+        lastImport = i.status;
         if (importFirst)
             exportNow();
         if (trace) {

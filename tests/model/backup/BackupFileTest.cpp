@@ -5,11 +5,13 @@
 #include "LargestAllocation.h"
 #include "platform/image/ImageFixtures.h"
 #include "platform/image/ImageDecoding.h"
+#include "platform/pasteboard/OfferReader.h"
 
 #include <random>
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QBuffer>
 #include <QJsonObject>
 #include <QTemporaryDir>
 
@@ -107,6 +109,83 @@ TEST(BackupFile, aFileOfManySmallValuesCostsAboutItsSize)
     EXPECT_TRUE(loaded->error().contains(QLatin1String("Item 1"))) << loaded->error().toStdString();
     if (largest)
         EXPECT_LT(*largest, 1024u * 1024) << "neither the file nor its values are held whole";
+}
+
+TEST(BackupFile, theLargestItemsLumraKeepsRoundTripAndEarlierFilesOfThemAreRead)
+{
+    // A copy of the most files with the shortest paths, and one of the largest text (every
+    // character escaped) and rich text; both with many tags.
+    QStringList tags, urls;
+    for (int i = 0; i < 10'000; ++i) {
+        tags << QString::number(i, 36);
+        urls << QStringLiteral("file:///") + QString::number(i, 36);
+    }
+    ClipboardItem files;
+    files.id = QUuid::createUuid();
+    files.contentType = ClipboardContentType::file;
+    files.fileURLStrings = urls;
+    files.fileURLIsDirectory = QList<bool>(urls.size(), false);
+    files.tags = tags;
+    files.dateAdded = QDateTime::fromSecsSinceEpoch(1'700'000'000, QTimeZone::utc());
+    ClipboardItem text = files;
+    text.id = QUuid::createUuid();
+    text.contentType = ClipboardContentType::text;
+    text.fileURLStrings = std::nullopt;
+    text.fileURLIsDirectory = std::nullopt;
+    text.textContent = QString(OfferLimits::maxTextBytes, QChar(1));
+    text.rtfData = QByteArray(OfferLimits::maxRtfBytes, 'r');
+
+    ExportData data;
+    data.items = {files, text};
+    data.categories = QList<ClipboardCategory>();
+    QByteArray bytes;
+    {
+        QBuffer buffer(&bytes);
+        ASSERT_TRUE(buffer.open(QIODevice::WriteOnly));
+        BackupWriter writer(buffer);
+        ASSERT_TRUE(writer.begin().ok());
+        for (const ClipboardItem& item : std::as_const(data.items)) {
+            const Status written = writer.writeItem(item);
+            ASSERT_TRUE(written.ok()) << written.error().toStdString();
+        }
+        ASSERT_TRUE(writer.finish({}).ok());
+    }
+    {
+        const Result<ExportData> back = decodeBackup(bytes);
+        ASSERT_TRUE(back.ok()) << back.error().toStdString();
+        EXPECT_EQ(*back, data);
+    }
+    bytes = {};
+    data = {};
+    text = {};
+
+    // As earlier builds wrote such a copy: the same keys, nothing but the files and their tags.
+    QString list, flags;
+    for (const QString& url : std::as_const(urls)) {
+        list += (list.isEmpty() ? QStringLiteral("\"") : QStringLiteral(",\"")) + url + u'"';
+        flags += flags.isEmpty() ? QStringLiteral("false") : QStringLiteral(",false");
+    }
+    const Result<ExportData> earlier = decodeBackup(document(
+        itemWith(QStringLiteral(R"("fileURLStrings":[%1],"fileURLIsDirectory":[%2])").arg(list, flags)).replace(QStringLiteral("\"text\""), QStringLiteral("\"file\""))));
+    ASSERT_TRUE(earlier.ok()) << earlier.error().toStdString();
+    EXPECT_EQ(earlier->items.value(0).fileURLStrings, urls);
+}
+
+TEST(BackupFile, anItemTheReaderWouldRefuseFailsTheWriteThatWouldHaveSucceeded)
+{
+    ClipboardItem item;
+    item.id = QUuid::createUuid();
+    item.textContent = QStringLiteral("dated before 1970");
+    item.dateAdded = QDateTime(QDate(1960, 1, 1), QTime(0, 0), QTimeZone::utc());
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    ASSERT_TRUE(buffer.open(QIODevice::WriteOnly));
+    BackupWriter writer(buffer);
+    ASSERT_TRUE(writer.begin().ok());
+    const Status written = writer.writeItem(item);
+    ASSERT_FALSE(written.ok()) << "a backup Lumra writes is one it reads";
+    EXPECT_TRUE(written.error().contains(QStringLiteral("dateAdded"))) << written.error().toStdString();
+    EXPECT_FALSE(writer.finish({}).ok()) << "the failure sticks";
 }
 
 TEST(BackupFile, minimalItemReadsWithDefaultsAndThe2001Epoch)

@@ -4,8 +4,12 @@
 #include "model/store/ManagedObjectContext.h"
 #include "model/sync/SyncEngineParts.h"
 #include "LargestAllocation.h"
+#include "platform/pasteboard/OfferReader.h"
 
 #include <gtest/gtest.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
 
 #include <random>
 
@@ -136,6 +140,46 @@ TEST(SyncRecordTest, ALineOfManyValuesIsRefusedBeforeItIsBuilt)
     const QByteArray bigLine = encodeRecord(big) + '\n';
     ASSERT_LT(bigLine.size(), maxLineBytes);
     EXPECT_EQ(readJournal(bigLine, 0, 0, put.device).records.size(), 1);
+}
+
+TEST(SyncRecordTest, TheLargestItemACopyKeepsTravelsAndLinesEarlierBuildsWroteAreRead)
+{
+    // The capture's largest text, every character of it escaped, and its largest rich text.
+    SyncRecord largest = samplePut();
+    largest.fields.insert(QStringLiteral("textContent"), QString(OfferLimits::maxTextBytes, QChar(1)));
+    largest.fields.insert(QStringLiteral("rtfData"), QString::fromLatin1(QByteArray(OfferLimits::maxRtfBytes, 'r').toBase64()));
+    QStringList tags;
+    for (int i = 0; i < 10'000; ++i)
+        tags << QString::number(i, 36);
+    largest.fields.insert(QStringLiteral("tagsJSON"), QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(tags)).toJson(QJsonDocument::Compact)));
+    QByteArray line = encodeRecord(largest);
+    {
+        const Result<SyncRecord> back = decodeRecord(line);
+        ASSERT_TRUE(back) << back.error().toStdString();
+        EXPECT_EQ(back->fields, largest.fields);
+    }
+    largest.fields = {};
+
+    // Up to the cap a line is read; past it, by one byte, it is not.
+    const qsizetype recordEnd = line.size();
+    ASSERT_LE(recordEnd, maxLineBytes);
+    line.resize(maxLineBytes, ' ');
+    EXPECT_TRUE(decodeRecord(line));
+    line += ' ';
+    const Result<SyncRecord> over = decodeRecord(line);
+    ASSERT_FALSE(over);
+    EXPECT_EQ(over.error(), QStringLiteral("line too long"));
+    line = {};
+
+    // Earlier builds wrote lines of up to 96 MB: a text of escaped characters under their string bound.
+    SyncRecord earlier = samplePut();
+    earlier.fields.insert(QStringLiteral("textContent"), QString());
+    const qsizetype bare = encodeRecord(earlier).size();
+    const qsizetype room = 96 * 1024 * 1024 - bare;
+    earlier.fields.insert(QStringLiteral("textContent"), QString(room / 6, QChar(1)) + QString(room % 6, u'x'));
+    const QByteArray earlierLine = encodeRecord(earlier) + '\n';
+    ASSERT_EQ(earlierLine.size(), 96 * 1024 * 1024 + 1);
+    EXPECT_EQ(readJournal(earlierLine, 0, 0, earlier.device).records.size(), 1);
 }
 
 TEST(SyncRecordTest, TheTailOfALongLineIsTakenWithoutCopiesOfIt)

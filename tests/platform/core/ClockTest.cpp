@@ -106,6 +106,20 @@ TEST(ManualClock, TimersLongerThanAPlatformTimerHoldsFireOnTheirDate)
     EXPECT_TRUE(every->isActive());
 }
 
+TEST(ManualClock, AStepBackKeepsTimersOnTimeAsPlatformTimersAre)
+{
+    ManualClock clock;
+    std::vector<QDateTime> ticks;
+    auto every = clock.start(5s, true, [&] { ticks.push_back(clock.now()); });
+    clock.advance(2s);
+    const QDateTime back = clock.now().addDays(-2);
+    clock.setNow(back);
+    clock.advance(9s);
+    ASSERT_EQ(ticks.size(), 2u) << "due three and eight seconds on, whatever the wall clock says";
+    EXPECT_EQ(ticks[0], back.addSecs(3));
+    EXPECT_EQ(ticks[1], back.addSecs(8));
+}
+
 TEST(ManualClock, AJumpFiresWhatItLeftOverdueOnceWithoutTurningTimeBack)
 {
     ManualClock clock;
