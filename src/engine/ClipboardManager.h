@@ -800,12 +800,19 @@ private:
     QList<PasteboardRepresentation> imageRepresentations(const ClipboardItem& item);
     QList<PasteboardRepresentation> fileRepresentations(const ClipboardItem& item, QList<FileBookmarkAccessPtr>* accesses);
     std::optional<qint64> writePasteboard(const QList<PasteboardRepresentation>& representations);
+    // A clipboard write failed, at once or later (Pasteboard::writeFailed): logged and told.
+    void tellWriteFailed(const QString& message);
+    // The paste key could not be sent, at once or later (KeyInjector's failure handler).
+    void tellPasteKeyFailed(const QString& message);
+    // Ctrl+V shortly after a write, unless a write failed meanwhile: it would paste something else.
+    void pasteAfterWrite();
     // Sets lastPastedDate (and dateAdded when `moveToTop`) on the row, unsaved; null when it is gone.
     store::ManagedObjectPtr stampPasted(const QUuid& id, bool moveToTop);
     QString pasteFolder();
 
     QDateTime m_lastPasteDate;
     bool m_pasteFolderEmptied = false;
+    quint64 m_failedWrites = 0;
 
     // ===================================================================== Media internals
     void storeThumbnail(const QUuid& id, quint64 generation, const Result<image::Thumbnail>& made);

@@ -175,15 +175,29 @@ std::optional<qint64> ClipboardManager::writePasteboard(const QList<PasteboardRe
         return std::nullopt;
     const Result<qint64> changeCount = pasteboard->write(representations);
     if (!changeCount) {
-        qCWarning(lcPaste).noquote() << "Clipboard write failed:" << changeCount.error();
-        Diagnostics::shared().error(QStringLiteral("Paste"), QStringLiteral("Clipboard write failed: ") + changeCount.error());
-        emit pasteFailed(changeCount.error());
+        tellWriteFailed(changeCount.error());
         return std::nullopt;
     }
     endReminderBurst();
     m_lastPasteDate = m_clock.now();
     m_lastChangeCount = *changeCount;
     return *changeCount;
+}
+
+void ClipboardManager::tellWriteFailed(const QString& message)
+{
+    ++m_failedWrites;
+    qCWarning(lcPaste).noquote() << "Clipboard write failed:" << message;
+    Diagnostics::shared().error(QStringLiteral("Paste"), QStringLiteral("Clipboard write failed: ") + message);
+    emit pasteFailed(message);
+}
+
+void ClipboardManager::pasteAfterWrite()
+{
+    m_clock.after(pasteKeyDelay, this, [this, failed = m_failedWrites] {
+        if (failed == m_failedWrites)
+            (void)simulatePaste();
+    });
 }
 
 store::ManagedObjectPtr ClipboardManager::stampPasted(const QUuid& id, bool moveToTop)
@@ -286,19 +300,23 @@ Status ClipboardManager::simulatePaste()
 {
     Status status = m_services.keyInjector ? m_services.keyInjector->postPaste()
                                            : Status::failure(QStringLiteral("Lumra cannot paste: no way to send keys is set up."));
-    if (!status) {
-        qCWarning(lcPaste).noquote() << status.error();
-        Diagnostics::shared().error(QStringLiteral("Paste"), status.error());
-        emit pasteFailed(status.error());
-    }
+    if (!status)
+        tellPasteKeyFailed(status.error());
     return status;
+}
+
+void ClipboardManager::tellPasteKeyFailed(const QString& message)
+{
+    qCWarning(lcPaste).noquote() << message;
+    Diagnostics::shared().error(QStringLiteral("Paste"), message);
+    emit pasteFailed(message);
 }
 
 void ClipboardManager::copyAndPaste(const ClipboardItem& item, bool newline)
 {
     const bool textNewline = newline && item.contentType == ClipboardContentType::text;
     if (copyToPasteboard(item, false, false, textNewline))
-        m_clock.after(pasteKeyDelay, this, [this] { (void)simulatePaste(); });
+        pasteAfterWrite();
 }
 
 void ClipboardManager::pasteItems(const QList<ClipboardItem>& items)
@@ -319,7 +337,7 @@ void ClipboardManager::pasteItems(const QList<ClipboardItem>& items)
         if (texts.isEmpty())
             return;
         if (copyText(texts.join(horizontal ? QStringLiteral(" ") : QStringLiteral("\n")), ids))
-            m_clock.after(pasteKeyDelay, this, [this] { (void)simulatePaste(); });
+            pasteAfterWrite();
         return;
     }
 

@@ -2,6 +2,7 @@
 // Lumra each run as processes of their own.
 #include "EngineFixture.h"
 #include "StoredTexts.h"
+#include "StoppedCompositor.h"
 #include "TempDataDir.h"
 #include "WlClipboard.h"
 #include "platform/keys/EventWait.h"
@@ -20,6 +21,7 @@
 #include <QJsonObject>
 #include <QLineEdit>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <iostream>
@@ -134,6 +136,15 @@ protected:
         target.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=" + tests});
         return test::processEventsUntil([&] { return targetOutput().contains("READY"); }, waitMs);
     }
+    // A window presenting itself as a terminal is in front, and an item of `text` on the clipboard.
+    bool startTerminalWithItemOnTheClipboard(const QString& text)
+    {
+        if (!startTarget(QStringLiteral("WaylandTerminalTarget.*"), QStringLiteral("foot")))
+            return false;
+        ClipboardItem item;
+        item.textContent = text;
+        return manager->copyToPasteboard(test::insertItem(*manager, item), true);
+    }
     QString targetOutput()
     {
         m_output += QString::fromUtf8(target.readAllStandardOutput());
@@ -228,6 +239,44 @@ TEST_F(PasteWaylandTest, ATerminalGetsItsOwnPasteKey)
     ASSERT_TRUE(manager->simulatePaste().ok());
     EXPECT_TRUE(test::processEventsUntil([&] { return targetOutput().contains("KEY "); }, waitMs));
     EXPECT_TRUE(targetOutput().contains("KEY v+ctrl+shift\n")) << qPrintable(targetOutput());
+}
+
+// The focused window is asked for on the key injector's own thread: a paste asked for while the
+// compositor is stopped returns at once and, once it resumes, sends the terminal its own key.
+TEST_F(PasteWaylandTest, APasteWhileTheCompositorIsStoppedWaitsForTheFocusedWindowOffTheMainThread)
+{
+    ASSERT_TRUE(startTerminalWithItemOnTheClipboard("git status")) << qPrintable(targetOutput());
+    QSignalSpy failed(manager.get(), &ClipboardManager::pasteFailed);
+    {
+        test::StoppedCompositor busy;
+        ASSERT_TRUE(busy.stopped());
+        ASSERT_TRUE(manager->simulatePaste().ok());
+    }
+    EXPECT_TRUE(test::processEventsUntil([&] { return targetOutput().contains("KEY "); }, waitMs));
+    EXPECT_TRUE(targetOutput().contains("KEY v+ctrl+shift\n")) << qPrintable(targetOutput());
+    EXPECT_TRUE(failed.isEmpty()) << failed.value(0).value(0).toString().toStdString();
+}
+
+// When the compositor does not name the focused window in time, no key is sent (Ctrl+V would
+// reach a terminal's program as a control character) and the user is told how to paste.
+TEST_F(PasteWaylandTest, WhenTheFocusedWindowIsNotNamedInTimeNoKeyIsSentAndTheUserIsTold)
+{
+    ASSERT_TRUE(startTerminalWithItemOnTheClipboard("make test")) << qPrintable(targetOutput());
+    QSignalSpy failed(manager.get(), &ClipboardManager::pasteFailed);
+    {
+        test::StoppedCompositor busy;
+        ASSERT_TRUE(busy.stopped());
+        ASSERT_TRUE(manager->simulatePaste().ok());
+        ASSERT_TRUE(test::processEventsUntil([&] { return !failed.isEmpty(); }, waitMs));
+    }
+    EXPECT_TRUE(failed.value(0).value(0).toString().contains("Ctrl+Shift+V in a terminal"))
+        << failed.value(0).value(0).toString().toStdString();
+
+    // The next paste is the first key the terminal gets.
+    ASSERT_TRUE(manager->simulatePaste().ok());
+    ASSERT_TRUE(test::processEventsUntil([&] { return targetOutput().contains("KEY "); }, waitMs));
+    EXPECT_TRUE(targetOutput().section("KEY ", 1).startsWith("v+ctrl+shift\n")) << qPrintable(targetOutput());
+    EXPECT_EQ(failed.size(), 1);
 }
 
 // Lumra as the user runs it: a second `lumra` (bound to a key in the compositor) toggles the popup.

@@ -2,6 +2,10 @@
 
 #include "platform/core/Result.h"
 
+#include <functional>
+
+class QObject;
+
 namespace lumra {
 
 // Sends the synthetic paste (Ctrl+V) to whichever window has the keyboard focus.
@@ -12,8 +16,16 @@ public:
     // Whether synthetic keys can be sent at all (on X11: the XTest extension is present).
     virtual bool canPost() const = 0;
     // Ctrl+V to the focused window, with no other modifier in effect. Fails, saying why, when
-    // nothing could be sent.
+    // nothing could be sent. An injector that sends from a thread of its own returns once the
+    // paste is handed over, and tells a later failure through the failure handler.
     virtual Status postPaste() = 0;
+    // Called on `context`'s thread, while `context` lives, with what to tell the user of a paste
+    // that failed after postPaste() returned.
+    virtual void setFailureHandler(QObject* context, std::function<void(const QString&)> handler)
+    {
+        (void)context;
+        (void)handler;
+    }
     // What to tell the user when canPost() is false.
     virtual QString unavailableReason() const;
 };

@@ -126,6 +126,9 @@ public:
 
 signals:
     void changed();
+    // A write that returned success did not hold: it could not be sent after all, or another
+    // program took the clipboard as it was made. Emitted on the object's thread.
+    void writeFailed(const QString& message);
 
 protected:
     // Emits changed() once from the event loop, however many changes come before it runs.

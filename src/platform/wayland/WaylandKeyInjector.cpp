@@ -4,6 +4,7 @@
 #include "platform/wayland/WaylandConnection.h"
 
 #include <QElapsedTimer>
+#include <QThread>
 #include <QLoggingCategory>
 
 #include <wayland-client.h>
@@ -14,6 +15,7 @@
 
 #include <linux/input-event-codes.h>
 #include <optional>
+#include <atomic>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -25,6 +27,9 @@ namespace {
 
 constexpr quint32 keyReleased = 0;
 constexpr quint32 keyPressed = 1;
+// How long the compositor may take to name the focused window before the paste is given up: past
+// it the user may have gone on typing somewhere else.
+constexpr auto focusPatience = std::chrono::seconds(1);
 
 // A US keymap as xkbcommon writes it, and the Ctrl and Shift modifier bits in it.
 struct Keymap {
@@ -64,10 +69,49 @@ quint32 now()
 
 } // namespace
 
+// The virtual keyboard and the window list, on the injector's own thread.
+class WaylandKeyInjector::Keyboard final : public QObject {
+public:
+    Keyboard(WaylandKeyInjector* owner)
+        : m_owner(owner)
+    {
+    }
+    ~Keyboard() override;
+
+    // Connects and binds; false when the session's compositor cannot be reached.
+    bool open();
+    void paste();
+    bool canPost() const { return m_canPost.load(); }
+
+    struct Toplevel {
+        QString appId;
+        bool activated = false;
+    };
+
+    WaylandKeyInjector* m_owner;
+    std::unique_ptr<WaylandConnection> m_connection;
+    wl_proxy* m_seat = nullptr;
+    wl_proxy* m_manager = nullptr;
+    wl_proxy* m_keyboard = nullptr;
+    wl_proxy* m_toplevels = nullptr; // the compositor's list of windows, when it offers one
+    QHash<wl_proxy*, Toplevel> m_toplevelStates;
+    quint32 m_controlMask = 0;
+    quint32 m_shiftMask = 0;
+    std::atomic<bool> m_canPost {false};
+    bool m_keysSent = false;
+
+private:
+    Status createKeyboard();
+    // The focused window's app id, empty when the compositor lists no windows; nothing when it
+    // did not say in time.
+    std::optional<QString> focusedAppId();
+    void fail(const QString& message) { QMetaObject::invokeMethod(m_owner->m_relay.get(), [owner = m_owner, message] { owner->tellFailure(message); }); }
+};
+
 // Follows the compositor's windows: which is active, and its app id.
 struct ToplevelListeners {
-    static WaylandKeyInjector& injector(void* data) { return *static_cast<WaylandKeyInjector*>(data); }
-    static WaylandKeyInjector::Toplevel* state(void* data, zwlr_foreign_toplevel_handle_v1* handle)
+    static WaylandKeyInjector::Keyboard& injector(void* data) { return *static_cast<WaylandKeyInjector::Keyboard*>(data); }
+    static WaylandKeyInjector::Keyboard::Toplevel* state(void* data, zwlr_foreign_toplevel_handle_v1* handle)
     {
         auto& states = injector(data).m_toplevelStates;
         auto it = states.find(reinterpret_cast<wl_proxy*>(handle));
@@ -114,30 +158,95 @@ struct ToplevelListeners {
 
 std::unique_ptr<WaylandKeyInjector> WaylandKeyInjector::create()
 {
-    auto connection = WaylandConnection::open();
-    if (!connection)
+    std::unique_ptr<WaylandKeyInjector> injector(new WaylandKeyInjector);
+    Keyboard* keyboard = injector->m_keyboard;
+    bool opened = false;
+    QMetaObject::invokeMethod(keyboard, [keyboard, &opened] { opened = keyboard->open(); }, Qt::BlockingQueuedConnection);
+    if (!opened)
         return nullptr;
-    return std::unique_ptr<WaylandKeyInjector>(new WaylandKeyInjector(std::move(connection)));
+    return injector;
 }
 
-WaylandKeyInjector::WaylandKeyInjector(std::unique_ptr<WaylandConnection> connection)
-    : m_connection(std::move(connection))
+WaylandKeyInjector::WaylandKeyInjector()
+    : m_thread(new QThread)
+    , m_relay(std::make_unique<QObject>())
 {
-    m_manager = m_connection->bind(&zwp_virtual_keyboard_manager_v1_interface, 1);
-    if (m_manager)
-        m_seat = m_connection->bind(&wl_seat_interface, 1);
-    if (!canPost())
-        qCWarning(lcWaylandKeys) << "the compositor offers no virtual keyboard: Lumra copies and the user pastes";
-    if (canPost()) {
-        m_toplevels = m_connection->bind(&zwlr_foreign_toplevel_manager_v1_interface, 2);
-        if (m_toplevels)
-            zwlr_foreign_toplevel_manager_v1_add_listener(reinterpret_cast<zwlr_foreign_toplevel_manager_v1*>(m_toplevels),
-                                                          &ToplevelListeners::manager, this);
-    }
+    m_thread->setObjectName(QStringLiteral("Lumra virtual keyboard"));
+    m_keyboard = new Keyboard(this);
+    m_keyboard->moveToThread(m_thread);
+    m_thread->start();
 }
 
 WaylandKeyInjector::~WaylandKeyInjector()
 {
+    Keyboard* keyboard = m_keyboard;
+    QMetaObject::invokeMethod(keyboard, [keyboard] { delete keyboard; }, Qt::BlockingQueuedConnection);
+    m_thread->quit();
+    m_thread->wait();
+    delete m_thread;
+}
+
+bool WaylandKeyInjector::canPost() const { return m_keyboard->canPost(); }
+
+Status WaylandKeyInjector::postPaste()
+{
+    if (!canPost())
+        return Status::failure(unavailableReason());
+    Keyboard* keyboard = m_keyboard;
+    QMetaObject::invokeMethod(keyboard, [keyboard] { keyboard->paste(); }, Qt::QueuedConnection);
+    return {};
+}
+
+void WaylandKeyInjector::setFailureHandler(QObject* context, std::function<void(const QString&)> handler)
+{
+    m_context = context;
+    m_handler = std::move(handler);
+}
+
+void WaylandKeyInjector::tellFailure(const QString& message)
+{
+    qCWarning(lcWaylandKeys).noquote() << message;
+    if (!m_context || !m_handler)
+        return;
+    QMetaObject::invokeMethod(m_context.data(), [context = m_context, handler = m_handler, message] {
+        if (context)
+            handler(message);
+    });
+}
+
+bool WaylandKeyInjector::Keyboard::open()
+{
+    m_connection = WaylandConnection::open();
+    if (!m_connection)
+        return false;
+    m_manager = m_connection->bind(&zwp_virtual_keyboard_manager_v1_interface, 1);
+    if (m_manager)
+        m_seat = m_connection->bind(&wl_seat_interface, 1);
+    m_canPost.store(m_manager && m_seat);
+    if (!canPost()) {
+        qCWarning(lcWaylandKeys) << "the compositor offers no virtual keyboard: Lumra copies and the user pastes";
+        return true;
+    }
+    m_toplevels = m_connection->bind(&zwlr_foreign_toplevel_manager_v1_interface, 2);
+    if (m_toplevels)
+        zwlr_foreign_toplevel_manager_v1_add_listener(reinterpret_cast<zwlr_foreign_toplevel_manager_v1*>(m_toplevels),
+                                                      &ToplevelListeners::manager, this);
+    m_connection->flush();
+    connect(m_connection.get(), &WaylandConnection::broken, this, [this](const QString& reason) {
+        m_canPost.store(false);
+        // Only a paste sent makes the compositor refuse the keyboard; otherwise it is a lost session.
+        if (m_keysSent)
+            fail(QStringLiteral("Lumra could not paste: the compositor refused the virtual keyboard (%1).").arg(reason));
+        else
+            qCWarning(lcWaylandKeys).noquote() << reason;
+    });
+    return true;
+}
+
+WaylandKeyInjector::Keyboard::~Keyboard()
+{
+    if (!m_connection)
+        return;
     for (auto it = m_toplevelStates.cbegin(); it != m_toplevelStates.cend(); ++it)
         zwlr_foreign_toplevel_handle_v1_destroy(reinterpret_cast<zwlr_foreign_toplevel_handle_v1*>(it.key()));
     if (m_toplevels)
@@ -151,9 +260,7 @@ WaylandKeyInjector::~WaylandKeyInjector()
     m_connection->flush();
 }
 
-bool WaylandKeyInjector::canPost() const { return m_manager && m_seat && !m_connection->isBroken(); }
-
-Status WaylandKeyInjector::createKeyboard()
+Status WaylandKeyInjector::Keyboard::createKeyboard()
 {
     const std::optional<Keymap> keymap = usKeymap();
     if (!keymap)
@@ -174,12 +281,13 @@ Status WaylandKeyInjector::createKeyboard()
     return {};
 }
 
-QString WaylandKeyInjector::focusedAppId()
+std::optional<QString> WaylandKeyInjector::Keyboard::focusedAppId()
 {
     if (!m_toplevels)
         return QString();
     // The window the popup gave the focus back to may have been reported only just now.
-    m_connection->roundtrip(QDeadlineTimer(500));
+    if (!m_connection->roundtrip(QDeadlineTimer(focusPatience)))
+        return std::nullopt;
     for (const Toplevel& toplevel : std::as_const(m_toplevelStates)) {
         if (toplevel.activated)
             return toplevel.appId;
@@ -187,18 +295,29 @@ QString WaylandKeyInjector::focusedAppId()
     return QString();
 }
 
-Status WaylandKeyInjector::postPaste()
+void WaylandKeyInjector::Keyboard::paste()
 {
-    if (!canPost())
-        return Status::failure(unavailableReason());
+    if (!canPost() || m_connection->isBroken())
+        return; // told when the connection broke
     if (!m_keyboard) {
-        if (Status created = createKeyboard(); !created)
-            return created;
+        if (Status created = createKeyboard(); !created) {
+            fail(created.error());
+            return;
+        }
     }
-    const QString appId = focusedAppId();
-    const PasteChord chord = pasteChordFor({appId});
-    if (chord == PasteChord::none)
-        return Status::failure(noPasteKeyMessage(appId));
+    const std::optional<QString> appId = focusedAppId();
+    if (m_connection->isBroken())
+        return;
+    if (!appId) {
+        fail(QStringLiteral("Lumra did not paste: the compositor did not say in time which window is in front. The "
+                            "item is on the clipboard: paste it with Ctrl+V (Ctrl+Shift+V in a terminal)."));
+        return;
+    }
+    const PasteChord chord = pasteChordFor({*appId});
+    if (chord == PasteChord::none) {
+        fail(noPasteKeyMessage(*appId));
+        return;
+    }
     const bool shift = chord == PasteChord::controlShiftV;
     auto* keyboard = reinterpret_cast<zwp_virtual_keyboard_v1*>(m_keyboard);
     zwp_virtual_keyboard_v1_key(keyboard, now(), KEY_LEFTCTRL, keyPressed);
@@ -211,11 +330,10 @@ Status WaylandKeyInjector::postPaste()
         zwp_virtual_keyboard_v1_key(keyboard, now(), KEY_LEFTSHIFT, keyReleased);
     zwp_virtual_keyboard_v1_key(keyboard, now(), KEY_LEFTCTRL, keyReleased);
     zwp_virtual_keyboard_v1_modifiers(keyboard, 0, 0, 0, 0);
-    // The round trip shows whether the compositor took the keys or refused the keyboard.
-    if (!m_connection->roundtrip(QDeadlineTimer(2000)) || m_connection->isBroken())
-        return Status::failure(QStringLiteral("Lumra could not send %1: the compositor refused the virtual keyboard.")
-                                   .arg(pasteChordName(chord)));
-    return {};
+    // The compositor takes the keys when it can; one that refuses the keyboard ends the
+    // connection, which is told then. A slow compositor is no refusal.
+    m_keysSent = true;
+    m_connection->flush();
 }
 
 } // namespace lumra

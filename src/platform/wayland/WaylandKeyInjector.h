@@ -2,23 +2,25 @@
 
 #include "platform/keys/KeyInjector.h"
 
-#include <QHash>
+#include <QPointer>
 #include <QString>
 
 #include <memory>
 
-struct wl_proxy;
+class QThread;
 
 namespace lumra {
 
-class WaylandConnection;
-
 // Ctrl+V through the compositor's virtual-keyboard protocol (zwp_virtual_keyboard_v1), on a
-// connection of its own: a compositor that refuses the keyboard ends that connection only. The
-// keyboard carries a US keymap of its own, so Ctrl+V is the same keys whatever layout the user
-// types with; the modifiers are stated explicitly, so keys the user still holds from a shortcut
-// do not turn the paste into another chord. Where the compositor lists its windows (wlroots'
-// foreign-toplevel protocol), a terminal in front gets the key it pastes with instead.
+// connection of its own, read and written on a thread of its own: nothing the paste waits for
+// (the compositor naming the focused window) holds the main thread, and a compositor that refuses
+// the keyboard ends that connection only. The keyboard carries a US keymap of its own, so Ctrl+V
+// is the same keys whatever layout the user types with; the modifiers are stated explicitly, so
+// keys the user still holds from a shortcut do not turn the paste into another chord. Where the
+// compositor lists its windows (wlroots' foreign-toplevel protocol), a terminal in front gets the
+// key it pastes with instead; when the compositor does not say in time which window is in front,
+// no key is sent (Ctrl+V would reach a terminal's program as a control character) and the user
+// is told to paste.
 class WaylandKeyInjector final : public KeyInjector {
 public:
     // Never null on a Wayland session; canPost() says whether the compositor offers the protocol.
@@ -28,26 +30,19 @@ public:
     bool canPost() const override;
     Status postPaste() override;
     QString unavailableReason() const override { return KeyInjectorMessages::noVirtualKeyboard(); }
+    void setFailureHandler(QObject* context, std::function<void(const QString&)> handler) override;
+
+    class Keyboard;
 
 private:
-    explicit WaylandKeyInjector(std::unique_ptr<WaylandConnection> connection);
-    Status createKeyboard();
-    QString focusedAppId();
+    WaylandKeyInjector();
+    void tellFailure(const QString& message);
 
-    struct Toplevel {
-        QString appId;
-        bool activated = false;
-    };
-    friend struct ToplevelListeners;
-
-    std::unique_ptr<WaylandConnection> m_connection;
-    wl_proxy* m_seat = nullptr;
-    wl_proxy* m_manager = nullptr;
-    wl_proxy* m_keyboard = nullptr;
-    wl_proxy* m_toplevels = nullptr; // the compositor's list of windows, when it offers one
-    QHash<wl_proxy*, Toplevel> m_toplevelStates;
-    quint32 m_controlMask = 0;
-    quint32 m_shiftMask = 0;
+    QThread* m_thread;
+    Keyboard* m_keyboard = nullptr;
+    std::unique_ptr<QObject> m_relay; // on the creating thread: failures are told from there
+    QPointer<QObject> m_context;
+    std::function<void(const QString&)> m_handler;
 };
 
 } // namespace lumra

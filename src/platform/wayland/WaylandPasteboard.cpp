@@ -18,7 +18,6 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <future>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -62,10 +61,6 @@ constexpr auto readerPatience = std::chrono::seconds(30);
 constexpr auto firstRetry = std::chrono::milliseconds(100);
 constexpr auto longestRetry = std::chrono::seconds(5);
 constexpr int initialSelectionTimeoutMs = 2000;
-// The main thread waits this long for a write; past it the write is called off before it is sent.
-constexpr auto writePatience = std::chrono::milliseconds(250);
-// Once sent, the compositor (which had just answered) is waited for at most this long.
-constexpr auto sentWritePatience = std::chrono::seconds(2);
 // A compositor that cannot send a client everything it owes (a copy of many thousands of types)
 // marks the client broken but only drops it when the client next speaks: Lumra speaks (a
 // roundtrip) after every large offer and now and then when idle, and gives up on silence.
@@ -127,6 +122,7 @@ struct WaylandPasteboard::Shared {
     std::shared_ptr<Offer> selection; // the newest copy only: older ones are let go unread
     QStringList selectionTypes;
     bool ownedByUs = false;
+    int writesQueued = 0; // handed to the connection's thread, not yet sent: owned from the start
     ServedTypes served;
     bool changeAnnounced = false; // a notice to the main thread is on its way
     QString protocolName;
@@ -134,18 +130,9 @@ struct WaylandPasteboard::Shared {
     std::shared_ptr<std::atomic<qint64>> unresponsiveAt = std::make_shared<std::atomic<qint64>>(-1);
 };
 
-// One write, handed from the main thread to the connection's: called off by the main thread while
-// still queued, taken by the connection's thread when it sends it; only one of them wins.
+// One write, handed from the main thread to the connection's, which sends it as it comes.
 struct WriteJob {
-    enum State { queued, taken, calledOff };
     ServedTypes served;
-    std::promise<Result<qint64>> answer;
-    std::atomic<int> state {queued};
-    bool claim(State to)
-    {
-        int expected = queued;
-        return state.compare_exchange_strong(expected, to);
-    }
 };
 
 // The data-control connection and everything on it, on the pasteboard's own thread.
@@ -186,13 +173,11 @@ private:
         QSet<QString> seen;
         int events = 0;
     };
-    // A write waiting for the compositor: first for the answer to a probe (nothing is sent while
-    // the compositor is busy), then, with `source` set, for the answer to the write itself.
+    // A write sent, waiting for the compositor to have handled it.
     struct PendingWrite {
         Session* session;
         wl_proxy* callback;
         wl_proxy* source;
-        std::shared_ptr<WriteJob> job;
     };
     friend struct Listeners;
 
@@ -202,9 +187,8 @@ private:
     void primarySelected(wl_proxy* offer);
     void send(wl_proxy* source, const char* mimeType, int fd);
     void cancelled(wl_proxy* source);
-    void answered(PendingWrite* pending);
-    void send(PendingWrite* pending);
     void written(PendingWrite* pending);
+    void reportWriteFailed(const QString& message);
     void checkAlive();
     void restored();
     bool reconnectNow();
@@ -269,7 +253,7 @@ struct WaylandPasteboard::Listeners {
     };
     static constexpr wl_callback_listener written {[](void* d, wl_callback*, uint32_t) {
         auto* pending = static_cast<Session::PendingWrite*>(d);
-        pending->session->answered(pending);
+        pending->session->written(pending);
     }};
     static constexpr wl_callback_listener alive {[](void* d, wl_callback*, uint32_t) {
         Session* session = self(d);
@@ -436,11 +420,11 @@ void WaylandPasteboard::Session::tearDown()
     if (!m_connection)
         return;
     ++m_generation;
-    for (const auto& pending : m_pendingWrites) {
+    for (const auto& pending : m_pendingWrites)
         wl_proxy_destroy(pending->callback);
-        pending->job->answer.set_value(
-            Result<qint64>::failure(QStringLiteral("Lumra could not take the clipboard: the clipboard connection was lost")));
-    }
+    // The compositor withdraws a lost client's copy itself; whether it was pasted first is unknown.
+    if (!m_pendingWrites.empty())
+        reportWriteFailed(QStringLiteral("Lumra could not take the clipboard: the clipboard connection was lost"));
     m_pendingWrites.clear();
     if (m_aliveCheck)
         wl_proxy_destroy(m_aliveCheck);
@@ -585,38 +569,17 @@ bool WaylandPasteboard::Session::reconnectNow()
 
 void WaylandPasteboard::Session::write(const std::shared_ptr<WriteJob>& job)
 {
-    if (job->state.load() != WriteJob::queued)
-        return; // called off while it waited on this thread
     if (!reconnectNow()) {
-        if (job->claim(WriteJob::taken))
-            job->answer.set_value(Result<qint64>::failure(
-                QStringLiteral("Lumra could not take the clipboard: its clipboard connection is being restored")));
+        {
+            QMutexLocker lock(&m_shared->mutex);
+            --m_shared->writesQueued;
+        }
+        reportWriteFailed(QStringLiteral("Lumra could not take the clipboard: its clipboard connection is being restored"));
         return;
     }
-    // Nothing is sent until the compositor shows it is answering: a write called off meanwhile
-    // leaves the clipboard as it was.
-    auto* callback = reinterpret_cast<wl_proxy*>(wl_display_sync(m_connection->display()));
-    m_pendingWrites.push_back(std::make_unique<PendingWrite>(PendingWrite {this, callback, nullptr, job}));
-    wl_callback_add_listener(reinterpret_cast<wl_callback*>(callback), &Listeners::written, m_pendingWrites.back().get());
-    m_connection->flush();
-}
-
-void WaylandPasteboard::Session::answered(PendingWrite* pending)
-{
-    wl_proxy_destroy(pending->callback);
-    if (pending->source)
-        written(pending);
-    else
-        send(pending);
-}
-
-void WaylandPasteboard::Session::send(PendingWrite* pending)
-{
-    if (!pending->job->claim(WriteJob::taken)) {
-        std::erase_if(m_pendingWrites, [pending](const auto& p) { return p.get() == pending; });
-        return;
-    }
-    ServedTypes served = std::move(pending->job->served);
+    // Sent at once, however busy the compositor: it handles the request when it can, and nothing
+    // Lumra does afterwards takes the clipboard from the user again.
+    ServedTypes served = std::move(job->served);
     wl_proxy* source = wl_proxy_marshal_flags(m_manager, ZWLR_DATA_CONTROL_MANAGER_V1_CREATE_DATA_SOURCE,
                                               m_protocol->source, versionOf(m_manager), 0, nullptr);
     addListener(source, Listeners::source, this);
@@ -632,41 +595,33 @@ void WaylandPasteboard::Session::send(PendingWrite* pending)
         QMutexLocker lock(&m_shared->mutex);
         m_shared->served = std::move(served);
         m_shared->ownedByUs = true;
+        --m_shared->writesQueued;
         m_shared->unresponsiveAt->store(-1);
     }
-    // The selection is ours once the compositor has handled the request and not given it away.
-    pending->source = source;
-    pending->callback = reinterpret_cast<wl_proxy*>(wl_display_sync(m_connection->display()));
-    wl_callback_add_listener(reinterpret_cast<wl_callback*>(pending->callback), &Listeners::written, pending);
+    // Once the compositor has handled the request, the source is either the selection or was
+    // cancelled by a copy another program made right after.
+    auto* callback = reinterpret_cast<wl_proxy*>(wl_display_sync(m_connection->display()));
+    m_pendingWrites.push_back(std::make_unique<PendingWrite>(PendingWrite {this, callback, source}));
+    wl_callback_add_listener(reinterpret_cast<wl_callback*>(callback), &Listeners::written, m_pendingWrites.back().get());
     m_connection->flush();
 }
 
 void WaylandPasteboard::Session::written(PendingWrite* pending)
 {
-    const std::shared_ptr<WriteJob> job = pending->job;
-    const bool taken = m_source == pending->source;
+    wl_proxy_destroy(pending->callback);
+    // Answers come in order: any other write still pending is a later one of Lumra's own, which
+    // cancelled this one's source.
+    const bool held = m_source == pending->source || m_pendingWrites.size() > 1;
     std::erase_if(m_pendingWrites, [pending](const auto& p) { return p.get() == pending; });
-    if (taken && job->state.load() == WriteJob::calledOff) {
-        // Reported as failed long ago: what the user saw stays true.
-        wl_proxy_marshal_flags(m_device, ZWLR_DATA_CONTROL_DEVICE_V1_SET_SELECTION, nullptr, versionOf(m_device), 0,
-                               nullptr);
-        destroyRequest(m_source, ZWLR_DATA_CONTROL_SOURCE_V1_DESTROY);
-        m_source = nullptr;
-        m_expectOwnSelection = false;
-        m_connection->flush();
-        QMutexLocker lock(&m_shared->mutex);
-        m_shared->ownedByUs = false;
-        m_shared->served = {};
+    if (held)
         return;
-    }
-    if (!taken) {
-        m_expectOwnSelection = false;
-        job->answer.set_value(Result<qint64>::failure(QStringLiteral("Lumra could not take the clipboard")));
-        return;
-    }
-    QMutexLocker lock(&m_shared->mutex);
-    ++m_shared->changeCount;
-    job->answer.set_value(m_shared->changeCount);
+    m_expectOwnSelection = false;
+    reportWriteFailed(QStringLiteral("Another program took the clipboard just as Lumra wrote to it: what is pasted is theirs"));
+}
+
+void WaylandPasteboard::Session::reportWriteFailed(const QString& message)
+{
+    QMetaObject::invokeMethod(m_owner, [owner = m_owner, message] { emit owner->writeFailed(message); }, Qt::QueuedConnection);
 }
 
 void WaylandPasteboard::Session::restored()
@@ -755,7 +710,7 @@ qint64 WaylandPasteboard::changeCount() const
 bool WaylandPasteboard::isOwnedByUs() const
 {
     QMutexLocker lock(&m_shared->mutex);
-    return m_shared->ownedByUs;
+    return m_shared->ownedByUs || m_shared->writesQueued > 0;
 }
 
 // One change's offer, read through a pipe on the caller's thread: requests on a proxy may be
@@ -922,20 +877,16 @@ Result<qint64> WaylandPasteboard::write(const QList<PasteboardRepresentation>& r
 {
     auto job = std::make_shared<WriteJob>();
     job->served = servedTypesFor(representations);
-    std::future<Result<qint64>> result = job->answer.get_future();
+    qint64 changeCount;
+    {
+        QMutexLocker lock(&m_shared->mutex);
+        changeCount = ++m_shared->changeCount;
+        ++m_shared->writesQueued;
+    }
+    // Nothing is waited for here: a write that does not hold is told by writeFailed().
     Session* session = m_session;
     QMetaObject::invokeMethod(session, [session, job] { session->write(job); }, Qt::QueuedConnection);
-    if (result.wait_for(writePatience) == std::future_status::ready)
-        return result.get();
-    // A write still waiting is called off, never reported failed and then made after all.
-    if (job->claim(WriteJob::calledOff))
-        return Result<qint64>::failure(
-            QStringLiteral("Lumra could not take the clipboard: the compositor did not answer in time"));
-    // Sent just now, to a compositor that had answered: its answer is on its way.
-    if (result.wait_for(sentWritePatience) == std::future_status::ready)
-        return result.get();
-    job->state.store(WriteJob::calledOff); // withdrawn if it is made after all
-    return Result<qint64>::failure(QStringLiteral("Lumra could not take the clipboard: the compositor stopped answering"));
+    return changeCount;
 }
 
 } // namespace lumra

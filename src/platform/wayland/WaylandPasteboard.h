@@ -24,10 +24,12 @@ namespace lumra {
 // Another client's data is read through a pipe with a bounded wait: an owner that sends nothing
 // for the read timeout makes the read fail, and further reads of that same change fail at once,
 // as do reads of an offer replaced before they began or of a lost connection.
-// A write is sent only once the compositor has answered, and the main thread waits for it a
-// quarter of a second at most: a write reported as failed is never made afterwards. A write while
-// the connection is down connects first. Lumra's writes are served from memory for as long as it
-// owns the selection; a slow reader is fed as the pipe drains, on the connection's thread.
+// A write is handed to the connection's thread and sent at once, without waiting for the
+// compositor: however long it takes to answer, the write lands when it does, and Lumra never
+// takes the clipboard back from the user. A write that does not hold (another program copied as
+// it was made, or the connection could not be restored for it) is told by writeFailed(); a write
+// while the connection is down connects first. Lumra's writes are served from memory for as long
+// as it owns the selection; a slow reader is fed as the pipe drains, on the connection's thread.
 class WaylandPasteboard final : public Pasteboard {
     Q_OBJECT
 public:

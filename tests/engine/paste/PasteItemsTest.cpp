@@ -133,6 +133,23 @@ TEST_F(PasteItemsTest, AKeyInjectorFailureIsReported)
     EXPECT_FALSE(manager->simulatePaste().ok());
 }
 
+// A write that returned and then did not hold (another program took the clipboard as it was
+// made) is told, and the Ctrl+V waiting for it is not sent: it would paste the other program's copy.
+TEST_F(PasteItemsTest, AWriteThatFailsAfterReturningIsToldAndNotPasted)
+{
+    QSignalSpy failed(manager.get(), &ClipboardManager::pasteFailed);
+    manager->copyAndPaste(addText("chosen"), false);
+    emit pasteboard.writeFailed("Another program took the clipboard");
+    clock.advance(100ms);
+    ASSERT_EQ(failed.count(), 1);
+    EXPECT_EQ(failed.first().first().toString(), "Another program took the clipboard");
+    EXPECT_EQ(injector.pasteCount(), 0);
+
+    manager->copyAndPaste(addText("chosen again"), false);
+    clock.advance(100ms);
+    EXPECT_EQ(injector.pasteCount(), 1);
+}
+
 TEST_F(PasteItemsTest, CopyTextCountsEveryItemEvenWithoutARow)
 {
     const ClipboardItem kept = addText("kept");
