@@ -173,6 +173,10 @@ void AppDelegate::setupApp()
     }
     m_launchWarnings << manager.takeStartupWarnings();
 
+    connect(&hotKeyManager(), &HotKeyManager::openKeyFailedAtLaunch, this, [this](const QString& message) {
+        m_launchWarnings << message;
+        showLaunchWarnings();
+    });
     if (Status hotKeys = hotKeyManager().setupHotKeyManager(&manager); !hotKeys)
         m_launchWarnings << hotKeys.error();
     // Told once the keys are registered: whether the shortcut works is known only then.

@@ -23,6 +23,11 @@
 //            second window whose answers come 100 ms late (two quick copies)
 //   once     answers the first request, then exits
 //   late     every answer comes 700 ms late, past a reader's patience
+//   silent   answers nothing, printing ASKED <n> <requestor window> for the n-th request, until a
+//            line comes on its input: it then refuses every request held and those that follow
+//   retake-on-input  a public text; at a line on its input it takes the clipboard again on the same
+//            window, a few milliseconds later by the server's clock, with a text marked for a
+//            password manager
 // It prints READY once it owns the clipboard, ASKED at the first request and ANSWERED after each
 // answer has reached the server, and serves until it is killed. X errors end it, as they end most
 // real programs (Xlib's default handler): an answer to a window the reader already destroyed
@@ -31,6 +36,7 @@
 #include <X11/Xlib.h>
 
 #include <poll.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -62,6 +68,8 @@ struct Owner {
     Window second = 0; // twice: the window of the second copy
     bool retaken = false;
     bool asked = false;
+    bool released = false; // silent: a line came on the input
+    std::vector<XSelectionRequestEvent> held;
     std::string text;
     std::string htmlBody;
     std::map<Window, Transfer> transfers;
@@ -159,6 +167,14 @@ struct Owner {
 
     void serve(const XSelectionRequestEvent& request)
     {
+        if (mode == "silent") {
+            held.push_back(request);
+            std::printf("ASKED %zu %lu\n", held.size(), (unsigned long)request.requestor);
+            std::fflush(stdout);
+            if (released)
+                refuseHeld();
+            return;
+        }
         if (!asked) {
             asked = true;
             say("ASKED");
@@ -265,6 +281,28 @@ struct Owner {
         XFlush(display);
     }
 
+    void refuseHeld()
+    {
+        for (const XSelectionRequestEvent& request : held)
+            reply(request, None);
+        held.clear();
+    }
+
+    // A line on the input: what the mode does at it.
+    void onInput()
+    {
+        char line[64];
+        if (!std::fgets(line, sizeof line, stdin))
+            return;
+        if (mode == "silent") {
+            released = true;
+            refuseHeld();
+        } else if (mode == "retake-on-input" && !retaken) {
+            sleep(3); // a later server time than the first taking
+            takeAgain(window, "copy two, secret" + label, "", true);
+        }
+    }
+
     int run()
     {
         display = XOpenDisplay(nullptr);
@@ -314,6 +352,16 @@ struct Owner {
                 pollfd fd {ConnectionNumber(display), POLLIN, 0};
                 if (left.count() <= 0 || poll(&fd, 1, int((left.count() + 999) / 1000)) == 0)
                     retakeSoon();
+            }
+            while (!XPending(display)) {
+                pollfd fds[2] {{ConnectionNumber(display), POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+                poll(fds, 2, -1);
+                if (fds[1].revents & POLLIN)
+                    onInput();
+                else if (fds[1].revents)
+                    break; // the input closed: events only
+                if (fds[0].revents)
+                    break;
             }
             XEvent event;
             XNextEvent(display, &event);

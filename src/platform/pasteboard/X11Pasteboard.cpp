@@ -6,12 +6,16 @@
 #include <QLoggingCategory>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <condition_variable>
 #include <cstring>
 #include <functional>
 #include <mutex>
 #include <vector>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include "platform/x11/X11Includes.h"
 
@@ -120,6 +124,7 @@ QString changedWhileRead() { return QStringLiteral("The clipboard changed while 
 QString replacedBeforeRead() { return QStringLiteral("A later copy replaced it before it was read"); }
 QString ownerWentAway() { return QStringLiteral("The clipboard owner went away before its copy was read"); }
 QString ownerCopiedAgain() { return QStringLiteral("Its owner copied again while it was read"); }
+QString replacedWhileRead() { return QStringLiteral("A later copy needed its channel while it was read"); }
 
 // A program that copies twice in a row (a password manager marking a text it has just offered)
 // takes the clipboard again within milliseconds: a read counts only once this is past, measured
@@ -144,7 +149,9 @@ public:
 
     explicit ReadChannel(std::unique_ptr<X11Connection> connection)
         : m_connection(std::move(connection))
+        , m_wakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
     {
+        m_connection->setWakeFd(m_wakeFd);
         Display* display = m_connection->display();
         int errorBase = 0;
         XFixesQueryExtension(display, &m_xfixesEventBase, &errorBase);
@@ -164,12 +171,37 @@ public:
         XDestroyWindow(display, m_requestor);
         for (const Retired& retired : m_retired)
             XDestroyWindow(display, retired.window);
+        if (m_wakeFd >= 0)
+            ::close(m_wakeFd);
+    }
+
+    // Any thread: the read on this channel is of a copy already replaced, and a later one waits for
+    // a channel. It stops at once instead of waiting out its owner.
+    void askToYield()
+    {
+        m_yield = true;
+        const quint64 one = 1;
+        if (m_wakeFd >= 0)
+            (void)!::write(m_wakeFd, &one, sizeof one);
+    }
+
+    // While the channel is free (no read uses it): destroys the retired windows whose time is up.
+    // True while some are left.
+    bool sweepRetired()
+    {
+        forgetRetired(0);
+        XFlush(m_connection->display());
+        return !m_retired.empty();
     }
 
     // Starts reading `change` on this channel: empty when its owner still holds the clipboard,
     // else why it cannot be read.
     QString begin(Ownership change)
     {
+        m_yield = false;
+        quint64 pending = 0;
+        if (m_wakeFd >= 0)
+            (void)!::read(m_wakeFd, &pending, sizeof pending);
         m_change = change;
         settle();
         m_movesAtBegin = m_moves;
@@ -270,7 +302,7 @@ public:
 private:
     struct Retired {
         Window window = 0;
-        QDeadlineTimer until;
+        std::chrono::milliseconds since {}; // Clock::elapsed()
     };
 
     static QDeadlineTimer earlier(std::chrono::milliseconds piece, QDeadlineTimer deadline)
@@ -333,8 +365,11 @@ private:
         const auto isOwnerChange = [this](const XEvent& e) { return e.type == m_xfixesEventBase + XFixesSelectionNotify; };
         for (;;) {
             XEvent event;
-            if (!m_connection->waitFor([&](const XEvent& e) { return answer(e) || isOwnerChange(e); }, deadline, &event))
+            if (!m_connection->waitFor([&](const XEvent& e) { return answer(e) || isOwnerChange(e); }, deadline, &event)) {
+                if (m_yield)
+                    m_interruption = replacedWhileRead();
                 return false;
+            }
             if (answer(event)) {
                 *out = event;
                 return true;
@@ -374,7 +409,7 @@ private:
             XDestroyWindow(display, m_retired.front().window);
             m_retired.erase(m_retired.begin());
         }
-        m_retired.push_back({m_requestor, QDeadlineTimer(retiredLife)});
+        m_retired.push_back({m_requestor, Clock::shared().elapsed()});
         m_requestor = newRequestor();
         XFlush(display);
     }
@@ -383,8 +418,9 @@ private:
     void forgetRetired(Window answered)
     {
         Display* display = m_connection->display();
+        const std::chrono::milliseconds now = Clock::shared().elapsed();
         std::erase_if(m_retired, [&](const Retired& retired) {
-            if (retired.window != answered && !retired.until.hasExpired())
+            if (retired.window != answered && now - retired.since < retiredLife)
                 return false;
             XDestroyWindow(display, retired.window);
             return true;
@@ -450,6 +486,11 @@ private:
                         && e.xproperty.atom == m_propertyAtom && e.xproperty.state == PropertyNewValue;
                 },
                 earlier(piece, deadline), &event);
+            if (!arrived && m_yield) {
+                retireRequestor();
+                m_interruption = replacedWhileRead();
+                return OfferRead::failure(OfferRead::Outcome::refused, m_interruption);
+            }
             if (!arrived)
                 return gaveUp(piece, deadline);
             bool incremental = false;
@@ -483,6 +524,8 @@ private:
     }
 
     std::unique_ptr<X11Connection> m_connection;
+    int m_wakeFd = -1; // see askToYield()
+    std::atomic<bool> m_yield = false;
     int m_xfixesEventBase = 0;
     Atom m_clipboardAtom = 0;
     Atom m_propertyAtom = 0;
@@ -509,7 +552,7 @@ private:
 class X11Pasteboard::ReadChannels {
 public:
     // More than the capture reads at once, so no read waits for another's channel.
-    static constexpr int maxOpen = 8;
+    static constexpr int maxOpen = maxReadChannels;
 
     // Main thread (connections are opened there), for each new read: makes sure a channel is
     // free for it and for every other read not yet started, while fewer than maxOpen are open.
@@ -560,32 +603,87 @@ public:
         return m_latestChange == change + 1 && m_latestGoneOwner == owner ? ownerWentAway() : replacedBeforeRead();
     }
     // A free channel, waited for until the deadline or until a later change than `change` is
-    // seen; nullptr when none came free.
+    // seen; nullptr when none came free. While it waits, the read of an older change (one already
+    // replaced) is asked to give its channel up: the newest change is read at once, however many
+    // owners of replaced copies stall.
     std::unique_ptr<ReadChannel> take(QDeadlineTimer deadline, qint64 change)
     {
         std::unique_lock lock(m_mutex);
-        const auto ready = [&] { return !m_free.empty() || m_latestChange != change; };
-        if (deadline.isForever())
-            m_freed.wait(lock, ready);
-        else if (!m_freed.wait_for(lock, std::chrono::milliseconds(deadline.remainingTime()), ready))
-            return nullptr;
-        if (m_free.empty() || m_latestChange != change)
-            return nullptr;
-        std::unique_ptr<ReadChannel> channel = std::move(m_free.back());
-        m_free.pop_back();
+        ++m_waiting;
+        bool askedOne = false;
+        std::unique_ptr<ReadChannel> channel;
+        for (;;) {
+            if (m_latestChange != change)
+                break;
+            if (!m_free.empty()) {
+                channel = std::move(m_free.back());
+                m_free.pop_back();
+                m_busy.push_back({channel.get(), change, false});
+                break;
+            }
+            if (!askedOne)
+                askedOne = askOlderToYield(change);
+            if (deadline.isForever())
+                m_freed.wait(lock);
+            else if (m_freed.wait_for(lock, std::chrono::milliseconds(deadline.remainingTime())) == std::cv_status::timeout
+                     && deadline.hasExpired())
+                break;
+        }
+        --m_waiting;
         return channel;
     }
     void giveBack(std::unique_ptr<ReadChannel> channel)
     {
         std::lock_guard lock(m_mutex);
+        std::erase_if(m_busy, [&](const Busy& busy) { return busy.channel == channel.get(); });
         m_free.push_back(std::move(channel));
         m_freed.notify_all();
     }
+    // Reads waiting for a channel to come free.
+    int waiting()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_waiting;
+    }
+    // Main thread: destroys the free channels' retired windows whose time is up. True while any
+    // channel may still hold some.
+    bool sweepRetired()
+    {
+        std::lock_guard lock(m_mutex);
+        bool left = !m_busy.empty();
+        for (const auto& channel : m_free)
+            left = channel->sweepRetired() || left;
+        return left;
+    }
 
 private:
+    struct Busy {
+        ReadChannel* channel = nullptr;
+        qint64 change = 0;
+        bool asked = false; // asked to yield
+    };
+
+    // The read of the oldest change before `change` not yet asked: it stops at once and gives its
+    // channel back. False when there is none.
+    bool askOlderToYield(qint64 change)
+    {
+        Busy* oldest = nullptr;
+        for (Busy& busy : m_busy) {
+            if (!busy.asked && busy.change < change && (!oldest || busy.change < oldest->change))
+                oldest = &busy;
+        }
+        if (!oldest)
+            return false;
+        oldest->asked = true;
+        oldest->channel->askToYield();
+        return true;
+    }
+
     std::mutex m_mutex;
     std::condition_variable m_freed;
     std::vector<std::unique_ptr<ReadChannel>> m_free;
+    std::vector<Busy> m_busy; // channels a read holds, with the change it reads
+    int m_waiting = 0;
     int m_open = 0;
     qsizetype m_reserved = 0; // reads prepared for that have not asked for their channel yet
     qint64 m_latestChange = 0;
@@ -747,9 +845,19 @@ void X11Pasteboard::publishChange()
     m_channels->noteChange(m_changeCount, m_goneOwner);
 }
 
+int X11Pasteboard::readsWaitingForAChannel() const { return m_channels->waiting(); }
+
 std::shared_ptr<OfferReader> X11Pasteboard::offerReader()
 {
     m_connection->dispatchPending();
+    // A channel keeps the windows of its unfinished reads for late answers; one that is not used
+    // again must still let them go.
+    if (!m_retiredSweep || !m_retiredSweep->isActive()) {
+        m_retiredSweep = Clock::shared().start(ReadChannel::retiredLife / 3, true, [this] {
+            if (!m_channels->sweepRetired())
+                m_retiredSweep->stop();
+        });
+    }
     if (!isOwnedByUs() && m_channels->prepare()) {
         // A new channel hears only of the changes made after it listens: those made before are
         // taken in here first, so that the reader is for the newest of them.

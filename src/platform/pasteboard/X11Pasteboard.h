@@ -61,6 +61,10 @@ public:
     // A transfer whose requestor takes no piece for this long is dropped.
     static constexpr std::chrono::seconds transferStallTimeout {5};
     int pendingTransfers() const { return int(m_transfers.size()); }
+    // Other programs' copies are read on up to this many connections of their own, side by side.
+    static constexpr int maxReadChannels = 8;
+    // Reads of other programs' copies waiting for a read channel to come free.
+    int readsWaitingForAChannel() const;
 
 private:
     struct Transfer {
@@ -123,6 +127,7 @@ private:
     };
     std::deque<Answer> m_unsettled; // answers the server may still report an error for, oldest first
     std::unique_ptr<Timer> m_stallSweep; // runs while transfers are pending
+    std::unique_ptr<Timer> m_retiredSweep; // runs while read channels may keep retired windows
 };
 
 } // namespace lumra

@@ -149,11 +149,13 @@ bool X11Connection::waitFor(const std::function<bool(const XEvent&)>& match, QDe
         const qint64 remaining = deadline.remainingTime();
         if (remaining == 0)
             return finish(false);
-        pollfd fd {ConnectionNumber(m_display), POLLIN, 0};
-        const int ready = ::poll(&fd, 1, remaining < 0 ? -1 : int(qMin<qint64>(remaining, 60000)));
+        pollfd fds[2] {{ConnectionNumber(m_display), POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
+        const int ready = ::poll(fds, m_wakeFd >= 0 ? 2 : 1, remaining < 0 ? -1 : int(qMin<qint64>(remaining, 60000)));
         if (ready < 0 && errno != EINTR)
             return finish(false);
-        if (ready > 0 && (fd.revents & (POLLERR | POLLHUP)))
+        if (ready > 0 && (fds[0].revents & (POLLERR | POLLHUP)))
+            return finish(false);
+        if (ready > 0 && m_wakeFd >= 0 && fds[1].revents)
             return finish(false);
     }
 }

@@ -38,6 +38,9 @@ public:
     // Reads events until `match` accepts one (copied to `out`) or the deadline passes; other
     // events go to the handler. False on timeout or a broken connection.
     bool waitFor(const std::function<bool(const _XEvent&)>& match, QDeadlineTimer deadline, _XEvent* out);
+    // A file descriptor that, once readable, makes waitFor() return false at once (another thread
+    // wants the waiter to stop); -1 for none. The connection does not own it.
+    void setWakeFd(int fd) { m_wakeFd = fd; }
     // Hands the events already received to the handler, at most maxEventsPerDispatch of them;
     // the rest follow from the event loop.
     void dispatchPending();
@@ -78,6 +81,7 @@ private:
     std::function<void(_XEvent&)> m_handler;
     QHash<QByteArray, unsigned long> m_atoms;
     bool m_dispatchQueued = false;
+    int m_wakeFd = -1;
 };
 
 } // namespace lumra

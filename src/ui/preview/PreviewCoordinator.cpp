@@ -7,6 +7,7 @@
 #include "ui/preview/UnifiedPreviewWindow.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QParallelAnimationGroup>
 #include <QPropertyAnimation>
 #include <QWindow>
@@ -138,6 +139,12 @@ void UnifiedPreviewCoordinator::closePreviewAnimated()
         m_animation->stop();
     if (!m_skipFrameSaveForCurrentPreview)
         saveFrame();
+    // The keys go back to the popup now, not when the animation ends: the user types on at once.
+    // Keys the window system still sends the fading preview are handed on in order (eventFilter).
+    if (!m_closingForResign) {
+        giveFocusBack(PopupPanel::findOpen());
+        qApp->installEventFilter(this);
+    }
     QPointer<UnifiedPreviewWindow> panel = m_panel;
     auto* group = new QParallelAnimationGroup(panel);
     group->addAnimation(animation(panel, "geometry", PreviewFrame::animationFrame(panel->geometry()), closeDurationMs,
@@ -151,6 +158,7 @@ void UnifiedPreviewCoordinator::closePreviewAnimated()
 void UnifiedPreviewCoordinator::finishPreviewClose(QPointer<UnifiedPreviewWindow> panel)
 {
     m_isAnimatingClose = false;
+    qApp->removeEventFilter(this);
     m_currentAccess.clear();
     m_lastCloseTime = (m_clock ? *m_clock : Clock::shared()).now();
     // Closed from the keyboard or its button the popup takes the keys again, asked before the preview
@@ -205,6 +213,20 @@ void UnifiedPreviewCoordinator::saveFrame()
 
 bool UnifiedPreviewCoordinator::eventFilter(QObject* watched, QEvent* event)
 {
+    const bool isKey = event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease
+        || event->type() == QEvent::ShortcutOverride;
+    if (m_isAnimatingClose && isKey && m_panel && watched->isWidgetType()
+        && static_cast<QWidget*>(watched)->window() == m_panel) {
+        PopupPanel* popup = PopupPanel::findOpen();
+        QWidget* target = popup ? (popup->focusWidget() ? popup->focusWidget() : popup) : nullptr;
+        if (target && event->type() != QEvent::ShortcutOverride) {
+            auto* key = static_cast<QKeyEvent*>(event);
+            QKeyEvent copy(key->type(), key->key(), key->modifiers(), key->nativeScanCode(), key->nativeVirtualKey(),
+                           key->nativeModifiers(), key->text(), key->isAutoRepeat(), ushort(key->count()));
+            QCoreApplication::sendEvent(target, &copy);
+        }
+        return true;
+    }
     if (watched == m_panel && event->type() == QEvent::Resize && !m_animation)
         m_frameSaveTimer.start();
     return QObject::eventFilter(watched, event);

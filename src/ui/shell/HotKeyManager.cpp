@@ -68,7 +68,31 @@ Status HotKeyManager::setupHotKeyManager(ClipboardManager* manager)
     // Trashing, restoring, clearing and cleaning change which items hold keys without saying so.
     if (manager)
         connect(manager, &ClipboardManager::clipboardItemsChanged, this, [this] { std::ignore = report(syncItemHotKeys(false)); });
-    return m_enabled ? registerAllHotKeys() : Status();
+    if (!m_enabled)
+        return {};
+    Status main;
+    const Status others = registerAll(main);
+    if (!main)
+        retryOpenKeyAtLaunch(0);
+    return others;
+}
+
+// Each try waits for the one before, so a slow server never sees two grabs at once; a change the
+// user made meanwhile (another key, keys off, a recording) ends the tries.
+void HotKeyManager::retryOpenKeyAtLaunch(size_t attempt)
+{
+    const int revision = m_shortcutRevision;
+    m_launchRetries.push_back(m_clock.start(launchRetryDelays[attempt], false, [this, attempt, revision] {
+        if (!m_enabled || revision != m_shortcutRevision || isSuspended() || m_keys.isRegistered(mainHotKeyId))
+            return;
+        const Status main = registerMainHotKey();
+        if (main)
+            qCInfo(lcHotKeyManager) << "the open-popup shortcut was registered at try" << attempt + 2;
+        else if (attempt + 1 < launchRetryDelays.size())
+            retryOpenKeyAtLaunch(attempt + 1);
+        else
+            emit openKeyFailedAtLaunch(main.error());
+    }));
 }
 
 Status HotKeyManager::setHotKeyEnabled(bool enabled)
@@ -112,13 +136,25 @@ Status HotKeyManager::updateMainHotKey(quint16 keyCode, quint64 modifiers)
 
 Status HotKeyManager::registerAllHotKeys()
 {
+    Status main;
+    const Status others = registerAll(main);
+    QStringList errors;
+    collect(errors, main);
+    collect(errors, others);
+    return joined(errors);
+}
+
+// `main` is the open-popup key's outcome; the result, the others'.
+Status HotKeyManager::registerAll(Status& main)
+{
     unregisterAllHotKeys();
+    main = Status();
     if (!m_enabled)
         return {};
     // The open-popup key first, then item keys in list order, then the digits: of two equal
     // combinations the earlier one is live and the later one is reported.
+    main = registerMainHotKey();
     QStringList errors;
-    collect(errors, registerMainHotKey());
     m_refusedItemShortcuts.clear();
     collect(errors, syncItemHotKeys(true));
     collect(errors, registerQuickPasteHotKeys());

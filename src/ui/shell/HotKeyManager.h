@@ -13,6 +13,8 @@
 
 #include <array>
 #include <chrono>
+#include <memory>
+#include <vector>
 
 namespace lumra {
 
@@ -32,6 +34,10 @@ public:
     static constexpr int quickPasteCount = 9;
     static constexpr quint16 noKeyCode = 0xFFFF;
     static constexpr std::chrono::milliseconds pasteDelay{50};
+    // When the open-popup key cannot be grabbed at launch it is tried again after each of these
+    // (a Lumra killed a moment before may still hold it until the server has closed its connection).
+    static constexpr std::array<std::chrono::milliseconds, 4> launchRetryDelays{
+        std::chrono::milliseconds(250), std::chrono::seconds(1), std::chrono::seconds(2), std::chrono::seconds(4)};
     // US-layout key codes of the digits 1 to 9.
     static constexpr std::array<quint16, quickPasteCount> quickPasteKeyCodes = KeyCodes::digitKeyCodes;
 
@@ -40,7 +46,9 @@ public:
     ~HotKeyManager() override;
 
     // Once at launch: follows the manager's history and quick-paste setting, and registers the
-    // keys when hot keys are enabled. The manager is held weakly.
+    // keys when hot keys are enabled. The manager is held weakly. An open-popup key that cannot be
+    // grabbed is not part of the result: it is tried again, and openKeyFailedAtLaunch() tells when
+    // it still failed at the last try.
     Status setupHotKeyManager(ClipboardManager* manager);
 
     bool isEnabled() const { return m_enabled; }
@@ -104,10 +112,13 @@ signals:
     void suspendedChanged(bool suspended);
     void enabledChanged(bool enabled);
     void popupToggled(lumra::PopupPanel* panel); // the panel opened, or nullptr when one closed
+    void openKeyFailedAtLaunch(const QString& message);
 
 private:
     void handleActivation(quint32 id);
     Status registerMainHotKey();
+    Status registerAll(Status& main);
+    void retryOpenKeyAtLaunch(size_t attempt);
     Status syncItemHotKeys(bool retryRefused);
     void dropItemHotKeys();
     quint32 nextFreeItemId() const;
@@ -125,6 +136,7 @@ private:
     bool m_enabled = true;
     int m_shortcutRevision = 0;
     int m_suspensionDepth = 0;
+    std::vector<std::unique_ptr<Timer>> m_launchRetries;
 };
 
 } // namespace lumra

@@ -13,6 +13,9 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <deque>
+#include <future>
+
 using namespace lumra;
 using lumra::test::SelectionOwner;
 
@@ -325,6 +328,196 @@ TEST_F(X11PasteboardTest, ASlowButSteadyRequestorFinishesAcrossAStepOfTheClock)
         slow.goOn();
     }
     EXPECT_EQ(slow.waitForLine("DONE"), doneLine(text));
+}
+
+} // namespace
+
+namespace {
+
+// A HostileX11Owner in a process of its own. Its output is waited for without running the event
+// loop, so that the pasteboard under test hears nothing meanwhile.
+class OwnerProcess {
+public:
+    explicit OwnerProcess(const QStringList& arguments)
+    {
+        m_process.start(QStringLiteral(LUMRA_HOSTILE_X11_OWNER), arguments);
+    }
+    ~OwnerProcess()
+    {
+        m_process.kill();
+        m_process.waitForFinished();
+    }
+    // The first whole line that starts with `text`, empty when none came within 20 s.
+    QByteArray waitForLine(const QByteArray& text)
+    {
+        const QDeadlineTimer deadline(20000);
+        for (;;) {
+            for (const QByteArray& line : m_output.left(m_output.lastIndexOf('\n') + 1).split('\n')) {
+                if (line.startsWith(text))
+                    return line;
+            }
+            if (deadline.hasExpired() || !m_process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
+                return QByteArray();
+            m_output += m_process.readAllStandardOutput();
+        }
+    }
+    // A line on its input (see the modes of HostileX11Owner).
+    void tell()
+    {
+        m_process.write("\n");
+        m_process.waitForBytesWritten();
+    }
+
+private:
+    QProcess m_process;
+    QByteArray m_output;
+};
+
+template <typename T>
+bool isReady(const std::future<T>& future)
+{
+    return future.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+}
+
+// A read on a thread of its own, as the capture reads: the types, then the text.
+std::future<Result<QByteArray>> readTextAside(const std::shared_ptr<OfferReader>& reader, std::chrono::milliseconds within)
+{
+    // The reader goes (with its channel) when the read ends, not when the future does.
+    return std::async(std::launch::async, [held = reader, within]() mutable {
+        const std::shared_ptr<OfferReader> reader = std::move(held);
+        const QDeadlineTimer deadline(within);
+        const Result<QStringList> types = reader->types(deadline);
+        if (!types.ok())
+            return Result<QByteArray>::failure(types.error());
+        OfferRead read = reader->data(QStringLiteral("UTF8_STRING"), 1024, deadline);
+        if (!read.ok())
+            return Result<QByteArray>::failure(read.error);
+        return Result<QByteArray>(std::move(read.bytes));
+    });
+}
+
+// Owners that never answer, well within the reads' patience, and each replaced by the next.
+class StalledOwnersX11Test : public X11PasteboardTest {
+protected:
+    static constexpr std::chrono::minutes patience {2};
+
+    void SetUp() override
+    {
+        X11PasteboardTest::SetUp();
+        pasteboard->setReadTimeout(patience);
+    }
+    void TearDown() override
+    {
+        for (auto& owner : owners)
+            owner->tell(); // refuses what it held: every read still waiting ends
+        for (auto& read : reads) {
+            if (read.valid())
+                read.wait();
+        }
+    }
+
+    // A read kept with the others, so that a failed test still ends it before its patience is up.
+    std::future<Result<QByteArray>>& readAside(const std::shared_ptr<OfferReader>& reader)
+    {
+        reads.push_back(readTextAside(reader, patience));
+        return reads.back();
+    }
+
+    // A silent owner takes the clipboard, and a read of its copy waits on it.
+    void startStalledOwner(const QString& label, int readsOfIt = 1)
+    {
+        const qint64 before = pasteboard->changeCount();
+        owners.push_back(std::make_unique<OwnerProcess>(QStringList {QStringLiteral("silent"), label}));
+        ASSERT_FALSE(owners.back()->waitForLine("READY").isEmpty());
+        ASSERT_TRUE(waitForChangeAfter(before));
+        for (int i = 1; i <= readsOfIt; ++i) {
+            readAside(pasteboard->offerReader());
+            ASSERT_FALSE(owners.back()->waitForLine("ASKED " + QByteArray::number(i) + ' ').isEmpty());
+        }
+    }
+
+    std::vector<std::unique_ptr<OwnerProcess>> owners;
+    std::deque<std::future<Result<QByteArray>>> reads; // a deque: references to it stay valid
+};
+
+// Eight owners of copies each replaced by the next hold every read channel, never answering: the
+// newest copy, from a program that answers, is still read at once.
+TEST_F(StalledOwnersX11Test, StalledOwnersOfReplacedCopiesDoNotHoldBackTheNewestCopy)
+{
+    for (int i = 0; i < X11Pasteboard::maxReadChannels; ++i)
+        ASSERT_NO_FATAL_FAILURE(startStalledOwner(QString::number(i)));
+    for (const auto& read : reads)
+        ASSERT_FALSE(isReady(read)) << "a stalled read ended before the newest copy came";
+
+    copyWithXclip("the newest copy");
+    auto& newest = readAside(pasteboard->offerReader());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return isReady(newest); }, 20000)) << "the newest copy waited for a channel";
+    const Result<QByteArray> text = newest.get();
+    ASSERT_TRUE(text.ok()) << text.error().toStdString();
+    EXPECT_EQ(text.value(), "the newest copy");
+}
+
+// Every channel is held by reads of the copy on the clipboard, and one more read of it waits: once
+// a later copy is made, that read gives up at once rather than waiting for a channel.
+TEST_F(StalledOwnersX11Test, AReadWaitingForAChannelGivesUpOnceALaterCopyIsMade)
+{
+    ASSERT_NO_FATAL_FAILURE(startStalledOwner(QStringLiteral("held"), X11Pasteboard::maxReadChannels));
+    const size_t holding = reads.size();
+    auto& waiting = readAside(pasteboard->offerReader());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pasteboard->readsWaitingForAChannel() == 1; }, 20000));
+
+    copyWithXclip("a later copy");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return isReady(waiting); }, 20000)) << "the read went on waiting";
+    EXPECT_FALSE(waiting.get().ok());
+    for (size_t i = 0; i < holding; ++i)
+        EXPECT_FALSE(isReady(reads[i])) << "reads that hold a channel read on";
+}
+
+// A window takes the clipboard again before the read of its first copy begins, and only that read's
+// own connection has heard of it: the read must not take the second copy's answers for the first's.
+TEST_F(X11PasteboardTest, AReadBegunAfterItsWindowTookTheClipboardAgainReadsNothing)
+{
+    const qint64 before = pasteboard->changeCount();
+    OwnerProcess owner({QStringLiteral("retake-on-input")});
+    ASSERT_FALSE(owner.waitForLine("READY").isEmpty());
+    ASSERT_TRUE(waitForChangeAfter(before));
+    const auto reader = pasteboard->offerReader();
+    // No event loop runs from here on: the pasteboard itself does not learn of the second taking.
+    owner.tell();
+    ASSERT_FALSE(owner.waitForLine("RETAKEN").isEmpty());
+
+    const Result<QStringList> types = reader->types(QDeadlineTimer(20000));
+    EXPECT_FALSE(types.ok()) << "read the second copy's types: " << types.value().join(u' ').toStdString();
+}
+
+// An owner that never answers leaves Lumra's requestor window in place for its late answer; when no
+// other read comes to use that channel, the window is still destroyed in time.
+TEST_F(X11PasteboardTest, AWindowKeptForALateAnswerGoesInTimeThoughTheChannelIsNotUsedAgain)
+{
+    test::ManualClockScope time;
+    pasteboard->setReadTimeout(std::chrono::milliseconds(100));
+    const qint64 before = pasteboard->changeCount();
+    OwnerProcess owner({QStringLiteral("silent")});
+    ASSERT_FALSE(owner.waitForLine("READY").isEmpty());
+    ASSERT_TRUE(waitForChangeAfter(before));
+    EXPECT_FALSE(pasteboard->offerReader()->types(QDeadlineTimer(20000)).ok());
+    const QList<QByteArray> asked = owner.waitForLine("ASKED 1 ").split(' ');
+    ASSERT_EQ(asked.size(), 3);
+    const Window requestor = asked[2].toULong();
+
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_TRUE(display);
+    XErrorHandler previous = XSetErrorHandler(ignoreXErrors);
+    const auto exists = [&] {
+        XWindowAttributes attributes;
+        return XGetWindowAttributes(display, requestor, &attributes) != 0;
+    };
+    EXPECT_TRUE(exists()) << "the window went before its late answer could come";
+    time.clock.advance(std::chrono::minutes(1));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !exists(); }, 20000)) << "the window outlived its time";
+    XSetErrorHandler(previous);
+    XCloseDisplay(display);
+    pasteboard.reset(); // its timers are on the manual clock
 }
 
 } // namespace

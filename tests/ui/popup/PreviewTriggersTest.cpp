@@ -9,6 +9,7 @@
 
 #include "app/ShellTestSupport.h"
 
+#include <QApplication>
 #include <QLineEdit>
 #include <QTest>
 
@@ -63,6 +64,26 @@ TEST_F(PreviewTriggersTest, SpaceOnTheChosenRowTogglesThePreviewTypingKeepsItASp
     QTest::keyClick(field(), Qt::Key_Space);
     EXPECT_FALSE(coordinator().isPreviewVisible());
     EXPECT_EQ(field()->text(), QStringLiteral("a "));
+}
+
+// Keys typed at once after the preview was closed go, in order, to the search field, wherever the
+// window system sends them while the preview fades out.
+TEST_F(PreviewTriggersTest, KeysTypedRightAfterClosingThePreviewReachTheSearchInOrder)
+{
+    QTest::keyClick(field(), Qt::Key_Down);
+    QTest::keyClick(field(), Qt::Key_Space);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return coordinator().panel() && coordinator().panel()->isActiveWindow(); }, 5000));
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : QApplication::activeWindow(), Qt::Key_Space);
+    ASSERT_TRUE(coordinator().isAnimatingClose());
+    for (const char letter : QByteArray("qwerty")) {
+        QWidget* focused = QApplication::focusWidget() ? QApplication::focusWidget() : QApplication::activeWindow();
+        ASSERT_TRUE(focused);
+        QTest::keyClick(focused, letter);
+    }
+    EXPECT_TRUE(QTest::qWaitFor([&] { return field()->text() == QStringLiteral("qwerty"); }, 5000))
+        << field()->text().toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !coordinator().panel(); }, 5000));
+    EXPECT_EQ(field()->text(), QStringLiteral("qwerty"));
 }
 
 TEST_F(PreviewTriggersTest, HoverOpensThePreviewOnlyWhileTheRowIsStillHovered)
