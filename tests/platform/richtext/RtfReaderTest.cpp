@@ -163,6 +163,16 @@ TEST(RtfReader, ReadsLinksFromHyperlinkFields)
     EXPECT_FALSE(formatOf(*document, "four").isAnchor());
 }
 
+TEST(RtfReader, ALinksTooltipAndFrameAreNeverItsTarget)
+{
+    // Switches may come before the link; a tooltip may itself read like one.
+    const auto document = documentFromRtf(
+        R"({\rtf1 {\field{\*\fldinst HYPERLINK \\o "https://tip.test/" "https://a.test/"}{\fldrslt one}} )"
+        R"({\field{\*\fldinst HYPERLINK \\t "https://frame.test/" \\o "https://tip.test/" https://b.test/}{\fldrslt two}}})");
+    EXPECT_EQ(formatOf(*document, "one").anchorHref(), QStringLiteral("https://a.test/"));
+    EXPECT_EQ(formatOf(*document, "two").anchorHref(), QStringLiteral("https://b.test/"));
+}
+
 TEST(RtfReader, PlainResetsCharacterFormatting)
 {
     const auto document = documentFromRtf(R"({\rtf1{\colortbl;\red1\green2\blue3;}\b\i\ul\cf1 a\plain b})");
