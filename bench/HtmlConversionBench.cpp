@@ -20,6 +20,10 @@ QString sample(const std::string& kind)
     if (kind == "article")
         return QStringLiteral("<p>A paragraph with <b>bold</b>, <i>italic</i> and <a href=\"https://x.test\">a link</a>.</p>")
             .repeated(repeats / 10);
+    if (kind == "listItems") // as browsers copy lists: no end tags, void elements
+        return QStringLiteral("<ul>")
+            + QStringLiteral("<li>item<br><img src=\"x.png\"><p>para<input type=checkbox/>").repeated(repeats / 10)
+            + QStringLiteral("</ul>");
     if (kind == "unmatchedEndTags") // end tags that close nothing: Qt nests every div
         return QStringLiteral("<div></x>").repeated(repeats) + QStringLiteral("text");
     // 4 MB, 400,000 cells
@@ -42,6 +46,7 @@ void BM_HtmlToRtf(benchmark::State& state, const std::string& kind)
     report(state, before);
 }
 BENCHMARK_CAPTURE(BM_HtmlToRtf, article, std::string("article"))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_HtmlToRtf, listItems, std::string("listItems"))->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_HtmlToRtf, unmatchedEndTags, std::string("unmatchedEndTags"))->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_HtmlToRtf, table, std::string("table"))->Unit(benchmark::kMillisecond);
 

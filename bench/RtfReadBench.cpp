@@ -30,6 +30,24 @@ void BM_ReadRtf(benchmark::State& state)
 }
 BENCHMARK(BM_ReadRtf)->Arg(10'000)->Arg(100'000)->Unit(benchmark::kMillisecond)->Iterations(1);
 
+// Paragraphs of one list, declared after a list table of a thousand entries.
+void BM_ReadRtfListParagraphs(benchmark::State& state)
+{
+    QByteArray rtf = "{\\rtf1{\\*\\listtable";
+    for (int i = 1; i <= 1024; ++i)
+        rtf += "{\\list\\listid" + QByteArray::number(i) + "{\\listlevel\\levelnfc0}}";
+    rtf += "}{\\*\\listoverridetable";
+    for (int i = 1; i <= 1024; ++i)
+        rtf += "{\\listoverride\\listid" + QByteArray::number(i) + "\\ls" + QByteArray::number(i) + "}";
+    rtf += "}\\ls1024 " + QByteArray("x\\par ").repeated(int(state.range(0))) + "}";
+    for (auto _ : state) {
+        QTextDocument document;
+        benchmark::DoNotOptimize(RichText::readRtf(rtf, &document));
+    }
+    state.counters["inputKB"] = rtf.size() / 1024.0;
+}
+BENCHMARK(BM_ReadRtfListParagraphs)->Arg(20'000)->Unit(benchmark::kMillisecond)->Iterations(1);
+
 // Paste reads the stored RTF and writes it as HTML too.
 void BM_HtmlFromRtf(benchmark::State& state)
 {

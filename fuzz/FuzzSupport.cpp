@@ -42,7 +42,7 @@ QString writeScratchFile(const QString& name, const QByteArray& contents)
     return path;
 }
 
-QByteArray unfold(const uint8_t* data, size_t size, qsizetype maxBytes)
+QByteArray unfold(const uint8_t* data, size_t size, qsizetype maxBytes, char counter)
 {
     if (size < 5)
         return bytes(data, size);
@@ -52,8 +52,9 @@ QByteArray unfold(const uint8_t* data, size_t size, qsizetype maxBytes)
     const qsizetype length = std::min<qsizetype>((data[3] << 8) | data[4], body.size() - start);
     const QByteArray unit = body.mid(start, length);
     QByteArray out = body.left(start);
+    const bool numbered = counter && unit.contains(counter);
     for (int i = 0; i < times && out.size() + unit.size() <= maxBytes; ++i)
-        out += unit;
+        out += numbered ? QByteArray(unit).replace(counter, QByteArray::number(i)) : unit;
     out += body.mid(start + length);
     return out.left(maxBytes);
 }

@@ -20,8 +20,10 @@ inline QByteArray bytes(const uint8_t* data, size_t size)
 // of parts, a chunk repeated until it costs gigabytes) need inputs that small mutations of a few
 // kilobytes never reach. The first byte says how often: up to 0xF0 once, then 0xF1 … 0xFF twice
 // … 32768 times; the next two and two say where the unit starts in the rest and how long it is
-// (big-endian). The result is at most `maxBytes`.
-QByteArray unfold(const uint8_t* data, size_t size, qsizetype maxBytes = 16 * 1024 * 1024);
+// (big-endian). The result is at most `maxBytes`. With a `counter` byte, each copy of the unit has
+// that byte replaced by the copy's number, so that the copies differ (a key translated into
+// thousands of languages).
+QByteArray unfold(const uint8_t* data, size_t size, qsizetype maxBytes = 16 * 1024 * 1024, char counter = 0);
 
 // `body` cut at each `separator`, padded with empty parts to at least `count`.
 QList<QByteArray> parts(const QByteArray& body, const QByteArray& separator, qsizetype count);

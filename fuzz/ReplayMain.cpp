@@ -4,8 +4,10 @@
 // Each input is bounded as the fuzzer bounds it, so that an input that hangs or swells fails the
 // replay, naming the input, instead of holding `make test` for minutes: CPU time through the
 // process's CPU limit (LUMRA_REPLAY_CPU_SECONDS each, default 20: the replay runs the debug build
-// under sanitizers, many times slower than the fuzzer's), memory above what the process held
-// before the input (LUMRA_REPLAY_MB, default 1024), watched while it runs and checked at its peak.
+// under sanitizers, many times slower than the fuzzer's), time on the clock for an input that
+// blocks and so spends no CPU (LUMRA_REPLAY_WALL_SECONDS, default 120: generous, for a machine
+// busy many times over), memory above what the process held before the input (LUMRA_REPLAY_MB,
+// default 1024), watched while it runs and checked at its peak.
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -35,6 +37,8 @@ std::atomic<bool> g_running {false};
 std::atomic<long> g_baseKb {0};
 long g_limitKb = 0;
 long g_cpuSeconds = 0;
+long g_wallSeconds = 0;
+std::atomic<std::chrono::steady_clock::rep> g_startedAt {0};
 
 void writeAll(const char* text) { (void)!::write(STDERR_FILENO, text, std::strlen(text)); }
 
@@ -94,6 +98,7 @@ int main(int argc, char** argv)
     LLVMFuzzerInitialize(&argc, &argv);
     g_cpuSeconds = limitFromEnvironment("LUMRA_REPLAY_CPU_SECONDS", 20);
     g_limitKb = limitFromEnvironment("LUMRA_REPLAY_MB", 1024) * 1024;
+    g_wallSeconds = limitFromEnvironment("LUMRA_REPLAY_WALL_SECONDS", 120);
     QStringList files;
     for (int i = 1; i < argc; ++i) {
         const QString path = QString::fromLocal8Bit(argv[i]);
@@ -121,6 +126,10 @@ int main(int argc, char** argv)
             const long rss = statusKb("VmRSS");
             if (g_running.load() && rss > 0 && rss - g_baseKb.load() > g_limitKb)
                 broke("used more memory than an input may (LUMRA_REPLAY_MB)");
+            const auto running = std::chrono::steady_clock::duration(
+                std::chrono::steady_clock::now().time_since_epoch().count() - g_startedAt.load());
+            if (g_running.load() && running > std::chrono::seconds(g_wallSeconds))
+                broke("took longer on the clock than an input may (LUMRA_REPLAY_WALL_SECONDS)");
         }
     });
 
@@ -140,6 +149,7 @@ int main(int argc, char** argv)
         ::setrlimit(RLIMIT_CPU, &cpu);
         const bool peakKnown = resetPeak();
         g_baseKb = statusKb("VmRSS");
+        g_startedAt = std::chrono::steady_clock::now().time_since_epoch().count();
         g_running = true;
         LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(data.constData()), size_t(data.size()));
         g_running = false;

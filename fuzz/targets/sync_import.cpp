@@ -2,7 +2,7 @@
 // snapshot and journal it names, a journal that grows between passes, records it holds back for
 // being stamped ahead, and the cursor that says how far each file was read. The records go on into
 // the merge: a second computer reads the same journal's lines the other way round, and both must
-// come to the same history (the merge decides by stamps and values, never by arrival).
+// come to the same history (the merge decides by stamps and values, never by arrival, ties too).
 #include "FuzzSupport.h"
 
 #include "model/store/PersistenceController.h"
@@ -137,6 +137,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         record.mtime = computer.now + (text[0] == 's' ? 1 : 0);
         record.fields = QJsonObject {{QStringLiteral("contentType"), QStringLiteral("text")},
                                     {QStringLiteral("textContent"), QStringLiteral("%1 %2").arg(QLatin1String(text), uuidText(row))}};
+        changes += encodeRecord(record) + '\n';
+    }
+    // Two changes of another row stamped alike: a tie goes to the value, never to the one read last,
+    // and the mirror below reads them the other way round.
+    const QUuid tied(0x71ed0000 + computer.devices, 0x1111, 0x4111, 0x81, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11);
+    for (const char* text : {"tie one", "tie two"}) {
+        SyncRecord record;
+        record.id = tied;
+        record.device = device;
+        record.mtime = computer.now;
+        record.fields = QJsonObject {{QStringLiteral("contentType"), QStringLiteral("text")},
+                                    {QStringLiteral("textContent"), QStringLiteral("%1 %2").arg(QLatin1String(text), uuidText(tied))}};
         changes += encodeRecord(record) + '\n';
     }
     const QByteArray journal = parts[2] + parts[3] + changes;

@@ -37,6 +37,15 @@ inline constexpr qsizetype kMaxConvertedRtfBytes = 16 * 1024 * 1024;
 // or slightly malformed RTF is read as far as it goes.
 bool readRtf(const QByteArray& rtf, QTextDocument* document);
 
+// What a read worked out, counted: whatever an input repeats is worked out once, and what grows
+// with the square of the input stays within its budget.
+struct RtfReadWork {
+    qsizetype linkInstructionsRead = 0; // field instructions searched for their link
+    qsizetype listTableSearches = 0; // list tables searched for a paragraph's list style
+    qsizetype listItemsTouched = 0; // list items QTextDocument revisits as paragraphs join lists
+};
+bool readRtf(const QByteArray& rtf, QTextDocument* document, RtfReadWork* work);
+
 // The document as RTF 1 (ANSI, code page 1252, every other character as \uN); empty when it
 // would be longer than maxBytes.
 QByteArray writeRtf(const QTextDocument& document, qsizetype maxBytes = kMaxRtfBytes);

@@ -286,6 +286,7 @@ public:
     }
 
     bool read();
+    const RtfReadWork& work() const { return m_work; }
     QString error() const { return m_error; }
 
 private:
@@ -347,6 +348,7 @@ private:
     std::map<std::pair<int, int>, QTextList*> m_openLists;
     std::map<std::pair<int, int>, QTextListFormat::Style> m_listStyles; // emptied when the tables change
     qsizetype m_listWork = 0;
+    RtfReadWork m_work;
     std::vector<Field> m_fields;
     std::map<int, std::unique_ptr<QStringDecoder>> m_decoders;
 };
@@ -588,6 +590,7 @@ void RtfReader::controlWord(std::string_view name, bool hasParameter, int parame
         if (!m_fields.empty()) {
             Field& field = m_fields.back();
             if (!field.resolved) {
+                ++m_work.linkInstructionsRead;
                 const QString target = hyperlinkTarget(field.instruction);
                 if (!target.isEmpty())
                     field.href = keptLinkTarget(cleanName(target)).value_or(QString());
@@ -929,6 +932,7 @@ QTextList* RtfReader::listFor(const ParagraphState& p)
         if (known != m_listStyles.end()) {
             style = known->second;
         } else {
+            ++m_work.listTableSearches;
             const auto override = std::find_if(m_overrides.begin(), m_overrides.end(),
                                                [&](const auto& o) { return o.first == p.listOverride; });
             const int listId = override != m_overrides.end() ? override->second : 0;
@@ -952,6 +956,7 @@ QTextList* RtfReader::listFor(const ParagraphState& p)
     m_listWork += list ? list->count() + 1 : 1;
     if (m_listWork > kMaxListWork)
         return nullptr;
+    m_work.listItemsTouched += list ? list->count() + 1 : 1;
     if (!list || list->format().style() != style) {
         QTextListFormat format;
         format.setStyle(style);
@@ -1024,6 +1029,11 @@ QString RtfReader::hyperlinkTarget(const QString& instruction)
 
 bool readRtf(const QByteArray& rtf, QTextDocument* document)
 {
+    return readRtf(rtf, document, nullptr);
+}
+
+bool readRtf(const QByteArray& rtf, QTextDocument* document, RtfReadWork* work)
+{
     if (!document)
         return false;
     document->clear();
@@ -1032,7 +1042,10 @@ bool readRtf(const QByteArray& rtf, QTextDocument* document)
         return false;
     }
     RtfReader reader(rtf, document);
-    if (reader.read())
+    const bool read = reader.read();
+    if (work)
+        *work = reader.work();
+    if (read)
         return true;
     qCDebug(lcRichText) << "RTF refused:" << reader.error();
     document->clear();

@@ -235,7 +235,7 @@ TEST_F(FileThumbnailsTest, AFifoNamedLikeAPictureKeepsItsIconAndHoldsNothing)
         EXPECT_FALSE(shown(cache, fifo, 512));
         EXPECT_EQ(cache.drawingsStarted(), 0);
     }
-    EXPECT_LT(timer.elapsed(), 5000);
+    EXPECT_LT(timer.elapsed(), 30000); // a worker held by the FIFO would hold it for good
     EXPECT_FALSE(QFile::exists(sources.sharedRoot + "/fail")) << "nothing to record for a FIFO";
 }
 
