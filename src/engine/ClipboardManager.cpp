@@ -82,6 +82,11 @@ void ClipboardManager::startUp()
     if (!m_services.cloudContainer) {
         m_syncFolder = std::make_unique<SyncFolderContainer>(m_clock);
         m_syncFolder->setAgeRules([this] { return sync::AgeRules {retentionDays(), autoCleanMinutes()}; });
+        // Retention waits for the sync state to say how old each synced row is.
+        m_syncFolder->setOnOpened([this] {
+            if (m_retentionDeferred)
+                applyRetention();
+        });
     }
     m_persistence = std::make_unique<PersistenceController>(
         cloud, m_services.cloudContainer ? m_services.cloudContainer : m_syncFolder.get(), m_services.storeFolder);

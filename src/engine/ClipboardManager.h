@@ -786,6 +786,7 @@ private:
     std::shared_ptr<CaptureState> m_capture;
     std::unique_ptr<Timer> m_pollTimer;
     std::unique_ptr<Timer> m_autoCleanTimer;
+    bool m_retentionDeferred = false; // until the sync state says how old each synced row is
     std::unique_ptr<Timer> m_pauseTimer;
     qint64 m_lastChangeCount = 0;
     bool m_isPaused = false;

@@ -11,6 +11,8 @@
 
 #include <QCoreApplication>
 #include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QLoggingCategory>
 #include <QPointer>
 #include <QThreadPool>
@@ -104,6 +106,13 @@ QString removalStatement(bool toBin, const QString& where)
 {
     return toBin ? QStringLiteral("UPDATE CDClipboardItem SET isTrashed = 1, trashedDate = ?2 WHERE %1 RETURNING id").arg(where)
                  : QStringLiteral("DELETE FROM CDClipboardItem WHERE %1 RETURNING id").arg(where);
+}
+
+void logRetention(int removed, qint64 days)
+{
+    if (removed > 0)
+        Diagnostics::shared().info(QStringLiteral("Retention"),
+                                   QStringLiteral("Removed %1 item(s) older than %2 day(s)").arg(removed).arg(days));
 }
 
 Status stepCollectingIds(sql::Statement& st, QList<QUuid>& ids)
@@ -329,19 +338,43 @@ void ClipboardManager::applyRetention()
     const QDateTime cutoff = m_clock.now().addSecs(-days * secondsPerDay);
     int removed = 0;
     const Predicate old = Predicate::lt("dateAdded", cutoff) && ordinary() && untrashed();
+    m_retentionDeferred = false;
     if (m_syncFolder) {
-        // Told to the sync folder before they go, so that the deletes travel as an age rule's.
+        // A computer whose clock ran behind dates its copies long ago: a synced row goes only when
+        // every clock the sync sees agrees it is old, so not before the sync state was read.
+        const bool synced = m_syncFolder->isActive();
+        if (synced && !m_syncFolder->rowAges()->loaded()) {
+            m_retentionDeferred = true;
+            return;
+        }
         QList<QUuid> ids;
         if (auto rows = fetchItemRows(old))
             for (const ManagedObjectPtr& row : *rows)
                 if (std::optional<QUuid> id = row->uuid(ItemAttr::id))
                     ids << *id;
+        const QList<QUuid> young = synced ? m_syncFolder->rowAges()->madeSince(ids, cutoff.toMSecsSinceEpoch()) : QList<QUuid> {};
+        const QSet<QUuid> kept(young.begin(), young.end());
+        ids.removeIf([&](const QUuid& id) { return kept.contains(id); });
+        // Told to the sync folder before they go, so that the deletes travel as an age rule's.
         m_syncFolder->ageRuleDeletes()->note(ids, {sync::retentionRule, days * secondsPerDay});
+        if (!young.isEmpty()) {
+            constexpr qsizetype idsPerDelete = 500;
+            Status status;
+            for (qsizetype first = 0; status && first < ids.size(); first += idsPerDelete) {
+                QList<sql::Value> values;
+                for (const QUuid& id : ids.mid(first, idsPerDelete))
+                    values << toValue(id);
+                int chunk = 0;
+                status = deleteMatching(old && Predicate::in("id", values), "Retention", &chunk);
+                removed += chunk;
+            }
+            logRetention(removed, days);
+            return;
+        }
     }
     const Status status = deleteMatching(old, "Retention", &removed);
-    if (status && removed > 0)
-        Diagnostics::shared().info(QStringLiteral("Retention"),
-                                   QStringLiteral("Removed %1 item(s) older than %2 day(s)").arg(removed).arg(days));
+    if (status)
+        logRetention(removed, days);
 }
 
 void ClipboardManager::purgeExpiredTrash()
@@ -380,16 +413,27 @@ void ClipboardManager::runAutoClean()
     // Deletes (not moves to the bin) are told to the sync folder before they are committed.
     std::shared_ptr<sync::AgeRuleLedger> ledger = m_syncFolder && !toBin ? m_syncFolder->ageRuleDeletes() : nullptr;
     const sync::AgeRuleDelete rule {sync::autoCleanRule, minutes * secondsPerMinute};
+    // A synced row goes only once every clock the sync sees agrees it is old (the timer comes back).
+    std::shared_ptr<sync::RowAges> ages = m_syncFolder && m_syncFolder->isActive() ? m_syncFolder->rowAges() : nullptr;
+    if (ages && !ages->loaded())
+        return;
+    const qint64 cutoffMs = now.addSecs(-minutes * secondsPerMinute).toMSecsSinceEpoch();
 
-    runInBackground([self, paths, now, cutoff, toBin, ledger, rule] {
+    runInBackground([self, paths, now, cutoff, cutoffMs, toBin, ledger, rule, ages] {
         AutoCleanResult result;
         result.trashed = toBin;
         result.trashedDate = now;
-        const QString statement = removalStatement(toBin, autoCleanWhere);
+        QJsonArray young;
+        if (ages)
+            for (const QUuid& id : ages->madeSince(cutoffMs))
+                young.append(QString::fromLatin1(id.toRfc4122().toHex().toUpper()));
+        const QByteArray youngIds = QJsonDocument(young).toJson(QJsonDocument::Compact);
+        const QString statement = removalStatement(toBin, autoCleanWhere + QStringLiteral(" AND hex(id) NOT IN (SELECT value FROM json_each(?3))"));
         updateEachStore(paths, statement, result.ids, result.errors, [&](sql::Statement& st) {
             st.bind(1, cutoff);
             if (toBin)
                 st.bind(2, secondsFromDate(now));
+            st.bind(3, QString::fromLatin1(youngIds));
             const qsizetype before = result.ids.size();
             const Status s = stepCollectingIds(st, result.ids);
             if (ledger)

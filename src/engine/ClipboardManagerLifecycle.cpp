@@ -18,6 +18,8 @@ void ClipboardManager::startAutoCleanTimer()
     // Fixed for this timer; changing autoCleanMinutes starts a new one.
     const bool runsAutoClean = autoCleanMinutes() > 0;
     m_autoCleanTimer = m_clock.start(300s, true, [this, runsAutoClean] {
+        if (m_retentionDeferred)
+            applyRetention();
         if (runsAutoClean)
             runAutoClean();
         refreshFileBookmarksInBackground();

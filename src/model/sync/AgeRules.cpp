@@ -3,6 +3,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include <algorithm>
+
 namespace lumra::sync {
 
 namespace {
@@ -40,14 +42,16 @@ bool decorated(const QJsonObject& fields)
 
 } // namespace
 
-bool ageRuleRemoves(const QJsonObject& fields, const AgeRules& rules, qint64 nowMs)
+bool ageRuleRemoves(const QJsonObject& fields, const AgeRules& rules, qint64 nowMs, std::optional<qint64> madeMs)
 {
     if (fields.value(QStringLiteral("isPinned")).toBool() || fields.value(QStringLiteral("isPinnedToTop")).toBool()
         || fields.value(QStringLiteral("isTrashed")).toBool())
         return false;
-    const std::optional<qint64> added = dateMs(fields, "dateAdded");
+    std::optional<qint64> added = dateMs(fields, "dateAdded");
     if (!added)
         return false;
+    if (madeMs)
+        added = std::max(*added, *madeMs);
     if (rules.retentionDays > 0 && *added < nowMs - rules.retentionDays * 86'400'000)
         return true;
     if (rules.autoCleanMinutes > 0) {
@@ -80,6 +84,45 @@ void AgeRuleLedger::forget(const QList<QUuid>& ids)
     QMutexLocker lock(&m_mutex);
     for (const QUuid& id : ids)
         m_deletes.remove(id);
+}
+
+void RowAges::note(const QUuid& id, qint64 madeMs)
+{
+    QMutexLocker lock(&m_mutex);
+    m_made.insert(id, madeMs);
+}
+
+void RowAges::forget(const QUuid& id)
+{
+    QMutexLocker lock(&m_mutex);
+    m_made.remove(id);
+}
+
+std::optional<qint64> RowAges::madeAt(const QUuid& id) const
+{
+    QMutexLocker lock(&m_mutex);
+    const auto it = m_made.constFind(id);
+    return it == m_made.cend() ? std::nullopt : std::optional<qint64>(*it);
+}
+
+QList<QUuid> RowAges::madeSince(const QList<QUuid>& ids, qint64 cutoffMs) const
+{
+    QMutexLocker lock(&m_mutex);
+    QList<QUuid> since;
+    for (const QUuid& id : ids)
+        if (m_made.value(id, cutoffMs - 1) >= cutoffMs)
+            since.append(id);
+    return since;
+}
+
+QList<QUuid> RowAges::madeSince(qint64 cutoffMs) const
+{
+    QMutexLocker lock(&m_mutex);
+    QList<QUuid> since;
+    for (auto it = m_made.cbegin(); it != m_made.cend(); ++it)
+        if (*it >= cutoffMs)
+            since.append(it.key());
+    return since;
 }
 
 qsizetype AgeRuleLedger::size() const

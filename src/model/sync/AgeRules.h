@@ -7,6 +7,7 @@
 #include <QString>
 #include <QUuid>
 
+#include <atomic>
 #include <optional>
 
 namespace lumra::sync {
@@ -30,7 +31,30 @@ inline const QString autoCleanRule = QStringLiteral("autoClean");
 
 // Whether one of `rules`, by the clock `nowMs`, removes an item with these synced fields: the same
 // choice as the housekeeping's (a starred, pinned or decorated item is never removed for its age).
-bool ageRuleRemoves(const QJsonObject& fields, const AgeRules& rules, qint64 nowMs);
+// `madeMs`: the latest time another clock says the row was made (RowAges), when later than its dateAdded.
+bool ageRuleRemoves(const QJsonObject& fields, const AgeRules& rules, qint64 nowMs, std::optional<qint64> madeMs = std::nullopt);
+
+// Per synced row, the latest time any clock the sync sees says it was made (ms since 1970): the
+// stamp of its dateAdded, and when this history learned of it. A computer whose clock ran far behind
+// dates its copies long ago, so an age rule measures a row by this too. Written by the sync worker,
+// read by the housekeeping: shared between threads.
+class RowAges {
+public:
+    void note(const QUuid& id, qint64 madeMs);
+    void forget(const QUuid& id);
+    std::optional<qint64> madeAt(const QUuid& id) const;
+    // The rows the age rules by this clock would take as made before `cutoffMs` that are not.
+    QList<QUuid> madeSince(const QList<QUuid>& ids, qint64 cutoffMs) const;
+    QList<QUuid> madeSince(qint64 cutoffMs) const;
+    // Whether the sync state was read into it: before that, no row's age is known.
+    void setLoaded() { m_loaded = true; }
+    bool loaded() const { return m_loaded; }
+
+private:
+    mutable QMutex m_mutex;
+    QHash<QUuid, qint64> m_made;
+    std::atomic<bool> m_loaded = false;
+};
 
 // The deletes the age rules made and the sync worker has not published yet. Written by the
 // housekeeping, read by the sync worker: shared between threads.

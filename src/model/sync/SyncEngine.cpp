@@ -227,6 +227,10 @@ Status SyncEngine::settleClock(qint64 nowMs)
                 if (step <= bound)
                     held = std::max(held, step);
         m_clockFloor = m_clockFloor > bound ? held : std::max(m_clockFloor, held);
+        // What lies beyond stays evidence of how late it is, for the age rules.
+        st = m_state.prepare(QStringLiteral("SELECT MAX(mtime) FROM rowState"));
+        if (st->step())
+            m_seenAhead = std::max(m_seenAhead, st->int64(0));
     }
     // Stamps beyond the bound, and beyond the bound of another computer that holds ours as ahead,
     // came from ours running ahead (or one we trusted while ours ran with it): left so, every reader
@@ -394,7 +398,8 @@ Status SyncEngine::openState()
                                    QStringLiteral("ALTER TABLE pending ADD COLUMN why TEXT"),
                                    QStringLiteral("ALTER TABLE pending ADD COLUMN stamp INTEGER NOT NULL DEFAULT 0"),
                                    QStringLiteral("ALTER TABLE restamped ADD COLUMN at INTEGER"),
-                                   QStringLiteral("ALTER TABLE restamped ADD COLUMN was TEXT")})
+                                   QStringLiteral("ALTER TABLE restamped ADD COLUMN was TEXT"),
+                                   QStringLiteral("ALTER TABLE rowState ADD COLUMN learnt INTEGER")})
             (void)m_state.exec(sql); // already there in a half-migrated file
         if (Status s = m_state.setUserVersion(stateVersion); !s)
             return s;
@@ -439,6 +444,8 @@ Status SyncEngine::open(qint64 nowMs, Outcome* outcome)
         m_republish = true;
     }
     m_republish = m_republish || meta(QStringLiteral("republish")) == u"1";
+    if (Status s = loadRowAges(); !s)
+        return s;
     return ensureOwnFolder(nowMs, out);
 }
 
@@ -463,8 +470,10 @@ std::optional<SyncEngine::RowState> SyncEngine::rowState(EntityKind entity, cons
 Status SyncEngine::putRowState(EntityKind entity, const QUuid& id, const RowState& state)
 {
     raiseFloor(state.mtime, m_now); // no stamp taken later goes below what the state holds
+    // When this history learned of the row stays as first kept, by the latest clock seen then.
     sql::Statement* st = m_state.prepare(QStringLiteral(
-        "INSERT OR REPLACE INTO rowState(entity, id, digest, mtime, device, deleted, fields, ageRule) VALUES(?, ?, ?, ?, ?, ?, ?, ?)"));
+        "INSERT OR REPLACE INTO rowState(entity, id, digest, mtime, device, deleted, fields, ageRule, learnt) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, "
+        "COALESCE((SELECT learnt FROM rowState WHERE entity = ?1 AND id = ?2), ?9)) RETURNING learnt"));
     st->bind(1, qint64(entityCode(entity)));
     st->bind(2, uuidText(id));
     if (state.digest.isEmpty())
@@ -483,7 +492,42 @@ Status SyncEngine::putRowState(EntityKind entity, const QUuid& id, const RowStat
         st->bind(7, packFields(state.mtime, fields));
     }
     st->bind(8, qint64(state.deleted && state.ageRule ? 1 : 0));
-    st->step();
+    st->bind(9, std::max({m_now, m_clockFloor, std::min(m_seenAhead, m_now + ageEvidenceAheadMs)}));
+    const qint64 learnt = st->step() ? st->int64(0) : 0;
+    while (st->step()) {
+    }
+    const Status status = st->status();
+    if (status && entity == EntityKind::item) {
+        if (state.deleted)
+            m_config.rowAges->forget(id);
+        else
+            noteRowAge(id, state.fields, learnt);
+    }
+    return status;
+}
+
+void SyncEngine::noteRowAge(const QUuid& id, const QList<FieldState>& fields, qint64 learnt)
+{
+    static const qsizetype dateAdded = mergedFields(EntityKind::item).indexOf(QStringLiteral("dateAdded"));
+    m_config.rowAges->note(id, std::max(learnt, dateAdded < fields.size() ? fields[dateAdded].stamp : 0));
+}
+
+Status SyncEngine::loadRowAges()
+{
+    sql::Statement* ahead = m_state.prepare(QStringLiteral("SELECT value FROM meta WHERE key LIKE 'clockAhead:%'"));
+    while (ahead->step())
+        m_seenAhead = std::max(m_seenAhead, ahead->text(0).section(u' ', 0, 0).toLongLong());
+    const qsizetype count = mergedFields(EntityKind::item).size();
+    sql::Statement* st = m_state.prepare(QStringLiteral("SELECT id, mtime, fields, learnt FROM rowState WHERE entity = ? AND deleted = 0"));
+    st->bind(1, qint64(entityCode(EntityKind::item)));
+    while (st->step()) {
+        QList<FieldState> fields;
+        for (const auto& [stamp, hash] : unpackFields(st->int64(1), st->blob(2), count))
+            fields.append({stamp, hash});
+        noteRowAge(parseUuid(st->text(0)), fields, st->int64(3));
+    }
+    if (st->status())
+        m_config.rowAges->setLoaded();
     return st->status();
 }
 

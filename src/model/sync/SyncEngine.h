@@ -47,6 +47,7 @@ public:
         // is held, unapplied, until this clock comes within the bound of it.
         qint64 maxClockAheadMs = 24LL * 60 * 60 * 1000;
         std::shared_ptr<AgeRuleLedger> ageRuleDeletes; // the deletes this computer's age rules made
+        std::shared_ptr<RowAges> rowAges = std::make_shared<RowAges>(); // told what every clock seen says of each row's age
     };
 
     struct Outcome {
@@ -165,6 +166,10 @@ private:
     Status openState();
     std::optional<RowState> rowState(store::EntityKind entity, const QUuid& id);
     Status putRowState(store::EntityKind entity, const QUuid& id, const RowState& state);
+    // Tells rowAges when the row was made by the latest clock seen: the stamp of its dateAdded, and
+    // when this history learned of it.
+    void noteRowAge(const QUuid& id, const QList<FieldState>& fields, qint64 learnt);
+    Status loadRowAges();
     QList<std::pair<store::EntityKind, QUuid>> liveRowsOfState();
     std::optional<Cursor> cursor(const QUuid& device);
     Status putCursor(const QUuid& device, const Cursor& cursor);
@@ -302,6 +307,9 @@ private:
     std::optional<QUuid> m_formerToRead; // the id we just left: read before our changes are stamped
     qint64 m_clockFloor = 0; // the latest stamp written or read: local changes are stamped after it
     qint64 m_now = 0;        // our clock at the pass under way
+    // The latest stamp read or held, even beyond the bound of our clock (another clock ahead of ours,
+    // or ours behind): rows learned meanwhile are as young as that clock says, for the age rules.
+    qint64 m_seenAhead = 0;
     bool m_readingFormerSelf = false; // applying what a former id of ours published
     // Where the floor stood before it jumped further than the bound (our clock ran far ahead): once
     // the clock is right, the floor comes back to the latest of these within the bound, so what is

@@ -8,7 +8,10 @@ namespace lumra::sync::detail {
 
 inline constexpr int applyBatch = 2000;
 inline constexpr int keptWriters = 32;
-inline constexpr int stateVersion = 4;
+inline constexpr int stateVersion = 5;
+// How far ahead of our clock another clock is believed on how young a row is (see m_seenAhead):
+// a clock off by more is broken, and named in the status.
+inline constexpr qint64 ageEvidenceAheadMs = 2 * 366LL * 24 * 60 * 60 * 1000;
 // A record waiting for its image is tried again this often even when no file came, for an image
 // completed where it lies.
 inline constexpr qint64 heldImageRecheckMs = 10 * 60 * 1000;

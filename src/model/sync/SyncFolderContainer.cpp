@@ -197,6 +197,7 @@ void SyncFolderContainer::runPass()
         config.storeFolder = m_persistence->folder();
         config.compactAfterRecords = m_compactAfterRecords;
         config.ageRuleDeletes = m_ageRuleDeletes;
+        config.rowAges = m_rowAges;
         m_engine = std::make_shared<sync::SyncEngine>(config, m_persistence->newBackgroundContext(), cloud);
         m_engineOpen = false;
     }
@@ -357,6 +358,8 @@ void SyncFolderContainer::finishPass()
     if (m_again || !m_dirty.isEmpty() || !m_engine || m_settingsWrite)
         if (m_clock.elapsed().count() >= m_backOffUntil)
             schedule(m_again ? 0ms : changeDelay);
+    if (pass->open && m_onOpened)
+        m_onOpened();
 }
 
 void SyncFolderContainer::passFailed()

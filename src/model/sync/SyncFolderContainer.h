@@ -78,6 +78,13 @@ public:
     // Where the housekeeping notes the deletes its age rules make (from any thread), so that they
     // travel as such.
     const std::shared_ptr<sync::AgeRuleLedger>& ageRuleDeletes() const { return m_ageRuleDeletes; }
+    // Whether sync is on and a folder chosen.
+    bool isActive() const;
+    // When every clock the sync sees says each row was made; none until the sync state was read.
+    const std::shared_ptr<sync::RowAges>& rowAges() const { return m_rowAges; }
+
+    // Runs on this thread once the sync state was read (RowAges loaded) after the engine opened.
+    void setOnOpened(std::function<void()> opened) { m_onOpened = std::move(opened); }
 
     // Tests: runs on the worker at the start of every pass (a test holds it there as a hung mount would).
     void setPassHookForTests(std::function<void()> hook) { m_passHook = std::move(hook); }
@@ -106,7 +113,6 @@ private:
     void folderUnavailable(const QString& why);
     void report(int type, bool finished, const QString& error = {});
     void dropEngine();
-    bool isActive() const;
     void startOrStop();
 
     Clock& m_clock;
@@ -142,7 +148,9 @@ private:
     QStringList m_recentProblems;
     std::function<sync::AgeRules()> m_ageRules;
     std::function<void()> m_passHook;
+    std::function<void()> m_onOpened;
     std::shared_ptr<sync::AgeRuleLedger> m_ageRuleDeletes = std::make_shared<sync::AgeRuleLedger>();
+    std::shared_ptr<sync::RowAges> m_rowAges = std::make_shared<sync::RowAges>();
     QList<QMetaObject::Connection> m_connections;
 };
 

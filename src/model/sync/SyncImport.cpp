@@ -178,6 +178,7 @@ void SyncEngine::noteWriterClock(const QUuid& device, qint64 stamp, qint64 nowMs
 {
     const QString key = QStringLiteral("clockAhead:") + uuidText(device);
     if (stamp > clockBound(nowMs)) {
+        m_seenAhead = std::max(m_seenAhead, stamp);
         (void)putMeta(key, QStringLiteral("%1 %2").arg(stamp).arg(stamp - nowMs));
     } else {
         sql::Statement* st = m_state.prepare(QStringLiteral("DELETE FROM meta WHERE key = ?"));

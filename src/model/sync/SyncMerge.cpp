@@ -76,7 +76,7 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
         // An age rule's delete is its writer's clock and rule speaking: here it counts only where
         // our own rule, by our own clock, removes the row too. Otherwise the row lives, and goes
         // out again so that its writer has it back once its own rule no longer removes it.
-        if (ageRule && row && !ageRuleRemoves(current, ageRules(), m_now)) {
+        if (ageRule && row && !ageRuleRemoves(current, ageRules(), m_now, m_config.rowAges->madeAt(record.id))) {
             if (known && !known->deleted)
                 republish();
             return Applied::skipped;

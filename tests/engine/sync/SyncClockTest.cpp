@@ -104,11 +104,11 @@ TEST_F(SyncClockTest, AComputerWhoseClockIsAheadDoesNotWipeTheHistoryWithItsAgeR
     QList<QUuid> rows;
     for (int i = 0; i < 51; ++i)
         rows << right.add(QStringLiteral("kept %1").arg(i));
-    ahead.skew = 200 * day;
     settle();
-    ASSERT_EQ(ahead.rows().size(), 51u) << "the computer ahead imported the history";
+    ASSERT_EQ(ahead.rows().size(), 51u) << "the other computer imported the history";
 
-    // Its next start: retention by its clock removes every row as 200 days old.
+    // Its clock jumps 200 days ahead; at its next start, retention by its clock removes every row as 200 days old.
+    ahead.skew = 200 * day;
     ahead.restart();
     ASSERT_EQ(ahead.ageRulePass().size(), 51);
     settle();
@@ -128,14 +128,49 @@ TEST_F(SyncClockTest, AComputerWhoseClockIsAheadDoesNotWipeTheHistoryWithItsAgeR
     EXPECT_EQ(ahead.health().heldAhead, 0);
 }
 
+TEST_F(SyncClockTest, ACopyMadeWhileAClockRanTwoHundredDaysBehindIsOldToNoAgeRule)
+{
+    const QUuid before = right.add(QStringLiteral("copied before"));
+    settle();
+    // A dead clock battery: the other computer dates its copies 200 days ago.
+    ahead.skew = -200 * day;
+    const QList<QUuid> copies {ahead.add(QStringLiteral("copied behind one")), ahead.add(QStringLiteral("copied behind two"))};
+    settle();
+    ASSERT_TRUE(right.row(copies[0]) && right.row(copies[1])) << "the copies reached the computer whose clock is right";
+
+    // Its retention (150 days) at its next start: a copy made minutes ago is not old.
+    right.restart();
+    right.pass();
+    EXPECT_EQ(right.ageRulePass(), QList<QUuid> {});
+    settle();
+    // The other clock is put right, the computer starts again, and its own retention runs.
+    ahead.skew = 0;
+    ahead.restart();
+    ahead.pass();
+    EXPECT_EQ(ahead.ageRulePass(), QList<QUuid> {});
+    settle();
+    for (Computer* c : all)
+        for (const QUuid& id : copies + QList<QUuid> {before})
+            EXPECT_TRUE(c->row(id)) << c->name.toStdString() << " lost " << id.toString().toStdString();
+
+    // Once they are old by every clock, they go.
+    for (Computer* c : all)
+        c->now += 151 * day;
+    settle();
+    EXPECT_EQ(right.ageRulePass().size(), 3);
+    settle();
+    EXPECT_TRUE(ahead.rows().empty());
+}
+
 TEST_F(SyncClockTest, AnAgeRuleDeleteAppliesWhereTheReadersOwnRuleAgrees)
 {
     // Rows that are old by every clock: the same rule removes them on both computers.
-    right.skew = -160 * day;
     const QUuid old = right.add(QStringLiteral("really old"));
     const QUuid starred = right.add(QStringLiteral("old but starred"));
     right.edit(starred, [](store::ManagedObject& row) { row.set(store::ItemAttr::isPinned, true); });
-    right.skew = 0;
+    settle();
+    for (Computer* c : all)
+        c->now += 160 * day;
     const QUuid fresh = right.add(QStringLiteral("fresh"));
     settle();
     ASSERT_EQ(ahead.ageRulePass(), QList<QUuid> {old});
@@ -146,12 +181,13 @@ TEST_F(SyncClockTest, AnAgeRuleDeleteAppliesWhereTheReadersOwnRuleAgrees)
 
     // A reader without an age rule keeps what another computer's rule removed; a plain delete goes everywhere.
     right.rules = {0, 0};
-    right.skew = -200 * day;
-    const QUuid another = right.add(QStringLiteral("old here, no rule there"));
-    right.skew = 0;
+    const QUuid another = right.add(QStringLiteral("old there, no rule here"));
+    ahead.remove(fresh);
+    settle();
+    for (Computer* c : all)
+        c->now += 200 * day;
     settle();
     ASSERT_EQ(ahead.ageRulePass(), QList<QUuid> {another});
-    ahead.remove(fresh);
     settle();
     EXPECT_TRUE(right.row(another));
     EXPECT_FALSE(right.row(fresh));

@@ -21,6 +21,23 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// The engine with its auto-clean opened up, run in place when asked.
+class AgeRulesManager : public ClipboardManager {
+public:
+    using ClipboardManager::ClipboardManager;
+    using ClipboardManager::runAutoClean;
+    bool runBackgroundInline = false;
+
+protected:
+    void runInBackground(std::function<void()> work) override
+    {
+        if (runBackgroundInline)
+            work();
+        else
+            ClipboardManager::runInBackground(std::move(work));
+    }
+};
+
 // One computer: its own folders, settings, clock and engine, pointed at the shared sync folder.
 struct Computer : EngineHarness {
     explicit Computer(QString folder) : syncFolder(std::move(folder)) { }
@@ -30,7 +47,7 @@ struct Computer : EngineHarness {
         manager.reset();
         openDefaults(true);
         defaults->set(QStringLiteral("syncFolderPath"), syncFolder);
-        manager = start([this](ClipboardManagerServices& s) { s.cloudKeyValueStore = &settings; });
+        manager = start<AgeRulesManager>([this](ClipboardManagerServices& s) { s.cloudKeyValueStore = &settings; });
     }
     SyncFolderContainer& sync() { return *manager->syncFolderContainer(); }
     void pass()
@@ -499,6 +516,29 @@ TEST_F(SyncFolderTest, WhatAUserDoesOnAComputerWhoseClockRunsBehindHoldsOnBothOn
         }
         EXPECT_EQ(itemIds(*a.manager), itemIds(*b.manager));
     }
+}
+
+TEST_F(SyncFolderTest, TheAgeRulesKeepACopyMadeMinutesAgoOnAComputerWhoseClockRunsBehind)
+{
+    b.clock.setNow(a.clock.now().addDays(-200));
+    b.boot();
+    a.add(QStringLiteral("on the right clock")); // B holds it as stamped 200 days ahead
+    settle();
+    const ClipboardItem copy = b.add(QStringLiteral("copied behind"));
+    settle();
+    ASSERT_TRUE(a.item(copy.id));
+
+    auto& manager = static_cast<AgeRulesManager&>(*a.manager);
+    manager.setRecycleBinEnabled(false);
+    manager.setAutoCleanMinutes(60);
+    manager.runBackgroundInline = true;
+    manager.runAutoClean();
+    QCoreApplication::processEvents(); // its result comes back by a queued call
+    manager.setRetentionDays(30);
+    settle();
+    for (Computer* c : {&a, &b})
+        EXPECT_TRUE(c->item(copy.id)) << "the copy is minutes old by every clock but one";
+    a.manager->setAutoCleanMinutes(0);
 }
 
 // A computer that exists only as its folder, written by hand.

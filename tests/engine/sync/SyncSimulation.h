@@ -95,6 +95,7 @@ struct Computer {
     qint64 skew = 0;       // how far this computer's clock is off it
     sync::AgeRules rules;  // this computer's age rules
     std::shared_ptr<sync::AgeRuleLedger> ageRuleDeletes = std::make_shared<sync::AgeRuleLedger>();
+    std::shared_ptr<sync::RowAges> rowAges = std::make_shared<sync::RowAges>();
     qint64 maxRecordBytes = sync::maxLineBytes;
     qint64 readChunkBytes = 4 * 1024 * 1024;
     qint64 compactAfter = 5000;
@@ -123,6 +124,7 @@ struct Computer {
         config.stallGraceMs = 0;
         config.newId = newId;
         config.ageRuleDeletes = ageRuleDeletes;
+        config.rowAges = rowAges;
         engine = std::make_unique<sync::SyncEngine>(config, persistence->newBackgroundContext(), persistence->cloudStore());
         open = false;
     }
@@ -273,8 +275,8 @@ struct Computer {
         EXPECT_TRUE(context->save().ok());
         return item.id;
     }
-    // The housekeeping's age rules by this computer's clock: deletes every row they select, and
-    // says so to the sync folder as the app does. Answers the ids deleted.
+    // The housekeeping's age rules by this computer's clock (and every clock the sync saw): deletes
+    // every row they select, and says so to the sync folder as the app does. Answers the ids deleted.
     QList<QUuid> ageRulePass()
     {
         QList<QUuid> gone;
@@ -284,7 +286,7 @@ struct Computer {
         request.affectedStore = persistence->cloudStore();
         const Result<QList<store::ManagedObjectPtr>> fetched = context->fetch(request);
         for (const auto& row : fetched.value())
-            if (sync::ageRuleRemoves(sync::fieldsOfRow(*row), rules, clock())) {
+            if (sync::ageRuleRemoves(sync::fieldsOfRow(*row), rules, clock(), rowAges->madeAt(*row->uuid(0)))) {
                 gone << *row->uuid(0);
                 context->deleteObject(row);
             }
