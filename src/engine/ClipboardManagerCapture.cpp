@@ -1,5 +1,6 @@
 #include "engine/ClipboardManager.h"
 
+#include "engine/CaptureLosses.h"
 #include "engine/filter/ItemClassification.h"
 #include "engine/filter/LinkDetector.h"
 #include "model/Diagnostics.h"
@@ -315,6 +316,9 @@ PreparedCapture sortRead(PasteboardSnapshot snapshot, const CaptureRequest& requ
         // Text in a form Lumra does not read (UTF-16, say): the copy is lost, so it is said.
         prepared.refusal = QStringLiteral("Copy not recorded: none of its types can be read (") + typeList(snapshot.types)
             + QLatin1Char(')');
+    } else if (!snapshot.unreadableTypes.isEmpty()) {
+        // An owner too slow, or unwilling, to answer for any type Lumra asked for.
+        prepared.notRead = QStringLiteral("its owner gave none of ") + typeList(snapshot.unreadableTypes);
     }
     return prepared;
 }
@@ -399,7 +403,8 @@ struct ClipboardManager::PendingCapture {
 };
 
 struct ClipboardManager::CaptureState {
-    CaptureState()
+    explicit CaptureState(Clock& clock)
+        : losses(clock)
     {
         // Each change is read at once on a thread of its own, however many owners hold theirs,
         // each within its deadline; beyond this many at once, the newest waits for the first to end.
@@ -452,13 +457,14 @@ struct ClipboardManager::CaptureState {
     std::map<quint64, PendingCapture> derivations; // by change order
     bool quitting = false;
     QSet<QUuid> pendingRecognition;
+    CaptureLosses losses;
 };
 
 // ---------------------------------------------------------------------------- Polling
 
 void ClipboardManager::startMonitoring()
 {
-    m_capture = std::make_shared<CaptureState>();
+    m_capture = std::make_shared<CaptureState>(m_clock);
     if (TextRecognizer* recognizer = m_services.textRecognizer)
         connect(recognizer, &TextRecognizer::recognized, this, &ClipboardManager::applyRecognizedText);
     if (QCoreApplication* app = QCoreApplication::instance())
@@ -486,6 +492,13 @@ void ClipboardManager::checkClipboard()
     // anything a slow or hostile owner can make costly, happens on a reading thread.
     CaptureRequest request;
     request.reader = pasteboard->offerReader();
+    // Changes in between were replaced before Lumra looked (a burst of copies, say).
+    if (const qint64 unseen = request.reader->changeCount() - m_lastChangeCount - 1; unseen > 0) {
+        m_capture->losses.note(CaptureLosses::Kind::unseen,
+                               unseen == 1 ? QStringLiteral("Copy not read: a later copy replaced it before Lumra looked")
+                                           : QStringLiteral("Copies not read: %1 replaced before Lumra looked").arg(unseen),
+                               unseen);
+    }
     // Stored before any filtering: a change that is skipped is never looked at again.
     m_lastChangeCount = request.reader->changeCount();
     // Every change replaces the offers before it, Lumra's own included.
@@ -596,20 +609,19 @@ void ClipboardManager::takeRead(quint64 serial)
         return;
     PendingCapture& capture = node.mapped();
     PreparedCapture prepared = capture.work.result();
+    CaptureLosses& losses = m_capture->losses;
     if (prepared.replaced) {
-        const QString message = QStringLiteral("Copy not read: a later copy replaced it before its turn came");
-        qCInfo(lcCapture).noquote() << message;
-        Diagnostics::shared().info(captureCategoryName, message);
+        losses.note(CaptureLosses::Kind::replaced,
+                    QStringLiteral("Copy not read: a later copy replaced it before its turn came"));
         return;
     }
     if (!prepared.refusal.isEmpty()) {
         // Said in every mode: a copy the user made is missing from the history.
-        qCWarning(lcCapture).noquote() << prepared.refusal;
-        Diagnostics::shared().warn(captureCategoryName, prepared.refusal);
+        losses.note(CaptureLosses::Kind::refused, prepared.refusal);
         return;
     }
     if (!prepared.notRead.isEmpty()) {
-        qCInfo(lcCapture).noquote() << "Clipboard not read:" << prepared.notRead;
+        losses.note(CaptureLosses::Kind::notRead, QStringLiteral("Copy not read: ") + prepared.notRead);
         return;
     }
     if (!prepared.unreadableTypes.isEmpty())
