@@ -230,10 +230,13 @@ void stampCopy(store::ManagedObject& row, const QDateTime& copiedAt, const std::
 
 // For a copy stored after a later one (its read or look-ups took longer): when the later copy had
 // the same content, the row already tells of it and keeps its place in the list.
-bool copiedAgainSince(const store::ManagedObject& row, const QDateTime& copiedAt)
+bool copiedAgainSince(const store::ManagedObjectPtr& row, bool late, const QDateTime& copiedAt, bool* skipped)
 {
-    const std::optional<QDateTime> added = row.date(Attr::dateAdded);
-    return added && *added > copiedAt;
+    const std::optional<QDateTime> added = row && late ? row->date(Attr::dateAdded) : std::nullopt;
+    const bool since = added && *added > copiedAt;
+    if (skipped)
+        *skipped = since;
+    return since;
 }
 
 } // namespace
@@ -682,19 +685,21 @@ bool ClipboardManager::storePrepared(const PendingCapture& capture, const Prepar
 {
     const bool late = m_capture->newestStored && *m_capture->newestStored > capture.serial;
     bool stored = false;
+    bool skipped = false; // a late copy of what was copied again since: told already
     bool countsForReminder = false;
     switch (*prepared.kind) {
     case ClipboardContentType::file:
         if (!isCaptureEnabled(prepared.files.category))
             return false;
         stored = storeFiles(prepared.files.urls, prepared.files.directories, prepared.files.bookmarks,
-                            prepared.files.category, capture.bundleId, capture.appName, capture.copiedAt, late);
+                            prepared.files.category, capture.bundleId, capture.appName, capture.copiedAt, late,
+                            &skipped);
         break;
     case ClipboardContentType::text:
         if (!isCaptureEnabled(prepared.category))
             return false;
         stored = storeText(prepared.text, prepared.rtf, prepared.category, capture.bundleId, capture.appName,
-                           capture.copiedAt, late, textRow);
+                           capture.copiedAt, late, textRow, &skipped);
         countsForReminder = true;
         break;
     case ClipboardContentType::image:
@@ -707,11 +712,11 @@ bool ClipboardManager::storePrepared(const PendingCapture& capture, const Prepar
         if (!isCaptureEnabled(prepared.image.category))
             return false;
         stored = storeImage(prepared.image.png, prepared.image.fileName, prepared.image.category, capture.bundleId,
-                            capture.appName, capture.copiedAt, late);
+                            capture.appName, capture.copiedAt, late, &skipped);
         countsForReminder = !(capture.bundleId && KnownApps::isFileManager(*capture.bundleId));
         break;
     }
-    if (!stored)
+    if (!stored || skipped)
         return false;
     m_capture->newestStored = std::max(m_capture->newestStored.value_or(0), capture.serial);
     Diagnostics::shared().debug(captureCategoryName,
@@ -762,7 +767,7 @@ const store::PersistentStore* placement(const PersistenceController& persistence
 bool ClipboardManager::storeText(const QString& text, const std::optional<QByteArray>& rtfData,
                                  CaptureCategory category, const std::optional<QString>& bundleId,
                                  const std::optional<QString>& appName, const QDateTime& copiedAt, bool late,
-                                 QUuid* storedId)
+                                 QUuid* storedId, bool* skipped)
 {
     if (!m_persistence)
         return false;
@@ -770,7 +775,7 @@ bool ClipboardManager::storeText(const QString& text, const std::optional<QByteA
     store::ManagedObjectPtr row = findDuplicate(context, store::contentKeyForText(text), [&](const store::ManagedObject& r) {
         return r.string(Attr::textContent) == text;
     });
-    if (row && late && copiedAgainSince(*row, copiedAt))
+    if (copiedAgainSince(row, late, copiedAt, skipped))
         return true;
     if (row) {
         if (rtfData)
@@ -792,7 +797,7 @@ bool ClipboardManager::storeText(const QString& text, const std::optional<QByteA
 
 bool ClipboardManager::storeImage(const QByteArray& pngData, const QString& fileName, CaptureCategory category,
                                   const std::optional<QString>& bundleId, const std::optional<QString>& appName,
-                                  const QDateTime& copiedAt, bool late)
+                                  const QDateTime& copiedAt, bool late, bool* skipped)
 {
     if (!m_persistence || pngData.isEmpty())
         return false;
@@ -800,7 +805,7 @@ bool ClipboardManager::storeImage(const QByteArray& pngData, const QString& file
     store::ManagedObjectPtr row = findDuplicate(context, store::contentKeyForImage(fileName), [&](const store::ManagedObject& r) {
         return r.string(Attr::imageFileName) == fileName;
     });
-    if (row && late && copiedAgainSince(*row, copiedAt))
+    if (copiedAgainSince(row, late, copiedAt, skipped))
         return true;
     std::optional<QUuid> insertedId;
     if (!row) {
@@ -823,7 +828,7 @@ bool ClipboardManager::storeImage(const QByteArray& pngData, const QString& file
 bool ClipboardManager::storeFiles(const QStringList& fileURLStrings, const QList<bool>& directories,
                                   const QStringList& bookmarks, CaptureCategory category,
                                   const std::optional<QString>& bundleId, const std::optional<QString>& appName,
-                                  const QDateTime& copiedAt, bool late)
+                                  const QDateTime& copiedAt, bool late, bool* skipped)
 {
     if (!m_persistence || fileURLStrings.isEmpty())
         return false;
@@ -839,7 +844,7 @@ bool ClipboardManager::storeFiles(const QStringList& fileURLStrings, const QList
         stored->sort();
         return *stored == sorted;
     });
-    if (row && late && copiedAgainSince(*row, copiedAt))
+    if (copiedAgainSince(row, late, copiedAt, skipped))
         return true;
 
     // A duplicate keeps its own order of the files: the flags and bookmarks follow that order, or

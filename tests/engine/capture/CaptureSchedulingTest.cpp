@@ -254,6 +254,29 @@ TEST_F(CaptureSchedulingTest, ALateOlderCopyOfATextCopiedAgainLeavesItAtTheLater
     EXPECT_EQ(untrashed().first().dateAdded, later);
 }
 
+// Skipped, such a copy is no new copy: no sound, no count for the reminder, no conversion.
+TEST_F(CaptureSchedulingTest, ALateOlderCopySkippedIsNeitherHeardNorCountedNorConverted)
+{
+    std::atomic<int> asked = 0;
+    startGated([&](const QString&) {
+        ++asked;
+        return QByteArray("{\\rtf1 late}");
+    });
+    clock.advance(1s);
+    gated.inner.setContents({textRep("copied twice"), rep(PasteboardMime::html, "<b>copied twice</b>")});
+    gated.holdNext = true;
+    manager->checkClipboard();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return gated.held.last()->asked.load(); }, userWaitMs));
+    copyNow({textRep("copied twice")});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stored("copied twice"); }, userWaitMs));
+    ASSERT_EQ(manager->sounds, 1);
+    gated.held.first()->gate.release(1000);
+    manager->finishPendingCaptures();
+    EXPECT_EQ(manager->sounds, 1);
+    EXPECT_EQ(manager->reminders.size(), 1);
+    EXPECT_EQ(asked.load(), 0);
+}
+
 TEST_F(CaptureSchedulingTest, AConcealedPageIsNeitherStoredNorConverted)
 {
     std::atomic<int> asked = 0;
