@@ -767,17 +767,19 @@ private:
     void takeDerived(quint64 serial);
     bool storePrepared(const PendingCapture& capture, const PreparedCapture& prepared, QUuid* textRow = nullptr);
     void addRichText(const QUuid& id, const QDateTime& copiedAt, const QByteArray& rtf);
-    // `late`: a later change was stored before this one, which keeps a row re-copied since as it is.
+    // `late`: a later change was stored before this one, which keeps a row re-copied since as it is
+    // (true is returned, and `skipped` set).
     bool storeText(const QString& text, const std::optional<QByteArray>& rtfData, CaptureCategory category,
                    const std::optional<QString>& bundleId, const std::optional<QString>& appName, const QDateTime& copiedAt,
-                   bool late = false, QUuid* storedId = nullptr);
+                   bool late = false, QUuid* storedId = nullptr, bool* skipped = nullptr);
     bool storeImage(const QByteArray& pngData, const QString& fileName, CaptureCategory category,
                     const std::optional<QString>& bundleId, const std::optional<QString>& appName, const QDateTime& copiedAt,
-                    bool late = false);
+                    bool late = false, bool* skipped = nullptr);
     // One folder flag and one bookmark slot (Base64, "" for none) per URL.
     bool storeFiles(const QStringList& fileURLStrings, const QList<bool>& directories, const QStringList& bookmarks,
                     CaptureCategory category, const std::optional<QString>& bundleId,
-                    const std::optional<QString>& appName, const QDateTime& copiedAt, bool late = false);
+                    const std::optional<QString>& appName, const QDateTime& copiedAt, bool late = false,
+                    bool* skipped = nullptr);
     // Save, item limit and history update of the row just written.
     bool saveCapture(const store::ManagedObjectPtr& row);
     void applyRecognizedText(const QUuid& id, const QString& text);

@@ -1,5 +1,6 @@
 #include "engine/ClipboardManager.h"
 
+#include "engine/CaptureLosses.h"
 #include "engine/filter/ItemClassification.h"
 #include "engine/filter/LinkDetector.h"
 #include "model/Diagnostics.h"
@@ -229,10 +230,13 @@ void stampCopy(store::ManagedObject& row, const QDateTime& copiedAt, const std::
 
 // For a copy stored after a later one (its read or look-ups took longer): when the later copy had
 // the same content, the row already tells of it and keeps its place in the list.
-bool copiedAgainSince(const store::ManagedObject& row, const QDateTime& copiedAt)
+bool copiedAgainSince(const store::ManagedObjectPtr& row, bool late, const QDateTime& copiedAt, bool* skipped)
 {
-    const std::optional<QDateTime> added = row.date(Attr::dateAdded);
-    return added && *added > copiedAt;
+    const std::optional<QDateTime> added = row && late ? row->date(Attr::dateAdded) : std::nullopt;
+    const bool since = added && *added > copiedAt;
+    if (skipped)
+        *skipped = since;
+    return since;
 }
 
 } // namespace
@@ -315,6 +319,9 @@ PreparedCapture sortRead(PasteboardSnapshot snapshot, const CaptureRequest& requ
         // Text in a form Lumra does not read (UTF-16, say): the copy is lost, so it is said.
         prepared.refusal = QStringLiteral("Copy not recorded: none of its types can be read (") + typeList(snapshot.types)
             + QLatin1Char(')');
+    } else if (!snapshot.unreadableTypes.isEmpty()) {
+        // An owner too slow, or unwilling, to answer for any type Lumra asked for.
+        prepared.notRead = QStringLiteral("its owner gave none of ") + typeList(snapshot.unreadableTypes);
     }
     return prepared;
 }
@@ -399,7 +406,8 @@ struct ClipboardManager::PendingCapture {
 };
 
 struct ClipboardManager::CaptureState {
-    CaptureState()
+    explicit CaptureState(Clock& clock)
+        : losses(clock)
     {
         // Each change is read at once on a thread of its own, however many owners hold theirs,
         // each within its deadline; beyond this many at once, the newest waits for the first to end.
@@ -452,13 +460,14 @@ struct ClipboardManager::CaptureState {
     std::map<quint64, PendingCapture> derivations; // by change order
     bool quitting = false;
     QSet<QUuid> pendingRecognition;
+    CaptureLosses losses;
 };
 
 // ---------------------------------------------------------------------------- Polling
 
 void ClipboardManager::startMonitoring()
 {
-    m_capture = std::make_shared<CaptureState>();
+    m_capture = std::make_shared<CaptureState>(m_clock);
     if (TextRecognizer* recognizer = m_services.textRecognizer)
         connect(recognizer, &TextRecognizer::recognized, this, &ClipboardManager::applyRecognizedText);
     if (QCoreApplication* app = QCoreApplication::instance())
@@ -486,6 +495,13 @@ void ClipboardManager::checkClipboard()
     // anything a slow or hostile owner can make costly, happens on a reading thread.
     CaptureRequest request;
     request.reader = pasteboard->offerReader();
+    // Changes in between were replaced before Lumra looked (a burst of copies, say).
+    if (const qint64 unseen = request.reader->changeCount() - m_lastChangeCount - 1; unseen > 0) {
+        m_capture->losses.note(CaptureLosses::Kind::unseen,
+                               unseen == 1 ? QStringLiteral("Copy not read: a later copy replaced it before Lumra looked")
+                                           : QStringLiteral("Copies not read: %1 replaced before Lumra looked").arg(unseen),
+                               unseen);
+    }
     // Stored before any filtering: a change that is skipped is never looked at again.
     m_lastChangeCount = request.reader->changeCount();
     // Every change replaces the offers before it, Lumra's own included.
@@ -596,20 +612,19 @@ void ClipboardManager::takeRead(quint64 serial)
         return;
     PendingCapture& capture = node.mapped();
     PreparedCapture prepared = capture.work.result();
+    CaptureLosses& losses = m_capture->losses;
     if (prepared.replaced) {
-        const QString message = QStringLiteral("Copy not read: a later copy replaced it before its turn came");
-        qCInfo(lcCapture).noquote() << message;
-        Diagnostics::shared().info(captureCategoryName, message);
+        losses.note(CaptureLosses::Kind::replaced,
+                    QStringLiteral("Copy not read: a later copy replaced it before its turn came"));
         return;
     }
     if (!prepared.refusal.isEmpty()) {
         // Said in every mode: a copy the user made is missing from the history.
-        qCWarning(lcCapture).noquote() << prepared.refusal;
-        Diagnostics::shared().warn(captureCategoryName, prepared.refusal);
+        losses.note(CaptureLosses::Kind::refused, prepared.refusal);
         return;
     }
     if (!prepared.notRead.isEmpty()) {
-        qCInfo(lcCapture).noquote() << "Clipboard not read:" << prepared.notRead;
+        losses.note(CaptureLosses::Kind::notRead, QStringLiteral("Copy not read: ") + prepared.notRead);
         return;
     }
     if (!prepared.unreadableTypes.isEmpty())
@@ -670,19 +685,21 @@ bool ClipboardManager::storePrepared(const PendingCapture& capture, const Prepar
 {
     const bool late = m_capture->newestStored && *m_capture->newestStored > capture.serial;
     bool stored = false;
+    bool skipped = false; // a late copy of what was copied again since: told already
     bool countsForReminder = false;
     switch (*prepared.kind) {
     case ClipboardContentType::file:
         if (!isCaptureEnabled(prepared.files.category))
             return false;
         stored = storeFiles(prepared.files.urls, prepared.files.directories, prepared.files.bookmarks,
-                            prepared.files.category, capture.bundleId, capture.appName, capture.copiedAt, late);
+                            prepared.files.category, capture.bundleId, capture.appName, capture.copiedAt, late,
+                            &skipped);
         break;
     case ClipboardContentType::text:
         if (!isCaptureEnabled(prepared.category))
             return false;
         stored = storeText(prepared.text, prepared.rtf, prepared.category, capture.bundleId, capture.appName,
-                           capture.copiedAt, late, textRow);
+                           capture.copiedAt, late, textRow, &skipped);
         countsForReminder = true;
         break;
     case ClipboardContentType::image:
@@ -695,11 +712,11 @@ bool ClipboardManager::storePrepared(const PendingCapture& capture, const Prepar
         if (!isCaptureEnabled(prepared.image.category))
             return false;
         stored = storeImage(prepared.image.png, prepared.image.fileName, prepared.image.category, capture.bundleId,
-                            capture.appName, capture.copiedAt, late);
+                            capture.appName, capture.copiedAt, late, &skipped);
         countsForReminder = !(capture.bundleId && KnownApps::isFileManager(*capture.bundleId));
         break;
     }
-    if (!stored)
+    if (!stored || skipped)
         return false;
     m_capture->newestStored = std::max(m_capture->newestStored.value_or(0), capture.serial);
     Diagnostics::shared().debug(captureCategoryName,
@@ -750,7 +767,7 @@ const store::PersistentStore* placement(const PersistenceController& persistence
 bool ClipboardManager::storeText(const QString& text, const std::optional<QByteArray>& rtfData,
                                  CaptureCategory category, const std::optional<QString>& bundleId,
                                  const std::optional<QString>& appName, const QDateTime& copiedAt, bool late,
-                                 QUuid* storedId)
+                                 QUuid* storedId, bool* skipped)
 {
     if (!m_persistence)
         return false;
@@ -758,7 +775,7 @@ bool ClipboardManager::storeText(const QString& text, const std::optional<QByteA
     store::ManagedObjectPtr row = findDuplicate(context, store::contentKeyForText(text), [&](const store::ManagedObject& r) {
         return r.string(Attr::textContent) == text;
     });
-    if (row && late && copiedAgainSince(*row, copiedAt))
+    if (copiedAgainSince(row, late, copiedAt, skipped))
         return true;
     if (row) {
         if (rtfData)
@@ -780,7 +797,7 @@ bool ClipboardManager::storeText(const QString& text, const std::optional<QByteA
 
 bool ClipboardManager::storeImage(const QByteArray& pngData, const QString& fileName, CaptureCategory category,
                                   const std::optional<QString>& bundleId, const std::optional<QString>& appName,
-                                  const QDateTime& copiedAt, bool late)
+                                  const QDateTime& copiedAt, bool late, bool* skipped)
 {
     if (!m_persistence || pngData.isEmpty())
         return false;
@@ -788,7 +805,7 @@ bool ClipboardManager::storeImage(const QByteArray& pngData, const QString& file
     store::ManagedObjectPtr row = findDuplicate(context, store::contentKeyForImage(fileName), [&](const store::ManagedObject& r) {
         return r.string(Attr::imageFileName) == fileName;
     });
-    if (row && late && copiedAgainSince(*row, copiedAt))
+    if (copiedAgainSince(row, late, copiedAt, skipped))
         return true;
     std::optional<QUuid> insertedId;
     if (!row) {
@@ -811,7 +828,7 @@ bool ClipboardManager::storeImage(const QByteArray& pngData, const QString& file
 bool ClipboardManager::storeFiles(const QStringList& fileURLStrings, const QList<bool>& directories,
                                   const QStringList& bookmarks, CaptureCategory category,
                                   const std::optional<QString>& bundleId, const std::optional<QString>& appName,
-                                  const QDateTime& copiedAt, bool late)
+                                  const QDateTime& copiedAt, bool late, bool* skipped)
 {
     if (!m_persistence || fileURLStrings.isEmpty())
         return false;
@@ -827,7 +844,7 @@ bool ClipboardManager::storeFiles(const QStringList& fileURLStrings, const QList
         stored->sort();
         return *stored == sorted;
     });
-    if (row && late && copiedAgainSince(*row, copiedAt))
+    if (copiedAgainSince(row, late, copiedAt, skipped))
         return true;
 
     // A duplicate keeps its own order of the files: the flags and bookmarks follow that order, or

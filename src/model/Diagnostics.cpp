@@ -9,6 +9,7 @@
 #include <QStringDecoder>
 #include <QSysInfo>
 
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <deque>
@@ -100,6 +101,7 @@ QString readTextFile(const QString& path)
 struct Diagnostics::Private {
     bool enabled = false;
     QString logPath;
+    std::atomic<qint64> lostCopies = 0;
 
     std::mutex mutex;
     std::condition_variable wake;
@@ -232,6 +234,9 @@ void Diagnostics::logDiagnosticInfo(int itemCount, bool cloudSyncEnabled)
     debug(category, QStringLiteral("Sync enabled: ") + (cloudSyncEnabled ? QStringLiteral("true") : QStringLiteral("false")));
     debug(category, QString(23, QLatin1Char('-')));
 }
+
+void Diagnostics::countLostCopies(qint64 count) { d->lostCopies += count; }
+qint64 Diagnostics::lostCopies() const { return d->lostCopies.load(); }
 
 void Diagnostics::writeDiagnosticsLog()
 {

@@ -33,6 +33,11 @@ public:
 
     void logDiagnosticInfo(int itemCount, bool cloudSyncEnabled);
 
+    // Copies that never reached the history (replaced before they were read, refused, not
+    // answered), counted whether or not the log is on; capture's log lines tell the total.
+    void countLostCopies(qint64 count);
+    qint64 lostCopies() const;
+
     // Synchronous on the log's worker: empty the file / read all of it.
     void writeDiagnosticsLog();
     std::optional<QString> readDiagnosticsLog();

@@ -572,7 +572,15 @@ public:
             std::cout << "NOTIFY:" << fields.join(';').toStdString() << std::endl;
             m_bus.send(message.createReply(id));
             const QString action = m_actions.value(m_shown++);
-            if (!action.isEmpty() && action != QLatin1String("none")) {
+            if (action == QLatin1String("foreign-default")) {
+                // Another program's notification is clicked, then this one snoozed.
+                QDBusMessage foreign = QDBusMessage::createSignal(notificationsPath, notificationsInterface, "ActionInvoked");
+                foreign << id + 100 << QStringLiteral("default");
+                m_bus.send(foreign);
+                QDBusMessage invoked = QDBusMessage::createSignal(notificationsPath, notificationsInterface, "ActionInvoked");
+                invoked << id << QStringLiteral("do-not-disturb");
+                m_bus.send(invoked);
+            } else if (!action.isEmpty() && action != QLatin1String("none")) {
                 QDBusMessage invoked = QDBusMessage::createSignal(notificationsPath, notificationsInterface, "ActionInvoked");
                 invoked << id << action;
                 m_bus.send(invoked);
@@ -702,6 +710,28 @@ TEST_F(AppDelegateTest, OnWaylandTheReminderIsANotificationWhoseActionsComeBack)
 
     delegate.reset();
     QDBusConnection::disconnectFromBus("lumra-notifications-test");
+}
+
+// A click on another program's notification is not taken for the reminder's: the reminder's own
+// "Do not Disturb", sent after it, still comes back and no popup opened.
+TEST_F(AppDelegateTest, AnotherProgramsNotificationActionIsNotTheReminders)
+{
+    if (!test::PrivateBus::available())
+        GTEST_SKIP() << "dbus-daemon is not installed";
+    test::PrivateBus bus;
+    ASSERT_TRUE(bus.start());
+    NotificationServerProcess server;
+    ASSERT_TRUE(server.start(bus, "foreign-default"));
+    AppServices s = services();
+    s.platformName = QStringLiteral("wayland");
+    launchOnBus(bus, s).clipboardManager().setClipboardItems({textItem("a"), textItem("b")});
+
+    NotificationCenter::defaultCenter().post(Notifications::showCopyReminder);
+    EXPECT_TRUE(test::processEventsUntil([&] { return delegate->clipboardManager().reminderSnoozedUntil() > clock.now(); },
+                                         10000))
+        << qPrintable(server.output());
+    EXPECT_EQ(PopupPanel::findOpen(), nullptr);
+    endOnBus();
 }
 
 // A paste the user asked for that fails, because the item could not be put on the clipboard or

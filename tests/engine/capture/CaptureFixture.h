@@ -22,9 +22,15 @@ public:
     int sounds = 0;
     QList<bool> reminders;
     int autoCleanRuns = 0;
+    std::function<void()> onSound; // on the main thread, as a copy is stored
 
 protected:
-    void playCopySound() override { ++sounds; }
+    void playCopySound() override
+    {
+        ++sounds;
+        if (onSound)
+            onSound();
+    }
     void recordCopyForReminder(bool countsForReminder) override { reminders.append(countsForReminder); }
     void runAutoClean() override { ++autoCleanRuns; }
 };

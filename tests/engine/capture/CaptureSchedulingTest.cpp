@@ -9,6 +9,7 @@
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThread>
 
 #include <atomic>
 
@@ -153,6 +154,127 @@ TEST_F(CaptureSchedulingTest, PagesSlowToConvertAreStoredAtOnceAndGetTheirRichTe
         EXPECT_EQ(row(item)->bytes(store::ItemAttr::rtfData).has_value(), item.textContent != "plain text after the pages")
             << item.textContent->toStdString();
     }
+}
+
+// At quit, a read already answered is stored, and rich text still being made is waited for a
+// moment: here the page's conversion ends as the answered copy is stored.
+TEST_F(CaptureSchedulingTest, AtQuitAnAnsweredReadIsStoredAndRichTextMadeMeanwhileIsKept)
+{
+    QSemaphore conversion;
+    startGated([&](const QString&) {
+        conversion.tryAcquire(1, 30000);
+        return QByteArray("{\\rtf1 made at quit}");
+    });
+    copyNow({textRep("a page"), rep(PasteboardMime::html, "<b>a page</b>")});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stored("a page"); }, userWaitMs));
+    manager->onSound = [&] { conversion.release(); };
+
+    clock.advance(1s);
+    gated.inner.setText("answered before quit");
+    gated.holdNext = true;
+    manager->checkClipboard();
+    const std::shared_ptr<GatedReader> reader = gated.held.last();
+    reader->gate.release();
+    // The read's task is gone once only the test holds its reader; no event is handled meanwhile.
+    const QDeadlineTimer answered(userWaitMs);
+    while (reader.use_count() > 2 && !answered.hasExpired())
+        QThread::msleep(1);
+    ASSERT_EQ(reader.use_count(), 2);
+
+    manager->storeCapturesAtQuit();
+    conversion.release(1000);
+    EXPECT_EQ(listed(), (QStringList {"answered before quit", "a page"}));
+    for (const ClipboardItem& item : untrashed()) {
+        if (item.textContent == "a page")
+            EXPECT_EQ(row(item)->bytes(store::ItemAttr::rtfData), QByteArray("{\\rtf1 made at quit}"));
+    }
+}
+
+// Rich text made for a copy arrives after the row has moved on: a later copy's own rich text,
+// and a row in the bin, are left as they are.
+class LateRichTextTest : public CaptureSchedulingTest {
+protected:
+    void SetUp() override
+    {
+        CaptureSchedulingTest::SetUp();
+        startGated([&](const QString&) {
+            conversion.tryAcquire(1, 30000);
+            return QByteArray("{\\rtf1 made late}");
+        });
+        copyNow({textRep("a page"), rep(PasteboardMime::html, "<b>a page</b>")});
+        ASSERT_TRUE(QTest::qWaitFor([&] { return stored("a page"); }, userWaitMs));
+    }
+    void TearDown() override
+    {
+        conversion.release(1000);
+        CaptureSchedulingTest::TearDown();
+    }
+    std::optional<QByteArray> richTextOf(const QList<ClipboardItem>& items) const
+    {
+        for (const ClipboardItem& item : items) {
+            if (item.textContent == "a page")
+                return row(item)->bytes(store::ItemAttr::rtfData);
+        }
+        ADD_FAILURE() << "a page is gone";
+        return std::nullopt;
+    }
+    QSemaphore conversion;
+};
+
+TEST_F(LateRichTextTest, ACopyMadeAgainWithItsOwnRichTextKeepsIt)
+{
+    copyNow({textRep("a page"), rep(PasteboardMime::rtf, "{\\rtf1 copied again}")});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return richTextOf(untrashed()) == QByteArray("{\\rtf1 copied again}"); }, userWaitMs));
+    conversion.release();
+    manager->finishPendingCaptures();
+    EXPECT_EQ(richTextOf(untrashed()), QByteArray("{\\rtf1 copied again}"));
+}
+
+TEST_F(LateRichTextTest, ACopyPutInTheBinGetsNoRichText)
+{
+    manager->setRecycleBinEnabled(true);
+    ASSERT_TRUE(manager->deleteItem(untrashed().first()).ok());
+    ASSERT_EQ(manager->trashedItems().size(), 1);
+    conversion.release();
+    manager->finishPendingCaptures();
+    EXPECT_EQ(richTextOf(manager->trashedItems()), std::nullopt);
+}
+
+// A slow owner's copy of a text copied again meanwhile leaves the row at the later time.
+TEST_F(CaptureSchedulingTest, ALateOlderCopyOfATextCopiedAgainLeavesItAtTheLaterTime)
+{
+    startGated();
+    copyHeld("copied twice");
+    copyNow({textRep("copied twice")});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stored("copied twice"); }, userWaitMs));
+    const QDateTime later = clock.now();
+    gated.held.first()->gate.release();
+    manager->finishPendingCaptures();
+    ASSERT_EQ(untrashed().size(), 1);
+    EXPECT_EQ(untrashed().first().dateAdded, later);
+}
+
+// Skipped, such a copy is no new copy: no sound, no count for the reminder, no conversion.
+TEST_F(CaptureSchedulingTest, ALateOlderCopySkippedIsNeitherHeardNorCountedNorConverted)
+{
+    std::atomic<int> asked = 0;
+    startGated([&](const QString&) {
+        ++asked;
+        return QByteArray("{\\rtf1 late}");
+    });
+    clock.advance(1s);
+    gated.inner.setContents({textRep("copied twice"), rep(PasteboardMime::html, "<b>copied twice</b>")});
+    gated.holdNext = true;
+    manager->checkClipboard();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return gated.held.last()->asked.load(); }, userWaitMs));
+    copyNow({textRep("copied twice")});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stored("copied twice"); }, userWaitMs));
+    ASSERT_EQ(manager->sounds, 1);
+    gated.held.first()->gate.release(1000);
+    manager->finishPendingCaptures();
+    EXPECT_EQ(manager->sounds, 1);
+    EXPECT_EQ(manager->reminders.size(), 1);
+    EXPECT_EQ(asked.load(), 0);
 }
 
 TEST_F(CaptureSchedulingTest, AConcealedPageIsNeitherStoredNorConverted)

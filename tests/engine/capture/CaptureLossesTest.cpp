@@ -1,0 +1,112 @@
+// Copies that never reach the history are counted, and told a line per burst, not per copy.
+#include "CaptureFixture.h"
+
+#include <gtest/gtest.h>
+
+using namespace lumra;
+using namespace lumra::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+// An owner that offers text and answers no request for it, as one slower than the read's bound.
+class UnansweringPasteboard final : public Pasteboard {
+public:
+    void takeAgain()
+    {
+        ++m_changeCount;
+        emit changed();
+    }
+    qint64 changeCount() const override { return m_changeCount; }
+    bool isOwnedByUs() const override { return false; }
+    Result<QStringList> types() override { return QStringList {QString::fromLatin1(PasteboardMime::textUtf8)}; }
+    Result<QByteArray> data(const QString&) override { return Result<QByteArray>::failure(QStringLiteral("timed out")); }
+    Result<qint64> write(const QList<PasteboardRepresentation>&) override { return ++m_changeCount; }
+
+private:
+    qint64 m_changeCount = 1;
+};
+
+class CaptureLossesTest : public CaptureTest {
+protected:
+    static QStringList lossLines(const QString& log)
+    {
+        QStringList lines;
+        for (const QString& line : log.split(QLatin1Char('\n')))
+            if (line.contains("[Capture] Cop") && line.contains(" not re"))
+                lines.append(line);
+        return lines;
+    }
+    static qint64 lost() { return Diagnostics::shared().lostCopies(); }
+};
+
+TEST_F(CaptureLossesTest, ABurstOfCopiesReplacedBeforeLumraLookedIsCountedAndToldInTwoLines)
+{
+    DiagnosticsCapture log;
+    start();
+    const qint64 before = lost();
+    for (int i = 0; i < 300; ++i) {
+        pasteboard.setContents({textRep(QStringLiteral("burst %1").arg(i))});
+        if (i % 3 == 2) {
+            manager->checkClipboard();
+            manager->finishPendingCaptures();
+        }
+    }
+    EXPECT_EQ(texts().size(), 100);
+    EXPECT_EQ(lost() - before, 200);
+    const QStringList first = lossLines(log.text());
+    ASSERT_EQ(first.size(), 1) << log.text().toStdString();
+    EXPECT_TRUE(first[0].contains("[INFO] [Capture] Copies not read: 2 replaced before Lumra looked")) << first[0].toStdString();
+
+    clock.advance(6s);
+    const QStringList lines = lossLines(log.text());
+    ASSERT_EQ(lines.size(), 2) << log.text().toStdString();
+    EXPECT_TRUE(lines[1].contains("Copies not recorded in the 5 s after: 198 (198 replaced before Lumra looked)"))
+        << lines[1].toStdString();
+}
+
+TEST_F(CaptureLossesTest, AHostileOwnersRefusedCopiesAreCountedAndToldOncePerBurst)
+{
+    DiagnosticsCapture log;
+    start();
+    const qint64 before = lost();
+    for (int i = 0; i < 200; ++i)
+        copy({rep("application/x-unknown-text", QByteArray::number(i))});
+    EXPECT_TRUE(texts().isEmpty());
+    EXPECT_EQ(lost() - before, 200);
+    clock.advance(6s);
+    // A later burst is told again.
+    copy({rep("application/x-unknown-text", "again")});
+    const QStringList lines = lossLines(log.text());
+    ASSERT_EQ(lines.size(), 3) << log.text().toStdString();
+    EXPECT_TRUE(lines[0].contains("[WARN] [Capture] Copy not recorded: none of its types can be read"));
+    EXPECT_TRUE(lines[1].contains("[WARN] [Capture] Copies not recorded in the 5 s after: 199 (199 refused)"))
+        << lines[1].toStdString();
+    EXPECT_TRUE(lines[1].contains("last refused: Copy not recorded: none of its types can be read"));
+    EXPECT_TRUE(lines[2].contains("Copy not recorded: none of its types can be read"));
+}
+
+TEST_F(CaptureLossesTest, CopiesWhoseOwnerAnswersNoReadAreCountedAndTold)
+{
+    DiagnosticsCapture log;
+    UnansweringPasteboard owner;
+    manager = EngineHarness::start<RecordingManager>([&](ClipboardManagerServices& services) {
+        services.pasteboard = &owner;
+        services.workspace = &workspace;
+    });
+    const qint64 before = lost();
+    for (int i = 0; i < 40; ++i) {
+        owner.takeAgain();
+        manager->checkClipboard();
+        manager->finishPendingCaptures();
+    }
+    EXPECT_EQ(lost() - before, 40);
+    clock.advance(6s);
+    const QStringList lines = lossLines(log.text());
+    ASSERT_EQ(lines.size(), 2) << log.text().toStdString();
+    EXPECT_TRUE(lines[0].contains("[INFO] [Capture] Copy not read: its owner gave none of text/plain;charset=utf-8"))
+        << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].contains("39 (39 not handed over by their owner)")) << lines[1].toStdString();
+}
+
+} // namespace
