@@ -2,6 +2,7 @@
 #include "app/DisplayBackend.h"
 #include "app/QuitDeadline.h"
 #include "app/SingleInstance.h"
+#include "app/Supervisor.h"
 #include "platform/core/Allocator.h"
 #include "platform/core/Folders.h"
 #include "platform/symbols/Symbols.h"
@@ -98,6 +99,14 @@ extern "C" Q_DECL_EXPORT int lumraMain(int argc, char** argv)
             return unknownArgument(argv[1]);
         std::fputs("Lumra could not start: no display (neither WAYLAND_DISPLAY nor DISPLAY is set).\n", stderr);
         return 1;
+    }
+
+    // Qt's Wayland plug-in ends the process when the compositor goes away: a small first process,
+    // with no Qt of its own, starts Lumra again once a compositor is back on the same socket.
+    if (const std::string socket = lumra::Supervisor::compositorSocket();
+        !platformGiven && qgetenv("QT_QPA_PLATFORM").startsWith("wayland") && !socket.empty()) {
+        if (const std::optional<int> status = lumra::Supervisor::runSupervised(socket))
+            return *status;
     }
 
     QApplication app(argc, argv);

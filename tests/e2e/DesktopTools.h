@@ -22,4 +22,11 @@ inline QString xdotool(const QStringList& arguments) { return runText(QStringLit
 // override-redirect window of its own), so keys typed next go to it rather than the window under it.
 bool popupShownBy(qint64 pid);
 
+// The processes whose parent is `parent` and whose name starts with `name`.
+QList<qint64> childProcesses(qint64 parent, const QByteArray& name);
+
+// The process that is Lumra, for a `lumra` the test started as `started`: in a Wayland session
+// the started process supervises Lumra, run as its child.
+qint64 lumraProcess(qint64 started);
+
 } // namespace lumra::test

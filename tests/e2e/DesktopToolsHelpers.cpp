@@ -1,5 +1,8 @@
 #include "DesktopTools.h"
 
+#include <QDir>
+#include <QFile>
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
@@ -58,6 +61,34 @@ bool popupShownBy(qint64 pid)
     XCloseDisplay(display);
     XSetErrorHandler(previousHandler);
     return shown;
+}
+
+QList<qint64> childProcesses(qint64 parent, const QByteArray& name)
+{
+    QList<qint64> children;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll(); // pid (name) state ppid ...
+        const qsizetype open = line.indexOf('('), close = line.lastIndexOf(')');
+        const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+        if (open > 0 && close > open && fields.size() > 1 && fields[0] != "Z" && fields[1].toLongLong() == parent
+            && line.mid(open + 1, close - open - 1).startsWith(name))
+            children.append(entry.toLongLong());
+    }
+    return children;
+}
+
+qint64 lumraProcess(qint64 started)
+{
+    // The child of the same program; others (converters) are programs of their own.
+    const QString program = QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(started));
+    for (qint64 child : childProcesses(started, QByteArray())) {
+        if (!program.isEmpty() && QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(child)) == program)
+            return child;
+    }
+    return started;
 }
 
 } // namespace lumra::test

@@ -1,5 +1,6 @@
 // The paste and the popup in a Wayland session, under a headless Sway: the target window and
 // Lumra each run as processes of their own.
+#include "DesktopTools.h"
 #include "EngineFixture.h"
 #include "StoredTexts.h"
 #include "StoppedCompositor.h"
@@ -380,8 +381,8 @@ TEST_F(ShellRoadWaylandTest, WithNoTrayTheCopyReminderTakesNoWindowAndTheLogSays
             << qPrintable(output());
     }
     // Whatever Lumra shows takes the time a window needs to map.
-    test::processEventsUntil([&] { return windowsOf(m_lumra.processId()).first > 0; }, 2000);
-    const auto [shown, focused] = windowsOf(m_lumra.processId());
+    test::processEventsUntil([&] { return windowsOf(test::lumraProcess(m_lumra.processId())).first > 0; }, 2000);
+    const auto [shown, focused] = windowsOf(test::lumraProcess(m_lumra.processId()));
     EXPECT_EQ(shown, 0) << "a reminder window with no tray to sit by";
     EXPECT_EQ(focused, 0) << "the reminder took the keyboard";
 

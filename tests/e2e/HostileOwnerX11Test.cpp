@@ -122,24 +122,6 @@ TEST_F(HostileOwnerX11Test, ASlowOwnerCostsNoCopyMadeWhileItIsRead)
         << lumra.output().toStdString();
 }
 
-// The processes whose parent is `parent` and whose name starts with `name`.
-QList<qint64> childProcesses(qint64 parent, const QByteArray& name)
-{
-    QList<qint64> children;
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray line = stat.readAll(); // pid (name) state ppid ...
-        const qsizetype open = line.indexOf('('), close = line.lastIndexOf(')');
-        const QList<QByteArray> fields = line.mid(close + 2).split(' ');
-        if (open > 0 && close > open && fields.size() > 1 && fields[0] != "Z" && fields[1].toLongLong() == parent
-            && line.mid(open + 1, close - open - 1).startsWith(name))
-            children.append(entry.toLongLong());
-    }
-    return children;
-}
-
 bool processGone(qint64 pid)
 {
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));

@@ -63,7 +63,7 @@ public:
         return m_output;
     }
     bool running() const { return m_process.state() == QProcess::Running; }
-    qint64 processId() const { return m_process.processId(); }
+    qint64 processId() const { return lumraProcess(m_process.processId()); }
     // Ends it the way a crash or the OOM killer does, with no chance to clean up.
     void killOutright()
     {
@@ -87,7 +87,7 @@ public:
     // Resident memory in bytes, 0 when it cannot be read.
     qint64 residentBytes() const
     {
-        QFile status(QStringLiteral("/proc/%1/status").arg(m_process.processId()));
+        QFile status(QStringLiteral("/proc/%1/status").arg(processId()));
         if (!status.open(QIODevice::ReadOnly))
             return 0;
         for (const QByteArray& line : status.readAll().split('\n')) {
