@@ -5,14 +5,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <utility>
 
 #include <poll.h>
 #include <sys/inotify.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,17 +27,23 @@ constexpr int forwardedSignals[] = {SIGTERM, SIGINT, SIGHUP};
 volatile sig_atomic_t g_child = 0;
 volatile sig_atomic_t g_stopAsked = 0;
 
-void forward(int signal)
+void forward(int signal, siginfo_t* info, void*)
 {
     g_stopAsked = 1; // a Lumra asked to end is not started again
-    if (const pid_t child = g_child; child > 0)
+    // The terminal's Ctrl+C or hang-up reaches the whole process group, the child too.
+    if (const pid_t child = g_child; child > 0 && info->si_code != SI_KERNEL)
         ::kill(child, signal);
 }
 
 void forwardSignals(bool on)
 {
     struct sigaction action {};
-    action.sa_handler = on ? forward : SIG_DFL;
+    if (on) {
+        action.sa_sigaction = forward;
+        action.sa_flags = SA_SIGINFO;
+    } else {
+        action.sa_handler = SIG_DFL;
+    }
     sigemptyset(&action.sa_mask);
     for (int signal : forwardedSignals)
         ::sigaction(signal, &action, nullptr);
@@ -68,7 +72,7 @@ bool waitForCompositor(const std::string& socket)
         ::inotify_add_watch(watch, folder.c_str(), IN_CREATE | IN_MOVED_TO | IN_ATTRIB);
     const auto deadline = std::chrono::steady_clock::now() + compositorPatience;
     bool back = false;
-    while (!g_stopAsked && !(back = compositorAnswers(socket)) && std::chrono::steady_clock::now() < deadline) {
+    while (!g_stopAsked && !(back = compositorProcess(socket) > 0) && std::chrono::steady_clock::now() < deadline) {
         pollfd descriptor {watch, POLLIN, 0};
         if (::poll(&descriptor, 1, 250) > 0) {
             char events[4096];
@@ -79,13 +83,6 @@ bool waitForCompositor(const std::string& socket)
     if (watch >= 0)
         ::close(watch);
     return back && !g_stopAsked;
-}
-
-// Which socket file a compositor made: one that restarted made a new one, though it answers as before.
-std::pair<dev_t, ino_t> socketFile(const std::string& socket)
-{
-    struct stat file {};
-    return ::stat(socket.c_str(), &file) == 0 ? std::pair(file.st_dev, file.st_ino) : std::pair<dev_t, ino_t>();
 }
 
 // The first process ends as its child did.
@@ -137,20 +134,22 @@ std::string compositorSocket()
     return runtime && *runtime ? std::string(runtime) + '/' + name : std::string();
 }
 
-bool compositorAnswers(const std::string& socket)
+pid_t compositorProcess(const std::string& socket)
 {
     sockaddr_un address {};
     address.sun_family = AF_UNIX;
     if (socket.empty() || socket.size() >= sizeof address.sun_path)
-        return false;
+        return 0;
     std::memcpy(address.sun_path, socket.data(), socket.size());
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
-        return false;
-    // A full backlog is a compositor too busy to accept at once, not a missing one.
-    const bool answered = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 || errno == EAGAIN;
+        return 0;
+    ucred peer {};
+    socklen_t length = sizeof peer;
+    const bool answered = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0
+        && ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0;
     ::close(fd);
-    return answered;
+    return answered ? peer.pid : 0;
 }
 
 std::optional<int> runSupervised(const std::string& socket)
@@ -163,7 +162,7 @@ std::optional<int> runSupervised(const std::string& socket)
         sigaddset(&forwarded, signal);
     forwardSignals(true);
     for (bool first = true;; first = false) {
-        const auto compositor = socketFile(socket);
+        const pid_t compositor = compositorProcess(socket);
         // A signal that comes while the child is being made reaches it once the supervisor knows it.
         sigset_t previous;
         ::sigprocmask(SIG_BLOCK, &forwarded, &previous);
@@ -193,9 +192,9 @@ std::optional<int> runSupervised(const std::string& socket)
         ::unsetenv("LUMRA_REPLACES_PID");
         const int status = waitFor(child);
         g_child = 0;
-        // The compositor is gone, or another took its place already.
-        const bool compositorGone = !compositorAnswers(socket) || socketFile(socket) != compositor;
-        if (g_stopAsked || !endedWithTheConnection(status) || !compositorGone)
+        // Started again only when the compositor is gone, or another took its place already.
+        const pid_t compositorNow = compositorProcess(socket);
+        if (g_stopAsked || !endedWithTheConnection(status) || (compositorNow != 0 && compositorNow == compositor))
             return mirror(status);
         if (!budget.take(std::chrono::steady_clock::now())) {
             say("the Wayland compositor went away once more; Lumra has been started again too often to try again");

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include <sys/types.h>
+
 namespace lumra::Supervisor {
 
 // Qt's Wayland plug-in ends the process with one of these when the compositor goes away (Qt 6.4
@@ -31,8 +33,8 @@ private:
 // The compositor's socket the environment names (WAYLAND_DISPLAY, absolute or in XDG_RUNTIME_DIR);
 // empty when Lumra was handed a connection (WAYLAND_SOCKET) it could not open again.
 std::string compositorSocket();
-// Whether a compositor accepts connections on `socket` now.
-bool compositorAnswers(const std::string& socket);
+// The process of the compositor that accepts connections on `socket` now, 0 when none does.
+pid_t compositorProcess(const std::string& socket);
 
 // Runs Lumra in a child process, started again when the compositor on `socket` restarts. Returns
 // nothing in each child, which goes on to be Lumra; in the first process, once there is no Lumra

@@ -53,7 +53,7 @@ TEST_F(CompositorRestartWaylandTest, CopiesAreRecordedAgainOnceTheRestartedCompo
     // Lumra said it started once more: it is connected to the new compositor.
     ASSERT_TRUE(QTest::qWaitFor([&] { return lumra.output().count("Lumra started") >= 2 || !lumra.running(); }, 60000)
                 && lumra.running())
-        << lumra.output().toStdString();
+        << "exit code " << lumra.exitCode() << "\n" << lumra.output().toStdString();
 
     ASSERT_TRUE(wlCopy("after the compositor came back"));
     EXPECT_TRUE(QTest::qWaitFor(

@@ -63,6 +63,7 @@ public:
         return m_output;
     }
     bool running() const { return m_process.state() == QProcess::Running; }
+    int exitCode() const { return m_process.exitCode(); }
     qint64 processId() const { return lumraProcess(m_process.processId()); }
     // Ends it the way a crash or the OOM killer does, with no chance to clean up.
     void killOutright()
