@@ -11,7 +11,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QThread>
 
 #include <functional>
 
@@ -49,12 +48,15 @@ TEST_F(HostileSourceWaylandTest, ATricklingSourceHoldsNeitherThePopupNorTheNextC
     RunningLumra lumra;
     ASSERT_TRUE(lumra.start()) << lumra.output().toStdString();
     ASSERT_TRUE(lumra.output().contains("clipboard through")) << lumra.output().toStdString();
-    QThread::msleep(500);
+    // Lumra has settled once it stored a copy: what it holds for its work is in the baseline.
+    ASSERT_TRUE(wlCopy("before the trickling source"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return storedTexts(dataDir.supportFolder()).contains("before the trickling source"); }, 20000))
+        << lumra.output().toStdString();
     const qint64 before = lumra.residentBytes();
 
     HostileProgram source;
     ASSERT_TRUE(source.start(QStringLiteral(LUMRA_TRICKLING_WAYLAND_SOURCE), {}));
-    QThread::msleep(300); // Lumra is reading the offer by now
+    ASSERT_TRUE(source.waitForOutput("ASKED", 20000)) << lumra.output().toStdString(); // Lumra is reading the offer
 
     // Mapping a window under a compositor on a busy machine takes the sanitizer build seconds of
     // its own; the user needs the popup within a few, whatever the owner does.

@@ -1,6 +1,6 @@
 // A Wayland client that takes the clipboard through the data-control protocol and answers every
-// reader one byte every 400 ms, never closing its pipe. It prints READY once its selection is set
-// and serves until it is killed.
+// reader one byte every 400 ms, never closing its pipe. It prints READY once its selection is set,
+// ASKED each time a reader asks for it, and serves until it is killed.
 //   --silent   never writes a byte: each reader's pipe is held open and left unanswered
 //   --types N  offers N more made-up types besides its text ones, then stays silent on its
 //              connection, never answering
@@ -26,6 +26,8 @@ void send(void*, zwlr_data_control_source_v1*, const char*, int32_t fd)
 {
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     readers.push_back(fd);
+    std::printf("ASKED\n"); // a reader is waiting on it
+    std::fflush(stdout);
 }
 void cancelled(void*, zwlr_data_control_source_v1*) { }
 const zwlr_data_control_source_v1_listener sourceListener {send, cancelled};

@@ -16,6 +16,7 @@ namespace lumra {
 
 namespace {
 constexpr int connectTimeoutMs = 2000;
+constexpr int maxReadsPerWake = 256; // a megabyte of events; then other work on the thread goes first
 }
 
 struct RegistryListener {
@@ -67,7 +68,13 @@ WaylandConnection::WaylandConnection(wl_display* display)
         return;
     m_notifier = new QSocketNotifier(wl_display_get_fd(display), QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, [this] {
-        readOnce(0);
+        // A burst (a copy of thousands of types) is read as fast as it comes, not one buffer a
+        // turn of the event loop: the compositor drops a client that falls too far behind.
+        for (int read = 0; read < maxReadsPerWake && readOnce(0) && !isBroken(); ++read) {
+            pollfd descriptor {wl_display_get_fd(m_display), POLLIN, 0};
+            if (::poll(&descriptor, 1, 0) <= 0)
+                break;
+        }
         if (isBroken()) {
             m_notifier->setEnabled(false);
             reportBroken();

@@ -43,6 +43,8 @@ public:
 
     // The protocol in use: "ext_data_control_manager_v1" or "zwlr_data_control_manager_v1".
     QString protocolName() const;
+    // For diagnostics: how many times the connection was opened again after it broke or failed.
+    int reconnectAttempts() const;
 
     void setReadTimeout(std::chrono::milliseconds timeout) { m_readTimeout = timeout; }
 
