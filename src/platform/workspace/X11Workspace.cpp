@@ -151,39 +151,35 @@ std::optional<WindowProperties> X11Workspace::managedWindowLike(quint64 window, 
     // owner no window matches (or a desktop of many windows) must not cost the main thread a
     // round trip per window at every copy.
     const QList<quint64> listed = clientWindows();
-    QHash<quint64, WindowProperties> kept;
-    kept.reserve(listed.size());
-    for (quint64 client : listed) {
-        if (auto it = m_managed.constFind(client); it != m_managed.constEnd())
-            kept.insert(client, *it);
+    if (listed != m_listed) {
+        QHash<quint64, WindowProperties> kept;
+        kept.reserve(listed.size());
+        for (quint64 client : listed) {
+            if (auto it = m_managed.constFind(client); it != m_managed.constEnd())
+                kept.insert(client, *it);
+        }
+        m_managed = std::move(kept);
+        m_listed = listed;
     }
-    m_managed = std::move(kept);
 
     // Windows of the owner's own X client first: they need no property to match.
     const unsigned long ownerClient = m_connection->clientOf(window);
-    QList<quint64> ordered;
-    ordered.reserve(listed.size());
-    for (quint64 client : listed) {
-        if (m_connection->clientOf(client) == ownerClient)
-            ordered.append(client);
-    }
-    for (quint64 client : listed) {
-        if (m_connection->clientOf(client) != ownerClient)
-            ordered.append(client);
-    }
     int read = 0;
-    for (quint64 client : std::as_const(ordered)) {
-        auto it = m_managed.find(client);
-        if (it == m_managed.end()) {
-            if (read == maxWindowsReadPerLookUp)
-                continue; // a later look-up reads it
-            ++read;
-            ++m_windowsRead;
-            it = m_managed.insert(client, propertiesOf(client));
+    for (const bool ownClient : {true, false}) {
+        for (quint64 client : listed) {
+            if ((m_connection->clientOf(client) == ownerClient) != ownClient)
+                continue;
+            auto it = m_managed.find(client);
+            if (it == m_managed.end()) {
+                if (read == maxWindowsReadPerLookUp)
+                    continue; // a later look-up reads it
+                ++read;
+                ++m_windowsRead;
+                it = m_managed.insert(client, propertiesOf(client));
+            }
+            if ((ownClient || (pid != 0 && it->pid == pid)) && !it->wmClass.isEmpty())
+                return *it;
         }
-        const bool sameProgram = m_connection->clientOf(client) == ownerClient || (pid != 0 && it->pid == pid);
-        if (sameProgram && !it->wmClass.isEmpty())
-            return *it;
     }
     return std::nullopt;
 }

@@ -45,7 +45,8 @@ private:
     DesktopEntries* m_entries;
     unsigned long m_timeWindow = 0;
     quint64 m_lastActive = 0;
-    QHash<quint64, WindowProperties> m_managed; // managed windows read so far, by id
+    QList<quint64> m_listed; // _NET_CLIENT_LIST when last searched
+    QHash<quint64, WindowProperties> m_managed; // those of its windows read so far, by id
     qint64 m_windowsRead = 0;
 };
 
