@@ -35,8 +35,9 @@ class X11Connection;
 // found by its (requestor, property), there are at most a few per requesting program and a
 // bounded number in all, and one whose requestor stops taking its pieces is dropped. A program past
 // its own bound is refused; once all are taken, a program holding fewer than the busiest one takes
-// the slot of that one's transfer idle longest, so no crowd of programs keeps another's paste out. An X error is tied to the answer it belongs to by its serial, so a
-// requestor that vanished costs its own transfers only.
+// the slot of that one's transfer idle longest, so no crowd of programs keeps another's paste out.
+// An X error is tied to the answer it belongs to by its serial, so a requestor that vanished costs
+// its own transfers only.
 class X11Pasteboard final : public Pasteboard {
     Q_OBJECT
 public:

@@ -9,7 +9,6 @@
 
 namespace lumra {
 
-class DesktopEntries;
 class X11Connection;
 
 // The workspace on X11: the active window from the window manager's _NET_ACTIVE_WINDOW,

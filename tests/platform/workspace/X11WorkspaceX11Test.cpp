@@ -41,6 +41,8 @@ protected:
         XClassHint hint {const_cast<char*>("lumratestapp"), const_cast<char*>("LumraTestApp")};
         XSetClassHint(display, appWindow, &hint);
         setCardinal(appWindow, "_NET_WM_PID", XA_CARDINAL, testPid);
+        // No window manager's list is left from an earlier test: the server reuses window ids.
+        XDeleteProperty(display, root, XInternAtom(display, "_NET_CLIENT_LIST", x11::XFalse));
         setActiveWindow(0);
 
         workspace = X11Workspace::create();
