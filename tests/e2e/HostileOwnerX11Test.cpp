@@ -11,7 +11,6 @@
 
 #include <QDir>
 #include <QStandardPaths>
-#include <QThread>
 
 #include <array>
 #include <csignal>
@@ -37,12 +36,16 @@ TEST_P(HostileOwnerX11Test, ThePopupOpensAtOnceAndTheNextCopyIsStored)
     dataDir.skipOnboarding();
     RunningLumra lumra;
     ASSERT_TRUE(lumra.start()) << lumra.output().toStdString();
-    QThread::msleep(500);
+    // Memory is measured from a Lumra that has stored a copy: its store and reading threads are up.
+    const QString first = QStringLiteral("a plain copy before the hostile one");
+    ASSERT_TRUE(xclipCopy(first.toUtf8()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return storedTexts(dataDir.supportFolder()).contains(first); }, 20000))
+        << lumra.output().toStdString();
     const qint64 before = lumra.residentBytes();
 
     HostileProgram owner;
     ASSERT_TRUE(owner.start(QStringLiteral(LUMRA_HOSTILE_X11_OWNER), {QString::fromLatin1(c.mode)}));
-    QThread::msleep(300); // Lumra is reading the offer by now
+    ASSERT_TRUE(owner.waitForOutput("ASKED", 20000)) << lumra.output().toStdString();
 
     expectHostileOwnerHoldsNothing(lumra, dataDir.supportFolder(), before, popupShown,
                                    [](const QByteArray& text) { return xclipCopy(text); });
@@ -111,10 +114,12 @@ TEST_F(HostileOwnerX11Test, ASlowOwnerCostsNoCopyMadeWhileItIsRead)
     ASSERT_TRUE(owner.start(QStringLiteral(LUMRA_HOSTILE_X11_OWNER), {QStringLiteral("slow")}));
     ASSERT_TRUE(owner.waitForOutput("SENDING", 10000)) << "Lumra did not ask for the text";
 
+    // Each is seen and read before the next, all while the owner is still sending.
     const QStringList quick {QStringLiteral("quick one"), QStringLiteral("quick two"), QStringLiteral("quick three")};
     for (const QString& text : quick) {
         ASSERT_TRUE(xclipCopy(text.toUtf8()));
-        QThread::msleep(300);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return storedTexts(dataDir.supportFolder()).contains(text); }, 10000))
+            << lumra.output().toStdString();
     }
     const QStringList expected {quick[2], quick[1], quick[0], QStringLiteral("copied by a hostile owner: slow")};
     EXPECT_TRUE(QTest::qWaitFor([&] { return storedTexts(dataDir.supportFolder()) == expected; }, 10000))
@@ -257,7 +262,7 @@ TEST_F(ClipboardOwnerX11Test, AnOwnerThatExitsMidReadIsLoggedAsGone)
     EXPECT_FALSE(lumra.output().contains(QStringLiteral("changed while it was read"))) << lumra.output().toStdString();
 }
 
-// Six owners that answer slowly take the clipboard 100 ms apart: the last two are still asked, and
+// Six owners that answer slowly take the clipboard one after the other: the last two are still asked, and
 // the last one's copy, which stays on the clipboard, is stored.
 TEST_F(ClipboardOwnerX11Test, SlowOwnersInQuickSuccessionDoNotHideTheLastCopies)
 {
@@ -266,7 +271,9 @@ TEST_F(ClipboardOwnerX11Test, SlowOwnersInQuickSuccessionDoNotHideTheLastCopies)
     for (size_t i = 0; i < owners.size(); ++i) {
         ASSERT_TRUE(owners[i].start(QStringLiteral(LUMRA_HOSTILE_X11_OWNER),
                                     {QStringLiteral("slow"), QStringLiteral("number %1").arg(i + 1)}));
-        QTest::qWait(100);
+        // The next takes the clipboard once Lumra has seen this one, while it is still answering.
+        if (i + 1 < owners.size())
+            ASSERT_TRUE(owners[i].waitForOutput("ASKED", 10000)) << lumra.output().toStdString();
     }
     const QString last = QStringLiteral("copied by a hostile owner: slow number 6");
     EXPECT_TRUE(QTest::qWaitFor([&] { return storedTexts(dataDir.supportFolder()).contains(last); }, 10000))

@@ -28,6 +28,8 @@
 //   retake-on-input  a public text; at a line on its input it takes the clipboard again on the same
 //            window, a few milliseconds later by the server's clock, with a text marked for a
 //            password manager
+//   crowd    a text, from a window whose _NET_WM_PID names no process, on a desktop of 600 managed
+//            windows of another connection (it sets _NET_CLIENT_LIST); prints OWNER <window> first
 // It prints READY once it owns the clipboard, ASKED at the first request and ANSWERED after each
 // answer has reached the server, and serves until it is killed. X errors end it, as they end most
 // real programs (Xlib's default handler): an answer to a window the reader already destroyed
@@ -303,6 +305,22 @@ struct Owner {
         }
     }
 
+    void makeCrowd()
+    {
+        static constexpr int crowdSize = 600;
+        static constexpr unsigned long nobody = 2147483646; // past any pid_max
+        Display* desktop = XOpenDisplay(nullptr);
+        std::vector<long> windows;
+        for (int i = 0; i < crowdSize; ++i)
+            windows.push_back(long(XCreateSimpleWindow(desktop, DefaultRootWindow(desktop), 0, 0, 1, 1, 0, 0, 0)));
+        XChangeProperty(desktop, DefaultRootWindow(desktop), XInternAtom(desktop, "_NET_CLIENT_LIST", False), XA_WINDOW,
+                        32, PropModeReplace, reinterpret_cast<const unsigned char*>(windows.data()), crowdSize);
+        XSync(desktop, False); // the connection stays open: its windows with it
+        XChangeProperty(display, window, XInternAtom(display, "_NET_WM_PID", False), XA_CARDINAL, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(&nobody), 1);
+        std::printf("OWNER %lu\n", window);
+    }
+
     int run()
     {
         display = XOpenDisplay(nullptr);
@@ -334,6 +352,8 @@ struct Owner {
         }
         if (mode == "twice")
             text = "first of two quick copies";
+        if (mode == "crowd")
+            makeCrowd();
         offerTargets();
         clipboard = XInternAtom(display, "CLIPBOARD", False);
         XSetSelectionOwner(display, clipboard, window, CurrentTime);

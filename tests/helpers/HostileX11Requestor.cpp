@@ -9,6 +9,8 @@
 //   slow           reads the whole text, printing PIECE after each piece and waiting for a line on
 //                  its input before asking for the next; prints DONE <bytes> <hash> at the end.
 //   owner-window   asks with the owner's own window as requestor; prints ASKED, then sits.
+//   owner-client   sends the owner a made-up request naming another id of the owner's X client
+//                  (the server checks no window of a sent event); prints ASKED, then sits.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
@@ -118,9 +120,11 @@ int read(Display* display, Atom clipboard, Atom utf8, bool leaveMidway)
             waitForEvent(display, window, PropertyNotify, &event, PropertyNewValue);
             if (leaveMidway) {
                 // Taking the piece asks for the next, which the owner then writes to a window
-                // that is gone.
+                // that is gone: with the server held, the owner cannot write it before.
+                XGrabServer(display);
                 takeProperty(display, window, property, &type);
                 XDestroyWindow(display, window);
+                XUngrabServer(display);
                 XSync(display, False);
                 say("LEFT");
                 return 0;
@@ -151,6 +155,24 @@ int askWithOwnersWindow(Display* display, Atom clipboard, Atom utf8)
     sitUntilKilled();
 }
 
+int askWithOwnersClient(Display* display, Atom clipboard, Atom utf8)
+{
+    say("READY");
+    const Window owner = XGetSelectionOwner(display, clipboard);
+    XEvent event {};
+    event.xselectionrequest.type = SelectionRequest;
+    event.xselectionrequest.owner = owner;
+    event.xselectionrequest.requestor = owner + 1;
+    event.xselectionrequest.selection = clipboard;
+    event.xselectionrequest.target = utf8;
+    event.xselectionrequest.property = XInternAtom(display, "LUMRA_FORGED", False);
+    event.xselectionrequest.time = CurrentTime;
+    XSendEvent(display, owner, False, NoEventMask, &event);
+    XSync(display, False);
+    say("ASKED");
+    sitUntilKilled();
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -166,5 +188,7 @@ int main(int argc, char** argv)
         return read(display, clipboard, utf8, mode == "leave-midway");
     if (mode == "owner-window")
         return askWithOwnersWindow(display, clipboard, utf8);
+    if (mode == "owner-client")
+        return askWithOwnersClient(display, clipboard, utf8);
     return flood(display, clipboard, utf8, std::atoi(mode.c_str()), argc > 2 && std::strcmp(argv[2], "now") == 0);
 }

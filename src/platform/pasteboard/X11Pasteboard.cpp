@@ -1002,12 +1002,14 @@ bool X11Pasteboard::startTransfer(const TransferKey& key, unsigned long type, co
 {
     const bool replacing = m_transfers.contains(key); // the requestor asks again on the same property
     if (!replacing) {
-        if (m_transfers.size() >= maxTransfers)
-            dropStalledTransfers();
         // Bound per program, not per window: one program asking from many windows must not hold
         // every slot.
         const unsigned long client = m_connection->clientOf(key.requestor);
-        if (m_transfers.size() >= maxTransfers || m_transfersPerClient.value(client) >= maxTransfersPerClient)
+        if (m_transfersPerClient.value(client) >= maxTransfersPerClient)
+            return false;
+        if (m_transfers.size() >= maxTransfers)
+            dropStalledTransfers();
+        if (m_transfers.size() >= maxTransfers && !makeRoomFor(client))
             return false;
         ++m_transfersPerClient[client];
         ++m_transfersPerWindow[key.requestor];
@@ -1017,6 +1019,31 @@ bool X11Pasteboard::startTransfer(const TransferKey& key, unsigned long type, co
     m_transfers.insert(key, Transfer {type, data, 0, Clock::shared().elapsed(), m_nextTransferId++});
     if (!m_stallSweep || !m_stallSweep->isActive())
         m_stallSweep = Clock::shared().start(transferStallTimeout, true, [this] { dropStalledTransfers(); });
+    return true;
+}
+
+// Every slot is taken: a program holding fewer transfers than the busiest one gets the slot of
+// that one's transfer idle longest, so that many programs together cannot keep a paste out.
+bool X11Pasteboard::makeRoomFor(unsigned long client)
+{
+    int busiest = 0;
+    for (int held : std::as_const(m_transfersPerClient))
+        busiest = std::max(busiest, held);
+    if (m_transfersPerClient.value(client) >= busiest)
+        return false;
+    const Transfer* idlest = nullptr;
+    TransferKey idlestKey;
+    for (auto it = m_transfers.cbegin(); it != m_transfers.cend(); ++it) {
+        if (m_transfersPerClient.value(m_connection->clientOf(it.key().requestor)) == busiest
+            && (!idlest || it->lastProgress < idlest->lastProgress)) {
+            idlest = &*it;
+            idlestKey = it.key();
+        }
+    }
+    if (!idlest)
+        return false;
+    qCDebug(lcPasteboard) << "dropped the longest idle clipboard transfer of the busiest requestor to serve another";
+    dropTransfer(idlestKey);
     return true;
 }
 

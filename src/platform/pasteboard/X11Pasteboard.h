@@ -33,9 +33,11 @@ class X11Connection;
 //
 // Serving costs the same for every request however many transfers are pending: a transfer is
 // found by its (requestor, property), there are at most a few per requesting program and a
-// bounded number in all (a request past either bound is refused), and one whose requestor stops
-// taking its pieces is dropped. An X error is tied to the answer it belongs to by its serial, so a
-// requestor that vanished costs its own transfers only.
+// bounded number in all, and one whose requestor stops taking its pieces is dropped. A program past
+// its own bound is refused; once all are taken, a program holding fewer than the busiest one takes
+// the slot of that one's transfer idle longest, so no crowd of programs keeps another's paste out.
+// An X error is tied to the answer it belongs to by its serial, so a requestor that vanished costs
+// its own transfers only.
 class X11Pasteboard final : public Pasteboard {
     Q_OBJECT
 public:
@@ -89,6 +91,7 @@ private:
     void serve(const void* request);
     void continueTransfer(const void* propertyEvent);
     bool startTransfer(const TransferKey& key, unsigned long type, const QByteArray& data);
+    bool makeRoomFor(unsigned long client);
     void dropTransfer(const TransferKey& key);
     void dropTransfersOf(unsigned long requestor, quint64 startedBefore);
     void dropStalledTransfers();

@@ -134,21 +134,54 @@ std::optional<AppIdentity> X11Workspace::applicationForWindow(quint64 window)
                     properties = fromLeader;
             }
         }
-        if (properties.wmClass.isEmpty() && properties.pid != 0
-            && properties.pid != QCoreApplication::applicationPid()) {
-            for (quint64 client : clientWindows()) {
-                WindowProperties candidate = propertiesOf(client);
-                if (candidate.pid == properties.pid && !candidate.wmClass.isEmpty()) {
-                    properties = candidate;
-                    break;
-                }
-            }
+        if (properties.wmClass.isEmpty() && properties.pid != QCoreApplication::applicationPid()) {
+            if (auto managed = managedWindowLike(window, properties.pid))
+                properties = *managed;
         }
     }
     auto identity = m_entries->index().identify(properties, QCoreApplication::applicationPid());
     if (identity)
         identity->window = window;
     return identity;
+}
+
+std::optional<WindowProperties> X11Workspace::managedWindowLike(quint64 window, qint64 pid)
+{
+    // Each managed window is read once while it stays listed, and at most a few per look-up: an
+    // owner no window matches (or a desktop of many windows) must not cost the main thread a
+    // round trip per window at every copy.
+    const QList<quint64> listed = clientWindows();
+    if (listed != m_listed) {
+        QHash<quint64, WindowProperties> kept;
+        kept.reserve(listed.size());
+        for (quint64 client : listed) {
+            if (auto it = m_managed.constFind(client); it != m_managed.constEnd())
+                kept.insert(client, *it);
+        }
+        m_managed = std::move(kept);
+        m_listed = listed;
+    }
+
+    // Windows of the owner's own X client first: they need no property to match.
+    const unsigned long ownerClient = m_connection->clientOf(window);
+    int read = 0;
+    for (const bool ownClient : {true, false}) {
+        for (quint64 client : listed) {
+            if ((m_connection->clientOf(client) == ownerClient) != ownClient)
+                continue;
+            auto it = m_managed.find(client);
+            if (it == m_managed.end()) {
+                if (read == maxWindowsReadPerLookUp)
+                    continue; // a later look-up reads it
+                ++read;
+                ++m_windowsRead;
+                it = m_managed.insert(client, propertiesOf(client));
+            }
+            if ((ownClient || (pid != 0 && it->pid == pid)) && !it->wmClass.isEmpty())
+                return *it;
+        }
+    }
+    return std::nullopt;
 }
 
 std::optional<AppIdentity> X11Workspace::frontmostApplication() { return applicationForWindow(activeWindow()); }

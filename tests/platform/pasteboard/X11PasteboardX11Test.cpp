@@ -8,16 +8,41 @@
 
 #include <QBuffer>
 #include <QImage>
+#include <QLoggingCategory>
+#include <QMutex>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
 
+#include <algorithm>
 #include <deque>
+#include <functional>
 #include <future>
+
+#include <dlfcn.h>
 
 using namespace lumra;
 using lumra::test::SelectionOwner;
+
+namespace {
+
+// Run once, right before the next XConvertSelection of this process goes out.
+std::function<void()> beforeNextConvert;
+
+} // namespace
+
+// Stands in for Xlib's, so that a test can act between a read's last look at the clipboard's owner
+// and its request.
+extern "C" int XConvertSelection(Display* display, Atom selection, Atom target, Atom property, Window requestor,
+                                 Time time)
+{
+    using Real = int (*)(Display*, Atom, Atom, Atom, Window, Time);
+    static const auto real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "XConvertSelection"));
+    if (auto before = std::exchange(beforeNextConvert, nullptr))
+        before();
+    return real(display, selection, target, property, requestor, time);
+}
 
 namespace {
 
@@ -292,6 +317,114 @@ TEST_F(X11PasteboardTest, OneProgramAskingFromManyWindowsLeavesRoomForOthers)
     Requestor flood({QString::number(X11Pasteboard::maxTransfers), QStringLiteral("now")});
     ASSERT_FALSE(flood.waitForLine("FLOODING").isEmpty());
     EXPECT_TRUE(test::xclipPaste("UTF8_STRING") == text);
+}
+
+// Enough programs, each in a process of its own, to take every transfer and never read: another
+// program's paste still gets its bytes.
+TEST_F(X11PasteboardTest, ACrowdOfProgramsHoldingEveryTransferLeavesRoomForAPaste)
+{
+    test::ManualClockScope time; // none of them is dropped for stalling
+    const QByteArray text = randomText(200 * 1024);
+    ASSERT_TRUE(pasteboard->write({{"text/plain;charset=utf-8", text}}).ok());
+    constexpr int programs = X11Pasteboard::maxTransfers / X11Pasteboard::maxTransfersPerClient;
+    std::deque<Requestor> crowd;
+    for (int i = 0; i < programs; ++i) {
+        crowd.emplace_back(QStringList {QString::number(X11Pasteboard::maxTransfersPerClient), QStringLiteral("now")});
+        ASSERT_FALSE(crowd.back().waitForLine("FLOODING").isEmpty());
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pasteboard->pendingTransfers() == X11Pasteboard::maxTransfers; }));
+    EXPECT_TRUE(test::xclipPaste("UTF8_STRING") == text);
+}
+
+// A program quits in the middle of a paste: the error for the next piece, written to its gone
+// window, ends its transfer at once rather than when it has stalled long enough.
+TEST_F(X11PasteboardTest, ATransferEndsAtTheErrorForItsGoneWindow)
+{
+    test::ManualClockScope time;
+    ASSERT_TRUE(pasteboard->write({{"text/plain;charset=utf-8", randomText(2 * 1024 * 1024)}}).ok());
+    Requestor leaving({QStringLiteral("leave-midway")});
+    ASSERT_FALSE(leaving.waitForLine("LEFT").isEmpty());
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_TRUE(display);
+    const Atom poke = XInternAtom(display, "LUMRA_TEST_POKE", x11::XFalse);
+    // Each poke is an event for Lumra, which settles the errors that came in before it.
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        XChangeProperty(display, Window(pasteboard->ownerWindow()), poke, XA_INTEGER, 32, PropModeAppend, nullptr, 0);
+        XFlush(display);
+        return pasteboard->pendingTransfers() == 0;
+    }));
+    XCloseDisplay(display);
+}
+
+// Lines logged by this process while it lives.
+class LogLines {
+public:
+    explicit LogLines(const QString& rules)
+    {
+        QLoggingCategory::setFilterRules(rules);
+        s_lines = &m_lines;
+        s_previous = qInstallMessageHandler(keep);
+    }
+    ~LogLines()
+    {
+        qInstallMessageHandler(s_previous);
+        s_lines = nullptr;
+        QLoggingCategory::setFilterRules(QString());
+    }
+    bool contains(const QString& text)
+    {
+        QMutexLocker lock(&s_mutex);
+        return std::any_of(m_lines.cbegin(), m_lines.cend(), [&](const QString& line) { return line.contains(text); });
+    }
+
+private:
+    static void keep(QtMsgType type, const QMessageLogContext& context, const QString& message)
+    {
+        {
+            QMutexLocker lock(&s_mutex);
+            if (s_lines)
+                s_lines->append(message);
+        }
+        if (s_previous)
+            s_previous(type, context, message);
+    }
+    QStringList m_lines;
+    static inline QMutex s_mutex;
+    static inline QStringList* s_lines = nullptr;
+    static inline QtMessageHandler s_previous = nullptr;
+};
+
+// A made-up request naming another id of Lumra's X client is no one's: nothing is sent for it and no
+// transfer kept.
+TEST_F(X11PasteboardTest, ARequestNamingAnotherIdOfLumrasClientIsIgnored)
+{
+    LogLines log(QStringLiteral("lumra.pasteboard.debug=true"));
+    ASSERT_TRUE(pasteboard->write({{"text/plain;charset=utf-8", randomText(200 * 1024)}}).ok());
+    Requestor forged({QStringLiteral("owner-client")});
+    ASSERT_FALSE(forged.waitForLine("ASKED").isEmpty());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return log.contains(QStringLiteral("ignored a clipboard request")); }));
+    EXPECT_EQ(pasteboard->pendingTransfers(), 0);
+}
+
+// Another program takes the clipboard after a read last looked at the owner and before its request
+// reached the server: the request went to that program, and its answer is not the copy being read.
+TEST_F(X11PasteboardTest, AnAnswerFromAProgramThatTookTheClipboardBeforeTheRequestIsRefused)
+{
+    copyWithXclip("the copy being read");
+    auto reader = pasteboard->offerReader();
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_TRUE(display);
+    beforeNextConvert = [display] {
+        const Atom clipboard = XInternAtom(display, "CLIPBOARD", x11::XFalse);
+        const Window first = XGetSelectionOwner(display, clipboard);
+        EXPECT_TRUE(test::xclipCopy("a later copy"));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return XGetSelectionOwner(display, clipboard) != first; }));
+    };
+    const OfferRead read = reader->data(QStringLiteral("UTF8_STRING"), 1024, QDeadlineTimer(10000));
+    beforeNextConvert = nullptr;
+    EXPECT_FALSE(read.ok()) << read.bytes.constData();
+    EXPECT_EQ(read.error.toStdString(), "The clipboard changed while it was read");
+    XCloseDisplay(display);
 }
 
 // A request naming Lumra's own window as requestor must leave that window as it was: Lumra learns

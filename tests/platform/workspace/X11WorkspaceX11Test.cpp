@@ -6,7 +6,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QTest>
 #include <QWidget>
 
 #include <poll.h>
@@ -39,6 +41,8 @@ protected:
         XClassHint hint {const_cast<char*>("lumratestapp"), const_cast<char*>("LumraTestApp")};
         XSetClassHint(display, appWindow, &hint);
         setCardinal(appWindow, "_NET_WM_PID", XA_CARDINAL, testPid);
+        // No window manager's list is left from an earlier test: the server reuses window ids.
+        XDeleteProperty(display, root, XInternAtom(display, "_NET_CLIENT_LIST", x11::XFalse));
         setActiveWindow(0);
 
         workspace = X11Workspace::create();
@@ -145,6 +149,39 @@ TEST_F(X11WorkspaceTest, ActivationAsksTheWindowManagerWithATimestamp)
     EXPECT_NE(event.xclient.data.l[1], 0);
 
     EXPECT_FALSE(workspace->activate({"org.example.Missing", "Missing", 0, 0}).ok());
+}
+
+// A clipboard owner whose _NET_WM_PID names no listed window, on a desktop of 600 windows, in a
+// process of its own: a look-up reads a bounded number of windows, and each window once in all,
+// however many copies it makes.
+TEST_F(X11WorkspaceTest, AnOwnerNoManagedWindowMatchesCostsEachWindowOneRead)
+{
+    QProcess owner;
+    owner.start(QStringLiteral(LUMRA_HOSTILE_X11_OWNER), {QStringLiteral("crowd")});
+    QByteArray output;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return (output += owner.readAllStandardOutput()).contains("READY"); }, 20000));
+    const quint64 ownerWindow = output.mid(output.indexOf("OWNER ") + 6).split('\n').value(0).toULongLong();
+    ASSERT_NE(ownerWindow, 0u);
+
+    constexpr int crowd = 600;
+    for (int copy = 0; copy < 2 * crowd / X11Workspace::maxWindowsReadPerLookUp; ++copy) {
+        const qint64 before = workspace->windowsRead();
+        EXPECT_FALSE(workspace->applicationForWindow(ownerWindow).has_value());
+        EXPECT_LE(workspace->windowsRead() - before, X11Workspace::maxWindowsReadPerLookUp) << "copy " << copy;
+    }
+    EXPECT_EQ(workspace->windowsRead(), crowd);
+
+    // A window of the owner's process that joins the desktop later still names it.
+    setCardinal(appWindow, "_NET_WM_PID", XA_CARDINAL, 2147483646);
+    XChangeProperty(display, root, XInternAtom(display, "_NET_CLIENT_LIST", x11::XFalse), XA_WINDOW, 32, PropModeAppend,
+                    reinterpret_cast<const unsigned char*>(&appWindow), 1);
+    XSync(display, x11::XFalse);
+    const auto found = workspace->applicationForWindow(ownerWindow);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->bundleId, "org.example.TestApp");
+    EXPECT_EQ(workspace->windowsRead(), crowd + 1);
+    owner.kill();
+    owner.waitForFinished();
 }
 
 } // namespace
