@@ -531,6 +531,7 @@ TEST_F(SyncFolderTest, TheAgeRulesKeepACopyMadeMinutesAgoOnAComputerWhoseClockRu
     auto& manager = static_cast<AgeRulesManager&>(*a.manager);
     manager.setRecycleBinEnabled(false);
     manager.setAutoCleanMinutes(60);
+    EXPECT_EQ(manager.countAutoCleanCandidates(60), 0) << "the cleanup settings count what the auto-clean removes";
     manager.runBackgroundInline = true;
     manager.runAutoClean();
     QCoreApplication::processEvents(); // its result comes back by a queued call
