@@ -512,6 +512,15 @@ void SyncEngine::noteRowAge(const QUuid& id, const QList<FieldState>& fields, qi
     m_config.rowAges->note(id, std::max(learnt, dateAdded < fields.size() ? fields[dateAdded].stamp : 0));
 }
 
+qint64 SyncEngine::madeAt(const SyncRecord& record)
+{
+    sql::Statement* st = m_state.prepare(QStringLiteral("SELECT learnt FROM rowState WHERE entity = ? AND id = ?"));
+    st->bind(1, qint64(entityCode(record.entity)));
+    st->bind(2, uuidText(record.id));
+    const qint64 learnt = st->step() ? st->int64(0) : 0;
+    return std::max(learnt, record.stampOf(QStringLiteral("dateAdded")));
+}
+
 Status SyncEngine::loadRowAges()
 {
     sql::Statement* ahead = m_state.prepare(QStringLiteral("SELECT value FROM meta WHERE key LIKE 'clockAhead:%'"));

@@ -170,6 +170,9 @@ private:
     // when this history learned of it.
     void noteRowAge(const QUuid& id, const QList<FieldState>& fields, qint64 learnt);
     Status loadRowAges();
+    // The latest time a clock seen says the record's row was made: its dateAdded, that field's
+    // stamp, and when this history learned of the row (kept after it was deleted), as rowAges has it.
+    qint64 madeAt(const SyncRecord& record);
     QList<std::pair<store::EntityKind, QUuid>> liveRowsOfState();
     std::optional<Cursor> cursor(const QUuid& device);
     Status putCursor(const QUuid& device, const Cursor& cursor);

@@ -127,7 +127,7 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
                 return Applied::yes; // older than the delete
             // Removed by an age rule, here or elsewhere, and kept by its writer: it lives again here
             // once our own rule no longer removes it (our clock was ahead, and is right again).
-            if (ageRuleRemoves(record.fields, ageRules(), m_now))
+            if (ageRuleRemoves(record.fields, ageRules(), m_now, madeAt(record)))
                 return Applied::aged;
             revived = true;
         }
