@@ -321,6 +321,13 @@ private:
     AgeRules m_ageRules;
     bool m_republish = false;
     QHash<Key, store::ManagedObjectPtr> m_batchRows; // inserted by the batch under way
+    // The first write of the batch under way to the state that failed (a full disk): the batch is not kept.
+    Status m_batchWrites;
+    void checkBatchWrite(const Status& s)
+    {
+        if (!s && m_batchWrites)
+            m_batchWrites = s;
+    }
     QHash<QString, std::pair<QString, qint64>> m_stalls; // device -> (what, since)
     QMap<QString, QString> m_unreadable;                 // device -> why its folder could not be read last pass
     // What the last retry of held records saw, so that a record is tried again only once what

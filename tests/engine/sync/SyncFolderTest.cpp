@@ -2,6 +2,7 @@
 #include "TestImages.h"
 
 #include "model/NotificationCenter.h"
+#include "model/store/Sqlite.h"
 #include "model/sync/SyncFolderContainer.h"
 #include "model/sync/SyncRecord.h"
 #include "platform/cloud/SyncFiles.h"
@@ -590,6 +591,47 @@ TEST_F(SyncFolderTest, TheStatusCountsWhatIsHeldAndNamesAClockOnlyWhileItsComput
     EXPECT_EQ(a.sync().warning(), QStringLiteral("2 records from computer %1 held: stamped ahead of this computer's clock, "
                                                  "1 record refused from computer %1")
                                       .arg(d.name()));
+}
+
+TEST_F(SyncFolderTest, ADeleteWhoseNoteCannotBeKeptIsNotAppliedWithoutItAndTheStatusSaysSo)
+{
+    const ClipboardItem row = a.add(QStringLiteral("deleted elsewhere after it stood far ahead"));
+    a.pass();
+    FakeComputer d(shared.path());
+    const qint64 now = a.clock.now().toMSecsSinceEpoch();
+    QFile journal(sync::SyncFiles::journalPath(d.folder, 1));
+    ASSERT_TRUE(journal.open(QIODevice::Append));
+    journal.write(QStringLiteral(R"({"v":1,"op":"delete","entity":"item","id":"%1","mtime":%2,"device":"%3","before":%4})"
+                                 "\n")
+                      .arg(sync::uuidText(row.id))
+                      .arg(now + 60'000)
+                      .arg(sync::uuidText(d.id))
+                      .arg(now - 60'000)
+                      .toUtf8());
+    journal.close();
+    d.publish();
+
+    // The disk fills as the delete notes what it was made after.
+    const QString path = a.manager->persistence()->folder() + QStringLiteral("/LumraSync.sqlite");
+    a.manager.reset();
+    sql::Database state;
+    ASSERT_TRUE(state.open(path, false).ok());
+    ASSERT_TRUE(state.exec(QStringLiteral("CREATE TRIGGER diskFull BEFORE INSERT ON restamped "
+                                          "BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END")).ok());
+    a.boot();
+    a.pass();
+    EXPECT_TRUE(a.item(row.id)) << "the delete is not kept without its note";
+    EXPECT_EQ(a.sync().warning().toStdString(), QStringLiteral("the folder of computer %1 cannot be read").arg(d.name()).toStdString());
+
+    a.manager.reset();
+    ASSERT_TRUE(state.exec(QStringLiteral("DROP TRIGGER diskFull")).ok());
+    a.boot();
+    a.pass();
+    EXPECT_FALSE(a.item(row.id));
+    EXPECT_TRUE(a.sync().warning().isEmpty()) << a.sync().warning().toStdString();
+    sql::Statement* noted = state.prepare(QStringLiteral("SELECT COUNT(*) FROM restamped"));
+    ASSERT_TRUE(noted && noted->step());
+    EXPECT_EQ(noted->int64(0), 1) << "kept with the delete";
 }
 
 TEST_F(SyncFolderTest, AWaitForAComputerWhoseFolderIsGoneEndsWithIt)
