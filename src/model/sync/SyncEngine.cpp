@@ -194,7 +194,7 @@ Status SyncEngine::supersede(const QStringList& former)
             if (Status s = noteGoneAhead(device, *stamp); !s)
                 return s;
         for (const QString& sql : {QStringLiteral("DELETE FROM pending WHERE device = ? AND why = 'ahead'"),
-                                   QStringLiteral("DELETE FROM meta WHERE key = 'clockAhead:' || ?")}) {
+                                   QStringLiteral("DELETE FROM meta WHERE key IN ('clockAhead:' || ?1, 'clockSeen:' || ?1)")}) {
             sql::Statement* st = m_state.prepare(sql);
             st->bind(1, device);
             st->step();

@@ -71,6 +71,9 @@ public:
         // device -> how far ahead of our clock it stamped the latest record read from it (ms), while
         // that is beyond the bound: its clock still runs ahead
         QMap<QString, qint64> clocksAhead;
+        // device -> how far behind our clock its own clock was as it last published it (ms), while
+        // that is beyond the bound: it dates its copies long ago
+        QMap<QString, qint64> clocksBehind;
     };
 
     SyncEngine(Config config, std::unique_ptr<store::ManagedObjectContext> context, const store::PersistentStore* cloudStore);
@@ -276,6 +279,10 @@ private:
     Status noteGoneAhead(const QString& device, qint64 stamp);
     // Whether the latest record read from a device was stamped beyond the bound, and by how much.
     void noteWriterClock(const QUuid& device, qint64 stamp, qint64 nowMs);
+    // What a device's manifest says of its clock, when it says something new: how far behind ours it is.
+    Status noteClockPublished(const QUuid& device, qint64 clock, qint64 nowMs);
+    // Our manifest says our clock again now and then, and as soon as our clock was set back or on.
+    Status publishClock(qint64 nowMs);
     void raiseFloor(qint64 stamp, qint64 nowMs);
     // The floor and where it stood before each jump beyond the bound, kept in the state.
     Status putFloor();

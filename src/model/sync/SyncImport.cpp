@@ -105,7 +105,7 @@ SyncEngine::Outcome SyncEngine::importChanges(qint64 nowMs)
         it = present.contains(it.key()) || it.key() == ownName() ? std::next(it) : m_stalls.erase(it);
     {
         QStringList gone;
-        sql::Statement* st = m_state.prepare(QStringLiteral("SELECT key FROM meta WHERE key LIKE 'clockAhead:%'"));
+        sql::Statement* st = m_state.prepare(QStringLiteral("SELECT key FROM meta WHERE key LIKE 'clockAhead:%' OR key LIKE 'clockSeen:%'"));
         while (st->step())
             if (!present.contains(st->text(0).section(u':', 1)))
                 gone << st->text(0);
@@ -128,7 +128,32 @@ SyncEngine::Outcome SyncEngine::importChanges(qint64 nowMs)
         outcome.status = s;
     if (Status s = nameAhead(nowMs); !s && outcome.status)
         outcome.status = s;
+    if (Status s = publishClock(nowMs); !s && outcome.status)
+        outcome.status = s;
     return outcome;
+}
+
+Status SyncEngine::publishClock(qint64 nowMs)
+{
+    const QString said = meta(QStringLiteral("clockPublished"));
+    const qint64 at = said.toLongLong();
+    if ((!said.isEmpty() && nowMs >= at && nowMs - at < std::min(clockRepublishMs, m_config.maxClockAheadMs / 4)) || !m_ownDir.isOpen())
+        return {};
+    Result<std::optional<Manifest>> manifest = SyncFiles::readManifest(m_ownDir);
+    if (!manifest || !manifest.value())
+        return {};
+    return writeOwnManifest(*manifest.value());
+}
+
+Status SyncEngine::noteClockPublished(const QUuid& device, qint64 clock, qint64 nowMs)
+{
+    const QString key = QStringLiteral("clockSeen:") + uuidText(device);
+    const QString seen = meta(key);
+    if (clock <= 0 || seen.section(u' ', 0, 0).toLongLong() == clock)
+        return {}; // nothing new: how far behind it was stays as read when it was
+    // Read for the first time, a clock may be old only because its computer is off: the next one counts.
+    const qint64 behind = seen.isEmpty() ? 0 : nowMs - clock;
+    return putMeta(key, QStringLiteral("%1 %2 %3").arg(clock).arg(behind).arg(nowMs));
 }
 
 Status SyncEngine::nameAhead(qint64 nowMs)
@@ -227,6 +252,9 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
     m_readingFormerSelf = formerSelf;
     const auto notFormer = qScopeGuard([this] { m_readingFormerSelf = false; });
     const bool gone = superseded().contains(uuidText(device));
+    if (!formerSelf && !gone && device != m_config.device)
+        if (Status s = noteClockPublished(device, manifest.clock, nowMs); !s)
+            return s;
     std::optional<std::optional<qint64>> limit; // looked up once, when a record needs it
     // None: older than what we stamped again of that row, so already overtaken here.
     auto restampedIfOurs = [&](const SyncRecord& record) -> std::optional<SyncRecord> {

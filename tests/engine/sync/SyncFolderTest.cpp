@@ -543,6 +543,31 @@ TEST_F(SyncFolderTest, TheAgeRulesKeepACopyMadeMinutesAgoOnAComputerWhoseClockRu
     a.manager->setAutoCleanMinutes(0);
 }
 
+TEST_F(SyncFolderTest, TheStatusNamesAComputerWhoseClockIsFarBehindUntilItIsPutRight)
+{
+    // A row dated long ago, published late by a clock that is right, names no one; nor does a computer that is off.
+    ClipboardItem old = textItem(QStringLiteral("restored from a backup"), b.clock.now().addDays(-300));
+    storeItems(*b.manager, {old});
+    settle();
+    ASSERT_TRUE(a.item(old.id));
+    a.clock.advance(std::chrono::hours(24 * 3));
+    a.pass();
+    EXPECT_TRUE(a.sync().warning().isEmpty()) << a.sync().warning().toStdString();
+
+    // A dead clock battery: B starts 200 days behind.
+    b.clock.setNow(a.clock.now().addDays(-200));
+    b.boot();
+    b.add(QStringLiteral("copied behind"));
+    settle();
+    const QString name = sync::uuidText(b.sync().device()).left(8);
+    EXPECT_EQ(a.sync().warning().toStdString(), QStringLiteral("computer %1 dates its copies 200 days behind this computer's clock").arg(name).toStdString());
+
+    // Put right while it runs: its next pass says so.
+    b.clock.setNow(a.clock.now());
+    settle();
+    EXPECT_TRUE(a.sync().warning().isEmpty()) << a.sync().warning().toStdString();
+}
+
 // A computer that exists only as its folder, written by hand.
 struct FakeComputer {
     explicit FakeComputer(const QString& shared)
