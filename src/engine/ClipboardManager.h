@@ -48,6 +48,9 @@ class SyncFolderContainer;
 class TextRecognizer;
 class Workspace;
 struct FileState;
+namespace sync {
+class RowAges;
+}
 namespace store {
 class ManagedObject;
 class Predicate;
@@ -749,6 +752,8 @@ private:
     // not be stored yet) is counted and never chosen.
     Result<QList<store::ManagedObjectPtr>> markRowsBeyondLimit(const store::ManagedObjectPtr& captured = nullptr);
     void applyAutoCleanResult(const AutoCleanResult& result);
+    // What the sync tells of each synced row's age while it is on; null while it is off.
+    std::shared_ptr<sync::RowAges> syncedRowAges() const;
     // Made at the first auto-clean; its deleter waits for a running pass.
     std::unique_ptr<QThreadPool, void (*)(QThreadPool*)> m_housekeepingPool {nullptr, nullptr};
 

@@ -55,8 +55,9 @@ bool hasShortcut(const ManagedObject& row)
     return keyCode && *keyCode >= 0 && *keyCode <= 0xFFFF;
 }
 
-// Candidates of an auto-clean pass (?1 is the cut-off). The decoration test runs inside the same
-// statement that trashes or deletes, so an edit saved before it executes always saves its row.
+// Candidates of an auto-clean pass (?1 is the cut-off; ?3 the ids the sync calls young, see
+// youngIds). The decoration test runs inside the same statement that trashes or deletes, so an
+// edit saved before it executes always saves its row.
 const QString autoCleanWhere = QStringLiteral(
     "isPinned = 0 AND isPinnedToTop = 0 AND isTrashed = 0 AND dateAdded < ?1"
     " AND (lastPastedDate IS NULL OR lastPastedDate < ?1)"
@@ -65,7 +66,18 @@ const QString autoCleanWhere = QStringLiteral(
     " OR (typeof(tagsJSON) = 'text' AND CASE WHEN json_valid(tagsJSON) THEN json_type(tagsJSON) = 'array'"
     " AND json_array_length(tagsJSON) > 0"
     " AND NOT EXISTS (SELECT 1 FROM json_each(tagsJSON) WHERE json_each.type != 'text') ELSE 0 END)"
-    " OR (typeof(comment) = 'text' AND comment != ''))");
+    " OR (typeof(comment) = 'text' AND comment != ''))"
+    " AND hex(id) NOT IN (SELECT value FROM json_each(?3))");
+
+// The synced rows some clock the sync sees says were made since `cutoffMs`, as autoCleanWhere's ?3.
+QString youngIds(const std::shared_ptr<sync::RowAges>& ages, qint64 cutoffMs)
+{
+    QJsonArray young;
+    if (ages)
+        for (const QUuid& id : ages->madeSince(cutoffMs))
+            young.append(QString::fromLatin1(id.toRfc4122().toHex().toUpper()));
+    return QString::fromLatin1(QJsonDocument(young).toJson(QJsonDocument::Compact));
+}
 
 void deletePool(QThreadPool* pool) { delete pool; } // waits for a running pass
 
@@ -414,7 +426,7 @@ void ClipboardManager::runAutoClean()
     std::shared_ptr<sync::AgeRuleLedger> ledger = m_syncFolder && !toBin ? m_syncFolder->ageRuleDeletes() : nullptr;
     const sync::AgeRuleDelete rule {sync::autoCleanRule, minutes * secondsPerMinute};
     // A synced row goes only once every clock the sync sees agrees it is old (the timer comes back).
-    std::shared_ptr<sync::RowAges> ages = m_syncFolder && m_syncFolder->isActive() ? m_syncFolder->rowAges() : nullptr;
+    std::shared_ptr<sync::RowAges> ages = syncedRowAges();
     if (ages && !ages->loaded())
         return;
     const qint64 cutoffMs = now.addSecs(-minutes * secondsPerMinute).toMSecsSinceEpoch();
@@ -423,17 +435,12 @@ void ClipboardManager::runAutoClean()
         AutoCleanResult result;
         result.trashed = toBin;
         result.trashedDate = now;
-        QJsonArray young;
-        if (ages)
-            for (const QUuid& id : ages->madeSince(cutoffMs))
-                young.append(QString::fromLatin1(id.toRfc4122().toHex().toUpper()));
-        const QByteArray youngIds = QJsonDocument(young).toJson(QJsonDocument::Compact);
-        const QString statement = removalStatement(toBin, autoCleanWhere + QStringLiteral(" AND hex(id) NOT IN (SELECT value FROM json_each(?3))"));
-        updateEachStore(paths, statement, result.ids, result.errors, [&](sql::Statement& st) {
+        const QString young = youngIds(ages, cutoffMs);
+        updateEachStore(paths, removalStatement(toBin, autoCleanWhere), result.ids, result.errors, [&](sql::Statement& st) {
             st.bind(1, cutoff);
             if (toBin)
                 st.bind(2, secondsFromDate(now));
-            st.bind(3, QString::fromLatin1(youngIds));
+            st.bind(3, young);
             const qsizetype before = result.ids.size();
             const Status s = stepCollectingIds(st, result.ids);
             if (ledger)
@@ -483,13 +490,21 @@ void ClipboardManager::applyAutoCleanResult(const AutoCleanResult& result)
         announceShortcutsChanged();
 }
 
+std::shared_ptr<sync::RowAges> ClipboardManager::syncedRowAges() const
+{
+    return m_syncFolder && m_syncFolder->isActive() ? m_syncFolder->rowAges() : nullptr;
+}
+
 // MARK: Counts for the cleanup settings
 
 int ClipboardManager::countAutoCleanCandidates(int minutes)
 {
     if (minutes <= 0 || !m_persistence)
         return 0;
-    const double cutoff = secondsFromDate(m_clock.now().addSecs(-qint64(minutes) * secondsPerMinute));
+    const QDateTime cutoffDate = m_clock.now().addSecs(-qint64(minutes) * secondsPerMinute);
+    const double cutoff = secondsFromDate(cutoffDate);
+    // What the auto-clean leaves for the sync calls it young is not counted either.
+    const QString young = youngIds(syncedRowAges(), cutoffDate.toMSecsSinceEpoch());
     qint64 total = 0;
     ManagedObjectContext& context = m_persistence->viewContext();
     for (const PersistentStore* s : context.stores()) {
@@ -497,6 +512,7 @@ int ClipboardManager::countAutoCleanCandidates(int minutes)
         if (!st)
             return 0;
         st->bind(1, cutoff);
+        st->bind(3, young);
         const bool ok = st->step();
         total += ok ? st->int64(0) : 0;
         st->reset();

@@ -194,7 +194,7 @@ Status SyncEngine::supersede(const QStringList& former)
             if (Status s = noteGoneAhead(device, *stamp); !s)
                 return s;
         for (const QString& sql : {QStringLiteral("DELETE FROM pending WHERE device = ? AND why = 'ahead'"),
-                                   QStringLiteral("DELETE FROM meta WHERE key = 'clockAhead:' || ?")}) {
+                                   QStringLiteral("DELETE FROM meta WHERE key IN ('clockAhead:' || ?1, 'clockSeen:' || ?1)")}) {
             sql::Statement* st = m_state.prepare(sql);
             st->bind(1, device);
             st->step();
@@ -510,6 +510,15 @@ void SyncEngine::noteRowAge(const QUuid& id, const QList<FieldState>& fields, qi
 {
     static const qsizetype dateAdded = mergedFields(EntityKind::item).indexOf(QStringLiteral("dateAdded"));
     m_config.rowAges->note(id, std::max(learnt, dateAdded < fields.size() ? fields[dateAdded].stamp : 0));
+}
+
+qint64 SyncEngine::madeAt(const SyncRecord& record)
+{
+    sql::Statement* st = m_state.prepare(QStringLiteral("SELECT learnt FROM rowState WHERE entity = ? AND id = ?"));
+    st->bind(1, qint64(entityCode(record.entity)));
+    st->bind(2, uuidText(record.id));
+    const qint64 learnt = st->step() ? st->int64(0) : 0;
+    return std::max(learnt, record.stampOf(QStringLiteral("dateAdded")));
 }
 
 Status SyncEngine::loadRowAges()

@@ -71,6 +71,9 @@ public:
         // device -> how far ahead of our clock it stamped the latest record read from it (ms), while
         // that is beyond the bound: its clock still runs ahead
         QMap<QString, qint64> clocksAhead;
+        // device -> how far behind our clock its own clock was as it last published it (ms), while
+        // that is beyond the bound: it dates its copies long ago
+        QMap<QString, qint64> clocksBehind;
     };
 
     SyncEngine(Config config, std::unique_ptr<store::ManagedObjectContext> context, const store::PersistentStore* cloudStore);
@@ -170,6 +173,9 @@ private:
     // when this history learned of it.
     void noteRowAge(const QUuid& id, const QList<FieldState>& fields, qint64 learnt);
     Status loadRowAges();
+    // The latest time a clock seen says the record's row was made: its dateAdded, that field's
+    // stamp, and when this history learned of the row (kept after it was deleted), as rowAges has it.
+    qint64 madeAt(const SyncRecord& record);
     QList<std::pair<store::EntityKind, QUuid>> liveRowsOfState();
     std::optional<Cursor> cursor(const QUuid& device);
     Status putCursor(const QUuid& device, const Cursor& cursor);
@@ -273,6 +279,10 @@ private:
     Status noteGoneAhead(const QString& device, qint64 stamp);
     // Whether the latest record read from a device was stamped beyond the bound, and by how much.
     void noteWriterClock(const QUuid& device, qint64 stamp, qint64 nowMs);
+    // What a device's manifest says of its clock, when it says something new: how far behind ours it is.
+    Status noteClockPublished(const QUuid& device, qint64 clock, qint64 nowMs);
+    // Our manifest says our clock again now and then, and as soon as our clock was set back or on.
+    Status publishClock(qint64 nowMs);
     void raiseFloor(qint64 stamp, qint64 nowMs);
     // The floor and where it stood before each jump beyond the bound, kept in the state.
     Status putFloor();
@@ -318,6 +328,13 @@ private:
     AgeRules m_ageRules;
     bool m_republish = false;
     QHash<Key, store::ManagedObjectPtr> m_batchRows; // inserted by the batch under way
+    // The first write of the batch under way to the state that failed (a full disk): the batch is not kept.
+    Status m_batchWrites;
+    void checkBatchWrite(const Status& s)
+    {
+        if (!s && m_batchWrites)
+            m_batchWrites = s;
+    }
     QHash<QString, std::pair<QString, qint64>> m_stalls; // device -> (what, since)
     QMap<QString, QString> m_unreadable;                 // device -> why its folder could not be read last pass
     // What the last retry of held records saw, so that a record is tried again only once what

@@ -15,6 +15,9 @@ inline constexpr qint64 ageEvidenceAheadMs = 2 * 366LL * 24 * 60 * 60 * 1000;
 // A record waiting for its image is tried again this often even when no file came, for an image
 // completed where it lies.
 inline constexpr qint64 heldImageRecheckMs = 10 * 60 * 1000;
+// How often our manifest says our clock again: readers take a clock that changed by then as read
+// when it was written, give or take this.
+inline constexpr qint64 clockRepublishMs = 60 * 60 * 1000;
 
 inline int entityCode(store::EntityKind kind) { return kind == store::EntityKind::item ? 0 : 1; }
 inline store::EntityKind entityFromCode(qint64 code) { return code == 0 ? store::EntityKind::item : store::EntityKind::category; }

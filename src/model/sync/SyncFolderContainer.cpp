@@ -406,7 +406,8 @@ QString SyncFolderContainer::warningFor(const sync::SyncEngine::Health& health)
     auto count = [](int n, const char* one, const char* many) {
         return QStringLiteral("%1 %2").arg(n).arg(QString::fromLatin1(n == 1 ? one : many));
     };
-    const QStringList named = health.unreadable.keys() + health.heldFrom.keys() + health.clocksAhead.keys() + health.refused.keys();
+    const QStringList named = health.unreadable.keys() + health.heldFrom.keys() + health.clocksAhead.keys() + health.clocksBehind.keys()
+        + health.refused.keys();
     auto name = [&](const QString& device) { return computer(device, named); };
     for (auto it = health.unreadable.begin(); it != health.unreadable.end(); ++it)
         parts << QStringLiteral("the folder of %1 cannot be read").arg(name(it.key()));
@@ -425,6 +426,9 @@ QString SyncFolderContainer::warningFor(const sync::SyncEngine::Health& health)
         else
             parts << count(held, "record", "records") + QStringLiteral(" from %1 held: stamped ahead of this computer's clock").arg(name(device));
     }
+    // A clock far behind dates copies made now long ago: as its computer said it last.
+    for (auto it = health.clocksBehind.begin(); it != health.clocksBehind.end(); ++it)
+        parts << QStringLiteral("%1 dates its copies %2 behind this computer's clock").arg(name(it.key()), span(it.value()));
     for (auto it = health.refused.begin(); it != health.refused.end(); ++it)
         parts << count(it.value(), "record refused", "records refused") + QStringLiteral(" from ") + name(it.key());
     if (QString kept = exportWarningFor(health); !kept.isEmpty())

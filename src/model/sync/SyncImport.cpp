@@ -105,7 +105,7 @@ SyncEngine::Outcome SyncEngine::importChanges(qint64 nowMs)
         it = present.contains(it.key()) || it.key() == ownName() ? std::next(it) : m_stalls.erase(it);
     {
         QStringList gone;
-        sql::Statement* st = m_state.prepare(QStringLiteral("SELECT key FROM meta WHERE key LIKE 'clockAhead:%'"));
+        sql::Statement* st = m_state.prepare(QStringLiteral("SELECT key FROM meta WHERE key LIKE 'clockAhead:%' OR key LIKE 'clockSeen:%'"));
         while (st->step())
             if (!present.contains(st->text(0).section(u':', 1)))
                 gone << st->text(0);
@@ -128,7 +128,32 @@ SyncEngine::Outcome SyncEngine::importChanges(qint64 nowMs)
         outcome.status = s;
     if (Status s = nameAhead(nowMs); !s && outcome.status)
         outcome.status = s;
+    if (Status s = publishClock(nowMs); !s && outcome.status)
+        outcome.status = s;
     return outcome;
+}
+
+Status SyncEngine::publishClock(qint64 nowMs)
+{
+    const QString said = meta(QStringLiteral("clockPublished"));
+    const qint64 at = said.toLongLong();
+    if ((!said.isEmpty() && nowMs >= at && nowMs - at < std::min(clockRepublishMs, m_config.maxClockAheadMs / 4)) || !m_ownDir.isOpen())
+        return {};
+    Result<std::optional<Manifest>> manifest = SyncFiles::readManifest(m_ownDir);
+    if (!manifest || !manifest.value())
+        return {};
+    return writeOwnManifest(*manifest.value());
+}
+
+Status SyncEngine::noteClockPublished(const QUuid& device, qint64 clock, qint64 nowMs)
+{
+    const QString key = QStringLiteral("clockSeen:") + uuidText(device);
+    const QString seen = meta(key);
+    if (clock <= 0 || seen.section(u' ', 0, 0).toLongLong() == clock)
+        return {}; // nothing new: how far behind it was stays as read when it was
+    // Read for the first time, a clock may be old only because its computer is off: the next one counts.
+    const qint64 behind = seen.isEmpty() ? 0 : nowMs - clock;
+    return putMeta(key, QStringLiteral("%1 %2 %3").arg(clock).arg(behind).arg(nowMs));
 }
 
 Status SyncEngine::nameAhead(qint64 nowMs)
@@ -227,6 +252,9 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
     m_readingFormerSelf = formerSelf;
     const auto notFormer = qScopeGuard([this] { m_readingFormerSelf = false; });
     const bool gone = superseded().contains(uuidText(device));
+    if (!formerSelf && !gone && device != m_config.device)
+        if (Status s = noteClockPublished(device, manifest.clock, nowMs); !s)
+            return s;
     std::optional<std::optional<qint64>> limit; // looked up once, when a record needs it
     // None: older than what we stamped again of that row, so already overtaken here.
     auto restampedIfOurs = [&](const SyncRecord& record) -> std::optional<SyncRecord> {
@@ -266,14 +294,19 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
     if (Result<SyncDir> i = dir.folder(QString::fromLatin1(SyncFiles::imagesName), false))
         images = std::move(i).value();
 
-    // Applies one batch in one store transaction, then records the rows' states and the cursor.
-    auto commit = [&](const QList<Change>& changes, const Cursor& to) -> Status {
+    // Applies one batch in one store transaction, then records the rows' states and the cursor in
+    // the state's transaction `t`, which holds what the batch noted meanwhile (records held, what
+    // was stamped again, rows to publish again): all of it is kept, or none.
+    auto commit = [&](sql::Transaction& t, const QList<Change>& changes, const Cursor& to) -> Status {
         m_batchRows.clear();
+        if (Status s = m_batchWrites; !s) {
+            m_context->rollback();
+            return s;
+        }
         if (Status s = m_context->save(); !s) {
             m_context->rollback();
             return s;
         }
-        sql::Transaction t(m_state);
         for (const Change& change : changes)
             if (Status s = putChange(change); !s)
                 return s;
@@ -374,6 +407,15 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
         for (qsizetype i = 0; i < chunk.records.size();) {
             const qsizetype batchEnd = std::min<qsizetype>(chunk.records.size(), i + applyBatch);
             QList<Change> changes;
+            m_batchWrites = {};
+            sql::Transaction t(m_state);
+            if (!t.beginStatus())
+                return t.beginStatus();
+            // A batch given up leaves nothing of it in the store either.
+            auto undo = qScopeGuard([this] {
+                m_batchRows.clear();
+                m_context->rollback();
+            });
             for (; i < batchEnd; ++i) {
                 const auto& entry = chunk.records[i];
                 const QString where = problemLine(device, entry.line, name);
@@ -403,7 +445,8 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
             const qint64 end = last ? chunk.nextOffset : chunk.records[i].startOffset;
             const Cursor to {at.incarnation, at.generation, at.inJournal, at.offset + end, last ? chunk.nextLine : chunk.records[i].line - 1,
                              false, end > 0 ? lineBefore(bytes.value(), end) : at.prefix};
-            if (Status s = commit(changes, to); !s)
+            undo.dismiss();
+            if (Status s = commit(t, changes, to); !s)
                 return s;
         }
         // What the journal says last tells whether its writer's clock still runs ahead.
@@ -492,6 +535,14 @@ void SyncEngine::retryPending(qint64 nowMs, Outcome& outcome)
             continue;
         }
         QList<Change> changes;
+        // Whatever applying it notes (rows to publish again, what a delete was made after) goes
+        // with the rest, or none of it does and the record is tried again.
+        m_batchWrites = {};
+        sql::Transaction t(m_state);
+        if (!t.beginStatus()) {
+            outcome.status = t.beginStatus();
+            return;
+        }
         SyncRecord record = w.record;
         if (w.device != m_config.device && own.contains(uuidText(w.device)) && record.mtime > clockBound(nowMs)) {
             // Held from a former id of ours (see importDevice).
@@ -505,13 +556,24 @@ void SyncEngine::retryPending(qint64 nowMs, Outcome& outcome)
             : applyRecord(images ? &*images : nullptr, record, outcome, problemLine(w.device, 0, QStringLiteral("waiting record")), changes);
         m_batchRows.clear();
         if (applied == Applied::wait || applied == Applied::ahead || applied == Applied::aged) {
-            if (Status s = holdRecord(w.device, w.record, applied); !s) { // the reason may have changed
+            Status s = holdRecord(w.device, w.record, applied); // the reason may have changed
+            if (s)
+                s = m_batchWrites;
+            if (s)
+                s = t.commit();
+            if (!s) {
+                m_context->rollback();
                 outcome.status = s;
                 return;
             }
             continue;
         }
         raiseFloor(record.mtime, nowMs);
+        if (Status s = m_batchWrites; !s) {
+            m_context->rollback();
+            outcome.status = s;
+            return;
+        }
         if (Status s = m_context->save(); !s) {
             m_context->rollback();
             outcome.status = s;
@@ -520,9 +582,6 @@ void SyncEngine::retryPending(qint64 nowMs, Outcome& outcome)
         // The row's states, what was stamped again and the record leaving the queue go together; on
         // a failure none of them does, and the record is tried again (applying it twice changes nothing).
         const Status noted = [&]() -> Status {
-            sql::Transaction t(m_state);
-            if (!t.beginStatus())
-                return t.beginStatus();
             for (const Change& change : std::as_const(changes))
                 if (Status s = putChange(change); !s)
                     return s;

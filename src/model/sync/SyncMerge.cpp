@@ -21,7 +21,7 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
         outcome.problems.append(where + QStringLiteral(": the row is kept on this computer only"));
         return Applied::skipped;
     }
-    auto republish = [&] { (void)republishRow(key); };
+    auto republish = [&] { checkBatchWrite(republishRow(key)); };
 
     const QStringList& names = mergedFields(record.entity);
     QJsonObject current;
@@ -127,7 +127,7 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
                 return Applied::yes; // older than the delete
             // Removed by an age rule, here or elsewhere, and kept by its writer: it lives again here
             // once our own rule no longer removes it (our clock was ahead, and is right again).
-            if (ageRuleRemoves(record.fields, ageRules(), m_now))
+            if (ageRuleRemoves(record.fields, ageRules(), m_now, madeAt(record)))
                 return Applied::aged;
             revived = true;
         }
@@ -325,7 +325,7 @@ void SyncEngine::noteMadeAfter(const SyncRecord& remove)
     // A delete made after its row stood far ahead: kept with the tombstone, so that a put from then,
     // held until now or stamped again elsewhere, stays older than it here too.
     if (remove.before > 0 && remove.ageRule.isEmpty())
-        (void)noteRestamp(remove, remove.before);
+        checkBatchWrite(noteRestamp(remove, remove.before));
 }
 
 namespace {
@@ -421,7 +421,7 @@ SyncEngine::Copy SyncEngine::mergeCopies(const Copy& x, const Copy& y, QList<Cha
     changes.append({{entityCode(EntityKind::item), merged.id}, merged.state, merged.far});
     changes.append({{entityCode(EntityKind::item), loser.id}, RowState {{}, loserMtime, true, false, {}}});
     for (const QUuid& again : {merged.id, loser.id})
-        (void)republishRow({entityCode(EntityKind::item), again});
+        checkBatchWrite(republishRow({entityCode(EntityKind::item), again}));
     return merged;
 }
 
@@ -482,6 +482,7 @@ Result<QList<store::ManagedObjectPtr>> SyncEngine::mergeStoredDuplicates()
         if (it.value().size() > 1)
             groups.append(it.value());
     QList<Change> changes;
+    m_batchWrites = {};
     for (const QList<store::ManagedObjectPtr>& group : std::as_const(groups)) {
         QList<Copy> copies;
         for (const store::ManagedObjectPtr& row : group)
@@ -496,6 +497,10 @@ Result<QList<store::ManagedObjectPtr>> SyncEngine::mergeStoredDuplicates()
     using R = Result<QList<store::ManagedObjectPtr>>;
     if (changes.isEmpty())
         return rows;
+    if (Status s = m_batchWrites; !s) {
+        m_context->rollback();
+        return R::failure(s.error());
+    }
     if (Status s = m_context->save(); !s) {
         m_context->rollback();
         return R::failure(s.error());

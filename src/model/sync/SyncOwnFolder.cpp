@@ -122,7 +122,10 @@ Status SyncEngine::writeOwnManifest(const Manifest& manifest)
     m.former = meta(QStringLiteral("formerIds")).split(u' ', Qt::SkipEmptyParts);
     m.ahead = meta(QStringLiteral("aheadNamed")).split(u' ', Qt::SkipEmptyParts);
     m.aheadFrom = meta(QStringLiteral("aheadFrom")).toLongLong();
+    m.clock = m_now; // how readers tell a clock far behind
     if (Status s = SyncFiles::writeManifest(m_ownDir, m); !s)
+        return s;
+    if (Status s = putMeta(QStringLiteral("clockPublished"), QString::number(m.clock)); !s)
         return s;
     const QString snapshot = m.snapshotBytes < 0 ? QString() : QString::number(m.snapshotBytes) + u':' + QString::fromLatin1(m.snapshotSha256);
     if (Status s = putMeta(QStringLiteral("manifestSnapshot"), snapshot); !s)

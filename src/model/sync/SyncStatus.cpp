@@ -33,6 +33,16 @@ SyncEngine::Health SyncEngine::health(qint64 nowMs)
         if (parts.size() == 2 && parts[0].toLongLong() > clockBound(nowMs) && !own.contains(st->text(0).section(u':', 1)))
             h.clocksAhead.insert(st->text(0).section(u':', 1), parts[1].toLongLong());
     }
+    st = m_state.prepare(QStringLiteral("SELECT key, value FROM meta WHERE key LIKE 'clockSeen:%'"));
+    while (st->step()) {
+        const QStringList parts = st->text(1).split(u' ');
+        if (parts.size() != 3 || own.contains(st->text(0).section(u':', 1)))
+            continue;
+        // Our clock set back since it was read takes as much off.
+        const qint64 behind = parts[1].toLongLong() - std::max<qint64>(0, parts[2].toLongLong() - nowMs);
+        if (behind > m_config.maxClockAheadMs)
+            h.clocksBehind.insert(st->text(0).section(u':', 1), behind);
+    }
     st = m_state.prepare(QStringLiteral("SELECT device, COUNT(*) FROM refused GROUP BY device"));
     while (st->step())
         h.refused.insert(st->text(0), int(st->int64(1)));

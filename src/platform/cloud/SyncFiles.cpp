@@ -386,6 +386,8 @@ Result<std::optional<Manifest>> readManifest(const SyncDir& dir)
                 list->append(uuidText(device));
     if (const double from = o.value(QStringLiteral("aheadFrom")).toDouble(0); from > 0 && from < 1e15 && from == qint64(from))
         m.aheadFrom = qint64(from);
+    if (const double clock = o.value(QStringLiteral("clock")).toDouble(0); clock > 0 && clock < 1e15 && clock == qint64(clock))
+        m.clock = qint64(clock);
     return std::optional<Manifest>(m);
 }
 
@@ -407,6 +409,8 @@ Status writeManifest(const SyncDir& dir, const Manifest& m)
         o.insert(QStringLiteral("ahead"), QJsonArray::fromStringList(m.ahead));
     if (!m.ahead.isEmpty() && m.aheadFrom > 0)
         o.insert(QStringLiteral("aheadFrom"), double(m.aheadFrom));
+    if (m.clock > 0)
+        o.insert(QStringLiteral("clock"), double(m.clock));
     return dir.write(QString::fromLatin1(manifestName), QJsonDocument(o).toJson(QJsonDocument::Compact));
 }
 

@@ -76,6 +76,7 @@ struct Manifest {
     QStringList former;           // ids its computer had before (a restore or a clone made it take a new one)
     QStringList ahead;            // devices whose records it holds as stamped ahead of its clock
     qint64 aheadFrom = 0;         // its clock's bound as it named them: they stamped beyond it (0: it does not say)
+    qint64 clock = 0;             // its writer's clock as it wrote it, ms since 1970 (0: it does not say)
 };
 
 // Where things live in the sync folder the user chose:

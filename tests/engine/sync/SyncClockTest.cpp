@@ -162,6 +162,26 @@ TEST_F(SyncClockTest, ACopyMadeWhileAClockRanTwoHundredDaysBehindIsOldToNoAgeRul
     EXPECT_TRUE(ahead.rows().empty());
 }
 
+TEST_F(SyncClockTest, ACopyMadeBehindThatAClockAheadRemovedComesBackOnceThatClockIsRight)
+{
+    ahead.skew = -200 * day; // this one runs behind here
+    const QUuid copy = ahead.add(QStringLiteral("copied behind"));
+    settle();
+    ASSERT_TRUE(right.row(copy));
+    // The other clock jumps 200 days ahead: its retention finds the copy it learnt of 200 days ago.
+    right.skew = 200 * day;
+    right.restart();
+    ASSERT_EQ(right.ageRulePass(), QList<QUuid> {copy});
+    settle();
+    ASSERT_TRUE(ahead.row(copy)) << "kept where its own rule does not agree, and published again";
+
+    // Put right, the clock that removed it learnt of it minutes ago: the copy it holds back lives again.
+    right.skew = 0;
+    settle();
+    EXPECT_TRUE(right.row(copy));
+    EXPECT_EQ(right.rows(), ahead.rows());
+}
+
 TEST_F(SyncClockTest, AnAgeRuleDeleteAppliesWhereTheReadersOwnRuleAgrees)
 {
     // Rows that are old by every clock: the same rule removes them on both computers.

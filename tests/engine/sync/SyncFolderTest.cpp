@@ -2,6 +2,7 @@
 #include "TestImages.h"
 
 #include "model/NotificationCenter.h"
+#include "model/store/Sqlite.h"
 #include "model/sync/SyncFolderContainer.h"
 #include "model/sync/SyncRecord.h"
 #include "platform/cloud/SyncFiles.h"
@@ -531,6 +532,7 @@ TEST_F(SyncFolderTest, TheAgeRulesKeepACopyMadeMinutesAgoOnAComputerWhoseClockRu
     auto& manager = static_cast<AgeRulesManager&>(*a.manager);
     manager.setRecycleBinEnabled(false);
     manager.setAutoCleanMinutes(60);
+    EXPECT_EQ(manager.countAutoCleanCandidates(60), 0) << "the cleanup settings count what the auto-clean removes";
     manager.runBackgroundInline = true;
     manager.runAutoClean();
     QCoreApplication::processEvents(); // its result comes back by a queued call
@@ -539,6 +541,31 @@ TEST_F(SyncFolderTest, TheAgeRulesKeepACopyMadeMinutesAgoOnAComputerWhoseClockRu
     for (Computer* c : {&a, &b})
         EXPECT_TRUE(c->item(copy.id)) << "the copy is minutes old by every clock but one";
     a.manager->setAutoCleanMinutes(0);
+}
+
+TEST_F(SyncFolderTest, TheStatusNamesAComputerWhoseClockIsFarBehindUntilItIsPutRight)
+{
+    // A row dated long ago, published late by a clock that is right, names no one; nor does a computer that is off.
+    ClipboardItem old = textItem(QStringLiteral("restored from a backup"), b.clock.now().addDays(-300));
+    storeItems(*b.manager, {old});
+    settle();
+    ASSERT_TRUE(a.item(old.id));
+    a.clock.advance(std::chrono::hours(24 * 3));
+    a.pass();
+    EXPECT_TRUE(a.sync().warning().isEmpty()) << a.sync().warning().toStdString();
+
+    // A dead clock battery: B starts 200 days behind.
+    b.clock.setNow(a.clock.now().addDays(-200));
+    b.boot();
+    b.add(QStringLiteral("copied behind"));
+    settle();
+    const QString name = sync::uuidText(b.sync().device()).left(8);
+    EXPECT_EQ(a.sync().warning().toStdString(), QStringLiteral("computer %1 dates its copies 200 days behind this computer's clock").arg(name).toStdString());
+
+    // Put right while it runs: its next pass says so.
+    b.clock.setNow(a.clock.now());
+    settle();
+    EXPECT_TRUE(a.sync().warning().isEmpty()) << a.sync().warning().toStdString();
 }
 
 // A computer that exists only as its folder, written by hand.
@@ -589,6 +616,47 @@ TEST_F(SyncFolderTest, TheStatusCountsWhatIsHeldAndNamesAClockOnlyWhileItsComput
     EXPECT_EQ(a.sync().warning(), QStringLiteral("2 records from computer %1 held: stamped ahead of this computer's clock, "
                                                  "1 record refused from computer %1")
                                       .arg(d.name()));
+}
+
+TEST_F(SyncFolderTest, ADeleteWhoseNoteCannotBeKeptIsNotAppliedWithoutItAndTheStatusSaysSo)
+{
+    const ClipboardItem row = a.add(QStringLiteral("deleted elsewhere after it stood far ahead"));
+    a.pass();
+    FakeComputer d(shared.path());
+    const qint64 now = a.clock.now().toMSecsSinceEpoch();
+    QFile journal(sync::SyncFiles::journalPath(d.folder, 1));
+    ASSERT_TRUE(journal.open(QIODevice::Append));
+    journal.write(QStringLiteral(R"({"v":1,"op":"delete","entity":"item","id":"%1","mtime":%2,"device":"%3","before":%4})"
+                                 "\n")
+                      .arg(sync::uuidText(row.id))
+                      .arg(now + 60'000)
+                      .arg(sync::uuidText(d.id))
+                      .arg(now - 60'000)
+                      .toUtf8());
+    journal.close();
+    d.publish();
+
+    // The disk fills as the delete notes what it was made after.
+    const QString path = a.manager->persistence()->folder() + QStringLiteral("/LumraSync.sqlite");
+    a.manager.reset();
+    sql::Database state;
+    ASSERT_TRUE(state.open(path, false).ok());
+    ASSERT_TRUE(state.exec(QStringLiteral("CREATE TRIGGER diskFull BEFORE INSERT ON restamped "
+                                          "BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END")).ok());
+    a.boot();
+    a.pass();
+    EXPECT_TRUE(a.item(row.id)) << "the delete is not kept without its note";
+    EXPECT_EQ(a.sync().warning().toStdString(), QStringLiteral("the folder of computer %1 cannot be read").arg(d.name()).toStdString());
+
+    a.manager.reset();
+    ASSERT_TRUE(state.exec(QStringLiteral("DROP TRIGGER diskFull")).ok());
+    a.boot();
+    a.pass();
+    EXPECT_FALSE(a.item(row.id));
+    EXPECT_TRUE(a.sync().warning().isEmpty()) << a.sync().warning().toStdString();
+    sql::Statement* noted = state.prepare(QStringLiteral("SELECT COUNT(*) FROM restamped"));
+    ASSERT_TRUE(noted && noted->step());
+    EXPECT_EQ(noted->int64(0), 1) << "kept with the delete";
 }
 
 TEST_F(SyncFolderTest, AWaitForAComputerWhoseFolderIsGoneEndsWithIt)
