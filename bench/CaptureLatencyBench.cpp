@@ -217,6 +217,7 @@ public:
         m_process.setProcessEnvironment(home.environment(display));
         m_process.setProcessChannelMode(QProcess::MergedChannels);
         m_process.start(QStringLiteral(LUMRA_HOSTILE_X11_OWNER_PATH), {QString::fromLatin1(mode), label});
+        m_process.waitForStarted();
     }
     ~HostileOwner()
     {
@@ -324,9 +325,6 @@ void BM_CopyAfterOwners(benchmark::State& state, Before before, MeasuredCopy::Ki
                 owners.push_back(std::make_unique<HostileOwner>(*setup.home, display, before.mode, label));
                 owners.back()->waitFor("READY");
                 owners.back()->waitFor("ASKED");
-                // The first request may be a late one of the copy before; this one's own comes just after.
-                if (before.owners > 1)
-                    QThread::msleep(20);
                 if (costlyPage(before.mode)) {
                     const QString text = QStringLiteral("copied by a hostile owner: %1 %2").arg(QLatin1String(before.mode), label);
                     QDeadlineTimer stored(10'000);
