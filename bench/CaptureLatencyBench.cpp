@@ -1,6 +1,7 @@
 // Capture as a user meets it: the real lumra program over a generated history on a private X
 // server, copies made by xclip in processes of their own, and the time until each copy is a row
 // of the store, read as any SQLite client would.
+#include "BenchImages.h"
 #include "BenchSize.h"
 #include "ProcessHome.h"
 
@@ -9,8 +10,11 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include <algorithm>
+#include <cstdio>
+#include <memory>
 #include <optional>
 
 using namespace lumra;
@@ -20,22 +24,33 @@ using lumra::bench::newestStoredText;
 
 namespace {
 
-// Lumra running over a home until the object goes.
+// Lumra running over a home until the object goes. Its output goes to a file, never a pipe that
+// could fill while nobody reads it; with LUMRA_BENCH_APP_LOG set, to that file, with the capture's
+// and the clipboard's debug messages and their times, to see where a copy's time goes.
 class RunningLumra {
 public:
     RunningLumra(const GeneratedHome& home, const QString& display)
     {
-        m_process.setProcessEnvironment(home.environment(display));
-        m_process.setProcessChannelMode(QProcess::MergedChannels);
-        m_process.start(QStringLiteral(LUMRA_APP_PATH), {});
-        QByteArray output;
-        QDeadlineTimer started(60'000);
-        while (m_process.waitForStarted() && !output.contains("Lumra started") && !started.hasExpired()
-               && m_process.state() == QProcess::Running) {
-            m_process.waitForReadyRead(100);
-            output += m_process.readAll();
+        const QString kept = qEnvironmentVariable("LUMRA_BENCH_APP_LOG");
+        m_log = kept.isEmpty() ? m_scratch.filePath(QStringLiteral("lumra.log")) : kept;
+        QProcessEnvironment environment = home.environment(display);
+        if (!kept.isEmpty()) {
+            environment.insert(QStringLiteral("QT_LOGGING_RULES"),
+                               QStringLiteral("lumra.capture.debug=true;lumra.pasteboard.debug=true;lumra.process.debug=true;"
+                                              "lumra.richtext*.debug=true;lumra.image*.debug=true"));
+            environment.insert(QStringLiteral("QT_MESSAGE_PATTERN"), QStringLiteral("%{time process} %{category}: %{message}"));
         }
-        m_up = output.contains("Lumra started");
+        m_process.setProcessEnvironment(environment);
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.setStandardOutputFile(m_log);
+        m_process.start(QStringLiteral(LUMRA_APP_PATH), {});
+        QFile output(m_log);
+        QDeadlineTimer started(60'000);
+        while (m_process.waitForStarted() && !m_up && !started.hasExpired() && m_process.state() == QProcess::Running) {
+            QThread::msleep(50);
+            m_up = output.open(QIODevice::ReadOnly) && output.readAll().contains("Lumra started");
+            output.close();
+        }
     }
     ~RunningLumra()
     {
@@ -46,31 +61,44 @@ public:
     bool up() const { return m_up; }
 
 private:
+    QTemporaryDir m_scratch;
+    QString m_log;
     QProcess m_process;
     bool m_up = false;
 };
 
-void xclipCopy(const GeneratedHome& home, const QString& display, const QString& text)
+// xclip owns the clipboard with `bytes` as `type` (a text when none), in a process of its own.
+void xclipCopy(const GeneratedHome& home, const QString& display, const QByteArray& bytes, const QString& type = {})
 {
     QProcess xclip;
     xclip.setProcessEnvironment(home.environment(display));
-    xclip.start(QStringLiteral("xclip"), {"-selection", "clipboard", "-i"});
+    QStringList arguments {"-selection", "clipboard", "-i"};
+    if (!type.isEmpty())
+        arguments << QStringLiteral("-t") << type;
+    xclip.start(QStringLiteral("xclip"), arguments);
     xclip.waitForStarted();
-    xclip.write(text.toUtf8());
+    xclip.write(bytes);
     xclip.closeWriteChannel();
     xclip.waitForFinished(); // once xclip owns the clipboard; its child serves it
 }
 
-int storedWithPrefix(const QString& storePath, const QString& prefix)
+void xclipCopy(const GeneratedHome& home, const QString& display, const QString& text)
+{
+    xclipCopy(home, display, text.toUtf8());
+}
+
+// The store's rows that `countQuery` counts, its one parameter bound to `parameter` if any.
+int storedCount(const QString& storePath, const char* countQuery, const std::optional<QString>& parameter = {})
 {
     int count = 0;
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(QFile::encodeName(storePath).constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
         sqlite3_busy_timeout(db, 2000);
         sqlite3_stmt* st = nullptr;
-        const QByteArray pattern = (prefix + QLatin1Char('%')).toUtf8();
-        if (sqlite3_prepare_v2(db, "SELECT count(*) FROM CDClipboardItem WHERE textContent LIKE ?", -1, &st, nullptr) == SQLITE_OK) {
-            sqlite3_bind_text(st, 1, pattern.constData(), int(pattern.size()), SQLITE_TRANSIENT);
+        const QByteArray bound = parameter.value_or(QString()).toUtf8();
+        if (sqlite3_prepare_v2(db, countQuery, -1, &st, nullptr) == SQLITE_OK) {
+            if (parameter)
+                sqlite3_bind_text(st, 1, bound.constData(), int(bound.size()), SQLITE_TRANSIENT);
             if (sqlite3_step(st) == SQLITE_ROW)
                 count = sqlite3_column_int(st, 0);
         }
@@ -78,6 +106,16 @@ int storedWithPrefix(const QString& storePath, const QString& prefix)
     }
     sqlite3_close(db);
     return count;
+}
+
+int storedWithPrefix(const QString& storePath, const QString& prefix)
+{
+    return storedCount(storePath, "SELECT count(*) FROM CDClipboardItem WHERE textContent LIKE ?", prefix + QLatin1Char('%'));
+}
+
+int storedPictures(const QString& storePath)
+{
+    return storedCount(storePath, "SELECT count(*) FROM CDClipboardItem WHERE imageFileName IS NOT NULL");
 }
 
 struct Setup {
@@ -170,13 +208,99 @@ void BM_CaptureBurst(benchmark::State& state)
 }
 BENCHMARK(BM_CaptureBurst)->Arg(0)->Arg(13'600)->Iterations(1)->Unit(benchmark::kSecond);
 
-// How long a copy takes to be stored when it is made 250 ms after the copy of an owner that is slow
-// to be read, against the same copy made 250 ms after an ordinary one: the slow owner's read must
-// not hold it. Five rounds each; the owner is one of the tests' hostile programs.
-void BM_CopyAfterASlowOwner(benchmark::State& state, const char* mode)
+// One of the tests' hostile clipboard owners (tests/helpers/HostileX11Owner.cpp), in a process of
+// its own until the object goes.
+class HostileOwner {
+public:
+    HostileOwner(const GeneratedHome& home, const QString& display, const char* mode, const QString& label)
+    {
+        m_process.setProcessEnvironment(home.environment(display));
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.start(QStringLiteral(LUMRA_HOSTILE_X11_OWNER_PATH), {QString::fromLatin1(mode), label});
+        m_process.waitForStarted();
+    }
+    ~HostileOwner()
+    {
+        m_process.kill();
+        m_process.waitForFinished();
+    }
+    // Until it says `word` (READY once it owns the clipboard, ASKED at Lumra's first request).
+    bool waitFor(const char* word)
+    {
+        QDeadlineTimer deadline(10'000);
+        while (!m_said.contains(word) && !deadline.hasExpired() && m_process.state() == QProcess::Running) {
+            m_process.waitForReadyRead(20);
+            m_said += m_process.readAll();
+        }
+        return m_said.contains(word);
+    }
+
+private:
+    QProcess m_process;
+    QByteArray m_said;
+};
+
+// The measured copy, made by xclip: a text, or an 800 x 600 picture offered as image/png only.
+// Each is a different text or picture, so none is taken for a copy made again.
+class MeasuredCopy {
+public:
+    enum class Kind { text, picture };
+    MeasuredCopy(const Setup& setup, Kind kind)
+        : m_setup(setup)
+        , m_kind(kind)
+    {
+    }
+
+    // From xclip owning the clipboard to the row in the store, in ms (10 s when it never comes).
+    double timeToStore(const QString& label)
+    {
+        const GeneratedHome& home = *m_setup.home;
+        const QString display = m_setup.server->display();
+        const QString text = QStringLiteral("%1 %2").arg(label).arg(++m_made);
+        int picturesBefore = 0;
+        if (m_kind == Kind::picture) {
+            const QByteArray png = bench::noisePng(quint32(m_made), QSize(800, 600));
+            picturesBefore = storedPictures(home.storePath());
+            xclipCopy(home, display, png, QStringLiteral("image/png"));
+        } else {
+            xclipCopy(home, display, text);
+        }
+        QElapsedTimer sinceCopy;
+        sinceCopy.start();
+        const auto stored = [&] {
+            return m_kind == Kind::picture ? storedPictures(home.storePath()) > picturesBefore
+                                           : storedWithPrefix(home.storePath(), text) > 0;
+        };
+        QDeadlineTimer captured(10'000);
+        while (!stored() && !captured.hasExpired())
+            QThread::usleep(500);
+        return captured.hasExpired() ? 10'000.0 : double(sinceCopy.nsecsElapsed()) / 1e6;
+    }
+
+private:
+    const Setup& m_setup;
+    Kind m_kind;
+    int m_made = 0;
+};
+
+// What comes before the measured copy: `owners` hostile owners of one mode copy in turn, each once
+// Lumra has asked it for its offer (costly pages: once Lumra has stored its text, so its rich text
+// is being made), then the measured copy `pauseMs` after the last.
+struct Before {
+    const char* mode;
+    int owners = 1;
+    int pauseMs = 250;
+};
+
+bool costlyPage(const char* mode) { return QByteArray(mode).startsWith("html"); }
+
+// How long a copy takes to be stored when it is made after owners that are slow to be read or whose
+// pages are costly to convert, against the same copy made 250 ms after an ordinary copy: neither
+// must hold it. Five rounds each.
+void BM_CopyAfterOwners(benchmark::State& state, Before before, MeasuredCopy::Kind kind)
 {
-    const QString owner = QStringLiteral(LUMRA_HOSTILE_X11_OWNER_PATH);
-    if (owner.isEmpty() || !QFile::exists(owner)) {
+    const QString ownerPath = QStringLiteral(LUMRA_HOSTILE_X11_OWNER_PATH);
+    if (ownerPath.isEmpty() || !QFile::exists(ownerPath)) {
         state.SkipWithError("needs the hostile_x11_owner helper (configure with tests on)");
         return;
     }
@@ -184,52 +308,70 @@ void BM_CopyAfterASlowOwner(benchmark::State& state, const char* mode)
     if (!prepare(state, setup, 0))
         return;
     const QString display = setup.server->display();
-    const auto storedAfter = [&](const QString& text) {
-        xclipCopy(*setup.home, display, text);
-        QElapsedTimer sinceCopy;
-        sinceCopy.start();
-        QDeadlineTimer captured(10'000);
-        while (storedWithPrefix(setup.home->storePath(), text) == 0 && !captured.hasExpired())
-            QThread::usleep(500);
-        return captured.hasExpired() ? 10'000.0 : double(sinceCopy.nsecsElapsed()) / 1e6;
-    };
+    MeasuredCopy measured(setup, kind);
     static int round = 0;
     for (auto _ : state) {
-        std::vector<double> plain;
-        std::vector<double> afterSlow;
+        std::vector<double> ordinary;
+        std::vector<double> after;
         for (int i = 0; i < (bench::shortMode() ? 1 : 5); ++i) {
             xclipCopy(*setup.home, display, QStringLiteral("an ordinary copy %1").arg(++round));
             QThread::msleep(250);
-            plain.push_back(storedAfter(QStringLiteral("after an ordinary copy %1").arg(round)));
+            ordinary.push_back(measured.timeToStore(QStringLiteral("after an ordinary copy")));
             QThread::msleep(600);
 
-            QProcess slow;
-            slow.setProcessEnvironment(setup.home->environment(display));
-            slow.setProcessChannelMode(QProcess::MergedChannels);
-            slow.start(owner, {QString::fromLatin1(mode), QStringLiteral("slow %1").arg(round)});
-            QByteArray said;
-            QDeadlineTimer ready(10'000);
-            while (!said.contains("READY") && !ready.hasExpired() && slow.waitForReadyRead(50))
-                said += slow.readAll();
-            QThread::msleep(250);
-            afterSlow.push_back(storedAfter(QStringLiteral("after a slow owner %1").arg(round)));
-            slow.kill();
-            slow.waitForFinished();
-            QThread::msleep(2'500); // the slow owner's read ends at its deadline
+            std::vector<std::unique_ptr<HostileOwner>> owners;
+            for (int n = 0; n < before.owners; ++n) {
+                const QString label = QStringLiteral("%1.%2").arg(round).arg(n);
+                owners.push_back(std::make_unique<HostileOwner>(*setup.home, display, before.mode, label));
+                owners.back()->waitFor("READY");
+                owners.back()->waitFor("ASKED");
+                if (costlyPage(before.mode)) {
+                    const QString text = QStringLiteral("copied by a hostile owner: %1 %2").arg(QLatin1String(before.mode), label);
+                    QDeadlineTimer stored(10'000);
+                    while (storedWithPrefix(setup.home->storePath(), text) == 0 && !stored.hasExpired())
+                        QThread::usleep(500);
+                }
+            }
+            QThread::msleep(before.pauseMs);
+            after.push_back(measured.timeToStore(QStringLiteral("after %1 %2 owners").arg(before.owners).arg(QLatin1String(before.mode))));
+            owners.clear();
+            std::fprintf(stderr, "round %d: ordinary %.1f ms, after %.1f ms\n", i + 1, ordinary.back(), after.back());
+            // The owners' reads end at their deadline, the pages' conversions once each has spent
+            // its budget (two at a time).
+            QThread::msleep(costlyPage(before.mode) ? 2'500 + 2'500 * ((before.owners + 1) / 2) : 2'500);
         }
-        std::sort(plain.begin(), plain.end());
-        std::sort(afterSlow.begin(), afterSlow.end());
-        state.counters["plain_median_ms"] = plain[plain.size() / 2];
-        state.counters["after_slow_median_ms"] = afterSlow[afterSlow.size() / 2];
-        state.counters["after_slow_max_ms"] = afterSlow.back();
-        state.counters["held_ms"] = afterSlow[afterSlow.size() / 2] - plain[plain.size() / 2];
+        std::sort(ordinary.begin(), ordinary.end());
+        std::sort(after.begin(), after.end());
+        state.counters["ordinary_median_ms"] = ordinary[ordinary.size() / 2];
+        state.counters["after_median_ms"] = after[after.size() / 2];
+        state.counters["after_max_ms"] = after.back();
+        state.counters["held_ms"] = after[after.size() / 2] - ordinary[ordinary.size() / 2];
     }
 }
-// slow: each answer 250 ms late; late: 700 ms late, past a reader's patience (silent); trickle: a
-// text one byte every 400 ms; html: a page whose rich text is costly to make.
-BENCHMARK_CAPTURE(BM_CopyAfterASlowOwner, slow_owner, "slow")->Iterations(1)->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(BM_CopyAfterASlowOwner, silent_owner, "late")->Iterations(1)->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(BM_CopyAfterASlowOwner, trickling_owner, "trickle")->Iterations(1)->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(BM_CopyAfterASlowOwner, costly_html, "html")->Iterations(1)->Unit(benchmark::kSecond);
+using Kind = MeasuredCopy::Kind;
+// One owner: slow, each answer 250 ms late; late, 700 ms late, past a reader's patience (silent);
+// trickle, a text one byte every 400 ms; html-costly, a page that spends the converter's whole
+// budget (the owner's "html" page is nested too deep to be converted at all, so it costs nothing).
+BENCHMARK_CAPTURE(BM_CopyAfterOwners, slow_owner, Before {"slow"}, Kind::text)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(BM_CopyAfterOwners, silent_owner, Before {"late"}, Kind::text)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(BM_CopyAfterOwners, trickling_owner, Before {"trickle"}, Kind::text)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(BM_CopyAfterOwners, costly_html, Before {"html-costly"}, Kind::text)->Iterations(1)->Unit(benchmark::kSecond);
+// As many stalled owners as Lumra has read channels, copied one after another, the measured copy
+// made while every one of them is still held: silent ones answer nothing, trickling ones send a
+// byte every 400 ms.
+BENCHMARK_CAPTURE(BM_CopyAfterOwners, text_after_8_silent_owners, Before {"silent", 8, 0}, Kind::text)
+    ->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(BM_CopyAfterOwners, text_after_8_trickling_owners, Before {"trickle", 8, 0}, Kind::text)
+    ->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(BM_CopyAfterOwners, picture_after_8_silent_owners, Before {"silent", 8, 0}, Kind::picture)
+    ->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(BM_CopyAfterOwners, picture_after_8_trickling_owners, Before {"trickle", 8, 0}, Kind::picture)
+    ->Iterations(1)->Unit(benchmark::kSecond);
+// Four pages that each spend the converter's whole budget, the measured copy made as soon as the
+// fourth page's text is stored: two conversions run and two wait.
+BENCHMARK_CAPTURE(BM_CopyAfterOwners, text_after_4_costly_pages, Before {"html-costly", 4, 0}, Kind::text)
+    ->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(BM_CopyAfterOwners, picture_after_4_costly_pages, Before {"html-costly", 4, 0}, Kind::picture)
+    ->Iterations(1)->Unit(benchmark::kSecond);
 
 } // namespace

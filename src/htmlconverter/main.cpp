@@ -9,6 +9,7 @@
 #include <QGuiApplication>
 #include <QTextDocument>
 
+#include <unistd.h>
 
 namespace {
 
@@ -29,6 +30,10 @@ int main(int argc, char** argv)
 {
     if (!lumra::process::HelperProcess::beginProgram(argc, argv, "lumra-html-cvt", addressSpaceLimit))
         return 2;
+    // Rich text is added to a copy already stored: a costly page gives the processor up to the
+    // copies made after it, whose pictures are being decoded meanwhile. Its budget counts only
+    // the processor time it gets.
+    (void)::nice(10);
     // Fonts need a GUI application; no display is needed.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication application(argc, argv);

@@ -3,6 +3,8 @@
 //   targets  100,000 distinct targets, then a short text
 //   html     a short text with HTML of 20,000 nested elements
 //   html-unmatched  the same with 20,000 "<div></x>": end tags that close nothing
+//   html-costly  the same with 90,000 of them: within every bound checked before the converter
+//            runs, and costly enough to spend the converter's whole budget
 //   huge     200 MB of text sent with INCR under a small announced size
 //   slow     a short text within the bounds, but slowly: every answer and every INCR piece comes
 //            250 ms late, 1.5 s in all; it prints SENDING when asked for the text (a second
@@ -338,7 +340,8 @@ struct Owner {
         text = "copied by a hostile owner: " + mode + label;
         if (mode.rfind("html", 0) == 0) {
             htmlBody = "<b>deep</b>";
-            for (int i = 0; i < 20000; ++i)
+            const int count = mode == "html-costly" ? 90000 : 20000;
+            for (int i = 0; i < count; ++i)
                 htmlBody += mode == "html" ? "<div>" : "<div></x>";
             htmlBody += "deep";
         }

@@ -11,6 +11,8 @@
 #include <QTest>
 #include <QUrl>
 
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -168,6 +170,20 @@ TEST(HtmlConverterProgram, OneThatEndsBetweenCopiesIsReapedAtOnce)
 }
 
 } // namespace
+
+TEST(HtmlConverterProgram, GivesTheProcessorUpToTheCopiesMadeAfterItsPage)
+{
+    // A page that spends its whole budget runs while later copies are read and their pictures
+    // decoded; on a busy machine it must not slow them.
+    RichText::HtmlConverter converter(RichText::HtmlConverter::installedProgram());
+    ASSERT_FALSE(converter.convert(QStringLiteral("<i>one</i>"), RichText::kHtmlConversionTime).isEmpty());
+    const pid_t program = converter.runningProcess();
+    ASSERT_GT(program, 0);
+    errno = 0;
+    const int own = ::getpriority(PRIO_PROCESS, 0);
+    ASSERT_EQ(errno, 0);
+    EXPECT_EQ(::getpriority(PRIO_PROCESS, id_t(program)), std::min(own + 10, 19));
+}
 
 TEST(HtmlConverterProgram, ReadsNothingAPageNames)
 {
