@@ -4,6 +4,7 @@
 #include "engine/filter/ItemClassification.h"
 #include "engine/filter/LinkDetector.h"
 #include "model/Diagnostics.h"
+#include "model/store/CaptureJournal.h"
 #include "model/store/PersistenceController.h"
 #include "platform/files/FileBookmark.h"
 #include "platform/core/Allocator.h"
@@ -403,7 +404,46 @@ struct ClipboardManager::PendingCapture {
     QFuture<PreparedCapture> work;
     std::optional<QUuid> row;  // the stored text whose rich text is being made
     QStringList fileUrls;      // the files being looked up
+    bool journalled = false;   // kept in the capture journal under its serial
+    bool resumed = false;      // taken from the journal of an earlier run
 };
+
+namespace {
+
+// The journal's reads and writes, in order, on a thread of their own with a connection of their
+// own: a picture's bytes take a while to reach the disk, and the window's thread does not wait.
+struct JournalLane {
+    QString path; // the history store the journal lives in
+    std::unique_ptr<sql::Database> db;
+    std::map<quint64, qint64> keys; // the journal's row of each capture serial
+
+    store::CaptureJournal journal()
+    {
+        if (!db && !path.isEmpty()) {
+            db = std::make_unique<sql::Database>();
+            if (Status opened = db->open(path, false); !opened) {
+                qCWarning(lcCapture).noquote() << "Capture journal not opened:" << opened.error();
+                path.clear();
+            }
+        }
+        return store::CaptureJournal(db && db->isOpen() ? db.get() : nullptr);
+    }
+};
+
+QString journalledWhat(store::JournalEntry::Kind kind)
+{
+    switch (kind) {
+    case store::JournalEntry::Kind::picture:
+        return QStringLiteral("a picture");
+    case store::JournalEntry::Kind::files:
+        return QStringLiteral("a file list");
+    case store::JournalEntry::Kind::richText:
+        break;
+    }
+    return QStringLiteral("the formatting of a text");
+}
+
+} // namespace
 
 struct ClipboardManager::CaptureState {
     explicit CaptureState(Clock& clock)
@@ -418,6 +458,7 @@ struct ClipboardManager::CaptureState {
             lane->setMaxThreadCount(2);
             lane->setExpiryTimeout(-1);
         }
+        journal->setMaxThreadCount(1);
     }
     ~CaptureState()
     {
@@ -427,6 +468,8 @@ struct ClipboardManager::CaptureState {
         letFinish(std::move(richText));
         letFinish(std::move(pictures));
         letFinish(std::move(files));
+        // What was read must be on disk before Lumra ends; the quit deadline bounds the wait.
+        journal->waitForDone();
     }
     static void letFinish(std::unique_ptr<QThreadPool> pool)
     {
@@ -441,6 +484,8 @@ struct ClipboardManager::CaptureState {
     std::unique_ptr<QThreadPool> richText = std::make_unique<QThreadPool>();
     std::unique_ptr<QThreadPool> pictures = std::make_unique<QThreadPool>();
     std::unique_ptr<QThreadPool> files = std::make_unique<QThreadPool>();
+    std::unique_ptr<QThreadPool> journal = std::make_unique<QThreadPool>();
+    std::shared_ptr<JournalLane> journalLane = std::make_shared<JournalLane>();
     QThreadPool* laneFor(ClipboardContentType kind) const
     {
         switch (kind) {
@@ -468,6 +513,7 @@ struct ClipboardManager::CaptureState {
 void ClipboardManager::startMonitoring()
 {
     m_capture = std::make_shared<CaptureState>(m_clock);
+    resumeJournal();
     if (TextRecognizer* recognizer = m_services.textRecognizer)
         connect(recognizer, &TextRecognizer::recognized, this, &ClipboardManager::applyRecognizedText);
     if (QCoreApplication* app = QCoreApplication::instance())
@@ -586,18 +632,26 @@ void ClipboardManager::storeCapturesAtQuit()
             break;
         QThread::msleep(5);
     }
-    // What is still being derived is stored as read: files without their look-ups, texts
-    // without rich text (stored already). A picture is nothing without its PNG.
+    // What is still being derived is finished at the next start from the journal. Files are
+    // stored as named meanwhile (the next start looks them up); texts are stored already. A
+    // picture not in the journal is nothing without its PNG.
     for (auto& [serial, capture] : m_capture->derivations) {
-        if (!capture.fileUrls.isEmpty()) {
+        if (!capture.fileUrls.isEmpty() && !capture.resumed) {
             PreparedCapture files;
             files.kind = ClipboardContentType::file;
             files.files = unlookedFiles(capture.fileUrls);
             storePrepared(capture, files);
-        } else if (!capture.row) {
+        } else if (!capture.row && !capture.journalled) {
             const QString message = QStringLiteral("Image not captured: Lumra quit before it was converted");
             qCWarning(lcCapture).noquote() << message;
             Diagnostics::shared().warn(captureCategoryName, message);
+        }
+        // Taken up at this start and not finished, though nothing went wrong: the next start tries it.
+        if (capture.resumed) {
+            m_capture->journal->start([lane = m_capture->journalLane, serial = serial] {
+                if (const auto key = lane->keys.find(serial); key != lane->keys.end())
+                    (void)lane->journal().putBack(key->second);
+            });
         }
     }
     m_capture->quitting = true;
@@ -641,6 +695,14 @@ void ClipboardManager::takeRead(quint64 serial)
     } else {
         capture.fileUrls = prepared.fileUrls;
     }
+    // The owner may be gone by now: from here on the journal is the only other copy.
+    journalCapture(capture, prepared);
+    derive(std::move(capture), std::move(prepared));
+}
+
+void ClipboardManager::derive(PendingCapture capture, PreparedCapture prepared)
+{
+    const quint64 serial = capture.serial;
     QThreadPool* lane = m_capture->laneFor(*prepared.kind);
     capture.work = QtConcurrent::run(lane,
                                      [prepared = std::move(prepared), bundleId = capture.bundleId,
@@ -651,6 +713,131 @@ void ClipboardManager::takeRead(quint64 serial)
     m_capture->derivations.emplace(serial, std::move(capture));
 }
 
+void ClipboardManager::journalCapture(PendingCapture& capture, const PreparedCapture& prepared)
+{
+    store::JournalEntry entry;
+    entry.copiedAt = capture.copiedAt;
+    entry.sourceAppBundleId = capture.bundleId;
+    entry.sourceAppName = capture.appName;
+    switch (*prepared.kind) {
+    case ClipboardContentType::text:
+        entry.kind = store::JournalEntry::Kind::richText;
+        entry.itemId = capture.row;
+        entry.payload = prepared.html.value_or(QString()).toUtf8();
+        break;
+    case ClipboardContentType::image:
+        entry.kind = store::JournalEntry::Kind::picture;
+        entry.mediaType = prepared.imageType;
+        entry.payload = prepared.imageData;
+        break;
+    case ClipboardContentType::file:
+        entry.kind = store::JournalEntry::Kind::files;
+        entry.payload = prepared.fileUrls.join(QLatin1Char('\n')).toUtf8();
+        break;
+    }
+    capture.journalled = true;
+    m_capture->journal->start([lane = m_capture->journalLane, serial = capture.serial,
+                                  entry = std::move(entry)] {
+        const Result<qint64> key = lane->journal().add(entry);
+        if (key)
+            lane->keys[serial] = *key;
+        else
+            qCWarning(lcCapture).noquote() << "Copy not kept for a restart:" << key.error();
+    });
+}
+
+void ClipboardManager::forgetJournalled(const PendingCapture& capture)
+{
+    if (!capture.journalled)
+        return;
+    m_capture->journal->start([lane = m_capture->journalLane, serial = capture.serial] {
+        const auto key = lane->keys.find(serial);
+        if (key == lane->keys.end())
+            return;
+        if (Status removed = lane->journal().remove(key->second); !removed)
+            qCWarning(lcCapture).noquote() << "Capture journal entry not removed:" << removed.error();
+        lane->keys.erase(key);
+    });
+}
+
+namespace {
+
+struct TakenUp {
+    QList<store::JournalEntry> entries;
+    QList<store::JournalEntry> dropped;
+    QString error;
+};
+
+} // namespace
+
+void ClipboardManager::resumeJournal()
+{
+    if (!m_persistence)
+        return;
+    const store::PersistentStore* home = m_persistence->localStore() ? m_persistence->localStore() : m_persistence->cloudStore();
+    if (!home)
+        return;
+    m_capture->journalLane->path = home->path;
+    QFuture<TakenUp> taken = QtConcurrent::run(m_capture->journal.get(), [lane = m_capture->journalLane] {
+        TakenUp taken;
+        auto entries = lane->journal().takeUp(&taken.dropped);
+        if (entries)
+            taken.entries = std::move(entries).value();
+        else
+            taken.error = entries.error();
+        return taken;
+    });
+    auto* watcher = new QFutureWatcher<TakenUp>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, state = std::weak_ptr(m_capture)] {
+        watcher->deleteLater();
+        const TakenUp taken = watcher->result();
+        if (!taken.error.isEmpty())
+            qCWarning(lcCapture).noquote() << "Capture journal not read:" << taken.error;
+        // Each told once: it is gone from the journal now.
+        for (const store::JournalEntry& entry : taken.dropped) {
+            const QString message = QStringLiteral("Copy from the last run dropped: %1 copied %2 could not be finished")
+                                        .arg(journalledWhat(entry.kind), entry.copiedAt.toString(Qt::ISODate));
+            qCWarning(lcCapture).noquote() << message;
+            Diagnostics::shared().warn(captureCategoryName, message);
+        }
+        if (state.lock() != m_capture || m_capture->quitting)
+            return;
+        std::map<quint64, qint64> keys;
+        for (const store::JournalEntry& entry : taken.entries) {
+            PendingCapture capture;
+            capture.bundleId = entry.sourceAppBundleId;
+            capture.appName = entry.sourceAppName;
+            capture.copiedAt = entry.copiedAt;
+            capture.serial = m_capture->nextSerial++;
+            capture.journalled = capture.resumed = true;
+            keys[capture.serial] = entry.key;
+            PreparedCapture prepared;
+            switch (entry.kind) {
+            case store::JournalEntry::Kind::picture:
+                prepared.kind = ClipboardContentType::image;
+                prepared.imageData = entry.payload;
+                prepared.imageType = entry.mediaType;
+                break;
+            case store::JournalEntry::Kind::files:
+                prepared.kind = ClipboardContentType::file;
+                prepared.fileUrls = QString::fromUtf8(entry.payload).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+                capture.fileUrls = prepared.fileUrls;
+                break;
+            case store::JournalEntry::Kind::richText:
+                prepared.kind = ClipboardContentType::text;
+                prepared.html = QString::fromUtf8(entry.payload);
+                capture.row = entry.itemId;
+                break;
+            }
+            derive(std::move(capture), std::move(prepared));
+        }
+        m_capture->journal->start([lane = m_capture->journalLane, keys = std::move(keys)] {
+            lane->keys.insert(keys.begin(), keys.end());
+        });
+    });
+    watcher->setFuture(taken);
+}
+
 void ClipboardManager::takeDerived(quint64 serial)
 {
     auto node = m_capture->derivations.extract(serial);
@@ -658,12 +845,21 @@ void ClipboardManager::takeDerived(quint64 serial)
         return;
     PendingCapture& capture = node.mapped();
     const PreparedCapture prepared = capture.work.result();
+    bool finished = true;
     if (capture.row) {
         if (prepared.rtf)
             addRichText(*capture.row, capture.copiedAt, *prepared.rtf);
-        return;
+        else
+            finished = false;
+    } else {
+        finished = storePrepared(capture, prepared);
     }
-    storePrepared(capture, prepared);
+    if (capture.resumed && !finished) {
+        const QString message = QStringLiteral("Copy from the last run dropped: it could not be finished");
+        qCWarning(lcCapture).noquote() << message;
+        Diagnostics::shared().warn(captureCategoryName, message);
+    }
+    forgetJournalled(capture);
 }
 
 void ClipboardManager::addRichText(const QUuid& id, const QDateTime& copiedAt, const QByteArray& rtf)
@@ -721,8 +917,11 @@ bool ClipboardManager::storePrepared(const PendingCapture& capture, const Prepar
     m_capture->newestStored = std::max(m_capture->newestStored.value_or(0), capture.serial);
     Diagnostics::shared().debug(captureCategoryName,
                                 QStringLiteral("Captured item from ") + capture.bundleId.value_or(QStringLiteral("unknown")));
-    playCopySound();
-    recordCopyForReminder(countsForReminder);
+    // A copy of the last run, finished at this start, was heard and counted then.
+    if (!capture.resumed) {
+        playCopySound();
+        recordCopyForReminder(countsForReminder);
+    }
     return true;
 }
 // ---------------------------------------------------------------------------- Storing
