@@ -413,20 +413,36 @@ namespace {
 // The journal's reads and writes, in order, on a thread of their own with a connection of their
 // own: a picture's bytes take a while to reach the disk, and the window's thread does not wait.
 struct JournalLane {
-    QString path; // the history store the journal lives in
-    std::unique_ptr<sql::Database> db;
-    std::map<quint64, qint64> keys; // the journal's row of each capture serial
+    // The history's store files: the first takes new entries; each is read at start, as one
+    // written before sync was switched on or off is in the other.
+    QStringList paths;
+    std::map<int, std::unique_ptr<sql::Database>> dbs;
+    struct Key {
+        int store = 0;
+        qint64 row = 0;
+    };
+    std::map<quint64, Key> keys; // the journal's row of each capture serial
 
-    store::CaptureJournal journal()
+    store::CaptureJournal journal(int store = 0)
     {
-        if (!db && !path.isEmpty()) {
+        std::unique_ptr<sql::Database>& db = dbs[store];
+        if (!db && store < paths.size()) {
             db = std::make_unique<sql::Database>();
-            if (Status opened = db->open(path, false); !opened) {
+            if (Status opened = db->open(paths[store], false); !opened)
                 qCWarning(lcCapture).noquote() << "Capture journal not opened:" << opened.error();
-                path.clear();
-            }
         }
         return store::CaptureJournal(db && db->isOpen() ? db.get() : nullptr);
+    }
+    void change(quint64 serial, const std::function<Status(store::CaptureJournal&, qint64)>& what, bool forget)
+    {
+        const auto key = keys.find(serial);
+        if (key == keys.end())
+            return;
+        store::CaptureJournal entries = journal(key->second.store);
+        if (Status done = what(entries, key->second.row); !done)
+            qCWarning(lcCapture).noquote() << "Capture journal not updated:" << done.error();
+        if (forget)
+            keys.erase(key);
     }
 };
 
@@ -649,8 +665,7 @@ void ClipboardManager::storeCapturesAtQuit()
         // Taken up at this start and not finished, though nothing went wrong: the next start tries it.
         if (capture.resumed) {
             m_capture->journal->start([lane = m_capture->journalLane, serial = serial] {
-                if (const auto key = lane->keys.find(serial); key != lane->keys.end())
-                    (void)lane->journal().putBack(key->second);
+                lane->change(serial, [](store::CaptureJournal& entries, qint64 row) { return entries.putBack(row); }, false);
             });
         }
     }
@@ -740,7 +755,7 @@ void ClipboardManager::journalCapture(PendingCapture& capture, const PreparedCap
                                   entry = std::move(entry)] {
         const Result<qint64> key = lane->journal().add(entry);
         if (key)
-            lane->keys[serial] = *key;
+            lane->keys[serial] = {0, *key};
         else
             qCWarning(lcCapture).noquote() << "Copy not kept for a restart:" << key.error();
     });
@@ -751,19 +766,14 @@ void ClipboardManager::forgetJournalled(const PendingCapture& capture)
     if (!capture.journalled)
         return;
     m_capture->journal->start([lane = m_capture->journalLane, serial = capture.serial] {
-        const auto key = lane->keys.find(serial);
-        if (key == lane->keys.end())
-            return;
-        if (Status removed = lane->journal().remove(key->second); !removed)
-            qCWarning(lcCapture).noquote() << "Capture journal entry not removed:" << removed.error();
-        lane->keys.erase(key);
+        lane->change(serial, [](store::CaptureJournal& entries, qint64 row) { return entries.remove(row); }, true);
     });
 }
 
 namespace {
 
 struct TakenUp {
-    QList<store::JournalEntry> entries;
+    QList<std::pair<int, store::JournalEntry>> entries; // by store file
     QList<store::JournalEntry> dropped;
     QString error;
 };
@@ -774,17 +784,32 @@ void ClipboardManager::resumeJournal()
 {
     if (!m_persistence)
         return;
-    const store::PersistentStore* home = m_persistence->localStore() ? m_persistence->localStore() : m_persistence->cloudStore();
-    if (!home)
+    // The store that never syncs takes the journal: what it holds is this computer's alone.
+    QStringList paths;
+    for (const store::PersistentStore* file : {m_persistence->localStore(), m_persistence->cloudStore()})
+        if (file && !paths.contains(file->path))
+            paths.append(file->path);
+    if (paths.isEmpty())
         return;
-    m_capture->journalLane->path = home->path;
+    for (const char* name : {"Lumra.sqlite", "LumraLocal.sqlite"}) {
+        const QString other = m_persistence->folder() + QLatin1Char('/') + QLatin1String(name);
+        if (!paths.contains(other) && QFileInfo::exists(other))
+            paths.append(other);
+    }
+    m_capture->journalLane->paths = paths;
     QFuture<TakenUp> taken = QtConcurrent::run(m_capture->journal.get(), [lane = m_capture->journalLane] {
         TakenUp taken;
-        auto entries = lane->journal().takeUp(&taken.dropped);
-        if (entries)
-            taken.entries = std::move(entries).value();
-        else
-            taken.error = entries.error();
+        for (int file = 0; file < lane->paths.size(); ++file) {
+            QList<store::JournalEntry> dropped;
+            auto entries = lane->journal(file).takeUp(&dropped);
+            taken.dropped += dropped;
+            if (!entries) {
+                taken.error = entries.error();
+                continue;
+            }
+            for (store::JournalEntry& entry : entries.value())
+                taken.entries.append({file, std::move(entry)});
+        }
         return taken;
     });
     auto* watcher = new QFutureWatcher<TakenUp>(this);
@@ -800,17 +825,26 @@ void ClipboardManager::resumeJournal()
             qCWarning(lcCapture).noquote() << message;
             Diagnostics::shared().warn(captureCategoryName, message);
         }
-        if (state.lock() != m_capture || m_capture->quitting)
+        const std::shared_ptr<CaptureState> capturing = state.lock();
+        if (!capturing)
             return;
-        std::map<quint64, qint64> keys;
-        for (const store::JournalEntry& entry : taken.entries) {
+        if (capturing->quitting) {
+            // Quit before any of it began: the next start takes it up.
+            capturing->journal->start([lane = capturing->journalLane, taken] {
+                for (const auto& [file, entry] : taken.entries)
+                    (void)lane->journal(file).putBack(entry.key);
+            });
+            return;
+        }
+        std::map<quint64, JournalLane::Key> keys;
+        for (const auto& [file, entry] : taken.entries) {
             PendingCapture capture;
             capture.bundleId = entry.sourceAppBundleId;
             capture.appName = entry.sourceAppName;
             capture.copiedAt = entry.copiedAt;
             capture.serial = m_capture->nextSerial++;
             capture.journalled = capture.resumed = true;
-            keys[capture.serial] = entry.key;
+            keys[capture.serial] = {file, entry.key};
             PreparedCapture prepared;
             switch (entry.kind) {
             case store::JournalEntry::Kind::picture:

@@ -13,6 +13,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
@@ -45,16 +47,16 @@ protected:
     }
     qint64 journalled() const { return count("SELECT count(*) FROM LumraCaptureJournal"); }
 
-    bool write(const char* sql) const
+    // The journal is kept in the store that never syncs: the local one when there are two.
+    bool write(const QByteArray& sql, const char* fileName = "LumraLocal.sqlite") const
     {
-        // The journal is kept in the store that never syncs: the local one when there are two.
         sqlite3* db = nullptr;
-        QString file = dataDir.supportFolder() + QStringLiteral("/LumraLocal.sqlite");
+        QString file = dataDir.supportFolder() + QLatin1Char('/') + QLatin1String(fileName);
         if (!QFile::exists(file))
             file = dataDir.supportFolder() + QStringLiteral("/Lumra.sqlite");
         const QByteArray path = QFile::encodeName(file);
         bool done = sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK
-            && sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+            && sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr) == SQLITE_OK;
         sqlite3_close(db);
         return done;
     }
@@ -153,6 +155,34 @@ TEST_F(CaptureJournalX11Test, AnEntryThatCannotBeFinishedIsDroppedOnceAndLumraSt
         [&] { return lumra::test::storedTexts(dataDir.supportFolder()).contains("a copy at the start after"); },
         startTimeoutMs));
     EXPECT_FALSE(output().contains("Copy from the last run dropped")) << "dropped again\n" << output().toStdString();
+}
+
+// Sync was switched off between the runs: the entry is in the store file Lumra no longer opens.
+TEST_F(CaptureJournalX11Test, AnEntryInTheOtherStoreFileIsFinishedToo)
+{
+    startLumra();
+    m_lumra.terminate();
+    ASSERT_TRUE(m_lumra.waitForFinished(5000));
+    ASSERT_TRUE(QFile::exists(dataDir.supportFolder() + QStringLiteral("/LumraLocal.sqlite")))
+        << "one store file only: nothing to test";
+    const QByteArray png = lumra::test::solidPng(QSize(24, 16), Qt::darkCyan).toHex();
+    ASSERT_TRUE(write("INSERT INTO LumraCaptureJournal (kind, copiedAt, mediaType, payload) VALUES "
+                      "('picture', 700000000, 'image/png', x'" + png + "')"));
+    QFile settings(dataDir.settingsFile());
+    ASSERT_TRUE(settings.open(QIODevice::ReadOnly));
+    QJsonObject values = QJsonDocument::fromJson(settings.readAll()).object();
+    settings.close();
+    values.insert(QStringLiteral("iCloudSyncEnabled"), false);
+    ASSERT_TRUE(settings.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    settings.write(QJsonDocument(values).toJson());
+    settings.close();
+
+    startLumra();
+    ASSERT_TRUE(output().contains("Sync enabled: false")) << output().toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return count("SELECT count(*) FROM CDClipboardItem WHERE contentType = 'image'") == 1; },
+                                startTimeoutMs))
+        << "the picture was lost\n" << output().toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return journalled() == 0; }, startTimeoutMs));
 }
 
 } // namespace

@@ -99,6 +99,15 @@ Result<QList<JournalEntry>> CaptureJournal::takeUp(QList<JournalEntry>* dropped)
     using R = Result<QList<JournalEntry>>;
     if (!isOpen())
         return R::failure(QStringLiteral("no store"));
+    // A store of an earlier schema (the other file, kept from before sync was switched) has none.
+    sql::Statement* table = m_db->prepare(
+        QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'LumraCaptureJournal'"));
+    if (!table || !table->step())
+        return R::failure(m_db->lastError());
+    const bool kept = table->int64(0) > 0;
+    table->reset();
+    if (!kept)
+        return QList<JournalEntry>();
     sql::Transaction tx(*m_db);
     if (!tx.beginStatus())
         return R::failure(tx.beginStatus().error());
