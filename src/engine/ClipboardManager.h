@@ -770,6 +770,11 @@ private:
     void watchCapture(const QFuture<PreparedCapture>& work, quint64 serial, bool derived);
     void takeRead(quint64 serial);
     void takeDerived(quint64 serial);
+    void derive(PendingCapture capture, PreparedCapture prepared);
+    // The capture journal (see store::CaptureJournal): what was read is kept until it is stored.
+    void journalCapture(PendingCapture& capture, const PreparedCapture& prepared);
+    void forgetJournalled(const PendingCapture& capture);
+    void resumeJournal();
     bool storePrepared(const PendingCapture& capture, const PreparedCapture& prepared, QUuid* textRow = nullptr);
     void addRichText(const QUuid& id, const QDateTime& copiedAt, const QByteArray& rtf);
     // `late`: a later change was stored before this one, which keeps a row re-copied since as it is

@@ -4,6 +4,7 @@
 #include "engine/filter/ItemClassification.h"
 #include "engine/filter/LinkDetector.h"
 #include "model/Diagnostics.h"
+#include "model/store/CaptureJournal.h"
 #include "model/store/PersistenceController.h"
 #include "platform/files/FileBookmark.h"
 #include "platform/core/Allocator.h"
@@ -403,7 +404,62 @@ struct ClipboardManager::PendingCapture {
     QFuture<PreparedCapture> work;
     std::optional<QUuid> row;  // the stored text whose rich text is being made
     QStringList fileUrls;      // the files being looked up
+    bool journalled = false;   // kept in the capture journal under its serial
+    bool resumed = false;      // taken from the journal of an earlier run
 };
+
+namespace {
+
+// The journal's reads and writes, in order, on a thread of their own with a connection of their
+// own: a picture's bytes take a while to reach the disk, and the window's thread does not wait.
+struct JournalLane {
+    // The history's store files: the first takes new entries; each is read at start, as one
+    // written before sync was switched on or off is in the other.
+    QStringList paths;
+    std::map<int, std::unique_ptr<sql::Database>> dbs;
+    struct Key {
+        int store = 0;
+        qint64 row = 0;
+    };
+    std::map<quint64, Key> keys; // the journal's row of each capture serial
+
+    store::CaptureJournal journal(int store = 0)
+    {
+        std::unique_ptr<sql::Database>& db = dbs[store];
+        if (!db && store < paths.size()) {
+            db = std::make_unique<sql::Database>();
+            if (Status opened = db->open(paths[store], false); !opened)
+                qCWarning(lcCapture).noquote() << "Capture journal not opened:" << opened.error();
+        }
+        return store::CaptureJournal(db && db->isOpen() ? db.get() : nullptr);
+    }
+    void change(quint64 serial, const std::function<Status(store::CaptureJournal&, qint64)>& what, bool forget)
+    {
+        const auto key = keys.find(serial);
+        if (key == keys.end())
+            return;
+        store::CaptureJournal entries = journal(key->second.store);
+        if (Status done = what(entries, key->second.row); !done)
+            qCWarning(lcCapture).noquote() << "Capture journal not updated:" << done.error();
+        if (forget)
+            keys.erase(key);
+    }
+};
+
+QString journalledWhat(store::JournalEntry::Kind kind)
+{
+    switch (kind) {
+    case store::JournalEntry::Kind::picture:
+        return QStringLiteral("a picture");
+    case store::JournalEntry::Kind::files:
+        return QStringLiteral("a file list");
+    case store::JournalEntry::Kind::richText:
+        break;
+    }
+    return QStringLiteral("the formatting of a text");
+}
+
+} // namespace
 
 struct ClipboardManager::CaptureState {
     explicit CaptureState(Clock& clock)
@@ -418,6 +474,7 @@ struct ClipboardManager::CaptureState {
             lane->setMaxThreadCount(2);
             lane->setExpiryTimeout(-1);
         }
+        journal->setMaxThreadCount(1);
     }
     ~CaptureState()
     {
@@ -427,6 +484,8 @@ struct ClipboardManager::CaptureState {
         letFinish(std::move(richText));
         letFinish(std::move(pictures));
         letFinish(std::move(files));
+        // What was read must be on disk before Lumra ends; the quit deadline bounds the wait.
+        journal->waitForDone();
     }
     static void letFinish(std::unique_ptr<QThreadPool> pool)
     {
@@ -441,6 +500,8 @@ struct ClipboardManager::CaptureState {
     std::unique_ptr<QThreadPool> richText = std::make_unique<QThreadPool>();
     std::unique_ptr<QThreadPool> pictures = std::make_unique<QThreadPool>();
     std::unique_ptr<QThreadPool> files = std::make_unique<QThreadPool>();
+    std::unique_ptr<QThreadPool> journal = std::make_unique<QThreadPool>();
+    std::shared_ptr<JournalLane> journalLane = std::make_shared<JournalLane>();
     QThreadPool* laneFor(ClipboardContentType kind) const
     {
         switch (kind) {
@@ -468,6 +529,7 @@ struct ClipboardManager::CaptureState {
 void ClipboardManager::startMonitoring()
 {
     m_capture = std::make_shared<CaptureState>(m_clock);
+    resumeJournal();
     if (TextRecognizer* recognizer = m_services.textRecognizer)
         connect(recognizer, &TextRecognizer::recognized, this, &ClipboardManager::applyRecognizedText);
     if (QCoreApplication* app = QCoreApplication::instance())
@@ -586,18 +648,25 @@ void ClipboardManager::storeCapturesAtQuit()
             break;
         QThread::msleep(5);
     }
-    // What is still being derived is stored as read: files without their look-ups, texts
-    // without rich text (stored already). A picture is nothing without its PNG.
+    // What is still being derived is finished at the next start from the journal. Files are
+    // stored as named meanwhile (the next start looks them up); texts are stored already. A
+    // picture not in the journal is nothing without its PNG.
     for (auto& [serial, capture] : m_capture->derivations) {
-        if (!capture.fileUrls.isEmpty()) {
+        if (!capture.fileUrls.isEmpty() && !capture.resumed) {
             PreparedCapture files;
             files.kind = ClipboardContentType::file;
             files.files = unlookedFiles(capture.fileUrls);
             storePrepared(capture, files);
-        } else if (!capture.row) {
+        } else if (!capture.row && !capture.journalled) {
             const QString message = QStringLiteral("Image not captured: Lumra quit before it was converted");
             qCWarning(lcCapture).noquote() << message;
             Diagnostics::shared().warn(captureCategoryName, message);
+        }
+        // Taken up at this start and not finished, though nothing went wrong: the next start tries it.
+        if (capture.resumed) {
+            m_capture->journal->start([lane = m_capture->journalLane, serial = serial] {
+                lane->change(serial, [](store::CaptureJournal& entries, qint64 row) { return entries.putBack(row); }, false);
+            });
         }
     }
     m_capture->quitting = true;
@@ -641,6 +710,14 @@ void ClipboardManager::takeRead(quint64 serial)
     } else {
         capture.fileUrls = prepared.fileUrls;
     }
+    // The owner may be gone by now: from here on the journal is the only other copy.
+    journalCapture(capture, prepared);
+    derive(std::move(capture), std::move(prepared));
+}
+
+void ClipboardManager::derive(PendingCapture capture, PreparedCapture prepared)
+{
+    const quint64 serial = capture.serial;
     QThreadPool* lane = m_capture->laneFor(*prepared.kind);
     capture.work = QtConcurrent::run(lane,
                                      [prepared = std::move(prepared), bundleId = capture.bundleId,
@@ -651,6 +728,150 @@ void ClipboardManager::takeRead(quint64 serial)
     m_capture->derivations.emplace(serial, std::move(capture));
 }
 
+void ClipboardManager::journalCapture(PendingCapture& capture, const PreparedCapture& prepared)
+{
+    store::JournalEntry entry;
+    entry.copiedAt = capture.copiedAt;
+    entry.sourceAppBundleId = capture.bundleId;
+    entry.sourceAppName = capture.appName;
+    switch (*prepared.kind) {
+    case ClipboardContentType::text:
+        entry.kind = store::JournalEntry::Kind::richText;
+        entry.itemId = capture.row;
+        entry.payload = prepared.html.value_or(QString()).toUtf8();
+        break;
+    case ClipboardContentType::image:
+        entry.kind = store::JournalEntry::Kind::picture;
+        entry.mediaType = prepared.imageType;
+        entry.payload = prepared.imageData;
+        break;
+    case ClipboardContentType::file:
+        entry.kind = store::JournalEntry::Kind::files;
+        entry.payload = prepared.fileUrls.join(QLatin1Char('\n')).toUtf8();
+        break;
+    }
+    capture.journalled = true;
+    m_capture->journal->start([lane = m_capture->journalLane, serial = capture.serial,
+                                  entry = std::move(entry)] {
+        const Result<qint64> key = lane->journal().add(entry);
+        if (key)
+            lane->keys[serial] = {0, *key};
+        else
+            qCWarning(lcCapture).noquote() << "Copy not kept for a restart:" << key.error();
+    });
+}
+
+void ClipboardManager::forgetJournalled(const PendingCapture& capture)
+{
+    if (!capture.journalled)
+        return;
+    m_capture->journal->start([lane = m_capture->journalLane, serial = capture.serial] {
+        lane->change(serial, [](store::CaptureJournal& entries, qint64 row) { return entries.remove(row); }, true);
+    });
+}
+
+namespace {
+
+struct TakenUp {
+    QList<std::pair<int, store::JournalEntry>> entries; // by store file
+    QList<store::JournalEntry> dropped;
+    QString error;
+};
+
+} // namespace
+
+void ClipboardManager::resumeJournal()
+{
+    if (!m_persistence)
+        return;
+    // The store that never syncs takes the journal: what it holds is this computer's alone.
+    QStringList paths;
+    for (const store::PersistentStore* file : {m_persistence->localStore(), m_persistence->cloudStore()})
+        if (file && !paths.contains(file->path))
+            paths.append(file->path);
+    if (paths.isEmpty())
+        return;
+    for (const char* name : {"Lumra.sqlite", "LumraLocal.sqlite"}) {
+        const QString other = m_persistence->folder() + QLatin1Char('/') + QLatin1String(name);
+        if (!paths.contains(other) && QFileInfo::exists(other))
+            paths.append(other);
+    }
+    m_capture->journalLane->paths = paths;
+    QFuture<TakenUp> taken = QtConcurrent::run(m_capture->journal.get(), [lane = m_capture->journalLane] {
+        TakenUp taken;
+        for (int file = 0; file < lane->paths.size(); ++file) {
+            QList<store::JournalEntry> dropped;
+            auto entries = lane->journal(file).takeUp(&dropped);
+            taken.dropped += dropped;
+            if (!entries) {
+                taken.error = entries.error();
+                continue;
+            }
+            for (store::JournalEntry& entry : entries.value())
+                taken.entries.append({file, std::move(entry)});
+        }
+        return taken;
+    });
+    auto* watcher = new QFutureWatcher<TakenUp>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, state = std::weak_ptr(m_capture)] {
+        watcher->deleteLater();
+        const TakenUp taken = watcher->result();
+        if (!taken.error.isEmpty())
+            qCWarning(lcCapture).noquote() << "Capture journal not read:" << taken.error;
+        // Each told once: it is gone from the journal now.
+        for (const store::JournalEntry& entry : taken.dropped) {
+            const QString message = QStringLiteral("Copy from the last run dropped: %1 copied %2 could not be finished")
+                                        .arg(journalledWhat(entry.kind), entry.copiedAt.toString(Qt::ISODate));
+            qCWarning(lcCapture).noquote() << message;
+            Diagnostics::shared().warn(captureCategoryName, message);
+        }
+        const std::shared_ptr<CaptureState> capturing = state.lock();
+        if (!capturing)
+            return;
+        if (capturing->quitting) {
+            // Quit before any of it began: the next start takes it up.
+            capturing->journal->start([lane = capturing->journalLane, taken] {
+                for (const auto& [file, entry] : taken.entries)
+                    (void)lane->journal(file).putBack(entry.key);
+            });
+            return;
+        }
+        std::map<quint64, JournalLane::Key> keys;
+        for (const auto& [file, entry] : taken.entries) {
+            PendingCapture capture;
+            capture.bundleId = entry.sourceAppBundleId;
+            capture.appName = entry.sourceAppName;
+            capture.copiedAt = entry.copiedAt;
+            capture.serial = m_capture->nextSerial++;
+            capture.journalled = capture.resumed = true;
+            keys[capture.serial] = {file, entry.key};
+            PreparedCapture prepared;
+            switch (entry.kind) {
+            case store::JournalEntry::Kind::picture:
+                prepared.kind = ClipboardContentType::image;
+                prepared.imageData = entry.payload;
+                prepared.imageType = entry.mediaType;
+                break;
+            case store::JournalEntry::Kind::files:
+                prepared.kind = ClipboardContentType::file;
+                prepared.fileUrls = QString::fromUtf8(entry.payload).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+                capture.fileUrls = prepared.fileUrls;
+                break;
+            case store::JournalEntry::Kind::richText:
+                prepared.kind = ClipboardContentType::text;
+                prepared.html = QString::fromUtf8(entry.payload);
+                capture.row = entry.itemId;
+                break;
+            }
+            derive(std::move(capture), std::move(prepared));
+        }
+        m_capture->journal->start([lane = m_capture->journalLane, keys = std::move(keys)] {
+            lane->keys.insert(keys.begin(), keys.end());
+        });
+    });
+    watcher->setFuture(taken);
+}
+
 void ClipboardManager::takeDerived(quint64 serial)
 {
     auto node = m_capture->derivations.extract(serial);
@@ -658,12 +879,21 @@ void ClipboardManager::takeDerived(quint64 serial)
         return;
     PendingCapture& capture = node.mapped();
     const PreparedCapture prepared = capture.work.result();
+    bool finished = true;
     if (capture.row) {
         if (prepared.rtf)
             addRichText(*capture.row, capture.copiedAt, *prepared.rtf);
-        return;
+        else
+            finished = false;
+    } else {
+        finished = storePrepared(capture, prepared);
     }
-    storePrepared(capture, prepared);
+    if (capture.resumed && !finished) {
+        const QString message = QStringLiteral("Copy from the last run dropped: it could not be finished");
+        qCWarning(lcCapture).noquote() << message;
+        Diagnostics::shared().warn(captureCategoryName, message);
+    }
+    forgetJournalled(capture);
 }
 
 void ClipboardManager::addRichText(const QUuid& id, const QDateTime& copiedAt, const QByteArray& rtf)
@@ -721,8 +951,11 @@ bool ClipboardManager::storePrepared(const PendingCapture& capture, const Prepar
     m_capture->newestStored = std::max(m_capture->newestStored.value_or(0), capture.serial);
     Diagnostics::shared().debug(captureCategoryName,
                                 QStringLiteral("Captured item from ") + capture.bundleId.value_or(QStringLiteral("unknown")));
-    playCopySound();
-    recordCopyForReminder(countsForReminder);
+    // A copy of the last run, finished at this start, was heard and counted then.
+    if (!capture.resumed) {
+        playCopySound();
+        recordCopyForReminder(countsForReminder);
+    }
     return true;
 }
 // ---------------------------------------------------------------------------- Storing

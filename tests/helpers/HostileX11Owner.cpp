@@ -23,6 +23,7 @@
 //            again, marked, and sends the marked copy's tail as the rest
 //   twice    a text, then, once it has answered the first TARGETS request, a second text on a
 //            second window whose answers come 100 ms late (two quick copies)
+//   rich     a public text with ordinary HTML, answered at once (a page copied from a browser)
 //   once     answers the first request, then exits
 //   late     every answer comes 700 ms late, past a reader's patience
 //   silent   answers nothing, printing ASKED <n> <requestor window> for the n-th request, until a
@@ -84,7 +85,7 @@ struct Owner {
     void offerTargets()
     {
         offered = {targets, utf8, textPlain};
-        if (mode.rfind("html", 0) == 0 || (mode.rfind("retake", 0) == 0 && mode != "retake-in-incr"))
+        if (mode.rfind("html", 0) == 0 || mode == "rich" || (mode.rfind("retake", 0) == 0 && mode != "retake-in-incr"))
             offered.push_back(html);
         if (mode == "targets") {
             constexpr int count = 100000;
@@ -357,6 +358,10 @@ struct Owner {
             text = "first of two quick copies";
         if (mode == "crowd")
             makeCrowd();
+        if (mode == "rich") {
+            text = "a page whose formatting is kept" + label;
+            htmlBody = "<p><b>a page</b> whose <i>formatting</i> is kept" + label + "</p>";
+        }
         offerTargets();
         clipboard = XInternAtom(display, "CLIPBOARD", False);
         XSetSelectionOwner(display, clipboard, window, CurrentTime);

@@ -122,6 +122,10 @@ const QString itemIndexes[] = {
 };
 const QString categoryIndex = QStringLiteral("CREATE UNIQUE INDEX CDClipboardCategory_id ON CDClipboardCategory(id)");
 const QString itemExtraColumns = QStringLiteral("contentKey INTEGER");
+const QString createJournal = QStringLiteral(
+    "CREATE TABLE IF NOT EXISTS LumraCaptureJournal (pk INTEGER PRIMARY KEY, kind TEXT NOT NULL, copiedAt REAL, "
+    "sourceAppBundleId TEXT, sourceAppName TEXT, itemId BLOB, mediaType TEXT, payload BLOB NOT NULL, "
+    "tries INTEGER NOT NULL DEFAULT 0)");
 
 bool isIdColumn(QAnyStringView column) { return column == u"id" || column == u"categoryId"; }
 bool isContentTypeColumn(QAnyStringView column) { return column == u"contentType"; }
@@ -239,6 +243,8 @@ Status upgradeInTransaction(sql::Database& db, int version)
             if (Status r = db.exec(statement); !r)
                 return r;
     }
+    if (Status r = db.exec(createJournal); !r)
+        return r;
     if (Status r = db.setUserVersion(schemaVersion); !r)
         return r;
     return tx.commit();
@@ -252,7 +258,8 @@ Status upgradeSchema(sql::Database& db, int version)
     Status upgraded = upgradeInTransaction(db, version);
     (void)db.exec(QStringLiteral("PRAGMA foreign_keys=ON"));
     // The old tables' pages are free now; give them back to the file system. Nothing is lost if not.
-    if (upgraded)
+    // From schema 4 on only a table was added: nothing to give back.
+    if (upgraded && version < 4)
         compact(db);
     return upgraded;
 }
@@ -296,6 +303,7 @@ Status prepareSchema(sql::Database& db, bool* notLumraStore)
                        "REFERENCES CDClipboardItem(pk) ON DELETE CASCADE, imageData BLOB)"),
         createTable(categories, {}),
         categoryIndex,
+        createJournal,
     };
     for (const QString& index : itemIndexes)
         statements << index;

@@ -53,13 +53,16 @@ enum : int { id, name, iconName, isHiddenFromFooter, sortOrder, count };
 
 // Image bytes live in their own table so that listing the history never reads them.
 inline constexpr const char* imageTable = "CDClipboardItemImage";
+// What capture has read but not yet stored (see CaptureJournal).
+inline constexpr const char* captureJournalTable = "LumraCaptureJournal";
 // Not an attribute: kept by the store layer for duplicate lookup of captured content.
 inline constexpr const char* contentKeyColumn = "contentKey";
 // 2: the indexes of the columns most rows leave unset (trash date, shortcut) hold only the rows that set them.
 // 3: ids kept as their 16 bytes and the content key as a 64-bit digest, about a fifth of the file.
 // 4: the content key in 32 bits, a text row's contentType left unset, no index that no query uses, and
 // 16 KB pages whose free ones can be handed back to the file system.
-inline constexpr int schemaVersion = 4;
+// 5: the capture journal, copies read from their owner whose item is not made yet.
+inline constexpr int schemaVersion = 5;
 
 // Creates the tables and indexes in an empty database, or checks an existing one.
 // Fails for a database of a newer schema or one that is not a Lumra store, and then sets

@@ -5,6 +5,8 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
+#include <algorithm>
+
 namespace lumra::RichText {
 
 namespace {
@@ -84,14 +86,20 @@ qsizetype htmlElementCount(QStringView html, qsizetype stopAbove)
     return count;
 }
 
-QByteArray rtfFromHtml(const QString& html, std::chrono::milliseconds cpuTime)
+std::chrono::milliseconds htmlConversionTime(qsizetype characters)
+{
+    const auto sized = kHtmlConversionTime + kHtmlConversionTimePer100kCharacters * characters / 100'000;
+    return std::min<std::chrono::milliseconds>(sized, kHtmlConversionTimeCap);
+}
+
+QByteArray rtfFromHtml(const QString& html, std::optional<std::chrono::milliseconds> cpuTime)
 {
     // Runs while a copy is captured. What is too big is refused before any of it is parsed; the
     // parse itself, which Qt cannot interrupt, runs in the converter program and is ended there.
     if (html.size() > kMaxHtmlCharacters || htmlElementCount(html) > kMaxHtmlElements
         || htmlNestingDepth(html) > kMaxHtmlDepth)
         return {};
-    return HtmlConverter::shared().convert(html, cpuTime);
+    return HtmlConverter::shared().convert(html, cpuTime.value_or(htmlConversionTime(html.size())));
 }
 
 std::optional<QString> htmlFromRtf(const QByteArray& rtf)

@@ -27,8 +27,16 @@ inline constexpr int kMaxHtmlDepth = 256;
 // A long article copied whole has some tens of thousands of elements; QTextDocument spends about a
 // kilobyte and some microseconds on each, and a table of 400,000 cells cost it 450 MB.
 inline constexpr qsizetype kMaxHtmlElements = 100'000;
-// Conversions run in a program of their own, ended when they cost it more CPU time than this.
+// Conversions run in a program of their own, ended when they cost it more CPU time than
+// htmlConversionTime(): this for a short page, more for a longer one up to the cap. Qt's parser
+// costs more than in proportion to a page's length (a 116,000-character list of 2,000 items
+// with paragraphs takes the program 0.7 to 1.7 s of CPU on a busy 8-core machine, one of 1,000
+// items a quarter of that), so one budget for every size either ends real pages or lets a
+// small hostile one run long.
 inline constexpr std::chrono::milliseconds kHtmlConversionTime {2000};
+inline constexpr std::chrono::milliseconds kHtmlConversionTimePer100kCharacters {2000};
+inline constexpr std::chrono::milliseconds kHtmlConversionTimeCap {6000};
+std::chrono::milliseconds htmlConversionTime(qsizetype characters);
 // RTF made from copied HTML is kept up to the bound of copied text; beyond it only the text is.
 inline constexpr qsizetype kMaxConvertedRtfBytes = 16 * 1024 * 1024;
 
@@ -60,10 +68,10 @@ int htmlNestingDepth(QStringView html, int stopAbove = kMaxHtmlDepth);
 qsizetype htmlElementCount(QStringView html, qsizetype stopAbove = kMaxHtmlElements);
 
 // The HTML as RTF, converted by the converter program (see HtmlConverter.h), which is ended once
-// the conversion has cost it `cpuTime`. Empty for HTML longer than kMaxHtmlCharacters, with more
+// the conversion has cost it `cpuTime` (by default htmlConversionTime() of the page's length). Empty for HTML longer than kMaxHtmlCharacters, with more
 // than kMaxHtmlElements elements or nested deeper than kMaxHtmlDepth, for RTF longer than
 // kMaxConvertedRtfBytes, and when the conversion failed or was ended.
-QByteArray rtfFromHtml(const QString& html, std::chrono::milliseconds cpuTime = kHtmlConversionTime);
+QByteArray rtfFromHtml(const QString& html, std::optional<std::chrono::milliseconds> cpuTime = std::nullopt);
 std::optional<QString> htmlFromRtf(const QByteArray& rtf);
 std::optional<QString> plainTextFromRtf(const QByteArray& rtf);
 

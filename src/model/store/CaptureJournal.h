@@ -1,0 +1,62 @@
+#pragma once
+
+#include "model/store/Sqlite.h"
+#include "platform/core/Result.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QUuid>
+
+#include <optional>
+
+namespace lumra::store {
+
+// A copy read from its owner whose item, or whose rich text, is still being made: what is needed to
+// finish it at the next start when Lumra quits or dies first. The bytes of a copy are gone from
+// their owner once it copies something else; these rows are the only place they are kept.
+struct JournalEntry {
+    enum class Kind { picture, files, richText };
+    qint64 key = 0; // the journal's own row
+    Kind kind = Kind::picture;
+    QDateTime copiedAt;
+    std::optional<QString> sourceAppBundleId;
+    std::optional<QString> sourceAppName;
+    std::optional<QUuid> itemId; // rich text: the stored text it belongs to
+    QString mediaType;           // picture: the type it was offered as
+    QByteArray payload;          // the picture's bytes, the file URLs one a line, or the HTML (UTF-8)
+    int tries = 0;               // starts that took it up already
+};
+
+// The journal table of a history store, through a connection of the caller's thread.
+class CaptureJournal {
+public:
+    explicit CaptureJournal(sql::Database* db) : m_db(db) { }
+
+    // An owner that offers the largest pictures over and over fills no disk: beyond these the copy is
+    // not journalled (and is lost only if Lumra ends before it is made).
+    static constexpr int maxEntries = 32;
+    static constexpr qint64 maxBytes = qint64(128) * 1024 * 1024;
+
+    bool isOpen() const { return m_db && m_db->isOpen(); }
+    // The entry's key, or why it was not written (full, or the write failed).
+    Result<qint64> add(const JournalEntry& entry);
+    Status remove(qint64 key);
+    // An entry taken up at this start that Lumra quit before finishing is taken up again at the next.
+    Status putBack(qint64 key);
+
+    // What the last run left, to finish now. An entry taken up at an earlier start already never
+    // finished there (Lumra died on it): it is removed and returned in `dropped`, so no entry is tried
+    // twice. The rest are marked as tried before they are returned.
+    Result<QList<JournalEntry>> takeUp(QList<JournalEntry>* dropped);
+
+    static QString kindName(JournalEntry::Kind kind);
+
+private:
+    Status change(const QString& sql, qint64 key);
+
+    sql::Database* m_db;
+};
+
+} // namespace lumra::store

@@ -1,0 +1,105 @@
+// The capture journal keeps what capture read until it is stored: within its bounds, whatever an
+// owner offers, and each entry taken up at one start only.
+#include "model/store/CaptureJournal.h"
+#include "model/store/StoreSchema.h"
+
+#include <gtest/gtest.h>
+
+using namespace lumra;
+using namespace lumra::store;
+
+namespace {
+
+class CaptureJournalTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(db.openInMemory().ok());
+        ASSERT_TRUE(prepareSchema(db).ok());
+    }
+    static JournalEntry picture(qsizetype bytes)
+    {
+        JournalEntry entry;
+        entry.copiedAt = QDateTime::fromSecsSinceEpoch(1'700'000'000, Qt::UTC);
+        entry.sourceAppBundleId = QStringLiteral("org.example.Owner");
+        entry.mediaType = QStringLiteral("image/png");
+        entry.payload = QByteArray(bytes, 'p');
+        return entry;
+    }
+    sql::Database db;
+    CaptureJournal journal {&db};
+};
+
+TEST_F(CaptureJournalTest, AnOwnerOfferingTheLargestPicturesOverAndOverFillsNoMoreThanTheBound)
+{
+    const qsizetype large = CaptureJournal::maxBytes / 3;
+    int kept = 0;
+    for (int i = 0; i < 10; ++i)
+        kept += journal.add(picture(large)).ok();
+    EXPECT_EQ(kept, 3);
+    EXPECT_FALSE(journal.add(picture(CaptureJournal::maxBytes + 1)).ok());
+}
+
+TEST_F(CaptureJournalTest, AnOwnerOfferingSmallPicturesOverAndOverKeepsNoMoreThanTheCountBound)
+{
+    int kept = 0;
+    for (int i = 0; i < 3 * CaptureJournal::maxEntries; ++i)
+        kept += journal.add(picture(10)).ok();
+    EXPECT_EQ(kept, CaptureJournal::maxEntries);
+}
+
+TEST_F(CaptureJournalTest, AnEntryIsTakenUpAtOneStartOnlyAndComesBackAsItWasWritten)
+{
+    JournalEntry page;
+    page.kind = JournalEntry::Kind::richText;
+    page.copiedAt = QDateTime::fromMSecsSinceEpoch(1'700'000'000'250, Qt::UTC);
+    page.itemId = QUuid::createUuid();
+    page.payload = QByteArray("<b>bold</b>");
+    const Result<qint64> pageKey = journal.add(page);
+    ASSERT_TRUE(pageKey.ok());
+    const Result<qint64> pictureKey = journal.add(picture(100));
+    ASSERT_TRUE(pictureKey.ok());
+
+    QList<JournalEntry> dropped;
+    const Result<QList<JournalEntry>> first = journal.takeUp(&dropped);
+    ASSERT_TRUE(first.ok());
+    EXPECT_TRUE(dropped.isEmpty());
+    ASSERT_EQ(first->size(), 2);
+    EXPECT_EQ(first->at(0).kind, JournalEntry::Kind::richText);
+    EXPECT_EQ(first->at(0).itemId, page.itemId);
+    EXPECT_EQ(first->at(0).copiedAt, page.copiedAt);
+    EXPECT_EQ(first->at(0).payload, page.payload);
+    EXPECT_EQ(first->at(1).sourceAppBundleId, QStringLiteral("org.example.Owner"));
+    EXPECT_EQ(first->at(1).mediaType, QStringLiteral("image/png"));
+
+    // The page is stored; Lumra dies on the picture, and again on no entry at the next start.
+    ASSERT_TRUE(journal.remove(*pageKey).ok());
+    const Result<QList<JournalEntry>> second = journal.takeUp(&dropped);
+    ASSERT_TRUE(second.ok());
+    EXPECT_TRUE(second->isEmpty());
+    ASSERT_EQ(dropped.size(), 1);
+    EXPECT_EQ(dropped[0].key, *pictureKey);
+    const Result<QList<JournalEntry>> third = journal.takeUp(&dropped);
+    ASSERT_TRUE(third.ok());
+    EXPECT_TRUE(third->isEmpty());
+    EXPECT_TRUE(dropped.isEmpty());
+}
+
+TEST_F(CaptureJournalTest, AnEntryPutBackAtAQuitIsTakenUpAgainAndOneThatCannotBeFinishedIsDropped)
+{
+    const Result<qint64> key = journal.add(picture(100));
+    ASSERT_TRUE(key.ok());
+    ASSERT_TRUE(db.exec(QStringLiteral("INSERT INTO LumraCaptureJournal (kind, copiedAt, payload) VALUES ('video', 1.0, x'00'), "
+                                       "('richText', 1.0, '<b>no row named</b>')"))
+                    .ok());
+    QList<JournalEntry> dropped;
+    ASSERT_EQ(journal.takeUp(&dropped)->size(), 1);
+    EXPECT_EQ(dropped.size(), 2);
+    ASSERT_TRUE(journal.putBack(*key).ok());
+    const Result<QList<JournalEntry>> again = journal.takeUp(&dropped);
+    ASSERT_EQ(again->size(), 1);
+    EXPECT_EQ(again->at(0).key, *key);
+    EXPECT_TRUE(dropped.isEmpty());
+}
+
+} // namespace
