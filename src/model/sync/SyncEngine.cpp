@@ -80,7 +80,18 @@ bool SyncEngine::overtaken(const SyncRecord& record)
     sql::Statement* st = m_state.prepare(QStringLiteral("SELECT stamp FROM restamped WHERE entity = ? AND id = ?"));
     st->bind(1, qint64(entityCode(record.entity)));
     st->bind(2, uuidText(record.id));
-    return st->step() && st->int64(0) >= record.mtime;
+    if (!st->step())
+        return false;
+    const qint64 stamp = st->int64(0);
+    if (stamp != record.mtime || record.op != SyncRecord::Op::put)
+        return stamp >= record.mtime;
+    // Both at the last stamp readers accept, a change made on what we stamped again says so by where
+    // it stands: after it, it is not overtaken.
+    const std::optional<Restamp> again = restampOf(record.entity, record.id);
+    for (auto it = record.was.cbegin(); again && it != record.was.cend(); ++it)
+        if (again->was.contains(it.key()) && orderOf(record, it.key()) > again->orderOf(it.key(), again->givenTo(it.key())))
+            return false;
+    return true;
 }
 
 std::optional<SyncEngine::Restamp> SyncEngine::restampOf(EntityKind entity, const QUuid& id)

@@ -659,6 +659,8 @@ Result<QByteArray> SyncEngine::imageOf(const SyncDir* images, const QString& has
         return R::failure(QStringLiteral("unreadable"));
     }
     if (QString::fromLatin1(QCryptographicHash::hash(bytes.value(), QCryptographicHash::Sha256).toHex()) != hash) {
+        if (std::optional<QByteArray> whole = imageElsewhere(hash))
+            return *whole; // the same image, whole in another folder
         *wait = true; // not all there yet, most likely
         m_partialImages.insert(name);
         return R::failure(QStringLiteral("partial"));

@@ -1249,8 +1249,12 @@ TEST(SyncScheduleTest, SchedulesThatOnceFoundFaultsHold)
     // of a history not yet published, an image completed where it lies, a floor that jumped, a
     // delete met by a put stamped again elsewhere, a clock set back after it named another ahead,
     // a far put held from a former id met by the delete its successor made, two copies of a text
-    // merged within one batch read, a comment given on one that had not seen another.
-    for (const unsigned seed : {31u, 111u, 147u, 158u, 181u, 207u, 219u, 273u, 440u, 467u, 470u, 493u, 573u, 627u, 635u, 761u, 911u}) {
+    // merged within one batch read, a comment given on one that had not seen another, a delete on a
+    // restored history met by what its former self stamped ahead, an age rule's delete a restore took
+    // back the publishing of, a comment made at the last stamp readers accept, an image file left in
+    // pieces, records of our own old files kept while no image came.
+    for (const unsigned seed : {31u, 111u, 147u, 158u, 181u, 207u, 219u, 273u, 440u, 467u, 470u, 493u, 573u, 627u, 635u, 761u, 911u,
+                                20286u, 20294u, 20362u, 20368u, 20448u}) {
         runSchedule(seed);
         if (HasFailure())
             break;
