@@ -529,6 +529,33 @@ TEST_F(SyncClockTest, AChangeMadeOnARestoredHistoryWinsOverWhatTheComputerStampe
         EXPECT_EQ(c->row(shared)->value(QStringLiteral("comment")).toString().toStdString(), "after the restore") << c->name.toStdString();
 }
 
+TEST_F(SyncClockTest, ADeleteMadeOnARestoredHistoryWinsOverWhatTheComputerStampedFarAheadBeforeIt)
+{
+    const QUuid shared = right.add(QStringLiteral("shared"));
+    settle();
+    QTemporaryDir backup;
+    backUp(ahead, backup.path());
+    ahead.skew = 200 * day;
+    ahead.edit(shared, [](store::ManagedObject& row) { row.set(store::ItemAttr::comment, QStringLiteral("before the restore")); });
+    ahead.pass();
+    tool.scan();
+    tool.deliverAll();
+
+    // Restored, its clock right, and its user deletes the row as restored, before anyone says it
+    // holds that comment as ahead.
+    ahead.skew = 0;
+    restore(ahead, backup.path());
+    ahead.remove(shared);
+    settle(6);
+    for (Computer* c : all)
+        EXPECT_FALSE(c->row(shared)) << c->name.toStdString();
+    for (Computer* c : all)
+        c->now += 201 * day;
+    settle();
+    for (Computer* c : all)
+        EXPECT_FALSE(c->row(shared)) << c->name.toStdString() << " once time reached the comment's stamp";
+}
+
 TEST_F(SyncClockTest, WhatWasPublishedOfARowTheBackupHeldUnpublishedStandsAfterTheRestore)
 {
     const QUuid row = ahead.add(QStringLiteral("copied just before the backup"));

@@ -415,6 +415,50 @@ TEST_F(SyncFaultsTest, AnImageLostFromItsWritersFolderIsTakenFromAnotherWithTheS
     EXPECT_EQ(b.health().waitingForImages, 0);
 }
 
+TEST_F(SyncFaultsTest, AnImageFileLeftInPiecesInItsWritersOwnFolderIsWrittenAgainWhole)
+{
+    const QByteArray png = solidPng({10, 10}, Qt::green);
+    const QUuid fromA = a.add(QStringLiteral("A's picture"), png);
+    a.pass();
+    // A tool's half-done delivery left a piece of it in place of A's own file.
+    const QString own = sync::SyncFiles::imagesFolder(a.ownFolder()) + u'/'
+        + sync::SyncFiles::imageName(QString::fromLatin1(QCryptographicHash::hash(png, QCryptographicHash::Sha256).toHex()));
+    {
+        QFile f(own);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(png.left(png.size() / 2));
+    }
+    tool.scan();
+    tool.deliverAll();
+    b.pass();
+    ASSERT_EQ(b.health().waitingForImages, 1);
+    settle();
+    EXPECT_EQ(readAll(own), png);
+    EXPECT_TRUE(b.row(fromA));
+    EXPECT_EQ(b.health().waitingForImages, 0);
+}
+
+TEST_F(SyncFaultsTest, AnImageFileInPiecesIsTakenWholeFromAnotherFolderWithTheSameBytes)
+{
+    const QByteArray png = solidPng({9, 9}, Qt::yellow);
+    b.add(QStringLiteral("B's copy"), png);
+    const QUuid fromA = a.add(QStringLiteral("A's copy"), png);
+    a.pass();
+    b.pass();
+    tool.scan();
+    tool.deliverAll();
+    const QString atB = sync::SyncFiles::imagesFolder(sync::SyncFiles::deviceFolder(b.root(), a.device())) + u'/'
+        + sync::SyncFiles::imageName(QString::fromLatin1(QCryptographicHash::hash(png, QCryptographicHash::Sha256).toHex()));
+    {
+        QFile f(atB);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(png.left(png.size() / 3));
+    }
+    b.pass();
+    EXPECT_TRUE(b.row(fromA)) << "B's own copy is the same image, whole";
+    EXPECT_EQ(b.health().waitingForImages, 0);
+}
+
 TEST_F(SyncFaultsTest, AManifestGoneAfterARestoreIsWrittenAgainAndWhatTheJournalHoldsIsReadBack)
 {
     a.add(QStringLiteral("before the backup"));
