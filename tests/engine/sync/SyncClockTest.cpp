@@ -70,6 +70,17 @@ protected:
         ahead.skew = 200 * day;
         return ahead.add(QStringLiteral("made ahead"));
     }
+    // A row both hold; the other computer's history backed up, then its clock set `skew` ahead and
+    // a comment given there.
+    QUuid commentAfterABackup(const QTemporaryDir& backup, qint64 skew)
+    {
+        const QUuid shared = right.add(QStringLiteral("shared"));
+        settle();
+        backUp(ahead, backup.path());
+        ahead.skew = skew;
+        ahead.edit(shared, [](store::ManagedObject& row) { row.set(store::ItemAttr::comment, QStringLiteral("before the restore")); });
+        return shared;
+    }
     // The other computer, set 40 days behind, comments on a row of the present: the comment must
     // stand everywhere, stamped above the row rather than into that computer's past.
     void commentWhileBehind(const QUuid& row)
@@ -510,13 +521,9 @@ TEST_F(SyncClockTest, WhatAComputerMadeAheadBeforeARestoreTravelsThoughItsNewIdA
 
 TEST_F(SyncClockTest, AChangeMadeOnARestoredHistoryWinsOverWhatTheComputerStampedAheadBeforeIt)
 {
-    const QUuid shared = right.add(QStringLiteral("shared"));
-    settle();
     QTemporaryDir backup;
-    backUp(ahead, backup.path());
     // Hours ahead, within what readers trust: the comment travels at once.
-    ahead.skew = 9 * 60 * minute;
-    ahead.edit(shared, [](store::ManagedObject& row) { row.set(store::ItemAttr::comment, QStringLiteral("before the restore")); });
+    const QUuid shared = commentAfterABackup(backup, 9 * 60 * minute);
     settle();
     ASSERT_EQ(right.row(shared)->value(QStringLiteral("comment")).toString(), QStringLiteral("before the restore"));
 
@@ -531,12 +538,8 @@ TEST_F(SyncClockTest, AChangeMadeOnARestoredHistoryWinsOverWhatTheComputerStampe
 
 TEST_F(SyncClockTest, ADeleteMadeOnARestoredHistoryWinsOverWhatTheComputerStampedFarAheadBeforeIt)
 {
-    const QUuid shared = right.add(QStringLiteral("shared"));
-    settle();
     QTemporaryDir backup;
-    backUp(ahead, backup.path());
-    ahead.skew = 200 * day;
-    ahead.edit(shared, [](store::ManagedObject& row) { row.set(store::ItemAttr::comment, QStringLiteral("before the restore")); });
+    const QUuid shared = commentAfterABackup(backup, 200 * day);
     ahead.pass();
     tool.scan();
     tool.deliverAll();

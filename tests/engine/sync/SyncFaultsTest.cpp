@@ -35,6 +35,19 @@ protected:
         QFile f(path);
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
+    // Where a device folder keeps the file of this image.
+    static QString imageFile(const QString& deviceFolder, const QByteArray& png)
+    {
+        return sync::SyncFiles::imagesFolder(deviceFolder) + u'/'
+            + sync::SyncFiles::imageName(QString::fromLatin1(QCryptographicHash::hash(png, QCryptographicHash::Sha256).toHex()));
+    }
+    // A file's bytes replaced where it lies (a tool writes a file in pieces into the same file).
+    static void overwrite(const QString& path, const QByteArray& bytes)
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    }
     static void append(const QString& path, const QByteArray& bytes)
     {
         QFile f(path);
@@ -383,17 +396,11 @@ TEST_F(SyncFaultsTest, AnImageCompletedWhereItLiesIsTakenAtTheNextPass)
     tool.deliverAll();
     // The tool wrote the first part of the file, and writes the rest into the same file later: its
     // folder stays as it was.
-    const QString path = sync::SyncFiles::imagesFolder(sync::SyncFiles::deviceFolder(b.root(), a.device())) + u'/'
-        + sync::SyncFiles::imageName(QString::fromLatin1(QCryptographicHash::hash(png, QCryptographicHash::Sha256).toHex()));
-    auto write = [&](const QByteArray& bytes) {
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(bytes);
-    };
-    write(png.left(png.size() / 2));
+    const QString path = imageFile(sync::SyncFiles::deviceFolder(b.root(), a.device()), png);
+    overwrite(path, png.left(png.size() / 2));
     b.pass();
     ASSERT_EQ(b.health().waitingForImages, 1);
-    write(png);
+    overwrite(path, png);
     b.pass();
     EXPECT_TRUE(b.row(image)) << "not left waiting until a recheck minutes later";
     EXPECT_EQ(b.health().waitingForImages, 0);
@@ -421,13 +428,8 @@ TEST_F(SyncFaultsTest, AnImageFileLeftInPiecesInItsWritersOwnFolderIsWrittenAgai
     const QUuid fromA = a.add(QStringLiteral("A's picture"), png);
     a.pass();
     // A tool's half-done delivery left a piece of it in place of A's own file.
-    const QString own = sync::SyncFiles::imagesFolder(a.ownFolder()) + u'/'
-        + sync::SyncFiles::imageName(QString::fromLatin1(QCryptographicHash::hash(png, QCryptographicHash::Sha256).toHex()));
-    {
-        QFile f(own);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(png.left(png.size() / 2));
-    }
+    const QString own = imageFile(a.ownFolder(), png);
+    overwrite(own, png.left(png.size() / 2));
     tool.scan();
     tool.deliverAll();
     b.pass();
@@ -447,13 +449,7 @@ TEST_F(SyncFaultsTest, AnImageFileInPiecesIsTakenWholeFromAnotherFolderWithTheSa
     b.pass();
     tool.scan();
     tool.deliverAll();
-    const QString atB = sync::SyncFiles::imagesFolder(sync::SyncFiles::deviceFolder(b.root(), a.device())) + u'/'
-        + sync::SyncFiles::imageName(QString::fromLatin1(QCryptographicHash::hash(png, QCryptographicHash::Sha256).toHex()));
-    {
-        QFile f(atB);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(png.left(png.size() / 3));
-    }
+    overwrite(imageFile(sync::SyncFiles::deviceFolder(b.root(), a.device()), png), png.left(png.size() / 3));
     b.pass();
     EXPECT_TRUE(b.row(fromA)) << "B's own copy is the same image, whole";
     EXPECT_EQ(b.health().waitingForImages, 0);
