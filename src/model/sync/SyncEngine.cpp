@@ -60,13 +60,20 @@ std::optional<qint64> SyncEngine::namedAhead(const QStringList& own)
     if (!m_devicesDir.isOpen())
         return from;
     const QStringList gone = superseded();
+    // Unless a run that had not signed it then signs it since: its computer was restored together
+    // with the folder, and speaks under that id again.
     for (const QUuid& device : SyncFiles::devices(m_devicesDir)) {
-        if (own.contains(uuidText(device)) || gone.contains(uuidText(device)))
+        if (own.contains(uuidText(device)))
             continue;
         Result<SyncDir> dir = m_devicesDir.folder(uuidText(device), false);
         if (!dir)
             continue;
         Result<std::optional<Manifest>> manifest = SyncFiles::readManifest(dir.value());
+        if (gone.contains(uuidText(device))) {
+            const QString signedThen = meta(QStringLiteral("goneWriter:") + uuidText(device));
+            if (signedThen.isEmpty() || !manifest || !manifest.value() || manifest.value()->writer == signedThen)
+                continue;
+        }
         if (manifest && manifest.value())
             for (const QString& ahead : manifest.value()->ahead)
                 if (own.contains(ahead))
@@ -204,8 +211,14 @@ Status SyncEngine::supersede(const QStringList& former)
         if (stamp)
             if (Status s = noteGoneAhead(device, *stamp); !s)
                 return s;
+        // Who signed its folder last, as it stops speaking.
+        if (Result<SyncDir> dir = m_devicesDir.folder(device, false))
+            if (Result<std::optional<Manifest>> manifest = SyncFiles::readManifest(dir.value()); manifest && manifest.value())
+                if (Status s = putMeta(QStringLiteral("goneWriter:") + device, manifest.value()->writer); !s)
+                    return s;
         for (const QString& sql : {QStringLiteral("DELETE FROM pending WHERE device = ? AND why = 'ahead'"),
-                                   QStringLiteral("DELETE FROM meta WHERE key = 'clockAhead:' || ?")}) {
+                                   QStringLiteral("DELETE FROM meta WHERE key = 'clockAhead:' || ?"),
+                                   QStringLiteral("DELETE FROM meta WHERE key = 'lastStamp:' || ?")}) {
             sql::Statement* st = m_state.prepare(sql);
             st->bind(1, device);
             st->step();

@@ -105,7 +105,7 @@ SyncEngine::Outcome SyncEngine::importChanges(qint64 nowMs)
         it = present.contains(it.key()) || it.key() == ownName() ? std::next(it) : m_stalls.erase(it);
     {
         QStringList gone;
-        sql::Statement* st = m_state.prepare(QStringLiteral("SELECT key FROM meta WHERE key LIKE 'clockAhead:%'"));
+        sql::Statement* st = m_state.prepare(QStringLiteral("SELECT key FROM meta WHERE key LIKE 'clockAhead:%' OR key LIKE 'lastStamp:%'"));
         while (st->step())
             if (!present.contains(st->text(0).section(u':', 1)))
                 gone << st->text(0);
@@ -146,6 +146,13 @@ Status SyncEngine::nameAhead(qint64 nowMs)
         drop->bind(1, QStringLiteral("goneAhead:") + device);
         drop->step();
     }
+    // So is a writer whose latest record we took while our clock ran ahead with it: no status names
+    // it (nothing is held), yet a reader whose clock is right holds that record.
+    const QStringList own = ownIds();
+    st = m_state.prepare(QStringLiteral("SELECT key, value FROM meta WHERE key LIKE 'lastStamp:%'"));
+    while (st->step())
+        if (st->text(1).toLongLong() > clockBound(nowMs) && !own.contains(st->text(0).section(u':', 1)))
+            ahead << st->text(0).section(u':', 1);
     ahead.sort();
     ahead.removeDuplicates();
     const QString named = ahead.join(u' ');
@@ -176,6 +183,8 @@ Status SyncEngine::nameAhead(qint64 nowMs)
 
 void SyncEngine::noteWriterClock(const QUuid& device, qint64 stamp, qint64 nowMs)
 {
+    // Kept whatever our clock says now: taken while ours ran ahead with it, it is judged again once ours is right.
+    (void)putMeta(QStringLiteral("lastStamp:") + uuidText(device), QString::number(stamp));
     const QString key = QStringLiteral("clockAhead:") + uuidText(device);
     if (stamp > clockBound(nowMs)) {
         m_seenAhead = std::max(m_seenAhead, stamp);
