@@ -559,6 +559,27 @@ TEST_F(SyncClockTest, ADeleteMadeOnARestoredHistoryWinsOverWhatTheComputerStampe
         EXPECT_FALSE(c->row(shared)) << c->name.toStdString() << " once time reached the comment's stamp";
 }
 
+TEST_F(SyncClockTest, ADeleteReadWhileBothClocksRanAheadIsStampedAgainOnceTheyAreRight)
+{
+    const QUuid shared = right.add(QStringLiteral("shared"));
+    settle();
+    // Both run four years ahead: the other deletes the row, and this one takes the delete at once,
+    // holding nothing.
+    right.skew = ahead.skew = 4 * 365 * day;
+    ahead.remove(shared);
+    settle();
+    ASSERT_FALSE(right.row(shared));
+    ASSERT_EQ(right.health().heldAhead, 0);
+
+    // Put right, this one still holds that stamp: it says so, and the delete goes out again within
+    // the bound, so that a reader whose clock was right all along does not hold it for four years.
+    right.skew = ahead.skew = 0;
+    settle(6);
+    const QList<qint64> written = stamps(ahead, 1);
+    ASSERT_FALSE(written.isEmpty());
+    EXPECT_LE(written.last(), ahead.clock() + day);
+}
+
 TEST_F(SyncClockTest, WhatWasPublishedOfARowTheBackupHeldUnpublishedStandsAfterTheRestore)
 {
     const QUuid row = ahead.add(QStringLiteral("copied just before the backup"));
