@@ -93,7 +93,10 @@ bool SyncEngine::overtaken(const SyncRecord& record)
     if (stamp != record.mtime || record.op != SyncRecord::Op::put)
         return stamp >= record.mtime;
     // Both at the last stamp readers accept, a change made on what we stamped again says so by where
-    // it stands: after it, it is not overtaken.
+    // it stands: after it, it is not overtaken. A delete made here since is later than both.
+    const std::optional<RowState> known = rowState(record.entity, record.id);
+    if (!known || known->deleted)
+        return true;
     const std::optional<Restamp> again = restampOf(record.entity, record.id);
     for (auto it = record.was.cbegin(); again && it != record.was.cend(); ++it)
         if (again->was.contains(it.key()) && orderOf(record, it.key()) > again->orderOf(it.key(), again->givenTo(it.key())))
