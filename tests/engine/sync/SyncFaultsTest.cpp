@@ -1293,9 +1293,10 @@ TEST(SyncScheduleTest, SchedulesThatOnceFoundFaultsHold)
     // restored history met by what its former self stamped ahead, an age rule's delete a restore took
     // back the publishing of, a comment made at the last stamp readers accept, an image file left in
     // pieces, records of our own old files kept while no image came, a delete read while the reader's
-    // clock ran ahead with its writer's, a computer restored with its folder to an id it had left.
+    // clock ran ahead with its writer's, a computer restored with its folder to an id it had left, an
+    // age rule's delete met by a user's.
     for (const unsigned seed : {31u, 111u, 147u, 158u, 181u, 207u, 219u, 273u, 440u, 467u, 470u, 493u, 573u, 627u, 635u, 761u, 911u,
-                                20286u, 20294u, 20362u, 20368u, 20448u, 40302u, 40496u}) {
+                                20286u, 20294u, 20362u, 20368u, 20448u, 40302u, 40496u, 40574u}) {
         runSchedule(seed);
         if (HasFailure())
             break;
