@@ -1296,7 +1296,7 @@ TEST(SyncScheduleTest, SchedulesThatOnceFoundFaultsHold)
     // clock ran ahead with its writer's, a computer restored with its folder to an id it had left, an
     // age rule's delete met by a user's.
     for (const unsigned seed : {31u, 111u, 147u, 158u, 181u, 207u, 219u, 273u, 440u, 467u, 470u, 493u, 573u, 627u, 635u, 761u, 911u,
-                                20286u, 20294u, 20362u, 20368u, 20448u, 40302u, 40496u, 40574u}) {
+                                20286u, 20294u, 20362u, 20368u, 20448u, 40302u, 40496u, 40574u, 40824u}) {
         runSchedule(seed);
         if (HasFailure())
             break;
