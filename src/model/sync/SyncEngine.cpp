@@ -60,13 +60,20 @@ std::optional<qint64> SyncEngine::namedAhead(const QStringList& own)
     if (!m_devicesDir.isOpen())
         return from;
     const QStringList gone = superseded();
+    // Unless a run that had not signed it then signs it since: its computer was restored together
+    // with the folder, and speaks under that id again.
     for (const QUuid& device : SyncFiles::devices(m_devicesDir)) {
-        if (own.contains(uuidText(device)) || gone.contains(uuidText(device)))
+        if (own.contains(uuidText(device)))
             continue;
         Result<SyncDir> dir = m_devicesDir.folder(uuidText(device), false);
         if (!dir)
             continue;
         Result<std::optional<Manifest>> manifest = SyncFiles::readManifest(dir.value());
+        if (gone.contains(uuidText(device))) {
+            const QString signedThen = meta(QStringLiteral("goneWriter:") + uuidText(device));
+            if (signedThen.isEmpty() || !manifest || !manifest.value() || manifest.value()->writer == signedThen)
+                continue;
+        }
         if (manifest && manifest.value())
             for (const QString& ahead : manifest.value()->ahead)
                 if (own.contains(ahead))
@@ -80,7 +87,21 @@ bool SyncEngine::overtaken(const SyncRecord& record)
     sql::Statement* st = m_state.prepare(QStringLiteral("SELECT stamp FROM restamped WHERE entity = ? AND id = ?"));
     st->bind(1, qint64(entityCode(record.entity)));
     st->bind(2, uuidText(record.id));
-    return st->step() && st->int64(0) >= record.mtime;
+    if (!st->step())
+        return false;
+    const qint64 stamp = st->int64(0);
+    if (stamp != record.mtime || record.op != SyncRecord::Op::put)
+        return stamp >= record.mtime;
+    // Both at the last stamp readers accept, a change made on what we stamped again says so by where
+    // it stands: after it, it is not overtaken. A delete made here since is later than both.
+    const std::optional<RowState> known = rowState(record.entity, record.id);
+    if (!known || known->deleted)
+        return true;
+    const std::optional<Restamp> again = restampOf(record.entity, record.id);
+    for (auto it = record.was.cbegin(); again && it != record.was.cend(); ++it)
+        if (again->was.contains(it.key()) && orderOf(record, it.key()) > again->orderOf(it.key(), again->givenTo(it.key())))
+            return false;
+    return true;
 }
 
 std::optional<SyncEngine::Restamp> SyncEngine::restampOf(EntityKind entity, const QUuid& id)
@@ -193,8 +214,13 @@ Status SyncEngine::supersede(const QStringList& former)
         if (stamp)
             if (Status s = noteGoneAhead(device, *stamp); !s)
                 return s;
+        // Who signed its folder last, as it stops speaking.
+        if (Result<SyncDir> dir = m_devicesDir.folder(device, false))
+            if (Result<std::optional<Manifest>> manifest = SyncFiles::readManifest(dir.value()); manifest && manifest.value())
+                if (Status s = putMeta(QStringLiteral("goneWriter:") + device, manifest.value()->writer); !s)
+                    return s;
         for (const QString& sql : {QStringLiteral("DELETE FROM pending WHERE device = ? AND why = 'ahead'"),
-                                   QStringLiteral("DELETE FROM meta WHERE key IN ('clockAhead:' || ?1, 'clockSeen:' || ?1)")}) {
+                                   QStringLiteral("DELETE FROM meta WHERE key IN ('clockAhead:' || ?1, 'clockSeen:' || ?1, 'lastStamp:' || ?1)")}) {
             sql::Statement* st = m_state.prepare(sql);
             st->bind(1, device);
             st->step();

@@ -200,6 +200,8 @@ private:
 
     Result<QList<store::ManagedObjectPtr>> cloudRows(store::EntityKind entity, const std::optional<QUuid>& id);
     Status appendRecords(const QList<SyncRecord>& records, Outcome& outcome);
+    // The records of a former id of ours held for the row as stamped ahead of our clock.
+    QList<SyncRecord> heldFromFormer(store::EntityKind entity, const QUuid& id);
     Status compact();
     // `empty`: the folder holds no manifest and nothing published (yet, or any more).
     Status importDevice(const QUuid& device, qint64 nowMs, Outcome& outcome, bool* empty = nullptr);
@@ -247,7 +249,8 @@ private:
     Status nameAhead(qint64 nowMs);
     // Devices another one names as its former self: what they stamped ahead is published again by it.
     QStringList superseded();
-    // Whether the row's stamp, before we stamped it again (settleClock), was at or after this record's.
+    // Whether the row's stamp, before we stamped it again (settleClock), was at or after this record's
+    // (at the same stamp: unless a field of the record stands after where that field stood).
     bool overtaken(const SyncRecord& record);
     std::optional<Restamp> restampOf(store::EntityKind entity, const QUuid& id);
     // The row's far stamps before, as the latest change of the batch left them, else as kept.

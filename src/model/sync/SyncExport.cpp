@@ -90,14 +90,15 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
         const std::optional<RowState> known = rowState(entity, *id);
         const bool alive = known && !known->deleted;
         if (alive && known->digest == digest && !m_republish && !forced.contains(key)) {
-            // Published already; its image file must still be there (a planted link replaced our
-            // images folder, or someone removed it).
+            // Published already; its image file must still be there, whole (a planted link replaced
+            // our images folder, someone removed it, or a tool left a piece of it in its place).
             if (full && !imageHash.isEmpty())
-                if (Result<SyncDir> images = m_ownDir.folder(QString::fromLatin1(SyncFiles::imagesName), true);
-                    images && images->kind(SyncFiles::imageName(imageHash)) != SyncDir::Kind::file) {
+                if (Result<SyncDir> images = m_ownDir.folder(QString::fromLatin1(SyncFiles::imagesName), true)) {
                     const QByteArray bytes = row->bytes(store::ItemAttr::imageData).value_or(QByteArray());
-                    if (Status s = images->write(SyncFiles::imageName(imageHash), bytes); !s)
-                        return s;
+                    if (images->kind(SyncFiles::imageName(imageHash)) != SyncDir::Kind::file
+                        || images->size(SyncFiles::imageName(imageHash)) != std::optional<qint64>(bytes.size()))
+                        if (Status s = images->write(SyncFiles::imageName(imageHash), bytes); !s)
+                            return s;
                 }
             return {};
         }
@@ -170,8 +171,8 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
             Result<SyncDir> images = m_ownDir.folder(QString::fromLatin1(SyncFiles::imagesName), true);
             if (!images)
                 return images.status();
-            if (images->kind(name) != SyncDir::Kind::file) {
-                const QByteArray bytes = row->bytes(store::ItemAttr::imageData).value_or(QByteArray());
+            const QByteArray bytes = row->bytes(store::ItemAttr::imageData).value_or(QByteArray());
+            if (images->kind(name) != SyncDir::Kind::file || images->size(name) != std::optional<qint64>(bytes.size())) {
                 refused = bytes.size() > m_config.maxImageBytes || !isImage(bytes);
                 if (!refused)
                     if (Status s = images->write(name, bytes); !s)
@@ -264,9 +265,26 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
             age = m_config.ageRuleDeletes->find(id);
         if (age)
             agedHere.append(id);
+        // A restore took back that the row's delete was published, not what its former self wrote of
+        // it since, still held as stamped ahead: that was made before this delete. Its age rule's
+        // delete is this one; a put of it stands below it.
+        qint64 madeAfter = 0;
+        for (const SyncRecord& held : age ? QList<SyncRecord>() : heldFromFormer(entity, id)) {
+            if (held.op == SyncRecord::Op::remove && !held.ageRule.isEmpty())
+                age = AgeRuleDelete {held.ageRule, held.ageThreshold};
+            else if (held.op == SyncRecord::Op::put)
+                madeAfter = std::max(madeAfter, held.mtime);
+        }
         records.append(deleteRecord(entity, id, std::min(std::max(stamp, known->mtime + 1), latestMtime), age));
+        std::optional<Restamp> gone;
+        if (!age && madeAfter > records.last().before) {
+            records.last().before = madeAfter;
+            gone = Restamp {};
+            gone->at = records.last().mtime;
+            gone->before = madeAfter;
+        }
         published.append(key);
-        changes.append({key, RowState {{}, records.last().mtime, true, age.has_value(), {}}});
+        changes.append({key, RowState {{}, records.last().mtime, true, age.has_value(), {}}, gone});
     }
 
     if (m_republish) {
@@ -354,6 +372,20 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
         outcome.compacted = outcome.status.ok();
     }
     return outcome;
+}
+
+QList<SyncRecord> SyncEngine::heldFromFormer(EntityKind entity, const QUuid& id)
+{
+    QList<SyncRecord> held;
+    const QStringList own = ownIds();
+    sql::Statement* st = m_state.prepare(QStringLiteral("SELECT device, record FROM pending WHERE entity = ? AND id = ? AND why = 'ahead'"));
+    st->bind(1, qint64(entityCode(entity)));
+    st->bind(2, uuidText(id));
+    while (st->step())
+        if (st->text(0) != ownName() && own.contains(st->text(0)))
+            if (Result<SyncRecord> record = decodeRecord(st->blob(1)))
+                held.append(std::move(record).value());
+    return held;
 }
 
 Status SyncEngine::appendRecords(const QList<SyncRecord>& records, Outcome& outcome)

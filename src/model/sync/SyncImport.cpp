@@ -105,7 +105,8 @@ SyncEngine::Outcome SyncEngine::importChanges(qint64 nowMs)
         it = present.contains(it.key()) || it.key() == ownName() ? std::next(it) : m_stalls.erase(it);
     {
         QStringList gone;
-        sql::Statement* st = m_state.prepare(QStringLiteral("SELECT key FROM meta WHERE key LIKE 'clockAhead:%' OR key LIKE 'clockSeen:%'"));
+        sql::Statement* st = m_state.prepare(QStringLiteral(
+            "SELECT key FROM meta WHERE key LIKE 'clockAhead:%' OR key LIKE 'clockSeen:%' OR key LIKE 'lastStamp:%'"));
         while (st->step())
             if (!present.contains(st->text(0).section(u':', 1)))
                 gone << st->text(0);
@@ -171,6 +172,13 @@ Status SyncEngine::nameAhead(qint64 nowMs)
         drop->bind(1, QStringLiteral("goneAhead:") + device);
         drop->step();
     }
+    // So is a writer whose latest record we took while our clock ran ahead with it: no status names
+    // it (nothing is held), yet a reader whose clock is right holds that record.
+    const QStringList own = ownIds();
+    st = m_state.prepare(QStringLiteral("SELECT key, value FROM meta WHERE key LIKE 'lastStamp:%'"));
+    while (st->step())
+        if (st->text(1).toLongLong() > clockBound(nowMs) && !own.contains(st->text(0).section(u':', 1)))
+            ahead << st->text(0).section(u':', 1);
     ahead.sort();
     ahead.removeDuplicates();
     const QString named = ahead.join(u' ');
@@ -201,6 +209,8 @@ Status SyncEngine::nameAhead(qint64 nowMs)
 
 void SyncEngine::noteWriterClock(const QUuid& device, qint64 stamp, qint64 nowMs)
 {
+    // Kept whatever our clock says now: taken while ours ran ahead with it, it is judged again once ours is right.
+    (void)putMeta(QStringLiteral("lastStamp:") + uuidText(device), QString::number(stamp));
     const QString key = QStringLiteral("clockAhead:") + uuidText(device);
     if (stamp > clockBound(nowMs)) {
         m_seenAhead = std::max(m_seenAhead, stamp);
@@ -718,6 +728,8 @@ Result<QByteArray> SyncEngine::imageOf(const SyncDir* images, const QString& has
         return R::failure(QStringLiteral("unreadable"));
     }
     if (QString::fromLatin1(QCryptographicHash::hash(bytes.value(), QCryptographicHash::Sha256).toHex()) != hash) {
+        if (std::optional<QByteArray> whole = imageElsewhere(hash))
+            return *whole; // the same image, whole in another folder
         *wait = true; // not all there yet, most likely
         m_partialImages.insert(name);
         return R::failure(QStringLiteral("partial"));

@@ -88,7 +88,10 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
                 return Applied::skipped; // deleted here, not published yet
             if (known && known->mtime >= record.mtime)
                 return Applied::yes;
-            changes.append({key, RowState {{}, record.mtime, true, ageRule, {}}});
+            // Deleted here by a user's delete already: an age rule's later one does not make it a row
+            // that may live again.
+            const bool userDeleted = known && known->deleted && !known->ageRule;
+            changes.append({key, RowState {{}, record.mtime, true, ageRule && !userDeleted, {}}});
             noteMadeAfter(record);
             return Applied::yes;
         }

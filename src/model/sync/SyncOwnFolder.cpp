@@ -253,6 +253,8 @@ Status SyncEngine::keepOldRecords()
                 return s;
         }
     }
+    // Never tried yet: the next pass tries every held record, not only those whose reason may have gone.
+    m_heldRetry.done = false;
     return t.commit();
 }
 

@@ -70,6 +70,17 @@ protected:
         ahead.skew = 200 * day;
         return ahead.add(QStringLiteral("made ahead"));
     }
+    // A row both hold; the other computer's history backed up, then its clock set `skew` ahead and
+    // a comment given there.
+    QUuid commentAfterABackup(const QTemporaryDir& backup, qint64 skew)
+    {
+        const QUuid shared = right.add(QStringLiteral("shared"));
+        settle();
+        backUp(ahead, backup.path());
+        ahead.skew = skew;
+        ahead.edit(shared, [](store::ManagedObject& row) { row.set(store::ItemAttr::comment, QStringLiteral("before the restore")); });
+        return shared;
+    }
     // The other computer, set 40 days behind, comments on a row of the present: the comment must
     // stand everywhere, stamped above the row rather than into that computer's past.
     void commentWhileBehind(const QUuid& row)
@@ -530,13 +541,9 @@ TEST_F(SyncClockTest, WhatAComputerMadeAheadBeforeARestoreTravelsThoughItsNewIdA
 
 TEST_F(SyncClockTest, AChangeMadeOnARestoredHistoryWinsOverWhatTheComputerStampedAheadBeforeIt)
 {
-    const QUuid shared = right.add(QStringLiteral("shared"));
-    settle();
     QTemporaryDir backup;
-    backUp(ahead, backup.path());
     // Hours ahead, within what readers trust: the comment travels at once.
-    ahead.skew = 9 * 60 * minute;
-    ahead.edit(shared, [](store::ManagedObject& row) { row.set(store::ItemAttr::comment, QStringLiteral("before the restore")); });
+    const QUuid shared = commentAfterABackup(backup, 9 * 60 * minute);
     settle();
     ASSERT_EQ(right.row(shared)->value(QStringLiteral("comment")).toString(), QStringLiteral("before the restore"));
 
@@ -547,6 +554,50 @@ TEST_F(SyncClockTest, AChangeMadeOnARestoredHistoryWinsOverWhatTheComputerStampe
     settle(6);
     for (Computer* c : all)
         EXPECT_EQ(c->row(shared)->value(QStringLiteral("comment")).toString().toStdString(), "after the restore") << c->name.toStdString();
+}
+
+TEST_F(SyncClockTest, ADeleteMadeOnARestoredHistoryWinsOverWhatTheComputerStampedFarAheadBeforeIt)
+{
+    QTemporaryDir backup;
+    const QUuid shared = commentAfterABackup(backup, 200 * day);
+    ahead.pass();
+    tool.scan();
+    tool.deliverAll();
+
+    // Restored, its clock right, and its user deletes the row as restored, before anyone says it
+    // holds that comment as ahead.
+    ahead.skew = 0;
+    restore(ahead, backup.path());
+    ahead.remove(shared);
+    settle(6);
+    for (Computer* c : all)
+        EXPECT_FALSE(c->row(shared)) << c->name.toStdString();
+    for (Computer* c : all)
+        c->now += 201 * day;
+    settle();
+    for (Computer* c : all)
+        EXPECT_FALSE(c->row(shared)) << c->name.toStdString() << " once time reached the comment's stamp";
+}
+
+TEST_F(SyncClockTest, ADeleteReadWhileBothClocksRanAheadIsStampedAgainOnceTheyAreRight)
+{
+    const QUuid shared = right.add(QStringLiteral("shared"));
+    settle();
+    // Both run four years ahead: the other deletes the row, and this one takes the delete at once,
+    // holding nothing.
+    right.skew = ahead.skew = 4 * 365 * day;
+    ahead.remove(shared);
+    settle();
+    ASSERT_FALSE(right.row(shared));
+    ASSERT_EQ(right.health().heldAhead, 0);
+
+    // Put right, this one still holds that stamp: it says so, and the delete goes out again within
+    // the bound, so that a reader whose clock was right all along does not hold it for four years.
+    right.skew = ahead.skew = 0;
+    settle(6);
+    const QList<qint64> written = stamps(ahead, 1);
+    ASSERT_FALSE(written.isEmpty());
+    EXPECT_LE(written.last(), ahead.clock() + day);
 }
 
 TEST_F(SyncClockTest, WhatWasPublishedOfARowTheBackupHeldUnpublishedStandsAfterTheRestore)
