@@ -48,6 +48,11 @@ SyncEngine::Outcome SyncEngine::importChanges(qint64 nowMs)
         m_readBack.reset();
         if (Status s = importDevice(m_config.device, nowMs, outcome); !s)
             outcome.problems.append(QStringLiteral("our own folder: %1").arg(s.error()));
+        // Waiting on a file of our own folder: read on from where it stopped at the next pass.
+        if (m_stalls.contains(ownName()))
+            m_readBack = cursor(m_config.device);
+    } else {
+        m_stalls.remove(ownName()); // nothing of our own folder is awaited any more (made again since)
     }
     QStringList present;
     for (const QUuid& device : SyncFiles::devices(m_devicesDir)) {
