@@ -1,10 +1,16 @@
 #include "app/QuitDeadline.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <semaphore.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
 #include <thread>
 
 namespace lumra::QuitDeadline {
@@ -13,6 +19,52 @@ namespace {
 
 sem_t g_begun;
 std::atomic_bool g_installed = false;
+std::atomic_bool g_ended = false;
+
+// How long the thread has waited for a CPU while runnable, from the kernel's scheduler statistics;
+// zero where they are not kept, and the bound is then plain wall time.
+std::chrono::nanoseconds runQueueWait(pid_t thread)
+{
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/self/task/%d/schedstat", static_cast<int>(thread));
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    char text[128] = {};
+    const ssize_t size = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
+    unsigned long long running = 0;
+    unsigned long long waiting = 0;
+    if (size <= 0 || std::sscanf(text, "%llu %llu", &running, &waiting) != 2)
+        return {};
+    return std::chrono::nanoseconds(waiting);
+}
+
+// What each of Lumra's threads has waited for a CPU so far.
+std::map<pid_t, std::chrono::nanoseconds> runQueueWaits()
+{
+    std::map<pid_t, std::chrono::nanoseconds> waits;
+    DIR* tasks = ::opendir("/proc/self/task");
+    if (!tasks)
+        return waits;
+    while (const dirent* entry = ::readdir(tasks)) {
+        if (const int thread = std::atoi(entry->d_name); thread > 0)
+            waits[thread] = runQueueWait(thread);
+    }
+    ::closedir(tasks);
+    return waits;
+}
+
+// The longest a thread has waited for a CPU since `before`: time the machine, not Lumra, took.
+std::chrono::nanoseconds longestWaitSince(const std::map<pid_t, std::chrono::nanoseconds>& before)
+{
+    std::chrono::nanoseconds longest{};
+    for (const auto& [thread, waited] : runQueueWaits()) {
+        const auto earlier = before.find(thread);
+        longest = std::max(longest, waited - (earlier == before.end() ? std::chrono::nanoseconds{} : earlier->second));
+    }
+    return longest;
+}
 
 } // namespace
 
@@ -24,7 +76,18 @@ void install(std::chrono::milliseconds bound)
     std::thread([bound] {
         while (::sem_wait(&g_begun) != 0 && errno == EINTR) {
         }
-        std::this_thread::sleep_for(bound);
+        using namespace std::chrono;
+        const auto start = steady_clock::now();
+        const auto waitedBefore = runQueueWaits();
+        for (;;) {
+            const auto wall = steady_clock::now() - start;
+            const auto counted = wall - longestWaitSince(waitedBefore);
+            if (g_ended.load())
+                return;
+            if (counted >= bound || wall >= 10 * bound)
+                break;
+            std::this_thread::sleep_for(std::min<nanoseconds>(bound - duration_cast<nanoseconds>(counted), milliseconds(50)));
+        }
         static const char message[] = "Lumra: still busy after quitting began; leaving without waiting for its workers.\n";
         [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, message, sizeof message - 1);
         ::_exit(cutShortStatus);
@@ -35,6 +98,11 @@ void begin() noexcept
 {
     if (g_installed.load())
         ::sem_post(&g_begun);
+}
+
+void end() noexcept
+{
+    g_ended.store(true);
 }
 
 } // namespace lumra::QuitDeadline

@@ -78,6 +78,8 @@ void quitOnTermination(lumra::AppDelegate& delegate)
     ::sigaction(SIGHUP, &action, nullptr);
 }
 
+int runApplication(int argc, char** argv, const lumra::SessionDisplay& session);
+
 } // namespace
 
 // The application, loaded by the `lumra` command (Launcher.cpp) when no Lumra runs yet to hand over to.
@@ -109,6 +111,16 @@ extern "C" Q_DECL_EXPORT int lumraMain(int argc, char** argv)
             return *status;
     }
 
+    const int status = runApplication(argc, argv, session);
+    // Lumra's objects are gone; what is left of the exit waits for none of its workers.
+    lumra::QuitDeadline::end();
+    return status;
+}
+
+namespace {
+
+int runApplication(int argc, char** argv, const lumra::SessionDisplay& session)
+{
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Lumra"));
     QApplication::setOrganizationName(QStringLiteral("Lumra"));
@@ -154,3 +166,5 @@ extern "C" Q_DECL_EXPORT int lumraMain(int argc, char** argv)
     lumra::QuitDeadline::begin();
     return status;
 }
+
+} // namespace
