@@ -26,12 +26,15 @@ constexpr int forwardedSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 volatile sig_atomic_t g_child = 0;
 volatile sig_atomic_t g_stopAsked = 0;
+volatile sig_atomic_t g_leadsSession = 0;
 
 void forward(int signal, siginfo_t* info, void*)
 {
     g_stopAsked = 1; // a Lumra asked to end is not started again
-    // The terminal's Ctrl+C or hang-up reaches the whole process group, the child too.
-    if (const pid_t child = g_child; child > 0 && info->si_code != SI_KERNEL)
+    // The terminal's Ctrl+C reaches the whole process group, the child too; its hang-up reaches
+    // only the session's leader.
+    const bool childHasIt = info->si_code == SI_KERNEL && !(signal == SIGHUP && g_leadsSession);
+    if (const pid_t child = g_child; child > 0 && !childHasIt)
         ::kill(child, signal);
 }
 
@@ -155,6 +158,7 @@ pid_t compositorProcess(const std::string& socket)
 std::optional<int> runSupervised(const std::string& socket)
 {
     const pid_t supervisor = ::getpid();
+    g_leadsSession = ::getsid(0) == supervisor;
     RestartBudget budget(maxRestarts, restartWindow);
     sigset_t forwarded;
     sigemptyset(&forwarded);

@@ -9,6 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 namespace {
 
 using namespace lumra::test;
@@ -78,6 +82,31 @@ TEST_F(CompositorRestartWaylandTest, KillingTheStartedProcessOutrightEndsLumra)
             return !stat.open(QIODevice::ReadOnly) || stat.readAll().contains(") Z ");
         },
         10000));
+}
+
+// Lumra started as the leader of a terminal's session (`exec lumra`) ends when the terminal hangs
+// up: the kernel tells only the leader, which is the started process, not Lumra.
+TEST_F(CompositorRestartWaylandTest, ATerminalItLeadsHangingUpEndsLumra)
+{
+    if (!RunningLumra::available())
+        GTEST_SKIP() << "LUMRA_APP does not name the lumra program";
+    dataDir.skipOnboarding();
+    const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(terminal, 0);
+    ASSERT_EQ(::grantpt(terminal), 0);
+    ASSERT_EQ(::unlockpt(terminal), 0);
+    const QByteArray side = ::ptsname(terminal);
+    RunningLumra lumra;
+    ASSERT_TRUE(lumra.start([side] {
+        ::setsid();
+        if (const int fd = ::open(side.constData(), O_RDWR); fd >= 0)
+            ::ioctl(fd, TIOCSCTTY, 0);
+    })) << lumra.output().toStdString();
+    const qint64 pid = lumra.processId();
+    ::close(terminal);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !lumra.running(); }, 20000)) << lumra.output().toStdString();
+    EXPECT_EQ(lumra.exitCode(), 0) << lumra.output().toStdString();
+    EXPECT_FALSE(QFile::exists(QStringLiteral("/proc/%1").arg(pid)));
 }
 
 } // namespace

@@ -43,8 +43,11 @@ public:
         return environment;
     }
 
-    bool start()
+    // `inChild` runs in the new process before Lumra's program is loaded.
+    bool start(std::function<void()> inChild = {})
     {
+        if (inChild)
+            m_process.setChildProcessModifier(inChild);
         m_process.setProcessEnvironment(environment());
         m_process.setProcessChannelMode(QProcess::MergedChannels);
         m_process.start(program(), {});
