@@ -62,6 +62,9 @@ constexpr qint64 maxTransferBytes = qint64(256) * 1024 * 1024;
 constexpr auto readerPatience = std::chrono::seconds(30);
 constexpr auto firstRetry = std::chrono::milliseconds(100);
 constexpr auto longestRetry = std::chrono::seconds(5);
+// A compositor that drops Lumra while describing the clipboard is there, and the copy it chokes on
+// may be gone any moment: Lumra tries often enough to hear the next copy within half a second.
+constexpr auto longestRetryWhileDescribing = std::chrono::milliseconds(500);
 constexpr int initialSelectionTimeoutMs = 2000;
 // A compositor that cannot send a client everything it owes (a copy of many thousands of types)
 // marks the client broken but only drops it when the client next speaks: Lumra speaks (a
@@ -230,6 +233,7 @@ private:
     wl_proxy* m_aliveCheck = nullptr;
     bool m_restoring = false; // a break was reported and the connection has not proved itself since
     std::chrono::milliseconds m_retryDelay = firstRetry;
+    bool m_droppedWhileDescribing = false;
     std::shared_ptr<WaylandConnection> m_connection;
     quint64 m_generation = 0; // of connections, so that a late notice of a lost one is ignored
     bool m_everOpened = false;
@@ -386,7 +390,8 @@ bool WaylandPasteboard::Session::open()
     m_initialSelection = false;
     // A compositor that drops Lumra as it describes the clipboard (a copy of too many types) is
     // tried again later, without a word each time.
-    if (!answered && reopening) {
+    m_droppedWhileDescribing = !answered && reopening;
+    if (m_droppedWhileDescribing) {
         tearDown();
         return false;
     }
@@ -432,9 +437,11 @@ void WaylandPasteboard::Session::lose(const QString& reason)
 void WaylandPasteboard::Session::retry()
 {
     ++m_shared->reconnectAttempts;
+    m_droppedWhileDescribing = false;
     if (open())
         return;
-    m_retryDelay = qMin<std::chrono::milliseconds>(m_retryDelay * 2, longestRetry);
+    m_retryDelay = qMin<std::chrono::milliseconds>(m_retryDelay * 2,
+                                                   m_droppedWhileDescribing ? longestRetryWhileDescribing : longestRetry);
     qCDebug(lcWaylandPasteboard) << "no clipboard connection yet; next try in" << m_retryDelay.count() << "ms";
     m_retry->start(m_retryDelay);
 }
