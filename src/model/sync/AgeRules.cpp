@@ -68,23 +68,27 @@ bool ageRuleRemoves(const QJsonObject& fields, const AgeRules& rules, qint64 now
 void AgeRuleLedger::keepIn(const QString& path)
 {
     QMutexLocker lock(&m_mutex);
-    m_path = path;
+    // Every note since the first call is in the file: what it holds is the truth (a restore may
+    // have put back an older one). Notes made before are added to it.
+    QHash<QUuid, AgeRuleDelete> kept;
     QFile file(path);
-    const qsizetype before = m_deletes.size();
     if (file.open(QIODevice::ReadOnly)) {
-        const QJsonObject kept = QJsonDocument::fromJson(file.readAll()).object();
-        for (auto it = kept.begin(); it != kept.end() && m_deletes.size() < ledgerBound; ++it) {
+        const QJsonObject saved = QJsonDocument::fromJson(file.readAll()).object();
+        for (auto it = saved.begin(); it != saved.end() && kept.size() < ledgerBound; ++it) {
             const QUuid id = QUuid::fromString(it.key());
             const QJsonArray why = it.value().toArray();
             if (!id.isNull() && why.size() == 2 && why[0].isString())
-                m_deletes.insert(id, {why[0].toString(), qint64(why[1].toDouble())});
+                kept.insert(id, {why[0].toString(), qint64(why[1].toDouble())});
         }
-        if (m_deletes.size() == kept.size())
-            return;
-    } else if (before == 0) {
-        return;
     }
-    save();
+    const qsizetype read = kept.size();
+    if (m_path.isEmpty())
+        for (auto it = m_deletes.cbegin(); it != m_deletes.cend() && kept.size() < ledgerBound; ++it)
+            kept.insert(it.key(), it.value());
+    m_path = path;
+    m_deletes = std::move(kept);
+    if (m_deletes.size() != read)
+        save();
 }
 
 void AgeRuleLedger::save()

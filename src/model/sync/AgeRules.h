@@ -60,8 +60,8 @@ private:
 // housekeeping, read by the sync worker: shared between threads.
 class AgeRuleLedger {
 public:
-    // Kept in the file at `path` from now on, with what it holds added: a delete made before a
-    // quit, or before a backup a restore brings back, still travels as its rule's.
+    // Kept in the file at `path` from now on, and read from it: a delete made before a quit, or
+    // before a backup a restore brings back, still travels as its rule's.
     void keepIn(const QString& path);
     void note(const QList<QUuid>& ids, const AgeRuleDelete& why);
     std::optional<AgeRuleDelete> find(const QUuid& id) const;
