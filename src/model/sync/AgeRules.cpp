@@ -1,7 +1,9 @@
 #include "model/sync/AgeRules.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QSaveFile>
 
 #include <algorithm>
 
@@ -63,13 +65,55 @@ bool ageRuleRemoves(const QJsonObject& fields, const AgeRules& rules, qint64 now
     return false;
 }
 
+void AgeRuleLedger::keepIn(const QString& path)
+{
+    QMutexLocker lock(&m_mutex);
+    // Every note since the first call is in the file: what it holds is the truth (a restore may
+    // have put back an older one). Notes made before are added to it.
+    QHash<QUuid, AgeRuleDelete> kept;
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly)) {
+        const QJsonObject saved = QJsonDocument::fromJson(file.readAll()).object();
+        for (auto it = saved.begin(); it != saved.end() && kept.size() < ledgerBound; ++it) {
+            const QUuid id = QUuid::fromString(it.key());
+            const QJsonArray why = it.value().toArray();
+            if (!id.isNull() && why.size() == 2 && why[0].isString())
+                kept.insert(id, {why[0].toString(), qint64(why[1].toDouble())});
+        }
+    }
+    const qsizetype read = kept.size();
+    if (m_path.isEmpty())
+        for (auto it = m_deletes.cbegin(); it != m_deletes.cend() && kept.size() < ledgerBound; ++it)
+            kept.insert(it.key(), it.value());
+    m_path = path;
+    m_deletes = std::move(kept);
+    if (m_deletes.size() != read)
+        save();
+}
+
+void AgeRuleLedger::save()
+{
+    if (m_path.isEmpty())
+        return;
+    QJsonObject kept;
+    for (auto it = m_deletes.cbegin(); it != m_deletes.cend(); ++it)
+        kept.insert(it.key().toString(QUuid::WithoutBraces), QJsonArray {it->rule, double(it->thresholdSeconds)});
+    QSaveFile file(m_path);
+    // Unsaved, the notes still hold while this process runs.
+    if (file.open(QIODevice::WriteOnly))
+        (void)(file.write(QJsonDocument(kept).toJson(QJsonDocument::Compact)) >= 0 && file.commit());
+}
+
 void AgeRuleLedger::note(const QList<QUuid>& ids, const AgeRuleDelete& why)
 {
+    if (ids.isEmpty())
+        return;
     QMutexLocker lock(&m_mutex);
     if (m_deletes.size() + ids.size() > ledgerBound)
         m_deletes.clear(); // unpublished for that long: those deletes go out as plain ones
     for (const QUuid& id : ids)
         m_deletes.insert(id, why);
+    save();
 }
 
 std::optional<AgeRuleDelete> AgeRuleLedger::find(const QUuid& id) const
@@ -82,8 +126,11 @@ std::optional<AgeRuleDelete> AgeRuleLedger::find(const QUuid& id) const
 void AgeRuleLedger::forget(const QList<QUuid>& ids)
 {
     QMutexLocker lock(&m_mutex);
+    bool any = false;
     for (const QUuid& id : ids)
-        m_deletes.remove(id);
+        any = m_deletes.remove(id) || any;
+    if (any)
+        save();
 }
 
 void RowAges::note(const QUuid& id, qint64 madeMs)

@@ -60,14 +60,20 @@ private:
 // housekeeping, read by the sync worker: shared between threads.
 class AgeRuleLedger {
 public:
+    // Kept in the file at `path` from now on, and read from it: a delete made before a quit, or
+    // before a backup a restore brings back, still travels as its rule's.
+    void keepIn(const QString& path);
     void note(const QList<QUuid>& ids, const AgeRuleDelete& why);
     std::optional<AgeRuleDelete> find(const QUuid& id) const;
     void forget(const QList<QUuid>& ids);
     qsizetype size() const;
 
 private:
+    void save(); // with the mutex held
+
     mutable QMutex m_mutex;
     QHash<QUuid, AgeRuleDelete> m_deletes;
+    QString m_path;
 };
 
 } // namespace lumra::sync

@@ -193,6 +193,33 @@ TEST_F(SyncClockTest, ACopyMadeBehindThatAClockAheadRemovedComesBackOnceThatCloc
     EXPECT_EQ(right.rows(), ahead.rows());
 }
 
+TEST_F(SyncClockTest, AnAgeRulesDeleteARestoreTookBackThePublishingOfStillTravelsAsTheRules)
+{
+    const QUuid copy = right.add(QStringLiteral("made minutes ago"));
+    settle();
+    ahead.skew = 200 * day;
+    ASSERT_EQ(ahead.ageRulePass(), QList<QUuid> {copy});
+    // Quit before the delete was published, its home backed up with the sync folder; the delete
+    // goes out, and the backup is restored. Each start is a new process with nothing in memory.
+    QTemporaryDir backup;
+    ahead.stop();
+    copyTree(ahead.store.path(), backup.path() + QStringLiteral("/store"));
+    copyTree(ahead.replica.path(), backup.path() + QStringLiteral("/replica"));
+    ahead.ageRuleDeletes = std::make_shared<sync::AgeRuleLedger>();
+    ahead.start();
+    ahead.pass();
+    ahead.stop();
+    copyTree(backup.path() + QStringLiteral("/store"), ahead.store.path());
+    copyTree(backup.path() + QStringLiteral("/replica"), ahead.replica.path());
+    ahead.ageRuleDeletes = std::make_shared<sync::AgeRuleLedger>();
+    ahead.start();
+    settle();
+    ahead.skew = 0;
+    settle();
+    for (Computer* c : all)
+        EXPECT_TRUE(c->row(copy)) << c->name.toStdString() << ": only a clock 200 days ahead took it for old";
+}
+
 TEST_F(SyncClockTest, AnAgeRuleDeleteAppliesWhereTheReadersOwnRuleAgrees)
 {
     // Rows that are old by every clock: the same rule removes them on both computers.

@@ -526,6 +526,37 @@ TEST_F(SyncFaultsTest, AFolderMadeAgainKeepsWhatItsOldJournalHeldForAComputerRes
     EXPECT_EQ(a.health().waitingForImages, 0);
 }
 
+TEST_F(SyncFaultsTest, AWaitOnOurOwnSnapshotEndsOnceOurFolderIsMadeAgain)
+{
+    a.compactAfter = 4;
+    a.restart();
+    for (int i = 0; i < 6; ++i)
+        a.add(QStringLiteral("before the backup %1").arg(i));
+    settle();
+    // Backed up while running (as a backup tool does), the sync folder left out of it.
+    QTemporaryDir backup;
+    copyTree(a.store.path(), backup.path());
+    for (int i = 0; i < 6; ++i)
+        a.add(QStringLiteral("after the backup %1").arg(i));
+    settle();
+    const qint64 generation = sync::SyncFiles::readManifest(a.ownFolder()).value();
+    const QString snapshot = sync::SyncFiles::snapshotPath(a.ownFolder(), generation);
+    ASSERT_TRUE(QFileInfo(snapshot).isFile()) << "compacted since the backup";
+    a.stop();
+    copyTree(backup.path(), a.store.path());
+    a.start();
+    append(snapshot, "{"); // the tool is still writing it
+    a.pass();
+    ASSERT_EQ(a.health().stalled.size(), 1) << "our manifest names a snapshot of another size: its read back waits";
+
+    QDir(a.ownFolder()).removeRecursively();
+    for (int pass = 0; pass < 3 && !a.health().stalled.isEmpty(); ++pass)
+        a.pass();
+    EXPECT_TRUE(a.health().stalled.isEmpty()) << a.health().stalled.join(u' ').toStdString();
+    settle();
+    EXPECT_EQ(a.rows(), b.rows());
+}
+
 TEST_F(SyncFaultsTest, RemovingTheSyncFoldersLumraFolderWhileRunningMakesOursAgain)
 {
     a.add(QStringLiteral("before"));
@@ -1294,9 +1325,9 @@ TEST(SyncScheduleTest, SchedulesThatOnceFoundFaultsHold)
     // back the publishing of, a comment made at the last stamp readers accept, an image file left in
     // pieces, records of our own old files kept while no image came, a delete read while the reader's
     // clock ran ahead with its writer's, a computer restored with its folder to an id it had left, an
-    // age rule's delete met by a user's.
+    // age rule's delete met by a user's, an age rule's delete a home restore took back the publishing of.
     for (const unsigned seed : {31u, 111u, 147u, 158u, 181u, 207u, 219u, 273u, 440u, 467u, 470u, 493u, 573u, 627u, 635u, 761u, 911u,
-                                20286u, 20294u, 20362u, 20368u, 20448u, 40302u, 40496u, 40574u, 40824u}) {
+                                20286u, 20294u, 20362u, 20368u, 20448u, 40302u, 40496u, 40574u, 40824u, 50869u}) {
         runSchedule(seed);
         if (HasFailure())
             break;
