@@ -229,7 +229,8 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
     }
     // A delete says whether an age rule made it (which travels with it again), so that other
     // computers apply it only where their own rule agrees.
-    auto deleteRecord = [&](EntityKind entity, const QUuid& id, qint64 mtime, const std::optional<AgeRuleDelete>& age) {
+    // A user's delete also says what it was made over: the row as last synced here.
+    auto deleteRecord = [&](EntityKind entity, const QUuid& id, qint64 mtime, const std::optional<AgeRuleDelete>& age, const QByteArray& held) {
         SyncRecord record;
         record.op = SyncRecord::Op::remove;
         record.entity = entity;
@@ -240,8 +241,10 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
         if (age) {
             record.ageRule = age->rule;
             record.ageThreshold = age->thresholdSeconds;
-        } else if (const std::optional<Restamp> again = restampOf(entity, id)) {
-            record.before = again->before; // made after what the row was stamped before
+        } else {
+            record.held = held;
+            if (const std::optional<Restamp> again = restampOf(entity, id))
+                record.before = again->before; // made after what the row was stamped before
         }
         return record;
     };
@@ -254,7 +257,7 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
         const std::optional<RowState> known = rowState(entity, id);
         if (known && known->deleted && forced.contains(key) && !m_republish) {
             // A delete learnt from a former folder of ours travels again, as it was.
-            records.append(deleteRecord(entity, id, known->mtime, known->ageRule ? learnt : std::nullopt));
+            records.append(deleteRecord(entity, id, known->mtime, known->ageRule ? learnt : std::nullopt, known->digest));
             published.append(key);
             continue;
         }
@@ -275,7 +278,7 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
             else if (held.op == SyncRecord::Op::put)
                 madeAfter = std::max(madeAfter, held.mtime);
         }
-        records.append(deleteRecord(entity, id, std::min(std::max(stamp, known->mtime + 1), latestMtime), age));
+        records.append(deleteRecord(entity, id, std::min(std::max(stamp, known->mtime + 1), latestMtime), age, known->digest));
         std::optional<Restamp> gone;
         if (!age && madeAfter > records.last().before) {
             records.last().before = madeAfter;
@@ -284,17 +287,17 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
             gone->before = madeAfter;
         }
         published.append(key);
-        changes.append({key, RowState {{}, records.last().mtime, true, age.has_value(), {}}, gone});
+        changes.append({key, RowState {records.last().held, records.last().mtime, true, age.has_value(), {}}, gone});
     }
 
     if (m_republish) {
         // Deletes too: under a new id or in a new folder, what this computer knows of deleted rows
         // must travel again, at the time they were deleted.
-        sql::Statement* st = m_state.prepare(QStringLiteral("SELECT entity, id, mtime, ageRule FROM rowState WHERE deleted = 1"));
+        sql::Statement* st = m_state.prepare(QStringLiteral("SELECT entity, id, mtime, ageRule, digest FROM rowState WHERE deleted = 1"));
         while (st->step()) {
             const QUuid id = parseUuid(st->text(1));
             if (!id.isNull() && !seen.contains({int(st->int64(0)), id}))
-                records.append(deleteRecord(entityFromCode(st->int64(0)), id, st->int64(2), st->int64(3) ? learnt : std::nullopt));
+                records.append(deleteRecord(entityFromCode(st->int64(0)), id, st->int64(2), st->int64(3) ? learnt : std::nullopt, st->blob(4)));
         }
     }
     if (!records.isEmpty()) {

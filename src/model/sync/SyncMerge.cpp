@@ -26,13 +26,14 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
     const QStringList& names = mergedFields(record.entity);
     QJsonObject current;
     QString currentImage;
+    QByteArray digest;
     QList<quint64> currentHashes;
     bool localChange = false;
     QList<FieldState> knownFields;
     if (row) {
         current = fieldsOfRow(*row, &currentImage);
         currentHashes = fieldHashes(record.entity, current, currentImage);
-        const QByteArray digest = contentDigest(current, currentImage);
+        digest = contentDigest(current, currentImage);
         if (!known && record.op == SyncRecord::Op::put && record.mtime <= clockBound(m_now)
             && digest == contentDigest(record.fields, record.imageHash)) {
             // Never published from here, yet just as this record has it: a restored or cloned copy
@@ -91,20 +92,22 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
             // Deleted here by a user's delete already: an age rule's later one does not make it a row
             // that may live again.
             const bool userDeleted = known && known->deleted && !known->ageRule;
-            changes.append({key, RowState {{}, record.mtime, true, ageRule && !userDeleted, {}}});
+            changes.append({key, RowState {userDeleted ? known->digest : record.held, record.mtime, true, ageRule && !userDeleted, {}}});
             noteMadeAfter(record);
             return Applied::yes;
         }
         // Unless what is newer was only stamped again here after a clock ran far ahead, from no later
-        // than the delete's own stamp before: then the delete was made last, and goes out above both.
+        // than the delete's own stamp before, or is just what the delete's writer held (another copy
+        // of the row published as new): then the delete was made last, and goes out above both.
         const bool overtook = !localChange && known->mtime > record.mtime && !ageRule
-            && madeBeforeDelete(record.entity, record.id, knownFields, record.mtime, record.before);
+            && ((!record.held.isEmpty() && record.held == digest)
+                || madeBeforeDelete(record.entity, record.id, knownFields, record.mtime, record.before));
         if (!overtook && (localChange || known->mtime > record.mtime)) {
             republish(); // something of the row is newer than the delete: the row lives, everywhere
             return Applied::skipped;
         }
         m_context->deleteObject(row);
-        changes.append({key, RowState {{}, overtook ? std::min(known->mtime + 1, latestMtime) : record.mtime, true, ageRule, {}}});
+        changes.append({key, RowState {record.held, overtook ? std::min(known->mtime + 1, latestMtime) : record.mtime, true, ageRule, {}}});
         noteMadeAfter(record);
         if (overtook)
             republish();
@@ -117,10 +120,13 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
     if (!row) {
         if (known && !known->deleted)
             return Applied::skipped; // deleted here, not published yet: that delete is stamped later
-        if (known && known->deleted && !known->ageRule && record.mtime > known->mtime && deleteFollows(record, known->mtime)) {
-            // Stamped again after a clock ran far ahead, as it was before the delete: it stays
+        if (known && known->deleted && !known->ageRule && record.mtime > known->mtime
+            && ((!known->digest.isEmpty() && known->digest == contentDigest(record.fields, record.imageHash))
+                || deleteFollows(record, known->mtime))) {
+            // Just what the delete was made over, published as new by another holder of a copy, or
+            // stamped again after a clock ran far ahead as it was before the delete: it stays
             // deleted, and the delete goes out above it.
-            changes.append({key, RowState {{}, std::min(record.mtime + 1, latestMtime), true, false, {}}});
+            changes.append({key, RowState {known->digest, std::min(record.mtime + 1, latestMtime), true, false, {}}});
             republish();
             return Applied::skipped;
         }

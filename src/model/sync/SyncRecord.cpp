@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonValue>
 
+#include <algorithm>
 #include <cmath>
 
 namespace lumra::sync {
@@ -181,6 +182,8 @@ QByteArray encodeRecord(const SyncRecord& record)
     }
     if (record.op == SyncRecord::Op::remove && record.before > 0)
         o.insert(QStringLiteral("before"), double(record.before));
+    if (record.op == SyncRecord::Op::remove && !record.held.isEmpty())
+        o.insert(QStringLiteral("held"), QString::fromLatin1(record.held.toHex()));
     if (record.op == SyncRecord::Op::put) {
         o.insert(QStringLiteral("fields"), record.fields);
         if (!record.imageHash.isEmpty())
@@ -295,6 +298,14 @@ Result<SyncRecord> decodeRecord(QByteArrayView line)
             if (Status s = checkInteger(QStringLiteral("earlier stamp"), before, earliestMtime, latestMtime); !s)
                 return R::failure(s.error());
             r.before = qint64(before.toDouble());
+        }
+        const QJsonValue held = o.value(QStringLiteral("held"));
+        if (!held.isUndefined()) {
+            const QString hex = held.toString();
+            const bool isHex = std::all_of(hex.cbegin(), hex.cend(), [](QChar c) { return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f'); });
+            if (!held.isString() || hex.size() != 32 || !isHex)
+                return R::failure(QStringLiteral("bad digest of the row deleted"));
+            r.held = QByteArray::fromHex(hex.toLatin1());
         }
         return r;
     }

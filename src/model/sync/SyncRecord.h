@@ -48,6 +48,10 @@ struct SyncRecord {
     // remove only: the latest stamp far ahead that the row had before its writer stamped it again,
     // or 0. The delete was made after it: a put stamped again elsewhere from no later loses to it.
     qint64 before = 0;
+    // remove only, a user's delete: the contentDigest of the row as its writer last held it synced. A put
+    // carrying just that carries nothing the delete was not made over, however late its stamp (the
+    // same row published as new by another holder of a copy, a clone's or a restore's).
+    QByteArray held;
 
     // Which of two records of one row wins: the later one, a tie going to the greater device id.
     bool supersedes(qint64 otherMtime, const QUuid& otherDevice) const;

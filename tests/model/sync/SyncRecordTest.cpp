@@ -44,6 +44,8 @@ TEST(SyncRecordTest, RoundTripsAndDecidesTheWinnerByTimeThenDevice)
     remove.op = SyncRecord::Op::remove;
     remove.before = put.mtime + 1000;
     EXPECT_EQ(decodeRecord(encodeRecord(remove))->before, remove.before);
+    remove.held = contentDigest(put.fields, put.imageHash);
+    EXPECT_EQ(decodeRecord(encodeRecord(remove))->held, remove.held);
     SyncRecord changedOn = put;
     changedOn.was.insert(QStringLiteral("comment"), put.mtime + 1000);
     changedOn.after.insert(QStringLiteral("comment"), 2);
@@ -88,6 +90,7 @@ TEST(SyncRecordTest, RefusesWhatAnotherComputerMustNotSay)
         {"earlier stamp of an unknown field", with("\"v\":1", "\"v\":1,\"was\":{\"isAdmin\":1772355600123}")},
         {"earlier stamp past 2200", with("\"v\":1", "\"v\":1,\"was\":{\"isPinned\":1e16}")},
         {"a delete's earlier stamp not a number", with("\"op\":\"put\"", "\"op\":\"delete\",\"before\":\"soon\"")},
+        {"a delete's row digest not one", with("\"op\":\"put\"", "\"op\":\"delete\",\"held\":\"../x\"")},
         {"changes counted on a field not stamped again", with("\"v\":1", "\"v\":1,\"after\":{\"isPinned\":1}")},
         {"a count of no changes", with("\"v\":1", "\"v\":1,\"was\":{\"isPinned\":1772355600123},\"after\":{\"isPinned\":0}")},
     };
