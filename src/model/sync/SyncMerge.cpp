@@ -449,11 +449,20 @@ bool SyncEngine::mergeDuplicate(const SyncRecord& record, RowState& state, QList
     Result<QList<store::ManagedObjectPtr>> rows = m_context->fetch(request);
     if (!rows)
         return false;
+    auto sameText = [&](const store::ManagedObjectPtr& row) {
+        return !row->isDeleted() && row->uuid(id) != record.id && row->string(textContent).value_or(QString()) == text
+            && row->string(contentType).value_or(QStringLiteral("text")) == u"text" && !row->boolean(isTrashed).value_or(false);
+    };
     store::ManagedObjectPtr other;
     for (const store::ManagedObjectPtr& row : rows.value())
-        if (row->uuid(id) != record.id && row->string(textContent).value_or(QString()) == text
-            && row->string(contentType).value_or(QStringLiteral("text")) == u"text")
+        if (sameText(row))
             other = row;
+    // A copy made earlier in this batch (an earlier record, or a merge it kept) is no row of the
+    // store until the batch is saved: missed, the copies would merge only where read in other batches.
+    if (!other)
+        for (const store::ManagedObjectPtr& row : std::as_const(m_batchRows))
+            if (sameText(row) && (!other || uuidText(*row->uuid(id)) < uuidText(*other->uuid(id))))
+                other = row;
     if (!other)
         return false;
     const std::optional<Copy> stored = storedCopy(other, changes);
