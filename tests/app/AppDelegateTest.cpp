@@ -636,7 +636,7 @@ public:
     }
     bool printed(const QString& text, int count = 1)
     {
-        return test::processEventsUntil([&] { return output().count(text) >= count; }, 10000);
+        return test::processEventsUntil([&] { return output().count(text) >= count; }, 60000); // reached only when the sign never comes
     }
     const QString& output()
     {
@@ -655,6 +655,8 @@ private:
 // 10 s.
 TEST_F(AppDelegateTest, OnWaylandTheReminderIsANotificationWhoseActionsComeBack)
 {
+    // Bounds only a failure reaches: a machine at load 40 delivers each sign, in its time.
+    constexpr int signWaitMs = 60000;
     if (!test::PrivateBus::available())
         GTEST_SKIP() << "dbus-daemon is not installed";
     test::PrivateBus bus;
@@ -685,7 +687,7 @@ TEST_F(AppDelegateTest, OnWaylandTheReminderIsANotificationWhoseActionsComeBack)
 
     // The second one is clicked.
     NotificationCenter::defaultCenter().post(Notifications::showCopyReminder);
-    EXPECT_TRUE(test::processEventsUntil([] { return PopupPanel::findOpen() != nullptr; }, 10000)) << qPrintable(output);
+    EXPECT_TRUE(test::processEventsUntil([] { return PopupPanel::findOpen() != nullptr; }, signWaitMs)) << qPrintable(output);
     EXPECT_TRUE(printed("CLOSED:8")) << qPrintable(output);
     delegate->togglePanel();
     ASSERT_EQ(PopupPanel::findOpen(), nullptr);
@@ -694,7 +696,7 @@ TEST_F(AppDelegateTest, OnWaylandTheReminderIsANotificationWhoseActionsComeBack)
     ASSERT_LE(delegate->clipboardManager().reminderSnoozedUntil(), clock.now());
     NotificationCenter::defaultCenter().post(Notifications::showCopyReminder);
     EXPECT_TRUE(test::processEventsUntil([&] { return delegate->clipboardManager().reminderSnoozedUntil() > clock.now(); },
-                                         10000))
+                                         signWaitMs))
         << qPrintable(output);
     EXPECT_EQ(PopupPanel::findOpen(), nullptr);
 
