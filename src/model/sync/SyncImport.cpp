@@ -594,8 +594,9 @@ void SyncEngine::retryPending(qint64 nowMs, Outcome& outcome)
             outcome.status = s;
             return;
         }
-        // The row's states, what was stamped again and the record leaving the queue go together; on
-        // a failure none of them does, and the record is tried again (applying it twice changes nothing).
+        // The row's states, the floor they raised, what was stamped again and the record leaving the
+        // queue go together; on a failure none of them does, and the record is tried again (applying
+        // it twice changes nothing).
         const Status noted = [&]() -> Status {
             for (const Change& change : std::as_const(changes))
                 if (Status s = putChange(change); !s)
@@ -617,6 +618,8 @@ void SyncEngine::retryPending(qint64 nowMs, Outcome& outcome)
                 if (Status s = republishRow({entityCode(w.record.entity), w.record.id}); !s)
                     return s;
             }
+            if (Status s = putFloor(); !s)
+                return s;
             return t.commit();
         }();
         if (!noted) {

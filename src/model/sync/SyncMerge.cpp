@@ -542,10 +542,13 @@ Result<QList<store::ManagedObjectPtr>> SyncEngine::mergeStoredDuplicates()
         m_context->rollback();
         return R::failure(s.error());
     }
+    // The floor their stamps raised goes with them: the export that follows may fail before it keeps it.
     sql::Transaction t(m_state);
     for (const Change& change : std::as_const(changes))
         if (Status s = putChange(change); !s)
             return R::failure(s.error());
+    if (Status s = putFloor(); !s)
+        return R::failure(s.error());
     if (Status s = t.commit(); !s)
         return R::failure(s.error());
     return QList<store::ManagedObjectPtr>(); // changed: fetched again

@@ -678,6 +678,31 @@ TEST_F(SyncClockTest, AFloorStoredFarAheadComesBackWithinTheBound)
     EXPECT_EQ(right.health().keptLocal, 0);
 }
 
+TEST_F(SyncClockTest, TheFloorIsKeptWithTheStampsAMergeOfTwoCopiesKeepsThoughTheExportAfterItFails)
+{
+    // Two copies of one text, both published before they met; one is commented on later.
+    const QUuid first = right.add(QStringLiteral("twice"));
+    right.add(QStringLiteral("twice"));
+    right.pass();
+    right.now += minute;
+    right.edit(first, [](store::ManagedObject& r) { r.set(store::ItemAttr::comment, QStringLiteral("later")); });
+    // A pass that reads first merges them, then finds the disk full as it writes the journal.
+    sync::SyncFiles::setSpaceLeftForTests(0);
+    right.pass(true);
+    sync::SyncFiles::setSpaceLeftForTests(-1);
+    ASSERT_FALSE(right.lastExport.ok());
+    ASSERT_EQ(right.rows().size(), 1u) << "merged";
+
+    sql::Database state;
+    ASSERT_TRUE(state.open(right.store.path() + QStringLiteral("/LumraSync.sqlite"), false).ok());
+    sql::Statement* st = state.prepare(QStringLiteral("SELECT MAX(mtime) FROM rowState"));
+    ASSERT_TRUE(st->step());
+    const qint64 latest = st->int64(0);
+    st = state.prepare(QStringLiteral("SELECT value FROM meta WHERE key = 'clockFloor'"));
+    ASSERT_TRUE(st->step());
+    EXPECT_GE(st->text(0).toLongLong(), latest) << "the state keeps a stamp above its floor";
+}
+
 TEST_F(SyncClockTest, AHomeRestoredWithItsSyncFolderIsReadAgainFromTheStart)
 {
     for (int i = 0; i < 30; ++i)
