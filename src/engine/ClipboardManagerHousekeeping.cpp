@@ -368,7 +368,10 @@ void ClipboardManager::applyRetention()
         const QSet<QUuid> kept(young.begin(), young.end());
         ids.removeIf([&](const QUuid& id) { return kept.contains(id); });
         // Told to the sync folder before they go, so that the deletes travel as an age rule's.
-        m_syncFolder->ageRuleDeletes()->note(ids, {sync::retentionRule, days * secondsPerDay});
+        if (const Status noted = m_syncFolder->ageRuleDeletes()->note(ids, {sync::retentionRule, days * secondsPerDay}); !noted) {
+            qCWarning(lcHousekeeping).noquote() << "Retention skipped:" << noted.error();
+            return;
+        }
         if (!young.isEmpty()) {
             constexpr qsizetype idsPerDelete = 500;
             Status status;
@@ -443,9 +446,8 @@ void ClipboardManager::runAutoClean()
             st.bind(3, young);
             const qsizetype before = result.ids.size();
             const Status s = stepCollectingIds(st, result.ids);
-            if (ledger)
-                ledger->note(result.ids.mid(before), rule);
-            return s;
+            // Unnoted, the deletes are not kept: after a restart they would travel as a user's.
+            return s && ledger ? ledger->note(result.ids.mid(before), rule) : s;
         });
         QMetaObject::invokeMethod(self.data(), [self, result] {
             if (self)

@@ -88,32 +88,36 @@ void AgeRuleLedger::keepIn(const QString& path)
     m_path = path;
     m_deletes = std::move(kept);
     if (m_deletes.size() != read)
-        save();
+        (void)save(); // unsaved, the notes made before still hold while this process runs
 }
 
-void AgeRuleLedger::save()
+Status AgeRuleLedger::save()
 {
     if (m_path.isEmpty())
-        return;
+        return {};
     QJsonObject kept;
     for (auto it = m_deletes.cbegin(); it != m_deletes.cend(); ++it)
         kept.insert(it.key().toString(QUuid::WithoutBraces), QJsonArray {it->rule, double(it->thresholdSeconds)});
     QSaveFile file(m_path);
-    // Unsaved, the notes still hold while this process runs.
-    if (file.open(QIODevice::WriteOnly))
-        (void)(file.write(QJsonDocument(kept).toJson(QJsonDocument::Compact)) >= 0 && file.commit());
+    if (file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(kept).toJson(QJsonDocument::Compact)) >= 0 && file.commit())
+        return {};
+    return Status::failure(QStringLiteral("The note of the age rules' deletes could not be written to %1: %2").arg(m_path, file.errorString()));
 }
 
-void AgeRuleLedger::note(const QList<QUuid>& ids, const AgeRuleDelete& why)
+Status AgeRuleLedger::note(const QList<QUuid>& ids, const AgeRuleDelete& why)
 {
     if (ids.isEmpty())
-        return;
+        return {};
     QMutexLocker lock(&m_mutex);
+    const QHash<QUuid, AgeRuleDelete> before = m_deletes;
     if (m_deletes.size() + ids.size() > ledgerBound)
         m_deletes.clear(); // unpublished for that long: those deletes go out as plain ones
     for (const QUuid& id : ids)
         m_deletes.insert(id, why);
-    save();
+    Status saved = save();
+    if (!saved)
+        m_deletes = before;
+    return saved;
 }
 
 std::optional<AgeRuleDelete> AgeRuleLedger::find(const QUuid& id) const
@@ -130,7 +134,7 @@ void AgeRuleLedger::forget(const QList<QUuid>& ids)
     for (const QUuid& id : ids)
         any = m_deletes.remove(id) || any;
     if (any)
-        save();
+        (void)save(); // a note kept too long only makes a published delete go out again as its rule's
 }
 
 void RowAges::note(const QUuid& id, qint64 madeMs)

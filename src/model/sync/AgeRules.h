@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/core/Result.h"
+
 #include <QHash>
 #include <QJsonObject>
 #include <QList>
@@ -63,13 +65,15 @@ public:
     // Kept in the file at `path` from now on, and read from it: a delete made before a quit, or
     // before a backup a restore brings back, still travels as its rule's.
     void keepIn(const QString& path);
-    void note(const QList<QUuid>& ids, const AgeRuleDelete& why);
+    // Fails, noting nothing, when the file cannot be written: the deletes must then not be made,
+    // or after a restart they would go out as a user's.
+    Status note(const QList<QUuid>& ids, const AgeRuleDelete& why);
     std::optional<AgeRuleDelete> find(const QUuid& id) const;
     void forget(const QList<QUuid>& ids);
     qsizetype size() const;
 
 private:
-    void save(); // with the mutex held
+    Status save(); // with the mutex held
 
     mutable QMutex m_mutex;
     QHash<QUuid, AgeRuleDelete> m_deletes;

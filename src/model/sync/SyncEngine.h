@@ -331,6 +331,10 @@ private:
     AgeRules m_ageRules;
     bool m_republish = false;
     QHash<Key, store::ManagedObjectPtr> m_batchRows; // inserted by the batch under way
+    // Their items by the text the batch gave them: a copy met in the batch is found without a scan.
+    QMultiHash<QString, store::ManagedObjectPtr> m_batchTexts;
+    void noteBatchText(const store::ManagedObjectPtr& row);
+    void clearBatchRows();
     // The first write of the batch under way to the state that failed (a full disk): the batch is not kept.
     Status m_batchWrites;
     void checkBatchWrite(const Status& s)

@@ -313,7 +313,7 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
     // the state's transaction `t`, which holds what the batch noted meanwhile (records held, what
     // was stamped again, rows to publish again): all of it is kept, or none.
     auto commit = [&](sql::Transaction& t, const QList<Change>& changes, const Cursor& to) -> Status {
-        m_batchRows.clear();
+        clearBatchRows();
         if (Status s = m_batchWrites; !s) {
             m_context->rollback();
             return s;
@@ -428,7 +428,7 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
                 return t.beginStatus();
             // A batch given up leaves nothing of it in the store either.
             auto undo = qScopeGuard([this] {
-                m_batchRows.clear();
+                clearBatchRows();
                 m_context->rollback();
             });
             for (; i < batchEnd; ++i) {
@@ -572,7 +572,7 @@ void SyncEngine::retryPending(qint64 nowMs, Outcome& outcome)
         const Applied applied = record.mtime != w.record.mtime && overtaken(w.record)
             ? Applied::skipped
             : applyRecord(images ? &*images : nullptr, record, outcome, problemLine(w.device, 0, QStringLiteral("waiting record")), changes);
-        m_batchRows.clear();
+        clearBatchRows();
         if (applied == Applied::wait || applied == Applied::ahead || applied == Applied::aged) {
             Status s = holdRecord(w.device, w.record, applied); // the reason may have changed
             if (s)

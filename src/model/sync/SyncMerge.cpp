@@ -162,6 +162,8 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
         m_batchRows.insert(key, row); // not found by a fetch until saved
         applyFields(*row, record.fields);
         if (record.entity == EntityKind::item)
+            noteBatchText(row);
+        if (record.entity == EntityKind::item)
             row->setValue(store::ItemAttr::imageData, image.isEmpty() ? sql::Value() : sql::Value(image));
         changes.append({key, state, farStampsOf(key, record, changes)});
         // Alive here though an age rule elsewhere removed it: it goes out again, so that the rule's
@@ -224,6 +226,8 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
             row->setValue(store::ItemAttr::imageData, sql::Value());
         }
         applyFields(*row, merged);
+        if (record.entity == EntityKind::item && m_batchRows.value(key) == row)
+            noteBatchText(row);
     }
     for (const FieldState& f : std::as_const(state.fields))
         state.mtime = std::max(state.mtime, f.stamp);
@@ -427,6 +431,8 @@ SyncEngine::Copy SyncEngine::mergeCopies(const Copy& x, const Copy& y, QList<Cha
         m_batchRows.insert({entityCode(EntityKind::item), merged.id}, merged.row);
     }
     applyFields(*merged.row, merged.fields);
+    if (m_batchRows.value({entityCode(EntityKind::item), merged.id}) == merged.row)
+        noteBatchText(merged.row);
     changes.append({{entityCode(EntityKind::item), merged.id}, merged.state, merged.far});
     changes.append({{entityCode(EntityKind::item), loser.id}, RowState {{}, loserMtime, true, false, {}}});
     for (const QUuid& again : {merged.id, loser.id})
@@ -460,7 +466,7 @@ bool SyncEngine::mergeDuplicate(const SyncRecord& record, RowState& state, QList
     // A copy made earlier in this batch (an earlier record, or a merge it kept) is no row of the
     // store until the batch is saved: missed, the copies would merge only where read in other batches.
     if (!other)
-        for (const store::ManagedObjectPtr& row : std::as_const(m_batchRows))
+        for (const store::ManagedObjectPtr& row : m_batchTexts.values(text))
             if (sameText(row) && (!other || uuidText(*row->uuid(id)) < uuidText(*other->uuid(id))))
                 other = row;
     if (!other)
@@ -470,6 +476,19 @@ bool SyncEngine::mergeDuplicate(const SyncRecord& record, RowState& state, QList
         return false;
     mergeCopies(Copy {record.id, record.fields, state, {}, farStampsOf({entityCode(EntityKind::item), record.id}, record, changes)}, *stored, changes);
     return true;
+}
+
+void SyncEngine::noteBatchText(const store::ManagedObjectPtr& row)
+{
+    // A text the row had earlier stays listed: the look-up checks the row's text as it is now.
+    if (const std::optional<QString> text = row->string(store::ItemAttr::textContent); text && !text->isEmpty() && !m_batchTexts.contains(*text, row))
+        m_batchTexts.insert(*text, row);
+}
+
+void SyncEngine::clearBatchRows()
+{
+    m_batchRows.clear();
+    m_batchTexts.clear();
 }
 
 Result<QList<store::ManagedObjectPtr>> SyncEngine::mergeStoredDuplicates()
@@ -511,7 +530,7 @@ Result<QList<store::ManagedObjectPtr>> SyncEngine::mergeStoredDuplicates()
         for (qsizetype i = 1; i < copies.size(); ++i)
             copies[0] = mergeCopies(copies[0], copies[i], changes);
     }
-    m_batchRows.clear();
+    clearBatchRows();
     using R = Result<QList<store::ManagedObjectPtr>>;
     if (changes.isEmpty())
         return rows;

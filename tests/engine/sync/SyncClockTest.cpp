@@ -220,6 +220,25 @@ TEST_F(SyncClockTest, AnAgeRulesDeleteARestoreTookBackThePublishingOfStillTravel
         EXPECT_TRUE(c->row(copy)) << c->name.toStdString() << ": only a clock 200 days ahead took it for old";
 }
 
+TEST(SyncAgeRuleLedgerTest, ANoteItsFileCannotTakeFailsAndIsNotKept)
+{
+    QTemporaryDir dir;
+    const QString path = dir.path() + QStringLiteral("/not yet/ledger.json");
+    const QUuid refused = QUuid::createUuid();
+    const QUuid noted = QUuid::createUuid();
+    sync::AgeRuleLedger ledger;
+    ledger.keepIn(path);
+    EXPECT_FALSE(ledger.note({refused}, {sync::retentionRule, 60})) << "its deletes must then not be made";
+    EXPECT_FALSE(ledger.find(refused)) << "a user's later delete of the row would travel as the rule's";
+
+    ASSERT_TRUE(QDir().mkpath(dir.path() + QStringLiteral("/not yet")));
+    ASSERT_TRUE(ledger.note({noted}, {sync::retentionRule, 60}));
+    sync::AgeRuleLedger next; // the next start reads what was written
+    next.keepIn(path);
+    EXPECT_TRUE(next.find(noted));
+    EXPECT_FALSE(next.find(refused));
+}
+
 TEST_F(SyncClockTest, AnAgeRuleDeleteAppliesWhereTheReadersOwnRuleAgrees)
 {
     // Rows that are old by every clock: the same rule removes them on both computers.

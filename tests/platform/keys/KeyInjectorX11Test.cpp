@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QTest>
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
 #undef Status
@@ -45,11 +46,22 @@ class KeyInjectorX11Test : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        QGuiApplication::clipboard()->setText(QStringLiteral("from the clipboard"));
         field.show();
         field.activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&field));
         field.setFocus();
+        // Qt takes the clipboard at the time of the last event it saw; an owner another test made
+        // since then holds a later time and the server keeps it. A property change on our own window
+        // brings Qt's time up to date.
+        Display* display = lumra::qtX11Display();
+        const Atom touched = XInternAtom(display, "LUMRA_TEST_TOUCHED", False);
+        ASSERT_TRUE(QTest::qWaitFor([&] {
+            XChangeProperty(display, field.winId(), touched, XA_STRING, 8, PropModeAppend, nullptr, 0);
+            XFlush(display);
+            QCoreApplication::processEvents();
+            QGuiApplication::clipboard()->setText(QStringLiteral("from the clipboard"));
+            return QGuiApplication::clipboard()->ownsClipboard();
+        }));
     }
 
     RecordingLineEdit field;
