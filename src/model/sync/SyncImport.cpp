@@ -449,10 +449,13 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
                     return s;
                 if (applied == Applied::yes)
                     ++outcome.applied;
-                if (applied == Applied::yes && ours && ours->mtime != entry.record.mtime)
+                const bool restampedHere = applied == Applied::yes && ours && ours->mtime != entry.record.mtime;
+                if (restampedHere)
                     if (Status s = noteRestamp(*ours, entry.record.mtime, &changes); !s)
                         return s;
-                if (applied == Applied::yes && republishFromFormer(device, at, at.offset + entry.startOffset))
+                // Stamped again here, it is known by that stamp nowhere else (readers hold or drop the
+                // far one for us to publish again), wherever in our former folder it lay.
+                if (restampedHere || (applied == Applied::yes && republishFromFormer(device, at, at.offset + entry.startOffset)))
                     if (Status s = republishRow({entityCode(entry.record.entity), entry.record.id}); !s)
                         return s;
             }

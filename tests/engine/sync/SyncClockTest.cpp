@@ -585,6 +585,32 @@ TEST_F(SyncClockTest, WhatAComputerMadeAheadBeforeARestoreTravelsThoughItsNewIdA
     }
 }
 
+TEST_F(SyncClockTest, WhatAComputerMadeAheadBeforeARestoreTravelsThoughItsJournalCameBackOnlyAfterItsNewId)
+{
+    QTemporaryDir backup;
+    const QUuid made = madeAheadAfterABackup(backup);
+    settle();
+    ASSERT_EQ(right.health().heldAhead, 1);
+    const QUuid former = ahead.device();
+
+    // Its own copy of its journal is a planted link as its history is restored: it takes a new id
+    // while that folder seems to hold nothing, and the journal comes back from the other copy later.
+    Outside outside;
+    outside.plant(sync::SyncFiles::journalPath(ahead.ownFolder(), 1), 0);
+    ahead.skew = 0;
+    restore(ahead, backup.path());
+    settle();
+    ASSERT_NE(ahead.device(), former);
+    tool.resyncAll();
+    settle(6);
+    for (Computer* c : all) {
+        SCOPED_TRACE(c->name.toStdString());
+        EXPECT_TRUE(c->row(made)) << "what it made ahead is held nowhere";
+        EXPECT_EQ(c->health().heldAhead, 0);
+    }
+    EXPECT_TRUE(outside.untouched());
+}
+
 TEST_F(SyncClockTest, AChangeMadeOnARestoredHistoryWinsOverWhatTheComputerStampedAheadBeforeIt)
 {
     QTemporaryDir backup;
