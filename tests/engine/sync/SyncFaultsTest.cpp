@@ -1338,10 +1338,11 @@ TEST(SyncScheduleTest, SchedulesThatOnceFoundFaultsHold)
     // age rule's delete met by a user's, an age rule's delete a home restore took back the publishing of,
     // a delete met by the same copy of its row a clone published later, a delete whose only copy a
     // planted link took before a restore took back its computer's memory of it, a copy of a text met
-    // by one an earlier record of the same batch read made.
+    // by one an earlier record of the same batch read made, a comment made on a restored history after
+    // it held what its former self stamped far ahead.
     for (const unsigned seed : {31u, 111u, 147u, 158u, 181u, 207u, 219u, 273u, 440u, 467u, 470u, 493u, 573u, 627u, 635u, 761u, 911u,
                                 20286u, 20294u, 20362u, 20368u, 20448u, 40302u, 40496u, 40574u, 40824u, 50869u, 50872u, 50876u,
-                                51090u}) {
+                                51090u, 60221u}) {
         runSchedule(seed);
         if (HasFailure())
             break;
