@@ -260,7 +260,9 @@ private:
     // A field of the record taken: `far` says its far stamp before as the record does. True if that changed it.
     static bool takeFarStamp(std::optional<Restamp>& far, const SyncRecord& record, const QString& field, qint64 stamp);
     // A field changed here from a value stamped `before` to one stamped `stamp`: where the change stands.
-    static void placeChange(std::optional<Restamp>& far, const QString& field, qint64 before, qint64 stamp);
+    // `madeBefore`: puts of the row a former id of ours wrote, held as stamped ahead; the change is after them.
+    static void placeChange(std::optional<Restamp>& far, const QString& field, qint64 before, qint64 stamp,
+                            const QList<SyncRecord>& madeBefore = {});
     // The row's far stamps before once every field of the record is taken, if that changes them.
     std::optional<Restamp> farStampsOf(const Key& key, const SyncRecord& record, const QList<Change>& changes);
     // Keeps what was stamped again of a record of a former id of ours, once applied, as settleClock

@@ -114,6 +114,7 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
         // The digest changed while no field hash did (a collision of the short hashes): every field counts as changed.
         const bool collision = hasFields && !anyFieldDiffers && !known->digest.isEmpty() && known->digest != digest;
         bool changed = false;
+        const QList<SyncRecord> former = hasFields ? heldFromFormer(entity, *id) : QList<SyncRecord>();
         const std::optional<Restamp> again = restampOf(entity, *id);
         std::optional<Restamp> far = again;
         bool farChanged = false;
@@ -131,7 +132,7 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
                 s = std::min(std::max(stamp, before + 1), latestMtime);
                 changed = true;
                 if (alive && hasFields) {
-                    placeChange(far, names[i], before, s);
+                    placeChange(far, names[i], before, s, former);
                     farChanged = true;
                 }
             }

@@ -276,11 +276,17 @@ bool SyncEngine::takeFarStamp(std::optional<Restamp>& far, const SyncRecord& rec
     return far && far->drop(field);
 }
 
-void SyncEngine::placeChange(std::optional<Restamp>& far, const QString& field, qint64 before, qint64 stamp)
+void SyncEngine::placeChange(std::optional<Restamp>& far, const QString& field, qint64 before, qint64 stamp,
+                             const QList<SyncRecord>& madeBefore)
 {
     // Made here on a value that stands no earlier than this stamp (stamped again from far ahead, or
     // at the last stamp readers accept): it stands right after it. Else its stamp says where.
-    const std::pair<qint64, qint64> was = far ? far->orderOf(field, before) : std::pair(before, qint64(0));
+    std::pair<qint64, qint64> was = far ? far->orderOf(field, before) : std::pair(before, qint64(0));
+    // What a former self of ours wrote before a restore or a clone took it back, held until a clock
+    // says how far ahead it was stamped, was made before anything done here since, however far.
+    for (const SyncRecord& held : madeBefore)
+        if (held.op == SyncRecord::Op::put)
+            was = std::max(was, orderOf(held, field));
     if (was.first >= stamp) {
         if (!far)
             far = Restamp {};

@@ -651,6 +651,35 @@ TEST_F(SyncClockTest, ADeleteMadeOnARestoredHistoryWinsOverWhatTheComputerStampe
         EXPECT_FALSE(c->row(shared)) << c->name.toStdString() << " once time reached the comment's stamp";
 }
 
+TEST_F(SyncClockTest, AChangeMadeAfterARestoredComputerHeldWhatItStampedFarAheadBeforeWinsOverIt)
+{
+    QTemporaryDir backup;
+    const QUuid shared = commentAfterABackup(backup, 200 * day);
+    ahead.pass();
+    const QUuid former = ahead.device();
+    tool.scan();
+    tool.hold([&](const QString& path) { return path.contains(sync::uuidText(former)); }); // no one has it yet
+
+    // Restored, its clock right: it passes under a new id, holding what its former self stamped far
+    // ahead, as no one says yet how far ahead that was. Then its user comments.
+    ahead.skew = 0;
+    restore(ahead, backup.path());
+    ahead.pass();
+    ASSERT_NE(ahead.device(), former);
+    ASSERT_EQ(ahead.health().heldAhead, 1);
+    ahead.edit(shared, [](store::ManagedObject& row) { row.set(store::ItemAttr::comment, QStringLiteral("after the restore")); });
+    tool.release();
+    settle(6);
+    for (Computer* c : all)
+        EXPECT_EQ(c->row(shared)->value(QStringLiteral("comment")).toString().toStdString(), "after the restore") << c->name.toStdString();
+    for (Computer* c : all)
+        c->now += 201 * day;
+    settle();
+    for (Computer* c : all)
+        EXPECT_EQ(c->row(shared)->value(QStringLiteral("comment")).toString().toStdString(), "after the restore")
+            << c->name.toStdString() << " once time reached the old stamp";
+}
+
 TEST_F(SyncClockTest, ADeleteReadWhileBothClocksRanAheadIsStampedAgainOnceTheyAreRight)
 {
     const QUuid shared = right.add(QStringLiteral("shared"));

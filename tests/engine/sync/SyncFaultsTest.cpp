@@ -1028,10 +1028,16 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
                 for (const auto& [id, given] : comments)
                     for (const auto& [index, comment] : given)
                         for (Computer* other : computers)
-                            if (other != &r && acts[index].who == homeBackup->first && acts[index].step > homeBackupStep)
+                            if (other != &r && acts[index].who == homeBackup->first
+                                && (acts[index].step > homeBackupStep || acts[index].publishedAt > homeBackupStep))
                                 if (const auto row = other->row(QUuid::fromString(id)); row && row->value(QStringLiteral("comment")).toString() == comment)
                                     reached.insert(&acts[index]);
                 voidActs(homeBackup->first, [&](const Act& a) { return a.step > homeBackupStep && !reached.contains(&a); });
+                // One done before the backup and published after it is in the restored history again,
+                // and in no folder: it goes out at the next pass, unless a restore takes it back first.
+                for (Act& a : acts)
+                    if (a.who == homeBackup->first && a.published && a.publishedAt > homeBackupStep && !reached.contains(&a))
+                        a.published = false;
                 homeRestored = true;
                 if (trace)
                     qInfo("  home and folder of C%d restored", homeBackup->first);
@@ -1355,10 +1361,11 @@ TEST(SyncScheduleTest, SchedulesThatOnceFoundFaultsHold)
     // by one an earlier record of the same batch read made, a comment given on a clone over one it copied
     // unpublished, which its source published later with its clock far ahead, a merge of two copies whose
     // export then met a full disk, what a former self made ahead read from a journal that came back after
-    // the new id was taken.
+    // the new id was taken, a comment made on a restored history after it held what its former self stamped
+    // far ahead, a comment published after a home backup whose restore took that back.
     for (const unsigned seed : {31u, 111u, 147u, 158u, 181u, 207u, 219u, 273u, 440u, 467u, 470u, 493u, 573u, 627u, 635u, 761u,
                                 911u, 20286u, 20294u, 20362u, 20368u, 20448u, 40302u, 40496u, 40574u, 40824u, 50869u, 50872u,
-                                50876u, 51090u, 60157u, 60172u, 60208u, 60621u, 70893u}) {
+                                50876u, 51090u, 60157u, 60172u, 60208u, 60221u, 60621u, 61073u, 70893u}) {
         runSchedule(seed);
         if (HasFailure())
             break;
