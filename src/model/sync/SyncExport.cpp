@@ -114,7 +114,7 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
         // The digest changed while no field hash did (a collision of the short hashes): every field counts as changed.
         const bool collision = hasFields && !anyFieldDiffers && !known->digest.isEmpty() && known->digest != digest;
         bool changed = false;
-        const QList<SyncRecord> former = hasFields ? heldFromFormer(entity, *id) : QList<SyncRecord>();
+        std::optional<QList<SyncRecord>> former; // read once a field changed here
         const std::optional<Restamp> again = restampOf(entity, *id);
         std::optional<Restamp> far = again;
         bool farChanged = false;
@@ -132,7 +132,9 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
                 s = std::min(std::max(stamp, before + 1), latestMtime);
                 changed = true;
                 if (alive && hasFields) {
-                    placeChange(far, names[i], before, s, former);
+                    if (!former)
+                        former = heldFromFormer(entity, *id);
+                    placeChange(far, names[i], before, s, *former);
                     farChanged = true;
                 }
             }
