@@ -166,6 +166,17 @@ Status SyncEngine::checkOwnJournal(Outcome& outcome, bool* foreign, bool* remade
         return recreateOwnFolder(outcome, QStringLiteral("our journal is missing or not a file"));
     }
     if (*size < m_journalEnd) {
+        // Another install's journal in place of ours (a clone's, kept by the file-sync tool): its
+        // records are read as another computer's, not written over unread.
+        if (Result<QByteArray> head = m_ownDir.read(name, std::min<qint64>(*size, 1 << 16), 0); head && *size > 0) {
+            const QStringList writers = meta(QStringLiteral("writers")).split(u' ', Qt::SkipEmptyParts);
+            for (const QByteArray& line : head.value().split('\n'))
+                if (Result<SyncRecord> record = decodeRecord(line); record && record->device == m_config.device
+                    && record->writer != m_writer && !writers.contains(record->writer)) {
+                    *foreign = true;
+                    return {};
+                }
+        }
         *remade = true;
         return recreateOwnFolder(outcome, QStringLiteral("our journal is shorter than what was written"));
     }
