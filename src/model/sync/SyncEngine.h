@@ -294,6 +294,9 @@ private:
     const AgeRules& ageRules() const { return m_ageRules; }
     // Whether records of a former id of ours at this place in its folder are published again.
     bool republishFromFormer(const QUuid& device, const Cursor& at, qint64 offset);
+    // Whether a record of a former id of ours at this place in its folder was written after the history
+    // restored (or cloned) here: it was made over every change that history holds unpublished.
+    bool writtenAfterOurs(const QUuid& device, const Cursor& at, qint64 offset);
     // Keeps a record applyRecord held (or drops the one held for its row when it was not).
     Status holdRecord(const QUuid& device, const SyncRecord& record, Applied applied);
     // Everything this computer holds is published again at the next export (kept across a restart).
@@ -326,6 +329,7 @@ private:
     // or ours behind): rows learned meanwhile are as young as that clock says, for the age rules.
     qint64 m_seenAhead = 0;
     bool m_readingFormerSelf = false; // applying what a former id of ours published
+    bool m_madeOverOurs = false;      // the record applied was made over our unpublished changes (writtenAfterOurs)
     // Where the floor stood before it jumped further than the bound (our clock ran far ahead): once
     // the clock is right, the floor comes back to the latest of these within the bound, so what is
     // stamped again still goes above what it changed before the jump.

@@ -436,7 +436,9 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
                 const QString where = problemLine(device, entry.line, name);
                 const std::optional<SyncRecord> ours = restampedIfOurs(entry.record);
                 const SyncRecord& record = ours ? *ours : entry.record;
+                m_madeOverOurs = formerSelf && writtenAfterOurs(device, at, at.offset + entry.startOffset);
                 Applied applied = ours ? applyRecord(images ? &*images : nullptr, record, outcome, where, changes) : Applied::skipped;
+                m_madeOverOurs = false;
                 if (applied == Applied::ahead && gone) {
                     if (Status s = noteGoneAhead(uuidText(device), entry.record.mtime); !s)
                         return s;

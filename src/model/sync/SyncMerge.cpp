@@ -99,10 +99,12 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
         // Unless what is newer was only stamped again here after a clock ran far ahead, from no later
         // than the delete's own stamp before, or is just what the delete's writer held (another copy
         // of the row published as new): then the delete was made last, and goes out above both.
-        const bool overtook = !localChange && known->mtime > record.mtime && !ageRule
+        // A change here that our former self held when it deleted the row is older than the delete.
+        const bool newerHere = localChange && !m_madeOverOurs;
+        const bool overtook = !newerHere && known->mtime > record.mtime && !ageRule
             && ((!record.held.isEmpty() && record.held == digest)
                 || madeBeforeDelete(record.entity, record.id, knownFields, record.mtime, record.before));
-        if (!overtook && (localChange || known->mtime > record.mtime)) {
+        if (!overtook && (newerHere || known->mtime > record.mtime)) {
             republish(); // something of the row is newer than the delete: the row lives, everywhere
             return Applied::skipped;
         }

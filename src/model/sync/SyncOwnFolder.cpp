@@ -332,6 +332,13 @@ Status SyncEngine::takeNewDeviceId(Outcome& outcome)
     former.append(uuidText(old));
     if (Status s = putMeta(QStringLiteral("formerIds"), former.mid(std::max<qsizetype>(0, former.size() - 16)).join(u' ')); !s)
         return s;
+    // Where our journal ended as this state knew it: what the old folder holds beyond was written
+    // after this history was copied (a restore, a clone), over the changes it holds unpublished.
+    if (const QString incarnation = meta(QStringLiteral("incarnation")); !incarnation.isEmpty())
+        if (Status s = putMeta(QStringLiteral("formerFrom:") + uuidText(old),
+                               QStringLiteral("%1 %2 %3").arg(incarnation, meta(QStringLiteral("generation")), meta(QStringLiteral("journalEnd"))));
+            !s)
+            return s;
     // Once, not for as long as the original runs: only what the old folder held at the change of
     // id goes out again; what its computer writes there later is that computer's to publish.
     if (m_ownDir.isOpen()) {
@@ -361,6 +368,16 @@ bool SyncEngine::republishFromFormer(const QUuid& device, const Cursor& at, qint
         return false;
     const qint64 generation = until[1].toLongLong();
     return at.generation < generation || (at.generation == generation && (!at.inJournal || offset < until[2].toLongLong()));
+}
+
+bool SyncEngine::writtenAfterOurs(const QUuid& device, const Cursor& at, qint64 offset)
+{
+    // A snapshot of a later generation mixes records from before and after: only journals say when.
+    const QStringList from = meta(QStringLiteral("formerFrom:") + uuidText(device)).split(u' ', Qt::SkipEmptyParts);
+    if (from.size() != 3 || at.incarnation != from[0] || !at.inJournal || !republishFromFormer(device, at, offset))
+        return false;
+    const qint64 generation = from[1].toLongLong();
+    return at.generation > generation || (at.generation == generation && offset >= from[2].toLongLong());
 }
 
 } // namespace lumra::sync

@@ -276,6 +276,27 @@ TEST_F(SyncFaultsTest, ARestoredComputerCatchesUpAndDeletedRowsStayDeleted)
     EXPECT_EQ(a.rows(), b.rows());
 }
 
+TEST_F(SyncFaultsTest, AChangeABackupHeldUnpublishedLosesToTheDeleteMadeAfterTheBackup)
+{
+    const QUuid gone = a.add(QStringLiteral("commented, backed up, then deleted"));
+    settle();
+    a.edit(gone, [](store::ManagedObject& row) { row.set(store::ItemAttr::comment, QStringLiteral("before the backup")); });
+    QTemporaryDir backup;
+    a.stop();
+    copyTree(a.store.path(), backup.path()); // the comment in it, never published
+    a.start();
+    a.remove(gone);
+    settle();
+    ASSERT_FALSE(b.row(gone));
+
+    a.stop();
+    copyTree(backup.path(), a.store.path());
+    a.start();
+    settle();
+    EXPECT_FALSE(a.row(gone)) << "the delete was made over the comment the restore brought back";
+    EXPECT_FALSE(b.row(gone));
+}
+
 TEST_F(SyncFaultsTest, ARowRestoredFromBeforeItWasPublishedStaysDeletedAsItsDeleteWasPublished)
 {
     settle();
@@ -1363,10 +1384,11 @@ TEST(SyncScheduleTest, SchedulesThatOnceFoundFaultsHold)
     // export then met a full disk, what a former self made ahead read from a journal that came back after
     // the new id was taken, a comment made on a restored history after it held what its former self stamped
     // far ahead, a comment published after a home backup whose restore took that back, a clone's shorter
-    // journal left in place of ours, written over unread while a comment of ours waited to be stamped.
+    // journal left in place of ours, written over unread while a comment of ours waited to be stamped,
+    // a delete made after a backup met by the changes that backup held unpublished.
     for (const unsigned seed : {31u, 111u, 147u, 158u, 181u, 207u, 219u, 273u, 440u, 467u, 470u, 493u, 573u, 627u, 635u, 761u,
                                 911u, 20286u, 20294u, 20362u, 20368u, 20448u, 40302u, 40496u, 40574u, 40824u, 50869u, 50872u,
-                                50876u, 51090u, 60157u, 60172u, 60208u, 60221u, 60390u, 60621u, 61073u, 70893u}) {
+                                50876u, 51090u, 60157u, 60172u, 60208u, 60221u, 60390u, 60621u, 61073u, 70893u, 71058u}) {
         runSchedule(seed);
         if (HasFailure())
             break;
