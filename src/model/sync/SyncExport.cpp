@@ -114,7 +114,19 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
         // The digest changed while no field hash did (a collision of the short hashes): every field counts as changed.
         const bool collision = hasFields && !anyFieldDiffers && !known->digest.isEmpty() && known->digest != digest;
         bool changed = false;
-        const QList<SyncRecord> former = hasFields ? heldFromFormer(entity, *id) : QList<SyncRecord>();
+        // What a former self of ours wrote of the row, held as stamped ahead. A row our state never knew
+        // (a restore took back that it was published) was changed here after that, where it differs from it.
+        const QList<SyncRecord> former = hasFields || !known ? heldFromFormer(entity, *id) : QList<SyncRecord>();
+        auto changedSinceFormer = [&](qsizetype i, quint32 h) {
+            bool any = false;
+            for (const SyncRecord& held : former)
+                if (held.op == SyncRecord::Op::put) {
+                    if (hash32(fieldHashes(entity, held.fields, held.imageHash)[i]) == h)
+                        return false;
+                    any = true;
+                }
+            return any;
+        };
         const std::optional<Restamp> again = restampOf(entity, *id);
         std::optional<Restamp> far = again;
         bool farChanged = false;
@@ -131,7 +143,7 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
                 const qint64 before = hasFields ? known->fields[i].stamp : known ? known->mtime : 0;
                 s = std::min(std::max(stamp, before + 1), latestMtime);
                 changed = true;
-                if (alive && hasFields) {
+                if ((alive && hasFields) || (!known && changedSinceFormer(i, h))) {
                     placeChange(far, names[i], before, s, former);
                     farChanged = true;
                 }
