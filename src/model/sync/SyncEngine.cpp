@@ -470,6 +470,7 @@ Status SyncEngine::open(qint64 nowMs, Outcome* outcome)
         m_republish = true;
     }
     m_republish = m_republish || meta(QStringLiteral("republish")) == u"1";
+    m_carried = meta(QStringLiteral("carried")) == u"1";
     // Beside the store and its sync state, so that a restore brings the three back as one.
     if (m_config.ageRuleDeletes && !m_config.storeFolder.isEmpty())
         m_config.ageRuleDeletes->keepIn(m_config.storeFolder + QStringLiteral("/sync-age-rule-deletes.json"));

@@ -330,6 +330,15 @@ private:
     qint64 m_seenAhead = 0;
     bool m_readingFormerSelf = false; // applying what a former id of ours published
     bool m_madeOverOurs = false;      // the record applied was made over our unpublished changes (writtenAfterOurs)
+    // A copy of this history was taken over (a clone, a restore) and has not been exported since:
+    // what it changed and had not published was made before the copy, so it stands right after
+    // what it changed, not at our clock (which would put it above a delete the original made since).
+    bool m_carried = false;
+    // The stamp of a change made here on a value stamped `before`.
+    qint64 changeStamp(qint64 before) const
+    {
+        return std::min(m_carried ? before + 1 : std::max(nextStamp(m_now), before + 1), latestMtime);
+    }
     // Where the floor stood before it jumped further than the bound (our clock ran far ahead): once
     // the clock is right, the floor comes back to the latest of these within the bound, so what is
     // stamped again still goes above what it changed before the jump.

@@ -156,7 +156,7 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
                 // A change made here is later than what it changes, whatever our clock says: a clock
                 // behind must not undo what the user did after seeing the row.
                 const qint64 before = hasFields ? known->fields[i].stamp : known ? known->mtime : 0;
-                s = std::min(std::max(stamp, before + 1), latestMtime);
+                s = hasFields ? changeStamp(before) : std::min(std::max(stamp, before + 1), latestMtime);
                 changed = true;
                 if ((alive && hasFields) || (!known && changedSinceFormer(i, h))) {
                     placeChange(far, names[i], before, s, former());
@@ -391,11 +391,17 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
             outcome.status = s;
             return outcome;
         }
+    if (m_carried)
+        if (Status s = putMeta(QStringLiteral("carried"), QString()); !s) {
+            outcome.status = s;
+            return outcome;
+        }
     if (Status s = t.commit(); !s) {
         outcome.status = s;
         return outcome;
     }
     m_republish = false;
+    m_carried = false;
     if (m_config.ageRuleDeletes)
         m_config.ageRuleDeletes->forget(agedHere);
     if (m_journalRecords > m_config.compactAfterRecords) {

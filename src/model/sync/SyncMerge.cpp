@@ -67,6 +67,16 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
         }
         for (qsizetype i = 0; i < names.size(); ++i)
             localChange = localChange || knownFields[i].hash != hash32(currentHashes[i]);
+        // A delete read by a copy of this history (a clone, a restore) before it published what it
+        // carried: that was made before the copy, and is weighed at the stamps it goes out with.
+        if (localChange && m_carried && record.op == SyncRecord::Op::remove && !restoredUnpublished && known->fields.size() == names.size()) {
+            for (qsizetype i = 0; i < names.size(); ++i)
+                if (const quint32 h = hash32(currentHashes[i]); knownFields[i].hash != h) {
+                    knownFields[i] = {changeStamp(knownFields[i].stamp), h};
+                    known->mtime = std::max(known->mtime, knownFields[i].stamp);
+                }
+            localChange = false;
+        }
     }
 
     // Another computer's clock may be wrong by years: what it stamped further ahead of ours than
@@ -191,13 +201,20 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
     bool farChanged = false;
     for (qsizetype i = 0; i < names.size(); ++i) {
         const quint32 mine = hash32(currentHashes[i]);
-        if (knownFields[i].hash != mine)
-            continue;
         const qint64 theirStamp = record.stampOf(names[i]);
-        const quint32 theirs = hash32(recordHashes[i]);
         const FieldState& ours = knownFields[i];
         const std::pair<qint64, qint64> ourOrder = again ? again->orderOf(names[i], ours.stamp) : std::pair(ours.stamp, qint64(0));
         const std::pair<qint64, qint64> theirOrder = orderOf(record, names[i]);
+        if (knownFields[i].hash != mine) {
+            // Kept over this value: a change a copy of this history carried goes out right after
+            // what it changed (changeStamp), so it must stand on this one.
+            if (m_carried && theirOrder > ourOrder) {
+                state.fields[i].stamp = theirStamp;
+                farChanged = takeFarStamp(far, record, names[i], theirStamp) || farChanged;
+            }
+            continue;
+        }
+        const quint32 theirs = hash32(recordHashes[i]);
         const bool later = theirOrder > ourOrder || (theirOrder == ourOrder && theirs > ours.hash);
         if (later) {
             state.fields[i] = {theirStamp, theirs};
@@ -377,7 +394,7 @@ std::optional<SyncEngine::Copy> SyncEngine::storedCopy(const store::ManagedObjec
     for (qsizetype i = 0; i < names.size(); ++i) {
         const bool local = !hasFields || known->fields[i].hash != hash32(hashes[i]);
         const qint64 before = hasFields ? known->fields[i].stamp : known->mtime;
-        const qint64 stamp = local ? std::min(std::max(nextStamp(m_now), before + 1), latestMtime) : before;
+        const qint64 stamp = !local ? before : hasFields ? changeStamp(before) : std::min(std::max(nextStamp(m_now), before + 1), latestMtime);
         copy.state.fields.append({stamp, hash32(hashes[i])});
         if (local && hasFields)
             placeChange(copy.far, names[i], before, stamp);

@@ -320,6 +320,9 @@ Status SyncEngine::takeNewDeviceId(Outcome& outcome)
 {
     const QUuid old = m_config.device;
     m_formerToRead = old;
+    m_carried = true;
+    if (Status s = putMeta(QStringLiteral("carried"), QStringLiteral("1")); !s)
+        return s;
     m_config.device = m_config.storeFolder.isEmpty() ? SyncFiles::newId(m_config.newId)
                                                      : SyncFiles::renewDeviceId(m_config.storeFolder, m_config.newId);
     outcome.notices.append(QStringLiteral("device folder %1 holds records this computer did not write (a cloned disk or a "
