@@ -72,16 +72,6 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
     if (!full && lookupIds.isEmpty())
         return outcome;
 
-    // Rows a former id of ours wrote that are held as stamped ahead: looked up once, not per row.
-    QSet<Key> heldAheadFromFormer;
-    {
-        const QStringList own = ownIds();
-        sql::Statement* st = m_state.prepare(QStringLiteral("SELECT device, entity, id FROM pending WHERE why = 'ahead'"));
-        while (st->step())
-            if (st->text(0) != ownName() && own.contains(st->text(0)))
-                heldAheadFromFormer.insert({int(st->int64(1)), parseUuid(st->text(2))});
-    }
-
     const qint64 stamp = nextStamp(nowMs);
     QList<SyncRecord> records;
     QList<Change> changes;
@@ -124,24 +114,7 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
         // The digest changed while no field hash did (a collision of the short hashes): every field counts as changed.
         const bool collision = hasFields && !anyFieldDiffers && !known->digest.isEmpty() && known->digest != digest;
         bool changed = false;
-        // What a former self of ours wrote of the row, held as stamped ahead. A row our state never knew
-        // (a restore took back that it was published) was changed here after that, where it differs from it.
-        std::optional<QList<SyncRecord>> formerHeld;
-        auto former = [&]() -> const QList<SyncRecord>& {
-            if (!formerHeld)
-                formerHeld = heldAheadFromFormer.contains(key) ? heldFromFormer(entity, *id) : QList<SyncRecord>();
-            return *formerHeld;
-        };
-        auto changedSinceFormer = [&](qsizetype i, quint32 h) {
-            bool any = false;
-            for (const SyncRecord& held : former())
-                if (held.op == SyncRecord::Op::put) {
-                    if (hash32(fieldHashes(entity, held.fields, held.imageHash)[i]) == h)
-                        return false;
-                    any = true;
-                }
-            return any;
-        };
+        std::optional<QList<SyncRecord>> former; // read once a field changed here
         const std::optional<Restamp> again = restampOf(entity, *id);
         std::optional<Restamp> far = again;
         bool farChanged = false;
@@ -158,8 +131,10 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
                 const qint64 before = hasFields ? known->fields[i].stamp : known ? known->mtime : 0;
                 s = hasFields ? changeStamp(before) : std::min(std::max(stamp, before + 1), latestMtime);
                 changed = true;
-                if ((alive && hasFields) || (!known && changedSinceFormer(i, h))) {
-                    placeChange(far, names[i], before, s, former());
+                if (alive && hasFields) {
+                    if (!former)
+                        former = heldFromFormer(entity, *id);
+                    placeChange(far, names[i], before, s, *former);
                     farChanged = true;
                 }
             }

@@ -680,29 +680,6 @@ TEST_F(SyncClockTest, AChangeMadeAfterARestoredComputerHeldWhatItStampedFarAhead
             << c->name.toStdString() << " once time reached the old stamp";
 }
 
-TEST_F(SyncClockTest, ACommentOnARowARestoreTookBackThePublishingOfWinsOverWhatWasPublishedFarAhead)
-{
-    // Made with the clock far ahead, backed up before it was published, published, then restored:
-    // the restored history has the row, its sync state does not.
-    settle();
-    ahead.skew = 200 * day;
-    const QUuid row = ahead.add(QStringLiteral("made ahead"));
-    QTemporaryDir backup;
-    backUp(ahead, backup.path());
-    ahead.pass();
-    tool.scan();
-    tool.deliverAll();
-    ahead.skew = 0;
-    restore(ahead, backup.path());
-    ahead.edit(row, [](store::ManagedObject& r) { r.set(store::ItemAttr::comment, QStringLiteral("after the restore")); });
-    settle(6);
-    for (Computer* c : all)
-        c->now += 201 * day;
-    settle();
-    for (Computer* c : all)
-        EXPECT_EQ(c->row(row)->value(QStringLiteral("comment")).toString().toStdString(), "after the restore") << c->name.toStdString();
-}
-
 TEST_F(SyncClockTest, ADeleteReadWhileBothClocksRanAheadIsStampedAgainOnceTheyAreRight)
 {
     const QUuid shared = right.add(QStringLiteral("shared"));
