@@ -337,8 +337,10 @@ private:
     // The stamp of a change made here on a value stamped `before`.
     qint64 changeStamp(qint64 before) const
     {
-        return std::min(m_carried ? before + 1 : std::max(nextStamp(m_now), before + 1), latestMtime);
+        return m_carried ? std::min(before + 1, latestMtime) : freshStamp(before);
     }
+    // Our clock's stamp, and never at or below what the change was made on.
+    qint64 freshStamp(qint64 before) const { return std::min(std::max(nextStamp(m_now), before + 1), latestMtime); }
     // Where the floor stood before it jumped further than the bound (our clock ran far ahead): once
     // the clock is right, the floor comes back to the latest of these within the bound, so what is
     // stamped again still goes above what it changed before the jump.

@@ -129,7 +129,7 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
                 // A change made here is later than what it changes, whatever our clock says: a clock
                 // behind must not undo what the user did after seeing the row.
                 const qint64 before = hasFields ? known->fields[i].stamp : known ? known->mtime : 0;
-                s = hasFields ? changeStamp(before) : std::min(std::max(stamp, before + 1), latestMtime);
+                s = hasFields ? changeStamp(before) : freshStamp(before);
                 changed = true;
                 if (alive && hasFields) {
                     if (!former)

@@ -173,10 +173,10 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
         row->set(0, record.id);
         m_batchRows.insert(key, row); // not found by a fetch until saved
         applyFields(*row, record.fields);
-        if (record.entity == EntityKind::item)
+        if (record.entity == EntityKind::item) {
             noteBatchText(row);
-        if (record.entity == EntityKind::item)
             row->setValue(store::ItemAttr::imageData, image.isEmpty() ? sql::Value() : sql::Value(image));
+        }
         changes.append({key, state, farStampsOf(key, record, changes)});
         // Alive here though an age rule elsewhere removed it: it goes out again, so that the rule's
         // computer has it back once its own rule no longer removes it.
@@ -394,7 +394,7 @@ std::optional<SyncEngine::Copy> SyncEngine::storedCopy(const store::ManagedObjec
     for (qsizetype i = 0; i < names.size(); ++i) {
         const bool local = !hasFields || known->fields[i].hash != hash32(hashes[i]);
         const qint64 before = hasFields ? known->fields[i].stamp : known->mtime;
-        const qint64 stamp = !local ? before : hasFields ? changeStamp(before) : std::min(std::max(nextStamp(m_now), before + 1), latestMtime);
+        const qint64 stamp = !local ? before : hasFields ? changeStamp(before) : freshStamp(before);
         copy.state.fields.append({stamp, hash32(hashes[i])});
         if (local && hasFields)
             placeChange(copy.far, names[i], before, stamp);
