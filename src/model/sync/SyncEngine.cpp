@@ -430,8 +430,13 @@ Status SyncEngine::openState()
         if (Status s = m_state.setUserVersion(stateVersion); !s)
             return s;
     }
-    // Every pass picks the held records that may go in now by why and stamp.
-    return m_state.exec(QStringLiteral("CREATE INDEX IF NOT EXISTS pendingByWhy ON pending(why, stamp)"));
+    // Every pass picks the held records that may go in now by why and stamp; an export asks what
+    // is held of each row it stamps.
+    for (const QString& sql : {QStringLiteral("CREATE INDEX IF NOT EXISTS pendingByWhy ON pending(why, stamp)"),
+                               QStringLiteral("CREATE INDEX IF NOT EXISTS pendingByRow ON pending(entity, id)")})
+        if (Status s = m_state.exec(sql); !s)
+            return s;
+    return {};
 }
 
 Status SyncEngine::open(qint64 nowMs, Outcome* outcome)
