@@ -92,14 +92,16 @@ bool SyncEngine::overtaken(const SyncRecord& record)
     const qint64 stamp = st->int64(0);
     if (stamp != record.mtime || record.op != SyncRecord::Op::put)
         return stamp >= record.mtime;
-    // Both at the last stamp readers accept, a change made on what we stamped again says so by where
-    // it stands: after it, it is not overtaken. A delete made here since is later than both.
+    // At the same stamp (both at the last stamp readers accept, or a change a restored history carried
+    // went out right after what it changed, where its former self had stamped one of its own), a field
+    // of the record that stands after where it stood before we stamped it again, by the record's was or
+    // by its far stamp as made, is not overtaken. A delete made here since is later than both.
     const std::optional<RowState> known = rowState(record.entity, record.id);
     if (!known || known->deleted)
         return true;
     const std::optional<Restamp> again = restampOf(record.entity, record.id);
-    for (auto it = record.was.cbegin(); again && it != record.was.cend(); ++it)
-        if (again->was.contains(it.key()) && orderOf(record, it.key()) > again->orderOf(it.key(), again->givenTo(it.key())))
+    for (const QString& field : again ? mergedFields(record.entity) : QStringList())
+        if (again->was.contains(field) && orderOf(record, field) > again->orderOf(field, again->givenTo(field)))
             return false;
     return true;
 }

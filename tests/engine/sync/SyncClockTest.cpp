@@ -680,6 +680,32 @@ TEST_F(SyncClockTest, AChangeMadeAfterARestoredComputerHeldWhatItStampedFarAhead
             << c->name.toStdString() << " once time reached the old stamp";
 }
 
+TEST_F(SyncClockTest, ACommentPublishedFromFarAheadOverAChangeTheBackupCarriedSurvivesTheRestore)
+{
+    // A row made while the clock ran 200 days ahead, pinned, backed up, then commented once the clock
+    // is right: the pin and the comment go out together, each a step above the far stamp.
+    ahead.skew = 200 * day;
+    const QUuid row = ahead.add(QStringLiteral("made ahead"));
+    ahead.pass();
+    ahead.skew = 0;
+    ahead.edit(row, [](store::ManagedObject& r) { r.set(store::ItemAttr::isPinned, true); });
+    QTemporaryDir backup;
+    backUp(ahead, backup.path());
+    ahead.edit(row, [](store::ManagedObject& r) { r.set(store::ItemAttr::comment, QStringLiteral("published before the restore")); });
+    ahead.pass();
+
+    // The restored history carries the pin unpublished, which goes out at that same stamp: the
+    // comment its former self published there must still be taken once the far stamps are stamped again.
+    restore(ahead, backup.path());
+    settle(6);
+    for (Computer* c : all) {
+        SCOPED_TRACE(c->name.toStdString());
+        ASSERT_TRUE(c->row(row));
+        EXPECT_EQ(c->row(row)->value(QStringLiteral("comment")).toString().toStdString(), "published before the restore");
+        EXPECT_EQ(c->health().heldAhead, 0);
+    }
+}
+
 TEST_F(SyncClockTest, ADeleteReadWhileBothClocksRanAheadIsStampedAgainOnceTheyAreRight)
 {
     const QUuid shared = right.add(QStringLiteral("shared"));
