@@ -90,6 +90,12 @@ bool SyncEngine::overtaken(const SyncRecord& record)
     if (!st->step())
         return false;
     const qint64 stamp = st->int64(0);
+    if (stamp == record.mtime && record.op == SyncRecord::Op::remove && !record.held.isEmpty()) {
+        // A user's delete at the last stamp readers accept shares it with the put it was made over:
+        // made over just what we stamped again from there, it is the later of the two.
+        const std::optional<RowState> known = rowState(record.entity, record.id);
+        return !known || known->deleted || known->digest != record.held;
+    }
     if (stamp != record.mtime || record.op != SyncRecord::Op::put)
         return stamp >= record.mtime;
     // Both at the last stamp readers accept, a change made on what we stamped again says so by where

@@ -651,6 +651,34 @@ TEST_F(SyncClockTest, ADeleteMadeOnARestoredHistoryWinsOverWhatTheComputerStampe
         EXPECT_FALSE(c->row(shared)) << c->name.toStdString() << " once time reached the comment's stamp";
 }
 
+TEST_F(SyncClockTest, ADeleteSharingTheLastAcceptedStampWithItsRowOutlivesARestoreOfTheRow)
+{
+    // Made while the clock ran past 2200, the row is stamped at the last stamp readers accept; the
+    // delete, made once the clock is right but before anyone said how far ahead that was, can go
+    // no higher and shares that stamp.
+    ahead.skew = sync::latestMtime - ahead.now + 3 * day;
+    const QUuid row = ahead.add(QStringLiteral("made past 2200"));
+    ahead.pass();
+    QTemporaryDir backup;
+    backUp(ahead, backup.path());
+    ahead.skew = 0;
+    ahead.remove(row);
+    ahead.pass();
+    ASSERT_EQ(stamps(ahead), (QList<qint64> {sync::latestMtime, sync::latestMtime}));
+
+    // A restore brings the row back as published, and the computer stamps it again from that
+    // stamp: the delete its former self made over just that is later, not overtaken.
+    restore(ahead, backup.path());
+    settle(6);
+    for (Computer* c : all)
+        EXPECT_FALSE(c->row(row)) << c->name.toStdString();
+    for (Computer* c : all)
+        c->now = sync::latestMtime;
+    settle();
+    for (Computer* c : all)
+        EXPECT_FALSE(c->row(row)) << c->name.toStdString() << " once time reached the stamp";
+}
+
 TEST_F(SyncClockTest, AChangeMadeAfterARestoredComputerHeldWhatItStampedFarAheadBeforeWinsOverIt)
 {
     QTemporaryDir backup;

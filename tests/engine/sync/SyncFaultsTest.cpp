@@ -1419,10 +1419,11 @@ TEST(SyncScheduleTest, SchedulesThatOnceFoundFaultsHold)
     // far ahead, a comment published after a home backup whose restore took that back, a clone's shorter
     // journal left in place of ours, written over unread while a comment of ours waited to be stamped, a
     // delete made after a backup met by the changes that backup held unpublished, a change a clone carried
-    // unpublished met by the delete the original made since.
+    // unpublished met by the delete the original made since, a delete sharing the last accepted stamp
+    // with its row, whose restore stamped that row again.
     for (const unsigned seed : {31u, 111u, 147u, 158u, 181u, 207u, 219u, 273u, 440u, 467u, 470u, 493u, 573u, 627u, 635u, 761u,
                                 911u, 20286u, 20294u, 20362u, 20368u, 20448u, 40302u, 40496u, 40574u, 40824u, 50869u, 50872u,
-                                50876u, 51090u, 60157u, 60172u, 60208u, 60221u, 60390u, 60621u, 61073u, 70385u, 70893u, 71058u}) {
+                                50876u, 51090u, 60157u, 60172u, 60208u, 60221u, 60390u, 60621u, 61073u, 70385u, 70893u, 71058u, 80624u}) {
         runSchedule(seed);
         if (HasFailure())
             break;
