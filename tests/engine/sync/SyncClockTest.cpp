@@ -653,21 +653,23 @@ TEST_F(SyncClockTest, ADeleteMadeOnARestoredHistoryWinsOverWhatTheComputerStampe
 
 TEST_F(SyncClockTest, ADeleteSharingTheLastAcceptedStampWithItsRowOutlivesARestoreOfTheRow)
 {
-    // Made while the clock ran past 2200, the row is stamped at the last stamp readers accept; the
-    // delete, made once the clock is right but before anyone said how far ahead that was, can go
-    // no higher and shares that stamp.
+    // Made while the clock ran past 2200, the row is stamped at the last stamp readers accept, and
+    // so are the comment given after the backup and the delete made once the clock is right (before
+    // anyone said how far ahead it ran): none can go higher.
     ahead.skew = sync::latestMtime - ahead.now + 3 * day;
     const QUuid row = ahead.add(QStringLiteral("made past 2200"));
     ahead.pass();
     QTemporaryDir backup;
     backUp(ahead, backup.path());
+    ahead.edit(row, [](store::ManagedObject& r) { r.set(store::ItemAttr::comment, QStringLiteral("after the backup")); });
+    ahead.pass();
     ahead.skew = 0;
     ahead.remove(row);
     ahead.pass();
-    ASSERT_EQ(stamps(ahead), (QList<qint64> {sync::latestMtime, sync::latestMtime}));
+    ASSERT_EQ(stamps(ahead), (QList<qint64> {sync::latestMtime, sync::latestMtime, sync::latestMtime}));
 
-    // A restore brings the row back as published, and the computer stamps it again from that
-    // stamp: the delete its former self made over just that is later, not overtaken.
+    // A restore brings the row back as the backup had it, and the computer stamps it again from
+    // that stamp: the delete its former self made is no older than that, and is not overtaken.
     restore(ahead, backup.path());
     settle(6);
     for (Computer* c : all)
