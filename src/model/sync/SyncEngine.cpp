@@ -90,6 +90,12 @@ bool SyncEngine::overtaken(const SyncRecord& record)
     if (!st->step())
         return false;
     const qint64 stamp = st->int64(0);
+    if (stamp == record.mtime && record.op == SyncRecord::Op::remove && record.ageRule.isEmpty()) {
+        // A user's delete shares its stamp with the row only at the last stamp readers accept, where
+        // it can go no higher than what it was made over: the tie goes to the delete, as everywhere.
+        const std::optional<RowState> known = rowState(record.entity, record.id);
+        return !known || known->deleted;
+    }
     if (stamp != record.mtime || record.op != SyncRecord::Op::put)
         return stamp >= record.mtime;
     // At the same stamp (both at the last stamp readers accept, or a change a restored history carried

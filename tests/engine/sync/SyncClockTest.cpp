@@ -651,6 +651,36 @@ TEST_F(SyncClockTest, ADeleteMadeOnARestoredHistoryWinsOverWhatTheComputerStampe
         EXPECT_FALSE(c->row(shared)) << c->name.toStdString() << " once time reached the comment's stamp";
 }
 
+TEST_F(SyncClockTest, ADeleteSharingTheLastAcceptedStampWithItsRowOutlivesARestoreOfTheRow)
+{
+    // Made while the clock ran past 2200, the row is stamped at the last stamp readers accept, and
+    // so are the comment given after the backup and the delete made once the clock is right (before
+    // anyone said how far ahead it ran): none can go higher.
+    ahead.skew = sync::latestMtime - ahead.now + 3 * day;
+    const QUuid row = ahead.add(QStringLiteral("made past 2200"));
+    ahead.pass();
+    QTemporaryDir backup;
+    backUp(ahead, backup.path());
+    ahead.edit(row, [](store::ManagedObject& r) { r.set(store::ItemAttr::comment, QStringLiteral("after the backup")); });
+    ahead.pass();
+    ahead.skew = 0;
+    ahead.remove(row);
+    ahead.pass();
+    ASSERT_EQ(stamps(ahead), (QList<qint64> {sync::latestMtime, sync::latestMtime, sync::latestMtime}));
+
+    // A restore brings the row back as the backup had it, and the computer stamps it again from
+    // that stamp: the delete its former self made is no older than that, and is not overtaken.
+    restore(ahead, backup.path());
+    settle(6);
+    for (Computer* c : all)
+        EXPECT_FALSE(c->row(row)) << c->name.toStdString();
+    for (Computer* c : all)
+        c->now = sync::latestMtime;
+    settle();
+    for (Computer* c : all)
+        EXPECT_FALSE(c->row(row)) << c->name.toStdString() << " once time reached the stamp";
+}
+
 TEST_F(SyncClockTest, AChangeMadeAfterARestoredComputerHeldWhatItStampedFarAheadBeforeWinsOverIt)
 {
     QTemporaryDir backup;

@@ -1429,11 +1429,12 @@ TEST(SyncScheduleTest, SchedulesThatOnceFoundFaultsHold)
     // made since, a comment on a restored history whose home was restored again, before its next pass, to a
     // backup taken while a row was unknown to its state, a comment given on the original over a copy its clone
     // had published far ahead under the id they shared, a comment a former self published from far ahead at the
-    // stamp its restored history gave a change it carried.
+    // stamp its restored history gave a change it carried, a delete sharing the last accepted stamp with its
+    // row, whose restore stamped that row again.
     for (const unsigned seed : {31u, 111u, 147u, 158u, 181u, 207u, 219u, 273u, 440u, 467u, 470u, 493u, 573u, 627u, 635u,
                                 761u, 911u, 20286u, 20294u, 20362u, 20368u, 20448u, 40302u, 40496u, 40574u, 40824u,
                                 50869u, 50872u, 50876u, 51090u, 60157u, 60172u, 60208u, 60221u, 60390u, 60621u, 61073u,
-                                70230u, 70385u, 70893u, 71058u, 80146u, 80354u}) {
+                                70230u, 70385u, 70893u, 71058u, 80146u, 80354u, 80624u}) {
         runSchedule(seed);
         if (HasFailure())
             break;
