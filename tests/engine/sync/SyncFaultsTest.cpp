@@ -1159,9 +1159,10 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
             if (!userDeleted.contains(id))
                 for (int who : seen.first)
                     // Unless its own rule removes it too: a row added under a clock behind is old.
-                    if (!sync::ageRuleRemoves(seen.second, computers[who]->rules, computers[who]->clock()))
+                    if (!sync::ageRuleRemoves(seen.second, computers[who]->rules, computers[who]->clock())) {
                         EXPECT_TRUE(now[size_t(who)].count(id)) << computers[who]->name.toStdString() << " lost " << id.toStdString()
                                                             << ", which it held with a right clock";
+                    }
     }
     // Checks the histories agree, as read afresh too, and that no status claims a wait it need not.
     // `timePassed`: beyond every stamp written; before, only the clocks were put right.
@@ -1270,12 +1271,14 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
             fresh.stop();
         }
         for (Computer* c : computers) {
-            if (!refusing)
+            if (!refusing) {
                 EXPECT_EQ(comparable(c->rows()), comparable(computers[0]->rows())) << c->name.toStdString() << " differs from C0";
+            }
             // A restored copy of the whole folder may leave a folder no one writes without an image
             // its records name: waiting for it is then the truth, and the status says so.
-            if (!homeRestored)
+            if (!homeRestored) {
                 EXPECT_EQ(c->health().waitingForImages, lostImages(c)) << c->name.toStdString();
+            }
             if (timePassed)
                 EXPECT_EQ(c->health().heldAhead, 0) << c->name.toStdString();
             else
@@ -1382,9 +1385,10 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
         if (last < 0 || blind.contains(given[last].first) || aged.contains(id))
             continue;
         for (Computer* c : computers)
-            if (const std::optional<QJsonObject> row = c->row(QUuid::fromString(id)); row && !row->value(QStringLiteral("textContent")).toString().startsWith(u"the same text"))
+            if (const std::optional<QJsonObject> row = c->row(QUuid::fromString(id)); row && !row->value(QStringLiteral("textContent")).toString().startsWith(u"the same text")) {
                 EXPECT_EQ(row->value(QStringLiteral("comment")).toString().toStdString(), given[last].second.toStdString())
                     << c->name.toStdString() << ": the comment given last on " << id.toStdString() << " at step " << acts[given[last].first].step;
+            }
     }
 
     QCryptographicHash left(QCryptographicHash::Sha256);

@@ -148,8 +148,9 @@ struct Computer {
         sql::Database state;
         EXPECT_TRUE(state.open(store.path() + QStringLiteral("/LumraSync.sqlite"), false).ok());
         EXPECT_TRUE(state.exec(QStringLiteral("DROP TRIGGER IF EXISTS diskFull")).ok());
-        if (!event.isEmpty())
+        if (!event.isEmpty()) {
             EXPECT_TRUE(state.exec(QStringLiteral("CREATE TRIGGER diskFull %1 BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END").arg(event)).ok());
+        }
         state.close();
         start();
     }
@@ -290,7 +291,7 @@ struct Computer {
                 gone << *row->uuid(0);
                 context->deleteObject(row);
             }
-        ageRuleDeletes->note(gone, {sync::retentionRule, rules.retentionDays * 86400});
+        EXPECT_TRUE(ageRuleDeletes->note(gone, {sync::retentionRule, rules.retentionDays * 86400}).ok());
         EXPECT_TRUE(context->save().ok());
         return gone;
     }
