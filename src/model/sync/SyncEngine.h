@@ -192,6 +192,8 @@ private:
     // Our manifest, written and remembered; what it said last, while its files are still there.
     Status writeOwnManifest(const Manifest& manifest);
     std::optional<Manifest> lastOwnManifest();
+    // Which snapshot a manifest names, as kept when we write one: one we wrote must stay as written.
+    static QString snapshotWritten(const Manifest& m);
     Status recreateOwnFolder(Outcome& outcome, const QString& why);
     // The records of our folder's old files, kept in the state to be applied like others' waiting ones.
     Status keepOldRecords();

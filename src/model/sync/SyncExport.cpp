@@ -461,6 +461,8 @@ Status SyncEngine::compact()
     m.snapshotKnown = true;
     m.snapshotBytes = snapshot.size();
     m.snapshotSha256 = QCryptographicHash::hash(snapshot, QCryptographicHash::Sha256).toHex();
+    if (Status s = putMeta(QStringLiteral("snapshotWritten"), snapshotWritten(m)); !s)
+        return s;
     if (Status s = writeOwnManifest(m); !s)
         return s;
     (void)m_ownDir.remove(SyncFiles::snapshotName(m_generation));

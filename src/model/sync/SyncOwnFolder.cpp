@@ -96,6 +96,12 @@ Status SyncEngine::ensureOwnFolder(qint64 nowMs, Outcome& outcome)
         if (foreign)
             return takeNewDeviceId(outcome);
     }
+    // A snapshot we wrote and named must still be there as written: one gone (a link put in its
+    // place, removed before any copy got anywhere) keeps every reader waiting for good, and only
+    // our rows can be written again. One we did not write (a restored state) may still be arriving.
+    if (m.snapshotKnown && m.snapshotBytes >= 0 && meta(QStringLiteral("snapshotWritten")) == snapshotWritten(m)
+        && m_ownDir.size(SyncFiles::snapshotName(m.generation)) != std::optional<qint64>(m.snapshotBytes))
+        return recreateOwnFolder(outcome, QStringLiteral("our snapshot is missing or not as written"));
     if (m.writer != m_writer) {
         // Sign the folder with this run's secret: a clone running beside us signs it with its own.
         QStringList writers = meta(QStringLiteral("writers")).split(u' ', Qt::SkipEmptyParts);
@@ -131,6 +137,11 @@ Status SyncEngine::writeOwnManifest(const Manifest& manifest)
     if (Status s = putMeta(QStringLiteral("manifestSnapshot"), snapshot); !s)
         return s;
     return putMeta(QStringLiteral("manifestGeneration"), QString::number(m.generation));
+}
+
+QString SyncEngine::snapshotWritten(const Manifest& m)
+{
+    return QStringLiteral("%1 %2 %3").arg(m.generation).arg(m.snapshotBytes).arg(QString::fromLatin1(m.snapshotSha256));
 }
 
 std::optional<Manifest> SyncEngine::lastOwnManifest()

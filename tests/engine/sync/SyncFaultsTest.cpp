@@ -611,6 +611,30 @@ TEST_F(SyncFaultsTest, AWaitOnOurOwnSnapshotEndsOnceOurFolderIsMadeAgain)
     EXPECT_EQ(a.rows(), b.rows());
 }
 
+TEST_F(SyncFaultsTest, ASnapshotOfOursGoneBeforeAnyCopyLeftIsWrittenAgain)
+{
+    Outside outside;
+    a.compactAfter = 4;
+    a.restart();
+    settle();
+    for (int i = 0; i < 6; ++i)
+        a.add(QStringLiteral("into the snapshot %1").arg(i));
+    a.pass();
+    const qint64 generation = sync::SyncFiles::readManifest(a.ownFolder()).value();
+    const QString snapshot = sync::SyncFiles::snapshotPath(a.ownFolder(), generation);
+    ASSERT_TRUE(QFileInfo(snapshot).isFile()) << "compacted";
+    // A link in its place before the tool copied it: the re-sync takes the link away, and no copy is left.
+    outside.plant(snapshot, 0);
+    settle();
+    tool.scan();
+    tool.resyncAll();
+    b.now += 2 * 60'000; // past the grace a missing file gets
+    settle();
+    EXPECT_TRUE(outside.untouched());
+    EXPECT_TRUE(b.health().stalled.isEmpty()) << b.health().stalled.join(u' ').toStdString();
+    EXPECT_EQ(a.rows(), b.rows());
+}
+
 TEST_F(SyncFaultsTest, RemovingTheSyncFoldersLumraFolderWhileRunningMakesOursAgain)
 {
     a.add(QStringLiteral("before"));
@@ -1434,11 +1458,11 @@ TEST(SyncScheduleTest, SchedulesThatOnceFoundFaultsHold)
     // backup taken while a row was unknown to its state, a comment given on the original over a copy its clone
     // had published far ahead under the id they shared, a comment a former self published from far ahead at the
     // stamp its restored history gave a change it carried, a delete sharing the last accepted stamp with its
-    // row, whose restore stamped that row again.
+    // row, whose restore stamped that row again, a snapshot of ours a link took before any copy left.
     for (const unsigned seed : {31u, 111u, 147u, 158u, 181u, 207u, 219u, 273u, 440u, 467u, 470u, 493u, 573u, 627u, 635u,
                                 761u, 911u, 20286u, 20294u, 20362u, 20368u, 20448u, 40302u, 40496u, 40574u, 40824u,
                                 50869u, 50872u, 50876u, 51090u, 60157u, 60172u, 60208u, 60221u, 60390u, 60621u, 61073u,
-                                70230u, 70385u, 70893u, 71058u, 80146u, 80354u, 80624u}) {
+                                70230u, 70385u, 70893u, 71058u, 80146u, 80354u, 80381u, 80624u}) {
         runSchedule(seed);
         if (HasFailure())
             break;
