@@ -24,6 +24,13 @@ QString lineBefore(const QByteArray& bytes, qint64 end)
     return tailText(QByteArrayView(bytes).sliced(start, end - start));
 }
 
+// What a cursor at the start of a journal keeps of the snapshot read before it: the same
+// generation may be written again with another snapshot (its computer restored with its folder).
+QString snapshotRead(const Manifest& manifest)
+{
+    return QStringLiteral("snapshot ") + QString::fromLatin1(manifest.snapshotSha256);
+}
+
 } // namespace
 
 SyncEngine::Outcome SyncEngine::importChanges(qint64 nowMs)
@@ -303,6 +310,16 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
         dropHeld(device);
     } else if (at.generation < manifest.generation) {
         at = Cursor {manifest.incarnation, manifest.generation, false, 0, 0, false, {}}; // compacted meanwhile: its snapshot holds all
+    } else if (at.inJournal && at.offset == 0 && at.prefix.startsWith(u"snapshot ") && at.prefix != snapshotRead(manifest)) {
+        // The generation we read, with another snapshot: its computer was restored together with its
+        // folder and compacted again. What the lost snapshot held may be nowhere else.
+        outcome.notices.append(QStringLiteral("device %1: %2 was rewritten after it was read: read again from the start")
+                                   .arg(uuidText(device), SyncFiles::snapshotName(at.generation)));
+        at = Cursor {manifest.incarnation, manifest.generation, false, 0, 0, false, {}};
+        forgetRefused(uuidText(device));
+        dropHeld(device);
+        if (Status s = republishAll(); !s)
+            return s;
     }
 
     std::optional<SyncDir> images;
@@ -492,7 +509,8 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
             stall(device, name, nowMs); // a snapshot ends with a whole line; this one is not all there
             return putCursor(device, at);
         }
-        at = Cursor {at.incarnation, at.generation, true, 0, 0, false, {}}; // the snapshot is read whole; on with its journal
+        // The snapshot is read whole; on with its journal.
+        at = Cursor {at.incarnation, at.generation, true, 0, 0, false, manifest.snapshotKnown ? snapshotRead(manifest) : QString()};
         if (Status s = putCursor(device, at); !s)
             return s;
     }

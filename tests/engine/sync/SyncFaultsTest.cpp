@@ -635,6 +635,31 @@ TEST_F(SyncFaultsTest, ASnapshotOfOursGoneBeforeAnyCopyLeftIsWrittenAgain)
     EXPECT_EQ(a.rows(), b.rows());
 }
 
+TEST_F(SyncFaultsTest, ASnapshotWrittenAgainUnderTheGenerationAReaderReadIsReadAgain)
+{
+    a.compactAfter = 4;
+    a.restart();
+    settle();
+    QTemporaryDir backup;
+    a.stop();
+    copyTree(a.store.path(), backup.path() + QStringLiteral("/store"));
+    copyTree(a.replica.path(), backup.path() + QStringLiteral("/replica"));
+    a.start();
+    for (int i = 0; i < 6; ++i)
+        a.add(QStringLiteral("lost to the restore %1").arg(i));
+    settle();
+    // Home and sync folder restored together: the next compaction takes the generation B has read.
+    a.stop();
+    copyTree(backup.path() + QStringLiteral("/store"), a.store.path());
+    copyTree(backup.path() + QStringLiteral("/replica"), a.replica.path());
+    a.start();
+    for (int i = 0; i < 6; ++i)
+        a.add(QStringLiteral("after the restore %1").arg(i));
+    settle();
+    EXPECT_EQ(a.rows().size(), 12u);
+    EXPECT_EQ(a.rows(), b.rows());
+}
+
 TEST_F(SyncFaultsTest, RemovingTheSyncFoldersLumraFolderWhileRunningMakesOursAgain)
 {
     a.add(QStringLiteral("before"));
