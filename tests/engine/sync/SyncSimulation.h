@@ -550,8 +550,11 @@ private:
         paths.sort();
         return paths;
     }
+    // As a tool does (a temporary file renamed into place): a link where it writes is replaced, never written through.
     static void writeFile(const QString& path, const QByteArray& bytes)
     {
+        if (QFileInfo(path).isSymLink())
+            QFile::remove(path);
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
         file.write(bytes);
