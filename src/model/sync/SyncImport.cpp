@@ -310,7 +310,8 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
         dropHeld(device);
     } else if (at.generation < manifest.generation) {
         at = Cursor {manifest.incarnation, manifest.generation, false, 0, 0, false, {}}; // compacted meanwhile: its snapshot holds all
-    } else if (at.inJournal && at.offset == 0 && at.prefix.startsWith(u"snapshot ") && at.prefix != snapshotRead(manifest)) {
+    } else if (at.inJournal && at.offset == 0 && manifest.snapshotKnown && at.prefix.startsWith(u"snapshot ")
+               && at.prefix != snapshotRead(manifest)) {
         // The generation we read, with another snapshot: its computer was restored together with its
         // folder and compacted again. What the lost snapshot held may be nowhere else.
         outcome.notices.append(QStringLiteral("device %1: %2 was rewritten after it was read: read again from the start")
