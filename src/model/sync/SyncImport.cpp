@@ -172,11 +172,17 @@ Status SyncEngine::noteClockPublished(const QUuid& device, qint64 clock, qint64 
 Status SyncEngine::nameAhead(qint64 nowMs)
 {
     const Health h = health(nowMs);
-    QStringList ahead = h.heldFrom.keys() + h.clocksAhead.keys();
+    QStringList ahead = h.clocksAhead.keys();
+    // Every writer we hold records of as ahead, a former id of ours too though no status names it:
+    // a clone's original may still speak under the id we shared, and stamps them again only once told.
+    sql::Statement* st = m_state.prepare(QStringLiteral("SELECT DISTINCT device FROM pending WHERE why = 'ahead' AND device <> ?"));
+    st->bind(1, ownName());
+    while (st->step())
+        ahead << st->text(0);
     // A former id whose far records we dropped for its successor to stamp again is named too (that
     // is what tells the successor to), though no status names it: until our clock reaches them.
     QStringList expired;
-    sql::Statement* st = m_state.prepare(QStringLiteral("SELECT key, value FROM meta WHERE key LIKE 'goneAhead:%'"));
+    st = m_state.prepare(QStringLiteral("SELECT key, value FROM meta WHERE key LIKE 'goneAhead:%'"));
     while (st->step())
         (st->text(1).toLongLong() > clockBound(nowMs) ? ahead : expired) << st->text(0).section(u':', 1);
     for (const QString& device : std::as_const(expired)) {

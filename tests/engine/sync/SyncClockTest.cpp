@@ -19,13 +19,14 @@ protected:
             c->start();
         }
     }
-    void settle(int rounds = 4)
+    void settle(int rounds = 4) { settleWith(tool, rounds); }
+    void settleWith(FileSyncTool& with, int rounds)
     {
         for (int round = 0; round < rounds; ++round) {
             for (Computer* c : all)
                 c->pass();
-            tool.scan();
-            tool.deliverAll();
+            with.scan();
+            with.deliverAll();
         }
     }
     static QList<QByteArray> lines(const QString& path)
@@ -923,11 +924,7 @@ TEST_F(SyncClockTest, AClonePublishesWhatItLearntFromItsFormerIdOnceNotForAsLong
     ahead.add(QStringLiteral("before the clone"));
     settle();
     Computer clone {QStringLiteral("clone"), ids.source()};
-    ahead.stop();
-    copyTree(ahead.store.path(), clone.store.path());
-    copyTree(ahead.replica.path(), clone.replica.path());
-    ahead.start();
-    clone.start();
+    cloneDisk(ahead, clone);
     all << &clone;
     FileSyncTool three {all, rng};
     three.scan();
@@ -936,12 +933,7 @@ TEST_F(SyncClockTest, AClonePublishesWhatItLearntFromItsFormerIdOnceNotForAsLong
     ahead.pass();
     three.scan();
     three.deliverAll();
-    for (int round = 0; round < 3; ++round) {
-        for (Computer* x : all)
-            x->pass();
-        three.scan();
-        three.deliverAll();
-    }
+    settleWith(three, 3);
     ASSERT_EQ(ahead.device(), original);
     ASSERT_NE(clone.device(), original);
     const qsizetype before = lines(sync::SyncFiles::journalPath(clone.ownFolder(), sync::SyncFiles::readManifest(clone.ownFolder()).value())).size();
@@ -949,17 +941,37 @@ TEST_F(SyncClockTest, AClonePublishesWhatItLearntFromItsFormerIdOnceNotForAsLong
     // The original writes a burst: the clone reads it like any other computer's, and publishes none of it.
     for (int i = 0; i < 300; ++i)
         ahead.add(QStringLiteral("burst %1").arg(i));
-    for (int round = 0; round < 3; ++round) {
-        for (Computer* x : all)
-            x->pass();
-        three.scan();
-        three.deliverAll();
-    }
+    settleWith(three, 3);
     EXPECT_EQ(clone.rows().size(), 301u);
     EXPECT_EQ(right.rows(), clone.rows());
     const qint64 generation = sync::SyncFiles::readManifest(clone.ownFolder()).value();
     EXPECT_EQ(generation, 1) << "nothing grew the clone's journal to a compaction";
     EXPECT_EQ(lines(sync::SyncFiles::journalPath(clone.ownFolder(), generation)).size(), before);
+}
+
+TEST_F(SyncClockTest, WhatTheOriginalOfACloneMadeAheadReachesTheCloneOnceItsClockIsRight)
+{
+    // Only the original and its clone share the folder: the clone alone holds what the original
+    // stamps ahead, and the original's id is a former one of the clone's.
+    ahead.add(QStringLiteral("before the clone"));
+    settle();
+    Computer clone {QStringLiteral("clone"), ids.source()};
+    cloneDisk(ahead, clone);
+    all = {&ahead, &clone};
+    FileSyncTool two {all, rng};
+    two.scan();
+    settleWith(two, 4);
+    ASSERT_NE(clone.device(), ahead.device());
+
+    ahead.skew = 3 * 365 * day;
+    const QUuid made = ahead.add(QStringLiteral("made ahead"));
+    settleWith(two, 4);
+    ASSERT_FALSE(clone.row(made)) << "held until a clock reaches it";
+    ahead.skew = 0;
+    settleWith(two, 4);
+    EXPECT_TRUE(clone.row(made));
+    EXPECT_EQ(clone.rows(), ahead.rows());
+    EXPECT_EQ(clone.health().heldAhead, 0);
 }
 
 // Three computers, two of whose clocks run far ahead and are put right at different moments.

@@ -48,15 +48,6 @@ protected:
         ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         f.write(bytes);
     }
-    // A's disk, its sync folder's copy too, cloned onto another computer, which starts.
-    void cloneA(Computer& c)
-    {
-        a.stop();
-        copyTree(a.store.path(), c.store.path());
-        copyTree(a.replica.path(), c.replica.path());
-        a.start();
-        c.start();
-    }
     static void append(const QString& path, const QByteArray& bytes)
     {
         QFile f(path);
@@ -213,7 +204,7 @@ TEST_F(SyncFaultsTest, AClonedComputerTakesANewDeviceIdAndBothConverge)
     const QUuid shared = a.add(QStringLiteral("before the clone"));
     settle();
     Computer c {QStringLiteral("C"), ids.source()};
-    cloneA(c);
+    cloneDisk(a, c);
     all << &c;
     FileSyncTool three {all, rng};
     three.scan();
@@ -249,7 +240,7 @@ TEST_F(SyncFaultsTest, AChangeAClonedDiskCarriedUnpublishedDoesNotUndoTheDeleteM
     settle();
     a.edit(row, [](store::ManagedObject& r) { r.set(store::ItemAttr::isPinned, true); }); // not published yet
     Computer c {QStringLiteral("C"), ids.source()};
-    cloneA(c);
+    cloneDisk(a, c);
     c.now = a.now + 60 * 1000; // its clock is later than the delete's
     all << &c;
     FileSyncTool three {all, rng};
@@ -1483,11 +1474,12 @@ TEST(SyncScheduleTest, SchedulesThatOnceFoundFaultsHold)
     // backup taken while a row was unknown to its state, a comment given on the original over a copy its clone
     // had published far ahead under the id they shared, a comment a former self published from far ahead at the
     // stamp its restored history gave a change it carried, a delete sharing the last accepted stamp with its
-    // row, whose restore stamped that row again, a snapshot of ours a link took before any copy left.
+    // row, whose restore stamped that row again, a snapshot of ours a link took before any copy left, rows a
+    // clone's original made far ahead that only the clone held, as what its former id wrote.
     for (const unsigned seed : {31u, 111u, 147u, 158u, 181u, 207u, 219u, 273u, 440u, 467u, 470u, 493u, 573u, 627u, 635u,
                                 761u, 911u, 20286u, 20294u, 20362u, 20368u, 20448u, 40302u, 40496u, 40574u, 40824u,
                                 50869u, 50872u, 50876u, 51090u, 60157u, 60172u, 60208u, 60221u, 60390u, 60621u, 61073u,
-                                70230u, 70385u, 70893u, 71058u, 80146u, 80354u, 80381u, 80624u}) {
+                                70230u, 70385u, 70893u, 71058u, 80146u, 80354u, 80381u, 80624u, 90400u}) {
         runSchedule(seed);
         if (HasFailure())
             break;

@@ -328,6 +328,16 @@ struct Computer {
     }
 };
 
+// A computer's disk, its sync folder's copy too, cloned onto another; both start again.
+inline void cloneDisk(Computer& from, Computer& to)
+{
+    from.stop();
+    copyTree(from.store.path(), to.store.path());
+    copyTree(from.replica.path(), to.replica.path());
+    from.start();
+    to.start();
+}
+
 // Keeps the computers' copies of the sync folder in step, as a file-sync tool would, with faults.
 class FileSyncTool {
 public:
