@@ -286,6 +286,27 @@ TEST_F(SyncFaultsTest, ARecreatedDeviceFolderIsReadFromItsStart)
     EXPECT_EQ(a.rows(), b.rows());
 }
 
+TEST_F(SyncFaultsTest, AFolderReadAgainThatCannotBeReadOnIsNotPublishedAgainAtEveryPass)
+{
+    Outside outside;
+    for (int i = 0; i < 5; ++i)
+        b.add(QStringLiteral("row %1").arg(i));
+    settle();
+    // B makes its folder again; in A's copy of it, a link stands where its new journal is.
+    QDir(b.ownFolder()).removeRecursively();
+    b.pass();
+    tool.scan();
+    tool.deliverAll();
+    const QString bInA = sync::SyncFiles::deviceFolder(a.root(), b.device());
+    outside.plant(sync::SyncFiles::journalPath(bInA, sync::SyncFiles::readManifest(bInA).value()), 0);
+    a.pass(); // reads B's new folder from its start, up to the link
+    a.pass();
+    ASSERT_EQ(a.lastWritten, 5) << "what was learnt from B's old folder goes out again";
+    a.pass();
+    EXPECT_EQ(a.lastWritten, 0) << "and once, not at every pass the link stays";
+    EXPECT_TRUE(outside.untouched());
+}
+
 TEST_F(SyncFaultsTest, ARestoredComputerCatchesUpAndDeletedRowsStayDeleted)
 {
     const QUuid kept = a.add(QStringLiteral("kept"));
