@@ -305,9 +305,11 @@ private:
     Status republishAll();
     // This row is published again at the next export.
     Status republishRow(const Key& key);
-    void forgetRefused(const QString& device);
+    Status forgetRefused(const QString& device);
     // What was held from a device folder read again from its start.
-    void dropHeld(const QUuid& device);
+    Status dropHeld(const QUuid& device);
+    // Reads the device's folder again from `from`, publishing again what we learnt from it.
+    Status readAgain(const QUuid& device, Cursor& at, const Cursor& from);
     Status checkCursorPrefix(const SyncDir& dir, const QString& name, Cursor& at, Outcome& outcome, const QUuid& device);
 
     Config m_config;

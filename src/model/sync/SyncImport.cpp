@@ -135,7 +135,8 @@ SyncEngine::Outcome SyncEngine::importChanges(qint64 nowMs)
             if (!present.contains(st->text(0)))
                 gone << st->text(0);
         for (const QString& device : std::as_const(gone))
-            forgetRefused(device);
+            if (Status s = forgetRefused(device); !s && outcome.status)
+                outcome.status = s;
     }
     if (Status s = putFloor(); !s)
         outcome.status = s;
@@ -298,22 +299,26 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
     };
     Cursor at = cursor(device).value_or(Cursor {});
     if (at.incarnation != manifest.incarnation || at.generation > manifest.generation) {
+        const Cursor start {manifest.incarnation, manifest.generation, false, 0, 0, false, {}};
         if (at.generation > manifest.generation && at.incarnation == manifest.incarnation) {
             // An older generation of the same folder: its computer was restored together with the
             // folder. Read from its start; what we learnt from the lost generation goes out again.
             outcome.notices.append(QStringLiteral("device %1 went back to an older generation of its folder: read again from the start")
                                        .arg(uuidText(device)));
-            if (Status s = republishAll(); !s)
+            if (Status s = readAgain(device, at, start); !s)
+                return s;
+        } else if (!at.incarnation.isEmpty()) {
+            // A new incarnation of the folder: read it from its start. What we learnt from the one
+            // before may be in it no more (its computer was restored, or made it again): it goes out again.
+            if (Status s = readAgain(device, at, start); !s)
+                return s;
+        } else {
+            at = start;
+            if (Status s = forgetRefused(uuidText(device)); !s)
+                return s;
+            if (Status s = dropHeld(device); !s)
                 return s;
         }
-        // A new incarnation of the folder: read it from its start. What we learnt from the one
-        // before may be in it no more (its computer was restored, or made it again): it goes out again.
-        if (!at.incarnation.isEmpty() && at.incarnation != manifest.incarnation)
-            if (Status s = republishAll(); !s)
-                return s;
-        at = Cursor {manifest.incarnation, manifest.generation, false, 0, 0, false, {}};
-        forgetRefused(uuidText(device));
-        dropHeld(device);
     } else if (at.generation < manifest.generation) {
         at = Cursor {manifest.incarnation, manifest.generation, false, 0, 0, false, {}}; // compacted meanwhile: its snapshot holds all
     } else if (at.inJournal && at.offset == 0 && manifest.snapshotKnown && at.prefix.startsWith(u"snapshot ")
@@ -322,10 +327,7 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
         // folder and compacted again. What the lost snapshot held may be nowhere else.
         outcome.notices.append(QStringLiteral("device %1: %2 was rewritten after it was read: read again from the start")
                                    .arg(uuidText(device), SyncFiles::snapshotName(at.generation)));
-        at = Cursor {manifest.incarnation, manifest.generation, false, 0, 0, false, {}};
-        forgetRefused(uuidText(device));
-        dropHeld(device);
-        if (Status s = republishAll(); !s)
+        if (Status s = readAgain(device, at, {manifest.incarnation, manifest.generation, false, 0, 0, false, {}}); !s)
             return s;
     }
 
@@ -388,9 +390,7 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
         }
         if (at.offset > *size) {
             // Rewritten under us: read it again, and what we learnt from the lost part goes out again.
-            at = Cursor {at.incarnation, at.generation, at.inJournal, 0, 0, false, {}};
-            dropHeld(device);
-            if (Status s = republishAll(); !s)
+            if (Status s = readAgain(device, at, {at.incarnation, at.generation, at.inJournal, 0, 0, false, {}}); !s)
                 return s;
             continue;
         }
@@ -697,19 +697,21 @@ Status SyncEngine::holdRecord(const QUuid& device, const SyncRecord& record, App
     return st->status();
 }
 
-void SyncEngine::dropHeld(const QUuid& device)
+Status SyncEngine::dropHeld(const QUuid& device)
 {
     // Read again from the start, the folder holds again whatever of it is still there.
     sql::Statement* st = m_state.prepare(QStringLiteral("DELETE FROM pending WHERE device = ?"));
     st->bind(1, uuidText(device));
     st->step();
+    return st->status();
 }
 
-void SyncEngine::forgetRefused(const QString& device)
+Status SyncEngine::forgetRefused(const QString& device)
 {
     sql::Statement* st = m_state.prepare(QStringLiteral("DELETE FROM refused WHERE device = ?"));
     st->bind(1, device);
     st->step();
+    return st->status();
 }
 
 Status SyncEngine::republishAll()
@@ -744,10 +746,28 @@ Status SyncEngine::checkCursorPrefix(const SyncDir& dir, const QString& name, Cu
         return {};
     outcome.notices.append(QStringLiteral("device %1: %2 was rewritten before where it was read to: read again from the start")
                                .arg(uuidText(device), name));
-    at = Cursor {at.incarnation, at.generation, at.inJournal, 0, 0, false, {}};
-    forgetRefused(uuidText(device));
-    dropHeld(device);
-    return republishAll();
+    return readAgain(device, at, {at.incarnation, at.generation, at.inJournal, 0, 0, false, {}});
+}
+
+Status SyncEngine::readAgain(const QUuid& device, Cursor& at, const Cursor& from)
+{
+    // Kept at once and as one: a folder we then cannot read on (a link planted in it) must not be
+    // found rewritten again, and all we hold published again, at every pass.
+    sql::Transaction t(m_state);
+    if (!t.beginStatus())
+        return t.beginStatus();
+    if (Status s = forgetRefused(uuidText(device)); !s)
+        return s;
+    if (Status s = dropHeld(device); !s)
+        return s;
+    if (Status s = republishAll(); !s)
+        return s;
+    if (Status s = putCursor(device, from); !s)
+        return s;
+    if (Status s = t.commit(); !s)
+        return s;
+    at = from;
+    return {};
 }
 
 Result<QByteArray> SyncEngine::imageOf(const SyncDir* images, const QString& hash, Outcome& outcome, const QString& where, bool* wait)

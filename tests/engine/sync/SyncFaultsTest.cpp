@@ -277,6 +277,27 @@ TEST_F(SyncFaultsTest, ARecreatedDeviceFolderIsReadFromItsStart)
     EXPECT_EQ(a.rows(), b.rows());
 }
 
+TEST_F(SyncFaultsTest, AFolderReadAgainThatCannotBeReadOnIsNotPublishedAgainAtEveryPass)
+{
+    Outside outside;
+    for (int i = 0; i < 5; ++i)
+        b.add(QStringLiteral("row %1").arg(i));
+    settle();
+    // B makes its folder again; in A's copy of it, a link stands where its new journal is.
+    QDir(b.ownFolder()).removeRecursively();
+    b.pass();
+    tool.scan();
+    tool.deliverAll();
+    const QString bInA = sync::SyncFiles::deviceFolder(a.root(), b.device());
+    outside.plant(sync::SyncFiles::journalPath(bInA, sync::SyncFiles::readManifest(bInA).value()), 0);
+    a.pass(); // reads B's new folder from its start, up to the link
+    a.pass();
+    ASSERT_EQ(a.lastWritten, 5) << "what was learnt from B's old folder goes out again";
+    a.pass();
+    EXPECT_EQ(a.lastWritten, 0) << "and once, not at every pass the link stays";
+    EXPECT_TRUE(outside.untouched());
+}
+
 TEST_F(SyncFaultsTest, ARestoredComputerCatchesUpAndDeletedRowsStayDeleted)
 {
     const QUuid kept = a.add(QStringLiteral("kept"));
@@ -799,10 +820,12 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
     std::map<QString, size_t> deletedBy;                         // row -> its delete
     std::map<QString, QList<std::pair<size_t, QString>>> comments; // row -> (act, comment given)
     std::map<QString, QSet<int>> editedBy;                       // row -> who changed it
+    std::map<QString, std::map<int, int>> lastEdited;            // row -> who changed it -> the last step they did
     // row -> (who, restored at) for each change made on a restored history its engine had not passed over yet
     std::map<QString, QList<std::pair<int, int>>> editedRestored;
-    auto noteEdit = [&](const QUuid& id, int who) {
+    auto noteEdit = [&](const QUuid& id, int who, int step) {
         editedBy[id.toString()].insert(who);
+        lastEdited[id.toString()][who] = step;
         if (restoredSince.count(who))
             editedRestored[id.toString()].append({who, restoredSince[who]});
     };
@@ -912,7 +935,7 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
         case 3: c.add(QStringLiteral("image%1").arg(step), png); break;
         case 4: case 5:
             if (auto id = anyRow(c))
-                noteEdit(*id, who), c.edit(*id, [&](store::ManagedObject& row) { row.set(store::ItemAttr::isPinned, roll(2) == 0); });
+                noteEdit(*id, who, step), c.edit(*id, [&](store::ManagedObject& row) { row.set(store::ItemAttr::isPinned, roll(2) == 0); });
             break;
         case 6:
             if (auto id = anyRow(c)) {
@@ -944,13 +967,13 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
                 if (const size_t over = given.size() > 1 ? given[given.size() - 2].first : acts.size();
                     clonedPendingComments.contains(over) && (!acts[over].published || !clonePublished))
                     blind.insert(given.last().first);
-                noteEdit(*id, who);
+                noteEdit(*id, who, step);
                 c.edit(*id, [&](store::ManagedObject& row) { row.set(store::ItemAttr::comment, QStringLiteral("c%1").arg(step)); });
             }
             break;
         case 7:
             if (auto id = anyRow(c))
-                noteEdit(*id, who), c.edit(*id, [&](store::ManagedObject& row) {
+                noteEdit(*id, who, step), c.edit(*id, [&](store::ManagedObject& row) {
                     row.set(store::ItemAttr::dateAdded, QDateTime::fromMSecsSinceEpoch(c.now, Qt::UTC));
                 });
             break;
@@ -1380,13 +1403,21 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
         if (std::any_of(onRestored.begin(), onRestored.end(), [&](const std::pair<int, int>& e) { return e.first == a.who && e.second > a.step; }))
             continue;
         // Another copy of its text that the deleter had not seen merges with it where both are alive
-        // and keeps the lesser id: the row that lives on under this id is that copy.
+        // and keeps the lesser id: the row that lives on under this id is that copy. So is one the
+        // deleter had merged, changed since by a holder of that copy who had not merged it: the change
+        // is later than the delete, and wherever it meets this row still alive it goes out under this id.
+        auto changedSince = [&](const QString& other) {
+            const auto edits = lastEdited.find(other);
+            return edits != lastEdited.end()
+                && std::any_of(edits->second.begin(), edits->second.end(), [&](const auto& e) { return e.first != a.who && e.second > a.step; });
+        };
         bool mergedUnder = false;
         if (const auto text = deletedText.find(id); text != deletedText.end())
             if (const auto same = sameTextIds.find(text->second.first); same != sameTextIds.end())
                 for (const QString& other : same->second)
                     mergedUnder = mergedUnder
-                        || (!text->second.second.contains(other) && sync::uuidText(QUuid::fromString(id)) < sync::uuidText(QUuid::fromString(other)));
+                        || ((!text->second.second.contains(other) || changedSince(other))
+                            && sync::uuidText(QUuid::fromString(id)) < sync::uuidText(QUuid::fromString(other)));
         if (mergedUnder)
             continue;
         for (Computer* c : computers)
@@ -1394,8 +1425,16 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
                                                         << computers[a.who]->name.toStdString() << " deleted at step " << a.step;
     }
     for (const auto& [id, given] : userActs ? comments : std::map<QString, QList<std::pair<size_t, QString>>>()) {
+        // A comment whose computer then deleted its row before it left never leaves: the delete went
+        // instead, and threw it away with the row. Where the row lives on, it is by another computer's
+        // later change to the copy it had, which never held that comment.
+        const auto deleted = deletedBy.find(id);
+        auto thrownAway = [&](const Act& a) {
+            return a.silent && deleted != deletedBy.end() && !acts[deleted->second].voided && acts[deleted->second].who == a.who
+                && acts[deleted->second].step > a.step;
+        };
         qsizetype last = given.size() - 1;
-        while (last >= 0 && acts[given[last].first].voided)
+        while (last >= 0 && (acts[given[last].first].voided || thrownAway(acts[given[last].first])))
             --last;
         // An age rule that removed the row took its comments with it where it ran.
         if (last < 0 || blind.contains(given[last].first) || aged.contains(id))
@@ -1474,12 +1513,14 @@ TEST(SyncScheduleTest, SchedulesThatOnceFoundFaultsHold)
     // backup taken while a row was unknown to its state, a comment given on the original over a copy its clone
     // had published far ahead under the id they shared, a comment a former self published from far ahead at the
     // stamp its restored history gave a change it carried, a delete sharing the last accepted stamp with its
-    // row, whose restore stamped that row again, a snapshot of ours a link took before any copy left, rows a
-    // clone's original made far ahead that only the clone held, as what its former id wrote.
+    // row, whose restore stamped that row again, a snapshot of ours a link took before any copy left, a delete
+    // of a row whose merged copy another holder starred since, a comment its computer deleted the row of before
+    // it left, the row living on by another's later change, rows a clone's original made far ahead that only the
+    // clone held, as what its former id wrote.
     for (const unsigned seed : {31u, 111u, 147u, 158u, 181u, 207u, 219u, 273u, 440u, 467u, 470u, 493u, 573u, 627u, 635u,
                                 761u, 911u, 20286u, 20294u, 20362u, 20368u, 20448u, 40302u, 40496u, 40574u, 40824u,
                                 50869u, 50872u, 50876u, 51090u, 60157u, 60172u, 60208u, 60221u, 60390u, 60621u, 61073u,
-                                70230u, 70385u, 70893u, 71058u, 80146u, 80354u, 80381u, 80624u, 90400u}) {
+                                70230u, 70385u, 70893u, 71058u, 80146u, 80354u, 80381u, 80624u, 90001u, 90400u, 90577u}) {
         runSchedule(seed);
         if (HasFailure())
             break;
