@@ -14,15 +14,6 @@ namespace {
 constexpr qint64 msFrom1970To2001 = 978307200000LL;
 constexpr qint64 ledgerBound = 200000; // deletes are published within seconds; beyond this, the oldest notes go
 
-// Milliseconds since 1970 of a synced date (seconds since 2001); none when absent.
-std::optional<qint64> dateMs(const QJsonObject& fields, const char* name)
-{
-    const QJsonValue v = fields.value(QLatin1String(name));
-    if (!v.isDouble())
-        return std::nullopt;
-    return qint64(v.toDouble() * 1000.0) + msFrom1970To2001;
-}
-
 bool decorated(const QJsonObject& fields)
 {
     const QJsonValue key = fields.value(QStringLiteral("shortcutKeyCode"));
@@ -43,6 +34,14 @@ bool decorated(const QJsonObject& fields)
 }
 
 } // namespace
+
+std::optional<qint64> dateMs(const QJsonObject& fields, const char* name)
+{
+    const QJsonValue v = fields.value(QLatin1String(name));
+    if (!v.isDouble())
+        return std::nullopt;
+    return qint64(v.toDouble() * 1000.0) + msFrom1970To2001;
+}
 
 bool ageRuleRemoves(const QJsonObject& fields, const AgeRules& rules, qint64 nowMs, std::optional<qint64> madeMs)
 {

@@ -31,6 +31,9 @@ struct AgeRuleDelete {
 inline const QString retentionRule = QStringLiteral("retention");
 inline const QString autoCleanRule = QStringLiteral("autoClean");
 
+// Milliseconds since 1970 of a synced date (seconds since 2001); none when absent.
+std::optional<qint64> dateMs(const QJsonObject& fields, const char* name);
+
 // Whether one of `rules`, by the clock `nowMs`, removes an item with these synced fields: the same
 // choice as the housekeeping's (a starred, pinned or decorated item is never removed for its age).
 // `madeMs`: the latest time another clock says the row was made (RowAges), when later than its dateAdded.

@@ -130,6 +130,12 @@ SyncEngine::Outcome SyncEngine::exportChanges(const QSet<QUuid>& ids, bool full,
                 // behind must not undo what the user did after seeing the row.
                 const qint64 before = hasFields ? known->fields[i].stamp : known ? known->mtime : 0;
                 s = hasFields ? changeStamp(before) : freshStamp(before);
+                // Never published from this state: nobody else holds it unless a former self of ours
+                // (before a restore took its publishing back) did, and then another's change made over
+                // that must stand. So it goes out as old as the row is, never above that.
+                if (!known)
+                    if (const std::optional<qint64> added = dateMs(fields, "dateAdded"); added && *added > 0)
+                        s = std::min(s, std::max(*added, earliestMtime)); // a clock before 2001 made it
                 changed = true;
                 if (alive && hasFields) {
                     if (!former)

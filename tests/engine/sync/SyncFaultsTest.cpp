@@ -364,6 +364,31 @@ TEST_F(SyncFaultsTest, ARowRestoredFromBeforeItWasPublishedStaysDeletedAsItsDele
     EXPECT_FALSE(b.row(gone));
 }
 
+TEST_F(SyncFaultsTest, ACommentGivenElsewhereSurvivesAHomeRestoredWithItsFolderFromBeforeTheRowWasPublished)
+{
+    const QUuid id = a.add(QStringLiteral("in the backup, published after it"));
+    QTemporaryDir backup;
+    a.stop();
+    copyTree(a.store.path(), backup.path() + QStringLiteral("/store"));
+    copyTree(a.replica.path(), backup.path() + QStringLiteral("/replica"));
+    a.start();
+    settle();
+    b.now += 60'000;
+    b.edit(id, [](store::ManagedObject& row) { row.set(store::ItemAttr::comment, QStringLiteral("given on B")); });
+    settle();
+    ASSERT_EQ(a.row(id)->value(QStringLiteral("comment")).toString(), QStringLiteral("given on B"));
+
+    a.stop();
+    copyTree(backup.path() + QStringLiteral("/store"), a.store.path());
+    copyTree(backup.path() + QStringLiteral("/replica"), a.replica.path());
+    a.start();
+    a.now += 120'000; // its next pass is later than the comment
+    settle();
+    for (Computer* c : all)
+        EXPECT_EQ(c->row(id)->value(QStringLiteral("comment")).toString().toStdString(), "given on B")
+            << c->name.toStdString() << ": the restored row is older than the comment, not a change made over it";
+}
+
 TEST_F(SyncFaultsTest, ChangesToDifferentFieldsOnTwoComputersBothSurvive)
 {
     const QUuid id = a.add(QStringLiteral("shared"));
@@ -1515,10 +1540,11 @@ TEST(SyncScheduleTest, SchedulesThatOnceFoundFaultsHold)
     // stamp its restored history gave a change it carried, a delete sharing the last accepted stamp with its
     // row, whose restore stamped that row again, a snapshot of ours a link took before any copy left, a delete
     // of a row whose merged copy another holder starred since, a comment its computer deleted the row of before
-    // it left, the row living on by another's later change, rows a clone's original made far ahead that only the
-    // clone held, as what its former id wrote.
+    // it left, the row living on by another's later change, rows a clone's original made far ahead that only
+    // the clone held, as what its former id wrote, a comment given elsewhere on a row a home restored with its
+    // folder had not yet published.
     for (const unsigned seed : {31u, 111u, 147u, 158u, 181u, 207u, 219u, 273u, 440u, 467u, 470u, 493u, 573u, 627u, 635u,
-                                761u, 911u, 20286u, 20294u, 20362u, 20368u, 20448u, 40302u, 40496u, 40574u, 40824u,
+                                761u, 911u, 20286u, 20294u, 20362u, 20368u, 20448u, 30056u, 40302u, 40496u, 40574u, 40824u,
                                 50869u, 50872u, 50876u, 51090u, 60157u, 60172u, 60208u, 60221u, 60390u, 60621u, 61073u,
                                 70230u, 70385u, 70893u, 71058u, 80146u, 80354u, 80381u, 80624u, 90001u, 90400u, 90577u}) {
         runSchedule(seed);
