@@ -204,14 +204,12 @@ TEST_F(SyncClockTest, AnAgeRulesDeleteARestoreTookBackThePublishingOfStillTravel
     // goes out, and the backup is restored. Each start is a new process with nothing in memory.
     QTemporaryDir backup;
     ahead.stop();
-    copyTree(ahead.store.path(), backup.path() + QStringLiteral("/store"));
-    copyTree(ahead.replica.path(), backup.path() + QStringLiteral("/replica"));
+    backUpHomeAndFolder(ahead, backup.path());
     ahead.ageRuleDeletes = std::make_shared<sync::AgeRuleLedger>();
     ahead.start();
     ahead.pass();
     ahead.stop();
-    copyTree(backup.path() + QStringLiteral("/store"), ahead.store.path());
-    copyTree(backup.path() + QStringLiteral("/replica"), ahead.replica.path());
+    restoreHomeAndFolder(backup.path(), ahead);
     ahead.ageRuleDeletes = std::make_shared<sync::AgeRuleLedger>();
     ahead.start();
     settle();
@@ -320,8 +318,7 @@ TEST_F(SyncClockTest, WhatAFolderNoLongerHoldsOnceItsComputerWasRestoredIsHeldNo
     settle();
     QTemporaryDir backup; // the home together with its sync folder
     ahead.stop();
-    copyTree(ahead.store.path(), backup.path() + QStringLiteral("/store"));
-    copyTree(ahead.replica.path(), backup.path() + QStringLiteral("/replica"));
+    backUpHomeAndFolder(ahead, backup.path());
     ahead.start();
     ahead.skew = 200 * day;
     const QUuid made = ahead.add(QStringLiteral("made ahead, then restored away"));
@@ -329,8 +326,7 @@ TEST_F(SyncClockTest, WhatAFolderNoLongerHoldsOnceItsComputerWasRestoredIsHeldNo
     ASSERT_EQ(right.health().heldAhead, 1);
 
     ahead.stop();
-    copyTree(backup.path() + QStringLiteral("/store"), ahead.store.path());
-    copyTree(backup.path() + QStringLiteral("/replica"), ahead.replica.path());
+    restoreHomeAndFolder(backup.path(), ahead);
     ahead.skew = 0;
     ahead.start();
     settle(6);
@@ -822,8 +818,7 @@ TEST_F(SyncClockTest, AHomeRestoredWithItsSyncFolderIsReadAgainFromTheStart)
     settle();
     ahead.stop();
     QTemporaryDir backup;
-    copyTree(ahead.store.path(), backup.path() + QStringLiteral("/store"));
-    copyTree(ahead.replica.path(), backup.path() + QStringLiteral("/replica"));
+    backUpHomeAndFolder(ahead, backup.path());
     ahead.start();
     for (int i = 0; i < 20; ++i)
         ahead.add(QStringLiteral("lost with the restore %1").arg(i));
@@ -831,8 +826,7 @@ TEST_F(SyncClockTest, AHomeRestoredWithItsSyncFolderIsReadAgainFromTheStart)
     ASSERT_EQ(right.rows().size(), 50u);
 
     ahead.stop();
-    copyTree(backup.path() + QStringLiteral("/store"), ahead.store.path());
-    copyTree(backup.path() + QStringLiteral("/replica"), ahead.replica.path());
+    restoreHomeAndFolder(backup.path(), ahead);
     ahead.start();
     for (int i = 0; i < 40; ++i)
         ahead.add(QStringLiteral("after the restore %1").arg(i));
@@ -851,8 +845,7 @@ TEST_F(SyncClockTest, ARowOnlyAFolderARestoreEmptiedHeldGoesOutAgainFromTheCompu
     tool.deliverAll();
     ahead.stop();
     QTemporaryDir backup;
-    copyTree(ahead.store.path(), backup.path() + QStringLiteral("/store"));
-    copyTree(ahead.replica.path(), backup.path() + QStringLiteral("/replica"));
+    backUpHomeAndFolder(ahead, backup.path());
     ahead.start();
     const QUuid former = ahead.device();
     // The tool never gets round to carrying the folder of that id before the restore.
@@ -879,8 +872,7 @@ TEST_F(SyncClockTest, ARowOnlyAFolderARestoreEmptiedHeldGoesOutAgainFromTheCompu
     // Home and folder restored: back to the former id. The tool carries the removal of the later
     // folder's files to the other copy and leaves the folder itself there, empty.
     ahead.stop();
-    copyTree(backup.path() + QStringLiteral("/store"), ahead.store.path());
-    copyTree(backup.path() + QStringLiteral("/replica"), ahead.replica.path());
+    restoreHomeAndFolder(backup.path(), ahead);
     ahead.start();
     tool.scan();
     tool.deliverAll();

@@ -369,8 +369,7 @@ TEST_F(SyncFaultsTest, ACommentGivenElsewhereSurvivesAHomeRestoredWithItsFolderF
     const QUuid id = a.add(QStringLiteral("in the backup, published after it"));
     QTemporaryDir backup;
     a.stop();
-    copyTree(a.store.path(), backup.path() + QStringLiteral("/store"));
-    copyTree(a.replica.path(), backup.path() + QStringLiteral("/replica"));
+    backUpHomeAndFolder(a, backup.path());
     a.start();
     settle();
     b.now += 60'000;
@@ -379,8 +378,7 @@ TEST_F(SyncFaultsTest, ACommentGivenElsewhereSurvivesAHomeRestoredWithItsFolderF
     ASSERT_EQ(a.row(id)->value(QStringLiteral("comment")).toString(), QStringLiteral("given on B"));
 
     a.stop();
-    copyTree(backup.path() + QStringLiteral("/store"), a.store.path());
-    copyTree(backup.path() + QStringLiteral("/replica"), a.replica.path());
+    restoreHomeAndFolder(backup.path(), a);
     a.start();
     a.now += 120'000; // its next pass is later than the comment
     settle();
@@ -679,16 +677,14 @@ TEST_F(SyncFaultsTest, ASnapshotWrittenAgainUnderTheGenerationAReaderReadIsReadA
     settle();
     QTemporaryDir backup;
     a.stop();
-    copyTree(a.store.path(), backup.path() + QStringLiteral("/store"));
-    copyTree(a.replica.path(), backup.path() + QStringLiteral("/replica"));
+    backUpHomeAndFolder(a, backup.path());
     a.start();
     for (int i = 0; i < 6; ++i)
         a.add(QStringLiteral("lost to the restore %1").arg(i));
     settle();
     // Home and sync folder restored together: the next compaction takes the generation B has read.
     a.stop();
-    copyTree(backup.path() + QStringLiteral("/store"), a.store.path());
-    copyTree(backup.path() + QStringLiteral("/replica"), a.replica.path());
+    restoreHomeAndFolder(backup.path(), a);
     a.start();
     for (int i = 0; i < 6; ++i)
         a.add(QStringLiteral("after the restore %1").arg(i));
@@ -1158,8 +1154,7 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
             if (!homeBackup && roll(2) == 0) {
                 computers[who]->stop();
                 auto dir = std::make_unique<QTemporaryDir>();
-                copyTree(computers[who]->store.path(), dir->path() + QStringLiteral("/store"));
-                copyTree(computers[who]->replica.path(), dir->path() + QStringLiteral("/replica"));
+                backUpHomeAndFolder(*computers[who], dir->path());
                 computers[who]->start();
                 homeBackup.emplace(who, std::move(dir));
                 homeBackupStep = step;
@@ -1167,8 +1162,7 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
                 Computer& r = *computers[homeBackup->first];
                 const QSet<QString> knownBefore = knownIds(r);
                 r.stop();
-                copyTree(homeBackup->second->path() + QStringLiteral("/store"), r.store.path());
-                copyTree(homeBackup->second->path() + QStringLiteral("/replica"), r.replica.path());
+                restoreHomeAndFolder(homeBackup->second->path(), r);
                 r.start();
                 noteRestore(homeBackup->first, knownBefore);
                 restored(homeBackup->first);

@@ -328,6 +328,19 @@ struct Computer {
     }
 };
 
+// A computer's home backed up with its copy of the sync folder, and restored the same way; the
+// computer is stopped around either.
+inline void backUpHomeAndFolder(const Computer& from, const QString& backup)
+{
+    copyTree(from.store.path(), backup + QStringLiteral("/store"));
+    copyTree(from.replica.path(), backup + QStringLiteral("/replica"));
+}
+inline void restoreHomeAndFolder(const QString& backup, Computer& to)
+{
+    copyTree(backup + QStringLiteral("/store"), to.store.path());
+    copyTree(backup + QStringLiteral("/replica"), to.replica.path());
+}
+
 // A computer's disk, its sync folder's copy too, cloned onto another; both start again.
 inline void cloneDisk(Computer& from, Computer& to)
 {
