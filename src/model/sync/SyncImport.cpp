@@ -190,6 +190,8 @@ Status SyncEngine::nameAhead(qint64 nowMs)
         sql::Statement* drop = m_state.prepare(QStringLiteral("DELETE FROM meta WHERE key = ?"));
         drop->bind(1, QStringLiteral("goneAhead:") + device);
         drop->step();
+        if (!drop->status())
+            return drop->status();
     }
     // So is a writer whose latest record we took while our clock ran ahead with it: no status names
     // it (nothing is held), yet a reader whose clock is right holds that record.
@@ -298,18 +300,18 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
         return restamped(record, nextStamp(nowMs), **limit);
     };
     Cursor at = cursor(device).value_or(Cursor {});
+    const Cursor start {manifest.incarnation, manifest.generation, false, 0, 0, false, {}};
     if (at.incarnation != manifest.incarnation || at.generation > manifest.generation) {
-        const Cursor start {manifest.incarnation, manifest.generation, false, 0, 0, false, {}};
-        if (at.generation > manifest.generation && at.incarnation == manifest.incarnation) {
+        const bool older = at.incarnation == manifest.incarnation;
+        if (older) {
             // An older generation of the same folder: its computer was restored together with the
             // folder. Read from its start; what we learnt from the lost generation goes out again.
             outcome.notices.append(QStringLiteral("device %1 went back to an older generation of its folder: read again from the start")
                                        .arg(uuidText(device)));
-            if (Status s = readAgain(device, at, start); !s)
-                return s;
-        } else if (!at.incarnation.isEmpty()) {
-            // A new incarnation of the folder: read it from its start. What we learnt from the one
-            // before may be in it no more (its computer was restored, or made it again): it goes out again.
+        }
+        if (older || !at.incarnation.isEmpty()) {
+            // Or a new incarnation of the folder: what we learnt from the one before may be in it no
+            // more (its computer was restored, or made it again), so it goes out again too.
             if (Status s = readAgain(device, at, start); !s)
                 return s;
         } else {
@@ -320,14 +322,14 @@ Status SyncEngine::importDevice(const QUuid& device, qint64 nowMs, Outcome& outc
                 return s;
         }
     } else if (at.generation < manifest.generation) {
-        at = Cursor {manifest.incarnation, manifest.generation, false, 0, 0, false, {}}; // compacted meanwhile: its snapshot holds all
+        at = start; // compacted meanwhile: its snapshot holds all
     } else if (at.inJournal && at.offset == 0 && manifest.snapshotKnown && at.prefix.startsWith(u"snapshot ")
                && at.prefix != snapshotRead(manifest)) {
         // The generation we read, with another snapshot: its computer was restored together with its
         // folder and compacted again. What the lost snapshot held may be nowhere else.
         outcome.notices.append(QStringLiteral("device %1: %2 was rewritten after it was read: read again from the start")
                                    .arg(uuidText(device), SyncFiles::snapshotName(at.generation)));
-        if (Status s = readAgain(device, at, {manifest.incarnation, manifest.generation, false, 0, 0, false, {}}); !s)
+        if (Status s = readAgain(device, at, start); !s)
             return s;
     }
 
