@@ -869,6 +869,8 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
     // as its holder's own, stamped as that holder publishes it, and the clone's first pass publishes it.
     QSet<size_t> clonedPendingComments;
     bool clonePublished = false;
+    // row -> holder -> the highest stamp its first publish of a row the clone copied unpublished can carry.
+    std::map<QString, std::map<int, qint64>> clonedOutAt;
     // Whether a computer's state knows a row (published it, or learnt it from another).
     auto knows = [&](Computer& c, const QString& id) {
         sql::Database state;
@@ -983,6 +985,11 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
                 // never knew: what its former self published of the row counts as later.
                 if (restoredUnknown[who].contains(id->toString()))
                     blind.insert(given.last().first);
+                // So is one given on a copy of it below the stamps the other copy went out with, from a
+                // clock further ahead: only those stamps order the two, though this one came later.
+                if (const auto out = clonedOutAt[id->toString()].find(2 - who);
+                    (who == 0 || who == 2) && out != clonedOutAt[id->toString()].end() && out->second > c.clock())
+                    blind.insert(given.last().first);
                 // So is one given over a comment the clone copied unpublished, while a copy of it has not
                 // gone out yet: nothing the sync reads links the two, whatever copy it was given on.
                 if (const size_t over = given.size() > 1 ? given[given.size() - 2].first : acts.size();
@@ -1036,6 +1043,11 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
                         a.published = true, a.publishedAt = step;
                 restoredUnknown.erase(who);
                 clonePublished = clonePublished || (cloned && who == 2);
+                if (cloned && (who == 0 || who == 2) && c.lastWritten > 0)
+                    for (const QString& id : std::as_const(clonedUnpublished))
+                        if (!clonedOutAt[id].count(who) && knows(c, id))
+                            if (const std::optional<QJsonObject> row = c.row(QUuid::fromString(id)))
+                                clonedOutAt[id][who] = std::min(c.clock(), sync::dateMs(*row, "dateAdded").value_or(c.clock()));
                 restoredSince.erase(who);
             }
             sampleRight(who);
@@ -1536,11 +1548,13 @@ TEST(SyncScheduleTest, SchedulesThatOnceFoundFaultsHold)
     // of a row whose merged copy another holder starred since, a comment its computer deleted the row of before
     // it left, the row living on by another's later change, rows a clone's original made far ahead that only
     // the clone held, as what its former id wrote, a comment given elsewhere on a row a home restored with its
-    // folder had not yet published.
+    // folder had not yet published, a comment on a clone's copy below the stamps its original went out with
+    // from further ahead.
     for (const unsigned seed : {31u, 111u, 147u, 158u, 181u, 207u, 219u, 273u, 440u, 467u, 470u, 493u, 573u, 627u, 635u,
                                 761u, 911u, 20286u, 20294u, 20362u, 20368u, 20448u, 30056u, 40302u, 40496u, 40574u, 40824u,
                                 50869u, 50872u, 50876u, 51090u, 60157u, 60172u, 60208u, 60221u, 60390u, 60621u, 61073u,
-                                70230u, 70385u, 70893u, 71058u, 80146u, 80354u, 80381u, 80624u, 90001u, 90400u, 90577u}) {
+                                70230u, 70385u, 70893u, 71058u, 80146u, 80354u, 80381u, 80624u, 90001u, 90400u, 90577u,
+                                130960u}) {
         runSchedule(seed);
         if (HasFailure())
             break;
