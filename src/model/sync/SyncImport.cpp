@@ -643,10 +643,11 @@ void SyncEngine::retryPending(qint64 nowMs, Outcome& outcome)
             drop->step();
             if (Status s = drop->status(); !s)
                 return s;
-            if (applied == Applied::yes && (w.device == m_config.device || !w.forItsImage)) {
+            if (applied == Applied::yes && (w.device == m_config.device || !w.forItsImage || !cursor(w.device))) {
                 // Ours, from the files of a folder made again: they are gone, so it travels again. So
                 // does one held for its stamp or our age rule: its writer's files may have been
-                // rewritten (a restore) or gone meanwhile.
+                // rewritten (a restore) or gone meanwhile. And one whose writer's folder went while
+                // it waited for its image: what that folder held went out again without it.
                 if (Status s = republishRow({entityCode(w.record.entity), w.record.id}); !s)
                     return s;
             }

@@ -709,6 +709,41 @@ TEST_F(SyncFaultsTest, RemovingTheSyncFoldersLumraFolderWhileRunningMakesOursAga
     EXPECT_EQ(a.rows(), b.rows());
 }
 
+TEST_F(SyncFaultsTest, ARowHeldForItsImageGoesOutFromItsReaderWhenItsFolderWentBeforeThePictureCame)
+{
+    const QByteArray png = solidPng({6, 6}, Qt::magenta);
+    const QUuid row = a.add(QStringLiteral("picture"), png);
+    a.pass();
+    tool.scan();
+    tool.hold([](const QString& path) { return path.contains(u"/images/"); });
+    tool.deliverAll();
+    b.pass();
+    ASSERT_FALSE(b.row(row));
+    ASSERT_EQ(b.health().waitingForImages, 1);
+    // The tool carries the removal of A's files (a restore took them) and leaves the folder behind.
+    const QString aInB = sync::SyncFiles::deviceFolder(b.root(), a.device());
+    for (const QString& name : QDir(aInB).entryList(QDir::Files | QDir::NoDotAndDotDot))
+        ASSERT_TRUE(QFile::remove(aInB + u'/' + name));
+    QDir(sync::SyncFiles::imagesFolder(aInB)).removeRecursively();
+    b.pass();
+    ASSERT_FALSE(b.notices.filter(QStringLiteral("its folder is gone")).isEmpty());
+    // The same picture comes into another folder: B copies it too.
+    b.add(QStringLiteral("the same picture"), png);
+    b.pass();
+    b.pass();
+    ASSERT_TRUE(b.row(row));
+
+    // B alone has what the gone folder held: read afresh, its own folder must carry it.
+    Computer fresh {QStringLiteral("fresh"), ids.source()};
+    copyTree(b.replica.path(), fresh.replica.path());
+    fresh.start();
+    for (int round = 0; round < 3; ++round)
+        fresh.pass();
+    EXPECT_TRUE(fresh.row(row)) << "applied where its folder was gone, and never published from there";
+    EXPECT_EQ(fresh.rows(), b.rows());
+    fresh.stop();
+}
+
 TEST_F(SyncFaultsTest, TheSameTextCopiedOnTwoComputersWhileApartBecomesOneRow)
 {
     const QUuid onA = a.add(QStringLiteral("copied on both"));
