@@ -410,6 +410,9 @@ Status SyncEngine::openState()
             "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT);"
             "CREATE TABLE IF NOT EXISTS pending(device TEXT NOT NULL, entity INTEGER NOT NULL, id TEXT NOT NULL, "
             "record BLOB NOT NULL, PRIMARY KEY(device, entity, id)) WITHOUT ROWID;"
+            // A put held for its stamp that the same writer's delete, held too, took the place of.
+            "CREATE TABLE IF NOT EXISTS heldUnderDelete(device TEXT NOT NULL, entity INTEGER NOT NULL, "
+            "id TEXT NOT NULL, record BLOB NOT NULL, PRIMARY KEY(device, entity, id)) WITHOUT ROWID;"
             "CREATE TABLE IF NOT EXISTS keptLocal(entity INTEGER NOT NULL, id TEXT NOT NULL, PRIMARY KEY(entity, id)) WITHOUT ROWID;"
             "CREATE TABLE IF NOT EXISTS republish(entity INTEGER NOT NULL, id TEXT NOT NULL, PRIMARY KEY(entity, id)) WITHOUT ROWID;"
             "CREATE TABLE IF NOT EXISTS restamped(entity INTEGER NOT NULL, id TEXT NOT NULL, stamp INTEGER NOT NULL, PRIMARY KEY(entity, id)) WITHOUT ROWID;"
@@ -473,6 +476,7 @@ Status SyncEngine::open(qint64 nowMs, Outcome* outcome)
         // A new folder: read everyone from the start and publish all we hold.
         sql::Transaction t(m_state);
         for (const QString& sql : {QStringLiteral("DELETE FROM cursor"), QStringLiteral("DELETE FROM pending"),
+                                   QStringLiteral("DELETE FROM heldUnderDelete"),
                                    QStringLiteral("DELETE FROM meta WHERE key IN ('incarnation', 'writers', 'journalEnd', 'generation')")})
             if (Status s = m_state.exec(sql); !s)
                 return s;

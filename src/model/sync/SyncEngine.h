@@ -308,6 +308,9 @@ private:
     Status forgetRefused(const QString& device);
     // What was held from a device folder read again from its start.
     Status dropHeld(const QUuid& device);
+    // A put held for its stamp that its writer's delete took the place of (see holdRecord).
+    std::optional<SyncRecord> takeHeldUnder(const SyncRecord& remove);
+    Status forgetHeldUnder(const SyncRecord& record);
     // Reads the device's folder again from `from`, publishing again what we learnt from it.
     Status readAgain(const QUuid& device, Cursor& at, const Cursor& from);
     Status checkCursorPrefix(const SyncDir& dir, const QString& name, Cursor& at, Outcome& outcome, const QUuid& device);

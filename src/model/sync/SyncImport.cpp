@@ -685,6 +685,33 @@ QByteArray SyncEngine::imageFoldersStamp()
 Status SyncEngine::holdRecord(const QUuid& device, const SyncRecord& record, Applied applied)
 {
     const bool held = applied == Applied::wait || applied == Applied::ahead || applied == Applied::aged;
+    // A delete held in place of the same writer's put held before it: the put is kept aside for it,
+    // until a later put of that writer's takes the place of both.
+    if (record.op == SyncRecord::Op::put) {
+        if (Status s = forgetHeldUnder(record); !s)
+            return s;
+    } else if (applied == Applied::ahead) {
+        sql::Statement* st = m_state.prepare(
+            QStringLiteral("SELECT record FROM pending WHERE device = ? AND entity = ? AND id = ? AND why = 'ahead'"));
+        st->bind(1, uuidText(device));
+        st->bind(2, qint64(entityCode(record.entity)));
+        st->bind(3, uuidText(record.id));
+        const QByteArray before = st->step() ? st->blob(0) : QByteArray();
+        if (Status s = st->status(); !s)
+            return s;
+        st->reset();
+        if (Result<SyncRecord> put = decodeRecord(before); put && put->op == SyncRecord::Op::put) {
+            sql::Statement* keep = m_state.prepare(
+                QStringLiteral("INSERT OR REPLACE INTO heldUnderDelete(device, entity, id, record) VALUES(?, ?, ?, ?)"));
+            keep->bind(1, uuidText(record.device));
+            keep->bind(2, qint64(entityCode(record.entity)));
+            keep->bind(3, uuidText(record.id));
+            keep->bind(4, before);
+            keep->step();
+            if (Status s = keep->status(); !s)
+                return s;
+        }
+    }
     sql::Statement* st = m_state.prepare(
         held ? QStringLiteral("INSERT OR REPLACE INTO pending(device, entity, id, record, why, stamp) VALUES(?, ?, ?, ?, ?, ?)")
              : QStringLiteral("DELETE FROM pending WHERE device = ? AND entity = ? AND id = ?"));
@@ -703,10 +730,50 @@ Status SyncEngine::holdRecord(const QUuid& device, const SyncRecord& record, App
 Status SyncEngine::dropHeld(const QUuid& device)
 {
     // Read again from the start, the folder holds again whatever of it is still there.
-    sql::Statement* st = m_state.prepare(QStringLiteral("DELETE FROM pending WHERE device = ?"));
-    st->bind(1, uuidText(device));
+    for (const QString& sql :
+         {QStringLiteral("DELETE FROM pending WHERE device = ?"), QStringLiteral("DELETE FROM heldUnderDelete WHERE device = ?")}) {
+        sql::Statement* st = m_state.prepare(sql);
+        st->bind(1, uuidText(device));
+        st->step();
+        if (Status s = st->status(); !s)
+            return s;
+    }
+    return {};
+}
+
+Status SyncEngine::forgetHeldUnder(const SyncRecord& record)
+{
+    sql::Statement* st
+        = m_state.prepare(QStringLiteral("DELETE FROM heldUnderDelete WHERE device = ? AND entity = ? AND id = ?"));
+    st->bind(1, uuidText(record.device));
+    st->bind(2, qint64(entityCode(record.entity)));
+    st->bind(3, uuidText(record.id));
     st->step();
     return st->status();
+}
+
+std::optional<SyncRecord> SyncEngine::takeHeldUnder(const SyncRecord& remove)
+{
+    sql::Statement* st
+        = m_state.prepare(QStringLiteral("SELECT record FROM heldUnderDelete WHERE device = ? AND entity = ? AND id = ?"));
+    st->bind(1, uuidText(remove.device));
+    st->bind(2, qint64(entityCode(remove.entity)));
+    st->bind(3, uuidText(remove.id));
+    std::optional<SyncRecord> put;
+    if (st->step())
+        if (Result<SyncRecord> r = decodeRecord(st->blob(0)))
+            put = std::move(r).value();
+    st->reset();
+    checkBatchWrite(forgetHeldUnder(remove));
+    if (!put)
+        return std::nullopt;
+    // Made before the delete: by its stamp once our clock reached it, else just below the delete
+    // when that was stamped again from no earlier than the put.
+    if (put->mtime <= clockBound(m_now))
+        return put;
+    if (remove.before >= put->mtime)
+        return restamped(*put, remove.mtime - 1, remove.mtime - 1);
+    return std::nullopt;
 }
 
 Status SyncEngine::forgetRefused(const QString& device)

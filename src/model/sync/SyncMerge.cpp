@@ -13,6 +13,13 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
                                             const QString& where, QList<Change>& changes)
 {
     const Key key {entityCode(record.entity), record.id};
+    // What the writer put before its delete goes first, as where both were read at once: should the
+    // delete lose to a later change here, the row lives on with it. Where the put cannot go in now (its
+    // image is not here yet), the delete alone decides, as it did before the put was kept.
+    if (record.op == SyncRecord::Op::remove && record.ageRule.isEmpty() && record.mtime <= clockBound(m_now))
+        if (const std::optional<SyncRecord> put = takeHeldUnder(record))
+            if (const std::optional<RowState> state = stateInBatch(key, changes); state && !state->deleted)
+                applyRecord(images, *put, outcome, where, changes);
     std::optional<RowState> known = stateInBatch(key, changes);
     store::ManagedObjectPtr row = m_batchRows.value(key);
     if (!row || row->isDeleted())

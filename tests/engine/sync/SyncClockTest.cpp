@@ -754,6 +754,40 @@ TEST_F(SyncClockTest, ADeleteReadWhileBothClocksRanAheadIsStampedAgainOnceTheyAr
     EXPECT_LE(written.last(), ahead.clock() + day);
 }
 
+TEST_F(SyncClockTest, ACommentPublishedFarAheadBeforeItsRowWasDeletedThereStandsWhereTheRowLivesOn)
+{
+    const QUuid shared = ahead.add(QStringLiteral("shared"));
+    ahead.edit(shared, [](store::ManagedObject& r) { r.set(store::ItemAttr::comment, QStringLiteral("first")); });
+    settle();
+    // A comment goes out just below the last stamp readers accept, then the row is deleted there. The
+    // other computer, its clock further still, pins the row before either reaches it.
+    ahead.skew = sync::latestMtime - ahead.now - 2 * minute;
+    right.skew = sync::latestMtime - right.now + 5 * day;
+    ahead.edit(shared, [](store::ManagedObject& r) { r.set(store::ItemAttr::comment, QStringLiteral("given ahead")); });
+    ahead.pass();
+    right.edit(shared, [](store::ManagedObject& r) { r.set(store::ItemAttr::isPinned, true); });
+    right.pass();
+    ahead.remove(shared);
+    ahead.pass();
+    tool.scan();
+    tool.deliverAll();
+
+    // Both put right, the deleter first: the pin outlives the delete, and the row keeps the comment,
+    // though the other read the comment and the delete only once it held both for their stamps.
+    ahead.skew = right.skew = 0;
+    ahead.pass();
+    right.now = ahead.now + 10'000;
+    right.pass();
+    settle(8);
+    for (Computer* c : all) {
+        SCOPED_TRACE(c->name.toStdString());
+        ASSERT_TRUE(c->row(shared));
+        EXPECT_TRUE(c->row(shared)->value(QStringLiteral("isPinned")).toBool());
+        EXPECT_EQ(c->row(shared)->value(QStringLiteral("comment")).toString().toStdString(), "given ahead");
+        EXPECT_EQ(c->health().heldAhead, 0);
+    }
+}
+
 TEST_F(SyncClockTest, WhatWasPublishedOfARowTheBackupHeldUnpublishedStandsAfterTheRestore)
 {
     const QUuid row = ahead.add(QStringLiteral("copied just before the backup"));
