@@ -216,7 +216,9 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
             // Kept over this value: a change a copy of this history carried goes out right after
             // what it changed (changeStamp), so it must stand on this one.
             if (m_carried && theirOrder > ourOrder) {
-                state.fields[i].stamp = theirStamp;
+                // Just what this record has: the copy carried it unpublished, and the record published
+                // it, so it is no change made here and what followed the record stands over it.
+                state.fields[i] = {theirStamp, hash32(recordHashes[i]) == mine ? mine : ours.hash};
                 farChanged = takeFarStamp(far, record, names[i], theirStamp) || farChanged;
             }
             continue;
