@@ -7,10 +7,12 @@
 #include <QPainter>
 #include <QStringList>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <malloc.h>
 #include <unistd.h>
+#include <vector>
 
 #include <tesseract/baseapi.h>
 #include <tesseract/resultiterator.h>
@@ -23,23 +25,55 @@ namespace {
 
 constexpr const char* threadLimit = "OMP_THREAD_LIMIT";
 
-// Tesseract wants dark text on a plain background: flatten transparency onto white and drop colour.
-QImage prepared(const QImage& image)
+// Tesseract wants dark text on a plain background: the picture in grey on white, at most
+// maxRecognitionSide on its long side, each pixel the mean of those it covers. Qt hands large scalings
+// and conversions to a pool of threads; here they are done in bands small enough that Qt keeps them on
+// this thread, since the program starts no thread once confined.
+QImage greyOnWhite(const QImage& picture)
 {
-    if (!image.hasAlphaChannel())
-        return image.convertToFormat(QImage::Format_Grayscale8);
-    QImage flat(image.size(), QImage::Format_RGB32);
-    flat.fill(Qt::white);
-    QPainter painter(&flat);
-    painter.drawImage(0, 0, image);
-    painter.end();
-    return flat.convertToFormat(QImage::Format_Grayscale8);
+    const int width = picture.width();
+    const int height = picture.height();
+    const double scale = std::min(1.0, double(maxRecognitionSide) / std::max(width, height));
+    const int outWidth = std::max(1, int(width * scale));
+    const int outHeight = std::max(1, int(height * scale));
+    QImage grey(outWidth, outHeight, QImage::Format_Grayscale8);
+    std::vector<int> column(size_t(width), 0);
+    for (int x = 0; x < width; ++x)
+        column[size_t(x)] = int(qint64(x) * outWidth / width);
+    std::vector<quint64> sum(size_t(outWidth), 0);
+    std::vector<quint64> count(size_t(outWidth), 0);
+    int outRow = 0;
+    const auto flush = [&] {
+        uchar* line = grey.scanLine(outRow);
+        for (size_t x = 0; x < sum.size(); ++x)
+            line[x] = uchar(count[x] ? sum[x] / count[x] : 255);
+        std::fill(sum.begin(), sum.end(), 0);
+        std::fill(count.begin(), count.end(), 0);
+    };
+    const int band = std::max(1, 65535 / width);
+    for (int top = 0; top < height; top += band) {
+        const QImage rows = picture.copy(0, top, width, std::min(band, height - top)).convertToFormat(QImage::Format_ARGB32);
+        for (int r = 0; r < rows.height(); ++r) {
+            if (const int target = int(qint64(top + r) * outHeight / height); target != outRow) {
+                flush();
+                outRow = target;
+            }
+            const auto* line = reinterpret_cast<const QRgb*>(rows.constScanLine(r));
+            for (int x = 0; x < width; ++x) {
+                const int alpha = qAlpha(line[x]);
+                sum[size_t(column[size_t(x)])] += quint64((qGray(line[x]) * alpha + 255 * (255 - alpha)) / 255);
+                ++count[size_t(column[size_t(x)])];
+            }
+        }
+    }
+    flush();
+    return grey;
 }
 
-QString linesOf(tesseract::TessBaseAPI& engine, const QImage& image)
+QString linesOf(tesseract::TessBaseAPI& engine, const QImage& picture)
 {
-    const QImage gray = prepared(image);
-    engine.SetImage(gray.constBits(), gray.width(), gray.height(), 1, int(gray.bytesPerLine()));
+    const QImage grey = greyOnWhite(picture);
+    engine.SetImage(grey.constBits(), grey.width(), grey.height(), 1, int(grey.bytesPerLine()));
     engine.SetSourceResolution(96);
     QStringList lines;
     if (engine.Recognize(nullptr) == 0) {
@@ -108,7 +142,7 @@ void serveTextRecognition(tesseract::TessBaseAPI& engine)
         if (!HelperProcess::readAll(bytes.data(), bytes.size()))
             ::_exit(0);
         QByteArray text;
-        if (const Result<QImage> picture = image::decodeImageHere(bytes, {}, maxRecognitionSide); picture && !picture->isNull()) {
+        if (const Result<QImage> picture = image::decodeImageHere(bytes); picture && !picture->isNull()) {
             bytes.clear();
             text = linesOf(engine, *picture).toUtf8();
         }
