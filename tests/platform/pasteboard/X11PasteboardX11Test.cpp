@@ -654,3 +654,88 @@ TEST_F(X11PasteboardTest, AWindowKeptForALateAnswerGoesInTimeThoughTheChannelIsN
 }
 
 } // namespace
+
+namespace {
+
+// A program hands its copy over, then marks it secret from a second X connection of its own: the
+// copy read is not the one it meant, though the marked one came from another client.
+TEST_F(X11PasteboardTest, ACopyItsProgramMarkedFromAnotherConnectionIsNotTakenAsRead)
+{
+    const qint64 before = pasteboard->changeCount();
+    SelectionOwner unmarked(QList<PasteboardRepresentation> {{"UTF8_STRING", "hunter2"}});
+    ASSERT_TRUE(waitForChangeAfter(before));
+    const auto reader = pasteboard->offerReader();
+    ASSERT_TRUE(reader->types(QDeadlineTimer(20000)).ok());
+    ASSERT_EQ(reader->data(QStringLiteral("UTF8_STRING"), 1024, QDeadlineTimer(20000)).bytes, "hunter2");
+
+    SelectionOwner marked({{"UTF8_STRING", "hunter2"}, {"x-kde-passwordManagerHint", "secret"}});
+    EXPECT_FALSE(reader->readFromItsOwner());
+    EXPECT_EQ(reader->whyNotFromItsOwner().toStdString(), "Its owner copied again while it was read");
+}
+
+// Programs that exit once replaced (as xclip does) leave their client number to the next one to
+// connect: a copy followed by other programs, one of them on its owner's number and even its
+// window id, was still read from its owner.
+TEST_F(X11PasteboardTest, ACopyFollowedByAnotherProgramOnItsOwnersClientNumberIsTakenAsRead)
+{
+    Display* display = XOpenDisplay(nullptr); // before the first owner goes, so as not to take its number
+    ASSERT_TRUE(display);
+    const Atom clipboard = XInternAtom(display, "CLIPBOARD", x11::XFalse);
+    const qint64 before = pasteboard->changeCount();
+    auto first = std::make_unique<OwnerProcess>(QStringList {QStringLiteral("rich"), QStringLiteral("first")});
+    ASSERT_FALSE(first->waitForLine("READY").isEmpty());
+    ASSERT_TRUE(waitForChangeAfter(before));
+    const auto reader = pasteboard->offerReader();
+    const Window firstWindow = reader->ownerWindow();
+    ASSERT_TRUE(reader->types(QDeadlineTimer(20000)).ok());
+    ASSERT_TRUE(reader->data(QStringLiteral("UTF8_STRING"), 1024, QDeadlineTimer(20000)).ok());
+
+    OwnerProcess second({QStringLiteral("rich"), QStringLiteral("second")});
+    ASSERT_FALSE(second.waitForLine("READY").isEmpty());
+    first.reset();
+    XErrorHandler previous = XSetErrorHandler(ignoreXErrors);
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        XWindowAttributes attributes;
+        return XGetWindowAttributes(display, firstWindow, &attributes) == 0;
+    }));
+    XSetErrorHandler(previous);
+    OwnerProcess third({QStringLiteral("rich"), QStringLiteral("third")});
+    ASSERT_FALSE(third.waitForLine("READY").isEmpty());
+    ASSERT_EQ(XGetSelectionOwner(display, clipboard), firstWindow) << "the third program got a client number of its own";
+    XCloseDisplay(display);
+
+    EXPECT_TRUE(reader->readFromItsOwner()) << reader->whyNotFromItsOwner().toStdString();
+}
+
+class OwnerSnapshotX11Test : public X11PasteboardTest {
+protected:
+    // What Lumra reads of a HostileX11Owner copying in `mode`.
+    PasteboardSnapshot snapshotOf(const char* mode)
+    {
+        const qint64 before = pasteboard->changeCount();
+        OwnerProcess owner({QString::fromLatin1(mode)});
+        if (owner.waitForLine("READY").isEmpty() || !waitForChangeAfter(before)) {
+            ADD_FAILURE() << "the owner did not copy";
+            return {};
+        }
+        return pasteboard->snapshot(true);
+    }
+};
+
+TEST_F(OwnerSnapshotX11Test, AMarkerListedAfterThousandsOfTypesConcealsTheCopy)
+{
+    const PasteboardSnapshot snapshot = snapshotOf("late-hint");
+    EXPECT_FALSE(snapshot.failed()) << snapshot.error.toStdString();
+    EXPECT_TRUE(snapshot.concealed);
+    EXPECT_FALSE(snapshot.text.has_value());
+}
+
+// A list too long to look through for markers costs the copy, and says why.
+TEST_F(OwnerSnapshotX11Test, ATypeListTooLongToReadWholeIsRefused)
+{
+    const PasteboardSnapshot snapshot = snapshotOf("long-list");
+    EXPECT_FALSE(snapshot.text.has_value());
+    EXPECT_EQ(snapshot.refusal.toStdString(), "its owner lists more than 1048576 types, too many to look for markers in");
+}
+
+} // namespace
