@@ -242,7 +242,8 @@ public:
     {
         const auto isOwnerChange = [this](const XEvent& e) { return e.type == m_xfixesEventBase + XFixesSelectionNotify; };
         XEvent event;
-        while (m_copiedAgain.isEmpty() && !settled.hasExpired() && m_connection->waitFor(isOwnerChange, settled, &event))
+        while (m_copiedAgain.isEmpty() && !settled.hasExpired()
+               && m_connection->waitFor(isOwnerChange, settled, &event))
             note(event);
         settle(); // every change the server made until now
         return m_copiedAgain;
@@ -769,13 +770,12 @@ public:
         // Read whole: a marker may come last.
         const qint64 maxBytes = qint64(OfferLimits::maxListedTypes) * qint64(sizeof(long));
         QStringList names;
-        OfferRead read = convert("TARGETS", maxBytes, false, deadline, [&](ReadChannel& channel, const QByteArray& atoms) {
-            names = channel.typeNames(atoms);
-        });
+        OfferRead read = convert("TARGETS", maxBytes, false, deadline,
+                                 [&](ReadChannel& channel, const QByteArray& atoms) { names = channel.typeNames(atoms); });
         if (read.outcome == OfferRead::Outcome::tooLarge || (read.ok() && read.bytes.size() > maxBytes)) {
             m_typesRefused = true;
-            return Result<QStringList>::failure(
-                QStringLiteral("its owner lists more than %1 types, too many to look for markers in").arg(OfferLimits::maxListedTypes));
+            return Result<QStringList>::failure(QStringLiteral("its owner lists more than %1 types, too many to look for markers in")
+                                                    .arg(OfferLimits::maxListedTypes));
         }
         if (!read.ok())
             return Result<QStringList>::failure(read.error);

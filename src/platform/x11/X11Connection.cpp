@@ -254,10 +254,9 @@ qint64 X11Connection::processOf(unsigned long window)
         unsigned long after = 0;
         unsigned char* value = nullptr;
         pid = 0;
-        if (XGetWindowProperty(m_display, window, atom("_NET_WM_PID"), 0, 1, XFalse, XA_CARDINAL, &type, &format, &items,
-                               &after, &value)
-                == XSuccess
-            && value) {
+        const int status = XGetWindowProperty(m_display, window, atom("_NET_WM_PID"), 0, 1, XFalse, XA_CARDINAL, &type,
+                                              &format, &items, &after, &value);
+        if (status == XSuccess && value) {
             if (type == XA_CARDINAL && format == 32 && items == 1)
                 pid = qint64(*reinterpret_cast<const unsigned long*>(value));
             XFree(value);
