@@ -1,5 +1,9 @@
 #include "platform/pasteboard/X11Pasteboard.h"
 
+// Before SelectionOwner.h, which takes back the Xlib macros this header uses.
+#include <X11/Xlib.h>
+#include <X11/extensions/XRes.h>
+
 #include "ManualClockScope.h"
 #include "SelectionOwner.h"
 #include "Xclip.h"
@@ -19,6 +23,7 @@
 #include <deque>
 #include <functional>
 #include <future>
+#include <optional>
 
 #include <dlfcn.h>
 
@@ -42,6 +47,25 @@ extern "C" int XConvertSelection(Display* display, Atom selection, Atom target, 
     if (auto before = std::exchange(beforeNextConvert, nullptr))
         before();
     return real(display, selection, target, property, requestor, time);
+}
+
+namespace {
+
+// While set, the X Resource extension tells no client's process.
+bool serverTellsNoProcess = false;
+
+} // namespace
+
+extern "C" int XResQueryClientIds(Display* display, long specCount, XResClientIdSpec* specs, long* idCount,
+                                  XResClientIdValue** ids)
+{
+    using Real = int (*)(Display*, long, XResClientIdSpec*, long*, XResClientIdValue**);
+    static const auto real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "XResQueryClientIds"));
+    if (!serverTellsNoProcess)
+        return real(display, specCount, specs, idCount, ids);
+    *idCount = 0;
+    *ids = nullptr;
+    return x11::XSuccess;
 }
 
 namespace {
@@ -736,6 +760,72 @@ TEST_F(OwnerSnapshotX11Test, ATypeListTooLongToReadWholeIsRefused)
     const PasteboardSnapshot snapshot = snapshotOf("long-list");
     EXPECT_FALSE(snapshot.text.has_value());
     EXPECT_EQ(snapshot.refusal.toStdString(), "its owner lists more than 1048576 types, too many to look for markers in");
+}
+
+} // namespace
+
+namespace {
+
+// A server that tells no client's process (an old one, or a remote program).
+class UntoldProcessX11Test : public X11PasteboardTest {
+protected:
+    void SetUp() override
+    {
+        X11PasteboardTest::SetUp();
+        serverTellsNoProcess = true;
+        display = XOpenDisplay(nullptr);
+        ASSERT_TRUE(display);
+    }
+    void TearDown() override
+    {
+        serverTellsNoProcess = false;
+        if (display)
+            XCloseDisplay(display);
+    }
+
+    // What the owner of `window` says its process is.
+    void claimProcess(unsigned long window, unsigned long pid)
+    {
+        XChangeProperty(display, window, XInternAtom(display, "_NET_WM_PID", x11::XFalse), XA_CARDINAL, 32,
+                        PropModeReplace, reinterpret_cast<const unsigned char*>(&pid), 1);
+        XSync(display, x11::XFalse);
+    }
+
+    // A copy read whole, then another program's copy.
+    std::shared_ptr<OfferReader> readThenCopyAgain(unsigned long firstPid, unsigned long secondPid)
+    {
+        const qint64 before = pasteboard->changeCount();
+        first.emplace(QList<PasteboardRepresentation> {{"UTF8_STRING", "first"}});
+        if (firstPid)
+            claimProcess(first->window(), firstPid);
+        EXPECT_TRUE(waitForChangeAfter(before));
+        auto reader = pasteboard->offerReader();
+        EXPECT_TRUE(reader->types(QDeadlineTimer(20000)).ok());
+        EXPECT_TRUE(reader->data(QStringLiteral("UTF8_STRING"), 1024, QDeadlineTimer(20000)).ok());
+        second.emplace(QList<PasteboardRepresentation> {{"UTF8_STRING", "second"}});
+        if (secondPid)
+            claimProcess(second->window(), secondPid);
+        return reader;
+    }
+
+    Display* display = nullptr;
+    std::optional<SelectionOwner> first;
+    std::optional<SelectionOwner> second;
+};
+
+TEST_F(UntoldProcessX11Test, TheOwnersOwnWordTellsTwoProgramsApart)
+{
+    const auto reader = readThenCopyAgain(4000001, 4000002);
+    EXPECT_TRUE(reader->readFromItsOwner()) << reader->whyNotFromItsOwner().toStdString();
+}
+
+// Had the same program marked it secret, keeping it would keep a secret: it is given up, and said.
+TEST_F(UntoldProcessX11Test, ACopyFollowedAtOnceByAnUntoldProgramIsNotTakenAsRead)
+{
+    const auto reader = readThenCopyAgain(0, 0);
+    EXPECT_FALSE(reader->readFromItsOwner());
+    EXPECT_EQ(reader->whyNotFromItsOwner().toStdString(),
+              "Another copy followed it at once, and which program made either is unknown");
 }
 
 } // namespace
