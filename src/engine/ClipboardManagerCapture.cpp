@@ -568,7 +568,7 @@ void ClipboardManager::startMonitoring()
     if (TextRecognizer* recognizer = m_services.textRecognizer)
         connect(recognizer, &TextRecognizer::recognized, this, &ClipboardManager::applyRecognizedText);
     if (QCoreApplication* app = QCoreApplication::instance())
-        connect(app, &QCoreApplication::aboutToQuit, this, &ClipboardManager::storeCapturesAtQuit);
+        connect(app, &QCoreApplication::aboutToQuit, this, [this] { storeCapturesAtQuit(); });
     if (KeyInjector* keys = m_services.keyInjector)
         keys->setFailureHandler(this, [this](const QString& message) { tellPasteKeyFailed(message); });
     Pasteboard* pasteboard = m_services.pasteboard;
@@ -660,28 +660,39 @@ void ClipboardManager::finishPendingCaptures()
     }
 }
 
-void ClipboardManager::storeCapturesAtQuit()
+void ClipboardManager::storeCapturesAtQuit(bool lookOnceMore)
 {
     if (!m_capture || m_capture->quitting)
         return;
-    // Reads answered by now are copies the user made; a read still waiting for its owner is not.
-    QList<quint64> answered;
-    for (const auto& [serial, capture] : m_capture->reads)
-        if (capture.work.isFinished())
-            answered.append(serial);
-    for (quint64 serial : answered)
-        takeRead(serial);
+    // A copy made a moment before the quit may not have been looked at yet.
+    if (lookOnceMore)
+        checkClipboard();
+    // Copies being read were made before the quit: their owners get the same short wait as what is
+    // still being made of the copies read, all within the quit's bound.
+    if (!m_capture->reads.empty())
+        qCInfo(lcCapture).noquote() << "Quitting: waiting for the reads of" << m_capture->reads.size() << "copies";
     const QDeadlineTimer wait(quitWait);
-    while (!m_capture->derivations.empty()) {
-        const auto done = std::find_if(m_capture->derivations.begin(), m_capture->derivations.end(),
-                                       [](const auto& entry) { return entry.second.work.isFinished(); });
-        if (done != m_capture->derivations.end()) {
+    const auto finished = [](const std::map<quint64, PendingCapture>& pending) {
+        return std::find_if(pending.begin(), pending.end(), [](const auto& entry) { return entry.second.work.isFinished(); });
+    };
+    while (!m_capture->reads.empty() || !m_capture->derivations.empty()) {
+        if (const auto read = finished(m_capture->reads); read != m_capture->reads.end()) {
+            takeRead(read->first);
+            continue;
+        }
+        if (const auto done = finished(m_capture->derivations); done != m_capture->derivations.end()) {
             takeDerived(done->first);
             continue;
         }
         if (wait.hasExpired())
             break;
         QThread::msleep(5);
+    }
+    if (const qsizetype unread = qsizetype(m_capture->reads.size()); unread > 0) {
+        m_capture->losses.note(CaptureLosses::Kind::quit,
+                               unread == 1 ? QStringLiteral("Copy not read: Lumra quit before its owner handed it over")
+                                           : QStringLiteral("Copies not read: Lumra quit before their owners handed %1 over").arg(unread),
+                               unread);
     }
     // No resumed work begins from here on; what began is put back below.
     m_capture->journalTries->close();
@@ -695,9 +706,7 @@ void ClipboardManager::storeCapturesAtQuit()
             files.files = unlookedFiles(capture.fileUrls);
             storePrepared(capture, files);
         } else if (!capture.row && !capture.journalled) {
-            const QString message = QStringLiteral("Image not captured: Lumra quit before it was converted");
-            qCWarning(lcCapture).noquote() << message;
-            Diagnostics::shared().warn(captureCategoryName, message);
+            m_capture->losses.note(CaptureLosses::Kind::quit, QStringLiteral("Image not captured: Lumra quit before it was converted"));
         }
         // Taken up at this start and not finished, though nothing went wrong: the next start tries it.
         if (capture.resumed) {
