@@ -670,7 +670,7 @@ void ClipboardManager::storeCapturesAtQuit(bool lookOnceMore)
     // Copies being read were made before the quit: their owners get the same short wait as what is
     // still being made of the copies read, all within the quit's bound.
     if (!m_capture->reads.empty())
-        qCInfo(lcCapture).noquote() << "Quitting: waiting for the reads of" << m_capture->reads.size() << "copies";
+        qCInfo(lcCapture).noquote() << "Quitting with copies still being read:" << m_capture->reads.size();
     const QDeadlineTimer wait(quitWait);
     const auto finished = [](const std::map<quint64, PendingCapture>& pending) {
         return std::find_if(pending.begin(), pending.end(), [](const auto& entry) { return entry.second.work.isFinished(); });

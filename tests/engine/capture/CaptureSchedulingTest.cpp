@@ -207,7 +207,7 @@ public:
 private:
     static void handle(QtMsgType type, const QMessageLogContext& context, const QString& text)
     {
-        if (s_reader && text.startsWith(QLatin1String("Quitting:")))
+        if (s_reader && text.startsWith(QLatin1String("Quitting with copies still being read")))
             s_reader->gate.release();
         if (s_previous)
             s_previous(type, context, text);
