@@ -8,6 +8,9 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 
+#include <mutex>
+#include <utility>
+
 Q_LOGGING_CATEGORY(lcOcr, "lumra.ocr")
 
 namespace lumra {
@@ -21,11 +24,37 @@ constexpr qint64 maxTextBytes = qint64(16) * 1024 * 1024;
 
 } // namespace
 
+// The recognition program, looked for on the worker at the first request: finding the language data
+// and the program looks at the disk, which Lumra's start does not wait for.
+struct TesseractTextRecognizer::Program {
+    std::mutex mutex;
+    QString tessdataFolder;
+    bool lookedFor = false;
+    bool shutDown = false;
+    std::unique_ptr<HelperProcess> process; // null without language data or program
+
+    HelperProcess* get()
+    {
+        const std::lock_guard lock(mutex);
+        if (std::exchange(lookedFor, true) || shutDown)
+            return process.get();
+        const QString folder = tessdataFolder.isEmpty() ? findTessdataFolder() : tessdataFolder;
+        if (folder.isEmpty() || !QFileInfo::exists(QDir(folder).filePath(QStringLiteral("eng.traineddata")))) {
+            qCWarning(lcOcr) << "English text recognition data not found; looked in" << folder;
+        } else if (const QString program = image::ImageDecoder::installedProgram(); !program.isEmpty()) {
+            const HelperProcess::Limits limits {ocr::readyMark, maxTextBytes, wallTimePerPicture, image::ImageDecoder::maxResidentBytes};
+            process = std::make_unique<HelperProcess>(program, QStringList {QLatin1String(ocr::programArgument), folder}, limits);
+        }
+        return process.get();
+    }
+};
+
 class TesseractWorker final : public QObject {
     Q_OBJECT
 public:
-    TesseractWorker(HelperProcess* program, std::chrono::milliseconds cpuTime, std::shared_ptr<std::atomic_bool> cancelled)
-        : m_program(program)
+    TesseractWorker(std::shared_ptr<TesseractTextRecognizer::Program> program, std::chrono::milliseconds cpuTime,
+                    std::shared_ptr<std::atomic_bool> cancelled)
+        : m_program(std::move(program))
         , m_cpuTime(cpuTime)
         , m_cancelled(std::move(cancelled))
     {
@@ -33,12 +62,13 @@ public:
 
     void recognizeData(const QByteArray& data, const QUuid& id)
     {
-        if (m_cancelled->load() || !m_program || data.isEmpty()) {
+        HelperProcess* program = m_cancelled->load() || data.isEmpty() ? nullptr : m_program->get();
+        if (!program) {
             emit finished(id, QString());
             return;
         }
         QByteArray answer;
-        switch (m_program->exchange(data, m_cpuTime, &answer)) {
+        switch (program->exchange(data, m_cpuTime, &answer)) {
         case HelperProcess::Outcome::answered:
             emit finished(id, QString::fromUtf8(answer));
             return;
@@ -68,7 +98,7 @@ signals:
     void finished(const QUuid& id, const QString& text);
 
 private:
-    HelperProcess* const m_program;
+    const std::shared_ptr<TesseractTextRecognizer::Program> m_program;
     const std::chrono::milliseconds m_cpuTime;
     std::shared_ptr<std::atomic_bool> m_cancelled;
 };
@@ -76,16 +106,11 @@ private:
 TesseractTextRecognizer::TesseractTextRecognizer(QObject* parent, const QString& tessdataFolder, std::chrono::milliseconds cpuTime)
     : TextRecognizer(parent)
     , m_cancelled(std::make_shared<std::atomic_bool>(false))
+    , m_program(std::make_shared<Program>())
 {
-    const QString folder = tessdataFolder.isEmpty() ? findTessdataFolder() : tessdataFolder;
-    if (folder.isEmpty() || !QFileInfo::exists(QDir(folder).filePath(QStringLiteral("eng.traineddata")))) {
-        qCWarning(lcOcr) << "English text recognition data not found; looked in" << folder;
-    } else if (const QString program = image::ImageDecoder::installedProgram(); !program.isEmpty()) {
-        const HelperProcess::Limits limits {ocr::readyMark, maxTextBytes, wallTimePerPicture, image::ImageDecoder::maxResidentBytes};
-        m_program = std::make_unique<HelperProcess>(program, QStringList {QLatin1String(ocr::programArgument), folder}, limits);
-    }
+    m_program->tessdataFolder = tessdataFolder;
     m_thread.setObjectName(QStringLiteral("lumra-ocr"));
-    m_worker = new TesseractWorker(m_program.get(), cpuTime, m_cancelled);
+    m_worker = new TesseractWorker(m_program, cpuTime, m_cancelled);
     m_worker->moveToThread(&m_thread);
     connect(&m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
     connect(m_worker, &TesseractWorker::finished, this, &TextRecognizer::recognized, Qt::QueuedConnection);
@@ -95,8 +120,12 @@ TesseractTextRecognizer::TesseractTextRecognizer(QObject* parent, const QString&
 TesseractTextRecognizer::~TesseractTextRecognizer()
 {
     m_cancelled->store(true);
-    if (m_program)
-        m_program->shutDown();
+    {
+        const std::lock_guard lock(m_program->mutex);
+        m_program->shutDown = true;
+        if (m_program->process)
+            m_program->process->shutDown();
+    }
     m_thread.quit();
     m_thread.wait();
 }
@@ -121,7 +150,8 @@ void TesseractTextRecognizer::waitForQueuedWork()
 
 pid_t TesseractTextRecognizer::runningProcess() const
 {
-    return m_program ? m_program->currentProcess() : 0;
+    const std::lock_guard lock(m_program->mutex);
+    return m_program->process ? m_program->process->currentProcess() : 0;
 }
 
 QString TesseractTextRecognizer::findTessdataFolder()

@@ -53,11 +53,13 @@ public:
     // holding "eng.traineddata". Empty when there is none.
     static QString findTessdataFolder();
 
+    struct Program;
+
 private:
     QThread m_thread;
     TesseractWorker* m_worker = nullptr;
     std::shared_ptr<std::atomic_bool> m_cancelled;
-    std::unique_ptr<process::HelperProcess> m_program; // null without language data or program
+    std::shared_ptr<Program> m_program;
 };
 
 } // namespace lumra
