@@ -46,8 +46,8 @@ ImageDecoder& ImageDecoder::shared()
     return *decoder;
 }
 
-ImageDecoder::ImageDecoder(QString program, int programs, std::chrono::milliseconds cpuTime)
-    : m_programs(std::make_unique<process::HelperPool>(program, QStringList(),
+ImageDecoder::ImageDecoder(QString program, int programs, std::chrono::milliseconds cpuTime, const QStringList& arguments)
+    : m_programs(std::make_unique<process::HelperPool>(program, arguments,
                                                         HelperProcess::Limits {readyMark, maxAnswerBytes, wallClockCap, maxResidentBytes},
                                                         programs))
     , m_cpuTime(cpuTime)

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <algorithm>
 #include <chrono>
@@ -30,8 +31,9 @@ class ImageDecoder {
 public:
     static ImageDecoder& shared();
 
-    // `cpuTime`: what one picture may cost its program (tests give less).
-    explicit ImageDecoder(QString program, int programs = 2, std::chrono::milliseconds cpuTime = defaultCpuTime);
+    // `cpuTime`: what one picture may cost its program (tests give less); `arguments` are for stand-ins.
+    explicit ImageDecoder(QString program, int programs = 2, std::chrono::milliseconds cpuTime = defaultCpuTime,
+                          const QStringList& arguments = {});
     ~ImageDecoder();
     ImageDecoder(const ImageDecoder&) = delete;
     ImageDecoder& operator=(const ImageDecoder&) = delete;

@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <deque>
+#include <future>
 #include <optional>
 #include <fcntl.h>
 #include <poll.h>
@@ -152,6 +154,50 @@ Io receiveAll(int socket, void* bytes, qint64 size, const Budget& budget)
     }
     return Io::done;
 }
+
+// The kernel kills a program asked to end with its parent when the THREAD that started it ends,
+// not the process: one thread that lives as long as Lumra starts them all, so a program outlives
+// the worker that asked for it and still ends with Lumra.
+class Spawner {
+public:
+    static Spawner& instance()
+    {
+        static Spawner* const spawner = new Spawner; // never destroyed, like its thread
+        return *spawner;
+    }
+
+    int spawn(pid_t* process, const char* path, const posix_spawn_file_actions_t* files,
+              const posix_spawnattr_t* attributes, char* const* arguments)
+    {
+        std::packaged_task<int()> task([=] { return ::posix_spawn(process, path, files, attributes, arguments, environ); });
+        std::future<int> done = task.get_future();
+        {
+            const std::lock_guard lock(m_mutex);
+            m_tasks.push_back(std::move(task));
+        }
+        m_queued.notify_one();
+        return done.get();
+    }
+
+private:
+    Spawner()
+    {
+        std::thread([this] {
+            for (;;) {
+                std::unique_lock lock(m_mutex);
+                m_queued.wait(lock, [this] { return !m_tasks.empty(); });
+                std::packaged_task<int()> task = std::move(m_tasks.front());
+                m_tasks.pop_front();
+                lock.unlock();
+                task();
+            }
+        }).detach();
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_queued;
+    std::deque<std::packaged_task<int()>> m_tasks;
+};
 
 } // namespace
 
@@ -310,7 +356,7 @@ bool HelperProcess::start()
         arguments.push_back(word.data());
     arguments.push_back(nullptr);
     pid_t process = 0;
-    const int failed = ::posix_spawn(&process, words.first().constData(), &files, &attributes, arguments.data(), environ);
+    const int failed = Spawner::instance().spawn(&process, words.first().constData(), &files, &attributes, arguments.data());
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&files);
     ::close(ends[1]);
@@ -350,8 +396,7 @@ void HelperProcess::stop()
     m_current = 0;
 }
 
-// A program that ends between requests (killed, or ended with the thread that started it) is
-// reaped at once instead of waiting as a zombie for the next request.
+// A program that ends between requests (killed, or failed on its own) is reaped at once instead of waiting as a zombie for the next request.
 void HelperProcess::watch(pid_t process)
 {
     if (m_watcher.joinable())
@@ -385,6 +430,8 @@ HelperProcess::Outcome HelperProcess::once(QByteArrayView request, std::chrono::
         refusal = "answered another request";
     else if (io == Io::done && reply.bytes > m_limits.maxAnswerBytes)
         refusal = "answered with too much";
+    else if (io == Io::done && (reply.bytes < -1 || (reply.bytes <= 0 && !m_limits.mayAnswerNothing)))
+        refusal = "answered with nothing";
     answer->clear();
     if (!refusal && io == Io::done && reply.bytes > 0) {
         answer->resize(reply.bytes);

@@ -38,6 +38,9 @@ public:
         // The program is ended when it holds more memory than this, as measured from outside; the
         // address-space cap it sets itself does not hold under a sanitizer. 0: no bound.
         qint64 maxResidentBytes = 0;
+        // Whether an answer of no bytes (or -1) is one; for a program that always answers with
+        // something, it is a broken program.
+        bool mayAnswerNothing = false;
     };
 
     enum class Outcome { answered, lost, pastDeadline, unavailable };

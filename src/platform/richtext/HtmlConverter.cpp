@@ -38,7 +38,9 @@ HtmlConverter& HtmlConverter::shared()
 }
 
 HtmlConverter::HtmlConverter(const QString& program, const QStringList& arguments, int programs)
-    : m_programs(program, arguments, {readyMark, maxAnswerBytes, wallClockCap}, programs)
+    : m_programs(program, arguments,
+                 {.readyMark = readyMark, .maxAnswerBytes = maxAnswerBytes, .wallClockCap = wallClockCap, .mayAnswerNothing = true},
+                 programs)
 {
 }
 
