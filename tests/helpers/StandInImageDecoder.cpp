@@ -3,7 +3,8 @@
 //   answer-empty   answers every request with no bytes
 //   answer-none    answers every request with -1 bytes
 //   hold-svg GATE  holds an SVG, without using the CPU and without reading, until the file GATE
-//                  exists, then refuses it; while it holds one, the file GATE-held-PID exists
+//                  exists, then refuses it; while it holds one, the file GATE-held-PID exists.
+//                  The size of every other picture is added to GATE-served, in the order served
 //   hoard GATE     touches 256 MB, then holds the request until the file GATE exists
 #include "platform/image/ImageDecoder.h"
 #include "platform/process/HelperProcess.h"
@@ -67,6 +68,11 @@ int main(int argc, char** argv)
             std::remove(held.c_str());
             sent = answer(header.id, 4, "Rsvg");
         } else {
+            if (mode == "hold-svg") {
+                FILE* served = std::fopen((gate + "-served").c_str(), "a");
+                std::fprintf(served, "%lld\n", static_cast<long long>(picture.size()));
+                std::fclose(served);
+            }
             if (mode == "hoard") {
                 hoard.assign(size_t(256) << 20, '\0');
                 std::memset(hoard.data(), 1, hoard.size());

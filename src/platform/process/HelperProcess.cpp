@@ -458,21 +458,29 @@ HelperProcess::Outcome HelperProcess::once(QByteArrayView request, std::chrono::
     return Outcome::lost;
 }
 
-HelperPool::HelperPool(const QString& program, const QStringList& arguments, HelperProcess::Limits limits, int programs)
+HelperPool::HelperPool(const QString& program, const QStringList& arguments, HelperProcess::Limits limits, int programs,
+                       int programsForNewSources)
+    : m_anyone(size_t(std::max(1, programs)))
 {
-    for (int i = 0; i < std::max(1, programs); ++i)
+    for (size_t i = 0; i < m_anyone + size_t(std::max(0, programsForNewSources)); ++i)
         m_programs.push_back(std::make_unique<HelperProcess>(program, arguments, limits));
     m_busy.assign(m_programs.size(), false);
+    m_servedSource.resize(m_programs.size());
 }
 
 HelperProcess::Outcome HelperPool::exchange(QByteArrayView request, std::chrono::milliseconds cpuTime, QByteArray* answer,
-                                            const std::function<bool(const QByteArray&)>& accept, bool restartAfter)
+                                            const std::function<bool(const QByteArray&)>& accept, bool restartAfter,
+                                            const Turn& turn)
 {
-    HelperProcess& program = take();
-    const HelperProcess::Outcome outcome = program.exchange(request, cpuTime, answer, accept);
+    HelperProcess* program = take(turn);
+    if (!program) {
+        answer->clear();
+        return HelperProcess::Outcome::dropped;
+    }
+    const HelperProcess::Outcome outcome = program->exchange(request, cpuTime, answer, accept);
     if (restartAfter && outcome == HelperProcess::Outcome::answered)
-        program.restart();
-    giveBack(program);
+        program->restart();
+    giveBack(*program);
     return outcome;
 }
 
@@ -492,14 +500,26 @@ QList<pid_t> HelperPool::runningProcesses()
     return running;
 }
 
-HelperProcess& HelperPool::take()
+int HelperPool::waiting()
+{
+    const std::lock_guard lock(m_mutex);
+    return int(m_waiting.size());
+}
+
+HelperProcess* HelperPool::take(const Turn& turn)
 {
     std::unique_lock lock(m_mutex);
-    const auto free = [&] { return std::find(m_busy.begin(), m_busy.end(), false); };
-    m_free.wait(lock, [&] { return free() != m_busy.end(); });
-    const auto at = free();
-    *at = true;
-    return *m_programs[size_t(at - m_busy.begin())];
+    Waiter self {++m_lastSerial, &turn};
+    m_waiting.push_back(&self);
+    handOut();
+    while (self.program < 0 && !turn.wanted.hasExpired()) {
+        if (turn.wanted.isForever())
+            m_free.wait(lock);
+        else
+            m_free.wait_until(lock, turn.wanted.deadline<std::chrono::steady_clock>());
+    }
+    std::erase(m_waiting, &self);
+    return self.program >= 0 ? m_programs[size_t(self.program)].get() : nullptr;
 }
 
 void HelperPool::giveBack(HelperProcess& program)
@@ -507,11 +527,57 @@ void HelperPool::giveBack(HelperProcess& program)
     {
         const std::lock_guard lock(m_mutex);
         for (size_t i = 0; i < m_programs.size(); ++i) {
-            if (m_programs[i].get() == &program)
+            if (m_programs[i].get() == &program) {
                 m_busy[i] = false;
+                m_servedSource[i].clear();
+            }
         }
+        handOut();
     }
-    m_free.notify_one();
+    m_free.notify_all();
+}
+
+int HelperPool::atWork(const QString& source) const
+{
+    int count = 0;
+    for (size_t i = 0; i < m_programs.size(); ++i)
+        count += m_busy[i] && m_servedSource[i] == source;
+    return count;
+}
+
+void HelperPool::handOut()
+{
+    bool handed = false;
+    for (;;) {
+        // The waiting request whose source has fewest at work, the newest of those, that a free
+        // program may take.
+        Waiter* chosen = nullptr;
+        int chosenAtWork = 0;
+        size_t chosenProgram = 0;
+        for (Waiter* waiter : m_waiting) {
+            if (waiter->program >= 0 || waiter->turn->wanted.hasExpired())
+                continue;
+            const int busy = atWork(waiter->turn->source);
+            if (chosen && (busy > chosenAtWork || (busy == chosenAtWork && waiter->serial < chosen->serial)))
+                continue;
+            for (size_t i = 0; i < m_programs.size(); ++i) {
+                if (!m_busy[i] && (i < m_anyone || busy == 0)) {
+                    chosen = waiter;
+                    chosenAtWork = busy;
+                    chosenProgram = i;
+                    break;
+                }
+            }
+        }
+        if (!chosen)
+            break;
+        chosen->program = int(chosenProgram);
+        m_busy[chosenProgram] = true;
+        m_servedSource[chosenProgram] = chosen->turn->source;
+        handed = true;
+    }
+    if (handed)
+        m_free.notify_all();
 }
 
 } // namespace lumra::process

@@ -65,6 +65,7 @@ QByteArray HtmlConverter::convert(const QString& html, std::chrono::milliseconds
             << QStringLiteral("Formatting not kept: the converter failed on %1 characters of HTML").arg(html.size());
         break;
     case process::HelperProcess::Outcome::unavailable:
+    case process::HelperProcess::Outcome::dropped:
         break;
     }
     return {};
