@@ -480,6 +480,7 @@ struct ClipboardManager::CaptureState {
         // A picture waits for a decoder program of the capture's, which serves each application's
         // copies apart, newest first; its thread only waits, so every copy in a burst has one.
         pictures->setMaxThreadCount(maxPicturesAtOnce);
+        pictures->setExpiryTimeout(30'000); // a burst's threads go once idle; the programs stay
         journal->setMaxThreadCount(1);
     }
     ~CaptureState()
