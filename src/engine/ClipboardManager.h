@@ -426,6 +426,7 @@ public:
     // is costly to make of it (rich text from HTML, an image's PNG, the look-ups of copied files)
     // is made off the main thread and holds no other copy.
     static constexpr int maxReadsAtOnce = 16;
+    static constexpr int maxPicturesAtOnce = 32;
     bool hasPendingCaptures() const;
     // Waits for the reads and what is derived from them, and stores it all (tests, benchmarks).
     void finishPendingCaptures();

@@ -32,6 +32,7 @@
 #include <QtConcurrent>
 
 #include <algorithm>
+#include <limits>
 #include <array>
 #include <map>
 #include <mutex>
@@ -74,7 +75,9 @@ PreparedImage prepareImage(const QByteArray& raw, const std::optional<QString>& 
         prepared.error = header.error();
         return prepared;
     }
-    auto png = image::pngData(raw);
+    // The capture's own decoder programs: no copy waits behind display work, nor behind another
+    // application's pictures.
+    auto png = image::pngData(raw, {}, 0, image::DecodeTurn::capture(sourceAppBundleId.value_or(QString())));
     if (!png) {
         prepared.error = png.error();
         return prepared;
@@ -508,6 +511,10 @@ struct ClipboardManager::CaptureState {
             lane->setMaxThreadCount(2);
             lane->setExpiryTimeout(-1);
         }
+        // A picture waits for a decoder program of the capture's, which serves each application's
+        // copies apart, newest first; its thread only waits, so every copy in a burst has one.
+        pictures->setMaxThreadCount(maxPicturesAtOnce);
+        pictures->setExpiryTimeout(30'000); // a burst's threads go once idle; the programs stay
         journal->setMaxThreadCount(1);
     }
     ~CaptureState()
@@ -768,17 +775,20 @@ void ClipboardManager::derive(PendingCapture capture, PreparedCapture prepared)
     std::shared_ptr<JournalTries> tries;
     if (capture.resumed)
         tries = m_capture->journalTries;
-    capture.work = QtConcurrent::run(lane,
-                                     [prepared = std::move(prepared), bundleId = capture.bundleId,
-                                      htmlToRtf = m_services.htmlToRtf, tries = std::move(tries),
-                                      entry = std::pair(capture.journalStore, capture.journalRow)]() mutable {
-                                         if (tries && !tries->begin(entry.first, entry.second)) {
-                                             PreparedCapture kept;
-                                             kept.notBegun = true;
-                                             return kept;
-                                         }
-                                         return deriveCapture(std::move(prepared), bundleId, htmlToRtf);
-                                     });
+    // Newest first: a burst of copies is served from the copy the user made last.
+    capture.work = QtConcurrent::task([prepared = std::move(prepared), bundleId = capture.bundleId,
+                                       htmlToRtf = m_services.htmlToRtf, tries = std::move(tries),
+                                       entry = std::pair(capture.journalStore, capture.journalRow)]() mutable {
+                       if (tries && !tries->begin(entry.first, entry.second)) {
+                           PreparedCapture kept;
+                           kept.notBegun = true;
+                           return kept;
+                       }
+                       return deriveCapture(std::move(prepared), bundleId, htmlToRtf);
+                   })
+                       .onThreadPool(*lane)
+                       .withPriority(int(std::min<quint64>(serial, std::numeric_limits<int>::max())))
+                       .spawn();
     watchCapture(capture.work, serial, true);
     m_capture->derivations.emplace(serial, std::move(capture));
 }

@@ -38,18 +38,21 @@ bool isAnswer(const QByteArray& answer)
 
 } // namespace
 
-ImageDecoder& ImageDecoder::shared()
+ImageDecoder& ImageDecoder::shared(DecodeTurn::Lane lane)
 {
     // Never destroyed: a worker may still be decoding while the process exits. The programs end with
     // Lumra on their own.
-    static ImageDecoder* const decoder = new ImageDecoder(decoderProgram());
-    return *decoder;
+    static ImageDecoder* const display = new ImageDecoder(decoderProgram());
+    // Two more for an application that copies while another's pictures are being decoded.
+    static ImageDecoder* const capture = new ImageDecoder(decoderProgram(), 2, defaultCpuTime, {}, 2);
+    return lane == DecodeTurn::Lane::capture ? *capture : *display;
 }
 
-ImageDecoder::ImageDecoder(QString program, int programs, std::chrono::milliseconds cpuTime)
-    : m_programs(std::make_unique<process::HelperPool>(program, QStringList(),
+ImageDecoder::ImageDecoder(QString program, int programs, std::chrono::milliseconds cpuTime, const QStringList& arguments,
+                           int programsForNewSources)
+    : m_programs(std::make_unique<process::HelperPool>(program, arguments,
                                                         HelperProcess::Limits {readyMark, maxAnswerBytes, wallClockCap, maxResidentBytes},
-                                                        programs))
+                                                        programs, programsForNewSources))
     , m_cpuTime(cpuTime)
 {
 }
@@ -66,7 +69,12 @@ QList<pid_t> ImageDecoder::runningProcesses()
     return m_programs->runningProcesses();
 }
 
-Result<QByteArray> ImageDecoder::png(const QByteArray& bytes, const DecodeLimits& limits, int maxPixelSize)
+int ImageDecoder::waiting()
+{
+    return m_programs->waiting();
+}
+
+Result<QByteArray> ImageDecoder::png(const QByteArray& bytes, const DecodeLimits& limits, int maxPixelSize, const DecodeTurn& turn)
 {
     const DecodeRequest request = DecodeRequest::of(limits, maxPixelSize);
     QByteArray message(reinterpret_cast<const char*>(&request), sizeof request);
@@ -76,7 +84,8 @@ Result<QByteArray> ImageDecoder::png(const QByteArray& bytes, const DecodeLimits
     const std::optional<QSize> size = imageDimensions(bytes);
     const bool large = !size || qint64(size->width()) * size->height() > restartAbovePixels;
     QByteArray answer;
-    const HelperProcess::Outcome outcome = m_programs->exchange(message, m_cpuTime, &answer, isAnswer, large);
+    const HelperProcess::Outcome outcome
+        = m_programs->exchange(message, m_cpuTime, &answer, isAnswer, large, {turn.source, turn.wanted});
     message.clear();
 
     QString why;
@@ -94,12 +103,15 @@ Result<QByteArray> ImageDecoder::png(const QByteArray& bytes, const DecodeLimits
     case HelperProcess::Outcome::unavailable:
         why = QStringLiteral("Picture not read: the picture decoder could not be started");
         break;
+    case HelperProcess::Outcome::dropped:
+        // Not worth a warning: the picture is asked for again if it is still wanted.
+        return Result<QByteArray>::failure(QStringLiteral("Picture not read: no longer wanted when its turn came"));
     }
     qCWarning(lcImageDecoder).noquote() << why;
     return Result<QByteArray>::failure(why);
 }
 
-Result<QByteArray> pngData(const QByteArray& imageBytes, const DecodeLimits& limits, int maxPixelSize)
+Result<QByteArray> pngData(const QByteArray& imageBytes, const DecodeLimits& limits, int maxPixelSize, const DecodeTurn& turn)
 {
     // Refused here what the header already tells; the rest is the decoder program's.
     const Result<ImageHeader> header = readImageHeader(imageBytes, limits);
@@ -109,12 +121,12 @@ Result<QByteArray> pngData(const QByteArray& imageBytes, const DecodeLimits& lim
         if (Status s = checkSvgReferences(imageBytes); !s)
             return Result<QByteArray>::failure(s.error());
     }
-    return ImageDecoder::shared().png(imageBytes, limits, maxPixelSize);
+    return ImageDecoder::shared(turn.lane).png(imageBytes, limits, maxPixelSize, turn);
 }
 
-Result<QImage> decodeImage(const QByteArray& data, const DecodeLimits& limits, int maxPixelSize)
+Result<QImage> decodeImage(const QByteArray& data, const DecodeLimits& limits, int maxPixelSize, const DecodeTurn& turn)
 {
-    const Result<QByteArray> png = pngData(data, limits, maxPixelSize);
+    const Result<QByteArray> png = pngData(data, limits, maxPixelSize, turn);
     if (!png)
         return Result<QImage>::failure(png.error());
     // The decoder's PNG, at the size asked; it may take more bytes than the picture it came from.

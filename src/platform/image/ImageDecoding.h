@@ -3,12 +3,15 @@
 #include "platform/core/Result.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QIODevice>
 #include <QImage>
 #include <QImageIOHandler>
 #include <QList>
 #include <QSize>
 #include <QString>
+
+#include <chrono>
 
 #include <optional>
 
@@ -53,14 +56,30 @@ Result<ImageHeader> readImageHeader(QIODevice& file, const DecodeLimits& limits 
 // only a process can be stopped at its deadline. These check the header here first, then hand the
 // bytes over.
 //
+// Whose picture it is. A copy being stored goes to the capture's own decoder programs, served per
+// copying application, newest first, so no copy waits behind another application's pictures; the
+// rest (thumbnails, previews, icons, imports) go to others. Display work still waiting for a
+// program when it is no longer wanted is dropped undecoded.
+struct DecodeTurn {
+    enum class Lane { display, capture };
+    Lane lane = Lane::display;
+    QString source; // the application that copied the picture
+    QDeadlineTimer wanted {QDeadlineTimer::Forever};
+
+    static DecodeTurn capture(const QString& source) { return {Lane::capture, source, QDeadlineTimer::Forever}; }
+    static DecodeTurn shownWithin(std::chrono::milliseconds wait) { return {Lane::display, {}, QDeadlineTimer(wait)}; }
+};
+
 // Decodes with the EXIF orientation applied. `maxPixelSize` > 0 decodes downscaled so that
 // neither side exceeds it; an image is never scaled up. Only the decoder program's PNG is decoded
 // here, at the size asked.
-Result<QImage> decodeImage(const QByteArray& data, const DecodeLimits& limits = {}, int maxPixelSize = 0);
+Result<QImage> decodeImage(const QByteArray& data, const DecodeLimits& limits = {}, int maxPixelSize = 0,
+                           const DecodeTurn& turn = {});
 
 // The bytes re-encoded as PNG by the decoder program (orientation applied, downscaled as above),
 // so identical pictures hash alike.
-Result<QByteArray> pngData(const QByteArray& imageBytes, const DecodeLimits& limits = {}, int maxPixelSize = 0);
+Result<QByteArray> pngData(const QByteArray& imageBytes, const DecodeLimits& limits = {}, int maxPixelSize = 0,
+                           const DecodeTurn& turn = {});
 Result<QByteArray> encodePng(const QImage& image);
 
 // The same in this process: for the decoder program itself, and for the PNG it answers with.

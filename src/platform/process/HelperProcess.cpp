@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <deque>
+#include <future>
 #include <optional>
 #include <fcntl.h>
 #include <poll.h>
@@ -152,6 +154,50 @@ Io receiveAll(int socket, void* bytes, qint64 size, const Budget& budget)
     }
     return Io::done;
 }
+
+// The kernel kills a program asked to end with its parent when the THREAD that started it ends,
+// not the process: one thread that lives as long as Lumra starts them all, so a program outlives
+// the worker that asked for it and still ends with Lumra.
+class Spawner {
+public:
+    static Spawner& instance()
+    {
+        static Spawner* const spawner = new Spawner; // never destroyed, like its thread
+        return *spawner;
+    }
+
+    int spawn(pid_t* process, const char* path, const posix_spawn_file_actions_t* files,
+              const posix_spawnattr_t* attributes, char* const* arguments)
+    {
+        std::packaged_task<int()> task([=] { return ::posix_spawn(process, path, files, attributes, arguments, environ); });
+        std::future<int> done = task.get_future();
+        {
+            const std::lock_guard lock(m_mutex);
+            m_tasks.push_back(std::move(task));
+        }
+        m_queued.notify_one();
+        return done.get();
+    }
+
+private:
+    Spawner()
+    {
+        std::thread([this] {
+            for (;;) {
+                std::unique_lock lock(m_mutex);
+                m_queued.wait(lock, [this] { return !m_tasks.empty(); });
+                std::packaged_task<int()> task = std::move(m_tasks.front());
+                m_tasks.pop_front();
+                lock.unlock();
+                task();
+            }
+        }).detach();
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_queued;
+    std::deque<std::packaged_task<int()>> m_tasks;
+};
 
 } // namespace
 
@@ -319,7 +365,7 @@ bool HelperProcess::start()
         arguments.push_back(word.data());
     arguments.push_back(nullptr);
     pid_t process = 0;
-    const int failed = ::posix_spawn(&process, words.first().constData(), &files, &attributes, arguments.data(), environ);
+    const int failed = Spawner::instance().spawn(&process, words.first().constData(), &files, &attributes, arguments.data());
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&files);
     ::close(ends[1]);
@@ -363,8 +409,7 @@ void HelperProcess::stop()
     m_current = 0;
 }
 
-// A program that ends between requests (killed, or ended with the thread that started it) is
-// reaped at once instead of waiting as a zombie for the next request.
+// A program that ends between requests (killed, or failed on its own) is reaped at once instead of waiting as a zombie for the next request.
 void HelperProcess::watch(pid_t process)
 {
     if (m_watcher.joinable())
@@ -398,6 +443,8 @@ HelperProcess::Outcome HelperProcess::once(QByteArrayView request, std::chrono::
         refusal = "answered another request";
     else if (io == Io::done && reply.bytes > m_limits.maxAnswerBytes)
         refusal = "answered with too much";
+    else if (io == Io::done && (reply.bytes < -1 || (reply.bytes <= 0 && !m_limits.mayAnswerNothing)))
+        refusal = "answered with nothing";
     answer->clear();
     if (!refusal && io == Io::done && reply.bytes > 0) {
         answer->resize(reply.bytes);
@@ -424,21 +471,29 @@ HelperProcess::Outcome HelperProcess::once(QByteArrayView request, std::chrono::
     return Outcome::lost;
 }
 
-HelperPool::HelperPool(const QString& program, const QStringList& arguments, HelperProcess::Limits limits, int programs)
+HelperPool::HelperPool(const QString& program, const QStringList& arguments, HelperProcess::Limits limits, int programs,
+                       int programsForNewSources)
+    : m_anyone(size_t(std::max(1, programs)))
 {
-    for (int i = 0; i < std::max(1, programs); ++i)
+    for (size_t i = 0; i < m_anyone + size_t(std::max(0, programsForNewSources)); ++i)
         m_programs.push_back(std::make_unique<HelperProcess>(program, arguments, limits));
     m_busy.assign(m_programs.size(), false);
+    m_servedSource.resize(m_programs.size());
 }
 
 HelperProcess::Outcome HelperPool::exchange(QByteArrayView request, std::chrono::milliseconds cpuTime, QByteArray* answer,
-                                            const std::function<bool(const QByteArray&)>& accept, bool restartAfter)
+                                            const std::function<bool(const QByteArray&)>& accept, bool restartAfter,
+                                            const Turn& turn)
 {
-    HelperProcess& program = take();
-    const HelperProcess::Outcome outcome = program.exchange(request, cpuTime, answer, accept);
+    HelperProcess* program = take(turn);
+    if (!program) {
+        answer->clear();
+        return HelperProcess::Outcome::dropped;
+    }
+    const HelperProcess::Outcome outcome = program->exchange(request, cpuTime, answer, accept);
     if (restartAfter && outcome == HelperProcess::Outcome::answered)
-        program.restart();
-    giveBack(program);
+        program->restart();
+    giveBack(*program);
     return outcome;
 }
 
@@ -458,14 +513,26 @@ QList<pid_t> HelperPool::runningProcesses()
     return running;
 }
 
-HelperProcess& HelperPool::take()
+int HelperPool::waiting()
+{
+    const std::lock_guard lock(m_mutex);
+    return int(m_waiting.size());
+}
+
+HelperProcess* HelperPool::take(const Turn& turn)
 {
     std::unique_lock lock(m_mutex);
-    const auto free = [&] { return std::find(m_busy.begin(), m_busy.end(), false); };
-    m_free.wait(lock, [&] { return free() != m_busy.end(); });
-    const auto at = free();
-    *at = true;
-    return *m_programs[size_t(at - m_busy.begin())];
+    Waiter self {++m_lastSerial, &turn};
+    m_waiting.push_back(&self);
+    handOut();
+    while (self.program < 0 && !turn.wanted.hasExpired()) {
+        if (turn.wanted.isForever())
+            m_free.wait(lock);
+        else
+            m_free.wait_until(lock, turn.wanted.deadline<std::chrono::steady_clock>());
+    }
+    std::erase(m_waiting, &self);
+    return self.program >= 0 ? m_programs[size_t(self.program)].get() : nullptr;
 }
 
 void HelperPool::giveBack(HelperProcess& program)
@@ -473,11 +540,57 @@ void HelperPool::giveBack(HelperProcess& program)
     {
         const std::lock_guard lock(m_mutex);
         for (size_t i = 0; i < m_programs.size(); ++i) {
-            if (m_programs[i].get() == &program)
+            if (m_programs[i].get() == &program) {
                 m_busy[i] = false;
+                m_servedSource[i].clear();
+            }
         }
+        handOut();
     }
-    m_free.notify_one();
+    m_free.notify_all();
+}
+
+int HelperPool::atWork(const QString& source) const
+{
+    int count = 0;
+    for (size_t i = 0; i < m_programs.size(); ++i)
+        count += m_busy[i] && m_servedSource[i] == source;
+    return count;
+}
+
+void HelperPool::handOut()
+{
+    bool handed = false;
+    for (;;) {
+        // The waiting request whose source has fewest at work, the newest of those, that a free
+        // program may take.
+        Waiter* chosen = nullptr;
+        int chosenAtWork = 0;
+        size_t chosenProgram = 0;
+        for (Waiter* waiter : m_waiting) {
+            if (waiter->program >= 0 || waiter->turn->wanted.hasExpired())
+                continue;
+            const int busy = atWork(waiter->turn->source);
+            if (chosen && (busy > chosenAtWork || (busy == chosenAtWork && waiter->serial < chosen->serial)))
+                continue;
+            for (size_t i = 0; i < m_programs.size(); ++i) {
+                if (!m_busy[i] && (i < m_anyone || busy == 0)) {
+                    chosen = waiter;
+                    chosenAtWork = busy;
+                    chosenProgram = i;
+                    break;
+                }
+            }
+        }
+        if (!chosen)
+            break;
+        chosen->program = int(chosenProgram);
+        m_busy[chosenProgram] = true;
+        m_servedSource[chosenProgram] = chosen->turn->source;
+        handed = true;
+    }
+    if (handed)
+        m_free.notify_all();
 }
 
 } // namespace lumra::process

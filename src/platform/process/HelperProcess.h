@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QString>
 #include <QStringList>
 
@@ -38,9 +39,13 @@ public:
         // The program is ended when it holds more memory than this, as measured from outside; the
         // address-space cap it sets itself does not hold under a sanitizer. 0: no bound.
         qint64 maxResidentBytes = 0;
+        // Whether an answer of no bytes (or -1) is one; for a program that always answers with
+        // something, it is a broken program.
+        bool mayAnswerNothing = false;
     };
 
-    enum class Outcome { answered, lost, pastDeadline, unavailable };
+    // dropped: no longer wanted when its turn came (HelperPool), never sent.
+    enum class Outcome { answered, lost, pastDeadline, unavailable, dropped };
 
     // `program` is run with Lumra's process id and `arguments`; tests run stand-ins.
     HelperProcess(QString program, QStringList arguments, Limits limits);
@@ -100,26 +105,54 @@ private:
     std::thread m_watcher; // reaps a program that ends between requests
 };
 
+// Who a request to a HelperPool is for, and until when it is wanted.
+struct RequestTurn {
+    QString source;
+    // A request still waiting for a program then is dropped unsent.
+    QDeadlineTimer wanted {QDeadlineTimer::Forever};
+};
+
 // A few programs alike, so that one slow request does not hold up the next: a request takes a
-// program no other request is using, waiting for one to be free.
+// program no other request is using, waiting for one to be free. Waiting requests are served by
+// source, fewest at work first, newest first within that: one source's many slow requests never hold
+// up another's, and a burst is served from its latest. Beyond the programs any request may take,
+// a few more are kept for a source that has none at work.
 class HelperPool {
 public:
-    HelperPool(const QString& program, const QStringList& arguments, HelperProcess::Limits limits, int programs);
+    using Turn = RequestTurn;
+
+    HelperPool(const QString& program, const QStringList& arguments, HelperProcess::Limits limits, int programs,
+               int programsForNewSources = 0);
 
     // As HelperProcess::exchange; `restartAfter` ends the program once it has answered (a request
     // that left it holding much memory).
     HelperProcess::Outcome exchange(QByteArrayView request, std::chrono::milliseconds cpuTime, QByteArray* answer,
-                                    const std::function<bool(const QByteArray&)>& accept = {}, bool restartAfter = false);
+                                    const std::function<bool(const QByteArray&)>& accept = {}, bool restartAfter = false,
+                                    const Turn& turn = {});
 
     // The programs' processes that run now.
     QList<pid_t> runningProcesses();
+    // Requests waiting for a program (tests).
+    int waiting();
 
 private:
-    HelperProcess& take();
+    struct Waiter {
+        quint64 serial = 0;
+        const Turn* turn = nullptr;
+        int program = -1;
+    };
+
+    HelperProcess* take(const Turn& turn);
     void giveBack(HelperProcess& program);
+    void handOut(); // with m_mutex held
+    int atWork(const QString& source) const;
 
     std::vector<std::unique_ptr<HelperProcess>> m_programs;
     std::vector<bool> m_busy;
+    std::vector<QString> m_servedSource;
+    const size_t m_anyone; // programs any request may take; the rest are for a source with none at work
+    std::vector<Waiter*> m_waiting;
+    quint64 m_lastSerial = 0;
     std::mutex m_mutex;
     std::condition_variable m_free;
 };

@@ -11,6 +11,7 @@
 #include <QTest>
 #include <QThread>
 
+#include <algorithm>
 #include <atomic>
 
 using namespace lumra;
@@ -154,6 +155,35 @@ TEST_F(CaptureSchedulingTest, PagesSlowToConvertAreStoredAtOnceAndGetTheirRichTe
         EXPECT_EQ(row(item)->bytes(store::ItemAttr::rtfData).has_value(), item.textContent != "plain text after the pages")
             << item.textContent->toStdString();
     }
+}
+
+// Each kind has its own lane of a few threads: pages slow to convert hold neither a picture nor
+// the next page's rich text.
+TEST_F(CaptureSchedulingTest, APageSlowToConvertHoldsNeitherAPictureNorTheNextPage)
+{
+    QSemaphore conversions;
+    std::atomic<int> asked = 0;
+    startGated([&](const QString& html) {
+        ++asked;
+        if (html.contains(QLatin1String("slow")))
+            conversions.tryAcquire(1, 60000);
+        return QByteArray("{\\rtf1 made}");
+    });
+    copyNow({textRep("slow page"), rep(PasteboardMime::html, "<b>slow</b>")});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return asked == 1; }, userWaitMs));
+    copyNow({textRep("next page"), rep(PasteboardMime::html, "<b>next</b>")});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return asked == 2; }, userWaitMs)) << "the next page waited for the slow one";
+
+    copyNow({textRep("another slow page"), rep(PasteboardMime::html, "<b>slow again</b>")});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return asked == 3; }, userWaitMs));
+    copyNow({rep(PasteboardMime::png, solidPng(Qt::red))});
+    const auto pictureStored = [&] {
+        const QList<ClipboardItem> items = untrashed();
+        return std::any_of(items.begin(), items.end(),
+                           [](const ClipboardItem& item) { return item.contentType == ClipboardContentType::image; });
+    };
+    EXPECT_TRUE(QTest::qWaitFor(pictureStored, userWaitMs)) << "the picture waited for the pages' rich text";
+    conversions.release(2);
 }
 
 // At quit, a read already answered is stored, and rich text still being made is waited for a

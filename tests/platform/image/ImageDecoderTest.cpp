@@ -130,3 +130,17 @@ TEST(ImageDecoderCost, APictureAtThePixelCapCostsLumraOnlyItsPng)
     if (largest)
         EXPECT_LT(*largest, size_t(100) * 1024 * 1024);
 }
+
+TEST(ImageDecoderProgram, CopiesAreDecodedByProgramsApartFromDisplayWork)
+{
+    // So that no thumbnail waits behind a burst of copied pictures, nor a copy behind thumbnails.
+    const QByteArray png = encode(markedImage(8, 8), "png");
+    ASSERT_TRUE(pngData(png, {}, 0, DecodeTurn::capture(QStringLiteral("drawing.desktop"))).ok());
+    ASSERT_TRUE(decodeImage(png, {}, 0, DecodeTurn::shownWithin(std::chrono::seconds(30))).ok());
+    const QList<pid_t> capture = ImageDecoder::shared(DecodeTurn::Lane::capture).runningProcesses();
+    const QList<pid_t> display = ImageDecoder::shared(DecodeTurn::Lane::display).runningProcesses();
+    ASSERT_FALSE(capture.isEmpty());
+    ASSERT_FALSE(display.isEmpty());
+    for (const pid_t process : capture)
+        EXPECT_FALSE(display.contains(process));
+}
