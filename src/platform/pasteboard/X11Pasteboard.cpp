@@ -126,11 +126,6 @@ QString ownerWentAway() { return QStringLiteral("The clipboard owner went away b
 QString ownerCopiedAgain() { return QStringLiteral("Its owner copied again while it was read"); }
 QString replacedWhileRead() { return QStringLiteral("A later copy needed its channel while it was read"); }
 
-// A program that copies twice in a row (a password manager marking a text it has just offered)
-// takes the clipboard again within milliseconds: a read counts only once this is past, measured
-// from when Lumra saw the copy, with no second taking by that program.
-constexpr std::chrono::milliseconds copiedAgainWithin {50};
-
 } // namespace
 
 // Reads other programs' offers on an X connection of its own, so the capture never touches the
@@ -703,7 +698,7 @@ public:
         , m_ours(pasteboard.isOwnedByUs())
         , m_piece(pasteboard.m_readTimeout)
         , m_reserved(!m_ours)
-        , m_settled(copiedAgainWithin)
+        , m_settled(OfferLimits::copiedAgainWithin)
     {
         if (m_ours) {
             m_servedTypes = pasteboard.m_servedTypes;
@@ -830,7 +825,7 @@ private:
     bool m_ours;
     std::chrono::milliseconds m_piece;
     bool m_reserved; // a channel was prepared for this read and not yet taken
-    QDeadlineTimer m_settled; // see copiedAgainWithin
+    QDeadlineTimer m_settled; // see OfferLimits::copiedAgainWithin: no second taking by that program
     bool m_asked = false;
     bool m_unresponsive = false;
     QString m_moved; // why the read stopped, when the clipboard's owner moved under it

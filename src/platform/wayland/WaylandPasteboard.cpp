@@ -10,6 +10,7 @@
 #include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
+#include <QWaitCondition>
 
 #include <wayland-client.h>
 
@@ -144,6 +145,11 @@ struct WaylandPasteboard::Shared {
     qint64 changeCount = 1;
     std::shared_ptr<Offer> selection; // the newest copy only: older ones are let go unread
     QStringList selectionTypes;
+    QDeadlineTimer selectionSettled; // see OfferLimits::copiedAgainWithin
+    // The newest change another program marked concealed. Wayland does not say which program
+    // copied: any copy marked so that follows within the settle window may be the same secret.
+    qint64 concealedChange = 0;
+    QWaitCondition selectionSeen;
     bool ownedByUs = false;
     int writesQueued = 0; // handed to the connection's thread, not yet sent: owned from the start
     ServedTypes served;
@@ -526,6 +532,7 @@ void WaylandPasteboard::Session::selected(wl_proxy* offer)
 
     QStringList types = offer ? m_introduced.take(offer).types : QStringList();
     const bool ours = m_expectOwnSelection && m_source;
+    const bool concealed = describeTypes(types).concealed;
     m_expectOwnSelection = false;
     std::shared_ptr<Offer> replaced;
     bool announce = false;
@@ -542,7 +549,11 @@ void WaylandPasteboard::Session::selected(wl_proxy* offer)
             ++m_shared->changeCount;
             announce = !m_shared->changeAnnounced;
             m_shared->changeAnnounced = true;
+            if (concealed)
+                m_shared->concealedChange = m_shared->changeCount;
         }
+        m_shared->selectionSettled = QDeadlineTimer(OfferLimits::copiedAgainWithin);
+        m_shared->selectionSeen.wakeAll();
     }
     // However many copies come while the main thread is busy, it hears of them once.
     if (announce)
@@ -757,16 +768,18 @@ bool WaylandPasteboard::isOwnedByUs() const
 class WaylandPasteboard::Reader final : public OfferReader {
 public:
     // Takes the current change; `shared` is locked by the caller.
-    Reader(const Shared& shared, std::chrono::milliseconds piece)
-        : m_offer(shared.selection)
-        , m_types(shared.selectionTypes)
-        , m_unresponsiveAt(shared.unresponsiveAt)
-        , m_change(shared.changeCount)
-        , m_ours(shared.ownedByUs)
+    Reader(std::shared_ptr<Shared> shared, std::chrono::milliseconds piece)
+        : m_shared(std::move(shared))
+        , m_offer(m_shared->selection)
+        , m_types(m_shared->selectionTypes)
+        , m_unresponsiveAt(m_shared->unresponsiveAt)
+        , m_change(m_shared->changeCount)
+        , m_ours(m_shared->ownedByUs)
+        , m_settled(m_shared->selectionSettled)
         , m_piece(piece)
     {
         if (m_ours)
-            m_served = shared.served;
+            m_served = m_shared->served;
     }
 
     qint64 changeCount() const override { return m_change; }
@@ -803,8 +816,21 @@ public:
     }
 
     // An offer's bytes come only from the program that made it: once another copy replaced it,
-    // reads of it end empty, never with the new owner's bytes.
-    bool readFromItsOwner() override { return true; }
+    // reads of it end empty, never with the new owner's bytes. But a copy marked concealed that
+    // follows within the settle window may be its program marking what it just offered.
+    bool readFromItsOwner() override
+    {
+        if (m_ours)
+            return true;
+        QMutexLocker lock(&m_shared->mutex);
+        while (m_shared->concealedChange <= m_change && !m_settled.hasExpired())
+            m_shared->selectionSeen.wait(&m_shared->mutex, m_settled);
+        return m_shared->concealedChange <= m_change;
+    }
+    QString whyNotFromItsOwner() const override
+    {
+        return QStringLiteral("A copy marked concealed followed it at once: it may hold the same secret");
+    }
 
 private:
     // Why a read of this offer would get nothing: asked after another copy replaced it, its owner
@@ -887,11 +913,13 @@ private:
         return result;
     }
 
+    std::shared_ptr<Shared> m_shared;
     std::shared_ptr<Offer> m_offer;
     QStringList m_types;
     std::shared_ptr<std::atomic<qint64>> m_unresponsiveAt;
     qint64 m_change;
     bool m_ours;
+    QDeadlineTimer m_settled;
     std::chrono::milliseconds m_piece;
     ServedTypes m_served;
 };
@@ -899,7 +927,7 @@ private:
 std::shared_ptr<OfferReader> WaylandPasteboard::offerReader()
 {
     QMutexLocker lock(&m_shared->mutex);
-    return std::make_shared<Reader>(*m_shared, m_readTimeout);
+    return std::make_shared<Reader>(m_shared, m_readTimeout);
 }
 
 Result<QStringList> WaylandPasteboard::types() { return offerReader()->types(QDeadlineTimer(m_readTimeout)); }
