@@ -555,6 +555,45 @@ TEST_F(ClipboardWaylandTest, AWriteToAStoppedCompositorLandsWhenItResumesAndIsNe
     EXPECT_TRUE(failed.isEmpty()) << failed.value(0).value(0).toString().toStdString();
 }
 
+// The paste key waits for the compositor to have made Lumra's write the clipboard: while it cannot
+// answer, the window in front would get what the clipboard held before (a password, say).
+TEST_F(ClipboardWaylandTest, APasteWaitsUntilTheCompositorHasTakenTheWrite)
+{
+    manager.reset();
+    manager = start([this](ClipboardManagerServices& services) {
+        services.pasteboard = wayland.get();
+        services.keyInjector = &injector;
+    });
+    ClipboardItem chosen;
+    chosen.textContent = QStringLiteral("chosen while the compositor is busy");
+    chosen = test::insertItem(*manager, chosen);
+    QSignalSpy held(wayland.get(), &Pasteboard::writeHeld);
+    QSignalSpy failed(wayland.get(), &Pasteboard::writeFailed);
+    {
+        test::StoppedCompositor busy;
+        ASSERT_TRUE(busy.stopped());
+        ASSERT_TRUE(manager->pasteItem(chosen, true, false, std::chrono::milliseconds(80)));
+        clock.advance(std::chrono::milliseconds(100));
+        bool handled = false;
+        QMetaObject::invokeMethod(manager.get(), [&] { handled = true; }, Qt::QueuedConnection);
+        ASSERT_TRUE(test::processEventsUntil([&] { return handled; }, 20000));
+        EXPECT_EQ(injector.pasteCount(), 0) << "the key went before the write held";
+        EXPECT_FALSE(manager->clipboardItems().first().lastPastedDate);
+    }
+    ASSERT_TRUE(test::processEventsUntil([&] { return injector.pasteCount() == 1; }, 20000));
+    ASSERT_EQ(held.count(), 1);
+    EXPECT_TRUE(failed.isEmpty()) << failed.value(0).value(0).toString().toStdString();
+    EXPECT_EQ(test::wlPaste({"--no-newline"}), chosen.textContent->toUtf8());
+    EXPECT_TRUE(manager->clipboardItems().first().lastPastedDate);
+
+    // Another program's copy ends the hold.
+    const qint64 written = held.first().first().toLongLong();
+    EXPECT_TRUE(wayland->holds(written));
+    ASSERT_TRUE(test::wlCopy("taken over"));
+    ASSERT_TRUE(test::processEventsUntil([&] { return !wayland->isOwnedByUs(); }, 10000));
+    EXPECT_FALSE(wayland->holds(written));
+}
+
 // Choosing an item right after the clipboard connection broke writes it: the connection is
 // restored for the write, not left to the next pause of the retries.
 TEST_F(ClipboardWaylandTest, AWriteRightAfterTheConnectionBrokeIsMade)

@@ -151,6 +151,7 @@ struct WaylandPasteboard::Shared {
     qint64 concealedChange = 0;
     QWaitCondition selectionSeen;
     bool ownedByUs = false;
+    qint64 heldChange = 0; // the newest write of Lumra's that the compositor made the selection
     int writesQueued = 0; // handed to the connection's thread, not yet sent: owned from the start
     ServedTypes served;
     bool changeAnnounced = false; // a notice to the main thread is on its way
@@ -163,6 +164,7 @@ struct WaylandPasteboard::Shared {
 // One write, handed from the main thread to the connection's, which sends it as it comes.
 struct WriteJob {
     ServedTypes served;
+    qint64 changeCount = 0;
 };
 
 // The data-control connection and everything on it, on the pasteboard's own thread.
@@ -210,6 +212,7 @@ private:
         Session* session;
         wl_proxy* callback;
         wl_proxy* source;
+        qint64 changeCount;
     };
     friend struct Listeners;
 
@@ -649,7 +652,7 @@ void WaylandPasteboard::Session::write(const std::shared_ptr<WriteJob>& job)
     // Once the compositor has handled the request, the source is either the selection or was
     // cancelled by a copy another program made right after.
     auto* callback = reinterpret_cast<wl_proxy*>(wl_display_sync(m_connection->display()));
-    m_pendingWrites.push_back(std::make_unique<PendingWrite>(PendingWrite {this, callback, source}));
+    m_pendingWrites.push_back(std::make_unique<PendingWrite>(PendingWrite {this, callback, source, job->changeCount}));
     wl_callback_add_listener(reinterpret_cast<wl_callback*>(callback), &Listeners::written, m_pendingWrites.back().get());
     m_connection->flush();
 }
@@ -657,11 +660,23 @@ void WaylandPasteboard::Session::write(const std::shared_ptr<WriteJob>& job)
 void WaylandPasteboard::Session::written(PendingWrite* pending)
 {
     wl_proxy_destroy(pending->callback);
-    // Answers come in order: any other write still pending is a later one of Lumra's own, which
+    // Answers come in order: the compositor handled the request, so a source it did not cancel
+    // is the selection now. Any other write still pending is a later one of Lumra's own, which
     // cancelled this one's source.
-    const bool held = m_source == pending->source || m_pendingWrites.size() > 1;
+    const bool current = m_source == pending->source;
+    const bool superseded = !current && m_pendingWrites.size() > 1;
+    const qint64 changeCount = pending->changeCount;
     std::erase_if(m_pendingWrites, [pending](const auto& p) { return p.get() == pending; });
-    if (held)
+    if (current) {
+        {
+            QMutexLocker lock(&m_shared->mutex);
+            m_shared->heldChange = changeCount;
+        }
+        QMetaObject::invokeMethod(m_owner, [owner = m_owner, changeCount] { emit owner->writeHeld(changeCount); },
+                                  Qt::QueuedConnection);
+        return;
+    }
+    if (superseded)
         return;
     m_expectOwnSelection = false;
     reportWriteFailed(QStringLiteral("Another program took the clipboard just as Lumra wrote to it: what is pasted is theirs"));
@@ -755,6 +770,12 @@ qint64 WaylandPasteboard::changeCount() const
 {
     QMutexLocker lock(&m_shared->mutex);
     return m_shared->changeCount;
+}
+
+bool WaylandPasteboard::holds(qint64 changeCount) const
+{
+    QMutexLocker lock(&m_shared->mutex);
+    return m_shared->ownedByUs && m_shared->heldChange == changeCount && m_shared->changeCount == changeCount;
 }
 
 bool WaylandPasteboard::isOwnedByUs() const
@@ -950,6 +971,7 @@ Result<qint64> WaylandPasteboard::write(const QList<PasteboardRepresentation>& r
         changeCount = ++m_shared->changeCount;
         ++m_shared->writesQueued;
     }
+    job->changeCount = changeCount;
     // Nothing is waited for here: a write that does not hold is told by writeFailed().
     Session* session = m_session;
     QMetaObject::invokeMethod(session, [session, job] { session->write(job); }, Qt::QueuedConnection);
