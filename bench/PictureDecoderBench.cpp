@@ -11,9 +11,7 @@
 
 #include <QBuffer>
 #include <QImage>
-#include <QImageWriter>
 #include <QPainter>
-#include <QRandomGenerator>
 
 using namespace lumra;
 
@@ -28,25 +26,9 @@ QByteArray screenshot()
     return out.data();
 }
 
-// Smooth light with grain, as a camera gives it.
 QByteArray photo()
 {
-    const QSize size = bench::shortMode() ? QSize(1000, 750) : QSize(4000, 3000);
-    QImage picture(size, QImage::Format_RGB32);
-    QRandomGenerator grain(3);
-    for (int y = 0; y < size.height(); ++y) {
-        auto* line = reinterpret_cast<QRgb*>(picture.scanLine(y));
-        for (int x = 0; x < size.width(); ++x) {
-            const int n = int(grain.bounded(24));
-            line[x] = qRgb((x * 200 / size.width() + n) & 255, (y * 180 / size.height() + n) & 255, (90 + n) & 255);
-        }
-    }
-    QBuffer out;
-    out.open(QIODevice::WriteOnly);
-    QImageWriter writer(&out, "jpeg");
-    writer.setQuality(90);
-    writer.write(picture);
-    return out.data();
+    return bench::photoJpeg(bench::shortMode() ? QSize(1000, 750) : QSize(4000, 3000));
 }
 
 // The peak resident memory is set back to the present, so VmHWM after is this run's peak.

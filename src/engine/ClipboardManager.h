@@ -429,8 +429,9 @@ public:
     bool hasPendingCaptures() const;
     // Waits for the reads and what is derived from them, and stores it all (tests, benchmarks).
     void finishPendingCaptures();
-    // Lumra quits: what has been read is stored, with what is made of it by a short wait.
-    void storeCapturesAtQuit();
+    // Lumra quits: a change not yet looked at is read too (`lookOnceMore`); reads in flight and what
+    // is made of them are waited for a short while and stored, and a copy still not read is said lost.
+    void storeCapturesAtQuit(bool lookOnceMore = true);
 
     // Stops capture until resume(), or for `minutes`; zero or fewer minutes resumes at once.
     void pause(std::optional<int> minutes = std::nullopt);

@@ -1,14 +1,20 @@
 // lumra-image-decoder: turns pictures from outside Lumra into PNG. Lumra runs it as a process of its
 // own (see platform/image/ImageDecoder.h) because Qt's picture plug-ins run code that cannot be
 // interrupted, read what a picture names and spend what a picture asks: here that costs one killed
-// process at its deadline, never Lumra's time or memory.
+// process at its deadline, never Lumra's time or memory. Started with --recognize-text it recognises
+// text in pictures instead (TextRecognition.h).
+#include "TextRecognition.h"
+
 #include "platform/image/ImageDecoder.h"
 #include "platform/image/ImageDecoding.h"
+#include "platform/ocr/TextRecognitionProgram.h"
 #include "platform/process/HelperProcess.h"
 
 #include <QBuffer>
 #include <QGuiApplication>
 #include <QImageReader>
+
+#include <tesseract/baseapi.h>
 
 #include <cerrno>
 #include <cstddef>
@@ -87,16 +93,25 @@ bool confine()
 
 int main(int argc, char** argv)
 {
-    if (!HelperProcess::beginProgram(argc, argv, "lumra-image-dec", addressSpaceLimit))
+    const bool recognizing = lumra::ocr::isTextRecognition(argc, argv);
+    if (recognizing)
+        lumra::ocr::runWithOneThread(argv);
+    if (!HelperProcess::beginProgram(argc, argv, recognizing ? "lumra-text-rec" : "lumra-image-dec", addressSpaceLimit))
         return 2;
     // Fonts (text in an SVG) need a GUI application; no display is needed.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication application(argc, argv);
     warmUp();
+    const std::unique_ptr<tesseract::TessBaseAPI> engine = lumra::ocr::loadEngine(argc, argv);
+    if (recognizing && !engine)
+        return 4;
     if (!confine())
         return 3;
-    if (!HelperProcess::writeAll(reinterpret_cast<const char*>(&ImageDecoder::readyMark), sizeof ImageDecoder::readyMark))
+    const quint64 ready = recognizing ? lumra::ocr::readyMark : ImageDecoder::readyMark;
+    if (!HelperProcess::writeAll(reinterpret_cast<const char*>(&ready), sizeof ready))
         ::_exit(0);
+    if (engine)
+        lumra::ocr::serveTextRecognition(*engine);
     for (;;) {
         HelperProcess::Header header;
         ImageDecoder::DecodeRequest request;

@@ -766,6 +766,32 @@ TEST_F(AppDelegateTest, APasteThatFailsIsToldInANotification)
     endOnBus();
 }
 
+// The tests' bus never starts what the machine has installed (dunst, mako and the like answer a
+// notification the tests mean to go unanswered).
+TEST_F(AppDelegateTest, ATestBusStartsNoServiceTheMachineHasInstalled)
+{
+    if (!test::PrivateBus::available())
+        GTEST_SKIP() << "dbus-daemon is not installed";
+    // The user's data folder is one a session bus looks in for services.
+    const QString services = dataDir.dataHome() + "/dbus-1/services";
+    ASSERT_TRUE(QDir().mkpath(services));
+    QFile service(services + "/org.freedesktop.Notifications.service");
+    ASSERT_TRUE(service.open(QIODevice::WriteOnly));
+    service.write("[D-BUS Service]\nName=org.freedesktop.Notifications\nExec=/bin/true\n");
+    service.close();
+    test::PrivateBus bus;
+    ASSERT_TRUE(bus.start());
+
+    {
+        QDBusConnection connection = QDBusConnection::connectToBus(bus.address(), "lumra-services-test");
+        const QDBusMessage reply = connection.call(QDBusMessage::createMethodCall(
+            "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "ListActivatableNames"));
+        ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << qPrintable(reply.errorMessage());
+        EXPECT_FALSE(reply.arguments().value(0).toStringList().contains("org.freedesktop.Notifications"));
+    }
+    QDBusConnection::disconnectFromBus("lumra-services-test");
+}
+
 // With no notification server, nothing is sent to that missing server by another road (the
 // tray's messages go there too) and no window takes the keyboard: the log says it, once.
 TEST_F(AppDelegateTest, OnWaylandWithNoNotificationServerTheLogSaysTheReminderWasNotShown)

@@ -192,7 +192,7 @@ bool HelperProcess::beginProgram(int argc, char** argv, const char* name, qint64
 {
     // Ends with Lumra, however Lumra ends; a Lumra gone before this line is told by the parent id.
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (argc != 2 || QByteArray(argv[1]).toLongLong() != qint64(::getppid()))
+    if (argc < 2 || QByteArray(argv[1]).toLongLong() != qint64(::getppid()))
         return false;
     ::prctl(PR_SET_NAME, name);
     const rlimit noCore {0, 0};
@@ -240,10 +240,12 @@ HelperProcess::Outcome HelperProcess::exchange(QByteArrayView request, std::chro
     std::unique_lock turn(m_turn, std::defer_lock);
     if (!turn.try_lock_for(m_limits.wallClockCap))
         return Outcome::pastDeadline;
+    if (m_shutDown)
+        return Outcome::unavailable;
     // The program kept from the last request may have failed since: a new one takes the request,
     // also when the old one is found gone only now.
     Outcome outcome = Outcome::lost;
-    for (int attempt = 0; attempt < 2 && outcome == Outcome::lost; ++attempt) {
+    for (int attempt = 0; attempt < 2 && outcome == Outcome::lost && !m_shutDown; ++attempt) {
         const bool reused = runningProcessLocked() > 0;
         if (!reused && !start())
             return Outcome::unavailable;
@@ -254,6 +256,13 @@ HelperProcess::Outcome HelperProcess::exchange(QByteArrayView request, std::chro
             break;
     }
     return outcome;
+}
+
+void HelperProcess::shutDown()
+{
+    m_shutDown = true;
+    if (const pid_t process = m_current.load(); process > 0)
+        ::kill(-process, SIGKILL);
 }
 
 void HelperProcess::restart()
@@ -324,6 +333,10 @@ bool HelperProcess::start()
     m_current = process;
     m_socket = ends[0];
     watch(process);
+    if (m_shutDown) { // shutDown() may have looked before the program was known
+        stop();
+        return false;
+    }
     // Its start-up (Qt and its fonts, seconds under a sanitizer or on a busy machine) is no
     // request's: a request waits until the program says it is ready.
     quint64 mark = 0;

@@ -57,6 +57,9 @@ public:
 
     // Ends the program (after a request that left it holding much memory); the next request starts a new one.
     void restart();
+    // Ends the program at once, in the middle of a request too (which is then lost), and starts no
+    // other: for an owner going away that must not wait for the request. Any thread.
+    void shutDown();
 
     // The program's process, 0 when none runs.
     pid_t runningProcess();
@@ -70,8 +73,8 @@ public:
     static QString findProgram(const char* name, const QString& builtAt, const char* whatIsLost);
 
     // For the program itself, first thing: it ends with Lumra however Lumra ends (`argv[1]` names
-    // Lumra's process), takes `name` (so a watcher tells one that ends with Lumra from one still
-    // loading), leaves no core and caps its address space.
+    // Lumra's process; the program's own arguments follow), takes `name` (so a watcher tells one that
+    // ends with Lumra from one still loading), leaves no core and caps its address space.
     static bool beginProgram(int argc, char** argv, const char* name, qint64 addressSpaceLimit);
     // For the program itself: reads and writes on its standard input and output.
     static bool readAll(char* data, qint64 size);
@@ -91,6 +94,7 @@ private:
     std::timed_mutex m_turn;
     pid_t m_process = 0;
     std::atomic<pid_t> m_current {0};
+    std::atomic_bool m_shutDown {false};
     int m_socket = -1;
     quint64 m_lastRequest = 0;
     std::thread m_watcher; // reaps a program that ends between requests

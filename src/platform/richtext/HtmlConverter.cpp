@@ -37,8 +37,9 @@ HtmlConverter& HtmlConverter::shared()
     return *converter;
 }
 
-HtmlConverter::HtmlConverter(const QString& program, const QStringList& arguments, int programs)
-    : m_programs(program, arguments, {readyMark, maxAnswerBytes, wallClockCap}, programs)
+HtmlConverter::HtmlConverter(const QString& program, const QStringList& arguments, int programs,
+                             std::chrono::milliseconds wallClock)
+    : m_programs(program, arguments, {readyMark, maxAnswerBytes, wallClock}, programs)
 {
 }
 

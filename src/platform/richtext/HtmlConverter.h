@@ -21,8 +21,10 @@ public:
     // up the rich text of every copy after it.
     static HtmlConverter& shared();
 
-    // `program` is run with Lumra's process id and `arguments`; tests run stand-ins.
-    explicit HtmlConverter(const QString& program, const QStringList& arguments = {}, int programs = 1);
+    // `program` is run with Lumra's process id and `arguments`; tests run stand-ins, and give a test
+    // whose bound is not the time a wall clock a loaded machine cannot reach.
+    explicit HtmlConverter(const QString& program, const QStringList& arguments = {}, int programs = 1,
+                           std::chrono::milliseconds wallClock = wallClockCap);
 
     // The RTF, empty when the program is missing, failed, answered out of turn or with something
     // that is not RTF within bounds, or was ended for the time it took. Only the program's own CPU

@@ -190,6 +190,53 @@ TEST_F(CaptureSchedulingTest, AtQuitAnAnsweredReadIsStoredAndRichTextMadeMeanwhi
     }
 }
 
+// Lets a held owner answer the moment the engine says it is quitting, and not before.
+class AnswerAtQuit {
+public:
+    explicit AnswerAtQuit(GatedReader& reader)
+    {
+        s_reader = &reader;
+        s_previous = qInstallMessageHandler(handle);
+    }
+    ~AnswerAtQuit()
+    {
+        qInstallMessageHandler(s_previous);
+        s_reader = nullptr;
+    }
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& text)
+    {
+        if (s_reader && text.startsWith(QLatin1String("Quitting with copies still being read")))
+            s_reader->gate.release();
+        if (s_previous)
+            s_previous(type, context, text);
+    }
+    static inline GatedReader* s_reader = nullptr;
+    static inline QtMessageHandler s_previous = nullptr;
+};
+
+// Copies made just before the quit: one whose owner hands it over as the quit begins, one Lumra had
+// not looked at yet, one whose owner never answers. Each is stored or said lost; none goes in silence.
+TEST_F(CaptureSchedulingTest, AtQuitEveryCopyStillBeingReadIsStoredOrSaidLost)
+{
+    DiagnosticsCapture log;
+    startGated();
+    copyHeld("handed over as Lumra quits");
+    copyHeld("never handed over");
+    clock.advance(1s);
+    gated.inner.setText("not looked at yet");
+    const qint64 lostBefore = Diagnostics::shared().lostCopies();
+    {
+        AnswerAtQuit answer(*gated.held.first());
+        manager->storeCapturesAtQuit();
+    }
+    const qint64 lost = Diagnostics::shared().lostCopies() - lostBefore;
+    EXPECT_EQ(int(stored("handed over as Lumra quits")) + int(stored("not looked at yet")) + lost, 3) << log.text().toStdString();
+    EXPECT_FALSE(stored("never handed over"));
+    EXPECT_TRUE(log.text().contains("Lumra quit before")) << log.text().toStdString();
+}
+
 // Rich text made for a copy arrives after the row has moved on: a later copy's own rich text,
 // and a row in the bin, are left as they are.
 class LateRichTextTest : public CaptureSchedulingTest {

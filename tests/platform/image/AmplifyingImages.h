@@ -153,4 +153,13 @@ inline QByteArray svgOfRects(qsizetype rects, int side = 100)
     return svg + "</svg>";
 }
 
+// 35 bytes of GIF: one 1×1 frame on an 8000×8000 screen, which a decoder gives at full size.
+inline QByteArray gifWithLargeScreen()
+{
+    QByteArray gif("GIF89a", 6);
+    gif += QByteArray("\x40\x1f\x40\x1f\x80\x00\x00", 7) + QByteArray(6, '\0');
+    gif += QByteArray("\x2c\0\0\0\0\x01\0\x01\0\0\x02\x02\x44\x01\0\x3b", 16);
+    return gif;
+}
+
 } // namespace lumra::test

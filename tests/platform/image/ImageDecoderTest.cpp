@@ -119,9 +119,7 @@ TEST(ImageDecoderCost, APictureAtThePixelCapCostsLumraOnlyItsPng)
 {
     // A few bytes of GIF with an 8000×8000 screen: the decoder spends a quarter gigabyte, Lumra the
     // PNG it gets back.
-    QByteArray gif("GIF89a", 6);
-    gif += QByteArray("\x40\x1f\x40\x1f\x80\x00\x00", 7) + QByteArray(6, '\0');
-    gif += QByteArray("\x2c\0\0\0\0\x01\0\x01\0\0\x02\x02\x44\x01\0\x3b", 16);
+    const QByteArray gif = gifWithLargeScreen();
     QByteArray png;
     const auto largest = largestAllocationDuring([&] {
         const Result<QByteArray> decoded = pngData(gif);
