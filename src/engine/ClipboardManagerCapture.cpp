@@ -586,6 +586,7 @@ void ClipboardManager::startMonitoring()
     m_pollTimer = m_clock.start(std::chrono::milliseconds(500), true, [this] { checkClipboard(); });
     connect(pasteboard, &Pasteboard::changed, this, &ClipboardManager::checkClipboard);
     connect(pasteboard, &Pasteboard::writeFailed, this, &ClipboardManager::tellWriteFailed);
+    connect(pasteboard, &Pasteboard::writeHeld, this, &ClipboardManager::sendPendingPaste);
 }
 
 void ClipboardManager::checkClipboard()

@@ -30,6 +30,10 @@ inline constexpr qint64 maxHtmlBytes = qint64(8) * 1024 * 1024;
 inline constexpr qint64 maxFileListBytes = qint64(16) * 1024 * 1024;
 inline constexpr qint64 maxRtfBytes = qint64(64) * 1024 * 1024;
 inline constexpr qint64 maxImageBytes = qint64(256) * 1024 * 1024;
+// A program that copies twice in a row (a password manager marking a text it has just offered)
+// takes the clipboard again within milliseconds: a read counts only once this is past, measured
+// from when Lumra saw the copy.
+inline constexpr std::chrono::milliseconds copiedAgainWithin {50};
 } // namespace OfferLimits
 
 // The answer to one read of an offered type.

@@ -131,13 +131,6 @@ QString untoldCopiedAgain()
 }
 QString replacedWhileRead() { return QStringLiteral("A later copy needed its channel while it was read"); }
 
-// A program that copies twice in a row (a password manager marking a text it has just offered)
-// takes the clipboard again within milliseconds: a read counts only once this is past, measured
-// from when Lumra saw the copy, with no second taking by that program. The program is its process,
-// whatever connection or window it copies from: the server gives a gone client's number to the
-// next one, so two programs copying one after the other can share it.
-constexpr std::chrono::milliseconds copiedAgainWithin {50};
-
 } // namespace
 
 // Reads other programs' offers on an X connection of its own, so the capture never touches the
@@ -744,7 +737,7 @@ public:
         , m_ours(pasteboard.isOwnedByUs())
         , m_piece(pasteboard.m_readTimeout)
         , m_reserved(!m_ours)
-        , m_settled(copiedAgainWithin)
+        , m_settled(OfferLimits::copiedAgainWithin)
     {
         if (m_ours) {
             m_servedTypes = pasteboard.m_servedTypes;
@@ -878,7 +871,10 @@ private:
     bool m_ours;
     std::chrono::milliseconds m_piece;
     bool m_reserved; // a channel was prepared for this read and not yet taken
-    QDeadlineTimer m_settled; // see copiedAgainWithin
+    // See OfferLimits::copiedAgainWithin: no second taking by that program. The program is its
+    // process, whatever connection or window it copies from: the server gives a gone client's
+    // number to the next one, so two programs copying one after the other can share it.
+    QDeadlineTimer m_settled;
     bool m_asked = false;
     bool m_unresponsive = false;
     bool m_typesRefused = false;
