@@ -29,7 +29,7 @@ const std::vector<long>& fatalCalls()
     static const std::vector<long> calls {
         __NR_ptrace, __NR_process_vm_readv, __NR_process_vm_writev, __NR_kcmp, __NR_pidfd_open, __NR_pidfd_getfd,
         __NR_pidfd_send_signal, __NR_rt_sigqueueinfo, __NR_rt_tgsigqueueinfo, __NR_execve, __NR_execveat,
-        __NR_socket, __NR_socketpair, __NR_connect, __NR_bind, __NR_listen, __NR_accept4,
+        __NR_socket, __NR_socketpair, __NR_connect, __NR_bind, __NR_listen, __NR_accept, __NR_accept4,
         __NR_unlinkat, __NR_renameat2, __NR_truncate, __NR_ftruncate, __NR_fallocate, __NR_fchmod, __NR_fchmodat,
         __NR_fchown, __NR_fchownat, __NR_linkat, __NR_symlinkat, __NR_mkdirat, __NR_mknodat, __NR_utimensat,
         __NR_setxattr, __NR_lsetxattr, __NR_fsetxattr, __NR_removexattr, __NR_lremovexattr, __NR_fremovexattr,
@@ -37,8 +37,11 @@ const std::vector<long>& fatalCalls()
         __NR_pivot_root, __NR_chroot, __NR_bpf, __NR_perf_event_open, __NR_userfaultfd, __NR_io_uring_setup,
         __NR_io_uring_enter, __NR_io_uring_register, __NR_keyctl, __NR_add_key, __NR_request_key,
         __NR_process_madvise, __NR_personality,
+#ifdef __NR_renameat
+        __NR_renameat,
+#endif
 #ifdef __NR_fork
-        __NR_fork, __NR_vfork, __NR_accept, __NR_unlink, __NR_rmdir, __NR_rename, __NR_renameat, __NR_chmod,
+        __NR_fork, __NR_vfork, __NR_unlink, __NR_rmdir, __NR_rename, __NR_chmod,
         __NR_chown, __NR_lchown, __NR_link, __NR_symlink, __NR_mkdir, __NR_mknod, __NR_creat, __NR_utime,
         __NR_utimes, __NR_futimesat,
 #endif
