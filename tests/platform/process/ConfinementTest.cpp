@@ -134,21 +134,21 @@ void expectConfined(const char* program)
         const ProbeRun run = runProbe(program, probe.name, QFile::encodeName(path));
         ASSERT_TRUE(run.ready) << "the program did not start";
         if (probe.refusal == 0) {
-            EXPECT_EQ(run.report, QByteArray()) << "the program went on after trying";
+            EXPECT_EQ(run.report.toStdString(), "") << "the program went on after trying";
             EXPECT_TRUE(WIFSIGNALED(run.status) && WTERMSIG(run.status) == SIGSYS) << "status " << run.status;
         } else {
-            EXPECT_EQ(run.report, "probe:" + QByteArray::number(probe.refusal) + '\n');
+            EXPECT_EQ(run.report.toStdString(), "probe:" + std::to_string(probe.refusal) + '\n');
         }
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << "the user's file is gone";
-        EXPECT_EQ(file.readAll(), "the user's");
+        EXPECT_EQ(file.readAll().toStdString(), "the user's");
         struct stat status {};
         ASSERT_EQ(::fstat(file.handle(), &status), 0);
         EXPECT_EQ(status.st_mode & 0777, 0600u);
     }
     // Threads are still the program's own to start (text recognition runs in one).
     const ProbeRun thread = runProbe(program, "thread", {});
-    EXPECT_EQ(thread.report, "probe:0\n");
+    EXPECT_EQ(thread.report.toStdString(), "probe:0\n");
     EXPECT_TRUE(WIFEXITED(thread.status)) << "status " << thread.status;
 }
 
