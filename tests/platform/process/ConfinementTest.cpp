@@ -2,6 +2,8 @@
 // probe preloaded into the real programs (helpers/ConfinementProbe.c) tries, once the program is
 // confined, what such code would, and Lumra's own memory is closed to the user's other programs.
 #include "platform/image/ImageDecoding.h"
+#include "platform/ocr/TesseractTextRecognizer.h"
+#include "platform/ocr/TextRecognitionProgram.h"
 #include "platform/process/Confinement.h"
 #include "platform/richtext/HtmlConverter.h"
 
@@ -59,7 +61,7 @@ QByteArray receive(int socket, qsizetype size)
 }
 
 // The real program, started as Lumra starts it, with the probe loaded and told to try `probe`.
-ProbeRun runProbe(const char* program, const QByteArray& probe, const QByteArray& path)
+ProbeRun runProbe(const char* program, const QList<QByteArray>& modeArguments, const QByteArray& probe, const QByteArray& path)
 {
     std::vector<QByteArray> environment;
     for (char** entry = environ; *entry; ++entry) {
@@ -85,10 +87,13 @@ ProbeRun runProbe(const char* program, const QByteArray& probe, const QByteArray
     posix_spawn_file_actions_init(&files);
     posix_spawn_file_actions_adddup2(&files, ends[1], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&files, ends[1], STDOUT_FILENO);
-    QByteArray parent = QByteArray::number(qint64(::getpid()));
-    char* arguments[] = {const_cast<char*>(program), parent.data(), nullptr};
+    QList<QByteArray> words = QList<QByteArray> {program, QByteArray::number(qint64(::getpid()))} + modeArguments;
+    std::vector<char*> arguments;
+    for (QByteArray& word : words)
+        arguments.push_back(word.data());
+    arguments.push_back(nullptr);
     pid_t process = 0;
-    const int failed = ::posix_spawn(&process, program, &files, nullptr, arguments, environmentPointers.data());
+    const int failed = ::posix_spawn(&process, program, &files, nullptr, arguments.data(), environmentPointers.data());
     posix_spawn_file_actions_destroy(&files);
     ::close(ends[1]);
     if (failed == 0) {
@@ -118,7 +123,7 @@ const Probe hostileProbes[] {
     {"open", EACCES},
 };
 
-void expectConfined(const char* program)
+void expectConfined(const char* program, const QList<QByteArray>& modeArguments = {})
 {
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
@@ -131,7 +136,7 @@ void expectConfined(const char* program)
             file.write("the user's");
             ASSERT_EQ(::fchmod(file.handle(), 0600), 0);
         }
-        const ProbeRun run = runProbe(program, probe.name, QFile::encodeName(path));
+        const ProbeRun run = runProbe(program, modeArguments, probe.name, QFile::encodeName(path));
         ASSERT_TRUE(run.ready) << "the program did not start";
         if (probe.refusal == 0) {
             EXPECT_EQ(run.report.toStdString(), "") << "the program went on after trying";
@@ -147,7 +152,7 @@ void expectConfined(const char* program)
         EXPECT_EQ(status.st_mode & 0777, 0600u);
     }
     // Threads are still the program's own to start (text recognition runs in one).
-    const ProbeRun thread = runProbe(program, "thread", {});
+    const ProbeRun thread = runProbe(program, modeArguments, "thread", {});
     EXPECT_EQ(thread.report.toStdString(), "probe:0\n");
     EXPECT_TRUE(WIFEXITED(thread.status)) << "status " << thread.status;
 }
@@ -162,6 +167,14 @@ TEST(SideProgramConfinement, CodeRunInTheImageDecoderReachesNothingBeyondIt)
 TEST(SideProgramConfinement, CodeRunInTheHtmlConverterReachesNothingBeyondIt)
 {
     expectConfined(LUMRA_HTML_CONVERTER_PROGRAM);
+}
+
+TEST(SideProgramConfinement, CodeRunInTextRecognitionReachesNothingBeyondIt)
+{
+    const QString tessdata = lumra::TesseractTextRecognizer::findTessdataFolder();
+    if (tessdata.isEmpty())
+        GTEST_SKIP() << "tesseract-ocr-eng is not installed";
+    expectConfined(LUMRA_IMAGE_DECODER_PROGRAM, {lumra::ocr::programArgument, QFile::encodeName(tessdata)});
 }
 
 // The confinement leaves the programs what their work takes: every kind of picture, large ones,
