@@ -8,6 +8,7 @@
 #include "platform/image/ImageDecoder.h"
 #include "platform/image/ImageDecoding.h"
 #include "platform/ocr/TextRecognitionProgram.h"
+#include "platform/process/Confinement.h"
 #include "platform/process/HelperProcess.h"
 
 #include <QBuffer>
@@ -16,15 +17,7 @@
 
 #include <tesseract/baseapi.h>
 
-#include <cerrno>
-#include <cstddef>
-#include <linux/audit.h>
-#include <linux/filter.h>
-#include <linux/seccomp.h>
-#include <sys/prctl.h>
-#include <sys/syscall.h>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
@@ -48,47 +41,6 @@ void warmUp()
     (void)lumra::image::decodeImageHere(text);
 }
 
-// From here on no file can be opened by name, no program run and no socket connected: a picture
-// that names /dev/ptmx, a FIFO or a file finds nothing there.
-bool confine()
-{
-#if defined(__x86_64__)
-    constexpr __u32 architecture = AUDIT_ARCH_X86_64;
-#elif defined(__aarch64__)
-    constexpr __u32 architecture = AUDIT_ARCH_AARCH64;
-#else
-    return false;
-#endif
-#ifndef __NR_openat2
-#define __NR_openat2 437
-#endif
-    const std::vector<__u32> refused {
-#ifdef __NR_open
-        __NR_open,
-#endif
-#ifdef __NR_creat
-        __NR_creat,
-#endif
-        __NR_openat, __NR_openat2, __NR_open_by_handle_at, __NR_execve, __NR_execveat, __NR_connect,
-    };
-    const auto count = __u8(refused.size());
-    std::vector<sock_filter> filter {
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, architecture, 1, 0),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS),
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-        // The x32 numbers of the same calls.
-        BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, 0x40000000, __u8(count + 1), 0),
-    };
-    for (__u8 i = 0; i < count; ++i)
-        filter.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, refused[i], __u8(count - i), 0));
-    filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
-    filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (EACCES & SECCOMP_RET_DATA)));
-    const sock_fprog program {static_cast<unsigned short>(filter.size()), filter.data()};
-    return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0
-        && ::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &program) == 0;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -105,7 +57,9 @@ int main(int argc, char** argv)
     const std::unique_ptr<tesseract::TessBaseAPI> engine = lumra::ocr::loadEngine(argc, argv);
     if (recognizing && !engine)
         return 4;
-    if (!confine())
+    // From here on the program reads, decodes or recognises, and answers, and can do nothing else
+    // (see Confinement.h).
+    if (!lumra::process::confine())
         return 3;
     const quint64 ready = recognizing ? lumra::ocr::readyMark : ImageDecoder::readyMark;
     if (!HelperProcess::writeAll(reinterpret_cast<const char*>(&ready), sizeof ready))

@@ -1,5 +1,7 @@
 #include "platform/process/HelperProcess.h"
 
+#include "platform/core/Sanitizer.h"
+
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -24,14 +26,6 @@
 #include <unistd.h>
 
 extern char** environ;
-
-#if defined(__SANITIZE_ADDRESS__)
-#define LUMRA_ADDRESS_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define LUMRA_ADDRESS_SANITIZER 1
-#endif
-#endif
 
 Q_LOGGING_CATEGORY(lcHelperProcess, "lumra.process")
 
