@@ -16,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QImage>
 #include <QPainter>
+#include <QRandomGenerator>
 
 #include <chrono>
 #include <thread>
