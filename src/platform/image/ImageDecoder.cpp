@@ -106,7 +106,7 @@ Result<QByteArray> pngData(const QByteArray& imageBytes, const DecodeLimits& lim
     if (!header)
         return Result<QByteArray>::failure(header.error());
     if (header->format == "svg") {
-        if (Status s = checkSvgReferences(imageBytes); !s)
+        if (Status s = checkSvgReferences(imageBytes, limits); !s)
             return Result<QByteArray>::failure(s.error());
     }
     return ImageDecoder::shared().png(imageBytes, limits, maxPixelSize);

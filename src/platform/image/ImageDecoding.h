@@ -68,8 +68,9 @@ Result<QImage> decodeImageHere(const QByteArray& data, const DecodeLimits& limit
 Result<QByteArray> pngDataHere(const QByteArray& imageBytes, const DecodeLimits& limits = {}, int maxPixelSize = 0);
 
 // An SVG that names anything outside itself (an href that is no fragment, a url() or @import, an
-// external entity) is refused: rendering would open it.
-Status checkSvgReferences(const QByteArray& svg);
+// external entity) is refused: rendering would open it. A gzipped one is read inflated, within the
+// SVG bound.
+Status checkSvgReferences(const QByteArray& svg, const DecodeLimits& limits = {});
 
 // A picture's MIME type and file-name suffix, from its header; none when it is in no format Lumra
 // reads.
