@@ -12,6 +12,10 @@
 
 #include <optional>
 
+namespace lumra {
+class RegularFile;
+}
+
 namespace lumra::image {
 
 // Bounds for image bytes that come from another application. The pixel cap is checked
@@ -61,6 +65,11 @@ Result<QImage> decodeImage(const QByteArray& data, const DecodeLimits& limits = 
 // The bytes re-encoded as PNG by the decoder program (orientation applied, downscaled as above),
 // so identical pictures hash alike.
 Result<QByteArray> pngData(const QByteArray& imageBytes, const DecodeLimits& limits = {}, int maxPixelSize = 0);
+
+// The same for a picture file the user copied or previews: the decoder program reads it from the
+// open file, so Lumra reads no more of it than its header, whatever its size.
+Result<QImage> decodeImage(const RegularFile& file, const DecodeLimits& limits = {}, int maxPixelSize = 0);
+Result<QByteArray> pngData(const RegularFile& file, const DecodeLimits& limits = {}, int maxPixelSize = 0);
 Result<QByteArray> encodePng(const QImage& image);
 
 // The same in this process: for the decoder program itself, and for the PNG it answers with.

@@ -3,7 +3,11 @@
 #include "platform/image/ImageDecoder.h"
 #include "platform/image/ImageDecoding.h"
 
+#include "platform/files/FileChecks.h"
+
 #include "AmplifyingImages.h"
+#include "BytesRead.h"
+#include "FifoWatchdog.h"
 #include "ImageFixtures.h"
 #include "LargestAllocation.h"
 
@@ -13,6 +17,7 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 using namespace lumra;
@@ -42,6 +47,13 @@ QByteArray iconClaiming(quint16 count, const QByteArray& png, qsizetype entriesW
         icon += entry;
     }
     return icon + png;
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_EQ(file.write(bytes), bytes.size());
 }
 
 } // namespace
@@ -146,4 +158,54 @@ TEST(ImageDecoderCost, APictureAtThePixelCapCostsLumraOnlyItsPng)
     EXPECT_EQ(imageDimensions(png), QSize(8000, 8000));
     if (largest)
         EXPECT_LT(*largest, size_t(100) * 1024 * 1024);
+}
+
+TEST(ImageDecoderFiles, APictureFileIsReadByTheDecoderFromItsDescriptorNotByLumra)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    // A small picture at the start of 250 MB that take no room on disk.
+    const QString path = folder.filePath(QStringLiteral("large.png"));
+    writeFile(path, encode(markedImage(64, 48), "png"));
+    ASSERT_TRUE(QFile::resize(path, 250ll * 1024 * 1024));
+
+    Result<QImage> decoded = Result<QImage>::failure({});
+    const qint64 read = bytesReadDuring([&] {
+        const std::optional<RegularFile> file = RegularFile::open(path);
+        ASSERT_TRUE(file);
+        decoded = decodeImage(*file);
+    });
+    ASSERT_TRUE(decoded.ok()) << decoded.error().toStdString();
+    EXPECT_EQ(decoded->size(), QSize(64, 48));
+    EXPECT_LT(read, 4 * 1024 * 1024) << "Lumra reads the header, the decoder the file";
+
+    // Its bounds hold in the decoder as they did here.
+    DecodeLimits small;
+    small.maxBytes = 1024 * 1024;
+    EXPECT_FALSE(decodeImage(*RegularFile::open(path), small).ok());
+    const QString svg = folder.filePath(QStringLiteral("naming.svg"));
+    // Past what Lumra reads of it: the decoder's check refuses it.
+    writeFile(svg, svgWith("<image width='100' height='100' xlink:href='/dev/ptmx'/>") + QByteArray(300 * 1024, ' '));
+    const Result<QImage> refused = decodeImage(*RegularFile::open(svg));
+    ASSERT_FALSE(refused.ok());
+    EXPECT_TRUE(refused.error().contains(QStringLiteral("outside itself"))) << refused.error().toStdString();
+}
+
+TEST(ImageDecoderFiles, OnlyARegularFileIsOpenedNeverALinkOrAFifo)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString picture = folder.filePath(QStringLiteral("picture.png"));
+    writeFile(picture, encode(markedImage(8, 8), "png"));
+    const QString link = folder.filePath(QStringLiteral("link.png"));
+    ASSERT_TRUE(QFile::link(picture, link));
+    const std::optional<RegularFile> opened = RegularFile::open(picture);
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(::fcntl(opened->descriptor(), F_GETFL) & O_ACCMODE, O_RDONLY) << "the decoder cannot write through it";
+    EXPECT_FALSE(RegularFile::open(link)) << "a link is not followed";
+
+    FifoWatchdog fifo(folder.filePath(QStringLiteral("fifo.png")));
+    ASSERT_TRUE(fifo.made());
+    EXPECT_FALSE(RegularFile::open(folder.filePath(QStringLiteral("fifo.png"))));
+    EXPECT_FALSE(fifo.tripped()) << "open() waited for a writer";
 }
