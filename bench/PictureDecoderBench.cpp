@@ -54,16 +54,19 @@ void capture(benchmark::State& state, bool decoderProgram)
     benchmark::DoNotOptimize(image::pngDataHere(bytes));
     benchmark::DoNotOptimize(image::pngData(bytes));
     double rise = 0;
+    qsizetype stored = 0;
     for (auto _ : state) {
         const double before = bench::residentMegabytes();
         resetPeak();
         if (image::readImageHeader(bytes)) {
             const Result<QByteArray> png = decoderProgram ? image::pngData(bytes) : image::pngDataHere(bytes);
             benchmark::DoNotOptimize(image::imageFileName(png.value()));
+            stored = png->size();
         }
         rise = std::max(rise, bench::residentMegabytes("VmHWM") - before);
     }
     state.counters["peak MB above start"] = rise;
+    state.counters["stored MB"] = double(stored) / (1024 * 1024);
     state.SetLabel(state.range(0) == 0 ? "1920x1080 screenshot PNG" : "4000x3000 photo JPEG");
 }
 

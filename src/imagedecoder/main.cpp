@@ -17,6 +17,9 @@
 
 #include <tesseract/baseapi.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -39,6 +42,30 @@ void warmUp()
     const QByteArray text = "<svg xmlns='http://www.w3.org/2000/svg' width='16' height='16'>"
                             "<text x='0' y='12' font-size='12'>Ag</text></svg>";
     (void)lumra::image::decodeImageHere(text);
+}
+
+// A picture file Lumra sent the descriptor of, from its start, no further than `maxBytes`.
+bool fileContents(int descriptor, qint64 maxBytes, QByteArray* bytes)
+{
+    maxBytes = std::clamp<qint64>(maxBytes, 0, lumra::image::DecodeLimits().maxBytes);
+    struct stat st {};
+    if (::fstat(descriptor, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > maxBytes)
+        return false;
+    // One byte past the bound tells a file that grew past it since.
+    bytes->resize(qsizetype(st.st_size) + 1);
+    qsizetype got = 0;
+    while (got < bytes->size()) {
+        const ssize_t n = ::pread(descriptor, bytes->data() + got, size_t(bytes->size() - got), off_t(got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        got += n;
+    }
+    bytes->truncate(got);
+    return got <= maxBytes;
 }
 
 } // namespace
@@ -69,15 +96,31 @@ int main(int argc, char** argv)
     for (;;) {
         HelperProcess::Header header;
         ImageDecoder::DecodeRequest request;
+        int descriptor = -1;
         // Leaving by _exit: a leak check at exit would want to open files it may not.
-        if (!HelperProcess::readAll(reinterpret_cast<char*>(&header), sizeof header)
+        if (!HelperProcess::readAll(reinterpret_cast<char*>(&header), sizeof header, &descriptor)
             || header.bytes < qint64(sizeof request) || header.bytes > lumra::image::DecodeLimits().maxBytes + qint64(sizeof request)
             || !HelperProcess::readAll(reinterpret_cast<char*>(&request), sizeof request))
             ::_exit(0);
-        QByteArray bytes(header.bytes - qint64(sizeof request), Qt::Uninitialized);
-        if (!HelperProcess::readAll(bytes.data(), bytes.size()))
-            ::_exit(0);
-        const lumra::Result<QByteArray> png = lumra::image::pngDataHere(bytes, request.limits(), request.maxPixelSize);
+        QByteArray bytes;
+        std::optional<QString> refused;
+        if (request.fromDescriptor) {
+            if (header.bytes != qint64(sizeof request))
+                ::_exit(0);
+            if (descriptor < 0)
+                refused = QStringLiteral("The picture's file did not arrive.");
+            else if (!fileContents(descriptor, request.maxBytes, &bytes))
+                refused = QStringLiteral("Image file could not be read, or is too large (the limit is %1 MB).")
+                              .arg(request.maxBytes / (1024 * 1024));
+        } else {
+            bytes.resize(header.bytes - qint64(sizeof request));
+            if (!HelperProcess::readAll(bytes.data(), bytes.size()))
+                ::_exit(0);
+        }
+        if (descriptor >= 0)
+            ::close(descriptor);
+        const lumra::Result<QByteArray> png = refused ? lumra::Result<QByteArray>::failure(*refused)
+                                                      : lumra::image::pngDataHere(bytes, request.limits(), request.maxPixelSize);
         bytes.clear();
         const QByteArray answer = png ? QByteArray(1, 'P') + *png : QByteArray(1, 'R') + png.error().toUtf8();
         const HelperProcess::Header reply {header.id, answer.size()};

@@ -11,7 +11,12 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <sys/types.h>
+
+namespace lumra {
+class RegularFile;
+}
 
 namespace lumra::process {
 class HelperPool;
@@ -26,8 +31,9 @@ namespace lumra::image {
 // its own and display work a few others (see DecodeTurn), so one slow picture does not hold up the
 // next.
 //
-// A request is a DecodeRequest and the picture's bytes; an answer 'P' and the PNG, or 'R' and the
-// reason it was refused, in UTF-8.
+// A request is a DecodeRequest and the picture's bytes, or the request alone with a descriptor of
+// the picture's file sent along; an answer 'P' and the PNG, or 'R' and the reason it was refused,
+// in UTF-8.
 class ImageDecoder {
 public:
     static ImageDecoder& shared(DecodeTurn::Lane lane = DecodeTurn::Lane::display);
@@ -43,6 +49,10 @@ public:
 
     // The picture as PNG, downscaled so that neither side exceeds `maxPixelSize` (> 0), or why not.
     Result<QByteArray> png(const QByteArray& bytes, const DecodeLimits& limits, int maxPixelSize, const DecodeTurn& turn = {});
+    // The same for a file, which the program reads itself. `size`: the picture's, when its header
+    // was read.
+    Result<QByteArray> png(const RegularFile& file, const DecodeLimits& limits, int maxPixelSize, std::optional<QSize> size,
+                           const DecodeTurn& turn = {});
 
     // The lumra-image-decoder program beside Lumra, empty when it is not installed.
     static QString installedProgram();
@@ -73,11 +83,13 @@ public:
         qint64 maxJpegBlockScans = 0;
         qint32 maxJpegScans = 0;
         qint32 maxPixelSize = 0;
+        qint32 fromDescriptor = 0; // the picture is in the file sent along, not after the request
+        qint32 reserved = 0;
 
-        static DecodeRequest of(const DecodeLimits& limits, int maxPixelSize)
+        static DecodeRequest of(const DecodeLimits& limits, int maxPixelSize, bool fromDescriptor = false)
         {
             return {limits.maxBytes, limits.maxPixels, limits.maxSvgBytes, limits.maxSvgElements,
-                    limits.maxJpegBlockScans, limits.maxJpegScans, std::max(0, maxPixelSize)};
+                    limits.maxJpegBlockScans, limits.maxJpegScans, std::max(0, maxPixelSize), fromDescriptor, 0};
         }
         DecodeLimits limits() const
         {
@@ -93,6 +105,8 @@ public:
     };
 
 private:
+    Result<QByteArray> exchange(QByteArray message, int descriptor, bool large, qint64 byteCount, const DecodeTurn& turn);
+
     std::unique_ptr<process::HelperPool> m_programs;
     const std::chrono::milliseconds m_cpuTime;
 };

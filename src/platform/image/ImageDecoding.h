@@ -15,6 +15,10 @@
 
 #include <optional>
 
+namespace lumra {
+class RegularFile;
+}
+
 namespace lumra::image {
 
 // Bounds for image bytes that come from another application. The pixel cap is checked
@@ -80,6 +84,13 @@ Result<QImage> decodeImage(const QByteArray& data, const DecodeLimits& limits = 
 // so identical pictures hash alike.
 Result<QByteArray> pngData(const QByteArray& imageBytes, const DecodeLimits& limits = {}, int maxPixelSize = 0,
                            const DecodeTurn& turn = {});
+
+// The same for a picture file the user copied or previews: the decoder program reads it from the
+// open file, so Lumra reads no more of it than its header, whatever its size.
+Result<QImage> decodeImage(const RegularFile& file, const DecodeLimits& limits = {}, int maxPixelSize = 0,
+                           const DecodeTurn& turn = {});
+Result<QByteArray> pngData(const RegularFile& file, const DecodeLimits& limits = {}, int maxPixelSize = 0,
+                           const DecodeTurn& turn = {});
 Result<QByteArray> encodePng(const QImage& image);
 
 // The same in this process: for the decoder program itself, and for the PNG it answers with.
@@ -87,8 +98,9 @@ Result<QImage> decodeImageHere(const QByteArray& data, const DecodeLimits& limit
 Result<QByteArray> pngDataHere(const QByteArray& imageBytes, const DecodeLimits& limits = {}, int maxPixelSize = 0);
 
 // An SVG that names anything outside itself (an href that is no fragment, a url() or @import, an
-// external entity) is refused: rendering would open it.
-Status checkSvgReferences(const QByteArray& svg);
+// external entity) is refused: rendering would open it. A gzipped one is read inflated, within the
+// SVG bound.
+Status checkSvgReferences(const QByteArray& svg, const DecodeLimits& limits = {});
 
 // A picture's MIME type and file-name suffix, from its header; none when it is in no format Lumra
 // reads.

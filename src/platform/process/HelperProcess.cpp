@@ -112,13 +112,65 @@ Io waitFor(int socket, short events, const Budget& budget)
     }
 }
 
-Io sendAll(int socket, const void* bytes, qint64 size, const Budget& budget)
+// A message of `size` bytes at `data` with room for one descriptor.
+struct DescriptorMessage {
+    DescriptorMessage(char* data, qint64 size)
+        : part {data, size_t(size)}
+    {
+        message.msg_iov = &part;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+    }
+    DescriptorMessage(const DescriptorMessage&) = delete;
+
+    iovec part;
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] {};
+    msghdr message {};
+};
+
+// Sends the bytes with `descriptor` attached to the first of them.
+ssize_t sendWithDescriptor(int socket, const char* data, qint64 size, int descriptor)
+{
+    DescriptorMessage sent(const_cast<char*>(data), size);
+    cmsghdr* rights = CMSG_FIRSTHDR(&sent.message);
+    rights->cmsg_level = SOL_SOCKET;
+    rights->cmsg_type = SCM_RIGHTS;
+    rights->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(rights), &descriptor, sizeof(int));
+    return ::sendmsg(socket, &sent.message, MSG_NOSIGNAL);
+}
+
+// Reads standard input, keeping the first descriptor sent along in `*descriptor` when it holds -1;
+// there is room for one, and the kernel closes any more.
+ssize_t receiveWithDescriptor(char* data, qint64 size, int* descriptor)
+{
+    DescriptorMessage received(data, size);
+    const ssize_t got = ::recvmsg(STDIN_FILENO, &received.message, MSG_CMSG_CLOEXEC);
+    for (cmsghdr* c = got >= 0 ? CMSG_FIRSTHDR(&received.message) : nullptr; c; c = CMSG_NXTHDR(&received.message, c)) {
+        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS)
+            continue;
+        for (size_t i = 0; i < (c->cmsg_len - CMSG_LEN(0)) / sizeof(int); ++i) {
+            int one = -1;
+            std::memcpy(&one, CMSG_DATA(c) + i * sizeof(int), sizeof(int));
+            if (*descriptor < 0)
+                *descriptor = one;
+            else
+                ::close(one);
+        }
+    }
+    return got;
+}
+
+Io sendAll(int socket, const void* bytes, qint64 size, const Budget& budget, int descriptor = -1)
 {
     auto data = static_cast<const char*>(bytes);
     while (size > 0) {
         // No SIGPIPE when the program is gone: Lumra would die of it.
-        const ssize_t sent = ::send(socket, data, size_t(size), MSG_NOSIGNAL);
+        const ssize_t sent = descriptor >= 0 ? sendWithDescriptor(socket, data, size, descriptor)
+                                             : ::send(socket, data, size_t(size), MSG_NOSIGNAL);
         if (sent > 0) {
+            descriptor = -1;
             data += sent;
             size -= sent;
         } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
@@ -248,8 +300,13 @@ bool HelperProcess::beginProgram(int argc, char** argv, const char* name, qint64
 
 bool HelperProcess::readAll(char* data, qint64 size)
 {
+    return readAll(data, size, nullptr);
+}
+
+bool HelperProcess::readAll(char* data, qint64 size, int* descriptor)
+{
     while (size > 0) {
-        const ssize_t got = ::read(STDIN_FILENO, data, size_t(size));
+        const ssize_t got = descriptor ? receiveWithDescriptor(data, size, descriptor) : ::read(STDIN_FILENO, data, size_t(size));
         if (got > 0) {
             data += got;
             size -= got;
@@ -275,7 +332,8 @@ bool HelperProcess::writeAll(const char* data, qint64 size)
 }
 
 HelperProcess::Outcome HelperProcess::exchange(QByteArrayView request, std::chrono::milliseconds cpuTime,
-                                               QByteArray* answer, const std::function<bool(const QByteArray&)>& accept)
+                                               QByteArray* answer, const std::function<bool(const QByteArray&)>& accept,
+                                               int descriptor)
 {
     std::unique_lock turn(m_turn, std::defer_lock);
     if (!turn.try_lock_for(m_limits.wallClockCap))
@@ -289,7 +347,7 @@ HelperProcess::Outcome HelperProcess::exchange(QByteArrayView request, std::chro
         const bool reused = runningProcessLocked() > 0;
         if (!reused && !start())
             return Outcome::unavailable;
-        outcome = once(request, cpuTime, answer, accept);
+        outcome = once(request, cpuTime, answer, accept, descriptor);
         if (outcome != Outcome::answered)
             stop();
         if (!reused)
@@ -420,11 +478,11 @@ void HelperProcess::watch(pid_t process)
 }
 
 HelperProcess::Outcome HelperProcess::once(QByteArrayView request, std::chrono::milliseconds cpuTime, QByteArray* answer,
-                                           const std::function<bool(const QByteArray&)>& accept)
+                                           const std::function<bool(const QByteArray&)>& accept, int descriptor)
 {
     const Budget budget(m_process, cpuTime, m_limits.wallClockCap, m_limits.maxResidentBytes);
     const Header header {++m_lastRequest, request.size()};
-    Io io = sendAll(m_socket, &header, sizeof header, budget);
+    Io io = sendAll(m_socket, &header, sizeof header, budget, descriptor);
     if (io == Io::done)
         io = sendAll(m_socket, request.data(), request.size(), budget);
     Header reply;
@@ -477,14 +535,14 @@ HelperPool::HelperPool(const QString& program, const QStringList& arguments, Hel
 
 HelperProcess::Outcome HelperPool::exchange(QByteArrayView request, std::chrono::milliseconds cpuTime, QByteArray* answer,
                                             const std::function<bool(const QByteArray&)>& accept, bool restartAfter,
-                                            const Turn& turn)
+                                            const Turn& turn, int descriptor)
 {
     HelperProcess* program = take(turn);
     if (!program) {
         answer->clear();
         return HelperProcess::Outcome::dropped;
     }
-    const HelperProcess::Outcome outcome = program->exchange(request, cpuTime, answer, accept);
+    const HelperProcess::Outcome outcome = program->exchange(request, cpuTime, answer, accept, descriptor);
     if (restartAfter && outcome == HelperProcess::Outcome::answered)
         program->restart();
     giveBack(*program);

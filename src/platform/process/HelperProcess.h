@@ -56,9 +56,10 @@ public:
     // One request at a time; another caller waits its turn up to the wall-clock cap. Only the
     // program's own CPU time spent on this request counts against `cpuTime`: a busy machine or the
     // program's start-up cost the request nothing. `accept` checks an answer before it is kept: one
-    // refused, like one to another request, ends the program.
+    // refused, like one to another request, ends the program. `descriptor` (>= 0) goes with the
+    // request, as the program's own copy of it (HelperProcess::readAll takes it there).
     Outcome exchange(QByteArrayView request, std::chrono::milliseconds cpuTime, QByteArray* answer,
-                     const std::function<bool(const QByteArray&)>& accept = {});
+                     const std::function<bool(const QByteArray&)>& accept = {}, int descriptor = -1);
 
     // Ends the program (after a request that left it holding much memory); the next request starts a new one.
     void restart();
@@ -83,6 +84,9 @@ public:
     static bool beginProgram(int argc, char** argv, const char* name, qint64 addressSpaceLimit);
     // For the program itself: reads and writes on its standard input and output.
     static bool readAll(char* data, qint64 size);
+    // The same, taking a descriptor sent along into `descriptor` (when that holds -1); any more
+    // are closed.
+    static bool readAll(char* data, qint64 size, int* descriptor);
     static bool writeAll(const char* data, qint64 size);
 
 private:
@@ -91,7 +95,7 @@ private:
     void stop();
     void watch(pid_t process);
     Outcome once(QByteArrayView request, std::chrono::milliseconds cpuTime, QByteArray* answer,
-                 const std::function<bool(const QByteArray&)>& accept);
+                 const std::function<bool(const QByteArray&)>& accept, int descriptor);
 
     const QString m_program;
     const QStringList m_arguments;
@@ -128,7 +132,7 @@ public:
     // that left it holding much memory).
     HelperProcess::Outcome exchange(QByteArrayView request, std::chrono::milliseconds cpuTime, QByteArray* answer,
                                     const std::function<bool(const QByteArray&)>& accept = {}, bool restartAfter = false,
-                                    const Turn& turn = {});
+                                    const Turn& turn = {}, int descriptor = -1);
 
     // The programs' processes that run now.
     QList<pid_t> runningProcesses();

@@ -162,4 +162,20 @@ inline QByteArray gifWithLargeScreen()
     return gif;
 }
 
+// The bytes in gzip's own framing around a raw deflate stream, as svgz files carry them.
+inline QByteArray gzipped(const QByteArray& bytes)
+{
+    z_stream stream {};
+    deflateInit2(&stream, 9, Z_DEFLATED, 16 + MAX_WBITS, 9, Z_DEFAULT_STRATEGY);
+    QByteArray gz(qsizetype(deflateBound(&stream, uLong(bytes.size()))), '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.constData()));
+    stream.avail_in = uInt(bytes.size());
+    stream.next_out = reinterpret_cast<Bytef*>(gz.data());
+    stream.avail_out = uInt(gz.size());
+    deflate(&stream, Z_FINISH);
+    gz.resize(gz.size() - stream.avail_out);
+    deflateEnd(&stream);
+    return gz;
+}
+
 } // namespace lumra::test
