@@ -19,10 +19,15 @@
 #include <unistd.h>
 
 static ssize_t (*nextRead)(int, void*, size_t);
+static ssize_t (*nextRecvmsg)(int, struct msghdr*, int);
 static int probed;
 
 // Looked up while the program may still open its libraries.
-__attribute__((constructor)) static void findRead(void) { nextRead = (ssize_t(*)(int, void*, size_t))dlsym(RTLD_NEXT, "read"); }
+__attribute__((constructor)) static void findRead(void)
+{
+    nextRead = (ssize_t(*)(int, void*, size_t))dlsym(RTLD_NEXT, "read");
+    nextRecvmsg = (ssize_t(*)(int, struct msghdr*, int))dlsym(RTLD_NEXT, "recvmsg");
+}
 
 static void* nothing(void* unused) { return unused; }
 
@@ -77,7 +82,7 @@ static int attempt(const char* probe)
     return done == 0 ? 0 : errno;
 }
 
-ssize_t read(int fd, void* data, size_t size)
+static void probeOnce(int fd)
 {
     const char* probe = getenv("LUMRA_PROBE");
     if (fd == STDIN_FILENO && probe && !probed) {
@@ -86,5 +91,17 @@ ssize_t read(int fd, void* data, size_t size)
         const int length = snprintf(report, sizeof report, "probe:%d\n", attempt(probe));
         (void)!write(STDOUT_FILENO, report, (size_t)length);
     }
+}
+
+ssize_t read(int fd, void* data, size_t size)
+{
+    probeOnce(fd);
     return nextRead(fd, data, size);
+}
+
+// A program that takes a descriptor along with its request reads the request this way.
+ssize_t recvmsg(int fd, struct msghdr* message, int flags)
+{
+    probeOnce(fd);
+    return nextRecvmsg(fd, message, flags);
 }
