@@ -42,7 +42,12 @@ struct TesseractTextRecognizer::Program {
         if (folder.isEmpty() || !QFileInfo::exists(QDir(folder).filePath(QStringLiteral("eng.traineddata")))) {
             qCWarning(lcOcr) << "English text recognition data not found; looked in" << folder;
         } else if (const QString program = image::ImageDecoder::installedProgram(); !program.isEmpty()) {
-            const HelperProcess::Limits limits {ocr::readyMark, maxTextBytes, wallTimePerPicture, image::ImageDecoder::maxResidentBytes};
+            // No text found is an answer of no bytes.
+            const HelperProcess::Limits limits {.readyMark = ocr::readyMark,
+                                                .maxAnswerBytes = maxTextBytes,
+                                                .wallClockCap = wallTimePerPicture,
+                                                .maxResidentBytes = image::ImageDecoder::maxResidentBytes,
+                                                .mayAnswerNothing = true};
             process = std::make_unique<HelperProcess>(program, QStringList {QLatin1String(ocr::programArgument), folder}, limits);
         }
         return process.get();
