@@ -87,7 +87,6 @@ private:
             if (m_closed->load())
                 return;
             nameThread(m_lane);
-            m_promise.start();
             if constexpr (std::is_invocable_v<Work&, QPromise<T>&>)
                 m_work(m_promise);
             else if constexpr (std::is_void_v<T>)
@@ -142,6 +141,8 @@ auto BackgroundWork::run(Lane lane, Work work)
 {
     using T = typename backgroundwork_detail::ResultOf<Work>::type;
     QPromise<T> promise;
+    // Running from now on, as QtConcurrent's futures are: whoever asks sees queued work under way.
+    promise.start();
     QFuture<T> future = promise.future();
     // Refused work is dropped with its promise, which cancels the future.
     queue(lane, new PromisedTask<T, Work>(std::move(promise), std::move(work), m_closed, lane));
