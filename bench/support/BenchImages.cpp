@@ -10,6 +10,7 @@
 
 #include <QBuffer>
 #include <QImage>
+#include <QImageWriter>
 #include <QPainter>
 #include <QRandomGenerator>
 
@@ -38,6 +39,25 @@ QByteArray screenshotPng(int variant)
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "png");
     return png;
+}
+
+QByteArray photoJpeg(QSize size)
+{
+    QImage picture(size, QImage::Format_RGB32);
+    QRandomGenerator grain(3);
+    for (int y = 0; y < size.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(picture.scanLine(y));
+        for (int x = 0; x < size.width(); ++x) {
+            const int n = int(grain.bounded(24));
+            line[x] = qRgb((x * 200 / size.width() + n) & 255, (y * 180 / size.height() + n) & 255, (90 + n) & 255);
+        }
+    }
+    QBuffer out;
+    out.open(QIODevice::WriteOnly);
+    QImageWriter writer(&out, "jpeg");
+    writer.setQuality(90);
+    writer.write(picture);
+    return out.data();
 }
 
 QByteArray noisePng(quint32 seed, QSize size, bool deepColour)

@@ -15,6 +15,9 @@ namespace lumra::bench {
 // changes the text, so each variant is a different picture.
 QByteArray screenshotPng(int variant = 0);
 
+// A photo as a camera gives it (smooth light with grain), as JPEG.
+QByteArray photoJpeg(QSize size);
+
 // A picture of noise, which PNG cannot shrink (about 6 MB at 1920 x 1080, 12 MB with 16-bit
 // channels); `seed` picks the noise.
 QByteArray noisePng(quint32 seed, QSize size = QSize(1920, 1080), bool deepColour = false);

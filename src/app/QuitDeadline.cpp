@@ -66,22 +66,41 @@ std::chrono::nanoseconds longestWaitSince(const std::map<pid_t, std::chrono::nan
     return longest;
 }
 
+class SystemWatch final : public Watch {
+public:
+    void begin() override
+    {
+        m_start = std::chrono::steady_clock::now();
+        m_waitedBefore = runQueueWaits();
+    }
+    std::chrono::nanoseconds elapsed() const override { return std::chrono::steady_clock::now() - m_start; }
+    std::chrono::nanoseconds waitedForCpu() const override { return longestWaitSince(m_waitedBefore); }
+
+private:
+    std::chrono::steady_clock::time_point m_start;
+    std::map<pid_t, std::chrono::nanoseconds> m_waitedBefore;
+};
+
 } // namespace
 
-void install(std::chrono::milliseconds bound)
+std::unique_ptr<Watch> systemWatch()
+{
+    return std::make_unique<SystemWatch>();
+}
+
+void install(std::chrono::milliseconds bound, std::unique_ptr<Watch> watch)
 {
     if (g_installed.exchange(true))
         return;
     ::sem_init(&g_begun, 0, 0);
-    std::thread([bound] {
+    std::thread([bound, watch = std::move(watch)] {
         while (::sem_wait(&g_begun) != 0 && errno == EINTR) {
         }
         using namespace std::chrono;
-        const auto start = steady_clock::now();
-        const auto waitedBefore = runQueueWaits();
+        watch->begin();
         for (;;) {
-            const auto wall = steady_clock::now() - start;
-            const auto counted = wall - longestWaitSince(waitedBefore);
+            const auto wall = watch->elapsed();
+            const auto counted = wall - watch->waitedForCpu();
             if (g_ended.load())
                 return;
             if (counted >= bound || wall >= 10 * bound)

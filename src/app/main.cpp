@@ -6,6 +6,7 @@
 #include "platform/core/Allocator.h"
 #include "platform/core/BackgroundWork.h"
 #include "platform/core/Folders.h"
+#include "platform/desktop/PortalIntroduction.h"
 #include "platform/symbols/Symbols.h"
 #include "ui/AppIcon.h"
 #include "ui/DesktopPalette.h"
@@ -152,6 +153,9 @@ int runApplication(int argc, char** argv, const lumra::SessionDisplay& session)
         qCInfo(lcApp) << "Lumra is already running; asked it to open or close its popup.";
         return 0;
     }
+    // Lumra holds every copy the user made: no other program of the user's may attach to it or
+    // read its memory. The side programs it starts are confined instead.
+    lumra::keepOthersOutOnceThePortalKnowsLumra(QDBusConnection::sessionBus());
     // Before any window: the icon theme is checked before Qt opens its files.
     lumra::Symbols::prepareTheme();
 

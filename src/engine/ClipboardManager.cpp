@@ -53,7 +53,8 @@ ClipboardManager::ClipboardManager(const ClipboardManagerServices& services, QOb
 
 ClipboardManager::~ClipboardManager()
 {
-    storeCapturesAtQuit();
+    // No new read: what it stored would reach observers being torn down.
+    storeCapturesAtQuit(false);
     if (m_syncFolder)
         m_syncFolder->detach();
 }

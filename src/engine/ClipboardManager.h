@@ -430,11 +430,13 @@ public:
     // is costly to make of it (rich text from HTML, an image's PNG, the look-ups of copied files)
     // is made off the main thread and holds no other copy.
     static constexpr int maxReadsAtOnce = 16;
+    static constexpr int maxPicturesAtOnce = 32;
     bool hasPendingCaptures() const;
     // Waits for the reads and what is derived from them, and stores it all (tests, benchmarks).
     void finishPendingCaptures();
-    // Lumra quits: what has been read is stored, with what is made of it by a short wait.
-    void storeCapturesAtQuit();
+    // Lumra quits: a change not yet looked at is read too (`lookOnceMore`); reads in flight and what
+    // is made of them are waited for a short while and stored, and a copy still not read is said lost.
+    void storeCapturesAtQuit(bool lookOnceMore = true);
 
     // Stops capture until resume(), or for `minutes`; zero or fewer minutes resumes at once.
     void pause(std::optional<int> minutes = std::nullopt);
@@ -498,13 +500,24 @@ public:
     // "4 Mins", "1 Hr", "0 Secs", "2 Days".
     static QString formatTimeSaved(qint64 seconds);
 
-    // Ctrl+V to the focused window. A failure is returned, logged and signalled by pasteFailed().
-    Status simulatePaste();
+    // Ctrl+V to the focused window. A failure is returned, logged and signalled by pasteFailed();
+    // `sent` runs once the keys went.
+    Status simulatePaste(std::function<void()> sent = {});
     // Pastes the selection: combined into one text when the combine mode allows, else one item
     // after another on the clock.
     void pasteItems(const QList<ClipboardItem>& items);
-    // One step of a sequential paste: write the item, then Ctrl+V 0.1 s later.
+    // One step of a sequential paste: write the item, then Ctrl+V 0.1 s later once the write holds.
     void copyAndPaste(const ClipboardItem& item, bool newline);
+    // Writes the item and, once the write holds and `delay` has passed, sends Ctrl+V to the window
+    // in front. The item is marked pasted (as of now; moved to the top when asked) and the paste
+    // counted only when the key went; a paste that cannot go is told. False when nothing could be
+    // written.
+    bool pasteItem(const ClipboardItem& item, bool moveToTop, bool plainText, std::chrono::milliseconds delay);
+    // Longest wait for the clipboard to confirm Lumra's write before the paste is given up: past
+    // it the user may have gone on typing.
+    static constexpr std::chrono::milliseconds writeHeldPatience {1000};
+    // Return in the popup with no item chosen: nothing is pasted, and the user is told so.
+    void tellNothingChosen();
 
     // ===================================================================== Media and file access (ClipboardManagerMedia.cpp)
 
@@ -821,12 +834,28 @@ private:
     void tellWriteFailed(const QString& message);
     // The paste key could not be sent, at once or later (KeyInjector's failure handler).
     void tellPasteKeyFailed(const QString& message);
-    // Ctrl+V shortly after a write, unless a write failed meanwhile: it would paste something else.
-    void pasteAfterWrite();
+    // Writes the item (no bookkeeping); its change count, or nothing when nothing was written.
+    std::optional<qint64> writeItem(const ClipboardItem& item, bool plainText, bool newline);
+    // Ctrl+V once the write that returned `changeCount` holds and `delay` has passed, unless a write
+    // failed meanwhile (it would paste something else); `sent` runs once the key went.
+    void pasteAfterWrite(qint64 changeCount, std::chrono::milliseconds delay, std::function<void()> sent);
+    void sendPendingPaste();
+    // Marks the rows pasted at `when` and counts one paste each (a row may be gone: still counted).
+    void notePasted(const QList<QUuid>& ids, bool moveToTop, const QDateTime& when);
     // Sets lastPastedDate (and dateAdded when `moveToTop`) on the row, unsaved; null when it is gone.
-    store::ManagedObjectPtr stampPasted(const QUuid& id, bool moveToTop);
+    store::ManagedObjectPtr stampPasted(const QUuid& id, bool moveToTop, const QDateTime& when = {});
     QString pasteFolder();
 
+    // The Ctrl+V waiting for its write to hold; a newer paste replaces it.
+    struct PendingPaste {
+        quint64 serial = 0;
+        qint64 changeCount = 0;
+        quint64 failedWrites = 0;
+        bool due = false;
+        std::function<void()> sent;
+    };
+    std::optional<PendingPaste> m_pendingPaste;
+    quint64 m_pasteSerial = 0;
     QDateTime m_lastPasteDate;
     bool m_pasteFolderEmptied = false;
     quint64 m_failedWrites = 0;

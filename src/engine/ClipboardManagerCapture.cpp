@@ -32,8 +32,10 @@
 #include <QtConcurrent>
 
 #include <algorithm>
+#include <limits>
 #include <array>
 #include <map>
+#include <mutex>
 #include <thread>
 
 Q_LOGGING_CATEGORY(lcCapture, "lumra.capture")
@@ -73,7 +75,9 @@ PreparedImage prepareImage(const QByteArray& raw, const std::optional<QString>& 
         prepared.error = header.error();
         return prepared;
     }
-    auto png = image::pngData(raw);
+    // The capture's own decoder programs: no copy waits behind display work, nor behind another
+    // application's pictures.
+    auto png = image::pngData(raw, {}, 0, image::DecodeTurn::capture(sourceAppBundleId.value_or(QString())));
     if (!png) {
         prepared.error = png.error();
         return prepared;
@@ -259,6 +263,7 @@ struct PreparedCapture {
     QString refusal;   // the owner broke a bound, or the content is refused (warning)
     QString unreadableTypes;
     bool replaced = false; // a later copy replaced the offer before its read began
+    bool notBegun = false; // a copy from the journal whose work did not begin: the next start has it
 };
 
 namespace {
@@ -406,9 +411,23 @@ struct ClipboardManager::PendingCapture {
     QStringList fileUrls;      // the files being looked up
     bool journalled = false;   // kept in the capture journal under its serial
     bool resumed = false;      // taken from the journal of an earlier run
+    int journalStore = 0;      // resumed: the store file and row of its entry
+    qint64 journalRow = 0;
 };
 
 namespace {
+
+// The journal of one of `paths`, on a connection kept in `dbs` and opened when first asked for.
+store::CaptureJournal journalIn(std::map<int, std::unique_ptr<sql::Database>>& dbs, const QStringList& paths, int store)
+{
+    std::unique_ptr<sql::Database>& db = dbs[store];
+    if (!db && store < paths.size()) {
+        db = std::make_unique<sql::Database>();
+        if (Status opened = db->open(paths[store], false); !opened)
+            qCWarning(lcCapture).noquote() << "Capture journal not opened:" << opened.error();
+    }
+    return store::CaptureJournal(db && db->isOpen() ? db.get() : nullptr);
+}
 
 // The journal's reads and writes, in order, on a thread of their own with a connection of their
 // own: a picture's bytes take a while to reach the disk, and the window's thread does not wait.
@@ -423,16 +442,7 @@ struct JournalLane {
     };
     std::map<quint64, Key> keys; // the journal's row of each capture serial
 
-    store::CaptureJournal journal(int store = 0)
-    {
-        std::unique_ptr<sql::Database>& db = dbs[store];
-        if (!db && store < paths.size()) {
-            db = std::make_unique<sql::Database>();
-            if (Status opened = db->open(paths[store], false); !opened)
-                qCWarning(lcCapture).noquote() << "Capture journal not opened:" << opened.error();
-        }
-        return store::CaptureJournal(db && db->isOpen() ? db.get() : nullptr);
-    }
+    store::CaptureJournal journal(int store = 0) { return journalIn(dbs, paths, store); }
     void change(quint64 serial, const std::function<Status(store::CaptureJournal&, qint64)>& what, bool forget)
     {
         const auto key = keys.find(serial);
@@ -443,6 +453,33 @@ struct JournalLane {
             qCWarning(lcCapture).noquote() << "Capture journal not updated:" << done.error();
         if (forget)
             keys.erase(key);
+    }
+};
+
+// Marks an entry from the journal as begun on the lane that works it, right as its work starts, so
+// the entries a killed start never got to keep their try. Connections of its own: the journal's
+// thread may be writing a picture meanwhile. Closed at quit: no resumed work begins after.
+struct JournalTries {
+    QStringList paths; // as the journal's
+    std::mutex mutex;
+    bool closed = false;
+    std::map<int, std::unique_ptr<sql::Database>> dbs;
+
+    bool begin(int store, qint64 row)
+    {
+        const std::lock_guard lock(mutex);
+        if (closed)
+            return false;
+        // Unmarked, an entry Lumra died on would be tried at every start: it waits for one that can mark it.
+        const Status marked = journalIn(dbs, paths, store).markBegun(row);
+        if (!marked)
+            qCWarning(lcCapture).noquote() << "Copy from the last run left for the next start:" << marked.error();
+        return marked.ok();
+    }
+    void close()
+    {
+        const std::lock_guard lock(mutex);
+        closed = true;
     }
 };
 
@@ -474,6 +511,10 @@ struct ClipboardManager::CaptureState {
             lane->setMaxThreadCount(2);
             lane->setExpiryTimeout(-1);
         }
+        // A picture waits for a decoder program of the capture's, which serves each application's
+        // copies apart, newest first; its thread only waits, so every copy in a burst has one.
+        pictures->setMaxThreadCount(maxPicturesAtOnce);
+        pictures->setExpiryTimeout(30'000); // a burst's threads go once idle; the programs stay
         journal->setMaxThreadCount(1);
     }
     ~CaptureState()
@@ -502,6 +543,7 @@ struct ClipboardManager::CaptureState {
     std::unique_ptr<QThreadPool> files = std::make_unique<QThreadPool>();
     std::unique_ptr<QThreadPool> journal = std::make_unique<QThreadPool>();
     std::shared_ptr<JournalLane> journalLane = std::make_shared<JournalLane>();
+    std::shared_ptr<JournalTries> journalTries = std::make_shared<JournalTries>();
     QThreadPool* laneFor(ClipboardContentType kind) const
     {
         switch (kind) {
@@ -533,7 +575,7 @@ void ClipboardManager::startMonitoring()
     if (TextRecognizer* recognizer = m_services.textRecognizer)
         connect(recognizer, &TextRecognizer::recognized, this, &ClipboardManager::applyRecognizedText);
     if (QCoreApplication* app = QCoreApplication::instance())
-        connect(app, &QCoreApplication::aboutToQuit, this, &ClipboardManager::storeCapturesAtQuit);
+        connect(app, &QCoreApplication::aboutToQuit, this, [this] { storeCapturesAtQuit(); });
     if (KeyInjector* keys = m_services.keyInjector)
         keys->setFailureHandler(this, [this](const QString& message) { tellPasteKeyFailed(message); });
     Pasteboard* pasteboard = m_services.pasteboard;
@@ -544,6 +586,7 @@ void ClipboardManager::startMonitoring()
     m_pollTimer = m_clock.start(std::chrono::milliseconds(500), true, [this] { checkClipboard(); });
     connect(pasteboard, &Pasteboard::changed, this, &ClipboardManager::checkClipboard);
     connect(pasteboard, &Pasteboard::writeFailed, this, &ClipboardManager::tellWriteFailed);
+    connect(pasteboard, &Pasteboard::writeHeld, this, &ClipboardManager::sendPendingPaste);
 }
 
 void ClipboardManager::checkClipboard()
@@ -625,22 +668,27 @@ void ClipboardManager::finishPendingCaptures()
     }
 }
 
-void ClipboardManager::storeCapturesAtQuit()
+void ClipboardManager::storeCapturesAtQuit(bool lookOnceMore)
 {
     if (!m_capture || m_capture->quitting)
         return;
-    // Reads answered by now are copies the user made; a read still waiting for its owner is not.
-    QList<quint64> answered;
-    for (const auto& [serial, capture] : m_capture->reads)
-        if (capture.work.isFinished())
-            answered.append(serial);
-    for (quint64 serial : answered)
-        takeRead(serial);
+    // A copy made a moment before the quit may not have been looked at yet.
+    if (lookOnceMore)
+        checkClipboard();
+    // Copies being read were made before the quit: their owners get the same short wait as what is
+    // still being made of the copies read, all within the quit's bound.
+    if (!m_capture->reads.empty())
+        qCInfo(lcCapture).noquote() << "Quitting with copies still being read:" << m_capture->reads.size();
     const QDeadlineTimer wait(quitWait);
-    while (!m_capture->derivations.empty()) {
-        const auto done = std::find_if(m_capture->derivations.begin(), m_capture->derivations.end(),
-                                       [](const auto& entry) { return entry.second.work.isFinished(); });
-        if (done != m_capture->derivations.end()) {
+    const auto finished = [](const std::map<quint64, PendingCapture>& pending) {
+        return std::find_if(pending.begin(), pending.end(), [](const auto& entry) { return entry.second.work.isFinished(); });
+    };
+    while (!m_capture->reads.empty() || !m_capture->derivations.empty()) {
+        if (const auto read = finished(m_capture->reads); read != m_capture->reads.end()) {
+            takeRead(read->first);
+            continue;
+        }
+        if (const auto done = finished(m_capture->derivations); done != m_capture->derivations.end()) {
             takeDerived(done->first);
             continue;
         }
@@ -648,6 +696,14 @@ void ClipboardManager::storeCapturesAtQuit()
             break;
         QThread::msleep(5);
     }
+    if (const qsizetype unread = qsizetype(m_capture->reads.size()); unread > 0) {
+        m_capture->losses.note(CaptureLosses::Kind::quit,
+                               unread == 1 ? QStringLiteral("Copy not read: Lumra quit before its owner handed it over")
+                                           : QStringLiteral("Copies not read: Lumra quit before their owners handed %1 over").arg(unread),
+                               unread);
+    }
+    // No resumed work begins from here on; what began is put back below.
+    m_capture->journalTries->close();
     // What is still being derived is finished at the next start from the journal. Files are
     // stored as named meanwhile (the next start looks them up); texts are stored already. A
     // picture not in the journal is nothing without its PNG.
@@ -658,9 +714,7 @@ void ClipboardManager::storeCapturesAtQuit()
             files.files = unlookedFiles(capture.fileUrls);
             storePrepared(capture, files);
         } else if (!capture.row && !capture.journalled) {
-            const QString message = QStringLiteral("Image not captured: Lumra quit before it was converted");
-            qCWarning(lcCapture).noquote() << message;
-            Diagnostics::shared().warn(captureCategoryName, message);
+            m_capture->losses.note(CaptureLosses::Kind::quit, QStringLiteral("Image not captured: Lumra quit before it was converted"));
         }
         // Taken up at this start and not finished, though nothing went wrong: the next start tries it.
         if (capture.resumed) {
@@ -719,11 +773,23 @@ void ClipboardManager::derive(PendingCapture capture, PreparedCapture prepared)
 {
     const quint64 serial = capture.serial;
     QThreadPool* lane = m_capture->laneFor(*prepared.kind);
-    capture.work = QtConcurrent::run(lane,
-                                     [prepared = std::move(prepared), bundleId = capture.bundleId,
-                                      htmlToRtf = m_services.htmlToRtf]() mutable {
-                                         return deriveCapture(std::move(prepared), bundleId, htmlToRtf);
-                                     });
+    std::shared_ptr<JournalTries> tries;
+    if (capture.resumed)
+        tries = m_capture->journalTries;
+    // Newest first: a burst of copies is served from the copy the user made last.
+    capture.work = QtConcurrent::task([prepared = std::move(prepared), bundleId = capture.bundleId,
+                                       htmlToRtf = m_services.htmlToRtf, tries = std::move(tries),
+                                       entry = std::pair(capture.journalStore, capture.journalRow)]() mutable {
+                       if (tries && !tries->begin(entry.first, entry.second)) {
+                           PreparedCapture kept;
+                           kept.notBegun = true;
+                           return kept;
+                       }
+                       return deriveCapture(std::move(prepared), bundleId, htmlToRtf);
+                   })
+                       .onThreadPool(*lane)
+                       .withPriority(int(std::min<quint64>(serial, std::numeric_limits<int>::max())))
+                       .spawn();
     watchCapture(capture.work, serial, true);
     m_capture->derivations.emplace(serial, std::move(capture));
 }
@@ -797,6 +863,7 @@ void ClipboardManager::resumeJournal()
             paths.append(other);
     }
     m_capture->journalLane->paths = paths;
+    m_capture->journalTries->paths = paths;
     QFuture<TakenUp> taken = QtConcurrent::run(m_capture->journal.get(), [lane = m_capture->journalLane] {
         TakenUp taken;
         for (int file = 0; file < lane->paths.size(); ++file) {
@@ -828,14 +895,9 @@ void ClipboardManager::resumeJournal()
         const std::shared_ptr<CaptureState> capturing = state.lock();
         if (!capturing)
             return;
-        if (capturing->quitting) {
-            // Quit before any of it began: the next start takes it up.
-            capturing->journal->start([lane = capturing->journalLane, taken] {
-                for (const auto& [file, entry] : taken.entries)
-                    (void)lane->journal(file).putBack(entry.key);
-            });
+        // Quit before any of it began: the next start takes it up as it is.
+        if (capturing->quitting)
             return;
-        }
         std::map<quint64, JournalLane::Key> keys;
         for (const auto& [file, entry] : taken.entries) {
             PendingCapture capture;
@@ -844,6 +906,8 @@ void ClipboardManager::resumeJournal()
             capture.copiedAt = entry.copiedAt;
             capture.serial = m_capture->nextSerial++;
             capture.journalled = capture.resumed = true;
+            capture.journalStore = file;
+            capture.journalRow = entry.key;
             keys[capture.serial] = {file, entry.key};
             PreparedCapture prepared;
             switch (entry.kind) {
@@ -879,6 +943,8 @@ void ClipboardManager::takeDerived(quint64 serial)
         return;
     PendingCapture& capture = node.mapped();
     const PreparedCapture prepared = capture.work.result();
+    if (prepared.notBegun)
+        return; // still in the journal, for the next start
     bool finished = true;
     if (capture.row) {
         if (prepared.rtf)

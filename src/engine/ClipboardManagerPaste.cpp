@@ -8,9 +8,11 @@
 #include "platform/keys/KeyInjector.h"
 #include "platform/pasteboard/Pasteboard.h"
 #include "platform/richtext/RtfCodec.h"
+#include "platform/workspace/Workspace.h"
 
 #include <QDir>
 #include <QLoggingCategory>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QSaveFile>
 
@@ -192,43 +194,103 @@ void ClipboardManager::tellWriteFailed(const QString& message)
     emit pasteFailed(message);
 }
 
-void ClipboardManager::pasteAfterWrite()
+void ClipboardManager::pasteAfterWrite(qint64 changeCount, std::chrono::milliseconds delay, std::function<void()> sent)
 {
-    m_clock.after(pasteKeyDelay, this, [this, failed = m_failedWrites] {
-        if (failed == m_failedWrites)
-            (void)simulatePaste();
+    const quint64 serial = ++m_pasteSerial;
+    m_pendingPaste = PendingPaste {serial, changeCount, m_failedWrites, false, std::move(sent)};
+    m_clock.after(delay, this, [this, serial] {
+        if (m_pendingPaste && m_pendingPaste->serial == serial) {
+            m_pendingPaste->due = true;
+            sendPendingPaste();
+        }
+    });
+    m_clock.after(std::max(delay, writeHeldPatience), this, [this, serial] {
+        if (!m_pendingPaste || m_pendingPaste->serial != serial)
+            return;
+        m_pendingPaste.reset();
+        tellPasteKeyFailed(QStringLiteral("Lumra did not paste: the clipboard did not take the item in time. Nothing "
+                                          "was sent to the window in front."));
     });
 }
 
-store::ManagedObjectPtr ClipboardManager::stampPasted(const QUuid& id, bool moveToTop)
+void ClipboardManager::sendPendingPaste()
+{
+    if (!m_pendingPaste || !m_pendingPaste->due)
+        return;
+    // A failed write was told already; the clipboard holds something else.
+    if (m_pendingPaste->failedWrites != m_failedWrites) {
+        m_pendingPaste.reset();
+        return;
+    }
+    Pasteboard* pasteboard = m_services.pasteboard;
+    if (!pasteboard || !pasteboard->holds(m_pendingPaste->changeCount))
+        return; // Pasteboard::writeHeld or the patience comes next
+    const PendingPaste paste = std::move(*m_pendingPaste);
+    m_pendingPaste.reset();
+    Workspace* workspace = m_services.workspace;
+    if (workspace && workspace->knowsFrontmostApplication() && !workspace->frontmostApplication()) {
+        tellPasteKeyFailed(KeyInjectorMessages::noWindowInFront());
+        return;
+    }
+    // A key that went nowhere (no window took it) is told by the injector, and nothing is marked.
+    (void)simulatePaste(paste.sent);
+}
+
+void ClipboardManager::notePasted(const QList<QUuid>& ids, bool moveToTop, const QDateTime& when)
+{
+    QList<store::ManagedObjectPtr> rows;
+    for (const QUuid& id : ids) {
+        if (store::ManagedObjectPtr row = stampPasted(id, moveToTop, when))
+            rows.append(std::move(row));
+        recordSuccessfulPaste();
+    }
+    if (!rows.isEmpty())
+        (void)commitRows(rows, "Saving the paste");
+}
+
+store::ManagedObjectPtr ClipboardManager::stampPasted(const QUuid& id, bool moveToTop, const QDateTime& when)
 {
     store::ManagedObjectPtr row = fetchManagedItem(id);
     if (!row)
         return nullptr;
-    const QDateTime now = m_clock.now();
+    const QDateTime now = when.isValid() ? when : m_clock.now();
     row->set(store::ItemAttr::lastPastedDate, now);
     if (moveToTop)
         row->set(store::ItemAttr::dateAdded, now);
     return row;
 }
 
-bool ClipboardManager::copyToPasteboard(const ClipboardItem& item, bool moveToTop, bool plainText, bool newline)
+std::optional<qint64> ClipboardManager::writeItem(const ClipboardItem& item, bool plainText, bool newline)
 {
     QList<FileBookmarkAccessPtr> accesses;
     const QList<PasteboardRepresentation> content = pasteRepresentations(item, plainText, newline, &accesses);
     if (content.isEmpty()) {
         qCInfo(lcPaste) << "Nothing to paste for item" << item.id;
-        return false;
+        return std::nullopt;
     }
-    if (!writePasteboard(content))
-        return false;
+    const std::optional<qint64> changeCount = writePasteboard(content);
     // The target application reads the files after the paste, not during it.
-    keepFileAccess(accesses, 10s);
+    if (changeCount)
+        keepFileAccess(accesses, 10s);
+    return changeCount;
+}
 
-    // Only the stamped row is taken into the history: the Ctrl+V waits for this.
-    if (const store::ManagedObjectPtr row = stampPasted(item.id, moveToTop))
-        (void)commitRows({row}, "Saving the paste");
-    recordSuccessfulPaste();
+bool ClipboardManager::copyToPasteboard(const ClipboardItem& item, bool moveToTop, bool plainText, bool newline)
+{
+    if (!writeItem(item, plainText, newline))
+        return false;
+    notePasted({item.id}, moveToTop, m_clock.now());
+    return true;
+}
+
+bool ClipboardManager::pasteItem(const ClipboardItem& item, bool moveToTop, bool plainText, std::chrono::milliseconds delay)
+{
+    const std::optional<qint64> changeCount = writeItem(item, plainText, false);
+    if (!changeCount)
+        return false;
+    pasteAfterWrite(*changeCount, delay, [this, id = item.id, moveToTop, chosen = m_clock.now()] {
+        notePasted({id}, moveToTop, chosen);
+    });
     return true;
 }
 
@@ -236,14 +298,7 @@ bool ClipboardManager::copyText(const QString& text, const QList<QUuid>& itemIds
 {
     if (!writePasteboard({representation(PasteboardMime::textUtf8, text.toUtf8())}))
         return false;
-    QList<store::ManagedObjectPtr> rows;
-    for (const QUuid& id : itemIds) {
-        if (store::ManagedObjectPtr row = stampPasted(id, true))
-            rows.append(std::move(row));
-        recordSuccessfulPaste();
-    }
-    if (!rows.isEmpty())
-        (void)commitRows(rows, "Saving the paste");
+    notePasted(itemIds, true, m_clock.now());
     return true;
 }
 
@@ -296,10 +351,18 @@ QString ClipboardManager::formatTimeSaved(qint64 seconds)
 
 // ----------------------------------------------------------------------------------------------------- pasting
 
-Status ClipboardManager::simulatePaste()
+Status ClipboardManager::simulatePaste(std::function<void()> sent)
 {
-    Status status = m_services.keyInjector ? m_services.keyInjector->postPaste()
-                                           : Status::failure(QStringLiteral("Lumra cannot paste: no way to send keys is set up."));
+    KeyInjector* keys = m_services.keyInjector;
+    Status status = Status::failure(QStringLiteral("Lumra cannot paste: no way to send keys is set up."));
+    if (keys && sent) {
+        status = keys->postPasteThen([self = QPointer<ClipboardManager>(this), sent = std::move(sent)] {
+            if (self)
+                sent();
+        });
+    } else if (keys) {
+        status = keys->postPaste();
+    }
     if (!status)
         tellPasteKeyFailed(status.error());
     return status;
@@ -312,11 +375,20 @@ void ClipboardManager::tellPasteKeyFailed(const QString& message)
     emit pasteFailed(message);
 }
 
+void ClipboardManager::tellNothingChosen()
+{
+    qCInfo(lcPaste) << "Return with no item chosen";
+    emit pasteFailed(QStringLiteral("Nothing was pasted: no item is chosen."));
+}
+
 void ClipboardManager::copyAndPaste(const ClipboardItem& item, bool newline)
 {
     const bool textNewline = newline && item.contentType == ClipboardContentType::text;
-    if (copyToPasteboard(item, false, false, textNewline))
-        pasteAfterWrite();
+    if (const std::optional<qint64> changeCount = writeItem(item, false, textNewline)) {
+        pasteAfterWrite(*changeCount, pasteKeyDelay, [this, id = item.id, chosen = m_clock.now()] {
+            notePasted({id}, false, chosen);
+        });
+    }
 }
 
 void ClipboardManager::pasteItems(const QList<ClipboardItem>& items)
@@ -336,8 +408,10 @@ void ClipboardManager::pasteItems(const QList<ClipboardItem>& items)
         }
         if (texts.isEmpty())
             return;
-        if (copyText(texts.join(horizontal ? QStringLiteral(" ") : QStringLiteral("\n")), ids))
-            pasteAfterWrite();
+        const QString joined = texts.join(horizontal ? QStringLiteral(" ") : QStringLiteral("\n"));
+        if (const std::optional<qint64> changeCount = writePasteboard({representation(PasteboardMime::textUtf8, joined.toUtf8())})) {
+            pasteAfterWrite(*changeCount, pasteKeyDelay, [this, ids, chosen = m_clock.now()] { notePasted(ids, true, chosen); });
+        }
         return;
     }
 

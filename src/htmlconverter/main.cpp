@@ -2,6 +2,7 @@
 // keeps. Lumra runs it as a process of its own (see platform/richtext/HtmlConverter.h) because Qt's
 // HTML parser cannot be interrupted and some markup costs it seconds and hundreds of megabytes:
 // here it is killed at its deadline instead of holding up Lumra's capture.
+#include "platform/process/Confinement.h"
 #include "platform/process/HelperProcess.h"
 #include "platform/richtext/HtmlConverter.h"
 #include "platform/richtext/RtfCodec.h"
@@ -24,6 +25,13 @@ protected:
     QVariant loadResource(int, const QUrl&) override { return {}; }
 };
 
+QByteArray convert(const QString& html)
+{
+    UnlinkedDocument document;
+    document.setHtml(html);
+    return lumra::RichText::writeRtf(document, lumra::RichText::kMaxConvertedRtfBytes);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -37,27 +45,28 @@ int main(int argc, char** argv)
     // Fonts need a GUI application; no display is needed.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication application(argc, argv);
+    // The font database is read at the first conversion: before the program is confined.
+    (void)convert(QStringLiteral("<p style='font-family:serif'><b>A</b><i>g</i></p><pre>A</pre>"));
+    // From here on the program reads, converts and answers, and can do nothing else (see Confinement.h).
+    if (!lumra::process::confine())
+        return 3;
 
     using namespace lumra::RichText;
     using lumra::process::HelperProcess;
+    // Leaving by _exit: a leak check at exit would want to open files and start a process it may not.
     if (!HelperProcess::writeAll(reinterpret_cast<const char*>(&HtmlConverter::readyMark), sizeof HtmlConverter::readyMark))
-        return 0;
+        ::_exit(0);
     for (;;) {
         HtmlConverter::Header request;
         if (!HelperProcess::readAll(reinterpret_cast<char*>(&request), sizeof request) || request.bytes < 0 || request.bytes % 2 != 0
             || request.bytes > 2 * kMaxHtmlCharacters)
-            return 0;
+            ::_exit(0);
         QString html(request.bytes / 2, Qt::Uninitialized);
         if (!HelperProcess::readAll(reinterpret_cast<char*>(html.data()), request.bytes))
-            return 0;
-        QByteArray rtf;
-        {
-            UnlinkedDocument document;
-            document.setHtml(html);
-            rtf = writeRtf(document, kMaxConvertedRtfBytes);
-        }
+            ::_exit(0);
+        const QByteArray rtf = convert(html);
         const HtmlConverter::Header answer {request.id, rtf.isEmpty() ? -1 : rtf.size()};
         if (!HelperProcess::writeAll(reinterpret_cast<const char*>(&answer), sizeof answer) || !HelperProcess::writeAll(rtf.constData(), rtf.size()))
-            return 0;
+            ::_exit(0);
     }
 }

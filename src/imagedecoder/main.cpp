@@ -1,24 +1,26 @@
 // lumra-image-decoder: turns pictures from outside Lumra into PNG. Lumra runs it as a process of its
 // own (see platform/image/ImageDecoder.h) because Qt's picture plug-ins run code that cannot be
 // interrupted, read what a picture names and spend what a picture asks: here that costs one killed
-// process at its deadline, never Lumra's time or memory.
+// process at its deadline, never Lumra's time or memory. Started with --recognize-text it recognises
+// text in pictures instead (TextRecognition.h).
+#include "TextRecognition.h"
+
 #include "platform/image/ImageDecoder.h"
 #include "platform/image/ImageDecoding.h"
+#include "platform/ocr/TextRecognitionProgram.h"
+#include "platform/process/Confinement.h"
 #include "platform/process/HelperProcess.h"
 
 #include <QBuffer>
 #include <QGuiApplication>
 #include <QImageReader>
 
+#include <tesseract/baseapi.h>
+
+#include <algorithm>
 #include <cerrno>
-#include <cstddef>
-#include <linux/audit.h>
-#include <linux/filter.h>
-#include <linux/seccomp.h>
-#include <sys/prctl.h>
-#include <sys/syscall.h>
+#include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
@@ -42,73 +44,83 @@ void warmUp()
     (void)lumra::image::decodeImageHere(text);
 }
 
-// From here on no file can be opened by name, no program run and no socket connected: a picture
-// that names /dev/ptmx, a FIFO or a file finds nothing there.
-bool confine()
+// A picture file Lumra sent the descriptor of, from its start, no further than `maxBytes`.
+bool fileContents(int descriptor, qint64 maxBytes, QByteArray* bytes)
 {
-#if defined(__x86_64__)
-    constexpr __u32 architecture = AUDIT_ARCH_X86_64;
-#elif defined(__aarch64__)
-    constexpr __u32 architecture = AUDIT_ARCH_AARCH64;
-#else
-    return false;
-#endif
-#ifndef __NR_openat2
-#define __NR_openat2 437
-#endif
-    const std::vector<__u32> refused {
-#ifdef __NR_open
-        __NR_open,
-#endif
-#ifdef __NR_creat
-        __NR_creat,
-#endif
-        __NR_openat, __NR_openat2, __NR_open_by_handle_at, __NR_execve, __NR_execveat, __NR_connect,
-    };
-    const auto count = __u8(refused.size());
-    std::vector<sock_filter> filter {
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, architecture, 1, 0),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS),
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-        // The x32 numbers of the same calls.
-        BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, 0x40000000, __u8(count + 1), 0),
-    };
-    for (__u8 i = 0; i < count; ++i)
-        filter.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, refused[i], __u8(count - i), 0));
-    filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
-    filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (EACCES & SECCOMP_RET_DATA)));
-    const sock_fprog program {static_cast<unsigned short>(filter.size()), filter.data()};
-    return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0
-        && ::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &program) == 0;
+    maxBytes = std::clamp<qint64>(maxBytes, 0, lumra::image::DecodeLimits().maxBytes);
+    struct stat st {};
+    if (::fstat(descriptor, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > maxBytes)
+        return false;
+    // One byte past the bound tells a file that grew past it since.
+    bytes->resize(qsizetype(st.st_size) + 1);
+    qsizetype got = 0;
+    while (got < bytes->size()) {
+        const ssize_t n = ::pread(descriptor, bytes->data() + got, size_t(bytes->size() - got), off_t(got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        got += n;
+    }
+    bytes->truncate(got);
+    return got <= maxBytes;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (!HelperProcess::beginProgram(argc, argv, "lumra-image-dec", addressSpaceLimit))
+    const bool recognizing = lumra::ocr::isTextRecognition(argc, argv);
+    if (recognizing)
+        lumra::ocr::runWithOneThread(argv);
+    if (!HelperProcess::beginProgram(argc, argv, recognizing ? "lumra-text-rec" : "lumra-image-dec", addressSpaceLimit))
         return 2;
     // Fonts (text in an SVG) need a GUI application; no display is needed.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication application(argc, argv);
     warmUp();
-    if (!confine())
+    const std::unique_ptr<tesseract::TessBaseAPI> engine = lumra::ocr::loadEngine(argc, argv);
+    if (recognizing && !engine)
+        return 4;
+    // From here on the program reads, decodes or recognises, and answers, and can do nothing else
+    // (see Confinement.h).
+    if (!lumra::process::confine())
         return 3;
-    if (!HelperProcess::writeAll(reinterpret_cast<const char*>(&ImageDecoder::readyMark), sizeof ImageDecoder::readyMark))
+    const quint64 ready = recognizing ? lumra::ocr::readyMark : ImageDecoder::readyMark;
+    if (!HelperProcess::writeAll(reinterpret_cast<const char*>(&ready), sizeof ready))
         ::_exit(0);
+    if (engine)
+        lumra::ocr::serveTextRecognition(*engine);
     for (;;) {
         HelperProcess::Header header;
         ImageDecoder::DecodeRequest request;
+        int descriptor = -1;
         // Leaving by _exit: a leak check at exit would want to open files it may not.
-        if (!HelperProcess::readAll(reinterpret_cast<char*>(&header), sizeof header)
+        if (!HelperProcess::readAll(reinterpret_cast<char*>(&header), sizeof header, &descriptor)
             || header.bytes < qint64(sizeof request) || header.bytes > lumra::image::DecodeLimits().maxBytes + qint64(sizeof request)
             || !HelperProcess::readAll(reinterpret_cast<char*>(&request), sizeof request))
             ::_exit(0);
-        QByteArray bytes(header.bytes - qint64(sizeof request), Qt::Uninitialized);
-        if (!HelperProcess::readAll(bytes.data(), bytes.size()))
-            ::_exit(0);
-        const lumra::Result<QByteArray> png = lumra::image::pngDataHere(bytes, request.limits(), request.maxPixelSize);
+        QByteArray bytes;
+        std::optional<QString> refused;
+        if (request.fromDescriptor) {
+            if (header.bytes != qint64(sizeof request))
+                ::_exit(0);
+            if (descriptor < 0)
+                refused = QStringLiteral("The picture's file did not arrive.");
+            else if (!fileContents(descriptor, request.maxBytes, &bytes))
+                refused = QStringLiteral("Image file could not be read, or is too large (the limit is %1 MB).")
+                              .arg(request.maxBytes / (1024 * 1024));
+        } else {
+            bytes.resize(header.bytes - qint64(sizeof request));
+            if (!HelperProcess::readAll(bytes.data(), bytes.size()))
+                ::_exit(0);
+        }
+        if (descriptor >= 0)
+            ::close(descriptor);
+        const lumra::Result<QByteArray> png = refused ? lumra::Result<QByteArray>::failure(*refused)
+                                                      : lumra::image::pngDataHere(bytes, request.limits(), request.maxPixelSize);
         bytes.clear();
         const QByteArray answer = png ? QByteArray(1, 'P') + *png : QByteArray(1, 'R') + png.error().toUtf8();
         const HelperProcess::Header reply {header.id, answer.size()};

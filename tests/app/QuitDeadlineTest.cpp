@@ -6,15 +6,9 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 
-#include <sched.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <ctime>
+#include <atomic>
+#include <memory>
 #include <thread>
-#include <vector>
 
 namespace lumra {
 namespace {
@@ -42,40 +36,32 @@ TEST(QuitDeadlineProcess, HangsAfterQuitting)
     std::this_thread::sleep_for(std::chrono::seconds(60));
 }
 
-// Child mode only: 100 ms of the CPU's work after quitting began, on a CPU shared with four busy
-// processes, then the teardown ends and the exit lingers past the bound.
+// A machine so loaded that every thread of the quit has waited for a CPU all along, until the test
+// takes the load away: from then on all time counts.
+class LoadedMachine final : public QuitDeadline::Watch {
+public:
+    static inline std::atomic_bool loaded = true;
+    void begin() override { m_start = std::chrono::steady_clock::now(); }
+    std::chrono::nanoseconds elapsed() const override { return std::chrono::steady_clock::now() - m_start; }
+    std::chrono::nanoseconds waitedForCpu() const override { return loaded ? elapsed() : std::chrono::nanoseconds(); }
+
+private:
+    std::chrono::steady_clock::time_point m_start;
+};
+
+// Child mode only: twice the bound passes after quitting began, all of it the machine's; then the
+// teardown ends, and the exit lingers past the bound with every moment counted.
 TEST(QuitDeadlineProcess, QuitsOnALoadedMachine)
 {
     if (!qEnvironmentVariableIsSet(loadedVariable))
         GTEST_SKIP() << "runs as the child of QuitDeadlineTest";
-    cpu_set_t one;
-    CPU_ZERO(&one);
-    CPU_SET(sched_getcpu(), &one);
-    ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
-    std::vector<pid_t> busy;
-    for (int i = 0; i < 4; ++i) {
-        if (const pid_t pid = fork(); pid == 0) {
-            prctl(PR_SET_PDEATHSIG, SIGKILL); // also when the deadline ends the child first
-            if (getppid() == 1)
-                _exit(0);
-            for (;;) {
-            }
-        } else {
-            busy.push_back(pid);
-        }
-    }
-    QuitDeadline::install(std::chrono::milliseconds(300));
+    constexpr std::chrono::milliseconds bound(300);
+    QuitDeadline::install(bound, std::make_unique<LoadedMachine>());
     QuitDeadline::begin();
-    timespec start{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &start);
-    for (timespec now = start; (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000 < 100;)
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    std::this_thread::sleep_for(2 * bound);
     QuitDeadline::end();
-    for (const pid_t pid : busy) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-    }
-    std::this_thread::sleep_for(std::chrono::seconds(1));
+    LoadedMachine::loaded = false;
+    std::this_thread::sleep_for(3 * bound);
 }
 
 // A process the deadline ends did not finish its work: its status says so to whoever started it.

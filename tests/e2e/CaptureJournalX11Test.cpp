@@ -157,6 +157,39 @@ TEST_F(CaptureJournalX11Test, AnEntryThatCannotBeFinishedIsDroppedOnceAndLumraSt
     EXPECT_FALSE(output().contains("Copy from the last run dropped")) << "dropped again\n" << output().toStdString();
 }
 
+// A start killed while it converts the first pictures it took up never got to the rest: they are
+// stored at the next start, and only those it began are dropped.
+TEST_F(CaptureJournalX11Test, PicturesAKilledStartNeverGotToAreStoredAtTheNext)
+{
+    startLumra();
+    m_lumra.terminate();
+    ASSERT_TRUE(m_lumra.waitForFinished(5000));
+    const QList<QColor> colours {Qt::red, Qt::green, Qt::blue, Qt::cyan, Qt::magenta, Qt::yellow};
+    QByteArray rows;
+    for (qsizetype i = 0; i < colours.size(); ++i) {
+        rows += (i ? ", " : "") + QByteArray("('picture', ") + QByteArray::number(700000000 + i) + ", 'image/png', x'"
+            + lumra::test::solidPng(QSize(24, 16), colours[i]).toHex() + "')";
+    }
+    ASSERT_TRUE(write("INSERT INTO LumraCaptureJournal (kind, copiedAt, mediaType, payload) VALUES " + rows));
+
+    // Its decoder program never found, the start is killed once a picture lane has begun.
+    startLumra(QStringLiteral("lumra-image-decoder"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stalled().contains("worker"); }, startTimeoutMs))
+        << "no picture reached its decoder\n" << output().toStdString();
+    m_lumra.kill();
+    ASSERT_TRUE(m_lumra.waitForFinished(5000));
+
+    startLumra();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return journalled() == 0; }, startTimeoutMs)) << output().toStdString();
+    const qint64 dropped = output().count("Copy from the last run dropped");
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return count("SELECT count(*) FROM CDClipboardItem WHERE contentType = 'image'") == colours.size() - dropped; },
+        startTimeoutMs))
+        << output().toStdString();
+    // Each picture lane began one; the others were never worked.
+    EXPECT_LE(dropped, 2) << output().toStdString();
+}
+
 // Sync was switched off between the runs: the entry is in the store file Lumra no longer opens.
 TEST_F(CaptureJournalX11Test, AnEntryInTheOtherStoreFileIsFinishedToo)
 {

@@ -168,6 +168,26 @@ bool startTricklingSource(QProcess& source, const QStringList& arguments)
     return source.waitForStarted() && waitForLine(source, "READY", 30000);
 }
 
+// The marking helper, in a process of its own: each command line's copies are made once it says SET.
+class MarkingSource {
+public:
+    MarkingSource() { m_process.start(QStringLiteral(LUMRA_MARKING_WAYLAND_SOURCE)); }
+    ~MarkingSource()
+    {
+        m_process.kill();
+        m_process.waitForFinished();
+    }
+    bool started() { return m_process.waitForStarted() && waitForLine(m_process, "READY", 30000); }
+    bool run(const QByteArray& steps)
+    {
+        m_process.write(steps + '\n');
+        return waitForLine(m_process, "SET", 20000);
+    }
+
+private:
+    QProcess m_process;
+};
+
 // Every content the clipboard holds, in order, as another program watching it sees it.
 class ClipboardWatch {
 public:
@@ -256,6 +276,51 @@ TEST_F(ClipboardWaylandTest, APasswordManagerCopyIsNotStored)
     ASSERT_TRUE(waitForItems(1));
     ASSERT_EQ(manager->clipboardItems().size(), 1);
     EXPECT_EQ(newest().textContent, "after the password");
+}
+
+// A password manager offers a text and marks it as a secret a moment later: the plain offer was
+// the secret, and no row holds it, however soon after the plain one the marked one came.
+TEST_F(ClipboardWaylandTest, ATextMarkedSecretRightAfterItWasOfferedIsNotStored)
+{
+    MarkingSource source;
+    ASSERT_TRUE(source.started());
+    QStringList secrets;
+    for (int delay : {0, 5, 40}) {
+        for (int round = 0; round < 4; ++round) {
+            const QString secret = QStringLiteral("secret %1 after %2 ms").arg(round).arg(delay);
+            secrets << secret;
+            ASSERT_TRUE(source.run(QStringLiteral("copy %1;pause %2;mark %1").arg(secret).arg(delay).toUtf8()));
+            // Lumra is done with both once it stored the next copy.
+            const QString next = QStringLiteral("next to ") + secret;
+            ASSERT_TRUE(test::wlCopy(next.toUtf8()));
+            ASSERT_TRUE(test::processEventsUntil(
+                [&] { return !manager->clipboardItems().isEmpty() && newest().textContent == next; }, 20000))
+                << next.toStdString();
+        }
+    }
+    for (const ClipboardItem& item : manager->clipboardItems())
+        EXPECT_FALSE(secrets.contains(item.textContent.value_or(QString()))) << item.textContent->toStdString();
+}
+
+// Wayland does not say which program copied: only a marked copy voids the one before it, and any
+// other copy that follows leaves what was read of it to be stored.
+TEST_F(ClipboardWaylandTest, OnlyACopyMarkedSecretVoidsTheCopyBeforeIt)
+{
+    MarkingSource source;
+    ASSERT_TRUE(source.started());
+    const auto readThenFollow = [&](const QByteArray& first, const QByteArray& then) {
+        const qint64 before = wayland->changeCount();
+        EXPECT_TRUE(source.run("copy " + first));
+        EXPECT_TRUE(test::processEventsUntil([&] { return wayland->changeCount() > before; }, 10000));
+        std::shared_ptr<OfferReader> reader = wayland->offerReader();
+        EXPECT_EQ(reader->data(PasteboardMime::textUtf8, 1024, QDeadlineTimer(OfferLimits::wholeOffer)).bytes, first);
+        const qint64 read = wayland->changeCount();
+        EXPECT_TRUE(source.run(then));
+        EXPECT_TRUE(test::processEventsUntil([&] { return wayland->changeCount() > read; }, 10000));
+        return reader->readFromItsOwner();
+    };
+    EXPECT_TRUE(readThenFollow("an address", "copy another address"));
+    EXPECT_FALSE(readThenFollow("hunter2", "mark hunter2"));
 }
 
 TEST_F(ClipboardWaylandTest, AnOwnerThatNeverAnswersCostsOneTimeoutAndNothingIsStored)
@@ -488,6 +553,45 @@ TEST_F(ClipboardWaylandTest, AWriteToAStoppedCompositorLandsWhenItResumesAndIsNe
     ASSERT_TRUE(watch.waitFor(*next.textContent)) << watch.seen().join('|').toStdString();
     EXPECT_EQ(watch.seen(), (QStringList {"the user's own copy", *chosen.textContent, *next.textContent}));
     EXPECT_TRUE(failed.isEmpty()) << failed.value(0).value(0).toString().toStdString();
+}
+
+// The paste key waits for the compositor to have made Lumra's write the clipboard: while it cannot
+// answer, the window in front would get what the clipboard held before (a password, say).
+TEST_F(ClipboardWaylandTest, APasteWaitsUntilTheCompositorHasTakenTheWrite)
+{
+    manager.reset();
+    manager = start([this](ClipboardManagerServices& services) {
+        services.pasteboard = wayland.get();
+        services.keyInjector = &injector;
+    });
+    ClipboardItem chosen;
+    chosen.textContent = QStringLiteral("chosen while the compositor is busy");
+    chosen = test::insertItem(*manager, chosen);
+    QSignalSpy held(wayland.get(), &Pasteboard::writeHeld);
+    QSignalSpy failed(wayland.get(), &Pasteboard::writeFailed);
+    {
+        test::StoppedCompositor busy;
+        ASSERT_TRUE(busy.stopped());
+        ASSERT_TRUE(manager->pasteItem(chosen, true, false, std::chrono::milliseconds(80)));
+        clock.advance(std::chrono::milliseconds(100));
+        bool handled = false;
+        QMetaObject::invokeMethod(manager.get(), [&] { handled = true; }, Qt::QueuedConnection);
+        ASSERT_TRUE(test::processEventsUntil([&] { return handled; }, 20000));
+        EXPECT_EQ(injector.pasteCount(), 0) << "the key went before the write held";
+        EXPECT_FALSE(manager->clipboardItems().first().lastPastedDate);
+    }
+    ASSERT_TRUE(test::processEventsUntil([&] { return injector.pasteCount() == 1; }, 20000));
+    ASSERT_EQ(held.count(), 1);
+    EXPECT_TRUE(failed.isEmpty()) << failed.value(0).value(0).toString().toStdString();
+    EXPECT_EQ(test::wlPaste({"--no-newline"}), chosen.textContent->toUtf8());
+    EXPECT_TRUE(manager->clipboardItems().first().lastPastedDate);
+
+    // Another program's copy ends the hold.
+    const qint64 written = held.first().first().toLongLong();
+    EXPECT_TRUE(wayland->holds(written));
+    ASSERT_TRUE(test::wlCopy("taken over"));
+    ASSERT_TRUE(test::processEventsUntil([&] { return !wayland->isOwnedByUs(); }, 10000));
+    EXPECT_FALSE(wayland->holds(written));
 }
 
 // Choosing an item right after the clipboard connection broke writes it: the connection is

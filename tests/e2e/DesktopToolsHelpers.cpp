@@ -63,18 +63,36 @@ bool popupShownBy(qint64 pid)
     return shown;
 }
 
+namespace {
+
+struct ProcessStat {
+    QByteArray name;
+    QByteArray state;
+    qint64 parent = 0;
+};
+
+// What /proc/<pid>/stat tells, which any process may read (Lumra's exe link is not for others to follow).
+ProcessStat processStat(const QString& pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray line = stat.readAll(); // pid (name) state ppid ...
+    const qsizetype open = line.indexOf('('), close = line.lastIndexOf(')');
+    const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+    if (open <= 0 || close <= open || fields.size() < 2)
+        return {};
+    return {line.mid(open + 1, close - open - 1), fields[0], fields[1].toLongLong()};
+}
+
+} // namespace
+
 QList<qint64> childProcesses(qint64 parent, const QByteArray& name)
 {
     QList<qint64> children;
     for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray line = stat.readAll(); // pid (name) state ppid ...
-        const qsizetype open = line.indexOf('('), close = line.lastIndexOf(')');
-        const QList<QByteArray> fields = line.mid(close + 2).split(' ');
-        if (open > 0 && close > open && fields.size() > 1 && fields[0] != "Z" && fields[1].toLongLong() == parent
-            && line.mid(open + 1, close - open - 1).startsWith(name))
+        const ProcessStat stat = processStat(entry);
+        if (stat.parent == parent && stat.state != "Z" && stat.name.startsWith(name))
             children.append(entry.toLongLong());
     }
     return children;
@@ -82,10 +100,10 @@ QList<qint64> childProcesses(qint64 parent, const QByteArray& name)
 
 qint64 lumraProcess(qint64 started)
 {
-    // The child of the same program; others (converters) are programs of their own.
-    const QString program = QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(started));
-    for (qint64 child : childProcesses(started, QByteArray())) {
-        if (!program.isEmpty() && QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(child)) == program)
+    // The child of the same name; others (converters) are programs of their own.
+    const QByteArray name = processStat(QString::number(started)).name;
+    for (qint64 child : childProcesses(started, name)) {
+        if (!name.isEmpty() && processStat(QString::number(child)).name == name)
             return child;
     }
     return started;

@@ -224,15 +224,28 @@ INSTANTIATE_TEST_SUITE_P(Owners, OwnerTakesTheClipboardAgainX11Test,
                              return name;
                          });
 
-// A program copies a text and, within 20 ms, copies the same text again marked for a password
-// manager: the text is a secret, and no row keeps it, however the two fall against Lumra's read.
-TEST_F(ClipboardOwnerX11Test, ATextMarkedSecretRightAfterItWasCopiedIsNotStored)
+// A program copies a text and soon after copies the same text again marked for a password manager:
+// the text is a secret, and no row keeps it, however the two fall against Lumra's read. The program
+// marks it on the same window within 20 ms, or from a second X connection of its own within 5 ms or
+// right after handing the text over.
+struct Remark {
+    const char* mode;
+    const char* withinMs;
+    const char* text;
+};
+
+void PrintTo(const Remark& r, std::ostream* os) { *os << r.mode; }
+
+class TextMarkedRightAfterX11Test : public ClipboardOwnerX11Test, public ::testing::WithParamInterface<Remark> { };
+
+TEST_P(TextMarkedRightAfterX11Test, IsNotStored)
 {
+    const Remark& remark = GetParam();
     ASSERT_NO_FATAL_FAILURE(startLumra());
     for (int i = 0; i < 10; ++i) {
         HostileProgram marking;
         ASSERT_TRUE(marking.start(QStringLiteral(LUMRA_HOSTILE_X11_OWNER),
-                                  {QStringLiteral("remark-soon"), QString::number(i), QStringLiteral("20")}));
+                                  {QString::fromLatin1(remark.mode), QString::number(i), QString::fromLatin1(remark.withinMs)}));
         ASSERT_TRUE(marking.waitForOutput("RETAKEN", 10000)) << lumra.output().toStdString();
         // A copy made next is stored after Lumra has settled the marked one.
         const QString next = QStringLiteral("copied after marked copy %1").arg(i);
@@ -240,8 +253,38 @@ TEST_F(ClipboardOwnerX11Test, ATextMarkedSecretRightAfterItWasCopiedIsNotStored)
         ASSERT_TRUE(QTest::qWaitFor([&] { return storedTexts(dataDir.supportFolder()).contains(next); }, 10000))
             << lumra.output().toStdString();
     }
-    EXPECT_FALSE(storedColumnContains(dataDir.supportFolder(), "textContent", "marked at once"))
+    EXPECT_FALSE(storedColumnContains(dataDir.supportFolder(), "textContent", remark.text))
         << storedTexts(dataDir.supportFolder()).join(QLatin1String(" | ")).toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Owners, TextMarkedRightAfterX11Test,
+                         ::testing::Values(Remark {"remark-soon", "20", "marked at once"},
+                                           Remark {"remark-elsewhere", "5", "marked elsewhere"},
+                                           Remark {"remark-elsewhere-at-text", "5", "marked elsewhere"}),
+                         [](const ::testing::TestParamInfo<Remark>& info) {
+                             std::string name = info.param.mode;
+                             std::erase(name, '-');
+                             return name;
+                         });
+
+// Twenty programs copy one right after the other, each exiting once the next takes the clipboard, as
+// xclip does: the server hands a gone program's client number to the next one to connect, yet every
+// copy is another program's, and every one is stored.
+TEST_F(ClipboardOwnerX11Test, QuickCopiesOfSeparateProgramsAreAllStored)
+{
+    ASSERT_NO_FATAL_FAILURE(startLumraAndOwner("burst"));
+    ASSERT_TRUE(owner.waitForOutput("BURST DONE", 60000)) << lumra.output().toStdString();
+    const auto stored = [&] {
+        QStringList burst = storedTexts(dataDir.supportFolder()).filter(QStringLiteral("burst copy"));
+        burst.sort();
+        return burst;
+    };
+    QStringList expected;
+    for (int i = 1; i <= 20; ++i)
+        expected.append(QStringLiteral("burst copy %1").arg(i));
+    expected.sort();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return stored() == expected; }, 20000))
+        << stored().join(QLatin1String(" | ")).toStdString() << "\n" << lumra.output().toStdString();
 }
 
 // A program whose second copy follows its first at once, on another window, and that dies of X

@@ -22,11 +22,11 @@ protected:
     void TearDown() override { manager.reset(); }
 };
 
-// CPU time the decoder programs have spent, in clock ticks.
+// CPU time the capture's decoder programs have spent, in clock ticks.
 qint64 decodersCpuTicks()
 {
     qint64 ticks = 0;
-    for (const pid_t process : image::ImageDecoder::shared().runningProcesses()) {
+    for (const pid_t process : image::ImageDecoder::shared(image::DecodeTurn::Lane::capture).runningProcesses()) {
         QFile stat(QStringLiteral("/proc/%1/stat").arg(process));
         if (!stat.open(QIODevice::ReadOnly))
             continue;
@@ -49,7 +49,7 @@ TEST_F(HostilePictureX11Test, PicturesThatNameFilesOrRunForeverCostOnlyTheirOwnC
     ASSERT_TRUE(QTest::qWaitFor([&] { return manager->hasPendingCaptures(); }, 20000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !manager->hasPendingCaptures(); }, 20000)) << "the first was never refused";
 
-    ASSERT_TRUE(image::ImageDecoder::shared().png(test::solidPng(QSize(64, 48), Qt::red), {}, 0).ok()); // a decoder runs
+    ASSERT_TRUE(image::ImageDecoder::shared(image::DecodeTurn::Lane::capture).png(test::solidPng(QSize(64, 48), Qt::red), {}, 0).ok()); // a decoder runs
     const qint64 before = decodersCpuTicks();
     QByteArray path = "M0 0";
     QRandomGenerator random(11);

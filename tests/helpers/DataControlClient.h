@@ -40,4 +40,28 @@ struct DataControlClient {
         }
         return true;
     }
+
+    // A device of the helper's own, to take the clipboard with; READY is printed once it is made.
+    zwlr_data_control_device_v1* readyDevice()
+    {
+        zwlr_data_control_device_v1* device = zwlr_data_control_manager_v1_get_data_device(manager, seat);
+        zwlr_data_control_device_v1_add_listener(device, &offersDropped, nullptr);
+        wl_display_roundtrip(display);
+        std::printf("READY\n");
+        std::fflush(stdout);
+        return device;
+    }
+
+    // The device hears of every selection too: those offers are dropped at once.
+    static constexpr zwlr_data_control_device_v1_listener offersDropped {
+        [](void*, zwlr_data_control_device_v1*, zwlr_data_control_offer_v1*) {},
+        [](void*, zwlr_data_control_device_v1*, zwlr_data_control_offer_v1* offer) {
+            if (offer)
+                zwlr_data_control_offer_v1_destroy(offer);
+        },
+        [](void*, zwlr_data_control_device_v1*) {},
+        [](void*, zwlr_data_control_device_v1*, zwlr_data_control_offer_v1* offer) {
+            if (offer)
+                zwlr_data_control_offer_v1_destroy(offer);
+        }};
 };

@@ -21,21 +21,6 @@ void send(void*, zwlr_data_control_source_v1*, const char*, int32_t fd) { close(
 void cancelled(void*, zwlr_data_control_source_v1* source) { zwlr_data_control_source_v1_destroy(source); }
 const zwlr_data_control_source_v1_listener sourceListener {send, cancelled};
 
-// Its own device hears of every selection too; those offers are dropped at once.
-void dataOffer(void*, zwlr_data_control_device_v1*, zwlr_data_control_offer_v1*) { }
-void selection(void*, zwlr_data_control_device_v1*, zwlr_data_control_offer_v1* offer)
-{
-    if (offer)
-        zwlr_data_control_offer_v1_destroy(offer);
-}
-void finished(void*, zwlr_data_control_device_v1*) { }
-void primarySelection(void*, zwlr_data_control_device_v1*, zwlr_data_control_offer_v1* offer)
-{
-    if (offer)
-        zwlr_data_control_offer_v1_destroy(offer);
-}
-const zwlr_data_control_device_v1_listener deviceListener {dataOffer, selection, finished, primarySelection};
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -46,11 +31,7 @@ int main(int argc, char** argv)
     if (!client.connect())
         return 1;
     wl_display* display = client.display;
-    zwlr_data_control_device_v1* device = zwlr_data_control_manager_v1_get_data_device(client.manager, client.seat);
-    zwlr_data_control_device_v1_add_listener(device, &deviceListener, nullptr);
-    wl_display_roundtrip(display);
-    std::printf("READY\n");
-    std::fflush(stdout);
+    zwlr_data_control_device_v1* device = client.readyDevice();
 
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < count; ++i) {

@@ -29,8 +29,17 @@
 //   silent   answers nothing, printing ASKED <n> <requestor window> for the n-th request, until a
 //            line comes on its input: it then refuses every request held and those that follow
 //   retake-on-input  a public text; at a line on its input it takes the clipboard again on the same
-//            window, a few milliseconds later by the server's clock, with a text marked for a
-//            password manager
+//            window, later by the server's clock, with a text marked for a password manager
+//   remark-elsewhere  a text, taken again 0 to 3 ms later (a third argument: to that many ms) from a
+//            second X connection of the same process, with the same text now marked for a password
+//            manager
+//   remark-elsewhere-at-text  the same, taken again once it has answered the first request for the text
+//   late-hint  a text marked for a password manager, the marker listed after 5,000 other types
+//   long-list  a text whose TARGETS answer lists one type 1,100,000 times
+//   burst    copies one after the other from separate processes (a second argument: how many,
+//            20 by default), each a text "burst copy <n>" from a process of its own that exits once
+//            the next takes the clipboard, as xclip does; the next is made as soon as the one before
+//            has handed its text over
 //   crowd    a text, from a window whose _NET_WM_PID names no process, on a desktop of 600 managed
 //            windows of another connection (it sets _NET_CLIENT_LIST); prints OWNER <window> first
 // It prints READY once it owns the clipboard, ASKED at the first request and ANSWERED after each
@@ -41,6 +50,8 @@
 #include <X11/Xlib.h>
 
 #include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -52,6 +63,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -74,6 +86,8 @@ struct Owner {
     bool retaken = false;
     bool asked = false;
     bool released = false; // silent: a line came on the input
+    Time takenAt = 0; // a server time no earlier than the first taking
+    int handedOver = -1; // one of a burst: told a byte once its text was answered
     std::vector<XSelectionRequestEvent> held;
     std::string text;
     std::string htmlBody;
@@ -87,6 +101,15 @@ struct Owner {
         offered = {targets, utf8, textPlain};
         if (mode.rfind("html", 0) == 0 || mode == "rich" || (mode.rfind("retake", 0) == 0 && mode != "retake-in-incr"))
             offered.push_back(html);
+        if (mode == "marked-elsewhere")
+            offered.push_back(hint);
+        if (mode == "late-hint") {
+            for (int i = 0; i < 5000; ++i)
+                offered.push_back(XInternAtom(display, ("application/x-lumra-listed-" + std::to_string(i)).c_str(), False));
+            offered.push_back(hint);
+        }
+        if (mode == "long-list")
+            offered.insert(offered.end(), 1100000, html);
         if (mode == "targets") {
             constexpr int count = 100000;
             std::vector<std::string> names(count);
@@ -131,6 +154,21 @@ struct Owner {
 
     static void sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
+    // The server's current time, from a zero-length append to a property of the window.
+    Time serverTime()
+    {
+        const Atom stamp = XInternAtom(display, "LUMRA_TEST_STAMP", False);
+        XChangeProperty(display, window, stamp, XA_INTEGER, 32, PropModeAppend, nullptr, 0);
+        XEvent event;
+        XIfEvent(
+            display, &event,
+            [](Display*, XEvent* e, XPointer atom) {
+                return Bool(e->type == PropertyNotify && e->xproperty.atom == *reinterpret_cast<Atom*>(atom));
+            },
+            reinterpret_cast<XPointer>(const_cast<Atom*>(&stamp)));
+        return event.xproperty.time;
+    }
+
     void say(const char* word)
     {
         std::printf("%s\n", word);
@@ -150,10 +188,24 @@ struct Owner {
         say("RETAKEN");
     }
 
-    bool retakesSoon() const { return mode == "retake-soon" || mode == "remark-soon"; }
+    // The marked copy from a second connection of this process, served on a thread of its own.
+    void markElsewhere()
+    {
+        std::thread([label = label] {
+            Owner marked;
+            marked.mode = "marked-elsewhere";
+            marked.label = label;
+            marked.run();
+        }).detach();
+        retaken = true;
+    }
+
+    bool retakesSoon() const { return mode == "retake-soon" || mode == "remark-soon" || mode == "remark-elsewhere"; }
     void retakeSoon()
     {
-        if (mode == "remark-soon")
+        if (mode == "remark-elsewhere")
+            markElsewhere();
+        else if (mode == "remark-soon")
             takeAgain(window, text, htmlBody, true);
         else
             takeAgain(window, "copy two, secret" + label, "<i>copy two</i>", true);
@@ -188,10 +240,17 @@ struct Owner {
         XSync(display, False); // an error of the answer ends the program here
         say("ANSWERED");
         const bool isText = request.target == utf8 || request.target == textPlain;
+        if (isText && handedOver >= 0) {
+            const char byte = 1;
+            (void)!write(handedOver, &byte, 1);
+            close(std::exchange(handedOver, -1));
+        }
         if (retaken)
             return;
         if ((mode == "retake-at-targets" && request.target == targets) || (mode == "retake-at-text" && isText))
             takeAgain(window, "copy two, secret" + label, "<i>copy two</i>", true);
+        if (mode == "remark-elsewhere-at-text" && isText)
+            markElsewhere();
         if (mode == "twice" && request.target == targets) {
             second = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 1, 1, 0, 0, 0);
             takeAgain(second, "second of two quick copies", "", false);
@@ -303,7 +362,8 @@ struct Owner {
             released = true;
             refuseHeld();
         } else if (mode == "retake-on-input" && !retaken) {
-            sleep(3); // a later server time than the first taking
+            while (serverTime() <= takenAt) {
+            }
             takeAgain(window, "copy two, secret" + label, "", true);
         }
     }
@@ -350,12 +410,16 @@ struct Owner {
             text = "copy one, public" + label + std::string(1024, '.');
         if (mode == "remark-soon")
             text = "marked at once" + label;
+        if (mode.rfind("remark-elsewhere", 0) == 0 || mode == "marked-elsewhere")
+            text = "marked elsewhere" + label;
         if (mode.rfind("retake", 0) == 0 && mode != "retake-in-incr") {
             text = "copy one, public" + label;
             htmlBody = "<b>copy one</b>";
         }
         if (mode == "twice")
             text = "first of two quick copies";
+        if (mode == "one-of-burst")
+            text = "burst copy" + label;
         if (mode == "crowd")
             makeCrowd();
         if (mode == "rich") {
@@ -369,8 +433,12 @@ struct Owner {
             std::fprintf(stderr, "could not take the clipboard\n");
             return 1;
         }
+        XSelectInput(display, window, PropertyChangeMask);
+        takenAt = serverTime();
         std::printf("READY\n");
         std::fflush(stdout);
+        if (mode == "marked-elsewhere")
+            say("RETAKEN");
         // retake-soon: requests are served while the second copy is due, as a program does.
         const auto due = std::chrono::steady_clock::now()
             + std::chrono::microseconds(std::random_device()() % (retakeWithinMs * 1000));
@@ -393,6 +461,8 @@ struct Owner {
             }
             XEvent event;
             XNextEvent(display, &event);
+            if (event.type == SelectionClear && mode == "one-of-burst")
+                std::exit(0);
             if (event.type == SelectionRequest)
                 serve(event.xselectionrequest);
             else if (event.type == PropertyNotify)
@@ -403,8 +473,43 @@ struct Owner {
 
 } // namespace
 
+// Each copy of a burst from a process of its own, made once the one before handed its text over.
+int burst(int count)
+{
+    for (int i = 1; i <= count; ++i) {
+        int handedOver[2];
+        if (pipe(handedOver) != 0)
+            return 1;
+        const pid_t child = fork();
+        if (child < 0)
+            return 1;
+        if (child == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            close(handedOver[0]);
+            Owner owner;
+            owner.mode = "one-of-burst";
+            owner.label = " " + std::to_string(i);
+            owner.handedOver = handedOver[1];
+            owner.run();
+            std::exit(0);
+        }
+        close(handedOver[1]);
+        char byte = 0;
+        const bool handed = read(handedOver[0], &byte, 1) == 1;
+        close(handedOver[0]);
+        if (!handed)
+            return 1;
+    }
+    std::printf("BURST DONE\n");
+    std::fflush(stdout);
+    for (;;)
+        pause();
+}
+
 int main(int argc, char** argv)
 {
+    if (argc > 1 && std::string(argv[1]) == "burst")
+        return burst(argc > 2 ? std::atoi(argv[2]) : 20);
     Owner owner;
     owner.mode = argc > 1 ? argv[1] : "trickle";
     owner.label = argc > 2 ? std::string(" ") + argv[2] : std::string();

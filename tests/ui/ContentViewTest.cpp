@@ -23,6 +23,7 @@
 #include <QBuffer>
 #include <QDir>
 #include <QLineEdit>
+#include <QSignalSpy>
 #include <QPainter>
 #include <QPointer>
 #include <QPushButton>
@@ -154,8 +155,10 @@ TEST_F(ContentViewTest, TypeDownReturnPastesTheNarrowedChoiceAfterThePopupCloses
 {
     workspace.setFrontmost(AppIdentity{QStringLiteral("org.gnome.TextEditor"), QStringLiteral("Text Editor"), 1, 2});
     EXPECT_TRUE(field()->hasFocus());
+    QSignalSpy told(manager.get(), &ClipboardManager::pasteFailed);
     key(Qt::Key_Return);
     EXPECT_TRUE(pasteboard.writes().isEmpty()) << "nothing is chosen yet";
+    EXPECT_EQ(told.count(), 1) << "and the user hears so";
 
     QTest::keyClicks(field(), "a");
     key(Qt::Key_Down);

@@ -75,6 +75,11 @@ Status CaptureJournal::remove(qint64 key)
     return change(QStringLiteral("DELETE FROM LumraCaptureJournal WHERE pk = ?"), key);
 }
 
+Status CaptureJournal::markBegun(qint64 key)
+{
+    return change(QStringLiteral("UPDATE LumraCaptureJournal SET tries = tries + 1 WHERE pk = ?"), key);
+}
+
 Status CaptureJournal::putBack(qint64 key)
 {
     return change(QStringLiteral("UPDATE LumraCaptureJournal SET tries = 0 WHERE pk = ?"), key);
@@ -145,18 +150,9 @@ Result<QList<JournalEntry>> CaptureJournal::takeUp(QList<JournalEntry>* dropped)
     st->reset();
     if (!read)
         return R::failure(read.error());
-    const QString drop = QStringLiteral("DELETE FROM LumraCaptureJournal WHERE pk = ?");
-    const QString mark = QStringLiteral("UPDATE LumraCaptureJournal SET tries = tries + 1 WHERE pk = ?");
-    auto apply = [&](const QString& sql, const QList<JournalEntry>& list) {
-        for (const JournalEntry& entry : list)
-            if (Status done = change(sql, entry.key); !done)
-                return done;
-        return Status();
-    };
-    if (Status r = apply(drop, stale); !r)
-        return R::failure(r.error());
-    if (Status r = apply(mark, entries); !r)
-        return R::failure(r.error());
+    for (const JournalEntry& entry : stale)
+        if (Status done = remove(entry.key); !done)
+            return R::failure(done.error());
     if (Status committed = tx.commit(); !committed)
         return R::failure(committed.error());
     if (dropped)

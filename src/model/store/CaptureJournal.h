@@ -26,7 +26,7 @@ struct JournalEntry {
     std::optional<QUuid> itemId; // rich text: the stored text it belongs to
     QString mediaType;           // picture: the type it was offered as
     QByteArray payload;          // the picture's bytes, the file URLs one a line, or the HTML (UTF-8)
-    int tries = 0;               // starts that took it up already
+    int tries = 0;               // starts that began its work already
 };
 
 // The journal table of a history store, through a connection of the caller's thread.
@@ -43,12 +43,15 @@ public:
     // The entry's key, or why it was not written (full, or the write failed).
     Result<qint64> add(const JournalEntry& entry);
     Status remove(qint64 key);
-    // An entry taken up at this start that Lumra quit before finishing is taken up again at the next.
+    // Right before the entry's own work begins: should Lumra die on it, the next start drops it. An
+    // entry a start never got to (killed while others were worked) keeps its try.
+    Status markBegun(qint64 key);
+    // An entry begun at this start that Lumra quit before finishing is worked again at the next.
     Status putBack(qint64 key);
 
-    // What the last run left, to finish now. An entry taken up at an earlier start already never
-    // finished there (Lumra died on it): it is removed and returned in `dropped`, so no entry is tried
-    // twice. The rest are marked as tried before they are returned.
+    // What the last run left, to finish now. An entry whose work began at an earlier start never
+    // finished there (Lumra died on it): it is removed and returned in `dropped`, so no entry is
+    // tried twice.
     Result<QList<JournalEntry>> takeUp(QList<JournalEntry>* dropped);
 
     static QString kindName(JournalEntry::Kind kind);

@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 namespace lumra {
 
@@ -148,12 +149,12 @@ QList<std::optional<FileState>> checkFiles(const QStringList& paths, std::chrono
 
 namespace {
 
-int openRegular(const QString& path, struct stat* st)
+int openRegular(const QString& path, struct stat* st, int flags = 0)
 {
     const QByteArray name = QFile::encodeName(path);
     if (name.isEmpty())
         return -1;
-    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | flags);
     if (fd < 0)
         return -1;
     if (::fstat(fd, st) != 0 || !S_ISREG(st->st_mode)) {
@@ -218,6 +219,60 @@ bool isRegularFile(const QString& path)
         return false;
     ::close(fd);
     return true;
+}
+
+std::optional<RegularFile> RegularFile::open(const QString& path)
+{
+    struct stat st {};
+    const int fd = openRegular(path, &st, O_NOFOLLOW);
+    if (fd < 0)
+        return std::nullopt;
+    return RegularFile(fd, qint64(st.st_size));
+}
+
+RegularFile::RegularFile(int descriptor, qint64 size)
+    : m_descriptor(descriptor)
+    , m_size(size)
+{
+}
+
+RegularFile::RegularFile(RegularFile&& other) noexcept
+    : m_descriptor(std::exchange(other.m_descriptor, -1))
+    , m_size(other.m_size)
+{
+}
+
+RegularFile& RegularFile::operator=(RegularFile&& other) noexcept
+{
+    if (this != &other) {
+        if (m_descriptor >= 0)
+            ::close(m_descriptor);
+        m_descriptor = std::exchange(other.m_descriptor, -1);
+        m_size = other.m_size;
+    }
+    return *this;
+}
+
+RegularFile::~RegularFile()
+{
+    if (m_descriptor >= 0)
+        ::close(m_descriptor);
+}
+
+QByteArray RegularFile::head(qint64 maxBytes) const
+{
+    QByteArray data(qsizetype(std::clamp<qint64>(std::min(maxBytes, m_size), 0, qint64(1) << 30)), Qt::Uninitialized);
+    qsizetype got = 0;
+    while (got < data.size()) {
+        const ssize_t n = ::pread(m_descriptor, data.data() + got, size_t(data.size() - got), off_t(got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += n;
+    }
+    data.truncate(got);
+    return data;
 }
 
 } // namespace lumra

@@ -35,4 +35,24 @@ std::unique_ptr<QFile> openRegularFile(const QString& path);
 // Whether `path` is a regular file, checked the same way (without following it into a FIFO's open).
 bool isRegularFile(const QString& path);
 
+// A regular file opened the same way, and never through a link, to be handed to another program as
+// it is: the descriptor reads and cannot write. Closed with this object.
+class RegularFile {
+public:
+    static std::optional<RegularFile> open(const QString& path);
+    RegularFile(RegularFile&& other) noexcept;
+    RegularFile& operator=(RegularFile&& other) noexcept;
+    ~RegularFile();
+
+    int descriptor() const { return m_descriptor; }
+    qint64 size() const { return m_size; }
+    // At most `maxBytes` from the start, however far the file was read before.
+    QByteArray head(qint64 maxBytes) const;
+
+private:
+    RegularFile(int descriptor, qint64 size);
+    int m_descriptor = -1;
+    qint64 m_size = 0;
+};
+
 } // namespace lumra

@@ -1,7 +1,9 @@
 #include "platform/image/ImageDecoder.h"
 
+#include "platform/files/FileChecks.h"
 #include "platform/process/HelperProcess.h"
 
+#include <QBuffer>
 #include <QLoggingCategory>
 
 #include <algorithm>
@@ -36,20 +38,32 @@ bool isAnswer(const QByteArray& answer)
     return (answer.startsWith('P') && isPng(answer.sliced(1))) || answer.startsWith('R');
 }
 
+bool isLarge(std::optional<QSize> size)
+{
+    return !size || qint64(size->width()) * size->height() > ImageDecoder::restartAbovePixels;
+}
+
+// What of a picture file is read here, for its header: a PNG's or JPEG's is a few kilobytes at the
+// start, whatever the file's size.
+constexpr qint64 fileHeadBytes = 256 * 1024;
+
 } // namespace
 
-ImageDecoder& ImageDecoder::shared()
+ImageDecoder& ImageDecoder::shared(DecodeTurn::Lane lane)
 {
     // Never destroyed: a worker may still be decoding while the process exits. The programs end with
     // Lumra on their own.
-    static ImageDecoder* const decoder = new ImageDecoder(decoderProgram());
-    return *decoder;
+    static ImageDecoder* const display = new ImageDecoder(decoderProgram());
+    // Two more for an application that copies while another's pictures are being decoded.
+    static ImageDecoder* const capture = new ImageDecoder(decoderProgram(), 2, defaultCpuTime, {}, 2);
+    return lane == DecodeTurn::Lane::capture ? *capture : *display;
 }
 
-ImageDecoder::ImageDecoder(QString program, int programs, std::chrono::milliseconds cpuTime)
-    : m_programs(std::make_unique<process::HelperPool>(program, QStringList(),
+ImageDecoder::ImageDecoder(QString program, int programs, std::chrono::milliseconds cpuTime, const QStringList& arguments,
+                           int programsForNewSources)
+    : m_programs(std::make_unique<process::HelperPool>(program, arguments,
                                                         HelperProcess::Limits {readyMark, maxAnswerBytes, wallClockCap, maxResidentBytes},
-                                                        programs))
+                                                        programs, programsForNewSources))
     , m_cpuTime(cpuTime)
 {
 }
@@ -66,17 +80,35 @@ QList<pid_t> ImageDecoder::runningProcesses()
     return m_programs->runningProcesses();
 }
 
-Result<QByteArray> ImageDecoder::png(const QByteArray& bytes, const DecodeLimits& limits, int maxPixelSize)
+int ImageDecoder::waiting()
+{
+    return m_programs->waiting();
+}
+
+Result<QByteArray> ImageDecoder::png(const QByteArray& bytes, const DecodeLimits& limits, int maxPixelSize, const DecodeTurn& turn)
 {
     const DecodeRequest request = DecodeRequest::of(limits, maxPixelSize);
     QByteArray message(reinterpret_cast<const char*>(&request), sizeof request);
     message += bytes;
-
     // A program that decoded a large picture is ended after it, so its memory goes back.
     const std::optional<QSize> size = imageDimensions(bytes);
-    const bool large = !size || qint64(size->width()) * size->height() > restartAbovePixels;
+    return exchange(std::move(message), -1, isLarge(size), bytes.size(), turn);
+}
+
+Result<QByteArray> ImageDecoder::png(const RegularFile& file, const DecodeLimits& limits, int maxPixelSize,
+                                     std::optional<QSize> size, const DecodeTurn& turn)
+{
+    const DecodeRequest request = DecodeRequest::of(limits, maxPixelSize, true);
+    QByteArray message(reinterpret_cast<const char*>(&request), sizeof request);
+    return exchange(std::move(message), file.descriptor(), isLarge(size), file.size(), turn);
+}
+
+Result<QByteArray> ImageDecoder::exchange(QByteArray message, int descriptor, bool large, qint64 byteCount,
+                                          const DecodeTurn& turn)
+{
     QByteArray answer;
-    const HelperProcess::Outcome outcome = m_programs->exchange(message, m_cpuTime, &answer, isAnswer, large);
+    const HelperProcess::Outcome outcome = m_programs->exchange(message, m_cpuTime, &answer, isAnswer, large,
+                                                                {turn.source, turn.wanted}, descriptor);
     message.clear();
 
     QString why;
@@ -86,41 +118,91 @@ Result<QByteArray> ImageDecoder::png(const QByteArray& bytes, const DecodeLimits
             return answer.sliced(1);
         return Result<QByteArray>::failure(QString::fromUtf8(answer.sliced(1)));
     case HelperProcess::Outcome::pastDeadline:
-        why = QStringLiteral("Picture not read: decoding its %1 bytes took too long, so the decoder was stopped").arg(bytes.size());
+        why = QStringLiteral("Picture not read: decoding its %1 bytes took too long, so the decoder was stopped").arg(byteCount);
         break;
     case HelperProcess::Outcome::lost:
-        why = QStringLiteral("Picture not read: the decoder failed on its %1 bytes").arg(bytes.size());
+        why = QStringLiteral("Picture not read: the decoder failed on its %1 bytes").arg(byteCount);
         break;
     case HelperProcess::Outcome::unavailable:
         why = QStringLiteral("Picture not read: the picture decoder could not be started");
         break;
+    case HelperProcess::Outcome::dropped:
+        // Not worth a warning: the picture is asked for again if it is still wanted.
+        return Result<QByteArray>::failure(QStringLiteral("Picture not read: no longer wanted when its turn came"));
     }
     qCWarning(lcImageDecoder).noquote() << why;
     return Result<QByteArray>::failure(why);
 }
 
-Result<QByteArray> pngData(const QByteArray& imageBytes, const DecodeLimits& limits, int maxPixelSize)
+namespace {
+
+// Refused here what the header already tells; the rest is the decoder program's.
+Result<ImageHeader> checkedHere(const QByteArray& imageBytes, const DecodeLimits& limits)
 {
-    // Refused here what the header already tells; the rest is the decoder program's.
-    const Result<ImageHeader> header = readImageHeader(imageBytes, limits);
-    if (!header)
-        return Result<QByteArray>::failure(header.error());
-    if (header->format == "svg") {
-        if (Status s = checkSvgReferences(imageBytes); !s)
-            return Result<QByteArray>::failure(s.error());
+    Result<ImageHeader> header = readImageHeader(imageBytes, limits);
+    if (header && header->format == "svg") {
+        if (Status s = checkSvgReferences(imageBytes, limits); !s)
+            return Result<ImageHeader>::failure(s.error());
     }
-    return ImageDecoder::shared().png(imageBytes, limits, maxPixelSize);
+    return header;
 }
 
-Result<QImage> decodeImage(const QByteArray& data, const DecodeLimits& limits, int maxPixelSize)
+} // namespace
+
+Result<QByteArray> pngData(const QByteArray& imageBytes, const DecodeLimits& limits, int maxPixelSize, const DecodeTurn& turn)
 {
-    const Result<QByteArray> png = pngData(data, limits, maxPixelSize);
+    if (const Result<ImageHeader> header = checkedHere(imageBytes, limits); !header)
+        return Result<QByteArray>::failure(header.error());
+    return ImageDecoder::shared(turn.lane).png(imageBytes, limits, maxPixelSize, turn);
+}
+
+Result<QByteArray> pngData(const RegularFile& file, const DecodeLimits& limits, int maxPixelSize, const DecodeTurn& turn)
+{
+    if (file.size() > limits.maxBytes)
+        return Result<QByteArray>::failure(QStringLiteral("Image file is too large (%1 MB; the limit is %2 MB).")
+                                               .arg(QString::number(double(file.size()) / (1024 * 1024), 'f', 1),
+                                                    QString::number(double(limits.maxBytes) / (1024 * 1024), 'f', 1)));
+    const QByteArray head = file.head(fileHeadBytes);
+    std::optional<QSize> size;
+    if (head.size() == file.size()) {
+        // Read whole: refused here as the same bytes from the clipboard would be.
+        const Result<ImageHeader> header = checkedHere(head, limits);
+        if (!header)
+            return Result<QByteArray>::failure(header.error());
+        size = header->size;
+    } else {
+        // A header past the head is the program's to read, and to refuse.
+        QBuffer start;
+        start.setData(head);
+        start.open(QIODevice::ReadOnly);
+        if (const Result<ImageHeader> header = readImageHeader(start, limits))
+            size = header->size;
+    }
+    return ImageDecoder::shared(turn.lane).png(file, limits, maxPixelSize, size, turn);
+}
+
+namespace {
+
+Result<QImage> decodedAnswer(const Result<QByteArray>& png, const DecodeLimits& limits, int maxPixelSize)
+{
     if (!png)
         return Result<QImage>::failure(png.error());
     // The decoder's PNG, at the size asked; it may take more bytes than the picture it came from.
     DecodeLimits answer = limits;
     answer.maxBytes = std::numeric_limits<qint64>::max();
     return decodeImageHere(*png, answer, maxPixelSize);
+}
+
+} // namespace
+
+Result<QImage> decodeImage(const QByteArray& data, const DecodeLimits& limits, int maxPixelSize, const DecodeTurn& turn)
+{
+    return decodedAnswer(pngData(data, limits, maxPixelSize, turn), limits, maxPixelSize);
+}
+
+Result<QImage> decodeImage(const RegularFile& file, const DecodeLimits& limits, int maxPixelSize, const DecodeTurn& turn)
+{
+    return decodedAnswer(pngData(file, limits, maxPixelSize, turn), limits, maxPixelSize);
 }
 
 } // namespace lumra::image

@@ -6,11 +6,17 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <sys/types.h>
+
+namespace lumra {
+class RegularFile;
+}
 
 namespace lumra::process {
 class HelperPool;
@@ -21,29 +27,39 @@ namespace lumra::image {
 // Runs the decoder program (lumra-image-decoder), which turns a picture from outside into PNG in a
 // process of its own: with an address-space cap, a CPU-time budget per picture and a wall-clock cap,
 // able to open no file once it is ready, and killed when it breaks a bound, so that a hostile
-// picture costs Lumra one stopped process and that picture only. A few programs serve the whole
-// process, so one slow picture does not hold up the next.
+// picture costs Lumra one stopped process and that picture only. The capture has a few programs of
+// its own and display work a few others (see DecodeTurn), so one slow picture does not hold up the
+// next.
 //
-// A request is a DecodeRequest and the picture's bytes; an answer 'P' and the PNG, or 'R' and the
-// reason it was refused, in UTF-8.
+// A request is a DecodeRequest and the picture's bytes, or the request alone with a descriptor of
+// the picture's file sent along; an answer 'P' and the PNG, or 'R' and the reason it was refused,
+// in UTF-8.
 class ImageDecoder {
 public:
-    static ImageDecoder& shared();
+    static ImageDecoder& shared(DecodeTurn::Lane lane = DecodeTurn::Lane::display);
 
-    // `cpuTime`: what one picture may cost its program (tests give less).
-    explicit ImageDecoder(QString program, int programs = 2, std::chrono::milliseconds cpuTime = defaultCpuTime);
+    // `cpuTime`: what one picture may cost its program (tests give less); `arguments` are for
+    // stand-ins. `programsForNewSources` more programs are kept for an application none of whose
+    // pictures is being decoded.
+    explicit ImageDecoder(QString program, int programs = 2, std::chrono::milliseconds cpuTime = defaultCpuTime,
+                          const QStringList& arguments = {}, int programsForNewSources = 0);
     ~ImageDecoder();
     ImageDecoder(const ImageDecoder&) = delete;
     ImageDecoder& operator=(const ImageDecoder&) = delete;
 
     // The picture as PNG, downscaled so that neither side exceeds `maxPixelSize` (> 0), or why not.
-    Result<QByteArray> png(const QByteArray& bytes, const DecodeLimits& limits, int maxPixelSize);
+    Result<QByteArray> png(const QByteArray& bytes, const DecodeLimits& limits, int maxPixelSize, const DecodeTurn& turn = {});
+    // The same for a file, which the program reads itself. `size`: the picture's, when its header
+    // was read.
+    Result<QByteArray> png(const RegularFile& file, const DecodeLimits& limits, int maxPixelSize, std::optional<QSize> size,
+                           const DecodeTurn& turn = {});
 
     // The lumra-image-decoder program beside Lumra, empty when it is not installed.
     static QString installedProgram();
 
-    // The programs' processes that run now (tests).
+    // The programs' processes that run now, and the pictures waiting for one (tests).
     QList<pid_t> runningProcesses();
+    int waiting();
 
     // What one picture may cost the program: its own CPU time, and the clock however busy the
     // machine is (a start included).
@@ -54,6 +70,9 @@ public:
     static constexpr qint64 maxResidentBytes = qint64(1280) * 1024 * 1024;
     // A program that decoded a picture larger than this is ended after it, so its memory goes back.
     static constexpr qint64 restartAbovePixels = qint64(4096) * 4096;
+    // How long a thumbnail or icon waits for a program before it is no longer wanted: the row it
+    // was for has most likely scrolled away, and one still shown asks again.
+    static constexpr std::chrono::seconds shownWithin {3};
     static constexpr quint64 readyMark = 0x31444d494152554cULL; // "LURAIMD1"
 
     struct DecodeRequest {
@@ -64,11 +83,13 @@ public:
         qint64 maxJpegBlockScans = 0;
         qint32 maxJpegScans = 0;
         qint32 maxPixelSize = 0;
+        qint32 fromDescriptor = 0; // the picture is in the file sent along, not after the request
+        qint32 reserved = 0;
 
-        static DecodeRequest of(const DecodeLimits& limits, int maxPixelSize)
+        static DecodeRequest of(const DecodeLimits& limits, int maxPixelSize, bool fromDescriptor = false)
         {
             return {limits.maxBytes, limits.maxPixels, limits.maxSvgBytes, limits.maxSvgElements,
-                    limits.maxJpegBlockScans, limits.maxJpegScans, std::max(0, maxPixelSize)};
+                    limits.maxJpegBlockScans, limits.maxJpegScans, std::max(0, maxPixelSize), fromDescriptor, 0};
         }
         DecodeLimits limits() const
         {
@@ -84,6 +105,8 @@ public:
     };
 
 private:
+    Result<QByteArray> exchange(QByteArray message, int descriptor, bool large, qint64 byteCount, const DecodeTurn& turn);
+
     std::unique_ptr<process::HelperPool> m_programs;
     const std::chrono::milliseconds m_cpuTime;
 };

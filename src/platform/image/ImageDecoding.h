@@ -3,6 +3,7 @@
 #include "platform/core/Result.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QIODevice>
 #include <QImage>
 #include <QImageIOHandler>
@@ -10,7 +11,13 @@
 #include <QSize>
 #include <QString>
 
+#include <chrono>
+
 #include <optional>
+
+namespace lumra {
+class RegularFile;
+}
 
 namespace lumra::image {
 
@@ -53,14 +60,37 @@ Result<ImageHeader> readImageHeader(QIODevice& file, const DecodeLimits& limits 
 // only a process can be stopped at its deadline. These check the header here first, then hand the
 // bytes over.
 //
+// Whose picture it is. A copy being stored goes to the capture's own decoder programs, served per
+// copying application, newest first, so no copy waits behind another application's pictures; the
+// rest (thumbnails, previews, icons, imports) go to others. Display work still waiting for a
+// program when it is no longer wanted is dropped undecoded.
+struct DecodeTurn {
+    enum class Lane { display, capture };
+    Lane lane = Lane::display;
+    QString source; // the application that copied the picture
+    QDeadlineTimer wanted {QDeadlineTimer::Forever};
+
+    static DecodeTurn capture(const QString& source) { return {Lane::capture, source, QDeadlineTimer::Forever}; }
+    static DecodeTurn shownWithin(std::chrono::milliseconds wait) { return {Lane::display, {}, QDeadlineTimer(wait)}; }
+};
+
 // Decodes with the EXIF orientation applied. `maxPixelSize` > 0 decodes downscaled so that
 // neither side exceeds it; an image is never scaled up. Only the decoder program's PNG is decoded
 // here, at the size asked.
-Result<QImage> decodeImage(const QByteArray& data, const DecodeLimits& limits = {}, int maxPixelSize = 0);
+Result<QImage> decodeImage(const QByteArray& data, const DecodeLimits& limits = {}, int maxPixelSize = 0,
+                           const DecodeTurn& turn = {});
 
 // The bytes re-encoded as PNG by the decoder program (orientation applied, downscaled as above),
 // so identical pictures hash alike.
-Result<QByteArray> pngData(const QByteArray& imageBytes, const DecodeLimits& limits = {}, int maxPixelSize = 0);
+Result<QByteArray> pngData(const QByteArray& imageBytes, const DecodeLimits& limits = {}, int maxPixelSize = 0,
+                           const DecodeTurn& turn = {});
+
+// The same for a picture file the user copied or previews: the decoder program reads it from the
+// open file, so Lumra reads no more of it than its header, whatever its size.
+Result<QImage> decodeImage(const RegularFile& file, const DecodeLimits& limits = {}, int maxPixelSize = 0,
+                           const DecodeTurn& turn = {});
+Result<QByteArray> pngData(const RegularFile& file, const DecodeLimits& limits = {}, int maxPixelSize = 0,
+                           const DecodeTurn& turn = {});
 Result<QByteArray> encodePng(const QImage& image);
 
 // The same in this process: for the decoder program itself, and for the PNG it answers with.
@@ -68,8 +98,9 @@ Result<QImage> decodeImageHere(const QByteArray& data, const DecodeLimits& limit
 Result<QByteArray> pngDataHere(const QByteArray& imageBytes, const DecodeLimits& limits = {}, int maxPixelSize = 0);
 
 // An SVG that names anything outside itself (an href that is no fragment, a url() or @import, an
-// external entity) is refused: rendering would open it.
-Status checkSvgReferences(const QByteArray& svg);
+// external entity) is refused: rendering would open it. A gzipped one is read inflated, within the
+// SVG bound.
+Status checkSvgReferences(const QByteArray& svg, const DecodeLimits& limits = {});
 
 // A picture's MIME type and file-name suffix, from its header; none when it is in no format Lumra
 // reads.

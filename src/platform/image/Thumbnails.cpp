@@ -1,5 +1,7 @@
 #include "platform/image/Thumbnails.h"
 
+#include "platform/image/ImageDecoder.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -56,7 +58,8 @@ Result<Thumbnail> makeThumbnail(const QByteArray& data, const QString& quality, 
     if (!header)
         return Result<Thumbnail>::failure(header.error());
     const bool quarterTurned = header->transformation & QImageIOHandler::TransformationRotate90;
-    Result<QImage> decoded = decodeImage(data, limits, thumbnailLongSide(quality, requestedLength, header->size, quarterTurned, box));
+    Result<QImage> decoded = decodeImage(data, limits, thumbnailLongSide(quality, requestedLength, header->size, quarterTurned, box),
+                                         DecodeTurn::shownWithin(ImageDecoder::shownWithin));
     if (!decoded)
         return Result<Thumbnail>::failure(decoded.error());
     QImage image = std::move(decoded).value();

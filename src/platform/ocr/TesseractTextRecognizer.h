@@ -2,36 +2,50 @@
 
 #include <chrono>
 
+#include "platform/ocr/TextRecognitionProgram.h"
 #include "platform/ocr/TextRecognizer.h"
 
 #include <QThread>
 
 #include <atomic>
 #include <memory>
+#include <sys/types.h>
 
 namespace lumra {
 
+namespace process {
+class HelperProcess;
+}
+
 class TesseractWorker;
 
-// One long-lived Tesseract engine with English data on one worker thread; requests run
-// in the order they were made.
+// Text recognition in a program of its own (the picture decoder started to recognise text, see
+// TextRecognitionProgram.h), which decodes the picture, holds Tesseract with English data and runs
+// it on one thread: Lumra holds only the picture's bytes and the text. Requests run in the order
+// they were made, one at a time, from a worker thread.
 class TesseractTextRecognizer final : public TextRecognizer {
     Q_OBJECT
 public:
-    // `tessdataFolder` empty: found with findTessdataFolder().
-    explicit TesseractTextRecognizer(QObject* parent = nullptr, const QString& tessdataFolder = QString());
-    // Cancels the running request, drops queued ones and waits for the thread.
+    // `tessdataFolder` empty: found with findTessdataFolder(). `cpuTime`: what one picture may cost
+    // the program (tests give less).
+    explicit TesseractTextRecognizer(QObject* parent = nullptr, const QString& tessdataFolder = QString(),
+                                     std::chrono::milliseconds cpuTime = cpuTimePerPicture);
+    // Drops queued requests, ends the program in the middle of one and waits for the thread.
     ~TesseractTextRecognizer() override;
 
+    // The image is sent as PNG.
     void recognize(const QImage& image, const QUuid& id) override;
     void recognize(const QByteArray& imageData, const QUuid& id) override;
     // Blocks until every request made so far has been worked on; their answers arrive with the
     // next round of the event loop. For callers that must not guess how long recognition takes.
     void waitForQueuedWork();
 
-    // Images are scaled down to this long side first; recognition time grows with pixels.
-    static constexpr int maxRecognitionSide = 4096;
-    // What one picture's recognition may cost its thread, and take on the clock however busy the machine.
+    // The recognition program's process, 0 when none runs (tests).
+    pid_t runningProcess() const;
+
+    static constexpr int maxRecognitionSide = ocr::maxRecognitionSide;
+    // What one picture's recognition may cost the program's CPU, and take on the clock however busy
+    // the machine; past either the program is ended.
     static constexpr std::chrono::seconds cpuTimePerPicture {15};
     static constexpr std::chrono::seconds wallTimePerPicture {120};
 
@@ -39,10 +53,13 @@ public:
     // holding "eng.traineddata". Empty when there is none.
     static QString findTessdataFolder();
 
+    struct Program;
+
 private:
     QThread m_thread;
     TesseractWorker* m_worker = nullptr;
     std::shared_ptr<std::atomic_bool> m_cancelled;
+    std::shared_ptr<Program> m_program;
 };
 
 } // namespace lumra

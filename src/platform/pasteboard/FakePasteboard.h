@@ -28,6 +28,17 @@ public:
     void setUnreadableTypes(const QStringList& types) { m_unreadable = types; }
     // The next write fails with this message (empty: writes succeed again).
     void setWriteError(const QString& message) { m_writeError = message; }
+    // Writes hold only once confirmWrite() says so, as where the compositor confirms them later.
+    void setConfirmsLater(bool later) { m_confirmsLater = later; }
+    void confirmWrite()
+    {
+        m_confirmed = m_changeCount;
+        emit writeHeld(m_changeCount);
+    }
+    bool holds(qint64 changeCount) const override
+    {
+        return Pasteboard::holds(changeCount) && (!m_confirmsLater || m_confirmed == changeCount);
+    }
 
     const QList<QList<PasteboardRepresentation>>& writes() const { return m_writes; }
     QStringList readsOf() const; // the types read, by data() or a reader, in order
@@ -59,6 +70,8 @@ private:
     quint64 m_ownerWindow = 0;
     bool m_ownedByUs = false;
     bool m_unresponsive = false;
+    bool m_confirmsLater = false;
+    qint64 m_confirmed = 0;
     QString m_writeError;
 };
 

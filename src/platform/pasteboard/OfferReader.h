@@ -18,6 +18,9 @@ namespace OfferLimits {
 inline constexpr std::chrono::milliseconds wholeOffer {2000};
 // Programs offer a few dozen types; a list beyond this is cut, so listing it stays cheap.
 inline constexpr int maxTypes = 4096;
+// The markers are looked for in the whole list, so it is read whole up to this; a longer one
+// costs the copy.
+inline constexpr int maxListedTypes = 1 << 20;
 // A text beyond this is not stored: every search, paste and sync would carry it.
 inline constexpr qint64 maxTextBytes = qint64(16) * 1024 * 1024;
 // HTML beyond this is kept as plain text only (the converter refuses more than 4 M characters;
@@ -27,6 +30,10 @@ inline constexpr qint64 maxHtmlBytes = qint64(8) * 1024 * 1024;
 inline constexpr qint64 maxFileListBytes = qint64(16) * 1024 * 1024;
 inline constexpr qint64 maxRtfBytes = qint64(64) * 1024 * 1024;
 inline constexpr qint64 maxImageBytes = qint64(256) * 1024 * 1024;
+// A program that copies twice in a row (a password manager marking a text it has just offered)
+// takes the clipboard again within milliseconds: a read counts only once this is past, measured
+// from when Lumra saw the copy.
+inline constexpr std::chrono::milliseconds copiedAgainWithin {50};
 } // namespace OfferLimits
 
 // The answer to one read of an offered type.
@@ -65,8 +72,11 @@ public:
     virtual bool ownedByUs() const = 0;
     virtual quint64 ownerWindow() const { return 0; }
 
-    // The offered types, without meta targets, at most OfferLimits::maxTypes, each once.
+    // The offered types, without meta targets, each once: the first OfferLimits::maxTypes, and
+    // every marker listed after them.
     virtual Result<QStringList> types(QDeadlineTimer deadline) = 0;
+    // Whether types() failed because the owner broke a bound (its error then says which).
+    virtual bool typesRefused() const { return false; }
     // At most `maxBytes` of one type; each piece must come within the per-piece limit and all of
     // them before `deadline`.
     virtual OfferRead data(const QString& type, qint64 maxBytes, QDeadlineTimer deadline) = 0;
@@ -77,7 +87,8 @@ public:
     virtual QString whyNotFromItsOwner() const { return QStringLiteral("The clipboard changed while it was read"); }
 };
 
-// Offered type names as they come, cut to the limit with meta targets and repeats dropped.
+// Offered type names as they come, cut to the limit with meta targets and repeats dropped; the
+// markers past the cut are kept.
 QStringList boundedTypes(const QStringList& offered);
 
 } // namespace lumra

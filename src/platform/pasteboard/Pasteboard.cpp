@@ -84,9 +84,7 @@ QStringList boundedTypes(const QStringList& offered)
     QStringList types;
     QSet<QString> seen;
     for (const QString& type : offered) {
-        if (types.size() >= OfferLimits::maxTypes)
-            break;
-        if (!meta.contains(type) && !seen.contains(type)) {
+        if ((types.size() < OfferLimits::maxTypes || isMarker(type)) && !meta.contains(type) && !seen.contains(type)) {
             seen.insert(type);
             types.append(type);
         }
@@ -275,7 +273,7 @@ PasteboardSnapshot readOffer(OfferReader& reader, bool richText, QDeadlineTimer 
     snapshot.ownerWindow = reader.ownerWindow();
     auto offered = reader.types(deadline);
     if (!offered) {
-        snapshot.error = offered.error();
+        (reader.typesRefused() ? snapshot.refusal : snapshot.error) = offered.error();
         return snapshot;
     }
     snapshot.types = offered.value();

@@ -102,6 +102,11 @@ public:
     // returns the new change count; Lumra keeps owning the clipboard afterwards.
     virtual Result<qint64> write(const QList<PasteboardRepresentation>& representations) = 0;
 
+    // Whether the write that returned `changeCount` is confirmed to be the clipboard (the server or
+    // the compositor said so) and still is. Where write() waits for that, a write holds from its
+    // return; where it does not, writeHeld() tells when it comes.
+    virtual bool holds(qint64 changeCount) const { return changeCount == this->changeCount() && isOwnedByUs(); }
+
     // A reader of the current change for another thread. This one calls types() and data() and
     // so suits only pasteboards used on one thread; the real ones read on a channel of their own.
     virtual std::shared_ptr<OfferReader> offerReader();
@@ -129,6 +134,9 @@ signals:
     // A write that returned success did not hold: it could not be sent after all, or another
     // program took the clipboard as it was made. Emitted on the object's thread.
     void writeFailed(const QString& message);
+    // The write that returned `changeCount` was confirmed after write() returned. Emitted on the
+    // object's thread.
+    void writeHeld(qint64 changeCount);
 
 protected:
     // Emits changed() once from the event loop, however many changes come before it runs.

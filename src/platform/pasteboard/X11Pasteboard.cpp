@@ -4,6 +4,7 @@
 #include "platform/x11/X11Connection.h"
 
 #include <QLoggingCategory>
+#include <QSet>
 
 #include <algorithm>
 #include <atomic>
@@ -124,12 +125,11 @@ QString changedWhileRead() { return QStringLiteral("The clipboard changed while 
 QString replacedBeforeRead() { return QStringLiteral("A later copy replaced it before it was read"); }
 QString ownerWentAway() { return QStringLiteral("The clipboard owner went away before its copy was read"); }
 QString ownerCopiedAgain() { return QStringLiteral("Its owner copied again while it was read"); }
+QString untoldCopiedAgain()
+{
+    return QStringLiteral("Another copy followed it at once, and which program made either is unknown");
+}
 QString replacedWhileRead() { return QStringLiteral("A later copy needed its channel while it was read"); }
-
-// A program that copies twice in a row (a password manager marking a text it has just offered)
-// takes the clipboard again within milliseconds: a read counts only once this is past, measured
-// from when Lumra saw the copy, with no second taking by that program.
-constexpr std::chrono::milliseconds copiedAgainWithin {50};
 
 } // namespace
 
@@ -203,13 +203,16 @@ public:
         if (m_wakeFd >= 0)
             (void)!::read(m_wakeFd, &pending, sizeof pending);
         m_change = change;
+        m_reading = false;
         settle();
         m_movesAtBegin = m_moves;
-        m_copiedAgain = false;
+        m_copiedAgain.clear();
         // A channel that has heard no change yet knows only the window.
         if ((m_heard && m_latest != change) || m_ownerNow != change.owner)
             return whyMoved(replacedBeforeRead());
         m_latest = change; // also for a channel that had heard of no change yet
+        m_changeProcess = m_connection->processOf(change.owner);
+        m_reading = true;
         return QString();
     }
 
@@ -232,10 +235,11 @@ public:
     {
         const auto isOwnerChange = [this](const XEvent& e) { return e.type == m_xfixesEventBase + XFixesSelectionNotify; };
         XEvent event;
-        while (!m_copiedAgain && !settled.hasExpired() && m_connection->waitFor(isOwnerChange, settled, &event))
+        while (m_copiedAgain.isEmpty() && !settled.hasExpired()
+               && m_connection->waitFor(isOwnerChange, settled, &event))
             note(event);
         settle(); // every change the server made until now
-        return m_copiedAgain ? ownerCopiedAgain() : QString();
+        return m_copiedAgain;
     }
 
     // Asks the change's owner for `target` (begin() or stillCurrent() checked it holds the
@@ -280,20 +284,34 @@ public:
         return read;
     }
 
-    // Atom names of a TARGETS answer, in one round trip; made-up atoms are skipped.
-    QStringList atomNames(const QByteArray& raw)
+    // The names of a TARGETS answer that boundedTypes() keeps, in one round trip: the first ones,
+    // and the markers wherever they are listed. Only these are named, as naming a hundred thousand
+    // atoms takes Xlib seconds. Made-up atoms are skipped.
+    QStringList typeNames(const QByteArray& raw)
     {
-        std::vector<Atom> atoms(raw.size() / sizeof(long));
-        memcpy(atoms.data(), raw.constData(), atoms.size() * sizeof(long));
+        std::vector<Atom> listed(raw.size() / sizeof(long));
+        memcpy(listed.data(), raw.constData(), listed.size() * sizeof(long));
+        QSet<Atom> markers;
+        for (const char* marker : PasteboardMime::markers)
+            markers.insert(m_connection->atom(marker));
+        constexpr qsizetype firstOnes = OfferLimits::maxTypes + 8; // the meta targets come on top
+        QSet<Atom> seen;
+        std::vector<Atom> atoms;
+        for (Atom atom : listed) {
+            if ((atoms.size() < size_t(firstOnes) || markers.contains(atom)) && !seen.contains(atom)) {
+                seen.insert(atom);
+                atoms.push_back(atom);
+            }
+        }
         std::vector<char*> names(atoms.size(), nullptr);
         QStringList result;
-        if (!atoms.empty() && XGetAtomNames(m_connection->display(), atoms.data(), int(atoms.size()), names.data())) {
-            for (char* name : names)
-                result.append(QString::fromUtf8(name));
-        }
+        if (!atoms.empty())
+            XGetAtomNames(m_connection->display(), atoms.data(), int(atoms.size()), names.data());
         for (char* name : names) {
-            if (name)
+            if (name) {
+                result.append(QString::fromUtf8(name));
                 XFree(name);
+            }
         }
         m_connection->takeError();
         return result;
@@ -341,8 +359,8 @@ private:
             m_latest = {gone ? 0 : notify.owner, notify.selection_timestamp};
             m_heard = true;
             ++m_moves;
-            if (!gone && m_connection->clientOf(notify.owner) == m_connection->clientOf(m_change.owner))
-                m_copiedAgain = true;
+            if (!gone && m_reading && m_copiedAgain.isEmpty())
+                m_copiedAgain = whetherCopiedAgain(notify.owner);
             // A change heard before the mark may have come before the request, which then went to
             // the later owner; after it, only the same window taking the clipboard again (or
             // going away) makes the answer suspect.
@@ -356,6 +374,20 @@ private:
         }
         if (event.type == SelectionNotify)
             forgetRetired(event.xselection.requestor); // the late answer came: no request names it now
+    }
+
+    // Why the read's copy does not count now that `owner` took the clipboard: empty when another
+    // program did. Where a process is unknown, the copy read is given up rather than risk keeping a
+    // text its program marked secret a moment later.
+    QString whetherCopiedAgain(Window owner)
+    {
+        // Not even the window tells: a program that took the gone owner's number may have its id.
+        const qint64 process = m_connection->processOf(owner);
+        if (process != 0 && m_changeProcess != 0)
+            return process == m_changeProcess ? ownerCopiedAgain() : QString();
+        qCInfo(lcPasteboard) << "no process known for clipboard owner" << (m_changeProcess ? owner : m_change.owner)
+                             << "; the copy before it is not kept";
+        return untoldCopiedAgain();
     }
 
     // Waits for the event `answer` accepts; false at the deadline or when an owner change makes
@@ -541,7 +573,9 @@ private:
     // The read under way.
     Ownership m_change;
     quint64 m_movesAtBegin = 0;
-    bool m_copiedAgain = false; // the change's owner (any window of its program) took the clipboard again
+    bool m_reading = false; // begun, and the change's process looked up
+    qint64 m_changeProcess = 0; // 0 when unknown
+    QString m_copiedAgain; // why the change's program (any window or connection of it) counts as copying again
     bool m_asking = false;
     bool m_marked = false;
     QString m_interruption;
@@ -703,7 +737,7 @@ public:
         , m_ours(pasteboard.isOwnedByUs())
         , m_piece(pasteboard.m_readTimeout)
         , m_reserved(!m_ours)
-        , m_settled(copiedAgainWithin)
+        , m_settled(OfferLimits::copiedAgainWithin)
     {
         if (m_ours) {
             m_servedTypes = pasteboard.m_servedTypes;
@@ -726,11 +760,16 @@ public:
             return boundedTypes(m_servedTypes);
         if (m_ownership.owner == 0 || !m_channels->usable())
             return QStringList();
-        // The meta targets come on top of the types kept.
-        const qint64 maxBytes = qint64(OfferLimits::maxTypes + 8) * qint64(sizeof(long));
+        // Read whole: a marker may come last.
+        const qint64 maxBytes = qint64(OfferLimits::maxListedTypes) * qint64(sizeof(long));
         QStringList names;
-        OfferRead read = convert("TARGETS", maxBytes, true, deadline,
-                                 [&](ReadChannel& channel, const QByteArray& atoms) { names = channel.atomNames(atoms); });
+        OfferRead read = convert("TARGETS", maxBytes, false, deadline,
+                                 [&](ReadChannel& channel, const QByteArray& atoms) { names = channel.typeNames(atoms); });
+        if (read.outcome == OfferRead::Outcome::tooLarge || (read.ok() && read.bytes.size() > maxBytes)) {
+            m_typesRefused = true;
+            return Result<QStringList>::failure(QStringLiteral("its owner lists more than %1 types, too many to look for markers in")
+                                                    .arg(OfferLimits::maxListedTypes));
+        }
         if (!read.ok())
             return Result<QStringList>::failure(read.error);
         return boundedTypes(names);
@@ -750,6 +789,8 @@ public:
             return OfferRead::failure(OfferRead::Outcome::refused, QStringLiteral("The clipboard is empty"));
         return convert(type.toUtf8().constData(), maxBytes, false, deadline);
     }
+
+    bool typesRefused() const override { return m_typesRefused; }
 
     bool readFromItsOwner() override
     {
@@ -830,9 +871,13 @@ private:
     bool m_ours;
     std::chrono::milliseconds m_piece;
     bool m_reserved; // a channel was prepared for this read and not yet taken
-    QDeadlineTimer m_settled; // see copiedAgainWithin
+    // See OfferLimits::copiedAgainWithin: no second taking by that program. The program is its
+    // process, whatever connection or window it copies from: the server gives a gone client's
+    // number to the next one, so two programs copying one after the other can share it.
+    QDeadlineTimer m_settled;
     bool m_asked = false;
     bool m_unresponsive = false;
+    bool m_typesRefused = false;
     QString m_moved; // why the read stopped, when the clipboard's owner moved under it
     QStringList m_servedTypes;
     QHash<QString, QByteArray> m_served;

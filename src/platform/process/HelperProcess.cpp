@@ -1,5 +1,7 @@
 #include "platform/process/HelperProcess.h"
 
+#include "platform/core/Sanitizer.h"
+
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -11,6 +13,8 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <deque>
+#include <future>
 #include <optional>
 #include <fcntl.h>
 #include <poll.h>
@@ -22,14 +26,6 @@
 #include <unistd.h>
 
 extern char** environ;
-
-#if defined(__SANITIZE_ADDRESS__)
-#define LUMRA_ADDRESS_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define LUMRA_ADDRESS_SANITIZER 1
-#endif
-#endif
 
 Q_LOGGING_CATEGORY(lcHelperProcess, "lumra.process")
 
@@ -116,13 +112,65 @@ Io waitFor(int socket, short events, const Budget& budget)
     }
 }
 
-Io sendAll(int socket, const void* bytes, qint64 size, const Budget& budget)
+// A message of `size` bytes at `data` with room for one descriptor.
+struct DescriptorMessage {
+    DescriptorMessage(char* data, qint64 size)
+        : part {data, size_t(size)}
+    {
+        message.msg_iov = &part;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+    }
+    DescriptorMessage(const DescriptorMessage&) = delete;
+
+    iovec part;
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] {};
+    msghdr message {};
+};
+
+// Sends the bytes with `descriptor` attached to the first of them.
+ssize_t sendWithDescriptor(int socket, const char* data, qint64 size, int descriptor)
+{
+    DescriptorMessage sent(const_cast<char*>(data), size);
+    cmsghdr* rights = CMSG_FIRSTHDR(&sent.message);
+    rights->cmsg_level = SOL_SOCKET;
+    rights->cmsg_type = SCM_RIGHTS;
+    rights->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(rights), &descriptor, sizeof(int));
+    return ::sendmsg(socket, &sent.message, MSG_NOSIGNAL);
+}
+
+// Reads standard input, keeping the first descriptor sent along in `*descriptor` when it holds -1;
+// there is room for one, and the kernel closes any more.
+ssize_t receiveWithDescriptor(char* data, qint64 size, int* descriptor)
+{
+    DescriptorMessage received(data, size);
+    const ssize_t got = ::recvmsg(STDIN_FILENO, &received.message, MSG_CMSG_CLOEXEC);
+    for (cmsghdr* c = got >= 0 ? CMSG_FIRSTHDR(&received.message) : nullptr; c; c = CMSG_NXTHDR(&received.message, c)) {
+        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS)
+            continue;
+        for (size_t i = 0; i < (c->cmsg_len - CMSG_LEN(0)) / sizeof(int); ++i) {
+            int one = -1;
+            std::memcpy(&one, CMSG_DATA(c) + i * sizeof(int), sizeof(int));
+            if (*descriptor < 0)
+                *descriptor = one;
+            else
+                ::close(one);
+        }
+    }
+    return got;
+}
+
+Io sendAll(int socket, const void* bytes, qint64 size, const Budget& budget, int descriptor = -1)
 {
     auto data = static_cast<const char*>(bytes);
     while (size > 0) {
         // No SIGPIPE when the program is gone: Lumra would die of it.
-        const ssize_t sent = ::send(socket, data, size_t(size), MSG_NOSIGNAL);
+        const ssize_t sent = descriptor >= 0 ? sendWithDescriptor(socket, data, size, descriptor)
+                                             : ::send(socket, data, size_t(size), MSG_NOSIGNAL);
         if (sent > 0) {
+            descriptor = -1;
             data += sent;
             size -= sent;
         } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
@@ -152,6 +200,50 @@ Io receiveAll(int socket, void* bytes, qint64 size, const Budget& budget)
     }
     return Io::done;
 }
+
+// The kernel kills a program asked to end with its parent when the THREAD that started it ends,
+// not the process: one thread that lives as long as Lumra starts them all, so a program outlives
+// the worker that asked for it and still ends with Lumra.
+class Spawner {
+public:
+    static Spawner& instance()
+    {
+        static Spawner* const spawner = new Spawner; // never destroyed, like its thread
+        return *spawner;
+    }
+
+    int spawn(pid_t* process, const char* path, const posix_spawn_file_actions_t* files,
+              const posix_spawnattr_t* attributes, char* const* arguments)
+    {
+        std::packaged_task<int()> task([=] { return ::posix_spawn(process, path, files, attributes, arguments, environ); });
+        std::future<int> done = task.get_future();
+        {
+            const std::lock_guard lock(m_mutex);
+            m_tasks.push_back(std::move(task));
+        }
+        m_queued.notify_one();
+        return done.get();
+    }
+
+private:
+    Spawner()
+    {
+        std::thread([this] {
+            for (;;) {
+                std::unique_lock lock(m_mutex);
+                m_queued.wait(lock, [this] { return !m_tasks.empty(); });
+                std::packaged_task<int()> task = std::move(m_tasks.front());
+                m_tasks.pop_front();
+                lock.unlock();
+                task();
+            }
+        }).detach();
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_queued;
+    std::deque<std::packaged_task<int()>> m_tasks;
+};
 
 } // namespace
 
@@ -192,7 +284,7 @@ bool HelperProcess::beginProgram(int argc, char** argv, const char* name, qint64
 {
     // Ends with Lumra, however Lumra ends; a Lumra gone before this line is told by the parent id.
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (argc != 2 || QByteArray(argv[1]).toLongLong() != qint64(::getppid()))
+    if (argc < 2 || QByteArray(argv[1]).toLongLong() != qint64(::getppid()))
         return false;
     ::prctl(PR_SET_NAME, name);
     const rlimit noCore {0, 0};
@@ -208,8 +300,13 @@ bool HelperProcess::beginProgram(int argc, char** argv, const char* name, qint64
 
 bool HelperProcess::readAll(char* data, qint64 size)
 {
+    return readAll(data, size, nullptr);
+}
+
+bool HelperProcess::readAll(char* data, qint64 size, int* descriptor)
+{
     while (size > 0) {
-        const ssize_t got = ::read(STDIN_FILENO, data, size_t(size));
+        const ssize_t got = descriptor ? receiveWithDescriptor(data, size, descriptor) : ::read(STDIN_FILENO, data, size_t(size));
         if (got > 0) {
             data += got;
             size -= got;
@@ -235,25 +332,35 @@ bool HelperProcess::writeAll(const char* data, qint64 size)
 }
 
 HelperProcess::Outcome HelperProcess::exchange(QByteArrayView request, std::chrono::milliseconds cpuTime,
-                                               QByteArray* answer, const std::function<bool(const QByteArray&)>& accept)
+                                               QByteArray* answer, const std::function<bool(const QByteArray&)>& accept,
+                                               int descriptor)
 {
     std::unique_lock turn(m_turn, std::defer_lock);
     if (!turn.try_lock_for(m_limits.wallClockCap))
         return Outcome::pastDeadline;
+    if (m_shutDown)
+        return Outcome::unavailable;
     // The program kept from the last request may have failed since: a new one takes the request,
     // also when the old one is found gone only now.
     Outcome outcome = Outcome::lost;
-    for (int attempt = 0; attempt < 2 && outcome == Outcome::lost; ++attempt) {
+    for (int attempt = 0; attempt < 2 && outcome == Outcome::lost && !m_shutDown; ++attempt) {
         const bool reused = runningProcessLocked() > 0;
         if (!reused && !start())
             return Outcome::unavailable;
-        outcome = once(request, cpuTime, answer, accept);
+        outcome = once(request, cpuTime, answer, accept, descriptor);
         if (outcome != Outcome::answered)
             stop();
         if (!reused)
             break;
     }
     return outcome;
+}
+
+void HelperProcess::shutDown()
+{
+    m_shutDown = true;
+    if (const pid_t process = m_current.load(); process > 0)
+        ::kill(-process, SIGKILL);
 }
 
 void HelperProcess::restart()
@@ -310,7 +417,7 @@ bool HelperProcess::start()
         arguments.push_back(word.data());
     arguments.push_back(nullptr);
     pid_t process = 0;
-    const int failed = ::posix_spawn(&process, words.first().constData(), &files, &attributes, arguments.data(), environ);
+    const int failed = Spawner::instance().spawn(&process, words.first().constData(), &files, &attributes, arguments.data());
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&files);
     ::close(ends[1]);
@@ -324,6 +431,10 @@ bool HelperProcess::start()
     m_current = process;
     m_socket = ends[0];
     watch(process);
+    if (m_shutDown) { // shutDown() may have looked before the program was known
+        stop();
+        return false;
+    }
     // Its start-up (Qt and its fonts, seconds under a sanitizer or on a busy machine) is no
     // request's: a request waits until the program says it is ready.
     quint64 mark = 0;
@@ -350,8 +461,7 @@ void HelperProcess::stop()
     m_current = 0;
 }
 
-// A program that ends between requests (killed, or ended with the thread that started it) is
-// reaped at once instead of waiting as a zombie for the next request.
+// A program that ends between requests (killed, or failed on its own) is reaped at once instead of waiting as a zombie for the next request.
 void HelperProcess::watch(pid_t process)
 {
     if (m_watcher.joinable())
@@ -368,11 +478,11 @@ void HelperProcess::watch(pid_t process)
 }
 
 HelperProcess::Outcome HelperProcess::once(QByteArrayView request, std::chrono::milliseconds cpuTime, QByteArray* answer,
-                                           const std::function<bool(const QByteArray&)>& accept)
+                                           const std::function<bool(const QByteArray&)>& accept, int descriptor)
 {
     const Budget budget(m_process, cpuTime, m_limits.wallClockCap, m_limits.maxResidentBytes);
     const Header header {++m_lastRequest, request.size()};
-    Io io = sendAll(m_socket, &header, sizeof header, budget);
+    Io io = sendAll(m_socket, &header, sizeof header, budget, descriptor);
     if (io == Io::done)
         io = sendAll(m_socket, request.data(), request.size(), budget);
     Header reply;
@@ -385,6 +495,8 @@ HelperProcess::Outcome HelperProcess::once(QByteArrayView request, std::chrono::
         refusal = "answered another request";
     else if (io == Io::done && reply.bytes > m_limits.maxAnswerBytes)
         refusal = "answered with too much";
+    else if (io == Io::done && (reply.bytes < -1 || (reply.bytes <= 0 && !m_limits.mayAnswerNothing)))
+        refusal = "answered with nothing";
     answer->clear();
     if (!refusal && io == Io::done && reply.bytes > 0) {
         answer->resize(reply.bytes);
@@ -411,21 +523,29 @@ HelperProcess::Outcome HelperProcess::once(QByteArrayView request, std::chrono::
     return Outcome::lost;
 }
 
-HelperPool::HelperPool(const QString& program, const QStringList& arguments, HelperProcess::Limits limits, int programs)
+HelperPool::HelperPool(const QString& program, const QStringList& arguments, HelperProcess::Limits limits, int programs,
+                       int programsForNewSources)
+    : m_anyone(size_t(std::max(1, programs)))
 {
-    for (int i = 0; i < std::max(1, programs); ++i)
+    for (size_t i = 0; i < m_anyone + size_t(std::max(0, programsForNewSources)); ++i)
         m_programs.push_back(std::make_unique<HelperProcess>(program, arguments, limits));
     m_busy.assign(m_programs.size(), false);
+    m_servedSource.resize(m_programs.size());
 }
 
 HelperProcess::Outcome HelperPool::exchange(QByteArrayView request, std::chrono::milliseconds cpuTime, QByteArray* answer,
-                                            const std::function<bool(const QByteArray&)>& accept, bool restartAfter)
+                                            const std::function<bool(const QByteArray&)>& accept, bool restartAfter,
+                                            const Turn& turn, int descriptor)
 {
-    HelperProcess& program = take();
-    const HelperProcess::Outcome outcome = program.exchange(request, cpuTime, answer, accept);
+    HelperProcess* program = take(turn);
+    if (!program) {
+        answer->clear();
+        return HelperProcess::Outcome::dropped;
+    }
+    const HelperProcess::Outcome outcome = program->exchange(request, cpuTime, answer, accept, descriptor);
     if (restartAfter && outcome == HelperProcess::Outcome::answered)
-        program.restart();
-    giveBack(program);
+        program->restart();
+    giveBack(*program);
     return outcome;
 }
 
@@ -445,14 +565,26 @@ QList<pid_t> HelperPool::runningProcesses()
     return running;
 }
 
-HelperProcess& HelperPool::take()
+int HelperPool::waiting()
+{
+    const std::lock_guard lock(m_mutex);
+    return int(m_waiting.size());
+}
+
+HelperProcess* HelperPool::take(const Turn& turn)
 {
     std::unique_lock lock(m_mutex);
-    const auto free = [&] { return std::find(m_busy.begin(), m_busy.end(), false); };
-    m_free.wait(lock, [&] { return free() != m_busy.end(); });
-    const auto at = free();
-    *at = true;
-    return *m_programs[size_t(at - m_busy.begin())];
+    Waiter self {++m_lastSerial, &turn};
+    m_waiting.push_back(&self);
+    handOut();
+    while (self.program < 0 && !turn.wanted.hasExpired()) {
+        if (turn.wanted.isForever())
+            m_free.wait(lock);
+        else
+            m_free.wait_until(lock, turn.wanted.deadline<std::chrono::steady_clock>());
+    }
+    std::erase(m_waiting, &self);
+    return self.program >= 0 ? m_programs[size_t(self.program)].get() : nullptr;
 }
 
 void HelperPool::giveBack(HelperProcess& program)
@@ -460,11 +592,57 @@ void HelperPool::giveBack(HelperProcess& program)
     {
         const std::lock_guard lock(m_mutex);
         for (size_t i = 0; i < m_programs.size(); ++i) {
-            if (m_programs[i].get() == &program)
+            if (m_programs[i].get() == &program) {
                 m_busy[i] = false;
+                m_servedSource[i].clear();
+            }
         }
+        handOut();
     }
-    m_free.notify_one();
+    m_free.notify_all();
+}
+
+int HelperPool::atWork(const QString& source) const
+{
+    int count = 0;
+    for (size_t i = 0; i < m_programs.size(); ++i)
+        count += m_busy[i] && m_servedSource[i] == source;
+    return count;
+}
+
+void HelperPool::handOut()
+{
+    bool handed = false;
+    for (;;) {
+        // The waiting request whose source has fewest at work, the newest of those, that a free
+        // program may take.
+        Waiter* chosen = nullptr;
+        int chosenAtWork = 0;
+        size_t chosenProgram = 0;
+        for (Waiter* waiter : m_waiting) {
+            if (waiter->program >= 0 || waiter->turn->wanted.hasExpired())
+                continue;
+            const int busy = atWork(waiter->turn->source);
+            if (chosen && (busy > chosenAtWork || (busy == chosenAtWork && waiter->serial < chosen->serial)))
+                continue;
+            for (size_t i = 0; i < m_programs.size(); ++i) {
+                if (!m_busy[i] && (i < m_anyone || busy == 0)) {
+                    chosen = waiter;
+                    chosenAtWork = busy;
+                    chosenProgram = i;
+                    break;
+                }
+            }
+        }
+        if (!chosen)
+            break;
+        chosen->program = int(chosenProgram);
+        m_busy[chosenProgram] = true;
+        m_servedSource[chosenProgram] = chosen->turn->source;
+        handed = true;
+    }
+    if (handed)
+        m_free.notify_all();
 }
 
 } // namespace lumra::process

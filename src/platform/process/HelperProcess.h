@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QString>
 #include <QStringList>
 
@@ -38,9 +39,13 @@ public:
         // The program is ended when it holds more memory than this, as measured from outside; the
         // address-space cap it sets itself does not hold under a sanitizer. 0: no bound.
         qint64 maxResidentBytes = 0;
+        // Whether an answer of no bytes (or -1) is one; for a program that always answers with
+        // something, it is a broken program.
+        bool mayAnswerNothing = false;
     };
 
-    enum class Outcome { answered, lost, pastDeadline, unavailable };
+    // dropped: no longer wanted when its turn came (HelperPool), never sent.
+    enum class Outcome { answered, lost, pastDeadline, unavailable, dropped };
 
     // `program` is run with Lumra's process id and `arguments`; tests run stand-ins.
     HelperProcess(QString program, QStringList arguments, Limits limits);
@@ -51,12 +56,16 @@ public:
     // One request at a time; another caller waits its turn up to the wall-clock cap. Only the
     // program's own CPU time spent on this request counts against `cpuTime`: a busy machine or the
     // program's start-up cost the request nothing. `accept` checks an answer before it is kept: one
-    // refused, like one to another request, ends the program.
+    // refused, like one to another request, ends the program. `descriptor` (>= 0) goes with the
+    // request, as the program's own copy of it (HelperProcess::readAll takes it there).
     Outcome exchange(QByteArrayView request, std::chrono::milliseconds cpuTime, QByteArray* answer,
-                     const std::function<bool(const QByteArray&)>& accept = {});
+                     const std::function<bool(const QByteArray&)>& accept = {}, int descriptor = -1);
 
     // Ends the program (after a request that left it holding much memory); the next request starts a new one.
     void restart();
+    // Ends the program at once, in the middle of a request too (which is then lost), and starts no
+    // other: for an owner going away that must not wait for the request. Any thread.
+    void shutDown();
 
     // The program's process, 0 when none runs.
     pid_t runningProcess();
@@ -70,11 +79,14 @@ public:
     static QString findProgram(const char* name, const QString& builtAt, const char* whatIsLost);
 
     // For the program itself, first thing: it ends with Lumra however Lumra ends (`argv[1]` names
-    // Lumra's process), takes `name` (so a watcher tells one that ends with Lumra from one still
-    // loading), leaves no core and caps its address space.
+    // Lumra's process; the program's own arguments follow), takes `name` (so a watcher tells one that
+    // ends with Lumra from one still loading), leaves no core and caps its address space.
     static bool beginProgram(int argc, char** argv, const char* name, qint64 addressSpaceLimit);
     // For the program itself: reads and writes on its standard input and output.
     static bool readAll(char* data, qint64 size);
+    // The same, taking a descriptor sent along into `descriptor` (when that holds -1); any more
+    // are closed.
+    static bool readAll(char* data, qint64 size, int* descriptor);
     static bool writeAll(const char* data, qint64 size);
 
 private:
@@ -83,7 +95,7 @@ private:
     void stop();
     void watch(pid_t process);
     Outcome once(QByteArrayView request, std::chrono::milliseconds cpuTime, QByteArray* answer,
-                 const std::function<bool(const QByteArray&)>& accept);
+                 const std::function<bool(const QByteArray&)>& accept, int descriptor);
 
     const QString m_program;
     const QStringList m_arguments;
@@ -91,31 +103,60 @@ private:
     std::timed_mutex m_turn;
     pid_t m_process = 0;
     std::atomic<pid_t> m_current {0};
+    std::atomic_bool m_shutDown {false};
     int m_socket = -1;
     quint64 m_lastRequest = 0;
     std::thread m_watcher; // reaps a program that ends between requests
 };
 
+// Who a request to a HelperPool is for, and until when it is wanted.
+struct RequestTurn {
+    QString source;
+    // A request still waiting for a program then is dropped unsent.
+    QDeadlineTimer wanted {QDeadlineTimer::Forever};
+};
+
 // A few programs alike, so that one slow request does not hold up the next: a request takes a
-// program no other request is using, waiting for one to be free.
+// program no other request is using, waiting for one to be free. Waiting requests are served by
+// source, fewest at work first, newest first within that: one source's many slow requests never hold
+// up another's, and a burst is served from its latest. Beyond the programs any request may take,
+// a few more are kept for a source that has none at work.
 class HelperPool {
 public:
-    HelperPool(const QString& program, const QStringList& arguments, HelperProcess::Limits limits, int programs);
+    using Turn = RequestTurn;
+
+    HelperPool(const QString& program, const QStringList& arguments, HelperProcess::Limits limits, int programs,
+               int programsForNewSources = 0);
 
     // As HelperProcess::exchange; `restartAfter` ends the program once it has answered (a request
     // that left it holding much memory).
     HelperProcess::Outcome exchange(QByteArrayView request, std::chrono::milliseconds cpuTime, QByteArray* answer,
-                                    const std::function<bool(const QByteArray&)>& accept = {}, bool restartAfter = false);
+                                    const std::function<bool(const QByteArray&)>& accept = {}, bool restartAfter = false,
+                                    const Turn& turn = {}, int descriptor = -1);
 
     // The programs' processes that run now.
     QList<pid_t> runningProcesses();
+    // Requests waiting for a program (tests).
+    int waiting();
 
 private:
-    HelperProcess& take();
+    struct Waiter {
+        quint64 serial = 0;
+        const Turn* turn = nullptr;
+        int program = -1;
+    };
+
+    HelperProcess* take(const Turn& turn);
     void giveBack(HelperProcess& program);
+    void handOut(); // with m_mutex held
+    int atWork(const QString& source) const;
 
     std::vector<std::unique_ptr<HelperProcess>> m_programs;
     std::vector<bool> m_busy;
+    std::vector<QString> m_servedSource;
+    const size_t m_anyone; // programs any request may take; the rest are for a source with none at work
+    std::vector<Waiter*> m_waiting;
+    quint64 m_lastSerial = 0;
     std::mutex m_mutex;
     std::condition_variable m_free;
 };

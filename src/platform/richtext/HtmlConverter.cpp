@@ -39,7 +39,9 @@ HtmlConverter& HtmlConverter::shared()
 
 HtmlConverter::HtmlConverter(const QString& program, const QStringList& arguments, int programs,
                              std::chrono::milliseconds wallClock)
-    : m_programs(program, arguments, {readyMark, maxAnswerBytes, wallClock}, programs)
+    : m_programs(program, arguments,
+                 {.readyMark = readyMark, .maxAnswerBytes = maxAnswerBytes, .wallClockCap = wallClock, .mayAnswerNothing = true},
+                 programs)
 {
 }
 
@@ -64,6 +66,7 @@ QByteArray HtmlConverter::convert(const QString& html, std::chrono::milliseconds
             << QStringLiteral("Formatting not kept: the converter failed on %1 characters of HTML").arg(html.size());
         break;
     case process::HelperProcess::Outcome::unavailable:
+    case process::HelperProcess::Outcome::dropped:
         break;
     }
     return {};

@@ -80,7 +80,8 @@ public:
 
     // Connects and binds; false when the session's compositor cannot be reached.
     bool open();
-    void paste();
+    // `sent` runs on the injector's creating thread once the keys went.
+    void paste(const std::function<void()>& sent);
     bool canPost() const { return m_canPost.load(); }
 
     struct Toplevel {
@@ -103,8 +104,8 @@ public:
 private:
     Status createKeyboard();
     // The focused window's app id, empty when the compositor lists no windows; nothing when it
-    // did not say in time.
-    std::optional<QString> focusedAppId();
+    // did not say in time. `noneInFront` is set when it lists windows and none is active.
+    std::optional<QString> focusedAppId(bool* noneInFront);
     void fail(const QString& message) { QMetaObject::invokeMethod(m_owner->m_relay.get(), [owner = m_owner, message] { owner->tellFailure(message); }); }
 };
 
@@ -188,12 +189,12 @@ WaylandKeyInjector::~WaylandKeyInjector()
 
 bool WaylandKeyInjector::canPost() const { return m_keyboard->canPost(); }
 
-Status WaylandKeyInjector::postPaste()
+Status WaylandKeyInjector::postPasteThen(std::function<void()> sent)
 {
     if (!canPost())
         return Status::failure(unavailableReason());
     Keyboard* keyboard = m_keyboard;
-    QMetaObject::invokeMethod(keyboard, [keyboard] { keyboard->paste(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(keyboard, [keyboard, sent = std::move(sent)] { keyboard->paste(sent); }, Qt::QueuedConnection);
     return {};
 }
 
@@ -281,8 +282,9 @@ Status WaylandKeyInjector::Keyboard::createKeyboard()
     return {};
 }
 
-std::optional<QString> WaylandKeyInjector::Keyboard::focusedAppId()
+std::optional<QString> WaylandKeyInjector::Keyboard::focusedAppId(bool* noneInFront)
 {
+    *noneInFront = false;
     if (!m_toplevels)
         return QString();
     // The window the popup gave the focus back to may have been reported only just now.
@@ -292,10 +294,11 @@ std::optional<QString> WaylandKeyInjector::Keyboard::focusedAppId()
         if (toplevel.activated)
             return toplevel.appId;
     }
+    *noneInFront = true;
     return QString();
 }
 
-void WaylandKeyInjector::Keyboard::paste()
+void WaylandKeyInjector::Keyboard::paste(const std::function<void()>& sent)
 {
     if (!canPost() || m_connection->isBroken())
         return; // told when the connection broke
@@ -305,9 +308,15 @@ void WaylandKeyInjector::Keyboard::paste()
             return;
         }
     }
-    const std::optional<QString> appId = focusedAppId();
+    bool noneInFront = false;
+    const std::optional<QString> appId = focusedAppId(&noneInFront);
     if (m_connection->isBroken())
         return;
+    // Keys with no window to take them go nowhere, and the paste would seem to have worked.
+    if (noneInFront) {
+        fail(KeyInjectorMessages::noWindowInFront());
+        return;
+    }
     if (!appId) {
         fail(QStringLiteral("Lumra did not paste: the compositor did not say in time which window is in front. The "
                             "item is on the clipboard: paste it with Ctrl+V (Ctrl+Shift+V in a terminal)."));
@@ -334,6 +343,8 @@ void WaylandKeyInjector::Keyboard::paste()
     // connection, which is told then. A slow compositor is no refusal.
     m_keysSent = true;
     m_connection->flush();
+    if (sent)
+        QMetaObject::invokeMethod(m_owner->m_relay.get(), sent);
 }
 
 } // namespace lumra

@@ -28,7 +28,8 @@ public:
     ~WaylandKeyInjector() override;
 
     bool canPost() const override;
-    Status postPaste() override;
+    Status postPaste() override { return postPasteThen({}); }
+    Status postPasteThen(std::function<void()> sent) override;
     QString unavailableReason() const override { return KeyInjectorMessages::noVirtualKeyboard(); }
     void setFailureHandler(QObject* context, std::function<void(const QString&)> handler) override;
 

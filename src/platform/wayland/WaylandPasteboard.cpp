@@ -10,6 +10,7 @@
 #include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
+#include <QWaitCondition>
 
 #include <wayland-client.h>
 
@@ -144,7 +145,13 @@ struct WaylandPasteboard::Shared {
     qint64 changeCount = 1;
     std::shared_ptr<Offer> selection; // the newest copy only: older ones are let go unread
     QStringList selectionTypes;
+    QDeadlineTimer selectionSettled; // see OfferLimits::copiedAgainWithin
+    // The newest change another program marked concealed. Wayland does not say which program
+    // copied: any copy marked so that follows within the settle window may be the same secret.
+    qint64 concealedChange = 0;
+    QWaitCondition selectionSeen;
     bool ownedByUs = false;
+    qint64 heldChange = 0; // the newest write of Lumra's that the compositor made the selection
     int writesQueued = 0; // handed to the connection's thread, not yet sent: owned from the start
     ServedTypes served;
     bool changeAnnounced = false; // a notice to the main thread is on its way
@@ -157,6 +164,7 @@ struct WaylandPasteboard::Shared {
 // One write, handed from the main thread to the connection's, which sends it as it comes.
 struct WriteJob {
     ServedTypes served;
+    qint64 changeCount = 0;
 };
 
 // The data-control connection and everything on it, on the pasteboard's own thread.
@@ -204,6 +212,7 @@ private:
         Session* session;
         wl_proxy* callback;
         wl_proxy* source;
+        qint64 changeCount;
     };
     friend struct Listeners;
 
@@ -526,6 +535,7 @@ void WaylandPasteboard::Session::selected(wl_proxy* offer)
 
     QStringList types = offer ? m_introduced.take(offer).types : QStringList();
     const bool ours = m_expectOwnSelection && m_source;
+    const bool concealed = describeTypes(types).concealed;
     m_expectOwnSelection = false;
     std::shared_ptr<Offer> replaced;
     bool announce = false;
@@ -542,7 +552,11 @@ void WaylandPasteboard::Session::selected(wl_proxy* offer)
             ++m_shared->changeCount;
             announce = !m_shared->changeAnnounced;
             m_shared->changeAnnounced = true;
+            if (concealed)
+                m_shared->concealedChange = m_shared->changeCount;
         }
+        m_shared->selectionSettled = QDeadlineTimer(OfferLimits::copiedAgainWithin);
+        m_shared->selectionSeen.wakeAll();
     }
     // However many copies come while the main thread is busy, it hears of them once.
     if (announce)
@@ -638,7 +652,7 @@ void WaylandPasteboard::Session::write(const std::shared_ptr<WriteJob>& job)
     // Once the compositor has handled the request, the source is either the selection or was
     // cancelled by a copy another program made right after.
     auto* callback = reinterpret_cast<wl_proxy*>(wl_display_sync(m_connection->display()));
-    m_pendingWrites.push_back(std::make_unique<PendingWrite>(PendingWrite {this, callback, source}));
+    m_pendingWrites.push_back(std::make_unique<PendingWrite>(PendingWrite {this, callback, source, job->changeCount}));
     wl_callback_add_listener(reinterpret_cast<wl_callback*>(callback), &Listeners::written, m_pendingWrites.back().get());
     m_connection->flush();
 }
@@ -646,11 +660,23 @@ void WaylandPasteboard::Session::write(const std::shared_ptr<WriteJob>& job)
 void WaylandPasteboard::Session::written(PendingWrite* pending)
 {
     wl_proxy_destroy(pending->callback);
-    // Answers come in order: any other write still pending is a later one of Lumra's own, which
+    // Answers come in order: the compositor handled the request, so a source it did not cancel
+    // is the selection now. Any other write still pending is a later one of Lumra's own, which
     // cancelled this one's source.
-    const bool held = m_source == pending->source || m_pendingWrites.size() > 1;
+    const bool current = m_source == pending->source;
+    const bool superseded = !current && m_pendingWrites.size() > 1;
+    const qint64 changeCount = pending->changeCount;
     std::erase_if(m_pendingWrites, [pending](const auto& p) { return p.get() == pending; });
-    if (held)
+    if (current) {
+        {
+            QMutexLocker lock(&m_shared->mutex);
+            m_shared->heldChange = changeCount;
+        }
+        QMetaObject::invokeMethod(m_owner, [owner = m_owner, changeCount] { emit owner->writeHeld(changeCount); },
+                                  Qt::QueuedConnection);
+        return;
+    }
+    if (superseded)
         return;
     m_expectOwnSelection = false;
     reportWriteFailed(QStringLiteral("Another program took the clipboard just as Lumra wrote to it: what is pasted is theirs"));
@@ -746,6 +772,12 @@ qint64 WaylandPasteboard::changeCount() const
     return m_shared->changeCount;
 }
 
+bool WaylandPasteboard::holds(qint64 changeCount) const
+{
+    QMutexLocker lock(&m_shared->mutex);
+    return m_shared->ownedByUs && m_shared->heldChange == changeCount && m_shared->changeCount == changeCount;
+}
+
 bool WaylandPasteboard::isOwnedByUs() const
 {
     QMutexLocker lock(&m_shared->mutex);
@@ -757,16 +789,18 @@ bool WaylandPasteboard::isOwnedByUs() const
 class WaylandPasteboard::Reader final : public OfferReader {
 public:
     // Takes the current change; `shared` is locked by the caller.
-    Reader(const Shared& shared, std::chrono::milliseconds piece)
-        : m_offer(shared.selection)
-        , m_types(shared.selectionTypes)
-        , m_unresponsiveAt(shared.unresponsiveAt)
-        , m_change(shared.changeCount)
-        , m_ours(shared.ownedByUs)
+    Reader(std::shared_ptr<Shared> shared, std::chrono::milliseconds piece)
+        : m_shared(std::move(shared))
+        , m_offer(m_shared->selection)
+        , m_types(m_shared->selectionTypes)
+        , m_unresponsiveAt(m_shared->unresponsiveAt)
+        , m_change(m_shared->changeCount)
+        , m_ours(m_shared->ownedByUs)
+        , m_settled(m_shared->selectionSettled)
         , m_piece(piece)
     {
         if (m_ours)
-            m_served = shared.served;
+            m_served = m_shared->served;
     }
 
     qint64 changeCount() const override { return m_change; }
@@ -803,8 +837,21 @@ public:
     }
 
     // An offer's bytes come only from the program that made it: once another copy replaced it,
-    // reads of it end empty, never with the new owner's bytes.
-    bool readFromItsOwner() override { return true; }
+    // reads of it end empty, never with the new owner's bytes. But a copy marked concealed that
+    // follows within the settle window may be its program marking what it just offered.
+    bool readFromItsOwner() override
+    {
+        if (m_ours)
+            return true;
+        QMutexLocker lock(&m_shared->mutex);
+        while (m_shared->concealedChange <= m_change && !m_settled.hasExpired())
+            m_shared->selectionSeen.wait(&m_shared->mutex, m_settled);
+        return m_shared->concealedChange <= m_change;
+    }
+    QString whyNotFromItsOwner() const override
+    {
+        return QStringLiteral("A copy marked concealed followed it at once: it may hold the same secret");
+    }
 
 private:
     // Why a read of this offer would get nothing: asked after another copy replaced it, its owner
@@ -887,11 +934,13 @@ private:
         return result;
     }
 
+    std::shared_ptr<Shared> m_shared;
     std::shared_ptr<Offer> m_offer;
     QStringList m_types;
     std::shared_ptr<std::atomic<qint64>> m_unresponsiveAt;
     qint64 m_change;
     bool m_ours;
+    QDeadlineTimer m_settled;
     std::chrono::milliseconds m_piece;
     ServedTypes m_served;
 };
@@ -899,7 +948,7 @@ private:
 std::shared_ptr<OfferReader> WaylandPasteboard::offerReader()
 {
     QMutexLocker lock(&m_shared->mutex);
-    return std::make_shared<Reader>(*m_shared, m_readTimeout);
+    return std::make_shared<Reader>(m_shared, m_readTimeout);
 }
 
 Result<QStringList> WaylandPasteboard::types() { return offerReader()->types(QDeadlineTimer(m_readTimeout)); }
@@ -922,6 +971,7 @@ Result<qint64> WaylandPasteboard::write(const QList<PasteboardRepresentation>& r
         changeCount = ++m_shared->changeCount;
         ++m_shared->writesQueued;
     }
+    job->changeCount = changeCount;
     // Nothing is waited for here: a write that does not hold is told by writeFailed().
     Session* session = m_session;
     QMetaObject::invokeMethod(session, [session, job] { session->write(job); }, Qt::QueuedConnection);

@@ -27,8 +27,8 @@ namespace lumra {
 // A write is handed to the connection's thread and sent at once, without waiting for the
 // compositor: however long it takes to answer, the write lands when it does, and Lumra never
 // takes the clipboard back from the user. A write that does not hold (another program copied as
-// it was made, or the connection could not be restored for it) is told by writeFailed(); a write
-// while the connection is down connects first. Lumra's writes are served from memory for as long
+// it was made, or the connection could not be restored for it) is told by writeFailed(), one that
+// does by writeHeld(); a write while the connection is down connects first. Lumra's writes are served from memory for as long
 // as it owns the selection; a slow reader is fed as the pipe drains, on the connection's thread.
 class WaylandPasteboard final : public Pasteboard {
     Q_OBJECT
@@ -50,6 +50,8 @@ public:
 
     qint64 changeCount() const override;
     bool isOwnedByUs() const override;
+    // Once the compositor has handled the write and not cancelled Lumra's source for another copy.
+    bool holds(qint64 changeCount) const override;
     std::shared_ptr<OfferReader> offerReader() override;
     Result<QStringList> types() override;
     Result<QByteArray> data(const QString& mimeType) override;

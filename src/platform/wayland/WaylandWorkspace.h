@@ -20,6 +20,7 @@ public:
     Status activate(const AppIdentity& application) override;
     QIcon icon(const QString& bundleId) override;
     bool knowsSourceApplications() const override { return false; }
+    bool knowsFrontmostApplication() override { return false; }
 
 private:
     DesktopEntries* m_entries;

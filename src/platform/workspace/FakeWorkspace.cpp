@@ -5,6 +5,7 @@ namespace lumra {
 void FakeWorkspace::setFrontmost(std::optional<AppIdentity> application)
 {
     m_frontmost = std::move(application);
+    m_frontmostKnown = true;
     if (m_frontmost)
         emit applicationActivated(*m_frontmost);
 }

@@ -14,7 +14,8 @@ class FakeWorkspace final : public Workspace {
 public:
     using Workspace::Workspace;
 
-    // Brings `application` (or nothing) to the front; emits applicationActivated for one.
+    // Brings `application` (or nothing) to the front; emits applicationActivated for one. Until
+    // it is first called, which window is in front is not known.
     void setFrontmost(std::optional<AppIdentity> application);
     void setWindowOwner(quint64 window, const AppIdentity& application) { m_windows.insert(window, application); }
     void setIcon(const QString& bundleId, const QIcon& icon) { m_icons.insert(bundleId, icon); }
@@ -28,6 +29,7 @@ public:
     Status activate(const AppIdentity& application) override;
     QIcon icon(const QString& bundleId) override { return m_icons.value(bundleId); }
     bool knowsSourceApplications() const override { return m_knowsSources; }
+    bool knowsFrontmostApplication() override { return m_frontmostKnown; }
 
 private:
     std::optional<AppIdentity> m_frontmost;
@@ -36,6 +38,7 @@ private:
     QList<AppIdentity> m_activations;
     QString m_activationError;
     bool m_knowsSources = true;
+    bool m_frontmostKnown = false;
 };
 
 } // namespace lumra

@@ -41,6 +41,8 @@ public:
     virtual Status activate(const AppIdentity& application) = 0;
     // The icon of the application's desktop entry; null when there is none.
     virtual QIcon icon(const QString& bundleId) = 0;
+    // Whether frontmostApplication() can tell; where it can, nothing means no window is in front.
+    virtual bool knowsFrontmostApplication() { return true; }
     // Whether copies can be told apart by the application that made them (so ignored
     // applications can match).
     virtual bool knowsSourceApplications() const { return true; }

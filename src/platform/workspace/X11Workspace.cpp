@@ -186,6 +186,11 @@ std::optional<WindowProperties> X11Workspace::managedWindowLike(quint64 window, 
 
 std::optional<AppIdentity> X11Workspace::frontmostApplication() { return applicationForWindow(activeWindow()); }
 
+bool X11Workspace::knowsFrontmostApplication()
+{
+    return !property(m_connection->rootWindow(), "_NET_ACTIVE_WINDOW", XA_WINDOW).isEmpty();
+}
+
 Status X11Workspace::activate(const AppIdentity& application)
 {
     quint64 target = 0;

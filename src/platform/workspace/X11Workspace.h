@@ -20,6 +20,8 @@ public:
     ~X11Workspace() override;
 
     std::optional<AppIdentity> frontmostApplication() override;
+    // Where the window manager names the active window.
+    bool knowsFrontmostApplication() override;
     std::optional<AppIdentity> applicationForWindow(quint64 window) override;
     Status activate(const AppIdentity& application) override;
     QIcon icon(const QString& bundleId) override;

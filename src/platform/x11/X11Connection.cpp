@@ -8,6 +8,10 @@
 
 #include <poll.h>
 
+// Before X11Includes.h, which takes back the Xlib macros this header uses.
+#include <X11/Xlib.h>
+#include <X11/extensions/XRes.h>
+
 #include "platform/x11/X11Includes.h"
 
 Q_LOGGING_CATEGORY(lcX11, "lumra.x11")
@@ -222,6 +226,44 @@ unsigned long X11Connection::clientOf(unsigned long resource) const
     // server gives every client the same mask, so the other bits name the client.
     const XID mask = reinterpret_cast<_XPrivDisplay>(m_display)->private4;
     return resource & ~mask;
+}
+
+qint64 X11Connection::processOf(unsigned long window)
+{
+    if (m_hasResExtension < 0) {
+        int eventBase = 0;
+        int errorBase = 0;
+        m_hasResExtension = XResQueryExtension(m_display, &eventBase, &errorBase) ? 1 : 0;
+    }
+    qint64 pid = 0;
+    if (m_hasResExtension) {
+        XResClientIdSpec spec {window, XRES_CLIENT_ID_PID_MASK};
+        long count = 0;
+        XResClientIdValue* ids = nullptr;
+        if (XResQueryClientIds(m_display, 1, &spec, &count, &ids) == XSuccess) {
+            for (long i = 0; i < count && pid <= 0; ++i)
+                pid = XResGetClientPid(&ids[i]);
+            XResClientIdsDestroy(count, ids);
+        }
+    }
+    if (pid <= 0) {
+        // Set by the program itself, so only where the server cannot tell.
+        Atom type = 0;
+        int format = 0;
+        unsigned long items = 0;
+        unsigned long after = 0;
+        unsigned char* value = nullptr;
+        pid = 0;
+        const int status = XGetWindowProperty(m_display, window, atom("_NET_WM_PID"), 0, 1, XFalse, XA_CARDINAL, &type,
+                                              &format, &items, &after, &value);
+        if (status == XSuccess && value) {
+            if (type == XA_CARDINAL && format == 32 && items == 1)
+                pid = qint64(*reinterpret_cast<const unsigned long*>(value));
+            XFree(value);
+        }
+    }
+    takeError(); // a window already gone
+    return pid > 0 ? pid : 0;
 }
 
 } // namespace lumra

@@ -69,8 +69,12 @@ public:
     // handled: every error of requests up to that one has been received.
     unsigned long nextRequest() const;
     unsigned long lastRequestHandled() const;
-    // The bits of an X resource id that name the client that made it.
+    // The bits of an X resource id that name the client that made it. The server hands them to
+    // the next client once this one is gone: they tell programs apart only while both are there.
     unsigned long clientOf(unsigned long resource) const;
+    // The process of the client that made `window`, from the X Resource extension, else the
+    // window's _NET_WM_PID; 0 when neither tells it (a remote client, an old server).
+    qint64 processOf(unsigned long window);
 
 private:
     X11Connection(_XDisplay* display, Watch watch);
@@ -82,6 +86,7 @@ private:
     QHash<QByteArray, unsigned long> m_atoms;
     bool m_dispatchQueued = false;
     int m_wakeFd = -1;
+    int m_hasResExtension = -1; // -1: not asked yet
 };
 
 } // namespace lumra

@@ -415,8 +415,10 @@ bool ContentView::handleReturnKey(bool plainText)
     }
     const std::optional<QUuid> id = m_state.keyboardSelectedId() ? m_state.keyboardSelectedId() : m_state.hoveredItemId();
     const ClipboardItem* found = id ? model->findItem(*id) : nullptr;
-    if (!found)
-        return false;
+    if (!found) {
+        m_manager->tellNothingChosen();
+        return true;
+    }
     const ClipboardItem item = *found;
     m_state.setKeyboardSelectedId(std::nullopt);
     pasteItem(item, plainText);
@@ -434,13 +436,9 @@ bool ContentView::pasteItem(ClipboardItem item, bool plainText)
 {
     // `item` is a copy: the paste reloads the list it came from.
     QPointer<ClipboardManager> manager = m_manager;
-    if (!manager || !manager->copyToPasteboard(item, true, plainText))
+    if (!manager || !manager->pasteItem(item, true, plainText, pasteDelay))
         return false;
     handBackFocus();
-    manager->clock().after(pasteDelay, manager, [manager] {
-        if (manager)
-            std::ignore = manager->simulatePaste();
-    });
     return true;
 }
 

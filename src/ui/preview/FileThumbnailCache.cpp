@@ -89,11 +89,10 @@ QImage render(const FileThumbnailSources& sources, const QString& path, int pixe
     std::optional<thumbnails::Thumbnailer> thumbnailer;
     switch (kindOf(sources, path, &thumbnailer)) {
     case Kind::image: {
-        const image::DecodeLimits limits;
-        const auto bytes = readRegularFile(path, limits.maxBytes);
-        if (!bytes)
+        const auto file = RegularFile::open(path);
+        if (!file)
             return {};
-        auto decoded = image::decodeImage(*bytes, limits, pixelSize);
+        auto decoded = image::decodeImage(*file, {}, pixelSize);
         return decoded ? decoded.value() : QImage();
     }
     case Kind::pdf:

@@ -310,19 +310,19 @@ QWidget* UnifiedPreviewWindow::makeContent()
         runOffThread<DecodedPreviewImage>(
             [bytes, path, bound] {
                 DecodedPreviewImage decoded;
-                QByteArray data = bytes;
-                if (data.isEmpty()) { // an image file of a file item
-                    const image::DecodeLimits limits;
-                    if (std::unique_ptr<QFile> file = openRegularFile(path)) {
+                Result<QImage> picture = Result<QImage>::failure({});
+                if (bytes.isEmpty()) { // an image file of a file item
+                    if (const auto file = RegularFile::open(path)) {
                         decoded.byteCount = file->size();
-                        if (file->size() <= limits.maxBytes)
-                            data = file->readAll();
+                        picture = image::decodeImage(*file, {}, bound);
                     }
-                } else if (PreviewFiles::writeFileAtomically(path, data)) {
-                    decoded.byteCount = data.size();
+                } else {
+                    if (PreviewFiles::writeFileAtomically(path, bytes))
+                        decoded.byteCount = bytes.size();
+                    picture = image::decodeImage(bytes, {}, bound);
                 }
-                if (auto image = image::decodeImage(data, {}, bound))
-                    decoded.image = image.value();
+                if (picture)
+                    decoded.image = picture.value();
                 return decoded;
             },
             [this, target](const DecodedPreviewImage& decoded) {

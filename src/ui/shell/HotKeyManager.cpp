@@ -359,10 +359,8 @@ void HotKeyManager::handleActivation(quint32 id)
 
 void HotKeyManager::pasteItemAfterDelay(const ClipboardItem& item, bool moveToTop)
 {
-    ClipboardManager* manager = m_manager;
-    if (!manager || !manager->copyToPasteboard(item, moveToTop))
-        return;
-    m_clock.after(pasteDelay, manager, [manager] { std::ignore = manager->simulatePaste(); });
+    if (ClipboardManager* manager = m_manager)
+        std::ignore = manager->pasteItem(item, moveToTop, false, pasteDelay);
 }
 
 void HotKeyManager::togglePopup()

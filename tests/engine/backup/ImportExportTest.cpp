@@ -2,6 +2,7 @@
 
 #include "engine/SettingsFile.h"
 #include "model/store/StoreSchema.h"
+#include "platform/image/ImageDecoding.h"
 
 #include "TestImages.h"
 
@@ -78,7 +79,10 @@ TEST_F(ImportExportTest, historyComesBackWholeThroughAFileIntoAnEmptyStore)
     const ClipboardCategory work {QUuid::createUuid(), QStringLiteral("Work"), QStringLiteral("briefcase"), true, 0};
     ASSERT_TRUE(manager->addCategory(work).ok());
     QList<ClipboardItem> items = everyKind(work.id);
-    const QByteArray png = test::solidPng(QSize(4, 4), Qt::blue);
+    // Stored as Lumra stores pictures: its own PNG, which the import's decoding writes alike.
+    QImage blue(4, 4, QImage::Format_RGB32);
+    blue.fill(Qt::blue);
+    const QByteArray png = image::encodePng(blue).value();
     storeItems(*manager, items, [&](store::ManagedObject& row) {
         if (row.string(store::ItemAttr::contentType) == QStringLiteral("image")) {
             row.set(store::ItemAttr::imageData, png);

@@ -11,6 +11,7 @@
 #include <QTest>
 #include <QThread>
 
+#include <algorithm>
 #include <atomic>
 
 using namespace lumra;
@@ -156,6 +157,35 @@ TEST_F(CaptureSchedulingTest, PagesSlowToConvertAreStoredAtOnceAndGetTheirRichTe
     }
 }
 
+// Each kind has its own lane of a few threads: pages slow to convert hold neither a picture nor
+// the next page's rich text.
+TEST_F(CaptureSchedulingTest, APageSlowToConvertHoldsNeitherAPictureNorTheNextPage)
+{
+    QSemaphore conversions;
+    std::atomic<int> asked = 0;
+    startGated([&](const QString& html) {
+        ++asked;
+        if (html.contains(QLatin1String("slow")))
+            conversions.tryAcquire(1, 60000);
+        return QByteArray("{\\rtf1 made}");
+    });
+    copyNow({textRep("slow page"), rep(PasteboardMime::html, "<b>slow</b>")});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return asked == 1; }, userWaitMs));
+    copyNow({textRep("next page"), rep(PasteboardMime::html, "<b>next</b>")});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return asked == 2; }, userWaitMs)) << "the next page waited for the slow one";
+
+    copyNow({textRep("another slow page"), rep(PasteboardMime::html, "<b>slow again</b>")});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return asked == 3; }, userWaitMs));
+    copyNow({rep(PasteboardMime::png, solidPng(Qt::red))});
+    const auto pictureStored = [&] {
+        const QList<ClipboardItem> items = untrashed();
+        return std::any_of(items.begin(), items.end(),
+                           [](const ClipboardItem& item) { return item.contentType == ClipboardContentType::image; });
+    };
+    EXPECT_TRUE(QTest::qWaitFor(pictureStored, userWaitMs)) << "the picture waited for the pages' rich text";
+    conversions.release(2);
+}
+
 // At quit, a read already answered is stored, and rich text still being made is waited for a
 // moment: here the page's conversion ends as the answered copy is stored.
 TEST_F(CaptureSchedulingTest, AtQuitAnAnsweredReadIsStoredAndRichTextMadeMeanwhileIsKept)
@@ -188,6 +218,53 @@ TEST_F(CaptureSchedulingTest, AtQuitAnAnsweredReadIsStoredAndRichTextMadeMeanwhi
         if (item.textContent == "a page")
             EXPECT_EQ(row(item)->bytes(store::ItemAttr::rtfData), QByteArray("{\\rtf1 made at quit}"));
     }
+}
+
+// Lets a held owner answer the moment the engine says it is quitting, and not before.
+class AnswerAtQuit {
+public:
+    explicit AnswerAtQuit(GatedReader& reader)
+    {
+        s_reader = &reader;
+        s_previous = qInstallMessageHandler(handle);
+    }
+    ~AnswerAtQuit()
+    {
+        qInstallMessageHandler(s_previous);
+        s_reader = nullptr;
+    }
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& text)
+    {
+        if (s_reader && text.startsWith(QLatin1String("Quitting with copies still being read")))
+            s_reader->gate.release();
+        if (s_previous)
+            s_previous(type, context, text);
+    }
+    static inline GatedReader* s_reader = nullptr;
+    static inline QtMessageHandler s_previous = nullptr;
+};
+
+// Copies made just before the quit: one whose owner hands it over as the quit begins, one Lumra had
+// not looked at yet, one whose owner never answers. Each is stored or said lost; none goes in silence.
+TEST_F(CaptureSchedulingTest, AtQuitEveryCopyStillBeingReadIsStoredOrSaidLost)
+{
+    DiagnosticsCapture log;
+    startGated();
+    copyHeld("handed over as Lumra quits");
+    copyHeld("never handed over");
+    clock.advance(1s);
+    gated.inner.setText("not looked at yet");
+    const qint64 lostBefore = Diagnostics::shared().lostCopies();
+    {
+        AnswerAtQuit answer(*gated.held.first());
+        manager->storeCapturesAtQuit();
+    }
+    const qint64 lost = Diagnostics::shared().lostCopies() - lostBefore;
+    EXPECT_EQ(int(stored("handed over as Lumra quits")) + int(stored("not looked at yet")) + lost, 3) << log.text().toStdString();
+    EXPECT_FALSE(stored("never handed over"));
+    EXPECT_TRUE(log.text().contains("Lumra quit before")) << log.text().toStdString();
 }
 
 // Rich text made for a copy arrives after the row has moved on: a later copy's own rich text,

@@ -1,5 +1,5 @@
 // The capture journal keeps what capture read until it is stored: within its bounds, whatever an
-// owner offers, and each entry taken up at one start only.
+// owner offers, and each entry's work begun at one start only.
 #include "model/store/CaptureJournal.h"
 #include "model/store/StoreSchema.h"
 
@@ -74,6 +74,7 @@ TEST_F(CaptureJournalTest, AnEntryIsTakenUpAtOneStartOnlyAndComesBackAsItWasWrit
 
     // The page is stored; Lumra dies on the picture, and again on no entry at the next start.
     ASSERT_TRUE(journal.remove(*pageKey).ok());
+    ASSERT_TRUE(journal.markBegun(*pictureKey).ok());
     const Result<QList<JournalEntry>> second = journal.takeUp(&dropped);
     ASSERT_TRUE(second.ok());
     EXPECT_TRUE(second->isEmpty());
@@ -95,11 +96,33 @@ TEST_F(CaptureJournalTest, AnEntryPutBackAtAQuitIsTakenUpAgainAndOneThatCannotBe
     QList<JournalEntry> dropped;
     ASSERT_EQ(journal.takeUp(&dropped)->size(), 1);
     EXPECT_EQ(dropped.size(), 2);
+    ASSERT_TRUE(journal.markBegun(*key).ok());
     ASSERT_TRUE(journal.putBack(*key).ok());
     const Result<QList<JournalEntry>> again = journal.takeUp(&dropped);
     ASSERT_EQ(again->size(), 1);
     EXPECT_EQ(again->at(0).key, *key);
     EXPECT_TRUE(dropped.isEmpty());
+}
+
+// A start killed while it worked one entry never got to the others: they are all worked at the
+// next start, and only the one begun is dropped.
+TEST_F(CaptureJournalTest, EntriesAStartNeverGotToAreWorkedAtTheNext)
+{
+    QList<qint64> keys;
+    for (int i = 0; i < 4; ++i)
+        keys.append(journal.add(picture(10 + i)).value());
+    QList<JournalEntry> dropped;
+    ASSERT_EQ(journal.takeUp(&dropped)->size(), 4);
+    ASSERT_TRUE(journal.markBegun(keys[0]).ok());
+
+    const Result<QList<JournalEntry>> next = journal.takeUp(&dropped);
+    ASSERT_TRUE(next.ok());
+    ASSERT_EQ(dropped.size(), 1);
+    EXPECT_EQ(dropped[0].key, keys[0]);
+    QList<qint64> worked;
+    for (const JournalEntry& entry : next.value())
+        worked.append(entry.key);
+    EXPECT_EQ(worked, keys.mid(1));
 }
 
 } // namespace

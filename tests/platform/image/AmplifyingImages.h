@@ -153,4 +153,29 @@ inline QByteArray svgOfRects(qsizetype rects, int side = 100)
     return svg + "</svg>";
 }
 
+// 35 bytes of GIF: one 1×1 frame on an 8000×8000 screen, which a decoder gives at full size.
+inline QByteArray gifWithLargeScreen()
+{
+    QByteArray gif("GIF89a", 6);
+    gif += QByteArray("\x40\x1f\x40\x1f\x80\x00\x00", 7) + QByteArray(6, '\0');
+    gif += QByteArray("\x2c\0\0\0\0\x01\0\x01\0\0\x02\x02\x44\x01\0\x3b", 16);
+    return gif;
+}
+
+// The bytes in gzip's own framing around a raw deflate stream, as svgz files carry them.
+inline QByteArray gzipped(const QByteArray& bytes)
+{
+    z_stream stream {};
+    deflateInit2(&stream, 9, Z_DEFLATED, 16 + MAX_WBITS, 9, Z_DEFAULT_STRATEGY);
+    QByteArray gz(qsizetype(deflateBound(&stream, uLong(bytes.size()))), '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.constData()));
+    stream.avail_in = uInt(bytes.size());
+    stream.next_out = reinterpret_cast<Bytef*>(gz.data());
+    stream.avail_out = uInt(gz.size());
+    deflate(&stream, Z_FINISH);
+    gz.resize(gz.size() - stream.avail_out);
+    deflateEnd(&stream);
+    return gz;
+}
+
 } // namespace lumra::test

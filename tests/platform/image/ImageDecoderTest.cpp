@@ -3,7 +3,11 @@
 #include "platform/image/ImageDecoder.h"
 #include "platform/image/ImageDecoding.h"
 
+#include "platform/files/FileChecks.h"
+
 #include "AmplifyingImages.h"
+#include "BytesRead.h"
+#include "FifoWatchdog.h"
 #include "ImageFixtures.h"
 #include "LargestAllocation.h"
 
@@ -13,6 +17,7 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 using namespace lumra;
@@ -44,6 +49,13 @@ QByteArray iconClaiming(quint16 count, const QByteArray& png, qsizetype entriesW
     return icon + png;
 }
 
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
 } // namespace
 
 TEST(ImageDecoderReferences, APictureThatNamesAnythingOutsideItselfIsRefusedUnopened)
@@ -58,12 +70,17 @@ TEST(ImageDecoderReferences, APictureThatNamesAnythingOutsideItselfIsRefusedUnop
         svgWith("<image width='100' height='100' href='" + fifo + "'/>"),
         svgWith("<image width='100' height='100' xlink:href='data:image/png;base64," + png.toBase64() + "'/>"),
         svgWith("<style>@import url(file:///dev/zero);</style><rect width='5' height='5'/>"),
+        svgWith("<style>@import 'file:///dev/zero';</style><rect width='5' height='5'/>"),
+        // Qt reads what follows a blank, or the whole value, as a file name.
+        svgWith("<image width='100' height='100' xlink:href='#x /dev/ptmx'/>"),
+        svgWith("<image width='100' height='100' href='  #x /dev/ptmx'/>"),
+        svgWith("<rect width='5' height='5' fill='url(\"#x /dev/ptmx\")'/>"),
         svgWith("<rect width='5' height='5' fill='url(file:///dev/ptmx#a)'/>"),
         svgWith("<text>&outside;</text>", "<!DOCTYPE svg [<!ENTITY outside SYSTEM 'file:///dev/ptmx'>]>"),
     };
     for (const QByteArray& svg : naming) {
         const Result<QByteArray> decoded = pngData(svg);
-        ASSERT_FALSE(decoded.ok()) << svg.toStdString();
+        EXPECT_FALSE(decoded.ok()) << svg.toStdString();
         EXPECT_TRUE(decoded.error().contains(QStringLiteral("outside itself"))) << decoded.error().toStdString();
     }
     // A reference to a part of the picture itself is what SVG is made of.
@@ -72,6 +89,18 @@ TEST(ImageDecoderReferences, APictureThatNamesAnythingOutsideItselfIsRefusedUnop
     const Result<QImage> drawn = decodeImage(own);
     ASSERT_TRUE(drawn.ok()) << drawn.error().toStdString();
     EXPECT_EQ(drawn->size(), QSize(100, 100));
+}
+
+TEST(ImageDecoderReferences, AGzippedSvgIsCheckedAsItInflates)
+{
+    const QByteArray own = svgWith("<defs><rect id='r' width='50' height='50' fill='red'/></defs><use xlink:href='#r'/>");
+    const Result<QByteArray> stored = pngData(gzipped(own));
+    ASSERT_TRUE(stored.ok()) << stored.error().toStdString();
+    EXPECT_EQ(imageDimensions(*stored), QSize(100, 100));
+
+    const Result<QByteArray> naming = pngData(gzipped(svgWith("<image width='100' height='100' xlink:href='/dev/ptmx'/>")));
+    ASSERT_FALSE(naming.ok());
+    EXPECT_TRUE(naming.error().contains(QStringLiteral("outside itself"))) << naming.error().toStdString();
 }
 
 TEST(ImageDecoderProgram, APictureThatRunsPastItsBudgetCostsOneStoppedProgramAndNothingElse)
@@ -119,9 +148,7 @@ TEST(ImageDecoderCost, APictureAtThePixelCapCostsLumraOnlyItsPng)
 {
     // A few bytes of GIF with an 8000×8000 screen: the decoder spends a quarter gigabyte, Lumra the
     // PNG it gets back.
-    QByteArray gif("GIF89a", 6);
-    gif += QByteArray("\x40\x1f\x40\x1f\x80\x00\x00", 7) + QByteArray(6, '\0');
-    gif += QByteArray("\x2c\0\0\0\0\x01\0\x01\0\0\x02\x02\x44\x01\0\x3b", 16);
+    const QByteArray gif = gifWithLargeScreen();
     QByteArray png;
     const auto largest = largestAllocationDuring([&] {
         const Result<QByteArray> decoded = pngData(gif);
@@ -131,4 +158,68 @@ TEST(ImageDecoderCost, APictureAtThePixelCapCostsLumraOnlyItsPng)
     EXPECT_EQ(imageDimensions(png), QSize(8000, 8000));
     if (largest)
         EXPECT_LT(*largest, size_t(100) * 1024 * 1024);
+}
+
+TEST(ImageDecoderProgram, CopiesAreDecodedByProgramsApartFromDisplayWork)
+{
+    // So that no thumbnail waits behind a burst of copied pictures, nor a copy behind thumbnails.
+    const QByteArray png = encode(markedImage(8, 8), "png");
+    ASSERT_TRUE(pngData(png, {}, 0, DecodeTurn::capture(QStringLiteral("drawing.desktop"))).ok());
+    ASSERT_TRUE(decodeImage(png, {}, 0, DecodeTurn::shownWithin(std::chrono::seconds(30))).ok());
+    const QList<pid_t> capture = ImageDecoder::shared(DecodeTurn::Lane::capture).runningProcesses();
+    const QList<pid_t> display = ImageDecoder::shared(DecodeTurn::Lane::display).runningProcesses();
+    ASSERT_FALSE(capture.isEmpty());
+    ASSERT_FALSE(display.isEmpty());
+    for (const pid_t process : capture)
+        EXPECT_FALSE(display.contains(process));
+}
+
+TEST(ImageDecoderFiles, APictureFileIsReadByTheDecoderFromItsDescriptorNotByLumra)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    // A small picture at the start of 250 MB that take no room on disk.
+    const QString path = folder.filePath(QStringLiteral("large.png"));
+    writeFile(path, encode(markedImage(64, 48), "png"));
+    ASSERT_TRUE(QFile::resize(path, 250ll * 1024 * 1024));
+
+    Result<QImage> decoded = Result<QImage>::failure({});
+    const qint64 read = bytesReadDuring([&] {
+        const std::optional<RegularFile> file = RegularFile::open(path);
+        ASSERT_TRUE(file);
+        decoded = decodeImage(*file);
+    });
+    ASSERT_TRUE(decoded.ok()) << decoded.error().toStdString();
+    EXPECT_EQ(decoded->size(), QSize(64, 48));
+    EXPECT_LT(read, 4 * 1024 * 1024) << "Lumra reads the header, the decoder the file";
+
+    // Its bounds hold in the decoder as they did here.
+    DecodeLimits small;
+    small.maxBytes = 1024 * 1024;
+    EXPECT_FALSE(decodeImage(*RegularFile::open(path), small).ok());
+    const QString svg = folder.filePath(QStringLiteral("naming.svg"));
+    // Past what Lumra reads of it: the decoder's check refuses it.
+    writeFile(svg, svgWith("<image width='100' height='100' xlink:href='/dev/ptmx'/>") + QByteArray(300 * 1024, ' '));
+    const Result<QImage> refused = decodeImage(*RegularFile::open(svg));
+    ASSERT_FALSE(refused.ok());
+    EXPECT_TRUE(refused.error().contains(QStringLiteral("outside itself"))) << refused.error().toStdString();
+}
+
+TEST(ImageDecoderFiles, OnlyARegularFileIsOpenedNeverALinkOrAFifo)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString picture = folder.filePath(QStringLiteral("picture.png"));
+    writeFile(picture, encode(markedImage(8, 8), "png"));
+    const QString link = folder.filePath(QStringLiteral("link.png"));
+    ASSERT_TRUE(QFile::link(picture, link));
+    const std::optional<RegularFile> opened = RegularFile::open(picture);
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(::fcntl(opened->descriptor(), F_GETFL) & O_ACCMODE, O_RDONLY) << "the decoder cannot write through it";
+    EXPECT_FALSE(RegularFile::open(link)) << "a link is not followed";
+
+    FifoWatchdog fifo(folder.filePath(QStringLiteral("fifo.png")));
+    ASSERT_TRUE(fifo.made());
+    EXPECT_FALSE(RegularFile::open(folder.filePath(QStringLiteral("fifo.png"))));
+    EXPECT_FALSE(fifo.tripped()) << "open() waited for a writer";
 }

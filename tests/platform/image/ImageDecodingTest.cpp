@@ -123,6 +123,23 @@ TEST(ImageDecoding, PngReencodingKeepsEveryPixelAndIsStable)
     EXPECT_EQ(back->convertToFormat(QImage::Format_ARGB32), source.convertToFormat(QImage::Format_ARGB32));
 }
 
+TEST(ImageDecoding, StoredPngIsCompressedAtZlibsFastestLevel)
+{
+    // A photo's capture is mostly its compression: the fastest level that still compresses.
+    QImage gradient(300, 200, QImage::Format_RGB32);
+    for (int y = 0; y < gradient.height(); ++y) {
+        for (int x = 0; x < gradient.width(); ++x)
+            gradient.setPixel(x, y, qRgb(x * 255 / 300, y * 255 / 200, 90));
+    }
+    const auto png = encodePng(gradient);
+    ASSERT_TRUE(png.ok());
+    const auto pixels = pngChunkPayload(*png, "IDAT");
+    ASSERT_TRUE(pixels && pixels->size() >= 2);
+    // The zlib header's FLEVEL: 0 for levels 0 and 1, 2 for the default level.
+    EXPECT_EQ(uchar(pixels->at(1)) >> 6, 0);
+    EXPECT_LT(png->size(), 300 * 200 * 3 / 4) << "still compressed";
+}
+
 TEST(ImageDecoding, ImageFileNameIsTheFirstHalfOfTheSha256)
 {
     EXPECT_EQ(sha256Hex("abc"), QStringLiteral("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));

@@ -1,21 +1,30 @@
 #include "platform/ocr/TesseractTextRecognizer.h"
 
+#include "../image/AmplifyingImages.h"
+#include "LargestAllocation.h"
+
 #include <gtest/gtest.h>
 
 #include <QBuffer>
 #include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QPainter>
 #include <QSignalSpy>
 
+#include <csignal>
 #include <functional>
+#include <unistd.h>
 
 using namespace lumra;
 
 namespace {
 
-QImage renderText(const QStringList& lines, QImage::Format format = QImage::Format_RGB32, QColor background = Qt::white)
+QImage renderText(const QStringList& lines, QImage::Format format = QImage::Format_RGB32, QColor background = Qt::white,
+                  int width = 1400)
 {
-    QImage image(1400, 130 * int(lines.size()) + 60, format);
+    QImage image(width, 130 * int(lines.size()) + 60, format);
     image.fill(background);
     QPainter painter(&image);
     QFont font(QStringLiteral("DejaVu Sans"));
@@ -51,6 +60,31 @@ std::vector<Answer> answersOf(TesseractTextRecognizer& recognizer, QSignalSpy& s
     for (const QList<QVariant>& args : spy)
         answers.push_back({ args.at(0).toUuid(), args.at(1).toString() });
     return answers;
+}
+
+QByteArray fileOf(pid_t process, const QString& name)
+{
+    QFile file(QStringLiteral("/proc/%1/%2").arg(process).arg(name));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+int threadsOf(pid_t process)
+{
+    return int(QDir(QStringLiteral("/proc/%1/task").arg(process)).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+}
+
+// The program that has the request: it confines itself once it is ready, just before it is sent the
+// request. 0 when it is gone first.
+pid_t inFlight(const TesseractTextRecognizer& recognizer)
+{
+    for (pid_t seen = 0;; QThread::yieldCurrentThread()) {
+        const pid_t program = recognizer.runningProcess();
+        if (program > 0 && fileOf(program, QStringLiteral("status")).contains("\nSeccomp:\t2"))
+            return program;
+        if (seen > 0 && program != seen)
+            return 0;
+        seen = program;
+    }
 }
 
 class TesseractTextRecognizerTest : public ::testing::Test {
@@ -154,6 +188,38 @@ TEST_F(TesseractTextRecognizerTest, DestroyingWithWorkQueuedDoesNotDeliverOrHang
     EXPECT_EQ(delivered, 0);
 }
 
+TEST_F(TesseractTextRecognizerTest, QuittingInTheMiddleOfARequestEndsItsProgramAtOnce)
+{
+    // A page of small print at the recognition side: many seconds of work for any machine.
+    QImage page(TesseractTextRecognizer::maxRecognitionSide, TesseractTextRecognizer::maxRecognitionSide, QImage::Format_RGB32);
+    page.fill(Qt::white);
+    {
+        QPainter painter(&page);
+        QFont font(QStringLiteral("DejaVu Sans"));
+        font.setPixelSize(24);
+        painter.setFont(font);
+        for (int y = 40; y < page.height(); y += 36)
+            painter.drawText(20, y, QStringLiteral("Every line of this page holds words to read, %1 of them and more").arg(y).repeated(3));
+    }
+    const QByteArray bytes = png(page);
+    int delivered = 0;
+    pid_t program = 0;
+    QElapsedTimer quitting;
+    {
+        TesseractTextRecognizer recognizer;
+        QObject::connect(&recognizer, &TextRecognizer::recognized, [&] { ++delivered; });
+        recognizer.recognize(bytes, QUuid::createUuid());
+        program = inFlight(recognizer);
+        ASSERT_GT(program, 0);
+        quitting.start();
+    }
+    // What a person quitting Lumra waits for, not what the page would take.
+    EXPECT_LT(quitting.elapsed(), 3000);
+    EXPECT_NE(::kill(program, 0), 0);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(delivered, 0);
+}
+
 TEST(TesseractTextRecognizer, FindsTessdataThroughTheEnvironment)
 {
     QTemporaryDir prefix;
@@ -172,4 +238,79 @@ TEST(TesseractTextRecognizer, FindsTessdataThroughTheEnvironment)
         qunsetenv("TESSDATA_PREFIX");
 
     EXPECT_EQ(found, prefix.path() + QStringLiteral("/tessdata"));
+}
+
+TEST_F(TesseractTextRecognizerTest, PicturesAreDecodedInTheRecognitionProgramNotInLumra)
+{
+    // A few bytes of GIF with an 8000×8000 screen: decoded, even scaled down to the recognition
+    // side, it takes 64 MB of pixels.
+    const QByteArray gif = test::gifWithLargeScreen();
+    TesseractTextRecognizer recognizer;
+    QSignalSpy spy(&recognizer, &TextRecognizer::recognized);
+    const QUuid id = QUuid::createUuid();
+
+    const auto largest = test::largestAllocationDuring([&] {
+        recognizer.recognize(gif, id);
+        recognizer.waitForQueuedWork();
+    });
+    const auto answers = answersOf(recognizer, spy);
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0].id, id);
+    EXPECT_TRUE(answers[0].text.isEmpty());
+    const pid_t program = recognizer.runningProcess();
+    EXPECT_GT(program, 0);
+    EXPECT_NE(program, ::getpid());
+    test::expectLargestAllocationBelow(largest, size_t(8) * 1024 * 1024, "recognising a picture of 8000x8000");
+}
+
+TEST_F(TesseractTextRecognizerTest, AProgramKilledInTheMiddleOfARequestCostsThatRequestOnly)
+{
+    // Enough text that recognising it takes long after the program is seen.
+    QStringList lines;
+    for (int i = 0; i < 24; ++i)
+        lines << QStringLiteral("Line %1 of a long page of words to read").arg(i);
+    const QImage page = renderText(lines);
+    TesseractTextRecognizer recognizer;
+    QSignalSpy spy(&recognizer, &TextRecognizer::recognized);
+    const QUuid killed = QUuid::createUuid(), next = QUuid::createUuid();
+
+    recognizer.recognize(png(page), killed);
+    const pid_t program = inFlight(recognizer);
+    ASSERT_GT(program, 0);
+    ::kill(program, SIGKILL);
+    recognizer.recognize(renderText({ QStringLiteral("Still reading") }), next);
+
+    const auto answers = answersOf(recognizer, spy);
+    ASSERT_EQ(answers.size(), 2u);
+    EXPECT_EQ(answers[0].id, killed);
+    EXPECT_TRUE(answers[0].text.isEmpty());
+    EXPECT_EQ(answers[1].id, next);
+    EXPECT_EQ(answers[1].text, QStringLiteral("Still reading"));
+    EXPECT_NE(recognizer.runningProcess(), program);
+}
+
+TEST_F(TesseractTextRecognizerTest, TesseractRunsOnOneThreadWithinItsProgramsCpuBudget)
+{
+    // Wide and transparent: Qt would scale and convert it on threads of its own.
+    const QImage text = renderText({ QStringLiteral("One thread reads this line") }, QImage::Format_ARGB32, Qt::transparent, 6000);
+    TesseractTextRecognizer recognizer;
+    QSignalSpy spy(&recognizer, &TextRecognizer::recognized);
+    recognizer.recognize(text, QUuid::createUuid());
+    auto answers = answersOf(recognizer, spy);
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0].text, QStringLiteral("One thread reads this line"));
+    // Tesseract's OpenMP threads and Qt's, once started, stay for the next page.
+    const pid_t program = recognizer.runningProcess();
+    ASSERT_GT(program, 0);
+    EXPECT_EQ(threadsOf(program), 1);
+    EXPECT_TRUE(fileOf(program, QStringLiteral("environ")).split('\0').contains("OMP_THREAD_LIMIT=1"));
+
+    // Past its CPU time the program is ended and the picture answered with no text.
+    TesseractTextRecognizer hurried(nullptr, QString(), std::chrono::milliseconds(1));
+    QSignalSpy hurriedSpy(&hurried, &TextRecognizer::recognized);
+    hurried.recognize(text, QUuid::createUuid());
+    answers = answersOf(hurried, hurriedSpy);
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_TRUE(answers[0].text.isEmpty()) << answers[0].text.toStdString();
+    EXPECT_EQ(hurried.runningProcess(), 0);
 }

@@ -29,6 +29,20 @@ TEST(OfferLimits, AHugeListOfTypesIsCutAndEachTypeListedOnce)
     EXPECT_EQ(snapshot.text, "listed first");
 }
 
+TEST(OfferLimits, AMarkerListedPastTheCutStillConcealsTheCopy)
+{
+    FakePasteboard pasteboard;
+    QList<PasteboardRepresentation> offer {rep("UTF8_STRING", "hunter2")};
+    for (int i = 0; i < 5000; ++i)
+        offer.append({QStringLiteral("application/x-made-up-%1").arg(i), QByteArray()});
+    offer.append(rep("x-kde-passwordManagerHint", "secret"));
+    pasteboard.setContents(offer);
+
+    const PasteboardSnapshot snapshot = pasteboard.snapshot(true);
+    EXPECT_TRUE(snapshot.concealed);
+    EXPECT_FALSE(snapshot.text.has_value());
+}
+
 TEST(OfferLimits, ATextOverTheLimitIsRefusedWithItsSizeAndNothingElseIsTried)
 {
     FakePasteboard pasteboard;

@@ -1,5 +1,9 @@
 #include "platform/pasteboard/X11Pasteboard.h"
 
+// Before SelectionOwner.h, which takes back the Xlib macros this header uses.
+#include <X11/Xlib.h>
+#include <X11/extensions/XRes.h>
+
 #include "ManualClockScope.h"
 #include "SelectionOwner.h"
 #include "Xclip.h"
@@ -19,6 +23,7 @@
 #include <deque>
 #include <functional>
 #include <future>
+#include <optional>
 
 #include <dlfcn.h>
 
@@ -42,6 +47,25 @@ extern "C" int XConvertSelection(Display* display, Atom selection, Atom target, 
     if (auto before = std::exchange(beforeNextConvert, nullptr))
         before();
     return real(display, selection, target, property, requestor, time);
+}
+
+namespace {
+
+// While set, the X Resource extension tells no client's process.
+bool serverTellsNoProcess = false;
+
+} // namespace
+
+extern "C" int XResQueryClientIds(Display* display, long specCount, XResClientIdSpec* specs, long* idCount,
+                                  XResClientIdValue** ids)
+{
+    using Real = int (*)(Display*, long, XResClientIdSpec*, long*, XResClientIdValue**);
+    static const auto real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "XResQueryClientIds"));
+    if (!serverTellsNoProcess)
+        return real(display, specCount, specs, idCount, ids);
+    *idCount = 0;
+    *ids = nullptr;
+    return x11::XSuccess;
 }
 
 namespace {
@@ -651,6 +675,157 @@ TEST_F(X11PasteboardTest, AWindowKeptForALateAnswerGoesInTimeThoughTheChannelIsN
     XSetErrorHandler(previous);
     XCloseDisplay(display);
     pasteboard.reset(); // its timers are on the manual clock
+}
+
+} // namespace
+
+namespace {
+
+// A program hands its copy over, then marks it secret from a second X connection of its own: the
+// copy read is not the one it meant, though the marked one came from another client.
+TEST_F(X11PasteboardTest, ACopyItsProgramMarkedFromAnotherConnectionIsNotTakenAsRead)
+{
+    const qint64 before = pasteboard->changeCount();
+    SelectionOwner unmarked(QList<PasteboardRepresentation> {{"UTF8_STRING", "hunter2"}});
+    ASSERT_TRUE(waitForChangeAfter(before));
+    const auto reader = pasteboard->offerReader();
+    ASSERT_TRUE(reader->types(QDeadlineTimer(20000)).ok());
+    ASSERT_EQ(reader->data(QStringLiteral("UTF8_STRING"), 1024, QDeadlineTimer(20000)).bytes, "hunter2");
+
+    SelectionOwner marked({{"UTF8_STRING", "hunter2"}, {"x-kde-passwordManagerHint", "secret"}});
+    EXPECT_FALSE(reader->readFromItsOwner());
+    EXPECT_EQ(reader->whyNotFromItsOwner().toStdString(), "Its owner copied again while it was read");
+}
+
+// Programs that exit once replaced (as xclip does) leave their client number to the next one to
+// connect: a copy followed by other programs, one of them on its owner's number and even its
+// window id, was still read from its owner.
+TEST_F(X11PasteboardTest, ACopyFollowedByAnotherProgramOnItsOwnersClientNumberIsTakenAsRead)
+{
+    Display* display = XOpenDisplay(nullptr); // before the first owner goes, so as not to take its number
+    ASSERT_TRUE(display);
+    const Atom clipboard = XInternAtom(display, "CLIPBOARD", x11::XFalse);
+    const qint64 before = pasteboard->changeCount();
+    auto first = std::make_unique<OwnerProcess>(QStringList {QStringLiteral("rich"), QStringLiteral("first")});
+    ASSERT_FALSE(first->waitForLine("READY").isEmpty());
+    ASSERT_TRUE(waitForChangeAfter(before));
+    const auto reader = pasteboard->offerReader();
+    const Window firstWindow = reader->ownerWindow();
+    ASSERT_TRUE(reader->types(QDeadlineTimer(20000)).ok());
+    ASSERT_TRUE(reader->data(QStringLiteral("UTF8_STRING"), 1024, QDeadlineTimer(20000)).ok());
+
+    OwnerProcess second({QStringLiteral("rich"), QStringLiteral("second")});
+    ASSERT_FALSE(second.waitForLine("READY").isEmpty());
+    first.reset();
+    XErrorHandler previous = XSetErrorHandler(ignoreXErrors);
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        XWindowAttributes attributes;
+        return XGetWindowAttributes(display, firstWindow, &attributes) == 0;
+    }));
+    XSetErrorHandler(previous);
+    OwnerProcess third({QStringLiteral("rich"), QStringLiteral("third")});
+    ASSERT_FALSE(third.waitForLine("READY").isEmpty());
+    ASSERT_EQ(XGetSelectionOwner(display, clipboard), firstWindow) << "the third program got a client number of its own";
+    XCloseDisplay(display);
+
+    EXPECT_TRUE(reader->readFromItsOwner()) << reader->whyNotFromItsOwner().toStdString();
+}
+
+class OwnerSnapshotX11Test : public X11PasteboardTest {
+protected:
+    // What Lumra reads of a HostileX11Owner copying in `mode`.
+    PasteboardSnapshot snapshotOf(const char* mode)
+    {
+        const qint64 before = pasteboard->changeCount();
+        OwnerProcess owner({QString::fromLatin1(mode)});
+        if (owner.waitForLine("READY").isEmpty() || !waitForChangeAfter(before)) {
+            ADD_FAILURE() << "the owner did not copy";
+            return {};
+        }
+        return pasteboard->snapshot(true);
+    }
+};
+
+TEST_F(OwnerSnapshotX11Test, AMarkerListedAfterThousandsOfTypesConcealsTheCopy)
+{
+    const PasteboardSnapshot snapshot = snapshotOf("late-hint");
+    EXPECT_FALSE(snapshot.failed()) << snapshot.error.toStdString();
+    EXPECT_TRUE(snapshot.concealed);
+    EXPECT_FALSE(snapshot.text.has_value());
+}
+
+// A list too long to look through for markers costs the copy, and says why.
+TEST_F(OwnerSnapshotX11Test, ATypeListTooLongToReadWholeIsRefused)
+{
+    const PasteboardSnapshot snapshot = snapshotOf("long-list");
+    EXPECT_FALSE(snapshot.text.has_value());
+    EXPECT_EQ(snapshot.refusal.toStdString(), "its owner lists more than 1048576 types, too many to look for markers in");
+}
+
+} // namespace
+
+namespace {
+
+// A server that tells no client's process (an old one, or a remote program).
+class UntoldProcessX11Test : public X11PasteboardTest {
+protected:
+    void SetUp() override
+    {
+        X11PasteboardTest::SetUp();
+        serverTellsNoProcess = true;
+        display = XOpenDisplay(nullptr);
+        ASSERT_TRUE(display);
+    }
+    void TearDown() override
+    {
+        serverTellsNoProcess = false;
+        if (display)
+            XCloseDisplay(display);
+    }
+
+    // What the owner of `window` says its process is.
+    void claimProcess(unsigned long window, unsigned long pid)
+    {
+        XChangeProperty(display, window, XInternAtom(display, "_NET_WM_PID", x11::XFalse), XA_CARDINAL, 32,
+                        PropModeReplace, reinterpret_cast<const unsigned char*>(&pid), 1);
+        XSync(display, x11::XFalse);
+    }
+
+    // A copy read whole, then another program's copy.
+    std::shared_ptr<OfferReader> readThenCopyAgain(unsigned long firstPid, unsigned long secondPid)
+    {
+        const qint64 before = pasteboard->changeCount();
+        first.emplace(QList<PasteboardRepresentation> {{"UTF8_STRING", "first"}});
+        if (firstPid)
+            claimProcess(first->window(), firstPid);
+        EXPECT_TRUE(waitForChangeAfter(before));
+        auto reader = pasteboard->offerReader();
+        EXPECT_TRUE(reader->types(QDeadlineTimer(20000)).ok());
+        EXPECT_TRUE(reader->data(QStringLiteral("UTF8_STRING"), 1024, QDeadlineTimer(20000)).ok());
+        second.emplace(QList<PasteboardRepresentation> {{"UTF8_STRING", "second"}});
+        if (secondPid)
+            claimProcess(second->window(), secondPid);
+        return reader;
+    }
+
+    Display* display = nullptr;
+    std::optional<SelectionOwner> first;
+    std::optional<SelectionOwner> second;
+};
+
+TEST_F(UntoldProcessX11Test, TheOwnersOwnWordTellsTwoProgramsApart)
+{
+    const auto reader = readThenCopyAgain(4000001, 4000002);
+    EXPECT_TRUE(reader->readFromItsOwner()) << reader->whyNotFromItsOwner().toStdString();
+}
+
+// Had the same program marked it secret, keeping it would keep a secret: it is given up, and said.
+TEST_F(UntoldProcessX11Test, ACopyFollowedAtOnceByAnUntoldProgramIsNotTakenAsRead)
+{
+    const auto reader = readThenCopyAgain(0, 0);
+    EXPECT_FALSE(reader->readFromItsOwner());
+    EXPECT_EQ(reader->whyNotFromItsOwner().toStdString(),
+              "Another copy followed it at once, and which program made either is unknown");
 }
 
 } // namespace

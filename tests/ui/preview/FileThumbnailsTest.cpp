@@ -7,6 +7,7 @@
 #include "ui/shell/PopupPanel.h"
 
 #include "app/ShellTestSupport.h"
+#include "BytesRead.h"
 #include "TestThumbnailer.h"
 
 #include <QDateTime>
@@ -237,6 +238,24 @@ TEST_F(FileThumbnailsTest, AFifoNamedLikeAPictureKeepsItsIconAndHoldsNothing)
     }
     EXPECT_LT(timer.elapsed(), 30000); // a worker held by the FIFO would hold it for good
     EXPECT_FALSE(QFile::exists(sources.sharedRoot + "/fail")) << "nothing to record for a FIFO";
+}
+
+// A copied picture file is the decoder's to read: however large, Lumra reads its header only. A
+// link named like a picture is not followed.
+TEST_F(FileThumbnailsTest, ALargePictureFileIsReadByTheDecoderAndALinkIsNotFollowed)
+{
+    const QString path = dataDir.root() + QStringLiteral("/large.png");
+    TestThumbnailer::writeFile(path, test::solidPng(QSize(64, 64), Qt::red));
+    ASSERT_TRUE(QFile::resize(path, 250ll * 1024 * 1024)); // sparse: no room taken on disk
+    FileThumbnailResult made;
+    const qint64 read = test::bytesReadDuring([&] { made = makeFileThumbnail(sources, path, 56); });
+    ASSERT_EQ(made.outcome, FileThumbnailResult::Outcome::made);
+    EXPECT_EQ(made.image.pixelColor(made.image.rect().center()), QColor(Qt::red));
+    EXPECT_LT(read, 4 * 1024 * 1024);
+
+    const QString link = dataDir.root() + QStringLiteral("/link.png");
+    ASSERT_TRUE(QFile::link(path, link));
+    EXPECT_EQ(makeFileThumbnail(sources, link, 56).outcome, FileThumbnailResult::Outcome::none);
 }
 
 class FileThumbnailRowTest : public test::ShellTest { };

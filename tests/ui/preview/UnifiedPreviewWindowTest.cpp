@@ -11,6 +11,7 @@
 #include "platform/files/IconFiles.h"
 #include "ui/items/ShowInFileManager.h"
 
+#include "BytesRead.h"
 #include "EngineFixture.h"
 #include "FifoWatchdog.h"
 #include "TestIconTheme.h"
@@ -412,11 +413,14 @@ TEST_F(UnifiedPreviewWindowTest, PreviewsOfFilesSayWhatTheyHold)
     EXPECT_EQ(font.pixelSize(), qRound(manager->itemFontSize() * 1.2));
     closeAndWait();
 
+    // However large the file, the decoder reads it, not Lumra.
     const QString picture = folder + QStringLiteral("/holiday.png");
     writeFile(picture, photo(QSize(300, 200)));
-    panel = show(fileItem({picture}), QStringLiteral("image-file"));
+    ASSERT_TRUE(QFile::resize(picture, 250ll * 1024 * 1024)); // sparse: no room taken on disk
+    const qint64 read = test::bytesReadDuring([&] { panel = show(fileItem({picture}), QStringLiteral("image-file")); });
     ASSERT_TRUE(panel);
     EXPECT_TRUE(qobject_cast<ImagePreviewView*>(panel->contentWidget())->hasImage());
+    EXPECT_LT(read, 16 * 1024 * 1024);
     EXPECT_FALSE(panel->sizeLabel()->isHidden());
     EXPECT_EQ(panel->sizeLabel()->text(), byteCountText(QFileInfo(picture).size()));
     fileManager.available = false; // nothing shows files: the button says so

@@ -1,0 +1,121 @@
+// Lumra keeps other processes out and the desktop portal still answers it: against a stand-in
+// portal in a process of its own, on a private D-Bus daemon, that refuses a caller it may not look
+// into, as xdg-desktop-portal does when it cannot open the caller's /proc/<pid>/root.
+#include "platform/desktop/PortalIntroduction.h"
+#include "platform/process/Confinement.h"
+
+#include "PrivateBus.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QDBusVirtualObject>
+#include <QProcess>
+#include <QSet>
+
+#include <iostream>
+#include <linux/capability.h>
+#include <linux/kcmp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace {
+
+const char* const portalBusVariable = "LUMRA_FAKE_IDENTIFYING_PORTAL_BUS";
+const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
+// Bounds a stand-in that never comes up or answers: one started under a sanitizer on a busy machine
+// takes seconds.
+constexpr int patienceMs = 60'000;
+
+class IdentifyingPortal final : public QDBusVirtualObject {
+public:
+    explicit IdentifyingPortal(QDBusConnection bus) : m_bus(std::move(bus)) {}
+    QString introspect(const QString&) const override { return {}; }
+
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection&) override
+    {
+        const QString caller = message.service();
+        if (!m_known.contains(caller)) {
+            const uint pid = m_bus.interface()->servicePid(caller);
+            // The rule /proc/<pid>/root is opened by, also for a portal run by root without its privileges.
+            if (::syscall(SYS_kcmp, ::getpid(), pid_t(pid), KCMP_VM, 0, 0) < 0) {
+                m_bus.send(message.createErrorReply(QDBusError::AccessDenied, QStringLiteral("Unable to open /proc/%1/root").arg(pid)));
+                return true;
+            }
+            m_known.insert(caller); // until the caller's connection ends
+        }
+        m_bus.send(message.createReply(QVariant::fromValue(QDBusVariant(QVariant::fromValue(QDBusVariant(0u))))));
+        return true;
+    }
+
+private:
+    QDBusConnection m_bus;
+    QSet<QString> m_known;
+};
+
+class PortalIntroductionTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!lumra::test::PrivateBus::available())
+            GTEST_SKIP() << "dbus-daemon is not installed";
+        ASSERT_TRUE(m_bus.start());
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(portalBusVariable, m_bus.address());
+        m_portal.setProcessEnvironment(environment);
+        m_portal.setProcessChannelMode(QProcess::MergedChannels);
+        m_portal.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=FakeIdentifyingPortalProcess.*"});
+        QByteArray output;
+        ASSERT_TRUE(lumra::test::processEventsUntil([&] { return output.append(m_portal.readAllStandardOutput()).contains("READY"); }, patienceMs))
+            << output.toStdString();
+    }
+    void TearDown() override
+    {
+        ::prctl(PR_SET_DUMPABLE, 1, 0, 0, 0); // this test's process, for the tests after it
+        QDBusConnection::disconnectFromBus("lumra-identifying-portal-test");
+        m_portal.kill();
+        m_portal.waitForFinished();
+    }
+
+    lumra::test::PrivateBus m_bus;
+    QProcess m_portal;
+};
+
+} // namespace
+
+// Portal mode only: the stand-in portal of PortalIntroductionTest.
+TEST(FakeIdentifyingPortalProcess, TellsCallersApartByTheirRoot)
+{
+    if (!qEnvironmentVariableIsSet(portalBusVariable))
+        GTEST_SKIP() << "runs as the portal of PortalIntroductionTest";
+    // The portal is an ordinary program of the user's, also where the tests run as root.
+    __user_cap_header_struct header {_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct capabilities[2] {};
+    ::syscall(SYS_capget, &header, capabilities);
+    capabilities[0].effective = capabilities[1].effective = 0;
+    ASSERT_EQ(::syscall(SYS_capset, &header, capabilities), 0);
+    QDBusConnection bus = QDBusConnection::connectToBus(qEnvironmentVariable(portalBusVariable), "portal");
+    IdentifyingPortal portal(bus);
+    ASSERT_TRUE(bus.registerVirtualObject(portalPath, &portal, QDBusConnection::SubPath));
+    ASSERT_TRUE(bus.registerService("org.freedesktop.portal.Desktop"));
+    std::cout << "READY" << std::endl;
+    lumra::test::processEventsUntil([] { return false; }, 60000);
+}
+
+TEST_F(PortalIntroductionTest, LumraKeepsOthersOutAndThePortalStillAnswersIt)
+{
+    QDBusConnection bus = QDBusConnection::connectToBus(m_bus.address(), "lumra-identifying-portal-test");
+    lumra::keepOthersOutOnceThePortalKnowsLumra(bus);
+    ASSERT_TRUE(lumra::test::processEventsUntil([] { return !lumra::process::othersMayAttach(); }, patienceMs));
+
+    // What the shortcuts and the colours ask later.
+    QDBusMessage read = QDBusMessage::createMethodCall("org.freedesktop.portal.Desktop", portalPath,
+                                                       "org.freedesktop.portal.Settings", "ReadOne");
+    read << QStringLiteral("org.freedesktop.appearance") << QStringLiteral("color-scheme");
+    const QDBusMessage reply = bus.call(read, QDBus::Block, patienceMs);
+    EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorName().toStdString() << ": " << reply.errorMessage().toStdString();
+}

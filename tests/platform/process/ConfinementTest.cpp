@@ -1,0 +1,254 @@
+// Code a hostile picture or page gets to run in a side program can reach nothing beyond it: the
+// probe preloaded into the real programs (helpers/ConfinementProbe.c) tries, once the program is
+// confined, what such code would, and Lumra's own memory is closed to the user's other programs.
+#include "platform/image/ImageDecoding.h"
+#include "platform/ocr/TesseractTextRecognizer.h"
+#include "platform/ocr/TextRecognitionProgram.h"
+#include "platform/process/Confinement.h"
+#include "platform/richtext/HtmlConverter.h"
+
+#include "platform/image/ImageFixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/ptrace.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/uio.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+// What a probe may find in this process's memory.
+char g_secret[16] = "copied password";
+
+// Under a sanitizer a program starts in seconds; this only bounds a program that never answers.
+constexpr int patienceMs = 120'000;
+
+struct ProbeRun {
+    bool ready = false;
+    QByteArray report; // "probe:<errno>\n", empty when the program ended first
+    int status = 0;
+};
+
+// Reads `size` bytes, or up to the end of a line when `size` is 0; fewer at the end of the stream.
+QByteArray receive(int socket, qsizetype size)
+{
+    QByteArray bytes;
+    while (size > 0 ? bytes.size() < size : !bytes.endsWith('\n')) {
+        pollfd ready {socket, POLLIN, 0};
+        char byte = 0;
+        if (::poll(&ready, 1, patienceMs) <= 0 || ::recv(socket, &byte, 1, 0) != 1)
+            break;
+        bytes.append(byte);
+    }
+    return bytes;
+}
+
+// The real program, started as Lumra starts it, with the probe loaded and told to try `probe`.
+ProbeRun runProbe(const char* program, const QList<QByteArray>& modeArguments, const QByteArray& probe, const QByteArray& path)
+{
+    std::vector<QByteArray> environment;
+    for (char** entry = environ; *entry; ++entry) {
+        if (std::strncmp(*entry, "LD_PRELOAD=", 11) && std::strncmp(*entry, "ASAN_OPTIONS=", 13))
+            environment.emplace_back(*entry);
+    }
+    // The probe is loaded first, ahead of the sanitizer's runtime.
+    environment.push_back("ASAN_OPTIONS=" + qgetenv("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+    environment.push_back(QByteArray("LD_PRELOAD=") + LUMRA_CONFINEMENT_PROBE);
+    environment.push_back("LUMRA_PROBE=" + probe);
+    environment.push_back("LUMRA_PROBE_PATH=" + path);
+    environment.push_back("LUMRA_PROBE_ADDRESS=0x" + QByteArray::number(quintptr(g_secret), 16));
+    std::vector<char*> environmentPointers;
+    for (QByteArray& entry : environment)
+        environmentPointers.push_back(entry.data());
+    environmentPointers.push_back(nullptr);
+
+    ProbeRun run;
+    int ends[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
+        return run;
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_adddup2(&files, ends[1], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&files, ends[1], STDOUT_FILENO);
+    QList<QByteArray> words = QList<QByteArray> {program, QByteArray::number(qint64(::getpid()))} + modeArguments;
+    std::vector<char*> arguments;
+    for (QByteArray& word : words)
+        arguments.push_back(word.data());
+    arguments.push_back(nullptr);
+    pid_t process = 0;
+    const int failed = ::posix_spawn(&process, program, &files, nullptr, arguments.data(), environmentPointers.data());
+    posix_spawn_file_actions_destroy(&files);
+    ::close(ends[1]);
+    if (failed == 0) {
+        run.ready = receive(ends[0], 8).size() == 8;
+        // The program reads its first request, the probe tries and tells.
+        if (run.ready)
+            run.report = receive(ends[0], 0);
+        ::close(ends[0]);
+        while (::waitpid(process, &run.status, 0) < 0 && errno == EINTR) {
+        }
+    } else {
+        ::close(ends[0]);
+    }
+    return run;
+}
+
+struct Probe {
+    const char* name;
+    int refusal; // the errno it fails with, 0: the program is ended for it
+};
+
+// What code run in a confined program would try to reach beyond it, and how each ends.
+const Probe hostileProbes[] {
+    {"attach", 0},      {"read-memory", 0}, {"signal-parent", 0}, {"fork", 0},  {"inet-socket", 0},
+    {"unix-socket", 0}, {"unlink", 0},      {"rename", 0},        {"truncate", 0}, {"chmod", 0},
+    // Fonts for a script not drawn yet are opened when first needed: that fails, and the glyph is missing.
+    {"open", EACCES},
+};
+
+void expectConfined(const char* program, const QList<QByteArray>& modeArguments = {})
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString path = folder.filePath(QStringLiteral("user-file"));
+    for (const Probe& probe : hostileProbes) {
+        SCOPED_TRACE(probe.name);
+        {
+            QFile file(path);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write("the user's");
+            ASSERT_EQ(::fchmod(file.handle(), 0600), 0);
+        }
+        const ProbeRun run = runProbe(program, modeArguments, probe.name, QFile::encodeName(path));
+        ASSERT_TRUE(run.ready) << "the program did not start";
+        if (probe.refusal == 0) {
+            EXPECT_EQ(run.report.toStdString(), "") << "the program went on after trying";
+            EXPECT_TRUE(WIFSIGNALED(run.status) && WTERMSIG(run.status) == SIGSYS) << "status " << run.status;
+        } else {
+            EXPECT_EQ(run.report.toStdString(), "probe:" + std::to_string(probe.refusal) + '\n');
+        }
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << "the user's file is gone";
+        EXPECT_EQ(file.readAll().toStdString(), "the user's");
+        struct stat status {};
+        ASSERT_EQ(::fstat(file.handle(), &status), 0);
+        EXPECT_EQ(status.st_mode & 0777, 0600u);
+    }
+    // Threads are still the program's own to start (text recognition runs in one).
+    const ProbeRun thread = runProbe(program, modeArguments, "thread", {});
+    EXPECT_EQ(thread.report.toStdString(), "probe:0\n");
+    EXPECT_TRUE(WIFEXITED(thread.status)) << "status " << thread.status;
+}
+
+} // namespace
+
+TEST(SideProgramConfinement, CodeRunInTheImageDecoderReachesNothingBeyondIt)
+{
+    expectConfined(LUMRA_IMAGE_DECODER_PROGRAM);
+}
+
+TEST(SideProgramConfinement, CodeRunInTheHtmlConverterReachesNothingBeyondIt)
+{
+    expectConfined(LUMRA_HTML_CONVERTER_PROGRAM);
+}
+
+TEST(SideProgramConfinement, CodeRunInTextRecognitionReachesNothingBeyondIt)
+{
+    const QString tessdata = lumra::TesseractTextRecognizer::findTessdataFolder();
+    if (tessdata.isEmpty())
+        GTEST_SKIP() << "tesseract-ocr-eng is not installed";
+    expectConfined(LUMRA_IMAGE_DECODER_PROGRAM, {lumra::ocr::programArgument, QFile::encodeName(tessdata)});
+}
+
+// The confinement leaves the programs what their work takes: every kind of picture, large ones,
+// text in scripts whose fonts are not loaded yet, pages in any script.
+TEST(SideProgramConfinement, PicturesOfEveryKindAndPagesInAnyScriptStillConvert)
+{
+    using namespace lumra::test;
+    const QByteArray gif = QByteArray("GIF89a\x01\0\x01\0\x80\0\0", 13) + QByteArray("\0\0\0\xff\xff\xff", 6)
+        + QByteArray("\x2c\0\0\0\0\x01\0\x01\0\0\x02\x02\x44\x01\0\x3b", 16);
+    const QByteArray svg = "<svg xmlns='http://www.w3.org/2000/svg' width='300' height='40'><text x='2' y='20' "
+                           "font-family='serif' font-weight='bold' font-style='italic'>中文 日本語 한국어 العربية "
+                           "עברית ελληνικά кириллица देवनागरी ไทย 😀</text></svg>";
+    const QList<QByteArray> pictures {
+        encode(markedImage(40, 30), "png"), encode(markedImage(40, 30), "jpeg"), encode(markedImage(40, 30), "webp"),
+        encode(markedImage(40, 30), "tiff"), encode(markedImage(40, 30), "bmp"), encode(markedImage(40, 30), "ico"),
+        encode(markedImage(4000, 3000), "png"), gif, svg,
+    };
+    for (const QByteArray& picture : pictures) {
+        const lumra::Result<QByteArray> png = lumra::image::pngData(picture);
+        EXPECT_TRUE(png.ok()) << picture.left(12).toHex().toStdString() << ": " << png.error().toStdString();
+    }
+    lumra::RichText::HtmlConverter converter(lumra::RichText::HtmlConverter::installedProgram());
+    const QByteArray rtf = converter.convert(QStringLiteral("<p style='font-family:monospace'><b>中文</b> <i>العربية</i> "
+                                                            "кириллица 😀</p><table><tr><td>1</td></tr></table>"),
+                                             std::chrono::seconds(20));
+    EXPECT_TRUE(rtf.startsWith("{\\rtf1")) << rtf.left(40).toStdString();
+}
+
+// Another program of the user's, without the privilege to look into any process, tries to read
+// the memory of a process that kept others out (a child here, so this one is left as it was).
+TEST(LumraProcess, NoOtherProgramOfTheUserCanReadItsMemory)
+{
+    int toTest[2];
+    int toChild[2];
+    ASSERT_EQ(::pipe2(toTest, O_CLOEXEC), 0);
+    ASSERT_EQ(::pipe2(toChild, O_CLOEXEC), 0);
+    const pid_t lumra = ::fork();
+    if (lumra == 0) {
+        ::close(toChild[1]);
+        const char kept = lumra::process::keepOtherProcessesOut() && !lumra::process::othersMayAttach() ? 'k' : 'o';
+        (void)!::write(toTest[1], &kept, 1);
+        char end = 0;
+        (void)!::read(toChild[0], &end, 1);
+        ::_exit(0);
+    }
+    ASSERT_GT(lumra, 0);
+    char kept = 0;
+    ASSERT_EQ(::read(toTest[0], &kept, 1), 1);
+    EXPECT_EQ(kept, 'k');
+
+    const pid_t other = ::fork();
+    if (other == 0) {
+        ::close(toChild[1]);
+        // Root's power to look into any process is no ordinary program's.
+        __user_cap_header_struct header {_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct capabilities[2] {};
+        ::syscall(SYS_capget, &header, capabilities);
+        capabilities[0].effective = capabilities[1].effective = 0;
+        if (::syscall(SYS_capset, &header, capabilities) != 0)
+            ::_exit(2);
+        char copy[sizeof g_secret] {};
+        iovec local {copy, sizeof copy};
+        iovec remote {g_secret, sizeof copy};
+        const bool read = ::process_vm_readv(lumra, &local, 1, &remote, 1, 0) == ssize_t(sizeof copy);
+        const bool attached = ::ptrace(PTRACE_SEIZE, lumra, 0, 0) == 0;
+        ::_exit(read || attached ? 1 : 0);
+    }
+    ASSERT_GT(other, 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(other, &status, 0), other);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+
+    ::close(toChild[1]);
+    ASSERT_EQ(::waitpid(lumra, &status, 0), lumra);
+    for (int fd : {toTest[0], toTest[1], toChild[0]})
+        ::close(fd);
+}
