@@ -1,4 +1,5 @@
 #include "platform/core/Allocator.h"
+#include "platform/core/BackgroundWork.h"
 
 #include <benchmark/benchmark.h>
 
@@ -9,6 +10,8 @@ int main(int argc, char** argv)
     lumra::keepLargeBuffersOutOfHeaps(); // as the program does
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    lumra::BackgroundWork work;
+    lumra::BackgroundWork::setCurrent(&work);
     QApplication app(argc, argv); // widget benchmarks need it
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))

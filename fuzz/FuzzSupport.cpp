@@ -1,5 +1,7 @@
 #include "FuzzSupport.h"
 
+#include "platform/core/BackgroundWork.h"
+
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
@@ -99,5 +101,6 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
     static char name[] = "lumra-fuzz";
     static char* qtArgv[] = {name, nullptr};
     new QGuiApplication(qtArgc, qtArgv);
+    lumra::BackgroundWork::setCurrent(new lumra::BackgroundWork);
     return 0;
 }

@@ -4,6 +4,7 @@
 #include "app/SingleInstance.h"
 #include "app/Supervisor.h"
 #include "platform/core/Allocator.h"
+#include "platform/core/BackgroundWork.h"
 #include "platform/core/Folders.h"
 #include "platform/desktop/PortalIntroduction.h"
 #include "platform/symbols/Symbols.h"
@@ -49,6 +50,9 @@ int unknownArgument(const char* argument)
     std::fprintf(stderr, "lumra: unknown argument '%s'\nTry 'lumra --help'.\n", argument);
     return 2;
 }
+
+// Less than the quit deadline, which then leaves the teardown the rest.
+constexpr std::chrono::milliseconds workWaitAtQuit {500};
 
 int g_signalSockets[2] = {-1, -1};
 
@@ -122,6 +126,9 @@ namespace {
 
 int runApplication(int argc, char** argv, const lumra::SessionDisplay& session)
 {
+    // Outlives every object that hands it work, Qt's included.
+    lumra::BackgroundWork work;
+    lumra::BackgroundWork::setCurrent(&work);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Lumra"));
     QApplication::setOrganizationName(QStringLiteral("Lumra"));
@@ -166,8 +173,10 @@ int runApplication(int argc, char** argv, const lumra::SessionDisplay& session)
 
     qCInfo(lcApp) << "Lumra started; history in" << lumra::Folders::supportFolder();
     const int status = app.exec();
-    // The windows, the engine and Qt's thread pools wait for their workers as they go.
     lumra::QuitDeadline::begin();
+    // Work still queued is dropped; what runs gets part of the quit deadline, so the engine and the
+    // windows that wait for their workers as they go find them done.
+    work.shutDown(workWaitAtQuit);
     return status;
 }
 

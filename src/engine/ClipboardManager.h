@@ -10,6 +10,7 @@
 #include "model/backup/BackupImport.h"
 #include "model/ClipboardItem.h"
 #include "platform/cloud/CloudKeyValueStore.h"
+#include "platform/core/BackgroundWork.h"
 #include "platform/core/Clock.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/image/Thumbnails.h"
@@ -73,6 +74,7 @@ struct ClipboardManagerServices {
     KeyInjector* keyInjector = nullptr;
     TextRecognizer* textRecognizer = nullptr;
     SoundPlayer* soundPlayer = nullptr;
+    BackgroundWork* work = nullptr;                // BackgroundWork::current()
     // RTF made from a copied HTML page, on a worker thread; empty when none can be made.
     std::function<QByteArray(const QString& html)> htmlToRtf; // RichText::rtfFromHtml
     // Read the history on a worker thread, so that capture runs from the start whatever its size
@@ -104,6 +106,8 @@ public:
     CloudKeyValueStore& cloudStore() const { return m_cloudStore; }
     Clock& clock() const { return m_clock; }
     const ClipboardManagerServices& services() const { return m_services; }
+    // The worker threads the engine's background work runs on.
+    BackgroundWork& work() const { return m_services.work ? *m_services.work : BackgroundWork::current(); }
     // Null in a settings-only manager.
     PersistenceController* persistence() const { return m_persistence.get(); }
     // The sync folder mirror the engine made (none when a container was injected, or settings only).
@@ -872,17 +876,17 @@ private:
     QList<PendingFileAccess> m_pendingFileAccess;
     bool m_bookmarkRefreshAgain = false;
     // Waits for a running refresh on destruction: its context must not outlive the store.
-    struct BackgroundWork {
+    struct JoinedWork {
         QFuture<void> future;
-        ~BackgroundWork() { future.waitForFinished(); }
+        ~JoinedWork() { future.waitForFinished(); }
         bool isRunning() const { return future.isRunning(); }
     } m_bookmarkRefresh;
-    BackgroundWork m_historyLoad;
+    JoinedWork m_historyLoad;
     // Exports and imports under way; their contexts must not outlive the store.
-    struct BackgroundWorks {
+    struct JoinedWorks {
         QList<QFuture<void>> futures;
         void add(QFuture<void> future);
-        ~BackgroundWorks();
+        ~JoinedWorks();
     } m_backupWork;
     // Imports under way: a bulk change they save is read back on a worker, not on the main thread.
     int m_runningImports = 0;

@@ -7,7 +7,6 @@
 
 #include <QFutureWatcher>
 #include <QLoggingCategory>
-#include <QtConcurrent>
 
 #include <algorithm>
 
@@ -93,7 +92,7 @@ void ClipboardManager::startHistoryLoad()
         finishHistoryLoad(*loaded);
     });
     const QDateTime readAt = m_clock.now(); // what a row without any date is given
-    m_historyLoad.future = QtConcurrent::run([context, loaded, readAt]() mutable {
+    m_historyLoad.future = work().run(BackgroundWork::Lane::history, [context, loaded, readAt]() mutable {
         HistoryReader reader(*context);
         reader.setClock([readAt] { return readAt; });
         loaded->items = reader.loadItems();

@@ -11,7 +11,6 @@
 #include <QFutureWatcher>
 #include <QLoggingCategory>
 #include <QPromise>
-#include <QtConcurrent>
 
 Q_LOGGING_CATEGORY(lcBackup, "lumra.backup")
 
@@ -97,13 +96,13 @@ Status writeBackup(QIODevice& file, store::ManagedObjectContext& context, const 
 
 } // namespace
 
-void ClipboardManager::BackgroundWorks::add(QFuture<void> future)
+void ClipboardManager::JoinedWorks::add(QFuture<void> future)
 {
     futures.removeIf([](const QFuture<void>& f) { return f.isFinished(); });
     futures.append(std::move(future));
 }
 
-ClipboardManager::BackgroundWorks::~BackgroundWorks()
+ClipboardManager::JoinedWorks::~JoinedWorks()
 {
     for (QFuture<void>& future : futures)
         future.waitForFinished();
@@ -150,7 +149,7 @@ QFuture<ClipboardManager::ExportResult> ClipboardManager::exportToFile(const Exp
     std::shared_ptr<store::ManagedObjectContext> context = m_persistence->newBackgroundContext();
     const QList<ClipboardItem> history = m_clipboardItems; // shares the items; nothing is copied
     const QList<ClipboardCategory> categories = m_categories;
-    QFuture<ExportResult> future = QtConcurrent::run([=](QPromise<ExportResult>& promise) mutable {
+    QFuture<ExportResult> future = work().run(BackgroundWork::Lane::backups, [=](QPromise<ExportResult>& promise) mutable {
         const backup::ExportSelection selection(filter, zone);
         int exported = 0;
         promise.setProgressRange(0, int(std::min<qsizetype>(history.size(), std::numeric_limits<int>::max())));
@@ -183,7 +182,7 @@ QFuture<ClipboardManager::ExportResult> ClipboardManager::exportToFile(const Exp
 QFuture<ClipboardManager::OpenedBackup> ClipboardManager::openBackup(const QString& path)
 {
     const QList<ClipboardItem> history = m_clipboardItems;
-    QFuture<OpenedBackup> future = QtConcurrent::run([history, path] {
+    QFuture<OpenedBackup> future = work().run(BackgroundWork::Lane::backups, [history, path] {
         Result<backup::LoadedBackup> loaded = backup::readBackupFile(path);
         if (!loaded)
             return OpenedBackup {nullptr, loaded.error()};
@@ -253,7 +252,7 @@ QFuture<ClipboardManager::ImportResult> ClipboardManager::startImport(const QLis
     const QList<ClipboardCategory> existing = m_categories;
     const backup::ShortcutRules shortcutRules = importShortcutRules();
     const backup::StoreRules storeRules = importStoreRules();
-    QFuture<ImportResult> future = QtConcurrent::run([=]() mutable {
+    QFuture<ImportResult> future = work().run(BackgroundWork::Lane::backups, [=]() mutable {
         ImportResult result;
         result.plan = backup::planImport(backup::HistoryIndex(history), existing, items, categories, shortcutRules);
         Result<backup::ImportOutcome> outcome = backup::applyImport(*context, result.plan, images, storeRules, dryRun);
@@ -272,6 +271,8 @@ QFuture<ClipboardManager::ImportResult> ClipboardManager::startImport(const QLis
         connect(watcher, &QFutureWatcher<ImportResult>::finished, this, [this, watcher] {
             watcher->deleteLater();
             --m_runningImports;
+            if (watcher->future().resultCount() == 0) // dropped at quit
+                return;
             const ImportResult result = watcher->result();
             if (!result.error.isEmpty()) {
                 qCWarning(lcBackup).noquote() << "Import failed:" << result.error;
@@ -312,7 +313,7 @@ void ClipboardManager::reloadItemsInBackground()
     auto reloaded = std::make_shared<Reloaded>();
     const quint64 startRevision = m_historyRevision;
     const QDateTime readAt = m_clock.now();
-    QFuture<void> future = QtConcurrent::run([context, reloaded, readAt, startRevision]() mutable {
+    QFuture<void> future = work().run(BackgroundWork::Lane::backups, [context, reloaded, readAt, startRevision]() mutable {
         HistoryReader reader(*context);
         reader.setClock([readAt] { return readAt; });
         reloaded->items = reader.loadItems();

@@ -8,11 +8,9 @@
 #include "platform/image/ImageFileExtensions.h"
 
 #include <QFutureWatcher>
-#include <QThreadPool>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLoggingCategory>
-#include <QtConcurrent>
 
 Q_LOGGING_CATEGORY(lcMedia, "lumra.media")
 
@@ -62,19 +60,6 @@ std::optional<QList<bool>> boolArray(const sql::Value& value)
 QString jsonText(const QJsonArray& array) { return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact)); }
 
 QString urlString(const QUrl& url) { return QString::fromUtf8(url.toEncoded()); }
-
-// One picture at a time: each is decoded whole before it is scaled down, and decodes side by side
-// would each leave their buffers in a heap of their own thread. Never deleted: it may outlive
-// every engine of the process.
-QThreadPool& thumbnailPool()
-{
-    static QThreadPool* pool = [] {
-        auto* made = new QThreadPool;
-        made->setMaxThreadCount(1);
-        return made;
-    }();
-    return *pool;
-}
 
 } // namespace
 
@@ -138,9 +123,12 @@ std::optional<QImage> ClipboardManager::thumbnail(const ClipboardItem& item, dou
     connect(watcher, &QFutureWatcher<void>::finished, this,
             [this, watcher, made, id = item.id, generation = m_thumbnailGeneration] {
                 watcher->deleteLater();
-                storeThumbnail(id, generation, **made);
+                if (*made)
+                    storeThumbnail(id, generation, **made);
+                else // dropped at quit
+                    m_thumbnailsInFlight.remove(id);
             });
-    watcher->setFuture(QtConcurrent::run(&thumbnailPool(), [made, data = *data, quality = thumbnailQuality(), requestedLength, box] {
+    watcher->setFuture(work().run(BackgroundWork::Lane::thumbnails, [made, data = *data, quality = thumbnailQuality(), requestedLength, box] {
         *made = image::makeThumbnail(data, quality, requestedLength, box);
     }));
     return cached;
@@ -347,9 +335,10 @@ void ClipboardManager::refreshFileBookmarksInBackground()
     auto* watcher = new QFutureWatcher<void>(this);
     connect(watcher, &QFutureWatcher<void>::finished, this, [this, watcher, outcome] {
         watcher->deleteLater();
-        finishBookmarkRefresh(**outcome);
+        if (*outcome) // else dropped at quit
+            finishBookmarkRefresh(**outcome);
     });
-    m_bookmarkRefresh.future = QtConcurrent::run([context, outcome]() mutable {
+    m_bookmarkRefresh.future = work().run(BackgroundWork::Lane::bookmarks, [context, outcome]() mutable {
         *outcome = refreshFileBookmarkRows(*context, backgroundFileCheckBound);
         context.reset();
     });

@@ -1,3 +1,5 @@
+#include "platform/core/BackgroundWork.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -23,6 +25,8 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("TZ"))
         qputenv("TZ", "UTC");
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    lumra::BackgroundWork work;
+    lumra::BackgroundWork::setCurrent(&work);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Lumra"));
     ::testing::InitGoogleTest(&argc, argv);

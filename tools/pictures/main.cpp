@@ -6,6 +6,7 @@
 #include "ui/shell/PopupRoads.h"
 #include "engine/ClipboardManager.h"
 #include "platform/cloud/CloudKeyValueStore.h"
+#include "platform/core/BackgroundWork.h"
 #include "platform/core/Clock.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/keys/FakeGlobalHotKeys.h"
@@ -339,6 +340,8 @@ int main(int argc, char** argv)
     const int scale = argc == 3 ? std::atoi(argv[2]) : 1;
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("QT_SCALE_FACTOR", QByteArray::number(scale));
+    lumra::BackgroundWork work;
+    lumra::BackgroundWork::setCurrent(&work);
     QApplication app(argc, argv);
     if ((argc != 2 && argc != 3) || (scale != 1 && scale != 2)) {
         std::fprintf(stderr, "usage: %s OUTPUT_FOLDER [1|2]\n", argv[0]);

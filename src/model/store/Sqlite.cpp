@@ -1,11 +1,12 @@
 #include "model/store/Sqlite.h"
 
+#include "platform/core/BackgroundWork.h"
+
 #include <algorithm>
 #include <atomic>
 
 #include <QFile>
 #include <QFileInfo>
-#include <QThreadPool>
 
 #include <sqlite3.h>
 
@@ -238,13 +239,8 @@ int Database::walCommitted(void* context, sqlite3*, const char*, int pages)
     auto* checkpoint = static_cast<BackgroundCheckpoint*>(context);
     if (pages < checkpoint->pages || checkpoint->running.exchange(true))
         return SQLITE_OK;
-    static QThreadPool* pool = [] {
-        auto* threads = new QThreadPool; // never destroyed: quitting does not wait for a checkpoint
-        threads->setMaxThreadCount(1);
-        return threads;
-    }();
     // The job keeps its own reference: the connection may close while it runs.
-    pool->start([self = checkpoint->shared_from_this()] {
+    const bool started = BackgroundWork::current().start(BackgroundWork::Lane::checkpoints, [self = checkpoint->shared_from_this()] {
         const QByteArray& path = self->path;
         sqlite3* db = nullptr;
         if (sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK) {
@@ -260,6 +256,8 @@ int Database::walCommitted(void* context, sqlite3*, const char*, int pages)
         sqlite3_close_v2(db);
         self->running.store(false);
     });
+    if (!started) // quitting: the next start checkpoints
+        checkpoint->running.store(false);
     return SQLITE_OK;
 }
 

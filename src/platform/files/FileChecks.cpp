@@ -1,5 +1,7 @@
 #include "platform/files/FileChecks.h"
 
+#include "platform/core/BackgroundWork.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -14,9 +16,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <system_error>
 #include <utility>
-#include <thread>
 
 namespace lumra {
 
@@ -123,9 +123,8 @@ QList<std::optional<FileState>> checkFiles(const QStringList& paths, std::chrono
         threads.running += started;
     }
     for (int t = started; t > 0; --t) {
-        try {
-            std::thread(lookUpBatch, batch).detach();
-        } catch (const std::system_error&) {
+        // Refused once quitting has begun: what is left is answered unknown.
+        if (!BackgroundWork::current().start(BackgroundWork::Lane::fileChecks, [batch] { lookUpBatch(batch); })) {
             --started;
             std::lock_guard lock(threads.mutex);
             --threads.running;

@@ -17,7 +17,7 @@ struct FileState {
     bool isDirectory = false;
 };
 
-// Looks the files up on threads of their own: a file on a hung network mount blocks one of those
+// Looks the files up on the file-check lane: a file on a hung network mount blocks one of its
 // threads, never the caller, and no call waits behind the look-ups stuck for another. The caller
 // stops waiting once no check finished for `bound`; what is unanswered by then is none. An empty
 // path names nothing and is not looked up.

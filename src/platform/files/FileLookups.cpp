@@ -1,7 +1,6 @@
 #include "platform/files/FileLookups.h"
 
 #include "platform/files/FileChecks.h"
-#include "platform/files/StallTolerantPool.h"
 
 #include <QFile>
 #include <QMimeDatabase>
@@ -42,7 +41,8 @@ FileLookups& FileLookups::instance()
 }
 
 FileLookups::FileLookups()
-    : m_pool(new StallTolerantPool(threads, maxStuck, stuckAfter)) // outlives the look-ups, as the engine does
+    : m_pool(std::make_unique<StallTolerantPool>(BackgroundWork::current(), BackgroundWork::Lane::fileLooks, threads,
+                                                 maxStuck, stuckAfter))
 {
     // Answers arrive one by one; the rows are worked out again once for a handful of them.
     m_tell.setSingleShot(true);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/files/StallTolerantPool.h"
+
 #include <QCache>
 #include <QDeadlineTimer>
 #include <QObject>
@@ -12,8 +14,6 @@
 #include <optional>
 
 namespace lumra {
-
-class StallTolerantPool;
 
 // What is at a copied file's path.
 struct FileLook {
@@ -36,7 +36,7 @@ FileLook lookAtFile(const QString& path);
 // network mount holds one of those threads, never the window. Answers are kept for a while and
 // looked at again when asked after that. A look-up that has not answered for `stuckAfter` no longer
 // counts against the threads, so the others go on being answered, up to `maxStuck` stuck ones.
-// Nothing waits for them when Lumra quits. Main thread only.
+// The quit waits for them only as long as its bound. Main thread only.
 class FileLookups final : public QObject {
     Q_OBJECT
 public:
@@ -67,7 +67,7 @@ private:
 
     QCache<QString, Kept> m_kept {maxKept};
     QSet<QString> m_pending;
-    StallTolerantPool* m_pool = nullptr;
+    std::unique_ptr<StallTolerantPool> m_pool;
     QTimer m_tell;
     QTimer m_watch;
 };

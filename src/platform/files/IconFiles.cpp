@@ -1,5 +1,6 @@
 #include "platform/files/IconFiles.h"
 
+#include "platform/core/BackgroundWork.h"
 #include "platform/files/FileChecks.h"
 #include "platform/image/ImageDecoding.h"
 
@@ -7,7 +8,6 @@
 #include <QImage>
 #include <QMutex>
 #include <QPixmap>
-#include <QThreadPool>
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -37,14 +37,10 @@ const QString noThemeFolder = QStringLiteral(":/lumra-unchecked-icons");
 constexpr QByteArrayView symbolicSuffix("-symbolic");
 constexpr std::array<QByteArrayView, 3> pictureExtensions {".png", ".svg", ".xpm"};
 
-QThreadPool& workers()
+// A read on a stalled mount holds a thread of the lane, never the quit.
+bool startWork(std::function<void()> task)
 {
-    static QThreadPool* pool = [] {
-        auto* threads = new QThreadPool; // never destroyed: a read on a stalled mount must not hold up exit
-        threads->setMaxThreadCount(2);
-        return threads;
-    }();
-    return *pool;
+    return BackgroundWork::current().start(BackgroundWork::Lane::iconFiles, std::move(task));
 }
 
 std::optional<struct stat> statOf(const QByteArray& path)
@@ -444,7 +440,7 @@ std::optional<QIcon> IconFiles::icon(const QString& path)
     if (m_reading.contains(path))
         return std::nullopt;
     m_reading.insert(path);
-    workers().start([this, path] {
+    startWork([this, path] {
         const QImage image = decodedIcon(path);
         QMetaObject::invokeMethod(this, [this, path, image] { finish(path, image); }, Qt::QueuedConnection);
     });
@@ -481,7 +477,7 @@ void IconFiles::checkTheme(const IconThemeSearch& search, std::chrono::milliseco
         std::optional<IconThemeSearch> checked;
     };
     auto outcome = std::make_shared<Outcome>();
-    workers().start([this, run, search, outcome] {
+    startWork([this, run, search, outcome] {
         const IconThemeSearch checked = withoutBlockingFolders(search);
         {
             std::lock_guard lock(outcome->mutex);
@@ -521,7 +517,7 @@ std::optional<QIcon> IconFiles::themeIcon(const QString& name)
         return std::nullopt;
     }
     m_checking.insert(name);
-    workers().start([this, name, search = IconThemeSearch::current()] {
+    startWork([this, name, search = IconThemeSearch::current()] {
         // Installed programs put icons in the user's own theme folders: the picture is decoded by
         // the decoder program like any other from outside, never by Qt's theme loader here.
         const std::optional<QByteArray> file = themeIconFile(name, search);

@@ -1,7 +1,5 @@
 #include "platform/files/StallTolerantPool.h"
 
-#include <QThreadPool>
-
 #include <algorithm>
 #include <map>
 #include <mutex>
@@ -15,19 +13,21 @@ struct StallTolerantPool::Running {
     quint64 next = 0;
 };
 
-StallTolerantPool::StallTolerantPool(int threads, int maxStuck, std::chrono::milliseconds stuckAfter)
-    : m_threads(threads)
+StallTolerantPool::StallTolerantPool(BackgroundWork& work, BackgroundWork::Lane lane, int threads, int maxStuck,
+                                     std::chrono::milliseconds stuckAfter)
+    : m_work(work)
+    , m_lane(lane)
+    , m_threads(threads)
     , m_maxStuck(maxStuck)
     , m_stuckAfter(stuckAfter)
     , m_running(std::make_shared<Running>())
-    , m_pool(new QThreadPool) // never destroyed, see above
 {
-    m_pool->setMaxThreadCount(threads);
+    m_work.setMaxThreadCount(m_lane, threads);
 }
 
 void StallTolerantPool::start(std::function<void()> task)
 {
-    m_pool->start([task = std::move(task), running = m_running] {
+    m_work.start(m_lane, [task = std::move(task), running = m_running] {
         quint64 id = 0;
         {
             std::lock_guard lock(running->mutex);
@@ -49,7 +49,7 @@ void StallTolerantPool::countStuck()
         for (const auto& [id, started] : m_running->started)
             stuck += started < since ? 1 : 0;
     }
-    m_pool->setMaxThreadCount(m_threads + std::min(stuck, m_maxStuck));
+    m_work.setMaxThreadCount(m_lane, m_threads + std::min(stuck, m_maxStuck));
 }
 
 } // namespace lumra

@@ -1,15 +1,14 @@
 #include "platform/sound/MediaProbe.h"
 
+#include "platform/core/BackgroundWork.h"
 #include "platform/files/FileChecks.h"
 
 #include <QFileInfo>
 #include <QFutureWatcher>
 #include <QMediaPlayer>
 #include <QPointer>
-#include <QThreadPool>
 #include <QTimer>
 #include <QUrl>
-#include <QtConcurrent>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -34,12 +33,6 @@ struct Descriptor {
     }
 };
 
-QThreadPool& openers()
-{
-    static auto* pool = new QThreadPool; // never destroyed: an open on a stalled mount must not hold up exit
-    return *pool;
-}
-
 } // namespace
 
 QString notOpenedReason(const QString& path)
@@ -56,8 +49,10 @@ void openMediaFile(const QString& path, QObject* context, std::function<void(con
     using Opened = std::shared_ptr<Descriptor>;
     auto* watcher = new QFutureWatcher<Opened>(context);
     QObject::connect(watcher, &QFutureWatcher<Opened>::finished, context, [watcher, context, opened, refused] {
-        const Opened file = watcher->result();
         watcher->deleteLater();
+        if (watcher->future().resultCount() == 0) // dropped at quit
+            return;
+        const Opened file = watcher->result();
         if (file->fd < 0) {
             refused(file->reason);
             return;
@@ -68,7 +63,8 @@ void openMediaFile(const QString& path, QObject* context, std::function<void(con
         opened(QUrl::fromLocalFile(QStringLiteral("/proc/self/fd/%1").arg(fd)));
     });
     // Dropped unread when `context` goes first: the descriptor closes with the future's result.
-    watcher->setFuture(QtConcurrent::run(&openers(), [path] {
+    // An open on a stalled mount holds a thread of the lane, never the quit.
+    watcher->setFuture(BackgroundWork::current().run(BackgroundWork::Lane::mediaFiles, [path] {
         auto file = std::make_shared<Descriptor>();
         if (const std::unique_ptr<QFile> regular = openRegularFile(path))
             file->fd = ::fcntl(regular->handle(), F_DUPFD_CLOEXEC, 0);

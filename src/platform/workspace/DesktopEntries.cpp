@@ -1,5 +1,6 @@
 #include "platform/workspace/DesktopEntries.h"
 
+#include "platform/core/BackgroundWork.h"
 #include "platform/core/Folders.h"
 #include "platform/files/FileChecks.h"
 #include "platform/files/IconFiles.h"
@@ -14,7 +15,6 @@
 #include <QMutex>
 #include <QSet>
 #include <QWaitCondition>
-#include <QtConcurrent>
 
 namespace lumra {
 
@@ -300,7 +300,7 @@ void DesktopEntries::reload()
         watcher->deleteLater();
         take();
     });
-    watcher->setFuture(QtConcurrent::run([load, locale = QLocale().name()] {
+    watcher->setFuture(BackgroundWork::current().run(BackgroundWork::Lane::desktopEntries, [load, locale = QLocale().name()] {
         LoadedEntries loaded = loadEntries(locale);
         QMutexLocker lock(&load->mutex);
         load->result = std::move(loaded);

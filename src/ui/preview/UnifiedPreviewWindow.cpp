@@ -1,6 +1,7 @@
 #include "ui/preview/UnifiedPreviewWindow.h"
 
 
+#include "platform/core/BackgroundWork.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/files/FileChecks.h"
 #include "platform/image/ImageDecoding.h"
@@ -30,7 +31,6 @@
 #include <QToolButton>
 #include <QWindow>
 #include <QVBoxLayout>
-#include <QtConcurrent>
 
 namespace lumra {
 
@@ -242,11 +242,12 @@ void UnifiedPreviewWindow::runOffThread(Work work, Apply apply)
     ++m_pendingLoads;
     auto* watcher = new QFutureWatcher<Result>(this);
     connect(watcher, &QFutureWatcher<Result>::finished, this, [this, watcher, apply] {
-        apply(watcher->result());
+        if (watcher->future().resultCount() > 0) // none when dropped at quit
+            apply(watcher->result());
         watcher->deleteLater();
         finishedLoad();
     });
-    watcher->setFuture(QtConcurrent::run(work));
+    watcher->setFuture(BackgroundWork::current().run(BackgroundWork::Lane::previews, std::move(work)));
 }
 
 void UnifiedPreviewWindow::finishedLoad()

@@ -16,7 +16,6 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
-#include <QtConcurrent>
 
 namespace lumra {
 
@@ -221,9 +220,10 @@ void SyncPage::startCheck()
     auto* watcher = new QFutureWatcher<bool>(this);
     connect(watcher, &QFutureWatcher<bool>::finished, this, [this, watcher, generation] {
         watcher->deleteLater();
-        finishCheck(generation, watcher->result());
+        if (watcher->future().resultCount() > 0) // none when dropped at quit
+            finishCheck(generation, watcher->result());
     });
-    watcher->setFuture(QtConcurrent::run([check = m_services.folderUsable, folder = m_context.manager.syncFolderPath()] {
+    watcher->setFuture(m_context.manager.work().run(BackgroundWork::Lane::syncFolder, [check = m_services.folderUsable, folder = m_context.manager.syncFolderPath()] {
         return check(folder);
     }));
 }

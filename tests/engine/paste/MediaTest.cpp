@@ -2,11 +2,16 @@
 
 #include "platform/image/ImageDecoding.h"
 #include "platform/image/ImageFixtures.h"
+#include "WorkerThreads.h"
 
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QThreadPool>
+
+#include <future>
 
 using namespace lumra;
 using namespace std::chrono_literals;
@@ -248,3 +253,48 @@ TEST_F(MediaTest, BackgroundRefreshReloadsTheHistory)
     EXPECT_EQ(current(item.id)->fileURLStrings, QStringList {fileUrl(path)});
     EXPECT_EQ(current(item.id)->fileURLIsDirectory, QList<bool> {false});
 }
+
+namespace {
+
+constexpr char laneChildVariable[] = "LUMRA_TEST_ENGINE_LANES_CHILD";
+
+class EngineLanesProcess : public MediaTest {
+protected:
+    void SetUp() override {}
+};
+
+// Child mode only: the history read at start, the bookmark refresh and thumbnails run on the lanes'
+// threads, which `ps -L` names: they need no thread of Qt's shared pool (held busy here) and start
+// none of their own.
+TEST_F(EngineLanesProcess, BackgroundWorkRunsOnLaneThreadsOnly)
+{
+    if (!qEnvironmentVariableIsSet(laneChildVariable))
+        GTEST_SKIP() << "runs as the child of EngineLanesTest.BackgroundWorkRunsOnLaneThreadsOnly";
+    QThreadPool& shared = *QThreadPool::globalInstance();
+    std::promise<void> release;
+    const std::shared_future<void> released = release.get_future().share();
+    for (int i = shared.maxThreadCount(); i > 0; --i)
+        shared.start([released] { released.wait(); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shared.activeThreadCount() == shared.maxThreadCount(); }, 10000));
+
+    manager = start([this](ClipboardManagerServices& services) {
+        services.pasteboard = &pasteboard;
+        services.loadHistoryInBackground = true;
+    });
+    QSignalSpy refreshed(manager.get(), &ClipboardManager::fileBookmarksRefreshed);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !manager->isLoadingHistory() && refreshed.count() > 0; }, 10000));
+    // Capture's own threads have started by now.
+    const QMap<int, QString> before = test::threadsOfThisProcess();
+    const ClipboardItem item = addImage(image::encodePng(test::markedImage(300, 200)).value());
+    EXPECT_TRUE(thumbnailOf(item, 60));
+    EXPECT_EQ(test::threadsOutsideTheLanesSince(before).join(QStringLiteral(", ")).toStdString(), "");
+    release.set_value();
+}
+
+TEST(EngineLanesTest, BackgroundWorkRunsOnLaneThreadsOnly)
+{
+    const test::ChildRun child = test::runThisProgram(laneChildVariable, "EngineLanesProcess.*");
+    EXPECT_EQ(child.exitCode, 0) << child.output.constData();
+}
+
+} // namespace

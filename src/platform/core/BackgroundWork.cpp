@@ -1,0 +1,148 @@
+#include "platform/core/BackgroundWork.h"
+
+#include <QDeadlineTimer>
+#include <QLoggingCategory>
+#include <QThread>
+#include <QThreadPool>
+
+#include <pthread.h>
+
+#include <algorithm>
+
+Q_LOGGING_CATEGORY(lcWork, "lumra.work")
+
+namespace lumra {
+
+namespace {
+
+struct LaneSpec {
+    const char* name; // at most 15 bytes: the kernel's limit for a thread name
+    int threads;      // 0: one per core
+};
+
+constexpr std::array<LaneSpec, BackgroundWork::laneCount> specs {{
+    {"lumra-checkpts", 1},  // one checkpoint at a time: another would only wait for its lock
+    {"lumra-media", 0},
+    {"lumra-filelook", 2},  // grows while look-ups are stuck on a hung mount
+    {"lumra-filechk", 64},  // stuck look-ups keep their thread; the checks start no more than this
+    {"lumra-icons", 2},
+    // One picture at a time: each is decoded whole before it is scaled down, and decodes side by
+    // side would each leave their buffers in a heap of their own thread.
+    {"lumra-thumbs", 1},
+    {"lumra-history", 0},
+    {"lumra-backups", 0},
+    {"lumra-previews", 0},
+    {"lumra-desktop", 0},
+    {"lumra-bookmarks", 0},
+    {"lumra-syncdir", 0},
+}};
+
+std::atomic<BackgroundWork*> g_current = nullptr;
+
+// Runs a plain task unless shutdown began while it was queued.
+class GatedTask final : public QRunnable {
+public:
+    GatedTask(std::function<void()> task, std::shared_ptr<std::atomic_bool> closed, BackgroundWork::Lane lane)
+        : m_task(std::move(task)), m_closed(std::move(closed)), m_lane(lane)
+    {
+    }
+    void run() override
+    {
+        if (m_closed->load())
+            return;
+        BackgroundWork::nameThread(m_lane);
+        m_task();
+    }
+
+private:
+    std::function<void()> m_task;
+    std::shared_ptr<std::atomic_bool> m_closed;
+    BackgroundWork::Lane m_lane;
+};
+
+} // namespace
+
+BackgroundWork::BackgroundWork()
+{
+    for (int i = 0; i < laneCount; ++i) {
+        auto* pool = new QThreadPool;
+        pool->setObjectName(QString::fromLatin1(specs[i].name));
+        pool->setMaxThreadCount(specs[i].threads > 0 ? specs[i].threads : QThread::idealThreadCount());
+        m_lanes[i] = pool;
+    }
+}
+
+BackgroundWork::~BackgroundWork()
+{
+    if (accepting())
+        shutDown(std::chrono::seconds(2));
+    BackgroundWork* self = this;
+    g_current.compare_exchange_strong(self, nullptr);
+    for (QThreadPool* pool : m_lanes) {
+        // A pool still running a task would wait for it as it goes: one stuck in a stalled system
+        // call is left to the process's exit instead.
+        if (pool->activeThreadCount() == 0)
+            delete pool;
+    }
+}
+
+BackgroundWork& BackgroundWork::current()
+{
+    BackgroundWork* work = g_current.load();
+    if (!work)
+        qFatal("No BackgroundWork was set for this process");
+    return *work;
+}
+
+void BackgroundWork::setCurrent(BackgroundWork* work) { g_current.store(work); }
+
+const char* BackgroundWork::threadName(Lane lane) { return specs[size_t(lane)].name; }
+
+void BackgroundWork::nameThread(Lane lane) { ::pthread_setname_np(::pthread_self(), threadName(lane)); }
+
+bool BackgroundWork::start(Lane lane, std::function<void()> task)
+{
+    return queue(lane, new GatedTask(std::move(task), m_closed, lane));
+}
+
+bool BackgroundWork::queue(Lane lane, QRunnable* task)
+{
+    if (m_closed->load()) {
+        delete task;
+        return false;
+    }
+    m_lanes[size_t(lane)]->start(task);
+    return true;
+}
+
+int BackgroundWork::maxThreadCount(Lane lane) const { return m_lanes[size_t(lane)]->maxThreadCount(); }
+
+void BackgroundWork::setMaxThreadCount(Lane lane, int count) { m_lanes[size_t(lane)]->setMaxThreadCount(count); }
+
+QStringList BackgroundWork::busyLanes() const
+{
+    QStringList busy;
+    for (int i = 0; i < laneCount; ++i) {
+        if (m_lanes[i]->activeThreadCount() > 0)
+            busy << QString::fromLatin1(specs[i].name);
+    }
+    return busy;
+}
+
+QStringList BackgroundWork::shutDown(std::chrono::milliseconds bound)
+{
+    m_closed->store(true);
+    for (QThreadPool* pool : m_lanes)
+        pool->clear();
+    const QDeadlineTimer deadline(bound);
+    QStringList busy;
+    for (int i = 0; i < laneCount; ++i) {
+        if (!m_lanes[i]->waitForDone(int(std::max<qint64>(0, deadline.remainingTime()))))
+            busy << QString::fromLatin1(specs[i].name);
+    }
+    if (!busy.isEmpty())
+        qCWarning(lcWork).noquote() << "Work still running at shutdown, left to the exit:" << busy.join(QStringLiteral(", "));
+    return busy;
+}
+
+} // namespace lumra

@@ -1,0 +1,152 @@
+#pragma once
+
+#include <QFuture>
+#include <QPromise>
+#include <QRunnable>
+#include <QStringList>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <type_traits>
+
+class QThreadPool;
+
+namespace lumra {
+
+// Every worker thread Lumra's own work runs on, in named lanes, and the one shutdown that ends
+// them. Owned by the application (and by each test program); the process-wide one is set by its
+// owner, never made on first use. Lanes take work from any thread.
+class BackgroundWork {
+public:
+    enum class Lane {
+        checkpoints,    // store log checkpoints
+        mediaFiles,     // opening sound and video files
+        fileLooks,      // the popup's looks at copied files (stall tolerant)
+        fileChecks,     // existence checks of copied files (stall tolerant)
+        iconFiles,      // icon theme folders and pictures
+        thumbnails,     // history pictures made small
+        history,        // the history read at start
+        backups,        // export, import and the reload after them
+        previews,       // preview contents
+        desktopEntries, // installed applications
+        bookmarks,      // file bookmarks resolved again
+        syncFolder,     // the Sync page's check of a chosen folder
+    };
+    static constexpr int laneCount = int(Lane::syncFolder) + 1;
+
+    BackgroundWork();
+    ~BackgroundWork();
+    BackgroundWork(const BackgroundWork&) = delete;
+    BackgroundWork& operator=(const BackgroundWork&) = delete;
+
+    // The process's owner, as set by the application or the test program; fatal when none is.
+    static BackgroundWork& current();
+    static void setCurrent(BackgroundWork* work);
+
+    // The lane's thread name, as `ps -L` and /proc/self/task show it.
+    static const char* threadName(Lane lane);
+    // Names the calling thread after the lane (done as each task begins).
+    static void nameThread(Lane lane);
+
+    // Queues the task; false once shutDown has begun (the task is dropped).
+    bool start(Lane lane, std::function<void()> task);
+
+    // `work` on the lane, as QtConcurrent::run would (it may take a QPromise<T>&). Once shutDown
+    // has begun, and for work still queued then, the future is cancelled with no result.
+    template <typename Work>
+    auto run(Lane lane, Work work);
+
+    int maxThreadCount(Lane lane) const;
+    // Stall-tolerant lanes let stuck tasks stop counting against their threads.
+    void setMaxThreadCount(Lane lane, int count);
+    bool accepting() const { return !m_closed->load(); }
+    // The lanes running a task now, by thread name.
+    QStringList busyLanes() const;
+
+    // Stops taking work, drops what is queued and waits up to `bound` for what runs. Returns (and
+    // logs) the lanes still busy then: their threads are left to the process's exit, since one stuck
+    // in a stalled file system call cannot be joined (the quit deadline is the last resort).
+    QStringList shutDown(std::chrono::milliseconds bound);
+
+private:
+    using Gate = std::shared_ptr<std::atomic_bool>;
+
+    template <typename T, typename Work>
+    class PromisedTask final : public QRunnable {
+    public:
+        PromisedTask(QPromise<T> promise, Work work, Gate closed, Lane lane)
+            : m_promise(std::move(promise)), m_work(std::move(work)), m_closed(std::move(closed)), m_lane(lane)
+        {
+        }
+        void run() override
+        {
+            // A task dropped at shutdown leaves its promise cancelled as it goes.
+            if (m_closed->load())
+                return;
+            nameThread(m_lane);
+            if constexpr (std::is_invocable_v<Work&, QPromise<T>&>)
+                m_work(m_promise);
+            else if constexpr (std::is_void_v<T>)
+                m_work();
+            else
+                m_promise.addResult(m_work());
+            m_promise.finish();
+        }
+
+    private:
+        QPromise<T> m_promise;
+        Work m_work;
+        Gate m_closed;
+        Lane m_lane;
+    };
+
+    bool queue(Lane lane, QRunnable* task);
+
+    Gate m_closed = std::make_shared<std::atomic_bool>(false);
+    std::array<QThreadPool*, laneCount> m_lanes {};
+};
+
+namespace backgroundwork_detail {
+template <typename Work, typename = void>
+struct PromiseType {
+    using type = void;
+    static constexpr bool takesPromise = false;
+};
+template <typename C, typename T>
+struct PromiseType<void (C::*)(QPromise<T>&) const> {
+    using type = T;
+    static constexpr bool takesPromise = true;
+};
+template <typename C, typename T>
+struct PromiseType<void (C::*)(QPromise<T>&)> {
+    using type = T;
+    static constexpr bool takesPromise = true;
+};
+// What the work hands back: the T of a QPromise<T>& it takes, else what it returns.
+template <typename Work, bool takesPromise = PromiseType<decltype(&Work::operator())>::takesPromise>
+struct ResultOf {
+    using type = std::invoke_result_t<Work&>;
+};
+template <typename Work>
+struct ResultOf<Work, true> {
+    using type = typename PromiseType<decltype(&Work::operator())>::type;
+};
+} // namespace backgroundwork_detail
+
+template <typename Work>
+auto BackgroundWork::run(Lane lane, Work work)
+{
+    using T = typename backgroundwork_detail::ResultOf<Work>::type;
+    QPromise<T> promise;
+    // Running from now on, as QtConcurrent's futures are: whoever asks sees queued work under way.
+    promise.start();
+    QFuture<T> future = promise.future();
+    // Refused work is dropped with its promise, which cancels the future.
+    queue(lane, new PromisedTask<T, Work>(std::move(promise), std::move(work), m_closed, lane));
+    return future;
+}
+
+} // namespace lumra

@@ -1,0 +1,109 @@
+#include "platform/core/BackgroundWork.h"
+
+#include "platform/files/FileChecks.h"
+#include "platform/files/FileLookups.h"
+#include "platform/files/IconFiles.h"
+#include "platform/sound/MediaProbe.h"
+#include "WorkerThreads.h"
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <atomic>
+#include <future>
+
+using namespace lumra;
+using namespace std::chrono_literals;
+using Lane = BackgroundWork::Lane;
+
+namespace {
+
+// What a quit may take before the deadline ends the process: the rest of the teardown needs its share.
+constexpr qint64 quitDeadlineMs = 1000;
+
+TEST(BackgroundWorkTest, ShutDownDropsQueuedWorkAndGivesUpOnStalledWorkWithinItsBound)
+{
+    auto work = std::make_unique<BackgroundWork>();
+    std::promise<void> began;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic_bool ended = false;
+    // The thumbnail lane has one thread: a task stalled as on a hung mount holds it, the rest queue.
+    ASSERT_TRUE(work->start(Lane::thumbnails, [&] {
+        began.set_value();
+        released.wait();
+        ended = true;
+    }));
+    began.get_future().wait();
+    std::atomic_int queuedRan = 0;
+    const QFuture<int> queued = work->run(Lane::thumbnails, [&] { return ++queuedRan; });
+    for (int i = 0; i < 5; ++i)
+        work->start(Lane::thumbnails, [&] { ++queuedRan; });
+
+    QElapsedTimer elapsed;
+    elapsed.start();
+    const QStringList busy = work->shutDown(200ms);
+    EXPECT_LT(elapsed.elapsed(), quitDeadlineMs);
+    EXPECT_EQ(busy, QStringList {"lumra-thumbs"});
+    EXPECT_TRUE(queued.isFinished() && queued.isCanceled()) << "whoever waits for dropped work is let go";
+
+    release.set_value();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ended && work->busyLanes().isEmpty(); }, 10000));
+    work.reset();
+    EXPECT_EQ(queuedRan, 0);
+}
+
+TEST(BackgroundWorkTest, NoLaneTakesWorkOnceShutDownBegan)
+{
+    BackgroundWork work;
+    EXPECT_TRUE(work.shutDown(100ms).isEmpty());
+    std::atomic_int ran = 0;
+    for (int lane = 0; lane < BackgroundWork::laneCount; ++lane) {
+        EXPECT_FALSE(work.start(Lane(lane), [&] { ++ran; })) << BackgroundWork::threadName(Lane(lane));
+        const QFuture<int> refused = work.run(Lane(lane), [&] { return ++ran; });
+        EXPECT_TRUE(refused.isFinished() && refused.isCanceled()) << BackgroundWork::threadName(Lane(lane));
+    }
+    EXPECT_TRUE(work.busyLanes().isEmpty());
+    EXPECT_EQ(ran, 0);
+}
+
+constexpr char laneChildVariable[] = "LUMRA_TEST_LANE_THREADS_CHILD";
+
+// Child mode only: files other programs name are looked at on the lanes' threads, which `ps -L`
+// names, and on no thread of Qt's shared pool or of their own.
+TEST(BackgroundWorkProcess, FileWorkRunsOnLaneThreadsOnly)
+{
+    if (!qEnvironmentVariableIsSet(laneChildVariable))
+        GTEST_SKIP() << "runs as the child of BackgroundWorkTest.FileWorkRunsOnLaneThreadsOnly";
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("copied.txt"));
+    QFile written(file);
+    ASSERT_TRUE(written.open(QIODevice::WriteOnly) && written.write("copied") == 6);
+    written.close();
+    const QMap<int, QString> before = test::threadsOfThisProcess();
+
+    const QList<std::optional<FileState>> checked = checkFiles({file, dir.path()}, 10s);
+    ASSERT_TRUE(checked[0] && checked[0]->exists);
+    const QString missingIcon = dir.filePath(QStringLiteral("missing.png"));
+    IconFiles::instance().icon(missingIcon);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return IconFiles::instance().icon(missingIcon).has_value(); }, 10000));
+    FileLookups::instance().look(file);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return FileLookups::instance().look(file).has_value(); }, 10000));
+    QObject context;
+    bool answered = false;
+    openMediaFile(file, &context, [&](const QUrl&) { answered = true; }, [&](const QString&) { answered = true; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return answered; }, 10000));
+
+    EXPECT_EQ(test::threadsOutsideTheLanesSince(before).join(QStringLiteral(", ")).toStdString(), "");
+}
+
+TEST(BackgroundWorkTest, FileWorkRunsOnLaneThreadsOnly)
+{
+    const test::ChildRun child = test::runThisProgram(laneChildVariable, "BackgroundWorkProcess.*");
+    EXPECT_EQ(child.exitCode, 0) << child.output.constData();
+}
+
+} // namespace
