@@ -515,6 +515,10 @@ struct ClipboardManager::CaptureState {
         // copies apart, newest first; its thread only waits, so every copy in a burst has one.
         pictures->setMaxThreadCount(maxPicturesAtOnce);
         pictures->setExpiryTimeout(30'000); // a burst's threads go once idle; the programs stay
+        // What the last run left counts a try as each entry's work begins: two at a time, so a
+        // start killed meanwhile costs no more than those two.
+        resumed->setMaxThreadCount(2);
+        resumed->setExpiryTimeout(-1);
         journal->setMaxThreadCount(1);
     }
     ~CaptureState()
@@ -525,6 +529,7 @@ struct ClipboardManager::CaptureState {
         letFinish(std::move(richText));
         letFinish(std::move(pictures));
         letFinish(std::move(files));
+        letFinish(std::move(resumed));
         // What was read must be on disk before Lumra ends; the quit deadline bounds the wait.
         journal->waitForDone();
     }
@@ -541,6 +546,7 @@ struct ClipboardManager::CaptureState {
     std::unique_ptr<QThreadPool> richText = std::make_unique<QThreadPool>();
     std::unique_ptr<QThreadPool> pictures = std::make_unique<QThreadPool>();
     std::unique_ptr<QThreadPool> files = std::make_unique<QThreadPool>();
+    std::unique_ptr<QThreadPool> resumed = std::make_unique<QThreadPool>();
     std::unique_ptr<QThreadPool> journal = std::make_unique<QThreadPool>();
     std::shared_ptr<JournalLane> journalLane = std::make_shared<JournalLane>();
     std::shared_ptr<JournalTries> journalTries = std::make_shared<JournalTries>();
@@ -772,7 +778,7 @@ void ClipboardManager::takeRead(quint64 serial)
 void ClipboardManager::derive(PendingCapture capture, PreparedCapture prepared)
 {
     const quint64 serial = capture.serial;
-    QThreadPool* lane = m_capture->laneFor(*prepared.kind);
+    QThreadPool* lane = capture.resumed ? m_capture->resumed.get() : m_capture->laneFor(*prepared.kind);
     std::shared_ptr<JournalTries> tries;
     if (capture.resumed)
         tries = m_capture->journalTries;

@@ -60,7 +60,10 @@ TEST_F(HostilePictureX11Test, PicturesThatNameFilesOrRunForeverCostOnlyTheirOwnC
                                 "image/svg+xml"));
     // The sign that the second is being drawn: a decoder program working on it.
     ASSERT_TRUE(QTest::qWaitFor([&] { return decodersCpuTicks() > before + 20; }, 20000));
-    const QByteArray png = test::solidPng(QSize(64, 48), Qt::darkCyan);
+    // Lumra's own PNG, which its decoding writes alike.
+    QImage picture(64, 48, QImage::Format_RGB32);
+    picture.fill(Qt::darkCyan);
+    const QByteArray png = image::encodePng(picture).value();
     ASSERT_TRUE(test::xclipCopy(png, "image/png"));
 
     QSignalSpy changed(manager.get(), &ClipboardManager::clipboardItemsChanged);
