@@ -420,7 +420,7 @@ TEST_F(ShellRoadWaylandTest, QuittingAfterCopiesAndAReminderEndsCleanly)
     dataDir.skipOnboarding();
     ASSERT_TRUE(remindAfterTwoCopies());
     QProcessEnvironment environment = lumraEnvironment();
-    environment.insert("ASAN_OPTIONS", "detect_leaks=1");
+    environment.insert("ASAN_OPTIONS", "detect_leaks=1:intercept_tls_get_addr=0");
     environment.insert("LSAN_OPTIONS", QStringLiteral("suppressions=") + QStringLiteral(LUMRA_LSAN_SUPPRESSIONS));
     m_lumra.setProcessEnvironment(environment);
     m_lumra.setProcessChannelMode(QProcess::MergedChannels);
