@@ -14,7 +14,8 @@ namespace {
 const QString service = QStringLiteral("org.freedesktop.Notifications");
 const QString path = QStringLiteral("/org/freedesktop/Notifications");
 const QString interface = QStringLiteral("org.freedesktop.Notifications");
-constexpr int serverTimeoutMs = 3000;
+// The calls are asynchronous: a server slow on a busy desktop costs only a later reminder.
+constexpr int serverTimeoutMs = 25000;
 
 QDBusMessage call(const QString& method) { return QDBusMessage::createMethodCall(service, path, interface, method); }
 
