@@ -607,7 +607,7 @@ signals:
     // Queries and filters: any filter property or the search text changed; the pin changed.
     void filtersChanged();
     void pinnedFiltersChanged();
-    // Capture, paste and editing signals go below, per section.
+    // Capture and editing signals go below, per section (paste tells through PasteService).
     void pauseStateChanged();
     void iCloudSyncStatusChanged(const QString& status);
 
