@@ -14,6 +14,7 @@
 #include "app/StatusMenu.h"
 #include "app/UpdaterController.h"
 #include "engine/ClipboardManager.h"
+#include "engine/PasteService.h"
 #include "model/Diagnostics.h"
 #include "model/NotificationCenter.h"
 #include "platform/core/Clock.h"
@@ -131,7 +132,7 @@ ClipboardManager& AppDelegate::clipboardManager()
 {
     if (!m_clipboardManager) {
         m_clipboardManager = m_services.makeClipboardManager();
-        connect(m_clipboardManager.get(), &ClipboardManager::pasteFailed, this, &AppDelegate::tellPasteFailed);
+        connect(&m_clipboardManager->paste(), &PasteService::pasteFailed, this, &AppDelegate::tellPasteFailed);
     }
     return *m_clipboardManager;
 }

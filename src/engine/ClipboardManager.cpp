@@ -1,5 +1,6 @@
 #include "engine/ClipboardManager.h"
 
+#include "engine/PasteService.h"
 #include "model/Diagnostics.h"
 #include "model/store/HistoryReader.h"
 #include "model/store/PersistenceController.h"
@@ -36,6 +37,7 @@ ClipboardManager::ClipboardManager(UserDefaults& defaults, CloudKeyValueStore* c
     m_services.defaults = &m_defaults;
     m_services.cloudKeyValueStore = &m_cloudStore;
     m_services.clock = &m_clock;
+    m_paste = std::make_unique<PasteService>(*this);
     readSettingsAtLaunch();
     startCloudSettingsMirror();
 }
@@ -47,6 +49,7 @@ ClipboardManager::ClipboardManager(const ClipboardManagerServices& services, QOb
     , m_cloudStore(*m_services.cloudKeyValueStore)
     , m_clock(*m_services.clock)
 {
+    m_paste = std::make_unique<PasteService>(*this);
     readSettingsAtLaunch();
     startUp();
 }

@@ -42,6 +42,7 @@ class CloudContainer;
 class HistoryReader;
 class KeyInjector;
 class Pasteboard;
+class PasteService;
 class PersistenceController;
 struct PreparedCapture;
 class SoundPlayer;
@@ -479,45 +480,10 @@ protected:
 
 public:
 
-    // ===================================================================== Paste (ClipboardManagerPaste.cpp)
+    // ===================================================================== Paste (PasteService.cpp)
 
-    // Time of the last write to the clipboard; invalid before the first.
-    QDateTime lastPasteDate() const { return m_lastPasteDate; }
-
-    // Writes one item to the clipboard and does the paste bookkeeping (marks it pasted, moves it to
-    // the top when asked, counts the paste). `plainText` leaves out rich text; `newline` appends a
-    // line break (and a paragraph to the rich text). False, with the clipboard and history
-    // untouched, when there is nothing to write or the write fails.
-    bool copyToPasteboard(const ClipboardItem& item, bool moveToTop, bool plainText = false, bool newline = false);
-    // Writes one plain text (several items combined) and marks every item in `itemIds` pasted.
-    bool copyText(const QString& text, const QList<QUuid>& itemIds);
-    // Bookkeeping only: marks the items pasted and moves them to the top; no count, no clipboard.
-    void markPasted(const QList<ClipboardItem>& items);
-    // Bookkeeping and count for an item pasted another way (dragged out); nothing when its row is gone.
-    void markPastedAndCount(const ClipboardItem& item);
-    // Counts one paste under "totalSuccessfulPastes"; every 25th stores "pendingCelebrationMessage".
-    void recordSuccessfulPaste();
-    // "4 Mins", "1 Hr", "0 Secs", "2 Days".
-    static QString formatTimeSaved(qint64 seconds);
-
-    // Ctrl+V to the focused window. A failure is returned, logged and signalled by pasteFailed();
-    // `sent` runs once the keys went.
-    Status simulatePaste(std::function<void()> sent = {});
-    // Pastes the selection: combined into one text when the combine mode allows, else one item
-    // after another on the clock.
-    void pasteItems(const QList<ClipboardItem>& items);
-    // One step of a sequential paste: write the item, then Ctrl+V 0.1 s later once the write holds.
-    void copyAndPaste(const ClipboardItem& item, bool newline);
-    // Writes the item and, once the write holds and `delay` has passed, sends Ctrl+V to the window
-    // in front. The item is marked pasted (as of now; moved to the top when asked) and the paste
-    // counted only when the key went; a paste that cannot go is told. False when nothing could be
-    // written.
-    bool pasteItem(const ClipboardItem& item, bool moveToTop, bool plainText, std::chrono::milliseconds delay);
-    // Longest wait for the clipboard to confirm Lumra's write before the paste is given up: past
-    // it the user may have gone on typing.
-    static constexpr std::chrono::milliseconds writeHeldPatience {1000};
-    // Return in the popup with no item chosen: nothing is pasted, and the user is told so.
-    void tellNothingChosen();
+    // Writes items to the clipboard and pastes them into the window in front.
+    PasteService& paste() const { return *m_paste; }
 
     // ===================================================================== Media and file access (ClipboardManagerMedia.cpp)
 
@@ -641,16 +607,13 @@ signals:
     // Queries and filters: any filter property or the search text changed; the pin changed.
     void filtersChanged();
     void pinnedFiltersChanged();
-    // Capture, paste and editing signals go below, per section.
+    // Capture and editing signals go below, per section (paste tells through PasteService).
     void pauseStateChanged();
     void iCloudSyncStatusChanged(const QString& status);
 
     // Editing and housekeeping: rows that may carry a per-item shortcut were added, changed, trashed
     // or removed; also posted as Notifications::itemShortcutsChanged.
     void itemShortcutsChanged();
-    // Paste: the chosen item could not be put on the clipboard, or the synthetic Ctrl+V could not
-    // be sent. The app tells the user.
-    void pasteFailed(const QString& message);
     // Media: a thumbnail asked for by thumbnail() is in the cache.
     void thumbnailReady(const QUuid& id);
     // Media: a background refresh of file paths finished (`changed`: rows were updated).
@@ -823,42 +786,9 @@ private:
     QString m_iCloudSyncStatus;
 
     // ===================================================================== Paste internals
-    // The representations to write for an item; empty when there is nothing to write.
-    QList<PasteboardRepresentation> pasteRepresentations(const ClipboardItem& item, bool plainText, bool newline,
-                                                         QList<FileBookmarkAccessPtr>* accesses);
-    QList<PasteboardRepresentation> textRepresentations(const ClipboardItem& item, bool plainText, bool newline) const;
-    QList<PasteboardRepresentation> imageRepresentations(const ClipboardItem& item);
-    QList<PasteboardRepresentation> fileRepresentations(const ClipboardItem& item, QList<FileBookmarkAccessPtr>* accesses);
-    std::optional<qint64> writePasteboard(const QList<PasteboardRepresentation>& representations);
-    // A clipboard write failed, at once or later (Pasteboard::writeFailed): logged and told.
-    void tellWriteFailed(const QString& message);
-    // The paste key could not be sent, at once or later (KeyInjector's failure handler).
-    void tellPasteKeyFailed(const QString& message);
-    // Writes the item (no bookkeeping); its change count, or nothing when nothing was written.
-    std::optional<qint64> writeItem(const ClipboardItem& item, bool plainText, bool newline);
-    // Ctrl+V once the write that returned `changeCount` holds and `delay` has passed, unless a write
-    // failed meanwhile (it would paste something else); `sent` runs once the key went.
-    void pasteAfterWrite(qint64 changeCount, std::chrono::milliseconds delay, std::function<void()> sent);
-    void sendPendingPaste();
-    // Marks the rows pasted at `when` and counts one paste each (a row may be gone: still counted).
-    void notePasted(const QList<QUuid>& ids, bool moveToTop, const QDateTime& when);
-    // Sets lastPastedDate (and dateAdded when `moveToTop`) on the row, unsaved; null when it is gone.
-    store::ManagedObjectPtr stampPasted(const QUuid& id, bool moveToTop, const QDateTime& when = {});
-    QString pasteFolder();
-
-    // The Ctrl+V waiting for its write to hold; a newer paste replaces it.
-    struct PendingPaste {
-        quint64 serial = 0;
-        qint64 changeCount = 0;
-        quint64 failedWrites = 0;
-        bool due = false;
-        std::function<void()> sent;
-    };
-    std::optional<PendingPaste> m_pendingPaste;
-    quint64 m_pasteSerial = 0;
-    QDateTime m_lastPasteDate;
-    bool m_pasteFolderEmptied = false;
-    quint64 m_failedWrites = 0;
+    // The service saves the rows it marks pasted and ends the burst of copies at its writes.
+    friend class PasteService;
+    std::unique_ptr<PasteService> m_paste;
 
     // ===================================================================== Media internals
     void storeThumbnail(const QUuid& id, quint64 generation, const Result<image::Thumbnail>& made);

@@ -13,7 +13,6 @@
 #include "platform/image/ImageFileExtensions.h"
 #include "platform/image/ScreenshotDetection.h"
 #include "platform/ocr/TextRecognizer.h"
-#include "platform/keys/KeyInjector.h"
 #include "platform/pasteboard/Pasteboard.h"
 #include "platform/richtext/RtfCodec.h"
 #include "platform/workspace/KnownApps.h"
@@ -582,8 +581,6 @@ void ClipboardManager::startMonitoring()
         connect(recognizer, &TextRecognizer::recognized, this, &ClipboardManager::applyRecognizedText);
     if (QCoreApplication* app = QCoreApplication::instance())
         connect(app, &QCoreApplication::aboutToQuit, this, [this] { storeCapturesAtQuit(); });
-    if (KeyInjector* keys = m_services.keyInjector)
-        keys->setFailureHandler(this, [this](const QString& message) { tellPasteKeyFailed(message); });
     Pasteboard* pasteboard = m_services.pasteboard;
     if (!pasteboard)
         return;
@@ -591,8 +588,6 @@ void ClipboardManager::startMonitoring()
     m_lastChangeCount = m_services.changeCountAtLaunch.value_or(pasteboard->changeCount());
     m_pollTimer = m_clock.start(std::chrono::milliseconds(500), true, [this] { checkClipboard(); });
     connect(pasteboard, &Pasteboard::changed, this, &ClipboardManager::checkClipboard);
-    connect(pasteboard, &Pasteboard::writeFailed, this, &ClipboardManager::tellWriteFailed);
-    connect(pasteboard, &Pasteboard::writeHeld, this, &ClipboardManager::sendPendingPaste);
 }
 
 void ClipboardManager::checkClipboard()

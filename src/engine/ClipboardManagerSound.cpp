@@ -1,5 +1,6 @@
 #include "engine/ClipboardManager.h"
 
+#include "engine/PasteService.h"
 #include "model/NotificationCenter.h"
 #include "platform/sound/SoundPlayer.h"
 
@@ -55,7 +56,8 @@ void ClipboardManager::countCopyForReminder()
     m_recentCopyTimestamps.removeIf([&](const QDateTime& copied) { return copied < windowStart; });
     if (m_recentCopyTimestamps.size() < threshold || m_reminderShownForCurrentBurst)
         return;
-    if (m_lastPasteDate.isValid() && m_lastPasteDate.msecsTo(now) <= reminderWindowMs)
+    const QDateTime lastPaste = m_paste->lastPasteDate();
+    if (lastPaste.isValid() && lastPaste.msecsTo(now) <= reminderWindowMs)
         return;
 
     m_reminderShownForCurrentBurst = true;

@@ -3,6 +3,7 @@
 #include "ui/shell/Prompt.h"
 #include "app/SingleInstance.h"
 #include "app/StatusMenu.h"
+#include "engine/PasteService.h"
 #include "model/Diagnostics.h"
 #include "ui/settings/SettingsWidgets.h"
 #include "ui/settings/SettingsWindow.h"
@@ -759,7 +760,7 @@ TEST_F(AppDelegateTest, APasteThatFailsIsToldInANotification)
     manager.setClipboardItems({textItem("a")});
 
     pasteboard.setWriteError(QStringLiteral("Lumra could not take the clipboard: the compositor did not answer in time"));
-    manager.copyAndPaste(manager.clipboardItems().first(), false);
+    manager.paste().copyAndPaste(manager.clipboardItems().first(), false);
     ASSERT_TRUE(server.printed("NOTIFY:")) << qPrintable(server.output());
     EXPECT_TRUE(server.output().contains(
         "NOTIFY:Lumra;lumra;Lumra;Lumra could not take the clipboard: the compositor did not answer in time;;10000"))
@@ -767,7 +768,7 @@ TEST_F(AppDelegateTest, APasteThatFailsIsToldInANotification)
 
     pasteboard.setWriteError(QString());
     injector.setCanPost(false);
-    manager.copyAndPaste(manager.clipboardItems().first(), false);
+    manager.paste().copyAndPaste(manager.clipboardItems().first(), false);
     clock.advance(std::chrono::seconds(1));
     ASSERT_TRUE(server.printed("NOTIFY:", 2)) << qPrintable(server.output());
     EXPECT_TRUE(server.output().contains("NOTIFY:Lumra;lumra;Lumra;" + KeyInjectorMessages::noXTest() + ";;10000"))

@@ -345,7 +345,7 @@ TEST_F(ClipboardWaylandTest, WriteBackIsReadByWlPasteWithTheTypesOfX11)
     ClipboardItem text;
     text.textContent = QString::fromUtf8("Grüße back from the history");
     text = test::insertItem(*manager, text);
-    ASSERT_TRUE(manager->copyToPasteboard(text, true));
+    ASSERT_TRUE(test::copyToPasteboard(*manager, text, true));
 
     const QList<QByteArray> types = test::wlPaste({"--list-types"}).split('\n');
     for (const char* type : {"text/plain;charset=utf-8", "text/plain", "UTF8_STRING", "TEXT", "STRING"})
@@ -368,7 +368,7 @@ TEST_F(ClipboardWaylandTest, WriteBackIsReadByWlPasteWithTheTypesOfX11)
     image.contentType = ClipboardContentType::image;
     image.imageFileName = image::imageFileName(png);
     image = test::insertItem(*manager, image, test::withImageData(png));
-    ASSERT_TRUE(manager->copyToPasteboard(image, true));
+    ASSERT_TRUE(test::copyToPasteboard(*manager, image, true));
     const QList<QByteArray> imageTypes = test::wlPaste({"--list-types"}).split('\n');
     EXPECT_TRUE(imageTypes.contains("image/png"));
     EXPECT_TRUE(imageTypes.contains("text/uri-list"));
@@ -406,7 +406,7 @@ TEST_F(ClipboardWaylandTest, AFloodOfCopiesWhileBusyLeavesRecordingAndWritingBac
         << warnings.joined().toStdString();
 
     ClipboardItem item = manager->clipboardItems().first();
-    ASSERT_TRUE(manager->copyToPasteboard(item, true));
+    ASSERT_TRUE(test::copyToPasteboard(*manager, item, true));
     EXPECT_EQ(test::wlPaste({"--no-newline"}), item.textContent->toUtf8());
 }
 
@@ -421,7 +421,7 @@ TEST_F(ClipboardWaylandTest, RecordingAndWritingBackGoOnAfterTheConnectionBreaks
     EXPECT_TRUE(test::processEventsUntil([&] { return newest().textContent == "after the break"; }, 20000));
 
     ClipboardItem item = manager->clipboardItems().first();
-    ASSERT_TRUE(test::processEventsUntil([&] { return manager->copyToPasteboard(item, true); }, 10000));
+    ASSERT_TRUE(test::processEventsUntil([&] { return test::copyToPasteboard(*manager, item, true); }, 10000));
     EXPECT_EQ(test::wlPaste({"--no-newline"}), item.textContent->toUtf8());
 }
 
@@ -531,14 +531,14 @@ TEST_F(ClipboardWaylandTest, AWriteToAStoppedCompositorLandsWhenItResumesAndIsNe
     ASSERT_TRUE(waitForItems(1));
     ClipboardWatch watch;
     ASSERT_TRUE(watch.waitFor("the user's own copy")) << watch.seen().join('|').toStdString();
-    QSignalSpy failed(manager.get(), &ClipboardManager::pasteFailed);
+    QSignalSpy failed(&manager->paste(), &PasteService::pasteFailed);
     ClipboardItem chosen;
     chosen.textContent = QStringLiteral("written back while the compositor was stopped");
     chosen = test::insertItem(*manager, chosen);
     {
         test::StoppedCompositor busy;
         ASSERT_TRUE(busy.stopped());
-        ASSERT_TRUE(manager->copyToPasteboard(chosen, true));
+        ASSERT_TRUE(test::copyToPasteboard(*manager, chosen, true));
         // The main thread goes on while the compositor cannot answer.
         bool handled = false;
         QMetaObject::invokeMethod(manager.get(), [&] { handled = true; }, Qt::QueuedConnection);
@@ -549,7 +549,7 @@ TEST_F(ClipboardWaylandTest, AWriteToAStoppedCompositorLandsWhenItResumesAndIsNe
     ClipboardItem next;
     next.textContent = QStringLiteral("chosen once the compositor answered");
     next = test::insertItem(*manager, next);
-    ASSERT_TRUE(manager->copyToPasteboard(next, true));
+    ASSERT_TRUE(test::copyToPasteboard(*manager, next, true));
     ASSERT_TRUE(watch.waitFor(*next.textContent)) << watch.seen().join('|').toStdString();
     EXPECT_EQ(watch.seen(), (QStringList {"the user's own copy", *chosen.textContent, *next.textContent}));
     EXPECT_TRUE(failed.isEmpty()) << failed.value(0).value(0).toString().toStdString();
@@ -572,7 +572,7 @@ TEST_F(ClipboardWaylandTest, APasteWaitsUntilTheCompositorHasTakenTheWrite)
     {
         test::StoppedCompositor busy;
         ASSERT_TRUE(busy.stopped());
-        ASSERT_TRUE(manager->pasteItem(chosen, true, false, std::chrono::milliseconds(80)));
+        ASSERT_TRUE(manager->paste().pasteItem(chosen, true, false, std::chrono::milliseconds(80)));
         clock.advance(std::chrono::milliseconds(100));
         bool handled = false;
         QMetaObject::invokeMethod(manager.get(), [&] { handled = true; }, Qt::QueuedConnection);

@@ -144,7 +144,7 @@ protected:
             return false;
         ClipboardItem item;
         item.textContent = text;
-        return manager->copyToPasteboard(test::insertItem(*manager, item), true);
+        return test::copyToPasteboard(*manager, test::insertItem(*manager, item), true);
     }
     QString targetOutput()
     {
@@ -187,8 +187,8 @@ TEST_F(PasteWaylandTest, ATextItemLandsInTheFocusedWindowThroughTheVirtualKeyboa
     item.textContent = QString::fromUtf8("Grüße through the virtual keyboard");
     item = test::insertItem(*manager, item);
 
-    ASSERT_TRUE(manager->copyToPasteboard(item, true));
-    ASSERT_TRUE(manager->simulatePaste().ok());
+    ASSERT_TRUE(test::copyToPasteboard(*manager, item, true));
+    ASSERT_TRUE(manager->paste().simulatePaste().ok());
 
     EXPECT_TRUE(test::processEventsUntil([&] { return targetOutput().contains("PASTED:"); }, waitMs));
     test::processEventsUntil([&] { return target.state() == QProcess::NotRunning; }, waitMs);
@@ -205,8 +205,8 @@ TEST_F(PasteWaylandTest, WithNoWindowInFrontNothingIsSentOrMarkedAndTheUserIsTol
     ClipboardItem item;
     item.textContent = QStringLiteral("chosen with no window in front");
     item = test::insertItem(*manager, item);
-    QSignalSpy failed(manager.get(), &ClipboardManager::pasteFailed);
-    ASSERT_TRUE(manager->pasteItem(item, true, false, std::chrono::milliseconds(80)));
+    QSignalSpy failed(&manager->paste(), &PasteService::pasteFailed);
+    ASSERT_TRUE(manager->paste().pasteItem(item, true, false, std::chrono::milliseconds(80)));
     clock.advance(std::chrono::milliseconds(100));
     ASSERT_TRUE(test::processEventsUntil([&] { return !failed.isEmpty(); }, waitMs));
     EXPECT_EQ(failed.first().first().toString(), KeyInjectorMessages::noWindowInFront());
@@ -253,8 +253,8 @@ TEST_F(PasteWaylandTest, ATerminalGetsItsOwnPasteKey)
     item.textContent = QStringLiteral("ls -l");
     item = test::insertItem(*manager, item);
 
-    ASSERT_TRUE(manager->copyToPasteboard(item, true));
-    ASSERT_TRUE(manager->simulatePaste().ok());
+    ASSERT_TRUE(test::copyToPasteboard(*manager, item, true));
+    ASSERT_TRUE(manager->paste().simulatePaste().ok());
     EXPECT_TRUE(test::processEventsUntil([&] { return targetOutput().contains("KEY "); }, waitMs));
     EXPECT_TRUE(targetOutput().contains("KEY v+ctrl+shift\n")) << qPrintable(targetOutput());
 }
@@ -264,11 +264,11 @@ TEST_F(PasteWaylandTest, ATerminalGetsItsOwnPasteKey)
 TEST_F(PasteWaylandTest, APasteWhileTheCompositorIsStoppedWaitsForTheFocusedWindowOffTheMainThread)
 {
     ASSERT_TRUE(startTerminalWithItemOnTheClipboard("git status")) << qPrintable(targetOutput());
-    QSignalSpy failed(manager.get(), &ClipboardManager::pasteFailed);
+    QSignalSpy failed(&manager->paste(), &PasteService::pasteFailed);
     {
         test::StoppedCompositor busy;
         ASSERT_TRUE(busy.stopped());
-        ASSERT_TRUE(manager->simulatePaste().ok());
+        ASSERT_TRUE(manager->paste().simulatePaste().ok());
     }
     EXPECT_TRUE(test::processEventsUntil([&] { return targetOutput().contains("KEY "); }, waitMs));
     EXPECT_TRUE(targetOutput().contains("KEY v+ctrl+shift\n")) << qPrintable(targetOutput());
@@ -280,18 +280,18 @@ TEST_F(PasteWaylandTest, APasteWhileTheCompositorIsStoppedWaitsForTheFocusedWind
 TEST_F(PasteWaylandTest, WhenTheFocusedWindowIsNotNamedInTimeNoKeyIsSentAndTheUserIsTold)
 {
     ASSERT_TRUE(startTerminalWithItemOnTheClipboard("make test")) << qPrintable(targetOutput());
-    QSignalSpy failed(manager.get(), &ClipboardManager::pasteFailed);
+    QSignalSpy failed(&manager->paste(), &PasteService::pasteFailed);
     {
         test::StoppedCompositor busy;
         ASSERT_TRUE(busy.stopped());
-        ASSERT_TRUE(manager->simulatePaste().ok());
+        ASSERT_TRUE(manager->paste().simulatePaste().ok());
         ASSERT_TRUE(test::processEventsUntil([&] { return !failed.isEmpty(); }, waitMs));
     }
     EXPECT_TRUE(failed.value(0).value(0).toString().contains("Ctrl+Shift+V in a terminal"))
         << failed.value(0).value(0).toString().toStdString();
 
     // The next paste is the first key the terminal gets.
-    ASSERT_TRUE(manager->simulatePaste().ok());
+    ASSERT_TRUE(manager->paste().simulatePaste().ok());
     ASSERT_TRUE(test::processEventsUntil([&] { return targetOutput().contains("KEY "); }, waitMs));
     EXPECT_TRUE(targetOutput().section("KEY ", 1).startsWith("v+ctrl+shift\n")) << qPrintable(targetOutput());
     EXPECT_EQ(failed.size(), 1);

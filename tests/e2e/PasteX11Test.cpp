@@ -102,8 +102,8 @@ TEST_F(PasteX11Test, ATextItemLandsInTheFocusedWindow)
     item.textContent = QStringLiteral("Grüße from the history");
     item = addItem(item);
 
-    ASSERT_TRUE(manager->copyToPasteboard(item, true));
-    ASSERT_TRUE(manager->simulatePaste().ok());
+    ASSERT_TRUE(test::copyToPasteboard(*manager, item, true));
+    ASSERT_TRUE(manager->paste().simulatePaste().ok());
 
     EXPECT_TRUE(test::processEventsUntil([&] { return targetOutput().contains("PASTED:"); }, 10000));
     test::processEventsUntil([&] { return target.state() == QProcess::NotRunning; }, 10000);
@@ -133,8 +133,8 @@ TEST_F(PasteX11Test, ATerminalGetsItsOwnPasteKey)
             return test::processEventsUntil([&] { return (output += terminal.readAllStandardOutput()).contains(text); }, 10000);
         };
         ASSERT_TRUE(printed("READY"));
-        ASSERT_TRUE(manager->copyToPasteboard(item, true));
-        const Status pasted = manager->simulatePaste();
+        ASSERT_TRUE(test::copyToPasteboard(*manager, item, true));
+        const Status pasted = manager->paste().simulatePaste();
         if (c.keys.isEmpty()) {
             EXPECT_FALSE(pasted.ok());
             EXPECT_TRUE(pasted.error().contains("XTerm")) << pasted.error().toStdString();
@@ -162,7 +162,7 @@ TEST_F(PasteX11Test, AnImageItemIsOfferedAsPng)
     item.imageFileName = image::imageFileName(png);
     item = addItem(item, png);
 
-    ASSERT_TRUE(manager->copyToPasteboard(item, true));
+    ASSERT_TRUE(test::copyToPasteboard(*manager, item, true));
     const QList<QByteArray> targets = test::xclipPaste("TARGETS").split('\n');
     EXPECT_TRUE(targets.contains("image/png")) << test::xclipPaste("TARGETS").constData();
     EXPECT_TRUE(targets.contains("text/uri-list"));
@@ -182,7 +182,7 @@ TEST_F(PasteX11Test, ARichItemOfTheListIsOfferedWithItsRichText)
     const ClipboardItem listed = manager->clipboardItems().first();
     ASSERT_FALSE(listed.rtfData);
 
-    ASSERT_TRUE(manager->copyToPasteboard(listed, false));
+    ASSERT_TRUE(test::copyToPasteboard(*manager, listed, false));
     const QList<QByteArray> targets = test::xclipPaste("TARGETS").split('\n');
     EXPECT_TRUE(targets.contains("text/rtf")) << test::xclipPaste("TARGETS").constData();
     EXPECT_EQ(test::xclipPaste("text/rtf"), *item.rtfData);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/ClipboardManager.h"
+#include "engine/PasteService.h"
 #include "model/store/ItemRows.h"
 #include "model/store/PersistenceController.h"
 #include "model/store/StoreSchema.h"
@@ -65,6 +66,16 @@ inline ClipboardItem insertItem(ClipboardManager& manager, ClipboardItem item, c
         item.dateAdded = manager.clock().now().addDays(-1);
     storeItems(manager, {item}, extra);
     return item;
+}
+
+// Puts the item on the clipboard and marks it pasted, as a paste does once its key went; sends no key.
+inline bool copyToPasteboard(ClipboardManager& manager, const ClipboardItem& item, bool moveToTop,
+                             bool plainText = false, bool newline = false)
+{
+    if (!manager.paste().writeItem(item, plainText, newline))
+        return false;
+    manager.paste().notePasted({item.id}, moveToTop, manager.clock().now());
+    return true;
 }
 
 // Everything a whole engine needs in a test: Lumra's folders in a temporary directory, time on a

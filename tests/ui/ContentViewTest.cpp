@@ -1,6 +1,7 @@
 #include "ui/popup/ContentView.h"
 
 #include "ui/shell/PopupPanel.h"
+#include "engine/PasteService.h"
 #include "model/NotificationCenter.h"
 #include "ui/items/ItemRowDelegate.h"
 #include "ui/popup/HistoryListModel.h"
@@ -155,7 +156,7 @@ TEST_F(ContentViewTest, TypeDownReturnPastesTheNarrowedChoiceAfterThePopupCloses
 {
     workspace.setFrontmost(AppIdentity{QStringLiteral("org.gnome.TextEditor"), QStringLiteral("Text Editor"), 1, 2});
     EXPECT_TRUE(field()->hasFocus());
-    QSignalSpy told(manager.get(), &ClipboardManager::pasteFailed);
+    QSignalSpy told(&manager->paste(), &PasteService::pasteFailed);
     key(Qt::Key_Return);
     EXPECT_TRUE(pasteboard.writes().isEmpty()) << "nothing is chosen yet";
     EXPECT_EQ(told.count(), 1) << "and the user hears so";

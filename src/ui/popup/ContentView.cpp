@@ -3,6 +3,7 @@
 #include "ui/shell/PopupPanel.h"
 #include "ui/shell/Prompt.h"
 #include "engine/ClipboardManager.h"
+#include "engine/PasteService.h"
 #include "model/NotificationCenter.h"
 #include "platform/defaults/UserDefaults.h"
 #include "ui/DrawableText.h"
@@ -409,14 +410,14 @@ bool ContentView::handleReturnKey(bool plainText)
         handBackFocus();
         manager->clock().after(selectionPasteDelay, manager, [manager, items] {
             if (manager)
-                manager->pasteItems(items);
+                manager->paste().pasteItems(items);
         });
         return true;
     }
     const std::optional<QUuid> id = m_state.keyboardSelectedId() ? m_state.keyboardSelectedId() : m_state.hoveredItemId();
     const ClipboardItem* found = id ? model->findItem(*id) : nullptr;
     if (!found) {
-        m_manager->tellNothingChosen();
+        m_manager->paste().tellNothingChosen();
         return true;
     }
     const ClipboardItem item = *found;
@@ -436,7 +437,7 @@ bool ContentView::pasteItem(ClipboardItem item, bool plainText)
 {
     // `item` is a copy: the paste reloads the list it came from.
     QPointer<ClipboardManager> manager = m_manager;
-    if (!manager || !manager->pasteItem(item, true, plainText, pasteDelay))
+    if (!manager || !manager->paste().pasteItem(item, true, plainText, pasteDelay))
         return false;
     handBackFocus();
     return true;

@@ -2,6 +2,7 @@
 
 #include "ui/shell/PopupPanel.h"
 #include "engine/ClipboardManager.h"
+#include "engine/PasteService.h"
 #include "platform/image/ImageDecoding.h"
 #include "platform/richtext/RtfCodec.h"
 #include "ui/preview/FileThumbnailView.h"
@@ -245,7 +246,7 @@ Qt::DropAction runDrag(QObject* source, DragPayload payload, ClipboardManager& m
         for (const ClipboardItem& item : items) {
             if (!guard)
                 return;
-            guard->markPastedAndCount(item);
+            guard->paste().markPastedAndCount(item);
         }
         if (guard && !guard->keepWindowOpen() && popup && popupWasKey)
             fadeOutAndClosePopup(popup);

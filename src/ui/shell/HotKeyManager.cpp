@@ -4,6 +4,7 @@
 #include "ui/shell/PopupPlacement.h"
 #include "ui/shell/PopupRoads.h"
 #include "engine/ClipboardManager.h"
+#include "engine/PasteService.h"
 #include "model/Diagnostics.h"
 #include "model/NotificationCenter.h"
 #include "platform/defaults/UserDefaults.h"
@@ -360,7 +361,7 @@ void HotKeyManager::handleActivation(quint32 id)
 void HotKeyManager::pasteItemAfterDelay(const ClipboardItem& item, bool moveToTop)
 {
     if (ClipboardManager* manager = m_manager)
-        std::ignore = manager->pasteItem(item, moveToTop, false, pasteDelay);
+        std::ignore = manager->paste().pasteItem(item, moveToTop, false, pasteDelay);
 }
 
 void HotKeyManager::togglePopup()

@@ -99,7 +99,7 @@ TEST_F(PasteBookkeepingTest, SinglePastesOfEachKindMatchAFreshLoad)
     };
     for (const Case& c : cases) {
         clock.advance(2s);
-        ASSERT_TRUE(manager->copyToPasteboard(*c.item, c.moveToTop)) << c.name;
+        ASSERT_TRUE(test::copyToPasteboard(*manager, *c.item, c.moveToTop)) << c.name;
         expectSameAsFreshLoad(c.name);
         const std::optional<ClipboardItem> now = current(c.item->id);
         ASSERT_TRUE(now);
@@ -108,7 +108,7 @@ TEST_F(PasteBookkeepingTest, SinglePastesOfEachKindMatchAFreshLoad)
     }
 
     clock.advance(2s);
-    manager->markPastedAndCount(texts[1]);
+    manager->paste().markPastedAndCount(texts[1]);
     expectSameAsFreshLoad("dragged out");
     EXPECT_EQ(manager->filteredItems().value(0).id, texts[1].id) << "the newest item heads the list";
 }
@@ -117,7 +117,7 @@ TEST_F(PasteBookkeepingTest, CombinedPasteMatchesAFreshLoad)
 {
     manager->setCombineTextsMode("vertical");
     clock.advance(2s);
-    manager->pasteItems({texts[2], older, texts[0]});
+    manager->paste().pasteItems({texts[2], older, texts[0]});
     expectSameAsFreshLoad("combined paste written");
     clock.advance(100ms);
     EXPECT_EQ(injector.pasteCount(), 1);
@@ -128,7 +128,7 @@ TEST_F(PasteBookkeepingTest, SequentialPastesMatchAFreshLoadAtEveryItem)
 {
     manager->setCombineTextsMode("off");
     clock.advance(2s);
-    manager->pasteItems({texts[3], picture, file, older});
+    manager->paste().pasteItems({texts[3], picture, file, older});
     expectSameAsFreshLoad("selection marked pasted");
     runSequentialPaste(4, "mixed kinds");
     EXPECT_EQ(injector.pasteCount(), 4);
@@ -136,7 +136,7 @@ TEST_F(PasteBookkeepingTest, SequentialPastesMatchAFreshLoadAtEveryItem)
     // Text only but not combined: one after another as well, and a second selection over the first.
     manager->setPasteOnNewLines(false);
     clock.advance(2s);
-    manager->pasteItems({texts[0], texts[1]});
+    manager->paste().pasteItems({texts[0], texts[1]});
     expectSameAsFreshLoad("second selection marked pasted");
     runSequentialPaste(2, "texts");
     EXPECT_EQ(injector.pasteCount(), 6);
@@ -146,7 +146,7 @@ TEST_F(PasteBookkeepingTest, AnItemDeletedBeforeItsTurnLeavesTheRestMatchingAFre
 {
     manager->setCombineTextsMode("off");
     clock.advance(2s);
-    manager->pasteItems({texts[0], texts[2], older});
+    manager->paste().pasteItems({texts[0], texts[2], older});
     ASSERT_TRUE(manager->deleteItemPermanently(texts[2].id).ok());
     expectSameAsFreshLoad("deleted after the selection was marked");
     runSequentialPaste(3, "with a deleted item");

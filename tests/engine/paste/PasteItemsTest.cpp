@@ -38,7 +38,7 @@ TEST_F(PasteItemsTest, CombinedTextsAreJoinedByTheMode)
         const ClipboardItem third = addItem(empty);
         injector.clear();
 
-        manager->pasteItems({first, second, third});
+        manager->paste().pasteItems({first, second, third});
         EXPECT_EQ(writtenTexts().last(), c.expected);
         EXPECT_EQ(injector.pasteCount(), 0);
         clock.advance(100ms);
@@ -54,7 +54,7 @@ TEST_F(PasteItemsTest, CombinedPasteOfOnlyEmptyTextsDoesNothing)
     manager->setCombineTextsMode("horizontal");
     const ClipboardItem blank = addText("  \n");
     const ClipboardItem other = addText("\t");
-    manager->pasteItems({blank, other});
+    manager->paste().pasteItems({blank, other});
     clock.advance(1s);
     EXPECT_TRUE(pasteboard.writes().isEmpty());
     EXPECT_EQ(injector.pasteCount(), 0);
@@ -70,7 +70,7 @@ TEST_F(PasteItemsTest, SequentialPasteFollowsItsTimeline)
     const ClipboardItem c = addText("C");
     const QDateTime start = clock.now();
 
-    manager->pasteItems({a, b, c});
+    manager->paste().pasteItems({a, b, c});
     EXPECT_EQ(current(c.id)->dateAdded, start) << "all move to the top at once";
 
     struct Step {
@@ -94,7 +94,7 @@ TEST_F(PasteItemsTest, WithoutNewLinesTheStepIsShorter)
 {
     manager->setCombineTextsMode("off");
     manager->setPasteOnNewLines(false);
-    manager->pasteItems({addText("A"), addText("B")});
+    manager->paste().pasteItems({addText("A"), addText("B")});
     clock.advance(400ms);
     EXPECT_EQ(writtenTexts(), (QStringList {"A", "B"}));
 }
@@ -105,7 +105,7 @@ TEST_F(PasteItemsTest, AnImageInTheSelectionIsNeverCombined)
     QImage picture(4, 4, QImage::Format_RGB32);
     picture.fill(Qt::green);
     const ClipboardItem picked = addImage(image::encodePng(picture).value());
-    manager->pasteItems({addText("one"), picked, addText("two")});
+    manager->paste().pasteItems({addText("one"), picked, addText("two")});
     clock.advance(2s);
     EXPECT_EQ(pasteboard.writes().size(), 3);
     EXPECT_EQ(injector.pasteCount(), 3);
@@ -115,7 +115,7 @@ TEST_F(PasteItemsTest, ASingleItemKeepsItsPlace)
 {
     const ClipboardItem older = addText("older");
     addText("newer");
-    manager->pasteItems({older});
+    manager->paste().pasteItems({older});
     clock.advance(200ms);
     EXPECT_EQ(injector.pasteCount(), 1);
     EXPECT_EQ(current(older.id)->dateAdded, older.dateAdded);
@@ -125,35 +125,41 @@ TEST_F(PasteItemsTest, ASingleItemKeepsItsPlace)
 TEST_F(PasteItemsTest, AKeyInjectorFailureIsReported)
 {
     injector.setCanPost(false);
-    QSignalSpy failed(manager.get(), &ClipboardManager::pasteFailed);
-    manager->copyAndPaste(addText("x"), false);
+    QSignalSpy failed(&manager->paste(), &PasteService::pasteFailed);
+    manager->paste().copyAndPaste(addText("x"), false);
     clock.advance(100ms);
     ASSERT_EQ(failed.count(), 1);
     EXPECT_FALSE(failed.first().first().toString().isEmpty());
-    EXPECT_FALSE(manager->simulatePaste().ok());
+    EXPECT_FALSE(manager->paste().simulatePaste().ok());
 }
 
 // A write that returned and then did not hold (another program took the clipboard as it was
 // made) is told, and the Ctrl+V waiting for it is not sent: it would paste the other program's copy.
 TEST_F(PasteItemsTest, AWriteThatFailsAfterReturningIsToldAndNotPasted)
 {
-    QSignalSpy failed(manager.get(), &ClipboardManager::pasteFailed);
-    manager->copyAndPaste(addText("chosen"), false);
+    QSignalSpy failed(&manager->paste(), &PasteService::pasteFailed);
+    manager->paste().copyAndPaste(addText("chosen"), false);
     emit pasteboard.writeFailed("Another program took the clipboard");
     clock.advance(100ms);
     ASSERT_EQ(failed.count(), 1);
     EXPECT_EQ(failed.first().first().toString(), "Another program took the clipboard");
     EXPECT_EQ(injector.pasteCount(), 0);
 
-    manager->copyAndPaste(addText("chosen again"), false);
+    manager->paste().copyAndPaste(addText("chosen again"), false);
     clock.advance(100ms);
     EXPECT_EQ(injector.pasteCount(), 1);
 }
 
-TEST_F(PasteItemsTest, CopyTextCountsEveryItemEvenWithoutARow)
+TEST_F(PasteItemsTest, ACombinedPasteCountsEveryItemEvenWithoutARow)
 {
+    manager->setCombineTextsMode("horizontal");
     const ClipboardItem kept = addText("kept");
-    ASSERT_TRUE(manager->copyText("joined", {kept.id, QUuid::createUuid()}));
+    ClipboardItem gone;
+    gone.id = QUuid::createUuid();
+    gone.textContent = QStringLiteral("gone");
+    manager->paste().pasteItems({kept, gone});
+    clock.advance(100ms);
+    EXPECT_EQ(writtenTexts(), (QStringList {"kept gone"}));
     EXPECT_EQ(defaults->integer("totalSuccessfulPastes"), 2);
     EXPECT_EQ(manager->lastChangeCount(), pasteboard.changeCount());
 }
@@ -162,10 +168,10 @@ TEST_F(PasteItemsTest, MarkPastedAndCountSkipsAMissingRow)
 {
     ClipboardItem ghost;
     ghost.id = QUuid::createUuid();
-    manager->markPastedAndCount(ghost);
+    manager->paste().markPastedAndCount(ghost);
     EXPECT_EQ(defaults->integer("totalSuccessfulPastes"), 0);
     const ClipboardItem dragged = addText("dragged");
-    manager->markPastedAndCount(dragged);
+    manager->paste().markPastedAndCount(dragged);
     EXPECT_EQ(defaults->integer("totalSuccessfulPastes"), 1);
     EXPECT_EQ(current(dragged.id)->dateAdded, clock.now());
     EXPECT_TRUE(pasteboard.writes().isEmpty());
@@ -187,7 +193,7 @@ TEST_F(PasteItemsTest, EveryTwentyFifthPasteLeavesACelebration)
     for (const Case& c : cases) {
         defaults->remove("pendingCelebrationMessage");
         while (done < c.pastes) {
-            manager->recordSuccessfulPaste();
+            manager->paste().recordSuccessfulPaste();
             ++done;
         }
         EXPECT_EQ(defaults->string("pendingCelebrationMessage").value_or(""), c.message) << c.pastes;
@@ -197,7 +203,7 @@ TEST_F(PasteItemsTest, EveryTwentyFifthPasteLeavesACelebration)
     manager->setShowTimeSavedCelebration(false);
     defaults->set("totalSuccessfulPastes", 399);
     defaults->remove("pendingCelebrationMessage");
-    manager->recordSuccessfulPaste();
+    manager->paste().recordSuccessfulPaste();
     EXPECT_FALSE(defaults->hasStoredValue("pendingCelebrationMessage"));
 }
 
@@ -209,5 +215,5 @@ TEST(FormatTimeSaved, PicksTheUnitByTheRoundedNumber)
         {5000, "1 Hr"},    {5400, "2 Hrs"},  {86399, "24 Hrs"},  {86400, "1 Day"},  {129600, "2 Days"},
     };
     for (const auto& [seconds, expected] : cases)
-        EXPECT_EQ(ClipboardManager::formatTimeSaved(seconds), expected) << seconds;
+        EXPECT_EQ(PasteService::formatTimeSaved(seconds), expected) << seconds;
 }

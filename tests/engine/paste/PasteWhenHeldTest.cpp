@@ -21,7 +21,7 @@ TEST_F(PasteWhenHeldTest, TheKeyWaitsForTheClipboardToConfirmTheWrite)
     pasteboard.setConfirmsLater(true);
     const ClipboardItem chosen = addText("chosen");
     const QDateTime choice = clock.now();
-    ASSERT_TRUE(manager->pasteItem(chosen, true, false, 80ms));
+    ASSERT_TRUE(manager->paste().pasteItem(chosen, true, false, 80ms));
     clock.advance(500ms);
     EXPECT_EQ(injector.pasteCount(), 0) << "the previous clipboard would be pasted";
     EXPECT_FALSE(pasted(chosen));
@@ -36,10 +36,10 @@ TEST_F(PasteWhenHeldTest, TheKeyWaitsForTheClipboardToConfirmTheWrite)
 TEST_F(PasteWhenHeldTest, AWriteNeverConfirmedIsToldAndNotMarkedPasted)
 {
     pasteboard.setConfirmsLater(true);
-    QSignalSpy failed(manager.get(), &ClipboardManager::pasteFailed);
+    QSignalSpy failed(&manager->paste(), &PasteService::pasteFailed);
     const ClipboardItem chosen = addText("chosen");
-    manager->copyAndPaste(chosen, false);
-    clock.advance(ClipboardManager::writeHeldPatience);
+    manager->paste().copyAndPaste(chosen, false);
+    clock.advance(PasteService::writeHeldPatience);
     ASSERT_EQ(failed.count(), 1);
     EXPECT_TRUE(failed.first().first().toString().contains("did not paste")) << failed.first().first().toString().toStdString();
     // A confirmation past the patience sends nothing: the user may be typing elsewhere by now.
@@ -59,9 +59,9 @@ TEST_F(PasteWhenHeldTest, WithNoWindowInFrontNothingIsSentAndTheUserIsTold)
         services.workspace = &workspace;
     });
     workspace.setFrontmost(std::nullopt);
-    QSignalSpy failed(manager.get(), &ClipboardManager::pasteFailed);
+    QSignalSpy failed(&manager->paste(), &PasteService::pasteFailed);
     const ClipboardItem chosen = addText("chosen");
-    ASSERT_TRUE(manager->pasteItem(chosen, true, false, 80ms));
+    ASSERT_TRUE(manager->paste().pasteItem(chosen, true, false, 80ms));
     clock.advance(100ms);
     EXPECT_EQ(injector.pasteCount(), 0);
     ASSERT_EQ(failed.count(), 1);
@@ -69,7 +69,7 @@ TEST_F(PasteWhenHeldTest, WithNoWindowInFrontNothingIsSentAndTheUserIsTold)
     EXPECT_FALSE(pasted(chosen));
 
     workspace.setFrontmost(AppIdentity {QStringLiteral("org.gnome.TextEditor"), QStringLiteral("Text Editor"), 1, 2});
-    ASSERT_TRUE(manager->pasteItem(chosen, true, false, 80ms));
+    ASSERT_TRUE(manager->paste().pasteItem(chosen, true, false, 80ms));
     clock.advance(100ms);
     EXPECT_EQ(injector.pasteCount(), 1);
     EXPECT_TRUE(pasted(chosen));

@@ -61,7 +61,7 @@ TEST_F(ReminderTest, ARecentPasteSuppressesTheReminder)
     for (const Case& c : {Case {50s, 0}, Case {70s, 1}}) {
         reminders = 0;
         clock.advance(10min);
-        ASSERT_TRUE(manager->copyToPasteboard(addText("pasted"), false));
+        ASSERT_TRUE(test::copyToPasteboard(*manager, addText("pasted"), false));
         clock.advance(c.pasteBeforeSecondCopy - 5s);
         copy();
         clock.advance(5s);
@@ -85,7 +85,7 @@ TEST_F(ReminderTest, TheBurstEndsAfterTwoMinutesOrAtAPaste)
     copy();
     EXPECT_EQ(reminders, 2);
 
-    ASSERT_TRUE(manager->copyToPasteboard(addText("x"), false));
+    ASSERT_TRUE(test::copyToPasteboard(*manager, addText("x"), false));
     EXPECT_FALSE(manager->reminderShownForCurrentBurst());
     EXPECT_TRUE(manager->recentCopyTimestamps().isEmpty());
 }
@@ -96,7 +96,7 @@ TEST_F(ReminderTest, AnOlderHoldDoesNotCutANewerOneShort)
     copy();
     ASSERT_EQ(reminders, 1);
     clock.advance(30s);
-    ASSERT_TRUE(manager->copyToPasteboard(addText("x"), false)); // ends the burst
+    ASSERT_TRUE(test::copyToPasteboard(*manager, addText("x"), false)); // ends the burst
     clock.advance(61s);
     copy();
     copy();

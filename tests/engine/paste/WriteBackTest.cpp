@@ -41,7 +41,7 @@ TEST_F(WriteBackTest, RichTextGoesOutAsTextRtfAndHtml)
     // As the history list holds it: the rich text stays in the store until the paste reads it.
     ClipboardItem item = addText("Hello bold world", kBoldRtf);
     item.leaveOutRichText();
-    ASSERT_TRUE(manager->copyToPasteboard(item, true));
+    ASSERT_TRUE(test::copyToPasteboard(*manager, item, true));
 
     const auto written = lastWrite();
     EXPECT_EQ(written.value(kText), "Hello bold world");
@@ -61,7 +61,7 @@ TEST_F(WriteBackTest, RichTextLinksGoOutOnlyWithSchemesARowWouldOpen)
                            R"rtf({\field{\*\fldinst{HYPERLINK "mailto:someone@example.com"}}{\fldrslt mail}}})rtf";
     for (const bool newline : {false, true}) {
         SCOPED_TRACE(newline);
-        ASSERT_TRUE(manager->copyToPasteboard(addText("run tabbed local site mail", rtf), false, false, newline));
+        ASSERT_TRUE(test::copyToPasteboard(*manager, addText("run tabbed local site mail", rtf), false, false, newline));
         const auto written = lastWrite();
         for (const QString& type : {kRtf, kHtml}) {
             const QByteArray out = written.value(type).toLower();
@@ -78,18 +78,18 @@ TEST_F(WriteBackTest, RichTextLinksGoOutOnlyWithSchemesARowWouldOpen)
 TEST_F(WriteBackTest, PlainTextAndFormattingOffLeaveOutRichText)
 {
     const ClipboardItem item = addText("Hello bold world", kBoldRtf);
-    ASSERT_TRUE(manager->copyToPasteboard(item, true, /*plainText*/ true));
+    ASSERT_TRUE(test::copyToPasteboard(*manager, item, true, /*plainText*/ true));
     EXPECT_EQ(lastWrite().keys(), QStringList {kText});
 
     manager->setPreserveFormatting(false);
-    ASSERT_TRUE(manager->copyToPasteboard(item, true));
+    ASSERT_TRUE(test::copyToPasteboard(*manager, item, true));
     EXPECT_EQ(lastWrite().keys(), QStringList {kText});
 }
 
 TEST_F(WriteBackTest, NewlineVariantAddsALineBreakAndAParagraph)
 {
     const ClipboardItem item = addText("Hello bold world", kBoldRtf);
-    ASSERT_TRUE(manager->copyToPasteboard(item, false, false, /*newline*/ true));
+    ASSERT_TRUE(test::copyToPasteboard(*manager, item, false, false, /*newline*/ true));
 
     const auto written = lastWrite();
     EXPECT_EQ(written.value(kText), "Hello bold world\n");
@@ -104,7 +104,7 @@ TEST_F(WriteBackTest, UnreadableRtfIsWrittenUnchangedWhileTheTextGetsItsLineBrea
 {
     const QByteArray broken = "not rtf at all";
     const ClipboardItem item = addText("plain", broken);
-    ASSERT_TRUE(manager->copyToPasteboard(item, false, false, true));
+    ASSERT_TRUE(test::copyToPasteboard(*manager, item, false, false, true));
     EXPECT_EQ(lastWrite().value(kText), "plain\n");
     EXPECT_EQ(lastWrite().value(kRtf), broken);
 }
@@ -113,7 +113,7 @@ TEST_F(WriteBackTest, ImageGoesOutAsPngAndAsAPrivateFile)
 {
     const QByteArray png = smallPng();
     const ClipboardItem item = addImage(png);
-    ASSERT_TRUE(manager->copyToPasteboard(item, true));
+    ASSERT_TRUE(test::copyToPasteboard(*manager, item, true));
 
     const auto written = lastWrite();
     EXPECT_EQ(written.value(kPng), png);
@@ -135,7 +135,7 @@ TEST_F(WriteBackTest, AStoredPictureOfAnotherFormatGoesOutAsItIsUndecoded)
     QByteArray gif("GIF89a\x40\x1f\x40\x1f\x80\0\0", 13);
     gif += QByteArray(6, '\0') + QByteArray("\x2c\0\0\0\0\x01\0\x01\0\0\x02\x02\x44\x01\0\x3b", 16);
     const ClipboardItem item = addImage(gif);
-    ASSERT_TRUE(manager->copyToPasteboard(item, true));
+    ASSERT_TRUE(test::copyToPasteboard(*manager, item, true));
 
     const auto written = lastWrite();
     EXPECT_FALSE(written.contains(kPng));
@@ -153,7 +153,7 @@ TEST_F(WriteBackTest, OnlyADigestNameNamesTheImageFile)
     for (const std::optional<QString>& name : {std::optional<QString>(hostile), std::optional<QString>("Photo.PNG"),
                                                 std::optional<QString>()}) {
         const ClipboardItem item = addImage(smallPng(), name);
-        ASSERT_TRUE(manager->copyToPasteboard(item, false));
+        ASSERT_TRUE(test::copyToPasteboard(*manager, item, false));
         const QString path = QUrl(parseFileUrls(lastWrite().value(kUriList), kUriList).value(0)).toLocalFile();
         EXPECT_EQ(QFileInfo(path).fileName(), "clipboard-" + Json::uuidString(item.id) + ".png");
     }
@@ -167,7 +167,7 @@ TEST_F(WriteBackTest, ThePasteFolderIsEmptiedOnFirstUse)
     ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
     stale.close();
 
-    ASSERT_TRUE(manager->copyToPasteboard(addImage(smallPng()), false));
+    ASSERT_TRUE(test::copyToPasteboard(*manager, addImage(smallPng()), false));
     EXPECT_FALSE(stale.exists());
     EXPECT_EQ(QDir(folder).entryList(QDir::Files).size(), 1);
 }
@@ -181,7 +181,7 @@ TEST_F(WriteBackTest, FilesGoOutAsUriListAndGnomeCopiedFiles)
     QDir().mkpath(b);
     const ClipboardItem item = addFiles({bookmark(a), bookmark(b)}, {fileUrl(a), fileUrl(b)});
 
-    ASSERT_TRUE(manager->copyToPasteboard(item, true));
+    ASSERT_TRUE(test::copyToPasteboard(*manager, item, true));
     const auto written = lastWrite();
     EXPECT_EQ(parseFileUrls(written.value(kUriList), kUriList), (QStringList {fileUrl(a), fileUrl(b)}));
     EXPECT_EQ(parseFileUrls(written.value(kGnome), kGnome), (QStringList {fileUrl(a), fileUrl(b)}));
@@ -199,7 +199,7 @@ TEST_F(WriteBackTest, AFileWhoseBookmarkFailsKeepsItsPlaceByItsStoredUrl)
     const ClipboardItem item = addFiles({bookmark(first), "%%% not base64", bookmark(third), bookmark(gone)},
                                         {fileUrl(first), fileUrl(files.filePath("second.txt")), fileUrl(third), fileUrl(gone)});
 
-    ASSERT_TRUE(manager->copyToPasteboard(item, false));
+    ASSERT_TRUE(test::copyToPasteboard(*manager, item, false));
     EXPECT_EQ(parseFileUrls(lastWrite().value(kUriList), kUriList),
               (QStringList {fileUrl(first), fileUrl(files.filePath("second.txt")), fileUrl(third), fileUrl(gone)}));
 }
@@ -209,7 +209,7 @@ TEST_F(WriteBackTest, NothingToWriteLeavesClipboardAndHistoryAlone)
     ClipboardItem noText;
     const ClipboardItem textless = addItem(noText);
     const ClipboardItem imageGone = addImage(smallPng());
-    ASSERT_TRUE(manager->copyToPasteboard(imageGone, false)); // the row exists now...
+    ASSERT_TRUE(test::copyToPasteboard(*manager, imageGone, false)); // the row exists now...
     manager->persistence()->viewContext().deleteObject(manager->fetchManagedItem(imageGone.id));
     ASSERT_TRUE(manager->persistence()->save().ok()); // ...and is gone now
     const ClipboardItem noFiles = addFiles({}, {});
@@ -219,8 +219,8 @@ TEST_F(WriteBackTest, NothingToWriteLeavesClipboardAndHistoryAlone)
     const qint64 pastes = defaults->integer("totalSuccessfulPastes");
 
     for (const ClipboardItem& item : {textless, imageGone, noFiles}) {
-        EXPECT_FALSE(manager->copyToPasteboard(item, true));
-        manager->copyAndPaste(item, false);
+        EXPECT_FALSE(test::copyToPasteboard(*manager, item, true));
+        manager->paste().copyAndPaste(item, false);
     }
     clock.advance(1s);
 
@@ -236,8 +236,8 @@ TEST_F(WriteBackTest, AFailedWriteIsReportedAndChangesNothing)
 {
     const ClipboardItem item = addText("hello");
     pasteboard.setWriteError("no owner");
-    EXPECT_FALSE(manager->copyToPasteboard(item, true));
-    manager->copyAndPaste(item, false);
+    EXPECT_FALSE(test::copyToPasteboard(*manager, item, true));
+    manager->paste().copyAndPaste(item, false);
     clock.advance(1s);
     EXPECT_FALSE(current(item.id)->lastPastedDate);
     EXPECT_EQ(defaults->integer("totalSuccessfulPastes"), 0);
@@ -248,13 +248,13 @@ TEST_F(WriteBackTest, AWriteRecordsTheChangeCountAndMarksTheItem)
 {
     const ClipboardItem older = addText("older");
     const ClipboardItem item = addText("pasted");
-    ASSERT_TRUE(manager->copyToPasteboard(item, /*moveToTop*/ false));
+    ASSERT_TRUE(test::copyToPasteboard(*manager, item, /*moveToTop*/ false));
     EXPECT_EQ(manager->lastChangeCount(), pasteboard.changeCount());
     EXPECT_EQ(current(item.id)->lastPastedDate, clock.now());
     EXPECT_EQ(current(item.id)->dateAdded, item.dateAdded);
 
     clock.advance(5s);
-    ASSERT_TRUE(manager->copyToPasteboard(older, /*moveToTop*/ true));
+    ASSERT_TRUE(test::copyToPasteboard(*manager, older, /*moveToTop*/ true));
     EXPECT_EQ(current(older.id)->dateAdded, clock.now());
     EXPECT_EQ(manager->clipboardItems().first().id, older.id);
     EXPECT_EQ(defaults->integer("totalSuccessfulPastes"), 2);
@@ -265,7 +265,7 @@ TEST_F(WriteBackTest, FileAccessIsHeldForTenSecondsAfterAPaste)
     QTemporaryDir files;
     const QString a = files.filePath("a.txt");
     QFile(a).open(QIODevice::WriteOnly);
-    ASSERT_TRUE(manager->copyToPasteboard(addFiles({bookmark(a)}, {fileUrl(a)}), false));
+    ASSERT_TRUE(test::copyToPasteboard(*manager, addFiles({bookmark(a)}, {fileUrl(a)}), false));
     EXPECT_EQ(manager->pendingFileAccessCount(), 1);
     clock.advance(10s);
     EXPECT_EQ(manager->pendingFileAccessCount(), 1);

@@ -1,3 +1,5 @@
+#include "engine/PasteService.h"
+
 #include "engine/ClipboardManager.h"
 
 #include "model/Diagnostics.h"
@@ -36,8 +38,6 @@ PasteboardRepresentation representation(const char* mimeType, QByteArray data)
     return {QString::fromLatin1(mimeType), std::move(data)};
 }
 
-bool isPng(const QByteArray& data) { return data.startsWith("\x89PNG\r\n\x1a\n"); }
-
 // Only a name Lumra made itself (the digest of the picture) may name a file; anything else
 // (an imported name with a path in it, say) could write outside the folder.
 QString tempImageFileName(const ClipboardItem& item)
@@ -50,10 +50,25 @@ QString tempImageFileName(const ClipboardItem& item)
 
 } // namespace
 
+PasteService::PasteService(ClipboardManager& manager)
+    : m_manager(manager)
+{
+    if (KeyInjector* keys = m_manager.services().keyInjector)
+        keys->setFailureHandler(this, [this](const QString& message) { tellPasteKeyFailed(message); });
+    if (Pasteboard* pasteboard = m_manager.services().pasteboard) {
+        connect(pasteboard, &Pasteboard::writeFailed, this, &PasteService::tellWriteFailed);
+        connect(pasteboard, &Pasteboard::writeHeld, this, &PasteService::sendPendingPaste);
+    }
+}
+
+PasteService::~PasteService() = default;
+
+Clock& PasteService::clock() const { return m_manager.clock(); }
+
 // ----------------------------------------------------------------------------------------------------- content
 
-QList<PasteboardRepresentation> ClipboardManager::textRepresentations(const ClipboardItem& item, bool plainText,
-                                                                      bool newline) const
+QList<PasteboardRepresentation> PasteService::textRepresentations(const ClipboardItem& item, bool plainText,
+                                                                  bool newline) const
 {
     if (!item.textContent)
         return {};
@@ -61,9 +76,9 @@ QList<PasteboardRepresentation> ClipboardManager::textRepresentations(const Clip
     if (newline)
         text += QLatin1Char('\n');
     QList<PasteboardRepresentation> result {representation(PasteboardMime::textUtf8, text.toUtf8())};
-    if (plainText || !preserveFormatting() || !item.hasRichText())
+    if (plainText || !m_manager.preserveFormatting() || !item.hasRichText())
         return result;
-    std::optional<QByteArray> stored = richText(item);
+    std::optional<QByteArray> stored = m_manager.richText(item);
     if (!stored)
         return result;
 
@@ -82,7 +97,7 @@ QList<PasteboardRepresentation> ClipboardManager::textRepresentations(const Clip
     return result;
 }
 
-QString ClipboardManager::pasteFolder()
+QString PasteService::pasteFolder()
 {
     const Result<QString> folder = Folders::privateTempSubfolder(QStringLiteral("LumraPaste"));
     if (!folder)
@@ -97,9 +112,9 @@ QString ClipboardManager::pasteFolder()
     return *folder;
 }
 
-QList<PasteboardRepresentation> ClipboardManager::imageRepresentations(const ClipboardItem& item)
+QList<PasteboardRepresentation> PasteService::imageRepresentations(const ClipboardItem& item)
 {
-    std::optional<QByteArray> data = imageData(item);
+    std::optional<QByteArray> data = m_manager.imageData(item);
     if (!data || data->isEmpty())
         return {};
     // Capture stores PNG; a picture another computer synced keeps its own format and goes out as it
@@ -128,11 +143,11 @@ QList<PasteboardRepresentation> ClipboardManager::imageRepresentations(const Cli
     return result;
 }
 
-QList<PasteboardRepresentation> ClipboardManager::fileRepresentations(const ClipboardItem& item,
-                                                                      QList<FileBookmarkAccessPtr>* accesses)
+QList<PasteboardRepresentation> PasteService::fileRepresentations(const ClipboardItem& item,
+                                                                  QList<FileBookmarkAccessPtr>* accesses)
 {
     QStringList storedUrls;
-    const QList<FileBookmarkAccessPtr> byIndex = fileAccessByIndex(item, &storedUrls);
+    const QList<FileBookmarkAccessPtr> byIndex = m_manager.fileAccessByIndex(item, &storedUrls);
     const qsizetype count = std::max(byIndex.size(), storedUrls.size());
     QStringList urls;
     for (qsizetype i = 0; i < count; ++i) {
@@ -153,9 +168,8 @@ QList<PasteboardRepresentation> ClipboardManager::fileRepresentations(const Clip
     return Pasteboard::fileUrlRepresentations(urls);
 }
 
-QList<PasteboardRepresentation> ClipboardManager::pasteRepresentations(const ClipboardItem& item, bool plainText,
-                                                                       bool newline,
-                                                                       QList<FileBookmarkAccessPtr>* accesses)
+QList<PasteboardRepresentation> PasteService::pasteRepresentations(const ClipboardItem& item, bool plainText,
+                                                                   bool newline, QList<FileBookmarkAccessPtr>* accesses)
 {
     switch (item.contentType) {
     case ClipboardContentType::text:
@@ -170,9 +184,9 @@ QList<PasteboardRepresentation> ClipboardManager::pasteRepresentations(const Cli
 
 // ----------------------------------------------------------------------------------------------------- writing
 
-std::optional<qint64> ClipboardManager::writePasteboard(const QList<PasteboardRepresentation>& representations)
+std::optional<qint64> PasteService::writePasteboard(const QList<PasteboardRepresentation>& representations)
 {
-    Pasteboard* pasteboard = m_services.pasteboard;
+    Pasteboard* pasteboard = m_manager.services().pasteboard;
     if (!pasteboard || representations.isEmpty())
         return std::nullopt;
     const Result<qint64> changeCount = pasteboard->write(representations);
@@ -180,13 +194,13 @@ std::optional<qint64> ClipboardManager::writePasteboard(const QList<PasteboardRe
         tellWriteFailed(changeCount.error());
         return std::nullopt;
     }
-    endReminderBurst();
-    m_lastPasteDate = m_clock.now();
-    m_lastChangeCount = *changeCount;
+    m_manager.endReminderBurst();
+    m_lastPasteDate = clock().now();
+    m_manager.setLastChangeCount(*changeCount);
     return *changeCount;
 }
 
-void ClipboardManager::tellWriteFailed(const QString& message)
+void PasteService::tellWriteFailed(const QString& message)
 {
     ++m_failedWrites;
     qCWarning(lcPaste).noquote() << "Clipboard write failed:" << message;
@@ -194,17 +208,17 @@ void ClipboardManager::tellWriteFailed(const QString& message)
     emit pasteFailed(message);
 }
 
-void ClipboardManager::pasteAfterWrite(qint64 changeCount, std::chrono::milliseconds delay, std::function<void()> sent)
+void PasteService::pasteAfterWrite(qint64 changeCount, std::chrono::milliseconds delay, std::function<void()> sent)
 {
     const quint64 serial = ++m_pasteSerial;
     m_pendingPaste = PendingPaste {serial, changeCount, m_failedWrites, false, std::move(sent)};
-    m_clock.after(delay, this, [this, serial] {
+    clock().after(delay, this, [this, serial] {
         if (m_pendingPaste && m_pendingPaste->serial == serial) {
             m_pendingPaste->due = true;
             sendPendingPaste();
         }
     });
-    m_clock.after(std::max(delay, writeHeldPatience), this, [this, serial] {
+    clock().after(std::max(delay, writeHeldPatience), this, [this, serial] {
         if (!m_pendingPaste || m_pendingPaste->serial != serial)
             return;
         m_pendingPaste.reset();
@@ -213,7 +227,7 @@ void ClipboardManager::pasteAfterWrite(qint64 changeCount, std::chrono::millisec
     });
 }
 
-void ClipboardManager::sendPendingPaste()
+void PasteService::sendPendingPaste()
 {
     if (!m_pendingPaste || !m_pendingPaste->due)
         return;
@@ -222,12 +236,12 @@ void ClipboardManager::sendPendingPaste()
         m_pendingPaste.reset();
         return;
     }
-    Pasteboard* pasteboard = m_services.pasteboard;
+    Pasteboard* pasteboard = m_manager.services().pasteboard;
     if (!pasteboard || !pasteboard->holds(m_pendingPaste->changeCount))
         return; // Pasteboard::writeHeld or the patience comes next
     const PendingPaste paste = std::move(*m_pendingPaste);
     m_pendingPaste.reset();
-    Workspace* workspace = m_services.workspace;
+    Workspace* workspace = m_manager.services().workspace;
     if (workspace && workspace->knowsFrontmostApplication() && !workspace->frontmostApplication()) {
         tellPasteKeyFailed(KeyInjectorMessages::noWindowInFront());
         return;
@@ -236,7 +250,7 @@ void ClipboardManager::sendPendingPaste()
     (void)simulatePaste(paste.sent);
 }
 
-void ClipboardManager::notePasted(const QList<QUuid>& ids, bool moveToTop, const QDateTime& when)
+void PasteService::notePasted(const QList<QUuid>& ids, bool moveToTop, const QDateTime& when)
 {
     QList<store::ManagedObjectPtr> rows;
     for (const QUuid& id : ids) {
@@ -245,22 +259,22 @@ void ClipboardManager::notePasted(const QList<QUuid>& ids, bool moveToTop, const
         recordSuccessfulPaste();
     }
     if (!rows.isEmpty())
-        (void)commitRows(rows, "Saving the paste");
+        (void)m_manager.commitRows(rows, "Saving the paste");
 }
 
-store::ManagedObjectPtr ClipboardManager::stampPasted(const QUuid& id, bool moveToTop, const QDateTime& when)
+store::ManagedObjectPtr PasteService::stampPasted(const QUuid& id, bool moveToTop, const QDateTime& when)
 {
-    store::ManagedObjectPtr row = fetchManagedItem(id);
+    store::ManagedObjectPtr row = m_manager.fetchManagedItem(id);
     if (!row)
         return nullptr;
-    const QDateTime now = when.isValid() ? when : m_clock.now();
+    const QDateTime now = when.isValid() ? when : clock().now();
     row->set(store::ItemAttr::lastPastedDate, now);
     if (moveToTop)
         row->set(store::ItemAttr::dateAdded, now);
     return row;
 }
 
-std::optional<qint64> ClipboardManager::writeItem(const ClipboardItem& item, bool plainText, bool newline)
+std::optional<qint64> PasteService::writeItem(const ClipboardItem& item, bool plainText, bool newline)
 {
     QList<FileBookmarkAccessPtr> accesses;
     const QList<PasteboardRepresentation> content = pasteRepresentations(item, plainText, newline, &accesses);
@@ -271,38 +285,22 @@ std::optional<qint64> ClipboardManager::writeItem(const ClipboardItem& item, boo
     const std::optional<qint64> changeCount = writePasteboard(content);
     // The target application reads the files after the paste, not during it.
     if (changeCount)
-        keepFileAccess(accesses, 10s);
+        m_manager.keepFileAccess(accesses, 10s);
     return changeCount;
 }
 
-bool ClipboardManager::copyToPasteboard(const ClipboardItem& item, bool moveToTop, bool plainText, bool newline)
-{
-    if (!writeItem(item, plainText, newline))
-        return false;
-    notePasted({item.id}, moveToTop, m_clock.now());
-    return true;
-}
-
-bool ClipboardManager::pasteItem(const ClipboardItem& item, bool moveToTop, bool plainText, std::chrono::milliseconds delay)
+bool PasteService::pasteItem(const ClipboardItem& item, bool moveToTop, bool plainText, std::chrono::milliseconds delay)
 {
     const std::optional<qint64> changeCount = writeItem(item, plainText, false);
     if (!changeCount)
         return false;
-    pasteAfterWrite(*changeCount, delay, [this, id = item.id, moveToTop, chosen = m_clock.now()] {
+    pasteAfterWrite(*changeCount, delay, [this, id = item.id, moveToTop, chosen = clock().now()] {
         notePasted({id}, moveToTop, chosen);
     });
     return true;
 }
 
-bool ClipboardManager::copyText(const QString& text, const QList<QUuid>& itemIds)
-{
-    if (!writePasteboard({representation(PasteboardMime::textUtf8, text.toUtf8())}))
-        return false;
-    notePasted(itemIds, true, m_clock.now());
-    return true;
-}
-
-void ClipboardManager::markPasted(const QList<ClipboardItem>& items)
+void PasteService::markPasted(const QList<ClipboardItem>& items)
 {
     QList<store::ManagedObjectPtr> rows;
     for (const ClipboardItem& item : items) {
@@ -310,31 +308,31 @@ void ClipboardManager::markPasted(const QList<ClipboardItem>& items)
             rows.append(std::move(row));
     }
     if (!rows.isEmpty())
-        (void)commitRows(rows, "Saving the paste");
+        (void)m_manager.commitRows(rows, "Saving the paste");
 }
 
-void ClipboardManager::markPastedAndCount(const ClipboardItem& item)
+void PasteService::markPastedAndCount(const ClipboardItem& item)
 {
     const store::ManagedObjectPtr row = stampPasted(item.id, true);
     if (!row)
         return;
-    (void)commitRows({row}, "Saving the paste");
+    (void)m_manager.commitRows({row}, "Saving the paste");
     recordSuccessfulPaste();
 }
 
 // ----------------------------------------------------------------------------------------------------- counter
 
-void ClipboardManager::recordSuccessfulPaste()
+void PasteService::recordSuccessfulPaste()
 {
-    const qint64 total = m_defaults.readableInteger(totalSuccessfulPastesKey).value_or(0) + 1;
-    m_defaults.set(totalSuccessfulPastesKey, total);
-    if (showTimeSavedCelebration() && total % 25 == 0) {
-        m_defaults.set(pendingCelebrationMessageKey,
+    const qint64 total = m_manager.userDefaults().readableInteger(totalSuccessfulPastesKey).value_or(0) + 1;
+    m_manager.userDefaults().set(totalSuccessfulPastesKey, total);
+    if (m_manager.showTimeSavedCelebration() && total % 25 == 0) {
+        m_manager.userDefaults().set(pendingCelebrationMessageKey,
                        QStringLiteral("Saved %1 of copying & pasting 🎉").arg(formatTimeSaved(total * secondsSavedPerPaste)));
     }
 }
 
-QString ClipboardManager::formatTimeSaved(qint64 seconds)
+QString PasteService::formatTimeSaved(qint64 seconds)
 {
     const auto format = [](qint64 number, const char* one, const char* many) {
         return QStringLiteral("%1 %2").arg(number).arg(QLatin1String(number == 1 ? one : many));
@@ -351,12 +349,12 @@ QString ClipboardManager::formatTimeSaved(qint64 seconds)
 
 // ----------------------------------------------------------------------------------------------------- pasting
 
-Status ClipboardManager::simulatePaste(std::function<void()> sent)
+Status PasteService::simulatePaste(std::function<void()> sent)
 {
-    KeyInjector* keys = m_services.keyInjector;
+    KeyInjector* keys = m_manager.services().keyInjector;
     Status status = Status::failure(QStringLiteral("Lumra cannot paste: no way to send keys is set up."));
     if (keys && sent) {
-        status = keys->postPasteThen([self = QPointer<ClipboardManager>(this), sent = std::move(sent)] {
+        status = keys->postPasteThen([self = QPointer<PasteService>(this), sent = std::move(sent)] {
             if (self)
                 sent();
         });
@@ -368,32 +366,32 @@ Status ClipboardManager::simulatePaste(std::function<void()> sent)
     return status;
 }
 
-void ClipboardManager::tellPasteKeyFailed(const QString& message)
+void PasteService::tellPasteKeyFailed(const QString& message)
 {
     qCWarning(lcPaste).noquote() << message;
     Diagnostics::shared().error(QStringLiteral("Paste"), message);
     emit pasteFailed(message);
 }
 
-void ClipboardManager::tellNothingChosen()
+void PasteService::tellNothingChosen()
 {
     qCInfo(lcPaste) << "Return with no item chosen";
     emit pasteFailed(QStringLiteral("Nothing was pasted: no item is chosen."));
 }
 
-void ClipboardManager::copyAndPaste(const ClipboardItem& item, bool newline)
+void PasteService::copyAndPaste(const ClipboardItem& item, bool newline)
 {
     const bool textNewline = newline && item.contentType == ClipboardContentType::text;
     if (const std::optional<qint64> changeCount = writeItem(item, false, textNewline)) {
-        pasteAfterWrite(*changeCount, pasteKeyDelay, [this, id = item.id, chosen = m_clock.now()] {
+        pasteAfterWrite(*changeCount, pasteKeyDelay, [this, id = item.id, chosen = clock().now()] {
             notePasted({id}, false, chosen);
         });
     }
 }
 
-void ClipboardManager::pasteItems(const QList<ClipboardItem>& items)
+void PasteService::pasteItems(const QList<ClipboardItem>& items)
 {
-    const auto mode = fromRawValue<CombineTextsMode>(combineTextsMode());
+    const auto mode = fromRawValue<CombineTextsMode>(m_manager.combineTextsMode());
     const bool allText = std::all_of(items.begin(), items.end(),
                                      [](const ClipboardItem& item) { return item.contentType == ClipboardContentType::text; });
     if (items.size() >= 2 && allText && mode && *mode != CombineTextsMode::off) {
@@ -410,17 +408,17 @@ void ClipboardManager::pasteItems(const QList<ClipboardItem>& items)
             return;
         const QString joined = texts.join(horizontal ? QStringLiteral(" ") : QStringLiteral("\n"));
         if (const std::optional<qint64> changeCount = writePasteboard({representation(PasteboardMime::textUtf8, joined.toUtf8())})) {
-            pasteAfterWrite(*changeCount, pasteKeyDelay, [this, ids, chosen = m_clock.now()] { notePasted(ids, true, chosen); });
+            pasteAfterWrite(*changeCount, pasteKeyDelay, [this, ids, chosen = clock().now()] { notePasted(ids, true, chosen); });
         }
         return;
     }
 
     if (items.size() >= 2)
         markPasted(items);
-    const std::chrono::milliseconds step = pasteOnNewLines() ? 550ms : 400ms;
+    const std::chrono::milliseconds step = m_manager.pasteOnNewLines() ? 550ms : 400ms;
     for (qsizetype i = 0; i < items.size(); ++i) {
-        const bool newline = pasteOnNewLines() && i + 1 < items.size();
-        m_clock.after(step * i, this, [this, item = items[i], newline] { copyAndPaste(item, newline); });
+        const bool newline = m_manager.pasteOnNewLines() && i + 1 < items.size();
+        clock().after(step * i, this, [this, item = items[i], newline] { copyAndPaste(item, newline); });
     }
 }
 

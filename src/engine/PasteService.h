@@ -1,0 +1,118 @@
+#pragma once
+
+#include "model/ClipboardItem.h"
+#include "platform/core/Result.h"
+#include "platform/pasteboard/Pasteboard.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QUuid>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace lumra {
+
+class ClipboardManager;
+class Clock;
+namespace store {
+class ManagedObject;
+using ManagedObjectPtr = std::shared_ptr<ManagedObject>;
+} // namespace store
+
+// Puts history items on the clipboard and pastes them: the item is written, the paste key waits
+// until the clipboard holds the write, and only then goes to the window in front. Whatever fails on
+// the way is told through pasteFailed(). The manager owns it and lends it its history, settings and
+// the desktop backends it was given.
+class PasteService : public QObject {
+    Q_OBJECT
+public:
+    explicit PasteService(ClipboardManager& manager);
+    ~PasteService() override;
+
+    // Longest wait for the clipboard to confirm Lumra's write before the paste is given up: past
+    // it the user may have gone on typing.
+    static constexpr std::chrono::milliseconds writeHeldPatience {1000};
+
+    // Time of the last write to the clipboard; invalid before the first.
+    QDateTime lastPasteDate() const { return m_lastPasteDate; }
+
+    // Writes the item and, once the write holds and `delay` has passed, sends Ctrl+V to the window
+    // in front. The item is marked pasted (as of now; moved to the top when asked) and the paste
+    // counted only when the key went; a paste that cannot go is told. `plainText` leaves out rich
+    // text. False when nothing could be written.
+    bool pasteItem(const ClipboardItem& item, bool moveToTop, bool plainText, std::chrono::milliseconds delay);
+    // Pastes the selection: combined into one text when the combine mode allows, else one item
+    // after another on the clock.
+    void pasteItems(const QList<ClipboardItem>& items);
+    // One step of a sequential paste: write the item, then Ctrl+V 0.1 s later once the write holds.
+    // `newline` appends a line break to a text (and a paragraph to its rich text).
+    void copyAndPaste(const ClipboardItem& item, bool newline);
+    // Ctrl+V to the focused window. A failure is returned, logged and signalled by pasteFailed();
+    // `sent` runs once the keys went.
+    Status simulatePaste(std::function<void()> sent = {});
+    // Return in the popup with no item chosen: nothing is pasted, and the user is told so.
+    void tellNothingChosen();
+
+    // Writes the item to the clipboard, with no bookkeeping; the write's change count, or nothing
+    // when there is nothing to write or the write fails (then the history is untouched).
+    std::optional<qint64> writeItem(const ClipboardItem& item, bool plainText, bool newline);
+    // Marks the rows pasted at `when` and counts one paste each (a row may be gone: still counted).
+    void notePasted(const QList<QUuid>& ids, bool moveToTop, const QDateTime& when);
+    // Bookkeeping and count for an item pasted another way (dragged out); nothing when its row is gone.
+    void markPastedAndCount(const ClipboardItem& item);
+    // Counts one paste under "totalSuccessfulPastes"; every 25th stores "pendingCelebrationMessage".
+    void recordSuccessfulPaste();
+    // "4 Mins", "1 Hr", "0 Secs", "2 Days".
+    static QString formatTimeSaved(qint64 seconds);
+
+signals:
+    // The chosen item could not be put on the clipboard, or the synthetic Ctrl+V could not be
+    // sent. The app tells the user.
+    void pasteFailed(const QString& message);
+
+private:
+    // The representations to write for an item; empty when there is nothing to write.
+    QList<PasteboardRepresentation> pasteRepresentations(const ClipboardItem& item, bool plainText, bool newline,
+                                                         QList<FileBookmarkAccessPtr>* accesses);
+    QList<PasteboardRepresentation> textRepresentations(const ClipboardItem& item, bool plainText, bool newline) const;
+    QList<PasteboardRepresentation> imageRepresentations(const ClipboardItem& item);
+    QList<PasteboardRepresentation> fileRepresentations(const ClipboardItem& item, QList<FileBookmarkAccessPtr>* accesses);
+    QString pasteFolder();
+    std::optional<qint64> writePasteboard(const QList<PasteboardRepresentation>& representations);
+    // A clipboard write failed, at once or later (Pasteboard::writeFailed): logged and told.
+    void tellWriteFailed(const QString& message);
+    // The paste key could not be sent, at once or later (KeyInjector's failure handler).
+    void tellPasteKeyFailed(const QString& message);
+    // Ctrl+V once the write that returned `changeCount` holds and `delay` has passed, unless a write
+    // failed meanwhile (it would paste something else); `sent` runs once the key went.
+    void pasteAfterWrite(qint64 changeCount, std::chrono::milliseconds delay, std::function<void()> sent);
+    void sendPendingPaste();
+    // Marks the items pasted and moves them to the top; no count, no clipboard.
+    void markPasted(const QList<ClipboardItem>& items);
+    // Sets lastPastedDate (and dateAdded when `moveToTop`) on the row, unsaved; null when it is gone.
+    store::ManagedObjectPtr stampPasted(const QUuid& id, bool moveToTop, const QDateTime& when = {});
+
+    Clock& clock() const;
+
+    ClipboardManager& m_manager;
+    // The Ctrl+V waiting for its write to hold; a newer paste replaces it.
+    struct PendingPaste {
+        quint64 serial = 0;
+        qint64 changeCount = 0;
+        quint64 failedWrites = 0;
+        bool due = false;
+        std::function<void()> sent;
+    };
+    std::optional<PendingPaste> m_pendingPaste;
+    quint64 m_pasteSerial = 0;
+    QDateTime m_lastPasteDate;
+    bool m_pasteFolderEmptied = false;
+    quint64 m_failedWrites = 0;
+};
+
+} // namespace lumra
