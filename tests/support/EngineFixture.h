@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/ClipboardManager.h"
+#include "PendingCaptures.h"
 #include "model/store/ItemRows.h"
 #include "model/store/PersistenceController.h"
 #include "model/store/StoreSchema.h"

@@ -39,7 +39,7 @@ protected:
         clock.advance(1s);
         gated.inner.setText(text);
         gated.holdNext = true;
-        manager->checkClipboard();
+        manager->captureService()->checkClipboard();
         const std::shared_ptr<GatedReader> reader = gated.held.last();
         ASSERT_TRUE(QTest::qWaitFor([&] { return reader->asked.load(); }, userWaitMs)) << "never asked: " << text.toStdString();
     }
@@ -47,7 +47,7 @@ protected:
     {
         clock.advance(1s);
         gated.inner.setContents(representations);
-        manager->checkClipboard();
+        manager->captureService()->checkClipboard();
     }
     bool stored(const QString& text) const { return texts().contains(text); }
     QStringList listed() const
@@ -64,7 +64,7 @@ protected:
         for (const auto& reader : gated.held)
             reader->gate.release(1000);
         if (manager)
-            manager->finishPendingCaptures();
+            test::finishPendingCaptures(*manager);
     }
 
     GatedPasteboard gated;
@@ -84,7 +84,7 @@ TEST_F(CaptureSchedulingTest, WithEveryReadThreadBusyTheNewestCopyWaitsAndARepla
 {
     DiagnosticsCapture log;
     startGated();
-    for (int i = 0; i < ClipboardManager::maxReadsAtOnce; ++i)
+    for (int i = 0; i < BackgroundWork::current().maxThreadCount(BackgroundWork::Lane::captureReads); ++i)
         copyHeld(QStringLiteral("held %1").arg(i));
     copyNow({textRep("replaced before its turn")});
     copyNow({textRep("the newest copy")});
@@ -105,7 +105,7 @@ TEST_F(CaptureSchedulingTest, ACopyReadAfterALaterOneIsListedAtItsCopyTime)
     ASSERT_TRUE(QTest::qWaitFor([&] { return stored("copied next"); }, userWaitMs));
     clock.advance(5s);
     gated.held.first()->gate.release();
-    manager->finishPendingCaptures();
+    test::finishPendingCaptures(*manager);
 
     EXPECT_EQ(listed(), (QStringList {"copied next", "a slow owner's copy"}));
     const QList<ClipboardItem> items = untrashed();
@@ -146,7 +146,7 @@ TEST_F(CaptureSchedulingTest, PagesSlowToConvertAreStoredAtOnceAndGetTheirRichTe
         return times;
     }();
     conversions.release(8);
-    manager->finishPendingCaptures();
+    test::finishPendingCaptures(*manager);
     EXPECT_EQ(asked.load(), 8);
     EXPECT_EQ(listed(), copied);
     for (qsizetype i = 0; i < manager->filteredItems().size(); ++i) {
@@ -202,7 +202,7 @@ TEST_F(CaptureSchedulingTest, AtQuitAnAnsweredReadIsStoredAndRichTextMadeMeanwhi
     clock.advance(1s);
     gated.inner.setText("answered before quit");
     gated.holdNext = true;
-    manager->checkClipboard();
+    manager->captureService()->checkClipboard();
     const std::shared_ptr<GatedReader> reader = gated.held.last();
     reader->gate.release();
     // The read's task is gone once only the test holds its reader; no event is handled meanwhile.
@@ -211,7 +211,7 @@ TEST_F(CaptureSchedulingTest, AtQuitAnAnsweredReadIsStoredAndRichTextMadeMeanwhi
         QThread::msleep(1);
     ASSERT_EQ(reader.use_count(), 2);
 
-    manager->storeCapturesAtQuit();
+    manager->captureService()->storeCapturesAtQuit();
     conversion.release(1000);
     EXPECT_EQ(listed(), (QStringList {"answered before quit", "a page"}));
     for (const ClipboardItem& item : untrashed()) {
@@ -259,7 +259,7 @@ TEST_F(CaptureSchedulingTest, AtQuitEveryCopyStillBeingReadIsStoredOrSaidLost)
     const qint64 lostBefore = Diagnostics::shared().lostCopies();
     {
         AnswerAtQuit answer(*gated.held.first());
-        manager->storeCapturesAtQuit();
+        manager->captureService()->storeCapturesAtQuit();
     }
     const qint64 lost = Diagnostics::shared().lostCopies() - lostBefore;
     EXPECT_EQ(int(stored("handed over as Lumra quits")) + int(stored("not looked at yet")) + lost, 3) << log.text().toStdString();
@@ -303,7 +303,7 @@ TEST_F(LateRichTextTest, ACopyMadeAgainWithItsOwnRichTextKeepsIt)
     copyNow({textRep("a page"), rep(PasteboardMime::rtf, "{\\rtf1 copied again}")});
     ASSERT_TRUE(QTest::qWaitFor([&] { return richTextOf(untrashed()) == QByteArray("{\\rtf1 copied again}"); }, userWaitMs));
     conversion.release();
-    manager->finishPendingCaptures();
+    test::finishPendingCaptures(*manager);
     EXPECT_EQ(richTextOf(untrashed()), QByteArray("{\\rtf1 copied again}"));
 }
 
@@ -313,7 +313,7 @@ TEST_F(LateRichTextTest, ACopyPutInTheBinGetsNoRichText)
     ASSERT_TRUE(manager->deleteItem(untrashed().first()).ok());
     ASSERT_EQ(manager->trashedItems().size(), 1);
     conversion.release();
-    manager->finishPendingCaptures();
+    test::finishPendingCaptures(*manager);
     EXPECT_EQ(richTextOf(manager->trashedItems()), std::nullopt);
 }
 
@@ -326,7 +326,7 @@ TEST_F(CaptureSchedulingTest, ALateOlderCopyOfATextCopiedAgainLeavesItAtTheLater
     ASSERT_TRUE(QTest::qWaitFor([&] { return stored("copied twice"); }, userWaitMs));
     const QDateTime later = clock.now();
     gated.held.first()->gate.release();
-    manager->finishPendingCaptures();
+    test::finishPendingCaptures(*manager);
     ASSERT_EQ(untrashed().size(), 1);
     EXPECT_EQ(untrashed().first().dateAdded, later);
 }
@@ -342,13 +342,13 @@ TEST_F(CaptureSchedulingTest, ALateOlderCopySkippedIsNeitherHeardNorCountedNorCo
     clock.advance(1s);
     gated.inner.setContents({textRep("copied twice"), rep(PasteboardMime::html, "<b>copied twice</b>")});
     gated.holdNext = true;
-    manager->checkClipboard();
+    manager->captureService()->checkClipboard();
     ASSERT_TRUE(QTest::qWaitFor([&] { return gated.held.last()->asked.load(); }, userWaitMs));
     copyNow({textRep("copied twice")});
     ASSERT_TRUE(QTest::qWaitFor([&] { return stored("copied twice"); }, userWaitMs));
     ASSERT_EQ(manager->sounds, 1);
     gated.held.first()->gate.release(1000);
-    manager->finishPendingCaptures();
+    test::finishPendingCaptures(*manager);
     EXPECT_EQ(manager->sounds, 1);
     EXPECT_EQ(manager->reminders.size(), 1);
     EXPECT_EQ(asked.load(), 0);
@@ -363,7 +363,7 @@ TEST_F(CaptureSchedulingTest, AConcealedPageIsNeitherStoredNorConverted)
     });
     QSignalSpy changes(manager.get(), &ClipboardManager::clipboardItemsChanged);
     copyNow({textRep("hunter2"), rep(PasteboardMime::html, "<b>hunter2</b>"), rep(PasteboardMime::concealed, "1")});
-    manager->finishPendingCaptures();
+    test::finishPendingCaptures(*manager);
     QCoreApplication::processEvents();
     EXPECT_TRUE(untrashed().isEmpty());
     EXPECT_EQ(changes.count(), 0);
