@@ -272,9 +272,9 @@ protected:
     void SetUp() override {}
 };
 
-// Child mode only: the history read at start, the bookmark refresh and thumbnails run on the lanes'
-// threads, which `ps -L` names: they need no thread of Qt's shared pool (held busy here) and start
-// none of their own.
+// Child mode only: the history read at start, the bookmark refresh, thumbnails and capture run on the
+// lanes' threads, which `ps -L` names: they need no thread of Qt's shared pool (held busy here) and
+// start none of their own.
 TEST_F(EngineLanesProcess, BackgroundWorkRunsOnLaneThreadsOnly)
 {
     if (!qEnvironmentVariableIsSet(laneChildVariable))
@@ -292,10 +292,22 @@ TEST_F(EngineLanesProcess, BackgroundWorkRunsOnLaneThreadsOnly)
     });
     QSignalSpy refreshed(manager.get(), &ClipboardManager::fileBookmarksRefreshed);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !manager->isLoadingHistory() && refreshed.count() > 0; }, 10000));
-    // Capture's own threads have started by now.
     const QMap<int, QString> before = test::threadsOfThisProcess();
     const ClipboardItem item = addImage(image::encodePng(test::markedImage(300, 200)).value());
     EXPECT_TRUE(thumbnailOf(item, 60));
+    // Copies read, journalled, and made into rich text and a picture.
+    const QList<QList<PasteboardRepresentation>> copies {
+        {{QString::fromLatin1(PasteboardMime::textUtf8), QByteArray("a page")},
+         {QString::fromLatin1(PasteboardMime::html), QByteArray("<b>a page</b>")}},
+        {{QStringLiteral("image/png"), image::encodePng(test::markedImage(120, 80)).value()}},
+    };
+    for (const QList<PasteboardRepresentation>& copy : copies) {
+        clock.advance(1s);
+        pasteboard.setContents(copy);
+        manager->captureService()->checkClipboard();
+        test::finishPendingCaptures(*manager);
+    }
+    EXPECT_EQ(manager->clipboardItems().size(), 3);
     EXPECT_EQ(test::threadsOutsideTheLanesSince(before).join(QStringLiteral(", ")).toStdString(), "");
     release.set_value();
 }
