@@ -154,10 +154,7 @@ CaptureService::~CaptureService()
 {
     m_quitting = true;
     m_journalTries->close();
-    // What was read must be on disk before Lumra ends; a write still waiting past the bound leaves
-    // its copy to the next start, or lost.
-    if (!waitForJournal(journalWaitAtQuit))
-        qCWarning(lcCapture).noquote() << "Capture journal writes left unfinished at quit:" << m_journal->queued;
+    finishJournalWrites();
 }
 
 // ---------------------------------------------------------------------------- Polling
@@ -299,8 +296,7 @@ void CaptureService::storeCapturesAtQuit(bool lookOnceMore)
     m_reads.clear();
     m_derivations.clear();
     // Before the lanes are shut down, which drops what is still queued.
-    if (!waitForJournal(journalWaitAtQuit))
-        qCWarning(lcCapture).noquote() << "Capture journal writes left unfinished at quit:" << m_journal->queued;
+    finishJournalWrites();
 }
 
 void CaptureService::takeRead(quint64 serial)
@@ -548,10 +544,13 @@ void CaptureService::writeJournal(std::function<void()> write)
     m_work.start(Lane::captureJournal, [write = std::move(write), counted = std::move(counted)] { write(); });
 }
 
-bool CaptureService::waitForJournal(std::chrono::milliseconds bound)
+void CaptureService::finishJournalWrites()
 {
+    // What was read must be on disk before Lumra ends, within the quit's bound. What the journal
+    // holds already stays there for the next start; a write still waiting past the bound is lost.
     std::unique_lock lock(m_journal->mutex);
-    return m_journal->idle.wait_for(lock, bound, [this] { return m_journal->queued == 0; });
+    if (!m_journal->idle.wait_for(lock, journalWaitAtQuit, [this] { return m_journal->queued == 0; }))
+        qCWarning(lcCapture).noquote() << "Capture journal writes left unfinished at quit:" << m_journal->queued;
 }
 
 bool CaptureService::storePrepared(const PendingCapture& capture, const PreparedCapture& prepared, QUuid* textRow)

@@ -130,9 +130,9 @@ private:
     void journalCapture(PendingCapture& capture, const PreparedCapture& prepared);
     void forgetJournalled(const PendingCapture& capture);
     void resumeJournal();
-    // Queues a write of the journal; waitForJournal() sees it done.
+    // Queues a write of the journal; finishJournalWrites() waits for it.
     void writeJournal(std::function<void()> write);
-    bool waitForJournal(std::chrono::milliseconds bound);
+    void finishJournalWrites();
     bool storePrepared(const PendingCapture& capture, const PreparedCapture& prepared, QUuid* textRow = nullptr);
 
     CaptureStore& m_store;
