@@ -103,10 +103,10 @@ public:
     // And the journal's writes this long: a picture's bytes take a while to reach the disk.
     static constexpr std::chrono::milliseconds journalWaitAtQuit {500};
 
+private:
+    // The journal's reads and writes, on its lane; the tries of what the last run left.
     struct JournalLane;
     struct JournalTries;
-
-private:
     // The copy as the main thread saw it change.
     struct PendingCapture {
         std::optional<QString> bundleId;
@@ -127,6 +127,7 @@ private:
     void takeRead(quint64 serial);
     void takeDerived(quint64 serial);
     void derive(PendingCapture capture, PreparedCapture prepared);
+    // The capture journal (see store::CaptureJournal): what was read is kept until it is stored.
     void journalCapture(PendingCapture& capture, const PreparedCapture& prepared);
     void forgetJournalled(const PendingCapture& capture);
     void resumeJournal();
