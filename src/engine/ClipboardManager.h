@@ -442,8 +442,6 @@ public:
     // apply the item limit and update the history. False when nothing could be saved.
     bool addTextItem(const QString& text, const std::optional<QByteArray>& rtfData, CaptureCategory category,
                      const std::optional<QString>& sourceAppBundleId, const std::optional<QString>& sourceAppName);
-    bool addImageItem(const QByteArray& pngData, CaptureCategory category,
-                      const std::optional<QString>& sourceAppBundleId, const std::optional<QString>& sourceAppName);
     bool addFileItem(const QStringList& fileURLStrings, CaptureCategory category,
                      const std::optional<QString>& sourceAppBundleId, const std::optional<QString>& sourceAppName);
     // Starts text recognition of a stored image; the text is written into that row only.

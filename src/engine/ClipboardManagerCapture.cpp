@@ -220,14 +220,6 @@ bool ClipboardManager::addTextItem(const QString& text, const std::optional<QByt
     return storeText(text, rtfData, category, sourceAppBundleId, sourceAppName, m_clock.now());
 }
 
-bool ClipboardManager::addImageItem(const QByteArray& pngData, CaptureCategory category,
-                                    const std::optional<QString>& sourceAppBundleId,
-                                    const std::optional<QString>& sourceAppName)
-{
-    return storeImage(pngData, image::imageFileName(pngData), category, sourceAppBundleId, sourceAppName,
-                      m_clock.now());
-}
-
 bool ClipboardManager::addFileItem(const QStringList& fileURLStrings, CaptureCategory category,
                                    const std::optional<QString>& sourceAppBundleId,
                                    const std::optional<QString>& sourceAppName)
