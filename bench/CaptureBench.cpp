@@ -2,6 +2,7 @@
 #include "BenchSize.h"
 #include "HistoryGenerator.h"
 
+#include "engine/CaptureService.h"
 #include "engine/ClipboardManager.h"
 #include "platform/cloud/CloudKeyValueStore.h"
 #include "platform/pasteboard/FakePasteboard.h"
@@ -85,7 +86,7 @@ void BM_CaptureNewText(benchmark::State& state)
         e.pasteboard.setText(QStringLiteral("Meeting notes for the deploy on Thursday, item %1").arg(++n));
         e.clock.advance(std::chrono::milliseconds(10));
         state.ResumeTiming();
-        e.manager->checkClipboard();
+        e.manager->captureService()->checkClipboard();
     }
     const auto& items = e.manager->clipboardItems();
     state.counters["untrashed"] = double(std::count_if(items.begin(), items.end(), [](const ClipboardItem& i) { return !i.isTrashed; }));
@@ -111,10 +112,10 @@ void BM_CaptureScreenshotMainThread(benchmark::State& state)
         total.start();
         QElapsedTimer block;
         block.start();
-        e.manager->checkClipboard();
+        e.manager->captureService()->checkClipboard();
         const qint64 check = block.nsecsElapsed();
         qint64 longest = 0;
-        while (e.manager->hasPendingCaptures()) {
+        while (e.manager->captureService()->hasPendingCaptures()) {
             QThread::usleep(500);
             block.restart();
             QCoreApplication::processEvents();

@@ -4,6 +4,7 @@
 
 #include "BenchEngine.h"
 #include "BenchSize.h"
+#include "../tests/support/PendingCaptures.h"
 
 #include <benchmark/benchmark.h>
 
@@ -44,7 +45,7 @@ struct Engine : bench::BenchEngine {
         defaults->set("retentionDays", 0);
         defaults->set("maxItems", 1'000'000);
         manager = start();
-        manager->finishPendingCaptures();
+        test::finishPendingCaptures(*manager);
         longestHoldUntil([&] { return !manager->isLoadingHistory(); });
     }
     QList<ClipboardManager::ClearCandidate> candidates()

@@ -1,5 +1,6 @@
 #include "BenchEngine.h"
 #include "BenchSize.h"
+#include "../tests/support/PendingCaptures.h"
 
 #include "platform/pasteboard/FakePasteboard.h"
 #include "platform/workspace/FakeWorkspace.h"
@@ -45,8 +46,8 @@ void BM_StartToFirstCapture(benchmark::State& state)
             services.loadHistoryInBackground = background;
         });
         pasteboard.setText(QStringLiteral("copied right after the start %1").arg(++round));
-        manager->checkClipboard();
-        manager->finishPendingCaptures();
+        manager->captureService()->checkClipboard();
+        test::finishPendingCaptures(*manager);
         const auto& items = manager->clipboardItems();
         if (std::none_of(items.begin(), items.end(), [&](const ClipboardItem& i) {
                 return i.textContent == QStringLiteral("copied right after the start %1").arg(round);

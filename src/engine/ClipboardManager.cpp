@@ -1,5 +1,6 @@
 #include "engine/ClipboardManager.h"
 
+#include "engine/CaptureService.h"
 #include "engine/PasteService.h"
 #include "model/Diagnostics.h"
 #include "model/store/HistoryReader.h"
@@ -57,14 +58,15 @@ ClipboardManager::ClipboardManager(const ClipboardManagerServices& services, QOb
 ClipboardManager::~ClipboardManager()
 {
     // No new read: what it stored would reach observers being torn down.
-    storeCapturesAtQuit(false);
+    if (m_captureService)
+        m_captureService->storeCapturesAtQuit(false);
     if (m_syncFolder)
         m_syncFolder->detach();
 }
 
 void ClipboardManager::prepareForReset()
 {
-    m_pollTimer.reset();
+    m_captureService.reset();
     m_autoCleanTimer.reset();
     m_pauseTimer.reset();
     m_housekeepingPool.reset(); // waits for a running pass

@@ -38,13 +38,14 @@ class QThreadPool;
 
 namespace lumra {
 
+class CaptureService;
+class CaptureStore;
 class CloudContainer;
 class HistoryReader;
 class KeyInjector;
 class Pasteboard;
 class PasteService;
 class PersistenceController;
-struct PreparedCapture;
 class SoundPlayer;
 class SyncFolderContainer;
 class TextRecognizer;
@@ -423,21 +424,9 @@ public:
 
     // ===================================================================== Capture (ClipboardManagerCapture.cpp, ClipboardManagerLifecycle.cpp)
 
-    // Looks at the clipboard once and records what another application copied since the last
-    // look. Runs every 0.5 s and as soon as the pasteboard reports a change.
-    void checkClipboard();
-    // Each change is read at once on a thread of its own; a copy is stored as soon as it is read,
-    // with its copy time, so the list keeps the order of the changes whatever finished first. What
-    // is costly to make of it (rich text from HTML, an image's PNG, the look-ups of copied files)
-    // is made off the main thread and holds no other copy.
-    static constexpr int maxReadsAtOnce = 16;
-    static constexpr int maxPicturesAtOnce = 32;
-    bool hasPendingCaptures() const;
-    // Waits for the reads and what is derived from them, and stores it all (tests, benchmarks).
-    void finishPendingCaptures();
-    // Lumra quits: a change not yet looked at is read too (`lookOnceMore`); reads in flight and what
-    // is made of them are waited for a short while and stored, and a copy still not read is said lost.
-    void storeCapturesAtQuit(bool lookOnceMore = true);
+    // Reads the clipboard's changes and hands each copy back to be stored (CaptureService.cpp).
+    // Null in a settings-only manager and after prepareForReset().
+    CaptureService* captureService() const { return m_captureService.get(); }
 
     // Stops capture until resume(), or for `minutes`; zero or fewer minutes resumes at once.
     void pause(std::optional<int> minutes = std::nullopt);
@@ -454,8 +443,6 @@ public:
     // apply the item limit and update the history. False when nothing could be saved.
     bool addTextItem(const QString& text, const std::optional<QByteArray>& rtfData, CaptureCategory category,
                      const std::optional<QString>& sourceAppBundleId, const std::optional<QString>& sourceAppName);
-    bool addImageItem(const QByteArray& pngData, CaptureCategory category,
-                      const std::optional<QString>& sourceAppBundleId, const std::optional<QString>& sourceAppName);
     bool addFileItem(const QStringList& fileURLStrings, CaptureCategory category,
                      const std::optional<QString>& sourceAppBundleId, const std::optional<QString>& sourceAppName);
     // Starts text recognition of a stored image; the text is written into that row only.
@@ -469,9 +456,6 @@ public:
                                                        const std::optional<QString>& sourceAppBundleId);
     // Folders are told by the file system (file-manager URLs carry no trailing slash).
     static CaptureCategory captureCategoryForFileURLs(const QStringList& fileURLStrings);
-    // text/rtf as offered, else RTF made from text/html.
-    static std::optional<QByteArray> richTextData(const PasteboardSnapshot& snapshot);
-    static Result<QByteArray> pngData(const PasteboardSnapshot& snapshot);
 
 protected:
     // Run after every stored capture (ClipboardManagerSound.cpp); tests override them to watch.
@@ -487,12 +471,11 @@ public:
 
     // ===================================================================== Media and file access (ClipboardManagerMedia.cpp)
 
-    // The stored bytes and decoded picture of an image item; none for other kinds or a missing row.
+    // The stored bytes of an image item; none for other kinds or a missing row.
     std::optional<QByteArray> imageData(const ClipboardItem& item);
     // An item's rich text (RTF): the value's own, else, for a value of the list, which leaves it out,
     // the store's. None for an item without any.
     std::optional<QByteArray> richText(const ClipboardItem& item) const;
-    std::optional<QImage> image(const ClipboardItem& item);
     // The cached thumbnail; on a miss none is returned, one is made off the main thread and
     // thumbnailReady(id) follows. It is decoded to fit `box`, the device pixels it is painted in
     // (image::thumbnailLongSide; an empty box: the quality rule alone). A cached thumbnail is
@@ -745,17 +728,10 @@ private:
     void startMonitoring();             // ClipboardManagerCapture.cpp
     void installObservers();            // ClipboardManagerLifecycle.cpp
 
-    struct CaptureState;
-    struct PendingCapture;
-    void watchCapture(const QFuture<PreparedCapture>& work, quint64 serial, bool derived);
-    void takeRead(quint64 serial);
-    void takeDerived(quint64 serial);
-    void derive(PendingCapture capture, PreparedCapture prepared);
-    // The capture journal (see store::CaptureJournal): what was read is kept until it is stored.
-    void journalCapture(PendingCapture& capture, const PreparedCapture& prepared);
-    void forgetJournalled(const PendingCapture& capture);
-    void resumeJournal();
-    bool storePrepared(const PendingCapture& capture, const PreparedCapture& prepared, QUuid* textRow = nullptr);
+    // What the capture service stores through and reads the settings of.
+    class CaptureHistory;
+    // The store files the capture journal is kept in.
+    QStringList captureJournalFiles() const;
     void addRichText(const QUuid& id, const QDateTime& copiedAt, const QByteArray& rtf);
     // `late`: a later change was stored before this one, which keeps a row re-copied since as it is
     // (true is returned, and `skipped` set).
@@ -775,8 +751,9 @@ private:
     void applyRecognizedText(const QUuid& id, const QString& text);
     void setPaused(bool paused, std::optional<QDateTime> resumeDate);
 
-    std::shared_ptr<CaptureState> m_capture;
-    std::unique_ptr<Timer> m_pollTimer;
+    std::unique_ptr<CaptureStore> m_captureHistory;
+    std::unique_ptr<CaptureService> m_captureService; // after the history it stores to
+    QSet<QUuid> m_pendingRecognition;
     std::unique_ptr<Timer> m_autoCleanTimer;
     bool m_retentionDeferred = false; // until the sync state says how old each synced row is
     std::unique_ptr<Timer> m_pauseTimer;

@@ -84,15 +84,6 @@ std::optional<QByteArray> ClipboardManager::richText(const ClipboardItem& item) 
     return bytes && !bytes->isEmpty() ? bytes : std::nullopt;
 }
 
-std::optional<QImage> ClipboardManager::image(const ClipboardItem& item)
-{
-    const auto data = imageData(item);
-    if (!data)
-        return std::nullopt;
-    Result<QImage> decoded = image::decodeImage(*data);
-    return decoded ? std::optional(std::move(decoded).value()) : std::nullopt;
-}
-
 bool ClipboardManager::thumbnailTooSmall(const QUuid& id, const QImage& cached, double requestedLength, QSize box)
 {
     const auto stored = m_imageDimensionsCache.constFind(id);

@@ -75,8 +75,8 @@ TEST_F(CaptureX11Test, CapturesTextImageAndFilesCopiedByAnotherProcess)
     // Each copy was captured once, by the change event or the poll but not both: a second
     // capture would bring the row forward.
     const QDateTime added = last().dateAdded;
-    manager->checkClipboard();
-    manager->finishPendingCaptures();
+    manager->captureService()->checkClipboard();
+    test::finishPendingCaptures(*manager);
     EXPECT_EQ(manager->clipboardItems().size(), 3);
     EXPECT_EQ(last().dateAdded, added);
 }
@@ -88,7 +88,7 @@ TEST_F(CaptureX11Test, APasswordManagerCopyIsNotStored)
         test::SelectionOwner owner({{PasteboardMime::utf8String, "hunter2"},
                                     {PasteboardMime::passwordManagerHint, "secret"}});
         ASSERT_TRUE(changed.wait(20000));
-        manager->checkClipboard();
+        manager->captureService()->checkClipboard();
     }
     copyWithXclip("after the password");
     ASSERT_TRUE(waitForItems(1));

@@ -260,8 +260,8 @@ TEST_F(ClipboardWaylandTest, CopiesMadeWithWlCopyAreStored)
     // Each copy was captured once, by the change event or the poll but not both: a second
     // capture would bring the row forward.
     const QDateTime added = newest().dateAdded;
-    manager->checkClipboard();
-    manager->finishPendingCaptures();
+    manager->captureService()->checkClipboard();
+    test::finishPendingCaptures(*manager);
     EXPECT_EQ(manager->clipboardItems().size(), 3);
     EXPECT_EQ(newest().dateAdded, added);
 }
@@ -270,7 +270,7 @@ TEST_F(ClipboardWaylandTest, APasswordManagerCopyIsNotStored)
 {
     ASSERT_TRUE(startSource("concealed"));
     EXPECT_TRUE(wayland->types().value().contains(PasteboardMime::passwordManagerHint));
-    manager->checkClipboard();
+    manager->captureService()->checkClipboard();
 
     ASSERT_TRUE(test::wlCopy("after the password"));
     ASSERT_TRUE(waitForItems(1));
@@ -331,7 +331,7 @@ TEST_F(ClipboardWaylandTest, AnOwnerThatNeverAnswersCostsOneTimeoutAndNothingIsS
     ASSERT_TRUE(test::processEventsUntil([&] { return !changed.isEmpty(); }, 10000));
     QElapsedTimer clock;
     clock.start();
-    manager->checkClipboard();
+    manager->captureService()->checkClipboard();
     EXPECT_LT(clock.elapsed(), 5000) << "the read gave up instead of waiting for the owner";
     EXPECT_TRUE(manager->clipboardItems().isEmpty());
 
@@ -356,8 +356,8 @@ TEST_F(ClipboardWaylandTest, WriteBackIsReadByWlPasteWithTheTypesOfX11)
               QString::fromUtf8("Grüße back from the history").toLatin1());
     // Lumra's own write is not captured again (which would bring the row forward).
     const QDateTime written = manager->clipboardItems().first().dateAdded;
-    manager->checkClipboard();
-    manager->finishPendingCaptures();
+    manager->captureService()->checkClipboard();
+    test::finishPendingCaptures(*manager);
     EXPECT_EQ(manager->clipboardItems().size(), 1);
     EXPECT_EQ(manager->clipboardItems().first().dateAdded, written);
     EXPECT_EQ(manager->lastChangeCount(), wayland->changeCount());

@@ -46,8 +46,8 @@ TEST_F(HostilePictureX11Test, PicturesThatNameFilesOrRunForeverCostOnlyTheirOwnC
     ASSERT_TRUE(test::xclipCopy("<svg xmlns='http://www.w3.org/2000/svg' xmlns:xlink='http://www.w3.org/1999/xlink' "
                                 "width='100' height='100'><image width='100' height='100' xlink:href='/dev/ptmx'/></svg>",
                                 "image/svg+xml"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return manager->hasPendingCaptures(); }, 20000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !manager->hasPendingCaptures(); }, 20000)) << "the first was never refused";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return manager->captureService()->hasPendingCaptures(); }, 20000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !manager->captureService()->hasPendingCaptures(); }, 20000)) << "the first was never refused";
 
     ASSERT_TRUE(image::ImageDecoder::shared(image::DecodeTurn::Lane::capture).png(test::solidPng(QSize(64, 48), Qt::red), {}, 0).ok()); // a decoder runs
     const qint64 before = decodersCpuTicks();

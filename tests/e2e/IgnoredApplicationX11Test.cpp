@@ -106,7 +106,7 @@ protected:
         ASSERT_TRUE(QTest::qWaitFor([&] {
             return pasteboard->changeCount() > before && manager->lastChangeCount() == pasteboard->changeCount();
         }, 20000)) << "the copy from " << windowClass.constData() << " was never looked at";
-        manager->finishPendingCaptures();
+        test::finishPendingCaptures(*manager);
     }
 
     FakeGlobalHotKeys keys;

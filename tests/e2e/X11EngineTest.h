@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/ClipboardManager.h"
+#include "PendingCaptures.h"
 #include "platform/cloud/CloudKeyValueStore.h"
 #include "platform/pasteboard/X11Pasteboard.h"
 #include "platform/workspace/X11Workspace.h"

@@ -2,6 +2,7 @@
 
 #include "engine/ClipboardManager.h"
 #include "engine/PasteService.h"
+#include "PendingCaptures.h"
 #include "model/store/ItemRows.h"
 #include "model/store/PersistenceController.h"
 #include "model/store/StoreSchema.h"

@@ -18,6 +18,7 @@ namespace {
 struct LaneSpec {
     const char* name; // at most 15 bytes: the kernel's limit for a thread name
     int threads;      // 0: one per core
+    int expiryMs = 30'000; // an idle thread goes after this long; -1: never
 };
 
 constexpr std::array<LaneSpec, BackgroundWork::laneCount> specs {{
@@ -35,6 +36,17 @@ constexpr std::array<LaneSpec, BackgroundWork::laneCount> specs {{
     {"lumra-desktop", 0},
     {"lumra-bookmarks", 0},
     {"lumra-syncdir", 0},
+    // Each change is read at once, however many owners hold theirs, each within its deadline.
+    {"lumra-capread", 16},
+    // Rich text, pictures and file look-ups each in a lane of their own, so none waits behind
+    // another kind's slow copies. A picture's thread only waits for a decoder program, so every
+    // copy in a burst has one; those threads go once the burst is over.
+    {"lumra-caprtf", 2, -1},
+    {"lumra-cappics", 32},
+    {"lumra-capfiles", 2, -1},
+    // Two at a time, so a start killed meanwhile costs no more than those two.
+    {"lumra-capresume", 2, -1},
+    {"lumra-capjrnl", 1},
 }};
 
 std::atomic<BackgroundWork*> g_current = nullptr;
@@ -68,6 +80,7 @@ BackgroundWork::BackgroundWork()
         auto* pool = new QThreadPool;
         pool->setObjectName(QString::fromLatin1(specs[i].name));
         pool->setMaxThreadCount(specs[i].threads > 0 ? specs[i].threads : QThread::idealThreadCount());
+        pool->setExpiryTimeout(specs[i].expiryMs);
         m_lanes[i] = pool;
     }
 }
@@ -105,13 +118,13 @@ bool BackgroundWork::start(Lane lane, std::function<void()> task)
     return queue(lane, new GatedTask(std::move(task), m_closed, lane));
 }
 
-bool BackgroundWork::queue(Lane lane, QRunnable* task)
+bool BackgroundWork::queue(Lane lane, QRunnable* task, int priority)
 {
     if (m_closed->load()) {
         delete task;
         return false;
     }
-    m_lanes[size_t(lane)]->start(task);
+    m_lanes[size_t(lane)]->start(task, priority);
     return true;
 }
 

@@ -34,8 +34,14 @@ public:
         desktopEntries, // installed applications
         bookmarks,      // file bookmarks resolved again
         syncFolder,     // the Sync page's check of a chosen folder
+        captureReads,     // each clipboard change read from its owner
+        captureRichText,  // rich text made from a copied page
+        capturePictures,  // copied pictures made into PNG
+        captureFiles,     // copied files looked up
+        captureResumed,   // what the last run left unfinished
+        captureJournal,   // the capture journal's writes, in order
     };
-    static constexpr int laneCount = int(Lane::syncFolder) + 1;
+    static constexpr int laneCount = int(Lane::captureJournal) + 1;
 
     BackgroundWork();
     ~BackgroundWork();
@@ -56,8 +62,9 @@ public:
 
     // `work` on the lane, as QtConcurrent::run would (it may take a QPromise<T>&). Once shutDown
     // has begun, and for work still queued then, the future is cancelled with no result.
+    // A task of higher `priority` is taken before the lane's other queued ones.
     template <typename Work>
-    auto run(Lane lane, Work work);
+    auto run(Lane lane, Work work, int priority = 0);
 
     int maxThreadCount(Lane lane) const;
     // Stall-tolerant lanes let stuck tasks stop counting against their threads.
@@ -103,7 +110,7 @@ private:
         Lane m_lane;
     };
 
-    bool queue(Lane lane, QRunnable* task);
+    bool queue(Lane lane, QRunnable* task, int priority = 0);
 
     Gate m_closed = std::make_shared<std::atomic_bool>(false);
     std::array<QThreadPool*, laneCount> m_lanes {};
@@ -137,7 +144,7 @@ struct ResultOf<Work, true> {
 } // namespace backgroundwork_detail
 
 template <typename Work>
-auto BackgroundWork::run(Lane lane, Work work)
+auto BackgroundWork::run(Lane lane, Work work, int priority)
 {
     using T = typename backgroundwork_detail::ResultOf<Work>::type;
     QPromise<T> promise;
@@ -145,7 +152,7 @@ auto BackgroundWork::run(Lane lane, Work work)
     promise.start();
     QFuture<T> future = promise.future();
     // Refused work is dropped with its promise, which cancels the future.
-    queue(lane, new PromisedTask<T, Work>(std::move(promise), std::move(work), m_closed, lane));
+    queue(lane, new PromisedTask<T, Work>(std::move(promise), std::move(work), m_closed, lane), priority);
     return future;
 }
 

@@ -56,15 +56,15 @@ TEST_F(CaptureTest, AnOwnerThatHoldsItsReadHoldsNeitherThePollNorTheCopiesAfterI
     workspace.setFrontmost(firefox);
     held.inner.setText("held by its owner");
     held.holdNext = true;
-    manager->checkClipboard();
+    manager->captureService()->checkClipboard();
     ASSERT_TRUE(QTest::qWaitFor([&] { return held.held.last()->waiting.load(); }, 5000));
-    EXPECT_TRUE(manager->hasPendingCaptures());
+    EXPECT_TRUE(manager->captureService()->hasPendingCaptures());
     // The application at the time of the copy is its source, whatever is in front by the time
     // the owner answers.
     workspace.setFrontmost(nautilus);
     EXPECT_TRUE(held.held.last()->waiting) << "the poll waited for the owner";
     held.held.last()->gate.release();
-    manager->finishPendingCaptures();
+    test::finishPendingCaptures(*manager);
     ASSERT_EQ(texts(), QStringList {"held by its owner"});
     EXPECT_EQ(untrashed().first().sourceAppBundleId, firefox.bundleId);
 
@@ -74,13 +74,13 @@ TEST_F(CaptureTest, AnOwnerThatHoldsItsReadHoldsNeitherThePollNorTheCopiesAfterI
     clock.advance(std::chrono::milliseconds(1));
     held.inner.setText("replaced while held");
     held.holdNext = true;
-    manager->checkClipboard();
+    manager->captureService()->checkClipboard();
     ASSERT_TRUE(QTest::qWaitFor([&] { return held.held.last()->waiting.load(); }, 5000));
     clock.advance(std::chrono::milliseconds(1));
     held.inner.setText("copied next");
-    manager->checkClipboard();
+    manager->captureService()->checkClipboard();
     held.held.last()->gate.release();
-    manager->finishPendingCaptures();
+    test::finishPendingCaptures(*manager);
     EXPECT_EQ(texts(), (QStringList {"held by its owner", "copied next"}));
 }
 
@@ -95,7 +95,7 @@ TEST_F(CaptureTest, QuittingWhileAnOwnerHoldsItsReadLeavesTheReadSomewhereToFini
     });
     held.inner.setText("held past quitting");
     held.holdNext = true;
-    manager->checkClipboard();
+    manager->captureService()->checkClipboard();
     ASSERT_TRUE(QTest::qWaitFor([&] { return held.held.last()->waiting.load(); }, 5000));
     manager.reset();
     const std::shared_ptr<GatedReader> reader = held.held.takeLast();

@@ -1,6 +1,8 @@
 #include "engine/ClipboardManager.h"
+#include "engine/CaptureReading.h"
 
 #include "platform/image/ImageFixtures.h"
+#include "platform/richtext/RtfCodec.h"
 
 #include <gtest/gtest.h>
 
@@ -131,17 +133,22 @@ TEST(ImageCategory, ScreenshotsByMetadataOrTool)
 
 TEST(RichTextData, TakesRtfAsOfferedElseConvertsHtml)
 {
-    PasteboardSnapshot snapshot;
-    EXPECT_EQ(ClipboardManager::richTextData(snapshot), std::nullopt);
+    const auto derived = [](std::optional<QByteArray> rtf, std::optional<QString> html) {
+        PreparedCapture prepared;
+        prepared.kind = ClipboardContentType::text;
+        prepared.rtf = std::move(rtf);
+        prepared.html = std::move(html);
+        return deriveCapture(std::move(prepared), std::nullopt, [](const QString& html) { return RichText::rtfFromHtml(html); }).rtf;
+    };
+    EXPECT_EQ(derived(std::nullopt, std::nullopt), std::nullopt);
 
-    snapshot.html = QStringLiteral("<b>bold</b> words");
-    const std::optional<QByteArray> fromHtml = ClipboardManager::richTextData(snapshot);
+    const std::optional<QByteArray> fromHtml = derived(std::nullopt, QStringLiteral("<b>bold</b> words"));
     ASSERT_TRUE(fromHtml);
     EXPECT_TRUE(fromHtml->startsWith("{\\rtf1"));
     EXPECT_TRUE(fromHtml->contains("bold"));
 
-    snapshot.rtf = QByteArray("{\\rtf1\\ansi offered}");
-    EXPECT_EQ(ClipboardManager::richTextData(snapshot), snapshot.rtf);
+    const QByteArray offered("{\\rtf1\\ansi offered}");
+    EXPECT_EQ(derived(offered, std::nullopt), offered);
 }
 
 } // namespace

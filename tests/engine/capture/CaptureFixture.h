@@ -171,8 +171,8 @@ protected:
         workspace.setFrontmost(app);
         pasteboard.setContents(representations);
         clock.advance(std::chrono::milliseconds(1));
-        engine.checkClipboard();
-        engine.finishPendingCaptures();
+        engine.captureService()->checkClipboard();
+        test::finishPendingCaptures(engine);
     }
     void copyText(const QString& text, std::optional<AppIdentity> app = firefox) { copy({textRep(text)}, app); }
 

@@ -48,8 +48,8 @@ TEST_F(CaptureLossesTest, ABurstOfCopiesReplacedBeforeLumraLookedIsCountedAndTol
     for (int i = 0; i < 300; ++i) {
         pasteboard.setContents({textRep(QStringLiteral("burst %1").arg(i))});
         if (i % 3 == 2) {
-            manager->checkClipboard();
-            manager->finishPendingCaptures();
+            manager->captureService()->checkClipboard();
+            test::finishPendingCaptures(*manager);
         }
     }
     EXPECT_EQ(texts().size(), 100);
@@ -97,8 +97,8 @@ TEST_F(CaptureLossesTest, CopiesWhoseOwnerAnswersNoReadAreCountedAndTold)
     const qint64 before = lost();
     for (int i = 0; i < 40; ++i) {
         owner.takeAgain();
-        manager->checkClipboard();
-        manager->finishPendingCaptures();
+        manager->captureService()->checkClipboard();
+        test::finishPendingCaptures(*manager);
     }
     EXPECT_EQ(lost() - before, 40);
     clock.advance(6s);

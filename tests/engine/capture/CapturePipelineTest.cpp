@@ -31,7 +31,7 @@ TEST_F(CaptureTest, WhatIsOnTheClipboardAtLaunchIsNotCaptured)
 {
     pasteboard.setText("copied before Lumra ran");
     start();
-    manager->checkClipboard();
+    manager->captureService()->checkClipboard();
     clock.advance(2s);
     EXPECT_TRUE(untrashed().isEmpty());
 
@@ -44,7 +44,7 @@ TEST_F(CaptureTest, ThePollAndTheChangeSignalBothCapture)
     start();
     pasteboard.setText("seen by the poll");
     clock.advance(500ms);
-    manager->finishPendingCaptures();
+    test::finishPendingCaptures(*manager);
     EXPECT_EQ(texts(), QStringList {"seen by the poll"});
 
     // Two copies in quick succession, each reported by the pasteboard before the next tick (the
@@ -55,7 +55,7 @@ TEST_F(CaptureTest, ThePollAndTheChangeSignalBothCapture)
     ASSERT_TRUE(QTest::qWaitFor([&] { return pasteboard.readsOf().size() > reads; }, 10000));
     pasteboard.setText("second");
     QCoreApplication::sendPostedEvents(&pasteboard);
-    manager->finishPendingCaptures();
+    test::finishPendingCaptures(*manager);
     EXPECT_EQ(texts(), (QStringList {"seen by the poll", "first", "second"}));
 }
 
@@ -144,7 +144,7 @@ TEST_F(CaptureTest, IgnoredApplicationsByBundleIdOnly)
     workspace.setWindowOwner(77, keepass);
     workspace.setFrontmost(firefox);
     pasteboard.setContents({textRep("owned by the password manager")}, 77);
-    manager->checkClipboard();
+    manager->captureService()->checkClipboard();
 
     copyText("from the browser", firefox);
     EXPECT_EQ(texts(), QStringList {"from the browser"});
@@ -153,8 +153,8 @@ TEST_F(CaptureTest, IgnoredApplicationsByBundleIdOnly)
     workspace.setWindowOwner(78, firefox);
     workspace.setFrontmost(keepass);
     pasteboard.setContents({textRep("copied with the password manager in front")}, 78);
-    manager->checkClipboard();
-    manager->finishPendingCaptures();
+    manager->captureService()->checkClipboard();
+    test::finishPendingCaptures(*manager);
     EXPECT_EQ(texts(), QStringList {"from the browser"});
 }
 
@@ -162,8 +162,8 @@ TEST_F(CaptureTest, OurOwnWritesAreNotCapturedAgain)
 {
     start();
     ASSERT_TRUE(pasteboard.write({textRep("pasted by Lumra")}).ok());
-    manager->checkClipboard();
-    manager->finishPendingCaptures();
+    manager->captureService()->checkClipboard();
+    test::finishPendingCaptures(*manager);
     clock.advance(1s);
     EXPECT_TRUE(untrashed().isEmpty());
 }
@@ -491,13 +491,13 @@ TEST_F(CaptureTest, ATextCopiedAfterAnImageIsNotHeldByItAndIsListedAboveIt)
     start();
     workspace.setFrontmost(firefox);
     pasteboard.setContents({rep(PasteboardMime::png, encode(markedImage(1600, 1200), "png"))});
-    manager->checkClipboard();
+    manager->captureService()->checkClipboard();
     const QDateTime imageTime = clock.now();
     ASSERT_TRUE(QTest::qWaitFor([&] { return pasteboard.readsOf().contains(PasteboardMime::png); }, 10000));
     clock.advance(1ms);
     pasteboard.setText("copied after the picture");
-    manager->checkClipboard();
-    manager->finishPendingCaptures();
+    manager->captureService()->checkClipboard();
+    test::finishPendingCaptures(*manager);
 
     const QList<ClipboardItem> items = manager->filteredItems();
     ASSERT_EQ(items.size(), 2);

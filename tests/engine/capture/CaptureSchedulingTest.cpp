@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <vector>
 
 using namespace lumra;
 using namespace lumra::test;
@@ -39,7 +40,7 @@ protected:
         clock.advance(1s);
         gated.inner.setText(text);
         gated.holdNext = true;
-        manager->checkClipboard();
+        manager->captureService()->checkClipboard();
         const std::shared_ptr<GatedReader> reader = gated.held.last();
         ASSERT_TRUE(QTest::qWaitFor([&] { return reader->asked.load(); }, userWaitMs)) << "never asked: " << text.toStdString();
     }
@@ -47,7 +48,7 @@ protected:
     {
         clock.advance(1s);
         gated.inner.setContents(representations);
-        manager->checkClipboard();
+        manager->captureService()->checkClipboard();
     }
     bool stored(const QString& text) const { return texts().contains(text); }
     QStringList listed() const
@@ -64,7 +65,7 @@ protected:
         for (const auto& reader : gated.held)
             reader->gate.release(1000);
         if (manager)
-            manager->finishPendingCaptures();
+            test::finishPendingCaptures(*manager);
     }
 
     GatedPasteboard gated;
@@ -84,7 +85,7 @@ TEST_F(CaptureSchedulingTest, WithEveryReadThreadBusyTheNewestCopyWaitsAndARepla
 {
     DiagnosticsCapture log;
     startGated();
-    for (int i = 0; i < ClipboardManager::maxReadsAtOnce; ++i)
+    for (int i = 0; i < BackgroundWork::current().maxThreadCount(BackgroundWork::Lane::captureReads); ++i)
         copyHeld(QStringLiteral("held %1").arg(i));
     copyNow({textRep("replaced before its turn")});
     copyNow({textRep("the newest copy")});
@@ -105,7 +106,7 @@ TEST_F(CaptureSchedulingTest, ACopyReadAfterALaterOneIsListedAtItsCopyTime)
     ASSERT_TRUE(QTest::qWaitFor([&] { return stored("copied next"); }, userWaitMs));
     clock.advance(5s);
     gated.held.first()->gate.release();
-    manager->finishPendingCaptures();
+    test::finishPendingCaptures(*manager);
 
     EXPECT_EQ(listed(), (QStringList {"copied next", "a slow owner's copy"}));
     const QList<ClipboardItem> items = untrashed();
@@ -146,7 +147,7 @@ TEST_F(CaptureSchedulingTest, PagesSlowToConvertAreStoredAtOnceAndGetTheirRichTe
         return times;
     }();
     conversions.release(8);
-    manager->finishPendingCaptures();
+    test::finishPendingCaptures(*manager);
     EXPECT_EQ(asked.load(), 8);
     EXPECT_EQ(listed(), copied);
     for (qsizetype i = 0; i < manager->filteredItems().size(); ++i) {
@@ -202,7 +203,7 @@ TEST_F(CaptureSchedulingTest, AtQuitAnAnsweredReadIsStoredAndRichTextMadeMeanwhi
     clock.advance(1s);
     gated.inner.setText("answered before quit");
     gated.holdNext = true;
-    manager->checkClipboard();
+    manager->captureService()->checkClipboard();
     const std::shared_ptr<GatedReader> reader = gated.held.last();
     reader->gate.release();
     // The read's task is gone once only the test holds its reader; no event is handled meanwhile.
@@ -211,7 +212,7 @@ TEST_F(CaptureSchedulingTest, AtQuitAnAnsweredReadIsStoredAndRichTextMadeMeanwhi
         QThread::msleep(1);
     ASSERT_EQ(reader.use_count(), 2);
 
-    manager->storeCapturesAtQuit();
+    manager->captureService()->storeCapturesAtQuit();
     conversion.release(1000);
     EXPECT_EQ(listed(), (QStringList {"answered before quit", "a page"}));
     for (const ClipboardItem& item : untrashed()) {
@@ -220,29 +221,40 @@ TEST_F(CaptureSchedulingTest, AtQuitAnAnsweredReadIsStoredAndRichTextMadeMeanwhi
     }
 }
 
-// Lets a held owner answer the moment the engine says it is quitting, and not before.
-class AnswerAtQuit {
+// Opens `gate` the moment the engine logs a line starting with `line`, and not before. Several may
+// be open at once: the first installs the handler, the last takes it away.
+class OpenWhenLogged {
 public:
-    explicit AnswerAtQuit(GatedReader& reader)
+    OpenWhenLogged(QSemaphore& gate, const char* line)
+        : m_watch {&gate, line}
     {
-        s_reader = &reader;
-        s_previous = qInstallMessageHandler(handle);
+        if (s_watches.empty())
+            s_previous = qInstallMessageHandler(handle);
+        s_watches.push_back(&m_watch);
     }
-    ~AnswerAtQuit()
+    ~OpenWhenLogged()
     {
-        qInstallMessageHandler(s_previous);
-        s_reader = nullptr;
+        s_watches.erase(std::find(s_watches.begin(), s_watches.end(), &m_watch));
+        if (s_watches.empty())
+            qInstallMessageHandler(s_previous);
     }
 
 private:
+    struct Watch {
+        QSemaphore* gate;
+        const char* line;
+    };
     static void handle(QtMsgType type, const QMessageLogContext& context, const QString& text)
     {
-        if (s_reader && text.startsWith(QLatin1String("Quitting with copies still being read")))
-            s_reader->gate.release();
+        for (const Watch* watch : s_watches) {
+            if (text.startsWith(QLatin1String(watch->line)))
+                watch->gate->release(1000);
+        }
         if (s_previous)
             s_previous(type, context, text);
     }
-    static inline GatedReader* s_reader = nullptr;
+    Watch m_watch;
+    static inline std::vector<const Watch*> s_watches;
     static inline QtMessageHandler s_previous = nullptr;
 };
 
@@ -258,13 +270,71 @@ TEST_F(CaptureSchedulingTest, AtQuitEveryCopyStillBeingReadIsStoredOrSaidLost)
     gated.inner.setText("not looked at yet");
     const qint64 lostBefore = Diagnostics::shared().lostCopies();
     {
-        AnswerAtQuit answer(*gated.held.first());
-        manager->storeCapturesAtQuit();
+        // A held owner answers as the engine says it is quitting.
+        OpenWhenLogged answer(gated.held.first()->gate, "Quitting with copies still being read");
+        manager->captureService()->storeCapturesAtQuit();
     }
     const qint64 lost = Diagnostics::shared().lostCopies() - lostBefore;
     EXPECT_EQ(int(stored("handed over as Lumra quits")) + int(stored("not looked at yet")) + lost, 3) << log.text().toStdString();
     EXPECT_FALSE(stored("never handed over"));
     EXPECT_TRUE(log.text().contains("Lumra quit before")) << log.text().toStdString();
+}
+
+// Quitting as the app does: capture gives up a read whose owner never answers, and the lanes' shutdown
+// then drops what is still queued. The journal's write of a page read just before is on disk by then,
+// so the next start makes its rich text.
+TEST_F(CaptureSchedulingTest, AtQuitAReadInFlightIsLeftBehindAndTheJournalIsOnDiskBeforeTheLanesShutDown)
+{
+    DiagnosticsCapture log;
+    BackgroundWork work;
+    QSemaphore conversion;
+    manager = EngineHarness::start<RecordingManager>([&](ClipboardManagerServices& services) {
+        services.pasteboard = &gated;
+        services.workspace = &workspace;
+        services.work = &work;
+        services.htmlToRtf = [&](const QString&) {
+            conversion.tryAcquire(1, 30000);
+            return QByteArray();
+        };
+    });
+    workspace.setFrontmost(firefox);
+    copyHeld("never handed over");
+    // The journal's lane is taken until the engine says the read is lost, the last thing before it
+    // waits for the journal: the page's entry is written only then.
+    QSemaphore journalHeld;
+    work.start(BackgroundWork::Lane::captureJournal, [&] { journalHeld.acquire(); });
+    clock.advance(1s);
+    gated.inner.setContents({textRep("a page"), rep(PasteboardMime::html, "<b>a page</b>")});
+    gated.holdNext = true;
+    manager->captureService()->checkClipboard();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return gated.held.last()->asked.load(); }, userWaitMs));
+    const qint64 lostBefore = Diagnostics::shared().lostCopies();
+    {
+        OpenWhenLogged pageRead(gated.held.last()->gate, "Quitting with copies still being read");
+        OpenWhenLogged journalFree(journalHeld, "Copy not read: Lumra quit before");
+        manager->captureService()->storeCapturesAtQuit(false);
+    }
+    const QStringList busy = work.shutDown(0ms);
+    EXPECT_TRUE(busy.contains(BackgroundWork::threadName(BackgroundWork::Lane::captureReads))) << busy.join(", ").toStdString();
+    EXPECT_EQ(Diagnostics::shared().lostCopies() - lostBefore, 1);
+    EXPECT_TRUE(stored("a page"));
+    EXPECT_FALSE(stored("never handed over"));
+    manager.reset();
+    for (const auto& reader : gated.held)
+        reader->gate.release(1000);
+    conversion.release(1000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return work.busyLanes().isEmpty(); }, userWaitMs));
+
+    startGated([](const QString&) { return QByteArray("{\\rtf1 made at the next start}"); });
+    const auto pageRtf = [&] {
+        for (const ClipboardItem& item : untrashed()) {
+            if (item.textContent == "a page")
+                return row(item)->bytes(store::ItemAttr::rtfData).value_or(QByteArray());
+        }
+        return QByteArray();
+    };
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !pageRtf().isEmpty(); }, userWaitMs)) << log.text().toStdString();
+    EXPECT_EQ(pageRtf(), QByteArray("{\\rtf1 made at the next start}"));
 }
 
 // Rich text made for a copy arrives after the row has moved on: a later copy's own rich text,
@@ -303,7 +373,7 @@ TEST_F(LateRichTextTest, ACopyMadeAgainWithItsOwnRichTextKeepsIt)
     copyNow({textRep("a page"), rep(PasteboardMime::rtf, "{\\rtf1 copied again}")});
     ASSERT_TRUE(QTest::qWaitFor([&] { return richTextOf(untrashed()) == QByteArray("{\\rtf1 copied again}"); }, userWaitMs));
     conversion.release();
-    manager->finishPendingCaptures();
+    test::finishPendingCaptures(*manager);
     EXPECT_EQ(richTextOf(untrashed()), QByteArray("{\\rtf1 copied again}"));
 }
 
@@ -313,7 +383,7 @@ TEST_F(LateRichTextTest, ACopyPutInTheBinGetsNoRichText)
     ASSERT_TRUE(manager->deleteItem(untrashed().first()).ok());
     ASSERT_EQ(manager->trashedItems().size(), 1);
     conversion.release();
-    manager->finishPendingCaptures();
+    test::finishPendingCaptures(*manager);
     EXPECT_EQ(richTextOf(manager->trashedItems()), std::nullopt);
 }
 
@@ -326,7 +396,7 @@ TEST_F(CaptureSchedulingTest, ALateOlderCopyOfATextCopiedAgainLeavesItAtTheLater
     ASSERT_TRUE(QTest::qWaitFor([&] { return stored("copied twice"); }, userWaitMs));
     const QDateTime later = clock.now();
     gated.held.first()->gate.release();
-    manager->finishPendingCaptures();
+    test::finishPendingCaptures(*manager);
     ASSERT_EQ(untrashed().size(), 1);
     EXPECT_EQ(untrashed().first().dateAdded, later);
 }
@@ -342,13 +412,13 @@ TEST_F(CaptureSchedulingTest, ALateOlderCopySkippedIsNeitherHeardNorCountedNorCo
     clock.advance(1s);
     gated.inner.setContents({textRep("copied twice"), rep(PasteboardMime::html, "<b>copied twice</b>")});
     gated.holdNext = true;
-    manager->checkClipboard();
+    manager->captureService()->checkClipboard();
     ASSERT_TRUE(QTest::qWaitFor([&] { return gated.held.last()->asked.load(); }, userWaitMs));
     copyNow({textRep("copied twice")});
     ASSERT_TRUE(QTest::qWaitFor([&] { return stored("copied twice"); }, userWaitMs));
     ASSERT_EQ(manager->sounds, 1);
     gated.held.first()->gate.release(1000);
-    manager->finishPendingCaptures();
+    test::finishPendingCaptures(*manager);
     EXPECT_EQ(manager->sounds, 1);
     EXPECT_EQ(manager->reminders.size(), 1);
     EXPECT_EQ(asked.load(), 0);
@@ -363,7 +433,7 @@ TEST_F(CaptureSchedulingTest, AConcealedPageIsNeitherStoredNorConverted)
     });
     QSignalSpy changes(manager.get(), &ClipboardManager::clipboardItemsChanged);
     copyNow({textRep("hunter2"), rep(PasteboardMime::html, "<b>hunter2</b>"), rep(PasteboardMime::concealed, "1")});
-    manager->finishPendingCaptures();
+    test::finishPendingCaptures(*manager);
     QCoreApplication::processEvents();
     EXPECT_TRUE(untrashed().isEmpty());
     EXPECT_EQ(changes.count(), 0);

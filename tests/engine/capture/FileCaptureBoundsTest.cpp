@@ -45,16 +45,16 @@ TEST_F(CaptureTest, CopiedFilesAreLookedUpOffThePollAndListedInCopyOrder)
 
     workspace.setFrontmost(nautilus);
     pasteboard.setContents({rep(PasteboardMime::uriList, folder.toUtf8())});
-    manager->checkClipboard();
+    manager->captureService()->checkClipboard();
     EXPECT_TRUE(untrashed().isEmpty()) << "the files were looked up on the poll";
-    EXPECT_TRUE(manager->hasPendingCaptures());
+    EXPECT_TRUE(manager->captureService()->hasPendingCaptures());
     ASSERT_TRUE(QTest::qWaitFor([&] { return pasteboard.readsOf().contains(PasteboardMime::uriList); }, 10000));
     clock.advance(std::chrono::milliseconds(1));
     workspace.setFrontmost(firefox);
     pasteboard.setText("copied after the folder");
-    manager->checkClipboard();
+    manager->captureService()->checkClipboard();
     clock.advance(std::chrono::seconds(1)); // the folder is stored after the text, at its own copy time
-    manager->finishPendingCaptures();
+    test::finishPendingCaptures(*manager);
 
     const QList<ClipboardItem> items = manager->filteredItems();
     ASSERT_EQ(items.size(), 2);

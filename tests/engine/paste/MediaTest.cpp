@@ -48,6 +48,15 @@ protected:
         return out;
     }
 
+    std::optional<QImage> decodedImage(const ClipboardItem& item)
+    {
+        const auto data = manager->imageData(item);
+        if (!data)
+            return std::nullopt;
+        Result<QImage> decoded = image::decodeImage(*data);
+        return decoded ? std::optional(std::move(decoded).value()) : std::nullopt;
+    }
+
     Result<bool> refresh()
     {
         auto context = manager->persistence()->newBackgroundContext();
@@ -145,13 +154,13 @@ TEST_F(MediaTest, AQualityChangeWhileAThumbnailIsMadeDoesNotCacheTheOldOne)
 TEST_F(MediaTest, OtherKindsHaveNoImageAndImagesNoFiles)
 {
     const ClipboardItem text = addText("words");
-    EXPECT_FALSE(manager->image(text));
+    EXPECT_FALSE(decodedImage(text));
     EXPECT_FALSE(manager->imageData(text));
     EXPECT_FALSE(manager->thumbnail(text, 100));
     EXPECT_FALSE(manager->imageDimensions(text));
     const ClipboardItem picture = addImage(image::encodePng(test::markedImage(10, 10)).value());
     EXPECT_TRUE(manager->fileURLs(picture).isEmpty());
-    EXPECT_EQ(manager->image(picture)->size(), QSize(10, 10));
+    EXPECT_EQ(decodedImage(picture)->size(), QSize(10, 10));
 }
 
 TEST_F(MediaTest, UnreadableImageHeaderGivesNoDimensionsAndCachesNothing)
@@ -263,9 +272,9 @@ protected:
     void SetUp() override {}
 };
 
-// Child mode only: the history read at start, the bookmark refresh and thumbnails run on the lanes'
-// threads, which `ps -L` names: they need no thread of Qt's shared pool (held busy here) and start
-// none of their own.
+// Child mode only: the history read at start, the bookmark refresh, thumbnails and capture run on the
+// lanes' threads, which `ps -L` names: they need no thread of Qt's shared pool (held busy here) and
+// start none of their own.
 TEST_F(EngineLanesProcess, BackgroundWorkRunsOnLaneThreadsOnly)
 {
     if (!qEnvironmentVariableIsSet(laneChildVariable))
@@ -283,10 +292,22 @@ TEST_F(EngineLanesProcess, BackgroundWorkRunsOnLaneThreadsOnly)
     });
     QSignalSpy refreshed(manager.get(), &ClipboardManager::fileBookmarksRefreshed);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !manager->isLoadingHistory() && refreshed.count() > 0; }, 10000));
-    // Capture's own threads have started by now.
     const QMap<int, QString> before = test::threadsOfThisProcess();
     const ClipboardItem item = addImage(image::encodePng(test::markedImage(300, 200)).value());
     EXPECT_TRUE(thumbnailOf(item, 60));
+    // Copies read, journalled, and made into rich text and a picture.
+    const QList<QList<PasteboardRepresentation>> copies {
+        {{QString::fromLatin1(PasteboardMime::textUtf8), QByteArray("a page")},
+         {QString::fromLatin1(PasteboardMime::html), QByteArray("<b>a page</b>")}},
+        {{QStringLiteral("image/png"), image::encodePng(test::markedImage(120, 80)).value()}},
+    };
+    for (const QList<PasteboardRepresentation>& copy : copies) {
+        clock.advance(1s);
+        pasteboard.setContents(copy);
+        manager->captureService()->checkClipboard();
+        test::finishPendingCaptures(*manager);
+    }
+    EXPECT_EQ(manager->clipboardItems().size(), 3);
     EXPECT_EQ(test::threadsOutsideTheLanesSince(before).join(QStringLiteral(", ")).toStdString(), "");
     release.set_value();
 }
