@@ -49,6 +49,9 @@ class SyncFolderContainer;
 class TextRecognizer;
 class Workspace;
 struct FileState;
+namespace image {
+class ImageDecoder;
+}
 namespace sync {
 class RowAges;
 }
@@ -75,6 +78,8 @@ struct ClipboardManagerServices {
     TextRecognizer* textRecognizer = nullptr;
     SoundPlayer* soundPlayer = nullptr;
     BackgroundWork* work = nullptr;                // BackgroundWork::current()
+    // The decoder programs copied pictures go to (tests name one that cannot start).
+    image::ImageDecoder* captureDecoder = nullptr; // ImageDecoder::shared(DecodeTurn::Lane::capture)
     // RTF made from a copied HTML page, on a worker thread; empty when none can be made.
     std::function<QByteArray(const QString& html)> htmlToRtf; // RichText::rtfFromHtml
     // Read the history on a worker thread, so that capture runs from the start whatever its size
@@ -651,6 +656,9 @@ signals:
     // Paste: the chosen item could not be put on the clipboard, or the synthetic Ctrl+V could not
     // be sent. The app tells the user.
     void pasteFailed(const QString& message);
+    // Capture: a copied picture was not recorded as no decoder program could be started; said once
+    // until one is decoded again. The app tells the user.
+    void picturesNotRecorded(const QString& message);
     // Media: a thumbnail asked for by thumbnail() is in the cache.
     void thumbnailReady(const QUuid& id);
     // Media: a background refresh of file paths finished (`changed`: rows were updated).

@@ -9,6 +9,7 @@
 #include "platform/files/FileBookmark.h"
 #include "platform/core/Allocator.h"
 #include "platform/files/FileChecks.h"
+#include "platform/image/ImageDecoder.h"
 #include "platform/image/ImageDecoding.h"
 #include "platform/image/ImageFileExtensions.h"
 #include "platform/image/ScreenshotDetection.h"
@@ -62,13 +63,15 @@ struct PreparedImage {
     QString fileName;
     CaptureCategory category = CaptureCategory::image;
     QString error; // refused or unreadable
+    bool decoderNotStarted = false;
 };
 
 namespace {
 
 // Runs off the main thread: the bytes come from another application and are checked against
 // the decode limits before any pixel is decoded.
-PreparedImage prepareImage(const QByteArray& raw, const std::optional<QString>& sourceAppBundleId)
+PreparedImage prepareImage(const QByteArray& raw, const std::optional<QString>& sourceAppBundleId,
+                           image::ImageDecoder* decoder)
 {
     PreparedImage prepared;
     if (auto header = image::readImageHeader(raw); !header) {
@@ -77,9 +80,10 @@ PreparedImage prepareImage(const QByteArray& raw, const std::optional<QString>& 
     }
     // The capture's own decoder programs: no copy waits behind display work, nor behind another
     // application's pictures.
-    auto png = image::pngData(raw, {}, 0, image::DecodeTurn::capture(sourceAppBundleId.value_or(QString())));
+    auto png = image::pngData(raw, {}, 0, image::DecodeTurn::capture(sourceAppBundleId.value_or(QString()), decoder));
     if (!png) {
         prepared.error = png.error();
+        prepared.decoderNotStarted = png.error() == image::ImageDecoder::notStarted;
         return prepared;
     }
     prepared.png = std::move(png).value();
@@ -354,7 +358,7 @@ PreparedCapture readCapture(const CaptureRequest& request, const std::atomic<qin
 
 // What is costly to make of a copy: its rich text, its PNG, its files looked up.
 PreparedCapture deriveCapture(PreparedCapture prepared, const std::optional<QString>& bundleId,
-                              const std::function<QByteArray(const QString&)>& htmlToRtf)
+                              const std::function<QByteArray(const QString&)>& htmlToRtf, image::ImageDecoder* decoder)
 {
     switch (prepared.kind.value_or(ClipboardContentType::text)) {
     case ClipboardContentType::text:
@@ -369,7 +373,7 @@ PreparedCapture deriveCapture(PreparedCapture prepared, const std::optional<QStr
         break;
     case ClipboardContentType::image: {
         const bool large = prepared.imageData.size() >= qsizetype(1024) * 1024;
-        prepared.image = prepareImage(prepared.imageData, bundleId);
+        prepared.image = prepareImage(prepared.imageData, bundleId, decoder);
         if (!prepared.image.error.isEmpty())
             prepared.image.error += QStringLiteral(" (offered as ") + prepared.imageType + QLatin1Char(')');
         prepared.imageData.clear();
@@ -568,6 +572,7 @@ struct ClipboardManager::CaptureState {
     std::map<quint64, PendingCapture> reads;       // by change order
     std::map<quint64, PendingCapture> derivations; // by change order
     bool quitting = false;
+    bool decoderFailureTold = false; // since a picture was last decoded
     QSet<QUuid> pendingRecognition;
     CaptureLosses losses;
 };
@@ -784,14 +789,15 @@ void ClipboardManager::derive(PendingCapture capture, PreparedCapture prepared)
         tries = m_capture->journalTries;
     // Newest first: a burst of copies is served from the copy the user made last.
     capture.work = QtConcurrent::task([prepared = std::move(prepared), bundleId = capture.bundleId,
-                                       htmlToRtf = m_services.htmlToRtf, tries = std::move(tries),
+                                       htmlToRtf = m_services.htmlToRtf, decoder = m_services.captureDecoder,
+                                       tries = std::move(tries),
                                        entry = std::pair(capture.journalStore, capture.journalRow)]() mutable {
                        if (tries && !tries->begin(entry.first, entry.second)) {
                            PreparedCapture kept;
                            kept.notBegun = true;
                            return kept;
                        }
-                       return deriveCapture(std::move(prepared), bundleId, htmlToRtf);
+                       return deriveCapture(std::move(prepared), bundleId, htmlToRtf, decoder);
                    })
                        .onThreadPool(*lane)
                        .withPriority(int(std::min<quint64>(serial, std::numeric_limits<int>::max())))
@@ -1009,8 +1015,13 @@ bool ClipboardManager::storePrepared(const PendingCapture& capture, const Prepar
             const QString message = QStringLiteral("Image not captured: ") + prepared.image.error;
             qCWarning(lcCapture).noquote() << message;
             Diagnostics::shared().warn(captureCategoryName, message);
+            // Every picture is lost until the decoder can be started again: a log line is not enough.
+            if (prepared.image.decoderNotStarted && !std::exchange(m_capture->decoderFailureTold, true))
+                emit picturesNotRecorded(
+                    QStringLiteral("Pictures are not being recorded: Lumra's picture decoder could not be started."));
             return false;
         }
+        m_capture->decoderFailureTold = false;
         if (!isCaptureEnabled(prepared.image.category))
             return false;
         stored = storeImage(prepared.image.png, prepared.image.fileName, prepared.image.category, capture.bundleId,
