@@ -89,16 +89,19 @@ QImage renderPdf(const QString& path, int pixelSize)
 std::optional<QImage> render(const FileThumbnailSources& sources, const QString& path, int pixelSize,
                              const std::atomic<bool>* stop)
 {
+    // A display program held by a slow picture holds no other file's thumbnail past the row's time.
+    const auto turn = image::DecodeTurn::shownWithin(image::ImageDecoder::shownWithin, sources.decoder);
+    const auto late = [](const Result<QImage>& decoded) {
+        return !decoded && decoded.error() == image::ImageDecoder::notWanted;
+    };
     std::optional<thumbnails::Thumbnailer> thumbnailer;
     switch (kindOf(sources, path, &thumbnailer)) {
     case Kind::image: {
         const auto file = RegularFile::open(path);
         if (!file)
             return QImage();
-        // A display program held by a slow picture holds no other file's thumbnail past the row's time.
-        auto decoded = image::decodeImage(*file, {}, pixelSize,
-                                          image::DecodeTurn::shownWithin(image::ImageDecoder::shownWithin, sources.decoder));
-        if (!decoded && decoded.error() == image::ImageDecoder::notWanted)
+        auto decoded = image::decodeImage(*file, {}, pixelSize, turn);
+        if (late(decoded))
             return std::nullopt;
         return decoded ? decoded.value() : QImage();
     }
@@ -113,7 +116,9 @@ std::optional<QImage> render(const FileThumbnailSources& sources, const QString&
             return QImage();
         }
         // Another program's output: only a sound PNG is shown.
-        Result<QImage> image = thumbnails::decodeThumbnailPng(*png);
+        Result<QImage> image = thumbnails::decodeThumbnailPng(*png, turn);
+        if (late(image))
+            return std::nullopt;
         if (!image) {
             qCWarning(lcFileThumbnails, "Thumbnail refused: %s", qUtf8Printable(image.error()));
             return QImage();

@@ -262,8 +262,9 @@ TEST_F(FileThumbnailsTest, ALargePictureFileIsReadByTheDecoderAndALinkIsNotFollo
     EXPECT_EQ(makeFileThumbnail(sources, link, 56).outcome, FileThumbnailResult::Outcome::none);
 }
 
-// A picture file waits for a display decoder program no longer than a row is shown: behind a slow
-// picture it keeps its icon, and it is not taken for a file with no picture, so the next ask shows it.
+// A picture file, or a thumbnailer's picture, waits for a display decoder program no longer than a
+// row is shown: behind a slow picture the file keeps its icon, and it is not taken for a file with
+// no picture, so the next ask shows it.
 TEST_F(FileThumbnailsTest, APictureBehindASlowOneKeepsItsIconAndIsAskedAgain)
 {
     const QString gate = dataDir.root() + QStringLiteral("/gate");
@@ -274,15 +275,20 @@ TEST_F(FileThumbnailsTest, APictureBehindASlowOneKeepsItsIconAndIsAskedAgain)
     sources.decoder = &held;
     const QString picture = dataDir.root() + QStringLiteral("/photo.png");
     TestThumbnailer::writeFile(picture, test::solidPng(QSize(64, 64), Qt::red));
+    const QStringList files {picture, cartridge(QStringLiteral("a.z64"))};
     FileThumbnailCache cache(sources);
 
-    EXPECT_FALSE(shown(cache, picture)) << "drawn only once the slow picture's program was stopped";
-    EXPECT_FALSE(thumbnails::hasFailure(sources.sharedRoot, *thumbnails::regularFileVersion(picture)));
+    for (const QString& file : files) {
+        EXPECT_FALSE(shown(cache, file)) << "drawn only once the slow picture's program was stopped";
+        EXPECT_FALSE(thumbnails::hasFailure(sources.sharedRoot, *thumbnails::regularFileVersion(file)));
+    }
     QFile(gate).open(QIODevice::WriteOnly);
     slow.join();
-    const std::optional<QImage> later = shown(cache, picture);
-    ASSERT_TRUE(later && !later->isNull());
-    EXPECT_EQ(later->pixelColor(later->rect().center()), QColor(Qt::red));
+    for (const QString& file : files) {
+        const std::optional<QImage> later = shown(cache, file);
+        ASSERT_TRUE(later && !later->isNull()) << qPrintable(file);
+        EXPECT_EQ(later->pixelColor(later->rect().center()), file == picture ? QColor(Qt::red) : drawn);
+    }
 }
 
 class FileThumbnailRowTest : public test::ShellTest { };
