@@ -783,11 +783,14 @@ TEST_F(AppDelegateTest, FailuresTheUserWouldMissAreToldInANotification)
         << qPrintable(server.output());
 
     QSignalSpy told(&manager, &ClipboardManager::picturesNotRecorded);
-    for (const QColor colour : {Qt::red, Qt::blue}) {
+    const auto copyPicture = [&](QColor colour) {
         pasteboard.setContents({{QStringLiteral("image/png"), test::solidPng(QSize(8, 8), colour)}});
         clock.advance(std::chrono::milliseconds(1));
         manager.checkClipboard();
         manager.finishPendingCaptures();
+    };
+    for (const QColor colour : {Qt::red, Qt::blue}) {
+        copyPicture(colour);
         ASSERT_TRUE(server.printed("NOTIFY:", 3)) << qPrintable(server.output());
     }
     EXPECT_TRUE(server.output().contains("NOTIFY:Lumra;lumra;Lumra;Pictures are not being recorded: Lumra's picture "
@@ -795,6 +798,17 @@ TEST_F(AppDelegateTest, FailuresTheUserWouldMissAreToldInANotification)
         << qPrintable(server.output());
     EXPECT_EQ(manager.clipboardItems().size(), 1);
     EXPECT_EQ(told.count(), 1);
+
+    // The decoder comes back and a picture is recorded; lost again later, it is told again.
+    const QString program = dataDir.root() + QStringLiteral("/no-decoder-here");
+    ASSERT_TRUE(QFile::link(image::ImageDecoder::installedProgram(), program));
+    copyPicture(Qt::green);
+    EXPECT_EQ(manager.clipboardItems().size(), 2);
+    ASSERT_TRUE(QFile::remove(program));
+    for (const pid_t process : missing.runningProcesses())
+        ::kill(process, SIGKILL);
+    copyPicture(Qt::yellow);
+    EXPECT_EQ(told.count(), 2);
     endOnBus();
 }
 
