@@ -132,7 +132,8 @@ ClipboardManager& AppDelegate::clipboardManager()
 {
     if (!m_clipboardManager) {
         m_clipboardManager = m_services.makeClipboardManager();
-        connect(&m_clipboardManager->paste(), &PasteService::pasteFailed, this, &AppDelegate::tellPasteFailed);
+        connect(&m_clipboardManager->paste(), &PasteService::pasteFailed, this, &AppDelegate::tellFailure);
+        connect(m_clipboardManager.get(), &ClipboardManager::picturesNotRecorded, this, &AppDelegate::tellFailure);
     }
     return *m_clipboardManager;
 }
@@ -400,18 +401,18 @@ ReminderNotification& AppDelegate::reminderNotification()
     return *m_reminderNotification;
 }
 
-void AppDelegate::tellPasteFailed(const QString& message)
+void AppDelegate::tellFailure(const QString& message)
 {
-    if (!m_pasteFailure) {
-        m_pasteFailure = new ReminderNotification(m_services.notificationBus(), m_clock, this,
-                                                  ReminderNotification::Actions::none);
-        connect(m_pasteFailure, &ReminderNotification::unavailable, this, [this] {
-            if (std::exchange(m_pasteFailureUnshownLogged, true))
+    if (!m_failureNotice) {
+        m_failureNotice = new ReminderNotification(m_services.notificationBus(), m_clock, this,
+                                                   ReminderNotification::Actions::none);
+        connect(m_failureNotice, &ReminderNotification::unavailable, this, [this] {
+            if (std::exchange(m_failureUnshownLogged, true))
                 return;
-            qCInfo(lcDelegate).noquote() << "Paste failures are not shown: the desktop runs no notification server";
+            qCInfo(lcDelegate).noquote() << "Failures are not shown: the desktop runs no notification server";
         });
     }
-    m_pasteFailure->show(message);
+    m_failureNotice->show(message);
 }
 
 void AppDelegate::acceptHandOvers(SingleInstance& instance)

@@ -141,8 +141,9 @@ signals:
 private:
     void dismissReminder();
     ReminderNotification& reminderNotification();
-    // A paste the user asked for failed: said in a notification, since the popup has closed.
-    void tellPasteFailed(const QString& message);
+    // A failure the user would otherwise not see (a paste they asked for, pictures not being
+    // recorded): said in a notification, since the popup has closed or was never open.
+    void tellFailure(const QString& message);
 
     AppDelegate(std::unique_ptr<DesktopServices> desktop, QObject* parent);
 
@@ -168,8 +169,8 @@ private:
     QPointer<ReminderPopover> m_reminderPopover;
     ReminderNotification* m_reminderNotification = nullptr; // made at its first use
     bool m_reminderUnshownLogged = false;
-    ReminderNotification* m_pasteFailure = nullptr; // made at its first use
-    bool m_pasteFailureUnshownLogged = false;
+    ReminderNotification* m_failureNotice = nullptr; // made at its first use
+    bool m_failureUnshownLogged = false;
     bool m_reminderWaits = false; // for the open popup to close
     QPointer<SettingsWindow> m_settingsWindow;
     QPointer<AboutWindow> m_aboutWindow;

@@ -5,6 +5,7 @@
 #include "platform/core/Allocator.h"
 #include "platform/files/FileBookmark.h"
 #include "platform/files/FileChecks.h"
+#include "platform/image/ImageDecoder.h"
 #include "platform/image/ImageDecoding.h"
 #include "platform/image/ImageFileExtensions.h"
 #include "platform/image/ScreenshotDetection.h"
@@ -29,7 +30,8 @@ constexpr auto fileCheckBound = 2s;
 
 // Runs off the main thread: the bytes come from another application and are checked against
 // the decode limits before any pixel is decoded.
-PreparedImage prepareImage(const QByteArray& raw, const std::optional<QString>& sourceAppBundleId)
+PreparedImage prepareImage(const QByteArray& raw, const std::optional<QString>& sourceAppBundleId,
+                           image::ImageDecoder* decoder)
 {
     PreparedImage prepared;
     if (auto header = image::readImageHeader(raw); !header) {
@@ -38,9 +40,10 @@ PreparedImage prepareImage(const QByteArray& raw, const std::optional<QString>& 
     }
     // The capture's own decoder programs: no copy waits behind display work, nor behind another
     // application's pictures.
-    auto png = image::pngData(raw, {}, 0, image::DecodeTurn::capture(sourceAppBundleId.value_or(QString())));
+    auto png = image::pngData(raw, {}, 0, image::DecodeTurn::capture(sourceAppBundleId.value_or(QString()), decoder));
     if (!png) {
         prepared.error = png.error();
+        prepared.decoderNotStarted = png.error() == image::ImageDecoder::notStarted;
         return prepared;
     }
     prepared.png = std::move(png).value();
@@ -183,7 +186,7 @@ PreparedCapture readCapture(const CaptureRequest& request, const std::atomic<qin
 }
 
 PreparedCapture deriveCapture(PreparedCapture prepared, const std::optional<QString>& bundleId,
-                              const std::function<QByteArray(const QString&)>& htmlToRtf)
+                              const std::function<QByteArray(const QString&)>& htmlToRtf, image::ImageDecoder* decoder)
 {
     switch (prepared.kind.value_or(ClipboardContentType::text)) {
     case ClipboardContentType::text:
@@ -198,7 +201,7 @@ PreparedCapture deriveCapture(PreparedCapture prepared, const std::optional<QStr
         break;
     case ClipboardContentType::image: {
         const bool large = prepared.imageData.size() >= qsizetype(1024) * 1024;
-        prepared.image = prepareImage(prepared.imageData, bundleId);
+        prepared.image = prepareImage(prepared.imageData, bundleId, decoder);
         if (!prepared.image.error.isEmpty())
             prepared.image.error += QStringLiteral(" (offered as ") + prepared.imageType + QLatin1Char(')');
         prepared.imageData.clear();

@@ -16,6 +16,9 @@
 namespace lumra {
 
 class OfferReader;
+namespace image {
+class ImageDecoder;
+}
 
 // What the capture worker makes of a copied image.
 struct PreparedImage {
@@ -23,6 +26,7 @@ struct PreparedImage {
     QString fileName;
     CaptureCategory category = CaptureCategory::image;
     QString error; // refused or unreadable
+    bool decoderNotStarted = false;
 };
 
 // What the worker hands back for copied files: one folder flag and one bookmark slot per URL,
@@ -77,6 +81,6 @@ CaptureCategory categoryForFiles(const QStringList& urlStrings, const QList<bool
 PreparedCapture readCapture(const CaptureRequest& request, const std::atomic<qint64>& newestChange);
 // What is costly to make of a copy: its rich text, its PNG, its files looked up.
 PreparedCapture deriveCapture(PreparedCapture prepared, const std::optional<QString>& bundleId,
-                              const std::function<QByteArray(const QString&)>& htmlToRtf);
+                              const std::function<QByteArray(const QString&)>& htmlToRtf, image::ImageDecoder* decoder = nullptr);
 
 } // namespace lumra

@@ -369,13 +369,13 @@ void CaptureService::derive(PendingCapture capture, PreparedCapture prepared)
     capture.work = m_work.run(
         lane,
         [prepared = std::move(prepared), bundleId = capture.bundleId, htmlToRtf = m_services.htmlToRtf,
-         tries = std::move(tries), entry = std::pair(capture.journalStore, capture.journalRow)]() mutable {
+         decoder = m_services.decoder, tries = std::move(tries), entry = std::pair(capture.journalStore, capture.journalRow)]() mutable {
             if (tries && !tries->begin(entry.first, entry.second)) {
                 PreparedCapture kept;
                 kept.notBegun = true;
                 return kept;
             }
-            return deriveCapture(std::move(prepared), bundleId, htmlToRtf);
+            return deriveCapture(std::move(prepared), bundleId, htmlToRtf, decoder);
         },
         int(std::min<quint64>(serial, std::numeric_limits<int>::max())));
     watchCapture(capture.work, serial, true);
@@ -579,8 +579,13 @@ bool CaptureService::storePrepared(const PendingCapture& capture, const Prepared
             const QString message = QStringLiteral("Image not captured: ") + prepared.image.error;
             qCWarning(lcCapture).noquote() << message;
             Diagnostics::shared().warn(captureCategoryName, message);
+            // Every picture is lost until the decoder can be started again: a log line is not enough.
+            if (prepared.image.decoderNotStarted && !std::exchange(m_decoderFailureTold, true))
+                emit picturesNotRecorded(
+                    QStringLiteral("Pictures are not being recorded: Lumra's picture decoder could not be started."));
             return false;
         }
+        m_decoderFailureTold = false;
         if (!m_store.isCaptureEnabled(prepared.image.category))
             return false;
         stored = m_store.storeImage(prepared.image.png, prepared.image.fileName, prepared.image.category, capture.bundleId,

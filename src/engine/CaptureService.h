@@ -71,6 +71,7 @@ struct CaptureServices {
     Clock* clock = nullptr;
     BackgroundWork* work = nullptr;
     std::function<QByteArray(const QString& html)> htmlToRtf;
+    image::ImageDecoder* decoder = nullptr; // the capture's shared programs
     // The change count of the clipboard's content before Lumra ran: never captured.
     std::optional<qint64> changeCountAtLaunch;
 };
@@ -102,6 +103,11 @@ public:
     static constexpr std::chrono::milliseconds quitWait {300};
     // And the journal's writes this long: a picture's bytes take a while to reach the disk.
     static constexpr std::chrono::milliseconds journalWaitAtQuit {500};
+
+signals:
+    // A copied picture was not recorded as no decoder program could be started; said once until
+    // one is decoded again.
+    void picturesNotRecorded(const QString& message);
 
 private:
     // The journal's reads and writes, on its lane; the tries of what the last run left.
@@ -149,6 +155,7 @@ private:
     std::map<quint64, PendingCapture> m_reads;       // by change order
     std::map<quint64, PendingCapture> m_derivations; // by change order
     bool m_quitting = false;
+    bool m_decoderFailureTold = false; // since a picture was last decoded
 };
 
 } // namespace lumra

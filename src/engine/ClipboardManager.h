@@ -51,6 +51,9 @@ class SyncFolderContainer;
 class TextRecognizer;
 class Workspace;
 struct FileState;
+namespace image {
+class ImageDecoder;
+}
 namespace sync {
 class RowAges;
 }
@@ -77,6 +80,8 @@ struct ClipboardManagerServices {
     TextRecognizer* textRecognizer = nullptr;
     SoundPlayer* soundPlayer = nullptr;
     BackgroundWork* work = nullptr;                // BackgroundWork::current()
+    // The decoder programs copied pictures go to (tests name one that cannot start).
+    image::ImageDecoder* captureDecoder = nullptr; // ImageDecoder::shared(DecodeTurn::Lane::capture)
     // RTF made from a copied HTML page, on a worker thread; empty when none can be made.
     std::function<QByteArray(const QString& html)> htmlToRtf; // RichText::rtfFromHtml
     // Read the history on a worker thread, so that capture runs from the start whatever its size
@@ -592,6 +597,8 @@ signals:
     void pinnedFiltersChanged();
     // Capture and editing signals go below, per section (paste tells through PasteService).
     void pauseStateChanged();
+    // Capture: pictures are lost as no decoder program could be started (CaptureService's, passed on).
+    void picturesNotRecorded(const QString& message);
     void iCloudSyncStatusChanged(const QString& status);
 
     // Editing and housekeeping: rows that may carry a per-item shortcut were added, changed, trashed

@@ -163,8 +163,10 @@ void ClipboardManager::startMonitoring()
     services.clock = &m_clock;
     services.work = &work();
     services.htmlToRtf = m_services.htmlToRtf;
+    services.decoder = m_services.captureDecoder;
     services.changeCountAtLaunch = m_services.changeCountAtLaunch;
     m_captureService = std::make_unique<CaptureService>(*m_captureHistory, std::move(services));
+    connect(m_captureService.get(), &CaptureService::picturesNotRecorded, this, &ClipboardManager::picturesNotRecorded);
     if (TextRecognizer* recognizer = m_services.textRecognizer)
         connect(recognizer, &TextRecognizer::recognized, this, &ClipboardManager::applyRecognizedText);
     m_captureService->start();

@@ -12,9 +12,12 @@
 #include "ui/onboarding/OnboardingView.h"
 #include "ui/items/editors/EditorWindows.h"
 #include "ui/items/editors/ItemEditors.h"
+#include "platform/image/ImageDecoder.h"
 
+#include "PendingCaptures.h"
 #include "PrivateBus.h"
 #include "ShellTestSupport.h"
+#include "TestImages.h"
 
 #include <QApplication>
 #include <QDir>
@@ -746,9 +749,11 @@ TEST_F(AppDelegateTest, AnotherProgramsNotificationActionIsNotTheReminders)
     endOnBus();
 }
 
-// A paste the user asked for that fails, because the item could not be put on the clipboard or
-// the keys could not be sent, is said in a notification: the popup has closed by then.
-TEST_F(AppDelegateTest, APasteThatFailsIsToldInANotification)
+// A failure the user would otherwise miss is said in a notification: a paste they asked for that
+// fails, because the item could not be put on the clipboard or the keys could not be sent (the
+// popup has closed by then); pictures lost for want of a decoder to start, told once, not at every
+// picture.
+TEST_F(AppDelegateTest, FailuresTheUserWouldMissAreToldInANotification)
 {
     if (!test::PrivateBus::available())
         GTEST_SKIP() << "dbus-daemon is not installed";
@@ -756,7 +761,12 @@ TEST_F(AppDelegateTest, APasteThatFailsIsToldInANotification)
     ASSERT_TRUE(bus.start());
     NotificationServerProcess server;
     ASSERT_TRUE(server.start(bus));
-    ClipboardManager& manager = launchOnBus(bus, services()).clipboardManager();
+    image::ImageDecoder missing(dataDir.root() + QStringLiteral("/no-decoder-here"));
+    AppServices s = services();
+    s.makeClipboardManager = [&] {
+        return makeManager([&](ClipboardManagerServices& engine) { engine.captureDecoder = &missing; });
+    };
+    ClipboardManager& manager = launchOnBus(bus, s).clipboardManager();
     manager.setClipboardItems({textItem("a")});
 
     pasteboard.setWriteError(QStringLiteral("Lumra could not take the clipboard: the compositor did not answer in time"));
@@ -773,6 +783,34 @@ TEST_F(AppDelegateTest, APasteThatFailsIsToldInANotification)
     ASSERT_TRUE(server.printed("NOTIFY:", 2)) << qPrintable(server.output());
     EXPECT_TRUE(server.output().contains("NOTIFY:Lumra;lumra;Lumra;" + KeyInjectorMessages::noXTest() + ";;10000"))
         << qPrintable(server.output());
+
+    QSignalSpy told(&manager, &ClipboardManager::picturesNotRecorded);
+    const auto copyPicture = [&](QColor colour) {
+        pasteboard.setContents({{QStringLiteral("image/png"), test::solidPng(QSize(8, 8), colour)}});
+        clock.advance(std::chrono::milliseconds(1));
+        manager.captureService()->checkClipboard();
+        test::finishPendingCaptures(manager);
+    };
+    for (const QColor colour : {Qt::red, Qt::blue}) {
+        copyPicture(colour);
+        ASSERT_TRUE(server.printed("NOTIFY:", 3)) << qPrintable(server.output());
+    }
+    EXPECT_TRUE(server.output().contains("NOTIFY:Lumra;lumra;Lumra;Pictures are not being recorded: Lumra's picture "
+                                         "decoder could not be started.;;10000"))
+        << qPrintable(server.output());
+    EXPECT_EQ(manager.clipboardItems().size(), 1);
+    EXPECT_EQ(told.count(), 1);
+
+    // The decoder comes back and a picture is recorded; lost again later, it is told again.
+    const QString program = dataDir.root() + QStringLiteral("/no-decoder-here");
+    ASSERT_TRUE(QFile::link(image::ImageDecoder::installedProgram(), program));
+    copyPicture(Qt::green);
+    EXPECT_EQ(manager.clipboardItems().size(), 2);
+    ASSERT_TRUE(QFile::remove(program));
+    for (const pid_t process : missing.runningProcesses())
+        ::kill(process, SIGKILL);
+    copyPicture(Qt::yellow);
+    EXPECT_EQ(told.count(), 2);
     endOnBus();
 }
 

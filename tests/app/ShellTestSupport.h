@@ -21,12 +21,14 @@ protected:
     }
     ~ShellTest() override { Clock::setShared(nullptr); }
 
-    std::unique_ptr<ClipboardManager> makeManager()
+    std::unique_ptr<ClipboardManager> makeManager(const std::function<void(ClipboardManagerServices&)>& more = {})
     {
-        return start([this](ClipboardManagerServices& services) {
+        return start([this, &more](ClipboardManagerServices& services) {
             services.pasteboard = &pasteboard;
             services.workspace = &workspace;
             services.keyInjector = &injector;
+            if (more)
+                more(services);
         });
     }
 

@@ -1,5 +1,6 @@
 // A decoder program that speaks the decoder's protocol but misbehaves on purpose. It answers a
-// picture with 'P' and the picture's own bytes (tests send PNGs), unless the mode says otherwise:
+// picture with 'P' and the picture's own bytes (tests send PNGs, as bytes or as a file), unless
+// the mode says otherwise:
 //   answer-empty   answers every request with no bytes
 //   answer-none    answers every request with -1 bytes
 //   hold-svg GATE  holds an SVG, without using the CPU and without reading, until the file GATE
@@ -8,6 +9,8 @@
 //   hoard GATE     touches 256 MB, then holds the request until the file GATE exists
 #include "platform/image/ImageDecoder.h"
 #include "platform/process/HelperProcess.h"
+
+#include <QFile>
 
 #include <chrono>
 #include <cstdio>
@@ -51,12 +54,20 @@ int main(int argc, char** argv)
     for (;;) {
         HelperProcess::Header header;
         ImageDecoder::DecodeRequest request;
-        if (!HelperProcess::readAll(reinterpret_cast<char*>(&header), sizeof header) || header.bytes < qint64(sizeof request)
-            || !HelperProcess::readAll(reinterpret_cast<char*>(&request), sizeof request))
+        int descriptor = -1;
+        if (!HelperProcess::readAll(reinterpret_cast<char*>(&header), sizeof header, &descriptor)
+            || header.bytes < qint64(sizeof request) || !HelperProcess::readAll(reinterpret_cast<char*>(&request), sizeof request))
             return 0;
         QByteArray picture(header.bytes - qint64(sizeof request), '\0');
         if (!HelperProcess::readAll(picture.data(), picture.size()))
             return 0;
+        if (descriptor >= 0) { // a picture file: small in the tests, read whole
+            QFile file;
+            if (request.fromDescriptor && file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+                picture = file.readAll();
+            else
+                ::close(descriptor);
+        }
         bool sent = false;
         if (mode == "answer-empty") {
             sent = answer(header.id, 0);

@@ -2,6 +2,7 @@
 
 #include "platform/core/BackgroundWork.h"
 #include "platform/files/FileChecks.h"
+#include "platform/image/ImageDecoder.h"
 #include "platform/image/ImageDecoding.h"
 
 #include <QFile>
@@ -441,26 +442,32 @@ std::optional<QIcon> IconFiles::icon(const QString& path)
         return std::nullopt;
     m_reading.insert(path);
     startWork([this, path] {
-        const QImage image = decodedIcon(path);
+        const std::optional<QImage> image = decodedIcon(path);
         QMetaObject::invokeMethod(this, [this, path, image] { finish(path, image); }, Qt::QueuedConnection);
     });
     return std::nullopt;
 }
 
-QImage IconFiles::decodedIcon(const QString& path)
+std::optional<QImage> IconFiles::decodedIcon(const QString& path)
 {
     if (const std::optional<QByteArray> bytes = readRegularFile(path, maxBytes)) {
         const image::DecodeLimits limits {maxBytes, 4096ll * 4096};
-        if (auto decoded = image::decodeImage(*bytes, limits, maxPixelSize))
+        auto decoded = image::decodeImage(*bytes, limits, maxPixelSize,
+                                          image::DecodeTurn::shownWithin(image::ImageDecoder::shownWithin));
+        if (decoded)
             return std::move(decoded).value();
+        if (decoded.error() == image::ImageDecoder::notWanted)
+            return std::nullopt;
     }
     return QImage();
 }
 
-void IconFiles::finish(const QString& path, const QImage& image)
+void IconFiles::finish(const QString& path, const std::optional<QImage>& image)
 {
     m_reading.remove(path);
-    m_icons.insert(path, image.isNull() ? QIcon() : QIcon(QPixmap::fromImage(image)));
+    // One not read in time is not kept as a miss: the ask that follows `loaded` reads it again.
+    if (image)
+        m_icons.insert(path, image->isNull() ? QIcon() : QIcon(QPixmap::fromImage(*image)));
     emit loaded(path);
 }
 
@@ -521,7 +528,8 @@ std::optional<QIcon> IconFiles::themeIcon(const QString& name)
         // Installed programs put icons in the user's own theme folders: the picture is decoded by
         // the decoder program like any other from outside, never by Qt's theme loader here.
         const std::optional<QByteArray> file = themeIconFile(name, search);
-        const QImage image = file ? decodedIcon(QFile::decodeName(*file)) : QImage();
+        // One not read in time is kept as a miss, which is checked again later.
+        const QImage image = file ? decodedIcon(QFile::decodeName(*file)).value_or(QImage()) : QImage();
         QMetaObject::invokeMethod(this, [this, name, image] { finishThemed(name, image); }, Qt::QueuedConnection);
     });
     return std::nullopt;

@@ -98,10 +98,11 @@ private:
         QDeadlineTimer recheck;
     };
     IconFiles() = default;
-    void finish(const QString& path, const QImage& image);
+    void finish(const QString& path, const std::optional<QImage>& image);
     void finishThemed(const QString& name, const QImage& image);
-    // A picture file decoded by the decoder program, at most maxPixelSize a side. Any thread.
-    static QImage decodedIcon(const QString& path);
+    // A picture file decoded by the decoder program, at most maxPixelSize a side; none when no
+    // program came free while it could still be shown. Any thread.
+    static std::optional<QImage> decodedIcon(const QString& path);
     void useTheme(quint64 run, const IconThemeSearch& checked);
 
     QHash<QString, QIcon> m_icons;

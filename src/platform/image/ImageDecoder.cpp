@@ -124,11 +124,11 @@ Result<QByteArray> ImageDecoder::exchange(QByteArray message, int descriptor, bo
         why = QStringLiteral("Picture not read: the decoder failed on its %1 bytes").arg(byteCount);
         break;
     case HelperProcess::Outcome::unavailable:
-        why = QStringLiteral("Picture not read: the picture decoder could not be started");
+        why = notStarted;
         break;
     case HelperProcess::Outcome::dropped:
         // Not worth a warning: the picture is asked for again if it is still wanted.
-        return Result<QByteArray>::failure(QStringLiteral("Picture not read: no longer wanted when its turn came"));
+        return Result<QByteArray>::failure(notWanted);
     }
     qCWarning(lcImageDecoder).noquote() << why;
     return Result<QByteArray>::failure(why);
@@ -147,13 +147,15 @@ Result<ImageHeader> checkedHere(const QByteArray& imageBytes, const DecodeLimits
     return header;
 }
 
+ImageDecoder& decoderOf(const DecodeTurn& turn) { return turn.decoder ? *turn.decoder : ImageDecoder::shared(turn.lane); }
+
 } // namespace
 
 Result<QByteArray> pngData(const QByteArray& imageBytes, const DecodeLimits& limits, int maxPixelSize, const DecodeTurn& turn)
 {
     if (const Result<ImageHeader> header = checkedHere(imageBytes, limits); !header)
         return Result<QByteArray>::failure(header.error());
-    return ImageDecoder::shared(turn.lane).png(imageBytes, limits, maxPixelSize, turn);
+    return decoderOf(turn).png(imageBytes, limits, maxPixelSize, turn);
 }
 
 Result<QByteArray> pngData(const RegularFile& file, const DecodeLimits& limits, int maxPixelSize, const DecodeTurn& turn)
@@ -178,7 +180,7 @@ Result<QByteArray> pngData(const RegularFile& file, const DecodeLimits& limits, 
         if (const Result<ImageHeader> header = readImageHeader(start, limits))
             size = header->size;
     }
-    return ImageDecoder::shared(turn.lane).png(file, limits, maxPixelSize, size, turn);
+    return decoderOf(turn).png(file, limits, maxPixelSize, size, turn);
 }
 
 namespace {

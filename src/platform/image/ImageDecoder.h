@@ -75,6 +75,12 @@ public:
     static constexpr std::chrono::seconds shownWithin {3};
     static constexpr quint64 readyMark = 0x31444d494152554cULL; // "LURAIMD1"
 
+    // Why a picture was not read, where callers act on it: no program could be started (pictures
+    // are not recorded, which the user is told), or it was no longer wanted when its turn came (not
+    // a fault of the picture's, so not remembered as one).
+    static inline const QString notStarted = QStringLiteral("Picture not read: the picture decoder could not be started");
+    static inline const QString notWanted = QStringLiteral("Picture not read: no longer wanted when its turn came");
+
     struct DecodeRequest {
         qint64 maxBytes = 0;
         qint64 maxPixels = 0;

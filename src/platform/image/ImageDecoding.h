@@ -21,6 +21,8 @@ class RegularFile;
 
 namespace lumra::image {
 
+class ImageDecoder;
+
 // Bounds for image bytes that come from another application. The pixel cap is checked
 // against the header before any pixel is decoded; the byte cap before the header is read.
 struct DecodeLimits {
@@ -69,9 +71,16 @@ struct DecodeTurn {
     Lane lane = Lane::display;
     QString source; // the application that copied the picture
     QDeadlineTimer wanted {QDeadlineTimer::Forever};
+    ImageDecoder* decoder = nullptr; // null: the lane's shared one
 
-    static DecodeTurn capture(const QString& source) { return {Lane::capture, source, QDeadlineTimer::Forever}; }
-    static DecodeTurn shownWithin(std::chrono::milliseconds wait) { return {Lane::display, {}, QDeadlineTimer(wait)}; }
+    static DecodeTurn capture(const QString& source, ImageDecoder* decoder = nullptr)
+    {
+        return {Lane::capture, source, QDeadlineTimer::Forever, decoder};
+    }
+    static DecodeTurn shownWithin(std::chrono::milliseconds wait, ImageDecoder* decoder = nullptr)
+    {
+        return {Lane::display, {}, QDeadlineTimer(wait), decoder};
+    }
 };
 
 // Decodes with the EXIF orientation applied. `maxPixelSize` > 0 decodes downscaled so that

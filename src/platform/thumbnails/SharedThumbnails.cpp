@@ -139,7 +139,7 @@ QString entryName(const QString& uri)
         + QStringLiteral(".png");
 }
 
-Result<QImage> decodeThumbnailPng(const QByteArray& bytes)
+Result<QImage> decodeThumbnailPng(const QByteArray& bytes, const image::DecodeTurn& turn)
 {
     const image::DecodeLimits limits { maxEntryBytes, qint64(maxEntrySide) * maxEntrySide };
     const Result<image::ImageHeader> header = image::readImageHeader(bytes, limits);
@@ -152,7 +152,7 @@ Result<QImage> decodeThumbnailPng(const QByteArray& bytes)
         return Result<QImage>::failure(QStringLiteral("A thumbnail of %1 × %2 pixels is no thumbnail.")
                                            .arg(header->size.width())
                                            .arg(header->size.height()));
-    return image::decodeImage(bytes, limits);
+    return image::decodeImage(bytes, limits, 0, turn);
 }
 
 std::optional<QImage> readEntry(const QString& root, const FileVersion& version, int pixelSize)

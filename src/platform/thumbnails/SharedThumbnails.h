@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/core/Result.h"
+#include "platform/image/ImageDecoding.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -44,8 +45,8 @@ QString fileUri(const QString& path);
 QString entryName(const QString& uri);
 
 // A PNG another program wrote: refused unless it is a PNG within the byte and pixel bounds of a
-// thumbnail and decodes. Its text chunks are not read (see image::pngTexts).
-Result<QImage> decodeThumbnailPng(const QByteArray& bytes);
+// thumbnail and decodes, on `turn`'s decoder programs. Its text chunks are not read (see image::pngTexts).
+Result<QImage> decodeThumbnailPng(const QByteArray& bytes, const image::DecodeTurn& turn = {});
 
 // The entry of `version` in the folder for `pixelSize` or a larger one, when its chunks match.
 std::optional<QImage> readEntry(const QString& root, const FileVersion& version, int pixelSize);

@@ -1,6 +1,7 @@
 #include "ui/preview/FileThumbnailCache.h"
 
 #include "platform/files/FileChecks.h"
+#include "platform/image/ImageDecoder.h"
 #include "platform/image/ImageDecoding.h"
 #include "platform/image/ImageFileExtensions.h"
 #include "platform/thumbnails/SharedThumbnails.h"
@@ -84,39 +85,50 @@ QImage renderPdf(const QString& path, int pixelSize)
     return paper;
 }
 
-QImage render(const FileThumbnailSources& sources, const QString& path, int pixelSize, const std::atomic<bool>* stop)
+// None when the picture was not decoded in time (see FileThumbnailResult::Outcome::late).
+std::optional<QImage> render(const FileThumbnailSources& sources, const QString& path, int pixelSize,
+                             const std::atomic<bool>* stop)
 {
+    // A display program held by a slow picture holds no other file's thumbnail past the row's time.
+    const auto turn = image::DecodeTurn::shownWithin(image::ImageDecoder::shownWithin, sources.decoder);
+    const auto late = [](const Result<QImage>& decoded) {
+        return !decoded && decoded.error() == image::ImageDecoder::notWanted;
+    };
     std::optional<thumbnails::Thumbnailer> thumbnailer;
     switch (kindOf(sources, path, &thumbnailer)) {
     case Kind::image: {
         const auto file = RegularFile::open(path);
         if (!file)
-            return {};
-        auto decoded = image::decodeImage(*file, {}, pixelSize);
+            return QImage();
+        auto decoded = image::decodeImage(*file, {}, pixelSize, turn);
+        if (late(decoded))
+            return std::nullopt;
         return decoded ? decoded.value() : QImage();
     }
     case Kind::pdf:
         return renderPdf(path, pixelSize);
     case Kind::thumbnailer: {
         if (!isRegularFile(path))
-            return {};
+            return QImage();
         const Result<QByteArray> png = thumbnails::runThumbnailer(*thumbnailer, path, pixelSize, sources.limits, stop);
         if (!png) {
             qCWarning(lcFileThumbnails, "%s", qUtf8Printable(png.error()));
-            return {};
+            return QImage();
         }
         // Another program's output: only a sound PNG is shown.
-        Result<QImage> image = thumbnails::decodeThumbnailPng(*png);
+        Result<QImage> image = thumbnails::decodeThumbnailPng(*png, turn);
+        if (late(image))
+            return std::nullopt;
         if (!image) {
             qCWarning(lcFileThumbnails, "Thumbnail refused: %s", qUtf8Printable(image.error()));
-            return {};
+            return QImage();
         }
         return fitted(image.value(), pixelSize);
     }
     case Kind::none:
         break;
     }
-    return {};
+    return QImage();
 }
 
 QString ownEntry(const QString& folder, const QString& path, int pixelSize)
@@ -198,9 +210,12 @@ FileThumbnailResult makeFileThumbnail(
         return {};
     // Drawn at the shared cache's size, so other programs can use it too.
     const int folder = thumbnails::sizeFolderIndex(pixelSize);
-    const QImage image = render(sources, path, thumbnails::sizeFolders[folder].pixels, stop);
+    const std::optional<QImage> rendered = render(sources, path, thumbnails::sizeFolders[folder].pixels, stop);
     if (stop && stop->load())
         return {}; // interrupted, not failed
+    if (!rendered)
+        return {FileThumbnailResult::Outcome::late, {}};
+    const QImage& image = *rendered;
     if (image.isNull()) {
         if (!sources.sharedRoot.isEmpty())
             (void)thumbnails::writeFailure(sources.sharedRoot, *version);
@@ -306,9 +321,13 @@ void FileThumbnailCache::make(const FileThumbnailSources& sources, const QString
         FileThumbnailResult result = makeFileThumbnail(sources, path, pixelSize, stop.get());
         if (stop->load())
             return;
-        QMetaObject::invokeMethod(qApp, [self, path, key, version, image = std::move(result.image)] {
-            if (self)
-                self->deliver(path, key, version, image);
+        QMetaObject::invokeMethod(qApp, [self, path, key, version, result = std::move(result)] {
+            if (!self)
+                return;
+            if (result.outcome == FileThumbnailResult::Outcome::late)
+                self->m_pending.remove(key); // the icon stays, and the next ask tries again
+            else
+                self->deliver(path, key, version, result.image);
         });
     });
 }

@@ -18,6 +18,10 @@
 
 namespace lumra {
 
+namespace image {
+class ImageDecoder;
+}
+
 // A cache entry of Lumra's own folder is valid for one version of one file at one pixel size: a
 // file that changed (size or modification time) or a different size asks for a new picture.
 QString thumbnailCacheKey(const QString& path, qint64 size, qint64 modifiedMs, int pixelSize);
@@ -30,14 +34,17 @@ struct FileThumbnailSources {
     QString sharedRoot; // the desktop's shared cache; empty for none
     std::shared_ptr<const thumbnails::ThumbnailerIndex> thumbnailers;
     thumbnails::RunLimits limits;
+    image::ImageDecoder* decoder = nullptr; // pictures' decoder programs; null: the shared display ones
 
     // $XDG_CACHE_HOME/Lumra/file-thumbnails, $XDG_CACHE_HOME/thumbnails and the installed thumbnailers.
     static FileThumbnailSources fromEnvironment();
 };
 
-// What a worker found or made for one file; an empty image means "keep the icon".
+// What a worker found or made for one file; an empty image means "keep the icon". `late`: no
+// decoder program came free while the row could still be shown, which says nothing of the file,
+// so it is asked again when next shown.
 struct FileThumbnailResult {
-    enum class Outcome { found, made, toMake, none };
+    enum class Outcome { found, made, toMake, none, late };
     Outcome outcome = Outcome::none;
     QImage image;
 };

@@ -4,6 +4,7 @@
 #include "platform/core/BackgroundWork.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/files/FileChecks.h"
+#include "platform/image/ImageDecoder.h"
 #include "platform/image/ImageDecoding.h"
 #include "platform/richtext/RtfCodec.h"
 #include "platform/symbols/Symbols.h"
@@ -311,15 +312,18 @@ QWidget* UnifiedPreviewWindow::makeContent()
             [bytes, path, bound] {
                 DecodedPreviewImage decoded;
                 Result<QImage> picture = Result<QImage>::failure({});
+                // With every display program held by slow pictures, the preview says it failed
+                // rather than wait behind them.
+                const auto turn = image::DecodeTurn::shownWithin(image::ImageDecoder::shownWithin);
                 if (bytes.isEmpty()) { // an image file of a file item
                     if (const auto file = RegularFile::open(path)) {
                         decoded.byteCount = file->size();
-                        picture = image::decodeImage(*file, {}, bound);
+                        picture = image::decodeImage(*file, {}, bound, turn);
                     }
                 } else {
                     if (PreviewFiles::writeFileAtomically(path, bytes))
                         decoded.byteCount = bytes.size();
-                    picture = image::decodeImage(bytes, {}, bound);
+                    picture = image::decodeImage(bytes, {}, bound, turn);
                 }
                 if (picture)
                     decoded.image = picture.value();

@@ -1,5 +1,6 @@
 // Thumbnails of copied files through the desktop's shared cache and its installed thumbnailers,
 // with a thumbnailer of our own installed the way a package installs one.
+#include "platform/image/ImageDecoder.h"
 #include "platform/thumbnails/SharedThumbnails.h"
 #include "ui/popup/ContentView.h"
 #include "ui/popup/HistoryListView.h"
@@ -8,6 +9,7 @@
 
 #include "app/ShellTestSupport.h"
 #include "BytesRead.h"
+#include "TestImages.h"
 #include "TestThumbnailer.h"
 
 #include <QDateTime>
@@ -19,6 +21,8 @@
 #include <QTest>
 
 #include <sys/stat.h>
+
+#include <thread>
 
 namespace lumra {
 namespace {
@@ -256,6 +260,35 @@ TEST_F(FileThumbnailsTest, ALargePictureFileIsReadByTheDecoderAndALinkIsNotFollo
     const QString link = dataDir.root() + QStringLiteral("/link.png");
     ASSERT_TRUE(QFile::link(path, link));
     EXPECT_EQ(makeFileThumbnail(sources, link, 56).outcome, FileThumbnailResult::Outcome::none);
+}
+
+// A picture file, or a thumbnailer's picture, waits for a display decoder program no longer than a
+// row is shown: behind a slow picture the file keeps its icon, and it is not taken for a file with
+// no picture, so the next ask shows it.
+TEST_F(FileThumbnailsTest, APictureBehindASlowOneKeepsItsIconAndIsAskedAgain)
+{
+    const QString gate = dataDir.root() + QStringLiteral("/gate");
+    image::ImageDecoder held(QStringLiteral(LUMRA_STAND_IN_IMAGE_DECODER), 1, image::ImageDecoder::defaultCpuTime,
+                             {QStringLiteral("hold-svg"), gate});
+    std::thread slow([&] { (void)held.png("<svg width='10' height='10'/>", {}, 0); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !QDir(dataDir.root()).entryList({"gate-held-*"}).isEmpty(); }, 30000));
+    sources.decoder = &held;
+    const QString picture = dataDir.root() + QStringLiteral("/photo.png");
+    TestThumbnailer::writeFile(picture, test::solidPng(QSize(64, 64), Qt::red));
+    const QStringList files {picture, cartridge(QStringLiteral("a.z64"))};
+    FileThumbnailCache cache(sources);
+
+    for (const QString& file : files) {
+        EXPECT_FALSE(shown(cache, file)) << "drawn only once the slow picture's program was stopped";
+        EXPECT_FALSE(thumbnails::hasFailure(sources.sharedRoot, *thumbnails::regularFileVersion(file)));
+    }
+    QFile(gate).open(QIODevice::WriteOnly);
+    slow.join();
+    for (const QString& file : files) {
+        const std::optional<QImage> later = shown(cache, file);
+        ASSERT_TRUE(later && !later->isNull()) << qPrintable(file);
+        EXPECT_EQ(later->pixelColor(later->rect().center()), file == picture ? QColor(Qt::red) : drawn);
+    }
 }
 
 class FileThumbnailRowTest : public test::ShellTest { };
