@@ -34,8 +34,13 @@ public:
         desktopEntries, // installed applications
         bookmarks,      // file bookmarks resolved again
         syncFolder,     // the Sync page's check of a chosen folder
+        housekeeping,   // auto-clean passes and clears of the history, one at a time
+        syncPasses,     // the sync folder's passes and account checks, one at a time
+        thumbLookups,   // copied files' pictures looked for in the caches
+        thumbMakers,    // copied files' pictures drawn
+        textRecognition, // text read from pictures, in order (the side program does the work)
     };
-    static constexpr int laneCount = int(Lane::syncFolder) + 1;
+    static constexpr int laneCount = int(Lane::textRecognition) + 1;
 
     BackgroundWork();
     ~BackgroundWork();
@@ -73,6 +78,27 @@ public:
 
 private:
     using Gate = std::shared_ptr<std::atomic_bool>;
+
+public:
+    // The tasks one owner handed to the lanes, which the lanes (shared, outliving it) cannot tell
+    // apart: each holds a token() for as long as it lives, run or dropped. Waits are for the
+    // owner's thread; once shutDown has begun they return at once, since what ran then had its
+    // bounded wait and what still runs is left to the process's exit.
+    class Tasks {
+    public:
+        explicit Tasks(const BackgroundWork& work);
+        std::shared_ptr<void> token();
+        bool idle() const;
+        void wait() const;
+        bool wait(std::chrono::milliseconds bound) const;
+
+    private:
+        struct Count;
+        std::shared_ptr<Count> m_count;
+        Gate m_closed;
+    };
+
+private:
 
     template <typename T, typename Work>
     class PromisedTask final : public QRunnable {
