@@ -55,6 +55,8 @@ ClipboardManager::~ClipboardManager()
 {
     // No new read: what it stored would reach observers being torn down.
     storeCapturesAtQuit(false);
+    if (m_housekeeping)
+        m_housekeeping->wait();
     if (m_syncFolder)
         m_syncFolder->detach();
 }
@@ -64,7 +66,8 @@ void ClipboardManager::prepareForReset()
     m_pollTimer.reset();
     m_autoCleanTimer.reset();
     m_pauseTimer.reset();
-    m_housekeepingPool.reset(); // waits for a running pass
+    if (m_housekeeping)
+        m_housekeeping->wait();
     // The sync worker first: a pass still running could write this computer's files again.
     if (m_syncFolder)
         m_syncFolder->detach();
