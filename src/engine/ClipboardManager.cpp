@@ -84,7 +84,7 @@ void ClipboardManager::startUp()
     // The setting as read at launch (a fresh install has no value: the synced store stack).
     const bool cloud = iCloudSyncEnabled();
     if (!m_services.cloudContainer) {
-        m_syncFolder = std::make_unique<SyncFolderContainer>(m_clock);
+        m_syncFolder = std::make_unique<SyncFolderContainer>(m_clock, nullptr, &work());
         m_syncFolder->setAgeRules([this] { return sync::AgeRules {retentionDays(), autoCleanMinutes()}; });
         // Retention waits for the sync state to say how old each synced row is.
         m_syncFolder->setOnOpened([this] {
