@@ -309,8 +309,9 @@ TEST_F(EngineLanesProcess, BackgroundWorkRunsOnLaneThreadsOnly)
     const QString picture = files.filePath(QStringLiteral("copied.png"));
     ASSERT_TRUE(test::markedImage(300, 200).save(picture));
     FileThumbnailCache thumbnails(FileThumbnailSources {files.filePath(QStringLiteral("own")), files.filePath(QStringLiteral("shared"))});
-    (void)thumbnails.thumbnail(picture, 56);
-    thumbnails.waitForWorkers();
+    QSignalSpy drawn(&thumbnails, &FileThumbnailCache::thumbnailReady);
+    EXPECT_FALSE(thumbnails.thumbnail(picture, 56));
+    EXPECT_TRUE(drawn.wait(10000));
     EXPECT_EQ(thumbnails.drawingsStarted(), 1);
     EXPECT_TRUE(thumbnails.thumbnail(picture, 56));
 
