@@ -177,12 +177,6 @@ std::shared_ptr<void> BackgroundWork::Tasks::token()
     });
 }
 
-bool BackgroundWork::Tasks::idle() const
-{
-    const std::lock_guard lock(m_count->mutex);
-    return m_count->alive == 0;
-}
-
 void BackgroundWork::Tasks::wait() const
 {
     std::unique_lock lock(m_count->mutex);

@@ -76,10 +76,6 @@ public:
     // in a stalled file system call cannot be joined (the quit deadline is the last resort).
     QStringList shutDown(std::chrono::milliseconds bound);
 
-private:
-    using Gate = std::shared_ptr<std::atomic_bool>;
-
-public:
     // The tasks one owner handed to the lanes, which the lanes (shared, outliving it) cannot tell
     // apart: each holds a token() for as long as it lives, run or dropped. Waits are for the
     // owner's thread; once shutDown has begun they return at once, since what ran then had its
@@ -88,17 +84,17 @@ public:
     public:
         explicit Tasks(const BackgroundWork& work);
         std::shared_ptr<void> token();
-        bool idle() const;
         void wait() const;
-        bool wait(std::chrono::milliseconds bound) const;
+        bool wait(std::chrono::milliseconds bound) const; // true: all of them ended
 
     private:
         struct Count;
         std::shared_ptr<Count> m_count;
-        Gate m_closed;
+        std::shared_ptr<std::atomic_bool> m_closed;
     };
 
 private:
+    using Gate = std::shared_ptr<std::atomic_bool>;
 
     template <typename T, typename Work>
     class PromisedTask final : public QRunnable {
