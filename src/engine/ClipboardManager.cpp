@@ -60,6 +60,8 @@ ClipboardManager::~ClipboardManager()
     // No new read: what it stored would reach observers being torn down.
     if (m_captureService)
         m_captureService->storeCapturesAtQuit(false);
+    if (m_housekeeping)
+        m_housekeeping->wait();
     if (m_syncFolder)
         m_syncFolder->detach();
 }
@@ -69,7 +71,8 @@ void ClipboardManager::prepareForReset()
     m_captureService.reset();
     m_autoCleanTimer.reset();
     m_pauseTimer.reset();
-    m_housekeepingPool.reset(); // waits for a running pass
+    if (m_housekeeping)
+        m_housekeeping->wait();
     // The sync worker first: a pass still running could write this computer's files again.
     if (m_syncFolder)
         m_syncFolder->detach();
@@ -86,7 +89,7 @@ void ClipboardManager::startUp()
     // The setting as read at launch (a fresh install has no value: the synced store stack).
     const bool cloud = iCloudSyncEnabled();
     if (!m_services.cloudContainer) {
-        m_syncFolder = std::make_unique<SyncFolderContainer>(m_clock);
+        m_syncFolder = std::make_unique<SyncFolderContainer>(m_clock, nullptr, &work());
         m_syncFolder->setAgeRules([this] { return sync::AgeRules {retentionDays(), autoCleanMinutes()}; });
         // Retention waits for the sync state to say how old each synced row is.
         m_syncFolder->setOnOpened([this] {

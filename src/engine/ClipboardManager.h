@@ -724,8 +724,8 @@ private:
     void applyAutoCleanResult(const AutoCleanResult& result);
     // What the sync tells of each synced row's age while it is on; null while it is off.
     std::shared_ptr<sync::RowAges> syncedRowAges() const;
-    // Made at the first auto-clean; its deleter waits for a running pass.
-    std::unique_ptr<QThreadPool, void (*)(QThreadPool*)> m_housekeepingPool {nullptr, nullptr};
+    // The passes handed to the housekeeping lane since the first, waited for before the store goes.
+    std::optional<BackgroundWork::Tasks> m_housekeeping;
 
     // ===================================================================== Capture internals
     void migrateLegacyStorage();        // ClipboardManagerHistory.cpp

@@ -15,7 +15,6 @@
 #include <QJsonDocument>
 #include <QLoggingCategory>
 #include <QPointer>
-#include <QThreadPool>
 #include <QUrl>
 
 #include <algorithm>
@@ -78,8 +77,6 @@ QString youngIds(const std::shared_ptr<sync::RowAges>& ages, qint64 cutoffMs)
             young.append(QString::fromLatin1(id.toRfc4122().toHex().toUpper()));
     return QString::fromLatin1(QJsonDocument(young).toJson(QJsonDocument::Compact));
 }
-
-void deletePool(QThreadPool* pool) { delete pool; } // waits for a running pass
 
 // Runs `statement` (an UPDATE or DELETE ... RETURNING id) on each store file in one transaction
 // of its own, through `run`, which binds and steps it. The ids of a file whose transaction
@@ -404,13 +401,12 @@ void ClipboardManager::purgeExpiredTrash()
     (void)deleteMatching(trashed() && expired, "Purging the recycle bin");
 }
 
-void ClipboardManager::runInBackground(std::function<void()> work)
+void ClipboardManager::runInBackground(std::function<void()> task)
 {
-    if (!m_housekeepingPool) {
-        m_housekeepingPool = {new QThreadPool, &deletePool};
-        m_housekeepingPool->setMaxThreadCount(1); // passes never overlap
-    }
-    m_housekeepingPool->start(std::move(work));
+    if (!m_housekeeping)
+        m_housekeeping.emplace(work());
+    // Each pass is one transaction per store file: one cut short by the quit is rolled back.
+    work().start(BackgroundWork::Lane::housekeeping, [token = m_housekeeping->token(), task = std::move(task)] { task(); });
 }
 
 void ClipboardManager::runAutoClean()

@@ -9,7 +9,6 @@
 #include <QCoreApplication>
 #include <QFileSystemWatcher>
 #include <QThread>
-#include <QtConcurrent>
 
 namespace lumra {
 
@@ -38,9 +37,13 @@ struct SyncFolderContainer::Pass {
     QStringList watchPaths;
 };
 
-SyncFolderContainer::SyncFolderContainer(Clock& clock, QObject* parent) : CloudContainer(parent), m_clock(clock)
+SyncFolderContainer::SyncFolderContainer(Clock& clock, QObject* parent, BackgroundWork* work)
+    : CloudContainer(parent)
+    , m_clock(clock)
+    , m_work(work ? *work : BackgroundWork::current())
+    , m_tasks(m_work)
 {
-    m_pool.setMaxThreadCount(1);
+    m_watchThread.setObjectName(QStringLiteral("lumra-syncwatch"));
     connect(&m_watcher, &QFutureWatcher<std::shared_ptr<Pass>>::finished, this, &SyncFolderContainer::finishPass);
 }
 
@@ -51,7 +54,7 @@ void SyncFolderContainer::accountStatus(std::function<void(Result<CloudAccountSt
     // On the worker: a hung mount must not hang the caller. The answer comes back on this thread.
     QPointer<SyncFolderContainer> self(this);
     const QString folder = m_folder;
-    m_pool.start([self, folder, completion = std::move(completion)]() mutable {
+    m_work.start(BackgroundWork::Lane::syncPasses, [token = m_tasks.token(), self, folder, completion = std::move(completion)]() mutable {
         const bool usable = sync::SyncFiles::isUsable(folder);
         QMetaObject::invokeMethod(qApp, [self, usable, completion = std::move(completion)] {
             if (self)
@@ -124,11 +127,8 @@ void SyncFolderContainer::detach()
     m_connections.clear();
     m_rescanTimer.reset();
     m_pendingTimer.reset();
-    m_pool.waitForDone();
-    if (m_running) {
-        m_watcher.waitForFinished();
-        m_running = false;
-    }
+    m_tasks.wait();
+    m_running = false;
     dropEngine();
     m_watchThread.quit(); // the watcher goes with it
     m_watchThread.wait();
@@ -229,7 +229,7 @@ void SyncFolderContainer::runPass()
         report(CloudSyncEvent::setup, true, QStringLiteral("The sync folder is not answering"));
     });
     std::shared_ptr<sync::SyncEngine> engine = m_engine;
-    m_watcher.setFuture(QtConcurrent::run(&m_pool, [engine, pass, hook = m_passHook] {
+    m_watcher.setFuture(m_work.run(BackgroundWork::Lane::syncPasses, [token = m_tasks.token(), engine, pass, hook = m_passHook] {
         if (hook)
             hook();
         if (QString why; !sync::SyncFiles::isUsable(pass->folder, &why)) {
@@ -275,6 +275,8 @@ void SyncFolderContainer::finishPass()
     m_running = false;
     m_hungTimer.reset();
     const bool wasHung = std::exchange(m_reportedHung, false);
+    if (m_watcher.future().resultCount() == 0)
+        return; // dropped as Lumra quits
     std::shared_ptr<Pass> pass = m_watcher.result();
     if (!pass)
         return;

@@ -4,13 +4,13 @@
 #include "model/sync/AgeRules.h"
 #include "model/sync/SyncEngine.h"
 #include "platform/cloud/CloudContainer.h"
+#include "platform/core/BackgroundWork.h"
 #include "platform/core/Clock.h"
 
 #include <QFutureWatcher>
 #include <QPointer>
 #include <QSet>
 #include <QThread>
-#include <QThreadPool>
 #include <QUuid>
 
 #include <chrono>
@@ -42,7 +42,8 @@ public:
     // A pass that has not come back after this long says the folder is not answering (a hung mount).
     static constexpr std::chrono::milliseconds answerWithin {10 * 1000};
 
-    explicit SyncFolderContainer(Clock& clock = Clock::shared(), QObject* parent = nullptr);
+    // `work` null: BackgroundWork::current().
+    explicit SyncFolderContainer(Clock& clock = Clock::shared(), QObject* parent = nullptr, BackgroundWork* work = nullptr);
     ~SyncFolderContainer() override;
 
     QString identifier() const override { return QStringLiteral("sync-folder"); }
@@ -57,6 +58,8 @@ public:
     // Starts mirroring the synced file of `persistence`; the mirrored settings follow the same folder.
     // Call detach() before the controller goes.
     void attach(PersistenceController& persistence, SyncFolderKeyValueStore* settings = nullptr);
+    // Waits for the pass under way, unless quitting began: the folder's files and the sync state are
+    // written so that a pass cut short at any point is read correctly afterwards.
     void detach();
 
     // Runs a pass now (or right after the one under way).
@@ -141,7 +144,8 @@ private:
     qint64 m_compactAfterRecords = 5000;
     std::unique_ptr<Timer> m_pendingTimer;
     std::unique_ptr<Timer> m_rescanTimer;
-    QThreadPool m_pool;
+    BackgroundWork& m_work;
+    BackgroundWork::Tasks m_tasks; // passes and account checks
     QFutureWatcher<std::shared_ptr<Pass>> m_watcher;
     QThread m_watchThread;
     QFileSystemWatcher* m_fsWatcher = nullptr; // lives on m_watchThread

@@ -8,6 +8,8 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
 
 Q_LOGGING_CATEGORY(lcWork, "lumra.work")
 
@@ -19,6 +21,7 @@ struct LaneSpec {
     const char* name; // at most 15 bytes: the kernel's limit for a thread name
     int threads;      // 0: one per core
     int expiryMs = 30'000; // an idle thread goes after this long; -1: never
+    QThread::Priority priority = QThread::InheritPriority;
 };
 
 constexpr std::array<LaneSpec, BackgroundWork::laneCount> specs {{
@@ -47,6 +50,12 @@ constexpr std::array<LaneSpec, BackgroundWork::laneCount> specs {{
     // Two at a time, so a start killed meanwhile costs no more than those two.
     {"lumra-capresume", 2, -1},
     {"lumra-capjrnl", 1},
+    {"lumra-housekeep", 1}, // passes never overlap
+    {"lumra-syncpass", 1},  // one pass at a time over the folder and the sync state
+    {"lumra-thumbfind", 2},
+    {"lumra-thumbmake", 2},
+    // Requests are answered in the order they were made; recognition yields to what the user waits for.
+    {"lumra-ocr", 1, 30'000, QThread::LowPriority},
 }};
 
 std::atomic<BackgroundWork*> g_current = nullptr;
@@ -81,6 +90,7 @@ BackgroundWork::BackgroundWork()
         pool->setObjectName(QString::fromLatin1(specs[i].name));
         pool->setMaxThreadCount(specs[i].threads > 0 ? specs[i].threads : QThread::idealThreadCount());
         pool->setExpiryTimeout(specs[i].expiryMs);
+        pool->setThreadPriority(specs[i].priority);
         m_lanes[i] = pool;
     }
 }
@@ -156,6 +166,41 @@ QStringList BackgroundWork::shutDown(std::chrono::milliseconds bound)
     if (!busy.isEmpty())
         qCWarning(lcWork).noquote() << "Work still running at shutdown, left to the exit:" << busy.join(QStringLiteral(", "));
     return busy;
+}
+
+struct BackgroundWork::Tasks::Count {
+    mutable std::mutex mutex;
+    mutable std::condition_variable changed;
+    int alive = 0;
+};
+
+BackgroundWork::Tasks::Tasks(const BackgroundWork& work) : m_count(std::make_shared<Count>()), m_closed(work.m_closed) { }
+
+std::shared_ptr<void> BackgroundWork::Tasks::token()
+{
+    {
+        const std::lock_guard lock(m_count->mutex);
+        ++m_count->alive;
+    }
+    // Held by the task, whose lane may outlive this owner.
+    return std::shared_ptr<void>(nullptr, [count = m_count](void*) {
+        const std::lock_guard lock(count->mutex);
+        --count->alive;
+        count->changed.notify_all();
+    });
+}
+
+void BackgroundWork::Tasks::wait() const
+{
+    std::unique_lock lock(m_count->mutex);
+    m_count->changed.wait(lock, [this] { return m_count->alive == 0 || m_closed->load(); });
+}
+
+bool BackgroundWork::Tasks::wait(std::chrono::milliseconds bound) const
+{
+    std::unique_lock lock(m_count->mutex);
+    return m_count->changed.wait_for(lock, bound, [this] { return m_count->alive == 0 || m_closed->load(); })
+        && m_count->alive == 0;
 }
 
 } // namespace lumra

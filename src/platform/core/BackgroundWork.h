@@ -40,8 +40,13 @@ public:
         captureFiles,     // copied files looked up
         captureResumed,   // what the last run left unfinished
         captureJournal,   // the capture journal's writes, in order
+        housekeeping,   // auto-clean passes and clears of the history, one at a time
+        syncPasses,     // the sync folder's passes and account checks, one at a time
+        thumbLookups,   // copied files' pictures looked for in the caches
+        thumbMakers,    // copied files' pictures drawn
+        textRecognition, // text read from pictures, in order (the side program does the work)
     };
-    static constexpr int laneCount = int(Lane::captureJournal) + 1;
+    static constexpr int laneCount = int(Lane::textRecognition) + 1;
 
     BackgroundWork();
     ~BackgroundWork();
@@ -77,6 +82,23 @@ public:
     // logs) the lanes still busy then: their threads are left to the process's exit, since one stuck
     // in a stalled file system call cannot be joined (the quit deadline is the last resort).
     QStringList shutDown(std::chrono::milliseconds bound);
+
+    // The tasks one owner handed to the lanes, which the lanes (shared, outliving it) cannot tell
+    // apart: each holds a token() for as long as it lives, run or dropped. Waits are for the
+    // owner's thread; once shutDown has begun they return at once, since what ran then had its
+    // bounded wait and what still runs is left to the process's exit.
+    class Tasks {
+    public:
+        explicit Tasks(const BackgroundWork& work);
+        std::shared_ptr<void> token();
+        void wait() const;
+        bool wait(std::chrono::milliseconds bound) const; // true: all of them ended
+
+    private:
+        struct Count;
+        std::shared_ptr<Count> m_count;
+        std::shared_ptr<std::atomic_bool> m_closed;
+    };
 
 private:
     using Gate = std::shared_ptr<std::atomic_bool>;

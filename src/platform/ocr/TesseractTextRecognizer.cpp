@@ -4,9 +4,11 @@
 #include "platform/image/ImageDecoding.h"
 #include "platform/process/HelperProcess.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QLoggingCategory>
+#include <QPointer>
 
 #include <mutex>
 #include <utility>
@@ -25,37 +27,48 @@ constexpr qint64 maxTextBytes = qint64(16) * 1024 * 1024;
 } // namespace
 
 // The recognition program, looked for on the worker at the first request: finding the language data
-// and the program looks at the disk, which Lumra's start does not wait for.
+// and the program looks at the disk, which Lumra's start does not wait for, and neither does its quit.
 struct TesseractTextRecognizer::Program {
     std::mutex mutex;
     QString tessdataFolder;
-    bool lookedFor = false;
+    bool lookedFor = false; // the worker's alone: one request at a time
     bool shutDown = false;
     std::unique_ptr<HelperProcess> process; // null without language data or program
 
     HelperProcess* get()
     {
+        if (!std::exchange(lookedFor, true)) {
+            std::unique_ptr<HelperProcess> found = look();
+            const std::lock_guard lock(mutex);
+            if (!shutDown)
+                process = std::move(found);
+        }
         const std::lock_guard lock(mutex);
-        if (std::exchange(lookedFor, true) || shutDown)
-            return process.get();
+        return shutDown ? nullptr : process.get();
+    }
+
+    std::unique_ptr<HelperProcess> look() const
+    {
         const QString folder = tessdataFolder.isEmpty() ? findTessdataFolder() : tessdataFolder;
         if (folder.isEmpty() || !QFileInfo::exists(QDir(folder).filePath(QStringLiteral("eng.traineddata")))) {
             qCWarning(lcOcr) << "English text recognition data not found; looked in" << folder;
-        } else if (const QString program = image::ImageDecoder::installedProgram(); !program.isEmpty()) {
-            // No text found is an answer of no bytes.
-            const HelperProcess::Limits limits {.readyMark = ocr::readyMark,
-                                                .maxAnswerBytes = maxTextBytes,
-                                                .wallClockCap = wallTimePerPicture,
-                                                .maxResidentBytes = image::ImageDecoder::maxResidentBytes,
-                                                .mayAnswerNothing = true};
-            process = std::make_unique<HelperProcess>(program, QStringList {QLatin1String(ocr::programArgument), folder}, limits);
+            return nullptr;
         }
-        return process.get();
+        const QString program = image::ImageDecoder::installedProgram();
+        if (program.isEmpty())
+            return nullptr;
+        // No text found is an answer of no bytes.
+        const HelperProcess::Limits limits {.readyMark = ocr::readyMark,
+                                            .maxAnswerBytes = maxTextBytes,
+                                            .wallClockCap = wallTimePerPicture,
+                                            .maxResidentBytes = image::ImageDecoder::maxResidentBytes,
+                                            .mayAnswerNothing = true};
+        return std::make_unique<HelperProcess>(program, QStringList {QLatin1String(ocr::programArgument), folder}, limits);
     }
 };
 
-class TesseractWorker final : public QObject {
-    Q_OBJECT
+// Works the requests on the lane, one at a time; it outlives the recognizer while one still runs.
+class TesseractWorker {
 public:
     TesseractWorker(std::shared_ptr<TesseractTextRecognizer::Program> program, std::chrono::milliseconds cpuTime,
                     std::shared_ptr<std::atomic_bool> cancelled)
@@ -65,18 +78,15 @@ public:
     {
     }
 
-    void recognizeData(const QByteArray& data, const QUuid& id)
+    QString recognizeData(const QByteArray& data)
     {
         HelperProcess* program = m_cancelled->load() || data.isEmpty() ? nullptr : m_program->get();
-        if (!program) {
-            emit finished(id, QString());
-            return;
-        }
+        if (!program)
+            return QString();
         QByteArray answer;
         switch (program->exchange(data, m_cpuTime, &answer)) {
         case HelperProcess::Outcome::answered:
-            emit finished(id, QString::fromUtf8(answer));
-            return;
+            return QString::fromUtf8(answer);
         case HelperProcess::Outcome::pastDeadline:
             qCWarning(lcOcr) << "Text not recognised: the picture took longer than recognition may";
             break;
@@ -89,18 +99,17 @@ public:
                 qCWarning(lcOcr) << "Text not recognised: the recognition program could not be started";
             break;
         }
-        emit finished(id, QString());
+        return QString();
     }
 
-    void recognizeImage(const QImage& image, const QUuid& id)
+    QString recognizeImage(const QImage& image)
     {
         const Result<QByteArray> png = image.isNull() || m_cancelled->load() ? Result<QByteArray>::failure(QString())
                                                                              : image::encodePng(image);
-        recognizeData(png ? *png : QByteArray(), id);
+        return recognizeData(png ? *png : QByteArray());
     }
 
-signals:
-    void finished(const QUuid& id, const QString& text);
+    bool cancelled() const { return m_cancelled->load(); }
 
 private:
     const std::shared_ptr<TesseractTextRecognizer::Program> m_program;
@@ -108,18 +117,16 @@ private:
     std::shared_ptr<std::atomic_bool> m_cancelled;
 };
 
-TesseractTextRecognizer::TesseractTextRecognizer(QObject* parent, const QString& tessdataFolder, std::chrono::milliseconds cpuTime)
+TesseractTextRecognizer::TesseractTextRecognizer(QObject* parent, const QString& tessdataFolder, std::chrono::milliseconds cpuTime,
+                                                 BackgroundWork* work)
     : TextRecognizer(parent)
+    , m_work(work ? *work : BackgroundWork::current())
+    , m_tasks(m_work)
     , m_cancelled(std::make_shared<std::atomic_bool>(false))
     , m_program(std::make_shared<Program>())
 {
     m_program->tessdataFolder = tessdataFolder;
-    m_thread.setObjectName(QStringLiteral("lumra-ocr"));
-    m_worker = new TesseractWorker(m_program, cpuTime, m_cancelled);
-    m_worker->moveToThread(&m_thread);
-    connect(&m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
-    connect(m_worker, &TesseractWorker::finished, this, &TextRecognizer::recognized, Qt::QueuedConnection);
-    m_thread.start(QThread::LowPriority);
+    m_worker = std::make_shared<TesseractWorker>(m_program, cpuTime, m_cancelled);
 }
 
 TesseractTextRecognizer::~TesseractTextRecognizer()
@@ -131,27 +138,34 @@ TesseractTextRecognizer::~TesseractTextRecognizer()
         if (m_program->process)
             m_program->process->shutDown();
     }
-    m_thread.quit();
-    m_thread.wait();
+    m_tasks.wait();
+}
+
+void TesseractTextRecognizer::post(std::function<QString(TesseractWorker&)> request, const QUuid& id)
+{
+    QPointer<TesseractTextRecognizer> self(this);
+    m_work.start(BackgroundWork::Lane::textRecognition, [token = m_tasks.token(), worker = m_worker, self, request, id] {
+        if (worker->cancelled())
+            return;
+        const QString text = request(*worker);
+        QMetaObject::invokeMethod(qApp, [self, id, text] {
+            if (self)
+                emit self->recognized(id, text);
+        }, Qt::QueuedConnection);
+    });
 }
 
 void TesseractTextRecognizer::recognize(const QImage& image, const QUuid& id)
 {
-    TesseractWorker* worker = m_worker;
-    QMetaObject::invokeMethod(worker, [worker, image, id] { worker->recognizeImage(image, id); }, Qt::QueuedConnection);
+    post([image](TesseractWorker& worker) { return worker.recognizeImage(image); }, id);
 }
 
 void TesseractTextRecognizer::recognize(const QByteArray& imageData, const QUuid& id)
 {
-    TesseractWorker* worker = m_worker;
-    QMetaObject::invokeMethod(worker, [worker, imageData, id] { worker->recognizeData(imageData, id); }, Qt::QueuedConnection);
+    post([imageData](TesseractWorker& worker) { return worker.recognizeData(imageData); }, id);
 }
 
-void TesseractTextRecognizer::waitForQueuedWork()
-{
-    // Requests run in order on the worker: an empty one queued behind them returns once they are done.
-    QMetaObject::invokeMethod(m_worker, [] {}, Qt::BlockingQueuedConnection);
-}
+void TesseractTextRecognizer::waitForQueuedWork() { m_tasks.wait(); }
 
 pid_t TesseractTextRecognizer::runningProcess() const
 {
@@ -175,4 +189,3 @@ QString TesseractTextRecognizer::findTessdataFolder()
 
 } // namespace lumra
 
-#include "TesseractTextRecognizer.moc"

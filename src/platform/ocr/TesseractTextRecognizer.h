@@ -1,11 +1,11 @@
 #pragma once
 
-#include <chrono>
-
+#include "platform/core/BackgroundWork.h"
 #include "platform/ocr/TextRecognitionProgram.h"
 #include "platform/ocr/TextRecognizer.h"
 
-#include <QThread>
+#include <chrono>
+#include <functional>
 
 #include <atomic>
 #include <memory>
@@ -22,15 +22,16 @@ class TesseractWorker;
 // Text recognition in a program of its own (the picture decoder started to recognise text, see
 // TextRecognitionProgram.h), which decodes the picture, holds Tesseract with English data and runs
 // it on one thread: Lumra holds only the picture's bytes and the text. Requests run in the order
-// they were made, one at a time, from a worker thread.
+// they were made, one at a time, on the text recognition lane.
 class TesseractTextRecognizer final : public TextRecognizer {
     Q_OBJECT
 public:
     // `tessdataFolder` empty: found with findTessdataFolder(). `cpuTime`: what one picture may cost
     // the program (tests give less).
     explicit TesseractTextRecognizer(QObject* parent = nullptr, const QString& tessdataFolder = QString(),
-                                     std::chrono::milliseconds cpuTime = cpuTimePerPicture);
-    // Drops queued requests, ends the program in the middle of one and waits for the thread.
+                                     std::chrono::milliseconds cpuTime = cpuTimePerPicture, BackgroundWork* work = nullptr);
+    // Drops queued requests, ends the program in the middle of one and waits for that request
+    // (not once quitting began: the lanes' shutdown waited for it then, within its bound).
     ~TesseractTextRecognizer() override;
 
     // The image is sent as PNG.
@@ -56,10 +57,13 @@ public:
     struct Program;
 
 private:
-    QThread m_thread;
-    TesseractWorker* m_worker = nullptr;
+    void post(std::function<QString(TesseractWorker&)> request, const QUuid& id);
+
+    BackgroundWork& m_work;
+    BackgroundWork::Tasks m_tasks;
     std::shared_ptr<std::atomic_bool> m_cancelled;
     std::shared_ptr<Program> m_program;
+    std::shared_ptr<TesseractWorker> m_worker;
 };
 
 } // namespace lumra

@@ -239,33 +239,23 @@ FileThumbnailResult loadOrMakeFileThumbnail(const FileThumbnailSources& sources,
     return makeFileThumbnail(sources, path, pixelSize);
 }
 
-FileThumbnailCache::FileThumbnailCache(std::optional<FileThumbnailSources> sources, QObject* parent)
+FileThumbnailCache::FileThumbnailCache(std::optional<FileThumbnailSources> sources, QObject* parent, BackgroundWork* work)
     : QObject(parent)
     , m_sources(std::move(sources))
     , m_memory(64 * 1024 * 1024)
     , m_stop(std::make_shared<std::atomic<bool>>(false))
-    , m_lookups(std::make_unique<QThreadPool>())
-    , m_makers(std::make_unique<QThreadPool>())
+    , m_work(work ? *work : BackgroundWork::current())
+    , m_tasks(m_work)
 {
-    m_lookups->setMaxThreadCount(2);
-    m_makers->setMaxThreadCount(2);
 }
 
 FileThumbnailCache::~FileThumbnailCache()
 {
-    m_stop->store(true); // running thumbnailers are killed within a moment
-    m_lookups->clear();
-    m_makers->clear();
-    // A read stuck on a hung network mount must not keep Lumra from quitting: past the bound the
-    // pools are left behind with their threads, and the process ends around them.
-    const QDeadlineTimer deadline(1000);
-    const auto remaining = [&] { return int(std::max<qint64>(deadline.remainingTime(), 0)); };
-    const bool lookupsDone = m_lookups->waitForDone(remaining());
-    if (!(lookupsDone && m_makers->waitForDone(remaining()))) {
+    m_stop->store(true); // queued tasks end at once, running thumbnailers are killed within a moment
+    // A read stuck on a hung network mount must not keep Lumra from quitting: past the bound its
+    // task is left to finish on its own, holding nothing of the cache.
+    if (!m_tasks.wait(std::chrono::seconds(1)))
         qCWarning(lcFileThumbnails, "Thumbnail workers still busy at exit; not waiting for them.");
-        (void)m_lookups.release();
-        (void)m_makers.release();
-    }
 }
 
 FileThumbnailCache& FileThumbnailCache::shared()
@@ -290,7 +280,8 @@ std::optional<QImage> FileThumbnailCache::thumbnail(const QString& path, int pix
         return shown;
     m_pending.insert(key);
     QPointer<FileThumbnailCache> self(this);
-    m_lookups->start([self, stop = m_stop, sources = m_sources, path, pixelSize, key, now] {
+    m_work.start(BackgroundWork::Lane::thumbLookups, [token = m_tasks.token(), self, stop = m_stop, sources = m_sources, path,
+                                                       pixelSize, key, now] {
         if (stop->load())
             return;
         FileThumbnailSources used = sources ? *sources : FileThumbnailSources::fromEnvironment();
@@ -315,7 +306,8 @@ void FileThumbnailCache::make(const FileThumbnailSources& sources, const QString
 {
     ++m_drawings;
     QPointer<FileThumbnailCache> self(this);
-    m_makers->start([self, stop = m_stop, sources, path, pixelSize, key, version] {
+    m_work.start(BackgroundWork::Lane::thumbMakers, [token = m_tasks.token(), self, stop = m_stop, sources, path, pixelSize,
+                                                      key, version] {
         if (stop->load())
             return;
         FileThumbnailResult result = makeFileThumbnail(sources, path, pixelSize, stop.get());
@@ -353,8 +345,7 @@ void FileThumbnailCache::waitForWorkers()
 {
     const QDeadlineTimer deadline(60000);
     while (!m_pending.isEmpty() && !deadline.hasExpired()) {
-        m_lookups->waitForDone();
-        m_makers->waitForDone();
+        m_tasks.wait();
         QCoreApplication::processEvents();
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/core/BackgroundWork.h"
 #include "platform/files/FileLookups.h"
 #include "platform/thumbnails/Thumbnailers.h"
 
@@ -9,7 +10,6 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
-#include <QThreadPool>
 
 #include <atomic>
 #include <chrono>
@@ -67,9 +67,11 @@ FileThumbnailResult loadOrMakeFileThumbnail(const FileThumbnailSources& sources,
 class FileThumbnailCache : public QObject {
     Q_OBJECT
 public:
-    // Without sources, they are read from the environment for each request.
-    explicit FileThumbnailCache(std::optional<FileThumbnailSources> sources = std::nullopt, QObject* parent = nullptr);
-    // Waits about a second for the workers, then leaves the ones still stuck behind.
+    // Without sources, they are read from the environment for each request. `work` null:
+    // BackgroundWork::current().
+    explicit FileThumbnailCache(std::optional<FileThumbnailSources> sources = std::nullopt, QObject* parent = nullptr,
+                                BackgroundWork* work = nullptr);
+    // Waits about a second for the workers (none once quitting began), then leaves the ones still stuck behind.
     ~FileThumbnailCache() override;
 
     static FileThumbnailCache& shared();
@@ -101,8 +103,8 @@ private:
     QHash<QString, Version> m_failed; // nothing to show for that version
     int m_drawings = 0;
     std::shared_ptr<std::atomic<bool>> m_stop;
-    std::unique_ptr<QThreadPool> m_lookups;
-    std::unique_ptr<QThreadPool> m_makers;
+    BackgroundWork& m_work;
+    BackgroundWork::Tasks m_tasks;
 };
 
 } // namespace lumra

@@ -1,7 +1,9 @@
 #include "PasteTestSupport.h"
 
 #include "platform/image/ImageDecoding.h"
+#include "model/sync/SyncFolderContainer.h"
 #include "platform/image/ImageFixtures.h"
+#include "ui/preview/FileThumbnailCache.h"
 #include "WorkerThreads.h"
 
 #include <QDir>
@@ -272,9 +274,9 @@ protected:
     void SetUp() override {}
 };
 
-// Child mode only: the history read at start, the bookmark refresh, thumbnails and capture run on the
-// lanes' threads, which `ps -L` names: they need no thread of Qt's shared pool (held busy here) and
-// start none of their own.
+// Child mode only: the history read at start, the bookmark refresh, thumbnails, capture, a
+// housekeeping pass, a sync pass and a copied file's picture run on the lanes' threads, which
+// `ps -L` names: they need no thread of Qt's shared pool (held busy here) and start none of their own.
 TEST_F(EngineLanesProcess, BackgroundWorkRunsOnLaneThreadsOnly)
 {
     if (!qEnvironmentVariableIsSet(laneChildVariable))
@@ -286,6 +288,8 @@ TEST_F(EngineLanesProcess, BackgroundWorkRunsOnLaneThreadsOnly)
         shared.start([released] { released.wait(); });
     ASSERT_TRUE(QTest::qWaitFor([&] { return shared.activeThreadCount() == shared.maxThreadCount(); }, 10000));
 
+    QTemporaryDir syncFolder;
+    openDefaults(true).set(QStringLiteral("syncFolderPath"), syncFolder.path());
     manager = start([this](ClipboardManagerServices& services) {
         services.pasteboard = &pasteboard;
         services.loadHistoryInBackground = true;
@@ -308,6 +312,30 @@ TEST_F(EngineLanesProcess, BackgroundWorkRunsOnLaneThreadsOnly)
         test::finishPendingCaptures(*manager);
     }
     EXPECT_EQ(manager->clipboardItems().size(), 3);
+
+    SyncFolderContainer& sync = *manager->syncFolderContainer();
+    sync.syncNow();
+    EXPECT_TRUE(sync.waitForIdle());
+    EXPECT_GT(sync.passesStarted(), 0);
+    // Auto-clean waits for the sync to have read how old each row is.
+    const ClipboardItem old = addText(QStringLiteral("a day old"));
+    manager->setAutoCleanMinutes(60);
+    manager->autoCleanNow();
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        const QList<ClipboardItem>& items = manager->clipboardItems();
+        return std::none_of(items.begin(), items.end(), [&](const ClipboardItem& i) { return i.id == old.id && !i.isTrashed; });
+    }, 10000));
+
+    QTemporaryDir files;
+    const QString picture = files.filePath(QStringLiteral("copied.png"));
+    ASSERT_TRUE(test::markedImage(300, 200).save(picture));
+    FileThumbnailCache thumbnails(FileThumbnailSources {files.filePath(QStringLiteral("own")), files.filePath(QStringLiteral("shared"))});
+    QSignalSpy drawn(&thumbnails, &FileThumbnailCache::thumbnailReady);
+    EXPECT_FALSE(thumbnails.thumbnail(picture, 56));
+    EXPECT_TRUE(drawn.wait(10000));
+    EXPECT_EQ(thumbnails.drawingsStarted(), 1);
+    EXPECT_TRUE(thumbnails.thumbnail(picture, 56));
+
     EXPECT_EQ(test::threadsOutsideTheLanesSince(before).join(QStringLiteral(", ")).toStdString(), "");
     release.set_value();
 }

@@ -12,10 +12,13 @@
 #include <QImage>
 #include <QBuffer>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QSemaphore>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <atomic>
+#include <future>
 
 namespace lumra::test {
 namespace {
@@ -687,6 +690,70 @@ TEST(SyncWarningTest, TwoComputersWhoseIdsBeginAlikeAreToldApart)
     EXPECT_EQ(SyncFolderContainer::warningFor(health).toStdString(),
               "1 record refused from computer 2E7CA4C2-1, 2 records refused from computer 2E7CA4C2-2, "
               "3 records refused from computer 9C0D1E2F");
+}
+
+} // namespace
+} // namespace lumra::test
+
+namespace lumra::test {
+namespace {
+
+// The engine with each housekeeping pass held at its start, as by a disk that does not answer.
+class HeldHousekeepingManager : public ClipboardManager {
+public:
+    using ClipboardManager::ClipboardManager;
+    std::function<void()> hold;
+
+protected:
+    void runInBackground(std::function<void()> work) override
+    {
+        ClipboardManager::runInBackground([hold = hold, work = std::move(work)] {
+            hold();
+            work();
+        });
+    }
+};
+
+TEST(SyncQuitTest, AQuitWithAHousekeepingAndASyncPassUnderWayEndsWithinItsDeadline)
+{
+    // What a quit may take before the deadline ends the process; the lanes get part of it, as in main.
+    constexpr qint64 quitDeadlineMs = 1000;
+    constexpr auto workWaitAtQuit = 200ms;
+    BackgroundWork work; // shut down here as Lumra's are, the test program's stay open
+    QTemporaryDir shared;
+    EngineHarness computer;
+    computer.openDefaults(true).set(QStringLiteral("syncFolderPath"), shared.path());
+    auto manager = computer.start<HeldHousekeepingManager>([&](ClipboardManagerServices& s) { s.work = &work; });
+
+    // Both passes hang as on a mount that answers only long after the quit.
+    std::promise<void> release;
+    const std::shared_future<void> released = release.get_future().share();
+    auto housekeepingHeld = std::make_shared<std::atomic_bool>(false);
+    auto syncHeld = std::make_shared<std::atomic_bool>(false);
+    manager->hold = [housekeepingHeld, released] {
+        *housekeepingHeld = true;
+        released.wait_for(30s);
+    };
+    manager->syncFolderContainer()->setPassHookForTests([syncHeld, released] {
+        *syncHeld = true;
+        released.wait_for(30s);
+    });
+    manager->syncFolderContainer()->syncNow();
+    computer.clock.advance(1ms);
+    manager->clearItems({QUuid::createUuid()}, false, true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return *housekeepingHeld && *syncHeld; }, 10000));
+
+    QElapsedTimer quitting;
+    quitting.start();
+    work.shutDown(workWaitAtQuit);
+    manager.reset();
+    EXPECT_LT(quitting.elapsed(), quitDeadlineMs);
+
+    // Lumra's process would end here. This one goes on: the sync pass that wakes finds its folder
+    // gone and touches nothing of the store the manager took with it.
+    ASSERT_TRUE(QDir(shared.path()).removeRecursively());
+    release.set_value();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return work.busyLanes().isEmpty(); }, 60000));
 }
 
 } // namespace
