@@ -27,11 +27,10 @@ namespace {
 constexpr qsizetype maxFilesPerCopy = 10000;
 constexpr auto fileCheckBound = 2s;
 
-
 // Runs off the main thread: the bytes come from another application and are checked against
 // the decode limits before any pixel is decoded.
-PreparedImage prepareImage(const QByteArray& raw, const std::optional<QString>& sourceAppBundleId,
-                           image::ImageDecoder* decoder)
+PreparedImage prepareImage(
+    const QByteArray& raw, const std::optional<QString>& sourceAppBundleId, image::ImageDecoder* decoder)
 {
     PreparedImage prepared;
     if (auto header = image::readImageHeader(raw); !header) {
@@ -109,8 +108,8 @@ PreparedCapture sortRead(PasteboardSnapshot snapshot, const CaptureRequest& requ
     } else if (const PasteboardOffer offer = describeTypes(snapshot.types);
                !offer.fileUrls && !offer.text && !offer.image && !snapshot.types.isEmpty()) {
         // Text in a form Lumra does not read (UTF-16, say): the copy is lost, so it is said.
-        prepared.refusal = QStringLiteral("Copy not recorded: none of its types can be read (") + typeList(snapshot.types)
-            + QLatin1Char(')');
+        prepared.refusal = QStringLiteral("Copy not recorded: none of its types can be read (")
+            + typeList(snapshot.types) + QLatin1Char(')');
     } else if (!snapshot.unreadableTypes.isEmpty()) {
         // An owner too slow, or unwilling, to answer for any type Lumra asked for.
         prepared.notRead = QStringLiteral("its owner gave none of ") + typeList(snapshot.unreadableTypes);
@@ -144,7 +143,6 @@ CaptureCategory categoryForFiles(const QStringList& urlStrings, const QList<bool
     }
     return CaptureCategory::imageFile;
 }
-
 
 PreparedFiles prepareFiles(const QStringList& urlStrings, bool addFolderSlashes)
 {
@@ -186,7 +184,7 @@ PreparedCapture readCapture(const CaptureRequest& request, const std::atomic<qin
 }
 
 PreparedCapture deriveCapture(PreparedCapture prepared, const std::optional<QString>& bundleId,
-                              const std::function<QByteArray(const QString&)>& htmlToRtf, image::ImageDecoder* decoder)
+    const std::function<QByteArray(const QString&)>& htmlToRtf, image::ImageDecoder* decoder)
 {
     switch (prepared.kind.value_or(ClipboardContentType::text)) {
     case ClipboardContentType::text:

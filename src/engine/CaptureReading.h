@@ -46,13 +46,13 @@ struct PreparedCapture {
     QString text;
     std::optional<QByteArray> rtf;
     std::optional<QString> html; // made into rich text after the text is stored
-    QStringList fileUrls;        // looked up after the copy is taken
+    QStringList fileUrls; // looked up after the copy is taken
     PreparedFiles files;
-    QByteArray imageData;        // made into PNG after the copy is taken
+    QByteArray imageData; // made into PNG after the copy is taken
     QString imageType;
     PreparedImage image;
-    QString notRead;   // the offer could not be read (info)
-    QString refusal;   // the owner broke a bound, or the content is refused (warning)
+    QString notRead; // the offer could not be read (info)
+    QString refusal; // the owner broke a bound, or the content is refused (warning)
     QString unreadableTypes;
     bool replaced = false; // a later copy replaced the offer before its read began
     bool notBegun = false; // a copy from the journal whose work did not begin: the next start has it
@@ -81,6 +81,6 @@ CaptureCategory categoryForFiles(const QStringList& urlStrings, const QList<bool
 PreparedCapture readCapture(const CaptureRequest& request, const std::atomic<qint64>& newestChange);
 // What is costly to make of a copy: its rich text, its PNG, its files looked up.
 PreparedCapture deriveCapture(PreparedCapture prepared, const std::optional<QString>& bundleId,
-                              const std::function<QByteArray(const QString&)>& htmlToRtf, image::ImageDecoder* decoder = nullptr);
+    const std::function<QByteArray(const QString&)>& htmlToRtf, image::ImageDecoder* decoder = nullptr);
 
 } // namespace lumra

@@ -57,7 +57,6 @@ store::CaptureJournal journalIn(std::map<int, std::unique_ptr<sql::Database>>& d
     return store::CaptureJournal(db && db->isOpen() ? db.get() : nullptr);
 }
 
-
 QString journalledWhat(store::JournalEntry::Kind kind)
 {
     switch (kind) {
@@ -189,9 +188,9 @@ void CaptureService::checkClipboard()
     // Changes in between were replaced before Lumra looked (a burst of copies, say).
     if (const qint64 unseen = changeCount - lastChangeCount - 1; unseen > 0) {
         m_losses->note(CaptureLosses::Kind::unseen,
-                       unseen == 1 ? QStringLiteral("Copy not read: a later copy replaced it before Lumra looked")
-                                   : QStringLiteral("Copies not read: %1 replaced before Lumra looked").arg(unseen),
-                       unseen);
+            unseen == 1 ? QStringLiteral("Copy not read: a later copy replaced it before Lumra looked")
+                        : QStringLiteral("Copies not read: %1 replaced before Lumra looked").arg(unseen),
+            unseen);
     }
     // Stored before any filtering: a change that is skipped is never looked at again.
     m_store.setLastChangeCount(changeCount);
@@ -217,9 +216,8 @@ void CaptureService::checkClipboard()
     request.wantImages = rules.wantImages;
     request.captured = rules.captured;
     request.bundleId = capture.bundleId;
-    capture.work = m_work.run(Lane::captureReads, [request = std::move(request), newest = m_newestChange] {
-        return readCapture(request, *newest);
-    });
+    capture.work = m_work.run(Lane::captureReads,
+        [request = std::move(request), newest = m_newestChange] { return readCapture(request, *newest); });
     const quint64 serial = capture.serial = m_nextSerial++;
     watchCapture(capture.work, serial, false);
     m_reads.emplace(serial, std::move(capture));
@@ -235,7 +233,10 @@ void CaptureService::watchCapture(const QFuture<PreparedCapture>& work, quint64 
     watcher->setFuture(work);
 }
 
-bool CaptureService::hasPendingCaptures() const { return !m_reads.empty() || !m_derivations.empty(); }
+bool CaptureService::hasPendingCaptures() const
+{
+    return !m_reads.empty() || !m_derivations.empty();
+}
 
 void CaptureService::storeCapturesAtQuit(bool lookOnceMore)
 {
@@ -250,7 +251,8 @@ void CaptureService::storeCapturesAtQuit(bool lookOnceMore)
         qCInfo(lcCapture).noquote() << "Quitting with copies still being read:" << m_reads.size();
     const QDeadlineTimer wait(quitWait);
     const auto finished = [](const std::map<quint64, PendingCapture>& pending) {
-        return std::find_if(pending.begin(), pending.end(), [](const auto& entry) { return entry.second.work.isFinished(); });
+        return std::find_if(
+            pending.begin(), pending.end(), [](const auto& entry) { return entry.second.work.isFinished(); });
     };
     while (!m_reads.empty() || !m_derivations.empty()) {
         if (const auto read = finished(m_reads); read != m_reads.end()) {
@@ -267,9 +269,9 @@ void CaptureService::storeCapturesAtQuit(bool lookOnceMore)
     }
     if (const qsizetype unread = qsizetype(m_reads.size()); unread > 0) {
         m_losses->note(CaptureLosses::Kind::quit,
-                       unread == 1 ? QStringLiteral("Copy not read: Lumra quit before its owner handed it over")
-                                   : QStringLiteral("Copies not read: Lumra quit before their owners handed %1 over").arg(unread),
-                       unread);
+            unread == 1 ? QStringLiteral("Copy not read: Lumra quit before its owner handed it over")
+                        : QStringLiteral("Copies not read: Lumra quit before their owners handed %1 over").arg(unread),
+            unread);
     }
     // No resumed work begins from here on; what began is put back below.
     m_journalTries->close();
@@ -283,12 +285,14 @@ void CaptureService::storeCapturesAtQuit(bool lookOnceMore)
             files.files = unlookedFiles(capture.fileUrls);
             storePrepared(capture, files);
         } else if (!capture.row && !capture.journalled) {
-            m_losses->note(CaptureLosses::Kind::quit, QStringLiteral("Image not captured: Lumra quit before it was converted"));
+            m_losses->note(
+                CaptureLosses::Kind::quit, QStringLiteral("Image not captured: Lumra quit before it was converted"));
         }
         // Taken up at this start and not finished, though nothing went wrong: the next start tries it.
         if (capture.resumed) {
             writeJournal([lane = m_journal, serial = serial] {
-                lane->change(serial, [](store::CaptureJournal& entries, qint64 row) { return entries.putBack(row); }, false);
+                lane->change(
+                    serial, [](store::CaptureJournal& entries, qint64 row) { return entries.putBack(row); }, false);
             });
         }
     }
@@ -307,14 +311,15 @@ void CaptureService::takeRead(quint64 serial)
     PendingCapture& capture = node.mapped();
     if (capture.work.resultCount() == 0) {
         // Dropped by the lanes' shutdown before its owner was asked.
-        m_losses->note(CaptureLosses::Kind::quit, QStringLiteral("Copy not read: Lumra quit before its owner handed it over"));
+        m_losses->note(
+            CaptureLosses::Kind::quit, QStringLiteral("Copy not read: Lumra quit before its owner handed it over"));
         return;
     }
     PreparedCapture prepared = capture.work.result();
     CaptureLosses& losses = *m_losses;
     if (prepared.replaced) {
         losses.note(CaptureLosses::Kind::replaced,
-                    QStringLiteral("Copy not read: a later copy replaced it before its turn came"));
+            QStringLiteral("Copy not read: a later copy replaced it before its turn came"));
         return;
     }
     if (!prepared.refusal.isEmpty()) {
@@ -369,7 +374,8 @@ void CaptureService::derive(PendingCapture capture, PreparedCapture prepared)
     capture.work = m_work.run(
         lane,
         [prepared = std::move(prepared), bundleId = capture.bundleId, htmlToRtf = m_services.htmlToRtf,
-         decoder = m_services.decoder, tries = std::move(tries), entry = std::pair(capture.journalStore, capture.journalRow)]() mutable {
+            decoder = m_services.decoder, tries = std::move(tries),
+            entry = std::pair(capture.journalStore, capture.journalRow)]() mutable {
             if (tries && !tries->begin(entry.first, entry.second)) {
                 PreparedCapture kept;
                 kept.notBegun = true;
@@ -408,7 +414,7 @@ void CaptureService::journalCapture(PendingCapture& capture, const PreparedCaptu
     writeJournal([lane = m_journal, serial = capture.serial, entry = std::move(entry)] {
         const Result<qint64> key = lane->journal().add(entry);
         if (key)
-            lane->keys[serial] = {0, *key};
+            lane->keys[serial] = { 0, *key };
         else
             qCWarning(lcCapture).noquote() << "Copy not kept for a restart:" << key.error();
     });
@@ -419,7 +425,8 @@ void CaptureService::forgetJournalled(const PendingCapture& capture)
     if (!capture.journalled)
         return;
     writeJournal([lane = m_journal, serial = capture.serial] {
-        lane->change(serial, [](store::CaptureJournal& entries, qint64 row) { return entries.remove(row); }, true);
+        lane->change(
+            serial, [](store::CaptureJournal& entries, qint64 row) { return entries.remove(row); }, true);
     });
 }
 
@@ -441,7 +448,7 @@ void CaptureService::resumeJournal()
                 continue;
             }
             for (store::JournalEntry& entry : entries.value())
-                taken.entries.append({file, std::move(entry)});
+                taken.entries.append({ file, std::move(entry) });
         }
         return taken;
     });
@@ -473,7 +480,7 @@ void CaptureService::resumeJournal()
             capture.journalled = capture.resumed = true;
             capture.journalStore = file;
             capture.journalRow = entry.key;
-            keys[capture.serial] = {file, entry.key};
+            keys[capture.serial] = { file, entry.key };
             PreparedCapture prepared;
             switch (entry.kind) {
             case store::JournalEntry::Kind::picture:
@@ -494,9 +501,7 @@ void CaptureService::resumeJournal()
             }
             derive(std::move(capture), std::move(prepared));
         }
-        writeJournal([lane = m_journal, keys = std::move(keys)] {
-            lane->keys.insert(keys.begin(), keys.end());
-        });
+        writeJournal([lane = m_journal, keys = std::move(keys)] { lane->keys.insert(keys.begin(), keys.end()); });
     });
     watcher->setFuture(taken);
 }
@@ -564,14 +569,13 @@ bool CaptureService::storePrepared(const PendingCapture& capture, const Prepared
         if (!m_store.isCaptureEnabled(prepared.files.category))
             return false;
         stored = m_store.storeFiles(prepared.files.urls, prepared.files.directories, prepared.files.bookmarks,
-                            prepared.files.category, capture.bundleId, capture.appName, capture.copiedAt, late,
-                            &skipped);
+            prepared.files.category, capture.bundleId, capture.appName, capture.copiedAt, late, &skipped);
         break;
     case ClipboardContentType::text:
         if (!m_store.isCaptureEnabled(prepared.category))
             return false;
         stored = m_store.storeText(prepared.text, prepared.rtf, prepared.category, capture.bundleId, capture.appName,
-                           capture.copiedAt, late, textRow, &skipped);
+            capture.copiedAt, late, textRow, &skipped);
         countsForReminder = true;
         break;
     case ClipboardContentType::image:
@@ -588,8 +592,8 @@ bool CaptureService::storePrepared(const PendingCapture& capture, const Prepared
         m_decoderFailureTold = false;
         if (!m_store.isCaptureEnabled(prepared.image.category))
             return false;
-        stored = m_store.storeImage(prepared.image.png, prepared.image.fileName, prepared.image.category, capture.bundleId,
-                            capture.appName, capture.copiedAt, late, &skipped);
+        stored = m_store.storeImage(prepared.image.png, prepared.image.fileName, prepared.image.category,
+            capture.bundleId, capture.appName, capture.copiedAt, late, &skipped);
         countsForReminder = !(capture.bundleId && KnownApps::isFileManager(*capture.bundleId));
         break;
     }
@@ -597,7 +601,7 @@ bool CaptureService::storePrepared(const PendingCapture& capture, const Prepared
         return false;
     m_newestStored = std::max(m_newestStored.value_or(0), capture.serial);
     Diagnostics::shared().debug(captureCategoryName,
-                                QStringLiteral("Captured item from ") + capture.bundleId.value_or(QStringLiteral("unknown")));
+        QStringLiteral("Captured item from ") + capture.bundleId.value_or(QStringLiteral("unknown")));
     // A copy of the last run, finished at this start, was heard and counted then.
     if (!capture.resumed)
         m_store.copyStored(countsForReminder);

@@ -50,15 +50,17 @@ public:
     // `late`: a later change was stored before this one, which keeps a row re-copied since as it is
     // (true is returned, and `skipped` set).
     virtual bool storeText(const QString& text, const std::optional<QByteArray>& rtf, CaptureCategory category,
-                           const std::optional<QString>& bundleId, const std::optional<QString>& appName,
-                           const QDateTime& copiedAt, bool late, QUuid* storedId, bool* skipped) = 0;
+        const std::optional<QString>& bundleId, const std::optional<QString>& appName, const QDateTime& copiedAt,
+        bool late, QUuid* storedId, bool* skipped)
+        = 0;
     virtual bool storeImage(const QByteArray& png, const QString& fileName, CaptureCategory category,
-                            const std::optional<QString>& bundleId, const std::optional<QString>& appName,
-                            const QDateTime& copiedAt, bool late, bool* skipped) = 0;
+        const std::optional<QString>& bundleId, const std::optional<QString>& appName, const QDateTime& copiedAt,
+        bool late, bool* skipped)
+        = 0;
     virtual bool storeFiles(const QStringList& urls, const QList<bool>& directories, const QStringList& bookmarks,
-                            CaptureCategory category, const std::optional<QString>& bundleId,
-                            const std::optional<QString>& appName, const QDateTime& copiedAt, bool late,
-                            bool* skipped) = 0;
+        CaptureCategory category, const std::optional<QString>& bundleId, const std::optional<QString>& appName,
+        const QDateTime& copiedAt, bool late, bool* skipped)
+        = 0;
     // The rich text made for a text stored before; nothing when the row moved on meanwhile.
     virtual void addRichText(const QUuid& id, const QDateTime& copiedAt, const QByteArray& rtf) = 0;
     // After each copy the user made in this run was stored.
@@ -100,9 +102,9 @@ public:
     void storeCapturesAtQuit(bool lookOnceMore = true);
 
     // At quit, what is still being read or derived is waited for this long.
-    static constexpr std::chrono::milliseconds quitWait {300};
+    static constexpr std::chrono::milliseconds quitWait { 300 };
     // And the journal's writes this long: a picture's bytes take a while to reach the disk.
-    static constexpr std::chrono::milliseconds journalWaitAtQuit {500};
+    static constexpr std::chrono::milliseconds journalWaitAtQuit { 500 };
 
 signals:
     // A copied picture was not recorded as no decoder program could be started; said once until
@@ -121,10 +123,10 @@ private:
         quint64 serial = 0; // change order
         QFuture<PreparedCapture> work;
         std::optional<QUuid> row; // the stored text whose rich text is being made
-        QStringList fileUrls;     // the files being looked up
-        bool journalled = false;  // kept in the capture journal under its serial
-        bool resumed = false;     // taken from the journal of an earlier run
-        int journalStore = 0;     // resumed: the store file and row of its entry
+        QStringList fileUrls; // the files being looked up
+        bool journalled = false; // kept in the capture journal under its serial
+        bool resumed = false; // taken from the journal of an earlier run
+        int journalStore = 0; // resumed: the store file and row of its entry
         qint64 journalRow = 0;
     };
     struct TakenUp;
@@ -152,7 +154,7 @@ private:
     std::shared_ptr<std::atomic<qint64>> m_newestChange;
     quint64 m_nextSerial = 0;
     std::optional<quint64> m_newestStored; // the serial of the latest change stored so far
-    std::map<quint64, PendingCapture> m_reads;       // by change order
+    std::map<quint64, PendingCapture> m_reads; // by change order
     std::map<quint64, PendingCapture> m_derivations; // by change order
     bool m_quitting = false;
     bool m_decoderFailureTold = false; // since a picture was last decoded

@@ -35,7 +35,7 @@ constexpr auto pasteKeyDelay = 100ms;
 
 PasteboardRepresentation representation(const char* mimeType, QByteArray data)
 {
-    return {QString::fromLatin1(mimeType), std::move(data)};
+    return { QString::fromLatin1(mimeType), std::move(data) };
 }
 
 // Only a name Lumra made itself (the digest of the picture) may name a file; anything else
@@ -63,19 +63,22 @@ PasteService::PasteService(ClipboardManager& manager)
 
 PasteService::~PasteService() = default;
 
-Clock& PasteService::clock() const { return m_manager.clock(); }
+Clock& PasteService::clock() const
+{
+    return m_manager.clock();
+}
 
 // ----------------------------------------------------------------------------------------------------- content
 
-QList<PasteboardRepresentation> PasteService::textRepresentations(const ClipboardItem& item, bool plainText,
-                                                                  bool newline) const
+QList<PasteboardRepresentation> PasteService::textRepresentations(
+    const ClipboardItem& item, bool plainText, bool newline) const
 {
     if (!item.textContent)
         return {};
     QString text = *item.textContent;
     if (newline)
         text += QLatin1Char('\n');
-    QList<PasteboardRepresentation> result {representation(PasteboardMime::textUtf8, text.toUtf8())};
+    QList<PasteboardRepresentation> result { representation(PasteboardMime::textUtf8, text.toUtf8()) };
     if (plainText || !m_manager.preserveFormatting() || !item.hasRichText())
         return result;
     std::optional<QByteArray> stored = m_manager.richText(item);
@@ -124,7 +127,7 @@ QList<PasteboardRepresentation> PasteService::imageRepresentations(const Clipboa
         qCWarning(lcPaste).noquote() << "Stored image cannot be pasted: it is in no format Lumra reads";
         return {};
     }
-    QList<PasteboardRepresentation> result {representation(type->mimeType, *data)};
+    QList<PasteboardRepresentation> result { representation(type->mimeType, *data) };
 
     // File managers and upload fields take the picture as a file.
     const QString folder = pasteFolder();
@@ -136,15 +139,15 @@ QList<PasteboardRepresentation> PasteService::imageRepresentations(const Clipboa
     QSaveFile file(path);
     if (file.open(QIODevice::WriteOnly) && file.write(*data) == data->size() && file.commit()) {
         QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-        result.append(Pasteboard::fileUrlRepresentations({QString::fromUtf8(QUrl::fromLocalFile(path).toEncoded())}));
+        result.append(Pasteboard::fileUrlRepresentations({ QString::fromUtf8(QUrl::fromLocalFile(path).toEncoded()) }));
     } else {
         qCWarning(lcPaste).noquote() << "Image file for the paste not written:" << file.errorString();
     }
     return result;
 }
 
-QList<PasteboardRepresentation> PasteService::fileRepresentations(const ClipboardItem& item,
-                                                                  QList<FileBookmarkAccessPtr>* accesses)
+QList<PasteboardRepresentation> PasteService::fileRepresentations(
+    const ClipboardItem& item, QList<FileBookmarkAccessPtr>* accesses)
 {
     QStringList storedUrls;
     const QList<FileBookmarkAccessPtr> byIndex = m_manager.fileAccessByIndex(item, &storedUrls);
@@ -168,8 +171,8 @@ QList<PasteboardRepresentation> PasteService::fileRepresentations(const Clipboar
     return Pasteboard::fileUrlRepresentations(urls);
 }
 
-QList<PasteboardRepresentation> PasteService::pasteRepresentations(const ClipboardItem& item, bool plainText,
-                                                                   bool newline, QList<FileBookmarkAccessPtr>* accesses)
+QList<PasteboardRepresentation> PasteService::pasteRepresentations(
+    const ClipboardItem& item, bool plainText, bool newline, QList<FileBookmarkAccessPtr>* accesses)
 {
     switch (item.contentType) {
     case ClipboardContentType::text:
@@ -211,7 +214,7 @@ void PasteService::tellWriteFailed(const QString& message)
 void PasteService::pasteAfterWrite(qint64 changeCount, std::chrono::milliseconds delay, std::function<void()> sent)
 {
     const quint64 serial = ++m_pasteSerial;
-    m_pendingPaste = PendingPaste {serial, changeCount, m_failedWrites, false, std::move(sent)};
+    m_pendingPaste = PendingPaste { serial, changeCount, m_failedWrites, false, std::move(sent) };
     clock().after(delay, this, [this, serial] {
         if (m_pendingPaste && m_pendingPaste->serial == serial) {
             m_pendingPaste->due = true;
@@ -294,9 +297,8 @@ bool PasteService::pasteItem(const ClipboardItem& item, bool moveToTop, bool pla
     const std::optional<qint64> changeCount = writeItem(item, plainText, false);
     if (!changeCount)
         return false;
-    pasteAfterWrite(*changeCount, delay, [this, id = item.id, moveToTop, chosen = clock().now()] {
-        notePasted({id}, moveToTop, chosen);
-    });
+    pasteAfterWrite(*changeCount, delay,
+        [this, id = item.id, moveToTop, chosen = clock().now()] { notePasted({ id }, moveToTop, chosen); });
     return true;
 }
 
@@ -316,7 +318,7 @@ void PasteService::markPastedAndCount(const ClipboardItem& item)
     const store::ManagedObjectPtr row = stampPasted(item.id, true);
     if (!row)
         return;
-    (void)m_manager.commitRows({row}, "Saving the paste");
+    (void)m_manager.commitRows({ row }, "Saving the paste");
     recordSuccessfulPaste();
 }
 
@@ -328,7 +330,7 @@ void PasteService::recordSuccessfulPaste()
     m_manager.userDefaults().set(totalSuccessfulPastesKey, total);
     if (m_manager.showTimeSavedCelebration() && total % 25 == 0) {
         m_manager.userDefaults().set(pendingCelebrationMessageKey,
-                       QStringLiteral("Saved %1 of copying & pasting 🎉").arg(formatTimeSaved(total * secondsSavedPerPaste)));
+            QStringLiteral("Saved %1 of copying & pasting 🎉").arg(formatTimeSaved(total * secondsSavedPerPaste)));
     }
 }
 
@@ -383,9 +385,8 @@ void PasteService::copyAndPaste(const ClipboardItem& item, bool newline)
 {
     const bool textNewline = newline && item.contentType == ClipboardContentType::text;
     if (const std::optional<qint64> changeCount = writeItem(item, false, textNewline)) {
-        pasteAfterWrite(*changeCount, pasteKeyDelay, [this, id = item.id, chosen = clock().now()] {
-            notePasted({id}, false, chosen);
-        });
+        pasteAfterWrite(*changeCount, pasteKeyDelay,
+            [this, id = item.id, chosen = clock().now()] { notePasted({ id }, false, chosen); });
     }
 }
 
@@ -393,22 +394,25 @@ void PasteService::pasteItems(const QList<ClipboardItem>& items)
 {
     const auto mode = fromRawValue<CombineTextsMode>(m_manager.combineTextsMode());
     const bool allText = std::all_of(items.begin(), items.end(),
-                                     [](const ClipboardItem& item) { return item.contentType == ClipboardContentType::text; });
+        [](const ClipboardItem& item) { return item.contentType == ClipboardContentType::text; });
     if (items.size() >= 2 && allText && mode && *mode != CombineTextsMode::off) {
         const bool horizontal = *mode == CombineTextsMode::horizontal;
         QStringList texts;
         QList<QUuid> ids;
         for (const ClipboardItem& item : items) {
             ids.append(item.id);
-            const QString text = horizontal ? item.textContent.value_or(QString()).trimmed() : item.textContent.value_or(QString());
+            const QString text
+                = horizontal ? item.textContent.value_or(QString()).trimmed() : item.textContent.value_or(QString());
             if (!text.isEmpty())
                 texts.append(text);
         }
         if (texts.isEmpty())
             return;
         const QString joined = texts.join(horizontal ? QStringLiteral(" ") : QStringLiteral("\n"));
-        if (const std::optional<qint64> changeCount = writePasteboard({representation(PasteboardMime::textUtf8, joined.toUtf8())})) {
-            pasteAfterWrite(*changeCount, pasteKeyDelay, [this, ids, chosen = clock().now()] { notePasted(ids, true, chosen); });
+        if (const std::optional<qint64> changeCount
+            = writePasteboard({ representation(PasteboardMime::textUtf8, joined.toUtf8()) })) {
+            pasteAfterWrite(
+                *changeCount, pasteKeyDelay, [this, ids, chosen = clock().now()] { notePasted(ids, true, chosen); });
         }
         return;
     }

@@ -36,7 +36,7 @@ public:
 
     // Longest wait for the clipboard to confirm Lumra's write before the paste is given up: past
     // it the user may have gone on typing.
-    static constexpr std::chrono::milliseconds writeHeldPatience {1000};
+    static constexpr std::chrono::milliseconds writeHeldPatience { 1000 };
 
     // Time of the last write to the clipboard; invalid before the first.
     QDateTime lastPasteDate() const { return m_lastPasteDate; }
@@ -77,11 +77,12 @@ signals:
 
 private:
     // The representations to write for an item; empty when there is nothing to write.
-    QList<PasteboardRepresentation> pasteRepresentations(const ClipboardItem& item, bool plainText, bool newline,
-                                                         QList<FileBookmarkAccessPtr>* accesses);
+    QList<PasteboardRepresentation> pasteRepresentations(
+        const ClipboardItem& item, bool plainText, bool newline, QList<FileBookmarkAccessPtr>* accesses);
     QList<PasteboardRepresentation> textRepresentations(const ClipboardItem& item, bool plainText, bool newline) const;
     QList<PasteboardRepresentation> imageRepresentations(const ClipboardItem& item);
-    QList<PasteboardRepresentation> fileRepresentations(const ClipboardItem& item, QList<FileBookmarkAccessPtr>* accesses);
+    QList<PasteboardRepresentation> fileRepresentations(
+        const ClipboardItem& item, QList<FileBookmarkAccessPtr>* accesses);
     QString pasteFolder();
     std::optional<qint64> writePasteboard(const QList<PasteboardRepresentation>& representations);
     // A clipboard write failed, at once or later (Pasteboard::writeFailed): logged and told.
