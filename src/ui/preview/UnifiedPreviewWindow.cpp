@@ -4,7 +4,6 @@
 #include "platform/core/BackgroundWork.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/files/FileChecks.h"
-#include "platform/image/ImageDecoder.h"
 #include "platform/image/ImageDecoding.h"
 #include "platform/richtext/RtfCodec.h"
 #include "platform/symbols/Symbols.h"
@@ -312,18 +311,17 @@ QWidget* UnifiedPreviewWindow::makeContent()
             [bytes, path, bound] {
                 DecodedPreviewImage decoded;
                 Result<QImage> picture = Result<QImage>::failure({});
-                // With every display program held by slow pictures, the preview says it failed
-                // rather than wait behind them.
-                const auto turn = image::DecodeTurn::shownWithin(image::ImageDecoder::shownWithin);
+                // No deadline for a turn: the preview stays open until its picture comes, and
+                // the program's own budget bounds a hostile one.
                 if (bytes.isEmpty()) { // an image file of a file item
                     if (const auto file = RegularFile::open(path)) {
                         decoded.byteCount = file->size();
-                        picture = image::decodeImage(*file, {}, bound, turn);
+                        picture = image::decodeImage(*file, {}, bound);
                     }
                 } else {
                     if (PreviewFiles::writeFileAtomically(path, bytes))
                         decoded.byteCount = bytes.size();
-                    picture = image::decodeImage(bytes, {}, bound, turn);
+                    picture = image::decodeImage(bytes, {}, bound);
                 }
                 if (picture)
                     decoded.image = picture.value();
