@@ -95,6 +95,12 @@ void ReminderNotification::shown(QDBusPendingCallWatcher* call, const QString& m
     m_id = id;
     // Servers may keep a notification past its timeout (or forever); it goes 10 s after showing.
     m_autoClose = m_clock.start(autoCloseDelay, false, [this] { close(); });
+    for (const auto& [earlyId, action] : std::exchange(m_early, {})) {
+        if (earlyId == id) {
+            actionInvoked(id, action);
+            break;
+        }
+    }
 }
 
 void ReminderNotification::close()
@@ -115,6 +121,8 @@ void ReminderNotification::closeNotification(uint id)
 
 void ReminderNotification::actionInvoked(uint id, const QString& action)
 {
+    if (!m_id && m_early.size() < 16)
+        m_early.append({id, action});
     if (!m_id || id != m_id)
         return;
     close();

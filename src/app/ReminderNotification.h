@@ -54,6 +54,8 @@ private:
     Clock& m_clock;
     Actions m_actions;
     uint m_id = 0; // the one shown
+    // Actions heard before the server's answer named the id: Qt may hand its signal over first.
+    QList<std::pair<uint, QString>> m_early;
     quint64 m_request = 0; // so that an answer to an older request is not taken for the newest
     std::unique_ptr<Timer> m_autoClose;
 };

@@ -579,7 +579,7 @@ public:
             const QStringList fields {args.at(0).toString(), args.at(2).toString(), args.at(3).toString(),
                                       args.at(4).toString(), args.at(5).toStringList().join('|'), args.at(7).toString()};
             std::cout << "NOTIFY:" << fields.join(';').toStdString() << std::endl;
-            m_bus.send(message.createReply(id));
+            // The click is sent before the answer that names its id: Lumra may hear them in either order.
             const QString action = m_actions.value(m_shown++);
             if (action == QLatin1String("foreign-default")) {
                 // Another program's notification is clicked, then this one snoozed.
@@ -594,6 +594,7 @@ public:
                 invoked << id << action;
                 m_bus.send(invoked);
             }
+            m_bus.send(message.createReply(id));
         } else if (message.member() == QLatin1String("CloseNotification")) {
             std::cout << "CLOSED:" << args.at(0).toUInt() << std::endl;
             m_bus.send(message.createReply());
