@@ -152,9 +152,25 @@ QStringList BackgroundWork::busyLanes() const
     return busy;
 }
 
+struct BackgroundWork::Tasks::Count {
+    mutable std::mutex mutex;
+    mutable std::condition_variable changed;
+    int alive = 0;
+};
+
 QStringList BackgroundWork::shutDown(std::chrono::milliseconds bound)
 {
     m_closed->store(true);
+    {
+        const std::lock_guard lock(m_countsMutex);
+        for (const std::weak_ptr<Tasks::Count>& weak : m_counts) {
+            if (const std::shared_ptr<Tasks::Count> count = weak.lock()) {
+                // Under its lock, so that a waiter between its check and its sleep still hears it.
+                const std::lock_guard countLock(count->mutex);
+                count->changed.notify_all();
+            }
+        }
+    }
     for (QThreadPool* pool : m_lanes)
         pool->clear();
     const QDeadlineTimer deadline(bound);
@@ -168,13 +184,12 @@ QStringList BackgroundWork::shutDown(std::chrono::milliseconds bound)
     return busy;
 }
 
-struct BackgroundWork::Tasks::Count {
-    mutable std::mutex mutex;
-    mutable std::condition_variable changed;
-    int alive = 0;
-};
-
-BackgroundWork::Tasks::Tasks(const BackgroundWork& work) : m_count(std::make_shared<Count>()), m_closed(work.m_closed) { }
+BackgroundWork::Tasks::Tasks(const BackgroundWork& work) : m_count(std::make_shared<Count>()), m_closed(work.m_closed)
+{
+    const std::lock_guard lock(work.m_countsMutex);
+    std::erase_if(work.m_counts, [](const std::weak_ptr<Count>& count) { return count.expired(); });
+    work.m_counts.push_back(m_count);
+}
 
 std::shared_ptr<void> BackgroundWork::Tasks::token()
 {

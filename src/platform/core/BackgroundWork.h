@@ -10,7 +10,9 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <type_traits>
+#include <vector>
 
 class QThreadPool;
 
@@ -95,6 +97,7 @@ public:
         bool wait(std::chrono::milliseconds bound) const; // true: all of them ended
 
     private:
+        friend class BackgroundWork;
         struct Count;
         std::shared_ptr<Count> m_count;
         std::shared_ptr<std::atomic_bool> m_closed;
@@ -136,6 +139,9 @@ private:
 
     Gate m_closed = std::make_shared<std::atomic_bool>(false);
     std::array<QThreadPool*, laneCount> m_lanes {};
+    // Every owner's count, woken when shutDown begins: no owner's wait outlasts it.
+    mutable std::mutex m_countsMutex;
+    mutable std::vector<std::weak_ptr<Tasks::Count>> m_counts;
 };
 
 namespace backgroundwork_detail {

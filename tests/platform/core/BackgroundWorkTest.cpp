@@ -9,11 +9,15 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <unistd.h>
+
 #include <atomic>
 #include <future>
+#include <thread>
 
 using namespace lumra;
 using namespace std::chrono_literals;
@@ -32,12 +36,26 @@ TEST(BackgroundWorkTest, ShutDownDropsQueuedWorkAndGivesUpOnStalledWorkWithinIts
     std::shared_future<void> released = release.get_future().share();
     std::atomic_bool ended = false;
     // The thumbnail lane has one thread: a task stalled as on a hung mount holds it, the rest queue.
-    ASSERT_TRUE(work->start(Lane::thumbnails, [&] {
+    BackgroundWork::Tasks owner(*work);
+    ASSERT_TRUE(work->start(Lane::thumbnails, [&, token = owner.token()] {
         began.set_value();
         released.wait();
         ended = true;
     }));
     began.get_future().wait();
+    // Its owner waits for it on a thread of its own, as a teardown may.
+    std::atomic_bool ownerLetGo = false;
+    std::atomic<pid_t> ownerTid = 0;
+    std::thread ownerThread([&] {
+        ownerTid = ::gettid();
+        owner.wait();
+        ownerLetGo = true;
+    });
+    const auto asleep = [&] {
+        QFile stat(QStringLiteral("/proc/self/task/%1/stat").arg(ownerTid.load()));
+        return ownerTid && stat.open(QIODevice::ReadOnly) && stat.readAll().split(')').value(1).trimmed().startsWith('S');
+    };
+    ASSERT_TRUE(QTest::qWaitFor(asleep, 10000));
     std::atomic_int queuedRan = 0;
     const QFuture<int> queued = work->run(Lane::thumbnails, [&] { return ++queuedRan; });
     for (int i = 0; i < 5; ++i)
@@ -49,8 +67,10 @@ TEST(BackgroundWorkTest, ShutDownDropsQueuedWorkAndGivesUpOnStalledWorkWithinIts
     EXPECT_LT(elapsed.elapsed(), quitDeadlineMs);
     EXPECT_EQ(busy, QStringList {"lumra-thumbs"});
     EXPECT_TRUE(queued.isFinished() && queued.isCanceled()) << "whoever waits for dropped work is let go";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ownerLetGo.load(); }, 10000)) << "an owner's wait outlasts shutdown";
 
     release.set_value();
+    ownerThread.join();
     ASSERT_TRUE(QTest::qWaitFor([&] { return ended && work->busyLanes().isEmpty(); }, 10000));
     work.reset();
     EXPECT_EQ(queuedRan, 0);
