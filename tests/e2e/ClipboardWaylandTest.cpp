@@ -181,11 +181,25 @@ public:
     bool run(const QByteArray& steps)
     {
         m_process.write(steps + '\n');
-        return waitForLine(m_process, "SET", 20000);
+        return test::processEventsUntil(
+            [&] {
+                while (m_process.canReadLine()) {
+                    const QByteArray line = m_process.readLine().trimmed();
+                    if (line.startsWith("SET")) {
+                        m_span = std::chrono::milliseconds(line.mid(4).toLongLong());
+                        return true;
+                    }
+                }
+                return false;
+            },
+            20000);
     }
+    // Between the first and the last copy of the last line run, as the helper sent them.
+    std::chrono::milliseconds span() const { return m_span; }
 
 private:
     QProcess m_process;
+    std::chrono::milliseconds m_span {0};
 };
 
 // Every content the clipboard holds, in order, as another program watching it sees it.
@@ -279,23 +293,30 @@ TEST_F(ClipboardWaylandTest, APasswordManagerCopyIsNotStored)
 }
 
 // A password manager offers a text and marks it as a secret a moment later: the plain offer was
-// the secret, and no row holds it, however soon after the plain one the marked one came.
+// the secret, and no row holds it, however soon within the settle window the marked one came. A
+// round the machine stretched past the window is made again.
 TEST_F(ClipboardWaylandTest, ATextMarkedSecretRightAfterItWasOfferedIsNotStored)
 {
     MarkingSource source;
     ASSERT_TRUE(source.started());
     QStringList secrets;
+    int attempt = 0;
     for (int delay : {0, 5, 40}) {
         for (int round = 0; round < 4; ++round) {
-            const QString secret = QStringLiteral("secret %1 after %2 ms").arg(round).arg(delay);
-            secrets << secret;
-            ASSERT_TRUE(source.run(QStringLiteral("copy %1;pause %2;mark %1").arg(secret).arg(delay).toUtf8()));
-            // Lumra is done with both once it stored the next copy.
-            const QString next = QStringLiteral("next to ") + secret;
-            ASSERT_TRUE(test::wlCopy(next.toUtf8()));
-            ASSERT_TRUE(test::processEventsUntil(
-                [&] { return !manager->clipboardItems().isEmpty() && newest().textContent == next; }, 20000))
-                << next.toStdString();
+            for (bool held = false; !held;) {
+                ASSERT_LT(++attempt, 100) << "the machine never made a round within the window";
+                const QString secret = QStringLiteral("secret %1 after %2 ms (%3)").arg(round).arg(delay).arg(attempt);
+                ASSERT_TRUE(source.run(QStringLiteral("copy %1;pause %2;mark %1").arg(secret).arg(delay).toUtf8()));
+                held = source.span() < OfferLimits::copiedAgainWithin;
+                if (held)
+                    secrets << secret;
+                // Lumra is done with both once it stored the next copy.
+                const QString next = QStringLiteral("next to ") + secret;
+                ASSERT_TRUE(test::wlCopy(next.toUtf8()));
+                ASSERT_TRUE(test::processEventsUntil(
+                    [&] { return !manager->clipboardItems().isEmpty() && newest().textContent == next; }, 20000))
+                    << next.toStdString();
+            }
         }
     }
     for (const ClipboardItem& item : manager->clipboardItems())
@@ -321,6 +342,15 @@ TEST_F(ClipboardWaylandTest, OnlyACopyMarkedSecretVoidsTheCopyBeforeIt)
     };
     EXPECT_TRUE(readThenFollow("an address", "copy another address"));
     EXPECT_FALSE(readThenFollow("hunter2", "mark hunter2"));
+
+    // Answered past the window since the copy (a busy program): it may still mark what it has
+    // just handed over.
+    const qint64 before = wayland->changeCount();
+    ASSERT_TRUE(source.run("slow hunter3"));
+    ASSERT_TRUE(test::processEventsUntil([&] { return wayland->changeCount() > before; }, 10000));
+    std::shared_ptr<OfferReader> reader = wayland->offerReader();
+    EXPECT_EQ(reader->data(PasteboardMime::textUtf8, 1024, QDeadlineTimer(OfferLimits::wholeOffer)).bytes, "hunter3");
+    EXPECT_FALSE(reader->readFromItsOwner());
 }
 
 TEST_F(ClipboardWaylandTest, AnOwnerThatNeverAnswersCostsOneTimeoutAndNothingIsStored)

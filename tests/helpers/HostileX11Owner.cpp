@@ -34,6 +34,8 @@
 //            second X connection of the same process, with the same text now marked for a password
 //            manager
 //   remark-elsewhere-at-text  the same, taken again once it has answered the first request for the text
+//   remark-elsewhere-after-slow-text  the same, the text answered 80 ms late and taken again a few ms
+//            after (a third argument: that many ms)
 //   late-hint  a text marked for a password manager, the marker listed after 5,000 other types
 //   long-list  a text whose TARGETS answer lists one type 1,100,000 times
 //   burst    copies one after the other from separate processes (a second argument: how many,
@@ -60,6 +62,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <thread>
@@ -92,6 +95,9 @@ struct Owner {
     std::string text;
     std::string htmlBody;
     std::map<Window, Transfer> transfers;
+    // remark-elsewhere*: the second connection, opened at the start as a program's would be, so
+    // that marking is one request whatever the load.
+    std::unique_ptr<Owner> elsewhere;
 
     static constexpr long long hugeBytes = 200LL * 1024 * 1024;
     static constexpr int hugeChunk = 256 * 1024;
@@ -191,12 +197,9 @@ struct Owner {
     // The marked copy from a second connection of this process, served on a thread of its own.
     void markElsewhere()
     {
-        std::thread([label = label] {
-            Owner marked;
-            marked.mode = "marked-elsewhere";
-            marked.label = label;
-            marked.run();
-        }).detach();
+        if (!elsewhere->take())
+            std::exit(1);
+        std::thread([marked = elsewhere.get()] { marked->serveForever(); }).detach();
         retaken = true;
     }
 
@@ -251,6 +254,10 @@ struct Owner {
             takeAgain(window, "copy two, secret" + label, "<i>copy two</i>", true);
         if (mode == "remark-elsewhere-at-text" && isText)
             markElsewhere();
+        if (mode == "remark-elsewhere-after-slow-text" && isText) {
+            sleep(int(retakeWithinMs));
+            markElsewhere();
+        }
         if (mode == "twice" && request.target == targets) {
             second = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 1, 1, 0, 0, 0);
             takeAgain(second, "second of two quick copies", "", false);
@@ -270,6 +277,9 @@ struct Owner {
             sleep(700);
         if (mode == "twice" && request.owner == second)
             sleep(100);
+        if (mode == "remark-elsewhere-after-slow-text" && !retaken
+            && (request.target == utf8 || request.target == textPlain))
+            sleep(80);
         if (request.target == targets) {
             XChangeProperty(display, request.requestor, property, XA_ATOM, 32, PropModeReplace,
                             reinterpret_cast<const unsigned char*>(offered.data()), int(offered.size()));
@@ -386,10 +396,17 @@ struct Owner {
 
     int run()
     {
+        if (!open() || !take())
+            return 1;
+        return serveForever();
+    }
+
+    bool open()
+    {
         display = XOpenDisplay(nullptr);
         if (!display) {
             std::fprintf(stderr, "no display\n");
-            return 1;
+            return false;
         }
         window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 1, 1, 0, 0, 0);
         targets = XInternAtom(display, "TARGETS", False);
@@ -428,10 +445,23 @@ struct Owner {
         }
         offerTargets();
         clipboard = XInternAtom(display, "CLIPBOARD", False);
+        if (mode.rfind("remark-elsewhere", 0) == 0) {
+            elsewhere = std::make_unique<Owner>();
+            elsewhere->mode = "marked-elsewhere";
+            elsewhere->label = label;
+            if (!elsewhere->open())
+                return false;
+        }
+        XSync(display, False);
+        return true;
+    }
+
+    bool take()
+    {
         XSetSelectionOwner(display, clipboard, window, CurrentTime);
         if (XGetSelectionOwner(display, clipboard) != window) {
             std::fprintf(stderr, "could not take the clipboard\n");
-            return 1;
+            return false;
         }
         XSelectInput(display, window, PropertyChangeMask);
         takenAt = serverTime();
@@ -439,6 +469,11 @@ struct Owner {
         std::fflush(stdout);
         if (mode == "marked-elsewhere")
             say("RETAKEN");
+        return true;
+    }
+
+    int serveForever()
+    {
         // retake-soon: requests are served while the second copy is due, as a program does.
         const auto due = std::chrono::steady_clock::now()
             + std::chrono::microseconds(std::random_device()() % (retakeWithinMs * 1000));

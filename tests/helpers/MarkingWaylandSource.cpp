@@ -1,9 +1,11 @@
 // A Wayland client that copies the way a password manager does: it may offer a text and then offer
 // it again marked as a secret. It reads commands from stdin, one line at a time, each a list of
-// steps separated by ';', and prints SET once the compositor has taken the line's copies:
+// steps separated by ';', and prints SET once the compositor has taken the line's copies, with the
+// milliseconds between its first and last copy as sent (a busy machine stretches pauses):
 //   copy TEXT   takes the clipboard with TEXT
 //   mark TEXT   takes it with TEXT and the password manager's hint
 //   pause MS    waits MS milliseconds before the next step
+//   slow TEXT   takes it with TEXT, answers its first reader 80 ms late and marks TEXT at once after
 // Every copy it made is served with its own text for as long as the compositor asks for it.
 #include "DataControlClient.h"
 
@@ -17,22 +19,51 @@
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <utility>
 
 namespace {
 
+struct Copy {
+    std::string text;
+    bool slow = false; // answered late once, then marked
+};
+
+DataControlClient* client = nullptr;
+zwlr_data_control_device_v1* device = nullptr;
+
+void offer(const std::string& verb, const std::string& text);
+
 void send(void* data, zwlr_data_control_source_v1*, const char* type, int32_t fd)
 {
-    const std::string& text = *static_cast<const std::string*>(data);
-    const std::string answer = std::strcmp(type, "x-kde-passwordManagerHint") == 0 ? "secret" : text;
+    Copy& copy = *static_cast<Copy*>(data);
+    const std::string answer = std::strcmp(type, "x-kde-passwordManagerHint") == 0 ? "secret" : copy.text;
+    if (copy.slow)
+        std::this_thread::sleep_for(std::chrono::milliseconds(80));
     [[maybe_unused]] const ssize_t written = write(fd, answer.data(), answer.size());
     close(fd);
+    if (std::exchange(copy.slow, false)) {
+        offer("mark", copy.text);
+        wl_display_flush(client->display);
+    }
 }
 void cancelled(void* data, zwlr_data_control_source_v1* source)
 {
-    delete static_cast<std::string*>(data);
+    delete static_cast<Copy*>(data);
     zwlr_data_control_source_v1_destroy(source);
 }
 const zwlr_data_control_source_v1_listener sourceListener {send, cancelled};
+
+void offer(const std::string& verb, const std::string& text)
+{
+    zwlr_data_control_source_v1* source = zwlr_data_control_manager_v1_create_data_source(client->manager);
+    zwlr_data_control_source_v1_add_listener(source, &sourceListener, new Copy {text, verb == "slow"});
+    for (const char* type : {"text/plain;charset=utf-8", "text/plain", "UTF8_STRING"})
+        zwlr_data_control_source_v1_offer(source, type);
+    if (verb == "mark")
+        zwlr_data_control_source_v1_offer(source, "x-kde-passwordManagerHint");
+    zwlr_data_control_device_v1_set_selection(device, source);
+}
 
 // Readers are answered during a pause too; false when the compositor ended the connection.
 bool serveUntil(wl_display* display, std::chrono::steady_clock::time_point end)
@@ -52,11 +83,12 @@ bool serveUntil(wl_display* display, std::chrono::steady_clock::time_point end)
 int main()
 {
     std::signal(SIGPIPE, SIG_IGN);
-    DataControlClient client;
-    if (!client.connect())
+    DataControlClient connection;
+    if (!connection.connect())
         return 1;
-    wl_display* display = client.display;
-    zwlr_data_control_device_v1* device = client.readyDevice();
+    client = &connection;
+    wl_display* display = connection.display;
+    device = connection.readyDevice();
 
     std::string pending;
     for (;;) {
@@ -75,6 +107,7 @@ int main()
         pending.append(buffer, count);
         for (size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1)) {
             std::istringstream steps(pending.substr(0, end));
+            std::chrono::steady_clock::time_point firstSent, lastSent;
             for (std::string step; std::getline(steps, step, ';');) {
                 const size_t space = step.find(' ');
                 const std::string verb = step.substr(0, space);
@@ -85,18 +118,16 @@ int main()
                         return 1;
                     continue;
                 }
-                zwlr_data_control_source_v1* source = zwlr_data_control_manager_v1_create_data_source(client.manager);
-                zwlr_data_control_source_v1_add_listener(source, &sourceListener, new std::string(argument));
-                for (const char* type : {"text/plain;charset=utf-8", "text/plain", "UTF8_STRING"})
-                    zwlr_data_control_source_v1_offer(source, type);
-                if (verb == "mark")
-                    zwlr_data_control_source_v1_offer(source, "x-kde-passwordManagerHint");
-                zwlr_data_control_device_v1_set_selection(device, source);
+                offer(verb, argument);
                 wl_display_flush(display);
+                lastSent = std::chrono::steady_clock::now();
+                if (firstSent == std::chrono::steady_clock::time_point())
+                    firstSent = lastSent;
             }
             if (wl_display_roundtrip(display) < 0)
                 return 1;
-            std::printf("SET\n");
+            std::printf("SET %lld\n",
+                        (long long)std::chrono::duration_cast<std::chrono::milliseconds>(lastSent - firstSent).count());
             std::fflush(stdout);
         }
     }

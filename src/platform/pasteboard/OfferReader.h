@@ -32,7 +32,8 @@ inline constexpr qint64 maxRtfBytes = qint64(64) * 1024 * 1024;
 inline constexpr qint64 maxImageBytes = qint64(256) * 1024 * 1024;
 // A program that copies twice in a row (a password manager marking a text it has just offered)
 // takes the clipboard again within milliseconds: a read counts only once this is past, measured
-// from when Lumra saw the copy.
+// from when Lumra saw the copy and again from its owner's last answer (a read slowed by a busy
+// machine must not leave the program no time to mark what it has just handed over).
 inline constexpr std::chrono::milliseconds copiedAgainWithin {50};
 } // namespace OfferLimits
 

@@ -835,6 +835,7 @@ private:
         }
         m_asked = true;
         OfferRead read = m_channel->convert(target, maxBytes, cut, m_piece, deadline);
+        m_settled = QDeadlineTimer(OfferLimits::copiedAgainWithin);
         if (!m_channel->interruption().isEmpty())
             return stop(m_channel->interruption());
         if (read.ok() && andThen)

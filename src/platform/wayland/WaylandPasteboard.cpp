@@ -833,7 +833,9 @@ public:
             return OfferRead::failure(OfferRead::Outcome::timedOut, QStringLiteral("The clipboard owner did not answer"));
         if (const QString ended = endedBeforeRead(); !ended.isEmpty())
             return OfferRead::failure(OfferRead::Outcome::refused, ended);
-        return receive(type, maxBytes, deadline);
+        OfferRead read = receive(type, maxBytes, deadline);
+        m_settled = QDeadlineTimer(OfferLimits::copiedAgainWithin);
+        return read;
     }
 
     // An offer's bytes come only from the program that made it: once another copy replaced it,
