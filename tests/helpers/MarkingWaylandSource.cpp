@@ -5,7 +5,7 @@
 //   copy TEXT   takes the clipboard with TEXT
 //   mark TEXT   takes it with TEXT and the password manager's hint
 //   pause MS    waits MS milliseconds before the next step
-//   slow TEXT   takes it with TEXT, answers its first reader 80 ms late and marks TEXT at once after
+//   slow TEXT   takes it with TEXT, answers its first reader 200 ms late and marks TEXT at once after
 // Every copy it made is served with its own text for as long as the compositor asks for it.
 #include "DataControlClient.h"
 
@@ -39,7 +39,7 @@ void send(void* data, zwlr_data_control_source_v1*, const char* type, int32_t fd
     Copy& copy = *static_cast<Copy*>(data);
     const std::string answer = std::strcmp(type, "x-kde-passwordManagerHint") == 0 ? "secret" : copy.text;
     if (copy.slow)
-        std::this_thread::sleep_for(std::chrono::milliseconds(80));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
     [[maybe_unused]] const ssize_t written = write(fd, answer.data(), answer.size());
     close(fd);
     if (std::exchange(copy.slow, false)) {

@@ -35,6 +35,10 @@ inline constexpr qint64 maxImageBytes = qint64(256) * 1024 * 1024;
 // from when Lumra saw the copy and again from its owner's last answer (a read slowed by a busy
 // machine must not leave the program no time to mark what it has just handed over).
 inline constexpr std::chrono::milliseconds copiedAgainWithin {50};
+// Wayland does not say which program copied, so a read cannot end early on a change by another
+// program, and a program's own later marking is the only sign: the window is long enough for a
+// password manager that marks its copy a tenth of a second after offering it.
+inline constexpr std::chrono::milliseconds concealedCopyWithin {150};
 } // namespace OfferLimits
 
 // The answer to one read of an offered type.

@@ -145,7 +145,7 @@ struct WaylandPasteboard::Shared {
     qint64 changeCount = 1;
     std::shared_ptr<Offer> selection; // the newest copy only: older ones are let go unread
     QStringList selectionTypes;
-    QDeadlineTimer selectionSettled; // see OfferLimits::copiedAgainWithin
+    QDeadlineTimer selectionSettled; // see OfferLimits::concealedCopyWithin
     // The newest change another program marked concealed. Wayland does not say which program
     // copied: any copy marked so that follows within the settle window may be the same secret.
     qint64 concealedChange = 0;
@@ -555,7 +555,7 @@ void WaylandPasteboard::Session::selected(wl_proxy* offer)
             if (concealed)
                 m_shared->concealedChange = m_shared->changeCount;
         }
-        m_shared->selectionSettled = QDeadlineTimer(OfferLimits::copiedAgainWithin);
+        m_shared->selectionSettled = QDeadlineTimer(OfferLimits::concealedCopyWithin);
         m_shared->selectionSeen.wakeAll();
     }
     // However many copies come while the main thread is busy, it hears of them once.
@@ -834,7 +834,7 @@ public:
         if (const QString ended = endedBeforeRead(); !ended.isEmpty())
             return OfferRead::failure(OfferRead::Outcome::refused, ended);
         OfferRead read = receive(type, maxBytes, deadline);
-        m_settled = QDeadlineTimer(OfferLimits::copiedAgainWithin);
+        m_settled = QDeadlineTimer(OfferLimits::concealedCopyWithin);
         return read;
     }
 
