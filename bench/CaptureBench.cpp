@@ -4,6 +4,7 @@
 
 #include "engine/CaptureService.h"
 #include "engine/ClipboardManager.h"
+#include "engine/HistoryFilter.h"
 #include "platform/cloud/CloudKeyValueStore.h"
 #include "platform/pasteboard/FakePasteboard.h"
 #include "platform/workspace/FakeWorkspace.h"
@@ -78,7 +79,7 @@ void BM_CaptureNewText(benchmark::State& state)
 {
     Engine& e = engineOf(bench::historySize(int(state.range(0))));
     const bool searching = state.range(1) != 0;
-    e.manager->setSearchText(searching ? QStringLiteral("deploy") : QString());
+    e.manager->filters().setSearchText(searching ? QStringLiteral("deploy") : QString());
     e.clock.advance(std::chrono::milliseconds(200));
     int n = 0;
     for (auto _ : state) {
@@ -90,8 +91,8 @@ void BM_CaptureNewText(benchmark::State& state)
     }
     const auto& items = e.manager->clipboardItems();
     state.counters["untrashed"] = double(std::count_if(items.begin(), items.end(), [](const ClipboardItem& i) { return !i.isTrashed; }));
-    state.counters["shown"] = double(e.manager->filteredItemCount());
-    e.manager->setSearchText(QString());
+    state.counters["shown"] = double(e.manager->filters().filteredItemCount());
+    e.manager->filters().setSearchText(QString());
 }
 BENCHMARK(BM_CaptureNewText)->Args({100000, 0})->Args({100000, 1})->Unit(benchmark::kMillisecond);
 

@@ -1,6 +1,7 @@
 // The filtered list as the popup sees it through ClipboardManager: a keystroke after its pause, a
 // capture (a new history revision), switching a filter, and reading the list and the source apps.
 #include "BenchEngine.h"
+#include "engine/HistoryFilter.h"
 #include "BenchSize.h"
 
 #include <benchmark/benchmark.h>
@@ -66,11 +67,11 @@ void BM_KeystrokeAfterPause(benchmark::State& state)
     const QString queries[] = {QStringLiteral("serv"), QStringLiteral("server")};
     int n = 0;
     for (auto _ : state) {
-        f.manager->setSearchText(queries[n++ % 2]);
+        f.manager->filters().setSearchText(queries[n++ % 2]);
         f.clock.advance(120ms);
     }
-    state.counters["found"] = double(f.manager->filteredItemCount());
-    f.manager->setSearchText(QString());
+    state.counters["found"] = double(f.manager->filters().filteredItemCount());
+    f.manager->filters().setSearchText(QString());
 }
 
 // A capture: one new item on top, then the list of the new revision.
@@ -95,8 +96,8 @@ void BM_ToggleFilter(benchmark::State& state)
     Fixture& f = fixture();
     f.manager->setClipboardItems(f.history);
     bool on = false;
-    for (auto _ : state) f.manager->setShowStarredOnly(on = !on);
-    f.manager->setShowStarredOnly(false);
+    for (auto _ : state) f.manager->filters().setShowStarredOnly(on = !on);
+    f.manager->filters().setShowStarredOnly(false);
 }
 
 void BM_ReadWholeList(benchmark::State& state)
@@ -104,10 +105,10 @@ void BM_ReadWholeList(benchmark::State& state)
     Fixture& f = fixture();
     for (auto _ : state) {
         state.PauseTiming();
-        f.manager->setShowRecycleBin(true);
-        f.manager->leaveRecycleBinView(); // a new result, so the list is built again
+        f.manager->filters().setShowRecycleBin(true);
+        f.manager->filters().leaveRecycleBinView(); // a new result, so the list is built again
         state.ResumeTiming();
-        benchmark::DoNotOptimize(f.manager->filteredItems().size());
+        benchmark::DoNotOptimize(f.manager->filters().filteredItems().size());
     }
 }
 
@@ -121,7 +122,7 @@ void BM_SourceAppsAfterCapture(benchmark::State& state)
         items.first().sourceAppName = QStringLiteral("Renamed %1").arg(++run);
         f.manager->setClipboardItems(std::move(items));
         state.ResumeTiming();
-        benchmark::DoNotOptimize(f.manager->sourceApps());
+        benchmark::DoNotOptimize(f.manager->filters().sourceApps());
     }
 }
 

@@ -1,4 +1,5 @@
 #include "BenchEngine.h"
+#include "engine/HistoryFilter.h"
 #include "BenchSize.h"
 #include "TextHistory.h"
 
@@ -61,8 +62,8 @@ void measureHistory(benchmark::State& state, int count, int (*length)(QRandomGen
         auto manager = at.start([](ClipboardManagerServices& services) { services.loadHistoryInBackground = true; });
         while (manager->isLoadingHistory())
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        manager->setSearchText(QStringLiteral("x"));
-        manager->setSearchText(QString());
+        manager->filters().setSearchText(QStringLiteral("x"));
+        manager->filters().setSearchText(QString());
         return manager;
     };
     for (auto _ : state) {

@@ -3,6 +3,7 @@
 #include "ui/shell/HotKeyManager.h"
 #include "ui/shell/PopupPanel.h"
 #include "engine/ClipboardManager.h"
+#include "engine/HistoryFilter.h"
 #include "platform/keys/FakeGlobalHotKeys.h"
 #include "ui/popup/ContentView.h"
 #include "ui/popup/HistoryListModel.h"
@@ -75,7 +76,7 @@ void BM_SearchKeystrokeToRepaint(benchmark::State& state)
         f.watch.painted = false;
         // The keystroke, then the list as soon as the search runs (the debounce is not measured).
         field->setText(typed[i++ % typed.size()]);
-        f.manager->applyPendingSearch();
+        f.manager->filters().applyPendingSearch();
         if (!f.waitForPaint()) {
             state.SkipWithError("the list was never repainted");
             break;
@@ -109,7 +110,7 @@ void BM_SearchKeyEventToPaintedList(benchmark::State& state)
         const qint64 typed = elapsed.nsecsElapsed();
         // The search and what observers of its result do at once; the list is laid out and painted next.
         f.engine.clock.advance(std::chrono::milliseconds(120));
-        f.manager->applyPendingSearch();
+        f.manager->filters().applyPendingSearch();
         searchedMs += double(elapsed.nsecsElapsed() - typed) / 1e6;
         if (!f.waitForPaint()) {
             state.SkipWithError("the list was never repainted");
@@ -125,7 +126,7 @@ void BM_SearchKeyEventToPaintedList(benchmark::State& state)
     state.counters["worst_ms"] = worstMs;
     state.counters["search_and_signal_ms"] = keys ? searchedMs / keys : 0;
     state.counters["layout_and_paint_ms"] = keys ? (totalMs - searchedMs) / keys : 0;
-    state.counters["shown"] = double(f.manager->filteredItemCount());
+    state.counters["shown"] = double(f.manager->filters().filteredItemCount());
 }
 
 void BM_ScrollOneBatch(benchmark::State& state)

@@ -1,5 +1,6 @@
 // The search bar's pickers over a large history: opening one, and applying the filter it offers.
 #include "engine/ClipboardManager.h"
+#include "engine/HistoryFilter.h"
 #include "platform/cloud/CloudKeyValueStore.h"
 #include "platform/defaults/UserDefaults.h"
 #include "ui/items/FilterPickers.h"
@@ -107,7 +108,7 @@ void BM_ApplyPickedFilter(benchmark::State& state)
         QCoreApplication::processEvents();
         state.PauseTiming();
         clearAllFilters(*f.manager);
-        f.manager->setSelectedCategoryId(std::nullopt);
+        f.manager->filters().setSelectedCategoryId(std::nullopt);
         QCoreApplication::processEvents();
         state.ResumeTiming();
     }

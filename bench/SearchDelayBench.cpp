@@ -2,6 +2,7 @@
 // search text to the start of the recompute, over a generated history. It should follow the
 // 120 ms delay closely, whatever else the event loop runs.
 #include "BenchEngine.h"
+#include "engine/HistoryFilter.h"
 #include "BenchSize.h"
 
 #include <benchmark/benchmark.h>
@@ -39,7 +40,7 @@ void BM_SearchDelay(benchmark::State& state)
     double earliest = 1e9;
     int searches = 0;
     for (auto _ : state) {
-        manager->setSearchText(QString());
+        manager->filters().setSearchText(QString());
         QEventLoop loop;
         QElapsedTimer sinceKey;
         manager->onRecompute = [&] {
@@ -52,10 +53,10 @@ void BM_SearchDelay(benchmark::State& state)
         };
         QTimer::singleShot(2000, &loop, &QEventLoop::quit);
         sinceKey.start();
-        manager->setSearchText(terms[searches % terms.size()]);
+        manager->filters().setSearchText(terms[searches % terms.size()]);
         loop.exec();
         manager->onRecompute = nullptr;
-        manager->applyPendingSearch(); // a sliced search runs to its end before the next key
+        manager->filters().applyPendingSearch(); // a sliced search runs to its end before the next key
     }
     state.counters["delay_ms"] = searches ? total / searches : 0;
     state.counters["min_delay_ms"] = earliest;

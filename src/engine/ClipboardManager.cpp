@@ -1,6 +1,7 @@
 #include "engine/ClipboardManager.h"
 
 #include "engine/CaptureService.h"
+#include "engine/HistoryFilter.h"
 #include "engine/PasteService.h"
 #include "model/Diagnostics.h"
 #include "model/store/HistoryReader.h"
@@ -39,6 +40,7 @@ ClipboardManager::ClipboardManager(UserDefaults& defaults, CloudKeyValueStore* c
     m_services.cloudKeyValueStore = &m_cloudStore;
     m_services.clock = &m_clock;
     m_paste = std::make_unique<PasteService>(*this);
+    m_filters = std::make_unique<HistoryFilter>(*this, [this] { updateFilteredItems(); });
     readSettingsAtLaunch();
     startCloudSettingsMirror();
 }
@@ -51,6 +53,7 @@ ClipboardManager::ClipboardManager(const ClipboardManagerServices& services, QOb
     , m_clock(*m_services.clock)
 {
     m_paste = std::make_unique<PasteService>(*this);
+    m_filters = std::make_unique<HistoryFilter>(*this, [this] { updateFilteredItems(); });
     readSettingsAtLaunch();
     startUp();
 }
@@ -117,8 +120,8 @@ void ClipboardManager::startUp()
     if (!m_loadingHistory)
         tidyHistoryAtStart();
     refreshFileBookmarksInBackground();
-    loadPinnedFilters();
-    applyPinnedFilters();
+    m_filters->loadPinnedFilters();
+    m_filters->applyPinnedFilters();
     updateFilteredItems();
     startMonitoring();
     startAutoCleanTimer();
@@ -130,6 +133,8 @@ void ClipboardManager::startUp()
     if (cloud)
         startCloudSettingsMirror();
 }
+
+void ClipboardManager::updateFilteredItems() { m_filters->updateFilteredItems(); }
 
 void ClipboardManager::followSyncFolder()
 {

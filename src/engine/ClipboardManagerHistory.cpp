@@ -1,5 +1,6 @@
 #include "engine/ClipboardManager.h"
 
+#include "engine/HistoryFilter.h"
 #include "model/store/HistoryReader.h"
 #include "model/store/LegacyMigration.h"
 #include "model/store/PersistenceController.h"
@@ -27,20 +28,17 @@ void ClipboardManager::setClipboardItems(QList<ClipboardItem> items)
 
 void ClipboardManager::editHistory(const std::function<void(QList<ClipboardItem>&, HistoryChange&)>& edit)
 {
-    // The index holds a share of the list: letting go of it first spares copying the whole history.
-    const bool indexed = m_filterIndex && m_filterIndex->revision() == m_historyRevision;
-    if (indexed)
-        m_filterIndex->releaseItems();
+    const bool indexed = m_filters->releaseIndexedItems();
     HistoryChange change;
     edit(m_clipboardItems, change);
     if (change.isEmpty()) {
         if (indexed)
-            m_filterIndex->update(m_clipboardItems, change, m_historyRevision);
+            m_filters->indexHistoryChange(change);
         return;
     }
     ++m_historyRevision;
     if (indexed)
-        indexHistoryChange(change);
+        m_filters->indexHistoryChange(change);
     emit clipboardItemsChanged();
     updateFilteredItems();
 }
@@ -148,12 +146,8 @@ void ClipboardManager::finishHistoryLoad(LoadedHistory& loaded)
         m_clipboardItems = std::move(list);
         ++m_historyRevision;
         loaded.index->update(m_clipboardItems, change, m_historyRevision);
-        m_filterIndex = std::move(loaded.index);
         // The last result counted positions in the list of the load's time: compute it afresh.
-        m_filterResult = FilterResult();
-        m_filteredItemsList.reset();
-        m_filterResultState.reset();
-        m_touchedSinceResult.clear();
+        m_filters->replaceIndex(std::move(loaded.index));
         emit clipboardItemsChanged();
         announceShortcutsChanged(); // per-item shortcuts of the loaded items
     }
@@ -231,7 +225,7 @@ void ClipboardManager::loadCategories()
         return;
     }
     setCategories(std::move(categories).value());
-    clearUnknownCategorySelection();
+    m_filters->clearUnknownCategorySelection();
 }
 
 store::ManagedObjectPtr ClipboardManager::fetchManagedItem(const QUuid& id)

@@ -1,5 +1,6 @@
 #include "engine/ClipboardManager.h"
 
+#include "engine/HistoryFilter.h"
 #include "engine/SettingsFile.h"
 #include "model/store/HistoryReader.h"
 #include "model/store/PersistenceController.h"
@@ -333,11 +334,7 @@ void ClipboardManager::reloadItemsInBackground()
         } else {
             m_clipboardItems = std::move(reloaded->items).value();
             m_historyRevision = startRevision + 1;
-            m_filterIndex = std::move(reloaded->index);
-            m_filterResult = FilterResult();
-            m_filteredItemsList.reset();
-            m_filterResultState.reset();
-            m_touchedSinceResult.clear();
+            m_filters->replaceIndex(std::move(reloaded->index));
             emit clipboardItemsChanged();
             announceShortcutsChanged();
             updateFilteredItems();

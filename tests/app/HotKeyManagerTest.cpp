@@ -1,4 +1,5 @@
 #include "ui/shell/HotKeyManager.h"
+#include "engine/HistoryFilter.h"
 #include "ui/shell/PopupPanel.h"
 #include "model/NotificationCenter.h"
 #include "platform/keys/KeyCodes.h"
@@ -178,9 +179,9 @@ TEST_F(HotKeyManagerTest, QuickPasteNeverPastesFromTheRecycleBin)
     manager->setQuickPasteModifier(QStringLiteral("command"));
     manager->setClipboardItems({textItem("kept"), textItem("thrown away", std::nullopt, true)});
     hotKeys();
-    manager->setShowRecycleBin(true);
-    ASSERT_EQ(manager->filteredItemCount(), 1);
-    ASSERT_TRUE(manager->filteredItemAt(0).isTrashed);
+    manager->filters().setShowRecycleBin(true);
+    ASSERT_EQ(manager->filters().filteredItemCount(), 1);
+    ASSERT_TRUE(manager->filters().filteredItemAt(0).isTrashed);
 
     ASSERT_TRUE(press(KeyCodes::keyCodeForKeysym('1').value(), ctrl));
     clock.advance(HotKeyManager::pasteDelay);
@@ -190,9 +191,9 @@ TEST_F(HotKeyManagerTest, QuickPasteNeverPastesFromTheRecycleBin)
     // A popup that showed the bin leaves it when it closes.
     ASSERT_TRUE(press(keyV, ctrlAlt));
     ASSERT_NE(PopupPanel::findOpen(), nullptr);
-    manager->setShowRecycleBin(true);
+    manager->filters().setShowRecycleBin(true);
     ASSERT_TRUE(press(keyV, ctrlAlt));
-    EXPECT_FALSE(manager->showRecycleBin());
+    EXPECT_FALSE(manager->filters().showRecycleBin());
     ASSERT_TRUE(press(KeyCodes::keyCodeForKeysym('1').value(), ctrl));
     clock.advance(HotKeyManager::pasteDelay);
     EXPECT_EQ(lastWrittenText(), QStringLiteral("kept"));

@@ -1,4 +1,5 @@
 #include "ui/popup/ContentView.h"
+#include "engine/HistoryFilter.h"
 
 #include "ui/shell/PopupPanel.h"
 #include "engine/PasteService.h"
@@ -215,10 +216,10 @@ TEST_F(ContentViewTest, ClickPastesOrSelectsAsTheSettingsSay)
     QList<QUuid> menuIds;
     QObject::connect(view, &ContentView::contextMenuRequested, &context, [&](QList<QUuid> ids, QPoint) { menuIds = ids; });
     QTest::keyClicks(field(), "gam");
-    manager->applyPendingSearch();
+    manager->filters().applyPendingSearch();
     EXPECT_EQ(view->visibleSelectedIds(), QList<QUuid>{idOf("gamma")});
     field()->clear();
-    manager->applyPendingSearch();
+    manager->filters().applyPendingSearch();
     QContextMenuEvent rightClick(QContextMenuEvent::Mouse, rowCentre("alpha"), viewport->mapToGlobal(rowCentre("alpha")));
     QApplication::sendEvent(viewport, &rightClick);
     EXPECT_EQ(menuIds, (QList<QUuid>{idOf("gamma"), idOf("alpha")}));
@@ -247,11 +248,11 @@ TEST_F(ContentViewTest, ClickPastesOrSelectsAsTheSettingsSay)
 TEST_F(ContentViewTest, EveryOpeningAndRegainedFocusStartsClean)
 {
     QTest::keyClicks(field(), "zzz");
-    manager->applyPendingSearch();
+    manager->filters().applyPendingSearch();
     EXPECT_TRUE(rows().isEmpty());
     delete panel;
     open();
-    EXPECT_EQ(manager->searchText(), QString());
+    EXPECT_EQ(manager->filters().searchText(), QString());
     EXPECT_EQ(rows().size(), 3);
 
     // The window manager's first activation may come after the first keys: they stand.
@@ -279,8 +280,8 @@ TEST_F(ContentViewTest, AMoveByTheHeaderIsNoNewOpening)
     panel->setKeepWindowOpen(true);
     QApplication::setActiveWindow(panel);
     QTest::keyClicks(field(), "zzz");
-    manager->applyPendingSearch();
-    manager->setTypeFilterOption(TypeFilterOption::links);
+    manager->filters().applyPendingSearch();
+    manager->filters().setTypeFilterOption(TypeFilterOption::links);
     QWidget* header = view->findChild<QWidget*>(QStringLiteral("headerBand"));
     ASSERT_TRUE(header);
     const QPoint grab(header->width() / 2, header->height() / 2);
@@ -292,15 +293,15 @@ TEST_F(ContentViewTest, AMoveByTheHeaderIsNoNewOpening)
     QApplication::setActiveWindow(nullptr);
     QApplication::setActiveWindow(panel);
     QTest::mouseRelease(header, Qt::LeftButton, {}, grab);
-    EXPECT_EQ(manager->searchText(), QStringLiteral("zzz"));
-    EXPECT_EQ(manager->typeFilterOption(), TypeFilterOption::links);
+    EXPECT_EQ(manager->filters().searchText(), QStringLiteral("zzz"));
+    EXPECT_EQ(manager->filters().typeFilterOption(), TypeFilterOption::links);
     EXPECT_FALSE(panel->isMovedBySystem()) << "the move ended with the focus back";
 
     // Leaving for another application and coming back still starts clean.
     QApplication::setActiveWindow(nullptr);
     QApplication::setActiveWindow(panel);
-    EXPECT_EQ(manager->searchText(), QString());
-    EXPECT_EQ(manager->typeFilterOption(), std::nullopt);
+    EXPECT_EQ(manager->filters().searchText(), QString());
+    EXPECT_EQ(manager->filters().typeFilterOption(), std::nullopt);
     QApplication::setActiveWindow(nullptr);
 }
 
@@ -481,21 +482,21 @@ TEST_F(ContentViewTest, EachNewSearchOrFilterStartsAtTheTopOfItsResults)
 
     scrollDown();
     QTest::keyClicks(field(), "item"); // every row still matches: the same rows, a new search
-    manager->applyPendingSearch();
+    manager->filters().applyPendingSearch();
     processEvents();
     EXPECT_EQ(bar->value(), 0);
     EXPECT_EQ(model().itemAt(model().firstItemRow())->displayText(), "item 0");
 
     scrollDown();
     QTest::keyClicks(field(), " 1");
-    manager->applyPendingSearch();
+    manager->filters().applyPendingSearch();
     processEvents();
     EXPECT_EQ(bar->value(), 0);
 
     field()->clear();
-    manager->applyPendingSearch();
+    manager->filters().applyPendingSearch();
     scrollDown();
-    manager->setShowStarredOnly(true);
+    manager->filters().setShowStarredOnly(true);
     processEvents();
     EXPECT_EQ(bar->value(), 0);
 
@@ -528,7 +529,7 @@ TEST_F(ContentViewTest, ARowIsMeasuredAgainWhenItsItemChangesAndKeepsItsHeightAc
     EXPECT_GT(threeLines, oneLine);
 
     QTest::keyClicks(field(), "first");
-    manager->applyPendingSearch();
+    manager->filters().applyPendingSearch();
     processEvents();
     EXPECT_EQ(list->visualRect(model().indexOf(item.id)).height(), threeLines);
 }
@@ -573,11 +574,11 @@ TEST_F(ContentViewTest, ClickedFilterControlsLeaveTheKeysWithTheSearchField)
     manager->setClipboardItems(items);
     const auto narrowed = [&] {
         field()->clear();
-        manager->applyPendingSearch();
-        manager->setSelectedCategoryId(std::nullopt);
-        manager->setShowStarredOnly(false);
-        manager->setTypeFilterOption(std::nullopt);
-        manager->setExcludedTypes({TypeFilterOption::images, TypeFilterOption::links, TypeFilterOption::files,
+        manager->filters().applyPendingSearch();
+        manager->filters().setSelectedCategoryId(std::nullopt);
+        manager->filters().setShowStarredOnly(false);
+        manager->filters().setTypeFilterOption(std::nullopt);
+        manager->filters().setExcludedTypes({TypeFilterOption::images, TypeFilterOption::links, TypeFilterOption::files,
                                    TypeFilterOption::folders, TypeFilterOption::colors, TypeFilterOption::emails});
         view->viewState().setKeyboardSelectedId(std::nullopt);
         field()->setFocus();
@@ -817,12 +818,12 @@ TEST_P(ContentViewScreenshotTest, EveryKindOfItem)
 
     // The recycle bin, then a search that finds nothing, in a small panel.
     panel->resize(320, 460);
-    manager->setShowRecycleBin(true);
+    manager->filters().setShowRecycleBin(true);
     ASSERT_EQ(model().itemRowCount(), 1);
     save(QStringLiteral("-bin"));
-    manager->setShowRecycleBin(false);
+    manager->filters().setShowRecycleBin(false);
     QTest::keyClicks(field(), "no such thing");
-    manager->applyPendingSearch();
+    manager->filters().applyPendingSearch();
     save(QStringLiteral("-empty"));
 }
 

@@ -5,6 +5,7 @@
 #include "ui/shell/PopupPanel.h"
 #include "ui/shell/PopupRoads.h"
 #include "engine/ClipboardManager.h"
+#include "engine/HistoryFilter.h"
 #include "platform/cloud/CloudKeyValueStore.h"
 #include "platform/core/BackgroundWork.h"
 #include "platform/core/Clock.h"
@@ -245,11 +246,11 @@ QImage popupShot(Sample& sample, const std::function<void(ContentView&)>& arrang
     panel->setPreventClose(false);
     panel->close();
     delete panel;
-    sample.manager->setSearchText(QString());
-    sample.manager->setTypeFilterOption(std::nullopt);
-    sample.manager->setDateFilterOption(std::nullopt);
-    sample.manager->setSelectedCategoryId(std::nullopt);
-    sample.manager->setShowStarredOnly(false);
+    sample.manager->filters().setSearchText(QString());
+    sample.manager->filters().setTypeFilterOption(std::nullopt);
+    sample.manager->filters().setDateFilterOption(std::nullopt);
+    sample.manager->filters().setSelectedCategoryId(std::nullopt);
+    sample.manager->filters().setShowStarredOnly(false);
     settle();
     return shot;
 }
@@ -376,12 +377,12 @@ int main(int argc, char** argv)
             [&] { return QList<QImage> {popupShot(sample, [](ContentView& v) { type(v, QStringLiteral("/star")); })}; },
             [&] {
                 return QList<QImage> {popupShot(sample, [&](ContentView&) {
-                    sample.manager->setTypeFilterOption(TypeFilterOption::links);
-                    sample.manager->setDateFilterOption(DateFilterOption::last7Days);
+                    sample.manager->filters().setTypeFilterOption(TypeFilterOption::links);
+                    sample.manager->filters().setDateFilterOption(DateFilterOption::last7Days);
                 })};
             },
             [&] { return QList<QImage> {popupShot(sample)}; },
-            [&] { return QList<QImage> {popupShot(sample, [&](ContentView&) { sample.manager->setSelectedCategoryId(sample.work.id); })}; },
+            [&] { return QList<QImage> {popupShot(sample, [&](ContentView&) { sample.manager->filters().setSelectedCategoryId(sample.work.id); })}; },
             [&] { return QList<QImage> {popupShot(sample, [](ContentView& v) { type(v, QStringLiteral("finance")); })}; },
             [&] { return QList<QImage> {popupShot(sample, [](ContentView& v) { type(v, QStringLiteral("loop")); }), previewShot(sample)}; },
             // The quick-paste choice and the list of item shortcuts, large enough to read.

@@ -4,6 +4,7 @@
 #include "ui/shell/PopupPanel.h"
 #include "ui/shell/Prompt.h"
 #include "engine/ClipboardManager.h"
+#include "engine/HistoryFilter.h"
 #include "ui/items/PopupAlert.h"
 #include "ui/items/SymbolIcon.h"
 
@@ -108,9 +109,9 @@ void CategoryPill::toggleFilter()
     if (!m_manager)
         return;
     if (m_selected)
-        m_manager->setSelectedCategoryId(std::nullopt);
+        m_manager->filters().setSelectedCategoryId(std::nullopt);
     else
-        m_manager->setSelectedCategoryId(m_category.id);
+        m_manager->filters().setSelectedCategoryId(m_category.id);
 }
 
 void CategoryPill::contextMenuEvent(QContextMenuEvent* event)

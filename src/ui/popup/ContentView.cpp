@@ -3,6 +3,7 @@
 #include "ui/shell/PopupPanel.h"
 #include "ui/shell/Prompt.h"
 #include "engine/ClipboardManager.h"
+#include "engine/HistoryFilter.h"
 #include "engine/PasteService.h"
 #include "model/NotificationCenter.h"
 #include "platform/defaults/UserDefaults.h"
@@ -190,11 +191,11 @@ ContentView::ContentView(ClipboardManager& manager, HotKeyManager* hotKeys, QWid
     m_footerDivider->hide();
     m_footerHost->installEventFilter(this);
 
-    connect(&manager, &ClipboardManager::filteredItemsChanged, this, [this] {
+    connect(&manager.filters(), &HistoryFilter::filteredItemsChanged, this, [this] {
         updateListArea();
         updateHeader();
     });
-    connect(&manager, &ClipboardManager::filtersChanged, this, [this] {
+    connect(&manager.filters(), &HistoryFilter::filtersChanged, this, [this] {
         // Typing in the search field clears the keyboard selection.
         m_state.setKeyboardSelectedId(std::nullopt);
         updateListArea();
@@ -319,7 +320,7 @@ void ContentView::updateHeader()
         m_syncIcon->setToolTip(status.isEmpty() ? QStringLiteral("Sync is on") : drawableText(status, QToolTip::font()));
     }
     m_countLabel->setVisible(m.showItemCount() && tall);
-    m_countLabel->setText(itemCountText(m.filteredItemCount()));
+    m_countLabel->setText(itemCountText(m.filters().filteredItemCount()));
 }
 
 void ContentView::toggleZoom()
@@ -349,9 +350,9 @@ void ContentView::updateListArea()
 {
     if (!m_manager)
         return;
-    const bool empty = m_manager->filteredItemCount() == 0;
+    const bool empty = m_manager->filters().filteredItemCount() == 0;
     m_listArea->setCurrentWidget(empty ? m_emptyState : static_cast<QWidget*>(m_list));
-    m_emptyText->setText(m_manager->searchText().isEmpty() ? QStringLiteral("No clipboard history yet")
+    m_emptyText->setText(m_manager->filters().searchText().isEmpty() ? QStringLiteral("No clipboard history yet")
                                                            : QStringLiteral("No matches found"));
 }
 
@@ -376,7 +377,7 @@ std::optional<int> ContentView::visibleRowOf(const std::optional<QUuid>& id) con
 
 bool ContentView::moveSelection(MoveDirection direction)
 {
-    if (!m_manager || m_manager->filteredItemCount() == 0)
+    if (!m_manager || m_manager->filters().filteredItemCount() == 0)
         return false;
     m_state.setKeyboardNav(true, QCursor::pos());
     HistoryListModel* model = m_list->historyModel();
@@ -479,9 +480,9 @@ void ContentView::resetForOpening()
     if (!m_manager)
         return;
     {
-        ClipboardManager::FilterUpdateBatch batch(*m_manager);
-        m_manager->setSearchText(QString());
-        m_manager->resetFiltersToPinned();
+        HistoryFilter::FilterUpdateBatch batch(m_manager->filters());
+        m_manager->filters().setSearchText(QString());
+        m_manager->filters().resetFiltersToPinned();
     }
     m_lostFocusSinceReset = false;
     m_state.setSelectedIds({});
@@ -541,7 +542,7 @@ void ContentView::keyPressEvent(QKeyEvent* event)
     const int key = event->key();
     const Qt::KeyboardModifiers modifiers = event->modifiers();
     if (m_manager && (key == Qt::Key_Down || key == Qt::Key_Up || key == Qt::Key_Return || key == Qt::Key_Enter))
-        m_manager->applyPendingSearch();
+        m_manager->filters().applyPendingSearch();
     bool used = false;
     switch (key) {
     case Qt::Key_Down:

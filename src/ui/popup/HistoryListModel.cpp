@@ -1,6 +1,7 @@
 #include "ui/popup/HistoryListModel.h"
 
 #include "engine/ClipboardManager.h"
+#include "engine/HistoryFilter.h"
 #include "platform/files/FileLookups.h"
 
 namespace lumra {
@@ -10,11 +11,11 @@ HistoryListModel::HistoryListModel(ClipboardManager& manager, QObject* parent)
     , m_manager(&manager)
     , m_settings(RowSettings::from(manager))
 {
-    m_count = int(qMin<qsizetype>(manager.filteredItemCount(), std::numeric_limits<int>::max()));
-    m_filterGeneration = manager.filterResultGeneration();
-    connect(&manager, &ClipboardManager::filteredItemsChanged, this, &HistoryListModel::filteredItemsChanged);
-    connect(&manager, &ClipboardManager::filterResultRestarted, this, [this] {
-        m_filterGeneration = m_manager->filterResultGeneration();
+    m_count = int(qMin<qsizetype>(manager.filters().filteredItemCount(), std::numeric_limits<int>::max()));
+    m_filterGeneration = manager.filters().filterResultGeneration();
+    connect(&manager.filters(), &HistoryFilter::filteredItemsChanged, this, &HistoryListModel::filteredItemsChanged);
+    connect(&manager.filters(), &HistoryFilter::filterResultRestarted, this, [this] {
+        m_filterGeneration = m_manager->filters().filterResultGeneration();
         m_userHasScrolled = false;
         setWindow(ListWindow::first(m_count, batchSize()));
         emit newListShown();
@@ -117,7 +118,7 @@ bool HistoryListModel::showWindowAround(const QUuid& id)
     if (!m_manager)
         return false;
     for (int i = 0; i < m_count; ++i) {
-        if (m_manager->filteredItemAt(i).id == id) {
+        if (m_manager->filters().filteredItemAt(i).id == id) {
             setWindow(ListWindow::around(i, m_count, batchSize()));
             return true;
         }
@@ -140,9 +141,9 @@ const ClipboardItem* HistoryListModel::itemAt(int row) const
 {
     const ListWindow::Range range = visibleRange();
     const int position = row - (range.lower > 0 ? 1 : 0);
-    if (!m_manager || row < 0 || position < 0 || position >= range.size() || range.lower + position >= m_manager->filteredItemCount())
+    if (!m_manager || row < 0 || position < 0 || position >= range.size() || range.lower + position >= m_manager->filters().filteredItemCount())
         return nullptr;
-    return &m_manager->filteredItemAt(range.lower + position);
+    return &m_manager->filters().filteredItemAt(range.lower + position);
 }
 
 int HistoryListModel::rowOf(const QUuid& id) const
@@ -160,8 +161,8 @@ const ClipboardItem* HistoryListModel::findItem(const QUuid& id) const
     if (const int row = rowOf(id); row >= 0)
         return itemAt(row);
     for (int i = 0; m_manager && i < m_count; ++i) {
-        if (m_manager->filteredItemAt(i).id == id)
-            return &m_manager->filteredItemAt(i);
+        if (m_manager->filters().filteredItemAt(i).id == id)
+            return &m_manager->filters().filteredItemAt(i);
     }
     return nullptr;
 }
@@ -254,13 +255,13 @@ void HistoryListModel::filteredItemsChanged()
 {
     if (!m_manager)
         return;
-    const int count = int(qMin<qsizetype>(m_manager->filteredItemCount(), std::numeric_limits<int>::max()));
+    const int count = int(qMin<qsizetype>(m_manager->filters().filteredItemCount(), std::numeric_limits<int>::max()));
     beginResetModel();
     clearCache();
     const bool countChanged = count != m_count;
     m_count = count;
-    const bool newList = m_manager->filterResultGeneration() != m_filterGeneration;
-    m_filterGeneration = m_manager->filterResultGeneration();
+    const bool newList = m_manager->filters().filterResultGeneration() != m_filterGeneration;
+    m_filterGeneration = m_manager->filters().filterResultGeneration();
     // A list of another search or length starts again at its first batch; the same list of the
     // same length keeps the place.
     if (countChanged || newList) {

@@ -3,6 +3,7 @@
 
 #include "ui/shell/Prompt.h"
 #include "engine/ClipboardManager.h"
+#include "engine/HistoryFilter.h"
 #include "model/store/StoreSchema.h"
 #include "ui/items/PopupAlert.h"
 #include "ui/items/ShowInFileManager.h"
@@ -108,7 +109,7 @@ void ItemActions::confirmEmptyRecycleBin()
 {
     if (!m_manager)
         return;
-    const qsizetype count = m_manager->trashedItems().size();
+    const qsizetype count = m_manager->filters().trashedItems().size();
     if (confirm(QStringLiteral("Empty recycle bin?"), emptyRecycleBinText(count),
                 {QStringLiteral("Empty"), QStringLiteral("Cancel")})
             == 0
@@ -141,9 +142,9 @@ void ItemActions::takeMeThere(const QUuid& itemId)
 {
     if (!m_manager)
         return;
-    ClipboardManager& m = *m_manager;
+    HistoryFilter& m = m_manager->filters();
     {
-        ClipboardManager::FilterUpdateBatch batch(m);
+        HistoryFilter::FilterUpdateBatch batch(m);
         m.setSearchText({});
         m.setShowStarredOnly(false);
         m.setShowImagesOnly(false);

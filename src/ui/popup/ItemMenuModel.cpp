@@ -1,6 +1,7 @@
 #include "ui/popup/ItemMenuModel.h"
 
 #include "engine/ClipboardManager.h"
+#include "engine/HistoryFilter.h"
 
 #include <QSet>
 
@@ -301,9 +302,9 @@ QList<ClipboardItem> listedItems(const ClipboardManager& manager, const QList<QU
 {
     QSet<QUuid> wanted(ids.begin(), ids.end());
     QList<ClipboardItem> items;
-    const qsizetype count = manager.filteredItemCount();
+    const qsizetype count = manager.filters().filteredItemCount();
     for (qsizetype i = 0; i < count && !wanted.isEmpty(); ++i) {
-        const ClipboardItem& item = manager.filteredItemAt(i);
+        const ClipboardItem& item = manager.filters().filteredItemAt(i);
         if (wanted.remove(item.id))
             items.append(item);
     }
@@ -320,8 +321,9 @@ QList<ClipboardItem> itemMenuTargets(const ClipboardManager& manager, const QUui
     return listedItems(manager, {rowId});
 }
 
-bool anyFilterActive(const ClipboardManager& m)
+bool anyFilterActive(const ClipboardManager& manager)
 {
+    const HistoryFilter& m = manager.filters();
     return !m.searchText().isEmpty() || m.showStarredOnly() || m.showImagesOnly() || m.showPastedOnly()
         || m.selectedCategoryId() || m.dateFilterOption() || m.typeFilterOption() || m.appFilterBundleId()
         || m.excludeStarred() || !m.excludedTypes().isEmpty() || m.excludedDateOption()
@@ -332,7 +334,7 @@ ItemMenuInput itemMenuInput(const ClipboardManager& manager, QList<ClipboardItem
 {
     ItemMenuInput input;
     input.targets = std::move(targets);
-    input.showRecycleBin = manager.showRecycleBin();
+    input.showRecycleBin = manager.filters().showRecycleBin();
     input.categories = manager.categories();
     input.filtersActive = anyFilterActive(manager);
     // A stored value that names no shortcut reads as Shift+Ctrl.

@@ -4,6 +4,7 @@
 #include "ui/shell/PopupPanel.h"
 #include "ui/shell/Prompt.h"
 #include "engine/ClipboardManager.h"
+#include "engine/HistoryFilter.h"
 #include "ui/items/CategoryBar.h"
 #include "ui/items/PauseButton.h"
 #include "ui/items/PopupAlert.h"
@@ -63,12 +64,12 @@ QList<FooterButton> footerButtons(const ClipboardManager& m)
     if (m.showSettingsIcon())
         buttons << FooterButton{Kind::settings, QStringLiteral("gear"), QStringLiteral("Settings"), false, std::nullopt};
     if (m.showStarFilterIcon())
-        buttons << FooterButton{Kind::starFilter, m.showStarredOnly() ? QStringLiteral("star.fill") : QStringLiteral("star"),
-                                QStringLiteral("Show starred items only"), m.showStarredOnly(), std::nullopt};
+        buttons << FooterButton{Kind::starFilter, m.filters().showStarredOnly() ? QStringLiteral("star.fill") : QStringLiteral("star"),
+                                QStringLiteral("Show starred items only"), m.filters().showStarredOnly(), std::nullopt};
     for (const TypeButtonRow& row : typeRows) {
         if (!(m.*row.shown)())
             continue;
-        const bool active = m.typeFilterOption() == row.type;
+        const bool active = m.filters().typeFilterOption() == row.type;
         buttons << FooterButton{Kind::typeFilter, QString::fromLatin1(active ? row.active : row.inactive),
                                 QString::fromLatin1(row.help), active, row.type};
     }
@@ -118,7 +119,7 @@ PopupFooter::PopupFooter(ClipboardManager& manager, QWidget* parent)
     m_row->addWidget(m_quit, 0, Qt::AlignVCenter);
 
     connect(&manager, &ClipboardManager::settingChanged, this, &PopupFooter::refresh);
-    connect(&manager, &ClipboardManager::filtersChanged, this, &PopupFooter::refresh);
+    connect(&manager.filters(), &HistoryFilter::filtersChanged, this, &PopupFooter::refresh);
     connect(&manager, &ClipboardManager::categoriesChanged, this, &PopupFooter::refresh);
     refresh();
 }
@@ -154,10 +155,10 @@ void PopupFooter::activate(const FooterButton& facts)
         return;
     switch (facts.kind) {
     case FooterButton::Kind::settings: AppActions::openSettings(SettingsTab::general); break;
-    case FooterButton::Kind::starFilter: m_manager->setShowStarredOnly(!m_manager->showStarredOnly()); break;
+    case FooterButton::Kind::starFilter: m_manager->filters().setShowStarredOnly(!m_manager->filters().showStarredOnly()); break;
     case FooterButton::Kind::typeFilter:
         // The lit icon clears the type filter; another one switches to its type.
-        m_manager->setTypeFilterOption(m_manager->typeFilterOption() == facts.type ? std::nullopt : facts.type);
+        m_manager->filters().setTypeFilterOption(m_manager->filters().typeFilterOption() == facts.type ? std::nullopt : facts.type);
         break;
     default: break;
     }
@@ -206,7 +207,7 @@ void PopupFooter::refresh()
     dividerPalette.setColor(QPalette::WindowText, secondaryColor(palette()));
     m_divider->setPalette(dividerPalette);
     m_categoryBar->setVisible(categories);
-    m_categoryBar->setCategories(footerCategories(*m_manager), m_manager->selectedCategoryId(), size);
+    m_categoryBar->setCategories(footerCategories(*m_manager), m_manager->filters().selectedCategoryId(), size);
 
     m_pause->setVisible(find(Kind::pause, std::nullopt) != nullptr);
     m_pause->setSymbolSize(pixels(size));

@@ -3,6 +3,7 @@
 #include "ui/shell/AppActions.h"
 #include "ui/shell/AppLinks.h"
 #include "engine/ClipboardManager.h"
+#include "engine/HistoryFilter.h"
 #include "ui/items/AppIcons.h"
 #include "ui/items/CustomDateRangePicker.h"
 #include "ui/items/CustomRangeDates.h"
@@ -34,7 +35,7 @@ namespace {
 // The custom-range popover follows the date popover once that one has gone.
 constexpr int customRangeDelayMs = 300;
 
-FilterState liveFilterState(const ClipboardManager& m)
+FilterState liveFilterState(const HistoryFilter& m)
 {
     FilterState s;
     s.searchText = m.searchText();
@@ -261,16 +262,16 @@ SearchBar::SearchBar(ClipboardManager& manager, QWidget* parent)
     m_errorLine->setContentsMargins(8, 0, 8, 0);
     m_errorLine->hide();
     column->addWidget(m_errorLine);
-    connect(&m_manager, &ClipboardManager::searchErrorChanged, this, &SearchBar::showSearchError);
-    showSearchError(m_manager.searchError());
+    connect(&m_manager.filters(), &HistoryFilter::searchErrorChanged, this, &SearchBar::showSearchError);
+    showSearchError(m_manager.filters().searchError());
     applySymbols();
 
-    connect(&m_manager, &ClipboardManager::filtersChanged, this, &SearchBar::refresh);
-    connect(&m_manager, &ClipboardManager::pinnedFiltersChanged, this, &SearchBar::refresh);
+    connect(&m_manager.filters(), &HistoryFilter::filtersChanged, this, &SearchBar::refresh);
+    connect(&m_manager.filters(), &HistoryFilter::pinnedFiltersChanged, this, &SearchBar::refresh);
     connect(&m_manager, &ClipboardManager::categoriesChanged, this, &SearchBar::refresh);
     connect(&m_manager, &ClipboardManager::clipboardItemsChanged, this, [this] {
         // Only application names and the recycle-bin count follow the history.
-        if (m_manager.showRecycleBin() || m_manager.appFilterBundleId() || !m_manager.excludedAppBundleIds().isEmpty())
+        if (m_manager.filters().showRecycleBin() || m_manager.filters().appFilterBundleId() || !m_manager.filters().excludedAppBundleIds().isEmpty())
             refresh();
     });
     connect(&m_manager, &ClipboardManager::settingChanged, this, [this](Setting setting) {
@@ -349,7 +350,7 @@ void SearchBar::requestPopover(FilterPopover popover)
 
 void SearchBar::refresh()
 {
-    const FilterState state = liveFilterState(m_manager);
+    const FilterState state = liveFilterState(m_manager.filters());
     if (m_field->text() != state.searchText)
         m_field->setText(state.searchText);
     m_field->setShowHints(m_manager.showSearchHints());
@@ -358,13 +359,13 @@ void SearchBar::refresh()
 
     FilterBadgeInputs inputs;
     inputs.state = state;
-    inputs.pin = m_manager.pinnedFilters();
+    inputs.pin = m_manager.filters().pinnedFilters();
     inputs.categories = m_manager.categories();
     inputs.timeZone = CalendarSettings::current().timeZone;
     if (state.appFilterBundleId || !state.excludedAppBundleIds.isEmpty())
-        inputs.sourceApps = m_manager.sourceApps();
+        inputs.sourceApps = m_manager.filters().sourceApps();
     if (state.showRecycleBin)
-        inputs.trashedCount = int(m_manager.trashedItems().size());
+        inputs.trashedCount = int(m_manager.filters().trashedItems().size());
     const QList<FilterBadgeSpec> specs = filterBadges(inputs);
     if (specs != m_specs)
         rebuildBadges(specs);
@@ -397,29 +398,29 @@ void SearchBar::rebuildBadges(const QList<FilterBadgeSpec>& specs)
 void SearchBar::removeBadge(const FilterBadgeSpec& spec)
 {
     switch (spec.kind) {
-    case FilterBadgeKind::date: m_manager.setDateFilterOption(std::nullopt); break;
-    case FilterBadgeKind::type: m_manager.setTypeFilterOption(std::nullopt); break;
-    case FilterBadgeKind::app: m_manager.setAppFilterBundleId(std::nullopt); break;
-    case FilterBadgeKind::category: m_manager.setSelectedCategoryId(std::nullopt); break;
-    case FilterBadgeKind::starred: m_manager.setShowStarredOnly(false); break;
-    case FilterBadgeKind::pasted: m_manager.setShowPastedOnly(false); break;
-    case FilterBadgeKind::tags: m_manager.setSearchTagsOnly(false); break;
-    case FilterBadgeKind::notStarred: m_manager.setExcludeStarred(false); break;
+    case FilterBadgeKind::date: m_manager.filters().setDateFilterOption(std::nullopt); break;
+    case FilterBadgeKind::type: m_manager.filters().setTypeFilterOption(std::nullopt); break;
+    case FilterBadgeKind::app: m_manager.filters().setAppFilterBundleId(std::nullopt); break;
+    case FilterBadgeKind::category: m_manager.filters().setSelectedCategoryId(std::nullopt); break;
+    case FilterBadgeKind::starred: m_manager.filters().setShowStarredOnly(false); break;
+    case FilterBadgeKind::pasted: m_manager.filters().setShowPastedOnly(false); break;
+    case FilterBadgeKind::tags: m_manager.filters().setSearchTagsOnly(false); break;
+    case FilterBadgeKind::notStarred: m_manager.filters().setExcludeStarred(false); break;
     case FilterBadgeKind::excludedType: {
-        QSet<TypeFilterOption> types = m_manager.excludedTypes();
+        QSet<TypeFilterOption> types = m_manager.filters().excludedTypes();
         if (spec.type)
             types.remove(*spec.type);
-        m_manager.setExcludedTypes(types);
+        m_manager.filters().setExcludedTypes(types);
         break;
     }
-    case FilterBadgeKind::excludedDate: m_manager.setExcludedDateOption(std::nullopt); break;
+    case FilterBadgeKind::excludedDate: m_manager.filters().setExcludedDateOption(std::nullopt); break;
     case FilterBadgeKind::excludedApp: {
-        QSet<QString> apps = m_manager.excludedAppBundleIds();
+        QSet<QString> apps = m_manager.filters().excludedAppBundleIds();
         apps.remove(spec.bundleId);
-        m_manager.setExcludedAppBundleIds(apps);
+        m_manager.filters().setExcludedAppBundleIds(apps);
         break;
     }
-    case FilterBadgeKind::recycleBin: m_manager.setShowRecycleBin(false); break;
+    case FilterBadgeKind::recycleBin: m_manager.filters().setShowRecycleBin(false); break;
     }
     focusSearch();
 }
@@ -427,9 +428,9 @@ void SearchBar::removeBadge(const FilterBadgeSpec& spec)
 void SearchBar::textEdited(const QString& text)
 {
     // The field also follows the manager's text; that echo is no edit.
-    if (text == m_manager.searchText())
+    if (text == m_manager.filters().searchText())
         return;
-    m_manager.setSearchText(text);
+    m_manager.filters().setSearchText(text);
     if (const std::optional<SlashCommandMatch> match = matchSlashCommand(text)) {
         SlashCommandHost host;
         host.openPopover = [this](FilterPopover popover) { requestPopover(popover); };
@@ -489,18 +490,19 @@ QWidget* SearchBar::makePicker(FilterPopover popover)
     }
     case FilterPopover::customDate:
     case FilterPopover::excludeCustomDate: {
-        CustomDateRangePicker::Bound start{[&m, excluding] { return excluding ? m.excludedCustomDateStart() : m.customDateStart(); },
-                                           [&m, excluding](const QDateTime& d) {
-                                               excluding ? m.setExcludedCustomDateStart(d) : m.setCustomDateStart(d);
+        HistoryFilter& f = m.filters();
+        CustomDateRangePicker::Bound start{[&f, excluding] { return excluding ? f.excludedCustomDateStart() : f.customDateStart(); },
+                                           [&f, excluding](const QDateTime& d) {
+                                               excluding ? f.setExcludedCustomDateStart(d) : f.setCustomDateStart(d);
                                            }};
-        CustomDateRangePicker::Bound end{[&m, excluding] { return excluding ? m.excludedCustomDateEnd() : m.customDateEnd(); },
-                                         [&m, excluding](const QDateTime& d) {
-                                             excluding ? m.setExcludedCustomDateEnd(d) : m.setCustomDateEnd(d);
+        CustomDateRangePicker::Bound end{[&f, excluding] { return excluding ? f.excludedCustomDateEnd() : f.customDateEnd(); },
+                                         [&f, excluding](const QDateTime& d) {
+                                             excluding ? f.setExcludedCustomDateEnd(d) : f.setCustomDateEnd(d);
                                          }};
         auto* picker = new CustomDateRangePicker(start, end, CalendarSettings::current(), m.clock().now());
         connect(picker, &CustomDateRangePicker::applied, this, [this, excluding] {
-            excluding ? m_manager.setExcludedDateOption(DateFilterOption::custom)
-                      : m_manager.setDateFilterOption(DateFilterOption::custom);
+            excluding ? m_manager.filters().setExcludedDateOption(DateFilterOption::custom)
+                      : m_manager.filters().setDateFilterOption(DateFilterOption::custom);
             finishChoice();
         });
         connect(picker, &CustomDateRangePicker::cancelled, this, &SearchBar::finishChoice);
@@ -512,9 +514,9 @@ QWidget* SearchBar::makePicker(FilterPopover popover)
         connect(picker, &FilterPickerView::chosen, this, [this, excluding](const QString& raw) {
             if (const std::optional<TypeFilterOption> type = typeFilterOptionFromRawValue(raw)) {
                 if (excluding)
-                    m_manager.setExcludedTypes(QSet<TypeFilterOption>(m_manager.excludedTypes()) << *type);
+                    m_manager.filters().setExcludedTypes(QSet<TypeFilterOption>(m_manager.filters().excludedTypes()) << *type);
                 else
-                    m_manager.setTypeFilterOption(type);
+                    m_manager.filters().setTypeFilterOption(type);
             }
             finishChoice();
         });
@@ -522,12 +524,12 @@ QWidget* SearchBar::makePicker(FilterPopover popover)
     }
     case FilterPopover::app:
     case FilterPopover::excludeApp: {
-        FilterPickerView* picker = makeAppPicker(m.sourceApps(), [this](const QString& id) { return appIcon(id); });
+        FilterPickerView* picker = makeAppPicker(m.filters().sourceApps(), [this](const QString& id) { return appIcon(id); });
         connect(picker, &FilterPickerView::chosen, this, [this, excluding](const QString& bundleId) {
             if (excluding)
-                m_manager.setExcludedAppBundleIds(QSet<QString>(m_manager.excludedAppBundleIds()) << bundleId);
+                m_manager.filters().setExcludedAppBundleIds(QSet<QString>(m_manager.filters().excludedAppBundleIds()) << bundleId);
             else
-                m_manager.setAppFilterBundleId(bundleId);
+                m_manager.filters().setAppFilterBundleId(bundleId);
             finishChoice();
         });
         return picker;
@@ -535,7 +537,7 @@ QWidget* SearchBar::makePicker(FilterPopover popover)
     case FilterPopover::category: {
         FilterPickerView* picker = makeCategoryPicker(m.categories());
         connect(picker, &FilterPickerView::chosen, this, [this](const QString& id) {
-            m_manager.setSelectedCategoryId(QUuid::fromString(id));
+            m_manager.filters().setSelectedCategoryId(QUuid::fromString(id));
             finishChoice();
         });
         return picker;
@@ -551,13 +553,13 @@ void SearchBar::chooseDate(FilterPopover popover, const QString& raw)
         return;
     const bool excluding = popover == FilterPopover::excludeDate;
     if (*option != DateFilterOption::custom) {
-        excluding ? m_manager.setExcludedDateOption(option) : m_manager.setDateFilterOption(option);
+        excluding ? m_manager.filters().setExcludedDateOption(option) : m_manager.filters().setDateFilterOption(option);
         finishChoice();
         return;
     }
     closePopover();
     // The stored period filters at once; the range popover then lets the user move it.
-    excluding ? m_manager.setExcludedDateOption(option) : m_manager.setDateFilterOption(option);
+    excluding ? m_manager.filters().setExcludedDateOption(option) : m_manager.filters().setDateFilterOption(option);
     QTimer::singleShot(customRangeDelayMs, this, [this, excluding] {
         requestPopover(excluding ? FilterPopover::excludeCustomDate : FilterPopover::customDate);
     });
@@ -591,7 +593,7 @@ void SearchBar::changeEvent(QEvent* event)
     QWidget::changeEvent(event);
     if (event->type() == QEvent::PaletteChange) {
         applySymbols();
-        showSearchError(m_manager.searchError());
+        showSearchError(m_manager.filters().searchError());
     }
 }
 

@@ -1,6 +1,7 @@
 #include "ui/popup/SlashCommands.h"
 
 #include "engine/ClipboardManager.h"
+#include "engine/HistoryFilter.h"
 
 #include <array>
 
@@ -83,15 +84,15 @@ std::optional<SlashCommandMatch> matchSlashCommand(const QString& text)
 
 void toggleExcludedType(ClipboardManager& manager, TypeFilterOption type)
 {
-    QSet<TypeFilterOption> types = manager.excludedTypes();
+    QSet<TypeFilterOption> types = manager.filters().excludedTypes();
     if (!types.remove(type))
         types.insert(type);
-    manager.setExcludedTypes(types);
+    manager.filters().setExcludedTypes(types);
 }
 
 void runSlashCommand(ClipboardManager& manager, const SlashCommandMatch& match, const SlashCommandHost& host)
 {
-    manager.setSearchText(match.remainingText);
+    manager.filters().setSearchText(match.remainingText);
     const auto open = [&](FilterPopover popover) {
         if (host.openPopover)
             host.openPopover(popover);
@@ -100,30 +101,30 @@ void runSlashCommand(ClipboardManager& manager, const SlashCommandMatch& match, 
         if (isExclusion(match.command))
             toggleExcludedType(manager, *type);
         else
-            manager.setTypeFilterOption(manager.typeFilterOption() == type ? std::nullopt : type);
+            manager.filters().setTypeFilterOption(manager.filters().typeFilterOption() == type ? std::nullopt : type);
         return;
     }
     switch (match.command) {
     case SlashCommand::excludeDate: open(FilterPopover::excludeDate); break;
     case SlashCommand::excludeType: open(FilterPopover::excludeType); break;
     case SlashCommand::excludeApp: open(FilterPopover::excludeApp); break;
-    case SlashCommand::excludeStar: manager.setExcludeStarred(!manager.excludeStarred()); break;
+    case SlashCommand::excludeStar: manager.filters().setExcludeStarred(!manager.filters().excludeStarred()); break;
     case SlashCommand::date: open(FilterPopover::date); break;
     case SlashCommand::type: open(FilterPopover::type); break;
     case SlashCommand::app: open(FilterPopover::app); break;
     case SlashCommand::category: open(FilterPopover::category); break;
-    case SlashCommand::tag: manager.setSearchTagsOnly(!manager.searchTagsOnly()); break;
-    case SlashCommand::star: manager.setShowStarredOnly(!manager.showStarredOnly()); break;
-    case SlashCommand::pasted: manager.setShowPastedOnly(!manager.showPastedOnly()); break;
+    case SlashCommand::tag: manager.filters().setSearchTagsOnly(!manager.filters().searchTagsOnly()); break;
+    case SlashCommand::star: manager.filters().setShowStarredOnly(!manager.filters().showStarredOnly()); break;
+    case SlashCommand::pasted: manager.filters().setShowPastedOnly(!manager.filters().showPastedOnly()); break;
     case SlashCommand::trash:
         if (manager.recycleBinEnabled())
-            manager.setShowRecycleBin(!manager.showRecycleBin());
+            manager.filters().setShowRecycleBin(!manager.filters().showRecycleBin());
         break;
     case SlashCommand::unpin:
-        manager.setPinnedFilters(PinnedFilters());
-        manager.savePinnedFilters();
+        manager.filters().setPinnedFilters(PinnedFilters());
+        manager.filters().savePinnedFilters();
         break;
-    case SlashCommand::pin: manager.pinCurrentFilters(); break;
+    case SlashCommand::pin: manager.filters().pinCurrentFilters(); break;
     case SlashCommand::help:
         if (host.openHelp)
             host.openHelp();
@@ -134,19 +135,19 @@ void runSlashCommand(ClipboardManager& manager, const SlashCommandMatch& match, 
 
 void clearAllFilters(ClipboardManager& manager)
 {
-    ClipboardManager::FilterUpdateBatch batch(manager);
-    manager.setSearchText(QString());
-    manager.setDateFilterOption(std::nullopt);
-    manager.setTypeFilterOption(std::nullopt);
-    manager.setAppFilterBundleId(std::nullopt);
-    manager.setShowStarredOnly(false);
-    manager.setShowRecycleBin(false);
-    manager.setShowPastedOnly(false);
-    manager.setSearchTagsOnly(false);
-    manager.setExcludedTypes({});
-    manager.setExcludeStarred(false);
-    manager.setExcludedDateOption(std::nullopt);
-    manager.setExcludedAppBundleIds({});
+    HistoryFilter::FilterUpdateBatch batch(manager.filters());
+    manager.filters().setSearchText(QString());
+    manager.filters().setDateFilterOption(std::nullopt);
+    manager.filters().setTypeFilterOption(std::nullopt);
+    manager.filters().setAppFilterBundleId(std::nullopt);
+    manager.filters().setShowStarredOnly(false);
+    manager.filters().setShowRecycleBin(false);
+    manager.filters().setShowPastedOnly(false);
+    manager.filters().setSearchTagsOnly(false);
+    manager.filters().setExcludedTypes({});
+    manager.filters().setExcludeStarred(false);
+    manager.filters().setExcludedDateOption(std::nullopt);
+    manager.filters().setExcludedAppBundleIds({});
 }
 
 } // namespace lumra

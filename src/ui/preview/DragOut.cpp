@@ -2,6 +2,7 @@
 
 #include "ui/shell/PopupPanel.h"
 #include "engine/ClipboardManager.h"
+#include "engine/HistoryFilter.h"
 #include "engine/PasteService.h"
 #include "platform/image/ImageDecoding.h"
 #include "platform/richtext/RtfCodec.h"
@@ -97,7 +98,7 @@ QVariant DragMimeData::retrieveData(const QString& mimeType, QMetaType type) con
 
 DragListAccess DragListAccess::filteredItems(const ClipboardManager& manager)
 {
-    const ClipboardManager* m = &manager;
+    const HistoryFilter* m = &manager.filters();
     return {[m] { return m->filteredItemCount(); }, [m](qsizetype i) -> const ClipboardItem& { return m->filteredItemAt(i); }};
 }
 

@@ -1,4 +1,5 @@
 #include "ui/settings/CleanupPage.h"
+#include "engine/HistoryFilter.h"
 
 #include "ui/shell/Prompt.h"
 #include "platform/symbols/Symbols.h"
@@ -314,7 +315,7 @@ void CleanupPage::applyAutoClean(SettingPickerRow& row, qint64 minutes)
 void CleanupPage::switchRecycleBin(bool on)
 {
     ClipboardManager& manager = m_context.manager;
-    const qsizetype binned = on ? 0 : manager.trashedItems().size();
+    const qsizetype binned = on ? 0 : manager.filters().trashedItems().size();
     if (binned > 0) {
         const int choice = answer(m_context.prompts, Tables::disableRecycleBin(int(binned)), PromptService::Style::warning);
         if (choice == 0) {
@@ -336,7 +337,7 @@ void CleanupPage::switchRecycleBin(bool on)
 void CleanupPage::emptyRecycleBin()
 {
     ClipboardManager& manager = m_context.manager;
-    const int count = int(manager.trashedItems().size());
+    const int count = int(manager.filters().trashedItems().size());
     const Tables::Prompt prompt = Tables::emptyRecycleBin(count);
     if (count == 0) {
         answer(m_context.prompts, prompt, PromptService::Style::informational);

@@ -4,6 +4,7 @@
 #include "ui/shell/PopupPlacement.h"
 #include "ui/shell/PopupRoads.h"
 #include "engine/ClipboardManager.h"
+#include "engine/HistoryFilter.h"
 #include "engine/PasteService.h"
 #include "model/Diagnostics.h"
 #include "model/NotificationCenter.h"
@@ -349,10 +350,10 @@ void HotKeyManager::handleActivation(quint32 id)
     }
     if (isQuickPasteId(id)) {
         const qsizetype index = qsizetype(id - firstQuickPasteHotKeyId);
-        if (index >= manager->filteredItemCount())
+        if (index >= manager->filters().filteredItemCount())
             return;
         // The list may still show the recycle bin; a trashed item is never pasted.
-        const ClipboardItem item = manager->filteredItemAt(index);
+        const ClipboardItem item = manager->filters().filteredItemAt(index);
         if (!item.isTrashed)
             pasteItemAfterDelay(item, false);
     }

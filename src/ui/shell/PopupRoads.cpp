@@ -3,6 +3,7 @@
 #include "ui/shell/PopupPanel.h"
 #include "ui/shell/PopupPlacement.h"
 #include "engine/ClipboardManager.h"
+#include "engine/HistoryFilter.h"
 #include "model/NotificationCenter.h"
 #include "platform/defaults/UserDefaults.h"
 #include "ui/popup/ContentView.h"
@@ -82,7 +83,7 @@ PopupPanel* makePanel(ClipboardManager& manager, HotKeyManager* hotKeys, std::op
     panel->setOnClose([weakManager, workspace, previousApp, focus, onClose = std::move(onClose)] {
         // Quick paste and the next opening never see the recycle bin.
         if (weakManager)
-            weakManager->leaveRecycleBinView();
+            weakManager->filters().leaveRecycleBinView();
         if (previousApp && workspace && focus->hadFocus) {
             if (Status activated = workspace->activate(*previousApp); !activated)
                 qCInfo(lcPopupRoads) << "Could not give the focus back:" << activated.error();

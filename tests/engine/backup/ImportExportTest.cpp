@@ -1,4 +1,5 @@
 #include "engine/editing/EditingTestSupport.h"
+#include "engine/HistoryFilter.h"
 
 #include "engine/SettingsFile.h"
 #include "model/store/StoreSchema.h"
@@ -203,7 +204,7 @@ TEST_F(ImportExportTest, aLargeImportIsReadBackOffTheMainThreadAndShowsWhole)
         QThread::msleep(1);
     }
     EXPECT_EQ(manager->clipboardItems().size(), 302);
-    EXPECT_EQ(manager->filteredItemCount(), 302);
+    EXPECT_EQ(manager->filters().filteredItemCount(), 302);
     EXPECT_GE(announcements.signalled(), 1);
     expectHistoryMatchesStore();
 }

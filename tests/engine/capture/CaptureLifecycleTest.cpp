@@ -1,4 +1,5 @@
 #include "CaptureFixture.h"
+#include "engine/HistoryFilter.h"
 
 #include "model/NotificationCenter.h"
 #include "model/store/ItemRows.h"
@@ -49,7 +50,7 @@ TEST_F(CaptureTest, CopiesDuringABackgroundLoadAreStoredOnceAndJoinTheLoadedHist
     copyText("new during the load");
     copyText("stored text 8");
     ASSERT_TRUE(manager->deleteItemPermanently(stored[9].id).ok());
-    EXPECT_EQ(manager->filteredItemCount(), 3) << "what is known so far shows while the rest loads";
+    EXPECT_EQ(manager->filters().filteredItemCount(), 3) << "what is known so far shows while the rest loads";
 
     QSignalSpy loadEnded(manager.get(), &ClipboardManager::isLoadingHistoryChanged);
     while (manager->isLoadingHistory())
@@ -59,7 +60,7 @@ TEST_F(CaptureTest, CopiesDuringABackgroundLoadAreStoredOnceAndJoinTheLoadedHist
     auto countOf = [](const QList<ClipboardItem>& items, const QString& text) {
         return std::count_if(items.begin(), items.end(), [&](const ClipboardItem& i) { return i.textContent == text; });
     };
-    const QList<ClipboardItem> shown = manager->filteredItems();
+    const QList<ClipboardItem> shown = manager->filters().filteredItems();
     for (const QString& text : {QStringLiteral("stored text 7"), QStringLiteral("new during the load"),
                                 QStringLiteral("stored text 8"), QStringLiteral("stored text 2999")}) {
         EXPECT_EQ(countOf(manager->clipboardItems(), text), 1) << text.toStdString();

@@ -1,4 +1,5 @@
 #include "CaptureFixture.h"
+#include "engine/HistoryFilter.h"
 
 #include "model/store/StoreSchema.h"
 #include "platform/image/ImageFixtures.h"
@@ -499,7 +500,7 @@ TEST_F(CaptureTest, ATextCopiedAfterAnImageIsNotHeldByItAndIsListedAboveIt)
     manager->captureService()->checkClipboard();
     test::finishPendingCaptures(*manager);
 
-    const QList<ClipboardItem> items = manager->filteredItems();
+    const QList<ClipboardItem> items = manager->filters().filteredItems();
     ASSERT_EQ(items.size(), 2);
     EXPECT_EQ(items[1].contentType, ClipboardContentType::image);
     EXPECT_EQ(items[1].dateAdded, imageTime);
@@ -547,14 +548,14 @@ TEST_F(CaptureTest, MarkingSensitiveForgetsRecognisedTextAndUnmarkingReadsItAgai
     copy({rep(PasteboardMime::png, solidPng(Qt::red))});
     recognizer.finishAll("the card number");
     const ClipboardItem item = untrashed().first();
-    manager->setSearchText("card number");
-    manager->applyPendingSearch();
-    ASSERT_EQ(manager->filteredItems().size(), 1);
+    manager->filters().setSearchText("card number");
+    manager->filters().applyPendingSearch();
+    ASSERT_EQ(manager->filters().filteredItems().size(), 1);
 
     ASSERT_TRUE(manager->toggleSensitive(item).ok());
     EXPECT_EQ(row(item)->string(Attr::ocrText), std::nullopt);
     EXPECT_EQ(untrashed().first().ocrText, std::nullopt);
-    EXPECT_TRUE(manager->filteredItems().isEmpty()) << "still found by its recognised text";
+    EXPECT_TRUE(manager->filters().filteredItems().isEmpty()) << "still found by its recognised text";
 
     ASSERT_TRUE(manager->toggleSensitive(item).ok());
     recognizer.finishAll("the card number");

@@ -1,6 +1,7 @@
 // How copies are read and stored when owners are slow: the newest change is read at once, a copy
 // is stored as soon as it is read with its copy time, and what is costly to make of it comes later.
 #include "CaptureFixture.h"
+#include "engine/HistoryFilter.h"
 
 #include "platform/pasteboard/PasteboardTypes.h"
 
@@ -54,7 +55,7 @@ protected:
     QStringList listed() const
     {
         QStringList shown;
-        for (const ClipboardItem& item : manager->filteredItems())
+        for (const ClipboardItem& item : manager->filters().filteredItems())
             shown.append(item.textContent.value_or(QString()));
         return shown;
     }
@@ -142,7 +143,7 @@ TEST_F(CaptureSchedulingTest, PagesSlowToConvertAreStoredAtOnceAndGetTheirRichTe
 
     const QList<QDateTime> copyTimes = [&] {
         QList<QDateTime> times;
-        for (const ClipboardItem& item : manager->filteredItems())
+        for (const ClipboardItem& item : manager->filters().filteredItems())
             times.append(item.dateAdded);
         return times;
     }();
@@ -150,8 +151,8 @@ TEST_F(CaptureSchedulingTest, PagesSlowToConvertAreStoredAtOnceAndGetTheirRichTe
     test::finishPendingCaptures(*manager);
     EXPECT_EQ(asked.load(), 8);
     EXPECT_EQ(listed(), copied);
-    for (qsizetype i = 0; i < manager->filteredItems().size(); ++i) {
-        const ClipboardItem& item = manager->filteredItems()[i];
+    for (qsizetype i = 0; i < manager->filters().filteredItems().size(); ++i) {
+        const ClipboardItem& item = manager->filters().filteredItems()[i];
         EXPECT_EQ(item.dateAdded, copyTimes[i]);
         EXPECT_EQ(row(item)->bytes(store::ItemAttr::rtfData).has_value(), item.textContent != "plain text after the pages")
             << item.textContent->toStdString();
@@ -381,10 +382,10 @@ TEST_F(LateRichTextTest, ACopyPutInTheBinGetsNoRichText)
 {
     manager->setRecycleBinEnabled(true);
     ASSERT_TRUE(manager->deleteItem(untrashed().first()).ok());
-    ASSERT_EQ(manager->trashedItems().size(), 1);
+    ASSERT_EQ(manager->filters().trashedItems().size(), 1);
     conversion.release();
     test::finishPendingCaptures(*manager);
-    EXPECT_EQ(richTextOf(manager->trashedItems()), std::nullopt);
+    EXPECT_EQ(richTextOf(manager->filters().trashedItems()), std::nullopt);
 }
 
 // A slow owner's copy of a text copied again meanwhile leaves the row at the later time.

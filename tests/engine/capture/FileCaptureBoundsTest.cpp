@@ -1,4 +1,5 @@
 #include "CaptureFixture.h"
+#include "engine/HistoryFilter.h"
 
 #include "platform/pasteboard/PasteboardTypes.h"
 
@@ -56,7 +57,7 @@ TEST_F(CaptureTest, CopiedFilesAreLookedUpOffThePollAndListedInCopyOrder)
     clock.advance(std::chrono::seconds(1)); // the folder is stored after the text, at its own copy time
     test::finishPendingCaptures(*manager);
 
-    const QList<ClipboardItem> items = manager->filteredItems();
+    const QList<ClipboardItem> items = manager->filters().filteredItems();
     ASSERT_EQ(items.size(), 2);
     EXPECT_EQ(items[1].fileURLStrings, QStringList {folder + "/"});
     EXPECT_EQ(items[1].fileURLIsDirectory, QList<bool> {true});

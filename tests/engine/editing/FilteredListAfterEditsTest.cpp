@@ -1,4 +1,5 @@
 #include "EditingTestSupport.h"
+#include "engine/HistoryFilter.h"
 
 #include "engine/filter/FilteredItems.h"
 
@@ -18,10 +19,10 @@ protected:
     {
         const QList<ClipboardItem> expected =
             lumra::filteredItems(manager->clipboardItems(), state, clock.now(), CalendarSettings::current());
-        EXPECT_EQ(manager->filteredItems(), expected) << step;
-        ASSERT_EQ(manager->filteredItemCount(), expected.size()) << step;
+        EXPECT_EQ(manager->filters().filteredItems(), expected) << step;
+        ASSERT_EQ(manager->filters().filteredItemCount(), expected.size()) << step;
         for (qsizetype i = 0; i < expected.size(); ++i)
-            EXPECT_EQ(manager->filteredItemAt(i), expected[i]) << step;
+            EXPECT_EQ(manager->filters().filteredItemAt(i), expected[i]) << step;
     }
 
     std::mt19937 random {7};
@@ -44,7 +45,7 @@ TEST_F(FilteredListAfterEditsTest, CapturesAndEditsUnderASearchShowWhatAFullReco
     FilterState state;
     state.searchText = QStringLiteral("apple");
     state.searchMode = manager->searchMode();
-    manager->setSearchText(state.searchText);
+    manager->filters().setSearchText(state.searchText);
     clock.advance(120ms);
     expectShownIsRecomputed(state, "search");
 
@@ -64,7 +65,7 @@ TEST_F(FilteredListAfterEditsTest, CapturesAndEditsUnderASearchShowWhatAFullReco
             const qsizetype at = 1 + pick(int(items.size()) - 1);
             const ClipboardItem edited = items[at], removed = items[pick(int(at))];
             const bool matched = edited.textContent.value_or("").contains("apple");
-            ClipboardManager::FilterUpdateBatch batch(*manager);
+            HistoryFilter::FilterUpdateBatch batch(manager->filters());
             manager->updateItemContent(edited, QString::fromLatin1(matched ? "pear %1" : "apple %1").arg(step), std::nullopt);
             manager->deleteItemPermanently(removed.id);
             break;
@@ -83,7 +84,7 @@ TEST_F(FilteredListAfterEditsTest, TheRecycleBinViewFollowsDeletesAndRestores)
     manager->setRecycleBinEnabled(true);
     const ClipboardItem a = text("a", 30), b = text("b", 20), c = text("c", 10);
     store({a, b, c});
-    manager->setShowRecycleBin(true);
+    manager->filters().setShowRecycleBin(true);
     FilterState state;
     state.showRecycleBin = true;
     clock.advance(1s);
@@ -91,10 +92,10 @@ TEST_F(FilteredListAfterEditsTest, TheRecycleBinViewFollowsDeletesAndRestores)
     clock.advance(1s);
     manager->deleteItem(a);
     expectShownIsRecomputed(state, "two trashed");
-    ASSERT_EQ(manager->filteredItemCount(), 2);
-    EXPECT_EQ(manager->filteredItemAt(0).id, a.id); // trashed last
+    ASSERT_EQ(manager->filters().filteredItemCount(), 2);
+    EXPECT_EQ(manager->filters().filteredItemAt(0).id, a.id); // trashed last
     manager->restoreItem(a.id);
     expectShownIsRecomputed(state, "one restored");
     manager->deleteItemPermanently(b.id);
-    EXPECT_EQ(manager->filteredItemCount(), 0);
+    EXPECT_EQ(manager->filters().filteredItemCount(), 0);
 }

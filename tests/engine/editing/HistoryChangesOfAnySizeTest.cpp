@@ -1,4 +1,5 @@
 #include "EditingTestSupport.h"
+#include "engine/HistoryFilter.h"
 
 #include "engine/filter/FilteredItems.h"
 #include "model/store/HistoryReader.h"
@@ -73,14 +74,14 @@ protected:
 
     void show(const FilterState& state)
     {
-        ClipboardManager::FilterUpdateBatch batch(*manager);
-        manager->resetFiltersToPinned();
-        manager->setShowStarredOnly(state.showStarredOnly);
-        manager->setShowRecycleBin(state.showRecycleBin);
-        manager->setSearchTagsOnly(state.searchTagsOnly);
-        manager->setTypeFilterOption(state.typeFilterOption);
-        manager->setSearchText(state.searchText);
-        manager->applyPendingSearch();
+        HistoryFilter::FilterUpdateBatch batch(manager->filters());
+        manager->filters().resetFiltersToPinned();
+        manager->filters().setShowStarredOnly(state.showStarredOnly);
+        manager->filters().setShowRecycleBin(state.showRecycleBin);
+        manager->filters().setSearchTagsOnly(state.searchTagsOnly);
+        manager->filters().setTypeFilterOption(state.typeFilterOption);
+        manager->filters().setSearchText(state.searchText);
+        manager->filters().applyPendingSearch();
     }
 
     static std::string firstDifference(const QList<ClipboardItem>& shown, const QList<ClipboardItem>& fresh)
@@ -98,7 +99,7 @@ protected:
     // The history, the list under `state` and the popup's rows against a fresh read of the store.
     void expectAsFreshLoad(const FilterState& state, const HistoryListModel& rows, const QString& step)
     {
-        manager->applyPendingSearch();
+        manager->filters().applyPendingSearch();
         const Result<QList<ClipboardItem>> stored = HistoryReader(*manager->persistence()).loadItems();
         ASSERT_TRUE(stored.ok());
         auto byId = [](QList<ClipboardItem> items) {
@@ -107,10 +108,10 @@ protected:
         };
         ASSERT_EQ(firstDifference(byId(manager->clipboardItems()), byId(*stored)), "") << qPrintable(step);
         const QList<ClipboardItem> expected = lumra::filteredItems(*stored, state, clock.now(), CalendarSettings::current());
-        ASSERT_EQ(manager->filteredItemCount(), expected.size()) << qPrintable(step);
+        ASSERT_EQ(manager->filters().filteredItemCount(), expected.size()) << qPrintable(step);
         for (qsizetype i = 0; i < expected.size(); ++i)
-            ASSERT_TRUE(manager->filteredItemAt(i) == expected[i]) << qPrintable(step) << " position " << i;
-        EXPECT_EQ(firstDifference(manager->filteredItems(), expected), "") << qPrintable(step);
+            ASSERT_TRUE(manager->filters().filteredItemAt(i) == expected[i]) << qPrintable(step) << " position " << i;
+        EXPECT_EQ(firstDifference(manager->filters().filteredItems(), expected), "") << qPrintable(step);
 
         ASSERT_EQ(rows.filteredCount(), expected.size()) << qPrintable(step);
         HistoryListModel fromScratch(*manager);
@@ -202,7 +203,7 @@ TEST_F(HistoryChangesOfAnySizeTest, RandomChangesOfOneFiftyAndTwoThousandRowsLea
             break;
         case 6:
             what = QStringLiteral("restored");
-            ASSERT_TRUE(manager->restoreItems(manager->trashedItems().mid(0, size)).ok());
+            ASSERT_TRUE(manager->restoreItems(manager->filters().trashedItems().mid(0, size)).ok());
             break;
         case 7: {
             what = QStringLiteral("stars, pins and tags");

@@ -1,4 +1,5 @@
 #include "PasteTestSupport.h"
+#include "engine/HistoryFilter.h"
 
 #include "engine/filter/FilteredItems.h"
 #include "model/store/HistoryReader.h"
@@ -48,8 +49,8 @@ protected:
 
     void search(const QString& text)
     {
-        manager->setSearchText(text);
-        manager->applyPendingSearch();
+        manager->filters().setSearchText(text);
+        manager->filters().applyPendingSearch();
     }
 
     void expectSameAsFreshLoad()
@@ -58,9 +59,9 @@ protected:
         ASSERT_TRUE(stored.ok());
         EXPECT_EQ(manager->clipboardItems(), *stored);
         FilterState state;
-        state.searchText = manager->searchText();
+        state.searchText = manager->filters().searchText();
         state.searchMode = manager->searchMode();
-        EXPECT_EQ(manager->filteredItems(), lumra::filteredItems(*stored, state, clock.now(), CalendarSettings::current()));
+        EXPECT_EQ(manager->filters().filteredItems(), lumra::filteredItems(*stored, state, clock.now(), CalendarSettings::current()));
     }
 
     // Runs the refresh the housekeeping timer starts and waits for a pass that changed rows.
@@ -108,7 +109,7 @@ TEST_F(BookmarkRefreshTest, ChangedFileRowsReachTheHistoryAndTheShownList)
     const ClipboardItem unchanged = addFileItem(steady, steady);
     const ClipboardItem missing = addFileItem(files.filePath("gone.txt"), files.filePath("gone.txt"));
     search("renamed");
-    EXPECT_EQ(manager->filteredItemCount(), 0);
+    EXPECT_EQ(manager->filters().filteredItemCount(), 0);
 
     refreshAndWait();
 
@@ -117,8 +118,8 @@ TEST_F(BookmarkRefreshTest, ChangedFileRowsReachTheHistoryAndTheShownList)
     EXPECT_EQ(current(unflagged.id)->fileURLIsDirectory, QList<bool> {true});
     EXPECT_EQ(current(unchanged.id), unchanged);
     EXPECT_EQ(current(missing.id), missing);
-    ASSERT_EQ(manager->filteredItemCount(), 1) << "the new file name is searched";
-    EXPECT_EQ(manager->filteredItemAt(0).id, renamed.id);
+    ASSERT_EQ(manager->filters().filteredItemCount(), 1) << "the new file name is searched";
+    EXPECT_EQ(manager->filters().filteredItemAt(0).id, renamed.id);
 }
 
 TEST_F(BookmarkRefreshTest, OnlyTheRowsThePassChangedAreReadAgain)
@@ -163,6 +164,6 @@ TEST_F(BookmarkRefreshTest, InsertsUpdatesAndDeletesFromAnotherConnectionMatchAF
         expectSameAsFreshLoad();
         EXPECT_FALSE(current(items[1].id));
         EXPECT_EQ(current(items[3].id)->textContent, "no longer listed");
-        EXPECT_EQ(manager->filteredItemAt(0).id, items[4].id) << "moved to the top";
+        EXPECT_EQ(manager->filters().filteredItemAt(0).id, items[4].id) << "moved to the top";
     }
 }

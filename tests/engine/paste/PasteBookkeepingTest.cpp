@@ -1,4 +1,5 @@
 #include "PasteTestSupport.h"
+#include "engine/HistoryFilter.h"
 
 #include "engine/filter/FilteredItems.h"
 #include "model/store/HistoryReader.h"
@@ -37,15 +38,15 @@ protected:
         file = addFiles({bookmark(path)}, {fileUrl(path)});
         older = addText(QStringLiteral("older note"));
 
-        manager->setShowPastedOnly(true);
+        manager->filters().setShowPastedOnly(true);
         expectSameAsFreshLoad("before any paste");
     }
 
     FilterState shownState() const
     {
         FilterState state;
-        state.showPastedOnly = manager->showPastedOnly();
-        state.searchText = manager->searchText();
+        state.showPastedOnly = manager->filters().showPastedOnly();
+        state.searchText = manager->filters().searchText();
         state.searchMode = manager->searchMode();
         return state;
     }
@@ -59,10 +60,10 @@ protected:
         EXPECT_EQ(manager->clipboardItems(), *stored);
 
         const QList<ClipboardItem> shown = lumra::filteredItems(*stored, shownState(), clock.now(), CalendarSettings::current());
-        EXPECT_EQ(manager->filteredItems(), shown);
-        ASSERT_EQ(manager->filteredItemCount(), shown.size());
+        EXPECT_EQ(manager->filters().filteredItems(), shown);
+        ASSERT_EQ(manager->filters().filteredItemCount(), shown.size());
         for (qsizetype i = 0; i < shown.size(); ++i)
-            EXPECT_EQ(manager->filteredItemAt(i), shown[i]) << "at " << i;
+            EXPECT_EQ(manager->filters().filteredItemAt(i), shown[i]) << "at " << i;
     }
 
     // Runs a sequential paste to its end, comparing after each item is written.
@@ -110,7 +111,7 @@ TEST_F(PasteBookkeepingTest, SinglePastesOfEachKindMatchAFreshLoad)
     clock.advance(2s);
     manager->paste().markPastedAndCount(texts[1]);
     expectSameAsFreshLoad("dragged out");
-    EXPECT_EQ(manager->filteredItems().value(0).id, texts[1].id) << "the newest item heads the list";
+    EXPECT_EQ(manager->filters().filteredItems().value(0).id, texts[1].id) << "the newest item heads the list";
 }
 
 TEST_F(PasteBookkeepingTest, CombinedPasteMatchesAFreshLoad)

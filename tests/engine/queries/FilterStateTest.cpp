@@ -23,110 +23,110 @@ protected:
 
 TEST_F(FilterStateTest, TypingFastRecomputesOnceAfterThePause)
 {
-    const quint64 before = manager->filterRecomputations();
-    manager->setSearchText("a");
+    const quint64 before = manager->filters().filterRecomputations();
+    manager->filters().setSearchText("a");
     clock.advance(50ms);
-    manager->setSearchText("ap");
+    manager->filters().setSearchText("ap");
     clock.advance(50ms);
-    manager->setSearchText("apr");
+    manager->filters().setSearchText("apr");
     clock.advance(119ms);
-    EXPECT_EQ(manager->filterRecomputations(), before);
+    EXPECT_EQ(manager->filters().filterRecomputations(), before);
     EXPECT_EQ(shown(), QStringList({"apple", "apricot", "banana"}));
 
     clock.advance(1ms);
-    EXPECT_EQ(manager->filterRecomputations(), before + 1);
+    EXPECT_EQ(manager->filters().filterRecomputations(), before + 1);
     EXPECT_EQ(shown(), QStringList({"apricot"}));
     clock.advance(1s);
-    EXPECT_EQ(manager->filterRecomputations(), before + 1);
+    EXPECT_EQ(manager->filters().filterRecomputations(), before + 1);
 }
 
 TEST_F(FilterStateTest, RetypingTheSameTextRestartsThePause)
 {
-    manager->setSearchText("ban");
+    manager->filters().setSearchText("ban");
     clock.advance(100ms);
-    const quint64 before = manager->filterRecomputations();
-    manager->setSearchText("ban");
+    const quint64 before = manager->filters().filterRecomputations();
+    manager->filters().setSearchText("ban");
     clock.advance(100ms);
-    EXPECT_EQ(manager->filterRecomputations(), before);
+    EXPECT_EQ(manager->filters().filterRecomputations(), before);
     clock.advance(20ms);
     EXPECT_EQ(shown(), QStringList({"banana"}));
 }
 
 TEST_F(FilterStateTest, ClearingTheSearchRecomputesAtOnceAndCancelsThePendingOne)
 {
-    manager->setSearchText("ban");
+    manager->filters().setSearchText("ban");
     clock.advance(120ms);
-    manager->setSearchText("apr");
-    manager->setSearchText("");
+    manager->filters().setSearchText("apr");
+    manager->filters().setSearchText("");
     EXPECT_EQ(shown(), QStringList({"apple", "apricot", "banana"}));
-    const quint64 after = manager->filterRecomputations();
+    const quint64 after = manager->filters().filterRecomputations();
     clock.advance(1s);
-    EXPECT_EQ(manager->filterRecomputations(), after);
+    EXPECT_EQ(manager->filters().filterRecomputations(), after);
 }
 
 TEST_F(FilterStateTest, ABlankIsSearchTextLikeAnyOther)
 {
-    const quint64 before = manager->filterRecomputations();
-    manager->setSearchText(" ");
-    EXPECT_EQ(manager->filterRecomputations(), before);
+    const quint64 before = manager->filters().filterRecomputations();
+    manager->filters().setSearchText(" ");
+    EXPECT_EQ(manager->filters().filterRecomputations(), before);
     clock.advance(120ms);
-    EXPECT_EQ(manager->filterRecomputations(), before + 1);
+    EXPECT_EQ(manager->filters().filterRecomputations(), before + 1);
 }
 
 // ---------------------------------------------------------------------------- batches
 
 TEST_F(FilterStateTest, NestedBatchRecomputesOnceAtTheOutermostEnd)
 {
-    QSignalSpy changed(manager.get(), &ClipboardManager::filteredItemsChanged);
-    const quint64 before = manager->filterRecomputations();
-    manager->beginFilterUpdateBatch();
+    QSignalSpy changed(&manager->filters(), &HistoryFilter::filteredItemsChanged);
+    const quint64 before = manager->filters().filterRecomputations();
+    manager->filters().beginFilterUpdateBatch();
     {
-        ClipboardManager::FilterUpdateBatch inner(*manager);
-        manager->setSearchText("");
-        manager->setExcludedAppBundleIds({"org.example.app"});
-        manager->setShowRecycleBin(false);
+        HistoryFilter::FilterUpdateBatch inner(manager->filters());
+        manager->filters().setSearchText("");
+        manager->filters().setExcludedAppBundleIds({"org.example.app"});
+        manager->filters().setShowRecycleBin(false);
     }
-    manager->setSearchTagsOnly(true);
-    manager->setSearchText("a");
-    EXPECT_EQ(manager->filterRecomputations(), before);
+    manager->filters().setSearchTagsOnly(true);
+    manager->filters().setSearchText("a");
+    EXPECT_EQ(manager->filters().filterRecomputations(), before);
     EXPECT_EQ(changed.count(), 0);
-    manager->endFilterUpdateBatch();
-    EXPECT_EQ(manager->filterRecomputations(), before + 1);
+    manager->filters().endFilterUpdateBatch();
+    EXPECT_EQ(manager->filters().filterRecomputations(), before + 1);
 }
 
 TEST_F(FilterStateTest, BatchWithoutChangesDoesNotRecompute)
 {
-    const quint64 before = manager->filterRecomputations();
-    { ClipboardManager::FilterUpdateBatch batch(*manager); }
-    EXPECT_EQ(manager->filterRecomputations(), before);
+    const quint64 before = manager->filters().filterRecomputations();
+    { HistoryFilter::FilterUpdateBatch batch(manager->filters()); }
+    EXPECT_EQ(manager->filters().filterRecomputations(), before);
 }
 
 TEST_F(FilterStateTest, UnbalancedBatchEndIsIgnored)
 {
-    manager->endFilterUpdateBatch();
-    manager->beginFilterUpdateBatch();
-    manager->setShowStarredOnly(true);
+    manager->filters().endFilterUpdateBatch();
+    manager->filters().beginFilterUpdateBatch();
+    manager->filters().setShowStarredOnly(true);
     EXPECT_EQ(shown().size(), 3);
-    manager->endFilterUpdateBatch();
+    manager->filters().endFilterUpdateBatch();
     EXPECT_TRUE(shown().isEmpty());
 }
 
 TEST_F(FilterStateTest, HistoryLoadedDuringABatchShowsAtItsEnd)
 {
-    manager->beginFilterUpdateBatch();
+    manager->filters().beginFilterUpdateBatch();
     manager->setClipboardItems({text("cherry", "cherry")});
     EXPECT_EQ(shown(), QStringList({"apple", "apricot", "banana"}));
-    EXPECT_EQ(manager->filteredItemCount(), 3);
-    manager->endFilterUpdateBatch();
+    EXPECT_EQ(manager->filters().filteredItemCount(), 3);
+    manager->filters().endFilterUpdateBatch();
     EXPECT_EQ(shown(), QStringList({"cherry"}));
-    EXPECT_EQ(manager->filteredItemAt(0).comment, "cherry");
+    EXPECT_EQ(manager->filters().filteredItemAt(0).comment, "cherry");
 }
 
 // ---------------------------------------------------------------------------- setter rule
 
 struct PropertyCase {
     const char* name;
-    std::function<void(ClipboardManager&)> assign;
+    std::function<void(HistoryFilter&)> assign;
 };
 void PrintTo(const PropertyCase& c, std::ostream* os) { *os << c.name; }
 
@@ -134,10 +134,10 @@ class SetterRuleTest : public test::QueriesTest, public ::testing::WithParamInte
 
 TEST_P(SetterRuleTest, OnlyADifferentValueNotifies)
 {
-    QSignalSpy spy(manager.get(), &ClipboardManager::filtersChanged);
-    GetParam().assign(*manager);
+    QSignalSpy spy(&manager->filters(), &HistoryFilter::filtersChanged);
+    GetParam().assign(manager->filters());
     EXPECT_EQ(spy.count(), 1);
-    GetParam().assign(*manager);
+    GetParam().assign(manager->filters());
     EXPECT_EQ(spy.count(), 1);
 }
 
@@ -147,63 +147,63 @@ const QDateTime someDate(QDate(2025, 7, 4), QTime(8, 0), Qt::UTC);
 INSTANTIATE_TEST_SUITE_P(
     Filters, SetterRuleTest,
     ::testing::Values(
-        PropertyCase{"searchText", [](ClipboardManager& m) { m.setSearchText("x"); }},
-        PropertyCase{"showStarredOnly", [](ClipboardManager& m) { m.setShowStarredOnly(true); }},
-        PropertyCase{"showImagesOnly", [](ClipboardManager& m) { m.setShowImagesOnly(true); }},
-        PropertyCase{"showLinksOnly", [](ClipboardManager& m) { m.setShowLinksOnly(true); }},
-        PropertyCase{"searchTagsOnly", [](ClipboardManager& m) { m.setSearchTagsOnly(true); }},
-        PropertyCase{"showPastedOnly", [](ClipboardManager& m) { m.setShowPastedOnly(true); }},
-        PropertyCase{"selectedCategoryId", [](ClipboardManager& m) { m.setSelectedCategoryId(someCategory); }},
-        PropertyCase{"dateFilterOption", [](ClipboardManager& m) { m.setDateFilterOption(DateFilterOption::thisWeek); }},
-        PropertyCase{"customDateStart", [](ClipboardManager& m) { m.setCustomDateStart(someDate); }},
-        PropertyCase{"customDateEnd", [](ClipboardManager& m) { m.setCustomDateEnd(someDate); }},
-        PropertyCase{"typeFilterOption", [](ClipboardManager& m) { m.setTypeFilterOption(TypeFilterOption::colors); }},
-        PropertyCase{"excludedTypes", [](ClipboardManager& m) { m.setExcludedTypes({TypeFilterOption::files}); }},
-        PropertyCase{"excludeStarred", [](ClipboardManager& m) { m.setExcludeStarred(true); }},
-        PropertyCase{"excludedDateOption", [](ClipboardManager& m) { m.setExcludedDateOption(DateFilterOption::today); }},
-        PropertyCase{"excludedCustomDateStart", [](ClipboardManager& m) { m.setExcludedCustomDateStart(someDate); }},
-        PropertyCase{"excludedCustomDateEnd", [](ClipboardManager& m) { m.setExcludedCustomDateEnd(someDate); }},
-        PropertyCase{"excludedAppBundleIds", [](ClipboardManager& m) { m.setExcludedAppBundleIds({"org.example"}); }},
-        PropertyCase{"appFilterBundleId", [](ClipboardManager& m) { m.setAppFilterBundleId("org.example"); }},
-        PropertyCase{"showRecycleBin", [](ClipboardManager& m) { m.setShowRecycleBin(true); }}),
+        PropertyCase{"searchText", [](HistoryFilter& m) { m.setSearchText("x"); }},
+        PropertyCase{"showStarredOnly", [](HistoryFilter& m) { m.setShowStarredOnly(true); }},
+        PropertyCase{"showImagesOnly", [](HistoryFilter& m) { m.setShowImagesOnly(true); }},
+        PropertyCase{"showLinksOnly", [](HistoryFilter& m) { m.setShowLinksOnly(true); }},
+        PropertyCase{"searchTagsOnly", [](HistoryFilter& m) { m.setSearchTagsOnly(true); }},
+        PropertyCase{"showPastedOnly", [](HistoryFilter& m) { m.setShowPastedOnly(true); }},
+        PropertyCase{"selectedCategoryId", [](HistoryFilter& m) { m.setSelectedCategoryId(someCategory); }},
+        PropertyCase{"dateFilterOption", [](HistoryFilter& m) { m.setDateFilterOption(DateFilterOption::thisWeek); }},
+        PropertyCase{"customDateStart", [](HistoryFilter& m) { m.setCustomDateStart(someDate); }},
+        PropertyCase{"customDateEnd", [](HistoryFilter& m) { m.setCustomDateEnd(someDate); }},
+        PropertyCase{"typeFilterOption", [](HistoryFilter& m) { m.setTypeFilterOption(TypeFilterOption::colors); }},
+        PropertyCase{"excludedTypes", [](HistoryFilter& m) { m.setExcludedTypes({TypeFilterOption::files}); }},
+        PropertyCase{"excludeStarred", [](HistoryFilter& m) { m.setExcludeStarred(true); }},
+        PropertyCase{"excludedDateOption", [](HistoryFilter& m) { m.setExcludedDateOption(DateFilterOption::today); }},
+        PropertyCase{"excludedCustomDateStart", [](HistoryFilter& m) { m.setExcludedCustomDateStart(someDate); }},
+        PropertyCase{"excludedCustomDateEnd", [](HistoryFilter& m) { m.setExcludedCustomDateEnd(someDate); }},
+        PropertyCase{"excludedAppBundleIds", [](HistoryFilter& m) { m.setExcludedAppBundleIds({"org.example"}); }},
+        PropertyCase{"appFilterBundleId", [](HistoryFilter& m) { m.setAppFilterBundleId("org.example"); }},
+        PropertyCase{"showRecycleBin", [](HistoryFilter& m) { m.setShowRecycleBin(true); }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FilterStateTest, CustomPeriodRecomputesOnlyWhileTheDateFilterIsCustom)
 {
-    manager->setDateFilterOption(DateFilterOption::last7Days);
-    quint64 before = manager->filterRecomputations();
-    manager->setCustomDateStart(someDate);
-    EXPECT_EQ(manager->filterRecomputations(), before);
+    manager->filters().setDateFilterOption(DateFilterOption::last7Days);
+    quint64 before = manager->filters().filterRecomputations();
+    manager->filters().setCustomDateStart(someDate);
+    EXPECT_EQ(manager->filters().filterRecomputations(), before);
 
-    manager->setDateFilterOption(DateFilterOption::custom);
-    before = manager->filterRecomputations();
-    manager->setCustomDateEnd(someDate);
-    EXPECT_EQ(manager->filterRecomputations(), before + 1);
+    manager->filters().setDateFilterOption(DateFilterOption::custom);
+    before = manager->filters().filterRecomputations();
+    manager->filters().setCustomDateEnd(someDate);
+    EXPECT_EQ(manager->filters().filterRecomputations(), before + 1);
 }
 
 // ---------------------------------------------------------------------------- the published list
 
 TEST_F(FilterStateTest, ListChangedIsToldOnlyWhenTheResultChanged)
 {
-    QSignalSpy changed(manager.get(), &ClipboardManager::filteredItemsChanged);
-    manager->setTypeFilterOption(TypeFilterOption::text); // every item is text
+    QSignalSpy changed(&manager->filters(), &HistoryFilter::filteredItemsChanged);
+    manager->filters().setTypeFilterOption(TypeFilterOption::text); // every item is text
     EXPECT_EQ(changed.count(), 0);
-    manager->setShowPastedOnly(true);
+    manager->filters().setShowPastedOnly(true);
     EXPECT_EQ(changed.count(), 1);
     EXPECT_TRUE(shown().isEmpty());
-    manager->setShowPastedOnly(true);
+    manager->filters().setShowPastedOnly(true);
     EXPECT_EQ(changed.count(), 1);
 }
 
 TEST_F(FilterStateTest, AnEditedItemInTheSameSlotIsNewsToo)
 {
-    QSignalSpy changed(manager.get(), &ClipboardManager::filteredItemsChanged);
+    QSignalSpy changed(&manager->filters(), &HistoryFilter::filteredItemsChanged);
     QList<ClipboardItem> items = manager->clipboardItems();
     items[0].textContent = QStringLiteral("apple crumble");
     manager->setClipboardItems(items);
     EXPECT_EQ(changed.count(), 1);
-    EXPECT_EQ(manager->filteredItems().first().textContent, "apple crumble");
-    EXPECT_EQ(manager->filteredItemAt(0).textContent, "apple crumble");
+    EXPECT_EQ(manager->filters().filteredItems().first().textContent, "apple crumble");
+    EXPECT_EQ(manager->filters().filteredItemAt(0).textContent, "apple crumble");
 }
 
 TEST_F(FilterStateTest, RecycleBinViewIsLeftWhenThePopupCloses)
@@ -212,52 +212,52 @@ TEST_F(FilterStateTest, RecycleBinViewIsLeftWhenThePopupCloses)
     trashed.isTrashed = true;
     trashed.trashedDate = clock.now();
     manager->setClipboardItems({text("apple", "apple pie"), trashed});
-    manager->setSearchText("pie");
+    manager->filters().setSearchText("pie");
     clock.advance(120ms);
-    manager->setShowRecycleBin(true);
+    manager->filters().setShowRecycleBin(true);
     EXPECT_EQ(shown(), QStringList({"old"}));
-    EXPECT_EQ(names(manager->trashedItems()), QStringList({"old"}));
+    EXPECT_EQ(names(manager->filters().trashedItems()), QStringList({"old"}));
 
-    manager->leaveRecycleBinView();
-    EXPECT_FALSE(manager->showRecycleBin());
+    manager->filters().leaveRecycleBinView();
+    EXPECT_FALSE(manager->filters().showRecycleBin());
     EXPECT_EQ(shown(), QStringList({"apple"}));
 }
 
 TEST_F(FilterStateTest, ASlowRegexSearchShowsTheWholeResultOnlyWhenItIsDone)
 {
     manager->setSearchMode("regex");
-    manager->setSearchSlice(0ms); // one item per slice
-    QSignalSpy changed(manager.get(), &ClipboardManager::filteredItemsChanged);
-    manager->setSearchText("^ap");
+    manager->filters().setSearchSlice(0ms); // one item per slice
+    QSignalSpy changed(&manager->filters(), &HistoryFilter::filteredItemsChanged);
+    manager->filters().setSearchText("^ap");
     clock.advance(120ms);
-    EXPECT_FALSE(manager->filteredItemsComplete());
+    EXPECT_FALSE(manager->filters().filteredItemsComplete());
     EXPECT_EQ(shown(), QStringList({"apple", "apricot", "banana"})) << "never a part of the new result";
 
-    while (!manager->filteredItemsComplete())
+    while (!manager->filters().filteredItemsComplete())
         QCoreApplication::processEvents();
     EXPECT_EQ(shown(), QStringList({"apple", "apricot"}));
     EXPECT_EQ(changed.count(), 1);
 
     // An edit of the history while a search runs starts it again over the new list.
-    manager->setSearchText("jam|bread");
+    manager->filters().setSearchText("jam|bread");
     clock.advance(120ms);
     QList<ClipboardItem> items = manager->clipboardItems();
     items.append(text("cherry", "cherry jam", 0));
     manager->setClipboardItems(items);
-    while (!manager->filteredItemsComplete())
+    while (!manager->filters().filteredItemsComplete())
         QCoreApplication::processEvents();
     EXPECT_EQ(shown(), QStringList({"cherry", "apricot", "banana"}));
 
     // A key that acts on the list (Return, an arrow) finishes a running search first, whether it is
     // still waiting for the pause in typing or already running in slices.
     for (const bool typingPaused : {false, true}) {
-        manager->setSearchText(typingPaused ? "^b" : "^ch");
+        manager->filters().setSearchText(typingPaused ? "^b" : "^ch");
         if (typingPaused) {
             clock.advance(120ms);
-            ASSERT_FALSE(manager->filteredItemsComplete());
+            ASSERT_FALSE(manager->filters().filteredItemsComplete());
         }
-        manager->applyPendingSearch();
-        EXPECT_TRUE(manager->filteredItemsComplete());
+        manager->filters().applyPendingSearch();
+        EXPECT_TRUE(manager->filters().filteredItemsComplete());
         EXPECT_EQ(shown(), typingPaused ? QStringList({"banana"}) : QStringList({"cherry"}));
     }
     QCoreApplication::processEvents(); // slices queued before stay without effect
@@ -267,14 +267,14 @@ TEST_F(FilterStateTest, ASlowRegexSearchShowsTheWholeResultOnlyWhenItIsDone)
 TEST_F(FilterStateTest, ARunawayRegexIsRefusedAndTheUserIsTold)
 {
     manager->setSearchMode("regex");
-    QSignalSpy error(manager.get(), &ClipboardManager::searchErrorChanged);
-    manager->setSearchText("(a+)+$");
+    QSignalSpy error(&manager->filters(), &HistoryFilter::searchErrorChanged);
+    manager->filters().setSearchText("(a+)+$");
     clock.advance(120ms);
     EXPECT_TRUE(shown().isEmpty());
-    EXPECT_FALSE(manager->searchError().isEmpty());
-    manager->setSearchText("(a)+");
+    EXPECT_FALSE(manager->filters().searchError().isEmpty());
+    manager->filters().setSearchText("(a)+");
     clock.advance(120ms);
-    EXPECT_TRUE(manager->searchError().isEmpty());
+    EXPECT_TRUE(manager->filters().searchError().isEmpty());
     EXPECT_EQ(error.count(), 2);
 }
 
@@ -288,13 +288,13 @@ TEST_F(FilterStateTest, SourceAppsFollowTheHistoryAndLeaveLumraOut)
         item.sourceAppName = app.toUpper();
         return item;
     };
-    manager->setClipboardItems({from("a", "org.example.editor", 5), from("own", ClipboardManager::ownApplicationId(), 1)});
-    ASSERT_EQ(manager->sourceApps(), QList<SourceApp>({{"org.example.editor", "ORG.EXAMPLE.EDITOR"}}));
+    manager->setClipboardItems({from("a", "org.example.editor", 5), from("own", HistoryFilter::ownApplicationId(), 1)});
+    ASSERT_EQ(manager->filters().sourceApps(), QList<SourceApp>({{"org.example.editor", "ORG.EXAMPLE.EDITOR"}}));
 
     QList<ClipboardItem> items = manager->clipboardItems();
     items.prepend(from("b", "org.example.term", 2));
     manager->setClipboardItems(items);
-    EXPECT_EQ(manager->sourceApps(), QList<SourceApp>({{"org.example.term", "ORG.EXAMPLE.TERM"},
+    EXPECT_EQ(manager->filters().sourceApps(), QList<SourceApp>({{"org.example.term", "ORG.EXAMPLE.TERM"},
                                                        {"org.example.editor", "ORG.EXAMPLE.EDITOR"}}));
 }
 

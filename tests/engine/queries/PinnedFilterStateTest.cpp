@@ -20,8 +20,8 @@ class PinReleaseTest : public test::QueriesTest { };
 struct ReleaseCase {
     const char* name;
     std::function<void(PinnedFilters&)> pinIt;
-    std::function<void(ClipboardManager&)> switchOn;
-    std::function<void(ClipboardManager&)> switchOff;
+    std::function<void(HistoryFilter&)> switchOn;
+    std::function<void(HistoryFilter&)> switchOff;
 };
 void PrintTo(const ReleaseCase& c, std::ostream* os) { *os << c.name; }
 
@@ -31,14 +31,14 @@ TEST_P(PinReleaseByFilterTest, SwitchingOffReleasesAndSavesSwitchingOnKeeps)
 {
     PinnedFilters pin;
     GetParam().pinIt(pin);
-    manager->setPinnedFilters(pin);
+    manager->filters().setPinnedFilters(pin);
 
-    GetParam().switchOn(*manager);
-    EXPECT_EQ(manager->pinnedFilters(), pin);
+    GetParam().switchOn(manager->filters());
+    EXPECT_EQ(manager->filters().pinnedFilters(), pin);
     EXPECT_FALSE(storedPin());
 
-    GetParam().switchOff(*manager);
-    EXPECT_EQ(manager->pinnedFilters(), PinnedFilters());
+    GetParam().switchOff(manager->filters());
+    EXPECT_EQ(manager->filters().pinnedFilters(), PinnedFilters());
     ASSERT_TRUE(storedPin());
     EXPECT_EQ(*storedPin(), PinnedFilters());
 }
@@ -49,68 +49,68 @@ INSTANTIATE_TEST_SUITE_P(
     Filters, PinReleaseByFilterTest,
     ::testing::Values(
         ReleaseCase{"star", [](PinnedFilters& p) { p.star = true; },
-                    [](ClipboardManager& m) { m.setShowStarredOnly(true); },
-                    [](ClipboardManager& m) { m.setShowStarredOnly(false); }},
+                    [](HistoryFilter& m) { m.setShowStarredOnly(true); },
+                    [](HistoryFilter& m) { m.setShowStarredOnly(false); }},
         ReleaseCase{"pasted", [](PinnedFilters& p) { p.pasted = true; },
-                    [](ClipboardManager& m) { m.setShowPastedOnly(true); },
-                    [](ClipboardManager& m) { m.setShowPastedOnly(false); }},
+                    [](HistoryFilter& m) { m.setShowPastedOnly(true); },
+                    [](HistoryFilter& m) { m.setShowPastedOnly(false); }},
         ReleaseCase{"tag", [](PinnedFilters& p) { p.tag = true; },
-                    [](ClipboardManager& m) { m.setSearchTagsOnly(true); },
-                    [](ClipboardManager& m) { m.setSearchTagsOnly(false); }},
+                    [](HistoryFilter& m) { m.setSearchTagsOnly(true); },
+                    [](HistoryFilter& m) { m.setSearchTagsOnly(false); }},
         ReleaseCase{"excludeStar", [](PinnedFilters& p) { p.excludeStar = true; },
-                    [](ClipboardManager& m) { m.setExcludeStarred(true); },
-                    [](ClipboardManager& m) { m.setExcludeStarred(false); }},
+                    [](HistoryFilter& m) { m.setExcludeStarred(true); },
+                    [](HistoryFilter& m) { m.setExcludeStarred(false); }},
         ReleaseCase{"type", [](PinnedFilters& p) { p.type = TypeFilterOption::links; },
-                    [](ClipboardManager& m) { m.setTypeFilterOption(TypeFilterOption::images); },
-                    [](ClipboardManager& m) { m.setTypeFilterOption(std::nullopt); }},
+                    [](HistoryFilter& m) { m.setTypeFilterOption(TypeFilterOption::images); },
+                    [](HistoryFilter& m) { m.setTypeFilterOption(std::nullopt); }},
         ReleaseCase{"app", [](PinnedFilters& p) { p.appBundleId = QStringLiteral("org.example"); },
-                    [](ClipboardManager& m) { m.setAppFilterBundleId(QStringLiteral("org.other")); },
-                    [](ClipboardManager& m) { m.setAppFilterBundleId(std::nullopt); }},
+                    [](HistoryFilter& m) { m.setAppFilterBundleId(QStringLiteral("org.other")); },
+                    [](HistoryFilter& m) { m.setAppFilterBundleId(std::nullopt); }},
         ReleaseCase{"category", [](PinnedFilters& p) { p.categoryId = work; },
-                    [](ClipboardManager& m) { m.setSelectedCategoryId(work); },
-                    [](ClipboardManager& m) { m.setSelectedCategoryId(std::nullopt); }},
+                    [](HistoryFilter& m) { m.setSelectedCategoryId(work); },
+                    [](HistoryFilter& m) { m.setSelectedCategoryId(std::nullopt); }},
         ReleaseCase{"customDate",
                     [](PinnedFilters& p) {
                         p.date = DateFilterOption::custom;
                         p.customDateStart = july;
                         p.customDateEnd = july;
                     },
-                    [](ClipboardManager& m) { m.setDateFilterOption(DateFilterOption::custom); },
-                    [](ClipboardManager& m) { m.setDateFilterOption(std::nullopt); }},
+                    [](HistoryFilter& m) { m.setDateFilterOption(DateFilterOption::custom); },
+                    [](HistoryFilter& m) { m.setDateFilterOption(std::nullopt); }},
         ReleaseCase{"excludedCustomDate",
                     [](PinnedFilters& p) {
                         p.excludedDate = DateFilterOption::custom;
                         p.excludedCustomDateStart = july;
                         p.excludedCustomDateEnd = july;
                     },
-                    [](ClipboardManager& m) { m.setExcludedDateOption(DateFilterOption::today); },
-                    [](ClipboardManager& m) { m.setExcludedDateOption(std::nullopt); }},
+                    [](HistoryFilter& m) { m.setExcludedDateOption(DateFilterOption::today); },
+                    [](HistoryFilter& m) { m.setExcludedDateOption(std::nullopt); }},
         ReleaseCase{"excludedApps", [](PinnedFilters& p) { p.excludedApps = {"org.a"}; },
-                    [](ClipboardManager& m) { m.setExcludedAppBundleIds({"org.a", "org.b"}); },
-                    [](ClipboardManager& m) { m.setExcludedAppBundleIds({"org.b"}); }}),
+                    [](HistoryFilter& m) { m.setExcludedAppBundleIds({"org.a", "org.b"}); },
+                    [](HistoryFilter& m) { m.setExcludedAppBundleIds({"org.b"}); }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(PinReleaseTest, TakingOneTypeOutOfTheExclusionReleasesOnlyThatType)
 {
     PinnedFilters pin;
     pin.excludedTypes = {TypeFilterOption::links, TypeFilterOption::images};
-    manager->setPinnedFilters(pin);
-    manager->setExcludedTypes({TypeFilterOption::links, TypeFilterOption::images});
+    manager->filters().setPinnedFilters(pin);
+    manager->filters().setExcludedTypes({TypeFilterOption::links, TypeFilterOption::images});
 
-    manager->setExcludedTypes({TypeFilterOption::links, TypeFilterOption::images, TypeFilterOption::colors});
-    EXPECT_EQ(manager->pinnedFilters(), pin);
+    manager->filters().setExcludedTypes({TypeFilterOption::links, TypeFilterOption::images, TypeFilterOption::colors});
+    EXPECT_EQ(manager->filters().pinnedFilters(), pin);
 
-    manager->setExcludedTypes({TypeFilterOption::images, TypeFilterOption::colors});
-    EXPECT_EQ(manager->pinnedFilters().excludedTypes, QSet<TypeFilterOption>({TypeFilterOption::images}));
+    manager->filters().setExcludedTypes({TypeFilterOption::images, TypeFilterOption::colors});
+    EXPECT_EQ(manager->filters().pinnedFilters().excludedTypes, QSet<TypeFilterOption>({TypeFilterOption::images}));
     ASSERT_TRUE(storedPin());
     EXPECT_EQ(storedPin()->excludedTypes, QSet<TypeFilterOption>({TypeFilterOption::images}));
 }
 
 TEST_F(PinReleaseTest, NothingPinnedNothingSaved)
 {
-    manager->setExcludedTypes({TypeFilterOption::links});
-    manager->setExcludedTypes({});
-    manager->setShowStarredOnly(false);
+    manager->filters().setExcludedTypes({TypeFilterOption::links});
+    manager->filters().setExcludedTypes({});
+    manager->filters().setShowStarredOnly(false);
     EXPECT_FALSE(defaults->hasStoredValue(QString::fromLatin1(pinnedFiltersKey)));
 }
 
@@ -118,44 +118,44 @@ TEST_F(PinReleaseTest, NothingPinnedNothingSaved)
 
 TEST_F(PinReleaseTest, ResetKeepsWhatIsPinnedAndClearsTheRest)
 {
-    manager->setShowStarredOnly(true);
-    manager->setTypeFilterOption(TypeFilterOption::links);
-    manager->setExcludedTypes({TypeFilterOption::links});
-    manager->setDateFilterOption(DateFilterOption::last7Days);
-    manager->pinCurrentFilters();
-    const PinnedFilters pin = manager->pinnedFilters();
+    manager->filters().setShowStarredOnly(true);
+    manager->filters().setTypeFilterOption(TypeFilterOption::links);
+    manager->filters().setExcludedTypes({TypeFilterOption::links});
+    manager->filters().setDateFilterOption(DateFilterOption::last7Days);
+    manager->filters().pinCurrentFilters();
+    const PinnedFilters pin = manager->filters().pinnedFilters();
     ASSERT_TRUE(storedPin());
     EXPECT_EQ(*storedPin(), pin);
     EXPECT_FALSE(pin.customDateStart); // only a custom period is kept
 
-    manager->setTypeFilterOption(TypeFilterOption::images); // another kind does not release the pin
-    manager->setExcludedTypes({TypeFilterOption::links, TypeFilterOption::colors});
-    manager->setShowImagesOnly(true);
-    manager->setShowPastedOnly(true);
-    manager->setShowRecycleBin(true);
-    manager->setAppFilterBundleId(QStringLiteral("org.example"));
+    manager->filters().setTypeFilterOption(TypeFilterOption::images); // another kind does not release the pin
+    manager->filters().setExcludedTypes({TypeFilterOption::links, TypeFilterOption::colors});
+    manager->filters().setShowImagesOnly(true);
+    manager->filters().setShowPastedOnly(true);
+    manager->filters().setShowRecycleBin(true);
+    manager->filters().setAppFilterBundleId(QStringLiteral("org.example"));
 
-    const quint64 before = manager->filterRecomputations();
-    manager->resetFiltersToPinned();
-    EXPECT_EQ(manager->filterRecomputations(), before + 1);
-    EXPECT_TRUE(manager->showStarredOnly());
-    EXPECT_EQ(manager->typeFilterOption(), TypeFilterOption::images);
-    EXPECT_EQ(manager->excludedTypes(), QSet<TypeFilterOption>({TypeFilterOption::links}));
-    EXPECT_EQ(manager->dateFilterOption(), DateFilterOption::last7Days);
-    EXPECT_FALSE(manager->showImagesOnly());
-    EXPECT_FALSE(manager->showPastedOnly());
-    EXPECT_FALSE(manager->showRecycleBin());
-    EXPECT_FALSE(manager->appFilterBundleId());
-    EXPECT_EQ(manager->pinnedFilters(), pin);
+    const quint64 before = manager->filters().filterRecomputations();
+    manager->filters().resetFiltersToPinned();
+    EXPECT_EQ(manager->filters().filterRecomputations(), before + 1);
+    EXPECT_TRUE(manager->filters().showStarredOnly());
+    EXPECT_EQ(manager->filters().typeFilterOption(), TypeFilterOption::images);
+    EXPECT_EQ(manager->filters().excludedTypes(), QSet<TypeFilterOption>({TypeFilterOption::links}));
+    EXPECT_EQ(manager->filters().dateFilterOption(), DateFilterOption::last7Days);
+    EXPECT_FALSE(manager->filters().showImagesOnly());
+    EXPECT_FALSE(manager->filters().showPastedOnly());
+    EXPECT_FALSE(manager->filters().showRecycleBin());
+    EXPECT_FALSE(manager->filters().appFilterBundleId());
+    EXPECT_EQ(manager->filters().pinnedFilters(), pin);
 }
 
 TEST_F(PinReleaseTest, ResetWithNothingPinnedEmptiesTheExclusions)
 {
-    manager->setExcludedTypes({TypeFilterOption::colors});
-    manager->setExcludedAppBundleIds({"org.example"});
-    manager->resetFiltersToPinned();
-    EXPECT_TRUE(manager->excludedTypes().isEmpty());
-    EXPECT_TRUE(manager->excludedAppBundleIds().isEmpty());
+    manager->filters().setExcludedTypes({TypeFilterOption::colors});
+    manager->filters().setExcludedAppBundleIds({"org.example"});
+    manager->filters().resetFiltersToPinned();
+    EXPECT_TRUE(manager->filters().excludedTypes().isEmpty());
+    EXPECT_TRUE(manager->filters().excludedAppBundleIds().isEmpty());
 }
 
 // ---------------------------------------------------------------------------- with the store
@@ -196,22 +196,22 @@ TEST_F(PinnedStoreTest, PinSurvivesARestart)
     restart();
     addCategory(work, "Work");
     manager->loadCategories();
-    manager->setShowStarredOnly(true);
-    manager->setSelectedCategoryId(work);
-    manager->setExcludedAppBundleIds({"org.example.secret"});
-    manager->setExcludedDateOption(DateFilterOption::custom);
-    manager->setExcludedCustomDateStart(QDateTime(QDate(2025, 1, 1), QTime(0, 0), Qt::UTC));
-    manager->setShowLinksOnly(true); // never pinned
-    manager->pinCurrentFilters();
+    manager->filters().setShowStarredOnly(true);
+    manager->filters().setSelectedCategoryId(work);
+    manager->filters().setExcludedAppBundleIds({"org.example.secret"});
+    manager->filters().setExcludedDateOption(DateFilterOption::custom);
+    manager->filters().setExcludedCustomDateStart(QDateTime(QDate(2025, 1, 1), QTime(0, 0), Qt::UTC));
+    manager->filters().setShowLinksOnly(true); // never pinned
+    manager->filters().pinCurrentFilters();
     EXPECT_EQ(defaults->object(QString::fromLatin1(pinnedFiltersKey)).typeId(), QMetaType::QByteArray);
 
     restart();
-    EXPECT_TRUE(manager->showStarredOnly());
-    EXPECT_EQ(manager->selectedCategoryId(), work);
-    EXPECT_EQ(manager->excludedAppBundleIds(), QSet<QString>({"org.example.secret"}));
-    EXPECT_EQ(manager->excludedDateOption(), DateFilterOption::custom);
-    EXPECT_EQ(manager->excludedCustomDateStart(), QDateTime(QDate(2025, 1, 1), QTime(0, 0), Qt::UTC));
-    EXPECT_FALSE(manager->showLinksOnly());
+    EXPECT_TRUE(manager->filters().showStarredOnly());
+    EXPECT_EQ(manager->filters().selectedCategoryId(), work);
+    EXPECT_EQ(manager->filters().excludedAppBundleIds(), QSet<QString>({"org.example.secret"}));
+    EXPECT_EQ(manager->filters().excludedDateOption(), DateFilterOption::custom);
+    EXPECT_EQ(manager->filters().excludedCustomDateStart(), QDateTime(QDate(2025, 1, 1), QTime(0, 0), Qt::UTC));
+    EXPECT_FALSE(manager->filters().showLinksOnly());
 }
 
 TEST_F(PinnedStoreTest, UnreadablePinStartsUnpinnedAndIsKeptUntilTheNextSave)
@@ -220,8 +220,8 @@ TEST_F(PinnedStoreTest, UnreadablePinStartsUnpinnedAndIsKeptUntilTheNextSave)
     const QByteArray broken = R"({"star": true, "pasted": false, "tag": false, "excludeStar": false, "excludedTypes": []})";
     defaults->set(QString::fromLatin1(pinnedFiltersKey), broken);
     restart();
-    EXPECT_FALSE(manager->showStarredOnly());
-    EXPECT_EQ(manager->pinnedFilters(), PinnedFilters());
+    EXPECT_FALSE(manager->filters().showStarredOnly());
+    EXPECT_EQ(manager->filters().pinnedFilters(), PinnedFilters());
     EXPECT_EQ(defaults->data(QString::fromLatin1(pinnedFiltersKey)), broken);
 }
 
@@ -230,13 +230,13 @@ TEST_F(PinnedStoreTest, APinnedCategoryDeletedBeforeLaunchIsReleased)
     restart();
     addCategory(work, "Work");
     manager->loadCategories();
-    manager->setSelectedCategoryId(work);
-    manager->pinCurrentFilters();
+    manager->filters().setSelectedCategoryId(work);
+    manager->filters().pinCurrentFilters();
     deleteCategory(work);
 
     restart();
-    EXPECT_FALSE(manager->selectedCategoryId());
-    EXPECT_FALSE(manager->pinnedFilters().categoryId);
+    EXPECT_FALSE(manager->filters().selectedCategoryId());
+    EXPECT_FALSE(manager->filters().pinnedFilters().categoryId);
     ASSERT_TRUE(storedPin());
     EXPECT_FALSE(storedPin()->categoryId);
 }
@@ -246,16 +246,16 @@ TEST_F(PinnedStoreTest, ASelectedCategoryThatDisappearsIsClearedWithItsPin)
     restart();
     addCategory(work, "Work");
     manager->loadCategories();
-    manager->setSelectedCategoryId(work);
-    manager->pinCurrentFilters();
+    manager->filters().setSelectedCategoryId(work);
+    manager->filters().pinCurrentFilters();
 
     manager->loadCategories();
-    EXPECT_EQ(manager->selectedCategoryId(), work);
+    EXPECT_EQ(manager->filters().selectedCategoryId(), work);
 
     deleteCategory(work);
     manager->loadCategories();
-    EXPECT_FALSE(manager->selectedCategoryId());
-    EXPECT_FALSE(manager->pinnedFilters().categoryId);
+    EXPECT_FALSE(manager->filters().selectedCategoryId());
+    EXPECT_FALSE(manager->filters().pinnedFilters().categoryId);
     ASSERT_TRUE(storedPin());
     EXPECT_FALSE(storedPin()->categoryId);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/filter/PinnedFilters.h"
+#include "engine/HistoryFilter.h"
 
 #include "EngineFixture.h"
 
@@ -55,7 +56,7 @@ protected:
             result.append(item.comment.value_or(QStringLiteral("?")));
         return result;
     }
-    QStringList shown() const { return names(manager->filteredItems()); }
+    QStringList shown() const { return names(manager->filters().filteredItems()); }
 
     std::optional<PinnedFilters> storedPin() const { return test::storedPin(*defaults); }
 

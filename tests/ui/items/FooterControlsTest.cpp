@@ -1,6 +1,7 @@
 // What the footer shows for the settings, how the wheel moves the category strip, and the pause
 // durations with their end.
 #include "ui/items/CategoryBar.h"
+#include "engine/HistoryFilter.h"
 #include "ui/items/CategoryPill.h"
 #include "ui/items/HorizontalWheelScrollArea.h"
 #include "ui/items/PauseButton.h"
@@ -63,8 +64,8 @@ TEST_F(FooterFactsTest, ControlsFollowTheDisplaySettingsAndFilters)
     manager->setShowCategoriesInFooter(false);
     EXPECT_TRUE(footerCategories(*manager).isEmpty());
 
-    manager->setTypeFilterOption(TypeFilterOption::links);
-    manager->setShowStarredOnly(true);
+    manager->filters().setTypeFilterOption(TypeFilterOption::links);
+    manager->filters().setShowStarredOnly(true);
     for (const FooterButton& b : footerButtons(*manager)) {
         if (b.kind == Kind::starFilter)
             EXPECT_EQ(b.symbol, QStringLiteral("star.fill"));

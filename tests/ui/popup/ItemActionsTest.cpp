@@ -2,6 +2,7 @@
 // reaches the history with the right items, every confirmation goes through the prompt service with
 // the popup held, and pictures of the menu, footer and strip are saved as artifacts.
 #include "ui/shell/AppActions.h"
+#include "engine/HistoryFilter.h"
 #include "ui/shell/PopupPanel.h"
 #include "ui/shell/Prompt.h"
 #include "platform/workspace/FileManager.h"
@@ -172,8 +173,8 @@ TEST_F(ItemActionsTest, SeveralItemEntriesTouchTheVisibleSelection)
     const ClipboardItem b = addText(QStringLiteral("beta"));
     const ClipboardItem c = addText(QStringLiteral("gamma"));
     const ClipboardItem hidden = addText(QStringLiteral("hidden"));
-    manager->setSearchText(QStringLiteral("a"));
-    manager->applyPendingSearch();
+    manager->filters().setSearchText(QStringLiteral("a"));
+    manager->filters().applyPendingSearch();
     const QList<QUuid> selection = {a.id, b.id, c.id, hidden.id};
 
     const QList<ClipboardItem> targets = itemMenuTargets(*manager, a.id, selection);
@@ -215,7 +216,7 @@ TEST_F(ItemActionsTest, RecycleBinEntriesAndTheirShortcutGrabs)
     back.textContent = QStringLiteral("back");
     back.isTrashed = true;
     back = addItem(back);
-    manager->setShowRecycleBin(true);
+    manager->filters().setShowRecycleBin(true);
 
     QSignalSpy shortcuts(manager.get(), &ClipboardManager::itemShortcutsChanged);
     choose({withKey}, QStringLiteral("Delete Permanently"));
@@ -272,15 +273,15 @@ TEST_F(ItemActionsTest, TakeMeThereClearsTheFiltersButTheTagsOnlyMode)
     a.textContent = QStringLiteral("alpha");
     a.tags = {QStringLiteral("alp")};
     a = addItem(a);
-    manager->setSearchText(QStringLiteral("alp"));
-    manager->setSearchTagsOnly(true);
-    manager->setDateFilterOption(DateFilterOption::last7Days);
-    manager->applyPendingSearch();
+    manager->filters().setSearchText(QStringLiteral("alp"));
+    manager->filters().setSearchTagsOnly(true);
+    manager->filters().setDateFilterOption(DateFilterOption::last7Days);
+    manager->filters().applyPendingSearch();
     QSignalSpy scroll(actions.get(), &ItemActions::scrollToItemRequested);
     choose({a}, QStringLiteral("Take Me There"));
-    EXPECT_TRUE(manager->searchText().isEmpty());
-    EXPECT_FALSE(manager->dateFilterOption());
-    EXPECT_TRUE(manager->searchTagsOnly());
+    EXPECT_TRUE(manager->filters().searchText().isEmpty());
+    EXPECT_FALSE(manager->filters().dateFilterOption());
+    EXPECT_TRUE(manager->filters().searchTagsOnly());
     ASSERT_EQ(scroll.size(), 1);
     EXPECT_EQ(scroll[0][0].toUuid(), a.id);
 }
@@ -306,19 +307,19 @@ TEST_F(ItemActionsTest, FooterControlsAndCategoryChips)
     EXPECT_EQ(settingsOpened, QList<std::optional<SettingsTab>>({SettingsTab::general}));
     footer.button(FooterButton::Kind::typeFilter, TypeFilterOption::images)->click();
     footer.button(FooterButton::Kind::typeFilter, TypeFilterOption::links)->click();
-    EXPECT_EQ(manager->typeFilterOption(), TypeFilterOption::links);
+    EXPECT_EQ(manager->filters().typeFilterOption(), TypeFilterOption::links);
     footer.button(FooterButton::Kind::typeFilter, TypeFilterOption::links)->click();
-    EXPECT_EQ(manager->typeFilterOption(), std::nullopt);
+    EXPECT_EQ(manager->filters().typeFilterOption(), std::nullopt);
     footer.button(FooterButton::Kind::starFilter)->click();
-    EXPECT_TRUE(manager->showStarredOnly());
+    EXPECT_TRUE(manager->filters().showStarredOnly());
 
     ASSERT_EQ(footer.categoryBar()->pills().size(), 6);
     footer.categoryBar()->pills().first()->click();
-    EXPECT_EQ(manager->selectedCategoryId(), work.id);
+    EXPECT_EQ(manager->filters().selectedCategoryId(), work.id);
     QCoreApplication::processEvents();
     footer.categoryBar()->pills().first()->click();
-    EXPECT_EQ(manager->selectedCategoryId(), std::nullopt);
-    manager->setSelectedCategoryId(work.id);
+    EXPECT_EQ(manager->filters().selectedCategoryId(), std::nullopt);
+    manager->filters().setSelectedCategoryId(work.id);
     QCoreApplication::processEvents();
 
     for (const auto& [palette, suffix] : {std::pair{QApplication::palette(), "light"}, std::pair{darkPalette(), "dark"}}) {
@@ -353,7 +354,7 @@ TEST_F(ItemActionsTest, FooterControlsAndCategoryChips)
     EXPECT_EQ(prompts.script.shown.last().title, QStringLiteral("Delete \"Work\"?"));
     EXPECT_EQ(prompts.script.shown.last().checkBoxTitle, QStringLiteral("Also delete items in this category"));
     EXPECT_TRUE(now(filed).isTrashed);
-    EXPECT_EQ(manager->selectedCategoryId(), std::nullopt);
+    EXPECT_EQ(manager->filters().selectedCategoryId(), std::nullopt);
     QCoreApplication::processEvents();
     EXPECT_EQ(footer.categoryBar()->pills().size(), 5);
 

@@ -1,4 +1,5 @@
 #include "ui/popup/PreviewTriggers.h"
+#include "engine/HistoryFilter.h"
 
 #include "ui/shell/PopupPanel.h"
 #include "ui/shell/Prompt.h"
@@ -88,8 +89,8 @@ TEST_F(PreviewTriggersTest, KeysTypedRightAfterClosingThePreviewReachTheSearchIn
 
 TEST_F(PreviewTriggersTest, HoverOpensThePreviewOnlyWhileTheRowIsStillHovered)
 {
-    const QUuid alpha = manager->filteredItemAt(0).id;
-    const QUuid beta = manager->filteredItemAt(1).id;
+    const QUuid alpha = manager->filters().filteredItemAt(0).id;
+    const QUuid beta = manager->filters().filteredItemAt(1).id;
     view->viewState().setHoveredItemId(alpha);
     EXPECT_FALSE(triggers->isHoverTimerActive()); // the delay is 0: no hover preview
     manager->setPreviewHoverDelay(1);
@@ -109,7 +110,7 @@ TEST_F(PreviewTriggersTest, HoverOpensThePreviewOnlyWhileTheRowIsStillHovered)
 TEST_F(PreviewTriggersTest, TheItemMenuOffersThePreview)
 {
     auto* menus = new ItemMenuController(*view);
-    const QUuid beta = manager->filteredItemAt(1).id;
+    const QUuid beta = manager->filters().filteredItemAt(1).id;
     const ItemMenuModel menu = menus->menuFor({beta});
     const ItemMenuEntry* entry = menu.find(ItemMenuAction::preview);
     ASSERT_TRUE(entry);
@@ -128,11 +129,11 @@ TEST_F(PreviewTriggersTest, DeleteWithTwoSelectedRowsAsksToDeleteThem)
     QTest::keyClick(field(), Qt::Key_B);
     QTest::keyClick(field(), Qt::Key_Backspace); // one row or none selected: the field erases
     EXPECT_TRUE(field()->text().isEmpty());
-    view->viewState().setSelectedIds({manager->filteredItemAt(0).id, manager->filteredItemAt(1).id});
+    view->viewState().setSelectedIds({manager->filters().filteredItemAt(0).id, manager->filters().filteredItemAt(1).id});
     QTest::keyClick(field(), Qt::Key_Backspace);
     QTest::qWait(20);
     ASSERT_EQ(prompts.shown.size(), 1);
-    EXPECT_EQ(manager->filteredItemCount(), 2);
+    EXPECT_EQ(manager->filters().filteredItemCount(), 2);
     PromptService::setShared(nullptr);
 }
 

@@ -1,4 +1,5 @@
 #include "ui/shell/PopupPanel.h"
+#include "engine/HistoryFilter.h"
 #include "ui/items/FilterBadge.h"
 #include "ui/items/FilterPickers.h"
 #include "ui/popup/ContentView.h"
@@ -32,15 +33,15 @@ TEST_F(SearchBarPaintX11Test, BadgeChangesLeaveOneEvenTint)
     QTest::qWait(200);
 
     const auto settle = [] { QTest::qWait(300); };
-    manager->setShowStarredOnly(true);
+    manager->filters().setShowStarredOnly(true);
     settle();
-    manager->setShowPastedOnly(true);
+    manager->filters().setShowPastedOnly(true);
     settle();
-    manager->setShowStarredOnly(false);
+    manager->filters().setShowStarredOnly(false);
     settle();
-    manager->setSearchTagsOnly(true);
+    manager->filters().setSearchTagsOnly(true);
     settle();
-    manager->setShowPastedOnly(false);
+    manager->filters().setShowPastedOnly(false);
     settle();
     auto* bar = view->searchAreaHost()->findChild<SearchBar*>();
     bar->openPopover(FilterPopover::type);

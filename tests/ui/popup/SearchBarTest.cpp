@@ -1,4 +1,5 @@
 #include "ui/popup/SearchBar.h"
+#include "engine/HistoryFilter.h"
 #include "ui/items/HorizontalWheelScrollArea.h"
 
 #include "ui/shell/AppActions.h"
@@ -117,19 +118,19 @@ TEST_F(SearchBarTest, TypingPickingPinningAndReopening)
     EXPECT_FALSE(bar->clearButton()->isVisibleTo(bar));
 
     // Typing narrows the list once the 0.12 s pause has passed, in one computation.
-    const quint64 before = manager->filterRecomputations();
+    const quint64 before = manager->filters().filterRecomputations();
     QTest::keyClicks(bar->searchField(), QStringLiteral("alpha"));
-    EXPECT_EQ(manager->filteredItemCount(), 4);
+    EXPECT_EQ(manager->filters().filteredItemCount(), 4);
     clock.advance(std::chrono::milliseconds(120));
-    EXPECT_EQ(manager->filteredItemCount(), 2);
-    EXPECT_EQ(manager->filterRecomputations(), before + 1);
+    EXPECT_EQ(manager->filters().filteredItemCount(), 2);
+    EXPECT_EQ(manager->filters().filterRecomputations(), before + 1);
     EXPECT_TRUE(bar->clearButton()->isVisibleTo(bar));
     EXPECT_FALSE(bar->searchField()->placeholder()->isVisibleTo(bar));
 
     // A slash command is a word of its own; a path is searched for.
     QTest::keyClicks(bar->searchField(), QStringLiteral(" /link"));
     EXPECT_EQ(bar->searchField()->text(), QStringLiteral("alpha "));
-    EXPECT_EQ(manager->typeFilterOption(), TypeFilterOption::links);
+    EXPECT_EQ(manager->filters().typeFilterOption(), TypeFilterOption::links);
     bar->searchField()->clear();
     QTest::keyClicks(bar->searchField(), QStringLiteral("/tmp/cat"));
     EXPECT_EQ(bar->searchField()->text(), QStringLiteral("/tmp/cat"));
@@ -144,31 +145,31 @@ TEST_F(SearchBarTest, TypingPickingPinningAndReopening)
     manager->setSearchMode(QStringLiteral("contains"));
     QTest::mouseClick(bar->clearButton(), Qt::LeftButton);
     EXPECT_FALSE(bar->errorLine()->isVisibleTo(bar));
-    EXPECT_EQ(manager->searchText(), QString());
-    EXPECT_EQ(manager->typeFilterOption(), std::nullopt);
-    EXPECT_EQ(manager->filteredItemCount(), 4);
+    EXPECT_EQ(manager->filters().searchText(), QString());
+    EXPECT_EQ(manager->filters().typeFilterOption(), std::nullopt);
+    EXPECT_EQ(manager->filters().filteredItemCount(), 4);
 
     // Each picker sets its filter, closes, and hands the keyboard back to the field.
     choose(*bar, FilterPopover::type, QStringLiteral("links"));
-    EXPECT_EQ(manager->typeFilterOption(), TypeFilterOption::links);
+    EXPECT_EQ(manager->filters().typeFilterOption(), TypeFilterOption::links);
     EXPECT_TRUE(bar->searchField()->hasFocus());
     choose(*bar, FilterPopover::excludeType, QStringLiteral("commands"));
     choose(*bar, FilterPopover::excludeType, QStringLiteral("images"));
-    EXPECT_EQ(manager->excludedTypes(), (QSet<TypeFilterOption>{TypeFilterOption::commands, TypeFilterOption::images}));
+    EXPECT_EQ(manager->filters().excludedTypes(), (QSet<TypeFilterOption>{TypeFilterOption::commands, TypeFilterOption::images}));
     choose(*bar, FilterPopover::app, QStringLiteral("org.mozilla.firefox"));
-    EXPECT_EQ(manager->appFilterBundleId(), QStringLiteral("org.mozilla.firefox"));
+    EXPECT_EQ(manager->filters().appFilterBundleId(), QStringLiteral("org.mozilla.firefox"));
     choose(*bar, FilterPopover::excludeApp, QStringLiteral("org.gnome.Terminal"));
-    EXPECT_EQ(manager->excludedAppBundleIds(), QSet<QString>{QStringLiteral("org.gnome.Terminal")});
+    EXPECT_EQ(manager->filters().excludedAppBundleIds(), QSet<QString>{QStringLiteral("org.gnome.Terminal")});
     choose(*bar, FilterPopover::category, work.toString(QUuid::WithoutBraces));
-    EXPECT_EQ(manager->selectedCategoryId(), work);
+    EXPECT_EQ(manager->filters().selectedCategoryId(), work);
     choose(*bar, FilterPopover::excludeDate, QStringLiteral("today"));
-    EXPECT_EQ(manager->excludedDateOption(), DateFilterOption::today);
+    EXPECT_EQ(manager->filters().excludedDateOption(), DateFilterOption::today);
     choose(*bar, FilterPopover::date, QStringLiteral("last7Days"));
-    EXPECT_EQ(manager->dateFilterOption(), DateFilterOption::last7Days);
+    EXPECT_EQ(manager->filters().dateFilterOption(), DateFilterOption::last7Days);
 
     // "Custom" filters by the stored period at once and opens the range 0.3 s later.
     choose(*bar, FilterPopover::date, QStringLiteral("custom"));
-    EXPECT_EQ(manager->dateFilterOption(), DateFilterOption::custom);
+    EXPECT_EQ(manager->filters().dateFilterOption(), DateFilterOption::custom);
     ASSERT_TRUE(QTest::qWaitFor([&] { return bar->openPopoverKind() == FilterPopover::customDate; }, 2000));
     auto* range = qobject_cast<CustomDateRangePicker*>(bar->popover()->content());
     ASSERT_TRUE(range);
@@ -176,7 +177,7 @@ TEST_F(SearchBarTest, TypingPickingPinningAndReopening)
     EXPECT_EQ(range->toField()->maximumDate(), clock.now().toTimeZone(CalendarSettings::current().timeZone).date());
     const QDate lastWeek = range->toField()->date().addDays(-7);
     range->fromField()->setDate(lastWeek);
-    EXPECT_EQ(manager->customDateStart(), lastWeek.startOfDay(CalendarSettings::current().timeZone));
+    EXPECT_EQ(manager->filters().customDateStart(), lastWeek.startOfDay(CalendarSettings::current().timeZone));
     QTest::mouseClick(range->applyButton(), Qt::LeftButton);
     EXPECT_EQ(bar->openPopoverKind(), std::nullopt);
 
@@ -194,22 +195,22 @@ TEST_F(SearchBarTest, TypingPickingPinningAndReopening)
 
     QTest::mouseClick(bar->badges().at(4)->removeButton(), Qt::LeftButton);
     QCoreApplication::processEvents();
-    EXPECT_EQ(manager->excludedTypes(), QSet<TypeFilterOption>{TypeFilterOption::commands});
+    EXPECT_EQ(manager->filters().excludedTypes(), QSet<TypeFilterOption>{TypeFilterOption::commands});
 
     // Pin, remove the category (its pin goes with it), and open again on the saved pin.
     QTest::keyClicks(bar->searchField(), QStringLiteral("/pin"));
-    EXPECT_EQ(manager->pinnedFilters().categoryId, work);
+    EXPECT_EQ(manager->filters().pinnedFilters().categoryId, work);
     EXPECT_TRUE(bar->badgeSpecs().at(3).isPinned);
     ASSERT_TRUE(manager->deleteCategory(work, false).ok());
-    EXPECT_EQ(manager->selectedCategoryId(), std::nullopt);
-    EXPECT_EQ(manager->pinnedFilters().categoryId, std::nullopt);
+    EXPECT_EQ(manager->filters().selectedCategoryId(), std::nullopt);
+    EXPECT_EQ(manager->filters().pinnedFilters().categoryId, std::nullopt);
     EXPECT_EQ(bar->badgeSpecs().size(), 6);
 
     host.reset();
     manager.reset();
     manager = start([this](ClipboardManagerServices& s) { s.workspace = &workspace; });
-    manager->setSearchText(QString());
-    manager->resetFiltersToPinned();
+    manager->filters().setSearchText(QString());
+    manager->filters().resetFiltersToPinned();
     bar = makeBar();
     QStringList pinned;
     for (const FilterBadgeSpec& spec : bar->badgeSpecs())
@@ -239,12 +240,12 @@ TEST_F(SearchBarTest, InThePopupFlagsDrivePopoversAndTodayMovesWithTheClock)
         clock.advance(ContentView::focusDelay);
         return std::pair{std::unique_ptr<PopupPanel>(panel), view};
     };
-    manager->setDateFilterOption(DateFilterOption::today);
-    manager->pinCurrentFilters();
+    manager->filters().setDateFilterOption(DateFilterOption::today);
+    manager->filters().pinCurrentFilters();
     auto [panel, view] = open();
     auto* bar = view->searchAreaHost()->findChild<SearchBar*>();
     ASSERT_TRUE(bar);
-    EXPECT_EQ(manager->filteredItemCount(), 2);
+    EXPECT_EQ(manager->filters().filteredItemCount(), 2);
 
     QTest::keyClicks(bar->searchField(), QStringLiteral("/type"));
     EXPECT_TRUE(view->viewState().showTypeFilterPicker());
@@ -263,8 +264,8 @@ TEST_F(SearchBarTest, InThePopupFlagsDrivePopoversAndTodayMovesWithTheClock)
     // The next day the pinned "Today" holds none of yesterday's copies.
     clock.advance(std::chrono::hours(24));
     auto reopened = open();
-    EXPECT_EQ(manager->dateFilterOption(), DateFilterOption::today);
-    EXPECT_EQ(manager->filteredItemCount(), 0);
+    EXPECT_EQ(manager->filters().dateFilterOption(), DateFilterOption::today);
+    EXPECT_EQ(manager->filters().filteredItemCount(), 0);
 }
 
 } // namespace
@@ -287,12 +288,12 @@ TEST_F(SearchBarTest, ManyBadgesStayReadableAtTheNarrowestPopup)
     panel->present(QPoint(0, 0));
     ASSERT_TRUE(QTest::qWaitForWindowExposed(panel));
     // The popup opens on the pinned filters; these come after.
-    manager->setSelectedCategoryId(longNamed);
-    manager->setTypeFilterOption(TypeFilterOption::links);
-    manager->setShowStarredOnly(true);
-    manager->setShowPastedOnly(true);
-    manager->setExcludedTypes({TypeFilterOption::images, TypeFilterOption::commands});
-    manager->setExcludedDateOption(DateFilterOption::today);
+    manager->filters().setSelectedCategoryId(longNamed);
+    manager->filters().setTypeFilterOption(TypeFilterOption::links);
+    manager->filters().setShowStarredOnly(true);
+    manager->filters().setShowPastedOnly(true);
+    manager->filters().setExcludedTypes({TypeFilterOption::images, TypeFilterOption::commands});
+    manager->filters().setExcludedDateOption(DateFilterOption::today);
     QCoreApplication::processEvents();
     ASSERT_EQ(panel->width(), 280);
     auto* bar = view->searchAreaHost()->findChild<SearchBar*>();
@@ -352,19 +353,19 @@ TEST_F(SearchBarTest, ManyBadgesStayReadableAtTheNarrowestPopup)
     EXPECT_FALSE(strip->moreBefore()->isVisible());
 
     // Removing filters until all fit takes the count away.
-    manager->setExcludedTypes({});
-    manager->setExcludedDateOption(std::nullopt);
-    manager->setShowPastedOnly(false);
-    manager->setShowStarredOnly(false);
-    manager->setSelectedCategoryId(std::nullopt);
+    manager->filters().setExcludedTypes({});
+    manager->filters().setExcludedDateOption(std::nullopt);
+    manager->filters().setShowPastedOnly(false);
+    manager->filters().setShowStarredOnly(false);
+    manager->filters().setSelectedCategoryId(std::nullopt);
     QCoreApplication::processEvents();
     EXPECT_EQ(strip->hiddenNow(), HiddenItems {});
     EXPECT_FALSE(strip->moreAfter()->isVisible());
-    manager->setSelectedCategoryId(longNamed);
-    manager->setShowStarredOnly(true);
-    manager->setShowPastedOnly(true);
-    manager->setExcludedTypes({TypeFilterOption::images, TypeFilterOption::commands});
-    manager->setExcludedDateOption(DateFilterOption::today);
+    manager->filters().setSelectedCategoryId(longNamed);
+    manager->filters().setShowStarredOnly(true);
+    manager->filters().setShowPastedOnly(true);
+    manager->filters().setExcludedTypes({TypeFilterOption::images, TypeFilterOption::commands});
+    manager->filters().setExcludedDateOption(DateFilterOption::today);
     QCoreApplication::processEvents();
     EXPECT_TRUE(strip->moreAfter()->isVisible());
 

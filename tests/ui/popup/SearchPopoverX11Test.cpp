@@ -1,4 +1,5 @@
 #include "ui/shell/PopupPanel.h"
+#include "engine/HistoryFilter.h"
 #include "ui/popup/ContentView.h"
 #include "ui/popup/SearchBar.h"
 
@@ -58,10 +59,10 @@ TEST_F(SearchPopoverX11Test, KeyboardChoicesKeepThePanelAndTheirFilters)
     keys({"type", "--delay", "40", "/type"});
     ASSERT_TRUE(shows([&] { return bar && bar->openPopoverKind() == FilterPopover::type; }));
     keys({"key", "Down", "Down", "Return"});
-    EXPECT_TRUE(shows([&] { return manager->typeFilterOption() == TypeFilterOption::links; }));
+    EXPECT_TRUE(shows([&] { return manager->filters().typeFilterOption() == TypeFilterOption::links; }));
     EXPECT_TRUE(shows([&] { return bar && bar->openPopoverKind() == std::nullopt; }));
     keys({"type", "--delay", "40", "ex"});
-    EXPECT_TRUE(shows([&] { return manager->searchText() == QStringLiteral("ex"); })) << manager->searchText().toStdString();
+    EXPECT_TRUE(shows([&] { return manager->filters().searchText() == QStringLiteral("ex"); })) << manager->filters().searchText().toStdString();
 
     // "Custom" opens the range; Escape leaves the custom period in force.
     ASSERT_TRUE(panel) << "the panel closed";
@@ -71,8 +72,8 @@ TEST_F(SearchPopoverX11Test, KeyboardChoicesKeepThePanelAndTheirFilters)
     EXPECT_TRUE(shows([&] { return bar && bar->openPopoverKind() == FilterPopover::customDate; }));
     keys({"key", "Escape"});
     EXPECT_TRUE(shows([&] { return bar && bar->openPopoverKind() == std::nullopt; }));
-    EXPECT_EQ(manager->dateFilterOption(), DateFilterOption::custom);
-    EXPECT_EQ(manager->typeFilterOption(), TypeFilterOption::links);
+    EXPECT_EQ(manager->filters().dateFilterOption(), DateFilterOption::custom);
+    EXPECT_EQ(manager->filters().typeFilterOption(), TypeFilterOption::links);
     ASSERT_TRUE(panel);
     EXPECT_FALSE(panel->isClosed());
     delete panel.data();
@@ -80,9 +81,9 @@ TEST_F(SearchPopoverX11Test, KeyboardChoicesKeepThePanelAndTheirFilters)
 
 TEST_F(SearchPopoverX11Test, AnAltDragMoveKeepsThePopupItsSearchAndItsFilters)
 {
-    manager->setTypeFilterOption(TypeFilterOption::text);
+    manager->filters().setTypeFilterOption(TypeFilterOption::text);
     keys({"type", "--delay", "40", "alp"});
-    ASSERT_TRUE(shows([&] { return manager->searchText() == QStringLiteral("alp"); }));
+    ASSERT_TRUE(shows([&] { return manager->filters().searchText() == QStringLiteral("alp"); }));
 
     // openbox moves a window dragged with Alt held, and holds the keyboard while it does.
     const QPoint start = panel->pos();
@@ -98,8 +99,8 @@ TEST_F(SearchPopoverX11Test, AnAltDragMoveKeepsThePopupItsSearchAndItsFilters)
     QTest::qWait(300);
     ASSERT_TRUE(panel && !panel->isClosed()) << "a move is not the user leaving";
     EXPECT_TRUE(shows([&] { return panel->isActiveWindow(); }));
-    EXPECT_EQ(manager->searchText(), QStringLiteral("alp")) << "a move is no new opening";
-    EXPECT_EQ(manager->typeFilterOption(), TypeFilterOption::text);
+    EXPECT_EQ(manager->filters().searchText(), QStringLiteral("alp")) << "a move is no new opening";
+    EXPECT_EQ(manager->filters().typeFilterOption(), TypeFilterOption::text);
 
     // Going to another window still closes it.
     QWidget other;

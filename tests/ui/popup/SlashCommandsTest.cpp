@@ -2,6 +2,7 @@
 #include "ui/settings/CommandsPage.h"
 
 #include "engine/ClipboardManager.h"
+#include "engine/HistoryFilter.h"
 #include "platform/cloud/CloudKeyValueStore.h"
 #include "platform/defaults/UserDefaults.h"
 
@@ -62,7 +63,7 @@ protected:
 
     void type(const QString& text)
     {
-        manager->setSearchText(text);
+        manager->filters().setSearchText(text);
         if (const auto match = matchSlashCommand(text))
             runSlashCommand(*manager, *match, host);
     }
@@ -79,28 +80,28 @@ protected:
 TEST_F(SlashCommandEffects, TogglesFiltersOpensPopoversAndKeepsTheWordsBefore)
 {
     type(QStringLiteral("invoice /link"));
-    EXPECT_EQ(manager->searchText(), QStringLiteral("invoice "));
-    EXPECT_EQ(manager->typeFilterOption(), TypeFilterOption::links);
+    EXPECT_EQ(manager->filters().searchText(), QStringLiteral("invoice "));
+    EXPECT_EQ(manager->filters().typeFilterOption(), TypeFilterOption::links);
     type(QStringLiteral("invoice /image"));
-    EXPECT_EQ(manager->typeFilterOption(), TypeFilterOption::images);
+    EXPECT_EQ(manager->filters().typeFilterOption(), TypeFilterOption::images);
     type(QStringLiteral("invoice /image"));
-    EXPECT_EQ(manager->typeFilterOption(), std::nullopt);
+    EXPECT_EQ(manager->filters().typeFilterOption(), std::nullopt);
 
     type(QStringLiteral("/ex text"));
     type(QStringLiteral("/ex color"));
     type(QStringLiteral("/ex text"));
-    EXPECT_EQ(manager->excludedTypes(), QSet<TypeFilterOption>{TypeFilterOption::colors});
+    EXPECT_EQ(manager->filters().excludedTypes(), QSet<TypeFilterOption>{TypeFilterOption::colors});
 
     type(QStringLiteral("/ex date"));
     type(QStringLiteral("/date"));
     EXPECT_EQ(opened, (QList<FilterPopover>{FilterPopover::excludeDate, FilterPopover::date}));
 
     type(QStringLiteral("/trash")); // the recycle bin is off: only the word goes
-    EXPECT_FALSE(manager->showRecycleBin());
-    EXPECT_EQ(manager->searchText(), QString());
+    EXPECT_FALSE(manager->filters().showRecycleBin());
+    EXPECT_EQ(manager->filters().searchText(), QString());
 
     type(QStringLiteral("/usr/bin/cat"));
-    EXPECT_EQ(manager->searchText(), QStringLiteral("/usr/bin/cat"));
+    EXPECT_EQ(manager->filters().searchText(), QStringLiteral("/usr/bin/cat"));
     type(QStringLiteral("https://host/help"));
     EXPECT_EQ(helpOpened, 0);
     EXPECT_EQ(opened.size(), 2);
@@ -110,23 +111,23 @@ TEST_F(SlashCommandEffects, PinUnpinAndClearAllLeaveTheCategory)
 {
     const QUuid category = QUuid::createUuid();
     manager->setCategories({ClipboardCategory{category, QStringLiteral("Work"), QStringLiteral("folder")}});
-    manager->setSelectedCategoryId(category);
+    manager->filters().setSelectedCategoryId(category);
     type(QStringLiteral("/star"));
     type(QStringLiteral("/pin"));
-    EXPECT_TRUE(manager->pinnedFilters().star);
-    EXPECT_EQ(manager->pinnedFilters().categoryId, category);
+    EXPECT_TRUE(manager->filters().pinnedFilters().star);
+    EXPECT_EQ(manager->filters().pinnedFilters().categoryId, category);
 
     type(QStringLiteral("/unpin"));
-    EXPECT_EQ(manager->pinnedFilters(), PinnedFilters());
-    EXPECT_TRUE(manager->showStarredOnly());
+    EXPECT_EQ(manager->filters().pinnedFilters(), PinnedFilters());
+    EXPECT_TRUE(manager->filters().showStarredOnly());
 
-    manager->setSearchText(QStringLiteral("abc"));
-    manager->setExcludedAppBundleIds({QStringLiteral("org.mozilla.firefox")});
+    manager->filters().setSearchText(QStringLiteral("abc"));
+    manager->filters().setExcludedAppBundleIds({QStringLiteral("org.mozilla.firefox")});
     clearAllFilters(*manager);
-    EXPECT_EQ(manager->searchText(), QString());
-    EXPECT_FALSE(manager->showStarredOnly());
-    EXPECT_TRUE(manager->excludedAppBundleIds().isEmpty());
-    EXPECT_EQ(manager->selectedCategoryId(), category);
+    EXPECT_EQ(manager->filters().searchText(), QString());
+    EXPECT_FALSE(manager->filters().showStarredOnly());
+    EXPECT_TRUE(manager->filters().excludedAppBundleIds().isEmpty());
+    EXPECT_EQ(manager->filters().selectedCategoryId(), category);
 }
 
 } // namespace

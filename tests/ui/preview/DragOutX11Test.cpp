@@ -1,4 +1,5 @@
 #include "ui/shell/PopupPanel.h"
+#include "engine/HistoryFilter.h"
 #include "model/store/StoreSchema.h"
 #include "ui/preview/DragOut.h"
 
@@ -111,13 +112,13 @@ protected:
         auto* panel = new PopupPanel(QSize(300, 200));
         auto* list = new QListView;
         QStringList rows;
-        for (qsizetype i = 0; i < manager->filteredItemCount(); ++i)
-            rows << manager->filteredItemAt(i).displayText();
+        for (qsizetype i = 0; i < manager->filters().filteredItemCount(); ++i)
+            rows << manager->filters().filteredItemAt(i).displayText();
         list->setModel(new QStringListModel(rows, list));
         panel->setContentWidget(list);
         new RowDragController(list, *manager,
                               [this](const QModelIndex& index) -> std::optional<ClipboardItem> {
-                                  return manager->filteredItemAt(index.row());
+                                  return manager->filters().filteredItemAt(index.row());
                               },
                               [] { return QList<QUuid>(); });
         panel->present(QPoint(100, 100));
@@ -171,8 +172,8 @@ TEST_F(DragOutX11Test, ADropDeliversTextAndFileUrisToAnotherProcessAndACancelled
         QJsonDocument(QJsonArray{ClipboardManager::fileBookmarkString(url)}).toJson(QJsonDocument::Compact));
     test::insertItem(*manager, files, [&](store::ManagedObject& row) { row.set(store::ItemAttr::fileBookmarksJSON, bookmarks); });
     test::insertItem(*manager, test::textItem(QStringLiteral("dragged words"), clock.now()));
-    ASSERT_EQ(manager->filteredItemCount(), 2);
-    const int textRow = manager->filteredItemAt(0).contentType == ClipboardContentType::text ? 0 : 1;
+    ASSERT_EQ(manager->filters().filteredItemCount(), 2);
+    const int textRow = manager->filters().filteredItemAt(0).contentType == ClipboardContentType::text ? 0 : 1;
     const int fileRow = 1 - textRow;
 
     const std::optional<QPoint> into = startTarget("read");
@@ -183,7 +184,7 @@ TEST_F(DragOutX11Test, ADropDeliversTextAndFileUrisToAnotherProcessAndACancelled
     xdotoolLater(dragScript(rowCentre(textRow), *into, QStringLiteral("xdotool key Escape; sleep 0.2; xdotool mouseup 1")));
     QTest::qWait(3500);
     EXPECT_FALSE(targetOutput().contains("DROPPED"));
-    EXPECT_FALSE(manager->filteredItemAt(textRow).lastPastedDate);
+    EXPECT_FALSE(manager->filters().filteredItemAt(textRow).lastPastedDate);
     EXPECT_EQ(pasteCount(), 0);
     ASSERT_TRUE(popup && !popup->isClosed());
     delete popup.data();
@@ -214,7 +215,7 @@ TEST_F(DragOutX11Test, ADropWhoseDataIsNeverReadCountsNothing)
     ASSERT_TRUE(QTest::qWaitFor([&] { return targetOutput().contains("DROPPED"); }, 8000));
     QTest::qWait(1000);
     EXPECT_EQ(pasteCount(), 0);
-    EXPECT_FALSE(manager->filteredItemAt(0).lastPastedDate);
+    EXPECT_FALSE(manager->filters().filteredItemAt(0).lastPastedDate);
     ASSERT_TRUE(popup);
     EXPECT_FALSE(popup->isClosed());
     delete popup.data();

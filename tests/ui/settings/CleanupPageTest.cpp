@@ -1,6 +1,7 @@
 #include "ui/settings/CleanupPage.h"
 
 #include "engine/ClipboardManager.h"
+#include "engine/HistoryFilter.h"
 #include "ui/settings/BoundRows.h"
 #include "ui/settings/CleanupTables.h"
 #include "ui/settings/SettingsWidgets.h"
@@ -117,7 +118,7 @@ TEST_F(CleanupPageTest, EachClearRemovesExactlyTheItemsItCountedAndNeverTouchesT
         manager->setRecycleBinEnabled(c.binOn);
         seed();
         const QSet<QUuid> before = untrashed();
-        const int binnedBefore = int(manager->trashedItems().size());
+        const int binnedBefore = int(manager->filters().trashedItems().size());
         prompts.shown.clear();
         clear(c.recent ? cleanup().clearButton() : cleanup().clearAllButton(), [&](ClearAccessory& a) {
             EXPECT_EQ(a.skipBox() != nullptr, c.binOn);
@@ -137,13 +138,13 @@ TEST_F(CleanupPageTest, EachClearRemovesExactlyTheItemsItCountedAndNeverTouchesT
             const bool permanently = !c.binOn || c.skip;
             EXPECT_EQ(prompts.shown.last().buttons.first(),
                       permanently ? QStringLiteral("Delete Permanently") : QStringLiteral("Move to Recycle Bin"));
-            EXPECT_EQ(int(manager->trashedItems().size()) - binnedBefore, permanently ? 0 : c.removed);
+            EXPECT_EQ(int(manager->filters().trashedItems().size()) - binnedBefore, permanently ? 0 : c.removed);
         } else {
             EXPECT_EQ(prompts.shown.size(), 1) << "nothing to remove asks nothing more";
         }
         // The item already in the bin is never counted and never touched.
         bool binnedKept = false;
-        for (const ClipboardItem& i : manager->trashedItems())
+        for (const ClipboardItem& i : manager->filters().trashedItems())
             binnedKept = binnedKept || (i.id == binned.id && i.trashedDate == binned.trashedDate);
         EXPECT_TRUE(binnedKept);
         ASSERT_TRUE(manager->clearAllHistory(true).ok()); // next case starts empty
@@ -205,7 +206,7 @@ TEST_F(CleanupPageTest, AutoCleanAndRecycleBinPromptsDoWhatTheirAnswersSay)
     autoClean.combo()->activated(oneDay);
     EXPECT_EQ(manager->autoCleanMinutes(), 1440);
 
-    const qsizetype binnedCount = manager->trashedItems().size();
+    const qsizetype binnedCount = manager->filters().trashedItems().size();
     ASSERT_GT(binnedCount, 0);
     ToggleSwitch* bin = cleanup().recycleBinSwitch();
     prompts.answerNext(2); // Cancel
@@ -216,13 +217,13 @@ TEST_F(CleanupPageTest, AutoCleanAndRecycleBinPromptsDoWhatTheirAnswersSay)
     prompts.answerNext(1); // Keep & Disable
     bin->click();
     EXPECT_FALSE(manager->recycleBinEnabled());
-    EXPECT_EQ(manager->trashedItems().size(), binnedCount);
+    EXPECT_EQ(manager->filters().trashedItems().size(), binnedCount);
 
     bin->click(); // on again: nothing to ask
     prompts.answerNext(0); // Empty & Disable
     bin->click();
     EXPECT_FALSE(manager->recycleBinEnabled());
-    EXPECT_TRUE(manager->trashedItems().isEmpty());
+    EXPECT_TRUE(manager->filters().trashedItems().isEmpty());
 
     const qsizetype shown = prompts.shown.size();
     manager->setRecycleBinEnabled(true);

@@ -1,4 +1,5 @@
 #include "ui/settings/SettingsWindow.h"
+#include "engine/HistoryFilter.h"
 
 #include "ui/shell/HotKeyManager.h"
 #include "ui/shell/Prompt.h"
@@ -412,7 +413,7 @@ TEST_F(SettingsWindowTest, AnOpenPopupListsTheNewestItemsLeftByALowerLimit)
     for (int row = 0; row < 3; ++row)
         shown << list->model()->index(row, 0).data().toString();
     EXPECT_EQ(shown, (QStringList {"copy 1500", "one more", "copy 0"}));
-    EXPECT_EQ(manager->filteredItemCount(), 500);
+    EXPECT_EQ(manager->filters().filteredItemCount(), 500);
 }
 
 TEST_F(SettingsWindowTest, ACustomSoundIsTheChoiceOnlyOnceAFileWasChosen)

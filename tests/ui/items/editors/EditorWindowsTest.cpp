@@ -1,4 +1,5 @@
 #include "ui/items/editors/EditorWindows.h"
+#include "engine/HistoryFilter.h"
 
 #include "ui/shell/Prompt.h"
 #include "platform/richtext/RtfCodec.h"
@@ -213,9 +214,9 @@ TEST_F(EditorWindowsTest, ContentEditorSavesTextAndFormattingThroughTheEngine)
     probe.setPosition(8);
     EXPECT_LT(probe.charFormat().fontWeight(), QFont::Bold);
     // Search finds the new text: history, index and store are one.
-    manager->setSearchText(QStringLiteral("again"));
-    ASSERT_EQ(manager->filteredItemCount(), 1);
-    EXPECT_EQ(manager->filteredItemAt(0).id, item.id);
+    manager->filters().setSearchText(QStringLiteral("again"));
+    ASSERT_EQ(manager->filters().filteredItemCount(), 1);
+    EXPECT_EQ(manager->filters().filteredItemAt(0).id, item.id);
 }
 
 TEST_F(EditorWindowsTest, AFailedSaveKeepsTheWindowOpenWithTheReason)

@@ -1,3 +1,5 @@
+#include "engine/HistoryFilter.h"
+
 #include "engine/ClipboardManager.h"
 
 #include "engine/filter/SourceApps.h"
@@ -15,10 +17,9 @@ namespace lumra {
 
 namespace {
 
-constexpr std::chrono::milliseconds searchDebounce {120};
+constexpr std::chrono::milliseconds searchDebounce { 120 };
 
-template <typename T>
-QSet<T> takenOut(const QSet<T>& before, const QSet<T>& after)
+template <typename T> QSet<T> takenOut(const QSet<T>& before, const QSet<T>& after)
 {
     QSet<T> removed = before;
     removed.subtract(after);
@@ -27,13 +28,21 @@ QSet<T> takenOut(const QSet<T>& before, const QSet<T>& after)
 
 } // namespace
 
+HistoryFilter::HistoryFilter(ClipboardManager& manager, std::function<void()> recompute)
+    : m_manager(manager)
+    , m_recompute(std::move(recompute))
+{
+}
+
+HistoryFilter::~HistoryFilter() = default;
+
 // ---------------------------------------------------------------------------- state
 
-const FilterState& ClipboardManager::filterState() const
+const FilterState& HistoryFilter::filterState() const
 {
     if (!m_filterDatesFixed) {
         m_filterDatesFixed = true;
-        const QDateTime now = m_clock.now();
+        const QDateTime now = m_manager.clock().now();
         const QTimeZone zone = CalendarSettings::current().timeZone;
         const QDateTime startOfToday = now.toTimeZone(zone).date().startOfDay(zone);
         m_filterState.customDateStart = m_filterState.excludedCustomDateStart = startOfToday;
@@ -42,14 +51,13 @@ const FilterState& ClipboardManager::filterState() const
     return m_filterState;
 }
 
-FilterState& ClipboardManager::mutableFilterState()
+FilterState& HistoryFilter::mutableFilterState()
 {
     filterState();
     return m_filterState;
 }
 
-template <typename T>
-bool ClipboardManager::storeFilter(T FilterState::*field, T value)
+template <typename T> bool HistoryFilter::storeFilter(T FilterState::*field, T value)
 {
     T& slot = mutableFilterState().*field;
     if (slot == value)
@@ -59,7 +67,7 @@ bool ClipboardManager::storeFilter(T FilterState::*field, T value)
     return true;
 }
 
-void ClipboardManager::releasePinned(const std::function<void(PinnedFilters&)>& release)
+void HistoryFilter::releasePinned(const std::function<void(PinnedFilters&)>& release)
 {
     PinnedFilters pin = m_pinnedFilters;
     release(pin);
@@ -71,83 +79,84 @@ void ClipboardManager::releasePinned(const std::function<void(PinnedFilters&)>& 
 
 // ---------------------------------------------------------------------------- setters
 
-void ClipboardManager::setSearchText(const QString& text)
+void HistoryFilter::setSearchText(const QString& text)
 {
     storeFilter(&FilterState::searchText, text);
     m_searchDebounceTimer.reset();
     if (text.isEmpty()) {
-        updateFilteredItems();
+        m_recompute();
         return;
     }
-    m_searchDebounceTimer = m_clock.start(searchDebounce, false, [this] { updateFilteredItems(); });
+    m_searchDebounceTimer = m_manager.clock().start(searchDebounce, false, [this] { m_recompute(); });
 }
 
-void ClipboardManager::applyPendingSearch()
+void HistoryFilter::applyPendingSearch()
 {
     if (m_searchDebounceTimer && m_searchDebounceTimer->isActive()) {
         m_searchDebounceTimer.reset();
-        updateFilteredItems();
+        m_recompute();
     }
     if (!m_runningSearch)
         return;
     if (!m_filterIndex || m_filterIndex->revision() != m_runningSearch->result.revision) {
-        updateFilteredItems(); // the history changed under it: start again
+        m_recompute(); // the history changed under it: start again
         if (!m_runningSearch)
             return;
     }
-    continueSearch(*m_filterIndex, m_runningSearch->state, m_runningSearch->result, QDeadlineTimer(QDeadlineTimer::Forever));
+    continueSearch(
+        *m_filterIndex, m_runningSearch->state, m_runningSearch->result, QDeadlineTimer(QDeadlineTimer::Forever));
     finishRunningSearch();
 }
 
-void ClipboardManager::setShowStarredOnly(bool value)
+void HistoryFilter::setShowStarredOnly(bool value)
 {
     storeFilter(&FilterState::showStarredOnly, value);
-    updateFilteredItems();
+    m_recompute();
     if (!value)
         releasePinned([](PinnedFilters& pin) { pin.star = false; });
 }
 
-void ClipboardManager::setShowImagesOnly(bool value)
+void HistoryFilter::setShowImagesOnly(bool value)
 {
     storeFilter(&FilterState::showImagesOnly, value);
-    updateFilteredItems();
+    m_recompute();
 }
 
-void ClipboardManager::setShowLinksOnly(bool value)
+void HistoryFilter::setShowLinksOnly(bool value)
 {
     storeFilter(&FilterState::showLinksOnly, value);
-    updateFilteredItems();
+    m_recompute();
 }
 
-void ClipboardManager::setSearchTagsOnly(bool value)
+void HistoryFilter::setSearchTagsOnly(bool value)
 {
     storeFilter(&FilterState::searchTagsOnly, value);
-    updateFilteredItems();
+    m_recompute();
     if (!value)
         releasePinned([](PinnedFilters& pin) { pin.tag = false; });
 }
 
-void ClipboardManager::setShowPastedOnly(bool value)
+void HistoryFilter::setShowPastedOnly(bool value)
 {
     storeFilter(&FilterState::showPastedOnly, value);
-    updateFilteredItems();
+    m_recompute();
     if (!value)
         releasePinned([](PinnedFilters& pin) { pin.pasted = false; });
 }
 
-void ClipboardManager::setSelectedCategoryId(std::optional<QUuid> id)
+void HistoryFilter::setSelectedCategoryId(std::optional<QUuid> id)
 {
     const bool off = !id;
     storeFilter(&FilterState::selectedCategoryId, std::move(id));
-    updateFilteredItems();
+    m_recompute();
     if (off)
         releasePinned([](PinnedFilters& pin) { pin.categoryId.reset(); });
 }
 
-void ClipboardManager::setDateFilterOption(std::optional<DateFilterOption> option)
+void HistoryFilter::setDateFilterOption(std::optional<DateFilterOption> option)
 {
     storeFilter(&FilterState::dateFilterOption, option);
-    updateFilteredItems();
+    m_recompute();
     if (!option) {
         releasePinned([](PinnedFilters& pin) {
             pin.date.reset();
@@ -157,49 +166,49 @@ void ClipboardManager::setDateFilterOption(std::optional<DateFilterOption> optio
     }
 }
 
-void ClipboardManager::setCustomDateStart(const QDateTime& date)
+void HistoryFilter::setCustomDateStart(const QDateTime& date)
 {
     storeFilter(&FilterState::customDateStart, date);
     if (dateFilterOption() == DateFilterOption::custom)
-        updateFilteredItems();
+        m_recompute();
 }
 
-void ClipboardManager::setCustomDateEnd(const QDateTime& date)
+void HistoryFilter::setCustomDateEnd(const QDateTime& date)
 {
     storeFilter(&FilterState::customDateEnd, date);
     if (dateFilterOption() == DateFilterOption::custom)
-        updateFilteredItems();
+        m_recompute();
 }
 
-void ClipboardManager::setTypeFilterOption(std::optional<TypeFilterOption> option)
+void HistoryFilter::setTypeFilterOption(std::optional<TypeFilterOption> option)
 {
     storeFilter(&FilterState::typeFilterOption, option);
-    updateFilteredItems();
+    m_recompute();
     if (!option)
         releasePinned([](PinnedFilters& pin) { pin.type.reset(); });
 }
 
-void ClipboardManager::setExcludedTypes(const QSet<TypeFilterOption>& types)
+void HistoryFilter::setExcludedTypes(const QSet<TypeFilterOption>& types)
 {
     const QSet<TypeFilterOption> removed = takenOut(excludedTypes(), types);
     storeFilter(&FilterState::excludedTypes, types);
-    updateFilteredItems();
+    m_recompute();
     if (!removed.isEmpty())
         releasePinned([&removed](PinnedFilters& pin) { pin.excludedTypes.subtract(removed); });
 }
 
-void ClipboardManager::setExcludeStarred(bool value)
+void HistoryFilter::setExcludeStarred(bool value)
 {
     storeFilter(&FilterState::excludeStarred, value);
-    updateFilteredItems();
+    m_recompute();
     if (!value)
         releasePinned([](PinnedFilters& pin) { pin.excludeStar = false; });
 }
 
-void ClipboardManager::setExcludedDateOption(std::optional<DateFilterOption> option)
+void HistoryFilter::setExcludedDateOption(std::optional<DateFilterOption> option)
 {
     storeFilter(&FilterState::excludedDateOption, option);
-    updateFilteredItems();
+    m_recompute();
     if (!option) {
         releasePinned([](PinnedFilters& pin) {
             pin.excludedDate.reset();
@@ -209,51 +218,52 @@ void ClipboardManager::setExcludedDateOption(std::optional<DateFilterOption> opt
     }
 }
 
-void ClipboardManager::setExcludedCustomDateStart(const QDateTime& date)
+void HistoryFilter::setExcludedCustomDateStart(const QDateTime& date)
 {
     storeFilter(&FilterState::excludedCustomDateStart, date);
     if (excludedDateOption() == DateFilterOption::custom)
-        updateFilteredItems();
+        m_recompute();
 }
 
-void ClipboardManager::setExcludedCustomDateEnd(const QDateTime& date)
+void HistoryFilter::setExcludedCustomDateEnd(const QDateTime& date)
 {
     storeFilter(&FilterState::excludedCustomDateEnd, date);
     if (excludedDateOption() == DateFilterOption::custom)
-        updateFilteredItems();
+        m_recompute();
 }
 
-void ClipboardManager::setExcludedAppBundleIds(const QSet<QString>& bundleIds)
+void HistoryFilter::setExcludedAppBundleIds(const QSet<QString>& bundleIds)
 {
     const QSet<QString> removed = takenOut(excludedAppBundleIds(), bundleIds);
     storeFilter(&FilterState::excludedAppBundleIds, bundleIds);
-    updateFilteredItems();
+    m_recompute();
     if (!removed.isEmpty())
         releasePinned([&removed](PinnedFilters& pin) { pin.excludedApps.subtract(removed); });
 }
 
-void ClipboardManager::setAppFilterBundleId(std::optional<QString> bundleId)
+void HistoryFilter::setAppFilterBundleId(std::optional<QString> bundleId)
 {
     const bool off = !bundleId;
     storeFilter(&FilterState::appFilterBundleId, std::move(bundleId));
-    updateFilteredItems();
+    m_recompute();
     if (off)
         releasePinned([](PinnedFilters& pin) { pin.appBundleId.reset(); });
 }
 
-void ClipboardManager::setShowRecycleBin(bool value)
+void HistoryFilter::setShowRecycleBin(bool value)
 {
     storeFilter(&FilterState::showRecycleBin, value);
-    updateFilteredItems();
+    m_recompute();
 }
 
-void ClipboardManager::clearUnknownCategorySelection()
+void HistoryFilter::clearUnknownCategorySelection()
 {
     const std::optional<QUuid> selected = selectedCategoryId();
     if (!selected)
         return;
-    const bool known = std::any_of(m_categories.cbegin(), m_categories.cend(),
-                                   [&](const ClipboardCategory& category) { return category.id == *selected; });
+    const QList<ClipboardCategory>& categories = m_manager.categories();
+    const bool known = std::any_of(categories.cbegin(), categories.cend(),
+        [&](const ClipboardCategory& category) { return category.id == *selected; });
     // A category deleted here or on another computer would otherwise hide the whole history.
     if (!known)
         setSelectedCategoryId(std::nullopt);
@@ -261,9 +271,12 @@ void ClipboardManager::clearUnknownCategorySelection()
 
 // ---------------------------------------------------------------------------- batches
 
-void ClipboardManager::beginFilterUpdateBatch() { ++m_filterUpdateBatchDepth; }
+void HistoryFilter::beginFilterUpdateBatch()
+{
+    ++m_filterUpdateBatchDepth;
+}
 
-void ClipboardManager::endFilterUpdateBatch()
+void HistoryFilter::endFilterUpdateBatch()
 {
     if (m_filterUpdateBatchDepth == 0) {
         qCWarning(lcFilters) << "Filter batch ended more often than it began";
@@ -272,21 +285,34 @@ void ClipboardManager::endFilterUpdateBatch()
     if (--m_filterUpdateBatchDepth > 0 || !m_needsRecomputeAfterBatch)
         return;
     m_needsRecomputeAfterBatch = false;
-    updateFilteredItems();
+    m_recompute();
 }
 
 // ---------------------------------------------------------------------------- the list
 
-const FilterIndex& ClipboardManager::currentFilterIndex()
+const FilterIndex& HistoryFilter::currentFilterIndex()
 {
-    if (!m_filterIndex || m_filterIndex->revision() != m_historyRevision)
-        m_filterIndex = FilterIndex::build(m_clipboardItems, m_historyRevision, m_filterIndex.get());
+    if (!m_filterIndex || m_filterIndex->revision() != m_manager.historyRevision())
+        m_filterIndex
+            = FilterIndex::build(m_manager.clipboardItems(), m_manager.historyRevision(), m_filterIndex.get());
     return *m_filterIndex;
 }
 
-void ClipboardManager::indexHistoryChange(const HistoryChange& change)
+bool HistoryFilter::releaseIndexedItems()
 {
-    m_filterIndex->update(m_clipboardItems, change, m_historyRevision);
+    // The index holds a share of the list: letting go of it first spares copying the whole history.
+    const bool indexed = m_filterIndex && m_filterIndex->revision() == m_manager.historyRevision();
+    if (indexed)
+        m_filterIndex->releaseItems();
+    return indexed;
+}
+
+void HistoryFilter::indexHistoryChange(const HistoryChange& change)
+{
+    const QList<ClipboardItem>& items = m_manager.clipboardItems();
+    m_filterIndex->update(items, change, m_manager.historyRevision());
+    if (change.isEmpty())
+        return;
     m_filterResult.carry(change);
     m_filteredItemsList.reset();
 
@@ -298,13 +324,22 @@ void ClipboardManager::indexHistoryChange(const HistoryChange& change)
     }
     touched.resize(kept);
     touched.insert(touched.end(), change.changed.begin(), change.changed.end());
-    for (qint32 i = qint32(m_clipboardItems.size()) - change.appended; i < qint32(m_clipboardItems.size()); ++i)
+    for (qint32 i = qint32(items.size()) - change.appended; i < qint32(items.size()); ++i)
         touched.push_back(i);
     std::sort(touched.begin(), touched.end());
     touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
 }
 
-void ClipboardManager::updateFilteredItems()
+void HistoryFilter::replaceIndex(std::shared_ptr<FilterIndex> index)
+{
+    m_filterIndex = std::move(index);
+    m_filterResult = FilterResult();
+    m_filteredItemsList.reset();
+    m_filterResultState.reset();
+    m_touchedSinceResult.clear();
+}
+
+void HistoryFilter::updateFilteredItems()
 {
     if (m_filterUpdateBatchDepth > 0) {
         m_needsRecomputeAfterBatch = true;
@@ -312,7 +347,7 @@ void ClipboardManager::updateFilteredItems()
     }
     stopRunningSearch();
     FilterState state = filterState();
-    state.searchMode = searchMode();
+    state.searchMode = m_manager.searchMode();
     const bool runaway = searchModeFromRawValue(state.searchMode) == SearchMode::regex && !state.searchText.isEmpty()
         && SearchRegex::isRunawayPattern(state.searchText);
     const QString error = runaway ? tr("This pattern could search for a very long time, so it was not run. "
@@ -322,18 +357,17 @@ void ClipboardManager::updateFilteredItems()
         m_searchError = error;
         emit searchErrorChanged(m_searchError);
     }
-    const bool indexCurrent = m_filterIndex && m_filterIndex->revision() == m_historyRevision;
+    const bool indexCurrent = m_filterIndex && m_filterIndex->revision() == m_manager.historyRevision();
     const FilterIndex& index = currentFilterIndex();
     // The last result, carried over the history changes since, needs only the changed items looked at.
     const bool carried = indexCurrent && m_filterResultState == state && canUpdateFilteredItems(state);
-    FilterResult result = carried
-        ? lumra::updateFilteredItems(index, state, m_filterResult, m_touchedSinceResult)
-        : lumra::updateFilteredItems(index, state, m_clock.now(), CalendarSettings::current(),
-                                     QDeadlineTimer(m_searchSlice));
+    FilterResult result = carried ? lumra::updateFilteredItems(index, state, m_filterResult, m_touchedSinceResult)
+                                  : lumra::updateFilteredItems(index, state, m_manager.clock().now(),
+                                      CalendarSettings::current(), QDeadlineTimer(m_searchSlice));
     ++m_filterRecomputations;
     if (!result.complete) {
         // The list keeps the last whole result until this one is whole too.
-        m_runningSearch = RunningSearch {std::move(result), std::move(state)};
+        m_runningSearch = RunningSearch { std::move(result), std::move(state) };
         const quint64 generation = m_searchGeneration;
         QTimer::singleShot(0, this, [this, generation] { continueRunningSearch(generation); });
         emit searchRunningChanged(true);
@@ -342,12 +376,12 @@ void ClipboardManager::updateFilteredItems()
     publishFilterResult(std::move(result), std::move(state));
 }
 
-void ClipboardManager::continueRunningSearch(quint64 generation)
+void HistoryFilter::continueRunningSearch(quint64 generation)
 {
     if (generation != m_searchGeneration || !m_runningSearch)
         return;
     if (!m_filterIndex || m_filterIndex->revision() != m_runningSearch->result.revision) {
-        updateFilteredItems(); // the history changed under it: start again
+        m_recompute(); // the history changed under it: start again
         return;
     }
     continueSearch(*m_filterIndex, m_runningSearch->state, m_runningSearch->result, QDeadlineTimer(m_searchSlice));
@@ -358,7 +392,7 @@ void ClipboardManager::continueRunningSearch(quint64 generation)
     finishRunningSearch();
 }
 
-void ClipboardManager::finishRunningSearch()
+void HistoryFilter::finishRunningSearch()
 {
     ++m_searchGeneration; // a slice already queued has nothing left to do
     RunningSearch done = std::move(*m_runningSearch);
@@ -367,7 +401,7 @@ void ClipboardManager::finishRunningSearch()
     publishFilterResult(std::move(done.result), std::move(done.state));
 }
 
-void ClipboardManager::stopRunningSearch()
+void HistoryFilter::stopRunningSearch()
 {
     ++m_searchGeneration;
     if (!m_runningSearch)
@@ -376,7 +410,7 @@ void ClipboardManager::stopRunningSearch()
     emit searchRunningChanged(false);
 }
 
-void ClipboardManager::publishFilterResult(FilterResult result, FilterState state)
+void HistoryFilter::publishFilterResult(FilterResult result, FilterState state)
 {
     const bool newFilters = m_filterResultState && !(*m_filterResultState == state);
     if (newFilters)
@@ -393,54 +427,57 @@ void ClipboardManager::publishFilterResult(FilterResult result, FilterState stat
     emit filteredItemsChanged();
 }
 
-const QList<ClipboardItem>& ClipboardManager::filteredItems() const
+const QList<ClipboardItem>& HistoryFilter::filteredItems() const
 {
     if (!m_filteredItemsList)
         m_filteredItemsList = m_filterIndex ? m_filterResult.items(*m_filterIndex) : QList<ClipboardItem>();
     return *m_filteredItemsList;
 }
 
-qsizetype ClipboardManager::filteredItemCount() const { return qsizetype(m_filterResult.indices.size()); }
+qsizetype HistoryFilter::filteredItemCount() const
+{
+    return qsizetype(m_filterResult.indices.size());
+}
 
-const ClipboardItem& ClipboardManager::filteredItemAt(qsizetype position) const
+const ClipboardItem& HistoryFilter::filteredItemAt(qsizetype position) const
 {
     Q_ASSERT(position >= 0 && position < filteredItemCount());
     return m_filterIndex->items()[m_filterResult.indices[size_t(position)]];
 }
 
-QList<ClipboardItem> ClipboardManager::trashedItems() const
+QList<ClipboardItem> HistoryFilter::trashedItems() const
 {
-    if (m_filterIndex && m_filterIndex->revision() == m_historyRevision) {
+    if (m_filterIndex && m_filterIndex->revision() == m_manager.historyRevision()) {
         QList<ClipboardItem> items;
         for (qint32 i : m_filterIndex->trashOrder())
             items.append(m_filterIndex->items()[i]);
         return items;
     }
-    return lumra::trashedItems(m_clipboardItems);
+    return lumra::trashedItems(m_manager.clipboardItems());
 }
 
-std::optional<DateRange> ClipboardManager::dateFilterRange() const
+std::optional<DateRange> HistoryFilter::dateFilterRange() const
 {
-    return lumra::dateFilterRange(filterState(), m_clock.now(), CalendarSettings::current());
+    return lumra::dateFilterRange(filterState(), m_manager.clock().now(), CalendarSettings::current());
 }
 
-std::optional<DateRange> ClipboardManager::excludedDateFilterRange() const
+std::optional<DateRange> HistoryFilter::excludedDateFilterRange() const
 {
-    return lumra::excludedDateFilterRange(filterState(), m_clock.now(), CalendarSettings::current());
+    return lumra::excludedDateFilterRange(filterState(), m_manager.clock().now(), CalendarSettings::current());
 }
 
-QList<ClipboardManager::SourceApp> ClipboardManager::sourceApps() const
+QList<HistoryFilter::SourceApp> HistoryFilter::sourceApps() const
 {
-    if (m_sourceAppsRevision != m_historyRevision) {
-        m_sourceApps = lumra::sourceApps(m_clipboardItems, ownApplicationId());
-        m_sourceAppsRevision = m_historyRevision;
+    if (m_sourceAppsRevision != m_manager.historyRevision()) {
+        m_sourceApps = lumra::sourceApps(m_manager.clipboardItems(), ownApplicationId());
+        m_sourceAppsRevision = m_manager.historyRevision();
     }
     return m_sourceApps;
 }
 
 // ---------------------------------------------------------------------------- the pin
 
-void ClipboardManager::setPinnedFilters(const PinnedFilters& pin)
+void HistoryFilter::setPinnedFilters(const PinnedFilters& pin)
 {
     if (pin == m_pinnedFilters)
         return;
@@ -448,14 +485,14 @@ void ClipboardManager::setPinnedFilters(const PinnedFilters& pin)
     emit pinnedFiltersChanged();
 }
 
-void ClipboardManager::savePinnedFilters()
+void HistoryFilter::savePinnedFilters()
 {
-    m_defaults.set(QString::fromLatin1(pinnedFiltersKey), encodePinnedFilters(m_pinnedFilters));
+    m_manager.userDefaults().set(QString::fromLatin1(pinnedFiltersKey), encodePinnedFilters(m_pinnedFilters));
 }
 
-void ClipboardManager::loadPinnedFilters()
+void HistoryFilter::loadPinnedFilters()
 {
-    const std::optional<QByteArray> data = m_defaults.data(QString::fromLatin1(pinnedFiltersKey));
+    const std::optional<QByteArray> data = m_manager.userDefaults().data(QString::fromLatin1(pinnedFiltersKey));
     if (!data)
         return;
     QString error;
@@ -465,7 +502,7 @@ void ClipboardManager::loadPinnedFilters()
         qCWarning(lcFilters).noquote() << "Pinned filters not read:" << error;
 }
 
-void ClipboardManager::applyPinnedFilters()
+void HistoryFilter::applyPinnedFilters()
 {
     const PinnedFilters pin = m_pinnedFilters;
     FilterUpdateBatch batch(*this);
@@ -482,8 +519,9 @@ void ClipboardManager::applyPinnedFilters()
     if (pin.appBundleId)
         setAppFilterBundleId(pin.appBundleId);
     if (pin.categoryId) {
-        const bool known = std::any_of(m_categories.cbegin(), m_categories.cend(),
-                                       [&](const ClipboardCategory& category) { return category.id == *pin.categoryId; });
+        const QList<ClipboardCategory>& categories = m_manager.categories();
+        const bool known = std::any_of(categories.cbegin(), categories.cend(),
+            [&](const ClipboardCategory& category) { return category.id == *pin.categoryId; });
         if (known) {
             setSelectedCategoryId(pin.categoryId);
         } else {
@@ -514,7 +552,7 @@ void ClipboardManager::applyPinnedFilters()
     }
 }
 
-void ClipboardManager::pinCurrentFilters()
+void HistoryFilter::pinCurrentFilters()
 {
     PinnedFilters pin;
     pin.star = showStarredOnly();
@@ -540,7 +578,7 @@ void ClipboardManager::pinCurrentFilters()
     savePinnedFilters();
 }
 
-void ClipboardManager::resetFiltersToPinned()
+void HistoryFilter::resetFiltersToPinned()
 {
     const PinnedFilters pin = m_pinnedFilters;
     FilterUpdateBatch batch(*this);
