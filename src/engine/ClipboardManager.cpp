@@ -1,6 +1,7 @@
 #include "engine/ClipboardManager.h"
 
 #include "engine/CaptureService.h"
+#include "engine/ItemMedia.h"
 #include "engine/PasteService.h"
 #include "model/Diagnostics.h"
 #include "model/store/HistoryReader.h"
@@ -39,6 +40,7 @@ ClipboardManager::ClipboardManager(UserDefaults& defaults, CloudKeyValueStore* c
     m_services.cloudKeyValueStore = &m_cloudStore;
     m_services.clock = &m_clock;
     m_paste = std::make_unique<PasteService>(*this);
+    m_media = std::make_unique<ItemMedia>(*this);
     readSettingsAtLaunch();
     startCloudSettingsMirror();
 }
@@ -51,6 +53,7 @@ ClipboardManager::ClipboardManager(const ClipboardManagerServices& services, QOb
     , m_clock(*m_services.clock)
 {
     m_paste = std::make_unique<PasteService>(*this);
+    m_media = std::make_unique<ItemMedia>(*this);
     readSettingsAtLaunch();
     startUp();
 }
@@ -116,7 +119,7 @@ void ClipboardManager::startUp()
     loadCategories();
     if (!m_loadingHistory)
         tidyHistoryAtStart();
-    refreshFileBookmarksInBackground();
+    m_media->refreshFileBookmarksInBackground();
     loadPinnedFilters();
     applyPinnedFilters();
     updateFilteredItems();
@@ -130,6 +133,10 @@ void ClipboardManager::startUp()
     if (cloud)
         startCloudSettingsMirror();
 }
+
+void ClipboardManager::clearThumbnailCache() { m_media->clearThumbnailCache(); }
+
+void ClipboardManager::evictItemCaches(const QUuid& itemId) { m_media->evictItemCaches(itemId); }
 
 void ClipboardManager::followSyncFolder()
 {
