@@ -13,16 +13,13 @@
 #include "platform/core/BackgroundWork.h"
 #include "platform/core/Clock.h"
 #include "platform/defaults/UserDefaults.h"
-#include "platform/image/Thumbnails.h"
 #include "platform/pasteboard/Pasteboard.h"
 
 #include <QFuture>
 #include <QHash>
-#include <QImage>
 #include <QList>
 #include <QObject>
 #include <QSet>
-#include <QSize>
 #include <QTimeZone>
 #include <QPair>
 #include <QString>
