@@ -1,4 +1,5 @@
 #include "engine/PasteService.h"
+#include "engine/ItemMedia.h"
 #include "model/store/ItemRows.h"
 #include "model/store/StoreSchema.h"
 #include "platform/image/ImageDecoding.h"
@@ -144,7 +145,7 @@ void BM_Thumbnail(benchmark::State& state, const char* quality)
     item = fixture.add(item, picturePng());
     for (auto _ : state) {
         fixture.manager->setThumbnailQuality(quality); // empties the cache
-        while (!fixture.manager->thumbnail(item, 120))
+        while (!fixture.manager->media().thumbnail(item, 120))
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
 }

@@ -2,6 +2,7 @@
 // their preview shows, then the popup closed. What the process holds then, against what it held
 // before. The pictures are 1920 x 1080 noise, which PNG cannot shrink (about 8 MB each).
 #include "engine/ClipboardManager.h"
+#include "engine/ItemMedia.h"
 #include "platform/core/Allocator.h"
 #include "ui/popup/HistoryListModel.h"
 #include "ui/preview/PreviewCoordinator.h"
@@ -108,7 +109,7 @@ void BM_PopupImageRowsScrolled(benchmark::State& state)
         return;
     }
     int ready = 0;
-    QObject::connect(f.manager.get(), &ClipboardManager::thumbnailReady, f.manager.get(), [&ready] { ++ready; });
+    QObject::connect(&f.manager->media(), &ItemMedia::thumbnailReady, f.manager.get(), [&ready] { ++ready; });
 
     // Once opened and closed, so fonts, icons and the first screenful's thumbnails are in.
     if (!f.open(state))

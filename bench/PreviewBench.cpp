@@ -1,6 +1,7 @@
 // The preview window: how long the main thread is busy while a big picture or a huge folder
 // opens. The decoding and the listing run on workers; what is measured here is what is left.
 #include "engine/ClipboardManager.h"
+#include "engine/ItemMedia.h"
 #include "model/store/ItemRows.h"
 #include "model/store/PersistenceController.h"
 #include "model/store/StoreSchema.h"
@@ -161,7 +162,7 @@ void BM_HugeFolderPreviewMainThread(benchmark::State& state)
     item.fileURLStrings = QStringList{url.toString()};
     item.fileURLIsDirectory = QList<bool>{true};
     const QString bookmarks = QString::fromUtf8(
-        QJsonDocument(QJsonArray{ClipboardManager::fileBookmarkString(url)}).toJson(QJsonDocument::Compact));
+        QJsonDocument(QJsonArray{ItemMedia::fileBookmarkString(url)}).toJson(QJsonDocument::Compact));
     item = storeItem(*manager, item, [&](store::ManagedObject& row) { row.set(store::ItemAttr::fileBookmarksJSON, bookmarks); });
     UnifiedPreviewCoordinator coordinator(&engine.clock);
     warmUp(coordinator, *manager);

@@ -1,6 +1,7 @@
 // Image rows scrolled past: what the process holds once their thumbnails were made, against what it
 // held before. 1920 x 1080 pictures of noise, which PNG cannot shrink (about 8 MB each).
 #include "engine/ClipboardManager.h"
+#include "engine/ItemMedia.h"
 
 #include "BenchEngine.h"
 #include "BenchImages.h"
@@ -29,7 +30,7 @@ void BM_ImageRowsScrolledPast(benchmark::State& state)
     }
     const QList<ClipboardItem> rows = manager->clipboardItems();
     int ready = 0;
-    QObject::connect(manager.get(), &ClipboardManager::thumbnailReady, manager.get(), [&ready] { ++ready; });
+    QObject::connect(&manager->media(), &ItemMedia::thumbnailReady, manager.get(), [&ready] { ++ready; });
     QCoreApplication::processEvents();
     const double before = residentMegabytes();
     double peak = before;
@@ -39,8 +40,8 @@ void BM_ImageRowsScrolledPast(benchmark::State& state)
         for (int first = 0; first < rows.size(); first += screenful) {
             const int last = std::min<int>(int(rows.size()), first + screenful);
             for (int i = first; i < last; ++i) {
-                benchmark::DoNotOptimize(manager->imageDimensions(rows[i]));
-                benchmark::DoNotOptimize(manager->thumbnail(rows[i], 60));
+                benchmark::DoNotOptimize(manager->media().imageDimensions(rows[i]));
+                benchmark::DoNotOptimize(manager->media().thumbnail(rows[i], 60));
             }
             while (ready < last)
                 QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);

@@ -2,6 +2,7 @@
 
 #include "engine/CaptureService.h"
 #include "engine/HistoryFilter.h"
+#include "engine/ItemMedia.h"
 #include "engine/PasteService.h"
 #include "model/Diagnostics.h"
 #include "model/store/HistoryReader.h"
@@ -41,6 +42,7 @@ ClipboardManager::ClipboardManager(UserDefaults& defaults, CloudKeyValueStore* c
     m_services.clock = &m_clock;
     m_paste = std::make_unique<PasteService>(*this);
     m_filters = std::make_unique<HistoryFilter>(*this, [this] { updateFilteredItems(); });
+    m_media = std::make_unique<ItemMedia>(*this);
     readSettingsAtLaunch();
     startCloudSettingsMirror();
 }
@@ -54,6 +56,7 @@ ClipboardManager::ClipboardManager(const ClipboardManagerServices& services, QOb
 {
     m_paste = std::make_unique<PasteService>(*this);
     m_filters = std::make_unique<HistoryFilter>(*this, [this] { updateFilteredItems(); });
+    m_media = std::make_unique<ItemMedia>(*this);
     readSettingsAtLaunch();
     startUp();
 }
@@ -119,7 +122,7 @@ void ClipboardManager::startUp()
     loadCategories();
     if (!m_loadingHistory)
         tidyHistoryAtStart();
-    refreshFileBookmarksInBackground();
+    m_media->refreshFileBookmarksInBackground();
     m_filters->loadPinnedFilters();
     m_filters->applyPinnedFilters();
     updateFilteredItems();
@@ -135,6 +138,10 @@ void ClipboardManager::startUp()
 }
 
 void ClipboardManager::updateFilteredItems() { m_filters->updateFilteredItems(); }
+
+void ClipboardManager::clearThumbnailCache() { m_media->clearThumbnailCache(); }
+
+void ClipboardManager::evictItemCaches(const QUuid& itemId) { m_media->evictItemCaches(itemId); }
 
 void ClipboardManager::followSyncFolder()
 {

@@ -13,16 +13,13 @@
 #include "platform/core/BackgroundWork.h"
 #include "platform/core/Clock.h"
 #include "platform/defaults/UserDefaults.h"
-#include "platform/image/Thumbnails.h"
 #include "platform/pasteboard/Pasteboard.h"
 
 #include <QFuture>
 #include <QHash>
-#include <QImage>
 #include <QList>
 #include <QObject>
 #include <QSet>
-#include <QSize>
 #include <QTimeZone>
 #include <QPair>
 #include <QString>
@@ -43,6 +40,7 @@ class CaptureStore;
 class CloudContainer;
 class HistoryFilter;
 class HistoryReader;
+class ItemMedia;
 class KeyInjector;
 class Pasteboard;
 class PasteService;
@@ -303,7 +301,7 @@ public:
 
 protected:
     // The paste code drops the item's thumbnails here when its row is deleted for good.
-    virtual void evictItemCaches(const QUuid& itemId); // ClipboardManagerMedia.cpp
+    virtual void evictItemCaches(const QUuid& itemId); // ClipboardManager.cpp
     // The category filter lets go of a deleted category here.
     virtual void didDeleteCategory(const QUuid& categoryId) { Q_UNUSED(categoryId); }
     // Where auto-clean runs; tests run it when they choose.
@@ -363,41 +361,10 @@ public:
     // Writes items to the clipboard and pastes them into the window in front.
     PasteService& paste() const { return *m_paste; }
 
-    // ===================================================================== Media and file access (ClipboardManagerMedia.cpp)
+    // ===================================================================== Media and file access (ItemMedia.cpp)
 
-    // The stored bytes of an image item; none for other kinds or a missing row.
-    std::optional<QByteArray> imageData(const ClipboardItem& item);
-    // An item's rich text (RTF): the value's own, else, for a value of the list, which leaves it out,
-    // the store's. None for an item without any.
-    std::optional<QByteArray> richText(const ClipboardItem& item) const;
-    // The cached thumbnail; on a miss none is returned, one is made off the main thread and
-    // thumbnailReady(id) follows. It is decoded to fit `box`, the device pixels it is painted in
-    // (image::thumbnailLongSide; an empty box: the quality rule alone). A cached thumbnail is
-    // returned whatever is asked now; one too small for `box` is made again meanwhile.
-    std::optional<QImage> thumbnail(const ClipboardItem& item, double requestedLength, QSize box = {});
-    // Pixel size as stored (orientation not applied); cached.
-    std::optional<QSize> imageDimensions(const ClipboardItem& item);
-
-    // The item's files whose bookmarks resolve, in bookmark order.
-    QList<FileBookmarkAccessPtr> fileURLs(const ClipboardItem& item);
-    // For each of the item's files by index: its resolved access, else null (the caller may use
-    // the stored URL of that index).
-    QList<FileBookmarkAccessPtr> fileAccessByIndex(const ClipboardItem& item, QStringList* storedUrls = nullptr);
-    // Holds the accesses open for `hold`, then lets them go.
-    void keepFileAccess(const QList<FileBookmarkAccessPtr>& accesses, std::chrono::milliseconds hold);
-    void dropExpiredFileAccess();
-    int pendingFileAccessCount() const { return int(m_pendingFileAccess.size()); }
-
-    // A file bookmark as stored in fileBookmarksJSON (the Base64 of the file URL), and back.
-    static QString fileBookmarkString(const QUrl& fileUrl);
-    static std::optional<QUrl> fileUrlFromBookmark(const QString& bookmark);
-    // Brings stored paths and directory flags of file rows up to date from their bookmarks, in
-    // `context`, and saves once when something changed. Each file check is bounded by `fileCheckBound`
-    // (a file on a hung mount counts as unresolved). True when rows were changed and saved.
-    static Result<bool> refreshFileBookmarkRows(store::ManagedObjectContext& context,
-                                                std::chrono::milliseconds fileCheckBound);
-
-    static const QSet<QString>& imageFileExtensions();
+    // Image bytes, thumbnails, stored rich text and the files of file items.
+    ItemMedia& media() const { return *m_media; }
 
     // ===================================================================== Import and export (ClipboardManagerImportExport.cpp)
 
@@ -484,10 +451,6 @@ signals:
     // Editing and housekeeping: rows that may carry a per-item shortcut were added, changed, trashed
     // or removed; also posted as Notifications::itemShortcutsChanged.
     void itemShortcutsChanged();
-    // Media: a thumbnail asked for by thumbnail() is in the cache.
-    void thumbnailReady(const QUuid& id);
-    // Media: a background refresh of file paths finished (`changed`: rows were updated).
-    void fileBookmarksRefreshed(bool changed);
 
 protected:
     // ===================================================================== Setting side effects
@@ -496,7 +459,7 @@ protected:
     virtual void applyRetention();      // ClipboardManagerHousekeeping.cpp
     virtual void purgeExpiredTrash();   // ClipboardManagerHousekeeping.cpp
     virtual void startAutoCleanTimer(); // ClipboardManagerLifecycle.cpp
-    virtual void clearThumbnailCache(); // ClipboardManagerMedia.cpp
+    virtual void clearThumbnailCache(); // ClipboardManager.cpp
     virtual void updateFilteredItems(); // ClipboardManager.cpp
     virtual void runAutoClean();        // ClipboardManagerHousekeeping.cpp
 
@@ -566,7 +529,6 @@ private:
 
     // ===================================================================== Capture internals
     void migrateLegacyStorage();        // ClipboardManagerHistory.cpp
-    void refreshFileBookmarksInBackground(); // ClipboardManagerMedia.cpp
     void startMonitoring();             // ClipboardManagerCapture.cpp
     void installObservers();            // ClipboardManagerLifecycle.cpp
 
@@ -610,26 +572,13 @@ private:
     std::unique_ptr<PasteService> m_paste;
 
     // ===================================================================== Media internals
-    void storeThumbnail(const QUuid& id, quint64 generation, const Result<image::Thumbnail>& made);
-    bool thumbnailTooSmall(const QUuid& id, const QImage& cached, double requestedLength, QSize box);
-    void finishBookmarkRefresh(const Result<bool>& outcome);
-
-    struct PendingFileAccess {
-        FileBookmarkAccessPtr token;
-        QDateTime expires;
-    };
-    image::ThumbnailCache m_thumbnailCache;
-    QHash<QUuid, QSize> m_imageDimensionsCache;
-    QSet<QUuid> m_thumbnailsInFlight;
-    quint64 m_thumbnailGeneration = 0;
-    QList<PendingFileAccess> m_pendingFileAccess;
-    bool m_bookmarkRefreshAgain = false;
-    // Waits for a running refresh on destruction: its context must not outlive the store.
+    // Declared after the store: a bookmark refresh it waits for works on the store.
+    std::unique_ptr<ItemMedia> m_media;
+    // Waits for the work on destruction: its context must not outlive the store.
     struct JoinedWork {
         QFuture<void> future;
         ~JoinedWork() { future.waitForFinished(); }
-        bool isRunning() const { return future.isRunning(); }
-    } m_bookmarkRefresh;
+    };
     JoinedWork m_historyLoad;
     // Exports and imports under way; their contexts must not outlive the store.
     struct JoinedWorks {

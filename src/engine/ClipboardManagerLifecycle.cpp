@@ -1,5 +1,6 @@
 #include "engine/ClipboardManager.h"
 
+#include "engine/ItemMedia.h"
 #include "model/NotificationCenter.h"
 #include "model/store/PersistenceController.h"
 #include "platform/pasteboard/Pasteboard.h"
@@ -22,7 +23,7 @@ void ClipboardManager::startAutoCleanTimer()
             applyRetention();
         if (runsAutoClean)
             runAutoClean();
-        refreshFileBookmarksInBackground();
+        m_media->refreshFileBookmarksInBackground();
     });
 }
 
@@ -31,7 +32,7 @@ void ClipboardManager::installObservers()
     if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
         connect(app, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
             if (state == Qt::ApplicationActive)
-                refreshFileBookmarksInBackground();
+                m_media->refreshFileBookmarksInBackground();
         });
     }
     connect(m_persistence.get(), &PersistenceController::remoteChange, this, [this](const store::ChangeSet& changes) {

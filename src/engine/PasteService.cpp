@@ -1,6 +1,7 @@
 #include "engine/PasteService.h"
 
 #include "engine/ClipboardManager.h"
+#include "engine/ItemMedia.h"
 
 #include "model/Diagnostics.h"
 #include "model/store/PersistenceController.h"
@@ -81,7 +82,7 @@ QList<PasteboardRepresentation> PasteService::textRepresentations(
     QList<PasteboardRepresentation> result { representation(PasteboardMime::textUtf8, text.toUtf8()) };
     if (plainText || !m_manager.preserveFormatting() || !item.hasRichText())
         return result;
-    std::optional<QByteArray> stored = m_manager.richText(item);
+    std::optional<QByteArray> stored = m_manager.media().richText(item);
     if (!stored)
         return result;
 
@@ -117,7 +118,7 @@ QString PasteService::pasteFolder()
 
 QList<PasteboardRepresentation> PasteService::imageRepresentations(const ClipboardItem& item)
 {
-    std::optional<QByteArray> data = m_manager.imageData(item);
+    std::optional<QByteArray> data = m_manager.media().imageData(item);
     if (!data || data->isEmpty())
         return {};
     // Capture stores PNG; a picture another computer synced keeps its own format and goes out as it
@@ -150,7 +151,7 @@ QList<PasteboardRepresentation> PasteService::fileRepresentations(
     const ClipboardItem& item, QList<FileBookmarkAccessPtr>* accesses)
 {
     QStringList storedUrls;
-    const QList<FileBookmarkAccessPtr> byIndex = m_manager.fileAccessByIndex(item, &storedUrls);
+    const QList<FileBookmarkAccessPtr> byIndex = m_manager.media().fileAccessByIndex(item, &storedUrls);
     const qsizetype count = std::max(byIndex.size(), storedUrls.size());
     QStringList urls;
     for (qsizetype i = 0; i < count; ++i) {
@@ -288,7 +289,7 @@ std::optional<qint64> PasteService::writeItem(const ClipboardItem& item, bool pl
     const std::optional<qint64> changeCount = writePasteboard(content);
     // The target application reads the files after the paste, not during it.
     if (changeCount)
-        m_manager.keepFileAccess(accesses, 10s);
+        m_manager.media().keepFileAccess(accesses, 10s);
     return changeCount;
 }
 

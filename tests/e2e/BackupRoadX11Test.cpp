@@ -3,6 +3,7 @@
 #include "ui/shell/HotKeyManager.h"
 #include "ui/shell/Prompt.h"
 #include "engine/ClipboardManager.h"
+#include "engine/ItemMedia.h"
 #include "model/store/ItemRows.h"
 #include "model/store/PersistenceController.h"
 #include "platform/cloud/CloudKeyValueStore.h"
@@ -148,7 +149,7 @@ TEST(BackupRoadX11Test, historyMovesToAFreshHomeThroughThePage)
     EXPECT_EQ(b.manager->categories()[0].name, QStringLiteral("Work"));
     for (const ClipboardItem& item : b.manager->clipboardItems()) {
         if (item.contentType == ClipboardContentType::image)
-            EXPECT_EQ(b.manager->imageData(item), png);
+            EXPECT_EQ(b.manager->media().imageData(item), png);
     }
 }
 

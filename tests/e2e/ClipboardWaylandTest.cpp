@@ -4,6 +4,7 @@
 #include "StoppedCompositor.h"
 #include "TempDataDir.h"
 #include "WlClipboard.h"
+#include "engine/ItemMedia.h"
 #include "platform/image/ImageDecoding.h"
 #include "platform/keys/EventWait.h"
 #include "platform/pasteboard/PasteboardTypes.h"
@@ -257,7 +258,7 @@ TEST_F(ClipboardWaylandTest, CopiesMadeWithWlCopyAreStored)
     ASSERT_TRUE(test::wlCopy(noisePng(), "image/png"));
     ASSERT_TRUE(waitForItems(2));
     EXPECT_EQ(newest().contentType, ClipboardContentType::image);
-    const std::optional<QByteArray> stored = manager->imageData(newest());
+    const std::optional<QByteArray> stored = manager->media().imageData(newest());
     ASSERT_TRUE(stored.has_value());
     EXPECT_EQ(image::decodeImage(*stored).value().size(), QSize(400, 400));
 

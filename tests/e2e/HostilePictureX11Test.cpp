@@ -1,4 +1,5 @@
 #include "engine/ClipboardManager.h"
+#include "engine/ItemMedia.h"
 #include "platform/image/ImageDecoder.h"
 
 #include "TestImages.h"
@@ -70,7 +71,7 @@ TEST_F(HostilePictureX11Test, PicturesThatNameFilesOrRunForeverCostOnlyTheirOwnC
     const auto pictureStored = [&] {
         const QList<ClipboardItem> items = manager->clipboardItems();
         return std::any_of(items.begin(), items.end(), [&](const ClipboardItem& item) {
-            return item.contentType == ClipboardContentType::image && manager->imageData(item) == png;
+            return item.contentType == ClipboardContentType::image && manager->media().imageData(item) == png;
         });
     };
     while (!pictureStored())

@@ -3,6 +3,7 @@
 
 #include "ui/shell/PopupPanel.h"
 #include "engine/PasteService.h"
+#include "engine/ItemMedia.h"
 #include "model/NotificationCenter.h"
 #include "ui/items/ItemRowDelegate.h"
 #include "ui/popup/HistoryListModel.h"
@@ -318,7 +319,7 @@ TEST_F(ContentViewTest, RowAgesShareOneClockReading)
     EXPECT_TRUE(age("older").startsWith(QLatin1String("40 sec ago"))) << age("older").toStdString();
 
     clock.advance(std::chrono::seconds(45));
-    emit manager->thumbnailReady(newer.id);
+    emit manager->media().thumbnailReady(newer.id);
     EXPECT_TRUE(age("newer").startsWith(QLatin1String("30 sec ago"))) << age("newer").toStdString();
     EXPECT_TRUE(age("older").startsWith(QLatin1String("40 sec ago"))) << age("older").toStdString();
 }
@@ -792,7 +793,7 @@ TEST_P(ContentViewScreenshotTest, EveryKindOfItem)
         for (int row = 0; row < model().rowCount(); ++row) {
             const ClipboardItem* item = model().itemAt(row);
             if (item && item->contentType == ClipboardContentType::image && item->imageFileName != QStringLiteral("lost.png"))
-                all = all && manager->thumbnail(*item, 120).has_value();
+                all = all && manager->media().thumbnail(*item, 120).has_value();
         }
         return all;
     }, 5000);

@@ -1,6 +1,7 @@
 #include "ui/items/ItemRowDelegate.h"
 
 #include "engine/ClipboardManager.h"
+#include "engine/ItemMedia.h"
 #include "platform/files/FileLookups.h"
 #include "platform/files/IconFiles.h"
 #include "platform/symbols/Symbols.h"
@@ -455,7 +456,7 @@ void ItemRowDelegate::paintItem(QPainter* painter, const QStyleOptionViewItem& o
         if (facts.showThumbnail && m_manager) {
             // Decoded at the device pixels it is painted in: sharp, and no bigger than that.
             const QSize box(int(std::ceil(content.width() * dpr)), int(std::ceil(facts.imageHeight * dpr)));
-            thumb = m_manager->thumbnail(*item, facts.imageHeight, box);
+            thumb = m_manager->media().thumbnail(*item, facts.imageHeight, box);
         }
         if (thumb && !thumb->isNull()) {
             QSizeF size = QSizeF(thumb->size()).scaled(QSizeF(content.width(), facts.imageHeight), Qt::KeepAspectRatio);

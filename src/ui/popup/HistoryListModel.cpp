@@ -2,6 +2,7 @@
 
 #include "engine/ClipboardManager.h"
 #include "engine/HistoryFilter.h"
+#include "engine/ItemMedia.h"
 #include "platform/files/FileLookups.h"
 
 namespace lumra {
@@ -22,7 +23,7 @@ HistoryListModel::HistoryListModel(ClipboardManager& manager, QObject* parent)
     });
     connect(&manager, &ClipboardManager::settingChanged, this, &HistoryListModel::settingsChanged);
     connect(&manager, &ClipboardManager::categoriesChanged, this, &HistoryListModel::settingsChanged);
-    connect(&manager, &ClipboardManager::thumbnailReady, this, &HistoryListModel::thumbnailReady);
+    connect(&manager.media(), &ItemMedia::thumbnailReady, this, &HistoryListModel::thumbnailReady);
     connect(&FileLookups::instance(), &FileLookups::answered, this, &HistoryListModel::filesLookedAt);
     // A row's height follows its item and the settings, not the search: another search over the
     // same history measures only the rows it has not shown before.
@@ -193,7 +194,7 @@ HistoryListModel::RowCache& HistoryListModel::cacheFor(int row) const
         }
     }
     if (item->contentType == ClipboardContentType::image)
-        context.imageSize = m_manager->imageDimensions(*item);
+        context.imageSize = m_manager->media().imageDimensions(*item);
     // Files are looked at off this thread (a hung mount must not hold the popup); the row is
     // worked out again when the answers arrive.
     context.probeFile = [](const QString& path) {

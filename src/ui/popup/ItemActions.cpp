@@ -4,6 +4,7 @@
 #include "ui/shell/Prompt.h"
 #include "engine/ClipboardManager.h"
 #include "engine/HistoryFilter.h"
+#include "engine/ItemMedia.h"
 #include "model/store/StoreSchema.h"
 #include "ui/items/PopupAlert.h"
 #include "ui/items/ShowInFileManager.h"
@@ -123,7 +124,7 @@ void ItemActions::revealInFileManager(const ClipboardItem& item)
         return;
     QList<QUrl> existing;
     // Only files found within a bound come back, so a hung mount does not hold the popup here.
-    for (const FileBookmarkAccessPtr& access : m_manager->fileURLs(item)) {
+    for (const FileBookmarkAccessPtr& access : m_manager->media().fileURLs(item)) {
         if (const QUrl url = access->url(); url.isLocalFile())
             existing << url;
     }

@@ -4,6 +4,7 @@
 #include "engine/ClipboardManager.h"
 #include "engine/HistoryFilter.h"
 #include "engine/PasteService.h"
+#include "engine/ItemMedia.h"
 #include "platform/image/ImageDecoding.h"
 #include "platform/richtext/RtfCodec.h"
 #include "ui/preview/FileThumbnailView.h"
@@ -36,7 +37,7 @@ std::optional<QUrl> writeDragImageFile(ClipboardManager& manager, const Clipboar
 {
     if (!item.imageFileName)
         return std::nullopt;
-    const std::optional<QByteArray> stored = manager.imageData(item);
+    const std::optional<QByteArray> stored = manager.media().imageData(item);
     const std::optional<image::PictureType> type = stored ? image::pictureType(*stored) : std::nullopt;
     auto folder = PreviewFiles::dragFolder();
     if (!type || !folder)
@@ -57,7 +58,7 @@ std::optional<QUrl> writeDragImageFile(ClipboardManager& manager, const Clipboar
 QList<QUrl> fileUrlsOf(ClipboardManager& manager, const ClipboardItem& item, QList<FileBookmarkAccessPtr>* accesses)
 {
     QList<QUrl> urls;
-    const QList<FileBookmarkAccessPtr> resolved = manager.fileURLs(item);
+    const QList<FileBookmarkAccessPtr> resolved = manager.media().fileURLs(item);
     for (const FileBookmarkAccessPtr& access : resolved) {
         urls << access->url();
         accesses->append(access);
@@ -177,7 +178,7 @@ DragPayload makeDragPayload(const ClipboardItem& row, const QList<QUuid>& select
         }
         mime->setText(row.textContent.value_or(QString()));
         if (manager.preserveFormatting() && !shiftHeld && row.hasRichText()) {
-            if (const std::optional<QByteArray> rtf = manager.richText(row)) {
+            if (const std::optional<QByteArray> rtf = manager.media().richText(row)) {
                 mime->setData(QStringLiteral("text/rtf"), *rtf);
                 if (auto html = RichText::htmlFromRtf(*rtf))
                     mime->setHtml(*html);

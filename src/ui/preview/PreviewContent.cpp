@@ -2,6 +2,7 @@
 
 #include "engine/ClipboardManager.h"
 #include "engine/filter/ItemClassification.h"
+#include "engine/ItemMedia.h"
 #include "platform/core/Folders.h"
 #include "platform/files/FileChecks.h"
 #include "platform/image/ImageDecoding.h"
@@ -46,7 +47,7 @@ PreviewBridge textBridge(const ClipboardItem& item, const ClipboardManager& mana
     PreviewBridge bridge;
     PreviewTextContent content;
     content.text = item.textContent.value_or(QString()); // also what a refused RTF falls back to
-    if (std::optional<QByteArray> rtf = manager.richText(item)) {
+    if (std::optional<QByteArray> rtf = manager.media().richText(item)) {
         content.kind = PreviewTextContent::Kind::rich;
         content.rtfData = std::move(*rtf);
     } else {
@@ -66,7 +67,7 @@ PreviewBridge textBridge(const ClipboardItem& item, const ClipboardManager& mana
 std::optional<PreviewBridge> imageBridge(const ClipboardItem& item, ClipboardManager& manager,
                                          const PreviewFrame::Screens& screens)
 {
-    std::optional<QByteArray> bytes = manager.imageData(item);
+    std::optional<QByteArray> bytes = manager.media().imageData(item);
     if (!bytes || bytes->isEmpty())
         return std::nullopt;
     auto folder = PreviewFiles::previewFolder();
@@ -158,7 +159,7 @@ PreviewBuild makePreviewBridge(const ClipboardItem& item, ClipboardManager& mana
     }
 
     // fileURLs() keeps only files that exist; its look-ups are bounded, so a hung mount costs a bound.
-    build.accesses = manager.fileURLs(item);
+    build.accesses = manager.media().fileURLs(item);
     if (build.accesses.isEmpty()) {
         build.filesMissing = true;
         return build;

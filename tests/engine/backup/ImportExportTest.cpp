@@ -2,6 +2,7 @@
 #include "engine/HistoryFilter.h"
 
 #include "engine/SettingsFile.h"
+#include "engine/ItemMedia.h"
 #include "model/store/StoreSchema.h"
 #include "platform/image/ImageDecoding.h"
 
@@ -135,11 +136,11 @@ TEST_F(ImportExportTest, historyComesBackWholeThroughAFileIntoAnEmptyStore)
     EXPECT_EQ(manager->categories()[0], work);
     for (const ClipboardItem& item : std::as_const(after)) {
         if (item.contentType == ClipboardContentType::image)
-            EXPECT_EQ(manager->imageData(item), png);
+            EXPECT_EQ(manager->media().imageData(item), png);
         // The list's values leave rich text in the store; the file carried it all the same.
         EXPECT_FALSE(item.rtfData);
         if (item.textContent == QStringLiteral("full text"))
-            EXPECT_EQ(manager->richText(item), QByteArray("{\\rtf1 full}"));
+            EXPECT_EQ(manager->media().richText(item), QByteArray("{\\rtf1 full}"));
     }
 }
 

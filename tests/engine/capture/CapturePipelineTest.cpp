@@ -1,6 +1,7 @@
 #include "CaptureFixture.h"
 #include "engine/HistoryFilter.h"
 
+#include "engine/ItemMedia.h"
 #include "model/store/StoreSchema.h"
 #include "platform/image/ImageFixtures.h"
 #include "platform/pasteboard/PasteboardTypes.h"
@@ -430,7 +431,7 @@ TEST_F(CaptureTest, FilesCopiedAgainInAnotherOrderKeepTheStoredOrderThroughout)
     EXPECT_EQ(shown.fileURLStrings, (QStringList {a, b}));
     EXPECT_EQ(shown.fileURLIsDirectory, (QList<bool> {false, true}));
     QStringList pasted;
-    for (const FileBookmarkAccessPtr& access : manager->fileURLs(shown))
+    for (const FileBookmarkAccessPtr& access : manager->media().fileURLs(shown))
         pasted << access->url().toString();
     EXPECT_EQ(pasted, (QStringList {a, b}));
     const QList<ClipboardItem> before = manager->clipboardItems();

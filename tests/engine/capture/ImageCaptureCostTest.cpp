@@ -5,6 +5,7 @@
 #include "../../platform/image/AmplifyingImages.h"
 #include "LargestAllocation.h"
 #include "model/Diagnostics.h"
+#include "platform/image/ImageDecoding.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,6 @@
 #include "EditingTestSupport.h"
 
+#include "engine/ItemMedia.h"
 #include "model/store/StoreSchema.h"
 
 using namespace lumra;
@@ -103,7 +104,7 @@ TEST_F(ItemEditsTest, EditedTextPersistsAndStaysInItsStoreWithoutSync)
     EXPECT_EQ(find(item.id)->textContent, QStringLiteral("https://example.org"));
     // The list's value leaves the rich text in the store, where the manager finds it.
     EXPECT_FALSE(find(item.id)->rtfData);
-    EXPECT_EQ(manager->richText(*find(item.id)), QByteArray("{\\rtf1 x}"));
+    EXPECT_EQ(manager->media().richText(*find(item.id)), QByteArray("{\\rtf1 x}"));
 }
 
 TEST_F(ItemEditsTest, EditIntoASyncedKindMovesTheRowWithEveryAttribute)

@@ -2,6 +2,7 @@
 #include "engine/HistoryFilter.h"
 
 #include "engine/filter/FilteredItems.h"
+#include "engine/ItemMedia.h"
 #include "model/store/HistoryReader.h"
 
 #include <QCoreApplication>
@@ -67,7 +68,7 @@ protected:
     // Runs the refresh the housekeeping timer starts and waits for a pass that changed rows.
     void refreshAndWait()
     {
-        QSignalSpy refreshed(manager.get(), &ClipboardManager::fileBookmarksRefreshed);
+        QSignalSpy refreshed(&manager->media(), &ItemMedia::fileBookmarksRefreshed);
         clock.advance(300s);
         const auto changedRows = [&] {
             return std::any_of(refreshed.begin(), refreshed.end(), [](const QList<QVariant>& args) { return args.value(0).toBool(); });

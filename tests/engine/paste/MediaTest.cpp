@@ -1,5 +1,6 @@
 #include "PasteTestSupport.h"
 
+#include "engine/ItemMedia.h"
 #include "platform/image/ImageDecoding.h"
 #include "model/sync/SyncFolderContainer.h"
 #include "platform/image/ImageFixtures.h"
@@ -31,12 +32,12 @@ protected:
     // Asks, waits for the worker, asks again.
     std::optional<QImage> thumbnailOf(const ClipboardItem& item, double length)
     {
-        if (auto ready = manager->thumbnail(item, length))
+        if (auto ready = manager->media().thumbnail(item, length))
             return ready;
-        QSignalSpy ready(manager.get(), &ClipboardManager::thumbnailReady);
+        QSignalSpy ready(&manager->media(), &ItemMedia::thumbnailReady);
         if (!ready.wait(10000))
             return std::nullopt;
-        return manager->thumbnail(item, length);
+        return manager->media().thumbnail(item, length);
     }
 
     std::optional<QStringList> storedStrings(const QUuid& id, int attribute)
@@ -52,7 +53,7 @@ protected:
 
     std::optional<QImage> decodedImage(const ClipboardItem& item)
     {
-        const auto data = manager->imageData(item);
+        const auto data = manager->media().imageData(item);
         if (!data)
             return std::nullopt;
         Result<QImage> decoded = image::decodeImage(*data);
@@ -62,7 +63,7 @@ protected:
     Result<bool> refresh()
     {
         auto context = manager->persistence()->newBackgroundContext();
-        return ClipboardManager::refreshFileBookmarkRows(*context, 2s);
+        return ItemMedia::refreshFileBookmarkRows(*context, 2s);
     }
 };
 
@@ -87,7 +88,7 @@ TEST_F(MediaTest, ThumbnailsFollowTheQualityRuleAndNeverUpscale)
         const auto thumb = thumbnailOf(item, 120);
         ASSERT_TRUE(thumb);
         EXPECT_EQ(thumb->size(), c.expected);
-        EXPECT_EQ(manager->imageDimensions(item), c.original) << "filled by the thumbnail";
+        EXPECT_EQ(manager->media().imageDimensions(item), c.original) << "filled by the thumbnail";
     }
 }
 
@@ -98,7 +99,7 @@ TEST_F(MediaTest, ThumbnailAppliesTheOrientation)
     const auto thumb = thumbnailOf(item, 120);
     ASSERT_TRUE(thumb);
     EXPECT_EQ(thumb->size(), QSize(200, 400));
-    EXPECT_EQ(manager->imageDimensions(item), QSize(400, 200)) << "dimensions are as stored";
+    EXPECT_EQ(manager->media().imageDimensions(item), QSize(400, 200)) << "dimensions are as stored";
 }
 
 TEST_F(MediaTest, ACachedThumbnailIsReusedUntilTheQualityChanges)
@@ -108,10 +109,10 @@ TEST_F(MediaTest, ACachedThumbnailIsReusedUntilTheQualityChanges)
     const auto first = thumbnailOf(item, 60);
     ASSERT_TRUE(first);
     EXPECT_EQ(first->size(), QSize(240, 240));
-    EXPECT_EQ(manager->thumbnail(item, 500)->size(), QSize(240, 240));
+    EXPECT_EQ(manager->media().thumbnail(item, 500)->size(), QSize(240, 240));
 
     manager->setThumbnailQuality("high");
-    EXPECT_FALSE(manager->thumbnail(item, 60));
+    EXPECT_FALSE(manager->media().thumbnail(item, 60));
     const auto fresh = thumbnailOf(item, 60);
     ASSERT_TRUE(fresh);
     EXPECT_EQ(fresh->size(), QSize(600, 600));
@@ -122,21 +123,21 @@ TEST_F(MediaTest, ACachedThumbnailIsReusedUntilTheQualityChanges)
 TEST_F(MediaTest, ThumbnailsAreMadeForTheRowsBoxAndRemadeWhenItGrows)
 {
     const ClipboardItem item = addImage(image::encodePng(test::markedImage(1920, 1080)).value());
-    QSignalSpy ready(manager.get(), &ClipboardManager::thumbnailReady);
-    ASSERT_FALSE(manager->thumbnail(item, 120, QSize(350, 120)));
+    QSignalSpy ready(&manager->media(), &ItemMedia::thumbnailReady);
+    ASSERT_FALSE(manager->media().thumbnail(item, 120, QSize(350, 120)));
     ASSERT_TRUE(ready.wait(10000));
-    const auto small = manager->thumbnail(item, 120, QSize(350, 120));
+    const auto small = manager->media().thumbnail(item, 120, QSize(350, 120));
     ASSERT_TRUE(small);
     EXPECT_EQ(small->size(), QSize(214, 120));
 
-    const auto meanwhile = manager->thumbnail(item, 120, QSize(700, 240));
+    const auto meanwhile = manager->media().thumbnail(item, 120, QSize(700, 240));
     ASSERT_TRUE(meanwhile);
     EXPECT_EQ(meanwhile->size(), QSize(214, 120)) << "the cached one is shown while a sharper one is made";
     ASSERT_TRUE(ready.wait(10000));
-    EXPECT_EQ(manager->thumbnail(item, 120, QSize(700, 240))->size(), QSize(427, 240));
+    EXPECT_EQ(manager->media().thumbnail(item, 120, QSize(700, 240))->size(), QSize(427, 240));
 
-    EXPECT_EQ(manager->thumbnail(item, 120, QSize(350, 120))->size(), QSize(427, 240));
-    EXPECT_EQ(manager->thumbnail(item, 120)->size(), QSize(427, 240));
+    EXPECT_EQ(manager->media().thumbnail(item, 120, QSize(350, 120))->size(), QSize(427, 240));
+    EXPECT_EQ(manager->media().thumbnail(item, 120)->size(), QSize(427, 240));
     EXPECT_FALSE(ready.wait(300)) << "nothing is made again for a smaller row";
 }
 
@@ -144,9 +145,9 @@ TEST_F(MediaTest, AQualityChangeWhileAThumbnailIsMadeDoesNotCacheTheOldOne)
 {
     manager->setThumbnailQuality("low");
     const ClipboardItem item = addImage(image::encodePng(test::markedImage(1000, 1000)).value());
-    ASSERT_FALSE(manager->thumbnail(item, 60));
+    ASSERT_FALSE(manager->media().thumbnail(item, 60));
     manager->setThumbnailQuality("high");
-    QSignalSpy ready(manager.get(), &ClipboardManager::thumbnailReady);
+    QSignalSpy ready(&manager->media(), &ItemMedia::thumbnailReady);
     ASSERT_TRUE(ready.wait(10000));
     const auto thumb = thumbnailOf(item, 60);
     ASSERT_TRUE(thumb);
@@ -157,21 +158,21 @@ TEST_F(MediaTest, OtherKindsHaveNoImageAndImagesNoFiles)
 {
     const ClipboardItem text = addText("words");
     EXPECT_FALSE(decodedImage(text));
-    EXPECT_FALSE(manager->imageData(text));
-    EXPECT_FALSE(manager->thumbnail(text, 100));
-    EXPECT_FALSE(manager->imageDimensions(text));
+    EXPECT_FALSE(manager->media().imageData(text));
+    EXPECT_FALSE(manager->media().thumbnail(text, 100));
+    EXPECT_FALSE(manager->media().imageDimensions(text));
     const ClipboardItem picture = addImage(image::encodePng(test::markedImage(10, 10)).value());
-    EXPECT_TRUE(manager->fileURLs(picture).isEmpty());
+    EXPECT_TRUE(manager->media().fileURLs(picture).isEmpty());
     EXPECT_EQ(decodedImage(picture)->size(), QSize(10, 10));
 }
 
 TEST_F(MediaTest, UnreadableImageHeaderGivesNoDimensionsAndCachesNothing)
 {
     const ClipboardItem item = addImage("garbage bytes");
-    EXPECT_FALSE(manager->imageDimensions(item));
+    EXPECT_FALSE(manager->media().imageDimensions(item));
     manager->fetchManagedItem(item.id)->set(store::ItemAttr::imageData, image::encodePng(test::markedImage(7, 5)).value());
     ASSERT_TRUE(manager->persistence()->save().ok());
-    EXPECT_EQ(manager->imageDimensions(item), QSize(7, 5));
+    EXPECT_EQ(manager->media().imageDimensions(item), QSize(7, 5));
 }
 
 TEST_F(MediaTest, FileUrlsSkipBrokenAndMissingBookmarks)
@@ -181,7 +182,7 @@ TEST_F(MediaTest, FileUrlsSkipBrokenAndMissingBookmarks)
     QFile(kept).open(QIODevice::WriteOnly);
     const ClipboardItem item = addFiles({"!!not base64!!", bookmark(files.filePath("deleted.txt")), bookmark(kept)},
                                         {"a", "b", fileUrl(kept)});
-    const auto accesses = manager->fileURLs(item);
+    const auto accesses = manager->media().fileURLs(item);
     ASSERT_EQ(accesses.size(), 1);
     EXPECT_EQ(accesses.first()->url(), QUrl::fromLocalFile(kept));
     EXPECT_TRUE(accesses.first()->startedAccess());
@@ -196,15 +197,15 @@ TEST_F(MediaTest, KeptFileAccessIsReleasedAfterItsExpiry)
         auto b = std::make_shared<FileBookmarkAccess>(QUrl::fromLocalFile("/b"), true);
         first = a;
         second = b;
-        manager->keepFileAccess({a, b}, 10s);
+        manager->media().keepFileAccess({a, b}, 10s);
     }
-    manager->keepFileAccess({}, 10s);
+    manager->media().keepFileAccess({}, 10s);
     clock.advance(10s);
     EXPECT_FALSE(first.expired());
     clock.advance(100ms);
     EXPECT_TRUE(first.expired());
     EXPECT_TRUE(second.expired());
-    EXPECT_EQ(manager->pendingFileAccessCount(), 0);
+    EXPECT_EQ(manager->media().pendingFileAccessCount(), 0);
 }
 
 TEST_F(MediaTest, RefreshStoresMovedPathsAndDirectoryFlags)
@@ -258,7 +259,7 @@ TEST_F(MediaTest, BackgroundRefreshReloadsTheHistory)
     const ClipboardItem item = addFiles({bookmark(path)}, {"file:///was/elsewhere.txt"});
 
     manager = makeManager(); // start-up runs the refresh; its result arrives through the event loop
-    QSignalSpy refreshed(manager.get(), &ClipboardManager::fileBookmarksRefreshed);
+    QSignalSpy refreshed(&manager->media(), &ItemMedia::fileBookmarksRefreshed);
     ASSERT_TRUE(refreshed.wait(10000));
     EXPECT_TRUE(refreshed.last().first().toBool());
     EXPECT_EQ(current(item.id)->fileURLStrings, QStringList {fileUrl(path)});
@@ -294,7 +295,7 @@ TEST_F(EngineLanesProcess, BackgroundWorkRunsOnLaneThreadsOnly)
         services.pasteboard = &pasteboard;
         services.loadHistoryInBackground = true;
     });
-    QSignalSpy refreshed(manager.get(), &ClipboardManager::fileBookmarksRefreshed);
+    QSignalSpy refreshed(&manager->media(), &ItemMedia::fileBookmarksRefreshed);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !manager->isLoadingHistory() && refreshed.count() > 0; }, 10000));
     const QMap<int, QString> before = test::threadsOfThisProcess();
     const ClipboardItem item = addImage(image::encodePng(test::markedImage(300, 200)).value());

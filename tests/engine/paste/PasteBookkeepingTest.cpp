@@ -2,6 +2,7 @@
 #include "engine/HistoryFilter.h"
 
 #include "engine/filter/FilteredItems.h"
+#include "engine/ItemMedia.h"
 #include "model/store/HistoryReader.h"
 #include "platform/image/ImageDecoding.h"
 
@@ -25,7 +26,7 @@ protected:
         test::PasteTest::SetUp();
         ASSERT_TRUE(files.isValid());
         // The file refresh a start runs must not pick up rows stored below halfway through.
-        QSignalSpy startupRefresh(manager.get(), &ClipboardManager::fileBookmarksRefreshed);
+        QSignalSpy startupRefresh(&manager->media(), &ItemMedia::fileBookmarksRefreshed);
         ASSERT_TRUE(startupRefresh.wait(10000));
         const QString path = files.filePath("report.txt");
         QFile(path).open(QIODevice::WriteOnly);

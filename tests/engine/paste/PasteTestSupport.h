@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/ItemMedia.h"
 #include "model/store/StoreSchema.h"
 
 #include "EngineFixture.h"
@@ -36,7 +37,7 @@ protected:
     // that pass would otherwise pick up halfway through.
     void waitForStartupRefresh()
     {
-        QSignalSpy startupRefresh(manager.get(), &ClipboardManager::fileBookmarksRefreshed);
+        QSignalSpy startupRefresh(&manager->media(), &ItemMedia::fileBookmarksRefreshed);
         ASSERT_TRUE(startupRefresh.wait(10000));
     }
 
@@ -73,7 +74,7 @@ protected:
     }
 
     static QString fileUrl(const QString& path) { return QString::fromUtf8(QUrl::fromLocalFile(path).toEncoded()); }
-    static QString bookmark(const QString& path) { return ClipboardManager::fileBookmarkString(QUrl::fromLocalFile(path)); }
+    static QString bookmark(const QString& path) { return ItemMedia::fileBookmarkString(QUrl::fromLocalFile(path)); }
 
     // The last write as type -> bytes.
     QMap<QString, QByteArray> lastWrite() const

@@ -1,5 +1,6 @@
 #include "PasteTestSupport.h"
 
+#include "engine/ItemMedia.h"
 #include "platform/core/Folders.h"
 #include "platform/image/ImageDecoding.h"
 #include "platform/pasteboard/PasteboardTypes.h"
@@ -266,9 +267,9 @@ TEST_F(WriteBackTest, FileAccessIsHeldForTenSecondsAfterAPaste)
     const QString a = files.filePath("a.txt");
     QFile(a).open(QIODevice::WriteOnly);
     ASSERT_TRUE(test::copyToPasteboard(*manager, addFiles({bookmark(a)}, {fileUrl(a)}), false));
-    EXPECT_EQ(manager->pendingFileAccessCount(), 1);
+    EXPECT_EQ(manager->media().pendingFileAccessCount(), 1);
     clock.advance(10s);
-    EXPECT_EQ(manager->pendingFileAccessCount(), 1);
+    EXPECT_EQ(manager->media().pendingFileAccessCount(), 1);
     clock.advance(100ms);
-    EXPECT_EQ(manager->pendingFileAccessCount(), 0);
+    EXPECT_EQ(manager->media().pendingFileAccessCount(), 0);
 }

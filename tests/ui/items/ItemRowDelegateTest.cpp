@@ -1,5 +1,6 @@
 #include "ui/items/ItemRowDelegate.h"
 
+#include "engine/ItemMedia.h"
 #include "ui/popup/ContentViewState.h"
 #include "ui/popup/HistoryListModel.h"
 #include "ui/popup/HistoryListView.h"
@@ -200,7 +201,7 @@ TEST_F(ItemRowLayout, ImageRowsGetThumbnailsOfTheSizeTheyArePaintedAt)
             return QSizeF(stored).scaled(box, Qt::KeepAspectRatio);
         };
         const auto fits = [&](int row, QSize stored) {
-            const auto thumb = manager->thumbnail(*model.itemAt(row), model.facts(row).imageHeight);
+            const auto thumb = manager->media().thumbnail(*model.itemAt(row), model.facts(row).imageHeight);
             const QSizeF wanted = expected(row, stored);
             return thumb && std::abs(thumb->width() - wanted.width()) <= 1 && std::abs(thumb->height() - wanted.height()) <= 1;
         };
@@ -210,13 +211,13 @@ TEST_F(ItemRowLayout, ImageRowsGetThumbnailsOfTheSizeTheyArePaintedAt)
             return fits(0, sizes[0]) && fits(1, sizes[1]) && fits(2, sizes[2]);
         }, 10000)) << "ratio " << ratio;
         for (int row = 0; row < 3; ++row) {
-            const auto thumb = manager->thumbnail(*model.itemAt(row), model.facts(row).imageHeight);
+            const auto thumb = manager->media().thumbnail(*model.itemAt(row), model.facts(row).imageHeight);
             ASSERT_TRUE(thumb);
             const QSizeF wanted = expected(row, sizes[row]);
             EXPECT_NEAR(thumb->width(), wanted.width(), 1) << "ratio " << ratio << ", row " << row;
             EXPECT_NEAR(thumb->height(), wanted.height(), 1) << "ratio " << ratio << ", row " << row;
         }
-        EXPECT_EQ(manager->thumbnail(*model.itemAt(0), 120)->size(), ratio == 1 ? QSize(214, 120) : QSize(427, 240));
+        EXPECT_EQ(manager->media().thumbnail(*model.itemAt(0), 120)->size(), ratio == 1 ? QSize(214, 120) : QSize(427, 240));
         test::saveArtifact(shot, QStringLiteral("rows-images-ratio%1").arg(int(ratio)));
     }
 }

@@ -1,5 +1,6 @@
 #include "ui/shell/PopupPanel.h"
 #include "engine/HistoryFilter.h"
+#include "engine/ItemMedia.h"
 #include "model/store/StoreSchema.h"
 #include "ui/preview/DragOut.h"
 
@@ -169,7 +170,7 @@ TEST_F(DragOutX11Test, ADropDeliversTextAndFileUrisToAnotherProcessAndACancelled
     files.fileURLStrings = QStringList{url.toString()};
     files.fileURLIsDirectory = QList<bool>{false};
     const QString bookmarks = QString::fromUtf8(
-        QJsonDocument(QJsonArray{ClipboardManager::fileBookmarkString(url)}).toJson(QJsonDocument::Compact));
+        QJsonDocument(QJsonArray{ItemMedia::fileBookmarkString(url)}).toJson(QJsonDocument::Compact));
     test::insertItem(*manager, files, [&](store::ManagedObject& row) { row.set(store::ItemAttr::fileBookmarksJSON, bookmarks); });
     test::insertItem(*manager, test::textItem(QStringLiteral("dragged words"), clock.now()));
     ASSERT_EQ(manager->filters().filteredItemCount(), 2);

@@ -1,4 +1,5 @@
 #include "ui/shell/PopupPanel.h"
+#include "engine/ItemMedia.h"
 #include "ui/shell/Prompt.h"
 #include "model/store/StoreSchema.h"
 #include "platform/core/Folders.h"
@@ -103,7 +104,7 @@ protected:
             const QUrl url = QUrl::fromLocalFile(path);
             urls << url.toString();
             dirs << QFileInfo(path).isDir();
-            bookmarks << ClipboardManager::fileBookmarkString(url);
+            bookmarks << ItemMedia::fileBookmarkString(url);
         }
         item.fileURLStrings = urls;
         item.fileURLIsDirectory = dirs;

@@ -1,6 +1,7 @@
 #include "ui/items/editors/ItemEditors.h"
 
 #include "engine/ClipboardManager.h"
+#include "engine/ItemMedia.h"
 #include "ui/items/SymbolIcon.h"
 #include "ui/items/editors/EditorRules.h"
 #include "ui/items/editors/RichTextFormatting.h"
@@ -198,7 +199,7 @@ ContentEditorWindow::ContentEditorWindow(const EditorHost& host, const Clipboard
     m_editor->setAcceptRichText(true);
     m_editor->setFrameShape(QFrame::NoFrame);
     m_editor->setTabChangesFocus(false);
-    RichTextFormatting::load(*m_editor->document(), manager().richText(item), item.textContent.value_or(QString()));
+    RichTextFormatting::load(*m_editor->document(), manager().media().richText(item), item.textContent.value_or(QString()));
     m_editor->setCurrentCharFormat(QTextCharFormat());
     auto* editorBox = new QVBoxLayout;
     editorBox->setContentsMargins(4, 4, 4, 4);

@@ -1,6 +1,7 @@
 #include "ui/items/editors/EditorWindows.h"
 #include "engine/HistoryFilter.h"
 
+#include "engine/ItemMedia.h"
 #include "ui/shell/Prompt.h"
 #include "platform/richtext/RtfCodec.h"
 #include "ui/items/ShortcutRecorder.h"
@@ -175,7 +176,7 @@ TEST_F(EditorWindowsTest, ContentEditorOpensTheStoredRichTextOfAListValue)
     probe.setPosition(8);
     EXPECT_LT(probe.charFormat().fontWeight(), QFont::Bold);
     EXPECT_TRUE(window->trySave());
-    const std::optional<QByteArray> saved = manager->richText(stored(item.id));
+    const std::optional<QByteArray> saved = manager->media().richText(stored(item.id));
     ASSERT_TRUE(saved);
     QTextDocument document;
     ASSERT_TRUE(RichText::readRtf(*saved, &document));
@@ -204,7 +205,7 @@ TEST_F(EditorWindowsTest, ContentEditorSavesTextAndFormattingThroughTheEngine)
 
     const ClipboardItem saved = stored(item.id);
     EXPECT_EQ(saved.textContent, QString("hello world\nagain"));
-    const std::optional<QByteArray> rtf = manager->richText(saved);
+    const std::optional<QByteArray> rtf = manager->media().richText(saved);
     ASSERT_TRUE(rtf);
     QTextDocument document;
     ASSERT_TRUE(RichText::readRtf(*rtf, &document));

@@ -1,3 +1,5 @@
+#include "engine/ItemMedia.h"
+
 #include "engine/ClipboardManager.h"
 
 #include "model/store/PersistenceController.h"
@@ -28,8 +30,7 @@ constexpr auto interactiveFileCheckBound = 500ms;
 constexpr auto backgroundFileCheckBound = 2s;
 
 // A JSON array stored as text whose entries all pass `read`; none when anything does not.
-template <typename T, typename Read>
-std::optional<QList<T>> jsonArray(const sql::Value& value, Read read)
+template <typename T, typename Read> std::optional<QList<T>> jsonArray(const sql::Value& value, Read read)
 {
     const auto text = store::stringFrom(value);
     if (!text)
@@ -49,53 +50,73 @@ std::optional<QList<T>> jsonArray(const sql::Value& value, Read read)
 
 std::optional<QStringList> stringArray(const sql::Value& value)
 {
-    return jsonArray<QString>(value, [](const QJsonValue& v) { return v.isString() ? std::optional(v.toString()) : std::nullopt; });
+    return jsonArray<QString>(
+        value, [](const QJsonValue& v) { return v.isString() ? std::optional(v.toString()) : std::nullopt; });
 }
 
 std::optional<QList<bool>> boolArray(const sql::Value& value)
 {
-    return jsonArray<bool>(value, [](const QJsonValue& v) { return v.isBool() ? std::optional(v.toBool()) : std::nullopt; });
+    return jsonArray<bool>(
+        value, [](const QJsonValue& v) { return v.isBool() ? std::optional(v.toBool()) : std::nullopt; });
 }
 
-QString jsonText(const QJsonArray& array) { return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact)); }
+QString jsonText(const QJsonArray& array)
+{
+    return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact));
+}
 
-QString urlString(const QUrl& url) { return QString::fromUtf8(url.toEncoded()); }
+QString urlString(const QUrl& url)
+{
+    return QString::fromUtf8(url.toEncoded());
+}
 
 } // namespace
 
+ItemMedia::ItemMedia(ClipboardManager& manager)
+    : m_manager(manager)
+{
+}
+
+ItemMedia::~ItemMedia()
+{
+    m_bookmarkRefresh.waitForFinished();
+}
+
 // ----------------------------------------------------------------------------------------------------- images
 
-std::optional<QByteArray> ClipboardManager::imageData(const ClipboardItem& item)
+std::optional<QByteArray> ItemMedia::imageData(const ClipboardItem& item)
 {
     if (item.contentType != ClipboardContentType::image)
         return std::nullopt;
-    const store::ManagedObjectPtr row = fetchManagedItem(item.id);
+    const store::ManagedObjectPtr row = m_manager.fetchManagedItem(item.id);
     return row ? row->bytes(store::ItemAttr::imageData) : std::nullopt;
 }
 
-std::optional<QByteArray> ClipboardManager::richText(const ClipboardItem& item) const
+std::optional<QByteArray> ItemMedia::richText(const ClipboardItem& item) const
 {
     if (item.rtfData && !item.rtfData->isEmpty())
         return *item.rtfData;
-    if (!item.richTextInStore || !m_persistence)
+    if (!item.richTextInStore || !m_manager.persistence())
         return std::nullopt;
-    const store::ManagedObjectPtr row = m_persistence->viewContext().fetchById(store::EntityKind::item, item.id);
+    const store::ManagedObjectPtr row
+        = m_manager.persistence()->viewContext().fetchById(store::EntityKind::item, item.id);
     std::optional<QByteArray> bytes = row ? row->bytes(store::ItemAttr::rtfData) : std::nullopt;
     return bytes && !bytes->isEmpty() ? bytes : std::nullopt;
 }
 
-bool ClipboardManager::thumbnailTooSmall(const QUuid& id, const QImage& cached, double requestedLength, QSize box)
+bool ItemMedia::thumbnailTooSmall(const QUuid& id, const QImage& cached, double requestedLength, QSize box)
 {
     const auto stored = m_imageDimensionsCache.constFind(id);
     if (box.isEmpty() || stored == m_imageDimensionsCache.constEnd())
         return false;
     // Made at another row size or pixel ratio. A turned picture's sides swap; a square one fits alike.
     const bool quarterTurned = (cached.width() > cached.height()) != (stored->width() > stored->height());
-    const int wanted = image::thumbnailLongSide(thumbnailQuality(), requestedLength, *stored, quarterTurned, box);
+    const int wanted
+        = image::thumbnailLongSide(m_manager.thumbnailQuality(), requestedLength, *stored, quarterTurned, box);
     return std::max(cached.width(), cached.height()) + 1 < wanted;
 }
 
-std::optional<QImage> ClipboardManager::thumbnail(const ClipboardItem& item, double requestedLength, QSize box)
+std::optional<QImage> ItemMedia::thumbnail(const ClipboardItem& item, double requestedLength, QSize box)
 {
     if (item.contentType != ClipboardContentType::image)
         return std::nullopt;
@@ -112,20 +133,21 @@ std::optional<QImage> ClipboardManager::thumbnail(const ClipboardItem& item, dou
     auto made = std::make_shared<std::optional<Result<image::Thumbnail>>>();
     auto* watcher = new QFutureWatcher<void>(this);
     connect(watcher, &QFutureWatcher<void>::finished, this,
-            [this, watcher, made, id = item.id, generation = m_thumbnailGeneration] {
-                watcher->deleteLater();
-                if (*made)
-                    storeThumbnail(id, generation, **made);
-                else // dropped at quit
-                    m_thumbnailsInFlight.remove(id);
-            });
-    watcher->setFuture(work().run(BackgroundWork::Lane::thumbnails, [made, data = *data, quality = thumbnailQuality(), requestedLength, box] {
-        *made = image::makeThumbnail(data, quality, requestedLength, box);
-    }));
+        [this, watcher, made, id = item.id, generation = m_thumbnailGeneration] {
+            watcher->deleteLater();
+            if (*made)
+                storeThumbnail(id, generation, **made);
+            else // dropped at quit
+                m_thumbnailsInFlight.remove(id);
+        });
+    watcher->setFuture(m_manager.work().run(BackgroundWork::Lane::thumbnails,
+        [made, data = *data, quality = m_manager.thumbnailQuality(), requestedLength, box] {
+            *made = image::makeThumbnail(data, quality, requestedLength, box);
+        }));
     return cached;
 }
 
-void ClipboardManager::storeThumbnail(const QUuid& id, quint64 generation, const Result<image::Thumbnail>& made)
+void ItemMedia::storeThumbnail(const QUuid& id, quint64 generation, const Result<image::Thumbnail>& made)
 {
     m_thumbnailsInFlight.remove(id);
     // The pictures' bytes and whole decodes are gone; what the cache keeps is small.
@@ -143,19 +165,19 @@ void ClipboardManager::storeThumbnail(const QUuid& id, quint64 generation, const
     emit thumbnailReady(id);
 }
 
-void ClipboardManager::clearThumbnailCache()
+void ItemMedia::clearThumbnailCache()
 {
     m_thumbnailCache.clear();
     ++m_thumbnailGeneration;
 }
 
-void ClipboardManager::evictItemCaches(const QUuid& itemId)
+void ItemMedia::evictItemCaches(const QUuid& itemId)
 {
     m_thumbnailCache.remove(itemId);
     m_imageDimensionsCache.remove(itemId);
 }
 
-std::optional<QSize> ClipboardManager::imageDimensions(const ClipboardItem& item)
+std::optional<QSize> ItemMedia::imageDimensions(const ClipboardItem& item)
 {
     if (const auto found = m_imageDimensionsCache.constFind(item.id); found != m_imageDimensionsCache.constEnd())
         return *found;
@@ -168,13 +190,19 @@ std::optional<QSize> ClipboardManager::imageDimensions(const ClipboardItem& item
     return size;
 }
 
-const QSet<QString>& ClipboardManager::imageFileExtensions() { return image::imageFileExtensions(); }
+const QSet<QString>& ItemMedia::imageFileExtensions()
+{
+    return image::imageFileExtensions();
+}
 
 // ----------------------------------------------------------------------------------------------------- files
 
-QString ClipboardManager::fileBookmarkString(const QUrl& fileUrl) { return QString::fromLatin1(fileUrl.toEncoded().toBase64()); }
+QString ItemMedia::fileBookmarkString(const QUrl& fileUrl)
+{
+    return QString::fromLatin1(fileUrl.toEncoded().toBase64());
+}
 
-std::optional<QUrl> ClipboardManager::fileUrlFromBookmark(const QString& bookmark)
+std::optional<QUrl> ItemMedia::fileUrlFromBookmark(const QString& bookmark)
 {
     const auto decoded = QByteArray::fromBase64Encoding(bookmark.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
     if (!decoded || decoded.decoded.isEmpty())
@@ -185,11 +213,11 @@ std::optional<QUrl> ClipboardManager::fileUrlFromBookmark(const QString& bookmar
     return url;
 }
 
-QList<FileBookmarkAccessPtr> ClipboardManager::fileAccessByIndex(const ClipboardItem& item, QStringList* storedUrls)
+QList<FileBookmarkAccessPtr> ItemMedia::fileAccessByIndex(const ClipboardItem& item, QStringList* storedUrls)
 {
     if (item.contentType != ClipboardContentType::file)
         return {};
-    const store::ManagedObjectPtr row = fetchManagedItem(item.id);
+    const store::ManagedObjectPtr row = m_manager.fetchManagedItem(item.id);
     if (!row)
         return {};
     if (storedUrls)
@@ -210,38 +238,40 @@ QList<FileBookmarkAccessPtr> ClipboardManager::fileAccessByIndex(const Clipboard
     return accesses;
 }
 
-QList<FileBookmarkAccessPtr> ClipboardManager::fileURLs(const ClipboardItem& item)
+QList<FileBookmarkAccessPtr> ItemMedia::fileURLs(const ClipboardItem& item)
 {
     QList<FileBookmarkAccessPtr> accesses = fileAccessByIndex(item);
     accesses.removeAll(nullptr);
     return accesses;
 }
 
-void ClipboardManager::keepFileAccess(const QList<FileBookmarkAccessPtr>& accesses, std::chrono::milliseconds hold)
+void ItemMedia::keepFileAccess(const QList<FileBookmarkAccessPtr>& accesses, std::chrono::milliseconds hold)
 {
     if (accesses.isEmpty())
         return;
-    const QDateTime expires = m_clock.now().addMSecs(hold.count());
+    const QDateTime expires = m_manager.clock().now().addMSecs(hold.count());
     for (const FileBookmarkAccessPtr& access : accesses)
-        m_pendingFileAccess.append({access, expires});
-    m_clock.after(hold + 100ms, this, [this] { dropExpiredFileAccess(); });
+        m_pendingFileAccess.append({ access, expires });
+    m_manager.clock().after(hold + 100ms, this, [this] { dropExpiredFileAccess(); });
 }
 
-void ClipboardManager::dropExpiredFileAccess()
+void ItemMedia::dropExpiredFileAccess()
 {
-    const QDateTime now = m_clock.now();
+    const QDateTime now = m_manager.clock().now();
     m_pendingFileAccess.removeIf([&](const PendingFileAccess& pending) { return pending.expires <= now; });
 }
 
-// ----------------------------------------------------------------------------------------------------- bookmark refresh
+// ----------------------------------------------------------------------------------------------------- bookmark
+// refresh
 
-Result<bool> ClipboardManager::refreshFileBookmarkRows(store::ManagedObjectContext& context,
-                                                       std::chrono::milliseconds fileCheckBound)
+Result<bool> ItemMedia::refreshFileBookmarkRows(
+    store::ManagedObjectContext& context, std::chrono::milliseconds fileCheckBound)
 {
     using store::Predicate;
     store::FetchRequest request;
     request.predicate = Predicate::eq("contentType", "file")
-        && (Predicate::eq("isTrashed", false) || Predicate::isNull("isTrashed")) && Predicate::isNotNull("fileBookmarksJSON");
+        && (Predicate::eq("isTrashed", false) || Predicate::isNull("isTrashed"))
+        && Predicate::isNotNull("fileBookmarksJSON");
     const auto rows = context.fetch(request);
     if (!rows)
         return false;
@@ -260,7 +290,7 @@ Result<bool> ClipboardManager::refreshFileBookmarkRows(store::ManagedObjectConte
         const auto urlStrings = stringArray(row->value(fileURLStringsJSON));
         if (!bookmarks || !urlStrings || bookmarks->size() != urlStrings->size())
             continue;
-        RowWork entry {row, *urlStrings, boolArray(row->value(fileURLIsDirectoryJSON)), {}, paths.size()};
+        RowWork entry { row, *urlStrings, boolArray(row->value(fileURLIsDirectoryJSON)), {}, paths.size() };
         if (entry.flags && entry.flags->size() != urlStrings->size())
             entry.flags.reset();
         for (const QString& bookmark : *bookmarks) {
@@ -311,9 +341,9 @@ Result<bool> ClipboardManager::refreshFileBookmarkRows(store::ManagedObjectConte
     return true;
 }
 
-void ClipboardManager::refreshFileBookmarksInBackground()
+void ItemMedia::refreshFileBookmarksInBackground()
 {
-    if (!m_persistence)
+    if (!m_manager.persistence())
         return;
     // Activations come in bursts: one pass at a time, and one more when asked for during it.
     if (m_bookmarkRefresh.isRunning()) {
@@ -321,7 +351,7 @@ void ClipboardManager::refreshFileBookmarksInBackground()
         return;
     }
     m_bookmarkRefreshAgain = false;
-    std::shared_ptr<store::ManagedObjectContext> context = m_persistence->newBackgroundContext();
+    std::shared_ptr<store::ManagedObjectContext> context = m_manager.persistence()->newBackgroundContext();
     auto outcome = std::make_shared<std::optional<Result<bool>>>();
     auto* watcher = new QFutureWatcher<void>(this);
     connect(watcher, &QFutureWatcher<void>::finished, this, [this, watcher, outcome] {
@@ -329,14 +359,14 @@ void ClipboardManager::refreshFileBookmarksInBackground()
         if (*outcome) // else dropped at quit
             finishBookmarkRefresh(**outcome);
     });
-    m_bookmarkRefresh.future = work().run(BackgroundWork::Lane::bookmarks, [context, outcome]() mutable {
+    m_bookmarkRefresh = m_manager.work().run(BackgroundWork::Lane::bookmarks, [context, outcome]() mutable {
         *outcome = refreshFileBookmarkRows(*context, backgroundFileCheckBound);
         context.reset();
     });
-    watcher->setFuture(m_bookmarkRefresh.future);
+    watcher->setFuture(m_bookmarkRefresh);
 }
 
-void ClipboardManager::finishBookmarkRefresh(const Result<bool>& outcome)
+void ItemMedia::finishBookmarkRefresh(const Result<bool>& outcome)
 {
     // The pass's save has reached the history already, as a remoteChange posted before this.
     const bool changed = outcome.ok() && *outcome;
