@@ -1,6 +1,7 @@
 #include "engine/filter/FilteredItems.h"
 
 #include "engine/filter/SearchText.h"
+#include "platform/core/BackgroundWork.h"
 
 #include <QLocale>
 
@@ -318,10 +319,14 @@ void continueSearch(const FilterIndex& index, const FilterState& state, FilterRe
             }
         });
     };
-    std::vector<std::thread> helpers;
-    for (size_t t = 1; t < threads; ++t) helpers.emplace_back(work, std::cref(*matchers[t]));
+    // Chunks go to whichever thread asks next, so a helper that never runs (shutdown dropped it)
+    // leaves its share to the others.
+    std::vector<QFuture<void>> helpers;
+    for (size_t t = 1; t < threads; ++t)
+        helpers.push_back(BackgroundWork::current().run(BackgroundWork::Lane::search,
+                                                        [&work, &matcher = *matchers[t]] { work(matcher); }));
     work(*matchers.front());
-    for (std::thread& helper : helpers) helper.join();
+    for (QFuture<void>& helper : helpers) helper.waitForFinished();
 
     size_t tested = 0;
     for (size_t chunk = 0; chunk < chunks; ++chunk) {

@@ -56,6 +56,7 @@ constexpr std::array<LaneSpec, BackgroundWork::laneCount> specs {{
     {"lumra-thumbmake", 2},
     // Requests are answered in the order they were made; recognition yields to what the user waits for.
     {"lumra-ocr", 1, 30'000, QThread::LowPriority},
+    {"lumra-search", 3}, // with the searching thread, four at most
 }};
 
 std::atomic<BackgroundWork*> g_current = nullptr;

@@ -47,8 +47,9 @@ public:
         thumbLookups,   // copied files' pictures looked for in the caches
         thumbMakers,    // copied files' pictures drawn
         textRecognition, // text read from pictures, in order (the side program does the work)
+        search,          // a search's share of the history beside the thread that runs it
     };
-    static constexpr int laneCount = int(Lane::textRecognition) + 1;
+    static constexpr int laneCount = int(Lane::search) + 1;
 
     BackgroundWork();
     ~BackgroundWork();
