@@ -1,5 +1,6 @@
 #include "engine/ClipboardManager.h"
 
+#include "engine/BackupService.h"
 #include "engine/CaptureService.h"
 #include "engine/PasteService.h"
 #include "model/Diagnostics.h"
@@ -39,6 +40,7 @@ ClipboardManager::ClipboardManager(UserDefaults& defaults, CloudKeyValueStore* c
     m_services.cloudKeyValueStore = &m_cloudStore;
     m_services.clock = &m_clock;
     m_paste = std::make_unique<PasteService>(*this);
+    m_backup = std::make_unique<BackupService>(*this, [this] { announceShortcutsChanged(); });
     readSettingsAtLaunch();
     startCloudSettingsMirror();
 }
@@ -51,6 +53,7 @@ ClipboardManager::ClipboardManager(const ClipboardManagerServices& services, QOb
     , m_clock(*m_services.clock)
 {
     m_paste = std::make_unique<PasteService>(*this);
+    m_backup = std::make_unique<BackupService>(*this, [this] { announceShortcutsChanged(); });
     readSettingsAtLaunch();
     startUp();
 }
