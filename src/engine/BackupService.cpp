@@ -1,7 +1,6 @@
 #include "engine/BackupService.h"
 
 #include "engine/ClipboardManager.h"
-
 #include "engine/SettingsFile.h"
 #include "model/store/PersistenceController.h"
 #include "model/store/StoreSchema.h"

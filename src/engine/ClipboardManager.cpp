@@ -2,6 +2,7 @@
 
 #include "engine/BackupService.h"
 #include "engine/CaptureService.h"
+#include "engine/CopyReminder.h"
 #include "engine/PasteService.h"
 #include "model/Diagnostics.h"
 #include "model/store/HistoryReader.h"
@@ -41,6 +42,7 @@ ClipboardManager::ClipboardManager(UserDefaults& defaults, CloudKeyValueStore* c
     m_services.clock = &m_clock;
     m_paste = std::make_unique<PasteService>(*this);
     m_backup = std::make_unique<BackupService>(*this, [this] { announceShortcutsChanged(); });
+    m_reminder = std::make_unique<CopyReminder>(*this);
     readSettingsAtLaunch();
     startCloudSettingsMirror();
 }
@@ -54,6 +56,7 @@ ClipboardManager::ClipboardManager(const ClipboardManagerServices& services, QOb
 {
     m_paste = std::make_unique<PasteService>(*this);
     m_backup = std::make_unique<BackupService>(*this, [this] { announceShortcutsChanged(); });
+    m_reminder = std::make_unique<CopyReminder>(*this);
     readSettingsAtLaunch();
     startUp();
 }

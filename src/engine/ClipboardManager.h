@@ -41,6 +41,7 @@ class BackupService;
 class CaptureService;
 class CaptureStore;
 class CloudContainer;
+class CopyReminder;
 class HistoryReader;
 class KeyInjector;
 class Pasteboard;
@@ -463,7 +464,7 @@ public:
     static CaptureCategory captureCategoryForFileURLs(const QStringList& fileURLStrings);
 
 protected:
-    // Run after every stored capture (ClipboardManagerSound.cpp); tests override them to watch.
+    // Run after every stored capture (ClipboardManagerCapture.cpp); tests override them to watch.
     virtual void playCopySound();
     virtual void recordCopyForReminder(bool countsForReminder);
 
@@ -515,20 +516,10 @@ public:
     // Backups of the history and the settings file.
     BackupService& backup() const { return *m_backup; }
 
-    // ===================================================================== Sound and reminder (ClipboardManagerSound.cpp)
+    // ===================================================================== Sound and reminder (CopyReminder.cpp)
 
-    // Plays the chosen copy sound (a stored one or the user's file); nothing for "none".
-    void playCopySoundNow();
-    // Counts a copy for the reminder; posts "showCopyReminder" when the user copies often
-    // without pasting from the history.
-    void countCopyForReminder();
-    // Silences the reminder until the start of the next local day.
-    void snoozeReminder();
-    QDateTime reminderSnoozedUntil() const;
-    bool reminderShownForCurrentBurst() const { return m_reminderShownForCurrentBurst; }
-    const QList<QDateTime>& recentCopyTimestamps() const { return m_recentCopyTimestamps; }
-    // The zone whose midnight ends a snooze; the system's unless set.
-    void setReminderTimeZone(const QTimeZone& zone) { m_reminderTimeZone = zone; }
+    // The copy sound and the reminder to paste from the history.
+    CopyReminder& reminder() const { return *m_reminder; }
 
 signals:
     void settingChanged(lumra::Setting setting, const QString& key);
@@ -720,7 +711,7 @@ private:
     QString m_iCloudSyncStatus;
 
     // ===================================================================== Paste internals
-    // The service saves the rows it marks pasted and ends the burst of copies at its writes.
+    // The service saves the rows it marks pasted.
     friend class PasteService;
     std::unique_ptr<PasteService> m_paste;
 
@@ -757,14 +748,7 @@ private:
     void reloadItemsInBackground();
 
     // ===================================================================== Sound internals
-    // A write to the clipboard ends the current burst of copies.
-    void endReminderBurst();
-
-    QList<QDateTime> m_recentCopyTimestamps;
-    bool m_reminderShownForCurrentBurst = false;
-    bool m_reminderHeldBySnooze = false;
-    quint64 m_reminderSerial = 0;
-    QTimeZone m_reminderTimeZone = QTimeZone::systemTimeZone();
+    std::unique_ptr<CopyReminder> m_reminder;
 
     ClipboardManagerServices m_services;
     UserDefaults& m_defaults;
