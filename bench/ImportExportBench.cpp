@@ -2,6 +2,7 @@
 #include "BenchSize.h"
 #include "HistoryGenerator.h"
 
+#include "engine/BackupService.h"
 #include "model/store/ItemRows.h"
 #include "platform/image/ImageDecoding.h"
 
@@ -120,7 +121,7 @@ void BM_ExportToFile(benchmark::State& state)
         double longest = 0;
         QElapsedTimer call;
         call.start();
-        QFuture<ClipboardManager::ExportResult> future = s.manager->exportToFile({}, s.file);
+        QFuture<BackupService::ExportResult> future = s.manager->backup().exportToFile({}, s.file);
         longest = double(call.nsecsElapsed()) / 1e6;
         waitWatching(future, longest, peak);
         if (!future.result().error.isEmpty())
@@ -137,15 +138,15 @@ void BM_OpenBackupToCounts(benchmark::State& state)
 {
     Source& s = source();
     if (!QFile::exists(s.file)) {
-        QFuture<ClipboardManager::ExportResult> written = s.manager->exportToFile({}, s.file);
+        QFuture<BackupService::ExportResult> written = s.manager->backup().exportToFile({}, s.file);
         written.waitForFinished();
     }
     for (auto _ : state) {
         double peak = 0;
         double longest = 0;
-        QFuture<ClipboardManager::OpenedBackup> future = s.manager->openBackup(s.file);
+        QFuture<BackupService::OpenedBackup> future = s.manager->backup().openBackup(s.file);
         waitWatching(future, longest, peak);
-        const ClipboardManager::OpenedBackup opened = future.result();
+        const BackupService::OpenedBackup opened = future.result();
         if (!opened.preview) {
             state.SkipWithError(qPrintable(opened.error));
             break;
@@ -163,10 +164,10 @@ void BM_ImportIntoEmptyStore(benchmark::State& state)
 {
     Source& s = source();
     if (!QFile::exists(s.file)) {
-        QFuture<ClipboardManager::ExportResult> written = s.manager->exportToFile({}, s.file);
+        QFuture<BackupService::ExportResult> written = s.manager->backup().exportToFile({}, s.file);
         written.waitForFinished();
     }
-    QFuture<ClipboardManager::OpenedBackup> opening = s.manager->openBackup(s.file);
+    QFuture<BackupService::OpenedBackup> opening = s.manager->backup().openBackup(s.file);
     opening.waitForFinished();
     const std::shared_ptr<const backup::BackupPreview> preview = opening.result().preview;
     if (!preview) {
@@ -183,8 +184,8 @@ void BM_ImportIntoEmptyStore(benchmark::State& state)
         state.ResumeTiming();
         double peak = 0;
         double longest = 0;
-        QFuture<ClipboardManager::ImportResult> future =
-            manager->startImport(data.items, data.images, data.categories.value_or(QList<ClipboardCategory>()), false);
+        QFuture<BackupService::ImportResult> future =
+            manager->backup().startImport(data.items, data.images, data.categories.value_or(QList<ClipboardCategory>()), false);
         waitWatching(future, longest, peak);
         // Done when the history shows the items (a large import is read back on a worker).
         const qsizetype expected = future.result().outcome.inserted;

@@ -14,6 +14,7 @@
 #include "app/StatusMenu.h"
 #include "app/UpdaterController.h"
 #include "engine/ClipboardManager.h"
+#include "engine/CopyReminder.h"
 #include "engine/PasteService.h"
 #include "model/Diagnostics.h"
 #include "model/NotificationCenter.h"
@@ -389,7 +390,7 @@ ReminderNotification& AppDelegate::reminderNotification()
     m_reminderNotification = new ReminderNotification(m_services.notificationBus(), m_clock, this);
     connect(m_reminderNotification, &ReminderNotification::tapped, this, &AppDelegate::togglePanel);
     connect(m_reminderNotification, &ReminderNotification::doNotDisturb, this,
-            [this] { clipboardManager().snoozeReminder(); });
+            [this] { clipboardManager().reminder().snoozeReminder(); });
     // Without a notification server nothing can show it without taking the keyboard: the tray's
     // own messages go to that same missing server. The log says it, once.
     connect(m_reminderNotification, &ReminderNotification::unavailable, this, [this](const QString& message) {
@@ -453,7 +454,7 @@ void AppDelegate::presentCopyReminder()
     });
     connect(popover, &ReminderPopover::doNotDisturb, this, [self] {
         if (self)
-            self->clipboardManager().snoozeReminder();
+            self->clipboardManager().reminder().snoozeReminder();
     });
     popover->showNear(trayGeometry(), QCursor::pos());
     m_reminderPopover = popover;

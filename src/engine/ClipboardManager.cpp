@@ -1,8 +1,10 @@
 #include "engine/ClipboardManager.h"
 
+#include "engine/BackupService.h"
 #include "engine/CaptureService.h"
 #include "engine/HistoryFilter.h"
 #include "engine/ItemMedia.h"
+#include "engine/CopyReminder.h"
 #include "engine/PasteService.h"
 #include "model/Diagnostics.h"
 #include "model/store/HistoryReader.h"
@@ -43,6 +45,8 @@ ClipboardManager::ClipboardManager(UserDefaults& defaults, CloudKeyValueStore* c
     m_paste = std::make_unique<PasteService>(*this);
     m_filters = std::make_unique<HistoryFilter>(*this, [this] { updateFilteredItems(); });
     m_media = std::make_unique<ItemMedia>(*this);
+    m_backup = std::make_unique<BackupService>(*this, [this] { announceShortcutsChanged(); });
+    m_reminder = std::make_unique<CopyReminder>(*this);
     readSettingsAtLaunch();
     startCloudSettingsMirror();
 }
@@ -57,6 +61,8 @@ ClipboardManager::ClipboardManager(const ClipboardManagerServices& services, QOb
     m_paste = std::make_unique<PasteService>(*this);
     m_filters = std::make_unique<HistoryFilter>(*this, [this] { updateFilteredItems(); });
     m_media = std::make_unique<ItemMedia>(*this);
+    m_backup = std::make_unique<BackupService>(*this, [this] { announceShortcutsChanged(); });
+    m_reminder = std::make_unique<CopyReminder>(*this);
     readSettingsAtLaunch();
     startUp();
 }

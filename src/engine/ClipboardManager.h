@@ -7,7 +7,6 @@
 #include "engine/filter/FilteredItems.h"
 #include "engine/filter/PinnedFilters.h"
 #include "engine/SettingsCatalogue.h"
-#include "model/backup/BackupImport.h"
 #include "model/ClipboardItem.h"
 #include "platform/cloud/CloudKeyValueStore.h"
 #include "platform/core/BackgroundWork.h"
@@ -35,10 +34,12 @@ class QThreadPool;
 
 namespace lumra {
 
+class BackupService;
 class CaptureService;
 class CaptureStore;
 class CloudContainer;
 class HistoryFilter;
+class CopyReminder;
 class HistoryReader;
 class ItemMedia;
 class KeyInjector;
@@ -350,7 +351,7 @@ public:
     static CaptureCategory captureCategoryForFileURLs(const QStringList& fileURLStrings);
 
 protected:
-    // Run after every stored capture (ClipboardManagerSound.cpp); tests override them to watch.
+    // Run after every stored capture (ClipboardManagerCapture.cpp); tests override them to watch.
     virtual void playCopySound();
     virtual void recordCopyForReminder(bool countsForReminder);
 
@@ -366,75 +367,15 @@ public:
     // Image bytes, thumbnails, stored rich text and the files of file items.
     ItemMedia& media() const { return *m_media; }
 
-    // ===================================================================== Import and export (ClipboardManagerImportExport.cpp)
+    // ===================================================================== Import and export (BackupService.cpp)
 
-    using ExportFilter = backup::ExportFilter;
-    // Items outside the recycle bin that the filter keeps, in history order; days in `zone`.
-    QList<ClipboardItem> itemsForExport(const ExportFilter& filter, const QTimeZone& zone = QTimeZone::systemTimeZone()) const;
-    // The whole backup document in memory; none when there is no store.
-    std::optional<QByteArray> exportData(const ExportFilter& filter);
-    // Streams the backup to `path` on a worker: the selection is taken now, image bytes are read in
-    // one read transaction, the file is written atomically with mode 0600. Progress counts items;
-    // cancelling the future leaves no file. The result is the number of items written.
-    struct ExportResult {
-        int exported = 0;
-        QString error; // empty on success; "" with canceled() when cancelled
-    };
-    QFuture<ExportResult> exportToFile(const ExportFilter& filter, const QString& path,
-                                       const QTimeZone& zone = QTimeZone::systemTimeZone());
+    // Backups of the history and the settings file.
+    BackupService& backup() const { return *m_backup; }
 
-    // Reads, checks and cleans a backup file on a worker, and works out once which of its items the
-    // history already holds.
-    struct OpenedBackup {
-        std::shared_ptr<const backup::BackupPreview> preview; // null on failure
-        QString error;
-    };
-    QFuture<OpenedBackup> openBackup(const QString& path);
+    // ===================================================================== Sound and reminder (CopyReminder.cpp)
 
-    bool isDuplicate(const ClipboardItem& item);
-    bool shouldSyncImportedItem(const ClipboardItem& item, std::optional<qint64> imageSize) const;
-    backup::StoreRules importStoreRules() const;
-    backup::ShortcutRules importShortcutRules() const;
-
-    // Imports on the main thread, in one save: duplicates skipped, categories in use created, ids
-    // kept unique, the item limit applied. The history is reloaded before it returns.
-    Result<backup::ImportOutcome> importData(const QList<ClipboardItem>& items, const QHash<QString, QByteArray>& images,
-                                            const QList<ClipboardCategory>& categories);
-    // The same on a worker. With `dryRun` nothing is written: the outcome says what the item limit would
-    // remove. The history follows once the future has finished (a large import is read back on a worker,
-    // so it shows shortly after).
-    struct ImportResult {
-        backup::ImportOutcome outcome;
-        backup::ImportPlan plan;
-        QString error; // empty on success
-    };
-    QFuture<ImportResult> startImport(const QList<ClipboardItem>& items, const QHash<QString, QByteArray>& images,
-                                      const QList<ClipboardCategory>& categories, bool dryRun);
-
-    // The settings file: the settings-file keys as stored or registered, sorted, pretty-printed.
-    std::optional<QByteArray> exportSettings() const;
-    struct SettingsImport {
-        int applied = 0;
-        int refused = 0; // values the settings' own checks turned down (the current ones stay)
-        QString error;   // not a settings file: nothing changed
-        bool ok() const { return error.isEmpty(); }
-    };
-    SettingsImport importSettings(const QByteArray& data);
-
-    // ===================================================================== Sound and reminder (ClipboardManagerSound.cpp)
-
-    // Plays the chosen copy sound (a stored one or the user's file); nothing for "none".
-    void playCopySoundNow();
-    // Counts a copy for the reminder; posts "showCopyReminder" when the user copies often
-    // without pasting from the history.
-    void countCopyForReminder();
-    // Silences the reminder until the start of the next local day.
-    void snoozeReminder();
-    QDateTime reminderSnoozedUntil() const;
-    bool reminderShownForCurrentBurst() const { return m_reminderShownForCurrentBurst; }
-    const QList<QDateTime>& recentCopyTimestamps() const { return m_recentCopyTimestamps; }
-    // The zone whose midnight ends a snooze; the system's unless set.
-    void setReminderTimeZone(const QTimeZone& zone) { m_reminderTimeZone = zone; }
+    // The copy sound and the reminder to paste from the history.
+    CopyReminder& reminder() const { return *m_reminder; }
 
 signals:
     void settingChanged(lumra::Setting setting, const QString& key);
@@ -567,7 +508,7 @@ private:
     QString m_iCloudSyncStatus;
 
     // ===================================================================== Paste internals
-    // The service saves the rows it marks pasted and ends the burst of copies at its writes.
+    // The service saves the rows it marks pasted.
     friend class PasteService;
     std::unique_ptr<PasteService> m_paste;
 
@@ -580,29 +521,18 @@ private:
         ~JoinedWork() { future.waitForFinished(); }
     };
     JoinedWork m_historyLoad;
-    // Exports and imports under way; their contexts must not outlive the store.
-    struct JoinedWorks {
-        QList<QFuture<void>> futures;
-        void add(QFuture<void> future);
-        ~JoinedWorks();
-    } m_backupWork;
-    // Imports under way: a bulk change they save is read back on a worker, not on the main thread.
-    int m_runningImports = 0;
+    // Declared after the store: its exports and imports finish before the store goes.
+    std::unique_ptr<BackupService> m_backup;
+    // A bulk change an import saves is read back on a worker, not on the main thread.
     bool m_backgroundReloadRunning = false;
     bool m_backgroundReloadAgain = false;
+    JoinedWork m_backgroundReload;
     // Reads the whole history on a worker and puts it in place when nothing changed meanwhile
     // (else reads it again on the main thread).
     void reloadItemsInBackground();
 
     // ===================================================================== Sound internals
-    // A write to the clipboard ends the current burst of copies.
-    void endReminderBurst();
-
-    QList<QDateTime> m_recentCopyTimestamps;
-    bool m_reminderShownForCurrentBurst = false;
-    bool m_reminderHeldBySnooze = false;
-    quint64 m_reminderSerial = 0;
-    QTimeZone m_reminderTimeZone = QTimeZone::systemTimeZone();
+    std::unique_ptr<CopyReminder> m_reminder;
 
     ClipboardManagerServices m_services;
     UserDefaults& m_defaults;

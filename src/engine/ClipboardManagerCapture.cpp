@@ -2,6 +2,7 @@
 
 #include "engine/CaptureReading.h"
 #include "engine/CaptureService.h"
+#include "engine/CopyReminder.h"
 #include "engine/filter/ItemClassification.h"
 #include "engine/filter/LinkDetector.h"
 #include "model/Diagnostics.h"
@@ -153,6 +154,14 @@ public:
 private:
     ClipboardManager& m;
 };
+
+void ClipboardManager::playCopySound() { m_reminder->playCopySoundNow(); }
+
+void ClipboardManager::recordCopyForReminder(bool countsForReminder)
+{
+    if (countsForReminder)
+        m_reminder->countCopyForReminder();
+}
 
 void ClipboardManager::startMonitoring()
 {

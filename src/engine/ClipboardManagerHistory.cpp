@@ -1,6 +1,7 @@
 #include "engine/ClipboardManager.h"
 
 #include "engine/HistoryFilter.h"
+#include "engine/BackupService.h"
 #include "model/store/HistoryReader.h"
 #include "model/store/LegacyMigration.h"
 #include "model/store/PersistenceController.h"
@@ -177,7 +178,7 @@ void ClipboardManager::mergeStoreChanges(const store::ChangeSet& changes)
     // history, reading it all is cheaper.
     constexpr qsizetype alwaysMerged = 64;
     if (ids.size() > alwaysMerged && ids.size() * 8 > m_clipboardItems.size()) {
-        if (m_runningImports > 0)
+        if (m_backup->isImporting())
             reloadItemsInBackground();
         else
             loadItems();
@@ -213,6 +214,61 @@ void ClipboardManager::mergeStoreChanges(const store::ChangeSet& changes)
             live.append(row);
     }
     mergeSavedRows(live, QList<QUuid>(ids.begin(), ids.end()));
+}
+
+void ClipboardManager::reloadItemsInBackground()
+{
+    if (!m_persistence)
+        return;
+    if (m_loadingHistory) {
+        m_reloadAfterLoad = true;
+        return;
+    }
+    if (m_backgroundReloadRunning) {
+        m_backgroundReloadAgain = true;
+        return;
+    }
+    m_backgroundReloadRunning = true;
+    std::shared_ptr<store::ManagedObjectContext> context = m_persistence->newBackgroundContext();
+    for (const store::PersistentStore* store : context->stores()) {
+        for (const char* pragma : {"PRAGMA mmap_size=0", "PRAGMA cache_size=-512"})
+            (void)context->database(store)->exec(QString::fromLatin1(pragma));
+    }
+    struct Reloaded {
+        Result<QList<ClipboardItem>> items = Result<QList<ClipboardItem>>::failure(QString());
+        std::shared_ptr<FilterIndex> index;
+    };
+    auto reloaded = std::make_shared<Reloaded>();
+    const quint64 startRevision = m_historyRevision;
+    const QDateTime readAt = m_clock.now();
+    m_backgroundReload.future = work().run(BackgroundWork::Lane::backups, [context, reloaded, readAt, startRevision]() mutable {
+        HistoryReader reader(*context);
+        reader.setClock([readAt] { return readAt; });
+        reloaded->items = reader.loadItems();
+        if (reloaded->items)
+            reloaded->index = FilterIndex::build(*reloaded->items, startRevision + 1);
+        context.reset();
+    });
+    auto* watcher = new QFutureWatcher<void>(this);
+    connect(watcher, &QFutureWatcher<void>::finished, this, [this, watcher, reloaded, startRevision] {
+        watcher->deleteLater();
+        m_backgroundReloadRunning = false;
+        if (!reloaded->items) {
+            qCWarning(lcHistory).noquote() << "Failed to fetch clipboard items:" << reloaded->items.error();
+        } else if (m_historyRevision != startRevision || m_loadingHistory) {
+            loadItems(); // the history moved on meanwhile: the read is out of date
+        } else {
+            m_clipboardItems = std::move(reloaded->items).value();
+            m_historyRevision = startRevision + 1;
+            m_filters->replaceIndex(std::move(reloaded->index));
+            emit clipboardItemsChanged();
+            announceShortcutsChanged();
+            updateFilteredItems();
+        }
+        if (std::exchange(m_backgroundReloadAgain, false))
+            reloadItemsInBackground();
+    });
+    watcher->setFuture(m_backgroundReload.future);
 }
 
 void ClipboardManager::loadCategories()

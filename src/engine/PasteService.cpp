@@ -2,6 +2,7 @@
 
 #include "engine/ClipboardManager.h"
 #include "engine/ItemMedia.h"
+#include "engine/CopyReminder.h"
 
 #include "model/Diagnostics.h"
 #include "model/store/PersistenceController.h"
@@ -198,7 +199,7 @@ std::optional<qint64> PasteService::writePasteboard(const QList<PasteboardRepres
         tellWriteFailed(changeCount.error());
         return std::nullopt;
     }
-    m_manager.endReminderBurst();
+    m_manager.reminder().endReminderBurst();
     m_lastPasteDate = clock().now();
     m_manager.setLastChangeCount(*changeCount);
     return *changeCount;

@@ -3,6 +3,7 @@
 #include "ui/shell/Prompt.h"
 #include "app/SingleInstance.h"
 #include "app/StatusMenu.h"
+#include "engine/CopyReminder.h"
 #include "engine/PasteService.h"
 #include "model/Diagnostics.h"
 #include "ui/settings/SettingsWidgets.h"
@@ -550,7 +551,7 @@ TEST_F(AppDelegateTest, TheReminderCountsOnlyItemsOutsideTheBin)
     ASSERT_TRUE(delegate->reminderPopover());
     EXPECT_TRUE(delegate->reminderPopover()->isVisible());
     emit delegate->reminderPopover()->doNotDisturb();
-    EXPECT_GT(delegate->clipboardManager().reminderSnoozedUntil(), clock.now());
+    EXPECT_GT(delegate->clipboardManager().reminder().reminderSnoozedUntil(), clock.now());
 }
 
 const char* const notificationServerVariable = "LUMRA_FAKE_NOTIFICATION_BUS";
@@ -707,9 +708,9 @@ TEST_F(AppDelegateTest, OnWaylandTheReminderIsANotificationWhoseActionsComeBack)
     ASSERT_EQ(PopupPanel::findOpen(), nullptr);
 
     // The third one is snoozed.
-    ASSERT_LE(delegate->clipboardManager().reminderSnoozedUntil(), clock.now());
+    ASSERT_LE(delegate->clipboardManager().reminder().reminderSnoozedUntil(), clock.now());
     NotificationCenter::defaultCenter().post(Notifications::showCopyReminder);
-    EXPECT_TRUE(test::processEventsUntil([&] { return delegate->clipboardManager().reminderSnoozedUntil() > clock.now(); },
+    EXPECT_TRUE(test::processEventsUntil([&] { return delegate->clipboardManager().reminder().reminderSnoozedUntil() > clock.now(); },
                                          signWaitMs))
         << qPrintable(output);
     EXPECT_EQ(PopupPanel::findOpen(), nullptr);
@@ -743,7 +744,7 @@ TEST_F(AppDelegateTest, AnotherProgramsNotificationActionIsNotTheReminders)
     launchOnBus(bus, s).clipboardManager().setClipboardItems({textItem("a"), textItem("b")});
 
     NotificationCenter::defaultCenter().post(Notifications::showCopyReminder);
-    EXPECT_TRUE(test::processEventsUntil([&] { return delegate->clipboardManager().reminderSnoozedUntil() > clock.now(); },
+    EXPECT_TRUE(test::processEventsUntil([&] { return delegate->clipboardManager().reminder().reminderSnoozedUntil() > clock.now(); },
                                          10000))
         << qPrintable(server.output());
     EXPECT_EQ(PopupPanel::findOpen(), nullptr);

@@ -2,6 +2,7 @@
 // imported through the page of a fresh home, in a process of its own, and comes back whole.
 #include "ui/shell/HotKeyManager.h"
 #include "ui/shell/Prompt.h"
+#include "engine/BackupService.h"
 #include "engine/ClipboardManager.h"
 #include "engine/ItemMedia.h"
 #include "model/store/ItemRows.h"
@@ -116,7 +117,7 @@ TEST(BackupRoadX11Test, historyMovesToAFreshHomeThroughThePage)
         add(files);
         ASSERT_TRUE(a.manager->persistence()->save().ok());
         a.manager->loadItems();
-        exported = a.manager->itemsForExport({});
+        exported = a.manager->backup().itemsForExport({});
         ASSERT_EQ(exported.size(), 3);
 
         a.page->setFileDialogs({[&](QWidget*, const QString&) { return file; }, [](QWidget*, const QString&) { return QString(); }});
@@ -144,7 +145,7 @@ TEST(BackupRoadX11Test, historyMovesToAFreshHomeThroughThePage)
     ASSERT_TRUE(output.contains(QStringLiteral("[  PASSED  ] 1 test"))) << output.toStdString();
 
     Home b(homeB.path());
-    EXPECT_EQ(sortedById(b.manager->itemsForExport({})), sortedById(exported));
+    EXPECT_EQ(sortedById(b.manager->backup().itemsForExport({})), sortedById(exported));
     ASSERT_EQ(b.manager->categories().size(), 1);
     EXPECT_EQ(b.manager->categories()[0].name, QStringLiteral("Work"));
     for (const ClipboardItem& item : b.manager->clipboardItems()) {

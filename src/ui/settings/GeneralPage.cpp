@@ -4,6 +4,7 @@
 #include "ui/shell/PopupPlacement.h"
 #include "ui/shell/Prompt.h"
 #include "engine/ClipboardManager.h"
+#include "engine/CopyReminder.h"
 #include "platform/keys/GlobalHotKeys.h"
 #include "platform/login/LoginItem.h"
 #include "platform/sound/MediaProbe.h"
@@ -159,7 +160,7 @@ QWidget* GeneralPage::soundRow()
     m_previewSound->setIcon(Symbols::icon(QStringLiteral("play.circle")));
     m_previewSound->setToolTip(QStringLiteral("Preview the selected sound"));
     m_previewSound->setAccessibleName(QStringLiteral("Preview the selected sound"));
-    connect(m_previewSound, &QPushButton::clicked, this, [this] { m_context.manager.playCopySoundNow(); });
+    connect(m_previewSound, &QPushButton::clicked, this, [this] { m_context.manager.reminder().playCopySoundNow(); });
     m_soundRow->addTrailing(m_previewSound);
     return m_soundRow;
 }

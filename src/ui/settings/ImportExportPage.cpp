@@ -2,6 +2,7 @@
 
 #include "ui/shell/HotKeyManager.h"
 #include "ui/shell/Prompt.h"
+#include "engine/BackupService.h"
 #include "engine/ClipboardManager.h"
 #include "engine/SettingsFile.h"
 #include "platform/files/FileChecks.h"
@@ -121,7 +122,7 @@ void ImportExportPage::showResult(const QString& text, bool failed)
 
 void ImportExportPage::exportSettingsToFile()
 {
-    const std::optional<QByteArray> bytes = m_context.manager.exportSettings();
+    const std::optional<QByteArray> bytes = m_context.manager.backup().exportSettings();
     if (!bytes)
         return;
     const QString path = m_dialogs.save(window(), QStringLiteral("LumraSettings.json"));
@@ -158,7 +159,7 @@ void ImportExportPage::importSettingsFromFile()
         {QStringLiteral("Import"), QStringLiteral("Cancel")}, PromptService::Style::warning);
     if (answer != 0)
         return;
-    const ClipboardManager::SettingsImport result = m_context.manager.importSettings(*bytes);
+    const BackupService::SettingsImport result = m_context.manager.backup().importSettings(*bytes);
     if (!result.ok()) {
         showResult(QStringLiteral("\"%1\": %2 Nothing was changed.").arg(name, result.error), true);
         return;

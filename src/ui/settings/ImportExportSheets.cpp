@@ -381,7 +381,7 @@ void ExportSheet::exportAction()
     m_export->setEnabled(false);
     m_progress->setRange(0, 0);
     m_progress->show();
-    m_watcher.setFuture(m_manager.exportToFile(m_filters->filter(), path));
+    m_watcher.setFuture(m_manager.backup().exportToFile(m_filters->filter(), path));
 }
 
 void ExportSheet::finishExport()
@@ -393,7 +393,7 @@ void ExportSheet::finishExport()
         showResult(QStringLiteral("Export cancelled; no file was written."), true);
         return;
     }
-    const ClipboardManager::ExportResult result = m_watcher.result();
+    const BackupService::ExportResult result = m_watcher.result();
     if (!result.error.isEmpty()) {
         showResult(result.error, true);
         return;
@@ -550,14 +550,14 @@ void ImportSheet::chooseBackupFile()
     m_opening.disconnect(this);
     connect(&m_opening, &QFutureWatcherBase::finished, this, [this, path] { finishOpening(path); });
     m_openingPending = true;
-    m_opening.setFuture(m_manager.openBackup(path));
+    m_opening.setFuture(m_manager.backup().openBackup(path));
     updateState();
 }
 
 void ImportSheet::finishOpening(const QString& path)
 {
     m_openingPending = false;
-    const ClipboardManager::OpenedBackup opened = m_opening.result();
+    const BackupService::OpenedBackup opened = m_opening.result();
     showLine(m_result, {}, {});
     m_preview = opened.preview;
     if (!m_preview) {
@@ -634,14 +634,14 @@ void ImportSheet::runImport(bool dryRun)
     const backup::ExportData& data = m_preview->backup.data;
     m_importing.setProperty("dryRun", dryRun);
     m_importingPending = true;
-    m_importing.setFuture(m_manager.startImport(m_importItems, data.images, data.categories.value_or(QList<ClipboardCategory>()), dryRun));
+    m_importing.setFuture(m_manager.backup().startImport(m_importItems, data.images, data.categories.value_or(QList<ClipboardCategory>()), dryRun));
     updateState();
 }
 
 void ImportSheet::finishImport(bool dryRun)
 {
     m_importingPending = false;
-    const ClipboardManager::ImportResult result = m_importing.result();
+    const BackupService::ImportResult result = m_importing.result();
     updateState();
     if (!result.error.isEmpty()) {
         showLine(m_result, QStringLiteral("Nothing was imported: %1").arg(result.error), SettingsStyle::errorColor());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/BackupService.h"
 #include "engine/ClipboardManager.h"
 
 #include <QDialog>
@@ -124,7 +125,7 @@ private:
     QPushButton* m_cancel = nullptr;
     QPushButton* m_export = nullptr;
     qsizetype m_liveCount = 0;
-    QFutureWatcher<ClipboardManager::ExportResult> m_watcher;
+    QFutureWatcher<BackupService::ExportResult> m_watcher;
     std::unique_ptr<Timer> m_dismissTimer;
 };
 
@@ -186,8 +187,8 @@ private:
     QPushButton* m_chooseAgain = nullptr;
     QPushButton* m_cancel = nullptr;
     QPushButton* m_import = nullptr;
-    QFutureWatcher<ClipboardManager::OpenedBackup> m_opening;
-    QFutureWatcher<ClipboardManager::ImportResult> m_importing;
+    QFutureWatcher<BackupService::OpenedBackup> m_opening;
+    QFutureWatcher<BackupService::ImportResult> m_importing;
     bool m_openingPending = false;
     bool m_importingPending = false;
     std::unique_ptr<Timer> m_dismissTimer;

@@ -1,6 +1,7 @@
 #include "engine/editing/EditingTestSupport.h"
 #include "engine/HistoryFilter.h"
 
+#include "engine/BackupService.h"
 #include "engine/SettingsFile.h"
 #include "engine/ItemMedia.h"
 #include "model/store/StoreSchema.h"
@@ -96,7 +97,7 @@ TEST_F(ImportExportTest, historyComesBackWholeThroughAFileIntoAnEmptyStore)
     store({binned});
 
     const QString file = path("LumraBackup.json");
-    const auto exported = finished(manager->exportToFile({}, file));
+    const auto exported = finished(manager->backup().exportToFile({}, file));
     ASSERT_TRUE(exported.error.isEmpty()) << exported.error.toStdString();
     EXPECT_EQ(exported.exported, 4); // never the recycle bin
     struct stat info {};
@@ -104,7 +105,7 @@ TEST_F(ImportExportTest, historyComesBackWholeThroughAFileIntoAnEmptyStore)
     EXPECT_EQ(info.st_mode & 0777, 0600u); // it holds clipboard contents
 
     // A second computer: its own folders and an empty history.
-    const QList<ClipboardItem> before = manager->itemsForExport({});
+    const QList<ClipboardItem> before = manager->backup().itemsForExport({});
     manager.reset();
     TempDataDir otherHome;
     defaults.reset();
@@ -116,15 +117,15 @@ TEST_F(ImportExportTest, historyComesBackWholeThroughAFileIntoAnEmptyStore)
     manager = std::make_unique<EditingManager>(services);
     ASSERT_TRUE(manager->clipboardItems().isEmpty());
 
-    const auto opened = finished(manager->openBackup(file));
+    const auto opened = finished(manager->backup().openBackup(file));
     ASSERT_TRUE(opened.preview) << opened.error.toStdString();
     EXPECT_EQ(backup::countSelection(*opened.preview, {}, QTimeZone::systemTimeZone()).newItems(), 4);
     const auto& data = opened.preview->backup.data;
-    const auto imported = finished(manager->startImport(data.items, data.images, data.categories.value_or(QList<ClipboardCategory>()), false));
+    const auto imported = finished(manager->backup().startImport(data.items, data.images, data.categories.value_or(QList<ClipboardCategory>()), false));
     ASSERT_TRUE(imported.error.isEmpty()) << imported.error.toStdString();
     EXPECT_EQ(imported.outcome.inserted, 4);
 
-    QList<ClipboardItem> after = manager->itemsForExport({});
+    QList<ClipboardItem> after = manager->backup().itemsForExport({});
     auto byId = [](const ClipboardItem& a, const ClipboardItem& b) { return a.id.toString() < b.id.toString(); };
     QList<ClipboardItem> expected = before;
     std::sort(expected.begin(), expected.end(), byId);
@@ -168,7 +169,7 @@ TEST_F(ImportExportTest, importKeepsIdsUniqueAndSkipsWhatTheHistoryHolds)
     ClipboardItem repeatedId = text(QStringLiteral("repeated id"));
     repeatedId.id = twice.id;
 
-    const auto result = manager->importData({sameIdOtherText, sameBinnedItem, binnedContentNewId, samePicture, sameFiles,
+    const auto result = manager->backup().importData({sameIdOtherText, sameBinnedItem, binnedContentNewId, samePicture, sameFiles,
                                              textNamedLikeFiles, twice, twiceAgain, fileTwice, fileTwiceAgain, repeatedId},
                                             {}, {});
     ASSERT_TRUE(result.ok()) << result.error().toStdString();
@@ -181,7 +182,7 @@ TEST_F(ImportExportTest, importKeepsIdsUniqueAndSkipsWhatTheHistoryHolds)
     expectHistoryMatchesStore();
 
     // A second import of the same items finds them all.
-    const auto again = manager->importData({sameIdOtherText, twice, fileTwice}, {}, {});
+    const auto again = manager->backup().importData({sameIdOtherText, twice, fileTwice}, {}, {});
     ASSERT_TRUE(again.ok());
     EXPECT_EQ(again->inserted, 0);
 }
@@ -197,7 +198,7 @@ TEST_F(ImportExportTest, aLargeImportIsReadBackOffTheMainThreadAndShowsWhole)
     withShortcut.shortcut = ItemShortcut {1, ItemShortcut::optionFlag};
     many << withShortcut;
     ShortcutAnnouncements announcements(*manager);
-    const auto result = finished(manager->startImport(many, {}, {}, false));
+    const auto result = finished(manager->backup().startImport(many, {}, {}, false));
     ASSERT_TRUE(result.error.isEmpty());
     EXPECT_EQ(result.outcome.inserted, 301);
     for (int i = 0; i < 2000 && manager->clipboardItems().size() < 302; ++i) {
@@ -215,7 +216,7 @@ TEST_F(ImportExportTest, aFailedExportNamesTheFileAndLeavesNothing)
     open();
     store({text(QStringLiteral("something"))});
     const QString target = path("missing-folder/LumraBackup.json");
-    const auto result = finished(manager->exportToFile({}, target));
+    const auto result = finished(manager->backup().exportToFile({}, target));
     EXPECT_TRUE(result.error.contains(QStringLiteral("\"LumraBackup.json\" could not be written"))) << result.error.toStdString();
     EXPECT_FALSE(QFile::exists(target));
 }
@@ -231,7 +232,7 @@ TEST_F(ImportExportTest, anExportReplacesALinkAtTheChosenNameNotWhatItPointsTo)
     const QString target = path("LumraBackup.json");
     ASSERT_TRUE(QFile::link(victim, target));
 
-    const auto exported = finished(manager->exportToFile({}, target));
+    const auto exported = finished(manager->backup().exportToFile({}, target));
     ASSERT_TRUE(exported.error.isEmpty()) << exported.error.toStdString();
     EXPECT_EQ(exported.exported, 1);
     EXPECT_FALSE(QFileInfo(target).isSymLink());
@@ -252,12 +253,12 @@ TEST_F(ImportExportTest, aSettingsFileNamingAnythingButAReadableFileAsTheSoundIs
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
 
     for (const QString& refused : {fifo, QStringLiteral("chime.wav"), QStringLiteral("/dev/zero"), path("")}) {
-        const auto imported = manager->importSettings(QJsonDocument(QJsonObject {{"customSoundPath", refused}}).toJson());
+        const auto imported = manager->backup().importSettings(QJsonDocument(QJsonObject {{"customSoundPath", refused}}).toJson());
         ASSERT_TRUE(imported.ok()) << refused.toStdString();
         EXPECT_EQ(imported.refused, 1) << refused.toStdString();
         EXPECT_EQ(manager->customSoundPath(), QString());
     }
-    const auto imported = manager->importSettings(QJsonDocument(QJsonObject {{"customSoundPath", sound}}).toJson());
+    const auto imported = manager->backup().importSettings(QJsonDocument(QJsonObject {{"customSoundPath", sound}}).toJson());
     ASSERT_TRUE(imported.ok());
     EXPECT_EQ(imported.refused, 0);
     EXPECT_EQ(manager->customSoundPath(), sound);
@@ -270,7 +271,7 @@ TEST_F(ImportExportTest, categoriesAreMadeOnlyWhenAnItemUsesThem)
     const ClipboardCategory unused {QUuid::createUuid(), QStringLiteral("Unused"), QStringLiteral("star"), false, 4};
     ClipboardItem item = text(QStringLiteral("in a category"));
     item.categoryId = used.id;
-    const auto result = manager->importData({item}, {}, {used, unused});
+    const auto result = manager->backup().importData({item}, {}, {used, unused});
     ASSERT_TRUE(result.ok());
     ASSERT_EQ(manager->categories().size(), 1);
     EXPECT_EQ(manager->categories()[0], used);
@@ -283,13 +284,13 @@ TEST_F(ImportExportTest, theItemLimitIsToldBeforehandAndAppliedInTheSameSave)
     store({text(QStringLiteral("old 1"), 9000), text(QStringLiteral("old 2"), 8000), text(QStringLiteral("old 3"), 7000)});
     const QList<ClipboardItem> incoming {text(QStringLiteral("new 1"), 100), text(QStringLiteral("ancient"), 99999),
                                          text(QStringLiteral("new 2"), 50)};
-    const auto preview = finished(manager->startImport(incoming, {}, {}, true));
+    const auto preview = finished(manager->backup().startImport(incoming, {}, {}, true));
     ASSERT_TRUE(preview.error.isEmpty());
     EXPECT_EQ(preview.outcome.removed, 1);  // "old 1"
     EXPECT_EQ(preview.outcome.notKept, 1);  // "ancient" would go at once
     EXPECT_EQ(manager->clipboardItems().size(), 3); // a dry run writes nothing
 
-    const auto done = finished(manager->startImport(incoming, {}, {}, false));
+    const auto done = finished(manager->backup().startImport(incoming, {}, {}, false));
     ASSERT_TRUE(done.error.isEmpty());
     EXPECT_EQ(done.outcome.inserted, 2);
     EXPECT_EQ(done.outcome.removed, 1);
@@ -311,7 +312,7 @@ TEST_F(ImportExportTest, aFailedSaveLeavesNothingBehind)
     const ClipboardCategory category {QUuid::createUuid(), QStringLiteral("C"), QStringLiteral("star"), false, 0};
     ClipboardItem first = text(QStringLiteral("fine"));
     first.categoryId = category.id;
-    const auto result = manager->importData({first, text(QStringLiteral("boom"))}, {}, {category});
+    const auto result = manager->backup().importData({first, text(QStringLiteral("boom"))}, {}, {category});
     ASSERT_FALSE(result.ok());
     EXPECT_TRUE(result.error().contains(QStringLiteral("forced")));
     EXPECT_EQ(rowCount(), 0);
@@ -331,7 +332,7 @@ TEST_F(ImportExportTest, shortcutsFromAFileNeverClashOrGrabBareKeys)
         item.shortcut = ItemShortcut {key, modifiers};
         return item;
     };
-    const auto result = manager->importData({with("bare", 0, 0), with("clash", 0, ItemShortcut::commandFlag),
+    const auto result = manager->backup().importData({with("bare", 0, 0), with("clash", 0, ItemShortcut::commandFlag),
                                              with("popup", 9, 0x180000), with("kept", 1, ItemShortcut::optionFlag),
                                              with("same as kept", 1, ItemShortcut::optionFlag)},
                                             {}, {});
@@ -350,7 +351,7 @@ TEST_F(ImportExportTest, settingsFileRoundTripKeepsTypesAndSkipsBadValues)
     ASSERT_TRUE(manager->setMaxItems(777));
     ASSERT_TRUE(manager->setItemFontSize(14.5));
     manager->setIgnoredApplications({{QStringLiteral("org.example.Vault"), QStringLiteral("Vault")}});
-    const std::optional<QByteArray> exported = manager->exportSettings();
+    const std::optional<QByteArray> exported = manager->backup().exportSettings();
     ASSERT_TRUE(exported);
     const QJsonObject object = QJsonDocument::fromJson(*exported).object();
     EXPECT_EQ(object.value(QStringLiteral("maxItems")).toInteger(), 777);
@@ -364,7 +365,7 @@ TEST_F(ImportExportTest, settingsFileRoundTripKeepsTypesAndSkipsBadValues)
     // Back to other values, then the file again.
     ASSERT_TRUE(manager->setMaxItems(10));
     manager->setIgnoredApplications({});
-    const auto restored = manager->importSettings(*exported);
+    const auto restored = manager->backup().importSettings(*exported);
     ASSERT_TRUE(restored.ok());
     EXPECT_EQ(restored.refused, 0);
     EXPECT_EQ(manager->maxItems(), 777);
@@ -382,7 +383,7 @@ TEST_F(ImportExportTest, settingsFileRoundTripKeepsTypesAndSkipsBadValues)
     bad.insert(QStringLiteral("clipboardWindowHeight"), 50); // smaller than the popup can be
     bad.insert(QStringLiteral("iCloudSyncEnabled"), true);
     const bool syncBefore = manager->iCloudSyncEnabled();
-    const auto partly = manager->importSettings(QJsonDocument(bad).toJson());
+    const auto partly = manager->backup().importSettings(QJsonDocument(bad).toJson());
     ASSERT_TRUE(partly.ok());
     EXPECT_EQ(partly.refused, 5);
     EXPECT_EQ(defaults->doubleValue(QStringLiteral("clipboardWindowWidth")), 612.5);
@@ -396,14 +397,14 @@ TEST_F(ImportExportTest, settingsFileRoundTripKeepsTypesAndSkipsBadValues)
 
     // Not a settings file at all: nothing changes.
     for (const char* notSettings : {"{}", "[]", "{\"items\":[],\"images\":{}}", "nonsense"}) {
-        const auto refused = manager->importSettings(QByteArray(notSettings));
+        const auto refused = manager->backup().importSettings(QByteArray(notSettings));
         EXPECT_FALSE(refused.ok()) << notSettings;
     }
     // Larger than any settings file: refused unparsed, with a clear error.
     QJsonObject huge {{"showTags", true}};
     for (int i = 0; i < 60000; ++i)
         huge.insert(QStringLiteral("padding%1").arg(i), QStringLiteral("xxxxxxxxxxxxxxxx"));
-    const auto tooLarge = manager->importSettings(QJsonDocument(huge).toJson());
+    const auto tooLarge = manager->backup().importSettings(QJsonDocument(huge).toJson());
     EXPECT_FALSE(tooLarge.ok());
     EXPECT_TRUE(tooLarge.error.contains(QStringLiteral("larger"))) << tooLarge.error.toStdString();
     EXPECT_FALSE(manager->showTags());

@@ -1,5 +1,6 @@
 #include "PasteTestSupport.h"
 
+#include "engine/CopyReminder.h"
 #include "model/NotificationCenter.h"
 
 #include <QTimeZone>
@@ -19,7 +20,7 @@ protected:
                                                     [this](const QVariantMap&) { ++reminders; });
     }
 
-    void copy() { manager->countCopyForReminder(); }
+    void copy() { manager->reminder().countCopyForReminder(); }
 
     QObject observer;
     int reminders = 0;
@@ -80,14 +81,14 @@ TEST_F(ReminderTest, TheBurstEndsAfterTwoMinutesOrAtAPaste)
     copy();
     EXPECT_EQ(reminders, 1) << "still within the 120 s hold";
     clock.advance(1s);
-    EXPECT_FALSE(manager->reminderShownForCurrentBurst());
+    EXPECT_FALSE(manager->reminder().reminderShownForCurrentBurst());
     copy();
     copy();
     EXPECT_EQ(reminders, 2);
 
     ASSERT_TRUE(test::copyToPasteboard(*manager, addText("x"), false));
-    EXPECT_FALSE(manager->reminderShownForCurrentBurst());
-    EXPECT_TRUE(manager->recentCopyTimestamps().isEmpty());
+    EXPECT_FALSE(manager->reminder().reminderShownForCurrentBurst());
+    EXPECT_TRUE(manager->reminder().recentCopyTimestamps().isEmpty());
 }
 
 TEST_F(ReminderTest, AnOlderHoldDoesNotCutANewerOneShort)
@@ -102,7 +103,7 @@ TEST_F(ReminderTest, AnOlderHoldDoesNotCutANewerOneShort)
     copy();
     ASSERT_EQ(reminders, 2);
     clock.advance(30s); // the first reminder's hold ends here
-    EXPECT_TRUE(manager->reminderShownForCurrentBurst());
+    EXPECT_TRUE(manager->reminder().reminderShownForCurrentBurst());
     copy();
     copy();
     EXPECT_EQ(reminders, 2);
@@ -114,14 +115,14 @@ TEST_F(ReminderTest, ThresholdZeroIsOff)
     for (int i = 0; i < 10; ++i)
         copy();
     EXPECT_EQ(reminders, 0);
-    EXPECT_TRUE(manager->recentCopyTimestamps().isEmpty());
+    EXPECT_TRUE(manager->reminder().recentCopyTimestamps().isEmpty());
 }
 
 TEST_F(ReminderTest, SnoozeLastsUntilTheNextLocalMidnight)
 {
     const QTimeZone berlin("Europe/Berlin");
     ASSERT_TRUE(berlin.isValid());
-    manager->setReminderTimeZone(berlin);
+    manager->reminder().setReminderTimeZone(berlin);
     struct Case {
         QDateTime at;
         QDateTime until;
@@ -139,15 +140,15 @@ TEST_F(ReminderTest, SnoozeLastsUntilTheNextLocalMidnight)
         SCOPED_TRACE(c.at.toString(Qt::ISODate).toStdString());
         clock.setNow(c.at.toUTC());
         reminders = 0;
-        manager->snoozeReminder();
-        EXPECT_EQ(manager->reminderSnoozedUntil(), c.until);
+        manager->reminder().snoozeReminder();
+        EXPECT_EQ(manager->reminder().reminderSnoozedUntil(), c.until);
         EXPECT_EQ(defaults->date("reminderSnoozedUntil"), c.until) << "kept across restarts";
 
         clock.setNow(c.until.addSecs(-1).toUTC());
         copy();
         copy();
         EXPECT_EQ(reminders, 0);
-        EXPECT_TRUE(manager->recentCopyTimestamps().isEmpty()) << "snoozed copies are not even recorded";
+        EXPECT_TRUE(manager->reminder().recentCopyTimestamps().isEmpty()) << "snoozed copies are not even recorded";
         clock.setNow(c.until.toUTC());
         copy();
         copy();
@@ -182,7 +183,7 @@ TEST_F(ReminderTest, CopySoundPlaysTheChosenSound)
         sounds.played.clear();
         manager->setCopySoundOption(c.option);
         manager->setCustomSoundPath(c.path);
-        manager->playCopySoundNow();
+        manager->reminder().playCopySoundNow();
         EXPECT_EQ(sounds.played, c.played) << c.option;
     }
 }

@@ -224,7 +224,7 @@ TEST_F(ImportExportPageTest, settingsFileRoundTripThroughThePage)
     EXPECT_EQ(manager->maxItems(), 2000);
 
     // The shortcut of the file is the one in use as soon as the import is done.
-    QJsonObject object = QJsonDocument::fromJson(*manager->exportSettings()).object();
+    QJsonObject object = QJsonDocument::fromJson(*manager->backup().exportSettings()).object();
     object.insert(QStringLiteral("hotKeyKeyCode"), 11); // B
     object.insert(QStringLiteral("hotKeyModifiers"), qint64(ItemShortcut::commandFlag | ItemShortcut::shiftFlag));
     object.insert(QStringLiteral("maxItems"), QStringLiteral("lots"));

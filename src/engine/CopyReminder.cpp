@@ -1,5 +1,6 @@
-#include "engine/ClipboardManager.h"
+#include "engine/CopyReminder.h"
 
+#include "engine/ClipboardManager.h"
 #include "engine/PasteService.h"
 #include "model/NotificationCenter.h"
 #include "platform/sound/SoundPlayer.h"
@@ -14,34 +15,36 @@ constexpr qint64 reminderWindowMs = 60'000;
 constexpr auto reminderHold = 120s;
 } // namespace
 
-void ClipboardManager::playCopySound() { playCopySoundNow(); }
-
-void ClipboardManager::recordCopyForReminder(bool countsForReminder)
+CopyReminder::CopyReminder(ClipboardManager& manager)
+    : m_manager(manager)
 {
-    if (countsForReminder)
-        countCopyForReminder();
 }
 
-void ClipboardManager::playCopySoundNow()
+CopyReminder::~CopyReminder() = default;
+
+void CopyReminder::playCopySoundNow()
 {
-    SoundPlayer* player = m_services.soundPlayer;
-    const auto option = fromRawValue<CopySoundOption>(copySoundOption());
+    SoundPlayer* player = m_manager.services().soundPlayer;
+    const auto option = fromRawValue<CopySoundOption>(m_manager.copySoundOption());
     if (!player || !option || *option == CopySoundOption::none)
         return;
     if (*option == CopySoundOption::custom) {
-        if (!customSoundPath().isEmpty())
-            player->playFile(customSoundPath());
+        if (!m_manager.customSoundPath().isEmpty())
+            player->playFile(m_manager.customSoundPath());
         return;
     }
-    player->playStored(copySoundOption());
+    player->playStored(m_manager.copySoundOption());
 }
 
-QDateTime ClipboardManager::reminderSnoozedUntil() const { return m_defaults.date(reminderSnoozedUntilKey).value_or(QDateTime()); }
-
-void ClipboardManager::countCopyForReminder()
+QDateTime CopyReminder::reminderSnoozedUntil() const
 {
-    const qint64 threshold = reminderThreshold();
-    const QDateTime now = m_clock.now();
+    return m_manager.userDefaults().date(reminderSnoozedUntilKey).value_or(QDateTime());
+}
+
+void CopyReminder::countCopyForReminder()
+{
+    const qint64 threshold = m_manager.reminderThreshold();
+    const QDateTime now = m_manager.clock().now();
     if (threshold <= 0)
         return;
     if (const QDateTime snoozedUntil = reminderSnoozedUntil(); snoozedUntil.isValid() && now < snoozedUntil)
@@ -56,7 +59,7 @@ void ClipboardManager::countCopyForReminder()
     m_recentCopyTimestamps.removeIf([&](const QDateTime& copied) { return copied < windowStart; });
     if (m_recentCopyTimestamps.size() < threshold || m_reminderShownForCurrentBurst)
         return;
-    const QDateTime lastPaste = m_paste->lastPasteDate();
+    const QDateTime lastPaste = m_manager.paste().lastPasteDate();
     if (lastPaste.isValid() && lastPaste.msecsTo(now) <= reminderWindowMs)
         return;
 
@@ -66,25 +69,25 @@ void ClipboardManager::countCopyForReminder()
     NotificationCenter::defaultCenter().post(Notifications::showCopyReminder);
     // Only the latest reminder's hold may end the burst; an older one would cut a newer hold short.
     const quint64 serial = ++m_reminderSerial;
-    m_clock.after(reminderHold, this, [this, serial] {
+    m_manager.clock().after(reminderHold, this, [this, serial] {
         if (serial == m_reminderSerial)
             m_reminderShownForCurrentBurst = false;
     });
 }
 
-void ClipboardManager::snoozeReminder()
+void CopyReminder::snoozeReminder()
 {
     // The next local midnight by the calendar, not now + 24 h: on a 25-hour day that would land
     // in the same day and snooze nothing.
-    const QDate today = m_clock.now().toTimeZone(m_reminderTimeZone).date();
+    const QDate today = m_manager.clock().now().toTimeZone(m_reminderTimeZone).date();
     const QDateTime until = today.addDays(1).startOfDay(m_reminderTimeZone);
-    m_defaults.set(reminderSnoozedUntilKey, until);
+    m_manager.userDefaults().set(reminderSnoozedUntilKey, until);
     m_reminderShownForCurrentBurst = true;
     m_reminderHeldBySnooze = true;
     m_recentCopyTimestamps.clear();
 }
 
-void ClipboardManager::endReminderBurst()
+void CopyReminder::endReminderBurst()
 {
     m_reminderShownForCurrentBurst = false;
     m_reminderHeldBySnooze = false;
