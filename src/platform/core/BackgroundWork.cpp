@@ -57,6 +57,8 @@ constexpr std::array<LaneSpec, BackgroundWork::laneCount> specs {{
     // Requests are answered in the order they were made; recognition yields to what the user waits for.
     {"lumra-ocr", 1, 30'000, QThread::LowPriority},
     {"lumra-search", 3}, // with the searching thread, four at most
+    // A program started asks to end with the thread that started it: this one never goes idle away.
+    {"lumra-spawn", 1, -1},
 }};
 
 std::atomic<BackgroundWork*> g_current = nullptr;
@@ -117,6 +119,8 @@ BackgroundWork& BackgroundWork::current()
         qFatal("No BackgroundWork was set for this process");
     return *work;
 }
+
+BackgroundWork* BackgroundWork::currentIfAny() { return g_current.load(); }
 
 void BackgroundWork::setCurrent(BackgroundWork* work) { g_current.store(work); }
 

@@ -48,8 +48,9 @@ public:
         thumbMakers,    // copied files' pictures drawn
         textRecognition, // text read from pictures, in order (the side program does the work)
         search,          // a search's share of the history beside the thread that runs it
+        spawns,          // side programs started, on one thread that lives as long as the lanes
     };
-    static constexpr int laneCount = int(Lane::search) + 1;
+    static constexpr int laneCount = int(Lane::spawns) + 1;
 
     BackgroundWork();
     ~BackgroundWork();
@@ -58,6 +59,8 @@ public:
 
     // The process's owner, as set by the application or the test program; fatal when none is.
     static BackgroundWork& current();
+    // Null when none is set, or no longer: for work that may outlive the owner and must then stop.
+    static BackgroundWork* currentIfAny();
     static void setCurrent(BackgroundWork* work);
 
     // The lane's thread name, as `ps -L` and /proc/self/task show it.

@@ -1,5 +1,6 @@
 #include "platform/process/HelperProcess.h"
 
+#include "platform/core/BackgroundWork.h"
 #include "platform/core/Sanitizer.h"
 
 #include <QDeadlineTimer>
@@ -202,48 +203,21 @@ Io receiveAll(int socket, void* bytes, qint64 size, const Budget& budget)
 }
 
 // The kernel kills a program asked to end with its parent when the THREAD that started it ends,
-// not the process: one thread that lives as long as Lumra starts them all, so a program outlives
-// the worker that asked for it and still ends with Lumra.
-class Spawner {
-public:
-    static Spawner& instance()
-    {
-        static Spawner* const spawner = new Spawner; // never destroyed, like its thread
-        return *spawner;
-    }
-
-    int spawn(pid_t* process, const char* path, const posix_spawn_file_actions_t* files,
-              const posix_spawnattr_t* attributes, char* const* arguments)
-    {
-        std::packaged_task<int()> task([=] { return ::posix_spawn(process, path, files, attributes, arguments, environ); });
-        std::future<int> done = task.get_future();
-        {
-            const std::lock_guard lock(m_mutex);
-            m_tasks.push_back(std::move(task));
-        }
-        m_queued.notify_one();
-        return done.get();
-    }
-
-private:
-    Spawner()
-    {
-        std::thread([this] {
-            for (;;) {
-                std::unique_lock lock(m_mutex);
-                m_queued.wait(lock, [this] { return !m_tasks.empty(); });
-                std::packaged_task<int()> task = std::move(m_tasks.front());
-                m_tasks.pop_front();
-                lock.unlock();
-                task();
-            }
-        }).detach();
-    }
-
-    std::mutex m_mutex;
-    std::condition_variable m_queued;
-    std::deque<std::packaged_task<int()>> m_tasks;
-};
+// not the process: they are all started on a lane whose one thread never expires, so a program
+// outlives the worker that asked for it and ends with Lumra's background work.
+int spawn(pid_t* process, const char* path, const posix_spawn_file_actions_t* files, const posix_spawnattr_t* attributes,
+          char* const* arguments)
+{
+    // None once Lumra's background work is gone: a thread left running at exit starts nothing.
+    BackgroundWork* work = BackgroundWork::currentIfAny();
+    if (!work)
+        return ECANCELED;
+    QFuture<int> done = work->run(BackgroundWork::Lane::spawns, [=] {
+        return ::posix_spawn(process, path, files, attributes, arguments, environ);
+    });
+    done.waitForFinished();
+    return done.isCanceled() ? ECANCELED : done.result(); // refused once quitting began
+}
 
 } // namespace
 
@@ -417,7 +391,7 @@ bool HelperProcess::start()
         arguments.push_back(word.data());
     arguments.push_back(nullptr);
     pid_t process = 0;
-    const int failed = Spawner::instance().spawn(&process, words.first().constData(), &files, &attributes, arguments.data());
+    const int failed = spawn(&process, words.first().constData(), &files, &attributes, arguments.data());
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&files);
     ::close(ends[1]);
