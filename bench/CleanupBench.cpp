@@ -48,10 +48,10 @@ struct Engine : bench::BenchEngine {
         test::finishPendingCaptures(*manager);
         longestHoldUntil([&] { return !manager->isLoadingHistory(); });
     }
-    QList<ClipboardManager::ClearCandidate> candidates()
+    QList<ClearCandidate> candidates()
     {
-        std::optional<QList<ClipboardManager::ClearCandidate>> found;
-        manager->findClearCandidates(std::nullopt, [&](auto list) { found = list; });
+        std::optional<QList<ClearCandidate>> found;
+        manager->clearing().findClearCandidates(std::nullopt, [&](auto list) { found = list; });
         longestHoldUntil([&] { return found.has_value(); });
         return *found;
     }
@@ -94,7 +94,7 @@ void BM_ClearAll(benchmark::State& state)
         const qint64 hold = longestHoldUntil([&, started = false]() mutable {
             if (!started) {
                 started = true;
-                e.manager->clearItems(ids, true, true, [&](Status s, int n) { removed = s ? n : -2; });
+                e.manager->clearing().clearItems(ids, true, true, [&](Status s, int n) { removed = s ? n : -2; });
             }
             return removed != -1;
         });

@@ -2,6 +2,7 @@
 
 #include "engine/ClipboardManager.h"
 #include "engine/filter/ItemClassification.h"
+#include "engine/filter/LinkDetector.h"
 #include "platform/core/Allocator.h"
 #include "platform/files/FileBookmark.h"
 #include "platform/files/FileChecks.h"
@@ -90,7 +91,7 @@ PreparedCapture sortRead(PasteboardSnapshot snapshot, const CaptureRequest& requ
         prepared.fileUrls = std::move(snapshot.fileUrls);
     } else if (snapshot.text && !snapshot.text->isEmpty()) {
         prepared.kind = ClipboardContentType::text;
-        prepared.category = ClipboardManager::captureCategoryForText(*snapshot.text);
+        prepared.category = captureCategoryForText(*snapshot.text);
         // Rich text is kept only for a text that will be stored.
         if (request.richText && request.captured[size_t(prepared.category)]) {
             if (snapshot.rtf && !snapshot.rtf->isEmpty())
@@ -164,6 +165,36 @@ PreparedFiles prepareFiles(const QStringList& urlStrings, bool addFolderSlashes)
     }
     prepared.category = categoryForFiles(prepared.urls, prepared.directories);
     return prepared;
+}
+
+CaptureCategory captureCategoryForText(const QString& text)
+{
+    const QStringView trimmed = QStringView(text).trimmed();
+    if (trimmed.size() > maxWholeValueLength)
+        return CaptureCategory::text;
+    if (isColorText(trimmed))
+        return CaptureCategory::color;
+    if (emailMatch(trimmed).whole)
+        return CaptureCategory::email;
+    if (isLinkText(text))
+        return CaptureCategory::link;
+    return CaptureCategory::text;
+}
+
+CaptureCategory captureCategoryForCheckedFiles(const QStringList& fileURLStrings, const QList<std::optional<FileState>>& states)
+{
+    QList<bool> directories;
+    for (qsizetype i = 0; i < fileURLStrings.size(); ++i)
+        directories.append(FileBookmark::isDirectory(fileURLStrings[i], i < states.size() ? states[i] : std::nullopt));
+    return categoryForFiles(fileURLStrings, directories);
+}
+
+CaptureCategory captureCategoryForFileURLs(const QStringList& fileURLStrings)
+{
+    QList<bool> directories;
+    for (const QString& url : fileURLStrings)
+        directories.append(FileBookmark::isDirectory(url));
+    return categoryForFiles(fileURLStrings, directories);
 }
 
 PreparedCapture readCapture(const CaptureRequest& request, const std::atomic<qint64>& newestChange)

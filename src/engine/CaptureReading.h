@@ -16,6 +16,7 @@
 namespace lumra {
 
 class OfferReader;
+struct FileState;
 namespace image {
 class ImageDecoder;
 }
@@ -74,6 +75,14 @@ PreparedFiles prepareFiles(const QStringList& urlStrings, bool addFolderSlashes)
 // Files as named, for a copy whose look-ups did not end before Lumra quit.
 PreparedFiles unlookedFiles(const QStringList& urls);
 CaptureCategory categoryForFiles(const QStringList& urlStrings, const QList<bool>& directories);
+
+// What kind of copy a text or a list of files is; pictures are told in image::captureCategoryForImageData.
+CaptureCategory captureCategoryForText(const QString& text);
+// Folders are told by the file system (file-manager URLs carry no trailing slash).
+CaptureCategory captureCategoryForFileURLs(const QStringList& fileURLStrings);
+// Folder, image file or file, from file lookups made beforehand (checkFiles()).
+CaptureCategory captureCategoryForCheckedFiles(const QStringList& fileURLStrings,
+                                               const QList<std::optional<FileState>>& states);
 
 // On a reading thread, as soon as the change is seen, so the owner is asked while it still owns
 // the clipboard. An offer replaced before its turn came is gone: asking for it would only get the

@@ -1,7 +1,10 @@
 #include "engine/ClipboardManager.h"
 
 #include "engine/BackupService.h"
+#include "engine/CaptureReading.h"
+#include "engine/CaptureHistory.h"
 #include "engine/CaptureService.h"
+#include "engine/HistoryClearing.h"
 #include "engine/HistoryFilter.h"
 #include "engine/ItemMedia.h"
 #include "engine/CopyReminder.h"
@@ -12,6 +15,7 @@
 #include "model/sync/SyncFolderContainer.h"
 #include "platform/cloud/CloudContainer.h"
 #include "platform/cloud/SyncFolderKeyValueStore.h"
+#include "platform/image/ScreenshotDetection.h"
 #include "platform/richtext/RtfCodec.h"
 
 namespace lumra {
@@ -43,6 +47,7 @@ ClipboardManager::ClipboardManager(UserDefaults& defaults, CloudKeyValueStore* c
     m_services.cloudKeyValueStore = &m_cloudStore;
     m_services.clock = &m_clock;
     m_paste = std::make_unique<PasteService>(*this);
+    m_clearing = std::make_unique<HistoryClearing>(*this);
     m_filters = std::make_unique<HistoryFilter>(*this, [this] { updateFilteredItems(); });
     m_media = std::make_unique<ItemMedia>(*this);
     m_backup = std::make_unique<BackupService>(*this, [this] { announceShortcutsChanged(); });
@@ -59,6 +64,7 @@ ClipboardManager::ClipboardManager(const ClipboardManagerServices& services, QOb
     , m_clock(*m_services.clock)
 {
     m_paste = std::make_unique<PasteService>(*this);
+    m_clearing = std::make_unique<HistoryClearing>(*this);
     m_filters = std::make_unique<HistoryFilter>(*this, [this] { updateFilteredItems(); });
     m_media = std::make_unique<ItemMedia>(*this);
     m_backup = std::make_unique<BackupService>(*this, [this] { announceShortcutsChanged(); });
@@ -113,11 +119,11 @@ void ClipboardManager::startUp()
         cloud, m_services.cloudContainer ? m_services.cloudContainer : m_syncFolder.get(), m_services.storeFolder);
     m_reader = std::make_unique<HistoryReader>(
         *m_persistence, HistoryReader::Classifiers {
-                            &ClipboardManager::captureCategoryForText,
+                            &captureCategoryForText,
                             [](const QByteArray& data, const std::optional<QString>& bundleId) {
-                                return captureCategoryForImageData(data, bundleId);
+                                return image::captureCategoryForImageData(data, bundleId);
                             },
-                            &ClipboardManager::captureCategoryForFileURLs,
+                            &captureCategoryForFileURLs,
                         });
     m_reader->setClock([this] { return m_clock.now(); });
     migrateLegacyStorage();

@@ -1,96 +1,47 @@
 #pragma once
 
+#include "engine/ClipboardManagerServices.h"
 #include "engine/SettingOptions.h"
-#include "engine/filter/FilterIndex.h"
-#include "engine/filter/FilterOptions.h"
-#include "engine/filter/FilterState.h"
-#include "engine/filter/FilteredItems.h"
-#include "engine/filter/PinnedFilters.h"
 #include "engine/SettingsCatalogue.h"
 #include "model/ClipboardItem.h"
-#include "platform/cloud/CloudKeyValueStore.h"
 #include "platform/core/BackgroundWork.h"
 #include "platform/core/Clock.h"
 #include "platform/defaults/UserDefaults.h"
-#include "platform/pasteboard/Pasteboard.h"
 
 #include <QFuture>
-#include <QHash>
 #include <QList>
 #include <QObject>
-#include <QSet>
-#include <QTimeZone>
 #include <QPair>
+#include <QSet>
 #include <QString>
 #include <QVariant>
 
 #include <array>
 #include <functional>
-#include <chrono>
 #include <memory>
 #include <optional>
-
-class QThreadPool;
 
 namespace lumra {
 
 class BackupService;
 class CaptureService;
-class CaptureStore;
-class CloudContainer;
-class HistoryFilter;
 class CopyReminder;
+class HistoryFilter;
 class HistoryReader;
+struct HistoryChange;
 class ItemMedia;
-class KeyInjector;
-class Pasteboard;
 class PasteService;
 class PersistenceController;
-class SoundPlayer;
 class SyncFolderContainer;
-class TextRecognizer;
-class Workspace;
-struct FileState;
-namespace image {
-class ImageDecoder;
-}
 namespace sync {
 class RowAges;
 }
 namespace store {
 class ManagedObject;
 class Predicate;
-class ManagedObjectContext;
 struct ChangeSet;
 using ManagedObjectPtr = std::shared_ptr<ManagedObject>;
 } // namespace store
-
-// What the engine needs of the desktop. The app passes the real backends; tests pass doubles.
-// Null members get the app default where one exists (a null pasteboard means no capture, a null
-// key injector no synthetic paste, a null recognizer no text recognition, a null sound player no sound).
-struct ClipboardManagerServices {
-    UserDefaults* defaults = nullptr;              // UserDefaults::standard()
-    CloudKeyValueStore* cloudKeyValueStore = nullptr; // CloudKeyValueStore::defaultStore()
-    Clock* clock = nullptr;                        // Clock::shared()
-    CloudContainer* cloudContainer = nullptr;      // the sync folder of "syncFolderPath"; injected: that container
-    QString storeFolder;                           // Folders::supportFolder()
-    Pasteboard* pasteboard = nullptr;
-    Workspace* workspace = nullptr;
-    KeyInjector* keyInjector = nullptr;
-    TextRecognizer* textRecognizer = nullptr;
-    SoundPlayer* soundPlayer = nullptr;
-    BackgroundWork* work = nullptr;                // BackgroundWork::current()
-    // The decoder programs copied pictures go to (tests name one that cannot start).
-    image::ImageDecoder* captureDecoder = nullptr; // ImageDecoder::shared(DecodeTurn::Lane::capture)
-    // RTF made from a copied HTML page, on a worker thread; empty when none can be made.
-    std::function<QByteArray(const QString& html)> htmlToRtf; // RichText::rtfFromHtml
-    // Read the history on a worker thread, so that capture runs from the start whatever its size
-    // (the app); otherwise it is loaded before the constructor returns (tests, tools).
-    bool loadHistoryInBackground = false;
-    // The pasteboard's change count when it began to listen, noted by whoever made it: a copy made
-    // after that, while the rest of Lumra was starting, is recorded. Unset: the count at start-up.
-    std::optional<qint64> changeCountAtLaunch;
-};
 
 // The one main-thread state object every view uses: settings, and (in the files named per section)
 // history, capture, queries and editing.
@@ -121,18 +72,6 @@ public:
     SyncFolderContainer* syncFolderContainer() const { return m_syncFolder.get(); }
 
     // ===================================================================== Settings (ClipboardManagerSettings.cpp)
-
-    using RetentionPeriod = lumra::RetentionPeriod;
-    using AutoCleanInterval = lumra::AutoCleanInterval;
-    using CombineTextsMode = lumra::CombineTextsMode;
-    using ThumbnailQuality = lumra::ThumbnailQuality;
-    using DividerStyle = lumra::DividerStyle;
-    using SearchMode = lumra::SearchMode;
-    using ReminderThreshold = lumra::ReminderThreshold;
-    using CopySoundOption = lumra::CopySoundOption;
-    using QuickPasteModifier = lumra::QuickPasteModifier;
-    using PreviewShortcut = lumra::PreviewShortcut;
-    using AppearanceStyle = lumra::AppearanceStyle;
 
     // Registers the catalogue's defaults plus the hot-key and window-size keys; once per launch,
     // before the manager is made.
@@ -198,9 +137,6 @@ public:
     store::ManagedObjectPtr fetchManagedItem(const QUuid& id);
     store::ManagedObjectPtr fetchManagedCategory(const QUuid& id);
     std::optional<CaptureCategory> captureCategory(const store::ManagedObject& row) const;
-    // Folder, image file or file, from file lookups made beforehand (checkFiles()).
-    static CaptureCategory captureCategoryForCheckedFiles(const QStringList& fileURLStrings,
-                                                          const QList<std::optional<FileState>>& states);
     // Messages the app shows once it can (a store kept aside at start, …).
     QStringList takeStartupWarnings();
 
@@ -229,9 +165,9 @@ public:
     Status setItemTags(const ClipboardItem& item, const QStringList& tags);
     Status setTagsForItems(const QList<QUuid>& itemIds, const QStringList& tags);
     Status setItemShortcut(const QUuid& itemId, const std::optional<ItemShortcut>& shortcut);
-    // Why this combination cannot be used, or nullopt when it is free.
     // The modifier flag of the quick-paste digits; nothing while quick paste is off.
     std::optional<quint64> quickPasteModifierFlag() const;
+    // Why this combination cannot be used, or nullopt when it is free.
     std::optional<QString> shortcutConflictMessage(quint16 keyCode, quint64 modifiers,
                                                    const std::optional<QUuid>& excludingItemId,
                                                    bool skipOpenPopupShortcut) const;
@@ -240,9 +176,9 @@ public:
 
     // Categories: the new one goes last whatever its sortOrder says.
     Status addCategory(const ClipboardCategory& category);
-    // A list move of `categories`, then sortOrder rewritten as 0, 1, 2, ...
     // Writes the category's name, symbol and footer flag; a category no longer stored is not made again.
     Status updateCategory(const ClipboardCategory& category);
+    // A list move of `categories`, then sortOrder rewritten as 0, 1, 2, ...
     Status moveCategories(const QList<int>& sourceOffsets, int destinationOffset);
     // Writes only the footer flag of the stored category, so a rename made meanwhile stays.
     Status setCategoryHidden(const QUuid& categoryId, bool hidden);
@@ -273,49 +209,17 @@ public:
     Status restoreItems(const QList<ClipboardItem>& items);
     Status deleteItemPermanently(const QUuid& itemId);
     Status emptyRecycleBin();
-    // The clears leave rows already in the bin alone. Without `kinds` the clear is done on return.
-    // With `kinds`, only rows of those capture kinds go: their kinds are worked out on a worker
-    // (copied files looked up within a bound), the call returns at once, and `done` gets the
-    // outcome on the main thread.
-    using CaptureKinds = std::optional<QSet<CaptureCategory>>;
-    using ClearDone = std::function<void(Status)>;
-    Status clearUnpinnedHistory(bool permanently, const CaptureKinds& kinds = std::nullopt, ClearDone done = {});
-    Status clearRecentItems(const QDateTime& since, bool includeStarredAndPinned, bool permanently,
-                            const CaptureKinds& kinds = std::nullopt, ClearDone done = {});
-    Status clearAllHistory(bool permanently, const CaptureKinds& kinds = std::nullopt, ClearDone done = {});
+    // The clears of the cleanup settings and the status menu (HistoryClearing.h).
+    class HistoryClearing;
+    HistoryClearing& clearing() const { return *m_clearing; }
 
-    // What a clear prompt counts: every item outside the bin copied at or after `since` (all of
-    // them without it), with its kind and whether it is starred or pinned. Kinds are worked out on
-    // a worker (image bytes and file lookups happen there); `done` gets the list on the main thread.
-    struct ClearCandidate {
-        QUuid id;
-        CaptureCategory kind = CaptureCategory::text;
-        bool starredOrPinned = false;
-    };
-    void findClearCandidates(const std::optional<QDateTime>& since, std::function<void(QList<ClearCandidate>)> done);
-    // Removes exactly these items, the ones a prompt counted and the user confirmed, in one
-    // transaction per store file on a worker. A row binned meanwhile is left alone, and so is one
-    // starred or pinned meanwhile unless `includeStarredAndPinned`. `done` gets the outcome and
-    // how many went, on the main thread.
-    using ClearItemsDone = std::function<void(Status, int removed)>;
-    void clearItems(const QList<QUuid>& ids, bool includeStarredAndPinned, bool permanently, ClearItemsDone done = {});
-
-protected:
-    // The paste code drops the item's thumbnails here when its row is deleted for good.
-    virtual void evictItemCaches(const QUuid& itemId); // ClipboardManager.cpp
-    // The category filter lets go of a deleted category here.
-    virtual void didDeleteCategory(const QUuid& categoryId) { Q_UNUSED(categoryId); }
-    // Where auto-clean runs; tests run it when they choose.
-    virtual void runInBackground(std::function<void()> work);
-
-public:
 
     // Before Lumra's data is deleted: stops every timer and worker, takes back this computer's
     // synced settings, closes the stores and the log, and writes no setting from now on. The
     // manager records and saves nothing afterwards; the app quits next.
     void prepareForReset();
 
-    // ===================================================================== Capture (ClipboardManagerCapture.cpp, ClipboardManagerLifecycle.cpp)
+    // ===================================================================== Capture (CaptureHistory.cpp, ClipboardManagerLifecycle.cpp)
 
     // Reads the clipboard's changes and hands each copy back to be stored (CaptureService.cpp).
     // Null in a settings-only manager and after prepareForReset().
@@ -342,40 +246,11 @@ public:
     // Sensitive items are never sent.
     void recognizeText(const QByteArray& pngData, const QUuid& id);
 
-    // Classification; no state is read.
-    static CaptureCategory captureCategoryForText(const QString& text);
-    static bool isScreenshotImage(const QByteArray& imageData);
-    static CaptureCategory captureCategoryForImageData(const std::optional<QByteArray>& imageData,
-                                                       const std::optional<QString>& sourceAppBundleId);
-    // Folders are told by the file system (file-manager URLs carry no trailing slash).
-    static CaptureCategory captureCategoryForFileURLs(const QStringList& fileURLStrings);
-
-protected:
-    // Run after every stored capture (ClipboardManagerCapture.cpp); tests override them to watch.
-    virtual void playCopySound();
-    virtual void recordCopyForReminder(bool countsForReminder);
-
-public:
-
-    // ===================================================================== Paste (PasteService.cpp)
-
-    // Writes items to the clipboard and pastes them into the window in front.
-    PasteService& paste() const { return *m_paste; }
-
-    // ===================================================================== Media and file access (ItemMedia.cpp)
-
-    // Image bytes, thumbnails, stored rich text and the files of file items.
-    ItemMedia& media() const { return *m_media; }
-
-    // ===================================================================== Import and export (BackupService.cpp)
-
-    // Backups of the history and the settings file.
-    BackupService& backup() const { return *m_backup; }
-
-    // ===================================================================== Sound and reminder (CopyReminder.cpp)
-
-    // The copy sound and the reminder to paste from the history.
-    CopyReminder& reminder() const { return *m_reminder; }
+    // ===================================================================== Services of their own
+    PasteService& paste() const { return *m_paste; }       // writes items to the clipboard and pastes them
+    ItemMedia& media() const { return *m_media; }          // image bytes, thumbnails, rich text, file items' files
+    BackupService& backup() const { return *m_backup; }    // backups of the history and the settings file
+    CopyReminder& reminder() const { return *m_reminder; } // the copy sound and the reminder to use the history
 
 signals:
     void settingChanged(lumra::Setting setting, const QString& key);
@@ -403,6 +278,15 @@ protected:
     virtual void clearThumbnailCache(); // ClipboardManager.cpp
     virtual void updateFilteredItems(); // ClipboardManager.cpp
     virtual void runAutoClean();        // ClipboardManagerHousekeeping.cpp
+    // The paste code drops the item's thumbnails here when its row is deleted for good.
+    virtual void evictItemCaches(const QUuid& itemId); // ClipboardManager.cpp
+    // The category filter lets go of a deleted category here.
+    virtual void didDeleteCategory(const QUuid& categoryId) { Q_UNUSED(categoryId); }
+    // Where auto-clean runs; tests run it when they choose.
+    virtual void runInBackground(std::function<void()> work);
+    // Run after every stored capture (CaptureHistory.cpp); tests override them to watch.
+    virtual void playCopySound();
+    virtual void recordCopyForReminder(bool countsForReminder);
 
 private:
     // ===================================================================== Settings internals
@@ -454,8 +338,6 @@ private:
     void announceShortcutsChanged();
     // Trashes or deletes each row by the bin setting (or for good when `permanently`).
     void removeRow(const store::ManagedObjectPtr& row, bool permanently);
-    Status clearRows(const store::Predicate& predicate, bool permanently, const CaptureKinds& kinds, const char* operation,
-                     ClearDone done);
     Status removeMatchingRows(const store::Predicate& predicate, bool permanently, const char* operation);
     Status deleteMatching(const store::Predicate& predicate, const char* operation, int* removed = nullptr);
     Result<QList<store::ManagedObjectPtr>> fetchItemRows(const store::Predicate& predicate);
@@ -467,38 +349,19 @@ private:
     std::shared_ptr<sync::RowAges> syncedRowAges() const;
     // The passes handed to the housekeeping lane since the first, waited for before the store goes.
     std::optional<BackgroundWork::Tasks> m_housekeeping;
+    std::unique_ptr<HistoryClearing> m_clearing;
 
     // ===================================================================== Capture internals
     void migrateLegacyStorage();        // ClipboardManagerHistory.cpp
-    void startMonitoring();             // ClipboardManagerCapture.cpp
+    void startMonitoring();             // CaptureHistory.cpp
     void installObservers();            // ClipboardManagerLifecycle.cpp
 
-    // What the capture service stores through and reads the settings of.
+    // What the capture service stores through (CaptureHistory.cpp).
     class CaptureHistory;
-    // The store files the capture journal is kept in.
-    QStringList captureJournalFiles() const;
-    void addRichText(const QUuid& id, const QDateTime& copiedAt, const QByteArray& rtf);
-    // `late`: a later change was stored before this one, which keeps a row re-copied since as it is
-    // (true is returned, and `skipped` set).
-    bool storeText(const QString& text, const std::optional<QByteArray>& rtfData, CaptureCategory category,
-                   const std::optional<QString>& bundleId, const std::optional<QString>& appName, const QDateTime& copiedAt,
-                   bool late = false, QUuid* storedId = nullptr, bool* skipped = nullptr);
-    bool storeImage(const QByteArray& pngData, const QString& fileName, CaptureCategory category,
-                    const std::optional<QString>& bundleId, const std::optional<QString>& appName, const QDateTime& copiedAt,
-                    bool late = false, bool* skipped = nullptr);
-    // One folder flag and one bookmark slot (Base64, "" for none) per URL.
-    bool storeFiles(const QStringList& fileURLStrings, const QList<bool>& directories, const QStringList& bookmarks,
-                    CaptureCategory category, const std::optional<QString>& bundleId,
-                    const std::optional<QString>& appName, const QDateTime& copiedAt, bool late = false,
-                    bool* skipped = nullptr);
-    // Save, item limit and history update of the row just written.
-    bool saveCapture(const store::ManagedObjectPtr& row);
-    void applyRecognizedText(const QUuid& id, const QString& text);
     void setPaused(bool paused, std::optional<QDateTime> resumeDate);
 
-    std::unique_ptr<CaptureStore> m_captureHistory;
+    std::unique_ptr<CaptureHistory> m_captureHistory;
     std::unique_ptr<CaptureService> m_captureService; // after the history it stores to
-    QSet<QUuid> m_pendingRecognition;
     std::unique_ptr<Timer> m_autoCleanTimer;
     bool m_retentionDeferred = false; // until the sync state says how old each synced row is
     std::unique_ptr<Timer> m_pauseTimer;
@@ -507,31 +370,23 @@ private:
     std::optional<QDateTime> m_pauseResumeDate;
     QString m_iCloudSyncStatus;
 
-    // ===================================================================== Paste internals
-    // The service saves the rows it marks pasted.
+    // ===================================================================== Services' internals
+    // The paste service saves the rows it marks pasted.
     friend class PasteService;
     std::unique_ptr<PasteService> m_paste;
-
-    // ===================================================================== Media internals
     // Declared after the store: a bookmark refresh it waits for works on the store.
     std::unique_ptr<ItemMedia> m_media;
     // Waits for the work on destruction: its context must not outlive the store.
-    struct JoinedWork {
-        QFuture<void> future;
-        ~JoinedWork() { future.waitForFinished(); }
-    };
-    JoinedWork m_historyLoad;
+    BackgroundWork::Joined m_historyLoad;
     // Declared after the store: its exports and imports finish before the store goes.
     std::unique_ptr<BackupService> m_backup;
     // A bulk change an import saves is read back on a worker, not on the main thread.
     bool m_backgroundReloadRunning = false;
     bool m_backgroundReloadAgain = false;
-    JoinedWork m_backgroundReload;
+    BackgroundWork::Joined m_backgroundReload;
     // Reads the whole history on a worker and puts it in place when nothing changed meanwhile
     // (else reads it again on the main thread).
     void reloadItemsInBackground();
-
-    // ===================================================================== Sound internals
     std::unique_ptr<CopyReminder> m_reminder;
 
     ClipboardManagerServices m_services;

@@ -1,5 +1,8 @@
 #include "engine/ClipboardManager.h"
 
+#include "engine/CaptureReading.h"
+#include "engine/HistoryClearing.h"
+#include "engine/filter/FilterIndex.h"
 #include "model/Diagnostics.h"
 #include "model/NotificationCenter.h"
 #include "model/store/HistoryReader.h"
@@ -8,6 +11,7 @@
 #include "model/sync/AgeRules.h"
 #include "model/sync/SyncFolderContainer.h"
 #include "platform/files/FileChecks.h"
+#include "platform/image/ScreenshotDetection.h"
 
 #include <QCoreApplication>
 #include <QHash>
@@ -663,14 +667,14 @@ QList<CaptureCategory> kindsOfProbes(const QList<KindProbe>& probes, ManagedObje
     for (const KindProbe& probe : probes) {
         CaptureCategory kind = CaptureCategory::text;
         switch (probe.type) {
-        case ClipboardContentType::text: kind = ClipboardManager::captureCategoryForText(probe.text); break;
+        case ClipboardContentType::text: kind = captureCategoryForText(probe.text); break;
         case ClipboardContentType::image: {
             const ManagedObjectPtr row = background.fetchById(EntityKind::item, probe.id);
-            kind = ClipboardManager::captureCategoryForImageData(row ? row->bytes(ItemAttr::imageData) : std::nullopt, probe.sourceAppBundleId);
+            kind = image::captureCategoryForImageData(row ? row->bytes(ItemAttr::imageData) : std::nullopt, probe.sourceAppBundleId);
             break;
         }
         case ClipboardContentType::file:
-            kind = ClipboardManager::captureCategoryForCheckedFiles(probe.fileURLs, states.mid(nextState, probe.fileURLs.size()));
+            kind = captureCategoryForCheckedFiles(probe.fileURLs, states.mid(nextState, probe.fileURLs.size()));
             nextState += probe.fileURLs.size();
             break;
         }
@@ -682,16 +686,16 @@ QList<CaptureCategory> kindsOfProbes(const QList<KindProbe>& probes, ManagedObje
 } // namespace
 
 
-Status ClipboardManager::clearRows(const Predicate& predicate, bool permanently, const CaptureKinds& kinds,
+Status ClipboardManager::HistoryClearing::clearRows(const Predicate& predicate, bool permanently, const CaptureKinds& kinds,
                                    const char* operation, ClearDone done)
 {
     if (!kinds) {
-        const Status status = removeMatchingRows(predicate, permanently, operation);
+        const Status status = m.removeMatchingRows(predicate, permanently, operation);
         if (done)
             done(status);
         return status;
     }
-    auto rows = fetchItemRows(predicate);
+    auto rows = m.fetchItemRows(predicate);
     if (!rows) {
         qCWarning(lcHousekeeping).noquote() << operation << "could not read the history:" << rows.error();
         if (done)
@@ -704,10 +708,10 @@ Status ClipboardManager::clearRows(const Predicate& predicate, bool permanently,
             probes.append(probeOf(*item));
     }
     // Image bytes are read on the worker through its own connection.
-    std::shared_ptr<ManagedObjectContext> background = m_persistence->newBackgroundContext();
-    QPointer<ClipboardManager> self(this);
+    std::shared_ptr<ManagedObjectContext> background = m.m_persistence->newBackgroundContext();
+    QPointer<ClipboardManager> self(&m);
     const QSet<CaptureCategory> wanted = *kinds;
-    runInBackground([self, probes, background, wanted, predicate, permanently, operation, done] {
+    m.runInBackground([self, probes, background, wanted, predicate, permanently, operation, done] {
         const QList<CaptureCategory> probed = kindsOfProbes(probes, *background);
         QList<sql::Value> matching;
         for (qsizetype i = 0; i < probes.size(); ++i)
@@ -727,12 +731,12 @@ Status ClipboardManager::clearRows(const Predicate& predicate, bool permanently,
     return {};
 }
 
-Status ClipboardManager::clearUnpinnedHistory(bool permanently, const CaptureKinds& kinds, ClearDone done)
+Status ClipboardManager::HistoryClearing::clearUnpinnedHistory(bool permanently, const CaptureKinds& kinds, ClearDone done)
 {
     return clearRows(ordinary() && untrashed(), permanently, kinds, "Clearing the history", std::move(done));
 }
 
-Status ClipboardManager::clearRecentItems(const QDateTime& since, bool includeStarredAndPinned, bool permanently,
+Status ClipboardManager::HistoryClearing::clearRecentItems(const QDateTime& since, bool includeStarredAndPinned, bool permanently,
                                           const CaptureKinds& kinds, ClearDone done)
 {
     Predicate predicate = Predicate::ge("dateAdded", since) && untrashed();
@@ -741,28 +745,28 @@ Status ClipboardManager::clearRecentItems(const QDateTime& since, bool includeSt
     return clearRows(predicate, permanently, kinds, "Clearing recent items", std::move(done));
 }
 
-Status ClipboardManager::clearAllHistory(bool permanently, const CaptureKinds& kinds, ClearDone done)
+Status ClipboardManager::HistoryClearing::clearAllHistory(bool permanently, const CaptureKinds& kinds, ClearDone done)
 {
     return clearRows(untrashed(), permanently, kinds, "Clearing all history", std::move(done));
 }
 
 // MARK: Clears counted by a prompt
 
-void ClipboardManager::findClearCandidates(const std::optional<QDateTime>& since,
+void ClipboardManager::HistoryClearing::findClearCandidates(const std::optional<QDateTime>& since,
                                            std::function<void(QList<ClearCandidate>)> done)
 {
     QList<KindProbe> probes;
-    for (const ClipboardItem& item : m_clipboardItems) {
+    for (const ClipboardItem& item : m.m_clipboardItems) {
         if (!item.isTrashed && (!since || item.dateAdded >= *since))
             probes.append(probeOf(item));
     }
-    if (!m_persistence) {
+    if (!m.m_persistence) {
         done({});
         return;
     }
-    std::shared_ptr<ManagedObjectContext> background = m_persistence->newBackgroundContext();
-    QPointer<ClipboardManager> self(this);
-    runInBackground([self, probes, background, done = std::move(done)] {
+    std::shared_ptr<ManagedObjectContext> background = m.m_persistence->newBackgroundContext();
+    QPointer<ClipboardManager> self(&m);
+    m.runInBackground([self, probes, background, done = std::move(done)] {
         const QList<CaptureCategory> kinds = kindsOfProbes(probes, *background);
         QList<ClearCandidate> candidates;
         candidates.reserve(probes.size());
@@ -775,22 +779,22 @@ void ClipboardManager::findClearCandidates(const std::optional<QDateTime>& since
     });
 }
 
-void ClipboardManager::clearItems(const QList<QUuid>& ids, bool includeStarredAndPinned, bool permanently,
+void ClipboardManager::HistoryClearing::clearItems(const QList<QUuid>& ids, bool includeStarredAndPinned, bool permanently,
                                   ClearItemsDone done)
 {
-    if (ids.isEmpty() || !m_persistence) {
+    if (ids.isEmpty() || !m.m_persistence) {
         if (done)
-            done(m_persistence ? Status {} : Status::failure(QStringLiteral("no history store")), 0);
+            done(m.m_persistence ? Status {} : Status::failure(QStringLiteral("no history store")), 0);
         return;
     }
     QStringList paths;
-    for (const PersistentStore* s : m_persistence->viewContext().stores())
+    for (const PersistentStore* s : m.m_persistence->viewContext().stores())
         paths << s->path;
-    const QDateTime now = m_clock.now();
-    const bool toBin = !permanently && recycleBinEnabled();
-    QPointer<ClipboardManager> self(this);
+    const QDateTime now = m.m_clock.now();
+    const bool toBin = !permanently && m.recycleBinEnabled();
+    QPointer<ClipboardManager> self(&m);
 
-    runInBackground([self, paths, ids, now, toBin, includeStarredAndPinned, done] {
+    m.runInBackground([self, paths, ids, now, toBin, includeStarredAndPinned, done] {
         AutoCleanResult result;
         result.trashed = toBin;
         result.trashedDate = now;

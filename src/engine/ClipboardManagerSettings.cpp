@@ -2,6 +2,7 @@
 
 #include "model/Diagnostics.h"
 #include "model/NotificationCenter.h"
+#include "platform/cloud/CloudKeyValueStore.h"
 
 #include <QLoggingCategory>
 

@@ -89,6 +89,12 @@ public:
     // in a stalled file system call cannot be joined (the quit deadline is the last resort).
     QStringList shutDown(std::chrono::milliseconds bound);
 
+    // One piece of work waited for when its owner goes: its context must not outlive what it uses.
+    struct Joined {
+        QFuture<void> future;
+        ~Joined() { future.waitForFinished(); }
+    };
+
     // The tasks one owner handed to the lanes, which the lanes (shared, outliving it) cannot tell
     // apart: each holds a token() for as long as it lives, run or dropped. Waits are for the
     // owner's thread; once shutDown has begun they return at once, since what ran then had its

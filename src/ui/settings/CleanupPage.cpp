@@ -20,7 +20,7 @@
 namespace lumra {
 
 namespace Tables = CleanupTables;
-using Candidates = QList<ClipboardManager::ClearCandidate>;
+using Candidates = QList<ClearCandidate>;
 
 namespace {
 
@@ -249,7 +249,7 @@ void CleanupPage::startClear(bool recent)
     if (recent)
         since = m_context.manager.clock().now().addSecs(-qint64(period.hours) * 3600);
     QPointer<CleanupPage> self(this);
-    m_context.manager.findClearCandidates(since, [self, recent, label = period.label](Candidates candidates) {
+    m_context.manager.clearing().findClearCandidates(since, [self, recent, label = period.label](Candidates candidates) {
         if (!self)
             return;
         self->askToClear(recent, label, candidates);
@@ -278,7 +278,7 @@ void CleanupPage::askToClear(bool recent, const QString& periodLabel, const Cand
         return;
     }
     QPointer<CleanupPage> self(this);
-    manager.clearItems(ids, includeStarred, permanently, [self](Status status, int removed) {
+    manager.clearing().clearItems(ids, includeStarred, permanently, [self](Status status, int removed) {
         if (!self)
             return;
         self->setBusy(false);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/ClipboardManager.h"
+#include "engine/HistoryClearing.h"
 #include "ui/settings/SettingsContext.h"
 
 #include <QScrollArea>
@@ -20,7 +20,7 @@ class ToggleSwitch;
 class ClearAccessory : public QWidget {
     Q_OBJECT
 public:
-    ClearAccessory(bool recycleBinOn, const QList<ClipboardManager::ClearCandidate>* counted, QWidget* parent = nullptr);
+    ClearAccessory(bool recycleBinOn, const QList<ClearCandidate>* counted, QWidget* parent = nullptr);
 
     QCheckBox* starredBox() const { return m_starred; }
     QCheckBox* skipBox() const { return m_skip; } // null while the recycle bin is off
@@ -37,7 +37,7 @@ signals:
 private:
     void boxesChanged();
 
-    const QList<ClipboardManager::ClearCandidate>* m_counted;
+    const QList<ClearCandidate>* m_counted;
     QLabel* m_count = nullptr;
     QCheckBox* m_starred;
     QCheckBox* m_skip = nullptr;
@@ -67,7 +67,7 @@ signals:
 
 private:
     void startClear(bool recent);
-    void askToClear(bool recent, const QString& periodLabel, const QList<ClipboardManager::ClearCandidate>& candidates);
+    void askToClear(bool recent, const QString& periodLabel, const QList<ClearCandidate>& candidates);
     void setBusy(bool busy);
     void applyAutoClean(SettingPickerRow& row, qint64 minutes);
     void switchRecycleBin(bool on);

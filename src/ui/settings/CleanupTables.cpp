@@ -60,14 +60,14 @@ std::optional<QSet<CaptureCategory>> selectedClearTypes(const QList<bool>& ticke
     return kinds;
 }
 
-QList<QUuid> itemsToClear(const QList<ClipboardManager::ClearCandidate>& candidates, bool includeStarredAndPinned,
+QList<QUuid> itemsToClear(const QList<ClearCandidate>& candidates, bool includeStarredAndPinned,
                           const QList<bool>& ticked)
 {
     const QSet<CaptureCategory> kinds = tickedKinds(ticked);
     QList<QUuid> ids;
     if (kinds.isEmpty())
         return ids;
-    for (const ClipboardManager::ClearCandidate& candidate : candidates)
+    for (const ClearCandidate& candidate : candidates)
         if ((includeStarredAndPinned || !candidate.starredOrPinned) && kinds.contains(candidate.kind))
             ids.append(candidate.id);
     return ids;

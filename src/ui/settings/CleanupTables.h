@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/ClipboardManager.h"
+#include "engine/HistoryClearing.h"
 #include "ui/settings/SettingsTables.h"
 
 #include <QList>
@@ -33,7 +33,7 @@ std::optional<QSet<CaptureCategory>> selectedClearTypes(const QList<bool>& ticke
 
 // The items a clear removes, in candidate order: those of a ticked kind, and starred or pinned
 // ones only when asked. No box ticked removes nothing.
-QList<QUuid> itemsToClear(const QList<ClipboardManager::ClearCandidate>& candidates, bool includeStarredAndPinned,
+QList<QUuid> itemsToClear(const QList<ClearCandidate>& candidates, bool includeStarredAndPinned,
                           const QList<bool>& ticked);
 
 // "1 item" / "2 items".

@@ -2,6 +2,7 @@
 #include "engine/CaptureReading.h"
 
 #include "platform/image/ImageFixtures.h"
+#include "platform/image/ScreenshotDetection.h"
 #include "platform/richtext/RtfCodec.h"
 
 #include <gtest/gtest.h>
@@ -25,7 +26,7 @@ class TextCategory : public ::testing::TestWithParam<TextCase> { };
 
 TEST_P(TextCategory, Classifies)
 {
-    EXPECT_EQ(ClipboardManager::captureCategoryForText(QString::fromUtf8(GetParam().text)), GetParam().expected)
+    EXPECT_EQ(captureCategoryForText(QString::fromUtf8(GetParam().text)), GetParam().expected)
         << GetParam().text;
 }
 
@@ -94,7 +95,7 @@ TEST_F(FileCategory, ClassifiesSelections)
         {"nothing", {}, CaptureCategory::file},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(ClipboardManager::captureCategoryForFileURLs(c.urls), c.expected) << c.what;
+        EXPECT_EQ(captureCategoryForFileURLs(c.urls), c.expected) << c.what;
 }
 
 QByteArray pngWithText(const QString& key, const QString& value)
@@ -128,7 +129,7 @@ TEST(ImageCategory, ScreenshotsByMetadataOrTool)
         {"unreadable bytes", QByteArray("not an image"), std::nullopt, CaptureCategory::image},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(ClipboardManager::captureCategoryForImageData(c.bytes, c.source), c.expected) << c.what;
+        EXPECT_EQ(image::captureCategoryForImageData(c.bytes, c.source), c.expected) << c.what;
 }
 
 TEST(RichTextData, TakesRtfAsOfferedElseConvertsHtml)

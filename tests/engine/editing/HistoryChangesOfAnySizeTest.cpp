@@ -1,4 +1,5 @@
 #include "EditingTestSupport.h"
+#include "engine/HistoryClearing.h"
 #include "engine/HistoryFilter.h"
 
 #include "engine/filter/FilteredItems.h"
@@ -223,7 +224,7 @@ TEST_F(HistoryChangesOfAnySizeTest, RandomChangesOfOneFiftyAndTwoThousandRowsLea
             if (size < 2'000)
                 ASSERT_TRUE(manager->emptyRecycleBin().ok());
             else
-                ASSERT_TRUE(manager->clearUnpinnedHistory(pick(2) == 0).ok());
+                ASSERT_TRUE(manager->clearing().clearUnpinnedHistory(pick(2) == 0).ok());
             QCoreApplication::processEvents();
             break;
         }

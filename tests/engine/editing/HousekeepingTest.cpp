@@ -1,4 +1,5 @@
 #include "EditingTestSupport.h"
+#include "engine/HistoryClearing.h"
 
 #include "model/Diagnostics.h"
 
@@ -261,7 +262,7 @@ TEST_F(HousekeepingTest, ClearingMostOfTheHistoryShrinksTheStore)
     for (qsizetype i = 10; i < items.size(); ++i)
         ids << items[i].id;
     std::optional<int> removed;
-    manager->clearItems(ids, false, true, [&](Status status, int n) {
+    manager->clearing().clearItems(ids, false, true, [&](Status status, int n) {
         EXPECT_TRUE(status.ok());
         removed = n;
     });

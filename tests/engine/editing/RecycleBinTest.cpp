@@ -1,4 +1,5 @@
 #include "EditingTestSupport.h"
+#include "engine/HistoryClearing.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -19,7 +20,7 @@ protected:
         return result;
     }
     // A clear by kind returns at once and finishes through the event loop.
-    Status clearByKind(const std::function<Status(ClipboardManager::ClearDone)>& clear)
+    Status clearByKind(const std::function<Status(ClipboardManager::HistoryClearing::ClearDone)>& clear)
     {
         std::optional<Status> outcome;
         EXPECT_TRUE(clear([&](Status s) { outcome = s; }).ok());
@@ -123,27 +124,27 @@ TEST_F(RecycleBinTest, ClearsPickRowsByStarPinDateAndKind)
         older = text("older", 2 * 3600);
         store({plain, starred, pinned, imageRow, fileRow, binned, older});
     };
-    using Kinds = ClipboardManager::CaptureKinds;
+    using Kinds = ClipboardManager::HistoryClearing::CaptureKinds;
     const struct {
         const char* name;
         std::function<Status(ClipboardManager&)> clear;
         std::function<QSet<QUuid>()> cleared;
     } cases[] = {
-        {"unpinned", [](ClipboardManager& m) { return m.clearUnpinnedHistory(false); },
+        {"unpinned", [](ClipboardManager& m) { return m.clearing().clearUnpinnedHistory(false); },
          [&] { return QSet<QUuid> {plain.id, imageRow.id, fileRow.id, older.id}; }},
-        {"all", [](ClipboardManager& m) { return m.clearAllHistory(false); },
+        {"all", [](ClipboardManager& m) { return m.clearing().clearAllHistory(false); },
          [&] { return QSet<QUuid> {plain.id, starred.id, pinned.id, imageRow.id, fileRow.id, older.id}; }},
         {"images only", [this](ClipboardManager& m) {
-             return clearByKind([&](auto done) { return m.clearAllHistory(false, Kinds(QSet {CaptureCategory::image}), done); });
+             return clearByKind([&](auto done) { return m.clearing().clearAllHistory(false, Kinds(QSet {CaptureCategory::image}), done); });
          },
          [&] { return QSet<QUuid> {imageRow.id}; }},
         {"no kinds", [this](ClipboardManager& m) {
-             return clearByKind([&](auto done) { return m.clearAllHistory(false, Kinds(QSet<CaptureCategory> {}), done); });
+             return clearByKind([&](auto done) { return m.clearing().clearAllHistory(false, Kinds(QSet<CaptureCategory> {}), done); });
          },
          [&] { return QSet<QUuid> {}; }},
-        {"recent with starred", [this](ClipboardManager& m) { return m.clearRecentItems(clock.now().addSecs(-10 * 60), true, false); },
+        {"recent with starred", [this](ClipboardManager& m) { return m.clearing().clearRecentItems(clock.now().addSecs(-10 * 60), true, false); },
          [&] { return QSet<QUuid> {plain.id, starred.id, pinned.id, imageRow.id, fileRow.id}; }},
-        {"recent without starred", [this](ClipboardManager& m) { return m.clearRecentItems(clock.now().addSecs(-10 * 60), false, false); },
+        {"recent without starred", [this](ClipboardManager& m) { return m.clearing().clearRecentItems(clock.now().addSecs(-10 * 60), false, false); },
          [&] { return QSet<QUuid> {plain.id, imageRow.id, fileRow.id}; }},
     };
     for (const auto& c : cases) {
@@ -168,10 +169,10 @@ TEST_F(RecycleBinTest, PermanentClearsSkipTheBin)
     binned.isTrashed = true;
     store({a, f, binned});
     ASSERT_TRUE(clearByKind([&](auto done) {
-        return manager->clearAllHistory(true, ClipboardManager::CaptureKinds(QSet {CaptureCategory::file}), done);
+        return manager->clearing().clearAllHistory(true, ClipboardManager::HistoryClearing::CaptureKinds(QSet {CaptureCategory::file}), done);
     }).ok());
     EXPECT_EQ(allIds(), QSet<QUuid>({a.id, binned.id}));
-    ASSERT_TRUE(manager->clearUnpinnedHistory(true).ok());
+    ASSERT_TRUE(manager->clearing().clearUnpinnedHistory(true).ok());
     reopen();
     EXPECT_EQ(allIds(), QSet<QUuid> {binned.id});
 }

@@ -1,4 +1,5 @@
 #include "EditingTestSupport.h"
+#include "engine/HistoryClearing.h"
 
 using namespace lumra;
 using namespace lumra::test;
@@ -26,9 +27,9 @@ TEST_F(ShortcutAnnouncementTest, EveryRoadThatChangesTheShortcutSetAnnouncesIt)
         {"restore", true, [](EditingManager& m, const ClipboardItem& i, ManualClock&) { (void)m.restoreItem(i.id); }},
         {"for good", true, [](EditingManager& m, const ClipboardItem& i, ManualClock&) { (void)m.deleteItemPermanently(i.id); }},
         {"empty bin", true, [](EditingManager& m, const ClipboardItem&, ManualClock&) { (void)m.emptyRecycleBin(); }},
-        {"clear all", false, [](EditingManager& m, const ClipboardItem&, ManualClock&) { (void)m.clearAllHistory(false); }},
-        {"clear unpinned", false, [](EditingManager& m, const ClipboardItem&, ManualClock&) { (void)m.clearUnpinnedHistory(true); }},
-        {"clear recent", false, [](EditingManager& m, const ClipboardItem&, ManualClock& c) { (void)m.clearRecentItems(c.now().addDays(-1), false, false); }},
+        {"clear all", false, [](EditingManager& m, const ClipboardItem&, ManualClock&) { (void)m.clearing().clearAllHistory(false); }},
+        {"clear unpinned", false, [](EditingManager& m, const ClipboardItem&, ManualClock&) { (void)m.clearing().clearUnpinnedHistory(true); }},
+        {"clear recent", false, [](EditingManager& m, const ClipboardItem&, ManualClock& c) { (void)m.clearing().clearRecentItems(c.now().addDays(-1), false, false); }},
         {"category with items", false, [](EditingManager& m, const ClipboardItem& i, ManualClock&) { (void)m.deleteCategory(*i.categoryId, true); }},
         {"retention", false, [](EditingManager& m, const ClipboardItem&, ManualClock& c) { c.advance(std::chrono::hours(24 * 3)); m.setRetentionDays(1); }},
         {"limit", false, [](EditingManager& m, const ClipboardItem&, ManualClock&) { m.setMaxItems(1); (void)m.enforceMaxItems(); }},

@@ -1,4 +1,4 @@
-#include "engine/ClipboardManager.h"
+#include "engine/CaptureReading.h"
 #include "engine/filter/ItemClassification.h"
 
 #include <gtest/gtest.h>
@@ -38,7 +38,7 @@ TEST_P(LongWholeValue, CaptureAndTypeBitsAgree)
 {
     const QString text = QStringLiteral("  \n") + padded(GetParam()) + QStringLiteral("\n ");
     const CaptureCategory expected = GetParam().expected;
-    EXPECT_EQ(ClipboardManager::captureCategoryForText(text), expected);
+    EXPECT_EQ(captureCategoryForText(text), expected);
     const ItemTypeBits bits = ItemTypeBits::of(textItem(text));
     EXPECT_EQ(bits.has(ItemTypeBits::link), expected == CaptureCategory::link);
     EXPECT_EQ(bits.has(ItemTypeBits::emailWhole), expected == CaptureCategory::email);
@@ -79,7 +79,7 @@ TEST(HugeText, IsStillClassifiedCorrectly)
     EXPECT_TRUE(email.anywhere);
     EXPECT_FALSE(email.whole);
     EXPECT_TRUE(ItemTypeBits::of(textItem(address)).has(ItemTypeBits::emailAnywhere));
-    EXPECT_EQ(ClipboardManager::captureCategoryForText(address), CaptureCategory::text);
+    EXPECT_EQ(captureCategoryForText(address), CaptureCategory::text);
 }
 
 } // namespace

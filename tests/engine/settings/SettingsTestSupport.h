@@ -2,6 +2,7 @@
 
 #include "engine/ClipboardManager.h"
 #include "model/NotificationCenter.h"
+#include "platform/cloud/CloudKeyValueStore.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,5 @@
 #include "EngineFixture.h"
+#include "engine/HistoryClearing.h"
 #include "TestImages.h"
 
 #include "model/NotificationCenter.h"
@@ -740,7 +741,7 @@ TEST(SyncQuitTest, AQuitWithAHousekeepingAndASyncPassUnderWayEndsWithinItsDeadli
     });
     manager->syncFolderContainer()->syncNow();
     computer.clock.advance(1ms);
-    manager->clearItems({QUuid::createUuid()}, false, true);
+    manager->clearing().clearItems({QUuid::createUuid()}, false, true);
     ASSERT_TRUE(QTest::qWaitFor([&] { return *housekeepingHeld && *syncHeld; }, 10000));
 
     QElapsedTimer quitting;

@@ -147,7 +147,7 @@ TEST_F(CleanupPageTest, EachClearRemovesExactlyTheItemsItCountedAndNeverTouchesT
         for (const ClipboardItem& i : manager->filters().trashedItems())
             binnedKept = binnedKept || (i.id == binned.id && i.trashedDate == binned.trashedDate);
         EXPECT_TRUE(binnedKept);
-        ASSERT_TRUE(manager->clearAllHistory(true).ok()); // next case starts empty
+        ASSERT_TRUE(manager->clearing().clearAllHistory(true).ok()); // next case starts empty
         ASSERT_TRUE(manager->emptyRecycleBin().ok());
     }
 }

@@ -1,15 +1,10 @@
-#include "engine/ClipboardManager.h"
+#include "engine/CaptureHistory.h"
 
 #include "engine/CaptureReading.h"
 #include "engine/CaptureService.h"
 #include "engine/CopyReminder.h"
-#include "engine/filter/ItemClassification.h"
-#include "engine/filter/LinkDetector.h"
 #include "model/Diagnostics.h"
 #include "model/store/PersistenceController.h"
-#include "platform/files/FileBookmark.h"
-#include "platform/image/ImageDecoding.h"
-#include "platform/image/ScreenshotDetection.h"
 #include "platform/ocr/TextRecognizer.h"
 #include "platform/pasteboard/Pasteboard.h"
 
@@ -95,65 +90,9 @@ bool copiedAgainSince(const store::ManagedObjectPtr& row, bool late, const QDate
     return since;
 }
 
-
 } // namespace
 
 // ---------------------------------------------------------------------------- The capture service's side
-
-class ClipboardManager::CaptureHistory final : public CaptureStore {
-public:
-    explicit CaptureHistory(ClipboardManager& manager)
-        : m(manager)
-    {
-    }
-    bool acceptsCopies() const override { return m.m_persistence && !m.m_isPaused; }
-    CaptureRules captureRules() const override
-    {
-        CaptureRules rules;
-        rules.richText = m.preserveFormatting();
-        rules.ignoreTransient = m.ignoreTransientContent();
-        rules.wantImages = m.captureImages() || m.captureScreenshots();
-        for (int kind = 0; kind < captureCategoryCount; ++kind)
-            rules.captured[size_t(kind)] = m.isCaptureEnabled(CaptureCategory(kind));
-        rules.ignored = m.ignoredApplications();
-        return rules;
-    }
-    bool isCaptureEnabled(CaptureCategory category) const override { return m.isCaptureEnabled(category); }
-    qint64 lastChangeCount() const override { return m.m_lastChangeCount; }
-    void setLastChangeCount(qint64 changeCount) override { m.m_lastChangeCount = changeCount; }
-    QStringList journalFiles() const override { return m.captureJournalFiles(); }
-    bool storeText(const QString& text, const std::optional<QByteArray>& rtf, CaptureCategory category,
-                   const std::optional<QString>& bundleId, const std::optional<QString>& appName,
-                   const QDateTime& copiedAt, bool late, QUuid* storedId, bool* skipped) override
-    {
-        return m.storeText(text, rtf, category, bundleId, appName, copiedAt, late, storedId, skipped);
-    }
-    bool storeImage(const QByteArray& png, const QString& fileName, CaptureCategory category,
-                    const std::optional<QString>& bundleId, const std::optional<QString>& appName,
-                    const QDateTime& copiedAt, bool late, bool* skipped) override
-    {
-        return m.storeImage(png, fileName, category, bundleId, appName, copiedAt, late, skipped);
-    }
-    bool storeFiles(const QStringList& urls, const QList<bool>& directories, const QStringList& bookmarks,
-                    CaptureCategory category, const std::optional<QString>& bundleId,
-                    const std::optional<QString>& appName, const QDateTime& copiedAt, bool late,
-                    bool* skipped) override
-    {
-        return m.storeFiles(urls, directories, bookmarks, category, bundleId, appName, copiedAt, late, skipped);
-    }
-    void addRichText(const QUuid& id, const QDateTime& copiedAt, const QByteArray& rtf) override
-    {
-        m.addRichText(id, copiedAt, rtf);
-    }
-    void copyStored(bool countsForReminder) override
-    {
-        m.playCopySound();
-        m.recordCopyForReminder(countsForReminder);
-    }
-
-private:
-    ClipboardManager& m;
-};
 
 void ClipboardManager::playCopySound() { m_reminder->playCopySoundNow(); }
 
@@ -177,51 +116,71 @@ void ClipboardManager::startMonitoring()
     m_captureService = std::make_unique<CaptureService>(*m_captureHistory, std::move(services));
     connect(m_captureService.get(), &CaptureService::picturesNotRecorded, this, &ClipboardManager::picturesNotRecorded);
     if (TextRecognizer* recognizer = m_services.textRecognizer)
-        connect(recognizer, &TextRecognizer::recognized, this, &ClipboardManager::applyRecognizedText);
+        connect(recognizer, &TextRecognizer::recognized, this, [this](const QUuid& id, const QString& text) {
+            m_captureHistory->applyRecognizedText(id, text);
+        });
     m_captureService->start();
 }
 
-QStringList ClipboardManager::captureJournalFiles() const
+CaptureRules ClipboardManager::CaptureHistory::captureRules() const
 {
-    if (!m_persistence)
+    CaptureRules rules;
+    rules.richText = m.preserveFormatting();
+    rules.ignoreTransient = m.ignoreTransientContent();
+    rules.wantImages = m.captureImages() || m.captureScreenshots();
+    for (int kind = 0; kind < captureCategoryCount; ++kind)
+        rules.captured[size_t(kind)] = m.isCaptureEnabled(CaptureCategory(kind));
+    rules.ignored = m.ignoredApplications();
+    return rules;
+}
+
+QStringList ClipboardManager::CaptureHistory::journalFiles() const
+{
+    if (!m.m_persistence)
         return {};
     // The store that never syncs takes the journal: what it holds is this computer's alone.
     QStringList paths;
-    for (const store::PersistentStore* file : {m_persistence->localStore(), m_persistence->cloudStore()})
+    for (const store::PersistentStore* file : {m.m_persistence->localStore(), m.m_persistence->cloudStore()})
         if (file && !paths.contains(file->path))
             paths.append(file->path);
     if (paths.isEmpty())
         return {};
     // Each is read at start, as one written before sync was switched on or off is in the other.
     for (const char* name : {"Lumra.sqlite", "LumraLocal.sqlite"}) {
-        const QString other = m_persistence->folder() + QLatin1Char('/') + QLatin1String(name);
+        const QString other = m.m_persistence->folder() + QLatin1Char('/') + QLatin1String(name);
         if (!paths.contains(other) && QFileInfo::exists(other))
             paths.append(other);
     }
     return paths;
 }
 
-void ClipboardManager::addRichText(const QUuid& id, const QDateTime& copiedAt, const QByteArray& rtf)
+void ClipboardManager::CaptureHistory::saveChangedRow(const store::ManagedObjectPtr& row)
 {
-    const store::ManagedObjectPtr row = fetchManagedItem(id);
-    // Copied again since (the later copy's own rich text stands), trashed or deleted: nothing to add.
-    if (!row || row->date(Attr::dateAdded) != copiedAt || row->boolean(Attr::isTrashed).value_or(false)
-        || !preserveFormatting())
-        return;
-    row->set(Attr::rtfData, rtf);
-    if (Status saved = m_persistence->save(); !saved) {
-        qCWarning(lcCaptureStore).noquote() << "CoreData save error:" << saved.error();
+    if (Status saved = m.m_persistence->save(); !saved) {
+        qCWarning(lcCaptureStore).noquote() << "Store save error:" << saved.error();
         return;
     }
-    mergeSavedRows({row});
+    m.mergeSavedRows({row});
 }
 
+void ClipboardManager::CaptureHistory::addRichText(const QUuid& id, const QDateTime& copiedAt, const QByteArray& rtf)
+{
+    const store::ManagedObjectPtr row = m.fetchManagedItem(id);
+    // Copied again since (the later copy's own rich text stands), trashed or deleted: nothing to add.
+    if (!row || row->date(Attr::dateAdded) != copiedAt || row->boolean(Attr::isTrashed).value_or(false)
+        || !m.preserveFormatting())
+        return;
+    row->set(Attr::rtfData, rtf);
+    saveChangedRow(row);
+}
 
 bool ClipboardManager::addTextItem(const QString& text, const std::optional<QByteArray>& rtfData,
                                    CaptureCategory category, const std::optional<QString>& sourceAppBundleId,
                                    const std::optional<QString>& sourceAppName)
 {
-    return storeText(text, rtfData, category, sourceAppBundleId, sourceAppName, m_clock.now());
+    return m_captureHistory
+        && m_captureHistory->storeText(text, rtfData, category, sourceAppBundleId, sourceAppName, m_clock.now(), false,
+                                       nullptr, nullptr);
 }
 
 bool ClipboardManager::addFileItem(const QStringList& fileURLStrings, CaptureCategory category,
@@ -229,8 +188,9 @@ bool ClipboardManager::addFileItem(const QStringList& fileURLStrings, CaptureCat
                                    const std::optional<QString>& sourceAppName)
 {
     const PreparedFiles prepared = prepareFiles(fileURLStrings, false);
-    return storeFiles(prepared.urls, prepared.directories, prepared.bookmarks, category, sourceAppBundleId,
-                      sourceAppName, m_clock.now());
+    return m_captureHistory
+        && m_captureHistory->storeFiles(prepared.urls, prepared.directories, prepared.bookmarks, category,
+                                        sourceAppBundleId, sourceAppName, m_clock.now(), false, nullptr);
 }
 
 namespace {
@@ -246,14 +206,14 @@ const store::PersistentStore* placement(const PersistenceController& persistence
 
 } // namespace
 
-bool ClipboardManager::storeText(const QString& text, const std::optional<QByteArray>& rtfData,
+bool ClipboardManager::CaptureHistory::storeText(const QString& text, const std::optional<QByteArray>& rtfData,
                                  CaptureCategory category, const std::optional<QString>& bundleId,
                                  const std::optional<QString>& appName, const QDateTime& copiedAt, bool late,
                                  QUuid* storedId, bool* skipped)
 {
-    if (!m_persistence)
+    if (!m.m_persistence)
         return false;
-    store::ManagedObjectContext& context = m_persistence->viewContext();
+    store::ManagedObjectContext& context = m.m_persistence->viewContext();
     store::ManagedObjectPtr row = findDuplicate(context, store::contentKeyForText(text), [&](const store::ManagedObject& r) {
         return r.string(Attr::textContent) == text;
     });
@@ -262,10 +222,10 @@ bool ClipboardManager::storeText(const QString& text, const std::optional<QByteA
     if (row) {
         if (rtfData)
             row->set(Attr::rtfData, *rtfData);
-        else if (!preserveFormatting())
+        else if (!m.preserveFormatting())
             row->setValue(Attr::rtfData, {});
     } else {
-        row = context.insert(store::EntityKind::item, placement(*m_persistence, shouldSync(category)));
+        row = context.insert(store::EntityKind::item, placement(*m.m_persistence, m.shouldSync(category)));
         row->set(Attr::id, QUuid::createUuid());
         row->set(Attr::contentType, toRawValue(ClipboardContentType::text));
         row->set(Attr::textContent, text);
@@ -277,13 +237,13 @@ bool ClipboardManager::storeText(const QString& text, const std::optional<QByteA
     return saveCapture(row);
 }
 
-bool ClipboardManager::storeImage(const QByteArray& pngData, const QString& fileName, CaptureCategory category,
+bool ClipboardManager::CaptureHistory::storeImage(const QByteArray& pngData, const QString& fileName, CaptureCategory category,
                                   const std::optional<QString>& bundleId, const std::optional<QString>& appName,
                                   const QDateTime& copiedAt, bool late, bool* skipped)
 {
-    if (!m_persistence || pngData.isEmpty())
+    if (!m.m_persistence || pngData.isEmpty())
         return false;
-    store::ManagedObjectContext& context = m_persistence->viewContext();
+    store::ManagedObjectContext& context = m.m_persistence->viewContext();
     store::ManagedObjectPtr row = findDuplicate(context, store::contentKeyForImage(fileName), [&](const store::ManagedObject& r) {
         return r.string(Attr::imageFileName) == fileName;
     });
@@ -293,7 +253,7 @@ bool ClipboardManager::storeImage(const QByteArray& pngData, const QString& file
     if (!row) {
         insertedId = QUuid::createUuid();
         row = context.insert(store::EntityKind::item,
-                             placement(*m_persistence, shouldSync(category, qint64(pngData.size()))));
+                             placement(*m.m_persistence, m.shouldSync(category, qint64(pngData.size()))));
         row->set(Attr::id, *insertedId);
         row->set(Attr::contentType, toRawValue(ClipboardContentType::image));
         row->set(Attr::imageFileName, fileName);
@@ -302,21 +262,21 @@ bool ClipboardManager::storeImage(const QByteArray& pngData, const QString& file
     stampCopy(*row, copiedAt, bundleId, appName);
     if (!saveCapture(row))
         return false;
-    if (insertedId && enableImageOCR())
+    if (insertedId && m.enableImageOCR())
         recognizeText(pngData, *insertedId);
     return true;
 }
 
-bool ClipboardManager::storeFiles(const QStringList& fileURLStrings, const QList<bool>& directories,
+bool ClipboardManager::CaptureHistory::storeFiles(const QStringList& fileURLStrings, const QList<bool>& directories,
                                   const QStringList& bookmarks, CaptureCategory category,
                                   const std::optional<QString>& bundleId, const std::optional<QString>& appName,
                                   const QDateTime& copiedAt, bool late, bool* skipped)
 {
-    if (!m_persistence || fileURLStrings.isEmpty())
+    if (!m.m_persistence || fileURLStrings.isEmpty())
         return false;
     QStringList sorted = fileURLStrings;
     sorted.sort();
-    store::ManagedObjectContext& context = m_persistence->viewContext();
+    store::ManagedObjectContext& context = m.m_persistence->viewContext();
     QStringList storedOrder;
     store::ManagedObjectPtr row = findDuplicate(context, store::contentKeyForFiles(fileURLStrings), [&](const store::ManagedObject& r) {
         std::optional<QStringList> stored = decodeStringArray(r.string(Attr::fileURLStringsJSON));
@@ -351,7 +311,7 @@ bool ClipboardManager::storeFiles(const QStringList& fileURLStrings, const QList
     const QString directoriesJSON = jsonText(flags);
 
     if (!row) {
-        row = context.insert(store::EntityKind::item, placement(*m_persistence, shouldSync(category)));
+        row = context.insert(store::EntityKind::item, placement(*m.m_persistence, m.shouldSync(category)));
         row->set(Attr::id, QUuid::createUuid());
         row->set(Attr::contentType, toRawValue(ClipboardContentType::file));
         row->set(Attr::fileURLStringsJSON, jsonText(QJsonArray::fromStringList(fileURLStrings)));
@@ -362,15 +322,15 @@ bool ClipboardManager::storeFiles(const QStringList& fileURLStrings, const QList
     return saveCapture(row);
 }
 
-bool ClipboardManager::saveCapture(const store::ManagedObjectPtr& row)
+bool ClipboardManager::CaptureHistory::saveCapture(const store::ManagedObjectPtr& row)
 {
     // The copy and the rows it pushes over the limit are written together.
     QList<store::ManagedObjectPtr> rows {row};
-    if (auto trimmed = markRowsBeyondLimit(row); trimmed)
+    if (auto trimmed = m.markRowsBeyondLimit(row); trimmed)
         rows += *trimmed;
     else
         qCWarning(lcCaptureStore).noquote() << "Item limit not applied:" << trimmed.error();
-    if (!commitRows(rows, "Saving a copy", rows.size() > 1)) {
+    if (!m.commitRows(rows, "Saving a copy", rows.size() > 1)) {
         Diagnostics::shared().warn(captureCategoryName, QStringLiteral("Copy not recorded: the history could not be saved"));
         return false;
     }
@@ -381,71 +341,32 @@ bool ClipboardManager::saveCapture(const store::ManagedObjectPtr& row)
 
 void ClipboardManager::recognizeText(const QByteArray& pngData, const QUuid& id)
 {
-    TextRecognizer* recognizer = m_services.textRecognizer;
-    if (!recognizer || !m_persistence)
+    if (m_captureHistory)
+        m_captureHistory->recognizeText(pngData, id);
+}
+
+void ClipboardManager::CaptureHistory::recognizeText(const QByteArray& pngData, const QUuid& id)
+{
+    TextRecognizer* recognizer = m.m_services.textRecognizer;
+    if (!recognizer || !m.m_persistence)
         return;
-    const store::ManagedObjectPtr row = fetchManagedItem(id);
+    const store::ManagedObjectPtr row = m.fetchManagedItem(id);
     if (!row || row->boolean(Attr::isSensitive).value_or(false))
         return;
     m_pendingRecognition.insert(id);
     recognizer->recognize(pngData, id);
 }
 
-void ClipboardManager::applyRecognizedText(const QUuid& id, const QString& text)
+void ClipboardManager::CaptureHistory::applyRecognizedText(const QUuid& id, const QString& text)
 {
     if (!m_pendingRecognition.remove(id) || text.isEmpty())
         return;
-    const store::ManagedObjectPtr row = fetchManagedItem(id);
+    const store::ManagedObjectPtr row = m.fetchManagedItem(id);
     // Marked sensitive while it was being read: its text stays out of the history.
     if (!row || row->boolean(Attr::isSensitive).value_or(false))
         return;
     row->set(Attr::ocrText, text);
-    if (Status saved = m_persistence->save(); !saved) {
-        qCWarning(lcCaptureStore).noquote() << "CoreData save error:" << saved.error();
-        return;
-    }
-    mergeSavedRows({row});
-}
-
-// ---------------------------------------------------------------------------- Classification
-
-CaptureCategory ClipboardManager::captureCategoryForText(const QString& text)
-{
-    const QStringView trimmed = QStringView(text).trimmed();
-    if (trimmed.size() > maxWholeValueLength)
-        return CaptureCategory::text;
-    if (isColorText(trimmed))
-        return CaptureCategory::color;
-    if (emailMatch(trimmed).whole)
-        return CaptureCategory::email;
-    if (isLinkText(text))
-        return CaptureCategory::link;
-    return CaptureCategory::text;
-}
-
-CaptureCategory ClipboardManager::captureCategoryForCheckedFiles(const QStringList& fileURLStrings,
-                                                                const QList<std::optional<FileState>>& states)
-{
-    QList<bool> directories;
-    for (qsizetype i = 0; i < fileURLStrings.size(); ++i)
-        directories.append(FileBookmark::isDirectory(fileURLStrings[i], i < states.size() ? states[i] : std::nullopt));
-    return categoryForFiles(fileURLStrings, directories);
-}
-
-bool ClipboardManager::isScreenshotImage(const QByteArray& imageData) { return image::isScreenshotImage(imageData); }
-
-CaptureCategory ClipboardManager::captureCategoryForImageData(const std::optional<QByteArray>& imageData,
-                                                              const std::optional<QString>& sourceAppBundleId)
-{
-    return image::captureCategoryForImageData(imageData, sourceAppBundleId);
-}
-
-CaptureCategory ClipboardManager::captureCategoryForFileURLs(const QStringList& fileURLStrings)
-{
-    QList<bool> directories;
-    for (const QString& url : fileURLStrings)
-        directories.append(FileBookmark::isDirectory(url));
-    return categoryForFiles(fileURLStrings, directories);
+    saveChangedRow(row);
 }
 
 } // namespace lumra
