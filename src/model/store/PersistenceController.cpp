@@ -14,7 +14,7 @@
 
 namespace lumra {
 
-Q_LOGGING_CATEGORY(lcCloudKitSync, "lumra.CloudKitSync")
+Q_LOGGING_CATEGORY(lcStoreSync, "lumra.store.sync")
 
 using store::PersistentStore;
 
@@ -72,7 +72,7 @@ PersistenceController::PersistenceController(bool iCloudEnabled, CloudContainer*
     m_viewContext = std::make_unique<store::ManagedObjectContext>(std::move(connections));
     m_viewContext->setDidSaveHandler([this](const store::ChangeSet& changes) { emit didSave(changes); });
 
-    qCDebug(lcCloudKitSync) << "Sync enabled:" << iCloudEnabled;
+    qCDebug(lcStoreSync) << "Sync enabled:" << iCloudEnabled;
     Diagnostics::shared().info(QStringLiteral("Persistence"),
                                QStringLiteral("Store loaded (sync enabled: %1)").arg(iCloudEnabled ? "true" : "false"));
     if (!loadError.isEmpty())
@@ -114,7 +114,7 @@ std::unique_ptr<sql::Database> PersistenceController::loadStore(const Persistent
         return std::move(opened).value();
 
     const QString reason = opened.error();
-    qCWarning(lcCloudKitSync) << "Store failed to load:" << s.fileName() << reason;
+    qCWarning(lcStoreSync) << "Store failed to load:" << s.fileName() << reason;
     *loadError = s.fileName() + QStringLiteral(": ") + reason;
     // Locked, unreadable for lack of permission, an I/O error: the history is still in there.
     if (unusable && QFileInfo::exists(s.path)) {
@@ -146,7 +146,7 @@ Status PersistenceController::save()
         return {};
     Status s = m_viewContext->save();
     if (!s) {
-        qCWarning(lcCloudKitSync) << "Save error:" << s.error();
+        qCWarning(lcStoreSync) << "Save error:" << s.error();
         Diagnostics::shared().error(QStringLiteral("Persistence"), QStringLiteral("Save failed: ") + s.error());
     }
     return s;
@@ -195,19 +195,19 @@ void PersistenceController::logSyncEvent(const CloudSyncEvent& event)
     const QString syncEngine = QStringLiteral("SyncEngine");
     QString status;
     if (!event.endDate) {
-        qCInfo(lcCloudKitSync, "%s started...", qPrintable(label));
+        qCInfo(lcStoreSync, "%s started...", qPrintable(label));
         Diagnostics::shared().debug(syncEngine, label + QStringLiteral(" started"));
         status = QStringLiteral("🔄 ") + label + QStringLiteral(" in progress...");
     } else if (event.error) {
-        qCCritical(lcCloudKitSync, "%s FAILED: %s", qPrintable(label), qPrintable(event.error->localizedDescription));
+        qCCritical(lcStoreSync, "%s FAILED: %s", qPrintable(label), qPrintable(event.error->localizedDescription));
         Diagnostics::shared().error(syncEngine, label + QStringLiteral(" FAILED: ") + event.error->localizedDescription);
         status = QStringLiteral("❌ ") + label + QStringLiteral(" failed: ") + cloudKitErrorMessage(*event.error);
     } else if (event.warning) {
-        qCWarning(lcCloudKitSync, "%s succeeded with warnings: %s", qPrintable(label), qPrintable(*event.warning));
+        qCWarning(lcStoreSync, "%s succeeded with warnings: %s", qPrintable(label), qPrintable(*event.warning));
         Diagnostics::shared().warn(syncEngine, label + QStringLiteral(" succeeded with warnings: ") + *event.warning);
         status = QStringLiteral("\u26A0\uFE0F ") + label + QStringLiteral(": ") + *event.warning;
     } else {
-        qCInfo(lcCloudKitSync, "%s succeeded", qPrintable(label));
+        qCInfo(lcStoreSync, "%s succeeded", qPrintable(label));
         Diagnostics::shared().info(syncEngine, label + QStringLiteral(" succeeded"));
         status = QStringLiteral("✅ ") + label + QStringLiteral(" succeeded");
     }
@@ -246,7 +246,7 @@ void PersistenceController::isICloudAvailable(CloudContainer& container, std::fu
 {
     container.accountStatus([completion = std::move(completion)](Result<CloudAccountStatus> status) {
         if (!status) {
-            qCCritical(lcCloudKitSync, "Sync account check failed: %s", qPrintable(status.error()));
+            qCCritical(lcStoreSync, "Sync account check failed: %s", qPrintable(status.error()));
             completion(false);
             return;
         }
