@@ -1,6 +1,7 @@
 // Side programs run with Lumra's bounds: they live as long as Lumra, not as the thread that asked
 // for them, end with Lumra however it ends, and are stopped when an answer or their memory breaks
 // a bound.
+#include "platform/core/BackgroundWork.h"
 #include "platform/image/ImageDecoder.h"
 #include "platform/process/HelperProcess.h"
 #include "platform/richtext/HtmlConverter.h"
@@ -69,6 +70,19 @@ TEST(HelperProgramLife, OutlivesTheWorkerThreadThatStartedIt)
     ASSERT_TRUE(QTest::qWaitFor([&] { return !QFile::exists(QStringLiteral("/proc/self/task/%1").arg(worker)); }, 10000));
     EXPECT_TRUE(decoder.png(png, {}, 0).ok());
     EXPECT_EQ(decoder.runningProcesses(), started) << "the program ended with the worker thread";
+}
+
+TEST(HelperProgramLife, NoneIsStartedOnceTheBackgroundWorkIsGone)
+{
+    // A worker left running at exit may still ask for a program: it is refused, not a crash.
+    BackgroundWork* const work = BackgroundWork::currentIfAny();
+    ASSERT_NE(work, nullptr);
+    image::ImageDecoder decoder(QStringLiteral(LUMRA_STAND_IN_IMAGE_DECODER), 1);
+    BackgroundWork::setCurrent(nullptr);
+    const Result<QByteArray> decoded = decoder.png(test::encode(test::markedImage(8, 8), "png"), {}, 0);
+    BackgroundWork::setCurrent(work);
+    EXPECT_FALSE(decoded.ok());
+    EXPECT_TRUE(decoder.runningProcesses().isEmpty());
 }
 
 // Child mode only: Lumra's stand-in, which has a program at work on a picture, tells the program's
