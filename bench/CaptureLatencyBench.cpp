@@ -21,6 +21,9 @@ using namespace lumra;
 using lumra::bench::GeneratedHome;
 using lumra::bench::PrivateXServer;
 using lumra::bench::newestStoredText;
+using lumra::bench::storedPictures;
+using lumra::bench::storedWithPrefix;
+using lumra::bench::xclipCopy;
 
 namespace {
 
@@ -66,57 +69,6 @@ private:
     QProcess m_process;
     bool m_up = false;
 };
-
-// xclip owns the clipboard with `bytes` as `type` (a text when none), in a process of its own.
-void xclipCopy(const GeneratedHome& home, const QString& display, const QByteArray& bytes, const QString& type = {})
-{
-    QProcess xclip;
-    xclip.setProcessEnvironment(home.environment(display));
-    QStringList arguments {"-selection", "clipboard", "-i"};
-    if (!type.isEmpty())
-        arguments << QStringLiteral("-t") << type;
-    xclip.start(QStringLiteral("xclip"), arguments);
-    xclip.waitForStarted();
-    xclip.write(bytes);
-    xclip.closeWriteChannel();
-    xclip.waitForFinished(); // once xclip owns the clipboard; its child serves it
-}
-
-void xclipCopy(const GeneratedHome& home, const QString& display, const QString& text)
-{
-    xclipCopy(home, display, text.toUtf8());
-}
-
-// The store's rows that `countQuery` counts, its one parameter bound to `parameter` if any.
-int storedCount(const QString& storePath, const char* countQuery, const std::optional<QString>& parameter = {})
-{
-    int count = 0;
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(QFile::encodeName(storePath).constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_busy_timeout(db, 2000);
-        sqlite3_stmt* st = nullptr;
-        const QByteArray bound = parameter.value_or(QString()).toUtf8();
-        if (sqlite3_prepare_v2(db, countQuery, -1, &st, nullptr) == SQLITE_OK) {
-            if (parameter)
-                sqlite3_bind_text(st, 1, bound.constData(), int(bound.size()), SQLITE_TRANSIENT);
-            if (sqlite3_step(st) == SQLITE_ROW)
-                count = sqlite3_column_int(st, 0);
-        }
-        sqlite3_finalize(st);
-    }
-    sqlite3_close(db);
-    return count;
-}
-
-int storedWithPrefix(const QString& storePath, const QString& prefix)
-{
-    return storedCount(storePath, "SELECT count(*) FROM CDClipboardItem WHERE textContent LIKE ?", prefix + QLatin1Char('%'));
-}
-
-int storedPictures(const QString& storePath)
-{
-    return storedCount(storePath, "SELECT count(*) FROM CDClipboardItem WHERE imageFileName IS NOT NULL");
-}
 
 struct Setup {
     std::optional<PrivateXServer> server;
