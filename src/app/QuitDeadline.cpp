@@ -20,6 +20,10 @@ namespace {
 sem_t g_begun;
 std::atomic_bool g_installed = false;
 std::atomic_bool g_ended = false;
+std::chrono::milliseconds g_bound {};
+// Kept for the life of the process: remaining() may read it from any thread.
+Watch* g_watch = nullptr;
+std::atomic_bool g_watching = false; // g_watch has begun
 
 // How long the thread has waited for a CPU while runnable, from the kernel's scheduler statistics;
 // zero where they are not kept, and the bound is then plain wall time.
@@ -93,11 +97,14 @@ void install(std::chrono::milliseconds bound, std::unique_ptr<Watch> watch)
     if (g_installed.exchange(true))
         return;
     ::sem_init(&g_begun, 0, 0);
-    std::thread([bound, watch = std::move(watch)] {
+    g_bound = bound;
+    g_watch = watch.release();
+    std::thread([bound, watch = g_watch] {
         while (::sem_wait(&g_begun) != 0 && errno == EINTR) {
         }
         using namespace std::chrono;
         watch->begin();
+        g_watching.store(true, std::memory_order_release);
         for (;;) {
             const auto wall = watch->elapsed();
             const auto counted = wall - watch->waitedForCpu();
@@ -117,6 +124,15 @@ void begin() noexcept
 {
     if (g_installed.load())
         ::sem_post(&g_begun);
+}
+
+std::chrono::milliseconds remaining() noexcept
+{
+    using namespace std::chrono;
+    if (!g_watching.load(std::memory_order_acquire))
+        return g_bound;
+    const auto counted = duration_cast<milliseconds>(g_watch->elapsed() - g_watch->waitedForCpu());
+    return std::max(g_bound - counted, milliseconds(0));
 }
 
 void end() noexcept

@@ -30,6 +30,10 @@ inline constexpr int cutShortStatus = 70; // EX_SOFTWARE
 // Quitting has begun. Safe in a signal handler; later calls change nothing.
 void begin() noexcept;
 
+// What is left of the bound now, as the guard counts it: the whole bound before quitting began.
+// Lumra's waits at quit take from it, so that together they never reach it.
+std::chrono::milliseconds remaining() noexcept;
+
 // Lumra's own teardown is over: what follows (the runtime's exit, a sanitizer's leak check) waits
 // for no worker and is not cut short.
 void end() noexcept;

@@ -51,8 +51,10 @@ int unknownArgument(const char* argument)
     return 2;
 }
 
-// Less than the quit deadline, which then leaves the teardown the rest.
+// The workers' share of the quit deadline, at most: the capture's own waits at quit come first,
+// and the teardown after them (closing the store writes its log back) keeps what it needs.
 constexpr std::chrono::milliseconds workWaitAtQuit {500};
+constexpr std::chrono::milliseconds teardownAtQuit {300};
 
 int g_signalSockets[2] = {-1, -1};
 
@@ -176,7 +178,7 @@ int runApplication(int argc, char** argv, const lumra::SessionDisplay& session)
     lumra::QuitDeadline::begin();
     // Work still queued is dropped; what runs gets part of the quit deadline, so the engine and the
     // windows that wait for their workers as they go find them done.
-    work.shutDown(workWaitAtQuit);
+    work.shutDown(std::clamp(lumra::QuitDeadline::remaining() - teardownAtQuit, std::chrono::milliseconds(0), workWaitAtQuit));
     return status;
 }
 

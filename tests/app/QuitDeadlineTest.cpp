@@ -15,6 +15,7 @@ namespace {
 
 const char* const cutShortVariable = "LUMRA_QUIT_DEADLINE_CHILD";
 const char* const loadedVariable = "LUMRA_QUIT_DEADLINE_LOADED";
+const char* const leftVariable = "LUMRA_QUIT_DEADLINE_LEFT";
 
 QProcess::ExitStatus runChild(const char* variable, const char* filter, QProcess& child)
 {
@@ -64,6 +65,30 @@ TEST(QuitDeadlineProcess, QuitsOnALoadedMachine)
     std::this_thread::sleep_for(3 * bound);
 }
 
+// A quit 700 ms in, 300 of them spent waiting for a CPU.
+class ScriptedWatch final : public QuitDeadline::Watch {
+public:
+    void begin() override {}
+    std::chrono::nanoseconds elapsed() const override { return std::chrono::milliseconds(700); }
+    std::chrono::nanoseconds waitedForCpu() const override { return std::chrono::milliseconds(300); }
+};
+
+// Child mode only: what is left of the bound, before and during a quit.
+TEST(QuitDeadlineProcess, TellsWhatIsLeft)
+{
+    if (!qEnvironmentVariableIsSet(leftVariable))
+        GTEST_SKIP() << "runs as the child of QuitDeadlineTest";
+    using std::chrono::milliseconds;
+    QuitDeadline::install(milliseconds(1000), std::make_unique<ScriptedWatch>());
+    EXPECT_EQ(QuitDeadline::remaining(), milliseconds(1000));
+    QuitDeadline::begin();
+    // The guard takes the watch up on its own thread.
+    for (int i = 0; i < 10000 && QuitDeadline::remaining() == milliseconds(1000); ++i)
+        std::this_thread::sleep_for(milliseconds(1));
+    EXPECT_EQ(QuitDeadline::remaining(), milliseconds(600));
+    QuitDeadline::end();
+}
+
 // A process the deadline ends did not finish its work: its status says so to whoever started it.
 TEST(QuitDeadlineTest, AQuitCutShortEndsWithAFailureStatus)
 {
@@ -81,6 +106,15 @@ TEST(QuitDeadlineTest, ALoadedMachineAndTheExitAfterTeardownDoNotCount)
     QProcess child;
     EXPECT_EQ(runChild(loadedVariable, "QuitDeadlineProcess.QuitsOnALoadedMachine", child), QProcess::NormalExit);
     EXPECT_EQ(child.exitCode(), 0) << child.readAllStandardError().constData();
+}
+
+// Lumra's waits at quit are bounded by what the deadline has left, the machine's time not counted,
+// so that together they end before it.
+TEST(QuitDeadlineTest, WaitsAtQuitAreToldWhatIsLeftOfTheBound)
+{
+    QProcess child;
+    EXPECT_EQ(runChild(leftVariable, "QuitDeadlineProcess.TellsWhatIsLeft", child), QProcess::NormalExit);
+    EXPECT_EQ(child.exitCode(), 0) << child.readAllStandardOutput().constData();
 }
 
 } // namespace
