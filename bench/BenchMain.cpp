@@ -1,3 +1,5 @@
+#include "Teardown.h"
+
 #include "platform/core/Allocator.h"
 #include "platform/core/BackgroundWork.h"
 
@@ -17,6 +19,7 @@ int main(int argc, char** argv)
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
     benchmark::RunSpecifiedBenchmarks();
+    lumra::bench::teardown();
     benchmark::Shutdown();
     return 0;
 }

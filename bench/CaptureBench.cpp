@@ -1,6 +1,7 @@
 #include "BenchImages.h"
 #include "BenchSize.h"
 #include "HistoryGenerator.h"
+#include "Teardown.h"
 
 #include "engine/CaptureService.h"
 #include "engine/ClipboardManager.h"
@@ -37,6 +38,8 @@ struct Engine {
 Engine& engineOf(int size)
 {
     static std::map<int, std::unique_ptr<Engine>> engines;
+    if (engines.empty())
+        bench::keepUntilTeardown([] { engines.clear(); });
     auto& slot = engines[size];
     if (slot)
         return *slot;

@@ -2,6 +2,7 @@
 
 #include "BenchEngine.h"
 #include "BenchSize.h"
+#include "Teardown.h"
 
 #include <benchmark/benchmark.h>
 
@@ -58,8 +59,12 @@ struct Engine : bench::BenchEngine {
 
 Engine& engine()
 {
-    static Engine e(bench::historySize(100'000));
-    return e;
+    static std::unique_ptr<Engine> e;
+    if (!e) {
+        e = std::make_unique<Engine>(bench::historySize(100'000));
+        bench::keepUntilTeardown([] { e.reset(); });
+    }
+    return *e;
 }
 
 void BM_EnforceMaxItemsAfterCapture(benchmark::State& state)

@@ -68,7 +68,7 @@ QString ownerPath() { return qEnvironmentVariable("LUMRA_HOSTILE_X11_OWNER", QSt
 Round quitOnce(const GeneratedHome& home, const QString& display, int round)
 {
     const QString diagnostics = home.supportFolder() + QStringLiteral("/diagnostics.log");
-    const qsizetype lossesBefore = timesSaid(diagnostics, "not recorded");
+    const qsizetype lossesBefore = timesSaid(diagnostics, "Lumra quit");
     QTemporaryDir scratch;
     const QString log = scratch.filePath(QStringLiteral("lumra.log"));
     QProcess lumra;
@@ -103,12 +103,16 @@ Round quitOnce(const GeneratedHome& home, const QString& display, int round)
     result.exitMs = double(sinceTerm.nsecsElapsed()) / 1e6;
     result.exitedZero = lumra.exitStatus() == QProcess::NormalExit && lumra.exitCode() == 0;
     result.textStored = bench::storedWithPrefix(home.storePath(), text) > 0;
-    result.lossTold = timesSaid(diagnostics, "not recorded") > lossesBefore;
+    result.lossTold = timesSaid(diagnostics, "Lumra quit") > lossesBefore;
     page.kill();
     page.waitForFinished();
-    if (!result.exitedZero)
-        std::fprintf(stderr, "round %d: exit %d (%s) after %.0f ms\n", round, lumra.exitCode(),
-                     lumra.exitStatus() == QProcess::NormalExit ? "exited" : "crashed", result.exitMs);
+    if (!result.exitedZero) {
+        QFile output(log);
+        output.open(QIODevice::ReadOnly);
+        std::fprintf(stderr, "round %d: exit %d (%s) after %.0f ms; Lumra said:\n%s\n", round, lumra.exitCode(),
+                     lumra.exitStatus() == QProcess::NormalExit ? "exited" : "crashed", result.exitMs,
+                     output.readAll().right(2000).constData());
+    }
     return result;
 }
 

@@ -1,5 +1,6 @@
 #include "BenchSize.h"
 #include "HistoryGenerator.h"
+#include "Teardown.h"
 #include "TextHistory.h"
 
 #include "model/store/HistoryReader.h"
@@ -26,6 +27,8 @@ struct FilledStore {
 PersistenceController& storeOf(int size)
 {
     static std::map<int, std::unique_ptr<FilledStore>> stores;
+    if (stores.empty())
+        bench::keepUntilTeardown([] { stores.clear(); });
     auto& slot = stores[size];
     if (!slot) {
         slot = std::make_unique<FilledStore>();

@@ -209,7 +209,7 @@ public:
     Status restoreItems(const QList<ClipboardItem>& items);
     Status deleteItemPermanently(const QUuid& itemId);
     Status emptyRecycleBin();
-    // The clears of the cleanup settings and the status menu (HistoryClearing.h).
+    // The clears the cleanup settings offer (HistoryClearing.h).
     class HistoryClearing;
     HistoryClearing& clearing() const { return *m_clearing; }
 

@@ -19,7 +19,7 @@ struct ClearCandidate {
     bool starredOrPinned = false;
 };
 
-// The clears of the cleanup settings and the status menu, by age, kind and pin.
+// The clears the cleanup settings offer, by age, kind and pin.
 class ClipboardManager::HistoryClearing {
 public:
     explicit HistoryClearing(ClipboardManager& manager)
