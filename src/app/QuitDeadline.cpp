@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <semaphore.h>
 #include <unistd.h>
 
@@ -99,7 +100,10 @@ void install(std::chrono::milliseconds bound, std::unique_ptr<Watch> watch)
     ::sem_init(&g_begun, 0, 0);
     g_bound = bound;
     g_watch = watch.release();
+    // The one thread not made by BackgroundWork: it must outlast it, since it ends the process
+    // when BackgroundWork's own shutdown is what is stuck.
     std::thread([bound, watch = g_watch] {
+        ::pthread_setname_np(::pthread_self(), "lumra-quitwatch");
         while (::sem_wait(&g_begun) != 0 && errno == EINTR) {
         }
         using namespace std::chrono;

@@ -254,7 +254,12 @@ void CaptureService::storeCapturesAtQuit(bool lookOnceMore)
         return std::find_if(
             pending.begin(), pending.end(), [](const auto& entry) { return entry.second.work.isFinished(); });
     };
-    while (!m_reads.empty() || !m_derivations.empty()) {
+    // What the journal holds is finished at the next start: only what is not in it is waited for.
+    const auto waitedFor = [this] {
+        return !m_reads.empty()
+            || std::any_of(m_derivations.begin(), m_derivations.end(), [](const auto& entry) { return !entry.second.journalled; });
+    };
+    for (;;) {
         if (const auto read = finished(m_reads); read != m_reads.end()) {
             takeRead(read->first);
             continue;
@@ -263,7 +268,7 @@ void CaptureService::storeCapturesAtQuit(bool lookOnceMore)
             takeDerived(done->first);
             continue;
         }
-        if (wait.hasExpired())
+        if (!waitedFor() || wait.hasExpired())
             break;
         QThread::msleep(5);
     }

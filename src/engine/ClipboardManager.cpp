@@ -46,7 +46,8 @@ ClipboardManager::ClipboardManager(UserDefaults& defaults, CloudKeyValueStore* c
     m_services.defaults = &m_defaults;
     m_services.cloudKeyValueStore = &m_cloudStore;
     m_services.clock = &m_clock;
-    m_paste = std::make_unique<PasteService>(*this);
+    m_paste = std::make_unique<PasteService>(
+        *this, [this](const QList<store::ManagedObjectPtr>& rows, const char* operation) { return commitRows(rows, operation); });
     m_clearing = std::make_unique<HistoryClearing>(*this);
     m_filters = std::make_unique<HistoryFilter>(*this, [this] { updateFilteredItems(); });
     m_media = std::make_unique<ItemMedia>(*this);
@@ -63,7 +64,8 @@ ClipboardManager::ClipboardManager(const ClipboardManagerServices& services, QOb
     , m_cloudStore(*m_services.cloudKeyValueStore)
     , m_clock(*m_services.clock)
 {
-    m_paste = std::make_unique<PasteService>(*this);
+    m_paste = std::make_unique<PasteService>(
+        *this, [this](const QList<store::ManagedObjectPtr>& rows, const char* operation) { return commitRows(rows, operation); });
     m_clearing = std::make_unique<HistoryClearing>(*this);
     m_filters = std::make_unique<HistoryFilter>(*this, [this] { updateFilteredItems(); });
     m_media = std::make_unique<ItemMedia>(*this);

@@ -371,8 +371,6 @@ private:
     QString m_iCloudSyncStatus;
 
     // ===================================================================== Services' internals
-    // The paste service saves the rows it marks pasted.
-    friend class PasteService;
     std::unique_ptr<PasteService> m_paste;
     // Declared after the store: a bookmark refresh it waits for works on the store.
     std::unique_ptr<ItemMedia> m_media;

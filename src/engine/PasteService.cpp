@@ -52,8 +52,9 @@ QString tempImageFileName(const ClipboardItem& item)
 
 } // namespace
 
-PasteService::PasteService(ClipboardManager& manager)
+PasteService::PasteService(ClipboardManager& manager, SaveRows saveRows)
     : m_manager(manager)
+    , m_saveRows(std::move(saveRows))
 {
     if (KeyInjector* keys = m_manager.services().keyInjector)
         keys->setFailureHandler(this, [this](const QString& message) { tellPasteKeyFailed(message); });
@@ -264,7 +265,7 @@ void PasteService::notePasted(const QList<QUuid>& ids, bool moveToTop, const QDa
         recordSuccessfulPaste();
     }
     if (!rows.isEmpty())
-        (void)m_manager.commitRows(rows, "Saving the paste");
+        (void)m_saveRows(rows, "Saving the paste");
 }
 
 store::ManagedObjectPtr PasteService::stampPasted(const QUuid& id, bool moveToTop, const QDateTime& when)
@@ -312,7 +313,7 @@ void PasteService::markPasted(const QList<ClipboardItem>& items)
             rows.append(std::move(row));
     }
     if (!rows.isEmpty())
-        (void)m_manager.commitRows(rows, "Saving the paste");
+        (void)m_saveRows(rows, "Saving the paste");
 }
 
 void PasteService::markPastedAndCount(const ClipboardItem& item)
@@ -320,7 +321,7 @@ void PasteService::markPastedAndCount(const ClipboardItem& item)
     const store::ManagedObjectPtr row = stampPasted(item.id, true);
     if (!row)
         return;
-    (void)m_manager.commitRows({ row }, "Saving the paste");
+    (void)m_saveRows({ row }, "Saving the paste");
     recordSuccessfulPaste();
 }
 

@@ -31,7 +31,9 @@ using ManagedObjectPtr = std::shared_ptr<ManagedObject>;
 class PasteService : public QObject {
     Q_OBJECT
 public:
-    explicit PasteService(ClipboardManager& manager);
+    // How the rows a paste marks are saved: the history's own commit, lent to no one else.
+    using SaveRows = std::function<Status(const QList<store::ManagedObjectPtr>& rows, const char* operation)>;
+    PasteService(ClipboardManager& manager, SaveRows saveRows);
     ~PasteService() override;
 
     // Longest wait for the clipboard to confirm Lumra's write before the paste is given up: past
@@ -101,6 +103,7 @@ private:
     Clock& clock() const;
 
     ClipboardManager& m_manager;
+    SaveRows m_saveRows;
     // The Ctrl+V waiting for its write to hold; a newer paste replaces it.
     struct PendingPaste {
         quint64 serial = 0;

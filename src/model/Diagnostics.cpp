@@ -1,5 +1,6 @@
 #include "model/Diagnostics.h"
 
+#include "platform/core/BackgroundWork.h"
 #include "platform/core/Clock.h"
 #include "platform/core/Folders.h"
 #include "platform/files/FileChecks.h"
@@ -16,7 +17,6 @@
 #include <functional>
 #include <future>
 #include <mutex>
-#include <thread>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -108,7 +108,7 @@ struct Diagnostics::Private {
     std::deque<std::function<void()>> tasks;
     bool stopping = false;
     bool refusalSaid = false; // worker only
-    std::thread worker;
+    std::unique_ptr<BackgroundWork::OwnThread> worker;
 
     void run()
     {
@@ -187,7 +187,7 @@ struct Diagnostics::Private {
 Diagnostics::Diagnostics(QString logPath) : d(new Private)
 {
     d->logPath = logPath.isEmpty() ? Folders::supportFolder() + QStringLiteral("/diagnostics.log") : std::move(logPath);
-    d->worker = std::thread([this] { d->run(); });
+    d->worker = BackgroundWork::current().thread("lumra-log", [this] { d->run(); });
 }
 
 Diagnostics::~Diagnostics()
@@ -197,7 +197,7 @@ Diagnostics::~Diagnostics()
         d->stopping = true;
     }
     d->wake.notify_one();
-    d->worker.join();
+    d->worker.reset();
     delete d;
 }
 

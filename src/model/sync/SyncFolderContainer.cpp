@@ -14,6 +14,11 @@ namespace lumra {
 
 using namespace std::chrono_literals;
 
+namespace {
+// The watch thread's end waits no longer than this when a watch is stuck on a hung mount.
+constexpr std::chrono::milliseconds watchThreadEndsWithin = 500ms;
+} // namespace
+
 // One pass on the worker: what it was given and what came of it.
 struct SyncFolderContainer::Pass {
     QString folder;
@@ -43,7 +48,6 @@ SyncFolderContainer::SyncFolderContainer(Clock& clock, QObject* parent, Backgrou
     , m_work(work ? *work : BackgroundWork::current())
     , m_tasks(m_work)
 {
-    m_watchThread.setObjectName(QStringLiteral("lumra-syncwatch"));
     connect(&m_watcher, &QFutureWatcher<std::shared_ptr<Pass>>::finished, this, &SyncFolderContainer::finishPass);
 }
 
@@ -130,8 +134,10 @@ void SyncFolderContainer::detach()
     m_tasks.wait();
     m_running = false;
     dropEngine();
-    m_watchThread.quit(); // the watcher goes with it
-    m_watchThread.wait();
+    // The watcher goes with its thread; one stuck adding a watch on a hung mount is left behind.
+    if (m_watchThread)
+        m_watchThread->end(watchThreadEndsWithin);
+    m_watchThread.reset();
     m_fsWatcher = nullptr;
     if (m_settings)
         m_settings->setFileAccess({});
@@ -492,13 +498,13 @@ void SyncFolderContainer::watch(const QStringList& paths)
 {
     if (!m_fsWatcher) {
         // On a thread of its own: adding a watch touches the folder, which may be a hung mount.
+        m_watchThread = m_work.thread("lumra-syncwatch");
         m_fsWatcher = new QFileSystemWatcher;
-        m_fsWatcher->moveToThread(&m_watchThread);
-        connect(&m_watchThread, &QThread::finished, m_fsWatcher, &QObject::deleteLater);
+        m_fsWatcher->moveToThread(m_watchThread->thread());
+        connect(m_watchThread->thread(), &QThread::finished, m_fsWatcher, &QObject::deleteLater);
         auto changed = [this] { schedule(100ms); }; // the next pass renews the watch on replaced files
         connect(m_fsWatcher, &QFileSystemWatcher::directoryChanged, this, changed);
         connect(m_fsWatcher, &QFileSystemWatcher::fileChanged, this, changed);
-        m_watchThread.start();
     }
     QMetaObject::invokeMethod(m_fsWatcher, [watcher = m_fsWatcher, paths] {
         const QStringList watched = watcher->files() + watcher->directories();

@@ -147,7 +147,7 @@ private:
     BackgroundWork& m_work;
     BackgroundWork::Tasks m_tasks; // passes and account checks
     QFutureWatcher<std::shared_ptr<Pass>> m_watcher;
-    QThread m_watchThread;
+    std::unique_ptr<BackgroundWork::OwnThread> m_watchThread;
     QFileSystemWatcher* m_fsWatcher = nullptr; // lives on m_watchThread
     QStringList m_recentProblems;
     std::function<sync::AgeRules()> m_ageRules;

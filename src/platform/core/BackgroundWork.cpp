@@ -157,6 +157,39 @@ QStringList BackgroundWork::busyLanes() const
     return busy;
 }
 
+std::unique_ptr<BackgroundWork::OwnThread> BackgroundWork::thread(const char* name)
+{
+    auto* thread = new QThread;
+    thread->setObjectName(QString::fromLatin1(name)); // Qt names the kernel's thread after it
+    thread->start();
+    return std::unique_ptr<OwnThread>(new OwnThread(thread));
+}
+
+std::unique_ptr<BackgroundWork::OwnThread> BackgroundWork::thread(const char* name, std::function<void()> loop)
+{
+    QThread* thread = QThread::create(std::move(loop));
+    thread->setObjectName(QString::fromLatin1(name));
+    thread->start();
+    return std::unique_ptr<OwnThread>(new OwnThread(thread));
+}
+
+bool BackgroundWork::OwnThread::end(std::chrono::milliseconds bound)
+{
+    if (!m_thread)
+        return true;
+    m_thread->quit();
+    const bool ended = bound == std::chrono::milliseconds::max() ? m_thread->wait() : m_thread->wait(QDeadlineTimer(bound));
+    if (!ended) {
+        qCWarning(lcWork).noquote() << "Thread still running when its owner went, left to the exit:"
+                                    << m_thread->objectName();
+        m_thread = nullptr; // a running QThread may not be deleted
+        return false;
+    }
+    delete m_thread;
+    m_thread = nullptr;
+    return true;
+}
+
 struct BackgroundWork::Tasks::Count {
     mutable std::mutex mutex;
     mutable std::condition_variable changed;

@@ -14,6 +14,7 @@
 #include <type_traits>
 #include <vector>
 
+class QThread;
 class QThreadPool;
 
 namespace lumra {
@@ -88,6 +89,29 @@ public:
     // logs) the lanes still busy then: their threads are left to the process's exit, since one stuck
     // in a stalled file system call cannot be joined (the quit deadline is the last resort).
     QStringList shutDown(std::chrono::milliseconds bound);
+
+    // A thread of its own, for one loop that lasts as long as its owner (a connection's events, a
+    // program's end, the log's writes), where a lane's task would hold a pool thread for good.
+    // Named as the lanes are, so every thread of Lumra's own is one this object made.
+    class OwnThread {
+    public:
+        ~OwnThread() { end(); }
+        OwnThread(const OwnThread&) = delete;
+        OwnThread& operator=(const OwnThread&) = delete;
+        QThread* thread() const { return m_thread; }
+        // Ends its event loop (a loop of its own must be told apart) and waits up to `bound`.
+        // False: it is stuck in a call (a hung mount, say) and is left to the process's exit.
+        bool end(std::chrono::milliseconds bound = std::chrono::milliseconds::max());
+
+    private:
+        friend class BackgroundWork;
+        explicit OwnThread(QThread* thread) : m_thread(thread) { }
+        QThread* m_thread;
+    };
+    // Started, with Qt's event loop for objects moved onto it.
+    std::unique_ptr<OwnThread> thread(const char* name);
+    // Started, running `loop` until it returns.
+    std::unique_ptr<OwnThread> thread(const char* name, std::function<void()> loop);
 
     // One piece of work waited for when its owner goes: its context must not outlive what it uses.
     struct Joined {

@@ -234,8 +234,7 @@ HelperProcess::~HelperProcess()
         const std::lock_guard turn(m_turn);
         stop();
     }
-    if (m_watcher.joinable())
-        m_watcher.join();
+    m_watcher.reset();
 }
 
 QString HelperProcess::findProgram(const char* name, const QString& builtAt, const char* whatIsLost)
@@ -438,9 +437,11 @@ void HelperProcess::stop()
 // A program that ends between requests (killed, or failed on its own) is reaped at once instead of waiting as a zombie for the next request.
 void HelperProcess::watch(pid_t process)
 {
-    if (m_watcher.joinable())
-        m_watcher.join(); // its program was reaped by stop(), so it has returned or is returning
-    m_watcher = std::thread([this, process] {
+    m_watcher.reset(); // its program was reaped by stop(), so it has returned or is returning
+    BackgroundWork* work = BackgroundWork::currentIfAny();
+    if (!work)
+        return; // Lumra is ending: the program is reaped by stop()
+    m_watcher = work->thread("lumra-reaper", [this, process] {
         siginfo_t ended {};
         while (::waitid(P_PID, id_t(process), &ended, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
         }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/core/BackgroundWork.h"
+
 #include <QByteArray>
 #include <QDeadlineTimer>
 #include <QString>
@@ -11,7 +13,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 #include <sys/types.h>
 
@@ -106,7 +107,7 @@ private:
     std::atomic_bool m_shutDown {false};
     int m_socket = -1;
     quint64 m_lastRequest = 0;
-    std::thread m_watcher; // reaps a program that ends between requests
+    std::unique_ptr<BackgroundWork::OwnThread> m_watcher; // reaps a program that ends between requests
 };
 
 // Who a request to a HelperPool is for, and until when it is wanted.

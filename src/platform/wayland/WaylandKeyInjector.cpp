@@ -169,22 +169,18 @@ std::unique_ptr<WaylandKeyInjector> WaylandKeyInjector::create()
 }
 
 WaylandKeyInjector::WaylandKeyInjector()
-    : m_thread(new QThread)
+    : m_thread(BackgroundWork::current().thread("lumra-wlkeys"))
     , m_relay(std::make_unique<QObject>())
 {
-    m_thread->setObjectName(QStringLiteral("Lumra virtual keyboard"));
     m_keyboard = new Keyboard(this);
-    m_keyboard->moveToThread(m_thread);
-    m_thread->start();
+    m_keyboard->moveToThread(m_thread->thread());
 }
 
 WaylandKeyInjector::~WaylandKeyInjector()
 {
     Keyboard* keyboard = m_keyboard;
     QMetaObject::invokeMethod(keyboard, [keyboard] { delete keyboard; }, Qt::BlockingQueuedConnection);
-    m_thread->quit();
-    m_thread->wait();
-    delete m_thread;
+    m_thread.reset();
 }
 
 bool WaylandKeyInjector::canPost() const { return m_keyboard->canPost(); }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/core/BackgroundWork.h"
 #include "platform/keys/KeyInjector.h"
 
 #include <QPointer>
@@ -7,7 +8,6 @@
 
 #include <memory>
 
-class QThread;
 
 namespace lumra {
 
@@ -39,7 +39,7 @@ private:
     WaylandKeyInjector();
     void tellFailure(const QString& message);
 
-    QThread* m_thread;
+    std::unique_ptr<BackgroundWork::OwnThread> m_thread;
     Keyboard* m_keyboard = nullptr;
     std::unique_ptr<QObject> m_relay; // on the creating thread: failures are told from there
     QPointer<QObject> m_context;

@@ -731,12 +731,10 @@ std::unique_ptr<WaylandPasteboard> WaylandPasteboard::create()
 
 WaylandPasteboard::WaylandPasteboard()
     : m_shared(std::make_shared<Shared>())
-    , m_thread(new QThread(this))
+    , m_thread(BackgroundWork::current().thread("lumra-wlclip"))
     , m_session(new Session(m_shared, this))
 {
-    m_thread->setObjectName(QStringLiteral("Lumra clipboard connection"));
-    m_session->moveToThread(m_thread);
-    m_thread->start();
+    m_session->moveToThread(m_thread->thread());
 }
 
 WaylandPasteboard::~WaylandPasteboard()
@@ -745,8 +743,7 @@ WaylandPasteboard::~WaylandPasteboard()
     QMetaObject::invokeMethod(session, [session] { session->close(); }, Qt::BlockingQueuedConnection);
     // Deleted on its own thread as that thread ends, with the transfers still under way.
     session->deleteLater();
-    m_thread->quit();
-    m_thread->wait();
+    m_thread.reset();
 }
 
 QString WaylandPasteboard::protocolName() const

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "platform/core/BackgroundWork.h"
 #include "platform/pasteboard/Pasteboard.h"
 
 #include <chrono>
 #include <memory>
 
-class QThread;
 
 namespace lumra {
 
@@ -69,7 +69,7 @@ private:
     void announceChange();
 
     std::shared_ptr<Shared> m_shared;
-    QThread* m_thread;
+    std::unique_ptr<BackgroundWork::OwnThread> m_thread;
     Session* m_session;
     std::chrono::milliseconds m_readTimeout {500};
 };

@@ -1,9 +1,12 @@
 #include "platform/core/BackgroundWork.h"
 
+#include "model/Diagnostics.h"
 #include "platform/files/FileChecks.h"
 #include "platform/files/FileLookups.h"
 #include "platform/files/IconFiles.h"
+#include "platform/image/ImageDecoder.h"
 #include "platform/sound/MediaProbe.h"
+#include "../image/ImageFixtures.h"
 #include "WorkerThreads.h"
 
 #include <gtest/gtest.h>
@@ -93,7 +96,8 @@ TEST(BackgroundWorkTest, NoLaneTakesWorkOnceShutDownBegan)
 constexpr char laneChildVariable[] = "LUMRA_TEST_LANE_THREADS_CHILD";
 
 // Child mode only: files other programs name are looked at on the lanes' threads, which `ps -L`
-// names, and on no thread of Qt's shared pool or of their own.
+// names, and on no thread of Qt's shared pool or of their own; the log's writer and a side
+// program's watcher are threads BackgroundWork made too.
 TEST(BackgroundWorkProcess, FileWorkRunsOnLaneThreadsOnly)
 {
     if (!qEnvironmentVariableIsSet(laneChildVariable))
@@ -116,6 +120,12 @@ TEST(BackgroundWorkProcess, FileWorkRunsOnLaneThreadsOnly)
     bool answered = false;
     openMediaFile(file, &context, [&](const QUrl&) { answered = true; }, [&](const QString&) { answered = true; });
     ASSERT_TRUE(QTest::qWaitFor([&] { return answered; }, 10000));
+    Diagnostics log(dir.filePath(QStringLiteral("diagnostics.log")));
+    log.setEnabled(true);
+    log.info(QStringLiteral("Test"), QStringLiteral("written on the log's own thread"));
+    log.flush();
+    image::ImageDecoder decoder(QStringLiteral(LUMRA_STAND_IN_IMAGE_DECODER), 1);
+    ASSERT_TRUE(decoder.png(test::encode(test::markedImage(8, 8), "png"), {}, 0).ok());
 
     EXPECT_EQ(test::threadsOutsideTheLanesSince(before).join(QStringLiteral(", ")).toStdString(), "");
 }
