@@ -79,11 +79,21 @@ public:
         m_waitedBefore = runQueueWaits();
     }
     std::chrono::nanoseconds elapsed() const override { return std::chrono::steady_clock::now() - m_start; }
-    std::chrono::nanoseconds waitedForCpu() const override { return longestWaitSince(m_waitedBefore); }
+    // A thread that has ended since keeps what it waited: the wait never shrinks, or the quit's
+    // time counted would leap ahead as the lanes' threads end.
+    std::chrono::nanoseconds waitedForCpu() const override
+    {
+        const long long now = longestWaitSince(m_waitedBefore).count();
+        long long longest = m_longest.load();
+        while (now > longest && !m_longest.compare_exchange_weak(longest, now)) {
+        }
+        return std::chrono::nanoseconds(std::max(now, longest));
+    }
 
 private:
     std::chrono::steady_clock::time_point m_start;
     std::map<pid_t, std::chrono::nanoseconds> m_waitedBefore;
+    mutable std::atomic<long long> m_longest = 0;
 };
 
 } // namespace

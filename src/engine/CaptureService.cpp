@@ -100,6 +100,18 @@ struct CaptureService::JournalLane {
         if (forget)
             keys.erase(key);
     }
+    void putBack(const std::vector<quint64>& serials)
+    {
+        std::map<int, QList<qint64>> rows;
+        for (const quint64 serial : serials) {
+            if (const auto key = keys.find(serial); key != keys.end())
+                rows[key->second.store].append(key->second.row);
+        }
+        for (const auto& [store, inStore] : rows) {
+            if (Status done = journal(store).putBack(inStore); !done)
+                qCWarning(lcCapture).noquote() << "Capture journal not updated:" << done.error();
+        }
+    }
 };
 
 // Marks an entry from the journal as begun on the lane that works it, right as its work starts, so
@@ -283,6 +295,7 @@ void CaptureService::storeCapturesAtQuit(bool lookOnceMore)
     // What is still being derived is finished at the next start from the journal. Files are
     // stored as named meanwhile (the next start looks them up); texts are stored already. A
     // picture not in the journal is nothing without its PNG.
+    std::vector<quint64> putBack;
     for (auto& [serial, capture] : m_derivations) {
         if (!capture.fileUrls.isEmpty() && !capture.resumed) {
             PreparedCapture files;
@@ -294,13 +307,11 @@ void CaptureService::storeCapturesAtQuit(bool lookOnceMore)
                 CaptureLosses::Kind::quit, QStringLiteral("Image not captured: Lumra quit before it was converted"));
         }
         // Taken up at this start and not finished, though nothing went wrong: the next start tries it.
-        if (capture.resumed) {
-            writeJournal([lane = m_journal, serial = serial] {
-                lane->change(
-                    serial, [](store::CaptureJournal& entries, qint64 row) { return entries.putBack(row); }, false);
-            });
-        }
+        if (capture.resumed)
+            putBack.push_back(serial);
     }
+    if (!putBack.empty())
+        writeJournal([lane = m_journal, serials = std::move(putBack)] { lane->putBack(serials); });
     m_quitting = true;
     m_reads.clear();
     m_derivations.clear();

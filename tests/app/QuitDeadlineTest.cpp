@@ -3,8 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QTest>
+
+#include <pthread.h>
+#include <sched.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <memory>
@@ -115,6 +121,39 @@ TEST(QuitDeadlineTest, WaitsAtQuitAreToldWhatIsLeftOfTheBound)
     QProcess child;
     EXPECT_EQ(runChild(leftVariable, "QuitDeadlineProcess.TellsWhatIsLeft", child), QProcess::NormalExit);
     EXPECT_EQ(child.exitCode(), 0) << child.readAllStandardOutput().constData();
+}
+
+// The machine's time a thread spent waiting for a CPU stays uncounted once the thread has ended, as
+// the lanes' threads end during the quit: else the time counted would leap ahead of the bound.
+TEST(QuitDeadlineTest, AnEndedThreadsWaitForACpuStaysUncounted)
+{
+    if (!QFile::exists(QStringLiteral("/proc/self/task/%1/schedstat").arg(::gettid())))
+        GTEST_SKIP() << "this kernel keeps no scheduler statistics";
+    const std::unique_ptr<QuitDeadline::Watch> watch = QuitDeadline::systemWatch();
+    watch->begin();
+    // Two spinning threads on one CPU: each waits while the other runs.
+    cpu_set_t allowed;
+    ASSERT_EQ(::sched_getaffinity(0, sizeof allowed, &allowed), 0);
+    int cpu = 0;
+    while (!CPU_ISSET(cpu, &allowed))
+        ++cpu;
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(cpu, &one);
+    std::atomic_bool stop = false;
+    const auto spin = [&] {
+        ::pthread_setaffinity_np(::pthread_self(), sizeof one, &one);
+        while (!stop.load(std::memory_order_relaxed)) {
+        }
+    };
+    std::thread first(spin);
+    std::thread second(spin);
+    const bool waited = QTest::qWaitFor([&] { return watch->waitedForCpu() >= std::chrono::milliseconds(100); }, 60000);
+    stop = true;
+    first.join();
+    second.join();
+    ASSERT_TRUE(waited);
+    EXPECT_GE(watch->waitedForCpu(), std::chrono::milliseconds(100));
 }
 
 } // namespace

@@ -80,9 +80,18 @@ Status CaptureJournal::markBegun(qint64 key)
     return change(QStringLiteral("UPDATE LumraCaptureJournal SET tries = tries + 1 WHERE pk = ?"), key);
 }
 
-Status CaptureJournal::putBack(qint64 key)
+Status CaptureJournal::putBack(const QList<qint64>& keys)
 {
-    return change(QStringLiteral("UPDATE LumraCaptureJournal SET tries = 0 WHERE pk = ?"), key);
+    if (!isOpen())
+        return Status::failure(QStringLiteral("no store"));
+    sql::Transaction tx(*m_db);
+    if (!tx.beginStatus())
+        return tx.beginStatus();
+    for (const qint64 key : keys) {
+        if (Status done = change(QStringLiteral("UPDATE LumraCaptureJournal SET tries = 0 WHERE pk = ?"), key); !done)
+            return done;
+    }
+    return tx.commit();
 }
 
 Status CaptureJournal::change(const QString& sql, qint64 key)

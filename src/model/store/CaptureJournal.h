@@ -46,8 +46,9 @@ public:
     // Right before the entry's own work begins: should Lumra die on it, the next start drops it. An
     // entry a start never got to (killed while others were worked) keeps its try.
     Status markBegun(qint64 key);
-    // An entry begun at this start that Lumra quit before finishing is worked again at the next.
-    Status putBack(qint64 key);
+    // Entries begun at this start that Lumra quit before finishing are worked again at the next;
+    // one write for all, as a quit has no time for one each.
+    Status putBack(const QList<qint64>& keys);
 
     // What the last run left, to finish now. An entry whose work began at an earlier start never
     // finished there (Lumra died on it): it is removed and returned in `dropped`, so no entry is

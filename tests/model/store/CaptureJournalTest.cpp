@@ -97,7 +97,7 @@ TEST_F(CaptureJournalTest, AnEntryPutBackAtAQuitIsTakenUpAgainAndOneThatCannotBe
     ASSERT_EQ(journal.takeUp(&dropped)->size(), 1);
     EXPECT_EQ(dropped.size(), 2);
     ASSERT_TRUE(journal.markBegun(*key).ok());
-    ASSERT_TRUE(journal.putBack(*key).ok());
+    ASSERT_TRUE(journal.putBack({*key}).ok());
     const Result<QList<JournalEntry>> again = journal.takeUp(&dropped);
     ASSERT_EQ(again->size(), 1);
     EXPECT_EQ(again->at(0).key, *key);
