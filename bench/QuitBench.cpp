@@ -106,11 +106,12 @@ Round quitOnce(const GeneratedHome& home, const QString& display, int round)
     result.lossTold = timesSaid(diagnostics, "Lumra quit") > lossesBefore;
     page.kill();
     page.waitForFinished();
-    if (!result.exitedZero) {
+    if (!result.exitedZero || !result.textStored) {
         QFile output(log);
         output.open(QIODevice::ReadOnly);
-        std::fprintf(stderr, "round %d: exit %d (%s) after %.0f ms; Lumra said:\n%s\n", round, lumra.exitCode(),
+        std::fprintf(stderr, "round %d: exit %d (%s) after %.0f ms, last text %s; Lumra said:\n%s\n", round, lumra.exitCode(),
                      lumra.exitStatus() == QProcess::NormalExit ? "exited" : "crashed", result.exitMs,
+                     result.textStored ? "stored" : "missing",
                      output.readAll().right(2000).constData());
     }
     return result;

@@ -272,6 +272,9 @@ void CaptureService::storeCapturesAtQuit(bool lookOnceMore)
             || std::any_of(m_derivations.begin(), m_derivations.end(), [](const auto& entry) { return !entry.second.journalled; });
     };
     for (;;) {
+        // A copy made before the quit may reach Lumra only now, from a slow X server or compositor.
+        if (lookOnceMore)
+            checkClipboard();
         if (const auto read = finished(m_reads); read != m_reads.end()) {
             takeRead(read->first);
             continue;

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <vector>
 
 using namespace lumra;
@@ -233,8 +234,8 @@ TEST_F(CaptureSchedulingTest, AtQuitAnAnsweredReadIsStoredAndRichTextStillBeingM
 // be open at once: the first installs the handler, the last takes it away.
 class OpenWhenLogged {
 public:
-    OpenWhenLogged(QSemaphore& gate, const char* line)
-        : m_watch {&gate, line}
+    OpenWhenLogged(QSemaphore& gate, const char* line, std::function<void()> first = {})
+        : m_watch {&gate, line, std::move(first)}
     {
         if (s_watches.empty())
             s_previous = qInstallMessageHandler(handle);
@@ -251,12 +252,16 @@ private:
     struct Watch {
         QSemaphore* gate;
         const char* line;
+        std::function<void()> first; // run before the gate opens
     };
     static void handle(QtMsgType type, const QMessageLogContext& context, const QString& text)
     {
         for (const Watch* watch : s_watches) {
-            if (text.startsWith(QLatin1String(watch->line)))
-                watch->gate->release(1000);
+            if (!text.startsWith(QLatin1String(watch->line)))
+                continue;
+            if (watch->first)
+                watch->first();
+            watch->gate->release(1000);
         }
         if (s_previous)
             s_previous(type, context, text);
@@ -286,6 +291,23 @@ TEST_F(CaptureSchedulingTest, AtQuitEveryCopyStillBeingReadIsStoredOrSaidLost)
     EXPECT_EQ(int(stored("handed over as Lumra quits")) + int(stored("not looked at yet")) + lost, 3) << log.text().toStdString();
     EXPECT_FALSE(stored("never handed over"));
     EXPECT_TRUE(log.text().contains("Lumra quit before")) << log.text().toStdString();
+}
+
+// A copy made before the quit whose change reaches Lumra only while it waits for a read (from a slow
+// X server, say) is read as well: else it would be lost with nothing said.
+TEST_F(CaptureSchedulingTest, AtQuitACopyHeardOfWhileAReadIsWaitedForIsReadToo)
+{
+    startGated();
+    copyHeld("being read as Lumra quits");
+    {
+        OpenWhenLogged answer(gated.held.first()->gate, "Quitting with copies still being read", [&] {
+            clock.advance(1s);
+            gated.inner.setText("heard of as Lumra quits");
+        });
+        manager->captureService()->storeCapturesAtQuit();
+    }
+    EXPECT_TRUE(stored("being read as Lumra quits"));
+    EXPECT_TRUE(stored("heard of as Lumra quits"));
 }
 
 // Quitting as the app does: capture gives up a read whose owner never answers, and the lanes' shutdown
