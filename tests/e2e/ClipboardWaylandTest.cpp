@@ -148,16 +148,29 @@ protected:
 
 namespace {
 
-// Whether a helper printed a line starting with `text`; the lines after it are left to read.
+// Whether a helper printed a line starting with `text`; the lines after it are left to read, and
+// those read while waiting for another are kept (a source may be asked before it says READY).
 bool waitForLine(QProcess& helper, const QByteArray& text, int timeoutMs)
 {
     return test::processEventsUntil(
         [&] {
-            while (helper.canReadLine()) {
-                if (helper.readLine().startsWith(text))
-                    return true;
+            QList<QByteArray> kept = helper.property("keptLines").value<QList<QByteArray>>();
+            bool found = false;
+            for (qsizetype i = 0; i < kept.size() && !found; ++i) {
+                if (kept[i].startsWith(text)) {
+                    kept.remove(i);
+                    found = true;
+                }
             }
-            return false;
+            while (!found && helper.canReadLine()) {
+                const QByteArray line = helper.readLine();
+                if (line.startsWith(text))
+                    found = true;
+                else
+                    kept.append(line);
+            }
+            helper.setProperty("keptLines", QVariant::fromValue(kept));
+            return found;
         },
         timeoutMs);
 }
