@@ -138,16 +138,6 @@ protected:
         return test::processEventsUntil([&] { return manager->clipboardItems().size() >= count; }, 20000);
     }
     const ClipboardItem& newest() const { return manager->clipboardItems().last(); }
-    // Writes the item back and waits until the compositor has made it the clipboard, as a paste
-    // waits before its key: another program reading sooner may still get the copy before.
-    bool writeBack(const ClipboardItem& item)
-    {
-        const std::optional<qint64> written = manager->paste().writeItem(item, false, false);
-        if (!written)
-            return false;
-        manager->paste().notePasted({item.id}, true, manager->clock().now());
-        return test::processEventsUntil([&] { return wayland->holds(*written); }, 20000);
-    }
 
     std::unique_ptr<WaylandPasteboard> wayland;
     std::unique_ptr<ClipboardManager> manager;
@@ -399,7 +389,7 @@ TEST_F(ClipboardWaylandTest, WriteBackIsReadByWlPasteWithTheTypesOfX11)
     ClipboardItem text;
     text.textContent = QString::fromUtf8("Grüße back from the history");
     text = test::insertItem(*manager, text);
-    ASSERT_TRUE(writeBack(text));
+    ASSERT_TRUE(test::copyToPasteboardHeld(*manager, text));
 
     const QList<QByteArray> types = test::wlPaste({"--list-types"}).split('\n');
     for (const char* type : {"text/plain;charset=utf-8", "text/plain", "UTF8_STRING", "TEXT", "STRING"})
@@ -422,7 +412,7 @@ TEST_F(ClipboardWaylandTest, WriteBackIsReadByWlPasteWithTheTypesOfX11)
     image.contentType = ClipboardContentType::image;
     image.imageFileName = image::imageFileName(png);
     image = test::insertItem(*manager, image, test::withImageData(png));
-    ASSERT_TRUE(writeBack(image));
+    ASSERT_TRUE(test::copyToPasteboardHeld(*manager, image));
     const QList<QByteArray> imageTypes = test::wlPaste({"--list-types"}).split('\n');
     EXPECT_TRUE(imageTypes.contains("image/png"));
     EXPECT_TRUE(imageTypes.contains("text/uri-list"));
@@ -460,7 +450,7 @@ TEST_F(ClipboardWaylandTest, AFloodOfCopiesWhileBusyLeavesRecordingAndWritingBac
         << warnings.joined().toStdString();
 
     ClipboardItem item = manager->clipboardItems().first();
-    ASSERT_TRUE(writeBack(item));
+    ASSERT_TRUE(test::copyToPasteboardHeld(*manager, item));
     EXPECT_EQ(test::wlPaste({"--no-newline"}), item.textContent->toUtf8());
 }
 
@@ -475,7 +465,7 @@ TEST_F(ClipboardWaylandTest, RecordingAndWritingBackGoOnAfterTheConnectionBreaks
     EXPECT_TRUE(test::processEventsUntil([&] { return newest().textContent == "after the break"; }, 20000));
 
     ClipboardItem item = manager->clipboardItems().first();
-    ASSERT_TRUE(test::processEventsUntil([&] { return writeBack(item); }, 10000));
+    ASSERT_TRUE(test::processEventsUntil([&] { return test::copyToPasteboardHeld(*manager, item); }, 10000));
     EXPECT_EQ(test::wlPaste({"--no-newline"}), item.textContent->toUtf8());
 }
 

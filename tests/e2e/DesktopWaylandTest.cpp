@@ -144,7 +144,7 @@ protected:
             return false;
         ClipboardItem item;
         item.textContent = text;
-        return test::copyToPasteboard(*manager, test::insertItem(*manager, item), true);
+        return test::copyToPasteboardHeld(*manager, test::insertItem(*manager, item));
     }
     QString targetOutput()
     {
@@ -187,7 +187,7 @@ TEST_F(PasteWaylandTest, ATextItemLandsInTheFocusedWindowThroughTheVirtualKeyboa
     item.textContent = QString::fromUtf8("Grüße through the virtual keyboard");
     item = test::insertItem(*manager, item);
 
-    ASSERT_TRUE(test::copyToPasteboard(*manager, item, true));
+    ASSERT_TRUE(test::copyToPasteboardHeld(*manager, item));
     ASSERT_TRUE(manager->paste().simulatePaste().ok());
 
     EXPECT_TRUE(test::processEventsUntil([&] { return targetOutput().contains("PASTED:"); }, waitMs));
@@ -253,7 +253,7 @@ TEST_F(PasteWaylandTest, ATerminalGetsItsOwnPasteKey)
     item.textContent = QStringLiteral("ls -l");
     item = test::insertItem(*manager, item);
 
-    ASSERT_TRUE(test::copyToPasteboard(*manager, item, true));
+    ASSERT_TRUE(test::copyToPasteboardHeld(*manager, item));
     ASSERT_TRUE(manager->paste().simulatePaste().ok());
     EXPECT_TRUE(test::processEventsUntil([&] { return targetOutput().contains("KEY "); }, waitMs));
     EXPECT_TRUE(targetOutput().contains("KEY v+ctrl+shift\n")) << qPrintable(targetOutput());

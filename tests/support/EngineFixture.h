@@ -17,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QTest>
+
 #include <functional>
 #include <memory>
 
@@ -77,6 +79,18 @@ inline bool copyToPasteboard(ClipboardManager& manager, const ClipboardItem& ite
         return false;
     manager.paste().notePasted({item.id}, moveToTop, manager.clock().now());
     return true;
+}
+
+// The same, returning once the clipboard holds the write, as a paste waits before its key: another
+// program reading sooner may still get what was copied before.
+inline bool copyToPasteboardHeld(ClipboardManager& manager, const ClipboardItem& item)
+{
+    const std::optional<qint64> written = manager.paste().writeItem(item, false, false);
+    if (!written)
+        return false;
+    manager.paste().notePasted({item.id}, true, manager.clock().now());
+    Pasteboard* pasteboard = manager.services().pasteboard;
+    return QTest::qWaitFor([&] { return pasteboard->holds(*written); }, 20000);
 }
 
 // Everything a whole engine needs in a test: Lumra's folders in a temporary directory, time on a
