@@ -42,6 +42,31 @@ inline std::optional<size_t> largestAllocationDuring(const std::function<void()>
     return largest.load();
 }
 
+// How many allocations, on any thread, `work` makes; none without the sanitizer runtime. Work that
+// builds a node for each element it reads makes at least one allocation per element, however fast
+// or busy the machine is.
+inline std::optional<size_t> allocationsDuring(const std::function<void()>& work)
+{
+    static std::atomic<bool> counting { false };
+    static std::atomic<size_t> count { 0 };
+    static const bool hooked = __sanitizer_install_malloc_and_free_hooks
+        && __sanitizer_install_malloc_and_free_hooks(
+            [](const volatile void*, size_t) {
+                if (counting.load(std::memory_order_relaxed))
+                    count.fetch_add(1, std::memory_order_relaxed);
+            },
+            [](const volatile void*) {});
+    if (!hooked) {
+        work();
+        return std::nullopt;
+    }
+    count = 0;
+    counting = true;
+    work();
+    counting = false;
+    return count.load();
+}
+
 // Expects `largest` below `bound`. Without the sanitizer runtime nothing was measured, and the test
 // says so as a skip; the skip only leaves this helper, so the test's other checks still run and count.
 inline void expectLargestAllocationBelow(std::optional<size_t> largest, size_t bound, const char* what)
