@@ -19,6 +19,7 @@
 #include "PrivateBus.h"
 #include "ShellTestSupport.h"
 #include "TestImages.h"
+#include "ThisProgram.h"
 
 #include <QApplication>
 #include <QDir>
@@ -646,7 +647,7 @@ public:
         environment.insert(notificationServerVariable, bus.address());
         environment.insert("LUMRA_FAKE_NOTIFICATION_ACTIONS", actions);
         m_process.setProcessEnvironment(environment);
-        m_process.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=FakeNotificationServerProcess.*"});
+        lumra::test::startThisProgram(m_process, {"--gtest_filter=FakeNotificationServerProcess.*"});
         return printed("READY");
     }
     bool printed(const QString& text, int count = 1)

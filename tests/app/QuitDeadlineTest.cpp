@@ -1,4 +1,5 @@
 #include "app/QuitDeadline.h"
+#include "ThisProgram.h"
 
 #include <gtest/gtest.h>
 
@@ -28,7 +29,7 @@ QProcess::ExitStatus runChild(const char* variable, const char* filter, QProcess
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(variable, QStringLiteral("1"));
     child.setProcessEnvironment(environment);
-    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--gtest_filter=") + QLatin1String(filter)});
+    lumra::test::startThisProgram(child, {QStringLiteral("--gtest_filter=") + QLatin1String(filter)});
     EXPECT_TRUE(child.waitForFinished(30000));
     return child.exitStatus();
 }

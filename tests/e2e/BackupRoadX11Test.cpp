@@ -13,6 +13,7 @@
 #include "platform/login/LoginItem.h"
 #include "ui/settings/ImportExportPage.h"
 #include "ui/settings/SettingsWindow.h"
+#include "ThisProgram.h"
 
 #include <gtest/gtest.h>
 
@@ -137,8 +138,8 @@ TEST(BackupRoadX11Test, historyMovesToAFreshHomeThroughThePage)
     env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
     other.setProcessEnvironment(env);
     other.setProcessChannelMode(QProcess::MergedChannels);
-    other.start(QCoreApplication::applicationFilePath(),
-                {QStringLiteral("--gtest_filter=BackupRoadX11Test.DISABLED_importSide"), QStringLiteral("--gtest_also_run_disabled_tests")});
+    lumra::test::startThisProgram(other, {QStringLiteral("--gtest_filter=BackupRoadX11Test.DISABLED_importSide"),
+                                          QStringLiteral("--gtest_also_run_disabled_tests")});
     ASSERT_TRUE(other.waitForFinished(waitMs * 2));
     const QString output = QString::fromUtf8(other.readAll());
     ASSERT_EQ(other.exitCode(), 0) << output.toStdString();

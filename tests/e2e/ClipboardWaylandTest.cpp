@@ -10,6 +10,7 @@
 #include "platform/pasteboard/PasteboardTypes.h"
 #include "platform/wayland/WaylandPasteboard.h"
 #include "platform/pasteboard/OfferReader.h"
+#include "ThisProgram.h"
 
 #include <gtest/gtest.h>
 
@@ -128,7 +129,7 @@ protected:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(sourceVariable, mode);
         source.setProcessEnvironment(environment);
-        source.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=WaylandSourceProcess.*"});
+        lumra::test::startThisProgram(source, {"--gtest_filter=WaylandSourceProcess.*"});
         return test::processEventsUntil([&] { return source.readAllStandardOutput().contains("READY"); }, 10000)
             && test::processEventsUntil([&] { return !changed.isEmpty(); }, 10000);
     }

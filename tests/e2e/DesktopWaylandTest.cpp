@@ -11,6 +11,7 @@
 #include "platform/wayland/WaylandPasteboard.h"
 #include "ui/preview/PreviewCoordinator.h"
 #include "ui/shell/PopupPanel.h"
+#include "ThisProgram.h"
 
 #include <gtest/gtest.h>
 
@@ -134,7 +135,7 @@ protected:
         environment.insert("QT_QPA_PLATFORM", "wayland");
         environment.insert("ASAN_OPTIONS", "detect_leaks=0");
         target.setProcessEnvironment(environment);
-        target.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=" + tests});
+        lumra::test::startThisProgram(target, {"--gtest_filter=" + tests});
         return test::processEventsUntil([&] { return targetOutput().contains("READY"); }, waitMs);
     }
     // A window presenting itself as a terminal is in front, and an item of `text` on the clipboard.
@@ -480,7 +481,7 @@ TEST(PreviewWaylandTest, ThePreviewFloatsUnderATilingCompositor)
     environment.insert("QT_QPA_PLATFORM", "wayland");
     environment.insert("ASAN_OPTIONS", "detect_leaks=0");
     windows.setProcessEnvironment(environment);
-    windows.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=PreviewWaylandProcess.*"});
+    lumra::test::startThisProgram(windows, {"--gtest_filter=PreviewWaylandProcess.*"});
     QString output;
     ASSERT_TRUE(test::processEventsUntil([&] {
         output += QString::fromUtf8(windows.readAllStandardOutput());

@@ -5,6 +5,7 @@
 #include "platform/pasteboard/X11Pasteboard.h"
 
 #include "platform/keys/EventWait.h"
+#include "ThisProgram.h"
 
 #include <gtest/gtest.h>
 
@@ -57,7 +58,7 @@ protected:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(targetVariable, "1");
         target.setProcessEnvironment(environment);
-        target.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=PasteTargetWindow.ReportsWhatIsPasted"});
+        lumra::test::startThisProgram(target, {"--gtest_filter=PasteTargetWindow.ReportsWhatIsPasted"});
         return test::processEventsUntil([&] { return targetOutput().contains("READY"); }, 10000);
     }
 

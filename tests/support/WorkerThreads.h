@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ThisProgram.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -47,7 +49,7 @@ inline ChildRun runThisProgram(const char* variable, const QString& filter)
     environment.insert(QString::fromLatin1(variable), QStringLiteral("1"));
     child.setProcessEnvironment(environment);
     child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--gtest_filter=") + filter});
+    lumra::test::startThisProgram(child, {QStringLiteral("--gtest_filter=") + filter});
     if (!child.waitForFinished(120000)) {
         child.kill();
         child.waitForFinished();

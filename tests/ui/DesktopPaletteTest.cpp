@@ -4,6 +4,7 @@
 
 #include "ui/Palettes.h"
 #include "PrivateBus.h"
+#include "ThisProgram.h"
 
 #include <gtest/gtest.h>
 
@@ -95,7 +96,7 @@ protected:
         environment.insert(portalBusVariable, m_bus.address());
         environment.insert(portalModeVariable, mode);
         m_portal.setProcessEnvironment(environment);
-        m_portal.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=FakeSettingsPortalProcess.*"});
+        lumra::test::startThisProgram(m_portal, {"--gtest_filter=FakeSettingsPortalProcess.*"});
         ASSERT_TRUE(test::processEventsUntil([&] { return output().contains("READY"); }, 20000)) << qPrintable(output());
     }
     QString output()

@@ -5,6 +5,7 @@
 #include "platform/process/Confinement.h"
 
 #include "PrivateBus.h"
+#include "ThisProgram.h"
 
 #include <gtest/gtest.h>
 
@@ -68,7 +69,7 @@ protected:
         environment.insert(portalBusVariable, m_bus.address());
         m_portal.setProcessEnvironment(environment);
         m_portal.setProcessChannelMode(QProcess::MergedChannels);
-        m_portal.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=FakeIdentifyingPortalProcess.*"});
+        lumra::test::startThisProgram(m_portal, {"--gtest_filter=FakeIdentifyingPortalProcess.*"});
         QByteArray output;
         ASSERT_TRUE(lumra::test::processEventsUntil([&] { return output.append(m_portal.readAllStandardOutput()).contains("READY"); }, patienceMs))
             << output.toStdString();

@@ -7,6 +7,7 @@
 #include "platform/richtext/HtmlConverter.h"
 
 #include "../image/ImageFixtures.h"
+#include "ThisProgram.h"
 
 #include <gtest/gtest.h>
 
@@ -116,7 +117,7 @@ TEST(HelperProgramLife, EndsWhenLumraIsKilled)
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QLatin1String(childVariable), folder.filePath(QStringLiteral("gate")));
     lumra.setProcessEnvironment(environment);
-    lumra.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--gtest_filter=HelperProgramLifeProcess.*")});
+    lumra::test::startThisProgram(lumra, {QStringLiteral("--gtest_filter=HelperProgramLifeProcess.*")});
     QByteArray told;
     ASSERT_TRUE(QTest::qWaitFor([&] {
         lumra.waitForReadyRead(100);

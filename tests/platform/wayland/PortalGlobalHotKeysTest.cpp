@@ -6,6 +6,7 @@
 #include "platform/keys/EventWait.h"
 
 #include "PrivateBus.h"
+#include "ThisProgram.h"
 
 #include <gtest/gtest.h>
 
@@ -115,8 +116,8 @@ protected:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(portalVariable, m_address);
         m_portal.setProcessEnvironment(environment);
-        m_portal.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=FakePortalProcess.*"});
-        ASSERT_TRUE(test::processEventsUntil([&] { return portalOutput().contains("READY"); }, 10000));
+        lumra::test::startThisProgram(m_portal, {"--gtest_filter=FakePortalProcess.*"});
+        ASSERT_TRUE(test::processEventsUntil([&] { return portalOutput().contains("READY"); }, 60000));
     }
     QString portalOutput()
     {

@@ -5,6 +5,7 @@
 #include "ui/preview/DragOut.h"
 
 #include "EngineFixture.h"
+#include "ThisProgram.h"
 
 #include <gtest/gtest.h>
 
@@ -94,7 +95,7 @@ protected:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(targetVariable, mode);
         target.setProcessEnvironment(environment);
-        target.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=DropTargetWindow.ReportsWhatIsDropped"});
+        lumra::test::startThisProgram(target, {"--gtest_filter=DropTargetWindow.ReportsWhatIsDropped"});
         if (!QTest::qWaitFor([&] { return targetOutput().contains("READY "); }, 10000))
             return std::nullopt;
         const QStringList words = targetOutput().section(QStringLiteral("READY "), 1).section(QLatin1Char('\n'), 0, 0).split(' ');
