@@ -7,6 +7,8 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <sched.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -30,6 +32,8 @@ __attribute__((constructor)) static void findRead(void)
 }
 
 static void* nothing(void* unused) { return unused; }
+
+static int leave(void* unused) { return unused != NULL; }
 
 // 0 when `probe` succeeded, else why not.
 static int attempt(const char* probe)
@@ -55,6 +59,11 @@ static int attempt(const char* probe)
         const pid_t child = fork();
         if (child == 0)
             _exit(0);
+        done = child > 0 ? waitpid(child, NULL, 0) > 0 ? 0 : -1 : -1;
+    } else if (!strcmp(probe, "vfork")) {
+        // A process sharing the memory, as posix_spawn starts one: still a process, not a thread.
+        static char stack[64 * 1024];
+        const pid_t child = clone(leave, stack + sizeof stack, CLONE_VM | CLONE_VFORK | SIGCHLD, NULL);
         done = child > 0 ? waitpid(child, NULL, 0) > 0 ? 0 : -1 : -1;
     } else if (!strcmp(probe, "inet-socket")) {
         done = socket(AF_INET, SOCK_DGRAM, 0) >= 0 ? 0 : -1;

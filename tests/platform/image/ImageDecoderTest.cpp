@@ -18,7 +18,10 @@
 #include <QTemporaryDir>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace lumra;
 using namespace lumra::image;
@@ -222,4 +225,49 @@ TEST(ImageDecoderFiles, OnlyARegularFileIsOpenedNeverALinkOrAFifo)
     ASSERT_TRUE(fifo.made());
     EXPECT_FALSE(RegularFile::open(folder.filePath(QStringLiteral("fifo.png"))));
     EXPECT_FALSE(fifo.tripped()) << "open() waited for a writer";
+}
+
+// The program closes each file sent to it once read: a file it kept would stay open (a mount the user
+// cannot unmount) and its descriptors would run out after some hundred pictures. The file's last
+// close, which the watch reports, is then the test's own.
+TEST(ImageDecoderFiles, EachFileSentToTheProgramIsClosedOnceRead)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString path = folder.filePath(QStringLiteral("picture.png"));
+    writeFile(path, encode(markedImage(8, 8), "png"));
+    const int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, QFile::encodeName(path).constData(), IN_CLOSE_NOWRITE), 0);
+    ImageDecoder decoder(ImageDecoder::installedProgram(), 1);
+    DecodeLimits refusing;
+    refusing.maxBytes = 1; // read nothing: the refused file is closed too
+    for (const DecodeLimits& limits : {DecodeLimits(), refusing}) {
+        {
+            const std::optional<RegularFile> file = RegularFile::open(path);
+            ASSERT_TRUE(file);
+            EXPECT_EQ(decoder.png(*file, limits, 0, QSize(8, 8)).ok(), limits.maxBytes > 1);
+        }
+        pollfd closed {watch, POLLIN, 0};
+        EXPECT_EQ(::poll(&closed, 1, 0), 1) << "the program still holds the file";
+        char events[4096];
+        while (::read(watch, events, sizeof events) > 0) {
+        }
+    }
+    ::close(watch);
+}
+
+// A file may grow after the program looked at its size: what it reads is bounded all the same. A
+// file of the kernel's, whose size says nothing of what it holds, stands for one grown since.
+TEST(ImageDecoderFiles, AFileThatGrewPastTheBoundIsRefusedNotRead)
+{
+    const std::optional<RegularFile> file = RegularFile::open(QStringLiteral("/proc/version"));
+    ASSERT_TRUE(file);
+    ASSERT_EQ(file->size(), 0);
+    ImageDecoder decoder(ImageDecoder::installedProgram(), 1);
+    DecodeLimits limits;
+    limits.maxBytes = 0;
+    const Result<QByteArray> png = decoder.png(*file, limits, 0, std::nullopt);
+    ASSERT_FALSE(png.ok());
+    EXPECT_TRUE(png.error().contains(QStringLiteral("too large"))) << png.error().toStdString();
 }

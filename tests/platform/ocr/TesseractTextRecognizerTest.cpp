@@ -1,4 +1,7 @@
 #include "platform/ocr/TesseractTextRecognizer.h"
+#include "platform/image/ImageDecoder.h"
+#include "platform/ocr/TextRecognitionProgram.h"
+#include "platform/process/HelperProcess.h"
 
 #include "../image/AmplifyingImages.h"
 #include "LargestAllocation.h"
@@ -14,6 +17,10 @@
 #include <QSignalSpy>
 
 #include <csignal>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <functional>
 #include <unistd.h>
 
@@ -313,4 +320,44 @@ TEST_F(TesseractTextRecognizerTest, TesseractRunsOnOneThreadWithinItsProgramsCpu
     ASSERT_EQ(answers.size(), 1u);
     EXPECT_TRUE(answers[0].text.isEmpty()) << answers[0].text.toStdString();
     EXPECT_EQ(hurried.runningProcess(), 0);
+}
+
+// The program refuses a request larger than any picture before it takes room for it: it ends, as it
+// does for any request it cannot serve, instead of waiting for bytes that would pass its bound.
+TEST_F(TesseractTextRecognizerTest, TheProgramEndsOnARequestLargerThanAnyPicture)
+{
+    int ends[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_adddup2(&files, ends[1], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&files, ends[1], STDOUT_FILENO);
+    QList<QByteArray> words {QFile::encodeName(image::ImageDecoder::installedProgram()), QByteArray::number(qint64(::getpid())),
+                             ocr::programArgument, QFile::encodeName(TesseractTextRecognizer::findTessdataFolder())};
+    std::vector<char*> arguments;
+    for (QByteArray& word : words)
+        arguments.push_back(word.data());
+    arguments.push_back(nullptr);
+    pid_t program = 0;
+    ASSERT_EQ(::posix_spawn(&program, arguments[0], &files, nullptr, arguments.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&files);
+    ::close(ends[1]);
+    // Waits for the program's bytes or its end; a bound only for a program that does neither.
+    const auto received = [&](void* data, size_t size) {
+        pollfd ready {ends[0], POLLIN, 0};
+        return ::poll(&ready, 1, 120000) == 1 ? ::recv(ends[0], data, size, MSG_WAITALL) : ssize_t(-1);
+    };
+    quint64 ready = 0;
+    ASSERT_EQ(received(&ready, sizeof ready), ssize_t(sizeof ready));
+    ASSERT_EQ(ready, ocr::readyMark);
+
+    const process::HelperProcess::Header header {1, image::DecodeLimits().maxBytes + 1};
+    ASSERT_EQ(::send(ends[0], &header, sizeof header, MSG_NOSIGNAL), ssize_t(sizeof header));
+    char answer = 0;
+    EXPECT_EQ(received(&answer, 1), 0) << "the program waits for the request's bytes";
+    ::close(ends[0]);
+    int status = 0;
+    ::kill(program, SIGKILL); // a program that still waits; one that ended is reaped as it was
+    ASSERT_EQ(::waitpid(program, &status, 0), program);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 }

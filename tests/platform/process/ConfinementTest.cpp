@@ -117,8 +117,8 @@ struct Probe {
 
 // What code run in a confined program would try to reach beyond it, and how each ends.
 const Probe hostileProbes[] {
-    {"attach", 0},      {"read-memory", 0}, {"signal-parent", 0}, {"fork", 0},  {"inet-socket", 0},
-    {"unix-socket", 0}, {"unlink", 0},      {"rename", 0},        {"truncate", 0}, {"chmod", 0},
+    {"attach", 0},      {"read-memory", 0}, {"signal-parent", 0}, {"fork", 0},  {"vfork", 0},
+    {"inet-socket", 0}, {"unix-socket", 0}, {"unlink", 0},        {"rename", 0}, {"truncate", 0}, {"chmod", 0},
     // Fonts for a script not drawn yet are opened when first needed: that fails, and the glyph is missing.
     {"open", EACCES},
 };
