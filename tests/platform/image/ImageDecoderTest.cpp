@@ -269,5 +269,7 @@ TEST(ImageDecoderFiles, AFileThatGrewPastTheBoundIsRefusedNotRead)
     limits.maxBytes = 0;
     const Result<QByteArray> png = decoder.png(*file, limits, 0, std::nullopt);
     ASSERT_FALSE(png.ok());
-    EXPECT_TRUE(png.error().contains(QStringLiteral("too large"))) << png.error().toStdString();
+    // Refused as a file past its bound, not as the picture its first bytes make.
+    EXPECT_TRUE(png.error().startsWith(QStringLiteral("Image file could not be read, or is too large")))
+        << png.error().toStdString();
 }
