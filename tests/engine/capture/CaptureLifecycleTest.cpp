@@ -3,10 +3,12 @@
 
 #include "model/NotificationCenter.h"
 #include "model/store/ItemRows.h"
+#include "platform/core/BackgroundWork.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QScopeGuard>
 #include <QSignalSpy>
 
 using namespace lumra;
@@ -40,6 +42,22 @@ TEST_F(CaptureTest, CopiesDuringABackgroundLoadAreStoredOnceAndJoinTheLoadedHist
         }
         ASSERT_TRUE(persistence.save().ok());
     }
+    // The history lane is held, one thread wide, until the copies are made: the load reads the rows
+    // after them however fast or busy the machine is.
+    BackgroundWork& work = BackgroundWork::current();
+    const int historyThreads = work.maxThreadCount(BackgroundWork::Lane::history);
+    work.setMaxThreadCount(BackgroundWork::Lane::history, 1);
+    QSemaphore held, released;
+    ASSERT_TRUE(work.start(BackgroundWork::Lane::history, [&] {
+        held.release();
+        released.acquire();
+    }));
+    held.acquire();
+    auto release = qScopeGuard([&] {
+        released.release();
+        work.setMaxThreadCount(BackgroundWork::Lane::history, historyThreads);
+    });
+
     manager = EngineHarness::start<RecordingManager>([this](ClipboardManagerServices& services) {
         services.pasteboard = &pasteboard;
         services.workspace = &workspace;
@@ -51,8 +69,12 @@ TEST_F(CaptureTest, CopiesDuringABackgroundLoadAreStoredOnceAndJoinTheLoadedHist
     copyText("stored text 8");
     ASSERT_TRUE(manager->deleteItemPermanently(stored[9].id).ok());
     EXPECT_EQ(manager->filters().filteredItemCount(), 3) << "what is known so far shows while the rest loads";
+    ASSERT_TRUE(manager->isLoadingHistory()) << "the load waits for the history lane";
 
     QSignalSpy loadEnded(manager.get(), &ClipboardManager::isLoadingHistoryChanged);
+    release.dismiss();
+    released.release();
+    work.setMaxThreadCount(BackgroundWork::Lane::history, historyThreads);
     while (manager->isLoadingHistory())
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     ASSERT_EQ(loadEnded.count(), 1);
