@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QScopeGuard>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
@@ -15,6 +16,7 @@
 #include <algorithm>
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <vector>
 
 using namespace lumra;
@@ -189,6 +191,43 @@ TEST_F(CaptureSchedulingTest, APageSlowToConvertHoldsNeitherAPictureNorTheNextPa
     conversions.release(2);
 }
 
+// What is made of copies waiting for their lane is made newest first: after a burst, the copy the
+// user made last, and likely pastes next, gets its rich text first.
+TEST_F(CaptureSchedulingTest, CopiesWaitingForTheirLaneAreMadeNewestFirst)
+{
+    BackgroundWork& work = BackgroundWork::current();
+    const int threads = work.maxThreadCount(BackgroundWork::Lane::captureRichText);
+    work.setMaxThreadCount(BackgroundWork::Lane::captureRichText, 1);
+    const auto restore = qScopeGuard([&] { work.setMaxThreadCount(BackgroundWork::Lane::captureRichText, threads); });
+    QSemaphore first;
+    std::atomic_bool firstAsked = false;
+    std::mutex mutex;
+    QStringList made;
+    startGated([&](const QString& html) {
+        if (html.contains(QLatin1String("page 0"))) {
+            firstAsked = true;
+            first.tryAcquire(1, 60000);
+        }
+        const std::lock_guard lock(mutex);
+        made.append(html.mid(html.indexOf(QLatin1String("page"))).left(6));
+        return QByteArray("{\\rtf1 made}");
+    });
+    // Nothing made outlives what it writes to, whatever fails.
+    const auto finish = qScopeGuard([&] {
+        first.release(1000);
+        test::finishPendingCaptures(*manager);
+    });
+    for (int i = 0; i < 4; ++i) {
+        const QString text = QStringLiteral("page %1").arg(i);
+        copyNow({textRep(text), rep(PasteboardMime::html, "<b>" + text.toUtf8() + "</b>")});
+        ASSERT_TRUE(QTest::qWaitFor([&] { return stored(text) && firstAsked; }, userWaitMs)) << text.toStdString();
+    }
+    first.release();
+    test::finishPendingCaptures(*manager);
+    const std::lock_guard lock(mutex);
+    EXPECT_EQ(made, (QStringList {"page 0", "page 3", "page 2", "page 1"}));
+}
+
 // At quit, a read already answered is stored; rich text still being made is not waited for, since
 // the journal holds its page: the next start makes it.
 TEST_F(CaptureSchedulingTest, AtQuitAnAnsweredReadIsStoredAndRichTextStillBeingMadeIsLeftToTheJournal)
@@ -228,6 +267,62 @@ TEST_F(CaptureSchedulingTest, AtQuitAnAnsweredReadIsStoredAndRichTextStillBeingM
     startGated([](const QString&) { return QByteArray("{\\rtf1 made at the next start}"); });
     EXPECT_TRUE(QTest::qWaitFor([&] { return !pageRtf().isEmpty(); }, userWaitMs));
     EXPECT_EQ(pageRtf(), QByteArray("{\\rtf1 made at the next start}"));
+}
+
+// Rich text the last run left is made at this start; quitting again before it is made leaves it to
+// the next, whether its work had begun (put back) or was still queued (never begun once the quit
+// closed the tries), and neither is taken for work Lumra died on.
+TEST_F(CaptureSchedulingTest, ResumedWorkTheQuitInterruptsOrForestallsIsMadeAtTheNextStart)
+{
+    QSemaphore lastRun;
+    startGated([&](const QString&) {
+        lastRun.tryAcquire(1, 30000);
+        return QByteArray();
+    });
+    for (const QString& text : {QStringLiteral("first page"), QStringLiteral("second page")}) {
+        copyNow({textRep(text), rep(PasteboardMime::html, "<b>" + text.toUtf8() + "</b>")});
+        ASSERT_TRUE(QTest::qWaitFor([&] { return stored(text); }, userWaitMs));
+    }
+    manager->captureService()->storeCapturesAtQuit();
+    lastRun.release(1000);
+    manager.reset();
+
+    // One resumed page at a time: the first holds the lane, the second waits behind it.
+    BackgroundWork& work = BackgroundWork::current();
+    const int threads = work.maxThreadCount(BackgroundWork::Lane::captureResumed);
+    work.setMaxThreadCount(BackgroundWork::Lane::captureResumed, 1);
+    const auto restore = qScopeGuard([&] { work.setMaxThreadCount(BackgroundWork::Lane::captureResumed, threads); });
+    QSemaphore held;
+    std::atomic_int begun = 0;
+    startGated([&](const QString&) {
+        ++begun;
+        held.tryAcquire(1, 30000);
+        return QByteArray("{\\rtf1 made too late}");
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return begun == 1; }, userWaitMs));
+    manager->captureService()->storeCapturesAtQuit();
+    held.release(1000);
+    // The queued page's task has run, or been refused, once a task queued after it has.
+    QSemaphore lanePassed;
+    ASSERT_TRUE(work.start(BackgroundWork::Lane::captureResumed, [&] { lanePassed.release(); }));
+    ASSERT_TRUE(lanePassed.tryAcquire(1, userWaitMs));
+    EXPECT_EQ(begun, 1) << "resumed work began after the quit";
+    manager.reset();
+
+    DiagnosticsCapture log;
+    startGated([](const QString&) { return QByteArray("{\\rtf1 made at the next start}"); });
+    const auto rtfOf = [&](const QString& text) {
+        for (const ClipboardItem& item : untrashed()) {
+            if (item.textContent == text)
+                return row(item)->bytes(store::ItemAttr::rtfData).value_or(QByteArray());
+        }
+        return QByteArray();
+    };
+    for (const QString& text : {QStringLiteral("first page"), QStringLiteral("second page")}) {
+        EXPECT_TRUE(QTest::qWaitFor([&] { return rtfOf(text) == "{\\rtf1 made at the next start}"; }, userWaitMs))
+            << text.toStdString() << ": " << log.text().toStdString();
+    }
+    EXPECT_FALSE(log.text().contains("dropped")) << log.text().toStdString();
 }
 
 // Opens `gate` the moment the engine logs a line starting with `line`, and not before. Several may
