@@ -23,12 +23,16 @@
 static ssize_t (*nextRead)(int, void*, size_t);
 static ssize_t (*nextRecvmsg)(int, struct msghdr*, int);
 static int probed;
+static int heldFile = -1; // LUMRA_PROBE_PATH, as a file handed along with a request would be
 
 // Looked up while the program may still open its libraries.
 __attribute__((constructor)) static void findRead(void)
 {
     nextRead = (ssize_t(*)(int, void*, size_t))dlsym(RTLD_NEXT, "read");
     nextRecvmsg = (ssize_t(*)(int, struct msghdr*, int))dlsym(RTLD_NEXT, "recvmsg");
+    const char* path = getenv("LUMRA_PROBE_PATH");
+    if (path && *path)
+        heldFile = open(path, O_RDONLY | O_CLOEXEC);
 }
 
 static void* nothing(void* unused) { return unused; }
@@ -81,6 +85,19 @@ static int attempt(const char* probe)
         done = truncate(path, 0);
     } else if (!strcmp(probe, "chmod")) {
         done = chmod(path, 0777);
+    } else if (!strcmp(probe, "fcntl-owner")) {
+        done = fcntl(STDIN_FILENO, F_SETOWN, parent);
+    } else if (!strcmp(probe, "fcntl-signal")) {
+        done = fcntl(STDIN_FILENO, F_SETSIG, SIGUSR2);
+    } else if (!strcmp(probe, "fcntl-async")) {
+        done = fcntl(STDIN_FILENO, F_SETFL, fcntl(STDIN_FILENO, F_GETFL) | O_ASYNC);
+    } else if (!strcmp(probe, "fcntl-lease")) {
+        done = fcntl(heldFile, F_SETLEASE, F_RDLCK);
+    } else if (!strcmp(probe, "fcntl-flags")) {
+        const int flags = fcntl(STDIN_FILENO, F_GETFL);
+        const int descriptor = fcntl(STDIN_FILENO, F_GETFD);
+        done = flags >= 0 && descriptor >= 0 && fcntl(STDIN_FILENO, F_SETFL, flags) == 0
+                && fcntl(STDIN_FILENO, F_SETFD, descriptor) == 0 ? 0 : -1;
     } else if (!strcmp(probe, "thread")) {
         pthread_t thread;
         errno = pthread_create(&thread, NULL, nothing, NULL);

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
+#include <unordered_map>
 
 #include <QFile>
 #include <QFileInfo>
@@ -51,6 +53,37 @@ void Statement::bindNull(int index) { sqlite3_bind_null(m_stmt, index); }
 void Statement::bind(int index, qint64 value) { sqlite3_bind_int64(m_stmt, index, value); }
 void Statement::bind(int index, double value) { sqlite3_bind_double(m_stmt, index, value); }
 
+namespace {
+// Bytes SQLite reads in place, each held until SQLite lets go of its binding (rebound, cleared,
+// finalized), which names them by their address only. Never destroyed: a statement may be
+// finalized as the program ends.
+struct Lent {
+    std::mutex mutex;
+    std::unordered_multimap<const void*, QByteArray> bytes;
+};
+Lent& lent()
+{
+    static Lent* const held = new Lent;
+    return *held;
+}
+
+const char* lend(const QByteArray& bytes)
+{
+    const std::lock_guard lock(lent().mutex);
+    return lent().bytes.emplace(bytes.constData(), bytes)->second.constData();
+}
+
+void giveBack(void* data)
+{
+    QByteArray released; // let go of once the lock is
+    const std::lock_guard lock(lent().mutex);
+    if (const auto it = lent().bytes.find(data); it != lent().bytes.end()) {
+        released = std::move(it->second);
+        lent().bytes.erase(it);
+    }
+}
+} // namespace
+
 void Statement::bind(int index, const QString& value)
 {
     const QByteArray utf8 = value.toUtf8();
@@ -60,7 +93,17 @@ void Statement::bind(int index, const QString& value)
 void Statement::bind(int index, const QByteArray& value)
 {
     // A null QByteArray would bind as SQL NULL; an empty blob must stay a blob.
-    sqlite3_bind_blob(m_stmt, index, value.isNull() ? "" : value.constData(), int(value.size()), SQLITE_TRANSIENT);
+    if (value.isEmpty()) {
+        sqlite3_bind_blob(m_stmt, index, "", 0, SQLITE_STATIC);
+        return;
+    }
+    // Bytes another owner only lends (fromRawData) may be gone before the step: those are copied.
+    if (!const_cast<QByteArray&>(value).data_ptr().d_ptr()) {
+        sqlite3_bind_blob(m_stmt, index, value.constData(), int(value.size()), SQLITE_TRANSIENT);
+        return;
+    }
+    // The held reference shares the bytes; a caller that changes its own copy gets a copy of its own.
+    sqlite3_bind_blob(m_stmt, index, lend(value), int(value.size()), giveBack);
 }
 
 bool Statement::step()

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <vector>
+#include <fcntl.h>
 #include <linux/audit.h>
 #include <linux/filter.h>
 #include <linux/sched.h>
@@ -54,7 +55,7 @@ const std::vector<long>& allowedCalls()
 {
     static const std::vector<long> calls {
         __NR_read, __NR_readv, __NR_pread64, __NR_recvfrom, __NR_recvmsg, __NR_write, __NR_writev, __NR_sendto,
-        __NR_sendmsg, __NR_close, __NR_fstat, __NR_newfstatat, __NR_lseek, __NR_fcntl, __NR_ppoll,
+        __NR_sendmsg, __NR_close, __NR_fstat, __NR_newfstatat, __NR_lseek, __NR_ppoll,
         __NR_mmap, __NR_munmap, __NR_mprotect, __NR_mremap, __NR_madvise, __NR_brk,
         __NR_futex, __NR_set_robust_list, __NR_rseq, __NR_sched_yield, __NR_sched_getaffinity, __NR_eventfd2,
         __NR_clock_gettime, __NR_clock_getres, __NR_clock_nanosleep, __NR_nanosleep, __NR_gettimeofday, __NR_getrusage,
@@ -151,6 +152,18 @@ bool confine(std::initializer_list<long> alsoAllowed)
     for (const long option : options)
         filter.on(option, allow);
     filter.ret(fails(EPERM));
+    // A descriptor's own flags only. The rest reach other processes: a signal of the program's choosing
+    // sent to any of them when the socket turns ready (owner, signal, O_ASYNC), or a lease on a file
+    // that holds up whoever opens it next.
+    filter.skipUnlessEqual(__NR_fcntl, 8);
+    filter.loadArgument(1);
+    filter.add(BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, F_GETFD, 0, 5));
+    filter.add(BPF_JUMP(BPF_JMP | BPF_JGT | BPF_K, F_SETFL, 4, 0));
+    filter.skipUnlessEqual(F_SETFL, 2);
+    filter.loadArgument(2);
+    filter.add(BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, O_ASYNC, 1, 0));
+    filter.ret(allow);
+    filter.ret(fatal);
 #ifdef __NR_open
     filter.on(__NR_open, fails(EACCES));
 #endif

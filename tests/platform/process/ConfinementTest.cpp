@@ -119,6 +119,9 @@ struct Probe {
 const Probe hostileProbes[] {
     {"attach", 0},      {"read-memory", 0}, {"signal-parent", 0}, {"fork", 0},  {"vfork", 0},
     {"inet-socket", 0}, {"unix-socket", 0}, {"unlink", 0},        {"rename", 0}, {"truncate", 0}, {"chmod", 0},
+    // A signal of its choosing to any process of the user's when Lumra next writes to it, and a
+    // lease that holds up whoever next opens a file it was handed.
+    {"fcntl-owner", 0}, {"fcntl-signal", 0}, {"fcntl-async", 0},  {"fcntl-lease", 0},
     // Fonts for a script not drawn yet are opened when first needed: that fails, and the glyph is missing.
     {"open", EACCES},
 };
@@ -151,10 +154,14 @@ void expectConfined(const char* program, const QList<QByteArray>& modeArguments 
         ASSERT_EQ(::fstat(file.handle(), &status), 0);
         EXPECT_EQ(status.st_mode & 0777, 0600u);
     }
-    // Threads are still the program's own to start (text recognition runs in one).
-    const ProbeRun thread = runProbe(program, modeArguments, "thread", {});
-    EXPECT_EQ(thread.report.toStdString(), "probe:0\n");
-    EXPECT_TRUE(WIFEXITED(thread.status)) << "status " << thread.status;
+    // Threads are still the program's own to start (text recognition runs in one), and a
+    // descriptor's own flags its own to read and set.
+    for (const char* allowed : {"thread", "fcntl-flags"}) {
+        SCOPED_TRACE(allowed);
+        const ProbeRun run = runProbe(program, modeArguments, allowed, {});
+        EXPECT_EQ(run.report.toStdString(), "probe:0\n");
+        EXPECT_TRUE(WIFEXITED(run.status)) << "status " << run.status;
+    }
 }
 
 } // namespace
