@@ -136,6 +136,67 @@ void BM_WriteBackTextInFullHistory(benchmark::State& state)
 }
 BENCHMARK(BM_WriteBackTextInFullHistory)->Arg(100'000)->Unit(benchmark::kMillisecond);
 
+double threadCpuMs()
+{
+    timespec spent {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &spent);
+    return double(spent.tv_sec) * 1e3 + double(spent.tv_nsec) / 1e6;
+}
+
+// A long document of linked paragraphs, as a word processor offers it, of about `bytes`.
+QByteArray linkedDocumentRtf(qsizetype bytes)
+{
+    QByteArray rtf = R"({\rtf1\ansi\deff0{\fonttbl{\f0 Helvetica;}}\f0 )";
+    for (int n = 0; rtf.size() < bytes; ++n) {
+        rtf += QByteArrayLiteral(R"({\field{\*\fldinst{HYPERLINK "https://example.com/reports/2026/section-)")
+            + QByteArray::number(n) + QByteArrayLiteral(R"(/paragraph"}}{\fldrslt Section )") + QByteArray::number(n)
+            + QByteArrayLiteral(R"(}} leads on to the {\b next} one.\par )");
+    }
+    return rtf + '}';
+}
+
+// The main thread's CPU time from Return to the key sent, with everything it waits for in between.
+double pasteMainThreadMs(PasteFixture& fixture, const ClipboardItem& item)
+{
+    const int keys = fixture.keys.pasteCount();
+    const qsizetype writes = fixture.pasteboard.writes().size();
+    const double before = threadCpuMs();
+    if (!fixture.manager->paste().pasteItem(item, true, false, std::chrono::milliseconds(0)))
+        return -1;
+    while (fixture.pasteboard.writes().size() == writes)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    fixture.clock.advance(std::chrono::milliseconds(0));
+    while (fixture.keys.pasteCount() == keys)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return threadCpuMs() - before;
+}
+
+// A short text with an 8 MB RTF against the same text alone: what the rich text adds to the main
+// thread's share of a paste (its forms are made elsewhere).
+void BM_PasteRichDocumentMainThread(benchmark::State& state)
+{
+    PasteFixture fixture;
+    ClipboardItem plain;
+    plain.textContent = QStringLiteral("Quarterly report");
+    ClipboardItem rich = plain;
+    rich.rtfData = linkedDocumentRtf(bench::shortMode() ? 256 * 1024 : 8 * 1024 * 1024);
+    plain = fixture.add(plain);
+    rich = fixture.add(rich);
+    rich.leaveOutRichText(); // as the history list holds it
+    double plainMs = 0, richMs = 0;
+    for (auto _ : state) {
+        plainMs += pasteMainThreadMs(fixture, plain);
+        richMs += pasteMainThreadMs(fixture, rich);
+        if (!fixture.pasteboard.writes().last().value(1).mimeType.contains(QLatin1String("rtf")))
+            state.SkipWithError("the rich text was not written");
+    }
+    const double n = double(state.iterations());
+    state.counters["plainMainMs"] = plainMs / n;
+    state.counters["richMainMs"] = richMs / n;
+    state.counters["overPlainMs"] = (richMs - plainMs) / n;
+}
+BENCHMARK(BM_PasteRichDocumentMainThread)->Iterations(5)->Unit(benchmark::kMillisecond);
+
 // From the request to the thumbnail in the cache, the decode running on a worker.
 void BM_Thumbnail(benchmark::State& state, const char* quality)
 {

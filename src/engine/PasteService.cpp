@@ -14,7 +14,9 @@
 #include "platform/richtext/RtfCodec.h"
 #include "platform/workspace/Workspace.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QFutureWatcher>
 #include <QLoggingCategory>
 #include <QPointer>
 #include <QRegularExpression>
@@ -62,6 +64,13 @@ PasteService::PasteService(ClipboardManager& manager, SaveRows saveRows)
         connect(pasteboard, &Pasteboard::writeFailed, this, &PasteService::tellWriteFailed);
         connect(pasteboard, &Pasteboard::writeHeld, this, &PasteService::sendPendingPaste);
     }
+    // A paste whose rich text is still being made is not written as Lumra quits.
+    if (QCoreApplication* app = QCoreApplication::instance()) {
+        connect(app, &QCoreApplication::aboutToQuit, this, [this] {
+            ++m_writeSerial;
+            ++m_sequenceSerial;
+        });
+    }
 }
 
 PasteService::~PasteService() = default;
@@ -74,7 +83,7 @@ Clock& PasteService::clock() const
 // ----------------------------------------------------------------------------------------------------- content
 
 QList<PasteboardRepresentation> PasteService::textRepresentations(
-    const ClipboardItem& item, bool plainText, bool newline) const
+    const ClipboardItem& item, bool plainText, bool newline, std::optional<QByteArray>* rtf) const
 {
     if (!item.textContent)
         return {};
@@ -82,21 +91,22 @@ QList<PasteboardRepresentation> PasteService::textRepresentations(
     if (newline)
         text += QLatin1Char('\n');
     QList<PasteboardRepresentation> result { representation(PasteboardMime::textUtf8, text.toUtf8()) };
-    if (plainText || !m_manager.preserveFormatting() || !item.hasRichText())
-        return result;
-    std::optional<QByteArray> stored = m_manager.media().richText(item);
-    if (!stored)
-        return result;
+    if (!plainText && m_manager.preserveFormatting() && item.hasRichText())
+        *rtf = m_manager.media().richText(item);
+    return result;
+}
 
-    std::optional<QByteArray> openable = RichText::rtfWithOpenableLinks(*stored);
+QList<PasteboardRepresentation> PasteService::richTextForms(const QByteArray& stored, bool newline)
+{
+    std::optional<QByteArray> openable = RichText::rtfWithOpenableLinks(stored);
     if (!openable)
-        return result;
+        return {};
     QByteArray rtf = std::move(*openable);
     if (newline) {
         if (auto withParagraph = RichText::rtfAppendingParagraph(rtf))
             rtf = std::move(*withParagraph);
     }
-    result.append(representation(PasteboardMime::rtf, rtf));
+    QList<PasteboardRepresentation> result { representation(PasteboardMime::rtf, rtf) };
     // Linux applications read rich text as HTML.
     if (const auto html = RichText::htmlFromRtf(rtf))
         result.append(representation(PasteboardMime::html, html->toUtf8()));
@@ -174,12 +184,12 @@ QList<PasteboardRepresentation> PasteService::fileRepresentations(
     return Pasteboard::fileUrlRepresentations(urls);
 }
 
-QList<PasteboardRepresentation> PasteService::pasteRepresentations(
-    const ClipboardItem& item, bool plainText, bool newline, QList<FileBookmarkAccessPtr>* accesses)
+QList<PasteboardRepresentation> PasteService::pasteRepresentations(const ClipboardItem& item, bool plainText,
+    bool newline, QList<FileBookmarkAccessPtr>* accesses, std::optional<QByteArray>* rtf)
 {
     switch (item.contentType) {
     case ClipboardContentType::text:
-        return textRepresentations(item, plainText, newline);
+        return textRepresentations(item, plainText, newline, rtf);
     case ClipboardContentType::image:
         return imageRepresentations(item);
     case ClipboardContentType::file:
@@ -195,6 +205,7 @@ std::optional<qint64> PasteService::writePasteboard(const QList<PasteboardRepres
     Pasteboard* pasteboard = m_manager.services().pasteboard;
     if (!pasteboard || representations.isEmpty())
         return std::nullopt;
+    ++m_writeSerial;
     const Result<qint64> changeCount = pasteboard->write(representations);
     if (!changeCount) {
         tellWriteFailed(changeCount.error());
@@ -280,10 +291,9 @@ store::ManagedObjectPtr PasteService::stampPasted(const QUuid& id, bool moveToTo
     return row;
 }
 
-std::optional<qint64> PasteService::writeItem(const ClipboardItem& item, bool plainText, bool newline)
+std::optional<qint64> PasteService::writeContent(const ClipboardItem& item,
+    const QList<PasteboardRepresentation>& content, const QList<FileBookmarkAccessPtr>& accesses)
 {
-    QList<FileBookmarkAccessPtr> accesses;
-    const QList<PasteboardRepresentation> content = pasteRepresentations(item, plainText, newline, &accesses);
     if (content.isEmpty()) {
         qCInfo(lcPaste) << "Nothing to paste for item" << item.id;
         return std::nullopt;
@@ -295,14 +305,59 @@ std::optional<qint64> PasteService::writeItem(const ClipboardItem& item, bool pl
     return changeCount;
 }
 
-bool PasteService::pasteItem(const ClipboardItem& item, bool moveToTop, bool plainText, std::chrono::milliseconds delay)
+std::optional<qint64> PasteService::writeItem(const ClipboardItem& item, bool plainText, bool newline)
 {
-    const std::optional<qint64> changeCount = writeItem(item, plainText, false);
-    if (!changeCount)
-        return false;
-    pasteAfterWrite(*changeCount, delay,
-        [this, id = item.id, moveToTop, chosen = clock().now()] { notePasted({ id }, moveToTop, chosen); });
-    return true;
+    QList<FileBookmarkAccessPtr> accesses;
+    std::optional<QByteArray> rtf;
+    QList<PasteboardRepresentation> content = pasteRepresentations(item, plainText, newline, &accesses, &rtf);
+    if (rtf)
+        content += richTextForms(*rtf, newline);
+    return writeContent(item, content, accesses);
+}
+
+void PasteService::writeItemThen(
+    const ClipboardItem& item, bool plainText, bool newline, std::function<void(std::optional<qint64>)> done)
+{
+    const quint64 serial = ++m_writeSerial;
+    QList<FileBookmarkAccessPtr> accesses;
+    std::optional<QByteArray> rtf;
+    QList<PasteboardRepresentation> content = pasteRepresentations(item, plainText, newline, &accesses, &rtf);
+    if (!rtf) {
+        done(writeContent(item, content, accesses));
+        return;
+    }
+    // A long document costs each form seconds: the main thread only hands its bytes on.
+    using Forms = QList<PasteboardRepresentation>;
+    auto* watcher = new QFutureWatcher<Forms>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this,
+        [this, watcher, serial, item, content = std::move(content), accesses, done = std::move(done)]() mutable {
+            watcher->deleteLater();
+            // Dropped at the lanes' shutdown, or another paste or the quit came meanwhile.
+            if (watcher->future().resultCount() == 0 || serial != m_writeSerial)
+                return;
+            done(writeContent(item, content + watcher->result(), accesses));
+        });
+    watcher->setFuture(m_manager.work().run(BackgroundWork::Lane::previews,
+        [rtf = std::move(*rtf), newline] { return richTextForms(rtf, newline); }));
+}
+
+bool PasteService::pasteItem(const ClipboardItem& item, bool moveToTop, bool plainText,
+    std::chrono::milliseconds delay, std::function<void()> written)
+{
+    ++m_sequenceSerial;
+    auto nothingWritten = std::make_shared<bool>(false);
+    writeItemThen(item, plainText, false,
+        [this, id = item.id, moveToTop, delay, chosen = clock().now(), written = std::move(written), nothingWritten](
+            std::optional<qint64> changeCount) {
+            if (!changeCount) {
+                *nothingWritten = true;
+                return;
+            }
+            pasteAfterWrite(*changeCount, delay, [this, id, moveToTop, chosen] { notePasted({ id }, moveToTop, chosen); });
+            if (written)
+                written();
+        });
+    return !*nothingWritten;
 }
 
 void PasteService::markPasted(const QList<ClipboardItem>& items)
@@ -387,14 +442,36 @@ void PasteService::tellNothingChosen()
 void PasteService::copyAndPaste(const ClipboardItem& item, bool newline)
 {
     const bool textNewline = newline && item.contentType == ClipboardContentType::text;
-    if (const std::optional<qint64> changeCount = writeItem(item, false, textNewline)) {
-        pasteAfterWrite(*changeCount, pasteKeyDelay,
-            [this, id = item.id, chosen = clock().now()] { notePasted({ id }, false, chosen); });
-    }
+    writeItemThen(item, false, textNewline,
+        [this, id = item.id, chosen = clock().now()](std::optional<qint64> changeCount) {
+            if (changeCount)
+                pasteAfterWrite(*changeCount, pasteKeyDelay, [this, id, chosen] { notePasted({ id }, false, chosen); });
+        });
+}
+
+void PasteService::pasteInTurn(
+    const QList<ClipboardItem>& items, qsizetype index, const QDateTime& chosen, quint64 sequence)
+{
+    if (sequence != m_sequenceSerial)
+        return;
+    const ClipboardItem& item = items[index];
+    const bool last = index + 1 == items.size();
+    const bool newline = m_manager.pasteOnNewLines() && !last && item.contentType == ClipboardContentType::text;
+    writeItemThen(item, false, newline,
+        [this, items, index, chosen, sequence, last, id = item.id](std::optional<qint64> changeCount) {
+            if (changeCount)
+                pasteAfterWrite(*changeCount, pasteKeyDelay, [this, id, chosen] { notePasted({ id }, false, chosen); });
+            if (last)
+                return;
+            // Timed from this write, so a step whose rich text took long still comes in order.
+            const std::chrono::milliseconds step = m_manager.pasteOnNewLines() ? 550ms : 400ms;
+            clock().after(step, this, [=, this] { pasteInTurn(items, index + 1, chosen, sequence); });
+        });
 }
 
 void PasteService::pasteItems(const QList<ClipboardItem>& items)
 {
+    const quint64 sequence = ++m_sequenceSerial;
     const auto mode = fromRawValue<CombineTextsMode>(m_manager.combineTextsMode());
     const bool allText = std::all_of(items.begin(), items.end(),
         [](const ClipboardItem& item) { return item.contentType == ClipboardContentType::text; });
@@ -420,13 +497,11 @@ void PasteService::pasteItems(const QList<ClipboardItem>& items)
         return;
     }
 
+    if (items.isEmpty())
+        return;
     if (items.size() >= 2)
         markPasted(items);
-    const std::chrono::milliseconds step = m_manager.pasteOnNewLines() ? 550ms : 400ms;
-    for (qsizetype i = 0; i < items.size(); ++i) {
-        const bool newline = m_manager.pasteOnNewLines() && i + 1 < items.size();
-        clock().after(step * i, this, [this, item = items[i], newline] { copyAndPaste(item, newline); });
-    }
+    clock().after(0ms, this, [this, items, chosen = clock().now(), sequence] { pasteInTurn(items, 0, chosen, sequence); });
 }
 
 } // namespace lumra

@@ -46,8 +46,10 @@ public:
     // Writes the item and, once the write holds and `delay` has passed, sends Ctrl+V to the window
     // in front. The item is marked pasted (as of now; moved to the top when asked) and the paste
     // counted only when the key went; a paste that cannot go is told. `plainText` leaves out rich
-    // text. False when nothing could be written.
-    bool pasteItem(const ClipboardItem& item, bool moveToTop, bool plainText, std::chrono::milliseconds delay);
+    // text, whose forms are otherwise made on a lane first; `written` runs once the write is made.
+    // A newer write, or the quit, before then drops this one. False when nothing can be written.
+    bool pasteItem(const ClipboardItem& item, bool moveToTop, bool plainText, std::chrono::milliseconds delay,
+        std::function<void()> written = {});
     // Pastes the selection: combined into one text when the combine mode allows, else one item
     // after another on the clock.
     void pasteItems(const QList<ClipboardItem>& items);
@@ -61,8 +63,12 @@ public:
     void tellNothingChosen();
 
     // Writes the item to the clipboard, with no bookkeeping; the write's change count, or nothing
-    // when there is nothing to write or the write fails (then the history is untouched).
+    // when there is nothing to write or the write fails (then the history is untouched). Its rich
+    // forms are made on the calling thread.
     std::optional<qint64> writeItem(const ClipboardItem& item, bool plainText, bool newline);
+    // The forms a stored RTF goes out in: links Lumra would not open made plain, a paragraph added
+    // when asked, and the HTML Linux applications read. Each reads the whole document.
+    static QList<PasteboardRepresentation> richTextForms(const QByteArray& rtf, bool newline);
     // Marks the rows pasted at `when` and counts one paste each (a row may be gone: still counted).
     void notePasted(const QList<QUuid>& ids, bool moveToTop, const QDateTime& when);
     // Bookkeeping and count for an item pasted another way (dragged out); nothing when its row is gone.
@@ -79,14 +85,24 @@ signals:
 
 private:
     // The representations to write for an item; empty when there is nothing to write.
-    QList<PasteboardRepresentation> pasteRepresentations(
-        const ClipboardItem& item, bool plainText, bool newline, QList<FileBookmarkAccessPtr>* accesses);
-    QList<PasteboardRepresentation> textRepresentations(const ClipboardItem& item, bool plainText, bool newline) const;
+    // `rtf` gets the stored RTF whose forms are still to be made; none when there are none.
+    QList<PasteboardRepresentation> pasteRepresentations(const ClipboardItem& item, bool plainText, bool newline,
+        QList<FileBookmarkAccessPtr>* accesses, std::optional<QByteArray>* rtf);
+    QList<PasteboardRepresentation> textRepresentations(
+        const ClipboardItem& item, bool plainText, bool newline, std::optional<QByteArray>* rtf) const;
     QList<PasteboardRepresentation> imageRepresentations(const ClipboardItem& item);
     QList<PasteboardRepresentation> fileRepresentations(
         const ClipboardItem& item, QList<FileBookmarkAccessPtr>* accesses);
     QString pasteFolder();
     std::optional<qint64> writePasteboard(const QList<PasteboardRepresentation>& representations);
+    std::optional<qint64> writeContent(const ClipboardItem& item, const QList<PasteboardRepresentation>& content,
+        const QList<FileBookmarkAccessPtr>& accesses);
+    // writeItem with the rich forms made on a lane: `done` gets the change count (none: nothing was
+    // written), unless a newer write or the quit comes first.
+    void writeItemThen(const ClipboardItem& item, bool plainText, bool newline,
+        std::function<void(std::optional<qint64>)> done);
+    // One step of a sequential paste; the next follows its write.
+    void pasteInTurn(const QList<ClipboardItem>& items, qsizetype index, const QDateTime& chosen, quint64 sequence);
     // A clipboard write failed, at once or later (Pasteboard::writeFailed): logged and told.
     void tellWriteFailed(const QString& message);
     // The paste key could not be sent, at once or later (KeyInjector's failure handler).
@@ -114,6 +130,8 @@ private:
     };
     std::optional<PendingPaste> m_pendingPaste;
     quint64 m_pasteSerial = 0;
+    quint64 m_writeSerial = 0;    // the newest write asked for: an older one still being made is dropped
+    quint64 m_sequenceSerial = 0; // the newest paste: a sequence still under way stops
     QDateTime m_lastPasteDate;
     bool m_pasteFolderEmptied = false;
     quint64 m_failedWrites = 0;

@@ -436,12 +436,13 @@ bool ContentView::pasteRow(const QUuid& id, bool plainText)
 
 bool ContentView::pasteItem(ClipboardItem item, bool plainText)
 {
-    // `item` is a copy: the paste reloads the list it came from.
+    // `item` is a copy: the paste reloads the list it came from. Focus goes back once the write is
+    // made: a rich text's forms may take a moment.
     QPointer<ClipboardManager> manager = m_manager;
-    if (!manager || !manager->paste().pasteItem(item, true, plainText, pasteDelay))
-        return false;
-    handBackFocus();
-    return true;
+    return manager && manager->paste().pasteItem(item, true, plainText, pasteDelay, [view = QPointer(this)] {
+        if (view)
+            view->handBackFocus();
+    });
 }
 
 void ContentView::handBackFocus()

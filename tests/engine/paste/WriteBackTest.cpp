@@ -1,16 +1,22 @@
 #include "PasteTestSupport.h"
+#include "platform/keys/EventWait.h"
 
 #include "engine/ItemMedia.h"
+#include "platform/core/BackgroundWork.h"
 #include "platform/core/Folders.h"
 #include "platform/image/ImageDecoding.h"
 #include "platform/pasteboard/PasteboardTypes.h"
 #include "platform/richtext/RtfCodec.h"
 
 #include <QDir>
+#include <QFutureWatcher>
+#include <QScopeGuard>
 #include <QFile>
 #include <QImage>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+
+#include <future>
 
 using namespace lumra;
 using namespace std::chrono_literals;
@@ -49,6 +55,67 @@ TEST_F(WriteBackTest, RichTextGoesOutAsTextRtfAndHtml)
     EXPECT_EQ(written.value(kRtf), kBoldRtf);
     EXPECT_TRUE(written.value(kHtml).contains("bold")) << written.value(kHtml).constData();
     EXPECT_TRUE(written.value(kHtml).contains("font-weight")) << "the HTML keeps the formatting";
+}
+
+// A long document's forms cost seconds each: the paste makes them on a lane while the main thread
+// goes on, and writes, hands focus back and sends the key once they are ready. A write asked for
+// meanwhile wins over a paste still being made.
+TEST_F(WriteBackTest, RichFormsAreMadeOnALaneAndANewerWriteWins)
+{
+    BackgroundWork& work = manager->work();
+    const auto lane = BackgroundWork::Lane::previews;
+    const int threads = work.maxThreadCount(lane);
+    work.setMaxThreadCount(lane, 1);
+    struct Gate {
+        std::promise<void> open;
+        std::shared_future<void> opened = open.get_future().share();
+        bool isOpen = false;
+        void release() { if (!std::exchange(isOpen, true)) open.set_value(); }
+    };
+    auto block = [&](Gate& gate) { work.start(lane, [opened = gate.opened] { opened.wait(); }); };
+    Gate first;
+    const auto cleanup = qScopeGuard([&] {
+        first.release();
+        work.setMaxThreadCount(lane, threads);
+    });
+    block(first);
+
+    ClipboardItem rich = addText("Hello bold world", kBoldRtf);
+    rich.leaveOutRichText();
+    bool handedBack = false;
+    ASSERT_TRUE(manager->paste().pasteItem(rich, true, false, 50ms, [&] { handedBack = true; }));
+    clock.advance(2s);
+    EXPECT_TRUE(pasteboard.writes().isEmpty()) << "written before its forms were made off the main thread";
+    EXPECT_FALSE(handedBack);
+    EXPECT_EQ(injector.pasteCount(), 0);
+
+    first.release();
+    ASSERT_TRUE(test::processEventsUntil([&] { return !pasteboard.writes().isEmpty(); }, 10000));
+    EXPECT_TRUE(handedBack);
+    EXPECT_EQ(lastWrite().value(kText), "Hello bold world");
+    EXPECT_EQ(lastWrite().value(kRtf), kBoldRtf);
+    EXPECT_TRUE(lastWrite().value(kHtml).contains("font-weight")) << lastWrite().value(kHtml).constData();
+    EXPECT_EQ(injector.pasteCount(), 0);
+    clock.advance(50ms);
+    EXPECT_EQ(injector.pasteCount(), 1);
+    EXPECT_TRUE(current(rich.id)->lastPastedDate);
+
+    Gate second;
+    const auto releaseSecond = qScopeGuard([&] { second.release(); });
+    block(second);
+    ASSERT_TRUE(manager->paste().pasteItem(rich, true, false, 50ms));
+    ASSERT_TRUE(test::copyToPasteboard(*manager, addText("chosen after"), false));
+    second.release();
+    // Queued behind the paste on the one thread: once it is done, the paste's result is in too.
+    QFutureWatcher<void> behind;
+    QSignalSpy done(&behind, &QFutureWatcherBase::finished);
+    behind.setFuture(work.run(lane, [] { }));
+    ASSERT_TRUE(done.wait(10000));
+    QCoreApplication::processEvents();
+    clock.advance(1s);
+    ASSERT_EQ(pasteboard.writes().size(), 2);
+    EXPECT_EQ(lastWrite().value(kText), "chosen after");
+    EXPECT_EQ(injector.pasteCount(), 1);
 }
 
 // Links another program wrote into rich text leave with the schemes a row would open; the rest
