@@ -249,7 +249,14 @@ void PdfPreviewView::setDrawn(const Drawn& drawn)
     m_pageCount = drawn.pageCount;
     m_page = drawn.page;
     m_image = drawn.image;
-    m_view->setImage(m_image);
+    // An edge, so white paper shows where it ends on a light window.
+    QImage framed = m_image;
+    {
+        QPainter painter(&framed);
+        painter.setPen(QColor(0, 0, 0, 60));
+        painter.drawRect(framed.rect().adjusted(0, 0, -1, -1));
+    }
+    m_view->setImage(framed);
     m_pageLabel->setText(QStringLiteral("Page %1 of %2").arg(m_page + 1).arg(m_pageCount));
     m_previous->setVisible(m_pageCount > 1);
     m_next->setVisible(m_pageCount > 1);
