@@ -5,12 +5,14 @@
 #include "model/store/ItemRows.h"
 #include "model/store/PersistenceController.h"
 #include "model/store/StoreSchema.h"
+#include "ui/preview/FileThumbnailCache.h"
 #include "ui/preview/PreviewCoordinator.h"
 #include "ui/preview/UnifiedPreviewWindow.h"
 
 #include "BenchEngine.h"
 #include "BenchImages.h"
 #include "BenchSize.h"
+#include "ProcessMemory.h"
 
 #include <benchmark/benchmark.h>
 
@@ -20,7 +22,11 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QKeyEvent>
+#include <QRandomGenerator>
 #include <QThread>
+
+#include <sys/resource.h>
 
 using namespace lumra;
 
@@ -179,5 +185,134 @@ void BM_HugeFolderPreviewMainThread(benchmark::State& state)
     state.counters["entries"] = entries;
 }
 BENCHMARK(BM_HugeFolderPreviewMainThread)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+
+} // namespace
+
+namespace {
+
+// A PDF of `pages` pages that are drawn, and `padding` bytes of noise in a stream no page uses: what
+// a scanned book or a PDF with embedded files weighs, while each page is cheap to draw.
+void writeLargePdf(const QString& path, int pages, qint64 padding)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    QList<qint64> offsets;
+    const auto object = [&](const QByteArray& body) {
+        offsets << file.pos();
+        file.write(QByteArray::number(offsets.size()) + " 0 obj\n" + body + "\nendobj\n");
+    };
+    file.write("%PDF-1.4\n");
+    QByteArray kids;
+    for (int i = 0; i < pages; ++i)
+        kids += QByteArray::number(3 + 2 * i) + " 0 R ";
+    object("<</Type/Catalog/Pages 2 0 R>>");
+    object("<</Type/Pages/Kids[" + kids + "]/Count " + QByteArray::number(pages) + ">>");
+    for (int i = 0; i < pages; ++i) {
+        object("<</Type/Page/Parent 2 0 R/MediaBox[0 0 612 792]/Contents " + QByteArray::number(4 + 2 * i) + " 0 R>>");
+        const QByteArray drawing = "0.2 0.4 0.8 rg 72 " + QByteArray::number(72 + 40 * i) + " 468 300 re f";
+        object("<</Length " + QByteArray::number(drawing.size()) + ">>\nstream\n" + drawing + "\nendstream");
+    }
+    offsets << file.pos();
+    file.write(QByteArray::number(offsets.size()) + " 0 obj\n<</Length " + QByteArray::number(padding) + ">>\nstream\n");
+    QByteArray noise(4 * 1024 * 1024, Qt::Uninitialized);
+    for (qint64 left = padding; left > 0; left -= noise.size()) {
+        for (qsizetype i = 0; i < noise.size(); i += 8)
+            *reinterpret_cast<quint64*>(noise.data() + i) = QRandomGenerator::global()->generate64();
+        file.write(noise.constData(), std::min<qint64>(left, noise.size()));
+    }
+    file.write("\nendstream\nendobj\n");
+    const qint64 xref = file.pos();
+    file.write("xref\n0 " + QByteArray::number(offsets.size() + 1) + "\n0000000000 65535 f \n");
+    for (const qint64 offset : offsets)
+        file.write(QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n");
+    file.write("trailer\n<</Size " + QByteArray::number(offsets.size() + 1) + "/Root 1 0 R>>\nstartxref\n"
+               + QByteArray::number(xref) + "\n%%EOF\n");
+}
+
+double mainThreadCpuMs()
+{
+    rusage usage {};
+    getrusage(RUSAGE_THREAD, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+}
+
+// Runs the event loop for `ms`, or until `done`, keeping the highest resident size seen.
+void runSampling(double* peak, int ms, const std::function<bool()>& done = {})
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms && !(done && done())) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(5);
+        *peak = std::max(*peak, bench::residentMegabytes());
+    }
+}
+
+// A 250 MB PDF copied as a file: its row's thumbnail, then Space on it and two pages further. What
+// Lumra's own process holds above what it held before, and its main thread's CPU time.
+void BM_LargePdfShownAndPreviewed(benchmark::State& state)
+{
+    bench::BenchEngine engine;
+    useFolders(engine);
+    auto manager = engine.start();
+    const QString path = engine.dir.path() + QStringLiteral("/book.pdf");
+    writeLargePdf(path, 3, bench::shortMode() ? 4ll * 1024 * 1024 : 250ll * 1024 * 1024);
+    ClipboardItem item;
+    item.contentType = ClipboardContentType::file;
+    const QUrl url = QUrl::fromLocalFile(path);
+    item.fileURLStrings = QStringList{url.toString()};
+    item.fileURLIsDirectory = QList<bool>{false};
+    const QString bookmarks = QString::fromUtf8(
+        QJsonDocument(QJsonArray{ItemMedia::fileBookmarkString(url)}).toJson(QJsonDocument::Compact));
+    item = storeItem(*manager, item, [&](store::ManagedObject& row) { row.set(store::ItemAttr::fileBookmarksJSON, bookmarks); });
+    UnifiedPreviewCoordinator coordinator(&engine.clock);
+    warmUp(coordinator, *manager);
+    QList<double> thumbCpu, previewCpu;
+    for (auto _ : state) {
+        FileThumbnailSources sources;
+        sources.ownFolder = engine.dir.path() + QStringLiteral("/own-%1").arg(thumbCpu.size());
+        QDir().mkpath(sources.ownFolder);
+        FileThumbnailCache cache(sources);
+        bool ready = false;
+        QObject::connect(&cache, &FileThumbnailCache::thumbnailReady, [&ready] { ready = true; });
+        QCoreApplication::processEvents();
+        const double before = bench::residentMegabytes();
+        double peak = before;
+        double cpu = mainThreadCpuMs();
+        (void)cache.thumbnail(path, 64);
+        runSampling(&peak, 60'000, [&] { return ready; });
+        thumbCpu << mainThreadCpuMs() - cpu;
+        const double thumbPeak = peak;
+        cpu = mainThreadCpuMs();
+        coordinator.showUnifiedPreview(item, *manager);
+        runSampling(&peak, 60'000, [&] { return !coordinator.panel() || coordinator.panel()->isLoaded(); });
+        runSampling(&peak, 3000); // the first page drawn
+        for (int page = 0; page < 2; ++page) {
+            if (UnifiedPreviewWindow* panel = coordinator.panel()) {
+                QWidget* target = panel->contentWidget()->focusProxy() ? panel->contentWidget()->focusProxy()
+                                                                       : panel->contentWidget();
+                for (QWidget* w : target->findChildren<QWidget*>())
+                    if (w->focusPolicy() != Qt::NoFocus)
+                        target = w;
+                QKeyEvent press(QEvent::KeyPress, Qt::Key_PageDown, Qt::NoModifier);
+                QCoreApplication::sendEvent(target, &press);
+            }
+            runSampling(&peak, 2000);
+        }
+        previewCpu << mainThreadCpuMs() - cpu;
+        state.counters["rss_before_MB"] = before;
+        state.counters["thumbnail_above_MB"] = thumbPeak - before;
+        state.counters["preview_above_MB"] = peak - before;
+        state.PauseTiming();
+        closePreview(coordinator);
+        state.ResumeTiming();
+    }
+    std::sort(thumbCpu.begin(), thumbCpu.end());
+    std::sort(previewCpu.begin(), previewCpu.end());
+    state.counters["thumbnail_main_cpu_ms"] = thumbCpu.value(thumbCpu.size() / 2);
+    state.counters["preview_main_cpu_ms"] = previewCpu.value(previewCpu.size() / 2);
+}
+BENCHMARK(BM_LargePdfShownAndPreviewed)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 } // namespace

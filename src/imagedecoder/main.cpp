@@ -3,6 +3,7 @@
 // interrupted, read what a picture names and spend what a picture asks: here that costs one killed
 // process at its deadline, never Lumra's time or memory. Started with --recognize-text it recognises
 // text in pictures instead (TextRecognition.h).
+#include "PdfPages.h"
 #include "TextRecognition.h"
 
 #include "platform/image/ImageDecoder.h"
@@ -42,6 +43,7 @@ void warmUp()
     const QByteArray text = "<svg xmlns='http://www.w3.org/2000/svg' width='16' height='16'>"
                             "<text x='0' y='12' font-size='12'>Ag</text></svg>";
     (void)lumra::image::decodeImageHere(text);
+    lumra::pdf::warmUp();
 }
 
 // A picture file Lumra sent the descriptor of, from its start, no further than `maxBytes`.
@@ -102,6 +104,27 @@ int main(int argc, char** argv)
             || header.bytes < qint64(sizeof request) || header.bytes > lumra::image::DecodeLimits().maxBytes + qint64(sizeof request)
             || !HelperProcess::readAll(reinterpret_cast<char*>(&request), sizeof request))
             ::_exit(0);
+        if (request.pdfPage >= 0) {
+            if (header.bytes != qint64(sizeof request) || !request.fromDescriptor)
+                ::_exit(0);
+            const auto page = descriptor >= 0
+                ? lumra::pdf::renderPage(descriptor, request.pdfPage, request.maxPixelSize, request.maxPixels)
+                : lumra::Result<lumra::pdf::RenderedPage>::failure(QStringLiteral("The PDF's file did not arrive."));
+            if (descriptor >= 0)
+                ::close(descriptor);
+            QByteArray answer;
+            if (page) {
+                const qint32 count = page->pageCount;
+                answer = QByteArray(1, 'D') + QByteArray(reinterpret_cast<const char*>(&count), sizeof count) + page->png;
+            } else {
+                answer = QByteArray(1, 'R') + page.error().toUtf8();
+            }
+            const HelperProcess::Header reply {header.id, answer.size()};
+            if (!HelperProcess::writeAll(reinterpret_cast<const char*>(&reply), sizeof reply)
+                || !HelperProcess::writeAll(answer.constData(), answer.size()))
+                ::_exit(0);
+            continue;
+        }
         QByteArray bytes;
         std::optional<QString> refused;
         if (request.fromDescriptor) {

@@ -7,6 +7,7 @@
 #include <QLoggingCategory>
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 
 Q_LOGGING_CATEGORY(lcImageDecoder, "lumra.image.decoder")
@@ -33,10 +34,16 @@ QString decoderProgram()
 // A PNG at the pixel cap, stored without compression, and a little more.
 constexpr qint64 maxAnswerBytes = qint64(8192) * 8192 * 4 * 102 / 100 + 1024 * 1024;
 
+constexpr qsizetype pageCountBytes = sizeof(qint32);
+
 bool isAnswer(const QByteArray& answer)
 {
-    return (answer.startsWith('P') && isPng(answer.sliced(1))) || answer.startsWith('R');
+    return (answer.startsWith('P') && isPng(answer.sliced(1))) || answer.startsWith('R')
+        || (answer.startsWith('D') && answer.size() > 1 + pageCountBytes && isPng(answer.sliced(1 + pageCountBytes)));
 }
+
+// Past this, the program that read a PDF is ended after it: the library keeps what it parsed.
+constexpr qint64 largePdfBytes = qint64(64) * 1024 * 1024;
 
 bool isLarge(std::optional<QSize> size)
 {
@@ -103,8 +110,25 @@ Result<QByteArray> ImageDecoder::png(const RegularFile& file, const DecodeLimits
     return exchange(std::move(message), file.descriptor(), isLarge(size), file.size(), turn);
 }
 
+Result<QByteArray> ImageDecoder::pdfPage(const RegularFile& file, int page, int maxPixelSize, int* pageCount,
+                                         const DecodeTurn& turn)
+{
+    DecodeRequest request = DecodeRequest::of(DecodeLimits(), maxPixelSize, true);
+    request.pdfPage = std::max(0, page);
+    QByteArray message(reinterpret_cast<const char*>(&request), sizeof request);
+    Result<QByteArray> answer
+        = exchange(std::move(message), file.descriptor(), file.size() > largePdfBytes, file.size(), turn, true);
+    if (!answer)
+        return answer;
+    qint32 count = 0;
+    memcpy(&count, answer->constData() + 1, sizeof count);
+    if (pageCount)
+        *pageCount = count;
+    return answer->sliced(1 + pageCountBytes);
+}
+
 Result<QByteArray> ImageDecoder::exchange(QByteArray message, int descriptor, bool large, qint64 byteCount,
-                                          const DecodeTurn& turn)
+                                          const DecodeTurn& turn, bool pdf)
 {
     QByteArray answer;
     const HelperProcess::Outcome outcome = m_programs->exchange(message, m_cpuTime, &answer, isAnswer, large,
@@ -114,8 +138,12 @@ Result<QByteArray> ImageDecoder::exchange(QByteArray message, int descriptor, bo
     QString why;
     switch (outcome) {
     case HelperProcess::Outcome::answered:
-        if (answer.startsWith('P'))
+        if (answer.startsWith('P') && !pdf)
             return answer.sliced(1);
+        if (answer.startsWith('D') && pdf)
+            return answer;
+        if (!answer.startsWith('R'))
+            return Result<QByteArray>::failure(QStringLiteral("The decoder answered out of turn"));
         return Result<QByteArray>::failure(QString::fromUtf8(answer.sliced(1)));
     case HelperProcess::Outcome::pastDeadline:
         why = QStringLiteral("Picture not read: decoding its %1 bytes took too long, so the decoder was stopped").arg(byteCount);
@@ -131,6 +159,9 @@ Result<QByteArray> ImageDecoder::exchange(QByteArray message, int descriptor, bo
         return Result<QByteArray>::failure(notWanted);
     }
     qCWarning(lcImageDecoder).noquote() << why;
+    if (pdf && outcome != HelperProcess::Outcome::unavailable)
+        why = outcome == HelperProcess::Outcome::pastDeadline ? QStringLiteral("This PDF took too long to draw")
+                                                              : QStringLiteral("This PDF can't be shown");
     return Result<QByteArray>::failure(why);
 }
 
@@ -196,6 +227,16 @@ Result<QImage> decodedAnswer(const Result<QByteArray>& png, const DecodeLimits& 
 }
 
 } // namespace
+
+Result<PdfPage> renderPdfPage(const RegularFile& file, int page, int maxPixelSize, const DecodeTurn& turn)
+{
+    int pageCount = 0;
+    const Result<QByteArray> png = decoderOf(turn).pdfPage(file, page, maxPixelSize, &pageCount, turn);
+    const Result<QImage> image = decodedAnswer(png, {}, maxPixelSize);
+    if (!image)
+        return Result<PdfPage>::failure(image.error());
+    return PdfPage {image.value(), pageCount};
+}
 
 Result<QImage> decodeImage(const QByteArray& data, const DecodeLimits& limits, int maxPixelSize, const DecodeTurn& turn)
 {

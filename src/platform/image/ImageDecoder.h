@@ -33,7 +33,9 @@ namespace lumra::image {
 //
 // A request is a DecodeRequest and the picture's bytes, or the request alone with a descriptor of
 // the picture's file sent along; an answer 'P' and the PNG, or 'R' and the reason it was refused,
-// in UTF-8.
+// in UTF-8. PDFs come the same way, as a file sent along with the page to draw: the library that
+// reads them is as exposed as a picture decoder, and a PDF is read in parts wherever it points. Their
+// answer is 'D', the page count (four bytes) and the page's PNG.
 class ImageDecoder {
 public:
     static ImageDecoder& shared(DecodeTurn::Lane lane = DecodeTurn::Lane::display);
@@ -53,6 +55,12 @@ public:
     // was read.
     Result<QByteArray> png(const RegularFile& file, const DecodeLimits& limits, int maxPixelSize, std::optional<QSize> size,
                            const DecodeTurn& turn = {});
+
+    // Page `page` (from 0; past the last, the last) of a PDF file drawn on paper, downscaled so that
+    // neither side exceeds `maxPixelSize`, as PNG, with the document's page count; or, in the user's
+    // words, why not.
+    Result<QByteArray> pdfPage(const RegularFile& file, int page, int maxPixelSize, int* pageCount,
+                               const DecodeTurn& turn = {});
 
     // The lumra-image-decoder program beside Lumra, empty when it is not installed.
     static QString installedProgram();
@@ -90,12 +98,12 @@ public:
         qint32 maxJpegScans = 0;
         qint32 maxPixelSize = 0;
         qint32 fromDescriptor = 0; // the picture is in the file sent along, not after the request
-        qint32 reserved = 0;
+        qint32 pdfPage = -1; // the file sent along is a PDF, and this page of it is wanted
 
         static DecodeRequest of(const DecodeLimits& limits, int maxPixelSize, bool fromDescriptor = false)
         {
             return {limits.maxBytes, limits.maxPixels, limits.maxSvgBytes, limits.maxSvgElements,
-                    limits.maxJpegBlockScans, limits.maxJpegScans, std::max(0, maxPixelSize), fromDescriptor, 0};
+                    limits.maxJpegBlockScans, limits.maxJpegScans, std::max(0, maxPixelSize), fromDescriptor, -1};
         }
         DecodeLimits limits() const
         {
@@ -111,10 +119,19 @@ public:
     };
 
 private:
-    Result<QByteArray> exchange(QByteArray message, int descriptor, bool large, qint64 byteCount, const DecodeTurn& turn);
+    Result<QByteArray> exchange(QByteArray message, int descriptor, bool large, qint64 byteCount, const DecodeTurn& turn,
+                                bool pdf = false);
 
     std::unique_ptr<process::HelperPool> m_programs;
     const std::chrono::milliseconds m_cpuTime;
 };
+
+// A PDF file's page as ImageDecoder::pdfPage() draws it, by the lane's programs unless the turn
+// names others. Lumra never reads the PDF itself.
+struct PdfPage {
+    QImage image;
+    int pageCount = 0;
+};
+Result<PdfPage> renderPdfPage(const RegularFile& file, int page, int maxPixelSize, const DecodeTurn& turn = {});
 
 } // namespace lumra::image

@@ -7,14 +7,11 @@
 #include "platform/thumbnails/SharedThumbnails.h"
 #include "ui/preview/PreviewFiles.h"
 
-#include <QBuffer>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QLoggingCategory>
 #include <QFileInfo>
 #include <QMimeDatabase>
-#include <QPainter>
-#include <QPdfDocument>
 #include <QPointer>
 
 namespace lumra {
@@ -61,30 +58,6 @@ QImage fitted(const QImage& image, int pixelSize)
     return image.scaled(pixelSize, pixelSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
 }
 
-QImage renderPdf(const QString& path, int pixelSize)
-{
-    const image::DecodeLimits limits;
-    auto bytes = readRegularFile(path, limits.maxBytes);
-    if (!bytes)
-        return {};
-    QBuffer buffer(&*bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QPdfDocument document;
-    document.load(&buffer);
-    if (document.status() != QPdfDocument::Status::Ready || document.pageCount() < 1)
-        return {};
-    QSizeF page = document.pagePointSize(0);
-    if (page.isEmpty())
-        return {};
-    page.scale(pixelSize, pixelSize, Qt::KeepAspectRatio);
-    // Pages render transparent where nothing is printed: lay them on paper.
-    const QImage rendered = document.render(0, page.toSize());
-    QImage paper(rendered.size(), QImage::Format_RGB32);
-    paper.fill(Qt::white);
-    QPainter(&paper).drawImage(0, 0, rendered);
-    return paper;
-}
-
 // None when the picture was not decoded in time (see FileThumbnailResult::Outcome::late).
 std::optional<QImage> render(const FileThumbnailSources& sources, const QString& path, int pixelSize,
                              const std::atomic<bool>* stop)
@@ -105,8 +78,16 @@ std::optional<QImage> render(const FileThumbnailSources& sources, const QString&
             return std::nullopt;
         return decoded ? decoded.value() : QImage();
     }
-    case Kind::pdf:
-        return renderPdf(path, pixelSize);
+    case Kind::pdf: {
+        // Its first page, drawn by the decoder program from the open file, as a picture is.
+        const auto file = RegularFile::open(path);
+        if (!file)
+            return QImage();
+        auto page = image::renderPdfPage(*file, 0, pixelSize, turn);
+        if (!page && page.error() == image::ImageDecoder::notWanted)
+            return std::nullopt;
+        return page ? page->image : QImage();
+    }
     case Kind::thumbnailer: {
         if (!isRegularFile(path))
             return QImage();

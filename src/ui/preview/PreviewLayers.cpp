@@ -1,7 +1,9 @@
 #include "ui/preview/PreviewLayers.h"
 
+#include "platform/core/BackgroundWork.h"
 #include "platform/files/FileChecks.h"
 #include "platform/files/IconFiles.h"
+#include "platform/image/ImageDecoder.h"
 #include "platform/richtext/RtfCodec.h"
 #include "platform/sound/MediaProbe.h"
 #include "ui/preview/FileThumbnailView.h"
@@ -11,18 +13,20 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
 #include <QMediaDevices>
 #include <QMediaPlayer>
 #include <QPainter>
-#include <QPdfDocument>
-#include <QPdfView>
+#include <QPointer>
 #include <QPushButton>
 #include <QSlider>
 #include <QTimer>
+#include <QToolButton>
 #include <QStyle>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -156,62 +160,175 @@ void setPlainTextView(QTextEdit* view, const QString& text, int lineSpacing)
 
 // ------------------------------------------------------------------------------------------------ PDF
 
-PdfPreviewView::PdfPreviewView(const QString& path, QWidget* parent)
-    : QWidget(parent)
-    , m_document(new QPdfDocument(this))
+PdfPreviewView::Drawn PdfPreviewView::draw(const QString& path, std::shared_ptr<const RegularFile> file, int page,
+                                            int pixelBound, image::ImageDecoder* decoder)
 {
+    Drawn drawn;
+    drawn.page = page;
+    if (!file) {
+        if (auto opened = RegularFile::open(path)) {
+            file = std::make_shared<const RegularFile>(std::move(*opened));
+        } else {
+            const QFileInfo info(path);
+            drawn.message = QStringLiteral("This file can't be opened: %1")
+                                .arg(!info.exists()    ? QStringLiteral("No such file or directory")
+                                         : !info.isFile() ? QStringLiteral("not a regular file")
+                                                          : QStringLiteral("Permission denied"));
+            return drawn;
+        }
+    }
+    drawn.file = file;
+    // No deadline for a turn: the preview waits for its page, and the program's budget bounds a hostile PDF.
+    image::DecodeTurn turn;
+    turn.decoder = decoder;
+    Result<image::PdfPage> rendered = image::renderPdfPage(*file, page, pixelBound, turn);
+    if (!rendered) {
+        drawn.message = rendered.error();
+        return drawn;
+    }
+    drawn.pageCount = rendered->pageCount;
+    drawn.page = std::clamp(page, 0, std::max(0, drawn.pageCount - 1));
+    drawn.image = std::move(rendered->image);
+    return drawn;
+}
+
+PdfPreviewView::PdfPreviewView(const QString& path, int pixelBound, QWidget* parent, image::ImageDecoder* decoder)
+    : QWidget(parent)
+    , m_path(path)
+    , m_pixelBound(pixelBound)
+    , m_decoder(decoder)
+{
+    setFocusPolicy(Qt::StrongFocus);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    auto* view = new QPdfView(this);
-    view->setPageMode(QPdfView::PageMode::MultiPage);
-    view->setZoomMode(QPdfView::ZoomMode::FitToWidth);
-    view->setDocument(m_document);
-    layout->addWidget(view);
+    m_view = new ImagePreviewView(this);
+    layout->addWidget(m_view, 1);
+    auto* pager = new QHBoxLayout;
+    pager->setContentsMargins(8, 0, 8, 4);
+    m_previous = new QToolButton(this);
+    m_previous->setArrowType(Qt::LeftArrow);
+    m_previous->setToolTip(QStringLiteral("Previous page"));
+    m_next = new QToolButton(this);
+    m_next->setArrowType(Qt::RightArrow);
+    m_next->setToolTip(QStringLiteral("Next page"));
+    m_pageLabel = new QLabel(this);
+    m_pageLabel->setForegroundRole(QPalette::PlaceholderText);
+    pager->addStretch(1);
+    pager->addWidget(m_previous);
+    pager->addWidget(m_pageLabel);
+    pager->addWidget(m_next);
+    pager->addStretch(1);
+    layout->addLayout(pager);
+    for (QToolButton* button : {m_previous, m_next}) {
+        button->setAutoRaise(true);
+        button->setFocusPolicy(Qt::NoFocus);
+        button->hide();
+    }
+    connect(m_previous, &QToolButton::clicked, this, [this] { showPage((m_wanted >= 0 ? m_wanted : m_page) - 1); });
+    connect(m_next, &QToolButton::clicked, this, [this] { showPage((m_wanted >= 0 ? m_wanted : m_page) + 1); });
     m_message = new QLabel(this);
     m_message->setAlignment(Qt::AlignCenter);
     m_message->setWordWrap(true);
     m_message->setForegroundRole(QPalette::PlaceholderText);
     m_message->hide();
-    layout->addWidget(m_message);
-    connect(m_document, &QPdfDocument::statusChanged, this, [this, view](QPdfDocument::Status status) {
-        if (status != QPdfDocument::Status::Error)
-            return;
-        view->hide();
-        showMessage(pdfErrorText(m_document->error()));
-    });
-    // Loading from a device lets the document parse without holding up the window.
-    // Only a regular file: a FIFO named like a PDF would hold this window in open().
-    if (std::unique_ptr<QFile> file = openRegularFile(path)) {
-        file->setParent(m_document);
-        m_document->load(file.release());
-    } else {
-        view->hide();
-        const QFileInfo info(path);
-        showMessage(QStringLiteral("This file can't be opened: %1")
-                        .arg(!info.exists()  ? QStringLiteral("No such file or directory")
-                                 : !info.isFile() ? QStringLiteral("not a regular file")
-                                                  : QStringLiteral("Permission denied")));
+    layout->addWidget(m_message, 1);
+}
+
+void PdfPreviewView::setDrawn(const Drawn& drawn)
+{
+    m_drawing = false;
+    if (!drawn.message.isEmpty()) {
+        m_wanted = -1;
+        if (m_page < 0) { // a page already shown stays; the next one failing says nothing of it
+            m_view->hide();
+            showMessage(drawn.message);
+        }
+        return;
     }
+    m_file = drawn.file;
+    m_pageCount = drawn.pageCount;
+    m_page = drawn.page;
+    m_image = drawn.image;
+    // An edge, so white paper shows where it ends on a light window.
+    QImage framed = m_image;
+    {
+        QPainter painter(&framed);
+        painter.setPen(QColor(0, 0, 0, 60));
+        painter.drawRect(framed.rect().adjusted(0, 0, -1, -1));
+    }
+    m_view->setImage(framed);
+    m_pageLabel->setText(QStringLiteral("Page %1 of %2").arg(m_page + 1).arg(m_pageCount));
+    m_previous->setVisible(m_pageCount > 1);
+    m_next->setVisible(m_pageCount > 1);
+    m_previous->setEnabled(m_page > 0);
+    m_next->setEnabled(m_page + 1 < m_pageCount);
+    if (m_wanted == m_page)
+        m_wanted = -1;
+    emit pageShown(m_page);
+    drawNext();
+}
+
+void PdfPreviewView::showPage(int page)
+{
+    if (!m_file || m_pageCount < 1)
+        return;
+    page = std::clamp(page, 0, m_pageCount - 1);
+    m_wanted = page == m_page ? -1 : page;
+    drawNext();
+}
+
+void PdfPreviewView::drawNext()
+{
+    if (m_drawing || m_wanted < 0 || !m_file)
+        return;
+    m_drawing = true;
+    m_pageLabel->setText(QStringLiteral("Page %1 of %2").arg(m_wanted + 1).arg(m_pageCount));
+    auto* watcher = new QFutureWatcher<Drawn>(this);
+    QPointer<PdfPreviewView> self(this);
+    connect(watcher, &QFutureWatcher<Drawn>::finished, this, [self, watcher] {
+        if (self && watcher->future().resultCount() > 0) // none when dropped at quit
+            self->setDrawn(watcher->result());
+        watcher->deleteLater();
+    });
+    watcher->setFuture(BackgroundWork::current().run(
+        BackgroundWork::Lane::previews, [path = m_path, file = m_file, page = m_wanted, bound = m_pixelBound,
+                                         decoder = m_decoder] { return draw(path, file, page, bound, decoder); }));
+}
+
+void PdfPreviewView::keyPressEvent(QKeyEvent* event)
+{
+    const int from = m_wanted >= 0 ? m_wanted : m_page;
+    switch (event->key()) {
+    case Qt::Key_PageDown:
+    case Qt::Key_Right:
+    case Qt::Key_Down:
+        showPage(from + 1);
+        break;
+    case Qt::Key_PageUp:
+    case Qt::Key_Left:
+    case Qt::Key_Up:
+        showPage(from - 1);
+        break;
+    case Qt::Key_Home:
+        showPage(0);
+        break;
+    case Qt::Key_End:
+        showPage(m_pageCount - 1);
+        break;
+    default:
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    event->accept();
 }
 
 QString PdfPreviewView::message() const { return m_message->isVisibleTo(this) ? m_message->text() : QString(); }
 
 void PdfPreviewView::showMessage(const QString& text)
 {
+    m_pageLabel->clear();
     m_message->setText(text);
     m_message->show();
-}
-
-QString pdfErrorText(QPdfDocument::Error error)
-{
-    switch (error) {
-    case QPdfDocument::Error::FileNotFound: return QStringLiteral("This file no longer exists");
-    case QPdfDocument::Error::IncorrectPassword: return QStringLiteral("This PDF is protected by a password");
-    case QPdfDocument::Error::UnsupportedSecurityScheme: return QStringLiteral("This PDF is encrypted in a way that can't be read");
-    case QPdfDocument::Error::InvalidFileFormat:
-    case QPdfDocument::Error::DataNotYetAvailable: return QStringLiteral("This file isn't a PDF that can be shown");
-    default: return QStringLiteral("This PDF can't be shown");
-    }
 }
 
 // ------------------------------------------------------------------------------------------------ media

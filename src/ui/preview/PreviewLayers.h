@@ -5,7 +5,6 @@
 #include <QHash>
 #include <QIcon>
 #include <QImage>
-#include <QPdfDocument>
 #include <QPixmap>
 #include <QTextEdit>
 #include <QWidget>
@@ -19,11 +18,17 @@ class QLabel;
 class QMediaPlayer;
 class QPushButton;
 class QSlider;
+class QToolButton;
 class QTreeWidget;
 
 namespace lumra {
 
 class FileThumbnailView;
+class RegularFile;
+
+namespace image {
+class ImageDecoder;
+}
 
 // Our preview layer: one widget per kind of content. Anything read from disk or decoded arrives
 // later from a worker; until then a layer shows that it is loading.
@@ -70,23 +75,61 @@ QTextEdit* makePlainTextView(const QString& text, double fontSize, int lineSpaci
 // Replaces the text of a view makePlainTextView() made.
 void setPlainTextView(QTextEdit* view, const QString& text, int lineSpacing);
 
+// A PDF one page at a time, as the decoder program draws it from the open file: Lumra never reads
+// or parses a PDF. Page Down, Page Up, the arrow keys, Home and End or the buttons turn the pages;
+// the page shown stays until the next one is drawn.
 class PdfPreviewView : public QWidget {
     Q_OBJECT
 public:
-    explicit PdfPreviewView(const QString& path, QWidget* parent = nullptr);
-    QPdfDocument* document() const { return m_document; }
-    // What the pane says instead of pages when the file can't be read as a PDF; empty otherwise.
+    // What a worker brings: the file, kept open for the next pages, and a page or why there is none.
+    struct Drawn {
+        std::shared_ptr<const RegularFile> file;
+        int page = 0;
+        int pageCount = 0;
+        QImage image;
+        QString message;
+    };
+    // On a worker thread. `file` null: `path` is opened, only as a regular file (a FIFO named like
+    // a PDF would hold the worker in open()). `decoder` null: the shared display programs.
+    static Drawn draw(const QString& path, std::shared_ptr<const RegularFile> file, int page, int pixelBound,
+                      image::ImageDecoder* decoder = nullptr);
+
+    // Until setDrawn() brings the first page it says it is loading.
+    PdfPreviewView(const QString& path, int pixelBound, QWidget* parent = nullptr, image::ImageDecoder* decoder = nullptr);
+    void setDrawn(const Drawn& drawn);
+    // Asks for a page (from 0); the last one asked is the one shown.
+    void showPage(int page);
+    int page() const { return m_page; } // the one shown, -1 before any
+    int pageCount() const { return m_pageCount; }
+    QImage pageImage() const { return m_image; }
+    // What the pane says instead of pages when the file can't be shown as a PDF; empty otherwise.
     QString message() const;
+
+signals:
+    void pageShown(int page);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void showMessage(const QString& text);
+    void drawNext();
 
-    QPdfDocument* m_document = nullptr;
+    QString m_path;
+    int m_pixelBound = 0;
+    image::ImageDecoder* m_decoder = nullptr;
+    std::shared_ptr<const RegularFile> m_file;
+    ImagePreviewView* m_view = nullptr;
+    QLabel* m_pageLabel = nullptr;
+    QToolButton* m_previous = nullptr;
+    QToolButton* m_next = nullptr;
     QLabel* m_message = nullptr;
+    QImage m_image;
+    int m_page = -1;
+    int m_pageCount = 0;
+    int m_wanted = -1;
+    bool m_drawing = false;
 };
-
-// Why a PDF could not be shown, in the user's words.
-QString pdfErrorText(QPdfDocument::Error error);
 
 // Audio and video files: the picture (for video), a play button, a position slider and the time.
 class MediaPreviewView : public QWidget {

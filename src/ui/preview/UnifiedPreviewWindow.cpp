@@ -341,8 +341,17 @@ QWidget* UnifiedPreviewWindow::makeContent()
             });
         return view;
     }
-    case PreviewLayer::pdf:
-        return new PdfPreviewView(path, this);
+    case PreviewLayer::pdf: {
+        const int bound = screenPixelBound();
+        auto* view = new PdfPreviewView(path, bound, this);
+        QPointer<PdfPreviewView> target(view);
+        runOffThread<PdfPreviewView::Drawn>([path, bound] { return PdfPreviewView::draw(path, nullptr, 0, bound); },
+                                            [target](const PdfPreviewView::Drawn& drawn) {
+                                                if (target)
+                                                    target->setDrawn(drawn);
+                                            });
+        return view;
+    }
     case PreviewLayer::media: {
         const QString type = QMimeDatabase().mimeTypeForFile(path, QMimeDatabase::MatchExtension).name();
         return new MediaPreviewView(path, type.startsWith(QLatin1String("video/")), this);

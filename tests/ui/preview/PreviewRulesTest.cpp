@@ -178,7 +178,9 @@ TEST(FileThumbnailCacheTest, EntriesAreWrittenReusedAndRemadeWhenDamagedOrStale)
 }
 
 // A PDF's thumbnail is its first page on white paper, also where an older cache kept it transparent.
-TEST(FileThumbnailCacheTest, PdfPagesAreLaidOnPaper)
+// A PDF from outside is as untrusted as a picture: the decoder program draws the page from the open
+// file, and the library that parses PDFs is never loaded into Lumra's process.
+TEST(FileThumbnailCacheTest, PdfPagesAreLaidOnPaperOutsideLumra)
 {
     test::TempDataDir dataDir;
     FileThumbnailSources ownOnly;
@@ -203,6 +205,22 @@ TEST(FileThumbnailCacheTest, PdfPagesAreLaidOnPaper)
     ASSERT_TRUE(QFile::exists(entry));
     ASSERT_TRUE(stale.save(entry, "PNG"));
     EXPECT_TRUE(isPaper(loadOrMakeFileThumbnail(ownOnly, pdf, 64).image));
+
+    const QString poster = dataDir.root() + QStringLiteral("/poster.pdf");
+    {
+        QPdfWriter writer(poster);
+        QPainter painter(&writer);
+        painter.fillRect(QRect(0, 0, writer.width(), writer.height()), QColor(200, 30, 30));
+    }
+    const FileThumbnailResult made = loadOrMakeFileThumbnail(ownOnly, poster, 64);
+    ASSERT_EQ(made.outcome, FileThumbnailResult::Outcome::made);
+    EXPECT_EQ(made.image.height(), 64);
+    const QColor middle = made.image.pixelColor(made.image.width() / 2, made.image.height() / 2);
+    EXPECT_NEAR(middle.red(), 200, 8);
+    EXPECT_NEAR(middle.green(), 30, 8);
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
+    EXPECT_FALSE(maps.readAll().contains("libQt6Pdf"));
 
     // Without a thumbnailer for it, a video keeps its icon.
     const QString video = dataDir.root() + QStringLiteral("/clip.mp4");
