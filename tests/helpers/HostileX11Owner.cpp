@@ -42,6 +42,9 @@
 //            20 by default), each a text "burst copy <n>" from a process of its own that exits once
 //            the next takes the clipboard, as xclip does; the next is made as soon as the one before
 //            has handed its text over
+//   flood    takes the clipboard again and again on one window (a second argument: how many times,
+//            200,000 by default) as fast as the server lets it, prints FLOODED once the server
+//            has made every taking, and then answers nothing
 //   crowd    a text, from a window whose _NET_WM_PID names no process, on a desktop of 600 managed
 //            windows of another connection (it sets _NET_CLIENT_LIST); prints OWNER <window> first
 // It prints READY once it owns the clipboard, ASKED at the first request and ANSWERED after each
@@ -541,8 +544,26 @@ int burst(int count)
         pause();
 }
 
+int flood(int count)
+{
+    Display* display = XOpenDisplay(nullptr);
+    if (!display)
+        return 1;
+    const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 1, 1, 0, 0, 0);
+    const Atom clipboard = XInternAtom(display, "CLIPBOARD", False);
+    for (int i = 0; i < count; ++i)
+        XSetSelectionOwner(display, clipboard, window, CurrentTime);
+    XSync(display, False);
+    std::printf("FLOODED\n");
+    std::fflush(stdout);
+    for (;;)
+        pause();
+}
+
 int main(int argc, char** argv)
 {
+    if (argc > 1 && std::string(argv[1]) == "flood")
+        return flood(argc > 2 ? std::atoi(argv[2]) : 200'000);
     if (argc > 1 && std::string(argv[1]) == "burst")
         return burst(argc > 2 ? std::atoi(argv[2]) : 20);
     Owner owner;

@@ -66,6 +66,10 @@ X11Pasteboard::X11Pasteboard(std::unique_ptr<X11Connection> connection, int xfix
     m_owner = XGetSelectionOwner(display, m_clipboardAtom);
     publishChange();
     m_connection->setEventHandler([this](XEvent& event) { handleEvent(&event); });
+    // A change of owner is counted and announced once for all that come before the event loop turns.
+    m_connection->setCheapEvents([base = xfixesEventBase](const XEvent& event) {
+        return event.type == base + XFixesSelectionNotify;
+    });
 }
 
 X11Pasteboard::~X11Pasteboard()
@@ -76,7 +80,8 @@ X11Pasteboard::~X11Pasteboard()
 void X11Pasteboard::handleEvent(void* rawEvent)
 {
     auto& event = *static_cast<XEvent*>(rawEvent);
-    settleErrors(); // errors read along with this event belong to answers already sent
+    if (event.type != m_xfixesEventBase + XFixesSelectionNotify)
+        settleErrors(); // errors read along with this event belong to answers already sent
     if (event.type == SelectionRequest)
         return serve(&event.xselectionrequest);
     if (event.type == PropertyNotify)
@@ -334,11 +339,16 @@ private:
     {
         Display* display = m_connection->display();
         m_ownerNow = XGetSelectionOwner(display, m_clipboardAtom);
-        while (XPending(display)) {
+        int heard = 0;
+        while (XEventsQueued(display, QueuedAlready) > 0 || XPending(display)) {
             XEvent event;
             XNextEvent(display, &event);
             note(event);
+            ++heard;
         }
+        // An idle channel hears a flood of changes all at once, here.
+        if (heard >= X11Connection::burstEvents)
+            m_connection->releaseBurstMemory();
         forgetRetired(0);
     }
 

@@ -6,10 +6,15 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include "platform/core/Allocator.h"
+#include "platform/core/Clock.h"
+
 #include <poll.h>
+#include <cstdlib>
 
 // Before X11Includes.h, which takes back the Xlib macros this header uses.
 #include <X11/Xlib.h>
+#include <X11/Xlibint.h>
 #include <X11/extensions/XRes.h>
 
 #include "platform/x11/X11Includes.h"
@@ -97,6 +102,7 @@ X11Connection::X11Connection(Display* display, Watch watch)
 
 X11Connection::~X11Connection()
 {
+    m_burstEnd.reset();
     delete m_notifier;
     XCloseDisplay(m_display);
     ErrorRegistry& errors = registry();
@@ -110,17 +116,48 @@ void X11Connection::dispatchPending()
 {
     m_dispatchQueued = false;
     // A bounded batch, so that a client flooding us with requests cannot hold the main thread:
-    // the rest waits for the next turn of the event loop.
-    for (int handled = 0; XPending(m_display); ++handled) {
-        if (handled == maxEventsPerDispatch) {
+    // the rest waits for the next turn of the event loop. Xlib's queue is looked at before the
+    // socket, which is read only once the queue is empty.
+    int costly = 0;
+    int handled = 0;
+    bool synced = false;
+    for (;;) {
+        if (XEventsQueued(m_display, QueuedAlready) == 0) {
+            // More than a batch is a burst: it is taken in whole, up to the bound, though the server
+            // may not have sent all of it yet.
+            if (handled >= maxEventsPerDispatch && !synced) {
+                synced = true;
+                XSync(m_display, XFalse);
+                continue;
+            }
+            if (!XPending(m_display))
+                break;
+        }
+        if (costly == maxEventsPerDispatch || handled == maxCheapEventsPerDispatch) {
             dispatchLater();
-            return;
+            break;
         }
         XEvent event;
         XNextEvent(m_display, &event);
+        ++handled;
+        if (!m_isCheap || !m_isCheap(event))
+            ++costly;
         if (m_handler)
             m_handler(event);
     }
+    if (handled >= burstEvents && m_notifier)
+        m_burstEnd = Clock::shared().start(burstQuiet, false, [this] { releaseBurstMemory(); });
+}
+
+void X11Connection::releaseBurstMemory()
+{
+    XLockDisplay(m_display);
+    while (_XQEvent* spare = m_display->qfree) {
+        m_display->qfree = spare->next;
+        std::free(spare); // Xlib allocates them with malloc()
+    }
+    XUnlockDisplay(m_display);
+    releaseFreedMemory();
 }
 
 void X11Connection::dispatchLater()

@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QString>
 
+#include <chrono>
+
 #include <functional>
 #include <memory>
 #include <vector>
@@ -14,6 +16,8 @@ union _XEvent;
 class QSocketNotifier;
 
 namespace lumra {
+
+class Timer;
 
 // An Xlib connection of Lumra's own to the display Qt uses, read on the main thread through a
 // socket notifier. Keeping it apart from Qt's connection lets a layer wait for one reply with a
@@ -34,6 +38,9 @@ public:
 
     // Every event not consumed by waitFor() goes here.
     void setEventHandler(std::function<void(_XEvent&)> handler) { m_handler = std::move(handler); }
+    // The events the handler takes in at next to no cost (it coalesces them): they count against
+    // maxCheapEventsPerDispatch only.
+    void setCheapEvents(std::function<bool(const _XEvent&)> isCheap) { m_isCheap = std::move(isCheap); }
 
     // Reads events until `match` accepts one (copied to `out`) or the deadline passes; other
     // events go to the handler. False on timeout or a broken connection.
@@ -41,10 +48,20 @@ public:
     // A file descriptor that, once readable, makes waitFor() return false at once (another thread
     // wants the waiter to stop); -1 for none. The connection does not own it.
     void setWakeFd(int fd) { m_wakeFd = fd; }
-    // Hands the events already received to the handler, at most maxEventsPerDispatch of them;
-    // the rest follow from the event loop.
+    // Hands the events received to the handler as they come, all that Xlib holds and the server has
+    // sent, so that a burst never piles up in Xlib's queue. At most maxEventsPerDispatch of them that
+    // are not cheap, and maxCheapEventsPerDispatch in all; the rest follow from the event loop.
+    // After a burst of at least burstEvents, once burstQuiet passes with no other, the memory the
+    // burst took is given back to the system.
     void dispatchPending();
     static constexpr int maxEventsPerDispatch = 256;
+    static constexpr int maxCheapEventsPerDispatch = 65536;
+    static constexpr int burstEvents = 4096;
+    static constexpr std::chrono::milliseconds burstQuiet {1000};
+    // Frees what Xlib keeps of a burst: it keeps the storage of as many events as its queue ever
+    // held, for the next ones, until the connection closes. Then gives the allocator's free pages
+    // back to the system.
+    void releaseBurstMemory();
 
     // The server's current time, learnt from a zero-length append to a property of `window`
     // (which must select PropertyChangeMask); CurrentTime (0) when no answer comes in time.
@@ -83,6 +100,8 @@ private:
     _XDisplay* m_display;
     QSocketNotifier* m_notifier = nullptr;
     std::function<void(_XEvent&)> m_handler;
+    std::function<bool(const _XEvent&)> m_isCheap;
+    std::unique_ptr<Timer> m_burstEnd; // runs from a burst until it is over
     QHash<QByteArray, unsigned long> m_atoms;
     bool m_dispatchQueued = false;
     int m_wakeFd = -1;

@@ -647,6 +647,22 @@ TEST_F(X11PasteboardTest, AReadBegunAfterItsWindowTookTheClipboardAgainReadsNoth
     EXPECT_FALSE(types.ok()) << "read the second copy's types: " << types.value().join(u' ').toStdString();
 }
 
+// A flood of takings made while the main thread was busy is taken in whole when the event loop next
+// turns, and announced once: not handed over a batch a turn, each batch a change to look at.
+TEST_F(X11PasteboardTest, AFloodOfTakingsIsTakenInWholeAndAnnouncedOnce)
+{
+    constexpr int takings = 20000;
+    const qint64 before = pasteboard->changeCount();
+    QSignalSpy changed(pasteboard.get(), &Pasteboard::changed);
+    OwnerProcess flood({QStringLiteral("flood"), QString::number(takings)});
+    ASSERT_FALSE(flood.waitForLine("FLOODED").isEmpty());
+
+    ASSERT_TRUE(changed.wait(20000));
+    EXPECT_EQ(pasteboard->changeCount(), before + takings);
+    QCoreApplication::sendPostedEvents(pasteboard.get(), QEvent::MetaCall); // a changed() still queued
+    EXPECT_EQ(changed.count(), 1);
+}
+
 // An owner that never answers leaves Lumra's requestor window in place for its late answer; when no
 // other read comes to use that channel, the window is still destroyed in time.
 TEST_F(X11PasteboardTest, AWindowKeptForALateAnswerGoesInTimeThoughTheChannelIsNotUsedAgain)
