@@ -100,6 +100,8 @@ PreparedCapture sortRead(PasteboardSnapshot snapshot, const CaptureRequest& requ
                 prepared.html = std::move(snapshot.html);
         }
         prepared.text = std::move(*snapshot.text);
+        if (!snapshot.leftOut.isEmpty())
+            prepared.leftOut = typeList(snapshot.leftOut);
     } else if (!snapshot.imageData.isEmpty()) {
         if (!request.wantImages)
             return prepared;

@@ -352,6 +352,13 @@ void CaptureService::takeRead(quint64 serial)
     }
     if (!prepared.unreadableTypes.isEmpty())
         qCInfo(lcCapture).noquote() << "Clipboard owner gave none of:" << prepared.unreadableTypes;
+    if (!prepared.leftOut.isEmpty()) {
+        const QString message = QStringLiteral("Copy read without its %1: its owner took more than %2 s to hand it over")
+                                    .arg(prepared.leftOut)
+                                    .arg(double(OfferLimits::wholeOffer.count()) / 1000.0);
+        qCInfo(lcCapture).noquote() << message;
+        Diagnostics::shared().info(captureCategoryName, message);
+    }
     if (!prepared.kind)
         return;
 

@@ -1,5 +1,6 @@
 // A program that takes the CLIPBOARD and answers readers the way a broken or hostile owner can:
 //   trickle  text sent with INCR, one byte every 400 ms, never finished
+//   trickle-rich  a text answered at once, with HTML sent with INCR, one byte every 100 ms, never finished
 //   targets  100,000 distinct targets, then a short text
 //   html     a short text with HTML of 20,000 nested elements
 //   html-unmatched  the same with 20,000 "<div></x>": end tags that close nothing
@@ -105,7 +106,8 @@ struct Owner {
     void offerTargets()
     {
         offered = {targets, utf8, textPlain};
-        if (mode.rfind("html", 0) == 0 || mode == "rich" || (mode.rfind("retake", 0) == 0 && mode != "retake-in-incr"))
+        if (mode.rfind("html", 0) == 0 || mode == "rich" || mode == "trickle-rich"
+            || (mode.rfind("retake", 0) == 0 && mode != "retake-in-incr"))
             offered.push_back(html);
         if (mode == "marked-elsewhere")
             offered.push_back(hint);
@@ -290,7 +292,7 @@ struct Owner {
             return answerThenRetake(request, property);
         if (isText && mode == "retake-in-incr" && !retaken)
             return startIncr(request, property, long(text.size()));
-        if (isText && mode == "trickle")
+        if ((isText && mode == "trickle") || (request.target == html && mode == "trickle-rich"))
             return startIncr(request, property, 1000);
         if (isText && mode == "huge")
             return startIncr(request, property, 1024);
@@ -338,8 +340,9 @@ struct Owner {
             transfer.sent += (long long)piece.size();
             if (piece.empty())
                 transfers.erase(it);
-        } else if (mode == "trickle") {
-            std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        } else if (mode == "trickle" || mode == "trickle-rich") {
+            // Well within a reader's patience for each piece, however busy the machine.
+            std::this_thread::sleep_for(std::chrono::milliseconds(mode == "trickle" ? 400 : 100));
             XChangeProperty(display, event.window, transfer.property, transfer.type, 8, PropModeReplace,
                             reinterpret_cast<const unsigned char*>("x"), 1);
         } else {
