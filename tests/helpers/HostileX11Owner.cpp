@@ -45,6 +45,8 @@
 //            has handed its text over
 //   crowd    a text, from a window whose _NET_WM_PID names no process, on a desktop of 600 managed
 //            windows of another connection (it sets _NET_CLIENT_LIST); prints OWNER <window> first
+//   forged-pid  a text from a window whose _NET_WM_PID names another process (a third argument: its
+//            pid); it exits once another program takes the clipboard
 // It prints READY once it owns the clipboard, ASKED at the first request and ANSWERED after each
 // answer has reached the server, and serves until it is killed. X errors end it, as they end most
 // real programs (Xlib's default handler): an answer to a window the reader already destroyed
@@ -84,6 +86,7 @@ struct Owner {
     std::string mode;
     std::string label;
     unsigned retakeWithinMs = 3;
+    unsigned long forgedPid = 0;
     Atom targets = 0, incr = 0, utf8 = 0, textPlain = 0, html = 0, hint = 0, clipboard = 0;
     std::vector<Atom> offered;
     Window second = 0; // twice: the window of the second copy
@@ -442,6 +445,9 @@ struct Owner {
             text = "burst copy" + label;
         if (mode == "crowd")
             makeCrowd();
+        if (mode == "forged-pid")
+            XChangeProperty(display, window, XInternAtom(display, "_NET_WM_PID", False), XA_CARDINAL, 32,
+                            PropModeReplace, reinterpret_cast<const unsigned char*>(&forgedPid), 1);
         if (mode == "rich") {
             text = "a page whose formatting is kept" + label;
             htmlBody = "<p><b>a page</b> whose <i>formatting</i> is kept" + label + "</p>";
@@ -499,7 +505,7 @@ struct Owner {
             }
             XEvent event;
             XNextEvent(display, &event);
-            if (event.type == SelectionClear && mode == "one-of-burst")
+            if (event.type == SelectionClear && (mode == "one-of-burst" || mode == "forged-pid"))
                 std::exit(0);
             if (event.type == SelectionRequest)
                 serve(event.xselectionrequest);
@@ -551,7 +557,9 @@ int main(int argc, char** argv)
     Owner owner;
     owner.mode = argc > 1 ? argv[1] : "trickle";
     owner.label = argc > 2 ? std::string(" ") + argv[2] : std::string();
-    if (argc > 3)
+    if (argc > 3) {
         owner.retakeWithinMs = std::max(1, std::atoi(argv[3]));
+        owner.forgedPid = std::strtoul(argv[3], nullptr, 10);
+    }
     return owner.run();
 }
