@@ -3,7 +3,6 @@
 #include "engine/CaptureReading.h"
 #include "engine/CaptureService.h"
 #include "engine/CopyReminder.h"
-#include "model/Diagnostics.h"
 #include "model/store/PersistenceController.h"
 #include "platform/ocr/TextRecognizer.h"
 #include "platform/pasteboard/Pasteboard.h"
@@ -22,8 +21,6 @@ namespace lumra {
 namespace Attr = store::ItemAttr;
 
 namespace {
-
-const QString captureCategoryName = QStringLiteral("Capture");
 
 QString jsonText(const QJsonArray& array)
 {
@@ -330,11 +327,8 @@ bool ClipboardManager::CaptureHistory::saveCapture(const store::ManagedObjectPtr
         rows += *trimmed;
     else
         qCWarning(lcCaptureStore).noquote() << "Item limit not applied:" << trimmed.error();
-    if (!m.commitRows(rows, "Saving a copy", rows.size() > 1)) {
-        Diagnostics::shared().warn(captureCategoryName, QStringLiteral("Copy not recorded: the history could not be saved"));
-        return false;
-    }
-    return true;
+    // A failure is logged by the commit and counted by the capture.
+    return m.commitRows(rows, "Saving a copy", rows.size() > 1).ok();
 }
 
 // ---------------------------------------------------------------------------- Text recognition

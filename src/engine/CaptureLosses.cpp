@@ -29,7 +29,8 @@ void say(bool warning, const QString& message)
 // Said in every mode: a copy the user made is missing from the history for good.
 bool warns(CaptureLosses::Kind kind)
 {
-    return kind == CaptureLosses::Kind::refused || kind == CaptureLosses::Kind::quit;
+    return kind == CaptureLosses::Kind::refused || kind == CaptureLosses::Kind::quit
+        || kind == CaptureLosses::Kind::notSaved;
 }
 
 } // namespace
@@ -54,7 +55,7 @@ void CaptureLosses::note(Kind kind, const QString& message, qint64 count)
         return;
     }
     say(warns(kind),
-        message + QStringLiteral(" (%1 lost since Lumra started)").arg(Diagnostics::shared().lostCopies()));
+        message + QStringLiteral(" (%1 not recorded since Lumra started)").arg(Diagnostics::shared().lostCopies()));
     m_burst = m_clock.start(m_window, false, [this] { sumUp(); });
 }
 
@@ -64,10 +65,11 @@ void CaptureLosses::sumUp()
     const qint64 total = std::accumulate(m_held.begin(), m_held.end(), qint64(0));
     if (total == 0)
         return;
-    static const std::array<QString, 5> reasons {
+    static const std::array<QString, 7> reasons {
         QStringLiteral("replaced before Lumra looked"), QStringLiteral("replaced before they were read"),
         QStringLiteral("not handed over by their owner"), QStringLiteral("refused"),
-        QStringLiteral("not finished when Lumra quit")};
+        QStringLiteral("not finished when Lumra quit"), QStringLiteral("left out as the settings or their owner ask"),
+        QStringLiteral("not saved")};
     QStringList parts;
     for (size_t kind = 0; kind < m_held.size(); ++kind) {
         if (m_held[kind] > 0)
@@ -79,8 +81,9 @@ void CaptureLosses::sumUp()
         + parts.join(QLatin1String(", ")) + QLatin1Char(')');
     if (!m_lastRefusal.isEmpty())
         message += QStringLiteral(" (last refused: ") + m_lastRefusal + QLatin1Char(')');
-    message += QStringLiteral("; %1 lost since Lumra started").arg(Diagnostics::shared().lostCopies());
-    say(m_held[size_t(Kind::refused)] > 0 || m_held[size_t(Kind::quit)] > 0, message);
+    message += QStringLiteral("; %1 not recorded since Lumra started").arg(Diagnostics::shared().lostCopies());
+    say(m_held[size_t(Kind::refused)] > 0 || m_held[size_t(Kind::quit)] > 0 || m_held[size_t(Kind::notSaved)] > 0,
+        message);
     m_held = {};
     m_lastRefusal.clear();
 }

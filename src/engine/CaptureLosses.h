@@ -16,15 +16,16 @@ namespace lumra {
 // still counted in the diagnostics.
 class CaptureLosses {
 public:
-    enum class Kind { unseen, replaced, notRead, refused, quit };
+    // `leftOut`: the settings or the owner's marks keep it out; `notSaved`: the history could not take it.
+    enum class Kind { unseen, replaced, notRead, refused, quit, leftOut, notSaved };
 
     explicit CaptureLosses(Clock& clock, std::chrono::milliseconds window = std::chrono::seconds(5));
     ~CaptureLosses();
     CaptureLosses(const CaptureLosses&) = delete;
     CaptureLosses& operator=(const CaptureLosses&) = delete;
 
-    // `message` says what was lost and why; a refusal, or a copy cut off by the quit, is a warning,
-    // the rest information.
+    // `message` says what was lost and why; a refusal, a copy cut off by the quit or one the history
+    // could not save is a warning, the rest information.
     void note(Kind kind, const QString& message, qint64 count = 1);
 
 private:
@@ -33,7 +34,7 @@ private:
     Clock& m_clock;
     std::chrono::milliseconds m_window;
     std::unique_ptr<Timer> m_burst; // active while a burst is open
-    std::array<qint64, 5> m_held {};
+    std::array<qint64, 7> m_held {};
     QString m_lastRefusal;
 };
 

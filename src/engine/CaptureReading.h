@@ -55,6 +55,8 @@ struct PreparedCapture {
     QString notRead; // the offer could not be read (info)
     QString refusal; // the owner broke a bound, or the content is refused (warning)
     QString unreadableTypes;
+    QString leftOut; // forms of a text not handed over in time: it is stored without them
+    QString skipped; // why a copy read in full is not recorded: the settings or its owner's marks
     bool replaced = false; // a later copy replaced the offer before its read began
     bool notBegun = false; // a copy from the journal whose work did not begin: the next start has it
 };

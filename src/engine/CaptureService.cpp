@@ -215,8 +215,17 @@ void CaptureService::checkClipboard()
     std::optional<AppIdentity> source;
     if (Workspace* workspace = m_services.workspace) {
         source = workspace->sourceApplication(request.reader->ownerWindow());
-        if (isIgnored(rules.ignored, source) || isIgnored(rules.ignored, workspace->frontmostApplication()))
+        std::optional<AppIdentity> ignored;
+        if (isIgnored(rules.ignored, source))
+            ignored = source;
+        else if (std::optional<AppIdentity> front = workspace->frontmostApplication(); isIgnored(rules.ignored, front))
+            ignored = std::move(front);
+        if (ignored) {
+            m_losses->note(CaptureLosses::Kind::leftOut,
+                QStringLiteral("Copy not recorded: %1 is an ignored application")
+                    .arg(ignored->name.isEmpty() ? ignored->bundleId : ignored->name));
             return;
+        }
     }
 
     PendingCapture capture;
@@ -352,8 +361,17 @@ void CaptureService::takeRead(quint64 serial)
     }
     if (!prepared.unreadableTypes.isEmpty())
         qCInfo(lcCapture).noquote() << "Clipboard owner gave none of:" << prepared.unreadableTypes;
-    if (!prepared.kind)
+    if (!prepared.leftOut.isEmpty()) {
+        const QString message = QStringLiteral("Copy read without its %1: its owner took more than %2 s to hand it over")
+                                    .arg(prepared.leftOut)
+                                    .arg(double(OfferLimits::wholeOffer.count()) / 1000.0);
+        qCInfo(lcCapture).noquote() << message;
+        Diagnostics::shared().info(captureCategoryName, message);
+    }
+    if (!prepared.kind) {
+        losses.note(CaptureLosses::Kind::leftOut, QStringLiteral("Copy not recorded: ") + prepared.skipped);
         return;
+    }
 
     // A text is stored now with what was read; the rest waits for what is made of it.
     if (*prepared.kind == ClipboardContentType::text) {
@@ -583,15 +601,21 @@ bool CaptureService::storePrepared(const PendingCapture& capture, const Prepared
     bool stored = false;
     bool skipped = false; // a late copy of what was copied again since: told already
     bool countsForReminder = false;
+    const auto recorded = [this](CaptureCategory category) {
+        if (m_store.isCaptureEnabled(category))
+            return true;
+        m_losses->note(CaptureLosses::Kind::leftOut, QStringLiteral("Copy not recorded: the settings leave its kind out"));
+        return false;
+    };
     switch (*prepared.kind) {
     case ClipboardContentType::file:
-        if (!m_store.isCaptureEnabled(prepared.files.category))
+        if (!recorded(prepared.files.category))
             return false;
         stored = m_store.storeFiles(prepared.files.urls, prepared.files.directories, prepared.files.bookmarks,
             prepared.files.category, capture.bundleId, capture.appName, capture.copiedAt, late, &skipped);
         break;
     case ClipboardContentType::text:
-        if (!m_store.isCaptureEnabled(prepared.category))
+        if (!recorded(prepared.category))
             return false;
         stored = m_store.storeText(prepared.text, prepared.rtf, prepared.category, capture.bundleId, capture.appName,
             capture.copiedAt, late, textRow, &skipped);
@@ -599,9 +623,7 @@ bool CaptureService::storePrepared(const PendingCapture& capture, const Prepared
         break;
     case ClipboardContentType::image:
         if (!prepared.image.error.isEmpty()) {
-            const QString message = QStringLiteral("Image not captured: ") + prepared.image.error;
-            qCWarning(lcCapture).noquote() << message;
-            Diagnostics::shared().warn(captureCategoryName, message);
+            m_losses->note(CaptureLosses::Kind::refused, QStringLiteral("Image not captured: ") + prepared.image.error);
             // Every picture is lost until the decoder can be started again: a log line is not enough.
             if (prepared.image.decoderNotStarted && !std::exchange(m_decoderFailureTold, true))
                 emit picturesNotRecorded(
@@ -609,14 +631,19 @@ bool CaptureService::storePrepared(const PendingCapture& capture, const Prepared
             return false;
         }
         m_decoderFailureTold = false;
-        if (!m_store.isCaptureEnabled(prepared.image.category))
+        if (!recorded(prepared.image.category))
             return false;
         stored = m_store.storeImage(prepared.image.png, prepared.image.fileName, prepared.image.category,
             capture.bundleId, capture.appName, capture.copiedAt, late, &skipped);
         countsForReminder = !(capture.bundleId && KnownApps::isFileManager(*capture.bundleId));
         break;
     }
-    if (!stored || skipped)
+    if (!stored) {
+        m_losses->note(CaptureLosses::Kind::notSaved, QStringLiteral("Copy not recorded: the history could not save it"));
+        return false;
+    }
+    // A late copy of what was copied again since: its row tells of the later copy already.
+    if (skipped)
         return false;
     m_newestStored = std::max(m_newestStored.value_or(0), capture.serial);
     Diagnostics::shared().debug(captureCategoryName,

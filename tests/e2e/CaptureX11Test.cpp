@@ -1,4 +1,5 @@
 #include "engine/ClipboardManager.h"
+#include "model/Diagnostics.h"
 #include "platform/cloud/CloudKeyValueStore.h"
 #include "platform/pasteboard/PasteboardTypes.h"
 #include "platform/pasteboard/X11Pasteboard.h"
@@ -17,6 +18,10 @@
 #include <QImage>
 #include <QSignalSpy>
 #include <QUrl>
+
+#include <list>
+
+#include "platform/x11/X11Includes.h"
 
 using namespace lumra;
 
@@ -94,6 +99,54 @@ TEST_F(CaptureX11Test, APasswordManagerCopyIsNotStored)
     ASSERT_TRUE(waitForItems(1));
     ASSERT_EQ(manager->clipboardItems().size(), 1);
     EXPECT_EQ(last().textContent, "after the password");
+}
+
+// Copies alternate between xclip and a second program whose window, of no class of its own, claims the
+// process of an ignored password manager's window (_NET_WM_PID): each is looked at before the next, and
+// every one is stored, or counted and told as not recorded.
+TEST_F(CaptureX11Test, NoCopyOfAProgramClaimingAnotherProcessGoesUncounted)
+{
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_TRUE(display);
+    const Window vault = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 10, 10, 0, 0, 0);
+    XClassHint hint {const_cast<char*>("vault"), const_cast<char*>("LumraTestVault")};
+    XSetClassHint(display, vault, &hint);
+    const unsigned long vaultPid = 4000003;
+    XChangeProperty(display, vault, XInternAtom(display, "_NET_WM_PID", x11::XFalse), XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(&vaultPid), 1);
+    XChangeProperty(display, DefaultRootWindow(display), XInternAtom(display, "_NET_CLIENT_LIST", x11::XFalse), XA_WINDOW,
+                    32, PropModeReplace, reinterpret_cast<const unsigned char*>(&vault), 1);
+    XSync(display, x11::XFalse);
+    manager->setIgnoredApplications({{"LumraTestVault", "Test Vault"}});
+
+    const qint64 lostBefore = Diagnostics::shared().lostCopies();
+    constexpr int copies = 120;
+    QStringList made;
+    std::list<test::HostileProgram> owners; // each ends once the next copy takes the clipboard
+    for (int i = 0; i < copies; ++i) {
+        const qint64 before = pasteboard->changeCount();
+        if (i % 2 == 0) {
+            made.append(QStringLiteral("plain copy %1").arg(i));
+            copyWithXclip(made.last().toUtf8());
+        } else {
+            ASSERT_TRUE(owners.emplace_back().start(QStringLiteral(LUMRA_HOSTILE_X11_OWNER),
+                                                    {QStringLiteral("forged-pid"), QString::number(i), QString::number(vaultPid)}));
+        }
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return pasteboard->changeCount() > before && manager->lastChangeCount() == pasteboard->changeCount(); },
+            20000))
+            << "copy " << i << " was never looked at";
+        test::finishPendingCaptures(*manager);
+    }
+    qsizetype stored = 0;
+    for (const ClipboardItem& item : manager->clipboardItems())
+        stored += made.contains(item.textContent.value_or(QString())) ? 1 : 0;
+    EXPECT_EQ(stored, copies / 2);
+    EXPECT_EQ(stored + (Diagnostics::shared().lostCopies() - lostBefore), copies);
+
+    XDeleteProperty(display, DefaultRootWindow(display), XInternAtom(display, "_NET_CLIENT_LIST", x11::XFalse));
+    XDestroyWindow(display, vault);
+    XCloseDisplay(display);
 }
 
 // A read for a copy that the same window replaced before the read began is refused as replaced:

@@ -301,6 +301,18 @@ TEST_F(ClipboardOwnerX11Test, TwoQuickCopiesOfAProgramThatDiesOfXErrorsAreBothSa
     EXPECT_TRUE(owner.running()) << "the owner died of an X error";
 }
 
+// An owner that hands its text over at once and its HTML never (a slow program with a large rich
+// form): the text is stored without it, and the log names what was left out.
+TEST_F(ClipboardOwnerX11Test, ARichFormPastTheDeadlineLeavesTheTextStored)
+{
+    ASSERT_NO_FATAL_FAILURE(startLumraAndOwner("trickle-rich"));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return storedTexts(dataDir.supportFolder()).contains(QStringLiteral("copied by a hostile owner: trickle-rich")); },
+        20000))
+        << lumra.output().toStdString();
+    EXPECT_TRUE(lumra.waitForOutput(QStringLiteral("Copy read without its text/html"), 10000)) << lumra.output().toStdString();
+}
+
 // An owner that answers after Lumra stopped waiting must find Lumra's window still there.
 TEST_F(ClipboardOwnerX11Test, AnOwnerThatAnswersTooLateLivesOn)
 {

@@ -1,5 +1,6 @@
 // A program that takes the CLIPBOARD and answers readers the way a broken or hostile owner can:
 //   trickle  text sent with INCR, one byte every 400 ms, never finished
+//   trickle-rich  a text answered at once, with HTML sent with INCR, one byte every 100 ms, never finished
 //   targets  100,000 distinct targets, then a short text
 //   html     a short text with HTML of 20,000 nested elements
 //   html-unmatched  the same with 20,000 "<div></x>": end tags that close nothing
@@ -47,6 +48,8 @@
 //            has made every taking, and then answers nothing
 //   crowd    a text, from a window whose _NET_WM_PID names no process, on a desktop of 600 managed
 //            windows of another connection (it sets _NET_CLIENT_LIST); prints OWNER <window> first
+//   forged-pid  a text from a window whose _NET_WM_PID names another process (a third argument: its
+//            pid); it exits once another program takes the clipboard
 // It prints READY once it owns the clipboard, ASKED at the first request and ANSWERED after each
 // answer has reached the server, and serves until it is killed. X errors end it, as they end most
 // real programs (Xlib's default handler): an answer to a window the reader already destroyed
@@ -86,6 +89,7 @@ struct Owner {
     std::string mode;
     std::string label;
     unsigned retakeWithinMs = 3;
+    unsigned long forgedPid = 0;
     Atom targets = 0, incr = 0, utf8 = 0, textPlain = 0, html = 0, hint = 0, clipboard = 0;
     std::vector<Atom> offered;
     Window second = 0; // twice: the window of the second copy
@@ -108,7 +112,8 @@ struct Owner {
     void offerTargets()
     {
         offered = {targets, utf8, textPlain};
-        if (mode.rfind("html", 0) == 0 || mode == "rich" || (mode.rfind("retake", 0) == 0 && mode != "retake-in-incr"))
+        if (mode.rfind("html", 0) == 0 || mode == "rich" || mode == "trickle-rich"
+            || (mode.rfind("retake", 0) == 0 && mode != "retake-in-incr"))
             offered.push_back(html);
         if (mode == "marked-elsewhere")
             offered.push_back(hint);
@@ -293,7 +298,7 @@ struct Owner {
             return answerThenRetake(request, property);
         if (isText && mode == "retake-in-incr" && !retaken)
             return startIncr(request, property, long(text.size()));
-        if (isText && mode == "trickle")
+        if ((isText && mode == "trickle") || (request.target == html && mode == "trickle-rich"))
             return startIncr(request, property, 1000);
         if (isText && mode == "huge")
             return startIncr(request, property, 1024);
@@ -341,8 +346,9 @@ struct Owner {
             transfer.sent += (long long)piece.size();
             if (piece.empty())
                 transfers.erase(it);
-        } else if (mode == "trickle") {
-            std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        } else if (mode == "trickle" || mode == "trickle-rich") {
+            // Well within a reader's patience for each piece, however busy the machine.
+            std::this_thread::sleep_for(std::chrono::milliseconds(mode == "trickle" ? 400 : 100));
             XChangeProperty(display, event.window, transfer.property, transfer.type, 8, PropModeReplace,
                             reinterpret_cast<const unsigned char*>("x"), 1);
         } else {
@@ -442,6 +448,9 @@ struct Owner {
             text = "burst copy" + label;
         if (mode == "crowd")
             makeCrowd();
+        if (mode == "forged-pid")
+            XChangeProperty(display, window, XInternAtom(display, "_NET_WM_PID", False), XA_CARDINAL, 32,
+                            PropModeReplace, reinterpret_cast<const unsigned char*>(&forgedPid), 1);
         if (mode == "rich") {
             text = "a page whose formatting is kept" + label;
             htmlBody = "<p><b>a page</b> whose <i>formatting</i> is kept" + label + "</p>";
@@ -499,7 +508,7 @@ struct Owner {
             }
             XEvent event;
             XNextEvent(display, &event);
-            if (event.type == SelectionClear && mode == "one-of-burst")
+            if (event.type == SelectionClear && (mode == "one-of-burst" || mode == "forged-pid"))
                 std::exit(0);
             if (event.type == SelectionRequest)
                 serve(event.xselectionrequest);
@@ -569,7 +578,9 @@ int main(int argc, char** argv)
     Owner owner;
     owner.mode = argc > 1 ? argv[1] : "trickle";
     owner.label = argc > 2 ? std::string(" ") + argv[2] : std::string();
-    if (argc > 3)
+    if (argc > 3) {
         owner.retakeWithinMs = std::max(1, std::atoi(argv[3]));
+        owner.forgedPid = std::strtoul(argv[3], nullptr, 10);
+    }
     return owner.run();
 }

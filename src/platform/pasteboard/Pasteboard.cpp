@@ -161,7 +161,7 @@ public:
     std::optional<QByteArray> read(const QString& type, qint64 maxBytes, const QString& whatTooLarge = QString())
     {
         constexpr int maxFailedReads = 3; // a hung owner costs each read its timeout
-        if (stopped() || m_snapshot.unreadableTypes.size() >= maxFailedReads)
+        if (stopped() || m_pastDeadline || m_snapshot.unreadableTypes.size() >= maxFailedReads)
             return std::nullopt;
         OfferRead answer = m_reader.data(type, maxBytes, m_deadline);
         m_snapshot.bytesRead += answer.outcome == OfferRead::Outcome::tooLarge ? maxBytes : answer.bytes.size();
@@ -173,8 +173,13 @@ public:
             m_snapshot.unreadableTypes.append(type);
             return std::nullopt;
         case OfferRead::Outcome::pastDeadline:
-            m_snapshot.refusal = QStringLiteral("its owner took more than %1 s to hand it over")
-                                     .arg(double(OfferLimits::wholeOffer.count()) / 1000.0);
+            m_pastDeadline = true;
+            // What was read in time stays: only a copy with nothing of it read is lost.
+            if (m_leaveOutPastDeadline)
+                m_snapshot.leftOut.append(type);
+            else
+                m_snapshot.refusal = QStringLiteral("its owner took more than %1 s to hand it over")
+                                         .arg(double(OfferLimits::wholeOffer.count()) / 1000.0);
             return std::nullopt;
         case OfferRead::Outcome::tooLarge:
             if (whatTooLarge.isEmpty())
@@ -186,10 +191,15 @@ public:
         return std::nullopt;
     }
 
+    // Reads from here on are of forms the copy can do without.
+    void leaveOutPastDeadline() { m_leaveOutPastDeadline = true; }
+
 private:
     OfferReader& m_reader;
     PasteboardSnapshot& m_snapshot;
     QDeadlineTimer m_deadline;
+    bool m_pastDeadline = false;
+    bool m_leaveOutPastDeadline = false;
 };
 
 void clearContent(PasteboardSnapshot& snapshot)
@@ -216,6 +226,7 @@ void readContentOf(ContentReader& reader, PasteboardSnapshot& snapshot, bool ric
         if (auto body = reader.read(*type, OfferLimits::maxTextBytes, QStringLiteral("a text")))
             snapshot.text = decodeText(*type, *body);
         if (richText && snapshot.text) {
+            reader.leaveOutPastDeadline();
             if (auto rtfType = rtfTypeIn(offered))
                 snapshot.rtf = reader.read(*rtfType, OfferLimits::maxRtfBytes);
             if ((!snapshot.rtf || snapshot.rtf->isEmpty()) && offered.contains(QLatin1String(PasteboardMime::html))) {

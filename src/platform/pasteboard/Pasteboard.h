@@ -65,6 +65,8 @@ struct PasteboardSnapshot {
     QString imageType; // the MIME type the image bytes came as
 
     QStringList unreadableTypes; // offered, but refused or not answered in time
+    // Richer forms of a text its owner had not handed over by the deadline: the text is kept without them.
+    QStringList leftOut;
     qint64 bytesRead = 0; // taken from the owner, what was refused as too large included
     // Set when the offer could not be read, or the clipboard changed while it was read.
     QString error;

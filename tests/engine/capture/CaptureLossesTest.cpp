@@ -109,4 +109,34 @@ TEST_F(CaptureLossesTest, CopiesWhoseOwnerAnswersNoReadAreCountedAndTold)
     EXPECT_TRUE(lines[1].contains("39 (39 not handed over by their owner)")) << lines[1].toStdString();
 }
 
+// Copies the settings or their owners keep out, and one the history cannot take, reach no row: each
+// is counted, the first told with its reason and the rest summed up, beside the copy that is kept.
+TEST_F(CaptureLossesTest, EveryCopyThatReachesNoRowIsCountedWithItsReason)
+{
+    DiagnosticsCapture log;
+    start();
+    manager->setIgnoredApplications({{keepass.bundleId, keepass.name}});
+    manager->setIgnoreTransientContent(true);
+    manager->setCaptureLinks(false);
+    manager->setCaptureImages(false);
+    manager->setCaptureScreenshots(false);
+    const qint64 before = lost();
+    copyText("from the password manager", keepass);
+    copy({textRep("hunter2"), rep(PasteboardMime::passwordManagerHint, "secret")});
+    copy({textRep("a moment's text"), rep(PasteboardMime::transient, "")});
+    copyText("https://example.org/not-recorded");
+    copy({rep(PasteboardMime::png, solidPng(Qt::red))});
+    copy({textRep(QString())});
+    copyText("kept");
+    EXPECT_EQ(texts(), QStringList {"kept"});
+    EXPECT_EQ(lost() - before, 6);
+
+    clock.advance(6s);
+    const QStringList lines = lossLines(log.text());
+    ASSERT_EQ(lines.size(), 2) << log.text().toStdString();
+    EXPECT_TRUE(lines[0].contains("[INFO] [Capture] Copy not recorded: KeePassXC is an ignored application"))
+        << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].contains("5 (5 left out as the settings or their owner ask)")) << lines[1].toStdString();
+}
+
 } // namespace
