@@ -368,6 +368,27 @@ TEST_F(ClipboardWaylandTest, OnlyACopyMarkedSecretVoidsTheCopyBeforeIt)
     EXPECT_FALSE(reader->readFromItsOwner());
 }
 
+// The copy marking the one before it lists 30,000 types: more than the compositor can pass on, so
+// Lumra may never hear of it whole, and its connection is lost instead. The copy before it is
+// voided all the same.
+TEST_F(ClipboardWaylandTest, ACopyMarkedSecretWithTensOfThousandsOfTypesVoidsTheCopyBeforeIt)
+{
+    MarkingSource source;
+    ASSERT_TRUE(source.started());
+    const qint64 before = wayland->changeCount();
+    ASSERT_TRUE(source.run("copy hunter2"));
+    ASSERT_TRUE(test::processEventsUntil([&] { return wayland->changeCount() > before; }, 10000));
+    std::shared_ptr<OfferReader> reader = wayland->offerReader();
+    ASSERT_EQ(reader->data(PasteboardMime::textUtf8, 1024, QDeadlineTimer(OfferLimits::wholeOffer)).bytes, "hunter2");
+    const qint64 read = wayland->changeCount();
+    const int attempts = wayland->reconnectAttempts();
+    ASSERT_TRUE(source.run("crowd hunter2"));
+    // Heard whole, or the connection lost for it.
+    ASSERT_TRUE(test::processEventsUntil(
+        [&] { return wayland->changeCount() > read || wayland->reconnectAttempts() > attempts; }, 20000));
+    EXPECT_FALSE(reader->readFromItsOwner());
+}
+
 TEST_F(ClipboardWaylandTest, AnOwnerThatNeverAnswersCostsOneTimeoutAndNothingIsStored)
 {
     QSignalSpy changed(wayland.get(), &Pasteboard::changed);

@@ -6,14 +6,17 @@
 #include "StoredTexts.h"
 #include "TempDataDir.h"
 #include "Xclip.h"
+#include "platform/pasteboard/OfferReader.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QStandardPaths>
 
 #include <array>
 #include <csignal>
+#include <cstring>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 
@@ -267,6 +270,46 @@ INSTANTIATE_TEST_SUITE_P(Owners, TextMarkedRightAfterX11Test,
                              std::erase(name, '-');
                              return name;
                          });
+
+// A password manager marks the text it has just offered 60 to 140 ms later,
+// from the same connection, from a second one, or from a helper process it forked: whichever
+// program marks it, no row keeps the text. A round the machine stretched past the settle window
+// since the owner's last answer is made again.
+TEST_F(ClipboardOwnerX11Test, ATextMarkedSecretWithinTheSettleWindowIsNotStored)
+{
+    ASSERT_NO_FATAL_FAILURE(startLumra());
+    QStringList secrets;
+    int attempt = 0;
+    for (const char* mode : {"remark-soon", "remark-elsewhere", "remark-forked"}) {
+        for (int delay : {60, 80, 100, 140}) {
+            for (int round = 0; round < 2; ++round) {
+                for (bool held = false; !held;) {
+                    ASSERT_LT(++attempt, 100) << "the machine never made a round within the window";
+                    HostileProgram marking;
+                    ASSERT_TRUE(marking.start(QStringLiteral(LUMRA_HOSTILE_X11_OWNER),
+                                              {QString::fromLatin1(mode), QString::number(attempt),
+                                               QStringLiteral("=%1").arg(delay)}));
+                    ASSERT_TRUE(marking.waitForOutput("MARKED", 10000)) << lumra.output().toStdString();
+                    const QRegularExpressionMatch since
+                        = QRegularExpression(QStringLiteral("MARKED (\\d+)")).match(QString::fromLatin1(marking.output()));
+                    ASSERT_TRUE(since.hasMatch());
+                    held = since.captured(1).toInt() < lumra::OfferLimits::concealedCopyWithin.count();
+                    if (held)
+                        secrets << QStringLiteral("%1 %2").arg(std::strcmp(mode, "remark-soon") == 0 ? "marked at once" : "marked elsewhere")
+                                       .arg(attempt);
+                    // Lumra is done with both once it stored the next copy.
+                    const QString next = QStringLiteral("copied after marked copy %1").arg(attempt);
+                    ASSERT_TRUE(xclipCopy(next.toUtf8()));
+                    ASSERT_TRUE(QTest::qWaitFor([&] { return storedTexts(dataDir.supportFolder()).contains(next); }, 10000))
+                        << lumra.output().toStdString();
+                }
+            }
+        }
+    }
+    const QStringList stored = storedTexts(dataDir.supportFolder());
+    for (const QString& secret : std::as_const(secrets))
+        EXPECT_FALSE(stored.contains(secret)) << secret.toStdString();
+}
 
 // Twenty programs copy one right after the other, each exiting once the next takes the clipboard, as
 // xclip does: the server hands a gone program's client number to the next one to connect, yet every

@@ -149,6 +149,8 @@ public:
             timeoutMs);
     }
     bool running() const { return m_process.state() == QProcess::Running; }
+    // What it printed so far.
+    const QByteArray& output() const { return m_output; }
 
 private:
     QProcess m_process;

@@ -16,8 +16,9 @@
 //   retake-at-text  the same, taken again once it has answered the first request for the text
 //   retake-soon     the same, taken again 0 to 3 ms after the first copy (a third argument: to
 //            that many ms), whatever was asked
-//   remark-soon     a text, taken again 0 to 3 ms later (a third argument: to that many ms) with
-//            the same text now marked for a password manager
+//   remark-soon     a text, taken again 0 to 3 ms later (a third argument: to that many ms; "=N":
+//            exactly N ms) with the same text now marked for a password manager; it prints
+//            MARKED <ms since its last answer before the marking> once the marked copy is taken
 //   retake-in-answer  a public text with HTML; asked for the HTML, it answers with the marked
 //            copy's HTML and takes the clipboard again right after the answer
 //   retake-in-incr  a public text sent with INCR; after its first 1 KB piece it takes the clipboard
@@ -34,6 +35,8 @@
 //   remark-elsewhere  a text, taken again 0 to 3 ms later (a third argument: to that many ms) from a
 //            second X connection of the same process, with the same text now marked for a password
 //            manager
+//   remark-forked  the same as remark-elsewhere, the marked copy taken by a helper process it forked
+//            at the start
 //   remark-elsewhere-at-text  the same, taken again once it has answered the first request for the text
 //   remark-elsewhere-after-slow-text  the same, the text answered 80 ms late and taken again a few ms
 //            after (a third argument: that many ms)
@@ -90,6 +93,9 @@ struct Owner {
     std::string label;
     unsigned retakeWithinMs = 3;
     unsigned long forgedPid = 0;
+    bool retakeExactly = false; // at retakeWithinMs, not within it
+    std::chrono::steady_clock::time_point lastAnswer; // none yet: its epoch
+    int markPipe = -1, markedPipe = -1; // remark-forked: to the helper and back
     Atom targets = 0, incr = 0, utf8 = 0, textPlain = 0, html = 0, hint = 0, clipboard = 0;
     std::vector<Atom> offered;
     Window second = 0; // twice: the window of the second copy
@@ -211,15 +217,59 @@ struct Owner {
         retaken = true;
     }
 
-    bool retakesSoon() const { return mode == "retake-soon" || mode == "remark-soon" || mode == "remark-elsewhere"; }
+    // remark-forked: the helper takes the clipboard, marked, and says when it has.
+    void markForked()
+    {
+        char byte = 1;
+        if (write(markPipe, &byte, 1) != 1 || read(markedPipe, &byte, 1) != 1)
+            std::exit(1);
+        retaken = true;
+    }
+    // The helper of remark-forked, forked before this process connects: it connects on its own,
+    // and marks once told.
+    void forkMarkingHelper()
+    {
+        int go[2], done[2];
+        if (pipe(go) != 0 || pipe(done) != 0)
+            std::exit(1);
+        std::fflush(stdout);
+        if (fork() == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            Owner helper;
+            helper.mode = "marked-elsewhere";
+            helper.label = label;
+            char byte = 0;
+            if (!helper.open() || read(go[0], &byte, 1) != 1 || !helper.take() || write(done[1], &byte, 1) != 1)
+                std::exit(1);
+            std::exit(helper.serveForever());
+        }
+        close(go[0]);
+        close(done[1]);
+        markPipe = go[1];
+        markedPipe = done[0];
+    }
+
+    bool retakesSoon() const
+    {
+        return mode == "retake-soon" || mode == "remark-soon" || mode == "remark-elsewhere" || mode == "remark-forked";
+    }
     void retakeSoon()
     {
         if (mode == "remark-elsewhere")
             markElsewhere();
+        else if (mode == "remark-forked")
+            markForked();
         else if (mode == "remark-soon")
             takeAgain(window, text, htmlBody, true);
         else
             takeAgain(window, "copy two, secret" + label, "<i>copy two</i>", true);
+        if (mode.rfind("remark", 0) == 0) {
+            const auto since = lastAnswer == std::chrono::steady_clock::time_point()
+                ? std::chrono::milliseconds(0)
+                : std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - lastAnswer);
+            std::printf("MARKED %lld\n", (long long)since.count());
+            std::fflush(stdout);
+        }
     }
 
     // The answer is the marked copy's, and the clipboard is taken again only after it: one flush,
@@ -249,6 +299,7 @@ struct Owner {
         }
         serveOne(request);
         XSync(display, False); // an error of the answer ends the program here
+        lastAnswer = std::chrono::steady_clock::now();
         say("ANSWERED");
         const bool isText = request.target == utf8 || request.target == textPlain;
         if (isText && handedOver >= 0) {
@@ -412,6 +463,8 @@ struct Owner {
 
     bool open()
     {
+        if (mode == "remark-forked")
+            forkMarkingHelper();
         display = XOpenDisplay(nullptr);
         if (!display) {
             std::fprintf(stderr, "no display\n");
@@ -436,7 +489,7 @@ struct Owner {
             text = "copy one, public" + label + std::string(1024, '.');
         if (mode == "remark-soon")
             text = "marked at once" + label;
-        if (mode.rfind("remark-elsewhere", 0) == 0 || mode == "marked-elsewhere")
+        if (mode.rfind("remark-elsewhere", 0) == 0 || mode == "marked-elsewhere" || mode == "remark-forked")
             text = "marked elsewhere" + label;
         if (mode.rfind("retake", 0) == 0 && mode != "retake-in-incr") {
             text = "copy one, public" + label;
@@ -488,7 +541,7 @@ struct Owner {
     {
         // retake-soon: requests are served while the second copy is due, as a program does.
         const auto due = std::chrono::steady_clock::now()
-            + std::chrono::microseconds(std::random_device()() % (retakeWithinMs * 1000));
+            + std::chrono::microseconds(retakeExactly ? retakeWithinMs * 1000 : std::random_device()() % (retakeWithinMs * 1000));
         for (;;) {
             while (retakesSoon() && !retaken && !XPending(display)) {
                 const auto left = std::chrono::duration_cast<std::chrono::microseconds>(due - std::chrono::steady_clock::now());
@@ -579,7 +632,8 @@ int main(int argc, char** argv)
     owner.mode = argc > 1 ? argv[1] : "trickle";
     owner.label = argc > 2 ? std::string(" ") + argv[2] : std::string();
     if (argc > 3) {
-        owner.retakeWithinMs = std::max(1, std::atoi(argv[3]));
+        owner.retakeExactly = argv[3][0] == '=';
+        owner.retakeWithinMs = std::max(1, std::atoi(argv[3] + (owner.retakeExactly ? 1 : 0)));
         owner.forgedPid = std::strtoul(argv[3], nullptr, 10);
     }
     return owner.run();

@@ -6,6 +6,9 @@
 //   mark TEXT   takes it with TEXT and the password manager's hint
 //   pause MS    waits MS milliseconds before the next step
 //   slow TEXT   takes it with TEXT, answers its first reader 200 ms late and marks TEXT at once after
+//   crowd TEXT  marks TEXT listing 30,000 more types, from a second connection that never reads
+//               again (the compositor cannot pass that many on to its own device either); its
+//               first connection's device is let go, so only SET follows, and the line must be last
 // Every copy it made is served with its own text for as long as the compositor asks for it.
 #include "DataControlClient.h"
 
@@ -54,8 +57,35 @@ void cancelled(void* data, zwlr_data_control_source_v1* source)
 }
 const zwlr_data_control_source_v1_listener sourceListener {send, cancelled};
 
+// The copy of crowd: made once, and served by nobody.
+void offerCrowded(const std::string& text)
+{
+    zwlr_data_control_device_v1_destroy(device);
+    device = nullptr;
+    wl_display_roundtrip(client->display);
+    auto* second = new DataControlClient;
+    if (!second->connect())
+        std::exit(1);
+    zwlr_data_control_device_v1* secondDevice = zwlr_data_control_manager_v1_get_data_device(second->manager, second->seat);
+    zwlr_data_control_source_v1* source = zwlr_data_control_manager_v1_create_data_source(second->manager);
+    zwlr_data_control_source_v1_add_listener(source, &sourceListener, new Copy {text, false});
+    for (const char* type : {"text/plain;charset=utf-8", "text/plain", "UTF8_STRING"})
+        zwlr_data_control_source_v1_offer(source, type);
+    for (int i = 0; i < 30000; ++i) {
+        zwlr_data_control_source_v1_offer(source, ("application/x-lumra-crowded-" + std::to_string(i)).c_str());
+        // In batches the compositor has taken: a full socket would end the connection.
+        if (i % 500 == 499 && wl_display_roundtrip(second->display) < 0)
+            std::exit(1);
+    }
+    zwlr_data_control_source_v1_offer(source, "x-kde-passwordManagerHint");
+    zwlr_data_control_device_v1_set_selection(secondDevice, source);
+    wl_display_flush(second->display);
+}
+
 void offer(const std::string& verb, const std::string& text)
 {
+    if (verb == "crowd")
+        return offerCrowded(text);
     zwlr_data_control_source_v1* source = zwlr_data_control_manager_v1_create_data_source(client->manager);
     zwlr_data_control_source_v1_add_listener(source, &sourceListener, new Copy {text, verb == "slow"});
     for (const char* type : {"text/plain;charset=utf-8", "text/plain", "UTF8_STRING"})

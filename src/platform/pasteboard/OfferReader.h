@@ -30,14 +30,13 @@ inline constexpr qint64 maxHtmlBytes = qint64(8) * 1024 * 1024;
 inline constexpr qint64 maxFileListBytes = qint64(16) * 1024 * 1024;
 inline constexpr qint64 maxRtfBytes = qint64(64) * 1024 * 1024;
 inline constexpr qint64 maxImageBytes = qint64(256) * 1024 * 1024;
-// A program that copies twice in a row (a password manager marking a text it has just offered)
-// takes the clipboard again within milliseconds: a read counts only once this is past, measured
-// from when Lumra saw the copy and again from its owner's last answer (a read slowed by a busy
-// machine must not leave the program no time to mark what it has just handed over).
-inline constexpr std::chrono::milliseconds copiedAgainWithin {50};
-// Wayland does not say which program copied, so a read cannot end early on a change by another
-// program, and a program's own later marking is the only sign: the window is long enough for a
-// password manager that marks its copy a tenth of a second after offering it.
+// A password manager offers a text and marks it concealed a moment later, from the same
+// connection, another one, or a helper process it started; and X11 lets a program answer a read
+// and then copy again. A read counts only once this is past, measured from when Lumra saw the copy
+// and again from its owner's last answer (a read slowed by a busy machine must not leave the
+// program no time to mark what it has just handed over), with no copy marked concealed, nor another
+// of the same program, in between. One window on every platform: long enough for a mark a tenth of
+// a second after the offer.
 inline constexpr std::chrono::milliseconds concealedCopyWithin {150};
 } // namespace OfferLimits
 

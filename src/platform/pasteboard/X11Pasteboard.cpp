@@ -13,6 +13,7 @@
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include <sys/eventfd.h>
@@ -134,6 +135,7 @@ QString untoldCopiedAgain()
 {
     return QStringLiteral("Another copy followed it at once, and which program made either is unknown");
 }
+QString markedCopyFollowedIt() { return QStringLiteral("A copy marked concealed followed it at once: it may hold the same secret"); }
 QString replacedWhileRead() { return QStringLiteral("A later copy needed its channel while it was read"); }
 
 } // namespace
@@ -204,9 +206,7 @@ public:
     QString begin(Ownership change)
     {
         m_yield = false;
-        quint64 pending = 0;
-        if (m_wakeFd >= 0)
-            (void)!::read(m_wakeFd, &pending, sizeof pending);
+        drainWake();
         m_change = change;
         m_reading = false;
         settle();
@@ -233,18 +233,41 @@ public:
     // Why the last convert() stopped, when the clipboard's owner moved under it.
     const QString& interruption() const { return m_interruption; }
 
-    // After the last answer: empty when the change's owner has not taken the clipboard again since
-    // begin(), up to `settled` at least. An owner may answer and then copy again, or copy again
-    // in the middle of an incremental transfer: the bytes read may then be the later copy's.
-    QString confirm(QDeadlineTimer settled)
+    // After the last answer: empty when, since begin() and up to `settled` at least, the change's
+    // program has not taken the clipboard again and no copy marked concealed followed it. An owner
+    // may answer and then copy again, or copy again in the middle of an incremental transfer: the
+    // bytes read may then be the later copy's. A password manager may mark what it has just
+    // offered from another process (a helper it started), so every copy heard within the window
+    // is asked for its types, whichever program made it.
+    QString confirm(QDeadlineTimer settled, std::chrono::milliseconds piece)
     {
         const auto isOwnerChange = [this](const XEvent& e) { return e.type == m_xfixesEventBase + XFixesSelectionNotify; };
-        XEvent event;
-        while (m_copiedAgain.isEmpty() && !settled.hasExpired()
-               && m_connection->waitFor(isOwnerChange, settled, &event))
-            note(event);
-        settle(); // every change the server made until now
-        return m_copiedAgain;
+        quint64 checked = m_movesAtBegin;
+        bool cut = false; // a later read needs the channel: the copy now on the clipboard is the last one asked
+        for (int interrupted = 0;;) {
+            XEvent event;
+            while (m_copiedAgain.isEmpty() && m_moves == checked && !cut && !settled.hasExpired()
+                   && m_connection->waitFor(isOwnerChange, settled, &event))
+                note(event);
+            settle(); // every change the server made until now
+            if (!m_copiedAgain.isEmpty())
+                return m_copiedAgain;
+            if (m_yield.exchange(false)) {
+                drainWake();
+                cut = true;
+            }
+            if (m_moves == checked)
+                return QString();
+            const quint64 moves = m_moves;
+            const std::optional<QString> marked = markedCopyFollowed(piece);
+            if (!marked && ++interrupted < maxInterruptedChecks)
+                continue; // asked again, of the copy after it
+            if (!marked)
+                return QStringLiteral("Copies kept following it too fast to tell whether one is a secret");
+            checked = moves;
+            if (!marked->isEmpty() || cut)
+                return *marked;
+        }
     }
 
     // Asks the change's owner for `target` (begin() or stillCurrent() checked it holds the
@@ -328,10 +351,40 @@ private:
         std::chrono::milliseconds since {}; // Clock::elapsed()
     };
 
+    static constexpr int maxInterruptedChecks = 16;
+
     static QDeadlineTimer earlier(std::chrono::milliseconds piece, QDeadlineTimer deadline)
     {
         const QDeadlineTimer pieceDeadline(piece);
         return deadline.deadlineNSecs() < pieceDeadline.deadlineNSecs() ? deadline : pieceDeadline;
+    }
+
+    void drainWake()
+    {
+        quint64 pending = 0;
+        if (m_wakeFd >= 0)
+            (void)!::read(m_wakeFd, &pending, sizeof pending);
+    }
+
+    // Why the read's copy does not count, when the clipboard's owner now (another program's copy,
+    // heard within the settle window) lists a concealed marker or does not say what it lists;
+    // nothing when a later copy or a later read interrupted the asking.
+    std::optional<QString> markedCopyFollowed(std::chrono::milliseconds piece)
+    {
+        // Lumra's own copies are never marked, and its main thread may be waiting for this read.
+        if (m_ownerNow == 0 || m_connection->processOf(m_ownerNow) == qint64(::getpid()))
+            return QString();
+        const qint64 maxBytes = qint64(OfferLimits::maxListedTypes) * qint64(sizeof(long));
+        const OfferRead read = convert("TARGETS", maxBytes, false, piece, QDeadlineTimer(piece));
+        if (!m_copiedAgain.isEmpty())
+            return m_copiedAgain;
+        if (!std::exchange(m_interruption, QString()).isEmpty())
+            return std::nullopt;
+        if (read.ok())
+            return describeTypes(typeNames(read.bytes)).concealed ? markedCopyFollowedIt() : QString();
+        if (read.outcome == OfferRead::Outcome::refused)
+            return QString(); // no list, so no marker either
+        return QStringLiteral("A copy followed it at once and did not say whether it is a secret");
     }
 
     // One round trip: every owner change the server made before it has then been heard.
@@ -747,7 +800,7 @@ public:
         , m_ours(pasteboard.isOwnedByUs())
         , m_piece(pasteboard.m_readTimeout)
         , m_reserved(!m_ours)
-        , m_settled(OfferLimits::copiedAgainWithin)
+        , m_settled(OfferLimits::concealedCopyWithin)
     {
         if (m_ours) {
             m_servedTypes = pasteboard.m_servedTypes;
@@ -805,7 +858,7 @@ public:
     bool readFromItsOwner() override
     {
         if (m_channel && m_moved.isEmpty()) {
-            if (QString why = m_channel->confirm(m_settled); !why.isEmpty())
+            if (QString why = m_channel->confirm(m_settled, m_piece); !why.isEmpty())
                 m_moved = why;
         }
         release();
@@ -845,7 +898,7 @@ private:
         }
         m_asked = true;
         OfferRead read = m_channel->convert(target, maxBytes, cut, m_piece, deadline);
-        m_settled = QDeadlineTimer(OfferLimits::copiedAgainWithin);
+        m_settled = QDeadlineTimer(OfferLimits::concealedCopyWithin);
         if (!m_channel->interruption().isEmpty())
             return stop(m_channel->interruption());
         if (read.ok() && andThen)
@@ -882,9 +935,10 @@ private:
     bool m_ours;
     std::chrono::milliseconds m_piece;
     bool m_reserved; // a channel was prepared for this read and not yet taken
-    // See OfferLimits::copiedAgainWithin: no second taking by that program. The program is its
-    // process, whatever connection or window it copies from: the server gives a gone client's
-    // number to the next one, so two programs copying one after the other can share it.
+    // See OfferLimits::concealedCopyWithin: no second taking by that program, and no copy marked
+    // concealed by any. The program is its process, whatever connection or window it copies from:
+    // the server gives a gone client's number to the next one, so two programs copying one after
+    // the other can share it.
     QDeadlineTimer m_settled;
     bool m_asked = false;
     bool m_unresponsive = false;

@@ -491,8 +491,11 @@ void WaylandPasteboard::Session::tearDown()
         m_shared->ownedByUs = false;
         m_shared->served = {};
     }
-    if (selection)
+    if (selection) {
         selection->end(Offer::lost);
+        QMutexLocker lock(&m_shared->mutex);
+        m_shared->selectionSeen.wakeAll(); // a reader in its settle window hears of the loss
+    }
     selection.reset();
     m_connection->flush();
     m_connection->disconnect(this);
@@ -837,22 +840,28 @@ public:
 
     // An offer's bytes come only from the program that made it: once another copy replaced it,
     // reads of it end empty, never with the new owner's bytes. But a copy marked concealed that
-    // follows within the settle window may be its program marking what it just offered.
+    // follows within the settle window may be its program marking what it just offered; and the
+    // copy that makes the compositor drop Lumra (one of tens of thousands of types) is never
+    // heard of whole, so a connection lost while the offer is current counts as such a copy.
     bool readFromItsOwner() override
     {
         if (m_ours)
             return true;
         QMutexLocker lock(&m_shared->mutex);
-        while (m_shared->concealedChange <= m_change && !m_settled.hasExpired())
+        while (m_shared->concealedChange <= m_change && !lost() && !m_settled.hasExpired())
             m_shared->selectionSeen.wait(&m_shared->mutex, m_settled);
-        return m_shared->concealedChange <= m_change;
+        return m_shared->concealedChange <= m_change && !lost();
     }
     QString whyNotFromItsOwner() const override
     {
+        if (lost())
+            return QStringLiteral("The clipboard connection was lost right after it: a copy marked concealed may have followed");
         return QStringLiteral("A copy marked concealed followed it at once: it may hold the same secret");
     }
 
 private:
+    bool lost() const { return m_offer && (m_offer->ending.load() == Offer::lost || m_offer->connection->isBroken()); }
+
     // Why a read of this offer would get nothing: asked after another copy replaced it, its owner
     // is no longer asked by the compositor (the pipe would only wait); on a lost connection, the
     // request never leaves Lumra.
