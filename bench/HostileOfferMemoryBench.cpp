@@ -17,59 +17,24 @@
 using namespace lumra;
 using lumra::bench::GeneratedHome;
 using lumra::bench::PrivateXServer;
+using lumra::bench::residentBytes;
+using lumra::bench::waitForOutput;
 
 namespace {
 
 QString lumraProgram() { return qEnvironmentVariable("LUMRA_BENCH_APP", QStringLiteral(LUMRA_APP_PATH)); }
 
-double residentBytes(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() * 1024;
-    }
-    return 0;
-}
-
-bool waitForOutput(QProcess& process, QByteArray& output, const QByteArray& text, int timeoutMs,
-                   const std::function<void()>& meanwhile = {})
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!output.contains(text) && !deadline.hasExpired() && process.state() == QProcess::Running) {
-        process.waitForReadyRead(2);
-        output += process.readAll();
-        if (meanwhile)
-            meanwhile();
-    }
-    return output.contains(text);
-}
-
 void BM_HostileOfferMemory(benchmark::State& state, const char* mode)
 {
-    if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty()) {
-        state.SkipWithError("needs Xvfb");
-        return;
-    }
     PrivateXServer server;
-    if (server.display().isEmpty()) {
-        state.SkipWithError("could not start Xvfb");
-        return;
-    }
     const GeneratedHome home(0, bench::shortTextLength);
     for (auto _ : state) {
         QProcess lumra;
-        lumra.setProcessEnvironment(home.environment(server.display()));
-        lumra.setProcessChannelMode(QProcess::MergedChannels);
-        lumra.start(lumraProgram(), {});
         QByteArray output;
-        if (!lumra.waitForStarted() || !waitForOutput(lumra, output, "Lumra started", 30'000)) {
-            state.SkipWithError("lumra did not come up");
+        if (const char* failed = bench::startLumra(lumra, lumraProgram(), home, server, output)) {
+            state.SkipWithError(failed);
             return;
         }
-        QThread::msleep(1000);
         const double before = residentBytes(lumra.processId());
 
         QProcess owner;

@@ -13,11 +13,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <sqlite3.h>
 
+#include <functional>
 #include <optional>
 #include <ranges>
 
@@ -211,6 +213,52 @@ inline int storedWithPrefix(const QString& storePath, const QString& prefix)
 inline int storedPictures(const QString& storePath)
 {
     return storedCount(storePath, "SELECT count(*) FROM CDClipboardItem WHERE imageFileName IS NOT NULL");
+}
+
+// A process's resident memory in bytes, 0 once it is gone.
+inline double residentBytes(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() * 1024;
+    }
+    return 0;
+}
+
+// Reads `process`'s output into `output` until it holds `text`, calling `meanwhile` as it waits;
+// false when the time is up or the process ended first.
+inline bool waitForOutput(QProcess& process, QByteArray& output, const QByteArray& text, int timeoutMs,
+                          const std::function<void()>& meanwhile = {})
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!output.contains(text) && !deadline.hasExpired() && process.state() == QProcess::Running) {
+        process.waitForReadyRead(2);
+        output += process.readAll();
+        if (meanwhile)
+            meanwhile();
+    }
+    return output.contains(text);
+}
+
+// Starts `program` (lumra) over `home` on `server` and waits until it says it is up, and a second
+// more for it to settle: nullptr then, else why it cannot be measured.
+inline const char* startLumra(QProcess& lumra, const QString& program, const GeneratedHome& home,
+                              const PrivateXServer& server, QByteArray& output)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty())
+        return "needs Xvfb";
+    if (server.display().isEmpty())
+        return "could not start Xvfb";
+    lumra.setProcessEnvironment(home.environment(server.display()));
+    lumra.setProcessChannelMode(QProcess::MergedChannels);
+    lumra.start(program, {});
+    if (!lumra.waitForStarted() || !waitForOutput(lumra, output, "Lumra started", 30'000))
+        return "lumra did not come up";
+    QThread::msleep(1000);
+    return nullptr;
 }
 
 } // namespace lumra::bench
