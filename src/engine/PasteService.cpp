@@ -360,17 +360,6 @@ bool PasteService::pasteItem(const ClipboardItem& item, bool moveToTop, bool pla
     return !*nothingWritten;
 }
 
-void PasteService::markPasted(const QList<ClipboardItem>& items)
-{
-    QList<store::ManagedObjectPtr> rows;
-    for (const ClipboardItem& item : items) {
-        if (store::ManagedObjectPtr row = stampPasted(item.id, true))
-            rows.append(std::move(row));
-    }
-    if (!rows.isEmpty())
-        (void)m_saveRows(rows, "Saving the paste");
-}
-
 void PasteService::markPastedAndCount(const ClipboardItem& item)
 {
     const store::ManagedObjectPtr row = stampPasted(item.id, true);
@@ -459,8 +448,11 @@ void PasteService::pasteInTurn(
     const bool newline = m_manager.pasteOnNewLines() && !last && item.contentType == ClipboardContentType::text;
     writeItemThen(item, false, newline,
         [this, items, index, chosen, sequence, last, id = item.id](std::optional<qint64> changeCount) {
-            if (changeCount)
-                pasteAfterWrite(*changeCount, pasteKeyDelay, [this, id, chosen] { notePasted({ id }, false, chosen); });
+            // Marked, and moved to the top with the rest of a selection, only once its own key went.
+            if (changeCount) {
+                pasteAfterWrite(*changeCount, pasteKeyDelay,
+                    [this, id, chosen, moveToTop = items.size() >= 2] { notePasted({ id }, moveToTop, chosen); });
+            }
             if (last)
                 return;
             // Timed from this write, so a step whose rich text took long still comes in order.
@@ -499,8 +491,6 @@ void PasteService::pasteItems(const QList<ClipboardItem>& items)
 
     if (items.isEmpty())
         return;
-    if (items.size() >= 2)
-        markPasted(items);
     clock().after(0ms, this, [this, items, chosen = clock().now(), sequence] { pasteInTurn(items, 0, chosen, sequence); });
 }
 

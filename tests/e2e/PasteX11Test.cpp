@@ -13,9 +13,12 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <iostream>
+
+#include "platform/x11/X11Includes.h"
 
 using namespace lumra;
 
@@ -191,4 +194,29 @@ TEST_F(PasteX11Test, ARichItemOfTheListIsOfferedWithItsRichText)
     EXPECT_TRUE(html.contains("bold")) << html.constData();
     EXPECT_TRUE(html.contains("font-weight")) << html.constData();
     EXPECT_EQ(test::xclipPaste("UTF8_STRING"), "Hello bold world");
+}
+
+// With no window manager, no window may hold the focus, or the root window does: a key sent then
+// goes nowhere. None is sent, the user is told, and the item is not marked pasted.
+TEST_F(PasteX11Test, WithNoWindowHoldingTheFocusNoKeyIsSentAndTheUserIsTold)
+{
+    _XDisplay* display = qtX11Display();
+    ClipboardItem item;
+    item.textContent = QStringLiteral("for no one");
+    item = addItem(item);
+    QSignalSpy failed(&manager->paste(), &PasteService::pasteFailed);
+    for (const Window focus : {Window(x11::XNone), DefaultRootWindow(display)}) {
+        SCOPED_TRACE(focus);
+        XSetInputFocus(display, focus, RevertToParent, x11::XCurrentTime);
+        XSync(display, x11::XFalse);
+        failed.clear();
+        ASSERT_TRUE(manager->paste().pasteItem(item, true, false, std::chrono::milliseconds(0)));
+        clock.advance(std::chrono::milliseconds(0));
+        ASSERT_TRUE(test::processEventsUntil([&] { return !failed.isEmpty(); }, 10000));
+        EXPECT_EQ(failed.first().first().toString(), KeyInjectorMessages::noWindowInFront());
+        manager->loadItems();
+        ASSERT_EQ(manager->clipboardItems().size(), 1);
+        EXPECT_FALSE(manager->clipboardItems().first().lastPastedDate);
+    }
+    EXPECT_EQ(defaults->integer("totalSuccessfulPastes"), 0);
 }

@@ -44,6 +44,25 @@ QStringList classOf(_XDisplay* display, Window window)
     return names;
 }
 
+// Whether a window of someone's holds the keyboard focus. With no window manager it may be no
+// window, or the root window, which would take the key and leave the paste told done.
+bool aWindowHoldsTheFocus(_XDisplay* display)
+{
+    Window focus = 0;
+    int revert = 0;
+    XGetInputFocus(display, &focus, &revert);
+    const Window root = DefaultRootWindow(display);
+    if (focus == None || focus == root)
+        return false;
+    if (focus != PointerRoot)
+        return true;
+    // The focus follows the pointer: some window must be under it.
+    Window pointerRoot = 0, child = 0;
+    int rootX = 0, rootY = 0, x = 0, y = 0;
+    unsigned mask = 0;
+    return XQueryPointer(display, root, &pointerRoot, &child, &rootX, &rootY, &x, &y, &mask) && child != None;
+}
+
 } // namespace
 
 QStringList X11KeyInjector::focusedWindowNames() const
@@ -82,6 +101,8 @@ Status X11KeyInjector::postPaste()
         return Status::failure(QStringLiteral("Lumra cannot paste: it is not connected to an X server."));
     if (!m_hasXTest)
         return Status::failure(KeyInjectorMessages::noXTest());
+    if (!aWindowHoldsTheFocus(m_display))
+        return Status::failure(KeyInjectorMessages::noWindowInFront());
 
     const QStringList names = focusedWindowNames();
     const PasteChord chord = pasteChordFor(names);

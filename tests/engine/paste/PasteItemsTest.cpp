@@ -71,7 +71,6 @@ TEST_F(PasteItemsTest, SequentialPasteFollowsItsTimeline)
     const QDateTime start = clock.now();
 
     manager->paste().pasteItems({a, b, c});
-    EXPECT_EQ(current(c.id)->dateAdded, start) << "all move to the top at once";
 
     struct Step {
         int atMs;
@@ -88,6 +87,41 @@ TEST_F(PasteItemsTest, SequentialPasteFollowsItsTimeline)
         EXPECT_EQ(injector.pasteCount(), step.pastes) << "at " << at << " ms";
     }
     EXPECT_EQ(writtenTexts(), (QStringList {"A\n", "B\n", "C"}));
+    for (const ClipboardItem& item : {a, b, c})
+        EXPECT_EQ(current(item.id)->dateAdded, start) << "all move to the top as of the paste";
+}
+
+// Each item of a sequence is marked pasted and moved to the top only once its own key went: a
+// write the clipboard never took sends no key and leaves its item as it was.
+TEST_F(PasteItemsTest, ASequenceMarksOnlyTheItemsWhoseKeyWent)
+{
+    manager->setCombineTextsMode("off");
+    manager->setPasteOnNewLines(false);
+    const ClipboardItem a = addText("A");
+    const ClipboardItem b = addText("B");
+    clock.advance(1min);
+    const QDateTime start = clock.now();
+    pasteboard.setConfirmsLater(true);
+    QSignalSpy failed(&manager->paste(), &PasteService::pasteFailed);
+
+    manager->paste().pasteItems({a, b});
+    clock.advance(0ms);
+    ASSERT_EQ(writtenTexts(), (QStringList {"A"}));
+    EXPECT_FALSE(current(a.id)->lastPastedDate) << "marked before its key went";
+    EXPECT_FALSE(current(b.id)->lastPastedDate) << "marked before its key went";
+    pasteboard.confirmWrite();
+    clock.advance(100ms);
+    EXPECT_EQ(injector.pasteCount(), 1);
+    clock.advance(5s); // B's write is never confirmed
+    EXPECT_EQ(writtenTexts(), (QStringList {"A", "B"}));
+    EXPECT_EQ(injector.pasteCount(), 1);
+    EXPECT_EQ(failed.count(), 1);
+
+    EXPECT_EQ(current(a.id)->lastPastedDate, start);
+    EXPECT_EQ(current(a.id)->dateAdded, start);
+    EXPECT_FALSE(current(b.id)->lastPastedDate);
+    EXPECT_EQ(current(b.id)->dateAdded, b.dateAdded);
+    EXPECT_EQ(defaults->integer("totalSuccessfulPastes"), 1);
 }
 
 TEST_F(PasteItemsTest, WithoutNewLinesTheStepIsShorter)
