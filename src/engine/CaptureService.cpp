@@ -623,7 +623,11 @@ bool CaptureService::storePrepared(const PendingCapture& capture, const Prepared
         break;
     case ClipboardContentType::image:
         if (!prepared.image.error.isEmpty()) {
-            m_losses->note(CaptureLosses::Kind::refused, QStringLiteral("Image not captured: ") + prepared.image.error);
+            // Each picture's reason is told: pictures come one at a time, and each says what was wrong with it.
+            const QString message = QStringLiteral("Image not captured: ") + prepared.image.error;
+            qCWarning(lcCapture).noquote() << message;
+            Diagnostics::shared().warn(captureCategoryName, message);
+            Diagnostics::shared().countLostCopies(1);
             // Every picture is lost until the decoder can be started again: a log line is not enough.
             if (prepared.image.decoderNotStarted && !std::exchange(m_decoderFailureTold, true))
                 emit picturesNotRecorded(
