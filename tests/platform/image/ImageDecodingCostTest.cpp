@@ -1,7 +1,6 @@
 #include "platform/image/ImageDecoding.h"
 
 #include "AmplifyingImages.h"
-#include "CpuTime.h"
 #include "LargestAllocation.h"
 
 #include <gtest/gtest.h>
@@ -94,20 +93,14 @@ TEST(ImageDecodingCost, DecodersWhoseOwnBuffersPassTheBudgetAreRefusedBeforeDeco
         { "half the TIFF", oneStripTiff(1024, 512), true },
         { "baseline JPEG", encode(photo, "jpeg"), true },
     };
-    double cpu[std::size(cases)] {};
-    for (size_t i = 0; i < std::size(cases); ++i) {
-        const auto& c = cases[i];
+    // Decoded, a refused picture would take its pixel buffer; refused, it costs the header's reading.
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_FALSE(c.bytes.isEmpty());
-        std::optional<size_t> largest;
-        cpu[i] = cpuSecondsDuring([&] { largest = largestAllocationDuring([&] { readEveryWay(c.bytes, limits, c.accepted); }); });
+        const auto largest = largestAllocationDuring([&] { readEveryWay(c.bytes, limits, c.accepted); });
         if (!c.accepted && largest)
             EXPECT_LT(*largest, mebibyte) << "refused before any pixel buffer";
     }
-    // Decoded, a refused picture would cost more than its accepted half does; refused it costs the
-    // header. Compared on this machine as busy as it is, never against a time of its own.
-    for (size_t i = 0; i < 3; ++i)
-        EXPECT_LT(cpu[i], cpu[i + 3] / 2) << cases[i].name << " was decoded before it was refused";
     if (!largestAllocationDuring([] {}))
         GTEST_SKIP() << "no sanitizer runtime: the largest allocation is not measured";
 }
@@ -118,16 +111,13 @@ TEST(ImageDecodingCost, AProgressiveJpegsRepeatedScansAreCountedNotDecoded)
     ASSERT_TRUE(decodeImageHere(jpeg).ok());
     const QByteArray repeated = withLastScanRepeated(jpeg, 6000);
 
-    Result<ImageHeader> header = Result<ImageHeader>::failure({});
-    const double cpu = cpuSecondsDuring([&] {
-        header = readImageHeader(repeated);
-        EXPECT_FALSE(decodeImageHere(repeated, {}, 64).ok());
-    });
-    // Decoded, its 6,000 scans would cost hundreds of decodes of the picture they repeat.
-    const double once = cpuSecondsDuring([&] { EXPECT_TRUE(decodeImage(jpeg, {}, 64).ok()); });
-    EXPECT_LT(cpu, 20 * once) << "the scans are counted, never decoded";
+    // libjpeg decodes repeated scans without complaint: a decode refused for its scans was counted.
+    const auto header = readImageHeader(repeated);
     ASSERT_FALSE(header.ok());
     EXPECT_TRUE(header.error().contains(QLatin1String("scans"))) << header.error().toStdString();
+    const auto decoded = decodeImageHere(repeated, {}, 64);
+    ASSERT_FALSE(decoded.ok()) << "the scans were decoded, not counted";
+    EXPECT_TRUE(decoded.error().contains(QLatin1String("scans"))) << decoded.error().toStdString();
 
     // Under the scan count, the passes over the picture's blocks are bounded too.
     const QByteArray some = withLastScanRepeated(jpeg, 40);
