@@ -217,7 +217,7 @@ bool BackupService::isDuplicate(const ClipboardItem& item)
 backup::StoreRules BackupService::importStoreRules() const
 {
     return { m_manager.iCloudSyncEnabled(), m_manager.syncText(), m_manager.syncImages(),
-        m_manager.syncImageMaxSizeMB(), m_manager.maxItems() };
+        m_manager.syncImageMaxSizeMB(), m_manager.maxItems(), m_manager.clock().now() };
 }
 
 bool BackupService::shouldSyncImportedItem(const ClipboardItem& item, std::optional<qint64> imageSize) const

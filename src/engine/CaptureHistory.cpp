@@ -11,8 +11,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLoggingCategory>
+#include <QPointer>
 
 #include <algorithm>
+#include <utility>
 
 Q_LOGGING_CATEGORY(lcCaptureStore, "lumra.capture")
 
@@ -117,6 +119,7 @@ void ClipboardManager::startMonitoring()
             m_captureHistory->applyRecognizedText(id, text);
         });
     m_captureService->start();
+    m_captureHistory->resumeRecognition();
 }
 
 CaptureRules ClipboardManager::CaptureHistory::captureRules() const
@@ -353,14 +356,64 @@ void ClipboardManager::CaptureHistory::recognizeText(const QByteArray& pngData, 
 
 void ClipboardManager::CaptureHistory::applyRecognizedText(const QUuid& id, const QString& text)
 {
-    if (!m_pendingRecognition.remove(id) || text.isEmpty())
+    if (!m_pendingRecognition.remove(id))
         return;
     const store::ManagedObjectPtr row = m.fetchManagedItem(id);
-    // Marked sensitive while it was being read: its text stays out of the history.
-    if (!row || row->boolean(Attr::isSensitive).value_or(false))
+    // Marked sensitive while it was being read: its text stays out of the history. An empty text
+    // is kept too: it tells the next start this picture was read to its end.
+    if (row && !row->boolean(Attr::isSensitive).value_or(false) && (!text.isEmpty() || !row->string(Attr::ocrText))) {
+        row->set(Attr::ocrText, text);
+        saveChangedRow(row);
+    }
+    recognizeNextLeftOver();
+}
+
+void ClipboardManager::CaptureHistory::resumeRecognition()
+{
+    if (std::exchange(m_resumed, true) || !m.m_services.textRecognizer || !m.m_persistence || !m.enableImageOCR())
         return;
-    row->set(Attr::ocrText, text);
-    saveChangedRow(row);
+    QStringList paths;
+    for (const store::PersistentStore* file : m.m_persistence->viewContext().stores())
+        paths << file->path;
+    QPointer<ClipboardManager> self(&m);
+    // Off the main thread: with few such pictures the look walks the whole history.
+    m.runInBackground([self, paths] {
+        QList<std::pair<double, QUuid>> found;
+        for (const QString& path : paths) {
+            sql::Database db;
+            if (!db.open(path, false))
+                continue;
+            sql::Statement* st = db.prepare(QStringLiteral(
+                "SELECT id, dateAdded FROM CDClipboardItem WHERE isTrashed = 0 AND contentType = 'image' AND ocrText IS NULL"
+                " AND isSensitive = 0 ORDER BY dateAdded DESC LIMIT %1").arg(recognitionResumedPerStart));
+            while (st && st->step())
+                if (const std::optional<QUuid> id = st->uuid(0))
+                    found.append({st->real(1), *id});
+        }
+        std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+        QList<QUuid> ids;
+        for (qsizetype i = 0; i < std::min<qsizetype>(found.size(), recognitionResumedPerStart); ++i)
+            ids.append(found[i].second);
+        QMetaObject::invokeMethod(self.data(), [self, ids] {
+            if (self && self->m_captureHistory) {
+                self->m_captureHistory->m_leftOver = ids;
+                self->m_captureHistory->recognizeNextLeftOver();
+            }
+        }, Qt::QueuedConnection);
+    });
+}
+
+void ClipboardManager::CaptureHistory::recognizeNextLeftOver()
+{
+    // New copies' pictures go first: one left over waits until none of theirs is being read.
+    while (m_pendingRecognition.isEmpty() && !m_leftOver.isEmpty() && m.enableImageOCR()) {
+        const QUuid id = m_leftOver.takeFirst();
+        const store::ManagedObjectPtr row = m.fetchManagedItem(id);
+        if (!row || row->string(Attr::ocrText) || row->boolean(Attr::isTrashed).value_or(false))
+            continue;
+        if (const std::optional<QByteArray> png = row->bytes(Attr::imageData))
+            recognizeText(*png, id);
+    }
 }
 
 } // namespace lumra

@@ -45,6 +45,10 @@ public:
     // Sensitive rows are never sent; the text is written into the row it was read from only.
     void recognizeText(const QByteArray& pngData, const QUuid& id);
     void applyRecognizedText(const QUuid& id, const QString& text);
+    // Once per start: pictures whose recognition never ended (Lumra quit first) are read again, a
+    // bounded number, one at a time and only while no new copy's picture waits.
+    void resumeRecognition();
+    static constexpr int recognitionResumedPerStart = 20;
 
 private:
     // Save, item limit and history update of the row just written.
@@ -52,8 +56,12 @@ private:
     // A row changed after its copy was stored (its rich text, its recognised text).
     void saveChangedRow(const store::ManagedObjectPtr& row);
 
+    void recognizeNextLeftOver();
+
     ClipboardManager& m;
     QSet<QUuid> m_pendingRecognition;
+    QList<QUuid> m_leftOver; // newest first
+    bool m_resumed = false;
 };
 
 } // namespace lumra

@@ -39,6 +39,13 @@ Predicate untrashed() { return Predicate::eq("isTrashed", false); }
 Predicate trashed() { return Predicate::eq("isTrashed", true); }
 Predicate ordinary() { return Predicate::eq("isPinned", false) && Predicate::eq("isPinnedToTop", false); }
 
+// An imported row is as young as its import for every age rule.
+Predicate receivedBefore(const QDateTime& cutoff)
+{
+    return Predicate::isNull(receivedDateColumn) || Predicate::lt(receivedDateColumn, cutoff);
+}
+Predicate madeBefore(const QDateTime& cutoff) { return Predicate::lt("dateAdded", cutoff) && receivedBefore(cutoff); }
+
 // All rows less the binned ones, both counts kept as the history is saved: a capture at the limit
 // does no work that grows with the history. A flag that is not 0 is "trashed", whatever it holds.
 Result<int> untrashedRowCount(ManagedObjectContext& context)
@@ -62,7 +69,7 @@ bool hasShortcut(const ManagedObject& row)
 // youngIds). The decoration test runs inside the same statement that trashes or deletes, so an
 // edit saved before it executes always saves its row.
 const QString autoCleanWhere = QStringLiteral(
-    "isPinned = 0 AND isPinnedToTop = 0 AND isTrashed = 0 AND dateAdded < ?1"
+    "isPinned = 0 AND isPinnedToTop = 0 AND isTrashed = 0 AND dateAdded < ?1 AND (receivedDate IS NULL OR receivedDate < ?1)"
     " AND (lastPastedDate IS NULL OR lastPastedDate < ?1)"
     " AND NOT ((typeof(shortcutKeyCode) = 'integer' AND shortcutKeyCode >= 0)"
     " OR categoryId IS NOT NULL"
@@ -350,7 +357,7 @@ void ClipboardManager::applyRetention()
         return;
     const QDateTime cutoff = m_clock.now().addSecs(-days * secondsPerDay);
     int removed = 0;
-    const Predicate old = Predicate::lt("dateAdded", cutoff) && ordinary() && untrashed();
+    const Predicate old = madeBefore(cutoff) && ordinary() && untrashed();
     m_retentionDeferred = false;
     if (m_syncFolder) {
         // A computer whose clock ran behind dates its copies long ago: a synced row goes only when
@@ -400,8 +407,8 @@ void ClipboardManager::purgeExpiredTrash()
         return;
     const QDateTime cutoff = m_clock.now().addSecs(-days * secondsPerDay);
     // Rows trashed elsewhere (an import, another computer) may have no trashedDate: their age is dateAdded.
-    const Predicate expired = Predicate::lt("trashedDate", cutoff)
-        || (Predicate::isNull("trashedDate") && Predicate::lt("dateAdded", cutoff));
+    const Predicate expired = (Predicate::lt("trashedDate", cutoff) || (Predicate::isNull("trashedDate") && Predicate::lt("dateAdded", cutoff)))
+        && receivedBefore(cutoff);
     (void)deleteMatching(trashed() && expired, "Purging the recycle bin");
 }
 
@@ -545,7 +552,7 @@ Result<int> ClipboardManager::itemsDeletedByRetention(int days)
     if (days <= 0 || !m_persistence)
         return 0;
     FetchRequest request;
-    request.predicate = Predicate::lt("dateAdded", m_clock.now().addSecs(-qint64(days) * secondsPerDay)) && ordinary() && untrashed();
+    request.predicate = madeBefore(m_clock.now().addSecs(-qint64(days) * secondsPerDay)) && ordinary() && untrashed();
     return m_persistence->viewContext().count(request);
 }
 

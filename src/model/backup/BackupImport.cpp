@@ -553,6 +553,7 @@ Result<ImportOutcome> applyImport(ManagedObjectContext& context, const ImportPla
     }
     const PersistentStore* cloud = context.stores().size() > 1 ? storeNamed(context, "Cloud") : nullptr;
     const PersistentStore* local = context.stores().size() > 1 ? storeNamed(context, "Local") : nullptr;
+    const QDateTime receivedAt = rules.receivedAt.isValid() ? rules.receivedAt : QDateTime::currentDateTimeUtc();
     QList<ManagedObjectPtr> inserted;
     inserted.reserve(plan.items.size());
     for (qsizetype i = 0; i < plan.items.size(); ++i) {
@@ -569,6 +570,7 @@ Result<ImportOutcome> applyImport(ManagedObjectContext& context, const ImportPla
         const PersistentStore* target = cloud && local ? (shouldSyncImportedItem(rules, item, size) ? cloud : local) : nullptr;
         ManagedObjectPtr row = context.insert(EntityKind::item, target);
         populateManagedItem(*row, item);
+        row->setReceivedDate(receivedAt);
         row->set(ItemAttr::ocrText, item.ocrText);
         if (bytes)
             row->set(ItemAttr::imageData, *bytes);

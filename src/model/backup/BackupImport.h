@@ -166,6 +166,9 @@ struct StoreRules {
     bool syncImages = true;
     qint64 syncImageMaxSizeMB = 5;
     qint64 maxItems = 2000;
+    // When the rows are received: the age rules count an imported row's age from it, as they count
+    // a synced one's from when the sync first saw it. Invalid: the system clock's now.
+    QDateTime receivedAt;
 };
 bool shouldSyncImportedItem(const StoreRules& rules, const ClipboardItem& item, std::optional<qint64> imageSize);
 

@@ -23,7 +23,7 @@ bool isContentAttribute(int attribute)
 // Where a predicate or sort may look: a column of the entity's table.
 bool isQueryable(const Entity& entity, const QString& name)
 {
-    if (entity.kind == EntityKind::item && name == QLatin1String(contentKeyColumn))
+    if (entity.kind == EntityKind::item && (name == QLatin1String(contentKeyColumn) || name == QLatin1String(receivedDateColumn)))
         return true;
     const int index = entity.indexOf(name);
     return index >= 0 && isStoredInRow(entity, index);
@@ -546,6 +546,10 @@ Status ManagedObjectContext::saveStore(const PersistentStore* store, const std::
             if (isItem) {
                 names << QString::fromLatin1(contentKeyColumn);
                 values.push_back(keyOf(*o));
+                if (!sql::isNull(o->m_receivedDate)) {
+                    names << QString::fromLatin1(receivedDateColumn);
+                    values.push_back(o->m_receivedDate);
+                }
             }
             const QString text = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
                                      .arg(tableName(e), names.join(QLatin1Char(',')),

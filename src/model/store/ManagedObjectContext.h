@@ -96,6 +96,8 @@ public:
     void setValue(int attribute, sql::Value v);
     bool setValue(QStringView attribute, sql::Value v); // false for an unknown name
     template <typename V> void set(int attribute, const V& v) { setValue(attribute, toValue(v)); }
+    // An item row's receivedDate (see StoreSchema.h), written only when the row is inserted.
+    void setReceivedDate(const QDateTime& date) { m_receivedDate = toValue(date); }
 
     std::optional<QUuid> uuid(int a) const { return uuidFrom(value(a)); }
     std::optional<QString> string(int a) const { return stringFrom(value(a)); }
@@ -117,6 +119,7 @@ private:
     mutable bool m_imageLoaded = false;
     mutable std::vector<sql::Value> m_values;
     std::map<int, sql::Value> m_original; // saved values of changed attributes
+    sql::Value m_receivedDate;
 };
 using ManagedObjectPtr = std::shared_ptr<ManagedObject>;
 

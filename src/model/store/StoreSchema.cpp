@@ -121,7 +121,7 @@ const QString itemIndexes[] = {
     QStringLiteral("CREATE INDEX CDClipboardItem_contentKey ON CDClipboardItem(contentKey)"),
 };
 const QString categoryIndex = QStringLiteral("CREATE UNIQUE INDEX CDClipboardCategory_id ON CDClipboardCategory(id)");
-const QString itemExtraColumns = QStringLiteral("contentKey INTEGER");
+const QString itemExtraColumns = QStringLiteral("contentKey INTEGER, receivedDate REAL");
 const QString createJournal = QStringLiteral(
     "CREATE TABLE IF NOT EXISTS LumraCaptureJournal (pk INTEGER PRIMARY KEY, kind TEXT NOT NULL, copiedAt REAL, "
     "sourceAppBundleId TEXT, sourceAppName TEXT, itemId BLOB, mediaType TEXT, payload BLOB NOT NULL, "
@@ -243,6 +243,9 @@ Status upgradeInTransaction(sql::Database& db, int version)
             if (Status r = db.exec(statement); !r)
                 return r;
     }
+    if (version >= 3 && version < 6)
+        if (Status r = db.exec(QStringLiteral("ALTER TABLE CDClipboardItem ADD COLUMN receivedDate REAL")); !r)
+            return r;
     if (Status r = db.exec(createJournal); !r)
         return r;
     if (Status r = db.setUserVersion(schemaVersion); !r)

@@ -57,12 +57,16 @@ inline constexpr const char* imageTable = "CDClipboardItemImage";
 inline constexpr const char* captureJournalTable = "LumraCaptureJournal";
 // Not an attribute: kept by the store layer for duplicate lookup of captured content.
 inline constexpr const char* contentKeyColumn = "contentKey";
+// Not an attribute, never leaves the file: when this history received a row whose dateAdded is older,
+// an import's (NULL: dateAdded). The age rules measure a row from the later of the two.
+inline constexpr const char* receivedDateColumn = "receivedDate";
 // 2: the indexes of the columns most rows leave unset (trash date, shortcut) hold only the rows that set them.
 // 3: ids kept as their 16 bytes and the content key as a 64-bit digest, about a fifth of the file.
 // 4: the content key in 32 bits, a text row's contentType left unset, no index that no query uses, and
 // 16 KB pages whose free ones can be handed back to the file system.
 // 5: the capture journal, copies read from their owner whose item is not made yet.
-inline constexpr int schemaVersion = 5;
+// 6: the date an imported row was received.
+inline constexpr int schemaVersion = 6;
 
 // Creates the tables and indexes in an empty database, or checks an existing one.
 // Fails for a database of a newer schema or one that is not a Lumra store, and then sets

@@ -9,6 +9,7 @@
 
 #include "TestImages.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -300,6 +301,43 @@ TEST_F(ImportExportTest, theItemLimitIsToldBeforehandAndAppliedInTheSameSave)
     texts.sort();
     EXPECT_EQ(texts, QStringList({"new 1", "new 2", "old 2", "old 3"}));
     expectHistoryMatchesStore();
+}
+
+TEST_F(ImportExportTest, anImportedItemIsAsOldAsItsImportForEveryAgeRule)
+{
+    constexpr qint64 day = 86'400;
+    for (const bool sync : {false, true}) {
+        SCOPED_TRACE(sync);
+        open(sync); // default settings: items go after 150 days
+        QList<ClipboardItem> incoming;
+        for (int i = 0; i < 10; ++i) {
+            incoming << text(QStringLiteral("from the backup %1").arg(i), 284 * day);
+            incoming.back().isPinned = i % 2 == 0;
+        }
+        const auto done = finished(manager->backup().startImport(incoming, {}, {}, false));
+        ASSERT_TRUE(done.error.isEmpty()) << done.error.toStdString();
+        ASSERT_EQ(done.outcome.inserted, 10);
+        EXPECT_EQ(manager->countItemsOlderThan(150), 0);
+        EXPECT_EQ(manager->countAutoCleanCandidates(60), 0);
+
+        for (int start = 0; start < 2; ++start) {
+            clock.advance(std::chrono::hours(24));
+            reopen();
+            manager->applyRetention();
+            manager->setAutoCleanMinutes(30 * 24 * 60);
+            manager->runAutoClean();
+            manager->finishBackgroundWork();
+            EXPECT_EQ(manager->clipboardItems().size(), 10);
+            manager->setAutoCleanMinutes(0);
+        }
+        // Once the import itself is older than a rule, the rule takes its items as any others.
+        clock.advance(std::chrono::hours(24 * 150));
+        EXPECT_EQ(manager->countItemsOlderThan(150), 5);
+        manager->applyRetention();
+        EXPECT_EQ(manager->clipboardItems().size(), 5);
+        manager.reset();
+        QDir(dataDir.supportFolder()).removeRecursively();
+    }
 }
 
 TEST_F(ImportExportTest, aFailedSaveLeavesNothingBehind)

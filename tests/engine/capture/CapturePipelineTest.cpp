@@ -521,8 +521,44 @@ TEST_F(CaptureTest, RecognisedTextGoesIntoItsRowOnly)
     const QUuid first = recognizer.pending()[0].id;
     recognizer.finish(first, "line one\nline two");
     recognizer.finishAll("");
+    // Nothing found is kept as such: the picture was read to its end.
     for (const ClipboardItem& item : untrashed())
-        EXPECT_EQ(item.ocrText, item.id == first ? std::optional<QString>("line one\nline two") : std::nullopt);
+        EXPECT_EQ(item.ocrText, item.id == first ? QStringLiteral("line one\nline two") : QString());
+}
+
+TEST_F(CaptureTest, RecognitionCutShortByTheQuitEndsAtTheNextStartBehindNewCopies)
+{
+    start();
+    manager->setEnableImageOCR(true);
+    for (const QColor colour : {Qt::red, Qt::green, Qt::blue})
+        copy({rep(PasteboardMime::png, solidPng(colour))});
+    ASSERT_EQ(recognizer.pending().size(), 3);
+    const QUuid readToItsEnd = recognizer.pending()[0].id, older = recognizer.pending()[1].id, newer = recognizer.pending()[2].id;
+    recognizer.finish(readToItsEnd, QString());
+    manager.reset(); // quits while two are being read
+    recognizer.finishAll(QStringLiteral("answered to nobody"));
+
+    const int requestsBefore = recognizer.requestCount();
+    start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !recognizer.pending().isEmpty(); }, 20000));
+    ASSERT_EQ(recognizer.pending().size(), 1);
+    EXPECT_EQ(recognizer.pending()[0].id, newer);
+    copy({rep(PasteboardMime::png, solidPng(Qt::yellow))});
+    ASSERT_EQ(recognizer.pending().size(), 2);
+    const QUuid copiedNow = recognizer.pending()[1].id;
+    recognizer.finish(newer, QStringLiteral("newer text"));
+    // The new copy's picture is still being read: the older one left over waits.
+    ASSERT_EQ(recognizer.pending().size(), 1);
+    EXPECT_EQ(recognizer.pending()[0].id, copiedNow);
+    recognizer.finish(copiedNow, QStringLiteral("copied now"));
+    ASSERT_EQ(recognizer.pending().size(), 1);
+    EXPECT_EQ(recognizer.pending()[0].id, older);
+    recognizer.finish(older, QStringLiteral("older text"));
+
+    EXPECT_EQ(recognizer.requestCount() - requestsBefore, 3) << "the picture read to its end was read again";
+    EXPECT_EQ(manager->fetchManagedItem(older)->string(Attr::ocrText), "older text");
+    EXPECT_EQ(manager->fetchManagedItem(newer)->string(Attr::ocrText), "newer text");
+    EXPECT_EQ(manager->fetchManagedItem(readToItsEnd)->string(Attr::ocrText), QString());
 }
 
 TEST_F(CaptureTest, SensitiveImagesAreNeverRecognised)

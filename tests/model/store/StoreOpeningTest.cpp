@@ -196,10 +196,15 @@ protected:
         EXPECT_EQ(scalar(*db, QStringLiteral("PRAGMA auto_vacuum")), 2); // incremental
         EXPECT_EQ(scalar(*db, QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'index'")), 4);
         const Snapshot after = snapshot(schemaVersion);
-        EXPECT_EQ(after.columns, before.columns);
+        // Schema 6 added when an imported row was received: no earlier row was imported so.
+        QMap<QString, QStringList> columns = before.columns;
+        columns[QStringLiteral("CDClipboardItem")] << QString::fromLatin1(receivedDateColumn);
+        EXPECT_EQ(after.columns, columns);
         ASSERT_EQ(after.rows.size(), before.rows.size());
         for (const auto& [key, values] : before.rows) {
             ASSERT_TRUE(after.rows.count(key)) << key.first.toStdString() << " " << key.second;
+            if (key.first == QLatin1String("CDClipboardItem"))
+                EXPECT_TRUE(sql::isNull(after.rows.at(key).back()));
             const QStringList& names = before.columns[key.first];
             for (size_t c = 0; c < values.size(); ++c)
                 EXPECT_EQ(after.rows.at(key)[c], expected(names[qsizetype(c)], values[c]))
