@@ -6,6 +6,7 @@
 #include "engine/PasteService.h"
 #include "engine/ItemMedia.h"
 #include "platform/image/ImageDecoding.h"
+#include "platform/core/BackgroundWork.h"
 #include "platform/richtext/RtfCodec.h"
 #include "ui/preview/FileThumbnailView.h"
 #include "ui/preview/PreviewFiles.h"
@@ -86,9 +87,27 @@ QPixmap dragPixmap(const QList<QUrl>& urls)
 
 } // namespace
 
+QStringList DragMimeData::formats() const
+{
+    QStringList all = QMimeData::formats();
+    if (m_html.valid() && !all.contains(QLatin1String("text/html")))
+        all << QStringLiteral("text/html");
+    return all;
+}
+
 QVariant DragMimeData::retrieveData(const QString& mimeType, QMetaType type) const
 {
     QVariant data = QMimeData::retrieveData(mimeType, type);
+    if (!data.isValid() && m_html.valid() && mimeType == QLatin1String("text/html")) {
+        // A wait on the lane, not work on this thread; dropped or too slow, there is no HTML.
+        if (m_html.wait_for(std::chrono::seconds(10)) == std::future_status::ready) {
+            try {
+                if (const std::optional<QString> html = m_html.get())
+                    data = *html;
+            } catch (const std::future_error&) {
+            }
+        }
+    }
     if (data.isValid() && !m_delivered) {
         m_delivered = true;
         if (auto onDelivered = std::exchange(m_onDelivered, nullptr))
@@ -180,8 +199,11 @@ DragPayload makeDragPayload(const ClipboardItem& row, const QList<QUuid>& select
         if (manager.preserveFormatting() && !shiftHeld && row.hasRichText()) {
             if (const std::optional<QByteArray> rtf = manager.media().richText(row)) {
                 mime->setData(QStringLiteral("text/rtf"), *rtf);
-                if (auto html = RichText::htmlFromRtf(*rtf))
-                    mime->setHtml(*html);
+                // A long document takes seconds to convert: the main thread only hands the bytes on.
+                auto made = std::make_shared<std::promise<std::optional<QString>>>();
+                mime->setPendingHtml(made->get_future().share());
+                manager.work().start(BackgroundWork::Lane::previews,
+                                     [made, rtf = *rtf] { made->set_value(RichText::htmlFromRtf(rtf)); });
             }
         }
         payload.items = {row};

@@ -3,6 +3,7 @@
 #include "ui/preview/PreviewFiles.h"
 
 #include "EngineFixture.h"
+#include "HeldLane.h"
 #include "TestImages.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,8 @@
 #include <QDrag>
 #include <QFileInfo>
 #include <QTest>
+
+#include <thread>
 
 using namespace lumra;
 
@@ -86,7 +89,26 @@ TEST_F(DragOutTest, PayloadsOfEachKindAndNoneWithoutData)
     DragPayload text = makeDragPayload(rich, {}, list, *manager, false);
     EXPECT_EQ(text.mimeData->text(), QStringLiteral("bold"));
     EXPECT_EQ(text.mimeData->data(QStringLiteral("text/rtf")), rtf);
-    EXPECT_FALSE(makeDragPayload(rich, {}, list, *manager, true).mimeData->hasFormat(QStringLiteral("text/rtf")));
+    EXPECT_TRUE(text.mimeData->html().contains(QStringLiteral("font-weight"))) << text.mimeData->html().toStdString();
+    const DragPayload unformatted = makeDragPayload(rich, {}, list, *manager, true);
+    EXPECT_FALSE(unformatted.mimeData->hasFormat(QStringLiteral("text/rtf")));
+    EXPECT_FALSE(unformatted.mimeData->hasFormat(QStringLiteral("text/html")));
+
+    // The HTML is made on a lane: the drag starts with the text and RTF at once, lists the HTML,
+    // and a receiver asking for it waits for the lane.
+    {
+        test::HeldLane held(manager->work(), BackgroundWork::Lane::previews);
+        DragPayload early = makeDragPayload(rich, {}, list, *manager, false);
+        EXPECT_EQ(early.mimeData->text(), QStringLiteral("bold"));
+        EXPECT_EQ(early.mimeData->data(QStringLiteral("text/rtf")), rtf);
+        EXPECT_FALSE(early.mimeData->QMimeData::formats().contains(QStringLiteral("text/html")))
+            << "the HTML was made on the main thread";
+        EXPECT_TRUE(early.mimeData->formats().contains(QStringLiteral("text/html")));
+        EXPECT_TRUE(early.mimeData->hasHtml());
+        std::thread releaser([&] { held.release(); });
+        EXPECT_TRUE(early.mimeData->html().contains(QStringLiteral("font-weight")));
+        releaser.join();
+    }
 
     // Images land as PNG files in the private drag folder; a stored name that is no digest is replaced.
     ClipboardItem good = item(ClipboardContentType::image);

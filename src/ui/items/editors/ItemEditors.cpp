@@ -5,8 +5,11 @@
 #include "ui/items/SymbolIcon.h"
 #include "ui/items/editors/EditorRules.h"
 #include "ui/items/editors/RichTextFormatting.h"
+#include "ui/preview/PreviewLayers.h"
+#include "platform/core/BackgroundWork.h"
 
 #include <QFrame>
+#include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -188,10 +191,11 @@ ContentEditorWindow::ContentEditorWindow(const EditorHost& host, const Clipboard
     }
     toolbar->addLayout(formats);
     toolbar->addStretch(1);
-    auto* save = new QPushButton(tr("Save"));
-    save->setDefault(true);
-    connect(save, &QPushButton::clicked, this, [this] { trySave(); });
-    toolbar->addWidget(save);
+    m_save = new QPushButton(tr("Save"));
+    m_save->setDefault(true);
+    m_save->setEnabled(false);
+    connect(m_save, &QPushButton::clicked, this, [this] { trySave(); });
+    toolbar->addWidget(m_save);
     column->addLayout(toolbar);
     column->addWidget(divider());
 
@@ -199,8 +203,7 @@ ContentEditorWindow::ContentEditorWindow(const EditorHost& host, const Clipboard
     m_editor->setAcceptRichText(true);
     m_editor->setFrameShape(QFrame::NoFrame);
     m_editor->setTabChangesFocus(false);
-    RichTextFormatting::load(*m_editor->document(), manager().media().richText(item), item.textContent.value_or(QString()));
-    m_editor->setCurrentCharFormat(QTextCharFormat());
+    m_editor->setReadOnly(true);
     auto* editorBox = new QVBoxLayout;
     editorBox->setContentsMargins(4, 4, 4, 4);
     editorBox->addWidget(m_editor);
@@ -219,6 +222,49 @@ ContentEditorWindow::ContentEditorWindow(const EditorHost& host, const Clipboard
     refreshStatistics();
     finishLayout();
     m_editor->setFocus();
+
+    const QString text = item.textContent.value_or(QString());
+    std::optional<QByteArray> rtf = manager().media().richText(item);
+    if (!rtf) {
+        RichTextFormatting::load(*m_editor->document(), std::nullopt, text);
+        setLoaded();
+        return;
+    }
+    // A long document takes seconds to read: the window shows at once and fills when it is ready.
+    using Read = std::shared_ptr<RichTextHost::Read>;
+    auto* watcher = new QFutureWatcher<Read>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, text] {
+        watcher->deleteLater();
+        if (watcher->future().resultCount() == 0) { // dropped at quit
+            showError(tr("The content could not be loaded."));
+            return;
+        }
+        const Read read = watcher->result();
+        if (read && read->document) {
+            QTextDocument* document = read->document.release();
+            document->setParent(m_editor);
+            document->setDefaultFont(m_editor->document()->defaultFont());
+            document->setDocumentMargin(m_editor->document()->documentMargin());
+            document->clearUndoRedoStacks();
+            m_editor->setDocument(document); // the empty one it had goes with it
+        } else {
+            RichTextFormatting::load(*m_editor->document(), std::nullopt, text);
+        }
+        setLoaded();
+    });
+    watcher->setFuture(manager().work().run(BackgroundWork::Lane::previews,
+                                            [rtf = std::move(*rtf)] { return RichTextHost::read(rtf); }));
+}
+
+void ContentEditorWindow::setLoaded()
+{
+    m_editor->setCurrentCharFormat(QTextCharFormat());
+    m_editor->setReadOnly(false);
+    m_save->setEnabled(true);
+    m_loaded = true;
+    refreshStatistics();
+    m_editor->setFocus();
+    emit loaded();
 }
 
 QString ContentEditorWindow::statisticsText() const { return m_statistics->text(); }
@@ -246,6 +292,8 @@ void ContentEditorWindow::toggleStrikethrough() { toggle(int(RichTextFormatting:
 
 Status ContentEditorWindow::save()
 {
+    if (!m_loaded) // an empty editor never replaces the item's text
+        return Status::failure(tr("the content has not been loaded"));
     const QTextDocument& document = *m_editor->document();
     return manager().updateItemContent(m_item, RichTextFormatting::plainText(document), RichTextFormatting::rtf(document));
 }

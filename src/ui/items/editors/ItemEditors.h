@@ -63,11 +63,17 @@ public:
     ContentEditorWindow(const EditorHost& host, const ClipboardItem& item);
 
     QTextEdit* editor() const { return m_editor; }
+    // False while the item's rich text is still being read, and for good when it could not be:
+    // until then the editor is read-only and cannot save.
+    bool isLoaded() const { return m_loaded; }
     QString statisticsText() const;
     void toggleBold();
     void toggleItalic();
     void toggleUnderline();
     void toggleStrikethrough();
+
+signals:
+    void loaded();
 
 protected:
     Status save() override;
@@ -75,10 +81,13 @@ protected:
 private:
     void toggle(int style);
     void refreshStatistics();
+    void setLoaded();
 
     ClipboardItem m_item;
     QTextEdit* m_editor = nullptr;
     QLabel* m_statistics = nullptr;
+    QPushButton* m_save = nullptr;
+    bool m_loaded = false;
 };
 
 } // namespace lumra

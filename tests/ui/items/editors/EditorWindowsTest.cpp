@@ -12,6 +12,8 @@
 #include "ui/popup/ItemMenuController.h"
 
 #include "app/ShellTestSupport.h"
+#include "HeldLane.h"
+#include "platform/keys/EventWait.h"
 #include "Screenshots.h"
 
 #include <QAbstractButton>
@@ -162,6 +164,8 @@ TEST_F(EditorWindowsTest, CommentEditorAddsTrimsAndRemoves)
 }
 
 // The list's value carries no rich text; the editor takes it from the store and saves it back whole.
+// The window shows at once while the rich text is read on a lane, and cannot save its empty page
+// over the item meanwhile.
 TEST_F(EditorWindowsTest, ContentEditorOpensTheStoredRichTextOfAListValue)
 {
     const ClipboardItem item = add("bold plain", [](ClipboardItem& i) { i.rtfData = QByteArray("{\\rtf1 {\\b bold} plain}"); });
@@ -169,7 +173,27 @@ TEST_F(EditorWindowsTest, ContentEditorOpensTheStoredRichTextOfAListValue)
     ASSERT_FALSE(listed.rtfData);
     ASSERT_TRUE(listed.richTextInStore);
 
+    test::HeldLane held(manager->work(), BackgroundWork::Lane::previews);
     QPointer<ContentEditorWindow> window = EditorWindows::openContentEditor(host(), listed);
+    ASSERT_TRUE(window);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(window->isLoaded()) << "the rich text was read on the main thread";
+    EXPECT_TRUE(window->editor()->isReadOnly());
+    QPushButton* save = nullptr;
+    for (QPushButton* button : window->findChildren<QPushButton*>())
+        if (button->text() == QStringLiteral("Save"))
+            save = button;
+    ASSERT_TRUE(save);
+    EXPECT_FALSE(save->isEnabled());
+    EXPECT_FALSE(window->trySave());
+    EXPECT_EQ(stored(item.id).textContent, QString("bold plain"));
+    EXPECT_TRUE(manager->media().richText(stored(item.id)));
+
+    held.release();
+    ASSERT_TRUE(test::processEventsUntil([&] { return window->isLoaded(); }, 10000));
+    EXPECT_TRUE(save->isEnabled());
+    EXPECT_FALSE(window->editor()->isReadOnly());
+    EXPECT_EQ(window->editor()->toPlainText(), QString("bold plain"));
     QTextCursor probe(window->editor()->document());
     probe.setPosition(2);
     EXPECT_GE(probe.charFormat().fontWeight(), QFont::Bold);
