@@ -70,16 +70,17 @@ TEST(OfferLimits, HtmlOverItsLimitLeavesThePlainText)
     EXPECT_FALSE(snapshot.html.has_value());
 }
 
-// An owner that hands over its types and then takes too long with the content.
+// An owner that hands over its types and then takes too long with `late`.
 class LateReader final : public OfferReader {
 public:
+    explicit LateReader(QString late) : m_late(std::move(late)) {}
     qint64 changeCount() const override { return 7; }
     bool ownedByUs() const override { return false; }
     Result<QStringList> types(QDeadlineTimer) override { return QStringList {"UTF8_STRING", "text/html", "image/png"}; }
     OfferRead data(const QString& type, qint64, QDeadlineTimer) override
     {
         reads.append(type);
-        if (type == "text/html")
+        if (type == m_late)
             return OfferRead::failure(OfferRead::Outcome::pastDeadline, "late");
         OfferRead read;
         read.bytes = "in time";
@@ -87,15 +88,26 @@ public:
     }
     bool readFromItsOwner() override { return true; }
     QStringList reads;
+
+private:
+    QString m_late;
 };
 
-TEST(OfferLimits, AnOwnerPastTheDeadlineCostsTheWholeCopy)
+TEST(OfferLimits, AnOwnerPastTheDeadlineCostsWhatItHadNotHandedOver)
 {
-    LateReader reader;
-    const PasteboardSnapshot snapshot = readOffer(reader, true, QDeadlineTimer(OfferLimits::wholeOffer));
+    // The text came in time: the late HTML is left out, and nothing more is asked of the owner.
+    LateReader lateHtml(QStringLiteral("text/html"));
+    PasteboardSnapshot snapshot = readOffer(lateHtml, true, QDeadlineTimer(OfferLimits::wholeOffer));
+    EXPECT_TRUE(snapshot.refusal.isEmpty()) << snapshot.refusal.toStdString();
+    EXPECT_EQ(snapshot.text, "in time");
+    EXPECT_FALSE(snapshot.html.has_value());
+    EXPECT_EQ(lateHtml.reads, (QStringList {"UTF8_STRING", "text/html"}));
+
+    // Nothing came in time: the copy is lost, and said to be.
+    LateReader lateText(QStringLiteral("UTF8_STRING"));
+    snapshot = readOffer(lateText, true, QDeadlineTimer(OfferLimits::wholeOffer));
     EXPECT_EQ(snapshot.refusal, "its owner took more than 2 s to hand it over");
     EXPECT_FALSE(snapshot.text.has_value());
-    EXPECT_EQ(reader.reads, (QStringList {"UTF8_STRING", "text/html"}));
 }
 
 } // namespace
