@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include <dlfcn.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 // Qt's D-Bus thread keeps libdbus's read buffer until exit; not a leak of ours (sanitizer builds).
@@ -61,6 +62,9 @@ bool answeredHere(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    // Lumra holds every copy the user made: from its first line no other program of the user's may
+    // attach to it or read its memory. The side programs it starts are confined instead.
+    ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
     if (answeredHere(argc, argv))
         return 0;
     // Qt's own arguments and a restart (which waits for the Lumra it replaces) take the long road,

@@ -6,7 +6,7 @@
 #include "platform/core/Allocator.h"
 #include "platform/core/BackgroundWork.h"
 #include "platform/core/Folders.h"
-#include "platform/desktop/PortalIntroduction.h"
+#include "platform/desktop/PortalBus.h"
 #include "platform/symbols/Symbols.h"
 #include "ui/AppIcon.h"
 #include "ui/DesktopPalette.h"
@@ -155,16 +155,13 @@ int runApplication(int argc, char** argv, const lumra::SessionDisplay& session)
         qCInfo(lcApp) << "Lumra is already running; asked it to open or close its popup.";
         return 0;
     }
-    // Lumra holds every copy the user made: no other program of the user's may attach to it or
-    // read its memory. The side programs it starts are confined instead.
-    lumra::keepOthersOutOnceThePortalKnowsLumra(QDBusConnection::sessionBus());
     // Before any window: the icon theme is checked before Qt opens its files.
     lumra::Symbols::prepareTheme();
 
     // Light or dark as the desktop says, where Qt's own theme does not tell.
     std::unique_ptr<lumra::DesktopPalette> desktopPalette;
     if (lumra::followsPortalColorScheme(QProcessEnvironment::systemEnvironment()))
-        desktopPalette = std::make_unique<lumra::DesktopPalette>(QDBusConnection::sessionBus(), QApplication::palette());
+        desktopPalette = std::make_unique<lumra::DesktopPalette>(lumra::portalBus(), QApplication::palette());
 
     lumra::AppDelegate delegate(lumra::chooseDisplayBackend(session));
     delegate.applicationWillFinishLaunching();

@@ -1,6 +1,7 @@
 #include "platform/wayland/WaylandGlobalHotKeys.h"
 
 #include "model/ClipboardItem.h"
+#include "platform/desktop/PortalBus.h"
 #include "platform/keys/KeyCodes.h"
 
 #include <QDBusArgument>
@@ -89,7 +90,7 @@ QString portalTrigger(quint16 keyCode, quint64 modifiers)
 std::unique_ptr<WaylandGlobalHotKeys> WaylandGlobalHotKeys::create(QObject* parent, QDBusConnection bus)
 {
     if (!bus.isConnected())
-        bus = QDBusConnection::sessionBus();
+        bus = portalBus();
     const bool portal = portalOffersShortcuts(bus);
     if (!portal)
         qCInfo(lcPortalKeys) << "the desktop portal offers no global shortcuts: bind the command `lumra` to a key"

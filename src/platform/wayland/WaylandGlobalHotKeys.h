@@ -23,7 +23,7 @@ QString portalTrigger(quint16 keyCode, quint64 modifiers);
 class WaylandGlobalHotKeys final : public GlobalHotKeys {
     Q_OBJECT
 public:
-    // Asks `bus` (the session bus when not connected) whether its portal offers global shortcuts.
+    // Asks `bus` (the portal's, portalBus(), when not connected) whether its portal offers global shortcuts.
     static std::unique_ptr<WaylandGlobalHotKeys> create(QObject* parent = nullptr,
                                                         QDBusConnection bus = QDBusConnection(QString()));
     ~WaylandGlobalHotKeys() override;
