@@ -33,9 +33,9 @@ QImage greyOnWhite(const QImage& picture)
 {
     const int width = picture.width();
     const int height = picture.height();
-    const double scale = std::min(1.0, double(maxRecognitionSide) / std::max(width, height));
-    const int outWidth = std::max(1, int(width * scale));
-    const int outHeight = std::max(1, int(height * scale));
+    const QSize out = recognitionSize(picture.size());
+    const int outWidth = out.width();
+    const int outHeight = out.height();
     QImage grey(outWidth, outHeight, QImage::Format_Grayscale8);
     std::vector<int> column(size_t(width), 0);
     for (int x = 0; x < width; ++x)

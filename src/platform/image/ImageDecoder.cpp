@@ -61,8 +61,8 @@ ImageDecoder& ImageDecoder::shared(DecodeTurn::Lane lane)
     // Never destroyed: a worker may still be decoding while the process exits. The programs end with
     // Lumra on their own.
     static ImageDecoder* const display = new ImageDecoder(decoderProgram());
-    // Two more for an application that copies while another's pictures are being decoded.
-    static ImageDecoder* const capture = new ImageDecoder(decoderProgram(), 2, defaultCpuTime, {}, 2);
+    static ImageDecoder* const capture
+        = new ImageDecoder(decoderProgram(), capturePrograms, defaultCpuTime, {}, captureProgramsForNewSources);
     return lane == DecodeTurn::Lane::capture ? *capture : *display;
 }
 

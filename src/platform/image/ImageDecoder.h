@@ -39,6 +39,10 @@ namespace lumra::image {
 class ImageDecoder {
 public:
     static ImageDecoder& shared(DecodeTurn::Lane lane = DecodeTurn::Lane::display);
+    // The capture lane's programs: two for anyone, two more for an application that copies while
+    // another's pictures are being decoded.
+    static constexpr int capturePrograms = 2;
+    static constexpr int captureProgramsForNewSources = 2;
 
     // `cpuTime`: what one picture may cost its program (tests give less); `arguments` are for
     // stand-ins. `programsForNewSources` more programs are kept for an application none of whose

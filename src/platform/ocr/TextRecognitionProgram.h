@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QSize>
 #include <QtGlobal>
+
+#include <algorithm>
 
 namespace lumra::ocr {
 
@@ -13,5 +16,12 @@ inline constexpr quint64 readyMark = 0x3152434f4152554cULL; // "LURAOCR1"
 
 // Pictures are scaled down to this long side first; recognition time grows with pixels.
 inline constexpr int maxRecognitionSide = 4096;
+
+// The size a picture is recognised at: its own, or scaled to maxRecognitionSide on its long side.
+inline QSize recognitionSize(QSize picture)
+{
+    const double scale = std::min(1.0, double(maxRecognitionSide) / std::max(picture.width(), picture.height()));
+    return {std::max(1, int(picture.width() * scale)), std::max(1, int(picture.height() * scale))};
+}
 
 } // namespace lumra::ocr

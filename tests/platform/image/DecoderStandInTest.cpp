@@ -68,7 +68,8 @@ const QByteArray slowSvg = "<svg width='10' height='10'/>";
 
 TEST(DecoderTurns, AnotherApplicationsPictureGoesAheadOfOnesQueuedPictures)
 {
-    HeldDecoder held(2, 2);
+    // Shaped as the capture's own programs.
+    HeldDecoder held(ImageDecoder::capturePrograms, ImageDecoder::captureProgramsForNewSources);
     for (int i = 0; i < 6; ++i)
         held.decode(slowSvg, DecodeTurn::capture(QStringLiteral("drawing.desktop")));
     ASSERT_TRUE(QTest::qWaitFor([&] { return held.held() == 2 && held.decoder.waiting() == 4; }, 30000));

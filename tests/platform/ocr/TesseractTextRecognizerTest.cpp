@@ -361,3 +361,12 @@ TEST_F(TesseractTextRecognizerTest, TheProgramEndsOnARequestLargerThanAnyPicture
     ASSERT_EQ(::waitpid(program, &status, 0), program);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 }
+
+TEST(TextRecognitionSize, LargePicturesAreRecognisedAt4096OnTheirLongSideAndSmallOnesAsTheyAre)
+{
+    EXPECT_EQ(ocr::recognitionSize(QSize(1400, 300)), QSize(1400, 300));
+    EXPECT_EQ(ocr::recognitionSize(QSize(4096, 4096)), QSize(4096, 4096));
+    EXPECT_EQ(ocr::recognitionSize(QSize(8192, 2048)), QSize(4096, 1024));
+    EXPECT_EQ(ocr::recognitionSize(QSize(3000, 16384)), QSize(750, 4096));
+    EXPECT_EQ(ocr::recognitionSize(QSize(40000, 1)), QSize(4096, 1));
+}
