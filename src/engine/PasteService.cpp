@@ -91,8 +91,9 @@ QList<PasteboardRepresentation> PasteService::textRepresentations(
     if (newline)
         text += QLatin1Char('\n');
     QList<PasteboardRepresentation> result { representation(PasteboardMime::textUtf8, text.toUtf8()) };
+    // Empty: kept in the store, read by whoever makes the forms (a long document is megabytes).
     if (!plainText && m_manager.preserveFormatting() && item.hasRichText())
-        *rtf = m_manager.media().richText(item);
+        *rtf = item.rtfData && !item.rtfData->isEmpty() ? *item.rtfData : QByteArray();
     return result;
 }
 
@@ -310,6 +311,8 @@ std::optional<qint64> PasteService::writeItem(const ClipboardItem& item, bool pl
     QList<FileBookmarkAccessPtr> accesses;
     std::optional<QByteArray> rtf;
     QList<PasteboardRepresentation> content = pasteRepresentations(item, plainText, newline, &accesses, &rtf);
+    if (rtf && rtf->isEmpty())
+        rtf = m_manager.media().richText(item);
     if (rtf)
         content += richTextForms(*rtf, newline);
     return writeContent(item, content, accesses);
@@ -337,8 +340,19 @@ void PasteService::writeItemThen(
                 return;
             done(writeContent(item, content + watcher->result(), accesses));
         });
+    // The store's bytes are read on the lane too, through a context of its own.
+    std::shared_ptr<store::ManagedObjectContext> context;
+    if (rtf->isEmpty() && m_manager.persistence())
+        context = m_manager.persistence()->newBackgroundContext();
     watcher->setFuture(m_manager.work().run(BackgroundWork::Lane::previews,
-        [rtf = std::move(*rtf), newline] { return richTextForms(rtf, newline); }));
+        [rtf = std::move(*rtf), context, id = item.id, newline]() mutable {
+            if (context) {
+                if (const store::ManagedObjectPtr row = context->fetchById(store::EntityKind::item, id))
+                    rtf = row->bytes(store::ItemAttr::rtfData).value_or(QByteArray());
+                context.reset();
+            }
+            return rtf.isEmpty() ? Forms() : richTextForms(rtf, newline);
+        }));
 }
 
 bool PasteService::pasteItem(const ClipboardItem& item, bool moveToTop, bool plainText,
