@@ -16,8 +16,13 @@
 #include <QDBusVirtualObject>
 #include <QProcess>
 #include <QSet>
+#include <QTemporaryDir>
 
+#include <cstring>
 #include <iostream>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <linux/capability.h>
 #include <linux/kcmp.h>
 #include <sys/prctl.h>
@@ -128,4 +133,71 @@ TEST_F(PortalBusTest, LumraKeepsOthersOutAndThePortalStillAnswersIt)
     const QDBusMessage reply = bus.call(read, QDBus::Block, patienceMs);
     EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorName().toStdString() << ": " << reply.errorMessage().toStdString();
     EXPECT_FALSE(lumra::process::othersMayAttach());
+}
+
+namespace {
+
+// A listening socket for the relay to reach; -1 when it could not be made.
+int listening(int family, const void* address, socklen_t length)
+{
+    const int fd = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0 || ::bind(fd, static_cast<const sockaddr*>(address), length) != 0 || ::listen(fd, 1) != 0)
+        return -1;
+    return fd;
+}
+
+int listeningUnix(const QByteArray& name, bool abstract)
+{
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path + (abstract ? 1 : 0), name.constData(), size_t(name.size()));
+    return listening(AF_UNIX, &address, socklen_t(offsetof(sockaddr_un, sun_path) + (abstract ? 1 : 0) + name.size() + (abstract ? 0 : 1)));
+}
+
+} // namespace
+
+// The relay reaches the bus at each form of address a session may give, passes bytes both ways, and
+// keeps the offer to pass descriptors, which cannot cross it, from the bus.
+TEST(BusRelay, ReachesEachFormOfAddressAndKeepsDescriptorsOutOfTheHandshake)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QByteArray abstractName = "lumra-relay-test-" + QByteArray::number(::getpid());
+    sockaddr_in loopback {};
+    loopback.sin_family = AF_INET;
+    loopback.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int tcp = listening(AF_INET, &loopback, sizeof loopback);
+    socklen_t length = sizeof loopback;
+    ASSERT_EQ(::getsockname(tcp, reinterpret_cast<sockaddr*>(&loopback), &length), 0);
+    const QList<std::pair<QString, int>> cases {
+        {QStringLiteral("unix:path=%1/bus%2c%20one,guid=0").arg(folder.path()), listeningUnix(QFile::encodeName(folder.filePath("bus, one")), false)},
+        {"unix:path=/nonexistent/bus;unix:abstract=" + QString::fromLatin1(abstractName), listeningUnix(abstractName, true)},
+        {QStringLiteral("tcp:host=127.0.0.1,port=%1,family=ipv4").arg(ntohs(loopback.sin_port)), tcp},
+    };
+    const QByteArray handshake = QByteArray(1, '\0') + "AUTH EXTERNAL 30\r\n";
+    for (const auto& [address, server] : cases) {
+        SCOPED_TRACE(address.toStdString());
+        ASSERT_GE(server, 0);
+        QProcess relay;
+        relay.start(QStringLiteral(LUMRA_BUS_RELAY), {address});
+        relay.write(handshake + "NEGOTIATE_UNIX_FD\r\nBEGIN\r\nmessage");
+        int bus = -1;
+        ASSERT_TRUE(lumra::test::processEventsUntil([&] { return (bus = ::accept(server, nullptr, nullptr)) >= 0; }, patienceMs));
+        QByteArray heard;
+        ASSERT_TRUE(lumra::test::processEventsUntil([&] {
+            char chunk[256];
+            const ssize_t got = ::recv(bus, chunk, sizeof chunk, MSG_DONTWAIT);
+            if (got > 0)
+                heard.append(chunk, got);
+            return heard.endsWith("message");
+        }, patienceMs)) << heard.toStdString();
+        EXPECT_EQ(heard, handshake + "BEGIN\r\nmessage");
+        ASSERT_EQ(::write(bus, "reply", 5), 5);
+        QByteArray answered;
+        ASSERT_TRUE(lumra::test::processEventsUntil([&] { return answered.append(relay.readAllStandardOutput()).endsWith("reply"); }, patienceMs));
+        EXPECT_EQ(answered, "ERROR\r\nreply");
+        ::close(bus); // the bus gone, the relay ends
+        ASSERT_TRUE(relay.waitForFinished(patienceMs));
+        ::close(server);
+    }
 }
