@@ -133,7 +133,7 @@ protected:
     void closeAndWait()
     {
         coordinator->closePreviewAnimated();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !coordinator->panel(); }, 3000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !coordinator->panel(); }, 60000));
     }
 
     std::unique_ptr<ClipboardManager> manager;
