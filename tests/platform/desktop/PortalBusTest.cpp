@@ -27,6 +27,7 @@
 #include <linux/kcmp.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -82,6 +83,11 @@ protected:
     void TearDown() override
     {
         ::prctl(PR_SET_DUMPABLE, 1, 0, 0, 0); // this test's process, for the tests after it
+        // The relay is this process's child: reaped once its connection is let go, for the tests
+        // after this one that look for children left behind.
+        QDBusConnection::disconnectFromBus(QStringLiteral("lumra-portal"));
+        if (m_relay > 0)
+            ::waitpid(pid_t(m_relay), nullptr, 0);
         if (m_sessionBus.isNull())
             qunsetenv("DBUS_SESSION_BUS_ADDRESS");
         else
@@ -93,6 +99,7 @@ protected:
     lumra::test::PrivateBus m_bus;
     QProcess m_portal;
     const QByteArray m_sessionBus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    uint m_relay = 0;
 };
 
 } // namespace
@@ -125,6 +132,8 @@ TEST_F(PortalBusTest, LumraKeepsOthersOutAndThePortalStillAnswersIt)
     QDBusConnection bus = lumra::portalBus();
     ASSERT_TRUE(bus.isConnected());
     ASSERT_EQ(bus.name(), QStringLiteral("lumra-portal"));
+    m_relay = bus.interface()->servicePid(bus.baseService());
+    ASSERT_NE(m_relay, uint(::getpid())); // the bus knows the relay as the caller, not this process
 
     // What the shortcuts and the colours ask, the portal's signals included.
     QDBusMessage read = QDBusMessage::createMethodCall("org.freedesktop.portal.Desktop", portalPath,
