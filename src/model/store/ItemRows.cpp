@@ -86,9 +86,10 @@ std::optional<ClipboardItem> detail::makeClipboardItem(const RowSource& row, boo
     }
 
     item.textContent = stringFrom(value(textContent));
-    item.rtfData = bytesFrom(value(rtfData));
     if (leaveOutRichText)
-        item.leaveOutRichText();
+        item.richTextInStore = row.holdsBytes(rtfData);
+    else
+        item.rtfData = bytesFrom(value(rtfData));
     item.imageFileName = stringFrom(value(imageFileName));
     item.isPinned = boolFrom(value(isPinned)).value_or(false);
     item.isPinnedToTop = boolFrom(value(isPinnedToTop)).value_or(false);
@@ -111,7 +112,9 @@ std::optional<ClipboardItem> detail::makeClipboardItem(const RowSource& row, boo
     return item;
 }
 
-std::optional<ClipboardItem> makeClipboardItem(const ManagedObject& row)
+namespace {
+
+std::optional<ClipboardItem> itemOfRow(const ManagedObject& row, bool leaveOutRichText)
 {
     if (row.entity().kind != EntityKind::item)
         return std::nullopt;
@@ -119,20 +122,19 @@ std::optional<ClipboardItem> makeClipboardItem(const ManagedObject& row)
         const ManagedObject& object;
         explicit ObjectRow(const ManagedObject& o) : object(o) { }
         sql::Value value(int attribute) const override { return object.value(attribute); }
+        bool holdsBytes(int attribute) const override { return object.holdsBytes(attribute); }
     };
-    std::optional<ClipboardItem> item = detail::makeClipboardItem(ObjectRow(row));
+    std::optional<ClipboardItem> item = detail::makeClipboardItem(ObjectRow(row), nullptr, leaveOutRichText);
     if (item && !item->dateAdded.isValid())
         item->dateAdded = QDateTime::currentDateTimeUtc();
     return item;
 }
 
-std::optional<ClipboardItem> makeListItem(const ManagedObject& row)
-{
-    std::optional<ClipboardItem> item = makeClipboardItem(row);
-    if (item)
-        item->leaveOutRichText();
-    return item;
-}
+} // namespace
+
+std::optional<ClipboardItem> makeClipboardItem(const ManagedObject& row) { return itemOfRow(row, false); }
+
+std::optional<ClipboardItem> makeListItem(const ManagedObject& row) { return itemOfRow(row, true); }
 
 std::optional<ClipboardCategory> makeClipboardCategory(const ManagedObject& row)
 {

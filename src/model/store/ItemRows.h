@@ -33,6 +33,11 @@ public:
     virtual ~RowSource() = default;
     virtual sql::Value value(int attribute) const = 0;
     virtual std::optional<QUuid> uuid(int attribute) const { return store::uuidFrom(value(attribute)); }
+    virtual bool holdsBytes(int attribute) const
+    {
+        const std::optional<QByteArray> bytes = store::bytesFrom(value(attribute));
+        return bytes && !bytes->isEmpty();
+    }
 };
 // `dateWasMissing` tells the caller to write a date back: firstCopiedDate, else lastPastedDate,
 // else (dateAdded left invalid) the time the row was read. `leaveOutRichText` makes the list's value.

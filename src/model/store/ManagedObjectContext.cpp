@@ -14,6 +14,11 @@ bool isStoredInRow(const Entity& entity, int attribute)
     return !(entity.kind == EntityKind::item && attribute == ItemAttr::imageData);
 }
 
+bool isReadWhenAsked(const Entity& entity, int attribute)
+{
+    return entity.kind == EntityKind::item && attribute == ItemAttr::rtfData;
+}
+
 bool isContentAttribute(int attribute)
 {
     return attribute == ItemAttr::contentType || attribute == ItemAttr::textContent
@@ -172,7 +177,20 @@ sql::Value ManagedObject::value(int attribute) const
         if (m_context && m_pk > 0)
             m_context->loadImage(*this);
     }
+    if (isReadWhenAsked(*m_entity, attribute) && !m_richTextLoaded) {
+        m_richTextLoaded = true;
+        if (m_context && m_pk > 0)
+            m_context->loadRichText(*this);
+    }
     return m_values[size_t(attribute)];
+}
+
+bool ManagedObject::holdsBytes(int attribute) const
+{
+    if (isReadWhenAsked(*m_entity, attribute) && !m_richTextLoaded)
+        return m_richTextSize > 0;
+    const std::optional<QByteArray> bytes = bytesFrom(value(attribute));
+    return bytes && !bytes->isEmpty();
 }
 
 sql::Value ManagedObject::value(QStringView attribute) const { return value(m_entity->indexOf(attribute)); }
@@ -208,8 +226,12 @@ ManagedObjectContext::ManagedObjectContext(std::vector<Connection> connections) 
 ManagedObjectContext::~ManagedObjectContext()
 {
     for (auto& [key, weak] : m_registered)
-        if (auto o = weak.lock())
+        if (auto o = weak.lock()) {
+            // A row kept past its context still reads as it was fetched.
+            if (o->m_entity->kind == EntityKind::item)
+                (void)o->value(ItemAttr::rtfData);
             o->m_context = nullptr;
+        }
     for (auto& o : m_pending)
         o->m_context = nullptr;
 }
@@ -244,13 +266,40 @@ const std::vector<int>& ManagedObjectContext::columnAttributes(const Entity& ent
     return entity.kind == EntityKind::item ? item : category;
 }
 
-QString ManagedObjectContext::selectColumns(const Entity& entity)
+const std::vector<int>& ManagedObjectContext::fetchedAttributes(const Entity& entity)
+{
+    static const auto build = [](const Entity& e) {
+        std::vector<int> columns;
+        for (int a : columnAttributes(e))
+            if (!isReadWhenAsked(e, a))
+                columns.push_back(a);
+        return columns;
+    };
+    static const std::vector<int> item = build(itemEntity());
+    static const std::vector<int> category = build(categoryEntity());
+    return entity.kind == EntityKind::item ? item : category;
+}
+
+namespace {
+
+QString selectList(const Entity& entity, const std::vector<int>& attributes)
 {
     QStringList names {QStringLiteral("pk")};
-    for (int a : columnAttributes(entity))
+    for (int a : attributes)
         names << QString::fromLatin1(entity.attribute(a).name);
     return names.join(QStringLiteral(", "));
 }
+
+// The fetched columns and, for items, the rich text's size.
+QString fetchList(const Entity& entity)
+{
+    const QString list = selectList(entity, ManagedObjectContext::fetchedAttributes(entity));
+    return entity.kind == EntityKind::item ? list + QStringLiteral(", length(rtfData)") : list;
+}
+
+} // namespace
+
+QString ManagedObjectContext::selectColumns(const Entity& entity) { return selectList(entity, columnAttributes(entity)); }
 
 Status ManagedObjectContext::validate(const FetchRequest& request) const
 {
@@ -280,13 +329,18 @@ ManagedObjectPtr ManagedObjectContext::materialize(const Entity& e, const Persis
         object->m_pk = pk;
         m_registered[key] = object;
     }
-    const std::vector<int>& columns = columnAttributes(e);
+    const std::vector<int>& columns = fetchedAttributes(e);
     const std::vector<bool>& converted = convertedAttributes(e);
     for (size_t i = 0; i < columns.size(); ++i)
         object->m_values[size_t(columns[i])] = converted[size_t(columns[i])]
             ? modelValue(e.attribute(columns[i]).name, st.value(int(i) + 1))
             : st.value(int(i) + 1);
     object->m_imageLoaded = false;
+    object->m_richTextLoaded = false;
+    if (e.kind == EntityKind::item) {
+        object->m_values[ItemAttr::rtfData] = {};
+        object->m_richTextSize = st.int64(int(columns.size()) + 1);
+    }
     object->m_deleted = false;
     return object;
 }
@@ -297,7 +351,7 @@ Result<QList<ManagedObjectPtr>> ManagedObjectContext::fetch(const FetchRequest& 
     if (Status s = validate(request); !s)
         return R::failure(s.error());
     const Entity& e = entity(request.entity);
-    QString sqlText = QStringLiteral("SELECT %1 FROM %2").arg(selectColumns(e), tableName(e));
+    QString sqlText = QStringLiteral("SELECT %1 FROM %2").arg(fetchList(e), tableName(e));
     if (!request.predicate.isEmpty())
         sqlText += QStringLiteral(" WHERE ") + request.predicate.sql();
     QStringList order;
@@ -336,7 +390,7 @@ Result<QList<ManagedObjectPtr>> ManagedObjectContext::fetch(const FetchRequest& 
             for (size_t k = 0; k < indexes.size(); ++k) {
                 if (indexes[k] < 0)
                     continue;
-                const int c = compareValues(a->m_values[size_t(indexes[k])], b->m_values[size_t(indexes[k])]);
+                const int c = compareValues(a->value(indexes[k]), b->value(indexes[k]));
                 if (c != 0)
                     return request.sortDescriptors[k].ascending ? c < 0 : c > 0;
             }
@@ -439,6 +493,7 @@ ManagedObjectPtr ManagedObjectContext::insert(EntityKind kind, const PersistentS
     for (int i = 0; i < e.count(); ++i)
         object->m_values[size_t(i)] = e.attribute(i).defaultValue;
     object->m_imageLoaded = true;
+    object->m_richTextLoaded = true;
     object->m_inserted = true;
     m_pending.push_back(object);
     return object;
@@ -466,6 +521,17 @@ void ManagedObjectContext::loadImage(const ManagedObject& object) const
         return;
     st->bind(1, object.m_pk);
     object.m_values[ItemAttr::imageData] = st->step() ? st->value(0) : sql::Value {};
+    st->reset();
+}
+
+void ManagedObjectContext::loadRichText(const ManagedObject& object) const
+{
+    sql::Database* db = database(object.m_store);
+    sql::Statement* st = db ? db->prepare(QStringLiteral("SELECT rtfData FROM CDClipboardItem WHERE pk = ?")) : nullptr;
+    if (!st)
+        return;
+    st->bind(1, object.m_pk);
+    object.m_values[ItemAttr::rtfData] = st->step() ? st->value(0) : sql::Value {};
     st->reset();
 }
 
@@ -719,7 +785,7 @@ void ManagedObjectContext::refresh(const ChangeSet& changes)
             continue;
         sql::Database* db = database(o->m_store);
         const Entity& e = *o->m_entity;
-        sql::Statement* st = db ? db->prepare(QStringLiteral("SELECT %1 FROM %2 WHERE pk = ?").arg(selectColumns(e), tableName(e))) : nullptr;
+        sql::Statement* st = db ? db->prepare(QStringLiteral("SELECT %1 FROM %2 WHERE pk = ?").arg(fetchList(e), tableName(e))) : nullptr;
         if (!st)
             continue;
         st->bind(1, o->m_pk);

@@ -105,6 +105,8 @@ public:
     std::optional<bool> boolean(int a) const { return boolFrom(value(a)); }
     std::optional<qint64> integer(int a) const { return integerFrom(value(a)); }
     std::optional<QByteArray> bytes(int a) const { return bytesFrom(value(a)); }
+    // Whether the attribute holds bytes, without reading rich text that was not asked for yet.
+    bool holdsBytes(int a) const;
 
     ManagedObject(const Entity& entity, const PersistentStore* store, ManagedObjectContext* context);
 
@@ -117,6 +119,8 @@ private:
     bool m_inserted = false;
     bool m_deleted = false;
     mutable bool m_imageLoaded = false;
+    mutable bool m_richTextLoaded = false;
+    qint64 m_richTextSize = 0; // as fetched
     mutable std::vector<sql::Value> m_values;
     std::map<int, sql::Value> m_original; // saved values of changed attributes
     sql::Value m_receivedDate;
@@ -168,6 +172,9 @@ public:
     static QString selectColumns(const Entity& entity);
     // Column i of that list (after pk) holds attribute columnAttributes(entity)[i].
     static const std::vector<int>& columnAttributes(const Entity& entity);
+    // What a fetch reads up front: the row's columns less the rich text, read when first asked for
+    // (a stamp on a row must not read megabytes of RTF).
+    static const std::vector<int>& fetchedAttributes(const Entity& entity);
 
 private:
     friend class ManagedObject;
@@ -175,6 +182,7 @@ private:
 
     void markChanged(ManagedObject* object);
     void loadImage(const ManagedObject& object) const;
+    void loadRichText(const ManagedObject& object) const;
     Status saveStore(const PersistentStore* store, const std::vector<ManagedObjectPtr>& objects, ChangeSet& changes);
     void revert(ManagedObject& object);
     Status validate(const FetchRequest& request) const;

@@ -1,5 +1,6 @@
 #include "model/store/PersistenceController.h"
 
+#include "model/store/ItemRows.h"
 #include "model/store/StoreTestSupport.h"
 
 #include <QFile>
@@ -9,6 +10,7 @@
 
 #include <functional>
 
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 namespace lumra::test {
@@ -231,6 +233,36 @@ TEST_F(PersistenceControllerTest, imageBytesLiveApartAndGoWithTheirRow)
     p.viewContext().deleteObject(rows->first());
     ASSERT_TRUE(p.save().ok());
     EXPECT_EQ(scalar(*raw, "SELECT count(*) FROM CDClipboardItemImage"), 0);
+}
+
+// A paste stamps its row and the list takes the row back: neither may read megabytes of rich text.
+TEST_F(PersistenceControllerTest, richTextIsReadOnlyWhenAskedForAndStaysWithARowKeptPastItsContext)
+{
+    constexpr qsizetype size = 8 << 20;
+    const QByteArray rtf = QByteArray(R"({\rtf1 )") + QByteArray(size, 'x') + '}';
+    PersistenceController p(false);
+    ManagedObjectPtr row = insertText(p, QStringLiteral("Quarterly report"));
+    row->set(ItemAttr::rtfData, rtf);
+    const QUuid id = *row->uuid(ItemAttr::id);
+    ASSERT_TRUE(p.save().ok());
+
+    auto context = p.newBackgroundContext();
+    sqlite3_memory_highwater(1);
+    const sqlite3_int64 before = sqlite3_memory_used();
+    ManagedObjectPtr fetched = context->fetchById(EntityKind::item, id);
+    ASSERT_NE(fetched, nullptr);
+    const std::optional<ClipboardItem> listed = makeListItem(*fetched);
+    ASSERT_TRUE(listed);
+    EXPECT_TRUE(listed->hasRichText());
+    EXPECT_LT(sqlite3_memory_highwater(0) - before, size / 2) << "the rich text was read without being asked for";
+
+    EXPECT_EQ(makeClipboardItem(*fetched)->rtfData, rtf);
+    fetched->set(ItemAttr::lastPastedDate, QDateTime::currentDateTimeUtc());
+    ASSERT_TRUE(context->save().ok());
+
+    ManagedObjectPtr kept = context->fetchById(EntityKind::item, id);
+    context.reset();
+    EXPECT_EQ(kept->bytes(ItemAttr::rtfData), rtf);
 }
 
 TEST_F(PersistenceControllerTest, aFailedSaveLeavesNothingHalfWrittenAndSaysSo)
