@@ -104,6 +104,22 @@ std::optional<QByteArray> ItemMedia::richText(const ClipboardItem& item) const
     return bytes && !bytes->isEmpty() ? bytes : std::nullopt;
 }
 
+std::function<std::optional<QByteArray>()> ItemMedia::richTextReader(const ClipboardItem& item) const
+{
+    if (item.rtfData && !item.rtfData->isEmpty())
+        return [rtf = *item.rtfData] { return std::optional<QByteArray>(rtf); };
+    if (!item.richTextInStore || !m_manager.persistence())
+        return {};
+    std::shared_ptr<store::ManagedObjectContext> context = m_manager.persistence()->newBackgroundContext();
+    return [context = std::move(context), id = item.id]() mutable {
+        std::optional<QByteArray> bytes;
+        if (const store::ManagedObjectPtr row = context ? context->fetchById(store::EntityKind::item, id) : nullptr)
+            bytes = row->bytes(store::ItemAttr::rtfData);
+        context.reset(); // on the thread that used it
+        return bytes && !bytes->isEmpty() ? bytes : std::nullopt;
+    };
+}
+
 bool ItemMedia::thumbnailTooSmall(const QUuid& id, const QImage& cached, double requestedLength, QSize box)
 {
     const auto stored = m_imageDimensionsCache.constFind(id);

@@ -18,6 +18,7 @@
 #include <QUuid>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 
 namespace lumra {
@@ -41,6 +42,9 @@ public:
     // An item's rich text (RTF): the value's own, else, for a value of the list, which leaves it out,
     // the store's. None for an item without any.
     std::optional<QByteArray> richText(const ClipboardItem& item) const;
+    // The same read, made where the returned function is called (a lane): the store's bytes come
+    // through a context of its own. Empty for an item without rich text.
+    std::function<std::optional<QByteArray>()> richTextReader(const ClipboardItem& item) const;
     // The cached thumbnail; on a miss none is returned, one is made off the main thread and
     // thumbnailReady(id) follows. It is decoded to fit `box`, the device pixels it is painted in
     // (image::thumbnailLongSide; an empty box: the quality rule alone). A cached thumbnail is

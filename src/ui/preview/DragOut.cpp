@@ -90,24 +90,38 @@ QPixmap dragPixmap(const QList<QUrl>& urls)
 QStringList DragMimeData::formats() const
 {
     QStringList all = QMimeData::formats();
+    if (m_rtf.valid() && !all.contains(QLatin1String("text/rtf")))
+        all << QStringLiteral("text/rtf");
     if (m_html.valid() && !all.contains(QLatin1String("text/html")))
         all << QStringLiteral("text/html");
     return all;
 }
 
+namespace {
+
+// A wait on the lane, not work on this thread; dropped or too slow, there is nothing.
+template <typename T>
+QVariant waitedFor(const std::shared_future<std::optional<T>>& made)
+{
+    if (!made.valid() || made.wait_for(std::chrono::seconds(10)) != std::future_status::ready)
+        return {};
+    try {
+        if (const std::optional<T> value = made.get())
+            return *value;
+    } catch (const std::future_error&) {
+    }
+    return {};
+}
+
+} // namespace
+
 QVariant DragMimeData::retrieveData(const QString& mimeType, QMetaType type) const
 {
     QVariant data = QMimeData::retrieveData(mimeType, type);
-    if (!data.isValid() && m_html.valid() && mimeType == QLatin1String("text/html")) {
-        // A wait on the lane, not work on this thread; dropped or too slow, there is no HTML.
-        if (m_html.wait_for(std::chrono::seconds(10)) == std::future_status::ready) {
-            try {
-                if (const std::optional<QString> html = m_html.get())
-                    data = *html;
-            } catch (const std::future_error&) {
-            }
-        }
-    }
+    if (!data.isValid() && mimeType == QLatin1String("text/rtf"))
+        data = waitedFor(m_rtf);
+    else if (!data.isValid() && mimeType == QLatin1String("text/html"))
+        data = waitedFor(m_html);
     if (data.isValid() && !m_delivered) {
         m_delivered = true;
         if (auto onDelivered = std::exchange(m_onDelivered, nullptr))
@@ -197,13 +211,16 @@ DragPayload makeDragPayload(const ClipboardItem& row, const QList<QUuid>& select
         }
         mime->setText(row.textContent.value_or(QString()));
         if (manager.preserveFormatting() && !shiftHeld && row.hasRichText()) {
-            if (const std::optional<QByteArray> rtf = manager.media().richText(row)) {
-                mime->setData(QStringLiteral("text/rtf"), *rtf);
-                // A long document takes seconds to convert: the main thread only hands the bytes on.
-                auto made = std::make_shared<std::promise<std::optional<QString>>>();
-                mime->setPendingHtml(made->get_future().share());
-                manager.work().start(BackgroundWork::Lane::previews,
-                                     [made, rtf = *rtf] { made->set_value(RichText::htmlFromRtf(rtf)); });
+            // A long document takes seconds to read and convert: the main thread only hands the work on.
+            if (auto read = manager.media().richTextReader(row)) {
+                auto rtfRead = std::make_shared<std::promise<std::optional<QByteArray>>>();
+                auto htmlMade = std::make_shared<std::promise<std::optional<QString>>>();
+                mime->setPendingRichText(rtfRead->get_future().share(), htmlMade->get_future().share());
+                manager.work().start(BackgroundWork::Lane::previews, [rtfRead, htmlMade, read = std::move(read)] {
+                    const std::optional<QByteArray> rtf = read();
+                    rtfRead->set_value(rtf);
+                    htmlMade->set_value(rtf ? RichText::htmlFromRtf(*rtf) : std::nullopt);
+                });
             }
         }
         payload.items = {row};

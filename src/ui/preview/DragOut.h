@@ -51,15 +51,20 @@ public:
     // Runs once, at the first read that hands over data.
     void setOnDelivered(std::function<void()> onDelivered) { m_onDelivered = std::move(onDelivered); }
     QList<FileBookmarkAccessPtr> accesses;
-    // HTML made elsewhere: listed at once, and a receiver that asks before it is ready waits for it
-    // (a while at most; nothing when it cannot be made).
-    void setPendingHtml(std::shared_future<std::optional<QString>> html) { m_html = std::move(html); }
+    // Rich text read and HTML made elsewhere: listed at once, and a receiver that asks before one is
+    // ready waits for it (a while at most; nothing when it cannot be had).
+    void setPendingRichText(std::shared_future<std::optional<QByteArray>> rtf, std::shared_future<std::optional<QString>> html)
+    {
+        m_rtf = std::move(rtf);
+        m_html = std::move(html);
+    }
     QStringList formats() const override;
 
 protected:
     QVariant retrieveData(const QString& mimeType, QMetaType type) const override;
 
 private:
+    std::shared_future<std::optional<QByteArray>> m_rtf;
     std::shared_future<std::optional<QString>> m_html;
     mutable bool m_delivered = false;
     mutable std::function<void()> m_onDelivered;

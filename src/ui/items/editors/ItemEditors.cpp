@@ -224,8 +224,8 @@ ContentEditorWindow::ContentEditorWindow(const EditorHost& host, const Clipboard
     m_editor->setFocus();
 
     const QString text = item.textContent.value_or(QString());
-    std::optional<QByteArray> rtf = manager().media().richText(item);
-    if (!rtf) {
+    auto readRichText = manager().media().richTextReader(item);
+    if (!readRichText) {
         RichTextFormatting::load(*m_editor->document(), std::nullopt, text);
         setLoaded();
         return;
@@ -253,7 +253,10 @@ ContentEditorWindow::ContentEditorWindow(const EditorHost& host, const Clipboard
         setLoaded();
     });
     watcher->setFuture(manager().work().run(BackgroundWork::Lane::previews,
-                                            [rtf = std::move(*rtf)] { return RichTextHost::read(rtf); }));
+                                            [read = std::move(readRichText)]() -> Read {
+                                                const std::optional<QByteArray> rtf = read();
+                                                return rtf ? RichTextHost::read(*rtf) : nullptr;
+                                            }));
 }
 
 void ContentEditorWindow::setLoaded()
