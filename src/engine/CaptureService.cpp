@@ -8,11 +8,9 @@
 #include "platform/workspace/Workspace.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QFutureWatcher>
 #include <QLoggingCategory>
-#include <QThread>
 
 #include <algorithm>
 #include <condition_variable>
@@ -270,7 +268,8 @@ void CaptureService::storeCapturesAtQuit(bool lookOnceMore)
     // still being made of the copies read, all within the quit's bound.
     if (!m_reads.empty())
         qCInfo(lcCapture).noquote() << "Quitting with copies still being read:" << m_reads.size();
-    const QDeadlineTimer wait(quitWait);
+    Clock& clock = *m_services.clock;
+    const std::chrono::milliseconds waitEnds = clock.elapsed() + quitWait;
     const auto finished = [](const std::map<quint64, PendingCapture>& pending) {
         return std::find_if(
             pending.begin(), pending.end(), [](const auto& entry) { return entry.second.work.isFinished(); });
@@ -292,9 +291,9 @@ void CaptureService::storeCapturesAtQuit(bool lookOnceMore)
             takeDerived(done->first);
             continue;
         }
-        if (!waitedFor() || wait.hasExpired())
+        if (!waitedFor() || clock.elapsed() >= waitEnds)
             break;
-        QThread::msleep(5);
+        clock.pause(std::chrono::milliseconds(5));
     }
     if (const qsizetype unread = qsizetype(m_reads.size()); unread > 0) {
         m_losses->note(CaptureLosses::Kind::quit,

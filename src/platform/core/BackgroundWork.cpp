@@ -62,6 +62,7 @@ constexpr std::array<LaneSpec, BackgroundWork::laneCount> specs {{
 }};
 
 std::atomic<BackgroundWork*> g_current = nullptr;
+std::atomic<void (*)(BackgroundWork&)> g_queueHook = nullptr;
 
 // Runs a plain task unless shutdown began while it was queued.
 class GatedTask final : public QRunnable {
@@ -124,6 +125,8 @@ BackgroundWork* BackgroundWork::currentIfAny() { return g_current.load(); }
 
 void BackgroundWork::setCurrent(BackgroundWork* work) { g_current.store(work); }
 
+void BackgroundWork::setQueueHookForTests(void (*hook)(BackgroundWork&)) { g_queueHook.store(hook); }
+
 const char* BackgroundWork::threadName(Lane lane) { return specs[size_t(lane)].name; }
 
 void BackgroundWork::nameThread(Lane lane) { ::pthread_setname_np(::pthread_self(), threadName(lane)); }
@@ -139,6 +142,8 @@ bool BackgroundWork::queue(Lane lane, QRunnable* task, int priority)
         delete task;
         return false;
     }
+    if (const auto hook = g_queueHook.load())
+        hook(*this);
     m_lanes[size_t(lane)]->start(task, priority);
     return true;
 }

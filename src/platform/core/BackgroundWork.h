@@ -89,6 +89,9 @@ public:
     // logs) the lanes still busy then: their threads are left to the process's exit, since one stuck
     // in a stalled file system call cannot be joined (the quit deadline is the last resort).
     QStringList shutDown(std::chrono::milliseconds bound);
+    // Tests only: called as a task is queued, after the check that shutdown has not begun and before
+    // its lane has it (the window only each task's own check covers). Null: none.
+    static void setQueueHookForTests(void (*hook)(BackgroundWork& work));
 
     // A thread of its own, for one loop that lasts as long as its owner (a connection's events, a
     // program's end, the log's writes), where a lane's task would hold a pool thread for good.

@@ -1,5 +1,6 @@
 #include "platform/core/Clock.h"
 
+#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
@@ -113,6 +114,8 @@ std::unique_ptr<Timer> Clock::start(std::chrono::milliseconds interval, bool rep
         return startTimer(interval, repeating, std::move(callback));
     return std::make_unique<SteppedTimer>(*this, interval, repeating, std::move(callback));
 }
+
+void Clock::pause(std::chrono::milliseconds step) { QThread::msleep(ulong(step.count())); }
 
 Clock& Clock::shared()
 {
@@ -257,6 +260,15 @@ void ManualClock::advance(std::chrono::milliseconds by)
     }
     m_now = target;
     m_elapsed = elapsedAtStart + by;
+}
+
+void ManualClock::pause(std::chrono::milliseconds step)
+{
+    m_now = m_now.addMSecs(step.count());
+    m_elapsed += step;
+    if (m_onPause)
+        m_onPause();
+    Clock::pause(step);
 }
 
 int ManualClock::pendingTimers() const

@@ -28,6 +28,8 @@ public:
     // Time since an arbitrary origin that only moves forward, for measuring how long something
     // took: the wall clock may be stepped back or forward.
     virtual std::chrono::milliseconds elapsed() const = 0;
+    // Waits `step` on the calling thread, for a loop that looks at other threads' work in turns.
+    virtual void pause(std::chrono::milliseconds step);
     // Any length: an interval longer than one platform timer holds is covered in steps, each
     // re-armed for what is left until the due date.
     std::unique_ptr<Timer> start(std::chrono::milliseconds interval, bool repeating, std::function<void()> callback);
@@ -73,6 +75,10 @@ public:
     // A step of the wall clock: elapsed() does not move.
     void setNow(const QDateTime& now) { m_now = now; }
     void advance(std::chrono::milliseconds by);
+    // Moves time by `step` with no timer fired (the event loop is not running meanwhile), then calls
+    // the test's hook and waits `step` for real, so that other threads' work still gets on.
+    void pause(std::chrono::milliseconds step) override;
+    void setOnPause(std::function<void()> hook) { m_onPause = std::move(hook); }
     int pendingTimers() const;
 
 protected:
@@ -87,6 +93,7 @@ private:
     std::chrono::milliseconds m_elapsed {0};
     std::shared_ptr<std::vector<std::shared_ptr<Entry>>> m_entries;
     quint64 m_sequence = 0;
+    std::function<void()> m_onPause;
 };
 
 } // namespace lumra

@@ -54,6 +54,14 @@ protected:
         gated.inner.setContents(representations);
         manager->captureService()->checkClipboard();
     }
+    // The read's task is gone once only the test and the pasteboard hold its reader.
+    static bool readEnded(const std::shared_ptr<GatedReader>& reader)
+    {
+        const QDeadlineTimer answered(userWaitMs);
+        while (reader.use_count() > 2 && !answered.hasExpired())
+            QThread::msleep(1);
+        return reader.use_count() == 2;
+    }
     bool stored(const QString& text) const { return texts().contains(text); }
     QStringList listed() const
     {
@@ -246,11 +254,7 @@ TEST_F(CaptureSchedulingTest, AtQuitAnAnsweredReadIsStoredAndRichTextStillBeingM
     manager->captureService()->checkClipboard();
     const std::shared_ptr<GatedReader> reader = gated.held.last();
     reader->gate.release();
-    // The read's task is gone once only the test holds its reader; no event is handled meanwhile.
-    const QDeadlineTimer answered(userWaitMs);
-    while (reader.use_count() > 2 && !answered.hasExpired())
-        QThread::msleep(1);
-    ASSERT_EQ(reader.use_count(), 2);
+    ASSERT_TRUE(readEnded(reader)); // no event is handled meanwhile
 
     manager->captureService()->storeCapturesAtQuit();
     conversion.release(1000);
@@ -403,6 +407,29 @@ TEST_F(CaptureSchedulingTest, AtQuitACopyHeardOfWhileAReadIsWaitedForIsReadToo)
     }
     EXPECT_TRUE(stored("being read as Lumra quits"));
     EXPECT_TRUE(stored("heard of as Lumra quits"));
+}
+
+// The quit's wait for an owner is measured on the engine's clock: one that hands its copy over
+// 200 ms into the quit is still in time.
+TEST_F(CaptureSchedulingTest, AtQuitAnOwnerAnsweringWithinTheWaitIsStored)
+{
+    startGated();
+    copyHeld("handed over 200 ms into the quit");
+    const std::shared_ptr<GatedReader> reader = gated.held.last();
+    const std::chrono::milliseconds quitBegan = clock.elapsed();
+    bool answered = false;
+    clock.setOnPause([&] {
+        if (answered || clock.elapsed() - quitBegan < 200ms)
+            return;
+        answered = true;
+        reader->gate.release();
+        ASSERT_TRUE(readEnded(reader));
+    });
+    const auto unhook = qScopeGuard([&] { clock.setOnPause({}); });
+    const qint64 lostBefore = Diagnostics::shared().lostCopies();
+    manager->captureService()->storeCapturesAtQuit(false);
+    EXPECT_TRUE(stored("handed over 200 ms into the quit"));
+    EXPECT_EQ(Diagnostics::shared().lostCopies() - lostBefore, 0);
 }
 
 // Quitting as the app does: capture gives up a read whose owner never answers, and the lanes' shutdown

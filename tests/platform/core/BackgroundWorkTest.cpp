@@ -13,6 +13,8 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QScopeGuard>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -91,6 +93,33 @@ TEST(BackgroundWorkTest, NoLaneTakesWorkOnceShutDownBegan)
     }
     EXPECT_TRUE(work.busyLanes().isEmpty());
     EXPECT_EQ(ran, 0);
+}
+
+// A task handed to its lane just after queuing found the lanes open, as shutdown begins on another
+// thread: shutdown's clearing of the queues comes too soon for it, so it must see for itself.
+TEST(BackgroundWorkTest, ATaskQueuedAsShutDownBeginsNeverRuns)
+{
+    static BackgroundWork* closing = nullptr;
+    BackgroundWork::setQueueHookForTests([](BackgroundWork& work) {
+        if (&work == closing)
+            work.shutDown(0ms);
+    });
+    const auto unhook = qScopeGuard([] { BackgroundWork::setQueueHookForTests(nullptr); });
+    for (const bool promised : {false, true}) {
+        BackgroundWork work;
+        closing = &work;
+        std::atomic_bool ran = false;
+        QSemaphore gone;
+        std::shared_ptr<void> task(nullptr, [&](void*) { gone.release(); }); // goes with the task, run or not
+        if (promised)
+            work.run(Lane::previews, [&ran, task] { ran = true; });
+        else
+            work.start(Lane::previews, [&ran, task] { ran = true; });
+        task.reset();
+        ASSERT_TRUE(gone.tryAcquire(1, 10000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return work.busyLanes().isEmpty(); }, 10000));
+        EXPECT_FALSE(ran) << (promised ? "run()" : "start()");
+    }
 }
 
 constexpr char laneChildVariable[] = "LUMRA_TEST_LANE_THREADS_CHILD";
