@@ -340,18 +340,11 @@ void PasteService::writeItemThen(
                 return;
             done(writeContent(item, content + watcher->result(), accesses));
         });
-    // The store's bytes are read on the lane too, through a context of its own.
-    std::shared_ptr<store::ManagedObjectContext> context;
-    if (rtf->isEmpty() && m_manager.persistence())
-        context = m_manager.persistence()->newBackgroundContext();
+    // The store's bytes are read on the lane too.
     watcher->setFuture(m_manager.work().run(BackgroundWork::Lane::previews,
-        [rtf = std::move(*rtf), context, id = item.id, newline]() mutable {
-            if (context) {
-                if (const store::ManagedObjectPtr row = context->fetchById(store::EntityKind::item, id))
-                    rtf = row->bytes(store::ItemAttr::rtfData).value_or(QByteArray());
-                context.reset();
-            }
-            return rtf.isEmpty() ? Forms() : richTextForms(rtf, newline);
+        [read = m_manager.media().richTextReader(item), newline] {
+            const std::optional<QByteArray> rtf = read ? read() : std::nullopt;
+            return rtf ? richTextForms(*rtf, newline) : Forms();
         }));
 }
 
