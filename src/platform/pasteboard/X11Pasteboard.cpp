@@ -399,6 +399,10 @@ private:
             note(event);
             ++heard;
         }
+        // Changes read after the round trip's answer are newer than it: an owner that exits just
+        // then must read as gone, not as still there.
+        if (m_heard)
+            m_ownerNow = m_latest.owner;
         // An idle channel hears a flood of changes all at once, here.
         if (heard >= X11Connection::burstEvents)
             m_connection->releaseBurstMemory();
