@@ -194,7 +194,7 @@ void PopupPanel::present(QPoint origin, unsigned long userTime)
     activateWithUserTime(this, userTime);
 }
 
-void PopupPanel::bringBack(unsigned long userTime)
+void PopupPanel::bringBack(unsigned long userTime, Focus focus)
 {
     if (m_closed || m_closing)
         return;
@@ -204,7 +204,12 @@ void PopupPanel::bringBack(unsigned long userTime)
         setWindowState(windowState() & ~Qt::WindowMinimized);
     if (!isVisible())
         show();
-    activateWithUserTime(this, userTime);
+    // An activation asked for while the window is unmapped is sent by Qt only once the window
+    // manager maps it, which may come after the editor's own: the editor would lose the keys.
+    if (focus == Focus::leave)
+        raise();
+    else
+        activateWithUserTime(this, userTime);
 }
 
 void PopupPanel::closeEvent(QCloseEvent* event)

@@ -88,8 +88,10 @@ public:
     void present(QPoint origin, unsigned long userTime = 0);
 
     // Shows the open panel again wherever it went: minimised by the window manager together with an
-    // editor it holds, or hidden while Lumra was inactive. Raises it and asks for the focus.
-    void bringBack(unsigned long userTime = 0);
+    // editor it holds, or hidden while Lumra was inactive. Raises it and, unless an editor it holds
+    // comes forward with it, asks for the focus.
+    enum class Focus { take, leave };
+    void bringBack(unsigned long userTime = 0, Focus focus = Focus::take);
 
     bool isClosed() const { return m_closed; }
 

@@ -60,7 +60,7 @@ EditorWindow::~EditorWindow() { handBack(false); }
 void EditorWindow::bringForward()
 {
     if (m_panel)
-        m_panel->bringBack();
+        m_panel->bringBack(0, PopupPanel::Focus::leave);
     if (windowState() & Qt::WindowMinimized)
         setWindowState(windowState() & ~Qt::WindowMinimized);
     if (!isVisible())
