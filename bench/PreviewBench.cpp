@@ -120,6 +120,22 @@ void warmUp(UnifiedPreviewCoordinator& coordinator, ClipboardManager& manager)
     closePreview(coordinator);
 }
 
+// Opens and closes the item's preview once per iteration; `timed` picks what an iteration counts.
+void measurePreviews(benchmark::State& state, UnifiedPreviewCoordinator& coordinator, const ClipboardItem& item,
+                     ClipboardManager& manager, double (*timed)(const MainThreadTime&))
+{
+    QList<MainThreadTime> runs;
+    for (auto _ : state) {
+        const MainThreadTime run = showAndMeasure(coordinator, item, manager);
+        state.SetIterationTime(timed(run) / 1000);
+        runs << run;
+        state.PauseTiming();
+        closePreview(coordinator);
+        state.ResumeTiming();
+    }
+    report(state, runs);
+}
+
 // Lumra's cache folders go into the benchmark's own folder, never the user's.
 void useFolders(const bench::BenchEngine& engine)
 {
@@ -139,18 +155,33 @@ void BM_ImagePreviewMainThread(benchmark::State& state)
     image = storeItem(*manager, image, [&](store::ManagedObject& row) { row.set(store::ItemAttr::imageData, png); });
     UnifiedPreviewCoordinator coordinator(&engine.clock);
     warmUp(coordinator, *manager);
-    QList<MainThreadTime> runs;
-    for (auto _ : state) {
-        const MainThreadTime run = showAndMeasure(coordinator, image, *manager);
-        state.SetIterationTime((run.showMs + run.contentMs) / 1000);
-        runs << run;
-        state.PauseTiming();
-        closePreview(coordinator);
-        state.ResumeTiming();
-    }
-    report(state, runs);
+    measurePreviews(state, coordinator, image, *manager,
+                    [](const MainThreadTime& run) { return run.showMs + run.contentMs; });
 }
 BENCHMARK(BM_ImagePreviewMainThread)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// A text copied with a long rich document: the window's request takes nothing of the stored RTF.
+void BM_RichTextPreviewMainThread(benchmark::State& state)
+{
+    bench::BenchEngine engine;
+    useFolders(engine);
+    auto manager = engine.start();
+    QByteArray rtf = R"({\rtf1\ansi\deff0{\fonttbl{\f0 Helvetica;}}\f0 )";
+    const qsizetype bytes = bench::shortMode() ? 256 * 1024 : 8 * 1024 * 1024;
+    for (int n = 0; rtf.size() < bytes; ++n)
+        rtf += QByteArrayLiteral(R"(Paragraph )") + QByteArray::number(n) + R"( of a long {\b report}.\par )";
+    rtf += '}';
+    ClipboardItem item;
+    item.textContent = QStringLiteral("A long report");
+    item = storeItem(*manager, item, [&](store::ManagedObject& row) { row.set(store::ItemAttr::rtfData, rtf); });
+    item.richTextInStore = true; // as the list holds it
+    UnifiedPreviewCoordinator coordinator(&engine.clock);
+    warmUp(coordinator, *manager);
+    measurePreviews(state, coordinator, item, *manager,
+                    [](const MainThreadTime& run) { return run.showMs; });
+    state.counters["rtf_bytes"] = double(rtf.size());
+}
+BENCHMARK(BM_RichTextPreviewMainThread)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 
 void BM_HugeFolderPreviewMainThread(benchmark::State& state)
 {
@@ -172,16 +203,8 @@ void BM_HugeFolderPreviewMainThread(benchmark::State& state)
     item = storeItem(*manager, item, [&](store::ManagedObject& row) { row.set(store::ItemAttr::fileBookmarksJSON, bookmarks); });
     UnifiedPreviewCoordinator coordinator(&engine.clock);
     warmUp(coordinator, *manager);
-    QList<MainThreadTime> runs;
-    for (auto _ : state) {
-        const MainThreadTime run = showAndMeasure(coordinator, item, *manager);
-        state.SetIterationTime(run.longestMs / 1000);
-        runs << run;
-        state.PauseTiming();
-        closePreview(coordinator);
-        state.ResumeTiming();
-    }
-    report(state, runs);
+    measurePreviews(state, coordinator, item, *manager,
+                    [](const MainThreadTime& run) { return run.longestMs; });
     state.counters["entries"] = entries;
 }
 BENCHMARK(BM_HugeFolderPreviewMainThread)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);

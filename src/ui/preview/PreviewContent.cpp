@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <limits>
 #include <numeric>
+#include <utility>
 
 namespace lumra {
 
@@ -47,9 +48,9 @@ PreviewBridge textBridge(const ClipboardItem& item, const ClipboardManager& mana
     PreviewBridge bridge;
     PreviewTextContent content;
     content.text = item.textContent.value_or(QString()); // also what a refused RTF falls back to
-    if (std::optional<QByteArray> rtf = manager.media().richText(item)) {
+    if (StoredRichText::Reader read = manager.media().richTextReader(item)) {
         content.kind = PreviewTextContent::Kind::rich;
-        content.rtfData = std::move(*rtf);
+        content.richText = std::make_shared<StoredRichText>(std::move(read));
     } else {
         content.fontSize = manager.itemFontSize() * 1.2;
     }
@@ -90,6 +91,20 @@ std::optional<PreviewBridge> imageBridge(const ClipboardItem& item, ClipboardMan
 }
 
 } // namespace
+
+QByteArray StoredRichText::bytes()
+{
+    const std::lock_guard lock(m_mutex);
+    if (m_read)
+        m_bytes = std::exchange(m_read, {})().value_or(QByteArray());
+    return m_bytes;
+}
+
+bool StoredRichText::wasRead()
+{
+    const std::lock_guard lock(m_mutex);
+    return !m_read;
+}
 
 qsizetype characterCount(const QString& text)
 {

@@ -10,6 +10,9 @@
 #include <QString>
 #include <QUrl>
 
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 
 namespace lumra {
@@ -18,12 +21,28 @@ class ClipboardManager;
 
 enum class PreviewBundleKind { multipleFiles, multipleFolders, mixed };
 
+// An item's RTF, megabytes of it, read from the store by the first worker that asks and kept for
+// the next: it never passes through the window's thread.
+class StoredRichText {
+public:
+    using Reader = std::function<std::optional<QByteArray>()>;
+    explicit StoredRichText(Reader read) : m_read(std::move(read)) {}
+
+    QByteArray bytes(); // empty when the store no longer holds it
+    bool wasRead();
+
+private:
+    std::mutex m_mutex;
+    Reader m_read;
+    QByteArray m_bytes;
+};
+
 struct PreviewTextContent {
     enum class Kind { plain, rich };
     Kind kind = Kind::plain;
     QString text;         // plain, and for rich text that cannot be read
     double fontSize = 0;  // plain
-    QByteArray rtfData;   // rich
+    std::shared_ptr<StoredRichText> richText; // rich
 };
 
 // Which of our preview layers fills the content area.

@@ -273,13 +273,13 @@ QWidget* UnifiedPreviewWindow::makeTextContent()
     if (text.kind != PreviewTextContent::Kind::rich)
         return makePlainTextView(text.text, original ? text.fontSize : unformattedFontSize,
                                  original ? 0 : unformattedLineSpacing, this);
-    // Stored RTF is read off the window's thread.
-    const QByteArray rtf = text.rtfData;
+    // Stored RTF is read from the store and parsed off the window's thread.
+    const std::shared_ptr<StoredRichText> rtf = text.richText;
     const QString fallback = text.text;
     if (original) {
         auto* host = new RichTextHost(this);
         QPointer<RichTextHost> target(host);
-        runOffThread<std::shared_ptr<RichTextHost::Read>>([rtf] { return RichTextHost::read(rtf); },
+        runOffThread<std::shared_ptr<RichTextHost::Read>>([rtf] { return RichTextHost::read(rtf->bytes()); },
                                                           [target, fallback](const auto& read) {
                                                               if (target)
                                                                   target->setContent(read, fallback);
@@ -288,7 +288,7 @@ QWidget* UnifiedPreviewWindow::makeTextContent()
     }
     QTextEdit* view = makePlainTextView(QString(), unformattedFontSize, unformattedLineSpacing, this);
     QPointer<QTextEdit> target(view);
-    runOffThread<QString>([rtf, fallback] { return RichText::plainTextFromRtf(rtf).value_or(fallback); },
+    runOffThread<QString>([rtf, fallback] { return RichText::plainTextFromRtf(rtf->bytes()).value_or(fallback); },
                           [target](const QString& unformatted) {
                               if (target)
                                   setPlainTextView(target, unformatted, unformattedLineSpacing);

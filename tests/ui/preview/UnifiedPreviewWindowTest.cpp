@@ -15,6 +15,7 @@
 #include "BytesRead.h"
 #include "EngineFixture.h"
 #include "FifoWatchdog.h"
+#include "HeldLane.h"
 #include "TestIconTheme.h"
 #include "FocusTakingPrompts.h"
 #include "TestImages.h"
@@ -164,8 +165,8 @@ TEST_F(UnifiedPreviewWindowTest, RichTextThatCannotBeReadShowsThePlainText)
     }
 }
 
-// Stored RTF (from other computers and backups too, megabytes of it) is read by a worker: the
-// window shows before the text is in it.
+// Stored RTF (from other computers and backups too, megabytes of it) is taken from the store and
+// read by a worker: the window shows before the text is in it.
 TEST_F(UnifiedPreviewWindowTest, StoredRichTextIsReadOffTheWindowsThread)
 {
     ClipboardItem rich = test::textItem(QStringLiteral("Bold and plain"), clock.now());
@@ -175,12 +176,16 @@ TEST_F(UnifiedPreviewWindowTest, StoredRichTextIsReadOffTheWindowsThread)
     for (const bool original : {true, false}) {
         SCOPED_TRACE(original);
         manager->userDefaults().set(UnifiedPreviewWindow::showOriginalStyleKey, original);
+        test::HeldLane held(manager->work(), BackgroundWork::Lane::previews);
         coordinator->showUnifiedPreview(rich, *manager);
         UnifiedPreviewWindow* panel = coordinator->panel();
         ASSERT_TRUE(panel);
         QPointer<QTextEdit> view = qobject_cast<QTextEdit*>(panel->contentWidget());
         ASSERT_TRUE(view);
         EXPECT_TRUE(view->toPlainText().isEmpty()) << "read on the window's thread";
+        ASSERT_TRUE(panel->bridge().textContent && panel->bridge().textContent->richText);
+        EXPECT_FALSE(panel->bridge().textContent->richText->wasRead()) << "taken from the store on the window's thread";
+        held.release();
         EXPECT_TRUE(QTest::qWaitFor([&] { return panel->isLoaded(); }, 10000));
         ASSERT_TRUE(view);
         EXPECT_EQ(view->toPlainText(), QStringLiteral("Bold and plain"));
