@@ -1,8 +1,12 @@
 // Carries Lumra's messages to the desktop portal. The portal tells who calls it by looking into
 // the caller's /proc/<pid>/root, which Lumra, keeping every other process out, does not allow; this
 // program, started by Lumra's D-Bus library with its end of a socket pair as standard input and
-// output, connects to the bus in Lumra's place and passes bytes both ways. It holds nothing of
-// Lumra's but the portal's messages, so others may look into it.
+// output, connects to the bus in Lumra's place and passes bytes both ways.
+//
+// Whoever could attach to the process holding both sockets could speak to Lumra as the bus, so that
+// process keeps others out too and is confined to carrying bytes. The portal looks instead into the
+// process that connected, which the bus names as the caller: this program's first process, which
+// hands both sockets to the carrier it starts, keeps none, and only waits for the carrier's end.
 //
 // Usage: lumra-bus-relay <bus address>   (D-Bus address syntax, ';'-separated alternatives)
 #include <cctype>
@@ -16,11 +20,15 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/process/Confinement.h"
+
 #include <netdb.h>
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -188,10 +196,30 @@ private:
     bool m_done = false;
 };
 
+// The first process, once the carrier holds both sockets: it keeps nothing and lets the portal look
+// into it, as the caller the bus names, until the carrier ends.
+[[noreturn]] void standForTheCarrier(pid_t carrier)
+{
+    if (::syscall(SYS_close_range, 0u, ~0u, 0u) != 0) {
+        for (int fd = 0; fd < 1024; ++fd)
+            ::close(fd);
+    }
+    ::prctl(PR_SET_DUMPABLE, 1, 0, 0, 0);
+    if (!lumra::process::confineToCarrying({__NR_wait4}))
+        ::kill(carrier, SIGKILL);
+    int status = 0;
+    while (::waitpid(carrier, &status, 0) < 0 && errno == EINTR) {
+    }
+    // Its end told as a shell tells it; leaving by _exit, as a leak check at exit may not run here.
+    ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : 1);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    // Holds Lumra's socket: from the first line no other program of the user's may attach to it.
+    lumra::process::keepOtherProcessesOut();
     ::prctl(PR_SET_PDEATHSIG, SIGKILL); // ends with Lumra
     if (argc != 2) {
         say("usage: lumra-bus-relay <bus address>");
@@ -202,6 +230,22 @@ int main(int argc, char** argv)
         say(std::string("could not reach the bus at ") + argv[1]);
         return 1;
     }
+    const pid_t first = ::getpid();
+    const pid_t carrier = ::fork();
+    if (carrier < 0) {
+        say("could not start the carrier");
+        return 1;
+    }
+    if (carrier > 0)
+        standForTheCarrier(carrier);
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != first)
+        ::_exit(1);
+    if (!lumra::process::confineToCarrying()) {
+        say("could not confine itself");
+        ::_exit(3);
+    }
+    // From here on leaving by _exit: a leak check at exit would start a process it may not.
     Handshake handshake;
     pollfd sides[2] {{lumraSide, POLLIN, 0}, {bus, POLLIN, 0}};
     std::vector<char> buffer(65536);
@@ -209,7 +253,7 @@ int main(int argc, char** argv)
         if (::poll(sides, 2, -1) < 0) {
             if (errno == EINTR)
                 continue;
-            return 1;
+            ::_exit(1);
         }
         for (int i = 0; i < 2; ++i) {
             if (!sides[i].revents)
@@ -218,11 +262,11 @@ int main(int argc, char** argv)
             if (got < 0 && errno == EINTR)
                 continue;
             if (got <= 0)
-                return 0; // either side gone: the connection ends
+                ::_exit(0); // either side gone: the connection ends
             const bool passed = i == 0 ? handshake.take(buffer.data(), size_t(got), bus)
                                        : writeAll(STDOUT_FILENO, buffer.data(), size_t(got));
             if (!passed)
-                return 1;
+                ::_exit(1);
         }
     }
 }

@@ -36,6 +36,9 @@ QByteArray convert(const QString& html)
 
 int main(int argc, char** argv)
 {
+    // The user's copied pages pass through here: from the first line no other program of the user's
+    // may attach to it, read its memory or take its socket to Lumra.
+    lumra::process::keepOtherProcessesOut();
     if (!lumra::process::HelperProcess::beginProgram(argc, argv, "lumra-html-cvt", addressSpaceLimit))
         return 2;
     // Rich text is added to a copy already stored: a costly page gives the processor up to the

@@ -74,6 +74,9 @@ bool fileContents(int descriptor, qint64 maxBytes, QByteArray* bytes)
 
 int main(int argc, char** argv)
 {
+    // Pictures and text copied from the user pass through here: from the first line no other program
+    // of the user's may attach to it, read its memory or take its socket to Lumra.
+    lumra::process::keepOtherProcessesOut();
     const bool recognizing = lumra::ocr::isTextRecognition(argc, argv);
     if (recognizing)
         lumra::ocr::runWithOneThread(argv);

@@ -73,6 +73,12 @@ static int attempt(const char* probe)
         done = socket(AF_INET, SOCK_DGRAM, 0) >= 0 ? 0 : -1;
     } else if (!strcmp(probe, "unix-socket")) {
         done = socket(AF_UNIX, SOCK_STREAM, 0) >= 0 ? 0 : -1;
+    } else if (!strcmp(probe, "stat")) {
+        struct stat status;
+        done = stat(path, &status);
+    } else if (!strcmp(probe, "fstat")) {
+        struct stat status;
+        done = fstat(STDIN_FILENO, &status);
     } else if (!strcmp(probe, "open")) {
         done = open(path, O_RDONLY | O_CLOEXEC) >= 0 ? 0 : -1;
     } else if (!strcmp(probe, "unlink")) {

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -27,6 +28,7 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/uio.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -60,8 +62,14 @@ QByteArray receive(int socket, qsizetype size)
     return bytes;
 }
 
-// The real program, started as Lumra starts it, with the probe loaded and told to try `probe`.
-ProbeRun runProbe(const char* program, const QList<QByteArray>& modeArguments, const QByteArray& probe, const QByteArray& path)
+struct Started {
+    pid_t process = 0;
+    int socket = -1; // the test's end of the program's standard input and output
+};
+
+// `words` run as Lumra runs a side program, its standard input and output a socket, with the probe
+// loaded and told to try `probe`.
+Started start(QList<QByteArray> words, const QByteArray& probe, const QByteArray& path)
 {
     std::vector<QByteArray> environment;
     for (char** entry = environ; *entry; ++entry) {
@@ -79,35 +87,92 @@ ProbeRun runProbe(const char* program, const QList<QByteArray>& modeArguments, c
         environmentPointers.push_back(entry.data());
     environmentPointers.push_back(nullptr);
 
-    ProbeRun run;
+    Started started;
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
-        return run;
+        return started;
     posix_spawn_file_actions_t files;
     posix_spawn_file_actions_init(&files);
     posix_spawn_file_actions_adddup2(&files, ends[1], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&files, ends[1], STDOUT_FILENO);
-    QList<QByteArray> words = QList<QByteArray> {program, QByteArray::number(qint64(::getpid()))} + modeArguments;
     std::vector<char*> arguments;
     for (QByteArray& word : words)
         arguments.push_back(word.data());
     arguments.push_back(nullptr);
-    pid_t process = 0;
-    const int failed = ::posix_spawn(&process, program, &files, nullptr, arguments.data(), environmentPointers.data());
+    const int failed = ::posix_spawn(&started.process, words.front().constData(), &files, nullptr, arguments.data(),
+                                     environmentPointers.data());
     posix_spawn_file_actions_destroy(&files);
     ::close(ends[1]);
-    if (failed == 0) {
-        run.ready = receive(ends[0], 8).size() == 8;
-        // The program reads its first request, the probe tries and tells.
-        if (run.ready)
-            run.report = receive(ends[0], 0);
+    if (failed != 0) {
         ::close(ends[0]);
-        while (::waitpid(process, &run.status, 0) < 0 && errno == EINTR) {
-        }
-    } else {
-        ::close(ends[0]);
+        return {};
     }
+    started.socket = ends[0];
+    return started;
+}
+
+int waitFor(pid_t process)
+{
+    int status = 0;
+    while (::waitpid(process, &status, 0) < 0 && errno == EINTR) {
+    }
+    return status;
+}
+
+// The real program, started as Lumra starts it, with the probe loaded and told to try `probe`.
+ProbeRun runProbe(const char* program, const QList<QByteArray>& modeArguments, const QByteArray& probe, const QByteArray& path)
+{
+    ProbeRun run;
+    const Started started = start(QList<QByteArray> {program, QByteArray::number(qint64(::getpid()))} + modeArguments, probe, path);
+    if (started.process <= 0)
+        return run;
+    run.ready = receive(started.socket, 8).size() == 8;
+    // The program reads its first request, the probe tries and tells.
+    if (run.ready)
+        run.report = receive(started.socket, 0);
+    ::close(started.socket);
+    run.status = waitFor(started.process);
     return run;
+}
+
+// What another program of the user's, without the privilege to look into any process, reached of
+// `target`: attached to it, opened its memory, took its descriptor 0. It runs as a child of this
+// process, which is left as it was.
+struct Reached {
+    bool attached = true;
+    bool memory = true;
+    bool descriptor = true;
+};
+
+Reached whatOthersReach(pid_t target)
+{
+    const pid_t other = ::fork();
+    if (other == 0) {
+        // Root's power to look into any process is no ordinary program's.
+        __user_cap_header_struct header {_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct capabilities[2] {};
+        ::syscall(SYS_capget, &header, capabilities);
+        capabilities[0].effective = capabilities[1].effective = 0;
+        if (::syscall(SYS_capset, &header, capabilities) != 0)
+            ::_exit(8);
+        const bool attached = ::ptrace(PTRACE_SEIZE, target, 0, 0) == 0;
+        // Its memory, through /proc or read directly; where /proc is closed to programs without
+        // privileges, a read at address 0, never mapped, tells a refusal (EPERM) from a look that
+        // found nothing there (EFAULT).
+        const QByteArray memoryFile = "/proc/" + QByteArray::number(target) + "/mem";
+        char copy[16];
+        iovec local {copy, sizeof copy};
+        iovec remote {nullptr, sizeof copy};
+        const bool memory = ::open(memoryFile.constData(), O_RDONLY | O_CLOEXEC) >= 0
+            || (::process_vm_readv(target, &local, 1, &remote, 1, 0) < 0 && errno == EFAULT);
+        const int handle = int(::syscall(SYS_pidfd_open, target, 0));
+        const bool took = handle >= 0 && ::syscall(SYS_pidfd_getfd, handle, 0, 0) >= 0;
+        ::_exit((attached ? 1 : 0) | (memory ? 2 : 0) | (took ? 4 : 0));
+    }
+    const int status = waitFor(other);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) > 7)
+        return {};
+    return {(WEXITSTATUS(status) & 1) != 0, (WEXITSTATUS(status) & 2) != 0, (WEXITSTATUS(status) & 4) != 0};
 }
 
 struct Probe {
@@ -122,8 +187,9 @@ const Probe hostileProbes[] {
     // A signal of its choosing to any process of the user's when Lumra next writes to it, and a
     // lease that holds up whoever next opens a file it was handed.
     {"fcntl-owner", 0}, {"fcntl-signal", 0}, {"fcntl-async", 0},  {"fcntl-lease", 0},
-    // Fonts for a script not drawn yet are opened when first needed: that fails, and the glyph is missing.
-    {"open", EACCES},
+    // Fonts for a script not drawn yet are opened when first needed: that fails, and the glyph is
+    // missing. Whether a file exists is not told either.
+    {"open", EACCES}, {"stat", EACCES},
 };
 
 void expectConfined(const char* program, const QList<QByteArray>& modeArguments = {})
@@ -155,8 +221,8 @@ void expectConfined(const char* program, const QList<QByteArray>& modeArguments 
         EXPECT_EQ(status.st_mode & 0777, 0600u);
     }
     // Threads are still the program's own to start (text recognition runs in one), and a
-    // descriptor's own flags its own to read and set.
-    for (const char* allowed : {"thread", "fcntl-flags"}) {
+    // descriptor's own flags and status its own to read and set.
+    for (const char* allowed : {"thread", "fcntl-flags", "fstat"}) {
         SCOPED_TRACE(allowed);
         const ProbeRun run = runProbe(program, modeArguments, allowed, {});
         EXPECT_EQ(run.report.toStdString(), "probe:0\n");
@@ -182,6 +248,113 @@ TEST(SideProgramConfinement, CodeRunInTextRecognitionReachesNothingBeyondIt)
     if (tessdata.isEmpty())
         GTEST_SKIP() << "tesseract-ocr-eng is not installed";
     expectConfined(LUMRA_IMAGE_DECODER_PROGRAM, {lumra::ocr::programArgument, QFile::encodeName(tessdata)});
+}
+
+// Copies pass through the side programs: from their start no other program of the user's reaches
+// into them, to read what they hold or to speak to Lumra on their socket.
+TEST(SideProgramConfinement, NoOtherProgramOfTheUserReachesIntoASideProgram)
+{
+    QList<QList<QByteArray>> programs {{LUMRA_IMAGE_DECODER_PROGRAM}, {LUMRA_HTML_CONVERTER_PROGRAM}};
+    if (const QString tessdata = lumra::TesseractTextRecognizer::findTessdataFolder(); !tessdata.isEmpty())
+        programs.append({LUMRA_IMAGE_DECODER_PROGRAM, lumra::ocr::programArgument, QFile::encodeName(tessdata)});
+    for (const QList<QByteArray>& program : programs) {
+        SCOPED_TRACE(program.join(' ').toStdString());
+        const Started started = start(QList<QByteArray> {program.front(), QByteArray::number(qint64(::getpid()))} + program.mid(1), {}, {});
+        ASSERT_GT(started.process, 0);
+        ASSERT_EQ(receive(started.socket, 8).size(), 8) << "the program did not start";
+        const Reached reached = whatOthersReach(started.process);
+        EXPECT_FALSE(reached.attached);
+        EXPECT_FALSE(reached.memory);
+        EXPECT_FALSE(reached.descriptor);
+        ::close(started.socket);
+        waitFor(started.process);
+    }
+}
+
+namespace {
+
+// The real bus relay between this test, as Lumra, and a listening socket that stands for the bus.
+struct Relay {
+    QTemporaryDir folder;
+    Started started;
+    int bus = -1;
+
+    explicit Relay(const QByteArray& probe)
+    {
+        const QByteArray path = QFile::encodeName(folder.filePath(QStringLiteral("bus")));
+        sockaddr_un address {};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+        const int server = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (::bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(server, 1) != 0)
+            return;
+        started = start({LUMRA_BUS_RELAY, "unix:path=" + path}, probe, QFile::encodeName(folder.filePath(QStringLiteral("user-file"))));
+        pollfd ready {server, POLLIN, 0};
+        if (started.process > 0 && ::poll(&ready, 1, patienceMs) == 1)
+            bus = ::accept4(server, nullptr, nullptr, SOCK_CLOEXEC);
+        ::close(server);
+    }
+    ~Relay()
+    {
+        for (const int fd : {bus, started.socket})
+            if (fd >= 0)
+                ::close(fd);
+        if (started.process > 0)
+            waitFor(started.process);
+    }
+    // The process that carries the bytes: the first one's child.
+    pid_t carrier() const
+    {
+        QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(started.process));
+        return children.open(QIODevice::ReadOnly) ? pid_t(children.readAll().trimmed().toInt()) : 0;
+    }
+};
+
+} // namespace
+
+// The relay holds the socket on which Lumra's D-Bus library takes what comes as the bus's word:
+// the process that carries the bytes is closed to other programs and can do nothing but carry them.
+// The one the portal looks into, as the caller, holds nothing.
+TEST(BusRelayConfinement, TheCarrierIsClosedToOthersAndConfinedToCarrying)
+{
+    Relay relay("fstat");
+    ASSERT_GE(relay.bus, 0) << "the relay did not reach the bus";
+    // A first message across: the probe in the carrier, confined by now, reports on Lumra's side.
+    ASSERT_EQ(::write(relay.started.socket, "x", 1), 1);
+    ASSERT_EQ(receive(relay.started.socket, 0).toStdString(), "probe:0\n");
+    const pid_t carrier = relay.carrier();
+    ASSERT_GT(carrier, 0);
+    QFile status(QStringLiteral("/proc/%1/status").arg(carrier));
+    ASSERT_TRUE(status.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(status.readAll().contains("\nSeccomp:\t2\n"));
+    const Reached reached = whatOthersReach(carrier);
+    EXPECT_FALSE(reached.attached);
+    EXPECT_FALSE(reached.memory);
+    EXPECT_FALSE(reached.descriptor);
+    EXPECT_EQ(QDir(QStringLiteral("/proc/%1/fd").arg(relay.started.process)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+              QStringList()) << "the process the portal looks into holds descriptors";
+
+    const Probe probes[] {{"open", EACCES}, {"stat", EACCES}, {"unix-socket", 0}, {"attach", 0}, {"fork", 0}, {"signal-parent", 0}};
+    for (const Probe& probe : probes) {
+        SCOPED_TRACE(probe.name);
+        Relay tried(probe.name);
+        ASSERT_GE(tried.bus, 0);
+        {
+            QFile file(tried.folder.filePath(QStringLiteral("user-file")));
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        }
+        ASSERT_EQ(::write(tried.started.socket, "x", 1), 1);
+        const QByteArray report = receive(tried.started.socket, 0);
+        if (probe.refusal != 0) {
+            EXPECT_EQ(report.toStdString(), "probe:" + std::to_string(probe.refusal) + '\n');
+            continue;
+        }
+        EXPECT_EQ(report.toStdString(), "") << "the carrier went on after trying";
+        const int ended = waitFor(tried.started.process);
+        tried.started.process = 0;
+        // The first process tells the carrier's end as a shell does.
+        EXPECT_TRUE(WIFEXITED(ended) && WEXITSTATUS(ended) == 128 + SIGSYS) << "status " << ended;
+    }
 }
 
 // The confinement leaves the programs what their work takes: every kind of picture, large ones,
