@@ -160,8 +160,11 @@ int runApplication(int argc, char** argv, const lumra::SessionDisplay& session)
 
     // Light or dark as the desktop says, where Qt's own theme does not tell.
     std::unique_ptr<lumra::DesktopPalette> desktopPalette;
-    if (lumra::followsPortalColorScheme(QProcessEnvironment::systemEnvironment()))
+    if (lumra::followsPortalColorScheme(QProcessEnvironment::systemEnvironment())) {
         desktopPalette = std::make_unique<lumra::DesktopPalette>(lumra::portalBus(), QApplication::palette());
+        QObject::connect(&lumra::PortalConnection::instance(), &lumra::PortalConnection::renewed, desktopPalette.get(),
+                         [palette = desktopPalette.get()] { palette->listenTo(lumra::portalBus()); });
+    }
 
     lumra::AppDelegate delegate(lumra::chooseDisplayBackend(session));
     delegate.applicationWillFinishLaunching();

@@ -22,8 +22,14 @@ QPalette paletteForScheme(ColorScheme scheme, const QPalette& light)
 }
 
 DesktopPalette::DesktopPalette(QDBusConnection bus, QPalette light, QObject* parent)
-    : QObject(parent), m_portal(std::make_unique<PortalColorScheme>(std::move(bus))), m_light(std::move(light))
+    : QObject(parent), m_light(std::move(light))
 {
+    listenTo(std::move(bus));
+}
+
+void DesktopPalette::listenTo(QDBusConnection bus)
+{
+    m_portal = std::make_unique<PortalColorScheme>(std::move(bus));
     connect(m_portal.get(), &PortalColorScheme::schemeChanged, this, &DesktopPalette::apply);
 }
 

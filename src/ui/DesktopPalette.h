@@ -26,6 +26,8 @@ public:
     // `light` is the palette the application started with.
     DesktopPalette(QDBusConnection bus, QPalette light, QObject* parent = nullptr);
 
+    // Follows the portal on `bus` from now on (a new connection to it, after the last one ended).
+    void listenTo(QDBusConnection bus);
     void apply(ColorScheme scheme);
 
 private:

@@ -89,13 +89,25 @@ QString portalTrigger(quint16 keyCode, quint64 modifiers)
 
 std::unique_ptr<WaylandGlobalHotKeys> WaylandGlobalHotKeys::create(QObject* parent, QDBusConnection bus)
 {
-    if (!bus.isConnected())
+    const bool relayed = !bus.isConnected();
+    if (relayed)
         bus = portalBus();
     const bool portal = portalOffersShortcuts(bus);
     if (!portal)
         qCInfo(lcPortalKeys) << "the desktop portal offers no global shortcuts: bind the command `lumra` to a key"
                                 " in the desktop's keyboard settings to open the popup";
-    return std::unique_ptr<WaylandGlobalHotKeys>(new WaylandGlobalHotKeys(bus, portal, parent));
+    std::unique_ptr<WaylandGlobalHotKeys> keys(new WaylandGlobalHotKeys(bus, portal, parent));
+    // A new relay after the last one ended: the shortcuts are bound anew in a new session there.
+    if (relayed && portal)
+        connect(&PortalConnection::instance(), &PortalConnection::renewed, keys.get(), [keys = keys.get()] {
+            keys->m_bus = portalBus();
+            keys->m_session.clear();
+            keys->m_pendingRequest.clear();
+            keys->m_creating = false;
+            keys->listenForActivations();
+            keys->bindLater();
+        });
+    return keys;
 }
 
 WaylandGlobalHotKeys::WaylandGlobalHotKeys(QDBusConnection bus, bool portal, QObject* parent)
@@ -107,6 +119,11 @@ WaylandGlobalHotKeys::WaylandGlobalHotKeys(QDBusConnection bus, bool portal, QOb
         return;
     qDBusRegisterMetaType<PortalShortcut>();
     qDBusRegisterMetaType<QList<PortalShortcut>>();
+    listenForActivations();
+}
+
+void WaylandGlobalHotKeys::listenForActivations()
+{
     // Activated(o session, s id, t timestamp, a{sv} options), read from the message itself.
     if (!m_bus.connect(portalService, portalPath, shortcutsInterface, QStringLiteral("Activated"), this,
                        SLOT(portalActivated(QDBusMessage))))

@@ -38,6 +38,7 @@ protected:
 private:
     WaylandGlobalHotKeys(QDBusConnection bus, bool portal, QObject* parent);
     QString requestPath(const QString& token) const;
+    void listenForActivations();
     void bindLater();
     void bind();
     void sessionCreated(uint response, const QVariantMap& results);

@@ -16,8 +16,11 @@
 #include <QDBusVirtualObject>
 #include <QProcess>
 #include <QSet>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 
+#include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <iostream>
 #include <netinet/in.h>
@@ -123,25 +126,67 @@ TEST(FakeIdentifyingPortalProcess, TellsCallersApartByTheirRoot)
     lumra::test::processEventsUntil([] { return false; }, 60000);
 }
 
+namespace {
+
+// What the shortcuts and the colours ask, the portal's signals included.
+QDBusMessage askThePortal(QDBusConnection bus)
+{
+    QDBusMessage read = QDBusMessage::createMethodCall("org.freedesktop.portal.Desktop", portalPath,
+                                                       "org.freedesktop.portal.Settings", "ReadOne");
+    read << QStringLiteral("org.freedesktop.appearance") << QStringLiteral("color-scheme");
+    return bus.call(read, QDBus::Block, patienceMs);
+}
+
+} // namespace
+
 TEST_F(PortalBusTest, LumraKeepsOthersOutAndThePortalStillAnswersIt)
 {
     ASSERT_TRUE(lumra::process::keepOtherProcessesOut());
     ASSERT_FALSE(lumra::process::othersMayAttach());
     // The test's daemon as the session bus; its address is one the relay must unescape.
     qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus.address().toUtf8());
-    QDBusConnection bus = lumra::portalBus();
-    ASSERT_TRUE(bus.isConnected());
+    QDBusConnection bus = QDBusConnection(QString());
+    // A relay of a test before this one may have ended moments ago.
+    ASSERT_TRUE(lumra::test::processEventsUntil([&] { return (bus = lumra::portalBus()).isConnected(); }, patienceMs));
     ASSERT_EQ(bus.name(), QStringLiteral("lumra-portal"));
     m_relay = bus.interface()->servicePid(bus.baseService());
     ASSERT_NE(m_relay, uint(::getpid())); // the bus knows the relay as the caller, not this process
 
-    // What the shortcuts and the colours ask, the portal's signals included.
-    QDBusMessage read = QDBusMessage::createMethodCall("org.freedesktop.portal.Desktop", portalPath,
-                                                       "org.freedesktop.portal.Settings", "ReadOne");
-    read << QStringLiteral("org.freedesktop.appearance") << QStringLiteral("color-scheme");
-    const QDBusMessage reply = bus.call(read, QDBus::Block, patienceMs);
+    const QDBusMessage reply = askThePortal(bus);
     EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorName().toStdString() << ": " << reply.errorMessage().toStdString();
     EXPECT_FALSE(lumra::process::othersMayAttach());
+}
+
+// A relay that ends while Lumra runs (killed here) is reaped, not left a zombie for Lumra's whole run,
+// and the portal is reached again through a new one, by those who listen to it too.
+TEST_F(PortalBusTest, ARelayThatEndsIsReapedAndThePortalReachedAgain)
+{
+    ASSERT_TRUE(lumra::process::keepOtherProcessesOut());
+    qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus.address().toUtf8());
+    QDBusConnection bus = QDBusConnection(QString());
+    ASSERT_TRUE(lumra::test::processEventsUntil([&] { return (bus = lumra::portalBus()).isConnected(); }, patienceMs));
+    const pid_t ended = lumra::PortalConnection::instance().relay();
+    ASSERT_GT(ended, 0);
+    ASSERT_EQ(uint(ended), bus.interface()->servicePid(bus.baseService()));
+    ASSERT_EQ(askThePortal(bus).type(), QDBusMessage::ReplyMessage);
+
+    QSignalSpy renewed(&lumra::PortalConnection::instance(), &lumra::PortalConnection::renewed);
+    ASSERT_EQ(::kill(ended, SIGKILL), 0);
+    const auto& connection = lumra::PortalConnection::instance();
+    ASSERT_TRUE(lumra::test::processEventsUntil([&] {
+        return !renewed.isEmpty() && connection.relay() > 0 && connection.relay() != ended;
+    }, patienceMs));
+    // No longer a child of this process: reaped, not a zombie.
+    siginfo_t info {};
+    EXPECT_EQ(::waitid(P_PID, id_t(ended), &info, WEXITED | WNOHANG | WNOWAIT), -1);
+    EXPECT_EQ(errno, ECHILD);
+
+    bus = lumra::portalBus();
+    ASSERT_TRUE(bus.isConnected());
+    m_relay = uint(lumra::PortalConnection::instance().relay());
+    EXPECT_NE(m_relay, uint(ended));
+    const QDBusMessage reply = askThePortal(bus);
+    EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorName().toStdString() << ": " << reply.errorMessage().toStdString();
 }
 
 namespace {
