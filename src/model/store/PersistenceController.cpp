@@ -23,12 +23,12 @@ const QString cloudFileName = QStringLiteral("Lumra.sqlite");
 const QString localFileName = QStringLiteral("LumraLocal.sqlite");
 
 // Moves an unusable store and its journal companions out of the way, never deleting them.
-Result<QString> keepAside(const QString& path)
+Result<QString> keepAside(const QString& path, const QString& tag = QStringLiteral("unreadable"))
 {
     const QString stamp = Clock::shared().now().toUTC().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    QString aside = path + QStringLiteral(".unreadable-") + stamp;
+    QString aside = path + QStringLiteral(".%1-%2").arg(tag, stamp);
     for (int n = 2; QFileInfo::exists(aside) || QFileInfo(aside).isSymLink(); ++n)
-        aside = path + QStringLiteral(".unreadable-%1-%2").arg(stamp).arg(n);
+        aside = path + QStringLiteral(".%1-%2-%3").arg(tag, stamp).arg(n);
     if (!QFile::rename(path, aside))
         return Result<QString>::failure(QStringLiteral("could not rename it"));
     for (const QString& suffix : {QStringLiteral("-wal"), QStringLiteral("-shm")})
@@ -37,6 +37,8 @@ Result<QString> keepAside(const QString& path)
     return aside;
 }
 } // namespace
+
+const QString PersistenceController::syncStateFileName = QStringLiteral("LumraSync.sqlite");
 
 PersistenceController::PersistenceController(bool iCloudEnabled, CloudContainer* container, QString folder, QObject* parent)
     : QObject(parent), m_iCloudEnabled(iCloudEnabled), m_folder(folder.isEmpty() ? Folders::supportFolder() : folder)
@@ -85,30 +87,47 @@ PersistenceController::PersistenceController(bool iCloudEnabled, CloudContainer*
 
 PersistenceController::~PersistenceController() = default;
 
-Result<std::unique_ptr<sql::Database>> PersistenceController::openStore(const PersistentStore& s, bool* unusable)
+Result<std::unique_ptr<sql::Database>> PersistenceController::openStore(const PersistentStore& s, Unusable* unusable)
 {
     using R = Result<std::unique_ptr<sql::Database>>;
     auto damaged = [&](const sql::Database& db) {
         const int code = db.errorCode() & 0xff;
-        if (unusable && (code == SQLITE_CORRUPT || code == SQLITE_NOTADB))
-            *unusable = true;
+        if (unusable && *unusable == Unusable::no && (code == SQLITE_CORRUPT || code == SQLITE_NOTADB))
+            *unusable = Unusable::damaged;
     };
     auto db = std::make_unique<sql::Database>();
     if (Status st = db->open(s.path); !st) {
         damaged(*db);
         return R::failure(st.error());
     }
-    if (Status st = store::prepareSchema(*db, unusable); !st) {
+    bool foreign = false;
+    bool newer = false;
+    if (Status st = store::prepareSchema(*db, &foreign, &newer); !st) {
+        if (unusable)
+            *unusable = newer ? Unusable::newer : foreign ? Unusable::damaged : Unusable::no;
         damaged(*db);
         return R::failure(st.error());
     }
     return R(std::move(db));
 }
 
+Status PersistenceController::keepSyncStateAside()
+{
+    const QString state = m_folder + QLatin1Char('/') + syncStateFileName;
+    if (!QFileInfo::exists(state) && !QFileInfo(state).isSymLink())
+        return {};
+    Result<QString> aside = keepAside(state, QStringLiteral("of-unreadable-store"));
+    if (!aside)
+        return Status::failure(QStringLiteral("its sync state could not be set aside: ") + aside.error());
+    Diagnostics::shared().warn(QStringLiteral("Persistence"),
+                               QStringLiteral("Kept the sync state of the unreadable store aside as ") + QFileInfo(aside.value()).fileName());
+    return {};
+}
+
 std::unique_ptr<sql::Database> PersistenceController::loadStore(const PersistentStore& s, QString* loadError)
 {
     // A store busy in another process has had the busy timeout to come free while opening.
-    bool unusable = false;
+    Unusable unusable = Unusable::no;
     auto opened = openStore(s, &unusable);
     if (opened)
         return std::move(opened).value();
@@ -116,8 +135,21 @@ std::unique_ptr<sql::Database> PersistenceController::loadStore(const Persistent
     const QString reason = opened.error();
     qCWarning(lcStoreSync) << "Store failed to load:" << s.fileName() << reason;
     *loadError = s.fileName() + QStringLiteral(": ") + reason;
+    if (unusable == Unusable::newer) {
+        // A whole history that the newer build still reads: it stays where that build looks for it,
+        // and no empty history takes its place (its sync state would publish each row as deleted).
+        m_startupWarnings << tr("The history file “%1” was written by a newer version of Lumra. It was left as it is; "
+                                "start that version to use it. Nothing will be saved to it until then.")
+                                 .arg(s.fileName());
+        return nullptr;
+    }
     // Locked, unreadable for lack of permission, an I/O error: the history is still in there.
-    if (unusable && QFileInfo::exists(s.path)) {
+    Status stateAside;
+    if (unusable == Unusable::damaged && QFileInfo::exists(s.path) && s.fileName() == cloudFileName)
+        stateAside = keepSyncStateAside(); // first: a store set aside never leaves its sync state behind
+    if (!stateAside)
+        *loadError += QStringLiteral("; ") + stateAside.error();
+    if (unusable == Unusable::damaged && stateAside && QFileInfo::exists(s.path)) {
         Result<QString> aside = keepAside(s.path);
         if (aside) {
             auto fresh = openStore(s);

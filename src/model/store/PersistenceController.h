@@ -44,6 +44,9 @@ public:
     // after the first call.
     QStringList takeStartupWarnings();
 
+    // The sync state kept beside "Lumra.sqlite", which belongs to that file alone.
+    static const QString syncStateFileName;
+
     static void logSyncEvent(const CloudSyncEvent& event);
     static QString cloudKitErrorMessage(const CloudError& error);
     static void isICloudAvailable(CloudContainer& container, std::function<void(bool)> completion);
@@ -55,9 +58,14 @@ signals:
     void didSave(const lumra::store::ChangeSet& changes);
 
 private:
-    // `unusable` is set when the file can never serve as a Lumra store (damaged, no database, a
-    // newer schema, someone else's tables), as opposed to one that cannot be opened for now.
-    Result<std::unique_ptr<sql::Database>> openStore(const store::PersistentStore& store, bool* unusable = nullptr);
+    // Why a file that did not open can never serve this build, as opposed to one that cannot be opened for now.
+    enum class Unusable { no, damaged, newer };
+    // `unusable` says whether the file can never serve this build: damaged, no database or someone else's
+    // tables, or a history of a newer schema.
+    Result<std::unique_ptr<sql::Database>> openStore(const store::PersistentStore& store, Unusable* unusable = nullptr);
+    // Moves the sync state of the synced store aside with it: it says which rows that history published,
+    // and a fresh history read against it would publish a delete of each.
+    Status keepSyncStateAside();
     std::unique_ptr<sql::Database> loadStore(const store::PersistentStore& store, QString* loadError);
     void postBackgroundChanges(const store::ChangeSet& changes);
 

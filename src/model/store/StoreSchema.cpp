@@ -211,6 +211,47 @@ void compact(sql::Database& db)
     db.limitWriteAheadLog();
 }
 
+// The nullable columns added within schema 5 (see schemaVersion), with their types.
+const char* const addedItemColumns[][2] = {{receivedDateColumn, "REAL"}};
+
+QStringList missingItemColumns(sql::Database& db)
+{
+    QStringList present;
+    sql::Statement* st = db.prepare(QStringLiteral("SELECT name FROM pragma_table_info('CDClipboardItem')"));
+    while (st && st->step())
+        present << st->text(0);
+    QStringList missing;
+    for (const auto& [name, type] : addedItemColumns)
+        if (!present.contains(QLatin1String(name)))
+            missing << QStringLiteral("%1 %2").arg(QLatin1String(name), QLatin1String(type));
+    return missing;
+}
+
+Status addMissingColumns(sql::Database& db)
+{
+    for (const QString& column : missingItemColumns(db))
+        if (Status r = db.exec(QStringLiteral("ALTER TABLE CDClipboardItem ADD COLUMN ") + column); !r)
+            return r;
+    return {};
+}
+
+// A store of this schema that an earlier build wrote (no added column yet) or that says
+// receivedDateSchemaVersion: the same tables, brought to what this build writes. Writes only
+// when something is missing, so a store that is not writable opens as it is.
+Status completeSchema(sql::Database& db, int version)
+{
+    if (version == schemaVersion && missingItemColumns(db).isEmpty())
+        return {};
+    sql::Transaction tx(db);
+    if (!tx.beginStatus())
+        return tx.beginStatus();
+    if (Status r = addMissingColumns(db); !r)
+        return r;
+    if (Status r = db.setUserVersion(schemaVersion); !r)
+        return r;
+    return tx.commit();
+}
+
 Status upgradeInTransaction(sql::Database& db, int version)
 {
     sql::Transaction tx(db);
@@ -243,9 +284,8 @@ Status upgradeInTransaction(sql::Database& db, int version)
             if (Status r = db.exec(statement); !r)
                 return r;
     }
-    if (version >= 3 && version < 6)
-        if (Status r = db.exec(QStringLiteral("ALTER TABLE CDClipboardItem ADD COLUMN receivedDate REAL")); !r)
-            return r;
+    if (Status r = addMissingColumns(db); !r)
+        return r;
     if (Status r = db.exec(createJournal); !r)
         return r;
     if (Status r = db.setUserVersion(schemaVersion); !r)
@@ -269,7 +309,7 @@ Status upgradeSchema(sql::Database& db, int version)
 
 } // namespace
 
-Status prepareSchema(sql::Database& db, bool* notLumraStore)
+Status prepareSchema(sql::Database& db, bool* notLumraStore, bool* newer)
 {
     auto foreign = [&](const QString& reason) {
         if (notLumraStore)
@@ -279,10 +319,16 @@ Status prepareSchema(sql::Database& db, bool* notLumraStore)
     Result<int> version = db.userVersion();
     if (!version)
         return version.status();
-    if (*version > schemaVersion)
-        return foreign(QStringLiteral("the store was written by a newer Lumra (schema %1)").arg(*version));
-    if (*version == schemaVersion)
+    if (*version > schemaVersion && *version != receivedDateSchemaVersion) {
+        if (newer)
+            *newer = true;
+        return Status::failure(QStringLiteral("the store was written by a newer Lumra (schema %1)").arg(*version));
+    }
+    if (*version >= schemaVersion) {
+        if (Status r = completeSchema(db, *version); !r)
+            return Status::failure(QStringLiteral("the store could not be completed: %1").arg(r.error()));
         return {};
+    }
     if (*version > 0) {
         // An earlier schema keeps ids as text, which this one neither looks up nor writes: a store that
         // cannot be upgraded now (busy, a full disk) is left as it is, whole, until a later start.

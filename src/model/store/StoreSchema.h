@@ -65,13 +65,17 @@ inline constexpr const char* receivedDateColumn = "receivedDate";
 // 4: the content key in 32 bits, a text row's contentType left unset, no index that no query uses, and
 // 16 KB pages whose free ones can be handed back to the file system.
 // 5: the capture journal, copies read from their owner whose item is not made yet.
-// 6: the date an imported row was received.
-inline constexpr int schemaVersion = 6;
+// A nullable column that earlier builds of this schema neither read nor miss (receivedDate) is added
+// where it is missing without a new version: a version raised for it would make those builds refuse
+// the whole history.
+inline constexpr int schemaVersion = 5;
+// Written for receivedDate alone by one build: the same as 5, and written back as 5. A later schema skips it.
+inline constexpr int receivedDateSchemaVersion = 6;
 
 // Creates the tables and indexes in an empty database, or checks an existing one.
-// Fails for a database of a newer schema or one that is not a Lumra store, and then sets
-// `notLumraStore` (other failures, a busy file say, leave it alone).
-Status prepareSchema(sql::Database& db, bool* notLumraStore = nullptr);
+// Fails for a database of a newer schema, and then sets `newer`, or for one that is not a Lumra store,
+// and then sets `notLumraStore` (other failures, a busy file say, leave both alone).
+Status prepareSchema(sql::Database& db, bool* notLumraStore = nullptr, bool* newer = nullptr);
 
 // After a removal: gives the store's free pages back to the file system once they make up a quarter
 // of it and at least a megabyte. A store that cannot (made before incremental auto-vacuum, or busy)

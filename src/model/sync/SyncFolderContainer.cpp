@@ -199,7 +199,7 @@ void SyncFolderContainer::runPass()
         sync::SyncEngine::Config config;
         config.root = sync::SyncFiles::root(m_folder);
         config.device = m_device;
-        config.stateFile = m_persistence->folder() + QStringLiteral("/LumraSync.sqlite");
+        config.stateFile = m_persistence->folder() + QLatin1Char('/') + PersistenceController::syncStateFileName;
         config.storeFolder = m_persistence->folder();
         config.compactAfterRecords = m_compactAfterRecords;
         config.ageRuleDeletes = m_ageRuleDeletes;

@@ -1,9 +1,11 @@
 #include "EngineFixture.h"
 #include "engine/HistoryClearing.h"
 #include "TestImages.h"
+#include "ThisProgram.h"
 
 #include "model/NotificationCenter.h"
 #include "model/store/Sqlite.h"
+#include "model/store/StoreSchema.h"
 #include "model/sync/SyncFolderContainer.h"
 #include "model/sync/SyncRecord.h"
 #include "platform/cloud/SyncFiles.h"
@@ -14,6 +16,8 @@
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
@@ -52,8 +56,13 @@ struct Computer : EngineHarness {
         manager.reset();
         openDefaults(true);
         defaults->set(QStringLiteral("syncFolderPath"), syncFolder);
-        manager = start<AgeRulesManager>([this](ClipboardManagerServices& s) { s.cloudKeyValueStore = &settings; });
+        manager = start<AgeRulesManager>([this](ClipboardManagerServices& s) {
+            s.cloudKeyValueStore = &settings;
+            if (!storeFolder.isEmpty())
+                s.storeFolder = storeFolder;
+        });
     }
+    QString storePath() { return manager->persistence()->folder() + QStringLiteral("/Lumra.sqlite"); }
     SyncFolderContainer& sync() { return *manager->syncFolderContainer(); }
     void pass()
     {
@@ -75,6 +84,7 @@ struct Computer : EngineHarness {
     }
 
     QString syncFolder;
+    QString storeFolder; // empty: the one in this computer's own data folder
     SyncFolderKeyValueStore settings {clock};
     std::unique_ptr<ClipboardManager> manager;
 };
@@ -756,6 +766,103 @@ TEST(SyncQuitTest, AQuitWithAHousekeepingAndASyncPassUnderWayEndsWithinItsDeadli
     release.set_value();
     ASSERT_TRUE(QTest::qWaitFor([&] { return work.busyLanes().isEmpty(); }, 60000));
 }
+
+} // namespace
+} // namespace lumra::test
+
+namespace lumra::test {
+namespace {
+
+const char* const peerStoreVariable = "LUMRA_SYNC_PEER_STORE";
+const char* const peerFolderVariable = "LUMRA_SYNC_PEER_FOLDER";
+
+// Child mode only: the other computer, on the store folder it is given, passes until it has read
+// what is there and says how many items its history holds.
+TEST(SyncPeerProcess, PassesAndCounts)
+{
+    if (!qEnvironmentVariableIsSet(peerStoreVariable))
+        GTEST_SKIP() << "runs as the child of SyncUnopenableStoreTest";
+    Computer peer(qEnvironmentVariable(peerFolderVariable));
+    peer.storeFolder = qEnvironmentVariable(peerStoreVariable);
+    peer.boot();
+    ASSERT_NE(peer.manager->persistence()->cloudStore(), nullptr);
+    for (int round = 0; round < 2; ++round)
+        peer.pass();
+    std::printf("peer holds %d items\n", int(peer.manager->clipboardItems().size()));
+}
+
+// Two computers through one sync folder, the other one (T) in a process of its own, started for
+// each of its passes; this one (R) starts again on a history this build cannot open.
+class SyncUnopenableStoreTest : public ::testing::TestWithParam<const char*> {
+protected:
+    int peerItems()
+    {
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QLatin1String(peerStoreVariable), peerStore.path());
+        environment.insert(QLatin1String(peerFolderVariable), shared.path());
+        child.setProcessEnvironment(environment);
+        startThisProgram(child, {QStringLiteral("--gtest_filter=SyncPeerProcess.*")});
+        EXPECT_TRUE(child.waitForFinished(300000)) << "the peer hangs";
+        const QString out = QString::fromUtf8(child.readAllStandardOutput());
+        EXPECT_EQ(child.exitCode(), 0) << out.toStdString() << child.readAllStandardError().toStdString();
+        const QRegularExpressionMatch held = QRegularExpression(QStringLiteral("peer holds (\\d+) items")).match(out);
+        return held.hasMatch() ? held.captured(1).toInt() : -1;
+    }
+
+    QTemporaryDir shared;
+    QTemporaryDir peerStore;
+    Computer r {shared.path()};
+};
+
+// A store this build cannot open never empties the computers that sync with it: one of a newer
+// schema stays where it is, unopened; a damaged one goes aside with the sync state that says what
+// it published, and the empty history that takes its place publishes no delete.
+TEST_P(SyncUnopenableStoreTest, TheOtherComputerKeepsEveryItem)
+{
+    const QString how = QLatin1String(GetParam());
+    r.boot();
+    for (int i = 0; i < 20; ++i)
+        r.add(QStringLiteral("item %1").arg(i));
+    r.pass();
+    ASSERT_EQ(peerItems(), 20);
+    r.pass();
+    ASSERT_EQ(r.manager->clipboardItems().size(), 20);
+
+    const QString path = r.storePath();
+    r.manager.reset();
+    if (how == u"newer") {
+        sql::Database db;
+        ASSERT_TRUE(db.open(path, false).ok());
+        ASSERT_TRUE(db.setUserVersion(store::receivedDateSchemaVersion + 1).ok()); // the next schema a later build writes
+    } else {
+        for (const char* suffix : {"-wal", "-shm"})
+            QFile::remove(path + QLatin1String(suffix));
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(QByteArray("not a history any more ").repeated(400));
+    }
+    r.boot();
+    EXPECT_FALSE(r.manager->takeStartupWarnings().isEmpty()) << "the user is told";
+    r.pass();
+    r.pass();
+
+    EXPECT_EQ(peerItems(), 20);
+    if (how == u"newer") {
+        // Left for the build that wrote it, with every row.
+        sql::Database db;
+        ASSERT_TRUE(db.open(path, false).ok());
+        EXPECT_EQ(db.userVersion().value(), store::receivedDateSchemaVersion + 1);
+        sql::Statement* st = db.prepare(QStringLiteral("SELECT count(*) FROM CDClipboardItem"));
+        ASSERT_TRUE(st && st->step());
+        EXPECT_EQ(st->int64(0), 20);
+    } else {
+        // The new history reads the items back from the sync folder.
+        EXPECT_EQ(r.manager->clipboardItems().size(), 20);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Stores, SyncUnopenableStoreTest, ::testing::Values("newer", "damaged"));
 
 } // namespace
 } // namespace lumra::test

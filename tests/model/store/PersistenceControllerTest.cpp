@@ -319,7 +319,8 @@ TEST_F(PersistenceControllerTest, anUnreadableStoreIsKeptAsideAndAFreshOneOpens)
     EXPECT_TRUE(p.save().ok());
 }
 
-TEST_F(PersistenceControllerTest, aStoreFromANewerLumraIsKeptAsideNotOverwritten)
+// The newer build still reads it where it left it: no empty history takes its place.
+TEST_F(PersistenceControllerTest, aStoreFromANewerLumraIsLeftInPlaceNotReplaced)
 {
     QDir().mkpath(dataDir.supportFolder());
     {
@@ -328,10 +329,18 @@ TEST_F(PersistenceControllerTest, aStoreFromANewerLumraIsKeptAsideNotOverwritten
         ASSERT_TRUE(db.exec("CREATE TABLE future (x)").ok());
         ASSERT_TRUE(db.setUserVersion(99).ok());
     }
-    PersistenceController p(true);
-    EXPECT_NE(p.localStore(), nullptr);
-    EXPECT_EQ(filesAside(dataDir.supportFolder()).size(), 1);
-    EXPECT_EQ(p.takeStartupWarnings().size(), 1);
+    {
+        PersistenceController p(true);
+        EXPECT_EQ(p.localStore(), nullptr);
+        EXPECT_NE(p.cloudStore(), nullptr);
+        EXPECT_TRUE(filesAside(dataDir.supportFolder()).isEmpty());
+        const QStringList warnings = p.takeStartupWarnings();
+        ASSERT_EQ(warnings.size(), 1);
+        EXPECT_TRUE(warnings.first().contains("LumraLocal.sqlite") && warnings.first().contains("newer"));
+    }
+    auto db = rawStore(storePath("LumraLocal.sqlite"));
+    EXPECT_EQ(scalar(*db, "PRAGMA user_version"), 99);
+    EXPECT_EQ(scalar(*db, "SELECT count(*) FROM sqlite_master WHERE name = 'future'"), 1);
 }
 
 TEST_F(PersistenceControllerTest, withNoStoreAtAllWritesAreRefused)

@@ -11,8 +11,10 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
+#include <optional>
 
 #include <linux/capability.h>
 #include <sys/stat.h>
@@ -323,6 +325,96 @@ TEST_F(StoreUpgradeTest, AnUpgradeThatCannotFinishLeavesTheStoreAsItWas)
     auto db = rawStore(storePath("Lumra.sqlite"));
     EXPECT_EQ(scalar(*db, QStringLiteral("PRAGMA user_version")), 2);
     EXPECT_EQ(scalar(*db, QStringLiteral("SELECT count(*) FROM CDClipboardItemImage")), 1);
+}
+
+// The item ids a store yields to the build before receivedDate (schema 5), as that build opens it:
+// a version above 5 is refused (and the file set aside), any other than 5 rewritten, 5 read as it is,
+// each item by its attributes' names. None when it would not read the file as it is.
+std::optional<QList<QUuid>> itemsAsTheBuildBeforeReadsThem(const QString& path)
+{
+    constexpr int itsSchema = 5;
+    auto db = rawStore(path);
+    if (scalar(*db, QStringLiteral("PRAGMA user_version")) != itsSchema)
+        return std::nullopt;
+    QStringList columns {QStringLiteral("pk")};
+    const Entity& item = itemEntity();
+    for (int i = 0; i < item.count(); ++i)
+        if (i != ItemAttr::imageData)
+            columns << QString::fromLatin1(item.attribute(i).name);
+    sql::Statement* st = db->prepare(QStringLiteral("SELECT %1 FROM CDClipboardItem").arg(columns.join(u',')));
+    if (!st)
+        return std::nullopt;
+    QList<QUuid> ids;
+    while (st->step())
+        ids << uuidFrom(modelValue(u"id", st->value(1 + ItemAttr::id))).value_or(QUuid());
+    std::sort(ids.begin(), ids.end());
+    return ids;
+}
+
+// Stores go back and forth between this build and the one before: a column this build adds within
+// schema 5 is added where missing, and the version stays what the build before opens.
+TEST_F(StoreOpeningTest, EveryStoreThisBuildWritesOpensInTheBuildBeforeWithEveryItem)
+{
+    QList<QUuid> ids;
+    {
+        PersistenceController p(false);
+        for (int i = 0; i < 12; ++i) {
+            ManagedObjectPtr row = p.viewContext().insert(EntityKind::item);
+            ids << QUuid::createUuid();
+            row->set(ItemAttr::id, ids.last());
+            row->set(ItemAttr::textContent, QStringLiteral("row %1").arg(i));
+        }
+        ASSERT_TRUE(p.save().ok());
+    }
+    std::sort(ids.begin(), ids.end());
+    auto received = [&] {
+        auto db = rawStore(storePath("Lumra.sqlite"));
+        return scalar(*db, QStringLiteral("SELECT count(*) FROM CDClipboardItem WHERE receivedDate = 800000000"));
+    };
+    {
+        auto db = rawStore(storePath("Lumra.sqlite"));
+        ASSERT_TRUE(db->exec(QStringLiteral("UPDATE CDClipboardItem SET receivedDate = 800000000 WHERE pk <= 3")).ok());
+    }
+    // Made afresh here.
+    EXPECT_EQ(itemsAsTheBuildBeforeReadsThem(storePath("Lumra.sqlite")), ids);
+
+    // Opened here again: every item and what was received kept, and still the build before's.
+    {
+        PersistenceController p(false);
+        EXPECT_TRUE(p.takeStartupWarnings().isEmpty());
+        EXPECT_EQ(HistoryReader(p).loadItems().value().size(), 12);
+    }
+    EXPECT_EQ(received(), 3);
+    EXPECT_EQ(itemsAsTheBuildBeforeReadsThem(storePath("Lumra.sqlite")), ids);
+
+    // Made by the build before (no such column): the column is added, the version kept.
+    {
+        auto db = rawStore(storePath("Lumra.sqlite"));
+        ASSERT_TRUE(db->exec(QStringLiteral("ALTER TABLE CDClipboardItem DROP COLUMN receivedDate")).ok());
+    }
+    {
+        PersistenceController p(false);
+        EXPECT_TRUE(p.takeStartupWarnings().isEmpty());
+        EXPECT_EQ(HistoryReader(p).loadItems().value().size(), 12);
+    }
+    EXPECT_EQ(received(), 0);
+    EXPECT_EQ(itemsAsTheBuildBeforeReadsThem(storePath("Lumra.sqlite")), ids);
+
+    // Marked 6 by the one build that raised the version for the column: opened, and handed back as 5.
+    {
+        auto db = rawStore(storePath("Lumra.sqlite"));
+        ASSERT_TRUE(db->exec(QStringLiteral("UPDATE CDClipboardItem SET receivedDate = 800000000 WHERE pk <= 3")).ok());
+        ASSERT_TRUE(db->setUserVersion(receivedDateSchemaVersion).ok());
+    }
+    ASSERT_EQ(itemsAsTheBuildBeforeReadsThem(storePath("Lumra.sqlite")), std::nullopt);
+    {
+        PersistenceController p(false);
+        EXPECT_TRUE(p.takeStartupWarnings().isEmpty());
+        EXPECT_EQ(HistoryReader(p).loadItems().value().size(), 12);
+    }
+    EXPECT_EQ(received(), 3);
+    EXPECT_EQ(itemsAsTheBuildBeforeReadsThem(storePath("Lumra.sqlite")), ids);
+    EXPECT_EQ(folderEntries(), QStringList({"Lumra.sqlite"}));
 }
 
 TEST_F(StoreOpeningTest, AStoreLockedByAnotherConnectionIsLeftAlone)
