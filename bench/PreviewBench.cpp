@@ -5,6 +5,8 @@
 #include "model/store/ItemRows.h"
 #include "model/store/PersistenceController.h"
 #include "model/store/StoreSchema.h"
+#include "ui/items/editors/EditorWindows.h"
+#include "ui/items/editors/ItemEditors.h"
 #include "ui/preview/FileThumbnailCache.h"
 #include "ui/preview/PreviewCoordinator.h"
 #include "ui/preview/UnifiedPreviewWindow.h"
@@ -24,6 +26,8 @@
 #include <QJsonDocument>
 #include <QKeyEvent>
 #include <QRandomGenerator>
+#include <QAbstractTextDocumentLayout>
+#include <QTextEdit>
 #include <QThread>
 
 #include <sys/resource.h>
@@ -337,5 +341,179 @@ void BM_LargePdfShownAndPreviewed(benchmark::State& state)
     state.counters["preview_main_cpu_ms"] = previewCpu.value(previewCpu.size() / 2);
 }
 BENCHMARK(BM_LargePdfShownAndPreviewed)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// What an 8 MB text costs the window's thread: Space on it until the content is in and two seconds
+// on (a layout that goes on in the background counts), then Escape and three seconds on. The event
+// loop's own cost while idle over as long is taken off.
+struct OpenAndCloseCpu {
+    double openMs = 0;
+    double closeMs = 0;
+};
+
+// Runs the event loop for `ms` or until `done`; the wall time it took.
+double runEventLoop(int ms, const std::function<bool()>& done = {})
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms && !(done && done())) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(5);
+    }
+    return double(timer.elapsed());
+}
+
+double idleCpuPerMs()
+{
+    const double start = mainThreadCpuMs();
+    const double wall = runEventLoop(3000);
+    return (mainThreadCpuMs() - start) / wall;
+}
+
+OpenAndCloseCpu openAndCloseCpu(UnifiedPreviewCoordinator& coordinator, const ClipboardItem& item, ClipboardManager& manager)
+{
+    const double idle = idleCpuPerMs();
+    OpenAndCloseCpu cpu;
+    double start = mainThreadCpuMs();
+    QElapsedTimer wall;
+    wall.start();
+    coordinator.showUnifiedPreview(item, manager);
+    runEventLoop(60'000, [&] { return !coordinator.panel() || coordinator.panel()->isLoaded(); });
+    if (coordinator.panel())
+        coordinator.panel()->repaint();
+    runEventLoop(2000);
+    cpu.openMs = mainThreadCpuMs() - start - idle * double(wall.elapsed());
+    start = mainThreadCpuMs();
+    wall.restart();
+    closePreview(coordinator);
+    runEventLoop(3000);
+    cpu.closeMs = mainThreadCpuMs() - start - idle * double(wall.elapsed());
+    return cpu;
+}
+
+void measureOpenAndCloseCpu(benchmark::State& state, UnifiedPreviewCoordinator& coordinator, const ClipboardItem& item,
+                            ClipboardManager& manager)
+{
+    QList<double> open, close;
+    for (auto _ : state) {
+        const OpenAndCloseCpu cpu = openAndCloseCpu(coordinator, item, manager);
+        state.SetIterationTime(std::max(0.0, cpu.openMs) / 1000);
+        open << cpu.openMs;
+        close << cpu.closeMs;
+    }
+    std::sort(open.begin(), open.end());
+    std::sort(close.begin(), close.end());
+    state.counters["open_main_cpu_ms"] = open.value(open.size() / 2);
+    state.counters["after_escape_main_cpu_ms"] = close.value(close.size() / 2);
+}
+
+QString longLog(qsizetype bytes)
+{
+    QString text;
+    text.reserve(bytes + 200);
+    for (int n = 0; text.size() < bytes; ++n)
+        text += QStringLiteral("2026-12-11 13:%1:%2 worker[%3]: request %4 served in %5 ms from the cache\n")
+                    .arg(n / 60 % 60, 2, 10, QLatin1Char('0'))
+                    .arg(n % 60, 2, 10, QLatin1Char('0'))
+                    .arg(n % 17)
+                    .arg(n)
+                    .arg(n % 97);
+    return text;
+}
+
+// Formatted as a word processor writes it, markup as long as the text: under the reader's bound
+// on characters at 8 MB.
+QByteArray longRtf(qsizetype bytes)
+{
+    QByteArray rtf = R"({\rtf1\ansi\deff0{\fonttbl{\f0 Helvetica;}}{\colortbl;\red200\green30\blue30;}\f0 )";
+    for (int n = 0; rtf.size() < bytes; ++n)
+        rtf += QByteArrayLiteral(R"(\pard\sa120\sl280\slmult1 {\b\fs28\cf1 Paragraph )") + QByteArray::number(n)
+            + R"(} of a long {\i report}.\par )";
+    rtf += '}';
+    return rtf;
+}
+
+qsizetype largeTextBytes() { return bench::shortMode() ? 256 * 1024 : 8 * 1024 * 1024; }
+
+// Space on a long plain text (a log) and on a long rich text, in the style they were copied with
+// and unformatted: all the window's thread spends on them.
+void BM_LongTextPreviewMainThreadCpu(benchmark::State& state)
+{
+    bench::BenchEngine engine;
+    useFolders(engine);
+    auto manager = engine.start();
+    const bool rich = state.range(0) != 0;
+    const QByteArray rtf = rich ? longRtf(largeTextBytes()) : QByteArray();
+    ClipboardItem item;
+    item.textContent = rich ? QStringLiteral("A long report") : longLog(largeTextBytes());
+    item = storeItem(*manager, item, [&](store::ManagedObject& row) {
+        if (rich)
+            row.set(store::ItemAttr::rtfData, rtf);
+    });
+    item.richTextInStore = rich; // as the list holds it
+    manager->userDefaults().set(UnifiedPreviewWindow::showOriginalStyleKey, state.range(1) != 0);
+    UnifiedPreviewCoordinator coordinator(&engine.clock);
+    warmUp(coordinator, *manager);
+    measureOpenAndCloseCpu(state, coordinator, item, *manager);
+    state.counters["bytes"] = double(rich ? rtf.size() : item.textContent->size());
+}
+BENCHMARK(BM_LongTextPreviewMainThreadCpu)
+    ->ArgNames({"rich", "original"})
+    ->Args({0, 1})
+    ->Args({0, 0})
+    ->Args({1, 1})
+    ->Args({1, 0})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+
+// A key typed in the content editor on a long document: the window's thread from the key until
+// the event loop is idle again, the document laid out beforehand.
+void BM_EditorKeyOnLongDocument(benchmark::State& state)
+{
+    bench::BenchEngine engine;
+    useFolders(engine);
+    auto manager = engine.start();
+    ClipboardItem item;
+    item.textContent = longLog(largeTextBytes());
+    const bool rich = state.range(0) != 0;
+    const QByteArray rtf = rich ? longRtf(largeTextBytes()) : QByteArray();
+    item = storeItem(*manager, item, [&](store::ManagedObject& row) {
+        if (rich)
+            row.set(store::ItemAttr::rtfData, rtf);
+    });
+    item.richTextInStore = rich;
+    EditorHost host;
+    host.manager = manager.get();
+    QPointer<ContentEditorWindow> window = EditorWindows::openContentEditor(host, item);
+    double peak = 0;
+    runSampling(&peak, 120'000, [&] { return !window || window->isLoaded(); });
+    if (!window) {
+        state.SkipWithError("the editor closed");
+        return;
+    }
+    window->show();
+    (void)window->editor()->document()->documentLayout()->documentSize(); // laid out to the end
+    runSampling(&peak, 500);
+    window->editor()->moveCursor(QTextCursor::End);
+    QList<double> keys;
+    for (auto _ : state) {
+        const double start = mainThreadCpuMs();
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
+        QCoreApplication::sendEvent(window->editor(), &press);
+        QCoreApplication::sendEvent(window->editor(), &release);
+        QCoreApplication::processEvents();
+        window->editor()->viewport()->repaint();
+        const double cpu = mainThreadCpuMs() - start;
+        state.SetIterationTime(cpu / 1000);
+        keys << cpu;
+    }
+    std::sort(keys.begin(), keys.end());
+    state.counters["key_main_cpu_ms"] = keys.value(keys.size() / 2);
+    state.counters["key_main_cpu_worst_ms"] = keys.value(keys.size() - 1);
+    state.SetLabel(window->statisticsText().toStdString());
+    delete window;
+}
+BENCHMARK(BM_EditorKeyOnLongDocument)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
 
 } // namespace

@@ -22,6 +22,8 @@
 #include <QMediaDevices>
 #include <QMediaPlayer>
 #include <QPainter>
+#include <QPlainTextDocumentLayout>
+#include <QTextLayout>
 #include <QPointer>
 #include <QPushButton>
 #include <QSlider>
@@ -105,14 +107,76 @@ RichTextHost::RichTextHost(QWidget* parent)
     document()->setDocumentMargin(16);
 }
 
-std::shared_ptr<RichTextHost::Read> RichTextHost::read(const QByteArray& rtfData)
+namespace {
+
+constexpr int textMargin = 16;
+
+// QPlainTextEdit's layout spaced out: every line of a paragraph `spacing` pixels further apart,
+// as a QTextEdit shows a line distance. It still lays out a paragraph only when it is asked for.
+class SpacedLineLayout final : public QPlainTextDocumentLayout {
+public:
+    SpacedLineLayout(QTextDocument* document, int spacing)
+        : QPlainTextDocumentLayout(document)
+        , m_spacing(spacing)
+    {
+    }
+
+    QRectF blockBoundingRect(const QTextBlock& block) const override
+    {
+        QRectF rect = QPlainTextDocumentLayout::blockBoundingRect(block); // lays the paragraph out if need be
+        QTextLayout* layout = block.layout();
+        if (m_spacing <= 0 || !block.isVisible() || !layout)
+            return rect;
+        const int lines = layout->lineCount();
+        // Freshly laid out lines touch; once spread they stay until laid out again.
+        if (lines > 1 && layout->lineAt(1).y() < layout->lineAt(0).rect().bottom() + m_spacing / 2.0) {
+            for (int i = 1; i < lines; ++i) {
+                QTextLine line = layout->lineAt(i);
+                line.setPosition(line.position() + QPointF(0, i * m_spacing));
+            }
+            rect = QPlainTextDocumentLayout::blockBoundingRect(block);
+        }
+        return rect.adjusted(0, 0, 0, m_spacing);
+    }
+
+private:
+    int m_spacing = 0;
+};
+
+// Gives `document` a layout for a PlainTextView, on the thread that made it.
+void layOutByLine(QTextDocument& document, const QFont& font, int lineSpacing)
+{
+    document.setDocumentMargin(textMargin);
+    document.setDefaultFont(font);
+    document.setDocumentLayout(new SpacedLineLayout(&document, lineSpacing));
+}
+
+// The paragraphs' layout objects are made here, by the worker, rather than all at once by the
+// view that takes the document.
+void handToMainThread(QTextDocument& document)
+{
+    if (qobject_cast<QPlainTextDocumentLayout*>(document.documentLayout())) {
+        for (QTextBlock block = document.begin(); block.isValid(); block = block.next())
+            (void)block.layout();
+    }
+    document.moveToThread(QCoreApplication::instance()->thread());
+}
+
+} // namespace
+
+std::shared_ptr<RichTextHost::Read> RichTextHost::read(const QByteArray& rtfData, qsizetype lineByLineBeyond, const QFont& font)
 {
     auto read = std::make_shared<Read>();
     read->document = std::make_unique<QTextDocument>();
-    if (!RichText::readRtf(rtfData, read->document.get()))
+    if (!RichText::readRtf(rtfData, read->document.get())) {
         read->document.reset();
-    else
-        read->document->moveToThread(QCoreApplication::instance()->thread());
+        return read;
+    }
+    if (lineByLineBeyond >= 0 && read->document->characterCount() > lineByLineBeyond) {
+        layOutByLine(*read->document, font, 0);
+        read->laidOutByLine = true;
+    }
+    handToMainThread(*read->document);
     return read;
 }
 
@@ -124,38 +188,71 @@ void RichTextHost::setContent(const std::shared_ptr<Read>& read, const QString& 
     }
     QTextDocument* shown = read->document.release();
     shown->setParent(this);
-    shown->setDocumentMargin(16);
+    shown->setDocumentMargin(textMargin);
     shown->setDefaultFont(font());
     setDocument(shown); // the empty one it had goes with it
 }
 
-QTextEdit* makePlainTextView(const QString& text, double fontSize, int lineSpacing, QWidget* parent)
+PlainTextView::PlainTextView(double fontSize, int lineSpacing, QWidget* parent)
+    : QPlainTextEdit(parent)
+    , m_lineSpacing(lineSpacing)
 {
-    auto* view = new QTextEdit(parent);
-    view->setReadOnly(true);
-    view->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    view->setFrameShape(QFrame::NoFrame);
-    view->setAcceptRichText(false);
-    view->document()->setDocumentMargin(16);
-    QFont font = view->font();
+    setReadOnly(true);
+    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    setFrameShape(QFrame::NoFrame);
     // Sizes are device-independent pixels, as in the rows.
-    if (fontSize > 0)
-        font.setPixelSize(std::max(1, int(std::lround(fontSize))));
-    view->document()->setDefaultFont(font);
-    setPlainTextView(view, text, lineSpacing);
-    return view;
+    if (fontSize > 0) {
+        QFont sized = font();
+        sized.setPixelSize(std::max(1, int(std::lround(fontSize))));
+        setFont(sized);
+    }
+    setText(QString());
 }
 
-void setPlainTextView(QTextEdit* view, const QString& text, int lineSpacing)
+std::shared_ptr<BuiltDocument> PlainTextView::build(const QString& text, const QFont& font, int lineSpacing,
+                                                    const std::atomic_bool* cancelled)
 {
-    view->setPlainText(text);
-    if (lineSpacing > 0) {
-        QTextCursor cursor(view->document());
-        cursor.select(QTextCursor::Document);
-        QTextBlockFormat format;
-        format.setLineHeight(lineSpacing, QTextBlockFormat::LineDistanceHeight);
-        cursor.mergeBlockFormat(format);
+    auto built = std::make_shared<BuiltDocument>();
+    auto document = std::make_unique<QTextDocument>();
+    document->setUndoRedoEnabled(false);
+    layOutByLine(*document, font, lineSpacing);
+    QTextCursor cursor(document.get());
+    // In pieces of whole lines, so that a preview closed meanwhile stops the work soon.
+    constexpr qsizetype piece = 256 * 1024;
+    for (qsizetype from = 0; from < text.size();) {
+        if (cancelled && cancelled->load())
+            return built;
+        qsizetype to = std::min(text.size(), from + piece);
+        if (to < text.size()) {
+            const qsizetype lineEnd = text.lastIndexOf(QLatin1Char('\n'), to - 1);
+            if (lineEnd >= from)
+                to = lineEnd + 1;
+            else if (text[to - 1].isHighSurrogate() || text[to - 1] == QLatin1Char('\r'))
+                ++to;
+        }
+        cursor.insertText(text.mid(from, to - from));
+        from = to;
     }
+    if (cancelled && cancelled->load())
+        return built;
+    handToMainThread(*document);
+    built->document = std::move(document);
+    built->laidOutByLine = true;
+    return built;
+}
+
+void PlainTextView::setText(const QString& text) { setBuilt(build(text, font(), m_lineSpacing)); }
+
+void PlainTextView::setBuilt(const std::shared_ptr<BuiltDocument>& built)
+{
+    if (!built || !built->document || !built->laidOutByLine)
+        return;
+    const QPointer<QTextDocument> had = document(); // the view's own goes with setDocument()
+    QTextDocument* shown = built->document.release();
+    shown->setParent(this);
+    setDocument(shown);
+    if (had && had->parent() == this)
+        delete had;
 }
 
 // ------------------------------------------------------------------------------------------------ PDF

@@ -6,9 +6,11 @@
 #include <QIcon>
 #include <QImage>
 #include <QPixmap>
+#include <QPlainTextEdit>
 #include <QTextEdit>
 #include <QWidget>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -51,6 +53,12 @@ private:
     bool m_failed = false;
 };
 
+// A text document built off the window's thread, handed to it when done.
+struct BuiltDocument {
+    std::unique_ptr<QTextDocument> document; // none when it could not be made, or was no longer wanted
+    bool laidOutByLine = false;              // for a PlainTextView (see RichTextHost::read)
+};
+
 // Formatted text from RTF, read-only but selectable.
 // Stored RTF comes from the clipboard, other computers and backups, megabytes of it: it is read on
 // a worker thread (read()) and shown when done (setContent()).
@@ -59,21 +67,41 @@ class RichTextHost : public QTextEdit {
 public:
     explicit RichTextHost(QWidget* parent = nullptr);
 
-    // What read() makes, handed from the worker to the window's thread.
-    struct Read {
-        std::unique_ptr<QTextDocument> document; // none when the RTF cannot be read
-    };
-    // On a worker thread.
-    static std::shared_ptr<Read> read(const QByteArray& rtfData);
+    using Read = BuiltDocument;
+    // On a worker thread. A document longer than `lineByLineBeyond` characters (when >= 0) comes
+    // ready for a PlainTextView in `font`: one laid out whole would hold the window's thread for
+    // seconds. Its paragraphs keep their character formats, not their alignment or indents.
+    static std::shared_ptr<Read> read(const QByteArray& rtfData, qsizetype lineByLineBeyond = -1, const QFont& font = {});
     // `fallback` is shown when the RTF could not be read (it nests too deep, say).
     void setContent(const std::shared_ptr<Read>& read, const QString& fallback);
 };
 
-// Plain text, selectable, in the system font at `pointSize`; `lineSpacing` > 0 adds that many
-// pixels between lines.
-QTextEdit* makePlainTextView(const QString& text, double fontSize, int lineSpacing, QWidget* parent);
-// Replaces the text of a view makePlainTextView() made.
-void setPlainTextView(QTextEdit* view, const QString& text, int lineSpacing);
+// Plain text, selectable, laid out a line at a time as it comes into view, so a text of any length
+// costs the window's thread what it shows. A long text's document is built by a worker (build())
+// and handed over (setBuilt()).
+class PlainTextView : public QPlainTextEdit {
+    Q_OBJECT
+public:
+    // Texts up to this length are built where they are shown: sooner than a round trip to a worker.
+    static constexpr qsizetype builtInPlace = 64 * 1024;
+
+    // In the system font at `fontSize` pixels (0: the system's size); `lineSpacing` > 0 adds that
+    // many pixels between lines.
+    PlainTextView(double fontSize, int lineSpacing, QWidget* parent = nullptr);
+
+    // On any thread: the document for `text` as a view with this font and spacing shows it; none
+    // when `cancelled` is set before it is done.
+    static std::shared_ptr<BuiltDocument> build(const QString& text, const QFont& font, int lineSpacing,
+                                                const std::atomic_bool* cancelled = nullptr);
+    // Shows `text` built here; only for short texts.
+    void setText(const QString& text);
+    // Shows a document build() or RichTextHost::read() made; nothing when there is none.
+    void setBuilt(const std::shared_ptr<BuiltDocument>& built);
+    int lineSpacing() const { return m_lineSpacing; }
+
+private:
+    int m_lineSpacing = 0;
+};
 
 // A PDF one page at a time, as the decoder program draws it from the open file: Lumra never reads
 // or parses a PDF. Page Down, Page Up, the arrow keys, Home and End or the buttons turn the pages;

@@ -119,7 +119,7 @@ UnifiedPreviewWindow::UnifiedPreviewWindow(PreviewBridge bridge, std::optional<Q
     rebuildContent();
 }
 
-UnifiedPreviewWindow::~UnifiedPreviewWindow() = default;
+UnifiedPreviewWindow::~UnifiedPreviewWindow() { m_cancelled->store(true); }
 
 QWidget* UnifiedPreviewWindow::makeHeader()
 {
@@ -258,6 +258,9 @@ void UnifiedPreviewWindow::finishedLoad()
 
 void UnifiedPreviewWindow::rebuildContent()
 {
+    // Work for the content shown until now is no longer wanted.
+    m_cancelled->store(true);
+    m_cancelled = std::make_shared<std::atomic_bool>(false);
     if (m_content) {
         m_contentHost->removeWidget(m_content);
         m_content->deleteLater();
@@ -270,30 +273,62 @@ QWidget* UnifiedPreviewWindow::makeTextContent()
 {
     const PreviewTextContent& text = *m_bridge.textContent;
     const bool original = !m_originalStyle || m_originalStyle->isChecked();
-    if (text.kind != PreviewTextContent::Kind::rich)
-        return makePlainTextView(text.text, original ? text.fontSize : unformattedFontSize,
-                                 original ? 0 : unformattedLineSpacing, this);
+    if (text.kind != PreviewTextContent::Kind::rich) {
+        auto* view = new PlainTextView(original ? text.fontSize : unformattedFontSize, original ? 0 : unformattedLineSpacing, this);
+        if (text.text.size() <= PlainTextView::builtInPlace)
+            view->setText(text.text);
+        else
+            buildOffThread(view, [shown = text.text] { return shown; });
+        return view;
+    }
     // Stored RTF is read from the store and parsed off the window's thread.
     const std::shared_ptr<StoredRichText> rtf = text.richText;
     const QString fallback = text.text;
     if (original) {
         auto* host = new RichTextHost(this);
         QPointer<RichTextHost> target(host);
-        runOffThread<std::shared_ptr<RichTextHost::Read>>([rtf] { return RichTextHost::read(rtf->bytes()); },
-                                                          [target, fallback](const auto& read) {
-                                                              if (target)
-                                                                  target->setContent(read, fallback);
-                                                          });
+        runOffThread<std::shared_ptr<RichTextHost::Read>>(
+            [rtf, font = host->font()] { return RichTextHost::read(rtf->bytes(), PlainTextView::builtInPlace, font); },
+            [this, target, fallback](const std::shared_ptr<RichTextHost::Read>& read) {
+                if (!target)
+                    return;
+                if (!read || !read->laidOutByLine) {
+                    target->setContent(read, fallback);
+                    return;
+                }
+                // Too long to be laid out whole: shown as the plain view shows text, formats and all.
+                auto* view = new PlainTextView(0, 0, this);
+                view->setBuilt(read);
+                replaceContent(view);
+            });
         return host;
     }
-    QTextEdit* view = makePlainTextView(QString(), unformattedFontSize, unformattedLineSpacing, this);
-    QPointer<QTextEdit> target(view);
-    runOffThread<QString>([rtf, fallback] { return RichText::plainTextFromRtf(rtf->bytes()).value_or(fallback); },
-                          [target](const QString& unformatted) {
-                              if (target)
-                                  setPlainTextView(target, unformatted, unformattedLineSpacing);
-                          });
+    auto* view = new PlainTextView(unformattedFontSize, unformattedLineSpacing, this);
+    buildOffThread(view, [rtf, fallback] { return RichText::plainTextFromRtf(rtf->bytes()).value_or(fallback); });
     return view;
+}
+
+void UnifiedPreviewWindow::buildOffThread(PlainTextView* view, std::function<QString()> readText)
+{
+    QPointer<PlainTextView> target(view);
+    runOffThread<std::shared_ptr<BuiltDocument>>(
+        [readText = std::move(readText), cancelled = m_cancelled, font = view->font(), spacing = view->lineSpacing()] {
+            return PlainTextView::build(readText(), font, spacing, cancelled.get());
+        },
+        [target](const std::shared_ptr<BuiltDocument>& built) {
+            if (!target)
+                return;
+            target->setPlaceholderText(QString());
+            target->setBuilt(built);
+        });
+}
+
+void UnifiedPreviewWindow::replaceContent(QWidget* content)
+{
+    m_contentHost->removeWidget(m_content);
+    m_content->deleteLater();
+    m_content = content;
+    m_contentHost->addWidget(m_content);
 }
 
 QWidget* UnifiedPreviewWindow::makeContent()
@@ -357,18 +392,13 @@ QWidget* UnifiedPreviewWindow::makeContent()
         return new MediaPreviewView(path, type.startsWith(QLatin1String("video/")), this);
     }
     case PreviewLayer::textFile: {
-        auto* view = makePlainTextView(QStringLiteral("Loading…"), 0, 0, this);
-        QPointer<QTextEdit> target(view);
-        runOffThread<QString>(
-            [path] {
-                constexpr qint64 shownBytes = 512 * 1024;
-                const std::unique_ptr<QFile> file = openRegularFile(path);
-                return file ? QString::fromUtf8(file->read(shownBytes)) : QString();
-            },
-            [target](const QString& text) {
-                if (target)
-                    target->setPlainText(text);
-            });
+        auto* view = new PlainTextView(0, 0, this);
+        view->setPlaceholderText(QStringLiteral("Loading…"));
+        buildOffThread(view, [path] {
+            constexpr qint64 shownBytes = 512 * 1024;
+            const std::unique_ptr<QFile> file = openRegularFile(path);
+            return file ? QString::fromUtf8(file->read(shownBytes)) : QString();
+        });
         return view;
     }
     case PreviewLayer::entries: {

@@ -5,7 +5,9 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QCheckBox;
@@ -16,6 +18,7 @@ class QVBoxLayout;
 
 namespace lumra {
 
+class PlainTextView;
 class UserDefaults;
 
 // The preview window: a header with the close button, the title and (for text) the formatting
@@ -55,6 +58,10 @@ private:
     void rebuildContent();
     QWidget* makeContent();
     QWidget* makeTextContent();
+    // The text `readText` gives, built into the view's document by a worker.
+    void buildOffThread(PlainTextView* view, std::function<QString()> readText);
+    // The content swapped for `content` once what it waited for came.
+    void replaceContent(QWidget* content);
     template <typename Result, typename Work, typename Apply>
     void runOffThread(Work work, Apply apply);
     void finishedLoad();
@@ -68,6 +75,9 @@ private:
     QLabel* m_size = nullptr;
     QPushButton* m_reveal = nullptr;
     int m_pendingLoads = 0;
+    // Set when the content's workers' results are no longer wanted: the window closed or the style
+    // switched. Long work looks at it as it goes.
+    std::shared_ptr<std::atomic_bool> m_cancelled = std::make_shared<std::atomic_bool>(false);
     QPoint m_dragOffset;
     bool m_moving = false;
 };

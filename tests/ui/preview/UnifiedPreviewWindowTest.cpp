@@ -35,14 +35,34 @@
 #include <QPainter>
 #include <QPdfWriter>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QPlainTextEdit>
+#include <QTextBlock>
 #include <QTextEdit>
+#include <QTextLayout>
 #include <QTreeWidget>
 
 using namespace lumra;
 
 namespace {
+
+// The document a text preview shows, in whichever view shows it.
+QTextDocument* shownDocument(QWidget* content)
+{
+    if (auto* rich = qobject_cast<QTextEdit*>(content))
+        return rich->document();
+    if (auto* plain = qobject_cast<QPlainTextEdit*>(content))
+        return plain->document();
+    return nullptr;
+}
+
+QString shownText(QWidget* content)
+{
+    const QTextDocument* document = shownDocument(content);
+    return document ? document->toPlainText() : QStringLiteral("(no text view)");
+}
 
 void writeFile(const QString& path, const QByteArray& bytes)
 {
@@ -158,9 +178,7 @@ TEST_F(UnifiedPreviewWindowTest, RichTextThatCannotBeReadShowsThePlainText)
         manager->userDefaults().set(UnifiedPreviewWindow::showOriginalStyleKey, original);
         UnifiedPreviewWindow* panel = show(deep, QStringLiteral("rich-text-refused"));
         ASSERT_TRUE(panel);
-        auto* view = qobject_cast<QTextEdit*>(panel->contentWidget());
-        ASSERT_TRUE(view);
-        EXPECT_EQ(view->toPlainText(), QStringLiteral("words under deep nesting"));
+        EXPECT_EQ(shownText(panel->contentWidget()), QStringLiteral("words under deep nesting"));
         closeAndWait();
     }
 }
@@ -180,17 +198,73 @@ TEST_F(UnifiedPreviewWindowTest, StoredRichTextIsReadOffTheWindowsThread)
         coordinator->showUnifiedPreview(rich, *manager);
         UnifiedPreviewWindow* panel = coordinator->panel();
         ASSERT_TRUE(panel);
-        QPointer<QTextEdit> view = qobject_cast<QTextEdit*>(panel->contentWidget());
-        ASSERT_TRUE(view);
-        EXPECT_TRUE(view->toPlainText().isEmpty()) << "read on the window's thread";
+        QPointer<QWidget> view = panel->contentWidget();
+        ASSERT_TRUE(shownDocument(view));
+        EXPECT_TRUE(shownText(view).isEmpty()) << "read on the window's thread";
         ASSERT_TRUE(panel->bridge().textContent && panel->bridge().textContent->richText);
         EXPECT_FALSE(panel->bridge().textContent->richText->wasRead()) << "taken from the store on the window's thread";
         held.release();
         EXPECT_TRUE(QTest::qWaitFor([&] { return panel->isLoaded(); }, 10000));
         ASSERT_TRUE(view);
-        EXPECT_EQ(view->toPlainText(), QStringLiteral("Bold and plain"));
+        EXPECT_EQ(shownText(view), QStringLiteral("Bold and plain"));
         closeAndWait();
     }
+}
+
+// A long text (a log of megabytes, a long report) is put into its document by a worker and laid
+// out a line at a time as it comes into view: the window's thread never takes the whole of it.
+// Closed before the worker starts, the preview leaves it nothing to bring.
+TEST_F(UnifiedPreviewWindowTest, ALongTextIsBuiltOffTheWindowsThreadAndLaidOutAsShown)
+{
+    QString log;
+    QByteArray rtf = "{\\rtf1\\ansi ";
+    for (int i = 0; log.size() <= 3 * PlainTextView::builtInPlace; ++i) {
+        log += QStringLiteral("13:%1 request %2 served\n").arg(i % 60).arg(i);
+        rtf += "13:" + QByteArray::number(i % 60) + " request {\\b " + QByteArray::number(i) + "} served\\par ";
+    }
+    rtf += '}';
+    ClipboardItem plain = test::insertItem(*manager, test::textItem(log, clock.now()));
+    ClipboardItem rich = test::textItem(log, clock.now());
+    rich.rtfData = rtf;
+    rich = test::insertItem(*manager, rich);
+    rich.leaveOutRichText();
+    for (const ClipboardItem& item : {plain, rich}) {
+        for (const bool original : {true, false}) {
+            SCOPED_TRACE(testing::Message() << item.hasRichText() << original);
+            manager->userDefaults().set(UnifiedPreviewWindow::showOriginalStyleKey, original);
+            test::HeldLane held(manager->work(), BackgroundWork::Lane::previews);
+            coordinator->showUnifiedPreview(item, *manager);
+            UnifiedPreviewWindow* panel = coordinator->panel();
+            ASSERT_TRUE(panel);
+            ASSERT_TRUE(shownDocument(panel->contentWidget()));
+            EXPECT_TRUE(shownText(panel->contentWidget()).isEmpty()) << "built on the window's thread";
+            held.release();
+            ASSERT_TRUE(QTest::qWaitFor([&] { return panel->isLoaded(); }, 60000));
+            QCoreApplication::processEvents(); // the content swapped in
+            QTextDocument* document = shownDocument(panel->contentWidget());
+            ASSERT_TRUE(document);
+            EXPECT_EQ(document->toPlainText().trimmed(), log.trimmed());
+            panel->grab();
+            // The first page and the last (for the scroll bar's end), not the thousands between.
+            int laidOut = 0;
+            for (QTextBlock block = document->begin(); block.isValid(); block = block.next())
+                laidOut += block.layout() && block.layout()->lineCount() > 0 ? 1 : 0;
+            EXPECT_GT(document->blockCount(), 5000);
+            EXPECT_LT(laidOut, 200) << "laid out beyond what is shown";
+            EXPECT_TRUE(document->firstBlock().layout() && document->firstBlock().layout()->lineCount() > 0);
+            closeAndWait();
+        }
+    }
+
+    // Closed while its worker waits: the work is dropped, and nothing comes to the closed window.
+    {
+        test::HeldLane held(manager->work(), BackgroundWork::Lane::previews);
+        coordinator->showUnifiedPreview(plain, *manager);
+        closeAndWait();
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return manager->work().busyLanes().isEmpty(); }, 60000));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(coordinator->panel());
 }
 
 // A FIFO copied as a file under a document's name: the preview neither waits for a writer on
@@ -249,9 +323,15 @@ TEST_F(UnifiedPreviewWindowTest, EachKindOfItemShowsInItsOwnLayer)
     ASSERT_TRUE(panel->originalStyleToggle());
     EXPECT_TRUE(panel->originalStyleToggle()->isChecked());
     EXPECT_FALSE(panel->revealButton());
-    EXPECT_EQ(panel->findChild<QTextEdit*>()->toPlainText(), *text.textContent);
+    EXPECT_EQ(shownText(panel->contentWidget()), *text.textContent);
     panel->originalStyleToggle()->setChecked(false); // stored for every later preview
     EXPECT_EQ(manager->userDefaults().losslessBool(UnifiedPreviewWindow::showOriginalStyleKey), false);
+    EXPECT_EQ(shownText(panel->contentWidget()), *text.textContent);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return panel->findChildren<PlainTextView*>().size() == 1; }, 10000));
+    // Four lines, spaced out, fit without a scroll bar.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !panel->findChild<PlainTextView*>()->verticalScrollBar()->isVisible(); }, 10000));
+    panel->grab().save(qEnvironmentVariable("LUMRA_BUILD_DIR", QDir::currentPath())
+                       + QStringLiteral("/artifacts/preview-text-unformatted.png"));
     closeAndWait();
     manager->userDefaults().set(UnifiedPreviewWindow::showOriginalStyleKey, true);
 
@@ -457,7 +537,7 @@ TEST_F(UnifiedPreviewWindowTest, PreviewsOfFilesSayWhatTheyHold)
     const ClipboardItem text = test::insertItem(*manager, test::textItem(QStringLiteral("sized text"), clock.now()));
     UnifiedPreviewWindow* panel = show(text, QStringLiteral("text-size"));
     ASSERT_TRUE(panel);
-    const QFont font = panel->findChild<QTextEdit*>()->document()->defaultFont();
+    const QFont font = shownDocument(panel->contentWidget())->defaultFont();
     EXPECT_EQ(font.pixelSize(), qRound(manager->itemFontSize() * 1.2));
     closeAndWait();
 

@@ -65,8 +65,15 @@ QString commentTitle(const ClipboardItem& item)
     return item.comment ? QStringLiteral("Edit Comment") : QStringLiteral("Add Comment");
 }
 
+namespace {
+thread_local qint64 countedOnThisThread = 0;
+} // namespace
+
+qint64 charactersCountedOnThisThread() { return countedOnThisThread; }
+
 TextStatistics textStatistics(const QString& text)
 {
+    countedOnThisThread += text.size();
     TextStatistics result;
     QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, text);
     while (graphemes.toNextBoundary() > 0)

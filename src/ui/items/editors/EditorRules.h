@@ -35,6 +35,9 @@ struct TextStatistics {
     int lines = 0;
 };
 TextStatistics textStatistics(const QString& text);
+// How many characters textStatistics() has counted on the calling thread, ever: what the counts
+// cost the window's thread.
+qint64 charactersCountedOnThisThread();
 // "12 characters · 3 words · 1 line".
 QString statisticsText(const TextStatistics& statistics);
 

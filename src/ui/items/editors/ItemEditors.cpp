@@ -3,6 +3,7 @@
 #include "engine/ClipboardManager.h"
 #include "engine/ItemMedia.h"
 #include "ui/items/SymbolIcon.h"
+#include "ui/items/editors/DocumentStatistics.h"
 #include "ui/items/editors/EditorRules.h"
 #include "ui/items/editors/RichTextFormatting.h"
 #include "ui/preview/PreviewLayers.h"
@@ -218,6 +219,8 @@ ContentEditorWindow::ContentEditorWindow(const EditorHost& host, const Clipboard
     status->addStretch(1);
     status->addWidget(errorLabel());
     column->addLayout(status);
+    m_counts = new DocumentStatistics(this);
+    m_counts->follow(m_editor->document());
     connect(m_editor, &QTextEdit::textChanged, this, &ContentEditorWindow::refreshStatistics);
     refreshStatistics();
     finishLayout();
@@ -247,6 +250,7 @@ ContentEditorWindow::ContentEditorWindow(const EditorHost& host, const Clipboard
             document->setDocumentMargin(m_editor->document()->documentMargin());
             document->clearUndoRedoStacks();
             m_editor->setDocument(document); // the empty one it had goes with it
+            m_counts->follow(document);
         } else {
             RichTextFormatting::load(*m_editor->document(), std::nullopt, text);
         }
@@ -255,7 +259,10 @@ ContentEditorWindow::ContentEditorWindow(const EditorHost& host, const Clipboard
     watcher->setFuture(manager().work().run(BackgroundWork::Lane::previews,
                                             [read = std::move(readRichText)]() -> Read {
                                                 const std::optional<QByteArray> rtf = read();
-                                                return rtf ? RichTextHost::read(*rtf) : nullptr;
+                                                Read document = rtf ? RichTextHost::read(*rtf) : nullptr;
+                                                if (document && document->document)
+                                                    DocumentStatistics::countAll(*document->document);
+                                                return document;
                                             }));
 }
 
@@ -274,8 +281,7 @@ QString ContentEditorWindow::statisticsText() const { return m_statistics->text(
 
 void ContentEditorWindow::refreshStatistics()
 {
-    const QString text = RichTextFormatting::plainText(*m_editor->document());
-    m_statistics->setText(EditorRules::statisticsText(EditorRules::textStatistics(text)));
+    m_statistics->setText(EditorRules::statisticsText(m_counts->statistics()));
 }
 
 void ContentEditorWindow::toggle(int style)

@@ -13,6 +13,8 @@ class QTextEdit;
 
 namespace lumra {
 
+class DocumentStatistics;
+
 // "Edit Tags" for one item, or one tag list for several items at once.
 class TagEditorWindow final : public EditorWindow {
     Q_OBJECT
@@ -86,6 +88,7 @@ private:
     ClipboardItem m_item;
     QTextEdit* m_editor = nullptr;
     QLabel* m_statistics = nullptr;
+    DocumentStatistics* m_counts = nullptr;
     QPushButton* m_save = nullptr;
     bool m_loaded = false;
 };

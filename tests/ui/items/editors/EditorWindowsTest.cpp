@@ -6,6 +6,8 @@
 #include "platform/richtext/RtfCodec.h"
 #include "ui/items/ShortcutRecorder.h"
 #include "ui/items/editors/CategoryEditors.h"
+#include "ui/items/editors/EditorRules.h"
+#include "ui/items/editors/RichTextFormatting.h"
 #include "ui/items/editors/ItemEditors.h"
 #include "ui/items/editors/ShortcutEditorWindow.h"
 #include "ui/popup/ContentView.h"
@@ -27,6 +29,7 @@
 #include <QScreen>
 #include <QStyleFactory>
 #include <QTest>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
@@ -207,6 +210,45 @@ TEST_F(EditorWindowsTest, ContentEditorOpensTheStoredRichTextOfAListValue)
     QTextCursor again(&document);
     again.setPosition(2);
     EXPECT_GE(again.charFormat().fontWeight(), QFont::Bold);
+}
+
+// A key in a long document counts again the line it changed, not the document: the window's
+// thread spends on a key what the line costs. A rich text read by a worker comes counted.
+TEST_F(EditorWindowsTest, AKeyInALongDocumentCountsItsLineAgainNotTheWholeText)
+{
+    QString text;
+    QByteArray rtf = "{\\rtf1\\ansi ";
+    for (int i = 0; i < 5000; ++i) {
+        text += QStringLiteral("line %1 of a long document\n").arg(i);
+        rtf += "line " + QByteArray::number(i) + " of a {\\b long} document\\par ";
+    }
+    rtf += '}';
+    for (const bool rich : {false, true}) {
+        SCOPED_TRACE(rich);
+        const ClipboardItem item = add(text, [&](ClipboardItem& i) {
+            if (rich)
+                i.rtfData = rtf;
+        });
+        const ClipboardItem listed = stored(item.id);
+        const qint64 opened = EditorRules::charactersCountedOnThisThread();
+        QPointer<ContentEditorWindow> window = EditorWindows::openContentEditor(host(), listed);
+        ASSERT_TRUE(test::processEventsUntil([&] { return window->isLoaded(); }, 30000));
+        if (rich)
+            EXPECT_LT(EditorRules::charactersCountedOnThisThread() - opened, 100) << "counted on the window's thread";
+        QTextCursor cursor(window->editor()->document());
+        cursor.setPosition(window->editor()->document()->findBlockByNumber(2500).position() + 9);
+        window->editor()->setTextCursor(cursor);
+        const qint64 before = EditorRules::charactersCountedOnThisThread();
+        QTest::keyClicks(window->editor(), QStringLiteral("ab c"));
+        QTest::keyClick(window->editor(), Qt::Key_Return);
+        QTest::keyClick(window->editor(), Qt::Key_Backspace);
+        QTest::keyClick(window->editor(), Qt::Key_Backspace);
+        EXPECT_LT(EditorRules::charactersCountedOnThisThread() - before, 6 * 40) << "the whole text counted again";
+        const QString edited = RichTextFormatting::plainText(*window->editor()->document());
+        EXPECT_TRUE(edited.contains(QStringLiteral("line 2500ab  of a")));
+        EXPECT_EQ(window->statisticsText(), EditorRules::statisticsText(EditorRules::textStatistics(edited)));
+        window->close();
+    }
 }
 
 TEST_F(EditorWindowsTest, ContentEditorSavesTextAndFormattingThroughTheEngine)
