@@ -110,7 +110,9 @@ void ClipboardManager::startUp()
     const bool cloud = iCloudSyncEnabled();
     if (!m_services.cloudContainer) {
         m_syncFolder = std::make_unique<SyncFolderContainer>(m_clock, nullptr, &work());
-        m_syncFolder->setAgeRules([this] { return sync::AgeRules {retentionDays(), autoCleanMinutes()}; });
+        m_syncFolder->setAgeRules([this] {
+            return sync::AgeRules {retentionDays(), autoCleanMinutes(), recycleBinEnabled() ? recycleBinDays() : 0};
+        });
         // Retention waits for the sync state to say how old each synced row is.
         m_syncFolder->setOnOpened([this] {
             if (m_retentionDeferred)
@@ -119,6 +121,10 @@ void ClipboardManager::startUp()
     }
     m_persistence = std::make_unique<PersistenceController>(
         cloud, m_services.cloudContainer ? m_services.cloudContainer : m_syncFolder.get(), m_services.storeFolder);
+    // The age rules' deletes are noted on disk from the first one, sync on or off: switched on later,
+    // the sync publishes them as the rules', not as the user's.
+    if (m_syncFolder)
+        m_syncFolder->ageRuleDeletes()->keepIn(sync::ageRuleLedgerPath(m_persistence->folder()));
     m_reader = std::make_unique<HistoryReader>(
         *m_persistence, HistoryReader::Classifiers {
                             &captureCategoryForText,

@@ -407,9 +407,28 @@ void ClipboardManager::purgeExpiredTrash()
         return;
     const QDateTime cutoff = m_clock.now().addSecs(-days * secondsPerDay);
     // Rows trashed elsewhere (an import, another computer) may have no trashedDate: their age is dateAdded.
-    const Predicate expired = (Predicate::lt("trashedDate", cutoff) || (Predicate::isNull("trashedDate") && Predicate::lt("dateAdded", cutoff)))
+    const Predicate expired = trashed()
+        && (Predicate::lt("trashedDate", cutoff) || (Predicate::isNull("trashedDate") && Predicate::lt("dateAdded", cutoff)))
         && receivedBefore(cutoff);
-    (void)deleteMatching(trashed() && expired, "Purging the recycle bin");
+    if (!m_syncFolder) {
+        (void)deleteMatching(expired, "Purging the recycle bin");
+        return;
+    }
+    // Told to the sync folder before they go, so that the deletes travel as the bin's, not as a user's.
+    auto rows = fetchItemRows(expired);
+    if (!rows || rows->isEmpty())
+        return;
+    QList<QUuid> ids;
+    for (const ManagedObjectPtr& row : *rows)
+        if (std::optional<QUuid> id = row->uuid(ItemAttr::id))
+            ids << *id;
+    if (const Status noted = m_syncFolder->ageRuleDeletes()->note(ids, {sync::recycleBinRule, days * secondsPerDay}); !noted) {
+        qCWarning(lcHousekeeping).noquote() << "Purging the recycle bin skipped:" << noted.error();
+        return;
+    }
+    for (const ManagedObjectPtr& row : *rows)
+        m_persistence->viewContext().deleteObject(row);
+    (void)commitRows(*rows, "Purging the recycle bin", true);
 }
 
 void ClipboardManager::runInBackground(std::function<void()> task)

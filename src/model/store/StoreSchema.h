@@ -58,7 +58,7 @@ inline constexpr const char* captureJournalTable = "LumraCaptureJournal";
 // Not an attribute: kept by the store layer for duplicate lookup of captured content.
 inline constexpr const char* contentKeyColumn = "contentKey";
 // Not an attribute, never leaves the file: when this history received a row whose dateAdded is older,
-// an import's (NULL: dateAdded). The age rules measure a row from the later of the two.
+// by an import or by sync (NULL: dateAdded). The age rules measure a row from the later of the two.
 inline constexpr const char* receivedDateColumn = "receivedDate";
 // 2: the indexes of the columns most rows leave unset (trash date, shortcut) hold only the rows that set them.
 // 3: ids kept as their 16 bytes and the content key as a 64-bit digest, about a fifth of the file.

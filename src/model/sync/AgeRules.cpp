@@ -45,8 +45,16 @@ std::optional<qint64> dateMs(const QJsonObject& fields, const char* name)
 
 bool ageRuleRemoves(const QJsonObject& fields, const AgeRules& rules, qint64 nowMs, std::optional<qint64> madeMs)
 {
-    if (fields.value(QStringLiteral("isPinned")).toBool() || fields.value(QStringLiteral("isPinnedToTop")).toBool()
-        || fields.value(QStringLiteral("isTrashed")).toBool())
+    if (fields.value(QStringLiteral("isTrashed")).toBool()) {
+        // Binned elsewhere (an import, another computer) a row may have no trash date: its age is dateAdded.
+        std::optional<qint64> binned = dateMs(fields, "trashedDate");
+        if (!binned)
+            binned = dateMs(fields, "dateAdded");
+        if (!binned || rules.recycleBinDays <= 0)
+            return false;
+        return std::max(*binned, madeMs.value_or(*binned)) < nowMs - rules.recycleBinDays * 86'400'000;
+    }
+    if (fields.value(QStringLiteral("isPinned")).toBool() || fields.value(QStringLiteral("isPinnedToTop")).toBool())
         return false;
     std::optional<qint64> added = dateMs(fields, "dateAdded");
     if (!added)
@@ -173,6 +181,16 @@ QList<QUuid> RowAges::madeSince(qint64 cutoffMs) const
         if (*it >= cutoffMs)
             since.append(it.key());
     return since;
+}
+
+QList<std::pair<QUuid, qint64>> RowAges::all() const
+{
+    QMutexLocker lock(&m_mutex);
+    QList<std::pair<QUuid, qint64>> made;
+    made.reserve(m_made.size());
+    for (auto it = m_made.cbegin(); it != m_made.cend(); ++it)
+        made.append({it.key(), *it});
+    return made;
 }
 
 qsizetype AgeRuleLedger::size() const

@@ -18,24 +18,30 @@ namespace lumra::sync {
 struct AgeRules {
     qint64 retentionDays = 0;    // 0: kept for ever
     qint64 autoCleanMinutes = 0; // 0: off
+    qint64 recycleBinDays = 0;   // 0: the bin is not emptied for age
 
     friend bool operator==(const AgeRules&, const AgeRules&) = default;
 };
 
 // What made a delete an age rule's: the rule and its threshold in seconds.
 struct AgeRuleDelete {
-    QString rule; // "retention" or "autoClean"
+    QString rule; // "retention", "autoClean" or "recycleBin"
     qint64 thresholdSeconds = 0;
 };
 
 inline const QString retentionRule = QStringLiteral("retention");
 inline const QString autoCleanRule = QStringLiteral("autoClean");
+inline const QString recycleBinRule = QStringLiteral("recycleBin");
+
+// The file beside the store where the ledger below keeps its notes, with sync on or off.
+inline QString ageRuleLedgerPath(const QString& storeFolder) { return storeFolder + QStringLiteral("/sync-age-rule-deletes.json"); }
 
 // Milliseconds since 1970 of a synced date (seconds since 2001); none when absent.
 std::optional<qint64> dateMs(const QJsonObject& fields, const char* name);
 
 // Whether one of `rules`, by the clock `nowMs`, removes an item with these synced fields: the same
-// choice as the housekeeping's (a starred, pinned or decorated item is never removed for its age).
+// choice as the housekeeping's (a starred, pinned or decorated item is never removed for its age; a
+// binned one only by the bin's rule).
 // `madeMs`: the latest time another clock says the row was made (RowAges), when later than its dateAdded.
 bool ageRuleRemoves(const QJsonObject& fields, const AgeRules& rules, qint64 nowMs, std::optional<qint64> madeMs = std::nullopt);
 
@@ -51,6 +57,7 @@ public:
     // The rows the age rules by this clock would take as made before `cutoffMs` that are not.
     QList<QUuid> madeSince(const QList<QUuid>& ids, qint64 cutoffMs) const;
     QList<QUuid> madeSince(qint64 cutoffMs) const;
+    QList<std::pair<QUuid, qint64>> all() const;
     // Whether the sync state was read into it: before that, no row's age is known.
     void setLoaded() { m_loaded = true; }
     bool loaded() const { return m_loaded; }

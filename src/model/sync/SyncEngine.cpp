@@ -490,9 +490,11 @@ Status SyncEngine::open(qint64 nowMs, Outcome* outcome)
     m_carried = meta(QStringLiteral("carried")) == u"1";
     // Beside the store and its sync state, so that a restore brings the three back as one.
     if (m_config.ageRuleDeletes && !m_config.storeFolder.isEmpty())
-        m_config.ageRuleDeletes->keepIn(m_config.storeFolder + QStringLiteral("/sync-age-rule-deletes.json"));
+        m_config.ageRuleDeletes->keepIn(ageRuleLedgerPath(m_config.storeFolder));
     if (Status s = loadRowAges(); !s)
         return s;
+    if (Status s = fillReceivedDates(); !s)
+        out.notices.append(QStringLiteral("the dates synced rows were received could not be kept in the store: %1").arg(s.error()));
     return ensureOwnFolder(nowMs, out);
 }
 
@@ -539,7 +541,7 @@ Status SyncEngine::putRowState(EntityKind entity, const QUuid& id, const RowStat
         st->bind(7, packFields(state.mtime, fields));
     }
     st->bind(8, qint64(state.deleted && state.ageRule ? 1 : 0));
-    st->bind(9, std::max({m_now, m_clockFloor, std::min(m_seenAhead, m_now + ageEvidenceAheadMs)}));
+    st->bind(9, learntNow());
     const qint64 learnt = st->step() ? st->int64(0) : 0;
     while (st->step()) {
     }
@@ -559,13 +561,24 @@ void SyncEngine::noteRowAge(const QUuid& id, const QList<FieldState>& fields, qi
     m_config.rowAges->note(id, std::max(learnt, dateAdded < fields.size() ? fields[dateAdded].stamp : 0));
 }
 
-qint64 SyncEngine::madeAt(const SyncRecord& record)
+qint64 SyncEngine::learntNow() const { return std::max({m_now, m_clockFloor, std::min(m_seenAhead, m_now + ageEvidenceAheadMs)}); }
+
+std::optional<qint64> SyncEngine::learntAt(EntityKind entity, const QUuid& id)
 {
     sql::Statement* st = m_state.prepare(QStringLiteral("SELECT learnt FROM rowState WHERE entity = ? AND id = ?"));
-    st->bind(1, qint64(entityCode(record.entity)));
-    st->bind(2, uuidText(record.id));
-    const qint64 learnt = st->step() ? st->int64(0) : 0;
-    return std::max(learnt, record.stampOf(QStringLiteral("dateAdded")));
+    st->bind(1, qint64(entityCode(entity)));
+    st->bind(2, uuidText(id));
+    return st->step() ? std::optional<qint64>(st->int64(0)) : std::nullopt;
+}
+
+QDateTime SyncEngine::receivedDate(const QUuid& id, qint64 dateAddedStamp)
+{
+    return QDateTime::fromMSecsSinceEpoch(std::max(learntAt(EntityKind::item, id).value_or(learntNow()), dateAddedStamp), Qt::UTC);
+}
+
+qint64 SyncEngine::madeAt(const SyncRecord& record)
+{
+    return std::max(learntAt(record.entity, record.id).value_or(0), record.stampOf(QStringLiteral("dateAdded")));
 }
 
 Status SyncEngine::loadRowAges()
@@ -585,6 +598,40 @@ Status SyncEngine::loadRowAges()
     if (st->status())
         m_config.rowAges->setLoaded();
     return st->status();
+}
+
+Status SyncEngine::fillReceivedDates()
+{
+    // Rows taken in before the store kept when (receivedDate) are given what rowAges says, once:
+    // with sync off, the age rules have only the store to go by.
+    const QString key = QStringLiteral("receivedDatesFilled");
+    if (meta(key) == u"1")
+        return {};
+    sql::Database* store = m_context->database(m_cloudStore);
+    if (!store)
+        return {};
+    sql::Transaction t(*store);
+    QString error;
+    sql::Statement* st = t.beginStatus() ? store->prepare(QStringLiteral(
+        "UPDATE CDClipboardItem SET receivedDate = ?1 WHERE id = ?2 AND receivedDate IS NULL AND dateAdded < ?1"), &error) : nullptr;
+    Status status = t.beginStatus();
+    for (const auto& [id, madeMs] : m_config.rowAges->all()) {
+        if (!st || !status)
+            break;
+        st->bind(1, store::toValue(QDateTime::fromMSecsSinceEpoch(madeMs, Qt::UTC)));
+        st->bind(2, id.toRfc4122()); // ids are kept as their 16 bytes
+        while (st->step()) {
+        }
+        status = st->status();
+        st->reset();
+    }
+    if (!status)
+        return status;
+    if (!st)
+        return Status::failure(error);
+    if (Status s = t.commit(); !s)
+        return s;
+    return putMeta(key, QStringLiteral("1"));
 }
 
 QList<std::pair<EntityKind, QUuid>> SyncEngine::liveRowsOfState()

@@ -173,9 +173,18 @@ private:
     // when this history learned of it.
     void noteRowAge(const QUuid& id, const QList<FieldState>& fields, qint64 learnt);
     Status loadRowAges();
+    // Once per state: the rows taken in before the store kept a receivedDate get rowAges' date.
+    Status fillReceivedDates();
     // The latest time a clock seen says the record's row was made: its dateAdded, that field's
     // stamp, and when this history learned of the row (kept after it was deleted), as rowAges has it.
     qint64 madeAt(const SyncRecord& record);
+    // When this history first learned of the row, as rowState keeps it; none for a row new to it.
+    std::optional<qint64> learntAt(store::EntityKind entity, const QUuid& id);
+    // When this history learns of a row now, by the latest clock seen (rowState's learnt).
+    qint64 learntNow() const;
+    // The receivedDate of an item row this history takes in now (or again): as old as rowAges says,
+    // so that the age rules measure it alike with sync on or off, as an import's from the import.
+    QDateTime receivedDate(const QUuid& id, qint64 dateAddedStamp);
     QList<std::pair<store::EntityKind, QUuid>> liveRowsOfState();
     std::optional<Cursor> cursor(const QUuid& device);
     Status putCursor(const QUuid& device, const Cursor& cursor);

@@ -181,6 +181,7 @@ SyncEngine::Applied SyncEngine::applyRecord(const SyncDir* images, const SyncRec
         m_batchRows.insert(key, row); // not found by a fetch until saved
         applyFields(*row, record.fields);
         if (record.entity == EntityKind::item) {
+            row->setReceivedDate(receivedDate(record.id, record.stampOf(QStringLiteral("dateAdded"))));
             noteBatchText(row);
             row->setValue(store::ItemAttr::imageData, image.isEmpty() ? sql::Value() : sql::Value(image));
         }
@@ -462,6 +463,8 @@ SyncEngine::Copy SyncEngine::mergeCopies(const Copy& x, const Copy& y, QList<Cha
     if (!merged.row) {
         merged.row = m_context->insert(EntityKind::item, m_cloudStore);
         merged.row->set(store::ItemAttr::id, merged.id);
+        static const qsizetype dateAdded = mergedFields(EntityKind::item).indexOf(QStringLiteral("dateAdded"));
+        merged.row->setReceivedDate(receivedDate(merged.id, merged.state.fields.value(dateAdded).stamp));
         m_batchRows.insert({entityCode(EntityKind::item), merged.id}, merged.row);
     }
     applyFields(*merged.row, merged.fields);

@@ -219,6 +219,29 @@ TEST_F(SyncClockTest, AnAgeRulesDeleteARestoreTookBackThePublishingOfStillTravel
         EXPECT_TRUE(c->row(copy)) << c->name.toStdString() << ": only a clock 200 days ahead took it for old";
 }
 
+TEST_F(SyncClockTest, ARowTakenInBeforeTheStoreKeptWhenIsMeasuredFromThenWithSyncOffToo)
+{
+    right.skew = -200 * day;
+    const QUuid copy = right.add(QStringLiteral("copied while its clock ran behind"));
+    settle();
+    ASSERT_TRUE(ahead.row(copy));
+    // As a build that kept no received date left the store and its sync state.
+    ahead.stop();
+    for (const auto& [file, sql] : {std::pair {QStringLiteral("/Lumra.sqlite"), QStringLiteral("UPDATE CDClipboardItem SET receivedDate = NULL")},
+                                    std::pair {QStringLiteral("/LumraSync.sqlite"), QStringLiteral("DELETE FROM meta WHERE key = 'receivedDatesFilled'")}}) {
+        sql::Database db;
+        ASSERT_TRUE(db.open(ahead.store.path() + file, false).ok());
+        ASSERT_TRUE(db.exec(sql).ok());
+    }
+    ahead.start();
+    ASSERT_FALSE(ahead.receivedDates().count(copy));
+    ahead.pass();
+    // Sync switched off: the store alone says the copy was taken in minutes ago.
+    ahead.restart();
+    EXPECT_TRUE(ahead.ageRulePass(false).isEmpty());
+    EXPECT_TRUE(ahead.row(copy));
+}
+
 TEST(SyncAgeRuleLedgerTest, ANoteItsFileCannotTakeFailsAndIsNotKept)
 {
     QTemporaryDir dir;

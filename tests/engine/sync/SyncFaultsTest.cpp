@@ -2,6 +2,8 @@
 // hostile writers do to it: each fault on its own, then many random schedules of all of them.
 #include "SyncSimulation.h"
 
+#include <array>
+
 #include <QCryptographicHash>
 #include <QHashFunctions>
 
@@ -825,13 +827,16 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
     SeededIds ids(seed);
     auto roll = [&](int n) { return int(rng() % unsigned(n)); };
     const int count = 2 + roll(2);
+    // Drawn apart from the schedule's own draws, so that a seed still runs the steps it ran before these.
+    std::mt19937 aside(seed ^ 0x9e3779b9u);
     std::vector<std::unique_ptr<Computer>> owned;
     QList<Computer*> computers;
     for (int i = 0; i < count; ++i) {
         owned.push_back(std::make_unique<Computer>(QStringLiteral("C%1").arg(i), ids.source()));
         owned.back()->compactAfter = 8 + roll(30);
         owned.back()->now += roll(5000);
-        owned.back()->rules = {150, roll(3) == 0 ? 30 + roll(600) : 0};
+        // Retention differs between computers: 150 days, 60, or for ever.
+        owned.back()->rules = {std::array<qint64, 3> {150, 60, 0}[aside() % 3], roll(3) == 0 ? 30 + roll(600) : 0};
         owned.back()->start();
         computers << owned.back().get();
     }
@@ -975,6 +980,15 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
     const int drawn = 30 + roll(30);
     const int steps = length > 0 ? length : drawn;
     const bool trace = qEnvironmentVariableIsSet("LUMRA_SYNC_TRACE");
+    auto noteAged = [&](const QList<QUuid>& gone, int who) {
+        for (const QUuid& id : gone)
+            aged.insert(id.toString());
+        for (const QUuid& id : gone)
+            if (auto it = keptByRight.find(id.toString()); it != keptByRight.end())
+                it->second.first.remove(who); // its own rule, not another computer's
+        if (trace)
+            qInfo("  age rules of %s delete %d", qPrintable(computers[who]->name), int(gone.size()));
+    };
     QSet<QString> everyDevice; // every id a computer held
     for (int step = 0; step < steps; ++step) {
         for (Computer* x : std::as_const(computers))
@@ -1093,7 +1107,15 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
             checkClock(c);
             break;
         case 13: case 14: tool.scan(), lastScan = step; tool.deliver(faults); break;
-        case 15: c.restart(); break;
+        case 15:
+            c.restart();
+            if (aside() % 3 == 0) {
+                // Sync switched off for a start: the age rules measure rows by what the store holds
+                // alone. Then on again, with a restart.
+                noteAged(c.ageRulePass(false), who);
+                c.restart();
+            }
+            break;
         case 16: sync::SyncFiles::setSpaceLeftForTests(roll(3) == 0 ? roll(400) : -1); break;
         case 17: {
             // A link planted in some device folder of this computer's copy.
@@ -1197,17 +1219,7 @@ QByteArray runSchedule(unsigned seed, int length = 0, bool userActs = true)
                 qInfo("  clock of %s off by %lld min", qPrintable(c.name), c.skew / minute);
             break;
         }
-        case 22: {
-            const QList<QUuid> gone = c.ageRulePass();
-            for (const QUuid& id : gone)
-                aged.insert(id.toString());
-            for (const QUuid& id : gone)
-                if (auto it = keptByRight.find(id.toString()); it != keptByRight.end())
-                    it->second.first.remove(who); // its own rule, not another computer's
-            if (trace)
-                qInfo("  age rules of %s delete %d", qPrintable(c.name), int(gone.size()));
-            break;
-        }
+        case 22: noteAged(c.ageRulePass(), who); break;
         case 23:
             // A home backed up together with its sync folder, and both restored later.
             if (!homeBackup && roll(2) == 0) {

@@ -1,4 +1,5 @@
 #include "EngineFixture.h"
+#include "engine/BackupService.h"
 #include "engine/HistoryClearing.h"
 #include "TestImages.h"
 #include "ThisProgram.h"
@@ -51,13 +52,15 @@ protected:
 struct Computer : EngineHarness {
     explicit Computer(QString folder) : syncFolder(std::move(folder)) { }
 
-    void boot()
+    // `syncOn`: the Sync page's switch, which takes effect at a start.
+    void boot(bool syncOn = true)
     {
         manager.reset();
-        openDefaults(true);
+        openDefaults(syncOn);
         defaults->set(QStringLiteral("syncFolderPath"), syncFolder);
         manager = start<AgeRulesManager>([this](ClipboardManagerServices& s) {
-            s.cloudKeyValueStore = &settings;
+            if (mirrorSettings)
+                s.cloudKeyValueStore = &settings;
             if (!storeFolder.isEmpty())
                 s.storeFolder = storeFolder;
         });
@@ -85,6 +88,7 @@ struct Computer : EngineHarness {
 
     QString syncFolder;
     QString storeFolder; // empty: the one in this computer's own data folder
+    bool mirrorSettings = true; // false: this computer's settings stay its own
     SyncFolderKeyValueStore settings {clock};
     std::unique_ptr<ClipboardManager> manager;
 };
@@ -671,6 +675,86 @@ TEST_F(SyncFolderTest, ADeleteWhoseNoteCannotBeKeptIsNotAppliedWithoutItAndTheSt
     sql::Statement* noted = state.prepare(QStringLiteral("SELECT COUNT(*) FROM restamped"));
     ASSERT_TRUE(noted && noted->step());
     EXPECT_EQ(noted->int64(0), 1) << "kept with the delete";
+}
+
+// Each computer's age rules are its own here: they differ.
+class SyncAgeRulesTest : public SyncFolderTest {
+protected:
+    void SetUp() override
+    {
+        a.mirrorSettings = b.mirrorSettings = false;
+        SyncFolderTest::SetUp();
+    }
+    void bothAdvance(std::chrono::hours by)
+    {
+        a.clock.advance(by);
+        b.clock.advance(by);
+    }
+};
+
+TEST_F(SyncAgeRulesTest, SwitchingSyncOffAndOnAgainTakesNoCopyFromAnotherComputer)
+{
+    // A keeps its history for ever and copies while its clock runs 200 days behind; B keeps 150 days.
+    a.manager->setRetentionDays(0);
+    a.clock.setNow(b.clock.now().addDays(-200));
+    a.boot();
+    QList<QUuid> copies;
+    for (int i = 0; i < 3; ++i)
+        copies << a.add(QStringLiteral("copied behind %1").arg(i)).id;
+    settle();
+    for (const QUuid& id : copies)
+        ASSERT_TRUE(b.item(id));
+
+    // B's user switches sync off: received minutes ago, the copies are not old by B's rule.
+    b.boot(false);
+    for (const QUuid& id : copies)
+        EXPECT_TRUE(b.item(id)) << "received minutes ago, taken by its date added";
+
+    // Received 160 days ago by B's clock (A's is right now): B's rule takes them, with sync off...
+    bothAdvance(std::chrono::hours(24 * 160));
+    a.clock.setNow(b.clock.now());
+    a.boot();
+    b.boot(false);
+    for (const QUuid& id : copies)
+        EXPECT_FALSE(b.item(id));
+    // ...and when sync is on again, those deletes are B's rule's, which A's own does not share.
+    b.boot(true);
+    settle();
+    for (const QUuid& id : copies)
+        EXPECT_TRUE(a.item(id)) << "A lost a copy to B's age rule";
+}
+
+TEST_F(SyncAgeRulesTest, AnImportedItemInTheBinStaysThereOnEveryComputerAsLongAsItsImportersBinKeepsIt)
+{
+    for (Computer* c : {&a, &b})
+        c->manager->setRecycleBinEnabled(true);
+    a.manager->setRecycleBinDays(30);
+    b.manager->setRecycleBinDays(7);
+    ClipboardItem binned = textItem(QStringLiteral("binned long ago"), a.clock.now().addDays(-300));
+    binned.isTrashed = true;
+    binned.trashedDate = a.clock.now().addDays(-284);
+    auto import = a.manager->backup().startImport({binned}, {}, {}, false);
+    import.waitForFinished();
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents(); // the import's save is told by queued calls
+    ASSERT_TRUE(import.result().error.isEmpty()) << import.result().error.toStdString();
+    settle();
+    ASSERT_TRUE(b.item(binned.id) && b.item(binned.id)->isTrashed);
+
+    // B starts again the next day: it received the item then, and its bin keeps it 7 days from that.
+    bothAdvance(std::chrono::hours(24));
+    b.boot();
+    EXPECT_TRUE(b.item(binned.id)) << "purged a day after it arrived";
+    settle();
+    EXPECT_TRUE(a.item(binned.id));
+
+    // 10 days on, B's bin lets it go, by B's rule alone: A's keeps it 30 days from the import.
+    bothAdvance(std::chrono::hours(24 * 9));
+    b.boot();
+    EXPECT_FALSE(b.item(binned.id));
+    settle();
+    ASSERT_TRUE(a.item(binned.id)) << "B's bin emptied A's";
+    EXPECT_TRUE(a.item(binned.id)->isTrashed);
 }
 
 TEST_F(SyncFolderTest, AWaitForAComputerWhoseFolderIsGoneEndsWithIt)

@@ -113,6 +113,9 @@ struct Computer {
     void start()
     {
         persistence = std::make_unique<PersistenceController>(true, nullptr, store.path());
+        // As the app does at its start, sync on or off: the age rules' notes are on disk from the first.
+        ageRuleDeletes = std::make_shared<sync::AgeRuleLedger>();
+        ageRuleDeletes->keepIn(sync::ageRuleLedgerPath(store.path()));
         sync::SyncEngine::Config config;
         config.root = root();
         config.device = sync::SyncFiles::deviceId(store.path(), newId);
@@ -276,18 +279,38 @@ struct Computer {
         EXPECT_TRUE(context->save().ok());
         return item.id;
     }
+    // When this history received each row it did not make (receivedDate), by its id.
+    std::map<QUuid, qint64> receivedDates() const
+    {
+        std::map<QUuid, qint64> received;
+        sql::Database db;
+        EXPECT_TRUE(db.open(persistence->cloudStore()->path, false).ok());
+        sql::Statement* st = db.prepare(QStringLiteral("SELECT id, receivedDate FROM CDClipboardItem WHERE receivedDate IS NOT NULL"));
+        while (st && st->step())
+            if (const std::optional<QUuid> id = st->uuid(0))
+                received[*id] = std::llround(st->real(1) * 1000.0) + 978307200000LL; // seconds since 2001
+        return received;
+    }
     // The housekeeping's age rules by this computer's clock (and every clock the sync saw): deletes
     // every row they select, and says so to the sync folder as the app does. Answers the ids deleted.
-    QList<QUuid> ageRulePass()
+    // `syncOn` false: as the app with sync off, which measures a row by the store's receivedDate.
+    QList<QUuid> ageRulePass(bool syncOn = true)
     {
         QList<QUuid> gone;
+        const std::map<QUuid, qint64> received = syncOn ? std::map<QUuid, qint64> {} : receivedDates();
+        auto madeAt = [&](const QUuid& id) -> std::optional<qint64> {
+            if (syncOn)
+                return rowAges->madeAt(id);
+            const auto it = received.find(id);
+            return it == received.end() ? std::nullopt : std::optional<qint64>(it->second);
+        };
         auto context = persistence->newBackgroundContext();
         store::FetchRequest request;
         request.entity = store::EntityKind::item;
         request.affectedStore = persistence->cloudStore();
         const Result<QList<store::ManagedObjectPtr>> fetched = context->fetch(request);
         for (const auto& row : fetched.value())
-            if (sync::ageRuleRemoves(sync::fieldsOfRow(*row), rules, clock(), rowAges->madeAt(*row->uuid(0)))) {
+            if (sync::ageRuleRemoves(sync::fieldsOfRow(*row), rules, clock(), madeAt(*row->uuid(0)))) {
                 gone << *row->uuid(0);
                 context->deleteObject(row);
             }
