@@ -45,6 +45,27 @@ std::optional<QStringList> decodeStringArray(const std::optional<QString>& json)
     return strings;
 }
 
+// Not an attribute, never leaves the file: how many reads of a picture's text did not run to their
+// end (NULL: none). Added when first needed, with no new schema: an older Lumra reads past it.
+constexpr char recognitionTriesColumn[] = "ocrTries";
+
+bool addRecognitionTries(sql::Database& db)
+{
+    const auto present = [&db] {
+        sql::Statement* st = db.prepare(QStringLiteral("SELECT count(*) FROM pragma_table_info('CDClipboardItem') WHERE name = ?"));
+        if (!st)
+            return false;
+        st->bind(1, QString::fromLatin1(recognitionTriesColumn));
+        const bool found = st->step() && st->int64(0) > 0;
+        st->reset();
+        return found;
+    };
+    // Another connection may have added it meanwhile.
+    return present()
+        || db.exec(QStringLiteral("ALTER TABLE CDClipboardItem ADD COLUMN %1 INTEGER").arg(QLatin1String(recognitionTriesColumn)))
+        || present();
+}
+
 store::Predicate untrashed()
 {
     return store::Predicate::eq("isTrashed", false) || store::Predicate::isNull("isTrashed");
@@ -114,10 +135,13 @@ void ClipboardManager::startMonitoring()
     services.changeCountAtLaunch = m_services.changeCountAtLaunch;
     m_captureService = std::make_unique<CaptureService>(*m_captureHistory, std::move(services));
     connect(m_captureService.get(), &CaptureService::picturesNotRecorded, this, &ClipboardManager::picturesNotRecorded);
-    if (TextRecognizer* recognizer = m_services.textRecognizer)
+    if (TextRecognizer* recognizer = m_services.textRecognizer) {
         connect(recognizer, &TextRecognizer::recognized, this, [this](const QUuid& id, const QString& text) {
             m_captureHistory->applyRecognizedText(id, text);
         });
+        connect(recognizer, &TextRecognizer::notRecognized, this,
+                [this](const QUuid& id) { m_captureHistory->recognitionFailed(id); });
+    }
     m_captureService->start();
     m_captureHistory->resumeRecognition();
 }
@@ -368,6 +392,31 @@ void ClipboardManager::CaptureHistory::applyRecognizedText(const QUuid& id, cons
     recognizeNextLeftOver();
 }
 
+void ClipboardManager::CaptureHistory::recognitionFailed(const QUuid& id)
+{
+    if (!m_pendingRecognition.remove(id) || !m.m_persistence)
+        return;
+    QStringList paths;
+    for (const store::PersistentStore* file : m.m_persistence->viewContext().stores())
+        paths << file->path;
+    // Counted in the row's own store, off the main thread like the look for left-over pictures.
+    m.runInBackground([paths, id] {
+        for (const QString& path : paths) {
+            sql::Database db;
+            if (!db.open(path, false) || !addRecognitionTries(db))
+                continue;
+            sql::Statement* st = db.prepare(QStringLiteral("UPDATE CDClipboardItem SET %1 = coalesce(%1, 0) + 1 WHERE id = ?")
+                                                .arg(QLatin1String(recognitionTriesColumn)));
+            if (st) {
+                st->bind(1, id.toRfc4122());
+                st->step();
+                st->reset();
+            }
+        }
+    });
+    recognizeNextLeftOver();
+}
+
 void ClipboardManager::CaptureHistory::resumeRecognition()
 {
     if (std::exchange(m_resumed, true) || !m.m_services.textRecognizer || !m.m_persistence || !m.enableImageOCR())
@@ -381,11 +430,12 @@ void ClipboardManager::CaptureHistory::resumeRecognition()
         QList<std::pair<double, QUuid>> found;
         for (const QString& path : paths) {
             sql::Database db;
-            if (!db.open(path, false))
+            if (!db.open(path, false) || !addRecognitionTries(db))
                 continue;
             sql::Statement* st = db.prepare(QStringLiteral(
                 "SELECT id, dateAdded FROM CDClipboardItem WHERE isTrashed = 0 AND contentType = 'image' AND ocrText IS NULL"
-                " AND isSensitive = 0 ORDER BY dateAdded DESC LIMIT %1").arg(recognitionResumedPerStart));
+                " AND isSensitive = 0 AND coalesce(%1, 0) < %2 ORDER BY dateAdded DESC LIMIT %3")
+                .arg(QLatin1String(recognitionTriesColumn)).arg(recognitionTries).arg(recognitionResumedPerStart));
             while (st && st->step())
                 if (const std::optional<QUuid> id = st->uuid(0))
                     found.append({st->real(1), *id});

@@ -45,10 +45,14 @@ public:
     // Sensitive rows are never sent; the text is written into the row it was read from only.
     void recognizeText(const QByteArray& pngData, const QUuid& id);
     void applyRecognizedText(const QUuid& id, const QString& text);
-    // Once per start: pictures whose recognition never ended (Lumra quit first) are read again, a
-    // bounded number, one at a time and only while no new copy's picture waits.
+    // A read that did not run to its end leaves the text unset, so a later start reads it again.
+    void recognitionFailed(const QUuid& id);
+    // Once per start: pictures whose recognition never ended (Lumra quit first, or the read failed
+    // fewer than recognitionTries times) are read again, a bounded number, one at a time and only
+    // while no new copy's picture waits.
     void resumeRecognition();
     static constexpr int recognitionResumedPerStart = 20;
+    static constexpr int recognitionTries = 3;
 
 private:
     // Save, item limit and history update of the row just written.

@@ -11,6 +11,7 @@
 #include "platform/image/ImageFileExtensions.h"
 #include "platform/image/ScreenshotDetection.h"
 #include "platform/pasteboard/Pasteboard.h"
+#include "platform/richtext/RtfCodec.h"
 
 #include <QFileInfo>
 #include <QSet>
@@ -52,6 +53,20 @@ PreparedImage prepareImage(
     return prepared;
 }
 
+// Why the converter made nothing of a copy's HTML, for the log: what it refuses unread, or its failure.
+QString whyNoRichText(const QString& html)
+{
+    if (html.size() > RichText::kMaxHtmlCharacters)
+        return QStringLiteral("its HTML of %1 characters is longer than rich text is made of (%2)")
+            .arg(html.size())
+            .arg(RichText::kMaxHtmlCharacters);
+    if (RichText::htmlElementCount(html) > RichText::kMaxHtmlElements)
+        return QStringLiteral("its HTML has more than %1 elements").arg(RichText::kMaxHtmlElements);
+    if (RichText::htmlNestingDepth(html) > RichText::kMaxHtmlDepth)
+        return QStringLiteral("its HTML nests deeper than %1").arg(RichText::kMaxHtmlDepth);
+    return QStringLiteral("its HTML could not be converted in time");
+}
+
 // Type names for the log, never content: the first few, each cut short.
 QString typeList(const QStringList& types)
 {
@@ -74,6 +89,7 @@ PreparedCapture sortRead(PasteboardSnapshot snapshot, const CaptureRequest& requ
     }
     if (snapshot.failed()) {
         prepared.notRead = snapshot.error;
+        prepared.replacedWhileRead = snapshot.replacedWhileRead;
         return prepared;
     }
     if (snapshot.concealed) {
@@ -108,6 +124,8 @@ PreparedCapture sortRead(PasteboardSnapshot snapshot, const CaptureRequest& requ
         prepared.text = std::move(*snapshot.text);
         if (!snapshot.leftOut.isEmpty())
             prepared.leftOut = typeList(snapshot.leftOut);
+        if (!snapshot.droppedForSize.isEmpty())
+            prepared.droppedForSize = typeList(snapshot.droppedForSize);
     } else if (!snapshot.imageData.isEmpty()) {
         if (!request.wantImages) {
             prepared.skipped = QStringLiteral("the settings record no pictures");
@@ -124,6 +142,8 @@ PreparedCapture sortRead(PasteboardSnapshot snapshot, const CaptureRequest& requ
     } else if (!snapshot.unreadableTypes.isEmpty()) {
         // An owner too slow, or unwilling, to answer for any type Lumra asked for.
         prepared.notRead = QStringLiteral("its owner gave none of ") + typeList(snapshot.unreadableTypes);
+    } else if (snapshot.types.isEmpty()) {
+        prepared.emptied = true;
     } else {
         prepared.skipped = QStringLiteral("it holds nothing to record");
     }
@@ -235,6 +255,8 @@ PreparedCapture deriveCapture(PreparedCapture prepared, const std::optional<QStr
             QByteArray rtf = htmlToRtf(*prepared.html);
             if (!rtf.isEmpty())
                 prepared.rtf = std::move(rtf);
+            else
+                prepared.noRichText = whyNoRichText(*prepared.html);
         }
         break;
     case ClipboardContentType::file:

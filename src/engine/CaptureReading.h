@@ -53,11 +53,15 @@ struct PreparedCapture {
     QString imageType;
     PreparedImage image;
     QString notRead; // the offer could not be read (info)
+    bool replacedWhileRead = false; // not read as a later copy replaced it meanwhile
     QString refusal; // the owner broke a bound, or the content is refused (warning)
     QString unreadableTypes;
     QString leftOut; // forms of a text not handed over in time: it is stored without them
+    QString droppedForSize; // forms of a text larger than Lumra reads: it is stored without them
+    QString noRichText; // why no rich text was made of the HTML read with a text
     QString skipped; // why a copy read in full is not recorded: the settings or its owner's marks
     bool replaced = false; // a later copy replaced the offer before its read began
+    bool emptied = false; // the clipboard holds nothing at all (its owner ended): no copy was made
     bool notBegun = false; // a copy from the journal whose work did not begin: the next start has it
 };
 

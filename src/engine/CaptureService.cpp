@@ -27,6 +27,13 @@ namespace {
 
 const QString captureCategoryName = QStringLiteral("Capture");
 
+// What a copy was stored without: the log and the diagnostics say it.
+void tell(const QString& message)
+{
+    qCInfo(lcCapture).noquote() << message;
+    Diagnostics::shared().info(captureCategoryName, message);
+}
+
 std::optional<QString> nonEmpty(const QString& text)
 {
     return text.isEmpty() ? std::nullopt : std::optional(text);
@@ -355,17 +362,20 @@ void CaptureService::takeRead(quint64 serial)
         return;
     }
     if (!prepared.notRead.isEmpty()) {
-        losses.note(CaptureLosses::Kind::notRead, QStringLiteral("Copy not read: ") + prepared.notRead);
+        losses.note(prepared.replacedWhileRead ? CaptureLosses::Kind::replaced : CaptureLosses::Kind::notRead,
+            QStringLiteral("Copy not read: ") + prepared.notRead);
         return;
     }
+    if (prepared.emptied)
+        return;
     if (!prepared.unreadableTypes.isEmpty())
         qCInfo(lcCapture).noquote() << "Clipboard owner gave none of:" << prepared.unreadableTypes;
+    if (!prepared.droppedForSize.isEmpty())
+        tell(QStringLiteral("Copy read without its %1: larger than Lumra reads of it").arg(prepared.droppedForSize));
     if (!prepared.leftOut.isEmpty()) {
-        const QString message = QStringLiteral("Copy read without its %1: its owner took more than %2 s to hand it over")
-                                    .arg(prepared.leftOut)
-                                    .arg(double(OfferLimits::wholeOffer.count()) / 1000.0);
-        qCInfo(lcCapture).noquote() << message;
-        Diagnostics::shared().info(captureCategoryName, message);
+        tell(QStringLiteral("Copy read without its %1: its owner took more than %2 s to hand it over")
+                 .arg(prepared.leftOut)
+                 .arg(double(OfferLimits::wholeOffer.count()) / 1000.0));
     }
     if (!prepared.kind) {
         losses.note(CaptureLosses::Kind::leftOut, QStringLiteral("Copy not recorded: ") + prepared.skipped);
@@ -559,6 +569,8 @@ void CaptureService::takeDerived(quint64 serial)
             m_store.addRichText(*capture.row, capture.copiedAt, *prepared.rtf);
         else
             finished = false;
+        if (!prepared.noRichText.isEmpty())
+            tell(QStringLiteral("Copy kept without its formatting: ") + prepared.noRichText);
     } else {
         finished = storePrepared(capture, prepared);
     }

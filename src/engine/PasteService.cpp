@@ -109,8 +109,13 @@ QList<PasteboardRepresentation> PasteService::richTextForms(const QByteArray& st
     }
     QList<PasteboardRepresentation> result { representation(PasteboardMime::rtf, rtf) };
     // Linux applications read rich text as HTML.
-    if (const auto html = RichText::htmlFromRtf(rtf))
+    if (const auto html = RichText::htmlFromRtf(rtf)) {
         result.append(representation(PasteboardMime::html, html->toUtf8()));
+    } else {
+        const QString message = QStringLiteral("Pasted without HTML: its rich text is longer or nests deeper than HTML is made of");
+        qCInfo(lcPaste).noquote() << message;
+        Diagnostics::shared().info(QStringLiteral("Paste"), message);
+    }
     return result;
 }
 

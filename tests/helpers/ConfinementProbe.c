@@ -99,6 +99,9 @@ static int attempt(const char* probe)
         done = fcntl(STDIN_FILENO, F_SETFL, fcntl(STDIN_FILENO, F_GETFL) | O_ASYNC);
     } else if (!strcmp(probe, "fcntl-lease")) {
         done = fcntl(heldFile, F_SETLEASE, F_RDLCK);
+    } else if (!strcmp(probe, "fcntl-lock") || !strcmp(probe, "fcntl-lock-wait")) {
+        struct flock lock = {.l_type = F_RDLCK, .l_whence = SEEK_SET};
+        done = fcntl(heldFile, strcmp(probe, "fcntl-lock") ? F_SETLKW : F_SETLK, &lock);
     } else if (!strcmp(probe, "fcntl-flags")) {
         const int flags = fcntl(STDIN_FILENO, F_GETFL);
         const int descriptor = fcntl(STDIN_FILENO, F_GETFD);

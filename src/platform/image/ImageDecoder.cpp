@@ -61,9 +61,14 @@ ImageDecoder& ImageDecoder::shared(DecodeTurn::Lane lane)
     // Never destroyed: a worker may still be decoding while the process exits. The programs end with
     // Lumra on their own.
     static ImageDecoder* const display = new ImageDecoder(decoderProgram());
-    static ImageDecoder* const capture
-        = new ImageDecoder(decoderProgram(), capturePrograms, defaultCpuTime, {}, captureProgramsForNewSources);
+    static ImageDecoder* const capture = forCapture(decoderProgram()).release();
     return lane == DecodeTurn::Lane::capture ? *capture : *display;
+}
+
+std::unique_ptr<ImageDecoder> ImageDecoder::forCapture(QString program, const QStringList& arguments)
+{
+    return std::make_unique<ImageDecoder>(std::move(program), capturePrograms, defaultCpuTime, arguments,
+                                          captureProgramsForNewSources);
 }
 
 ImageDecoder::ImageDecoder(QString program, int programs, std::chrono::milliseconds cpuTime, const QStringList& arguments,

@@ -43,6 +43,8 @@ public:
     // another's pictures are being decoded.
     static constexpr int capturePrograms = 2;
     static constexpr int captureProgramsForNewSources = 2;
+    // A decoder of the capture lane's shape running `program` (tests run stand-ins with `arguments`).
+    static std::unique_ptr<ImageDecoder> forCapture(QString program, const QStringList& arguments = {});
 
     // `cpuTime`: what one picture may cost its program (tests give less); `arguments` are for
     // stand-ins. `programsForNewSources` more programs are kept for an application none of whose

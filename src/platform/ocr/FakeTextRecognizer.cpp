@@ -14,15 +14,27 @@ void FakeTextRecognizer::recognize(const QByteArray& imageData, const QUuid& id)
     m_pending.append({ id, {}, imageData });
 }
 
-void FakeTextRecognizer::finish(const QUuid& id, const QString& text)
+bool FakeTextRecognizer::take(const QUuid& id)
 {
     for (qsizetype i = 0; i < m_pending.size(); ++i) {
         if (m_pending.at(i).id == id) {
             m_pending.removeAt(i);
-            emit recognized(id, text);
-            return;
+            return true;
         }
     }
+    return false;
+}
+
+void FakeTextRecognizer::finish(const QUuid& id, const QString& text)
+{
+    if (take(id))
+        emit recognized(id, text);
+}
+
+void FakeTextRecognizer::fail(const QUuid& id)
+{
+    if (take(id))
+        emit notRecognized(id);
 }
 
 void FakeTextRecognizer::finishAll(const QString& text)

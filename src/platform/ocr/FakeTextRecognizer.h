@@ -25,10 +25,14 @@ public:
 
     // Answers the request for `id` (if pending) with `text`.
     void finish(const QUuid& id, const QString& text);
+    // Answers the request for `id` (if pending) as a read that did not run to its end.
+    void fail(const QUuid& id);
     // Answers every pending request with `text`, oldest first.
     void finishAll(const QString& text);
 
 private:
+    bool take(const QUuid& id);
+
     QList<Request> m_pending;
     int m_requestCount = 0;
 };

@@ -78,31 +78,49 @@ public:
     {
     }
 
-    QString recognizeData(const QByteArray& data)
+    // Empty when nothing was read; none when the read did not run to its end, which is logged.
+    std::optional<QString> recognizeData(const QByteArray& data)
     {
         HelperProcess* program = m_cancelled->load() || data.isEmpty() ? nullptr : m_program->get();
         if (!program)
             return QString();
         QByteArray answer;
-        switch (program->exchange(data, m_cpuTime, &answer)) {
-        case HelperProcess::Outcome::answered:
+        const HelperProcess::Outcome outcome = program->exchange(data, m_cpuTime, &answer);
+        if (outcome == HelperProcess::Outcome::answered)
             return QString::fromUtf8(answer);
+        if (m_cancelled->load())
+            return std::nullopt;
+        switch (outcome) {
         case HelperProcess::Outcome::pastDeadline:
-            qCWarning(lcOcr) << "Text not recognised: the picture took longer than recognition may";
+            qCWarning(lcOcr) << "Text not recognised: the picture took longer than recognition may; it is read again at a later start";
             break;
         case HelperProcess::Outcome::lost:
-            if (!m_cancelled->load())
-                qCWarning(lcOcr) << "Text not recognised: the recognition program failed on the picture";
+            switch (program->lastEnd()) {
+            case HelperProcess::End::killed:
+                qCWarning(lcOcr) << "Text not recognised: the recognition program was killed while it worked (out of memory, or"
+                                    " ended from outside); it is read again at a later start";
+                break;
+            case HelperProcess::End::crashed:
+                qCWarning(lcOcr) << "Text not recognised: the recognition program crashed on the picture; it is read again at"
+                                    " a later start";
+                break;
+            case HelperProcess::End::failed:
+                qCWarning(lcOcr) << "Text not recognised: the recognition program failed on the picture; it is read again at"
+                                    " a later start";
+                break;
+            }
             break;
         case HelperProcess::Outcome::unavailable:
-            if (!m_cancelled->load())
-                qCWarning(lcOcr) << "Text not recognised: the recognition program could not be started";
+        case HelperProcess::Outcome::dropped:
+        case HelperProcess::Outcome::answered:
+            qCWarning(lcOcr) << "Text not recognised: the recognition program could not be started; it is read again at a"
+                                " later start";
             break;
         }
-        return QString();
+        return std::nullopt;
     }
 
-    QString recognizeImage(const QImage& image)
+    std::optional<QString> recognizeImage(const QImage& image)
     {
         const Result<QByteArray> png = image.isNull() || m_cancelled->load() ? Result<QByteArray>::failure(QString())
                                                                              : image::encodePng(image);
@@ -141,16 +159,20 @@ TesseractTextRecognizer::~TesseractTextRecognizer()
     m_tasks.wait();
 }
 
-void TesseractTextRecognizer::post(std::function<QString(TesseractWorker&)> request, const QUuid& id)
+void TesseractTextRecognizer::post(std::function<std::optional<QString>(TesseractWorker&)> request, const QUuid& id)
 {
     QPointer<TesseractTextRecognizer> self(this);
     m_work.start(BackgroundWork::Lane::textRecognition, [token = m_tasks.token(), worker = m_worker, self, request, id] {
         if (worker->cancelled())
             return;
-        const QString text = request(*worker);
+        const std::optional<QString> text = request(*worker);
+        if (!text && worker->cancelled())
+            return;
         QMetaObject::invokeMethod(qApp, [self, id, text] {
-            if (self)
-                emit self->recognized(id, text);
+            if (self && text)
+                emit self->recognized(id, *text);
+            else if (self)
+                emit self->notRecognized(id);
         }, Qt::QueuedConnection);
     });
 }

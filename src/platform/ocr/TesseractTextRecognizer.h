@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <sys/types.h>
 
 namespace lumra {
@@ -57,7 +58,7 @@ public:
     struct Program;
 
 private:
-    void post(std::function<QString(TesseractWorker&)> request, const QUuid& id);
+    void post(std::function<std::optional<QString>(TesseractWorker&)> request, const QUuid& id);
 
     BackgroundWork& m_work;
     BackgroundWork::Tasks m_tasks;

@@ -8,9 +8,10 @@
 
 namespace lumra {
 
-// Finds the text in an image off the caller's thread. Every request is answered once by
-// recognized(), on the thread this object lives in, with the recognised lines joined by
-// "\n" — empty when nothing was found or the image could not be read.
+// Finds the text in an image off the caller's thread. Every request is answered once, on the thread
+// this object lives in: by recognized() with the recognised lines joined by "\n" (empty when nothing
+// was found or the image could not be read), or by notRecognized() when the read did not run to its
+// end (its program killed, crashed, past its budget or not started), which may be asked again later.
 class TextRecognizer : public QObject {
     Q_OBJECT
 public:
@@ -24,6 +25,7 @@ public:
 
 signals:
     void recognized(const QUuid& id, const QString& text);
+    void notRecognized(const QUuid& id);
 };
 
 } // namespace lumra

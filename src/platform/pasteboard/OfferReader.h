@@ -89,6 +89,9 @@ public:
     virtual bool readFromItsOwner() = 0;
     // Why readFromItsOwner() is false, for the log.
     virtual QString whyNotFromItsOwner() const { return QStringLiteral("The clipboard changed while it was read"); }
+    // Whether that was a later copy replacing this one (its owner's own, say), rather than a copy
+    // that may hold the same secret following it or the owner going away.
+    virtual bool laterCopyReplacedIt() const { return true; }
 };
 
 // Offered type names as they come, cut to the limit with meta targets and repeats dropped; the

@@ -183,7 +183,7 @@ public:
             return std::nullopt;
         case OfferRead::Outcome::tooLarge:
             if (whatTooLarge.isEmpty())
-                m_snapshot.unreadableTypes.append(type);
+                m_snapshot.droppedForSize.append(type + QStringLiteral(" (") + sizeText(answer, maxBytes) + QLatin1Char(')'));
             else
                 m_snapshot.refusal = whatTooLarge + QStringLiteral(" of ") + sizeText(answer, maxBytes);
             return std::nullopt;
@@ -273,6 +273,7 @@ void readOfferContent(OfferReader& reader, PasteboardSnapshot& snapshot, bool ri
     if (!reader.readFromItsOwner()) {
         clearContent(snapshot);
         snapshot.error = reader.whyNotFromItsOwner();
+        snapshot.replacedWhileRead = reader.laterCopyReplacedIt();
     }
 }
 

@@ -67,9 +67,12 @@ struct PasteboardSnapshot {
     QStringList unreadableTypes; // offered, but refused or not answered in time
     // Richer forms of a text its owner had not handed over by the deadline: the text is kept without them.
     QStringList leftOut;
+    // Forms of a text larger than Lumra reads of them, each with its size: the text is kept without them.
+    QStringList droppedForSize;
     qint64 bytesRead = 0; // taken from the owner, what was refused as too large included
     // Set when the offer could not be read, or the clipboard changed while it was read.
     QString error;
+    bool replacedWhileRead = false; // the error is a later copy's replacing this one
     // Set when the owner broke a bound (time, size): the copy is dropped, and this says why
     // without a word of its content.
     QString refusal;

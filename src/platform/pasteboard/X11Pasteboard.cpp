@@ -869,6 +869,11 @@ public:
         return m_moved.isEmpty();
     }
     QString whyNotFromItsOwner() const override { return m_moved.isEmpty() ? changedWhileRead() : m_moved; }
+    bool laterCopyReplacedIt() const override
+    {
+        return m_moved.isEmpty() || m_moved == ownerCopiedAgain() || m_moved == untoldCopiedAgain()
+            || m_moved == changedWhileRead() || m_moved == replacedBeforeRead() || m_moved == replacedWhileRead();
+    }
 
 private:
     OfferRead convert(const char* target, qint64 maxBytes, bool cut, QDeadlineTimer deadline,

@@ -23,6 +23,7 @@
 #include <sys/resource.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -35,6 +36,27 @@ namespace lumra::process {
 namespace {
 
 enum class Io { done, lost, pastDeadline };
+
+// How a program whose socket closed ended. It closes its socket as it ends: it is given a moment to
+// be gone, as that bounds only a program that closed it and lives on.
+HelperProcess::End endOf(pid_t process)
+{
+    if (const int ending = int(::syscall(SYS_pidfd_open, process, 0)); ending >= 0) {
+        pollfd gone {ending, POLLIN, 0};
+        while (::poll(&gone, 1, 2000) < 0 && errno == EINTR) {
+        }
+        ::close(ending);
+    }
+    siginfo_t ended {};
+    if (::waitid(P_PID, id_t(process), &ended, WEXITED | WNOHANG | WNOWAIT) != 0 || ended.si_pid != process)
+        return HelperProcess::End::failed;
+    if (ended.si_code == CLD_KILLED && ended.si_status == SIGKILL)
+        return HelperProcess::End::killed;
+    // A sanitizer's report of a crash ends the program with a code.
+    if (ended.si_code == CLD_KILLED || ended.si_code == CLD_DUMPED || ended.si_status != 0)
+        return HelperProcess::End::crashed;
+    return HelperProcess::End::failed;
+}
 
 // What one exchange with the program may still cost: the program's own CPU time, which a busy
 // machine does not stretch, and the wall clock, generously.
@@ -318,8 +340,9 @@ HelperProcess::Outcome HelperProcess::exchange(QByteArrayView request, std::chro
     Outcome outcome = Outcome::lost;
     for (int attempt = 0; attempt < 2 && outcome == Outcome::lost && !m_shutDown; ++attempt) {
         const bool reused = runningProcessLocked() > 0;
+        m_endedStarting = false;
         if (!reused && !start())
-            return Outcome::unavailable;
+            return m_endedStarting ? Outcome::lost : Outcome::unavailable;
         outcome = once(request, cpuTime, answer, accept, descriptor);
         if (outcome != Outcome::answered)
             stop();
@@ -414,6 +437,10 @@ bool HelperProcess::start()
     const Io io = receiveAll(m_socket, &mark, sizeof mark, Budget(process, std::nullopt, m_limits.wallClockCap));
     if (io != Io::done || mark != m_limits.readyMark) {
         qCWarning(lcHelperProcess).noquote() << m_program << "did not start";
+        // One killed or crashing on its way is told as such, not as one that could not be started.
+        m_endedStarting = io == Io::lost;
+        if (m_endedStarting)
+            m_lastEnd = endOf(process);
         stop();
         return false;
     }
@@ -495,6 +522,7 @@ HelperProcess::Outcome HelperProcess::once(QByteArrayView request, std::chrono::
         break;
     }
     answer->clear();
+    m_lastEnd = refusal ? End::failed : endOf(m_process);
     return Outcome::lost;
 }
 

@@ -47,6 +47,9 @@ public:
 
     // dropped: no longer wanted when its turn came (HelperPool), never sent.
     enum class Outcome { answered, lost, pastDeadline, unavailable, dropped };
+    // How the program of a lost request ended: by SIGKILL from outside (the OOM killer, say), by
+    // another signal or a failure code (a crash), or otherwise (it ended, or broke the exchange).
+    enum class End { killed, crashed, failed };
 
     // `program` is run with Lumra's process id and `arguments`; tests run stand-ins.
     HelperProcess(QString program, QStringList arguments, Limits limits);
@@ -67,6 +70,9 @@ public:
     // Ends the program at once, in the middle of a request too (which is then lost), and starts no
     // other: for an owner going away that must not wait for the request. Any thread.
     void shutDown();
+
+    // For the caller of a lost request, before its next one.
+    End lastEnd() const { return m_lastEnd.load(); }
 
     // The program's process, 0 when none runs.
     pid_t runningProcess();
@@ -105,6 +111,8 @@ private:
     pid_t m_process = 0;
     std::atomic<pid_t> m_current {0};
     std::atomic_bool m_shutDown {false};
+    std::atomic<End> m_lastEnd {End::failed};
+    bool m_endedStarting = false; // the last start's program ended before it was ready
     int m_socket = -1;
     quint64 m_lastRequest = 0;
     std::unique_ptr<BackgroundWork::OwnThread> m_watcher; // reaps a program that ends between requests

@@ -858,6 +858,7 @@ public:
             return QStringLiteral("The clipboard connection was lost right after it: a copy marked concealed may have followed");
         return QStringLiteral("A copy marked concealed followed it at once: it may hold the same secret");
     }
+    bool laterCopyReplacedIt() const override { return false; }
 
 private:
     bool lost() const { return m_offer && (m_offer->ending.load() == Offer::lost || m_offer->connection->isBroken()); }

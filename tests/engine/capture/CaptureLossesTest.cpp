@@ -1,6 +1,8 @@
 // Copies that never reach the history are counted, and told a line per burst, not per copy.
 #include "CaptureFixture.h"
 
+#include "platform/richtext/RtfCodec.h"
+
 #include <gtest/gtest.h>
 
 using namespace lumra;
@@ -63,6 +65,60 @@ TEST_F(CaptureLossesTest, ABurstOfCopiesReplacedBeforeLumraLookedIsCountedAndTol
     ASSERT_EQ(lines.size(), 2) << log.text().toStdString();
     EXPECT_TRUE(lines[1].contains("Copies not recorded in the 5 s after: 198 (198 replaced before Lumra looked)"))
         << lines[1].toStdString();
+}
+
+TEST_F(CaptureLossesTest, ASingleCopyReplacedBeforeLumraLookedIsCountedAndTold)
+{
+    DiagnosticsCapture log;
+    start();
+    const qint64 before = lost();
+    pasteboard.setContents({textRep("replaced at once")});
+    pasteboard.setContents({textRep("the copy Lumra sees")});
+    manager->captureService()->checkClipboard();
+    test::finishPendingCaptures(*manager);
+    EXPECT_EQ(texts(), QStringList {"the copy Lumra sees"});
+    EXPECT_EQ(lost() - before, 1);
+    const QStringList lines = lossLines(log.text());
+    ASSERT_EQ(lines.size(), 1) << log.text().toStdString();
+    EXPECT_TRUE(lines[0].contains("Copy not read: a later copy replaced it before Lumra looked")) << lines[0].toStdString();
+}
+
+// An owner that ends (xclip after its loops) leaves the clipboard empty: no copy was made, so
+// none is lost and nothing is told.
+TEST_F(CaptureLossesTest, AClipboardEmptiedAsItsOwnerEndsIsNoLostCopy)
+{
+    DiagnosticsCapture log;
+    start();
+    copyText("served until its owner ended");
+    const qint64 before = lost();
+    pasteboard.clear();
+    manager->captureService()->checkClipboard();
+    test::finishPendingCaptures(*manager);
+    clock.advance(6s);
+    EXPECT_EQ(lost() - before, 0);
+    EXPECT_TRUE(lossLines(log.text()).isEmpty()) << log.text().toStdString();
+    EXPECT_EQ(texts(), QStringList {"served until its owner ended"});
+}
+
+// A text is kept without a rich form too large to read or to convert, and the log says which and
+// why: never as a form its owner did not hand over.
+TEST_F(CaptureLossesTest, ARichFormLeftOutForItsSizeIsNamed)
+{
+    DiagnosticsCapture log;
+    start();
+    manager->setPreserveFormatting(true);
+    const QByteArray page = "<p>" + QByteArray(qsizetype(OfferLimits::maxHtmlBytes), 'w') + "</p>";
+    copy({textRep("a page larger than Lumra reads"), rep(PasteboardMime::html, page)});
+    const QByteArray converted = "<p>" + QByteArray(RichText::kMaxHtmlCharacters + 1, 'c') + "</p>";
+    copy({textRep("a page longer than is converted"), rep(PasteboardMime::html, converted)});
+    test::finishPendingCaptures(*manager);
+    EXPECT_EQ(texts().size(), 2);
+    const QString lines = log.text();
+    EXPECT_TRUE(lines.contains("Copy read without its text/html (8.0 MB): larger than Lumra reads of it")) << lines.toStdString();
+    EXPECT_FALSE(lines.contains("gave none of")) << lines.toStdString();
+    EXPECT_TRUE(lines.contains(QStringLiteral("Copy kept without its formatting: its HTML of %1 characters is longer than rich "
+                                              "text is made of").arg(converted.size())))
+        << lines.toStdString();
 }
 
 TEST_F(CaptureLossesTest, AHostileOwnersRefusedCopiesAreCountedAndToldOncePerBurst)

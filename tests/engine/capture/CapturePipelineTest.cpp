@@ -561,6 +561,59 @@ TEST_F(CaptureTest, RecognitionCutShortByTheQuitEndsAtTheNextStartBehindNewCopie
     EXPECT_EQ(manager->fetchManagedItem(readToItsEnd)->string(Attr::ocrText), QString());
 }
 
+// A read that did not run to its end (its program killed, crashed, past its budget) is no "nothing
+// found": the picture is read again at the next starts, three reads in all, and the text stays unset.
+TEST_F(CaptureTest, ARecognitionThatFailedIsTriedAgainAtTheNextStartsThreeTimesInAll)
+{
+    start();
+    manager->setEnableImageOCR(true);
+    copy({rep(PasteboardMime::png, solidPng(Qt::blue))});
+    copy({rep(PasteboardMime::png, solidPng(Qt::red))});
+    ASSERT_EQ(recognizer.pending().size(), 2);
+    const QUuid unread = recognizer.pending()[0].id, failing = recognizer.pending()[1].id;
+    recognizer.fail(failing);
+    EXPECT_EQ(manager->fetchManagedItem(failing)->string(Attr::ocrText), std::nullopt) << "a failed read stored as no text";
+    for (int run = 2; run <= 4; ++run) {
+        SCOPED_TRACE(run);
+        // Quits while the other picture is being read: that one is tried at every start.
+        manager.reset();
+        recognizer.finishAll(QStringLiteral("answered to nobody"));
+        start();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !recognizer.pending().isEmpty(); }, 20000));
+        ASSERT_EQ(recognizer.pending().size(), 1);
+        if (run == 4)
+            break;
+        ASSERT_EQ(recognizer.pending()[0].id, failing);
+        recognizer.fail(failing);
+        ASSERT_EQ(recognizer.pending().size(), 1);
+        EXPECT_EQ(recognizer.pending()[0].id, unread);
+    }
+    EXPECT_EQ(recognizer.pending()[0].id, unread) << "a picture whose read failed three times was read a fourth time";
+    recognizer.finishAll(QStringLiteral("read at last"));
+    EXPECT_EQ(manager->fetchManagedItem(unread)->string(Attr::ocrText), "read at last");
+    EXPECT_EQ(manager->fetchManagedItem(failing)->string(Attr::ocrText), std::nullopt);
+}
+
+// However many pictures a quit left unread, a start reads twenty of them.
+TEST_F(CaptureTest, AStartReadsTwentyPicturesLeftOverAtMost)
+{
+    start();
+    manager->setEnableImageOCR(true);
+    for (int i = 0; i < 25; ++i)
+        copy({rep(PasteboardMime::png, solidPng(QColor(10 * i, 40, 80)))});
+    ASSERT_EQ(recognizer.pending().size(), 25);
+    manager.reset();
+    recognizer.finishAll(QStringLiteral("answered to nobody"));
+    start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !recognizer.pending().isEmpty(); }, 20000));
+    int read = 0;
+    for (; !recognizer.pending().isEmpty() && read < 25; ++read) {
+        ASSERT_EQ(recognizer.pending().size(), 1);
+        recognizer.finish(recognizer.pending().first().id, QStringLiteral("text %1").arg(read));
+    }
+    EXPECT_EQ(read, 20);
+}
+
 TEST_F(CaptureTest, SensitiveImagesAreNeverRecognised)
 {
     start();

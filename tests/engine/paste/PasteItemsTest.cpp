@@ -1,6 +1,11 @@
 #include "PasteTestSupport.h"
 
+#include "model/Diagnostics.h"
 #include "platform/image/ImageDecoding.h"
+#include "platform/richtext/RtfCodec.h"
+
+#include <QDir>
+#include <QFileInfo>
 
 #include <QSignalSpy>
 
@@ -250,4 +255,23 @@ TEST(FormatTimeSaved, PicksTheUnitByTheRoundedNumber)
     };
     for (const auto& [seconds, expected] : cases)
         EXPECT_EQ(PasteService::formatTimeSaved(seconds), expected) << seconds;
+}
+
+// Rich text too long to be made into HTML goes out as RTF and text, and the log says the HTML is missing.
+TEST(PasteRichTextForms, RichTextTooLongForHtmlIsPastedWithoutItAndSaysSo)
+{
+    Diagnostics& log = Diagnostics::shared();
+    QDir().mkpath(QFileInfo(log.logPath()).absolutePath());
+    log.setEnabled(true);
+    log.writeDiagnosticsLog();
+    const QByteArray rtf = "{\\rtf1\\ansi " + QByteArray(RichText::kMaxDocumentCharacters + 1, 'r') + "}";
+    const QList<PasteboardRepresentation> forms = PasteService::richTextForms(rtf, false);
+    log.flush();
+    const QString logged = log.readDiagnosticsLog().value_or(QString());
+    log.writeDiagnosticsLog();
+    log.setEnabled(false);
+    ASSERT_EQ(forms.size(), 1);
+    EXPECT_EQ(forms[0].mimeType, QLatin1String(PasteboardMime::rtf));
+    EXPECT_TRUE(logged.contains("[Paste] Pasted without HTML: its rich text is longer or nests deeper than HTML is made of"))
+        << logged.toStdString();
 }

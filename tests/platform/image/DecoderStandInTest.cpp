@@ -12,6 +12,7 @@
 #include <QTest>
 
 #include <atomic>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -33,13 +34,16 @@ TEST(DecoderStandIn, AnAnswerOfNothingIsABrokenProgram)
 
 namespace {
 
-// A decoder whose stand-in programs hold every SVG until the gate is opened.
+// A decoder whose stand-in programs hold every SVG until the gate is opened; with no count, shaped
+// as the capture's own programs.
 struct HeldDecoder {
-    explicit HeldDecoder(int programs, int programsForNewSources = 0)
-        : decoder(QStringLiteral(LUMRA_STAND_IN_IMAGE_DECODER), programs, ImageDecoder::defaultCpuTime,
-                  {QStringLiteral("hold-svg"), folder.filePath(QStringLiteral("gate"))}, programsForNewSources)
+    explicit HeldDecoder(std::optional<int> programs = std::nullopt)
+        : made(programs ? std::make_unique<ImageDecoder>(standIn, *programs, ImageDecoder::defaultCpuTime, arguments())
+                        : ImageDecoder::forCapture(standIn, arguments()))
+        , decoder(*made)
     {
     }
+    QStringList arguments() const { return {QStringLiteral("hold-svg"), folder.filePath(QStringLiteral("gate"))}; }
     ~HeldDecoder()
     {
         open();
@@ -57,8 +61,10 @@ struct HeldDecoder {
         });
     }
 
+    static inline const QString standIn = QStringLiteral(LUMRA_STAND_IN_IMAGE_DECODER);
     QTemporaryDir folder;
-    ImageDecoder decoder;
+    std::unique_ptr<ImageDecoder> made;
+    ImageDecoder& decoder;
     std::vector<std::thread> threads;
 };
 
@@ -68,8 +74,8 @@ const QByteArray slowSvg = "<svg width='10' height='10'/>";
 
 TEST(DecoderTurns, AnotherApplicationsPictureGoesAheadOfOnesQueuedPictures)
 {
-    // Shaped as the capture's own programs.
-    HeldDecoder held(ImageDecoder::capturePrograms, ImageDecoder::captureProgramsForNewSources);
+    // The capture's own programs.
+    HeldDecoder held;
     for (int i = 0; i < 6; ++i)
         held.decode(slowSvg, DecodeTurn::capture(QStringLiteral("drawing.desktop")));
     ASSERT_TRUE(QTest::qWaitFor([&] { return held.held() == 2 && held.decoder.waiting() == 4; }, 30000));

@@ -14,6 +14,8 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QPainter>
+#include <QPdfWriter>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
@@ -206,6 +208,35 @@ TEST(ImageDecoderFiles, APictureFileIsReadByTheDecoderFromItsDescriptorNotByLumr
     const Result<QImage> refused = decodeImage(*RegularFile::open(svg));
     ASSERT_FALSE(refused.ok());
     EXPECT_TRUE(refused.error().contains(QStringLiteral("outside itself"))) << refused.error().toStdString();
+}
+
+// The pages of a PDF are counted from 0; one asked for past either end is the first or the last.
+TEST(ImageDecoderFiles, APdfPagePastEitherEndIsItsFirstOrLastPage)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString path = folder.filePath(QStringLiteral("slides.pdf"));
+    const QList<QColor> colours {QColor(200, 30, 30), QColor(30, 160, 60), QColor(40, 60, 200)};
+    {
+        QPdfWriter writer(path);
+        QPainter painter(&writer);
+        for (int i = 0; i < colours.size(); ++i) {
+            if (i > 0)
+                writer.newPage();
+            painter.fillRect(QRect(0, 0, writer.width(), writer.height()), colours[i]);
+        }
+    }
+    for (const auto& [page, shown] : {std::pair(0, 0), std::pair(1, 1), std::pair(2, 2), std::pair(3, 2), std::pair(40, 2)}) {
+        SCOPED_TRACE(page);
+        const std::optional<RegularFile> file = RegularFile::open(path);
+        ASSERT_TRUE(file);
+        const Result<PdfPage> drawn = renderPdfPage(*file, page, 64);
+        ASSERT_TRUE(drawn.ok()) << drawn.error().toStdString();
+        EXPECT_EQ(drawn->pageCount, 3);
+        const QColor middle = drawn->image.pixelColor(drawn->image.width() / 2, drawn->image.height() / 2);
+        EXPECT_NEAR(middle.red(), colours[shown].red(), 8);
+        EXPECT_NEAR(middle.blue(), colours[shown].blue(), 8);
+    }
 }
 
 TEST(ImageDecoderFiles, OnlyARegularFileIsOpenedNeverALinkOrAFifo)

@@ -22,6 +22,7 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <functional>
+#include <mutex>
 #include <unistd.h>
 
 using namespace lumra;
@@ -93,6 +94,38 @@ pid_t inFlight(const TesseractTextRecognizer& recognizer)
         seen = program;
     }
 }
+
+// Lines logged while it lives, from any thread.
+class LoggedLines {
+public:
+    LoggedLines()
+    {
+        s_self = this;
+        m_previous = qInstallMessageHandler(keep);
+    }
+    ~LoggedLines()
+    {
+        qInstallMessageHandler(m_previous);
+        s_self = nullptr;
+    }
+    std::string text() const
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_text.toStdString();
+    }
+
+private:
+    static void keep(QtMsgType, const QMessageLogContext&, const QString& line)
+    {
+        const std::lock_guard lock(s_self->m_mutex);
+        s_self->m_text += line + QLatin1Char('\n');
+    }
+
+    static inline LoggedLines* s_self = nullptr;
+    QtMessageHandler m_previous = nullptr;
+    mutable std::mutex m_mutex;
+    QString m_text;
+};
 
 class TesseractTextRecognizerTest : public ::testing::Test {
 protected:
@@ -270,30 +303,39 @@ TEST_F(TesseractTextRecognizerTest, PicturesAreDecodedInTheRecognitionProgramNot
     test::expectLargestAllocationBelow(largest, size_t(8) * 1024 * 1024, "recognising a picture of 8000x8000");
 }
 
-TEST_F(TesseractTextRecognizerTest, AProgramKilledInTheMiddleOfARequestCostsThatRequestOnly)
+// A program killed while it works (the OOM killer, an upgrade replacing it) or crashing costs that
+// request only, which is told as not read, for what it was, and never as a picture holding no text.
+TEST_F(TesseractTextRecognizerTest, AProgramKilledOrCrashingInTheMiddleOfARequestCostsThatRequestOnly)
 {
     // Enough text that recognising it takes long after the program is seen.
     QStringList lines;
     for (int i = 0; i < 24; ++i)
         lines << QStringLiteral("Line %1 of a long page of words to read").arg(i);
     const QImage page = renderText(lines);
-    TesseractTextRecognizer recognizer;
-    QSignalSpy spy(&recognizer, &TextRecognizer::recognized);
-    const QUuid killed = QUuid::createUuid(), next = QUuid::createUuid();
+    for (const auto& [signal, told] : {std::pair(SIGKILL, "was killed while it worked"), std::pair(SIGABRT, "crashed on the picture")}) {
+        SCOPED_TRACE(told);
+        LoggedLines log;
+        TesseractTextRecognizer recognizer;
+        QSignalSpy spy(&recognizer, &TextRecognizer::recognized);
+        QSignalSpy failed(&recognizer, &TextRecognizer::notRecognized);
+        const QUuid cut = QUuid::createUuid(), next = QUuid::createUuid();
 
-    recognizer.recognize(png(page), killed);
-    const pid_t program = inFlight(recognizer);
-    ASSERT_GT(program, 0);
-    ::kill(program, SIGKILL);
-    recognizer.recognize(renderText({ QStringLiteral("Still reading") }), next);
+        recognizer.recognize(png(page), cut);
+        const pid_t program = inFlight(recognizer);
+        ASSERT_GT(program, 0);
+        ::kill(program, signal);
+        recognizer.recognize(renderText({ QStringLiteral("Still reading") }), next);
 
-    const auto answers = answersOf(recognizer, spy);
-    ASSERT_EQ(answers.size(), 2u);
-    EXPECT_EQ(answers[0].id, killed);
-    EXPECT_TRUE(answers[0].text.isEmpty());
-    EXPECT_EQ(answers[1].id, next);
-    EXPECT_EQ(answers[1].text, QStringLiteral("Still reading"));
-    EXPECT_NE(recognizer.runningProcess(), program);
+        const auto answers = answersOf(recognizer, spy);
+        ASSERT_EQ(answers.size(), 1u);
+        EXPECT_EQ(answers[0].id, next);
+        EXPECT_EQ(answers[0].text, QStringLiteral("Still reading"));
+        ASSERT_EQ(failed.count(), 1);
+        EXPECT_EQ(failed.first().at(0).toUuid(), cut);
+        EXPECT_NE(log.text().find(std::string("Text not recognised: the recognition program ") + told), std::string::npos)
+            << log.text();
+        EXPECT_NE(recognizer.runningProcess(), program);
+    }
 }
 
 TEST_F(TesseractTextRecognizerTest, TesseractRunsOnOneThreadWithinItsProgramsCpuBudget)
@@ -312,13 +354,16 @@ TEST_F(TesseractTextRecognizerTest, TesseractRunsOnOneThreadWithinItsProgramsCpu
     EXPECT_EQ(threadsOf(program), 1);
     EXPECT_TRUE(fileOf(program, QStringLiteral("environ")).split('\0').contains("OMP_THREAD_LIMIT=1"));
 
-    // Past its CPU time the program is ended and the picture answered with no text.
+    // Past its CPU time the program is ended and the picture told as not read, to be read again later.
+    LoggedLines log;
     TesseractTextRecognizer hurried(nullptr, QString(), std::chrono::milliseconds(1));
     QSignalSpy hurriedSpy(&hurried, &TextRecognizer::recognized);
+    QSignalSpy notRead(&hurried, &TextRecognizer::notRecognized);
     hurried.recognize(text, QUuid::createUuid());
     answers = answersOf(hurried, hurriedSpy);
-    ASSERT_EQ(answers.size(), 1u);
-    EXPECT_TRUE(answers[0].text.isEmpty()) << answers[0].text.toStdString();
+    EXPECT_TRUE(answers.empty());
+    EXPECT_EQ(notRead.count(), 1);
+    EXPECT_NE(log.text().find("Text not recognised: the picture took longer than recognition may"), std::string::npos) << log.text();
     EXPECT_EQ(hurried.runningProcess(), 0);
 }
 

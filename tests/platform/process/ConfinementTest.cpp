@@ -185,8 +185,9 @@ const Probe hostileProbes[] {
     {"attach", 0},      {"read-memory", 0}, {"signal-parent", 0}, {"fork", 0},  {"vfork", 0},
     {"inet-socket", 0}, {"unix-socket", 0}, {"unlink", 0},        {"rename", 0}, {"truncate", 0}, {"chmod", 0},
     // A signal of its choosing to any process of the user's when Lumra next writes to it, and a
-    // lease that holds up whoever next opens a file it was handed.
-    {"fcntl-owner", 0}, {"fcntl-signal", 0}, {"fcntl-async", 0},  {"fcntl-lease", 0},
+    // lease or lock that holds up whoever next opens or writes a file it was handed.
+    {"fcntl-owner", 0}, {"fcntl-signal", 0}, {"fcntl-async", 0},  {"fcntl-lease", 0}, {"fcntl-lock", 0},
+    {"fcntl-lock-wait", 0},
     // Fonts for a script not drawn yet are opened when first needed: that fails, and the glyph is
     // missing. Whether a file exists is not told either.
     {"open", EACCES}, {"stat", EACCES},
