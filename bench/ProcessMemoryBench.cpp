@@ -13,11 +13,13 @@
 
 #include <benchmark/benchmark.h>
 
+#include <QBuffer>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QMap>
 #include <QProcess>
 #include <QStandardPaths>
@@ -340,5 +342,93 @@ void BM_ProcessMemoryImageRowsScrolled(benchmark::State& state)
     }
 }
 BENCHMARK(BM_ProcessMemoryImageRowsScrolled)->Args({300, 0})->Args({300, 1})->Iterations(1)->Unit(benchmark::kSecond);
+
+// The stored bytes of the pictures in the store at `storePath`.
+double storedPictureBytes(const QString& storePath)
+{
+    double bytes = 0;
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(QFile::encodeName(storePath).constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_busy_timeout(db, 2000);
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(db, "SELECT total(length(imageData)) FROM CDClipboardItemImage", -1, &st, nullptr) == SQLITE_OK
+            && sqlite3_step(st) == SQLITE_ROW)
+            bytes = sqlite3_column_double(st, 0);
+        sqlite3_finalize(st);
+    }
+    sqlite3_close(db);
+    return bytes;
+}
+
+// The process's peak resident size (VmHWM), after `reset` sets it back to the present.
+double peakResident(qint64 pid, bool reset = false)
+{
+    if (reset) {
+        QFile clear(QStringLiteral("/proc/%1/clear_refs").arg(pid));
+        if (clear.open(QIODevice::WriteOnly))
+            clear.write("5");
+        return 0;
+    }
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    return status.open(QIODevice::ReadOnly) ? kilobytesField(status.readAll(), "VmHWM") : 0;
+}
+
+// A large picture copied by another program (xclip) into the real program: how far Lumra's own
+// resident memory rises above where it stood, at its peak, against the bytes the store keeps of
+// it. range(0): 0, a 48-megapixel photo as JPEG (8000 x 6000); 1, an 8000 x 8000 one; 2, the
+// 48-megapixel photo as PNG. The target: the peak at most the stored bytes and 30 MB.
+void BM_ProcessMemoryPictureCopied(benchmark::State& state)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty() || QStandardPaths::findExecutable(QStringLiteral("xclip")).isEmpty()) {
+        state.SkipWithError("needs Xvfb and xclip");
+        return;
+    }
+    PrivateXServer server;
+    const bool small = bench::shortMode();
+    const QSize size = small ? QSize(800, 600) : state.range(0) == 1 ? QSize(8000, 8000) : QSize(8000, 6000);
+    QByteArray offer = bench::photoJpeg(size);
+    QString type = QStringLiteral("image/jpeg");
+    if (state.range(0) == 2) {
+        QBuffer png;
+        png.open(QIODevice::WriteOnly);
+        QImage::fromData(offer).save(&png, "png");
+        offer = png.data();
+        type = QStringLiteral("image/png");
+    }
+    for (auto _ : state) {
+        const GeneratedHome home(0, bench::shortTextLength);
+        QProcess lumra;
+        QByteArray output;
+        if (const char* failed = bench::startLumra(lumra, lumraProgram(), home, server, output)) {
+            state.SkipWithError(failed);
+            return;
+        }
+        const qint64 pid = lumra.processId();
+        waitUntilIdle(pid, 2s, 60s);
+        const double before = readMemory(pid).rss;
+        peakResident(pid, true);
+        bench::xclipCopy(home, server.display(), offer, type);
+        for (QDeadlineTimer stored(300'000); bench::storedPictures(home.storePath()) == 0 && !stored.hasExpired();)
+            QThread::msleep(50);
+        const bool stored = bench::storedPictures(home.storePath()) > 0;
+        waitUntilIdle(pid, 2s, 120s);
+        const double peak = peakResident(pid);
+        const double after = readMemory(pid).rss;
+        const double storedBytes = storedPictureBytes(home.storePath());
+        lumra.terminate();
+        if (!lumra.waitForFinished(10'000))
+            lumra.kill(), lumra.waitForFinished();
+        if (!stored) {
+            state.SkipWithError("the picture was not stored");
+            return;
+        }
+        state.counters["offer_MB"] = double(offer.size()) / 1e6;
+        state.counters["stored_MB"] = storedBytes / 1e6;
+        state.counters["peak_growth_MB"] = (peak - before) / 1e6;
+        state.counters["peak_over_stored_MB"] = (peak - before - storedBytes) / 1e6;
+        state.counters["after_growth_MB"] = (after - before) / 1e6;
+    }
+}
+BENCHMARK(BM_ProcessMemoryPictureCopied)->Arg(0)->Arg(1)->Arg(2)->Iterations(1)->Unit(benchmark::kSecond);
 
 } // namespace

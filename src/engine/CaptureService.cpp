@@ -202,12 +202,15 @@ void CaptureService::checkClipboard()
     CaptureRequest request;
     request.reader = pasteboard->offerReader();
     const qint64 changeCount = request.reader->changeCount();
-    // Changes in between were replaced before Lumra looked (a burst of copies, say).
-    if (const qint64 unseen = changeCount - lastChangeCount - 1; unseen > 0) {
+    // Changes in between were replaced before Lumra looked (a burst of copies, say). A flood of
+    // takings, far more than anyone copies between two looks, is one loss however long it lasts.
+    const qint64 unseen = changeCount - lastChangeCount - 1;
+    const bool wasFlooding = std::exchange(m_flooding, unseen >= floodTakings);
+    if (unseen > 0 && !(wasFlooding && m_flooding)) {
         m_losses->note(CaptureLosses::Kind::unseen,
             unseen == 1 ? QStringLiteral("Copy not read: a later copy replaced it before Lumra looked")
                         : QStringLiteral("Copies not read: %1 replaced before Lumra looked").arg(unseen),
-            unseen);
+            m_flooding ? 1 : unseen);
     }
     // Stored before any filtering: a change that is skipped is never looked at again.
     m_store.setLastChangeCount(changeCount);
@@ -234,6 +237,7 @@ void CaptureService::checkClipboard()
     }
 
     PendingCapture capture;
+    capture.inFlood = m_flooding;
     capture.bundleId = source ? nonEmpty(source->bundleId) : std::nullopt;
     capture.appName = source ? nonEmpty(source->name) : std::nullopt;
     capture.copiedAt = m_services.clock->now();
@@ -351,6 +355,8 @@ void CaptureService::takeRead(quint64 serial)
     }
     PreparedCapture prepared = capture.work.result();
     CaptureLosses& losses = *m_losses;
+    if (capture.inFlood && (prepared.replaced || !prepared.notRead.isEmpty()))
+        return; // the flood's one loss counts it
     if (prepared.replaced) {
         losses.note(CaptureLosses::Kind::replaced,
             QStringLiteral("Copy not read: a later copy replaced it before its turn came"));

@@ -126,6 +126,7 @@ private:
         QStringList fileUrls; // the files being looked up
         bool journalled = false; // kept in the capture journal under its serial
         bool resumed = false; // taken from the journal of an earlier run
+        bool inFlood = false; // read while the clipboard was taken over and over
         int journalStore = 0; // resumed: the store file and row of its entry
         qint64 journalRow = 0;
     };
@@ -153,6 +154,9 @@ private:
     std::shared_ptr<JournalTries> m_journalTries;
     std::shared_ptr<std::atomic<qint64>> m_newestChange;
     quint64 m_nextSerial = 0;
+    // Takings between two looks that make a flood: no one copies that fast.
+    static constexpr qint64 floodTakings = 100;
+    bool m_flooding = false; // the last look found a flood
     std::optional<quint64> m_newestStored; // the serial of the latest change stored so far
     std::map<quint64, PendingCapture> m_reads; // by change order
     std::map<quint64, PendingCapture> m_derivations; // by change order

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -12,6 +14,7 @@
 extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*malloc_hook)(const volatile void*, size_t),
                                                          void (*free_hook)(const volatile void*))
     __attribute__((weak));
+extern "C" size_t __sanitizer_get_allocated_size(const volatile void* pointer) __attribute__((weak));
 
 namespace lumra::test {
 
@@ -65,6 +68,70 @@ inline std::optional<size_t> allocationsDuring(const std::function<void()>& work
     work();
     counting = false;
     return count.load();
+}
+
+// The sizes of the allocations of at least `atLeast` bytes, on any thread, while `work` runs (the
+// first 64); none without the sanitizer runtime. Each copy of a large buffer shows as one of them.
+inline std::optional<std::vector<size_t>> largeAllocationsDuring(size_t atLeast, const std::function<void()>& work)
+{
+    static std::atomic<size_t> threshold { 0 };
+    static std::atomic<size_t> count { 0 };
+    static std::array<std::atomic<size_t>, 64> sizes {};
+    static const bool hooked = __sanitizer_install_malloc_and_free_hooks
+        && __sanitizer_install_malloc_and_free_hooks(
+            [](const volatile void*, size_t size) {
+                const size_t bound = threshold.load(std::memory_order_relaxed);
+                if (bound == 0 || size < bound)
+                    return;
+                if (const size_t at = count.fetch_add(1); at < sizes.size())
+                    sizes[at].store(size);
+            },
+            [](const volatile void*) {});
+    if (!hooked) {
+        work();
+        return std::nullopt;
+    }
+    count = 0;
+    threshold = std::max<size_t>(atLeast, 1);
+    work();
+    threshold = 0;
+    std::vector<size_t> seen;
+    for (size_t i = 0; i < std::min(count.load(), sizes.size()); ++i)
+        seen.push_back(sizes[i].load());
+    return seen;
+}
+
+// The most bytes held at once, on all threads together, above what was held as `work` began; none
+// without the sanitizer runtime. Many small buffers gathered before any is let go show here, where
+// the largest single allocation would not.
+inline std::optional<size_t> peakHeldDuring(const std::function<void()>& work)
+{
+    static std::atomic<bool> watching { false };
+    static std::atomic<long long> held { 0 };
+    static std::atomic<long long> peak { 0 };
+    static const bool hooked = __sanitizer_install_malloc_and_free_hooks && __sanitizer_get_allocated_size
+        && __sanitizer_install_malloc_and_free_hooks(
+            [](const volatile void*, size_t size) {
+                if (!watching.load(std::memory_order_relaxed))
+                    return;
+                const long long now = held.fetch_add((long long)size) + (long long)size;
+                long long seen = peak.load(std::memory_order_relaxed);
+                while (now > seen && !peak.compare_exchange_weak(seen, now)) { }
+            },
+            [](const volatile void* pointer) {
+                if (watching.load(std::memory_order_relaxed) && pointer)
+                    held.fetch_sub((long long)__sanitizer_get_allocated_size(pointer));
+            });
+    if (!hooked) {
+        work();
+        return std::nullopt;
+    }
+    held = 0;
+    peak = 0;
+    watching = true;
+    work();
+    watching = false;
+    return size_t(std::max(0LL, peak.load()));
 }
 
 // Expects `largest` below `bound`. Without the sanitizer runtime nothing was measured, and the test

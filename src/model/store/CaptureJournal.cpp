@@ -72,7 +72,18 @@ Result<qint64> CaptureJournal::add(const JournalEntry& entry)
 
 Status CaptureJournal::remove(qint64 key)
 {
-    return change(QStringLiteral("DELETE FROM LumraCaptureJournal WHERE pk = ?"), key);
+    if (!isOpen())
+        return Status::failure(QStringLiteral("no store"));
+    const Result<qint64> freeBefore = m_db->integerPragma(QStringLiteral("PRAGMA freelist_count"));
+    if (Status done = change(QStringLiteral("DELETE FROM LumraCaptureJournal WHERE pk = ?"), key); !done)
+        return done;
+    // A large picture's pages go back to the disk once its entry ends; the store would keep them
+    // free for good. Only the pages this entry freed are moved, so the cost stays the entry's own.
+    const Result<qint64> freeAfter = m_db->integerPragma(QStringLiteral("PRAGMA freelist_count"));
+    const Result<qint64> pageSize = m_db->integerPragma(QStringLiteral("PRAGMA page_size"));
+    if (freeBefore && freeAfter && pageSize && (*freeAfter - *freeBefore) * *pageSize >= releasedBytes)
+        (void)m_db->exec(QStringLiteral("PRAGMA incremental_vacuum(%1)").arg(*freeAfter - *freeBefore));
+    return {};
 }
 
 Status CaptureJournal::markBegun(qint64 key)

@@ -38,6 +38,8 @@ public:
     // not journalled (and is lost only if Lumra ends before it is made).
     static constexpr int maxEntries = 32;
     static constexpr qint64 maxBytes = qint64(128) * 1024 * 1024;
+    // An entry that leaves at least this much free gives it back to the disk as it is removed.
+    static constexpr qint64 releasedBytes = qint64(1) * 1024 * 1024;
 
     bool isOpen() const { return m_db && m_db->isOpen(); }
     // The entry's key, or why it was not written (full, or the write failed).

@@ -9,6 +9,9 @@ namespace lumra::store {
 
 namespace {
 
+// Past this a picture is written into its row in pieces.
+constexpr qsizetype largeImageBytes = qsizetype(1) << 20;
+
 bool isStoredInRow(const Entity& entity, int attribute)
 {
     return !(entity.kind == EntityKind::item && attribute == ItemAttr::imageData);
@@ -580,7 +583,15 @@ Status ManagedObjectContext::saveStore(const PersistentStore* store, const std::
     auto writeImage = [&](qint64 pk, const sql::Value& image) -> Status {
         if (sql::isNull(image))
             return run(QStringLiteral("DELETE FROM CDClipboardItemImage WHERE itemPk = ?"), {pk});
-        return run(QStringLiteral("INSERT OR REPLACE INTO CDClipboardItemImage (itemPk, imageData) VALUES (?, ?)"), {pk, image});
+        // A large picture goes in a piece at a time, so the store never holds a second copy of it.
+        const auto* bytes = std::get_if<QByteArray>(&image);
+        if (!bytes || bytes->size() < largeImageBytes)
+            return run(QStringLiteral("INSERT OR REPLACE INTO CDClipboardItemImage (itemPk, imageData) VALUES (?, ?)"), {pk, image});
+        if (Status s = run(QStringLiteral("INSERT OR REPLACE INTO CDClipboardItemImage (itemPk, imageData) VALUES (?, zeroblob(?))"),
+                           {pk, qint64(bytes->size())});
+            !s)
+            return s;
+        return db->writeBlob("CDClipboardItemImage", "imageData", pk, *bytes);
     };
 
     const qint64 changesBefore = db->totalChanges();

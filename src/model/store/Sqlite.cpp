@@ -329,6 +329,23 @@ void Database::close()
     }
 }
 
+Status Database::writeBlob(const char* table, const char* column, qint64 rowid, QByteArrayView bytes)
+{
+    if (!m_db)
+        return Status::failure(QStringLiteral("database not open"));
+    sqlite3_blob* blob = nullptr;
+    int rc = sqlite3_blob_open(m_db, "main", table, column, rowid, 1, &blob);
+    constexpr qsizetype piece = 1 << 20;
+    for (qsizetype at = 0; rc == SQLITE_OK && at < bytes.size(); at += piece)
+        rc = sqlite3_blob_write(blob, bytes.data() + at, int(std::min(piece, bytes.size() - at)), int(at));
+    const int closed = sqlite3_blob_close(blob);
+    if (rc == SQLITE_OK)
+        rc = closed;
+    if (rc != SQLITE_OK)
+        return Status::failure(QStringLiteral("%1 (%2)").arg(QString::fromUtf8(sqlite3_errmsg(m_db))).arg(rc));
+    return {};
+}
+
 Status Database::exec(const QString& sql)
 {
     if (!m_db)

@@ -78,6 +78,9 @@ public:
     QString path() const { return m_path; }
 
     Status exec(const QString& sql);
+    // Writes `bytes` into the blob of `column` in row `rowid` of `table`, which already holds that many
+    // (zeroblob()), a piece at a time: a blob bound whole is first copied into one record of its size.
+    Status writeBlob(const char* table, const char* column, qint64 rowid, QByteArrayView bytes);
     // A cached statement, reset and with its bindings cleared; null with `error` set when it does not compile.
     Statement* prepare(const QString& sql, QString* error = nullptr);
 
@@ -109,8 +112,10 @@ public:
     // Makes `function` callable from this connection's SQL as name(value); deterministic.
     Status defineFunction(const char* name, std::function<Value(const Value&)> function);
 
-private:
+    // The one integer a pragma such as "PRAGMA page_size" answers.
     Result<qint64> integerPragma(const QString& pragma);
+
+private:
 
     struct BackgroundCheckpoint;
     static int walCommitted(void* checkpoint, sqlite3* db, const char* name, int pages);

@@ -36,10 +36,17 @@ constexpr qint64 maxAnswerBytes = qint64(8192) * 8192 * 4 * 102 / 100 + 1024 * 1
 
 constexpr qsizetype pageCountBytes = sizeof(qint32);
 
+// Looked at in place: a picture's answer is never copied to be checked.
+bool startsAsPng(QByteArrayView bytes)
+{
+    return bytes.startsWith(QByteArrayView("\x89PNG\r\n\x1a\n", 8));
+}
+
 bool isAnswer(const QByteArray& answer)
 {
-    return (answer.startsWith('P') && isPng(answer.sliced(1))) || answer.startsWith('R')
-        || (answer.startsWith('D') && answer.size() > 1 + pageCountBytes && isPng(answer.sliced(1 + pageCountBytes)));
+    const QByteArrayView bytes(answer);
+    return (bytes.startsWith('P') && startsAsPng(bytes.sliced(1))) || bytes.startsWith('R')
+        || (bytes.startsWith('D') && bytes.size() > 1 + pageCountBytes && startsAsPng(bytes.sliced(1 + pageCountBytes)));
 }
 
 // Past this, the program that read a PDF is ended after it: the library keeps what it parsed.
@@ -100,11 +107,11 @@ int ImageDecoder::waiting()
 Result<QByteArray> ImageDecoder::png(const QByteArray& bytes, const DecodeLimits& limits, int maxPixelSize, const DecodeTurn& turn)
 {
     const DecodeRequest request = DecodeRequest::of(limits, maxPixelSize);
+    // The picture goes after its header as it is: joining them would copy it.
     QByteArray message(reinterpret_cast<const char*>(&request), sizeof request);
-    message += bytes;
     // A program that decoded a large picture is ended after it, so its memory goes back.
     const std::optional<QSize> size = imageDimensions(bytes);
-    return exchange(std::move(message), -1, isLarge(size), bytes.size(), turn);
+    return exchange(std::move(message), -1, isLarge(size), bytes.size(), turn, false, bytes);
 }
 
 Result<QByteArray> ImageDecoder::png(const RegularFile& file, const DecodeLimits& limits, int maxPixelSize,
@@ -129,22 +136,24 @@ Result<QByteArray> ImageDecoder::pdfPage(const RegularFile& file, int page, int 
     memcpy(&count, answer->constData() + 1, sizeof count);
     if (pageCount)
         *pageCount = count;
-    return answer->sliced(1 + pageCountBytes);
+    // Cut off in place (the start moves), never copied.
+    answer.value().remove(0, 1 + pageCountBytes);
+    return answer;
 }
 
 Result<QByteArray> ImageDecoder::exchange(QByteArray message, int descriptor, bool large, qint64 byteCount,
-                                          const DecodeTurn& turn, bool pdf)
+                                          const DecodeTurn& turn, bool pdf, QByteArrayView picture)
 {
     QByteArray answer;
     const HelperProcess::Outcome outcome = m_programs->exchange(message, m_cpuTime, &answer, isAnswer, large,
-                                                                {turn.source, turn.wanted}, descriptor);
+                                                                {turn.source, turn.wanted}, descriptor, picture);
     message.clear();
 
     QString why;
     switch (outcome) {
     case HelperProcess::Outcome::answered:
         if (answer.startsWith('P') && !pdf)
-            return answer.sliced(1);
+            return answer.remove(0, 1); // in place: the start moves past the mark
         if (answer.startsWith('D') && pdf)
             return answer;
         if (!answer.startsWith('R'))

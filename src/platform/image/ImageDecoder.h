@@ -126,7 +126,7 @@ public:
 
 private:
     Result<QByteArray> exchange(QByteArray message, int descriptor, bool large, qint64 byteCount, const DecodeTurn& turn,
-                                bool pdf = false);
+                                bool pdf = false, QByteArrayView picture = {});
 
     std::unique_ptr<process::HelperPool> m_programs;
     const std::chrono::milliseconds m_cpuTime;

@@ -391,8 +391,16 @@ private:
     void settle()
     {
         Display* display = m_connection->display();
-        m_ownerNow = XGetSelectionOwner(display, m_clipboardAtom);
         int heard = 0;
+        // An idle channel may have a flood of changes waiting at the server: taken in as it comes
+        // first, as the round trip would queue all of it in memory before its answer.
+        while (XPending(display)) {
+            XEvent event;
+            XNextEvent(display, &event);
+            note(event);
+            ++heard;
+        }
+        m_ownerNow = XGetSelectionOwner(display, m_clipboardAtom);
         while (XEventsQueued(display, QueuedAlready) > 0 || XPending(display)) {
             XEvent event;
             XNextEvent(display, &event);

@@ -328,7 +328,7 @@ bool HelperProcess::writeAll(const char* data, qint64 size)
 
 HelperProcess::Outcome HelperProcess::exchange(QByteArrayView request, std::chrono::milliseconds cpuTime,
                                                QByteArray* answer, const std::function<bool(const QByteArray&)>& accept,
-                                               int descriptor)
+                                               int descriptor, QByteArrayView more)
 {
     std::unique_lock turn(m_turn, std::defer_lock);
     if (!turn.try_lock_for(m_limits.wallClockCap))
@@ -343,7 +343,7 @@ HelperProcess::Outcome HelperProcess::exchange(QByteArrayView request, std::chro
         m_endedStarting = false;
         if (!reused && !start())
             return m_endedStarting ? Outcome::lost : Outcome::unavailable;
-        outcome = once(request, cpuTime, answer, accept, descriptor);
+        outcome = once(request, cpuTime, answer, accept, descriptor, more);
         if (outcome != Outcome::answered)
             stop();
         if (!reused)
@@ -480,13 +480,16 @@ void HelperProcess::watch(pid_t process)
 }
 
 HelperProcess::Outcome HelperProcess::once(QByteArrayView request, std::chrono::milliseconds cpuTime, QByteArray* answer,
-                                           const std::function<bool(const QByteArray&)>& accept, int descriptor)
+                                           const std::function<bool(const QByteArray&)>& accept, int descriptor,
+                                           QByteArrayView more)
 {
     const Budget budget(m_process, cpuTime, m_limits.wallClockCap, m_limits.maxResidentBytes);
-    const Header header {++m_lastRequest, request.size()};
+    const Header header {++m_lastRequest, request.size() + more.size()};
     Io io = sendAll(m_socket, &header, sizeof header, budget, descriptor);
     if (io == Io::done)
         io = sendAll(m_socket, request.data(), request.size(), budget);
+    if (io == Io::done)
+        io = sendAll(m_socket, more.data(), more.size(), budget);
     Header reply;
     if (io == Io::done)
         io = receiveAll(m_socket, &reply, sizeof reply, budget);
@@ -501,7 +504,8 @@ HelperProcess::Outcome HelperProcess::once(QByteArrayView request, std::chrono::
         refusal = "answered with nothing";
     answer->clear();
     if (!refusal && io == Io::done && reply.bytes > 0) {
-        answer->resize(reply.bytes);
+        // Its exact size: resize() would round a picture's answer up to the next power of two.
+        *answer = QByteArray(qsizetype(reply.bytes), Qt::Uninitialized);
         io = receiveAll(m_socket, answer->data(), reply.bytes, budget);
         if (io == Io::done && accept && !accept(*answer))
             refusal = "answered with something it may not";
@@ -538,14 +542,14 @@ HelperPool::HelperPool(const QString& program, const QStringList& arguments, Hel
 
 HelperProcess::Outcome HelperPool::exchange(QByteArrayView request, std::chrono::milliseconds cpuTime, QByteArray* answer,
                                             const std::function<bool(const QByteArray&)>& accept, bool restartAfter,
-                                            const Turn& turn, int descriptor)
+                                            const Turn& turn, int descriptor, QByteArrayView more)
 {
     HelperProcess* program = take(turn);
     if (!program) {
         answer->clear();
         return HelperProcess::Outcome::dropped;
     }
-    const HelperProcess::Outcome outcome = program->exchange(request, cpuTime, answer, accept, descriptor);
+    const HelperProcess::Outcome outcome = program->exchange(request, cpuTime, answer, accept, descriptor, more);
     if (restartAfter && outcome == HelperProcess::Outcome::answered)
         program->restart();
     giveBack(*program);

@@ -61,9 +61,11 @@ public:
     // program's own CPU time spent on this request counts against `cpuTime`: a busy machine or the
     // program's start-up cost the request nothing. `accept` checks an answer before it is kept: one
     // refused, like one to another request, ends the program. `descriptor` (>= 0) goes with the
-    // request, as the program's own copy of it (HelperProcess::readAll takes it there).
+    // request, as the program's own copy of it (HelperProcess::readAll takes it there). `more` is
+    // sent right after `request` as part of it, so a large body need not be joined to its header.
     Outcome exchange(QByteArrayView request, std::chrono::milliseconds cpuTime, QByteArray* answer,
-                     const std::function<bool(const QByteArray&)>& accept = {}, int descriptor = -1);
+                     const std::function<bool(const QByteArray&)>& accept = {}, int descriptor = -1,
+                     QByteArrayView more = {});
 
     // Ends the program (after a request that left it holding much memory); the next request starts a new one.
     void restart();
@@ -102,7 +104,7 @@ private:
     void stop();
     void watch(pid_t process);
     Outcome once(QByteArrayView request, std::chrono::milliseconds cpuTime, QByteArray* answer,
-                 const std::function<bool(const QByteArray&)>& accept, int descriptor);
+                 const std::function<bool(const QByteArray&)>& accept, int descriptor, QByteArrayView more);
 
     const QString m_program;
     const QStringList m_arguments;
@@ -141,7 +143,7 @@ public:
     // that left it holding much memory).
     HelperProcess::Outcome exchange(QByteArrayView request, std::chrono::milliseconds cpuTime, QByteArray* answer,
                                     const std::function<bool(const QByteArray&)>& accept = {}, bool restartAfter = false,
-                                    const Turn& turn = {}, int descriptor = -1);
+                                    const Turn& turn = {}, int descriptor = -1, QByteArrayView more = {});
 
     // The programs' processes that run now.
     QList<pid_t> runningProcesses();

@@ -65,6 +65,12 @@ void ImagePreviewView::setImage(const QImage& image)
     update();
 }
 
+void ImagePreviewView::setEdge(const QColor& color)
+{
+    m_edge = color;
+    update();
+}
+
 void ImagePreviewView::setFailed()
 {
     m_failed = true;
@@ -92,7 +98,12 @@ void ImagePreviewView::paintEvent(QPaintEvent*)
         m_scaled.setDevicePixelRatio(ratio);
     }
     const QSizeF shown = QSizeF(m_scaled.size()) / ratio;
-    painter.drawPixmap(QPointF((width() - shown.width()) / 2, (height() - shown.height()) / 2), m_scaled);
+    const QPointF at((width() - shown.width()) / 2, (height() - shown.height()) / 2);
+    painter.drawPixmap(at, m_scaled);
+    if (m_edge.isValid()) {
+        painter.setPen(QPen(m_edge, 0));
+        painter.drawRect(QRectF(at, shown).adjusted(0.5, 0.5, -0.5, -0.5));
+    }
 }
 
 // ------------------------------------------------------------------------------------------------ text
@@ -346,14 +357,10 @@ void PdfPreviewView::setDrawn(const Drawn& drawn)
     m_pageCount = drawn.pageCount;
     m_page = drawn.page;
     m_image = drawn.image;
-    // An edge, so white paper shows where it ends on a light window.
-    QImage framed = m_image;
-    {
-        QPainter painter(&framed);
-        painter.setPen(QColor(0, 0, 0, 60));
-        painter.drawRect(framed.rect().adjusted(0, 0, -1, -1));
-    }
-    m_view->setImage(framed);
+    // An edge, so white paper shows where it ends on a light window; drawn as it is painted, as a
+    // framed copy would hold the page twice.
+    m_view->setEdge(QColor(0, 0, 0, 60));
+    m_view->setImage(m_image);
     m_pageLabel->setText(QStringLiteral("Page %1 of %2").arg(m_page + 1).arg(m_pageCount));
     m_previous->setVisible(m_pageCount > 1);
     m_next->setVisible(m_pageCount > 1);

@@ -2,6 +2,7 @@
 
 #include "ui/preview/PreviewContent.h"
 
+#include <QColor>
 #include <QHash>
 #include <QIcon>
 #include <QImage>
@@ -43,6 +44,10 @@ public:
     void setImage(const QImage& image);
     void setFailed();
     bool hasImage() const { return !m_image.isNull(); }
+    const QImage& image() const { return m_image; }
+    // A line of `color` around the image where it is shown (none while invalid): drawn as it is
+    // painted, so the image itself is never copied for it.
+    void setEdge(const QColor& color);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -50,6 +55,7 @@ protected:
 private:
     QImage m_image;
     QPixmap m_scaled; // the image at the size last painted
+    QColor m_edge;
     bool m_failed = false;
 };
 

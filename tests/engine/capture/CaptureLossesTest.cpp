@@ -121,6 +121,22 @@ TEST_F(CaptureLossesTest, ARichFormLeftOutForItsSizeIsNamed)
         << lines.toStdString();
 }
 
+// A program taking the clipboard over and over between every look is one loss, not one for each taking
+// or each look; the copy left when it stops is still read.
+TEST_F(CaptureLossesTest, AFloodOfTakingsCountsAsOneLoss)
+{
+    start();
+    const qint64 before = lost();
+    for (int look = 0; look < 30; ++look) {
+        for (int i = 0; i < 200; ++i)
+            pasteboard.setContents({textRep(QStringLiteral("taking %1").arg(i))});
+        manager->captureService()->checkClipboard();
+    }
+    test::finishPendingCaptures(*manager);
+    EXPECT_LE(lost() - before, 2);
+    EXPECT_TRUE(texts().contains(QStringLiteral("taking 199")));
+}
+
 TEST_F(CaptureLossesTest, AHostileOwnersRefusedCopiesAreCountedAndToldOncePerBurst)
 {
     DiagnosticsCapture log;

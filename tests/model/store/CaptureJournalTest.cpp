@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
+
 using namespace lumra;
 using namespace lumra::store;
 
@@ -46,6 +48,28 @@ TEST_F(CaptureJournalTest, AnOwnerOfferingSmallPicturesOverAndOverKeepsNoMoreTha
     for (int i = 0; i < 3 * CaptureJournal::maxEntries; ++i)
         kept += journal.add(picture(10)).ok();
     EXPECT_EQ(kept, CaptureJournal::maxEntries);
+}
+
+TEST(CaptureJournalStoreTest, ALargePicturesPagesGoBackToTheDiskOnceItsEntryEnds)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    sql::Database db;
+    ASSERT_TRUE(db.open(dir.filePath(QStringLiteral("history.sqlite"))).ok());
+    ASSERT_TRUE(prepareSchema(db).ok());
+    CaptureJournal journal(&db);
+    JournalEntry entry;
+    entry.copiedAt = QDateTime::fromSecsSinceEpoch(1'700'000'000, Qt::UTC);
+    entry.mediaType = QStringLiteral("image/png");
+    entry.payload = QByteArray(8 * 1024 * 1024, 'p');
+    const Result<qint64> key = journal.add(entry);
+    ASSERT_TRUE(key.ok());
+    const qint64 pagesHeld = *db.integerPragma(QStringLiteral("PRAGMA page_count"));
+    ASSERT_TRUE(journal.remove(*key).ok());
+    // Free pages would stay in the file, as large as the picture, until some later vacuum.
+    EXPECT_LT(*db.integerPragma(QStringLiteral("PRAGMA freelist_count")) * *db.integerPragma(QStringLiteral("PRAGMA page_size")),
+              CaptureJournal::releasedBytes);
+    EXPECT_LT(*db.integerPragma(QStringLiteral("PRAGMA page_count")), pagesHeld / 4);
 }
 
 TEST_F(CaptureJournalTest, AnEntryIsTakenUpAtOneStartOnlyAndComesBackAsItWasWritten)

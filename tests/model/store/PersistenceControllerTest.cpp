@@ -3,6 +3,8 @@
 #include "model/store/ItemRows.h"
 #include "model/store/StoreTestSupport.h"
 
+#include "LargestAllocation.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSignalSpy>
@@ -233,6 +235,28 @@ TEST_F(PersistenceControllerTest, imageBytesLiveApartAndGoWithTheirRow)
     p.viewContext().deleteObject(rows->first());
     ASSERT_TRUE(p.save().ok());
     EXPECT_EQ(scalar(*raw, "SELECT count(*) FROM CDClipboardItemImage"), 0);
+}
+
+// A large picture is written into its row a piece at a time: the save makes no copy of its size, and
+// the stored bytes are the picture's.
+TEST_F(PersistenceControllerTest, aLargePictureIsSavedWithoutACopyOfIt)
+{
+    QByteArray png(24 * 1024 * 1024, Qt::Uninitialized);
+    for (qsizetype i = 0; i < png.size(); ++i)
+        png[i] = char(i * 7 + i / 4099);
+    PersistenceController p(false);
+    ManagedObjectPtr row = insertText(p, QString());
+    row->set(ItemAttr::contentType, QStringLiteral("image"));
+    row->set(ItemAttr::imageData, png);
+    const auto large = test::largeAllocationsDuring(size_t(png.size() / 4), [&] { ASSERT_TRUE(p.save().ok()); });
+    if (large)
+        EXPECT_TRUE(large->empty()) << large->size() << " buffers, the first of " << large->front() << " bytes";
+    auto raw = rawStore(storePath("Lumra.sqlite"));
+    EXPECT_EQ(scalar(*raw, "SELECT length(imageData) FROM CDClipboardItemImage"), png.size());
+    PersistenceController again(false);
+    auto rows = again.viewContext().fetch({});
+    ASSERT_EQ(rows->size(), 1);
+    EXPECT_EQ(rows->first()->bytes(ItemAttr::imageData), png);
 }
 
 // A paste stamps its row and the list takes the row back: neither may read megabytes of rich text.

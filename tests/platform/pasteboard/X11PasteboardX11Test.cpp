@@ -8,6 +8,8 @@
 #include "SelectionOwner.h"
 #include "Xclip.h"
 
+#include "LargestAllocation.h"
+
 #include <gtest/gtest.h>
 
 #include <QBuffer>
@@ -661,6 +663,28 @@ TEST_F(X11PasteboardTest, AFloodOfTakingsIsTakenInWholeAndAnnouncedOnce)
     EXPECT_EQ(pasteboard->changeCount(), before + takings);
     QCoreApplication::sendPostedEvents(pasteboard.get(), QEvent::MetaCall); // a changed() still queued
     EXPECT_EQ(changed.count(), 1);
+}
+
+// A read channel hears every taking while it is idle; the next read takes them in a piece at a time
+// instead of holding the whole flood in memory at once.
+TEST_F(X11PasteboardTest, AReadAfterAFloodHoldsNoneOfItsTakingsAtOnce)
+{
+    copyWithXclip("before the flood");
+    ASSERT_TRUE(pasteboard->offerReader()->types(QDeadlineTimer(20000)).ok()); // a channel, idle from here on
+    constexpr int takings = 100000;
+    const qint64 before = pasteboard->changeCount();
+    {
+        OwnerProcess flood({QStringLiteral("flood"), QString::number(takings)});
+        ASSERT_FALSE(flood.waitForLine("FLOODED").isEmpty());
+    }
+    QSignalSpy changed(pasteboard.get(), &Pasteboard::changed);
+    while (pasteboard->changeCount() < before + takings + 1) // the flood's window went with it
+        ASSERT_TRUE(changed.wait(20000));
+
+    const auto peak = test::peakHeldDuring([&] { (void)pasteboard->offerReader()->types(QDeadlineTimer(20000)); });
+    if (!peak)
+        GTEST_SKIP() << "what is held is not measured without the sanitizer runtime";
+    EXPECT_LT(*peak, size_t(takings) * 32); // the flood's events as they came over the wire
 }
 
 // An owner that never answers leaves Lumra's requestor window in place for its late answer; when no

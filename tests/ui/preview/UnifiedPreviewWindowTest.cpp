@@ -530,6 +530,37 @@ TEST_F(UnifiedPreviewWindowTest, PdfPagesTurnWithTheKeys)
     closeAndWait();
 }
 
+// The page the decoder drew is the one held and shown: its edge is drawn as it is painted, so no
+// framed copy holds the page a second time.
+TEST(PdfPreviewViewTest, APageIsHeldOnceAndShownWithItsEdge)
+{
+    PdfPreviewView view(QStringLiteral("/nowhere/page.pdf"), 1000);
+    PdfPreviewView::Drawn drawn;
+    drawn.pageCount = 1;
+    drawn.image = QImage(300, 400, QImage::Format_RGB32);
+    drawn.image.fill(Qt::white);
+    view.setDrawn(drawn);
+    auto* shown = view.findChild<ImagePreviewView*>();
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(view.pageImage().constBits(), drawn.image.constBits());
+    EXPECT_EQ(shown->image().constBits(), drawn.image.constBits());
+
+    view.resize(600, 800); // room for the page at its own size
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    QImage painted(shown->size(), QImage::Format_RGB32);
+    painted.fill(QColor(100, 100, 100));
+    shown->render(&painted);
+    const QPoint corner((shown->width() - 300) / 2, (shown->height() - 400) / 2);
+    // The edge: the page's white darkened a little, neither the paper nor what lies around it.
+    for (const QPoint edge : {corner + QPoint(0, 200), corner + QPoint(150, 0)}) {
+        EXPECT_LT(qRed(painted.pixel(edge)), 235);
+        EXPECT_GT(qRed(painted.pixel(edge)), 150);
+    }
+    EXPECT_EQ(painted.pixel(corner + QPoint(2, 200)), qRgb(255, 255, 255));
+    EXPECT_EQ(painted.pixel(corner + QPoint(150, 200)), qRgb(255, 255, 255));
+}
+
 // Text sized in pixels like the rows; an image file's size under its path; a ".pdf" that is no PDF
 // says so instead of showing an empty pane.
 TEST_F(UnifiedPreviewWindowTest, PreviewsOfFilesSayWhatTheyHold)
