@@ -85,7 +85,8 @@ void quitOnTermination(lumra::AppDelegate& delegate)
     ::sigaction(SIGHUP, &action, nullptr);
 }
 
-int runApplication(int argc, char** argv, const lumra::SessionDisplay& session);
+// `workLeft`: some lane's task still ran when the lanes were shut down.
+int runApplication(int argc, char** argv, const lumra::SessionDisplay& session, bool& workLeft);
 
 } // namespace
 
@@ -118,15 +119,22 @@ extern "C" Q_DECL_EXPORT int lumraMain(int argc, char** argv)
             return *status;
     }
 
-    const int status = runApplication(argc, argv, session);
+    bool workLeft = false;
+    const int status = runApplication(argc, argv, session, workLeft);
     // Lumra's objects are gone; what is left of the exit waits for none of its workers.
     lumra::QuitDeadline::end();
+    if (workLeft) {
+        // The store and settings are on disk by now. A task still running would meet the
+        // libraries' statics as the exit destroys them: end without destroying them.
+        std::fflush(nullptr);
+        ::_exit(status);
+    }
     return status;
 }
 
 namespace {
 
-int runApplication(int argc, char** argv, const lumra::SessionDisplay& session)
+int runApplication(int argc, char** argv, const lumra::SessionDisplay& session, bool& workLeft)
 {
     // Outlives every object that hands it work, Qt's included.
     lumra::BackgroundWork work;
@@ -178,7 +186,9 @@ int runApplication(int argc, char** argv, const lumra::SessionDisplay& session)
     lumra::QuitDeadline::begin();
     // Work still queued is dropped; what runs gets part of the quit deadline, so the engine and the
     // windows that wait for their workers as they go find them done.
-    work.shutDown(std::clamp(lumra::QuitDeadline::remaining() - teardownAtQuit, std::chrono::milliseconds(0), workWaitAtQuit));
+    workLeft = !work.shutDown(
+        std::clamp(lumra::QuitDeadline::remaining() - teardownAtQuit, std::chrono::milliseconds(0), workWaitAtQuit))
+                    .isEmpty();
     return status;
 }
 

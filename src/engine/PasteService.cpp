@@ -67,7 +67,7 @@ PasteService::PasteService(ClipboardManager& manager, SaveRows saveRows)
     // A paste whose rich text is still being made is not written as Lumra quits.
     if (QCoreApplication* app = QCoreApplication::instance()) {
         connect(app, &QCoreApplication::aboutToQuit, this, [this] {
-            ++m_writeSerial;
+            dropWriteBeingMade();
             ++m_sequenceSerial;
         });
     }
@@ -211,7 +211,7 @@ std::optional<qint64> PasteService::writePasteboard(const QList<PasteboardRepres
     Pasteboard* pasteboard = m_manager.services().pasteboard;
     if (!pasteboard || representations.isEmpty())
         return std::nullopt;
-    ++m_writeSerial;
+    dropWriteBeingMade();
     const Result<qint64> changeCount = pasteboard->write(representations);
     if (!changeCount) {
         tellWriteFailed(changeCount.error());
@@ -323,42 +323,71 @@ std::optional<qint64> PasteService::writeItem(const ClipboardItem& item, bool pl
     return writeContent(item, content, accesses);
 }
 
-void PasteService::writeItemThen(
+std::optional<quint64> PasteService::writeItemThen(
     const ClipboardItem& item, bool plainText, bool newline, std::function<void(std::optional<qint64>)> done)
 {
-    const quint64 serial = ++m_writeSerial;
+    dropWriteBeingMade();
     QList<FileBookmarkAccessPtr> accesses;
     std::optional<QByteArray> rtf;
     QList<PasteboardRepresentation> content = pasteRepresentations(item, plainText, newline, &accesses, &rtf);
     if (!rtf) {
         done(writeContent(item, content, accesses));
-        return;
+        return std::nullopt;
     }
     // A long document costs each form seconds: the main thread only hands its bytes on.
     using Forms = QList<PasteboardRepresentation>;
+    const quint64 serial = ++m_writeSerial;
     auto* watcher = new QFutureWatcher<Forms>(this);
     connect(watcher, &QFutureWatcherBase::finished, this,
         [this, watcher, serial, item, content = std::move(content), accesses, done = std::move(done)]() mutable {
             watcher->deleteLater();
-            // Dropped at the lanes' shutdown, or another paste or the quit came meanwhile.
-            if (watcher->future().resultCount() == 0 || serial != m_writeSerial)
-                return;
+            if (!m_making || m_making->serial != serial)
+                return; // dropped meanwhile
+            m_making.reset();
+            emit preparingChanged(false);
+            if (watcher->future().resultCount() == 0)
+                return; // dropped at the lanes' shutdown
             done(writeContent(item, content + watcher->result(), accesses));
         });
     // The store's bytes are read on the lane too.
-    watcher->setFuture(m_manager.work().run(BackgroundWork::Lane::previews,
-        [read = m_manager.media().richTextReader(item), newline] {
+    m_making = WriteBeingMade { serial,
+        m_manager.work().run(BackgroundWork::Lane::previews, [read = m_manager.media().richTextReader(item), newline] {
             const std::optional<QByteArray> rtf = read ? read() : std::nullopt;
             return rtf ? richTextForms(*rtf, newline) : Forms();
-        }));
+        }) };
+    watcher->setFuture(m_making->forms);
+    emit preparingChanged(true);
+    return serial;
 }
 
-bool PasteService::pasteItem(const ClipboardItem& item, bool moveToTop, bool plainText,
-    std::chrono::milliseconds delay, std::function<void()> written)
+void PasteService::dropWriteBeingMade()
+{
+    if (!m_making)
+        return;
+    m_making->forms.cancel();
+    m_making.reset();
+    emit preparingChanged(false);
+}
+
+void PasteService::Paste::cancel()
+{
+    if (!preparing())
+        return;
+    qCInfo(lcPaste) << "Paste cancelled before its write: nothing is written or sent";
+    m_service->dropWriteBeingMade();
+}
+
+bool PasteService::Paste::preparing() const
+{
+    return m_service && m_service->m_making && m_service->m_making->serial == m_write;
+}
+
+std::shared_ptr<PasteService::Paste> PasteService::pasteItem(const ClipboardItem& item, bool moveToTop,
+    bool plainText, std::chrono::milliseconds delay, std::function<void()> written)
 {
     ++m_sequenceSerial;
     auto nothingWritten = std::make_shared<bool>(false);
-    writeItemThen(item, plainText, false,
+    const std::optional<quint64> making = writeItemThen(item, plainText, false,
         [this, id = item.id, moveToTop, delay, chosen = clock().now(), written = std::move(written), nothingWritten](
             std::optional<qint64> changeCount) {
             if (!changeCount) {
@@ -369,7 +398,9 @@ bool PasteService::pasteItem(const ClipboardItem& item, bool moveToTop, bool pla
             if (written)
                 written();
         });
-    return !*nothingWritten;
+    if (*nothingWritten)
+        return nullptr;
+    return std::shared_ptr<Paste>(new Paste(this, making.value_or(0)));
 }
 
 void PasteService::markPastedAndCount(const ClipboardItem& item)

@@ -5,8 +5,10 @@
 #include "platform/pasteboard/Pasteboard.h"
 
 #include <QDateTime>
+#include <QFuture>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QUuid>
 
@@ -43,13 +45,30 @@ public:
     // Time of the last write to the clipboard; invalid before the first.
     QDateTime lastPasteDate() const { return m_lastPasteDate; }
 
+    // One paste, from the choice to its key. Until it is written (its rich forms may take seconds)
+    // it can be cancelled: by whoever chose it (the popup, as it closes), a newer write or the quit.
+    // Then nothing is written, no key sent and nothing marked. Once written, its key goes.
+    class Paste {
+    public:
+        void cancel();
+        bool preparing() const; // its forms are still being made
+
+    private:
+        friend class PasteService;
+        Paste(PasteService* service, quint64 write) : m_service(service), m_write(write) { }
+        QPointer<PasteService> m_service;
+        quint64 m_write; // 0: written (or dropped) before the paste was handed out
+    };
+
     // Writes the item and, once the write holds and `delay` has passed, sends Ctrl+V to the window
     // in front. The item is marked pasted (as of now; moved to the top when asked) and the paste
     // counted only when the key went; a paste that cannot go is told. `plainText` leaves out rich
     // text, whose forms are otherwise made on a lane first; `written` runs once the write is made.
-    // A newer write, or the quit, before then drops this one. False when nothing can be written.
-    bool pasteItem(const ClipboardItem& item, bool moveToTop, bool plainText, std::chrono::milliseconds delay,
-        std::function<void()> written = {});
+    // Null when nothing can be written.
+    std::shared_ptr<Paste> pasteItem(const ClipboardItem& item, bool moveToTop, bool plainText,
+        std::chrono::milliseconds delay, std::function<void()> written = {});
+    // A write's rich forms are being made (the popup tells the user, whose Return seems to do nothing).
+    bool preparing() const { return m_making.has_value(); }
     // Pastes the selection: combined into one text when the combine mode allows, else one item
     // after another on the clock.
     void pasteItems(const QList<ClipboardItem>& items);
@@ -82,6 +101,7 @@ signals:
     // The chosen item could not be put on the clipboard, or the synthetic Ctrl+V could not be
     // sent. The app tells the user.
     void pasteFailed(const QString& message);
+    void preparingChanged(bool preparing);
 
 private:
     // The representations to write for an item; empty when there is nothing to write.
@@ -98,9 +118,11 @@ private:
     std::optional<qint64> writeContent(const ClipboardItem& item, const QList<PasteboardRepresentation>& content,
         const QList<FileBookmarkAccessPtr>& accesses);
     // writeItem with the rich forms made on a lane: `done` gets the change count (none: nothing was
-    // written), unless a newer write or the quit comes first.
-    void writeItemThen(const ClipboardItem& item, bool plainText, bool newline,
+    // written), unless the write is dropped first. The write still being made, if any.
+    std::optional<quint64> writeItemThen(const ClipboardItem& item, bool plainText, bool newline,
         std::function<void(std::optional<qint64>)> done);
+    // The write whose forms are being made is not made; its lane's reader stops.
+    void dropWriteBeingMade();
     // One step of a sequential paste; the next follows its write.
     void pasteInTurn(const QList<ClipboardItem>& items, qsizetype index, const QDateTime& chosen, quint64 sequence);
     // A clipboard write failed, at once or later (Pasteboard::writeFailed): logged and told.
@@ -130,7 +152,13 @@ private:
     };
     std::optional<PendingPaste> m_pendingPaste;
     quint64 m_pasteSerial = 0;
-    quint64 m_writeSerial = 0;    // the newest write asked for: an older one still being made is dropped
+    // The write whose rich forms are being made on a lane; any other write drops it.
+    struct WriteBeingMade {
+        quint64 serial = 0;
+        QFuture<QList<PasteboardRepresentation>> forms;
+    };
+    std::optional<WriteBeingMade> m_making;
+    quint64 m_writeSerial = 0;
     quint64 m_sequenceSerial = 0; // the newest paste: a sequence still under way stops
     QDateTime m_lastPasteDate;
     bool m_pasteFolderEmptied = false;

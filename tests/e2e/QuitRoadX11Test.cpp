@@ -3,11 +3,14 @@
 // asked to, so a logout waits for no one.
 #include "DesktopTools.h"
 #include "HostileOwners.h"
+#include "LumraProcess.h"
 #include "StalledLumra.h"
 #include "StoredTexts.h"
 #include "TempDataDir.h"
 #include "TestImages.h"
 #include "Xclip.h"
+#include "model/store/ItemRows.h"
+#include "model/store/PersistenceController.h"
 
 #include <gtest/gtest.h>
 
@@ -226,6 +229,68 @@ TEST_F(QuitRoadX11Test, ACopyWhoseFilesDoNotAnswerIsKeptWhenLumraIsEnded)
     ASSERT_TRUE(m_lumra.waitForFinished(5000)) << output().toStdString();
     EXPECT_TRUE(lumra::test::storedColumnContains(dataDir.supportFolder(), "fileURLStringsJSON", "kept-2.txt"))
         << "the copy was lost at quit\n" << output().toStdString();
+}
+
+// Lumra ended while a paste's forms are still made from a long rich text: the paste is dropped, its
+// reader on the lane stops, and a worker still running is never met by the statics the exit
+// destroys: the status is 0.
+class QuitWhilePastingX11Test : public lumra::test::LumraProcessTest {
+protected:
+    // One row whose RTF takes seconds to read, stored before Lumra starts.
+    void seedLongRichText()
+    {
+        QByteArray rtf = "{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0 Helvetica;}}\\f0 ";
+        while (rtf.size() < 8 * 1024 * 1024)
+            rtf += "Some {\\b bold} and {\\i italic} words, \\ul underlined\\ulnone  too.\\par\n";
+        rtf += "}";
+        lumra::PersistenceController persistence(false, nullptr, dataDir.supportFolder());
+        lumra::ClipboardItem item;
+        item.id = QUuid::createUuid();
+        item.textContent = QStringLiteral("a long formatted document");
+        item.rtfData = rtf;
+        item.dateAdded = QDateTime::currentDateTimeUtc().addSecs(-60);
+        lumra::populateManagedItem(*persistence.viewContext().insert(lumra::store::EntityKind::item), item);
+        ASSERT_TRUE(persistence.save().ok());
+    }
+
+    // Whether one of the process's threads carries `name`, as the lanes name theirs when a task starts.
+    bool hasThread(const QByteArray& name) const
+    {
+        const QString tasks = QStringLiteral("/proc/%1/task").arg(m_lumra.processId());
+        for (const QString& task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QFile comm(tasks + QLatin1Char('/') + task + QStringLiteral("/comm"));
+            if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == name)
+                return true;
+        }
+        return false;
+    }
+};
+
+TEST_F(QuitWhilePastingX11Test, SigtermWhileAPastesFormsAreMadeEndsWithStatusZero)
+{
+    seedLongRichText();
+    if (HasFatalFailure())
+        return;
+    startLumra();
+    lumra::test::xdotool({"key", "--clearmodifiers", "ctrl+alt+v"});
+    // The popup is in front once the window manager gave it the keyboard focus too.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [] {
+            const QString active = lumra::test::xdotool({"getactivewindow"});
+            return !active.isEmpty() && lumra::test::xdotool({"getwindowfocus", "-f"}) == active
+                && lumra::test::xdotool({"getwindowname", active}) == QStringLiteral("Lumra");
+        },
+        startTimeoutMs))
+        << "the popup did not take the focus\n" << output().toStdString();
+    ASSERT_FALSE(hasThread("lumra-previews"));
+    lumra::test::xdotool({"key", "Down", "Return"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return hasThread("lumra-previews"); }, startTimeoutMs))
+        << "the paste's forms were not started on their lane\n" << output().toStdString();
+
+    m_lumra.terminate();
+    ASSERT_TRUE(m_lumra.waitForFinished(startTimeoutMs)) << output().toStdString();
+    EXPECT_EQ(m_lumra.exitStatus(), QProcess::NormalExit) << output().toStdString();
+    EXPECT_EQ(m_lumra.exitCode(), 0) << output().toStdString();
 }
 
 } // namespace

@@ -15,6 +15,8 @@
 #include "ui/items/CategoryPill.h"
 #include "ui/items/FilterBadge.h"
 #include "ui/items/HorizontalWheelScrollArea.h"
+#include "platform/core/BackgroundWork.h"
+#include "model/store/StoreSchema.h"
 
 #include "app/ShellTestSupport.h"
 #include "FocusTakingPrompts.h"
@@ -33,6 +35,10 @@
 #include <QScrollBar>
 #include <QToolButton>
 #include <QTest>
+#include <QFutureWatcher>
+#include <QScopeGuard>
+
+#include <future>
 
 namespace lumra {
 namespace {
@@ -175,6 +181,88 @@ TEST_F(ContentViewTest, TypeDownReturnPastesTheNarrowedChoiceAfterThePopupCloses
     EXPECT_EQ(injector.pasteCount(), 0);
     clock.advance(ContentView::pasteDelay);
     EXPECT_EQ(injector.pasteCount(), 1);
+}
+
+// A long rich text's forms are made on a lane before anything is written, and the popup says so
+// meanwhile. Closing it then (Escape, the shortcut, another window taking the focus) cancels the
+// paste: nothing is written, no key goes and nothing is marked pasted, even once the lane is free.
+TEST_F(ContentViewTest, ClosingThePopupWhileARichPasteIsPreparedCancelsIt)
+{
+    BackgroundWork& work = manager->work();
+    const auto lane = BackgroundWork::Lane::previews;
+    const int threads = work.maxThreadCount(lane);
+    work.setMaxThreadCount(lane, 1);
+    const auto restore = qScopeGuard([&] { work.setMaxThreadCount(lane, threads); });
+    // Holds the lane's one thread, so the paste's forms wait behind it until released.
+    struct Gate {
+        std::promise<void> open;
+        std::shared_future<void> opened = open.get_future().share();
+        bool isOpen = false;
+        void release() { if (!std::exchange(isOpen, true)) open.set_value(); }
+        ~Gate() { release(); }
+    };
+    // Once a task queued now has run, the lane's earlier tasks have ended and their results are in.
+    const auto drainLane = [&] {
+        QFutureWatcher<void> behind;
+        QSignalSpy done(&behind, &QFutureWatcherBase::finished);
+        behind.setFuture(work.run(lane, [] { }));
+        ASSERT_TRUE(done.wait(10000));
+        processEvents();
+        clock.advance(std::chrono::seconds(2));
+    };
+
+    ClipboardItem item = textItem("bold words");
+    item.rtfData = QByteArray("{\\rtf1\\ansi {\\b bold} words}");
+    const ClipboardItem rich = test::insertItem(*manager, item);
+    const auto lastPasted = [&] { return manager->fetchManagedItem(rich.id)->date(store::ItemAttr::lastPastedDate); };
+    workspace.setFrontmost(AppIdentity{QStringLiteral("org.gnome.TextEditor"), QStringLiteral("Text Editor"), 1, 2});
+
+    const std::vector<std::pair<const char*, std::function<void()>>> closings {
+        {"Escape", [&] { key(Qt::Key_Escape); }},
+        {"the shortcut", [&] { panel->close(); }},
+        {"another window takes the focus", [&] {
+             QEvent deactivate(QEvent::WindowDeactivate);
+             QApplication::sendEvent(panel, &deactivate);
+         }},
+    };
+    for (const auto& [closing, close] : closings) {
+        SCOPED_TRACE(closing);
+        delete panel;
+        manager->setClipboardItems({rich});
+        open();
+        Gate gate;
+        work.start(lane, [opened = gate.opened] { opened.wait(); });
+        key(Qt::Key_Down);
+        key(Qt::Key_Return);
+        auto* status = view->findChild<QLabel*>(QStringLiteral("pasteStatus"));
+        ASSERT_TRUE(status);
+        EXPECT_TRUE(status->isVisibleTo(view)) << "the popup says the paste is being prepared";
+        if (std::string_view(closing) == "Escape")
+            test::saveArtifact(*view, QStringLiteral("popup-preparing-paste"));
+        clock.advance(std::chrono::seconds(1));
+        close();
+        EXPECT_FALSE(manager->paste().preparing());
+        gate.release();
+        drainLane();
+        EXPECT_TRUE(pasteboard.writes().isEmpty()) << "written after the popup closed";
+        EXPECT_EQ(injector.pasteCount(), 0);
+        EXPECT_FALSE(lastPasted());
+    }
+    EXPECT_FALSE(manager->userDefaults().readableInteger(QStringLiteral("totalSuccessfulPastes")));
+
+    // Left open, the same paste is written once its forms are made, and its key goes.
+    delete panel;
+    manager->setClipboardItems({rich});
+    open();
+    Gate gate;
+    work.start(lane, [opened = gate.opened] { opened.wait(); });
+    key(Qt::Key_Down);
+    key(Qt::Key_Return);
+    gate.release();
+    drainLane();
+    EXPECT_TRUE(wrote("text/rtf"));
+    EXPECT_EQ(injector.pasteCount(), 1);
+    EXPECT_TRUE(lastPasted());
 }
 
 TEST_F(ContentViewTest, ShiftReturnPastesPlainTextAndAFailedWriteKeepsThePopup)

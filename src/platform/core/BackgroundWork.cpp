@@ -62,10 +62,13 @@ constexpr std::array<LaneSpec, BackgroundWork::laneCount> specs {{
 }};
 
 std::atomic<BackgroundWork*> g_current = nullptr;
+thread_local const void* t_running = nullptr; // the RunningTask on this thread
 std::atomic<void (*)(BackgroundWork&)> g_queueHook = nullptr;
 
+} // namespace
+
 // Runs a plain task unless shutdown began while it was queued.
-class GatedTask final : public QRunnable {
+class GatedTask final : public QRunnable, private BackgroundWork::RunningTask {
 public:
     GatedTask(std::function<void()> task, std::shared_ptr<std::atomic_bool> closed, BackgroundWork::Lane lane)
         : m_task(std::move(task)), m_closed(std::move(closed)), m_lane(lane)
@@ -76,8 +79,10 @@ public:
         if (m_closed->load())
             return;
         BackgroundWork::nameThread(m_lane);
+        const BackgroundWork::RunningScope running(this);
         m_task();
     }
+    bool stopAsked() const override { return m_closed->load(); }
 
 private:
     std::function<void()> m_task;
@@ -85,7 +90,19 @@ private:
     BackgroundWork::Lane m_lane;
 };
 
-} // namespace
+BackgroundWork::RunningScope::RunningScope(const RunningTask* task)
+    : m_outer(static_cast<const RunningTask*>(t_running))
+{
+    t_running = task;
+}
+
+BackgroundWork::RunningScope::~RunningScope() { t_running = m_outer; }
+
+bool BackgroundWork::stopAsked()
+{
+    const auto* task = static_cast<const RunningTask*>(t_running);
+    return task && task->stopAsked();
+}
 
 BackgroundWork::BackgroundWork()
 {

@@ -72,6 +72,11 @@ public:
     // Queues the task; false once shutDown has begun (the task is dropped).
     bool start(Lane lane, std::function<void()> task);
 
+    // For long work on a lane (a document read, a conversion) to check now and then: the task on
+    // this thread should give up, since shutDown has begun or its future was cancelled. A lane
+    // left running at the quit must not run on into the process's exit. False off the lanes.
+    static bool stopAsked();
+
     // `work` on the lane, as QtConcurrent::run would (it may take a QPromise<T>&). Once shutDown
     // has begun, and for work still queued then, the future is cancelled with no result.
     // A task of higher `priority` is taken before the lane's other queued ones.
@@ -143,8 +148,28 @@ public:
 private:
     using Gate = std::shared_ptr<std::atomic_bool>;
 
+    // What stopAsked() reads on the thread running the task.
+    class RunningTask {
+    public:
+        virtual bool stopAsked() const = 0;
+
+    protected:
+        ~RunningTask() = default;
+    };
+    class RunningScope {
+    public:
+        explicit RunningScope(const RunningTask* task);
+        ~RunningScope();
+        RunningScope(const RunningScope&) = delete;
+        RunningScope& operator=(const RunningScope&) = delete;
+
+    private:
+        const RunningTask* m_outer;
+    };
+    friend class GatedTask;
+
     template <typename T, typename Work>
-    class PromisedTask final : public QRunnable {
+    class PromisedTask final : public QRunnable, private RunningTask {
     public:
         PromisedTask(QPromise<T> promise, Work work, Gate closed, Lane lane)
             : m_promise(std::move(promise)), m_work(std::move(work)), m_closed(std::move(closed)), m_lane(lane)
@@ -152,10 +177,11 @@ private:
         }
         void run() override
         {
-            // A task dropped at shutdown leaves its promise cancelled as it goes.
-            if (m_closed->load())
+            // A task dropped at shutdown, or cancelled while queued, leaves its promise cancelled as it goes.
+            if (m_closed->load() || m_promise.isCanceled())
                 return;
             nameThread(m_lane);
+            const RunningScope running(this);
             if constexpr (std::is_invocable_v<Work&, QPromise<T>&>)
                 m_work(m_promise);
             else if constexpr (std::is_void_v<T>)
@@ -164,6 +190,7 @@ private:
                 m_promise.addResult(m_work());
             m_promise.finish();
         }
+        bool stopAsked() const override { return m_closed->load() || m_promise.isCanceled(); }
 
     private:
         QPromise<T> m_promise;

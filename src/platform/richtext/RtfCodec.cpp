@@ -1,5 +1,6 @@
 #include "platform/richtext/RtfCodec.h"
 
+#include "platform/core/BackgroundWork.h"
 #include "platform/richtext/HtmlConverter.h"
 
 #include <QTextCursor>
@@ -105,7 +106,7 @@ QByteArray rtfFromHtml(const QString& html, std::optional<std::chrono::milliseco
 std::optional<QString> htmlFromRtf(const QByteArray& rtf)
 {
     QTextDocument document;
-    if (!readRtf(rtf, &document))
+    if (!readRtf(rtf, &document) || BackgroundWork::stopAsked())
         return std::nullopt;
     return document.toHtml();
 }
@@ -123,7 +124,7 @@ std::optional<QByteArray> rtfWithOpenableLinks(const QByteArray& rtf)
     if (!rtf.toLower().contains("hyperlink"))
         return rtf;
     QTextDocument document;
-    if (!readRtf(rtf, &document))
+    if (!readRtf(rtf, &document) || BackgroundWork::stopAsked())
         return std::nullopt;
     return writeRtf(document);
 }
@@ -131,7 +132,7 @@ std::optional<QByteArray> rtfWithOpenableLinks(const QByteArray& rtf)
 std::optional<QByteArray> rtfAppendingParagraph(const QByteArray& rtf)
 {
     QTextDocument document;
-    if (!readRtf(rtf, &document))
+    if (!readRtf(rtf, &document) || BackgroundWork::stopAsked())
         return std::nullopt;
     QTextCursor cursor(&document);
     cursor.movePosition(QTextCursor::End);

@@ -55,7 +55,7 @@ struct RtfReadWork {
 bool readRtf(const QByteArray& rtf, QTextDocument* document, RtfReadWork* work);
 
 // The document as RTF 1 (ANSI, code page 1252, every other character as \uN); empty when it
-// would be longer than maxBytes.
+// would be longer than maxBytes, or its lane stops. Reads on a lane that stops fail.
 QByteArray writeRtf(const QTextDocument& document, qsizetype maxBytes = kMaxRtfBytes);
 
 // How deep the HTML's elements nest, counted from its tags in one pass without parsing it;

@@ -1,5 +1,6 @@
 #include "platform/richtext/RtfCodec.h"
 
+#include "platform/core/BackgroundWork.h"
 #include "platform/core/LinkSchemes.h"
 
 #include <QColor>
@@ -51,9 +52,11 @@ enum class Word {
     Character, // one of characterTable()
 };
 
+// The tables are never destroyed: a read on a lane left running at the quit may still look words up
+// while the process exits.
 const std::unordered_map<std::string_view, char16_t>& characterTable()
 {
-    static const std::unordered_map<std::string_view, char16_t> table {
+    static const auto& table = *new std::unordered_map<std::string_view, char16_t> {
         {"bullet", 0x2022}, {"emdash", 0x2014}, {"endash", 0x2013}, {"lquote", 0x2018}, {"rquote", 0x2019},
         {"ldblquote", 0x201C}, {"rdblquote", 0x201D}, {"emspace", 0x2003}, {"enspace", 0x2002}};
     return table;
@@ -61,7 +64,7 @@ const std::unordered_map<std::string_view, char16_t>& characterTable()
 
 const std::unordered_map<std::string_view, Word>& wordTable()
 {
-    static const std::unordered_map<std::string_view, Word> table = [] {
+    static const auto& table = *new std::unordered_map<std::string_view, Word>([] {
         std::unordered_map<std::string_view, Word> t {
             {"fonttbl", Word::FontTable}, {"colortbl", Word::ColorTable}, {"listtable", Word::ListTable},
             {"listoverridetable", Word::ListOverrideTable}, {"leveltext", Word::LevelText}, {"pn", Word::Pn},
@@ -101,7 +104,7 @@ const std::unordered_map<std::string_view, Word>& wordTable()
               "aftnsep", "aftnsepc", "aftncn", "objdata", "userprops", "mmathPr", "do"})
             t.emplace(w, Word::SkipGroup);
         return t;
-    }();
+    }());
     return table;
 }
 
@@ -364,7 +367,12 @@ bool RtfReader::read()
     }
     m_states.reserve(kMaxGroupDepth + 1);
     m_cursor.beginEditBlock();
-    while (m_pos < size && !failed()) {
+    for (unsigned steps = 1; m_pos < size && !failed(); ++steps) {
+        // A long document takes seconds: a read whose lane stops (the quit, a cancelled paste) ends.
+        if (steps % 4096 == 0 && BackgroundWork::stopAsked()) {
+            fail(QStringLiteral("stopped"));
+            break;
+        }
         const char c = m_input.at(m_pos);
         switch (c) {
         case '{':

@@ -1,5 +1,6 @@
 #include "platform/richtext/RtfCodec.h"
 
+#include "platform/core/BackgroundWork.h"
 #include "platform/core/LinkSchemes.h"
 
 #include <QColor>
@@ -134,7 +135,8 @@ QByteArray RtfWriter::write()
         if (block != m_document.begin())
             m_body += "\\par\n";
         writeBlock(block);
-        if (m_body.size() > m_maxBytes)
+        // Empty also when the lane stops (see BackgroundWork::stopAsked).
+        if (m_body.size() > m_maxBytes || BackgroundWork::stopAsked())
             return {};
     }
     QByteArray out = header() + m_body + "}\n";

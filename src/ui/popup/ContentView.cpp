@@ -177,6 +177,13 @@ ContentView::ContentView(ClipboardManager& manager, HotKeyManager* hotKeys, QWid
     m_listArea->addWidget(m_list);
     m_listArea->addWidget(m_emptyState);
     layout->addWidget(m_listArea, 1);
+    // A long rich text's forms take seconds before anything is written: until then the popup says so.
+    m_pasteStatus = new QLabel(QStringLiteral("Preparing the paste…"), this);
+    m_pasteStatus->setObjectName(QStringLiteral("pasteStatus"));
+    m_pasteStatus->setFont(captionFont(font()));
+    m_pasteStatus->setContentsMargins(12, 4, 12, 4);
+    m_pasteStatus->setVisible(manager.paste().preparing());
+    layout->addWidget(m_pasteStatus);
     applySecondaryColours();
 
     m_footerDivider = divider(this);
@@ -200,6 +207,7 @@ ContentView::ContentView(ClipboardManager& manager, HotKeyManager* hotKeys, QWid
         m_state.setKeyboardSelectedId(std::nullopt);
         updateListArea();
     });
+    connect(&manager.paste(), &PasteService::preparingChanged, m_pasteStatus, &QWidget::setVisible);
     connect(&manager, &ClipboardManager::settingChanged, this, &ContentView::updateHeader);
     connect(&manager, &ClipboardManager::iCloudSyncStatusChanged, this, &ContentView::updateHeader);
     connect(&m_state, &ContentViewState::savingsMessageChanged, this, &ContentView::updateHeader);
@@ -214,7 +222,7 @@ ContentView::ContentView(ClipboardManager& manager, HotKeyManager* hotKeys, QWid
     updateListArea();
 }
 
-ContentView::~ContentView() = default;
+ContentView::~ContentView() { cancelPaste(); }
 
 void ContentView::setPanel(PopupPanel* panel)
 {
@@ -438,11 +446,20 @@ bool ContentView::pasteItem(ClipboardItem item, bool plainText)
 {
     // `item` is a copy: the paste reloads the list it came from. Focus goes back once the write is
     // made: a rich text's forms may take a moment.
-    QPointer<ClipboardManager> manager = m_manager;
-    return manager && manager->paste().pasteItem(item, true, plainText, pasteDelay, [view = QPointer(this)] {
+    // Closing the popup before the write cancels the paste; the focus handed back after it does not.
+    if (!m_manager)
+        return false;
+    m_paste = m_manager->paste().pasteItem(item, true, plainText, pasteDelay, [view = QPointer(this)] {
         if (view)
             view->handBackFocus();
     });
+    return m_paste != nullptr;
+}
+
+void ContentView::cancelPaste()
+{
+    if (const auto paste = std::exchange(m_paste, nullptr))
+        paste->cancel();
 }
 
 void ContentView::handBackFocus()
@@ -581,7 +598,7 @@ void ContentView::keyPressEvent(QKeyEvent* event)
 void ContentView::applySecondaryColours()
 {
     const QColor secondary = secondaryText(palette());
-    for (QLabel* label : {m_emptyText, m_countLabel}) {
+    for (QLabel* label : {m_emptyText, m_countLabel, m_pasteStatus}) {
         QPalette colours = label->palette();
         colours.setColor(QPalette::WindowText, secondary);
         label->setPalette(colours);
@@ -613,6 +630,7 @@ void ContentView::hideEvent(QHideEvent* event)
 {
     QWidget::hideEvent(event);
     m_state.setPreviewModifiersHeld(false);
+    cancelPaste();
 }
 
 bool ContentView::eventFilter(QObject* watched, QEvent* event)
@@ -624,8 +642,10 @@ bool ContentView::eventFilter(QObject* watched, QEvent* event)
     if (watched == m_panelObject && event->type() == QEvent::WindowDeactivate && m_appeared) {
         // Cast afresh: a panel being destroyed is no longer a PopupPanel.
         const auto* panel = qobject_cast<const PopupPanel*>(watched);
-        if (!(panel && panel->isMovedBySystem()))
+        if (!(panel && panel->isMovedBySystem())) {
             m_lostFocusSinceReset = true;
+            cancelPaste(); // it would go to the window that took the focus
+        }
     }
     if (watched == m_panelObject && event->type() == QEvent::WindowActivate && m_appeared && m_lostFocusSinceReset
         && !UnifiedPreviewCoordinator::shared().isPreviewVisibleOrJustClosed()) {

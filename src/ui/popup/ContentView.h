@@ -2,6 +2,7 @@
 
 #include "ui/shell/HotKeyManager.h"
 #include "engine/ClipboardManager.h"
+#include "engine/PasteService.h"
 #include "ui/popup/ContentViewState.h"
 #include "ui/popup/ListWindow.h"
 
@@ -93,6 +94,8 @@ private:
     void rowContextMenu(const QUuid& id, QPoint globalPos);
     QList<QUuid> menuIdsFor(const QUuid& id) const;
     bool pasteItem(ClipboardItem item, bool plainText);
+    // The popup's paste, while its forms are still being made, is not made.
+    void cancelPaste();
     void handBackFocus();
     void showPendingSavingsMessage();
     void confirmSavingsReset();
@@ -119,6 +122,8 @@ private:
     QLabel* m_emptyIcon = nullptr;
     QWidget* m_footerDivider = nullptr;
     QWidget* m_footerHost = nullptr;
+    QLabel* m_pasteStatus = nullptr;
+    std::shared_ptr<PasteService::Paste> m_paste; // the last one chosen here
     bool m_appeared = false;
     bool m_lostFocusSinceReset = false;
     std::unique_ptr<Timer> m_focusTimer;
