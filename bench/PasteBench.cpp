@@ -1,4 +1,5 @@
 #include "engine/PasteService.h"
+#include "ui/preview/DragOut.h"
 #include "engine/ItemMedia.h"
 #include "model/store/ItemRows.h"
 #include "model/store/StoreSchema.h"
@@ -14,6 +15,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 
 using namespace lumra;
 
@@ -196,6 +198,105 @@ void BM_PasteRichDocumentMainThread(benchmark::State& state)
     state.counters["overPlainMs"] = (richMs - plainMs) / n;
 }
 BENCHMARK(BM_PasteRichDocumentMainThread)->Iterations(5)->Unit(benchmark::kMillisecond);
+
+// A 4000×3000 photo stored as a 28.5 MB PNG (its bytes are never decoded on the way out).
+QByteArray largePicturePng()
+{
+    QByteArray png = picturePng();
+    png.append(QByteArray(qMax<qsizetype>(0, (bench::shortMode() ? 1 : 28.5) * 1024 * 1024 - png.size()), '\x5a'));
+    return png;
+}
+
+ClipboardItem largePicture()
+{
+    ClipboardItem picture;
+    picture.contentType = ClipboardContentType::image;
+    picture.imageFileName = QStringLiteral("00112233445566778899aabbccddeeff.png");
+    return picture;
+}
+
+// The main thread's share of the large picture's paste (its bytes are read and its file written
+// elsewhere).
+void BM_PastePictureMainThread(benchmark::State& state)
+{
+    PasteFixture fixture;
+    const QByteArray png = largePicturePng();
+    const ClipboardItem picture = fixture.add(largePicture(), png);
+    double mainMs = 0;
+    for (auto _ : state) {
+        mainMs += pasteMainThreadMs(fixture, picture);
+        if (fixture.pasteboard.writes().last().value(0).data.size() != png.size())
+            state.SkipWithError("the picture was not written");
+    }
+    state.counters["mainMs"] = mainMs / double(state.iterations());
+}
+BENCHMARK(BM_PastePictureMainThread)->Iterations(5)->Unit(benchmark::kMillisecond);
+
+struct DropCost {
+    double windowMs = 0; // in the drag's own calls on the window's thread, waits included
+    double startMs = 0;  // from the drag asked for to its start
+};
+
+// A row dragged and dropped as soon as the drag starts, the receiver asking for `form`. The event
+// loop between the calls is free for the window, and not counted.
+DropCost dropCost(PasteFixture& fixture, const ClipboardItem& row, const QString& form, qsizetype* received)
+{
+    QObject context;
+    QElapsedTimer wall;
+    wall.start();
+    qint64 inCalls = 0;
+    bool dropped = false;
+    makeDragPayload(row, {}, DragListAccess::filteredItems(*fixture.manager), *fixture.manager, false, &context,
+                    [&](DragPayload payload) {
+                        QElapsedTimer call;
+                        call.start();
+                        *received = payload.mimeData ? payload.mimeData->data(form).size() : 0;
+                        inCalls += call.nsecsElapsed();
+                        dropped = true;
+                    });
+    inCalls += wall.nsecsElapsed();
+    while (!dropped)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return {double(inCalls) / 1e6, double(wall.nsecsElapsed()) / 1e6};
+}
+
+// Drops `row` as often as the state asks; the window's share and the time to the drag's start.
+void measureDrops(benchmark::State& state, PasteFixture& fixture, const ClipboardItem& row, const QString& form)
+{
+    DropCost total;
+    qsizetype received = 0;
+    for (auto _ : state) {
+        const DropCost one = dropCost(fixture, row, form, &received);
+        total.windowMs += one.windowMs;
+        total.startMs += one.startMs;
+    }
+    const double n = double(state.iterations());
+    state.counters["windowWaitMs"] = total.windowMs / n;
+    state.counters["dragStartMs"] = total.startMs / n;
+    state.counters["receivedMB"] = double(received) / 1e6;
+}
+
+// An 8 MB rich row, as the history list holds it, dropped on a window that asks for HTML.
+void BM_DropRichDocument(benchmark::State& state)
+{
+    PasteFixture fixture;
+    ClipboardItem rich;
+    rich.textContent = QStringLiteral("Quarterly report");
+    rich.rtfData = linkedDocumentRtf(bench::shortMode() ? 256 * 1024 : 8 * 1024 * 1024);
+    rich = fixture.add(rich);
+    rich.leaveOutRichText();
+    measureDrops(state, fixture, rich, QStringLiteral("text/html"));
+}
+BENCHMARK(BM_DropRichDocument)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+// A 4000×3000 photo stored as a 28.5 MB PNG dropped on a window that asks for the picture.
+void BM_DropLargePicture(benchmark::State& state)
+{
+    PasteFixture fixture;
+    const ClipboardItem picture = fixture.add(largePicture(), largePicturePng());
+    measureDrops(state, fixture, picture, QStringLiteral("image/png"));
+}
+BENCHMARK(BM_DropLargePicture)->Iterations(5)->Unit(benchmark::kMillisecond);
 
 // From the request to the thumbnail in the cache, the decode running on a worker.
 void BM_Thumbnail(benchmark::State& state, const char* quality)

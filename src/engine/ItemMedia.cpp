@@ -22,6 +22,19 @@ using namespace std::chrono_literals;
 
 namespace {
 
+// One stored attribute of a row, read where the returned function is called; none when empty.
+std::function<std::optional<QByteArray>()> storedBytesReader(
+    std::shared_ptr<store::ManagedObjectContext> context, const QUuid& id, int attribute)
+{
+    return [context = std::move(context), id, attribute]() mutable {
+        std::optional<QByteArray> bytes;
+        if (const store::ManagedObjectPtr row = context ? context->fetchById(store::EntityKind::item, id) : nullptr)
+            bytes = row->bytes(attribute);
+        context.reset(); // on the thread that used it
+        return bytes && !bytes->isEmpty() ? bytes : std::nullopt;
+    };
+}
+
 using store::ItemAttr::fileBookmarksJSON;
 using store::ItemAttr::fileURLIsDirectoryJSON;
 using store::ItemAttr::fileURLStringsJSON;
@@ -92,6 +105,13 @@ std::optional<QByteArray> ItemMedia::imageData(const ClipboardItem& item)
     return row ? row->bytes(store::ItemAttr::imageData) : std::nullopt;
 }
 
+std::function<std::optional<QByteArray>()> ItemMedia::imageReader(const ClipboardItem& item) const
+{
+    if (item.contentType != ClipboardContentType::image || !m_manager.persistence())
+        return {};
+    return storedBytesReader(m_manager.persistence()->newBackgroundContext(), item.id, store::ItemAttr::imageData);
+}
+
 std::optional<QByteArray> ItemMedia::richText(const ClipboardItem& item) const
 {
     if (item.rtfData && !item.rtfData->isEmpty())
@@ -110,14 +130,7 @@ std::function<std::optional<QByteArray>()> ItemMedia::richTextReader(const Clipb
         return [rtf = *item.rtfData] { return std::optional<QByteArray>(rtf); };
     if (!item.richTextInStore || !m_manager.persistence())
         return {};
-    std::shared_ptr<store::ManagedObjectContext> context = m_manager.persistence()->newBackgroundContext();
-    return [context = std::move(context), id = item.id]() mutable {
-        std::optional<QByteArray> bytes;
-        if (const store::ManagedObjectPtr row = context ? context->fetchById(store::EntityKind::item, id) : nullptr)
-            bytes = row->bytes(store::ItemAttr::rtfData);
-        context.reset(); // on the thread that used it
-        return bytes && !bytes->isEmpty() ? bytes : std::nullopt;
-    };
+    return storedBytesReader(m_manager.persistence()->newBackgroundContext(), item.id, store::ItemAttr::rtfData);
 }
 
 bool ItemMedia::thumbnailTooSmall(const QUuid& id, const QImage& cached, double requestedLength, QSize box)

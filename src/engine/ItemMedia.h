@@ -39,6 +39,9 @@ public:
 
     // The stored bytes of an image item; none for other kinds or a missing row.
     std::optional<QByteArray> imageData(const ClipboardItem& item);
+    // The same read, made where the returned function is called (a lane), through a context of its
+    // own: a photo is tens of megabytes. Empty for other kinds.
+    std::function<std::optional<QByteArray>()> imageReader(const ClipboardItem& item) const;
     // An item's rich text (RTF): the value's own, else, for a value of the list, which leaves it out,
     // the store's. None for an item without any.
     std::optional<QByteArray> richText(const ClipboardItem& item) const;

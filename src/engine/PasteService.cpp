@@ -134,9 +134,20 @@ QString PasteService::pasteFolder()
     return *folder;
 }
 
-QList<PasteboardRepresentation> PasteService::imageRepresentations(const ClipboardItem& item)
+PasteService::FormsMaker PasteService::imageForms(const ClipboardItem& item)
 {
-    std::optional<QByteArray> data = m_manager.media().imageData(item);
+    // A photo is tens of megabytes: read and written where the paste makes its forms, not here.
+    auto read = m_manager.media().imageReader(item);
+    if (!read)
+        return {};
+    return [read = std::move(read), folder = pasteFolder(), name = tempImageFileName(item)] {
+        return pictureForms(read(), folder, name);
+    };
+}
+
+QList<PasteboardRepresentation> PasteService::pictureForms(
+    const std::optional<QByteArray>& data, const QString& folder, QString name)
+{
     if (!data || data->isEmpty())
         return {};
     // Capture stores PNG; a picture another computer synced keeps its own format and goes out as it
@@ -149,10 +160,8 @@ QList<PasteboardRepresentation> PasteService::imageRepresentations(const Clipboa
     QList<PasteboardRepresentation> result { representation(type->mimeType, *data) };
 
     // File managers and upload fields take the picture as a file.
-    const QString folder = pasteFolder();
     if (folder.isEmpty())
         return result;
-    QString name = tempImageFileName(item);
     name.replace(name.size() - 3, 3, QLatin1String(type->suffix));
     const QString path = folder + QLatin1Char('/') + name;
     QSaveFile file(path);
@@ -191,13 +200,14 @@ QList<PasteboardRepresentation> PasteService::fileRepresentations(
 }
 
 QList<PasteboardRepresentation> PasteService::pasteRepresentations(const ClipboardItem& item, bool plainText,
-    bool newline, QList<FileBookmarkAccessPtr>* accesses, std::optional<QByteArray>* rtf)
+    bool newline, QList<FileBookmarkAccessPtr>* accesses, std::optional<QByteArray>* rtf, FormsMaker* picture)
 {
     switch (item.contentType) {
     case ClipboardContentType::text:
         return textRepresentations(item, plainText, newline, rtf);
     case ClipboardContentType::image:
-        return imageRepresentations(item);
+        *picture = imageForms(item);
+        return {};
     case ClipboardContentType::file:
         return fileRepresentations(item, accesses);
     }
@@ -315,7 +325,10 @@ std::optional<qint64> PasteService::writeItem(const ClipboardItem& item, bool pl
 {
     QList<FileBookmarkAccessPtr> accesses;
     std::optional<QByteArray> rtf;
-    QList<PasteboardRepresentation> content = pasteRepresentations(item, plainText, newline, &accesses, &rtf);
+    FormsMaker picture;
+    QList<PasteboardRepresentation> content = pasteRepresentations(item, plainText, newline, &accesses, &rtf, &picture);
+    if (picture)
+        content += picture();
     if (rtf && rtf->isEmpty())
         rtf = m_manager.media().richText(item);
     if (rtf)
@@ -329,12 +342,14 @@ std::optional<quint64> PasteService::writeItemThen(
     dropWriteBeingMade();
     QList<FileBookmarkAccessPtr> accesses;
     std::optional<QByteArray> rtf;
-    QList<PasteboardRepresentation> content = pasteRepresentations(item, plainText, newline, &accesses, &rtf);
-    if (!rtf) {
+    FormsMaker picture;
+    QList<PasteboardRepresentation> content = pasteRepresentations(item, plainText, newline, &accesses, &rtf, &picture);
+    if (!rtf && !picture) {
         done(writeContent(item, content, accesses));
         return std::nullopt;
     }
-    // A long document costs each form seconds: the main thread only hands its bytes on.
+    // A long document costs each form seconds, a photo's bytes a tenth of one: the main thread
+    // only hands them on.
     using Forms = QList<PasteboardRepresentation>;
     const quint64 serial = ++m_writeSerial;
     auto* watcher = new QFutureWatcher<Forms>(this);
@@ -349,9 +364,12 @@ std::optional<quint64> PasteService::writeItemThen(
                 return; // dropped at the lanes' shutdown
             done(writeContent(item, content + watcher->result(), accesses));
         });
-    // The store's bytes are read on the lane too.
+    // The store's bytes are read on the lane too, a picture's file written there.
     m_making = WriteBeingMade { serial,
-        m_manager.work().run(BackgroundWork::Lane::previews, [read = m_manager.media().richTextReader(item), newline] {
+        m_manager.work().run(BackgroundWork::Lane::previews,
+            [read = m_manager.media().richTextReader(item), picture = std::move(picture), newline] {
+            if (picture)
+                return picture();
             const std::optional<QByteArray> rtf = read ? read() : std::nullopt;
             return rtf ? richTextForms(*rtf, newline) : Forms();
         }) };

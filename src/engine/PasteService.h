@@ -106,11 +106,16 @@ signals:
 private:
     // The representations to write for an item; empty when there is nothing to write.
     // `rtf` gets the stored RTF whose forms are still to be made; none when there are none.
+    // `picture` gets what reads and writes a picture's forms, made where it is called.
+    using FormsMaker = std::function<QList<PasteboardRepresentation>()>;
     QList<PasteboardRepresentation> pasteRepresentations(const ClipboardItem& item, bool plainText, bool newline,
-        QList<FileBookmarkAccessPtr>* accesses, std::optional<QByteArray>* rtf);
+        QList<FileBookmarkAccessPtr>* accesses, std::optional<QByteArray>* rtf, FormsMaker* picture);
     QList<PasteboardRepresentation> textRepresentations(
         const ClipboardItem& item, bool plainText, bool newline, std::optional<QByteArray>* rtf) const;
-    QList<PasteboardRepresentation> imageRepresentations(const ClipboardItem& item);
+    FormsMaker imageForms(const ClipboardItem& item);
+    // A stored picture's bytes under their own type, and as a file in `folder` (none when empty).
+    static QList<PasteboardRepresentation> pictureForms(
+        const std::optional<QByteArray>& data, const QString& folder, QString name);
     QList<PasteboardRepresentation> fileRepresentations(
         const ClipboardItem& item, QList<FileBookmarkAccessPtr>* accesses);
     QString pasteFolder();

@@ -82,6 +82,20 @@ std::unique_ptr<X11Connection> X11Connection::open(Watch watch)
     return std::unique_ptr<X11Connection>(new X11Connection(display, watch));
 }
 
+std::optional<qint64> X11Connection::qtLargestRequestBytes()
+{
+    if (!qGuiApp || QGuiApplication::platformName() != QLatin1String("xcb"))
+        return std::nullopt;
+    auto* x11App = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    Display* display = x11App ? x11App->display() : nullptr;
+    if (!display)
+        return 65535 * 4; // the core protocol's limit, which holds without BIG-REQUESTS
+    long words = XExtendedMaxRequestSize(display);
+    if (words <= 0)
+        words = XMaxRequestSize(display);
+    return qint64(words) * 4;
+}
+
 X11Connection::X11Connection(Display* display, Watch watch)
     : m_display(display)
 {

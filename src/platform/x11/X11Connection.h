@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 struct _XDisplay;
@@ -31,6 +32,9 @@ public:
     // thread uses it.
     enum class Watch { mainThread, unwatched };
     static std::unique_ptr<X11Connection> open(Watch watch = Watch::mainThread);
+    // The most bytes one request on Qt's own connection carries; none when Qt is not on X11. Qt
+    // answers a drop's data in one request, and a longer one ends its connection, and Lumra.
+    static std::optional<qint64> qtLargestRequestBytes();
     ~X11Connection() override;
 
     _XDisplay* display() const { return m_display; }

@@ -8,12 +8,15 @@
 #include "platform/image/ImageDecoding.h"
 #include "platform/core/BackgroundWork.h"
 #include "platform/richtext/RtfCodec.h"
+#include "platform/x11/X11Connection.h"
 #include "ui/preview/FileThumbnailView.h"
 #include "ui/preview/PreviewFiles.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QDebug>
 #include <QDrag>
+#include <QFutureWatcher>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPropertyAnimation>
@@ -26,35 +29,65 @@ namespace {
 
 constexpr int fadeDurationMs = 200;
 
-// A picture as stored: capture stores PNG, while one another computer synced keeps its own format
-// and goes out as it is, never decoded here.
-struct DraggedPicture {
-    QByteArray bytes;
-    QString mimeType;
+// Forms made on a lane: bytes by type, and the files written in the drag folder.
+struct LaneForms {
+    QList<std::pair<QString, QByteArray>> data;
+    QList<QUrl> urls;
+    QList<qsizetype> pictures; // which of the dragged pictures have their file
 };
 
-// The picture of an image item in the drag folder, under its checked name; none when it cannot be made.
-std::optional<QUrl> writeDragImageFile(ClipboardManager& manager, const ClipboardItem& item, DraggedPicture* picture)
+// The picture of an image item in the drag folder, under its checked name; none when it cannot be
+// made. A picture as stored: capture stores PNG, while one another computer synced keeps its own
+// format and goes out as it is, never decoded here. On the lane: a photo is tens of megabytes.
+std::optional<QUrl> writeDragImageFile(const QString& folder, QString name, const QByteArray& stored, QString* mimeType)
 {
-    if (!item.imageFileName)
+    const std::optional<image::PictureType> type = image::pictureType(stored);
+    if (!type)
         return std::nullopt;
-    const std::optional<QByteArray> stored = manager.media().imageData(item);
-    const std::optional<image::PictureType> type = stored ? image::pictureType(*stored) : std::nullopt;
-    auto folder = PreviewFiles::dragFolder();
-    if (!type || !folder)
-        return std::nullopt;
-    picture->bytes = *stored;
-    picture->mimeType = QLatin1String(type->mimeType);
-    QString name = *item.imageFileName;
+    *mimeType = QLatin1String(type->mimeType);
     if (!name.endsWith(QLatin1String(".png")))
         name += QStringLiteral(".png");
     name = PreviewFiles::checkedPngFileName(name);
     name.replace(name.size() - 3, 3, QLatin1String(type->suffix));
-    const QString path = folder.value() + QLatin1Char('/') + name;
-    if (!PreviewFiles::writeFileAtomically(path, picture->bytes))
+    const QString path = folder + QLatin1Char('/') + name;
+    if (const Status written = PreviewFiles::writeFileAtomically(path, stored); !written) {
+        qWarning().noquote() << "Drag:" << written.error();
         return std::nullopt;
+    }
     return QUrl::fromLocalFile(path);
 }
+
+// Each form within `bound` goes as it is; of those past it, the first (the richest) goes as a file
+// of the drag folder, the rest are left out.
+class BoundedForms {
+public:
+    BoundedForms(LaneForms* forms, std::optional<qint64> bound, QString folder, QString baseName)
+        : m_forms(forms), m_bound(bound), m_folder(std::move(folder)), m_baseName(std::move(baseName))
+    {
+    }
+    void offer(const char* mimeType, const char* suffix, QByteArray bytes)
+    {
+        if (!m_bound || bytes.size() <= *m_bound) {
+            m_forms->data.append({QLatin1String(mimeType), std::move(bytes)});
+            return;
+        }
+        if (m_wroteFile || m_folder.isEmpty())
+            return;
+        m_wroteFile = true;
+        const QString path = m_folder + QLatin1Char('/') + m_baseName + QLatin1Char('.') + QLatin1String(suffix);
+        if (const Status written = PreviewFiles::writeFileAtomically(path, bytes); !written)
+            qWarning().noquote() << "Drag:" << written.error();
+        else
+            m_forms->urls << QUrl::fromLocalFile(path);
+    }
+
+private:
+    LaneForms* m_forms;
+    std::optional<qint64> m_bound;
+    QString m_folder;
+    QString m_baseName;
+    bool m_wroteFile = false;
+};
 
 QList<QUrl> fileUrlsOf(ClipboardManager& manager, const ClipboardItem& item, QList<FileBookmarkAccessPtr>* accesses)
 {
@@ -87,47 +120,24 @@ QPixmap dragPixmap(const QList<QUrl>& urls)
 
 } // namespace
 
-QStringList DragMimeData::formats() const
-{
-    QStringList all = QMimeData::formats();
-    if (m_rtf.valid() && !all.contains(QLatin1String("text/rtf")))
-        all << QStringLiteral("text/rtf");
-    if (m_html.valid() && !all.contains(QLatin1String("text/html")))
-        all << QStringLiteral("text/html");
-    return all;
-}
-
-namespace {
-
-// A wait on the lane, not work on this thread; dropped or too slow, there is nothing.
-template <typename T>
-QVariant waitedFor(const std::shared_future<std::optional<T>>& made)
-{
-    if (!made.valid() || made.wait_for(std::chrono::seconds(10)) != std::future_status::ready)
-        return {};
-    try {
-        if (const std::optional<T> value = made.get())
-            return *value;
-    } catch (const std::future_error&) {
-    }
-    return {};
-}
-
-} // namespace
-
 QVariant DragMimeData::retrieveData(const QString& mimeType, QMetaType type) const
 {
     QVariant data = QMimeData::retrieveData(mimeType, type);
-    if (!data.isValid() && mimeType == QLatin1String("text/rtf"))
-        data = waitedFor(m_rtf);
-    else if (!data.isValid() && mimeType == QLatin1String("text/html"))
-        data = waitedFor(m_html);
     if (data.isValid() && !m_delivered) {
         m_delivered = true;
         if (auto onDelivered = std::exchange(m_onDelivered, nullptr))
             onDelivered();
     }
     return data;
+}
+
+std::optional<qint64> dragFormBound()
+{
+    const std::optional<qint64> request = X11Connection::qtLargestRequestBytes();
+    if (!request)
+        return std::nullopt;
+    // Room for the request's own header and whatever the toolkit adds.
+    return *request - *request / 8;
 }
 
 DragListAccess DragListAccess::filteredItems(const ClipboardManager& manager)
@@ -194,55 +204,83 @@ std::optional<QString> combinedDragText(const QList<ClipboardItem>& items, const
     return parts.join(horizontal ? QStringLiteral(" ") : QStringLiteral("\n"));
 }
 
-DragPayload makeDragPayload(const ClipboardItem& row, const QList<QUuid>& selectedIds, const DragListAccess& list,
-                            ClipboardManager& manager, bool shiftHeld)
+void makeDragPayload(const ClipboardItem& row, const QList<QUuid>& selectedIds, const DragListAccess& list,
+                     ClipboardManager& manager, bool shiftHeld, QObject* context,
+                     std::function<void(DragPayload)> ready, std::optional<qint64> bound)
 {
     DragPayload payload;
-    auto mime = std::make_unique<DragMimeData>();
+    payload.mimeData = std::make_unique<DragMimeData>();
+    DragMimeData* mime = payload.mimeData.get();
+    const Result<QString> dragFolder = PreviewFiles::dragFolder();
+    const QString folder = dragFolder ? dragFolder.value() : QString();
+    // What the store holds is read on the lane, and forms that are megabytes are made there.
+    std::function<LaneForms()> onLane;
+    bool patient = false;
+    // A text whose bytes may be past the bound is measured, and perhaps written out, on the lane.
+    const auto offerText = [&](const QString& text) -> QString {
+        if (!bound || qint64(text.size()) * 3 <= *bound) {
+            mime->setText(text);
+            return {};
+        }
+        return text;
+    };
     switch (row.contentType) {
     case ClipboardContentType::text: {
         const QList<ClipboardItem> texts = combinedTextItemsForDrag(row, selectedIds, list);
-        if (texts.size() >= 2) {
-            if (auto joined = combinedDragText(texts, manager.combineTextsMode())) {
-                mime->setText(*joined);
-                payload.items = texts;
-                break;
+        std::optional<QString> joined = texts.size() >= 2 ? combinedDragText(texts, manager.combineTextsMode()) : std::nullopt;
+        payload.items = joined ? texts : QList<ClipboardItem>{row};
+        const QString longText = offerText(joined ? *joined : row.textContent.value_or(QString()));
+        std::function<std::optional<QByteArray>()> read;
+        if (!joined && manager.preserveFormatting() && !shiftHeld && row.hasRichText())
+            read = manager.media().richTextReader(row);
+        if (!read && longText.isNull())
+            break;
+        patient = bool(read);
+        // A long document takes seconds to read and convert.
+        onLane = [read = std::move(read), longText, bound, folder, name = row.id.toString(QUuid::WithoutBraces)] {
+            LaneForms forms;
+            BoundedForms offered(&forms, bound, folder, name);
+            if (const std::optional<QByteArray> rtf = read ? read() : std::nullopt) {
+                if (const std::optional<QString> html = RichText::htmlFromRtf(*rtf))
+                    offered.offer("text/html", "html", html->toUtf8());
+                offered.offer("text/rtf", "rtf", *rtf);
             }
-        }
-        mime->setText(row.textContent.value_or(QString()));
-        if (manager.preserveFormatting() && !shiftHeld && row.hasRichText()) {
-            // A long document takes seconds to read and convert: the main thread only hands the work on.
-            if (auto read = manager.media().richTextReader(row)) {
-                auto rtfRead = std::make_shared<std::promise<std::optional<QByteArray>>>();
-                auto htmlMade = std::make_shared<std::promise<std::optional<QString>>>();
-                mime->setPendingRichText(rtfRead->get_future().share(), htmlMade->get_future().share());
-                manager.work().start(BackgroundWork::Lane::previews, [rtfRead, htmlMade, read = std::move(read)] {
-                    const std::optional<QByteArray> rtf = read();
-                    rtfRead->set_value(rtf);
-                    htmlMade->set_value(rtf ? RichText::htmlFromRtf(*rtf) : std::nullopt);
-                });
-            }
-        }
-        payload.items = {row};
+            if (!longText.isNull())
+                offered.offer("text/plain", "txt", longText.toUtf8());
+            return forms;
+        };
         break;
     }
     case ClipboardContentType::image: {
-        QList<QUrl> urls;
-        DraggedPicture first;
-        for (const ClipboardItem& item : QList<ClipboardItem>{row} + additionalItemsForDrag(row, selectedIds, list, ClipboardContentType::image)) {
-            DraggedPicture picture;
-            if (auto url = writeDragImageFile(manager, item, &picture)) {
-                urls << *url;
-                payload.items << item;
-                if (first.bytes.isEmpty())
-                    first = picture;
-            }
+        const QList<ClipboardItem> pictures
+            = QList<ClipboardItem>{row} + additionalItemsForDrag(row, selectedIds, list, ClipboardContentType::image);
+        QList<std::pair<std::function<std::optional<QByteArray>()>, QString>> reads;
+        for (const ClipboardItem& item : pictures) {
+            if (item.imageFileName && !folder.isEmpty())
+                reads.append({manager.media().imageReader(item), *item.imageFileName});
+            else
+                reads.append({nullptr, QString()});
         }
-        if (urls.isEmpty())
-            return {};
-        mime->setUrls(urls);
-        if (urls.size() == 1)
-            mime->setData(first.mimeType, first.bytes);
+        onLane = [reads, folder, bound] {
+            LaneForms forms;
+            std::optional<std::pair<QString, QByteArray>> first;
+            for (qsizetype i = 0; i < reads.size(); ++i) {
+                const std::optional<QByteArray> stored = reads[i].first ? reads[i].first() : std::nullopt;
+                QString mimeType;
+                const std::optional<QUrl> url = stored ? writeDragImageFile(folder, reads[i].second, *stored, &mimeType) : std::nullopt;
+                if (!url)
+                    continue;
+                forms.urls << *url;
+                forms.pictures << i;
+                if (!first)
+                    first = std::pair{mimeType, *stored};
+            }
+            // One picture goes as its bytes too, when one request carries them; the file always.
+            if (forms.urls.size() == 1 && (!bound || first->second.size() <= *bound))
+                forms.data.append(*first);
+            return forms;
+        };
+        payload.items = pictures;
         break;
     }
     case ClipboardContentType::file: {
@@ -255,13 +293,57 @@ DragPayload makeDragPayload(const ClipboardItem& row, const QList<QUuid>& select
             payload.items << item;
         }
         if (urls.isEmpty())
-            return {};
-        mime->setUrls(urls);
+            payload = {};
+        else
+            mime->setUrls(urls);
         break;
     }
     }
-    payload.mimeData = std::move(mime);
-    return payload;
+    if (!onLane) {
+        ready(std::move(payload));
+        return;
+    }
+
+    // Handed over once, when the forms are made or, for rich text, when patience runs out.
+    struct Pending {
+        DragPayload payload;
+        std::function<void(DragPayload)> ready;
+        bool picturesOnly = false;
+    };
+    auto pending = std::make_shared<Pending>(Pending{std::move(payload), std::move(ready), row.contentType == ClipboardContentType::image});
+    auto handOver = [pending](const LaneForms* forms) {
+        if (!pending->ready)
+            return;
+        if (!forms)
+            qInfo().noquote() << "Drag: the rich text was not made in time and is left out";
+        DragPayload made = std::move(pending->payload);
+        if (pending->picturesOnly) {
+            QList<ClipboardItem> taken;
+            for (qsizetype i : forms ? forms->pictures : QList<qsizetype>())
+                taken << made.items[i];
+            made.items = taken;
+        }
+        if (forms) {
+            for (const auto& [mimeType, bytes] : forms->data)
+                made.mimeData->setData(mimeType, bytes);
+            if (!forms->urls.isEmpty())
+                made.mimeData->setUrls(forms->urls);
+        }
+        if (made.mimeData->formats().isEmpty())
+            made = {};
+        std::exchange(pending->ready, nullptr)(std::move(made));
+    };
+    auto* watcher = new QFutureWatcher<LaneForms>(context);
+    QObject::connect(watcher, &QFutureWatcherBase::finished, context, [watcher, handOver] {
+        watcher->deleteLater();
+        // None when the lanes were shut down.
+        const LaneForms forms = watcher->future().resultCount() ? watcher->result() : LaneForms();
+        handOver(&forms);
+    });
+    watcher->setFuture(manager.work().run(BackgroundWork::Lane::previews, std::move(onLane)));
+    if (patient) {
+        manager.clock().after(richFormsPatience, context, [handOver] { handOver(nullptr); });
+    }
 }
 
 Qt::DropAction runDrag(QObject* source, DragPayload payload, ClipboardManager& manager, const DragExec& exec)
@@ -354,6 +436,8 @@ bool RowDragController::eventFilter(QObject* watched, QEvent* event)
     }
     case QEvent::MouseMove: {
         auto* mouse = static_cast<QMouseEvent*>(event);
+        if (m_preparing)
+            return true; // the row's drag is on its way: the list does not select meanwhile
         if (!m_pressAt || !(mouse->buttons() & Qt::LeftButton))
             return false;
         const QPoint moved = mouse->position().toPoint() - *m_pressAt;
@@ -363,16 +447,25 @@ bool RowDragController::eventFilter(QObject* watched, QEvent* event)
         const std::optional<ClipboardItem> row = m_pressIndex.isValid() ? m_itemAt(m_pressIndex) : std::nullopt;
         if (!row || !m_manager)
             return true;
-        DragPayload payload = makeDragPayload(*row, m_selectedIds(), DragListAccess::filteredItems(*m_manager),
-                                              *m_manager, mouse->modifiers() & Qt::ShiftModifier);
-        if (payload.isEmpty())
-            return true;
-        const Qt::DropAction action = runDrag(m_view, std::move(payload), *m_manager, m_exec);
-        emit dragFinished(action);
+        // The drag starts once its forms are made, if the button is still held then.
+        const quint64 serial = ++m_dragSerial;
+        m_preparing = true;
+        makeDragPayload(*row, m_selectedIds(), DragListAccess::filteredItems(*m_manager), *m_manager,
+                        mouse->modifiers() & Qt::ShiftModifier, this, [this, serial](DragPayload payload) {
+                            if (serial != m_dragSerial)
+                                return;
+                            m_preparing = false;
+                            if (payload.isEmpty() || !m_manager || !m_view)
+                                return;
+                            const Qt::DropAction action = runDrag(m_view, std::move(payload), *m_manager, m_exec);
+                            emit dragFinished(action);
+                        });
         return true;
     }
     case QEvent::MouseButtonRelease:
         m_pressAt.reset();
+        if (std::exchange(m_preparing, false))
+            ++m_dragSerial;
         return false;
     default:
         return false;

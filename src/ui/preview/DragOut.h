@@ -10,8 +10,8 @@
 #include <QPointer>
 #include <QUuid>
 
+#include <chrono>
 #include <functional>
-#include <future>
 #include <memory>
 #include <optional>
 
@@ -51,21 +51,11 @@ public:
     // Runs once, at the first read that hands over data.
     void setOnDelivered(std::function<void()> onDelivered) { m_onDelivered = std::move(onDelivered); }
     QList<FileBookmarkAccessPtr> accesses;
-    // Rich text read and HTML made elsewhere: listed at once, and a receiver that asks before one is
-    // ready waits for it (a while at most; nothing when it cannot be had).
-    void setPendingRichText(std::shared_future<std::optional<QByteArray>> rtf, std::shared_future<std::optional<QString>> html)
-    {
-        m_rtf = std::move(rtf);
-        m_html = std::move(html);
-    }
-    QStringList formats() const override;
 
 protected:
     QVariant retrieveData(const QString& mimeType, QMetaType type) const override;
 
 private:
-    std::shared_future<std::optional<QByteArray>> m_rtf;
-    std::shared_future<std::optional<QString>> m_html;
     mutable bool m_delivered = false;
     mutable std::function<void()> m_onDelivered;
 };
@@ -76,10 +66,23 @@ struct DragPayload {
     QList<ClipboardItem> items;
     bool isEmpty() const { return !mimeData || items.isEmpty(); }
 };
-// Text (with its rich text unless Shift is held), images as PNG files in the private drag folder,
-// files and folders as URI lists. Empty when nothing could be offered.
-DragPayload makeDragPayload(const ClipboardItem& row, const QList<QUuid>& selectedIds, const DragListAccess& list,
-                            ClipboardManager& manager, bool shiftHeld);
+
+// The most bytes one form of a drag may hold: on X11 a drop is answered in one request, and one
+// past the server's limit ends Lumra's connection. None where there is no such limit.
+std::optional<qint64> dragFormBound();
+
+// Rich forms still being made this long after the drag was asked for are left out of it.
+inline constexpr std::chrono::milliseconds richFormsPatience{1000};
+
+// Makes what a drag offers and hands it to `ready` on this thread (at once when the store has
+// nothing to read), never while `context` is gone: text (with its rich text unless Shift is held),
+// images as files in the private drag folder, files and folders as URI lists. Pictures are read
+// and rich text converted on a lane, so that a drop is answered at once from forms already made;
+// a form larger than `bound` goes as a file in the drag folder instead. Empty when nothing could
+// be offered.
+void makeDragPayload(const ClipboardItem& row, const QList<QUuid>& selectedIds, const DragListAccess& list,
+                     ClipboardManager& manager, bool shiftHeld, QObject* context,
+                     std::function<void(DragPayload)> ready, std::optional<qint64> bound = dragFormBound());
 
 // Starts the drag (copy only) and waits for its end. Only a drop the receiver accepted and whose
 // data it then read marks the items pasted, counts them and fades the popup, whenever that read
@@ -119,6 +122,9 @@ private:
     DragExec m_exec;
     std::optional<QPoint> m_pressAt;
     QPersistentModelIndex m_pressIndex;
+    // The drag whose forms are being made; a release before they are ends it unstarted.
+    quint64 m_dragSerial = 0;
+    bool m_preparing = false;
 };
 
 } // namespace lumra

@@ -1,4 +1,5 @@
 #include "PasteTestSupport.h"
+#include "platform/keys/EventWait.h"
 #include "engine/HistoryFilter.h"
 
 #include "engine/filter/FilteredItems.h"
@@ -71,8 +72,11 @@ protected:
     void runSequentialPaste(int items, const std::string& step)
     {
         const auto turn = manager->pasteOnNewLines() ? 550ms : 400ms;
+        const qsizetype writes = pasteboard.writes().size();
         for (int i = 0; i < items; ++i) {
             clock.advance(i == 0 ? 0ms : turn - 100ms);
+            // A picture's forms are made on a lane.
+            ASSERT_TRUE(test::processEventsUntil([&] { return pasteboard.writes().size() > writes + i; }, 10000));
             expectSameAsFreshLoad(step + ", item " + std::to_string(i + 1) + " written");
             clock.advance(100ms); // its Ctrl+V
         }

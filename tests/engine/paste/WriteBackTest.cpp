@@ -1,4 +1,5 @@
 #include "PasteTestSupport.h"
+#include "HeldLane.h"
 #include "platform/keys/EventWait.h"
 
 #include "engine/ItemMedia.h"
@@ -194,6 +195,31 @@ TEST_F(WriteBackTest, ImageGoesOutAsPngAndAsAPrivateFile)
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), png);
+}
+
+// A photo is tens of megabytes: a paste reads it and writes its file on a lane, never on the main
+// thread, and writes the clipboard once they are done.
+TEST_F(WriteBackTest, APicturesBytesAreReadAndWrittenOnALane)
+{
+    const QByteArray png = smallPng();
+    const ClipboardItem item = addImage(png);
+    const QString file = Folders::privateTempSubfolder("LumraPaste").value() + "/0123456789abcdef0123456789abcdef.png";
+    test::HeldLane held(manager->work(), BackgroundWork::Lane::previews);
+    ASSERT_TRUE(manager->paste().pasteItem(item, true, false, 50ms));
+    clock.advance(2s);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(pasteboard.writes().isEmpty()) << "read on the main thread";
+    EXPECT_FALSE(QFileInfo::exists(file)) << "written on the main thread";
+
+    held.release();
+    ASSERT_TRUE(test::processEventsUntil([&] { return !pasteboard.writes().isEmpty(); }, 10000));
+    EXPECT_EQ(lastWrite().value(kPng), png);
+    EXPECT_EQ(QUrl(parseFileUrls(lastWrite().value(kUriList), kUriList).value(0)).toLocalFile(), file);
+    QFile written(file);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_EQ(written.readAll(), png);
+    clock.advance(50ms);
+    EXPECT_EQ(injector.pasteCount(), 1);
 }
 
 TEST_F(WriteBackTest, AStoredPictureOfAnotherFormatGoesOutAsItIsUndecoded)

@@ -3,8 +3,10 @@
 #include "engine/ItemMedia.h"
 #include "model/store/StoreSchema.h"
 #include "ui/preview/DragOut.h"
+#include "ui/preview/PreviewFiles.h"
 
 #include "EngineFixture.h"
+#include "TestImages.h"
 #include "ThisProgram.h"
 
 #include <gtest/gtest.h>
@@ -20,6 +22,8 @@
 #include <QStandardPaths>
 #include <QStringListModel>
 #include <QTest>
+#include <QTimer>
+#include <QDrag>
 #include <QVBoxLayout>
 
 #include <iostream>
@@ -42,7 +46,12 @@ protected:
     void dropEvent(QDropEvent* event) override
     {
         if (m_reads) {
-            std::cout << "TEXT:" << event->mimeData()->text().toStdString() << std::endl;
+            const QString text = event->mimeData()->text();
+            std::cout << "TEXT:" << (text.size() > 1000 ? QStringLiteral("%1 characters").arg(text.size()) : text).toStdString() << std::endl;
+            for (const QString form : {QStringLiteral("image/png"), QStringLiteral("text/html")}) {
+                if (event->mimeData()->formats().contains(form))
+                    std::cout << "FORM:" << form.toStdString() << ' ' << event->mimeData()->data(form).size() << std::endl;
+            }
             QStringList urls;
             for (const QUrl& url : event->mimeData()->urls())
                 urls << url.toString();
@@ -62,12 +71,16 @@ void xdotoolLater(const QString& script)
     ASSERT_TRUE(QProcess::startDetached(QStringLiteral("bash"), {QStringLiteral("-c"), script}));
 }
 
-QString dragScript(QPoint from, QPoint to, const QString& ending)
+// `started`: a file whose coming shows that the drag, past its first step, has started (its forms
+// made first).
+QString dragScript(QPoint from, QPoint to, const QString& ending, const QString& started = {})
 {
     QString script = QStringLiteral("sleep 0.3; xdotool mousemove %1 %2 mousedown 1; sleep 0.1; ").arg(from.x()).arg(from.y());
     for (int step = 1; step <= 8; ++step) {
         const QPoint at = from + (to - from) * step / 8;
         script += QStringLiteral("xdotool mousemove %1 %2; sleep 0.05; ").arg(at.x()).arg(at.y());
+        if (step == 1 && !started.isEmpty())
+            script += QStringLiteral("for i in $(seq 600); do [ -e '%1' ] && break; sleep 0.05; done; ").arg(started);
     }
     return script + QStringLiteral("xdotool mousemove %1 %2; sleep 0.3; ").arg(to.x() + 2).arg(to.y() + 2) + ending;
 }
@@ -115,7 +128,7 @@ protected:
         auto* list = new QListView;
         QStringList rows;
         for (qsizetype i = 0; i < manager->filters().filteredItemCount(); ++i)
-            rows << manager->filters().filteredItemAt(i).displayText();
+            rows << manager->filters().filteredItemAt(i).displayText().left(20);
         list->setModel(new QStringListModel(rows, list));
         panel->setContentWidget(list);
         new RowDragController(list, *manager,
@@ -220,5 +233,64 @@ TEST_F(DragOutX11Test, ADropWhoseDataIsNeverReadCountsNothing)
     EXPECT_FALSE(manager->filters().filteredItemAt(0).lastPastedDate);
     ASSERT_TRUE(popup);
     EXPECT_FALSE(popup->isClosed());
+    delete popup.data();
+}
+
+// Qt answers a drop in one request to the X server, and one past the server's limit ends the
+// connection, and Lumra with it. An 18 MB picture and a 17 MB text go to another process as files
+// of the drag folder, and Lumra lives on.
+TEST_F(DragOutX11Test, AFormPastOneRequestGoesToAnotherProcessAsAFileAndLumraLives)
+{
+    QByteArray picture = lumra::test::solidPng({8, 8}, Qt::green);
+    picture += QByteArray(18 * 1024 * 1024, 'p'); // past its end, the picture reads as it is
+    ClipboardItem image;
+    image.contentType = ClipboardContentType::image;
+    image.imageFileName = QStringLiteral("00112233445566778899aabbccddeeff.png");
+    test::insertItem(*manager, image, test::withImageData(picture));
+    const QString words(17 * 1024 * 1024, QLatin1Char('w'));
+    const ClipboardItem text = test::insertItem(*manager, test::textItem(words, clock.now()));
+    ASSERT_EQ(manager->filters().filteredItemCount(), 2);
+    const int pictureRow = manager->filters().filteredItemAt(0).contentType == ClipboardContentType::image ? 0 : 1;
+    const QString folder = PreviewFiles::dragFolder().value();
+    const auto fileBytes = [](const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+
+    // The drag starts once its forms are made; its event loop still runs timers.
+    QString startedSign;
+    QPointer<QListView> list;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (list && list->findChild<QDrag*>() && !startedSign.isEmpty())
+            QFile(std::exchange(startedSign, QString())).open(QIODevice::WriteOnly);
+    });
+    watch.start(20);
+    const std::optional<QPoint> into = startTarget("read");
+    ASSERT_TRUE(into) << targetOutput().toStdString();
+    QPointer<PopupPanel> popup = openPopup();
+    const QString pictureFile = folder + QStringLiteral("/00112233445566778899aabbccddeeff.png");
+    list = m_list;
+    startedSign = dataDir.root() + QStringLiteral("/picture-drag");
+    xdotoolLater(dragScript(rowCentre(pictureRow), *into, QStringLiteral("xdotool mouseup 1"), startedSign));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return targetOutput().contains("DROPPED"); }, 30000)) << targetOutput().toStdString();
+    EXPECT_TRUE(targetOutput().contains(QUrl::fromLocalFile(pictureFile).toString() + QLatin1Char('\n')))
+        << targetOutput().toStdString();
+    EXPECT_FALSE(targetOutput().contains("FORM:image/png"));
+    EXPECT_EQ(fileBytes(pictureFile), picture);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return pasteCount() == 1; }, 3000));
+    delete popup.data();
+
+    popup = openPopup(); // the picture went to the top when it was taken
+    const int textRow = manager->filters().filteredItemAt(0).contentType == ClipboardContentType::text ? 0 : 1;
+    const QString textFile = folder + QLatin1Char('/') + text.id.toString(QUuid::WithoutBraces) + QStringLiteral(".txt");
+    list = m_list;
+    startedSign = dataDir.root() + QStringLiteral("/text-drag");
+    xdotoolLater(dragScript(rowCentre(textRow), *into, QStringLiteral("xdotool mouseup 1"), startedSign));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return targetOutput().count("DROPPED") == 2; }, 30000)) << targetOutput().toStdString();
+    EXPECT_TRUE(targetOutput().contains(QUrl::fromLocalFile(textFile).toString() + QLatin1Char('\n')))
+        << targetOutput().toStdString();
+    EXPECT_TRUE(fileBytes(textFile) == words.toUtf8());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return pasteCount() == 2; }, 3000));
     delete popup.data();
 }
