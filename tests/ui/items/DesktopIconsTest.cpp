@@ -74,11 +74,12 @@ protected:
         file.write(("[Desktop Entry]\nType=Application\nName=" + name + "\nExec=true\nIcon=" + icon + "\n").toUtf8());
     }
 
-    // Waits until the icon files the views asked for have been read.
+    // Waits until the icon files the views asked for have been read: the bound is for a hang, since a loaded
+    // machine takes seconds to start the decoder program.
     static void waitForIcons(const QStringList& paths)
     {
         for (const QString& path : paths)
-            ASSERT_TRUE(QTest::qWaitFor([&] { return IconFiles::instance().icon(path).has_value(); }, 5000)) << path.toStdString();
+            ASSERT_TRUE(QTest::qWaitFor([&] { return IconFiles::instance().icon(path).has_value(); }, 20000)) << path.toStdString();
         QCoreApplication::processEvents();
     }
 
