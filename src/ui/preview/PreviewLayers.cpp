@@ -26,6 +26,7 @@
 #include <QTextLayout>
 #include <QPointer>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QSlider>
 #include <QTimer>
 #include <QToolButton>
@@ -159,6 +160,10 @@ void layOutByLine(QTextDocument& document, const QFont& font, int lineSpacing)
 {
     document.setDocumentMargin(textMargin);
     document.setDefaultFont(font);
+    // Wrapped as the view wraps, or the view sets it as it takes the document: a pass over every paragraph.
+    QTextOption option = document.defaultTextOption();
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    document.setDefaultTextOption(option);
     document.setDocumentLayout(new SpacedLineLayout(&document, lineSpacing));
 }
 
@@ -211,6 +216,14 @@ PlainTextView::PlainTextView(double fontSize, int lineSpacing, QWidget* parent)
     setReadOnly(true);
     setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     setFrameShape(QFrame::NoFrame);
+    // The width a long text is wrapped to follows the view once it has stopped changing size.
+    m_rewrap = new QTimer(this);
+    m_rewrap->setSingleShot(true);
+    m_rewrap->setInterval(150);
+    connect(m_rewrap, &QTimer::timeout, this, [this] {
+        QResizeEvent rewrap(viewport()->size(), QSize());
+        QPlainTextEdit::resizeEvent(&rewrap);
+    });
     // Sizes are device-independent pixels, as in the rows.
     if (fontSize > 0) {
         QFont sized = font();
@@ -218,6 +231,9 @@ PlainTextView::PlainTextView(double fontSize, int lineSpacing, QWidget* parent)
         setFont(sized);
     }
     setText(QString());
+    // Wrapped to the width, there is nothing to scroll sideways to; nor does a bar come and go
+    // while a long text keeps its width.
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 }
 
 std::shared_ptr<BuiltDocument> PlainTextView::build(const QString& text, const QFont& font, int lineSpacing,
@@ -250,6 +266,33 @@ std::shared_ptr<BuiltDocument> PlainTextView::build(const QString& text, const Q
     built->document = std::move(document);
     built->laidOutByLine = true;
     return built;
+}
+
+PlainTextView::~PlainTextView()
+{
+    QTextDocument* shown = document();
+    if (shown->parent() != this || shown->characterCount() <= builtInPlace)
+        return;
+    setDocument(nullptr); // the view lets go of it and takes an empty one
+    shown->setParent(nullptr);
+    shown->moveToThread(nullptr); // no thread's: whichever worker takes it may delete it
+    std::shared_ptr<QTextDocument> freed(shown);
+    // Dropped at the quit, or with no lanes, it is freed here.
+    if (BackgroundWork* work = BackgroundWork::currentIfAny())
+        (void)work->start(BackgroundWork::Lane::previews, [freed = std::move(freed)]() mutable { freed.reset(); });
+}
+
+// Each width Qt wraps a text at is a pass over all its paragraphs; the window's opening and closing
+// animate its size, a dozen steps in a fifth of a second. A long text keeps its width meanwhile.
+void PlainTextView::resizeEvent(QResizeEvent* event)
+{
+    if (event->size().width() == event->oldSize().width() || document()->characterCount() <= builtInPlace) {
+        QPlainTextEdit::resizeEvent(event);
+        return;
+    }
+    QResizeEvent sameWidth(event->size(), QSize(event->size().width(), event->oldSize().height()));
+    QPlainTextEdit::resizeEvent(&sameWidth); // the scroll bar follows the height at once
+    m_rewrap->start();
 }
 
 void PlainTextView::setText(const QString& text) { setBuilt(build(text, font(), m_lineSpacing)); }

@@ -21,6 +21,7 @@ class QLabel;
 class QMediaPlayer;
 class QPushButton;
 class QSlider;
+class QTimer;
 class QToolButton;
 class QTreeWidget;
 
@@ -94,6 +95,8 @@ public:
     // In the system font at `fontSize` pixels (0: the system's size); `lineSpacing` > 0 adds that
     // many pixels between lines.
     PlainTextView(double fontSize, int lineSpacing, QWidget* parent = nullptr);
+    // A long document is freed by a worker: its paragraphs, one by one, would hold the window's thread.
+    ~PlainTextView() override;
 
     // On any thread: the document for `text` as a view with this font and spacing shows it; none
     // when `cancelled` is set before it is done.
@@ -105,8 +108,12 @@ public:
     void setBuilt(const std::shared_ptr<BuiltDocument>& built);
     int lineSpacing() const { return m_lineSpacing; }
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     int m_lineSpacing = 0;
+    QTimer* m_rewrap = nullptr;
 };
 
 // A PDF one page at a time, as the decoder program draws it from the open file: Lumra never reads

@@ -24,6 +24,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <QApplication>
 #include <QBuffer>
 #include <QCheckBox>
@@ -42,6 +44,7 @@
 #include <QTextBlock>
 #include <QTextEdit>
 #include <QTextLayout>
+#include <QThread>
 #include <QTreeWidget>
 
 using namespace lumra;
@@ -212,8 +215,8 @@ TEST_F(UnifiedPreviewWindowTest, StoredRichTextIsReadOffTheWindowsThread)
 }
 
 // A long text (a log of megabytes, a long report) is put into its document by a worker and laid
-// out a line at a time as it comes into view: the window's thread never takes the whole of it.
-// Closed before the worker starts, the preview leaves it nothing to bring.
+// out a line at a time as it comes into view: the window's thread never takes the whole of it,
+// nor frees it. Closed before the worker starts, the preview leaves it nothing to bring.
 TEST_F(UnifiedPreviewWindowTest, ALongTextIsBuiltOffTheWindowsThreadAndLaidOutAsShown)
 {
     QString log;
@@ -252,7 +255,28 @@ TEST_F(UnifiedPreviewWindowTest, ALongTextIsBuiltOffTheWindowsThreadAndLaidOutAs
             EXPECT_GT(document->blockCount(), 5000);
             EXPECT_LT(laidOut, 200) << "laid out beyond what is shown";
             EXPECT_TRUE(document->firstBlock().layout() && document->firstBlock().layout()->lineCount() > 0);
+            // Resized step by step (the window's opening and closing animate its size), it is wrapped
+            // anew once the size settles, not at each step: every one is a pass over all paragraphs.
+            auto* view = qobject_cast<QPlainTextEdit*>(panel->contentWidget());
+            ASSERT_TRUE(view);
+            const QTextLayout* first = document->firstBlock().layout();
+            for (int step = 1; step <= 4; ++step) {
+                view->resize(view->width() - 10, view->height());
+                EXPECT_GT(first->lineCount(), 0) << "wrapped anew at step " << step;
+            }
+            const auto wrappedToView = [&] {
+                return first->lineCount() > 0
+                    && first->lineAt(0).width() == view->viewport()->width() - 2 * document->documentMargin();
+            };
+            EXPECT_TRUE(QTest::qWaitFor(wrappedToView, 20000)) << "never wrapped to the view's width";
+            // Closed, its paragraphs are freed by a worker too.
+            auto freed = std::make_shared<std::atomic_int>(0); // 1: on the window's thread, 2: off it
+            QObject::connect(document, &QObject::destroyed, [freed, window = QThread::currentThread()] {
+                freed->store(QThread::currentThread() == window ? 1 : 2);
+            });
             closeAndWait();
+            ASSERT_TRUE(QTest::qWaitFor([&] { return freed->load() != 0; }, 60000));
+            EXPECT_EQ(freed->load(), 2) << "freed on the window's thread";
         }
     }
 
