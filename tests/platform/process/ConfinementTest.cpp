@@ -14,7 +14,10 @@
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <cerrno>
 #include <csignal>
@@ -432,4 +435,43 @@ TEST(LumraProcess, NoOtherProgramOfTheUserCanReadItsMemory)
     ASSERT_EQ(::waitpid(lumra, &status, 0), lumra);
     for (int fd : {toTest[0], toTest[1], toChild[0]})
         ::close(fd);
+}
+
+// The `lumra` command closes itself from its first line, before it looks for a running Lumra or
+// loads anything: held at its first look at the runtime folder, it is closed already.
+TEST(LumraProcess, TheCommandIsClosedToOtherProgramsFromItsFirstLine)
+{
+    QTemporaryDir dir;
+    const QString runtime = dir.filePath(QStringLiteral("runtime-held"));
+    const QString log = dir.filePath(QStringLiteral("held.log"));
+    ASSERT_TRUE(QDir().mkdir(runtime));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("LUMRA_REPLACES_PID"));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    // The shim that holds the look is loaded first, ahead of the sanitizer's runtime.
+    environment.insert(QStringLiteral("ASAN_OPTIONS"),
+                       environment.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":verify_asan_link_order=0"));
+    environment.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(LUMRA_STALL_SHIM));
+    environment.insert(QStringLiteral("LUMRA_STALL_PATHS"), runtime);
+    environment.insert(QStringLiteral("LUMRA_STALL_LOG"), log);
+    QProcess lumra;
+    lumra.setProcessEnvironment(environment);
+    lumra.setProcessChannelMode(QProcess::MergedChannels);
+    lumra.start(QStringLiteral(LUMRA_COMMAND), {});
+    ASSERT_TRUE(lumra.waitForStarted());
+    const auto end = qScopeGuard([&] {
+        lumra.kill();
+        lumra.waitForFinished();
+    });
+    const auto held = [&] {
+        QFile written(log);
+        return written.open(QIODevice::ReadOnly) && written.readAll().contains("main");
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return held() || lumra.state() == QProcess::NotRunning; }, patienceMs));
+    ASSERT_TRUE(held()) << lumra.readAll().constData();
+
+    const Reached reached = whatOthersReach(pid_t(lumra.processId()));
+    EXPECT_FALSE(reached.attached);
+    EXPECT_FALSE(reached.memory);
+    EXPECT_FALSE(reached.descriptor);
 }
