@@ -32,7 +32,7 @@ public:
             "dir=$(dirname \"$0\")\n"
             "printf '%s\\n' \"$*\" >> \"$dir/runs\"\n"
             "case $(cat \"$dir/mode\") in\n"
-            "  hang) sleep 60 & echo $! > \"$dir/helper\"; wait ;;\n"
+            "  hang) sleep 60 & echo $! > \"$dir/helper\"; wait; : > \"$dir/waited-out\" ;;\n"
             "  garbage) printf 'not a picture' > \"$4\" ;;\n"
             "  huge) cp \"$dir/huge.png\" \"$4\" ;;\n"
             "  fail) exit 3 ;;\n"
@@ -67,6 +67,8 @@ public:
             return {};
         return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     }
+    // Whether a hanging run was let run to its end rather than ended.
+    bool hangWaitedOut() const { return QFile::exists(folder() + QStringLiteral("/waited-out")); }
     // Whether the helper a hanging run started is still alive (a zombie counts as gone).
     bool helperAlive() const
     {
